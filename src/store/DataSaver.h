@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "DataLoadedEventHandler.h"
+#include "Exceptions.h"
+
+// Registry of the saved item types and the reader and writer of the data
+// file (layout in docs/data-file.md). Files are named prefix + "." + the
+// save time in milliseconds since the epoch.
+class DataSaver
+{
+public:
+    DataSaver();
+    ~DataSaver();
+
+    void AddSavedType(const std::string& type);
+    // Items of type are saved only while connected to an item of byType; a
+    // type may be registered with several by-types (any one suffices).
+    void AddSavedByConnectionType(const std::string& type, const std::string& byType);
+
+    // Handlers are told in the order they entered.
+    void AddDataLoadedEventHandler(DataLoadedEventHandler* handler);
+    void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
+
+    // Loads the newest data file that reads completely, then notifies. A file
+    // that fails is renamed to ".unreadable" beside it. When every file
+    // fails, the store is left as it was and DataLoadFailure is thrown
+    // without notifications; NotifyNoData() then starts the run afresh.
+    void Load(const QString& prefix);
+    // Deletes all but the two newest data files (and any dated in the
+    // future), then writes a new one. Throws DataSaveFailure when the file
+    // cannot be written; the store is unchanged either way.
+    void Save(const QString& prefix);
+    // DataLoaded() and NoData() on every handler, as for a first run.
+    void NotifyNoData();
+
+    // Data files of the prefix, newest first, as (save time, path).
+    static std::vector<std::pair<qint64, QString>> DataFiles(const QString& prefix);
+    // The file's bytes for the current store (used by Save and benchmarks).
+    QByteArray Serialize() const;
+    // Parses and applies a whole file's bytes; false (store untouched) when
+    // the bytes are not a complete, intact data file.
+    bool Apply(const QByteArray& bytes);
+
+private:
+    void NotifyLoaded(bool noData);
+
+    std::vector<std::string> m_savedTypes;
+    std::vector<std::pair<std::string, std::string>> m_savedByConnection;
+    std::vector<DataLoadedEventHandler*> m_handlers;
+};
+
+extern DataSaver* dataSaver;

@@ -1,0 +1,175 @@
+#include "Type.h"
+
+#include "Data.h"
+#include "Item.h"
+
+Type::Type(Data* data, const std::string& name, Primacy primacy, bool isNull, bool autoCreate, int index)
+    : m_data(data), m_name(name), m_primacy(primacy), m_isNull(isNull), m_autoCreate(autoCreate), m_index(index)
+{
+}
+
+Type::~Type()
+{
+    Item* item = m_first;
+    while (item) {
+        Item* next = item->m_next;
+        delete item;
+        item = next;
+    }
+}
+
+void Type::RelateToType(Type* other, int thisEnd, int otherEnd, bool owns)
+{
+    if (!other)
+        throw new TypeNotFoundException;
+    if (GetRelation(other))
+        throw new AlreadyRelatedException;
+    m_relations.push_back(Relation{other, otherEnd == many, owns, false});
+    if (other != this) {
+        other->m_relations.push_back(Relation{this, thisEnd == many, false, owns});
+    } else {
+        // A type related to itself holds the same count at both ends.
+        m_relations.back().holdsMany = otherEnd == many || thisEnd == many;
+    }
+    if (owns)
+        ++other->m_ownerCount;
+}
+
+void Type::RelateToType(const char* other, int thisEnd, int otherEnd)
+{
+    RelateToType(m_data->GetType(other), thisEnd, otherEnd, false);
+}
+
+const Relation* Type::GetRelation(const Type* other) const
+{
+    for (const auto& r : m_relations)
+        if (r.other == other)
+            return &r;
+    return nullptr;
+}
+
+Item* Type::Create(std::string&& value)
+{
+    Item* item = new Item(this, std::move(value), m_data->NextSequence());
+    item->m_prev = m_last;
+    if (m_last)
+        m_last->m_next = item;
+    else
+        m_first = item;
+    m_last = item;
+    ++m_count;
+    if (!m_isNull)
+        m_byValue.emplace(item->m_value, item);
+    return item;
+}
+
+void Type::Unlink(Item* item)
+{
+    if (item->m_prev)
+        item->m_prev->m_next = item->m_next;
+    else
+        m_first = item->m_next;
+    if (item->m_next)
+        item->m_next->m_prev = item->m_prev;
+    else
+        m_last = item->m_prev;
+    item->m_prev = item->m_next = nullptr;
+    --m_count;
+    if (!m_isNull)
+        m_byValue.erase(item->m_value);
+    if (item == m_globalNull)
+        m_globalNull = nullptr;
+}
+
+ItemPtr Type::GetItem(const Value& value)
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    auto it = m_byValue.find(value.Bytes());
+    if (it != m_byValue.end())
+        return it->second;
+    if (!m_autoCreate)
+        return ItemPtr();
+    return NewItem(value);
+}
+
+ItemPtr Type::HasItem(const Value& value) const
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    auto it = m_byValue.find(value.Bytes());
+    return it != m_byValue.end() ? ItemPtr(it->second) : ItemPtr();
+}
+
+ItemPtr Type::NewItem(const Value& value)
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    auto it = m_byValue.find(value.Bytes());
+    if (it != m_byValue.end())
+        return it->second;
+    Item* item = Create(std::string(value.Bytes()));
+    m_data->ItemCreated(item);
+    return item;
+}
+
+ItemPtr Type::NewItem()
+{
+    if (!m_isNull)
+        throw new NullTypeException;
+    Item* item = Create(std::string());
+    m_data->ItemCreated(item);
+    return item;
+}
+
+ItemPtr Type::GetGlobalNullItem()
+{
+    if (!m_isNull)
+        throw new NullTypeException;
+    if (!m_globalNull) {
+        m_globalNull = Create(std::string());
+        m_data->ItemCreated(m_globalNull);
+    }
+    return m_globalNull;
+}
+
+ItemSet Type::GetItems() const
+{
+    ItemSet set;
+    for (Item* item = m_first; item; item = item->m_next)
+        set.AppendInOrder(item);
+    return set;
+}
+
+ItemPtr Type::First() const
+{
+    return m_first;
+}
+
+void Type::AddItemAddedHandler(ItemEventHandler* handler)
+{
+    m_added.Add(handler);
+}
+
+void Type::AddItemRemovedHandler(ItemEventHandler* handler)
+{
+    m_removed.Add(handler);
+}
+
+void Type::AddConnectedHandler(ConnectionEventHandler* handler)
+{
+    m_connected.Add(handler);
+}
+
+void Type::AddDisconnectedHandler(ConnectionEventHandler* handler)
+{
+    m_disconnected.Add(handler);
+}
+
+void Type::SweepHandlers()
+{
+    m_added.Sweep();
+    m_removed.Sweep();
+    m_connected.Sweep();
+    m_disconnected.Sweep();
+}
