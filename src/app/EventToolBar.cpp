@@ -1,0 +1,239 @@
+#include "EventToolBar.h"
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "FocusHelpers.h"
+#include "Settings.h"
+#include "ShellHooks.h"
+#include "TabWidget.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QSound>
+
+EventToolBar* eventToolBar = nullptr;
+
+namespace {
+
+const int kBlinkIntervalMs = 1000;
+
+quintptr Address(const QObject* ip_object)
+{
+    return reinterpret_cast<quintptr>(ip_object);
+}
+
+Value AddressValue(quintptr i_address)
+{
+    return Value(static_cast<unsigned long long>(i_address));
+}
+
+Type* T(const char* name)
+{
+    return d.GetType(name);
+}
+
+} // namespace
+
+EventToolBar::EventToolBar(QWidget* parent)
+    : QToolBar(parent)
+    , m_playSound([](const QString& i_file) { QSound::play(i_file); })
+{
+    Q_INIT_RESOURCE(resources);
+    setMovable(false);
+    setIconSize(QSize(16, 16));
+    setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_placeholder = addAction(QString());
+    eventToolBar = this;
+
+    Type* action = d.NewType("event_toolbar_action", 0, false, true);
+    Type* widget = d.NewType("event_toolbar_widget", 0, false, true);
+    action->RelateToType(widget, many, one, false);
+
+    m_blinkTimer.setInterval(kBlinkIntervalMs);
+    connect(&m_blinkTimer, &QTimer::timeout, this, &EventToolBar::OnIconAlertTimeout);
+    connect(qApp, &QApplication::focusChanged, this, &EventToolBar::OnApplicationFocusChanged);
+    hide();
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+
+    Type* sound = d.NewType("event_sound", 0, false, true);
+    Type* soundFile = d.NewType("event_sound_file", 2, false, true);
+    sound->RelateToType(soundFile, many, one, false);
+    if (dataSaver) {
+        dataSaver->AddSavedType("event_sound");
+        dataSaver->AddSavedType("event_sound_file");
+    }
+}
+
+void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, QString i_balloonText,
+                            QString i_soundKind, bool i_repeat)
+{
+    if (!ip_widget)
+        return;
+    TabWidget::MarkTabActivity(ip_widget);
+
+    const bool active = g_shellHooks.IsMainWindowActive();
+    if (!active) {
+        if (m_pendingAlertIcons.empty()) {
+            m_blinkPosition = 0;
+            m_blinkTimer.start();
+        }
+        m_pendingAlertIcons.insert(i_icon);
+    }
+
+    // The user is looking at it.
+    if (active && ip_widget->isVisible())
+        return;
+
+    if (!i_balloonText.isEmpty())
+        g_shellHooks.PopupAlert(i_balloonText);
+
+    if (!i_soundKind.isEmpty()) {
+        const QString file = SoundFileForKind(i_soundKind);
+        if (!file.isEmpty() && m_playSound)
+            m_playSound(file);
+    }
+
+    if (ip_widget->isVisible())
+        return;
+
+    const quintptr address = Address(ip_widget);
+    if (T("event_toolbar_widget")->HasItem(AddressValue(address)) && !i_repeat)
+        return;
+
+    if (m_placeholderPresent) {
+        removeAction(m_placeholder);
+        delete m_placeholder;
+        m_placeholder = nullptr;
+        m_placeholderPresent = false;
+    }
+
+    if (!IsSettingOn("show_event_buttons"))
+        return;
+
+    QAction* button = addAction(QIcon(i_icon), i_text);
+    connect(button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
+    ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(AddressValue(address));
+    ItemPtr actionItem = T("event_toolbar_action")->GetItem(AddressValue(Address(button)));
+    actionItem += widgetItem;
+    m_widgets.insert(address, ip_widget);
+    connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
+    show();
+}
+
+void EventToolBar::RemoveEvents(QWidget* ip_widget)
+{
+    if (ip_widget)
+        RemoveEventsAt(Address(ip_widget));
+}
+
+QString EventToolBar::SoundFileForKind(const QString& i_kind)
+{
+    QString file = T("event_sound")->GetItem(i_kind)["event_sound_file"].AsString();
+    if (file.isEmpty())
+        file = T("event_sound")->GetItem("default")["event_sound_file"].AsString();
+    return file;
+}
+
+void EventToolBar::SetSoundPlayer(std::function<void(const QString&)> i_player)
+{
+    m_playSound = std::move(i_player);
+}
+
+QStringList EventToolBar::PendingAlertIcons() const
+{
+    QStringList icons;
+    for (const QString& icon : m_pendingAlertIcons)
+        icons << icon;
+    return icons;
+}
+
+void EventToolBar::OnActionTriggered()
+{
+    if (g_showIsOver)
+        return;
+    QAction* button = qobject_cast<QAction*>(sender());
+    if (!button)
+        return;
+    ItemPtr actionItem = T("event_toolbar_action")->HasItem(AddressValue(Address(button)));
+    ItemPtr widgetItem = actionItem["event_toolbar_widget"];
+    QPointer<QWidget> widget = m_widgets.value(widgetItem.AsUInt64());
+
+    removeAction(button);
+    // We are inside the button's own signal.
+    button->deleteLater();
+    ShowPlaceholderIfEmpty();
+
+    actionItem.Remove();
+    if (widgetItem && !widgetItem.IsConnected("event_toolbar_action")) {
+        m_widgets.remove(widgetItem.AsUInt64());
+        widgetItem.Remove();
+    }
+
+    if (widget)
+        FocusWidgetAndParents(widget);
+}
+
+void EventToolBar::OnWidgetDestroyed(QObject* ip_widget)
+{
+    if (g_showIsOver)
+        return;
+    // The widget is half torn down: it is found by its address alone.
+    RemoveEventsAt(Address(ip_widget));
+}
+
+void EventToolBar::OnIconAlertTimeout()
+{
+    if (m_pendingAlertIcons.empty())
+        return;
+    if (m_blinkPosition >= int(m_pendingAlertIcons.size())) {
+        m_blinkPosition = 0;
+        g_shellHooks.ResetApplicationIcon();
+        return;
+    }
+    auto icon = m_pendingAlertIcons.begin();
+    std::advance(icon, m_blinkPosition);
+    g_shellHooks.SetApplicationIcon(*icon);
+    ++m_blinkPosition;
+}
+
+void EventToolBar::OnApplicationFocusChanged(QWidget* ip_old, QWidget* ip_new)
+{
+    Q_UNUSED(ip_old);
+    Q_UNUSED(ip_new);
+    if (g_showIsOver)
+        return;
+    m_pendingAlertIcons.clear();
+    m_blinkTimer.stop();
+    g_shellHooks.ResetApplicationIcon();
+}
+
+void EventToolBar::RemoveEventsAt(quintptr i_address)
+{
+    ItemPtr widgetItem = T("event_toolbar_widget")->HasItem(AddressValue(i_address));
+    if (!widgetItem)
+        return;
+    const QList<QAction*> shown = actions();
+    for (ItemPtr actionItem : widgetItem.GetItems("event_toolbar_action")) {
+        for (QAction* button : shown) {
+            if (AddressValue(Address(button)).Bytes() == actionItem.AsStdString()) {
+                removeAction(button);
+                button->deleteLater();
+            }
+        }
+        actionItem.Remove();
+    }
+    ShowPlaceholderIfEmpty();
+    m_widgets.remove(i_address);
+    widgetItem.Remove();
+}
+
+void EventToolBar::ShowPlaceholderIfEmpty()
+{
+    if (!actions().isEmpty())
+        return;
+    m_placeholder = addAction(QString());
+    m_placeholderPresent = true;
+    hide();
+}

@@ -1,0 +1,6 @@
+#include "RoomTabWidget.h"
+
+RoomTabWidget::RoomTabWidget(QWidget* parent)
+    : TabWidget(parent)
+{
+}

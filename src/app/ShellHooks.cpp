@@ -1,0 +1,10 @@
+#include "ShellHooks.h"
+
+ShellHooks g_shellHooks;
+MainWindow* mainWindow = nullptr;
+bool g_showIsOver = false;
+
+void SetApplicationIcon(QString path)
+{
+    g_shellHooks.SetApplicationIcon(path);
+}

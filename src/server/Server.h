@@ -1,0 +1,182 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <ctime>
+
+#include "DataHandler.h"
+#include "DataLoadedEventHandler.h"
+#include "ItemPtr.h"
+#include "UserStats.h"
+
+class InputStream;
+class MemStream;
+class PortForwarder;
+class PortForwarderWorker;
+class QTcpSocket;
+
+// The one connection to the network's central server. Requests go out as
+// framed messages while logged in; what the server says comes back as
+// changes of the item store and as signals. The wire format is described in
+// docs/protocol.md.
+class Server : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    // Connection states.
+    static constexpr int StateDisconnected = 0;
+    static constexpr int StateConnecting = 1;
+    static constexpr int StateLoggedIn = 2;
+
+    // A frame whose length field exceeds this closes the connection: nothing
+    // the server legitimately sends comes near it, and it caps what a broken
+    // or hostile server can make us buffer.
+    static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
+
+    static constexpr quint16 DefaultPort = 2242;
+    static const char* const DefaultUsername;
+    static const char* const DefaultPassword;
+
+    // upnpWorker replaces the port forwarder's gateway worker (tests); null
+    // gives the real one.
+    explicit Server(PortForwarderWorker* upnpWorker = nullptr);
+    ~Server() override;
+
+    // Declares the server's item types and relations and registers its saved
+    // types. The settings types ("global", "vglobal", "global_value") must be
+    // declared before.
+    void CreateData();
+
+    void Connect();
+    void Disconnect();
+    bool IsConnected() const;
+    bool IsAbruptlyDisconnected() const;
+    int GetState() const { return m_state; }
+
+    // Users.
+    void AddUser(QString user);
+    void TrackUser(QString user);
+    void GetUserStats(QString user);
+    void GetOwnPrivilegesStatus();
+    void GiftPrivileges(QString user, int days);
+    void SendPrivateChat(QString user, QString text);
+    void MessageUsers(QStringList& users, QString text);
+    void SetAvailabilityStatus(bool available);
+    void SendFilesFolders(int folders, int files);
+    void SendUploadSpeed(int bytesPerSecond);
+
+    // Rooms.
+    void GetRoomList();
+    void EnterRoom(QString room, bool isPrivate);
+    void LeaveRoom(QString room);
+    void SendRoomChat(QString room, QString text);
+    void SetRoomTicker(QString room, QString text);
+    void EnablePrivateRoomAdd(bool enable);
+    void GiveUpPrivateRoomMembership(QString room);
+    void GiveUpPrivateRoom(QString room);
+    void AddPrivateRoomMember(QString room, QString user);
+    void RemovePrivateRoomMember(QString room, QString user);
+    void AddPrivateRoomOperator(QString room, QString user);
+    void RemovePrivateRoomOperator(QString room, QString user);
+
+    // Searches; each returns the new ticket, made even while offline.
+    unsigned int FileSearch(QString text, QString wishListItem);
+    unsigned int SearchUserList(QString text);
+    unsigned int SearchRoom(QString room, QString text);
+    void GetSearchCorrelations(QString text);
+
+    // Reaching other clients: their address, and the server's relay of a
+    // connection request when a direct connection is not possible.
+    void GetPeerAddress(QString user);
+    void RequestPeerConnection(QString user, quint32 token, QString type);
+    void SendCantConnectToPeer(quint32 token, QString user);
+
+    void DataLoaded() override;
+    void NoData() override;
+
+signals:
+    void Connecting();
+    void Connected();
+    void Disconnected();
+    void ConnectionFailed(QString reason);
+    void LoggedInElsewhere();
+    void AdminMessage(QString text);
+    void PrivateChat(QString user, QString text, time_t time, bool spontaneous);
+    void PrivateChatSent(QString user, QString text);
+    void RoomChat(QString room, QString user, QString text);
+    void DirectFileSearch(QString user, quint32 token, QString text);
+    void ReceivedUserStats(QString user, UserStats stats);
+    void AddUserResponse(QString user, bool exists);
+    void PrivateRoomAddEnabled(bool enabled);
+    void ReceivedOwnPrivilegesStatus(int i_seconds);
+    void SearchCorrelations(QString text);
+    void WishListWait(uint seconds);
+    void SearchRequested(uint ticket, QString text, bool wishList);
+    // An empty address means the user is unknown or offline.
+    void PeerAddress(QString user, QString address, quint16 port, quint16 obfuscatedPort);
+    void PeerConnectionRequested(QString user, QString type, QString address, quint16 port, quint16 obfuscatedPort,
+                                 quint32 token);
+    void CantConnectToPeer(quint32 token, QString user);
+
+private slots:
+    void OnSocketConnected();
+    void OnSocketReadyToRead();
+    void OnSocketClosed();
+    void OnHalfMinuteTick();
+    void OnFiveMinuteTick();
+
+private:
+    void OnConnectedToServer();
+    void SendLogin();
+    void Send(quint32 code, const MemStream& body);
+    void CloseConnection();
+    void HandleMessage(quint32 code, MemStream& body);
+    bool HandleLoginReply(InputStream& in);
+    bool HandleAddUserReply(InputStream& in);
+    bool HandleUserStatus(InputStream& in);
+    bool HandleUserStats(InputStream& in);
+    bool HandlePrivilegedUsers(InputStream& in);
+    bool HandleOwnPrivileges(InputStream& in);
+    bool HandlePrivateChat(InputStream& in);
+    bool HandleRoomList(InputStream& in);
+    bool HandleJoinRoom(InputStream& in);
+    bool HandleLeaveRoom(InputStream& in);
+    bool HandleUserJoinedRoom(InputStream& in);
+    bool HandleUserLeftRoom(InputStream& in);
+    bool HandleRoomChat(InputStream& in);
+    bool HandleRoomWall(InputStream& in);
+    bool HandleRoomWallMessage(InputStream& in);
+    bool HandlePrivateRoomState(InputStream& in);
+    bool HandlePrivateRoomChange(quint32 code, InputStream& in);
+    bool HandlePrivateRoomRemoved(InputStream& in);
+    bool HandlePrivateRoomAddEnabled(InputStream& in);
+    bool HandleSearch(InputStream& in);
+    bool HandleWishListInterval(InputStream& in);
+    bool HandleCorrelations(InputStream& in);
+    bool HandlePeerAddress(InputStream& in);
+    bool HandlePeerConnectionRequest(InputStream& in);
+    bool HandleCantConnectToPeer(InputStream& in);
+    bool HandleAdminMessage(InputStream& in);
+
+    void SetUserStatus(ItemPtr user, quint32 status);
+    void SetUserStats(ItemPtr user, const UserStats& stats);
+    void SetOwnRoomRole(ItemPtr room, const char* marker, bool on);
+    void SetAllUsersOffline();
+    unsigned int NewSearchRequest(QString text);
+    QString OwnUsername() const;
+
+    QTcpSocket* m_socket;
+    PortForwarder* m_portForwarder;
+    int m_state = StateDisconnected;
+    bool m_abruptlyDisconnected = false;
+    unsigned int m_searchTicket = 0;
+    QByteArray m_buffer;
+    // Counts connections, so that parsing stops when a handler's signal
+    // ended the connection the remaining bytes came from.
+    quint64 m_connectionNumber = 0;
+};
+
+extern Server* gp_server;

@@ -1,0 +1,51 @@
+// The test server as a program of its own: it reports its port and serves
+// two users, as end-to-end runs of real clients will need.
+#include <QProcess>
+#include <QTest>
+
+#include "RawClient.h"
+#include "TestMessage.h"
+
+class TestStandaloneServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void servesUsersOnThePortItPrints()
+    {
+        QProcess process;
+        process.start(QUORVANE_TESTSERVER_PATH, {"0"});
+        QVERIFY(process.waitForStarted(5000));
+        QVERIFY(process.waitForReadyRead(5000));
+        bool ok = false;
+        const uint port = QString::fromLatin1(process.readLine()).trimmed().toUInt(&ok);
+        QVERIFY(ok && port > 0 && port < 65536);
+
+        RawClient alice{quint16(port)}, bob{quint16(port)};
+        QVERIFY(alice.Login("alice"));
+        QVERIFY(bob.Login("bob"));
+        alice.Send(22, TestMessage().Str("bob").Str("over the wire").Body());
+        QByteArray body;
+        QVERIFY(bob.WaitFor(22, &body));
+        TestMessage in(body);
+        quint32 time = 0;
+        QString from, text;
+        QVERIFY(in.ReadU32(time) && in.ReadStr(from) && in.ReadStr(text));
+        QCOMPARE(from, QString("alice"));
+        QCOMPARE(text, QString("over the wire"));
+
+        process.kill();
+        QVERIFY(process.waitForFinished(5000));
+    }
+
+    void refusesABadPort()
+    {
+        QProcess process;
+        process.start(QUORVANE_TESTSERVER_PATH, {"70000"});
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 2);
+    }
+};
+
+QTEST_MAIN(TestStandaloneServer)
+#include "TestStandaloneServer.moc"

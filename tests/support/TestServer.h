@@ -1,0 +1,152 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+class QTcpServer;
+class TestMessage;
+class TestServerSession;
+
+// A real server for the client's server protocol (docs/protocol.md) on
+// 127.0.0.1. It logs users in, relays chat, searches and connection
+// requests, keeps rooms, walls and private rooms, and reports user status.
+// Tests can also inject any frame, read every frame a client sent, and cut
+// a client's connection.
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Received
+    {
+        QString user; // empty before the login
+        quint32 code;
+        QByteArray body;
+    };
+    struct WallMessage
+    {
+        QString user;
+        QString text;
+    };
+
+    static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
+
+    explicit TestServer(QObject* parent = nullptr);
+    ~TestServer() override;
+
+    // Listens on 127.0.0.1; port 0 takes any free port.
+    bool Listen(quint16 port = 0);
+    quint16 Port() const;
+
+    // Accounts. A user with no password set is accepted with any password.
+    void SetPassword(const QString& user, const QString& password);
+    // Refuses every login with this reason until called with "".
+    void RefuseLogins(const QString& reason);
+    // While held, logins get no answer; releasing answers the waiting ones.
+    void HoldLogins(bool hold);
+    void AddKnownUser(const QString& user);
+    void SetSupporter(const QString& user, bool supporter);
+    void SetPrivileges(const QString& user, qint32 seconds);
+    qint32 Privileges(const QString& user) const;
+    void SetUserStats(const QString& user, quint32 speed, quint64 downloads, quint32 files, quint32 folders);
+    void SetCountry(const QString& user, const QString& code);
+    void SetCorrelations(const QString& text, const QList<QPair<QString, quint32>>& related);
+    void SetWishListInterval(quint32 seconds);
+
+    // What clients sent, in arrival order.
+    const QList<Received>& AllReceived() const { return m_received; }
+    QList<Received> ReceivedMessages(quint32 code) const;
+    int Count(quint32 code) const;
+    void ClearReceived();
+
+    bool IsLoggedIn(const QString& user) const;
+    QStringList LoggedInUsers() const;
+    int ConnectionCount() const;
+
+    // Sends a frame (or raw bytes) to the user's logged-in connection.
+    bool Send(const QString& user, quint32 code, const QByteArray& body);
+    bool SendRaw(const QString& user, const QByteArray& bytes);
+    // Raw bytes to every connection, logged in or not.
+    void SendRawToAll(const QByteArray& bytes);
+    bool Cut(const QString& user);
+    void CutAll();
+    void SendAdminMessage(const QString& text);
+
+    QStringList RoomUsers(const QString& room) const;
+    bool IsPrivateRoom(const QString& room) const;
+    QString RoomOwner(const QString& room) const;
+    QStringList RoomMembers(const QString& room) const;
+    QStringList RoomOperators(const QString& room) const;
+    QList<WallMessage> RoomWall(const QString& room) const;
+
+signals:
+    void MessageReceived(QString user, quint32 code, QByteArray body);
+    void UserLoggedIn(QString user);
+    void UserLoggedOut(QString user);
+
+private slots:
+    void OnNewConnection();
+
+private:
+    struct Account
+    {
+        QString digest;
+        bool supporter = false;
+        qint32 privileges = 0;
+        quint32 speed = 0;
+        quint64 downloads = 0;
+        quint32 files = 0;
+        quint32 folders = 0;
+        QString country;
+        struct Held
+        {
+            quint32 time;
+            QString from;
+            QString text;
+        };
+        QList<Held> held;
+    };
+    struct Room
+    {
+        QStringList users;
+        bool isPrivate = false;
+        QString owner;
+        QStringList members;
+        QStringList operators;
+        QList<WallMessage> wall;
+    };
+
+    void OnFrame(TestServerSession* session, quint32 code, const QByteArray& body);
+    void OnClosed(TestServerSession* session);
+    void HandleLogin(TestServerSession* session, TestMessage& in);
+    void Handle(TestServerSession* session, quint32 code, TestMessage& in);
+    void LeaveAllRooms(const QString& user);
+    void LeaveRoom(const QString& user, const QString& room, bool tellLeaver);
+    void JoinRoom(TestServerSession* session, const QString& room, bool makePrivate);
+    void NotifyStatus(const QString& user, quint32 status);
+    void DeliverChat(const QString& from, const QString& to, const QString& text);
+    void RelaySearch(const QString& from, const QStringList& to, quint32 ticket, const QString& text);
+    void SendToRoom(const QString& room, quint32 code, const QByteArray& body, const QString& except = QString());
+    void SendPrivateRoomChange(const QString& room, quint32 code, const QString& user);
+    QByteArray UserEntry(const QString& user) const;
+    QByteArray StatsOf(const QString& user) const;
+    quint32 StatusOf(const QString& user) const;
+    bool MayJoin(const Room& room, const QString& user) const;
+    TestServerSession* Session(const QString& user) const;
+
+    QTcpServer* m_listener;
+    QList<TestServerSession*> m_sessions;
+    QMap<QString, Account> m_accounts;
+    QMap<QString, Room> m_rooms;
+    QMap<QString, QList<QPair<QString, quint32>>> m_correlations;
+    QList<Received> m_received;
+    QString m_refusal;
+    bool m_holdLogins = false;
+    QList<QPair<TestServerSession*, QByteArray>> m_heldLogins;
+    quint32 m_wishListInterval = 720;
+};

@@ -1,0 +1,32 @@
+// The loopback test server as a program of its own, so that end-to-end tests
+// can run real client processes against it. Usage: quorvane-testserver [port]
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include "TestServer.h"
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    quint16 port = 0;
+    if (arguments.size() > 1)
+    {
+        bool ok = false;
+        const uint value = arguments[1].toUInt(&ok);
+        if (!ok || value > 65535)
+        {
+            QTextStream(stderr) << "usage: quorvane-testserver [port]\n";
+            return 2;
+        }
+        port = quint16(value);
+    }
+    TestServer server;
+    if (!server.Listen(port))
+    {
+        QTextStream(stderr) << "cannot listen on 127.0.0.1:" << port << "\n";
+        return 1;
+    }
+    QTextStream(stdout) << server.Port() << Qt::endl;
+    return app.exec();
+}
