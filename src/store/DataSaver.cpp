@@ -7,12 +7,13 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <unordered_map>
 #include <zlib.h>
 
 #include "Data.h"
 #include "Log.h"
-#include "MemStream.h"
 
 DataSaver* dataSaver = nullptr;
 
@@ -27,33 +28,77 @@ enum ItemKind : quint8
     GlobalNull = 2
 };
 
-// Appends little-endian fields straight into one buffer; saving a large
-// share writes millions of them.
+// Writes little-endian fields through a raw cursor into a buffer sized
+// beforehand; saving a large share writes millions of them.
 class Writer
 {
 public:
-    explicit Writer(QByteArray& out) : m_out(out) {}
-    void U8(quint8 v) { m_out.append(char(v)); }
+    explicit Writer(char* at) : m_at(at) {}
+    void U8(quint8 v) { *m_at++ = char(v); }
     void U32(quint32 v)
     {
-        char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-        m_out.append(b, 4);
+        m_at[0] = char(v);
+        m_at[1] = char(v >> 8);
+        m_at[2] = char(v >> 16);
+        m_at[3] = char(v >> 24);
+        m_at += 4;
     }
-    void Bytes(const std::string& s)
+    void Bytes(const char* data, size_t size)
     {
-        U32(quint32(s.size()));
-        m_out.append(s.data(), int(s.size()));
+        U32(quint32(size));
+        if (size)
+            memcpy(m_at, data, size);
+        m_at += size;
+    }
+    char* At() const { return m_at; }
+
+private:
+    char* m_at;
+};
+
+// Reads the same fields back, never past the end.
+class Reader
+{
+public:
+    Reader(const char* at, const char* end) : m_at(at), m_end(end) {}
+    size_t Remaining() const { return size_t(m_end - m_at); }
+    bool U8(quint8& v)
+    {
+        if (m_at == m_end)
+            return false;
+        v = quint8(*m_at++);
+        return true;
+    }
+    bool U32(quint32& v)
+    {
+        if (Remaining() < 4)
+            return false;
+        const auto* b = reinterpret_cast<const unsigned char*>(m_at);
+        v = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+        m_at += 4;
+        return true;
+    }
+    // A counted byte string, left in place in the file's bytes.
+    bool Bytes(const char*& data, quint32& size)
+    {
+        if (!U32(size) || size > Remaining())
+            return false;
+        data = m_at;
+        m_at += size;
+        return true;
     }
 
 private:
-    QByteArray& m_out;
+    const char* m_at;
+    const char* m_end;
 };
 
 struct ParsedItem
 {
     quint32 type;
     quint8 kind;
-    std::string value;
+    quint32 size;
+    const char* value; // points into the file's bytes
 };
 
 struct ParsedFile
@@ -68,16 +113,16 @@ bool Parse(const QByteArray& bytes, ParsedFile& file)
     if (bytes.size() < 12 || memcmp(bytes.constData(), Magic, 4) != 0)
         return false;
     const int bodySize = bytes.size() - 4;
-    MemStream tail(bytes.constData() + bodySize, 4);
+    Reader tail(bytes.constData() + bodySize, bytes.constData() + bytes.size());
     quint32 storedCrc = 0;
-    tail.Read(storedCrc);
+    tail.U32(storedCrc);
     const quint32 crc = quint32(crc32(0L, reinterpret_cast<const Bytef*>(bytes.constData()), uInt(bodySize)));
     if (crc != storedCrc)
         return false;
 
-    MemStream in(bytes.constData() + 4, static_cast<unsigned long>(bodySize - 4));
+    Reader in(bytes.constData() + 4, bytes.constData() + bodySize);
     quint32 version = 0, typeCount = 0;
-    if (!in.Read(version) || version != FormatVersion || !in.Read(typeCount))
+    if (!in.U32(version) || version != FormatVersion || !in.U32(typeCount))
         return false;
     // Every count is checked against what remains, so a damaged count can
     // never make us reserve more than the file could describe.
@@ -85,38 +130,103 @@ bool Parse(const QByteArray& bytes, ParsedFile& file)
         return false;
     file.types.reserve(typeCount);
     for (quint32 i = 0; i < typeCount; ++i) {
-        std::string name;
+        const char* name = nullptr;
+        quint32 size = 0;
         quint8 isNull = 0;
-        if (!in.Read(name) || !in.Read(isNull))
+        if (!in.Bytes(name, size) || !in.U8(isNull))
             return false;
-        file.types.emplace_back(std::move(name), isNull != 0);
+        file.types.emplace_back(std::string(name, size), isNull != 0);
     }
     quint32 itemCount = 0;
-    if (!in.Read(itemCount) || itemCount > in.Remaining() / 5)
+    if (!in.U32(itemCount) || itemCount > in.Remaining() / 5)
         return false;
     file.items.resize(itemCount);
     for (quint32 i = 0; i < itemCount; ++i) {
         ParsedItem& item = file.items[i];
-        if (!in.Read(item.type) || item.type >= typeCount || !in.Read(item.kind))
+        if (!in.U32(item.type) || item.type >= typeCount || !in.U8(item.kind))
             return false;
         const bool isNull = file.types[item.type].second;
+        item.size = 0;
+        item.value = nullptr;
         if (item.kind == Valued) {
-            if (isNull || !in.Read(item.value))
+            if (isNull || !in.Bytes(item.value, item.size))
                 return false;
         } else if (item.kind > GlobalNull || !isNull) {
             return false;
         }
     }
     quint32 connectionCount = 0;
-    if (!in.Read(connectionCount) || connectionCount > in.Remaining() / 8)
+    if (!in.U32(connectionCount) || connectionCount > in.Remaining() / 8)
         return false;
     file.connections.resize(connectionCount);
     for (auto& c : file.connections) {
-        if (!in.Read(c.first) || !in.Read(c.second) || c.first >= itemCount || c.second >= itemCount)
+        if (!in.U32(c.first) || !in.U32(c.second) || c.first >= itemCount || c.second >= itemCount)
             return false;
     }
     return in.Remaining() == 0;
 }
+
+// The file position of each saved item, found from its sequence number. A
+// flat table over the sequences when they lie close together (the usual
+// case: most items of a long-lived store are saved ones), else a binary
+// search, so a store with a wide spread of sequences costs no more memory
+// than its saved items.
+class SavedIndex
+{
+public:
+    static constexpr quint32 None = 0xffffffffu;
+
+    // lists: per type, (sequence, item) in store order; their merge is the
+    // file's item order.
+    template <class Lists>
+    SavedIndex(const Lists& lists, size_t total)
+    {
+        if (total == 0)
+            return;
+        quint64 first = ~quint64(0), last = 0;
+        for (const auto& l : lists) {
+            if (!l.items.empty()) {
+                first = std::min(first, l.items.front().sequence);
+                last = std::max(last, l.items.back().sequence);
+            }
+        }
+        m_first = first;
+        const quint64 span = last - first + 1;
+        if (span <= 4 * quint64(total) + 4096) {
+            // Mark the saved sequences, then number them in order.
+            m_table.assign(size_t(span), None);
+            for (const auto& l : lists)
+                for (const auto& s : l.items)
+                    m_table[size_t(s.sequence - first)] = 0;
+            quint32 n = 0;
+            for (quint32& slot : m_table)
+                if (slot == 0)
+                    slot = n++;
+        } else {
+            m_sorted.reserve(total);
+            for (const auto& l : lists)
+                for (const auto& s : l.items)
+                    m_sorted.push_back(s.sequence);
+            std::sort(m_sorted.begin(), m_sorted.end());
+        }
+    }
+
+    quint32 Find(const Item* item) const
+    {
+        const quint64 sequence = item->m_sequence;
+        if (!m_table.empty()) {
+            const quint64 at = sequence - m_first;
+            return sequence >= m_first && at < m_table.size() ? m_table[size_t(at)] : None;
+        }
+        auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), sequence);
+        return it != m_sorted.end() && *it == sequence ? quint32(it - m_sorted.begin()) : None;
+    }
+
+private:
+    quint64 m_first = 0;
+    std::vector<quint32> m_table;
+    std::vector<quint64> m_sorted;
+};
 
 QString UnreadableName(const QString& path)
 {
@@ -182,75 +292,167 @@ std::vector<std::pair<qint64, QString>> DataSaver::DataFiles(const QString& pref
 
 QByteArray DataSaver::Serialize() const
 {
-    // Which items are saved.
-    std::vector<Item*> items;
-    std::unordered_map<const Item*, quint32> index;
-    auto take = [&](Item* item) {
-        if (index.emplace(item, 0).second)
-            items.push_back(item);
+    // A large store does not fit the caches, so every pass over its items
+    // costs a memory fetch per item: the items are read in two passes only,
+    // and everything else works on compact arrays.
+
+    // Which items are saved: per type, all of them or those connected to
+    // any of its by-types. A type's items are kept in store order.
+    struct Saved
+    {
+        quint64 sequence;
+        Item* item;
+    };
+    struct SavedType
+    {
+        Type* type;
+        bool whole;
+        std::vector<Type*> by;
+        std::vector<Saved> items;
+    };
+    std::vector<SavedType> saved;
+    auto entry = [&saved](Type* type) -> SavedType& {
+        for (SavedType& s : saved)
+            if (s.type == type)
+                return s;
+        saved.push_back(SavedType{type, false, {}, {}});
+        return saved.back();
     };
     for (const std::string& name : m_savedTypes)
         if (Type* type = d.HasType(name))
-            for (const ItemPtr& item : type->GetItems())
-                take(item.GetItemPointer());
+            entry(type).whole = true;
     for (const auto& rule : m_savedByConnection) {
         Type* type = d.HasType(rule.first);
         Type* by = d.HasType(rule.second);
-        if (!type || !by)
-            continue;
-        for (const ItemPtr& item : type->GetItems())
-            if (item[by])
-                take(item.GetItemPointer());
+        if (type && by)
+            entry(type).by.push_back(by);
     }
-    // Store order, so that the order of items survives a save and a load.
-    std::sort(items.begin(), items.end(), ItemSequenceLess());
+    size_t total = 0;
+    size_t valueBytes = 0;
+    for (SavedType& s : saved) {
+        if (s.whole)
+            s.items.reserve(s.type->Count());
+        for (Item* item = s.type->First().GetItemPointer(); item; item = item->m_next) {
+            bool take = s.whole;
+            for (size_t b = 0; !take && b < s.by.size(); ++b) {
+                const ConnectionGroup* group = item->FindGroup(s.by[b]);
+                take = group && !group->Empty();
+            }
+            if (take) {
+                s.items.push_back(Saved{item->m_sequence, item});
+                valueBytes += item->m_value.size();
+            }
+        }
+        total += s.items.size();
+    }
 
+    // Store order across the types, so that the order of items survives a
+    // save and a load: a merge of the per-type lists.
+    std::vector<Item*> items;
+    std::vector<quint32> itemTypes; // index into saved
+    items.reserve(total);
+    itemTypes.reserve(total);
+    {
+        typedef std::pair<quint64, size_t> Head; // sequence, list
+        std::vector<Head> heap;
+        std::vector<size_t> next(saved.size(), 0);
+        for (size_t l = 0; l < saved.size(); ++l)
+            if (!saved[l].items.empty())
+                heap.emplace_back(saved[l].items[0].sequence, l);
+        std::make_heap(heap.begin(), heap.end(), std::greater<Head>());
+        while (!heap.empty()) {
+            std::pop_heap(heap.begin(), heap.end(), std::greater<Head>());
+            const size_t l = heap.back().second;
+            const std::vector<Saved>& list = saved[l].items;
+            // Runs of one type are common: take them without the heap.
+            const quint64 limit = heap.size() > 1 ? heap.front().first : ~quint64(0);
+            size_t& at = next[l];
+            do {
+                items.push_back(list[at].item);
+                itemTypes.push_back(quint32(l));
+                ++at;
+            } while (at < list.size() && list[at].sequence < limit);
+            if (at < list.size()) {
+                heap.back().first = list[at].sequence;
+                std::push_heap(heap.begin(), heap.end(), std::greater<Head>());
+            } else {
+                heap.pop_back();
+            }
+        }
+    }
+    const SavedIndex index(saved, total);
+
+    // Types in the order of their first item.
+    std::vector<quint32> fileTypeOf(saved.size(), SavedIndex::None);
     std::vector<Type*> types;
-    std::unordered_map<const Type*, quint32> typeIndex;
-    for (quint32 i = 0; i < items.size(); ++i) {
-        index[items[i]] = i;
-        if (typeIndex.emplace(items[i]->m_type, quint32(types.size())).second)
-            types.push_back(items[i]->m_type);
+    for (quint32 l : itemTypes) {
+        if (fileTypeOf[l] == SavedIndex::None) {
+            fileTypeOf[l] = quint32(types.size());
+            types.push_back(saved[l].type);
+        }
     }
+    std::vector<Type*> savedTypes;
+    for (const SavedType& s : saved)
+        if (!s.items.empty())
+            savedTypes.push_back(s.type);
+    std::sort(savedTypes.begin(), savedTypes.end());
 
-    QByteArray out;
-    out.reserve(int(items.size()) * 24 + 1024);
-    Writer w(out);
-    out.append(Magic, 4);
+    size_t size = 4 + 4 + 4 + 4; // magic, version, type count, item count
+    for (Type* t : types)
+        size += 4 + t->GetName().size() + 1;
+    size += total * (4 + 1) + valueBytes;
+    for (const SavedType& s : saved)
+        if (!s.type->IsNull())
+            size += s.items.size() * 4;
+    QByteArray out(int(size), Qt::Uninitialized);
+    Writer w(out.data());
+    for (char c : Magic)
+        w.U8(quint8(c));
     w.U32(FormatVersion);
     w.U32(quint32(types.size()));
     for (Type* t : types) {
-        w.Bytes(t->GetName());
+        w.Bytes(t->GetName().data(), t->GetName().size());
         w.U8(t->IsNull() ? 1 : 0);
     }
     w.U32(quint32(items.size()));
-    for (Item* item : items) {
-        w.U32(typeIndex[item->m_type]);
-        if (!item->m_type->IsNull()) {
-            w.U8(Valued);
-            w.Bytes(item->m_value);
-        } else {
-            w.U8(item->m_type->IsGlobalNullItem(item) ? GlobalNull : Valueless);
-        }
-    }
-    const int countAt = out.size();
-    w.U32(0);
-    quint32 connections = 0;
+
+    // Items, and each connection once, from its earlier end, and only
+    // between saved items.
+    std::vector<quint32> connections;
+    connections.reserve(items.size() * 2);
     for (quint32 i = 0; i < items.size(); ++i) {
-        for (const ConnectionGroup& group : items[i]->m_groups) {
+        if (i + 8 < items.size())
+            __builtin_prefetch(items[i + 8]);
+        Item* item = items[i];
+        const Type* type = saved[itemTypes[i]].type;
+        w.U32(fileTypeOf[itemTypes[i]]);
+        if (!type->IsNull()) {
+            w.U8(Valued);
+            w.Bytes(item->m_value.data(), item->m_value.size());
+        } else {
+            w.U8(type->IsGlobalNullItem(item) ? GlobalNull : Valueless);
+        }
+        for (const ConnectionGroup& group : item->m_groups) {
+            if (!std::binary_search(savedTypes.begin(), savedTypes.end(), group.GetType()))
+                continue;
             group.ForEach([&](Item* other) {
-                auto it = index.find(other);
-                if (it != index.end() && it->second > i) {
-                    w.U32(i);
-                    w.U32(it->second);
-                    ++connections;
+                const quint32 j = index.Find(other);
+                if (j != SavedIndex::None && j > i) {
+                    connections.push_back(i);
+                    connections.push_back(j);
                 }
             });
         }
     }
-    for (int b = 0; b < 4; ++b)
-        out[countAt + b] = char(connections >> (8 * b));
-    w.U32(quint32(crc32(0L, reinterpret_cast<const Bytef*>(out.constData()), uInt(out.size()))));
+    Q_ASSERT(w.At() == out.constData() + size);
+
+    out.resize(int(size + 4 + connections.size() * 4 + 4));
+    w = Writer(out.data() + size);
+    w.U32(quint32(connections.size() / 2));
+    for (quint32 end : connections)
+        w.U32(end);
+    const int body = out.size() - 4;
+    w.U32(quint32(crc32(0L, reinterpret_cast<const Bytef*>(out.constData()), uInt(body))));
     return out;
 }
 
@@ -273,17 +475,19 @@ bool DataSaver::Apply(const QByteArray& bytes)
         if (!type)
             continue;
         if (p.kind == Valued)
-            items[i] = type->NewItem(Value(p.value));
+            items[i] = type->NewItem(Value(std::string(p.value, p.size)));
         else if (p.kind == GlobalNull)
             items[i] = type->GetGlobalNullItem();
         else
             items[i] = type->NewItem();
     }
     for (const auto& c : file.connections) {
-        ItemPtr a = items[c.first];
-        ItemPtr b = items[c.second];
-        if (a && b && a.GetType()->IsRelatedTo(b.GetType()))
-            a.Connect(b);
+        // Relations are checked on the file's types, without touching the
+        // items themselves.
+        Type* a = types[file.items[c.first].type];
+        Type* b = types[file.items[c.second].type];
+        if (a && b && a->IsRelatedTo(b))
+            items[c.first].Connect(items[c.second]);
     }
     return true;
 }
