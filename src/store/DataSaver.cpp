@@ -468,6 +468,12 @@ bool DataSaver::Apply(const QByteArray& bytes)
         Type* type = d.HasType(t.first);
         types.push_back(type && type->IsNull() == t.second ? type : nullptr);
     }
+    std::vector<size_t> perType(types.size(), 0);
+    for (const ParsedItem& p : file.items)
+        ++perType[p.type];
+    for (size_t t = 0; t < types.size(); ++t)
+        if (types[t] && !types[t]->IsNull())
+            types[t]->Reserve(types[t]->Count() + perType[t]);
     std::vector<ItemPtr> items(file.items.size());
     for (size_t i = 0; i < file.items.size(); ++i) {
         const ParsedItem& p = file.items[i];

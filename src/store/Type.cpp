@@ -59,7 +59,7 @@ Item* Type::Create(std::string&& value)
     m_last = item;
     ++m_count;
     if (!m_isNull)
-        m_byValue.emplace(item->m_value, item);
+        m_byValue.emplace(std::string_view(item->m_value), item);
     return item;
 }
 
@@ -76,7 +76,7 @@ void Type::Unlink(Item* item)
     item->m_prev = item->m_next = nullptr;
     --m_count;
     if (!m_isNull)
-        m_byValue.erase(item->m_value);
+        m_byValue.erase(std::string_view(item->m_value));
     if (item == m_globalNull)
         m_globalNull = nullptr;
 }
@@ -85,7 +85,7 @@ ItemPtr Type::GetItem(const Value& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(value.Bytes());
+    auto it = m_byValue.find(std::string_view(value.Bytes()));
     if (it != m_byValue.end())
         return it->second;
     if (!m_autoCreate)
@@ -97,7 +97,7 @@ ItemPtr Type::HasItem(const Value& value) const
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(value.Bytes());
+    auto it = m_byValue.find(std::string_view(value.Bytes()));
     return it != m_byValue.end() ? ItemPtr(it->second) : ItemPtr();
 }
 
@@ -105,7 +105,7 @@ ItemPtr Type::NewItem(const Value& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(value.Bytes());
+    auto it = m_byValue.find(std::string_view(value.Bytes()));
     if (it != m_byValue.end())
         return it->second;
     Item* item = Create(std::string(value.Bytes()));

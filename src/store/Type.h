@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -70,6 +71,8 @@ public:
 
     ItemSet GetItems() const;
     size_t Count() const { return m_count; }
+    // Room for this many items by value, before a large load.
+    void Reserve(size_t count) { m_byValue.reserve(count); }
     ItemPtr First() const;
 
     void AddItemAddedHandler(ItemEventHandler* handler);
@@ -92,7 +95,9 @@ private:
     bool m_autoCreate;
     int m_index;
     int m_ownerCount = 0;
-    std::unordered_map<std::string, Item*> m_byValue;
+    // Keys view the items' own values (an item never moves or changes its
+    // value), so each value is stored once.
+    std::unordered_map<std::string_view, Item*> m_byValue;
     Item* m_first = nullptr;
     Item* m_last = nullptr;
     size_t m_count = 0;
