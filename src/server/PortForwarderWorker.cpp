@@ -74,6 +74,12 @@ void PortForwarderWorker::RemovePortMappings()
 
 bool PortForwarderWorker::DiscoverGateway(QString& description, QString& error)
 {
+    // Discovery multicasts on the local network; test runs must never do
+    // that, whatever settings a test stores.
+    if (qEnvironmentVariableIsSet("QUORVANE_TEST")) {
+        error = "gateway discovery is disabled in test runs";
+        return false;
+    }
     int status = 0;
     UPNPDev* devices =
         upnpDiscover(DiscoveryTimeoutMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &status);
