@@ -49,7 +49,7 @@ size_t ConnectionGroup::Size() const
 bool ConnectionGroup::Contains(Item* item) const
 {
     if (m_tree)
-        return m_tree->count(item) != 0;
+        return m_tree->count(item->m_sequence) != 0;
     if (m_vector)
         return std::binary_search(m_vector->begin(), m_vector->end(), item, ItemSequenceLess());
     return m_one == item;
@@ -58,7 +58,7 @@ bool ConnectionGroup::Contains(Item* item) const
 void ConnectionGroup::Insert(Item* item)
 {
     if (m_tree) {
-        m_tree->insert(item);
+        m_tree->emplace_hint(m_tree->end(), item->m_sequence, item);
         return;
     }
     if (!m_vector) {
@@ -83,7 +83,9 @@ void ConnectionGroup::Insert(Item* item)
         v.insert(at, item);
     }
     if (v.size() > TreeThreshold) {
-        m_tree = new Tree(v.begin(), v.end());
+        m_tree = new Tree;
+        for (Item* i : v)
+            m_tree->emplace_hint(m_tree->end(), i->m_sequence, i);
         delete m_vector;
         m_vector = nullptr;
     }
@@ -92,7 +94,7 @@ void ConnectionGroup::Insert(Item* item)
 void ConnectionGroup::Erase(Item* item)
 {
     if (m_tree) {
-        m_tree->erase(item);
+        m_tree->erase(item->m_sequence);
         return;
     }
     if (m_vector) {
@@ -116,7 +118,7 @@ void ConnectionGroup::Erase(Item* item)
 Item* ConnectionGroup::First() const
 {
     if (m_tree)
-        return m_tree->empty() ? nullptr : *m_tree->begin();
+        return m_tree->empty() ? nullptr : m_tree->begin()->second;
     if (m_vector)
         return m_vector->empty() ? nullptr : m_vector->front();
     return m_one;

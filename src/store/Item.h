@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 #include <algorithm>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -39,8 +39,8 @@ public:
     void ForEach(F f) const
     {
         if (m_tree)
-            for (Item* i : *m_tree)
-                f(i);
+            for (const auto& entry : *m_tree)
+                f(entry.second);
         else if (m_vector)
             for (Item* i : *m_vector)
                 f(i);
@@ -49,7 +49,8 @@ public:
     }
 
 private:
-    typedef std::set<Item*, ItemSequenceLess> Tree;
+    // Keyed by sequence number, so that a look-up never touches the items.
+    typedef std::map<quint64, Item*> Tree;
     static const size_t TreeThreshold = 48;
     void Release();
 
