@@ -1,0 +1,313 @@
+#include "PeerConnection.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+
+#include "MemStream.h"
+#include "PeerMessages.h"
+
+namespace
+{
+quint32 LittleEndian32(const QByteArray& bytes)
+{
+    const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
+    return quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+}
+
+QByteArray Framed(const QByteArray& content)
+{
+    MemStream frame;
+    frame.Write(quint32(content.size()));
+    frame.Append(content);
+    return frame.GetBytes();
+}
+} // namespace
+
+PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent)
+    : QObject(parent), m_socket(socket), m_origin(Origin::Incoming),
+      m_state(obfuscated ? State::AwaitingKey : State::AwaitingOpening), m_obfuscated(obfuscated), m_connected(true),
+      m_clock(std::move(clock)), m_created(m_clock()), m_lastActivity(m_created)
+{
+    m_socket->setParent(this);
+    Setup();
+    // Bytes may have arrived before the signals were connected.
+    QMetaObject::invokeMethod(this, &PeerConnection::OnReadyRead, Qt::QueuedConnection);
+}
+
+PeerConnection::PeerConnection(Origin origin, bool obfuscated, Clock clock, QObject* parent)
+    : QObject(parent), m_socket(new QTcpSocket(this)), m_origin(origin), m_state(State::Connecting),
+      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock()), m_lastActivity(m_created)
+{
+    Setup();
+}
+
+PeerConnection::~PeerConnection()
+{
+    if (m_socket)
+        m_socket->disconnect(this);
+}
+
+void PeerConnection::Setup()
+{
+    m_socket->setReadBufferSize(SocketBufferLimit);
+    connect(m_socket, &QTcpSocket::connected, this, &PeerConnection::OnSocketConnected);
+    connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
+    connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerConnection::OnSocketError);
+    connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnSocketDisconnected);
+}
+
+void PeerConnection::Open(const QHostAddress& address, quint16 port)
+{
+    m_socket->connectToHost(address, port);
+}
+
+QString PeerConnection::PeerAddressText() const
+{
+    return m_socket ? m_socket->peerAddress().toString() : QString();
+}
+
+void PeerConnection::SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken)
+{
+    MemStream opening;
+    opening.Write(quint8(1));
+    opening.Write(ownName);
+    opening.Write(connectionType);
+    opening.Write(connectionToken);
+    Write(Framed(opening.GetBytes()));
+}
+
+void PeerConnection::SendRelayAnswer(quint32 connectionToken)
+{
+    MemStream opening;
+    opening.Write(quint8(0));
+    opening.Write(connectionToken);
+    Write(Framed(opening.GetBytes()));
+}
+
+void PeerConnection::SendMessage(const QByteArray& message)
+{
+    Write(Framed(message));
+}
+
+void PeerConnection::Write(QByteArray bytes)
+{
+    if (!m_socket || m_state == State::Finished)
+        return;
+    if (m_obfuscated)
+        m_out.Transform(bytes);
+    m_socket->write(bytes);
+    m_lastActivity = m_clock();
+}
+
+void PeerConnection::BeginMessages()
+{
+    m_state = State::Open;
+    QMetaObject::invokeMethod(this, &PeerConnection::OnReadyRead, Qt::QueuedConnection);
+}
+
+void PeerConnection::AwaitFileToken()
+{
+    m_state = State::AwaitingFileToken;
+    QMetaObject::invokeMethod(this, &PeerConnection::OnReadyRead, Qt::QueuedConnection);
+}
+
+QTcpSocket* PeerConnection::HandOver()
+{
+    QTcpSocket* socket = m_socket;
+    m_socket = nullptr;
+    m_state = State::Finished;
+    if (socket)
+    {
+        socket->disconnect(this);
+        socket->setParent(nullptr);
+        // The new owner sets its own limit, if any.
+        socket->setReadBufferSize(0);
+    }
+    return socket;
+}
+
+void PeerConnection::Drop()
+{
+    m_state = State::Finished;
+    if (m_socket)
+    {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+void PeerConnection::End(const QString& reason)
+{
+    if (m_state == State::Finished)
+        return;
+    Drop();
+    emit Ended(reason);
+}
+
+void PeerConnection::OnSocketConnected()
+{
+    m_connected = true;
+    if (m_obfuscated)
+    {
+        // The key goes out in the clear; everything after it is transformed.
+        const quint32 key = QRandomGenerator::system()->generate();
+        MemStream keyBytes;
+        keyBytes.Write(key);
+        m_socket->write(keyBytes.GetBytes());
+        m_out = Obfuscator(key, Obfuscator::FromConnectingSide);
+        m_in = Obfuscator(key, Obfuscator::FromAcceptingSide);
+    }
+    m_lastActivity = m_clock();
+    emit Connected();
+}
+
+void PeerConnection::OnReadyRead()
+{
+    QPointer<PeerConnection> self(this);
+    while (self && m_state != State::Finished && m_socket && Step())
+    {
+    }
+}
+
+void PeerConnection::OnSocketError()
+{
+    if (m_state == State::Finished || !m_socket)
+        return;
+    // What arrived before the other side closed still counts.
+    QPointer<PeerConnection> self(this);
+    if (m_state != State::Connecting)
+        OnReadyRead();
+    if (self && m_socket)
+        End(m_socket->errorString());
+}
+
+void PeerConnection::OnSocketDisconnected()
+{
+    QPointer<PeerConnection> self(this);
+    OnReadyRead();
+    if (self)
+        End("closed by the other side");
+}
+
+void PeerConnection::PullAll()
+{
+    QByteArray bytes = m_socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    if (m_obfuscated)
+        m_in.Transform(bytes);
+    m_buffer.append(bytes);
+    m_lastActivity = m_clock();
+}
+
+qint64 PeerConnection::Available() const
+{
+    return ReadsEverything() ? m_buffer.size() - m_taken : m_socket->bytesAvailable();
+}
+
+QByteArray PeerConnection::Peek(qint64 size)
+{
+    return ReadsEverything() ? m_buffer.mid(m_taken, int(size)) : m_socket->peek(size);
+}
+
+QByteArray PeerConnection::Take(qint64 size)
+{
+    if (ReadsEverything())
+    {
+        QByteArray taken = m_buffer.mid(m_taken, int(size));
+        m_taken += int(size);
+        // Compact now and then rather than move the rest at every frame.
+        if (m_taken == m_buffer.size())
+        {
+            m_buffer.clear();
+            m_taken = 0;
+        }
+        else if (m_taken > 65536 && m_taken > m_buffer.size() / 2)
+        {
+            m_buffer.remove(0, m_taken);
+            m_taken = 0;
+        }
+        return taken;
+    }
+    m_lastActivity = m_clock();
+    return m_socket->read(size);
+}
+
+bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray& frame)
+{
+    if (ReadsEverything())
+        PullAll();
+    if (Available() < 4)
+        return false;
+    const quint32 length = LittleEndian32(Peek(4));
+    if (length < minLength || length > maxLength)
+    {
+        End(QString("frame length %1 out of bounds").arg(length));
+        return false;
+    }
+    if (Available() < 4 + qint64(length))
+        return false;
+    Take(4);
+    frame = Take(length);
+    return true;
+}
+
+bool PeerConnection::Step()
+{
+    switch (m_state)
+    {
+    case State::AwaitingKey:
+    {
+        if (m_socket->bytesAvailable() < 4)
+            return false;
+        const quint32 key = LittleEndian32(m_socket->read(4));
+        m_in = Obfuscator(key, Obfuscator::FromConnectingSide);
+        m_out = Obfuscator(key, Obfuscator::FromAcceptingSide);
+        m_state = State::AwaitingOpening;
+        m_lastActivity = m_clock();
+        return true;
+    }
+    case State::AwaitingOpening:
+    {
+        QByteArray frame;
+        if (!TakeFrame(5, MaxOpeningLength, frame))
+            return false;
+        MemStream in(frame);
+        quint8 kind = 0;
+        QString name, connectionType;
+        quint32 connectionToken = 0;
+        in.Read(kind);
+        const bool read = kind == 1 ? in.Read(name) && in.Read(connectionType) && in.Read(connectionToken)
+                                    : kind == 0 && in.Read(connectionToken);
+        if (!read)
+        {
+            End("unreadable opening frame");
+            return false;
+        }
+        m_state = State::Identified;
+        emit OpeningReceived(kind, name, connectionType, connectionToken);
+        return true;
+    }
+    case State::AwaitingFileToken:
+    {
+        if (Available() < 4)
+            return false;
+        const quint32 fileToken = LittleEndian32(Take(4));
+        m_state = State::Identified;
+        emit FileTokenReceived(fileToken);
+        return true;
+    }
+    case State::Open:
+    {
+        QByteArray frame;
+        if (!TakeFrame(4, PeerMessages::MaxFrameLength, frame))
+            return false;
+        emit MessageReceived(LittleEndian32(frame.left(4)), frame.mid(4));
+        return true;
+    }
+    default:
+        return false;
+    }
+}

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+
+#include "Obfuscator.h"
+
+class QTcpSocket;
+
+// One TCP connection to another client while peer messaging owns it: the
+// optional obfuscation, the opening frame, the file token of a file
+// connection and the framed messages of a message connection. It knows
+// nothing about users or attempts; PeerMessenger decides what each
+// connection is for.
+//
+// Until a connection is a message connection, a plain socket is read
+// exactly as far as the current step needs, so whatever follows stays in
+// the socket for the owner it is handed to.
+class PeerConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Origin
+    {
+        Incoming,   // accepted on a listening port
+        Direct,     // our own direct attempt
+        RelayAnswer // our answer to a connection request relayed by the server
+    };
+    enum class State
+    {
+        Connecting,
+        AwaitingKey,
+        AwaitingOpening,
+        AwaitingFileToken,
+        Identified, // opening or file token read; the owner decides what follows
+        Open,
+        Finished // handed over, dropped or ended
+    };
+    // Opening frames are short; a longer one is not a client of ours.
+    static constexpr quint32 MaxOpeningLength = 4096;
+    // How much the socket may buffer beyond what has been taken from it.
+    static constexpr qint64 SocketBufferLimit = 1024 * 1024;
+
+    typedef std::function<qint64()> Clock;
+
+    // An accepted connection, already up.
+    PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent);
+    // An outgoing connection; Open() starts it.
+    PeerConnection(Origin origin, bool obfuscated, Clock clock, QObject* parent);
+    ~PeerConnection() override;
+
+    void Open(const QHostAddress& address, quint16 port);
+
+    Origin GetOrigin() const { return m_origin; }
+    State GetState() const { return m_state; }
+    bool IsObfuscated() const { return m_obfuscated; }
+    bool WasConnected() const { return m_connected; }
+    qint64 Created() const { return m_created; }
+    qint64 LastActivity() const { return m_lastActivity; }
+    QString PeerAddressText() const;
+
+    // What peer messaging has learnt about it.
+    QString user;
+    QString type;
+    quint32 token = 0;
+
+    void SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken);
+    void SendRelayAnswer(quint32 connectionToken);
+    // A whole message (code and body); the length is put in front.
+    void SendMessage(const QByteArray& message);
+
+    // The next step after the opening frame.
+    void BeginMessages();
+    void AwaitFileToken();
+    // Gives the socket away: every connection between it and this object is
+    // cut, it has no parent and nothing more is read from it here.
+    QTcpSocket* HandOver();
+    // Ends the connection at once; no signal follows.
+    void Drop();
+
+signals:
+    // An outgoing connection is up (after its key when obfuscated).
+    void Connected();
+    // kind 1: a direct greeting with name, type and token; kind 0: the
+    // answer to a relayed request with its token.
+    void OpeningReceived(quint8 kind, QString name, QString connectionType, quint32 connectionToken);
+    void FileTokenReceived(quint32 fileToken);
+    void MessageReceived(quint32 code, QByteArray body);
+    // The connection ended by itself: refused, closed by the other side,
+    // broken, or a frame that cannot be read. Sent once.
+    void Ended(QString reason);
+
+private slots:
+    void OnSocketConnected();
+    void OnReadyRead();
+    void OnSocketError();
+    void OnSocketDisconnected();
+
+private:
+    void Setup();
+    void Write(QByteArray bytes);
+    bool Step();
+    // Obfuscated bytes must all be decoded in order, and a message
+    // connection keeps nothing back for anyone; otherwise read exactly.
+    bool ReadsEverything() const
+    {
+        return (m_obfuscated && m_state != State::AwaitingKey) || m_state == State::Open;
+    }
+    void PullAll();
+    qint64 Available() const;
+    QByteArray Peek(qint64 size);
+    QByteArray Take(qint64 size);
+    // A whole frame of at most maxLength bytes, or nothing yet. A length
+    // outside [minLength, maxLength] ends the connection.
+    bool TakeFrame(quint32 minLength, quint32 maxLength, QByteArray& frame);
+    void End(const QString& reason);
+
+    QTcpSocket* m_socket;
+    Origin m_origin;
+    State m_state;
+    bool m_obfuscated;
+    bool m_connected;
+    Obfuscator m_in;
+    Obfuscator m_out;
+    // Decoded or pulled bytes; the first m_taken of them are used up.
+    QByteArray m_buffer;
+    int m_taken = 0;
+    Clock m_clock;
+    qint64 m_created;
+    qint64 m_lastActivity;
+};

@@ -1,0 +1,197 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "DataHandler.h"
+#include "DataLoadedEventHandler.h"
+#include "FileInfo.h"
+#include "ItemPtr.h"
+#include "MemStream.h"
+#include "PeerConnection.h"
+
+class QTcpServer;
+class QTcpSocket;
+
+// Peer messaging: listens for other clients on a plain and an obfuscated
+// port, forms connections to them (directly and through the server's relay
+// at once, the first to succeed wins), carries the framed messages of
+// message ("P") connections and hands file ("F") and distributed-network
+// ("D") connections to their owners. The wire format and the rules for
+// what a peer may claim are in docs/protocol.md.
+class PeerMessenger : public QObject, public DataHandler, public DataLoadedEventHandler
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 DefaultListeningPort = 2235;
+    // Times in milliseconds, checked at the half-minute tick.
+    static constexpr qint64 UnsentMessageLifetime = 300000;
+    static constexpr qint64 AttemptTimeout = 30000;
+    static constexpr qint64 HandshakeTimeout = 30000;
+    static constexpr qint64 IdleTimeout = 300000;
+    // Accepted connections that have not finished their opening, and our
+    // answers to relayed requests not yet settled, at once.
+    static constexpr int MaxPendingConnections = 256;
+    // Message connections kept per user; opening another closes the oldest.
+    static constexpr int MaxMessageConnectionsPerUser = 8;
+
+    typedef std::function<qint64()> Clock;
+    // Builds the complete answer (code and compressed body) to a user's
+    // share-list request.
+    typedef std::function<MemStream(QString user)> ShareListProvider;
+
+    // Needs the server connection's item types (Server::CreateData) and the
+    // setting types declared before.
+    explicit PeerMessenger(QObject* parent = nullptr);
+    ~PeerMessenger() override;
+
+    // Settles the listening ports and starts listening.
+    void DataLoaded() override;
+
+    // A prepared message (code first) over the user's most recently opened
+    // message connection; without one it waits while a connection forms
+    // and is dropped after UnsentMessageLifetime.
+    void SendMessage(QString user, MemStream& message);
+    void SendMessageToUser(QString user, MemStream& message);
+
+    void GetUserSharedFiles(QString user);
+    void GetUserInfo(QString user);
+    void QueueDownload(QString user, std::string path);
+    void QueueUpload(QString user, QString file, qint64 size);
+    // Returns the token taken from "transfer_req_counter".
+    uint RequestUpload(QString user, QString file, qint64 size);
+    void AcceptTransferRequest(QString user, uint token, bool withSize, qint64 size);
+    void DenyTransferRequest(QString user, uint token, QString reason);
+    void SendUploadPlaceInLine(QString user, QString file, int place);
+    void DenyUpload(QString user, QString file, QString reason);
+    // Forms a new connection of that type; it is handed over by
+    // FileConnectionAccepted or DNetConnectionAccepted.
+    void RequestFileConnectionToUser(QString user);
+    void RequestDNetConnectionToUser(QString user);
+
+    // The answer to a share-list request; until the shared folders provide
+    // one, the answer is an empty share list.
+    void SetShareListProvider(ShareListProvider provider);
+    // Where the time for every expiry comes from (milliseconds).
+    void SetClock(Clock clock);
+    // The address listened on (any address unless set before DataLoaded).
+    void SetListenAddress(const QHostAddress& address) { m_listenAddress = address; }
+    void SetInflateLimit(int bytes) { m_inflateLimit = bytes; }
+
+    // 0 when not listening.
+    quint16 ListeningPort() const;
+    quint16 ObfuscatedListeningPort() const;
+    int MessageConnectionCount(const QString& user) const;
+    int UnsentMessageCount(const QString& user) const;
+    int AttemptCount() const { return int(m_attempts.size()); }
+
+signals:
+    void FileTransferRequested(QString user, int direction, uint token, std::string path, qint64 size);
+    void FileTransferResponse(QString user, uint token, bool allowed, bool sizePresent, qint64 size, QString reason);
+    void QueueUploadRequested(QString user, QString file);
+    void DownloadPlaceInLine(QString user, std::string path, int place);
+    void UploadFailed(QString user, std::string path);
+    void UploadDenied(QString user, std::string path, QString reason);
+    void UploadPlaceInLineRequested(QString user, QString file);
+    void QueueDownloadRequested(QString user, std::string path, qint64 size);
+    void UserShare(QString user, FileInfoMap& share, AttributeTranslationTable& attributes);
+    void SharedFilesInFolderRequested(QString user, quint32 token, QString folder);
+    void SharedFilesInFolder(QString user, quint32 token, QString folder, FileInfoMap& folders);
+    void UserInfoRequested(QString user);
+    // The picture bytes are valid only during the emission.
+    void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture, int pictureLength,
+                          int uploadSlots, int queuedUploads, bool freeSlot);
+    void SearchResults(ItemPtr searchResults);
+    void ConnectionToUserFailed(QString user, QString type);
+    // From these on the receiver owns the socket. Bytes that followed the
+    // opening may already wait in it: check bytesAvailable() at once.
+    void FileConnectionRequested(QString user, QTcpSocket* socket, uint token);
+    void FileConnectionAccepted(QString user, QTcpSocket* socket);
+    void DNetConnectionRequested(QString user, QTcpSocket* socket);
+    void DNetConnectionAccepted(QString user, QTcpSocket* socket);
+
+private slots:
+    void OnHalfMinuteTick();
+    void OnPeerAddress(QString user, QString address, quint16 port, quint16 obfuscatedPort);
+    void OnPeerConnectionRequested(QString user, QString type, QString address, quint16 port,
+                                   quint16 obfuscatedPort, quint32 token);
+    void OnCantConnectToPeer(quint32 token, QString user);
+
+private:
+    // One way of forming a connection of a type to a user, under one token:
+    // a direct connection and the server's relay, tried together.
+    struct Attempt
+    {
+        quint32 token = 0;
+        QString user;
+        QString type;
+        qint64 started = 0;
+        PeerConnection* direct = nullptr;
+        bool awaitingAddress = true;
+        bool directFailed = false;
+        bool relayFailed = false;
+    };
+    struct Unsent
+    {
+        QByteArray message;
+        qint64 queued;
+    };
+
+    void DeclareTypes();
+    void Listen(QTcpServer* listener, quint16 port, const char* what);
+    void OnNewConnection(QTcpServer* listener, bool obfuscated);
+    void Watch(PeerConnection* connection);
+
+    quint32 NewToken() const;
+    void StartAttempt(const QString& user, const QString& type);
+    void CheckFailed(quint32 token);
+    void Fail(quint32 token, const QString& why);
+    void Win(quint32 token, PeerConnection* connection);
+
+    void OnOpening(PeerConnection* connection, quint8 kind, const QString& name, const QString& type,
+                   quint32 token);
+    void OnFileToken(PeerConnection* connection, quint32 fileToken);
+    void OnDirectConnected(PeerConnection* connection);
+    void OnRelayAnswerConnected(PeerConnection* connection);
+    void OnConnectionEnded(PeerConnection* connection, const QString& reason);
+    void AddMessageConnection(PeerConnection* connection);
+    void HandOver(PeerConnection* connection, bool asked, quint32 fileToken = 0);
+    // Forgets the connection everywhere and closes it.
+    void Discard(PeerConnection* connection);
+    PeerConnection* LatestMessageConnection(const QString& user) const;
+    PeerConnection::Clock ConnectionClock();
+
+    void OnMessage(PeerConnection* connection, quint32 code, const QByteArray& body);
+    bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain);
+    bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
+    void SendToUser(const QString& user, const MemStream& message);
+    void SetUserAddress(const QString& user, const QString& address);
+    QString OwnName() const;
+
+    QTcpServer* m_listener;
+    QTcpServer* m_obfuscatedListener;
+    QHostAddress m_listenAddress = QHostAddress::Any;
+    Clock m_clock;
+    ShareListProvider m_shareListProvider;
+    int m_inflateLimit;
+    std::map<quint32, Attempt> m_attempts;
+    std::map<QString, std::deque<Unsent>> m_unsent;
+    QHash<QString, QList<PeerConnection*>> m_messageConnections;
+    // Accepted connections before their opening, and our answers to relayed
+    // requests before they are settled.
+    QList<PeerConnection*> m_pending;
+    // Direct greetings received, by user and token, so a relayed request for
+    // a connection that already arrived directly is not answered as well.
+    QHash<QString, QHash<quint32, qint64>> m_greetings;
+};
+
+extern PeerMessenger* peerMessenger;

@@ -1,0 +1,491 @@
+#include "SharedFoldersManager.h"
+
+#include <QDir>
+#include <QMetaObject>
+#include <QStringView>
+#include <algorithm>
+#include <vector>
+
+#include "DNetManager.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+
+SharedFoldersManager* sharedFoldersManager = nullptr;
+
+namespace
+{
+Type* Declare(const char* name, Primacy primacy, bool valueless)
+{
+    return d.NewType(name, primacy, valueless, true);
+}
+
+// a holds aHolds items of b, b holds bHolds items of a (never owning).
+void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds)
+{
+    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, false);
+}
+
+void SaveByConnection(const char* type, const char* byType)
+{
+    if (dataSaver)
+        dataSaver->AddSavedByConnectionType(type, byType);
+}
+
+void Save(const char* type)
+{
+    if (dataSaver)
+        dataSaver->AddSavedType(type);
+}
+
+std::string Utf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+bool IsPathWordSeparator(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('/') || c == QLatin1Char('\\');
+}
+
+// Appends every maximal run of characters that are not separators.
+void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringView>& tokens)
+{
+    int start = -1;
+    for (int i = 0; i <= text.size(); ++i)
+    {
+        const bool separator = i == text.size() || isSeparator(text[i]);
+        if (!separator && start < 0)
+            start = i;
+        else if (separator && start >= 0)
+        {
+            tokens.push_back(QStringView(text).mid(start, i - start));
+            start = -1;
+        }
+    }
+}
+} // namespace
+
+SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
+{
+    sharedFoldersManager = this;
+
+    sharedFolderType = Declare("shared_folder", 0, false);
+    Save("shared_folder");
+    sharedFileType = Declare("shared_file", 1, true);
+    fileNameType = Declare("shared_file_name", 1, false);
+    lowerNameType = Declare("shared_file_lowercase_name", 2, false);
+    fileFolderType = Declare("shared_file_folder", 1, false);
+    lowerFolderType = Declare("shared_file_folder_lowercase_name", 2, false);
+    fileSizeType = Declare("shared_file_size", 2, false);
+    Declare("shared_public", 2, true);
+    Declare("shared_userlist", 2, true);
+    isScannedType = Declare("is_scanned", 2, true);
+    Declare("shared_folder_id", 2, false);
+
+    Relate("shared_folder", "shared_file_folder", many, many);
+    Relate("shared_file", "shared_file_folder", one, many);
+    Relate("shared_file_folder", "shared_file_folder_lowercase_name", one, many);
+    Relate("shared_file", "shared_file_name", one, many);
+    Relate("shared_file_name", "shared_file_lowercase_name", one, many);
+    Relate("shared_file", "shared_file_size", one, many);
+    Relate("shared_folder", "shared_public", one, many);
+    Relate("shared_folder", "shared_userlist", one, many);
+    Relate("shared_file_folder", "is_scanned", one, many);
+    Relate("shared_folder", "user_list_group", many, many);
+    Relate("shared_folder", "shared_folder_id", one, one);
+    SaveByConnection("shared_public", "shared_folder");
+    SaveByConnection("shared_userlist", "shared_folder");
+    SaveByConnection("shared_folder_id", "shared_folder");
+
+    fileNameType->AddItemAddedHandler(
+        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
+    fileFolderType->AddItemAddedHandler(
+        new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
+
+    Declare("user_share", 0, true);
+    Declare("user_share_folder", 1, true);
+    Declare("user_share_folder_parent", 1, true);
+    Declare("user_share_folder_child", 1, true);
+    Declare("user_share_folder_name", 2, false);
+    Declare("user_share_file", 1, true);
+    Declare("user_share_file_name", 2, false);
+    Relate("user_share", "user", one, one);
+    Relate("user_share", "user_share_folder", many, one);
+    Relate("user_share_folder", "user_share_folder_name", one, many);
+    Relate("user_share_folder", "user_share_file", many, one);
+    Relate("user_share_folder", "user_share_folder_parent", one, one);
+    Relate("user_share_folder", "user_share_folder_child", many, one);
+    Relate("user_share_folder_parent", "user_share_folder_child", one, one);
+    Relate("user_share_file", "user_share_file_name", one, many);
+    Relate("user_share_file", "file_size", one, many);
+
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
+                &SharedFoldersManager::OnFilesInFoldersRequested);
+
+    searchTokenType = Declare("search_token", 2, false);
+    Relate("search_token", "shared_file", many, many);
+    if (dnetManager)
+        connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
+
+    for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
+        Relate("shared_file", attribute, one, many);
+    Relate("shared_file", "is_scanned", one, many);
+    Save("is_scanned");
+    SaveByConnection("shared_file_folder", "shared_folder");
+    SaveByConnection("shared_file", "shared_file_folder");
+    for (const char* attribute : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
+                                  "audio_frequency", "bitrate_mode", "bitrate"})
+        SaveByConnection(attribute, "shared_file");
+    for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
+        Relate("user_share_file", attribute, one, many);
+
+    scannerThread.setObjectName("File Scanner");
+    scannerThread.start(QThread::InheritPriority);
+    fileScanner.moveToThread(&scannerThread);
+
+    connect(this, &SharedFoldersManager::MP3ScanRequired, &fileScanner, &FileScanner::OnMP3ScanRequired);
+    connect(&fileScanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
+    if (gp_server)
+    {
+        connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
+        connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
+    }
+
+    Declare("unshared", 2, true);
+    Relate("user", "unshared", one, many);
+    Save("unshared");
+    SaveByConnection("user", "unshared");
+
+    SetSetting("shared_folder_counter", "1");
+
+    if (gp_server)
+        connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
+    connect(&fileScanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
+}
+
+SharedFoldersManager::~SharedFoldersManager()
+{
+    fileScanner.Quit();
+    scannerThread.exit(0);
+    scannerThread.wait();
+    if (sharedFoldersManager == this)
+        sharedFoldersManager = nullptr;
+}
+
+void SharedFoldersManager::Init()
+{
+    QStringList folders;
+    for (const ItemPtr& folder : sharedFolderType->GetItems())
+        folders << folder.AsString();
+    walkRoots = QSet<QString>(folders.begin(), folders.end());
+    QMetaObject::invokeMethod(&fileScanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, folders));
+
+    PathNode* root = new PathNode(&d, "user");
+    new PathNode(root, "user_address", 2);
+    d.AddPathEventHandler(root, new EventHandler<SharedFoldersManager, ItemPtr>(
+                                    this, &SharedFoldersManager::OnUserAddress));
+}
+
+QString SharedFoldersManager::GetAbsoluteFileName(QString path)
+{
+    // Lower case, "\" as "/", and runs of "/" as one; nothing else, so the
+    // key of a local path and of the remote form of it are the same.
+    const QString lower = path.toLower();
+    QString key;
+    key.reserve(lower.size());
+    for (QChar c : lower)
+    {
+        if (c == QLatin1Char('\\'))
+            c = QLatin1Char('/');
+        if (c == QLatin1Char('/') && key.endsWith(QLatin1Char('/')))
+            continue;
+        key.append(c);
+    }
+    return key;
+}
+
+ItemPtr SharedFoldersManager::GetSharedFileItem(QString path)
+{
+    const std::string key = Utf8(GetAbsoluteFileName(path));
+    return LookUpSharedFile(GetFileName(key), GetFolder(key));
+}
+
+ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const
+{
+    ItemPtr nameTwin = lowerNameType->HasItem(lowerName);
+    if (!nameTwin)
+        return ItemPtr();
+    ItemPtr folderTwin = lowerFolderType->HasItem(lowerFolder);
+    if (!folderTwin)
+        return ItemPtr();
+    const ItemSet names = nameTwin.GetItems(fileNameType);
+    const ItemSet folders = folderTwin.GetItems(fileFolderType);
+
+    // Walk the files of whichever side holds fewer: a name such as
+    // "cover.jpg" may be held by thousands of files, a folder by thousands
+    // of names, and either walk alone would make a scan quadratic.
+    size_t byName = 0, byFolder = 0;
+    for (const ItemPtr& name : names)
+        byName += size_t(name.CountItems("shared_file"));
+    for (const ItemPtr& folder : folders)
+        byFolder += size_t(folder.CountItems("shared_file"));
+    const ItemSet& walk = byName <= byFolder ? names : folders;
+    const ItemSet& other = byName <= byFolder ? folders : names;
+    Type* otherType = byName <= byFolder ? fileFolderType : fileNameType;
+
+    ItemPtr best;
+    for (const ItemPtr& holder : walk)
+        for (const ItemPtr& file : holder.GetItems(sharedFileType))
+            if (other.contains(file[otherType]) && (!best || file < best))
+                best = file;
+    return best;
+}
+
+void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
+{
+    if (user != GetSetting("username"))
+        return;
+    SetSetting("upload_speed", QString::number(qint32(stats.m_averageSpeed)));
+}
+
+// ---------------------------------------------------------------------------
+// Scans
+
+bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem,
+                                    ItemSet& oldFiles)
+{
+    bool added = false;
+    ItemPtr file = GetSharedFileItem(path);
+    if (file)
+    {
+        oldFiles.erase(file);
+        if (file[fileSizeType].AsInt64() != size)
+            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+    }
+    else
+    {
+        file = sharedFileType->NewItem();
+        file += folderItem;
+        file += fileNameType->GetItem(Value(name));
+        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+        added = true;
+    }
+    if (name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3"))) &&
+        !file[isScannedType])
+        emit MP3ScanRequired(path);
+    TokenizeSharedFile(file);
+    return added;
+}
+
+void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
+{
+    // The files go with their folder here rather than at the next clean-up:
+    // a file that shares its name item with a file still shared reaches an
+    // entity through it, and the clean-up would keep it for ever.
+    Data::Batch batch(&d);
+    for (ItemPtr folder : folders)
+    {
+        folder.GetItems(sharedFileType).Remove();
+        folder.Remove();
+    }
+}
+
+void SharedFoldersManager::OnFoldersRescanned()
+{
+    Log("Profiling", 1, "OnFoldersRescanned begin");
+    Data::Batch batch(&d);
+    ItemPtr scannedMark = isScannedType->GetGlobalNullItem();
+    for (const auto& root : fileScanner.scanResults)
+    {
+        ItemPtr sharedFolder = sharedFolderType->HasItem(Value(root.first));
+        if (!sharedFolder)
+            continue;
+        for (const auto& folder : root.second)
+        {
+            ItemPtr folderItem = fileFolderType->GetItem(Value(folder.first));
+            sharedFolder += folderItem;
+            folderItem += scannedMark;
+            ItemSet oldFiles = folderItem.GetItems(sharedFileType);
+            for (const auto& file : folder.second)
+                ScanFile(file.first, folder.first + QLatin1Char('/') + file.first, file.second.size(), folderItem,
+                         oldFiles);
+            oldFiles.Remove();
+        }
+    }
+
+    // Folders the walk did not see are gone, except those of folders shared
+    // after the walk began: the walk never looked at them, and their own
+    // scan has already filed them.
+    ItemSet unseen;
+    for (const ItemPtr& folderItem : fileFolderType->GetItems())
+    {
+        if (folderItem.IsConnected(scannedMark))
+            continue;
+        bool sharedSinceWalk = false;
+        for (const ItemPtr& sharedFolder : folderItem.GetItems(sharedFolderType))
+            if (!walkRoots.contains(sharedFolder.AsString()))
+            {
+                sharedSinceWalk = true;
+                break;
+            }
+        if (!sharedSinceWalk)
+            unseen.AppendInOrder(folderItem);
+    }
+    RemoveFolderItems(unseen);
+
+    fileScanner.scanResults.clear();
+    scannedMark.Disconnect("shared_file_folder");
+    Log("Profiling", 1, "OnFoldersRescanned end");
+}
+
+void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
+{
+    if (!folder.startsWith(root))
+        return;
+    if (!foldersBeingScanned.insert(folder).second)
+        return;
+    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
+
+    ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
+    sharedFolderType->GetItem(Value(root)) += folderItem;
+    ItemSet oldFiles = folderItem.GetItems(sharedFileType);
+    for (const QFileInfo& entry : FileScanner::ListFolder(folder))
+    {
+        if (entry.isFile())
+        {
+            if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
+                ++filesAdded;
+        }
+        else if (entry.isDir())
+            ScanSharedFolder(root, entry.absoluteFilePath());
+    }
+    filesRemoved += int(oldFiles.size());
+    oldFiles.Remove();
+    foldersBeingScanned.erase(folder);
+}
+
+ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
+{
+    if (ItemPtr existing = sharedFolderType->HasItem(Value(path)))
+        return existing;
+    ItemPtr folder = sharedFolderType->NewItem(Value(path));
+    const int number = GetSetting("shared_folder_counter").toInt();
+    SetSetting("shared_folder_counter", QString::number(number + 1));
+    folder += d.GetType("shared_folder_id")->GetItem(Value(QString("[%1]%2").arg(number).arg(QDir(path).dirName())));
+    ScanSharedFolder(path, path);
+    return folder;
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    const ItemSet sharedFolders = sharedFolderType->GetItems();
+    filesAdded = 0;
+    filesRemoved = 0;
+    for (ItemPtr sharedFolder : sharedFolders)
+    {
+        sharedFolder.Disconnect("shared_file_folder");
+        ScanSharedFolder(sharedFolder.AsString(), sharedFolder.AsString());
+    }
+    const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
+    filesRemoved += int(unreached.GetItems("shared_file").size());
+    RemoveFolderItems(unreached);
+    d.RemoveDisconnectedItems();
+    emit SharedFilesRescanned(filesAdded, filesRemoved);
+}
+
+// ---------------------------------------------------------------------------
+// Search-token index and lower-case twins
+
+bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
+{
+    const ushort u = c.unicode();
+    if ((u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z'))
+        return false;
+    if (u < 128)
+        return true;
+    return u > 255;
+}
+
+void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
+{
+    const QString text =
+        (file[fileFolderType].AsString() + QLatin1Char('\\') + file[fileNameType].AsString()).toLower();
+    std::vector<QStringView> tokens;
+    // Word runs: letters and digits of ASCII and Latin-1.
+    Split(text, &IsSearchTokenSeparator, tokens);
+    // Path words: whatever lies between spaces and slashes, so names in
+    // other scripts can still be found by their whole words.
+    Split(text, &IsPathWordSeparator, tokens);
+    // Both passes find most words; each is looked up once.
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    for (QStringView token : tokens)
+        file += searchTokenType->GetItem(Value(token.toUtf8()));
+}
+
+void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
+{
+    name += lowerNameType->GetItem(Value(GetAbsoluteFileName(name.AsString())));
+}
+
+void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
+{
+    // Without its trailing "/" the twin of a folder shared as "/" or as
+    // "/music/" matches the folder part of its files' paths; otherwise
+    // those files would never be found and every scan would make them anew.
+    QString key = GetAbsoluteFileName(folder.AsString());
+    if (key.endsWith(QLatin1Char('/')))
+        key.chop(1);
+    folder += lowerFolderType->GetItem(Value(key));
+}
+
+// ---------------------------------------------------------------------------
+// Filled by the audio analysis, the visibility rules, the search responder
+// and the share lists, which are built on top of this.
+
+void SharedFoldersManager::OnUserAddress(ItemPtr user)
+{
+    Q_UNUSED(user);
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
+{
+    Q_UNUSED(user);
+    Q_UNUSED(req);
+    Q_UNUSED(searchText);
+}
+
+void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR,
+                                        int bitrate)
+{
+    Q_UNUSED(file);
+    Q_UNUSED(mpegVersion);
+    Q_UNUSED(channelMode);
+    Q_UNUSED(frequency);
+    Q_UNUSED(isVBR);
+    Q_UNUSED(bitrate);
+}
+
+void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
+{
+    Q_UNUSED(user);
+    Q_UNUSED(req);
+    Q_UNUSED(folder);
+}
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+}
+
+void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString search)
+{
+    Q_UNUSED(user);
+    Q_UNUSED(req);
+    Q_UNUSED(search);
+}

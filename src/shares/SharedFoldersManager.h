@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <set>
+
+#include "DataHandler.h"
+#include "FileScanner.h"
+#include "ItemPtr.h"
+#include "ItemSet.h"
+#include "UserStats.h"
+
+class Type;
+
+// The user's own shares in the item store: folders, files, the search-token
+// index and the lower-case twins that make look-ups ignore letter case. Owns
+// the scanner thread; everything else runs on the event-loop thread.
+class SharedFoldersManager : public QObject, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    explicit SharedFoldersManager(QObject* parent = nullptr);
+    ~SharedFoldersManager() override;
+
+    // Starts the background walk of every shared folder; once per run,
+    // after the data file has loaded.
+    void Init();
+
+    static QString GetAbsoluteFileName(QString path);
+    ItemPtr GetSharedFileItem(QString path);
+
+    ItemPtr AddSharedFolder(QString path);
+    void RescanShares();
+    void ScanSharedFolder(QString root, QString folder);
+
+    static bool IsSearchTokenSeparator(QChar c);
+    void TokenizeSharedFile(ItemPtr file);
+    void OnSharedFileNameAdded(ItemPtr name);
+    void OnSharedFileFolderAdded(ItemPtr folder);
+
+    void OnUserAddress(ItemPtr user);
+
+signals:
+    void MP3ScanRequired(QString file);
+    void SharedFilesRescanned(int filesAdded, int filesRemoved);
+    void SearchProcessed(QString search, bool match);
+
+public slots:
+    void OnDNetSearchRequest(QString user, quint32 req, QString searchText);
+    void OnMP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR, int bitrate);
+    void OnFilesInFoldersRequested(QString user, quint32 req, QString folder);
+    void OnConnectedToServer();
+    void OnReceivedUserStats(QString user, UserStats stats);
+    void OnDirectFileSearch(QString user, quint32 req, QString search);
+    void OnFoldersRescanned();
+
+private:
+    // The rule every scan applies to one file found on disk; true when it
+    // made a new file item.
+    bool ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem, ItemSet& oldFiles);
+    ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const;
+    // Removes folder items together with the files they hold.
+    void RemoveFolderItems(const ItemSet& folders);
+
+    QThread scannerThread;
+    FileScanner fileScanner;
+    int filesAdded = 0;
+    int filesRemoved = 0;
+    std::set<QString> foldersBeingScanned;
+
+    // The roots handed to the start-up walk: the merge may drop unseen
+    // folders only of these, not of folders shared while it ran.
+    QSet<QString> walkRoots;
+
+    // Looked up once: the scans and the index use them for every file.
+    Type* sharedFolderType;
+    Type* sharedFileType;
+    Type* fileNameType;
+    Type* lowerNameType;
+    Type* fileFolderType;
+    Type* lowerFolderType;
+    Type* fileSizeType;
+    Type* isScannedType;
+    Type* searchTokenType;
+};
+
+extern SharedFoldersManager* sharedFoldersManager;

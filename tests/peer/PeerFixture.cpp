@@ -1,0 +1,107 @@
+#include "PeerFixture.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "DiagnosticsForm.h"
+#include "FakePeer.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+
+PeerFixture::PeerFixture(std::function<Server*()> makeServer) : now(1700000000000)
+{
+    d.Reset();
+    timers = new TimerManager;
+    // Only the test moves time on.
+    timers->stop();
+    saver = new DataSaver;
+    diagnostics = new DiagnosticsForm;
+    client = makeServer ? makeServer() : new Server;
+    DeclareSettingTypes();
+    client->CreateData();
+    diagnostics->Init();
+    SetSetting("show_diagnostics", "yes");
+
+    server = new TestServer;
+    if (server->Listen())
+        qputenv("QUORVANE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(server->Port()));
+
+    peer = new PeerMessenger;
+    peer->SetClock([this] { return now; });
+    peer->SetListenAddress(QHostAddress::LocalHost);
+}
+
+PeerFixture::~PeerFixture()
+{
+    qDeleteAll(peers);
+    delete peer;
+    delete client;
+    delete server;
+    delete diagnostics;
+    delete saver;
+    delete timers;
+    d.Reset();
+}
+
+quint16 PeerFixture::FreePortPair()
+{
+    for (int attempt = 0; attempt < 50; ++attempt)
+    {
+        QTcpServer first, second;
+        if (!first.listen(QHostAddress::LocalHost, 0) || first.serverPort() == 65535)
+            continue;
+        if (second.listen(QHostAddress::LocalHost, quint16(first.serverPort() + 1)))
+            return first.serverPort();
+    }
+    return 0;
+}
+
+bool PeerFixture::Start(const QString& user)
+{
+    const quint16 port = FreePortPair();
+    if (!port)
+        return false;
+    SetSetting("new_listening_port", QString::number(port));
+    peer->DataLoaded();
+    if (peer->ListeningPort() != port || peer->ObfuscatedListeningPort() != port + 1)
+        return false;
+    SetSetting("username", user);
+    SetSetting("password", "secret");
+    QSignalSpy connected(client, &Server::Connected);
+    client->Connect();
+    return connected.wait(5000);
+}
+
+quint16 PeerFixture::DeadPort()
+{
+    // Taken, then given back.
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+FakePeer* PeerFixture::AddPeer(const QString& name, bool obfuscated, bool reachable)
+{
+    auto* fake = new FakePeer(name);
+    peers.append(fake);
+    if (!fake->Listen(obfuscated))
+        return nullptr;
+    if (!reachable)
+        fake->SetAnnouncedPorts(DeadPort(), 0);
+    return fake->LogIn(server->Port()) ? fake : nullptr;
+}
+
+void PeerFixture::Tick()
+{
+    QMetaObject::invokeMethod(timers, "timeout");
+}
+
+QString PeerFixture::LogText(const QString& area) const
+{
+    return diagnostics->AreaText(area);
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <functional>
+
+#include "FakeObfuscation.h"
+
+class QTcpSocket;
+
+// One connection of a fake peer with the client. It reads what the peer
+// protocol says comes next: the key of an obfuscated connection, the
+// opening frame of a connection it accepted, then, by the connection type,
+// message frames ("P"), raw bytes ("F") or network link frames ("D").
+class FakePeerLink : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Mode
+    {
+        Opening,
+        Messages,
+        Raw,
+        LinkFrames
+    };
+    struct Opening
+    {
+        bool received = false;
+        quint8 kind = 0;
+        QString name;
+        QString type;
+        quint32 token = 0;
+    };
+
+    // socket is connected (accepted) or connecting (opened by the fake peer);
+    // an opened obfuscated link sends its key once connected.
+    FakePeerLink(QTcpSocket* socket, bool accepted, bool obfuscated, QObject* parent);
+
+    // Everything goes through the obfuscation of an obfuscated link.
+    void SendRaw(const QByteArray& bytes);
+    void SendGreeting(const QString& name, const QString& type, quint32 token);
+    void SendRelayAnswer(quint32 token);
+    void SendMessage(quint32 code, const QByteArray& body);
+    void SendLinkFrame(quint8 code, const QByteArray& body);
+    void Close();
+
+    // How incoming bytes are read from now on (a link the fake peer opened
+    // has no opening to read).
+    void SetMode(Mode mode);
+    Mode GetMode() const { return m_mode; }
+
+    bool WaitForConnected(int timeout = 5000);
+    bool WaitForOpening(int timeout = 5000);
+    bool WaitForMessages(int count, int timeout = 5000);
+    bool WaitForRaw(int size, int timeout = 5000);
+    bool WaitForLinkFrames(int count, int timeout = 5000);
+    bool WaitForClosed(int timeout = 5000);
+
+    bool IsAccepted() const { return m_accepted; }
+    bool IsObfuscated() const { return m_obfuscated; }
+    bool IsClosed() const { return m_closed; }
+    QTcpSocket* Socket() const { return m_socket; }
+
+    // The type of the connection that a relayed token was asked for, so an
+    // accepted answer to our request reads what follows correctly.
+    std::function<QString(quint32 token)> typeOfRelayedToken;
+
+    Opening opening;
+    QList<QPair<quint32, QByteArray>> messages;
+    QList<QPair<quint8, QByteArray>> linkFrames;
+    QByteArray raw;
+    // Set when a frame length could not be honoured.
+    bool broken = false;
+
+signals:
+    void OpeningReceived();
+    void Received();
+    void Closed();
+
+private slots:
+    void OnConnected();
+    void OnReadyRead();
+    void OnDisconnected();
+
+private:
+    bool Parse();
+
+    QTcpSocket* m_socket;
+    bool m_accepted;
+    bool m_obfuscated;
+    bool m_keyed = false;
+    bool m_closed = false;
+    Mode m_mode;
+    FakeObfuscation m_in;
+    FakeObfuscation m_out;
+    // Bytes received while the key is not known yet.
+    QByteArray m_encoded;
+    QByteArray m_buffer;
+};
