@@ -1,0 +1,175 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QPalette>
+#include <QString>
+#include <QStringList>
+#include <QSystemTrayIcon>
+#include <ctime>
+
+#include "DataHandler.h"
+#include "EventHandler.h"
+#include "ItemPtr.h"
+#include "ResizableWindow.h"
+#include "UpdateChecker.h"
+
+class QMoveEvent;
+class QPoint;
+class QResizeEvent;
+class Server;
+class Ui_MainWindow;
+
+// The program's one top-level window. It builds its form at construction,
+// before any engine exists; Init() then creates and wires every engine in
+// order, loads the data file and brings the Options pages up to date. The
+// destructor saves once more and takes everything down in order.
+class MainWindow : public QMainWindow, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    // What the size memory reads and restores of the window: its client
+    // geometry, without the frame.
+    class SizeProxy : public ResizableWindow
+    {
+    public:
+        int GetX() override;
+        int GetY() override;
+        int GetWidth() override;
+        int GetHeight() override;
+        void SetPosition(int x, int y) override;
+        void SetSize(int width, int height) override;
+    };
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void Init();
+    void SaveData();
+
+    void SetApplicationIcon(QString resource);
+    void ResetApplicationIcon();
+    void PopupAlert(QString text);
+
+    // The data file's name without its save-time suffix.
+    static QString DataFilePrefix();
+
+    // Store event handlers (registered by Init).
+    void OnUsernameChanged(ItemPtr key);
+    void OnObfuscatedPortSet(ItemPtr key);
+    void OnNewListeningPortChanged(ItemPtr key);
+    void OnSharedFolderAdded(ItemPtr folder);
+    void OnSharedFolderRemoved(ItemPtr folder);
+    void OnSharedFolderChange(ConnectionInfo& connection);
+    void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr extension);
+
+public slots:
+    // The shared timers.
+    void EveryHalfMinute();
+    void EveryFiveMinutes();
+    void EveryHour();
+
+    // Server connection and messages.
+    void OnConnecting();
+    void OnConnected();
+    void OnDisconnected();
+    void OnConnectionFailed(QString reason);
+    void OnLoggedInElsewhere();
+    void OnAdminMessage(QString text);
+    void OnPrivateChat(QString user, QString text, time_t time, bool spontaneous);
+    void OnNewVersion(qint64 version, QString downloadLink, QStringList description);
+
+    void OnToolBarActionTriggered(QWidget* widget, QString id);
+    void OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    void OnSharedFilesRescanned(int filesAdded, int filesRemoved);
+
+    // Options controls connected by the form.
+    void OnOptionsTabSelectionChanged(int index);
+    void OnUPnPCheckboxToggled(bool checked);
+    void OnAcceptUserlistUploadsCheckboxToggled(bool checked);
+    void OnSelectPictureClicked();
+    void OnUserInfoTextChanged();
+    void OnClearPictureClicked();
+    void OnCheckPortsClicked();
+    void OnUserLevelLoggingClicked(bool checked);
+    void OnEditExcludedDownloadExtensionsClicked();
+    void OnImportUserListClicked();
+
+    // Options controls connected by Init.
+    void OnLogRoomChatCheckBoxClicked(bool checked);
+    void OnLogPrivateChatCheckBoxClicked(bool checked);
+    void OnEmptyShareWarningMessageCheckBoxClicked(bool checked);
+    void OnMaxUploadsPerUserSpinBoxValueChanged(int value);
+    void OnMaxMBPerUserSpinBoxValueChanged(int value);
+    void OnMaxUploadsPerUserClicked(bool checked);
+    void OnMaxMBPerUserClicked(bool checked);
+    void OnCodePageSelected(int index);
+    void OnUseOldStyleSearchResultsCheckboxToggled(bool checked);
+    void OnShowDiagnosticsCheckboxToggled(bool checked);
+    void OnDontCreateSubfoldersForSingleDownloads(bool checked);
+    void OnMinimizeToTrayCheckboxToggled(bool checked);
+    void OnExpandNewSharesCheckboxToggled(bool checked);
+    void OnChatTimestampsBoxIndexChanged(int index);
+    void OnShowAwayStatusClicked(bool checked);
+    void OnSelectColors();
+    void OnDontSplitDownloads(bool checked);
+    void OnFirstOpenTabBoxIndexChanged(int index);
+    void OnEmptyShareWarningEditEdited(QString text);
+    void OnSaveEmptyShareWarningMessageButtonClicked();
+    void OnSharedFoldersListContextMenuRequested(const QPoint& position);
+    void OnOpenGroupsOnUserAddClicked(bool checked);
+    void OnShowEventButtonsClicked(bool checked);
+    void OnSelectDefaultSoundFile();
+    void OnClearDefaultSoundFile();
+    void OnSelectPrivateChatSoundFile();
+    void OnClearPrivateChatSoundFile();
+    void OnSelectRoomChatSoundFile();
+    void OnClearRoomChatSoundFile();
+    void OnSelectWishlistSoundFile();
+    void OnClearWishlistSoundFile();
+    void OnSelectShareBrowseSoundFile();
+    void OnClearShareBrowseSoundFile();
+    void OnSelectDownloadAlertSoundFile();
+    void OnClearDownloadAlertSoundFile();
+    void OnSelectUserOnlineAlertSoundFile();
+    void OnClearUserOnlineAlertSoundFile();
+    void OnSelectUserInfoSoundFile();
+    void OnClearUserInfoSoundFile();
+    void OnSelectApplicationFontClicked();
+    void OnDefaultFontClicked();
+    void OnClearSearchHistoryClicked();
+
+protected:
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void DeclareShellTypes();
+    void AddToolBarActions();
+    void WriteDefaults();
+    void WriteAppearanceDefaults();
+    void LoadData();
+    void ApplyAppearance();
+    void RunFirstRunDialogs();
+    void FillConnectionOptions();
+    void FillChatAndStartPage();
+    void FillUploadOptions();
+    void FillLimitOptions();
+    void FillUserInfoOptions();
+    void FillSoundEdits();
+    void ConnectSoundButtons();
+    void ReportSaveFailure();
+
+    Ui_MainWindow* ui;
+    Server* m_server = nullptr;
+    SizeProxy m_sizeProxy;
+    QSystemTrayIcon m_trayIcon;
+    UpdateChecker m_updateChecker;
+
+    // From the first line of the destructor on; a failed save is then only
+    // logged, since nobody is left to tell.
+    bool m_tearingDown = false;
+    bool m_saveFailureReported = false;
+};
+
+extern QPalette defaultPalette;

@@ -1,0 +1,124 @@
+#include "DownloadThread.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutexLocker>
+#include <QTcpSocket>
+#include <algorithm>
+
+#include "TransferPacer.h"
+#include "TransferQueueManager.h"
+
+namespace
+{
+const int WaitAttempts = 30;
+const int WaitMs = 1000;
+const qint64 ProgressIntervalMs = 500;
+} // namespace
+
+DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 fileSize, qint64 offset)
+    : m_socket(socket), m_file(file), m_fileSize(fileSize), m_offset(offset)
+{
+}
+
+void DownloadThread::SignalExit()
+{
+    QMutexLocker lock(&m_exitMutex);
+    m_exit = 1;
+}
+
+bool DownloadThread::AskedToExit()
+{
+    QMutexLocker lock(&m_exitMutex);
+    return m_exit != 0;
+}
+
+void DownloadThread::run()
+{
+    const bool ok = DownloadLoop();
+    m_socket->moveToThread(transferQueueManager ? transferQueueManager->thread() : thread());
+    m_file->close();
+    if (ok)
+        emit DownloadComplete();
+    else
+        emit DownloadError(m_error);
+}
+
+// Waits until bytes are available; false (error text set) when none came.
+bool DownloadThread::WaitForData()
+{
+    for (int attempt = 0; attempt < WaitAttempts && m_socket->bytesAvailable() <= 0; ++attempt) {
+        if (AskedToExit()) {
+            m_error = "Exit requested.";
+            return false;
+        }
+        if (m_socket->waitForReadyRead(WaitMs) || m_socket->state() != QAbstractSocket::ConnectedState)
+            break;
+    }
+    if (m_socket->bytesAvailable() <= 0) {
+        m_error = "Waiting for data to read failed. Error string: " + m_socket->errorString();
+        return false;
+    }
+    return true;
+}
+
+bool DownloadThread::DownloadLoop()
+{
+    // A partial file longer than the file it should become cannot be
+    // completed by appending; it is left exactly as it is.
+    if (m_offset > m_fileSize) {
+        m_error = QString("Partial file of %1 bytes is larger than the expected size of %2 bytes.")
+                      .arg(m_offset)
+                      .arg(m_fileSize);
+        return false;
+    }
+
+    SpeedLimit* limit = transferQueueManager ? &transferQueueManager->DownloadSpeedLimit() : nullptr;
+    TransferPacer pacer(limit, [this] { return AskedToExit(); });
+    pacer.Start(transferQueueManager ? transferQueueManager->GetDownloadSpeed() : 0);
+    QElapsedTimer progressClock;
+    progressClock.start();
+
+    char buffer[ChunkSize];
+    while (m_offset < m_fileSize) {
+        // Looked at once per chunk too, so a stop does not wait for the peer
+        // to stop sending.
+        if (AskedToExit()) {
+            m_error = "Exit requested.";
+            return false;
+        }
+        const qint64 chunk = std::min(m_fileSize - m_offset, ChunkSize);
+        if (!pacer.Pace()) {
+            m_error = "Exit requested.";
+            return false;
+        }
+        for (qint64 filled = 0; filled < chunk;) {
+            if (m_socket->bytesAvailable() <= 0 && !WaitForData())
+                return false;
+            const qint64 got = m_socket->read(buffer + filled, chunk - filled);
+            if (got < 0) {
+                m_error = "Socket read failed. Error string: " + m_socket->errorString();
+                return false;
+            }
+            filled += got;
+        }
+        m_offset += chunk;
+        pacer.Moved(chunk);
+        if (m_file->write(buffer, chunk) < chunk) {
+            m_error = "Writing to file failed. Error string: " + m_file->errorString();
+            return false;
+        }
+        if (progressClock.elapsed() >= ProgressIntervalMs || m_offset == m_fileSize) {
+            emit DownloadProgress(m_offset, pacer.BytesPerSecond());
+            progressClock.restart();
+        }
+    }
+    // The file buffers what it is given: a disk that fills up shows only
+    // when the bytes are flushed, and must not pass for a finished download.
+    if (!m_file->flush()) {
+        m_error = "Writing to file failed. Error string: " + m_file->errorString();
+        return false;
+    }
+    m_socket->close();
+    return true;
+}

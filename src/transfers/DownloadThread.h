@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class QFile;
+class QTcpSocket;
+
+// Receives one file over a handed-over file connection into an open local
+// file. The token and the start offset have been exchanged before the
+// thread starts; from then on the connection carries only file bytes. The
+// thread owns the socket while it runs and hands it back to the engine's
+// thread before it emits exactly one of DownloadComplete or DownloadError.
+class DownloadThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 ChunkSize = 8192;
+
+    // socket and file are not owned; file is open for appending and offset
+    // is the size of the partial file already present.
+    DownloadThread(QTcpSocket* socket, QFile* file, qint64 fileSize, qint64 offset);
+
+    // Asks the thread to stop; it notices within about a second.
+    void SignalExit();
+    bool AskedToExit();
+
+signals:
+    void DownloadProgress(qint64 offset, int bytesPerSecond);
+    void DownloadComplete();
+    void DownloadError(QString reason);
+
+protected:
+    void run() override;
+
+private:
+    bool DownloadLoop();
+    bool WaitForData();
+
+    QTcpSocket* m_socket;
+    QFile* m_file;
+    qint64 m_fileSize;
+    qint64 m_offset;
+    QMutex m_exitMutex;
+    int m_exit = 0;
+    QString m_error;
+};

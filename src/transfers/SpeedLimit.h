@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QMutex>
+#include <QtGlobal>
+
+// The speed-limit state that every transfer thread of one direction shares
+// with the event-loop thread. Each field is read and written under the one
+// mutex, which is held only for those few accesses: nobody sleeps, waits or
+// touches the item store while holding it.
+class SpeedLimit
+{
+public:
+    SpeedLimit() = default;
+    SpeedLimit(const SpeedLimit&) = delete;
+    SpeedLimit& operator=(const SpeedLimit&) = delete;
+
+    // The cap of the direction in KiB/s; 0 means no limit.
+    qint32 Total() const;
+    // One running transfer's share in KiB/s; 0 means no limit.
+    qint32 PerTransfer() const;
+    // Bytes some thread was allowed to move and did not.
+    qint64 Pool() const;
+
+    // Takes a new cap and share and empties the pool, so that allowance
+    // saved under the old division does not carry over.
+    void Set(qint32 total, qint32 perTransfer);
+    // No limit; the pool is left as it is.
+    void Clear();
+
+    // Pays owed bytes out of the pool and returns what is still owed.
+    qint64 PayFromPool(qint64 owed);
+    void AddToPool(qint64 bytes);
+
+private:
+    mutable QMutex m_mutex;
+    qint64 m_pool = 0;
+    qint32 m_total = 0;
+    qint32 m_perTransfer = 0;
+};

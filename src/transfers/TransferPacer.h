@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QtGlobal>
+#include <functional>
+
+class SpeedLimit;
+
+// The pacing and the speed measurement of one transfer thread, kept on that
+// thread. Before each chunk Pace() sleeps off the bytes moved since the last
+// step at the thread's share of its direction's limit, taking spare bytes
+// from the direction's pool first and giving back what it was allowed but
+// did not use.
+class TransferPacer
+{
+public:
+    // Longest single sleep: a stop request is looked at between slices, so
+    // even a transfer paced at 1 KiB/s stops within about a second.
+    static constexpr int SleepSliceMs = 500;
+
+    // limit may be null (nothing is paced); askedToExit is asked between
+    // sleep slices.
+    TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit);
+
+    // Starts the pacing clock and the speed measurement; the limit of the
+    // "previous chunk" is the direction's total limit.
+    void Start(qint32 totalLimit);
+    // False when the thread was asked to exit while it slept.
+    bool Pace();
+    // Records a chunk that has moved.
+    void Moved(qint64 bytes);
+
+    // Bytes per second since the measurement started.
+    int BytesPerSecond() const;
+    qint64 Owed() const { return m_owed; }
+    qint32 PreviousLimit() const { return m_previousLimit; }
+
+private:
+    void RestartMeasurement();
+
+    SpeedLimit* m_limit;
+    std::function<bool()> m_askedToExit;
+    qint32 m_previousLimit = 0;
+    qint64 m_owed = 0;
+    QElapsedTimer m_clock;
+    QElapsedTimer m_measurementStart;
+    qint64 m_measuredBytes = 0;
+};

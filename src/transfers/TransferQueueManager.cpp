@@ -1,0 +1,556 @@
+#include "TransferQueueManager.h"
+
+#include <QDir>
+
+#include "AtomicDateTime.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "DownloadThread.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "TimerManager.h"
+#include "UploadThread.h"
+
+TransferQueueManager* transferQueueManager = nullptr;
+
+namespace
+{
+void Declare(const char* name, Primacy primacy, bool isNull)
+{
+    d.NewType(name, primacy, isNull, true);
+}
+
+// A relation as the schema tables give it: how many b items one a holds and
+// how many a items one b holds.
+void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds)
+{
+    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, false);
+}
+
+bool HasSettingValue(const char* key)
+{
+    Type* global = d.HasType("global");
+    return global && global->HasItem(key)["global_value"];
+}
+
+void SetSettingDefault(const char* key, const QString& value)
+{
+    if (!HasSettingValue(key))
+        SetSetting(key, value);
+}
+
+template <class T>
+void DeleteHeapValue(ItemPtr item)
+{
+    delete item.AsObject<T>();
+}
+
+// Entries of one direction whose status item carries "is_active".
+ItemSet RunningEntries(const char* entryType, const char* statusType)
+{
+    ItemSet running;
+    for (const ItemPtr& status : g(statusType).Connected("is_active"))
+        running.Add(status.GetItems(entryType));
+    return running;
+}
+
+// Asks the thread of every item of the type to exit and waits for each,
+// without a time limit.
+template <class Thread>
+void StopThreads(const char* type)
+{
+    Type* threadType = d.HasType(type);
+    if (!threadType)
+        return;
+    for (const ItemPtr& item : threadType->GetItems()) {
+        if (Thread* thread = item.AsObject<Thread>()) {
+            thread->SignalExit();
+            thread->wait();
+        }
+    }
+}
+
+int CountRunning(const char* entryType, const char* statusType)
+{
+    int count = 0;
+    for (const ItemPtr& status : g(statusType).Connected("is_active"))
+        count += status.CountItems(entryType);
+    return count;
+}
+} // namespace
+
+TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
+{
+    transferQueueManager = this;
+
+    DeclareDownloadTypes();
+
+    d.GetType("write_position")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnWritePositionRemoved));
+    d.GetType("last_receipt_time")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnLastReceiptTimeRemoved));
+    d.GetType("last_speed_measurement_time")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved));
+    d.GetType("bytes_per_second")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnBytesPerSecondRemoved));
+    d.GetType("bytes_since_last_receipt")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnBytesSinceLastReceiptRemoved));
+
+    if (dataSaver) {
+        dataSaver->AddSavedType("download_entry");
+        for (const char* type : {"user", "file_name", "remote_folder", "file_size", "download_folder",
+                                 "download_entry_status", "download_order", "subfolder_save_level"})
+            dataSaver->AddSavedByConnectionType(type, "download_entry");
+    }
+
+    DeclareUploadTypes();
+
+    PathNode* root = new PathNode(&d, "user");
+    new PathNode(root, "is_online");
+    d.AddPathEventHandler(root,
+                          new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline));
+
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::FileTransferRequested, this,
+                &TransferQueueManager::OnFileTransferRequest);
+    SetSettingDefault("download_folder", QDir::homePath() + "/Quorvane Downloads");
+    ConnectPeerMessenger();
+
+    SetSettingDefault("transfer_order_counter", "1");
+    SetSetting("transfer_req_counter", "1");
+
+    Type* downloadStatus = d.GetType("download_entry_status");
+    downloadStatus->GetItem("downloading").NewItem("is_active");
+    Type* uploadStatus = d.GetType("upload_entry_status");
+    for (const char* status : {"connecting", "uploading", "requesting", "waiting for offset"})
+        uploadStatus->GetItem(status).NewItem("is_active");
+
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+    if (timerManager) {
+        connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::PeriodicCheck);
+        connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &TransferQueueManager::EveryHalfMinute);
+    }
+
+    if (!HasSettingValue("upload_speed_limit")) {
+        SetSetting("upload_speed_limit", "0");
+        SetSetting("upload_speed_limit_enabled", "no");
+    }
+    if (!HasSettingValue("download_speed_limit")) {
+        SetSetting("download_speed_limit", "0");
+        SetSetting("download_speed_limit_enabled", "no");
+    }
+
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
+    Declare("denial_reason", 2, false);
+    Relate("denial_reason", "download_entry", many, one);
+    Relate("denial_reason", "upload_entry", many, one);
+    SetSetting("upload_slots", "1");
+
+    DeclareCompletionTypes();
+
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::UserShare, this, &TransferQueueManager::OnUserShare);
+    SetSetting("check_for_empty_shares", "no");
+    SetSetting("empty_share_message", "It looks like you're not sharing any files. Please share something before "
+                                      "downloading anything from my own shares. Thanks.");
+    SetSetting("max_queued_uploads_per_user", "200");
+    SetSetting("max_queued_mb_per_user", "500");
+    SetSetting("max_queued_uploads_per_user_enabled", "no");
+    SetSetting("max_queued_mb_per_user_enabled", "no");
+
+    Declare("excluded_download_extension", 0, false);
+    if (dataSaver)
+        dataSaver->AddSavedType("excluded_download_extension");
+}
+
+void TransferQueueManager::DeclareDownloadTypes()
+{
+    Declare("download_entry", 0, true);
+    Declare("file_name", 2, false);
+    Declare("remote_folder", 1, false);
+    Declare("download_folder", 1, false);
+    Declare("transfer_req", 2, false);
+    Declare("remote_transfer_req", 2, false);
+    Declare("download_socket", 0, false);
+    Declare("download_file", 0, false);
+    Declare("write_position", 2, false);
+    Declare("download_entry_status", 0, false);
+    Declare("download_order", 2, false);
+    Declare("upload_socket", 0, false);
+    Declare("upload_file", 0, false);
+    Declare("read_position", 2, false);
+    Declare("upload_entry_status", 0, false);
+    Declare("upload_order", 2, false);
+    Declare("is_active", 2, true);
+    Declare("last_receipt_time", 2, false);
+    Declare("last_speed_measurement_time", 2, false);
+    Declare("bytes_per_second", 2, false);
+    Declare("bytes_since_last_receipt", 2, false);
+    Declare("place_in_line", 2, false);
+    Declare("last_queue_request_time", 2, false);
+    Declare("next_place_in_line_request_time", 2, false);
+    Declare("download_thread", 0, false);
+    Declare("subfolder_save_level", 2, false);
+    Declare("last_status_change_time", 2, false);
+    Declare("single_download", 2, true);
+
+    Relate("download_entry", "user", one, many);
+    Relate("download_entry", "file_name", one, many);
+    Relate("download_entry", "remote_folder", one, many);
+    Relate("download_entry", "file_size", one, many);
+    Relate("download_entry", "download_folder", one, many);
+    Relate("download_entry", "transfer_req", one, one);
+    Relate("download_entry", "remote_transfer_req", one, many);
+    Relate("download_entry", "download_socket", one, one);
+    Relate("download_entry", "download_thread", one, one);
+    Relate("download_entry", "download_file", one, one);
+    Relate("download_entry", "write_position", one, many);
+    Relate("download_entry", "download_entry_status", one, many);
+    Relate("download_entry", "download_order", one, one);
+    Relate("download_entry", "last_receipt_time", one, one);
+    Relate("download_entry", "last_speed_measurement_time", one, one);
+    Relate("download_entry", "bytes_per_second", one, one);
+    Relate("download_entry", "bytes_since_last_receipt", one, one);
+    Relate("download_entry", "place_in_line", one, many);
+    Relate("download_entry", "subfolder_save_level", one, many);
+    Relate("download_entry", "last_status_change_time", one, many);
+    Relate("download_entry_status", "is_active", one, many);
+    Relate("download_entry", "single_download", one, many);
+    Relate("user", "last_queue_request_time", one, many);
+    Relate("user", "next_place_in_line_request_time", one, many);
+}
+
+void TransferQueueManager::DeclareUploadTypes()
+{
+    Declare("upload_entry", 0, true);
+    Declare("filename_as_requested", 2, false);
+    Declare("upload_start_time", 2, false);
+    Declare("bytes_uploaded", 2, false);
+    Declare("upload_thread", 0, false);
+    Declare("effective_upload_order", 2, false);
+
+    d.GetType("bytes_uploaded")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnBytesUploadedRemoved));
+    d.GetType("read_position")
+        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
+            this, &TransferQueueManager::OnWritePositionRemoved));
+
+    Relate("upload_entry", "user", one, many);
+    Relate("upload_entry", "shared_file", one, many);
+    Relate("upload_entry", "upload_socket", one, one);
+    Relate("upload_entry", "upload_file", one, one);
+    Relate("upload_entry", "read_position", one, many);
+    Relate("upload_entry", "upload_entry_status", one, many);
+    Relate("upload_entry", "upload_order", one, one);
+    Relate("upload_entry", "transfer_req", one, one);
+    Relate("upload_entry_status", "is_active", one, many);
+    Relate("upload_entry", "filename_as_requested", one, many);
+    Relate("upload_entry", "upload_start_time", one, many);
+    Relate("upload_entry", "bytes_uploaded", one, many);
+    Relate("upload_entry", "last_status_change_time", one, many);
+    Relate("upload_entry", "last_receipt_time", one, one);
+    Relate("upload_entry", "last_speed_measurement_time", one, one);
+    Relate("upload_entry", "bytes_per_second", one, one);
+    Relate("upload_entry", "bytes_since_last_receipt", one, one);
+    Relate("upload_entry", "upload_thread", one, one);
+    Relate("upload_entry", "effective_upload_order", one, many);
+}
+
+void TransferQueueManager::DeclareCompletionTypes()
+{
+    Declare("complete_download", 0, true);
+    Declare("complete_download_folder", 1, false);
+    Declare("complete_download_relative_folder", 1, false);
+    Declare("complete_download_filename", 2, false);
+    Declare("complete_download_file_size", 2, false);
+    Declare("complete_download_completion_time", 2, false);
+    Relate("complete_download", "user", one, many);
+    Relate("complete_download", "complete_download_folder", one, many);
+    Relate("complete_download", "complete_download_relative_folder", one, many);
+    Relate("complete_download", "complete_download_filename", one, many);
+    Relate("complete_download", "complete_download_completion_time", one, many);
+    Relate("complete_download", "complete_download_file_size", one, many);
+    Relate("complete_download", "search_request_text", one, many);
+
+    Declare("empty_share_check_status", 2, false);
+    Declare("sent_empty_share_warning_message", 2, false);
+    Relate("user", "empty_share_check_status", one, many);
+    Relate("user", "sent_empty_share_warning_message", one, many);
+}
+
+void TransferQueueManager::ConnectPeerMessenger()
+{
+    if (!peerMessenger)
+        return;
+    connect(peerMessenger, &PeerMessenger::FileConnectionRequested, this, &TransferQueueManager::OnFileConnection);
+    connect(peerMessenger, &PeerMessenger::QueueUploadRequested, this, &TransferQueueManager::OnQueueUploadRequested);
+    connect(peerMessenger, &PeerMessenger::QueueDownloadRequested, this,
+            &TransferQueueManager::OnQueueDownloadRequested);
+    connect(peerMessenger, &PeerMessenger::FileConnectionAccepted, this,
+            &TransferQueueManager::OnFileConnectionAccepted);
+    connect(peerMessenger, &PeerMessenger::FileTransferResponse, this, &TransferQueueManager::OnFileTransferResponse);
+    connect(peerMessenger, &PeerMessenger::UploadFailed, this, &TransferQueueManager::OnUploadFailedNotification);
+    connect(peerMessenger, &PeerMessenger::UploadDenied, this, &TransferQueueManager::OnUploadDeniedNotification);
+    connect(peerMessenger, &PeerMessenger::UploadPlaceInLineRequested, this,
+            &TransferQueueManager::OnUploadPlaceInLineRequested);
+}
+
+TransferQueueManager::~TransferQueueManager()
+{
+    // Threads are only asked to stop and awaited; their objects, items and
+    // sockets stay as they are for the rest of the teardown.
+    StopThreads<UploadThread>("upload_thread");
+    StopThreads<DownloadThread>("download_thread");
+    if (dataSaver)
+        dataSaver->RemoveDataLoadedEventHandler(this);
+    if (transferQueueManager == this)
+        transferQueueManager = nullptr;
+}
+
+void TransferQueueManager::DataLoaded()
+{
+    Type* statusType = d.GetType("download_entry_status");
+    const ItemPtr queued = statusType->GetItem("queued");
+    {
+        Data::Batch batch(&d);
+        for (ItemPtr entry : g("download_entry"))
+            if (entry["download_entry_status"].AsString() != "complete")
+                entry.Connect(queued);
+    }
+
+    if (gp_server) {
+        ItemSet users;
+        for (const ItemPtr& entry : g("download_entry"))
+            users.Add(entry.GetItems("user"));
+        for (const ItemPtr& user : users)
+            gp_server->TrackUser(user.AsString());
+    }
+
+    emit TransfersLoaded();
+
+    DetermineUploadSpeedLimit();
+    DetermineDownloadSpeedLimit();
+
+    if (GetSetting("upload_slots").toInt() < 1)
+        SetSetting("upload_slots", "1");
+    if (GetSetting("max_queued_uploads_per_user").toInt() <= 9)
+        SetSetting("max_queued_uploads_per_user", "10");
+    if (GetSetting("max_queued_mb_per_user").toInt() < 50)
+        SetSetting("max_queued_mb_per_user", "50");
+}
+
+void TransferQueueManager::NoData()
+{
+    d.GetType("excluded_download_extension")->GetItem(".ini");
+}
+
+int TransferQueueManager::ActiveDownloadCount() const
+{
+    return CountRunning("download_entry", "download_entry_status");
+}
+
+int TransferQueueManager::ActiveUploadCount() const
+{
+    return CountRunning("upload_entry", "upload_entry_status");
+}
+
+// Speed limits.
+
+void TransferQueueManager::SetDownloadSpeedLimit(int kibPerSecond)
+{
+    SetSetting("download_speed_limit", QString::number(kibPerSecond));
+    DetermineDownloadSpeedLimit();
+}
+
+void TransferQueueManager::SetUploadSpeedLimit(int kibPerSecond)
+{
+    SetSetting("upload_speed_limit", QString::number(kibPerSecond));
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::EnableDownloadSpeedLimit(bool enable)
+{
+    SetSetting("download_speed_limit_enabled", enable ? "yes" : "no");
+    DetermineDownloadSpeedLimit();
+}
+
+void TransferQueueManager::EnableUploadSpeedLimit(bool enable)
+{
+    SetSetting("upload_speed_limit_enabled", enable ? "yes" : "no");
+    DetermineUploadSpeedLimit();
+}
+
+void TransferQueueManager::DetermineDownloadSpeedLimit()
+{
+    DetermineSpeedLimit(m_downloadLimit, "download_speed_limit", "download_speed_limit_enabled", "download_entry",
+                        "download_entry_status");
+}
+
+void TransferQueueManager::DetermineUploadSpeedLimit()
+{
+    DetermineSpeedLimit(m_uploadLimit, "upload_speed_limit", "upload_speed_limit_enabled", "upload_entry",
+                        "upload_entry_status");
+}
+
+void TransferQueueManager::DetermineSpeedLimit(SpeedLimit& limit, const char* limitKey, const char* enabledKey,
+                                               const char* entryType, const char* statusType)
+{
+    const int total = GetSetting(limitKey).toInt();
+    if (total < 1 || !IsSettingOn(enabledKey)) {
+        limit.Clear();
+        return;
+    }
+    const ItemSet running = RunningEntries(entryType, statusType);
+    int perTransfer = running.empty() ? total : total / int(running.size());
+    if (perTransfer == 0)
+        perTransfer = 1;
+    limit.Set(total, perTransfer);
+
+    for (const ItemPtr& entry : running) {
+        if (AtomicDateTime* start = entry["last_speed_measurement_time"].AsObject<AtomicDateTime>())
+            start->SetCurrent();
+        if (TransferCounter64* bytes = entry["bytes_since_last_receipt"].AsObject<TransferCounter64>())
+            bytes->store(0);
+    }
+}
+
+int TransferQueueManager::GetDownloadSpeed() const
+{
+    return m_downloadLimit.Total();
+}
+
+int TransferQueueManager::GetUploadSpeed() const
+{
+    return m_uploadLimit.Total();
+}
+
+// Remove handlers.
+
+void TransferQueueManager::OnWritePositionRemoved(ItemPtr item)
+{
+    DeleteHeapValue<TransferCounter64>(item);
+}
+
+void TransferQueueManager::OnLastReceiptTimeRemoved(ItemPtr item)
+{
+    DeleteHeapValue<AtomicDateTime>(item);
+}
+
+void TransferQueueManager::OnLastSpeedMeasurementTimeRemoved(ItemPtr item)
+{
+    DeleteHeapValue<AtomicDateTime>(item);
+}
+
+void TransferQueueManager::OnBytesPerSecondRemoved(ItemPtr item)
+{
+    DeleteHeapValue<TransferCounter32>(item);
+}
+
+void TransferQueueManager::OnBytesSinceLastReceiptRemoved(ItemPtr item)
+{
+    DeleteHeapValue<TransferCounter64>(item);
+}
+
+void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
+{
+    DeleteHeapValue<TransferCounter64>(item);
+}
+
+// Filled by the download queue, its negotiation and the upload side.
+
+void TransferQueueManager::OnUserOnline(ItemPtr)
+{
+}
+
+void TransferQueueManager::OnFileTransferRequest(QString, int, uint, std::string, qint64)
+{
+}
+
+void TransferQueueManager::OnFileConnection(QString, QTcpSocket*, uint)
+{
+}
+
+void TransferQueueManager::OnQueueUploadRequested(QString, QString)
+{
+}
+
+void TransferQueueManager::OnQueueDownloadRequested(QString, std::string, qint64)
+{
+}
+
+void TransferQueueManager::OnFileConnectionAccepted(QString, QTcpSocket*)
+{
+}
+
+void TransferQueueManager::OnFileTransferResponse(QString, uint, bool, bool, qint64, QString)
+{
+}
+
+void TransferQueueManager::OnUploadFailedNotification(QString, std::string)
+{
+}
+
+void TransferQueueManager::OnUploadDeniedNotification(QString, std::string, QString)
+{
+}
+
+void TransferQueueManager::OnDownloadPlaceInLine(QString, std::string, int)
+{
+}
+
+void TransferQueueManager::OnUploadPlaceInLineRequested(QString, QString)
+{
+}
+
+void TransferQueueManager::OnUserShare(QString, FileInfoMap&, AttributeTranslationTable&)
+{
+}
+
+void TransferQueueManager::OnDownloadProgress(qint64, int)
+{
+}
+
+void TransferQueueManager::OnDownloadComplete()
+{
+}
+
+void TransferQueueManager::OnDownloadError(QString)
+{
+}
+
+void TransferQueueManager::OnUploadProgress(qint64, int)
+{
+}
+
+void TransferQueueManager::OnUploadComplete()
+{
+}
+
+void TransferQueueManager::OnUploadError(QString)
+{
+}
+
+void TransferQueueManager::EveryHalfMinute()
+{
+}
+
+void TransferQueueManager::PeriodicCheck()
+{
+}
+
+void TransferQueueManager::TimerTest()
+{
+}
+
+void TransferQueueManager::DetermineUploadsEffectiveOrder()
+{
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class QFile;
+class QTcpSocket;
+
+// Sends one shared file over a handed-over file connection: writes the
+// transfer token, reads the downloader's start offset, then streams the file
+// from there. The thread owns the socket while it runs and hands it back to
+// the engine's thread before it emits exactly one of UploadComplete or
+// UploadError; the file stays open for the upload side to close.
+class UploadThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr qint64 ChunkSize = 8192;
+
+    // socket and file are not owned; file is open for reading.
+    UploadThread(QTcpSocket* socket, QFile* file, int token);
+
+    // Asks the thread to stop; it notices within about a second.
+    void SignalExit();
+    bool AskedToExit();
+
+signals:
+    void UploadProgress(qint64 offset, int bytesPerSecond);
+    void UploadComplete();
+    void UploadError(QString reason);
+
+protected:
+    void run() override;
+
+private:
+    bool UploadLoop();
+    bool ReadOffset(qint64& offset);
+    bool WriteChunk(const char* data, qint64 size);
+    bool WaitForClose();
+
+    QTcpSocket* m_socket;
+    QFile* m_file;
+    int m_token;
+    QMutex m_exitMutex;
+    int m_exit = 0;
+    QString m_error;
+};

@@ -1,0 +1,32 @@
+#include "ChangeUsernamePasswordDialog.h"
+
+#include "Settings.h"
+
+ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool firstRun, QWidget* parent)
+    : QDialog(parent)
+    , m_firstRun(firstRun)
+{
+    ui.setupUi(this);
+    ui.usernameEdit->setText(GetSetting("username"));
+    ui.passwordEdit->setText(GetSetting("password"));
+    if (m_firstRun)
+        setWindowTitle(tr("Set Username/Password"));
+    activateWindow();
+}
+
+void ChangeUsernamePasswordDialog::accept()
+{
+    const QString username = ui.usernameEdit->text().trimmed();
+    const QString password = ui.passwordEdit->text().trimmed();
+    // The server decides what it accepts; only an empty field is refused,
+    // silently, by staying open.
+    if (username.isEmpty() || password.isEmpty())
+        return;
+    QDialog::accept();
+    SetSetting("username", username);
+    SetSetting("password", password);
+    // We are inside our own slot, called from the button box: deleting now
+    // would pull the object out from under the code still running.
+    if (!m_firstRun)
+        deleteLater();
+}

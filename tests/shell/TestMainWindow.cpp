@@ -1,0 +1,522 @@
+// The program's start, as the main window runs it: the form, a first run
+// with the account dialog, a run from a data file with every Options
+// control set from it, a damaged data file, the saves on the hour, at the
+// desktop's request and at exit, a save that fails, and the remembered
+// window geometry. Each case has a home of its own and a fresh store; the
+// server and the web host are loopback stand-ins.
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextCodec>
+#include <QTreeWidget>
+#include <memory>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DataFileWriter.h"
+#include "DataSaver.h"
+#include "DiagnosticsForm.h"
+#include "DialogAnswerer.h"
+#include "MainWindow.h"
+#include "Server.h"
+#include "Settings.h"
+#include "ShellHooks.h"
+#include "TabWidget.h"
+#include "TestHttpServer.h"
+#include "TestServer.h"
+#include "TimerManager.h"
+
+namespace {
+
+const QString kTitle = "QuorvaneQt build 2013.4.10";
+
+QStringList TabTexts(QTabWidget* tabs)
+{
+    QStringList texts;
+    for (int i = 0; i < tabs->count(); ++i)
+        texts << tabs->tabText(i);
+    return texts;
+}
+
+QByteArray NewestDataFile()
+{
+    const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+    if (files.empty())
+        return QByteArray();
+    QFile file(files.front().second);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+void FireTimer(QTimer* timer)
+{
+    // What the timer's own timeout does, without waiting an hour for it.
+    QMetaObject::invokeMethod(timer, "timeout");
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestServer> m_server;
+    std::unique_ptr<TestHttpServer> m_web;
+    std::unique_ptr<QTemporaryDir> m_home;
+    MainWindow* m_window = nullptr;
+    QPalette m_palette;
+    QFont m_font;
+
+    MainWindow* Start()
+    {
+        m_window = new MainWindow();
+        m_window->show();
+        m_window->Init();
+        return m_window;
+    }
+
+    void Stop()
+    {
+        delete m_window;
+        m_window = nullptr;
+    }
+
+    template <class T>
+    T* Control(const char* name)
+    {
+        T* control = m_window->findChild<T*>(name);
+        if (!control)
+            qWarning("no control %s", name);
+        return control;
+    }
+
+    bool WriteDataFile(const QMap<QString, QString>& settings,
+                       const QMap<QString, QString>& sounds = QMap<QString, QString>())
+    {
+        return DataFileWriter::Write(MainWindow::DataFilePrefix(), settings, sounds);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_server.reset(new TestServer);
+        QVERIFY(m_server->Listen());
+        m_web.reset(new TestHttpServer);
+        QVERIFY(m_web->Listen());
+        qputenv("QUORVANE_SERVER", QByteArray("127.0.0.1:") + QByteArray::number(m_server->Port()));
+        qputenv("QUORVANE_WEB", m_web->BaseUrl().toUtf8());
+        m_palette = QApplication::palette();
+        m_font = QApplication::font();
+    }
+
+    void init()
+    {
+        m_home.reset(new QTemporaryDir);
+        QVERIFY(m_home->isValid());
+        qputenv("HOME", m_home->path().toUtf8());
+        d.Reset();
+        g_showIsOver = false;
+    }
+
+    void cleanup()
+    {
+        Stop();
+        d.Reset();
+        g_showIsOver = false;
+        QApplication::setPalette(m_palette);
+        QApplication::setFont(m_font);
+        m_server->RefuseLogins(QString());
+        m_server->CutAll();
+        m_server->ClearReceived();
+    }
+
+    void formBeforeInit()
+    {
+        m_window = new MainWindow();
+        QCOMPARE(m_window->objectName(), QString("MainWindow"));
+        QCOMPARE(m_window->windowTitle(), QString("QuorvaneQt"));
+        QCOMPARE(m_window->size(), QSize(1000, 600));
+        QCOMPARE(mainWindow, m_window);
+
+        auto* tabs = Control<TabWidget>("tabControl");
+        QVERIFY(tabs);
+        QCOMPARE(TabTexts(tabs), QStringList({"Transfers", "Rooms", "Chat", "Search", "Users", "Browse", "Options"}));
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(tabs->widget(4)->objectName(), QString("tab_2"));
+        auto* options = Control<TabWidget>("optionsTabControl");
+        QVERIFY(options);
+        QCOMPARE(TabTexts(options), QStringList({"Login", "File Sharing", "UI", "General", "User Info",
+                                                 "Notification Sounds", "Extras"}));
+        QCOMPARE(options->currentIndex(), 0);
+        QCOMPARE(options->tabShape(), QTabWidget::Triangular);
+
+        auto* bar = Control<ActionSetToolBar>("mainToolBar");
+        QCOMPARE(actionBar, bar);
+        QVERIFY(!bar->isMovable());
+        QCOMPARE(bar->iconSize(), QSize(16, 16));
+        QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+
+        auto* firstTab = Control<QComboBox>("firstOpenTabBox");
+        QStringList entries;
+        for (int i = 0; i < firstTab->count(); ++i)
+            entries << firstTab->itemText(i);
+        QCOMPARE(entries, QStringList({"Transfers", "Rooms", "Search", "Users"}));
+        auto* timestamps = Control<QComboBox>("chatTimestampsBox");
+        QCOMPARE(timestamps->count(), 4);
+        QCOMPARE(timestamps->itemText(0), QString("Activity based"));
+        QCOMPARE(timestamps->itemText(3), QString("No timestamps"));
+        QCOMPARE(Control<QComboBox>("codePageBox")->count(), 0);
+
+        for (const char* name : {"maxUploadsPerUserSpinBox", "maxMBPerUserSpinBox"}) {
+            auto* spin = Control<QSpinBox>(name);
+            QCOMPARE(spin->minimum(), 0);
+            QCOMPARE(spin->maximum(), 99999);
+            QCOMPARE(spin->value(), 0);
+        }
+        QVERIFY(!Control<QPushButton>("saveEmptyShareWarningMessageButton")->isEnabled());
+        for (const char* name : {"usernameEdit", "listeningPortEdit", "downloadFolderEdit", "excludedExtensionsEdit",
+                                 "userPictureFilenameEdit", "defaultSoundEdit", "userInfoSoundEdit"})
+            QVERIFY2(Control<QLineEdit>(name)->isReadOnly(), name);
+        QVERIFY(!Control<QLineEdit>("emptyShareWarningEdit")->isReadOnly());
+        for (QCheckBox* box : m_window->findChildren<QCheckBox*>())
+            QVERIFY2(!box->isChecked(), qPrintable(box->objectName()));
+
+        auto* shared = Control<QTreeWidget>("sharedFoldersList");
+        QCOMPARE(shared->columnCount(), 2);
+        QCOMPARE(shared->headerItem()->text(0), QString("Shared folder"));
+        QCOMPARE(shared->headerItem()->text(1), QString("Accessible to"));
+        QCOMPARE(shared->columnWidth(0), 400);
+
+        // Without Init there is nothing to save and nothing to take down.
+        Stop();
+        QVERIFY(DataSaver::DataFiles(MainWindow::DataFilePrefix()).empty());
+    }
+
+    void firstRunAsksForTheAccountThenConnects()
+    {
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::EnterAccount("  alice  ", " secret "))
+            .Then(DialogAnswerer::Press(QMessageBox::No))
+            .Then(DialogAnswerer::Press(QMessageBox::Ok));
+        Start();
+
+        QCOMPARE(answers.Titles(), QStringList({"Set Username/Password", "Share a folder?", "In the future"}));
+        QCOMPARE(answers.ShownAccount(), QStringList({"", ""}));
+        QCOMPARE(GetSetting("username"), QString("alice"));
+        QCOMPARE(GetSetting("password"), QString("secret"));
+        QCOMPARE(m_window->windowTitle(), kTitle + " [alice]");
+        QCOMPARE(Control<QLineEdit>("usernameEdit")->text(), QString("alice"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 10000);
+
+        // The defaults written before the load hold, and the engines were
+        // told that there was no data: the transfer engine's first-run
+        // extension, the listening port settled by peer messaging.
+        auto* tabs = Control<TabWidget>("tabControl");
+        QCOMPARE(tabs->count(), 7);
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(Control<QComboBox>("firstOpenTabBox")->currentIndex(), 1);
+        QCOMPARE(Control<QComboBox>("chatTimestampsBox")->currentIndex(), 0);
+        QVERIFY(Control<QCheckBox>("minimizeToTrayCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("autoExpandSharesCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("logRoomChatCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("logPrivateChatCheckBox")->isChecked());
+        QVERIFY(!Control<QCheckBox>("uPnPCheckBox")->isChecked());
+        QVERIFY(d.GetType("excluded_download_extension")->HasItem(".ini"));
+        QCOMPARE(GetSetting("listening_port"), QString("2235"));
+        QCOMPARE(Control<QLineEdit>("listeningPortEdit")->text(), QString("2235"));
+        QCOMPARE(GetSetting("data_version"), QString("1"));
+        QCOMPARE(GetSetting("color_transfer_failed"), QString("#ff0a47"));
+        QCOMPARE(GetRuntimeSetting("default_application_font"), m_font.toString());
+        QCOMPARE(Control<QComboBox>("codePageBox")->itemText(0), QString("[None]"));
+        QCOMPARE(Control<QComboBox>("codePageBox")->count(), QTextCodec::availableCodecs().size() + 1);
+
+        // Closing saves: the next start finds the account and asks nothing.
+        Stop();
+        const QByteArray saved = NewestDataFile();
+        QVERIFY(saved.contains("alice"));
+        QVERIFY(!saved.contains("default_application_font"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->IsLoggedIn("alice"), 10000);
+        d.Reset();
+        g_showIsOver = false;
+
+        DialogAnswerer none;
+        Start();
+        QVERIFY(none.Titles().isEmpty());
+        QCOMPARE(m_window->windowTitle(), kTitle + " [alice]");
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 10000);
+    }
+
+    void cancelledFirstRunStoresNothingAndDoesNotConnect()
+    {
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Cancel())
+            .Then(DialogAnswerer::Press(QMessageBox::Yes))
+            .Then(DialogAnswerer::Press(QMessageBox::Ok));
+        Start();
+
+        QCOMPARE(answers.Titles(), QStringList({"Set Username/Password", "Share a folder?", "In the future"}));
+        QVERIFY(GetSetting("username").isEmpty());
+        QCOMPARE(m_window->windowTitle(), kTitle);
+        QCOMPARE(gp_server->GetState(), Server::StateDisconnected);
+    }
+
+    void storedSettingsGiveTheStartState()
+    {
+        const QString codePage = QString::fromLatin1(QTextCodec::availableCodecs().value(1));
+        QFont storedFont = m_font;
+        storedFont.setPointSize(m_font.pointSize() + 3);
+        const QString message = "Please share something before you download from me, thank you very much";
+        QVERIFY(WriteDataFile({{"username", "bob"},
+                               {"password", "pw"},
+                               {"first_open_tab", "search"},
+                               {"chat_timestamps", "no_timestamps"},
+                               {"minimize_to_tray", "no"},
+                               {"log_room_chat", "no"},
+                               {"use_upnp", "yes"},
+                               {"use_old_style_search_results", "true"},
+                               {"show_diagnostics", "yes"},
+                               {"dont_create_subfolders_for_single_downloads", "yes"},
+                               {"dont_split_downloads", "yes"},
+                               {"download_folder", "/data/incoming"},
+                               {"listening_port", "40111"},
+                               {"check_for_empty_shares", "yes"},
+                               {"empty_share_message", message},
+                               {"accept_userlist_uploads", "yes"},
+                               {"max_queued_uploads_per_user_enabled", "yes"},
+                               {"max_queued_mb_per_user_enabled", "no"},
+                               {"max_queued_uploads_per_user", "250"},
+                               {"max_queued_mb_per_user", "123456"},
+                               {"user_picture_file", "/pictures/me.png"},
+                               {"user_description", "line one\nline two"},
+                               {"show_away_status_in_application_icon", "yes"},
+                               {"open_groups_on_user_add", "yes"},
+                               {"show_event_buttons", "yes"},
+                               {"extended_ascii_codepage", codePage},
+                               {"color_window_background", "#123456"},
+                               {"color_button_text", "not a colour"},
+                               {"application_font", storedFont.toString()},
+                               {"data_version", "7"}},
+                              {{"default", "/sounds/ding.wav"}, {"user_info", "/sounds/info.wav"}}));
+        // With UPnP on, an accepted login would go looking for a gateway
+        // beyond this machine; a refused one still shows that the stored
+        // account is used at once.
+        m_server->RefuseLogins("INVALIDPASS");
+        DialogAnswerer none;
+        Start();
+        QVERIFY(none.Titles().isEmpty());
+
+        QCOMPARE(m_window->windowTitle(), kTitle + " [bob]");
+        QCOMPARE(Control<QLineEdit>("usernameEdit")->text(), QString("bob"));
+        auto triedBob = [this] {
+            for (const TestServer::Received& message : m_server->ReceivedMessages(1))
+                if (message.body.contains("bob"))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(triedBob(), 10000);
+
+        // A stored value replaces the default written before the load.
+        auto* tabs = Control<TabWidget>("tabControl");
+        QCOMPARE(tabs->currentIndex(), 3);
+        QCOMPARE(Control<QComboBox>("firstOpenTabBox")->currentIndex(), 2);
+        QCOMPARE(Control<QComboBox>("chatTimestampsBox")->currentIndex(), 3);
+        QVERIFY(!Control<QCheckBox>("minimizeToTrayCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("autoExpandSharesCheckBox")->isChecked());
+        QVERIFY(!Control<QCheckBox>("logRoomChatCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("logPrivateChatCheckBox")->isChecked());
+
+        // Flags are on only for exactly "yes".
+        QVERIFY(Control<QCheckBox>("uPnPCheckBox")->isChecked());
+        QVERIFY(!Control<QCheckBox>("useOldStyleSearchResultsCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("showDiagnosticsCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("dontDownloadSingleFilesIntoSubfolders")->isChecked());
+        QVERIFY(Control<QCheckBox>("dontSplitDownloadsCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("emptyShareWarningCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("acceptUserListUploadsCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("maxUploadsPerUserCheckBox")->isChecked());
+        QVERIFY(!Control<QCheckBox>("maxMBPerUserCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("showAwayStatusCheckBox")->isChecked());
+        QVERIFY(!Control<QCheckBox>("userLevelLoggingCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("openGroupsOnUserAddCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("showEventButtonsCheckBox")->isChecked());
+
+        QCOMPARE(Control<QLineEdit>("downloadFolderEdit")->text(), QString("/data/incoming"));
+        QCOMPARE(Control<QLineEdit>("listeningPortEdit")->text(), QString("40111"));
+        auto* warning = Control<QLineEdit>("emptyShareWarningEdit");
+        QCOMPARE(warning->text(), message);
+        QCOMPARE(warning->cursorPosition(), 0);
+        QCOMPARE(Control<QSpinBox>("maxUploadsPerUserSpinBox")->value(), 250);
+        QCOMPARE(Control<QSpinBox>("maxMBPerUserSpinBox")->value(), 99999);
+        QCOMPARE(Control<QLineEdit>("userPictureFilenameEdit")->text(), QString("/pictures/me.png"));
+        QCOMPARE(Control<QPlainTextEdit>("userDescriptionEdit")->toPlainText(), QString("line one\nline two"));
+        QCOMPARE(Control<QLineEdit>("defaultSoundEdit")->text(), QString("/sounds/ding.wav"));
+        QCOMPARE(Control<QLineEdit>("userInfoSoundEdit")->text(), QString("/sounds/info.wav"));
+        QCOMPARE(Control<QLineEdit>("privateChatSoundEdit")->text(), QString());
+        QVERIFY(d.GetType("event_sound")->HasItem("private_chat"));
+
+        // Appearance: code page, colours (an unusable one left alone), font.
+        QCOMPARE(Control<QComboBox>("codePageBox")->currentText(), codePage);
+        QCOMPARE(QApplication::palette().color(QPalette::Window).name(), QString("#123456"));
+        QCOMPARE(QApplication::palette().color(QPalette::Inactive, QPalette::Window).name(), QString("#123456"));
+        QCOMPARE(QApplication::palette().color(QPalette::ButtonText), m_palette.color(QPalette::ButtonText));
+        QCOMPARE(QApplication::font().pointSize(), storedFont.pointSize());
+        QCOMPARE(GetRuntimeSetting("default_application_font"), m_font.toString());
+        QCOMPARE(defaultPalette.color(QPalette::Window), m_palette.color(QPalette::Window));
+
+        QCOMPARE(GetSetting("data_version"), QString("1"));
+        QCOMPARE(tabs->count(), 8);
+        QCOMPARE(tabs->tabText(7), QString("Diagnostics"));
+        QCOMPARE(tabs->widget(7), static_cast<QWidget*>(diagnosticsForm));
+        QVERIFY(diagnosticsForm->AreaText("Configuration Data").contains("Data loaded successfully."));
+
+        // The title follows the user name from then on.
+        SetSetting("username", "bobby");
+        QCOMPARE(m_window->windowTitle(), kTitle + " [bobby]");
+        QCOMPARE(Control<QLineEdit>("usernameEdit")->text(), QString("bobby"));
+    }
+
+    void damagedDataFileStartsFromTheDefaults()
+    {
+        const QString damaged = MainWindow::DataFilePrefix() + ".1000";
+        {
+            QFile file(damaged);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("QVDF this is not what a data file holds");
+        }
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Press(QMessageBox::Ok))
+            .Then(DialogAnswerer::EnterAccount("carol", "pw"))
+            .Then(DialogAnswerer::Press(QMessageBox::No))
+            .Then(DialogAnswerer::Press(QMessageBox::Ok));
+        Start();
+
+        QCOMPARE(answers.Titles(), QStringList({"Error loading configuration data", "Set Username/Password",
+                                                "Share a folder?", "In the future"}));
+        QCOMPARE(answers.Texts().value(0),
+                 QString("Your client configuration data could not be loaded. Starting from scratch..."));
+        QVERIFY(QFile::exists(damaged + ".unreadable"));
+
+        // The defaults written before the load are still there.
+        QCOMPARE(GetSetting("first_open_tab"), QString("rooms"));
+        QCOMPARE(Control<TabWidget>("tabControl")->currentIndex(), 1);
+        QCOMPARE(Control<QComboBox>("firstOpenTabBox")->currentIndex(), 1);
+        QVERIFY(Control<QCheckBox>("minimizeToTrayCheckBox")->isChecked());
+        QVERIFY(Control<QCheckBox>("logRoomChatCheckBox")->isChecked());
+        QCOMPARE(GetSetting("color_transfer_queued"), QString("#3366ff"));
+        QCOMPARE(GetSetting("data_version"), QString("1"));
+        // Every engine was told, as on a first run.
+        QVERIFY(d.GetType("excluded_download_extension")->HasItem(".ini"));
+        QCOMPARE(GetSetting("listening_port"), QString("2235"));
+        QCOMPARE(GetSetting("accept_room_list"), QString("no"));
+        QCOMPARE(Control<QLineEdit>("listeningPortEdit")->text(), QString("2235"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("carol"), 10000);
+    }
+
+    void savesOnTheHourOnRequestAndAtExit()
+    {
+        QVERIFY(WriteDataFile({{"username", "dave"}, {"password", "pw"}}));
+        Start();
+        const auto before = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(int(before.size()), 1);
+
+        SetSetting("save_marker", "on the hour");
+        FireTimer(timerManager->HourTimer());
+        QVERIFY(NewestDataFile().contains("on the hour"));
+
+        // What the desktop's save request calls.
+        SetSetting("save_marker", "on request");
+        g_shellHooks.SaveData();
+        QByteArray saved = NewestDataFile();
+        QVERIFY(saved.contains("on request"));
+        // Values nothing holds any more are dropped before each save.
+        QVERIFY(!saved.contains("on the hour"));
+
+        d.GetType("global_value")->GetItem("held by nothing");
+        FireTimer(timerManager->FiveMinuteTimer());
+        QVERIFY(!d.GetType("global_value")->HasItem("held by nothing"));
+
+        SetSetting("save_marker", "at exit");
+        Stop();
+        QVERIFY(g_showIsOver);
+        const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QVERIFY(NewestDataFile().contains("at exit"));
+
+        // Nothing saves once the window is gone.
+        g_shellHooks.SaveData();
+        QCOMPARE(DataSaver::DataFiles(MainWindow::DataFilePrefix()).front(), files.front());
+    }
+
+    void failedSaveIsReportedOnceAndTheRunGoesOn()
+    {
+        // A home below a plain file: the data file can never be written.
+        QFile blocker(m_home->filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("HOME", m_home->filePath("blocker/home").toUtf8());
+
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::EnterAccount("frank", "pw"))
+            .Then(DialogAnswerer::Press(QMessageBox::No))
+            .Then(DialogAnswerer::Press(QMessageBox::Ok));
+        Start();
+
+        auto reports = [this] {
+            int count = 0;
+            for (QMessageBox* box : m_window->findChildren<QMessageBox*>())
+                if (box->windowTitle() == "Error saving configuration data" && box->isVisible())
+                    ++count;
+            return count;
+        };
+        FireTimer(timerManager->HourTimer());
+        QCOMPARE(reports(), 1);
+        QVERIFY(!QApplication::activeModalWidget());
+        FireTimer(timerManager->HourTimer());
+        QCOMPARE(reports(), 1);
+
+        // The client is still working: it logs in and the teardown runs
+        // through its own failed save.
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("frank"), 10000);
+        Stop();
+        QVERIFY(g_showIsOver);
+        QCOMPARE(answers.Titles().size(), 3);
+    }
+
+    void windowGeometryIsRememberedButNotWhileMaximised()
+    {
+        QVERIFY(WriteDataFile({{"username", "gina"}, {"password", "pw"}}));
+        Start();
+        const QRect normal(40, 50, 900, 700);
+        m_window->setGeometry(normal);
+        QTRY_COMPARE(m_window->geometry(), normal);
+        Stop();
+
+        d.Reset();
+        g_showIsOver = false;
+        Start();
+        QTRY_COMPARE(m_window->geometry(), normal);
+        m_window->showMaximized();
+        QTRY_VERIFY(m_window->isMaximized());
+        QTRY_VERIFY(m_window->geometry() != normal);
+        Stop();
+
+        d.Reset();
+        g_showIsOver = false;
+        Start();
+        QTRY_COMPARE(m_window->geometry(), normal);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+
+#include "TestMainWindow.moc"

@@ -1,0 +1,323 @@
+#include <QFile>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "AtomicDateTime.h"
+#include "Data.h"
+#include "DownloadThread.h"
+#include "LoopbackTransfer.h"
+#include "Settings.h"
+#include "SpeedLimit.h"
+#include "TransferPacer.h"
+#include "TransferQueueManager.h"
+#include "TransfersFixture.h"
+#include "UploadThread.h"
+
+namespace
+{
+ItemPtr Entry(const char* entryType, const char* status)
+{
+    ItemPtr entry = d.GetType(entryType)->NewItem();
+    const std::string statusType = std::string(entryType) + "_status";
+    entry += d.GetType(statusType)->GetItem(status);
+    return entry;
+}
+
+// Bytes per second between the first report at or after from and the last
+// report at or before to (milliseconds since the transfer began).
+double Rate(const QList<QPair<qint64, qint64>>& reports, qint64 from, qint64 to)
+{
+    int first = -1, last = -1;
+    for (int i = 0; i < reports.size(); ++i) {
+        if (first < 0 && reports[i].first >= from)
+            first = i;
+        if (reports[i].first <= to)
+            last = i;
+    }
+    if (first < 0 || last <= first || reports[last].first == reports[first].first)
+        return 0;
+    return double(reports[last].second - reports[first].second) * 1000.0 /
+           double(reports[last].first - reports[first].first);
+}
+
+void WaitUntil(const QElapsedTimer& clock, qint64 ms)
+{
+    while (clock.elapsed() < ms)
+        QTest::qWait(int(std::min<qint64>(50, ms - clock.elapsed() + 1)));
+}
+
+bool Within(double value, double target, double tolerance)
+{
+    return value >= target * (1 - tolerance) && value <= target * (1 + tolerance);
+}
+} // namespace
+
+class TestSpeedLimits : public QObject
+{
+    Q_OBJECT
+
+    TransfersFixture f;
+
+    // An upload thread sending a large file of zeros to a download thread
+    // that writes into /dev/null.
+    bool StartStream(LoopbackTransfer& t, QFile& source, QFile& sink)
+    {
+        if (!source.open(QIODevice::ReadOnly) || !sink.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        return t.Run(&source, &sink, source.size());
+    }
+
+private slots:
+    void init() { f.Start(); }
+    void cleanup() { f.Stop(); }
+
+    void limitIsSharedAmongRunningTransfers()
+    {
+        TransferQueueManager& e = *f.engine;
+        e.SetDownloadSpeedLimit(100);
+        QCOMPARE(GetSetting("download_speed_limit"), QString("100"));
+        QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 0);
+        e.EnableDownloadSpeedLimit(true);
+        QCOMPARE(GetSetting("download_speed_limit_enabled"), QString("yes"));
+        QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 100);
+        QCOMPARE(e.DownloadSpeedLimit().Total(), 100);
+
+        Entry("download_entry", "downloading");
+        Entry("download_entry", "downloading");
+        Entry("download_entry", "queued");
+        ItemPtr third = Entry("download_entry", "downloading");
+        e.DetermineDownloadSpeedLimit();
+        QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 33);
+        QCOMPARE(e.GetDownloadSpeed(), 100);
+        // The upload side is a state of its own.
+        QCOMPARE(e.UploadSpeedLimit().PerTransfer(), 0);
+
+        third += d.GetType("download_entry_status")->GetItem("aborted");
+        e.DetermineDownloadSpeedLimit();
+        QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 50);
+
+        // A share below 1 KiB/s is raised to 1, never 0 (no limit).
+        e.SetUploadSpeedLimit(2);
+        e.EnableUploadSpeedLimit(true);
+        for (const char* status : {"requesting", "connecting", "uploading"})
+            Entry("upload_entry", status);
+        e.DetermineUploadSpeedLimit();
+        QCOMPARE(e.UploadSpeedLimit().PerTransfer(), 1);
+        QCOMPARE(e.GetUploadSpeed(), 2);
+    }
+
+    void offZeroOrNegativeMeansNoLimit()
+    {
+        TransferQueueManager& e = *f.engine;
+        e.SetDownloadSpeedLimit(50);
+        e.EnableDownloadSpeedLimit(true);
+        QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 50);
+        for (const char* value : {"0", "-5", "nonsense"}) {
+            SetSetting("download_speed_limit", value);
+            e.DetermineDownloadSpeedLimit();
+            QCOMPARE(e.DownloadSpeedLimit().PerTransfer(), 0);
+            QCOMPARE(e.GetDownloadSpeed(), 0);
+            e.SetDownloadSpeedLimit(50);
+            QCOMPARE(e.GetDownloadSpeed(), 50);
+        }
+
+        // Off keeps the pool; on again empties it.
+        e.DownloadSpeedLimit().AddToPool(5000);
+        e.EnableDownloadSpeedLimit(false);
+        QCOMPARE(e.GetDownloadSpeed(), 0);
+        QCOMPARE(e.DownloadSpeedLimit().Pool(), qint64(5000));
+        e.EnableDownloadSpeedLimit(true);
+        QCOMPARE(e.DownloadSpeedLimit().Pool(), qint64(0));
+    }
+
+    void recomputingRestartsTheMeasurementOfRunningTransfers()
+    {
+        const QDateTime old = QDateTime::currentDateTime().addSecs(-3600);
+        auto* runningStart = new AtomicDateTime(old);
+        auto* runningBytes = new TransferCounter64(12345);
+        auto* queuedStart = new AtomicDateTime(old);
+        auto* queuedBytes = new TransferCounter64(777);
+        ItemPtr running = Entry("upload_entry", "uploading");
+        running += d.GetType("last_speed_measurement_time")->GetItem(Value(runningStart));
+        running += d.GetType("bytes_since_last_receipt")->GetItem(Value(runningBytes));
+        ItemPtr queued = Entry("upload_entry", "queued");
+        queued += d.GetType("last_speed_measurement_time")->GetItem(Value(queuedStart));
+        queued += d.GetType("bytes_since_last_receipt")->GetItem(Value(queuedBytes));
+
+        // Without a limit in force nothing is restarted.
+        f.engine->DetermineUploadSpeedLimit();
+        QCOMPARE(runningStart->Get(), old);
+
+        const QDateTime before = QDateTime::currentDateTime();
+        f.engine->SetUploadSpeedLimit(10);
+        f.engine->EnableUploadSpeedLimit(true);
+        QVERIFY(runningStart->Get() >= before.addMSecs(-1));
+        QCOMPARE(runningBytes->load(), qint64(0));
+        QCOMPARE(queuedStart->Get(), old);
+        QCOMPARE(queuedBytes->load(), qint64(777));
+    }
+
+    void pacerSleepsOffWhatItMoved()
+    {
+        // The exit flag is raised from the start, so Pace() returns false
+        // exactly when it had to sleep.
+        SpeedLimit limit;
+        limit.Set(1, 1);
+        TransferPacer pacer(&limit, [] { return true; });
+        pacer.Start(1);
+        QVERIFY(pacer.Pace());
+        pacer.Moved(8192);
+        QVERIFY(!pacer.Pace());
+
+        // Spare bytes in the pool are taken before sleeping.
+        TransferPacer other(&limit, [] { return true; });
+        other.Start(1);
+        limit.AddToPool(1000000);
+        other.Moved(8192);
+        QVERIFY(other.Pace());
+        QVERIFY(limit.Pool() < 1000000);
+        QVERIFY(limit.Pool() >= 1000000 - 8192);
+        QCOMPARE(other.Owed(), qint64(0));
+    }
+
+    void bytesMovedWithoutALimitAreNotSleptOff()
+    {
+        SpeedLimit limit;
+        TransferPacer pacer(&limit, [] { return true; });
+        pacer.Start(0);
+        pacer.Moved(10 * 1024 * 1024);
+        QVERIFY(pacer.Pace());
+        pacer.Moved(8192);
+        limit.Set(1, 1);
+        QVERIFY(pacer.Pace());
+        QCOMPARE(pacer.Owed(), qint64(0));
+        QCOMPARE(pacer.PreviousLimit(), 1);
+    }
+
+    void unusedAllowanceGoesToThePool()
+    {
+        // 10,000 KiB/s for 300 ms is 3,072,000 bytes of allowance, a product
+        // (limit * 1024 * ms) far beyond 32 bits.
+        SpeedLimit limit;
+        limit.Set(10000, 10000);
+        TransferPacer pacer(&limit, [] { return false; });
+        pacer.Start(10000);
+        QThread::msleep(300);
+        QVERIFY(pacer.Pace());
+        QVERIFY2(limit.Pool() >= 3072000, qPrintable(QString::number(limit.Pool())));
+        QVERIFY(limit.Pool() < qint64(10000) * 1024 * 60);
+    }
+
+    void oneTransferHoldsTheLimit_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::newRow("200 KiB/s") << 200;
+        // Above 8 MiB/s a chunk is due in under a millisecond.
+        QTest::newRow("10000 KiB/s") << 10000;
+    }
+
+    void oneTransferHoldsTheLimit()
+    {
+        QFETCH(int, limit);
+        f.engine->SetUploadSpeedLimit(limit);
+        f.engine->EnableUploadSpeedLimit(true);
+        Entry("upload_entry", "uploading");
+        f.engine->DetermineUploadSpeedLimit();
+        QCOMPARE(f.engine->UploadSpeedLimit().PerTransfer(), limit);
+
+        QFile source(f.SparseFile("source", qint64(256) << 20));
+        QFile sink("/dev/null");
+        LoopbackTransfer t;
+        QVERIFY(StartStream(t, source, sink));
+        WaitUntil(t.clock, 4200);
+        const double rate = Rate(t.downloadProgress, 1000, 4200);
+        QVERIFY2(Within(rate, limit * 1024, 0.10), qPrintable(QString::number(rate / 1024) + " KiB/s"));
+    }
+
+    void severalTransfersShareTheLimit()
+    {
+        f.engine->SetDownloadSpeedLimit(300);
+        f.engine->EnableDownloadSpeedLimit(true);
+        for (int i = 0; i < 3; ++i)
+            Entry("download_entry", "downloading");
+        f.engine->DetermineDownloadSpeedLimit();
+        QCOMPARE(f.engine->DownloadSpeedLimit().PerTransfer(), 100);
+
+        std::unique_ptr<QFile> sources[3], sinks[3];
+        LoopbackTransfer t[3];
+        for (int i = 0; i < 3; ++i) {
+            sources[i].reset(new QFile(f.SparseFile(QString::number(i), qint64(64) << 20)));
+            sinks[i].reset(new QFile("/dev/null"));
+            QVERIFY(StartStream(t[i], *sources[i], *sinks[i]));
+        }
+        WaitUntil(t[2].clock, 4200);
+        double total = 0;
+        for (int i = 0; i < 3; ++i) {
+            const double rate = Rate(t[i].downloadProgress, 1000, 4200);
+            QVERIFY2(rate > 50 * 1024, qPrintable(QString::number(rate / 1024) + " KiB/s"));
+            total += rate;
+        }
+        QVERIFY2(Within(total, 300 * 1024, 0.10), qPrintable(QString::number(total / 1024) + " KiB/s"));
+    }
+
+    void slowReaderLeavesItsShareToTheOthers()
+    {
+        f.engine->SetUploadSpeedLimit(300);
+        f.engine->EnableUploadSpeedLimit(true);
+        for (int i = 0; i < 3; ++i)
+            Entry("upload_entry", "uploading");
+        f.engine->DetermineUploadSpeedLimit();
+        QCOMPARE(f.engine->UploadSpeedLimit().PerTransfer(), 100);
+
+        std::unique_ptr<QFile> sources[2], sinks[2];
+        LoopbackTransfer fast[2];
+        for (int i = 0; i < 2; ++i) {
+            sources[i].reset(new QFile(f.SparseFile(QString::number(i), qint64(64) << 20)));
+            sinks[i].reset(new QFile("/dev/null"));
+            QVERIFY(StartStream(fast[i], *sources[i], *sinks[i]));
+        }
+
+        // The third downloader takes 2400 bytes every 100 ms, with small
+        // buffers on both ends so that they cannot hide its pace.
+        QFile slowSource(f.SparseFile("c", qint64(64) << 20));
+        QVERIFY(slowSource.open(QIODevice::ReadOnly));
+        LoopbackTransfer slow;
+        QVERIFY(slow.Connect());
+        slow.downloaderSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        slow.downloaderSocket->setReadBufferSize(4096);
+        slow.uploaderSocket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 4096);
+        slow.StartUpload(&slowSource, 3);
+        quint32 token = 0;
+        QVERIFY(slow.ReadToken(token));
+        slow.WriteOffset(0);
+        qint64 slowBytes = 0;
+        qint64 slowAtStart = -1;
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, this, [&] {
+            slowBytes += slow.downloaderSocket->read(2400).size();
+            if (slowAtStart < 0 && slow.clock.elapsed() >= 1000)
+                slowAtStart = slowBytes;
+        });
+        reader.start(100);
+
+        WaitUntil(fast[1].clock, 4200);
+        reader.stop();
+        const double slowRate = double(slowBytes - slowAtStart) / 3.2;
+        const double fastRates[2] = {Rate(fast[0].downloadProgress, 1000, 4200),
+                                     Rate(fast[1].downloadProgress, 1000, 4200)};
+        const QString figures = QString("%1 + %2 + %3 KiB/s")
+                                    .arg(fastRates[0] / 1024)
+                                    .arg(fastRates[1] / 1024)
+                                    .arg(slowRate / 1024);
+        QVERIFY2(slowRate < 40 * 1024, qPrintable(figures));
+        // The fast two take the share the slow one leaves (which of them
+        // gets it is open), and the total stays within the limit.
+        QVERIFY2(fastRates[0] + fastRates[1] > 220 * 1024, qPrintable(figures));
+        QVERIFY2(fastRates[0] + fastRates[1] + slowRate <= 300 * 1024 * 1.10, qPrintable(figures));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSpeedLimits)
+#include "TestSpeedLimits.moc"
