@@ -26,14 +26,6 @@ QByteArray Frame(DNetManager::FrameCode code, const MemStream& body)
     frame.Append(body.GetBytes());
     return frame.GetBytes();
 }
-
-// The server connection offers the distributed network's messages as slots
-// and a signal; they are reached by name so that this file builds against a
-// server connection without them (it then takes no part in the network).
-bool ServerHas(const char* method)
-{
-    return gp_server && gp_server->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(method)) >= 0;
-}
 } // namespace
 
 DNetManager::DNetManager(QObject* parent) : QObject(parent)
@@ -50,12 +42,8 @@ DNetManager::DNetManager(QObject* parent) : QObject(parent)
     if (gp_server)
     {
         connect(gp_server, &Server::Connected, this, &DNetManager::OnServerConnected);
-        if (ServerHas("DistributedParentCandidates(QStringList)"))
-            connect(gp_server, SIGNAL(DistributedParentCandidates(QStringList)), this,
-                    SLOT(OnParentCandidates(QStringList)));
-        if (ServerHas("DistributedSearch(QString,quint32,QString)"))
-            connect(gp_server, SIGNAL(DistributedSearch(QString, quint32, QString)), this,
-                    SLOT(OnDistributedSearch(QString, quint32, QString)));
+        connect(gp_server, &Server::DistributedParentCandidates, this, &DNetManager::OnParentCandidates);
+        connect(gp_server, &Server::DistributedSearch, this, &DNetManager::OnDistributedSearch);
     }
     if (timerManager)
         connect(timerManager, &QTimer::timeout, this, &DNetManager::OnHalfMinuteTick);
@@ -304,10 +292,8 @@ void DNetManager::OnHalfMinuteTick()
 {
     if (m_parent || !m_trying.isEmpty() || !gp_server || !gp_server->IsConnected())
         return;
-    if (!ServerHas("GetDistributedParentCandidates()"))
-        return;
     Log(Area, 2, "Asking the server for parent candidates");
-    QMetaObject::invokeMethod(gp_server, "GetDistributedParentCandidates", Qt::DirectConnection);
+    gp_server->GetDistributedParentCandidates();
 }
 
 void DNetManager::OnParentCandidates(QStringList users)
@@ -423,11 +409,8 @@ void DNetManager::OnServerConnected()
 
 void DNetManager::ReportState()
 {
-    if (!gp_server || !gp_server->IsConnected() ||
-        !ServerHas("SendDistributedState(bool,QString,quint32,quint32,quint32,quint32)"))
+    if (!gp_server || !gp_server->IsConnected())
         return;
-    QMetaObject::invokeMethod(gp_server, "SendDistributedState", Qt::DirectConnection, Q_ARG(bool, HasParent()),
-                              Q_ARG(QString, BranchRoot()), Q_ARG(quint32, m_level),
-                              Q_ARG(quint32, quint32(m_children.size())), Q_ARG(quint32, quint32(ChildLimit())),
-                              Q_ARG(quint32, m_childDepth));
+    gp_server->SendDistributedState(HasParent(), BranchRoot(), m_level, quint32(m_children.size()),
+                                    quint32(ChildLimit()), m_childDepth);
 }

@@ -70,6 +70,9 @@ enum Code : quint32
     MessageUsersCode = 149,
     RelatedSearch = 153,
     CantConnect = 1001,
+    ParentCandidates = 1100,
+    DistributedStateCode = 1101,
+    DistributedSearchCode = 1102,
 };
 
 // Role bits of a private room in the room list.
@@ -96,8 +99,12 @@ bool ReadNames(InputStream& in, QStringList& names)
     quint32 count = 0;
     if (!in.Read(count))
         return false;
-    // Grown name by name, so a bogus count costs nothing before it fails.
+    // Every name takes at least its 4-byte length, so a count the body
+    // cannot hold is refused before anything is set aside for it.
+    if (count > in.Remaining() / 4)
+        return false;
     names.clear();
+    names.reserve(int(count));
     for (quint32 i = 0; i < count; ++i)
     {
         QString name;
@@ -540,6 +547,12 @@ void Server::HandleMessage(quint32 code, MemStream& body)
         break;
     case CantConnect:
         ok = HandleCantConnectToPeer(body);
+        break;
+    case ParentCandidates:
+        ok = HandleParentCandidates(body);
+        break;
+    case DistributedSearchCode:
+        ok = HandleDistributedSearch(body);
         break;
     default:
         Log(Area, 2, QString("Unknown message %1 from the server ignored").arg(code));
@@ -1364,5 +1377,45 @@ bool Server::HandleCantConnectToPeer(InputStream& in)
     if (!in.Read(token) || !in.Read(user))
         return false;
     emit CantConnectToPeer(token, user);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Distributed network
+
+void Server::GetDistributedParentCandidates()
+{
+    Send(ParentCandidates, MemStream());
+}
+
+void Server::SendDistributedState(bool hasParent, QString branchRoot, quint32 level, quint32 childCount,
+                                  quint32 childLimit, quint32 depth)
+{
+    MemStream body;
+    body.Write(quint8(hasParent ? 1 : 0));
+    body.Write(branchRoot);
+    body.Write(level);
+    body.Write(childCount);
+    body.Write(childLimit);
+    body.Write(depth);
+    Send(DistributedStateCode, body);
+}
+
+bool Server::HandleParentCandidates(InputStream& in)
+{
+    QStringList users;
+    if (!ReadNames(in, users))
+        return false;
+    emit DistributedParentCandidates(users);
+    return true;
+}
+
+bool Server::HandleDistributedSearch(InputStream& in)
+{
+    QString user, text;
+    quint32 token = 0;
+    if (!in.Read(user) || !in.Read(token) || !in.Read(text))
+        return false;
+    emit DistributedSearch(user, token, text);
     return true;
 }

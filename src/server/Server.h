@@ -97,6 +97,13 @@ public:
     void DataLoaded() override;
     void NoData() override;
 
+public slots:
+    // The distributed search network's requests (see DNetManager): a request
+    // for parent candidates, and this client's place in the network.
+    void GetDistributedParentCandidates();
+    void SendDistributedState(bool hasParent, QString branchRoot, quint32 level, quint32 childCount,
+                              quint32 childLimit, quint32 depth);
+
 signals:
     void Connecting();
     void Connected();
@@ -120,6 +127,11 @@ signals:
     void PeerConnectionRequested(QString user, QString type, QString address, quint16 port, quint16 obfuscatedPort,
                                  quint32 token);
     void CantConnectToPeer(quint32 token, QString user);
+    // The users the server offers as our parent in the distributed network,
+    // best first.
+    void DistributedParentCandidates(QStringList users);
+    // A network-wide search for a branch root to pass down its tree.
+    void DistributedSearch(QString user, quint32 token, QString text);
 
 private slots:
     void OnSocketConnected();
@@ -159,6 +171,8 @@ private:
     bool HandlePeerAddress(InputStream& in);
     bool HandlePeerConnectionRequest(InputStream& in);
     bool HandleCantConnectToPeer(InputStream& in);
+    bool HandleParentCandidates(InputStream& in);
+    bool HandleDistributedSearch(InputStream& in);
     bool HandleAdminMessage(InputStream& in);
 
     void SetUserStatus(ItemPtr user, quint32 status);

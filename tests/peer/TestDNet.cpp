@@ -8,40 +8,8 @@
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
+#include "TestMessage.h"
 #include "TestServer.h"
-
-// The server connection with the distributed network's messages, as
-// docs/protocol.md describes them, standing in for them on the wire: the
-// test plays the server's side.
-class DNetServer : public Server
-{
-    Q_OBJECT
-
-public:
-    struct State
-    {
-        bool hasParent;
-        QString branchRoot;
-        quint32 level;
-        quint32 children;
-        quint32 childLimit;
-        quint32 depth;
-    };
-    int candidateRequests = 0;
-    QList<State> states;
-
-public slots:
-    void GetDistributedParentCandidates() { ++candidateRequests; }
-    void SendDistributedState(bool hasParent, QString branchRoot, quint32 level, quint32 children,
-                              quint32 childLimit, quint32 depth)
-    {
-        states.append({hasParent, branchRoot, level, children, childLimit, depth});
-    }
-
-signals:
-    void DistributedParentCandidates(QStringList users);
-    void DistributedSearch(QString user, quint32 token, QString text);
-};
 
 // A node of the distributed network between real "D" connections: a fake
 // parent above, fake children below.
@@ -80,12 +48,55 @@ QStringList Frames(FakePeerLink* link)
         frames << Frame(frame);
     return frames;
 }
+
+// What the test server last heard from a user about its node.
+struct Report
+{
+    bool received = false;
+    bool hasParent = false;
+    QString branchRoot;
+    quint32 level = 0;
+    quint32 children = 0;
+    quint32 limit = 0;
+    quint32 depth = 0;
+};
+
+Report Reported(const TestServer* server, const QString& user = "me")
+{
+    Report r;
+    r.received = server->DistributedState(user, r.hasParent, r.branchRoot, r.level, r.children, r.limit, r.depth);
+    return r;
+}
+
+// Waits until the server has read everything the client sent before.
+bool Sync(PeerFixture& f)
+{
+    static int marks = 0;
+    const QString mark = QString("mark%1").arg(++marks);
+    f.client->GetUserStats(mark);
+    for (int i = 0; i < 100; ++i)
+    {
+        const auto stats = f.server->ReceivedMessages(36);
+        if (!stats.isEmpty() && stats.last().body == TestMessage().Str(mark).Body())
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+QByteArray Names(const QStringList& names)
+{
+    TestMessage body;
+    body.U32(quint32(names.size()));
+    for (const QString& name : names)
+        body.Str(name);
+    return body.Body();
+}
 } // namespace
 
 void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
 {
-    DNetServer* server = nullptr;
-    PeerFixture f([&] { return server = new DNetServer; });
+    PeerFixture f;
     QVERIFY(f.Start());
     DNetManager dnet;
     QSignalSpy searches(&dnet, &DNetManager::DNetSearchRequest);
@@ -95,10 +106,11 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     walled->SetRelayPolicy(FakePeer::RelayPolicy::Refuse);
 
     // No parent: the tick asks for candidates; unreachable ones are passed
-    // over, our own name is never tried.
+    // over, our own name is never tried. (Nobody has reported to the server,
+    // so its own answer is empty and comes before the list put in here.)
     f.Tick();
-    QCOMPARE(server->candidateRequests, 1);
-    emit server->DistributedParentCandidates({"me", "walled", "parent"});
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Count(1100), 1, 5000);
+    QVERIFY(f.server->Send("me", 1100, Names({"me", "walled", "parent"})));
     FakePeerLink* up = parent->WaitForLink();
     QVERIFY(up);
     QCOMPARE(up->opening.type, QString("D"));
@@ -111,14 +123,14 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     up->SendLinkFrame(3, FakeWire().Str("root").Bytes());
     QTRY_COMPARE_WITH_TIMEOUT(dnet.BranchRoot(), QString("root"), 5000);
     QCOMPARE(dnet.Level(), 4u);
-    const DNetServer::State reported = server->states.last();
-    QVERIFY(reported.hasParent);
-    QCOMPARE(reported.branchRoot, QString("root"));
-    QCOMPARE(reported.level, 4u);
+    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, 4u, 5000);
+    QVERIFY(Reported(f.server).hasParent);
+    QCOMPARE(Reported(f.server).branchRoot, QString("root"));
 
     // While there is a parent the tick asks for nothing.
     f.Tick();
-    QCOMPARE(server->candidateRequests, 1);
+    QVERIFY(Sync(f));
+    QCOMPARE(f.server->Count(1100), 1);
 
     // A child joins and is told where it stands.
     FakePeer* child = f.AddPeer("child");
@@ -159,10 +171,15 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     QVERIFY(up->WaitForLinkFrames(2));
     QCOMPARE(Frames(up).last(), QString("depth 3"));
     QCOMPARE(dnet.ChildDepth(), 3u);
+    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).depth, 3u, 5000);
+    QCOMPARE(Reported(f.server).children, 2u);
 
     // Searches the server hands a branch root are not ours while we have a
     // parent.
-    emit server->DistributedSearch("other", 1, "text");
+    QSignalSpy admin(f.client, &Server::AdminMessage);
+    QVERIFY(f.server->Send("me", 1102, TestMessage().Str("other").U32(1).Str("text").Body()));
+    QVERIFY(f.server->Send("me", 66, TestMessage().Str("after the search").Body()));
+    QVERIFY(admin.wait(5000));
     QTest::qWait(50);
     QCOMPARE(down->linkFrames.size(), 3);
 
@@ -172,23 +189,29 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 5000);
     QVERIFY(down->WaitForLinkFrames(5));
     QCOMPARE(Frames(down).mid(3), (QStringList{"level 0", "leader me"}));
-    QVERIFY(!server->states.last().hasParent);
-    QCOMPARE(server->states.last().branchRoot, QString("me"));
+    QTRY_VERIFY_WITH_TIMEOUT(!Reported(f.server).hasParent, 5000);
+    QCOMPARE(Reported(f.server).branchRoot, QString("me"));
+    QCOMPARE(Reported(f.server).level, 0u);
     f.Tick();
-    QCOMPARE(server->candidateRequests, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Count(1100), 2, 5000);
 
-    // As a root we pass the server's searches down, but they are not
-    // searches to answer here.
-    emit server->DistributedSearch("other", 1, "text");
+    // As a root with children we get another user's network-wide search
+    // from the server twice: to answer (26) and to pass down (1102), which
+    // is not a search to answer here.
+    QSignalSpy direct(f.client, &Server::DirectFileSearch);
+    FakePeer* other = f.AddPeer("other");
+    QVERIFY(other);
+    other->SendToServer(26, FakeWire().U32(1).Str("text").Bytes());
     QVERIFY(down->WaitForLinkFrames(6));
     QCOMPARE(Frames(down).last(), QString("search other 1 text"));
+    QTRY_COMPARE_WITH_TIMEOUT(direct.count(), 1, 5000);
+    QCOMPARE(direct[0], QVariantList({"other", 1u, "text"}));
     QCOMPARE(searches.count(), 1);
 }
 
 void TestDNet::childrenAreBoundedAndLinksEndCleanly()
 {
-    DNetServer* server = nullptr;
-    PeerFixture f([&] { return server = new DNetServer; });
+    PeerFixture f;
     QVERIFY(f.Start());
     DNetManager dnet;
     SetSetting("upload_speed", "0");
@@ -214,14 +237,15 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     }
     QVERIFY(links[2]->WaitForClosed());
     QCOMPARE(dnet.Children().size(), 2);
-    QCOMPARE(server->states.last().children, 2u);
-    QCOMPARE(server->states.last().childLimit, 2u);
+    QVERIFY(Sync(f));
+    QCOMPARE(Reported(f.server).children, 2u);
+    QCOMPARE(Reported(f.server).limit, 2u);
 
     // A frame that cannot be a frame ends that child's link only.
     links[0]->SendRaw(FakeWire().U32(DNetManager::MaxFrameLength + 1).Raw("x").Bytes());
     QVERIFY(links[0]->WaitForClosed());
     QTRY_COMPARE_WITH_TIMEOUT(dnet.Children(), QStringList{"kid1"}, 5000);
-    QCOMPARE(server->states.last().children, 1u);
+    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).children, 1u, 5000);
 
     // A parent we did not ask for is not taken; one we asked for that sends
     // a broken search loses its link.
@@ -234,11 +258,14 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     QVERIFY(!dnet.HasParent());
     const QList<FakePeerLink*> unasked = stranger->links;
 
+    // The stranger reports a free place, so the server names it.
+    stranger->SendToServer(1101, FakeWire().U8(0).Str("stranger").U32(0).U32(0).U32(4).U32(0).Bytes());
+    QTRY_VERIFY_WITH_TIMEOUT(Reported(f.server, "stranger").received, 5000);
     f.Tick();
-    emit server->DistributedParentCandidates({"stranger"});
     FakePeerLink* up = stranger->WaitForLink(5000, unasked);
     QVERIFY(up);
     QTRY_VERIFY_WITH_TIMEOUT(dnet.HasParent(), 5000);
+    QCOMPARE(dnet.Parent(), QString("stranger"));
     up->SendLinkFrame(1, FakeWire().Str("asker").U32(1).Bytes());
     QVERIFY(up->WaitForClosed());
     QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 5000);

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <algorithm>
 
 #include "TestMessage.h"
 #include "TestServerSession.h"
@@ -227,6 +228,22 @@ QList<TestServer::WallMessage> TestServer::RoomWall(const QString& room) const
     return m_rooms.value(room).wall;
 }
 
+bool TestServer::DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level,
+                                  quint32& children, quint32& limit, quint32& depth) const
+{
+    const TestServerSession* session = Session(user);
+    if (!session || !session->m_distributed.reported)
+        return false;
+    const TestServerSession::DistributedState& state = session->m_distributed;
+    hasParent = state.hasParent;
+    branchRoot = state.branchRoot;
+    level = state.level;
+    children = state.childCount;
+    limit = state.childLimit;
+    depth = state.depth;
+    return true;
+}
+
 void TestServer::OnNewConnection()
 {
     while (QTcpSocket* socket = m_listener->nextPendingConnection())
@@ -403,7 +420,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     case 26:  // network-wide search
     case 103: // wish-list search
         if (in.ReadU32(n) && in.ReadStr(a))
-            RelaySearch(me, LoggedInUsers(), n, a);
+            RelayNetworkSearch(me, n, a);
         break;
     case 28: // status
         if (in.ReadU32(n) && (n == 1 || n == 2) && n != session->m_status)
@@ -569,6 +586,29 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
             if (TestServerSession* other = Session(a))
                 other->SendFrame(1001, TestMessage().U32(n).Str(me).Body());
         break;
+    case 1100: // parent candidates
+    {
+        const QStringList candidates = ParentCandidates(me);
+        TestMessage reply;
+        reply.U32(quint32(candidates.size()));
+        for (const QString& user : candidates)
+            reply.Str(user);
+        session->SendFrame(1100, reply.Body());
+        break;
+    }
+    case 1101: // distributed state
+    {
+        quint8 hasParent = 0;
+        TestServerSession::DistributedState state;
+        if (in.ReadU8(hasParent) && in.ReadStr(state.branchRoot) && in.ReadU32(state.level) &&
+            in.ReadU32(state.childCount) && in.ReadU32(state.childLimit) && in.ReadU32(state.depth))
+        {
+            state.reported = true;
+            state.hasParent = hasParent != 0;
+            session->m_distributed = state;
+        }
+        break;
+    }
     default: // keep-alive (32) and anything unknown need no answer
         break;
     }
@@ -664,6 +704,49 @@ void TestServer::RelaySearch(const QString& from, const QStringList& to, quint32
         if (user != from)
             if (TestServerSession* session = Session(user))
                 session->SendFrame(26, body);
+}
+
+void TestServer::RelayNetworkSearch(const QString& from, quint32 ticket, const QString& text)
+{
+    // Users below a branch root hear the search through their tree, so the
+    // server speaks only to the roots (and to those that never reported).
+    const QByteArray body = TestMessage().Str(from).U32(ticket).Str(text).Body();
+    for (TestServerSession* session : m_sessions)
+    {
+        if (!session->m_loggedIn)
+            continue;
+        const TestServerSession::DistributedState& state = session->m_distributed;
+        if (state.reported && state.hasParent)
+            continue;
+        // The searcher does not hear its own search, but its children must
+        // hear it from it like any other root's.
+        if (session->m_user != from)
+            session->SendFrame(26, body);
+        if (state.reported && state.childCount > 0)
+            session->SendFrame(1102, body);
+    }
+}
+
+QStringList TestServer::ParentCandidates(const QString& asker) const
+{
+    QList<const TestServerSession*> open;
+    for (const TestServerSession* session : m_sessions)
+    {
+        const TestServerSession::DistributedState& state = session->m_distributed;
+        // A node of the asker's own branch would make a loop.
+        if (session->m_loggedIn && session->m_user != asker && state.reported &&
+            state.childCount < state.childLimit && state.branchRoot != asker)
+            open.append(session);
+    }
+    std::sort(open.begin(), open.end(), [](const TestServerSession* a, const TestServerSession* b) {
+        if (a->m_distributed.level != b->m_distributed.level)
+            return a->m_distributed.level < b->m_distributed.level;
+        return a->m_user < b->m_user;
+    });
+    QStringList users;
+    for (const TestServerSession* session : open.mid(0, MaxParentCandidates))
+        users.append(session->m_user);
+    return users;
 }
 
 void TestServer::SendToRoom(const QString& room, quint32 code, const QByteArray& body, const QString& except)

@@ -14,7 +14,9 @@ class TestServerSession;
 
 // A real server for the client's server protocol (docs/protocol.md) on
 // 127.0.0.1. It logs users in, relays chat, searches and connection
-// requests, keeps rooms, walls and private rooms, and reports user status.
+// requests, keeps rooms, walls and private rooms, reports user status, and
+// keeps each client's place in the distributed network to name parent
+// candidates and to hand network-wide searches to the branch roots.
 // Tests can also inject any frame, read every frame a client sent, and cut
 // a client's connection.
 class TestServer : public QObject
@@ -35,6 +37,7 @@ public:
     };
 
     static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
+    static constexpr int MaxParentCandidates = 10;
 
     explicit TestServer(QObject* parent = nullptr);
     ~TestServer() override;
@@ -83,6 +86,10 @@ public:
     QStringList RoomMembers(const QString& room) const;
     QStringList RoomOperators(const QString& room) const;
     QList<WallMessage> RoomWall(const QString& room) const;
+    // The user's last distributed-network report; false when its current
+    // connection sent none.
+    bool DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level,
+                          quint32& children, quint32& limit, quint32& depth) const;
 
 signals:
     void MessageReceived(QString user, quint32 code, QByteArray body);
@@ -131,6 +138,8 @@ private:
     void NotifyStatus(const QString& user, quint32 status);
     void DeliverChat(const QString& from, const QString& to, const QString& text);
     void RelaySearch(const QString& from, const QStringList& to, quint32 ticket, const QString& text);
+    void RelayNetworkSearch(const QString& from, quint32 ticket, const QString& text);
+    QStringList ParentCandidates(const QString& asker) const;
     void SendToRoom(const QString& room, quint32 code, const QByteArray& body, const QString& except = QString());
     void SendPrivateRoomChange(const QString& room, quint32 code, const QString& user);
     QByteArray UserEntry(const QString& user) const;
