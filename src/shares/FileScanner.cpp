@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QMutexLocker>
 
+#include "Mp3Analyzer.h"
+
 FileScanner::FileScanner(QObject* parent) : QObject(parent)
 {
 }
@@ -55,9 +57,32 @@ void FileScanner::ScanFolder(const QString& root, const QString& folder, std::se
     }
 }
 
+bool FileScanner::ScanMP3(QString file, int& mpegVersion, QString& channelMode, int& frequency, bool& isVBR,
+                          int& bitrate)
+{
+    bitrate = -1;
+    if (IsQuitRequested())
+        return false;
+    // The flag is asked again before every chunk: the manager's destructor
+    // waits for this thread, and a large file must not hold up the exit.
+    Mp3Analyzer::Result result;
+    if (!Mp3Analyzer::AnalyzeFile(file, result, [this] { return IsQuitRequested(); }))
+        return false;
+    mpegVersion = result.mpegVersion;
+    channelMode = result.channelMode;
+    frequency = result.frequency;
+    isVBR = result.isVBR;
+    bitrate = result.bitrate;
+    return true;
+}
+
 void FileScanner::OnMP3ScanRequired(QString file)
 {
-    // The audio analysis is not built yet; until it is, a request ends here
-    // with no result, as a failed analysis would.
-    Q_UNUSED(file);
+    int mpegVersion = 0, frequency = 0, bitrate = -1;
+    QString channelMode;
+    bool isVBR = false;
+    // A failed analysis leaves no trace, so the file is tried again at the
+    // next scan.
+    if (ScanMP3(file, mpegVersion, channelMode, frequency, isVBR, bitrate))
+        emit MP3Scanned(file, mpegVersion, channelMode, frequency, isVBR, bitrate);
 }

@@ -8,10 +8,10 @@
 #include <map>
 #include <set>
 
-// Walks shared folders on the scanner thread. The walk writes only its own
-// result map; the shared-folders manager reads and empties that map on the
-// event-loop thread once FoldersScanned has arrived, so the two threads
-// never touch it at the same time.
+// Walks shared folders and analyses MP3 files on the scanner thread. The
+// walk writes only its own result map; the shared-folders manager reads and
+// empties that map on the event-loop thread once FoldersScanned has
+// arrived, so the two threads never touch it at the same time.
 class FileScanner : public QObject
 {
     Q_OBJECT
@@ -26,7 +26,8 @@ public:
 
     explicit FileScanner(QObject* parent = nullptr);
 
-    // Asks a walk under way to unwind at its next folder. Any thread.
+    // Asks a walk under way to unwind at its next folder and an analysis
+    // under way to give up at its next chunk. Any thread.
     void Quit();
     bool IsQuitRequested();
 
@@ -36,6 +37,10 @@ public:
     // One listing of a folder, the same for every kind of scan: files and
     // folders, no hidden or system entries, no symbolic links.
     static QFileInfoList ListFolder(const QString& folder);
+
+    // The MP3 analysis of one file; the outputs mean something only when it
+    // returns true. bitrate is -1 from the start until it succeeds.
+    bool ScanMP3(QString file, int& mpegVersion, QString& channelMode, int& frequency, bool& isVBR, int& bitrate);
 
 public slots:
     void ScanFolders(QStringList folders);

@@ -4,16 +4,22 @@
 #include <QMetaObject>
 #include <QStringView>
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 #include <vector>
+#include <zlib.h>
 
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
+#include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "SearchParser.h"
 #include "Server.h"
 #include "Settings.h"
+#include "SharedFolderInfo.h"
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
@@ -125,8 +131,11 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     Relate("user_share_file", "file_size", one, many);
 
     if (peerMessenger)
+    {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
                 &SharedFoldersManager::OnFilesInFoldersRequested);
+        peerMessenger->SetShareListProvider([this](QString user) { return GetSharedFilesMessage(user); });
+    }
 
     searchTokenType = Declare("search_token", 2, false);
     Relate("search_token", "shared_file", many, many);
@@ -174,6 +183,9 @@ SharedFoldersManager::~SharedFoldersManager()
     fileScanner.Quit();
     scannerThread.exit(0);
     scannerThread.wait();
+    // Peer messaging outlives us at exit; it answers with an empty list again.
+    if (peerMessenger)
+        peerMessenger->SetShareListProvider(nullptr);
     if (sharedFoldersManager == this)
         sharedFoldersManager = nullptr;
 }
@@ -446,46 +458,343 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 }
 
 // ---------------------------------------------------------------------------
-// Filled by the audio analysis, the visibility rules, the search responder
-// and the share lists, which are built on top of this.
-
-void SharedFoldersManager::OnUserAddress(ItemPtr user)
-{
-    Q_UNUSED(user);
-}
-
-void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
-{
-    Q_UNUSED(user);
-    Q_UNUSED(req);
-    Q_UNUSED(searchText);
-}
+// Audio analysis
 
 void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR,
                                         int bitrate)
 {
-    Q_UNUSED(file);
-    Q_UNUSED(mpegVersion);
-    Q_UNUSED(channelMode);
-    Q_UNUSED(frequency);
-    Q_UNUSED(isVBR);
-    Q_UNUSED(bitrate);
+    Log("MP3 Scanning", 1, QString("Scanned %1").arg(file));
+    // The file may have been unshared while it was analysed.
+    ItemPtr item = GetSharedFileItem(file);
+    if (!item)
+        return;
+    item += d.GetType("mpeg_version")->GetItem(Value(mpegVersion));
+    item += d.GetType("channel_mode")->GetItem(Value(channelMode));
+    item += d.GetType("audio_frequency")->GetItem(Value(frequency));
+    item += d.GetType("bitrate_mode")->GetItem(Value(isVBR ? "vbr" : "cbr"));
+    item += d.GetType("bitrate")->GetItem(Value(bitrate));
+    // Saved with the file, so it is not analysed again in a later run.
+    item += isScannedType->GetGlobalNullItem();
+}
+
+// ---------------------------------------------------------------------------
+// Share visibility
+
+void SharedFoldersManager::SetUploadQueue(UploadQueue queue)
+{
+    uploadQueue = std::move(queue);
+}
+
+ItemSet SharedFoldersManager::GetUserSharedFolders(QString user)
+{
+    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    if (userItem.IsConnected("unshared"))
+        return ItemSet();
+    const ItemSet sharedFolders = sharedFolderType->GetItems();
+    ItemSet visible = sharedFolders.Connected("shared_public");
+    ItemPtr listed = userItem["in_user_list"];
+    if (!listed)
+        return visible;
+    visible.Add(sharedFolders.Connected("shared_userlist"));
+    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+        visible.Add(group.GetItems(sharedFolderType));
+    return visible;
+}
+
+bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, QString user)
+{
+    // A user who has no item yet carries no mark, so finding none is the
+    // same answer as making one would give.
+    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    if (userItem.IsConnected("unshared"))
+        return false;
+    const ItemSet roots = file[fileFolderType].GetItems(sharedFolderType);
+    if (!roots.Connected("shared_public").empty())
+        return true;
+    ItemPtr listed = userItem["in_user_list"];
+    if (!listed)
+        return false;
+    if (!roots.Connected("shared_userlist").empty())
+        return true;
+    return !roots.Connected(listed.GetItems("user_list_group")).empty();
+}
+
+bool SharedFoldersManager::IsUserAddressUnshared(QString user)
+{
+    ItemPtr address = d.GetType("user")->HasItem(Value(user))["user_address"];
+    if (!address)
+        return false;
+    return !address.GetItems("user").Connected("unshared").empty();
+}
+
+void SharedFoldersManager::OnUserAddress(ItemPtr user)
+{
+    if (!user || user.IsConnected("unshared"))
+        return;
+    const QString name = user.AsString();
+    if (!IsUserAddressUnshared(name))
+        return;
+    if (uploadQueue.unshareUser)
+        uploadQueue.unshareUser(name);
+    else
+        user.NewItem("unshared");
+}
+
+void SharedFoldersManager::RemoveUserShare(QString user)
+{
+    ItemPtr share = d.GetType("user")->HasItem(Value(user))["user_share"];
+    if (!share)
+        return;
+    {
+        Data::Batch batch(&d);
+        const ItemSet folders = share.GetItems("user_share_folder");
+        folders.GetItems("user_share_file").Remove();
+        folders.Remove();
+        share.Remove();
+    }
+    d.RemoveDisconnectedItems();
+}
+
+// ---------------------------------------------------------------------------
+// Search responder
+
+namespace
+{
+// The code followed by the zlib stream of the body at level 9: the very
+// bytes of zlib's one-call compression, from one deflate state kept for
+// the run (replies are built on the event-loop thread only). Setting up a
+// fresh quarter megabyte of state for each reply costs more than the rest
+// of answering a typical search.
+MemStream CompressedReply(quint32 code, const QByteArray& body)
+{
+    static const std::unique_ptr<z_stream, void (*)(z_stream*)> stream(
+        [] {
+            auto* z = new z_stream{};
+            if (deflateInit(z, 9) == Z_OK)
+                return z;
+            delete z;
+            return static_cast<z_stream*>(nullptr);
+        }(),
+        [](z_stream* z) {
+            if (z)
+                deflateEnd(z);
+            delete z;
+        });
+    if (!stream || deflateReset(stream.get()) != Z_OK)
+        return PeerMessages::Compressed(code, body);
+    QByteArray packed(int(deflateBound(stream.get(), uLong(body.size()))), Qt::Uninitialized);
+    stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
+    stream->avail_in = uInt(body.size());
+    stream->next_out = reinterpret_cast<Bytef*>(packed.data());
+    stream->avail_out = uInt(packed.size());
+    if (deflate(stream.get(), Z_FINISH) != Z_STREAM_END)
+        return PeerMessages::Compressed(code, body);
+    packed.resize(int(stream->total_out));
+    MemStream message;
+    message.Write(code);
+    message.Append(packed);
+    return message;
+}
+} // namespace
+
+void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString search)
+{
+    if (user == GetSetting("username"))
+        return;
+    const bool sent = ProcessSearch(user, req, search);
+    emit SearchProcessed(search, sent);
+}
+
+void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
+{
+    OnDirectFileSearch(user, req, searchText);
+}
+
+bool SharedFoldersManager::ProcessSearch(QString user, quint32 token, QString text)
+{
+    if (IsRuntimeSettingOn("finish_uploads_and_quit"))
+        return false;
+    SearchParser parser;
+    if (!parser.SetSearchText(text))
+        return false;
+    const std::set<QString>& words = parser.GetIncludedTokenSet();
+    if (words.empty())
+        return false;
+    ItemSet tokens;
+    bool longEnough = false;
+    for (const QString& word : words)
+    {
+        ItemPtr tokenItem = searchTokenType->HasItem(Value(word));
+        if (!tokenItem)
+            return false;
+        tokens.insert(tokenItem);
+        longEnough = longEnough || word.size() >= 3;
+    }
+    if (!longEnough)
+        return false;
+    // Most searches end here, before anything is read per file.
+    const ItemSet visibleFolders = GetUserSharedFolders(user);
+    if (visibleFolders.empty())
+        return false;
+
+    const std::set<QString>& parts = parser.GetIncludedPartTokenSet();
+    const std::set<QString>& excluded = parser.GetExcludedTokenSet();
+    // Whether a folder lies in a visible share, once per folder.
+    std::unordered_map<Item*, bool> folderVisible;
+    struct Match
+    {
+        std::string path;
+        ItemPtr file;
+        bool operator<(const Match& other) const { return path < other.path; }
+    };
+    std::vector<Match> matches;
+    for (const ItemPtr& file : d.GetItemSubset(tokens, "shared_file"))
+    {
+        ItemPtr name = file[fileNameType];
+        if (!parts.empty() || !excluded.empty())
+        {
+            // The words are lower case and the name is not: "-live" keeps
+            // "Live.mp3", "*band" does not admit "Bandstand.mp3".
+            const QString nameText = name.AsString();
+            const auto inName = [&](const QString& word) { return nameText.contains(word); };
+            if (std::any_of(excluded.begin(), excluded.end(), inName) ||
+                !std::all_of(parts.begin(), parts.end(), inName))
+                continue;
+        }
+        ItemPtr folder = file[fileFolderType];
+        auto known = folderVisible.find(folder.GetItemPointer());
+        if (known == folderVisible.end())
+            known = folderVisible
+                        .emplace(folder.GetItemPointer(),
+                                 !folder.GetItems(sharedFolderType).Common(visibleFolders).empty())
+                        .first;
+        if (!known->second)
+            continue;
+        std::string path = folder.AsStdString() + '/' + name.AsStdString();
+        std::replace(path.begin(), path.end(), '/', '\\');
+        matches.push_back({std::move(path), file});
+    }
+    if (matches.empty())
+        return false;
+    // By remote path, in byte order; one record per path.
+    std::stable_sort(matches.begin(), matches.end());
+    matches.erase(std::unique(matches.begin(), matches.end(),
+                              [](const Match& a, const Match& b) { return a.path == b.path; }),
+                  matches.end());
+
+    MemStream body;
+    body.Write(GetSetting("username"));
+    body.Write(quint32(token));
+    body.Write(quint32(matches.size()));
+    for (Match& match : matches)
+        MakeFileInfo(match.file, std::move(match.path)).Write(body);
+    body.Write(quint8(uploadQueue.isFreeToUpload && uploadQueue.isFreeToUpload() ? 1 : 0));
+    body.Write(quint32(GetSetting("upload_speed").toInt()));
+    body.Write(quint32(uploadQueue.queuedUploadCount ? uploadQueue.queuedUploadCount() : 0));
+    body.Write(quint32(0));
+    MemStream message = CompressedReply(PeerMessages::FileSearchResult, body.GetBytes());
+
+    Log("Search", 1, QString("Sending search results to user %1 for search string %2").arg(user, text));
+    if (peerMessenger)
+        peerMessenger->SendMessageToUser(user, message);
+    return true;
+}
+
+FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)
+{
+    AttributeMap attributes;
+    if (GetFileExtension(name) == "mp3")
+    {
+        attributes.SetExtension("mp3");
+        if (ItemPtr bitrate = file["bitrate"])
+            attributes.Add(AttributeMap::Bitrate, bitrate.AsUInt());
+        if (ItemPtr mode = file["bitrate_mode"])
+            attributes.Add(AttributeMap::VariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
+    }
+    return FileInfo(std::move(name), file[fileSizeType].AsInt64(), std::move(attributes));
+}
+
+// ---------------------------------------------------------------------------
+// Share list and folder contents
+
+void SharedFoldersManager::OnConnectedToServer()
+{
+    if (!gp_server)
+        return;
+    gp_server->SendFilesFolders(int(fileFolderType->Count()), int(sharedFileType->Count()));
+    gp_server->GetUserStats(GetSetting("username"));
+}
+
+void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& shares,
+                                                     AttributeTranslationTable& attributes)
+{
+    Q_UNUSED(attributes);
+    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems("shared_file_folder"))
+    {
+        std::string key = folder.AsStdString();
+        std::replace(key.begin(), key.end(), '/', '\\');
+        std::set<FileInfo>& files = shares[key];
+        for (const ItemPtr& file : folder.GetItems(sharedFileType))
+            files.insert(MakeFileInfo(file, file[fileNameType].AsStdString()));
+    }
+}
+
+MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
+{
+    Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    FileInfoMap shares;
+    AttributeTranslationTable attributes;
+    GetSharedFilesAsUserShare(user, shares, attributes);
+
+    MemStream body;
+    body.Write(quint32(shares.size()));
+    for (const auto& folder : shares)
+    {
+        body.Write(folder.first);
+        body.Write(quint32(folder.second.size()));
+        for (const FileInfo& file : folder.second)
+            file.Write(body);
+    }
+    body.Write(quint32(0));
+    return CompressedReply(PeerMessages::SharedFileList, body.GetBytes());
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
 {
-    Q_UNUSED(user);
-    Q_UNUSED(req);
-    Q_UNUSED(folder);
+    QString local = folder;
+    local.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    // The text is the peer's: a folder we do not have must not become one.
+    ItemPtr folderItem = fileFolderType->HasItem(Value(local));
+    if (!folderItem || GetUserSharedFolders(user).Connected(folderItem).empty())
+        return;
+
+    SharedFolderInfo contents;
+    for (const ItemPtr& file : folderItem.GetItems(sharedFileType))
+        contents.Files().insert(FileInfo(file[fileNameType].AsStdString(), file[fileSizeType].AsInt64()));
+    MemStream body;
+    body.Write(quint32(req));
+    body.Write(folder);
+    body.Write(quint32(1));
+    body.Write(folder);
+    contents.Write(body);
+    MemStream message = CompressedReply(PeerMessages::FolderContents, body.GetBytes());
+    if (peerMessenger)
+        peerMessenger->SendMessage(user, message);
 }
 
-void SharedFoldersManager::OnConnectedToServer()
+QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)
 {
-}
-
-void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString search)
-{
-    Q_UNUSED(user);
-    Q_UNUSED(req);
-    Q_UNUSED(search);
+    QString text;
+    if (ItemPtr bitrate = file["bitrate"])
+        text += QString::number(bitrate.AsUInt64());
+    Type* modeType = d.GetType("bitrate_mode");
+    const ItemPtr vbr = modeType->HasItem(Value("vbr"));
+    const ItemPtr cbr = modeType->HasItem(Value("cbr"));
+    if (vbr && file.IsConnected(vbr))
+        text += " VBR";
+    else if (cbr && file.IsConnected(cbr))
+        text += " CBR";
+    if (ItemPtr length = file["length_seconds"])
+        text += ", " + FormatSeconds(long(length.AsInt64()));
+    return text;
 }

@@ -5,12 +5,15 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <functional>
 #include <set>
 
 #include "DataHandler.h"
+#include "FileInfo.h"
 #include "FileScanner.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
+#include "MemStream.h"
 #include "UserStats.h"
 
 class Type;
@@ -86,6 +89,41 @@ private:
     Type* fileSizeType;
     Type* isScannedType;
     Type* searchTokenType;
+
+    // ---- Who may see what, and the answers to other users' searches,
+    // share-list and folder requests.
+public:
+    // What the search replies and the address rule need of the upload
+    // queue. The transfer engine provides it; until then no slot is free,
+    // nothing is queued, and withdrawing a user only marks the user.
+    struct UploadQueue
+    {
+        std::function<bool()> isFreeToUpload;
+        std::function<int()> queuedUploadCount;
+        std::function<void(QString user)> unshareUser;
+    };
+    void SetUploadQueue(UploadQueue queue);
+
+    // Every look-up by a user name leaves the store as it was: the names
+    // come from other users, who may send any number of them.
+    ItemSet GetUserSharedFolders(QString user);
+    bool IsFileSharedWithUser(ItemPtr file, QString user);
+    bool IsUserAddressUnshared(QString user);
+    void RemoveUserShare(QString user);
+
+    // True when a reply was sent.
+    bool ProcessSearch(QString user, quint32 token, QString text);
+    void GetSharedFilesAsUserShare(QString user, FileInfoMap& shares, AttributeTranslationTable& attributes);
+    // The whole answer to a share-list request: code 5 and the zlib stream.
+    MemStream GetSharedFilesMessage(QString user);
+    static QString GetFileItemDisplayString(ItemPtr file);
+
+private:
+    // A file's record in share lists and search replies, under the given
+    // name; only the name's extension decides whether audio attributes go.
+    FileInfo MakeFileInfo(ItemPtr file, std::string name);
+
+    UploadQueue uploadQueue;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -1,0 +1,203 @@
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "Data.h"
+#include "FakePeer.h"
+#include "FakeWire.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "SharesPeerFixture.h"
+#include "TestServer.h"
+
+namespace
+{
+// A share list body as "folder: record; record" lines; "<bad>" when it
+// does not read to its end.
+QStringList ReadShareList(const QByteArray& compressed)
+{
+    FakeWire in(FakeWire::Inflate(compressed));
+    QStringList folders;
+    quint32 count = 0, names = 1;
+    if (!in.ReadU32(count))
+        return {"<bad>"};
+    for (quint32 i = 0; i < count; ++i)
+    {
+        QString folder;
+        quint32 files = 0;
+        if (!in.ReadStr(folder) || !in.ReadU32(files))
+            return {"<bad>"};
+        QStringList records;
+        for (quint32 j = 0; j < files; ++j)
+            records << SharesPeerFixture::ReadRecord(in);
+        folders << folder + ": " + records.join("; ");
+    }
+    if (!in.ReadU32(names) || names != 0 || !in.AtEnd())
+        return {"<bad>"};
+    return folders;
+}
+
+// A folder-contents body as "token folder: record; record"; "<bad>" when
+// it does not read to its end.
+QString ReadFolderContents(const QByteArray& compressed)
+{
+    FakeWire in(FakeWire::Inflate(compressed));
+    quint32 token = 0, entries = 0, files = 0, end = 1;
+    QString folder, again;
+    if (!in.ReadU32(token) || !in.ReadStr(folder) || !in.ReadU32(entries) || entries != 1 || !in.ReadStr(again) ||
+        again != folder || !in.ReadU32(files))
+        return "<bad>";
+    QStringList records;
+    for (quint32 j = 0; j < files; ++j)
+        records << SharesPeerFixture::ReadRecord(in);
+    if (!in.ReadU32(end) || end != 0 || !in.AtEnd())
+        return "<bad>";
+    return QString("%1 %2: %3").arg(token).arg(folder, records.join("; "));
+}
+} // namespace
+
+// Share lists (4 to 5), folder contents (36 to 37) and the counts the
+// server hears at each login, through real peer messaging and a real
+// server connection.
+class TestShareLists : public QObject
+{
+    Q_OBJECT
+
+    SharesPeerFixture* f = nullptr;
+    FakePeerLink* link = nullptr;
+
+    QString Rec(const QString& name, int size, const QString& extension = "", const QString& attributes = "")
+    {
+        return QString("%1|%2|%3|%4").arg(name).arg(size).arg(extension, attributes);
+    }
+
+private slots:
+    void init()
+    {
+        f = new SharesPeerFixture;
+        f->net.server->SetUserStats("me", 777, 0, 0, 0);
+        QVERIFY(f->Start());
+        link = f->LinkedPeer("peer");
+        QVERIFY(link);
+
+        f->WriteFile("Public/Band A/Help.mp3", 1000);
+        f->WriteFile("Public/Band A/b.txt", 2);
+        QDir().mkpath(f->Path("Public/Empty"));
+        f->WriteFile("Hidden/x.txt", 3);
+        f->Share("Public").NewItem("shared_public");
+        f->Share("Hidden");
+        ItemPtr help = f->manager->GetSharedFileItem(f->Path("Public/Band A/Help.mp3"));
+        QVERIFY(help);
+        help += d.GetType("bitrate")->GetItem("192");
+        help += d.GetType("bitrate_mode")->GetItem("vbr");
+    }
+
+    void cleanup()
+    {
+        delete f;
+        f = nullptr;
+    }
+
+    void shareListsHoldWhatTheAskerMaySee()
+    {
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(1));
+        QCOMPARE(link->messages[0].first, 5u);
+        // Folders and names in byte order, "\" between components, an empty
+        // folder with no files, audio attributes on MP3 files.
+        QCOMPARE(ReadShareList(link->messages[0].second),
+                 (QStringList{f->Remote("Public") + ": ",
+                              f->Remote("Public/Band A") + ": " + Rec("Help.mp3", 1000, "mp3", "0=192,2=1") + "; " +
+                                  Rec("b.txt", 2),
+                              f->Remote("Public/Empty") + ": "}));
+        QVERIFY(f->net.LogText("Shared").contains("Shared file list requested by user peer"));
+        const QByteArray stream = link->messages[0].second;
+        QCOMPARE(stream, FakeWire::Compress(FakeWire::Inflate(stream)));
+
+        // The same as a structure, as the upload browser takes it.
+        FileInfoMap shares;
+        AttributeTranslationTable attributes{{1, "kept"}};
+        f->manager->GetSharedFilesAsUserShare("peer", shares, attributes);
+        QCOMPARE(int(shares.size()), 3);
+        QCOMPARE(int(shares.at(f->Remote("Public/Band A").toStdString()).size()), 2);
+        QCOMPARE(attributes.size(), size_t(1));
+
+        // A listed friend sees no more: the hidden share admits nobody.
+        d.GetType("user")->GetItem("peer").NewItem("in_user_list");
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(2));
+        QCOMPARE(ReadShareList(link->messages[1].second).size(), 3);
+
+        // Withdrawn: still an answer, with no folders.
+        d.GetType("user")->GetItem("peer").NewItem("unshared");
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(3));
+        QCOMPARE(ReadShareList(link->messages[2].second), QStringList());
+
+        // Once the manager is gone, peer messaging answers on its own.
+        delete f->manager;
+        f->manager = nullptr;
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(4));
+        QCOMPARE(ReadShareList(link->messages[3].second), QStringList());
+    }
+
+    void folderContentsOnlyForVisibleFolders()
+    {
+        const size_t items = d.ItemCount();
+        const size_t folders = d.GetType("shared_file_folder")->Count();
+        const QString bandA = f->Remote("Public/Band A");
+        const QList<QPair<quint32, QString>> requests = {
+            {1, bandA},
+            {2, bandA.toUpper()},
+            {3, bandA + "\\"},
+            {4, bandA + "\\..\\Band A"},
+            {5, f->Remote("Hidden")},
+            {6, "\\etc"},
+            {7, "..\\..\\etc"},
+            {8, ""},
+            {9, f->Remote("Public/Empty")},
+        };
+        for (const auto& request : requests)
+            link->SendMessage(36, FakeWire().U32(request.first).Str(request.second).Bytes());
+        QVERIFY(link->WaitForMessages(2));
+        // Each answer went out as its request was read, so when the last one
+        // is here every earlier one would be too.
+        QTest::qWait(100);
+        QCOMPARE(link->messages.size(), 2);
+        QCOMPARE(link->messages[0].first, 37u);
+        // No audio attributes here, not even on MP3 files.
+        QCOMPARE(ReadFolderContents(link->messages[0].second),
+                 QString("1 %1: %2; %3").arg(bandA, Rec("Help.mp3", 1000), Rec("b.txt", 2)));
+        QCOMPARE(ReadFolderContents(link->messages[1].second), QString("9 %1: ").arg(f->Remote("Public/Empty")));
+
+        // The peer's texts made nothing in the store.
+        QCOMPARE(d.GetType("shared_file_folder")->Count(), folders);
+        QCOMPARE(d.ItemCount(), items);
+    }
+
+    void countsAndStatisticsAtEachLogin()
+    {
+        // The login in init came before the shares.
+        QCOMPARE(f->net.server->ReceivedMessages(35).size(), 1);
+        QCOMPARE(f->net.server->ReceivedMessages(35)[0].body, FakeWire().U32(0).U32(0).Bytes());
+        QCOMPARE(f->net.server->ReceivedMessages(36).size(), 1);
+        QCOMPARE(f->net.server->ReceivedMessages(36)[0].body, FakeWire().Str("me").Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("777"), 5000);
+
+        f->net.server->SetUserStats("me", 888, 0, 0, 0);
+        f->net.client->Disconnect();
+        QSignalSpy connected(f->net.client, &Server::Connected);
+        f->net.client->Connect();
+        QVERIFY(connected.wait(5000));
+        // Every folder and file, the hidden share's included.
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->ReceivedMessages(35).size(), 2, 5000);
+        QCOMPARE(f->net.server->ReceivedMessages(35)[1].body, FakeWire().U32(4).U32(3).Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("888"), 5000);
+        QCOMPARE(f->net.server->ReceivedMessages(36).size(), 2);
+    }
+};
+
+QTEST_MAIN(TestShareLists)
+#include "TestShareLists.moc"
