@@ -13,6 +13,8 @@
 #include "FileInfo.h"
 #include "ItemPtr.h"
 #include "SpeedLimit.h"
+// Download queue
+#include "DownloadPaths.h"
 
 // Heap objects behind the transient items of a running transfer. Each item's
 // value is the decimal address of its object (Value(pointer)); the object
@@ -64,6 +66,65 @@ public:
     // The state the threads of each direction pace themselves with.
     SpeedLimit& DownloadSpeedLimit() { return m_downloadLimit; }
     SpeedLimit& UploadSpeedLimit() { return m_uploadLimit; }
+
+    // Upload queue: which requests of other users enter it, in which order
+    // they start, and each upload from its transfer request to its end.
+    // The user offers one of the own files to a peer.
+    void AddUpload(QString user, QString file);
+    // A slot is free: fewer uploads run than "upload_slots".
+    bool IsFreeToUpload() const;
+    // Queued uploads of all users, online or not.
+    int QueuedUploadCount() const;
+    // Gives a new entry its place ("effective_upload_order") in the queue.
+    void OrderNewUpload(ItemPtr entry);
+    // True when a goes before b: group priority, then privileges, then
+    // arrival.
+    bool UploadEntrySortCompare(ItemPtr a, ItemPtr b) const;
+    int GetUserGroupDownloadPriority(QString user) const;
+    // Fills the free slots from the queue, one running upload per user.
+    void StartNewUploads();
+    // Outside 1 to 99 nothing changes.
+    void SetUploadSlots(int count);
+    // Every status change of an upload; leaving a running status releases
+    // the upload's thread, file, socket and transient values.
+    void SetUploadEntryStatus(ItemPtr entry, QString status);
+    void RemoveUpload(ItemPtr entry);
+    // Withdraws every share from the user, refusing and removing the user's
+    // uploads; ReshareUser only lifts the withdrawal.
+    void UnshareUser(QString user);
+    void ReshareUser(QString user);
+
+    // Download queue: the client's downloads, where their files go, and the
+    // downloader's side of each transfer.
+    // Queues a download, or returns the existing entry of that user, file
+    // name and remote folder unchanged. Null when the name cannot be saved
+    // inside the download folder.
+    ItemPtr AddDownload(QString user, std::string fileName, std::string folder, qint64 size, bool singleDownload,
+                        int subfolderSaveLevel);
+    ItemPtr GetDownloadEntry(QString user, std::string fileName, std::string folder) const;
+    // Leaving "downloading" stops and awaits the thread before its file and
+    // socket are closed.
+    void SetDownloadEntryStatus(ItemPtr entry, QString status);
+    // Ends the download and forgets it; the partial file stays on disk.
+    void RemoveDownload(ItemPtr entry);
+    void RequeueDownload(ItemPtr entry);
+    void RequeueUserDownloads(ItemPtr user);
+    void QueueDownloadIfUserOnline(ItemPtr entry);
+    bool IsActivelyDownloadingFromUser(QString user) const;
+    void RequestDownloadPlaceInLine(ItemPtr entry);
+    bool HasExcludedDownloadExtension(QString path) const;
+    bool CanAcceptUserInitiatedUploadsFrom(QString user) const;
+    // Local places, in the "\" form; the path is empty when the entry's
+    // name cannot be saved inside the download folder.
+    QString GetDownloadTargetFolder(ItemPtr entry, bool complete) const;
+    QString GetDownloadTargetPath(ItemPtr entry, bool complete) const;
+    bool IsDownloadFileComplete(ItemPtr entry) const;
+    QString GetDownloadRelativeDownloadFolder(ItemPtr entry) const;
+    // Removes the emptied partial-file folders of a finished folder
+    // download, never the download folder or anything above it.
+    void RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr entry);
+    // Logs how late the event loop delivers a one-second timer.
+    void StartTimerTest();
 
 signals:
     void DownloadProgressed(ItemPtr download);
@@ -118,6 +179,47 @@ private:
 
     void DetermineSpeedLimit(SpeedLimit& limit, const char* limitKey, const char* enabledKey, const char* entryType,
                              const char* statusType);
+
+    // Upload queue helpers.
+    // Lets the shared-folders manager read the counters and withdraw users
+    // (offer false takes the queue back).
+    void OfferUploadQueueToShares(bool offer);
+    // The shared file that a requested name stands for, when the user may
+    // see it; null otherwise.
+    ItemPtr VisibleSharedFile(const QString& user, const QString& requested) const;
+    // The user's entry for the shared file, or null.
+    ItemPtr FindUploadEntry(ItemPtr user, ItemPtr sharedFile) const;
+    // Re-queues an entry that is not queued or running; true when one
+    // existed (whatever became of it).
+    bool RequeueExistingUpload(ItemPtr entry);
+    ItemPtr NewUploadEntry(ItemPtr user, ItemPtr sharedFile, const QString& requested);
+    // Stops and frees the thread, then the file, socket and transient values.
+    void ReleaseUploadResources(ItemPtr entry);
+    // RemoveUpload without starting the next upload.
+    void DropUploadEntry(ItemPtr entry);
+    // The entry of the upload thread that sent the current signal.
+    ItemPtr UploadEntryOfSender() const;
+    void SendUploadFailed(ItemPtr entry);
+
+    // Download queue helpers.
+    DownloadPaths::Options DownloadPathOptions() const;
+    // The remote path of an entry as the uploader knows it, byte for byte.
+    std::string RemoteDownloadPath(ItemPtr entry) const;
+    // Whether both local places of the entry lie inside the download folder.
+    bool HasSafeDownloadPaths(ItemPtr entry) const;
+    ItemPtr NewDownloadEntry(ItemPtr user, const std::string& fileName, const std::string& folder, qint64 size,
+                             bool singleDownload, int subfolderSaveLevel);
+    // The entry of the download thread that sent the current signal.
+    ItemPtr DownloadEntryOfSender() const;
+    // Stops and awaits the thread, closes the file and the socket; the
+    // thread and socket go with deleteLater when later is true.
+    void ReleaseDownloadResources(ItemPtr entry, bool later);
+    // Shuts a file connection that no download takes.
+    void DropFileConnection(QTcpSocket* socket);
+    void FinishDownload(ItemPtr entry);
+    void AddCompletionRecord(ItemPtr entry);
+    void AbortStalledUploadNegotiations(qint64 nowMs);
+    void RenewDownloadRequests(qint64 nowMs);
 
     QTimer m_timerTestTimer;
     QElapsedTimer m_timerTestClock;

@@ -1,0 +1,345 @@
+#include <QFile>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtEndian>
+#include <QtTest>
+#include <memory>
+
+#include "Data.h"
+#include "FakePeer.h"
+#include "FakePeerLink.h"
+#include "FakeWire.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "TestServer.h"
+#include "TransferQueueManager.h"
+#include "UploadsFixture.h"
+
+namespace
+{
+QByteArray Pattern(int size, quint32 seed = 7)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 x = seed;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1664525u + 1013904223u;
+        bytes[i] = char(x >> 24);
+    }
+    return bytes;
+}
+
+int TransientItems()
+{
+    int count = 0;
+    for (const char* type : {"read_position", "bytes_per_second", "last_receipt_time", "last_speed_measurement_time",
+                             "upload_thread", "upload_socket", "upload_file"})
+        count += int(d.GetType(type)->Count());
+    return count;
+}
+} // namespace
+
+// An upload from the peer's request to its end, through the real peer
+// messaging and file connection, and every way it can end early.
+class TestUploadNegotiation : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<UploadsFixture> f;
+
+    void Ask(FakePeerLink* link, const QString& name) { link->SendMessage(43, FakeWire().Str(name).Bytes()); }
+    // Waits for the nth transfer request (from 1) and reads it.
+    bool NthRequest(FakePeerLink* link, int n, TransferRequest& request)
+    {
+        return UploadsFixture::WaitFor(link, 40, n) && request.Read(UploadsFixture::Received(link, 40).at(n - 1));
+    }
+    void Accept(FakePeerLink* link, quint32 token) { link->SendMessage(41, FakeWire().U32(token).U8(1).Bytes()); }
+
+private slots:
+    void init()
+    {
+        f.reset(new UploadsFixture);
+        QVERIFY(f->Start());
+    }
+    void cleanup() { f.reset(); }
+
+    void requestedFileArrivesWholeAndLargeOnesReportTheirSpeed()
+    {
+        const QByteArray content = Pattern(4 * 1048576 + 4321);
+        f->WriteFile("Music/Album/song.bin", content);
+        f->Share("Music");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+
+        // Another case and doubled separators still name the file; what is
+        // read is the file the shares hold, under their own spelling.
+        const QString requested = f->Remote("Music/Album/song.bin").toUpper().replace("\\ALBUM", "\\\\ALBUM");
+        Ask(link, requested);
+        TransferRequest request;
+        QVERIFY(NthRequest(link, 1, request));
+        QCOMPARE(request.direction, 1u);
+        QCOMPARE(request.name, requested);
+        QCOMPARE(request.size, quint64(content.size()));
+        const ItemPtr entry = UploadsFixture::Entry("alice", requested);
+        QCOMPARE(UploadsFixture::Status(entry), QString("requesting"));
+        QCOMPARE(entry["transfer_req"].AsUInt(), request.token);
+
+        Accept(link, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        QVERIFY(file);
+        QVERIFY(file->WaitForRaw(4));
+        QCOMPARE(qFromLittleEndian<quint32>(file->raw.constData()), request.token);
+        QCOMPARE(UploadsFixture::Status(entry), QString("uploading"));
+
+        file->SendRaw(FakeWire().U64(0).Bytes());
+        QVERIFY(file->WaitForRaw(4 + content.size(), 20000));
+        QVERIFY(file->raw.mid(4) == content);
+        file->Close();
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 20000);
+        QCOMPARE(TransientItems(), 0);
+
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->Count(121), 1, 5000);
+        FakeWire speed(f->net.server->ReceivedMessages(121).at(0).body);
+        quint32 bytesPerSecond = 0;
+        QVERIFY(speed.ReadU32(bytesPerSecond));
+        QVERIFY(bytesPerSecond > 0);
+        QVERIFY(UploadsFixture::Received(link, 46).isEmpty());
+    }
+
+    void resumedUploadSendsTheRestAndOneMebibyteReportsNoSpeed()
+    {
+        const QByteArray content = Pattern(1048576, 3);
+        f->WriteFile("share/exact.bin", content);
+        f->Share("share");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QString requested = f->Remote("share/exact.bin");
+        Ask(link, requested);
+        TransferRequest request;
+        QVERIFY(NthRequest(link, 1, request));
+        Accept(link, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        QVERIFY(file);
+        QVERIFY(file->WaitForRaw(4));
+        file->SendRaw(FakeWire().U64(1000).Bytes());
+        QVERIFY(file->WaitForRaw(4 + content.size() - 1000, 20000));
+        QVERIFY(file->raw.mid(4) == content.mid(1000));
+        file->Close();
+        const ItemPtr entry = UploadsFixture::Entry("alice", requested);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 20000);
+        QVERIFY(f->ServerCaughtUp());
+        QCOMPARE(f->net.server->Count(121), 0);
+    }
+
+    void refusedAnswersEndTheUploadAndTheNextStarts()
+    {
+        f->WriteFile("share/one.bin", Pattern(100));
+        f->WriteFile("share/two.bin", Pattern(1000));
+        f->Share("share");
+        FakePeerLink* alice = f->OnlinePeer("alice");
+        FakePeerLink* bob = f->OnlinePeer("bob");
+        QVERIFY(alice && bob);
+        const QString one = f->Remote("share/one.bin");
+        const QString two = f->Remote("share/two.bin");
+        Ask(alice, one);
+        TransferRequest first;
+        QVERIFY(NthRequest(alice, 1, first));
+        Ask(bob, two);
+
+        // Tokens that are nobody's, or that belong to another user, change
+        // nothing.
+        bob->SendMessage(41, FakeWire().U32(first.token).U8(0).Str("not mine").Bytes());
+        alice->SendMessage(41, FakeWire().U32(first.token + 1000).U8(0).Str("unknown").Bytes());
+        alice->SendMessage(41, FakeWire().U32(first.token).U8(0).Str("Too busy").Bytes());
+        const ItemPtr entry = UploadsFixture::Entry("alice", one);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("denied"), 5000);
+        QCOMPARE(entry["denial_reason"].AsString(), QString("Too busy"));
+        TransferRequest second;
+        QVERIFY(NthRequest(bob, 1, second));
+        QCOMPARE(second.name, two);
+
+        // Refused while the bytes flow: the thread stops, nothing tells the
+        // peer that the upload failed.
+        Accept(bob, second.token);
+        FakePeerLink* file = f->WaitForFileLink("bob");
+        QVERIFY(file);
+        QVERIFY(file->WaitForRaw(4));
+        const ItemPtr running = UploadsFixture::Entry("bob", two);
+        QCOMPARE(UploadsFixture::Status(running), QString("uploading"));
+        bob->SendMessage(41, FakeWire().U32(second.token).U8(0).Str("Cancelled").Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(running), QString("denied"), 5000);
+        QCOMPARE(TransientItems(), 0);
+        QVERIFY(file->WaitForClosed());
+        d.RemoveDisconnectedItems();
+        QCOMPARE(f->engine->ActiveUploadCount(), 0);
+        bob->SendMessage(51, FakeWire().Str(two).Bytes());
+        QVERIFY(UploadsFixture::WaitFor(bob, 44, 1));
+        QVERIFY(UploadsFixture::Received(bob, 46).isEmpty());
+    }
+
+    void acceptedAnswersOnlyCountWhileRequesting()
+    {
+        f->WriteFile("share/gone.bin", Pattern(10));
+        f->WriteFile("share/here.bin", Pattern(10));
+        f->Share("share");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QString gone = f->Remote("share/gone.bin");
+        const QString here = f->Remote("share/here.bin");
+        Ask(link, gone);
+        Ask(link, here);
+        TransferRequest request;
+        QVERIFY(NthRequest(link, 1, request));
+        QCOMPARE(request.name, gone);
+
+        // The file left the disk after it was queued.
+        QVERIFY(QFile::remove(f->Path("share/gone.bin")));
+        Accept(link, request.token);
+        QVERIFY(UploadsFixture::WaitFor(link, 50, 1));
+        Denial denial;
+        QVERIFY(denial.Read(UploadsFixture::Received(link, 50).at(0)));
+        QCOMPARE(denial.name, gone);
+        QCOMPARE(denial.reason, QString("File read error."));
+        QCOMPARE(UploadsFixture::Status(UploadsFixture::Entry("alice", gone)), QString("local error"));
+
+        // The next one starts. The peer takes no connections for now, so
+        // the upload stays connecting; a repeated acceptance is ignored and
+        // opens no second connection.
+        QVERIFY(NthRequest(link, 2, request));
+        QCOMPARE(request.name, here);
+        f->Peer("alice")->StopListening();
+        Accept(link, request.token);
+        const ItemPtr entry = UploadsFixture::Entry("alice", here);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("connecting"), 5000);
+        QCOMPARE(f->net.peer->AttemptCount(), 1);
+        Accept(link, request.token);
+        link->SendMessage(51, FakeWire().Str(here).Bytes());
+        QVERIFY(UploadsFixture::WaitFor(link, 44, 1));
+        QCOMPARE(UploadsFixture::Status(entry), QString("connecting"));
+        QCOMPARE(f->net.peer->AttemptCount(), 1);
+
+        // A file connection handed over for a user with nothing connecting
+        // is let go at once.
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        auto* stray = new QTcpSocket;
+        stray->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(stray->waitForConnected(5000));
+        QPointer<QTcpSocket> watched(stray);
+        f->engine->OnFileConnectionAccepted("bob", stray);
+        QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+        QCOMPARE(UploadsFixture::Status(entry), QString("connecting"));
+    }
+
+    void failedUploadTellsThePeerAndFreesItsValuesOnce()
+    {
+        f->WriteFile("share/a.bin", Pattern(5000));
+        f->Share("share");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QString requested = f->Remote("share/a.bin");
+        Ask(link, requested);
+        TransferRequest request;
+        QVERIFY(NthRequest(link, 1, request));
+        Accept(link, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        QVERIFY(file);
+        QVERIFY(file->WaitForRaw(4));
+        const ItemPtr entry = UploadsFixture::Entry("alice", requested);
+        QVERIFY(entry["read_position"]);
+
+        // The downloader goes away before it names an offset.
+        file->Close();
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("aborted"), 10000);
+        QVERIFY(UploadsFixture::WaitFor(link, 46, 1));
+        FakeWire failed(UploadsFixture::Received(link, 46).at(0));
+        QString name;
+        QVERIFY(failed.ReadStr(name) && failed.AtEnd());
+        QCOMPARE(name, requested);
+
+        // The values went with their items; a clean-up of the store finds
+        // nothing of them left to free a second time.
+        QCOMPARE(TransientItems(), 0);
+        d.RemoveDisconnectedItems();
+        QVERIFY(f->engine->IsFreeToUpload());
+
+        // Asked again, the same entry is queued and runs anew.
+        Ask(link, requested);
+        QVERIFY(NthRequest(link, 2, request));
+        QCOMPARE(UploadsFixture::Entry("alice", requested), entry);
+    }
+
+    void removingAndWithdrawingUploads()
+    {
+        for (const char* name : {"a.bin", "b.bin", "c.bin"})
+            f->WriteFile(QString("share/") + name, Pattern(64 * 1024));
+        f->Share("share");
+        FakePeerLink* alice = f->OnlinePeer("alice");
+        FakePeerLink* bob = f->OnlinePeer("bob");
+        QVERIFY(alice && bob);
+        const QString a = f->Remote("share/a.bin"), b = f->Remote("share/b.bin"), c = f->Remote("share/c.bin");
+        Ask(alice, a);
+        TransferRequest request;
+        QVERIFY(NthRequest(alice, 1, request));
+        Accept(alice, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        QVERIFY(file && file->WaitForRaw(4));
+        Ask(alice, b);
+        Ask(alice, c);
+        // alice's entries are ahead of bob's in the line.
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 2, 5000);
+        Ask(bob, a);
+        Ask(bob, b);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 4, 5000);
+
+        // A queued entry goes silently.
+        f->engine->RemoveUpload(UploadsFixture::Entry("bob", b));
+        QVERIFY(!UploadsFixture::Entry("bob", b));
+
+        // Withdrawing alice's shares refuses and removes all her entries,
+        // the running one too, and the queue moves on to bob.
+        f->engine->UnshareUser("alice");
+        QVERIFY(UploadsFixture::WaitFor(alice, 50, 3));
+        QStringList refused;
+        for (const QByteArray& body : UploadsFixture::Received(alice, 50)) {
+            Denial denial;
+            QVERIFY(denial.Read(body));
+            QCOMPARE(denial.reason, QString("File not shared."));
+            refused << denial.name;
+        }
+        refused.sort();
+        QCOMPARE(refused, QStringList({a, b, c}));
+        QCOMPARE(UploadsFixture::Received(alice, 40).size(), 1);
+        QVERIFY(file->WaitForClosed());
+        QCOMPARE(d.GetType("user")->HasItem("alice").CountItems("upload_entry"), 0);
+        QCOMPARE(TransientItems(), 0);
+        QVERIFY(NthRequest(bob, 1, request));
+        QCOMPARE(request.name, a);
+
+        // Withdrawn users are refused; resharing only lifts the mark.
+        Ask(alice, c);
+        QVERIFY(UploadsFixture::WaitFor(alice, 50, 4));
+        f->engine->ReshareUser("alice");
+        QVERIFY(!d.GetType("user")->HasItem("alice").IsConnected("unshared"));
+        QCOMPARE(d.GetType("user")->HasItem("alice").CountItems("upload_entry"), 0);
+        Ask(alice, c);
+        QTRY_VERIFY_WITH_TIMEOUT(UploadsFixture::Entry("alice", c), 5000);
+
+        // A user who shows up at the address of a withdrawn user loses the
+        // shares too, through the shared-folders manager.
+        const ItemPtr address = d.GetType("user_address")->GetItem("10.0.0.9");
+        d.GetType("user")->GetItem("mallory").Connect(address);
+        f->engine->UnshareUser("mallory");
+        ItemPtr bobItem = d.GetType("user")->HasItem("bob");
+        bobItem.Connect(address);
+        f->shares->OnUserAddress(bobItem);
+        QVERIFY(bobItem.IsConnected("unshared"));
+        QVERIFY(!UploadsFixture::Entry("bob", a));
+    }
+};
+
+QTEST_MAIN(TestUploadNegotiation)
+#include "TestUploadNegotiation.moc"
