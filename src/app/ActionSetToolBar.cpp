@@ -34,11 +34,6 @@ quintptr Address(const QObject* ip_object)
     return reinterpret_cast<quintptr>(ip_object);
 }
 
-Value AddressValue(const QObject* ip_object)
-{
-    return Value(static_cast<unsigned long long>(Address(ip_object)));
-}
-
 Type* T(const char* name)
 {
     return d.GetType(name);
@@ -74,7 +69,7 @@ void ActionSetToolBar::ForEachShownAction(ItemPtr i_idItem, F f)
         // Match by address against the actions on the toolbar, so a record
         // is never turned back into a pointer.
         for (QAction* action : shown) {
-            if (AddressValue(action).Bytes() == object.AsStdString())
+            if (Value(action).Bytes() == object.AsStdString())
                 f(action);
         }
     }
@@ -144,7 +139,7 @@ void ActionSetToolBar::Init()
 void ActionSetToolBar::RegisterWidget(QWidget* ip_widget, QString i_set)
 {
     ItemPtr setItem = T("toolbar_action_set")->GetItem(i_set);
-    ItemPtr widgetItem = T("toolbar_action_widget")->GetItem(AddressValue(ip_widget));
+    ItemPtr widgetItem = T("toolbar_action_widget")->GetItem(Value(ip_widget));
     // A widget has one set: connecting replaces the one it had.
     setItem += widgetItem;
     connect(ip_widget, &QObject::destroyed, this, &ActionSetToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
@@ -257,7 +252,7 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, QString i_set)
         if (widgetItem && FindHiddenMarker(widgetItem, idItem))
             shown->setVisible(false);
         connect(shown, &QAction::triggered, this, &ActionSetToolBar::OnActionTriggered);
-        action += T("toolbar_action_object")->GetItem(AddressValue(shown));
+        action += T("toolbar_action_object")->GetItem(Value(shown));
     }
 
     AddSupportQuorvaneButton();
@@ -311,7 +306,7 @@ void ActionSetToolBar::OnActionTriggered(bool)
     QAction* pressed = qobject_cast<QAction*>(sender());
     if (!pressed)
         return;
-    ItemPtr object = T("toolbar_action_object")->HasItem(AddressValue(pressed));
+    ItemPtr object = T("toolbar_action_object")->HasItem(Value(pressed));
     ItemPtr action = object["toolbar_action"];
     if (!action)
         return;
@@ -442,7 +437,7 @@ int ActionSetToolBar::PrivilegeDaysLeft(int i_seconds)
 
 ItemPtr ActionSetToolBar::FindWidgetItem(const QObject* ip_widget) const
 {
-    return T("toolbar_action_widget")->HasItem(AddressValue(ip_widget));
+    return T("toolbar_action_widget")->HasItem(Value(ip_widget));
 }
 
 const QString* ActionSetToolBar::FindTextOverride(const QObject* ip_widget, const QString& i_id) const

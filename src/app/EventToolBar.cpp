@@ -23,11 +23,6 @@ quintptr Address(const QObject* ip_object)
     return reinterpret_cast<quintptr>(ip_object);
 }
 
-Value AddressValue(quintptr i_address)
-{
-    return Value(static_cast<unsigned long long>(i_address));
-}
-
 Type* T(const char* name)
 {
     return d.GetType(name);
@@ -99,7 +94,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
         return;
 
     const quintptr address = Address(ip_widget);
-    if (T("event_toolbar_widget")->HasItem(AddressValue(address)) && !i_repeat)
+    if (T("event_toolbar_widget")->HasItem(Value(address)) && !i_repeat)
         return;
 
     if (m_placeholderPresent) {
@@ -114,8 +109,8 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
 
     QAction* button = addAction(QIcon(i_icon), i_text);
     connect(button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
-    ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(AddressValue(address));
-    ItemPtr actionItem = T("event_toolbar_action")->GetItem(AddressValue(Address(button)));
+    ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(Value(address));
+    ItemPtr actionItem = T("event_toolbar_action")->GetItem(Value(Address(button)));
     actionItem += widgetItem;
     m_widgets.insert(address, ip_widget);
     connect(ip_widget, &QObject::destroyed, this, &EventToolBar::OnWidgetDestroyed, Qt::UniqueConnection);
@@ -156,7 +151,7 @@ void EventToolBar::OnActionTriggered()
     QAction* button = qobject_cast<QAction*>(sender());
     if (!button)
         return;
-    ItemPtr actionItem = T("event_toolbar_action")->HasItem(AddressValue(Address(button)));
+    ItemPtr actionItem = T("event_toolbar_action")->HasItem(Value(Address(button)));
     ItemPtr widgetItem = actionItem["event_toolbar_widget"];
     QPointer<QWidget> widget = m_widgets.value(widgetItem.AsUInt64());
 
@@ -211,13 +206,13 @@ void EventToolBar::OnApplicationFocusChanged(QWidget* ip_old, QWidget* ip_new)
 
 void EventToolBar::RemoveEventsAt(quintptr i_address)
 {
-    ItemPtr widgetItem = T("event_toolbar_widget")->HasItem(AddressValue(i_address));
+    ItemPtr widgetItem = T("event_toolbar_widget")->HasItem(Value(i_address));
     if (!widgetItem)
         return;
     const QList<QAction*> shown = actions();
     for (ItemPtr actionItem : widgetItem.GetItems("event_toolbar_action")) {
         for (QAction* button : shown) {
-            if (AddressValue(Address(button)).Bytes() == actionItem.AsStdString()) {
+            if (Value(Address(button)).Bytes() == actionItem.AsStdString()) {
                 removeAction(button);
                 button->deleteLater();
             }

@@ -20,11 +20,6 @@ quintptr Address(const QObject* ip_object)
     return reinterpret_cast<quintptr>(ip_object);
 }
 
-Value AddressValue(const QObject* ip_object)
-{
-    return Value(static_cast<unsigned long long>(Address(ip_object)));
-}
-
 Type* T(const char* name)
 {
     return d.GetType(name);
@@ -125,7 +120,7 @@ void SizeManager::RegisterResizableWindow(QString name, ResizableWindow* window)
         record += T("sizer_width")->GetItem(window->GetWidth());
         record += T("sizer_height")->GetItem(window->GetHeight());
     }
-    record += T("sizer_window_widget")->GetItem(AddressValue(window));
+    record += T("sizer_window_widget")->GetItem(Value(window));
     connect(window, &ResizableWindow::WindowMoved, this, &SizeManager::OnWindowMoved, Qt::UniqueConnection);
     connect(window, &ResizableWindow::WindowResized, this, &SizeManager::OnWindowResized, Qt::UniqueConnection);
 }
@@ -148,7 +143,7 @@ void SizeManager::RegisterSplitter(QString name, QSplitter* splitter, QList<int>
             entry += T("sizer_size")->GetItem(sizes[i]);
         }
     }
-    record += T("sizer_splitter_widget")->GetItem(AddressValue(splitter));
+    record += T("sizer_splitter_widget")->GetItem(Value(splitter));
     m_splitters.insert(Address(splitter), splitter);
     connect(splitter, &QSplitter::splitterMoved, this, &SizeManager::OnSplitterMoved, Qt::UniqueConnection);
     connect(splitter, &QObject::destroyed, this, &SizeManager::OnSplitterDestroyed, Qt::UniqueConnection);
@@ -173,7 +168,7 @@ void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
             entry += T("sizer_size")->GetItem(header->sectionSize(i));
         }
     }
-    record += T("sizer_tree_widget")->GetItem(AddressValue(tree));
+    record += T("sizer_tree_widget")->GetItem(Value(tree));
     m_trees.insert(Address(tree), tree);
     connect(header, &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved,
             Qt::UniqueConnection);
@@ -199,7 +194,7 @@ void SizeManager::OnWindowResized(int i_width, int i_height)
 
 void SizeManager::RecordWindowValues(const char* i_xType, int i_x, const char* i_yType, int i_y)
 {
-    ItemPtr record = T("sizer_window_widget")->HasItem(AddressValue(sender()))["sizer_window"];
+    ItemPtr record = T("sizer_window_widget")->HasItem(Value(sender()))["sizer_window"];
     if (!record)
         return;
     ItemPtr oldX = record[i_xType];
@@ -226,7 +221,7 @@ void SizeManager::OnSplitterMoved(int i_position, int i_index)
     QSplitter* moved = qobject_cast<QSplitter*>(sender());
     if (!moved)
         return;
-    ItemPtr record = T("sizer_splitter_widget")->HasItem(AddressValue(moved))["sizer_splitter"];
+    ItemPtr record = T("sizer_splitter_widget")->HasItem(Value(moved))["sizer_splitter"];
     if (!record)
         return;
 
@@ -247,7 +242,7 @@ void SizeManager::OnSplitterDestroyed(QObject* ip_splitter)
 {
     // The splitter is half torn down: only its address is used.
     m_splitters.remove(Address(ip_splitter));
-    ItemPtr widgetItem = T("sizer_splitter_widget")->HasItem(AddressValue(ip_splitter));
+    ItemPtr widgetItem = T("sizer_splitter_widget")->HasItem(Value(ip_splitter));
     if (widgetItem)
         widgetItem.Remove();
 }
@@ -263,7 +258,7 @@ void SizeManager::OnTreeColumnResizedMoved(int i_index, int i_newSize, int i_old
     QTreeWidget* tree = header ? qobject_cast<QTreeWidget*>(header->parentWidget()) : nullptr;
     if (!tree)
         return;
-    ItemPtr record = T("sizer_tree_widget")->HasItem(AddressValue(tree))["sizer_tree"];
+    ItemPtr record = T("sizer_tree_widget")->HasItem(Value(tree))["sizer_tree"];
     if (!record)
         return;
 
@@ -288,7 +283,7 @@ void SizeManager::OnTreeColumnResizedMoved(int i_index, int i_newSize, int i_old
 void SizeManager::OnTreeDestroyed(QObject* ip_tree)
 {
     m_trees.remove(Address(ip_tree));
-    ItemPtr widgetItem = T("sizer_tree_widget")->HasItem(AddressValue(ip_tree));
+    ItemPtr widgetItem = T("sizer_tree_widget")->HasItem(Value(ip_tree));
     if (widgetItem)
         widgetItem.Remove();
 }
