@@ -1,6 +1,7 @@
 // Store and data-file figures, each printed with its ratio to a baseline
 // measured in the same run. Ratios are store cost over baseline cost (time
 // or bytes), so 1.0 is as cheap as the baseline and larger is dearer.
+#include "BenchSupport.h"
 #include "Data.h"
 #include "DataSaver.h"
 
@@ -39,20 +40,6 @@ long SettledResidentBytes()
 {
     malloc_trim(0);
     return ResidentBytes();
-}
-
-double Seconds(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
-template <class F>
-double BestOf(int rounds, F run)
-{
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i)
-        best = std::min(best, run());
-    return best;
 }
 
 void Header(const char* text)

@@ -17,9 +17,10 @@
 #include <vector>
 #include <zlib.h>
 
+#include "BenchSupport.h"
 #include "Data.h"
+#include "NoGateway.h"
 #include "PeerMessenger.h"
-#include "PortForwarderWorker.h"
 #include "Server.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
@@ -33,24 +34,6 @@ const int Files = TopFolders * SubFolders * FilesPerFolder;
 const char* const Root = "/home/someone/Music";
 // In three files only.
 const char* const RareWord = "quixotic";
-
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "benchmark";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
-
-double Seconds(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e9;
-}
 
 // Mean seconds per call over enough calls to fill about a fifth of a
 // second, best of three such runs.

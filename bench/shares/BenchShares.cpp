@@ -17,10 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Data.h"
 #include "FileScanner.h"
+#include "NoGateway.h"
 #include "PeerMessenger.h"
-#include "PortForwarderWorker.h"
 #include "Server.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
@@ -55,38 +56,10 @@ public:
     }
 };
 
-// Keeps the port forwarder away from any gateway.
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "benchmark";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
-
 size_t HeapInUse()
 {
     malloc_trim(0);
     return mallinfo2().uordblks;
-}
-
-double Seconds(const QElapsedTimer& timer)
-{
-    return double(timer.nsecsElapsed()) / 1e9;
-}
-
-template <class F>
-double BestOf(int rounds, F run)
-{
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i)
-        best = std::min(best, run());
-    return best;
 }
 
 void Time(const char* what, double seconds, const char* baselineName, double baselineSeconds)

@@ -19,9 +19,9 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "MemStream.h"
+#include "NoGateway.h"
 #include "PeerMessenger.h"
 #include "PeriodicDuties.h"
-#include "PortForwarderWorker.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TransferQueueManager.h"
@@ -31,19 +31,6 @@ namespace
 const int Users = 1000;
 const int PerUser = 10;
 const int Rounds = 5;
-
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "benchmark";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
 
 enum class Due
 {

@@ -23,7 +23,7 @@
 
 #include "Data.h"
 #include "DataSaver.h"
-#include "PortForwarderWorker.h"
+#include "NoGateway.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TransferPair.h"
@@ -32,19 +32,6 @@
 namespace
 {
 const qint64 GiB = qint64(1) << 30;
-
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "benchmark";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
 
 bool WriteFile(const QString& path, qint64 size)
 {

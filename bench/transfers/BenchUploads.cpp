@@ -16,8 +16,8 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "NoGateway.h"
 #include "PeerMessenger.h"
-#include "PortForwarderWorker.h"
 #include "Server.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
@@ -28,19 +28,6 @@ namespace
 {
 const int Users = 100;
 const int MaxQueued = 10000;
-
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "benchmark";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
 
 QString UserName(int i)
 {

@@ -1,38 +1,17 @@
 #include "SharesFixture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QtTest>
 
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "PeerMessenger.h"
-#include "PortForwarderWorker.h"
-#include "Server.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
 
-namespace
-{
-// Keeps the port forwarder away from any real gateway.
-class NoGateway : public PortForwarderWorker
-{
-protected:
-    bool DiscoverGateway(QString&, QString& error) override
-    {
-        error = "no gateway in tests";
-        return false;
-    }
-    int AddPortMapping(quint16) override { return -1; }
-    int DeletePortMapping(quint16) override { return -1; }
-    void ReleaseGateway() override {}
-};
-} // namespace
-
 SharesFixture::SharesFixture()
 {
-    QVERIFY(m_dir.isValid());
+    QVERIFY(IsValid());
 }
 
 SharesFixture::~SharesFixture()
@@ -43,19 +22,13 @@ SharesFixture::~SharesFixture()
 void SharesFixture::Start()
 {
     Stop();
-    m_saver = new DataSaver;
-    DeclareSettingTypes();
-    // The main window saves the settings; here the fixture stands in.
-    m_saver->AddSavedType("global");
-    m_saver->AddSavedByConnectionType("global_value", "global");
+    m_store.Start();
     SetSetting("username", "me");
-    m_server = new Server(new NoGateway);
-    m_server->CreateData();
     m_peer = new PeerMessenger;
     // Shares need no listening: kept from the data-loaded step, and on
     // loopback should anything ask it to listen.
     m_peer->SetListenAddress(QHostAddress::LocalHost);
-    m_saver->RemoveDataLoadedEventHandler(m_peer);
+    m_store.saver->RemoveDataLoadedEventHandler(m_peer);
     m_dnet = new DNetManager;
     manager = new SharedFoldersManager;
 }
@@ -68,34 +41,13 @@ void SharesFixture::Stop()
     m_dnet = nullptr;
     delete m_peer;
     m_peer = nullptr;
-    delete m_server;
-    m_server = nullptr;
-    delete m_saver;
-    m_saver = nullptr;
+    m_store.Stop();
     d.Reset();
-}
-
-QString SharesFixture::Path(const QString& relative) const
-{
-    return m_dir.filePath(relative);
 }
 
 QString SharesFixture::WriteFile(const QString& relative, int size) const
 {
-    const QString path = Path(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(QByteArray(size, 'x'));
-    return path;
-}
-
-QString SharesFixture::MakeFolder(const QString& relative) const
-{
-    const QString path = Path(relative);
-    QDir().mkpath(path);
-    return path;
+    return TempTree::WriteFile(relative, QByteArray(size, 'x'));
 }
 
 QStringList SharesFixture::SharedPaths()

@@ -2,20 +2,18 @@
 
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
-#include <memory>
 
 #include "ItemPtr.h"
+#include "StoreFixture.h"
+#include "TempTree.h"
 
-class DataSaver;
 class DNetManager;
 class PeerMessenger;
-class Server;
 class SharedFoldersManager;
 
 // The store and the engines the shared-folders manager is built on, in the
 // order the main window makes them, over a temporary folder for trees.
-class SharesFixture
+class SharesFixture : public TempTree
 {
 public:
     SharesFixture();
@@ -27,11 +25,8 @@ public:
     // temporary folder stays.
     void Stop();
 
-    // Path of a name below the temporary folder.
-    QString Path(const QString& relative) const;
     // Writes a file of size bytes, making its folders.
     QString WriteFile(const QString& relative, int size = 0) const;
-    QString MakeFolder(const QString& relative) const;
 
     // "folder/name" of every shared file, sorted.
     static QStringList SharedPaths();
@@ -43,9 +38,7 @@ public:
     SharedFoldersManager* manager = nullptr;
 
 private:
-    QTemporaryDir m_dir;
-    DataSaver* m_saver = nullptr;
-    Server* m_server = nullptr;
+    StoreFixture m_store;
     PeerMessenger* m_peer = nullptr;
     DNetManager* m_dnet = nullptr;
 };

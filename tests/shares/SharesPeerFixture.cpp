@@ -1,7 +1,5 @@
 #include "SharesPeerFixture.h"
 
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -25,49 +23,14 @@ SharesPeerFixture::~SharesPeerFixture()
     delete dnet;
 }
 
-bool SharesPeerFixture::Start()
-{
-    return m_dir.isValid() && net.Start("me");
-}
-
-FakePeerLink* SharesPeerFixture::LinkedPeer(const QString& name)
-{
-    FakePeer* fake = net.AddPeer(name);
-    if (!fake)
-        return nullptr;
-    FakePeerLink* link = fake->Greet(net.peer->ListeningPort(), false, "P", 1);
-    if (!link)
-        return nullptr;
-    for (int i = 0; i < 500 && net.peer->MessageConnectionCount(name) == 0; ++i)
-        QTest::qWait(10);
-    return net.peer->MessageConnectionCount(name) > 0 ? link : nullptr;
-}
-
-QString SharesPeerFixture::Path(const QString& relative) const
-{
-    return m_dir.filePath(relative);
-}
-
 QString SharesPeerFixture::WriteFile(const QString& relative, int size) const
 {
-    const QString path = Path(relative);
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    file.write(QByteArray(size, 'x'));
-    return path;
+    return TempTree::WriteFile(relative, QByteArray(size, 'x'));
 }
 
 ItemPtr SharesPeerFixture::Share(const QString& relative)
 {
-    QDir().mkpath(Path(relative));
-    return manager->AddSharedFolder(Path(relative));
-}
-
-QString SharesPeerFixture::Remote(const QString& relative) const
-{
-    return Path(relative).replace('/', '\\');
+    return manager->AddSharedFolder(MakeFolder(relative));
 }
 
 int SharesPeerFixture::Search(FakePeer* from, quint32 token, const QString& text)

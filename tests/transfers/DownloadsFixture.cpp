@@ -1,7 +1,5 @@
 #include "DownloadsFixture.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QTest>
 
@@ -36,35 +34,10 @@ DownloadsFixture::~DownloadsFixture()
 
 bool DownloadsFixture::Start()
 {
-    if (!m_dir.isValid() || !net.Start("me"))
+    if (!PeerEngineFixture::Start())
         return false;
     SetSetting("download_folder", DownloadFolder());
     return true;
-}
-
-FakePeerLink* DownloadsFixture::OnlinePeer(const QString& name)
-{
-    FakePeer* fake = net.AddPeer(name);
-    if (!fake)
-        return nullptr;
-    // A file connection arrives directly, once.
-    fake->SetRelayPolicy(FakePeer::RelayPolicy::Ignore);
-    FakePeerLink* link = fake->Greet(net.peer->ListeningPort(), false, "P", 1);
-    if (!link)
-        return nullptr;
-    net.client->TrackUser(name);
-    const ItemPtr user = d.GetType("user")->GetItem(Value(name));
-    for (int i = 0; i < 500 && (net.peer->MessageConnectionCount(name) == 0 || !user.IsConnected("is_online")); ++i)
-        QTest::qWait(10);
-    return net.peer->MessageConnectionCount(name) > 0 && user.IsConnected("is_online") ? link : nullptr;
-}
-
-FakePeer* DownloadsFixture::Peer(const QString& name) const
-{
-    for (FakePeer* fake : net.peers)
-        if (fake->Name() == name)
-            return fake;
-    return nullptr;
 }
 
 void DownloadsFixture::Offer(FakePeerLink* link, quint32 token, const QString& path, qint64 size, quint32 direction)
@@ -91,22 +64,6 @@ qint64 DownloadsFixture::ReadOffset(FakePeerLink* link)
     return in.ReadU64(offset) ? qint64(offset) : -1;
 }
 
-QList<QByteArray> DownloadsFixture::Received(FakePeerLink* link, quint32 code)
-{
-    QList<QByteArray> bodies;
-    for (const auto& message : link->messages)
-        if (message.first == code)
-            bodies.append(message.second);
-    return bodies;
-}
-
-bool DownloadsFixture::WaitFor(FakePeerLink* link, quint32 code, int count, int timeout)
-{
-    for (int waited = 0; Received(link, code).size() < count && waited < timeout; waited += 10)
-        QTest::qWait(10);
-    return Received(link, code).size() >= count;
-}
-
 bool DownloadsFixture::LastResponse(FakePeerLink* link, quint32& token, bool& allowed, QString& reason)
 {
     const QList<QByteArray> responses = Received(link, 41);
@@ -131,23 +88,8 @@ QString DownloadsFixture::Status(ItemPtr entry)
     return entry["download_entry_status"].AsString();
 }
 
-QString DownloadsFixture::Path(const QString& relative) const
-{
-    return m_dir.filePath(relative);
-}
-
 QByteArray DownloadsFixture::ReadAll(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList DownloadsFixture::FilesBelow() const
-{
-    QStringList files;
-    QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(m_dir.path()).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }

@@ -104,16 +104,23 @@ void LoopbackTransfer::StartDownload(QFile* file, qint64 fileSize, qint64 offset
     download->start(QThread::InheritPriority);
 }
 
-bool LoopbackTransfer::Run(QFile* source, QFile* target, qint64 expectedSize, int token)
+bool LoopbackTransfer::StartUploadAt(QFile* file, int token, qint64 offset)
 {
     if (!Connect())
         return false;
-    StartUpload(source, token);
+    StartUpload(file, token);
     quint32 received = 0;
     if (!ReadToken(received) || received != quint32(token))
         return false;
-    const qint64 offset = target->size();
     WriteOffset(offset);
+    return true;
+}
+
+bool LoopbackTransfer::Run(QFile* source, QFile* target, qint64 expectedSize, int token)
+{
+    const qint64 offset = target->size();
+    if (!StartUploadAt(source, token, offset))
+        return false;
     StartDownload(target, expectedSize, offset);
     return true;
 }

@@ -32,6 +32,9 @@ public:
     // The downloading engine's part of the exchange: the 4-byte token.
     bool ReadToken(quint32& token, int timeoutMs = 5000);
     void WriteOffset(qint64 offset);
+    // Connects, starts the upload, checks its token and asks for the file
+    // from offset on, as a downloading engine would.
+    bool StartUploadAt(QFile* file, int token, qint64 offset);
     // Hands the downloader's socket to a new download thread and starts it.
     void StartDownload(QFile* file, qint64 fileSize, qint64 offset);
     // The whole exchange of a resumed download of a file: starts the

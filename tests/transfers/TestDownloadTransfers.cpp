@@ -17,13 +17,7 @@ namespace
 {
 QByteArray Pattern(int size, quint32 seed = 11)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        bytes[i] = char(x >> 24);
-    }
-    return bytes;
+    return TempTree::Pattern(size, seed);
 }
 
 const int Chunk = 8192;

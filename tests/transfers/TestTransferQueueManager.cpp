@@ -198,7 +198,7 @@ private slots:
         SetSetting("download_speed_limit", "100");
         SetSetting("download_speed_limit_enabled", "yes");
         SetSetting("upload_slots", "0");
-        f.saver->Save(Prefix());
+        f.store.saver->Save(Prefix());
         downloading["write_position"].Remove();
 
         f.Start();
@@ -215,7 +215,7 @@ private slots:
             trackedWhenLoaded = d.GetType("user")->GetItem("bob").IsConnected("is_tracked");
         });
         QSignalSpy loaded(f.engine, &TransferQueueManager::TransfersLoaded);
-        f.saver->Load(Prefix());
+        f.store.saver->Load(Prefix());
 
         QCOMPARE(loaded.count(), 1);
         QCOMPARE(entriesAdded, 7);
@@ -253,7 +253,7 @@ private slots:
     void firstRunWithoutData()
     {
         QSignalSpy loaded(f.engine, &TransferQueueManager::TransfersLoaded);
-        f.saver->Load(Prefix());
+        f.store.saver->Load(Prefix());
         QCOMPARE(loaded.count(), 1);
         QCOMPARE(d.GetType("excluded_download_extension")->Count(), size_t(1));
         QVERIFY(d.GetType("excluded_download_extension")->HasItem(".ini"));

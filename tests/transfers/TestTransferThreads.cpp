@@ -229,11 +229,7 @@ private slots:
         QFile full("/dev/full");
         QVERIFY(full.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer u;
-        QVERIFY(u.Connect());
-        u.StartUpload(&source2, 5);
-        quint32 token = 0;
-        QVERIFY(u.ReadToken(token));
-        u.WriteOffset(0);
+        QVERIFY(u.StartUploadAt(&source2, 5, 0));
         u.StartDownload(&full, bytes.size(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(u.DownloadDone(), 10000);
         QVERIFY(!u.downloadComplete);
@@ -246,11 +242,7 @@ private slots:
         // Known by name but never opened: its size is known, seeking fails.
         QFile closed(path);
         LoopbackTransfer t;
-        QVERIFY(t.Connect());
-        t.StartUpload(&closed, 9);
-        quint32 token = 0;
-        QVERIFY(t.ReadToken(token));
-        t.WriteOffset(100);
+        QVERIFY(t.StartUploadAt(&closed, 9, 100));
         QVERIFY(t.WaitDone(10000));
         QVERIFY2(t.uploadError.startsWith("Seeking to starting offset 100 failed. Error string: "),
                  qPrintable(t.uploadError));
@@ -259,10 +251,7 @@ private slots:
         QFile writeOnly(path);
         QVERIFY(writeOnly.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer u;
-        QVERIFY(u.Connect());
-        u.StartUpload(&writeOnly, 9);
-        QVERIFY(u.ReadToken(token));
-        u.WriteOffset(0);
+        QVERIFY(u.StartUploadAt(&writeOnly, 9, 0));
         QVERIFY(u.WaitDone(10000));
         QVERIFY2(u.uploadError.startsWith("Reading from file failed. Error string: "), qPrintable(u.uploadError));
         QCOMPARE(QFileInfo(path).size(), qint64(1000));
@@ -289,10 +278,7 @@ private slots:
         QFile big(f.SparseFile("big", qint64(512) << 20));
         QVERIFY(big.open(QIODevice::ReadOnly));
         LoopbackTransfer u;
-        QVERIFY(u.Connect());
-        u.StartUpload(&big, 3);
-        QVERIFY(u.ReadToken(token));
-        u.WriteOffset(0);
+        QVERIFY(u.StartUploadAt(&big, 3, 0));
         u.downloaderSocket->abort();
         QVERIFY(u.WaitDone(20000));
         QVERIFY2(u.uploadError.startsWith("Writing to socket failed. Error string: "), qPrintable(u.uploadError));
@@ -317,10 +303,7 @@ private slots:
         QFile source(f.WriteFile("source", bytes));
         QVERIFY(source.open(QIODevice::ReadOnly));
         LoopbackTransfer lingering;
-        QVERIFY(lingering.Connect());
-        lingering.StartUpload(&source, 2);
-        QVERIFY(lingering.ReadToken(token));
-        lingering.WriteOffset(0);
+        QVERIFY(lingering.StartUploadAt(&source, 2, 0));
         QByteArray received;
         QElapsedTimer waited;
         waited.start();
@@ -349,11 +332,7 @@ private slots:
         QFile sink("/dev/null");
         QVERIFY(sink.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer t;
-        QVERIFY(t.Connect());
-        t.StartUpload(&source, 1);
-        quint32 token = 0;
-        QVERIFY(t.ReadToken(token));
-        t.WriteOffset(0);
+        QVERIFY(t.StartUploadAt(&source, 1, 0));
         const qint64 buffered = qint64(64) << 20;
         QElapsedTimer waited;
         waited.start();

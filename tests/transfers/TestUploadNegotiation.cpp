@@ -22,13 +22,7 @@ namespace
 {
 QByteArray Pattern(int size, quint32 seed = 7)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1664525u + 1013904223u;
-        bytes[i] = char(x >> 24);
-    }
-    return bytes;
+    return TempTree::Pattern(size, seed);
 }
 
 int TransientItems()
@@ -57,6 +51,17 @@ private:
         return UploadsFixture::WaitFor(link, 40, n) && request.Read(UploadsFixture::Received(link, 40).at(n - 1));
     }
     void Accept(FakePeerLink* link, quint32 token) { link->SendMessage(41, FakeWire().U32(token).U8(1).Bytes()); }
+    // Alice's first request, accepted: the file connection we open to her
+    // once its token has arrived; null when any step fails.
+    FakePeerLink* AcceptedFileLink(FakePeerLink* link, const QString& requested, TransferRequest& request)
+    {
+        Ask(link, requested);
+        if (!NthRequest(link, 1, request))
+            return nullptr;
+        Accept(link, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        return file && file->WaitForRaw(4) ? file : nullptr;
+    }
 
 private slots:
     void init()
@@ -117,13 +122,9 @@ private slots:
         FakePeerLink* link = f->OnlinePeer("alice");
         QVERIFY(link);
         const QString requested = f->Remote("share/exact.bin");
-        Ask(link, requested);
         TransferRequest request;
-        QVERIFY(NthRequest(link, 1, request));
-        Accept(link, request.token);
-        FakePeerLink* file = f->WaitForFileLink("alice");
+        FakePeerLink* file = AcceptedFileLink(link, requested, request);
         QVERIFY(file);
-        QVERIFY(file->WaitForRaw(4));
         file->SendRaw(FakeWire().U64(1000).Bytes());
         QVERIFY(file->WaitForRaw(4 + content.size() - 1000, 20000));
         QVERIFY(file->raw.mid(4) == content.mid(1000));
@@ -241,13 +242,9 @@ private slots:
         FakePeerLink* link = f->OnlinePeer("alice");
         QVERIFY(link);
         const QString requested = f->Remote("share/a.bin");
-        Ask(link, requested);
         TransferRequest request;
-        QVERIFY(NthRequest(link, 1, request));
-        Accept(link, request.token);
-        FakePeerLink* file = f->WaitForFileLink("alice");
+        FakePeerLink* file = AcceptedFileLink(link, requested, request);
         QVERIFY(file);
-        QVERIFY(file->WaitForRaw(4));
         const ItemPtr entry = UploadsFixture::Entry("alice", requested);
         QVERIFY(entry["read_position"]);
 

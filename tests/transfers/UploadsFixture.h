@@ -2,10 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
-#include <QTemporaryDir>
 
 #include "ItemPtr.h"
-#include "PeerFixture.h"
+#include "PeerEngineFixture.h"
 
 class FakePeer;
 class FakePeerLink;
@@ -18,7 +17,7 @@ struct TransferRequest;
 // messaging on 127.0.0.1, the shared-folders manager and the transfer
 // engine, with a temporary folder to share and fake peers that ask for
 // files.
-class UploadsFixture
+class UploadsFixture : public PeerEngineFixture
 {
 public:
     UploadsFixture();
@@ -26,30 +25,10 @@ public:
     UploadsFixture(const UploadsFixture&) = delete;
     UploadsFixture& operator=(const UploadsFixture&) = delete;
 
-    // Logs in and listens; true once both are done.
-    bool Start();
-
-    // A fake peer, logged in and reported online to us, with a message
-    // connection that it opened and that we have registered; null when any
-    // of it fails. Its relayed connection requests are ignored, so a file
-    // connection we ask for arrives directly, once.
-    FakePeerLink* OnlinePeer(const QString& name);
-    FakePeer* Peer(const QString& name) const;
-
-    QString Path(const QString& relative) const;
-    QString WriteFile(const QString& relative, const QByteArray& bytes) const;
-    // Takes no room on disk.
-    QString SparseFile(const QString& relative, qint64 size) const;
     // Shares a folder below the temporary folder (made when missing) and
     // scans it; public unless asked otherwise.
     ItemPtr Share(const QString& relative, bool isPublic = true);
-    // The remote form of a path below the temporary folder.
-    QString Remote(const QString& relative) const;
 
-    // The messages of one code that a link received, oldest first.
-    static QList<QByteArray> Received(FakePeerLink* link, quint32 code);
-    // Waits until the link has received count messages of the code.
-    static bool WaitFor(FakePeerLink* link, quint32 code, int count, int timeout = 5000);
     // Waits for a transfer request for the name and reads it.
     static bool WaitForRequest(FakePeerLink* link, const QString& name, TransferRequest& request, int timeout = 5000);
     // A server round trip: what the client sent before has arrived.
@@ -61,12 +40,8 @@ public:
     static ItemPtr Entry(const QString& user, const QString& requested);
     static QString Status(ItemPtr entry);
 
-    PeerFixture net;
     SharedFoldersManager* shares = nullptr;
     TransferQueueManager* engine = nullptr;
-
-private:
-    QTemporaryDir m_dir;
 };
 
 // Bodies of the messages that a downloader receives from us.
