@@ -1,0 +1,86 @@
+#include "ClientDataFile.h"
+
+#include "Data.h"
+#include "DataSaver.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "TransferQueueManager.h"
+
+#include <memory>
+
+void ClientDataFile::SetSetting(const QString& key, const QString& value)
+{
+    m_settings.append(qMakePair(key, value));
+}
+
+void ClientDataFile::ShareFolder(const QString& localPath)
+{
+    m_folders.append(localPath);
+}
+
+void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName,
+                                 qint64 size)
+{
+    m_downloads.append({user, remoteFolder, fileName, size});
+}
+
+bool ClientDataFile::Write(const QString& prefix, QString* error) const
+{
+    QString failure;
+    d.Reset();
+    {
+        // The engines that own the saved types, in the main window's order,
+        // so the file holds what the program's own first run would write.
+        // Nothing connects and nothing listens: no data-loaded notice is
+        // given, and the server connection drops requests while logged out.
+        auto saver = std::make_unique<DataSaver>();
+        auto server = std::make_unique<Server>();
+        DeclareSettingTypes();
+        saver->AddSavedType("global");
+        saver->AddSavedByConnectionType("global_value", "global");
+        server->CreateData();
+        auto messenger = std::make_unique<PeerMessenger>();
+        auto shares = std::make_unique<SharedFoldersManager>();
+        auto transfers = std::make_unique<TransferQueueManager>();
+
+        // After the engines, so stored values replace their defaults as a
+        // load would; download paths then use the stored download folder.
+        for (const auto& setting : m_settings)
+            ::SetSetting(setting.first.toUtf8().constData(), setting.second);
+        for (const QString& folder : m_folders) {
+            ItemPtr item = shares->AddSharedFolder(folder);
+            if (!item) {
+                failure = "cannot share " + folder;
+                break;
+            }
+            item.NewItem("shared_public");
+        }
+        for (const Download& download : m_downloads) {
+            if (!failure.isEmpty())
+                break;
+            if (!transfers->AddDownload(download.user, download.fileName.toStdString(),
+                                        download.remoteFolder.toStdString(), download.size, false, 0))
+                failure = "cannot queue " + download.fileName;
+        }
+        if (failure.isEmpty()) {
+            try {
+                saver->Save(prefix);
+            } catch (const DataSaveFailure&) {
+                failure = "cannot save " + prefix;
+            }
+        }
+
+        // The main window's teardown order.
+        transfers.reset();
+        shares.reset();
+        messenger.reset();
+        server.reset();
+        saver.reset();
+    }
+    d.Reset();
+    if (error)
+        *error = failure;
+    return failure.isEmpty();
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// A client's data file as a user would leave it after sharing folders and
+// queueing downloads: the real engines are built as the main window builds
+// them, the folders are shared and the downloads added through those
+// engines, and the project's data saver writes the result. Like
+// DataFileWriter it uses the program's one store, so it runs while no main
+// window exists; the store is empty again afterwards.
+class ClientDataFile
+{
+public:
+    void SetSetting(const QString& key, const QString& value);
+    // Shared with everyone, as the share dialog's "everyone" choice does;
+    // sharing scans the folder at once, so its files are saved too.
+    void ShareFolder(const QString& localPath);
+    // A download of a file of another user's share; remoteFolder is the
+    // folder as that user's share list names it ("\" separated).
+    void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
+
+    // False when an engine refuses a folder or a download, or the file
+    // cannot be saved; error then says which.
+    bool Write(const QString& prefix, QString* error = nullptr) const;
+
+private:
+    struct Download
+    {
+        QString user;
+        QString remoteFolder;
+        QString fileName;
+        qint64 size;
+    };
+
+    QList<QPair<QString, QString>> m_settings;
+    QStringList m_folders;
+    QList<Download> m_downloads;
+};
