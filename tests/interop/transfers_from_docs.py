@@ -2,15 +2,17 @@
 """A second implementation's first day, written from docs/data-file.md and
 docs/protocol.md alone: it knows nothing of the client but those two files.
 
-It writes a data file for a client "alice" that shares one folder, starts
-the real client against a small server of its own, checks the login
-sequence the client sends, then acts as the user "bob": it connects to the
-client, waits for the file in alice's share list, queues it, accepts the
-transfer and receives the file over the file connection alice opens, and
-compares the bytes. Everything talks over loopback, and every wait has a
-deadline.
+It writes a data file for a client "alice" that shares one folder and has
+one download from "bob" queued, starts the real client against a small
+server of its own and checks the login sequence the client sends. Then it
+acts as bob, both ways over the message connection alice opens to ask for
+her queued file: it sends her that file, and checks it arrives in her
+download folder; it waits for alice's own file in her share list, queues
+it, accepts her transfer and receives the file over the file connection
+she opens, and compares the bytes. Everything talks over loopback, and
+every wait has a deadline.
 
-Usage: download_from_docs.py --client PATH --docs FOLDER
+Usage: transfers_from_docs.py --client PATH --docs FOLDER
 """
 
 import argparse
@@ -128,6 +130,10 @@ class DataFile:
         self.items.append((self._type(type_name, 1), self.MARKER, None))
         return len(self.items) - 1
 
+    def entity(self, type_name):
+        self.items.append((self._type(type_name, 1), self.STANDALONE, None))
+        return len(self.items) - 1
+
     def connect(self, a, b):
         self.connections.append((a, b))
 
@@ -136,6 +142,13 @@ class DataFile:
 
     def share_with_everyone(self, folder):
         self.connect(self.valued("shared_folder", folder), self.marker("shared_public"))
+
+    def queue_download(self, user, remote_folder, name, size, order):
+        entry = self.entity("download_entry")
+        for type_name, value in (("user", user), ("file_name", name), ("remote_folder", remote_folder),
+                                 ("file_size", str(size)), ("download_entry_status", "queued"),
+                                 ("download_order", str(order)), ("subfolder_save_level", "0")):
+            self.connect(entry, self.valued(type_name, value))
 
     def to_bytes(self):
         out = b"QVDF" + u32(1) + u32(len(self.types))
@@ -218,6 +231,18 @@ class Stream:
 
     def send(self, data):
         self.sock.sendall(data)
+
+    def wait_for_close(self, deadline, what):
+        while True:
+            expect(time.monotonic() < deadline, what)
+            self.sock.settimeout(0.5)
+            try:
+                extra = self.sock.recv(65536)
+            except socket.timeout:
+                continue
+            if not extra:
+                return
+            expect(False, "unexpected bytes before the connection closed")
 
 
 def message(code, body=b""):
@@ -349,6 +374,27 @@ def greeting(name, kind, token):
     return u32(len(content)) + content
 
 
+def accept(listener, deadline, what):
+    listener.settimeout(0.5)
+    while True:
+        expect(time.monotonic() < deadline, "timed out waiting for " + what)
+        try:
+            return Stream(listener.accept()[0])
+        except socket.timeout:
+            pass
+
+
+def read_greeting(stream, deadline):
+    """(name, type) of a direct greeting, the opening of a connection."""
+    length = stream.u32(deadline)
+    expect(5 <= length <= 4096, "an opening frame of length %d" % length)
+    r = Reader(stream.take(length, deadline))
+    expect(r.u8() == 1, "a connection does not open with a direct greeting")
+    name, kind = r.string(), r.string()
+    r.u32()  # the connection's own token
+    return name, kind
+
+
 def share_list_files(body):
     """(remote folder, file name, size) of every file in an inflated 5."""
     r = Reader(body)
@@ -398,26 +444,47 @@ def wait_for_transfer_request(peer, path):
 
 def receive_file(listener, transfer_token, size):
     deadline = time.monotonic() + TRANSFER_WAIT_S
-    listener.settimeout(0.5)
-    connection = None
-    while connection is None:
-        expect(time.monotonic() < deadline, "alice never opened the file connection")
-        try:
-            connection, _ = listener.accept()
-        except socket.timeout:
-            pass
-    with connection:
-        stream = Stream(connection)
-        length = stream.u32(deadline)
-        expect(5 <= length <= 4096, "an opening frame of length %d" % length)
-        r = Reader(stream.take(length, deadline))
-        expect(r.u8() == 1, "the file connection does not open with a direct greeting")
-        expect(r.string() == ALICE and r.string() == "F", "the greeting is not alice's file connection")
-        r.u32()  # the connection's token; the transfer token follows
+    stream = accept(listener, deadline, "alice's file connection")
+    with stream.sock:
+        expect(read_greeting(stream, deadline) == (ALICE, "F"), "the greeting is not alice's file connection")
         got = stream.u32(deadline)
         expect(got == transfer_token, "the file connection carries token %d, not %d" % (got, transfer_token))
         stream.send(i64(0))
         return stream.take(size, deadline)
+
+
+def send_queued_file(peer, plain_port, path, content):
+    """As the uploader of alice's queued download: 40, her 41, the file."""
+    deadline = time.monotonic() + TRANSFER_WAIT_S
+    code = None
+    while code != 43:
+        code, body = peer.message(deadline)
+    expect(Reader(body).string() == path, "alice asks for another file than her queued download")
+    token = 0x00B0B001
+    peer.send(message(40, u32(1) + u32(token) + string(path) + u64(len(content))))
+    while code != 41:
+        code, body = peer.message(deadline)
+    expect(body == u32(token) + u8(1), "alice's answer is not an acceptance without a size")
+
+    files = Stream(socket.create_connection(("127.0.0.1", plain_port), timeout=5))
+    with files.sock:
+        files.send(greeting(BOB, "F", 0x00B0B002) + u32(token))
+        offset = struct.unpack("<q", files.take(8, deadline))[0]
+        expect(offset == 0, "alice asks for the file from byte %d" % offset)
+        files.send(content)
+        # The downloader closes once it has the last byte.
+        files.wait_for_close(deadline, "alice kept the file connection open")
+
+
+def wait_for_file(path, content):
+    deadline = time.monotonic() + TRANSFER_WAIT_S
+    while True:
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                if f.read() == content:
+                    return
+        expect(time.monotonic() < deadline, "%s never held the file that was sent" % path)
+        time.sleep(0.1)
 
 
 # ---------------------------------------------------------------------------
@@ -458,17 +525,19 @@ def check_login_sequence(server, plain_port, obfuscated_port, alive):
     expect(name == ALICE, "the client logged in as %r" % name)
     expect(digest == hashlib.md5((ALICE + ALICE_PASSWORD).encode()).hexdigest(),
            "the login digest is not the MD5 of name and password")
-    server.wait_for(lambda: alive() and len(server.received) >= 4, CLIENT_START_S, "the login sequence")
+    # 5 for the one user of the data file's downloads.
+    server.wait_for(lambda: alive() and len(server.received) >= 5, CLIENT_START_S, "the login sequence")
     with server.changed:
-        first = server.received[:4]
+        first = server.received[:5]
     codes = [code for code, _ in first]
-    expect(codes == [2, 1101, 35, 36], "after the login the client sent %s, not 2, 1101, 35, 36" % codes)
+    expect(codes == [2, 5, 1101, 35, 36], "after the login the client sent %s, not 2, 5, 1101, 35, 36" % codes)
     ports = Reader(first[0][1])
     expect((ports.u32(), ports.u32()) == (plain_port, obfuscated_port), "message 2 names other ports")
-    state = Reader(first[1][1])
+    expect(Reader(first[1][1]).string() == BOB, "the client does not ask about the user of its download")
+    state = Reader(first[2][1])
     expect((state.u8(), state.string(), state.u32(), state.u32(), state.u32(), state.u32()) == (0, ALICE, 0, 0, 2, 0),
            "1101 is not the state of a client without parent or children")
-    expect(Reader(first[3][1]).string() == ALICE, "36 does not ask for the client's own statistics")
+    expect(Reader(first[4][1]).string() == ALICE, "36 does not ask for the client's own statistics")
 
 
 def run(client, docs, root):
@@ -485,6 +554,10 @@ def run(client, docs, root):
     with open(os.path.join(music, file_name), "wb") as f:
         f.write(content)
 
+    # bob's file that alice has queued in her data file.
+    bob_content = sample_bytes(3 * 8192 + 5)[::-1]
+    bob_folder, bob_name = "\\srv\\bob\\Tunes", "sunrise.bin"
+
     plain_port, obfuscated_port = free_ports(2)
     data = DataFile()
     data.setting("username", ALICE)
@@ -493,12 +566,14 @@ def run(client, docs, root):
     data.setting("obfuscated_listening_port", str(obfuscated_port))
     data.setting("download_folder", os.path.join(home, "Downloads"))
     data.share_with_everyone(music)
+    data.queue_download(BOB, bob_folder, bob_name, len(bob_content), 1)
+    data.setting("transfer_order_counter", "2")
     data_file = os.path.join(home, ".Quorvane.%d" % (int(time.time() * 1000) - 1000))
     with open(data_file, "wb") as f:
         f.write(data.to_bytes())
 
-    bob_files = socket.create_server(("127.0.0.1", 0))
-    server = TinyServer(bob_files.getsockname()[1])
+    bob_listener = socket.create_server(("127.0.0.1", 0))
+    server = TinyServer(bob_listener.getsockname()[1])
     web = WebHost(("127.0.0.1", 0), QuietWebHost)
     threading.Thread(target=web.serve_forever, daemon=True).start()
     server.start()
@@ -527,9 +602,14 @@ def run(client, docs, root):
     try:
         check_login_sequence(server, plain_port, obfuscated_port, alive)
 
-        # As bob: a message connection straight to alice's plain port.
-        peer = Stream(socket.create_connection(("127.0.0.1", plain_port), timeout=5))
-        peer.send(greeting(BOB, "P", 0x5EC0DE01))
+        # bob is online: alice connects to him to ask for her download.
+        peer = accept(bob_listener, time.monotonic() + TRANSFER_WAIT_S, "alice's message connection")
+        expect(read_greeting(peer, time.monotonic() + TRANSFER_WAIT_S) == (ALICE, "P"),
+               "alice's first connection to bob is not her message connection")
+        send_queued_file(peer, plain_port, bob_folder + "\\" + bob_name, bob_content)
+        wait_for_file(os.path.join(home, "Downloads", "complete", "Tunes", bob_name), bob_content)
+
+        # And back: bob downloads alice's shared file over the same connection.
         remote_folder = music.replace("/", "\\")
         wait_for_share(peer, remote_folder, file_name, len(content))
 
@@ -541,7 +621,7 @@ def run(client, docs, root):
         expect(BOB in asked, "alice started the upload without asking the server about bob")
         peer.send(message(41, u32(token) + u8(1)))
 
-        received = receive_file(bob_files, token, size)
+        received = receive_file(bob_listener, token, size)
         expect(received == content, "the file arrived with other bytes")
         expect(BOB in [Reader(body).string() for body in server.bodies(3)],
                "alice reached bob without asking the server for his address")
@@ -560,7 +640,7 @@ def run(client, docs, root):
         server.join(5)
         web.shutdown()
         web.server_close()
-        bob_files.close()
+        bob_listener.close()
         log.close()
 
 
@@ -577,7 +657,7 @@ def main():
         return 1
     finally:
         shutil.rmtree(root, ignore_errors=True)
-    print("PASS: downloaded a file from the client using only the documents")
+    print("PASS: files went both ways between the client and a peer built from the documents alone")
     return 0
 
 
