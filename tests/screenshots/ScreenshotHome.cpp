@@ -7,26 +7,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTcpServer>
 #include <QTextStream>
 
 #include "ClientDataFile.h"
 
 namespace {
-
-QList<quint16> FreePorts(int count)
-{
-    QList<QTcpServer*> listeners;
-    QList<quint16> ports;
-    for (int i = 0; i < count; ++i) {
-        auto* listener = new QTcpServer;
-        if (listener->listen(QHostAddress::Any, 0))
-            ports << listener->serverPort();
-        listeners << listener;
-    }
-    qDeleteAll(listeners);
-    return ports;
-}
 
 bool WriteFile(const QString& path, int size)
 {
@@ -62,7 +47,7 @@ int main(int argc, char* argv[])
             return 1;
         }
     }
-    const QList<quint16> ports = FreePorts(2);
+    const QList<quint16> ports = ClientDataFile::FreePorts(2);
     if (ports.size() != 2) {
         err << "no free port\n";
         return 1;
