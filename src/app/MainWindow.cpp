@@ -10,7 +10,7 @@
 #include <QTextCodec>
 
 #include "ActionSetToolBar.h"
-#include "ChangeUsernamePasswordDialog.h"
+#include "settings/ChangeUsernamePasswordDialog.h"
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"

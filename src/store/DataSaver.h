@@ -38,6 +38,9 @@ public:
     void Save(const QString& prefix);
     // DataLoaded() and NoData() on every handler, as for a first run.
     void NotifyNoData();
+    // DataLoaded() on every handler, and NoData() after it when noData: what
+    // a load tells them, for a store filled some other way (tests).
+    void NotifyLoaded(bool noData);
 
     // Data files of the prefix, newest first, as (save time, path).
     static std::vector<std::pair<qint64, QString>> DataFiles(const QString& prefix);
@@ -48,8 +51,6 @@ public:
     bool Apply(const QByteArray& bytes);
 
 private:
-    void NotifyLoaded(bool noData);
-
     std::vector<std::string> m_savedTypes;
     std::vector<std::pair<std::string, std::string>> m_savedByConnection;
     std::vector<DataLoadedEventHandler*> m_handlers;
