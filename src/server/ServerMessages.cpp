@@ -80,8 +80,9 @@ bool ReadNames(InputStream& in, QStringList& names)
 template <typename Second>
 bool ReadPairs(InputStream& in, std::vector<std::pair<QString, Second>>& pairs)
 {
-    return ReadList(in, 8, pairs,
-                    [](InputStream& in, std::pair<QString, Second>& pair) { return in.Read(pair.first) && in.Read(pair.second); });
+    return ReadList(in, 8, pairs, [](InputStream& in, std::pair<QString, Second>& pair) {
+        return in.Read(pair.first) && in.Read(pair.second);
+    });
 }
 
 bool ReadRoomUser(InputStream& in, Messages::RoomUser& user)
@@ -257,7 +258,9 @@ bool ServerMessages::ReadRoomList(const QByteArray& body, RoomListBody& list)
     MemStream in(body);
     RoomListBody read;
     auto readPublic = [](InputStream& in, RoomListEntry& room) { return in.Read(room.name) && in.Read(room.users); };
-    auto readPrivate = [&](InputStream& in, RoomListEntry& room) { return readPublic(in, room) && in.Read(room.roles); };
+    auto readPrivate = [&](InputStream& in, RoomListEntry& room) {
+        return readPublic(in, room) && in.Read(room.roles);
+    };
     return ReadList(in, 8, read.publicRooms, readPublic) && ReadList(in, 9, read.privateRooms, readPrivate) &&
            Accept(list, read);
 }

@@ -110,7 +110,8 @@ void TestServerMessageCodec::writersFollowTheDocumentedLayout_data()
     QTest::newRow("13") << M::WriteSayInRoom("lobby", "hi") << Message(13, TestMessage().Str("lobby").Str("hi"));
     QTest::newRow("14") << M::WriteJoinRoom("club", true) << Message(14, TestMessage().Str("club").U32(1));
     QTest::newRow("15") << M::WriteLeaveRoom("lobby") << Message(15, TestMessage().Str("lobby"));
-    QTest::newRow("18") << M::WriteConnectToPeer(7, "bob", "F") << Message(18, TestMessage().U32(7).Str("bob").Str("F"));
+    QTest::newRow("18") << M::WriteConnectToPeer(7, "bob", "F")
+                        << Message(18, TestMessage().U32(7).Str("bob").Str("F"));
     QTest::newRow("22") << M::WritePrivateChat("bob", "hé") << Message(22, TestMessage().Str("bob").Str("hé"));
     QTest::newRow("26") << M::WriteFileSearch(9, "mp3") << Message(26, TestMessage().U32(9).Str("mp3"));
     QTest::newRow("28") << M::WriteSetStatus(M::StatusAway) << Message(28, TestMessage().U32(1));
@@ -122,10 +123,12 @@ void TestServerMessageCodec::writersFollowTheDocumentedLayout_data()
     QTest::newRow("92") << M::WriteOwnPrivileges() << Message(92, none);
     QTest::newRow("103") << M::WriteWishListSearch(9, "x") << Message(103, TestMessage().U32(9).Str("x"));
     QTest::newRow("116") << M::WriteSetRoomWallMessage("lobby", "") << Message(116, TestMessage().Str("lobby").Str(""));
-    QTest::newRow("120") << M::WriteRoomSearch("lobby", 9, "x") << Message(120, TestMessage().Str("lobby").U32(9).Str("x"));
+    QTest::newRow("120") << M::WriteRoomSearch("lobby", 9, "x")
+                         << Message(120, TestMessage().Str("lobby").U32(9).Str("x"));
     QTest::newRow("121") << M::WriteUploadSpeed(51200) << Message(121, TestMessage().U32(51200));
     QTest::newRow("123") << M::WriteGivePrivileges("bob", 30) << Message(123, TestMessage().Str("bob").U32(30));
-    QTest::newRow("134") << M::WritePrivateRoomAddMember("club", "bob") << Message(134, TestMessage().Str("club").Str("bob"));
+    QTest::newRow("134") << M::WritePrivateRoomAddMember("club", "bob")
+                         << Message(134, TestMessage().Str("club").Str("bob"));
     QTest::newRow("135") << M::WritePrivateRoomRemoveMember("club", "bob")
                          << Message(135, TestMessage().Str("club").Str("bob"));
     QTest::newRow("136") << M::WritePrivateRoomDismember("club") << Message(136, TestMessage().Str("club"));
@@ -165,14 +168,16 @@ void TestServerMessageCodec::readersTakeWholeBodiesAndRefuseTruncatedOnes_data()
     auto roomText = [](const M::RoomTextBody& m) { return Join(m.room, m.user, m.text); };
     auto search = [](const M::SearchRequestBody& m) { return Join(m.user, m.token, m.text); };
 
-    row("1 accepted", TestMessage().U8(1).Str("welcome").U8(1), Reading(M::ReadLoginReply, [](const M::LoginReplyBody& m) {
+    row("1 accepted", TestMessage().U8(1).Str("welcome").U8(1),
+        Reading(M::ReadLoginReply, [](const M::LoginReplyBody& m) {
             return Join(quint32(m.accepted), m.greeting, quint32(m.supporter));
         }), "1|welcome|1");
     row("1 refused", TestMessage().U8(0).Str("INVALIDPASS"),
         Reading(M::ReadLoginReply, [](const M::LoginReplyBody& m) { return Join(quint32(m.accepted), m.reason); }),
         "0|INVALIDPASS");
     row("3", TestMessage().Str("bob").Str("10.0.0.2").U32(2234).U32(0),
-        Reading(M::ReadPeerAddress, [](const M::PeerAddressBody& m) { return Join(m.user, m.address, m.port, m.obfuscatedPort); }),
+        Reading(M::ReadPeerAddress,
+                [](const M::PeerAddressBody& m) { return Join(m.user, m.address, m.port, m.obfuscatedPort); }),
         "bob|10.0.0.2|2234|0");
     auto addUser = [](const M::AddUserReplyBody& m) {
         return Join(m.user, quint32(m.exists), m.status, m.stats, m.country);
@@ -183,7 +188,8 @@ void TestServerMessageCodec::readersTakeWholeBodiesAndRefuseTruncatedOnes_data()
     row("7", TestMessage().Str("bob").U32(1),
         Reading(M::ReadUserStatus, [](const M::UserStatusBody& m) { return Join(m.user, m.status); }), "bob|1");
     row("13", TestMessage().Str("lobby").Str("bob").Str("hi"), Reading(M::ReadRoomChat, roomText), "lobby|bob|hi");
-    row("14", TestMessage().Str("lobby").U32(2).Str("bob").Stats(1, 2, 3, 4).Str("DE").Str("eve").Stats(0, 0, 0, 0).Str(""),
+    row("14",
+        TestMessage().Str("lobby").U32(2).Str("bob").Stats(1, 2, 3, 4).Str("DE").Str("eve").Stats(0, 0, 0, 0).Str(""),
         Reading(M::ReadJoinedRoom, [](const M::JoinedRoomBody& m) { return Join(m.room, m.users); }),
         "lobby|[bob 1/2/3/4 DE,eve 0/0/0/0 ]");
     row("15", TestMessage().Str("lobby"), Reading(M::ReadLeftRoom, text), "lobby");
@@ -268,7 +274,8 @@ void TestServerMessageCodec::readersRefuseImpossibleValuesAndKeepTheirOutput()
     QVERIFY(!M::ReadPrivilegedUsers(TestMessage().U32(0xffffffff).Str("bob").Body(), names));
     QCOMPARE(names, QStringList{"kept"});
     M::JoinedRoomBody joined;
-    QVERIFY(!M::ReadJoinedRoom(TestMessage().Str("lobby").U32(1000000).Str("x").Stats(1, 1, 1, 1).Str("").Body(), joined));
+    QVERIFY(!M::ReadJoinedRoom(TestMessage().Str("lobby").U32(1000000).Str("x").Stats(1, 1, 1, 1).Str("").Body(),
+                               joined));
     M::RoomWallBody wall;
     QVERIFY(!M::ReadRoomWall(TestMessage().Str("lobby").U32(5).Str("bob").Str("hi").Body(), wall));
     M::RoomListBody list;
