@@ -1,6 +1,7 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// and has downloads queued, written by the project's own engines.
+// and has downloads queued, and enters a chat room at login, written by the
+// project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -64,6 +65,8 @@ int main(int argc, char* argv[])
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
+    // The scene of quorvane-screenshot-server has people talking there.
+    data.AutojoinRoom("jazz lounge");
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";
