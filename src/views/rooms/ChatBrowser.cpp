@@ -20,6 +20,8 @@ protected:
 ChatBrowser::ChatBrowser(QWidget* parent) : QTextBrowser(parent)
 {
     setDocument(new ResourcelessDocument(this));
+    // A view that only grows must not keep every change to undo it.
+    document()->setUndoRedoEnabled(false);
     setOpenLinks(false);
     setOpenExternalLinks(false);
 }

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
@@ -67,25 +68,34 @@ QString ChatText::StatusLineHtml(const QString& text)
 
 void ChatText::AppendCapped(QTextEdit* view, const QString& lineHtml)
 {
-    QString html = view->document()->toHtml();
+    const QString html = view->document()->toHtml();
     if (html.size() <= ViewCap) {
         view->append(lineHtml);
         return;
     }
-    html.remove(0, ViewCut);
-    // Each paragraph of the document's HTML is a line of its own, so the
-    // text after the next line break starts with a whole paragraph. With no
-    // break left the cut fell inside the last paragraph, tags and all, and
-    // none of it can be kept.
-    const int lineEnd = html.indexOf(QLatin1Char('\n'));
-    if (lineEnd < 0)
-        html.clear();
-    else
-        html.remove(0, lineEnd + 1);
     view->setUpdatesEnabled(false);
-    view->clear();
-    if (!html.isEmpty())
-        view->append(html);
+    // The document's HTML is its head, ending in the line that opens the
+    // body, then one line per paragraph. The lines that end before the
+    // first break after the cut are dropped: whole paragraphs, taken from
+    // the document itself rather than by parsing again all that is kept.
+    // With no break after the cut it fell inside the last paragraph, tags
+    // and all, and nothing old can be kept.
+    const int lineEnd = html.indexOf(QLatin1Char('\n'), ViewCut);
+    const int body = html.lastIndexOf(QLatin1String("<body"), ViewCut);
+    if (lineEnd < 0 || body < 0) {
+        view->clear();
+    } else {
+        const int headLines = html.leftRef(body).count(QLatin1Char('\n')) + 1;
+        const int paragraphs = html.leftRef(lineEnd + 1).count(QLatin1Char('\n')) - headLines;
+        QTextCursor cursor(view->document());
+        cursor.movePosition(QTextCursor::Start);
+        if (paragraphs > 0) {
+            if (cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, paragraphs))
+                cursor.removeSelectedText();
+            else
+                view->clear();
+        }
+    }
     view->append(lineHtml);
     view->setUpdatesEnabled(true);
 }

@@ -159,37 +159,36 @@ void RoomsForm::SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font
     static_cast<QRoomListItemWidget*>(row)->SetTier(room);
 }
 
-void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
+void RoomsForm::AddRoleToFont(ItemPtr room, bool underline, bool bold)
 {
     QTreeWidgetItem* row = Row(room);
     if (!row)
         return;
+    // Every role is italic; what it adds is kept with what the row shows.
     QFont font = row->font(0);
     font.setItalic(true);
-    font.setUnderline(true);
-    font.setWeight(kRoleWeight);
+    if (underline)
+        font.setUnderline(true);
+    if (bold)
+        font.setWeight(kRoleWeight);
     SetRowFont(room, row, font);
+}
+
+void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
+{
+    AddRoleToFont(room, true, true);
 }
 
 void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    QFont font = row->font(0);
-    font.setItalic(true);
-    font.setWeight(kRoleWeight);
-    SetRowFont(room, row, font);
+    AddRoleToFont(room, false, true);
 }
 
 void RoomsForm::OnBecomingRoomMember(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row || room.IsConnected("is_owner") || room.IsConnected("is_operator"))
-        return;
-    QFont font = row->font(0);
-    font.setItalic(true);
-    SetRowFont(room, row, font);
+    // An owner's or operator's row says more already.
+    if (!room.IsConnected("is_owner") && !room.IsConnected("is_operator"))
+        AddRoleToFont(room, false, false);
 }
 
 void RoomsForm::OnLosingRoomRole(ItemPtr room)

@@ -53,6 +53,8 @@ public slots:
 
 private:
     QTreeWidgetItem* Row(ItemPtr room) const;
+    // Makes the room's row italic, and underlined or bold when asked.
+    void AddRoleToFont(ItemPtr room, bool underline, bool bold);
     // Stores the row's font and the room's tier, which keeps a list sorted
     // by name in order.
     void SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font);
