@@ -16,10 +16,14 @@
 
 namespace {
 
+// A question box as QMessageBox::question makes it, but always plain text:
+// the room's name in it comes from other users.
 bool Confirm(const QString& title, const QString& text)
 {
-    return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
-           QMessageBox::Yes;
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace

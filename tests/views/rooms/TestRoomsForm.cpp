@@ -301,6 +301,32 @@ private slots:
         QCOMPARE(s.Server()->Count(136), 1);
     }
 
+    void aRoomsNameInAQuestionIsPlainText()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString name = "<img src=\"file:///etc/hostname\">den";
+        s.Server()->AddRoom(name);
+        s.Server()->SetPrivateRoom(name, "z", {"me"}, {});
+        RoomForm* page = s.Enter(name);
+        QVERIFY(page);
+        QTRY_VERIFY(s.RoomItem(name).IsConnected("is_member"));
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(page)));
+
+        Qt::TextFormat format = Qt::AutoText;
+        DialogAnswerer answers;
+        answers.Then([&format](QWidget* dialog) {
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                format = box->textFormat();
+            DialogAnswerer::Press(QMessageBox::No)(dialog);
+        });
+        s.rooms->OnToolBarActionTriggered(page, "give_up_membership");
+        QCOMPARE(answers.Texts(),
+                 QStringList{"Are you sure you want to give up your membership to the " + name + " private room?"});
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(s.Tabs()->tabText(0), name);
+    }
+
     void invitationsFollowTheServersAnswer()
     {
         s.Make();
