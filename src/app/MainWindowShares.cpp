@@ -30,7 +30,8 @@ QString PortNote(qint64 obfuscatedPort)
     if (obfuscatedPort < 1 || obfuscatedPort > 65535)
         return MainWindow::tr("There is no obfuscated port: the listening port is the highest there is.\n"
                               "Choose a lower one to accept obfuscated connections.");
-    return MainWindow::tr("Obfuscated port is %1, if you're manually forwarding\nyour ports be sure to open it as well.")
+    return MainWindow::tr("Obfuscated port is %1, if you're manually forwarding\n"
+                          "your ports be sure to open it as well.")
         .arg(obfuscatedPort);
 }
 

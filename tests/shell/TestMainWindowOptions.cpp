@@ -35,10 +35,11 @@ class SettingWrites : public DataHandler
 public:
     explicit SettingWrites(const QString& key)
     {
-        d.GetType("global")->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [this, key](ConnectionInfo& c) {
+        auto record = [this, key](ConnectionInfo& c) {
             if (c.item1.AsString() == key)
                 values << c.item2.AsString();
-        }));
+        };
+        d.GetType("global")->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, record));
     }
     QStringList values;
 };

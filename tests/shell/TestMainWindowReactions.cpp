@@ -251,18 +251,6 @@ private slots:
         QCOMPARE(offer->DownloadLink(), QString("http://downloads.example/QuorvaneQt-2099"));
     }
 
-    void theTrayIconBringsTheWindowBackOnAPlainClickOnly()
-    {
-        m_app.Start();
-        m_app.window->showMinimized();
-        QTRY_VERIFY(m_app.window->isMinimized());
-        m_app.window->OnTrayIconActivated(QSystemTrayIcon::DoubleClick);
-        m_app.window->OnTrayIconActivated(QSystemTrayIcon::Context);
-        QVERIFY(m_app.window->isMinimized());
-        m_app.window->OnTrayIconActivated(QSystemTrayIcon::Trigger);
-        QTRY_VERIFY(!m_app.window->isMinimized());
-    }
-
     void theOptionsPagesActionsDoWhatTheySay()
     {
         StandardDialogAnswers choosers;
@@ -305,10 +293,6 @@ private slots:
         m_app.window->OnToolBarActionTriggered(nullptr, "set_user_pass");
         QCOMPARE(m_app.window->findChildren<ChangeUsernamePasswordDialog*>().size(), 1);
         QVERIFY(m_app.window->findChildren<ChangeUsernamePasswordDialog*>().first()->isVisible());
-
-        // Another view's ids pass through untouched.
-        m_app.window->OnToolBarActionTriggered(nullptr, "clear_chat_log");
-        QVERIFY(!QApplication::activeModalWidget());
     }
 
     void theUserActionsTakeTheFocusedViewsUser()

@@ -234,7 +234,8 @@ private slots:
         auto* check = m_app.Control<QPushButton>("checkPortsButton");
         check->click();
         const QString base = m_app.web.BaseUrl();
-        QCOMPARE(urls.urls, QList<QUrl>({QUrl(base + "porttest.php?port=40111"), QUrl(base + "porttest.php?port=40112")}));
+        QCOMPARE(urls.urls,
+                 QList<QUrl>({QUrl(base + "porttest.php?port=40111"), QUrl(base + "porttest.php?port=40112")}));
 
         urls.urls.clear();
         SetSetting("obfuscated_listening_port", "40111");
@@ -306,19 +307,6 @@ private slots:
         // The dialog went when it closed.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(m_app.window->findChildren<AddSharedFolderDialog*>().isEmpty());
-    }
-
-    void theFileSharingPageBringsItsActions()
-    {
-        m_app.Start();
-        auto* tabs = m_app.Control<TabWidget>("tabControl");
-        tabs->setCurrentIndex(tabs->count() - 1);
-        m_app.window->activateWindow();
-        auto* options = m_app.Control<TabWidget>("optionsTabControl");
-        options->setCurrentIndex(2);
-        options->setCurrentIndex(1);
-        QTRY_VERIFY(List()->hasFocus());
-        QCOMPARE(actionBar->GetCurrentSet(), QString("shared_folders"));
     }
 
     void aUserListIsImportedFromTheOlderClientsFile()

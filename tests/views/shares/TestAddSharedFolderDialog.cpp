@@ -142,21 +142,6 @@ private slots:
         QCOMPARE(int(d.GetType("shared_folder")->Count()), 0);
     }
 
-    void theLevelsDisableWhatTheyMakeMoot()
-    {
-        auto* dialog = new AddSharedFolderDialog(ItemPtr());
-        Form form(dialog);
-        form.everyone->setChecked(false);
-        QVERIFY(form.userList->isEnabled());
-        QVERIFY(!form.groups->isEnabled());
-        form.userList->setChecked(false);
-        QVERIFY(form.groups->isEnabled());
-        form.everyone->setChecked(true);
-        QVERIFY(form.userList->isChecked() && !form.userList->isEnabled());
-        QVERIFY(!form.groups->isEnabled());
-        delete dialog;
-    }
-
     void anExistingFolderShowsAndChangesItsAudience()
     {
         ItemPtr folder = Shared("music");
