@@ -4,9 +4,13 @@ SharedFilesRescannedDialog::SharedFilesRescannedDialog(QWidget* parent) : QDialo
 {
     ui.setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // The box is two lines high; with the usual margins only one line of
+    // the report would show.
+    ui.plainTextEdit->document()->setDocumentMargin(1);
 }
 
 void SharedFilesRescannedDialog::Append(QString line)
 {
     ui.plainTextEdit->appendPlainText(line);
+    ui.plainTextEdit->moveCursor(QTextCursor::Start);
 }
