@@ -28,6 +28,7 @@
 #include "SizeManager.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
+#include "transfers/TransfersForm.h"
 #include "ui_MainWindow.h"
 
 QPalette defaultPalette;
@@ -261,9 +262,10 @@ void MainWindow::Init()
     diagnosticsForm->RegisterLoggableItemType("user");
 
     new TransferQueueManager();
-    // The transfers, shares and search views initialise here (declaring
-    // their types before the load), followed by the wish-list searcher, as
-    // each of them is built.
+    ui->transfersTab->Init();
+    // The shares and search views initialise here (declaring their types
+    // before the load), followed by the wish-list searcher, as each of
+    // them is built.
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
