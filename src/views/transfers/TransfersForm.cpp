@@ -327,13 +327,39 @@ void TransfersForm::OnTransfersLoaded()
 {
     transfersLoaded = true;
     const ItemList ordered = d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true);
-    // The rows first, then each parent's state once: summing a user's
-    // entries at every one of its rows would make a start with many
-    // stored downloads take quadratic time.
-    m_buildingDownloads = true;
     for (const ItemPtr& entry : ordered)
-        OnDownloadEntryAdded(entry);
+        if (!m_downloads.FileRow(entry) && !m_pendingDownloadSet.contains(entry.GetItemPointer())) {
+            m_pendingDownloads.push_back(entry);
+            m_pendingDownloadSet.insert(entry.GetItemPointer());
+        }
+    if (!m_buildingDownloads) {
+        m_buildingDownloads = true;
+        BuildPendingDownloads();
+    }
+}
+
+void TransfersForm::BuildPendingDownloads()
+{
+    // A queue of tens of thousands of downloads would hold the window
+    // still for a noticeable time if built in one go.
+    const int rowsPerTurn = 2000;
+    for (int made = 0; made < rowsPerTurn && m_nextPendingDownload < m_pendingDownloads.size();) {
+        const ItemPtr entry = m_pendingDownloads[m_nextPendingDownload++];
+        if (!m_pendingDownloadSet.remove(entry.GetItemPointer()))
+            continue; // removed meanwhile
+        MakeDownloadRow(entry);
+        ++made;
+    }
+    if (m_nextPendingDownload < m_pendingDownloads.size()) {
+        QMetaObject::invokeMethod(this, "BuildPendingDownloads", Qt::QueuedConnection);
+        return;
+    }
+    m_pendingDownloads.clear();
+    m_nextPendingDownload = 0;
+    m_pendingDownloadSet.clear();
     m_buildingDownloads = false;
+    // The rows first, then each parent's state once: summing a user's
+    // entries at every one of its rows would take quadratic time.
     for (QTreeWidgetItem* row : m_downloads.ParentRows())
         m_downloads.ShowAggregate(row);
     UpdateActiveTransferCounts();

@@ -91,6 +91,9 @@ private slots:
     // Parents whose entries went: their status and colour, once per turn
     // of the event loop however many entries went.
     void RefreshStaleParents();
+    // The next rows of the stored downloads, a bounded number per turn of
+    // the event loop, then each parent's state once.
+    void BuildPendingDownloads();
 
 private:
     // Store handlers.
@@ -101,6 +104,7 @@ private:
     void OnDownloadEntryRemoved(ItemPtr ip_download);
     void OnUploadEntryRemoved(ItemPtr ip_upload);
     void OnDownloadPlaceInLine(ItemPtr ip_download);
+    void MakeDownloadRow(ItemPtr entry);
 
     void DeclareAlertTypes();
     void AddActionSets();
@@ -133,8 +137,13 @@ private:
     bool expandUploadFolders = true;
     bool expandUploadUsers = true;
     // While the stored downloads are brought in, parents are summed once
-    // at the end instead of at every row.
+    // at the end instead of at every row, and downloads added meanwhile
+    // wait their turn behind them.
     bool m_buildingDownloads = false;
+    ItemList m_pendingDownloads;
+    size_t m_nextPendingDownload = 0;
+    // Pending entries not removed since.
+    QSet<const void*> m_pendingDownloadSet;
     // Parent rows (by key) to refresh at the next turn of the event loop.
     QSet<RowMirror::Key> m_staleDownloadParents;
     QSet<RowMirror::Key> m_staleUploadParents;

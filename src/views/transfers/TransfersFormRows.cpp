@@ -16,23 +16,35 @@
 
 void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
 {
-    // Stored downloads get their rows all at once, in queue order, when
-    // the engine has brought them into shape.
+    // Stored downloads get their rows in queue order once the engine has
+    // brought them into shape; one added while they are still being built
+    // goes behind them.
     if (!transfersLoaded)
         return;
+    if (m_buildingDownloads) {
+        if (!m_pendingDownloadSet.contains(ip_download.GetItemPointer()) && !m_downloads.FileRow(ip_download)) {
+            m_pendingDownloads.push_back(ip_download);
+            m_pendingDownloadSet.insert(ip_download.GetItemPointer());
+        }
+        return;
+    }
+    MakeDownloadRow(ip_download);
+}
+
+void TransfersForm::MakeDownloadRow(ItemPtr entry)
+{
     // The handler fires again when one of the four items is replaced; the
     // entry keeps the row it has.
-    if (m_downloads.FileRow(ip_download))
+    if (m_downloads.FileRow(entry))
         return;
-    const ItemPtr user = ip_download["user"];
-    const ItemPtr folder = ip_download["remote_folder"];
+    const ItemPtr user = entry["user"];
+    const ItemPtr folder = entry["remote_folder"];
     if (!user || !folder)
         return;
-    m_downloads.AddFileRow(ip_download, user, folder, ReversePathname(folder.AsString()),
-                           ip_download["file_name"].AsString(), CommafyNumber(ip_download["file_size"].AsInt64()),
-                           expandDownloadUsers, expandDownloadFolders);
-    if (const ItemPtr status = ip_download["download_entry_status"])
-        StatusChanged(m_downloads, ip_download, status, true);
+    m_downloads.AddFileRow(entry, user, folder, ReversePathname(folder.AsString()), entry["file_name"].AsString(),
+                           CommafyNumber(entry["file_size"].AsInt64()), expandDownloadUsers, expandDownloadFolders);
+    if (const ItemPtr status = entry["download_entry_status"])
+        StatusChanged(m_downloads, entry, status, true);
 }
 
 void TransfersForm::OnUploadEntryAdded(ItemPtr ip_upload)
@@ -89,6 +101,7 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
 void TransfersForm::OnDownloadEntryRemoved(ItemPtr ip_download)
 {
     m_pendingCompletions.remove(ip_download.GetItemPointer());
+    m_pendingDownloadSet.remove(ip_download.GetItemPointer());
     EntryRemoved(m_downloads, ip_download);
 }
 

@@ -67,6 +67,39 @@ private slots:
         QCOMPARE(d.GetType("download_list_node")->Count(), size_t(5));
     }
 
+    void aLongStoredQueueIsBuiltInTurnsAndKeepsItsOrder()
+    {
+        H h;
+        // Made in one order, queued in the reverse one.
+        const int count = 4500;
+        QStringList queueOrder;
+        QList<ItemPtr> made;
+        for (int i = 0; i < count; ++i) {
+            const QString name = QString("f%1.bin").arg(i, 4, 10, QChar('0'));
+            made << h.StoredDownload("bob", "x", name, 10, count - i);
+            queueOrder.prepend(name);
+        }
+        emit h.f->transfers->TransfersLoaded();
+        QTreeWidgetItem* folder = H::FolderRow(h.Downloads(), "bob", "x");
+        const int first = folder->childCount();
+        QVERIFY2(first > 0 && first < count, qPrintable(QString::number(first)));
+        QCOMPARE(H::Files(folder), queueOrder.mid(0, first));
+
+        // Meanwhile the last of the queue goes and a new download comes.
+        h.f->transfers->RemoveDownload(made.first());
+        queueOrder.removeLast();
+        h.f->transfers->AddDownload("bob", "new.bin", "x", 10, false, 0);
+        queueOrder << "new.bin";
+        QTRY_COMPARE(folder->childCount(), count);
+        QCOMPARE(H::Files(folder), queueOrder);
+        QCOMPARE(d.GetType("download_list_node")->Count(), size_t(count));
+        // The load the fixture reports afterwards adds nothing twice.
+        QVERIFY(h.f->Start());
+        QCOMPARE(folder->childCount(), count);
+        folder->setExpanded(false);
+        QCOMPARE(folder->text(3), QString("queued"));
+    }
+
     void statusTextsColoursAndParentStatesFollowTheEngine()
     {
         H h;

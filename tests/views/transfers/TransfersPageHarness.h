@@ -117,7 +117,7 @@ public:
         ItemPtr entry = f->transfers->AddDownload(user, file.toStdString(), folder.toStdString(), size,
                                                          false, 0);
         if (entry)
-            entry.Connect(d.GetType("download_order")->GetItem(Value(1000 + order)));
+            entry.Connect(d.GetType("download_order")->GetItem(Value(1000000 + order)));
         return entry;
     }
 };
