@@ -79,7 +79,8 @@ private slots:
         QVERIFY(Bar(tree, row));
         const qint64 position = entry["write_position"].AsObject<TransferCounter64>()->load();
         QVERIFY(position > 0);
-        QVERIFY2(Bar(tree, row)->format().startsWith(CommafyNumber(position) + " ("), qPrintable(Bar(tree, row)->format()));
+        QVERIFY2(Bar(tree, row)->format().startsWith(CommafyNumber(position) + " ("),
+                 qPrintable(Bar(tree, row)->format()));
         QCOMPARE(Bar(tree, row)->value(), int(position * 100 / content.size()));
         QVERIFY(row->text(5).startsWith("   "));
         QVERIFY(!row->text(6).isEmpty());
@@ -128,24 +129,6 @@ private slots:
         QCOMPARE(Bar(tree, row)->value(), 100);
         QCOMPARE(Bar(tree, row)->format(), CommafyNumber(content.size()) + " (100.0%)");
         QCOMPARE(h.TabTitle(), QString("Transfers [0/0]"));
-    }
-
-    void aStalledTransferAndAnEmptyFileShowNoNonsense()
-    {
-        H h;
-        QVERIFY(h.f->Start());
-        // Reports without live counters: nothing moved, nothing to move.
-        const ItemPtr empty = h.f->transfers->AddDownload("bob", "empty.txt", "docs", 0, false, 0);
-        const ItemPtr waiting = h.f->transfers->AddDownload("bob", "later.bin", "docs", 4096, false, 0);
-        h.page->OnDownloadProgress(empty);
-        h.page->OnDownloadProgress(waiting);
-        QTreeWidget* tree = h.Downloads();
-        QTreeWidgetItem* folder = H::FolderRow(tree, "bob", "docs");
-        QCOMPARE(Bar(tree, H::Child(folder, 2, "empty.txt"))->value(), 100);
-        QCOMPARE(H::Child(folder, 2, "empty.txt")->text(5), QString("   0s"));
-        QCOMPARE(Bar(tree, H::Child(folder, 2, "later.bin"))->value(), 0);
-        QCOMPARE(Bar(tree, H::Child(folder, 2, "later.bin"))->format(), QString(" (0.0%)"));
-        QCOMPARE(H::Child(folder, 2, "later.bin")->text(6), QString("0.0"));
     }
 };
 
