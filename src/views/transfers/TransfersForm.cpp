@@ -39,7 +39,6 @@ void SetColumns(QTreeWidget* tree, const QStringList& titles)
     tree->header()->setSectionsMovable(false);
 }
 
-// A check box's "partly checked" state asks for nothing.
 const int kUnchecked = Qt::Unchecked;
 const int kChecked = Qt::Checked;
 
@@ -231,32 +230,38 @@ void TransfersForm::ConnectControls()
 
 void TransfersForm::OnDownloadSpeedLimitSpinValueChanged(int i_value)
 {
-    // Choosing a speed switches the limit on, choosing 0 switches it off;
-    // the box's own slot runs at once when this changes it.
-    ui->downloadLimitCheckBox->setChecked(i_value != 0);
-    if (transferQueueManager)
-        transferQueueManager->SetDownloadSpeedLimit(i_value);
+    SpeedChosen(ui->downloadLimitCheckBox, i_value, &TransferQueueManager::SetDownloadSpeedLimit);
 }
 
 void TransfersForm::OnDownloadSpeedLimitCheckStateChanged(int i_state)
 {
-    if (!transferQueueManager || (i_state != kChecked && i_state != kUnchecked))
-        return;
-    transferQueueManager->EnableDownloadSpeedLimit(i_state == kChecked);
+    LimitSwitched(i_state, &TransferQueueManager::EnableDownloadSpeedLimit);
 }
 
 void TransfersForm::OnUploadSpeedLimitSpinValueChanged(int i_value)
 {
-    ui->uploadLimitCheckBox->setChecked(i_value != 0);
-    if (transferQueueManager)
-        transferQueueManager->SetUploadSpeedLimit(i_value);
+    SpeedChosen(ui->uploadLimitCheckBox, i_value, &TransferQueueManager::SetUploadSpeedLimit);
 }
 
 void TransfersForm::OnUploadSpeedLimitCheckStateChanged(int i_state)
 {
-    if (!transferQueueManager || (i_state != kChecked && i_state != kUnchecked))
-        return;
-    transferQueueManager->EnableUploadSpeedLimit(i_state == kChecked);
+    LimitSwitched(i_state, &TransferQueueManager::EnableUploadSpeedLimit);
+}
+
+void TransfersForm::SpeedChosen(QCheckBox* limitBox, int value, void (TransferQueueManager::*setLimit)(int))
+{
+    // Choosing a speed switches the limit on, choosing 0 switches it off;
+    // the box's own slot runs at once when this changes it.
+    limitBox->setChecked(value != 0);
+    if (transferQueueManager)
+        (transferQueueManager->*setLimit)(value);
+}
+
+void TransfersForm::LimitSwitched(int state, void (TransferQueueManager::*enableLimit)(bool))
+{
+    // A partly checked box asks for nothing.
+    if (transferQueueManager && (state == kChecked || state == kUnchecked))
+        (transferQueueManager->*enableLimit)(state == kChecked);
 }
 
 void TransfersForm::OnUploadSlotsSpinValueChanged(int i_value)
@@ -267,19 +272,21 @@ void TransfersForm::OnUploadSlotsSpinValueChanged(int i_value)
 
 void TransfersForm::OnClearDownloadsCheckStateChanged(int i_state)
 {
-    // Off leaves the key without a value rather than writing "no".
-    if (i_state == kChecked)
-        SetSetting("clear_complete_downloads", "yes");
-    else if (i_state == kUnchecked)
-        RemoveSetting("clear_complete_downloads");
+    ClearingSwitched("clear_complete_downloads", i_state);
 }
 
 void TransfersForm::OnClearUploadsCheckStateChanged(int i_state)
 {
-    if (i_state == kChecked)
-        SetSetting("clear_complete_aborted_uploads", "yes");
-    else if (i_state == kUnchecked)
-        RemoveSetting("clear_complete_aborted_uploads");
+    ClearingSwitched("clear_complete_aborted_uploads", i_state);
+}
+
+void TransfersForm::ClearingSwitched(const char* key, int state)
+{
+    // Off leaves the key without a value rather than writing "no".
+    if (state == kChecked)
+        SetSetting(key, "yes");
+    else if (state == kUnchecked)
+        RemoveSetting(key);
 }
 
 void TransfersForm::OnCurrentTabChanged(int)

@@ -11,7 +11,9 @@
 #include "ItemSet.h"
 #include "TransferTree.h"
 
+class QCheckBox;
 class QKeyEvent;
+class TransferQueueManager;
 class QPoint;
 class QTreeWidgetItem;
 class Ui_TransfersForm;
@@ -53,9 +55,6 @@ public:
     void GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total);
     void DeleteSelectedDownloads();
     void DeleteSelectedUploads();
-
-    TransferTree& Downloads() { return m_downloads; }
-    TransferTree& Uploads() { return m_uploads; }
 
 signals:
     void DownloadComplete(ItemPtr i_download);
@@ -109,6 +108,9 @@ private:
     void DeclareAlertTypes();
     void AddActionSets();
     void ConnectControls();
+    void SpeedChosen(QCheckBox* limitBox, int value, void (TransferQueueManager::*setLimit)(int));
+    void LimitSwitched(int state, void (TransferQueueManager::*enableLimit)(bool));
+    static void ClearingSwitched(const char* key, int state);
 
     // The work both trees share.
     void StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr status, bool download);

@@ -51,20 +51,25 @@ void TransfersForm::Progressed(TransferTree& tree, ItemPtr entry)
                       TransferFigures::SecondsLeft(sums.remaining, speed));
 }
 
+namespace {
+
+void Hand(const TransferFigures::Sums& sums, qint64& done, qint64& remaining, qint64& total)
+{
+    done = sums.done;
+    remaining = sums.remaining;
+    total = sums.total;
+}
+
+} // namespace
+
 void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
                                               qint64& o_total)
 {
-    const TransferFigures::Sums sums = m_downloads.Sums(i_entries);
-    o_done = sums.done;
-    o_remaining = sums.remaining;
-    o_total = sums.total;
+    Hand(m_downloads.Sums(i_entries), o_done, o_remaining, o_total);
 }
 
 void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
                                             qint64& o_total)
 {
-    const TransferFigures::Sums sums = m_uploads.Sums(i_entries);
-    o_done = sums.done;
-    o_remaining = sums.remaining;
-    o_total = sums.total;
+    Hand(m_uploads.Sums(i_entries), o_done, o_remaining, o_total);
 }
