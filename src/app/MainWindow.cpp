@@ -30,6 +30,7 @@
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
+#include "transfers/TransfersForm.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -262,9 +263,10 @@ void MainWindow::Init()
     diagnosticsForm->RegisterLoggableItemType("user");
 
     new TransferQueueManager();
-    // The transfers, shares and search views initialise here (declaring
-    // their types before the load), followed by the wish-list searcher, as
-    // each of them is built.
+    ui->transfersTab->Init();
+    // The shares and search views initialise here (declaring their types
+    // before the load), followed by the wish-list searcher, as each of
+    // them is built.
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();

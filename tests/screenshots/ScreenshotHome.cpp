@@ -74,6 +74,14 @@ int main(int argc, char* argv[])
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
+    // One finished already: its file lies where the download folder keeps
+    // finished files, so the transfers page shows it complete.
+    const QString notes = "00 liner notes.pdf";
+    if (!WriteFile(home + "/Downloads/complete/Coltrane - Blue Train/" + notes, 734512)) {
+        err << "cannot write the finished download\n";
+        return 1;
+    }
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

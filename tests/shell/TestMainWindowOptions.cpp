@@ -13,6 +13,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTextCodec>
+#include <QTreeWidget>
 
 #include "Data.h"
 #include "DataHandler.h"
@@ -24,6 +25,7 @@
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "TransferQueueManager.h"
 #include "Type.h"
 #include "settings/ColorSelectionDialog.h"
 
@@ -341,17 +343,36 @@ private slots:
         QCOMPARE(writes.values, QStringList({start.toString()}));
     }
 
-    void eachColoursClickOpensAnotherDialog()
+    void savedColoursRepaintTheTransferRows()
     {
+        StandardDialogAnswers choosers;
         QVERIFY(StartLoggedIn());
+        QVERIFY(transferQueueManager->AddDownload("bob", "song.flac", "C:\\music", 5000, false, 0));
+        auto* downloads = m_app.Control<QTreeWidget>("downloadsList");
+        QTRY_VERIFY(downloads->topLevelItemCount() == 1);
+        QTreeWidgetItem* file = downloads->topLevelItem(0)->child(0)->child(0);
+        QVERIFY(file);
+        const QColor before = file->foreground(0).color();
+
+        // Each click opens one more dialog, beside the window.
         m_app.Control<QPushButton>("selectColorsButton")->click();
         m_app.Control<QPushButton>("selectColorsButton")->click();
         const QList<ColorSelectionDialog*> dialogs = m_app.window->findChildren<ColorSelectionDialog*>();
         QCOMPARE(dialogs.size(), 2);
-        for (ColorSelectionDialog* dialog : dialogs) {
-            QVERIFY(dialog->isVisible());
-            QVERIFY(!dialog->isModal());
+        QVERIFY(dialogs[0]->isVisible() && !dialogs[0]->isModal());
+
+        // Every transfer state gets a colour of its own that no row had.
+        const QStringList buttons = {"transferQueuedButton", "transferInProgressButton", "transferCompleteButton",
+                                     "transferFailedButton", "transferOtherButton"};
+        for (int i = 0; i < buttons.size(); ++i) {
+            choosers.colors << QColor(10 + i, 20, 30);
+            dialogs[0]->findChild<QPushButton*>(buttons[i])->click();
         }
+        dialogs[0]->findChild<QPushButton*>("saveColorsButton")->click();
+        const QColor after = file->foreground(0).color();
+        QVERIFY(after != before);
+        QCOMPARE(after.green(), 20);
+        QCOMPARE(after.blue(), 30);
     }
 
     void theSearchHistoryIsClearedEvenBeforeTheSearchPageHasOne()
