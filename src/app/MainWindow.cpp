@@ -339,7 +339,7 @@ void MainWindow::Init()
             &MainWindow::OnSharedFilesRescanned);
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
-    // The private chats view initialises here once it is built.
+    ui->chatsForm->Init();
 
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
     chatLogForm->RelateToType(d.GetType("room"), one, one, false);

@@ -20,11 +20,10 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
     ui->splitter->setSizes({280, 280});
     ui->splitter->setStretchFactor(0, 1);
     ui->splitter->setStretchFactor(1, 0);
-    // The user list's columns, sort order and header icon are set up here.
+    SetUpUserList();
 
     RoomItem();
-    // The user list's handlers (users arriving and leaving, operators) are
-    // registered here.
+    RegisterUserListHandlers();
 
     if (gp_server)
         connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
@@ -56,7 +55,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
     }
     if (timerManager)
         connect(timerManager, &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
-    // The user notes' handlers are registered here.
+    RegisterNoteHandlers();
 }
 
 RoomForm::~RoomForm()

@@ -1,0 +1,219 @@
+// A joined room's user list: one row per user in the room, following the
+// store as users come and go, operators change and notes are written, with
+// the user menu, the note and a private chat a click away.
+#include "RoomForm.h"
+
+#include <QHeaderView>
+#include <QMenu>
+
+#include "ChatsForm.h"
+#include "Data.h"
+#include "GeneralFunctions.h"
+#include "QRoomUserListItemWidget.h"
+#include "ui_RoomForm.h"
+#include "users/UserMenuOptions.h"
+#include "users/UserWindows.h"
+
+namespace {
+
+using Row = QRoomUserListItemWidget;
+
+const QFont::Weight kOperatorWeight = QFont::Bold; // 75
+
+// One icon per country for all the rows of every room.
+QIcon Flag(const QString& code)
+{
+    static QHash<QString, QIcon> flags;
+    const QString key = code.toLower();
+    auto it = flags.find(key);
+    if (it == flags.end()) {
+        // The code comes from the server: it only ever names a picture
+        // among the program's own resources.
+        it = flags.insert(key, QIcon(key.isEmpty() ? QString(":/icons/cat_icon")
+                                                   : QLatin1String(":/resources/flags/") + key + ".png"));
+    }
+    return *it;
+}
+
+QIcon NoteIcon()
+{
+    static const QIcon note(":/icons/note_icon");
+    return note;
+}
+
+// Files with thousands separators, none for 0.
+QString FilesText(qint64 files)
+{
+    return files > 0 ? CommafyNumber(files) : QString();
+}
+
+// KiB/s with one decimal, none for 0.
+QString SpeedText(qint64 bytesPerSecond)
+{
+    const double kib = double(bytesPerSecond) / 1024.0;
+    return kib != 0 ? QString("%1").arg(kib, 0, 'f', 1) : QString();
+}
+
+} // namespace
+
+void RoomForm::SetUpUserList()
+{
+    QTreeWidget* list = ui->userList;
+    list->setColumnCount(6);
+    list->setHeaderLabels({QString(), QString(), tr("User"), QString(), tr("Files"), tr("K/s")});
+    list->headerItem()->setIcon(Row::NoteColumn, NoteIcon());
+    const int widths[] = {20, 25, 90, 25, 50, 40};
+    for (int column = 0; column < 6; ++column)
+        list->setColumnWidth(column, widths[column]);
+    list->header()->setStretchLastSection(true);
+    list->setSortingEnabled(true);
+    list->sortItems(Row::NameColumn, Qt::AscendingOrder);
+}
+
+void RoomForm::RegisterUserListHandlers()
+{
+    const ItemPtr room = RoomItem();
+    {
+        // Stats and country arrive with the user, after the user joined.
+        PathNode* added = new PathNode(&d, "user");
+        new PathNode(added, room, 0);
+        new PathNode(added, "average_download_speed", 0);
+        new PathNode(added, "shared_file_count", 0);
+        new PathNode(added, "country_code", 0);
+        d.AddPathEventHandler(added, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserAdded));
+    }
+    {
+        PathNode* removed = new PathNode(&d, "user");
+        new PathNode(removed, room, 5);
+        d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
+    }
+    // The operators of this room only: a user may be an operator in
+    // several rooms, and only the change of this room's set matters here.
+    Type* operators = d.GetType("room_operators");
+    auto ofThisRoom = [this](ConnectionInfo& connection) {
+        return connection.item2.GetType() == d.GetType("user") && connection.item1["room"] == RoomItem();
+    };
+    operators->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [this, ofThisRoom](ConnectionInfo& c) {
+        if (ofThisRoom(c))
+            OnOperatorAdded(c.item2);
+    }));
+    operators->AddDisconnectedHandler(
+        new FunctionHandler<ConnectionInfo&>(this, [this, ofThisRoom](ConnectionInfo& c) {
+            if (ofThisRoom(c))
+                OnOperatorRemoved(c.item2);
+        }));
+}
+
+void RoomForm::RegisterNoteHandlers()
+{
+    PathNode* changed = new PathNode(&d, "user");
+    new PathNode(changed, "user_note", 0);
+    d.AddPathEventHandler(changed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteChanged));
+    PathNode* removed = new PathNode(&d, "user");
+    new PathNode(removed, "user_note", 5);
+    d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteRemoved));
+}
+
+bool RoomForm::HasRoomRole(ItemPtr user, const char* node) const
+{
+    return RoomItem()[node].IsConnected(user);
+}
+
+void RoomForm::SetUserCount()
+{
+    ItemPtr room = RoomItem();
+    room += d.GetType("user_count")->GetItem(Value(room.CountItems("user")));
+}
+
+void RoomForm::OnUserAdded(ItemPtr user)
+{
+    // A changed figure of a listed user brings the user here again; the
+    // row keeps what it was made with until the user joins anew.
+    const QString name = user.AsString();
+    if (m_userRows.contains(name))
+        return;
+    auto* row = new Row(ui->userList);
+    row->setText(Row::NameColumn, name);
+    const bool owner = HasRoomRole(user, "room_owner");
+    if (owner || HasRoomRole(user, "room_operators")) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        font.setUnderline(owner);
+        row->setFont(Row::NameColumn, font);
+    }
+    row->setIcon(Row::FlagColumn, Flag(user["country_code"].AsString()));
+    row->setText(Row::FilesColumn, FilesText(user["shared_file_count"].AsInt64()));
+    row->setText(Row::SpeedColumn, SpeedText(user["average_download_speed"].AsInt64()));
+    if (user.IsConnected("user_note"))
+        row->setIcon(Row::NoteColumn, NoteIcon());
+    m_userRows.insert(name, row);
+    SetUserCount();
+}
+
+void RoomForm::OnUserRemoved(ItemPtr user)
+{
+    Row* row = m_userRows.take(user.AsString());
+    if (!row)
+        return;
+    delete row;
+    SetUserCount();
+}
+
+void RoomForm::OnOperatorAdded(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOperatorRemoved(ItemPtr user)
+{
+    // The owner keeps the underline, not the weight.
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(QFont::Normal);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnUserNoteChanged(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString()))
+        row->setIcon(Row::NoteColumn, NoteIcon());
+}
+
+void RoomForm::OnUserNoteRemoved(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString()))
+        row->setIcon(Row::NoteColumn, QIcon());
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (!ip_item || i_column != Row::NoteColumn)
+        return;
+    const QString name = ip_item->text(Row::NameColumn);
+    if (d.GetType("user")->HasItem(name).IsConnected("user_note"))
+        UserWindows::Open(g_userWindows.note, name);
+}
+
+void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (ip_item && chatsForm)
+        chatsForm->OpenChatForm(ip_item->text(Row::NameColumn));
+}
+
+void RoomForm::OnUserListContextMenuRequested(QPoint i_point)
+{
+    const QTreeWidgetItem* row = ui->userList->itemAt(i_point);
+    if (!row)
+        return;
+    // The user may leave, and the row go, while the menu is open: only
+    // the name goes into it.
+    const QString name = row->text(Row::NameColumn);
+    QMenu menu;
+    UserMenuOptions options(&menu, name, nullptr);
+    menu.exec(ui->userList->viewport()->mapToGlobal(i_point));
+}
