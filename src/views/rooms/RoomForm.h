@@ -56,6 +56,8 @@ public:
     void OnUserRemoved(ItemPtr user);
     void OnOperatorAdded(ItemPtr user);
     void OnOperatorRemoved(ItemPtr user);
+    void OnOwnerSet(ItemPtr user);
+    void OnOwnerGone(ItemPtr user);
     void OnUserNoteChanged(ItemPtr user);
     void OnUserNoteRemoved(ItemPtr user);
 

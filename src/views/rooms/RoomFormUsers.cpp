@@ -87,21 +87,27 @@ void RoomForm::RegisterUserListHandlers()
         new PathNode(removed, room, 5);
         d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
     }
-    // The operators of this room only: a user may be an operator in
-    // several rooms, and only the change of this room's set matters here.
-    Type* operators = d.GetType("room_operators");
-    auto ofThisRoom = [this](ConnectionInfo& connection) {
-        return connection.item2.GetType() == d.GetType("user") && connection.item1["room"] == RoomItem();
-    };
-    operators->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [this, ofThisRoom](ConnectionInfo& c) {
-        if (ofThisRoom(c))
-            OnOperatorAdded(c.item2);
-    }));
-    operators->AddDisconnectedHandler(
-        new FunctionHandler<ConnectionInfo&>(this, [this, ofThisRoom](ConnectionInfo& c) {
+    // The operators and the owner of this room only: a user may hold a
+    // role in several rooms, and only this room's sets matter here. The
+    // owner is followed too, though a row takes the role when it is made:
+    // the server names a private room's owner only after its users, so on
+    // a first entry no row would ever show who owns the room.
+    auto follow = [this](const char* nodeType, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr)) {
+        auto ofThisRoom = [this](ConnectionInfo& c) {
+            return c.item2.GetType() == d.GetType("user") && c.item1["room"] == RoomItem();
+        };
+        Type* type = d.GetType(nodeType);
+        type->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [=](ConnectionInfo& c) {
             if (ofThisRoom(c))
-                OnOperatorRemoved(c.item2);
+                (this->*on)(c.item2);
         }));
+        type->AddDisconnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [=](ConnectionInfo& c) {
+            if (ofThisRoom(c))
+                (this->*off)(c.item2);
+        }));
+    };
+    follow("room_operators", &RoomForm::OnOperatorAdded, &RoomForm::OnOperatorRemoved);
+    follow("room_owner", &RoomForm::OnOwnerSet, &RoomForm::OnOwnerGone);
 }
 
 void RoomForm::RegisterNoteHandlers()
@@ -174,6 +180,26 @@ void RoomForm::OnOperatorRemoved(ItemPtr user)
     if (Row* row = m_userRows.value(user.AsString())) {
         QFont font = row->font(Row::NameColumn);
         font.setWeight(QFont::Normal);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOwnerSet(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        font.setUnderline(true);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOwnerGone(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(HasRoomRole(user, "room_operators") ? kOperatorWeight : QFont::Normal);
+        font.setUnderline(false);
         row->setFont(Row::NameColumn, font);
     }
 }
