@@ -4,8 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QScrollBar>
-#include <QTextBlock>
 #include <QUrl>
 
 #include "ActionSetToolBar.h"
@@ -79,17 +77,7 @@ bool ChatLogForm::ReadLines(const QString& path, QStringList& lines)
 
 void ChatLogForm::AddLine(QString line)
 {
-    QTextEdit* log = ui->logEdit;
-    QScrollBar* bar = log->verticalScrollBar();
-    const bool atBottom = bar->value() >= bar->maximum();
-    QTextCursor cursor(log->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!log->document()->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
-    cursor.insertText(line.trimmed(), QTextCharFormat());
-    // As an appended paragraph does: a view kept at its end follows it.
-    if (atBottom)
-        bar->setValue(bar->maximum());
+    ui->logEdit->appendPlainText(line.trimmed());
 }
 
 void ChatLogForm::OnSearchTextChanged(QString i_text)

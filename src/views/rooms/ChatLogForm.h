@@ -10,7 +10,9 @@ class Ui_ChatLogForm;
 // Shows one chat log file as read-only plain text, with the lines logged
 // while it is open added at its end; finds text forwards and backwards,
 // erases the log or opens its folder. A log that cannot be read shows
-// empty and offers neither action.
+// empty and offers neither action. The text is laid out a line at a time as
+// it comes into view, so a log of many megabytes opens and is searched
+// without first laying out all of it.
 class ChatLogForm : public ChatLogViewer
 {
     Q_OBJECT

@@ -1,12 +1,41 @@
 #include "QRoomUserListItemWidget.h"
 
-#include "Data.h"
+#include <QHash>
+#include <QIcon>
+
+#include "GeneralFunctions.h"
+#include "ItemPtr.h"
 
 namespace {
 
-ItemPtr UserOf(::Type* users, const QTreeWidgetItem& row)
+using Row = QRoomUserListItemWidget;
+
+const int kKeyRole = Qt::UserRole;
+
+// One icon per country for all the rows of every room.
+QIcon Flag(const QString& code)
 {
-    return users->HasItem(row.text(QRoomUserListItemWidget::NameColumn));
+    static QHash<QString, QIcon> flags;
+    const QString key = code.toLower();
+    auto it = flags.find(key);
+    if (it == flags.end()) {
+        // The code comes from the server: it only ever names a picture
+        // among the program's own resources.
+        it = flags.insert(key, QIcon(key.isEmpty() ? QString(":/icons/cat_icon")
+                                                   : QLatin1String(":/resources/flags/") + key + ".png"));
+    }
+    return *it;
+}
+
+QIcon NoteIcon()
+{
+    static const QIcon note(":/icons/note_icon");
+    return note;
+}
+
+qint64 Key(const QTreeWidgetItem& row, int column)
+{
+    return row.data(column, kKeyRole).toLongLong();
 }
 
 } // namespace
@@ -15,24 +44,43 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* list) : QTreeWidge
 {
 }
 
+void QRoomUserListItemWidget::Show(ItemPtr user)
+{
+    setText(NameColumn, user.AsString());
+    const QString country = user["country_code"].AsString();
+    setIcon(FlagColumn, Flag(country));
+    setData(FlagColumn, kKeyRole, country);
+    // None shown for 0; the speed in KiB/s with one decimal.
+    const qint64 files = user["shared_file_count"].AsInt64();
+    setText(FilesColumn, files > 0 ? CommafyNumber(files) : QString());
+    setData(FilesColumn, kKeyRole, files);
+    const qint64 speed = user["average_download_speed"].AsInt64();
+    const double kib = double(speed) / 1024.0;
+    setText(SpeedColumn, kib != 0 ? QString("%1").arg(kib, 0, 'f', 1) : QString());
+    setData(SpeedColumn, kKeyRole, speed);
+    SetNote(user.IsConnected("user_note"));
+}
+
+void QRoomUserListItemWidget::SetNote(bool hasNote)
+{
+    setIcon(NoteColumn, hasNote ? NoteIcon() : QIcon());
+    setData(NoteColumn, kKeyRole, hasNote ? 1 : 0);
+}
+
 bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
     const QTreeWidget* list = treeWidget();
-    const int column = list ? list->sortColumn() : NameColumn;
-    if (column != FlagColumn && column != NoteColumn && column != FilesColumn && column != SpeedColumn)
-        return text(NameColumn).compare(other.text(NameColumn), Qt::CaseInsensitive) < 0;
-
-    ::Type* users = ::d.GetType("user");
-    const ItemPtr mine = UserOf(users, *this);
-    const ItemPtr theirs = UserOf(users, other);
-    switch (column) {
+    switch (list ? list->sortColumn() : NameColumn) {
     case FlagColumn:
-        return mine["country_code"].AsString().compare(theirs["country_code"].AsString(), Qt::CaseInsensitive) < 0;
+        return data(FlagColumn, kKeyRole).toString().compare(other.data(FlagColumn, kKeyRole).toString(),
+                                                             Qt::CaseInsensitive) < 0;
     case NoteColumn:
-        return mine.IsConnected("user_note") && !theirs.IsConnected("user_note");
+        return Key(*this, NoteColumn) > Key(other, NoteColumn);
     case FilesColumn:
-        return mine["shared_file_count"].AsInt64() > theirs["shared_file_count"].AsInt64();
+        return Key(*this, FilesColumn) > Key(other, FilesColumn);
+    case SpeedColumn:
+        return Key(*this, SpeedColumn) > Key(other, SpeedColumn);
     default:
-        return mine["average_download_speed"].AsInt64() > theirs["average_download_speed"].AsInt64();
+        return text(NameColumn).compare(other.text(NameColumn), Qt::CaseInsensitive) < 0;
     }
 }

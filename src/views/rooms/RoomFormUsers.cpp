@@ -8,7 +8,6 @@
 
 #include "ChatsForm.h"
 #include "Data.h"
-#include "GeneralFunctions.h"
 #include "QRoomUserListItemWidget.h"
 #include "ui_RoomForm.h"
 #include "users/UserMenuOptions.h"
@@ -20,40 +19,6 @@ using Row = QRoomUserListItemWidget;
 
 const QFont::Weight kOperatorWeight = QFont::Bold; // 75
 
-// One icon per country for all the rows of every room.
-QIcon Flag(const QString& code)
-{
-    static QHash<QString, QIcon> flags;
-    const QString key = code.toLower();
-    auto it = flags.find(key);
-    if (it == flags.end()) {
-        // The code comes from the server: it only ever names a picture
-        // among the program's own resources.
-        it = flags.insert(key, QIcon(key.isEmpty() ? QString(":/icons/cat_icon")
-                                                   : QLatin1String(":/resources/flags/") + key + ".png"));
-    }
-    return *it;
-}
-
-QIcon NoteIcon()
-{
-    static const QIcon note(":/icons/note_icon");
-    return note;
-}
-
-// Files with thousands separators, none for 0.
-QString FilesText(qint64 files)
-{
-    return files > 0 ? CommafyNumber(files) : QString();
-}
-
-// KiB/s with one decimal, none for 0.
-QString SpeedText(qint64 bytesPerSecond)
-{
-    const double kib = double(bytesPerSecond) / 1024.0;
-    return kib != 0 ? QString("%1").arg(kib, 0, 'f', 1) : QString();
-}
-
 } // namespace
 
 void RoomForm::SetUpUserList()
@@ -61,7 +26,7 @@ void RoomForm::SetUpUserList()
     QTreeWidget* list = ui->userList;
     list->setColumnCount(6);
     list->setHeaderLabels({QString(), QString(), tr("User"), QString(), tr("Files"), tr("K/s")});
-    list->headerItem()->setIcon(Row::NoteColumn, NoteIcon());
+    list->headerItem()->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
     const int widths[] = {20, 25, 90, 25, 50, 40};
     for (int column = 0; column < 6; ++column)
         list->setColumnWidth(column, widths[column]);
@@ -139,7 +104,7 @@ void RoomForm::OnUserAdded(ItemPtr user)
     if (m_userRows.contains(name))
         return;
     auto* row = new Row(ui->userList);
-    row->setText(Row::NameColumn, name);
+    row->Show(user);
     const bool owner = HasRoomRole(user, "room_owner");
     if (owner || HasRoomRole(user, "room_operators")) {
         QFont font = row->font(Row::NameColumn);
@@ -147,11 +112,6 @@ void RoomForm::OnUserAdded(ItemPtr user)
         font.setUnderline(owner);
         row->setFont(Row::NameColumn, font);
     }
-    row->setIcon(Row::FlagColumn, Flag(user["country_code"].AsString()));
-    row->setText(Row::FilesColumn, FilesText(user["shared_file_count"].AsInt64()));
-    row->setText(Row::SpeedColumn, SpeedText(user["average_download_speed"].AsInt64()));
-    if (user.IsConnected("user_note"))
-        row->setIcon(Row::NoteColumn, NoteIcon());
     m_userRows.insert(name, row);
     SetUserCount();
 }
@@ -207,13 +167,13 @@ void RoomForm::OnOwnerGone(ItemPtr user)
 void RoomForm::OnUserNoteChanged(ItemPtr user)
 {
     if (Row* row = m_userRows.value(user.AsString()))
-        row->setIcon(Row::NoteColumn, NoteIcon());
+        row->SetNote(true);
 }
 
 void RoomForm::OnUserNoteRemoved(ItemPtr user)
 {
     if (Row* row = m_userRows.value(user.AsString()))
-        row->setIcon(Row::NoteColumn, QIcon());
+        row->SetNote(false);
 }
 
 void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)

@@ -3,6 +3,7 @@
 // empty-share warning, the private log and its viewer.
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QTabBar>
 
 #include "RoomsSetup.h"
@@ -170,7 +171,7 @@ private slots:
         QVERIFY(viewer);
         QCOMPARE(s.ChatTabs()->tabText(1), QString("ann"));
         QVERIFY(SameIcon(s.ChatTabs()->tabIcon(1), ":/icons/note_icon"));
-        QVERIFY(viewer->findChild<QTextEdit*>("logEdit")->toPlainText().endsWith("[ann] remember the tape"));
+        QVERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] remember the tape"));
 
         QVERIFY(s.Trigger(edit, "Chat Log"));
         QCOMPARE(s.ChatTabs()->count(), 2);
@@ -180,7 +181,7 @@ private slots:
         emit s.ChatTabs()->tabCloseRequested(0);
         QCOMPARE(s.ChatTabs()->count(), 1);
         From("ann", "and the cable");
-        QTRY_VERIFY(viewer->findChild<QTextEdit*>("logEdit")->toPlainText().endsWith("[ann] and the cable"));
+        QTRY_VERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] and the cable"));
     }
 };
 
