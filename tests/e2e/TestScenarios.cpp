@@ -1,10 +1,432 @@
+// The whole program as its users meet it: two and three real clients against
+// the standalone test server, each worked only through its window. A scenario
+// whose pages are not built yet is skipped, saying which it waits for.
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTest>
+
+#include "ClientHome.h"
 #include "E2eRun.h"
+
+// Drop a scenario's line once the pages it names are in the program.
+#define NEEDS(pages) QSKIP("needs " pages)
+
+namespace {
+
+// From an action to a transfer's end on loopback, queue and connections
+// included.
+const int kTransferMs = 60000;
+
+// The folder as a client's share list names it.
+QString RemoteFolder(const QString& localFolder)
+{
+    return QString(localFolder).replace('/', '\\');
+}
+
+qint64 SizeOf(const QString& path)
+{
+    return path.isEmpty() ? -1 : QFileInfo(path).size();
+}
+
+// A download or upload row: file name and status, as the transfers page
+// shows them (the status in lower case, a refusal as its reason).
+QString StatusOf(const DrivenClient::Row& row, const QString& file)
+{
+    const int at = row.cells.indexOf(file);
+    return at >= 0 && at + 1 < row.cells.size() ? row.cells[at + 1] : QString();
+}
+
+} // namespace
+
 class TestScenarios : public QObject
 {
     Q_OBJECT
+
+private:
+    std::unique_ptr<E2eRun> m_run;
+
+    // A user at the Users page adds another user through "Add User".
+    static bool AddToUserList(DrivenClient& client, const QString& user)
+    {
+        return client.Tab("tabControl", "Users") && client.Tab("userListForm/tabWidget", "User List") &&
+               client.Click("userList") && client.Action("Add User") && client.WaitWindow("Add User") &&
+               client.Type("AddUserDialog/userNameEdit", user) && client.Click("AddUserDialog/addFriendButton") &&
+               client.WaitText("AddUserDialog/statusEdit", "User added to list.") &&
+               client.Key("AddUserDialog", "Escape") && client.WaitRow("userList", {user});
+    }
+
+    // The status the transfers tree shows now for the file; empty when none.
+    static QString StatusNow(DrivenClient& client, const QString& tree, const QString& file)
+    {
+        QList<DrivenClient::Row> rows;
+        if (client.Rows(tree, &rows))
+            for (const DrivenClient::Row& row : rows)
+                if (row.cells.contains(file))
+                    return StatusOf(row, file);
+        return QString();
+    }
+
+    // Waits until the transfers tree shows the file with one of the statuses.
+    static bool WaitStatus(DrivenClient& client, const QString& tree, const QString& file, const QStringList& statuses,
+                           QString* status = nullptr)
+    {
+        QString seen;
+        const QString what = QString("%1's %2 to show %3 as %4").arg(client.User(), tree, file, statuses.join(" or "));
+        if (E2eRun::WaitUntil(what, kTransferMs, [&] { return statuses.contains(seen = StatusNow(client, tree, file)); })) {
+            if (status)
+                *status = seen;
+            return true;
+        }
+        return E2eRun::Fail(E2eRun::Failure() + QString(" (it shows \"%1\")").arg(seen));
+    }
+
+    static bool IsChecked(DrivenClient& client, const QString& list, const QString& entry)
+    {
+        QList<DrivenClient::Row> rows;
+        if (client.Rows(list, &rows))
+            for (const DrivenClient::Row& row : rows)
+                if (row.cells.contains(entry))
+                    return row.checked;
+        return false;
+    }
+
+    static bool ShowTransfers(DrivenClient& client, const QString& tab)
+    {
+        return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
+    }
+
 private slots:
-    void placeholder() { QSKIP("later"); }
+    void init()
+    {
+        m_run = std::make_unique<E2eRun>(QString("Scenarios/") + QTest::currentTestFunction());
+        QVERIFY2(m_run->StartServer(), qPrintable(E2eRun::Failure()));
+    }
+
+    void cleanup()
+    {
+        m_run->Finish(QTest::currentTestFailed());
+        m_run.reset();
+    }
+
+    // alice searches, finds bob's file, double-clicks it; it arrives whole,
+    // complete in her downloads and finished in bob's uploads.
+    void aSearchedFileIsDownloadedByDoubleClick()
+    {
+        NEEDS("the search page and the transfers page");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        const QByteArray bytes = ClientHome::SampleBytes(900 * 1024 + 17);
+        QVERIFY(ClientHome::WriteFile(bob.Home() + "/Jazz/take five.ogg", bytes));
+        bob.Data().ShareFolder(bob.Home() + "/Jazz");
+        STEP(bob.Start());
+        STEP(alice.Start());
+        STEP(m_run->WaitForLogin("bob"));
+        STEP(m_run->WaitForLogin("alice"));
+
+        STEP(alice.Tab("tabControl", "Search"));
+        STEP(alice.Type("searchEdit", "take five"));
+        STEP(alice.Key("searchEdit", "Return"));
+        STEP(alice.WaitItem("searchTabControl", "take five"));
+        STEP(alice.WaitRow("searchResultsTreeWidget", {"take five.ogg"}, 30000));
+        STEP(alice.RowDoubleClick("searchResultsTreeWidget", {"take five.ogg"}));
+
+        STEP(ShowTransfers(alice, "Downloads"));
+        STEP(WaitStatus(alice, "downloadsList", "take five.ogg", {"complete"}));
+        const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", "take five.ogg");
+        QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(WaitStatus(bob, "uploadsList", "take five.ogg", {"complete"}));
+    }
+
+    // alice browses bob's share and downloads a whole folder; its subfolders
+    // are kept, and what bob's queue limit refuses shows bob's reason.
+    void aBrowsedFolderIsDownloadedWithItsSubfolders()
+    {
+        NEEDS("the user list, the share browser, the transfers page and the Options reactions");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        const QString album = bob.Home() + "/Albums/Blue Train";
+        const QStringList files = {"01 Blue Train.ogg", "Bonus/02 Lazy Bird.ogg", "Bonus/03 Locomotion.ogg",
+                                   "Bonus/Extra/04 I'm Old Fashioned.ogg"};
+        QList<QByteArray> contents;
+        for (int i = 0; i < files.size(); ++i) {
+            contents << ClientHome::SampleBytes(200 * 1024 + i, quint32(i + 1));
+            QVERIFY(ClientHome::WriteFile(album + "/" + files[i], contents.last()));
+        }
+        bob.Data().ShareFolder(bob.Home() + "/Albums");
+        STEP(bob.Start());
+        STEP(alice.Start());
+        STEP(m_run->WaitForLogin("bob"));
+        STEP(m_run->WaitForLogin("alice"));
+
+        // bob lets nobody queue more than two files at a time.
+        STEP(bob.Tab("tabControl", "Options"));
+        STEP(bob.Tab("optionsTabControl", "File Sharing"));
+        STEP(bob.Click("maxUploadsPerUserCheckBox"));
+        STEP(bob.Key("maxUploadsPerUserSpinBox", "Ctrl+A"));
+        STEP(bob.Type("maxUploadsPerUserSpinBox", "2"));
+        STEP(bob.Key("maxUploadsPerUserSpinBox", "Return"));
+
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Browse user's files"));
+        STEP(alice.WaitText("tabControl", "Browse"));
+        STEP(alice.WaitRow("sharesForm/folderTree", {"Blue Train"}));
+        STEP(alice.Menu("sharesForm/folderTree", {"Blue Train"}));
+        STEP(alice.Pick("Download Folder"));
+
+        // Four requests against a limit of two: at least one is refused.
+        STEP(ShowTransfers(alice, "Downloads"));
+        int refused = 0;
+        for (int i = 0; i < files.size(); ++i) {
+            const QString name = QFileInfo(files[i]).fileName();
+            QString status;
+            STEP(WaitStatus(alice, "downloadsList", name, {"complete", "too many files"}, &status));
+            if (status != "complete") {
+                ++refused;
+                continue;
+            }
+            const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
+            QVERIFY2(arrived.endsWith("Blue Train/" + files[i]), qPrintable(arrived));
+            QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the shared bytes: " + arrived));
+        }
+        QVERIFY(refused >= 1);
+        QVERIFY(refused <= 2);
+    }
+
+    // alice and bob chat in a room and privately; the logs hold the lines;
+    // carol joins the room and sees both in its user list.
+    void roomAndPrivateChatReachTheOthersAndTheLogs()
+    {
+        NEEDS("the rooms page, the private chats page and the create-room dialog");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& carol = m_run->AddClient("carol");
+        for (DrivenClient* client : {&alice, &bob})
+            client->Data().SetSetting("log_private_chat", "yes");
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(m_run->WaitForLogin("alice"));
+        STEP(m_run->WaitForLogin("bob"));
+
+        STEP(alice.Tab("tabControl", "Rooms"));
+        STEP(alice.Click("roomList"));
+        STEP(alice.Action("Create Room"));
+        STEP(alice.WaitWindow("Create Room"));
+        STEP(alice.Type("CreateRoomDialog/roomNameEdit", "late night jazz"));
+        STEP(alice.Click("CreateRoomDialog/createRoomButton"));
+        STEP(alice.WaitItem("roomsTabControl", "late night jazz"));
+
+        STEP(bob.Tab("tabControl", "Rooms"));
+        STEP(bob.Click("roomList"));
+        STEP(bob.Action("Refresh Room List"));
+        STEP(bob.WaitRow("roomList", {"late night jazz"}));
+        STEP(bob.RowDoubleClick("roomList", {"late night jazz"}));
+        STEP(bob.WaitItem("roomsTabControl", "late night jazz"));
+        STEP(alice.WaitRow("roomsTabControl/tab=late night jazz/userList", {"bob"}));
+
+        STEP(alice.Type("roomsTabControl/tab=late night jazz/chatEdit", "anyone for Coltrane?"));
+        STEP(alice.Key("roomsTabControl/tab=late night jazz/chatEdit", "Return"));
+        STEP(bob.WaitTextContaining("roomsTabControl/tab=late night jazz/chatView", "anyone for Coltrane?"));
+        STEP(bob.Type("roomsTabControl/tab=late night jazz/chatEdit", "always"));
+        STEP(bob.Key("roomsTabControl/tab=late night jazz/chatEdit", "Return"));
+        STEP(alice.WaitTextContaining("roomsTabControl/tab=late night jazz/chatView", "always"));
+
+        // A private word: alice double-clicks bob in the room's user list.
+        STEP(alice.RowDoubleClick("roomsTabControl/tab=late night jazz/userList", {"bob"}));
+        STEP(alice.WaitText("tabControl", "Chat"));
+        STEP(alice.Type("chatTabControl/tab=bob/chatEdit", "your copy of Blue Train?"));
+        STEP(alice.Key("chatTabControl/tab=bob/chatEdit", "Return"));
+        STEP(bob.Tab("tabControl", "Chat"));
+        STEP(bob.WaitItem("chatTabControl", "alice"));
+        STEP(bob.WaitTextContaining("chatTabControl/tab=alice/chatView", "your copy of Blue Train?"));
+
+        const QString logs = alice.Home() + "/Quorvane Chat Logs";
+        STEP(E2eRun::WaitUntil("alice's room log to hold both lines", DrivenClient::kShowMs, [&] {
+            const QByteArray log = ClientHome::ReadFile(logs + "/Rooms/late night jazz.log");
+            return log.contains("anyone for Coltrane?") && log.contains("always");
+        }));
+        STEP(E2eRun::WaitUntil("alice's private log with bob to hold her line", DrivenClient::kShowMs, [&] {
+            return ClientHome::ReadFile(logs + "/Users/bob.log").contains("your copy of Blue Train?");
+        }));
+        STEP(E2eRun::WaitUntil("bob's private log with alice to hold her line", DrivenClient::kShowMs, [&] {
+            return ClientHome::ReadFile(bob.Home() + "/Quorvane Chat Logs/Users/alice.log")
+                .contains("your copy of Blue Train?");
+        }));
+
+        STEP(carol.Start());
+        STEP(m_run->WaitForLogin("carol"));
+        STEP(carol.Tab("tabControl", "Rooms"));
+        STEP(carol.WaitRow("roomList", {"late night jazz"}));
+        STEP(carol.RowDoubleClick("roomList", {"late night jazz"}));
+        STEP(carol.WaitRow("roomsTabControl/tab=late night jazz/userList", {"alice"}));
+        STEP(carol.WaitRow("roomsTabControl/tab=late night jazz/userList", {"bob"}));
+        STEP(alice.WaitRow("roomsTabControl/tab=late night jazz/userList", {"carol"}));
+    }
+
+    // bob's client dies mid-transfer; alice's entry shows the failure and,
+    // once bob is back, resumes from the partial file to the whole file.
+    void aTransferCutByAKilledUploaderResumesFromThePartialFile()
+    {
+        NEEDS("the transfers page");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        const QString name = "a love supreme.ogg";
+        const QByteArray bytes = ClientHome::SampleBytes(3 * 1024 * 1024 + 5, 7u);
+        const QString folder = bob.Home() + "/Jazz";
+        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
+        bob.Data().ShareFolder(folder);
+        // Slow enough to be caught half way.
+        bob.Data().SetSetting("upload_speed_limit", "400");
+        bob.Data().SetSetting("upload_speed_limit_enabled", "yes");
+        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        STEP(bob.Start());
+        STEP(m_run->WaitForLogin("bob"));
+        STEP(alice.Start());
+        STEP(ShowTransfers(alice, "Downloads"));
+        STEP(WaitStatus(alice, "downloadsList", name, {"downloading"}));
+        const QString partial = alice.DownloadFolder() + "/downloading";
+        qint64 cut = 0;
+        STEP(E2eRun::WaitUntil("a third of the file to arrive", kTransferMs, [&] {
+            cut = SizeOf(ClientHome::FindFile(partial, name));
+            return cut >= bytes.size() / 3;
+        }));
+        STEP(bob.Kill());
+        STEP(WaitStatus(alice, "downloadsList", name, {"aborted", "queued"}));
+        cut = SizeOf(ClientHome::FindFile(partial, name));
+        QVERIFY(cut < bytes.size());
+
+        // bob is back: the download goes on from where it stood.
+        STEP(bob.Start());
+        STEP(m_run->WaitForLogin("bob", 2));
+        qint64 smallest = cut;
+        STEP(E2eRun::WaitUntil("the download to finish", kTransferMs, [&] {
+            const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
+            if (size >= 0)
+                smallest = qMin(smallest, size);
+            return StatusNow(alice, "downloadsList", name) == "complete";
+        }));
+        QVERIFY2(smallest >= cut, qPrintable(QString("the partial file shrank from %1 to %2").arg(cut).arg(smallest)));
+        const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
+        QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
+    }
+
+    // bob limits his uploads to 200 KiB/s on the transfers page; alice's
+    // download holds that rate within 5 % over ten seconds.
+    void anUploadSpeedLimitHoldsForTheDownloader()
+    {
+        NEEDS("the transfers page");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        const QString name = "giant steps.ogg";
+        const QByteArray bytes = ClientHome::SampleBytes(5 * 1024 * 1024, 11u);
+        const QString folder = bob.Home() + "/Jazz";
+        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
+        bob.Data().ShareFolder(folder);
+        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        STEP(bob.Start());
+        STEP(m_run->WaitForLogin("bob"));
+
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(bob.Key("uploadLimitSpinBox", "Ctrl+A"));
+        STEP(bob.Type("uploadLimitSpinBox", "200"));
+        STEP(bob.Key("uploadLimitSpinBox", "Return"));
+        STEP(bob.Click("uploadLimitCheckBox"));
+        QJsonObject limit;
+        STEP(bob.State("uploadLimitCheckBox", &limit));
+        QVERIFY(limit.value("checked").toBool());
+
+        STEP(alice.Start());
+        const QString partial = alice.DownloadFolder() + "/downloading";
+        // Measured once the transfer runs, past its start.
+        qint64 start = 0;
+        STEP(E2eRun::WaitUntil("the download to pass 300 KiB", kTransferMs, [&] {
+            start = SizeOf(ClientHome::FindFile(partial, name));
+            return start >= 300 * 1024;
+        }));
+        QElapsedTimer clock;
+        clock.start();
+        qint64 end = start;
+        qint64 elapsed = 0;
+        STEP(E2eRun::WaitUntil("ten seconds of the transfer", 15000, [&] {
+            const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
+            if (size < 0)
+                return true; // finished: far too fast
+            end = size;
+            elapsed = clock.elapsed();
+            return elapsed >= 10000;
+        }));
+        QVERIFY2(elapsed >= 10000, qPrintable(QString("the file was whole after %1 ms").arg(clock.elapsed())));
+        const double kibPerSecond = (end - start) / 1024.0 / (elapsed / 1000.0);
+        QVERIFY2(kibPerSecond >= 190 && kibPerSecond <= 210,
+                 qPrintable(QString("%1 KiB/s against a limit of 200").arg(kibPerSecond, 0, 'f', 1)));
+    }
+
+    // alice accepts uploads from a group she puts bob in; bob pushes a folder
+    // to her from his upload browser.
+    void anUploadPushedFromTheUploadBrowserIsAccepted()
+    {
+        NEEDS("the user list, the group dialogs, the upload browser and the transfers page");
+        DrivenClient& alice = m_run->AddClient("alice");
+        DrivenClient& bob = m_run->AddClient("bob");
+        const QString gifts = bob.Home() + "/Gifts";
+        const QStringList files = {"mixtape side A.ogg", "mixtape side B.ogg"};
+        QList<QByteArray> contents;
+        for (int i = 0; i < files.size(); ++i) {
+            contents << ClientHome::SampleBytes(300 * 1024 + i, quint32(20 + i));
+            QVERIFY(ClientHome::WriteFile(gifts + "/" + files[i], contents.last()));
+        }
+        bob.Data().ShareFolder(gifts);
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(m_run->WaitForLogin("alice"));
+        STEP(m_run->WaitForLogin("bob"));
+
+        // alice: bob into a new group "friends" that accepts uploads.
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Set user's groups"));
+        STEP(alice.WaitWindow("User Groups for [bob]"));
+        STEP(alice.Type("UserGroupsDialog/newGroupEdit", "friends"));
+        STEP(alice.Click("UserGroupsDialog/newGroupButton"));
+        STEP(alice.WaitRow("UserGroupsDialog/groupListWidget", {"friends"}));
+        if (!IsChecked(alice, "UserGroupsDialog/groupListWidget", "friends")) {
+            STEP(alice.RowClick("UserGroupsDialog/groupListWidget", {"friends"}));
+            STEP(alice.Key("UserGroupsDialog/groupListWidget", "Space"));
+        }
+        STEP(E2eRun::WaitUntil("bob to be in the group \"friends\"", DrivenClient::kShowMs,
+                               [&] { return IsChecked(alice, "UserGroupsDialog/groupListWidget", "friends"); }));
+        STEP(alice.Key("UserGroupsDialog", "Escape"));
+        STEP(alice.WaitRow("userList", {"bob", "friends"}));
+        STEP(alice.Click("userList"));
+        STEP(alice.Action("Configure User Groups"));
+        STEP(alice.WaitWindow("Configure User Groups"));
+        STEP(alice.RowClick("UserGroupConfigDialog/groupList", {"friends"}));
+        STEP(alice.Click("UserGroupConfigDialog/acceptUploadsCheckBox"));
+        QJsonObject accept;
+        STEP(alice.State("UserGroupConfigDialog/acceptUploadsCheckBox", &accept));
+        QVERIFY(accept.value("checked").toBool());
+        STEP(alice.Key("UserGroupConfigDialog", "Escape"));
+
+        // bob: the folder, from the upload browser of alice.
+        STEP(AddToUserList(bob, "alice"));
+        STEP(bob.Menu("userList", {"alice"}));
+        STEP(bob.Pick("Upload to user"));
+        STEP(bob.WaitText("tabControl", "Browse"));
+        STEP(bob.WaitItem("sharesForm/tabControl", "Upload to alice"));
+        STEP(bob.RowDoubleClick("UploadForm/folderTree", {"Gifts"}));
+
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(ShowTransfers(alice, "Downloads"));
+        for (int i = 0; i < files.size(); ++i) {
+            STEP(WaitStatus(alice, "downloadsList", files[i], {"complete"}));
+            STEP(WaitStatus(bob, "uploadsList", files[i], {"complete"}));
+            const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", files[i]);
+            QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the pushed bytes: " + arrived));
+        }
+    }
 };
+
 QTEST_GUILESS_MAIN(TestScenarios)
+
 #include "TestScenarios.moc"

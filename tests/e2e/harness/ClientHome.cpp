@@ -1,6 +1,7 @@
 #include "ClientHome.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -51,6 +52,12 @@ QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString FindFile(const QString& folder, const QString& name)
+{
+    QDirIterator files(folder, {name}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    return files.hasNext() ? files.next() : QString();
 }
 
 } // namespace ClientHome

@@ -22,5 +22,7 @@ QByteArray SampleBytes(int size, quint32 seed = 0x2545F491u);
 bool WriteFile(const QString& path, const QByteArray& bytes);
 // The file's bytes; empty when it cannot be read.
 QByteArray ReadFile(const QString& path);
+// The first file of that name anywhere below the folder; empty when none.
+QString FindFile(const QString& folder, const QString& name);
 
 } // namespace ClientHome
