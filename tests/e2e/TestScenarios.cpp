@@ -163,9 +163,11 @@ private slots:
         STEP(bob.Tab("tabControl", "Options"));
         STEP(bob.Tab("optionsTabControl", "File Sharing"));
         STEP(bob.Click("maxUploadsPerUserCheckBox"));
+        STEP(bob.WaitChecked("maxUploadsPerUserCheckBox", true));
         STEP(bob.Key("maxUploadsPerUserSpinBox", "Ctrl+A"));
         STEP(bob.Type("maxUploadsPerUserSpinBox", "2"));
         STEP(bob.Key("maxUploadsPerUserSpinBox", "Return"));
+        STEP(bob.WaitText("maxUploadsPerUserSpinBox", "2"));
 
         STEP(AddToUserList(alice, "bob"));
         STEP(alice.Menu("userList", {"bob"}));
@@ -331,10 +333,8 @@ private slots:
         STEP(bob.Key("uploadLimitSpinBox", "Ctrl+A"));
         STEP(bob.Type("uploadLimitSpinBox", "200"));
         STEP(bob.Key("uploadLimitSpinBox", "Return"));
-        STEP(bob.Click("uploadLimitCheckBox"));
-        QJsonObject limit;
-        STEP(bob.State("uploadLimitCheckBox", &limit));
-        QVERIFY(limit.value("checked").toBool());
+        // Choosing a speed switches the limit on.
+        STEP(bob.WaitChecked("uploadLimitCheckBox", true));
 
         STEP(alice.Start());
         const QString partial = alice.DownloadFolder() + "/downloading";
@@ -403,9 +403,7 @@ private slots:
         STEP(alice.WaitWindow("Configure User Groups"));
         STEP(alice.RowClick("UserGroupConfigDialog/groupList", {"friends"}));
         STEP(alice.Click("UserGroupConfigDialog/acceptUploadsCheckBox"));
-        QJsonObject accept;
-        STEP(alice.State("UserGroupConfigDialog/acceptUploadsCheckBox", &accept));
-        QVERIFY(accept.value("checked").toBool());
+        STEP(alice.WaitChecked("UserGroupConfigDialog/acceptUploadsCheckBox", true));
         STEP(alice.Key("UserGroupConfigDialog", "Escape"));
 
         // bob: the folder, from the upload browser of alice.

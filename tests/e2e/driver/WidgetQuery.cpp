@@ -57,7 +57,7 @@ bool Matches(QWidget* widget, const QString& step)
     if (step.startsWith("text="))
         return ShownText(widget) == step.mid(5);
     if (step.startsWith("tab="))
-        return TabTitleOf(widget) == step.mid(4);
+        return IsTitle(TabTitleOf(widget), step.mid(4));
     return widget->objectName() == step || QString(widget->metaObject()->className()) == step;
 }
 
@@ -164,6 +164,11 @@ QString Plain(const QString& text)
     plain.remove('&');
     plain.replace(QChar(0x1), "&");
     return plain;
+}
+
+bool IsTitle(const QString& shown, const QString& title)
+{
+    return shown == title || (shown.startsWith(title + " [") && shown.endsWith(']'));
 }
 
 QWidget* Find(const QString& locator, QString* error)

@@ -17,7 +17,7 @@ class QWidget;
 // step searching below the widget the previous one found:
 //   name            a widget with that object name, or of that class
 //   text=Text       a button, label or group box showing Text ("&" ignored)
-//   tab=Title       the page of a tab row whose tab is titled Title
+//   tab=Title       the page of a tab row whose tab is titled Title (see IsTitle)
 //   @modal @popup @main @window=Title   only as the first step
 // Among several matches the visible ones count; exactly one must remain.
 namespace WidgetQuery {
@@ -48,6 +48,10 @@ QModelIndex FindRow(QAbstractItemView* view, const QStringList& texts);
 // A button's, action's or tab's text as shown, without "&" and without the
 // shortcut a menu writes after a tab character.
 QString Plain(const QString& text);
+
+// Whether a tab shown as shown is the tab titled title: the same text, or
+// the text followed by a count in brackets ("Transfers [1/0]").
+bool IsTitle(const QString& shown, const QString& title);
 
 // The visible toolbar action with that text, in any visible window.
 QAction* FindToolBarAction(const QString& text, QStringList* shown);

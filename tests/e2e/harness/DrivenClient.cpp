@@ -326,6 +326,19 @@ bool DrivenClient::WaitTextContaining(const QString& locator, const QString& par
     });
 }
 
+bool DrivenClient::WaitChecked(const QString& locator, bool checked, int timeoutMs)
+{
+    return WaitShowing(QString("%1 to be %2").arg(locator, checked ? "checked" : "unchecked"), timeoutMs,
+                       [&](QString* seen) {
+                           QJsonValue value;
+                           if (!Request({"state", locator}, &value, false, seen))
+                               return false;
+                           *seen = QString("its state: %1")
+                                       .arg(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)));
+                           return value.toObject().value("checked") == QJsonValue(checked);
+                       });
+}
+
 bool DrivenClient::WaitRow(const QString& locator, const QStringList& cells, int timeoutMs, Row* found)
 {
     return WaitShowing(QString("%1 to show a row with %2").arg(locator, cells.join(", ")), timeoutMs,

@@ -80,6 +80,7 @@ public:
     // Waiting, bounded, for what the window shows.
     bool WaitText(const QString& locator, const QString& text, int timeoutMs = kShowMs);
     bool WaitTextContaining(const QString& locator, const QString& part, int timeoutMs = kShowMs);
+    bool WaitChecked(const QString& locator, bool checked, int timeoutMs = kShowMs);
     bool WaitRow(const QString& locator, const QStringList& cells, int timeoutMs = kShowMs, Row* row = nullptr);
     bool WaitNoRow(const QString& locator, const QStringList& cells, int timeoutMs = kShowMs);
     // A tab title, combo entry or list entry among the widget's items.
