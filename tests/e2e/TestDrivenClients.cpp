@@ -7,38 +7,23 @@
 #include <QTest>
 
 #include "ClientHome.h"
-#include "E2eRun.h"
+#include "E2eTestCase.h"
 
-class TestDrivenClients : public QObject
+class TestDrivenClients : public E2eTestCase
 {
     Q_OBJECT
 
-private:
-    std::unique_ptr<E2eRun> m_run;
-
 private slots:
-    void init()
-    {
-        m_run = std::make_unique<E2eRun>(QString("DrivenClients/") + QTest::currentTestFunction());
-        QVERIFY2(m_run->StartServer(), qPrintable(E2eRun::Failure()));
-    }
-
-    void cleanup()
-    {
-        m_run->Finish(QTest::currentTestFailed());
-        m_run.reset();
-    }
-
     void twoClientsLogInAndShowTheirOptions()
     {
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         QVERIFY(ClientHome::WriteFile(alice.Home() + "/Music/take five.ogg", ClientHome::SampleBytes(4000)));
         alice.Data().ShareFolder(alice.Home() + "/Music");
         STEP(alice.Start());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("alice"));
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
         STEP(alice.WaitTextContaining("@main", "[alice]"));
         STEP(bob.WaitTextContaining("@main", "[bob]"));
 
@@ -66,7 +51,7 @@ private slots:
 
         // bob's window shows bob, not alice: each client is its own process.
         STEP(bob.WaitText("usernameEdit", "bob"));
-        const QString picture = m_run->Output() + "/bob-options.png";
+        const QString picture = Run().Output() + "/bob-options.png";
         STEP(bob.Tab("tabControl", "Options"));
         STEP(bob.Screenshot(picture));
         QVERIFY(QImage(picture).width() >= 600);
@@ -86,8 +71,8 @@ private slots:
         QVERIFY2(E2eRun::Failure().contains("it shows \"bob\""), qPrintable(E2eRun::Failure()));
 
         // What a failed run leaves: each client's log and window.
-        const QString output = m_run->Output();
-        m_run->Finish(true);
+        const QString output = Run().Output();
+        Run().Finish(true);
         QVERIFY(QImage(output + "/alice.png").width() >= 600);
         QVERIFY(QImage(output + "/bob.png").width() >= 600);
         QVERIFY(ClientHome::ReadFile(output + "/alice.log").contains("driver: listening"));
@@ -98,7 +83,7 @@ private slots:
 
     void aFirstStartIsAnsweredThroughItsDialogsAndRemembered()
     {
-        DrivenClient& carol = m_run->AddClient("carol", false);
+        DrivenClient& carol = Run().AddClient("carol", false);
         STEP(carol.Start());
         STEP(carol.WaitWindow("Set Username/Password"));
         STEP(carol.Type("@modal/usernameEdit", "carol"));
@@ -108,14 +93,14 @@ private slots:
         STEP(carol.Click("@modal/text=No"));
         STEP(carol.WaitWindow("In the future"));
         STEP(carol.Click("@modal/text=OK"));
-        STEP(m_run->WaitForLogin("carol"));
+        STEP(Run().WaitForLogin("carol"));
         STEP(carol.WaitTextContaining("@main", "[carol]"));
         STEP(carol.Quit());
         QVERIFY(!QDir(carol.Home()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden).isEmpty());
 
         // The account is remembered: no dialog asks again.
         STEP(carol.Start());
-        STEP(m_run->WaitForLogin("carol", 2));
+        STEP(Run().WaitForLogin("carol", 2));
         STEP(carol.WaitText("usernameEdit", "carol"));
         QJsonArray windows;
         STEP(carol.Windows(&windows));
@@ -125,23 +110,23 @@ private slots:
 
     void theAvailabilityChosenOnTheToolbarIsKeptAfterARestart()
     {
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& bob = Run().AddClient("bob");
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("bob"));
         STEP(bob.Click("mainToolBar/text=Available"));
         STEP(bob.WaitText("mainToolBar/text=Away", "Away"));
         STEP(bob.Quit());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob", 2));
+        STEP(Run().WaitForLogin("bob", 2));
         STEP(bob.WaitText("mainToolBar/text=Away", "Away"));
     }
 
     void anOptionChangedThroughItsControlIsKeptAfterARestart()
     {
         QSKIP("needs the Options reactions (the controls' slots are still empty)");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& bob = Run().AddClient("bob");
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("bob"));
         STEP(bob.Tab("tabControl", "Options"));
         STEP(bob.Tab("optionsTabControl", "General"));
         QJsonObject before;
@@ -154,7 +139,7 @@ private slots:
         STEP(bob.Quit());
 
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob", 2));
+        STEP(Run().WaitForLogin("bob", 2));
         QJsonObject after;
         STEP(bob.State("logPrivateChatCheckBox", &after));
         QCOMPARE(after.value("checked").toBool(), !before.value("checked").toBool());

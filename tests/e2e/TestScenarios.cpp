@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "ClientHome.h"
-#include "E2eRun.h"
+#include "E2eTestCase.h"
 
 // Drop a scenario's line once the pages it names are in the program.
 #define NEEDS(pages) QSKIP("needs " pages)
@@ -38,13 +38,11 @@ QString StatusOf(const DrivenClient::Row& row, const QString& file)
 
 } // namespace
 
-class TestScenarios : public QObject
+class TestScenarios : public E2eTestCase
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<E2eRun> m_run;
-
     // A user at the Users page adds another user through "Add User".
     static bool AddToUserList(DrivenClient& client, const QString& user)
     {
@@ -96,32 +94,20 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_run = std::make_unique<E2eRun>(QString("Scenarios/") + QTest::currentTestFunction());
-        QVERIFY2(m_run->StartServer(), qPrintable(E2eRun::Failure()));
-    }
-
-    void cleanup()
-    {
-        m_run->Finish(QTest::currentTestFailed());
-        m_run.reset();
-    }
-
     // alice searches, finds bob's file, double-clicks it; it arrives whole,
     // complete in her downloads and finished in bob's uploads.
     void aSearchedFileIsDownloadedByDoubleClick()
     {
         NEEDS("the search page and the transfers page");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         const QByteArray bytes = ClientHome::SampleBytes(900 * 1024 + 17);
         QVERIFY(ClientHome::WriteFile(bob.Home() + "/Jazz/take five.ogg", bytes));
         bob.Data().ShareFolder(bob.Home() + "/Jazz");
         STEP(bob.Start());
         STEP(alice.Start());
-        STEP(m_run->WaitForLogin("bob"));
-        STEP(m_run->WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
 
         STEP(alice.Tab("tabControl", "Search"));
         STEP(alice.Type("searchEdit", "take five"));
@@ -143,8 +129,8 @@ private slots:
     void aBrowsedFolderIsDownloadedWithItsSubfolders()
     {
         NEEDS("the user list, the share browser, the transfers page and the Options reactions");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         const QString album = bob.Home() + "/Albums/Blue Train";
         const QStringList files = {"01 Blue Train.ogg", "Bonus/02 Lazy Bird.ogg", "Bonus/03 Locomotion.ogg",
                                    "Bonus/Extra/04 I'm Old Fashioned.ogg"};
@@ -156,8 +142,8 @@ private slots:
         bob.Data().ShareFolder(bob.Home() + "/Albums");
         STEP(bob.Start());
         STEP(alice.Start());
-        STEP(m_run->WaitForLogin("bob"));
-        STEP(m_run->WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
 
         // bob lets nobody queue more than two files at a time.
         STEP(bob.Tab("tabControl", "Options"));
@@ -201,15 +187,15 @@ private slots:
     void roomAndPrivateChatReachTheOthersAndTheLogs()
     {
         NEEDS("the rooms page, the private chats page and the create-room dialog");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
-        DrivenClient& carol = m_run->AddClient("carol");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        DrivenClient& carol = Run().AddClient("carol");
         for (DrivenClient* client : {&alice, &bob})
             client->Data().SetSetting("log_private_chat", "yes");
         STEP(alice.Start());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("alice"));
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
 
         STEP(alice.Tab("tabControl", "Rooms"));
         STEP(alice.Click("roomList"));
@@ -257,7 +243,7 @@ private slots:
         }));
 
         STEP(carol.Start());
-        STEP(m_run->WaitForLogin("carol"));
+        STEP(Run().WaitForLogin("carol"));
         STEP(carol.Tab("tabControl", "Rooms"));
         STEP(carol.WaitRow("roomList", {"late night jazz"}));
         STEP(carol.RowDoubleClick("roomList", {"late night jazz"}));
@@ -271,8 +257,8 @@ private slots:
     void aTransferCutByAKilledUploaderResumesFromThePartialFile()
     {
         NEEDS("the transfers page");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         const QString name = "a love supreme.ogg";
         const QByteArray bytes = ClientHome::SampleBytes(3 * 1024 * 1024 + 5, 7u);
         const QString folder = bob.Home() + "/Jazz";
@@ -283,7 +269,7 @@ private slots:
         bob.Data().SetSetting("upload_speed_limit_enabled", "yes");
         alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("bob"));
         STEP(alice.Start());
         STEP(ShowTransfers(alice, "Downloads"));
         STEP(WaitStatus(alice, "downloadsList", name, {"downloading"}));
@@ -300,7 +286,7 @@ private slots:
 
         // bob is back: the download goes on from where it stood.
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob", 2));
+        STEP(Run().WaitForLogin("bob", 2));
         qint64 smallest = cut;
         STEP(E2eRun::WaitUntil("the download to finish", kTransferMs, [&] {
             const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
@@ -318,8 +304,8 @@ private slots:
     void anUploadSpeedLimitHoldsForTheDownloader()
     {
         NEEDS("the transfers page");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         const QString name = "giant steps.ogg";
         const QByteArray bytes = ClientHome::SampleBytes(5 * 1024 * 1024, 11u);
         const QString folder = bob.Home() + "/Jazz";
@@ -327,7 +313,7 @@ private slots:
         bob.Data().ShareFolder(folder);
         alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("bob"));
 
         STEP(ShowTransfers(bob, "Uploads"));
         STEP(bob.Key("uploadLimitSpinBox", "Ctrl+A"));
@@ -367,8 +353,8 @@ private slots:
     void anUploadPushedFromTheUploadBrowserIsAccepted()
     {
         NEEDS("the user list, the group dialogs, the upload browser and the transfers page");
-        DrivenClient& alice = m_run->AddClient("alice");
-        DrivenClient& bob = m_run->AddClient("bob");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
         const QString gifts = bob.Home() + "/Gifts";
         const QStringList files = {"mixtape side A.ogg", "mixtape side B.ogg"};
         QList<QByteArray> contents;
@@ -379,8 +365,8 @@ private slots:
         bob.Data().ShareFolder(gifts);
         STEP(alice.Start());
         STEP(bob.Start());
-        STEP(m_run->WaitForLogin("alice"));
-        STEP(m_run->WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
 
         // alice: bob into a new group "friends" that accepts uploads.
         STEP(AddToUserList(alice, "bob"));

@@ -6,22 +6,10 @@
 // share a machine.
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTextStream>
 
 #include "ClientDataFile.h"
-
-namespace {
-
-bool WriteFile(const QString& path, int size)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, '\x5a')) == size;
-}
-
-} // namespace
+#include "ClientHome.h"
 
 int main(int argc, char* argv[])
 {
@@ -42,23 +30,16 @@ int main(int argc, char* argv[])
         "liner notes.txt",
     };
     for (int i = 0; i < files.size(); ++i) {
-        if (!WriteFile(music + "/" + files[i], 40000 + 7919 * i)) {
+        if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(40000 + 7919 * i, '\x5a'))) {
             err << "cannot write " << music << "/" << files[i] << "\n";
             return 1;
         }
     }
-    const QList<quint16> ports = ClientDataFile::FreePorts(2);
-    if (ports.size() != 2) {
+    ClientDataFile data;
+    if (!ClientHome::SetAccount(data, home, "marta")) {
         err << "no free port\n";
         return 1;
     }
-
-    ClientDataFile data;
-    data.SetSetting("username", "marta");
-    data.SetSetting("password", "marta-pw");
-    data.SetSetting("listening_port", QString::number(ports[0]));
-    data.SetSetting("obfuscated_listening_port", QString::number(ports[1]));
-    data.SetSetting("download_folder", home + "/Downloads");
     data.SetSetting("upload_slots", "3");
     data.ShareFolder(music);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);

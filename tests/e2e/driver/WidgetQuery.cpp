@@ -20,6 +20,8 @@
 #include <QToolBar>
 #include <QTreeView>
 
+#include <functional>
+
 namespace WidgetQuery {
 
 namespace {
@@ -113,26 +115,10 @@ QWidget* FirstStep(const QString& step, QString* error)
     return found;
 }
 
-void AddRows(QAbstractItemView* view, const QModelIndex& parent, int depth, QJsonArray* rows)
-{
-    QAbstractItemModel* model = view->model();
-    auto* tree = qobject_cast<QTreeView*>(view);
-    for (int row = 0; row < model->rowCount(parent); ++row) {
-        if (tree && tree->isRowHidden(row, parent))
-            continue;
-        QJsonArray cells;
-        for (int column = 0; column < model->columnCount(parent); ++column)
-            cells << model->index(row, column, parent).data(Qt::DisplayRole).toString();
-        QJsonObject entry{{"depth", depth}, {"cells", cells}};
-        const QVariant check = model->index(row, 0, parent).data(Qt::CheckStateRole);
-        if (check.isValid())
-            entry["checked"] = check.toInt() == Qt::Checked;
-        rows->append(entry);
-        AddRows(view, model->index(row, 0, parent), depth + 1, rows);
-    }
-}
-
-QModelIndex FindIn(QAbstractItemView* view, const QModelIndex& parent, const QStringList& texts)
+// Calls visit(index of column 0, depth, cells) for every row the view shows,
+// depth first, until it returns false; returns whether it went through all.
+bool VisitRows(QAbstractItemView* view, const QModelIndex& parent, int depth,
+               const std::function<bool(const QModelIndex&, int, const QStringList&)>& visit)
 {
     QAbstractItemModel* model = view->model();
     auto* tree = qobject_cast<QTreeView*>(view);
@@ -142,17 +128,11 @@ QModelIndex FindIn(QAbstractItemView* view, const QModelIndex& parent, const QSt
         QStringList cells;
         for (int column = 0; column < model->columnCount(parent); ++column)
             cells << model->index(row, column, parent).data(Qt::DisplayRole).toString();
-        bool all = true;
-        for (const QString& text : texts)
-            all = all && cells.contains(text);
         const QModelIndex index = model->index(row, 0, parent);
-        if (all)
-            return index;
-        const QModelIndex below = FindIn(view, index, texts);
-        if (below.isValid())
-            return below;
+        if (!visit(index, depth, cells) || !VisitRows(view, index, depth + 1, visit))
+            return false;
     }
-    return QModelIndex();
+    return true;
 }
 
 } // namespace
@@ -260,13 +240,29 @@ QJsonArray RowsOf(QAbstractItemView* view)
 {
     QJsonArray rows;
     if (view->model())
-        AddRows(view, view->rootIndex(), 0, &rows);
+        VisitRows(view, view->rootIndex(), 0, [&](const QModelIndex& index, int depth, const QStringList& cells) {
+            QJsonObject entry{{"depth", depth}, {"cells", QJsonArray::fromStringList(cells)}};
+            const QVariant check = index.data(Qt::CheckStateRole);
+            if (check.isValid())
+                entry["checked"] = check.toInt() == Qt::Checked;
+            rows.append(entry);
+            return true;
+        });
     return rows;
 }
 
 QModelIndex FindRow(QAbstractItemView* view, const QStringList& texts)
 {
-    return view->model() ? FindIn(view, view->rootIndex(), texts) : QModelIndex();
+    QModelIndex found;
+    if (view->model())
+        VisitRows(view, view->rootIndex(), 0, [&](const QModelIndex& index, int, const QStringList& cells) {
+            for (const QString& text : texts)
+                if (!cells.contains(text))
+                    return true;
+            found = index;
+            return false;
+        });
+    return found;
 }
 
 QAction* FindToolBarAction(const QString& text, QStringList* shown)

@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
-#include <QProcessEnvironment>
 
 #include "ClientHome.h"
 #include "E2eRun.h"
@@ -21,6 +20,30 @@ QJsonArray WithCells(const QString& command, const QString& locator, const QStri
     for (const QString& cell : cells)
         request.append(cell);
     return request;
+}
+
+QList<DrivenClient::Row> RowsFrom(const QJsonValue& value)
+{
+    QList<DrivenClient::Row> rows;
+    for (const QJsonValue& entry : value.toArray()) {
+        const QJsonObject object = entry.toObject();
+        DrivenClient::Row row;
+        row.depth = object.value("depth").toInt();
+        for (const QJsonValue& cell : object.value("cells").toArray())
+            row.cells << cell.toString();
+        row.checkable = object.contains("checked");
+        row.checked = object.value("checked").toBool();
+        rows.append(row);
+    }
+    return rows;
+}
+
+bool HoldsAll(const DrivenClient::Row& row, const QStringList& cells)
+{
+    for (const QString& cell : cells)
+        if (!row.cells.contains(cell))
+            return false;
+    return true;
 }
 
 QString Describe(const QJsonArray& request)
@@ -71,15 +94,7 @@ bool DrivenClient::Start()
         log.write(QString("--- start %1 of %2\n").arg(++m_starts).arg(m_user).toUtf8());
     log.close();
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", m_home);
-    // Each client is the one instance of its own runtime folder.
-    environment.insert("XDG_RUNTIME_DIR", m_home + "/runtime");
-    environment.insert("XDG_CONFIG_HOME", m_home + "/.config");
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("QUORVANE_TEST", "1");
-    environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(m_run.ServerPort()));
-    environment.insert("QUORVANE_WEB", m_run.WebAddress());
+    QProcessEnvironment environment = ClientHome::Environment(m_home, m_run.ServerPort(), m_run.WebAddress());
     environment.insert("QUORVANE_DRIVER", m_home + "/runtime/driver");
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -268,17 +283,7 @@ bool DrivenClient::Rows(const QString& locator, QList<Row>* rows)
     QJsonValue value;
     if (!Request({"rows", locator}, &value))
         return false;
-    rows->clear();
-    for (const QJsonValue& entry : value.toArray()) {
-        const QJsonObject object = entry.toObject();
-        Row row;
-        row.depth = object.value("depth").toInt();
-        for (const QJsonValue& cell : object.value("cells").toArray())
-            row.cells << cell.toString();
-        row.checkable = object.contains("checked");
-        row.checked = object.value("checked").toBool();
-        rows->append(row);
-    }
+    *rows = RowsFrom(value);
     return true;
 }
 
@@ -347,14 +352,8 @@ bool DrivenClient::WaitRow(const QString& locator, const QStringList& cells, int
                            if (!Request({"rows", locator}, &value, false, seen))
                                return false;
                            QStringList shown;
-                           for (const QJsonValue& entry : value.toArray()) {
-                               Row row;
-                               for (const QJsonValue& cell : entry.toObject().value("cells").toArray())
-                                   row.cells << cell.toString();
-                               bool all = true;
-                               for (const QString& cell : cells)
-                                   all = all && row.cells.contains(cell);
-                               if (all) {
+                           for (const Row& row : RowsFrom(value)) {
+                               if (HoldsAll(row, cells)) {
                                    if (found)
                                        *found = row;
                                    return true;
@@ -373,15 +372,9 @@ bool DrivenClient::WaitNoRow(const QString& locator, const QStringList& cells, i
                            QJsonValue value;
                            if (!Request({"rows", locator}, &value, false, seen))
                                return false;
-                           for (const QJsonValue& entry : value.toArray()) {
-                               QStringList row;
-                               for (const QJsonValue& cell : entry.toObject().value("cells").toArray())
-                                   row << cell.toString();
-                               bool all = true;
-                               for (const QString& cell : cells)
-                                   all = all && row.contains(cell);
-                               if (all) {
-                                   *seen = "it still shows " + row.join(" | ");
+                           for (const Row& row : RowsFrom(value)) {
+                               if (HoldsAll(row, cells)) {
+                                   *seen = "it still shows " + row.cells.join(" | ");
                                    return false;
                                }
                            }

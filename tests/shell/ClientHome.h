@@ -1,17 +1,22 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 
 class ClientDataFile;
 
-// The home folder of a client started by hand or by an end-to-end test: a
+// The home folder of a client process started by a test or by hand: a
 // private runtime folder, as the one-instance lock wants, and the account a
 // first run would have asked for, on listening ports free at the time of
 // asking so that several clients can share one machine.
 namespace ClientHome {
 
 bool MakeFolders(const QString& home);
+// The environment of a client of that home: its own HOME, runtime and
+// configuration folders, offscreen, talking to the server and web host
+// given (web as a base address such as "http://127.0.0.1:8080/").
+QProcessEnvironment Environment(const QString& home, quint16 serverPort, const QString& web);
 // User name, password (the name with "-pw"), two free listening ports and
 // the download folder home + "/Downloads".
 bool SetAccount(ClientDataFile& data, const QString& home, const QString& user);

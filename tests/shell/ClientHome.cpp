@@ -16,6 +16,20 @@ bool MakeFolders(const QString& home)
                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+QProcessEnvironment Environment(const QString& home, quint16 serverPort, const QString& web)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", home);
+    // Each client is the one instance of its own runtime folder.
+    environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
+    environment.insert("XDG_CONFIG_HOME", home + "/.config");
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("QUORVANE_TEST", "1");
+    environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(serverPort));
+    environment.insert("QUORVANE_WEB", web);
+    return environment;
+}
+
 bool SetAccount(ClientDataFile& data, const QString& home, const QString& user)
 {
     const QList<quint16> ports = ClientDataFile::FreePorts(2);
