@@ -1,6 +1,7 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// and has downloads queued, written by the project's own engines.
+// with everyone and one of demos with two groups, and has downloads queued,
+// written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -29,9 +30,17 @@ int main(int argc, char* argv[])
         "Live at the Blue Room/03 encore.ogg",
         "liner notes.txt",
     };
+    const QString studio = home + "/Home Studio";
+    const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};
     for (int i = 0; i < files.size(); ++i) {
         if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(40000 + 7919 * i, '\x5a'))) {
             err << "cannot write " << music << "/" << files[i] << "\n";
+            return 1;
+        }
+    }
+    for (int i = 0; i < takes.size(); ++i) {
+        if (!ClientHome::WriteFile(studio + "/" + takes[i], QByteArray(90000 + 3001 * i, '\x5a'))) {
+            err << "cannot write " << studio << "/" << takes[i] << "\n";
             return 1;
         }
     }
@@ -42,9 +51,18 @@ int main(int argc, char* argv[])
     }
     data.SetSetting("upload_slots", "3");
     data.ShareFolder(music);
+    data.ShareFolder(studio, {"Band", "Friends"});
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
+    // One finished already: its file lies where the download folder keeps
+    // finished files, so the transfers page shows it complete.
+    const QString notes = "00 liner notes.pdf";
+    if (!ClientHome::WriteFile(home + "/Downloads/complete/Coltrane - Blue Train/" + notes, QByteArray(734512, '\x5a'))) {
+        err << "cannot write the finished download\n";
+        return 1;
+    }
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";
