@@ -58,7 +58,8 @@ int main(int argc, char* argv[])
     // One finished already: its file lies where the download folder keeps
     // finished files, so the transfers page shows it complete.
     const QString notes = "00 liner notes.pdf";
-    if (!ClientHome::WriteFile(home + "/Downloads/complete/Coltrane - Blue Train/" + notes, QByteArray(734512, '\x5a'))) {
+    const QString finished = home + "/Downloads/complete/Coltrane - Blue Train/" + notes;
+    if (!ClientHome::WriteFile(finished, QByteArray(734512, '\x5a'))) {
         err << "cannot write the finished download\n";
         return 1;
     }
