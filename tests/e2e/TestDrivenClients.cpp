@@ -38,6 +38,7 @@ private slots:
         STEP(alice.Tab("optionsTabControl", "File Sharing"));
         STEP(alice.WaitText("optionsTabControl", "File Sharing"));
         STEP(alice.WaitText("downloadFolderEdit", alice.DownloadFolder()));
+        STEP(alice.WaitRow("sharedFoldersList", {alice.Home() + "/Music"}));
 
         // A menu whose entry is picked inside the menu's own event loop:
         // "Select All", then typing replaces the warning the field holds.
@@ -86,6 +87,10 @@ private slots:
         DrivenClient& carol = Run().AddClient("carol", false);
         STEP(carol.Start());
         STEP(carol.WaitWindow("Set Username/Password"));
+        // As for a user, the main window is out of reach meanwhile.
+        QVERIFY(!carol.Tab("tabControl", "Options"));
+        QVERIFY2(E2eRun::Failure().contains("the dialog \"Set Username/Password\" blocks its window"),
+                 qPrintable(E2eRun::Failure()));
         STEP(carol.Type("@modal/usernameEdit", "carol"));
         STEP(carol.Type("@modal/passwordEdit", "carol-pw"));
         STEP(carol.Click("@modal/buttonBox/text=OK"));

@@ -98,7 +98,7 @@ private slots:
     // complete in her downloads and finished in bob's uploads.
     void aSearchedFileIsDownloadedByDoubleClick()
     {
-        NEEDS("the search page and the transfers page");
+        NEEDS("the search page");
         DrivenClient& alice = Run().AddClient("alice");
         DrivenClient& bob = Run().AddClient("bob");
         const QByteArray bytes = ClientHome::SampleBytes(900 * 1024 + 17);
@@ -369,7 +369,7 @@ private slots:
     // to her from his upload browser.
     void anUploadPushedFromTheUploadBrowserIsAccepted()
     {
-        NEEDS("the user list, the group dialogs, the upload browser and the transfers page");
+        NEEDS("the user list, the group dialogs and the upload browser");
         DrivenClient& alice = Run().AddClient("alice");
         DrivenClient& bob = Run().AddClient("bob");
         const QString gifts = bob.Home() + "/Gifts";

@@ -75,6 +75,16 @@ void DoubleClick(QWidget* target, const QPoint& point)
     QTest::mouseRelease(target, Qt::LeftButton, Qt::NoModifier, point);
 }
 
+// A user cannot work in a window that a modal dialog blocks.
+QString BlockedBy(QWidget* widget)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* window = widget->window();
+    if (!modal || window == modal || (window->windowFlags() & Qt::Popup) == Qt::Popup)
+        return QString();
+    return QString("the dialog \"%1\" blocks its window").arg(modal->windowTitle());
+}
+
 void SendContextMenu(QWidget* target, const QPoint& point)
 {
     QTest::mouseClick(target, Qt::RightButton, Qt::NoModifier, point);
@@ -183,10 +193,17 @@ void Driver::AddHandlers()
     auto find = [](const QJsonValue& locator, QString* error) {
         return WidgetQuery::Find(locator.toString(), error);
     };
-    auto mouse = [find](bool twice) {
-        return [find, twice](const QJsonArray& a) -> Outcome {
+    // What a user can act on: found, and not behind a modal dialog.
+    auto reach = [](const QJsonValue& locator, QString* error) -> QWidget* {
+        QWidget* widget = WidgetQuery::Find(locator.toString(), error);
+        if (widget)
+            *error = BlockedBy(widget);
+        return error->isEmpty() ? widget : nullptr;
+    };
+    auto mouse = [reach](bool twice) {
+        return [reach, twice](const QJsonArray& a) -> Outcome {
             QString error;
-            QPointer<QWidget> widget = find(a[1], &error);
+            QPointer<QWidget> widget = reach(a[1], &error);
             if (!widget)
                 return {error, {}, {}};
             if (!widget->isEnabled())
@@ -202,10 +219,10 @@ void Driver::AddHandlers()
                     }};
         };
     };
-    auto row = [find](bool twice) {
-        return [find, twice](const QJsonArray& a) -> Outcome {
+    auto row = [reach](bool twice) {
+        return [reach, twice](const QJsonArray& a) -> Outcome {
             QString error;
-            auto* view = qobject_cast<QAbstractItemView*>(find(a[1], &error));
+            auto* view = qobject_cast<QAbstractItemView*>(reach(a[1], &error));
             if (!view)
                 return {error.isEmpty() ? a[1].toString() + " is no list" : error, {}, {}};
             const QStringList cells = Strings(a, 2);
@@ -289,9 +306,9 @@ void Driver::AddHandlers()
     m_handlers["double-click"] = {1, mouse(true)};
     m_handlers["row-click"] = {2, row(false)};
     m_handlers["row-double-click"] = {2, row(true)};
-    m_handlers["type"] = {2, [find](const QJsonArray& a) -> Outcome {
+    m_handlers["type"] = {2, [reach](const QJsonArray& a) -> Outcome {
                               QString error;
-                              QPointer<QWidget> widget = find(a[1], &error);
+                              QPointer<QWidget> widget = reach(a[1], &error);
                               if (!widget)
                                   return {error, {}, {}};
                               const QString text = a[2].toString();
@@ -304,9 +321,9 @@ void Driver::AddHandlers()
                                           QTest::keyClicks(target, text);
                                       }};
                           }};
-    m_handlers["key"] = {2, [find](const QJsonArray& a) -> Outcome {
+    m_handlers["key"] = {2, [reach](const QJsonArray& a) -> Outcome {
                              QString error;
-                             QPointer<QWidget> widget = find(a[1], &error);
+                             QPointer<QWidget> widget = reach(a[1], &error);
                              if (!widget)
                                  return {error, {}, {}};
                              const QKeySequence keys(a[2].toString());
@@ -323,9 +340,9 @@ void Driver::AddHandlers()
                                          }
                                      }};
                          }};
-    m_handlers["choose"] = {2, [find](const QJsonArray& a) -> Outcome {
+    m_handlers["choose"] = {2, [reach](const QJsonArray& a) -> Outcome {
                                 QString error;
-                                QPointer<QComboBox> box = qobject_cast<QComboBox*>(find(a[1], &error));
+                                QPointer<QComboBox> box = qobject_cast<QComboBox*>(reach(a[1], &error));
                                 if (!box)
                                     return {error.isEmpty() ? a[1].toString() + " is no combo box" : error, {}, {}};
                                 const int index = box->findText(a[2].toString(), Qt::MatchExactly);
@@ -343,9 +360,9 @@ void Driver::AddHandlers()
                                             }
                                         }};
                             }};
-    m_handlers["tab"] = {2, [find](const QJsonArray& a) -> Outcome {
+    m_handlers["tab"] = {2, [reach](const QJsonArray& a) -> Outcome {
                              QString error;
-                             QWidget* widget = find(a[1], &error);
+                             QWidget* widget = reach(a[1], &error);
                              auto* tabs = qobject_cast<QTabWidget*>(widget);
                              QPointer<QTabBar> bar = tabs ? tabs->tabBar() : qobject_cast<QTabBar*>(widget);
                              if (!bar)
@@ -391,14 +408,16 @@ void Driver::AddHandlers()
                                         button = b;
                                 if (!button)
                                     return {QString("the toolbar action \"%1\" has no button").arg(a[1].toString()), {}, {}};
+                                if (const QString blocked = BlockedBy(button); !blocked.isEmpty())
+                                    return {blocked, {}, {}};
                                 return {{}, {}, [button] {
                                             if (button)
                                                 QTest::mouseClick(button, Qt::LeftButton);
                                         }};
                             }};
-    m_handlers["menu"] = {1, [find](const QJsonArray& a) -> Outcome {
+    m_handlers["menu"] = {1, [reach](const QJsonArray& a) -> Outcome {
                               QString error;
-                              QWidget* widget = find(a[1], &error);
+                              QWidget* widget = reach(a[1], &error);
                               if (!widget)
                                   return {error, {}, {}};
                               QPointer<QWidget> target = widget;
