@@ -10,6 +10,7 @@
 #include <QTextCodec>
 
 #include "ActionSetToolBar.h"
+#include "search/SearchForm.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "DNetManager.h"
 #include "Data.h"
@@ -261,9 +262,10 @@ void MainWindow::Init()
     diagnosticsForm->RegisterLoggableItemType("user");
 
     new TransferQueueManager();
-    // The transfers, shares and search views initialise here (declaring
-    // their types before the load), followed by the wish-list searcher, as
-    // each of them is built.
+    // The transfers and shares views initialise here (declaring their types
+    // before the load) as each of them is built; then the search view, and
+    // after it the wish-list searcher.
+    searchForm->Init();
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
