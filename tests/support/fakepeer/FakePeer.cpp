@@ -106,6 +106,11 @@ bool FakePeer::WaitForRelayRequests(int count, int timeout)
     return WaitUntil([this, count] { return relayRequests.size() >= count; }, timeout);
 }
 
+bool FakePeer::WaitForSearchRequests(int count, int timeout)
+{
+    return WaitUntil([this, count] { return searchRequests.size() >= count; }, timeout);
+}
+
 void FakePeer::OnServerReadyRead()
 {
     m_serverBuffer.append(m_server->readAll());
@@ -146,6 +151,12 @@ void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
             AnswerRelay(request);
         else if (m_relayPolicy == RelayPolicy::Refuse)
             SendToServer(1001, FakeWire().U32(request.token).Str(request.user).Bytes());
+    }
+    else if (code == 26)
+    {
+        SearchRequest request;
+        if (in.ReadStr(request.user) && in.ReadU32(request.ticket) && in.ReadStr(request.text))
+            searchRequests.append(request);
     }
 }
 
