@@ -29,117 +29,98 @@
 class SearchPageFixture
 {
 public:
-    // Flat rows when asked, as the Options switch sets them.
-    explicit SearchPageFixture(bool flatRows = false)
-        : f(new ViewFixture)
+    SearchPageFixture()
     {
-        if (flatRows)
-            SetSetting("use_old_style_search_results", "yes");
         form = new SearchForm;
-        f->AddPage(form, "Search");
+        f.AddPage(form, "Search");
         form->Init();
-        QObject::connect(f->net.peer, &PeerMessenger::SearchResults, [this](ItemPtr) { ++delivered; });
+        QObject::connect(f.net.peer, &PeerMessenger::SearchResults, [this](ItemPtr) { ++delivered; });
     }
-    ~SearchPageFixture() { delete f; }
-    SearchPageFixture(const SearchPageFixture&) = delete;
-    SearchPageFixture& operator=(const SearchPageFixture&) = delete;
-
-    bool Start() { return f->Start(); }
 
     QComboBox* SearchEdit() const { return form->findChild<QComboBox*>("searchEdit"); }
     QComboBox* Targets() const { return form->findChild<QComboBox*>("searchTargetBox"); }
     TabWidget* ManualTabs() const { return form->findChild<TabWidget*>("searchTabControl"); }
     TabWidget* WishTabs() const { return form->findChild<TabWidget*>("wishListTabControl"); }
-
-    QStringList History() const
+    SearchResultsForm* WishPage(int i) const { return qobject_cast<SearchResultsForm*>(WishTabs()->widget(i)); }
+    static QStringList Entries(QComboBox* box)
     {
         QStringList texts;
-        for (int i = 0; i < SearchEdit()->count(); ++i)
-            texts << SearchEdit()->itemText(i);
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
         return texts;
     }
 
     // Types the text, picks the target and presses Return; the tab the
-    // search opened, or null when none was opened.
+    // search opened, or null.
     SearchResultsForm* Search(const QString& text, const QString& target = "All")
     {
         const int before = ManualTabs()->count();
         Targets()->setCurrentIndex(Targets()->findText(target));
         SearchEdit()->lineEdit()->setText(text);
         QTest::keyClick(SearchEdit()->lineEdit(), Qt::Key_Return);
-        if (ManualTabs()->count() == before)
-            return nullptr;
-        return qobject_cast<SearchResultsForm*>(ManualTabs()->widget(ManualTabs()->count() - 1));
+        return ManualTabs()->count() == before ? nullptr
+                                               : qobject_cast<SearchResultsForm*>(ManualTabs()->widget(before));
+    }
+
+    // A wish-list search as the searcher sends it: enabled, and its ticket.
+    unsigned int WishListSearch(const QString& text)
+    {
+        d.GetType("wish_list_item")->GetItem(text) += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+        return f.net.client->FileSearch(text, text);
     }
 
     // A fake peer with a message connection to us, made once per name.
     FakePeerLink* Link(const QString& name)
     {
         if (!m_links.contains(name))
-            m_links.insert(name, f->LinkedPeer(name));
+            m_links.insert(name, f.LinkedPeer(name));
         return m_links.value(name);
     }
 
-    // Sends a reply without waiting (for replies that peer messaging drops).
-    bool Send(const QString& user, quint32 ticket, const QList<QByteArray>& files, quint8 freeSlot = 1,
-              quint32 speed = 5000, quint32 queued = 3)
+    // Sends a reply; when wait, until peer messaging has handed it on.
+    bool Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files, quint8 freeSlot = 1,
+                quint32 speed = 5000, quint32 queued = 3, bool wait = true)
     {
+        const int before = delivered;
         FakePeerLink* link = Link(user);
         if (!link)
             return false;
         link->SendMessage(9, CompressedSearchReply(user, ticket, files, freeSlot, speed, queued));
-        return true;
-    }
-
-    // Sends a reply and waits until peer messaging has handed it on.
-    bool Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files, quint8 freeSlot = 1,
-                quint32 speed = 5000, quint32 queued = 3)
-    {
-        const int before = delivered;
-        if (!Send(user, ticket, files, freeSlot, speed, queued))
-            return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (delivered == before && waited.elapsed() < 5000)
+        for (int waited = 0; wait && delivered == before && waited < 5000; waited += 5)
             QTest::qWait(5);
-        return delivered > before;
+        return !wait || delivered > before;
+    }
+    // A reply that peer messaging is expected to drop.
+    bool Send(const QString& user, quint32 ticket, const QList<QByteArray>& files)
+    {
+        return Answer(user, ticket, files, 1, 5000, 3, false);
     }
 
-    // The peer waits for the search the server passes on to it and answers
-    // it with its ticket.
-    bool AnswerNextSearch(const QString& user, const QList<QByteArray>& files, quint8 freeSlot = 1,
-                          quint32 speed = 5000, quint32 queued = 3)
+    // The peer answers the next search the server passed on to it.
+    bool AnswerNextSearch(const QString& user, const QList<QByteArray>& files)
     {
-        if (!Link(user))
-            return false;
-        FakePeer* peer = f->Peer(user);
+        FakePeer* peer = Link(user) ? f.Peer(user) : nullptr;
         const int next = m_answered.value(user);
-        if (!peer->WaitForSearchRequests(next + 1))
+        if (!peer || !peer->WaitForSearchRequests(next + 1))
             return false;
         m_answered[user] = next + 1;
-        return Answer(user, peer->searchRequests.at(next).ticket, files, freeSlot, speed, queued);
+        return Answer(user, peer->searchRequests.at(next).ticket, files);
     }
 
-    // The texts of the set the toolbar shows for the page, visible actions
-    // only; the page's tree takes the focus first.
+    // The visible texts of the page's toolbar set, once its tree has the
+    // focus; or presses the action of that text.
     QStringList ToolbarTexts(SearchResultsForm* page)
     {
-        if (!ShowSet(page))
-            return {"(the toolbar does not show the page's set)"};
         QStringList texts;
-        for (QAction* action : f->toolbar->actions())
-            if (!qobject_cast<QWidgetAction*>(action) && !action->text().isEmpty() && action->isVisible())
+        for (QAction* action : Actions(page))
+            if (action->isVisible())
                 texts << action->text();
         return texts;
     }
-
-    // Presses the toolbar action of that text for the page.
     bool Trigger(SearchResultsForm* page, const QString& text)
     {
-        if (!ShowSet(page))
-            return false;
-        for (QAction* action : f->toolbar->actions())
-            if (action->text() == text && !qobject_cast<QWidgetAction*>(action)) {
+        for (QAction* action : Actions(page))
+            if (action->text() == text) {
                 action->trigger();
                 return true;
             }
@@ -148,19 +129,22 @@ public:
 
     static int Count(const char* type) { return int(d.GetType(type)->Count()); }
 
-    ViewFixture* f;
+    ViewFixture f;
     SearchForm* form = nullptr;
     int delivered = 0;
 
 private:
-    bool ShowSet(SearchResultsForm* page)
+    QList<QAction*> Actions(SearchResultsForm* page)
     {
         page->searchResults()->setFocus();
-        QElapsedTimer waited;
-        waited.start();
-        while (f->toolbar->GetCurrentWidget() != page && waited.elapsed() < 2000)
+        for (int waited = 0; f.toolbar->GetCurrentWidget() != page && waited < 2000; waited += 5)
             QTest::qWait(5);
-        return f->toolbar->GetCurrentWidget() == page;
+        QList<QAction*> actions;
+        for (QAction* action : f.toolbar->actions())
+            if (f.toolbar->GetCurrentWidget() == page && !qobject_cast<QWidgetAction*>(action) &&
+                !action->text().isEmpty())
+                actions << action;
+        return actions;
     }
 
     QHash<QString, FakePeerLink*> m_links;
