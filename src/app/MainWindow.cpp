@@ -265,7 +265,7 @@ void MainWindow::Init()
     // The transfers and shares views initialise here (declaring their types
     // before the load) as each of them is built; then the search view, and
     // after it the wish-list searcher.
-    searchForm->Init();
+    ui->searchTab->Init();
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
