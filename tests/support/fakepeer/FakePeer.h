@@ -74,6 +74,12 @@ public:
     QList<RelayRequest> relayRequests;
     bool WaitForRelayRequests(int count, int timeout = 5000);
 
+    // Asks the server where a user listens (server message 3); the answer,
+    // when the user is online, lands in listeningPorts.
+    void AskAddress(const QString& user);
+    bool WaitForAddress(const QString& user, int timeout = 5000);
+    QHash<QString, quint16> listeningPorts;
+
     // Searches of others that reached us, oldest first; answering them is
     // the test's (see SearchReply.h).
     QList<SearchRequest> searchRequests;
