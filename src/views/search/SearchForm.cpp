@@ -10,9 +10,9 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FocusHelpers.h"
+#include "PeerMessenger.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
-#include "PeerMessenger.h"
 #include "SizeManager.h"
 #include "ui_SearchForm.h"
 
@@ -76,12 +76,10 @@ void SearchForm::Init()
     ui->wishList->header()->setSectionResizeMode(QHeaderView::Fixed);
     ui->wishList->setHeaderLabels(QStringList() << QString() << tr("Wish List Search"));
 
-    Type* wishNode = d.NewType("wish_list_node", 0, false, true);
-    Type* wishCheckBox = d.NewType("wish_list_node_checkbox", 0, false, true);
+    d.NewType("wish_list_node", 0, false, true);
+    d.NewType("wish_list_node_checkbox", 0, false, true);
     Relate("wish_list_item", "wish_list_node", one, one);
     Relate("wish_list_node", "wish_list_node_checkbox", one, one);
-    Q_UNUSED(wishNode);
-    Q_UNUSED(wishCheckBox);
     d.NewType("wish_list_item_filter_text", 2, false, true);
     if (dataSaver)
         dataSaver->AddSavedType("wish_list_item_filter_text");

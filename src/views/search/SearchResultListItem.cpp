@@ -11,10 +11,9 @@ double SpeedOf(const QTreeWidgetItem& row)
 }
 
 // The file a row shows, through its node; null for user and folder rows.
-ItemPtr ResultNode(const QTreeWidgetItem& row)
+ItemPtr ResultNode(::Type* nodes, const QTreeWidgetItem& row)
 {
-    Type* nodes = d.HasType("search_result_node");
-    return nodes ? nodes->HasItem(Value(&row)) : ItemPtr();
+    return nodes->HasItem(Value(&row));
 }
 
 } // namespace
@@ -69,16 +68,26 @@ bool SearchResultListItem::LessThan(int column, const QTreeWidgetItem& a, const 
     }
     case SizeColumn:
     case AttributesColumn: {
-        const ItemPtr nodeA = ResultNode(a);
-        const ItemPtr nodeB = ResultNode(b);
+        // Sorting calls this n log n times: the types are looked up once
+        // per call, not once per step. (Inside a row, "d" and "Type" are
+        // the row's own; the store's are "::d" and "::Type".)
+        ::Type* nodes = ::d.HasType("search_result_node");
+        if (!nodes)
+            return false;
+        const ItemPtr nodeA = ResultNode(nodes, a);
+        const ItemPtr nodeB = ResultNode(nodes, b);
         if (!nodeA || !nodeB)
             return false;
-        const ItemPtr resultA = nodeA["search_result"];
-        const ItemPtr resultB = nodeB["search_result"];
+        ::Type* results = ::d.GetType("search_result");
+        const ItemPtr resultA = nodeA[results];
+        const ItemPtr resultB = nodeB[results];
         // Largest first when ascending, as the column has always sorted.
-        if (column == SizeColumn)
-            return resultA["file_size"].AsInt64() > resultB["file_size"].AsInt64();
-        return resultA["bitrate"].AsInt() > resultB["bitrate"].AsInt();
+        if (column == SizeColumn) {
+            ::Type* sizes = ::d.GetType("file_size");
+            return resultA[sizes].AsInt64() > resultB[sizes].AsInt64();
+        }
+        ::Type* bitrates = ::d.GetType("bitrate");
+        return resultA[bitrates].AsInt() > resultB[bitrates].AsInt();
     }
     default:
         return false;
