@@ -316,7 +316,7 @@ void MainWindow::Init()
 
     if (GetSetting("show_diagnostics") == "yes")
         ui->tabControl->addTab(diagnosticsForm, tr("Diagnostics"));
-    // The rooms view initialises here (after the load) once it is built.
+    ui->roomsForm->Init();
     ApplyAppearance();
     SetSetting("data_version", "1");
 
