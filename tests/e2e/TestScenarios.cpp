@@ -98,7 +98,6 @@ private slots:
     // complete in her downloads and finished in bob's uploads.
     void aSearchedFileIsDownloadedByDoubleClick()
     {
-        NEEDS("the search page");
         DrivenClient& alice = Run().AddClient("alice");
         DrivenClient& bob = Run().AddClient("bob");
         const QByteArray bytes = ClientHome::SampleBytes(900 * 1024 + 17);
@@ -205,7 +204,6 @@ private slots:
     // carol joins the room and sees both in its user list.
     void roomAndPrivateChatReachTheOthersAndTheLogs()
     {
-        NEEDS("the rooms page, the private chats page and the create-room dialog");
         DrivenClient& alice = Run().AddClient("alice");
         DrivenClient& bob = Run().AddClient("bob");
         DrivenClient& carol = Run().AddClient("carol");
@@ -216,6 +214,7 @@ private slots:
         STEP(Run().WaitForLogin("alice"));
         STEP(Run().WaitForLogin("bob"));
 
+        const QString room = "roomsTabControl/tab=late night jazz/";
         STEP(alice.Tab("tabControl", "Rooms"));
         STEP(alice.Click("roomList"));
         STEP(alice.Action("Create Room"));
@@ -230,45 +229,47 @@ private slots:
         STEP(bob.WaitRow("roomList", {"late night jazz"}));
         STEP(bob.RowDoubleClick("roomList", {"late night jazz"}));
         STEP(bob.WaitItem("roomsTabControl", "late night jazz"));
-        STEP(alice.WaitRow("roomsTabControl/tab=late night jazz/userList", {"bob"}));
 
-        STEP(alice.Type("roomsTabControl/tab=late night jazz/chatEdit", "anyone for Coltrane?"));
-        STEP(alice.Key("roomsTabControl/tab=late night jazz/chatEdit", "Return"));
-        STEP(bob.WaitTextContaining("roomsTabControl/tab=late night jazz/chatView", "anyone for Coltrane?"));
-        STEP(bob.Type("roomsTabControl/tab=late night jazz/chatEdit", "always"));
-        STEP(bob.Key("roomsTabControl/tab=late night jazz/chatEdit", "Return"));
-        STEP(alice.WaitTextContaining("roomsTabControl/tab=late night jazz/chatView", "always"));
+        STEP(alice.Type(room + "chatEdit", "anyone for Coltrane?"));
+        STEP(alice.Key(room + "chatEdit", "Return"));
+        STEP(bob.WaitTextContaining(room + "chatView", "anyone for Coltrane?"));
+        STEP(bob.Type(room + "chatEdit", "always"));
+        STEP(bob.Key(room + "chatEdit", "Return"));
+        STEP(alice.WaitTextContaining(room + "chatView", "always"));
+        STEP(E2eRun::WaitUntil("alice's room log to hold both lines", DrivenClient::kShowMs, [&] {
+            const QByteArray log = ClientHome::ReadFile(alice.Home() + "/Quorvane Chat Logs/Rooms/late night jazz.log");
+            return log.contains("anyone for Coltrane?") && log.contains("always");
+        }));
+
+        STEP(carol.Start());
+        STEP(Run().WaitForLogin("carol"));
+        STEP(carol.Tab("tabControl", "Rooms"));
+        STEP(carol.Click("roomList"));
+        STEP(carol.Action("Refresh Room List"));
+        STEP(carol.WaitRow("roomList", {"late night jazz"}));
+        STEP(carol.RowDoubleClick("roomList", {"late night jazz"}));
+        STEP(carol.WaitItem("roomsTabControl", "late night jazz"));
+        NEEDS("the room user list and the private chats page");
+        STEP(carol.WaitRow(room + "userList", {"alice"}));
+        STEP(carol.WaitRow(room + "userList", {"bob"}));
+        STEP(alice.WaitRow(room + "userList", {"carol"}));
 
         // A private word: alice double-clicks bob in the room's user list.
-        STEP(alice.RowDoubleClick("roomsTabControl/tab=late night jazz/userList", {"bob"}));
+        STEP(alice.RowDoubleClick(room + "userList", {"bob"}));
         STEP(alice.WaitText("tabControl", "Chat"));
         STEP(alice.Type("chatTabControl/tab=bob/chatEdit", "your copy of Blue Train?"));
         STEP(alice.Key("chatTabControl/tab=bob/chatEdit", "Return"));
         STEP(bob.Tab("tabControl", "Chat"));
         STEP(bob.WaitItem("chatTabControl", "alice"));
         STEP(bob.WaitTextContaining("chatTabControl/tab=alice/chatView", "your copy of Blue Train?"));
-
-        const QString logs = alice.Home() + "/Quorvane Chat Logs";
-        STEP(E2eRun::WaitUntil("alice's room log to hold both lines", DrivenClient::kShowMs, [&] {
-            const QByteArray log = ClientHome::ReadFile(logs + "/Rooms/late night jazz.log");
-            return log.contains("anyone for Coltrane?") && log.contains("always");
-        }));
         STEP(E2eRun::WaitUntil("alice's private log with bob to hold her line", DrivenClient::kShowMs, [&] {
-            return ClientHome::ReadFile(logs + "/Users/bob.log").contains("your copy of Blue Train?");
+            return ClientHome::ReadFile(alice.Home() + "/Quorvane Chat Logs/Users/bob.log")
+                .contains("your copy of Blue Train?");
         }));
         STEP(E2eRun::WaitUntil("bob's private log with alice to hold her line", DrivenClient::kShowMs, [&] {
             return ClientHome::ReadFile(bob.Home() + "/Quorvane Chat Logs/Users/alice.log")
                 .contains("your copy of Blue Train?");
         }));
-
-        STEP(carol.Start());
-        STEP(Run().WaitForLogin("carol"));
-        STEP(carol.Tab("tabControl", "Rooms"));
-        STEP(carol.WaitRow("roomList", {"late night jazz"}));
-        STEP(carol.RowDoubleClick("roomList", {"late night jazz"}));
-        STEP(carol.WaitRow("roomsTabControl/tab=late night jazz/userList", {"alice"}));
-        STEP(carol.WaitRow("roomsTabControl/tab=late night jazz/userList", {"bob"}));
-        STEP(alice.WaitRow("roomsTabControl/tab=late night jazz/userList", {"carol"}));
     }
 
     // bob's client dies mid-transfer; alice's entry shows the failure and,

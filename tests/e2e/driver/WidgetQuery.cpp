@@ -13,6 +13,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
@@ -63,9 +64,11 @@ bool Matches(QWidget* widget, const QString& step)
     return widget->objectName() == step || QString(widget->metaObject()->className()) == step;
 }
 
-// The one widget among the matches, visible ones first.
-QWidget* Choose(const QList<QWidget*>& matches, const QString& step, QString* error)
+// The one widget among the matches, visible ones first. A dialog is a
+// window of its own and a child of the window it belongs to: it counts once.
+QWidget* Choose(QList<QWidget*> matches, const QString& step, QString* error)
 {
+    matches = QSet<QWidget*>(matches.begin(), matches.end()).values();
     QList<QWidget*> visible;
     for (QWidget* widget : matches)
         if (widget->isVisible())
