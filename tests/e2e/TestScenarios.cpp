@@ -127,7 +127,6 @@ private slots:
     // are kept, and what bob's queue limit refuses shows bob's reason.
     void aBrowsedFolderIsDownloadedWithItsSubfolders()
     {
-        NEEDS("the user list and the share browser");
         DrivenClient& alice = Run().AddClient("alice");
         DrivenClient& bob = Run().AddClient("bob");
         // Thirteen files in three levels, against a queue limit of ten.
@@ -158,6 +157,7 @@ private slots:
         STEP(bob.Key("maxUploadsPerUserSpinBox", "Return"));
         STEP(bob.WaitText("maxUploadsPerUserSpinBox", "10"));
 
+        NEEDS("the user list and the share browser");
         STEP(AddToUserList(alice, "bob"));
         STEP(alice.Menu("userList", {"bob"}));
         STEP(alice.Pick("Browse user's files"));
