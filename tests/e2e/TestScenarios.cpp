@@ -70,7 +70,8 @@ private:
     {
         QString seen;
         const QString what = QString("%1's %2 to show %3 as %4").arg(client.User(), tree, file, statuses.join(" or "));
-        if (E2eRun::WaitUntil(what, kTransferMs, [&] { return statuses.contains(seen = StatusNow(client, tree, file)); })) {
+        const auto shown = [&] { return statuses.contains(seen = StatusNow(client, tree, file)); };
+        if (E2eRun::WaitUntil(what, kTransferMs, shown)) {
             if (status)
                 *status = seen;
             return true;

@@ -3,7 +3,6 @@
 #include <QJsonArray>
 #include <QJsonValue>
 #include <QMap>
-#include <QPair>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
@@ -36,15 +35,23 @@ public:
     // nothing happens and the program runs as it would.
     static void StartFromEnvironment();
 
-private:
+    // What a request comes to: an error, or a value and an action to run
+    // once the answer is out.
     struct Outcome
     {
         QString error;
         QJsonValue value;
-        std::function<void()> then; // the action, run after the answer
+        std::function<void()> then;
     };
-    using Handler = std::function<Outcome(const QJsonArray& arguments)>;
+    struct Command
+    {
+        int arguments; // at least
+        std::function<Outcome(const QJsonArray& request)> run;
+    };
+    // The requests, by name (DriverCommands.cpp).
+    static QMap<QString, Command> Commands();
 
+private:
     explicit Driver(const QString& path);
     bool Listen(QString* error);
     void OnNewConnection();
@@ -52,11 +59,10 @@ private:
     void Serve();
     Outcome Run(const QJsonArray& request);
     void Answer(const Outcome& outcome);
-    void AddHandlers();
 
     QString m_path;
     QLocalServer* m_server;
     QPointer<QLocalSocket> m_socket;
     QQueue<QJsonArray> m_requests;
-    QMap<QString, QPair<int, Handler>> m_handlers; // command: (least argument count, handler)
+    QMap<QString, Command> m_commands;
 };

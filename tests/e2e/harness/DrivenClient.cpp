@@ -338,8 +338,8 @@ bool DrivenClient::WaitChecked(const QString& locator, bool checked, int timeout
                            QJsonValue value;
                            if (!Request({"state", locator}, &value, false, seen))
                                return false;
-                           *seen = QString("its state: %1")
-                                       .arg(QString::fromUtf8(QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact)));
+                           const QJsonDocument state(value.toObject());
+                           *seen = "its state: " + QString::fromUtf8(state.toJson(QJsonDocument::Compact));
                            return value.toObject().value("checked") == QJsonValue(checked);
                        });
 }
