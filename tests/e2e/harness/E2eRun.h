@@ -17,9 +17,10 @@
 
 // One end-to-end run: the standalone test server on 127.0.0.1 and the client
 // processes of one test, each with a home of its own in a temporary folder.
-// The output folder (build/tests/e2e/output/<test>/) receives each client's
-// log as it runs; Finish() adds a picture of every window and the clients'
-// diagnostics when the test failed, and removes the folder when it passed.
+// The output folder (build/tests/e2e/output/<test>/, or under $QV_E2E_OUTPUT)
+// receives each client's log as it runs; Finish() adds a picture of every
+// window and the clients' diagnostics when the test failed, and removes the
+// folder when it passed.
 class E2eRun
 {
 public:
