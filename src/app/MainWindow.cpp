@@ -27,6 +27,7 @@
 #include "SizeManager.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
+#include "search/SearchForm.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
@@ -264,9 +265,10 @@ void MainWindow::Init()
 
     new TransferQueueManager();
     ui->transfersTab->Init();
-    // The shares and search views initialise here (declaring their types
-    // before the load), followed by the wish-list searcher, as each of
-    // them is built.
+    // The shares views initialise here (declaring their types before the
+    // load) as they are built, between the transfers and the search view.
+    ui->searchTab->Init();
+    // The wish-list searcher is made here once it is built.
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
@@ -314,7 +316,7 @@ void MainWindow::Init()
 
     if (GetSetting("show_diagnostics") == "yes")
         ui->tabControl->addTab(diagnosticsForm, tr("Diagnostics"));
-    // The rooms view initialises here (after the load) once it is built.
+    ui->roomsForm->Init();
     ApplyAppearance();
     SetSetting("data_version", "1");
 

@@ -1,7 +1,7 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// with everyone and one of demos with two groups, and has downloads queued,
-// written by the project's own engines.
+// with everyone and one of demos with two groups, has downloads queued, and
+// enters a chat room at login, written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -82,6 +82,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // The scene of quorvane-screenshot-server has people talking there.
+    data.AutojoinRoom("jazz lounge");
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

@@ -28,6 +28,11 @@ void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolde
     m_downloads.append({user, remoteFolder, fileName, size});
 }
 
+void ClientDataFile::AutojoinRoom(const QString& room)
+{
+    m_autojoinRooms.append(room);
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -62,6 +67,8 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
             for (const QString& group : folder.second)
                 item.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
         }
+        for (const QString& room : m_autojoinRooms)
+            d.GetType("room")->GetItem(room).NewItem("room_autojoin");
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -23,6 +23,8 @@ public:
     // A download of a file of another user's share; remoteFolder is the
     // folder as that user's share list names it ("\" separated).
     void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
+    // A room marked to be entered at the first login of a run.
+    void AutojoinRoom(const QString& room);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -44,4 +46,5 @@ private:
     QList<QPair<QString, QString>> m_settings;
     QList<QPair<QString, QStringList>> m_folders;
     QList<Download> m_downloads;
+    QStringList m_autojoinRooms;
 };
