@@ -4,10 +4,11 @@
 
 #include "Data.h"
 #include "DownloadAlerts.h"
-#include "SearchRerun.h"
+#include "Server.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "common/LocalFiles.h"
+#include "search/SearchForm.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
     if (const ItemPtr text = first["search_request_text"]) {
         m_searchText = text.AsString();
         // Results need a search page to show them.
-        if (SearchRerun::Available())
+        if (searchForm)
             ip_menu->addAction(QIcon(":/icons/search_icon"), tr("Re-run Search: ") + m_searchText, this,
                                &DownloadMenuOptions::OnRerunSearch);
     }
@@ -153,6 +154,7 @@ void DownloadMenuOptions::OnSetUserDownloadAlert()
 
 void DownloadMenuOptions::OnRerunSearch()
 {
-    if (SearchRerun::Available())
-        SearchRerun::Run(m_searchText);
+    // Always network-wide, whatever the first search's target was.
+    if (searchForm && gp_server)
+        searchForm->CreateSearchForm(gp_server->FileSearch(m_searchText, QString()), m_searchText, NetworkSearch);
 }

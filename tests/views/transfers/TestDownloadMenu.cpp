@@ -1,11 +1,15 @@
 // The downloads tree's context menu as a right click opens it: which
-// entries each selection offers, what they do to the chosen downloads, and
+// entries each selection offers, what they do to the chosen downloads (a
+// search run again opens its own network-wide tab on the search page), and
 // that downloads removed while the menu stands open are left alone.
 #include <QDir>
 #include <QIcon>
 
+#include "FakePeer.h"
 #include "GeneralFunctions.h"
+#include "TabWidget.h"
 #include "TransfersPageHarness.h"
+#include "search/SearchForm.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ private:
     using H = TransfersPageHarness;
 
     std::unique_ptr<H> h;
+    SearchForm* search = nullptr;
     QTreeWidget* tree = nullptr;
     ItemPtr done, waiting, running, other;
 
@@ -55,10 +60,14 @@ private:
 
 private slots:
     // Bob's downloads in two folders, one of them finished and one running;
-    // Eve's in a folder of the same name.
+    // Eve's in a folder of the same name. The search page stands beside the
+    // transfers page, as in the program.
     void init()
     {
         h.reset(new H);
+        search = new SearchForm;
+        h->f->AddPage(search, "Search");
+        search->Init();
         QVERIFY(h->f->Start());
         tree = h->Downloads();
         done = Add("bob", "music\\a", "done.mp3");
@@ -134,6 +143,21 @@ private slots:
         QVERIFY(h->Choose(tree, {H::UserRow(tree, "bob")}, "Remove downloads"));
         QCOMPARE(tree->topLevelItemCount(), 0);
         QCOMPARE(d.GetType("download_entry")->Count(), size_t(0));
+    }
+
+    void theSearchThatFoundADownloadRunsAgainNetworkWide()
+    {
+        QVERIFY(h->f->OnlinePeer("alice"));
+        QCOMPARE(h->MenuTexts(tree, {Row(waiting)}).filter("Re-run").size(), 0);
+        waiting.Connect(d.GetType("search_request_text")->GetItem("blue train"));
+        QCOMPARE(h->MenuTexts(tree, {Row(waiting)}).last(), QString("Re-run Search: blue train"));
+        // Of several downloads, the first one's search.
+        QVERIFY(h->Choose(tree, {Row(running), Row(waiting)}, "Re-run Search: blue train"));
+        auto* tabs = search->findChild<TabWidget*>("searchTabControl");
+        QCOMPARE(tabs->count(), 1);
+        QCOMPARE(tabs->tabText(0), QString("blue train"));
+        QVERIFY(h->f->Peer("alice")->WaitForSearchRequests(1));
+        QCOMPARE(h->f->Peer("alice")->searchRequests.first().text, QString("blue train"));
     }
 
     void downloadsRemovedWhileTheMenuIsOpenAreLeftAlone()
