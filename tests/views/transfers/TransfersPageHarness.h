@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTest>
@@ -19,8 +18,6 @@
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
-#include "DownloadsFixture.h"
-#include "FakePeerLink.h"
 #include "Settings.h"
 #include "TabWidget.h"
 #include "TransferQueueManager.h"
@@ -215,31 +212,6 @@ public:
         bool found = false;
         Menu(tree, rows, [&](QMenu* menu) { found = Trigger(menu, text); });
         return found;
-    }
-
-    // A download that a fake peer sends whole over a loopback file
-    // connection; true once the engine has moved it to the finished files.
-    bool Finish(FakePeerLink* peer, const QString& user, const QString& folder, const QString& file,
-                const QByteArray& content, quint32 token)
-    {
-        const int queued = PeerEngineFixture::Received(peer, 43).size();
-        const ItemPtr entry =
-            f->transfers->AddDownload(user, file.toStdString(), folder.toStdString(), content.size(), false, 0);
-        if (!entry || !PeerEngineFixture::WaitFor(peer, 43, queued + 1))
-            return false;
-        const int answers = PeerEngineFixture::Received(peer, 41).size();
-        DownloadsFixture::Offer(peer, token, folder + "\\" + file, content.size());
-        if (!PeerEngineFixture::WaitFor(peer, 41, answers + 1))
-            return false;
-        FakePeerLink* link = DownloadsFixture::OpenFileLink(*f, user, token);
-        if (!link || DownloadsFixture::ReadOffset(link) != 0)
-            return false;
-        link->SendRaw(content);
-        QElapsedTimer clock;
-        clock.start();
-        while (entry["download_entry_status"].AsString() != "complete" && clock.elapsed() < 10000)
-            QTest::qWait(10);
-        return entry["download_entry_status"].AsString() == "complete";
     }
 
     // A finished download as the engine records it, completed at a given
