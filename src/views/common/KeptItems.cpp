@@ -22,6 +22,15 @@ ItemPtr KeptItems::Alive(ItemPtr item) const
     return m_alive.contains(item.GetItemPointer()) ? item : ItemPtr();
 }
 
+void KeptItems::ForEach(const std::function<void(ItemPtr)>& f) const
+{
+    Data::Batch batch(&d);
+    const ItemList items = m_items.List();
+    for (const ItemPtr& item : items)
+        if (Alive(item))
+            f(item);
+}
+
 void KeptItems::Watch(Type* type)
 {
     if (m_watched.contains(type))

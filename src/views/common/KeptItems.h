@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSet>
+#include <functional>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
@@ -31,6 +32,11 @@ public:
     // The item when it is kept and not removed since, else null. Only the
     // address is compared, so a handle of a removed item may be passed.
     ItemPtr Alive(ItemPtr item) const;
+
+    // Calls f for each item still there when its turn comes: f may remove
+    // items (its own and others, through the engines' handlers), and those
+    // are passed over.
+    void ForEach(const std::function<void(ItemPtr)>& f) const;
 
 private:
     void Watch(Type* type);

@@ -2,7 +2,6 @@
 
 #include <QMenu>
 
-#include "Data.h"
 #include "DownloadAlerts.h"
 #include "Server.h"
 #include "TransferQueueManager.h"
@@ -108,26 +107,14 @@ void DownloadMenuOptions::OnOpenFolder()
 
 void DownloadMenuOptions::OnRetryDownloads()
 {
-    if (!transferQueueManager)
-        return;
-    // A retry may complete an entry whose file is there already, and the
-    // page may clear it at once: each entry is checked before its turn.
-    Data::Batch batch(&d);
-    const ItemList entries = m_entries.Items().List();
-    for (const ItemPtr& entry : entries)
-        if (m_entries.Alive(entry))
-            transferQueueManager->RequeueDownload(entry);
+    if (transferQueueManager)
+        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RequeueDownload(entry); });
 }
 
 void DownloadMenuOptions::OnRemoveDownloads()
 {
-    if (!transferQueueManager)
-        return;
-    Data::Batch batch(&d);
-    const ItemList entries = m_entries.Items().List();
-    for (const ItemPtr& entry : entries)
-        if (m_entries.Alive(entry))
-            transferQueueManager->RemoveDownload(entry);
+    if (transferQueueManager)
+        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RemoveDownload(entry); });
 }
 
 // The conditions are asked again: the menu may have stood open while the

@@ -2,7 +2,6 @@
 
 #include <QMenu>
 
-#include "Data.h"
 #include "TransferQueueManager.h"
 #include "common/LocalFiles.h"
 
@@ -38,13 +37,6 @@ void UploadMenuOptions::OnOpenFolder()
 
 void UploadMenuOptions::OnRemoveUploads()
 {
-    if (!transferQueueManager)
-        return;
-    // The engine's handlers run during each removal; an entry they took
-    // along is passed over.
-    Data::Batch batch(&d);
-    const ItemList entries = m_entries.Items().List();
-    for (const ItemPtr& entry : entries)
-        if (m_entries.Alive(entry))
-            transferQueueManager->RemoveUpload(entry);
+    if (transferQueueManager)
+        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RemoveUpload(entry); });
 }
