@@ -52,6 +52,8 @@ int main(int argc, char* argv[])
     data.SetSetting("upload_slots", "3");
     data.ShareFolder(music);
     data.ShareFolder(studio, {"Band", "Friends"});
+    for (const char* ending : {".ini", ".db", ".nfo", ".url", ".DS_Store"})
+        data.ExcludeExtension(ending);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
