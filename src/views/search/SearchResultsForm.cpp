@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLineEdit>
+#include <QMenu>
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "SizeManager.h"
+#include "users/UserMenuOptions.h"
 #include "TransferQueueManager.h"
 #include "ui_SearchResultsForm.h"
 
@@ -425,4 +427,21 @@ void SearchResultsForm::OnSaveFilterClicked() {}
 void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int) {}
 void SearchResultsForm::OnClearFilterClicked() {}
 void SearchResultsForm::OnDefaultFilterBoxToggled(bool) {}
-void SearchResultsForm::OnContextMenuRequested(QPoint) {}
+
+void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    QTreeWidgetItem* row = tree->itemAt(i_point);
+    if (!row)
+        return;
+    // The name, not the row: rows may go while the menu is open.
+    const ItemPtr result = ResultOf(row);
+    const QTreeWidgetItem* userRow = GetNodeUserNode(row);
+    const QString user = result ? result["search_results"]["user"].AsString()
+                                : userRow ? userRow->text(SearchResultListItem::UserColumn) : QString();
+    QMenu menu;
+    // The result's own entries (downloading, browsing its folder) come
+    // first here once their options are built.
+    UserMenuOptions userOptions(&menu, user, nullptr);
+    menu.exec(tree->viewport()->mapToGlobal(i_point));
+}
