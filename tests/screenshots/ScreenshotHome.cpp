@@ -1,7 +1,8 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// with everyone and one of demos with two groups, has downloads queued, and
-// enters a chat room at login, written by the project's own engines.
+// with everyone and one of demos with two groups, has downloads queued,
+// enters a chat room at login, keeps a note on a user and a private chat's
+// log, written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -68,6 +69,19 @@ int main(int argc, char* argv[])
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
+    data.NoteUser("pablo", "Has the Vanguard tapes; trades for Blue Note first pressings");
+    // An earlier private chat with ilse, as the client logged it.
+    const QStringList earlier = {
+        "[Nov 28 8:14:02 pm][ilse] are you coming to the listening party?",
+        "[Nov 28 8:15:40 pm][marta] wouldn't miss it",
+        "[Nov 28 8:16:11 pm][ilse] bring the Coltrane tapes if you find them",
+        "[Nov 28 8:17:30 pm] * marta digs through the shelves",
+        "[Nov 28 8:21:52 pm][marta] found two reels, no labels though",
+    };
+    if (!ClientHome::WriteFile(home + "/Quorvane Chat Logs/Users/ilse.log", (earlier.join('\n') + '\n').toUtf8())) {
+        err << "cannot write the chat log\n";
+        return 1;
+    }
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

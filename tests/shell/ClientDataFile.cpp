@@ -38,6 +38,11 @@ void ClientDataFile::ExcludeExtension(const QString& ending)
     m_excludedExtensions.append(ending);
 }
 
+void ClientDataFile::NoteUser(const QString& user, const QString& note)
+{
+    m_notes.append({user, note});
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -76,6 +81,14 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
         for (const QString& ending : m_excludedExtensions)
             d.GetType("excluded_download_extension")->GetItem(Value(ending));
+        if (!m_notes.isEmpty()) {
+            // Declared and saved as the main window does.
+            d.GetType("user")->RelateToType(d.NewType("user_note", 1, false, true), many, one, false);
+            saver->AddSavedType("user_note");
+            saver->AddSavedByConnectionType("user", "user_note");
+        }
+        for (const auto& note : m_notes)
+            d.GetType("user")->GetItem(note.first).Connect(d.GetType("user_note")->GetItem(Value(note.second)));
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

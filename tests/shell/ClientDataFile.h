@@ -27,6 +27,8 @@ public:
     void AutojoinRoom(const QString& room);
     // A file-name ending that folder downloads skip.
     void ExcludeExtension(const QString& ending);
+    // A note about another user.
+    void NoteUser(const QString& user, const QString& note);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -50,4 +52,5 @@ private:
     QList<Download> m_downloads;
     QStringList m_autojoinRooms;
     QStringList m_excludedExtensions;
+    QList<QPair<QString, QString>> m_notes;
 };

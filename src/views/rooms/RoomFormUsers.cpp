@@ -3,6 +3,7 @@
 // the user menu, the note and a private chat a click away.
 #include "RoomForm.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 
@@ -27,7 +28,13 @@ void RoomForm::SetUpUserList()
     list->setColumnCount(6);
     list->setHeaderLabels({QString(), QString(), tr("User"), QString(), tr("Files"), tr("K/s")});
     list->headerItem()->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
-    const int widths[] = {20, 25, 90, 25, 50, 40};
+    // The icon columns are narrower than the style's least section.
+    list->header()->setMinimumSectionSize(16);
+    // The figures' columns are wide enough for their usual figures at the
+    // desktop's font.
+    const QFontMetrics metrics(list->font());
+    const int widths[] = {20, 25, 90, 25, std::max(50, metrics.horizontalAdvance("88,888") + 12),
+                          std::max(40, metrics.horizontalAdvance("888.8") + 12)};
     for (int column = 0; column < 6; ++column)
         list->setColumnWidth(column, widths[column]);
     list->header()->setStretchLastSection(true);
