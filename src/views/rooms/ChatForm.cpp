@@ -76,15 +76,8 @@ QString ChatForm::PopupText(const QString& user, const QString& text)
 void ChatForm::AddChat(QString user, QString text)
 {
     // A private chat keeps its text as sent, spaces and all.
-    if (ChatText::IsAction(text)) {
-        const QString action = ChatText::ActionText(user, text);
-        AddStatusMessage(action);
-        LogChat(ChatText::ActionLogLine(action));
+    if (ChatText::ShowActionOrStamp(*this, m_activity, user, text))
         return;
-    }
-    const QString started = m_activity.ChatLine();
-    if (!started.isEmpty())
-        AddStatusMessage(started);
     ui->chatView->append(ChatText::ChatLineHtml(user, text));
     LogChat(ChatText::ChatLogLine(user, text));
     if (eventToolBar)

@@ -139,16 +139,8 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
     if (i_room != m_room)
         return;
     const QString text = i_chat.trimmed();
-    if (ChatText::IsAction(text)) {
-        const QString action = ChatText::ActionText(i_user, text);
-        AddStatusMessage(action);
-        LogChat(ChatText::ActionLogLine(action));
+    if (ChatText::ShowActionOrStamp(*this, m_activity, i_user, text))
         return;
-    }
-
-    const QString started = m_activity.ChatLine();
-    if (!started.isEmpty())
-        AddStatusMessage(started);
     ChatText::AppendCapped(ui->chatView, ChatText::ChatLineHtml(i_user, text));
     LogChat(ChatText::ChatLogLine(i_user, text));
 

@@ -5,6 +5,7 @@
 // server; shared by the rooms tests.
 #include <QAction>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -42,6 +43,18 @@ struct RoomsSetup
         chats->Init();
     }
     bool Start() { return fixture->Start("me"); }
+    // The server cuts the connection; the next half-minute tick logs in
+    // again.
+    bool Reconnect()
+    {
+        QSignalSpy lost(fixture->net.client, &Server::Disconnected);
+        Server()->Cut("me");
+        if (!lost.wait(5000))
+            return false;
+        QSignalSpy back(fixture->net.client, &Server::Connected);
+        fixture->Tick();
+        return back.wait(5000);
+    }
     void Stop()
     {
         delete fixture;
