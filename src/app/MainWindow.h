@@ -158,6 +158,7 @@ private:
     void FillUserInfoOptions();
     void FillSoundEdits();
     void ConnectSoundButtons();
+    void ReportUnopenedDataFiles();
     void ReportSaveFailure();
 
     Ui_MainWindow* ui;

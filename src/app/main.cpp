@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "MainWindow.h"
+#include "QuitSignals.h"
 
 int main(int argc, char** argv)
 {
@@ -16,10 +17,15 @@ int main(int argc, char** argv)
 
     int code = 0;
     {
+        // Made before the window so that it is still there while the
+        // window's teardown saves: a second signal then ends the wait.
+        QuitSignals quitSignals;
+        QObject::connect(&quitSignals, &QuitSignals::QuitRequested, app, &QCoreApplication::quit);
         MainWindow window;
         window.show();
         window.Init();
-        code = app->exec();
+        if (!quitSignals.Received())
+            code = app->exec();
     }
     delete app;
     return code;
