@@ -156,6 +156,8 @@ MainWindow::~MainWindow()
     DeleteEngine(dataSaver);
     DeleteEngine(extendedAsciiTranslator);
     DeleteEngine(timerManager);
+    // Shown only as a tab while diagnostics are on; it goes either way.
+    DeleteEngine(diagnosticsForm);
     delete ui;
     ui = nullptr;
     DeleteEngine(sizeManager);
