@@ -19,10 +19,8 @@ volatile sig_atomic_t g_quitting = 0;
 void OnSignal(int signal)
 {
     if (g_quitting) {
-        // The default action ends the process as that signal would have.
-        ::signal(signal, SIG_DFL);
-        ::raise(signal);
-        return;
+        // At once, with the shell's status for death by that signal.
+        ::_exit(128 + signal);
     }
     g_quitting = 1;
     const int saved = errno;
