@@ -10,7 +10,7 @@
 #include <QTextCodec>
 
 #include "ActionSetToolBar.h"
-#include "ChangeUsernamePasswordDialog.h"
+#include "settings/ChangeUsernamePasswordDialog.h"
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -372,13 +372,13 @@ void MainWindow::Init()
 void MainWindow::AddToolBarActions()
 {
     ActionSetToolBar* bar = ui->mainToolBar;
-    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/browse_icon", false);
+    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/downloads_icon", false);
     bar->AddSetAction("shared_folders", "share_folder", tr("Share Folder"), ":/icons/browse_icon", false);
-    bar->AddSetAction("shared_folders", "rescan_shares", tr("Rescan Shares"), ":/icons/browse_icon", false);
+    bar->AddSetAction("shared_folders", "rescan_shares", tr("Rescan Shares"), ":/icons/circular_arrow_icon", false);
     bar->RegisterWidget(ui->fileSharingOptionsTab, "shared_folders");
-    bar->AddSetAction("login_options", "connect_disconnect", tr("Connect"), ":icons/online_icon", false);
-    bar->AddSetAction("login_options", "set_user_pass", tr("Change Username/Password"), ":icons/online_icon", false);
-    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":icons/online_icon", false);
+    bar->AddSetAction("login_options", "connect_disconnect", tr("Connect"), ":/icons/connect_icon", false);
+    bar->AddSetAction("login_options", "set_user_pass", tr("Change Username/Password"), ":/icons/password_icon", false);
+    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":/icons/listening_port_icon", false);
     bar->RegisterWidget(ui->loginOptionsTab, "login_options");
     bar->AddSetAction("user", "message_user", tr("Message User"), ":/icons/chat_icon", true);
     bar->AddSetAction("user", "browse_user", tr("Browse User's Files"), ":/icons/browse_icon", true);

@@ -47,6 +47,9 @@ public:
     void SetBeforeCommitHook(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
     // DataLoaded() and NoData() on every handler, as for a first run.
     void NotifyNoData();
+    // DataLoaded() on every handler, and NoData() after it when noData: what
+    // a load tells them, for a store filled some other way (tests).
+    void NotifyLoaded(bool noData);
 
     // Data files of the prefix, newest first, as (save time, path).
     static std::vector<std::pair<qint64, QString>> DataFiles(const QString& prefix);
@@ -57,7 +60,6 @@ public:
     bool Apply(const QByteArray& bytes);
 
 private:
-    void NotifyLoaded(bool noData);
     void Rotate(const QString& prefix, qint64 stamp);
 
     std::vector<std::string> m_savedTypes;

@@ -8,6 +8,8 @@
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 
+#include <QTcpServer>
+
 #include <memory>
 
 void ClientDataFile::SetSetting(const QString& key, const QString& value)
@@ -83,4 +85,18 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
     if (error)
         *error = failure;
     return failure.isEmpty();
+}
+
+QList<quint16> ClientDataFile::FreePorts(int count)
+{
+    QList<QTcpServer*> listeners;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        auto* listener = new QTcpServer;
+        if (listener->listen(QHostAddress::Any, 0))
+            ports << listener->serverPort();
+        listeners << listener;
+    }
+    qDeleteAll(listeners);
+    return ports;
 }

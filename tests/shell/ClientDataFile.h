@@ -26,6 +26,10 @@ public:
     // cannot be saved; error then says which.
     bool Write(const QString& prefix, QString* error = nullptr) const;
 
+    // Ports free on every interface at the time of asking, all different,
+    // for the listening ports of clients that listen on every interface.
+    static QList<quint16> FreePorts(int count);
+
 private:
     struct Download
     {

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -49,22 +48,6 @@ QByteArray ReadFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Ports free on every interface at the time of asking, all different,
-// since the clients listen on every interface.
-QList<quint16> FreePorts(int count)
-{
-    QList<QTcpServer*> listeners;
-    QList<quint16> ports;
-    for (int i = 0; i < count; ++i) {
-        auto* listener = new QTcpServer;
-        if (listener->listen(QHostAddress::Any, 0))
-            ports << listener->serverPort();
-        listeners << listener;
-    }
-    qDeleteAll(listeners);
-    return ports;
 }
 
 // The folder that a share list (the inflated body of peer message 5) files
@@ -228,7 +211,7 @@ private slots:
         const QString fileName = "take five.bin";
         QVERIFY(WriteFile(sharedFolder + "/" + fileName, bytes));
 
-        const QList<quint16> ports = FreePorts(4);
+        const QList<quint16> ports = ClientDataFile::FreePorts(4);
         QCOMPARE(ports.size(), 4);
 
         ClientDataFile alice;

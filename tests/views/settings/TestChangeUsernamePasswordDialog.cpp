@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "ChangeUsernamePasswordDialog.h"
+#include "settings/ChangeUsernamePasswordDialog.h"
 #include "Data.h"
 #include "Settings.h"
 
