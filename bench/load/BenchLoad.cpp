@@ -43,27 +43,23 @@ const int ShareFiles = 100000;
 const int QueuedFiles = 10000;
 const double StallAim = 0.100;
 
-// Peak resident memory of the process so far, in MB.
-double PeakMegabytes()
+// A memory figure of this process from /proc, in MB: "VmHWM" is the peak
+// resident size so far, "VmRSS" the current one.
+double StatusMegabytes(const char* field)
 {
     QFile status("/proc/self/status");
     if (!status.open(QIODevice::ReadOnly))
         return 0;
+    const QByteArray key = QByteArray(field) + ':';
     for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
     return 0;
 }
 
 double ResidentMegabytes()
 {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
+    return StatusMegabytes("VmRSS");
 }
 
 // Runs the event loop until done() or the deadline, measuring the longest
@@ -340,6 +336,6 @@ int main(int argc, char** argv)
     std::printf("   (share of %d files written and scanned in %.1f s)\n", ShareFiles, Seconds(made));
     SearchStorm(f);
     QueueHog(f);
-    std::printf("== peak memory of the whole run: %.0f MB\n", PeakMegabytes());
+    std::printf("== peak memory of the whole run: %.0f MB\n", StatusMegabytes("VmHWM"));
     return 0;
 }

@@ -30,6 +30,18 @@ private:
         }
     }
 
+    // The client's own home, server and web host.
+    static QProcessEnvironment Environment(const QTemporaryDir& home, const TestServer& server,
+                                           const TestHttpServer& web)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(server.Port()));
+        environment.insert("QUORVANE_WEB", web.BaseUrl());
+        return environment;
+    }
+
 private slots:
     void secondStartLeavesTheFirstAlone()
     {
@@ -42,11 +54,7 @@ private slots:
         QVERIFY(home.isValid());
         QVERIFY(DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", "helen"}, {"password", "pw"}}));
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(server.Port()));
-        environment.insert("QUORVANE_WEB", web.BaseUrl());
+        const QProcessEnvironment environment = Environment(home, server, web);
 
         QProcess first;
         first.setProcessEnvironment(environment);
@@ -92,11 +100,7 @@ private slots:
         const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
         QCOMPARE(before.size(), 1);
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(server.Port()));
-        environment.insert("QUORVANE_WEB", web.BaseUrl());
+        const QProcessEnvironment environment = Environment(home, server, web);
         QProcess client;
         client.setProcessEnvironment(environment);
         client.setProcessChannelMode(QProcess::ForwardedChannels);
