@@ -1,8 +1,7 @@
-// A peer connection accepted on a loopback socket pair: the other end sends
-// the input (the key in the clear and the rest obfuscated with it when the
-// first byte says so) and closes. The opening frame, the file token and the
-// framed messages after it are all read as an incoming connection reads
-// them.
+// A peer connection on a loopback socket pair, read as an incoming
+// connection is read: the other end sends the input (the key in the clear
+// and the rest obfuscated with it when the first byte says so) and closes. The opening frame, the file token and the
+// framed messages after it are all read.
 #include "FuzzSupport.h"
 #include "Obfuscator.h"
 #include "PeerConnection.h"
@@ -12,6 +11,7 @@
 #include <QTcpSocket>
 #include <QtEndian>
 #include <cstring>
+#include <sys/socket.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -34,14 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         wire = wire.left(4) + rest;
     }
 
-    QTcpSocket other;
-    other.connectToHost(QHostAddress::LocalHost, listener->serverPort());
-    fuzz::RunUntil([] { return listener->hasPendingConnections(); });
-    QTcpSocket* accepted = listener->nextPendingConnection();
-    fuzz::Require(accepted != nullptr);
+    // Tens of thousands of runs must not leave as many sockets in TIME_WAIT
+    // on ephemeral ports, which every other program on the machine needs:
+    // the connecting end, read by the connection, closes with a reset, and
+    // the accepted end keeps its waits on the listening port.
+    auto* ours = new QTcpSocket;
+    ours->connectToHost(QHostAddress::LocalHost, listener->serverPort());
+    fuzz::RunUntil([&] { return listener->hasPendingConnections() && ours->state() == QAbstractSocket::ConnectedState; });
+    QTcpSocket* other = listener->nextPendingConnection();
+    fuzz::Require(other != nullptr);
+    const linger reset = {1, 0};
+    ::setsockopt(int(ours->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 
     bool ended = false;
-    auto* connection = new PeerConnection(accepted, obfuscated, [] { return qint64(0); }, nullptr);
+    auto* connection = new PeerConnection(ours, obfuscated, [] { return qint64(0); }, nullptr);
     QObject::connect(connection, &PeerConnection::OpeningReceived, [&] {
         if (fileConnection)
             connection->AwaitFileToken();
@@ -54,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     });
     QObject::connect(connection, &PeerConnection::Ended, [&] { ended = true; });
 
-    fuzz::RunUntil([&] { return other.state() == QAbstractSocket::ConnectedState; });
-    other.write(wire);
-    other.disconnectFromHost();
+    other->write(wire);
+    other->disconnectFromHost();
     fuzz::RunUntil([&] { return ended; });
     delete connection;
+    delete other;
     return 0;
 }
