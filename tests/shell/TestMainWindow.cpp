@@ -480,6 +480,7 @@ private slots:
         QVERIFY(g_showIsOver);
         // Nothing the window made outlives it.
         QVERIFY(!extendedAsciiTranslator);
+        QVERIFY(!diagnosticsForm);
         const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
         QVERIFY(NewestDataFile().contains("at exit"));
 
