@@ -194,6 +194,8 @@ private:
     PortForwarder* m_portForwarder;
     int m_state = StateDisconnected;
     bool m_abruptlyDisconnected = false;
+    // Whether this run has entered the rooms marked "room_autojoin".
+    bool m_autojoined = false;
     unsigned int m_searchTicket = 0;
     QByteArray m_buffer;
     // Counts connections, so that parsing stops when a handler's signal

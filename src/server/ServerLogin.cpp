@@ -68,6 +68,16 @@ void Server::OnConnectedToServer()
     for (const ItemPtr& user : d.GetType("is_tracked")->GetGlobalNullItem().GetItems("user"))
         AddUser(user.AsString());
 
+    // Once a run, at its first login; after later logins each open room
+    // page enters its own room again.
+    if (!m_autojoined)
+    {
+        m_autojoined = true;
+        for (const ItemPtr& room : d.GetType("room")->GetItems())
+            if (room.IsConnected("room_autojoin"))
+                EnterRoom(room.AsString(), false);
+    }
+
     if (IsSettingOn("use_upnp"))
         m_portForwarder->AddPortMappings(port, obfuscatedPort);
 }

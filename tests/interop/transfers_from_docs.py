@@ -526,18 +526,18 @@ def check_login_sequence(server, plain_port, obfuscated_port, alive):
     expect(digest == hashlib.md5((ALICE + ALICE_PASSWORD).encode()).hexdigest(),
            "the login digest is not the MD5 of name and password")
     # 5 for the one user of the data file's downloads.
-    server.wait_for(lambda: alive() and len(server.received) >= 5, CLIENT_START_S, "the login sequence")
+    server.wait_for(lambda: alive() and len(server.received) >= 6, CLIENT_START_S, "the login sequence")
     with server.changed:
-        first = server.received[:5]
+        first = server.received[:6]
     codes = [code for code, _ in first]
-    expect(codes == [2, 5, 1101, 35, 36], "after the login the client sent %s, not 2, 5, 1101, 35, 36" % codes)
+    expect(codes == [2, 5, 92, 1101, 35, 36], "after the login the client sent %s, not 2, 5, 92, 1101, 35, 36" % codes)
     ports = Reader(first[0][1])
     expect((ports.u32(), ports.u32()) == (plain_port, obfuscated_port), "message 2 names other ports")
     expect(Reader(first[1][1]).string() == BOB, "the client does not ask about the user of its download")
-    state = Reader(first[2][1])
+    state = Reader(first[3][1])
     expect((state.u8(), state.string(), state.u32(), state.u32(), state.u32(), state.u32()) == (0, ALICE, 0, 0, 2, 0),
            "1101 is not the state of a client without parent or children")
-    expect(Reader(first[4][1]).string() == ALICE, "36 does not ask for the client's own statistics")
+    expect(Reader(first[5][1]).string() == ALICE, "36 does not ask for the client's own statistics")
 
 
 def run(client, docs, root):

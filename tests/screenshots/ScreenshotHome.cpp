@@ -1,6 +1,7 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// and has downloads queued, written by the project's own engines.
+// with everyone and one of demos with two groups, has downloads queued, and
+// enters a chat room at login, written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -41,9 +42,17 @@ int main(int argc, char* argv[])
         "Live at the Blue Room/03 encore.ogg",
         "liner notes.txt",
     };
+    const QString studio = home + "/Home Studio";
+    const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};
     for (int i = 0; i < files.size(); ++i) {
         if (!WriteFile(music + "/" + files[i], 40000 + 7919 * i)) {
             err << "cannot write " << music << "/" << files[i] << "\n";
+            return 1;
+        }
+    }
+    for (int i = 0; i < takes.size(); ++i) {
+        if (!WriteFile(studio + "/" + takes[i], 90000 + 3001 * i)) {
+            err << "cannot write " << studio << "/" << takes[i] << "\n";
             return 1;
         }
     }
@@ -61,9 +70,20 @@ int main(int argc, char* argv[])
     data.SetSetting("download_folder", home + "/Downloads");
     data.SetSetting("upload_slots", "3");
     data.ShareFolder(music);
+    data.ShareFolder(studio, {"Band", "Friends"});
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
+    // One finished already: its file lies where the download folder keeps
+    // finished files, so the transfers page shows it complete.
+    const QString notes = "00 liner notes.pdf";
+    if (!WriteFile(home + "/Downloads/complete/Coltrane - Blue Train/" + notes, 734512)) {
+        err << "cannot write the finished download\n";
+        return 1;
+    }
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // The scene of quorvane-screenshot-server has people talking there.
+    data.AutojoinRoom("jazz lounge");
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

@@ -17,15 +17,20 @@ void ClientDataFile::SetSetting(const QString& key, const QString& value)
     m_settings.append(qMakePair(key, value));
 }
 
-void ClientDataFile::ShareFolder(const QString& localPath)
+void ClientDataFile::ShareFolder(const QString& localPath, const QStringList& groups)
 {
-    m_folders.append(localPath);
+    m_folders.append(qMakePair(localPath, groups));
 }
 
 void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName,
                                  qint64 size)
 {
     m_downloads.append({user, remoteFolder, fileName, size});
+}
+
+void ClientDataFile::AutojoinRoom(const QString& room)
+{
+    m_autojoinRooms.append(room);
 }
 
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
@@ -51,14 +56,19 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         // load would; download paths then use the stored download folder.
         for (const auto& setting : m_settings)
             ::SetSetting(setting.first.toUtf8().constData(), setting.second);
-        for (const QString& folder : m_folders) {
-            ItemPtr item = shares->AddSharedFolder(folder);
+        for (const auto& folder : m_folders) {
+            ItemPtr item = shares->AddSharedFolder(folder.first);
             if (!item) {
-                failure = "cannot share " + folder;
+                failure = "cannot share " + folder.first;
                 break;
             }
-            item.NewItem("shared_public");
+            if (folder.second.isEmpty())
+                item.NewItem("shared_public");
+            for (const QString& group : folder.second)
+                item.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
         }
+        for (const QString& room : m_autojoinRooms)
+            d.GetType("room")->GetItem(room).NewItem("room_autojoin");
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

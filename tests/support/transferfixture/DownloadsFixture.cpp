@@ -45,11 +45,12 @@ void DownloadsFixture::Offer(FakePeerLink* link, quint32 token, const QString& p
     link->SendMessage(40, FakeWire().U32(direction).U32(token).Str(path).U64(quint64(size)).Bytes());
 }
 
-FakePeerLink* DownloadsFixture::OpenFileLink(const QString& name, quint32 token)
+FakePeerLink* DownloadsFixture::OpenFileLink(PeerEngineFixture& fixture, const QString& name, quint32 token)
 {
-    FakePeer* fake = Peer(name);
+    FakePeer* fake = fixture.Peer(name);
     static quint32 connectionToken = 100;
-    FakePeerLink* link = fake ? fake->Greet(net.peer->ListeningPort(), false, "F", ++connectionToken) : nullptr;
+    FakePeerLink* link =
+        fake ? fake->Greet(fixture.net.peer->ListeningPort(), false, "F", ++connectionToken) : nullptr;
     if (link)
         link->SendRaw(FakeWire().U32(token).Bytes());
     return link;

@@ -31,8 +31,10 @@ public:
     // The uploader's transfer request (40) for a remote path.
     static void Offer(FakePeerLink* link, quint32 token, const QString& path, qint64 size, quint32 direction = 1);
     // A file connection from the peer that opens with the transfer token;
-    // null when it does not come up.
-    FakePeerLink* OpenFileLink(const QString& name, quint32 token);
+    // null when it does not come up. The static form serves any fixture
+    // whose peer messaging downloads (the views' as well).
+    FakePeerLink* OpenFileLink(const QString& name, quint32 token) { return OpenFileLink(*this, name, token); }
+    static FakePeerLink* OpenFileLink(PeerEngineFixture& fixture, const QString& name, quint32 token);
     // The 8-byte start offset we answer on a file link; -1 when none came.
     static qint64 ReadOffset(FakePeerLink* link);
 

@@ -1,8 +1,11 @@
 #include "ViewFixture.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QSignalSpy>
+#include <QTest>
+#include <QWidgetAction>
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
@@ -18,6 +21,7 @@
 #include "TabWidget.h"
 #include "TransferQueueManager.h"
 #include "UrlRecorder.h"
+#include "common/ViewClock.h"
 
 ViewFixture::ViewFixture()
 {
@@ -42,6 +46,25 @@ ViewFixture::ViewFixture()
     window->addToolBarBreak(Qt::TopToolBarArea);
     window->addToolBar(Qt::TopToolBarArea, events);
     window->resize(1000, 700);
+
+    ViewClock::Set([this] { return net.now; });
+
+    // What the main window declares for the views and writes at every start.
+    Type* user = d.GetType("user");
+    user->RelateToType(d.NewType("user_note", 1, false, true), many, one, false);
+    user->RelateToType(d.NewType("user_chat_widget", 0, false, true), one, one, false);
+    Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
+    chatLogForm->RelateToType(d.GetType("room"), one, one, false);
+    chatLogForm->RelateToType(user, one, one, false);
+    toolbar->AddSetAction("chat_log", "clear_chat_log", "Clear Log", ":/icons/empty_note_icon", false);
+    toolbar->AddSetAction("chat_log", "open_log_folder", "Open Log Folder", ":/icons/browse_icon", false);
+    toolbar->AddSetAction("user_chat", "user_chat_log", "Chat Log", ":/icons/note_icon", false);
+    SetSetting("log_room_chat", "yes");
+    SetSetting("log_private_chat", "yes");
+    SetSetting("chat_timestamps", "activity_based");
+    SetSetting("color_chat_username", "#0033ff");
+    SetSetting("color_chat_timestamp", "#0066ff");
+    SetSetting("color_chat_status", "#339933");
 }
 
 ViewFixture::~ViewFixture()
@@ -70,6 +93,7 @@ ViewFixture::~ViewFixture()
     delete m_urls;
     g_shellHooks = ShellHooks();
     g_showIsOver = false;
+    ViewClock::Set(nullptr);
 }
 
 bool ViewFixture::Start(const QString& user, bool firstRun)
@@ -98,6 +122,33 @@ void ViewFixture::AddPage(QWidget* page, const QString& title)
 void ViewFixture::Tick()
 {
     net.Tick();
+}
+
+void ViewFixture::Advance(qint64 milliseconds)
+{
+    net.Advance(milliseconds);
+}
+
+bool ViewFixture::Focus(QWidget* widget)
+{
+    QApplication::setActiveWindow(window);
+    if (!QTest::qWaitForWindowActive(window))
+        return false;
+    widget->setFocus(Qt::OtherFocusReason);
+    QElapsedTimer waited;
+    waited.start();
+    while (!widget->hasFocus() && waited.elapsed() < 2000)
+        QTest::qWait(10);
+    return widget->hasFocus();
+}
+
+QAction* ViewFixture::ToolbarAction(const QString& text) const
+{
+    for (QAction* action : toolbar->actions()) {
+        if (!qobject_cast<QWidgetAction*>(action) && action->isVisible() && action->text() == text)
+            return action;
+    }
+    return nullptr;
 }
 
 QList<QUrl> ViewFixture::OpenedUrls() const

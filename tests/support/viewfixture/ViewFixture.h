@@ -8,6 +8,8 @@
 #include "PeerEngineFixture.h"
 
 class ActionSetToolBar;
+class QAction;
+class QWidget;
 class DelayedInvoker;
 class EventToolBar;
 class QMainWindow;
@@ -24,7 +26,9 @@ class UrlRecorder;
 // page a window with the context toolbar, the event toolbar (its sounds
 // recorded, not played) and a tab control to put pages in. Addresses handed
 // to the desktop are recorded, and the half-minute tick comes only when the
-// test calls Tick.
+// test calls Tick; the views' clock moves only when the test calls Advance.
+// The settings and item types that the main window writes and declares for
+// the views are there as it leaves them.
 //
 // A test makes its page, adds it with AddPage, calls the page's Init, puts
 // any "stored" items into the store, then calls Start, which tells every
@@ -48,6 +52,16 @@ public:
 
     // The half-minute tick, without waiting for it.
     void Tick();
+    // Moves on the clock that the views read (ViewClock) and peer messaging
+    // reads; it starts at a fixed time and moves only by this.
+    void Advance(qint64 milliseconds);
+
+    // Gives the widget the keyboard focus, the window made active first, so
+    // that the context toolbar shows the widget's set and publishes its
+    // keys; false when the focus does not arrive in time.
+    bool Focus(QWidget* widget);
+    // The context toolbar's action that shows this text now, or null.
+    QAction* ToolbarAction(const QString& text) const;
 
     // The sound files the event toolbar would have played, oldest first.
     QStringList sounds;

@@ -1,0 +1,123 @@
+#pragma once
+
+// The transfers page in the view fixture, as the main window makes it: the
+// page built before Init, Init after the transfer engine, then the load.
+// Shared by the page's tests; rows are found by their texts, as a user
+// finds them.
+#include <QAction>
+#include <QApplication>
+#include <QMainWindow>
+#include <QTest>
+#include <QTreeWidget>
+#include <QWidgetAction>
+#include <memory>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "Settings.h"
+#include "TabWidget.h"
+#include "TransferQueueManager.h"
+#include "TreeWidget.h"
+#include "ViewFixture.h"
+#include "transfers/TransfersForm.h"
+
+class TransfersPageHarness
+{
+public:
+    TransfersPageHarness()
+        : f(new ViewFixture)
+    {
+        // The colours the main window writes at start-up.
+        SetSetting("color_transfer_complete", "#006400");
+        SetSetting("color_transfer_in_progress", "#0000ff");
+        SetSetting("color_transfer_queued", "#3366ff");
+        SetSetting("color_transfer_failed", "#ff0a47");
+        SetSetting("color_transfer_other", "#000000");
+        page = new TransfersForm;
+        f->AddPage(page, "Transfers");
+        page->Init();
+    }
+
+    std::unique_ptr<ViewFixture> f;
+    TransfersForm* page = nullptr;
+
+    TreeWidget* Downloads() const { return page->findChild<TreeWidget*>("downloadsList"); }
+    TreeWidget* Uploads() const { return page->findChild<TreeWidget*>("uploadsList"); }
+    template <class T>
+    T* Control(const char* name) const
+    {
+        return page->findChild<T*>(name);
+    }
+    QString TabTitle() const { return f->tabs->tabText(f->tabs->indexOf(page)); }
+
+    static QTreeWidgetItem* Child(QTreeWidgetItem* parent, int column, const QString& text)
+    {
+        for (int i = 0; parent && i < parent->childCount(); ++i)
+            if (parent->child(i)->text(column) == text)
+                return parent->child(i);
+        return nullptr;
+    }
+    static QTreeWidgetItem* UserRow(QTreeWidget* tree, const QString& user)
+    {
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            if (tree->topLevelItem(i)->text(0) == user)
+                return tree->topLevelItem(i);
+        return nullptr;
+    }
+    static QTreeWidgetItem* FolderRow(QTreeWidget* tree, const QString& user, const QString& folder)
+    {
+        return Child(UserRow(tree, user), 1, folder);
+    }
+    static QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& user, const QString& folder,
+                                    const QString& file)
+    {
+        return Child(FolderRow(tree, user, folder), 2, file);
+    }
+    // The file names of a folder row's children, in row order.
+    static QStringList Files(QTreeWidgetItem* folderRow)
+    {
+        QStringList names;
+        for (int i = 0; folderRow && i < folderRow->childCount(); ++i)
+            names << folderRow->child(i)->text(2);
+        return names;
+    }
+    static QStringList TopTexts(QTreeWidget* tree)
+    {
+        QStringList names;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            names << tree->topLevelItem(i)->text(0);
+        return names;
+    }
+    static QColor Colour(QTreeWidgetItem* row, int column = 0) { return row->foreground(column).color(); }
+
+    // The toolbar as the user meets it: focus the tree, find the action
+    // by the text it shows.
+    QAction* Action(QWidget* tree, const QString& text) const
+    {
+        if (tree == Uploads())
+            page->findChild<QTabWidget*>("transfersTabControl")->setCurrentIndex(1);
+        else
+            page->findChild<QTabWidget*>("transfersTabControl")->setCurrentIndex(0);
+        f->window->activateWindow();
+        tree->setFocus();
+        for (int i = 0; i < 200 && !tree->hasFocus(); ++i)
+            QTest::qWait(10);
+        for (QAction* action : f->toolbar->actions())
+            if (!qobject_cast<QWidgetAction*>(action) && action->text() == text)
+                return action;
+        return nullptr;
+    }
+
+    // Downloads kept in the data file: entries made before the load, in the
+    // order given, each with its place in the queue (above the places the
+    // engine's counter hands out, which a place may belong to only one).
+    ItemPtr StoredDownload(const QString& user, const QString& folder, const QString& file, qint64 size,
+                           int order)
+    {
+        ItemPtr entry = f->transfers->AddDownload(user, file.toStdString(), folder.toStdString(), size,
+                                                         false, 0);
+        if (entry)
+            entry.Connect(d.GetType("download_order")->GetItem(Value(1000000 + order)));
+        return entry;
+    }
+};
