@@ -42,6 +42,14 @@ private:
         return environment;
     }
 
+    static bool Launch(QProcess& process, const QProcessEnvironment& environment)
+    {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QUORVANE_BINARY, QStringList());
+        return process.waitForStarted(10000);
+    }
+
 private slots:
     void secondStartLeavesTheFirstAlone()
     {
@@ -57,10 +65,7 @@ private slots:
         const QProcessEnvironment environment = Environment(home, server, web);
 
         QProcess first;
-        first.setProcessEnvironment(environment);
-        first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start(QUORVANE_BINARY, QStringList());
-        QVERIFY(first.waitForStarted(10000));
+        QVERIFY(Launch(first, environment));
         QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("helen"), 30000);
         QCOMPARE(server.ConnectionCount(), 1);
 
@@ -100,12 +105,8 @@ private slots:
         const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
         QCOMPARE(before.size(), 1);
 
-        const QProcessEnvironment environment = Environment(home, server, web);
         QProcess client;
-        client.setProcessEnvironment(environment);
-        client.setProcessChannelMode(QProcess::ForwardedChannels);
-        client.start(QUORVANE_BINARY, QStringList());
-        QVERIFY(client.waitForStarted(10000));
+        QVERIFY(Launch(client, Environment(home, server, web)));
         QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("ivan"), 30000);
 
         ::kill(client.processId(), signal);
