@@ -7,6 +7,8 @@
 //     same connections);
 //  2. 500 searches a second for 30 s against a 100,000-file share
 //     (baseline: the same loop idle for as long);
+//     The stall while the scanner's MP3 results come back is printed too
+//     (baseline: the loop idle for two seconds);
 //  3. one peer queueing 10,000 files over one connection (baseline: another
 //     peer queueing a hundredth as many).
 // Every socket is on 127.0.0.1 and every wait has a deadline.
@@ -325,13 +327,15 @@ int main(int argc, char** argv)
     }
     ConnectionCrowd(f, f.net.now);
 
+    StallMeter idle;
+    QElapsedTimer idleFor;
+    idleFor.start();
+    idle.Run([&] { return idleFor.elapsed() >= 2000; }, 5000);
     QElapsedTimer made;
     made.start();
-    bool rescanned = false;
-    QObject::connect(f.shares, &SharedFoldersManager::SharedFilesRescanned, [&] { rescanned = true; });
     MakeShare(f);
     StallMeter scan;
-    if (!scan.Run([&] { return rescanned && d.GetType("shared_file")->Count() >= size_t(ShareFiles); }, 300000)) {
+    if (!scan.Run([] { return d.GetType("shared_file")->Count() >= size_t(ShareFiles); }, 300000)) {
         std::printf("the share was not scanned in time\n");
         return 1;
     }
@@ -340,7 +344,7 @@ int main(int argc, char** argv)
     // back to the event loop; the storm starts once that has settled.
     StallMeter settle;
     settle.Run([] { return false; }, 15000);
-    Figure("longest stall while MP3 results arrive", settle.Worst() * 1e3, "ms", scan.Worst() * 1e3,
+    Figure("longest stall while MP3 results arrive", settle.Worst() * 1e3, "ms", idle.Worst() * 1e3,
            settle.Worst() <= StallAim, "at most 100 ms");
     SearchStorm(f);
     QueueHog(f);
