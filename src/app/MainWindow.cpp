@@ -27,6 +27,7 @@
 #include "SizeManager.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
+#include "search/SearchForm.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
@@ -267,9 +268,10 @@ void MainWindow::Init()
 
     new TransferQueueManager();
     ui->transfersTab->Init();
-    // The shares and search views initialise here (declaring their types
-    // before the load), followed by the wish-list searcher, as each of
-    // them is built.
+    // The shares views initialise here (declaring their types before the
+    // load) as they are built, between the transfers and the search view.
+    ui->searchTab->Init();
+    // The wish-list searcher is made here once it is built.
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
@@ -298,6 +300,10 @@ void MainWindow::Init()
         new PathNode(root, "global_value", 2);
         d.AddPathEventHandler(root, new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnObfuscatedPortSet));
     }
+    // These two raise a value below their minimum at once; told of every
+    // keystroke, they would raise the first digit of "25" and make it "150".
+    ui->maxUploadsPerUserSpinBox->setKeyboardTracking(false);
+    ui->maxMBPerUserSpinBox->setKeyboardTracking(false);
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
     connect(ui->maxMBPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,

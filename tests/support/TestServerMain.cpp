@@ -1,11 +1,15 @@
 // The loopback test server as a program of its own, so that end-to-end tests
 // can run real client processes against it.
-//   quorvane-testserver [--admin-message TEXT] [--rooms-scene] [port]
+//   quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] [port]
 // With --admin-message every user gets that administrators' message as soon
 // as it has logged in. With --rooms-scene the server has public and private
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
-// shows).
+// shows). With --search-scene the server knows searches related to
+// "blue train".
+// The first line on standard output is the port; then one line per login
+// ("logged in NAME") and logout ("logged out NAME"), for the person trying
+// two clients by hand and for the tests that wait for a client's login.
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -56,6 +60,11 @@ void SetRoomsScene(TestServer& server)
         });
     });
 }
+void SetSearchScene(TestServer& server)
+{
+    server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
+                                          {"moment's notice", 5}, {"hard bop", 3}});
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -64,6 +73,7 @@ int main(int argc, char* argv[])
     QStringList arguments = app.arguments().mid(1);
     QString adminMessage;
     bool roomsScene = false;
+    bool searchScene = false;
     for (;;)
     {
         if (arguments.size() >= 2 && arguments[0] == "--admin-message")
@@ -76,6 +86,11 @@ int main(int argc, char* argv[])
             roomsScene = true;
             arguments = arguments.mid(1);
         }
+        else if (!arguments.isEmpty() && arguments[0] == "--search-scene")
+        {
+            searchScene = true;
+            arguments = arguments.mid(1);
+        }
         else
             break;
     }
@@ -86,7 +101,8 @@ int main(int argc, char* argv[])
         const uint value = arguments[0].toUInt(&ok);
         if (!ok || value > 65535 || arguments.size() > 1)
         {
-            QTextStream(stderr) << "usage: quorvane-testserver [--admin-message TEXT] [--rooms-scene] [port]\n";
+            QTextStream(stderr) << "usage: quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] "
+                                   "[port]\n";
             return 2;
         }
         port = quint16(value);
@@ -98,11 +114,20 @@ int main(int argc, char* argv[])
         });
     if (roomsScene)
         SetRoomsScene(server);
+    if (searchScene)
+        SetSearchScene(server);
     if (!server.Listen(port))
     {
         QTextStream(stderr) << "cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
     }
-    QTextStream(stdout) << server.Port() << Qt::endl;
+    QTextStream out(stdout);
+    out << server.Port() << Qt::endl;
+    QObject::connect(&server, &TestServer::UserLoggedIn, [&out](const QString& user) {
+        out << "logged in " << user << Qt::endl;
+    });
+    QObject::connect(&server, &TestServer::UserLoggedOut, [&out](const QString& user) {
+        out << "logged out " << user << Qt::endl;
+    });
     return app.exec();
 }
