@@ -569,13 +569,7 @@ void TestDataSaver::everyFileFailingLeavesStoreAlone()
     d.GetType("contact")->NewItem("made before") += d.GetType("contact_note")->NewItem("note");
     const QStringList before = Dump();
 
-    bool thrown = false;
-    try {
-        m_saver->Load(Prefix());
-    } catch (const DataLoadFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Load(Prefix()), DataLoadFailure);
     QCOMPARE(Dump(), before);
     QCOMPARE(GetSetting("nick"), QString("default"));
     QVERIFY(log.isEmpty());
@@ -655,13 +649,7 @@ void TestDataSaver::saveFailsWhenFolderCannotBeMade()
     const QStringList before = Dump();
     const QString prefix = m_dir->path() + "/" + relative;
 
-    bool thrown = false;
-    try {
-        m_saver->Save(prefix);
-    } catch (const DataSaveFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Save(prefix), DataSaveFailure);
     QCOMPARE(Dump(), before);
     QCOMPARE(ReadFile(m_dir->path() + "/blocker"), QByteArray("a plain file"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -724,13 +712,7 @@ void TestDataSaver::clockSetBackThenSaveInterruptedBeforeCommitLosesNothing()
         atCommit = Stamps(Prefix());
         throw DataSaveFailure();
     });
-    bool thrown = false;
-    try {
-        m_saver->Save(Prefix());
-    } catch (const DataSaveFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Save(Prefix()), DataSaveFailure);
     QCOMPARE(atCommit, stamps);
     QCOMPARE(Stamps(Prefix()), stamps);
     QCOMPARE(ReadFile(StampedPath(ahead)), newest);
@@ -782,13 +764,7 @@ void TestDataSaver::fileThatCannotBeOpenedIsLeftAsItIs()
     for (const QString& stamp : stamps)
         if (stamp != "300" && stamp != "50")
             QVERIFY(QFile::remove(StampedPath(stamp.toLongLong())));
-    bool thrown = false;
-    try {
-        m_saver->Load(Prefix());
-    } catch (const DataLoadFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Load(Prefix()), DataLoadFailure);
     QCOMPARE(m_saver->UnopenedFiles(), QStringList({unopened, StampedPath(50)}));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
