@@ -120,7 +120,7 @@ void SearchForm::Init()
         d.AddPathEventHandler(left, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
     }
 
-    // The received-searches page initialises here once it is built.
+    ui->tab->Init();
 
     connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
@@ -336,14 +336,3 @@ void SearchForm::CheckAllWishListItems(bool checked)
             box->setChecked(checked);
     }
 }
-
-// The wish list view fills these.
-void SearchForm::OnWishListItemAdded(ItemPtr) {}
-void SearchForm::OnWishListItemRemoved(ItemPtr) {}
-void SearchForm::OnAddToWishListClicked() {}
-void SearchForm::OnWishTabCloseRequested(int) {}
-void SearchForm::OnWishListItemCheckStateChanged(int) {}
-void SearchForm::OnWishListItemChanged(QTreeWidgetItem*, int) {}
-void SearchForm::OnWishListContextMenuRequested(QPoint) {}
-void SearchForm::OnDiscardRepeatedResultsClicked() {}
-void SearchForm::OnRemoveWishListItemRequested() {}
