@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QWidgetAction>
 
 #include "ActionSetToolBar.h"
@@ -149,6 +151,31 @@ QAction* ViewFixture::ToolbarAction(const QString& text) const
             return action;
     }
     return nullptr;
+}
+
+QStringList ViewFixture::ChooseFromMenu(const std::function<void()>& open, const QString& choice)
+{
+    QStringList shown;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            shown << action->text();
+            if (action->text() == choice)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    poll.start();
+    open();
+    return shown;
 }
 
 QList<QUrl> ViewFixture::OpenedUrls() const

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 
 #include "PeerEngineFixture.h"
 
@@ -62,6 +63,10 @@ public:
     bool Focus(QWidget* widget);
     // The context toolbar's action that shows this text now, or null.
     QAction* ToolbarAction(const QString& text) const;
+    // Runs whatever menu open() shows, chooses the entry of that text (none
+    // such: only closes it) and returns the entries it showed; empty when
+    // no menu opened.
+    static QStringList ChooseFromMenu(const std::function<void()>& open, const QString& choice = QString());
 
     // The sound files the event toolbar would have played, oldest first.
     QStringList sounds;

@@ -42,6 +42,17 @@ public:
     TabWidget* ManualTabs() const { return form->findChild<TabWidget*>("searchTabControl"); }
     TabWidget* WishTabs() const { return form->findChild<TabWidget*>("wishListTabControl"); }
     SearchResultsForm* WishPage(int i) const { return qobject_cast<SearchResultsForm*>(WishTabs()->widget(i)); }
+    QTreeWidget* WishList() const { return form->findChild<QTreeWidget*>("wishList"); }
+    // The queued downloads, oldest first, as "user:remote folder\\file",
+    // with " single" when queued as a single download.
+    static QStringList Downloads()
+    {
+        QStringList texts;
+        for (const ItemPtr& entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+            texts << entry["user"].AsString() + ":" + entry["remote_folder"].AsString() + "\\" +
+                         entry["file_name"].AsString() + (entry.IsConnected("single_download") ? " single" : "");
+        return texts;
+    }
     static QStringList Entries(QComboBox* box)
     {
         QStringList texts;
