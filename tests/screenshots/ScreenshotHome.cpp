@@ -1,7 +1,8 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
 // with everyone and one of demos with two groups, has downloads queued, and
-// enters a chat room at login, written by the project's own engines.
+// enters a chat room at login and keeps a wish list, written by the
+// project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -82,6 +83,11 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // Stored searches; the other users answer the enabled ones.
+    data.AddWishListSearch("blue train", true);
+    data.AddWishListSearch("coltrane lazy bird", true, true);
+    data.AddWishListSearch("lush life 1958 mono", false);
+    data.AddWishListSearch("sonny clark cool struttin", false);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
     QString error;

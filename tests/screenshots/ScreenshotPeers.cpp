@@ -1,6 +1,7 @@
 // Other users for scripts/screenshots: fake peers that log in to the test
 // server and answer every search of the photographed client with files of
-// their shares, over a message connection, as other clients would.
+// their shares, over a message connection, as other clients would; and
+// that search the client's shares now and then, for its received searches.
 //   quorvane-screenshot-peers SERVER-PORT USER
 // Runs until it is ended.
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 
 #include "FakePeer.h"
 #include "FakePeerLink.h"
+#include "FakeWire.h"
 #include "SearchReply.h"
 
 namespace {
@@ -108,5 +110,23 @@ int main(int argc, char* argv[])
         }
     });
     poll.start(100);
+
+    // Searches of the client's shares, some of which its files answer.
+    const QStringList searches = {
+        "coltrane giant steps flac", "rain on a tin roof",   "bill evans waltz for debby", "blue room encore",
+        "nina simone",               "harbour dawn",         "art blakey moanin",         "slow blues in g",
+        "miles davis kind of blue",  "ornette coleman 1959", "field recordings",          "thelonious monk"};
+    int searched = 0;
+    QTimer asking;
+    QObject::connect(&asking, &QTimer::timeout, [&] {
+        if (searched == searches.size()) {
+            asking.stop();
+            return;
+        }
+        FakePeer* from = peers[searched % peers.size()].fake;
+        from->SendToServer(42, FakeWire().Str(client).U32(quint32(1000 + searched)).Str(searches[searched]).Bytes());
+        ++searched;
+    });
+    asking.start(400);
     return app.exec();
 }

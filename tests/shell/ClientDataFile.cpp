@@ -33,6 +33,11 @@ void ClientDataFile::AutojoinRoom(const QString& room)
     m_autojoinRooms.append(room);
 }
 
+void ClientDataFile::AddWishListSearch(const QString& text, bool enabled, bool discardRepeats)
+{
+    m_wishListSearches.append({text, enabled, discardRepeats});
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -69,6 +74,15 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const QString& room : m_autojoinRooms)
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
+        for (const WishListSearch& search : m_wishListSearches) {
+            ItemPtr item = d.GetType("wish_list_item")->GetItem(search.text);
+            if (search.enabled)
+                item += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+            if (search.discardRepeats) {
+                item += d.GetType("discard_repeated_results")->GetGlobalNullItem();
+                item += d.GetType("received_results_from_users")->NewItem();
+            }
+        }
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -6,7 +6,7 @@
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
 // shows). With --search-scene the server knows searches related to
-// "blue train".
+// "blue train" and asks for a wish-list search every 3 s.
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -61,6 +61,7 @@ void SetSearchScene(TestServer& server)
 {
     server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
                                           {"moment's notice", 5}, {"hard bop", 3}});
+    server.SetWishListInterval(3);
 }
 } // namespace
 

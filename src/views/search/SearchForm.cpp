@@ -193,8 +193,7 @@ void SearchForm::AddActions()
 
 void SearchForm::DataLoaded()
 {
-    for (const ItemPtr& item : d.GetType("wish_list_item")->GetItems())
-        OnWishListItemAdded(item);
+    BuildWishListRows();
 
     const QList<int> sizes{width() - 200, 200};
     ui->searchSplitter->setSizes(sizes);

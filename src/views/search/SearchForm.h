@@ -60,7 +60,9 @@ public:
     void OnLeftRoom(ItemPtr room);
     void OnSearchRecordItemRemoved(ItemPtr record);
 
-    // The wish list view's store handlers.
+    // The wish list view's store handlers, and a row for every stored
+    // search at once (after the load).
+    void BuildWishListRows();
     void OnWishListItemAdded(ItemPtr item);
     void OnWishListItemRemoved(ItemPtr item);
 

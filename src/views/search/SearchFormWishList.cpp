@@ -27,6 +27,16 @@ const int kTextColumn = 1;
 
 } // namespace
 
+void SearchForm::BuildWishListRows()
+{
+    // One sort at the end rather than one per row: with a check box in
+    // every row, sorting them in one by one costs seconds for a thousand.
+    ui->wishList->setSortingEnabled(false);
+    for (const ItemPtr& item : d.GetType(kWish)->GetItems())
+        OnWishListItemAdded(item);
+    ui->wishList->setSortingEnabled(true);
+}
+
 void SearchForm::OnWishListItemAdded(ItemPtr item)
 {
     // One row per stored search, however often it is announced.

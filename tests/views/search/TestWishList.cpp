@@ -42,11 +42,11 @@ private slots:
     void editsReplaceSearchesAndBlanksKeepThem()
     {
         SearchPageFixture s;
+        d.GetType("wish_list_item")->GetItem("old");
         ItemPtr kept = d.GetType("wish_list_item")->GetItem("kept");
         kept += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
         kept += d.GetType("discard_repeated_results")->GetGlobalNullItem();
         kept += d.GetType("wish_list_item_filter_text")->GetItem("-live");
-        d.GetType("wish_list_item")->GetItem("old");
         QVERIFY(s.f.Start());
         QTreeWidget* list = s.WishList();
         QCOMPARE(Rows(list), QStringList({"kept+", "old"}));
