@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
     // Stored searches; the other users answer the enabled ones.
-    data.AddWishListSearch("blue train", true);
+    data.AddWishListSearch("blue train", true, true);
     data.AddWishListSearch("coltrane lazy bird", true, true);
     data.AddWishListSearch("lush life 1958 mono", false);
     data.AddWishListSearch("sonny clark cool struttin", false);

@@ -47,9 +47,10 @@ void SearchForm::OnWishListItemAdded(ItemPtr item)
     row->setText(kTextColumn, item.AsString());
     row->setFlags(row->flags() | Qt::ItemIsEditable);
     auto* box = new QCheckBox;
+    // The "Y" under the box is what the column sorts by, never seen.
+    box->setAutoFillBackground(true);
     ui->wishList->setItemWidget(row, kEnabledColumn, box);
     row->setTextAlignment(kEnabledColumn, Qt::AlignCenter);
-    // The hidden "Y" is what the column sorts by.
     const bool enabled = item.IsConnected(kEnabled);
     row->setText(kEnabledColumn, enabled ? "Y" : "");
     box->setChecked(enabled);
