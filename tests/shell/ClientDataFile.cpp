@@ -38,6 +38,11 @@ void ClientDataFile::AddWishListSearch(const QString& text, bool enabled, bool d
     m_wishListSearches.append({text, enabled, discardRepeats});
 }
 
+void ClientDataFile::ExcludeExtension(const QString& ending)
+{
+    m_excludedExtensions.append(ending);
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -83,6 +88,8 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
                 item += d.GetType("received_results_from_users")->NewItem();
             }
         }
+        for (const QString& ending : m_excludedExtensions)
+            d.GetType("excluded_download_extension")->GetItem(Value(ending));
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -27,6 +27,8 @@ public:
     void AutojoinRoom(const QString& room);
     // A stored wish-list search, as its view leaves it.
     void AddWishListSearch(const QString& text, bool enabled, bool discardRepeats = false);
+    // A file-name ending that folder downloads skip.
+    void ExcludeExtension(const QString& ending);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -56,4 +58,5 @@ private:
         bool discardRepeats;
     };
     QList<WishListSearch> m_wishListSearches;
+    QStringList m_excludedExtensions;
 };
