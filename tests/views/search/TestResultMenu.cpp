@@ -6,30 +6,10 @@
 
 namespace {
 
-QList<QByteArray> Files(const char* folder, const QStringList& names)
+// A row by its text: the page may have sorted meanwhile.
+QTreeWidgetItem* Find(SearchResultsForm* page, const QString& text, int column = SearchResultListItem::FileColumn)
 {
-    QList<QByteArray> files;
-    for (const QString& name : names)
-        files << SearchReplyFile(QByteArray(folder) + "\\" + name.toUtf8(), 1000);
-    return files;
-}
-
-QStringList Menu(SearchResultsForm* page, QTreeWidgetItem* row, const QString& choice = QString())
-{
-    QTreeWidget* tree = page->searchResults();
-    const QPoint at = row ? tree->visualItemRect(row).center() : QPoint(5, tree->viewport()->height() - 5);
-    return ViewFixture::ChooseFromMenu([&] { page->OnContextMenuRequested(at); }, choice);
-}
-
-// A child row by the text it shows: the page may have sorted meanwhile.
-QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text)
-{
-    for (int i = 0; i < parent->childCount(); ++i)
-        for (int column : {SearchResultListItem::UserColumn, SearchResultListItem::FolderColumn,
-                           SearchResultListItem::FileColumn})
-            if (parent->child(i)->text(column) == text)
-                return parent->child(i);
-    return nullptr;
+    return page->searchResults()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive, column).value(0);
 }
 
 void Select(SearchResultsForm* page, const QList<QTreeWidgetItem*>& rows)
@@ -51,30 +31,27 @@ private slots:
         SearchPageFixture s;
         QVERIFY(s.f.Start());
         SearchResultsForm* page = s.Search("album");
-        QVERIFY(s.Answer("alice", page->Ticket(), Files("music\\album", {"b.mp3", "a.mp3", "notes.nfo"})));
+        QVERIFY(s.Answer("alice", page->Ticket(), s.Files("music\\album", {"b.mp3", "a.mp3", "notes.nfo"})));
         d.GetType("excluded_download_extension")->GetItem(".nfo");
-        QTreeWidgetItem* user = page->searchResults()->topLevelItem(0);
-        QTreeWidgetItem* folder = user->child(0);
-        QTreeWidgetItem* a = Child(folder, "a.mp3");
-        QTreeWidgetItem* b = Child(folder, "b.mp3");
-        QTreeWidgetItem* notes = Child(folder, "notes.nfo");
-        QCOMPARE(Menu(page, a), QStringList({"Download File(s)", "Download Folder(s)", "Browse Folder"}));
-        QCOMPARE(Menu(page, folder), QStringList({"Download Folder(s)", "Browse Folder"}));
+        QTreeWidget* tree = page->searchResults();
+        QTreeWidgetItem* notes = Find(page, "notes.nfo");
+        QCOMPARE(s.MenuAt(tree, notes), QStringList({"Download File(s)", "Download Folder(s)", "Browse Folder"}));
+        QCOMPARE(s.MenuAt(tree, notes->parent()), QStringList({"Download Folder(s)", "Browse Folder"}));
         // Without the user menu a user row has nothing to offer.
-        QVERIFY(Menu(page, user).isEmpty());
-        QVERIFY(Menu(page, nullptr).isEmpty());
+        QVERIFY(s.MenuAt(tree, notes->parent()->parent()).isEmpty());
+        QVERIFY(s.MenuAt(tree, nullptr).isEmpty());
 
         // One row is a single download, even one whose ending folder
         // downloads skip.
         Select(page, {notes});
-        Menu(page, notes, "Download File(s)");
-        QCOMPARE(SearchPageFixture::Downloads(), QStringList({"alice:music\\album\\notes.nfo single"}));
+        s.MenuAt(tree, notes, "Download File(s)");
+        QCOMPARE(s.Downloads(), QStringList({"alice:music\\album\\notes.nfo single"}));
         QVERIFY(!notes->icon(SearchResultListItem::FileColumn).isNull());
-        QVERIFY(a->icon(SearchResultListItem::FileColumn).isNull());
-        // The selection is taken in order up to its first row of another kind.
-        Select(page, {a, folder, b});
-        Menu(page, a, "Download File(s)");
-        QCOMPARE(SearchPageFixture::Downloads().mid(1), QStringList({"alice:music\\album\\a.mp3"}));
+        QVERIFY(Find(page, "a.mp3")->icon(SearchResultListItem::FileColumn).isNull());
+        // The selection in its order, up to its first row of another kind.
+        Select(page, {Find(page, "a.mp3"), notes->parent(), Find(page, "b.mp3")});
+        s.MenuAt(tree, notes, "Download File(s)");
+        QCOMPARE(s.Downloads().mid(1), QStringList({"alice:music\\album\\a.mp3"}));
     }
 
     void foldersComeWholeByNameAndBrowseTheRowsOwnUser()
@@ -85,34 +62,31 @@ private slots:
         SearchResultsForm* page = s.Search("album");
         page->filterEdit()->setText("-bonus");
         QVERIFY(s.Answer("alice", page->Ticket(),
-                         Files("music\\album", {"b.mp3", "Zed.mp3", "bonus.mp3", "info.nfo", "a.mp3"}) +
-                             Files("music\\other", {"c.mp3"})));
-        QVERIFY(s.Answer("bob", page->Ticket(), Files("music\\album", {"x.mp3"})));
-        QTreeWidgetItem* root = page->searchResults()->invisibleRootItem();
-        QTreeWidgetItem* aliceAlbum = Child(Child(root, "alice"), "album/music");
-        QTreeWidgetItem* bobAlbum = Child(Child(root, "bob"), "album/music");
-        QTreeWidgetItem* bonus = Child(aliceAlbum, "bonus.mp3");
+                         s.Files("music\\album", {"b.mp3", "Zed.mp3", "bonus.mp3", "info.nfo", "a.mp3"}) +
+                             s.Files("music\\other", {"c.mp3"})));
+        QVERIFY(s.Answer("bob", page->Ticket(), s.Files("music\\album", {"x.mp3"})));
+        QTreeWidget* tree = page->searchResults();
+        QTreeWidgetItem* bonus = Find(page, "bonus.mp3");
+        QTreeWidgetItem* bobAlbum = Find(page, "x.mp3")->parent();
         QVERIFY(bonus->isHidden());
 
-        // A file row stands for its folder, hidden files included.
-        Select(page, {Child(aliceAlbum, "b.mp3"), Child(aliceAlbum, "a.mp3")});
-        Menu(page, Child(aliceAlbum, "b.mp3"), "Download Folder(s)");
-        QCOMPARE(SearchPageFixture::Downloads(),
-                 QStringList({"alice:music\\album\\Zed.mp3", "alice:music\\album\\a.mp3", "alice:music\\album\\b.mp3",
-                              "alice:music\\album\\bonus.mp3"}));
+        // A file row stands for its folder in its reply, hidden files too.
+        Select(page, {Find(page, "b.mp3"), Find(page, "a.mp3")});
+        s.MenuAt(tree, Find(page, "b.mp3"), "Download Folder(s)");
+        QCOMPARE(s.Downloads(), QStringList({"alice:music\\album\\Zed.mp3", "alice:music\\album\\a.mp3",
+                                             "alice:music\\album\\b.mp3", "alice:music\\album\\bonus.mp3"}));
         QVERIFY(!bonus->icon(SearchResultListItem::FileColumn).isNull());
-        QVERIFY(Child(aliceAlbum, "info.nfo")->icon(SearchResultListItem::FileColumn).isNull());
-
+        QVERIFY(Find(page, "info.nfo")->icon(SearchResultListItem::FileColumn).isNull());
         // Two users' folders of one path: each its own user's files.
-        Select(page, {bobAlbum, aliceAlbum});
-        Menu(page, bobAlbum, "Download Folder(s)");
-        QCOMPARE(SearchPageFixture::Downloads().mid(4), QStringList({"bob:music\\album\\x.mp3"}));
+        Select(page, {bobAlbum, bonus->parent()});
+        s.MenuAt(tree, bobAlbum, "Download Folder(s)");
+        QCOMPARE(s.Downloads().mid(4), QStringList({"bob:music\\album\\x.mp3"}));
 
         QStringList browsed;
         SearchResultMenuOptions::SetFolderBrowser(
             [&](const QString& user, const QString& folder) { browsed << user + ":" + folder; });
-        Menu(page, bobAlbum, "Browse Folder");
-        Menu(page, Child(Child(Child(root, "alice"), "other/music"), "c.mp3"), "Browse Folder");
+        s.MenuAt(tree, bobAlbum, "Browse Folder");
+        s.MenuAt(tree, Find(page, "c.mp3"), "Browse Folder");
         SearchResultMenuOptions::SetFolderBrowser({});
         QCOMPARE(browsed, QStringList({"bob:music\\album", "alice:music\\other"}));
     }
