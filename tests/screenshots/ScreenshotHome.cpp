@@ -67,7 +67,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
-    // Stored searches; the other users answer the enabled ones.
+    // Stored searches, two enabled, which throw away repeated results.
     data.AddWishListSearch("blue train", true, true);
     data.AddWishListSearch("coltrane lazy bird", true, true);
     data.AddWishListSearch("lush life 1958 mono", false);

@@ -6,7 +6,7 @@
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
 // shows). With --search-scene the server knows searches related to
-// "blue train" and asks for a wish-list search every 3 s.
+// "blue train".
 // The first line on standard output is the port; then one line per login
 // ("logged in NAME") and logout ("logged out NAME"), for the person trying
 // two clients by hand and for the tests that wait for a client's login.
@@ -64,7 +64,6 @@ void SetSearchScene(TestServer& server)
 {
     server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
                                           {"moment's notice", 5}, {"hard bop", 3}});
-    server.SetWishListInterval(3);
 }
 } // namespace
 
