@@ -28,6 +28,7 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "search/SearchForm.h"
+#include "search/WishListSearcher.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
@@ -271,7 +272,7 @@ void MainWindow::Init()
     // The shares views initialise here (declaring their types before the
     // load) as they are built, between the transfers and the search view.
     ui->searchTab->Init();
-    // The wish-list searcher is made here once it is built.
+    new WishListSearcher(this);
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();

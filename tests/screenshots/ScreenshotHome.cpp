@@ -1,8 +1,8 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
 // with everyone and one of demos with two groups, has downloads queued,
-// enters a chat room at login, keeps a note on a user and a private chat's
-// log, written by the project's own engines.
+// enters a chat room at login, keeps a wish list, a note on a user and a
+// private chat's log, written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -67,6 +67,11 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // Stored searches, two enabled, which throw away repeated results.
+    data.AddWishListSearch("blue train", true, true);
+    data.AddWishListSearch("coltrane lazy bird", true, true);
+    data.AddWishListSearch("lush life 1958 mono", false);
+    data.AddWishListSearch("sonny clark cool struttin", false);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
     data.NoteUser("pablo", "Has the Vanguard tapes; trades for Blue Note first pressings");

@@ -1,9 +1,9 @@
 // Other users for scripts/screenshots: fake peers that log in to the test
 // server, answer every search of the photographed client with files of
-// their shares over a message connection, and send the files of their
-// shares that the client queues at once over a file connection, as other
-// clients would. Each file sent whole is reported on stdout as
-// "served PATH".
+// their shares over a message connection, send the files of their shares
+// that the client queues at once over a file connection, and search the
+// client's shares now and then (its received searches), as other clients
+// would. Each file sent whole is reported on stdout as "served PATH".
 //   quorvane-screenshot-peers SERVER-PORT USER
 // Runs until it is ended.
 #include <QCoreApplication>
@@ -166,6 +166,24 @@ int main(int argc, char* argv[])
 
     out << "ready" << Qt::endl;
 
+    // Searches of the client's shares, some of which its files answer;
+    // they start once the client is about (its first search arrives).
+    const QStringList searches = {
+        "coltrane giant steps flac", "rain on a tin roof",   "bill evans waltz for debby", "blue room encore",
+        "nina simone",               "harbour dawn",         "art blakey moanin",         "slow blues in g",
+        "miles davis kind of blue",  "ornette coleman 1959", "field recordings",          "thelonious monk"};
+    int searched = 0;
+    QTimer asking;
+    QObject::connect(&asking, &QTimer::timeout, [&] {
+        if (searched == searches.size()) {
+            asking.stop();
+            return;
+        }
+        FakePeer* from = peers[searched % peers.size()].fake;
+        from->SendToServer(42, FakeWire().Str(client).U32(quint32(1000 + searched)).Str(searches[searched]).Bytes());
+        ++searched;
+    });
+
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (Peer& peer : peers) {
@@ -173,6 +191,8 @@ int main(int argc, char* argv[])
                 const FakePeer::SearchRequest request = peer.fake->searchRequests.at(peer.answered);
                 if (request.user != client)
                     continue;
+                if (!searched && !asking.isActive())
+                    asking.start(400);
                 if (!peer.link) {
                     peer.fake->AskAddress(client);
                     if (!peer.fake->WaitForAddress(client))
@@ -189,5 +209,6 @@ int main(int argc, char* argv[])
         }
     });
     poll.start(100);
+
     return app.exec();
 }

@@ -33,6 +33,11 @@ void ClientDataFile::AutojoinRoom(const QString& room)
     m_autojoinRooms.append(room);
 }
 
+void ClientDataFile::AddWishListSearch(const QString& text, bool enabled, bool discardRepeats)
+{
+    m_wishListSearches.append({text, enabled, discardRepeats});
+}
+
 void ClientDataFile::ExcludeExtension(const QString& ending)
 {
     m_excludedExtensions.append(ending);
@@ -79,6 +84,15 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const QString& room : m_autojoinRooms)
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
+        for (const WishListSearch& search : m_wishListSearches) {
+            ItemPtr item = d.GetType("wish_list_item")->GetItem(search.text);
+            if (search.enabled)
+                item += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+            if (search.discardRepeats) {
+                item += d.GetType("discard_repeated_results")->GetGlobalNullItem();
+                item += d.GetType("received_results_from_users")->NewItem();
+            }
+        }
         for (const QString& ending : m_excludedExtensions)
             d.GetType("excluded_download_extension")->GetItem(Value(ending));
         if (!m_notes.isEmpty()) {

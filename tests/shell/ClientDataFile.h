@@ -25,6 +25,8 @@ public:
     void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
     // A room marked to be entered at the first login of a run.
     void AutojoinRoom(const QString& room);
+    // A stored wish-list search, as its view leaves it.
+    void AddWishListSearch(const QString& text, bool enabled, bool discardRepeats = false);
     // A file-name ending that folder downloads skip.
     void ExcludeExtension(const QString& ending);
     // A note about another user.
@@ -51,6 +53,13 @@ private:
     QList<QPair<QString, QStringList>> m_folders;
     QList<Download> m_downloads;
     QStringList m_autojoinRooms;
+    struct WishListSearch
+    {
+        QString text;
+        bool enabled;
+        bool discardRepeats;
+    };
+    QList<WishListSearch> m_wishListSearches;
     QStringList m_excludedExtensions;
     QList<QPair<QString, QString>> m_notes;
 };

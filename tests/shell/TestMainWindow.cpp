@@ -36,6 +36,8 @@
 #include "TestHttpServer.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "search/ReceivedSearchesForm.h"
+#include "search/WishListSearcher.h"
 
 namespace {
 
@@ -384,6 +386,10 @@ private slots:
         QCOMPARE(tabs->count(), 8);
         QCOMPARE(tabs->tabText(7), QString("Diagnostics"));
         QCOMPARE(tabs->widget(7), static_cast<QWidget*>(diagnosticsForm));
+        // The search view's received-searches page, and the wish-list
+        // searcher the window makes after it.
+        QVERIFY(receivedSearchesForm && m_window->isAncestorOf(receivedSearchesForm));
+        QVERIFY(wishListSearcher && wishListSearcher->parent() == m_window);
         QVERIFY(diagnosticsForm->AreaText("Configuration Data").contains("Data loaded successfully."));
 
         // The title follows the user name from then on.

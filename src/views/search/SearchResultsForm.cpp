@@ -16,6 +16,7 @@
 #include "SearchResultCells.h"
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
+#include "SearchResultMenuOptions.h"
 #include "Server.h"
 #include "Settings.h"
 #include "SizeManager.h"
@@ -110,7 +111,7 @@ SearchResultsForm::~SearchResultsForm()
 void SearchResultsForm::Init()
 {
     RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
-    // The saved filters join here with the filter row.
+    InitSavedFilters();
 }
 
 QTreeWidget* SearchResultsForm::searchResults() const
@@ -166,6 +167,15 @@ QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* item) const
     if (node.GetType() == d.GetType(kFolderNode))
         return item->parent();
     return item->parent() ? item->parent()->parent() : nullptr;
+}
+
+QString SearchResultsForm::UserOf(QTreeWidgetItem* row) const
+{
+    if (const ItemPtr result = ResultOf(row))
+        return result["search_results"]["user"].AsString();
+    // A folder row's user is its own user row's, never that of another
+    // reply holding the same folder text.
+    return m_rows.Item(GetNodeUserNode(row), "user").AsString();
 }
 
 // ---------------------------------------------------------------------------
@@ -412,6 +422,11 @@ void SearchResultsForm::OnDiscardRepeatedResultsDisabled(ItemPtr)
     ui->discardRepeatedResultsBox->setChecked(false);
 }
 
+void SearchResultsForm::WishListItemRemoved()
+{
+    ui->discardRepeatedResultsBox->setEnabled(false);
+}
+
 void SearchResultsForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -419,14 +434,8 @@ void SearchResultsForm::showEvent(QShowEvent* event)
         eventToolBar->RemoveEvents(this);
 }
 
-// The filter row and the result menu come with the result filter and the
-// menu's options; the slots stand here so the form wires them once.
-void SearchResultsForm::OnFilterHelpClicked() {}
-void SearchResultsForm::OnFilterTextChanged(QString) {}
-void SearchResultsForm::OnSaveFilterClicked() {}
-void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int) {}
-void SearchResultsForm::OnClearFilterClicked() {}
-void SearchResultsForm::OnDefaultFilterBoxToggled(bool) {}
+// ---------------------------------------------------------------------------
+// The context menu
 
 void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
 {
@@ -434,14 +443,14 @@ void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
     QTreeWidgetItem* row = tree->itemAt(i_point);
     if (!row)
         return;
-    // The name, not the row: rows may go while the menu is open.
-    const ItemPtr result = ResultOf(row);
-    const QTreeWidgetItem* userRow = GetNodeUserNode(row);
-    const QString user = result ? result["search_results"]["user"].AsString()
-                                : userRow ? userRow->text(SearchResultListItem::UserColumn) : QString();
     QMenu menu;
-    // The result's own entries (downloading, browsing its folder) come
-    // first here once their options are built.
-    UserMenuOptions userOptions(&menu, user, nullptr);
+    // Keeps the page and the texts it needs, never the row: the menu runs
+    // an event loop of its own.
+    SearchResultMenuOptions options(&menu, row);
+    // The user's entries follow the result's; by name, as rows may go while
+    // the menu is open.
+    UserMenuOptions userOptions(&menu, UserOf(row), nullptr);
+    if (menu.isEmpty())
+        return;
     menu.exec(tree->viewport()->mapToGlobal(i_point));
 }

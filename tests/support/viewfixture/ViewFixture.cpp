@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QWidgetAction>
 
 #include "ActionSetToolBar.h"
