@@ -269,8 +269,7 @@ void MainWindow::Init()
 
     new TransferQueueManager();
     ui->transfersTab->Init();
-    // The shares views initialise here (declaring their types before the
-    // load) as they are built, between the transfers and the search view.
+    ui->sharesTab->Init();
     ui->searchTab->Init();
     new WishListSearcher(this);
 

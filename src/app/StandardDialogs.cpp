@@ -14,6 +14,14 @@ QString StandardDialogs::OpenFileName(QWidget* parent, const QString& caption, c
     return QFileDialog::getOpenFileName(parent, caption, folder, filter);
 }
 
+QString StandardDialogs::SaveFileName(QWidget* parent, const QString& caption, const QString& suggestedPath,
+                                      const QString& filter)
+{
+    if (hooks.saveFileName)
+        return hooks.saveFileName(parent, caption, suggestedPath, filter);
+    return QFileDialog::getSaveFileName(parent, caption, suggestedPath, filter);
+}
+
 QString StandardDialogs::ExistingDirectory(QWidget* parent, const QString& caption, const QString& folder)
 {
     if (hooks.existingDirectory)

@@ -20,6 +20,8 @@ public:
         std::function<QString(QWidget*, const QString&, const QString&, const QString&)> openFileName;
         // parent, caption, start folder
         std::function<QString(QWidget*, const QString&, const QString&)> existingDirectory;
+        // parent, caption, suggested path, filter
+        std::function<QString(QWidget*, const QString&, const QString&, const QString&)> saveFileName;
         // initial font, parent
         std::function<QFont(const QFont&, QWidget*)> font;
         // initial colour, parent
@@ -28,6 +30,10 @@ public:
 
     // An empty text when the user cancelled.
     static QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder,
+                                const QString& filter);
+    // A file to write, which may not exist yet; an empty text when the user
+    // cancelled.
+    static QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggestedPath,
                                 const QString& filter);
     // Folders only; an empty text when the user cancelled.
     static QString ExistingDirectory(QWidget* parent, const QString& caption, const QString& folder);

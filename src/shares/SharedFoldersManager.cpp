@@ -542,7 +542,11 @@ void SharedFoldersManager::OnUserAddress(ItemPtr user)
 
 void SharedFoldersManager::RemoveUserShare(QString user)
 {
-    ItemPtr share = d.GetType("user")->HasItem(Value(user))["user_share"];
+    RemoveShare(d.GetType("user")->HasItem(Value(user))["user_share"]);
+}
+
+void SharedFoldersManager::RemoveShare(ItemPtr share)
+{
     if (!share)
         return;
     {

@@ -110,6 +110,9 @@ public:
     bool IsFileSharedWithUser(ItemPtr file, QString user);
     bool IsUserAddressUnshared(QString user);
     void RemoveUserShare(QString user);
+    // Removes a share tree with its folders and files, then the items left
+    // without a connection (the names, the browsers' row nodes).
+    static void RemoveShare(ItemPtr share);
 
     // True when a reply was sent.
     bool ProcessSearch(QString user, quint32 token, QString text);

@@ -9,6 +9,11 @@ StandardDialogAnswers::StandardDialogAnswers()
         asked.append({"file", caption, filter, parent});
         return paths.isEmpty() ? QString() : paths.takeFirst();
     };
+    StandardDialogs::hooks.saveFileName = [this](QWidget* parent, const QString& caption, const QString& start,
+                                                 const QString& filter) {
+        asked.append({"save", caption, filter, parent, start});
+        return paths.isEmpty() ? QString() : paths.takeFirst();
+    };
     StandardDialogs::hooks.existingDirectory = [this](QWidget* parent, const QString& caption, const QString&) {
         asked.append({"folder", caption, QString(), parent});
         return paths.isEmpty() ? QString() : paths.takeFirst();

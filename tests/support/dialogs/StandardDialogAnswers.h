@@ -17,10 +17,12 @@ class StandardDialogAnswers
 public:
     struct Asked
     {
-        QString kind; // "file", "folder", "font" or "color"
+        QString kind; // "file", "save", "folder", "font" or "color"
         QString caption;
         QString filter;
         QWidget* parent;
+        // The folder or path the chooser was to start at.
+        QString start = QString();
     };
 
     StandardDialogAnswers();

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "DataHandler.h"
+#include "ItemPtr.h"
+
+class QPoint;
+class QShowEvent;
+class QTextBrowser;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QLineEdit;
+class QXmlStreamWriter;
+class ShareFolderTree;
+class Ui_ShareForm;
+
+// One tab of the Browse page: another user's share list as a folder tree
+// beside the files of the chosen folder. It waits for the list (telling of
+// a connection that cannot be formed meanwhile), then filters, downloads
+// files and whole folders, opens the tree level by level, selects a folder
+// on request and exports the share as XML. The first list to arrive is the
+// one shown; the data goes when the tab is closed.
+class ShareForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    ShareForm(QString user, QWidget* parent = nullptr);
+    ~ShareForm() override;
+
+    // The open share browser of a user item, or null.
+    static ShareForm* Of(ItemPtr user);
+
+    // Takes the user's received share; a form that already has one keeps it.
+    void SetShare(ItemPtr share);
+    // Selects the folder of that full path ("\" separators), now or once
+    // the share has arrived.
+    void BrowseToFolder(QString folder);
+    // Releases the received share and the tab's items, then goes; called
+    // once the tab is removed.
+    void Delete();
+
+    void ExpandLevel();
+    void ExpandAll();
+    void CollapseAll();
+    // Queues the folder's files and those of every folder below it, the
+    // folder's own under its name and the others under their parent's name
+    // and their own.
+    void DownloadFolder(ItemPtr folder, bool belowChosenFolder);
+    // False when the file could not be written.
+    bool ExportToFile(QString fileName);
+    void OnUserShareItemRemoved(ItemPtr item);
+
+    QString User() const { return m_user; }
+    ItemPtr Share() const { return m_share; }
+    ShareFolderTree& Tree() const { return *m_tree; }
+    QTreeWidget* folderTree() const;
+    QTreeWidget* fileList() const;
+    QLineEdit* filterEdit() const;
+    QTextBrowser* messageBrowser() const;
+
+public slots:
+    void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
+    void OnActionBarTriggered(QWidget* widget, QString action);
+    void OnFilterTextChanged(QString text);
+    void OnFilterHelpClicked();
+    void OnConnectionToUserFailed(QString user, QString connectionType);
+    void OnFileDoubleClicked(QTreeWidgetItem* item, int column);
+    void OnFolderContextMenuRequested(QPoint point);
+    void OnFileContextMenuRequested(QPoint point);
+    void OnDownloadFolder();
+    void OnDownloadFile();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void PostEvent(QWidget* widget);
+    void ExportShare();
+    void WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem* node);
+    void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
+
+    Ui_ShareForm* ui;
+    std::unique_ptr<ShareFolderTree> m_tree;
+    ItemPtr m_share;
+    QString m_user;
+    // Turns true with the first list, even an empty one.
+    bool m_received = false;
+    QString m_pendingFolder;
+};

@@ -1,0 +1,131 @@
+// What the browsing tests share: the Browse page in the view fixture, other
+// users who answer its requests with share lists, and readings of the
+// browsers' trees.
+#pragma once
+
+#include <QApplication>
+#include <QHash>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "Data.h"
+#include "FakePeerLink.h"
+#include "FakeWire.h"
+#include "TestServer.h"
+#include "ViewFixture.h"
+#include "users/ShareFolderTree.h"
+#include "users/ShareForm.h"
+#include "users/SharesForm.h"
+
+struct ListedFile
+{
+    QByteArray name;
+    quint64 size;
+    QList<QPair<quint32, quint32>> attributes = {};
+};
+// Folder paths ("\" separators) with their files.
+typedef QList<QPair<QByteArray, QList<ListedFile>>> ShareList;
+
+// A share list (peer message 5) as a peer sends it: compressed.
+inline QByteArray ShareListBody(const ShareList& folders)
+{
+    FakeWire wire;
+    wire.U32(quint32(folders.size()));
+    for (const auto& folder : folders) {
+        wire.StrBytes(folder.first).U32(quint32(folder.second.size()));
+        for (const ListedFile& file : folder.second)
+            wire.File(file.name, file.size, file.attributes.isEmpty() ? QByteArray() : "mp3", file.attributes);
+    }
+    wire.U32(0);
+    return FakeWire::Compress(wire.Bytes());
+}
+
+struct BrowseSetup
+{
+    ViewFixture f;
+    SharesForm* page = nullptr;
+    QHash<QString, FakePeerLink*> links;
+
+    BrowseSetup()
+    {
+        page = new SharesForm;
+        f.AddPage(page, "Browse");
+        page->Init();
+    }
+
+    FakePeerLink* Link(const QString& user)
+    {
+        if (!links.contains(user))
+            links.insert(user, f.LinkedPeer(user));
+        return links.value(user);
+    }
+
+    // Opens the user's browser, waits for its request and answers it; the
+    // browser once it holds the share, else null.
+    ShareForm* Browse(const QString& user, const ShareList& list)
+    {
+        FakePeerLink* link = Link(user);
+        if (!link)
+            return nullptr;
+        const int asked = PeerEngineFixture::Received(link, 4).size();
+        ShareForm* form = page->OpenShareBrowse(user);
+        if (!PeerEngineFixture::WaitFor(link, 4, asked + 1))
+            return nullptr;
+        link->SendMessage(5, ShareListBody(list));
+        for (int waited = 0; !form->Share() && waited < 5000; waited += 10)
+            QTest::qWait(10);
+        return form->Share() ? form : nullptr;
+    }
+
+    // The tree's nodes depth first, indented by depth, hidden ones in
+    // brackets.
+    static QStringList Nodes(QTreeWidget* tree)
+    {
+        QStringList texts;
+        std::vector<std::pair<QTreeWidgetItem*, int>> pending;
+        for (int i = tree->topLevelItemCount() - 1; i >= 0; --i)
+            pending.emplace_back(tree->topLevelItem(i), 0);
+        while (!pending.empty()) {
+            const auto next = pending.back();
+            pending.pop_back();
+            const QString text = next.first->text(0);
+            texts << QString(next.second, ' ') + (next.first->isHidden() ? "[" + text + "]" : text);
+            for (int i = next.first->childCount() - 1; i >= 0; --i)
+                pending.emplace_back(next.first->child(i), next.second + 1);
+        }
+        return texts;
+    }
+
+    static QTreeWidgetItem* Node(QTreeWidget* tree, const QString& text)
+    {
+        return tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    }
+
+    // The file list's rows in order: its cells joined by "|", an icon as
+    // "*" in front.
+    static QStringList Rows(QTreeWidget* list)
+    {
+        QStringList rows;
+        for (int i = 0; i < list->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = list->topLevelItem(i);
+            rows << QString(row->icon(0).isNull() ? "" : "*") + row->text(0) + "|" + row->text(1) + "|" +
+                        row->text(2);
+        }
+        return rows;
+    }
+
+    // A press long enough after any earlier one to start a double click of
+    // its own.
+    static void DoubleClick(QTreeWidget* tree, QTreeWidgetItem* row)
+    {
+        const QPoint at = tree->visualItemRect(row).center();
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at, QApplication::doubleClickInterval() + 50);
+        QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    }
+
+    static int Count(const char* type)
+    {
+        return int(d.GetType(type)->GetItems().size());
+    }
+};

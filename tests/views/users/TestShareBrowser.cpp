@@ -1,0 +1,462 @@
+// The Browse page's share browser: asking a user for the list, the tree
+// and files it shows, filtering, expanding, downloading, selecting a folder
+// on request, the notices while waiting, the XML export, very deep shares,
+// and what closing the tab leaves behind.
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QXmlStreamReader>
+
+#include "BrowseSetup.h"
+#include "FakePeer.h"
+#include "NetworkHosts.h"
+#include "PeerMessenger.h"
+#include "Settings.h"
+#include "StandardDialogAnswers.h"
+#include "TabWidget.h"
+#include "users/UserMenuOptions.h"
+
+namespace {
+
+ShareList Music()
+{
+    return {
+        {"music", {{"readme.txt", 1200}}},
+        {"music\\jazz",
+         {{"b.mp3", 4000000, {{0, 128}, {2, 1}}}, {"a.mp3", 1234567, {{0, 320}, {1, 245}, {2, 0}}},
+          {"liner notes.txt", 0}}},
+        {"music\\jazz\\coltrane", {{"blue train.mp3", 9000}, {"lazy bird.mp3", 8000}}},
+        {"music\\rock", {{"x.mp3", 5}}},
+        {"Podcasts", {{"ep1.mp3", 70}}},
+        {"orphan\\deep\\x", {{"z.bin", 7}}},
+    };
+}
+
+const QStringList kMusicNodes = {"music", " jazz", "  coltrane", " rock", "x", "Podcasts"};
+
+// Downloads in their order: user, remote folder and name, save level, and
+// whether single.
+QStringList Downloads()
+{
+    QStringList texts;
+    for (const ItemPtr& entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+        texts << entry["user"].AsString() + ":" + entry["remote_folder"].AsString() + "\\" +
+                     entry["file_name"].AsString() + " " + entry["subfolder_save_level"].AsString() +
+                     (entry.IsConnected("single_download") ? " single" : "");
+    return texts;
+}
+
+QStringList MenuAt(QTreeWidget* tree, QTreeWidgetItem* row, const QString& choice)
+{
+    const QPoint at = tree->visualItemRect(row).center();
+    return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
+}
+
+// The exported file read back: one line per element, indented by depth.
+QStringList ReadExport(const QString& path, int* depth = nullptr)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {"unreadable"};
+    QXmlStreamReader xml(&file);
+    QStringList lines;
+    int level = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            QStringList values;
+            for (const QXmlStreamAttribute& attribute : xml.attributes())
+                values << attribute.name().toString() + "=" + attribute.value().toString();
+            if (!depth || xml.name() != QLatin1String("folder"))
+                lines << QString(level, ' ') + xml.name().toString() + " " + values.join(" ");
+            ++level;
+            if (depth)
+                *depth = std::max(*depth, level);
+        } else if (xml.isEndElement()) {
+            --level;
+        }
+    }
+    if (xml.hasError())
+        lines << "error: " + xml.errorString();
+    return lines;
+}
+
+} // namespace
+
+class TestShareBrowser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void browsingAsksOnceAndShowsTheFirstList()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        SetSetting("expand_new_shares", "yes");
+        FakePeerLink* ann = s.Link("ann");
+        QVERIFY(ann);
+        ShareForm* form = s.page->OpenShareBrowse("ann");
+        QCOMPARE(s.page->OpenShareBrowse("ann"), form);
+        QVERIFY(PeerEngineFixture::WaitFor(ann, 4, 1));
+        QCOMPARE(s.page->Tabs()->tabText(0), QString("ann"));
+        QCOMPARE(form->messageBrowser()->toPlainText(), QString("Requesting file list..."));
+        QVERIFY(form->folderTree()->isHidden());
+
+        ann->SendMessage(5, ShareListBody(Music()));
+        QTRY_VERIFY(form->Share());
+        QCOMPARE(PeerEngineFixture::Received(ann, 4).size(), 1);
+        // Folders by their paths ignoring case, a folder without its parent
+        // at the top; all open, as the setting asks.
+        QCOMPARE(BrowseSetup::Nodes(form->folderTree()), kMusicNodes);
+        QVERIFY(BrowseSetup::Node(form->folderTree(), "coltrane")->parent()->isExpanded());
+        QVERIFY(form->messageBrowser()->isHidden() && !form->folderTree()->isHidden());
+        QCOMPARE(form->Tree().DeepestLevel(), 2);
+        form->folderTree()->setCurrentItem(BrowseSetup::Node(form->folderTree(), "jazz"));
+        QCOMPARE(BrowseSetup::Rows(form->fileList()),
+                 QStringList({"a.mp3|1,234,567|320 CBR, 4m5s", "b.mp3|4,000,000|128 VBR", "liner notes.txt||"}));
+        const ItemPtr annItem = d.GetType("user")->GetItem("ann");
+        QCOMPARE(annItem["user_share"], form->Share());
+        QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 6);
+        QCOMPARE(BrowseSetup::Count("user_share_file_node"), 3);
+
+        // A repeated list leaves the shown share and its rows alone.
+        QSignalSpy lists(s.f.net.peer, &PeerMessenger::UserShare);
+        ann->SendMessage(5, ShareListBody({{"other", {{"o.mp3", 1}}}}));
+        QVERIFY(lists.wait(5000));
+        QCOMPARE(annItem["user_share"], form->Share());
+        QCOMPARE(BrowseSetup::Count("user_share"), 1);
+        QCOMPARE(BrowseSetup::Nodes(form->folderTree()), kMusicNodes);
+        QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 3);
+
+        // Another user's share of the same paths: one name item for both,
+        // but a parent only from its own share.
+        ShareForm* bob = s.Browse("bob", {{"music\\jazz", {{"solo.mp3", 1}}}});
+        QVERIFY(bob && bob != form);
+        QCOMPARE(s.page->Tabs()->count(), 2);
+        QCOMPARE(BrowseSetup::Nodes(bob->folderTree()), QStringList({"jazz"}));
+        QCOMPARE(bob->Tree().DeepestLevel(), 0);
+        QCOMPARE(d.GetType("user_share_folder_name")->HasItem("music\\jazz").GetItems("user_share_folder").size(),
+                 size_t(2));
+        // A lone list of a user without a browser is dropped.
+        FakePeerLink* cy = s.Link("cy");
+        QVERIFY(cy);
+        cy->SendMessage(5, ShareListBody(Music()));
+        QVERIFY(lists.wait(5000));
+        QVERIFY(!d.GetType("user")->HasItem("cy")["user_share"]);
+    }
+
+    void filtersHideFoldersAndNarrowTheFiles()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        ShareForm* form = s.Browse("ann", Music());
+        QVERIFY(form);
+        QTreeWidget* tree = form->folderTree();
+        auto filter = [&](const QString& text) {
+            form->filterEdit()->setText(text);
+            return BrowseSetup::Nodes(tree);
+        };
+        // A word in a folder's name holds for everything below it.
+        QCOMPARE(filter("JAZZ"), QStringList({"music", " jazz", "  coltrane", " [rock]", "[x]", "[Podcasts]"}));
+        tree->setCurrentItem(BrowseSetup::Node(tree, "coltrane"));
+        QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 2);
+        QCOMPARE(filter("-rock"), QStringList({"music", " jazz", "  coltrane", " [rock]", "x", "Podcasts"}));
+        QCOMPARE(filter("mp3 -notes"), QStringList({"music", " jazz", "  coltrane", " rock", "[x]", "Podcasts"}));
+        tree->setCurrentItem(BrowseSetup::Node(tree, "jazz"));
+        QCOMPARE(BrowseSetup::Rows(form->fileList()),
+                 QStringList({"a.mp3|1,234,567|320 CBR, 4m5s", "b.mp3|4,000,000|128 VBR"}));
+        // Attribute conditions ask every folder for files of its own.
+        QCOMPARE(filter("isvbr"), QStringList({"music", " jazz", "  [coltrane]", " [rock]", "[x]", "[Podcasts]"}));
+        QCOMPARE(BrowseSetup::Rows(form->fileList()), QStringList({"b.mp3|4,000,000|128 VBR"}));
+        QCOMPARE(filter("mbr:200"),
+                 QStringList({"music", " jazz", "  [coltrane]", " [rock]", "[x]", "[Podcasts]"}));
+        QCOMPARE(BrowseSetup::Rows(form->fileList()).value(0).section('|', 0, 0), QString("a.mp3"));
+        // A minimum of matching files per folder, unless a subfolder shows.
+        QCOMPARE(filter("mfif:2"), QStringList({"music", " jazz", "  coltrane", " [rock]", "[x]", "[Podcasts]"}));
+
+        // The listed folder hidden: its list goes; shown again, it returns.
+        QCOMPARE(filter("-jazz"), QStringList({"music", " [jazz]", "  coltrane", " rock", "x", "Podcasts"}));
+        QVERIFY(BrowseSetup::Rows(form->fileList()).isEmpty());
+        QCOMPARE(BrowseSetup::Count("user_share_file_node"), 0);
+        QCOMPARE(filter(""), kMusicNodes);
+        QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 3);
+        QCOMPARE(BrowseSetup::Count("user_share_file_node"), 3);
+    }
+
+    void expandLevelsOpenOneLevelAtATime()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        ShareForm* form = s.Browse("ann", Music());
+        QVERIFY(form);
+        QTreeWidget* tree = form->folderTree();
+        QVERIFY(s.f.Focus(tree));
+        auto press = [&](const QString& text) {
+            QAction* action = s.f.ToolbarAction(text);
+            if (action)
+                action->trigger();
+            return action != nullptr;
+        };
+        QVERIFY(press("Expand Level"));
+        QVERIFY(BrowseSetup::Node(tree, "music")->isExpanded() && !BrowseSetup::Node(tree, "jazz")->isExpanded());
+        QVERIFY(press("Expand Level [1]"));
+        QVERIFY(BrowseSetup::Node(tree, "jazz")->isExpanded());
+        // The deepest level is open: nothing more until a reset.
+        QVERIFY(press("Expand Level [2]"));
+        QVERIFY(s.f.ToolbarAction("Expand Level [2]"));
+        QVERIFY(press("Collapse All"));
+        QVERIFY(!BrowseSetup::Node(tree, "music")->isExpanded() && s.f.ToolbarAction("Expand Level"));
+        QVERIFY(press("Expand All"));
+        QVERIFY(BrowseSetup::Node(tree, "jazz")->isExpanded() && s.f.ToolbarAction("Expand Level"));
+        // The file list shows no actions at all.
+        QVERIFY(s.f.Focus(form->fileList()));
+        QVERIFY(!s.f.ToolbarAction("Expand All"));
+
+        // Only top-level folders: nothing to open.
+        ShareForm* flat = s.Browse("bob", {{"a", {}}, {"b", {}}});
+        QVERIFY(flat && s.f.Focus(flat->folderTree()));
+        QVERIFY(press("Expand Level"));
+        QVERIFY(s.f.ToolbarAction("Expand Level"));
+    }
+
+    void downloadsFilesAndWholeFolders()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        d.GetType("excluded_download_extension")->GetItem(".txt");
+        ShareForm* form = s.Browse("ann", Music());
+        QVERIFY(form);
+        QTreeWidget* tree = form->folderTree();
+        QTreeWidget* list = form->fileList();
+
+        // The folder's own files under its name, all below under their
+        // parent's too; excluded endings skipped; listed rows marked.
+        tree->setCurrentItem(BrowseSetup::Node(tree, "music"));
+        QCOMPARE(MenuAt(tree, BrowseSetup::Node(tree, "music"), "Download Folder"), QStringList({"Download Folder"}));
+        QCOMPARE(Downloads(), QStringList({"ann:music\\jazz\\a.mp3 1", "ann:music\\jazz\\b.mp3 1",
+                                           "ann:music\\jazz\\coltrane\\blue train.mp3 1",
+                                           "ann:music\\jazz\\coltrane\\lazy bird.mp3 1", "ann:music\\rock\\x.mp3 1"}));
+        QCOMPARE(BrowseSetup::Rows(list), QStringList({"readme.txt|1,200|"}));
+        tree->setCurrentItem(BrowseSetup::Node(tree, "x"));
+        QCOMPARE(BrowseSetup::Rows(list), QStringList({"z.bin|7|"}));
+        QCOMPARE(MenuAt(tree, BrowseSetup::Node(tree, "x"), "Download Folder").size(), 1);
+        QCOMPARE(BrowseSetup::Rows(list), QStringList({"*z.bin|7|"}));
+        QCOMPARE(Downloads().last(), QString("ann:orphan\\deep\\x\\z.bin 0"));
+
+        // Single files: an excluded ending too, and the row marked.
+        tree->setCurrentItem(BrowseSetup::Node(tree, "jazz"));
+        QTreeWidgetItem* notes = list->findItems("liner notes.txt", Qt::MatchExactly).value(0);
+        BrowseSetup::DoubleClick(list, notes);
+        QCOMPARE(Downloads().last(), QString("ann:music\\jazz\\liner notes.txt 0 single"));
+        QVERIFY(BrowseSetup::Rows(list).contains("*liner notes.txt||"));
+        tree->setCurrentItem(BrowseSetup::Node(tree, "coltrane"));
+        list->selectAll();
+        QCOMPARE(MenuAt(list, list->topLevelItem(0), "Download File(s)"), QStringList({"Download File(s)"}));
+        QCOMPARE(BrowseSetup::Rows(list), QStringList({"*blue train.mp3|9,000|", "*lazy bird.mp3|8,000|"}));
+        QCOMPARE(Downloads().size(), 7);
+    }
+
+    void foldersAreChosenOnRequestAndFromTheUserMenu()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        FakePeerLink* ann = s.Link("ann");
+        QVERIFY(ann);
+        // Asked before the list: chosen as it arrives.
+        ShareForm* form = s.page->OpenShareBrowse("ann");
+        form->BrowseToFolder("music\\jazz\\coltrane");
+        QVERIFY(PeerEngineFixture::WaitFor(ann, 4, 1));
+        ann->SendMessage(5, ShareListBody(Music()));
+        QTRY_VERIFY(form->Share());
+        QTreeWidget* tree = form->folderTree();
+        QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "coltrane"));
+        QVERIFY(BrowseSetup::Node(tree, "jazz")->isExpanded());
+        QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 2);
+        form->BrowseToFolder("music\\rock");
+        QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "rock"));
+        form->BrowseToFolder("music\\nowhere");
+        QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "rock"));
+        QVERIFY(!d.GetType("user_share_folder_name")->HasItem("music\\nowhere"));
+
+        // The user menu's entries open the page's browsers.
+        for (const char* entry : {"Browse user's files", "Upload to user"}) {
+            QMenu menu;
+            UserMenuOptions options(&menu, "dora");
+            for (QAction* action : menu.actions())
+                if (action->text() == entry)
+                    action->trigger();
+        }
+        QCOMPARE(s.page->Tabs()->count(), 3);
+        QCOMPARE(s.page->Tabs()->tabText(1), QString("dora"));
+        QCOMPARE(s.page->Tabs()->tabText(2), QString("Upload to dora"));
+        QCOMPARE(s.page->Tabs()->currentIndex(), 2);
+    }
+
+    void noticesOnlyWhileWaiting()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // Nobody answers: one notice per failure of a message connection,
+        // with the port test of the web host for the listening port.
+        FakePeer* late = s.f.net.AddPeer("late", false, false);
+        QVERIFY(late);
+        late->SetRelayPolicy(FakePeer::RelayPolicy::Ignore);
+        ShareForm* form = s.page->OpenShareBrowse("late");
+        QVERIFY(late->WaitForRelayRequests(1));
+        s.f.Advance(PeerMessenger::AttemptTimeout);
+        s.f.Tick();
+        QTRY_VERIFY(form->messageBrowser()->toPlainText().contains("Check here to make sure that your port is open"));
+        QTextBrowser* browser = form->messageBrowser();
+        QTextCursor anchor = browser->document()->find("Check here");
+        anchor.setPosition(anchor.selectionStart() + 2);
+        QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, browser->cursorRect(anchor).center());
+        QCOMPARE(s.f.OpenedUrls(), QList<QUrl>({NetworkHosts::WebUrl("porttest.php?port=" +
+                                                                       GetSetting("listening_port"))}));
+        emit s.f.net.peer->ConnectionToUserFailed("late", "F");
+        emit s.f.net.peer->ConnectionToUserFailed("other", "P");
+        QCOMPARE(form->messageBrowser()->toPlainText().count("Check here"), 1);
+        emit s.f.net.peer->ConnectionToUserFailed("late", "P");
+        QCOMPARE(form->messageBrowser()->toPlainText().count("Check here"), 2);
+
+        // An empty list says so and shows no trees; failures are over.
+        FakePeerLink* link = late->Greet(s.f.net.peer->ListeningPort(), false, "P", 1);
+        QVERIFY(link && link->WaitForMessages(1));
+        link->SendMessage(5, ShareListBody({}));
+        QTRY_VERIFY(form->Share());
+        QVERIFY(form->messageBrowser()->toPlainText().endsWith(
+            "No files returned. The user is either not sharing any files, or is sharing all of their files "
+            "privately."));
+        QVERIFY(form->folderTree()->isHidden() && !form->messageBrowser()->isHidden());
+        const QString done = form->messageBrowser()->toPlainText();
+        emit s.f.net.peer->ConnectionToUserFailed("late", "P");
+        QCOMPARE(form->messageBrowser()->toPlainText(), done);
+    }
+
+    void exportWritesTheTreeWithSafeNames()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // A name with "/" and folder and file names with characters XML
+        // forbids, from a list built as a received one is.
+        ShareForm* form = s.page->OpenShareBrowse("a/b");
+        FileInfoMap list;
+        list["music"].insert(FileInfo("readme <&>.txt", 0));
+        list["music\\bad\x01name"].insert(FileInfo("bell\x07.mp3", 1234, AttributeMap("mp3")));
+        FileInfo tagged("tagged.mp3", 5000000);
+        tagged.Attributes().Add(0, 192);
+        tagged.Attributes().Add(2, 1);
+        list["music\\bad\x01name"].insert(tagged);
+        list["zeta"];
+        AttributeTranslationTable table;
+        ItemPtr share = SharesForm::CreateUserShareData(list, table);
+        d.GetType("user")->GetItem("a/b") += share;
+        form->SetShare(share);
+        form->filterEdit()->setText("-zeta");
+
+        const QString path = s.f.Path("export.xml");
+        StandardDialogAnswers answers;
+        answers.paths << path;
+        QVERIFY(s.f.Focus(form->folderTree()));
+        s.f.ToolbarAction("Save To File")->trigger();
+        QCOMPARE(answers.asked.size(), 1);
+        QCOMPARE(answers.asked[0].start, QString("ab"));
+        QCOMPARE(answers.asked[0].caption, QString("Export Share To File"));
+        QCOMPARE(answers.asked[0].filter, QString("XML files (*.xml)"));
+        const QString bad = QString("bad") + QChar(0xFFFD) + "name";
+        QCOMPARE(ReadExport(path),
+                 QStringList({"user name=a/b", " folder name=music", "  folder name=" + bad,
+                              "   file name=bell" + QString(QChar(0xFFFD)) + ".mp3 size=1,234",
+                              "   file name=tagged.mp3 size=5,000,000 bitrate_mode=vbr bitrate=192",
+                              "  file name=readme <&>.txt size=", " folder name=zeta"}));
+        // Cancelled: nothing written.
+        QFile::remove(path);
+        s.f.ToolbarAction("Save To File")->trigger();
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(!form->ExportToFile(s.f.Path("missing/folder/x.xml")));
+    }
+
+    void deepSharesAreWalkedWithoutRecursion()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // 20,000 folders, each inside the one before, linked as a received
+        // share links them; a file at the top and one at the bottom.
+        const int depth = 20000;
+        ShareForm* form = s.page->OpenShareBrowse("deep");
+        ItemPtr share = d.GetType("user_share")->NewItem();
+        d.GetType("user")->GetItem("deep") += share;
+        ItemPtr folder;
+        for (int i = 0; i < depth; ++i) {
+            ItemPtr next = share.NewItem("user_share_folder");
+            next += d.GetType("user_share_folder_name")->GetItem(Value("d" + std::to_string(i)));
+            if (folder)
+                next.NewItem("user_share_folder_parent") += folder.NewItem("user_share_folder_child");
+            folder = next;
+            if (i == 0 || i == depth - 1) {
+                ItemPtr file = folder.NewItem("user_share_file");
+                file += d.GetType("user_share_file_name")->GetItem(i ? "bottom.mp3" : "top.mp3");
+                file += d.GetType("file_size")->GetItem("10");
+            }
+        }
+        form->SetShare(share);
+        QCOMPARE(form->Tree().DeepestLevel(), depth - 1);
+
+        form->filterEdit()->setText("bottom");
+        QTreeWidgetItem* top = form->folderTree()->topLevelItem(0);
+        QVERIFY(!top->isHidden() && !BrowseSetup::Node(form->folderTree(), "d19999")->isHidden());
+        form->filterEdit()->setText("nowhere");
+        QVERIFY(top->isHidden());
+
+        form->DownloadFolder(form->Tree().FolderOf(top), false);
+        QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 1"}));
+
+        // Written without indentation at such a depth, so the file grows
+        // with the depth only.
+        int deepest = 0;
+        QVERIFY(form->ExportToFile(s.f.Path("deep.xml")));
+        QCOMPARE(ReadExport(s.f.Path("deep.xml"), &deepest),
+                 QStringList({"user name=deep", QString(depth + 1, ' ') + "file name=bottom.mp3 size=10",
+                              "  file name=top.mp3 size=10"}));
+        QCOMPARE(deepest, depth + 2);
+        QVERIFY(QFile(s.f.Path("deep.xml")).size() < 2 * 1024 * 1024);
+
+        s.page->OnTabCloseRequested(0);
+        QCOMPARE(BrowseSetup::Count("user_share_folder"), 0);
+        QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 0);
+    }
+
+    void closingReleasesTheDataAndReopeningAsksAgain()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        QPointer<ShareForm> form = s.Browse("ann", Music());
+        QVERIFY(form);
+        form->folderTree()->setCurrentItem(BrowseSetup::Node(form->folderTree(), "jazz"));
+        s.page->OpenUploadBrowse("ann");
+        QCOMPARE(s.page->Tabs()->count(), 2);
+
+        s.page->OnTabCloseRequested(0);
+        QCOMPARE(s.page->Tabs()->count(), 1);
+        QTRY_VERIFY(!form);
+        const ItemPtr ann = d.GetType("user")->HasItem("ann");
+        QVERIFY(!ann["user_share"] && !ann["user_share_tab"] && ann["upload_share_tab"]);
+        for (const char* type : {"user_share_file_node", "user_share_folder_node", "user_share_tab"})
+            QCOMPARE(BrowseSetup::Count(type), 0);
+        QVERIFY(!d.GetType("user_share_folder_name")->HasItem("music\\jazz"));
+        // The upload tab keeps its own share.
+        QCOMPARE(BrowseSetup::Count("user_share"), 1);
+
+        ShareForm* again = s.Browse("ann", Music());
+        QVERIFY(again);
+        QCOMPARE(PeerEngineFixture::Received(s.Link("ann"), 4).size(), 2);
+        QCOMPARE(BrowseSetup::Nodes(again->folderTree()), kMusicNodes);
+    }
+};
+
+QTEST_MAIN(TestShareBrowser)
+#include "TestShareBrowser.moc"
