@@ -154,6 +154,14 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
         Relate("user_share_file", attribute, one, many);
 
+    releaseTimer.setSingleShot(true);
+    releaseTimer.setInterval(0);
+    connect(&releaseTimer, &QTimer::timeout, this, &SharedFoldersManager::ReleaseShareSlice);
+    d.GetType("user_share")->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr share) {
+        releasingShares.erase(std::remove(releasingShares.begin(), releasingShares.end(), share),
+                              releasingShares.end());
+    }));
+
     scannerThread.setObjectName("File Scanner");
     scannerThread.start(QThread::InheritPriority);
     fileScanner.moveToThread(&scannerThread);
@@ -542,17 +550,16 @@ void SharedFoldersManager::OnUserAddress(ItemPtr user)
 
 void SharedFoldersManager::RemoveUserShare(QString user)
 {
-    RemoveShare(d.GetType("user")->HasItem(Value(user))["user_share"]);
-}
-
-void SharedFoldersManager::RemoveShare(ItemPtr share)
-{
+    ItemPtr share = d.GetType("user")->HasItem(Value(user))["user_share"];
     if (!share)
         return;
     {
         Data::Batch batch(&d);
         const ItemSet folders = share.GetItems("user_share_folder");
-        folders.GetItems("user_share_file").Remove();
+        // Folder by folder: gathering every file into one set first costs
+        // a merge per folder, quadratic in a large share.
+        for (const ItemPtr& folder : folders)
+            folder.GetItems("user_share_file").Remove();
         folders.Remove();
         share.Remove();
     }

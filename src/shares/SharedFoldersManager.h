@@ -5,8 +5,10 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include "DataHandler.h"
 #include "FileInfo.h"
@@ -61,6 +63,9 @@ public slots:
     void OnDirectFileSearch(QString user, quint32 req, QString search);
     void OnFoldersRescanned();
 
+private slots:
+    void ReleaseShareSlice();
+
 private:
     // The rule every scan applies to one file found on disk; true when it
     // made a new file item.
@@ -110,9 +115,12 @@ public:
     bool IsFileSharedWithUser(ItemPtr file, QString user);
     bool IsUserAddressUnshared(QString user);
     void RemoveUserShare(QString user);
-    // Removes a share tree with its folders and files, then the items left
-    // without a connection (the names, the browsers' row nodes).
-    static void RemoveShare(ItemPtr share);
+    // Takes a share tree apart over the next turns of the event loop, a
+    // slice at a time, so that a share of any size goes without stalling
+    // the window; from the call on it is nobody's share. Its names and
+    // values go with it unless something else holds them.
+    void ReleaseShare(ItemPtr share);
+    bool IsReleasingShares() const { return !releasingShares.empty(); }
 
     // True when a reply was sent.
     bool ProcessSearch(QString user, quint32 token, QString text);
@@ -127,6 +135,10 @@ private:
     FileInfo MakeFileInfo(ItemPtr file, std::string name);
 
     UploadQueue uploadQueue;
+
+    // Shares being taken apart, oldest first.
+    std::vector<ItemPtr> releasingShares;
+    QTimer releaseTimer;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

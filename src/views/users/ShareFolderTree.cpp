@@ -231,9 +231,13 @@ void ShareFolderTree::ShowFiles(QTreeWidgetItem* current, const QString& filterT
 
 bool ShareFolderTree::HasMatchingFiles(ItemPtr folder, const FilterParser& filter, int needed) const
 {
+    // Every file of a large share may be read at each keystroke: the types
+    // are looked up once per folder, not per file.
+    Type* const files = d.GetType("user_share_file");
+    Type* const names = d.GetType("user_share_file_name");
     int matching = 0;
-    for (const ItemPtr& file : folder.GetItems("user_share_file")) {
-        if (filter.IsMatching(file["user_share_file_name"].AsString(), nullptr, file) == FilterParser::Matching &&
+    for (const ItemPtr& file : folder.GetItems(files)) {
+        if (filter.IsMatching(file[names].AsString(), nullptr, file) == FilterParser::Matching &&
             ++matching >= needed)
             return true;
     }

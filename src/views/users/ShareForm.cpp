@@ -163,10 +163,11 @@ void ShareForm::BrowseToFolder(QString folder)
 void ShareForm::Delete()
 {
     m_share = ItemPtr();
-    // Rows and their nodes in one go, before the data they show.
+    // Rows and their nodes in one go, before the data they show; the data
+    // goes a slice at a time, a share of any size without a pause.
     m_tree->Clear();
     if (sharedFoldersManager)
-        sharedFoldersManager->RemoveUserShare(m_user);
+        sharedFoldersManager->ReleaseShare(d.GetType("user")->GetItem(Value(m_user))["user_share"]);
     if (ItemPtr tab = d.GetType("user_share_tab")->HasItem(Value(this)))
         tab.Remove();
     deleteLater();

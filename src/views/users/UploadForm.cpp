@@ -88,7 +88,8 @@ void UploadForm::Delete()
     m_tree->Clear();
     if (ItemPtr tab = d.GetType("upload_share_tab")->HasItem(Value(this)))
         tab.Remove();
-    SharedFoldersManager::RemoveShare(std::exchange(m_share, ItemPtr()));
+    if (sharedFoldersManager)
+        sharedFoldersManager->ReleaseShare(std::exchange(m_share, ItemPtr()));
     deleteLater();
 }
 

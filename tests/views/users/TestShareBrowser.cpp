@@ -426,8 +426,9 @@ private slots:
         QVERIFY(QFile(s.f.Path("deep.xml")).size() < 2 * 1024 * 1024);
 
         s.page->OnTabCloseRequested(0);
-        QCOMPARE(BrowseSetup::Count("user_share_folder"), 0);
         QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 0);
+        QTRY_COMPARE(BrowseSetup::Count("user_share_folder"), 0);
+        QCOMPARE(BrowseSetup::Count("user_share_folder_parent") + BrowseSetup::Count("user_share_folder_child"), 0);
     }
 
     void closingReleasesTheDataAndReopeningAsksAgain()
@@ -437,19 +438,26 @@ private slots:
         QPointer<ShareForm> form = s.Browse("ann", Music());
         QVERIFY(form);
         form->folderTree()->setCurrentItem(BrowseSetup::Node(form->folderTree(), "jazz"));
+        ShareForm* bob = s.Browse("bob", {{"music\\rock", {{"x.mp3", 5}}}});
+        QVERIFY(bob);
         s.page->OpenUploadBrowse("ann");
-        QCOMPARE(s.page->Tabs()->count(), 2);
+        QCOMPARE(s.page->Tabs()->count(), 3);
 
+        // The tab and its rows go at once, the share a slice at a time.
         s.page->OnTabCloseRequested(0);
-        QCOMPARE(s.page->Tabs()->count(), 1);
-        QTRY_VERIFY(!form);
+        QCOMPARE(s.page->Tabs()->count(), 2);
         const ItemPtr ann = d.GetType("user")->HasItem("ann");
         QVERIFY(!ann["user_share"] && !ann["user_share_tab"] && ann["upload_share_tab"]);
-        for (const char* type : {"user_share_file_node", "user_share_folder_node", "user_share_tab"})
-            QCOMPARE(BrowseSetup::Count(type), 0);
-        QVERIFY(!d.GetType("user_share_folder_name")->HasItem("music\\jazz"));
-        // The upload tab keeps its own share.
-        QCOMPARE(BrowseSetup::Count("user_share"), 1);
+        QCOMPARE(BrowseSetup::Count("user_share_file_node"), 0);
+        QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 1);
+        QTRY_VERIFY(!form);
+        QTRY_VERIFY(!d.GetType("user_share_folder_name")->HasItem("music\\jazz"));
+        // What the other shares hold stays: bob's, and the upload tab's own.
+        QCOMPARE(BrowseSetup::Count("user_share"), 2);
+        QCOMPARE(BrowseSetup::Count("user_share_file"), 1);
+        QVERIFY(d.GetType("user_share_folder_name")->HasItem("music\\rock"));
+        QVERIFY(d.GetType("user_share_file_name")->HasItem("x.mp3"));
+        QCOMPARE(BrowseSetup::Nodes(bob->folderTree()), QStringList({"rock"}));
 
         ShareForm* again = s.Browse("ann", Music());
         QVERIFY(again);

@@ -88,7 +88,7 @@ private slots:
         QCOMPARE(BrowseSetup::Rows(ann->fileList()), QStringList({"c.txt|3|"}));
         s.page->OnTabCloseRequested(0);
         QCOMPARE(BrowseSetup::Rows(bob->fileList()).size(), 2);
-        QCOMPARE(BrowseSetup::Count("user_share"), 2);
+        QTRY_COMPARE(BrowseSetup::Count("user_share"), 2);
         QCOMPARE(BrowseSetup::Count("user_share_file_node"), 2);
     }
 
