@@ -114,6 +114,8 @@ void UserListForm::DataLoaded()
                     BuildPlainRow(plain.list, marked, plain.node);
             }
         }
+        // By name, A first, until the user clicks a header.
+        plain.list->header()->setSortIndicator(0, Qt::AscendingOrder);
         plain.list->setSortingEnabled(true);
     }
     const ItemSet alerted = d.GetType("user_online_alert")->GetItems();
