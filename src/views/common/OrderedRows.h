@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -12,8 +14,10 @@ namespace OrderedRows {
 // Puts a row that belongs to no tree at its place among the tree's rows.
 void Insert(QTreeWidget* tree, QTreeWidgetItem* row);
 
-// Moves a top-level row whose key changed to its place, keeping it current
-// and selected when it was.
-void Reposition(QTreeWidgetItem* row);
+// Runs change, which may alter what orders the row, then puts the row at
+// its place; it stays current and selected when it was. The row is found by
+// its order and is out of the tree while it changes, so that neither step
+// searches the tree row by row.
+void Change(QTreeWidgetItem* row, const std::function<void()>& change);
 
 } // namespace OrderedRows

@@ -48,6 +48,9 @@ UserListForm::UserListForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserLis
     for (QTreeWidget* list : {ui->unsharedList, ui->ignoredList, ui->onlineAlertList})
         list->setColumnWidth(0, 200);
     for (QTreeWidget* list : {ui->userList, ui->unsharedList, ui->ignoredList, ui->onlineAlertList}) {
+        // Every row is one line: laying out thousands of rows then needs no
+        // size asked of each, which a login burst would do again and again.
+        list->setUniformRowHeights(true);
         list->header()->setStretchLastSection(true);
         RegisterWidgetForTabFocus(list, 1);
     }

@@ -39,9 +39,7 @@ void UserListForm::BuildUserListRow(ItemPtr user, bool added)
     if (user.IsConnected(kUserListNode))
         return;
     const QString name = user.AsString();
-    auto* row = new UserListItemWidget;
-    row->setText(0, name);
-    row->SetOnline(false);
+    auto* row = new UserListItemWidget(name);
     // Rows made at the load are sorted once when all are there.
     if (added)
         OrderedRows::Insert(ui->userList, row);
@@ -138,9 +136,8 @@ void UserListForm::OnUserOnline(ItemPtr user)
 {
     if (user.IsConnected("in_user_list")) {
         if (UserListItemWidget* row = UserRow(user)) {
-            row->SetOnline(true);
             // Only this row moves: the rest keep their order.
-            OrderedRows::Reposition(row);
+            OrderedRows::Change(row, [row] { row->SetOnline(true); });
         }
     }
     const QString name = user.AsString();
@@ -154,8 +151,7 @@ void UserListForm::OnUserOnline(ItemPtr user)
 void UserListForm::OnUserOffline(ItemPtr user)
 {
     if (UserListItemWidget* row = UserRow(user)) {
-        row->SetOnline(false);
-        OrderedRows::Reposition(row);
+        OrderedRows::Change(row, [row] { row->SetOnline(false); });
     }
     if (QTreeWidgetItem* row = m_rows.RowOf(user, kAlertNode))
         row->setIcon(0, Icon(":/icons/offline_icon"));

@@ -2,23 +2,11 @@
 
 #include <QIcon>
 
-namespace {
-
-const int kOnlineRole = Qt::UserRole;
-
-bool RowOnline(const QTreeWidgetItem& row)
+UserListItemWidget::UserListItemWidget(const QString& user)
+    : QTreeWidgetItem(RowType), m_key(user.toCaseFolded())
 {
-    return row.data(0, kOnlineRole).toBool();
-}
-
-} // namespace
-
-UserListItemWidget::UserListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0)
-{
-}
-
-UserListItemWidget::UserListItemWidget() : QTreeWidgetItem(0)
-{
+    setText(0, user);
+    SetOnline(false);
 }
 
 void UserListItemWidget::SetOnline(bool online)
@@ -26,20 +14,16 @@ void UserListItemWidget::SetOnline(bool online)
     // One icon of each kind for all rows: a login burst sets thousands.
     static const QIcon onlineIcon(":/icons/online_icon");
     static const QIcon offlineIcon(":/icons/offline_icon");
-    setData(0, kOnlineRole, online);
+    m_online = online;
     setIcon(0, online ? onlineIcon : offlineIcon);
-}
-
-bool UserListItemWidget::IsOnline() const
-{
-    return RowOnline(*this);
 }
 
 bool UserListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
-    const bool mine = RowOnline(*this);
-    const bool theirs = RowOnline(other);
-    if (mine != theirs)
-        return mine;
-    return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+    if (other.type() != RowType)
+        return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+    const auto& row = static_cast<const UserListItemWidget&>(other);
+    if (m_online != row.m_online)
+        return m_online;
+    return m_key < row.m_key;
 }
