@@ -298,6 +298,10 @@ void MainWindow::Init()
         new PathNode(root, "global_value", 2);
         d.AddPathEventHandler(root, new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnObfuscatedPortSet));
     }
+    // These two raise a value below their minimum at once; told of every
+    // keystroke, they would raise the first digit of "25" and make it "150".
+    ui->maxUploadsPerUserSpinBox->setKeyboardTracking(false);
+    ui->maxMBPerUserSpinBox->setKeyboardTracking(false);
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
     connect(ui->maxMBPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,

@@ -18,6 +18,7 @@
 #include "shares/AddSharedFolderDialog.h"
 #include "shares/SharedFilesRescannedDialog.h"
 #include "shares/SharedFolderAudience.h"
+#include "transfers/ExcludedExtensionsDialog.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -172,7 +173,7 @@ void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)
 
 void MainWindow::OnEditExcludedDownloadExtensionsClicked()
 {
-    // The transfers views open their extensions dialog here once it is built.
+    ExcludedExtensionsDialog::Open(this);
 }
 
 void MainWindow::OnEmptyShareWarningEditEdited(QString text)

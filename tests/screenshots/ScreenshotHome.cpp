@@ -7,22 +7,10 @@
 // share a machine.
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QTextStream>
 
 #include "ClientDataFile.h"
-
-namespace {
-
-bool WriteFile(const QString& path, int size)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(QByteArray(size, '\x5a')) == size;
-}
-
-} // namespace
+#include "ClientHome.h"
 
 int main(int argc, char* argv[])
 {
@@ -45,39 +33,35 @@ int main(int argc, char* argv[])
     const QString studio = home + "/Home Studio";
     const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};
     for (int i = 0; i < files.size(); ++i) {
-        if (!WriteFile(music + "/" + files[i], 40000 + 7919 * i)) {
+        if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(40000 + 7919 * i, '\x5a'))) {
             err << "cannot write " << music << "/" << files[i] << "\n";
             return 1;
         }
     }
     for (int i = 0; i < takes.size(); ++i) {
-        if (!WriteFile(studio + "/" + takes[i], 90000 + 3001 * i)) {
+        if (!ClientHome::WriteFile(studio + "/" + takes[i], QByteArray(90000 + 3001 * i, '\x5a'))) {
             err << "cannot write " << studio << "/" << takes[i] << "\n";
             return 1;
         }
     }
-    const QList<quint16> ports = ClientDataFile::FreePorts(2);
-    if (ports.size() != 2) {
+    ClientDataFile data;
+    if (!ClientHome::SetAccount(data, home, "marta")) {
         err << "no free port\n";
         return 1;
     }
-
-    ClientDataFile data;
-    data.SetSetting("username", "marta");
-    data.SetSetting("password", "marta-pw");
-    data.SetSetting("listening_port", QString::number(ports[0]));
-    data.SetSetting("obfuscated_listening_port", QString::number(ports[1]));
-    data.SetSetting("download_folder", home + "/Downloads");
     data.SetSetting("upload_slots", "3");
     data.ShareFolder(music);
     data.ShareFolder(studio, {"Band", "Friends"});
+    for (const char* ending : {".ini", ".db", ".nfo", ".url", ".DS_Store"})
+        data.ExcludeExtension(ending);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
     data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
     // One finished already: its file lies where the download folder keeps
     // finished files, so the transfers page shows it complete.
     const QString notes = "00 liner notes.pdf";
-    if (!WriteFile(home + "/Downloads/complete/Coltrane - Blue Train/" + notes, 734512)) {
+    const QString finished = home + "/Downloads/complete/Coltrane - Blue Train/" + notes;
+    if (!ClientHome::WriteFile(finished, QByteArray(734512, '\x5a'))) {
         err << "cannot write the finished download\n";
         return 1;
     }

@@ -33,6 +33,11 @@ void ClientDataFile::AutojoinRoom(const QString& room)
     m_autojoinRooms.append(room);
 }
 
+void ClientDataFile::ExcludeExtension(const QString& ending)
+{
+    m_excludedExtensions.append(ending);
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -69,6 +74,8 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const QString& room : m_autojoinRooms)
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
+        for (const QString& ending : m_excludedExtensions)
+            d.GetType("excluded_download_extension")->GetItem(Value(ending));
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -25,6 +25,8 @@ public:
     void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
     // A room marked to be entered at the first login of a run.
     void AutojoinRoom(const QString& room);
+    // A file-name ending that folder downloads skip.
+    void ExcludeExtension(const QString& ending);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -47,4 +49,5 @@ private:
     QList<QPair<QString, QStringList>> m_folders;
     QList<Download> m_downloads;
     QStringList m_autojoinRooms;
+    QStringList m_excludedExtensions;
 };

@@ -2,8 +2,8 @@
 // follows the store with each folder's audience, its menu sets permissions
 // and unshares, rescans are reported one window each, the port note and
 // the port test pages follow the port settings, the empty-share message is
-// saved as typed, the excluded extensions are listed, and a user list is
-// imported from the older client's file.
+// saved as typed, the excluded extensions are listed and their dialog opens
+// once, and a user list is imported from the older client's file.
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -30,6 +30,7 @@
 #include "UrlRecorder.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "shares/SharedFilesRescannedDialog.h"
+#include "transfers/ExcludedExtensionsDialog.h"
 
 namespace {
 
@@ -284,6 +285,17 @@ private slots:
         QCOMPARE(edit->text(), QString(".ini .tmp"));
         excluded->HasItem(".ini").Remove();
         QCOMPARE(edit->text(), QString(".tmp"));
+
+        // The button beside them opens the one dialog that edits them.
+        auto* button = m_app.Control<QPushButton>("editExcludedExtensionsButton");
+        button->click();
+        button->click();
+        const QList<ExcludedExtensionsDialog*> dialogs = m_app.Shown<ExcludedExtensionsDialog>();
+        QCOMPARE(dialogs.size(), 1);
+        QCOMPARE(dialogs.first()->parentWidget(), static_cast<QWidget*>(m_app.window));
+        dialogs.first()->findChild<QLineEdit*>("newExtensionEdit")->setText(".part");
+        dialogs.first()->findChild<QPushButton*>("newExtensionButton")->click();
+        QCOMPARE(edit->text(), QString(".tmp .part"));
     }
 
     void aFolderSharedAtTheFirstRunIsSharedWithEveryone()

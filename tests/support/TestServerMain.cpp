@@ -7,6 +7,9 @@
 // a little whenever someone enters it (the rooms that scripts/screenshots
 // shows). With --search-scene the server knows searches related to
 // "blue train".
+// The first line on standard output is the port; then one line per login
+// ("logged in NAME") and logout ("logged out NAME"), for the person trying
+// two clients by hand and for the tests that wait for a client's login.
 #include <QCoreApplication>
 #include <QTextStream>
 #include <QTimer>
@@ -118,6 +121,13 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
     }
-    QTextStream(stdout) << server.Port() << Qt::endl;
+    QTextStream out(stdout);
+    out << server.Port() << Qt::endl;
+    QObject::connect(&server, &TestServer::UserLoggedIn, [&out](const QString& user) {
+        out << "logged in " << user << Qt::endl;
+    });
+    QObject::connect(&server, &TestServer::UserLoggedOut, [&out](const QString& user) {
+        out << "logged out " << user << Qt::endl;
+    });
     return app.exec();
 }

@@ -112,7 +112,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
         userRow->setExpanded(expandUsers);
     }
     QTreeWidgetItem* folderRow =
-        FolderRow(m_rows.Node(userRow), userRow, folderItem, folderText, expandFolders);
+        MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
 
     auto* fileRow = new QTreeWidgetItem(folderRow);
     fileRow->setText(FileColumn, fileText);
@@ -123,24 +123,28 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     return fileRow;
 }
 
-QTreeWidgetItem* TransferTree::FolderRow(ItemPtr userNode, QTreeWidgetItem* userRow, ItemPtr folderItem,
-                                         const QString& folderText, bool expand)
+QTreeWidgetItem* TransferTree::FolderRow(ItemPtr user, ItemPtr folderItem) const
 {
     // One folder item has a folder node per user that has files in it, so
     // walking those finds this user's in a few steps even when the user
     // has thousands of folders.
-    QTreeWidgetItem* found = nullptr;
-    for (const ItemPtr& node : folderItem.GetItems(m_folderNodeType)) {
-        if (node[m_userNodeType] == userNode) {
-            found = m_rows.Row(node);
-            break;
-        }
-    }
-    if (found)
+    const ItemPtr userNode = m_userNodeType ? user[m_userNodeType] : ItemPtr();
+    if (!userNode)
+        return nullptr;
+    for (const ItemPtr& node : folderItem.GetItems(m_folderNodeType))
+        if (node[m_userNodeType] == userNode)
+            return m_rows.Row(node);
+    return nullptr;
+}
+
+QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
+                                             const QString& folderText, bool expand)
+{
+    if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
     auto* folderRow = new QTreeWidgetItem(userRow);
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
-    folderNode += userNode;
+    folderNode += m_rows.Node(userRow);
     folderNode += folderItem;
     folderRow->setText(FolderColumn, folderText);
     folderRow->setExpanded(expand);
@@ -202,6 +206,27 @@ ItemSet TransferTree::Entries(const QTreeWidgetItem* row) const
     for (const ItemPtr& entry : entries)
         set.AppendInOrder(entry);
     return set;
+}
+
+TransferTree::MenuSelection TransferTree::Selection(const QList<QTreeWidgetItem*>& rows) const
+{
+    MenuSelection selection;
+    std::vector<ItemPtr> entries;
+    for (QTreeWidgetItem* row : rows) {
+        if (Kind(row) == RowKind::None)
+            continue;
+        selection.users.insert(UserOf(UserRowOf(row)).AsString());
+        std::vector<ItemPtr> below;
+        ForEachEntry(row, [&](ItemPtr entry) { below.push_back(entry); });
+        if (rows.size() == 1 || below.size() <= 1)
+            entries.insert(entries.end(), below.begin(), below.end());
+    }
+    // A row and a row below it may both be selected: each entry once.
+    std::sort(entries.begin(), entries.end());
+    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
+    for (const ItemPtr& entry : entries)
+        selection.entries.AppendInOrder(entry);
+    return selection;
 }
 
 TransferStatus::Kind TransferTree::KindOf(ItemPtr entry) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
 
@@ -76,6 +77,8 @@ public:
     RowKind Kind(const QTreeWidgetItem* row) const;
     QTreeWidgetItem* FileRow(ItemPtr entry) const;
     QTreeWidgetItem* UserRow(ItemPtr user) const;
+    // The folder row of a user's files in a folder, or null.
+    QTreeWidgetItem* FolderRow(ItemPtr user, ItemPtr folderItem) const;
     // The user row above a row (the row itself for a user row); null for a
     // row not of this tree.
     QTreeWidgetItem* UserRowOf(QTreeWidgetItem* row) const;
@@ -98,6 +101,17 @@ public:
     // Calls f for each entry below a row (the row's own for a file row).
     void ForEachEntry(const QTreeWidgetItem* row, const std::function<void(ItemPtr)>& f) const;
     ItemSet Entries(const QTreeWidgetItem* row) const;
+
+    // What a context menu acts on for the selected rows: with one row,
+    // every entry below it; with several, the entries of those rows that
+    // stand for one entry each (a folder or user row of many files adds
+    // none). The names are those of the users of all the rows.
+    struct MenuSelection
+    {
+        ItemSet entries;
+        QSet<QString> users;
+    };
+    MenuSelection Selection(const QList<QTreeWidgetItem*>& rows) const;
 
     TransferStatus::Kind KindOf(ItemPtr entry) const;
     QString StatusOf(ItemPtr entry) const;
@@ -134,8 +148,8 @@ public:
     static void Paint(QTreeWidgetItem* row, const QString& status);
 
 private:
-    QTreeWidgetItem* FolderRow(ItemPtr userNode, QTreeWidgetItem* userRow, ItemPtr folderItem,
-                               const QString& folderText, bool expand);
+    QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
+                                   const QString& folderText, bool expand);
 
     QTreeWidget* m_tree = nullptr;
     Names m_names;

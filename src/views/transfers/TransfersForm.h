@@ -55,6 +55,8 @@ public:
     void GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total);
     void DeleteSelectedDownloads();
     void DeleteSelectedUploads();
+    // The downloads tree, for the download menu and its alerts.
+    const TransferTree& DownloadTree() const { return m_downloads; }
 
 signals:
     void DownloadComplete(ItemPtr i_download);
@@ -128,6 +130,7 @@ private:
     void ClearCompleteDownloads();
     void ClearCompleteAndAbortedUploads();
     void ToggleFinishUploadsAndQuit();
+    void ShowCompleteDownloads();
     void AddSelectedUsersToUserList();
 
     Ui_TransfersForm* ui;

@@ -5,6 +5,7 @@
 
 #include "ActionSetToolBar.h"
 #include "AtomicDateTime.h"
+#include "CompleteDownloadsForm.h"
 #include "Data.h"
 #include "Settings.h"
 #include "TransferQueueManager.h"
@@ -51,6 +52,8 @@ void TransfersForm::OnActionBarTriggered(QWidget*, QString i_action)
         ToggleExpansion(m_uploads, false);
     else if (i_action == QLatin1String("expand_upload_users"))
         ToggleExpansion(m_uploads, true);
+    else if (i_action == QLatin1String("complete_downloads"))
+        ShowCompleteDownloads();
     else if (i_action == QLatin1String("clear_complete_downloads"))
         ClearCompleteDownloads();
     else if (i_action == QLatin1String("clear_complete_and_aborted_uploads"))
@@ -77,6 +80,19 @@ void TransfersForm::AddSelectedUsersToUserList()
         if (user && !user.IsConnected("in_user_list"))
             user.NewItem("in_user_list");
     }
+}
+
+void TransfersForm::ShowCompleteDownloads()
+{
+    if (!completeDownloadsForm) {
+        auto* form = new CompleteDownloadsForm(this);
+        ui->transfersTabControl->addTab(form, tr("Complete"));
+        form->Init();
+    }
+    // Showing a page of a tab control that is not its current one would
+    // draw it over the current page: the user asked to see the list, so
+    // its tab comes forward.
+    ui->transfersTabControl->setCurrentWidget(completeDownloadsForm);
 }
 
 void TransfersForm::ClearCompleteDownloads()

@@ -4,14 +4,19 @@
 // double click).
 #include "TransfersForm.h"
 
-#include <QDesktopServices>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMetaObject>
-#include <QUrl>
 
 #include "Data.h"
+#include "DownloadAlerts.h"
+#include "DownloadMenuOptions.h"
+#include "EventToolBar.h"
 #include "GeneralFunctions.h"
+#include "Settings.h"
 #include "TransferQueueManager.h"
+#include "UploadMenuOptions.h"
+#include "common/LocalFiles.h"
 #include "ui_TransfersForm.h"
 
 void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
@@ -157,6 +162,13 @@ void TransfersForm::OnDownloadComplete(ItemPtr ip_download)
         return;
     if (--pending.value() == 0)
         m_pendingCompletions.erase(pending);
+
+    for (const DownloadAlerts::Event& event : DownloadAlerts::Complete(m_downloads, ip_download))
+        if (eventToolBar)
+            eventToolBar->AddEvent(event.button, ":/icons/download_icon", ui->downloadsList, event.message,
+                                   "download", false);
+    if (IsSettingOn("clear_complete_downloads") && transferQueueManager)
+        transferQueueManager->RemoveDownload(ip_download);
 }
 
 void TransfersForm::OnUserOnline(ItemPtr ip_user)
@@ -266,20 +278,36 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
         return;
     // Where the finished file lies, also while it is still downloading;
     // no path when the entry's name would lead outside the download folder.
-    const QString path = transferQueueManager->GetDownloadTargetPath(entry, true);
-    if (path.isEmpty())
+    OpenLocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
+}
+
+// The menus: the view's own entries first; the per-user entries of the
+// user menu follow them when the selection belongs to exactly one user
+// (selection.users). The options objects keep the entries across the
+// menu's event loop, never the rows.
+
+void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
+{
+    const QList<QTreeWidgetItem*> rows = ui->downloadsList->selectedItems();
+    if (rows.isEmpty())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString(path).replace('\\', '/')));
+    const TransferTree::MenuSelection selection = m_downloads.Selection(rows);
+    QMenu menu;
+    DownloadMenuOptions options(&menu, selection.entries);
+    if (!menu.isEmpty())
+        menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
 }
 
-void TransfersForm::OnDownloadsContextMenuRequested(QPoint)
+void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
 {
-    // The download menu comes with its options object.
-}
-
-void TransfersForm::OnUploadsContextMenuRequested(QPoint)
-{
-    // The upload menu comes with its options object.
+    const QList<QTreeWidgetItem*> rows = ui->uploadsList->selectedItems();
+    if (rows.isEmpty())
+        return;
+    const TransferTree::MenuSelection selection = m_uploads.Selection(rows);
+    QMenu menu;
+    UploadMenuOptions options(&menu, selection.entries);
+    if (!menu.isEmpty())
+        menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
 }
 
 QTreeWidgetItem* TransfersForm::GetDownloadNodeUserNode(QTreeWidgetItem* ip_row)

@@ -1,6 +1,7 @@
 // The uploads tree and its clearing: rows for the requests of fake peers,
-// their status and online state, the Delete key, the "Clear Complete and
-// Aborted" action and the half-minute pruning with backdated times.
+// their status and online state, the Delete key, the context menu, the
+// "Clear Complete and Aborted" action and the half-minute pruning with
+// backdated times.
 #include <QCheckBox>
 #include <QDateTime>
 
@@ -99,6 +100,30 @@ private slots:
         QVERIFY(!Entry("alice", "run.bin") && !Entry("alice", "a.bin"));
         QVERIFY(Entry("bob", "c.bin"));
         QTRY_COMPARE(h->TabTitle(), QString("Transfers [0/0]"));
+    }
+
+    void theMenuOpensAndRemovesTheChosenUploads()
+    {
+        QTreeWidget* tree = h->Uploads();
+        const QString local = Entry("alice", "a.bin")["shared_file"]["shared_file_folder"].AsString();
+        const QString folder = ReversePathname(local);
+        QTreeWidgetItem* a = H::FileRow(tree, "alice", folder, "a.bin");
+        QTreeWidgetItem* b = H::FileRow(tree, "alice", folder, "b.bin");
+        QCOMPARE(h->MenuTexts(tree, {a}), QStringList({"Open File", "Open Folder", "-", "Remove upload"}));
+        QCOMPARE(h->MenuTexts(tree, {a, b}), QStringList({"Open Folder", "-", "Remove uploads"}));
+        QVERIFY(h->Choose(tree, {a}, "Open File"));
+        QVERIFY(h->Choose(tree, {b, a}, "Open Folder"));
+        QCOMPARE(h->f->OpenedUrls(), QList<QUrl>({QUrl::fromLocalFile(local + "/a.bin"), QUrl::fromLocalFile(local)}));
+
+        // One of them is pruned while the menu stands open.
+        QVERIFY(h->Menu(tree, {a, b}, [&](QMenu* menu) {
+            h->f->transfers->RemoveUpload(Entry("alice", "a.bin"));
+            QVERIFY(H::Trigger(menu, "Remove uploads"));
+        }));
+        QVERIFY(!Entry("alice", "b.bin"));
+        QVERIFY(Entry("alice", "run.bin"));
+        QVERIFY(h->Choose(tree, {H::UserRow(tree, "bob")}, "Remove uploads"));
+        QCOMPARE(H::TopTexts(tree), QStringList({"alice"}));
     }
 
     void clearingTakesFinishedUploadsAndThoseOfLongGoneUsers()

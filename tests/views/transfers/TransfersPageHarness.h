@@ -6,10 +6,14 @@
 // finds them.
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QMainWindow>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidgetAction>
+#include <functional>
 #include <memory>
 
 #include "ActionSetToolBar.h"
@@ -119,5 +123,109 @@ public:
         if (entry)
             entry.Connect(d.GetType("download_order")->GetItem(Value(1000000 + order)));
         return entry;
+    }
+
+    // The context menu of a view, as a right click at a point of its
+    // viewport opens it: the open menu is handed to act (which may trigger
+    // an entry) and closed afterwards. False when no menu opened.
+    static bool WithMenu(QAbstractItemView* view, QPoint at, const std::function<void(QMenu*)>& act)
+    {
+        bool shown = false;
+        int polls = 0;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) {
+                if (++polls > 500)
+                    poll.stop();
+                return;
+            }
+            poll.stop();
+            shown = true;
+            act(menu);
+            if (menu->isVisible())
+                menu->close();
+        });
+        poll.start();
+        view->doItemsLayout();
+        emit view->customContextMenuRequested(at);
+        return shown;
+    }
+    static bool WithMenu(QTreeWidget* tree, QTreeWidgetItem* row, const std::function<void(QMenu*)>& act)
+    {
+        tree->doItemsLayout();
+        return WithMenu(tree, tree->visualItemRect(row).center(), act);
+    }
+    // The entries of a menu as it shows them: "-" for a separator, a
+    // submenu as its title with its entries in brackets.
+    static QStringList Texts(QMenu* menu)
+    {
+        QStringList texts;
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator())
+                texts << "-";
+            else if (action->menu())
+                texts << action->text() + " [" + Texts(action->menu()).join(", ") + "]";
+            else
+                texts << action->text();
+        }
+        return texts;
+    }
+    static QAction* Find(QMenu* menu, const QString& text)
+    {
+        for (QAction* action : menu->actions()) {
+            if (action->text() == text)
+                return action;
+            if (action->menu())
+                if (QAction* inner = Find(action->menu(), text))
+                    return inner;
+        }
+        return nullptr;
+    }
+    static bool Trigger(QMenu* menu, const QString& text)
+    {
+        QAction* action = Find(menu, text);
+        if (action)
+            action->trigger();
+        return action;
+    }
+    // Selects the rows (and no other) and opens the menu at the first.
+    bool Menu(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const std::function<void(QMenu*)>& act)
+    {
+        tree->clearSelection();
+        for (QTreeWidgetItem* row : rows)
+            row->setSelected(true);
+        return WithMenu(tree, rows.first(), act);
+    }
+    // The menu's entries for the rows, without choosing any.
+    QStringList MenuTexts(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows)
+    {
+        QStringList texts;
+        Menu(tree, rows, [&](QMenu* menu) { texts = Texts(menu); });
+        return texts;
+    }
+    // Opens the menu for the rows and chooses an entry; false when the
+    // menu does not offer it.
+    bool Choose(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows, const QString& text)
+    {
+        bool found = false;
+        Menu(tree, rows, [&](QMenu* menu) { found = Trigger(menu, text); });
+        return found;
+    }
+
+    // A finished download as the engine records it, completed at a given
+    // time, announced as the engine announces it.
+    ItemPtr Completed(const QString& user, const QString& folder, const QString& file, qint64 size,
+                      const QDateTime& at)
+    {
+        ItemPtr record = d.GetType("complete_download")->NewItem();
+        record.Connect(d.GetType("user")->GetItem(Value(user)));
+        record.Connect(d.GetType("complete_download_relative_folder")->GetItem(Value(folder)));
+        record.Connect(d.GetType("complete_download_filename")->GetItem(Value(file)));
+        record.Connect(d.GetType("complete_download_file_size")->GetItem(Value(QString::number(size))));
+        record.Connect(d.GetType("complete_download_completion_time")->GetItem(Value(at.toString(Qt::TextDate))));
+        emit f->transfers->CompleteDownloadAdded(record);
+        return record;
     }
 };

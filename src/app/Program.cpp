@@ -1,0 +1,30 @@
+#include "Program.h"
+
+#include <QStyleFactory>
+
+#include "Application.h"
+#include "MainWindow.h"
+
+int RunProgram(int& argc, char** argv, const std::function<void()>& started)
+{
+    auto* app = new Application("QuorvaneQt", argc, argv);
+    // The running instance keeps the data file; a second one would only
+    // overwrite it, so it leaves quietly.
+    if (app->isRunning()) {
+        delete app;
+        return 0;
+    }
+    QApplication::setStyle(QStyleFactory::create("Plastique"));
+    if (started)
+        started();
+
+    int code = 0;
+    {
+        MainWindow window;
+        window.show();
+        window.Init();
+        code = app->exec();
+    }
+    delete app;
+    return code;
+}
