@@ -68,6 +68,14 @@ int main(int argc, char* argv[])
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
+    // The user list: people met in the rooms, the band, and a few who are
+    // seldom online (the test server's users scene knows their figures).
+    data.ListUser("jonas", {"Band", "Friends"}, "plays the Friday listening party\nhas the 1957 pressing");
+    data.ListUser("ilse", {"Friends"}, "field recordings, harbour tapes");
+    data.ListUser("rafael", {}, "DJ; lossless mixes only");
+    data.ListUser("Marek", {"Band"});
+    data.ListUser("sofia", {"Friends"});
+    data.ListUser("tomas", {}, "owes me the Vanguard bootleg");
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

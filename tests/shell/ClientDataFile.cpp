@@ -38,6 +38,11 @@ void ClientDataFile::ExcludeExtension(const QString& ending)
     m_excludedExtensions.append(ending);
 }
 
+void ClientDataFile::ListUser(const QString& user, const QStringList& groups, const QString& note)
+{
+    m_listed.append({user, groups, note});
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -54,6 +59,10 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         saver->AddSavedByConnectionType("global_value", "global");
         server->CreateData();
         auto messenger = std::make_unique<PeerMessenger>();
+        // Notes are the main window's, declared and saved as it does.
+        d.GetType("user")->RelateToType(d.NewType("user_note", 1, false, true), many, one, false);
+        saver->AddSavedType("user_note");
+        saver->AddSavedByConnectionType("user", "user_note");
         auto shares = std::make_unique<SharedFoldersManager>();
         auto transfers = std::make_unique<TransferQueueManager>();
 
@@ -76,6 +85,14 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
         for (const QString& ending : m_excludedExtensions)
             d.GetType("excluded_download_extension")->GetItem(Value(ending));
+        for (const Listed& listed : m_listed) {
+            ItemPtr user = d.GetType("user")->GetItem(Value(listed.user));
+            ItemPtr node = user.NewItem("in_user_list");
+            for (const QString& group : listed.groups)
+                node.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
+            if (!listed.note.isEmpty())
+                user.Connect(d.GetType("user_note")->GetItem(Value(listed.note)));
+        }
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -27,6 +27,9 @@ public:
     void AutojoinRoom(const QString& room);
     // A file-name ending that folder downloads skip.
     void ExcludeExtension(const QString& ending);
+    // A user on the user list, in the groups named (made when missing),
+    // with a note when one is given.
+    void ListUser(const QString& user, const QStringList& groups = QStringList(), const QString& note = QString());
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -50,4 +53,11 @@ private:
     QList<Download> m_downloads;
     QStringList m_autojoinRooms;
     QStringList m_excludedExtensions;
+    struct Listed
+    {
+        QString user;
+        QStringList groups;
+        QString note;
+    };
+    QList<Listed> m_listed;
 };
