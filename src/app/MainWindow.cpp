@@ -28,6 +28,7 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "search/SearchForm.h"
+#include "search/WishListSearcher.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
@@ -158,7 +159,10 @@ MainWindow::~MainWindow()
         m_server = nullptr;
     }
     DeleteEngine(dataSaver);
+    DeleteEngine(extendedAsciiTranslator);
     DeleteEngine(timerManager);
+    // Shown only as a tab while diagnostics are on; it goes either way.
+    DeleteEngine(diagnosticsForm);
     delete ui;
     ui = nullptr;
     DeleteEngine(sizeManager);
@@ -269,7 +273,7 @@ void MainWindow::Init()
     // The shares views initialise here (declaring their types before the
     // load) as they are built, between the transfers and the search view.
     ui->searchTab->Init();
-    // The wish-list searcher is made here once it is built.
+    new WishListSearcher(this);
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
@@ -346,7 +350,7 @@ void MainWindow::Init()
             &MainWindow::OnSharedFilesRescanned);
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
-    // The private chats view initialises here once it is built.
+    ui->chatsForm->Init();
 
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
     chatLogForm->RelateToType(d.GetType("room"), one, one, false);
@@ -416,8 +420,10 @@ void MainWindow::LoadData()
     Log(kConfigurationArea, 1, QString("Loading configuration data from %1").arg(prefix));
     try {
         dataSaver->Load(prefix);
+        ReportUnopenedDataFiles();
         Log(kConfigurationArea, 1, "Data loaded successfully.");
     } catch (const DataLoadFailure&) {
+        ReportUnopenedDataFiles();
         // The store still holds the defaults and every declared type; the
         // engines then start as on a first run, so the client still listens
         // and the transfer engine still runs its load step.
@@ -427,6 +433,25 @@ void MainWindow::LoadData()
                                  QMessageBox::Ok);
         dataSaver->NotifyNoData();
     }
+}
+
+void MainWindow::ReportUnopenedDataFiles()
+{
+    // Such a file may hold newer data than the run starts with; the user
+    // can make it readable and start again before a save matters.
+    const QStringList files = dataSaver->UnopenedFiles();
+    if (files.isEmpty())
+        return;
+    QStringList shown;
+    for (const QString& file : files)
+        shown << QDir::toNativeSeparators(file);
+    Log(kConfigurationArea, 1, QString("Could not open %1; left as it is.").arg(shown.join(", ")));
+    QMessageBox::warning(this, tr("Error opening configuration data"),
+                         tr("These configuration data files could not be opened and were left as they are:\n%1\n"
+                            "The client starts without them. To use them, quit, make them readable and "
+                            "start the client again.")
+                             .arg(shown.join("\n")),
+                         QMessageBox::Ok);
 }
 
 void MainWindow::ApplyAppearance()

@@ -163,6 +163,7 @@ private:
     void FillUserInfoOptions();
     void FillSoundEdits();
     void ConnectSoundButtons();
+    void ReportUnopenedDataFiles();
     void ReportSaveFailure();
     void SetConnectActionText(const QString& text);
     void ShowRefusal(const QString& title, const QString& text);

@@ -4,6 +4,7 @@
 
 #include "Application.h"
 #include "MainWindow.h"
+#include "QuitSignals.h"
 
 int RunProgram(int& argc, char** argv, const std::function<void()>& started)
 {
@@ -20,10 +21,15 @@ int RunProgram(int& argc, char** argv, const std::function<void()>& started)
 
     int code = 0;
     {
+        // Made before the window so that it is still there while the
+        // window's teardown saves: a second signal then ends the wait.
+        QuitSignals quitSignals;
+        QObject::connect(&quitSignals, &QuitSignals::QuitRequested, app, &QCoreApplication::quit);
         MainWindow window;
         window.show();
         window.Init();
-        code = app->exec();
+        if (!quitSignals.Received())
+            code = app->exec();
     }
     delete app;
     return code;

@@ -1,7 +1,7 @@
 #include "FileScanner.h"
 
 #include <QDir>
-#include <QMutexLocker>
+#include <mutex>
 
 #include "Mp3Analyzer.h"
 
@@ -11,13 +11,13 @@ FileScanner::FileScanner(QObject* parent) : QObject(parent)
 
 void FileScanner::Quit()
 {
-    QMutexLocker lock(&quitMutex);
+    std::lock_guard<std::mutex> lock(quitMutex);
     quitRequested = true;
 }
 
 bool FileScanner::IsQuitRequested()
 {
-    QMutexLocker lock(&quitMutex);
+    std::lock_guard<std::mutex> lock(quitMutex);
     return quitRequested;
 }
 

@@ -1,10 +1,11 @@
 // Other users for scripts/screenshots: fake peers that log in to the test
 // server, answer every search of the photographed client with files of
-// their shares over a message connection, and send the files of their
-// shares that the client queues at once over a file connection, as other
-// clients would. Each file sent whole is reported on stdout as
-// "served PATH". They also answer requests for their user information,
-// one of them with a picture.
+// their shares over a message connection, send the files of their shares
+// that the client queues at once over a file connection, search the
+// client's shares now and then (its received searches), and answer
+// requests for their user information, one of them with a picture, as
+// other clients would. Each file sent whole is reported on stdout as
+// "served PATH", each answer about themselves as "informed NAME".
 //   quorvane-screenshot-peers SERVER-PORT USER
 // Runs until it is ended.
 #include <QBuffer>
@@ -57,14 +58,14 @@ struct Share
 // A record sleeve of rings and stripes, made pixel by pixel.
 QByteArray Sleeve()
 {
-    QImage image(360, 360, QImage::Format_RGB32);
+    QImage image(200, 200, QImage::Format_RGB32);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const int dx = x - 180, dy = y - 200;
-            const int ring = int(qSqrt(dx * dx + dy * dy)) / 14;
-            const QColor base = y < 120 ? QColor(16, 42, 92) : QColor(24, 24, 30);
-            image.setPixelColor(x, y, ring < 9 && y >= 120 ? (ring % 2 ? QColor(40, 110, 190) : QColor(230, 232, 236))
-                                                           : base.lighter(100 + (x / 40) % 2 * 12));
+            const int dx = x - 100, dy = y - 112;
+            const int ring = int(qSqrt(dx * dx + dy * dy)) / 8;
+            const QColor base = y < 66 ? QColor(16, 42, 92) : QColor(24, 24, 30);
+            image.setPixelColor(x, y, ring < 9 && y >= 66 ? (ring % 2 ? QColor(40, 110, 190) : QColor(230, 232, 236))
+                                                          : base.lighter(100 + (x / 22) % 2 * 12));
         }
     }
     QByteArray bytes;
@@ -176,6 +177,7 @@ int main(int argc, char* argv[])
                 quint8 allowed = 0;
                 if (code == 15) {
                     link->SendMessage(16, UserInfo(peer.share));
+                    out << "informed " << peer.share.name << Qt::endl;
                 } else if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
                     const quint64 size = peer.share.files.sizes.value(path);
                     peer.uploads.append({link, ++nextToken, path, size});
@@ -220,6 +222,24 @@ int main(int argc, char* argv[])
 
     out << "ready" << Qt::endl;
 
+    // Searches of the client's shares, some of which its files answer;
+    // they start once the client is about (its first search arrives).
+    const QStringList searches = {
+        "coltrane giant steps flac", "rain on a tin roof",   "bill evans waltz for debby", "blue room encore",
+        "nina simone",               "harbour dawn",         "art blakey moanin",         "slow blues in g",
+        "miles davis kind of blue",  "ornette coleman 1959", "field recordings",          "thelonious monk"};
+    int searched = 0;
+    QTimer asking;
+    QObject::connect(&asking, &QTimer::timeout, [&] {
+        if (searched == searches.size()) {
+            asking.stop();
+            return;
+        }
+        FakePeer* from = peers[searched % peers.size()].fake;
+        from->SendToServer(42, FakeWire().Str(client).U32(quint32(1000 + searched)).Str(searches[searched]).Bytes());
+        ++searched;
+    });
+
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (Peer& peer : peers) {
@@ -227,6 +247,8 @@ int main(int argc, char* argv[])
                 const FakePeer::SearchRequest request = peer.fake->searchRequests.at(peer.answered);
                 if (request.user != client)
                     continue;
+                if (!searched && !asking.isActive())
+                    asking.start(400);
                 if (!peer.link) {
                     peer.fake->AskAddress(client);
                     if (!peer.fake->WaitForAddress(client))
@@ -243,5 +265,6 @@ int main(int argc, char* argv[])
         }
     });
     poll.start(100);
+
     return app.exec();
 }

@@ -5,13 +5,15 @@
 // as it has logged in. With --rooms-scene the server has public and private
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
-// shows). With --search-scene the server knows searches related to
-// "blue train". With --users-scene it knows a few users who stay offline,
-// with their figures.
+// shows); marta has privileges to give and gets private messages at login.
+// With --search-scene the server knows searches related to "blue train".
+// With --users-scene it knows a few users who stay offline, with their
+// figures.
 // The first line on standard output is the port; then one line per login
 // ("logged in NAME") and logout ("logged out NAME"), for the person trying
 // two clients by hand and for the tests that wait for a client's login.
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QTextStream>
 #include <QTimer>
 
@@ -45,6 +47,32 @@ void SetRoomsScene(TestServer& server)
     server.SetPrivateRoom("marta's studio", "marta", {"jonas"}, {});
     server.AddRoom("night owls", {"mei", "pablo"});
     server.SetPrivateRoom("night owls", "mei", {"marta", "pablo"}, {});
+    // Where the lounge's people are and what they share, for its user list.
+    const struct
+    {
+        const char* user;
+        const char* country;
+        quint32 speed;
+        quint32 files;
+    } people[] = {{"jonas", "DE", 251904, 12873}, {"ilse", "SE", 98304, 3412}, {"pablo", "ES", 40960, 845},
+                  {"mei", "JP", 819200, 25610}, {"marta", "PT", 0, 0}};
+    for (const auto& person : people)
+    {
+        server.SetCountry(person.user, person.country);
+        server.SetUserStats(person.user, person.speed, 0, person.files, 1);
+    }
+    // Days of privileges to give away, and a few words for marta in private.
+    server.SetPrivileges("marta", 30 * 86400);
+    server.AddKnownUser("tomas");
+    QObject::connect(&server, &TestServer::UserLoggedIn, &server, [&server](QString user) {
+        if (user != "marta")
+            return;
+        const quint32 now = quint32(QDateTime::currentSecsSinceEpoch());
+        for (const auto& line : {std::make_pair("ilse", "hi marta! did the Vanguard tapes arrive?"),
+                                 std::make_pair("ilse", "I can share the 1961 set tonight if you want it"),
+                                 std::make_pair("tomas", "thanks for the harbour recording, it's lovely")})
+            server.Send(user, 22, TestMessage().U32(now).Str(line.first).Str(line.second).U8(1).Body());
+    });
 
     QObject::connect(&server, &TestServer::MessageReceived, &server, [&server](QString, quint32 code, QByteArray body) {
         QString room;

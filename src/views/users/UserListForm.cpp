@@ -11,12 +11,14 @@
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "Server.h"
-#include "Settings.h"
 #include "SizeManager.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
+#include "UserMenuOptions.h"
+#include "UserWindows.h"
+#include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
 #include "ui_UserListForm.h"
 
@@ -70,8 +72,11 @@ UserListForm::UserListForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserLis
 UserListForm::~UserListForm()
 {
     // The engines may be gone already; nothing here calls them.
-    if (userListForm == this)
+    if (userListForm == this) {
         userListForm = nullptr;
+        g_userWindows.groups = nullptr;
+        g_userWindows.info = nullptr;
+    }
     delete ui;
 }
 
@@ -86,6 +91,10 @@ void UserListForm::Init()
     }
     if (gp_server)
         connect(gp_server, &Server::Connected, this, &UserListForm::OnConnected);
+    // The per-user menu's "Set user's groups" (and "Add user to list" when
+    // the groups are to follow) and "Get User Info".
+    g_userWindows.groups = [](const QString& user) { UserGroupsDialog::Open(user); };
+    g_userWindows.info = &UserListForm::ShowUserInfo;
 }
 
 void UserListForm::DataLoaded()
@@ -233,8 +242,7 @@ void UserListForm::ShowUserMenu(QTreeWidget* list, const QPoint& point)
     // Only the name crosses the menu's event loop: the row may go meanwhile.
     const QString user = row->text(0);
     QMenu menu;
-    if (menu.actions().isEmpty())
-        return;
+    UserMenuOptions options(&menu, user, nullptr);
     menu.exec(list->viewport()->mapToGlobal(point));
 }
 
@@ -260,8 +268,8 @@ void UserListForm::OnOnlineAlertListContextMenuRequested(QPoint i_point)
 
 void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
 {
-    if (!ip_item)
-        return;
+    if (ip_item && chatsForm)
+        chatsForm->OpenChatForm(ip_item->text(0));
 }
 
 void UserListForm::OnActionBarTriggered(QWidget*, QString i_action)
@@ -272,15 +280,6 @@ void UserListForm::OnActionBarTriggered(QWidget*, QString i_action)
         MessageUsersDialog::Open(this);
     else if (i_action == "manual_add_user")
         (new AddUserDialog(this))->show();
-}
-
-void UserListForm::AddUserToList(const QString& user)
-{
-    if (!d.HasType("in_user_list"))
-        return;
-    d.GetType("user")->GetItem(user).NewItem("in_user_list");
-    if (IsSettingOn("open_groups_on_user_add"))
-        UserGroupsDialog::Open(user);
 }
 
 // ---------------------------------------------------------------------------

@@ -44,12 +44,9 @@ public:
     // is none yet. Null before the data is loaded.
     UserInfoForm* GetUserInfoForm(QString user);
 
-    // The per-user menu's entries. Both do nothing before the page exists.
-    // Opens the user's information and brings it to the front.
+    // Opens the user's information and brings it to the front (the per-user
+    // menu's "Get User Info"); nothing before the page exists.
     static void ShowUserInfo(const QString& user);
-    // Puts the user on the list, then offers the groups dialog when
-    // "open_groups_on_user_add" is on.
-    static void AddUserToList(const QString& user);
 
     // Store handlers, each called with the user item.
     void OnUserOnline(ItemPtr user);

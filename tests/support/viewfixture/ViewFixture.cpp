@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QWidgetAction>
 
 #include "ActionSetToolBar.h"
@@ -22,6 +25,7 @@
 #include "TransferQueueManager.h"
 #include "UrlRecorder.h"
 #include "common/ViewClock.h"
+#include "users/UserWindows.h"
 
 ViewFixture::ViewFixture()
 {
@@ -92,6 +96,7 @@ ViewFixture::~ViewFixture()
     delete sizes;
     delete m_urls;
     g_shellHooks = ShellHooks();
+    g_userWindows = UserWindows();
     g_showIsOver = false;
     ViewClock::Set(nullptr);
 }
@@ -154,4 +159,32 @@ QAction* ViewFixture::ToolbarAction(const QString& text) const
 QList<QUrl> ViewFixture::OpenedUrls() const
 {
     return m_urls->urls;
+}
+
+QStringList ViewFixture::ChooseFromMenu(const std::function<void()>& open, const QString& choice,
+                                        const std::function<void()>& meanwhile)
+{
+    QStringList shown;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        if (meanwhile)
+            meanwhile();
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            shown << action->text();
+            if (!choice.isEmpty() && action->text() == choice)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    poll.start();
+    open();
+    return shown;
 }

@@ -3,6 +3,7 @@
 // actions.
 #include <QApplication>
 #include <QHeaderView>
+#include <QTabWidget>
 #include <QRandomGenerator>
 
 #include "EventToolBar.h"
@@ -11,6 +12,10 @@
 #include "rooms/MessageUsersDialog.h"
 #include "users/AddUserDialog.h"
 #include "users/UserGroupConfigDialog.h"
+#include "users/UserGroupsDialog.h"
+#include "users/UserInfoForm.h"
+#include "rooms/ChatsForm.h"
+#include "Settings.h"
 
 class TestUserListForm : public QObject
 {
@@ -141,6 +146,50 @@ private slots:
         // The row the user had chosen is still the chosen one.
         QCOMPARE(list->currentItem(), s.Row("userList", "user100"));
         QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem*>{list->currentItem()});
+    }
+
+    void rowsOfferTheUserMenuAndOpenAChat()
+    {
+        s.Make([] {
+            UsersSetup::Listed("bob");
+            UsersSetup::User("eve").NewItem("is_ignored");
+        });
+        auto* chats = new ChatsForm;
+        s.fixture->AddPage(chats, "Chat");
+        chats->Init();
+        QVERIFY(s.Start());
+        SetSetting("open_groups_on_user_add", "yes");
+        auto menuAt = [&](const char* list, const QString& user, const QString& choice) {
+            QTreeWidget* tree = s.List(list);
+            const QPoint at = user.isEmpty() ? QPoint(5, tree->viewport()->height() - 2)
+                                             : tree->visualItemRect(s.Row(list, user)).center();
+            return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
+        };
+        auto groupDialogs = [] {
+            int count = 0;
+            for (QWidget* window : QApplication::topLevelWidgets())
+                count += qobject_cast<UserGroupsDialog*>(window) && window->isVisible();
+            return count;
+        };
+
+        QVERIFY(menuAt("userList", "bob", "Get User Info").contains("Set user's groups"));
+        auto* info = s.page->findChild<UserInfoForm*>();
+        QVERIFY(info && info->isVisible() && info->User() == "bob");
+        menuAt("userList", "bob", "Set user's groups");
+        QCOMPARE(groupDialogs(), 1);
+        // Added from the ignored list, the user's groups follow at once.
+        menuAt("ignoredList", "eve", "Add user to list");
+        QVERIFY(s.Row("userList", "eve"));
+        QCOMPARE(groupDialogs(), 2);
+        QCOMPARE(menuAt("userList", "", "Get User Info"), QStringList());
+
+        QTreeWidget* list = s.List("userList");
+        const QPoint bob = list->visualItemRect(s.Row("userList", "bob")).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, bob);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, bob);
+        QTabWidget* chatTabs = chats->findChild<QTabWidget*>("chatTabControl");
+        QCOMPARE(chatTabs->count(), 1);
+        QCOMPARE(chatTabs->tabText(0), QString("bob"));
     }
 
     void theToolbarOpensTheListsDialogs()
