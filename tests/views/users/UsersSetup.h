@@ -61,13 +61,8 @@ struct UsersSetup
     // the own name left out.
     QStringList SentNames(quint32 code) const
     {
-        QStringList names;
-        for (const TestServer::Received& message : Server()->ReceivedMessages(code)) {
-            TestMessage body(message.body);
-            QString name;
-            if (body.ReadStr(name) && name != "me")
-                names << name;
-        }
+        QStringList names = Server()->SentNames(code);
+        names.removeAll("me");
         names.sort();
         return names;
     }
