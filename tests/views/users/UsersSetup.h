@@ -48,12 +48,12 @@ struct UsersSetup
         const QList<QTreeWidgetItem*> rows = List(list)->findItems(user, Qt::MatchExactly, 0);
         return rows.isEmpty() ? nullptr : rows.first();
     }
-    // The texts of one column, top to bottom.
-    QStringList Column(const char* list, int column = 0) const
+    // The names of a list, top to bottom.
+    QStringList Column(const char* list) const
     {
         QStringList texts;
         for (int i = 0; i < List(list)->topLevelItemCount(); ++i)
-            texts << List(list)->topLevelItem(i)->text(column);
+            texts << List(list)->topLevelItem(i)->text(0);
         return texts;
     }
 
@@ -76,14 +76,6 @@ struct UsersSetup
         for (const QString& group : groups)
             listed += Group(group);
         return listed;
-    }
-    // The user's state as the server connection stores a status report.
-    static void SetOnline(const QString& name, bool online)
-    {
-        if (online)
-            User(name).NewItem("is_online");
-        else
-            User(name).Disconnect("is_online");
     }
     static bool ShowsIcon(QTreeWidgetItem* row, int column, const char* resource)
     {
