@@ -33,6 +33,7 @@
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
+#include "users/UserListForm.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -317,7 +318,7 @@ void MainWindow::Init()
         ui->codePageBox->addItem(QString::fromLatin1(name));
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
-    // The user list view initialises here once it is built.
+    ui->userListForm->Init();
 
     LoadData();
 
