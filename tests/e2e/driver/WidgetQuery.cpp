@@ -1,5 +1,7 @@
 #include "WidgetQuery.h"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
@@ -75,6 +77,13 @@ QWidget* Choose(QList<QWidget*> matches, const QString& step, QString* error)
             visible << widget;
     if (visible.size() == 1)
         return visible.first();
+    // Pages reuse names: the main window's tab row and a page's own row are
+    // both "tabControl". The one that holds all the others is meant.
+    for (QWidget* outer : visible) {
+        if (std::all_of(visible.begin(), visible.end(),
+                        [outer](QWidget* widget) { return widget == outer || outer->isAncestorOf(widget); }))
+            return outer;
+    }
     if (visible.isEmpty() && matches.size() == 1)
         return matches.first();
     *error = matches.isEmpty() ? QString("no widget matches \"%1\"").arg(step)

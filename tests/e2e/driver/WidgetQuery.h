@@ -19,7 +19,8 @@ class QWidget;
 //   text=Text       a button, label or group box showing Text ("&" ignored)
 //   tab=Title       the page of a tab row whose tab is titled Title (see IsTitle)
 //   @modal @popup @main @window=Title   only as the first step
-// Among several matches the visible ones count; exactly one must remain.
+// Among several matches the visible ones count; exactly one must remain, or
+// one that holds all the others (the outermost of names pages reuse).
 namespace WidgetQuery {
 
 QWidget* Find(const QString& locator, QString* error);
