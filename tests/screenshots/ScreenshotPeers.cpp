@@ -3,9 +3,10 @@
 // their shares over a message connection, send the files of their shares
 // that the client queues at once over a file connection, search the
 // client's shares now and then (its received searches), and answer
-// requests for their user information, one of them with a picture, as
-// other clients would. Each file sent whole is reported on stdout as
-// "served PATH", each answer about themselves as "informed NAME".
+// requests for their user information, one of them with a picture, and
+// for their whole share list, as other clients would. Each file sent whole
+// is reported on stdout as "served PATH", each answer about themselves as
+// "informed NAME", each share list sent as "listed NAME".
 //   quorvane-screenshot-peers SERVER-PORT USER
 // Runs until it is ended.
 #include <QBuffer>
@@ -14,6 +15,7 @@
 #include <QImage>
 #include <QtMath>
 #include <QHash>
+#include <QMap>
 #include <QTextStream>
 #include <QTimer>
 
@@ -24,11 +26,13 @@
 
 namespace {
 
-// Files of a share: as search replies list them, and their sizes by path.
+// Files of a share: as search replies list them, and their sizes and
+// attributes by path.
 struct Files
 {
     QList<QByteArray> listed;
     QHash<QString, quint64> sizes;
+    QHash<QString, QList<QPair<quint32, quint32>>> attributes = {};
 
     Files operator+(const Files& other) const
     {
@@ -36,6 +40,8 @@ struct Files
         both.listed += other.listed;
         for (auto it = other.sizes.constBegin(); it != other.sizes.constEnd(); ++it)
             both.sizes.insert(it.key(), it.value());
+        for (auto it = other.attributes.constBegin(); it != other.attributes.constEnd(); ++it)
+            both.attributes.insert(it.key(), it.value());
         return both;
     }
 };
@@ -53,6 +59,8 @@ struct Share
     quint32 folderCount = 0;
     QString description = QString();
     bool picture = false;
+    // Further folders the whole share list holds beside what searches find.
+    Files library = Files();
 };
 
 // A record sleeve of rings and stripes, made pixel by pixel.
@@ -99,8 +107,29 @@ Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quin
         const quint64 bytes = size + quint64(i) * 917311;
         files.listed << SearchReplyFile(path.toUtf8(), bytes, attributes);
         files.sizes.insert(path, bytes);
+        files.attributes.insert(path, attributes);
     }
     return files;
+}
+
+// The whole share list (peer message 5, compressed): every file by its
+// folder.
+QByteArray ShareList(const Files& files)
+{
+    QMap<QString, QStringList> folders;
+    for (auto it = files.sizes.constBegin(); it != files.sizes.constEnd(); ++it)
+        folders[it.key().section('\\', 0, -2)] << it.key();
+    FakeWire body;
+    body.U32(quint32(folders.size()));
+    for (auto folder = folders.constBegin(); folder != folders.constEnd(); ++folder) {
+        body.Str(folder.key()).U32(quint32(folder.value().size()));
+        for (const QString& path : folder.value()) {
+            const auto attributes = files.attributes.value(path);
+            body.File(path.section('\\', -1).toUtf8(), files.sizes.value(path),
+                      attributes.isEmpty() ? QByteArray() : QByteArray("mp3"), attributes);
+        }
+    }
+    return FakeWire::Compress(body.U32(0).Bytes());
 }
 
 QList<Share> Shares()
@@ -115,7 +144,24 @@ QList<Share> Shares()
          "Hard bop and West Coast jazz, mostly first pressings ripped at 320.\r\n"
          "<b>Listening party</b> every Friday at 9 pm in <i>jazz lounge</i>.\r\n"
          "Please queue no more than ten files at a time.",
-         true},
+         true,
+         Album("C:\\Users\\jonas\\Music\\John Coltrane - Giant Steps (1960)",
+               {"01 Giant Steps.mp3", "02 Cousin Mary.mp3", "03 Countdown.mp3", "04 Spiral.mp3",
+                "05 Syeeda's Song Flute.mp3", "06 Naima.mp3", "07 Mr. P.C..mp3"},
+               320, 14012345) +
+             Album("C:\\Users\\jonas\\Music\\Miles Davis - Kind of Blue (1959)",
+                   {"01 So What.mp3", "02 Freddie Freeloader.mp3", "03 Blue in Green.mp3", "04 All Blues.mp3",
+                    "05 Flamenco Sketches.mp3"},
+                   256, 18234567) +
+             Album("C:\\Users\\jonas\\Music\\Miles Davis - Kind of Blue (1959)\\Bonus",
+                   {"06 Flamenco Sketches (alternate take).mp3"}, 256, 19876543) +
+             Album("C:\\Users\\jonas\\Music\\Sonny Clark - Cool Struttin' (1958)",
+                   {"01 Cool Struttin'.flac", "02 Blue Minor.flac", "03 Sippin' at Bells.flac",
+                    "04 Deep Night.flac"},
+                   0, 71234567) +
+             Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)\\Artwork",
+                   {"front.jpg", "back.jpg"}, 0, 412345) +
+             Album("C:\\Users\\jonas\\Music", {"listening party.m3u"}, 0, 2345)},
         {"ilse", 0, 96000, 4,
          Album("\\home\\ilse\\music\\jazz\\Coltrane\\Blue Train", {"blue train.flac", "lazy bird.flac"}, 0, 61234567),
          1388, 97, "Field recordings and lossless jazz. Slow line, be patient."},
@@ -178,6 +224,9 @@ int main(int argc, char* argv[])
                 if (code == 15) {
                     link->SendMessage(16, UserInfo(peer.share));
                     out << "informed " << peer.share.name << Qt::endl;
+                } else if (code == 4) {
+                    link->SendMessage(5, ShareList(peer.share.files + peer.share.library));
+                    out << "listed " << peer.share.name << Qt::endl;
                 } else if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
                     const quint64 size = peer.share.files.sizes.value(path);
                     peer.uploads.append({link, ++nextToken, path, size});
