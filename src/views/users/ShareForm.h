@@ -1,20 +1,13 @@
 #pragma once
 
 #include <QString>
-#include <QWidget>
-#include <memory>
 
-#include "DataHandler.h"
-#include "ItemPtr.h"
+#include "ShareBrowser.h"
 
 class QPoint;
 class QShowEvent;
 class QTextBrowser;
-class QTreeWidget;
-class QTreeWidgetItem;
-class QLineEdit;
 class QXmlStreamWriter;
-class ShareFolderTree;
 class Ui_ShareForm;
 
 // One tab of the Browse page: another user's share list as a folder tree
@@ -23,7 +16,7 @@ class Ui_ShareForm;
 // files and whole folders, opens the tree level by level, selects a folder
 // on request and exports the share as XML. The first list to arrive is the
 // one shown; the data goes when the tab is closed.
-class ShareForm : public QWidget, public DataHandler
+class ShareForm : public ShareBrowser
 {
     Q_OBJECT
 
@@ -43,9 +36,6 @@ public:
     // once the tab is removed.
     void Delete();
 
-    void ExpandLevel();
-    void ExpandAll();
-    void CollapseAll();
     // Queues the folder's files and those of every folder below it, the
     // folder's own under its name and the others under their parent's name
     // and their own.
@@ -54,19 +44,9 @@ public:
     bool ExportToFile(QString fileName);
     void OnUserShareItemRemoved(ItemPtr item);
 
-    QString User() const { return m_user; }
-    ItemPtr Share() const { return m_share; }
-    ShareFolderTree& Tree() const { return *m_tree; }
-    QTreeWidget* folderTree() const;
-    QTreeWidget* fileList() const;
-    QLineEdit* filterEdit() const;
     QTextBrowser* messageBrowser() const;
 
 public slots:
-    void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
-    void OnActionBarTriggered(QWidget* widget, QString action);
-    void OnFilterTextChanged(QString text);
-    void OnFilterHelpClicked();
     void OnConnectionToUserFailed(QString user, QString connectionType);
     void OnFileDoubleClicked(QTreeWidgetItem* item, int column);
     void OnFolderContextMenuRequested(QPoint point);
@@ -76,6 +56,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void OnOwnAction(const QString& action) override;
 
 private:
     void PostEvent(QWidget* widget);
@@ -84,9 +65,6 @@ private:
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
 
     Ui_ShareForm* ui;
-    std::unique_ptr<ShareFolderTree> m_tree;
-    ItemPtr m_share;
-    QString m_user;
     // Turns true with the first list, even an empty one.
     bool m_received = false;
     QString m_pendingFolder;

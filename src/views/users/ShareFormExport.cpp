@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "GeneralFunctions.h"
-#include "ShareFolderTree.h"
 #include "StandardDialogs.h"
 #include "ui_ShareForm.h"
 
@@ -79,7 +78,7 @@ bool ShareForm::ExportToFile(QString fileName)
         return false;
     QXmlStreamWriter writer(&file);
     writer.setAutoFormatting(true);
-    if (m_tree->DeepestLevel() > kIndentedDepth)
+    if (Tree().DeepestLevel() > kIndentedDepth)
         writer.setAutoFormattingIndent(0);
     writer.writeStartDocument();
     writer.writeStartElement("user");
@@ -114,7 +113,7 @@ void ShareForm::WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem
             open(child);
             continue;
         }
-        WriteFiles(writer, m_tree->FolderOf(top.node));
+        WriteFiles(writer, Tree().FolderOf(top.node));
         writer.writeEndElement();
         pending.pop_back();
     }

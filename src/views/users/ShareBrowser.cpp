@@ -1,0 +1,164 @@
+#include "ShareBrowser.h"
+
+#include <QIcon>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTreeWidget>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "search/FilterHelpDialog.h"
+
+ShareBrowser::ShareBrowser(QString user, const char* tabType, QWidget* parent)
+    : QWidget(parent)
+    , m_user(user)
+    , m_tabType(tabType)
+{
+    d.GetType(tabType)->GetItem(Value(this)) += d.GetType("user")->GetItem(Value(user));
+}
+
+ShareBrowser::~ShareBrowser()
+{
+    // The tab item names this object's address: it must not outlive it.
+    if (Type* tabs = d.HasType(m_tabType)) {
+        if (ItemPtr tab = tabs->HasItem(Value(this)))
+            tab.Remove();
+    }
+    m_tree.reset();
+}
+
+ShareBrowser* ShareBrowser::Of(ItemPtr user, const char* tabType)
+{
+    const ItemPtr tab = user[tabType];
+    return tab ? tab.AsObject<ShareBrowser>() : nullptr;
+}
+
+void ShareBrowser::SetUpBrowser(QTreeWidget* folderTree, QTreeWidget* fileList, QLineEdit* filterEdit,
+                                const QList<QWidget*>& hiddenUntilShown)
+{
+    m_folderTree = folderTree;
+    m_fileList = fileList;
+    m_filterEdit = filterEdit;
+    m_hiddenUntilShown = hiddenUntilShown;
+    m_tree.reset(new ShareFolderTree(this, folderTree, fileList));
+    for (QWidget* widget : m_hiddenUntilShown)
+        widget->hide();
+}
+
+void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order)
+{
+    m_tree->Build(share, order);
+    if (GetSetting("expand_new_shares") == QLatin1String("yes"))
+        m_folderTree->expandAll();
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ShareBrowser::OnActionBarTriggered);
+    m_tree->ResetExpandLevel();
+    for (QWidget* widget : m_hiddenUntilShown)
+        widget->show();
+}
+
+void ShareBrowser::Close(ItemPtr share)
+{
+    // Rows and their nodes in one go, before the data they show.
+    m_tree->Clear();
+    if (sharedFoldersManager)
+        sharedFoldersManager->ReleaseShare(share);
+    if (ItemPtr tab = d.GetType(m_tabType)->HasItem(Value(this)))
+        tab.Remove();
+    deleteLater();
+}
+
+// ---------------------------------------------------------------------------
+// Folders, files, the filter and the toolbar
+
+void ShareBrowser::OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem*)
+{
+    m_tree->ShowFiles(current, m_filterEdit->text());
+}
+
+void ShareBrowser::OnFilterTextChanged(QString text)
+{
+    m_tree->Filter(text);
+}
+
+void ShareBrowser::OnFilterHelpClicked()
+{
+    FilterHelpDialog::Open(this);
+}
+
+void ShareBrowser::OnActionBarTriggered(QWidget* widget, QString action)
+{
+    if (widget != this)
+        return;
+    if (action == QLatin1String("expand_level"))
+        ExpandLevel();
+    else if (action == QLatin1String("collapse_all"))
+        CollapseAll();
+    else if (action == QLatin1String("expand_all"))
+        ExpandAll();
+    else
+        OnOwnAction(action);
+}
+
+void ShareBrowser::OnOwnAction(const QString&)
+{
+}
+
+void ShareBrowser::ExpandLevel()
+{
+    m_tree->ExpandOneLevel();
+}
+
+void ShareBrowser::ExpandAll()
+{
+    m_tree->ExpandAll();
+}
+
+void ShareBrowser::CollapseAll()
+{
+    m_tree->CollapseAll();
+}
+
+// ---------------------------------------------------------------------------
+// What downloads and uploads are made of
+
+ItemList ShareBrowser::SelectedFolders() const
+{
+    ItemList folders;
+    for (const QTreeWidgetItem* node : m_folderTree->selectedItems()) {
+        if (const ItemPtr folder = m_tree->FolderOf(node))
+            folders.push_back(folder);
+    }
+    return folders;
+}
+
+ItemList ShareBrowser::FilesOf(const QList<QTreeWidgetItem*>& rows) const
+{
+    ItemList files;
+    for (const QTreeWidgetItem* row : rows) {
+        if (const ItemPtr file = m_tree->FileOf(row))
+            files.push_back(file);
+    }
+    return files;
+}
+
+void ShareBrowser::MarkFiles(const ItemList& files, const QString& icon) const
+{
+    const QIcon shown(icon);
+    for (const ItemPtr& file : files) {
+        if (QTreeWidgetItem* row = m_tree->RowOf(file))
+            row->setIcon(0, shown);
+    }
+}
+
+void ShareBrowser::ShowMenu(QTreeWidget* tree, QPoint point, const QString& text,
+                            const std::function<void()>& chosen)
+{
+    if (tree == m_folderTree && !tree->itemAt(point))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(":/icons/transfer_icon"), text, this, chosen);
+    menu.exec(tree->viewport()->mapToGlobal(point));
+}
