@@ -146,11 +146,18 @@ ItemList ShareBrowser::FilesOf(const QList<QTreeWidgetItem*>& rows) const
 
 void ShareBrowser::MarkFiles(const ItemList& files, const QString& icon) const
 {
-    const QIcon shown(icon);
+    QList<QTreeWidgetItem*> rows;
     for (const ItemPtr& file : files) {
         if (QTreeWidgetItem* row = m_tree->RowOf(file))
-            row->setIcon(0, shown);
+            rows.append(row);
     }
+    // Loading the picture costs more than a deep walk's other work per
+    // folder: only when a row wants it.
+    if (rows.isEmpty())
+        return;
+    const QIcon shown(icon);
+    for (QTreeWidgetItem* row : rows)
+        row->setIcon(0, shown);
 }
 
 void ShareBrowser::ShowMenu(QTreeWidget* tree, QPoint point, const QString& text,

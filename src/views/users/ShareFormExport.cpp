@@ -13,9 +13,10 @@
 
 namespace {
 
-// Beyond this depth the file is written without indentation: indenting by
-// depth makes the file grow with the square of the depth, and a peer's
-// share may nest thousands of folders.
+// Beyond this depth the file is written without line breaks and
+// indentation: indenting by depth makes the file (and the writer's work,
+// even with an empty indent) grow with the square of the depth, and a
+// peer's share may nest thousands of folders.
 const int kIndentedDepth = 100;
 
 // Names come from the peer and may hold characters that XML 1.0 forbids
@@ -77,9 +78,7 @@ bool ShareForm::ExportToFile(QString fileName)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QXmlStreamWriter writer(&file);
-    writer.setAutoFormatting(true);
-    if (Tree().DeepestLevel() > kIndentedDepth)
-        writer.setAutoFormattingIndent(0);
+    writer.setAutoFormatting(Tree().DeepestLevel() <= kIndentedDepth);
     writer.writeStartDocument();
     writer.writeStartElement("user");
     writer.writeAttribute("name", XmlText(m_user));

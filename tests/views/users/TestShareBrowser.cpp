@@ -415,8 +415,8 @@ private slots:
         form->DownloadFolder(form->Tree().FolderOf(top), false);
         QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 1"}));
 
-        // Written without indentation at such a depth, so the file grows
-        // with the depth only.
+        // Written without line breaks at such a depth, so the file and the
+        // time to write it grow with the depth only.
         int deepest = 0;
         QVERIFY(form->ExportToFile(s.f.Path("deep.xml")));
         QCOMPARE(ReadExport(s.f.Path("deep.xml"), &deepest),
