@@ -16,9 +16,14 @@
 #include "FakePeer.h"
 #include "NetworkHosts.h"
 #include "PeerMessenger.h"
+#include "SearchReply.h"
+#include "Server.h"
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "search/SearchForm.h"
+#include "search/SearchResultListItem.h"
+#include "search/SearchResultsForm.h"
 #include "users/UserMenuOptions.h"
 
 namespace {
@@ -261,9 +266,12 @@ private slots:
         QCOMPARE(Downloads().size(), 7);
     }
 
-    void foldersAreChosenOnRequestAndFromTheUserMenu()
+    void foldersAreChosenOnRequestAndFromOtherPagesMenus()
     {
         BrowseSetup s;
+        auto* search = new SearchForm;
+        s.f.AddPage(search, "Search");
+        search->Init();
         QVERIFY(s.f.Start());
         FakePeerLink* ann = s.Link("ann");
         QVERIFY(ann);
@@ -277,8 +285,20 @@ private slots:
         QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "coltrane"));
         QVERIFY(BrowseSetup::Node(tree, "jazz")->isExpanded());
         QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 2);
-        form->BrowseToFolder("music\\rock");
+        // A search result's "Browse Folder": the share on show, at the
+        // result's folder.
+        SearchResultsForm* results = search->CreateSearchForm(s.f.net.client->FileSearch("x", QString()), "x",
+                                                              NetworkSearch);
+        ann->SendMessage(9, CompressedSearchReply("ann", results->Ticket(), {SearchReplyFile("music\\rock\\x.mp3", 5)}));
+        QTreeWidget* found = results->searchResults();
+        auto row = [&] {
+            return found->findItems("x.mp3", Qt::MatchExactly | Qt::MatchRecursive, SearchResultListItem::FileColumn)
+                .value(0);
+        };
+        QTRY_VERIFY(row());
+        QVERIFY(MenuAt(found, row(), "Browse Folder").contains("Browse Folder"));
         QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "rock"));
+        QCOMPARE(s.f.tabs->currentWidget(), s.page);
         form->BrowseToFolder("music\\nowhere");
         QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "rock"));
         QVERIFY(!d.GetType("user_share_folder_name")->HasItem("music\\nowhere"));
@@ -292,6 +312,7 @@ private slots:
                     action->trigger();
         }
         QCOMPARE(s.page->Tabs()->count(), 3);
+        QCOMPARE(PeerEngineFixture::Received(ann, 4).size(), 1);
         QCOMPARE(s.page->Tabs()->tabText(1), QString("dora"));
         QCOMPARE(s.page->Tabs()->tabText(2), QString("Upload to dora"));
         QCOMPARE(s.page->Tabs()->currentIndex(), 2);
