@@ -124,6 +124,14 @@ struct BrowseSetup
         QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
     }
 
+    // Right-clicks the row and chooses the entry of that text; the entries
+    // the menu showed.
+    static QStringList MenuAt(QTreeWidget* tree, QTreeWidgetItem* row, const QString& choice)
+    {
+        const QPoint at = tree->visualItemRect(row).center();
+        return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
+    }
+
     static int Count(const char* type)
     {
         return int(d.GetType(type)->GetItems().size());

@@ -24,12 +24,6 @@ QStringList Offers(FakePeerLink* link, const QString& root)
     return offers;
 }
 
-QStringList MenuAt(QTreeWidget* tree, QTreeWidgetItem* row, const QString& choice)
-{
-    const QPoint at = tree->visualItemRect(row).center();
-    return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
-}
-
 } // namespace
 
 class TestUploadBrowser : public QObject
@@ -112,12 +106,13 @@ private slots:
         BrowseSetup::DoubleClick(tree, BrowseSetup::Node(tree, "zpub"));
         QVERIFY(PeerEngineFixture::WaitFor(link, 60, 4));
         tree->setCurrentItem(BrowseSetup::Node(tree, "Band"));
-        QCOMPARE(MenuAt(tree, BrowseSetup::Node(tree, "Band"), "Upload Folder"), QStringList({"Upload Folder"}));
+        QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "Band"), "Upload Folder"),
+                 QStringList({"Upload Folder"}));
         QVERIFY(PeerEngineFixture::WaitFor(link, 60, 5));
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"*g.txt|2|"}));
         tree->setCurrentItem(BrowseSetup::Node(tree, "friends"));
         list->selectAll();
-        QCOMPARE(MenuAt(list, list->topLevelItem(0), "Upload File(s)"), QStringList({"Upload File(s)"}));
+        QCOMPARE(BrowseSetup::MenuAt(list, list->topLevelItem(0), "Upload File(s)"), QStringList({"Upload File(s)"}));
         QVERIFY(PeerEngineFixture::WaitFor(link, 60, 6));
         QCOMPARE(Offers(link, root),
                  QStringList({"zpub\\a.mp3 4", "zpub\\a.mp3 4", "zpub\\sub\\b.txt 2", "zpub\\sub\\c.txt 3",
