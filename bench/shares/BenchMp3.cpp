@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "BenchSupport.h"
 #include "FileScanner.h"
 
 namespace
@@ -145,8 +146,11 @@ void Report(const char* label, const QStringList& files)
     const double cat = CatSeconds(files);
     int succeeded = 0;
     const double analysis = AnalysisSeconds(files, succeeded);
-    std::printf("%-34s %7.1f MiB  analysis %8.1f MiB/s  cat %8.1f MiB/s  ratio %.2f  (%d of %d analysed)\n", label,
-                mib, mib / analysis, mib / cat, cat / analysis, succeeded, int(files.size()));
+    // The analysis reads each file once; at half the speed of cat it
+    // keeps pace with the disk the scanner thread reads from.
+    Figure(label, cat / analysis, "x", ">=", 0.5,
+           Detail("%.1f MiB: analysis %.1f MiB/s, cat %.1f MiB/s, %d of %d analysed", mib, mib / analysis, mib / cat,
+                  succeeded, int(files.size())));
 }
 } // namespace
 
@@ -197,5 +201,5 @@ int main(int argc, char** argv)
     for (int i = 0; i < real.size(); ++i)
         Report(qPrintable("  " + QFileInfo(real[i]).baseName()), {real[i]});
     Report("crafted: a header every 3rd byte", {dense});
-    return 0;
+    return Summary("mp3");
 }

@@ -92,3 +92,20 @@ double TransferPair::Rate(qint64 from, qint64 to) const
     return double(m_reports[last].second - m_reports[first].second) * 1000.0 /
            double(m_reports[last].first - m_reports[first].first);
 }
+
+double TransferPair::BytesAt(qint64 at) const
+{
+    // The start is a report of nothing received.
+    qint64 beforeTime = 0, beforeBytes = 0;
+    for (const auto& report : m_reports) {
+        if (report.first >= at) {
+            if (report.first == beforeTime)
+                return double(report.second);
+            return double(beforeBytes) + double(report.second - beforeBytes) * double(at - beforeTime) /
+                                             double(report.first - beforeTime);
+        }
+        beforeTime = report.first;
+        beforeBytes = report.second;
+    }
+    return -1;
+}

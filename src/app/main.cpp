@@ -1,7 +1,9 @@
 #include <QStyleFactory>
+#include <memory>
 
 #include "Application.h"
 #include "MainWindow.h"
+#include "StallProbe.h"
 
 int main(int argc, char** argv)
 {
@@ -16,6 +18,9 @@ int main(int argc, char** argv)
 
     int code = 0;
     {
+        // A developer's heartbeat, made only when QUORVANE_STALL_PROBE is
+        // set: it reports the first event-loop turn and every stall.
+        std::unique_ptr<StallProbe> probe(StallProbe::FromEnvironment());
         MainWindow window;
         window.show();
         window.Init();

@@ -196,6 +196,7 @@ void SharedFoldersManager::Init()
     for (const ItemPtr& folder : sharedFolderType->GetItems())
         folders << folder.AsString();
     walkRoots = QSet<QString>(folders.begin(), folders.end());
+    merging = true;
     QMetaObject::invokeMethod(&fileScanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, folders));
 
     PathNode* root = new PathNode(&d, "user");
@@ -353,6 +354,7 @@ void SharedFoldersManager::OnFoldersRescanned()
 
     fileScanner.scanResults.clear();
     scannedMark.Disconnect("shared_file_folder");
+    merging = false;
     Log("Profiling", 1, "OnFoldersRescanned end");
 }
 

@@ -32,6 +32,9 @@ public:
     // Starts the background walk of every shared folder; once per run,
     // after the data file has loaded.
     void Init();
+    // True from Init, or a rescan's start, until its walk's results are in
+    // the store.
+    bool IsMerging() const { return merging; }
 
     static QString GetAbsoluteFileName(QString path);
     ItemPtr GetSharedFileItem(QString path);
@@ -78,6 +81,7 @@ private:
     // The roots handed to the start-up walk: the merge may drop unseen
     // folders only of these, not of folders shared while it ran.
     QSet<QString> walkRoots;
+    bool merging = false;
 
     // Looked up once: the scans and the index use them for every file.
     Type* sharedFolderType;
