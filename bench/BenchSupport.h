@@ -45,6 +45,16 @@ inline bool RunUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
+// The longest gap of a probe's heartbeat up to now: the gap that ends with
+// the work just done is known only at the next beat.
+template <class Probe>
+double LongestGapNow(const Probe& probe)
+{
+    const int beats = probe.BeatCount();
+    RunUntil([&] { return probe.BeatCount() > beats; }, 5000);
+    return probe.LongestGapMs();
+}
+
 inline double Median(std::vector<double> values)
 {
     if (values.empty())

@@ -335,7 +335,7 @@ int main(int argc, char** argv)
             if (!RunUntil([&] { return Replies(link) > before; }, 120000))
                 qFatal("the reply to a search for a word of every file did not arrive");
             slowest = std::max(slowest, Seconds(clock));
-            worst = std::max(worst, probe.LongestGapMs());
+            worst = std::max(worst, LongestGapNow(probe));
             FakeWire in(FakeWire::Inflate(PeerEngineFixture::Received(link, PeerMessages::FileSearchResult).last()));
             QString user;
             quint32 replyToken = 0, count = 0;

@@ -143,7 +143,7 @@ double StartUp(SharedFoldersManager* manager, StallProbe& probe, double& stallMs
         manager->Init();
     });
     const bool done = RunUntil([&] { return clock.isValid() && !manager->IsMerging(); }, 300000);
-    stallMs = probe.LongestGapMs();
+    stallMs = LongestGapNow(probe);
     return done ? Seconds(clock) : -1;
 }
 
@@ -166,7 +166,7 @@ double Rescan(SharedFoldersManager* manager, StallProbe& probe, double& stallMs,
     });
     const bool done = RunUntil([&] { return reported; }, 300000);
     QObject::disconnect(report);
-    stallMs = probe.LongestGapMs();
+    stallMs = LongestGapNow(probe);
     return done ? Seconds(clock) : -1;
 }
 

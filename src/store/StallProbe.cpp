@@ -14,6 +14,7 @@ void StallProbe::Start()
     m_sinceStart.start();
     m_lastBeatNs = -1;
     m_firstBeatMs = -1;
+    m_beats = 0;
     m_timer.start();
 }
 
@@ -33,6 +34,7 @@ void StallProbe::Reset()
 void StallProbe::Beat()
 {
     const qint64 now = m_sinceStart.nsecsElapsed();
+    ++m_beats;
     if (m_lastBeatNs < 0) {
         m_firstBeatMs = double(now) / 1e6;
         m_lastBeatNs = now;

@@ -24,6 +24,9 @@ public:
     void Reset();
 
     double LongestGapMs() const { return m_longestMs; }
+    // Beats since Start. A gap is known only at the beat that ends it, so
+    // whoever reads the longest gap after some work waits for one more.
+    int BeatCount() const { return m_beats; }
     int StallCount() const { return m_stalls; }
     // Milliseconds from Start to the first beat: the time the thread spent
     // before its event loop first turned.
@@ -50,4 +53,5 @@ private:
     double m_longestMs = 0;
     double m_firstBeatMs = -1;
     int m_stalls = 0;
+    int m_beats = 0;
 };
