@@ -217,8 +217,8 @@ double LimitedRate(TransferQueueManager& engine, const QTemporaryDir& dir, int l
 bool WriteParts(const QTemporaryDir& dir, int n, QStringList& sources, QStringList& targets)
 {
     for (int i = 0; i < n; ++i) {
-        sources << dir.filePath(QString("part%1").arg(i));
-        targets << dir.filePath(QString("part%1.out").arg(i));
+        sources << dir.filePath(QString("%1-part%2").arg(n).arg(i));
+        targets << dir.filePath(QString("%1-part%2.out").arg(n).arg(i));
         if (!WriteFile(sources.last(), GiB / n))
             return false;
     }

@@ -33,7 +33,10 @@ TransferPair::~TransferPair()
 bool TransferPair::Start()
 {
     m_clock.start();
-    if (!m_source->open(QIODevice::ReadOnly) || !m_target->open(QIODevice::WriteOnly | QIODevice::Append))
+    // A device such as /dev/null is written from its start.
+    const QIODevice::OpenMode mode =
+        m_target->fileName().startsWith("/dev/") ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append;
+    if (!m_source->open(QIODevice::ReadOnly) || !m_target->open(mode))
         return false;
     QTcpServer listener;
     if (!listener.listen(QHostAddress::LocalHost, 0))
