@@ -1,12 +1,61 @@
 #include "FileScanner.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QMutexLocker>
 
 #include "Mp3Analyzer.h"
 
+namespace
+{
+const QEvent::Type WalkEventType = QEvent::Type(QEvent::registerEventType());
+
+class WalkEvent : public QEvent
+{
+public:
+    WalkEvent(const QStringList& roots, bool startUp) : QEvent(WalkEventType), roots(roots), startUp(startUp) {}
+    QStringList roots;
+    bool startUp;
+};
+} // namespace
+
 FileScanner::FileScanner(QObject* parent) : QObject(parent)
 {
+    qRegisterMetaType<FileScanner::WalkResult>("FileScanner::WalkResult");
+}
+
+void FileScanner::RequestWalk(const QStringList& roots)
+{
+    // Ahead of the analyses queued as ordinary calls: a rescan must not wait
+    // for every MP3 file of a large share to be read first.
+    QCoreApplication::postEvent(this, new WalkEvent(roots, false), Qt::HighEventPriority);
+}
+
+void FileScanner::RequestScan(const QStringList& folders)
+{
+    QCoreApplication::postEvent(this, new WalkEvent(folders, true), Qt::HighEventPriority);
+}
+
+bool FileScanner::event(QEvent* event)
+{
+    if (event->type() != WalkEventType)
+        return QObject::event(event);
+    const WalkEvent* request = static_cast<WalkEvent*>(event);
+    if (request->startUp)
+    {
+        ScanFolders(request->roots);
+        return true;
+    }
+    auto walk = std::make_shared<Walk>();
+    walk->roots = request->roots;
+    for (const QString& root : walk->roots)
+    {
+        std::set<QString> visited;
+        ScanFolder(root, root, visited, walk->results);
+    }
+    emit SharesWalked(walk);
+    return true;
 }
 
 void FileScanner::Quit()
@@ -34,11 +83,12 @@ void FileScanner::ScanFolders(QStringList folders)
     // roots is filed once, under the root listed first.
     std::set<QString> visited;
     for (const QString& folder : folders)
-        ScanFolder(folder, folder, visited);
+        ScanFolder(folder, folder, visited, scanResults);
     emit FoldersScanned();
 }
 
-void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited)
+void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited,
+                             ResultMap& results)
 {
     if (IsQuitRequested())
         return;
@@ -47,13 +97,13 @@ void FileScanner::ScanFolder(const QString& root, const QString& folder, std::se
     if (!visited.insert(folder).second)
         return;
     const QFileInfoList entries = ListFolder(folder);
-    FileMap& files = scanResults[root][folder];
+    FileMap& files = results[root][folder];
     for (const QFileInfo& entry : entries)
     {
         if (entry.isFile())
             files[entry.fileName()] = entry;
         else if (entry.isDir())
-            ScanFolder(root, entry.absoluteFilePath(), visited);
+            ScanFolder(root, entry.absoluteFilePath(), visited, results);
     }
 }
 

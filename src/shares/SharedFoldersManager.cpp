@@ -176,6 +176,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
     connect(&fileScanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
+    connect(&fileScanner, &FileScanner::SharesWalked, this, &SharedFoldersManager::OnSharesWalked);
+    // One slice of a merge per turn of the event loop while merges wait.
+    mergeTimer.setInterval(0);
+    connect(&mergeTimer, &QTimer::timeout, this, &SharedFoldersManager::MergeSlice);
 }
 
 SharedFoldersManager::~SharedFoldersManager()
@@ -196,8 +200,8 @@ void SharedFoldersManager::Init()
     for (const ItemPtr& folder : sharedFolderType->GetItems())
         folders << folder.AsString();
     walkRoots = QSet<QString>(folders.begin(), folders.end());
-    merging = true;
-    QMetaObject::invokeMethod(&fileScanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, folders));
+    ++walksPending;
+    fileScanner.RequestScan(folders);
 
     PathNode* root = new PathNode(&d, "user");
     new PathNode(root, "user_address", 2);
@@ -268,152 +272,6 @@ void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
 }
 
 // ---------------------------------------------------------------------------
-// Scans
-
-bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem,
-                                    ItemSet& oldFiles)
-{
-    bool added = false;
-    ItemPtr file = GetSharedFileItem(path);
-    if (file)
-    {
-        oldFiles.erase(file);
-        if (file[fileSizeType].AsInt64() != size)
-            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-    }
-    else
-    {
-        file = sharedFileType->NewItem();
-        file += folderItem;
-        file += fileNameType->GetItem(Value(name));
-        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-        added = true;
-    }
-    if (name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3"))) &&
-        !file[isScannedType])
-        emit MP3ScanRequired(path);
-    TokenizeSharedFile(file);
-    return added;
-}
-
-void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
-{
-    // The files go with their folder here rather than at the next clean-up:
-    // a file that shares its name item with a file still shared reaches an
-    // entity through it, and the clean-up would keep it for ever.
-    Data::Batch batch(&d);
-    for (ItemPtr folder : folders)
-    {
-        folder.GetItems(sharedFileType).Remove();
-        folder.Remove();
-    }
-}
-
-void SharedFoldersManager::OnFoldersRescanned()
-{
-    Log("Profiling", 1, "OnFoldersRescanned begin");
-    Data::Batch batch(&d);
-    ItemPtr scannedMark = isScannedType->GetGlobalNullItem();
-    for (const auto& root : fileScanner.scanResults)
-    {
-        ItemPtr sharedFolder = sharedFolderType->HasItem(Value(root.first));
-        if (!sharedFolder)
-            continue;
-        for (const auto& folder : root.second)
-        {
-            ItemPtr folderItem = fileFolderType->GetItem(Value(folder.first));
-            sharedFolder += folderItem;
-            folderItem += scannedMark;
-            ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-            for (const auto& file : folder.second)
-                ScanFile(file.first, folder.first + QLatin1Char('/') + file.first, file.second.size(), folderItem,
-                         oldFiles);
-            oldFiles.Remove();
-        }
-    }
-
-    // Folders the walk did not see are gone, except those of folders shared
-    // after the walk began: the walk never looked at them, and their own
-    // scan has already filed them.
-    ItemSet unseen;
-    for (const ItemPtr& folderItem : fileFolderType->GetItems())
-    {
-        if (folderItem.IsConnected(scannedMark))
-            continue;
-        bool sharedSinceWalk = false;
-        for (const ItemPtr& sharedFolder : folderItem.GetItems(sharedFolderType))
-            if (!walkRoots.contains(sharedFolder.AsString()))
-            {
-                sharedSinceWalk = true;
-                break;
-            }
-        if (!sharedSinceWalk)
-            unseen.AppendInOrder(folderItem);
-    }
-    RemoveFolderItems(unseen);
-
-    fileScanner.scanResults.clear();
-    scannedMark.Disconnect("shared_file_folder");
-    merging = false;
-    Log("Profiling", 1, "OnFoldersRescanned end");
-}
-
-void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
-{
-    if (!folder.startsWith(root))
-        return;
-    if (!foldersBeingScanned.insert(folder).second)
-        return;
-    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
-
-    ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
-    sharedFolderType->GetItem(Value(root)) += folderItem;
-    ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-    for (const QFileInfo& entry : FileScanner::ListFolder(folder))
-    {
-        if (entry.isFile())
-        {
-            if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
-                ++filesAdded;
-        }
-        else if (entry.isDir())
-            ScanSharedFolder(root, entry.absoluteFilePath());
-    }
-    filesRemoved += int(oldFiles.size());
-    oldFiles.Remove();
-    foldersBeingScanned.erase(folder);
-}
-
-ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
-{
-    if (ItemPtr existing = sharedFolderType->HasItem(Value(path)))
-        return existing;
-    ItemPtr folder = sharedFolderType->NewItem(Value(path));
-    const int number = GetSetting("shared_folder_counter").toInt();
-    SetSetting("shared_folder_counter", QString::number(number + 1));
-    folder += d.GetType("shared_folder_id")->GetItem(Value(QString("[%1]%2").arg(number).arg(QDir(path).dirName())));
-    ScanSharedFolder(path, path);
-    return folder;
-}
-
-void SharedFoldersManager::RescanShares()
-{
-    const ItemSet sharedFolders = sharedFolderType->GetItems();
-    filesAdded = 0;
-    filesRemoved = 0;
-    for (ItemPtr sharedFolder : sharedFolders)
-    {
-        sharedFolder.Disconnect("shared_file_folder");
-        ScanSharedFolder(sharedFolder.AsString(), sharedFolder.AsString());
-    }
-    const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
-    filesRemoved += int(unreached.GetItems("shared_file").size());
-    RemoveFolderItems(unreached);
-    d.RemoveDisconnectedItems();
-    emit SharedFilesRescanned(filesAdded, filesRemoved);
-}
-
-// ---------------------------------------------------------------------------
 // Search-token index and lower-case twins
 
 bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
@@ -426,20 +284,29 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
     return u > 255;
 }
 
+std::vector<QString> SharedFoldersManager::TokensOf(const QString& lowerText)
+{
+    std::vector<QStringView> tokens;
+    // Word runs: letters and digits of ASCII and Latin-1.
+    Split(lowerText, &IsSearchTokenSeparator, tokens);
+    // Path words: whatever lies between spaces and slashes, so names in
+    // other scripts can still be found by their whole words.
+    Split(lowerText, &IsPathWordSeparator, tokens);
+    // Both passes find most words; each is looked up once.
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    std::vector<QString> words;
+    words.reserve(tokens.size());
+    for (QStringView token : tokens)
+        words.push_back(token.toString());
+    return words;
+}
+
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
     const QString text =
         (file[fileFolderType].AsString() + QLatin1Char('\\') + file[fileNameType].AsString()).toLower();
-    std::vector<QStringView> tokens;
-    // Word runs: letters and digits of ASCII and Latin-1.
-    Split(text, &IsSearchTokenSeparator, tokens);
-    // Path words: whatever lies between spaces and slashes, so names in
-    // other scripts can still be found by their whole words.
-    Split(text, &IsPathWordSeparator, tokens);
-    // Both passes find most words; each is looked up once.
-    std::sort(tokens.begin(), tokens.end());
-    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
-    for (QStringView token : tokens)
+    for (const QString& token : TokensOf(text))
         file += searchTokenType->GetItem(Value(token.toUtf8()));
 }
 

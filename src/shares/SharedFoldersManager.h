@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QTimer>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <set>
+#include <unordered_set>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "DataHandler.h"
 #include "FileInfo.h"
@@ -34,16 +42,22 @@ public:
     void Init();
     // True from Init, or a rescan's start, until its walk's results are in
     // the store.
-    bool IsMerging() const { return merging; }
+    bool IsMerging() const { return walksPending > 0 || !merges.empty(); }
 
     static QString GetAbsoluteFileName(QString path);
     ItemPtr GetSharedFileItem(QString path);
 
     ItemPtr AddSharedFolder(QString path);
+    // Walks every shared folder on the scanner thread, then merges what it
+    // found a slice at a time and reports SharedFilesRescanned.
     void RescanShares();
     void ScanSharedFolder(QString root, QString folder);
 
     static bool IsSearchTokenSeparator(QChar c);
+    // The search tokens of a lower-case path, sorted, each once. A backslash
+    // separates words, so the tokens of a folder and a name joined by it
+    // are those of the folder and those of the name.
+    static std::vector<QString> TokensOf(const QString& lowerText);
     void TokenizeSharedFile(ItemPtr file);
     void OnSharedFileNameAdded(ItemPtr name);
     void OnSharedFileFolderAdded(ItemPtr folder);
@@ -63,6 +77,7 @@ public slots:
     void OnReceivedUserStats(QString user, UserStats stats);
     void OnDirectFileSearch(QString user, quint32 req, QString search);
     void OnFoldersRescanned();
+    void OnSharesWalked(FileScanner::WalkResult walk);
 
 private:
     // The rule every scan applies to one file found on disk; true when it
@@ -71,6 +86,55 @@ private:
     ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const;
     // Removes folder items together with the files they hold.
     void RemoveFolderItems(const ItemSet& folders);
+    // A walk's results merged into the store a slice at a time, so that the
+    // window keeps answering; the cursor holds paths, never items, since
+    // anything may change between two slices.
+    struct MergeJob
+    {
+        bool rescan = false;
+        // The walk's results; each folder's are dropped once merged, so
+        // that freeing them is spread over the slices too.
+        std::shared_ptr<FileScanner::ResultMap> startUpResults;
+        FileScanner::WalkResult walk;
+        FileScanner::ResultMap* results = nullptr;
+        FileScanner::FolderMap noFolders;
+        // In merge order: the start-up walk's in key order, a rescan's in the
+        // store's order of the shared folders when it was asked for.
+        QStringList roots;
+        // The start-up walk's roots: only their unseen folders go at the end.
+        QSet<QString> walkRoots;
+        bool started = false;
+
+        // The cursor.
+        int rootIndex = 0;
+        bool inRoot = false;
+        FileScanner::FolderMap* folders = nullptr;
+        FileScanner::FolderMap::iterator folder;
+        bool inFolder = false;
+        bool folderGone = false;
+        FileScanner::FileMap::const_iterator file;
+        // The sequence numbers of the files the folder held when it was
+        // entered and that no file on disk has matched yet.
+        std::unordered_set<quint64> oldFiles;
+
+        // Folders seen: by the whole walk, and by the current root's walk.
+        QSet<QString> seenFolders;
+        QSet<QString> rootFolders;
+        int added = 0;
+        int removed = 0;
+    };
+    struct FolderContext;
+    static constexpr int MergeSliceMs = 10;
+    void StartMerge(std::unique_ptr<MergeJob> job);
+    void MergeSlice();
+    // False when the slice's time ran out inside the folder.
+    bool MergeFolder(MergeJob& job, const QElapsedTimer& clock);
+    void EnterFolder(MergeJob& job, FolderContext& context);
+    void MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size);
+    void FinishMerge(MergeJob& job);
+    std::deque<std::unique_ptr<MergeJob>> merges;
+    QTimer mergeTimer;
+    int walksPending = 0;
 
     QThread scannerThread;
     FileScanner fileScanner;
@@ -81,7 +145,6 @@ private:
     // The roots handed to the start-up walk: the merge may drop unseen
     // folders only of these, not of folders shared while it ran.
     QSet<QString> walkRoots;
-    bool merging = false;
 
     // Looked up once: the scans and the index use them for every file.
     Type* sharedFolderType;

@@ -48,6 +48,24 @@ public:
             f(m_one);
     }
 
+    // Whether f holds for any member; stops at the first that does.
+    template <class F>
+    bool Any(F f) const
+    {
+        if (m_tree) {
+            for (const auto& entry : *m_tree)
+                if (f(entry.second))
+                    return true;
+        } else if (m_vector) {
+            for (Item* i : *m_vector)
+                if (f(i))
+                    return true;
+        } else if (m_one) {
+            return f(m_one);
+        }
+        return false;
+    }
+
 private:
     // Keyed by sequence number, so that a look-up never touches the items.
     typedef std::map<quint64, Item*> Tree;

@@ -507,7 +507,7 @@ private slots:
         QVERIFY(!broken["bitrate"]);
 
         QSignalSpy requested(f.manager, &SharedFoldersManager::MP3ScanRequired);
-        f.manager->RescanShares();
+        QVERIFY(f.Rescan());
         QCOMPARE(requested.size(), 1);
         QCOMPARE(requested.at(0).at(0).toString(), root + "/a broken.mp3");
 
