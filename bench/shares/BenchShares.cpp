@@ -26,6 +26,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileScanner.h"
+#include "Item.h"
 #include "NoGateway.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -39,10 +40,14 @@ namespace
 const int Files = ShareTree::Files;
 const double StallAimMs = 100;
 
+// Bytes handed out by the heap, the large blocks it maps on their own
+// (the store's slabs among them) included, less what the slabs keep idle
+// for reuse.
 size_t HeapInUse()
 {
     malloc_trim(0);
-    return mallinfo2().uordblks;
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd - StoreMemory::IdleBytes();
 }
 
 double FindSeconds(const QString& root)

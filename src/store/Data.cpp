@@ -26,7 +26,7 @@ void Data::Reset()
     m_added = HandlerList<ItemPtr>();
     m_removed = HandlerList<ItemPtr>();
     for (Item* item : m_graveyard)
-        delete item;
+        Item::Destroy(item);
     m_graveyard.clear();
     for (Type* type : m_types)
         delete type;
@@ -130,7 +130,7 @@ ItemSet Data::GetItemSubset(const ItemSet& items, const char* type) const
 void Data::ItemCreated(Item* item)
 {
     Batch batch(this);
-    bool clean = item->m_type->m_added.Dispatch(ItemPtr(item));
+    bool clean = item->GetType()->m_added.Dispatch(ItemPtr(item));
     clean = m_added.Dispatch(ItemPtr(item)) && clean;
     if (!clean)
         m_needSweep = true;
@@ -141,7 +141,7 @@ void Data::RemoveItem(Item* item)
     if (!item || item->m_removed)
         return;
     Batch batch(this);
-    Type* type = item->m_type;
+    Type* type = item->GetType();
     item->m_removed = true;
     type->Unlink(item);
     bool clean = type->m_removed.Dispatch(ItemPtr(item));
@@ -166,7 +166,7 @@ void Data::Settle()
         std::vector<Item*> dead;
         dead.swap(m_graveyard);
         for (Item* item : dead)
-            delete item;
+            Item::Destroy(item);
     }
     if (m_needSweep)
         SweepHandlers();
@@ -204,28 +204,28 @@ void Data::ConnectItems(Item* a, Item* b)
 {
     if (!a || !b || a == b || a->m_removed || b->m_removed)
         return;
-    const Relation* ab = a->m_type->GetRelation(b->m_type);
+    const Relation* ab = a->GetType()->GetRelation(b->GetType());
     if (!ab)
         throw new NotRelatedException;
-    ConnectionGroup* existing = a->FindGroup(b->m_type);
+    ConnectionGroup* existing = a->FindGroup(b->GetType());
     if (existing && existing->Contains(b))
         return;
 
     Batch batch(this);
-    const Relation* ba = b->m_type->GetRelation(a->m_type);
+    const Relation* ba = b->GetType()->GetRelation(a->GetType());
     // At an end that holds one, the previous connection goes first, with its
     // own events. Bounded in case handlers keep filling the slot.
     for (int guard = 0; guard < 64; ++guard) {
         bool cut = false;
         if (!ab->holdsMany) {
-            ConnectionGroup* g = a->FindGroup(b->m_type);
+            ConnectionGroup* g = a->FindGroup(b->GetType());
             if (g && !g->Empty() && g->First() != b) {
                 DisconnectItems(a, g->First());
                 cut = true;
             }
         }
         if (!ba->holdsMany && !a->m_removed && !b->m_removed) {
-            ConnectionGroup* g = b->FindGroup(a->m_type);
+            ConnectionGroup* g = b->FindGroup(a->GetType());
             if (g && !g->Empty() && g->First() != a) {
                 DisconnectItems(b, g->First());
                 cut = true;
@@ -236,18 +236,18 @@ void Data::ConnectItems(Item* a, Item* b)
     }
     if (a->m_removed || b->m_removed)
         return;
-    ConnectionGroup* now = a->FindGroup(b->m_type);
+    ConnectionGroup* now = a->FindGroup(b->GetType());
     if (now && now->Contains(b))
         return; // a handler connected them meanwhile
 
-    a->Group(b->m_type).Insert(b);
-    b->Group(a->m_type).Insert(a);
+    a->Group(b->GetType()).Insert(b);
+    b->Group(a->GetType()).Insert(a);
 
     bool clean = true;
     ConnectionInfo forA{a, b};
-    clean = a->m_type->m_connected.Dispatch(forA) && clean;
+    clean = a->GetType()->m_connected.Dispatch(forA) && clean;
     ConnectionInfo forB{b, a};
-    clean = b->m_type->m_connected.Dispatch(forB) && clean;
+    clean = b->GetType()->m_connected.Dispatch(forB) && clean;
     if (!clean)
         m_needSweep = true;
     FirePairHandlers(a, b);
@@ -258,21 +258,21 @@ void Data::DisconnectItems(Item* a, Item* b)
 {
     if (!a || !b)
         return;
-    ConnectionGroup* ga = a->FindGroup(b->m_type);
+    ConnectionGroup* ga = a->FindGroup(b->GetType());
     if (!ga || !ga->Contains(b))
         return;
     Batch batch(this);
     ga->Erase(b);
-    a->DropEmptyGroup(b->m_type);
-    if (ConnectionGroup* gb = b->FindGroup(a->m_type)) {
+    a->DropEmptyGroup(b->GetType());
+    if (ConnectionGroup* gb = b->FindGroup(a->GetType())) {
         gb->Erase(a);
-        b->DropEmptyGroup(a->m_type);
+        b->DropEmptyGroup(a->GetType());
     }
     bool clean = true;
     ConnectionInfo forA{a, b};
-    clean = a->m_type->m_disconnected.Dispatch(forA) && clean;
+    clean = a->GetType()->m_disconnected.Dispatch(forA) && clean;
     ConnectionInfo forB{b, a};
-    clean = b->m_type->m_disconnected.Dispatch(forB) && clean;
+    clean = b->GetType()->m_disconnected.Dispatch(forB) && clean;
     if (!clean)
         m_needSweep = true;
     FirePathEvents(a, b, false);
@@ -313,13 +313,13 @@ void Data::AddConnectionEventHandler(Type* a, Type* b, ConnectionEventHandler* h
 
 void Data::FirePairHandlers(Item* a, Item* b)
 {
-    auto it = m_pairIndex.find(TypePair(a->m_type, b->m_type));
+    auto it = m_pairIndex.find(TypePair(a->GetType(), b->GetType()));
     if (it == m_pairIndex.end())
         return;
     // Copy: registering a new pair during dispatch may grow this list.
     std::vector<PairHandlers*> pairs = it->second;
     for (PairHandlers* p : pairs) {
-        ConnectionInfo info = p->a == a->m_type ? ConnectionInfo{a, b} : ConnectionInfo{b, a};
+        ConnectionInfo info = p->a == a->GetType() ? ConnectionInfo{a, b} : ConnectionInfo{b, a};
         if (!p->handlers.Dispatch(info))
             m_needSweep = true;
     }
@@ -393,9 +393,9 @@ void Data::FirePathEvents(Item* a, Item* b, bool connected)
     for (int side = 0; side < 2; ++side) {
         Item* parent = side == 0 ? a : b;
         Item* child = side == 0 ? b : a;
-        if (side == 1 && a->m_type == b->m_type && a == b)
+        if (side == 1 && a->GetType() == b->GetType() && a == b)
             break;
-        auto it = m_pathIndex.find(TypePair(parent->m_type, child->m_type));
+        auto it = m_pathIndex.find(TypePair(parent->GetType(), child->GetType()));
         if (it == m_pathIndex.end())
             continue;
         // Only triggers present when the change happened; indexes stay valid
