@@ -144,6 +144,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
 
     for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
         Relate("shared_file", attribute, one, many);
+    bitrateType = d.GetType("bitrate");
+    bitrateModeType = d.GetType("bitrate_mode");
     Relate("shared_file", "is_scanned", one, many);
     Save("is_scanned");
     SaveByConnection("shared_file_folder", "shared_folder");
@@ -180,10 +182,18 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     // One slice of a merge per turn of the event loop while merges wait.
     mergeTimer.setInterval(0);
     connect(&mergeTimer, &QTimer::timeout, this, &SharedFoldersManager::MergeSlice);
+    searchTimer.setInterval(0);
+    connect(&searchTimer, &QTimer::timeout, this, &SharedFoldersManager::SearchSlice);
+    replyThread.setObjectName("Search Replies");
+    replyThread.start(QThread::LowPriority);
+    replyWorker.moveToThread(&replyThread);
 }
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    // A reply being built finishes first; those waiting are dropped.
+    replyThread.quit();
+    replyThread.wait();
     fileScanner.Quit();
     scannerThread.exit(0);
     scannerThread.wait();
@@ -425,165 +435,6 @@ void SharedFoldersManager::RemoveUserShare(QString user)
 }
 
 // ---------------------------------------------------------------------------
-// Search responder
-
-namespace
-{
-// The code followed by the zlib stream of the body at level 9: the very
-// bytes of zlib's one-call compression, from one deflate state kept for
-// the run (replies are built on the event-loop thread only). Setting up a
-// fresh quarter megabyte of state for each reply costs more than the rest
-// of answering a typical search.
-MemStream CompressedReply(quint32 code, const QByteArray& body)
-{
-    static const std::unique_ptr<z_stream, void (*)(z_stream*)> stream(
-        [] {
-            auto* z = new z_stream{};
-            if (deflateInit(z, 9) == Z_OK)
-                return z;
-            delete z;
-            return static_cast<z_stream*>(nullptr);
-        }(),
-        [](z_stream* z) {
-            if (z)
-                deflateEnd(z);
-            delete z;
-        });
-    if (!stream || deflateReset(stream.get()) != Z_OK)
-        return PeerMessages::Compressed(code, body);
-    QByteArray packed(int(deflateBound(stream.get(), uLong(body.size()))), Qt::Uninitialized);
-    stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
-    stream->avail_in = uInt(body.size());
-    stream->next_out = reinterpret_cast<Bytef*>(packed.data());
-    stream->avail_out = uInt(packed.size());
-    if (deflate(stream.get(), Z_FINISH) != Z_STREAM_END)
-        return PeerMessages::Compressed(code, body);
-    packed.resize(int(stream->total_out));
-    MemStream message;
-    message.Write(code);
-    message.Append(packed);
-    return message;
-}
-} // namespace
-
-void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString search)
-{
-    if (user == GetSetting("username"))
-        return;
-    const bool sent = ProcessSearch(user, req, search);
-    emit SearchProcessed(search, sent);
-}
-
-void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
-{
-    OnDirectFileSearch(user, req, searchText);
-}
-
-bool SharedFoldersManager::ProcessSearch(QString user, quint32 token, QString text)
-{
-    if (IsRuntimeSettingOn("finish_uploads_and_quit"))
-        return false;
-    SearchParser parser;
-    if (!parser.SetSearchText(text))
-        return false;
-    const std::set<QString>& words = parser.GetIncludedTokenSet();
-    if (words.empty())
-        return false;
-    ItemSet tokens;
-    bool longEnough = false;
-    for (const QString& word : words)
-    {
-        ItemPtr tokenItem = searchTokenType->HasItem(Value(word));
-        if (!tokenItem)
-            return false;
-        tokens.insert(tokenItem);
-        longEnough = longEnough || word.size() >= 3;
-    }
-    if (!longEnough)
-        return false;
-    // Most searches end here, before anything is read per file.
-    const ItemSet visibleFolders = GetUserSharedFolders(user);
-    if (visibleFolders.empty())
-        return false;
-
-    const std::set<QString>& parts = parser.GetIncludedPartTokenSet();
-    const std::set<QString>& excluded = parser.GetExcludedTokenSet();
-    // Whether a folder lies in a visible share, once per folder.
-    std::unordered_map<Item*, bool> folderVisible;
-    struct Match
-    {
-        std::string path;
-        ItemPtr file;
-        bool operator<(const Match& other) const { return path < other.path; }
-    };
-    std::vector<Match> matches;
-    for (const ItemPtr& file : d.GetItemSubset(tokens, "shared_file"))
-    {
-        ItemPtr name = file[fileNameType];
-        if (!parts.empty() || !excluded.empty())
-        {
-            // The words are lower case and the name is not: "-live" keeps
-            // "Live.mp3", "*band" does not admit "Bandstand.mp3".
-            const QString nameText = name.AsString();
-            const auto inName = [&](const QString& word) { return nameText.contains(word); };
-            if (std::any_of(excluded.begin(), excluded.end(), inName) ||
-                !std::all_of(parts.begin(), parts.end(), inName))
-                continue;
-        }
-        ItemPtr folder = file[fileFolderType];
-        auto known = folderVisible.find(folder.GetItemPointer());
-        if (known == folderVisible.end())
-            known = folderVisible
-                        .emplace(folder.GetItemPointer(),
-                                 !folder.GetItems(sharedFolderType).Common(visibleFolders).empty())
-                        .first;
-        if (!known->second)
-            continue;
-        std::string path = folder.AsStdString() + '/' + name.AsStdString();
-        std::replace(path.begin(), path.end(), '/', '\\');
-        matches.push_back({std::move(path), file});
-    }
-    if (matches.empty())
-        return false;
-    // By remote path, in byte order; one record per path.
-    std::stable_sort(matches.begin(), matches.end());
-    matches.erase(std::unique(matches.begin(), matches.end(),
-                              [](const Match& a, const Match& b) { return a.path == b.path; }),
-                  matches.end());
-
-    MemStream body;
-    body.Write(GetSetting("username"));
-    body.Write(quint32(token));
-    body.Write(quint32(matches.size()));
-    for (Match& match : matches)
-        MakeFileInfo(match.file, std::move(match.path)).Write(body);
-    body.Write(quint8(uploadQueue.isFreeToUpload && uploadQueue.isFreeToUpload() ? 1 : 0));
-    body.Write(quint32(GetSetting("upload_speed").toInt()));
-    body.Write(quint32(uploadQueue.queuedUploadCount ? uploadQueue.queuedUploadCount() : 0));
-    body.Write(quint32(0));
-    MemStream message = CompressedReply(PeerMessages::FileSearchResult, body.GetBytes());
-
-    Log("Search", 1, QString("Sending search results to user %1 for search string %2").arg(user, text));
-    if (peerMessenger)
-        peerMessenger->SendMessageToUser(user, message);
-    return true;
-}
-
-FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)
-{
-    AttributeMap attributes;
-    if (GetFileExtension(name) == "mp3")
-    {
-        attributes.SetExtension("mp3");
-        if (ItemPtr bitrate = file["bitrate"])
-            attributes.Add(AttributeMap::Bitrate, bitrate.AsUInt());
-        if (ItemPtr mode = file["bitrate_mode"])
-            attributes.Add(AttributeMap::VariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
-    }
-    return FileInfo(std::move(name), file[fileSizeType].AsInt64(), std::move(attributes));
-}
-
-// ---------------------------------------------------------------------------
 // Share list and folder contents
 
 void SharedFoldersManager::OnConnectedToServer()
@@ -625,7 +476,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
             file.Write(body);
     }
     body.Write(quint32(0));
-    return CompressedReply(PeerMessages::SharedFileList, body.GetBytes());
+    return SearchReply::Compress(PeerMessages::SharedFileList, body.GetBytes());
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
@@ -646,7 +497,7 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
     body.Write(quint32(1));
     body.Write(folder);
     contents.Write(body);
-    MemStream message = CompressedReply(PeerMessages::FolderContents, body.GetBytes());
+    MemStream message = SearchReply::Compress(PeerMessages::FolderContents, body.GetBytes());
     if (peerMessenger)
         peerMessenger->SendMessage(user, message);
 }

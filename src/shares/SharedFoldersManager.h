@@ -22,6 +22,7 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MemStream.h"
+#include "SearchReply.h"
 #include "UserStats.h"
 
 class Type;
@@ -178,7 +179,9 @@ public:
     bool IsUserAddressUnshared(QString user);
     void RemoveUserShare(QString user);
 
-    // True when a reply was sent.
+    // True when a reply was sent. Answers at once, however many files
+    // match; OnDirectFileSearch answers a search that many files may match
+    // a slice at a time instead, reporting SearchProcessed when done.
     bool ProcessSearch(QString user, quint32 token, QString text);
     void GetSharedFilesAsUserShare(QString user, FileInfoMap& shares, AttributeTranslationTable& attributes);
     // The whole answer to a share-list request: code 5 and the zlib stream.
@@ -190,6 +193,56 @@ private:
     // name; only the name's extension decides whether audio attributes go.
     FileInfo MakeFileInfo(ItemPtr file, std::string name);
 
+    // What decides which files answer a search.
+    struct SearchQuery
+    {
+        ItemSet tokens;
+        std::vector<std::string> words;
+        std::set<QString> parts;
+        std::set<QString> excluded;
+        ItemSet visibleFolders;
+    };
+    // False when the search cannot be answered at all.
+    bool PrepareSearch(const QString& user, const QString& text, SearchQuery& query);
+    // Adds the file's record when its name passes the part and excluded
+    // words; the folder is the file's, already found visible.
+    void MatchFile(ItemPtr file, ItemPtr folder, const SearchQuery& query, std::vector<SearchReply::Match>& matches);
+    bool AnswerNow(const QString& user, quint32 token, const QString& text, const SearchQuery& query);
+    SearchReply::Header ReplyHeader(quint32 token);
+    void SendReply(const QString& user, const QString& text, MemStream& message);
+
+    // A search that many files may match, gone through a slice at a time by
+    // folder; the reply is built and compressed on the reply thread. Only
+    // paths are held between slices.
+    struct SearchJob
+    {
+        QString user;
+        quint32 token = 0;
+        QString text;
+        std::vector<std::string> words;
+        std::set<QString> parts;
+        std::set<QString> excluded;
+        QSet<QString> visibleRoots;
+        QStringList folders;
+        int next = 0;
+        std::vector<SearchReply::Match> matches;
+    };
+    // Up to this many files held by the rarest word, a search is answered
+    // at once: a reply of a few thousand files takes a few milliseconds.
+    static constexpr size_t AnswerAtOnceLimit = 2000;
+    // Searches waiting beyond this many go unanswered, so a burst of them
+    // cannot take memory without bound.
+    static constexpr size_t MaxWaitingSearches = 32;
+    static constexpr int SearchSliceMs = 10;
+    void SearchSlice();
+    std::deque<std::unique_ptr<SearchJob>> searchJobs;
+    QTimer searchTimer;
+    QThread replyThread;
+    QObject replyWorker;
+    int repliesBuilding = 0;
+
+    Type* bitrateType;
+    Type* bitrateModeType;
     UploadQueue uploadQueue;
 };
 
