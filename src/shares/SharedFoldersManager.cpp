@@ -320,9 +320,41 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += searchTokenType->GetItem(Value(token.toUtf8()));
 }
 
+namespace
+{
+// GetAbsoluteFileName of an ASCII value, byte by byte; false for any other.
+// Names are loaded a hundred thousand at a time, and most are ASCII.
+bool AsciiKey(const std::string& bytes, std::string& key)
+{
+    key.clear();
+    key.reserve(bytes.size());
+    for (char c : bytes)
+    {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        else if (c == '\\')
+            c = '/';
+        if (c == '/' && !key.empty() && key.back() == '/')
+            continue;
+        key += c;
+    }
+    return true;
+}
+
+std::string LowerKey(ItemPtr item)
+{
+    std::string key;
+    if (!AsciiKey(item.AsStdString(), key))
+        key = SharedFoldersManager::GetAbsoluteFileName(item.AsString()).toUtf8().toStdString();
+    return key;
+}
+} // namespace
+
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
 {
-    name += lowerNameType->GetItem(Value(GetAbsoluteFileName(name.AsString())));
+    name += lowerNameType->GetItem(Value(LowerKey(name)));
 }
 
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
@@ -330,9 +362,9 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
     // Without its trailing "/" the twin of a folder shared as "/" or as
     // "/music/" matches the folder part of its files' paths; otherwise
     // those files would never be found and every scan would make them anew.
-    QString key = GetAbsoluteFileName(folder.AsString());
-    if (key.endsWith(QLatin1Char('/')))
-        key.chop(1);
+    std::string key = LowerKey(folder);
+    if (!key.empty() && key.back() == '/')
+        key.pop_back();
     folder += lowerFolderType->GetItem(Value(key));
 }
 

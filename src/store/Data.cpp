@@ -33,6 +33,7 @@ void Data::Reset()
     m_types.clear();
     m_typesByName.clear();
     m_needSweep = false;
+    StoreMemory::ReleaseIfIdle();
 }
 
 Type* Data::NewType(const std::string& name, Primacy primacy, bool isNull, bool autoCreate)
@@ -254,6 +255,39 @@ void Data::ConnectItems(Item* a, Item* b)
     FirePathEvents(a, b, true);
 }
 
+bool Data::IsCreationObserved(const Type* type) const
+{
+    return !m_added.Empty() || !type->m_added.Empty();
+}
+
+bool Data::IsConnectionObserved(const Type* a, const Type* b) const
+{
+    return !a->m_connected.Empty() || !b->m_connected.Empty() || m_pairIndex.count(TypePair(a, b)) ||
+           m_pathIndex.count(TypePair(a, b)) || m_pathIndex.count(TypePair(b, a));
+}
+
+void Data::ConnectUnobserved(Item* a, Item* b)
+{
+    if (!a || !b || a == b || a->m_removed || b->m_removed)
+        return;
+    Type* ta = a->GetType();
+    Type* tb = b->GetType();
+    const Relation* ab = ta->GetRelation(tb);
+    const Relation* ba = tb->GetRelation(ta);
+    if (!ab || !ba)
+        throw new NotRelatedException;
+    const ConnectionGroup* held = a->FindGroup(tb);
+    if (held && held->Contains(b))
+        return;
+    const ConnectionGroup* other = b->FindGroup(ta);
+    if ((!ab->holdsMany && held && !held->Empty()) || (!ba->holdsMany && other && !other->Empty())) {
+        ConnectItems(a, b);
+        return;
+    }
+    a->Group(tb).Insert(b);
+    b->Group(ta).Insert(a);
+}
+
 void Data::DisconnectItems(Item* a, Item* b)
 {
     if (!a || !b)
@@ -282,6 +316,7 @@ void Data::DisconnectItems(Item* a, Item* b)
 
 void Data::AddItemAddedHandler(ItemEventHandler* handler)
 {
+    ++m_handlerGeneration;
     m_added.Add(handler);
 }
 
@@ -292,6 +327,7 @@ void Data::AddItemRemovedHandler(ItemEventHandler* handler)
 
 void Data::AddConnectionEventHandler(Type* a, Type* b, ConnectionEventHandler* handler)
 {
+    ++m_handlerGeneration;
     if (!a || !b || !a->IsRelatedTo(b)) {
         delete handler;
         throw new NotRelatedException;
@@ -327,6 +363,7 @@ void Data::FirePairHandlers(Item* a, Item* b)
 
 void Data::AddPathEventHandler(PathNode* root, ItemEventHandler* handler)
 {
+    ++m_handlerGeneration;
     // One pattern object may serve several handlers.
     std::shared_ptr<PathNode> owner;
     for (auto& r : m_paths)

@@ -25,6 +25,8 @@ struct Slabs
     char* cursor = nullptr;
     size_t left = 0;
     size_t freeBytes = 0;
+    size_t liveBlocks = 0;
+    std::vector<char*> slabs;
 };
 
 Slabs& TheSlabs()
@@ -41,6 +43,7 @@ void* StoreMemory::Allocate(size_t bytes)
         return ::operator new(bytes);
     const size_t steps = std::max<size_t>(1, (bytes + Step - 1) / Step);
     Slabs& s = TheSlabs();
+    ++s.liveBlocks;
     if (void* block = s.free[steps]) {
         s.free[steps] = *static_cast<void**>(block);
         s.freeBytes -= steps * Step;
@@ -51,11 +54,13 @@ void* StoreMemory::Allocate(size_t bytes)
         // The old slab's tail, under 512 bytes, goes to the free lists.
         while (s.left >= Step) {
             const size_t piece = std::min(s.left, LargestSlabBlock) / Step;
+            ++s.liveBlocks;
             Free(s.cursor, piece * Step);
             s.cursor += piece * Step;
             s.left -= piece * Step;
         }
         s.cursor = static_cast<char*>(::operator new(SlabBytes));
+        s.slabs.push_back(s.cursor);
         s.left = SlabBytes;
     }
     void* block = s.cursor;
@@ -74,9 +79,24 @@ void StoreMemory::Free(void* block, size_t bytes)
     }
     const size_t steps = std::max<size_t>(1, (bytes + Step - 1) / Step);
     Slabs& s = TheSlabs();
+    --s.liveBlocks;
     *static_cast<void**>(block) = s.free[steps];
     s.free[steps] = block;
     s.freeBytes += steps * Step;
+}
+
+void StoreMemory::ReleaseIfIdle()
+{
+    Slabs& s = TheSlabs();
+    if (s.liveBlocks != 0)
+        return;
+    for (char* slab : s.slabs)
+        ::operator delete(slab);
+    s.slabs.clear();
+    std::fill(std::begin(s.free), std::end(s.free), nullptr);
+    s.cursor = nullptr;
+    s.left = 0;
+    s.freeBytes = 0;
 }
 
 size_t StoreMemory::IdleBytes()

@@ -24,6 +24,10 @@ void Free(void* block, size_t bytes);
 // Bytes the slabs hold ready for reuse: taken from the heap, in use by
 // nothing. Kept when items go, for the next items.
 size_t IdleBytes();
+// Gives every slab back when no block is in use (the store was emptied),
+// so that the next store is laid out afresh rather than in the freed
+// blocks' scattered order.
+void ReleaseIfIdle();
 } // namespace StoreMemory
 
 // The items one item is connected to, of one type, kept in store order.

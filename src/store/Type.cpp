@@ -148,6 +148,28 @@ ItemPtr Type::NewItem(const Value& value)
     return item;
 }
 
+ItemPtr Type::LoadItem(std::string_view value)
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    if (Item* found = m_byValue.Find(value))
+        return found;
+    Item* item = Create(value);
+    if (m_data->IsCreationObserved(this))
+        m_data->ItemCreated(item);
+    return item;
+}
+
+ItemPtr Type::LoadItem()
+{
+    if (!m_isNull)
+        throw new NullTypeException;
+    Item* item = Create(std::string_view());
+    if (m_data->IsCreationObserved(this))
+        m_data->ItemCreated(item);
+    return item;
+}
+
 ItemPtr Type::NewItem()
 {
     if (!m_isNull)
@@ -183,6 +205,7 @@ ItemPtr Type::First() const
 
 void Type::AddItemAddedHandler(ItemEventHandler* handler)
 {
+    m_data->HandlerRegistered();
     m_added.Add(handler);
 }
 
@@ -193,6 +216,7 @@ void Type::AddItemRemovedHandler(ItemEventHandler* handler)
 
 void Type::AddConnectedHandler(ConnectionEventHandler* handler)
 {
+    m_data->HandlerRegistered();
     m_connected.Add(handler);
 }
 

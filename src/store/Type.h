@@ -70,6 +70,12 @@ public:
     bool IsGlobalNullItem(const Item* item) const { return item && item == m_globalNull; }
     Item* PeekGlobalNullItem() const { return m_globalNull; }
 
+    // For a bulk load: as NewItem, without the item event when nothing
+    // observes the type (Data::IsCreationObserved). A value held already
+    // gives its item.
+    ItemPtr LoadItem(std::string_view value);
+    ItemPtr LoadItem();
+
     ItemSet GetItems() const;
     size_t Count() const { return m_count; }
     // Room for this many items by value, before a large load.
