@@ -133,6 +133,7 @@ private:
     void EnterFolder(MergeJob& job, FolderContext& context);
     void MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size);
     void FinishMerge(MergeJob& job);
+    void ReleaseWalkMemory();
     std::deque<std::unique_ptr<MergeJob>> merges;
     QTimer mergeTimer;
     int walksPending = 0;

@@ -383,6 +383,14 @@ void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, cons
     }
 }
 
+void SharedFoldersManager::ReleaseWalkMemory()
+{
+    // A walk's results take more memory than the share itself: given back
+    // rather than kept for the next walk, in a turn of its own, as it takes
+    // a while on a large heap.
+    QTimer::singleShot(0, this, [] { malloc_trim(0); });
+}
+
 void SharedFoldersManager::FinishMerge(MergeJob& job)
 {
     if (job.rescan)
@@ -391,7 +399,7 @@ void SharedFoldersManager::FinishMerge(MergeJob& job)
         job.removed += int(unreached.GetItems("shared_file").size());
         RemoveFolderItems(unreached);
         d.RemoveDisconnectedItems();
-        malloc_trim(0);
+        ReleaseWalkMemory();
         emit SharedFilesRescanned(job.added, job.removed);
         return;
     }
@@ -415,8 +423,6 @@ void SharedFoldersManager::FinishMerge(MergeJob& job)
             unseen.AppendInOrder(folderItem);
     }
     RemoveFolderItems(unseen);
-    // The walk's results took more memory than the share itself; give it
-    // back rather than keep it for the next walk.
-    malloc_trim(0);
+    ReleaseWalkMemory();
     Log("Profiling", 1, "OnFoldersRescanned end");
 }
