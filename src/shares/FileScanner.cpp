@@ -2,23 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QMutexLocker>
 
 #include "Mp3Analyzer.h"
-
-namespace
-{
-const QEvent::Type WalkEventType = QEvent::Type(QEvent::registerEventType());
-
-class WalkEvent : public QEvent
-{
-public:
-    WalkEvent(const QStringList& roots, bool startUp) : QEvent(WalkEventType), roots(roots), startUp(startUp) {}
-    QStringList roots;
-    bool startUp;
-};
-} // namespace
 
 FileScanner::FileScanner(QObject* parent) : QObject(parent)
 {
@@ -27,35 +13,51 @@ FileScanner::FileScanner(QObject* parent) : QObject(parent)
 
 void FileScanner::RequestWalk(const QStringList& roots)
 {
-    // Ahead of the analyses queued as ordinary calls: a rescan must not wait
-    // for every MP3 file of a large share to be read first.
-    QCoreApplication::postEvent(this, new WalkEvent(roots, false), Qt::HighEventPriority);
+    PostWalk(roots, false);
 }
 
 void FileScanner::RequestScan(const QStringList& folders)
 {
-    QCoreApplication::postEvent(this, new WalkEvent(folders, true), Qt::HighEventPriority);
+    PostWalk(folders, true);
 }
 
-bool FileScanner::event(QEvent* event)
+void FileScanner::PostWalk(const QStringList& roots, bool startUp)
 {
-    if (event->type() != WalkEventType)
-        return QObject::event(event);
-    const WalkEvent* request = static_cast<WalkEvent*>(event);
-    if (request->startUp)
     {
-        ScanFolders(request->roots);
-        return true;
+        QMutexLocker lock(&walkMutex);
+        walkRequests.push_back(WalkRequest{roots, startUp});
     }
-    auto walk = std::make_shared<Walk>();
-    walk->roots = request->roots;
-    for (const QString& root : walk->roots)
+    // Taken by the next analysis if one comes first: a rescan must not wait
+    // for every MP3 file of a large share to be read.
+    QMetaObject::invokeMethod(this, [this] { RunRequestedWalks(); }, Qt::QueuedConnection);
+}
+
+void FileScanner::RunRequestedWalks()
+{
+    for (;;)
     {
-        std::set<QString> visited;
-        ScanFolder(root, root, visited, walk->results);
+        WalkRequest request;
+        {
+            QMutexLocker lock(&walkMutex);
+            if (walkRequests.empty())
+                return;
+            request = std::move(walkRequests.front());
+            walkRequests.pop_front();
+        }
+        if (request.startUp)
+        {
+            ScanFolders(request.roots);
+            continue;
+        }
+        auto walk = std::make_shared<Walk>();
+        walk->roots = request.roots;
+        for (const QString& root : walk->roots)
+        {
+            std::set<QString> visited;
+            ScanFolder(root, root, visited, walk->results);
+        }
+        emit SharesWalked(walk);
     }
-    emit SharesWalked(walk);
-    return true;
 }
 
 void FileScanner::Quit()
@@ -128,6 +130,7 @@ bool FileScanner::ScanMP3(QString file, int& mpegVersion, QString& channelMode, 
 
 void FileScanner::OnMP3ScanRequired(QString file)
 {
+    RunRequestedWalks();
     int mpegVersion = 0, frequency = 0, bitrate = -1;
     QString channelMode;
     bool isVBR = false;

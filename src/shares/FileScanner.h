@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <map>
 #include <memory>
 #include <set>
@@ -44,8 +45,8 @@ public:
         ResultMap results;
     };
     typedef std::shared_ptr<Walk> WalkResult;
-    // Asks for a rescan's walk from any thread. It is taken before any
-    // analysis still waiting on this thread, and its result travels with
+    // Asks for a rescan's walk from any thread. It is taken before the next
+    // analysis, however many wait, and its result travels with
     // SharesWalked, so walks never share scanResults.
     void RequestWalk(const QStringList& roots);
     // ScanFolders, asked for from any thread the same way, so that walks
@@ -69,14 +70,22 @@ signals:
     void SharesWalked(FileScanner::WalkResult walk);
     void MP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR, int bitrate);
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
+    struct WalkRequest
+    {
+        QStringList roots;
+        bool startUp;
+    };
+    void PostWalk(const QStringList& roots, bool startUp);
+    // The walks asked for so far, in order; on the scanner thread.
+    void RunRequestedWalks();
+
     void ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited, ResultMap& results);
 
     bool quitRequested = false;
     QMutex quitMutex;
+    std::deque<WalkRequest> walkRequests;
+    QMutex walkMutex;
 };
 
 Q_DECLARE_METATYPE(FileScanner::WalkResult)

@@ -5,7 +5,6 @@
 #include <QtTest>
 
 #include "Data.h"
-#include "FileScanner.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -128,19 +127,6 @@ private slots:
         for (const ItemPtr& folder : d.GetType("shared_file_folder")->GetItems())
             QVERIFY2(!folder.AsString().startsWith(root) || folder.GetItems("shared_folder").empty(),
                      qPrintable(folder.AsString()));
-    }
-
-    void rescanWalkGoesAheadOfWaitingAnalyses()
-    {
-        // On this thread, so that the order of what waits in its queue shows.
-        FileScanner scanner;
-        QStringList order;
-        connect(&scanner, &FileScanner::SharesWalked, [&](FileScanner::WalkResult) { order << "walk"; });
-        for (int i = 0; i < 3; ++i)
-            QMetaObject::invokeMethod(&scanner, [&] { order << "analysis"; }, Qt::QueuedConnection);
-        scanner.RequestWalk({f->MakeFolder("w")});
-        QTRY_COMPARE(order.size(), 4);
-        QCOMPARE(order, QStringList({"walk", "analysis", "analysis", "analysis"}));
     }
 };
 
