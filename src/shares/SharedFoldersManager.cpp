@@ -374,7 +374,8 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR,
                                         int bitrate)
 {
-    Log("MP3 Scanning", 1, QString("Scanned %1").arg(file));
+    if (IsLogging())
+        Log("MP3 Scanning", 1, QString("Scanned %1").arg(file));
     // The file may have been unshared while it was analysed.
     ItemPtr item = GetSharedFileItem(file);
     if (!item)
@@ -493,7 +494,8 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& 
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
 {
-    Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    if (IsLogging())
+        Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
     FileInfoMap shares;
     AttributeTranslationTable attributes;
     GetSharedFilesAsUserShare(user, shares, attributes);

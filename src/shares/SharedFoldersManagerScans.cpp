@@ -82,7 +82,8 @@ void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
         return;
     if (!foldersBeingScanned.insert(folder).second)
         return;
-    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
+    if (IsLogging())
+        Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
 
     ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
     sharedFolderType->GetItem(Value(root)) += folderItem;
