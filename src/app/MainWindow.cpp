@@ -10,7 +10,6 @@
 #include <QTextCodec>
 
 #include "ActionSetToolBar.h"
-#include "ChangeUsernamePasswordDialog.h"
 #include "DNetManager.h"
 #include "Data.h"
 #include "DataSaver.h"
@@ -28,9 +27,12 @@
 #include "SizeManager.h"
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
+#include "search/SearchForm.h"
+#include "settings/ChangeUsernamePasswordDialog.h"
+#include "settings/ColorSettings.h"
+#include "shares/AddSharedFolderDialog.h"
+#include "transfers/TransfersForm.h"
 #include "ui_MainWindow.h"
-
-QPalette defaultPalette;
 
 namespace {
 
@@ -134,6 +136,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    delete m_elsewhereBox;
     m_tearingDown = true;
     SaveData();
     g_showIsOver = true;
@@ -154,7 +157,10 @@ MainWindow::~MainWindow()
         m_server = nullptr;
     }
     DeleteEngine(dataSaver);
+    DeleteEngine(extendedAsciiTranslator);
     DeleteEngine(timerManager);
+    // Shown only as a tab while diagnostics are on; it goes either way.
+    DeleteEngine(diagnosticsForm);
     delete ui;
     ui = nullptr;
     DeleteEngine(sizeManager);
@@ -261,9 +267,11 @@ void MainWindow::Init()
     diagnosticsForm->RegisterLoggableItemType("user");
 
     new TransferQueueManager();
-    // The transfers, shares and search views initialise here (declaring
-    // their types before the load), followed by the wish-list searcher, as
-    // each of them is built.
+    ui->transfersTab->Init();
+    // The shares views initialise here (declaring their types before the
+    // load) as they are built, between the transfers and the search view.
+    ui->searchTab->Init();
+    // The wish-list searcher is made here once it is built.
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
@@ -292,6 +300,10 @@ void MainWindow::Init()
         new PathNode(root, "global_value", 2);
         d.AddPathEventHandler(root, new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnObfuscatedPortSet));
     }
+    // These two raise a value below their minimum at once; told of every
+    // keystroke, they would raise the first digit of "25" and make it "150".
+    ui->maxUploadsPerUserSpinBox->setKeyboardTracking(false);
+    ui->maxMBPerUserSpinBox->setKeyboardTracking(false);
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
     connect(ui->maxMBPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
@@ -311,7 +323,7 @@ void MainWindow::Init()
 
     if (GetSetting("show_diagnostics") == "yes")
         ui->tabControl->addTab(diagnosticsForm, tr("Diagnostics"));
-    // The rooms view initialises here (after the load) once it is built.
+    ui->roomsForm->Init();
     ApplyAppearance();
     SetSetting("data_version", "1");
 
@@ -369,13 +381,13 @@ void MainWindow::Init()
 void MainWindow::AddToolBarActions()
 {
     ActionSetToolBar* bar = ui->mainToolBar;
-    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/browse_icon", false);
+    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/downloads_icon", false);
     bar->AddSetAction("shared_folders", "share_folder", tr("Share Folder"), ":/icons/browse_icon", false);
-    bar->AddSetAction("shared_folders", "rescan_shares", tr("Rescan Shares"), ":/icons/browse_icon", false);
+    bar->AddSetAction("shared_folders", "rescan_shares", tr("Rescan Shares"), ":/icons/circular_arrow_icon", false);
     bar->RegisterWidget(ui->fileSharingOptionsTab, "shared_folders");
-    bar->AddSetAction("login_options", "connect_disconnect", tr("Connect"), ":icons/online_icon", false);
-    bar->AddSetAction("login_options", "set_user_pass", tr("Change Username/Password"), ":icons/online_icon", false);
-    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":icons/online_icon", false);
+    bar->AddSetAction("login_options", "connect_disconnect", tr("Connect"), ":/icons/connect_icon", false);
+    bar->AddSetAction("login_options", "set_user_pass", tr("Change Username/Password"), ":/icons/password_icon", false);
+    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":/icons/listening_port_icon", false);
     bar->RegisterWidget(ui->loginOptionsTab, "login_options");
     bar->AddSetAction("user", "message_user", tr("Message User"), ":/icons/chat_icon", true);
     bar->AddSetAction("user", "browse_user", tr("Browse User's Files"), ":/icons/browse_icon", true);
@@ -393,21 +405,8 @@ void MainWindow::WriteDefaults()
 void MainWindow::WriteAppearanceDefaults()
 {
     defaultPalette = QApplication::palette();
-    const QPalette& p = defaultPalette;
-    SetSetting("color_window_background", p.color(QPalette::Window).name());
-    SetSetting("color_window_text", p.color(QPalette::WindowText).name());
-    SetSetting("color_input_background", p.color(QPalette::Base).name());
-    SetSetting("color_input_text", p.color(QPalette::Text).name());
-    SetSetting("color_button_background", p.color(QPalette::Button).name());
-    SetSetting("color_button_text", p.color(QPalette::ButtonText).name());
-    SetSetting("color_transfer_queued", QColor(51, 102, 255).name());
-    SetSetting("color_transfer_complete", QColor(0, 100, 0).name());
-    SetSetting("color_transfer_in_progress", QColor(0, 0, 255).name());
-    SetSetting("color_transfer_failed", QColor(255, 10, 71).name());
-    SetSetting("color_transfer_other", QColor(0, 0, 0).name());
-    SetSetting("color_chat_username", QColor(0, 51, 255).name());
-    SetSetting("color_chat_timestamp", QColor(0, 102, 255).name());
-    SetSetting("color_chat_status", QColor(51, 153, 51).name());
+    for (const ColorSettings::Entry& entry : ColorSettings::Entries())
+        SetSetting(entry.key, ColorSettings::Default(entry, defaultPalette).name());
     const QString font = QApplication::font().toString();
     SetSetting("application_font", font);
     SetRuntimeSetting("default_application_font", font);
@@ -419,8 +418,10 @@ void MainWindow::LoadData()
     Log(kConfigurationArea, 1, QString("Loading configuration data from %1").arg(prefix));
     try {
         dataSaver->Load(prefix);
+        ReportUnopenedDataFiles();
         Log(kConfigurationArea, 1, "Data loaded successfully.");
     } catch (const DataLoadFailure&) {
+        ReportUnopenedDataFiles();
         // The store still holds the defaults and every declared type; the
         // engines then start as on a first run, so the client still listens
         // and the transfer engine still runs its load step.
@@ -430,6 +431,25 @@ void MainWindow::LoadData()
                                  QMessageBox::Ok);
         dataSaver->NotifyNoData();
     }
+}
+
+void MainWindow::ReportUnopenedDataFiles()
+{
+    // Such a file may hold newer data than the run starts with; the user
+    // can make it readable and start again before a save matters.
+    const QStringList files = dataSaver->UnopenedFiles();
+    if (files.isEmpty())
+        return;
+    QStringList shown;
+    for (const QString& file : files)
+        shown << QDir::toNativeSeparators(file);
+    Log(kConfigurationArea, 1, QString("Could not open %1; left as it is.").arg(shown.join(", ")));
+    QMessageBox::warning(this, tr("Error opening configuration data"),
+                         tr("These configuration data files could not be opened and were left as they are:\n%1\n"
+                            "The client starts without them. To use them, quit, make them readable and "
+                            "start the client again.")
+                             .arg(shown.join("\n")),
+                         QMessageBox::Ok);
 }
 
 void MainWindow::ApplyAppearance()
@@ -447,18 +467,10 @@ void MainWindow::ApplyAppearance()
     // A stored text that names no colour or font leaves that part of the
     // start-up appearance as it was, rather than painting it black.
     QPalette palette = defaultPalette;
-    const struct
-    {
-        QPalette::ColorRole role;
-        const char* key;
-    } colours[] = {{QPalette::Window, "color_window_background"}, {QPalette::WindowText, "color_window_text"},
-                   {QPalette::Base, "color_input_background"},    {QPalette::Text, "color_input_text"},
-                   {QPalette::Button, "color_button_background"}, {QPalette::ButtonText, "color_button_text"}};
-    for (const auto& colour : colours) {
-        QColor c;
-        c.setNamedColor(GetSetting(colour.key));
-        if (c.isValid())
-            palette.setBrush(QPalette::All, colour.role, QBrush(c, Qt::SolidPattern));
+    for (const ColorSettings::Entry& entry : ColorSettings::Entries()) {
+        const QColor c = ColorSettings::Stored(entry.key);
+        if (entry.role != QPalette::NoRole && c.isValid())
+            palette.setBrush(QPalette::All, entry.role, QBrush(c, Qt::SolidPattern));
     }
     QApplication::setPalette(palette);
 
@@ -479,8 +491,10 @@ void MainWindow::RunFirstRunDialogs()
                                  "them. Would you like to share a folder now?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
     if (answer == QMessageBox::Yes) {
-        // The share dialog of the user and share views opens here, modally,
-        // once it is built.
+        // The dialog deletes itself when it closes, so it is never a local
+        // object of this scope.
+        auto* share = new AddSharedFolderDialog(ItemPtr(), this);
+        share->exec();
     }
     QMessageBox::information(nullptr, tr("In the future"),
                              tr("You can always share additional folders by clicking the Share Folder button when "
@@ -702,81 +716,3 @@ void MainWindow::OnUsernameChanged(ItemPtr key)
     ui->usernameEdit->setText(name);
     setWindowTitle(BuildTitle() + QString(" [%1]").arg(name));
 }
-
-// ---------------------------------------------------------------------------
-// Reactions and Options behaviour still to come. They are connected now so
-// that the order in which Init wires everything stays as it will be; until
-// their behaviour is added they leave the store and the window unchanged.
-
-void MainWindow::OnObfuscatedPortSet(ItemPtr) {}
-void MainWindow::OnNewListeningPortChanged(ItemPtr) {}
-void MainWindow::OnSharedFolderAdded(ItemPtr) {}
-void MainWindow::OnSharedFolderRemoved(ItemPtr) {}
-void MainWindow::OnSharedFolderChange(ConnectionInfo&) {}
-void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr) {}
-
-void MainWindow::OnConnecting() {}
-void MainWindow::OnConnected() {}
-void MainWindow::OnDisconnected() {}
-void MainWindow::OnConnectionFailed(QString) {}
-void MainWindow::OnLoggedInElsewhere() {}
-void MainWindow::OnAdminMessage(QString) {}
-void MainWindow::OnPrivateChat(QString, QString, time_t, bool) {}
-void MainWindow::OnNewVersion(qint64, QString, QStringList) {}
-void MainWindow::OnToolBarActionTriggered(QWidget*, QString) {}
-void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason) {}
-void MainWindow::OnSharedFilesRescanned(int, int) {}
-
-void MainWindow::OnOptionsTabSelectionChanged(int) {}
-void MainWindow::OnUPnPCheckboxToggled(bool) {}
-void MainWindow::OnAcceptUserlistUploadsCheckboxToggled(bool) {}
-void MainWindow::OnSelectPictureClicked() {}
-void MainWindow::OnUserInfoTextChanged() {}
-void MainWindow::OnClearPictureClicked() {}
-void MainWindow::OnCheckPortsClicked() {}
-void MainWindow::OnUserLevelLoggingClicked(bool) {}
-void MainWindow::OnEditExcludedDownloadExtensionsClicked() {}
-void MainWindow::OnImportUserListClicked() {}
-
-void MainWindow::OnLogRoomChatCheckBoxClicked(bool) {}
-void MainWindow::OnLogPrivateChatCheckBoxClicked(bool) {}
-void MainWindow::OnEmptyShareWarningMessageCheckBoxClicked(bool) {}
-void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int) {}
-void MainWindow::OnMaxMBPerUserSpinBoxValueChanged(int) {}
-void MainWindow::OnMaxUploadsPerUserClicked(bool) {}
-void MainWindow::OnMaxMBPerUserClicked(bool) {}
-void MainWindow::OnCodePageSelected(int) {}
-void MainWindow::OnUseOldStyleSearchResultsCheckboxToggled(bool) {}
-void MainWindow::OnShowDiagnosticsCheckboxToggled(bool) {}
-void MainWindow::OnDontCreateSubfoldersForSingleDownloads(bool) {}
-void MainWindow::OnMinimizeToTrayCheckboxToggled(bool) {}
-void MainWindow::OnExpandNewSharesCheckboxToggled(bool) {}
-void MainWindow::OnChatTimestampsBoxIndexChanged(int) {}
-void MainWindow::OnShowAwayStatusClicked(bool) {}
-void MainWindow::OnSelectColors() {}
-void MainWindow::OnDontSplitDownloads(bool) {}
-void MainWindow::OnFirstOpenTabBoxIndexChanged(int) {}
-void MainWindow::OnEmptyShareWarningEditEdited(QString) {}
-void MainWindow::OnSaveEmptyShareWarningMessageButtonClicked() {}
-void MainWindow::OnSharedFoldersListContextMenuRequested(const QPoint&) {}
-void MainWindow::OnOpenGroupsOnUserAddClicked(bool) {}
-void MainWindow::OnShowEventButtonsClicked(bool) {}
-void MainWindow::OnSelectDefaultSoundFile() {}
-void MainWindow::OnClearDefaultSoundFile() {}
-void MainWindow::OnSelectPrivateChatSoundFile() {}
-void MainWindow::OnClearPrivateChatSoundFile() {}
-void MainWindow::OnSelectRoomChatSoundFile() {}
-void MainWindow::OnClearRoomChatSoundFile() {}
-void MainWindow::OnSelectWishlistSoundFile() {}
-void MainWindow::OnClearWishlistSoundFile() {}
-void MainWindow::OnSelectShareBrowseSoundFile() {}
-void MainWindow::OnClearShareBrowseSoundFile() {}
-void MainWindow::OnSelectDownloadAlertSoundFile() {}
-void MainWindow::OnClearDownloadAlertSoundFile() {}
-void MainWindow::OnSelectUserOnlineAlertSoundFile() {}
-void MainWindow::OnClearUserOnlineAlertSoundFile() {}
-void MainWindow::OnSelectUserInfoSoundFile() {}
-void MainWindow::OnClearUserInfoSoundFile() {}
-void MainWindow::OnSelectApplicationFontClicked() {}
-void MainWindow::OnDefaultFontClicked() {}
-void MainWindow::OnClearSearchHistoryClicked() {}

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPalette>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
@@ -13,9 +13,12 @@
 #include "ResizableWindow.h"
 #include "UpdateChecker.h"
 
+class QLineEdit;
+class QMessageBox;
 class QMoveEvent;
 class QPoint;
 class QResizeEvent;
+class QTreeWidgetItem;
 class Server;
 class Ui_MainWindow;
 
@@ -117,6 +120,8 @@ public slots:
     void OnEmptyShareWarningEditEdited(QString text);
     void OnSaveEmptyShareWarningMessageButtonClicked();
     void OnSharedFoldersListContextMenuRequested(const QPoint& position);
+    void OnSetFolderPermissions();
+    void OnUnshareFolder();
     void OnOpenGroupsOnUserAddClicked(bool checked);
     void OnShowEventButtonsClicked(bool checked);
     void OnSelectDefaultSoundFile();
@@ -158,7 +163,14 @@ private:
     void FillUserInfoOptions();
     void FillSoundEdits();
     void ConnectSoundButtons();
+    void ReportUnopenedDataFiles();
     void ReportSaveFailure();
+    void SetConnectActionText(const QString& text);
+    void ShowRefusal(const QString& title, const QString& text);
+    void SelectSoundFile(const char* kind, QLineEdit* edit);
+    void ClearSoundFile(const char* kind, QLineEdit* edit);
+    QTreeWidgetItem* SharedFolderRow(const QString& path) const;
+    ItemPtr SelectedSharedFolder() const;
 
     Ui_MainWindow* ui;
     Server* m_server = nullptr;
@@ -170,6 +182,9 @@ private:
     // logged, since nobody is left to tell.
     bool m_tearingDown = false;
     bool m_saveFailureReported = false;
+    // The one login-refusal box, brought forward again at each retry.
+    QPointer<QMessageBox> m_refusalBox;
+    // Has no parent, so the window closes it when it goes.
+    QPointer<QMessageBox> m_elsewhereBox;
 };
 
-extern QPalette defaultPalette;

@@ -3,6 +3,7 @@
 ShellHooks g_shellHooks;
 MainWindow* mainWindow = nullptr;
 bool g_showIsOver = false;
+QPalette defaultPalette;
 
 void SetApplicationIcon(QString path)
 {

@@ -9,10 +9,9 @@
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
+#include "ServerMessages.h"
 #include "UserStats.h"
 
-class InputStream;
-class MemStream;
 class PortForwarder;
 class PortForwarderWorker;
 class QTcpSocket;
@@ -20,7 +19,11 @@ class QTcpSocket;
 // The one connection to the network's central server. Requests go out as
 // framed messages while logged in; what the server says comes back as
 // changes of the item store and as signals. The wire format is described in
-// docs/protocol.md.
+// docs/protocol.md; the bytes are read and written by ServerMessages. The
+// implementation is split by concern: Server.cpp (schema, connection and
+// dispatch), ServerLogin.cpp, ServerUsers.cpp, ServerRooms.cpp,
+// ServerSearches.cpp and ServerPeers.cpp (other clients and the distributed
+// network).
 class Server : public QObject, public DataHandler, public DataLoadedEventHandler
 {
     Q_OBJECT
@@ -31,10 +34,8 @@ public:
     static constexpr int StateConnecting = 1;
     static constexpr int StateLoggedIn = 2;
 
-    // A frame whose length field exceeds this closes the connection: nothing
-    // the server legitimately sends comes near it, and it caps what a broken
-    // or hostile server can make us buffer.
-    static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
+    // A frame whose length field exceeds this closes the connection.
+    static constexpr quint32 MaxFrameLength = ServerMessages::MaxFrameLength;
 
     static constexpr quint16 DefaultPort = 2242;
     static const char* const DefaultUsername;
@@ -143,37 +144,38 @@ private slots:
 private:
     void OnConnectedToServer();
     void SendLogin();
-    void Send(quint32 code, const MemStream& body);
+    // Frames and sends a message made by a ServerMessages writer.
+    void Send(const QByteArray& message);
     void CloseConnection();
-    void HandleMessage(quint32 code, MemStream& body);
-    bool HandleLoginReply(InputStream& in);
-    bool HandleAddUserReply(InputStream& in);
-    bool HandleUserStatus(InputStream& in);
-    bool HandleUserStats(InputStream& in);
-    bool HandlePrivilegedUsers(InputStream& in);
-    bool HandleOwnPrivileges(InputStream& in);
-    bool HandlePrivateChat(InputStream& in);
-    bool HandleRoomList(InputStream& in);
-    bool HandleJoinRoom(InputStream& in);
-    bool HandleLeaveRoom(InputStream& in);
-    bool HandleUserJoinedRoom(InputStream& in);
-    bool HandleUserLeftRoom(InputStream& in);
-    bool HandleRoomChat(InputStream& in);
-    bool HandleRoomWall(InputStream& in);
-    bool HandleRoomWallMessage(InputStream& in);
-    bool HandlePrivateRoomState(InputStream& in);
-    bool HandlePrivateRoomChange(quint32 code, InputStream& in);
-    bool HandlePrivateRoomRemoved(InputStream& in);
-    bool HandlePrivateRoomAddEnabled(InputStream& in);
-    bool HandleSearch(InputStream& in);
-    bool HandleWishListInterval(InputStream& in);
-    bool HandleCorrelations(InputStream& in);
-    bool HandlePeerAddress(InputStream& in);
-    bool HandlePeerConnectionRequest(InputStream& in);
-    bool HandleCantConnectToPeer(InputStream& in);
-    bool HandleParentCandidates(InputStream& in);
-    bool HandleDistributedSearch(InputStream& in);
-    bool HandleAdminMessage(InputStream& in);
+    void HandleMessage(quint32 code, const QByteArray& body);
+    bool HandleLoginReply(const QByteArray& body);
+    bool HandleAddUserReply(const QByteArray& body);
+    bool HandleUserStatus(const QByteArray& body);
+    bool HandleUserStats(const QByteArray& body);
+    bool HandlePrivilegedUsers(const QByteArray& body);
+    bool HandleOwnPrivileges(const QByteArray& body);
+    bool HandlePrivateChat(const QByteArray& body);
+    bool HandleRoomList(const QByteArray& body);
+    bool HandleJoinRoom(const QByteArray& body);
+    bool HandleLeaveRoom(const QByteArray& body);
+    bool HandleUserJoinedRoom(const QByteArray& body);
+    bool HandleUserLeftRoom(const QByteArray& body);
+    bool HandleRoomChat(const QByteArray& body);
+    bool HandleRoomWall(const QByteArray& body);
+    bool HandleRoomWallMessage(const QByteArray& body);
+    bool HandlePrivateRoomState(const QByteArray& body);
+    bool HandlePrivateRoomChange(quint32 code, const QByteArray& body);
+    bool HandlePrivateRoomRemoved(const QByteArray& body);
+    bool HandlePrivateRoomAddEnabled(const QByteArray& body);
+    bool HandleSearch(const QByteArray& body);
+    bool HandleWishListInterval(const QByteArray& body);
+    bool HandleCorrelations(const QByteArray& body);
+    bool HandlePeerAddress(const QByteArray& body);
+    bool HandlePeerConnectionRequest(const QByteArray& body);
+    bool HandleCantConnectToPeer(const QByteArray& body);
+    bool HandleParentCandidates(const QByteArray& body);
+    bool HandleDistributedSearch(const QByteArray& body);
+    bool HandleAdminMessage(const QByteArray& body);
 
     void SetUserStatus(ItemPtr user, quint32 status);
     void SetUserStats(ItemPtr user, const UserStats& stats);
@@ -181,11 +183,19 @@ private:
     void SetAllUsersOffline();
     unsigned int NewSearchRequest(QString text);
     QString OwnUsername() const;
+    // The store's user or room of that name, made when missing.
+    static ItemPtr User(const QString& name);
+    static ItemPtr Room(const QString& name);
+
+    // The log area of the server connection.
+    static const char* const Area;
 
     QTcpSocket* m_socket;
     PortForwarder* m_portForwarder;
     int m_state = StateDisconnected;
     bool m_abruptlyDisconnected = false;
+    // Whether this run has entered the rooms marked "room_autojoin".
+    bool m_autojoined = false;
     unsigned int m_searchTicket = 0;
     QByteArray m_buffer;
     // Counts connections, so that parsing stops when a handler's signal

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMutexLocker>
+#include <mutex>
 
 #include "Mp3Analyzer.h"
 
@@ -24,7 +24,7 @@ void FileScanner::RequestScan(const QStringList& folders)
 void FileScanner::PostWalk(const QStringList& roots, bool startUp)
 {
     {
-        QMutexLocker lock(&walkMutex);
+        std::lock_guard<std::mutex> lock(walkMutex);
         walkRequests.push_back(WalkRequest{roots, startUp});
     }
     // Taken by the next analysis if one comes first: a rescan must not wait
@@ -38,7 +38,7 @@ void FileScanner::RunRequestedWalks()
     {
         WalkRequest request;
         {
-            QMutexLocker lock(&walkMutex);
+            std::lock_guard<std::mutex> lock(walkMutex);
             if (walkRequests.empty())
                 return;
             request = std::move(walkRequests.front());
@@ -62,13 +62,13 @@ void FileScanner::RunRequestedWalks()
 
 void FileScanner::Quit()
 {
-    QMutexLocker lock(&quitMutex);
+    std::lock_guard<std::mutex> lock(quitMutex);
     quitRequested = true;
 }
 
 bool FileScanner::IsQuitRequested()
 {
-    QMutexLocker lock(&quitMutex);
+    std::lock_guard<std::mutex> lock(quitMutex);
     return quitRequested;
 }
 

@@ -510,7 +510,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
             file.Write(body);
     }
     body.Write(quint32(0));
-    return SearchReply::Compress(PeerMessages::SharedFileList, body.GetBytes());
+    return SearchAnswer::Compress(PeerMessages::SharedFileList, body.GetBytes());
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
@@ -531,7 +531,7 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
     body.Write(quint32(1));
     body.Write(folder);
     contents.Write(body);
-    MemStream message = SearchReply::Compress(PeerMessages::FolderContents, body.GetBytes());
+    MemStream message = SearchAnswer::Compress(PeerMessages::FolderContents, body.GetBytes());
     if (peerMessenger)
         peerMessenger->SendMessage(user, message);
 }

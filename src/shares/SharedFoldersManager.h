@@ -22,7 +22,7 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MemStream.h"
-#include "SearchReply.h"
+#include "SearchAnswer.h"
 #include "UserStats.h"
 
 class Type;
@@ -207,9 +207,9 @@ private:
     bool PrepareSearch(const QString& user, const QString& text, SearchQuery& query);
     // Adds the file's record when its name passes the part and excluded
     // words; the folder is the file's, already found visible.
-    void MatchFile(ItemPtr file, ItemPtr folder, const SearchQuery& query, std::vector<SearchReply::Match>& matches);
+    void MatchFile(ItemPtr file, ItemPtr folder, const SearchQuery& query, std::vector<SearchAnswer::Match>& matches);
     bool AnswerNow(const QString& user, quint32 token, const QString& text, const SearchQuery& query);
-    SearchReply::Header ReplyHeader(quint32 token);
+    SearchAnswer::Header ReplyHeader(quint32 token);
     void SendReply(const QString& user, const QString& text, MemStream& message);
 
     // A search that many files may match, gone through a slice at a time by
@@ -226,7 +226,7 @@ private:
         QSet<QString> visibleRoots;
         QStringList folders;
         int next = 0;
-        std::vector<SearchReply::Match> matches;
+        std::vector<SearchAnswer::Match> matches;
     };
     // Up to this many files held by the rarest word, a search is answered
     // at once: a reply of a few thousand files takes a few milliseconds.

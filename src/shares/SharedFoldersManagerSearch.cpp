@@ -53,7 +53,7 @@ bool SharedFoldersManager::PrepareSearch(const QString& user, const QString& tex
 }
 
 void SharedFoldersManager::MatchFile(ItemPtr file, ItemPtr folder, const SearchQuery& query,
-                                     std::vector<SearchReply::Match>& matches)
+                                     std::vector<SearchAnswer::Match>& matches)
 {
     ItemPtr name = file[fileNameType];
     if (!query.parts.empty() || !query.excluded.empty())
@@ -68,12 +68,12 @@ void SharedFoldersManager::MatchFile(ItemPtr file, ItemPtr folder, const SearchQ
     }
     std::string path = folder.AsStdString() + '/' + name.AsStdString();
     std::replace(path.begin(), path.end(), '/', '\\');
-    matches.push_back(SearchReply::Match{MakeFileInfo(file, std::move(path)), file.Sequence()});
+    matches.push_back(SearchAnswer::Match{MakeFileInfo(file, std::move(path)), file.Sequence()});
 }
 
-SearchReply::Header SharedFoldersManager::ReplyHeader(quint32 token)
+SearchAnswer::Header SharedFoldersManager::ReplyHeader(quint32 token)
 {
-    SearchReply::Header header;
+    SearchAnswer::Header header;
     header.user = GetSetting("username");
     header.token = token;
     header.freeSlot = uploadQueue.isFreeToUpload && uploadQueue.isFreeToUpload() ? 1 : 0;
@@ -95,7 +95,7 @@ bool SharedFoldersManager::AnswerNow(const QString& user, quint32 token, const Q
 {
     // Whether a folder lies in a visible share, once per folder.
     std::unordered_map<Item*, bool> folderVisible;
-    std::vector<SearchReply::Match> matches;
+    std::vector<SearchAnswer::Match> matches;
     for (const ItemPtr& file : d.GetItemSubset(query.tokens, "shared_file"))
     {
         ItemPtr folder = file[fileFolderType];
@@ -109,7 +109,7 @@ bool SharedFoldersManager::AnswerNow(const QString& user, quint32 token, const Q
             MatchFile(file, folder, query, matches);
     }
     MemStream message;
-    if (!SearchReply::Build(ReplyHeader(token), std::move(matches), message))
+    if (!SearchAnswer::Build(ReplyHeader(token), std::move(matches), message))
         return false;
     SendReply(user, text, message);
     return true;
@@ -237,15 +237,15 @@ void SharedFoldersManager::SearchSlice()
         return;
     }
     ++repliesBuilding;
-    auto matches = std::make_shared<std::vector<SearchReply::Match>>(std::move(done->matches));
-    const SearchReply::Header header = ReplyHeader(done->token);
+    auto matches = std::make_shared<std::vector<SearchAnswer::Match>>(std::move(done->matches));
+    const SearchAnswer::Header header = ReplyHeader(done->token);
     const QString user = done->user;
     const QString text = done->text;
     QMetaObject::invokeMethod(
         &replyWorker,
         [this, matches, header, user, text] {
             MemStream message;
-            SearchReply::Build(header, std::move(*matches), message);
+            SearchAnswer::Build(header, std::move(*matches), message);
             matches->clear();
             QMetaObject::invokeMethod(
                 this,

@@ -520,6 +520,7 @@ bool DataSaver::Apply(const QByteArray& bytes)
 
 void DataSaver::Load(const QString& prefix)
 {
+    m_unopened.clear();
     const auto files = DataFiles(prefix);
     if (files.empty()) {
         NotifyLoaded(true);
@@ -527,9 +528,16 @@ void DataSaver::Load(const QString& prefix)
     }
     for (const auto& file : files) {
         QFile f(file.second);
-        QByteArray bytes;
-        if (f.open(QIODevice::ReadOnly))
-            bytes = f.readAll();
+        if (!f.open(QIODevice::ReadOnly)) {
+            // Permissions, a busy or an unmounted disk: nothing says the
+            // file is damaged, so it stays as it is, and no rotation of this
+            // run removes it.
+            m_unopened.push_back(file.second);
+            Log("Configuration Data", 1,
+                QString("Could not open %1 (%2); left as it is").arg(file.second, f.errorString()), ItemPtr());
+            continue;
+        }
+        const QByteArray bytes = f.readAll();
         f.close();
         if (Apply(bytes)) {
             Log("Configuration Data", 1, QString("Loaded %1").arg(file.second), ItemPtr());
@@ -555,21 +563,46 @@ void DataSaver::Save(const QString& prefix)
     qint64 stamp = now;
     while (QFile::exists(prefix + "." + QString::number(stamp)))
         ++stamp;
+    const QString path = prefix + "." + QString::number(stamp);
     // QSaveFile writes beside the target and renames only after a complete,
-    // flushed write, so no half file ever carries a data-file name. Old
-    // files are rotated away only once the new one is fully written.
-    QSaveFile out(prefix + "." + QString::number(stamp));
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush())
-        throw DataSaveFailure();
+    // flushed write, so no half file ever carries a data-file name. Nothing
+    // is removed before the new file holds its name: until then the older
+    // files are the only copies of the data.
+    {
+        QSaveFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush())
+            throw DataSaveFailure();
+        if (m_beforeCommit)
+            m_beforeCommit();
+        if (!out.commit())
+            throw DataSaveFailure();
+    }
+    Rotate(prefix, stamp);
+}
+
+void DataSaver::Rotate(const QString& prefix, qint64 stamp)
+{
+    // Files dated after the new one (the clock was set back) would be taken
+    // for newer data at the next load. A file this run could not open, or
+    // that cannot be opened now, is left: nobody has seen what it holds.
     int kept = 0;
     for (const auto& file : DataFiles(prefix)) {
-        if (file.first > now || kept >= 2)
-            QFile::remove(file.second);
-        else
+        if (file.first == stamp)
+            continue;
+        if (std::find(m_unopened.begin(), m_unopened.end(), file.second) != m_unopened.end())
+            continue;
+        if (file.first <= stamp && kept < 2) {
             ++kept;
+            continue;
+        }
+        QFile probe(file.second);
+        if (!probe.open(QIODevice::ReadOnly)) {
+            Log("Configuration Data", 1, QString("Could not open %1; not removed").arg(file.second), ItemPtr());
+            continue;
+        }
+        probe.close();
+        QFile::remove(file.second);
     }
-    if (!out.commit())
-        throw DataSaveFailure();
 }
 
 void DataSaver::NotifyNoData()

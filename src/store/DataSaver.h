@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,16 +29,27 @@ public:
     void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
 
     // Loads the newest data file that reads completely, then notifies. A file
-    // that fails is renamed to ".unreadable" beside it. When every file
+    // that reads but fails is renamed to ".unreadable" beside it; one that
+    // cannot be opened is left as it is (see UnopenedFiles). When every file
     // fails, the store is left as it was and DataLoadFailure is thrown
     // without notifications; NotifyNoData() then starts the run afresh.
     void Load(const QString& prefix);
-    // Deletes all but the two newest data files (and any dated in the
-    // future), then writes a new one. Throws DataSaveFailure when the file
-    // cannot be written; the store is unchanged either way.
+    // Writes a new file and, once it holds its name, deletes all but the two
+    // newest of the others and any dated after it. Files that cannot be
+    // opened, and those the last load could not open, are never deleted.
+    // Throws DataSaveFailure when the file cannot be written or named, having
+    // deleted nothing; the store is unchanged either way.
     void Save(const QString& prefix);
+    // Data files the last load could not open, newest first.
+    const QStringList& UnopenedFiles() const { return m_unopened; }
+    // Runs once the new file is written in full and before it takes its
+    // name, so tests can interrupt a save there.
+    void SetBeforeCommitHook(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
     // DataLoaded() and NoData() on every handler, as for a first run.
     void NotifyNoData();
+    // DataLoaded() on every handler, and NoData() after it when noData: what
+    // a load tells them, for a store filled some other way (tests).
+    void NotifyLoaded(bool noData);
 
     // Data files of the prefix, newest first, as (save time, path).
     static std::vector<std::pair<qint64, QString>> DataFiles(const QString& prefix);
@@ -48,11 +60,13 @@ public:
     bool Apply(const QByteArray& bytes);
 
 private:
-    void NotifyLoaded(bool noData);
+    void Rotate(const QString& prefix, qint64 stamp);
 
     std::vector<std::string> m_savedTypes;
     std::vector<std::pair<std::string, std::string>> m_savedByConnection;
     std::vector<DataLoadedEventHandler*> m_handlers;
+    QStringList m_unopened;
+    std::function<void()> m_beforeCommit;
 };
 
 extern DataSaver* dataSaver;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <type_traits>
 
@@ -58,6 +59,22 @@ public:
 private:
     Listener* m_object;
     Method m_method;
+};
+
+// Binds a function instead of a member, for a handler that carries its own
+// context (a type name, a column); retired with its owner like any other.
+template <class Arg>
+class FunctionHandler : public EventHandlerBase<Arg>
+{
+public:
+    FunctionHandler(DataHandler* owner, std::function<void(Arg)> function) : m_function(std::move(function))
+    {
+        this->RegisterWith(owner);
+    }
+    void Call(Arg arg) override { m_function(arg); }
+
+private:
+    std::function<void(Arg)> m_function;
 };
 
 typedef EventHandlerBase<ItemPtr> ItemEventHandler;

@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutexLocker>
+#include <mutex>
 #include <QTcpSocket>
 #include <algorithm>
 #include <cstring>
@@ -25,13 +25,13 @@ DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 fileSize,
 
 void DownloadThread::SignalExit()
 {
-    QMutexLocker lock(&m_exitMutex);
+    std::lock_guard<std::mutex> lock(m_exitMutex);
     m_exit = 1;
 }
 
 bool DownloadThread::AskedToExit()
 {
-    QMutexLocker lock(&m_exitMutex);
+    std::lock_guard<std::mutex> lock(m_exitMutex);
     return m_exit != 0;
 }
 

@@ -1,28 +1,28 @@
 #include "SpeedLimit.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 qint32 SpeedLimit::Total() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_total;
 }
 
 qint32 SpeedLimit::PerTransfer() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_perTransfer;
 }
 
 qint64 SpeedLimit::Pool() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_pool;
 }
 
 void SpeedLimit::Set(qint32 total, qint32 perTransfer)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_total = total;
     m_perTransfer = perTransfer;
     m_pool = 0;
@@ -30,14 +30,14 @@ void SpeedLimit::Set(qint32 total, qint32 perTransfer)
 
 void SpeedLimit::Clear()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_total = 0;
     m_perTransfer = 0;
 }
 
 qint64 SpeedLimit::PayFromPool(qint64 owed)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (owed >= m_pool) {
         owed -= m_pool;
         m_pool = 0;
@@ -50,6 +50,6 @@ qint64 SpeedLimit::PayFromPool(qint64 owed)
 
 void SpeedLimit::AddToPool(qint64 bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_pool += bytes;
 }

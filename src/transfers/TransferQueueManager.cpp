@@ -815,7 +815,8 @@ void TransferQueueManager::ReleaseUploadResources(ItemPtr entry)
     // Removing these items is what frees their values (the remove
     // handlers); a value freed any other way would be freed again when its
     // item goes.
-    for (const char* type : {"read_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second"})
+    for (const char* type : {"read_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
+                             "bytes_since_last_receipt"})
         if (ItemPtr item = entry[type])
             item.Remove();
 }

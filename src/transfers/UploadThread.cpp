@@ -2,7 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QMutexLocker>
+#include <mutex>
 #include <QTcpSocket>
 #include <QtEndian>
 #include <algorithm>
@@ -26,13 +26,13 @@ UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int token)
 
 void UploadThread::SignalExit()
 {
-    QMutexLocker lock(&m_exitMutex);
+    std::lock_guard<std::mutex> lock(m_exitMutex);
     m_exit = 1;
 }
 
 bool UploadThread::AskedToExit()
 {
-    QMutexLocker lock(&m_exitMutex);
+    std::lock_guard<std::mutex> lock(m_exitMutex);
     return m_exit != 0;
 }
 

@@ -6,27 +6,9 @@
 #include "FakeWire.h"
 #include "PeerFixture.h"
 #include "PeerMessenger.h"
+#include "SearchReply.h"
 #include "Server.h"
 #include "Settings.h"
-
-namespace
-{
-// A search reply body as a peer sends it before compression.
-QByteArray SearchReply(const QString& user, quint32 token, const QList<QByteArray>& files, quint8 freeSlot = 1,
-                       quint32 speed = 5000, quint32 queued = 3)
-{
-    FakeWire body;
-    body.Str(user).U32(token).U32(quint32(files.size()));
-    for (const QByteArray& file : files)
-        body.Raw(file);
-    return body.U8(freeSlot).U32(speed).U32(queued).U32(0).Bytes();
-}
-
-QByteArray File(const QByteArray& path, quint64 size, const QList<QPair<quint32, quint32>>& attributes = {})
-{
-    return FakeWire().File(path, size, attributes.isEmpty() ? QByteArray() : "mp3", attributes).Bytes();
-}
-} // namespace
 
 // Every message we send and every message we read, over a real message
 // connection from a fake peer.
@@ -315,7 +297,7 @@ void TestPeerMessages::malformedInputClosesTheConnection()
         {"file count beyond the data",
          FakeWire::Message(9, FakeWire::Compress(SearchReply("peer", ticket, {}).replace(12, 4, "\xff\xff\xff\x0f")))},
         {"search results under another user's name",
-         FakeWire::Message(9, FakeWire::Compress(SearchReply("someone else", ticket, {File("\\a\\b.mp3", 1)})))},
+         FakeWire::Message(9, FakeWire::Compress(SearchReply("someone else", ticket, {SearchReplyFile("\\a\\b.mp3", 1)})))},
         {"compressed body that is not zlib", FakeWire::Message(37, "garbage")},
         {"frame over the limit", FakeWire().U32(10485761).U32(15).Raw(QByteArray(64, 'x')).Bytes()},
         {"frame too short for its code", FakeWire().U32(2).Raw("xx").Bytes()},
@@ -362,8 +344,8 @@ void TestPeerMessages::searchResultsBecomeItems()
 
     link->SendMessage(9, FakeWire::Compress(SearchReply(
                              "peer", ticket,
-                             {File("\\music\\a.mp3", 10, {{0, 192}, {1, 300}, {2, 1}}), File("b.txt", 20),
-                              File("\\music\\", 0), File("\\music\\c.mp3", 30, {{2, 0}})},
+                             {SearchReplyFile("\\music\\a.mp3", 10, {{0, 192}, {1, 300}, {2, 1}}), SearchReplyFile("b.txt", 20),
+                              SearchReplyFile("\\music\\", 0), SearchReplyFile("\\music\\c.mp3", 30, {{2, 0}})},
                              0, 2048, 7)));
     QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 5000);
     ItemPtr results = delivered[0];
@@ -401,12 +383,12 @@ void TestPeerMessages::searchResultsThatAreDropped()
     const quint32 stopped = f->client->FileSearch("stopped", QString());
     d.GetType("search_request")->HasItem(Value(stopped)) += d.GetType("search_stopped")->GetGlobalNullItem();
     const quint32 open = f->client->FileSearch("open", QString());
-    const QByteArray file = File("\\a\\b.mp3", 1);
+    const QByteArray file = SearchReplyFile("\\a\\b.mp3", 1);
 
     link->SendMessage(9, FakeWire::Compress(SearchReply("peer", 999999, {file})));
     link->SendMessage(9, FakeWire::Compress(SearchReply("peer", stopped, {file})));
     link->SendMessage(9, FakeWire::Compress(SearchReply("peer", open, {})));
-    link->SendMessage(9, FakeWire::Compress(SearchReply("peer", open, {File("\\a\\", 1)})));
+    link->SendMessage(9, FakeWire::Compress(SearchReply("peer", open, {SearchReplyFile("\\a\\", 1)})));
     QVERIFY(StillServes(link));
     QCOMPARE(delivered, 0);
 
@@ -425,7 +407,7 @@ void TestPeerMessages::wishListRepeatsAreThrownAway()
 {
     int delivered = 0;
     connect(f->peer, &PeerMessenger::SearchResults, this, [&] { ++delivered; });
-    const QByteArray file = File("\\a\\b.mp3", 1);
+    const QByteArray file = SearchReplyFile("\\a\\b.mp3", 1);
 
     // Without the discard mark every answer is kept.
     const quint32 keep = f->client->FileSearch("keep all", "keep all");

@@ -1,11 +1,11 @@
 // Port forwarding on its worker thread with a stand-in gateway: real UPnP
 // discovery would multicast beyond this machine, which tests never do.
-#include <QMutex>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <memory>
+#include <mutex>
 
 #include "DiagnosticsForm.h"
 #include "PortForwarder.h"
@@ -20,7 +20,8 @@ namespace
 // deletes.
 struct GatewayLog
 {
-    QMutex mutex;
+    // A standard mutex, so that scripts/tsan sees the locking.
+    std::mutex mutex;
     QList<quint16> added;
     QList<quint16> deleted;
     QThread* discoveryThread = nullptr;
@@ -41,7 +42,7 @@ protected:
     bool DiscoverGateway(QString& description, QString& error) override
     {
         {
-            QMutexLocker lock(&m_log->mutex);
+            std::lock_guard<std::mutex> lock(m_log->mutex);
             m_log->discoveryThread = QThread::currentThread();
             ++m_log->discoveries;
         }
@@ -58,13 +59,13 @@ protected:
     }
     int AddPortMapping(quint16 port) override
     {
-        QMutexLocker lock(&m_log->mutex);
+        std::lock_guard<std::mutex> lock(m_log->mutex);
         m_log->added.append(port);
         return 0;
     }
     int DeletePortMapping(quint16 port) override
     {
-        QMutexLocker lock(&m_log->mutex);
+        std::lock_guard<std::mutex> lock(m_log->mutex);
         m_log->deleted.append(port);
         return 0;
     }
@@ -91,7 +92,10 @@ private slots:
         // Init has returned while discovery is still held on the worker.
         QVERIFY(log->started.tryAcquire(1, 5000));
         QCOMPARE(discovered.count(), 0);
-        QVERIFY(log->discoveryThread != QThread::currentThread());
+        {
+            std::lock_guard<std::mutex> lock(log->mutex);
+            QVERIFY(log->discoveryThread != QThread::currentThread());
+        }
         log->gate.release();
         QVERIFY(discovered.wait(5000));
         QCOMPARE(discovered.at(0).at(0).toBool(), false);
@@ -112,12 +116,12 @@ private slots:
             QCOMPARE(mapped.at(0).at(0).value<quint16>(), quint16(2235));
             QCOMPARE(mapped.at(1).at(1).toBool(), true);
             QVERIFY(f.diagnostics->AreaText("Port Forwarding").contains("Port 2236 forwarded"));
-            QMutexLocker lock(&log->mutex);
+            std::lock_guard<std::mutex> lock(log->mutex);
             QCOMPARE(log->added, (QList<quint16>{2235, 2236}));
             QCOMPARE(log->discoveries, 1); // discovered on demand, once
             QVERIFY(log->deleted.isEmpty());
         }
-        QMutexLocker lock(&log->mutex);
+        std::lock_guard<std::mutex> lock(log->mutex);
         QCOMPARE(log->deleted, (QList<quint16>{2235, 2236}));
     }
 
@@ -131,6 +135,7 @@ private slots:
             QVERIFY(f.WaitForCount(2, 1));
             QTest::qWait(100);
         }
+        std::lock_guard<std::mutex> lock(log->mutex);
         QCOMPARE(log->discoveries, 0);
         QVERIFY(log->added.isEmpty());
     }

@@ -1,5 +1,6 @@
-// The test server as a program of its own: it reports its port and serves
-// two users, as end-to-end runs of real clients will need.
+// The test server as a program of its own: it reports its port, serves two
+// users and reports their logins and logouts, as end-to-end runs of real
+// clients need.
 #include <QProcess>
 #include <QTest>
 
@@ -33,6 +34,20 @@ private slots:
         QVERIFY(in.ReadU32(time) && in.ReadStr(from) && in.ReadStr(text));
         QCOMPARE(from, QString("alice"));
         QCOMPARE(text, QString("over the wire"));
+
+        // What it reports after the port, a line at a time.
+        QStringList lines;
+        const auto sawLine = [&](const QString& line) {
+            while (process.canReadLine())
+                lines << QString::fromUtf8(process.readLine()).trimmed();
+            return lines.contains(line);
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged in bob"); }, 5000), qPrintable(lines.join('|')));
+        auto* carol = new RawClient{quint16(port)};
+        QVERIFY(carol->Login("carol"));
+        delete carol;
+        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged out carol"); }, 5000), qPrintable(lines.join('|')));
+        QCOMPARE(lines, QStringList({"logged in alice", "logged in bob", "logged in carol", "logged out carol"}));
 
         process.kill();
         QVERIFY(process.waitForFinished(5000));

@@ -8,6 +8,8 @@
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 
+#include <QTcpServer>
+
 #include <memory>
 
 void ClientDataFile::SetSetting(const QString& key, const QString& value)
@@ -15,15 +17,25 @@ void ClientDataFile::SetSetting(const QString& key, const QString& value)
     m_settings.append(qMakePair(key, value));
 }
 
-void ClientDataFile::ShareFolder(const QString& localPath)
+void ClientDataFile::ShareFolder(const QString& localPath, const QStringList& groups)
 {
-    m_folders.append(localPath);
+    m_folders.append(qMakePair(localPath, groups));
 }
 
 void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName,
                                  qint64 size)
 {
     m_downloads.append({user, remoteFolder, fileName, size});
+}
+
+void ClientDataFile::AutojoinRoom(const QString& room)
+{
+    m_autojoinRooms.append(room);
+}
+
+void ClientDataFile::ExcludeExtension(const QString& ending)
+{
+    m_excludedExtensions.append(ending);
 }
 
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
@@ -49,14 +61,21 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         // load would; download paths then use the stored download folder.
         for (const auto& setting : m_settings)
             ::SetSetting(setting.first.toUtf8().constData(), setting.second);
-        for (const QString& folder : m_folders) {
-            ItemPtr item = shares->AddSharedFolder(folder);
+        for (const auto& folder : m_folders) {
+            ItemPtr item = shares->AddSharedFolder(folder.first);
             if (!item) {
-                failure = "cannot share " + folder;
+                failure = "cannot share " + folder.first;
                 break;
             }
-            item.NewItem("shared_public");
+            if (folder.second.isEmpty())
+                item.NewItem("shared_public");
+            for (const QString& group : folder.second)
+                item.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
         }
+        for (const QString& room : m_autojoinRooms)
+            d.GetType("room")->GetItem(room).NewItem("room_autojoin");
+        for (const QString& ending : m_excludedExtensions)
+            d.GetType("excluded_download_extension")->GetItem(Value(ending));
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;
@@ -83,4 +102,18 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
     if (error)
         *error = failure;
     return failure.isEmpty();
+}
+
+QList<quint16> ClientDataFile::FreePorts(int count)
+{
+    QList<QTcpServer*> listeners;
+    QList<quint16> ports;
+    for (int i = 0; i < count; ++i) {
+        auto* listener = new QTcpServer;
+        if (listener->listen(QHostAddress::Any, 0))
+            ports << listener->serverPort();
+        listeners << listener;
+    }
+    qDeleteAll(listeners);
+    return ports;
 }

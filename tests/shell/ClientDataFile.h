@@ -15,16 +15,26 @@ class ClientDataFile
 {
 public:
     void SetSetting(const QString& key, const QString& value);
-    // Shared with everyone, as the share dialog's "everyone" choice does;
-    // sharing scans the folder at once, so its files are saved too.
-    void ShareFolder(const QString& localPath);
+    // Shared with everyone, as the share dialog's "everyone" choice does,
+    // or with the members of the user-list groups named (made when
+    // missing); sharing scans the folder at once, so its files are saved
+    // too.
+    void ShareFolder(const QString& localPath, const QStringList& groups = QStringList());
     // A download of a file of another user's share; remoteFolder is the
     // folder as that user's share list names it ("\" separated).
     void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
+    // A room marked to be entered at the first login of a run.
+    void AutojoinRoom(const QString& room);
+    // A file-name ending that folder downloads skip.
+    void ExcludeExtension(const QString& ending);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
     bool Write(const QString& prefix, QString* error = nullptr) const;
+
+    // Ports free on every interface at the time of asking, all different,
+    // for the listening ports of clients that listen on every interface.
+    static QList<quint16> FreePorts(int count);
 
 private:
     struct Download
@@ -36,6 +46,8 @@ private:
     };
 
     QList<QPair<QString, QString>> m_settings;
-    QStringList m_folders;
+    QList<QPair<QString, QStringList>> m_folders;
     QList<Download> m_downloads;
+    QStringList m_autojoinRooms;
+    QStringList m_excludedExtensions;
 };

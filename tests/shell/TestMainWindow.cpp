@@ -1,13 +1,14 @@
 // The program's start, as the main window runs it: the form, a first run
 // with the account dialog, a run from a data file with every Options
-// control set from it, a damaged data file, the saves on the hour, at the
-// desktop's request and at exit, a save that fails, and the remembered
-// window geometry. Each case has a home of its own and a fresh store; the
+// control set from it, a damaged data file, one that cannot be opened, the
+// saves on the hour, at the desktop's request and at exit, a save that
+// fails, and the remembered window geometry. Each case has a home of its own and a fresh store; the
 // server and the web host are loopback stand-ins.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -25,6 +26,7 @@
 #include "DataFileWriter.h"
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
+#include "ExtendedAsciiTranslator.h"
 #include "DialogAnswerer.h"
 #include "MainWindow.h"
 #include "Server.h"
@@ -262,10 +264,14 @@ private slots:
         DialogAnswerer answers;
         answers.Then(DialogAnswerer::Cancel())
             .Then(DialogAnswerer::Press(QMessageBox::Yes))
+            .Then(DialogAnswerer::Cancel())
             .Then(DialogAnswerer::Press(QMessageBox::Ok));
         Start();
 
-        QCOMPARE(answers.Titles(), QStringList({"Set Username/Password", "Share a folder?", "In the future"}));
+        // Yes opens the share dialog; cancelled, it shares nothing.
+        QCOMPARE(answers.Titles(),
+                 QStringList({"Set Username/Password", "Share a folder?", "Add Shared Folder", "In the future"}));
+        QCOMPARE(int(d.GetType("shared_folder")->Count()), 0);
         QVERIFY(GetSetting("username").isEmpty());
         QCOMPARE(m_window->windowTitle(), kTitle);
         QCOMPARE(gp_server->GetState(), Server::StateDisconnected);
@@ -423,6 +429,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("carol"), 10000);
     }
 
+    void dataFileThatCannotBeOpenedIsLeftAndReported()
+    {
+        QVERIFY(WriteDataFile({{"username", "erin"}, {"password", "pw"}, {"show_diagnostics", "yes"}}));
+        const auto written = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(int(written.size()), 1);
+        // Newer, on a disk that is not there.
+        const QString unopened = MainWindow::DataFilePrefix() + "." + QString::number(written.front().first + 1);
+        QVERIFY(QFile::link(m_home->filePath("unmounted/data"), unopened));
+
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Press(QMessageBox::Ok));
+        Start();
+        QCOMPARE(answers.Titles(), QStringList({"Error opening configuration data"}));
+        QVERIFY(answers.Texts().value(0).contains(unopened));
+        QVERIFY(diagnosticsForm->AreaText("Configuration Data").contains("Could not open " + unopened));
+        // The older file was loaded, and the run goes on with it.
+        QCOMPARE(GetSetting("username"), QString("erin"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("erin"), 10000);
+
+        for (int i = 0; i < 3; ++i)
+            FireTimer(timerManager->HourTimer());
+        Stop();
+        QVERIFY(QFileInfo(unopened).isSymLink());
+        QCOMPARE(QFileInfo(unopened).symLinkTarget(), m_home->filePath("unmounted/data"));
+        QVERIFY(!QFile::exists(unopened + ".unreadable"));
+    }
+
     void savesOnTheHourOnRequestAndAtExit()
     {
         QVERIFY(WriteDataFile({{"username", "dave"}, {"password", "pw"}}));
@@ -449,6 +482,9 @@ private slots:
         SetSetting("save_marker", "at exit");
         Stop();
         QVERIFY(g_showIsOver);
+        // Nothing the window made outlives it.
+        QVERIFY(!extendedAsciiTranslator);
+        QVERIFY(!diagnosticsForm);
         const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
         QVERIFY(NewestDataFile().contains("at exit"));
 
@@ -496,7 +532,8 @@ private slots:
     {
         QVERIFY(WriteDataFile({{"username", "gina"}, {"password", "pw"}}));
         Start();
-        const QRect normal(40, 50, 900, 700);
+        // Wider than the pages' controls need, which the window cannot go below.
+        const QRect normal(40, 50, 1150, 700);
         m_window->setGeometry(normal);
         QTRY_COMPARE(m_window->geometry(), normal);
         Stop();

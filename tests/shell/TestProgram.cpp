@@ -1,10 +1,14 @@
 // The program itself, as a process: started offscreen with a data file that
 // holds an account, it logs in to the loopback server; a second start while
-// it runs leaves at once with status 0 and never reaches the server.
+// it runs leaves at once with status 0 and never reaches the server; a quit
+// signal ends it as a close would, saving the data file first.
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 #include "DataFileWriter.h"
 #include "TestHttpServer.h"
@@ -26,6 +30,26 @@ private:
         }
     }
 
+    // The client's own home, server and web host.
+    static QProcessEnvironment Environment(const QTemporaryDir& home, const TestServer& server,
+                                           const TestHttpServer& web)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("HOME", home.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(server.Port()));
+        environment.insert("QUORVANE_WEB", web.BaseUrl());
+        return environment;
+    }
+
+    static bool Launch(QProcess& process, const QProcessEnvironment& environment)
+    {
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(QUORVANE_BINARY, QStringList());
+        return process.waitForStarted(10000);
+    }
+
 private slots:
     void secondStartLeavesTheFirstAlone()
     {
@@ -38,17 +62,10 @@ private slots:
         QVERIFY(home.isValid());
         QVERIFY(DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", "helen"}, {"password", "pw"}}));
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home.path());
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(server.Port()));
-        environment.insert("QUORVANE_WEB", web.BaseUrl());
+        const QProcessEnvironment environment = Environment(home, server, web);
 
         QProcess first;
-        first.setProcessEnvironment(environment);
-        first.setProcessChannelMode(QProcess::ForwardedChannels);
-        first.start(QUORVANE_BINARY, QStringList());
-        QVERIFY(first.waitForStarted(10000));
+        QVERIFY(Launch(first, environment));
         QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("helen"), 30000);
         QCOMPARE(server.ConnectionCount(), 1);
 
@@ -64,6 +81,48 @@ private slots:
         QVERIFY(server.IsLoggedIn("helen"));
         QCOMPARE(server.ConnectionCount(), 1);
         Stop(first);
+    }
+
+    void quitSignalSavesTheDataAndEndsNormally_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    void quitSignalSavesTheDataAndEndsNormally()
+    {
+        QFETCH(int, signal);
+        TestServer server;
+        QVERIFY(server.Listen());
+        TestHttpServer web;
+        QVERIFY(web.Listen());
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString prefix = home.path() + "/.Quorvane";
+        QVERIFY(DataFileWriter::Write(prefix, {{"username", "ivan"}, {"password", "pw"}}));
+        const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
+        QCOMPARE(before.size(), 1);
+
+        QProcess client;
+        QVERIFY(Launch(client, Environment(home, server, web)));
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("ivan"), 30000);
+
+        ::kill(client.processId(), signal);
+        QVERIFY(client.waitForFinished(30000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+        // A new data file holds what the run set since its start.
+        const QStringList after = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden,
+                                                              QDir::Name | QDir::Reversed);
+        QCOMPARE(after.size(), 2);
+        QVERIFY(after.contains(before.front()));
+        QFile newest(home.filePath(after.front() == before.front() ? after.back() : after.front()));
+        QVERIFY(newest.open(QIODevice::ReadOnly));
+        QVERIFY(newest.readAll().contains("data_version"));
+        // The client said goodbye to the server rather than vanishing.
+        QTRY_VERIFY_WITH_TIMEOUT(!server.IsLoggedIn("ivan"), 10000);
     }
 };
 

@@ -6,12 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "ClientDataFile.h"
+#include "ClientHome.h"
 #include "FakePeer.h"
 #include "FakeWire.h"
 #include "TestHttpServer.h"
@@ -26,46 +25,6 @@ const int kShareWaitMs = 30000;
 // From the downloader's start: its login, one queue request, the transfer
 // request and the file connection.
 const int kDownloadWaitMs = 60000;
-
-QByteArray SampleBytes(int size)
-{
-    // Not a repeating pattern, so a chunk written at the wrong offset shows.
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 0x2545F491u;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1664525u + 1013904223u;
-        bytes[i] = char(state >> 24);
-    }
-    return bytes;
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Ports free on every interface at the time of asking, all different,
-// since the clients listen on every interface.
-QList<quint16> FreePorts(int count)
-{
-    QList<QTcpServer*> listeners;
-    QList<quint16> ports;
-    for (int i = 0; i < count; ++i) {
-        auto* listener = new QTcpServer;
-        if (listener->listen(QHostAddress::Any, 0))
-            ports << listener->serverPort();
-        listeners << listener;
-    }
-    qDeleteAll(listeners);
-    return ports;
-}
 
 // The folder that a share list (the inflated body of peer message 5) files
 // the named file of that size under; empty when it holds no such file.
@@ -153,30 +112,9 @@ class TestTwoClients : public QObject
     Q_OBJECT
 
 private:
-    QProcessEnvironment ClientEnvironment(const QString& home) const
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home);
-        // Each client is the one instance of its user's runtime folder.
-        environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
-        environment.insert("XDG_CONFIG_HOME", home + "/.config");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QUORVANE_TEST", "1");
-        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(m_serverPort));
-        environment.insert("QUORVANE_WEB", m_web.BaseUrl());
-        return environment;
-    }
-
-    bool MakeHome(const QString& home)
-    {
-        return QDir().mkpath(home + "/runtime") &&
-               QFile::setPermissions(home + "/runtime", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                            QFileDevice::ExeOwner);
-    }
-
     void StartClient(QProcess& process, const QString& home)
     {
-        process.setProcessEnvironment(ClientEnvironment(home));
+        process.setProcessEnvironment(ClientHome::Environment(home, m_serverPort, m_web.BaseUrl()));
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QUORVANE_BINARY, QStringList());
     }
@@ -219,16 +157,16 @@ private slots:
         QVERIFY(root.isValid());
         const QString aliceHome = root.path() + "/alice";
         const QString bobHome = root.path() + "/bob";
-        QVERIFY(MakeHome(aliceHome));
-        QVERIFY(MakeHome(bobHome));
+        QVERIFY(ClientHome::MakeFolders(aliceHome));
+        QVERIFY(ClientHome::MakeFolders(bobHome));
 
         const QString sharedFolder = aliceHome + "/Music";
         QVERIFY(QDir().mkpath(sharedFolder));
-        const QByteArray bytes = SampleBytes(700 * 1024 + 13);
+        const QByteArray bytes = ClientHome::SampleBytes(700 * 1024 + 13);
         const QString fileName = "take five.bin";
-        QVERIFY(WriteFile(sharedFolder + "/" + fileName, bytes));
+        QVERIFY(ClientHome::WriteFile(sharedFolder + "/" + fileName, bytes));
 
-        const QList<quint16> ports = FreePorts(4);
+        const QList<quint16> ports = ClientDataFile::FreePorts(4);
         QCOMPARE(ports.size(), 4);
 
         ClientDataFile alice;
@@ -263,7 +201,7 @@ private slots:
         // The finished file keeps the last component of the remote folder.
         const QString complete = bobHome + "/Downloads/complete/Music/" + fileName;
         // Not QTRY: on failure it waits twice as long again to report.
-        QVERIFY2(QTest::qWaitFor([&] { return ReadFile(complete) == bytes; }, kDownloadWaitMs),
+        QVERIFY2(QTest::qWaitFor([&] { return ClientHome::ReadFile(complete) == bytes; }, kDownloadWaitMs),
                  "the download did not complete with the shared file's bytes");
         // Moved, not copied: nothing of it is left among the partial files.
         QVERIFY(!QFile::exists(bobHome + "/Downloads/downloading/Music/" + fileName));

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
@@ -179,6 +180,8 @@ private slots:
     void saveFailsWhenFolderCannotBeMade_data();
     void saveFailsWhenFolderCannotBeMade();
     void failedWriteLeavesNoDataFile();
+    void clockSetBackThenSaveInterruptedBeforeCommitLosesNothing();
+    void fileThatCannotBeOpenedIsLeftAsItIs();
 
 private:
     // A clean store with the test's types; registrations stay with m_saver.
@@ -663,13 +666,7 @@ void TestDataSaver::everyFileFailingLeavesStoreAlone()
     d.GetType("contact")->NewItem("made before") += d.GetType("contact_note")->NewItem("note");
     const QStringList before = Dump();
 
-    bool thrown = false;
-    try {
-        m_saver->Load(Prefix());
-    } catch (const DataLoadFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Load(Prefix()), DataLoadFailure);
     QCOMPARE(Dump(), before);
     QCOMPARE(GetSetting("nick"), QString("default"));
     QVERIFY(log.isEmpty());
@@ -749,13 +746,7 @@ void TestDataSaver::saveFailsWhenFolderCannotBeMade()
     const QStringList before = Dump();
     const QString prefix = m_dir->path() + "/" + relative;
 
-    bool thrown = false;
-    try {
-        m_saver->Save(prefix);
-    } catch (const DataSaveFailure&) {
-        thrown = true;
-    }
-    QVERIFY(thrown);
+    QVERIFY_EXCEPTION_THROWN(m_saver->Save(prefix), DataSaveFailure);
     QCOMPARE(Dump(), before);
     QCOMPARE(ReadFile(m_dir->path() + "/blocker"), QByteArray("a plain file"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -796,6 +787,83 @@ void TestDataSaver::failedWriteLeavesNoDataFile()
     // Without the limit the same store saves.
     m_saver->Save(Prefix());
     QCOMPARE(ReadFile(DataSaver::DataFiles(Prefix())[0].second), bytes);
+}
+
+void TestDataSaver::clockSetBackThenSaveInterruptedBeforeCommitLosesNothing()
+{
+    // The clock is a day behind the files: every file is dated in the future.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 ahead = now + 24 * 3600 * 1000;
+    const QByteArray newest = BytesWithNick("newest", "from the future");
+    WriteFile(StampedPath(ahead), newest);
+    WriteFile(StampedPath(ahead - 1000), BytesWithNick("older", "older"));
+    m_saver->Load(Prefix());
+    QCOMPARE(GetSetting("nick"), QString("newest"));
+    SetSetting("nick", "changed");
+    const QStringList stamps = Stamps(Prefix());
+
+    // A crash between the write and the commit: whatever lies on disk at
+    // that moment is all the next start has.
+    QStringList atCommit;
+    m_saver->SetBeforeCommitHook([&] {
+        atCommit = Stamps(Prefix());
+        throw DataSaveFailure();
+    });
+    QVERIFY_EXCEPTION_THROWN(m_saver->Save(Prefix()), DataSaveFailure);
+    QCOMPARE(atCommit, stamps);
+    QCOMPARE(Stamps(Prefix()), stamps);
+    QCOMPARE(ReadFile(StampedPath(ahead)), newest);
+    // The interrupted file never took a data-file name and is gone.
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+
+    // The next save completes; only then are the files dated after it
+    // removed, so the next load takes the new one.
+    m_saver->SetBeforeCommitHook([&] { atCommit = Stamps(Prefix()); });
+    m_saver->Save(Prefix());
+    QCOMPARE(atCommit, stamps);
+    const auto files = DataSaver::DataFiles(Prefix());
+    QCOMPARE(int(files.size()), 1);
+    QVERIFY(files[0].first >= now && files[0].first < ahead - 1000);
+    Fresh();
+    m_saver->Load(Prefix());
+    QCOMPARE(GetSetting("nick"), QString("changed"));
+}
+
+void TestDataSaver::fileThatCannotBeOpenedIsLeftAsItIs()
+{
+    // A link to a disk that is not mounted: the file is there but cannot be
+    // opened (root ignores permissions, so a mode would not do).
+    const QString away = m_dir->path() + "/unmounted/.Quorvane.300";
+    const QString unopened = StampedPath(300);
+    QVERIFY(QFile::link(away, unopened));
+    WriteFile(StampedPath(200), BytesWithNick("older", "older"));
+    WriteFile(StampedPath(100), BytesWithNick("oldest", "oldest"));
+
+    m_saver->Load(Prefix());
+    QCOMPARE(GetSetting("nick"), QString("older"));
+    QCOMPARE(m_saver->UnopenedFiles(), QStringList({unopened}));
+    QCOMPARE(QFileInfo(unopened).symLinkTarget(), away);
+    QVERIFY(!QFile::exists(unopened + ".unreadable"));
+
+    // However often the run saves, the file stays; another that cannot be
+    // opened by the time of a save is not removed either.
+    QVERIFY(QFile::link(m_dir->path() + "/unmounted/.Quorvane.50", StampedPath(50)));
+    for (int i = 0; i < 4; ++i)
+        m_saver->Save(Prefix());
+    QCOMPARE(QFileInfo(unopened).symLinkTarget(), away);
+    QVERIFY(QFileInfo(StampedPath(50)).isSymLink());
+    const QStringList stamps = Stamps(Prefix());
+    QCOMPARE(stamps.size(), 5);
+    QVERIFY(!stamps.contains("100") && !stamps.contains("200"));
+
+    // When nothing can be opened the load fails, naming every file, and
+    // still sets none aside.
+    for (const QString& stamp : stamps)
+        if (stamp != "300" && stamp != "50")
+            QVERIFY(QFile::remove(StampedPath(stamp.toLongLong())));
+    QVERIFY_EXCEPTION_THROWN(m_saver->Load(Prefix()), DataLoadFailure);
+    QCOMPARE(m_saver->UnopenedFiles(), QStringList({unopened, StampedPath(50)}));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestDataSaver)

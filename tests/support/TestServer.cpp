@@ -198,6 +198,65 @@ void TestServer::SendAdminMessage(const QString& text)
             session->SendFrame(66, TestMessage().Str(text).Body());
 }
 
+void TestServer::AddRoom(const QString& room, const QStringList& users)
+{
+    Room& entry = m_rooms[room];
+    for (const QString& user : users)
+        if (!entry.users.contains(user))
+            entry.users.append(user);
+}
+
+void TestServer::SetPrivateRoom(const QString& room, const QString& owner, const QStringList& members,
+                                const QStringList& operators)
+{
+    Room& entry = m_rooms[room];
+    entry.isPrivate = true;
+    entry.owner = owner;
+    entry.members = members;
+    entry.operators = operators;
+}
+
+void TestServer::SetRoomWall(const QString& room, const QList<WallMessage>& wall)
+{
+    m_rooms[room].wall = wall;
+}
+
+void TestServer::SendRoomWall(const QString& room)
+{
+    SendToRoom(room, 113, WallBody(room));
+}
+
+void TestServer::UserJoinsRoom(const QString& user, const QString& room)
+{
+    Room& entry = m_rooms[room];
+    if (entry.users.contains(user))
+        return;
+    entry.users.append(user);
+    SendToRoom(room, 16, TestMessage().Str(room).Bytes(UserEntry(user)).Body(), user);
+}
+
+void TestServer::UserLeavesRoom(const QString& user, const QString& room)
+{
+    if (m_rooms.value(room).users.contains(user))
+        LeaveRoom(user, room, false);
+}
+
+void TestServer::SayInRoom(const QString& room, const QString& user, const QString& text)
+{
+    SendToRoom(room, 13, TestMessage().Str(room).Str(user).Str(text).Body());
+}
+
+void TestServer::PostToWall(const QString& room, const QString& user, const QString& text)
+{
+    SetWallMessage(room, user, text);
+}
+
+void TestServer::RemoveFromRoom(const QString& user, const QString& room)
+{
+    if (m_rooms.value(room).users.contains(user))
+        LeaveRoom(user, room, true);
+}
+
 QStringList TestServer::RoomUsers(const QString& room) const
 {
     return m_rooms.value(room).users;
@@ -480,15 +539,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         break;
     case 116: // wall message
         if (in.ReadStr(a) && in.ReadStr(b) && m_rooms.value(a).users.contains(me))
-        {
-            Room& room = m_rooms[a];
-            for (int i = room.wall.size() - 1; i >= 0; --i)
-                if (room.wall[i].user == me)
-                    room.wall.removeAt(i);
-            if (!b.isEmpty())
-                room.wall.append({me, b});
-            SendToRoom(a, 114, TestMessage().Str(a).Str(me).Str(b).Body());
-        }
+            SetWallMessage(a, me, b);
         break;
     case 120: // room search
         if (in.ReadStr(a) && in.ReadU32(n) && in.ReadStr(b))
@@ -657,11 +708,17 @@ void TestServer::JoinRoom(TestServerSession* session, const QString& name, bool 
         session->SendFrame(133, state.Body());
     }
 
+    session->SendFrame(113, WallBody(name));
+}
+
+QByteArray TestServer::WallBody(const QString& name) const
+{
+    const QList<WallMessage> messages = m_rooms.value(name).wall;
     TestMessage wall;
-    wall.Str(name).U32(quint32(room.wall.size()));
-    for (const WallMessage& message : room.wall)
+    wall.Str(name).U32(quint32(messages.size()));
+    for (const WallMessage& message : messages)
         wall.Str(message.user).Str(message.text);
-    session->SendFrame(113, wall.Body());
+    return wall.Body();
 }
 
 void TestServer::LeaveRoom(const QString& user, const QString& name, bool tellLeaver)
@@ -747,6 +804,17 @@ QStringList TestServer::ParentCandidates(const QString& asker) const
     for (const TestServerSession* session : open.mid(0, MaxParentCandidates))
         users.append(session->m_user);
     return users;
+}
+
+void TestServer::SetWallMessage(const QString& name, const QString& user, const QString& text)
+{
+    Room& room = m_rooms[name];
+    for (int i = room.wall.size() - 1; i >= 0; --i)
+        if (room.wall[i].user == user)
+            room.wall.removeAt(i);
+    if (!text.isEmpty())
+        room.wall.append({user, text});
+    SendToRoom(name, 114, TestMessage().Str(name).Str(user).Str(text).Body());
 }
 
 void TestServer::SendToRoom(const QString& room, quint32 code, const QByteArray& body, const QString& except)

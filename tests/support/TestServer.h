@@ -80,6 +80,24 @@ public:
     void CutAll();
     void SendAdminMessage(const QString& text);
 
+    // Rooms as a test sets them up. Users put in a room this way need no
+    // connection of their own; they are simply present (and told nothing).
+    void AddRoom(const QString& room, const QStringList& users = {});
+    void SetPrivateRoom(const QString& room, const QString& owner, const QStringList& members,
+                        const QStringList& operators);
+    void SetRoomWall(const QString& room, const QList<WallMessage>& wall);
+    // The room's whole wall, as sent on joining, to the room's users now.
+    void SendRoomWall(const QString& room);
+    // What another user does in a room, told to the room's logged-in users
+    // as the server tells them: arriving, leaving, a chat line, a wall
+    // message (an empty text withdraws the user's message).
+    void UserJoinsRoom(const QString& user, const QString& room);
+    void UserLeavesRoom(const QString& user, const QString& room);
+    void SayInRoom(const QString& room, const QString& user, const QString& text);
+    void PostToWall(const QString& room, const QString& user, const QString& text);
+    // The server's own leave: takes the room away from a logged-in user.
+    void RemoveFromRoom(const QString& user, const QString& room);
+
     QStringList RoomUsers(const QString& room) const;
     bool IsPrivateRoom(const QString& room) const;
     QString RoomOwner(const QString& room) const;
@@ -140,6 +158,8 @@ private:
     void RelaySearch(const QString& from, const QStringList& to, quint32 ticket, const QString& text);
     void RelayNetworkSearch(const QString& from, quint32 ticket, const QString& text);
     QStringList ParentCandidates(const QString& asker) const;
+    void SetWallMessage(const QString& room, const QString& user, const QString& text);
+    QByteArray WallBody(const QString& room) const;
     void SendToRoom(const QString& room, quint32 code, const QByteArray& body, const QString& except = QString());
     void SendPrivateRoomChange(const QString& room, quint32 code, const QString& user);
     QByteArray UserEntry(const QString& user) const;

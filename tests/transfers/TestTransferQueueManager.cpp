@@ -16,6 +16,19 @@
 #include "TransfersFixture.h"
 #include "UploadThread.h"
 
+// ThreadSanitizer's runtime defines the global allocation functions itself,
+// so they cannot be replaced there; the case that needs them is skipped.
+#if defined(__SANITIZE_THREAD__)
+#define QV_REPLACES_NEW 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QV_REPLACES_NEW 0
+#endif
+#endif
+#ifndef QV_REPLACES_NEW
+#define QV_REPLACES_NEW 1
+#endif
+
 // Frees of watched addresses are counted and the memory is kept back, so
 // that the address cannot be handed out again and a second free of it shows
 // as a second count.
@@ -48,6 +61,7 @@ void ClearWatches()
 }
 } // namespace
 
+#if QV_REPLACES_NEW
 void* operator new(std::size_t size)
 {
     if (void* p = std::malloc(size ? size : 1))
@@ -72,6 +86,7 @@ void operator delete(void* p, std::size_t) noexcept
 {
     operator delete(p);
 }
+#endif
 
 namespace
 {
@@ -291,6 +306,8 @@ private slots:
 
     void heapValuesAreFreedOnceByRemovingTheirItems()
     {
+        if (!QV_REPLACES_NEW)
+            QSKIP("frees are counted by a replaced operator delete, which this build cannot have");
         struct Case
         {
             const char* type;

@@ -30,3 +30,12 @@ void ChangeUsernamePasswordDialog::accept()
     if (!m_firstRun)
         deleteLater();
 }
+
+void ChangeUsernamePasswordDialog::reject()
+{
+    QDialog::reject();
+    // Opened from the toolbar, a cancelled dialog would otherwise stay
+    // hidden for the rest of the run, one more at every opening.
+    if (!m_firstRun)
+        deleteLater();
+}

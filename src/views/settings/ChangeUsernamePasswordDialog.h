@@ -17,6 +17,7 @@ public:
 
 public slots:
     void accept() override;
+    void reject() override;
 
 private:
     Ui_ChangeUsernamePasswordDialog ui;

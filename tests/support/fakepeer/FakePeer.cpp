@@ -106,6 +106,21 @@ bool FakePeer::WaitForRelayRequests(int count, int timeout)
     return WaitUntil([this, count] { return relayRequests.size() >= count; }, timeout);
 }
 
+void FakePeer::AskAddress(const QString& user)
+{
+    SendToServer(3, FakeWire().Str(user).Bytes());
+}
+
+bool FakePeer::WaitForAddress(const QString& user, int timeout)
+{
+    return WaitUntil([this, user] { return listeningPorts.contains(user); }, timeout);
+}
+
+bool FakePeer::WaitForSearchRequests(int count, int timeout)
+{
+    return WaitUntil([this, count] { return searchRequests.size() >= count; }, timeout);
+}
+
 void FakePeer::OnServerReadyRead()
 {
     m_serverBuffer.append(m_server->readAll());
@@ -131,9 +146,14 @@ void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
     }
     else if (code == 3)
     {
-        QString user;
-        if (in.ReadStr(user) && user == m_name)
+        QString user, address;
+        quint32 port = 0;
+        if (!in.ReadStr(user))
+            return;
+        if (user == m_name)
             m_loggedIn = true;
+        else if (in.ReadStr(address) && in.ReadU32(port) && port != 0)
+            listeningPorts.insert(user, quint16(port));
     }
     else if (code == 18)
     {
@@ -146,6 +166,12 @@ void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
             AnswerRelay(request);
         else if (m_relayPolicy == RelayPolicy::Refuse)
             SendToServer(1001, FakeWire().U32(request.token).Str(request.user).Bytes());
+    }
+    else if (code == 26)
+    {
+        SearchRequest request;
+        if (in.ReadStr(request.user) && in.ReadU32(request.ticket) && in.ReadStr(request.text))
+            searchRequests.append(request);
     }
 }
 

@@ -37,6 +37,13 @@ public:
         quint32 obfuscatedPort = 0;
         quint32 token = 0;
     };
+    // A search the server passed on to us (server message 26).
+    struct SearchRequest
+    {
+        QString user;
+        quint32 ticket = 0;
+        QString text;
+    };
 
     explicit FakePeer(const QString& name, QObject* parent = nullptr);
     ~FakePeer() override;
@@ -66,6 +73,17 @@ public:
     void SetAnswerObfuscated(bool obfuscated) { m_answerObfuscated = obfuscated; }
     QList<RelayRequest> relayRequests;
     bool WaitForRelayRequests(int count, int timeout = 5000);
+
+    // Asks the server where a user listens (server message 3); the answer,
+    // when the user is online, lands in listeningPorts.
+    void AskAddress(const QString& user);
+    bool WaitForAddress(const QString& user, int timeout = 5000);
+    QHash<QString, quint16> listeningPorts;
+
+    // Searches of others that reached us, oldest first; answering them is
+    // the test's (see SearchReply.h).
+    QList<SearchRequest> searchRequests;
+    bool WaitForSearchRequests(int count, int timeout = 5000);
 
     // Opens a connection to the client's port; null when it does not come
     // up in time.

@@ -1,7 +1,0 @@
-#include "NoGateway.h"
-
-bool NoGateway::DiscoverGateway(QString&, QString& error)
-{
-    error = "benchmark";
-    return false;
-}

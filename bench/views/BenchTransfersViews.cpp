@@ -1,0 +1,478 @@
+// The transfers page with large download queues: building the downloads
+// tree when the engine reports its stored downloads (1,000, 5,000 and 20,000
+// of them, for one user and folder, 100 users, 1,000 folders), then, with
+// 10,000 downloads under one user, one status change, one progress report,
+// and 20 running downloads reporting every 500 ms; the list of completed
+// downloads receiving its 10,000th completion; the download menu opened on
+// the row of a user with 10,000 downloads. Each figure stands
+// beside a baseline doing the same visible work in the same run: plain tree
+// rows with the same texts, and the same sums over a plain vector. The page
+// is shown (offscreen), and the event loop's work after each step (layout
+// and painting) counts into the step's stall.
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "GeneralFunctions.h"
+#include "NoGateway.h"
+#include "PeerMessenger.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "TabWidget.h"
+#include "TransferQueueManager.h"
+#include "transfers/CompleteDownloadsForm.h"
+#include "transfers/TransfersForm.h"
+
+namespace {
+
+const double StallAimMs = 100.0;
+
+double Ms(const QElapsedTimer& clock)
+{
+    return clock.nsecsElapsed() / 1e6;
+}
+
+// Runs the event loop until nothing is left to do; the milliseconds it
+// took are the event loop's share of a step.
+double Settle()
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    return Ms(clock);
+}
+
+// Runs a step and the event loop until the downloads tree has rows for
+// all entries and nothing is left to do: the whole time, and the longest
+// single turn of the event loop (the step itself counts as one).
+void Turns(double& total, double& longest, int rows, const std::function<void()>& step)
+{
+    QElapsedTimer clock;
+    clock.start();
+    step();
+    longest = Ms(clock);
+    Type* nodes = d.GetType("download_list_node");
+    for (int idle = 0; idle < 5 && clock.elapsed() < 60000;) {
+        QElapsedTimer turn;
+        turn.start();
+        QCoreApplication::processEvents();
+        longest = std::max(longest, Ms(turn));
+        if (int(nodes->Count()) >= rows)
+            ++idle;
+    }
+    total = Ms(clock);
+}
+
+const char* Verdict(bool met)
+{
+    return met ? "MET" : "MISSED";
+}
+
+// The program around the page, made afresh for every case: the store, the
+// engine, and a window with the toolbar and the page.
+struct World
+{
+    std::unique_ptr<DataSaver> saver;
+    std::unique_ptr<Server> server;
+    std::unique_ptr<PeerMessenger> peer;
+    std::unique_ptr<SharedFoldersManager> shares;
+    std::unique_ptr<TransferQueueManager> engine;
+    QMainWindow* window = nullptr;
+    TransfersForm* page = nullptr;
+
+    explicit World(const QString& folder)
+    {
+        d.Reset();
+        saver.reset(new DataSaver);
+        DeclareSettingTypes();
+        server.reset(new Server(new NoGateway));
+        server->CreateData();
+        // Not listening and not logged in: nothing leaves the process.
+        peer.reset(new PeerMessenger);
+        SetSetting("color_transfer_queued", "#3366ff");
+        SetSetting("color_transfer_complete", "#006400");
+        SetSetting("color_transfer_in_progress", "#0000ff");
+        window = new QMainWindow;
+        auto* bar = new ActionSetToolBar(window);
+        window->addToolBar(bar);
+        bar->Init();
+        auto* tabs = new TabWidget(window);
+        window->setCentralWidget(tabs);
+        page = new TransfersForm;
+        tabs->addTab(page, "Transfers");
+        shares.reset(new SharedFoldersManager);
+        engine.reset(new TransferQueueManager);
+        SetSetting("download_folder", folder);
+        page->Init();
+        window->resize(1000, 700);
+        window->show();
+        Settle();
+    }
+
+    ~World()
+    {
+        // As the program ends: the engine first, then the page.
+        engine.reset();
+        shares.reset();
+        peer.reset();
+        delete window;
+        server.reset();
+        saver.reset();
+        d.Reset();
+    }
+};
+
+struct Shape
+{
+    const char* name;
+    int users;
+    int folders; // per user
+};
+
+QString UserName(int i)
+{
+    return QString("user%1").arg(i, 4, 10, QChar('0'));
+}
+
+std::string FolderName(int i)
+{
+    return "music\\artist" + std::to_string(i) + "\\album";
+}
+
+// The same rows as plain tree items: user, folder and file rows with the
+// texts the page writes, expanded, coloured.
+double PlainBuild(QTreeWidget* tree, const Shape& shape, int entries)
+{
+    tree->clear();
+    QElapsedTimer clock;
+    clock.start();
+    const int perFolder = std::max(1, entries / (shape.users * shape.folders));
+    const QBrush brush(QColor("#3366ff"));
+    int made = 0;
+    for (int u = 0; u < shape.users && made < entries; ++u) {
+        auto* user = new QTreeWidgetItem(tree);
+        user->setText(0, UserName(u));
+        user->setExpanded(true);
+        for (int f = 0; f < shape.folders && made < entries; ++f) {
+            auto* folder = new QTreeWidgetItem(user);
+            folder->setText(1, ReversePathname(ToQString(FolderName(f))));
+            folder->setExpanded(true);
+            for (int i = 0; i < perFolder && made < entries; ++i, ++made) {
+                auto* file = new QTreeWidgetItem(folder);
+                file->setText(2, QString("track%1.mp3").arg(i));
+                file->setText(7, CommafyNumber(5000000));
+                file->setText(3, "queued");
+                for (int c = 0; c < 9; ++c)
+                    file->setForeground(c, brush);
+            }
+        }
+    }
+    return Ms(clock) + Settle();
+}
+
+void AddEntries(TransferQueueManager& engine, const Shape& shape, int entries)
+{
+    const int perFolder = std::max(1, entries / (shape.users * shape.folders));
+    int made = 0;
+    for (int u = 0; u < shape.users && made < entries; ++u)
+        for (int f = 0; f < shape.folders && made < entries; ++f)
+            for (int i = 0; i < perFolder && made < entries; ++i, ++made)
+                engine.AddDownload(UserName(u), "track" + std::to_string(i) + ".mp3", FolderName(f), 5000000, false,
+                                   1);
+}
+
+// Live counters as a running download's worker publishes them.
+void MakeRunning(TransferQueueManager& engine, ItemPtr entry, qint64 position, qint32 speed)
+{
+    engine.SetDownloadEntryStatus(entry, "downloading");
+    entry.Connect(d.GetType("write_position")->GetItem(Value(new TransferCounter64(position))));
+    entry.Connect(d.GetType("bytes_per_second")->GetItem(Value(new TransferCounter32(speed))));
+}
+
+struct PlainEntry
+{
+    int status; // 0 downloading, 1 queued, 2 complete
+    qint64 position;
+    qint64 size;
+};
+
+// The sums and the state of 10,000 entries, as plainly as they can be had.
+double PlainSums(const std::vector<PlainEntry>& entries, qint64& done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 total = 0, remaining = 0;
+    int counts[3] = {};
+    done = 0;
+    for (const PlainEntry& e : entries) {
+        ++counts[e.status];
+        if (e.status == 2) {
+            done += e.size;
+        } else {
+            done += e.position;
+            remaining += e.size - e.position;
+        }
+        total += e.size;
+    }
+    done += remaining + total + counts[0];
+    return Ms(clock);
+}
+
+// A finished download as the engine records it, completed at a time.
+ItemPtr CompletionRecord(int i, const QDateTime& at)
+{
+    ItemPtr record = d.GetType("complete_download")->NewItem();
+    record.Connect(d.GetType("user")->GetItem(Value(UserName(i % 100))));
+    record.Connect(d.GetType("complete_download_relative_folder")->GetItem(Value("album" + std::to_string(i % 500))));
+    record.Connect(d.GetType("complete_download_filename")->GetItem(Value("track" + std::to_string(i) + ".mp3")));
+    record.Connect(d.GetType("complete_download_file_size")->GetItem(Value(5000000 + i)));
+    record.Connect(d.GetType("complete_download_completion_time")->GetItem(Value(at.toString(Qt::TextDate))));
+    return record;
+}
+
+// The completed list open with 9,999 rows, then the 10,000th completion,
+// against a plain tree taking a row of the same texts at its top. Beside
+// them, what sorting the whole list would cost with times parsed from their
+// texts at each comparison.
+void BenchCompletedList(const QString& folder)
+{
+    printf("views_transfers: the completed list receiving its 10,000th completion; aim: no stall over %.0f ms\n",
+           StallAimMs);
+    World world(folder);
+    world.page->OnActionBarTriggered(nullptr, "complete_downloads");
+    Settle();
+    const QDateTime start = QDateTime::currentDateTime().addDays(-1);
+    double longest = 0;
+    QElapsedTimer all;
+    all.start();
+    for (int i = 0; i < 9999; ++i) {
+        QElapsedTimer one;
+        one.start();
+        emit world.engine->CompleteDownloadAdded(CompletionRecord(i, start.addSecs(i)));
+        longest = std::max(longest, Ms(one));
+    }
+    const double allMs = Ms(all) + Settle();
+    const ItemPtr last = CompletionRecord(9999, start.addSecs(9999));
+    QElapsedTimer clock;
+    clock.start();
+    emit world.engine->CompleteDownloadAdded(last);
+    const double page = Ms(clock) + Settle();
+    auto* list = completeDownloadsForm->findChild<QTreeWidget*>("downloadList");
+    const bool newestFirst = list->topLevelItemCount() == 10000 && list->topLevelItem(0)->text(0) == "track9999.mp3";
+
+    QTreeWidget plain;
+    plain.setColumnCount(5);
+    plain.resize(1000, 600);
+    plain.show();
+    QStringList times;
+    for (int i = 9998; i >= 0; --i) {
+        auto* row = new QTreeWidgetItem(&plain);
+        row->setText(0, QString("track%1.mp3").arg(i));
+        row->setText(4, start.addSecs(i).toString(Qt::TextDate));
+        times << row->text(4);
+    }
+    Settle();
+    QElapsedTimer plainClock;
+    plainClock.start();
+    auto* row = new QTreeWidgetItem;
+    for (int c = 0; c < 5; ++c)
+        row->setText(c, last["complete_download_filename"].AsString());
+    plain.insertTopLevelItem(0, row);
+    const double plainMs = std::max(0.001, Ms(plainClock) + Settle());
+
+    QElapsedTimer sortClock;
+    sortClock.start();
+    std::sort(times.begin(), times.end(), [](const QString& a, const QString& b) {
+        return QDateTime::fromString(a, Qt::TextDate) > QDateTime::fromString(b, Qt::TextDate);
+    });
+    const double sortMs = Ms(sortClock);
+
+    printf("  10,000th completion:     %8.2f ms  (plain row %.3f ms, ratio %.1f; newest first: %s)  %s\n", page,
+           plainMs, page / plainMs, newestFirst ? "yes" : "NO", Verdict(page <= StallAimMs && newestFirst));
+    printf("  all 10,000 one by one:   %8.1f ms  (longest %.2f ms; a whole sort parsing times per comparison: "
+           "%.1f ms each)  %s\n",
+           allMs, longest, sortMs, Verdict(longest <= StallAimMs));
+}
+
+// The download menu on the row of a user with 10,000 downloads in 100
+// folders, all complete but one (so the alert conditions scan them all), as
+// a right click opens it and the user closes it at once; against a plain
+// menu of the same entries opened and closed the same way.
+void BenchDownloadMenu(const QString& folder)
+{
+    printf("views_transfers: the download menu on a user with 10,000 downloads; aim: no stall over %.0f ms\n",
+           StallAimMs);
+    World world(folder);
+    AddEntries(*world.engine, Shape{"", 1, 100}, 10000);
+    const ItemPtr complete = d.GetType("download_entry_status")->GetItem("complete");
+    const ItemList entries = d.GetType("download_entry")->GetItems().List();
+    for (size_t i = 0; i + 1 < entries.size(); ++i)
+        ItemPtr(entries[i]).Connect(complete);
+    double built = 0, builtStall = 0;
+    Turns(built, builtStall, 10000, [&] { emit world.engine->TransfersLoaded(); });
+    QTreeWidget* tree = world.page->findChild<QTreeWidget*>("downloadsList");
+    QTreeWidgetItem* user = tree->topLevelItem(0);
+    tree->clearSelection();
+    user->setSelected(true);
+
+    auto closeMenu = [] {
+        if (QWidget* menu = QApplication::activePopupWidget())
+            menu->close();
+    };
+    double page = 1e30;
+    for (int round = 0; round < 5; ++round) {
+        QTimer::singleShot(0, closeMenu);
+        QElapsedTimer clock;
+        clock.start();
+        world.page->OnDownloadsContextMenuRequested(QPoint(10, 10));
+        page = std::min(page, Ms(clock) + Settle());
+    }
+    double plain = 1e30;
+    for (int round = 0; round < 5; ++round) {
+        QTimer::singleShot(0, closeMenu);
+        QElapsedTimer clock;
+        clock.start();
+        QMenu menu;
+        menu.addAction("Open Folder");
+        menu.addAction("Retry downloads");
+        menu.addSeparator();
+        menu.addAction("Remove downloads");
+        menu.addMenu("Notify me when...")->addAction("Folder download completes");
+        menu.exec(tree->viewport()->mapToGlobal(QPoint(10, 10)));
+        plain = std::min(plain, std::max(0.001, Ms(clock) + Settle()));
+    }
+    printf("  menu on 10,000 entries:  %8.2f ms  (plain menu %.2f ms, ratio %.1f)  %s\n", page, plain, page / plain,
+           Verdict(page <= StallAimMs));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    const QString folder = dir.filePath("downloads");
+
+    printf("views_transfers: the downloads tree at start-up; aim: linear build, no event-loop stall over %.0f ms\n",
+           StallAimMs);
+    printf("  %-24s %7s %12s %12s %8s %10s %8s\n", "shape", "entries", "page ms", "plain ms", "ratio",
+           "us/entry", "stall");
+    const Shape shapes[] = {{"one user, one folder", 1, 1}, {"100 users", 100, 1}, {"one user, 1,000 folders", 1, 1000}};
+    const int sizes[] = {1000, 5000, 20000};
+    bool linear = true;
+    bool noStall = true;
+    for (const Shape& shape : shapes) {
+        double firstPerEntry = 0;
+        for (int size : sizes) {
+            World world(folder);
+            AddEntries(*world.engine, shape, size);
+            double page = 0, stall = 0;
+            Turns(page, stall, size, [&] { emit world.engine->TransfersLoaded(); });
+            QTreeWidget plainTree;
+            plainTree.setColumnCount(9);
+            plainTree.resize(1000, 600);
+            plainTree.show();
+            const double plain = PlainBuild(&plainTree, shape, size);
+            const double perEntry = page * 1000 / size;
+            if (size == sizes[0])
+                firstPerEntry = perEntry;
+            // Linear: per entry no more than twice what it was at 1,000.
+            linear = linear && perEntry <= 2 * firstPerEntry;
+            noStall = noStall && stall <= StallAimMs;
+            printf("  %-24s %7d %12.1f %12.1f %8.2f %10.1f %8.1f\n", shape.name, size, page, plain, page / plain,
+                   perEntry, stall);
+        }
+    }
+    printf("  linear build (per entry at most twice the 1,000-entry cost): %s\n", Verdict(linear));
+    printf("  longest stall at most %.0f ms: %s\n", StallAimMs, Verdict(noStall));
+
+    // 10,000 downloads of one user in 100 folders, 20 of them running.
+    printf("views_transfers: 10,000 downloads under one user (100 folders); aim: no stall over %.0f ms\n",
+           StallAimMs);
+    qint64 sink = 0;
+    {
+        World world(folder);
+        const Shape wide = {"", 1, 100};
+        AddEntries(*world.engine, wide, 10000);
+        double built = 0, builtStall = 0;
+        Turns(built, builtStall, 10000, [&] { emit world.engine->TransfersLoaded(); });
+        const ItemList entries = d.GetType("download_entry")->GetItems().List();
+        std::vector<ItemPtr> running;
+        for (int i = 0; i < 20; ++i) {
+            running.push_back(entries[size_t(i * 500)]);
+            MakeRunning(*world.engine, running.back(), 1000000, 200000);
+        }
+        Settle();
+        std::vector<PlainEntry> plain(10000, PlainEntry{1, 0, 5000000});
+        for (int i = 0; i < 20; ++i)
+            plain[size_t(i * 500)] = PlainEntry{0, 1000000, 5000000};
+        const double plainSum = std::max(0.001, PlainSums(plain, sink));
+
+        // One status change: the file row, its folder's and its user's state.
+        const ItemPtr changing = entries[5];
+        double change = 0;
+        for (int round = 0; round < 5; ++round) {
+            QElapsedTimer clock;
+            clock.start();
+            world.engine->SetDownloadEntryStatus(changing, round % 2 ? "queued" : "denied");
+            change = std::max(change, Ms(clock) + Settle());
+        }
+        printf("  one status change:       %8.2f ms  (plain scan %.3f ms, ratio %.0f)  %s\n", change, plainSum,
+               change / plainSum, Verdict(change <= StallAimMs));
+
+        // One progress report, the user row closed so that it sums too.
+        QTreeWidget* tree = world.page->findChild<QTreeWidget*>("downloadsList");
+        tree->topLevelItem(0)->setExpanded(false);
+        Settle();
+        double report = 0;
+        for (int round = 0; round < 5; ++round) {
+            QElapsedTimer clock;
+            clock.start();
+            world.page->OnDownloadProgress(running[size_t(round)]);
+            report = std::max(report, Ms(clock) + Settle());
+        }
+        printf("  one progress report:     %8.2f ms  (plain sums %.3f ms, ratio %.0f)  %s\n", report, plainSum,
+               report / plainSum, Verdict(report <= StallAimMs));
+
+        // 20 running downloads, each reporting once in a 500 ms window: the
+        // page's share of that window, and its longest report.
+        double window = 0, longest = 0;
+        for (int round = 0; round < 3; ++round) {
+            double spent = 0;
+            for (const ItemPtr& entry : running) {
+                entry["write_position"].AsObject<TransferCounter64>()->fetch_add(100000);
+                QElapsedTimer clock;
+                clock.start();
+                emit world.engine->DownloadProgressed(entry);
+                const double one = Ms(clock) + Settle();
+                longest = std::max(longest, one);
+                spent += one;
+            }
+            window = std::max(window, spent);
+        }
+        printf("  20 reports per 500 ms:   %8.2f ms  (%.1f%% of the window; plain %.3f ms; longest %.2f ms)  %s\n",
+               window, window * 100 / 500, plainSum * 20, longest, Verdict(longest <= StallAimMs && window < 250));
+    }
+
+    BenchCompletedList(folder);
+    BenchDownloadMenu(folder);
+    return sink == 42 ? 2 : 0;
+}

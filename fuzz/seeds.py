@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets (fuzz/corpus/<target>/):
+small valid inputs of each format, so that fuzzing starts from messages,
+files and texts the code accepts. Run again after a format changes."""
+import os
+import struct
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def u8(v): return struct.pack('<B', v)
+def u32(v): return struct.pack('<I', v)
+def u64(v): return struct.pack('<Q', v)
+def s(text): b = text.encode('utf-8'); return u32(len(b)) + b
+
+
+def file_info(name, size, attributes=()):
+    out = u8(1) + s(name) + u64(size) + s(name.rsplit('.', 1)[-1]) + u32(len(attributes))
+    for code, value in attributes:
+        out += u32(code) + u32(value)
+    return out
+
+
+def files(entries):
+    return u32(len(entries)) + b''.join(file_info(*e) for e in entries)
+
+
+def table(pairs):
+    return u32(len(pairs)) + b''.join(u32(c) + s(n) for c, n in pairs)
+
+
+def frame(code, body=b''):
+    return u32(len(body) + 4) + u32(code) + body
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, 'corpus', target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), 'wb') as f:
+        f.write(data)
+
+
+SONGS = [('song one.mp3', 4000000, [(0, 192), (1, 245)]), ('cover.jpg', 52000, [])]
+SHARE = u32(2) + s('music\\album') + files(SONGS) + s('music\\empty') + files([]) + table([(0, 'bitrate'), (1, 'length')])
+
+# Peer message bodies: the first byte picks the reader.
+peer = {
+    'share-list': (0, SHARE),
+    'search-reply': (1, s('alice') + u32(77) + files(SONGS) + u8(1) + u32(51200) + u32(3) + table([(0, 'bitrate')])),
+    'user-info': (2, s('I share music') + u8(1) + u32(4) + b'\x89PNG' + u32(2) + u32(5) + u8(0)),
+    'folder-contents': (3, u32(9) + s('music\\album') + u32(1) + s('music\\album') + files(SONGS)),
+    'folder-request': (4, u32(9) + s('music\\album')),
+    'transfer-request': (5, u32(1) + u32(12) + s('music\\album\\song one.mp3') + u64(4000000)),
+    'transfer-response': (6, u32(12) + u8(0) + s('Queued')),
+    'path': (7, s('music\\album\\song one.mp3')),
+    'path-place': (8, s('music\\album\\song one.mp3') + u32(4)),
+    'path-reason': (9, s('music\\album\\song one.mp3') + s('File not shared.')),
+    'path-size': (10, s('music\\album\\song one.mp3') + u64(4000000)),
+    'inflate-share-list': (11, zlib.compress(SHARE, 9)),
+}
+for name, (selector, body) in peer.items():
+    write('PeerMessages', name, u8(selector) + body)
+
+# Peer connections: flags (1 obfuscated, 2 file connection), [key], frames.
+def opening(kind, body):
+    return u32(1 + len(body)) + u8(kind) + body
+
+greeting = opening(1, s('alice') + s('P') + u32(5))
+relay = opening(0, u32(42))
+message = frame(4) + frame(15) + frame(43, s('music\\album\\song one.mp3'))
+write('PeerConnection', 'plain-messages', u8(0) + greeting + message)
+write('PeerConnection', 'relay-answer', u8(0) + relay + frame(51, s('a\\b.mp3')))
+write('PeerConnection', 'file-token', u8(2) + opening(1, s('alice') + s('F') + u32(8)) + u32(12) + u64(0))
+write('PeerConnection', 'obfuscated-messages', u8(1) + u32(0x12345678) + greeting + message)
+
+# Server connection: frames after an accepted login.
+server = {
+    'peer-address': frame(3, s('alice') + u32(0x0100007f) + u32(2234) + u32(0) + u32(2235)),
+    'add-user': frame(5, s('alice') + u8(1) + u32(1) + u32(51200) + u64(12) + u32(300) + u32(20) + s('NL')),
+    'user-status': frame(7, s('alice') + u32(2) + u8(0)),
+    'room': frame(64, u32(2) + s('lobby') + s('jazz') + u32(2) + u32(10) + u32(3))
+            + frame(14, s('lobby') + u32(1) + s('alice') + u32(1) + u32(2) + u32(1) + u32(51200) + u64(12) + u32(300) + u32(20) + u32(0) + u32(1) + s('NL'))
+            + frame(13, s('lobby') + s('alice') + s('hello'))
+            + frame(16, s('lobby') + s('bob') + u32(2) + u32(51200) + u64(1) + u32(3) + u32(4) + u32(0) + s('DE'))
+            + frame(17, s('lobby') + s('bob')) + frame(15, s('lobby')),
+    'private-chat': frame(22, u32(7) + u32(1700000000) + s('alice') + s('hi there') + u8(1)),
+    'search': frame(26, s('alice') + u32(77) + s('song one')),
+    'user-stats': frame(36, s('alice') + u32(51200) + u64(12) + u32(300) + u32(20)),
+    'elsewhere': frame(41),
+    'admin': frame(66, s('The server restarts at noon.')),
+    'privileged': frame(69, u32(2) + s('alice') + s('bob')),
+    'own-privileges': frame(92, u32(86400)),
+    'wish-interval': frame(104, u32(720)),
+    'wall': frame(113, s('lobby') + u32(1) + s('alice') + s('hello wall')) + frame(114, s('lobby') + s('alice') + s('note')),
+    'private-rooms': frame(133, u32(1) + s('secret') + u32(1) + s('alice'))
+                     + frame(134, s('secret') + s('bob')) + frame(143, s('secret') + s('bob'))
+                     + frame(144, s('secret') + s('bob')) + frame(135, s('secret') + s('bob'))
+                     + frame(139, s('secret')) + frame(141, u8(1)),
+    'correlations': frame(153, s('jazz') + u32(1) + s('blues') + u32(3)),
+    'cant-connect': frame(1001, u32(12) + s('alice')),
+    'parents': frame(1100, u32(2) + s('alice') + s('bob')),
+    'distributed-search': frame(1102, u32(1) + s('alice') + u32(78) + s('song')),
+    'connect-request': frame(18, s('alice') + s('P') + u32(0x0100007f) + u32(2234) + u32(55) + u8(0) + u32(0) + u32(2235)),
+    'bad-length': u32(2) + u32(1),
+}
+for name, data in server.items():
+    write('ServerConnection', name, data)
+
+# Data file: a small valid file of settings.
+def data_file(items, connections, types):
+    body = b'QVDF' + u32(1) + u32(len(types))
+    for name, valueless in types:
+        body += s(name) + u8(valueless)
+    body += u32(len(items))
+    for t, kind, value in items:
+        body += u32(t) + u8(kind) + (s(value) if kind == 0 else b'')
+    body += u32(len(connections)) + b''.join(u32(a) + u32(b) for a, b in connections)
+    return body + u32(zlib.crc32(body) & 0xffffffff)
+
+write('DataFile', 'settings', data_file(
+    [(0, 0, 'username'), (1, 0, 'alice'), (0, 0, 'listening_port'), (1, 0, '2234'), (0, 0, 'use_upnp'), (1, 0, 'yes')],
+    [(0, 1), (2, 3), (4, 5)], [('global', 0), ('global_value', 0)]))
+write('DataFile', 'users', data_file(
+    [(0, 0, 'alice'), (1, 0, 'a friend'), (0, 0, 'bob'), (2, 1, '')],
+    [(0, 1), (2, 3)], [('user', 0), ('user_note', 0), ('in_user_list', 1)]))
+write('DataFile', 'empty', data_file([], [], []))
+
+# Search texts (odd first byte) and filters (even).
+for i, text in enumerate(['song one', '"long name" -live *remix', 'a -b -"c d"', '*part']):
+    write('SearchFilter', 'search-%d' % i, u8(1) + text.encode())
+for i, text in enumerate(['jazz -live', 'isvbr mbr:192 mfs:3 mfif:2', 'iscbr minbitrate:128 minfilesize:1', '-"a b" c']):
+    write('SearchFilter', 'filter-%d' % i, u8(0) + text.encode())
+
+# MP3: a few frames of MPEG-1 Layer III at 128 kbit/s and 44.1 kHz, joint
+# stereo, with junk in front.
+header = bytes([0xFF, 0xFB, 0x90, 0x64])
+mp3 = b'ID3junk' + b''.join(header + bytes(413) for _ in range(12))
+write('Mp3', 'cbr-128', mp3)
+vbr = b''.join(bytes([0xFF, 0xFB, rate << 4, 0x44]) + bytes(300) for rate in (9, 10, 11, 9, 13, 5))
+write('Mp3', 'vbr-mono', vbr)
+
+# User lists.
+def user_list(names):
+    return u32(len(names)) + b''.join(s(n) for n in names)
+write('UserListImport', 'two', user_list(['alice', 'bob']))
+write('UserListImport', 'empty-name', user_list(['', 'carol']))
+
+# Streams: a script of reads (length, then one byte per read) and the data.
+script = bytes([0, 1, 2, 3, 4, 5 | (3 << 3), 6 | (2 << 3), 7, 1])
+write('Streams', 'mixed', u8(len(script)) + script + u8(7) + u32(5) + u64(9) + s('hello') + s('wörld') + b'abc' + u32(1))
+
+# Download paths: flags, the remote folder, a zero byte, the file name.
+for i, (flags, folder, name) in enumerate([(0, 'music\\album', 'song.mp3'), (0x0C, 'a\\b\\c\\d', 'x.flac'),
+                                           (0x81, '', 'single.mp3'), (0x23, '..\\..\\etc', '..'),
+                                           (0x42, 'C:\\music\\..\\x', 'f.txt')]):
+    write('DownloadPaths', 'case-%d' % i, u8(flags) + folder.encode() + b'\0' + name.encode())

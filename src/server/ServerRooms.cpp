@@ -1,0 +1,324 @@
+// Rooms: the room list, joining and leaving, chat, walls and private rooms.
+#include "Server.h"
+
+#include <QSet>
+#include <algorithm>
+
+#include "Data.h"
+#include "Log.h"
+#include "Settings.h"
+
+namespace
+{
+// Makes the set of users connected to node exactly names, cutting and
+// adding only what changes so that observers see real changes only.
+void SetNodeUsers(ItemPtr node, const QStringList& names)
+{
+    QSet<QString> wanted(names.begin(), names.end());
+    for (const ItemPtr& user : node.GetItems("user"))
+        if (!wanted.contains(user.AsString()))
+            node.Disconnect(user);
+    for (const QString& name : names)
+        node += d.GetType("user")->GetItem(name);
+}
+
+void AddTicker(ItemPtr room, ItemPtr user, const QString& text, qint64 order)
+{
+    ItemPtr ticker = d.GetType("room_ticker")->NewItem();
+    ticker += d.GetType("room_ticker_text")->GetItem(text);
+    ticker += d.GetType("room_ticker_order")->GetItem(Value(static_cast<long long>(order)));
+    ticker += user;
+    room += ticker;
+}
+} // namespace
+
+void Server::GetRoomList()
+{
+    SetSetting("accept_room_list", "yes");
+    Send(ServerMessages::WriteRoomList());
+}
+
+void Server::EnterRoom(QString room, bool isPrivate)
+{
+    Send(ServerMessages::WriteJoinRoom(room, isPrivate));
+}
+
+void Server::LeaveRoom(QString room)
+{
+    if (!d.GetType("room")->HasItem(room).IsConnected("in_room"))
+        return;
+    Send(ServerMessages::WriteLeaveRoom(room));
+}
+
+void Server::SendRoomChat(QString room, QString text)
+{
+    Send(ServerMessages::WriteSayInRoom(room, text));
+}
+
+void Server::SetRoomTicker(QString room, QString text)
+{
+    Send(ServerMessages::WriteSetRoomWallMessage(room, text));
+}
+
+void Server::EnablePrivateRoomAdd(bool enable)
+{
+    Send(ServerMessages::WritePrivateRoomToggle(enable));
+}
+
+void Server::GiveUpPrivateRoomMembership(QString room)
+{
+    Send(ServerMessages::WritePrivateRoomDismember(room));
+}
+
+void Server::GiveUpPrivateRoom(QString room)
+{
+    Send(ServerMessages::WritePrivateRoomDisown(room));
+}
+
+void Server::AddPrivateRoomMember(QString room, QString user)
+{
+    Send(ServerMessages::WritePrivateRoomAddMember(room, user));
+}
+
+void Server::RemovePrivateRoomMember(QString room, QString user)
+{
+    Send(ServerMessages::WritePrivateRoomRemoveMember(room, user));
+}
+
+void Server::AddPrivateRoomOperator(QString room, QString user)
+{
+    Send(ServerMessages::WritePrivateRoomAddOperator(room, user));
+}
+
+void Server::RemovePrivateRoomOperator(QString room, QString user)
+{
+    Send(ServerMessages::WritePrivateRoomRemoveOperator(room, user));
+}
+
+void Server::SetOwnRoomRole(ItemPtr room, const char* marker, bool on)
+{
+    if (on)
+        room.NewItem(marker);
+    else
+        room.Disconnect(marker);
+}
+
+bool Server::HandleRoomList(const QByteArray& body)
+{
+    ServerMessages::RoomListBody list;
+    if (!ServerMessages::ReadRoomList(body, list))
+        return false;
+
+    const bool accept = GetSetting("accept_room_list") == "yes";
+    SetSetting("accept_room_list", "no");
+    if (!accept)
+    {
+        Log(Area, 2, "Unrequested room list ignored");
+        return true;
+    }
+    Type* userCount = d.GetType("user_count");
+    for (const ServerMessages::RoomListEntry& entry : list.publicRooms)
+        Room(entry.name) += userCount->GetItem(Value(entry.users));
+    for (const ServerMessages::RoomListEntry& entry : list.privateRooms)
+    {
+        ItemPtr room = Room(entry.name);
+        room += userCount->GetItem(Value(entry.users));
+        room.NewItem("is_private");
+        SetOwnRoomRole(room, "is_member", entry.roles & ServerMessages::RoleMember);
+        SetOwnRoomRole(room, "is_operator", entry.roles & ServerMessages::RoleOperator);
+        SetOwnRoomRole(room, "is_owner", entry.roles & ServerMessages::RoleOwner);
+    }
+    return true;
+}
+
+bool Server::HandleJoinRoom(const QByteArray& body)
+{
+    ServerMessages::JoinedRoomBody joined;
+    if (!ServerMessages::ReadJoinedRoom(body, joined))
+        return false;
+
+    ItemPtr room = Room(joined.room);
+    room.NewItem("in_room");
+    for (const ItemPtr& user : room.GetItems("user"))
+        room.Disconnect(user);
+    Type* country = d.GetType("country_code");
+    for (const ServerMessages::RoomUser& entry : joined.users)
+    {
+        ItemPtr user = User(entry.name);
+        room += user;
+        SetUserStats(user, entry.stats);
+        user += country->GetItem(entry.country);
+    }
+    return true;
+}
+
+bool Server::HandleLeaveRoom(const QByteArray& body)
+{
+    QString name;
+    if (!ServerMessages::ReadLeftRoom(body, name))
+        return false;
+    d.GetType("room")->HasItem(name).Disconnect("in_room");
+    return true;
+}
+
+bool Server::HandleUserJoinedRoom(const QByteArray& body)
+{
+    ServerMessages::UserJoinedRoomBody joined;
+    if (!ServerMessages::ReadUserJoinedRoom(body, joined))
+        return false;
+    ItemPtr user = User(joined.user.name);
+    Room(joined.room) += user;
+    SetUserStats(user, joined.user.stats);
+    user += d.GetType("country_code")->GetItem(joined.user.country);
+    return true;
+}
+
+bool Server::HandleUserLeftRoom(const QByteArray& body)
+{
+    ServerMessages::RoomAndUserBody left;
+    if (!ServerMessages::ReadUserLeftRoom(body, left))
+        return false;
+    ItemPtr room = d.GetType("room")->HasItem(left.room);
+    ItemPtr user = d.GetType("user")->HasItem(left.user);
+    if (room && user)
+        room.Disconnect(user);
+    return true;
+}
+
+bool Server::HandleRoomChat(const QByteArray& body)
+{
+    ServerMessages::RoomTextBody chat;
+    if (!ServerMessages::ReadRoomChat(body, chat))
+        return false;
+    if (d.GetType("user")->HasItem(chat.user).IsConnected("is_ignored"))
+        return true;
+    emit RoomChat(chat.room, chat.user, chat.text);
+    return true;
+}
+
+bool Server::HandleRoomWall(const QByteArray& body)
+{
+    ServerMessages::RoomWallBody wall;
+    if (!ServerMessages::ReadRoomWall(body, wall))
+        return false;
+
+    ItemPtr room = Room(wall.room);
+    room.GetItems("room_ticker").Remove();
+    qint64 order = 0;
+    for (const auto& message : wall.messages)
+        AddTicker(room, User(message.first), message.second, order++);
+    return true;
+}
+
+bool Server::HandleRoomWallMessage(const QByteArray& body)
+{
+    ServerMessages::RoomTextBody message;
+    if (!ServerMessages::ReadRoomWallMessage(body, message))
+        return false;
+    ItemPtr room = Room(message.room);
+    ItemPtr user = User(message.user);
+    d.GetItems(room, user, "room_ticker").Remove();
+    if (message.text.isEmpty())
+        return true;
+    qint64 order = 0;
+    for (const ItemPtr& ticker : room.GetItems("room_ticker"))
+        order = std::max(order, ticker["room_ticker_order"].AsInt64() + 1);
+    AddTicker(room, user, message.text, order);
+    return true;
+}
+
+bool Server::HandlePrivateRoomState(const QByteArray& body)
+{
+    ServerMessages::PrivateRoomStateBody state;
+    if (!ServerMessages::ReadPrivateRoomState(body, state))
+        return false;
+    const QString& owner = state.owner;
+    const QStringList& members = state.members;
+    const QStringList& operators = state.operators;
+
+    ItemPtr room = Room(state.room);
+    room.NewItem("is_private");
+    SetNodeUsers(room.NewItem("room_members"), members);
+    SetNodeUsers(room.NewItem("room_operators"), operators);
+    ItemPtr ownerNode = room.NewItem("room_owner");
+    if (owner.isEmpty())
+        ownerNode.Disconnect("user");
+    else
+        ownerNode += User(owner);
+
+    const QString me = OwnUsername();
+    SetOwnRoomRole(room, "is_owner", !me.isEmpty() && owner == me);
+    SetOwnRoomRole(room, "is_member", members.contains(me) || (!me.isEmpty() && owner == me));
+    SetOwnRoomRole(room, "is_operator", operators.contains(me));
+    return true;
+}
+
+bool Server::HandlePrivateRoomChange(quint32 code, const QByteArray& body)
+{
+    ServerMessages::RoomAndUserBody change;
+    if (!ServerMessages::ReadPrivateRoomChange(body, change))
+        return false;
+    ItemPtr room = Room(change.room);
+    ItemPtr user = User(change.user);
+    const bool me = change.user == OwnUsername();
+    switch (code)
+    {
+    case ServerMessages::PrivateRoomAddMember:
+        room.NewItem("room_members") += user;
+        if (me)
+        {
+            room.NewItem("is_private");
+            room.NewItem("is_member");
+        }
+        break;
+    case ServerMessages::PrivateRoomRemoveMember:
+        // An operator is always a member, so losing membership ends both.
+        if (ItemPtr node = room["room_operators"])
+            node.Disconnect(user);
+        if (ItemPtr node = room["room_members"])
+            node.Disconnect(user);
+        if (me)
+        {
+            room.Disconnect("is_operator");
+            room.Disconnect("is_member");
+        }
+        break;
+    case ServerMessages::PrivateRoomAddOperator:
+        room.NewItem("room_operators") += user;
+        if (me)
+            room.NewItem("is_operator");
+        break;
+    case ServerMessages::PrivateRoomRemoveOperator:
+        if (ItemPtr node = room["room_operators"])
+            node.Disconnect(user);
+        if (me)
+            room.Disconnect("is_operator");
+        break;
+    }
+    return true;
+}
+
+bool Server::HandlePrivateRoomRemoved(const QByteArray& body)
+{
+    QString name;
+    if (!ServerMessages::ReadPrivateRoomDissolved(body, name))
+        return false;
+    ItemPtr room = d.GetType("room")->HasItem(name);
+    if (!room)
+        return true;
+    for (const char* node : {"room_members", "room_operators", "room_owner"})
+        room[node].Disconnect("user");
+    for (const char* marker : {"is_operator", "is_member", "is_owner", "is_private"})
+        room.Disconnect(marker);
+    return true;
+}
+
+bool Server::HandlePrivateRoomAddEnabled(const QByteArray& body)
+{
+    bool enabled = false;
+    if (!ServerMessages::ReadPrivateRoomToggle(body, enabled))
+        return false;
+    emit PrivateRoomAddEnabled(enabled);
+    return true;
+}
+

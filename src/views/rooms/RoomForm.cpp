@@ -1,0 +1,204 @@
+#include "RoomForm.h"
+
+#include <QDesktopServices>
+#include <QSplitter>
+
+#include "ActionSetToolBar.h"
+#include "ChatText.h"
+#include "Data.h"
+#include "EventToolBar.h"
+#include "FocusHelpers.h"
+#include "Server.h"
+#include "SizeManager.h"
+#include "TimerManager.h"
+#include "common/ViewClock.h"
+#include "ui_RoomForm.h"
+
+RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room), ui(new Ui_RoomForm)
+{
+    ui->setupUi(this);
+    ui->splitter->setSizes({280, 280});
+    ui->splitter->setStretchFactor(0, 1);
+    ui->splitter->setStretchFactor(1, 0);
+    // The user list's columns, sort order and header icon are set up here.
+
+    RoomItem();
+    // The user list's handlers (users arriving and leaving, operators) are
+    // registered here.
+
+    if (gp_server)
+        connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
+
+    {
+        PathNode* root = new PathNode(RoomItem());
+        new PathNode(root, "in_room", 5);
+        d.AddPathEventHandler(root, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnLeftRoom));
+    }
+
+    const ItemPtr roomItem = RoomItem();
+    if (actionBar) {
+        actionBar->RegisterWidget(this, "room");
+        actionBar->AddWidgetKey(this, "room", m_room);
+        OnRoomAutojoinOn(roomItem);
+        OnRoomActivityAlertOn(roomItem);
+        // Shown only where they can apply; nothing shows them again later.
+        const bool owner = roomItem.IsConnected("is_owner");
+        actionBar->SetWidgetActionHidden(this, "give_up_membership", !roomItem.IsConnected("is_member") || owner);
+        actionBar->SetWidgetActionHidden(this, "give_up_ownership", !owner);
+    }
+    RegisterMarkerHandlers("room_autojoin", &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff);
+    RegisterMarkerHandlers("room_activity_alert", &RoomForm::OnRoomActivityAlertOn,
+                           &RoomForm::OnRoomActivityAlertOff);
+
+    if (gp_server) {
+        connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
+        connect(gp_server, &Server::Disconnected, this, &RoomForm::OnDisconnected);
+    }
+    if (timerManager)
+        connect(timerManager, &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
+    // The user notes' handlers are registered here.
+}
+
+RoomForm::~RoomForm()
+{
+    // The program's end deletes the server connection before the pages:
+    // there is nobody left to tell then.
+    if (!m_left && gp_server) {
+        RemoveDataHandlers();
+        if (gp_server->IsConnected())
+            gp_server->LeaveRoom(m_room);
+        else
+            // No connection holds the room now, and no reply will take the
+            // mark away; left on, it would keep the next entry from opening
+            // a page.
+            RoomItem().Disconnect("in_room");
+    }
+    delete ui;
+}
+
+void RoomForm::Init()
+{
+    if (sizeManager) {
+        sizeManager->RegisterSplitter("room_splitter", ui->splitter, QList<int>());
+        sizeManager->RegisterTreeWidget("room_user_list", ui->userList);
+    }
+    RegisterWidgetForTabFocus(ui->chatEdit, 1);
+    ui->userList->setColumnWidth(0, 20);
+}
+
+ItemPtr RoomForm::RoomItem() const
+{
+    return d.GetType("room")->GetItem(m_room);
+}
+
+void RoomForm::RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr),
+                                      void (RoomForm::*off)(ItemPtr))
+{
+    PathNode* connected = new PathNode(RoomItem());
+    new PathNode(connected, marker, 0);
+    d.AddPathEventHandler(connected, new EventHandler<RoomForm, ItemPtr>(this, on));
+    PathNode* disconnected = new PathNode(RoomItem());
+    new PathNode(disconnected, marker, 5);
+    d.AddPathEventHandler(disconnected, new EventHandler<RoomForm, ItemPtr>(this, off));
+}
+
+void RoomForm::OnLeftRoom(ItemPtr)
+{
+    m_left = true;
+}
+
+// The "on" handlers also set the texts at construction, for either state.
+void RoomForm::OnRoomAutojoinOn(ItemPtr room)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, "toggle_room_autojoin",
+                                       room.IsConnected("room_autojoin") ? tr("Auto-Join [on]") : tr("Auto-Join [off]"));
+}
+
+void RoomForm::OnRoomAutojoinOff(ItemPtr)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, "toggle_room_autojoin", tr("Auto-Join [off]"));
+}
+
+void RoomForm::OnRoomActivityAlertOn(ItemPtr room)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, "toggle_room_activity_alert",
+                                       room.IsConnected("room_activity_alert") ? tr("Activity Alert [on]")
+                                                                               : tr("Activity Alert [off]"));
+}
+
+void RoomForm::OnRoomActivityAlertOff(ItemPtr)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(this, "toggle_room_activity_alert", tr("Activity Alert [off]"));
+}
+
+void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
+{
+    if (i_room != m_room)
+        return;
+    const QString text = i_chat.trimmed();
+    if (ChatText::IsAction(text)) {
+        const QString action = ChatText::ActionText(i_user, text);
+        AddStatusMessage(action);
+        LogChat(ChatText::ActionLogLine(action));
+        return;
+    }
+
+    const QString started = m_activity.ChatLine();
+    if (!started.isEmpty())
+        AddStatusMessage(started);
+    ChatText::AppendCapped(ui->chatView, ChatText::ChatLineHtml(i_user, text));
+    LogChat(ChatText::ChatLogLine(i_user, text));
+
+    if (eventToolBar && RoomItem().IsConnected("room_activity_alert"))
+        eventToolBar->AddEvent(m_room, ":/icons/room_icon", ui->chatEdit, QString(), "room_chat", false);
+}
+
+void RoomForm::OnEnterPressed()
+{
+    const QString text = ui->chatEdit->text();
+    if (text.isEmpty())
+        return;
+    // Shown when the server says it back, like everyone else's lines.
+    if (gp_server)
+        gp_server->SendRoomChat(m_room, text);
+    ui->chatEdit->clear();
+}
+
+void RoomForm::OnConnected()
+{
+    AddStatusMessage(QString("Reconnected at %1.").arg(ViewClock::Now().toString(ChatText::ShortTimeFormat)));
+    if (gp_server)
+        gp_server->EnterRoom(m_room, false);
+}
+
+void RoomForm::OnDisconnected()
+{
+    AddStatusMessage(QString("Disconnected at %1.").arg(ViewClock::Now().toString(ChatText::ShortTimeFormat)));
+}
+
+void RoomForm::CheckChatInactivity()
+{
+    const QString ended = m_activity.Check();
+    if (!ended.isEmpty())
+        AddStatusMessage(ended);
+}
+
+void RoomForm::OnURLClicked(QUrl i_url)
+{
+    QDesktopServices::openUrl(i_url);
+    ui->chatEdit->setFocus();
+}
+
+void RoomForm::AddStatusMessage(QString text)
+{
+    ui->chatView->append(ChatText::StatusLineHtml(text));
+}
+
+void RoomForm::LogChat(QString line)
+{
+    ChatText::LogChat(ChatText::Log::Room, m_room, line);
+}

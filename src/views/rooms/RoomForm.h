@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include "ChatActivity.h"
+#include "DataHandler.h"
+#include "ItemPtr.h"
+
+class Ui_RoomForm;
+
+// The page of one joined room: its chat both ways, status lines for the
+// connection and for chat activity, the room's log, an event per line when
+// the room asks for one, and the room's user list beside the chat. The rooms
+// page makes one when the server enters the room and deletes it when its
+// tab is closed; closing it leaves the room unless the server already took
+// the room away.
+class RoomForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    RoomForm(QString room, QWidget* parent = nullptr);
+    ~RoomForm() override;
+
+    // Size memory and focus; the rooms page calls it once the page is in its
+    // tab.
+    void Init();
+
+    QString Room() const { return m_room; }
+    // Whether the server took the room away since the page was made or last
+    // entered it again.
+    bool HasLeft() const { return m_left; }
+    // The server entered the room again for this page (the user re-entered
+    // it, or a reconnection did): closing the page leaves it once more.
+    void Rejoined() { m_left = false; }
+
+    void AddStatusMessage(QString text);
+    void LogChat(QString line);
+
+    // Store handlers of the room's markers.
+    void OnLeftRoom(ItemPtr room);
+    void OnRoomAutojoinOn(ItemPtr room);
+    void OnRoomAutojoinOff(ItemPtr room);
+    void OnRoomActivityAlertOn(ItemPtr room);
+    void OnRoomActivityAlertOff(ItemPtr room);
+
+public slots:
+    void OnRoomChat(QString i_room, QString i_user, QString i_chat);
+    void OnEnterPressed();
+    void OnConnected();
+    void OnDisconnected();
+    void CheckChatInactivity();
+    void OnURLClicked(QUrl i_url);
+
+private:
+    // Looked up each time: a handle is not kept across store operations.
+    ItemPtr RoomItem() const;
+    void RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr));
+
+    QString m_room;
+    Ui_RoomForm* ui;
+    ChatActivity m_activity;
+    bool m_left = false;
+};

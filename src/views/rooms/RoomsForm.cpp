@@ -1,0 +1,273 @@
+#include "RoomsForm.h"
+
+#include <QMenu>
+#include <QSplitter>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "QRoomListItemWidget.h"
+#include "RoomForm.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SizeManager.h"
+#include "TabWidget.h"
+#include "ui_RoomsForm.h"
+
+namespace {
+
+const int kListWidth = 220;
+const QFont::Weight kRoleWeight = QFont::Bold; // 75
+
+} // namespace
+
+RoomsForm::RoomsForm(QWidget* parent) : QWidget(parent), ui(new Ui_RoomsForm)
+{
+    ui->setupUi(this);
+    ui->roomList->setColumnWidth(0, 150);
+    ui->roomList->setColumnWidth(1, 30);
+    ui->roomSplitter->setStretchFactor(0, 1);
+    ui->roomSplitter->setStretchFactor(1, 0);
+    ui->roomList->setHeaderLabels({tr("Room Name"), tr("Users")});
+    ui->roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
+    connect(ui->roomList, &QTreeWidget::itemDoubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
+    layout()->setContentsMargins(0, 0, 0, 0);
+}
+
+RoomsForm::~RoomsForm()
+{
+    delete ui;
+}
+
+void RoomsForm::Init()
+{
+    Type* room = d.GetType("room");
+    room->RelateToType(d.NewType("room_node", 0, false, true), one, one, false);
+
+    room->AddItemAddedHandler(new EventHandler<RoomsForm, ItemPtr>(this, &RoomsForm::OnRoomAdded));
+    for (const ItemPtr& existing : room->GetItems())
+        OnRoomAdded(existing);
+
+    const struct
+    {
+        const char* marker;
+        PathNodeRelation relation;
+        void (RoomsForm::*handler)(ItemPtr);
+    } paths[] = {{"user_count", 0, &RoomsForm::OnRoomUserCountChanged},
+                 {"is_owner", 0, &RoomsForm::OnBecomingRoomOwner},
+                 {"is_operator", 0, &RoomsForm::OnBecomingRoomOperator},
+                 {"is_member", 0, &RoomsForm::OnBecomingRoomMember},
+                 {"is_member", 5, &RoomsForm::OnLosingRoomRole},
+                 {"is_operator", 5, &RoomsForm::OnLosingRoomRole},
+                 {"is_owner", 5, &RoomsForm::OnLosingRoomRole}};
+    for (const auto& path : paths) {
+        PathNode* root = new PathNode(&d, "room");
+        new PathNode(root, path.marker, path.relation);
+        d.AddPathEventHandler(root, new EventHandler<RoomsForm, ItemPtr>(this, path.handler));
+    }
+
+    ui->roomList->sortItems(0, Qt::AscendingOrder);
+
+    d.AddConnectionEventHandler(room, d.GetType("in_room"),
+                                new EventHandler<RoomsForm, ConnectionInfo&>(this, &RoomsForm::OnEnteredRoom));
+
+    if (actionBar) {
+        const struct
+        {
+            const char* set;
+            const char* action;
+            QString text;
+            const char* icon;
+        } actions[] = {
+            {"room_list", "create_room", tr("Create Room"), ":/icons/room_icon"},
+            {"room_list", "refresh_room_list", tr("Refresh Room List"), ":/icons/room_icon"},
+            {"room_list", "enable_private_room_add", tr("Accept Private Room Invitations"), ":/icons/room_icon"},
+            {"room", "toggle_room_autojoin", tr("Toggle Autojoin"), ":/icons/room_icon"},
+            {"room", "toggle_room_activity_alert", tr("Toggle Activity Alert"), ":/icons/alert_icon"},
+            {"room", "room_chat_log", tr("Chat Log"), ":/icons/note_icon"},
+            {"room", "room_wall", tr("Room Wall"), ":/icons/wall_icon"},
+            {"room", "give_up_membership", tr("Give Up Membership"), ":/icons/room_icon"},
+            {"room", "give_up_ownership", tr("Give Up Room"), ":/icons/room_icon"},
+        };
+        for (const auto& action : actions)
+            actionBar->AddSetAction(action.set, action.action, action.text, action.icon, false);
+        actionBar->RegisterWidget(ui->roomList, "room_list");
+        actionBar->AddWidgetColumnKey(ui->roomList, "room", 0);
+    }
+
+    ui->roomSplitter->setSizes({width() - kListWidth, kListWidth});
+    if (sizeManager) {
+        sizeManager->RegisterSplitter("room_list_splitter", ui->roomSplitter, QList<int>());
+        sizeManager->RegisterTreeWidget("room_list", ui->roomList);
+    }
+
+    if (gp_server) {
+        connect(gp_server, &Server::PrivateRoomAddEnabled, this, &RoomsForm::OnPrivateRoomAddEnabled);
+        connect(gp_server, &Server::Connected, this, &RoomsForm::OnConnected);
+    }
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
+    connect(ui->roomsTabControl, &QTabWidget::tabCloseRequested, this, &RoomsForm::OnRoomTabClosed);
+
+    room->RelateToType(d.NewType("room_wall_form", 0, false, true), one, one, false);
+    room->RelateToType(d.NewType("room_activity_alert", 2, true, false), many, one, false);
+}
+
+RoomForm* RoomsForm::FindRoomForm(const QString& room) const
+{
+    for (int i = 0; i < ui->roomsTabControl->count(); ++i) {
+        RoomForm* page = qobject_cast<RoomForm*>(ui->roomsTabControl->widget(i));
+        if (page && page->Room() == room)
+            return page;
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Rows
+
+QTreeWidgetItem* RoomsForm::Row(ItemPtr room) const
+{
+    return m_rows.RowOf(room, "room_node");
+}
+
+void RoomsForm::OnRoomAdded(ItemPtr room)
+{
+    if (room.IsConnected("room_node"))
+        return;
+    auto* row = new QRoomListItemWidget(ui->roomList);
+    row->setText(0, room.AsString());
+    row->SetTier(room);
+    m_rows.Add(row, "room_node") += room;
+}
+
+void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
+{
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    const QString count = room["user_count"].AsString();
+    row->setText(1, count.toLongLong() != 0 ? count : QString());
+}
+
+void RoomsForm::SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font)
+{
+    row->setFont(0, font);
+    // A list sorted by name moves a row whose tier changed to its new place
+    // by itself; sorting all of it again for one row would cost a sort of
+    // the whole list per role the server reports.
+    static_cast<QRoomListItemWidget*>(row)->SetTier(room);
+}
+
+void RoomsForm::AddRoleToFont(ItemPtr room, bool underline, bool bold)
+{
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    // Every role is italic; what it adds is kept with what the row shows.
+    QFont font = row->font(0);
+    font.setItalic(true);
+    if (underline)
+        font.setUnderline(true);
+    if (bold)
+        font.setWeight(kRoleWeight);
+    SetRowFont(room, row, font);
+}
+
+void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
+{
+    AddRoleToFont(room, true, true);
+}
+
+void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
+{
+    AddRoleToFont(room, false, true);
+}
+
+void RoomsForm::OnBecomingRoomMember(ItemPtr room)
+{
+    // An owner's or operator's row says more already.
+    if (!room.IsConnected("is_owner") && !room.IsConnected("is_operator"))
+        AddRoleToFont(room, false, false);
+}
+
+void RoomsForm::OnLosingRoomRole(ItemPtr room)
+{
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    QFont font = row->font(0);
+    font.setItalic(room.IsConnected("is_member"));
+    font.setUnderline(room.IsConnected("is_owner"));
+    font.setWeight(room.IsConnected("is_operator") ? kRoleWeight : QFont::Normal);
+    SetRowFont(room, row, font);
+}
+
+// ---------------------------------------------------------------------------
+// Joining and the room pages
+
+void RoomsForm::EnterRoom(const QString& room)
+{
+    if (gp_server)
+        gp_server->EnterRoom(room, false);
+}
+
+void RoomsForm::OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (ip_item && i_column == 0)
+        EnterRoom(ip_item->text(0));
+}
+
+void RoomsForm::OnRoomListContextMenuRequested(QPoint i_point)
+{
+    if (!ui->roomList->itemAt(i_point))
+        return;
+    QMenu menu;
+    menu.addAction(QIcon(":/icons/room_icon"), tr("Enter Room"), this, &RoomsForm::OnEnterRoom);
+    menu.exec(ui->roomList->viewport()->mapToGlobal(i_point));
+}
+
+void RoomsForm::OnEnterRoom()
+{
+    const QList<QTreeWidgetItem*> selected = ui->roomList->selectedItems();
+    if (!selected.isEmpty())
+        EnterRoom(selected.first()->text(0));
+}
+
+void RoomsForm::OnEnteredRoom(ConnectionInfo& connection)
+{
+    const QString name = connection.item1.AsString();
+    // A page stays open when the server takes its room away; entering the
+    // room again takes up that page rather than showing every line twice.
+    if (RoomForm* open = FindRoomForm(name)) {
+        open->Rejoined();
+        return;
+    }
+    auto* page = new RoomForm(name, nullptr);
+    QString title = name;
+    title.replace(QLatin1Char('&'), QLatin1String("&&"));
+    ui->roomsTabControl->addTab(page, QIcon(":/icons/room_icon"), title);
+    page->Init();
+}
+
+void RoomsForm::OnRoomTabClosed(int i_index)
+{
+    // A room page leaves its room as it goes; walls and logs forget their
+    // items.
+    delete ui->roomsTabControl->widget(i_index);
+}
+
+void RoomsForm::OnPrivateRoomAddEnabled(bool i_enabled)
+{
+    SetSetting("enable_private_room_add", i_enabled ? "yes" : "no");
+    if (actionBar)
+        actionBar->SetWidgetActionText(ui->roomList, "enable_private_room_add",
+                                       i_enabled ? tr("Reject Private Room Invitations")
+                                                 : tr("Accept Private Room Invitations"));
+}
+
+void RoomsForm::OnConnected()
+{
+    // A new login starts without invitations until the server says more.
+    SetSetting("enable_private_room_add", "no");
+}

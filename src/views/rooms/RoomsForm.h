@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+#include "DataHandler.h"
+#include "EventHandler.h"
+#include "ItemPtr.h"
+#include "common/RowMirror.h"
+
+class QTreeWidgetItem;
+class RoomForm;
+class Ui_RoomsForm;
+
+// The rooms page: the server's rooms with their user counts and the user's
+// role in each, and a tab control with a page per joined room and any walls
+// or chat logs the user opened. It opens a room's page when the server
+// enters the room and carries out the actions of the room list ("room_list")
+// and of the room pages ("room").
+class RoomsForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    explicit RoomsForm(QWidget* parent = nullptr);
+    ~RoomsForm() override;
+
+    // Declares the page's types and follows the rooms; after the data file
+    // is loaded and before the first login.
+    void Init();
+
+    // The open page of a room, or null.
+    RoomForm* FindRoomForm(const QString& room) const;
+
+    // Store handlers.
+    void OnRoomAdded(ItemPtr room);
+    void OnRoomUserCountChanged(ItemPtr room);
+    void OnBecomingRoomOwner(ItemPtr room);
+    void OnBecomingRoomOperator(ItemPtr room);
+    void OnBecomingRoomMember(ItemPtr room);
+    void OnLosingRoomRole(ItemPtr room);
+    void OnEnteredRoom(ConnectionInfo& connection);
+
+public slots:
+    void OnRoomListContextMenuRequested(QPoint i_point);
+    void OnPrivateRoomAddEnabled(bool i_enabled);
+    void OnConnected();
+    void OnToolBarActionTriggered(QWidget* ip_widget, QString i_action);
+    void OnEnterRoom();
+    void OnRoomTabClosed(int i_index);
+    void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+
+private:
+    QTreeWidgetItem* Row(ItemPtr room) const;
+    // Makes the room's row italic, and underlined or bold when asked.
+    void AddRoleToFont(ItemPtr room, bool underline, bool bold);
+    // Stores the row's font and the room's tier, which keeps a list sorted
+    // by name in order.
+    void SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font);
+    void EnterRoom(const QString& room);
+
+    // The toolbar's actions on one room (RoomsFormActions.cpp).
+    void ToggleMarker(ItemPtr room, const char* marker);
+    void OpenRoomChatLog(ItemPtr room);
+    void OpenRoomWall(ItemPtr room);
+    void GiveUpMembership(const QString& room);
+    void GiveUpOwnership(const QString& room);
+    // Brings forward the widget whose address the room's item of the type
+    // holds; false when there is none.
+    bool FocusOpenWidget(ItemPtr room, const char* formType);
+
+    Ui_RoomsForm* ui;
+    RowMirror m_rows;
+};

@@ -1,0 +1,349 @@
+#include "SearchForm.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMetaType>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "FocusHelpers.h"
+#include "PeerMessenger.h"
+#include "SearchResultsForm.h"
+#include "Server.h"
+#include "SizeManager.h"
+#include "ui_SearchForm.h"
+
+SearchForm* searchForm = nullptr;
+
+namespace {
+
+const int kHistoryLength = 20;
+const QString kRoomPrefix = QStringLiteral("Room: ");
+
+// Declares the relation as the view's tables read: one item of a is linked
+// to aHolds items of b, one item of b to bHolds items of a.
+void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds, bool owns = false)
+{
+    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, owns);
+}
+
+} // namespace
+
+SearchForm::SearchForm(QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui_SearchForm)
+{
+    ui->setupUi(this);
+    searchForm = this;
+    ui->wishList->setHeaderLabels(QStringList() << tr("Wish List Item"));
+    ui->horizontalLayout_2->setContentsMargins(0, 0, 0, 0);
+    connect(ui->searchButton, &QPushButton::clicked, this, &SearchForm::OnSearchEntered);
+    connect(ui->searchEdit->lineEdit(), &QLineEdit::returnPressed, this, &SearchForm::OnSearchEntered);
+}
+
+SearchForm::~SearchForm()
+{
+    if (dataSaver)
+        dataSaver->RemoveDataLoadedEventHandler(this);
+    delete ui;
+    ui = nullptr;
+    if (searchForm == this)
+        searchForm = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void SearchForm::Init()
+{
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
+
+    DeclareTypes();
+
+    connect(ui->searchTabControl, &QTabWidget::tabCloseRequested, this, &SearchForm::OnTabCloseRequested);
+    connect(ui->wishListTabControl, &QTabWidget::tabCloseRequested, this, &SearchForm::OnWishTabCloseRequested);
+    if (actionBar)
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &SearchForm::OnActionBarTriggered);
+
+    AddActions();
+
+    ui->wishList->setColumnCount(2);
+    ui->wishList->setColumnWidth(0, 20);
+    ui->wishList->header()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->wishList->setHeaderLabels(QStringList() << QString() << tr("Wish List Search"));
+
+    d.NewType("wish_list_node", 0, false, true);
+    d.NewType("wish_list_node_checkbox", 0, false, true);
+    Relate("wish_list_item", "wish_list_node", one, one);
+    Relate("wish_list_node", "wish_list_node_checkbox", one, one);
+    d.NewType("wish_list_item_filter_text", 2, false, true);
+    if (dataSaver)
+        dataSaver->AddSavedType("wish_list_item_filter_text");
+    Relate("wish_list_item", "wish_list_item_filter_text", one, many);
+
+    if (actionBar) {
+        actionBar->AddSetAction("wish_list", "enable_all_wish_list_items", tr("Enable All Wish List Searches"),
+                                ":/icons/wishlist_icon", false);
+        actionBar->AddSetAction("wish_list", "disable_all_wish_list_items", tr("Disable All Wish List Searches"),
+                                ":/icons/wishlist_icon", false);
+        actionBar->RegisterWidget(ui->wishList, "wish_list");
+    }
+    ui->wishList->setSortingEnabled(true);
+    ui->wishList->sortItems(1, Qt::AscendingOrder);
+
+    Relate("search_request_text", "download_entry", many, one);
+    if (dataSaver) {
+        dataSaver->AddSavedByConnectionType("search_request_text", "download_entry");
+        dataSaver->AddDataLoadedEventHandler(this);
+    }
+
+    RegisterWidgetForTabFocus(ui->searchEdit, 1);
+    RegisterWidgetForTabFocus(ui->wishList, 1);
+
+    d.NewType("saved_filter", 0, false, true);
+    if (dataSaver)
+        dataSaver->AddSavedType("saved_filter");
+
+    ui->searchTargetBox->addItem(tr("All"));
+    ui->searchTargetBox->addItem(tr("User List"));
+
+    {
+        PathNode* entered = new PathNode(&d, "room");
+        new PathNode(entered, "in_room", 2);
+        d.AddPathEventHandler(entered, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnEnteredRoom));
+        PathNode* left = new PathNode(&d, "room");
+        new PathNode(left, "in_room", 5);
+        d.AddPathEventHandler(left, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
+    }
+
+    // The received-searches page initialises here once it is built.
+
+    connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
+    qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
+
+    d.NewType("search_record", 0, false, true);
+    d.NewType("search_time", 2, false, true);
+    Relate("search_record", "search_time", one, many);
+    if (dataSaver) {
+        dataSaver->AddSavedType("search_record");
+        dataSaver->AddSavedType("search_time");
+    }
+    d.GetType("search_record")
+        ->AddItemRemovedHandler(new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnSearchRecordItemRemoved));
+}
+
+void SearchForm::DeclareTypes()
+{
+    d.NewType("search_results_widget", 0, false, true);
+    d.NewType("search_results_widget_alerted", 2, true, true);
+    Relate("search_results_widget", "search_request", many, one);
+    Relate("search_results_widget", "wish_list_item", one, one);
+    Relate("search_results_widget", "search_results_widget_alerted", one, many);
+    d.NewType("expand_folders", 2, false, true);
+    d.NewType("expand_users", 2, false, true);
+    Relate("search_results_widget", "expand_folders", one, many);
+    Relate("search_results_widget", "expand_users", one, many);
+
+    d.NewType("search_results_user_node", 1, false, true);
+    d.NewType("search_results_folder_node", 1, false, true);
+    d.NewType("search_result_node", 1, false, true);
+    // A tab owns its user rows' items, which own their folder rows' items;
+    // file rows' items go with their rows.
+    Relate("search_results_widget", "search_results_user_node", many, one, true);
+    Relate("search_results_user_node", "user", one, many);
+    Relate("search_results_user_node", "search_results_folder_node", many, one, true);
+    Relate("search_results_folder_node", "search_result_file_folder", one, many);
+    Relate("search_result_node", "search_result", one, one);
+    Relate("search_result_node", "search_results_folder_node", one, many);
+
+    d.GetType("wish_list_item")
+        ->AddItemRemovedHandler(new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnWishListItemRemoved));
+}
+
+void SearchForm::AddActions()
+{
+    if (!actionBar)
+        return;
+    struct Action
+    {
+        const char* set;
+        const char* id;
+        QString text;
+        const char* icon;
+    };
+    const Action actions[] = {
+        {"search_results", "order_by_available", tr("Order by Available"), ":/icons/search_icon"},
+        {"search_results", "order_by_fastest", tr("Order by Fastest"), ":/icons/search_icon"},
+        {"search_results", "expand_folders", tr("Expand Folders"), ":/icons/search_icon"},
+        {"search_results", "expand_users", tr("Expand Users"), ":/icons/search_icon"},
+        {"search_results", "add_remove_wishlist", tr("Add to Wishlist"), ":/icons/wishlist_icon"},
+        {"search_results", "reenter_search", tr("Re-enter Search"), ":/icons/circular_arrow_icon"},
+        {"search_results", "stop_search", tr("Stop Search"), ":/icons/stop_icon"},
+        {"search_results_old", "add_remove_wishlist", tr("Add to Wishlist"), ":/icons/wishlist_icon"},
+        {"search_results_old", "reenter_search", tr("Re-enter Search"), ":/icons/circular_arrow_icon"},
+        {"search_results_old", "stop_search", tr("Stop Search"), ":/icons/stop_icon"},
+    };
+    for (const Action& action : actions)
+        actionBar->AddSetAction(action.set, action.id, action.text, action.icon, false);
+}
+
+void SearchForm::DataLoaded()
+{
+    for (const ItemPtr& item : d.GetType("wish_list_item")->GetItems())
+        OnWishListItemAdded(item);
+
+    const QList<int> sizes{width() - 200, 200};
+    ui->searchSplitter->setSizes(sizes);
+    if (sizeManager)
+        sizeManager->RegisterSplitter("wish_list_splitter", ui->searchSplitter, sizes);
+
+    for (const ItemPtr& record : d.GetType("search_record")->GetItems().SortNumericBy("search_time", false))
+        ui->searchEdit->addItem(record.AsString());
+    ui->searchEdit->clearEditText();
+}
+
+// ---------------------------------------------------------------------------
+// Entering a search
+
+void SearchForm::OnSearchEntered()
+{
+    const QString text = ui->searchEdit->lineEdit()->text().trimmed();
+    if (text.isEmpty() || !gp_server)
+        return;
+    const QString target = ui->searchTargetBox->currentText();
+    if (target == tr("All")) {
+        RunNetworkSearch(text);
+    } else if (target == tr("User List")) {
+        CreateSearchForm(gp_server->SearchUserList(text), text, UserListSearch);
+    } else if (target.startsWith(kRoomPrefix)) {
+        const QString room = target.mid(kRoomPrefix.size());
+        CreateSearchForm(gp_server->SearchRoom(room, text), text, RoomSearch);
+    }
+    RecordSearch(text);
+    ui->searchEdit->lineEdit()->clear();
+}
+
+SearchResultsForm* SearchForm::RunNetworkSearch(const QString& text)
+{
+    const unsigned int ticket = gp_server->FileSearch(text, QString());
+    gp_server->GetSearchCorrelations(text);
+    return CreateSearchForm(ticket, text, NetworkSearch);
+}
+
+void SearchForm::RecordSearch(QString text)
+{
+    text = text.trimmed();
+    if (text.isEmpty())
+        return;
+    Type* records = d.GetType("search_record");
+    // Its removal handler takes the old entry out of the box.
+    records->HasItem(text).Remove();
+    ItemPtr record = records->GetItem(text);
+    ui->searchEdit->insertItem(0, text);
+    record += d.GetType("search_time")->GetItem(Value(QDateTime::currentMSecsSinceEpoch()));
+
+    const ItemList oldestFirst = records->GetItems().SortNumericBy("search_time", true);
+    for (size_t i = 0; i + kHistoryLength < oldestFirst.size(); ++i)
+        ItemPtr(oldestFirst[i]).Remove();
+}
+
+void SearchForm::OnSearchRecordItemRemoved(ItemPtr record)
+{
+    const int index = ui->searchEdit->findText(record.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        ui->searchEdit->removeItem(index);
+}
+
+void SearchForm::OnEnteredRoom(ItemPtr room)
+{
+    ui->searchTargetBox->addItem(kRoomPrefix + room.AsString());
+}
+
+void SearchForm::OnLeftRoom(ItemPtr room)
+{
+    const int index =
+        ui->searchTargetBox->findText(kRoomPrefix + room.AsString(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        ui->searchTargetBox->removeItem(index);
+}
+
+// ---------------------------------------------------------------------------
+// Closing result tabs
+
+void SearchForm::OnTabCloseRequested(int tabIndex)
+{
+    CloseResultTab(ui->searchTabControl, tabIndex);
+}
+
+void SearchForm::CloseResultTab(QTabWidget* tabs, int tabIndex)
+{
+    QWidget* page = tabs->widget(tabIndex);
+    if (!page)
+        return;
+    ItemPtr pageItem = d.GetType("search_results_widget")->HasItem(Value(page));
+    if (!pageItem)
+        return;
+    const ItemSet requests = pageItem.GetItems("search_request");
+    m_pages.remove(reinterpret_cast<quintptr>(page));
+    pageItem.Remove();
+    tabs->removeTab(tabIndex);
+    // The page takes its rows' items along.
+    delete page;
+    {
+        // Without its request, a late answer to the ticket is dropped.
+        Data::Batch batch(&d);
+        for (ItemPtr request : requests) {
+            request.GetItems("search_results").Remove();
+            request.Remove();
+        }
+    }
+    d.RemoveDisconnectedItems();
+}
+
+void SearchForm::DropResults(ItemPtr searchResults)
+{
+    Data::Batch batch(&d);
+    searchResults.GetItems("search_result").Remove();
+    searchResults.Remove();
+}
+
+// ---------------------------------------------------------------------------
+// The wish list's rows
+
+void SearchForm::DeleteNode(QTreeWidgetItem* item)
+{
+    // The row came through the event queue: only one the wish list still
+    // keeps may be deleted.
+    ItemPtr node = m_wishListRows.Node(item);
+    if (!node)
+        return;
+    node["wish_list_node_checkbox"].Remove();
+    m_wishListRows.Remove(item);
+}
+
+void SearchForm::CheckAllWishListItems(bool checked)
+{
+    // Checking a row's box is what enables or disables its search.
+    for (const ItemPtr& item : d.GetType("wish_list_item")->GetItems()) {
+        QTreeWidgetItem* row = m_wishListRows.Row(item["wish_list_node"]);
+        if (!row)
+            continue;
+        if (auto* box = qobject_cast<QCheckBox*>(ui->wishList->itemWidget(row, 0)))
+            box->setChecked(checked);
+    }
+}
+
+// The wish list view fills these.
+void SearchForm::OnWishListItemAdded(ItemPtr) {}
+void SearchForm::OnWishListItemRemoved(ItemPtr) {}
+void SearchForm::OnAddToWishListClicked() {}
+void SearchForm::OnWishTabCloseRequested(int) {}
+void SearchForm::OnWishListItemCheckStateChanged(int) {}
+void SearchForm::OnWishListItemChanged(QTreeWidgetItem*, int) {}
+void SearchForm::OnWishListContextMenuRequested(QPoint) {}
+void SearchForm::OnDiscardRepeatedResultsClicked() {}
+void SearchForm::OnRemoveWishListItemRequested() {}

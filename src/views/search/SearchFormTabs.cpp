@@ -1,0 +1,268 @@
+// The result tabs of the Search page: opening one per search, routing each
+// user's reply to its tab, and the toolbar actions and related searches of
+// the tabs.
+#include "SearchForm.h"
+
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "GeneralFunctions.h"
+#include "SearchResultListItem.h"
+#include "SearchResultsForm.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SizeManager.h"
+#include "ui_SearchForm.h"
+
+namespace {
+
+const char* const kOn = " [on]";
+const char* const kOff = " [off]";
+
+QString TabIcon(SearchType type)
+{
+    switch (type) {
+    case UserListSearch:
+        return ":/icons/users_icon";
+    case RoomSearch:
+        return ":/icons/room_icon";
+    case WishListSearch:
+        return ":/icons/wishlist_icon";
+    default:
+        return ":/icons/search_icon";
+    }
+}
+
+void SetActionText(QWidget* page, const char* id, const QString& text)
+{
+    if (actionBar)
+        actionBar->SetWidgetActionText(page, id, text);
+}
+
+} // namespace
+
+SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString text, SearchType type)
+{
+    ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+    ItemPtr wish;
+    if (type == WishListSearch) {
+        wish = d.GetType("wish_list_item")->HasItem(text);
+        if (!wish)
+            return nullptr;
+        // A wish-list search keeps one tab, which gathers every ticket.
+        if (ItemPtr existing = wish["search_results_widget"]) {
+            if (request)
+                existing += request;
+            return PageOf(existing);
+        }
+    }
+
+    auto* page = new SearchResultsForm(ticket, this);
+    QTreeWidget* tree = page->searchResults();
+    tree->setColumnCount(SearchResultListItem::ColumnCount);
+    tree->setHeaderLabels(QStringList() << tr("User") << tr("Free") << tr("K/s") << tr("Folder") << tr("File")
+                                        << tr("Size") << tr("Attributes"));
+    const int widths[] = {100, 40, 40, 150, 170, 70};
+    for (int column = 0; column < 6; ++column)
+        tree->setColumnWidth(column, widths[column]);
+    tree->header()->setStretchLastSection(false);
+    tree->header()->setSectionsMovable(false);
+    tree->expandAll();
+
+    // A lone "&" would be taken for a shortcut mark and vanish.
+    QString title = text;
+    title.replace(QLatin1Char('&'), QLatin1String("&&"));
+    QTabWidget* tabs = type == WishListSearch ? ui->wishListTabControl : ui->searchTabControl;
+    tabs->addTab(page, QIcon(TabIcon(type)), title);
+
+    ItemPtr pageItem = d.GetType("search_results_widget")->GetItem(Value(page));
+    m_pages.insert(reinterpret_cast<quintptr>(page), page);
+    if (request)
+        pageItem += request;
+
+    if (type == WishListSearch) {
+        pageItem += wish;
+        const QString filter = wish["wish_list_item_filter_text"].AsString();
+        if (!filter.isEmpty())
+            page->filterEdit()->setText(filter);
+    }
+    const QString defaultFilter = GetSetting("default_search_filter");
+    if (!defaultFilter.isEmpty() && page->filterEdit()->text().isEmpty())
+        page->filterEdit()->setText(defaultFilter);
+
+    if (type == WishListSearch) {
+        SetActionText(page, "add_remove_wishlist", tr("Remove from Wish List"));
+        if (actionBar)
+            actionBar->SetWidgetActionHidden(page, "stop_search", true);
+    }
+    SetActionText(page, "order_by_available", tr("Order by Available") + kOn);
+    SetActionText(page, "order_by_fastest", tr("Order by Fastest"));
+    SetActionText(page, "expand_folders", tr("Expand Folders") + kOn);
+    SetActionText(page, "expand_users", tr("Expand Users") + kOn);
+    pageItem += d.GetType("expand_folders")->GetItem("yes");
+    pageItem += d.GetType("expand_users")->GetItem("yes");
+
+    page->SetSortingParamters(SearchResultListItem::FreeColumn, Qt::DescendingOrder);
+    // Wish-list tabs appear without taking the user away from anything.
+    if (type != WishListSearch)
+        FocusWidget(tree);
+    if (sizeManager)
+        sizeManager->RegisterTreeWidget("search_results", tree);
+    page->Init();
+
+    connect(page->CorrelationsWidget(), &QTreeWidget::itemClicked, this, &SearchForm::OnCorrelationClicked);
+    connect(page->CorrelationsWidget(), &QTreeWidget::itemDoubleClicked, this,
+            &SearchForm::OnCorrelationDoubleClicked);
+    return page;
+}
+
+SearchResultsForm* SearchForm::PageOf(ItemPtr pageItem) const
+{
+    if (!pageItem)
+        return nullptr;
+    return m_pages.value(quintptr(pageItem.AsUInt64())).data();
+}
+
+SearchResultsForm* SearchForm::GetCurrentSearchResultsForm()
+{
+    QTabWidget* tabs = nullptr;
+    if (ui->searchTabControl->isVisible())
+        tabs = ui->searchTabControl;
+    else if (ui->wishListTabControl->isVisible())
+        tabs = ui->wishListTabControl;
+    return tabs ? qobject_cast<SearchResultsForm*>(tabs->currentWidget()) : nullptr;
+}
+
+void SearchForm::OnUserSearchResults(ItemPtr searchResults)
+{
+    ItemPtr request = searchResults["search_request"];
+    ItemPtr pageItem = request["search_results_widget"];
+    if (!pageItem && request.IsConnected("wish_list_item")) {
+        const ItemPtr text = request["search_request_text"];
+        const ItemPtr wish = d.GetType("wish_list_item")->HasItem(text.AsStdString());
+        if (wish && wish.IsConnected("wish_list_item_enabled"))
+            CreateSearchForm(request.AsUInt(), text.AsString(), WishListSearch);
+        pageItem = request["search_results_widget"];
+    }
+    SearchResultsForm* page = PageOf(pageItem);
+    if (!page) {
+        DropResults(searchResults);
+        return;
+    }
+    page->AddUserSearchResults(searchResults);
+}
+
+// ---------------------------------------------------------------------------
+// Toolbar actions
+
+void SearchForm::OnActionBarTriggered(QWidget* widget, QString action)
+{
+    if (widget == ui->wishList) {
+        if (action == "enable_all_wish_list_items")
+            CheckAllWishListItems(true);
+        else if (action == "disable_all_wish_list_items")
+            CheckAllWishListItems(false);
+        return;
+    }
+    // Other views may use the same action names.
+    auto* page = qobject_cast<SearchResultsForm*>(widget);
+    if (!page)
+        return;
+    if (action == "expand_folders" || action == "expand_users") {
+        ToggleExpanded(page, action == "expand_folders");
+    } else if (action == "order_by_available" || action == "order_by_fastest") {
+        Order(page, action == "order_by_fastest");
+    } else if (action == "add_remove_wishlist" || action == "stop_search" || action == "reenter_search") {
+        SearchResultsForm* current = GetCurrentSearchResultsForm();
+        if (!current)
+            return;
+        if (action == "add_remove_wishlist") {
+            ToggleWishList(current);
+        } else if (action == "stop_search") {
+            ItemPtr request = current->Request();
+            if (request)
+                request += d.GetType("search_stopped")->GetGlobalNullItem();
+            SetActionText(current, "stop_search", tr("Search Stopped"));
+        } else {
+            ui->searchEdit->lineEdit()->setText(current->Request()["search_request_text"].AsString());
+            ui->searchEdit->setFocus();
+        }
+    }
+}
+
+void SearchForm::ToggleExpanded(SearchResultsForm* page, bool folders)
+{
+    ItemPtr pageItem = page->PageItem();
+    if (!pageItem)
+        return;
+    const char* type = folders ? "expand_folders" : "expand_users";
+    const bool expand = pageItem[type].AsString() == QLatin1String("no");
+    pageItem += d.GetType(type)->GetItem(expand ? "yes" : "no");
+    SetActionText(page, type, (folders ? tr("Expand Folders") : tr("Expand Users")) + (expand ? kOn : kOff));
+    QTreeWidget* tree = page->searchResults();
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* user = tree->topLevelItem(i);
+        if (!folders) {
+            user->setExpanded(expand);
+            continue;
+        }
+        for (int f = 0; f < user->childCount(); ++f)
+            user->child(f)->setExpanded(expand);
+    }
+}
+
+void SearchForm::Order(SearchResultsForm* page, bool fastest)
+{
+    SetActionText(page, "order_by_available", tr("Order by Available") + (fastest ? "" : kOn));
+    SetActionText(page, "order_by_fastest", tr("Order by Fastest") + (fastest ? kOn : ""));
+    page->SetSortingParamters(fastest ? SearchResultListItem::SpeedColumn : SearchResultListItem::FreeColumn,
+                              Qt::DescendingOrder);
+    page->Sort();
+}
+
+void SearchForm::ToggleWishList(SearchResultsForm* page)
+{
+    const ItemPtr request = page->Request();
+    const std::string text = request["search_request_text"].AsStdString();
+    Type* wishes = d.GetType("wish_list_item");
+    if (request.IsConnected("wish_list_item")) {
+        wishes->HasItem(text).Remove();
+        return;
+    }
+    if (wishes->HasItem(text))
+        return;
+    ItemPtr wish = wishes->GetItem(text);
+    wish += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+    OnWishListItemAdded(wish);
+}
+
+// ---------------------------------------------------------------------------
+// Related searches and searches run again
+
+void SearchForm::OnCorrelationClicked(QTreeWidgetItem* item, int)
+{
+    if (item)
+        ui->searchEdit->lineEdit()->setText(item->text(0));
+}
+
+void SearchForm::OnCorrelationDoubleClicked(QTreeWidgetItem* item, int)
+{
+    if (!item || !gp_server)
+        return;
+    RunNetworkSearch(item->text(0));
+    ui->searchEdit->lineEdit()->clear();
+}
+
+void SearchForm::OnManualSearch()
+{
+    const QList<QTreeWidgetItem*> selected = ui->wishList->selectedItems();
+    if (selected.isEmpty() || !gp_server)
+        return;
+    const QString text = selected.first()->text(1);
+    d.GetType("wish_list_item")->GetItem(text);
+    CreateSearchForm(gp_server->FileSearch(text, QString()), text, NetworkSearch);
+}

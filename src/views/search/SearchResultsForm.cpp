@@ -1,0 +1,428 @@
+#include "SearchResultsForm.h"
+
+#include <QHeaderView>
+#include <QIcon>
+#include <QLineEdit>
+#include <QShowEvent>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "DelayedInvoker.h"
+#include "EventToolBar.h"
+#include "FocusHelpers.h"
+#include "SearchResultCells.h"
+#include "SearchResultFilter.h"
+#include "SearchResultListItem.h"
+#include "Server.h"
+#include "Settings.h"
+#include "SizeManager.h"
+#include "TransferQueueManager.h"
+#include "ui_SearchResultsForm.h"
+
+namespace {
+
+const char* const kUserNode = "search_results_user_node";
+const char* const kFolderNode = "search_results_folder_node";
+const char* const kResultNode = "search_result_node";
+const int kSortDelay = 1000;
+
+ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
+{
+    if (!a || !b)
+        return ItemPtr();
+    ItemSet pair;
+    pair.insert(a);
+    pair.insert(b);
+    // Starts from the smaller side: a page may hold thousands of users.
+    return d.GetItemSubset(pair, type).First();
+}
+
+} // namespace
+
+SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui_SearchResultsForm)
+    , m_ticket(ticket)
+{
+    ui->setupUi(this);
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    // Rows are sorted only by Sort(): sorting at every insertion would cost
+    // a sort per row.
+    tree->setSortingEnabled(false);
+
+    const ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+    m_searchText = request["search_request_text"].AsString();
+    m_wishListPage = request.IsConnected("wish_list_item");
+
+    ui->correlationsWidget->hide();
+    ui->correlationsWidget->setHeaderLabels(QStringList() << tr("related searches"));
+
+    if (!m_wishListPage) {
+        PopulateCorrelations();
+        if (gp_server)
+            connect(gp_server, &Server::SearchCorrelations, this, &SearchResultsForm::OnSearchCorrelations);
+        ui->discardRepeatedResultsBox->hide();
+    } else {
+        const ItemPtr wish = request["wish_list_item"];
+        if (wish.IsConnected("discard_repeated_results"))
+            ui->discardRepeatedResultsBox->setChecked(true);
+        connect(ui->discardRepeatedResultsBox, &QCheckBox::toggled, this,
+                &SearchResultsForm::OnDiscardRepeatedResultsToggled);
+        PathNode* enabled = new PathNode(wish);
+        new PathNode(enabled, "discard_repeated_results", 2);
+        d.AddPathEventHandler(enabled, new EventHandler<SearchResultsForm, ItemPtr>(
+                                           this, &SearchResultsForm::OnDiscardRepeatedResultsEnabled));
+        PathNode* disabled = new PathNode(wish);
+        new PathNode(disabled, "discard_repeated_results", 5);
+        d.AddPathEventHandler(disabled, new EventHandler<SearchResultsForm, ItemPtr>(
+                                            this, &SearchResultsForm::OnDiscardRepeatedResultsDisabled));
+    }
+
+    m_flatRows = IsSettingOn("use_old_style_search_results");
+    QHeaderView* header = tree->header();
+    header->setSortIndicatorShown(true);
+    if (!m_flatRows) {
+        if (actionBar)
+            actionBar->RegisterWidget(this, "search_results");
+        header->setSectionsClickable(false);
+    } else {
+        if (actionBar)
+            actionBar->RegisterWidget(this, "search_results_old");
+        header->setSectionsClickable(true);
+        connect(header, &QHeaderView::sectionClicked, this, &SearchResultsForm::OnSectionClicked);
+    }
+
+    tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tree, &QWidget::customContextMenuRequested, this, &SearchResultsForm::OnContextMenuRequested);
+    connect(tree, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
+    tree->setExpandsOnDoubleClick(true);
+}
+
+SearchResultsForm::~SearchResultsForm()
+{
+    delete ui;
+}
+
+void SearchResultsForm::Init()
+{
+    RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
+    // The saved filters join here with the filter row.
+}
+
+QTreeWidget* SearchResultsForm::searchResults() const
+{
+    return ui->searchResultsTreeWidget;
+}
+
+QLineEdit* SearchResultsForm::filterEdit() const
+{
+    return ui->filterEdit;
+}
+
+QTreeWidget* SearchResultsForm::CorrelationsWidget() const
+{
+    return ui->correlationsWidget;
+}
+
+void SearchResultsForm::SetSortingParamters(int column, Qt::SortOrder order)
+{
+    m_sortColumn = column;
+    m_sortOrder = order;
+}
+
+ItemPtr SearchResultsForm::PageItem() const
+{
+    Type* pages = d.HasType("search_results_widget");
+    return pages ? pages->HasItem(Value(this)) : ItemPtr();
+}
+
+ItemPtr SearchResultsForm::Request() const
+{
+    return PageItem()["search_request"];
+}
+
+ItemPtr SearchResultsForm::ResultOf(const QTreeWidgetItem* row) const
+{
+    const ItemPtr node = m_rows.Node(row);
+    return node.GetType() == d.GetType(kResultNode) ? node["search_result"] : ItemPtr();
+}
+
+QTreeWidgetItem* SearchResultsForm::RowOf(ItemPtr result) const
+{
+    return m_rows.RowOf(result, kResultNode);
+}
+
+QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* item) const
+{
+    if (!item)
+        return nullptr;
+    const ItemPtr node = m_rows.Node(item);
+    if (node.GetType() == d.GetType(kUserNode))
+        return item;
+    if (node.GetType() == d.GetType(kFolderNode))
+        return item->parent();
+    return item->parent() ? item->parent()->parent() : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Adding replies
+
+void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
+{
+    // Parsed once for the reply rather than once per file.
+    const SearchResultFilter filter(ui->filterEdit->text());
+    QTreeWidgetItem* userRow = nullptr;
+    {
+        Data::Batch batch(&d);
+        for (const ItemPtr& result : searchResults.GetItems("search_result"))
+            userRow = AddSearchResult(result, filter);
+    }
+    // Only the arriving user's rows: refiltering the whole page per reply
+    // would cost the page's size each time.
+    if (userRow)
+        filter.Apply(userRow, [this](const QTreeWidgetItem* row) { return ResultOf(row); });
+    RaiseWishListAlert();
+    if (delayedInvoker)
+        delayedInvoker->Invoke(this, "Sort", kSortDelay);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)
+{
+    return AddSearchResult(searchResult, SearchResultFilter(ui->filterEdit->text()));
+}
+
+QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter)
+{
+    const ItemPtr results = searchResult["search_results"];
+    if (m_flatRows)
+        return AddFlatRow(searchResult, results, filter);
+    return AddTreeRow(searchResult, results);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter)
+{
+    auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
+    row->setText(SearchResultListItem::UserColumn, SearchResultCells::User(results));
+    row->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
+    row->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
+    row->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
+    row->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
+    row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
+    row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
+    m_rows.Add(row, kResultNode) += result;
+    if (!filter.Shows(result["search_result_file_folder"].AsString(), SearchResultCells::File(result), result))
+        row->setHidden(true);
+    return nullptr;
+}
+
+QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    ItemPtr page = PageItem();
+    const ItemPtr user = results["user"];
+    if (!page || !user)
+        return nullptr;
+
+    ItemPtr userNode = Both(page, user, kUserNode);
+    QTreeWidgetItem* userRow = m_rows.Row(userNode);
+    if (!userRow) {
+        userRow = new SearchResultListItem(tree);
+        userRow->setText(SearchResultListItem::UserColumn, user.AsString());
+        userNode = m_rows.Add(userRow, kUserNode);
+        page += userNode;
+        userNode += user;
+        // A user answering again keeps the figures of the first answer.
+        userRow->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
+        userRow->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
+        userRow->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
+    }
+
+    // Two users' folders of the same path are two rows.
+    const ItemPtr folder = result["search_result_file_folder"];
+    ItemPtr folderNode = Both(userNode, folder, kFolderNode);
+    QTreeWidgetItem* folderRow = m_rows.Row(folderNode);
+    if (!folderRow) {
+        folderRow = new SearchResultListItem(userRow);
+        folderRow->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
+        folderNode = m_rows.Add(folderRow, kFolderNode);
+        userNode += folderNode;
+        if (folder)
+            folderNode += folder;
+    }
+
+    auto* fileRow = new SearchResultListItem(folderRow);
+    fileRow->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
+    fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
+    fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
+
+    // A row the user closed opens again when more arrives for it while the
+    // switch is on.
+    if (page["expand_users"].AsString() == QLatin1String("yes"))
+        userRow->setExpanded(true);
+    if (page["expand_folders"].AsString() == QLatin1String("yes"))
+        folderRow->setExpanded(true);
+
+    ItemPtr node = m_rows.Add(fileRow, kResultNode);
+    node += result;
+    node += folderNode;
+    return userRow;
+}
+
+void SearchResultsForm::RaiseWishListAlert()
+{
+    ItemPtr page = PageItem();
+    const ItemPtr wish = page["wish_list_item"];
+    if (!wish || page.IsConnected("search_results_widget_alerted"))
+        return;
+    // Results all hidden by the filter are not worth an alert yet.
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    bool shown = false;
+    for (int i = 0; i < tree->topLevelItemCount() && !shown; ++i)
+        shown = !tree->topLevelItem(i)->isHidden();
+    if (!shown)
+        return;
+    if (eventToolBar)
+        eventToolBar->AddEvent(wish.AsString(), ":/icons/wishlist_icon", this, QString(), "wishlist", false);
+    page += d.GetType("search_results_widget_alerted")->GetGlobalNullItem();
+}
+
+// ---------------------------------------------------------------------------
+// Sorting
+
+void SearchResultsForm::Sort()
+{
+    // Sets the header's indicator to the column and order as well.
+    ui->searchResultsTreeWidget->sortItems(m_sortColumn, m_sortOrder);
+}
+
+void SearchResultsForm::OnSectionClicked(int i_column)
+{
+    // The header has already turned its indicator.
+    m_sortColumn = i_column;
+    m_sortOrder = ui->searchResultsTreeWidget->header()->sortIndicatorOrder();
+    Sort();
+}
+
+// ---------------------------------------------------------------------------
+// Downloading
+
+void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* ip_result, int)
+{
+    // A user or folder row only opens or closes, which the tree does.
+    const ItemPtr result = ResultOf(ip_result);
+    if (result)
+        QueueDownloads({result}, true);
+}
+
+bool SearchResultsForm::CompareSearchResults(ItemPtr a, ItemPtr b)
+{
+    const std::string folderA = a["search_result_file_folder"].AsStdString();
+    const std::string folderB = b["search_result_file_folder"].AsStdString();
+    if (folderA == folderB)
+        return a["search_result_file_name"].AsStdString() < b["search_result_file_name"].AsStdString();
+    return folderA < folderB;
+}
+
+void SearchResultsForm::QueueDownloads(QList<ItemPtr> results, bool single)
+{
+    if (!transferQueueManager)
+        return;
+    std::stable_sort(results.begin(), results.end(), &SearchResultsForm::CompareSearchResults);
+    for (const ItemPtr& result : results) {
+        const ItemPtr reply = result["search_results"];
+        const ItemPtr text = reply["search_request"]["search_request_text"];
+        ItemPtr entry = transferQueueManager->AddDownload(
+            reply["user"].AsString(), result["search_result_file_name"].AsStdString(),
+            result["search_result_file_folder"].AsStdString(), result["file_size"].AsInt64(), single, 0);
+        // The download remembers the search that found it.
+        if (entry && text)
+            entry += text;
+        if (QTreeWidgetItem* row = RowOf(result))
+            row->setIcon(SearchResultListItem::FileColumn, QIcon(":/icons/download_icon"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Related searches
+
+void SearchResultsForm::OnSearchCorrelations(QString i_searchText)
+{
+    if (i_searchText == m_searchText)
+        PopulateCorrelations();
+}
+
+void SearchResultsForm::PopulateCorrelations()
+{
+    QTreeWidget* list = ui->correlationsWidget;
+    list->clear();
+    list->hide();
+    Type* texts = d.HasType("search_request_text");
+    const ItemPtr text = texts ? texts->HasItem(m_searchText) : ItemPtr();
+    const ItemList related = text.GetItems("search_correlation").SortNumericBy("correlation_rank", false);
+    if (related.empty())
+        return;
+    for (const ItemPtr& correlation : related)
+        new QTreeWidgetItem(list, QStringList() << correlation["correlation_text"].AsString());
+    list->show();
+    const QList<int> sizes{width() - 150, 150};
+    ui->splitter->setSizes(sizes);
+    if (sizeManager)
+        sizeManager->RegisterSplitter("correlations_splitter", ui->splitter, sizes);
+}
+
+// ---------------------------------------------------------------------------
+// Discarding repeated results of a wish-list search
+
+void SearchResultsForm::OnDiscardRepeatedResultsToggled(bool i_toggled)
+{
+    const ItemPtr request = d.GetType("search_request")->HasItem(Value(m_ticket));
+    ItemPtr wish = request["wish_list_item"];
+    if (!wish)
+        return;
+    if (!i_toggled) {
+        wish.Disconnect("discard_repeated_results");
+        wish["received_results_from_users"].Remove();
+        return;
+    }
+    if (wish.IsConnected("discard_repeated_results"))
+        return;
+    wish += d.GetType("discard_repeated_results")->GetGlobalNullItem();
+    ItemPtr received = d.GetType("received_results_from_users")->NewItem();
+    wish += received;
+    // Every user this page shows, whichever of its tickets they answered.
+    ItemSet requests = PageItem().GetItems("search_request");
+    if (request)
+        requests.insert(request);
+    for (const ItemPtr& answer : requests.GetItems("search_results"))
+        if (ItemPtr user = answer["user"])
+            received += user;
+}
+
+void SearchResultsForm::OnDiscardRepeatedResultsEnabled(ItemPtr)
+{
+    ui->discardRepeatedResultsBox->setChecked(true);
+}
+
+void SearchResultsForm::OnDiscardRepeatedResultsDisabled(ItemPtr)
+{
+    ui->discardRepeatedResultsBox->setChecked(false);
+}
+
+void SearchResultsForm::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (eventToolBar)
+        eventToolBar->RemoveEvents(this);
+}
+
+// The filter row and the result menu come with the result filter and the
+// menu's options; the slots stand here so the form wires them once.
+void SearchResultsForm::OnFilterHelpClicked() {}
+void SearchResultsForm::OnFilterTextChanged(QString) {}
+void SearchResultsForm::OnSaveFilterClicked() {}
+void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int) {}
+void SearchResultsForm::OnClearFilterClicked() {}
+void SearchResultsForm::OnDefaultFilterBoxToggled(bool) {}
+void SearchResultsForm::OnContextMenuRequested(QPoint) {}

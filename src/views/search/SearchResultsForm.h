@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+#include "DataHandler.h"
+#include "ItemPtr.h"
+#include "common/RowMirror.h"
+
+class QLineEdit;
+class QPoint;
+class QShowEvent;
+class QTreeWidget;
+class QTreeWidgetItem;
+class SearchResultFilter;
+class Ui_SearchResultsForm;
+
+// One search's results: the files other users reported for its ticket,
+// grouped by user and folder or as flat rows (fixed when the page is
+// built), sorted at most once a second while replies arrive, a file queued
+// for download on a double click; related searches beside a manual
+// search's results, the "Discard Repeated Results" switch on a wish-list
+// search's page, and the filter row below.
+//
+// Every row has a node item keyed by its address, connected to what it
+// shows: "search_results_user_node" (to the page's item and the user),
+// "search_results_folder_node" (to its user row's node and the folder
+// text) and "search_result_node" (to the result and, grouped, to its folder
+// row's node). The nodes go with the page.
+class SearchResultsForm : public QWidget, public DataHandler
+{
+    Q_OBJECT
+
+public:
+    SearchResultsForm(unsigned int ticket, QWidget* parent);
+    ~SearchResultsForm() override;
+
+    // After the search page has set up the tree.
+    void Init();
+
+    // One user's reply: its rows, the arrival filter, the wish-list alert
+    // and the delayed sort.
+    void AddUserSearchResults(ItemPtr searchResults);
+    // One file; returns the user row of the grouped tree, null for a flat
+    // row.
+    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult);
+
+    QTreeWidget* searchResults() const;
+    QLineEdit* filterEdit() const;
+    QTreeWidget* CorrelationsWidget() const;
+
+    // Stores the order Sort() uses; does not sort.
+    void SetSortingParamters(int column, Qt::SortOrder order);
+    int SortColumn() const { return m_sortColumn; }
+    Qt::SortOrder SortOrder() const { return m_sortOrder; }
+
+    unsigned int Ticket() const { return m_ticket; }
+    QString SearchText() const { return m_searchText; }
+    bool IsWishListPage() const { return m_wishListPage; }
+    bool HasFlatRows() const { return m_flatRows; }
+
+    // The page's "search_results_widget" item, and its first request.
+    ItemPtr PageItem() const;
+    ItemPtr Request() const;
+
+    // The rows and their node items; a file row's result, and a result's row.
+    const RowMirror& Rows() const { return m_rows; }
+    ItemPtr ResultOf(const QTreeWidgetItem* row) const;
+    QTreeWidgetItem* RowOf(ItemPtr result) const;
+    QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* item) const;
+
+    // Queues the results' files, in folder and name order: each download
+    // remembers the search that found it, and its row shows the download
+    // icon. single is what the transfer engine is told about each one.
+    void QueueDownloads(QList<ItemPtr> results, bool single);
+    static bool CompareSearchResults(ItemPtr a, ItemPtr b);
+
+    void PopulateCorrelations();
+    void OnDiscardRepeatedResultsEnabled(ItemPtr wishListItem);
+    void OnDiscardRepeatedResultsDisabled(ItemPtr wishListItem);
+
+public slots:
+    void Sort();
+    void OnFilterHelpClicked();
+    void OnSearchCorrelations(QString i_searchText);
+    void OnFilterTextChanged(QString i_text);
+    void OnSaveFilterClicked();
+    void OnSavedFiltersBoxIndexChanged(int i_index);
+    void OnClearFilterClicked();
+    void OnDefaultFilterBoxToggled(bool i_checked);
+    void OnContextMenuRequested(QPoint i_point);
+    void OnSectionClicked(int i_column);
+    void OnResultDoubleClicked(QTreeWidgetItem* ip_result, int i_column);
+    void OnDiscardRepeatedResultsToggled(bool i_toggled);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter);
+    QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter);
+    QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results);
+    void RaiseWishListAlert();
+
+    Ui_SearchResultsForm* ui;
+    int m_sortColumn = 1;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    unsigned int m_ticket;
+    QString m_searchText;
+    bool m_wishListPage = false;
+    bool m_flatRows = false;
+    RowMirror m_rows;
+};

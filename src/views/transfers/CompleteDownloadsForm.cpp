@@ -1,0 +1,115 @@
+#include "CompleteDownloadsForm.h"
+
+#include <QHeaderView>
+
+#include "CompleteDownloadItem.h"
+#include "Data.h"
+#include "DataSaver.h"
+#include "PeriodicDuties.h"
+#include "TransferQueueManager.h"
+#include "ui_CompleteDownloadsForm.h"
+
+CompleteDownloadsForm* completeDownloadsForm = nullptr;
+
+namespace {
+
+const char* const kNode = "complete_download_node";
+
+enum Column
+{
+    FileColumn,
+    FolderColumn,
+    UserColumn,
+    SizeColumn,
+    TimeColumn
+};
+
+} // namespace
+
+CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
+    : QWidget(parent)
+    , ui(new Ui_CompleteDownloadsForm)
+{
+    completeDownloadsForm = this;
+    ui->setupUi(this);
+    QTreeWidget* list = ui->downloadList;
+    list->setHeaderLabels({tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
+    const int widths[] = {250, 250, 100, 100, 150};
+    for (int column = 0; column < 5; ++column)
+        list->setColumnWidth(column, widths[column]);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionsMovable(false);
+}
+
+CompleteDownloadsForm::~CompleteDownloadsForm()
+{
+    if (dataSaver)
+        dataSaver->RemoveDataLoadedEventHandler(this);
+    delete ui;
+    ui = nullptr;
+    if (completeDownloadsForm == this)
+        completeDownloadsForm = nullptr;
+}
+
+void CompleteDownloadsForm::Init()
+{
+    // A form made again in the same run (as tests do) finds its type.
+    if (!d.HasType(kNode)) {
+        Type* node = d.NewType(kNode, 0, false, true);
+        node->RelateToType(d.GetType("complete_download"), one, one, false);
+    }
+    m_rows.FollowRemovalOf("complete_download", kNode);
+    if (transferQueueManager)
+        connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
+                &CompleteDownloadsForm::OnCompleteDownloadAdded);
+    if (dataSaver)
+        dataSaver->AddDataLoadedEventHandler(this);
+    // Opened during a run, the list starts with what finished before.
+    ListExisting();
+}
+
+void CompleteDownloadsForm::DataLoaded()
+{
+    ListExisting();
+}
+
+void CompleteDownloadsForm::ListExisting()
+{
+    // In the store's order, which is the order of completion: among rows
+    // of one second each later one goes first.
+    for (const ItemPtr& download : d.GetType("complete_download")->GetItems())
+        OnCompleteDownloadAdded(download);
+}
+
+int CompleteDownloadsForm::PlaceOf(qint64 completedMs) const
+{
+    // Rows are newest first: find the first one that did not complete
+    // after completedMs.
+    int low = 0;
+    int high = ui->downloadList->topLevelItemCount();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        const auto* row = static_cast<const CompleteDownloadItem*>(ui->downloadList->topLevelItem(middle));
+        if (row->CompletedMs() > completedMs)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr ip_completeDownload)
+{
+    if (!ip_completeDownload || ip_completeDownload[kNode])
+        return;
+    const QString time = ip_completeDownload["complete_download_completion_time"].AsString();
+    const qint64 ms = PeriodicDuties::ParseMSecs(time);
+    auto* row = new CompleteDownloadItem(ms == PeriodicDuties::Invalid ? CompleteDownloadItem::NoTime : ms);
+    row->setText(FileColumn, ip_completeDownload["complete_download_filename"].AsString());
+    row->setText(FolderColumn, ip_completeDownload["complete_download_relative_folder"].AsString());
+    row->setText(UserColumn, ip_completeDownload["user"].AsString());
+    row->setText(SizeColumn, ip_completeDownload["complete_download_file_size"].AsString());
+    row->setText(TimeColumn, time);
+    ui->downloadList->insertTopLevelItem(PlaceOf(row->CompletedMs()), row);
+    m_rows.Add(row, kNode) += ip_completeDownload;
+}

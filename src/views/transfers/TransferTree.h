@@ -1,0 +1,177 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <functional>
+
+#include "ItemPtr.h"
+#include "ItemSet.h"
+#include "TransferFigures.h"
+#include "TransferStatus.h"
+#include "common/RowMirror.h"
+
+class QProgressBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class Type;
+
+// One of the transfers page's two trees, downloads or uploads: a row per
+// user, under it a row per folder, under that a row per file (one per
+// transfer entry of the engine). Every row is mirrored by a node item of
+// one of three node types, so a handler finds the row of an entry, and a
+// slot the entries of a row, through the store. Both trees work alike; a
+// Names record says which types and words each one uses.
+class TransferTree
+{
+public:
+    enum class RowKind
+    {
+        None,
+        User,
+        Folder,
+        File
+    };
+
+    struct Names
+    {
+        const char* entry;      // "download_entry"
+        const char* status;     // "download_entry_status"
+        const char* userNode;   // "download_list_user_node"
+        const char* folderNode; // "download_list_folder_node"
+        const char* fileNode;   // "download_list_node"
+        const char* folderItem; // what a folder row stands for: "remote_folder"
+        const char* position;   // "write_position"
+        const char* running;    // "downloading"
+        const char* size;       // "file_size"
+        const char* sizeHolder; // the item holding the size: null for the entry itself
+    };
+
+    // Column numbers, the same in both trees.
+    enum Column
+    {
+        UserColumn = 0,
+        FolderColumn = 1,
+        FileColumn = 2,
+        StatusColumn = 3,
+        ProgressColumn = 4,
+        EtaColumn = 5,
+        SpeedColumn = 6,
+        SizeColumn = 7,
+        PlaceColumn = 8
+    };
+
+    explicit TransferTree(const Names& names);
+    // The tree widget, once the page's form has made it.
+    void Attach(QTreeWidget* tree) { m_tree = tree; }
+
+    // Declares the three node types and their relations (the engine's
+    // types exist already) and looks up the types used at every report.
+    void Declare();
+
+    QTreeWidget* Tree() const { return m_tree; }
+    RowMirror& Rows() { return m_rows; }
+    const Names& GetNames() const { return m_names; }
+
+    // The row of a node of this tree's kinds, by its node's type.
+    RowKind Kind(const QTreeWidgetItem* row) const;
+    QTreeWidgetItem* FileRow(ItemPtr entry) const;
+    QTreeWidgetItem* UserRow(ItemPtr user) const;
+    // The folder row of a user's files in a folder, or null.
+    QTreeWidgetItem* FolderRow(ItemPtr user, ItemPtr folderItem) const;
+    // The user row above a row (the row itself for a user row); null for a
+    // row not of this tree.
+    QTreeWidgetItem* UserRowOf(QTreeWidgetItem* row) const;
+    ItemPtr EntryOf(const QTreeWidgetItem* fileRow) const;
+    ItemPtr UserOf(const QTreeWidgetItem* userRow) const;
+
+    // Makes the file row of an entry, and the user and folder rows above
+    // it when they do not exist yet (a new user row gets the online icon
+    // of the moment; new parents are expanded as the switches say).
+    QTreeWidgetItem* AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
+                                const QString& fileText, const QString& sizeText, bool expandUsers,
+                                bool expandFolders);
+
+    // Takes an entry's file row away with the folder and user rows it
+    // leaves empty; a user row left with one folder loses its bar and
+    // time. Returns the user row when it stays, null otherwise (also when
+    // the entry had no row).
+    QTreeWidgetItem* RemoveFileRow(ItemPtr entry);
+
+    // Calls f for each entry below a row (the row's own for a file row).
+    void ForEachEntry(const QTreeWidgetItem* row, const std::function<void(ItemPtr)>& f) const;
+    ItemSet Entries(const QTreeWidgetItem* row) const;
+
+    // What a context menu acts on for the selected rows: with one row,
+    // every entry below it; with several, the entries of those rows that
+    // stand for one entry each (a folder or user row of many files adds
+    // none). The names are those of the users of all the rows.
+    struct MenuSelection
+    {
+        ItemSet entries;
+        QSet<QString> users;
+    };
+    MenuSelection Selection(const QList<QTreeWidgetItem*>& rows) const;
+
+    TransferStatus::Kind KindOf(ItemPtr entry) const;
+    QString StatusOf(ItemPtr entry) const;
+    TransferStatus::Counts Tally(const QTreeWidgetItem* row) const;
+    QString Aggregate(const QTreeWidgetItem* row) const;
+    QString Aggregate(const ItemSet& entries) const;
+    TransferFigures::Sums Sums(const QTreeWidgetItem* row) const;
+    TransferFigures::Sums Sums(const ItemSet& entries) const;
+
+    // The live counters of a running entry; 0 without them.
+    qint64 Position(ItemPtr entry) const;
+    qint64 Speed(ItemPtr entry) const;
+    // Download: "file_size"; upload: its shared file's "shared_file_size".
+    qint64 Size(ItemPtr entry) const;
+
+    // A user or folder row: its aggregate in the status column while it is
+    // collapsed, and its colour in any case.
+    void ShowAggregate(QTreeWidgetItem* row) const;
+    // Progress bar and time of a row; the bar is made on first need.
+    void ShowProgress(QTreeWidgetItem* row, qint64 done, double percent, qint64 secondsLeft);
+    // An expanded parent row shows no status, bar, time or speed.
+    void ClearParentFigures(QTreeWidgetItem* row);
+    void RemoveBar(QTreeWidgetItem* row);
+    QProgressBar* Bar(QTreeWidgetItem* row) const;
+
+    void SetUserIcon(ItemPtr user, bool online);
+    // Expands or collapses every user row (users) or every folder row.
+    void ExpandAll(bool users, bool expand);
+
+    // Every parent row of this tree, users and folders.
+    QList<QTreeWidgetItem*> ParentRows() const;
+
+    // Paints every cell's text of a row in the colour of a status.
+    static void Paint(QTreeWidgetItem* row, const QString& status);
+
+private:
+    QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
+                                   const QString& folderText, bool expand);
+
+    QTreeWidget* m_tree = nullptr;
+    Names m_names;
+    RowMirror m_rows;
+    Type* m_entryType = nullptr;
+    Type* m_statusType = nullptr;
+    Type* m_userNodeType = nullptr;
+    Type* m_folderNodeType = nullptr;
+    Type* m_fileNodeType = nullptr;
+    Type* m_folderItemType = nullptr;
+    Type* m_positionType = nullptr;
+    Type* m_speedType = nullptr;
+    Type* m_sizeType = nullptr;
+    Type* m_sizeHolderType = nullptr;
+    Type* m_userType = nullptr;
+    // Kinds of the few status items, looked up once each; keyed by the
+    // item and checked by its sequence, so an item made anew at a freed
+    // address is never taken for the old one.
+    struct KnownStatus
+    {
+        quint64 sequence;
+        TransferStatus::Kind kind;
+    };
+    mutable QHash<const void*, KnownStatus> m_statusKinds;
+};

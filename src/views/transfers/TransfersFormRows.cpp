@@ -1,0 +1,341 @@
+// The rows of the two trees: made when an entry comes, following its status,
+// its user's online state and its place in the remote queue, taken away
+// with the entry, and what the user does to them (expand, collapse, Delete,
+// double click).
+#include "TransfersForm.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMetaObject>
+
+#include "Data.h"
+#include "DownloadAlerts.h"
+#include "DownloadMenuOptions.h"
+#include "EventToolBar.h"
+#include "GeneralFunctions.h"
+#include "Settings.h"
+#include "TransferQueueManager.h"
+#include "UploadMenuOptions.h"
+#include "common/LocalFiles.h"
+#include "ui_TransfersForm.h"
+
+void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
+{
+    // Stored downloads get their rows in queue order once the engine has
+    // brought them into shape; one added while they are still being built
+    // goes behind them.
+    if (!transfersLoaded)
+        return;
+    if (m_buildingDownloads) {
+        if (!m_pendingDownloadSet.contains(ip_download.GetItemPointer()) && !m_downloads.FileRow(ip_download)) {
+            m_pendingDownloads.push_back(ip_download);
+            m_pendingDownloadSet.insert(ip_download.GetItemPointer());
+        }
+        return;
+    }
+    MakeDownloadRow(ip_download);
+}
+
+void TransfersForm::MakeDownloadRow(ItemPtr entry)
+{
+    // The handler fires again when one of the four items is replaced; the
+    // entry keeps the row it has.
+    if (m_downloads.FileRow(entry))
+        return;
+    const ItemPtr user = entry["user"];
+    const ItemPtr folder = entry["remote_folder"];
+    if (!user || !folder)
+        return;
+    m_downloads.AddFileRow(entry, user, folder, ReversePathname(folder.AsString()), entry["file_name"].AsString(),
+                           CommafyNumber(entry["file_size"].AsInt64()), expandDownloadUsers, expandDownloadFolders);
+    if (const ItemPtr status = entry["download_entry_status"])
+        StatusChanged(m_downloads, entry, status, true);
+}
+
+void TransfersForm::OnUploadEntryAdded(ItemPtr ip_upload)
+{
+    if (m_uploads.FileRow(ip_upload))
+        return;
+    const ItemPtr user = ip_upload["user"];
+    const ItemPtr file = ip_upload["shared_file"];
+    const ItemPtr folder = file["shared_file_folder"];
+    if (!user || !folder)
+        return;
+    // An upload shows no status until its status next changes.
+    m_uploads.AddFileRow(ip_upload, user, folder, ReversePathname(folder.AsString()),
+                         ToQString(GetFileName(file["shared_file_name"].AsStdString())),
+                         CommafyNumber(file["shared_file_size"].AsInt64()), expandUploadUsers, expandUploadFolders);
+}
+
+void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_connection)
+{
+    StatusChanged(m_downloads, i_connection.item1, i_connection.item2, true);
+}
+
+void TransfersForm::OnUploadEntryStatusChange(ConnectionInfo& i_connection)
+{
+    StatusChanged(m_uploads, i_connection.item1, i_connection.item2, false);
+}
+
+void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr status, bool download)
+{
+    QTreeWidgetItem* fileRow = tree.FileRow(entry);
+    if (!fileRow)
+        return;
+    const QString text = status.AsString();
+    SetItemColorByStatus(fileRow, text);
+    if (text == QLatin1String("complete")) {
+        if (download) {
+            ++m_pendingCompletions[entry.GetItemPointer()];
+            emit DownloadComplete(entry);
+        }
+        fileRow->setText(TransferTree::ProgressColumn, QString());
+    }
+    if (download)
+        fileRow->setText(TransferTree::PlaceColumn, QString());
+    fileRow->setText(TransferTree::StatusColumn, TransferStatus::Shown(text, entry["denial_reason"].AsString()));
+
+    if (download && m_buildingDownloads)
+        return;
+    QTreeWidgetItem* folderRow = fileRow->parent();
+    tree.ShowAggregate(folderRow);
+    tree.ShowAggregate(folderRow->parent());
+    UpdateActiveTransferCounts();
+}
+
+void TransfersForm::OnDownloadEntryRemoved(ItemPtr ip_download)
+{
+    m_pendingCompletions.remove(ip_download.GetItemPointer());
+    m_pendingDownloadSet.remove(ip_download.GetItemPointer());
+    EntryRemoved(m_downloads, ip_download);
+}
+
+void TransfersForm::OnUploadEntryRemoved(ItemPtr ip_upload)
+{
+    EntryRemoved(m_uploads, ip_upload);
+}
+
+void TransfersForm::EntryRemoved(TransferTree& tree, ItemPtr entry)
+{
+    // An entry removed before the stored downloads got their rows has none.
+    if (tree.FileRow(entry)) {
+        if (QTreeWidgetItem* userRow = tree.RemoveFileRow(entry))
+            MarkStale(tree, userRow);
+    }
+    QMetaObject::invokeMethod(this, "UpdateActiveTransferCounts", Qt::QueuedConnection);
+}
+
+void TransfersForm::MarkStale(TransferTree& tree, QTreeWidgetItem* userRow)
+{
+    // The rows left above a removed entry still show a state that counted
+    // it. Clearing many entries at once must not sum a large user's
+    // entries once per entry, so they are summed once the walk is over.
+    QSet<RowMirror::Key>& stale = &tree == &m_downloads ? m_staleDownloadParents : m_staleUploadParents;
+    stale.insert(tree.Rows().KeyOf(userRow));
+    for (int i = 0; i < userRow->childCount(); ++i)
+        stale.insert(tree.Rows().KeyOf(userRow->child(i)));
+    if (!m_refreshQueued) {
+        m_refreshQueued = true;
+        QMetaObject::invokeMethod(this, "RefreshStaleParents", Qt::QueuedConnection);
+    }
+}
+
+void TransfersForm::RefreshStaleParents()
+{
+    m_refreshQueued = false;
+    const QSet<RowMirror::Key> downloads = std::exchange(m_staleDownloadParents, {});
+    const QSet<RowMirror::Key> uploads = std::exchange(m_staleUploadParents, {});
+    for (RowMirror::Key key : downloads)
+        if (QTreeWidgetItem* row = m_downloads.Rows().Row(key))
+            m_downloads.ShowAggregate(row);
+    for (RowMirror::Key key : uploads)
+        if (QTreeWidgetItem* row = m_uploads.Rows().Row(key))
+            m_uploads.ShowAggregate(row);
+}
+
+void TransfersForm::OnDownloadComplete(ItemPtr ip_download)
+{
+    // Delivered from the event loop: the entry may have been removed
+    // since, and then its handle must not be touched.
+    auto pending = m_pendingCompletions.find(ip_download.GetItemPointer());
+    if (pending == m_pendingCompletions.end())
+        return;
+    if (--pending.value() == 0)
+        m_pendingCompletions.erase(pending);
+
+    for (const DownloadAlerts::Event& event : DownloadAlerts::Complete(m_downloads, ip_download))
+        if (eventToolBar)
+            eventToolBar->AddEvent(event.button, ":/icons/download_icon", ui->downloadsList, event.message,
+                                   "download", false);
+    if (IsSettingOn("clear_complete_downloads") && transferQueueManager)
+        transferQueueManager->RemoveDownload(ip_download);
+}
+
+void TransfersForm::OnUserOnline(ItemPtr ip_user)
+{
+    m_downloads.SetUserIcon(ip_user, true);
+    m_uploads.SetUserIcon(ip_user, true);
+}
+
+void TransfersForm::OnUserOffline(ItemPtr ip_user)
+{
+    m_downloads.SetUserIcon(ip_user, false);
+    m_uploads.SetUserIcon(ip_user, false);
+}
+
+void TransfersForm::OnDownloadPlaceInLine(ItemPtr ip_download)
+{
+    if (QTreeWidgetItem* row = m_downloads.FileRow(ip_download))
+        row->setText(TransferTree::PlaceColumn, ip_download["place_in_line"].AsString());
+}
+
+TransferTree* TransfersForm::TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind)
+{
+    for (TransferTree* tree : {&m_downloads, &m_uploads}) {
+        kind = tree->Kind(row);
+        if (kind != TransferTree::RowKind::None)
+            return tree;
+    }
+    return nullptr;
+}
+
+void TransfersForm::OnItemExpanded(QTreeWidgetItem* ip_item)
+{
+    TransferTree::RowKind kind;
+    TransferTree* tree = TreeOfRow(ip_item, kind);
+    if (tree && (kind == TransferTree::RowKind::User || kind == TransferTree::RowKind::Folder))
+        tree->ClearParentFigures(ip_item);
+}
+
+void TransfersForm::OnItemCollapsed(QTreeWidgetItem* ip_item)
+{
+    TransferTree::RowKind kind;
+    TransferTree* tree = TreeOfRow(ip_item, kind);
+    if (tree && (kind == TransferTree::RowKind::User || kind == TransferTree::RowKind::Folder))
+        ip_item->setText(TransferTree::StatusColumn, tree->Aggregate(ip_item));
+}
+
+void TransfersForm::OnKeyPressedInDownloadList(QKeyEvent* ip_event)
+{
+    if (ip_event->key() == Qt::Key_Delete)
+        DeleteSelectedDownloads();
+}
+
+void TransfersForm::OnKeyPressedInUploadList(QKeyEvent* ip_event)
+{
+    if (ip_event->key() == Qt::Key_Delete)
+        DeleteSelectedUploads();
+}
+
+void TransfersForm::DeleteSelectedDownloads()
+{
+    DeleteSelected(m_downloads, true);
+}
+
+void TransfersForm::DeleteSelectedUploads()
+{
+    DeleteSelected(m_uploads, false);
+}
+
+void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
+{
+    // A user row and a file row below it may both be selected: the entries
+    // are collected first, each once, before the first removal deletes
+    // rows that the selection still lists.
+    ItemList entries;
+    QSet<const void*> seen;
+    for (QTreeWidgetItem* row : tree.Tree()->selectedItems())
+        tree.ForEachEntry(row, [&](ItemPtr entry) {
+            if (!seen.contains(entry.GetItemPointer())) {
+                seen.insert(entry.GetItemPointer());
+                entries.push_back(entry);
+            }
+        });
+    RemoveEach(entries, download);
+}
+
+void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)
+{
+    if (!transferQueueManager)
+        return;
+    // Removed items stay readable until the batch ends, so an entry that
+    // an earlier removal took along is seen as removed and passed over.
+    Data::Batch batch(&d);
+    for (const ItemPtr& entry : entries) {
+        if (entry.IsRemoved())
+            continue;
+        if (downloads)
+            transferQueueManager->RemoveDownload(entry);
+        else
+            transferQueueManager->RemoveUpload(entry);
+    }
+}
+
+void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    const ItemPtr entry = m_downloads.EntryOf(ip_item);
+    if (!entry || !transferQueueManager)
+        return;
+    // Where the finished file lies, also while it is still downloading;
+    // no path when the entry's name would lead outside the download folder.
+    OpenLocalPath(transferQueueManager->GetDownloadTargetPath(entry, true));
+}
+
+// The menus: the view's own entries first; the per-user entries of the
+// user menu follow them when the selection belongs to exactly one user
+// (selection.users). The options objects keep the entries across the
+// menu's event loop, never the rows.
+
+void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
+{
+    const QList<QTreeWidgetItem*> rows = ui->downloadsList->selectedItems();
+    if (rows.isEmpty())
+        return;
+    const TransferTree::MenuSelection selection = m_downloads.Selection(rows);
+    QMenu menu;
+    DownloadMenuOptions options(&menu, selection.entries);
+    if (!menu.isEmpty())
+        menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
+}
+
+void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
+{
+    const QList<QTreeWidgetItem*> rows = ui->uploadsList->selectedItems();
+    if (rows.isEmpty())
+        return;
+    const TransferTree::MenuSelection selection = m_uploads.Selection(rows);
+    QMenu menu;
+    UploadMenuOptions options(&menu, selection.entries);
+    if (!menu.isEmpty())
+        menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
+}
+
+QTreeWidgetItem* TransfersForm::GetDownloadNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    return m_downloads.UserRowOf(ip_row);
+}
+
+QTreeWidgetItem* TransfersForm::GetUploadNodeUserNode(QTreeWidgetItem* ip_row)
+{
+    return m_uploads.UserRowOf(ip_row);
+}
+
+ItemSet TransfersForm::GetNodeDownloadEntryItems(QTreeWidgetItem* ip_row)
+{
+    return m_downloads.Entries(ip_row);
+}
+
+ItemSet TransfersForm::GetNodeUploadEntryItems(QTreeWidgetItem* ip_row)
+{
+    return m_uploads.Entries(ip_row);
+}
+
+QString TransfersForm::GetDownloadEntriesAggregateStatus(ItemSet& i_entries)
+{
+    return m_downloads.Aggregate(i_entries);
+}
+
+QString TransfersForm::GetUploadEntriesAggregateStatus(ItemSet& i_entries)
+{
+    return m_uploads.Aggregate(i_entries);
+}

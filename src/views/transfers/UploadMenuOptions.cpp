@@ -1,0 +1,42 @@
+#include "UploadMenuOptions.h"
+
+#include <QMenu>
+
+#include "TransferQueueManager.h"
+#include "common/LocalFiles.h"
+
+UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent)
+    : QObject(ip_parent)
+{
+    if (i_entries.empty())
+        return;
+    m_entries.Add(i_entries);
+    if (!ip_menu->isEmpty())
+        ip_menu->addSeparator();
+    const bool several = i_entries.size() > 1;
+    if (!several)
+        ip_menu->addAction(QIcon(":/icons/play_icon"), tr("Open File"), this, &UploadMenuOptions::OnOpenFile);
+    ip_menu->addAction(QIcon(":/icons/folder_icon"), tr("Open Folder"), this, &UploadMenuOptions::OnOpenFolder);
+    ip_menu->addSeparator();
+    ip_menu->addAction(QIcon(":/icons/transfer_icon"), several ? tr("Remove uploads") : tr("Remove upload"), this,
+                       &UploadMenuOptions::OnRemoveUploads);
+}
+
+void UploadMenuOptions::OnOpenFile()
+{
+    const ItemPtr file = m_entries.First()["shared_file"];
+    const QString folder = file["shared_file_folder"].AsString();
+    if (!folder.isEmpty())
+        OpenLocalPath(folder + '/' + file["shared_file_name"].AsString());
+}
+
+void UploadMenuOptions::OnOpenFolder()
+{
+    OpenLocalPath(m_entries.First()["shared_file"]["shared_file_folder"].AsString());
+}
+
+void UploadMenuOptions::OnRemoveUploads()
+{
+    if (transferQueueManager)
+        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RemoveUpload(entry); });
+}

@@ -1,0 +1,435 @@
+// The whole program as its users meet it: two and three real clients against
+// the standalone test server, each worked only through its window. A scenario
+// whose pages are not built yet is skipped, saying which it waits for.
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTest>
+
+#include "ClientHome.h"
+#include "E2eTestCase.h"
+
+// Drop a scenario's line once the pages it names are in the program.
+#define NEEDS(pages) QSKIP("needs " pages)
+
+namespace {
+
+// From an action to a transfer's end on loopback, queue and connections
+// included.
+const int kTransferMs = 60000;
+
+// The folder as a client's share list names it.
+QString RemoteFolder(const QString& localFolder)
+{
+    return QString(localFolder).replace('/', '\\');
+}
+
+qint64 SizeOf(const QString& path)
+{
+    return path.isEmpty() ? -1 : QFileInfo(path).size();
+}
+
+// A download or upload row: file name and status, as the transfers page
+// shows them (the status in lower case, a refusal as its reason).
+QString StatusOf(const DrivenClient::Row& row, const QString& file)
+{
+    const int at = row.cells.indexOf(file);
+    return at >= 0 && at + 1 < row.cells.size() ? row.cells[at + 1] : QString();
+}
+
+} // namespace
+
+class TestScenarios : public E2eTestCase
+{
+    Q_OBJECT
+
+private:
+    // A user at the Users page adds another user through "Add User".
+    static bool AddToUserList(DrivenClient& client, const QString& user)
+    {
+        return client.Tab("tabControl", "Users") && client.Tab("userListForm/tabWidget", "User List") &&
+               client.Click("userList") && client.Action("Add User") && client.WaitWindow("Add User") &&
+               client.Type("AddUserDialog/userNameEdit", user) && client.Click("AddUserDialog/addFriendButton") &&
+               client.WaitText("AddUserDialog/statusEdit", "User added to list.") &&
+               client.Key("AddUserDialog", "Escape") && client.WaitRow("userList", {user});
+    }
+
+    // The status the transfers tree shows now for the file; empty when none.
+    static QString StatusNow(DrivenClient& client, const QString& tree, const QString& file)
+    {
+        QList<DrivenClient::Row> rows;
+        if (client.Rows(tree, &rows))
+            for (const DrivenClient::Row& row : rows)
+                if (row.cells.contains(file))
+                    return StatusOf(row, file);
+        return QString();
+    }
+
+    // Waits until the transfers tree shows the file with one of the statuses.
+    static bool WaitStatus(DrivenClient& client, const QString& tree, const QString& file, const QStringList& statuses,
+                           QString* status = nullptr)
+    {
+        QString seen;
+        const QString what = QString("%1's %2 to show %3 as %4").arg(client.User(), tree, file, statuses.join(" or "));
+        const auto shown = [&] { return statuses.contains(seen = StatusNow(client, tree, file)); };
+        if (E2eRun::WaitUntil(what, kTransferMs, shown)) {
+            if (status)
+                *status = seen;
+            return true;
+        }
+        return E2eRun::Fail(E2eRun::Failure() + QString(" (it shows \"%1\")").arg(seen));
+    }
+
+    static bool IsChecked(DrivenClient& client, const QString& list, const QString& entry)
+    {
+        QList<DrivenClient::Row> rows;
+        if (client.Rows(list, &rows))
+            for (const DrivenClient::Row& row : rows)
+                if (row.cells.contains(entry))
+                    return row.checked;
+        return false;
+    }
+
+    static bool ShowTransfers(DrivenClient& client, const QString& tab)
+    {
+        return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
+    }
+
+private slots:
+    // alice searches, finds bob's file, double-clicks it; it arrives whole,
+    // complete in her downloads and finished in bob's uploads.
+    void aSearchedFileIsDownloadedByDoubleClick()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QByteArray bytes = ClientHome::SampleBytes(900 * 1024 + 17);
+        QVERIFY(ClientHome::WriteFile(bob.Home() + "/Jazz/take five.ogg", bytes));
+        bob.Data().ShareFolder(bob.Home() + "/Jazz");
+        STEP(bob.Start());
+        STEP(alice.Start());
+        STEP(Run().WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
+
+        STEP(alice.Tab("tabControl", "Search"));
+        STEP(alice.Type("searchEdit", "take five"));
+        STEP(alice.Key("searchEdit", "Return"));
+        STEP(alice.WaitItem("searchTabControl", "take five"));
+        STEP(alice.WaitRow("searchResultsTreeWidget", {"take five.ogg"}, 30000));
+        STEP(alice.RowDoubleClick("searchResultsTreeWidget", {"take five.ogg"}));
+
+        STEP(ShowTransfers(alice, "Downloads"));
+        STEP(WaitStatus(alice, "downloadsList", "take five.ogg", {"complete"}));
+        const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", "take five.ogg");
+        QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(WaitStatus(bob, "uploadsList", "take five.ogg", {"complete"}));
+    }
+
+    // alice browses bob's share and downloads a whole folder; its subfolders
+    // are kept, and what bob's queue limit refuses shows bob's reason.
+    void aBrowsedFolderIsDownloadedWithItsSubfolders()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        // Thirteen files in three levels, against a queue limit of ten.
+        const QString album = bob.Home() + "/Albums/Blue Train";
+        QStringList files;
+        for (int i = 1; i <= 13; ++i) {
+            const QString folder = i <= 6 ? "" : i <= 10 ? "Bonus/" : "Bonus/Extra/";
+            files << folder + QString("%1 take.ogg").arg(i, 2, 10, QChar('0'));
+        }
+        QList<QByteArray> contents;
+        for (int i = 0; i < files.size(); ++i) {
+            contents << ClientHome::SampleBytes(20 * 1024 + i, quint32(i + 1));
+            QVERIFY(ClientHome::WriteFile(album + "/" + files[i], contents.last()));
+        }
+        bob.Data().ShareFolder(bob.Home() + "/Albums");
+        STEP(bob.Start());
+        STEP(alice.Start());
+        STEP(Run().WaitForLogin("bob"));
+        STEP(Run().WaitForLogin("alice"));
+
+        // bob lets nobody queue more than ten files at a time.
+        STEP(bob.Tab("tabControl", "Options"));
+        STEP(bob.Tab("optionsTabControl", "File Sharing"));
+        STEP(bob.Click("maxUploadsPerUserCheckBox"));
+        STEP(bob.WaitChecked("maxUploadsPerUserCheckBox", true));
+        STEP(bob.Key("maxUploadsPerUserSpinBox", "Ctrl+A"));
+        STEP(bob.Type("maxUploadsPerUserSpinBox", "10"));
+        STEP(bob.Key("maxUploadsPerUserSpinBox", "Return"));
+        STEP(bob.WaitText("maxUploadsPerUserSpinBox", "10"));
+
+        NEEDS("the user list and the share browser");
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Browse user's files"));
+        STEP(alice.WaitText("tabControl", "Browse"));
+        STEP(alice.WaitRow("sharesForm/folderTree", {"Blue Train"}));
+        STEP(alice.Menu("sharesForm/folderTree", {"Blue Train"}));
+        STEP(alice.Pick("Download Folder"));
+
+        // One upload starts, ten wait in bob's queue, the rest are refused
+        // with bob's reason; a refused download may be asked for again
+        // later, so the refusals are counted as they show.
+        STEP(ShowTransfers(alice, "Downloads"));
+        QStringList refused;
+        const auto countRefused = [&] {
+            QList<DrivenClient::Row> rows;
+            if (alice.Rows("downloadsList", &rows))
+                for (const DrivenClient::Row& row : rows)
+                    for (const QString& file : files)
+                        if (StatusOf(row, QFileInfo(file).fileName()) == "too many files" && !refused.contains(file))
+                            refused << file;
+            return !refused.isEmpty();
+        };
+        STEP(E2eRun::WaitUntil("a download refused with bob's reason", DrivenClient::kShowMs, countRefused));
+        int inSubfolders = 0;
+        for (int i = 0; i < files.size(); ++i) {
+            if (refused.contains(files[i]))
+                continue;
+            const QString name = QFileInfo(files[i]).fileName();
+            QString status;
+            STEP(WaitStatus(alice, "downloadsList", name, {"complete", "too many files"}, &status));
+            countRefused();
+            if (status != "complete")
+                continue;
+            const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
+            QVERIFY2(arrived.endsWith("Blue Train/" + files[i]), qPrintable(arrived));
+            QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the shared bytes: " + arrived));
+            inSubfolders += files[i].contains('/');
+        }
+        QVERIFY2(refused.size() <= 3, qPrintable(refused.join(", ")));
+        QVERIFY(inSubfolders >= 1);
+    }
+
+    // alice and bob chat in a room and privately; the logs hold the lines;
+    // carol joins the room and sees both in its user list.
+    void roomAndPrivateChatReachTheOthersAndTheLogs()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        DrivenClient& carol = Run().AddClient("carol");
+        for (DrivenClient* client : {&alice, &bob})
+            client->Data().SetSetting("log_private_chat", "yes");
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+
+        const QString room = "roomsTabControl/tab=late night jazz/";
+        STEP(alice.Tab("tabControl", "Rooms"));
+        STEP(alice.Click("roomList"));
+        STEP(alice.Action("Create Room"));
+        STEP(alice.WaitWindow("Create Room"));
+        STEP(alice.Type("CreateRoomDialog/roomNameEdit", "late night jazz"));
+        STEP(alice.Click("CreateRoomDialog/createRoomButton"));
+        STEP(alice.WaitItem("roomsTabControl", "late night jazz"));
+
+        STEP(bob.Tab("tabControl", "Rooms"));
+        STEP(bob.Click("roomList"));
+        STEP(bob.Action("Refresh Room List"));
+        STEP(bob.WaitRow("roomList", {"late night jazz"}));
+        STEP(bob.RowDoubleClick("roomList", {"late night jazz"}));
+        STEP(bob.WaitItem("roomsTabControl", "late night jazz"));
+
+        STEP(alice.Type(room + "chatEdit", "anyone for Coltrane?"));
+        STEP(alice.Key(room + "chatEdit", "Return"));
+        STEP(bob.WaitTextContaining(room + "chatView", "anyone for Coltrane?"));
+        STEP(bob.Type(room + "chatEdit", "always"));
+        STEP(bob.Key(room + "chatEdit", "Return"));
+        STEP(alice.WaitTextContaining(room + "chatView", "always"));
+        STEP(E2eRun::WaitUntil("alice's room log to hold both lines", DrivenClient::kShowMs, [&] {
+            const QByteArray log = ClientHome::ReadFile(alice.Home() + "/Quorvane Chat Logs/Rooms/late night jazz.log");
+            return log.contains("anyone for Coltrane?") && log.contains("always");
+        }));
+
+        STEP(carol.Start());
+        STEP(Run().WaitForLogin("carol"));
+        STEP(carol.Tab("tabControl", "Rooms"));
+        STEP(carol.Click("roomList"));
+        STEP(carol.Action("Refresh Room List"));
+        STEP(carol.WaitRow("roomList", {"late night jazz"}));
+        STEP(carol.RowDoubleClick("roomList", {"late night jazz"}));
+        STEP(carol.WaitItem("roomsTabControl", "late night jazz"));
+        NEEDS("the room user list and the private chats page");
+        STEP(carol.WaitRow(room + "userList", {"alice"}));
+        STEP(carol.WaitRow(room + "userList", {"bob"}));
+        STEP(alice.WaitRow(room + "userList", {"carol"}));
+
+        // A private word: alice double-clicks bob in the room's user list.
+        STEP(alice.RowDoubleClick(room + "userList", {"bob"}));
+        STEP(alice.WaitText("tabControl", "Chat"));
+        STEP(alice.Type("chatTabControl/tab=bob/chatEdit", "your copy of Blue Train?"));
+        STEP(alice.Key("chatTabControl/tab=bob/chatEdit", "Return"));
+        STEP(bob.Tab("tabControl", "Chat"));
+        STEP(bob.WaitItem("chatTabControl", "alice"));
+        STEP(bob.WaitTextContaining("chatTabControl/tab=alice/chatView", "your copy of Blue Train?"));
+        STEP(E2eRun::WaitUntil("alice's private log with bob to hold her line", DrivenClient::kShowMs, [&] {
+            return ClientHome::ReadFile(alice.Home() + "/Quorvane Chat Logs/Users/bob.log")
+                .contains("your copy of Blue Train?");
+        }));
+        STEP(E2eRun::WaitUntil("bob's private log with alice to hold her line", DrivenClient::kShowMs, [&] {
+            return ClientHome::ReadFile(bob.Home() + "/Quorvane Chat Logs/Users/alice.log")
+                .contains("your copy of Blue Train?");
+        }));
+    }
+
+    // bob's client dies mid-transfer; alice's entry shows the failure and,
+    // once bob is back, resumes from the partial file to the whole file.
+    void aTransferCutByAKilledUploaderResumesFromThePartialFile()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString name = "a love supreme.ogg";
+        const QByteArray bytes = ClientHome::SampleBytes(3 * 1024 * 1024 + 5, 7u);
+        const QString folder = bob.Home() + "/Jazz";
+        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
+        bob.Data().ShareFolder(folder);
+        // Slow enough to be caught half way.
+        bob.Data().SetSetting("upload_speed_limit", "400");
+        bob.Data().SetSetting("upload_speed_limit_enabled", "yes");
+        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("bob"));
+        STEP(alice.Start());
+        STEP(ShowTransfers(alice, "Downloads"));
+        STEP(WaitStatus(alice, "downloadsList", name, {"downloading"}));
+        const QString partial = alice.DownloadFolder() + "/downloading";
+        qint64 cut = 0;
+        STEP(E2eRun::WaitUntil("a third of the file to arrive", kTransferMs, [&] {
+            cut = SizeOf(ClientHome::FindFile(partial, name));
+            return cut >= bytes.size() / 3;
+        }));
+        STEP(bob.Kill());
+        STEP(WaitStatus(alice, "downloadsList", name, {"aborted", "queued"}));
+        cut = SizeOf(ClientHome::FindFile(partial, name));
+        QVERIFY(cut < bytes.size());
+
+        // bob is back: the download goes on from where it stood.
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("bob", 2));
+        qint64 smallest = cut;
+        STEP(E2eRun::WaitUntil("the download to finish", kTransferMs, [&] {
+            const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
+            if (size >= 0)
+                smallest = qMin(smallest, size);
+            return StatusNow(alice, "downloadsList", name) == "complete";
+        }));
+        QVERIFY2(smallest >= cut, qPrintable(QString("the partial file shrank from %1 to %2").arg(cut).arg(smallest)));
+        const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
+        QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
+    }
+
+    // bob limits his uploads to 200 KiB/s on the transfers page; alice's
+    // download holds that rate within 5 % over ten seconds.
+    void anUploadSpeedLimitHoldsForTheDownloader()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString name = "giant steps.ogg";
+        const QByteArray bytes = ClientHome::SampleBytes(5 * 1024 * 1024, 11u);
+        const QString folder = bob.Home() + "/Jazz";
+        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
+        bob.Data().ShareFolder(folder);
+        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("bob"));
+
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(bob.Key("uploadLimitSpinBox", "Ctrl+A"));
+        STEP(bob.Type("uploadLimitSpinBox", "200"));
+        STEP(bob.Key("uploadLimitSpinBox", "Return"));
+        // Choosing a speed switches the limit on.
+        STEP(bob.WaitChecked("uploadLimitCheckBox", true));
+
+        STEP(alice.Start());
+        const QString partial = alice.DownloadFolder() + "/downloading";
+        // Measured once the transfer runs, past its start.
+        qint64 start = 0;
+        STEP(E2eRun::WaitUntil("the download to pass 300 KiB", kTransferMs, [&] {
+            start = SizeOf(ClientHome::FindFile(partial, name));
+            return start >= 300 * 1024;
+        }));
+        QElapsedTimer clock;
+        clock.start();
+        qint64 end = start;
+        qint64 elapsed = 0;
+        STEP(E2eRun::WaitUntil("ten seconds of the transfer", 15000, [&] {
+            const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
+            if (size < 0)
+                return true; // finished: far too fast
+            end = size;
+            elapsed = clock.elapsed();
+            return elapsed >= 10000;
+        }));
+        QVERIFY2(elapsed >= 10000, qPrintable(QString("the file was whole after %1 ms").arg(clock.elapsed())));
+        const double kibPerSecond = (end - start) / 1024.0 / (elapsed / 1000.0);
+        QVERIFY2(kibPerSecond >= 190 && kibPerSecond <= 210,
+                 qPrintable(QString("%1 KiB/s against a limit of 200").arg(kibPerSecond, 0, 'f', 1)));
+    }
+
+    // alice accepts uploads from a group she puts bob in; bob pushes a folder
+    // to her from his upload browser.
+    void anUploadPushedFromTheUploadBrowserIsAccepted()
+    {
+        NEEDS("the user list, the group dialogs and the upload browser");
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString gifts = bob.Home() + "/Gifts";
+        const QStringList files = {"mixtape side A.ogg", "mixtape side B.ogg"};
+        QList<QByteArray> contents;
+        for (int i = 0; i < files.size(); ++i) {
+            contents << ClientHome::SampleBytes(300 * 1024 + i, quint32(20 + i));
+            QVERIFY(ClientHome::WriteFile(gifts + "/" + files[i], contents.last()));
+        }
+        bob.Data().ShareFolder(gifts);
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+
+        // alice: bob into a new group "friends" that accepts uploads.
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Set user's groups"));
+        STEP(alice.WaitWindow("User Groups for [bob]"));
+        STEP(alice.Type("UserGroupsDialog/newGroupEdit", "friends"));
+        STEP(alice.Click("UserGroupsDialog/newGroupButton"));
+        STEP(alice.WaitRow("UserGroupsDialog/groupListWidget", {"friends"}));
+        if (!IsChecked(alice, "UserGroupsDialog/groupListWidget", "friends")) {
+            STEP(alice.RowClick("UserGroupsDialog/groupListWidget", {"friends"}));
+            STEP(alice.Key("UserGroupsDialog/groupListWidget", "Space"));
+        }
+        STEP(E2eRun::WaitUntil("bob to be in the group \"friends\"", DrivenClient::kShowMs,
+                               [&] { return IsChecked(alice, "UserGroupsDialog/groupListWidget", "friends"); }));
+        STEP(alice.Key("UserGroupsDialog", "Escape"));
+        STEP(alice.WaitRow("userList", {"bob", "friends"}));
+        STEP(alice.Click("userList"));
+        STEP(alice.Action("Configure User Groups"));
+        STEP(alice.WaitWindow("Configure User Groups"));
+        STEP(alice.RowClick("UserGroupConfigDialog/groupList", {"friends"}));
+        STEP(alice.Click("UserGroupConfigDialog/acceptUploadsCheckBox"));
+        STEP(alice.WaitChecked("UserGroupConfigDialog/acceptUploadsCheckBox", true));
+        STEP(alice.Key("UserGroupConfigDialog", "Escape"));
+
+        // bob: the folder, from the upload browser of alice.
+        STEP(AddToUserList(bob, "alice"));
+        STEP(bob.Menu("userList", {"alice"}));
+        STEP(bob.Pick("Upload to user"));
+        STEP(bob.WaitText("tabControl", "Browse"));
+        STEP(bob.WaitItem("sharesForm/tabControl", "Upload to alice"));
+        STEP(bob.RowDoubleClick("UploadForm/folderTree", {"Gifts"}));
+
+        STEP(ShowTransfers(bob, "Uploads"));
+        STEP(ShowTransfers(alice, "Downloads"));
+        for (int i = 0; i < files.size(); ++i) {
+            STEP(WaitStatus(alice, "downloadsList", files[i], {"complete"}));
+            STEP(WaitStatus(bob, "uploadsList", files[i], {"complete"}));
+            const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", files[i]);
+            QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the pushed bytes: " + arrived));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScenarios)
+
+#include "TestScenarios.moc"

@@ -1,0 +1,77 @@
+// Prepares the home folder of the client that scripts/screenshots shows:
+// the data file of a user who has logged in before, shares a folder of music
+// with everyone and one of demos with two groups, has downloads queued, and
+// enters a chat room at login, written by the project's own engines.
+//   quorvane-screenshot-home HOME
+// Listening ports are chosen free at the time of asking, so several runs can
+// share a machine.
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextStream>
+
+#include "ClientDataFile.h"
+#include "ClientHome.h"
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    if (argc != 2) {
+        err << "usage: quorvane-screenshot-home HOME\n";
+        return 2;
+    }
+    const QString home = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString music = home + "/Music";
+    const QStringList files = {
+        "Field Recordings/rain on a tin roof.flac",
+        "Field Recordings/harbour at dawn.flac",
+        "Live at the Blue Room/01 opening.ogg",
+        "Live at the Blue Room/02 slow blues in G.ogg",
+        "Live at the Blue Room/03 encore.ogg",
+        "liner notes.txt",
+    };
+    const QString studio = home + "/Home Studio";
+    const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};
+    for (int i = 0; i < files.size(); ++i) {
+        if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(40000 + 7919 * i, '\x5a'))) {
+            err << "cannot write " << music << "/" << files[i] << "\n";
+            return 1;
+        }
+    }
+    for (int i = 0; i < takes.size(); ++i) {
+        if (!ClientHome::WriteFile(studio + "/" + takes[i], QByteArray(90000 + 3001 * i, '\x5a'))) {
+            err << "cannot write " << studio << "/" << takes[i] << "\n";
+            return 1;
+        }
+    }
+    ClientDataFile data;
+    if (!ClientHome::SetAccount(data, home, "marta")) {
+        err << "no free port\n";
+        return 1;
+    }
+    data.SetSetting("upload_slots", "3");
+    data.ShareFolder(music);
+    data.ShareFolder(studio, {"Band", "Friends"});
+    for (const char* ending : {".ini", ".db", ".nfo", ".url", ".DS_Store"})
+        data.ExcludeExtension(ending);
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "01 Blue Train.flac", 61234567);
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", "02 Moment's Notice.flac", 48123456);
+    data.AddDownload("ilse", "\\home\\ilse\\Podcasts", "episode 112 - city sounds.mp3", 23456789);
+    // One finished already: its file lies where the download folder keeps
+    // finished files, so the transfers page shows it complete.
+    const QString notes = "00 liner notes.pdf";
+    const QString finished = home + "/Downloads/complete/Coltrane - Blue Train/" + notes;
+    if (!ClientHome::WriteFile(finished, QByteArray(734512, '\x5a'))) {
+        err << "cannot write the finished download\n";
+        return 1;
+    }
+    data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // The scene of quorvane-screenshot-server has people talking there.
+    data.AutojoinRoom("jazz lounge");
+    QString error;
+    if (!data.Write(home + "/.Quorvane", &error)) {
+        err << error << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,193 @@
+// Other users for scripts/screenshots: fake peers that log in to the test
+// server, answer every search of the photographed client with files of
+// their shares over a message connection, and send the files of their
+// shares that the client queues at once over a file connection, as other
+// clients would. Each file sent whole is reported on stdout as
+// "served PATH".
+//   quorvane-screenshot-peers SERVER-PORT USER
+// Runs until it is ended.
+#include <QCoreApplication>
+#include <QHash>
+#include <QTextStream>
+#include <QTimer>
+
+#include "FakePeer.h"
+#include "FakePeerLink.h"
+#include "FakeWire.h"
+#include "SearchReply.h"
+
+namespace {
+
+// Files of a share: as search replies list them, and their sizes by path.
+struct Files
+{
+    QList<QByteArray> listed;
+    QHash<QString, quint64> sizes;
+
+    Files operator+(const Files& other) const
+    {
+        Files both = *this;
+        both.listed += other.listed;
+        for (auto it = other.sizes.constBegin(); it != other.sizes.constEnd(); ++it)
+            both.sizes.insert(it.key(), it.value());
+        return both;
+    }
+};
+
+struct Share
+{
+    const char* name;
+    quint8 freeSlot;
+    quint32 speed;
+    quint32 queued;
+    Files files;
+};
+
+Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quint64 size)
+{
+    Files files;
+    // Lossless files carry their length only, as a client reports them.
+    for (int i = 0; i < tracks.size(); ++i) {
+        QList<QPair<quint32, quint32>> attributes{{1, quint32(240 + 37 * i)}};
+        if (bitrate)
+            attributes << qMakePair(0u, bitrate) << qMakePair(2u, 0u);
+        const QString path = QString(folder) + "\\" + tracks[i];
+        const quint64 bytes = size + quint64(i) * 917311;
+        files.listed << SearchReplyFile(path.toUtf8(), bytes, attributes);
+        files.sizes.insert(path, bytes);
+    }
+    return files;
+}
+
+QList<Share> Shares()
+{
+    return {
+        {"jonas", 1, 412000, 0,
+         Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)",
+               {"01 Blue Train.mp3", "02 Moment's Notice.mp3", "03 Locomotion.mp3", "04 I'm Old Fashioned.mp3",
+                "05 Lazy Bird.mp3"},
+               320, 16234567)},
+        {"ilse", 0, 96000, 4,
+         Album("\\home\\ilse\\music\\jazz\\Coltrane\\Blue Train", {"blue train.flac", "lazy bird.flac"}, 0, 61234567)},
+        {"rafael", 0, 1830000, 12,
+         Album("D:\\Shared\\Mixes", {"late night blue train mix.mp3"}, 192, 88012345) +
+             Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"},
+                   256, 21345678)},
+    };
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream err(stderr);
+    if (argc != 3) {
+        err << "usage: quorvane-screenshot-peers SERVER-PORT USER\n";
+        return 2;
+    }
+    const quint16 serverPort = quint16(QString(argv[1]).toUShort());
+    const QString client = QString::fromLocal8Bit(argv[2]);
+
+    // A file the client asked for: offered on the message link it came
+    // by, sent over a file link once the client accepts.
+    struct Upload
+    {
+        FakePeerLink* link;
+        quint32 token;
+        QString path;
+        quint64 size;
+        FakePeerLink* file = nullptr;
+        bool sent = false;
+    };
+    struct Peer
+    {
+        Share share;
+        FakePeer* fake;
+        FakePeerLink* link = nullptr;
+        int answered = 0;
+        QHash<FakePeerLink*, int> read = {};
+        QList<Upload> uploads = {};
+    };
+    QTextStream out(stdout);
+    quint32 nextToken = 7000;
+    // Queue requests (43) for files of the share are offered (40) at once;
+    // an accepted offer (41) gets its file link, and once the client has
+    // said where to start, the rest of the file goes.
+    auto Serve = [&](auto& peer) {
+        for (FakePeerLink* link : peer.fake->links) {
+            if (link->GetMode() != FakePeerLink::Mode::Messages)
+                continue;
+            for (int& i = peer.read[link]; i < link->messages.size(); ++i) {
+                FakeWire in(link->messages.at(i).second);
+                const quint32 code = link->messages.at(i).first;
+                QString path;
+                quint32 token = 0;
+                quint8 allowed = 0;
+                if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
+                    const quint64 size = peer.share.files.sizes.value(path);
+                    peer.uploads.append({link, ++nextToken, path, size});
+                    link->SendMessage(40, FakeWire().U32(1).U32(nextToken).Str(path).U64(size).Bytes());
+                } else if (code == 41 && in.ReadU32(token) && in.ReadU8(allowed) && allowed == 1) {
+                    for (auto& upload : peer.uploads) {
+                        if (upload.token != token || upload.file)
+                            continue;
+                        if (!peer.fake->listeningPorts.contains(client)) {
+                            peer.fake->AskAddress(client);
+                            peer.fake->WaitForAddress(client);
+                        }
+                        upload.file = peer.fake->Greet(peer.fake->listeningPorts.value(client), false, "F", token);
+                        if (upload.file)
+                            upload.file->SendRaw(FakeWire().U32(token).Bytes());
+                    }
+                }
+            }
+        }
+        for (auto& upload : peer.uploads) {
+            quint64 offset = 0;
+            if (!upload.file || upload.sent || upload.file->raw.size() < 8 ||
+                !FakeWire(upload.file->raw.left(8)).ReadU64(offset) || offset > upload.size)
+                continue;
+            upload.sent = true;
+            upload.file->SendRaw(QByteArray(int(upload.size - offset), '\x5a'));
+            out << "served " << upload.path << Qt::endl;
+        }
+    };
+
+    QList<Peer> peers;
+    for (const Share& share : Shares()) {
+        auto* fake = new FakePeer(share.name, &app);
+        if (!fake->Listen(false) || !fake->LogIn(serverPort)) {
+            err << "cannot log " << share.name << " in\n";
+            return 1;
+        }
+        peers.append({share, fake});
+    }
+
+    out << "ready" << Qt::endl;
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (Peer& peer : peers) {
+            for (; peer.answered < peer.fake->searchRequests.size(); ++peer.answered) {
+                const FakePeer::SearchRequest request = peer.fake->searchRequests.at(peer.answered);
+                if (request.user != client)
+                    continue;
+                if (!peer.link) {
+                    peer.fake->AskAddress(client);
+                    if (!peer.fake->WaitForAddress(client))
+                        continue;
+                    peer.link = peer.fake->Greet(peer.fake->listeningPorts.value(client), false, "P", 1);
+                    if (!peer.link)
+                        continue;
+                }
+                peer.link->SendMessage(9, CompressedSearchReply(peer.share.name, request.ticket,
+                                                                peer.share.files.listed, peer.share.freeSlot,
+                                                                peer.share.speed, peer.share.queued));
+            }
+            Serve(peer);
+        }
+    });
+    poll.start(100);
+    return app.exec();
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+// The rooms page as the main window holds it, in the view fixture, logged
+// in as "me" to the loopback test server; shared by the rooms tests.
+#include <QAction>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <functional>
+
+#include "Data.h"
+#include "Server.h"
+#include "TestMessage.h"
+#include "TestServer.h"
+#include "ViewFixture.h"
+#include "rooms/RoomForm.h"
+#include "rooms/RoomsForm.h"
+
+struct RoomsSetup
+{
+    ViewFixture* fixture = nullptr;
+    RoomsForm* rooms = nullptr;
+
+    // loaded: puts what a data file would have held into the store, before
+    // the page's Init.
+    void Make(const std::function<void()>& loaded = nullptr)
+    {
+        fixture = new ViewFixture;
+        if (loaded)
+            loaded();
+        rooms = new RoomsForm;
+        fixture->AddPage(rooms, "Rooms");
+        rooms->Init();
+    }
+    bool Start() { return fixture->Start("me"); }
+    void Stop()
+    {
+        delete fixture;
+        fixture = nullptr;
+        rooms = nullptr;
+    }
+
+    TestServer* Server() const { return fixture->net.server; }
+    QTreeWidget* List() const { return rooms->findChild<QTreeWidget*>("roomList"); }
+    QTabWidget* Tabs() const { return rooms->findChild<QTabWidget*>("roomsTabControl"); }
+    QTreeWidgetItem* Row(const QString& room) const
+    {
+        const QList<QTreeWidgetItem*> rows = List()->findItems(room, Qt::MatchExactly, 0);
+        return rows.isEmpty() ? nullptr : rows.first();
+    }
+    QStringList RowNames() const
+    {
+        QStringList names;
+        for (int i = 0; i < List()->topLevelItemCount(); ++i)
+            names << List()->topLevelItem(i)->text(0);
+        return names;
+    }
+    ItemPtr RoomItem(const QString& room) const { return d.GetType("room")->GetItem(room); }
+
+    static QLineEdit* Edit(RoomForm* page) { return page->findChild<QLineEdit*>("chatEdit"); }
+    static QTextBrowser* View(RoomForm* page) { return page->findChild<QTextBrowser*>("chatView"); }
+    static QStringList Lines(RoomForm* page) { return View(page)->toPlainText().split('\n'); }
+
+    // The server's join, as if the user had asked for it; the page once it
+    // is open, or null.
+    RoomForm* Enter(const QString& room)
+    {
+        fixture->net.client->EnterRoom(room, false);
+        QElapsedTimer waited;
+        waited.start();
+        while (!rooms->FindRoomForm(room) && waited.elapsed() < 5000)
+            QTest::qWait(10);
+        return rooms->FindRoomForm(room);
+    }
+
+    // Focuses the widget and triggers the context toolbar's action of that
+    // text; false when the toolbar does not show it.
+    bool Trigger(QWidget* focus, const QString& text)
+    {
+        if (!fixture->Focus(focus))
+            return false;
+        QAction* action = fixture->ToolbarAction(text);
+        if (!action)
+            return false;
+        action->trigger();
+        return true;
+    }
+
+    // The messages of a code the client sent, each body's first string.
+    QStringList SentNames(quint32 code) const
+    {
+        QStringList names;
+        for (const TestServer::Received& message : Server()->ReceivedMessages(code)) {
+            TestMessage body(message.body);
+            QString name;
+            body.ReadStr(name);
+            names << name;
+        }
+        return names;
+    }
+};

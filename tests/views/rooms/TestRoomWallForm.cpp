@@ -1,0 +1,145 @@
+// A room's wall, following the server's whole and single updates, with
+// writers' names and texts as plain text, and posting to it; and the dialog
+// that creates or enters a room.
+#include <QPointer>
+#include <QPushButton>
+#include <QCheckBox>
+#include <QTextDocument>
+
+#include "RoomsSetup.h"
+#include "rooms/CreateRoomDialog.h"
+#include "rooms/RoomWallForm.h"
+
+class TestRoomWallForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    RoomsSetup s;
+    RoomWallForm* m_wall = nullptr;
+
+    bool WallOfLobby(const QList<TestServer::WallMessage>& messages)
+    {
+        s.Make();
+        if (!s.Start())
+            return false;
+        s.Server()->AddRoom("lobby");
+        s.Server()->SetRoomWall("lobby", messages);
+        RoomForm* page = s.Enter("lobby");
+        if (!page || !s.Trigger(RoomsSetup::Edit(page), "Room Wall"))
+            return false;
+        m_wall = qobject_cast<RoomWallForm*>(s.Tabs()->currentWidget());
+        return m_wall != nullptr;
+    }
+
+    QStringList Shown() const
+    {
+        // A table's cells are blocks of their own, between empty ones.
+        return m_wall->findChild<QTextBrowser*>("textBrowser")->toPlainText().split('\n', Qt::SkipEmptyParts);
+    }
+
+private slots:
+    void cleanup() { s.Stop(); }
+
+    void theWallShowsTheHighestPositionFirstInAlternatingRows()
+    {
+        QVERIFY(WallOfLobby({{"a", "one"}, {"b", "two"}, {"c", "three"}}));
+        QCOMPARE(Shown(), (QStringList{"three -c", "two -b", "one -a"}));
+        const QString html = RoomWallForm::WallHtml("lobby");
+        QCOMPARE(html,
+                 QString("<table>"
+                         "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>three</big></b><font color=\"#0033ff\"> -c</font></td></tr>"
+                         "<tr width=\"%100\"><td bgcolor=#d3d3d3><b><big>two</big></b><font color=\"#0033ff\"> -b</font></td></tr>"
+                         "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>one</big></b><font color=\"#0033ff\"> -a</font></td></tr>"
+                         "</table>"));
+        QCOMPARE(RoomWallForm::WallHtml("nowhere"), QString("<table></table>"));
+    }
+
+    void theWallFollowsSingleAndWholeUpdates()
+    {
+        QVERIFY(WallOfLobby({{"a", "one"}, {"b", "two"}}));
+        s.Server()->PostToWall("lobby", "c", "three");
+        QTRY_COMPARE(Shown(), (QStringList{"three -c", "two -b", "one -a"}));
+        // A writer's new message takes the place of the old one.
+        s.Server()->PostToWall("lobby", "a", "uno");
+        QTRY_COMPARE(Shown(), (QStringList{"uno -a", "three -c", "two -b"}));
+        s.Server()->PostToWall("lobby", "c", "");
+        QTRY_COMPARE(Shown(), (QStringList{"uno -a", "two -b"}));
+
+        s.Server()->SetRoomWall("lobby", {{"z", "all new"}});
+        s.Server()->SendRoomWall("lobby");
+        QTRY_COMPARE(Shown(), QStringList{"all new -z"});
+        s.Server()->SetRoomWall("lobby", {});
+        s.Server()->SendRoomWall("lobby");
+        QTRY_COMPARE(Shown(), QStringList());
+    }
+
+    void writersAndTextsArePlainText()
+    {
+        const QString name = "<a href=\"file:///etc/passwd\">admin</a>";
+        const QString text = "<img src=\"file:///etc/hostname\"> 1 < 2  & more";
+        QVERIFY(WallOfLobby({{name, text}}));
+        QCOMPARE(Shown(), QStringList{text + " -" + name});
+        QTextDocument document;
+        document.setHtml(RoomWallForm::WallHtml("lobby"));
+        QVERIFY(!document.toHtml().contains("<a "));
+        QVERIFY(!document.toHtml().contains("<img"));
+    }
+
+    void postingSendsTheTrimmedTextAndNothingForBlanks()
+    {
+        QVERIFY(WallOfLobby({}));
+        QCOMPARE(Shown(), QStringList());
+        auto* line = m_wall->findChild<QLineEdit*>("lineEdit");
+        line->setText("   ");
+        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(line->text(), QString("   "));
+        line->setText("  my news  ");
+        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(line->text(), QString());
+        QTRY_COMPARE(Shown(), QStringList{"my news -me"});
+        QCOMPARE(s.SentNames(116), QStringList{"lobby"});
+        TestMessage sent(s.Server()->ReceivedMessages(116).first().body);
+        QString room, posted;
+        QVERIFY(sent.ReadStr(room) && sent.ReadStr(posted));
+        QCOMPARE(posted, QString("my news"));
+    }
+
+    void theCreateDialogEntersTheTrimmedNameOnce()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        QVERIFY(s.Trigger(s.List(), "Create Room"));
+        QPointer<CreateRoomDialog> dialog = createRoomDialog;
+        QVERIFY(dialog);
+        auto* name = dialog->findChild<QLineEdit*>("roomNameEdit");
+        auto* button = dialog->findChild<QPushButton*>("createRoomButton");
+        name->setText("   ");
+        button->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(createRoomDialog, dialog.data());
+
+        name->setText("  lobby  ");
+        button->click();
+        QVERIFY(!dialog->isVisible());
+        QCOMPARE(createRoomDialog, nullptr);
+        QTRY_VERIFY(!dialog);
+        QTRY_VERIFY(s.rooms->FindRoomForm("lobby"));
+        QCOMPARE(s.Server()->ReceivedMessages(14).first().body, TestMessage().Str("lobby").U32(0).Body());
+        QVERIFY(!s.Server()->IsPrivateRoom("lobby"));
+
+        // A new dialog for the next room; ticked, the room is private.
+        QVERIFY(s.Trigger(s.List(), "Create Room"));
+        QVERIFY(createRoomDialog && createRoomDialog != nullptr);
+        createRoomDialog->findChild<QLineEdit*>("roomNameEdit")->setText("hideout");
+        createRoomDialog->findChild<QCheckBox*>("createPrivateCheckBox")->setChecked(true);
+        createRoomDialog->findChild<QPushButton*>("createRoomButton")->click();
+        QTRY_VERIFY(s.rooms->FindRoomForm("hideout"));
+        QCOMPARE(s.Server()->ReceivedMessages(14).last().body, TestMessage().Str("hideout").U32(1).Body());
+        QCOMPARE(s.Server()->RoomOwner("hideout"), QString("me"));
+        QTRY_VERIFY(s.RoomItem("hideout").IsConnected("is_owner"));
+    }
+};
+
+QTEST_MAIN(TestRoomWallForm)
+#include "TestRoomWallForm.moc"

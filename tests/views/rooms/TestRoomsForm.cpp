@@ -1,0 +1,386 @@
+// The rooms page: the room list with counts, role fonts and tiers, joining
+// from the list, one page per room whatever the server does, rooms entered
+// at the first login, and the toolbar's actions on rooms.
+#include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTimer>
+#include <functional>
+
+#include "DialogAnswerer.h"
+#include "RoomsSetup.h"
+#include "Settings.h"
+#include "rooms/CreateRoomDialog.h"
+#include "rooms/RoomWallForm.h"
+
+namespace {
+
+// Runs whatever menu the call opens, choosing the entry of that text, and
+// returns the entries it showed (none when no menu opened).
+QStringList ChooseFromMenu(const std::function<void()>& open, const QString& choice)
+{
+    QStringList shown;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            shown << action->text();
+            if (action->text() == choice)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    poll.start();
+    open();
+    return shown;
+}
+
+// As a user does it: a view takes a double-click only after a press.
+void DoubleClick(QTreeWidget* list, const QPoint& point)
+{
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, point);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, point);
+}
+
+} // namespace
+
+class TestRoomsForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    RoomsSetup s;
+
+    bool RefreshList(int rows)
+    {
+        if (!s.Trigger(s.List(), "Refresh Room List"))
+            return false;
+        QElapsedTimer waited;
+        waited.start();
+        while (s.List()->topLevelItemCount() < rows && waited.elapsed() < 5000)
+            QTest::qWait(10);
+        return s.List()->topLevelItemCount() == rows;
+    }
+
+    static QString Style(QTreeWidgetItem* row)
+    {
+        const QFont font = row->font(0);
+        return QString("%1%2%3").arg(font.italic() ? "i" : "-", font.underline() ? "u" : "-",
+                                     font.weight() == QFont::Bold ? "b" : "-");
+    }
+
+private slots:
+    void cleanup() { s.Stop(); }
+
+    void theListShowsCountsRolesAndTiers()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        TestServer* server = s.Server();
+        server->AddRoom("alpha2", {"x", "y"});
+        server->AddRoom("empty");
+        server->AddRoom("beta", {"z"});
+        server->SetPrivateRoom("beta", "me", {}, {});
+        server->AddRoom("Alpha", {"z", "w", "v"});
+        server->SetPrivateRoom("Alpha", "z", {"me"}, {});
+        server->AddRoom("Ops");
+        server->SetPrivateRoom("Ops", "z", {"me"}, {"me"});
+        QVERIFY(RefreshList(5));
+
+        QCOMPARE(s.Row("alpha2")->text(1), QString("2"));
+        QCOMPARE(s.Row("Alpha")->text(1), QString("3"));
+        QCOMPARE(s.Row("empty")->text(1), QString());
+        QCOMPARE(Style(s.Row("beta")), QString("iub"));
+        QCOMPARE(Style(s.Row("Ops")), QString("i-b"));
+        QCOMPARE(Style(s.Row("Alpha")), QString("i--"));
+        QCOMPARE(Style(s.Row("alpha2")), QString("---"));
+        QTRY_COMPARE(s.RowNames(), (QStringList{"beta", "Ops", "Alpha", "alpha2", "empty"}));
+        s.List()->sortItems(0, Qt::DescendingOrder);
+        QCOMPARE(s.RowNames(), (QStringList{"empty", "alpha2", "Alpha", "Ops", "beta"}));
+        s.List()->sortItems(1, Qt::AscendingOrder);
+        QCOMPARE(s.RowNames().mid(2), (QStringList{"beta", "alpha2", "Alpha"}));
+
+        // The owner gives the room up but stays a member: a member row now.
+        s.List()->sortItems(0, Qt::AscendingOrder);
+        s.RoomItem("beta").NewItem("is_member");
+        s.RoomItem("beta").Disconnect("is_owner");
+        QCOMPARE(Style(s.Row("beta")), QString("i--"));
+        QCOMPARE(s.RowNames(), (QStringList{"Ops", "Alpha", "beta", "alpha2", "empty"}));
+        s.RoomItem("Ops").Disconnect("is_operator");
+        QCOMPARE(Style(s.Row("Ops")), QString("i--"));
+
+        // A count that falls to nothing shows nothing and sorts as 0.
+        s.RoomItem("alpha2") += d.GetType("user_count")->GetItem("0");
+        QCOMPARE(s.Row("alpha2")->text(1), QString());
+        s.List()->sortItems(1, Qt::DescendingOrder);
+        QCOMPARE(s.RowNames().first(), QString("Alpha"));
+    }
+
+    void roomsKnownBeforeTheListAreListedOnce()
+    {
+        // A room of the data file (an auto-joined one) is there before Init.
+        s.Make([&] { s.RoomItem("saved").NewItem("room_autojoin"); });
+        QCOMPARE(s.RowNames(), QStringList{"saved"});
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("saved", {"a"});
+        QTRY_VERIFY(s.rooms->FindRoomForm("saved"));
+        QVERIFY(RefreshList(1));
+        QTRY_COMPARE(s.Row("saved")->text(1), QString("2"));
+    }
+
+    void joiningFromTheListOpensOnePagePerRoom()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("lobby", {"x"});
+        s.Server()->AddRoom("R&D");
+        QVERIFY(RefreshList(2));
+
+        // A double-click on the count does nothing; on the name it joins.
+        QTreeWidget* list = s.List();
+        const QRect lobby = list->visualItemRect(s.Row("lobby"));
+        const int usersX = list->header()->sectionViewportPosition(1) + 5;
+        DoubleClick(list, QPoint(usersX, lobby.center().y()));
+        const QRect rnd = list->visualItemRect(s.Row("R&D"));
+        DoubleClick(list, QPoint(5, rnd.center().y()));
+        QTRY_VERIFY(s.rooms->FindRoomForm("R&D"));
+        QCOMPARE(s.SentNames(14), QStringList{"R&D"});
+        QCOMPARE(s.Tabs()->tabText(0), QString("R&&D"));
+
+        // The row's menu enters the selected room; the empty part has none.
+        list->setCurrentItem(s.Row("lobby"));
+        const QStringList entries = ChooseFromMenu(
+            [&] { emit list->customContextMenuRequested(lobby.center()); }, "Enter Room");
+        QCOMPARE(entries, QStringList{"Enter Room"});
+        QTRY_VERIFY(s.rooms->FindRoomForm("lobby"));
+        QCOMPARE(s.Tabs()->count(), 2);
+        QCOMPARE(s.Tabs()->currentIndex(), 0);
+        const QPoint below(5, list->viewport()->height() - 2);
+        QVERIFY(!list->itemAt(below));
+        QCOMPARE(ChooseFromMenu([&] { emit list->customContextMenuRequested(below); }, "Enter Room"),
+                 QStringList());
+    }
+
+    void aRoomTakenAwayAndEnteredAgainKeepsItsOnePage()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("lobby");
+        RoomForm* page = s.Enter("lobby");
+        QVERIFY(page);
+        s.Server()->RemoveFromRoom("me", "lobby");
+        QTRY_VERIFY(page->HasLeft());
+        QCOMPARE(s.rooms->FindRoomForm("lobby"), page);
+
+        s.fixture->net.client->EnterRoom("lobby", false);
+        QTRY_VERIFY(!page->HasLeft());
+        QCOMPARE(s.Tabs()->count(), 1);
+        s.Server()->SayInRoom("lobby", "x", "once");
+        QTRY_COMPARE(s.Lines(page).filter("[x] once").size(), 1);
+
+        // Entered again, the page leaves the room again when it is closed.
+        emit s.Tabs()->tabCloseRequested(0);
+        QVERIFY(!s.rooms->FindRoomForm("lobby"));
+        QTRY_COMPARE(s.SentNames(15), QStringList{"lobby"});
+    }
+
+    void markedRoomsAreEnteredAtTheFirstLoginOnly()
+    {
+        s.Make();
+        s.RoomItem("lobby").NewItem("room_autojoin");
+        s.RoomItem("cafe").NewItem("room_autojoin");
+        s.RoomItem("elsewhere");
+        QVERIFY(s.Start());
+        QTRY_VERIFY(s.rooms->FindRoomForm("lobby") && s.rooms->FindRoomForm("cafe"));
+        QCOMPARE(s.SentNames(14), (QStringList{"lobby", "cafe"}));
+
+        // After a reconnection only the pages still open enter again.
+        emit s.Tabs()->tabCloseRequested(s.Tabs()->indexOf(s.rooms->FindRoomForm("cafe")));
+        QTRY_COMPARE(s.SentNames(15), QStringList{"cafe"});
+        QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
+        s.Server()->Cut("me");
+        QVERIFY(lost.wait(5000));
+        QSignalSpy back(s.fixture->net.client, &Server::Connected);
+        s.fixture->Tick();
+        QVERIFY(back.wait(5000));
+        QTRY_COMPARE(s.SentNames(14), (QStringList{"lobby", "cafe", "lobby"}));
+        QCOMPARE(s.Tabs()->count(), 1);
+    }
+
+    void aRoomPageKeepsItsActionsInStepWithTheRoom()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("lobby");
+        RoomForm* page = s.Enter("lobby");
+        QVERIFY(page);
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Auto-Join [off]"));
+        QVERIFY(s.RoomItem("lobby").IsConnected("room_autojoin"));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Auto-Join [on]"));
+        QVERIFY(!s.RoomItem("lobby").IsConnected("room_autojoin"));
+        QVERIFY(s.fixture->ToolbarAction("Auto-Join [off]"));
+
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Activity Alert [off]"));
+        QVERIFY(s.RoomItem("lobby").IsConnected("room_activity_alert"));
+        s.RoomItem("lobby").Disconnect("room_activity_alert");
+        QVERIFY(s.fixture->ToolbarAction("Activity Alert [off]"));
+
+        // A public room has nothing to give up.
+        QVERIFY(s.fixture->ToolbarAction("Chat Log"));
+        QVERIFY(s.fixture->ToolbarAction("Room Wall"));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Membership"));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Room"));
+
+        // The list has its own set, whose actions need no room.
+        QVERIFY(s.fixture->Focus(s.List()));
+        QVERIFY(s.fixture->ToolbarAction("Create Room"));
+        QVERIFY(!s.fixture->ToolbarAction("Auto-Join [off]"));
+    }
+
+    void givingUpARoomAsksFirst()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("club");
+        s.Server()->SetPrivateRoom("club", "z", {"me"}, {});
+        s.Server()->AddRoom("mine");
+        s.Server()->SetPrivateRoom("mine", "me", {}, {});
+        RoomForm* club = s.Enter("club");
+        RoomForm* mine = s.Enter("mine");
+        QVERIFY(club && mine);
+        QTRY_VERIFY(s.RoomItem("club").IsConnected("is_member") && s.RoomItem("mine").IsConnected("is_owner"));
+
+        // The pages were made before the server named the roles; a page
+        // made now shows only what applies.
+        emit s.Tabs()->tabCloseRequested(s.Tabs()->indexOf(club));
+        emit s.Tabs()->tabCloseRequested(s.Tabs()->indexOf(mine));
+        QTRY_COMPARE(s.SentNames(15).size(), 2);
+        club = s.Enter("club");
+        mine = s.Enter("mine");
+        QVERIFY(club && mine);
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(mine)));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Membership"));
+        QVERIFY(s.fixture->ToolbarAction("Give Up Room"));
+
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Press(QMessageBox::No))
+            .Then(DialogAnswerer::Press(QMessageBox::Yes))
+            .Then(DialogAnswerer::Press(QMessageBox::Yes))
+            .Then(DialogAnswerer::Press(QMessageBox::No))
+            .Then(DialogAnswerer::Press(QMessageBox::Yes))
+            .Then(DialogAnswerer::Press(QMessageBox::Yes));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(club), "Give Up Membership"));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Room"));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(club), "Give Up Membership"));
+        QTRY_COMPARE(s.SentNames(136), QStringList{"club"});
+        QCOMPARE(answers.Texts().first(),
+                 QString("Are you sure you want to give up your membership to the club private room?"));
+
+        // Membership of an owned room is not given up that way.
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(mine)));
+        s.rooms->OnToolBarActionTriggered(mine, "give_up_membership");
+        QCOMPARE(answers.Titles().size(), 2);
+
+        QVERIFY(s.Trigger(RoomsSetup::Edit(mine), "Give Up Room"));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(mine), "Give Up Room"));
+        QTRY_COMPARE(s.SentNames(137), QStringList{"mine"});
+        QTRY_COMPARE(s.SentNames(15).mid(2), QStringList{"mine"});
+        QCOMPARE(answers.Titles().mid(2),
+                 (QStringList{"Give up membership?", "REALLY?", "Give up membership?", "REALLY?"}));
+        QCOMPARE(answers.Texts().at(2),
+                 QString("Are you SURE you want to give up your ownership of the mine private room?"));
+        QCOMPARE(s.Server()->Count(136), 1);
+    }
+
+    void aRoomsNameInAQuestionIsPlainText()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString name = "<img src=\"file:///etc/hostname\">den";
+        s.Server()->AddRoom(name);
+        s.Server()->SetPrivateRoom(name, "z", {"me"}, {});
+        RoomForm* page = s.Enter(name);
+        QVERIFY(page);
+        QTRY_VERIFY(s.RoomItem(name).IsConnected("is_member"));
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(page)));
+
+        Qt::TextFormat format = Qt::AutoText;
+        DialogAnswerer answers;
+        answers.Then([&format](QWidget* dialog) {
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                format = box->textFormat();
+            DialogAnswerer::Press(QMessageBox::No)(dialog);
+        });
+        s.rooms->OnToolBarActionTriggered(page, "give_up_membership");
+        QCOMPARE(answers.Texts(),
+                 QStringList{"Are you sure you want to give up your membership to the " + name + " private room?"});
+        QCOMPARE(format, Qt::PlainText);
+        QCOMPARE(s.Tabs()->tabText(0), name);
+    }
+
+    void invitationsFollowTheServersAnswer()
+    {
+        s.Make();
+        SetSetting("enable_private_room_add", "yes");
+        QVERIFY(s.Start());
+        QCOMPARE(GetSetting("enable_private_room_add"), QString("no"));
+
+        QVERIFY(s.Trigger(s.List(), "Accept Private Room Invitations"));
+        QTRY_COMPARE(GetSetting("enable_private_room_add"), QString("yes"));
+        QVERIFY(s.fixture->ToolbarAction("Reject Private Room Invitations"));
+        QVERIFY(s.Trigger(s.List(), "Reject Private Room Invitations"));
+        QTRY_COMPARE(GetSetting("enable_private_room_add"), QString("no"));
+        QVERIFY(s.fixture->ToolbarAction("Accept Private Room Invitations"));
+        const QList<TestServer::Received> sent = s.Server()->ReceivedMessages(141);
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent.at(0).body, QByteArray(1, '\1'));
+        QCOMPARE(sent.at(1).body, QByteArray(1, '\0'));
+    }
+
+    void wallsAndTheCreateDialogOpenOnceEach()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("lobby");
+        RoomForm* page = s.Enter("lobby");
+        QVERIFY(page);
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
+        QCOMPARE(s.Tabs()->count(), 2);
+        auto* wall = qobject_cast<RoomWallForm*>(s.Tabs()->widget(1));
+        QVERIFY(wall);
+        QCOMPARE(s.Tabs()->currentWidget(), wall);
+        QCOMPARE(s.Tabs()->tabText(1), QString("lobby"));
+        s.Tabs()->setCurrentIndex(0);
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
+        QCOMPARE(s.Tabs()->count(), 2);
+        QCOMPARE(s.Tabs()->currentWidget(), wall);
+
+        // Closed, it is forgotten, and the next wall is a new one.
+        emit s.Tabs()->tabCloseRequested(1);
+        QVERIFY(!s.RoomItem("lobby").IsConnected("room_wall_form"));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
+        QCOMPARE(s.Tabs()->count(), 2);
+
+        QVERIFY(s.Trigger(s.List(), "Create Room"));
+        QPointer<CreateRoomDialog> dialog = createRoomDialog;
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->close();
+        QVERIFY(s.Trigger(s.List(), "Create Room"));
+        QCOMPARE(createRoomDialog, dialog.data());
+        QVERIFY(dialog->isVisible());
+        delete dialog;
+        QCOMPARE(createRoomDialog, nullptr);
+    }
+};
+
+QTEST_MAIN(TestRoomsForm)
+#include "TestRoomsForm.moc"

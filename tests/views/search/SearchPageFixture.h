@@ -1,0 +1,152 @@
+#pragma once
+
+// The Search page in a window with the engines around it, logged in to the
+// loopback test server, with fake peers that answer its searches the way
+// other clients do: peer message 9 over a message connection.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHash>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+#include <QWidgetAction>
+
+#include "ActionSetToolBar.h"
+#include "Data.h"
+#include "FakePeer.h"
+#include "FakePeerLink.h"
+#include "PeerMessenger.h"
+#include "SearchReply.h"
+#include "Server.h"
+#include "Settings.h"
+#include "TabWidget.h"
+#include "ViewFixture.h"
+#include "search/SearchForm.h"
+#include "search/SearchResultsForm.h"
+
+class SearchPageFixture
+{
+public:
+    SearchPageFixture()
+    {
+        form = new SearchForm;
+        f.AddPage(form, "Search");
+        form->Init();
+        QObject::connect(f.net.peer, &PeerMessenger::SearchResults, [this](ItemPtr) { ++delivered; });
+    }
+
+    QComboBox* SearchEdit() const { return form->findChild<QComboBox*>("searchEdit"); }
+    QComboBox* Targets() const { return form->findChild<QComboBox*>("searchTargetBox"); }
+    TabWidget* ManualTabs() const { return form->findChild<TabWidget*>("searchTabControl"); }
+    TabWidget* WishTabs() const { return form->findChild<TabWidget*>("wishListTabControl"); }
+    SearchResultsForm* WishPage(int i) const { return qobject_cast<SearchResultsForm*>(WishTabs()->widget(i)); }
+    static QStringList Entries(QComboBox* box)
+    {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+        return texts;
+    }
+
+    // Types the text, picks the target and presses Return; the tab the
+    // search opened, or null.
+    SearchResultsForm* Search(const QString& text, const QString& target = "All")
+    {
+        const int before = ManualTabs()->count();
+        Targets()->setCurrentIndex(Targets()->findText(target));
+        SearchEdit()->lineEdit()->setText(text);
+        QTest::keyClick(SearchEdit()->lineEdit(), Qt::Key_Return);
+        return ManualTabs()->count() == before ? nullptr
+                                               : qobject_cast<SearchResultsForm*>(ManualTabs()->widget(before));
+    }
+
+    // A wish-list search as the searcher sends it: enabled, and its ticket.
+    unsigned int WishListSearch(const QString& text)
+    {
+        d.GetType("wish_list_item")->GetItem(text) += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+        return f.net.client->FileSearch(text, text);
+    }
+
+    // A fake peer with a message connection to us, made once per name.
+    FakePeerLink* Link(const QString& name)
+    {
+        if (!m_links.contains(name))
+            m_links.insert(name, f.LinkedPeer(name));
+        return m_links.value(name);
+    }
+
+    // Sends a reply; when wait, until peer messaging has handed it on.
+    bool Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files, quint8 freeSlot = 1,
+                quint32 speed = 5000, quint32 queued = 3, bool wait = true)
+    {
+        const int before = delivered;
+        FakePeerLink* link = Link(user);
+        if (!link)
+            return false;
+        link->SendMessage(9, CompressedSearchReply(user, ticket, files, freeSlot, speed, queued));
+        for (int waited = 0; wait && delivered == before && waited < 5000; waited += 5)
+            QTest::qWait(5);
+        return !wait || delivered > before;
+    }
+    // A reply that peer messaging is expected to drop.
+    bool Send(const QString& user, quint32 ticket, const QList<QByteArray>& files)
+    {
+        return Answer(user, ticket, files, 1, 5000, 3, false);
+    }
+
+    // The peer answers the next search the server passed on to it.
+    bool AnswerNextSearch(const QString& user, const QList<QByteArray>& files)
+    {
+        FakePeer* peer = Link(user) ? f.Peer(user) : nullptr;
+        const int next = m_answered.value(user);
+        if (!peer || !peer->WaitForSearchRequests(next + 1))
+            return false;
+        m_answered[user] = next + 1;
+        return Answer(user, peer->searchRequests.at(next).ticket, files);
+    }
+
+    // The visible texts of the page's toolbar set, once its tree has the
+    // focus; or presses the action of that text.
+    QStringList ToolbarTexts(SearchResultsForm* page)
+    {
+        QStringList texts;
+        for (QAction* action : Actions(page))
+            if (action->isVisible())
+                texts << action->text();
+        return texts;
+    }
+    bool Trigger(SearchResultsForm* page, const QString& text)
+    {
+        for (QAction* action : Actions(page))
+            if (action->text() == text) {
+                action->trigger();
+                return true;
+            }
+        return false;
+    }
+
+    static int Count(const char* type) { return int(d.GetType(type)->Count()); }
+
+    ViewFixture f;
+    SearchForm* form = nullptr;
+    int delivered = 0;
+
+private:
+    QList<QAction*> Actions(SearchResultsForm* page)
+    {
+        page->searchResults()->setFocus();
+        for (int waited = 0; f.toolbar->GetCurrentWidget() != page && waited < 2000; waited += 5)
+            QTest::qWait(5);
+        QList<QAction*> actions;
+        for (QAction* action : f.toolbar->actions())
+            if (f.toolbar->GetCurrentWidget() == page && !qobject_cast<QWidgetAction*>(action) &&
+                !action->text().isEmpty())
+                actions << action;
+        return actions;
+    }
+
+    QHash<QString, FakePeerLink*> m_links;
+    QHash<QString, int> m_answered;
+};

@@ -1,0 +1,129 @@
+// The Search page: its targets, the search history, and what closing a
+// result tab takes away, with the real server connection and fake peers.
+#include "DataSaver.h"
+#include "FakeWire.h"
+#include "SearchPageFixture.h"
+#include "TestServer.h"
+
+namespace {
+QImage Image(const QIcon& icon)
+{
+    return icon.pixmap(16, 16).toImage();
+}
+} // namespace
+
+class TestSearchPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void eachTargetSendsItsSearchAndOpensItsTab()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start() && s.Link("alice") && s.f.OnlinePeer("bob"));
+        QCOMPARE(s.Entries(s.Targets()), QStringList({"All", "User List"}));
+
+        SearchResultsForm* all = s.Search("  blue train  ");
+        QVERIFY(all && s.AnswerNextSearch("alice", {SearchReplyFile("jazz\\blue train.mp3", 1)}));
+        QCOMPARE(s.f.Peer("alice")->searchRequests.first().text, QString("blue train"));
+        QCOMPARE(all->searchResults()->topLevelItemCount(), 1);
+        QCOMPARE(s.ManualTabs()->currentWidget(), all);
+        QTRY_VERIFY(all->searchResults()->hasFocus());
+
+        // Only listed users who are online hear a user-list search.
+        d.GetType("user")->GetItem("bob") += d.GetType("in_user_list")->NewItem();
+        SearchResultsForm* listed = s.Search("giant steps", "User List");
+        QVERIFY(listed && s.f.Peer("bob")->WaitForSearchRequests(2));
+        QCOMPARE(s.f.Peer("bob")->searchRequests.last().ticket, listed->Ticket());
+
+        // Room entries follow the rooms the user is in; the room's name comes
+        // from the target's text.
+        s.f.Peer("alice")->SendToServer(14, FakeWire().Str("jazz club").U32(0).Bytes());
+        s.f.net.client->EnterRoom("jazz club", false);
+        s.f.net.client->EnterRoom("other", false);
+        QTRY_COMPARE(s.Targets()->count(), 4);
+        s.f.net.client->LeaveRoom("other");
+        QTRY_COMPARE(s.Entries(s.Targets()), QStringList({"All", "User List", "Room: jazz club"}));
+        QTRY_VERIFY(s.f.net.server->RoomUsers("jazz club").contains("alice"));
+        SearchResultsForm* room = s.Search("naima", "Room: jazz club");
+        QVERIFY(room && s.AnswerNextSearch("alice", {SearchReplyFile("rooms\\naima.flac", 5)}));
+        QCOMPARE(s.f.Peer("alice")->searchRequests.last().text, QString("naima"));
+        QCOMPARE(room->searchResults()->topLevelItemCount(), 1);
+        QCOMPARE(all->searchResults()->topLevelItemCount(), 1);
+
+        QCOMPARE(s.ManualTabs()->tabText(1), QString("giant steps"));
+        const char* icons[] = {":/icons/search_icon", ":/icons/users_icon", ":/icons/room_icon"};
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(Image(s.ManualTabs()->tabIcon(i)), Image(QIcon(icons[i])));
+        QCOMPARE(s.Entries(s.SearchEdit()), QStringList({"naima", "giant steps", "blue train"}));
+        QVERIFY(s.SearchEdit()->lineEdit()->text().isEmpty());
+    }
+
+    void theHistoryKeepsTheTwentyNewestAcrossARestart()
+    {
+        QByteArray saved;
+        {
+            SearchPageFixture s;
+            QVERIFY(s.f.Start());
+            // Blank text is neither sent nor recorded, and stays in the box.
+            QVERIFY(!s.Search("   "));
+            QCOMPARE(s.SearchEdit()->lineEdit()->text(), QString("   "));
+            for (int i = 1; i <= 21; ++i) {
+                s.form->RecordSearch(QString("search %1").arg(i));
+                QTest::qWait(2); // distinct times, as a user types them
+            }
+            s.form->RecordSearch("search 5");
+            QCOMPARE(s.SearchEdit()->count(), 20);
+            QCOMPARE(s.SearchEdit()->itemText(0), QString("search 5"));
+            QCOMPARE(s.SearchEdit()->itemText(1), QString("search 21"));
+            QCOMPARE(s.SearchEdit()->itemText(19), QString("search 2"));
+            QCOMPARE(SearchPageFixture::Count("search_record"), 20);
+            QCOMPARE(SearchPageFixture::Count("search_request"), 0);
+            saved = s.f.net.saver->Serialize();
+        }
+        SearchPageFixture s;
+        QVERIFY(s.f.net.saver->Apply(saved));
+        QVERIFY(s.f.Start());
+        QCOMPARE(s.SearchEdit()->count(), 20);
+        QCOMPARE(s.SearchEdit()->itemText(0), QString("search 5"));
+        QCOMPARE(s.SearchEdit()->itemText(19), QString("search 2"));
+        QVERIFY(s.SearchEdit()->lineEdit()->text().isEmpty());
+    }
+
+    void closingATabRemovesEverythingItsSearchMade()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        const QList<QByteArray> files{SearchReplyFile("a\\b\\one.mp3", 10), SearchReplyFile("a\\b\\two.mp3", 20),
+                                      SearchReplyFile("a\\c\\three.mp3", 30)};
+        // One round first, so what stays (history, users, the toolbar's
+        // records) exists before the count.
+        for (int round = 0; round < 2; ++round) {
+            const size_t before = d.ItemCount();
+            SearchResultsForm* page = s.Search("kind of blue");
+            QVERIFY(s.Answer("alice", page->Ticket(), files) && s.Answer("bob", page->Ticket(), files));
+            QCOMPARE(SearchPageFixture::Count("search_results_folder_node"), 4);
+            const unsigned int ticket = page->Ticket();
+            s.form->OnTabCloseRequested(0);
+            QCOMPARE(s.ManualTabs()->count(), 0);
+            if (round == 0) {
+                d.RemoveDisconnectedItems();
+                continue;
+            }
+            QVERIFY(!d.GetType("search_request")->HasItem(Value(ticket)));
+            for (const char* type : {"search_results_widget", "search_results", "search_result",
+                                     "search_results_user_node", "search_results_folder_node", "search_result_node"})
+                QVERIFY2(SearchPageFixture::Count(type) == 0, type);
+            QCOMPARE(d.ItemCount(), before);
+
+            // A late answer to the closed ticket is dropped; one to an open
+            // search, sent after it, arrives.
+            SearchResultsForm* open = s.Search("other");
+            QVERIFY(s.Send("alice", ticket, files) && s.Answer("alice", open->Ticket(), files));
+            QCOMPARE(SearchPageFixture::Count("search_results"), 1);
+        }
+    }
+};
+
+QTEST_MAIN(TestSearchPage)
+#include "TestSearchPage.moc"

@@ -1,0 +1,66 @@
+// The administrator message window: the text as sent with its arrival
+// time, markup shown as formatting but nothing it names loaded, and the
+// window gone when closed.
+#include <QAbstractTextDocumentLayout>
+#include <QDateTime>
+#include <QImage>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextEdit>
+
+#include "settings/AdminMessageDialog.h"
+
+class TestAdminMessageDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsTheMessageWithItsArrivalTime()
+    {
+        const QDateTime before = QDateTime::currentDateTime();
+        QPointer<AdminMessageDialog> dialog = new AdminMessageDialog("Maintenance tonight.\nBack at six.");
+        QCOMPARE(dialog->windowTitle(), QString("QuorvaneQt Admin Message"));
+        auto* text = dialog->findChild<QTextEdit*>("textEdit");
+        QVERIFY(text->isReadOnly());
+        QCOMPARE(text->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(text->toPlainText(), QString("Maintenance tonight.\nBack at six."));
+        const QString time = dialog->findChild<QLineEdit*>("timeEdit")->text();
+        const QStringList allowed = {before.toString("MMM d h:mm:ss ap"),
+                                     QDateTime::currentDateTime().toString("MMM d h:mm:ss ap")};
+        QVERIFY2(allowed.contains(time), qPrintable(time));
+
+        dialog->show();
+        dialog->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(dialog.isNull());
+    }
+
+    void markupIsFormattedButLoadsNothing()
+    {
+        QTemporaryDir dir;
+        const QString picture = dir.filePath("big.png");
+        QImage big(600, 900, QImage::Format_RGB32);
+        big.fill(Qt::red);
+        QVERIFY(big.save(picture));
+
+        AdminMessageDialog dialog(QString("<b>Read</b> this<img src=\"%1\"><img src=\"file://%1\">").arg(picture));
+        dialog.resize(337, 166);
+        dialog.show();
+        auto* text = dialog.findChild<QTextEdit*>("textEdit");
+        QTextDocument* document = text->document();
+        QCOMPARE(document->toPlainText().left(9), QString("Read this"));
+        QVERIFY(document->toHtml().contains("font-weight:600"));
+        // Laid out with the picture it names, the text would be 900 high.
+        const QSizeF size = document->documentLayout()->documentSize();
+        QVERIFY2(size.height() < 200, qPrintable(QString::number(size.height())));
+        QVERIFY(document->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture))
+                    .value<QImage>()
+                    .width() <= 1);
+    }
+};
+
+QTEST_MAIN(TestAdminMessageDialog)
+
+#include "TestAdminMessageDialog.moc"

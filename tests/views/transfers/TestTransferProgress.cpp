@@ -1,0 +1,136 @@
+// Progress of a download that a fake peer sends over a loopback file
+// connection, as the rows show it: the file row's bar, time and speed, the
+// sums on the folder and user rows, and which row takes the speed as the
+// user opens and closes rows.
+#include <QProgressBar>
+#include <QSignalSpy>
+
+#include "DownloadsFixture.h"
+#include "FakePeerLink.h"
+#include "FakeWire.h"
+#include "GeneralFunctions.h"
+#include "TransfersPageHarness.h"
+
+namespace {
+
+const int Chunk = 8192;
+
+} // namespace
+
+class TestTransferProgress : public QObject
+{
+    Q_OBJECT
+
+private:
+    using H = TransfersPageHarness;
+
+    QProgressBar* Bar(QTreeWidget* tree, QTreeWidgetItem* row)
+    {
+        return qobject_cast<QProgressBar*>(tree->itemWidget(row, 4));
+    }
+
+    // Sends the file a chunk at a time, slowly enough for the transfer to
+    // stay running, until the page has seen one more progress report.
+    bool FeedUntilReport(FakePeerLink* file, const QByteArray& content, int& sent, QSignalSpy& reports)
+    {
+        const int before = reports.count();
+        QElapsedTimer clock;
+        clock.start();
+        while (reports.count() == before && clock.elapsed() < 10000 && sent + Chunk < content.size()) {
+            file->SendRaw(content.mid(sent, Chunk));
+            sent += Chunk;
+            QTest::qWait(20);
+        }
+        return reports.count() > before;
+    }
+
+private slots:
+    void rowsShowProgressWhereTheUserLooks()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        FakePeerLink* link = h.f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QByteArray content = TempTree::Pattern(600 * Chunk, 7);
+        const ItemPtr entry = h.f->transfers->AddDownload("alice", "big.bin", "share\\a", content.size(), false, 0);
+        // A finished neighbour counts into the folder's sums.
+        const ItemPtr done = h.f->transfers->AddDownload("alice", "done.bin", "share\\a", 1000, false, 0);
+        h.f->transfers->SetDownloadEntryStatus(done, "complete");
+
+        QVERIFY(PeerEngineFixture::WaitFor(link, 43, 2));
+        DownloadsFixture::Offer(link, 9001, "share\\a\\big.bin", content.size());
+        QVERIFY(PeerEngineFixture::WaitFor(link, 41, 1));
+        FakePeerLink* file = DownloadsFixture::OpenFileLink(*h.f, "alice", 9001);
+        QVERIFY(file);
+        QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
+
+        QSignalSpy reports(h.f->transfers, &TransferQueueManager::DownloadProgressed);
+        int sent = 0;
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* user = H::UserRow(tree, "alice");
+        QTreeWidgetItem* folder = H::FolderRow(tree, "alice", "a/share");
+        QTreeWidgetItem* row = H::Child(folder, 2, "big.bin");
+
+        // Everything open, one folder: the file row takes the speed, the
+        // folder its sums, the user row nothing.
+        QVERIFY(FeedUntilReport(file, content, sent, reports));
+        QCOMPARE(h.TabTitle(), QString("Transfers [1/0]"));
+        QCOMPARE(row->text(3), QString("downloading"));
+        QVERIFY(Bar(tree, row));
+        const qint64 position = entry["write_position"].AsObject<TransferCounter64>()->load();
+        QVERIFY(position > 0);
+        QVERIFY2(Bar(tree, row)->format().startsWith(CommafyNumber(position) + " ("),
+                 qPrintable(Bar(tree, row)->format()));
+        QCOMPARE(Bar(tree, row)->value(), int(position * 100 / content.size()));
+        QVERIFY(row->text(5).startsWith("   "));
+        QVERIFY(!row->text(6).isEmpty());
+        QVERIFY(Bar(tree, folder));
+        QVERIFY2(Bar(tree, folder)->format().startsWith(CommafyNumber(position + 1000) + " ("),
+                 qPrintable(Bar(tree, folder)->format()));
+        QVERIFY(!Bar(tree, user));
+        QCOMPARE(folder->text(6), QString());
+
+        // The folder closed: the speed goes to it, the file keeps its last.
+        folder->setExpanded(false);
+        QCOMPARE(folder->text(3), QString("downloading"));
+        const QString fileSpeed = row->text(6);
+        QVERIFY(FeedUntilReport(file, content, sent, reports));
+        QVERIFY(!folder->text(6).isEmpty());
+        QCOMPARE(row->text(6), fileSpeed);
+
+        // The user closed: the speed and the sums go to the user row.
+        user->setExpanded(false);
+        QVERIFY(FeedUntilReport(file, content, sent, reports));
+        QVERIFY(!user->text(6).isEmpty());
+        QVERIFY(Bar(tree, user));
+        QVERIFY(!user->text(5).isEmpty());
+
+        // Opening a row clears its figures at once.
+        user->setExpanded(true);
+        folder->setExpanded(true);
+        QVERIFY(!Bar(tree, user));
+        QCOMPARE(user->text(3), QString());
+        QCOMPARE(user->text(5), QString());
+        QCOMPARE(user->text(6), QString());
+        QVERIFY(!Bar(tree, folder));
+
+        // A second folder: the open user row sums both.
+        h.f->transfers->AddDownload("alice", "other.bin", "share\\b", 5000, false, 0);
+        QVERIFY(FeedUntilReport(file, content, sent, reports));
+        QVERIFY(Bar(tree, user));
+        QVERIFY(Bar(tree, folder));
+        QCOMPARE(user->text(6), QString());
+        QCOMPARE(folder->text(6), QString());
+        QVERIFY(!row->text(6).isEmpty());
+
+        // The rest: the bar ends full.
+        file->SendRaw(content.mid(sent));
+        QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 10000);
+        QCOMPARE(Bar(tree, row)->value(), 100);
+        QCOMPARE(Bar(tree, row)->format(), CommafyNumber(content.size()) + " (100.0%)");
+        QCOMPARE(h.TabTitle(), QString("Transfers [0/0]"));
+    }
+};
+
+QTEST_MAIN(TestTransferProgress)
+#include "TestTransferProgress.moc"
