@@ -86,7 +86,7 @@ struct ConnectionGroup::Small
 {
     quint32 size;
     quint32 capacity;
-    Item* items[1];
+    Item* items[];
 
     static size_t Bytes(quint32 capacity) { return offsetof(Small, items) + sizeof(Item*) * capacity; }
 };
@@ -100,7 +100,7 @@ struct ConnectionGroup::Large
     {
         quint32 size;
         quint32 capacity;
-        Item* items[1];
+        Item* items[];
 
         static size_t Bytes(quint32 capacity) { return offsetof(Chunk, items) + sizeof(Item*) * capacity; }
     };
@@ -150,7 +150,7 @@ private:
     {
         quint32 size;
         quint32 capacity;
-        ConnectionGroup groups[1];
+        ConnectionGroup groups[];
 
         static size_t Bytes(quint32 capacity)
         {
