@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +19,7 @@
 
 #include "BenchSupport.h"
 #include "ClientDataFile.h"
+#include "ClientHome.h"
 #include "FakePeer.h"
 #include "FakePeerLink.h"
 #include "FakeWire.h"
@@ -32,20 +32,6 @@ namespace
 const int Files = ShareTree::Files;
 const int Rounds = 3;
 const quint32 FileSearchResult = 9;
-
-QList<quint16> FreePorts(int count)
-{
-    QList<QTcpServer*> listeners;
-    QList<quint16> ports;
-    for (int i = 0; i < count; ++i) {
-        auto* listener = new QTcpServer;
-        if (listener->listen(QHostAddress::Any, 0))
-            ports << listener->serverPort();
-        listeners << listener;
-    }
-    qDeleteAll(listeners);
-    return ports;
-}
 
 // The process's user and system time in clock ticks.
 long CpuTicks(qint64 pid)
@@ -97,21 +83,11 @@ public:
             return false;
         std::printf("  (tree made in %.1f s)\n", Seconds(made));
         made.restart();
-        const QList<quint16> ports = FreePorts(2);
-        if (ports.size() != 2)
-            return false;
         for (bool shared : {false, true}) {
             const QString home = Home(shared);
-            if (!QDir().mkpath(home + "/runtime") ||
-                !QFile::setPermissions(home + "/runtime",
-                                       QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-                return false;
             ClientDataFile data;
-            data.SetSetting("username", "me");
-            data.SetSetting("password", "pw");
-            data.SetSetting("listening_port", QString::number(ports[0]));
-            data.SetSetting("obfuscated_listening_port", QString::number(ports[1]));
-            data.SetSetting("download_folder", home + "/Downloads");
+            if (!ClientHome::MakeFolders(home) || !ClientHome::SetAccount(data, home, "me"))
+                return false;
             if (shared)
                 data.ShareFolder(share);
             QString error;
@@ -131,14 +107,7 @@ public:
     {
         Run run;
         const QString home = Home(shared);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", home);
-        environment.insert("XDG_RUNTIME_DIR", home + "/runtime");
-        environment.insert("XDG_CONFIG_HOME", home + "/.config");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        environment.insert("QUORVANE_TEST", "1");
-        environment.insert("QUORVANE_SERVER", QString("127.0.0.1:%1").arg(m_server.Port()));
-        environment.insert("QUORVANE_WEB", m_web.BaseUrl());
+        QProcessEnvironment environment = ClientHome::Environment(home, m_server.Port(), m_web.BaseUrl());
         environment.insert("QUORVANE_STALL_PROBE", "20");
         QProcess client;
         client.setProcessEnvironment(environment);

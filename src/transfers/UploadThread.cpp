@@ -156,7 +156,7 @@ bool UploadThread::UploadLoop()
     QElapsedTimer progressClock;
     progressClock.start();
 
-    std::vector<char> buffer(size_t(TransferPacer::MaxChunk));
+    std::vector<char> buffer(static_cast<size_t>(TransferPacer::MaxChunk));
     for (qint64 position = offset;;) {
         if (AskedToExit()) {
             m_error = ExitRequested;
