@@ -76,7 +76,8 @@ void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringV
 }
 } // namespace
 
-SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
+SharedFoldersManager::SharedFoldersManager(QObject* parent)
+    : QObject(parent), replyBuilder(this, "OnSearchAnswersBuilt")
 {
     sharedFoldersManager = this;
 
@@ -186,7 +187,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     connect(&searchTimer, &QTimer::timeout, this, &SharedFoldersManager::SearchSlice);
     replyThread.setObjectName("Search Replies");
     replyThread.start(QThread::LowPriority);
-    replyWorker.moveToThread(&replyThread);
+    replyBuilder.moveToThread(&replyThread);
 }
 
 SharedFoldersManager::~SharedFoldersManager()

@@ -23,6 +23,7 @@
 #include "ItemSet.h"
 #include "MemStream.h"
 #include "SearchAnswer.h"
+#include "SearchAnswerBuilder.h"
 #include "UserStats.h"
 
 class Type;
@@ -79,6 +80,9 @@ public slots:
     void OnDirectFileSearch(QString user, quint32 req, QString search);
     void OnFoldersRescanned();
     void OnSharesWalked(FileScanner::WalkResult walk);
+
+private slots:
+    void OnSearchAnswersBuilt();
 
 private:
     // The rule every scan applies to one file found on disk; true when it
@@ -239,7 +243,7 @@ private:
     std::deque<std::unique_ptr<SearchJob>> searchJobs;
     QTimer searchTimer;
     QThread replyThread;
-    QObject replyWorker;
+    SearchAnswerBuilder replyBuilder;
     int repliesBuilding = 0;
 
     Type* bitrateType;

@@ -237,28 +237,21 @@ void SharedFoldersManager::SearchSlice()
         return;
     }
     ++repliesBuilding;
-    auto matches = std::make_shared<std::vector<SearchAnswer::Match>>(std::move(done->matches));
-    const SearchAnswer::Header header = ReplyHeader(done->token);
-    const QString user = done->user;
-    const QString text = done->text;
-    QMetaObject::invokeMethod(
-        &replyWorker,
-        [this, matches, header, user, text] {
-            MemStream message;
-            SearchAnswer::Build(header, std::move(*matches), message);
-            matches->clear();
-            QMetaObject::invokeMethod(
-                this,
-                [this, message, user, text]() mutable {
-                    --repliesBuilding;
-                    SendReply(user, text, message);
-                    emit SearchProcessed(text, true);
-                    if (!searchJobs.empty())
-                        searchTimer.start();
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    replyBuilder.Add(
+        SearchAnswerBuilder::Job{ReplyHeader(done->token), std::move(done->matches), done->user, done->text});
+}
+
+void SharedFoldersManager::OnSearchAnswersBuilt()
+{
+    for (SearchAnswerBuilder::Done& done : replyBuilder.TakeDone())
+    {
+        --repliesBuilding;
+        if (done.answered)
+            SendReply(done.user, done.text, done.message);
+        emit SearchProcessed(done.text, done.answered);
+    }
+    if (!searchJobs.empty() && repliesBuilding == 0)
+        searchTimer.start();
 }
 
 FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)
