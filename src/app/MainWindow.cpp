@@ -33,6 +33,8 @@
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
+#include "users/ItemLogDialog.h"
+#include "users/UserNoteDialog.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -341,7 +343,8 @@ void MainWindow::Init()
     connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
     connect(timerManager->HourTimer(), &QTimer::timeout, this, &MainWindow::EveryHour);
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
-    // The user note dialog's types are declared here once it is built.
+    UserNoteDialog::Init();
+    ItemLogDialog::Init();
     activateWindow();
 
     sharedFoldersManager->Init();
