@@ -130,7 +130,7 @@ private slots:
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->windowTitle(), QString("ann"));
         QVERIFY(Choose("ann", "Add user note"));
-        QCOMPARE(NoteDialog("ann"), dialog);
+        QCOMPARE(UserNoteDialog::GetDialog("ann"), dialog);
         const QString note = "<b>plays</b> the <img src=/dev/zero>\n\n  on fridays";
         QVERIFY(Press(dialog, "Save", " \n" + note + " \n"));
         QCOMPARE(Note("ann"), note);
