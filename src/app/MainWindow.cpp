@@ -34,6 +34,7 @@
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
 #include "users/ItemLogDialog.h"
+#include "users/UserListForm.h"
 #include "users/UserNoteDialog.h"
 #include "ui_MainWindow.h"
 
@@ -320,7 +321,7 @@ void MainWindow::Init()
         ui->codePageBox->addItem(QString::fromLatin1(name));
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
-    // The user list view initialises here once it is built.
+    ui->userListForm->Init();
 
     LoadData();
 

@@ -79,6 +79,18 @@ int main(int argc, char* argv[])
     data.AddWishListSearch("sonny clark cool struttin", false);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
+    // The user list: people met in the rooms, the band, and a few who are
+    // seldom online (the test server's users scene knows their figures).
+    data.ListUser("jonas", {"Band", "Friends"});
+    data.NoteUser("jonas", "plays the Friday listening party\nhas the 1957 pressing");
+    data.ListUser("ilse", {"Friends"});
+    data.NoteUser("ilse", "field recordings, harbour tapes");
+    data.ListUser("rafael");
+    data.NoteUser("rafael", "DJ; lossless mixes only");
+    data.ListUser("Marek", {"Band"});
+    data.ListUser("sofia", {"Friends"});
+    data.ListUser("tomas");
+    data.NoteUser("tomas", "owes me the Vanguard bootleg");
     data.NoteUser("pablo", "Has the Vanguard tapes; trades for Blue Note first pressings");
     // An earlier private chat with ilse, as the client logged it.
     const QStringList earlier = {

@@ -43,6 +43,11 @@ void ClientDataFile::ExcludeExtension(const QString& ending)
     m_excludedExtensions.append(ending);
 }
 
+void ClientDataFile::ListUser(const QString& user, const QStringList& groups)
+{
+    m_listed.append(qMakePair(user, groups));
+}
+
 void ClientDataFile::NoteUser(const QString& user, const QString& note)
 {
     m_notes.append({user, note});
@@ -95,6 +100,11 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const QString& ending : m_excludedExtensions)
             d.GetType("excluded_download_extension")->GetItem(Value(ending));
+        for (const auto& listed : m_listed) {
+            ItemPtr node = d.GetType("user")->GetItem(Value(listed.first)).NewItem("in_user_list");
+            for (const QString& group : listed.second)
+                node.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
+        }
         if (!m_notes.isEmpty()) {
             // Declared and saved as the main window does.
             d.GetType("user")->RelateToType(d.NewType("user_note", 1, false, true), many, one, false);

@@ -29,6 +29,8 @@ public:
     void AddWishListSearch(const QString& text, bool enabled, bool discardRepeats = false);
     // A file-name ending that folder downloads skip.
     void ExcludeExtension(const QString& ending);
+    // A user on the user list, in the groups named (made when missing).
+    void ListUser(const QString& user, const QStringList& groups = QStringList());
     // A note about another user.
     void NoteUser(const QString& user, const QString& note);
 
@@ -61,5 +63,6 @@ private:
     };
     QList<WishListSearch> m_wishListSearches;
     QStringList m_excludedExtensions;
+    QList<QPair<QString, QStringList>> m_listed;
     QList<QPair<QString, QString>> m_notes;
 };

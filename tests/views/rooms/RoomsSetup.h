@@ -128,15 +128,5 @@ struct RoomsSetup
     }
 
     // The messages of a code the client sent, each body's first string.
-    QStringList SentNames(quint32 code) const
-    {
-        QStringList names;
-        for (const TestServer::Received& message : Server()->ReceivedMessages(code)) {
-            TestMessage body(message.body);
-            QString name;
-            body.ReadStr(name);
-            names << name;
-        }
-        return names;
-    }
+    QStringList SentNames(quint32 code) const { return Server()->SentNames(code); }
 };
