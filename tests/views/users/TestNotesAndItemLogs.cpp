@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "Settings.h"
 #include "users/ItemLogDialog.h"
+#include "users/UserListForm.h"
 #include "users/UserNoteDialog.h"
 #include "users/UserWindows.h"
 
@@ -65,11 +66,21 @@ class TestNotesAndItemLogs : public QObject
 
 private:
     RoomsSetup s;
+    UserListForm* users = nullptr;
+
+    // The note as ann's row on the user list shows it.
+    QString ListedNote()
+    {
+        return users->findChild<QTreeWidget*>("userList")->findItems("ann", Qt::MatchExactly, 0).first()->text(4);
+    }
 
 private slots:
     void init()
     {
         s.Make();
+        users = new UserListForm;
+        s.fixture->AddPage(users, "Users");
+        users->Init();
         UserNoteDialog::Init();
         ItemLogDialog::Init();
         QVERIFY(s.Start());
@@ -82,6 +93,7 @@ private slots:
 
     void aNoteIsTheUsersPlainTextSharedAndShownInTheRoom()
     {
+        User("ann").NewItem("in_user_list");
         s.Server()->AddRoom("lobby", {"ann", "bob"});
         RoomForm* page = s.Enter("lobby");
         QVERIFY(page);
@@ -96,6 +108,7 @@ private slots:
         QVERIFY(Note("ann", "saveButton", " \n" + note + " \n"));
         QCOMPARE(User("ann")["user_note"].AsString(), note);
         QTRY_VERIFY(!RoomsSetup::UserRow(page, "ann")->icon(3).isNull());
+        QCOMPARE(ListedNote(), QString("<b>plays</b> the <img src=/dev/zero> ..."));
 
         // The room's note icon opens a new dialog with the note to the letter.
         emit RoomsSetup::Users(page)->itemClicked(RoomsSetup::UserRow(page, "ann"), 3);
@@ -119,6 +132,7 @@ private slots:
         QVERIFY(!Note("ann", "clearButton") && Note("ann", "saveButton"));
         QVERIFY(!User("bob").IsConnected("user_note") && !User("ann").IsConnected("user_note"));
         QTRY_VERIFY(RoomsSetup::UserRow(page, "ann")->icon(3).isNull());
+        QCOMPARE(ListedNote(), QString());
     }
 
     void anItemLogShowsTheUsersRecordsByAreaAsPlainText()
