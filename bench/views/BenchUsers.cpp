@@ -17,8 +17,8 @@
 //   report;
 // - a user's item log of 10,000 records in five areas: opening it (pages
 //   filled and shown) against the same lines given whole to two plain text
-//   browsers, and one more record arriving while it is open; aim no stall
-//   over 100 ms.
+//   browsers, the longest turn of the event loop while its pages lay the
+//   lines out, and one more record arriving; aim no stall over 100 ms.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -221,6 +221,15 @@ void ItemLog(int n)
     dialog->show();
     QApplication::processEvents();
     const double opened = Seconds(timer);
+    // The pages lay their lines out in steps while the loop runs.
+    double settling = 0;
+    timer.restart();
+    while (timer.elapsed() < 1000) {
+        QElapsedTimer turn;
+        turn.start();
+        QApplication::processEvents();
+        settling = std::max(settling, Seconds(turn));
+    }
     timer.restart();
     Record(user, n);
     QApplication::processEvents();
@@ -240,10 +249,10 @@ void ItemLog(int n)
     Finish();
 
     std::printf("  item log of %d records: opened in %.1f ms; the lines given whole to two plain browsers %.1f ms "
-                "(%.1fx); one more record while open %.1f ms\n",
-                n, opened * 1e3, plain * 1e3, opened / plain, arrived * 1e3);
-    std::printf("  item log opened and grown: aim under %.0f ms: %s\n", kStallAim * 1e3,
-                Verdict(opened < kStallAim && arrived < kStallAim));
+                "(%.1fx); longest turn of the loop as it lays them out %.1f ms; one more record %.1f ms\n",
+                n, opened * 1e3, plain * 1e3, opened / plain, settling * 1e3, arrived * 1e3);
+    std::printf("  item log opened, laid out and grown: aim no stall over %.0f ms: %s\n", kStallAim * 1e3,
+                Verdict(std::max({opened, settling, arrived}) < kStallAim));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "ItemLogDialog.h"
 
+#include <QHash>
 #include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -37,8 +38,17 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent) : QDialog(parent), m
         records.emplace_back(record["log_order"].AsInt64(), record);
     std::stable_sort(records.begin(), records.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& record : records)
-        OnItemLog(record.second);
+    // Each page gets its lines at once, as plain text, and lays them out in
+    // the background; line by line, a long log would keep the window from
+    // opening for a good while.
+    QHash<QTextBrowser*, QStringList> lines;
+    for (const auto& record : records) {
+        const QString line = LogLine(record.second);
+        lines[AreaPage(record.second["log_area"].AsString())] << line;
+        lines[m_allPage] << line;
+    }
+    for (auto page = lines.begin(); page != lines.end(); ++page)
+        page.key()->setPlainText(page.value().join('\n'));
 }
 
 QString ItemLogDialog::LogLine(ItemPtr logRecord)

@@ -161,10 +161,10 @@ private slots:
                                           "Peers: first|      deep", "Transfers: " + hostile}));
         // Arriving while it is open: to the area's page, a new one last,
         // and "All".
-        Log("Transfers", 1, "granted", ann);
+        Log("Transfers", 1, "<b>granted</b>", ann);
         Log("Search", 2, "asked", ann);
-        QCOMPARE(LogPages().mid(2), (QStringList{"Transfers: " + hostile + "|granted", "Search:    asked"}));
-        QVERIFY(LogPages().first().endsWith("|about all|about all|granted|   asked"));
+        QCOMPARE(LogPages().mid(2), (QStringList{"Transfers: " + hostile + "|<b>granted</b>", "Search:    asked"}));
+        QVERIFY(LogPages().first().endsWith("|about all|about all|<b>granted</b>|   asked"));
     }
 };
 
