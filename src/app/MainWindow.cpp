@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -671,6 +672,15 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QMainWindow::resizeEvent(event);
     if (!isMaximized())
         emit m_sizeProxy.WindowResized(event->size().width(), event->size().height());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // Notes, logs and other dialogs have no parent: without this, one left
+    // open would keep the program running with no window of its own.
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 void MainWindow::SetApplicationIcon(QString resource)
