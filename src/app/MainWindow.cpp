@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -28,10 +29,14 @@
 #include "TimerManager.h"
 #include "TransferQueueManager.h"
 #include "search/SearchForm.h"
+#include "search/WishListSearcher.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
+#include "users/ItemLogDialog.h"
+#include "users/UserListForm.h"
+#include "users/UserNoteDialog.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -271,7 +276,7 @@ void MainWindow::Init()
     // The shares views initialise here (declaring their types before the
     // load) as they are built, between the transfers and the search view.
     ui->searchTab->Init();
-    // The wish-list searcher is made here once it is built.
+    new WishListSearcher(this);
 
     setContextMenuPolicy(Qt::NoContextMenu);
     auto* events = new EventToolBar();
@@ -317,7 +322,7 @@ void MainWindow::Init()
         ui->codePageBox->addItem(QString::fromLatin1(name));
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
-    // The user list view initialises here once it is built.
+    ui->userListForm->Init();
 
     LoadData();
 
@@ -340,7 +345,8 @@ void MainWindow::Init()
     connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
     connect(timerManager->HourTimer(), &QTimer::timeout, this, &MainWindow::EveryHour);
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
-    // The user note dialog's types are declared here once it is built.
+    UserNoteDialog::Init();
+    ItemLogDialog::Init();
     activateWindow();
 
     sharedFoldersManager->Init();
@@ -348,7 +354,7 @@ void MainWindow::Init()
             &MainWindow::OnSharedFilesRescanned);
     RegisterWidgetForTabFocus(ui->usernameEdit, 1);
     RegisterWidgetForTabFocus(ui->sharedFoldersList, 1);
-    // The private chats view initialises here once it is built.
+    ui->chatsForm->Init();
 
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
     chatLogForm->RelateToType(d.GetType("room"), one, one, false);
@@ -666,6 +672,15 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QMainWindow::resizeEvent(event);
     if (!isMaximized())
         emit m_sizeProxy.WindowResized(event->size().width(), event->size().height());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // Notes, logs and other dialogs have no parent: without this, one left
+    // open would keep the program running with no window of its own.
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 void MainWindow::SetApplicationIcon(QString resource)

@@ -14,6 +14,8 @@
 #include "SharedFoldersManager.h"
 #include "StandardDialogs.h"
 #include "Type.h"
+#include "rooms/ChatForm.h"
+#include "rooms/ChatsForm.h"
 #include "settings/AdminMessageDialog.h"
 #include "settings/ChangeListeningPortDialog.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
@@ -121,9 +123,10 @@ void MainWindow::OnNewVersion(qint64 version, QString downloadLink, QStringList 
     ShowOnTop(new NewVersionDialog(version, downloadLink, description, this));
 }
 
-void MainWindow::OnPrivateChat(QString, QString, time_t, bool)
+void MainWindow::OnPrivateChat(QString user, QString text, time_t, bool)
 {
-    // The private chats page takes the line here once it is built.
+    // The chat's tab is made if need be, and left where it is.
+    ui->chatsForm->GetChatForm(user)->AddChat(user, text);
 }
 
 void MainWindow::OnTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
@@ -153,7 +156,9 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
         if (!user.isEmpty() && peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
     } else if (id == "message_user") {
-        // The private chats page opens the user's chat here once it is built.
+        const QString user = actionBar->GetKey("user");
+        if (!user.isEmpty())
+            ui->chatsForm->GetChatForm(user)->Focus();
     } else if (id == "add_user") {
         const QString user = actionBar->GetKey("user");
         if (!user.isEmpty())

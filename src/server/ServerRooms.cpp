@@ -141,13 +141,15 @@ bool Server::HandleJoinRoom(const QByteArray& body)
     room.NewItem("in_room");
     for (const ItemPtr& user : room.GetItems("user"))
         room.Disconnect(user);
+    // Figures first: whoever watches users entering the room reads them
+    // as they are now, not as they were when the user was last seen.
     Type* country = d.GetType("country_code");
     for (const ServerMessages::RoomUser& entry : joined.users)
     {
         ItemPtr user = User(entry.name);
-        room += user;
         SetUserStats(user, entry.stats);
         user += country->GetItem(entry.country);
+        room += user;
     }
     return true;
 }
@@ -167,9 +169,9 @@ bool Server::HandleUserJoinedRoom(const QByteArray& body)
     if (!ServerMessages::ReadUserJoinedRoom(body, joined))
         return false;
     ItemPtr user = User(joined.user.name);
-    Room(joined.room) += user;
     SetUserStats(user, joined.user.stats);
     user += d.GetType("country_code")->GetItem(joined.user.country);
+    Room(joined.room) += user;
     return true;
 }
 

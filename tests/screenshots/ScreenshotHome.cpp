@@ -1,7 +1,9 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
-// with everyone and one of demos with two groups, has downloads queued, and
-// enters a chat room at login, written by the project's own engines.
+// with everyone and one of demos with two groups, has downloads queued,
+// enters a chat room at login, keeps a wish list, a note on a user and a
+// private chat's log, and logs what happens per user, written by the
+// project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -50,6 +52,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.SetSetting("upload_slots", "3");
+    // The program log keeps what it says about each user, for the user's
+    // item log.
+    data.SetSetting("show_diagnostics", "yes");
+    data.SetSetting("user_level_logging", "yes");
     data.ShareFolder(music);
     data.ShareFolder(studio, {"Band", "Friends"});
     for (const char* ending : {".ini", ".db", ".nfo", ".url", ".DS_Store"})
@@ -66,8 +72,38 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.AddDownload("jonas", "C:\\Users\\jonas\\Music\\Coltrane - Blue Train", notes, 734512);
+    // Stored searches, two enabled, which throw away repeated results.
+    data.AddWishListSearch("blue train", true, true);
+    data.AddWishListSearch("coltrane lazy bird", true, true);
+    data.AddWishListSearch("lush life 1958 mono", false);
+    data.AddWishListSearch("sonny clark cool struttin", false);
     // The scene of quorvane-screenshot-server has people talking there.
     data.AutojoinRoom("jazz lounge");
+    // The user list: people met in the rooms, the band, and a few who are
+    // seldom online (the test server's users scene knows their figures).
+    data.ListUser("jonas", {"Band", "Friends"});
+    data.NoteUser("jonas", "plays the Friday listening party\nhas the 1957 pressing");
+    data.ListUser("ilse", {"Friends"});
+    data.NoteUser("ilse", "field recordings, harbour tapes");
+    data.ListUser("rafael");
+    data.NoteUser("rafael", "DJ; lossless mixes only");
+    data.ListUser("Marek", {"Band"});
+    data.ListUser("sofia", {"Friends"});
+    data.ListUser("tomas");
+    data.NoteUser("tomas", "owes me the Vanguard bootleg");
+    data.NoteUser("pablo", "Has the Vanguard tapes; trades for Blue Note first pressings");
+    // An earlier private chat with ilse, as the client logged it.
+    const QStringList earlier = {
+        "[Nov 28 8:14:02 pm][ilse] are you coming to the listening party?",
+        "[Nov 28 8:15:40 pm][marta] wouldn't miss it",
+        "[Nov 28 8:16:11 pm][ilse] bring the Coltrane tapes if you find them",
+        "[Nov 28 8:17:30 pm] * marta digs through the shelves",
+        "[Nov 28 8:21:52 pm][marta] found two reels, no labels though",
+    };
+    if (!ClientHome::WriteFile(home + "/Quorvane Chat Logs/Users/ilse.log", (earlier.join('\n') + '\n').toUtf8())) {
+        err << "cannot write the chat log\n";
+        return 1;
+    }
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";

@@ -1,12 +1,18 @@
 // Other users for scripts/screenshots: fake peers that log in to the test
 // server, answer every search of the photographed client with files of
-// their shares over a message connection, and send the files of their
-// shares that the client queues at once over a file connection, as other
-// clients would. Each file sent whole is reported on stdout as
-// "served PATH".
+// their shares over a message connection, send the files of their shares
+// that the client queues at once over a file connection, search the
+// client's shares now and then (its received searches), and answer
+// requests for their user information, one of them with a picture, as
+// other clients would. Each file sent whole is reported on stdout as
+// "served PATH", each answer about themselves as "informed NAME".
 //   quorvane-screenshot-peers SERVER-PORT USER
 // Runs until it is ended.
+#include <QBuffer>
+#include <QColor>
 #include <QCoreApplication>
+#include <QImage>
+#include <QtMath>
 #include <QHash>
 #include <QTextStream>
 #include <QTimer>
@@ -41,7 +47,45 @@ struct Share
     quint32 speed;
     quint32 queued;
     Files files;
+    // What the user tells the server of the share, and publishes about
+    // themselves to whoever asks.
+    quint32 fileCount = 0;
+    quint32 folderCount = 0;
+    QString description = QString();
+    bool picture = false;
 };
+
+// A record sleeve of rings and stripes, made pixel by pixel.
+QByteArray Sleeve()
+{
+    QImage image(200, 200, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const int dx = x - 100, dy = y - 112;
+            const int ring = int(qSqrt(dx * dx + dy * dy)) / 8;
+            const QColor base = y < 66 ? QColor(16, 42, 92) : QColor(24, 24, 30);
+            image.setPixelColor(x, y, ring < 9 && y >= 66 ? (ring % 2 ? QColor(40, 110, 190) : QColor(230, 232, 236))
+                                                          : base.lighter(100 + (x / 22) % 2 * 12));
+        }
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// The answer to a request for the user's information (peer message 16).
+QByteArray UserInfo(const Share& share)
+{
+    FakeWire body;
+    body.Str(share.description).U8(share.picture ? 1 : 0);
+    if (share.picture) {
+        const QByteArray picture = Sleeve();
+        body.U32(quint32(picture.size())).Raw(picture);
+    }
+    return body.U32(3).U32(share.queued).U8(share.freeSlot).Bytes();
+}
 
 Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quint64 size)
 {
@@ -66,13 +110,20 @@ QList<Share> Shares()
          Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)",
                {"01 Blue Train.mp3", "02 Moment's Notice.mp3", "03 Locomotion.mp3", "04 I'm Old Fashioned.mp3",
                 "05 Lazy Bird.mp3"},
-               320, 16234567)},
+               320, 16234567),
+         4210, 312,
+         "Hard bop and West Coast jazz, mostly first pressings ripped at 320.\r\n"
+         "<b>Listening party</b> every Friday at 9 pm in <i>jazz lounge</i>.\r\n"
+         "Please queue no more than ten files at a time.",
+         true},
         {"ilse", 0, 96000, 4,
-         Album("\\home\\ilse\\music\\jazz\\Coltrane\\Blue Train", {"blue train.flac", "lazy bird.flac"}, 0, 61234567)},
+         Album("\\home\\ilse\\music\\jazz\\Coltrane\\Blue Train", {"blue train.flac", "lazy bird.flac"}, 0, 61234567),
+         1388, 97, "Field recordings and lossless jazz. Slow line, be patient."},
         {"rafael", 0, 1830000, 12,
          Album("D:\\Shared\\Mixes", {"late night blue train mix.mp3"}, 192, 88012345) +
              Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"},
-                   256, 21345678)},
+                   256, 21345678),
+         9816, 455},
     };
 }
 
@@ -124,7 +175,10 @@ int main(int argc, char* argv[])
                 QString path;
                 quint32 token = 0;
                 quint8 allowed = 0;
-                if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
+                if (code == 15) {
+                    link->SendMessage(16, UserInfo(peer.share));
+                    out << "informed " << peer.share.name << Qt::endl;
+                } else if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
                     const quint64 size = peer.share.files.sizes.value(path);
                     peer.uploads.append({link, ++nextToken, path, size});
                     link->SendMessage(40, FakeWire().U32(1).U32(nextToken).Str(path).U64(size).Bytes());
@@ -161,10 +215,30 @@ int main(int argc, char* argv[])
             err << "cannot log " << share.name << " in\n";
             return 1;
         }
+        fake->SendToServer(35, FakeWire().U32(share.folderCount).U32(share.fileCount).Bytes());
+        fake->SendToServer(121, FakeWire().U32(share.speed).Bytes());
         peers.append({share, fake});
     }
 
     out << "ready" << Qt::endl;
+
+    // Searches of the client's shares, some of which its files answer;
+    // they start once the client is about (its first search arrives).
+    const QStringList searches = {
+        "coltrane giant steps flac", "rain on a tin roof",   "bill evans waltz for debby", "blue room encore",
+        "nina simone",               "harbour dawn",         "art blakey moanin",         "slow blues in g",
+        "miles davis kind of blue",  "ornette coleman 1959", "field recordings",          "thelonious monk"};
+    int searched = 0;
+    QTimer asking;
+    QObject::connect(&asking, &QTimer::timeout, [&] {
+        if (searched == searches.size()) {
+            asking.stop();
+            return;
+        }
+        FakePeer* from = peers[searched % peers.size()].fake;
+        from->SendToServer(42, FakeWire().Str(client).U32(quint32(1000 + searched)).Str(searches[searched]).Bytes());
+        ++searched;
+    });
 
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -173,6 +247,8 @@ int main(int argc, char* argv[])
                 const FakePeer::SearchRequest request = peer.fake->searchRequests.at(peer.answered);
                 if (request.user != client)
                     continue;
+                if (!searched && !asking.isActive())
+                    asking.start(400);
                 if (!peer.link) {
                     peer.fake->AskAddress(client);
                     if (!peer.fake->WaitForAddress(client))
@@ -189,5 +265,6 @@ int main(int argc, char* argv[])
         }
     });
     poll.start(100);
+
     return app.exec();
 }

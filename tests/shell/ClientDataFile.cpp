@@ -33,9 +33,24 @@ void ClientDataFile::AutojoinRoom(const QString& room)
     m_autojoinRooms.append(room);
 }
 
+void ClientDataFile::AddWishListSearch(const QString& text, bool enabled, bool discardRepeats)
+{
+    m_wishListSearches.append({text, enabled, discardRepeats});
+}
+
 void ClientDataFile::ExcludeExtension(const QString& ending)
 {
     m_excludedExtensions.append(ending);
+}
+
+void ClientDataFile::ListUser(const QString& user, const QStringList& groups)
+{
+    m_listed.append(qMakePair(user, groups));
+}
+
+void ClientDataFile::NoteUser(const QString& user, const QString& note)
+{
+    m_notes.append({user, note});
 }
 
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
@@ -74,8 +89,30 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const QString& room : m_autojoinRooms)
             d.GetType("room")->GetItem(room).NewItem("room_autojoin");
+        for (const WishListSearch& search : m_wishListSearches) {
+            ItemPtr item = d.GetType("wish_list_item")->GetItem(search.text);
+            if (search.enabled)
+                item += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+            if (search.discardRepeats) {
+                item += d.GetType("discard_repeated_results")->GetGlobalNullItem();
+                item += d.GetType("received_results_from_users")->NewItem();
+            }
+        }
         for (const QString& ending : m_excludedExtensions)
             d.GetType("excluded_download_extension")->GetItem(Value(ending));
+        for (const auto& listed : m_listed) {
+            ItemPtr node = d.GetType("user")->GetItem(Value(listed.first)).NewItem("in_user_list");
+            for (const QString& group : listed.second)
+                node.Connect(d.GetType("user_list_group")->GetItem(Value(group)));
+        }
+        if (!m_notes.isEmpty()) {
+            // Declared and saved as the main window does.
+            d.GetType("user")->RelateToType(d.NewType("user_note", 1, false, true), many, one, false);
+            saver->AddSavedType("user_note");
+            saver->AddSavedByConnectionType("user", "user_note");
+        }
+        for (const auto& note : m_notes)
+            d.GetType("user")->GetItem(note.first).Connect(d.GetType("user_note")->GetItem(Value(note.second)));
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

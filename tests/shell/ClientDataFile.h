@@ -25,8 +25,14 @@ public:
     void AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size);
     // A room marked to be entered at the first login of a run.
     void AutojoinRoom(const QString& room);
+    // A stored wish-list search, as its view leaves it.
+    void AddWishListSearch(const QString& text, bool enabled, bool discardRepeats = false);
     // A file-name ending that folder downloads skip.
     void ExcludeExtension(const QString& ending);
+    // A user on the user list, in the groups named (made when missing).
+    void ListUser(const QString& user, const QStringList& groups = QStringList());
+    // A note about another user.
+    void NoteUser(const QString& user, const QString& note);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -49,5 +55,14 @@ private:
     QList<QPair<QString, QStringList>> m_folders;
     QList<Download> m_downloads;
     QStringList m_autojoinRooms;
+    struct WishListSearch
+    {
+        QString text;
+        bool enabled;
+        bool discardRepeats;
+    };
+    QList<WishListSearch> m_wishListSearches;
     QStringList m_excludedExtensions;
+    QList<QPair<QString, QStringList>> m_listed;
+    QList<QPair<QString, QString>> m_notes;
 };

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -36,6 +38,8 @@
 #include "TestHttpServer.h"
 #include "TestServer.h"
 #include "TimerManager.h"
+#include "search/ReceivedSearchesForm.h"
+#include "search/WishListSearcher.h"
 
 namespace {
 
@@ -384,6 +388,10 @@ private slots:
         QCOMPARE(tabs->count(), 8);
         QCOMPARE(tabs->tabText(7), QString("Diagnostics"));
         QCOMPARE(tabs->widget(7), static_cast<QWidget*>(diagnosticsForm));
+        // The search view's received-searches page, and the wish-list
+        // searcher the window makes after it.
+        QVERIFY(receivedSearchesForm && m_window->isAncestorOf(receivedSearchesForm));
+        QVERIFY(wishListSearcher && wishListSearcher->parent() == m_window);
         QVERIFY(diagnosticsForm->AreaText("Configuration Data").contains("Data loaded successfully."));
 
         // The title follows the user name from then on.
@@ -526,6 +534,20 @@ private slots:
         Stop();
         QVERIFY(g_showIsOver);
         QCOMPARE(answers.Titles().size(), 3);
+    }
+
+    void closingTheWindowEndsTheProgramWhateverDialogsAreOpen()
+    {
+        QVERIFY(WriteDataFile({{"username", "gina"}, {"password", "pw"}}));
+        Start();
+        QDialog loose; // a note or a log: a top-level window of its own
+        loose.show();
+        // The program's loop, here a loop of the test's, ends at the close.
+        QEventLoop loop;
+        QTimer::singleShot(0, m_window, [this] { m_window->close(); });
+        QTimer::singleShot(10000, &loop, [&loop] { loop.exit(1); });
+        QCOMPARE(loop.exec(), 0);
+        QVERIFY(loose.isVisible());
     }
 
     void windowGeometryIsRememberedButNotWhileMaximised()

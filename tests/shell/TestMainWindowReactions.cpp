@@ -24,6 +24,7 @@
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "TestMessage.h"
 #include "TimerManager.h"
 #include "Type.h"
 #include "settings/AdminMessageDialog.h"
@@ -323,6 +324,28 @@ private slots:
             return false;
         };
         QTRY_VERIFY_WITH_TIMEOUT(askedForAlice(), 5000);
+
+        m_app.window->activateWindow();
+        view->setFocus();
+        QTRY_VERIFY(ShownAction("Message User"));
+        ShownAction("Message User")->trigger();
+        auto* chats = m_app.Control<QTabWidget>("chatTabControl");
+        QCOMPARE(chats->tabText(chats->currentIndex()), QString("alice"));
+        QCOMPARE(tabs->currentWidget(), m_app.Control<QWidget>("chatTab"));
+    }
+
+    void aPrivateMessageOpensItsChatWithoutTakingTheWindow()
+    {
+        m_app.Start();
+        QVERIFY(m_app.WaitForLogin());
+        auto* tabs = m_app.Control<TabWidget>("tabControl");
+        QWidget* shown = tabs->currentWidget();
+        m_app.server.Send("me", 22, TestMessage().U32(0).Str("bob").Str("are you there?").U8(1).Body());
+        auto* chats = m_app.Control<QTabWidget>("chatTabControl");
+        QTRY_COMPARE(chats->count(), 1);
+        QCOMPARE(chats->tabText(0), QString("bob"));
+        QVERIFY(chats->widget(0)->findChild<QTextEdit*>("chatView")->toPlainText().contains("[bob] are you there?"));
+        QCOMPARE(tabs->currentWidget(), shown);
     }
 };
 

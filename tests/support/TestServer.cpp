@@ -122,6 +122,17 @@ int TestServer::Count(quint32 code) const
     return ReceivedMessages(code).size();
 }
 
+QStringList TestServer::SentNames(quint32 code) const
+{
+    QStringList names;
+    for (const Received& message : ReceivedMessages(code)) {
+        QString name;
+        TestMessage(message.body).ReadStr(name);
+        names << name;
+    }
+    return names;
+}
+
 void TestServer::ClearReceived()
 {
     m_received.clear();

@@ -65,6 +65,9 @@ public:
     const QList<Received>& AllReceived() const { return m_received; }
     QList<Received> ReceivedMessages(quint32 code) const;
     int Count(quint32 code) const;
+    // The first string of each message of the code, in arrival order (the
+    // name most requests start with).
+    QStringList SentNames(quint32 code) const;
     void ClearReceived();
 
     bool IsLoggedIn(const QString& user) const;

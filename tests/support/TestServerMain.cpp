@@ -1,16 +1,19 @@
 // The loopback test server as a program of its own, so that end-to-end tests
 // can run real client processes against it.
-//   quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] [port]
+//   quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] [--users-scene] [port]
 // With --admin-message every user gets that administrators' message as soon
 // as it has logged in. With --rooms-scene the server has public and private
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
-// shows). With --search-scene the server knows searches related to
-// "blue train".
+// shows); marta has privileges to give and gets private messages at login.
+// With --search-scene the server knows searches related to "blue train".
+// With --users-scene it knows a few users who stay offline, with their
+// figures.
 // The first line on standard output is the port; then one line per login
 // ("logged in NAME") and logout ("logged out NAME"), for the person trying
 // two clients by hand and for the tests that wait for a client's login.
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QTextStream>
 #include <QTimer>
 
@@ -44,6 +47,32 @@ void SetRoomsScene(TestServer& server)
     server.SetPrivateRoom("marta's studio", "marta", {"jonas"}, {});
     server.AddRoom("night owls", {"mei", "pablo"});
     server.SetPrivateRoom("night owls", "mei", {"marta", "pablo"}, {});
+    // Where the lounge's people are and what they share, for its user list.
+    const struct
+    {
+        const char* user;
+        const char* country;
+        quint32 speed;
+        quint32 files;
+    } people[] = {{"jonas", "DE", 251904, 12873}, {"ilse", "SE", 98304, 3412}, {"pablo", "ES", 40960, 845},
+                  {"mei", "JP", 819200, 25610}, {"marta", "PT", 0, 0}};
+    for (const auto& person : people)
+    {
+        server.SetCountry(person.user, person.country);
+        server.SetUserStats(person.user, person.speed, 0, person.files, 1);
+    }
+    // Days of privileges to give away, and a few words for marta in private.
+    server.SetPrivileges("marta", 30 * 86400);
+    server.AddKnownUser("tomas");
+    QObject::connect(&server, &TestServer::UserLoggedIn, &server, [&server](QString user) {
+        if (user != "marta")
+            return;
+        const quint32 now = quint32(QDateTime::currentSecsSinceEpoch());
+        for (const auto& line : {std::make_pair("ilse", "hi marta! did the Vanguard tapes arrive?"),
+                                 std::make_pair("ilse", "I can share the 1961 set tonight if you want it"),
+                                 std::make_pair("tomas", "thanks for the harbour recording, it's lovely")})
+            server.Send(user, 22, TestMessage().U32(now).Str(line.first).Str(line.second).U8(1).Body());
+    });
 
     QObject::connect(&server, &TestServer::MessageReceived, &server, [&server](QString, quint32 code, QByteArray body) {
         QString room;
@@ -60,6 +89,22 @@ void SetRoomsScene(TestServer& server)
         });
     });
 }
+// Users seldom online whom the photographed client lists: the server knows
+// their figures (speed, downloads, files, folders).
+void SetUsersScene(TestServer& server)
+{
+    const struct
+    {
+        const char* user;
+        quint32 speed;
+        quint32 files;
+        quint32 folders;
+    } users[] = {{"Marek", 215000, 2311, 140}, {"sofia", 48000, 874, 32}, {"tomas", 0, 12630, 801}, {"mei", 61000, 530, 41}};
+    for (const auto& user : users) {
+        server.AddKnownUser(user.user);
+        server.SetUserStats(user.user, user.speed, 0, user.files, user.folders);
+    }
+}
 void SetSearchScene(TestServer& server)
 {
     server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
@@ -74,6 +119,7 @@ int main(int argc, char* argv[])
     QString adminMessage;
     bool roomsScene = false;
     bool searchScene = false;
+    bool usersScene = false;
     for (;;)
     {
         if (arguments.size() >= 2 && arguments[0] == "--admin-message")
@@ -91,6 +137,11 @@ int main(int argc, char* argv[])
             searchScene = true;
             arguments = arguments.mid(1);
         }
+        else if (!arguments.isEmpty() && arguments[0] == "--users-scene")
+        {
+            usersScene = true;
+            arguments = arguments.mid(1);
+        }
         else
             break;
     }
@@ -102,7 +153,7 @@ int main(int argc, char* argv[])
         if (!ok || value > 65535 || arguments.size() > 1)
         {
             QTextStream(stderr) << "usage: quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] "
-                                   "[port]\n";
+                                   "[--users-scene] [port]\n";
             return 2;
         }
         port = quint16(value);
@@ -116,6 +167,8 @@ int main(int argc, char* argv[])
         SetRoomsScene(server);
     if (searchScene)
         SetSearchScene(server);
+    if (usersScene)
+        SetUsersScene(server);
     if (!server.Listen(port))
     {
         QTextStream(stderr) << "cannot listen on 127.0.0.1:" << port << "\n";

@@ -9,6 +9,11 @@ InertTextDocument::InertTextDocument(QObject* parent) : QTextDocument(parent)
 
 QVariant InertTextDocument::loadResource(int type, const QUrl&)
 {
+    return NoResource(type);
+}
+
+QVariant InertTextDocument::NoResource(int type)
+{
     // A missing picture would make the toolkit's image handler read the
     // named file itself, so a picture gets a blank point instead.
     if (type == QTextDocument::ImageResource) {

@@ -14,6 +14,11 @@ class InertTextDocument : public QTextDocument
 public:
     explicit InertTextDocument(QObject* parent = nullptr);
 
+    // What such a document gives for any resource: a blank point for a
+    // picture, nothing otherwise. Views that load resources themselves
+    // answer the same.
+    static QVariant NoResource(int type);
+
 protected:
     QVariant loadResource(int type, const QUrl& name) override;
 };

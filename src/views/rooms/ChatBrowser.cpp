@@ -1,32 +1,17 @@
 #include "ChatBrowser.h"
 
-#include <QTextDocument>
-
-namespace {
-
-// A document asks its view for a resource and, given none, would read a
-// local file or a data address by itself; this one never does.
-class ResourcelessDocument : public QTextDocument
-{
-public:
-    using QTextDocument::QTextDocument;
-
-protected:
-    QVariant loadResource(int, const QUrl&) override { return QVariant(); }
-};
-
-} // namespace
+#include "common/InertTextDocument.h"
 
 ChatBrowser::ChatBrowser(QWidget* parent) : QTextBrowser(parent)
 {
-    setDocument(new ResourcelessDocument(this));
+    setDocument(new InertTextDocument(this));
     // A view that only grows must not keep every change to undo it.
     document()->setUndoRedoEnabled(false);
     setOpenLinks(false);
     setOpenExternalLinks(false);
 }
 
-QVariant ChatBrowser::loadResource(int, const QUrl&)
+QVariant ChatBrowser::loadResource(int type, const QUrl&)
 {
-    return QVariant();
+    return InertTextDocument::NoResource(type);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "ChatActivity.h"
+
 class ChatLogViewer;
 class QTextEdit;
 
@@ -29,6 +31,25 @@ public:
     // An action line's text: the user's name, a space and what follows the
     // "/me ", trimmed.
     static QString ActionText(const QString& user, const QString& text);
+
+    // The start of showing a line said by user on a chat page (one with
+    // AddStatusMessage and LogChat): an action line is shown and logged
+    // here, and true returned; a chat line gets the stamp that starts the
+    // chat, if it starts it, and false is returned.
+    template <class Page>
+    static bool ShowActionOrStamp(Page& page, ChatActivity& activity, const QString& user, const QString& text)
+    {
+        if (IsAction(text)) {
+            const QString action = ActionText(user, text);
+            page.AddStatusMessage(action);
+            page.LogChat(ActionLogLine(action));
+            return true;
+        }
+        const QString started = activity.ChatLine();
+        if (!started.isEmpty())
+            page.AddStatusMessage(started);
+        return false;
+    }
 
     // A chat line, stamped as the setting "chat_timestamps" says, with the
     // user's name coloured and links made.

@@ -20,11 +20,10 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
     ui->splitter->setSizes({280, 280});
     ui->splitter->setStretchFactor(0, 1);
     ui->splitter->setStretchFactor(1, 0);
-    // The user list's columns, sort order and header icon are set up here.
+    SetUpUserList();
 
     RoomItem();
-    // The user list's handlers (users arriving and leaving, operators) are
-    // registered here.
+    RegisterUserListHandlers();
 
     if (gp_server)
         connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
@@ -56,7 +55,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
     }
     if (timerManager)
         connect(timerManager, &QTimer::timeout, this, &RoomForm::CheckChatInactivity);
-    // The user notes' handlers are registered here.
+    RegisterNoteHandlers();
 }
 
 RoomForm::~RoomForm()
@@ -140,16 +139,8 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
     if (i_room != m_room)
         return;
     const QString text = i_chat.trimmed();
-    if (ChatText::IsAction(text)) {
-        const QString action = ChatText::ActionText(i_user, text);
-        AddStatusMessage(action);
-        LogChat(ChatText::ActionLogLine(action));
+    if (ChatText::ShowActionOrStamp(*this, m_activity, i_user, text))
         return;
-    }
-
-    const QString started = m_activity.ChatLine();
-    if (!started.isEmpty())
-        AddStatusMessage(started);
     ChatText::AppendCapped(ui->chatView, ChatText::ChatLineHtml(i_user, text));
     LogChat(ChatText::ChatLogLine(i_user, text));
 

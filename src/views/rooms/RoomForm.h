@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QPoint>
 #include <QString>
 #include <QUrl>
 #include <QWidget>
@@ -8,6 +10,8 @@
 #include "DataHandler.h"
 #include "ItemPtr.h"
 
+class QRoomUserListItemWidget;
+class QTreeWidgetItem;
 class Ui_RoomForm;
 
 // The page of one joined room: its chat both ways, status lines for the
@@ -46,6 +50,17 @@ public:
     void OnRoomActivityAlertOn(ItemPtr room);
     void OnRoomActivityAlertOff(ItemPtr room);
 
+    // Store handlers of the user list (RoomFormUsers.cpp), each given the
+    // user.
+    void OnUserAdded(ItemPtr user);
+    void OnUserRemoved(ItemPtr user);
+    void OnOperatorAdded(ItemPtr user);
+    void OnOperatorRemoved(ItemPtr user);
+    void OnOwnerSet(ItemPtr user);
+    void OnOwnerGone(ItemPtr user);
+    void OnUserNoteChanged(ItemPtr user);
+    void OnUserNoteRemoved(ItemPtr user);
+
 public slots:
     void OnRoomChat(QString i_room, QString i_user, QString i_chat);
     void OnEnterPressed();
@@ -53,14 +68,29 @@ public slots:
     void OnDisconnected();
     void CheckChatInactivity();
     void OnURLClicked(QUrl i_url);
+    void OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
+    void OnUserListContextMenuRequested(QPoint i_point);
 
 private:
     // Looked up each time: a handle is not kept across store operations.
     ItemPtr RoomItem() const;
     void RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr));
+    // The user list (RoomFormUsers.cpp): its columns, and the handlers that
+    // keep its rows in step with the room's users and their notes.
+    void SetUpUserList();
+    void RegisterUserListHandlers();
+    void RegisterNoteHandlers();
+    // Whether the room's node of that type ("room_operators", "room_owner")
+    // holds the user.
+    bool HasRoomRole(ItemPtr user, const char* node) const;
+    void SetUserCount();
 
     QString m_room;
     Ui_RoomForm* ui;
     ChatActivity m_activity;
     bool m_left = false;
+    // The rows by user name: a join of thousands of users finds each row at
+    // once rather than searching the list for it.
+    QHash<QString, QRoomUserListItemWidget*> m_userRows;
 };

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 
 #include "ActionSetToolBar.h"
+#include "ChatLogForm.h"
+#include "ChatText.h"
 #include "CreateRoomDialog.h"
 #include "Data.h"
 #include "FocusHelpers.h"
@@ -86,8 +88,10 @@ void RoomsForm::OpenRoomChatLog(ItemPtr room)
 {
     if (FocusOpenWidget(room, "chat_log_form"))
         return;
-    // The room's chat-log viewer opens here, in a tab of its own, once it
-    // is built.
+    auto* viewer = new ChatLogForm(ChatText::LogPath(ChatText::Log::Room, room.AsString()), this);
+    ui->roomsTabControl->addTab(viewer, QIcon(":/icons/note_icon"), room.AsString());
+    room += d.GetType("chat_log_form")->GetItem(Value(static_cast<ChatLogViewer*>(viewer)));
+    FocusWidgetAndParents(viewer);
 }
 
 void RoomsForm::OpenRoomWall(ItemPtr room)

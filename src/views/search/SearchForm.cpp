@@ -120,7 +120,7 @@ void SearchForm::Init()
         d.AddPathEventHandler(left, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
     }
 
-    // The received-searches page initialises here once it is built.
+    ui->tab->Init();
 
     connect(ui->wishList, &QTreeWidget::itemChanged, this, &SearchForm::OnWishListItemChanged);
     qRegisterMetaType<QTreeWidgetItem*>("QTreeWidgetItem*");
@@ -193,8 +193,7 @@ void SearchForm::AddActions()
 
 void SearchForm::DataLoaded()
 {
-    for (const ItemPtr& item : d.GetType("wish_list_item")->GetItems())
-        OnWishListItemAdded(item);
+    BuildWishListRows();
 
     const QList<int> sizes{width() - 200, 200};
     ui->searchSplitter->setSizes(sizes);
@@ -336,14 +335,3 @@ void SearchForm::CheckAllWishListItems(bool checked)
             box->setChecked(checked);
     }
 }
-
-// The wish list view fills these.
-void SearchForm::OnWishListItemAdded(ItemPtr) {}
-void SearchForm::OnWishListItemRemoved(ItemPtr) {}
-void SearchForm::OnAddToWishListClicked() {}
-void SearchForm::OnWishTabCloseRequested(int) {}
-void SearchForm::OnWishListItemCheckStateChanged(int) {}
-void SearchForm::OnWishListItemChanged(QTreeWidgetItem*, int) {}
-void SearchForm::OnWishListContextMenuRequested(QPoint) {}
-void SearchForm::OnDiscardRepeatedResultsClicked() {}
-void SearchForm::OnRemoveWishListItemRequested() {}

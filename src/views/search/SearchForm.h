@@ -60,7 +60,9 @@ public:
     void OnLeftRoom(ItemPtr room);
     void OnSearchRecordItemRemoved(ItemPtr record);
 
-    // The wish list view's store handlers.
+    // The wish list view's store handlers, and a row for every stored
+    // search at once (after the load).
+    void BuildWishListRows();
     void OnWishListItemAdded(ItemPtr item);
     void OnWishListItemRemoved(ItemPtr item);
 
@@ -96,10 +98,19 @@ private:
     void Order(SearchResultsForm* page, bool fastest);
     void ToggleWishList(SearchResultsForm* page);
     void CheckAllWishListItems(bool checked);
+    // The stored search a wish-list row shows, or null.
+    ItemPtr WishListItemOf(QTreeWidgetItem* row) const;
+    QTreeWidgetItem* FirstSelectedWishListRow() const;
+    // Deletes the row later, outside the tree's own notification, if it is
+    // still there and still shows no stored search by then.
+    void QueueDeleteNode(QTreeWidgetItem* row);
 
     Ui_SearchForm* ui;
     // The wish list's rows, kept by the wish list view.
     RowMirror m_wishListRows;
+    // Set while a row is built or set by the page itself: the tree's change
+    // notifications are then not the user's edits.
+    bool m_buildingWishListRow = false;
     // The open result tabs by address, so that a page item leads to its page
     // without turning an address back into a pointer.
     QHash<quintptr, QPointer<SearchResultsForm>> m_pages;

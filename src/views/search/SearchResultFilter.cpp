@@ -27,6 +27,12 @@ bool SearchResultFilter::Shows(const QString& remoteFolder, const QString& fileN
            FilterParser::Matching;
 }
 
+void SearchResultFilter::ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const
+{
+    SetHidden(row, !Shows(result["search_result_file_folder"].AsString(),
+                          row->text(SearchResultListItem::FileColumn), result));
+}
+
 void SearchResultFilter::Apply(QTreeWidgetItem* userRow, const ResultOf& resultOf) const
 {
     bool anyFolderShown = false;

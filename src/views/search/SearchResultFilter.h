@@ -31,6 +31,8 @@ public:
     // Shows or hides a user row of the grouped tree with its folder and file
     // rows.
     void Apply(QTreeWidgetItem* userRow, const ResultOf& resultOf) const;
+    // Shows or hides a flat row showing this result.
+    void ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const;
 
 private:
     FilterParser m_filter;

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLineEdit>
+#include <QMenu>
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <algorithm>
@@ -15,9 +16,11 @@
 #include "SearchResultCells.h"
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
+#include "SearchResultMenuOptions.h"
 #include "Server.h"
 #include "Settings.h"
 #include "SizeManager.h"
+#include "users/UserMenuOptions.h"
 #include "TransferQueueManager.h"
 #include "ui_SearchResultsForm.h"
 
@@ -108,7 +111,7 @@ SearchResultsForm::~SearchResultsForm()
 void SearchResultsForm::Init()
 {
     RegisterWidgetForTabFocus(ui->searchResultsTreeWidget, 2);
-    // The saved filters join here with the filter row.
+    InitSavedFilters();
 }
 
 QTreeWidget* SearchResultsForm::searchResults() const
@@ -164,6 +167,15 @@ QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* item) const
     if (node.GetType() == d.GetType(kFolderNode))
         return item->parent();
     return item->parent() ? item->parent()->parent() : nullptr;
+}
+
+QString SearchResultsForm::UserOf(QTreeWidgetItem* row) const
+{
+    if (const ItemPtr result = ResultOf(row))
+        return result["search_results"]["user"].AsString();
+    // A folder row's user is its own user row's, never that of another
+    // reply holding the same folder text.
+    return m_rows.Item(GetNodeUserNode(row), "user").AsString();
 }
 
 // ---------------------------------------------------------------------------
@@ -410,6 +422,11 @@ void SearchResultsForm::OnDiscardRepeatedResultsDisabled(ItemPtr)
     ui->discardRepeatedResultsBox->setChecked(false);
 }
 
+void SearchResultsForm::WishListItemRemoved()
+{
+    ui->discardRepeatedResultsBox->setEnabled(false);
+}
+
 void SearchResultsForm::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -417,12 +434,23 @@ void SearchResultsForm::showEvent(QShowEvent* event)
         eventToolBar->RemoveEvents(this);
 }
 
-// The filter row and the result menu come with the result filter and the
-// menu's options; the slots stand here so the form wires them once.
-void SearchResultsForm::OnFilterHelpClicked() {}
-void SearchResultsForm::OnFilterTextChanged(QString) {}
-void SearchResultsForm::OnSaveFilterClicked() {}
-void SearchResultsForm::OnSavedFiltersBoxIndexChanged(int) {}
-void SearchResultsForm::OnClearFilterClicked() {}
-void SearchResultsForm::OnDefaultFilterBoxToggled(bool) {}
-void SearchResultsForm::OnContextMenuRequested(QPoint) {}
+// ---------------------------------------------------------------------------
+// The context menu
+
+void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    QTreeWidgetItem* row = tree->itemAt(i_point);
+    if (!row)
+        return;
+    QMenu menu;
+    // Keeps the page and the texts it needs, never the row: the menu runs
+    // an event loop of its own.
+    SearchResultMenuOptions options(&menu, row);
+    // The user's entries follow the result's; by name, as rows may go while
+    // the menu is open.
+    UserMenuOptions userOptions(&menu, UserOf(row), nullptr);
+    if (menu.isEmpty())
+        return;
+    menu.exec(tree->viewport()->mapToGlobal(i_point));
+}

@@ -69,6 +69,9 @@ public:
     ItemPtr ResultOf(const QTreeWidgetItem* row) const;
     QTreeWidgetItem* RowOf(ItemPtr result) const;
     QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* item) const;
+    // The user whose reply holds a row: a file row's own reply, else the
+    // user row above it.
+    QString UserOf(QTreeWidgetItem* row) const;
 
     // Queues the results' files, in folder and name order: each download
     // remembers the search that found it, and its row shows the download
@@ -79,6 +82,14 @@ public:
     void PopulateCorrelations();
     void OnDiscardRepeatedResultsEnabled(ItemPtr wishListItem);
     void OnDiscardRepeatedResultsDisabled(ItemPtr wishListItem);
+    // The page's stored search is gone: its switch has nothing left to set.
+    void WishListItemRemoved();
+
+    // Every open page's saved filters box follows the store.
+    void OnSavedFilterAdded(ItemPtr filter);
+    void OnSavedFilterRemoved(ItemPtr filter);
+    // How a filter text is saved: blanks made single, trimmed, lower case.
+    static QString NormalisedFilter(const QString& text);
 
 public slots:
     void Sort();
@@ -102,6 +113,11 @@ private:
     QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter);
     QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results);
     void RaiseWishListAlert();
+    void InitSavedFilters();
+    // Shows and hides every row by the filter text.
+    void ApplyFilter(const QString& text);
+    // The save button's label and the default box for the filter text.
+    void UpdateFilterControls(const QString& text);
 
     Ui_SearchResultsForm* ui;
     int m_sortColumn = 1;

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
+#include <memory>
 
 #include "Data.h"
 #include "DownloadAlerts.h"
@@ -18,6 +19,7 @@
 #include "UploadMenuOptions.h"
 #include "common/LocalFiles.h"
 #include "ui_TransfersForm.h"
+#include "users/UserMenuOptions.h"
 
 void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
 {
@@ -283,8 +285,17 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
 
 // The menus: the view's own entries first; the per-user entries of the
 // user menu follow them when the selection belongs to exactly one user
-// (selection.users). The options objects keep the entries across the
-// menu's event loop, never the rows.
+// (selection.users). The options objects keep the entries (and the user's
+// name) across the menu's event loop, never the rows.
+
+namespace {
+
+UserMenuOptions* SoleUserOptions(QMenu* menu, const QSet<QString>& users)
+{
+    return users.size() == 1 ? new UserMenuOptions(menu, *users.constBegin(), nullptr) : nullptr;
+}
+
+} // namespace
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
 {
@@ -294,6 +305,7 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
     const TransferTree::MenuSelection selection = m_downloads.Selection(rows);
     QMenu menu;
     DownloadMenuOptions options(&menu, selection.entries);
+    std::unique_ptr<UserMenuOptions> userOptions(SoleUserOptions(&menu, selection.users));
     if (!menu.isEmpty())
         menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
 }
@@ -306,6 +318,7 @@ void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
     const TransferTree::MenuSelection selection = m_uploads.Selection(rows);
     QMenu menu;
     UploadMenuOptions options(&menu, selection.entries);
+    std::unique_ptr<UserMenuOptions> userOptions(SoleUserOptions(&menu, selection.users));
     if (!menu.isEmpty())
         menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));
 }

@@ -3,14 +3,18 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
+#include <QTimer>
 #include <QWidgetAction>
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -22,6 +26,7 @@
 #include "TransferQueueManager.h"
 #include "UrlRecorder.h"
 #include "common/ViewClock.h"
+#include "users/UserWindows.h"
 
 ViewFixture::ViewFixture()
 {
@@ -56,6 +61,7 @@ ViewFixture::ViewFixture()
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
     chatLogForm->RelateToType(d.GetType("room"), one, one, false);
     chatLogForm->RelateToType(user, one, one, false);
+    net.diagnostics->RegisterLoggableItemType("user");
     toolbar->AddSetAction("chat_log", "clear_chat_log", "Clear Log", ":/icons/empty_note_icon", false);
     toolbar->AddSetAction("chat_log", "open_log_folder", "Open Log Folder", ":/icons/browse_icon", false);
     toolbar->AddSetAction("user_chat", "user_chat_log", "Chat Log", ":/icons/note_icon", false);
@@ -92,6 +98,7 @@ ViewFixture::~ViewFixture()
     delete sizes;
     delete m_urls;
     g_shellHooks = ShellHooks();
+    g_userWindows = UserWindows();
     g_showIsOver = false;
     ViewClock::Set(nullptr);
 }
@@ -154,4 +161,32 @@ QAction* ViewFixture::ToolbarAction(const QString& text) const
 QList<QUrl> ViewFixture::OpenedUrls() const
 {
     return m_urls->urls;
+}
+
+QStringList ViewFixture::ChooseFromMenu(const std::function<void()>& open, const QString& choice,
+                                        const std::function<void()>& meanwhile)
+{
+    QStringList shown;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        poll.stop();
+        if (meanwhile)
+            meanwhile();
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+            shown << action->text();
+            if (!choice.isEmpty() && action->text() == choice)
+                chosen = action;
+        }
+        menu->close();
+        if (chosen)
+            chosen->trigger();
+    });
+    poll.start();
+    open();
+    return shown;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <functional>
 
 #include "PeerEngineFixture.h"
 
@@ -62,6 +63,12 @@ public:
     bool Focus(QWidget* widget);
     // The context toolbar's action that shows this text now, or null.
     QAction* ToolbarAction(const QString& text) const;
+    // Runs the menu that open() shows: calls meanwhile() while it is open
+    // (its own event loop running), then chooses the entry of that text, if
+    // any, as a user would, inside the menu's loop. Returns the texts of the
+    // menu's entries, none when no menu opened.
+    static QStringList ChooseFromMenu(const std::function<void()>& open, const QString& choice = QString(),
+                                      const std::function<void()>& meanwhile = nullptr);
 
     // The sound files the event toolbar would have played, oldest first.
     QStringList sounds;

@@ -1,9 +1,11 @@
 #pragma once
 
-// The rooms page as the main window holds it, in the view fixture, logged
-// in as "me" to the loopback test server; shared by the rooms tests.
+// The rooms page as the main window holds it, with the private chats page
+// beside it, in the view fixture, logged in as "me" to the loopback test
+// server; shared by the rooms tests.
 #include <QAction>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QTextBrowser>
@@ -13,8 +15,10 @@
 #include "Data.h"
 #include "Server.h"
 #include "TestMessage.h"
+#include "TabWidget.h"
 #include "TestServer.h"
 #include "ViewFixture.h"
+#include "rooms/ChatsForm.h"
 #include "rooms/RoomForm.h"
 #include "rooms/RoomsForm.h"
 
@@ -22,6 +26,7 @@ struct RoomsSetup
 {
     ViewFixture* fixture = nullptr;
     RoomsForm* rooms = nullptr;
+    ChatsForm* chats = nullptr;
 
     // loaded: puts what a data file would have held into the store, before
     // the page's Init.
@@ -32,14 +37,30 @@ struct RoomsSetup
             loaded();
         rooms = new RoomsForm;
         fixture->AddPage(rooms, "Rooms");
+        chats = new ChatsForm;
+        fixture->AddPage(chats, "Chat");
         rooms->Init();
+        chats->Init();
     }
     bool Start() { return fixture->Start("me"); }
+    // The server cuts the connection; the next half-minute tick logs in
+    // again.
+    bool Reconnect()
+    {
+        QSignalSpy lost(fixture->net.client, &Server::Disconnected);
+        Server()->Cut("me");
+        if (!lost.wait(5000))
+            return false;
+        QSignalSpy back(fixture->net.client, &Server::Connected);
+        fixture->Tick();
+        return back.wait(5000);
+    }
     void Stop()
     {
         delete fixture;
         fixture = nullptr;
         rooms = nullptr;
+        chats = nullptr;
     }
 
     TestServer* Server() const { return fixture->net.server; }
@@ -58,6 +79,24 @@ struct RoomsSetup
         return names;
     }
     ItemPtr RoomItem(const QString& room) const { return d.GetType("room")->GetItem(room); }
+
+    QTabWidget* ChatTabs() const { return chats->findChild<QTabWidget*>("chatTabControl"); }
+
+    // A room page's user list: its names in the order shown, and a user's
+    // row.
+    static QTreeWidget* Users(RoomForm* page) { return page->findChild<QTreeWidget*>("userList"); }
+    static QStringList UserNames(RoomForm* page)
+    {
+        QStringList names;
+        for (int i = 0; i < Users(page)->topLevelItemCount(); ++i)
+            names << Users(page)->topLevelItem(i)->text(2);
+        return names;
+    }
+    static QTreeWidgetItem* UserRow(RoomForm* page, const QString& user)
+    {
+        const QList<QTreeWidgetItem*> rows = Users(page)->findItems(user, Qt::MatchExactly, 2);
+        return rows.isEmpty() ? nullptr : rows.first();
+    }
 
     static QLineEdit* Edit(RoomForm* page) { return page->findChild<QLineEdit*>("chatEdit"); }
     static QTextBrowser* View(RoomForm* page) { return page->findChild<QTextBrowser*>("chatView"); }
@@ -89,15 +128,5 @@ struct RoomsSetup
     }
 
     // The messages of a code the client sent, each body's first string.
-    QStringList SentNames(quint32 code) const
-    {
-        QStringList names;
-        for (const TestServer::Received& message : Server()->ReceivedMessages(code)) {
-            TestMessage body(message.body);
-            QString name;
-            body.ReadStr(name);
-            names << name;
-        }
-        return names;
-    }
+    QStringList SentNames(quint32 code) const { return Server()->SentNames(code); }
 };

@@ -50,16 +50,6 @@ private:
         return m_lobby != nullptr;
     }
 
-    bool Reconnect()
-    {
-        QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
-        s.Server()->Cut("me");
-        if (!lost.wait(5000))
-            return false;
-        QSignalSpy back(s.fixture->net.client, &Server::Connected);
-        s.fixture->Tick();
-        return back.wait(5000);
-    }
 
 private slots:
     void init() { QDir(QDir::homePath() + "/Quorvane Chat Logs").removeRecursively(); }
@@ -168,7 +158,7 @@ private slots:
     {
         QVERIFY(InLobby());
         const QString at = Now("h:mm:ss");
-        QVERIFY(Reconnect());
+        QVERIFY(s.Reconnect());
         QTRY_COMPARE(s.SentNames(14), (QStringList{"lobby", "lobby"}));
         QCOMPARE(RoomsSetup::Lines(m_lobby), (QStringList{"* Disconnected at " + at + ".", "* Reconnected at " + at + "."}));
         QCOMPARE(s.Tabs()->count(), 1);

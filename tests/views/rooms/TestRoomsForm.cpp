@@ -17,33 +17,6 @@
 
 namespace {
 
-// Runs whatever menu the call opens, choosing the entry of that text, and
-// returns the entries it showed (none when no menu opened).
-QStringList ChooseFromMenu(const std::function<void()>& open, const QString& choice)
-{
-    QStringList shown;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-        if (!menu)
-            return;
-        poll.stop();
-        QAction* chosen = nullptr;
-        for (QAction* action : menu->actions()) {
-            shown << action->text();
-            if (action->text() == choice)
-                chosen = action;
-        }
-        menu->close();
-        if (chosen)
-            chosen->trigger();
-    });
-    poll.start();
-    open();
-    return shown;
-}
-
 // As a user does it: a view takes a double-click only after a press.
 void DoubleClick(QTreeWidget* list, const QPoint& point)
 {
@@ -158,7 +131,7 @@ private slots:
 
         // The row's menu enters the selected room; the empty part has none.
         list->setCurrentItem(s.Row("lobby"));
-        const QStringList entries = ChooseFromMenu(
+        const QStringList entries = ViewFixture::ChooseFromMenu(
             [&] { emit list->customContextMenuRequested(lobby.center()); }, "Enter Room");
         QCOMPARE(entries, QStringList{"Enter Room"});
         QTRY_VERIFY(s.rooms->FindRoomForm("lobby"));
@@ -166,7 +139,7 @@ private slots:
         QCOMPARE(s.Tabs()->currentIndex(), 0);
         const QPoint below(5, list->viewport()->height() - 2);
         QVERIFY(!list->itemAt(below));
-        QCOMPARE(ChooseFromMenu([&] { emit list->customContextMenuRequested(below); }, "Enter Room"),
+        QCOMPARE(ViewFixture::ChooseFromMenu([&] { emit list->customContextMenuRequested(below); }, "Enter Room"),
                  QStringList());
     }
 

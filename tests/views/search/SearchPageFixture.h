@@ -42,6 +42,32 @@ public:
     TabWidget* ManualTabs() const { return form->findChild<TabWidget*>("searchTabControl"); }
     TabWidget* WishTabs() const { return form->findChild<TabWidget*>("wishListTabControl"); }
     SearchResultsForm* WishPage(int i) const { return qobject_cast<SearchResultsForm*>(WishTabs()->widget(i)); }
+    QTreeWidget* WishList() const { return form->findChild<QTreeWidget*>("wishList"); }
+    // The queued downloads, oldest first, as "user:remote folder\\file",
+    // with " single" when queued as a single download.
+    static QStringList Downloads()
+    {
+        QStringList texts;
+        for (const ItemPtr& entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+            texts << entry["user"].AsString() + ":" + entry["remote_folder"].AsString() + "\\" +
+                         entry["file_name"].AsString() + (entry.IsConnected("single_download") ? " single" : "");
+        return texts;
+    }
+    // A reply's files in one folder, of 1,000 bytes each.
+    static QList<QByteArray> Files(const QString& folder, const QStringList& names)
+    {
+        QList<QByteArray> files;
+        for (const QString& name : names)
+            files << SearchReplyFile((folder + "\\" + name).toUtf8(), 1000);
+        return files;
+    }
+    // Right-clicks the row (null: below the rows) and chooses the entry of
+    // that text; the entries the menu showed.
+    static QStringList MenuAt(QTreeWidget* tree, QTreeWidgetItem* row, const QString& choice = QString())
+    {
+        const QPoint at = row ? tree->visualItemRect(row).center() : QPoint(5, tree->viewport()->height() - 5);
+        return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
+    }
     static QStringList Entries(QComboBox* box)
     {
         QStringList texts;

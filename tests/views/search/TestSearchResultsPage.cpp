@@ -192,6 +192,23 @@ private slots:
         QVERIFY(user->child(0)->child(1)->icon(File).isNull());
     }
 
+    void aRowsMenuActsOnItsUser()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("naima");
+        QVERIFY(s.Answer("alice", page->Ticket(), {SearchReplyFile("jazz\\trane\\naima.mp3", 5)}));
+        QTreeWidget* tree = page->searchResults();
+        tree->expandAll();
+        QTreeWidgetItem* file = tree->topLevelItem(0)->child(0)->child(0);
+        const QPoint at = tree->visualItemRect(file).center();
+        const QStringList shown =
+            ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, "Ignore user");
+        QCOMPARE(shown.first(), QString("Download File(s)"));
+        QVERIFY(shown.contains("Message user"));
+        QVERIFY(d.GetType("user")->GetItem("alice").IsConnected("is_ignored"));
+    }
+
     void theArrivalFilterTestsFolderThenFile()
     {
         SearchPageFixture s;

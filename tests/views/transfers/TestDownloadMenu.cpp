@@ -95,7 +95,11 @@ private slots:
                  QStringList({"Open Folder", "Retry downloads", "-", "Remove downloads", Notify({kFolder, kUser})}));
         QCOMPARE(h->MenuTexts(tree, {bobA, Row(running)}),
                  QStringList({"Open Folder", "-", "Remove download", Notify({kFile, kFolder, kUser})}));
-        QVERIFY(!h->Menu(tree, {bobA, H::UserRow(tree, "bob")}, [](QMenu*) {}));
+        // Rows of one user end in that user's menu, those of two do not.
+        QCOMPARE(h->AllMenuTexts(tree, {bobA, H::UserRow(tree, "bob")}).mid(0, 2),
+                 QStringList({"Message user", "Add user to list"}));
+        QVERIFY(!h->AllMenuTexts(tree, {Row(waiting), Row(other)}).contains("Message user"));
+        QVERIFY(h->AllMenuTexts(tree, {Row(done)}).contains("Message user"));
 
         // Downloads of two users: no folder or user of their own to watch.
         QCOMPARE(h->MenuTexts(tree, {Row(waiting), Row(other)}),

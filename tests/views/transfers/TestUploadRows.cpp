@@ -111,6 +111,7 @@ private slots:
         QTreeWidgetItem* b = H::FileRow(tree, "alice", folder, "b.bin");
         QCOMPARE(h->MenuTexts(tree, {a}), QStringList({"Open File", "Open Folder", "-", "Remove upload"}));
         QCOMPARE(h->MenuTexts(tree, {a, b}), QStringList({"Open Folder", "-", "Remove uploads"}));
+        QCOMPARE(h->AllMenuTexts(tree, {a, b}).mid(3, 2), QStringList({"-", "Message user"}));
         QVERIFY(h->Choose(tree, {a}, "Open File"));
         QVERIFY(h->Choose(tree, {b, a}, "Open Folder"));
         QCOMPARE(h->f->OpenedUrls(), QList<QUrl>({QUrl::fromLocalFile(local + "/a.bin"), QUrl::fromLocalFile(local)}));

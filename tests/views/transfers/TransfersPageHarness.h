@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidgetAction>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -198,8 +199,16 @@ public:
             row->setSelected(true);
         return WithMenu(tree, rows.first(), act);
     }
-    // The menu's entries for the rows, without choosing any.
+    // The menu's entries for the rows, without choosing any: the view's own
+    // entries; the user menu's that follow them for a sole user are left to
+    // UserEntries.
     QStringList MenuTexts(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows)
+    {
+        QStringList texts = AllMenuTexts(tree, rows);
+        const int user = texts.indexOf("Message user");
+        return user < 0 ? texts : texts.mid(0, std::max(0, user - 1));
+    }
+    QStringList AllMenuTexts(QTreeWidget* tree, const QList<QTreeWidgetItem*>& rows)
     {
         QStringList texts;
         Menu(tree, rows, [&](QMenu* menu) { texts = Texts(menu); });

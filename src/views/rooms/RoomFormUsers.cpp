@@ -1,0 +1,212 @@
+// A joined room's user list: one row per user in the room, following the
+// store as users come and go, operators change and notes are written, with
+// the user menu, the note and a private chat a click away.
+#include "RoomForm.h"
+
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QMenu>
+
+#include "ChatsForm.h"
+#include "Data.h"
+#include "QRoomUserListItemWidget.h"
+#include "ui_RoomForm.h"
+#include "users/UserMenuOptions.h"
+#include "users/UserWindows.h"
+
+namespace {
+
+using Row = QRoomUserListItemWidget;
+
+const QFont::Weight kOperatorWeight = QFont::Bold; // 75
+
+} // namespace
+
+void RoomForm::SetUpUserList()
+{
+    QTreeWidget* list = ui->userList;
+    list->setColumnCount(6);
+    list->setHeaderLabels({QString(), QString(), tr("User"), QString(), tr("Files"), tr("K/s")});
+    list->headerItem()->setIcon(Row::NoteColumn, QIcon(":/icons/note_icon"));
+    // The icon columns are narrower than the style's least section.
+    list->header()->setMinimumSectionSize(16);
+    // The figures' columns are wide enough for their usual figures at the
+    // desktop's font.
+    const QFontMetrics metrics(list->font());
+    const int widths[] = {20, 25, 90, 25, std::max(50, metrics.horizontalAdvance("88,888") + 12),
+                          std::max(40, metrics.horizontalAdvance("888.8") + 12)};
+    for (int column = 0; column < 6; ++column)
+        list->setColumnWidth(column, widths[column]);
+    list->header()->setStretchLastSection(true);
+    list->setSortingEnabled(true);
+    list->sortItems(Row::NameColumn, Qt::AscendingOrder);
+}
+
+void RoomForm::RegisterUserListHandlers()
+{
+    const ItemPtr room = RoomItem();
+    {
+        // Stats and country arrive with the user, after the user joined.
+        PathNode* added = new PathNode(&d, "user");
+        new PathNode(added, room, 0);
+        new PathNode(added, "average_download_speed", 0);
+        new PathNode(added, "shared_file_count", 0);
+        new PathNode(added, "country_code", 0);
+        d.AddPathEventHandler(added, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserAdded));
+    }
+    {
+        PathNode* removed = new PathNode(&d, "user");
+        new PathNode(removed, room, 5);
+        d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
+    }
+    // The operators and the owner of this room only: a user may hold a
+    // role in several rooms, and only this room's sets matter here. The
+    // owner is followed too, though a row takes the role when it is made:
+    // the server names a private room's owner only after its users, so on
+    // a first entry no row would ever show who owns the room.
+    auto follow = [this](const char* nodeType, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr)) {
+        auto ofThisRoom = [this](ConnectionInfo& c) {
+            return c.item2.GetType() == d.GetType("user") && c.item1["room"] == RoomItem();
+        };
+        Type* type = d.GetType(nodeType);
+        type->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [=](ConnectionInfo& c) {
+            if (ofThisRoom(c))
+                (this->*on)(c.item2);
+        }));
+        type->AddDisconnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [=](ConnectionInfo& c) {
+            if (ofThisRoom(c))
+                (this->*off)(c.item2);
+        }));
+    };
+    follow("room_operators", &RoomForm::OnOperatorAdded, &RoomForm::OnOperatorRemoved);
+    follow("room_owner", &RoomForm::OnOwnerSet, &RoomForm::OnOwnerGone);
+}
+
+void RoomForm::RegisterNoteHandlers()
+{
+    PathNode* changed = new PathNode(&d, "user");
+    new PathNode(changed, "user_note", 0);
+    d.AddPathEventHandler(changed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteChanged));
+    PathNode* removed = new PathNode(&d, "user");
+    new PathNode(removed, "user_note", 5);
+    d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteRemoved));
+}
+
+bool RoomForm::HasRoomRole(ItemPtr user, const char* node) const
+{
+    return RoomItem()[node].IsConnected(user);
+}
+
+void RoomForm::SetUserCount()
+{
+    ItemPtr room = RoomItem();
+    room += d.GetType("user_count")->GetItem(Value(room.CountItems("user")));
+}
+
+void RoomForm::OnUserAdded(ItemPtr user)
+{
+    // A changed figure of a listed user brings the user here again; the
+    // row keeps what it was made with until the user joins anew.
+    const QString name = user.AsString();
+    if (m_userRows.contains(name))
+        return;
+    auto* row = new Row(ui->userList);
+    row->Show(user);
+    const bool owner = HasRoomRole(user, "room_owner");
+    if (owner || HasRoomRole(user, "room_operators")) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        font.setUnderline(owner);
+        row->setFont(Row::NameColumn, font);
+    }
+    m_userRows.insert(name, row);
+    SetUserCount();
+}
+
+void RoomForm::OnUserRemoved(ItemPtr user)
+{
+    Row* row = m_userRows.take(user.AsString());
+    if (!row)
+        return;
+    delete row;
+    SetUserCount();
+}
+
+void RoomForm::OnOperatorAdded(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOperatorRemoved(ItemPtr user)
+{
+    // The owner keeps the underline, not the weight.
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(QFont::Normal);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOwnerSet(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(kOperatorWeight);
+        font.setUnderline(true);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnOwnerGone(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString())) {
+        QFont font = row->font(Row::NameColumn);
+        font.setWeight(HasRoomRole(user, "room_operators") ? kOperatorWeight : QFont::Normal);
+        font.setUnderline(false);
+        row->setFont(Row::NameColumn, font);
+    }
+}
+
+void RoomForm::OnUserNoteChanged(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString()))
+        row->SetNote(true);
+}
+
+void RoomForm::OnUserNoteRemoved(ItemPtr user)
+{
+    if (Row* row = m_userRows.value(user.AsString()))
+        row->SetNote(false);
+}
+
+void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
+{
+    if (!ip_item || i_column != Row::NoteColumn)
+        return;
+    const QString name = ip_item->text(Row::NameColumn);
+    if (d.GetType("user")->HasItem(name).IsConnected("user_note"))
+        UserWindows::Open(g_userWindows.note, name);
+}
+
+void RoomForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
+{
+    if (ip_item && chatsForm)
+        chatsForm->OpenChatForm(ip_item->text(Row::NameColumn));
+}
+
+void RoomForm::OnUserListContextMenuRequested(QPoint i_point)
+{
+    const QTreeWidgetItem* row = ui->userList->itemAt(i_point);
+    if (!row)
+        return;
+    // The user may leave, and the row go, while the menu is open: only
+    // the name goes into it.
+    const QString name = row->text(Row::NameColumn);
+    QMenu menu;
+    UserMenuOptions options(&menu, name, nullptr);
+    menu.exec(ui->userList->viewport()->mapToGlobal(i_point));
+}

@@ -1,0 +1,3 @@
+#include "UserWindows.h"
+
+UserWindows g_userWindows;

@@ -1,0 +1,189 @@
+// Private chats: a tab per user whose icon follows the user's presence,
+// lines both ways with stamps, status lines and announcements, the
+// empty-share warning, the private log and its viewer.
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTabBar>
+
+#include "RoomsSetup.h"
+#include "Settings.h"
+#include "ShellHooks.h"
+#include "common/ViewClock.h"
+#include "rooms/ChatForm.h"
+#include "rooms/ChatLogForm.h"
+#include "rooms/ChatText.h"
+
+namespace {
+
+bool SameIcon(const QIcon& icon, const char* resource)
+{
+    return icon.pixmap(16, 16).toImage() == QIcon(resource).pixmap(16, 16).toImage();
+}
+
+QStringList LogLines(const QString& user)
+{
+    QFile file(ChatText::LogPath(ChatText::Log::User, user));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringList();
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+QStringList Lines(QWidget* page)
+{
+    return page->findChild<QTextEdit*>("chatView")->toPlainText().split('\n');
+}
+
+} // namespace
+
+class TestChatsForm : public QObject
+{
+    Q_OBJECT
+
+private:
+    RoomsSetup s;
+    QStringList m_popups;
+
+    // Logged in, with private messages reaching the chats page as the main
+    // window hands them over.
+    bool Start()
+    {
+        s.Make();
+        QObject::connect(s.fixture->net.client, &Server::PrivateChat, s.chats,
+                         [this](QString user, QString text) { s.chats->GetChatForm(user)->AddChat(user, text); });
+        g_shellHooks.popupAlert = [this](const QString& text) { m_popups << text; };
+        return s.Start();
+    }
+    void From(const QString& user, const QString& text)
+    {
+        s.Server()->Send("me", 22, TestMessage().U32(0).Str(user).Str(text).U8(1).Body());
+    }
+    void Status(const QString& user, quint32 status)
+    {
+        s.Server()->Send("me", 7, TestMessage().Str(user).U32(status).Body());
+    }
+
+private slots:
+    void init()
+    {
+        QDir(QDir::homePath() + "/Quorvane Chat Logs").removeRecursively();
+        m_popups.clear();
+    }
+    void cleanup() { s.Stop(); }
+
+    void eachSenderHasOneTabWhoseIconFollowsThem()
+    {
+        QVERIFY(Start());
+        QTabWidget* tabs = s.ChatTabs();
+        Status("ann", 2);
+        From("ann", "hello");
+        QTRY_COMPARE(tabs->count(), 1);
+        QCOMPARE(s.fixture->tabs->currentWidget(), static_cast<QWidget*>(s.rooms));
+        QVERIFY(SameIcon(tabs->tabIcon(0), ":/icons/online_icon"));
+        From("ann", "still there?");
+        From("R&D", "hi");
+        QTRY_COMPARE(tabs->count(), 2);
+        QCOMPARE(tabs->tabText(1), QString("R&D"));
+        QVERIFY(SameIcon(tabs->tabIcon(1), ":/icons/offline_icon"));
+        QCOMPARE(Lines(tabs->widget(0)).mid(1), (QStringList{"[ann] hello", "[ann] still there?"}));
+        QTRY_COMPARE(s.SentNames(5).count("ann"), 1);
+
+        Status("ann", 0);
+        QTRY_VERIFY(SameIcon(tabs->tabIcon(0), ":/icons/offline_icon"));
+        tabs->tabBar()->moveTab(0, 1);
+        Status("ann", 2);
+        QTRY_VERIFY(SameIcon(tabs->tabIcon(1), ":/icons/online_icon"));
+        QVERIFY(SameIcon(tabs->tabIcon(0), ":/icons/offline_icon"));
+
+        // A chat closed and written to again starts afresh.
+        emit tabs->tabCloseRequested(1);
+        QCOMPARE(tabs->count(), 1);
+        From("ann", "back again");
+        QTRY_COMPARE(tabs->count(), 2);
+        QCOMPARE(Lines(tabs->widget(1)).mid(1), QStringList{"[ann] back again"});
+        QCOMPARE(s.SentNames(5).count("ann"), 1);
+    }
+
+    void linesStatusAndStampsBothWays()
+    {
+        QVERIFY(Start());
+        const QString started = ViewClock::Now().toString(ChatText::LongTimeFormat);
+        const QString hundred(100, QLatin1Char('x'));
+        From("ann", "  two  spaces ");
+        From("ann", "/me waves");
+        From("ann", hundred);
+        From("ann", hundred + "y");
+        QTRY_COMPARE(m_popups.size(), 3);
+        QCOMPARE(m_popups, (QStringList{"[ann]   two  spaces ", "[ann] " + hundred, "[ann] " + hundred + " ..."}));
+        ChatForm* page = s.chats->GetChatForm("ann");
+        QCOMPARE(Lines(page).mid(0, 3), (QStringList{"* Chat started " + started, "[ann]  two  spaces ", "* ann waves"}));
+
+        Status("ann", 1);
+        Status("ann", 2);
+        Status("ann", 1);
+        Status("ann", 0);
+        QTRY_COMPARE(Lines(page).mid(5), (QStringList{"* ann is away.", "* ann is available.", "* ann is away.",
+                                                      "* ann is available."}));
+        s.fixture->Advance(300001);
+        s.fixture->Tick();
+        QCOMPARE(Lines(page).last(), "* Chat ended " + started);
+
+        QLineEdit* edit = page->findChild<QLineEdit*>("chatEdit");
+        QTest::keyClick(edit, Qt::Key_Return);
+        edit->setText("  ");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(Lines(page).at(Lines(page).size() - 2).startsWith("* Chat started"));
+        QTRY_COMPARE(s.SentNames(22), QStringList{"ann"});
+        QCOMPARE(m_popups.last(), QString("[me]   "));
+
+        const QString later = ViewClock::Now().toString(ChatText::LongTimeFormat);
+        QCOMPARE(LogLines("ann"), (QStringList{QString("[%1][ann]   two  spaces ").arg(started),
+                                               QString("[%1] * ann waves").arg(started),
+                                               QString("[%1][ann] %2").arg(started, hundred),
+                                               QString("[%1][ann] %2y").arg(started, hundred),
+                                               QString("[%1][me]   ").arg(later)}));
+    }
+
+    void aNewChatShowsTheEmptyShareWarningAndAnAwayUser()
+    {
+        QVERIFY(Start());
+        ItemPtr ann = d.GetType("user")->GetItem("ann");
+        ann += d.GetType("sent_empty_share_warning_message")->GetItem("Please share something first.");
+        Status("ann", 1);
+        QTRY_VERIFY(ann.IsConnected("is_away"));
+        s.chats->OpenChatForm("ann");
+        ChatForm* page = s.chats->GetChatForm("ann");
+        QCOMPARE(Lines(page).mid(1), (QStringList{"[me] Please share something first.", "* ann is away."}));
+        QCOMPARE(LogLines("ann").size(), 1);
+        QCOMPARE(s.fixture->tabs->currentWidget(), static_cast<QWidget*>(s.chats));
+    }
+
+    void theChatLogOpensOnceBesideTheChat()
+    {
+        QVERIFY(Start());
+        From("ann", "remember the tape");
+        QTRY_COMPARE(s.ChatTabs()->count(), 1);
+        ChatForm* page = s.chats->GetChatForm("ann");
+        QLineEdit* edit = page->findChild<QLineEdit*>("chatEdit");
+        QVERIFY(s.Trigger(edit, "Chat Log"));
+        QCOMPARE(s.ChatTabs()->count(), 2);
+        auto* viewer = qobject_cast<ChatLogForm*>(s.ChatTabs()->widget(1));
+        QVERIFY(viewer);
+        QCOMPARE(s.ChatTabs()->tabText(1), QString("ann"));
+        QVERIFY(SameIcon(s.ChatTabs()->tabIcon(1), ":/icons/note_icon"));
+        QVERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] remember the tape"));
+
+        QVERIFY(s.Trigger(edit, "Chat Log"));
+        QCOMPARE(s.ChatTabs()->count(), 2);
+        QCOMPARE(s.ChatTabs()->currentWidget(), static_cast<QWidget*>(viewer));
+
+        // The viewer stays when its chat goes, and hears the next line.
+        emit s.ChatTabs()->tabCloseRequested(0);
+        QCOMPARE(s.ChatTabs()->count(), 1);
+        From("ann", "and the cable");
+        QTRY_VERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] and the cable"));
+    }
+};
+
+QTEST_MAIN(TestChatsForm)
+#include "TestChatsForm.moc"

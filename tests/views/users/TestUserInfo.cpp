@@ -1,0 +1,212 @@
+// User information both ways: the reply to other users' requests, byte for
+// byte, and the view of another user's reply, with hostile markup and
+// pictures of any size.
+#include <QBuffer>
+#include <QFile>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTextBrowser>
+
+#include "PeerEngineFixture.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+#include "Settings.h"
+#include "UsersSetup.h"
+#include "users/UserInfoForm.h"
+#include "users/UserInfoReply.h"
+#include "users/UserPicture.h"
+
+namespace {
+
+QByteArray Png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QImage Filled(int width, int height, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(Qt::darkCyan);
+    return image;
+}
+
+} // namespace
+
+class TestUserInfo : public QObject
+{
+    Q_OBJECT
+
+private:
+    UsersSetup s;
+
+    static QTextBrowser* Text(UserInfoForm* view) { return view->findChild<QTextBrowser*>("userInfoText"); }
+    static QString Field(UserInfoForm* view, const char* name) { return view->findChild<QLineEdit*>(name)->text(); }
+    static QSize Picture(UserInfoForm* view)
+    {
+        return Text(view)->document()->resource(QTextDocument::ImageResource, QUrl("UserImage")).value<QImage>().size();
+    }
+    QTabWidget* Tabs() const { return s.page->findChild<QTabWidget*>("userInfoTabs"); }
+
+    // Sends the reply and waits until the views have had it.
+    bool Reply(FakePeerLink* link, const QString& description, const QByteArray* picture, quint32 uploadSlots = 2,
+               quint32 queued = 0, bool free = true)
+    {
+        TestMessage body;
+        body.Str(description).U8(picture ? 1 : 0);
+        if (picture)
+            body.U32(quint32(picture->size())).Bytes(*picture);
+        body.U32(uploadSlots).U32(queued).U8(free ? 1 : 0);
+        QSignalSpy received(s.fixture->net.peer, &PeerMessenger::UserInfoReceived);
+        link->SendMessage(16, body.Body());
+        return received.wait(5000);
+    }
+
+private slots:
+    void cleanup() { s.Stop(); }
+
+    void theReplyIsTheOwnInformationByteForByte()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        SetSetting("user_description", "a\nb");
+        SetSetting("upload_slots", "3");
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(bob);
+        bob->SendMessage(15, QByteArray());
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 16, 1));
+        QCOMPARE(PeerEngineFixture::Received(bob, 16).first(),
+                 TestMessage().Str("a\r\nb").U8(0).U32(3).U32(0).U8(1).Body());
+
+        // The picture: none for a missing file, an empty one for an empty
+        // file, and none for one that no peer would accept in one frame.
+        const QString path = s.fixture->Path("me.png");
+        auto build = [&](const QString& description) {
+            UserInfoReply::Contents contents;
+            contents.description = description;
+            contents.picturePath = path;
+            contents.uploadSlots = 4294967295u;
+            contents.queuedUploads = 7;
+            return UserInfoReply::Build(contents).GetBytes();
+        };
+        const QByteArray tail = TestMessage().U32(4294967295u).U32(7).U8(0).Body();
+        const QByteArray code = TestMessage().U32(16).Body();
+        QCOMPARE(build(""), code + TestMessage().Str("").U8(0).Body() + tail);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(build("x"), code + TestMessage().Str("x").U8(1).U32(0).Body() + tail);
+        file.write("\x89PNG");
+        file.flush();
+        QCOMPARE(build("x"), code + TestMessage().Str("x").U8(1).U32(4).Bytes("\x89PNG").Body() + tail);
+        const qint64 fits = qint64(PeerMessages::MaxFrameLength) - 4 - (4 + 1) - 1 - 4 - 9;
+        QVERIFY(file.resize(fits));
+        const QByteArray whole = build("x");
+        QCOMPARE(whole.size(), int(PeerMessages::MaxFrameLength));
+        QCOMPARE(whole.at(9), '\x01');
+        QVERIFY(file.resize(fits + 1));
+        QCOMPARE(build("x"), code + TestMessage().Str("x").U8(0).Body() + tail);
+    }
+
+    void aUserInfoTabShowsTheReply()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        d.GetType("event_sound")->GetItem("user_info") += d.GetType("event_sound_file")->GetItem("/s/info.wav");
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(bob);
+        UserInfoForm* view = s.page->GetUserInfoForm("bob");
+        QCOMPARE(s.page->GetUserInfoForm("bob"), view);
+        QCOMPARE(Tabs()->count(), 1);
+        QCOMPARE(Text(view)->toPlainText(), QString("Requesting..."));
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 15, 1));
+
+        // Counts are unsigned on the wire; line ends are one break each.
+        QVERIFY(Reply(bob, "hello\r\n<b>world</b>", nullptr, 4294967295u, 3, false));
+        QCOMPARE(Text(view)->toPlainText(), QString("hello \nworld"));
+        QCOMPARE(Field(view, "uploadSlotsEdit"), QString("4294967295"));
+        QCOMPARE(Field(view, "queuedUploadsEdit"), QString("3"));
+        QCOMPARE(Field(view, "freeToUploadEdit"), QString("No"));
+        QCOMPARE(s.fixture->sounds, QStringList{"/s/info.wav"});
+        QCOMPARE(PeerEngineFixture::Received(bob, 15).size(), 1);
+
+        QVERIFY(Reply(bob, "", nullptr));
+        QCOMPARE(Text(view)->toPlainText(), QString("No user info."));
+        const QByteArray wide = Png(Filled(1600, 400));
+        QVERIFY(Reply(bob, "wide", &wide));
+        QCOMPARE(Picture(view), QSize(800, 200));
+        const QByteArray fitting = Png(Filled(800, 400));
+        QVERIFY(Reply(bob, "", &fitting));
+        QCOMPARE(Picture(view), QSize(800, 400));
+        QVERIFY(Text(view)->document()->size().height() > 400);
+        const QByteArray junk("no picture at all");
+        QVERIFY(Reply(bob, "", &junk));
+        QCOMPARE(Text(view)->toPlainText(), QString());
+
+        // Closed, the tab forgets the user; opened again it asks again.
+        emit Tabs()->tabCloseRequested(0);
+        QCOMPARE(Tabs()->count(), 0);
+        QVERIFY(!UsersSetup::User("bob")["user_info_form"]);
+        QVERIFY(s.page->GetUserInfoForm("bob") != nullptr);
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 15, 2));
+    }
+
+    void onlyAFailedMessageConnectionEndsTheWait()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(bob);
+        UserInfoForm* view = s.page->GetUserInfoForm("bob");
+        emit s.fixture->net.peer->ConnectionToUserFailed("bob", "F");
+        QCOMPARE(Text(view)->toPlainText(), QString("Requesting..."));
+
+        // Nobody of that name is online: every way to reach them fails.
+        UserInfoForm* ghost = s.page->GetUserInfoForm("ghost");
+        QTRY_COMPARE(Text(ghost)->toPlainText(), QString("A connection could not be successfully formed to the user."));
+        QVERIFY(!ghost->IsWaiting());
+    }
+
+    void hostileMarkupAndPicturesAreInert()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(bob);
+        UserListForm::ShowUserInfo("bob");
+        auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
+        QVERIFY(view && view->isVisible());
+
+        // Neither a device, nor a local picture, nor a link is followed.
+        const QString local = s.fixture->Path("local.png");
+        QFile file(local);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(Png(Filled(600, 600))) > 0);
+        file.close();
+        QVERIFY(Reply(bob,
+                      QString("<img src=\"/dev/zero\"><img src=\"%1\"><img src=\"%2\"><a href=\"file:///etc/passwd\">"
+                              "link</a>")
+                          .arg(local, QUrl::fromLocalFile(local).toString()),
+                      nullptr));
+        QVERIFY(Text(view)->document()->size().height() < 200);
+        QTextCursor at = Text(view)->document()->find("link");
+        QVERIFY(!at.isNull());
+        QTest::mouseClick(Text(view)->viewport(), Qt::LeftButton, {}, Text(view)->cursorRect(at).center());
+        QVERIFY(Text(view)->source().isEmpty());
+        QVERIFY(Text(view)->toPlainText().endsWith("link"));
+
+        // Pictures larger than a screen are refused before decoding.
+        const QByteArray tooWide = Png(Filled(UserPicture::MaxSide + 1, 1));
+        const QByteArray tooMany = Png(Filled(6400, 6400, QImage::Format_Grayscale8));
+        for (const QByteArray* picture : {&tooWide, &tooMany}) {
+            QVERIFY(Reply(bob, "refused", picture));
+            QCOMPARE(Text(view)->toPlainText(), QString("refused"));
+            QCOMPARE(Picture(view), QSize(1, 1));
+        }
+    }
+};
+
+QTEST_MAIN(TestUserInfo)
+#include "TestUserInfo.moc"
