@@ -1,9 +1,18 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
 
-// Timing helpers the benchmarks share.
+// Timing helpers and the verdict line the benchmarks share. Every figure is
+// printed with its aim and MET or MISSED, and each program ends with a
+// count of both.
 
 inline double Seconds(const QElapsedTimer& timer)
 {
@@ -18,4 +27,131 @@ double BestOf(int rounds, F run)
     for (int i = 0; i < rounds; ++i)
         best = std::min(best, run());
     return best;
+}
+
+// Runs the event loop until done() or the deadline; false at the deadline.
+inline bool RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    // Wakes the wait below at least this often to ask done() again.
+    QTimer tick;
+    tick.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// The longest gap of a probe's heartbeat up to now: the gap that ends with
+// the work just done is known only at the next beat.
+template <class Probe>
+double LongestGapNow(const Probe& probe)
+{
+    const int beats = probe.BeatCount();
+    RunUntil([&] { return probe.BeatCount() > beats; }, 5000);
+    return probe.LongestGapMs();
+}
+
+inline double Median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Rounds of the baseline and our own run back to back, the order swapped
+// every round so that neither always runs on a warmer machine. Each
+// function returns its seconds (negative on failure, which ends the rounds).
+struct PairedFigures
+{
+    double baseline = 0; // median seconds
+    double ours = 0;     // median seconds
+    double ratio = 0;    // median of the rounds' ours / baseline
+    bool ok = false;
+};
+
+template <class B, class O>
+PairedFigures Paired(int rounds, B baseline, O ours)
+{
+    std::vector<double> b, o, r;
+    for (int round = 0; round < rounds; ++round) {
+        double x, y;
+        if (round % 2 == 0) {
+            x = baseline();
+            y = x < 0 ? -1 : ours();
+        } else {
+            y = ours();
+            x = y < 0 ? -1 : baseline();
+        }
+        if (x <= 0 || y <= 0)
+            return PairedFigures();
+        b.push_back(x);
+        o.push_back(y);
+        r.push_back(y / x);
+    }
+    return PairedFigures{Median(b), Median(o), Median(r), true};
+}
+
+struct VerdictCount
+{
+    int met = 0;
+    int missed = 0;
+};
+
+inline VerdictCount& Verdicts()
+{
+    static VerdictCount count;
+    return count;
+}
+
+// One figure against its aim: op is "<=", "<", ">=" or ">". detail says
+// what was measured against what, and goes in front of the verdict.
+inline bool Figure(const char* what, double value, const char* unit, const char* op, double aim,
+                   const std::string& detail = std::string())
+{
+    const std::string o(op);
+    const bool met = o == "<=" ? value <= aim : o == "<" ? value < aim : o == ">=" ? value >= aim : value > aim;
+    ++(met ? Verdicts().met : Verdicts().missed);
+    std::printf("  %-52s %10.2f %-5s aim %2s %-9g %-6s %s\n", what, value, unit, op, aim, met ? "MET" : "MISSED",
+                detail.c_str());
+    std::fflush(stdout);
+    return met;
+}
+
+// A figure whose aim is a band around a target (the limiter: within 5 %).
+inline bool FigureWithin(const char* what, double value, const char* unit, double target, double fraction,
+                         const std::string& detail = std::string())
+{
+    const bool met = value >= target * (1 - fraction) && value <= target * (1 + fraction);
+    ++(met ? Verdicts().met : Verdicts().missed);
+    char aim[64];
+    std::snprintf(aim, sizeof aim, "%g +-%g%%", target, fraction * 100);
+    std::printf("  %-52s %10.2f %-5s aim %-12s %-6s %s\n", what, value, unit, aim, met ? "MET" : "MISSED",
+                detail.c_str());
+    std::fflush(stdout);
+    return met;
+}
+
+inline std::string Detail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string Detail(const char* format, ...)
+{
+    char buffer[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+// The last line of a benchmark; its exit status stays 0 either way, so
+// that one missed aim does not hide the figures of the next benchmark.
+inline int Summary(const char* name)
+{
+    std::printf("  %s: %d aims met, %d missed\n", name, Verdicts().met, Verdicts().missed);
+    return 0;
 }

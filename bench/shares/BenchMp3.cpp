@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "BenchSupport.h"
 #include "FileScanner.h"
 
 namespace
@@ -138,15 +139,17 @@ double AnalysisSeconds(const QStringList& files, int& succeeded)
     return best;
 }
 
-void Report(const char* label, const QStringList& files)
+// aim: the analysis's speed as a fraction of cat's.
+void Report(const char* label, const QStringList& files, double aim = 0.5)
 {
     const double mib = double(TotalBytes(files)) / (1 << 20);
     CatSeconds(files); // into the page cache
     const double cat = CatSeconds(files);
     int succeeded = 0;
     const double analysis = AnalysisSeconds(files, succeeded);
-    std::printf("%-34s %7.1f MiB  analysis %8.1f MiB/s  cat %8.1f MiB/s  ratio %.2f  (%d of %d analysed)\n", label,
-                mib, mib / analysis, mib / cat, cat / analysis, succeeded, int(files.size()));
+    Figure(label, cat / analysis, "x", ">=", aim,
+           Detail("%.1f MiB: analysis %.1f MiB/s, cat %.1f MiB/s, %d of %d analysed", mib, mib / analysis, mib / cat,
+                  succeeded, int(files.size())));
 }
 } // namespace
 
@@ -193,9 +196,12 @@ int main(int argc, char** argv)
         return 1;
 
     std::printf("MP3 analysis (one thread, as on the scanner thread) against cat of the same files\n");
+    // Real files: at half the speed of cat the analysis keeps pace with the
+    // disk the scanner thread reads from. A hostile file may cost more, but
+    // never more than twenty reads of it.
     Report("encoded files (4 kinds)", real);
     for (int i = 0; i < real.size(); ++i)
         Report(qPrintable("  " + QFileInfo(real[i]).baseName()), {real[i]});
-    Report("crafted: a header every 3rd byte", {dense});
-    return 0;
+    Report("crafted: a header every 3rd byte", {dense}, 0.05);
+    return Summary("mp3");
 }

@@ -1,8 +1,10 @@
-// Shared-folder figures, each printed with its ratio to a baseline measured
-// in the same run: the start-up walk and the rescan against find listing
-// the same tree, the merge's time and the longest stall of the event loop
-// (a 10 ms heartbeat), and the store's items and heap bytes per shared file
-// against a plain map of paths with a plain token index.
+// Shared-folder figures on a 100,000-file tree, each against its aim and a
+// baseline measured in the same run: the start-up walk against find
+// listing and stating the same tree; the longest event-loop stall while
+// the start-up merge runs into an empty store and into a store loaded from
+// the data file (the real start-up), and during rescans; the data file's
+// save and load with the real engines against plain writes and reads of
+// the same bytes; and the store's heap bytes per shared file.
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,94 +14,40 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <malloc.h>
+#include <unistd.h>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "BenchSupport.h"
 #include "Data.h"
+#include "DataSaver.h"
 #include "FileScanner.h"
+#include "Item.h"
 #include "NoGateway.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
+#include "ShareTree.h"
 #include "SharedFoldersManager.h"
+#include "StallProbe.h"
 
 namespace
 {
-const int TopFolders = 100;
-const int SubFolders = 10;
-const int FilesPerFolder = 100;
-const int Files = TopFolders * SubFolders * FilesPerFolder;
-const int Rounds = 3;
-const int HeartbeatMs = 10;
+const int Files = ShareTree::Files;
+const double StallAimMs = 100;
 
-// Times the one queued call the manager receives during the start-up
-// merge: the walk's FoldersScanned.
-class TimedApplication : public QCoreApplication
-{
-public:
-    using QCoreApplication::QCoreApplication;
-    QObject* watched = nullptr;
-    double mergeSeconds = 0;
-
-    bool notify(QObject* receiver, QEvent* event) override
-    {
-        if (receiver != watched || event->type() != QEvent::MetaCall)
-            return QCoreApplication::notify(receiver, event);
-        QElapsedTimer timer;
-        timer.start();
-        const bool result = QCoreApplication::notify(receiver, event);
-        mergeSeconds += double(timer.nsecsElapsed()) / 1e9;
-        return result;
-    }
-};
-
+// Bytes handed out by the heap, the large blocks it maps on their own
+// (the store's slabs among them) included, less what the slabs keep idle
+// for reuse.
 size_t HeapInUse()
 {
     malloc_trim(0);
-    return mallinfo2().uordblks;
-}
-
-void Time(const char* what, double seconds, const char* baselineName, double baselineSeconds)
-{
-    std::printf("  %-44s %10.1f ms   %-22s %9.1f ms   ratio %7.2fx\n", what, seconds * 1e3, baselineName,
-                baselineSeconds * 1e3, seconds / baselineSeconds);
-}
-
-void Amount(const char* what, double value, const char* unit, const char* baselineName, double baseline)
-{
-    std::printf("  %-44s %10.1f %-5s %-22s %9.1f %-5s ratio %7.2fx\n", what, value, unit, baselineName, baseline,
-                unit, value / baseline);
-}
-
-QString MakeTree(const QString& root, std::vector<std::string>& paths)
-{
-    static const char* const Words[] = {"Blue", "Night", "River", "Echo", "Stone", "Café", "Ёлка", "Live",
-                                        "Remix", "Dawn"};
-    for (int t = 0; t < TopFolders; ++t)
-        for (int s = 0; s < SubFolders; ++s)
-        {
-            const QString folder =
-                QString("%1/Artist %2 %3/Album %4 (%5)").arg(root).arg(t).arg(Words[t % 10]).arg(s).arg(2000 + s);
-            QDir().mkpath(folder);
-            for (int f = 0; f < FilesPerFolder; ++f)
-            {
-                const QString name = QString::fromUtf8("%1 - %2 %3 %4.%5")
-                                         .arg(f + 1, 2, 10, QChar('0'))
-                                         .arg(QString::fromUtf8(Words[f % 10]))
-                                         .arg(QString::fromUtf8(Words[(f / 10 + t) % 10]))
-                                         .arg(t * 1000 + s * 100 + f)
-                                         .arg(f % 2 ? "flac" : "ogg");
-                const QString path = folder + "/" + name;
-                QFile file(path);
-                if (!file.open(QIODevice::WriteOnly))
-                    qFatal("cannot write %s", qPrintable(path));
-                paths.push_back(path.toUtf8().toStdString());
-            }
-        }
-    return root;
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd - StoreMemory::IdleBytes();
 }
 
 double FindSeconds(const QString& root)
@@ -108,9 +56,10 @@ double FindSeconds(const QString& root)
     find.setStandardOutputFile(QProcess::nullDevice());
     QElapsedTimer timer;
     timer.start();
-    find.start("find", {root});
+    // Stats every file for its size, as the walk must.
+    find.start("find", {root, "-printf", "%s %p\\n"});
     if (!find.waitForFinished(120000) || find.exitCode() != 0)
-        qFatal("find failed");
+        return -1;
     return Seconds(timer);
 }
 
@@ -124,9 +73,7 @@ double WalkSeconds(const QString& root)
     size_t files = 0;
     for (const auto& folder : scanner.scanResults.begin()->second)
         files += folder.second.size();
-    if (files != size_t(Files))
-        qFatal("the walk found %zu files", files);
-    return seconds;
+    return files == size_t(Files) ? seconds : -1;
 }
 
 // The same facts in plain containers: path to size, token to file numbers.
@@ -135,18 +82,15 @@ size_t PlainIndexBytes(const std::vector<std::string>& paths)
     const size_t before = HeapInUse();
     auto* sizes = new std::unordered_map<std::string, qint64>;
     auto* tokens = new std::unordered_map<std::string, std::vector<quint32>>;
-    for (quint32 i = 0; i < paths.size(); ++i)
-    {
+    for (quint32 i = 0; i < paths.size(); ++i) {
         (*sizes)[paths[i]] = 0;
         const QString text = QString::fromStdString(paths[i]).toLower();
         int start = -1;
-        for (int c = 0; c <= text.size(); ++c)
-        {
+        for (int c = 0; c <= text.size(); ++c) {
             const bool separator = c == text.size() || SharedFoldersManager::IsSearchTokenSeparator(text[c]);
             if (!separator && start < 0)
                 start = c;
-            else if (separator && start >= 0)
-            {
+            else if (separator && start >= 0) {
                 std::vector<quint32>& files = (*tokens)[text.mid(start, c - start).toUtf8().toStdString()];
                 if (files.empty() || files.back() != i)
                     files.push_back(i);
@@ -159,82 +103,215 @@ size_t PlainIndexBytes(const std::vector<std::string>& paths)
     delete sizes;
     return bytes;
 }
+
+// The engines that own the share's types, in the main window's order.
+struct Engines
+{
+    std::unique_ptr<DataSaver> saver;
+    std::unique_ptr<Server> server;
+    std::unique_ptr<PeerMessenger> peer;
+    std::unique_ptr<SharedFoldersManager> manager;
+
+    void Make()
+    {
+        Drop();
+        saver.reset(new DataSaver);
+        DeclareSettingTypes();
+        saver->AddSavedType("global");
+        saver->AddSavedByConnectionType("global_value", "global");
+        server.reset(new Server(new NoGateway));
+        server->CreateData();
+        peer.reset(new PeerMessenger);
+        // Nothing listens: the benchmark talks to no peer.
+        saver->RemoveDataLoadedEventHandler(peer.get());
+        manager.reset(new SharedFoldersManager);
+    }
+    void Drop()
+    {
+        manager.reset();
+        peer.reset();
+        server.reset();
+        saver.reset();
+        d.Reset();
+    }
+};
+
+// The walk and merge that Init starts, run in the event loop; the longest
+// stall while it runs goes to stallMs. Seconds from Init to the merge's
+// end, or -1.
+double StartUp(SharedFoldersManager* manager, StallProbe& probe, double& stallMs)
+{
+    QElapsedTimer clock;
+    QTimer::singleShot(0, manager, [&] {
+        probe.Reset();
+        clock.start();
+        manager->Init();
+    });
+    const bool done = RunUntil([&] { return clock.isValid() && !manager->IsMerging(); }, 300000);
+    stallMs = LongestGapNow(probe);
+    return done ? Seconds(clock) : -1;
+}
+
+// RescanShares run in the event loop until its report; the counts go to
+// added and removed.
+double Rescan(SharedFoldersManager* manager, StallProbe& probe, double& stallMs, int& added, int& removed)
+{
+    bool reported = false;
+    QMetaObject::Connection report =
+        QObject::connect(manager, &SharedFoldersManager::SharedFilesRescanned, [&](int a, int r) {
+            added = a;
+            removed = r;
+            reported = true;
+        });
+    QElapsedTimer clock;
+    QTimer::singleShot(0, manager, [&] {
+        probe.Reset();
+        clock.start();
+        manager->RescanShares();
+    });
+    const bool done = RunUntil([&] { return reported; }, 300000);
+    QObject::disconnect(report);
+    stallMs = LongestGapNow(probe);
+    return done ? Seconds(clock) : -1;
+}
+
+// Flushed to the disk, as a save must be before it replaces the old file.
+double PlainWrite(const QString& path, const QByteArray& bytes)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size() || !out.flush() ||
+        fsync(out.handle()) != 0)
+        return -1;
+    out.close();
+    return Seconds(timer);
+}
+
+double PlainRead(const QString& path, qint64 size)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly) || in.readAll().size() != size)
+        return -1;
+    return Seconds(timer);
+}
 } // namespace
 
 int main(int argc, char** argv)
 {
-    TimedApplication app(argc, argv);
+    QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     if (!dir.isValid())
         qFatal("no temporary folder");
     const QString root = dir.filePath("share");
 
-    std::printf("== Shared folders: %d files in %d folders\n", Files, TopFolders * SubFolders + TopFolders + 1);
+    std::printf("== Shared folders: %d files in %d folders\n", Files, ShareTree::Folders);
     QElapsedTimer made;
     made.start();
     std::vector<std::string> paths;
     paths.reserve(Files);
-    MakeTree(root, paths);
+    if (!ShareTree::Make(root, &paths))
+        qFatal("cannot make the tree");
     std::printf("  (tree made in %.1f s)\n", Seconds(made));
 
-    // Warm the caches for both sides, then best of three each.
+    // The walk against find, both on a warm cache.
     FindSeconds(root);
-    const double find = BestOf(Rounds, [&] { return FindSeconds(root); });
-    const double walk = BestOf(Rounds, [&] { return WalkSeconds(root); });
-    Time("start-up walk (FileScanner::ScanFolders)", walk, "find", find);
+    const PairedFigures walk = Paired(5, [&] { return FindSeconds(root); }, [&] { return WalkSeconds(root); });
+    if (!walk.ok)
+        qFatal("the walk or find failed");
+    Figure("start-up walk vs find -printf '%s %p\\n'", walk.ratio, "x", "<=", 2,
+           Detail("walk %.0f ms, find %.0f ms (medians of 5 paired rounds)", walk.ours * 1e3, walk.baseline * 1e3));
 
-    DeclareSettingTypes();
-    Server* server = new Server(new NoGateway);
-    server->CreateData();
-    PeerMessenger* peer = new PeerMessenger;
-    SharedFoldersManager* manager = new SharedFoldersManager;
-    app.watched = manager;
-    d.GetType("shared_folder")->NewItem(Value(root));
+    StallProbe probe;
+    probe.Start();
+    Engines engines;
+    engines.Make();
+    SetSetting("username", "me");
+    d.GetType("shared_folder")->NewItem(Value(root)).NewItem("shared_public");
 
-    const size_t itemsBefore = d.ItemCount();
-    const size_t heapBefore = HeapInUse();
-    QElapsedTimer sinceBeat;
-    double longestStall = 0;
-    QTimer heartbeat;
-    heartbeat.setInterval(HeartbeatMs);
-    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, Seconds(sinceBeat));
-        sinceBeat.restart();
-        if (d.GetType("shared_file")->Count() == size_t(Files))
-            app.quit();
-    });
-    QTimer::singleShot(120000, &app, [] {
-        std::printf("  the merge did not finish within two minutes\n");
-        QCoreApplication::exit(1);
-    });
-    QElapsedTimer total;
-    total.start();
-    sinceBeat.start();
-    heartbeat.start();
-    manager->Init();
-    if (app.exec() != 0)
-        return 1;
-    heartbeat.stop();
-    const double startup = Seconds(total);
-    const size_t heapAfter = HeapInUse();
-    const size_t items = d.ItemCount() - itemsBefore;
+    // A first run: the walk finds every file new.
+    double stall = 0;
+    const double fresh = StartUp(engines.manager.get(), probe, stall);
+    if (fresh < 0 || d.GetType("shared_file")->Count() != size_t(Files))
+        qFatal("the first start-up merge did not finish");
+    Figure("start-up merge into an empty store: longest stall", stall, "ms", "<", StallAimMs,
+           Detail("walk and merge %.0f ms", fresh * 1e3));
 
-    Time("merge into the store (event-loop thread)", app.mergeSeconds, "find", find);
-    Time("walk and merge, Init to the last file", startup, "find", find);
-    Time("longest event-loop stall", longestStall, "10 ms heartbeat", HeartbeatMs / 1e3);
+    // The data file of that share, written as the program writes it.
+    const QString prefix = dir.filePath("home/.Quorvane");
+    QDir().mkpath(dir.filePath("home"));
+    const QByteArray bytes = engines.saver->Serialize();
+    const QString plainPath = dir.filePath("plain");
+    const PairedFigures save = Paired(
+        5, [&] { return PlainWrite(plainPath, bytes); },
+        [&] {
+            for (const auto& file : DataSaver::DataFiles(prefix))
+                QFile::remove(file.second);
+            QElapsedTimer timer;
+            timer.start();
+            engines.saver->Save(prefix);
+            return Seconds(timer);
+        });
+    Figure("data file save vs plain write and fsync of the same bytes", save.ratio, "x", "<=", 5,
+           Detail("save %.0f ms, write %.1f ms, %.1f MB", save.ours * 1e3, save.baseline * 1e3, bytes.size() / 1e6));
 
-    const double plainBytes = double(PlainIndexBytes(paths)) / Files;
-    Amount("store items per shared file", double(items) / Files, "", "one record per file", 1.0);
-    Amount("store heap bytes per shared file", double(heapAfter - heapBefore) / Files, "B", "plain map and index",
-           plainBytes);
+    // The real start-up: engines made, the data file loaded, then the walk
+    // and merge. The last round's store stays for the figures after it.
+    size_t heapBeforeLoad = 0;
+    const PairedFigures load = Paired(
+        3, [&] { return PlainRead(plainPath, bytes.size()); },
+        [&] {
+            engines.Make();
+            heapBeforeLoad = HeapInUse();
+            QElapsedTimer timer;
+            timer.start();
+            engines.saver->Load(prefix);
+            const double seconds = Seconds(timer);
+            return d.GetType("shared_file")->Count() == size_t(Files) ? seconds : -1;
+        });
+    if (!load.ok)
+        qFatal("the data file did not load");
+    Figure("data file load vs plain read of the same bytes", load.ratio, "x", "<=", 25,
+           Detail("load %.0f ms, read %.1f ms", load.ours * 1e3, load.baseline * 1e3));
 
-    QElapsedTimer rescan;
-    rescan.start();
-    manager->RescanShares();
-    Time("rescan of all shares (event-loop thread)", Seconds(rescan), "find", find);
+    const double startup = StartUp(engines.manager.get(), probe, stall);
+    if (startup < 0)
+        qFatal("the start-up merge did not finish");
+    Figure("start-up merge into the loaded store: longest stall", stall, "ms", "<", StallAimMs,
+           Detail("walk and merge %.0f ms", startup * 1e3));
 
-    delete manager;
-    delete peer;
-    delete server;
-    return 0;
+    const size_t heap = HeapInUse() - heapBeforeLoad;
+    const size_t plainBytes = PlainIndexBytes(paths);
+    Figure("store heap bytes per shared file (loaded and merged)", double(heap) / Files, "B", "<", 1024,
+           Detail("%.1f items per file; plain map and token index %.0f B", double(d.ItemCount()) / Files,
+                  double(plainBytes) / Files));
+
+    int added = -1, removed = -1;
+    const double rescan = Rescan(engines.manager.get(), probe, stall, added, removed);
+    if (rescan < 0 || added != 0 || removed != 0)
+        qFatal("the rescan did not finish or found changes (%d added, %d removed)", added, removed);
+    Figure("rescan with nothing changed: longest stall", stall, "ms", "<", StallAimMs,
+           Detail("rescan %.0f ms", rescan * 1e3));
+
+    // One file in a hundred each gone, new and grown.
+    int changes = 0;
+    for (int t = 0; t < ShareTree::TopFolders; ++t)
+        for (int s = 0; s < ShareTree::SubFolders; ++s) {
+            const QString folder = ShareTree::FolderPath(root, t, s);
+            QFile::remove(folder + "/" + ShareTree::FileName(t, s, 0));
+            QFile grown(folder + "/" + ShareTree::FileName(t, s, 1));
+            grown.resize(ShareTree::FileSize(t, s, 1) + 1);
+            QFile added(folder + "/new file " + QString::number(changes++) + ".ogg");
+            added.open(QIODevice::WriteOnly);
+        }
+    const double changed = Rescan(engines.manager.get(), probe, stall, added, removed);
+    if (changed < 0 || added != changes || removed != changes)
+        qFatal("the rescan after changes found %d added and %d removed of %d", added, removed, changes);
+    Figure("rescan with 1 % of files gone, new and grown: longest stall", stall, "ms", "<", StallAimMs,
+           Detail("rescan %.0f ms", changed * 1e3));
+
+    engines.Drop();
+    return Summary("shares");
 }

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "MemStream.h"
@@ -226,10 +227,9 @@ int main(int argc, char** argv)
     }
     const double adding = clock.nsecsElapsed() / 1e6;
     QCoreApplication::processEvents();
-    printf("  AddDownload x %d (users online, requests sent): %.1f ms, %.1f us each\n", Users * PerUser, adding,
-           adding * 1000 / (Users * PerUser));
-
-    printf("  %-22s %14s %14s %14s  %s\n", "tick", "engine+peer ms", "engine ms", "plain ms", "messages");
+    // A folder of a thousand files queued at once stays under 100 ms.
+    Figure("AddDownload, each (users online, requests sent)", adding * 1000 / (Users * PerUser), "us", "<=", 100,
+           Detail("%d in %.1f ms", Users * PerUser, adding));
     struct Figures
     {
         double withPeer = 0, alone = 0, plain = 0;
@@ -246,9 +246,11 @@ int main(int argc, char** argv)
     delete peer;
     for (int s = 0; s < 3; ++s)
         figures[s].alone = Fastest([&] { Prepare(states[s]); }, [&] { engine.EveryHalfMinute(); });
+    // A tick runs on the event loop: it must not stall it.
     for (int s = 0; s < 3; ++s)
-        printf("  %-22s %14.2f %14.2f %14.2f  %d\n", Name(states[s]), figures[s].withPeer, figures[s].alone,
-               figures[s].plain, figures[s].messages);
+        Figure(qPrintable(QString("half-minute tick, %1").arg(Name(states[s]))), figures[s].withPeer, "ms", "<", 100,
+               Detail("engine alone %.2f ms, plain containers %.2f ms, %d messages", figures[s].alone,
+                      figures[s].plain, figures[s].messages));
 
     // Sanity: every entry is still queued and the last tick asked nothing.
     if (engine.ActiveDownloadCount() != 0 ||
@@ -257,5 +259,5 @@ int main(int argc, char** argv)
         return 1;
     }
     d.RemoveAllItems();
-    return 0;
+    return Summary("downloads");
 }

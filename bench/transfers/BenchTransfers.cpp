@@ -1,7 +1,8 @@
-// The transfer threads against a plain socket copy of the same bytes, the
-// threads in parallel, and the speed limiter's achieved rate against its
-// limit. Everything runs over 127.0.0.1; files live in a temporary folder
-// that is emptied as the runs go.
+// The transfer threads against a raw socket copy of the same bytes (64 KiB
+// buffers, blocking sockets), one transfer and many at once, each as the
+// median of paired rounds; and the speed limiter's achieved rate over the
+// first 10 s from the start against its limit. Everything runs over
+// 127.0.0.1; files live in a temporary folder emptied as the runs go.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "NoGateway.h"
@@ -120,6 +122,24 @@ double PlainCopy(const QString& sourcePath, const QString& targetPath)
     return sendOk && receiveOk ? clock.nsecsElapsed() / 1e9 : -1;
 }
 
+// The raw copy of every source to its target, all at once. Returns
+// seconds, or -1 on failure.
+double PlainCopies(const QStringList& sources, const QStringList& targets)
+{
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<double> results(size_t(sources.size()), -1);
+    std::vector<std::thread> copies;
+    for (int i = 0; i < sources.size(); ++i)
+        copies.emplace_back([&, i] { results[size_t(i)] = PlainCopy(sources[i], targets[i]); });
+    for (std::thread& copy : copies)
+        copy.join();
+    for (double r : results)
+        if (r < 0)
+            return -1;
+    return clock.nsecsElapsed() / 1e9;
+}
+
 // N pairs at once, each from its source to its target. Returns seconds, or
 // -1 on failure.
 double Threads(const QStringList& sources, const QStringList& targets)
@@ -150,8 +170,8 @@ double Threads(const QStringList& sources, const QStringList& targets)
 }
 
 // The achieved rate of n limited transfers of the upload direction in
-// KiB/s, each measured between its reports in a window that starts a second
-// after the start.
+// KiB/s: the bytes all of them moved in the first window seconds from
+// their start, divided by the window.
 double LimitedRate(TransferQueueManager& engine, const QTemporaryDir& dir, int limit, int n, double windowSeconds)
 {
     engine.SetUploadSpeedLimit(limit);
@@ -172,21 +192,43 @@ double LimitedRate(TransferQueueManager& engine, const QTemporaryDir& dir, int l
         if (!pairs.back()->Start())
             return -1;
     }
+    const qint64 end = qint64(windowSeconds * 1000);
     QElapsedTimer clock;
     clock.start();
-    const qint64 end = 1000 + qint64(windowSeconds * 1000);
-    while (clock.elapsed() < end + 100)
+    // A report after the end on every pair, to read the bytes at the end.
+    while (clock.elapsed() < end + 2000)
         Pump(20);
-    double rate = 0;
-    for (const auto& p : pairs)
-        rate += p->Rate(1000, end);
+    double bytes = 0;
+    for (const auto& p : pairs) {
+        const double moved = p->BytesAt(end);
+        if (moved < 0)
+            return -1;
+        bytes += moved;
+    }
     pairs.clear();
     for (int i = 0; i < n; ++i) {
         running[size_t(i)].Remove();
         QFile::remove(dir.filePath(QString("limited%1").arg(i)));
     }
     engine.EnableUploadSpeedLimit(false);
-    return rate / 1024;
+    return bytes / windowSeconds / 1024;
+}
+
+bool WriteParts(const QTemporaryDir& dir, int n, QStringList& sources, QStringList& targets)
+{
+    for (int i = 0; i < n; ++i) {
+        sources << dir.filePath(QString("%1-part%2").arg(n).arg(i));
+        targets << dir.filePath(QString("%1-part%2.out").arg(n).arg(i));
+        if (!WriteFile(sources.last(), GiB / n))
+            return false;
+    }
+    return true;
+}
+
+void RemoveAll(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        QFile::remove(path);
 }
 } // namespace
 
@@ -209,65 +251,86 @@ int main(int argc, char** argv)
         d.NewType("shared_file", 0, false, true);
     TransferQueueManager engine;
 
-    printf("transfers: loopback file transfers (127.0.0.1), files in %s\n", qPrintable(dir.path()));
+    printf("== Transfers over 127.0.0.1, files in %s\n", qPrintable(dir.path()));
 
-    // One transfer of 1 GiB, threads against the plain copy, three times each,
-    // alternating; the best of each counts.
-    const QString source = dir.filePath("source");
-    const QString target = dir.filePath("target");
-    if (!WriteFile(source, GiB))
+    // One transfer of 1 GiB against the raw copy, paired rounds.
+    QStringList one, oneOut;
+    if (!WriteParts(dir, 1, one, oneOut))
         return 1;
-    double plain = 1e9, threads = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        const double p = PlainCopy(source, target);
-        QFile::remove(target);
-        const double t = Threads({source}, {target});
-        if (p < 0 || t < 0 || QFileInfo(target).size() != GiB) {
-            fprintf(stderr, "transfer of 1 GiB failed\n");
-            return 1;
-        }
-        QFile::remove(target);
-        plain = std::min(plain, p);
-        threads = std::min(threads, t);
+    const PairedFigures single = Paired(
+        5,
+        [&] {
+            const double s = PlainCopy(one[0], oneOut[0]);
+            RemoveAll(oneOut);
+            return s;
+        },
+        [&] {
+            const double s = Threads(one, oneOut);
+            const bool whole = QFileInfo(oneOut[0]).size() == GiB;
+            RemoveAll(oneOut);
+            return whole ? s : -1;
+        });
+    if (!single.ok) {
+        fprintf(stderr, "transfer of 1 GiB failed\n");
+        return 1;
     }
-    const double gib = double(GiB) / (1 << 20);
-    printf("  1 GiB, one transfer:    threads %.2f s (%.0f MiB/s), plain socket copy %.2f s (%.0f MiB/s): %.0f %%\n",
-           threads, gib / threads, plain, gib / plain, 100 * plain / threads);
-    QFile::remove(source);
+    const double mib = double(GiB) / (1 << 20);
+    Figure("one 1 GiB transfer vs one raw copy (throughput)", 1 / single.ratio, "x", ">=", 0.9,
+           Detail("%.0f MiB/s against %.0f MiB/s, medians of 5 paired rounds", mib / single.ours,
+                  mib / single.baseline));
 
-    // The same gibibyte split over 4 and 16 transfers at once, best of three.
+    // The same gibibyte split over 4 and 16 transfers at once, against one
+    // raw copy of the whole and against as many raw copies at once.
     for (int n : {4, 16}) {
         QStringList sources, targets;
-        for (int i = 0; i < n; ++i) {
-            sources << dir.filePath(QString("part%1").arg(i));
-            targets << dir.filePath(QString("part%1.out").arg(i));
-            if (!WriteFile(sources.last(), GiB / n))
-                return 1;
-        }
-        double t = 1e9;
-        for (int round = 0; round < 3 && t > 0; ++round) {
-            t = std::min(t, Threads(sources, targets));
-            for (const QString& path : targets)
-                QFile::remove(path);
-        }
-        for (const QString& path : sources)
-            QFile::remove(path);
-        if (t < 0) {
+        if (!WriteParts(dir, n, sources, targets))
+            return 1;
+        auto ours = [&] {
+            const double s = Threads(sources, targets);
+            RemoveAll(targets);
+            return s;
+        };
+        const PairedFigures vsOne = Paired(
+            3,
+            [&] {
+                const double s = PlainCopy(one[0], oneOut[0]);
+                RemoveAll(oneOut);
+                return s;
+            },
+            ours);
+        const PairedFigures vsMany = Paired(
+            3,
+            [&] {
+                const double s = PlainCopies(sources, targets);
+                RemoveAll(targets);
+                return s;
+            },
+            ours);
+        RemoveAll(sources);
+        if (!vsOne.ok || !vsMany.ok) {
             fprintf(stderr, "%d parallel transfers failed\n", n);
             return 1;
         }
-        printf("  1 GiB over %2d transfers: %.2f s (%.0f MiB/s in all), %.0f %% of one transfer's rate\n", n, t,
-               gib / t, 100 * threads / t);
+        char what[96];
+        snprintf(what, sizeof what, "%d transfers at once vs one raw copy (throughput)", n);
+        Figure(what, 1 / vsOne.ratio, "x", ">=", 0.9,
+               Detail("%.0f MiB/s against %.0f MiB/s, medians of 3 paired rounds", mib / vsOne.ours,
+                      mib / vsOne.baseline));
+        snprintf(what, sizeof what, "%d transfers at once vs %d raw copies at once", n, n);
+        Figure(what, 1 / vsMany.ratio, "x", ">=", 0.9,
+               Detail("%.0f MiB/s against %.0f MiB/s, medians of 3 paired rounds", mib / vsMany.ours,
+                      mib / vsMany.baseline));
     }
+    RemoveAll(one);
 
-    // The limiter: achieved rate against the limit.
+    // The limiter: bytes moved in the first 10 s from the start.
     for (auto [limit, n] : {std::pair<int, int>{100, 1}, {10000, 1}, {10000, 4}}) {
-        const double window = limit <= 100 ? 5.0 : 3.0;
-        const double rate = LimitedRate(engine, dir, limit, n, window);
+        const double rate = LimitedRate(engine, dir, limit, n, 10.0);
         if (rate < 0)
             return 1;
-        printf("  limit %5d KiB/s over %d transfer%s achieved %.1f KiB/s (%.1f %% of the limit)\n", limit, n,
-               n == 1 ? ": " : "s:", rate, 100 * rate / limit);
+        char what[96];
+        snprintf(what, sizeof what, "limit %d KiB/s over %d transfer%s, first 10 s", limit, n, n == 1 ? "" : "s");
+        FigureWithin(what, rate, "KiB/s", limit, 0.05);
     }
-    return 0;
+    return Summary("transfers");
 }

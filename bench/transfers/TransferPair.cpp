@@ -33,7 +33,10 @@ TransferPair::~TransferPair()
 bool TransferPair::Start()
 {
     m_clock.start();
-    if (!m_source->open(QIODevice::ReadOnly) || !m_target->open(QIODevice::WriteOnly | QIODevice::Append))
+    // A device such as /dev/null is written from its start.
+    const QIODevice::OpenMode mode =
+        m_target->fileName().startsWith("/dev/") ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append;
+    if (!m_source->open(QIODevice::ReadOnly) || !m_target->open(mode))
         return false;
     QTcpServer listener;
     if (!listener.listen(QHostAddress::LocalHost, 0))
@@ -91,4 +94,21 @@ double TransferPair::Rate(qint64 from, qint64 to) const
         return 0;
     return double(m_reports[last].second - m_reports[first].second) * 1000.0 /
            double(m_reports[last].first - m_reports[first].first);
+}
+
+double TransferPair::BytesAt(qint64 at) const
+{
+    // The start is a report of nothing received.
+    qint64 beforeTime = 0, beforeBytes = 0;
+    for (const auto& report : m_reports) {
+        if (report.first >= at) {
+            if (report.first == beforeTime)
+                return double(report.second);
+            return double(beforeBytes) + double(report.second - beforeBytes) * double(at - beforeTime) /
+                                             double(report.first - beforeTime);
+        }
+        beforeTime = report.first;
+        beforeBytes = report.second;
+    }
+    return -1;
 }

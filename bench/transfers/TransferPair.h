@@ -28,6 +28,9 @@ public:
     // Bytes per second between the first report at or after from and the
     // last one at or before to (milliseconds since the start).
     double Rate(qint64 from, qint64 to) const;
+    // Bytes received by the given time (milliseconds since the start),
+    // read between the reports around it; -1 before a report after it.
+    double BytesAt(qint64 at) const;
 
 private:
     std::unique_ptr<QFile> m_source;

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColor>
 #include <QDir>
 #include <QFont>
@@ -33,7 +34,9 @@
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
+#include "users/ItemLogDialog.h"
 #include "users/UserListForm.h"
+#include "users/UserNoteDialog.h"
 #include "ui_MainWindow.h"
 
 namespace {
@@ -341,7 +344,8 @@ void MainWindow::Init()
     connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &MainWindow::EveryFiveMinutes);
     connect(timerManager->HourTimer(), &QTimer::timeout, this, &MainWindow::EveryHour);
     connect(&m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::OnTrayIconActivated);
-    // The user note dialog's types are declared here once it is built.
+    UserNoteDialog::Init();
+    ItemLogDialog::Init();
     activateWindow();
 
     sharedFoldersManager->Init();
@@ -667,6 +671,15 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     QMainWindow::resizeEvent(event);
     if (!isMaximized())
         emit m_sizeProxy.WindowResized(event->size().width(), event->size().height());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    // Notes, logs and other dialogs have no parent: without this, one left
+    // open would keep the program running with no window of its own.
+    if (event->isAccepted())
+        QCoreApplication::quit();
 }
 
 void MainWindow::SetApplicationIcon(QString resource)

@@ -15,6 +15,7 @@
 
 class QLineEdit;
 class QMessageBox;
+class QCloseEvent;
 class QMoveEvent;
 class QPoint;
 class QResizeEvent;
@@ -147,6 +148,7 @@ public slots:
 protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void DeclareShellTypes();

@@ -5,6 +5,9 @@
 #include "Application.h"
 #include "MainWindow.h"
 #include "QuitSignals.h"
+#include "StallProbe.h"
+
+#include <memory>
 
 int RunProgram(int& argc, char** argv, const std::function<void()>& started)
 {
@@ -25,6 +28,9 @@ int RunProgram(int& argc, char** argv, const std::function<void()>& started)
         // window's teardown saves: a second signal then ends the wait.
         QuitSignals quitSignals;
         QObject::connect(&quitSignals, &QuitSignals::QuitRequested, app, &QCoreApplication::quit);
+        // A developer's heartbeat, made only when QUORVANE_STALL_PROBE is
+        // set: it reports the first event-loop turn and every stall.
+        std::unique_ptr<StallProbe> probe(StallProbe::FromEnvironment());
         MainWindow window;
         window.show();
         window.Init();

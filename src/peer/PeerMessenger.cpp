@@ -948,9 +948,10 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     ItemPtr request = d.GetType("search_request")->HasItem(Value(reply.token));
     if (!request || request.IsConnected("search_stopped"))
     {
-        Log(Area, 3, QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
-                         .arg(user)
-                         .arg(reply.token));
+        if (IsLogging())
+            Log(Area, 3, QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
+                             .arg(user)
+                             .arg(reply.token));
         return true;
     }
     ItemPtr userItem = d.GetType("user")->HasItem(user);
@@ -985,7 +986,8 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     }
     if (files.empty())
     {
-        Log(Area, 3, QString("Search results of %1 hold no usable file").arg(user));
+        if (IsLogging())
+            Log(Area, 3, QString("Search results of %1 hold no usable file").arg(user));
         return true;
     }
 
@@ -1020,7 +1022,9 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
             received = wish.NewItem("received_results_from_users");
         received += userItem;
     }
-    Log("Search", 2, QString("%1 result(s) from %2 for ticket %3").arg(files.size()).arg(user).arg(reply.token));
+    // Results come by the hundred a second: no text is made unless logged.
+    if (IsLogging())
+        Log("Search", 2, QString("%1 result(s) from %2 for ticket %3").arg(files.size()).arg(user).arg(reply.token));
     emit SearchResults(results);
     return true;
 }

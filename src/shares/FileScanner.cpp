@@ -1,5 +1,6 @@
 #include "FileScanner.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <mutex>
 
@@ -7,6 +8,56 @@
 
 FileScanner::FileScanner(QObject* parent) : QObject(parent)
 {
+    qRegisterMetaType<FileScanner::WalkResult>("FileScanner::WalkResult");
+}
+
+void FileScanner::RequestWalk(const QStringList& roots)
+{
+    PostWalk(roots, false);
+}
+
+void FileScanner::RequestScan(const QStringList& folders)
+{
+    PostWalk(folders, true);
+}
+
+void FileScanner::PostWalk(const QStringList& roots, bool startUp)
+{
+    {
+        std::lock_guard<std::mutex> lock(walkMutex);
+        walkRequests.push_back(WalkRequest{roots, startUp});
+    }
+    // Taken by the next analysis if one comes first: a rescan must not wait
+    // for every MP3 file of a large share to be read.
+    QMetaObject::invokeMethod(this, [this] { RunRequestedWalks(); }, Qt::QueuedConnection);
+}
+
+void FileScanner::RunRequestedWalks()
+{
+    for (;;)
+    {
+        WalkRequest request;
+        {
+            std::lock_guard<std::mutex> lock(walkMutex);
+            if (walkRequests.empty())
+                return;
+            request = std::move(walkRequests.front());
+            walkRequests.pop_front();
+        }
+        if (request.startUp)
+        {
+            ScanFolders(request.roots);
+            continue;
+        }
+        auto walk = std::make_shared<Walk>();
+        walk->roots = request.roots;
+        for (const QString& root : walk->roots)
+        {
+            std::set<QString> visited;
+            ScanFolder(root, root, visited, walk->results);
+        }
+        emit SharesWalked(walk);
+    }
 }
 
 void FileScanner::Quit()
@@ -34,11 +85,12 @@ void FileScanner::ScanFolders(QStringList folders)
     // roots is filed once, under the root listed first.
     std::set<QString> visited;
     for (const QString& folder : folders)
-        ScanFolder(folder, folder, visited);
+        ScanFolder(folder, folder, visited, scanResults);
     emit FoldersScanned();
 }
 
-void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited)
+void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited,
+                             ResultMap& results)
 {
     if (IsQuitRequested())
         return;
@@ -47,13 +99,13 @@ void FileScanner::ScanFolder(const QString& root, const QString& folder, std::se
     if (!visited.insert(folder).second)
         return;
     const QFileInfoList entries = ListFolder(folder);
-    FileMap& files = scanResults[root][folder];
+    FileMap& files = results[root][folder];
     for (const QFileInfo& entry : entries)
     {
         if (entry.isFile())
             files[entry.fileName()] = entry;
         else if (entry.isDir())
-            ScanFolder(root, entry.absoluteFilePath(), visited);
+            ScanFolder(root, entry.absoluteFilePath(), visited, results);
     }
 }
 
@@ -78,6 +130,7 @@ bool FileScanner::ScanMP3(QString file, int& mpegVersion, QString& channelMode, 
 
 void FileScanner::OnMP3ScanRequired(QString file)
 {
+    RunRequestedWalks();
     int mpegVersion = 0, frequency = 0, bitrate = -1;
     QString channelMode;
     bool isVBR = false;

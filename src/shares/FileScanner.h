@@ -5,13 +5,16 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <map>
+#include <memory>
 #include <set>
 
 // Walks shared folders and analyses MP3 files on the scanner thread. The
-// walk writes only its own result map; the shared-folders manager reads and
-// empties that map on the event-loop thread once FoldersScanned has
-// arrived, so the two threads never touch it at the same time.
+// start-up walk writes only its own result map; the shared-folders manager
+// takes that map on the event-loop thread once FoldersScanned has arrived,
+// so the two threads never touch it at the same time. A rescan's walk hands
+// its result over with the signal instead.
 class FileScanner : public QObject
 {
     Q_OBJECT
@@ -34,6 +37,22 @@ public:
     // Valid only between FoldersScanned and the manager's merge.
     ResultMap scanResults;
 
+    // A rescan's walk: every root walked with a visited set of its own, so
+    // a folder below two roots is listed under both, as a rescan files it.
+    struct Walk
+    {
+        QStringList roots;
+        ResultMap results;
+    };
+    typedef std::shared_ptr<Walk> WalkResult;
+    // Asks for a rescan's walk from any thread. It is taken before the next
+    // analysis, however many wait, and its result travels with
+    // SharesWalked, so walks never share scanResults.
+    void RequestWalk(const QStringList& roots);
+    // ScanFolders, asked for from any thread the same way, so that walks
+    // keep the order they were asked in.
+    void RequestScan(const QStringList& folders);
+
     // One listing of a folder, the same for every kind of scan: files and
     // folders, no hidden or system entries, no symbolic links.
     static QFileInfoList ListFolder(const QString& folder);
@@ -48,13 +67,27 @@ public slots:
 
 signals:
     void FoldersScanned();
+    void SharesWalked(FileScanner::WalkResult walk);
     void MP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR, int bitrate);
 
 private:
-    void ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited);
+    struct WalkRequest
+    {
+        QStringList roots;
+        bool startUp;
+    };
+    void PostWalk(const QStringList& roots, bool startUp);
+    // The walks asked for so far, in order; on the scanner thread.
+    void RunRequestedWalks();
+
+    void ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited, ResultMap& results);
 
     bool quitRequested = false;
     // A standard mutex: Qt 5's waits inside the library, out of sight of
     // ThreadSanitizer (scripts/tsan), which then takes its locking for a race.
     std::mutex quitMutex;
+    std::deque<WalkRequest> walkRequests;
+    std::mutex walkMutex;
 };
+
+Q_DECLARE_METATYPE(FileScanner::WalkResult)

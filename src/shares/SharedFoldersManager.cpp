@@ -76,7 +76,8 @@ void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringV
 }
 } // namespace
 
-SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
+SharedFoldersManager::SharedFoldersManager(QObject* parent)
+    : QObject(parent), replyBuilder(this, "OnSearchAnswersBuilt")
 {
     sharedFoldersManager = this;
 
@@ -144,6 +145,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
 
     for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
         Relate("shared_file", attribute, one, many);
+    bitrateType = d.GetType("bitrate");
+    bitrateModeType = d.GetType("bitrate_mode");
     Relate("shared_file", "is_scanned", one, many);
     Save("is_scanned");
     SaveByConnection("shared_file_folder", "shared_folder");
@@ -184,10 +187,22 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent) : QObject(parent)
     if (gp_server)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
     connect(&fileScanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
+    connect(&fileScanner, &FileScanner::SharesWalked, this, &SharedFoldersManager::OnSharesWalked);
+    // One slice of a merge per turn of the event loop while merges wait.
+    mergeTimer.setInterval(0);
+    connect(&mergeTimer, &QTimer::timeout, this, &SharedFoldersManager::MergeSlice);
+    searchTimer.setInterval(0);
+    connect(&searchTimer, &QTimer::timeout, this, &SharedFoldersManager::SearchSlice);
+    replyThread.setObjectName("Search Replies");
+    replyThread.start(QThread::LowPriority);
+    replyBuilder.moveToThread(&replyThread);
 }
 
 SharedFoldersManager::~SharedFoldersManager()
 {
+    // A reply being built finishes first; those waiting are dropped.
+    replyThread.quit();
+    replyThread.wait();
     fileScanner.Quit();
     scannerThread.exit(0);
     scannerThread.wait();
@@ -204,7 +219,8 @@ void SharedFoldersManager::Init()
     for (const ItemPtr& folder : sharedFolderType->GetItems())
         folders << folder.AsString();
     walkRoots = QSet<QString>(folders.begin(), folders.end());
-    QMetaObject::invokeMethod(&fileScanner, "ScanFolders", Qt::AutoConnection, Q_ARG(QStringList, folders));
+    ++walksPending;
+    fileScanner.RequestScan(folders);
 
     PathNode* root = new PathNode(&d, "user");
     new PathNode(root, "user_address", 2);
@@ -275,151 +291,6 @@ void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
 }
 
 // ---------------------------------------------------------------------------
-// Scans
-
-bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem,
-                                    ItemSet& oldFiles)
-{
-    bool added = false;
-    ItemPtr file = GetSharedFileItem(path);
-    if (file)
-    {
-        oldFiles.erase(file);
-        if (file[fileSizeType].AsInt64() != size)
-            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-    }
-    else
-    {
-        file = sharedFileType->NewItem();
-        file += folderItem;
-        file += fileNameType->GetItem(Value(name));
-        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-        added = true;
-    }
-    if (name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3"))) &&
-        !file[isScannedType])
-        emit MP3ScanRequired(path);
-    TokenizeSharedFile(file);
-    return added;
-}
-
-void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
-{
-    // The files go with their folder here rather than at the next clean-up:
-    // a file that shares its name item with a file still shared reaches an
-    // entity through it, and the clean-up would keep it for ever.
-    Data::Batch batch(&d);
-    for (ItemPtr folder : folders)
-    {
-        folder.GetItems(sharedFileType).Remove();
-        folder.Remove();
-    }
-}
-
-void SharedFoldersManager::OnFoldersRescanned()
-{
-    Log("Profiling", 1, "OnFoldersRescanned begin");
-    Data::Batch batch(&d);
-    ItemPtr scannedMark = isScannedType->GetGlobalNullItem();
-    for (const auto& root : fileScanner.scanResults)
-    {
-        ItemPtr sharedFolder = sharedFolderType->HasItem(Value(root.first));
-        if (!sharedFolder)
-            continue;
-        for (const auto& folder : root.second)
-        {
-            ItemPtr folderItem = fileFolderType->GetItem(Value(folder.first));
-            sharedFolder += folderItem;
-            folderItem += scannedMark;
-            ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-            for (const auto& file : folder.second)
-                ScanFile(file.first, folder.first + QLatin1Char('/') + file.first, file.second.size(), folderItem,
-                         oldFiles);
-            oldFiles.Remove();
-        }
-    }
-
-    // Folders the walk did not see are gone, except those of folders shared
-    // after the walk began: the walk never looked at them, and their own
-    // scan has already filed them.
-    ItemSet unseen;
-    for (const ItemPtr& folderItem : fileFolderType->GetItems())
-    {
-        if (folderItem.IsConnected(scannedMark))
-            continue;
-        bool sharedSinceWalk = false;
-        for (const ItemPtr& sharedFolder : folderItem.GetItems(sharedFolderType))
-            if (!walkRoots.contains(sharedFolder.AsString()))
-            {
-                sharedSinceWalk = true;
-                break;
-            }
-        if (!sharedSinceWalk)
-            unseen.AppendInOrder(folderItem);
-    }
-    RemoveFolderItems(unseen);
-
-    fileScanner.scanResults.clear();
-    scannedMark.Disconnect("shared_file_folder");
-    Log("Profiling", 1, "OnFoldersRescanned end");
-}
-
-void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
-{
-    if (!folder.startsWith(root))
-        return;
-    if (!foldersBeingScanned.insert(folder).second)
-        return;
-    Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
-
-    ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
-    sharedFolderType->GetItem(Value(root)) += folderItem;
-    ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-    for (const QFileInfo& entry : FileScanner::ListFolder(folder))
-    {
-        if (entry.isFile())
-        {
-            if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
-                ++filesAdded;
-        }
-        else if (entry.isDir())
-            ScanSharedFolder(root, entry.absoluteFilePath());
-    }
-    filesRemoved += int(oldFiles.size());
-    oldFiles.Remove();
-    foldersBeingScanned.erase(folder);
-}
-
-ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
-{
-    if (ItemPtr existing = sharedFolderType->HasItem(Value(path)))
-        return existing;
-    ItemPtr folder = sharedFolderType->NewItem(Value(path));
-    const int number = GetSetting("shared_folder_counter").toInt();
-    SetSetting("shared_folder_counter", QString::number(number + 1));
-    folder += d.GetType("shared_folder_id")->GetItem(Value(QString("[%1]%2").arg(number).arg(QDir(path).dirName())));
-    ScanSharedFolder(path, path);
-    return folder;
-}
-
-void SharedFoldersManager::RescanShares()
-{
-    const ItemSet sharedFolders = sharedFolderType->GetItems();
-    filesAdded = 0;
-    filesRemoved = 0;
-    for (ItemPtr sharedFolder : sharedFolders)
-    {
-        sharedFolder.Disconnect("shared_file_folder");
-        ScanSharedFolder(sharedFolder.AsString(), sharedFolder.AsString());
-    }
-    const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
-    filesRemoved += int(unreached.GetItems("shared_file").size());
-    RemoveFolderItems(unreached);
-    d.RemoveDisconnectedItems();
-    emit SharedFilesRescanned(filesAdded, filesRemoved);
-}
-
-// ---------------------------------------------------------------------------
 // Search-token index and lower-case twins
 
 bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
@@ -432,26 +303,67 @@ bool SharedFoldersManager::IsSearchTokenSeparator(QChar c)
     return u > 255;
 }
 
+std::vector<QString> SharedFoldersManager::TokensOf(const QString& lowerText)
+{
+    std::vector<QStringView> tokens;
+    // Word runs: letters and digits of ASCII and Latin-1.
+    Split(lowerText, &IsSearchTokenSeparator, tokens);
+    // Path words: whatever lies between spaces and slashes, so names in
+    // other scripts can still be found by their whole words.
+    Split(lowerText, &IsPathWordSeparator, tokens);
+    // Both passes find most words; each is looked up once.
+    std::sort(tokens.begin(), tokens.end());
+    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
+    std::vector<QString> words;
+    words.reserve(tokens.size());
+    for (QStringView token : tokens)
+        words.push_back(token.toString());
+    return words;
+}
+
 void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
 {
     const QString text =
         (file[fileFolderType].AsString() + QLatin1Char('\\') + file[fileNameType].AsString()).toLower();
-    std::vector<QStringView> tokens;
-    // Word runs: letters and digits of ASCII and Latin-1.
-    Split(text, &IsSearchTokenSeparator, tokens);
-    // Path words: whatever lies between spaces and slashes, so names in
-    // other scripts can still be found by their whole words.
-    Split(text, &IsPathWordSeparator, tokens);
-    // Both passes find most words; each is looked up once.
-    std::sort(tokens.begin(), tokens.end());
-    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
-    for (QStringView token : tokens)
+    for (const QString& token : TokensOf(text))
         file += searchTokenType->GetItem(Value(token.toUtf8()));
 }
 
+namespace
+{
+// GetAbsoluteFileName of an ASCII value, byte by byte; false for any other.
+// Names are loaded a hundred thousand at a time, and most are ASCII.
+bool AsciiKey(const std::string& bytes, std::string& key)
+{
+    key.clear();
+    key.reserve(bytes.size());
+    for (char c : bytes)
+    {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+        else if (c == '\\')
+            c = '/';
+        if (c == '/' && !key.empty() && key.back() == '/')
+            continue;
+        key += c;
+    }
+    return true;
+}
+
+std::string LowerKey(ItemPtr item)
+{
+    std::string key;
+    if (!AsciiKey(item.AsStdString(), key))
+        key = SharedFoldersManager::GetAbsoluteFileName(item.AsString()).toUtf8().toStdString();
+    return key;
+}
+} // namespace
+
 void SharedFoldersManager::OnSharedFileNameAdded(ItemPtr name)
 {
-    name += lowerNameType->GetItem(Value(GetAbsoluteFileName(name.AsString())));
+    name += lowerNameType->GetItem(Value(LowerKey(name)));
 }
 
 void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
@@ -459,9 +371,9 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
     // Without its trailing "/" the twin of a folder shared as "/" or as
     // "/music/" matches the folder part of its files' paths; otherwise
     // those files would never be found and every scan would make them anew.
-    QString key = GetAbsoluteFileName(folder.AsString());
-    if (key.endsWith(QLatin1Char('/')))
-        key.chop(1);
+    std::string key = LowerKey(folder);
+    if (!key.empty() && key.back() == '/')
+        key.pop_back();
     folder += lowerFolderType->GetItem(Value(key));
 }
 
@@ -471,7 +383,8 @@ void SharedFoldersManager::OnSharedFileFolderAdded(ItemPtr folder)
 void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString channelMode, int frequency, bool isVBR,
                                         int bitrate)
 {
-    Log("MP3 Scanning", 1, QString("Scanned %1").arg(file));
+    if (IsLogging())
+        Log("MP3 Scanning", 1, QString("Scanned %1").arg(file));
     // The file may have been unshared while it was analysed.
     ItemPtr item = GetSharedFileItem(file);
     if (!item)
@@ -567,165 +480,6 @@ void SharedFoldersManager::RemoveUserShare(QString user)
 }
 
 // ---------------------------------------------------------------------------
-// Search responder
-
-namespace
-{
-// The code followed by the zlib stream of the body at level 9: the very
-// bytes of zlib's one-call compression, from one deflate state kept for
-// the run (replies are built on the event-loop thread only). Setting up a
-// fresh quarter megabyte of state for each reply costs more than the rest
-// of answering a typical search.
-MemStream CompressedReply(quint32 code, const QByteArray& body)
-{
-    static const std::unique_ptr<z_stream, void (*)(z_stream*)> stream(
-        [] {
-            auto* z = new z_stream{};
-            if (deflateInit(z, 9) == Z_OK)
-                return z;
-            delete z;
-            return static_cast<z_stream*>(nullptr);
-        }(),
-        [](z_stream* z) {
-            if (z)
-                deflateEnd(z);
-            delete z;
-        });
-    if (!stream || deflateReset(stream.get()) != Z_OK)
-        return PeerMessages::Compressed(code, body);
-    QByteArray packed(int(deflateBound(stream.get(), uLong(body.size()))), Qt::Uninitialized);
-    stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
-    stream->avail_in = uInt(body.size());
-    stream->next_out = reinterpret_cast<Bytef*>(packed.data());
-    stream->avail_out = uInt(packed.size());
-    if (deflate(stream.get(), Z_FINISH) != Z_STREAM_END)
-        return PeerMessages::Compressed(code, body);
-    packed.resize(int(stream->total_out));
-    MemStream message;
-    message.Write(code);
-    message.Append(packed);
-    return message;
-}
-} // namespace
-
-void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString search)
-{
-    if (user == GetSetting("username"))
-        return;
-    const bool sent = ProcessSearch(user, req, search);
-    emit SearchProcessed(search, sent);
-}
-
-void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
-{
-    OnDirectFileSearch(user, req, searchText);
-}
-
-bool SharedFoldersManager::ProcessSearch(QString user, quint32 token, QString text)
-{
-    if (IsRuntimeSettingOn("finish_uploads_and_quit"))
-        return false;
-    SearchParser parser;
-    if (!parser.SetSearchText(text))
-        return false;
-    const std::set<QString>& words = parser.GetIncludedTokenSet();
-    if (words.empty())
-        return false;
-    ItemSet tokens;
-    bool longEnough = false;
-    for (const QString& word : words)
-    {
-        ItemPtr tokenItem = searchTokenType->HasItem(Value(word));
-        if (!tokenItem)
-            return false;
-        tokens.insert(tokenItem);
-        longEnough = longEnough || word.size() >= 3;
-    }
-    if (!longEnough)
-        return false;
-    // Most searches end here, before anything is read per file.
-    const ItemSet visibleFolders = GetUserSharedFolders(user);
-    if (visibleFolders.empty())
-        return false;
-
-    const std::set<QString>& parts = parser.GetIncludedPartTokenSet();
-    const std::set<QString>& excluded = parser.GetExcludedTokenSet();
-    // Whether a folder lies in a visible share, once per folder.
-    std::unordered_map<Item*, bool> folderVisible;
-    struct Match
-    {
-        std::string path;
-        ItemPtr file;
-        bool operator<(const Match& other) const { return path < other.path; }
-    };
-    std::vector<Match> matches;
-    for (const ItemPtr& file : d.GetItemSubset(tokens, "shared_file"))
-    {
-        ItemPtr name = file[fileNameType];
-        if (!parts.empty() || !excluded.empty())
-        {
-            // The words are lower case and the name is not: "-live" keeps
-            // "Live.mp3", "*band" does not admit "Bandstand.mp3".
-            const QString nameText = name.AsString();
-            const auto inName = [&](const QString& word) { return nameText.contains(word); };
-            if (std::any_of(excluded.begin(), excluded.end(), inName) ||
-                !std::all_of(parts.begin(), parts.end(), inName))
-                continue;
-        }
-        ItemPtr folder = file[fileFolderType];
-        auto known = folderVisible.find(folder.GetItemPointer());
-        if (known == folderVisible.end())
-            known = folderVisible
-                        .emplace(folder.GetItemPointer(),
-                                 !folder.GetItems(sharedFolderType).Common(visibleFolders).empty())
-                        .first;
-        if (!known->second)
-            continue;
-        std::string path = folder.AsStdString() + '/' + name.AsStdString();
-        std::replace(path.begin(), path.end(), '/', '\\');
-        matches.push_back({std::move(path), file});
-    }
-    if (matches.empty())
-        return false;
-    // By remote path, in byte order; one record per path.
-    std::stable_sort(matches.begin(), matches.end());
-    matches.erase(std::unique(matches.begin(), matches.end(),
-                              [](const Match& a, const Match& b) { return a.path == b.path; }),
-                  matches.end());
-
-    MemStream body;
-    body.Write(GetSetting("username"));
-    body.Write(quint32(token));
-    body.Write(quint32(matches.size()));
-    for (Match& match : matches)
-        MakeFileInfo(match.file, std::move(match.path)).Write(body);
-    body.Write(quint8(uploadQueue.isFreeToUpload && uploadQueue.isFreeToUpload() ? 1 : 0));
-    body.Write(quint32(GetSetting("upload_speed").toInt()));
-    body.Write(quint32(uploadQueue.queuedUploadCount ? uploadQueue.queuedUploadCount() : 0));
-    body.Write(quint32(0));
-    MemStream message = CompressedReply(PeerMessages::FileSearchResult, body.GetBytes());
-
-    Log("Search", 1, QString("Sending search results to user %1 for search string %2").arg(user, text));
-    if (peerMessenger)
-        peerMessenger->SendMessageToUser(user, message);
-    return true;
-}
-
-FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)
-{
-    AttributeMap attributes;
-    if (GetFileExtension(name) == "mp3")
-    {
-        attributes.SetExtension("mp3");
-        if (ItemPtr bitrate = file["bitrate"])
-            attributes.Add(AttributeMap::Bitrate, bitrate.AsUInt());
-        if (ItemPtr mode = file["bitrate_mode"])
-            attributes.Add(AttributeMap::VariableBitrate, mode.AsStdString() == "vbr" ? 1 : 0);
-    }
-    return FileInfo(std::move(name), file[fileSizeType].AsInt64(), std::move(attributes));
-}
-
-// ---------------------------------------------------------------------------
 // Share list and folder contents
 
 void SharedFoldersManager::OnConnectedToServer()
@@ -752,7 +506,8 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& 
 
 MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
 {
-    Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
+    if (IsLogging())
+        Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
     FileInfoMap shares;
     AttributeTranslationTable attributes;
     GetSharedFilesAsUserShare(user, shares, attributes);
@@ -767,7 +522,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
             file.Write(body);
     }
     body.Write(quint32(0));
-    return CompressedReply(PeerMessages::SharedFileList, body.GetBytes());
+    return SearchAnswer::Compress(PeerMessages::SharedFileList, body.GetBytes());
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
@@ -788,7 +543,7 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
     body.Write(quint32(1));
     body.Write(folder);
     contents.Write(body);
-    MemStream message = CompressedReply(PeerMessages::FolderContents, body.GetBytes());
+    MemStream message = SearchAnswer::Compress(PeerMessages::FolderContents, body.GetBytes());
     if (peerMessenger)
         peerMessenger->SendMessage(user, message);
 }

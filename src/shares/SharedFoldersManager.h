@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 #include <QTimer>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <set>
+#include <unordered_set>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DataHandler.h"
@@ -16,6 +22,8 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "MemStream.h"
+#include "SearchAnswer.h"
+#include "SearchAnswerBuilder.h"
 #include "UserStats.h"
 
 class Type;
@@ -34,15 +42,24 @@ public:
     // Starts the background walk of every shared folder; once per run,
     // after the data file has loaded.
     void Init();
+    // True from Init, or a rescan's start, until its walk's results are in
+    // the store.
+    bool IsMerging() const { return walksPending > 0 || !merges.empty(); }
 
     static QString GetAbsoluteFileName(QString path);
     ItemPtr GetSharedFileItem(QString path);
 
     ItemPtr AddSharedFolder(QString path);
+    // Walks every shared folder on the scanner thread, then merges what it
+    // found a slice at a time and reports SharedFilesRescanned.
     void RescanShares();
     void ScanSharedFolder(QString root, QString folder);
 
     static bool IsSearchTokenSeparator(QChar c);
+    // The search tokens of a lower-case path, sorted, each once. A backslash
+    // separates words, so the tokens of a folder and a name joined by it
+    // are those of the folder and those of the name.
+    static std::vector<QString> TokensOf(const QString& lowerText);
     void TokenizeSharedFile(ItemPtr file);
     void OnSharedFileNameAdded(ItemPtr name);
     void OnSharedFileFolderAdded(ItemPtr folder);
@@ -62,8 +79,10 @@ public slots:
     void OnReceivedUserStats(QString user, UserStats stats);
     void OnDirectFileSearch(QString user, quint32 req, QString search);
     void OnFoldersRescanned();
+    void OnSharesWalked(FileScanner::WalkResult walk);
 
 private slots:
+    void OnSearchAnswersBuilt();
     void ReleaseShareSlice();
 
 private:
@@ -73,6 +92,56 @@ private:
     ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const;
     // Removes folder items together with the files they hold.
     void RemoveFolderItems(const ItemSet& folders);
+    // A walk's results merged into the store a slice at a time, so that the
+    // window keeps answering; the cursor holds paths, never items, since
+    // anything may change between two slices.
+    struct MergeJob
+    {
+        bool rescan = false;
+        // The walk's results; each folder's are dropped once merged, so
+        // that freeing them is spread over the slices too.
+        std::shared_ptr<FileScanner::ResultMap> startUpResults;
+        FileScanner::WalkResult walk;
+        FileScanner::ResultMap* results = nullptr;
+        FileScanner::FolderMap noFolders;
+        // In merge order: the start-up walk's in key order, a rescan's in the
+        // store's order of the shared folders when it was asked for.
+        QStringList roots;
+        // The start-up walk's roots: only their unseen folders go at the end.
+        QSet<QString> walkRoots;
+        bool started = false;
+
+        // The cursor.
+        int rootIndex = 0;
+        bool inRoot = false;
+        FileScanner::FolderMap* folders = nullptr;
+        FileScanner::FolderMap::iterator folder;
+        bool inFolder = false;
+        bool folderGone = false;
+        FileScanner::FileMap::const_iterator file;
+        // The sequence numbers of the files the folder held when it was
+        // entered and that no file on disk has matched yet.
+        std::unordered_set<quint64> oldFiles;
+
+        // Folders seen: by the whole walk, and by the current root's walk.
+        QSet<QString> seenFolders;
+        QSet<QString> rootFolders;
+        int added = 0;
+        int removed = 0;
+    };
+    struct FolderContext;
+    static constexpr int MergeSliceMs = 10;
+    void StartMerge(std::unique_ptr<MergeJob> job);
+    void MergeSlice();
+    // False when the slice's time ran out inside the folder.
+    bool MergeFolder(MergeJob& job, const QElapsedTimer& clock);
+    void EnterFolder(MergeJob& job, FolderContext& context);
+    void MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size);
+    void FinishMerge(MergeJob& job);
+    void ReleaseWalkMemory();
+    std::deque<std::unique_ptr<MergeJob>> merges;
+    QTimer mergeTimer;
+    int walksPending = 0;
 
     QThread scannerThread;
     FileScanner fileScanner;
@@ -122,7 +191,9 @@ public:
     void ReleaseShare(ItemPtr share);
     bool IsReleasingShares() const { return !releasingShares.empty(); }
 
-    // True when a reply was sent.
+    // True when a reply was sent. Answers at once, however many files
+    // match; OnDirectFileSearch answers a search that many files may match
+    // a slice at a time instead, reporting SearchProcessed when done.
     bool ProcessSearch(QString user, quint32 token, QString text);
     void GetSharedFilesAsUserShare(QString user, FileInfoMap& shares, AttributeTranslationTable& attributes);
     // The whole answer to a share-list request: code 5 and the zlib stream.
@@ -134,6 +205,56 @@ private:
     // name; only the name's extension decides whether audio attributes go.
     FileInfo MakeFileInfo(ItemPtr file, std::string name);
 
+    // What decides which files answer a search.
+    struct SearchQuery
+    {
+        ItemSet tokens;
+        std::vector<std::string> words;
+        std::set<QString> parts;
+        std::set<QString> excluded;
+        ItemSet visibleFolders;
+    };
+    // False when the search cannot be answered at all.
+    bool PrepareSearch(const QString& user, const QString& text, SearchQuery& query);
+    // Adds the file's record when its name passes the part and excluded
+    // words; the folder is the file's, already found visible.
+    void MatchFile(ItemPtr file, ItemPtr folder, const SearchQuery& query, std::vector<SearchAnswer::Match>& matches);
+    bool AnswerNow(const QString& user, quint32 token, const QString& text, const SearchQuery& query);
+    SearchAnswer::Header ReplyHeader(quint32 token);
+    void SendReply(const QString& user, const QString& text, MemStream& message);
+
+    // A search that many files may match, gone through a slice at a time by
+    // folder; the reply is built and compressed on the reply thread. Only
+    // paths are held between slices.
+    struct SearchJob
+    {
+        QString user;
+        quint32 token = 0;
+        QString text;
+        std::vector<std::string> words;
+        std::set<QString> parts;
+        std::set<QString> excluded;
+        QSet<QString> visibleRoots;
+        QStringList folders;
+        int next = 0;
+        std::vector<SearchAnswer::Match> matches;
+    };
+    // Up to this many files held by the rarest word, a search is answered
+    // at once: a reply of a few thousand files takes a few milliseconds.
+    static constexpr size_t AnswerAtOnceLimit = 2000;
+    // Searches waiting beyond this many go unanswered, so a burst of them
+    // cannot take memory without bound.
+    static constexpr size_t MaxWaitingSearches = 32;
+    static constexpr int SearchSliceMs = 10;
+    void SearchSlice();
+    std::deque<std::unique_ptr<SearchJob>> searchJobs;
+    QTimer searchTimer;
+    QThread replyThread;
+    SearchAnswerBuilder replyBuilder;
+    int repliesBuilding = 0;
+
+    Type* bitrateType;
+    Type* bitrateModeType;
     UploadQueue uploadQueue;
 
     // Shares being taken apart, oldest first.

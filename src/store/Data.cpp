@@ -26,13 +26,14 @@ void Data::Reset()
     m_added = HandlerList<ItemPtr>();
     m_removed = HandlerList<ItemPtr>();
     for (Item* item : m_graveyard)
-        delete item;
+        Item::Destroy(item);
     m_graveyard.clear();
     for (Type* type : m_types)
         delete type;
     m_types.clear();
     m_typesByName.clear();
     m_needSweep = false;
+    StoreMemory::ReleaseIfIdle();
 }
 
 Type* Data::NewType(const std::string& name, Primacy primacy, bool isNull, bool autoCreate)
@@ -130,7 +131,7 @@ ItemSet Data::GetItemSubset(const ItemSet& items, const char* type) const
 void Data::ItemCreated(Item* item)
 {
     Batch batch(this);
-    bool clean = item->m_type->m_added.Dispatch(ItemPtr(item));
+    bool clean = item->GetType()->m_added.Dispatch(ItemPtr(item));
     clean = m_added.Dispatch(ItemPtr(item)) && clean;
     if (!clean)
         m_needSweep = true;
@@ -141,7 +142,7 @@ void Data::RemoveItem(Item* item)
     if (!item || item->m_removed)
         return;
     Batch batch(this);
-    Type* type = item->m_type;
+    Type* type = item->GetType();
     item->m_removed = true;
     type->Unlink(item);
     bool clean = type->m_removed.Dispatch(ItemPtr(item));
@@ -166,7 +167,7 @@ void Data::Settle()
         std::vector<Item*> dead;
         dead.swap(m_graveyard);
         for (Item* item : dead)
-            delete item;
+            Item::Destroy(item);
     }
     if (m_needSweep)
         SweepHandlers();
@@ -204,28 +205,28 @@ void Data::ConnectItems(Item* a, Item* b)
 {
     if (!a || !b || a == b || a->m_removed || b->m_removed)
         return;
-    const Relation* ab = a->m_type->GetRelation(b->m_type);
+    const Relation* ab = a->GetType()->GetRelation(b->GetType());
     if (!ab)
         throw new NotRelatedException;
-    ConnectionGroup* existing = a->FindGroup(b->m_type);
+    ConnectionGroup* existing = a->FindGroup(b->GetType());
     if (existing && existing->Contains(b))
         return;
 
     Batch batch(this);
-    const Relation* ba = b->m_type->GetRelation(a->m_type);
+    const Relation* ba = b->GetType()->GetRelation(a->GetType());
     // At an end that holds one, the previous connection goes first, with its
     // own events. Bounded in case handlers keep filling the slot.
     for (int guard = 0; guard < 64; ++guard) {
         bool cut = false;
         if (!ab->holdsMany) {
-            ConnectionGroup* g = a->FindGroup(b->m_type);
+            ConnectionGroup* g = a->FindGroup(b->GetType());
             if (g && !g->Empty() && g->First() != b) {
                 DisconnectItems(a, g->First());
                 cut = true;
             }
         }
         if (!ba->holdsMany && !a->m_removed && !b->m_removed) {
-            ConnectionGroup* g = b->FindGroup(a->m_type);
+            ConnectionGroup* g = b->FindGroup(a->GetType());
             if (g && !g->Empty() && g->First() != a) {
                 DisconnectItems(b, g->First());
                 cut = true;
@@ -236,43 +237,76 @@ void Data::ConnectItems(Item* a, Item* b)
     }
     if (a->m_removed || b->m_removed)
         return;
-    ConnectionGroup* now = a->FindGroup(b->m_type);
+    ConnectionGroup* now = a->FindGroup(b->GetType());
     if (now && now->Contains(b))
         return; // a handler connected them meanwhile
 
-    a->Group(b->m_type).Insert(b);
-    b->Group(a->m_type).Insert(a);
+    a->Group(b->GetType()).Insert(b);
+    b->Group(a->GetType()).Insert(a);
 
     bool clean = true;
     ConnectionInfo forA{a, b};
-    clean = a->m_type->m_connected.Dispatch(forA) && clean;
+    clean = a->GetType()->m_connected.Dispatch(forA) && clean;
     ConnectionInfo forB{b, a};
-    clean = b->m_type->m_connected.Dispatch(forB) && clean;
+    clean = b->GetType()->m_connected.Dispatch(forB) && clean;
     if (!clean)
         m_needSweep = true;
     FirePairHandlers(a, b);
     FirePathEvents(a, b, true);
 }
 
+bool Data::IsCreationObserved(const Type* type) const
+{
+    return !m_added.Empty() || !type->m_added.Empty();
+}
+
+bool Data::IsConnectionObserved(const Type* a, const Type* b) const
+{
+    return !a->m_connected.Empty() || !b->m_connected.Empty() || m_pairIndex.count(TypePair(a, b)) ||
+           m_pathIndex.count(TypePair(a, b)) || m_pathIndex.count(TypePair(b, a));
+}
+
+void Data::ConnectUnobserved(Item* a, Item* b)
+{
+    if (!a || !b || a == b || a->m_removed || b->m_removed)
+        return;
+    Type* ta = a->GetType();
+    Type* tb = b->GetType();
+    const Relation* ab = ta->GetRelation(tb);
+    const Relation* ba = tb->GetRelation(ta);
+    if (!ab || !ba)
+        throw new NotRelatedException;
+    const ConnectionGroup* held = a->FindGroup(tb);
+    if (held && held->Contains(b))
+        return;
+    const ConnectionGroup* other = b->FindGroup(ta);
+    if ((!ab->holdsMany && held && !held->Empty()) || (!ba->holdsMany && other && !other->Empty())) {
+        ConnectItems(a, b);
+        return;
+    }
+    a->Group(tb).Insert(b);
+    b->Group(ta).Insert(a);
+}
+
 void Data::DisconnectItems(Item* a, Item* b)
 {
     if (!a || !b)
         return;
-    ConnectionGroup* ga = a->FindGroup(b->m_type);
+    ConnectionGroup* ga = a->FindGroup(b->GetType());
     if (!ga || !ga->Contains(b))
         return;
     Batch batch(this);
     ga->Erase(b);
-    a->DropEmptyGroup(b->m_type);
-    if (ConnectionGroup* gb = b->FindGroup(a->m_type)) {
+    a->DropEmptyGroup(b->GetType());
+    if (ConnectionGroup* gb = b->FindGroup(a->GetType())) {
         gb->Erase(a);
-        b->DropEmptyGroup(a->m_type);
+        b->DropEmptyGroup(a->GetType());
     }
     bool clean = true;
     ConnectionInfo forA{a, b};
-    clean = a->m_type->m_disconnected.Dispatch(forA) && clean;
+    clean = a->GetType()->m_disconnected.Dispatch(forA) && clean;
     ConnectionInfo forB{b, a};
-    clean = b->m_type->m_disconnected.Dispatch(forB) && clean;
+    clean = b->GetType()->m_disconnected.Dispatch(forB) && clean;
     if (!clean)
         m_needSweep = true;
     FirePathEvents(a, b, false);
@@ -282,6 +316,7 @@ void Data::DisconnectItems(Item* a, Item* b)
 
 void Data::AddItemAddedHandler(ItemEventHandler* handler)
 {
+    ++m_handlerGeneration;
     m_added.Add(handler);
 }
 
@@ -292,6 +327,7 @@ void Data::AddItemRemovedHandler(ItemEventHandler* handler)
 
 void Data::AddConnectionEventHandler(Type* a, Type* b, ConnectionEventHandler* handler)
 {
+    ++m_handlerGeneration;
     if (!a || !b || !a->IsRelatedTo(b)) {
         delete handler;
         throw new NotRelatedException;
@@ -313,13 +349,13 @@ void Data::AddConnectionEventHandler(Type* a, Type* b, ConnectionEventHandler* h
 
 void Data::FirePairHandlers(Item* a, Item* b)
 {
-    auto it = m_pairIndex.find(TypePair(a->m_type, b->m_type));
+    auto it = m_pairIndex.find(TypePair(a->GetType(), b->GetType()));
     if (it == m_pairIndex.end())
         return;
     // Copy: registering a new pair during dispatch may grow this list.
     std::vector<PairHandlers*> pairs = it->second;
     for (PairHandlers* p : pairs) {
-        ConnectionInfo info = p->a == a->m_type ? ConnectionInfo{a, b} : ConnectionInfo{b, a};
+        ConnectionInfo info = p->a == a->GetType() ? ConnectionInfo{a, b} : ConnectionInfo{b, a};
         if (!p->handlers.Dispatch(info))
             m_needSweep = true;
     }
@@ -327,6 +363,7 @@ void Data::FirePairHandlers(Item* a, Item* b)
 
 void Data::AddPathEventHandler(PathNode* root, ItemEventHandler* handler)
 {
+    ++m_handlerGeneration;
     // One pattern object may serve several handlers.
     std::shared_ptr<PathNode> owner;
     for (auto& r : m_paths)
@@ -393,9 +430,9 @@ void Data::FirePathEvents(Item* a, Item* b, bool connected)
     for (int side = 0; side < 2; ++side) {
         Item* parent = side == 0 ? a : b;
         Item* child = side == 0 ? b : a;
-        if (side == 1 && a->m_type == b->m_type && a == b)
+        if (side == 1 && a->GetType() == b->GetType() && a == b)
             break;
-        auto it = m_pathIndex.find(TypePair(parent->m_type, child->m_type));
+        auto it = m_pathIndex.find(TypePair(parent->GetType(), child->GetType()));
         if (it == m_pathIndex.end())
             continue;
         // Only triggers present when the change happened; indexes stay valid
@@ -504,7 +541,10 @@ void Data::RemoveDisconnectedItems()
     }
 
     // Everything that reaches an entity stays; attributes are reached but
-    // never passed through.
+    // never passed through. The walk marks entities and what they reach
+    // through items that are not attributes; an attribute is reached when
+    // a marked item holds it, which is asked of the attribute itself, so a
+    // token held by a hundred thousand files costs one look, not as many.
     std::vector<Item*> queue;
     for (Type* type : m_types) {
         if (type->GetPrimacy() != 0)
@@ -518,18 +558,41 @@ void Data::RemoveDisconnectedItems()
         Item* x = queue.back();
         queue.pop_back();
         for (const ConnectionGroup& group : x->m_groups) {
-            const bool traverse = group.GetType()->GetPrimacy() != 2;
+            if (group.GetType()->GetPrimacy() == 2)
+                continue;
             group.ForEach([&](Item* y) {
                 if (!y->m_mark) {
                     y->m_mark = true;
-                    if (traverse)
-                        queue.push_back(y);
+                    queue.push_back(y);
                 }
             });
         }
     }
     std::vector<Item*> unreached;
+    // Attributes first, while the marks of their holders stand.
     for (Type* type : m_types) {
+        if (type->GetPrimacy() != 2)
+            continue;
+        for (Item* item = type->m_first; item; item = item->m_next) {
+            if (item->m_mark) {
+                item->m_mark = false;
+                continue;
+            }
+            bool held = false;
+            for (const ConnectionGroup& group : item->m_groups) {
+                if (group.GetType()->GetPrimacy() == 2)
+                    continue;
+                held = group.Any([](Item* y) { return y->m_mark; });
+                if (held)
+                    break;
+            }
+            if (!held)
+                unreached.push_back(item);
+        }
+    }
+    for (Type* type : m_types) {
+        if (type->GetPrimacy() == 2)
+            continue;
         for (Item* item = type->m_first; item; item = item->m_next) {
             if (!item->m_mark)
                 unreached.push_back(item);

@@ -74,6 +74,19 @@ public:
         Data* m_data;
     };
 
+    // For a bulk load: whether anything hears of a new item of the type, or
+    // of a connection between items of two types. What nobody hears of is
+    // made without the event machinery, and nobody can tell.
+    bool IsCreationObserved(const Type* type) const;
+    bool IsConnectionObserved(const Type* a, const Type* b) const;
+    // A connection of related items that nobody observes; the usual way
+    // when an end that holds one is taken already, which that way is cut.
+    void ConnectUnobserved(Item* a, Item* b);
+    // Counts registrations of handlers, so a load that remembers what is
+    // observed knows when to ask again.
+    quint64 HandlerGeneration() const { return m_handlerGeneration; }
+    void HandlerRegistered() { ++m_handlerGeneration; }
+
     // Item operations, reached through ItemPtr and Type.
     void ConnectItems(Item* a, Item* b);
     void DisconnectItems(Item* a, Item* b);
@@ -127,6 +140,7 @@ private:
     std::unordered_map<TypePair, std::vector<PathTrigger>, TypePairHash> m_pathIndex;
     std::vector<Item*> m_graveyard;
     quint64 m_sequence = 0;
+    quint64 m_handlerGeneration = 0;
     int m_depth = 0;
     bool m_needSweep = false;
 };

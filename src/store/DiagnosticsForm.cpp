@@ -37,6 +37,16 @@ void Log(const QString& area, int level, const QString& text, ItemPtr item)
     form->Log(area, level, text, item);
 }
 
+bool IsLogging()
+{
+    DiagnosticsForm* form = diagnosticsForm;
+    if (!form)
+        return false;
+    if (QThread::currentThread() != form->thread())
+        return true;
+    return IsSettingOn("show_diagnostics");
+}
+
 DiagnosticsForm::DiagnosticsForm(QWidget* parent) : QWidget(parent), m_tabs(new QTabWidget(this))
 {
     diagnosticsForm = this;

@@ -40,7 +40,7 @@ bool ItemPtr::operator<(const ItemPtr& other) const
 
 Type* ItemPtr::GetType() const
 {
-    return m_item ? m_item->m_type : nullptr;
+    return m_item ? m_item->GetType() : nullptr;
 }
 
 quint64 ItemPtr::Sequence() const
@@ -55,32 +55,32 @@ bool ItemPtr::IsRemoved() const
 
 std::string ItemPtr::AsStdString() const
 {
-    return m_item ? m_item->m_value : std::string();
+    return m_item ? m_item->m_value.str() : std::string();
 }
 
 QString ItemPtr::AsString() const
 {
-    return m_item ? ToQString(m_item->m_value) : QString();
+    return m_item ? ToQString(m_item->m_value.str()) : QString();
 }
 
 int ItemPtr::AsInt() const
 {
-    return m_item ? ParseNumber<int>(m_item->m_value, true) : 0;
+    return m_item ? ParseNumber<int>(m_item->m_value.str(), true) : 0;
 }
 
 unsigned ItemPtr::AsUInt() const
 {
-    return m_item ? ParseNumber<unsigned>(m_item->m_value, false) : 0;
+    return m_item ? ParseNumber<unsigned>(m_item->m_value.str(), false) : 0;
 }
 
 qint64 ItemPtr::AsInt64() const
 {
-    return m_item ? ParseNumber<qint64>(m_item->m_value, true) : 0;
+    return m_item ? ParseNumber<qint64>(m_item->m_value.str(), true) : 0;
 }
 
 quint64 ItemPtr::AsUInt64() const
 {
-    return m_item ? ParseNumber<quint64>(m_item->m_value, false) : 0;
+    return m_item ? ParseNumber<quint64>(m_item->m_value.str(), false) : 0;
 }
 
 ItemPtr ItemPtr::operator[](Type* type) const
@@ -136,7 +136,7 @@ bool ItemPtr::IsConnected(ItemPtr other) const
 {
     if (!m_item || !other.m_item)
         return false;
-    ConnectionGroup* group = m_item->FindGroup(other.m_item->m_type);
+    ConnectionGroup* group = m_item->FindGroup(other.m_item->GetType());
     return group && group->Contains(other.m_item);
 }
 
@@ -153,7 +153,7 @@ bool ItemPtr::IsDisconnectedFromAll() const
 ItemPtr ItemPtr::Connect(ItemPtr other)
 {
     if (m_item && other.m_item)
-        m_item->m_type->GetData()->ConnectItems(m_item, other.m_item);
+        m_item->GetType()->GetData()->ConnectItems(m_item, other.m_item);
     return other;
 }
 
@@ -161,7 +161,7 @@ void ItemPtr::operator+=(const ItemSet& others)
 {
     if (!m_item)
         return;
-    Data::Batch batch(m_item->m_type->GetData());
+    Data::Batch batch(m_item->GetType()->GetData());
     for (const ItemPtr& other : others)
         Connect(other);
 }
@@ -169,14 +169,14 @@ void ItemPtr::operator+=(const ItemSet& others)
 void ItemPtr::Disconnect(ItemPtr other)
 {
     if (m_item && other.m_item)
-        m_item->m_type->GetData()->DisconnectItems(m_item, other.m_item);
+        m_item->GetType()->GetData()->DisconnectItems(m_item, other.m_item);
 }
 
 void ItemPtr::Disconnect(const char* type)
 {
     if (!m_item)
         return;
-    Data* data = m_item->m_type->GetData();
+    Data* data = m_item->GetType()->GetData();
     Type* t = Lookup(type);
     Data::Batch batch(data);
     // Bounded: a handler that keeps reconnecting cannot hold us here.
@@ -195,13 +195,13 @@ ItemPtr ItemPtr::NewItem(const char* type)
     Type* t = Lookup(type);
     if (!t->IsNull())
         throw new NullTypeException;
-    const Relation* r = m_item->m_type->GetRelation(t);
+    const Relation* r = m_item->GetType()->GetRelation(t);
     if (!r)
         throw new NotRelatedException;
     if (!r->holdsMany) {
         if (ItemPtr held = (*this)[t])
             return held;
-        const Relation* back = t->GetRelation(m_item->m_type);
+        const Relation* back = t->GetRelation(m_item->GetType());
         if (back && back->holdsMany)
             return Connect(t->GetGlobalNullItem());
     }
@@ -211,5 +211,5 @@ ItemPtr ItemPtr::NewItem(const char* type)
 void ItemPtr::Remove()
 {
     if (m_item)
-        m_item->m_type->GetData()->RemoveItem(m_item);
+        m_item->GetType()->GetData()->RemoveItem(m_item);
 }

@@ -37,7 +37,7 @@ void PathNode::SetItem(ItemPtr item)
     if (!i)
         throw new TypeNotFoundException;
     m_isItemStep = true;
-    m_type = i->m_type;
+    m_type = i->GetType();
     m_value = i->m_value;
     m_sequence = i->m_sequence;
     m_isGlobalNull = m_type->IsGlobalNullItem(i);
@@ -57,7 +57,7 @@ Item* PathNode::CurrentItem() const
 
 bool PathNode::Matches(const Item* item) const
 {
-    if (!item || item->m_type != m_type)
+    if (!item || item->GetType() != m_type)
         return false;
     if (!m_isItemStep)
         return true;

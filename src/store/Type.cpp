@@ -1,11 +1,46 @@
 #include "Type.h"
 
+#include <vector>
+
 #include "Data.h"
 #include "Item.h"
+
+namespace
+{
+// Numbers are reused once their type is gone: tests make and drop stores by
+// the thousand.
+struct Registry
+{
+    Type* types[65536] = {};
+    std::vector<quint16> unused;
+    quint32 next = 0;
+};
+
+Registry& TheRegistry()
+{
+    static Registry* registry = new Registry;
+    return *registry;
+}
+} // namespace
+
+Type* Type::FromIndex(quint16 index)
+{
+    return TheRegistry().types[index];
+}
 
 Type::Type(Data* data, const std::string& name, Primacy primacy, bool isNull, bool autoCreate, int index)
     : m_data(data), m_name(name), m_primacy(primacy), m_isNull(isNull), m_autoCreate(autoCreate), m_index(index)
 {
+    Registry& registry = TheRegistry();
+    if (!registry.unused.empty()) {
+        m_registryIndex = registry.unused.back();
+        registry.unused.pop_back();
+    } else {
+        if (registry.next > 0xffff)
+            qFatal("more than 65536 item types at once");
+        m_registryIndex = quint16(registry.next++);
+    }
+    registry.types[m_registryIndex] = this;
 }
 
 Type::~Type()
@@ -13,9 +48,12 @@ Type::~Type()
     Item* item = m_first;
     while (item) {
         Item* next = item->m_next;
-        delete item;
+        Item::Destroy(item);
         item = next;
     }
+    Registry& registry = TheRegistry();
+    registry.types[m_registryIndex] = nullptr;
+    registry.unused.push_back(m_registryIndex);
 }
 
 void Type::RelateToType(Type* other, int thisEnd, int otherEnd, bool owns)
@@ -48,9 +86,9 @@ const Relation* Type::GetRelation(const Type* other) const
     return nullptr;
 }
 
-Item* Type::Create(std::string&& value)
+Item* Type::Create(std::string_view value)
 {
-    Item* item = new Item(this, std::move(value), m_data->NextSequence());
+    Item* item = Item::Create(this, value, m_data->NextSequence());
     item->m_prev = m_last;
     if (m_last)
         m_last->m_next = item;
@@ -59,7 +97,7 @@ Item* Type::Create(std::string&& value)
     m_last = item;
     ++m_count;
     if (!m_isNull)
-        m_byValue.emplace(std::string_view(item->m_value), item);
+        m_byValue.Insert(item);
     return item;
 }
 
@@ -76,7 +114,7 @@ void Type::Unlink(Item* item)
     item->m_prev = item->m_next = nullptr;
     --m_count;
     if (!m_isNull)
-        m_byValue.erase(std::string_view(item->m_value));
+        m_byValue.Erase(item);
     if (item == m_globalNull)
         m_globalNull = nullptr;
 }
@@ -85,9 +123,8 @@ ItemPtr Type::GetItem(const Value& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(std::string_view(value.Bytes()));
-    if (it != m_byValue.end())
-        return it->second;
+    if (Item* found = m_byValue.Find(value.Bytes()))
+        return found;
     if (!m_autoCreate)
         return ItemPtr();
     return NewItem(value);
@@ -97,19 +134,39 @@ ItemPtr Type::HasItem(const Value& value) const
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(std::string_view(value.Bytes()));
-    return it != m_byValue.end() ? ItemPtr(it->second) : ItemPtr();
+    return m_byValue.Find(value.Bytes());
 }
 
 ItemPtr Type::NewItem(const Value& value)
 {
     if (m_isNull)
         throw new NullTypeException;
-    auto it = m_byValue.find(std::string_view(value.Bytes()));
-    if (it != m_byValue.end())
-        return it->second;
-    Item* item = Create(std::string(value.Bytes()));
+    if (Item* found = m_byValue.Find(value.Bytes()))
+        return found;
+    Item* item = Create(value.Bytes());
     m_data->ItemCreated(item);
+    return item;
+}
+
+ItemPtr Type::LoadItem(std::string_view value)
+{
+    if (m_isNull)
+        throw new NullTypeException;
+    if (Item* found = m_byValue.Find(value))
+        return found;
+    Item* item = Create(value);
+    if (m_data->IsCreationObserved(this))
+        m_data->ItemCreated(item);
+    return item;
+}
+
+ItemPtr Type::LoadItem()
+{
+    if (!m_isNull)
+        throw new NullTypeException;
+    Item* item = Create(std::string_view());
+    if (m_data->IsCreationObserved(this))
+        m_data->ItemCreated(item);
     return item;
 }
 
@@ -117,7 +174,7 @@ ItemPtr Type::NewItem()
 {
     if (!m_isNull)
         throw new NullTypeException;
-    Item* item = Create(std::string());
+    Item* item = Create(std::string_view());
     m_data->ItemCreated(item);
     return item;
 }
@@ -127,7 +184,7 @@ ItemPtr Type::GetGlobalNullItem()
     if (!m_isNull)
         throw new NullTypeException;
     if (!m_globalNull) {
-        m_globalNull = Create(std::string());
+        m_globalNull = Create(std::string_view());
         m_data->ItemCreated(m_globalNull);
     }
     return m_globalNull;
@@ -148,6 +205,7 @@ ItemPtr Type::First() const
 
 void Type::AddItemAddedHandler(ItemEventHandler* handler)
 {
+    m_data->HandlerRegistered();
     m_added.Add(handler);
 }
 
@@ -158,6 +216,7 @@ void Type::AddItemRemovedHandler(ItemEventHandler* handler)
 
 void Type::AddConnectedHandler(ConnectionEventHandler* handler)
 {
+    m_data->HandlerRegistered();
     m_connected.Add(handler);
 }
 

@@ -11,6 +11,7 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "Value.h"
+#include "ValueIndex.h"
 
 class Data;
 class Item;
@@ -69,10 +70,16 @@ public:
     bool IsGlobalNullItem(const Item* item) const { return item && item == m_globalNull; }
     Item* PeekGlobalNullItem() const { return m_globalNull; }
 
+    // For a bulk load: as NewItem, without the item event when nothing
+    // observes the type (Data::IsCreationObserved). A value held already
+    // gives its item.
+    ItemPtr LoadItem(std::string_view value);
+    ItemPtr LoadItem();
+
     ItemSet GetItems() const;
     size_t Count() const { return m_count; }
     // Room for this many items by value, before a large load.
-    void Reserve(size_t count) { m_byValue.reserve(count); }
+    void Reserve(size_t count) { m_byValue.Reserve(count); }
     ItemPtr First() const;
 
     void AddItemAddedHandler(ItemEventHandler* handler);
@@ -80,11 +87,16 @@ public:
     void AddConnectedHandler(ConnectionEventHandler* handler);
     void AddDisconnectedHandler(ConnectionEventHandler* handler);
 
+    // Every live type has a number of its own, by which items keep their
+    // type in two bytes.
+    quint16 RegistryIndex() const { return m_registryIndex; }
+    static Type* FromIndex(quint16 index);
+
 private:
     friend class Data;
     Type(Data* data, const std::string& name, Primacy primacy, bool isNull, bool autoCreate, int index);
     ~Type();
-    Item* Create(std::string&& value);
+    Item* Create(std::string_view value);
     void Unlink(Item* item);
     void SweepHandlers();
 
@@ -95,9 +107,10 @@ private:
     bool m_autoCreate;
     int m_index;
     int m_ownerCount = 0;
-    // Keys view the items' own values (an item never moves or changes its
-    // value), so each value is stored once.
-    std::unordered_map<std::string_view, Item*> m_byValue;
+    // By the items' own values (an item never moves or changes its value),
+    // so each value is stored once.
+    ValueIndex m_byValue;
+    quint16 m_registryIndex;
     Item* m_first = nullptr;
     Item* m_last = nullptr;
     size_t m_count = 0;

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <QTcpSocket>
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "TransferPacer.h"
 #include "TransferQueueManager.h"
@@ -79,7 +81,10 @@ bool DownloadThread::DownloadLoop()
     QElapsedTimer progressClock;
     progressClock.start();
 
-    char buffer[ChunkSize];
+    std::vector<char> buffer(size_t(TransferPacer::MaxChunk + ChunkSize));
+    // Received bytes not yet written: less than a piece, unless the file
+    // ends with them.
+    qint64 pending = 0;
     while (m_offset < m_fileSize) {
         // Looked at once per chunk too, so a stop does not wait for the peer
         // to stop sending.
@@ -87,28 +92,31 @@ bool DownloadThread::DownloadLoop()
             m_error = "Exit requested.";
             return false;
         }
-        const qint64 chunk = std::min(m_fileSize - m_offset, ChunkSize);
         if (!pacer.Pace()) {
             m_error = "Exit requested.";
             return false;
         }
-        for (qint64 filled = 0; filled < chunk;) {
-            if (m_socket->bytesAvailable() <= 0 && !WaitForData())
-                return false;
-            const qint64 got = m_socket->read(buffer + filled, chunk - filled);
-            if (got < 0) {
-                m_error = "Socket read failed. Error string: " + m_socket->errorString();
-                return false;
-            }
-            filled += got;
-        }
-        m_offset += chunk;
-        pacer.Moved(chunk);
-        if (m_file->write(buffer, chunk) < chunk) {
-            m_error = "Writing to file failed. Error string: " + m_file->errorString();
+        const qint64 wanted = std::min(m_fileSize - m_offset - pending, pacer.ChunkBytes());
+        if (m_socket->bytesAvailable() <= 0 && !WaitForData())
+            return false;
+        const qint64 got = m_socket->read(buffer.data() + pending, wanted);
+        if (got < 0) {
+            m_error = "Socket read failed. Error string: " + m_socket->errorString();
             return false;
         }
-        if (progressClock.elapsed() >= ProgressIntervalMs || m_offset == m_fileSize) {
+        pending += got;
+        pacer.Moved(got);
+        const qint64 whole = m_offset + pending == m_fileSize ? pending : pending / ChunkSize * ChunkSize;
+        if (whole > 0) {
+            if (m_file->write(buffer.data(), whole) < whole) {
+                m_error = "Writing to file failed. Error string: " + m_file->errorString();
+                return false;
+            }
+            m_offset += whole;
+            pending -= whole;
+            std::memmove(buffer.data(), buffer.data() + whole, size_t(pending));
+        }
+        if (whole > 0 && (progressClock.elapsed() >= ProgressIntervalMs || m_offset == m_fileSize)) {
             emit DownloadProgress(m_offset, pacer.BytesPerSecond());
             progressClock.restart();
         }

@@ -17,6 +17,9 @@ class DownloadThread : public QThread
     Q_OBJECT
 
 public:
+    // The partial file grows by whole pieces of this size (or by the file's
+    // last bytes), so a connection that breaks leaves no piece in part;
+    // the socket is read in the pacer's larger chunks.
     static constexpr qint64 ChunkSize = 8192;
 
     // socket and file are not owned; file is open for appending and offset

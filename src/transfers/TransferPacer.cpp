@@ -65,6 +65,13 @@ bool TransferPacer::Pace()
     return true;
 }
 
+qint64 TransferPacer::ChunkBytes() const
+{
+    if (m_previousLimit <= 0)
+        return MaxChunk;
+    return std::max(MinChunk, std::min(MaxChunk, qint64(m_previousLimit) * 1024 / 10));
+}
+
 void TransferPacer::Moved(qint64 bytes)
 {
     m_owed += bytes;

@@ -17,6 +17,11 @@ public:
     // Longest single sleep: a stop request is looked at between slices, so
     // even a transfer paced at 1 KiB/s stops within about a second.
     static constexpr int SleepSliceMs = 500;
+    // Bytes moved between two steps: large blocks keep the system calls and
+    // waits few; under a limit a step is about a tenth of a second of it,
+    // so the pace stays even.
+    static constexpr qint64 MaxChunk = 256 * 1024;
+    static constexpr qint64 MinChunk = 8 * 1024;
 
     // limit may be null (nothing is paced); askedToExit is asked between
     // sleep slices.
@@ -29,6 +34,8 @@ public:
     bool Pace();
     // Records a chunk that has moved.
     void Moved(qint64 bytes);
+    // The most to move before the next Pace, for the limit it applied.
+    qint64 ChunkBytes() const;
 
     // Bytes per second since the measurement started.
     int BytesPerSecond() const;

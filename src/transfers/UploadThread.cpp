@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QtEndian>
 #include <algorithm>
+#include <vector>
 
 #include "TransferPacer.h"
 #include "TransferQueueManager.h"
@@ -78,31 +79,37 @@ bool UploadThread::ReadOffset(qint64& offset)
     return true;
 }
 
-bool UploadThread::WriteChunk(const char* data, qint64 size)
+bool UploadThread::WriteChunk(const char* data, qint64 size, qint64 queued)
 {
-    for (qint64 written = 0; written < size;) {
-        const qint64 n = m_socket->write(data + written, size - written);
-        if (n < 0) {
-            m_error = "Writing to socket failed. Error string: " + m_socket->errorString();
+    if (m_socket->write(data, size) != size) {
+        m_error = "Writing to socket failed. Error string: " + m_socket->errorString();
+        return false;
+    }
+    // Hand the bytes to the system at once, without a poll; the waits
+    // below are for a peer that reads more slowly than we send. Only waits
+    // in which nothing moved count towards giving up.
+    m_socket->flush();
+    qint64 waiting = m_socket->bytesToWrite();
+    for (int attempt = 0; attempt < WaitAttempts && waiting > queued; ++attempt) {
+        if (AskedToExit()) {
+            m_error = ExitRequested;
             return false;
         }
-        written += n;
-        // Hand the bytes to the system at once, without a poll; the waits
-        // below are for a peer that reads more slowly than we send.
-        m_socket->flush();
-        for (int attempt = 0; attempt < WaitAttempts && m_socket->bytesToWrite() > 0; ++attempt) {
-            if (AskedToExit()) {
-                m_error = ExitRequested;
-                return false;
-            }
-            m_socket->waitForBytesWritten(WaitMs);
-            if (m_socket->state() != QAbstractSocket::ConnectedState)
-                break;
-        }
-        if (m_socket->bytesToWrite() > 0) {
-            m_error = "Waiting for bytes to be written to socket failed. Error string: " + m_socket->errorString();
-            return false;
-        }
+        m_socket->waitForBytesWritten(WaitMs);
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            break;
+        const qint64 now = m_socket->bytesToWrite();
+        if (now < waiting)
+            attempt = -1;
+        waiting = now;
+    }
+    if (m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesToWrite() > 0) {
+        m_error = "Writing to socket failed. Error string: " + m_socket->errorString();
+        return false;
+    }
+    if (m_socket->bytesToWrite() > queued) {
+        m_error = "Waiting for bytes to be written to socket failed. Error string: " + m_socket->errorString();
+        return false;
     }
     return true;
 }
@@ -149,7 +156,7 @@ bool UploadThread::UploadLoop()
     QElapsedTimer progressClock;
     progressClock.start();
 
-    char buffer[ChunkSize];
+    std::vector<char> buffer(static_cast<size_t>(TransferPacer::MaxChunk));
     for (qint64 position = offset;;) {
         if (AskedToExit()) {
             m_error = ExitRequested;
@@ -159,20 +166,21 @@ bool UploadThread::UploadLoop()
             m_error = ExitRequested;
             return false;
         }
-        const qint64 chunk = std::min(size - position, ChunkSize);
-        if (m_file->read(buffer, chunk) < chunk) {
+        const qint64 chunk = std::min(size - position, pacer.ChunkBytes());
+        if (m_file->read(buffer.data(), chunk) < chunk) {
             m_error = "Reading from file failed. Error string: " + m_file->errorString();
             return false;
         }
-        if (!WriteChunk(buffer, chunk))
+        const bool last = position + chunk == size;
+        if (!WriteChunk(buffer.data(), chunk, last ? 0 : chunk))
             return false;
         position += chunk;
         pacer.Moved(chunk);
-        if (progressClock.elapsed() >= ProgressIntervalMs || position == size) {
+        if (progressClock.elapsed() >= ProgressIntervalMs || last) {
             emit UploadProgress(position, pacer.BytesPerSecond());
             progressClock.restart();
         }
-        if (position == size)
+        if (last)
             return WaitForClose();
     }
 }

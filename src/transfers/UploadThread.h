@@ -17,8 +17,6 @@ class UploadThread : public QThread
     Q_OBJECT
 
 public:
-    static constexpr qint64 ChunkSize = 8192;
-
     // socket and file are not owned; file is open for reading.
     UploadThread(QTcpSocket* socket, QFile* file, int token);
 
@@ -37,7 +35,10 @@ protected:
 private:
     bool UploadLoop();
     bool ReadOffset(qint64& offset);
-    bool WriteChunk(const char* data, qint64 size);
+    // Hands a chunk to the socket; returns once at most queued bytes are
+    // still waiting to go, so the next chunk is read from the file while
+    // this one is sent.
+    bool WriteChunk(const char* data, qint64 size, qint64 queued);
     bool WaitForClose();
 
     QTcpSocket* m_socket;

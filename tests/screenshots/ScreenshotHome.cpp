@@ -2,7 +2,8 @@
 // the data file of a user who has logged in before, shares a folder of music
 // with everyone and one of demos with two groups, has downloads queued,
 // enters a chat room at login, keeps a wish list, a note on a user and a
-// private chat's log, written by the project's own engines.
+// private chat's log, and logs what happens per user, written by the
+// project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -51,6 +52,10 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.SetSetting("upload_slots", "3");
+    // The program log keeps what it says about each user, for the user's
+    // item log.
+    data.SetSetting("show_diagnostics", "yes");
+    data.SetSetting("user_level_logging", "yes");
     data.ShareFolder(music);
     data.ShareFolder(studio, {"Band", "Friends"});
     for (const char* ending : {".ini", ".db", ".nfo", ".url", ".DS_Store"})

@@ -1,5 +1,6 @@
 #include "SharesFixture.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
 #include "DNetManager.h"
@@ -43,6 +44,13 @@ void SharesFixture::Stop()
     m_peer = nullptr;
     m_store.Stop();
     d.Reset();
+}
+
+bool SharesFixture::Rescan() const
+{
+    QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+    manager->RescanShares();
+    return rescanned.wait(20000);
 }
 
 QString SharesFixture::WriteFile(const QString& relative, int size) const

@@ -25,6 +25,9 @@ public:
     // temporary folder stays.
     void Stop();
 
+    // RescanShares, then the wait for its report; false when none came.
+    bool Rescan() const;
+
     // Writes a file of size bytes, making its folders.
     QString WriteFile(const QString& relative, int size = 0) const;
 

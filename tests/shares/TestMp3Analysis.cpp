@@ -474,6 +474,24 @@ private slots:
         QFile::remove(path);
     }
 
+    void walksGoAheadOfWaitingAnalyses()
+    {
+        NeedEncoder();
+        const QString path = Encode("wait.mp3", 44100, 2, 2, {"--cbr", "-b", "128"});
+        QVERIFY(!path.isEmpty());
+        // On this thread, so that the order of what waits in its queue shows.
+        FileScanner scanner;
+        QStringList order;
+        connect(&scanner, &FileScanner::MP3Scanned, this, [&] { order << "analysis"; });
+        connect(&scanner, &FileScanner::SharesWalked, this, [&](FileScanner::WalkResult) { order << "walk"; });
+        for (int i = 0; i < 3; ++i)
+            QMetaObject::invokeMethod(&scanner, "OnMP3ScanRequired", Qt::QueuedConnection, Q_ARG(QString, path));
+        scanner.RequestWalk({dir.path()});
+        QTRY_COMPARE(order.size(), 4);
+        QCOMPARE(order, QStringList({"walk", "analysis", "analysis", "analysis"}));
+        QFile::remove(path);
+    }
+
     void sharedFolderGetsTheAnalysis()
     {
         NeedEncoder();
@@ -507,7 +525,7 @@ private slots:
         QVERIFY(!broken["bitrate"]);
 
         QSignalSpy requested(f.manager, &SharedFoldersManager::MP3ScanRequired);
-        f.manager->RescanShares();
+        QVERIFY(f.Rescan());
         QCOMPARE(requested.size(), 1);
         QCOMPARE(requested.at(0).at(0).toString(), root + "/a broken.mp3");
 

@@ -1,4 +1,5 @@
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include "DNetManager.h"
@@ -88,6 +89,31 @@ class TestSearchResponder : public QObject
         if (full)
             *full = reply;
         return reply.files;
+    }
+
+    // A public share of files made in the store as a scan leaves them,
+    // every one holding the word "many"; returns the share.
+    ItemPtr ShareMany(const QString& root, int folders, int files)
+    {
+        ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
+        shared.NewItem("shared_public");
+        for (int a = 0; a < folders; ++a)
+        {
+            ItemPtr folder = d.GetType("shared_file_folder")->GetItem(Value(QString("%1/Set %2").arg(root).arg(a)));
+            shared += folder;
+            for (int b = 0; b < files; ++b)
+            {
+                ItemPtr file = d.GetType("shared_file")->NewItem();
+                file += folder;
+                file += d.GetType("shared_file_name")->GetItem(
+                    Value(QString("many %1 %2.%3").arg(a).arg(b).arg(b % 2 ? "mp3" : "ogg")));
+                file += d.GetType("shared_file_size")->GetItem(Value(1000 + b));
+                if (b % 5 == 0)
+                    file += d.GetType("bitrate")->GetItem(Value(128 + b));
+                f->manager->TokenizeSharedFile(file);
+            }
+        }
+        return shared;
     }
 
     // Neither a reply nor a failure to arrive.
@@ -264,6 +290,78 @@ private slots:
 
         QTest::qWait(100);
         QCOMPARE(link->messages.size(), answered.size());
+    }
+
+    void aSearchManyFilesMatchIsAnsweredInSlicesAsAtOnce()
+    {
+        ShareMany(f->Path("Many"), 30, 100);
+        // The same folder under a second share, and a name a part word
+        // must keep out: visibility and filters apply in slices too.
+        d.GetType("shared_folder")->NewItem(Value(f->Path("Also"))) +=
+            d.GetType("shared_file_folder")->HasItem(Value(f->Path("Many/Set 3")));
+
+        // Through the server: answered in slices, reported when sent.
+        QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
+        int turns = 0;
+        QTimer counter;
+        counter.setInterval(0);
+        connect(&counter, &QTimer::timeout, [&] { ++turns; });
+        counter.start();
+        const int before = link->messages.size();
+        peer->SendToServer(42, FakeWire().Str("me").U32(501).Str("many *ogg").Bytes());
+        QVERIFY(link->WaitForMessages(before + 1, 30000));
+        QCOMPARE(processed.size(), 1);
+        QVERIFY(processed.at(0).at(1).toBool());
+        QVERIFY2(turns > 1, qPrintable(QString("%1 turns").arg(turns)));
+        const QByteArray sliced = link->messages.last().second;
+        const Reply reply = ReadReply(sliced);
+        QVERIFY(reply.wellFormed);
+        QCOMPARE(reply.token, 501u);
+        QCOMPARE(reply.files.size(), 1500);
+
+        // At once, the same search gives the very same bytes.
+        QVERIFY(f->manager->ProcessSearch("peer", 501, "many *ogg"));
+        QVERIFY(link->WaitForMessages(before + 2, 30000));
+        QCOMPARE(link->messages.last().second, sliced);
+        answered << 501 << 501;
+    }
+
+    void aSearchInSlicesSeesTheShareAsItIsThen()
+    {
+        const QString root = f->Path("Many");
+        ItemPtr shared = ShareMany(root, 30, 100);
+        ShareMany(f->Path("Gone"), 1, 10);
+        const int before = link->messages.size();
+        QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
+        f->manager->OnDirectFileSearch("peer", 502, "many");
+        QCOMPARE(processed.size(), 0);
+        // Before the first slice: a file goes, and so does a share.
+        d.GetType("shared_file_folder")->HasItem(Value(root + "/Set 7")).GetItems("shared_file").First().Remove();
+        d.GetType("shared_folder")->HasItem(Value(f->Path("Gone"))).Remove();
+        QVERIFY(link->WaitForMessages(before + 1, 30000));
+        const Reply reply = ReadReply(link->messages.last().second);
+        QVERIFY(reply.wellFormed);
+        QCOMPARE(reply.files.size(), 2999);
+        QVERIFY(reply.files.filter("Gone").isEmpty());
+        QCOMPARE(processed.size(), 1);
+        answered << 502;
+        Q_UNUSED(shared);
+    }
+
+    void aBurstOfLargeSearchesIsBounded()
+    {
+        ShareMany(f->Path("Many"), 30, 100);
+        QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
+        for (quint32 token = 600; token < 640; ++token)
+            f->manager->OnDirectFileSearch("peer", token, "many");
+        // Those beyond the waiting line are turned away at once.
+        QCOMPARE(processed.size(), 8);
+        for (const auto& call : processed)
+            QVERIFY(!call.at(1).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(processed.size(), 40, 60000);
+        QVERIFY(link->WaitForMessages(32, 30000));
+        for (quint32 token = 600; token < 632; ++token)
+            answered << token;
     }
 
     void aWithdrawalFollowsTheAddress()

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -532,6 +534,20 @@ private slots:
         Stop();
         QVERIFY(g_showIsOver);
         QCOMPARE(answers.Titles().size(), 3);
+    }
+
+    void closingTheWindowEndsTheProgramWhateverDialogsAreOpen()
+    {
+        QVERIFY(WriteDataFile({{"username", "gina"}, {"password", "pw"}}));
+        Start();
+        QDialog loose; // a note or a log: a top-level window of its own
+        loose.show();
+        // The program's loop, here a loop of the test's, ends at the close.
+        QEventLoop loop;
+        QTimer::singleShot(0, m_window, [this] { m_window->close(); });
+        QTimer::singleShot(10000, &loop, [&loop] { loop.exit(1); });
+        QCOMPARE(loop.exec(), 0);
+        QVERIFY(loose.isVisible());
     }
 
     void windowGeometryIsRememberedButNotWhileMaximised()

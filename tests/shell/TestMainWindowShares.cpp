@@ -183,6 +183,8 @@ private slots:
         m_files.WriteFile("music/new.mp3", QByteArray(50, 'y'));
         m_app.window->OnToolBarActionTriggered(nullptr, "rescan_shares");
         m_app.window->OnToolBarActionTriggered(nullptr, "rescan_shares");
+        // A rescan walks on the scanner thread and reports when merged.
+        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<SharedFilesRescannedDialog*>().size(), 2, 20000);
         const QList<SharedFilesRescannedDialog*> reports = m_app.window->findChildren<SharedFilesRescannedDialog*>();
         QCOMPARE(reports.size(), 2);
         QStringList texts;

@@ -1,5 +1,7 @@
 #include <QtTest>
 #include <memory>
+#include <random>
+#include <set>
 
 #include "Data.h"
 #include "DataHandler.h"
@@ -495,6 +497,105 @@ private slots:
         QCOMPARE(hub["b"], items[1]);
         QVERIFY(hub.IsConnected(items[299]));
         QVERIFY(!hub.IsConnected(items[298]));
+    }
+
+    void groupsOfEverySizeMatchAPlainSet()
+    {
+        // Random connects and cuts take one group through every form it has
+        // (one item, a short list, chunks, chunks split in the middle) and
+        // back; it must always hold what a plain set holds, in store order.
+        ItemPtr hub = a->GetItem("hub");
+        std::vector<ItemPtr> items;
+        for (int i = 0; i < 3000; ++i)
+            items.push_back(b->NewItem(Value(i)));
+        std::set<quint64> expected;
+        auto same = [&] {
+            const ItemSet held = hub.GetItems("b");
+            if (held.size() != expected.size() || size_t(hub.CountItems("b")) != expected.size())
+                return false;
+            auto e = expected.begin();
+            for (const ItemPtr& i : held)
+                if (i.Sequence() != *e++ || !hub.IsConnected(i) || !i.IsConnected(hub))
+                    return false;
+            return expected.empty() ? !hub["b"] : hub["b"].Sequence() == *expected.begin();
+        };
+        std::mt19937 random(5);
+        for (int round = 0; round < 20000; ++round) {
+            ItemPtr x = items[random() % items.size()];
+            // Rising, then falling, so that every size is passed both ways.
+            if (int(random() % 10) < (round < 12000 ? 7 : 2)) {
+                hub += x;
+                expected.insert(x.Sequence());
+            } else {
+                hub -= x;
+                expected.erase(x.Sequence());
+            }
+            if (round % 499 == 0)
+                QVERIFY2(same(), qPrintable(QString("round %1, %2 held").arg(round).arg(expected.size())));
+        }
+        for (const ItemPtr& x : items) {
+            hub -= x;
+            expected.erase(x.Sequence());
+            if (expected.size() < 3)
+                QVERIFY(same());
+        }
+        QVERIFY(same());
+        QVERIFY(!hub.IsConnected("b"));
+    }
+
+    void groupsComeAndGoAroundTheirNeighbours()
+    {
+        // One item with groups of many types, dropped and added in the
+        // middle: the others keep their members.
+        std::vector<Type*> types;
+        for (int i = 0; i < 6; ++i) {
+            types.push_back(d.NewType("g" + std::to_string(i), 1, false, true));
+            a->RelateToType(types.back(), many, many, false);
+        }
+        ItemPtr x = a->GetItem("x");
+        for (int i = 0; i < 6; ++i)
+            for (int k = 0; k <= i; ++k)
+                x += types[size_t(i)]->GetItem(Value(k));
+        for (int i : {2, 0, 5}) {
+            x.Disconnect(types[size_t(i)]->GetName().c_str());
+            QVERIFY(!x.IsConnected(types[size_t(i)]->GetName().c_str()));
+        }
+        for (int i : {1, 3, 4})
+            QCOMPARE(x.CountItems(types[size_t(i)]->GetName().c_str()), i + 1);
+        x += types[0]->GetItem(Value(7));
+        QCOMPARE(x.CountItems("g0"), 1);
+        QCOMPARE(x.CountItems("g4"), 5);
+        x.Remove();
+        for (Type* t : types)
+            for (const ItemPtr& i : t->GetItems())
+                QVERIFY(i.IsDisconnectedFromAll());
+    }
+
+    void valuesFoundAfterManyRemovals()
+    {
+        // Removals shift later entries of the index back; none may be lost.
+        std::vector<ItemPtr> items;
+        for (int i = 0; i < 5000; ++i)
+            items.push_back(c->GetItem(Value("v" + std::to_string(i))));
+        for (int i = 0; i < 5000; i += 3)
+            items[size_t(i)].Remove();
+        for (int i = 0; i < 5000; ++i) {
+            ItemPtr found = c->HasItem(Value("v" + std::to_string(i)));
+            if (i % 3 == 0)
+                QVERIFY(!found);
+            else
+                QCOMPARE(found, items[size_t(i)]);
+        }
+        QCOMPARE(c->Count(), size_t(5000 - 1667));
+        ItemPtr again = c->GetItem(Value("v0"));
+        QVERIFY(again && again != items[0]);
+        QCOMPARE(c->HasItem(Value("v0")), again);
+        QCOMPARE(again.AsString(), QString("v0"));
+        // Values are kept byte for byte, empty and long ones too.
+        const std::string empty, longValue(5000, 'x');
+        QCOMPARE(c->GetItem(Value(empty)).AsStdString(), empty);
+        QCOMPARE(c->GetItem(Value(longValue)).AsStdString(), longValue);
+        QCOMPARE(c->HasItem(Value(longValue)).AsStdString().size(), longValue.size());
     }
 
     void settings()

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
@@ -62,6 +63,34 @@ QStringList Dump()
                        .arg(QString::fromStdString(type->GetName()))
                        .arg(item.Sequence())
                        .arg(item.AsString(), links.join(','));
+        }
+    }
+    return out;
+}
+
+// The same with each item named by its place in store order and its links
+// sorted, so that a store and its load into a fresh store compare equal
+// (a load makes an item's groups in the order the file lists them).
+QStringList RelativeDump()
+{
+    std::vector<quint64> order;
+    for (Type* type : d.GetTypes())
+        for (const ItemPtr& item : type->GetItems())
+            order.push_back(item.Sequence());
+    std::sort(order.begin(), order.end());
+    auto place = [&](quint64 sequence) {
+        return QString::number(std::lower_bound(order.begin(), order.end(), sequence) - order.begin());
+    };
+    QStringList out;
+    for (Type* type : d.GetTypes()) {
+        for (const ItemPtr& item : type->GetItems()) {
+            QStringList links;
+            for (const ConnectionGroup& group : item.GetItemPointer()->m_groups)
+                group.ForEach([&](Item* other) { links << place(other->m_sequence); });
+            links.sort();
+            out << QString("%1 #%2 [%3] -> %4")
+                       .arg(QString::fromStdString(type->GetName()), place(item.Sequence()), item.AsString(),
+                            links.join(','));
         }
     }
     return out;
@@ -138,6 +167,8 @@ private slots:
     void itemsFarApartInTheStore();
     void storedValuesReplaceDefaultsAtOneEnds();
     void loadRaisesStoreEvents();
+    void loadWithoutObserversBuildsTheSameStore();
+    void handlerJoiningMidLoadHearsWhatFollows();
     void undeclaredTypesInFileAreSkipped();
     void notificationsAfterLoad();
     void loadTakesNewestReadableFile();
@@ -415,6 +446,72 @@ void TestDataSaver::loadRaisesStoreEvents()
     m_saver->Load(Prefix());
 
     QCOMPARE(recorder.added, QStringList({"contact=bob", "contact=amy"}));
+    QCOMPARE(recorder.connected, QStringList({"download_entry= file_name=a.mp3"}));
+}
+
+void TestDataSaver::loadWithoutObserversBuildsTheSameStore()
+{
+    // What nobody observes is built without events; the store must be the
+    // one a load with every type observed builds.
+    for (int i = 0; i < 200; ++i) {
+        ItemPtr contact = d.GetType("contact")->NewItem(Value("c" + std::to_string(i)));
+        contact += d.GetType("contact_note")->GetItem(Value("note " + std::to_string(i % 7)));
+        contact += d.GetType("tag")->GetItem(Value("t" + std::to_string(i % 90)));
+        ItemPtr entry = d.GetType("download_entry")->NewItem();
+        entry += d.GetType("file_name")->GetItem(Value("f" + std::to_string(i)));
+        entry += d.GetType("tag")->GetItem(Value("t" + std::to_string(i % 3)));
+        if (i % 4 == 0)
+            entry.NewItem("paused");
+        entry.NewItem("download_source") += d.GetType("source_address")->GetItem("1.2.3.4");
+    }
+    const QStringList saved = RelativeDump();
+    m_saver->Save(Prefix());
+
+    Fresh();
+    m_saver->Load(Prefix());
+    const QStringList quiet = RelativeDump();
+
+    Fresh();
+    EventRecorder recorder;
+    for (Type* type : d.GetTypes()) {
+        type->AddItemAddedHandler(new EventHandler<EventRecorder, ItemPtr>(&recorder, &EventRecorder::Added));
+        type->AddConnectedHandler(
+            new EventHandler<EventRecorder, ConnectionInfo&>(&recorder, &EventRecorder::Connected));
+    }
+    m_saver->Load(Prefix());
+    QCOMPARE(RelativeDump(), quiet);
+    QCOMPARE(quiet, saved);
+    QVERIFY(recorder.added.size() > 600);
+}
+
+void TestDataSaver::handlerJoiningMidLoadHearsWhatFollows()
+{
+    d.GetType("contact")->NewItem("amy");
+    ItemPtr entry = d.GetType("download_entry")->NewItem();
+    entry += d.GetType("file_name")->NewItem("a.mp3");
+    m_saver->Save(Prefix());
+    Fresh();
+
+    // Told of the contact, which comes first in the file, it starts to
+    // listen to the entries' connections, which come after.
+    EventRecorder recorder;
+    struct Joiner
+    {
+        EventRecorder* recorder;
+        bool joined = false;
+        void Added(ItemPtr)
+        {
+            if (joined)
+                return;
+            joined = true;
+            d.GetType("download_entry")
+                ->AddConnectedHandler(
+                    new EventHandler<EventRecorder, ConnectionInfo&>(recorder, &EventRecorder::Connected));
+        }
+    } joiner{&recorder};
+    d.GetType("contact")->AddItemAddedHandler(new EventHandler<Joiner, ItemPtr>(&joiner, &Joiner::Added));
+    m_saver->Load(Prefix());
+    QVERIFY(joiner.joined);
     QCOMPARE(recorder.connected, QStringList({"download_entry= file_name=a.mp3"}));
 }
 

@@ -107,8 +107,10 @@ void TestLog::nothingUnlessShownAndFormExists()
     SetSetting("user_level_logging", "yes");
     ItemPtr alice = NewUser("alice");
     Log("Server", 1, "unset", alice);
+    QVERIFY(!IsLogging());
     for (const char* value : {"no", "Yes", "yes "}) {
         SetSetting("show_diagnostics", value);
+        QVERIFY(!IsLogging());
         Log("Server", 1, QString("switch is '%1'").arg(value), alice);
     }
     QCOMPARE(m_form->AreaText("Server"), QString());
@@ -119,8 +121,10 @@ void TestLog::nothingUnlessShownAndFormExists()
     // Without the window the call returns quietly, whatever the setting.
     SetSetting("show_diagnostics", "yes");
     diagnosticsForm = nullptr;
+    QVERIFY(!IsLogging());
     Log("Server", 1, "no window", alice);
     diagnosticsForm = m_form.get();
+    QVERIFY(IsLogging());
     QCOMPARE(m_form->AreaText("Server"), QString());
     QCOMPARE(d.GetType("item_log")->Count(), size_t(0));
 

@@ -14,6 +14,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "DelayedInvoker.h"
+#include "DiagnosticsForm.h"
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -60,6 +61,7 @@ ViewFixture::ViewFixture()
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
     chatLogForm->RelateToType(d.GetType("room"), one, one, false);
     chatLogForm->RelateToType(user, one, one, false);
+    net.diagnostics->RegisterLoggableItemType("user");
     toolbar->AddSetAction("chat_log", "clear_chat_log", "Clear Log", ":/icons/empty_note_icon", false);
     toolbar->AddSetAction("chat_log", "open_log_folder", "Open Log Folder", ":/icons/browse_icon", false);
     toolbar->AddSetAction("user_chat", "user_chat_log", "Chat Log", ":/icons/note_icon", false);

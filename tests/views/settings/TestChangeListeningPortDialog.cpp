@@ -86,7 +86,7 @@ private slots:
 
     void anAcceptedPortIsPendingAndTheLastOneWins()
     {
-        for (const QString& port : {"65535", "3000"}) {
+        for (const char* port : {"65535", "3000"}) {
             QPointer<ChangeListeningPortDialog> dialog = new ChangeListeningPortDialog;
             dialog->show();
             DialogAnswerer answers;

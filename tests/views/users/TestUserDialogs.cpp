@@ -50,7 +50,7 @@ private slots:
     void addingAUserWaitsForTheServersAnswerToItsOwnName()
     {
         s.Make([] { UsersSetup::Listed("bob"); });
-        for (const QString& user : {"bob", "carol"})
+        for (const char* user : {"bob", "carol"})
             s.Server()->AddKnownUser(user);
         auto* first = new AddUserDialog(s.page);
         auto* second = new AddUserDialog(s.page);
@@ -93,7 +93,7 @@ private slots:
         // Two users ask for a shared file; one of them leaves again.
         s.fixture->WriteFile("share/song.ogg", QByteArray(1000, 'x'));
         s.fixture->shares->AddSharedFolder(s.fixture->MakeFolder("share")).NewItem("shared_public");
-        for (const QString& user : {"dave", "erin"}) {
+        for (const char* user : {"dave", "erin"}) {
             FakePeerLink* link = s.fixture->OnlinePeer(user);
             QVERIFY(link);
             link->SendMessage(43, FakeWire().Str(s.fixture->Remote("share/song.ogg")).Bytes());

@@ -39,7 +39,7 @@ private slots:
             UsersSetup::User("frank").NewItem("is_ignored");
             UsersSetup::User("gina").NewItem("user_online_alert");
         });
-        for (const QString& user : {"bob", "Carol", "alice", "dave", "gina", "hugo"})
+        for (const char* user : {"bob", "Carol", "alice", "dave", "gina", "hugo"})
             s.Server()->AddKnownUser(user);
         s.Server()->SetUserStats("bob", 153600, 0, 12345, 10);
         d.GetType("event_sound")->GetItem("user_online") += d.GetType("event_sound_file")->GetItem("/s/online.wav");

@@ -1,0 +1,429 @@
+// The scans of the shared folders: the synchronous scan of a folder being
+// shared, and the merges of the walks that run on the scanner thread (the
+// start-up walk and every rescan), a slice at a time.
+#include "SharedFoldersManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <malloc.h>
+#include <unordered_set>
+
+#include "Data.h"
+#include "GeneralFunctions.h"
+#include "Log.h"
+#include "Settings.h"
+
+namespace
+{
+std::string Utf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+bool IsMp3Name(const QString& name)
+{
+    return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
+}
+
+QString JoinPath(const QString& folder, const QString& name)
+{
+    return folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------
+// The rule every scan applies to one file, and the synchronous scan
+
+bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem,
+                                    ItemSet& oldFiles)
+{
+    bool added = false;
+    ItemPtr file = GetSharedFileItem(path);
+    if (file)
+    {
+        oldFiles.erase(file);
+        if (file[fileSizeType].AsInt64() != size)
+            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+    }
+    else
+    {
+        file = sharedFileType->NewItem();
+        file += folderItem;
+        file += fileNameType->GetItem(Value(name));
+        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+        added = true;
+    }
+    if (IsMp3Name(name) && !file[isScannedType])
+        emit MP3ScanRequired(path);
+    // A file that holds tokens holds those of its path: its name and folder
+    // never change once it is made.
+    if (!file.IsRemoved() && !file[searchTokenType])
+        TokenizeSharedFile(file);
+    return added;
+}
+
+void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
+{
+    // The files go with their folder here rather than at the next clean-up:
+    // a file that shares its name item with a file still shared reaches an
+    // entity through it, and the clean-up would keep it for ever.
+    Data::Batch batch(&d);
+    for (ItemPtr folder : folders)
+    {
+        folder.GetItems(sharedFileType).Remove();
+        folder.Remove();
+    }
+}
+
+void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
+{
+    if (!folder.startsWith(root))
+        return;
+    if (!foldersBeingScanned.insert(folder).second)
+        return;
+    if (IsLogging())
+        Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
+
+    ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
+    sharedFolderType->GetItem(Value(root)) += folderItem;
+    ItemSet oldFiles = folderItem.GetItems(sharedFileType);
+    for (const QFileInfo& entry : FileScanner::ListFolder(folder))
+    {
+        if (entry.isFile())
+        {
+            if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
+                ++filesAdded;
+        }
+        else if (entry.isDir())
+            ScanSharedFolder(root, entry.absoluteFilePath());
+    }
+    filesRemoved += int(oldFiles.size());
+    oldFiles.Remove();
+    foldersBeingScanned.erase(folder);
+}
+
+ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
+{
+    if (ItemPtr existing = sharedFolderType->HasItem(Value(path)))
+        return existing;
+    ItemPtr folder = sharedFolderType->NewItem(Value(path));
+    const int number = GetSetting("shared_folder_counter").toInt();
+    SetSetting("shared_folder_counter", QString::number(number + 1));
+    folder += d.GetType("shared_folder_id")->GetItem(Value(QString("[%1]%2").arg(number).arg(QDir(path).dirName())));
+    ScanSharedFolder(path, path);
+    return folder;
+}
+
+// ---------------------------------------------------------------------------
+// Walks and their merges
+
+// What a slice needs of the folder it works in, looked up anew at the start
+// of every slice.
+struct SharedFoldersManager::FolderContext
+{
+    ItemPtr sharedFolder;
+    ItemPtr folderItem;
+    // The files that a look-up of a path in this folder finds, by the
+    // lower-case twin of their name: the earliest of each, as
+    // GetSharedFileItem returns.
+    std::unordered_map<std::string, Item*> byLowerName;
+    // The words of the folder's path, sorted, with their token items once
+    // looked up.
+    std::vector<QString> folderWords;
+    QHash<QString, ItemPtr> folderTokens;
+};
+
+void SharedFoldersManager::OnFoldersRescanned()
+{
+    walksPending = std::max(0, walksPending - 1);
+    auto job = std::make_unique<MergeJob>();
+    auto results = std::make_shared<FileScanner::ResultMap>();
+    results->swap(fileScanner.scanResults);
+    job->startUpResults = results;
+    job->results = results.get();
+    for (const auto& root : *results)
+        job->roots << root.first;
+    job->walkRoots = walkRoots;
+    StartMerge(std::move(job));
+}
+
+void SharedFoldersManager::RescanShares()
+{
+    QStringList roots;
+    for (const ItemPtr& folder : sharedFolderType->GetItems())
+        roots << folder.AsString();
+    ++walksPending;
+    fileScanner.RequestWalk(roots);
+}
+
+void SharedFoldersManager::OnSharesWalked(FileScanner::WalkResult walk)
+{
+    walksPending = std::max(0, walksPending - 1);
+    if (!walk)
+        return;
+    auto job = std::make_unique<MergeJob>();
+    job->rescan = true;
+    job->walk = walk;
+    job->results = &walk->results;
+    job->roots = walk->roots;
+    StartMerge(std::move(job));
+}
+
+void SharedFoldersManager::StartMerge(std::unique_ptr<MergeJob> job)
+{
+    merges.push_back(std::move(job));
+    // A small merge is done at once; a large one goes on in the loop's turns.
+    if (merges.size() == 1)
+        MergeSlice();
+}
+
+void SharedFoldersManager::MergeSlice()
+{
+    QElapsedTimer clock;
+    clock.start();
+    // Keeps items that a slot removes while we hold them readable.
+    Data::Batch batch(&d);
+    while (!merges.empty())
+    {
+        MergeJob& job = *merges.front();
+        if (!job.started)
+        {
+            job.started = true;
+            if (!job.rescan)
+                Log("Profiling", 1, "OnFoldersRescanned begin");
+        }
+        if (job.rootIndex < job.roots.size())
+        {
+            if (!job.inRoot)
+            {
+                const QString& root = job.roots[job.rootIndex];
+                // Unshared since the walk: skipped.
+                if (!sharedFolderType->HasItem(Value(root)))
+                {
+                    ++job.rootIndex;
+                    continue;
+                }
+                const auto it = job.results->find(root);
+                job.folders = it == job.results->end() ? &job.noFolders : &it->second;
+                job.folder = job.folders->begin();
+                job.rootFolders.clear();
+                job.inRoot = true;
+            }
+            if (job.folder == job.folders->end())
+            {
+                // A rescan leaves each root holding the folders its own walk
+                // listed, and no others.
+                if (job.rescan)
+                {
+                    ItemPtr sharedFolder = sharedFolderType->HasItem(Value(job.roots[job.rootIndex]));
+                    for (ItemPtr folder : sharedFolder.GetItems(fileFolderType))
+                        if (!job.rootFolders.contains(folder.AsString()))
+                            sharedFolder.Disconnect(folder);
+                }
+                job.inRoot = false;
+                ++job.rootIndex;
+            }
+            else if (!MergeFolder(job, clock))
+                break;
+        }
+        else
+        {
+            std::unique_ptr<MergeJob> done = std::move(merges.front());
+            merges.pop_front();
+            FinishMerge(*done);
+        }
+        if (clock.elapsed() >= MergeSliceMs)
+            break;
+    }
+    if (merges.empty())
+        mergeTimer.stop();
+    else if (!mergeTimer.isActive())
+        mergeTimer.start();
+}
+
+bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock)
+{
+    FolderContext context;
+    const QString& path = job.folder->first;
+    context.sharedFolder = sharedFolderType->HasItem(Value(job.roots[job.rootIndex]));
+    if (!context.sharedFolder)
+    {
+        // Unshared while its folders were being merged: the rest is skipped.
+        job.inFolder = false;
+        job.oldFiles.clear();
+        job.inRoot = false;
+        ++job.rootIndex;
+        return true;
+    }
+    context.folderItem = fileFolderType->GetItem(Value(path));
+    if (!job.inFolder)
+        EnterFolder(job, context);
+
+    // Found as GetSharedFileItem finds them: through the lower-case twins of
+    // the folder (folders that differ in case only share one) and names.
+    QString lowerFolder = GetAbsoluteFileName(path + QLatin1Char('/'));
+    lowerFolder.chop(1);
+    if (ItemPtr twin = lowerFolderType->HasItem(Value(Utf8(lowerFolder))))
+        for (const ItemPtr& folder : twin.GetItems(fileFolderType))
+            for (const ItemPtr& file : folder.GetItems(sharedFileType))
+                if (ItemPtr lowerName = file[fileNameType][lowerNameType])
+                {
+                    Item*& earliest = context.byLowerName[lowerName.AsStdString()];
+                    if (!earliest || file.Sequence() < ItemPtr(earliest).Sequence())
+                        earliest = file.GetItemPointer();
+                }
+    context.folderWords = TokensOf(path.toLower());
+
+    const FileScanner::FileMap& files = job.folder->second;
+    if (!job.folderGone)
+        for (; job.file != files.end(); ++job.file)
+        {
+            if (clock.elapsed() >= MergeSliceMs)
+                return false;
+            MergeFile(job, context, job.file->first, job.file->second.size());
+        }
+
+    // The files the folder held that are gone from it on disk.
+    ItemSet leftovers;
+    for (const ItemPtr& file : context.folderItem.GetItems(sharedFileType))
+        if (job.oldFiles.count(file.Sequence()))
+            leftovers.AppendInOrder(file);
+    if (job.rescan)
+        job.removed += int(leftovers.size());
+    leftovers.Remove();
+    job.oldFiles.clear();
+    job.inFolder = false;
+    job.folder = job.folders->erase(job.folder);
+    return true;
+}
+
+void SharedFoldersManager::EnterFolder(MergeJob& job, FolderContext& context)
+{
+    const QString& path = job.folder->first;
+    job.inFolder = true;
+    job.file = job.folder->second.begin();
+    // The walk may be some seconds old by now: a folder gone since is
+    // merged as listed empty, as a scan of it now would list it.
+    job.folderGone = !QFileInfo::exists(path);
+    context.sharedFolder += context.folderItem;
+    job.seenFolders.insert(path);
+    job.rootFolders.insert(path);
+    job.oldFiles.clear();
+    for (const ItemPtr& file : context.folderItem.GetItems(sharedFileType))
+        job.oldFiles.insert(file.Sequence());
+}
+
+void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size)
+{
+    const QString path = JoinPath(job.folder->first, name);
+    const QString lowerNameText = GetAbsoluteFileName(name);
+    const bool plainName = !lowerNameText.contains(QLatin1Char('/'));
+    ItemPtr file;
+    std::string lowerName;
+    if (plainName)
+    {
+        lowerName = Utf8(lowerNameText);
+        const auto it = context.byLowerName.find(lowerName);
+        if (it != context.byLowerName.end())
+            file = it->second;
+    }
+    else
+    {
+        // A "\" in a local name splits its key; the full look-up says what
+        // such a name finds.
+        file = GetSharedFileItem(path);
+    }
+
+    if (file)
+    {
+        job.oldFiles.erase(file.Sequence());
+        if (file[fileSizeType].AsInt64() != size)
+            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+    }
+    else
+    {
+        file = sharedFileType->NewItem();
+        file += context.folderItem;
+        file += fileNameType->GetItem(Value(name));
+        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
+        ++job.added;
+        if (plainName)
+            context.byLowerName[lowerName] = file.GetItemPointer();
+    }
+    if (IsMp3Name(name) && !file[isScannedType])
+        emit MP3ScanRequired(path);
+    if (file.IsRemoved() || file[searchTokenType])
+        return;
+    if (!plainName)
+    {
+        TokenizeSharedFile(file);
+        return;
+    }
+
+    // The tokens of "folder\name", in the order TokenizeSharedFile makes
+    // them, with the folder's own looked up once per slice.
+    const std::vector<QString> nameWords = TokensOf(name.toLower());
+    std::vector<QString> words;
+    words.reserve(context.folderWords.size() + nameWords.size());
+    std::set_union(context.folderWords.begin(), context.folderWords.end(), nameWords.begin(), nameWords.end(),
+                   std::back_inserter(words));
+    for (const QString& word : words)
+    {
+        const bool folderWord = std::binary_search(context.folderWords.begin(), context.folderWords.end(), word);
+        ItemPtr token;
+        if (folderWord)
+            token = context.folderTokens.value(word);
+        if (!token || token.IsRemoved())
+        {
+            token = searchTokenType->GetItem(Value(word.toUtf8()));
+            if (folderWord)
+                context.folderTokens.insert(word, token);
+        }
+        file += token;
+    }
+}
+
+void SharedFoldersManager::ReleaseWalkMemory()
+{
+    // A walk's results take more memory than the share itself: given back
+    // rather than kept for the next walk, in a turn of its own, as it takes
+    // a while on a large heap.
+    QTimer::singleShot(0, this, [] { malloc_trim(0); });
+}
+
+void SharedFoldersManager::FinishMerge(MergeJob& job)
+{
+    if (job.rescan)
+    {
+        const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
+        job.removed += int(unreached.GetItems("shared_file").size());
+        RemoveFolderItems(unreached);
+        d.RemoveDisconnectedItems();
+        ReleaseWalkMemory();
+        emit SharedFilesRescanned(job.added, job.removed);
+        return;
+    }
+
+    // Folders the walk did not see are gone, except those of folders shared
+    // after the walk began: the walk never looked at them, and their own
+    // scan has already filed them.
+    ItemSet unseen;
+    for (const ItemPtr& folderItem : fileFolderType->GetItems())
+    {
+        if (job.seenFolders.contains(folderItem.AsString()))
+            continue;
+        bool sharedSinceWalk = false;
+        for (const ItemPtr& sharedFolder : folderItem.GetItems(sharedFolderType))
+            if (!job.walkRoots.contains(sharedFolder.AsString()))
+            {
+                sharedSinceWalk = true;
+                break;
+            }
+        if (!sharedSinceWalk)
+            unseen.AppendInOrder(folderItem);
+    }
+    RemoveFolderItems(unseen);
+    ReleaseWalkMemory();
+    Log("Profiling", 1, "OnFoldersRescanned end");
+}

@@ -1,0 +1,134 @@
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+#include "Data.h"
+#include "SharedFoldersManager.h"
+#include "SharesFixture.h"
+
+// The walks' merges go on a slice at a time while the event loop turns:
+// what they leave must be what a scan leaves, whatever happens between the
+// slices.
+class TestShareMerges : public QObject
+{
+    Q_OBJECT
+
+    SharesFixture* f = nullptr;
+
+    // Enough files that merging them takes many slices even in a fast build.
+    QString MakeLargeTree(const QString& relative, int folders, int files)
+    {
+        const QString root = f->MakeFolder(relative);
+        for (int a = 0; a < folders; ++a)
+            for (int b = 0; b < files; ++b)
+                f->WriteFile(QString("%1/Album %2/%3 Track %4.ogg").arg(relative).arg(a).arg(b).arg(a * files + b),
+                             b % 7);
+        return root;
+    }
+
+    // Each file's path with its size and tokens, sorted.
+    static QStringList Index()
+    {
+        QStringList lines;
+        for (const ItemPtr& file : d.GetType("shared_file")->GetItems())
+            lines << file["shared_file_folder"].AsString() + "/" + file["shared_file_name"].AsString() + " " +
+                         file["shared_file_size"].AsString() + " " + SharesFixture::Tokens(file).join(',');
+        lines.sort();
+        return lines;
+    }
+
+    // Runs the event loop until the merges are done, counting its turns.
+    static int TurnsUntilMerged(SharedFoldersManager* manager)
+    {
+        int turns = 0;
+        QTimer counter;
+        counter.setInterval(0);
+        connect(&counter, &QTimer::timeout, [&] { ++turns; });
+        counter.start();
+        if (!QTest::qWaitFor([&] { return !manager->IsMerging(); }, 60000))
+            return -1;
+        return turns;
+    }
+
+private slots:
+    void init()
+    {
+        f = new SharesFixture;
+        f->Start();
+    }
+
+    void cleanup()
+    {
+        delete f;
+        f = nullptr;
+    }
+
+    void largeStartUpMergeLetsTheLoopTurnAndEndsAsAScan()
+    {
+        const QString root = MakeLargeTree("large", 40, 100);
+        f->manager->AddSharedFolder(root);
+        QCOMPARE(int(d.GetType("shared_file")->Count()), 4000);
+        // What a scan makes of the tree as the merge will find it.
+        const QString gone = root + "/Album 3/0 Track 300.ogg";
+        const QString grown = root + "/Album 5/1 Track 501.ogg";
+        QStringList expected;
+        for (const QString& line : Index())
+            if (!line.startsWith(gone + " "))
+                expected << (line.startsWith(grown + " ") ? line.section(' ', 0, -3) + " 99 " + line.section(' ', -1)
+                                                           : line);
+
+        // As the data file leaves it: files without the tokens nobody saves.
+        d.GetType("search_token")->GetItems().Remove();
+        QVERIFY(QFile::remove(gone));
+        QFile file(grown);
+        QVERIFY(file.resize(99));
+
+        f->manager->Init();
+        QVERIFY(f->manager->IsMerging());
+        const int turns = TurnsUntilMerged(f->manager);
+        QVERIFY2(turns > 1, qPrintable(QString("%1 turns").arg(turns)));
+        QCOMPARE(Index(), expected);
+    }
+
+    void rescanWhileTheStartUpMergeRunsComesAfterIt()
+    {
+        const QString root = MakeLargeTree("both", 20, 100);
+        d.GetType("shared_folder")->NewItem(Value(root));
+        QSignalSpy rescanned(f->manager, &SharedFoldersManager::SharedFilesRescanned);
+        f->manager->Init();
+        f->manager->RescanShares();
+        QVERIFY(f->manager->IsMerging());
+        QVERIFY(TurnsUntilMerged(f->manager) >= 0);
+        // The start-up merge made every file; the rescan found each again.
+        QCOMPARE(rescanned.size(), 1);
+        QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
+        QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
+        QCOMPARE(int(d.GetType("shared_file")->Count()), 2000);
+    }
+
+    void folderUnsharedDuringItsMergeStaysUnshared()
+    {
+        const QString root = MakeLargeTree("gone", 40, 100);
+        const QString other = f->MakeFolder("other");
+        f->WriteFile("other/kept.txt", 3);
+        d.GetType("shared_folder")->NewItem(Value(root));
+        d.GetType("shared_folder")->NewItem(Value(other));
+        f->manager->Init();
+        // After the first slice, as a user's unshare between two turns.
+        QVERIFY(QTest::qWaitFor([] { return d.GetType("shared_file")->Count() > 0; }, 20000));
+        QVERIFY(f->manager->IsMerging());
+        d.GetType("shared_folder")->HasItem(Value(root)).Remove();
+        QVERIFY(TurnsUntilMerged(f->manager) >= 0);
+
+        QVERIFY(!d.GetType("shared_folder")->HasItem(Value(root)));
+        QVERIFY(f->manager->GetSharedFileItem(other + "/kept.txt"));
+        for (const ItemPtr& folder : d.GetType("shared_file_folder")->GetItems())
+            QVERIFY2(!folder.AsString().startsWith(root) || folder.GetItems("shared_folder").empty(),
+                     qPrintable(folder.AsString()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShareMerges)
+#include "TestShareMerges.moc"
