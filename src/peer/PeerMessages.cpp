@@ -1,5 +1,6 @@
 #include "PeerMessages.h"
 
+#include <memory>
 #include <zlib.h>
 
 #include "MemStream.h"
@@ -254,23 +255,222 @@ bool PeerMessages::ReadPathAndSize(const QByteArray& body, std::string& path, qi
     return true;
 }
 
-MemStream PeerMessages::EmptyShareList()
+// ---------------------------------------------------------------------------
+// Writers
+
+namespace
+{
+MemStream Message(quint32 code)
+{
+    MemStream message;
+    message.Write(code);
+    return message;
+}
+
+MemStream PathMessage(quint32 code, const std::string& path)
+{
+    MemStream message = Message(code);
+    message.Write(path);
+    return message;
+}
+
+void WriteFiles(OutputStream& out, const std::set<FileInfo>& files)
+{
+    out.Write(quint32(files.size()));
+    for (const FileInfo& file : files)
+        file.Write(out);
+}
+
+void WriteTranslationTable(OutputStream& out, const AttributeTranslationTable& table)
+{
+    out.Write(quint32(table.size()));
+    for (const auto& entry : table)
+    {
+        out.Write(quint32(entry.first));
+        out.Write(entry.second);
+    }
+}
+} // namespace
+
+MemStream PeerMessages::WriteShareListRequest()
+{
+    return Message(SharedFileListRequest);
+}
+
+MemStream PeerMessages::WriteShareList(const FileInfoMap& folders, const AttributeTranslationTable& attributes)
 {
     MemStream body;
-    body.Write(quint32(0)); // folders
-    body.Write(quint32(0)); // attribute names
+    body.Write(quint32(folders.size()));
+    for (const auto& folder : folders)
+    {
+        body.Write(folder.first);
+        WriteFiles(body, folder.second);
+    }
+    WriteTranslationTable(body, attributes);
     return Compressed(SharedFileList, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteSearchReply(const SearchReplyBody& reply)
+{
+    MemStream body;
+    body.Write(reply.user);
+    body.Write(reply.token);
+    body.Write(quint32(reply.files.size()));
+    for (const FileInfo& file : reply.files)
+        file.Write(body);
+    body.Write(quint8(reply.freeSlot ? 1 : 0));
+    body.Write(reply.speed);
+    body.Write(reply.queued);
+    WriteTranslationTable(body, reply.attributes);
+    return Compressed(FileSearchResult, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteUserInfoRequest()
+{
+    return Message(UserInfoRequest);
+}
+
+MemStream PeerMessages::WriteUserInfo(const UserInfoBody& info)
+{
+    MemStream message = Message(UserInfoReply);
+    message.Write(info.description);
+    message.Write(quint8(info.hasPicture ? 1 : 0));
+    if (info.hasPicture)
+    {
+        message.Write(quint32(info.picture.size()));
+        message.Append(info.picture);
+    }
+    message.Write(info.uploadSlots);
+    message.Write(info.queuedUploads);
+    message.Write(quint8(info.freeSlot ? 1 : 0));
+    return message;
+}
+
+MemStream PeerMessages::WriteFolderContents(const FolderContentsBody& contents)
+{
+    MemStream body;
+    body.Write(contents.token);
+    body.Write(contents.folder);
+    body.Write(quint32(contents.folders.size()));
+    for (const auto& folder : contents.folders)
+    {
+        body.Write(folder.first);
+        WriteFiles(body, folder.second);
+        body.Write(quint32(0));
+    }
+    return Compressed(FolderContents, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteTransferRequest(const TransferRequestBody& request)
+{
+    MemStream message = Message(TransferRequest);
+    message.Write(request.direction);
+    message.Write(request.token);
+    message.Write(request.path);
+    message.Write(request.size);
+    return message;
+}
+
+MemStream PeerMessages::WriteTransferResponse(const TransferResponseBody& response)
+{
+    MemStream message = Message(TransferResponse);
+    message.Write(response.token);
+    message.Write(quint8(response.allowed ? 1 : 0));
+    if (!response.allowed)
+        message.Write(response.reason);
+    else if (response.sizePresent)
+        message.Write(response.size);
+    return message;
+}
+
+MemStream PeerMessages::WriteQueueUpload(const std::string& path)
+{
+    return PathMessage(QueueUpload, path);
+}
+
+MemStream PeerMessages::WritePlaceInLine(const std::string& path, quint32 place)
+{
+    MemStream message = PathMessage(PlaceInLine, path);
+    message.Write(place);
+    return message;
+}
+
+MemStream PeerMessages::WriteUploadFailed(const std::string& path)
+{
+    return PathMessage(UploadFailed, path);
+}
+
+MemStream PeerMessages::WriteUploadDenied(const std::string& path, const QString& reason)
+{
+    MemStream message = PathMessage(UploadDenied, path);
+    message.Write(reason);
+    return message;
+}
+
+MemStream PeerMessages::WritePlaceInLineRequest(const std::string& path)
+{
+    return PathMessage(PlaceInLineRequest, path);
+}
+
+MemStream PeerMessages::WriteUploadOffer(const std::string& path, qint64 size)
+{
+    MemStream message = PathMessage(UploadOffer, path);
+    message.Write(size);
+    return message;
+}
+
+std::string PeerMessages::Utf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+MemStream PeerMessages::EmptyShareList()
+{
+    return WriteShareList(FileInfoMap(), AttributeTranslationTable());
 }
 
 MemStream PeerMessages::Compressed(quint32 code, const QByteArray& body)
 {
-    uLongf length = compressBound(uLong(body.size()));
-    QByteArray packed(int(length), '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(body.constData()),
-              uLong(body.size()), 9);
-    packed.resize(int(length));
-    MemStream message;
-    message.Write(code);
+    struct StreamEnd
+    {
+        void operator()(z_stream* z) const
+        {
+            if (z)
+                deflateEnd(z);
+            delete z;
+        }
+    };
+    thread_local const std::unique_ptr<z_stream, StreamEnd> stream([] {
+        auto* z = new z_stream{};
+        if (deflateInit(z, 9) == Z_OK)
+            return z;
+        delete z;
+        return static_cast<z_stream*>(nullptr);
+    }());
+
+    QByteArray packed;
+    if (stream && deflateReset(stream.get()) == Z_OK)
+    {
+        packed.resize(int(deflateBound(stream.get(), uLong(body.size()))));
+        stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
+        stream->avail_in = uInt(body.size());
+        stream->next_out = reinterpret_cast<Bytef*>(packed.data());
+        stream->avail_out = uInt(packed.size());
+        if (deflate(stream.get(), Z_FINISH) == Z_STREAM_END)
+            packed.resize(int(stream->total_out));
+        else
+            packed.clear();
+    }
+    if (packed.isEmpty())
+    {
+        // Without a state of its own: the same bytes, only slower.
+        uLongf length = compressBound(uLong(body.size()));
+        packed.resize(int(length));
+        compress2(reinterpret_cast<Bytef*>(packed.data()), &length,
+                  reinterpret_cast<const Bytef*>(body.constData()), uLong(body.size()), 9);
+        packed.resize(int(length));
+    }
+    MemStream message = Message(code);
     message.Append(packed);
     return message;
 }

@@ -229,86 +229,63 @@ void PeerMessenger::SendMessageToUser(QString user, MemStream& message)
 
 void PeerMessenger::GetUserSharedFiles(QString user)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::SharedFileListRequest));
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WriteShareListRequest());
 }
 
 void PeerMessenger::GetUserInfo(QString user)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::UserInfoRequest));
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WriteUserInfoRequest());
 }
 
 void PeerMessenger::QueueDownload(QString user, std::string path)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::QueueUpload));
-    message.Write(path);
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WriteQueueUpload(path));
 }
 
 void PeerMessenger::QueueUpload(QString user, QString file, qint64 size)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::UploadOffer));
-    message.Write(file);
-    message.Write(size);
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WriteUploadOffer(PeerMessages::Utf8(file), size));
 }
 
 uint PeerMessenger::RequestUpload(QString user, QString file, qint64 size)
 {
     const quint32 token = GetSetting("transfer_req_counter").toUInt();
     SetSetting("transfer_req_counter", QString::number(quint32(token + 1)));
-    MemStream message;
-    message.Write(quint32(PeerMessages::TransferRequest));
-    message.Write(quint32(1));
-    message.Write(token);
-    message.Write(file);
-    message.Write(size);
-    SendToUser(user, message);
+    PeerMessages::TransferRequestBody request;
+    request.direction = 1;
+    request.token = token;
+    request.path = PeerMessages::Utf8(file);
+    request.size = size;
+    SendToUser(user, PeerMessages::WriteTransferRequest(request));
     return token;
 }
 
 void PeerMessenger::AcceptTransferRequest(QString user, uint token, bool withSize, qint64 size)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::TransferResponse));
-    message.Write(quint32(token));
-    message.Write(quint8(1));
-    if (withSize)
-        message.Write(size);
-    SendToUser(user, message);
+    PeerMessages::TransferResponseBody response;
+    response.token = token;
+    response.allowed = true;
+    response.sizePresent = withSize;
+    response.size = size;
+    SendToUser(user, PeerMessages::WriteTransferResponse(response));
 }
 
 void PeerMessenger::DenyTransferRequest(QString user, uint token, QString reason)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::TransferResponse));
-    message.Write(quint32(token));
-    message.Write(quint8(0));
-    message.Write(reason);
-    SendToUser(user, message);
+    PeerMessages::TransferResponseBody response;
+    response.token = token;
+    response.reason = reason;
+    SendToUser(user, PeerMessages::WriteTransferResponse(response));
 }
 
 void PeerMessenger::SendUploadPlaceInLine(QString user, QString file, int place)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::PlaceInLine));
-    message.Write(file);
-    message.Write(quint32(place));
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WritePlaceInLine(PeerMessages::Utf8(file), quint32(place)));
 }
 
 void PeerMessenger::DenyUpload(QString user, QString file, QString reason)
 {
-    MemStream message;
-    message.Write(quint32(PeerMessages::UploadDenied));
-    message.Write(file);
-    message.Write(reason);
-    SendToUser(user, message);
+    SendToUser(user, PeerMessages::WriteUploadDenied(PeerMessages::Utf8(file), reason));
 }
 
 void PeerMessenger::RequestFileConnectionToUser(QString user)

@@ -7,7 +7,6 @@
 #include <memory>
 #include <unordered_map>
 #include <vector>
-#include <zlib.h>
 
 #include "DNetManager.h"
 #include "Data.h"
@@ -501,17 +500,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
     AttributeTranslationTable attributes;
     GetSharedFilesAsUserShare(user, shares, attributes);
 
-    MemStream body;
-    body.Write(quint32(shares.size()));
-    for (const auto& folder : shares)
-    {
-        body.Write(folder.first);
-        body.Write(quint32(folder.second.size()));
-        for (const FileInfo& file : folder.second)
-            file.Write(body);
-    }
-    body.Write(quint32(0));
-    return SearchAnswer::Compress(PeerMessages::SharedFileList, body.GetBytes());
+    return PeerMessages::WriteShareList(shares, attributes);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
@@ -523,16 +512,15 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
     if (!folderItem || GetUserSharedFolders(user).Connected(folderItem).empty())
         return;
 
-    SharedFolderInfo contents;
+    SharedFolderInfo record;
     for (const ItemPtr& file : folderItem.GetItems(sharedFileType))
-        contents.Files().insert(FileInfo(file[fileNameType].AsStdString(), file[fileSizeType].AsInt64()));
-    MemStream body;
-    body.Write(quint32(req));
-    body.Write(folder);
-    body.Write(quint32(1));
-    body.Write(folder);
-    contents.Write(body);
-    MemStream message = SearchAnswer::Compress(PeerMessages::FolderContents, body.GetBytes());
+        record.Files().insert(FileInfo(file[fileNameType].AsStdString(), file[fileSizeType].AsInt64()));
+    // The one folder goes back under the name the peer asked by.
+    PeerMessages::FolderContentsBody contents;
+    contents.token = req;
+    contents.folder = folder;
+    contents.folders[PeerMessages::Utf8(folder)] = std::move(record.Files());
+    MemStream message = PeerMessages::WriteFolderContents(contents);
     if (peerMessenger)
         peerMessenger->SendMessage(user, message);
 }

@@ -258,9 +258,7 @@ bool TransferQueueManager::IsActivelyDownloadingFromUser(QString user) const
 void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr entry)
 {
     ItemPtr user = entry["user"];
-    MemStream message;
-    message.Write(quint32(PeerMessages::PlaceInLineRequest));
-    message.Write(RemoteDownloadPath(entry));
+    MemStream message = PeerMessages::WritePlaceInLineRequest(RemoteDownloadPath(entry));
     Log(downloads::Area, 1,
         QString("Requesting place in line for download of %1 from %2")
             .arg(entry["file_name"].AsString(), user.AsString()),

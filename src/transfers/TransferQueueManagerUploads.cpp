@@ -10,6 +10,7 @@
 #include "Data.h"
 #include "Log.h"
 #include "MemStream.h"
+#include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "PeriodicDuties.h"
 #include "Server.h"
@@ -354,9 +355,7 @@ void TransferQueueManager::SendUploadFailed(ItemPtr entry)
 {
     if (!peerMessenger)
         return;
-    MemStream message;
-    message.Write(quint32(46));
-    message.Write(entry["filename_as_requested"].AsStdString());
+    MemStream message = PeerMessages::WriteUploadFailed(entry["filename_as_requested"].AsStdString());
     peerMessenger->SendMessage(entry["user"].AsString(), message);
 }
 
