@@ -12,6 +12,7 @@
 #include "Log.h"
 #include "PeerConnection.h"
 #include "PeerMessages.h"
+#include "Schema.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
@@ -68,45 +69,50 @@ PeerMessenger::~PeerMessenger()
 
 void PeerMessenger::DeclareTypes()
 {
-    auto attribute = [](const char* name) { return d.NewType(name, 2, false, true); };
+    using namespace Schema;
     for (const char* name : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
                              "bitrate", "length_seconds"})
-        attribute(name);
+        Declare(name, Attribute, Valued);
 
     // "search_request", "search_request_text" and "wish_list_item" are the
     // server connection's; the rest of the search types hang off them.
-    Type* user = d.GetType("user");
-    Type* request = d.GetType("search_request");
-    request->RelateToType(d.NewType("search_stopped", 2, true, false), many, one, false);
-    Type* results = d.NewType("search_results", 1, true, false);
-    request->RelateToType(results, one, many, true);
-    results->RelateToType(user, many, one, false);
+    Declare("search_stopped", Attribute, Valueless, OnNewItem);
+    Relate("search_request", "search_stopped", one, many);
+    Declare("search_results", Node, Valueless, OnNewItem);
+    Own("search_request", "search_results", many);
+    Relate("search_results", "user", one, many);
     for (const char* name : {"search_results_user_available", "search_results_user_speed",
                              "search_results_uploads_in_queue"})
-        results->RelateToType(attribute(name), many, one, false);
-    Type* result = d.NewType("search_result", 1, true, false);
-    results->RelateToType(result, one, many, true);
-    for (const char* name : {"search_result_file_name", "search_result_file_folder"})
-        result->RelateToType(attribute(name), many, one, false);
-    for (const char* name : {"file_size", "bitrate", "length_seconds", "bitrate_mode"})
-        result->RelateToType(name, many, one);
-
-    Type* wish = d.GetType("wish_list_item");
-    wish->RelateToType(d.NewType("wish_list_item_enabled", 2, true, false), many, one, false);
-    wish->RelateToType(d.NewType("discard_repeated_results", 2, true, false), many, one, false);
-    Type* received = d.NewType("received_results_from_users", 1, true, false);
-    wish->RelateToType(received, one, one, true);
-    received->RelateToType(user, many, many, false);
-
-    user->RelateToType(d.NewType("user_address", 2, false, true), many, one, false);
-
-    if (dataSaver)
     {
-        dataSaver->AddSavedType("wish_list_item_enabled");
-        dataSaver->AddSavedType("discard_repeated_results");
-        dataSaver->AddSavedType("received_results_from_users");
-        dataSaver->AddSavedByConnectionType("user", "received_results_from_users");
+        Declare(name, Attribute, Valued);
+        Relate("search_results", name, one, many);
     }
+    Declare("search_result", Node, Valueless, OnNewItem);
+    Own("search_results", "search_result", many);
+    for (const char* name : {"search_result_file_name", "search_result_file_folder"})
+    {
+        Declare(name, Attribute, Valued);
+        Relate("search_result", name, one, many);
+    }
+    for (const char* name : {"file_size", "bitrate", "length_seconds", "bitrate_mode"})
+        Relate("search_result", name, one, many);
+
+    for (const char* name : {"wish_list_item_enabled", "discard_repeated_results"})
+    {
+        Declare(name, Attribute, Valueless, OnNewItem);
+        Relate("wish_list_item", name, one, many);
+    }
+    Declare("received_results_from_users", Node, Valueless, OnNewItem);
+    Own("wish_list_item", "received_results_from_users", one);
+    Relate("received_results_from_users", "user", many, many);
+
+    Declare("user_address", Attribute, Valued);
+    Relate("user", "user_address", one, many);
+
+    Save("wish_list_item_enabled");
+    Save("discard_repeated_results");
+    Save("received_results_from_users");
+    SaveWith("user", "received_results_from_users");
 }
 
 // ---------------------------------------------------------------------------

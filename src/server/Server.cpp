@@ -7,6 +7,7 @@
 #include "Log.h"
 #include "NetworkHosts.h"
 #include "PortForwarder.h"
+#include "Schema.h"
 #include "Settings.h"
 #include "TimerManager.h"
 
@@ -56,69 +57,79 @@ Server::~Server()
 
 void Server::CreateData()
 {
-    auto declare = [](const char* name, Primacy primacy, bool isNull, bool autoCreate) {
-        return d.NewType(name, primacy, isNull, autoCreate);
-    };
-
-    Type* user = declare("user", 0, false, true);
+    using namespace Schema;
+    Declare("user", Root, Valued);
     for (const char* marker : {"is_online", "is_away", "is_tracked", "is_privileged", "is_ignored"})
-        user->RelateToType(declare(marker, 2, true, false), many, one, false);
+    {
+        Declare(marker, Attribute, Valueless, OnNewItem);
+        Relate("user", marker, one, many);
+    }
     for (const char* attribute : {"average_download_speed", "shared_file_count", "country_code",
                                   "last_online_status_change"})
-        user->RelateToType(declare(attribute, 2, false, true), many, one, false);
+    {
+        Declare(attribute, Attribute, Valued);
+        Relate("user", attribute, one, many);
+    }
 
-    Type* inUserList = declare("in_user_list", 1, true, false);
-    user->RelateToType(inUserList, one, one, true);
-    Type* group = declare("user_list_group", 0, false, true);
-    inUserList->RelateToType(group, many, many, false);
-    group->RelateToType(declare("group_download_priority", 2, false, true), many, one, false);
-    group->RelateToType(declare("accept_uploads", 2, true, false), many, one, false);
+    Declare("in_user_list", Node, Valueless, OnNewItem);
+    Own("user", "in_user_list", one);
+    Declare("user_list_group", Root, Valued);
+    Relate("in_user_list", "user_list_group", many, many);
+    Declare("group_download_priority", Attribute, Valued);
+    Relate("user_list_group", "group_download_priority", one, many);
+    Declare("accept_uploads", Attribute, Valueless, OnNewItem);
+    Relate("user_list_group", "accept_uploads", one, many);
 
-    Type* room = declare("room", 0, false, true);
-    room->RelateToType(user, many, many, false);
-    room->RelateToType(declare("user_count", 2, false, true), many, one, false);
+    Declare("room", Root, Valued);
+    Relate("room", "user", many, many);
+    Declare("user_count", Attribute, Valued);
+    Relate("room", "user_count", one, many);
     for (const char* marker : {"in_room", "room_autojoin", "is_private", "is_member", "is_operator", "is_owner"})
-        room->RelateToType(declare(marker, 2, true, false), many, one, false);
-    Type* members = declare("room_members", 1, true, false);
-    Type* operators = declare("room_operators", 1, true, false);
-    Type* owner = declare("room_owner", 1, true, false);
-    room->RelateToType(members, one, one, true);
-    room->RelateToType(operators, one, one, true);
-    room->RelateToType(owner, one, one, true);
-    members->RelateToType(user, many, many, false);
-    operators->RelateToType(user, many, many, false);
-    owner->RelateToType(user, many, one, false);
+    {
+        Declare(marker, Attribute, Valueless, OnNewItem);
+        Relate("room", marker, one, many);
+    }
+    for (const char* list : {"room_members", "room_operators", "room_owner"})
+    {
+        Declare(list, Node, Valueless, OnNewItem);
+        Own("room", list, one);
+    }
+    Relate("room_members", "user", many, many);
+    Relate("room_operators", "user", many, many);
+    Relate("room_owner", "user", one, many);
 
-    Type* ticker = declare("room_ticker", 1, true, false);
-    room->RelateToType(ticker, one, many, true);
-    ticker->RelateToType(declare("room_ticker_text", 2, false, true), many, one, false);
-    ticker->RelateToType(declare("room_ticker_order", 2, false, true), many, one, false);
-    ticker->RelateToType(user, many, one, false);
+    Declare("room_ticker", Node, Valueless, OnNewItem);
+    Own("room", "room_ticker", many);
+    Declare("room_ticker_text", Attribute, Valued);
+    Relate("room_ticker", "room_ticker_text", one, many);
+    Declare("room_ticker_order", Attribute, Valued);
+    Relate("room_ticker", "room_ticker_order", one, many);
+    Relate("room_ticker", "user", one, many);
 
     // The search types that peer messaging and the search views share; see
     // "Item types" in docs/protocol.md for who declares what.
-    Type* request = declare("search_request", 0, false, false);
-    Type* requestText = declare("search_request_text", 1, false, true);
-    request->RelateToType(requestText, many, one, false);
-    request->RelateToType(declare("wish_list_item", 0, false, true), many, one, false);
-    Type* correlation = declare("search_correlation", 1, true, false);
-    requestText->RelateToType(correlation, one, many, true);
-    correlation->RelateToType(declare("correlation_text", 2, false, true), many, one, false);
-    correlation->RelateToType(declare("correlation_rank", 2, false, true), many, one, false);
+    Declare("search_request", Root, Valued, OnNewItem);
+    Declare("search_request_text", Node, Valued);
+    Relate("search_request", "search_request_text", one, many);
+    Declare("wish_list_item", Root, Valued);
+    Relate("search_request", "wish_list_item", one, many);
+    Declare("search_correlation", Node, Valueless, OnNewItem);
+    Own("search_request_text", "search_correlation", many);
+    Declare("correlation_text", Attribute, Valued);
+    Relate("search_correlation", "correlation_text", one, many);
+    Declare("correlation_rank", Attribute, Valued);
+    Relate("search_correlation", "correlation_rank", one, many);
 
-    if (dataSaver)
-    {
-        dataSaver->AddSavedType("room_autojoin");
-        dataSaver->AddSavedByConnectionType("room", "room_autojoin");
-        dataSaver->AddSavedType("in_user_list");
-        dataSaver->AddSavedByConnectionType("user", "in_user_list");
-        dataSaver->AddSavedType("user_list_group");
-        dataSaver->AddSavedType("group_download_priority");
-        dataSaver->AddSavedType("accept_uploads");
-        dataSaver->AddSavedType("is_ignored");
-        dataSaver->AddSavedByConnectionType("user", "is_ignored");
-        dataSaver->AddSavedType("wish_list_item");
-    }
+    Save("room_autojoin");
+    SaveWith("room", "room_autojoin");
+    Save("in_user_list");
+    SaveWith("user", "in_user_list");
+    Save("user_list_group");
+    Save("group_download_priority");
+    Save("accept_uploads");
+    Save("is_ignored");
+    SaveWith("user", "is_ignored");
+    Save("wish_list_item");
 
     SetSetting("availability_status", "available");
 }

@@ -10,11 +10,11 @@
 
 #include "DNetManager.h"
 #include "Data.h"
-#include "DataSaver.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "Schema.h"
 #include "SearchParser.h"
 #include "Server.h"
 #include "Settings.h"
@@ -24,27 +24,75 @@ SharedFoldersManager* sharedFoldersManager = nullptr;
 
 namespace
 {
-Type* Declare(const char* name, Primacy primacy, bool valueless)
+// The types of the own shares and of browsed shares, their relations and
+// what the data file keeps of them.
+void DeclareTypes()
 {
-    return d.NewType(name, primacy, valueless, true);
-}
+    using namespace Schema;
+    Declare("shared_folder", Root, Valued);
+    Save("shared_folder");
+    Declare("shared_file", Node, Valueless);
+    Declare("shared_file_name", Node, Valued);
+    Declare("shared_file_lowercase_name", Attribute, Valued);
+    Declare("shared_file_folder", Node, Valued);
+    Declare("shared_file_folder_lowercase_name", Attribute, Valued);
+    Declare("shared_file_size", Attribute, Valued);
+    Declare("shared_public", Attribute, Valueless);
+    Declare("shared_userlist", Attribute, Valueless);
+    Declare("is_scanned", Attribute, Valueless);
+    Declare("shared_folder_id", Attribute, Valued);
 
-// a holds aHolds items of b, b holds bHolds items of a (never owning).
-void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds)
-{
-    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, false);
-}
+    Relate("shared_folder", "shared_file_folder", many, many);
+    Relate("shared_file", "shared_file_folder", one, many);
+    Relate("shared_file_folder", "shared_file_folder_lowercase_name", one, many);
+    Relate("shared_file", "shared_file_name", one, many);
+    Relate("shared_file_name", "shared_file_lowercase_name", one, many);
+    Relate("shared_file", "shared_file_size", one, many);
+    Relate("shared_folder", "shared_public", one, many);
+    Relate("shared_folder", "shared_userlist", one, many);
+    Relate("shared_file_folder", "is_scanned", one, many);
+    Relate("shared_folder", "user_list_group", many, many);
+    Relate("shared_folder", "shared_folder_id", one, one);
+    SaveWith("shared_public", "shared_folder");
+    SaveWith("shared_userlist", "shared_folder");
+    SaveWith("shared_folder_id", "shared_folder");
 
-void SaveByConnection(const char* type, const char* byType)
-{
-    if (dataSaver)
-        dataSaver->AddSavedByConnectionType(type, byType);
-}
+    Declare("user_share", Root, Valueless);
+    Declare("user_share_folder", Node, Valueless);
+    Declare("user_share_folder_parent", Node, Valueless);
+    Declare("user_share_folder_child", Node, Valueless);
+    Declare("user_share_folder_name", Attribute, Valued);
+    Declare("user_share_file", Node, Valueless);
+    Declare("user_share_file_name", Attribute, Valued);
+    Relate("user_share", "user", one, one);
+    Relate("user_share", "user_share_folder", many, one);
+    Relate("user_share_folder", "user_share_folder_name", one, many);
+    Relate("user_share_folder", "user_share_file", many, one);
+    Relate("user_share_folder", "user_share_folder_parent", one, one);
+    Relate("user_share_folder", "user_share_folder_child", many, one);
+    Relate("user_share_folder_parent", "user_share_folder_child", one, one);
+    Relate("user_share_file", "user_share_file_name", one, many);
+    Relate("user_share_file", "file_size", one, many);
 
-void Save(const char* type)
-{
-    if (dataSaver)
-        dataSaver->AddSavedType(type);
+    Declare("search_token", Attribute, Valued);
+    Relate("search_token", "shared_file", many, many);
+
+    for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
+        Relate("shared_file", attribute, one, many);
+    Relate("shared_file", "is_scanned", one, many);
+    Save("is_scanned");
+    SaveWith("shared_file_folder", "shared_folder");
+    SaveWith("shared_file", "shared_file_folder");
+    for (const char* attribute : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
+                                  "audio_frequency", "bitrate_mode", "bitrate"})
+        SaveWith(attribute, "shared_file");
+    for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
+        Relate("user_share_file", attribute, one, many);
+
+    Declare("unshared", Attribute, Valueless);
+    Relate("user", "unshared", one, many);
+    Save("unshared");
+    SaveWith("user", "unshared");
 }
 
 std::string Utf8(const QString& text)
@@ -80,55 +128,23 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 {
     sharedFoldersManager = this;
 
-    sharedFolderType = Declare("shared_folder", 0, false);
-    Save("shared_folder");
-    sharedFileType = Declare("shared_file", 1, true);
-    fileNameType = Declare("shared_file_name", 1, false);
-    lowerNameType = Declare("shared_file_lowercase_name", 2, false);
-    fileFolderType = Declare("shared_file_folder", 1, false);
-    lowerFolderType = Declare("shared_file_folder_lowercase_name", 2, false);
-    fileSizeType = Declare("shared_file_size", 2, false);
-    Declare("shared_public", 2, true);
-    Declare("shared_userlist", 2, true);
-    isScannedType = Declare("is_scanned", 2, true);
-    Declare("shared_folder_id", 2, false);
-
-    Relate("shared_folder", "shared_file_folder", many, many);
-    Relate("shared_file", "shared_file_folder", one, many);
-    Relate("shared_file_folder", "shared_file_folder_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_name", one, many);
-    Relate("shared_file_name", "shared_file_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_size", one, many);
-    Relate("shared_folder", "shared_public", one, many);
-    Relate("shared_folder", "shared_userlist", one, many);
-    Relate("shared_file_folder", "is_scanned", one, many);
-    Relate("shared_folder", "user_list_group", many, many);
-    Relate("shared_folder", "shared_folder_id", one, one);
-    SaveByConnection("shared_public", "shared_folder");
-    SaveByConnection("shared_userlist", "shared_folder");
-    SaveByConnection("shared_folder_id", "shared_folder");
+    DeclareTypes();
+    sharedFolderType = d.GetType("shared_folder");
+    sharedFileType = d.GetType("shared_file");
+    fileNameType = d.GetType("shared_file_name");
+    lowerNameType = d.GetType("shared_file_lowercase_name");
+    fileFolderType = d.GetType("shared_file_folder");
+    lowerFolderType = d.GetType("shared_file_folder_lowercase_name");
+    fileSizeType = d.GetType("shared_file_size");
+    isScannedType = d.GetType("is_scanned");
+    searchTokenType = d.GetType("search_token");
+    bitrateType = d.GetType("bitrate");
+    bitrateModeType = d.GetType("bitrate_mode");
 
     fileNameType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
     fileFolderType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
-
-    Declare("user_share", 0, true);
-    Declare("user_share_folder", 1, true);
-    Declare("user_share_folder_parent", 1, true);
-    Declare("user_share_folder_child", 1, true);
-    Declare("user_share_folder_name", 2, false);
-    Declare("user_share_file", 1, true);
-    Declare("user_share_file_name", 2, false);
-    Relate("user_share", "user", one, one);
-    Relate("user_share", "user_share_folder", many, one);
-    Relate("user_share_folder", "user_share_folder_name", one, many);
-    Relate("user_share_folder", "user_share_file", many, one);
-    Relate("user_share_folder", "user_share_folder_parent", one, one);
-    Relate("user_share_folder", "user_share_folder_child", many, one);
-    Relate("user_share_folder_parent", "user_share_folder_child", one, one);
-    Relate("user_share_file", "user_share_file_name", one, many);
-    Relate("user_share_file", "file_size", one, many);
 
     if (peerMessenger)
     {
@@ -137,24 +153,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         peerMessenger->SetShareListProvider([this](QString user) { return GetSharedFilesMessage(user); });
     }
 
-    searchTokenType = Declare("search_token", 2, false);
-    Relate("search_token", "shared_file", many, many);
     if (dnetManager)
         connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
-
-    for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
-        Relate("shared_file", attribute, one, many);
-    bitrateType = d.GetType("bitrate");
-    bitrateModeType = d.GetType("bitrate_mode");
-    Relate("shared_file", "is_scanned", one, many);
-    Save("is_scanned");
-    SaveByConnection("shared_file_folder", "shared_folder");
-    SaveByConnection("shared_file", "shared_file_folder");
-    for (const char* attribute : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
-                                  "audio_frequency", "bitrate_mode", "bitrate"})
-        SaveByConnection(attribute, "shared_file");
-    for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
-        Relate("user_share_file", attribute, one, many);
 
     scannerThread.setObjectName("File Scanner");
     scannerThread.start(QThread::InheritPriority);
@@ -167,11 +167,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
     }
-
-    Declare("unshared", 2, true);
-    Relate("user", "unshared", one, many);
-    Save("unshared");
-    SaveByConnection("user", "unshared");
 
     SetSetting("shared_folder_counter", "1");
 

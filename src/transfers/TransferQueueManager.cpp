@@ -14,6 +14,7 @@
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "PeriodicDuties.h"
+#include "Schema.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
@@ -23,18 +24,6 @@ TransferQueueManager* transferQueueManager = nullptr;
 
 namespace
 {
-void Declare(const char* name, Primacy primacy, bool isNull)
-{
-    d.NewType(name, primacy, isNull, true);
-}
-
-// A relation as the schema tables give it: how many b items one a holds and
-// how many a items one b holds.
-void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds)
-{
-    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, false);
-}
-
 bool HasSettingValue(const char* key)
 {
     Type* global = d.HasType("global");
@@ -109,12 +98,10 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
         ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
             this, &TransferQueueManager::OnBytesSinceLastReceiptRemoved));
 
-    if (dataSaver) {
-        dataSaver->AddSavedType("download_entry");
-        for (const char* type : {"user", "file_name", "remote_folder", "file_size", "download_folder",
-                                 "download_entry_status", "download_order", "subfolder_save_level"})
-            dataSaver->AddSavedByConnectionType(type, "download_entry");
-    }
+    Schema::Save("download_entry");
+    for (const char* type : {"user", "file_name", "remote_folder", "file_size", "download_folder",
+                             "download_entry_status", "download_order", "subfolder_save_level"})
+        Schema::SaveWith(type, "download_entry");
 
     DeclareUploadTypes();
 
@@ -156,9 +143,9 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
 
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
-    Declare("denial_reason", 2, false);
-    Relate("denial_reason", "download_entry", many, one);
-    Relate("denial_reason", "upload_entry", many, one);
+    Schema::Declare("denial_reason", Schema::Attribute, Schema::Valued);
+    Schema::Relate("denial_reason", "download_entry", many, one);
+    Schema::Relate("denial_reason", "upload_entry", many, one);
     SetSetting("upload_slots", "1");
 
     DeclareCompletionTypes();
@@ -173,43 +160,43 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
     SetSetting("max_queued_uploads_per_user_enabled", "no");
     SetSetting("max_queued_mb_per_user_enabled", "no");
 
-    Declare("excluded_download_extension", 0, false);
-    if (dataSaver)
-        dataSaver->AddSavedType("excluded_download_extension");
+    Schema::Declare("excluded_download_extension", Schema::Root, Schema::Valued);
+    Schema::Save("excluded_download_extension");
 
     OfferUploadQueueToShares(true);
 }
 
 void TransferQueueManager::DeclareDownloadTypes()
 {
-    Declare("download_entry", 0, true);
-    Declare("file_name", 2, false);
-    Declare("remote_folder", 1, false);
-    Declare("download_folder", 1, false);
-    Declare("transfer_req", 2, false);
-    Declare("remote_transfer_req", 2, false);
-    Declare("download_socket", 0, false);
-    Declare("download_file", 0, false);
-    Declare("write_position", 2, false);
-    Declare("download_entry_status", 0, false);
-    Declare("download_order", 2, false);
-    Declare("upload_socket", 0, false);
-    Declare("upload_file", 0, false);
-    Declare("read_position", 2, false);
-    Declare("upload_entry_status", 0, false);
-    Declare("upload_order", 2, false);
-    Declare("is_active", 2, true);
-    Declare("last_receipt_time", 2, false);
-    Declare("last_speed_measurement_time", 2, false);
-    Declare("bytes_per_second", 2, false);
-    Declare("bytes_since_last_receipt", 2, false);
-    Declare("place_in_line", 2, false);
-    Declare("last_queue_request_time", 2, false);
-    Declare("next_place_in_line_request_time", 2, false);
-    Declare("download_thread", 0, false);
-    Declare("subfolder_save_level", 2, false);
-    Declare("last_status_change_time", 2, false);
-    Declare("single_download", 2, true);
+    using namespace Schema;
+    Declare("download_entry", Root, Valueless);
+    Declare("file_name", Attribute, Valued);
+    Declare("remote_folder", Node, Valued);
+    Declare("download_folder", Node, Valued);
+    Declare("transfer_req", Attribute, Valued);
+    Declare("remote_transfer_req", Attribute, Valued);
+    Declare("download_socket", Root, Valued);
+    Declare("download_file", Root, Valued);
+    Declare("write_position", Attribute, Valued);
+    Declare("download_entry_status", Root, Valued);
+    Declare("download_order", Attribute, Valued);
+    Declare("upload_socket", Root, Valued);
+    Declare("upload_file", Root, Valued);
+    Declare("read_position", Attribute, Valued);
+    Declare("upload_entry_status", Root, Valued);
+    Declare("upload_order", Attribute, Valued);
+    Declare("is_active", Attribute, Valueless);
+    Declare("last_receipt_time", Attribute, Valued);
+    Declare("last_speed_measurement_time", Attribute, Valued);
+    Declare("bytes_per_second", Attribute, Valued);
+    Declare("bytes_since_last_receipt", Attribute, Valued);
+    Declare("place_in_line", Attribute, Valued);
+    Declare("last_queue_request_time", Attribute, Valued);
+    Declare("next_place_in_line_request_time", Attribute, Valued);
+    Declare("download_thread", Root, Valued);
+    Declare("subfolder_save_level", Attribute, Valued);
+    Declare("last_status_change_time", Attribute, Valued);
+    Declare("single_download", Attribute, Valueless);
 
     Relate("download_entry", "user", one, many);
     Relate("download_entry", "file_name", one, many);
@@ -239,12 +226,13 @@ void TransferQueueManager::DeclareDownloadTypes()
 
 void TransferQueueManager::DeclareUploadTypes()
 {
-    Declare("upload_entry", 0, true);
-    Declare("filename_as_requested", 2, false);
-    Declare("upload_start_time", 2, false);
-    Declare("bytes_uploaded", 2, false);
-    Declare("upload_thread", 0, false);
-    Declare("effective_upload_order", 2, false);
+    using namespace Schema;
+    Declare("upload_entry", Root, Valueless);
+    Declare("filename_as_requested", Attribute, Valued);
+    Declare("upload_start_time", Attribute, Valued);
+    Declare("bytes_uploaded", Attribute, Valued);
+    Declare("upload_thread", Root, Valued);
+    Declare("effective_upload_order", Attribute, Valued);
 
     d.GetType("bytes_uploaded")
         ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
@@ -276,12 +264,13 @@ void TransferQueueManager::DeclareUploadTypes()
 
 void TransferQueueManager::DeclareCompletionTypes()
 {
-    Declare("complete_download", 0, true);
-    Declare("complete_download_folder", 1, false);
-    Declare("complete_download_relative_folder", 1, false);
-    Declare("complete_download_filename", 2, false);
-    Declare("complete_download_file_size", 2, false);
-    Declare("complete_download_completion_time", 2, false);
+    using namespace Schema;
+    Declare("complete_download", Root, Valueless);
+    Declare("complete_download_folder", Node, Valued);
+    Declare("complete_download_relative_folder", Node, Valued);
+    Declare("complete_download_filename", Attribute, Valued);
+    Declare("complete_download_file_size", Attribute, Valued);
+    Declare("complete_download_completion_time", Attribute, Valued);
     Relate("complete_download", "user", one, many);
     Relate("complete_download", "complete_download_folder", one, many);
     Relate("complete_download", "complete_download_relative_folder", one, many);
@@ -290,8 +279,8 @@ void TransferQueueManager::DeclareCompletionTypes()
     Relate("complete_download", "complete_download_file_size", one, many);
     Relate("complete_download", "search_request_text", one, many);
 
-    Declare("empty_share_check_status", 2, false);
-    Declare("sent_empty_share_warning_message", 2, false);
+    Declare("empty_share_check_status", Attribute, Valued);
+    Declare("sent_empty_share_warning_message", Attribute, Valued);
     Relate("user", "empty_share_check_status", one, many);
     Relate("user", "sent_empty_share_warning_message", one, many);
 }
