@@ -12,8 +12,10 @@
 #include "Log.h"
 #include "PeerConnection.h"
 #include "PeerMessages.h"
+#include "PeerNames.h"
 #include "Schema.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
 
@@ -70,49 +72,47 @@ PeerMessenger::~PeerMessenger()
 void PeerMessenger::DeclareTypes()
 {
     using namespace Schema;
-    for (const char* name : {"file_size", "mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode",
-                             "bitrate", "length_seconds"})
+    for (const char* name :
+         {PeerNames::FileSize, PeerNames::MpegVersion, PeerNames::ChannelMode, PeerNames::AudioFrequency,
+          PeerNames::BitrateMode, PeerNames::Bitrate, PeerNames::LengthSeconds})
         Declare(name, Attribute, Valued);
 
     // "search_request", "search_request_text" and "wish_list_item" are the
     // server connection's; the rest of the search types hang off them.
-    Declare("search_stopped", Attribute, Valueless, OnNewItem);
-    Relate("search_request", "search_stopped", one, many);
-    Declare("search_results", Node, Valueless, OnNewItem);
-    Own("search_request", "search_results", many);
-    Relate("search_results", "user", one, many);
-    for (const char* name : {"search_results_user_available", "search_results_user_speed",
-                             "search_results_uploads_in_queue"})
-    {
+    Declare(PeerNames::SearchStopped, Attribute, Valueless, OnNewItem);
+    Relate(ServerNames::SearchRequest, PeerNames::SearchStopped, one, many);
+    Declare(PeerNames::SearchResults, Node, Valueless, OnNewItem);
+    Own(ServerNames::SearchRequest, PeerNames::SearchResults, many);
+    Relate(PeerNames::SearchResults, ServerNames::User, one, many);
+    for (const char* name : {PeerNames::SearchResultsUserAvailable, PeerNames::SearchResultsUserSpeed,
+                             PeerNames::SearchResultsUploadsInQueue}) {
         Declare(name, Attribute, Valued);
-        Relate("search_results", name, one, many);
+        Relate(PeerNames::SearchResults, name, one, many);
     }
-    Declare("search_result", Node, Valueless, OnNewItem);
-    Own("search_results", "search_result", many);
-    for (const char* name : {"search_result_file_name", "search_result_file_folder"})
-    {
+    Declare(PeerNames::SearchResult, Node, Valueless, OnNewItem);
+    Own(PeerNames::SearchResults, PeerNames::SearchResult, many);
+    for (const char* name : {PeerNames::SearchResultFileName, PeerNames::SearchResultFileFolder}) {
         Declare(name, Attribute, Valued);
-        Relate("search_result", name, one, many);
+        Relate(PeerNames::SearchResult, name, one, many);
     }
-    for (const char* name : {"file_size", "bitrate", "length_seconds", "bitrate_mode"})
-        Relate("search_result", name, one, many);
+    for (const char* name : {PeerNames::FileSize, PeerNames::Bitrate, PeerNames::LengthSeconds, PeerNames::BitrateMode})
+        Relate(PeerNames::SearchResult, name, one, many);
 
-    for (const char* name : {"wish_list_item_enabled", "discard_repeated_results"})
-    {
+    for (const char* name : {PeerNames::WishListItemEnabled, PeerNames::DiscardRepeatedResults}) {
         Declare(name, Attribute, Valueless, OnNewItem);
-        Relate("wish_list_item", name, one, many);
+        Relate(ServerNames::WishListItem, name, one, many);
     }
-    Declare("received_results_from_users", Node, Valueless, OnNewItem);
-    Own("wish_list_item", "received_results_from_users", one);
-    Relate("received_results_from_users", "user", many, many);
+    Declare(PeerNames::ReceivedResultsFromUsers, Node, Valueless, OnNewItem);
+    Own(ServerNames::WishListItem, PeerNames::ReceivedResultsFromUsers, one);
+    Relate(PeerNames::ReceivedResultsFromUsers, ServerNames::User, many, many);
 
-    Declare("user_address", Attribute, Valued);
-    Relate("user", "user_address", one, many);
+    Declare(PeerNames::UserAddress, Attribute, Valued);
+    Relate(ServerNames::User, PeerNames::UserAddress, one, many);
 
-    Save("wish_list_item_enabled");
-    Save("discard_repeated_results");
-    Save("received_results_from_users");
-    SaveWith("user", "received_results_from_users");
+    Save(PeerNames::WishListItemEnabled);
+    Save(PeerNames::DiscardRepeatedResults);
+    Save(PeerNames::ReceivedResultsFromUsers);
+    SaveWith(ServerNames::User, PeerNames::ReceivedResultsFromUsers);
 }
 
 // ---------------------------------------------------------------------------
@@ -306,8 +306,8 @@ void PeerMessenger::RequestDNetConnectionToUser(QString user)
 
 void PeerMessenger::SetUserAddress(const QString& user, const QString& address)
 {
-    ItemPtr userItem = d.GetType("user")->GetItem(user);
-    ItemPtr addressItem = d.GetType("user_address")->GetItem(address);
+    ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(user);
+    ItemPtr addressItem = d.GetType(PeerNames::UserAddress)->GetItem(address);
     if (!userItem.IsConnected(addressItem))
         userItem += addressItem;
 }

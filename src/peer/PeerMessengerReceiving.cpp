@@ -10,6 +10,8 @@
 #include "Log.h"
 #include "PeerConnection.h"
 #include "PeerMessages.h"
+#include "PeerNames.h"
+#include "ServerNames.h"
 
 namespace
 {
@@ -184,23 +186,21 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         return true;
     }
 
-    ItemPtr request = d.GetType("search_request")->HasItem(Value(reply.token));
-    if (!request || request.IsConnected("search_stopped"))
-    {
+    ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(reply.token));
+    if (!request || request.IsConnected(PeerNames::SearchStopped)) {
         if (IsLogging())
             Log(Area, 3, QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
                              .arg(user)
                              .arg(reply.token));
         return true;
     }
-    ItemPtr userItem = d.GetType("user")->HasItem(user);
-    if (userItem.IsConnected("is_ignored"))
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(user);
+    if (userItem.IsConnected(ServerNames::IsIgnored))
         return true;
 
-    ItemPtr wish = request["wish_list_item"];
-    const bool discardRepeats = wish.IsConnected("discard_repeated_results");
-    if (discardRepeats && userItem && wish["received_results_from_users"].IsConnected(userItem))
-    {
+    ItemPtr wish = request[ServerNames::WishListItem];
+    const bool discardRepeats = wish.IsConnected(PeerNames::DiscardRepeatedResults);
+    if (discardRepeats && userItem && wish[PeerNames::ReceivedResultsFromUsers].IsConnected(userItem)) {
         Log("Wish List", 1, QString("Throwing away repeated search results from user %1").arg(user));
         return true;
     }
@@ -231,34 +231,34 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     }
 
     Data::Batch batch(&d);
-    userItem = d.GetType("user")->GetItem(user);
-    ItemPtr results = d.GetType("search_results")->NewItem();
+    userItem = d.GetType(ServerNames::User)->GetItem(user);
+    ItemPtr results = d.GetType(PeerNames::SearchResults)->NewItem();
     results += userItem;
-    results += d.GetType("search_results_user_available")->GetItem(reply.freeSlot ? "yes" : "no");
-    results += d.GetType("search_results_user_speed")->GetItem(Value(reply.speed));
-    results += d.GetType("search_results_uploads_in_queue")->GetItem(Value(reply.queued));
+    results += d.GetType(PeerNames::SearchResultsUserAvailable)->GetItem(reply.freeSlot ? "yes" : "no");
+    results += d.GetType(PeerNames::SearchResultsUserSpeed)->GetItem(Value(reply.speed));
+    results += d.GetType(PeerNames::SearchResultsUploadsInQueue)->GetItem(Value(reply.queued));
     for (const Split& split : files)
     {
-        ItemPtr result = results.NewItem("search_result");
-        result += d.GetType("search_result_file_name")->GetItem(split.name);
-        result += d.GetType("search_result_file_folder")->GetItem(split.folder);
-        result += d.GetType("file_size")->GetItem(Value(split.file->Size()));
+        ItemPtr result = results.NewItem(PeerNames::SearchResult);
+        result += d.GetType(PeerNames::SearchResultFileName)->GetItem(split.name);
+        result += d.GetType(PeerNames::SearchResultFileFolder)->GetItem(split.folder);
+        result += d.GetType(PeerNames::FileSize)->GetItem(Value(split.file->Size()));
         for (const auto& attribute : split.file->Attributes().Values())
         {
             if (attribute.first == AttributeMap::Bitrate)
-                result += d.GetType("bitrate")->GetItem(Value(attribute.second));
+                result += d.GetType(PeerNames::Bitrate)->GetItem(Value(attribute.second));
             else if (attribute.first == AttributeMap::LengthSeconds)
-                result += d.GetType("length_seconds")->GetItem(Value(attribute.second));
+                result += d.GetType(PeerNames::LengthSeconds)->GetItem(Value(attribute.second));
             else if (attribute.first == AttributeMap::VariableBitrate)
-                result += d.GetType("bitrate_mode")->GetItem(attribute.second ? "vbr" : "cbr");
+                result += d.GetType(PeerNames::BitrateMode)->GetItem(attribute.second ? "vbr" : "cbr");
         }
     }
     request += results;
     if (discardRepeats)
     {
-        ItemPtr received = wish["received_results_from_users"];
+        ItemPtr received = wish[PeerNames::ReceivedResultsFromUsers];
         if (!received)
-            received = wish.NewItem("received_results_from_users");
+            received = wish.NewItem(PeerNames::ReceivedResultsFromUsers);
         received += userItem;
     }
     // Results come by the hundred a second: no text is made unless logged.

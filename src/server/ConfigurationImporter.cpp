@@ -6,6 +6,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
+#include "ServerNames.h"
 
 namespace
 {
@@ -52,13 +53,13 @@ bool ConfigurationImporter::ImportUserList(QString path)
         names.append(ToQString(std::string(bytes.constData(), size_t(bytes.size()))));
     }
 
-    Type* users = d.GetType("user");
+    Type* users = d.GetType(ServerNames::User);
     for (const QString& name : names)
     {
         // A user without a name cannot be listed, searched or messaged.
         if (name.isEmpty())
             continue;
-        users->GetItem(name).NewItem("in_user_list");
+        users->GetItem(name).NewItem(ServerNames::InUserList);
     }
     Log("Configuration Data", 1, QString("Imported %1 users from %2").arg(names.size()).arg(path));
     return true;

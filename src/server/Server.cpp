@@ -8,6 +8,7 @@
 #include "NetworkHosts.h"
 #include "PortForwarder.h"
 #include "Schema.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
 
@@ -19,12 +20,12 @@ const char* const Server::Area = "server";
 
 ItemPtr Server::User(const QString& name)
 {
-    return d.GetType("user")->GetItem(name);
+    return d.GetType(ServerNames::User)->GetItem(name);
 }
 
 ItemPtr Server::Room(const QString& name)
 {
-    return d.GetType("room")->GetItem(name);
+    return d.GetType(ServerNames::Room)->GetItem(name);
 }
 
 Server::Server(PortForwarderWorker* upnpWorker) : m_socket(nullptr)
@@ -58,78 +59,76 @@ Server::~Server()
 void Server::CreateData()
 {
     using namespace Schema;
-    Declare("user", Root, Valued);
-    for (const char* marker : {"is_online", "is_away", "is_tracked", "is_privileged", "is_ignored"})
-    {
+    Declare(ServerNames::User, Root, Valued);
+    for (const char* marker : {ServerNames::IsOnline, ServerNames::IsAway, "is_tracked", ServerNames::IsPrivileged,
+                               ServerNames::IsIgnored}) {
         Declare(marker, Attribute, Valueless, OnNewItem);
-        Relate("user", marker, one, many);
+        Relate(ServerNames::User, marker, one, many);
     }
-    for (const char* attribute : {"average_download_speed", "shared_file_count", "country_code",
-                                  "last_online_status_change"})
-    {
+    for (const char* attribute : {ServerNames::AverageDownloadSpeed, ServerNames::SharedFileCount,
+                                  ServerNames::CountryCode, ServerNames::LastOnlineStatusChange}) {
         Declare(attribute, Attribute, Valued);
-        Relate("user", attribute, one, many);
+        Relate(ServerNames::User, attribute, one, many);
     }
 
-    Declare("in_user_list", Node, Valueless, OnNewItem);
-    Own("user", "in_user_list", one);
-    Declare("user_list_group", Root, Valued);
-    Relate("in_user_list", "user_list_group", many, many);
-    Declare("group_download_priority", Attribute, Valued);
-    Relate("user_list_group", "group_download_priority", one, many);
-    Declare("accept_uploads", Attribute, Valueless, OnNewItem);
-    Relate("user_list_group", "accept_uploads", one, many);
+    Declare(ServerNames::InUserList, Node, Valueless, OnNewItem);
+    Own(ServerNames::User, ServerNames::InUserList, one);
+    Declare(ServerNames::UserListGroup, Root, Valued);
+    Relate(ServerNames::InUserList, ServerNames::UserListGroup, many, many);
+    Declare(ServerNames::GroupDownloadPriority, Attribute, Valued);
+    Relate(ServerNames::UserListGroup, ServerNames::GroupDownloadPriority, one, many);
+    Declare(ServerNames::AcceptUploads, Attribute, Valueless, OnNewItem);
+    Relate(ServerNames::UserListGroup, ServerNames::AcceptUploads, one, many);
 
-    Declare("room", Root, Valued);
-    Relate("room", "user", many, many);
-    Declare("user_count", Attribute, Valued);
-    Relate("room", "user_count", one, many);
-    for (const char* marker : {"in_room", "room_autojoin", "is_private", "is_member", "is_operator", "is_owner"})
-    {
+    Declare(ServerNames::Room, Root, Valued);
+    Relate(ServerNames::Room, ServerNames::User, many, many);
+    Declare(ServerNames::UserCount, Attribute, Valued);
+    Relate(ServerNames::Room, ServerNames::UserCount, one, many);
+    for (const char* marker : {ServerNames::InRoom, ServerNames::RoomAutojoin, "is_private", ServerNames::IsMember,
+                               ServerNames::IsOperator, ServerNames::IsOwner}) {
         Declare(marker, Attribute, Valueless, OnNewItem);
-        Relate("room", marker, one, many);
+        Relate(ServerNames::Room, marker, one, many);
     }
-    for (const char* list : {"room_members", "room_operators", "room_owner"})
-    {
+    for (const char* list : {ServerNames::RoomMembers, ServerNames::RoomOperators, ServerNames::RoomOwner}) {
         Declare(list, Node, Valueless, OnNewItem);
-        Own("room", list, one);
+        Own(ServerNames::Room, list, one);
     }
-    Relate("room_members", "user", many, many);
-    Relate("room_operators", "user", many, many);
-    Relate("room_owner", "user", one, many);
+    Relate(ServerNames::RoomMembers, ServerNames::User, many, many);
+    Relate(ServerNames::RoomOperators, ServerNames::User, many, many);
+    Relate(ServerNames::RoomOwner, ServerNames::User, one, many);
 
-    Declare("room_ticker", Node, Valueless, OnNewItem);
-    Own("room", "room_ticker", many);
-    Declare("room_ticker_text", Attribute, Valued);
-    Relate("room_ticker", "room_ticker_text", one, many);
-    Declare("room_ticker_order", Attribute, Valued);
-    Relate("room_ticker", "room_ticker_order", one, many);
-    Relate("room_ticker", "user", one, many);
+    Declare(ServerNames::RoomTicker, Node, Valueless, OnNewItem);
+    Own(ServerNames::Room, ServerNames::RoomTicker, many);
+    Declare(ServerNames::RoomTickerText, Attribute, Valued);
+    Relate(ServerNames::RoomTicker, ServerNames::RoomTickerText, one, many);
+    Declare(ServerNames::RoomTickerOrder, Attribute, Valued);
+    Relate(ServerNames::RoomTicker, ServerNames::RoomTickerOrder, one, many);
+    Relate(ServerNames::RoomTicker, ServerNames::User, one, many);
 
     // The search types that peer messaging and the search views share; see
     // "Item types" in docs/protocol.md for who declares what.
-    Declare("search_request", Root, Valued, OnNewItem);
-    Declare("search_request_text", Node, Valued);
-    Relate("search_request", "search_request_text", one, many);
-    Declare("wish_list_item", Root, Valued);
-    Relate("search_request", "wish_list_item", one, many);
-    Declare("search_correlation", Node, Valueless, OnNewItem);
-    Own("search_request_text", "search_correlation", many);
-    Declare("correlation_text", Attribute, Valued);
-    Relate("search_correlation", "correlation_text", one, many);
-    Declare("correlation_rank", Attribute, Valued);
-    Relate("search_correlation", "correlation_rank", one, many);
+    Declare(ServerNames::SearchRequest, Root, Valued, OnNewItem);
+    Declare(ServerNames::SearchRequestText, Node, Valued);
+    Relate(ServerNames::SearchRequest, ServerNames::SearchRequestText, one, many);
+    Declare(ServerNames::WishListItem, Root, Valued);
+    Relate(ServerNames::SearchRequest, ServerNames::WishListItem, one, many);
+    Declare(ServerNames::SearchCorrelation, Node, Valueless, OnNewItem);
+    Own(ServerNames::SearchRequestText, ServerNames::SearchCorrelation, many);
+    Declare(ServerNames::CorrelationText, Attribute, Valued);
+    Relate(ServerNames::SearchCorrelation, ServerNames::CorrelationText, one, many);
+    Declare(ServerNames::CorrelationRank, Attribute, Valued);
+    Relate(ServerNames::SearchCorrelation, ServerNames::CorrelationRank, one, many);
 
-    Save("room_autojoin");
-    SaveWith("room", "room_autojoin");
-    Save("in_user_list");
-    SaveWith("user", "in_user_list");
-    Save("user_list_group");
-    Save("group_download_priority");
-    Save("accept_uploads");
-    Save("is_ignored");
-    SaveWith("user", "is_ignored");
-    Save("wish_list_item");
+    Save(ServerNames::RoomAutojoin);
+    SaveWith(ServerNames::Room, ServerNames::RoomAutojoin);
+    Save(ServerNames::InUserList);
+    SaveWith(ServerNames::User, ServerNames::InUserList);
+    Save(ServerNames::UserListGroup);
+    Save(ServerNames::GroupDownloadPriority);
+    Save(ServerNames::AcceptUploads);
+    Save(ServerNames::IsIgnored);
+    SaveWith(ServerNames::User, ServerNames::IsIgnored);
+    Save(ServerNames::WishListItem);
 
     SetSetting("availability_status", "available");
 }

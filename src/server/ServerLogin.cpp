@@ -6,6 +6,7 @@
 #include "Data.h"
 #include "Log.h"
 #include "PortForwarder.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "UpdateChecker.h"
 
@@ -65,7 +66,7 @@ void Server::OnConnectedToServer()
     if (GetSetting("availability_status") == "away")
         Send(ServerMessages::WriteSetStatus(ServerMessages::StatusAway));
 
-    for (const ItemPtr& user : d.GetType("is_tracked")->GetGlobalNullItem().GetItems("user"))
+    for (const ItemPtr& user : d.GetType("is_tracked")->GetGlobalNullItem().GetItems(ServerNames::User))
         AddUser(user.AsString());
 
     // Once a run, at its first login; after later logins each open room
@@ -73,8 +74,8 @@ void Server::OnConnectedToServer()
     if (!m_autojoined)
     {
         m_autojoined = true;
-        for (const ItemPtr& room : d.GetType("room")->GetItems())
-            if (room.IsConnected("room_autojoin"))
+        for (const ItemPtr& room : d.GetType(ServerNames::Room)->GetItems())
+            if (room.IsConnected(ServerNames::RoomAutojoin))
                 EnterRoom(room.AsString(), false);
     }
 

@@ -14,10 +14,13 @@
 #include "Log.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerNames.h"
 #include "Schema.h"
 #include "SearchParser.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "SharedFolderInfo.h"
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
@@ -29,70 +32,72 @@ namespace
 void DeclareTypes()
 {
     using namespace Schema;
-    Declare("shared_folder", Root, Valued);
-    Save("shared_folder");
-    Declare("shared_file", Node, Valueless);
-    Declare("shared_file_name", Node, Valued);
+    Declare(ShareNames::SharedFolder, Root, Valued);
+    Save(ShareNames::SharedFolder);
+    Declare(ShareNames::SharedFile, Node, Valueless);
+    Declare(ShareNames::SharedFileName, Node, Valued);
     Declare("shared_file_lowercase_name", Attribute, Valued);
-    Declare("shared_file_folder", Node, Valued);
+    Declare(ShareNames::SharedFileFolder, Node, Valued);
     Declare("shared_file_folder_lowercase_name", Attribute, Valued);
-    Declare("shared_file_size", Attribute, Valued);
-    Declare("shared_public", Attribute, Valueless);
-    Declare("shared_userlist", Attribute, Valueless);
+    Declare(ShareNames::SharedFileSize, Attribute, Valued);
+    Declare(ShareNames::SharedPublic, Attribute, Valueless);
+    Declare(ShareNames::SharedUserlist, Attribute, Valueless);
     Declare("is_scanned", Attribute, Valueless);
     Declare("shared_folder_id", Attribute, Valued);
 
-    Relate("shared_folder", "shared_file_folder", many, many);
-    Relate("shared_file", "shared_file_folder", one, many);
-    Relate("shared_file_folder", "shared_file_folder_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_name", one, many);
-    Relate("shared_file_name", "shared_file_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_size", one, many);
-    Relate("shared_folder", "shared_public", one, many);
-    Relate("shared_folder", "shared_userlist", one, many);
-    Relate("shared_file_folder", "is_scanned", one, many);
-    Relate("shared_folder", "user_list_group", many, many);
-    Relate("shared_folder", "shared_folder_id", one, one);
-    SaveWith("shared_public", "shared_folder");
-    SaveWith("shared_userlist", "shared_folder");
-    SaveWith("shared_folder_id", "shared_folder");
+    Relate(ShareNames::SharedFolder, ShareNames::SharedFileFolder, many, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileFolder, one, many);
+    Relate(ShareNames::SharedFileFolder, "shared_file_folder_lowercase_name", one, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileName, one, many);
+    Relate(ShareNames::SharedFileName, "shared_file_lowercase_name", one, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileSize, one, many);
+    Relate(ShareNames::SharedFolder, ShareNames::SharedPublic, one, many);
+    Relate(ShareNames::SharedFolder, ShareNames::SharedUserlist, one, many);
+    Relate(ShareNames::SharedFileFolder, "is_scanned", one, many);
+    Relate(ShareNames::SharedFolder, ServerNames::UserListGroup, many, many);
+    Relate(ShareNames::SharedFolder, "shared_folder_id", one, one);
+    SaveWith(ShareNames::SharedPublic, ShareNames::SharedFolder);
+    SaveWith(ShareNames::SharedUserlist, ShareNames::SharedFolder);
+    SaveWith("shared_folder_id", ShareNames::SharedFolder);
 
-    Declare("user_share", Root, Valueless);
-    Declare("user_share_folder", Node, Valueless);
-    Declare("user_share_folder_parent", Node, Valueless);
-    Declare("user_share_folder_child", Node, Valueless);
-    Declare("user_share_folder_name", Attribute, Valued);
-    Declare("user_share_file", Node, Valueless);
-    Declare("user_share_file_name", Attribute, Valued);
-    Relate("user_share", "user", one, one);
-    Relate("user_share", "user_share_folder", many, one);
-    Relate("user_share_folder", "user_share_folder_name", one, many);
-    Relate("user_share_folder", "user_share_file", many, one);
-    Relate("user_share_folder", "user_share_folder_parent", one, one);
-    Relate("user_share_folder", "user_share_folder_child", many, one);
-    Relate("user_share_folder_parent", "user_share_folder_child", one, one);
-    Relate("user_share_file", "user_share_file_name", one, many);
-    Relate("user_share_file", "file_size", one, many);
+    Declare(ShareNames::UserShare, Root, Valueless);
+    Declare(ShareNames::UserShareFolder, Node, Valueless);
+    Declare(ShareNames::UserShareFolderParent, Node, Valueless);
+    Declare(ShareNames::UserShareFolderChild, Node, Valueless);
+    Declare(ShareNames::UserShareFolderName, Attribute, Valued);
+    Declare(ShareNames::UserShareFile, Node, Valueless);
+    Declare(ShareNames::UserShareFileName, Attribute, Valued);
+    Relate(ShareNames::UserShare, ServerNames::User, one, one);
+    Relate(ShareNames::UserShare, ShareNames::UserShareFolder, many, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderName, one, many);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFile, many, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderParent, one, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderChild, many, one);
+    Relate(ShareNames::UserShareFolderParent, ShareNames::UserShareFolderChild, one, one);
+    Relate(ShareNames::UserShareFile, ShareNames::UserShareFileName, one, many);
+    Relate(ShareNames::UserShareFile, PeerNames::FileSize, one, many);
 
     Declare("search_token", Attribute, Valued);
-    Relate("search_token", "shared_file", many, many);
+    Relate("search_token", ShareNames::SharedFile, many, many);
 
-    for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
-        Relate("shared_file", attribute, one, many);
-    Relate("shared_file", "is_scanned", one, many);
+    for (const char* attribute : {PeerNames::MpegVersion, PeerNames::ChannelMode, PeerNames::AudioFrequency,
+                                  PeerNames::BitrateMode, PeerNames::Bitrate})
+        Relate(ShareNames::SharedFile, attribute, one, many);
+    Relate(ShareNames::SharedFile, "is_scanned", one, many);
     Save("is_scanned");
-    SaveWith("shared_file_folder", "shared_folder");
-    SaveWith("shared_file", "shared_file_folder");
-    for (const char* attribute : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
-                                  "audio_frequency", "bitrate_mode", "bitrate"})
-        SaveWith(attribute, "shared_file");
-    for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
-        Relate("user_share_file", attribute, one, many);
+    SaveWith(ShareNames::SharedFileFolder, ShareNames::SharedFolder);
+    SaveWith(ShareNames::SharedFile, ShareNames::SharedFileFolder);
+    for (const char* attribute :
+         {ShareNames::SharedFileName, ShareNames::SharedFileSize, PeerNames::MpegVersion, PeerNames::ChannelMode,
+          PeerNames::AudioFrequency, PeerNames::BitrateMode, PeerNames::Bitrate})
+        SaveWith(attribute, ShareNames::SharedFile);
+    for (const char* attribute : {PeerNames::BitrateMode, PeerNames::Bitrate, PeerNames::LengthSeconds})
+        Relate(ShareNames::UserShareFile, attribute, one, many);
 
-    Declare("unshared", Attribute, Valueless);
-    Relate("user", "unshared", one, many);
-    Save("unshared");
-    SaveWith("user", "unshared");
+    Declare(ShareNames::Unshared, Attribute, Valueless);
+    Relate(ServerNames::User, ShareNames::Unshared, one, many);
+    Save(ShareNames::Unshared);
+    SaveWith(ServerNames::User, ShareNames::Unshared);
 }
 
 std::string Utf8(const QString& text)
@@ -129,17 +134,17 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     sharedFoldersManager = this;
 
     DeclareTypes();
-    sharedFolderType = d.GetType("shared_folder");
-    sharedFileType = d.GetType("shared_file");
-    fileNameType = d.GetType("shared_file_name");
+    sharedFolderType = d.GetType(ShareNames::SharedFolder);
+    sharedFileType = d.GetType(ShareNames::SharedFile);
+    fileNameType = d.GetType(ShareNames::SharedFileName);
     lowerNameType = d.GetType("shared_file_lowercase_name");
-    fileFolderType = d.GetType("shared_file_folder");
+    fileFolderType = d.GetType(ShareNames::SharedFileFolder);
     lowerFolderType = d.GetType("shared_file_folder_lowercase_name");
-    fileSizeType = d.GetType("shared_file_size");
+    fileSizeType = d.GetType(ShareNames::SharedFileSize);
     isScannedType = d.GetType("is_scanned");
     searchTokenType = d.GetType("search_token");
-    bitrateType = d.GetType("bitrate");
-    bitrateModeType = d.GetType("bitrate_mode");
+    bitrateType = d.GetType(PeerNames::Bitrate);
+    bitrateModeType = d.GetType(PeerNames::BitrateMode);
 
     fileNameType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
@@ -208,8 +213,8 @@ void SharedFoldersManager::Init()
     ++walksPending;
     fileScanner.RequestScan(folders);
 
-    PathNode* root = new PathNode(&d, "user");
-    new PathNode(root, "user_address", 2);
+    PathNode* root = new PathNode(&d, ServerNames::User);
+    new PathNode(root, PeerNames::UserAddress, 2);
     d.AddPathEventHandler(root, new EventHandler<SharedFoldersManager, ItemPtr>(
                                     this, &SharedFoldersManager::OnUserAddress));
 }
@@ -254,9 +259,9 @@ ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, con
     // of names, and either walk alone would make a scan quadratic.
     size_t byName = 0, byFolder = 0;
     for (const ItemPtr& name : names)
-        byName += size_t(name.CountItems("shared_file"));
+        byName += size_t(name.CountItems(ShareNames::SharedFile));
     for (const ItemPtr& folder : folders)
-        byFolder += size_t(folder.CountItems("shared_file"));
+        byFolder += size_t(folder.CountItems(ShareNames::SharedFile));
     const ItemSet& walk = byName <= byFolder ? names : folders;
     const ItemSet& other = byName <= byFolder ? folders : names;
     Type* otherType = byName <= byFolder ? fileFolderType : fileNameType;
@@ -375,11 +380,11 @@ void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString c
     ItemPtr item = GetSharedFileItem(file);
     if (!item)
         return;
-    item += d.GetType("mpeg_version")->GetItem(Value(mpegVersion));
-    item += d.GetType("channel_mode")->GetItem(Value(channelMode));
-    item += d.GetType("audio_frequency")->GetItem(Value(frequency));
-    item += d.GetType("bitrate_mode")->GetItem(Value(isVBR ? "vbr" : "cbr"));
-    item += d.GetType("bitrate")->GetItem(Value(bitrate));
+    item += d.GetType(PeerNames::MpegVersion)->GetItem(Value(mpegVersion));
+    item += d.GetType(PeerNames::ChannelMode)->GetItem(Value(channelMode));
+    item += d.GetType(PeerNames::AudioFrequency)->GetItem(Value(frequency));
+    item += d.GetType(PeerNames::BitrateMode)->GetItem(Value(isVBR ? "vbr" : "cbr"));
+    item += d.GetType(PeerNames::Bitrate)->GetItem(Value(bitrate));
     // Saved with the file, so it is not analysed again in a later run.
     item += isScannedType->GetGlobalNullItem();
 }
@@ -394,16 +399,16 @@ void SharedFoldersManager::SetUploadQueue(UploadQueue queue)
 
 ItemSet SharedFoldersManager::GetUserSharedFolders(QString user)
 {
-    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    if (userItem.IsConnected("unshared"))
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    if (userItem.IsConnected(ShareNames::Unshared))
         return ItemSet();
     const ItemSet sharedFolders = sharedFolderType->GetItems();
-    ItemSet visible = sharedFolders.Connected("shared_public");
-    ItemPtr listed = userItem["in_user_list"];
+    ItemSet visible = sharedFolders.Connected(ShareNames::SharedPublic);
+    ItemPtr listed = userItem[ServerNames::InUserList];
     if (!listed)
         return visible;
-    visible.Add(sharedFolders.Connected("shared_userlist"));
-    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+    visible.Add(sharedFolders.Connected(ShareNames::SharedUserlist));
+    for (const ItemPtr& group : listed.GetItems(ServerNames::UserListGroup))
         visible.Add(group.GetItems(sharedFolderType));
     return visible;
 }
@@ -412,31 +417,31 @@ bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, QString user)
 {
     // A user who has no item yet carries no mark, so finding none is the
     // same answer as making one would give.
-    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    if (userItem.IsConnected("unshared"))
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    if (userItem.IsConnected(ShareNames::Unshared))
         return false;
     const ItemSet roots = file[fileFolderType].GetItems(sharedFolderType);
-    if (!roots.Connected("shared_public").empty())
+    if (!roots.Connected(ShareNames::SharedPublic).empty())
         return true;
-    ItemPtr listed = userItem["in_user_list"];
+    ItemPtr listed = userItem[ServerNames::InUserList];
     if (!listed)
         return false;
-    if (!roots.Connected("shared_userlist").empty())
+    if (!roots.Connected(ShareNames::SharedUserlist).empty())
         return true;
-    return !roots.Connected(listed.GetItems("user_list_group")).empty();
+    return !roots.Connected(listed.GetItems(ServerNames::UserListGroup)).empty();
 }
 
 bool SharedFoldersManager::IsUserAddressUnshared(QString user)
 {
-    ItemPtr address = d.GetType("user")->HasItem(Value(user))["user_address"];
+    ItemPtr address = d.GetType(ServerNames::User)->HasItem(Value(user))[PeerNames::UserAddress];
     if (!address)
         return false;
-    return !address.GetItems("user").Connected("unshared").empty();
+    return !address.GetItems(ServerNames::User).Connected(ShareNames::Unshared).empty();
 }
 
 void SharedFoldersManager::OnUserAddress(ItemPtr user)
 {
-    if (!user || user.IsConnected("unshared"))
+    if (!user || user.IsConnected(ShareNames::Unshared))
         return;
     const QString name = user.AsString();
     if (!IsUserAddressUnshared(name))
@@ -444,18 +449,18 @@ void SharedFoldersManager::OnUserAddress(ItemPtr user)
     if (uploadQueue.unshareUser)
         uploadQueue.unshareUser(name);
     else
-        user.NewItem("unshared");
+        user.NewItem(ShareNames::Unshared);
 }
 
 void SharedFoldersManager::RemoveUserShare(QString user)
 {
-    ItemPtr share = d.GetType("user")->HasItem(Value(user))["user_share"];
+    ItemPtr share = d.GetType(ServerNames::User)->HasItem(Value(user))[ShareNames::UserShare];
     if (!share)
         return;
     {
         Data::Batch batch(&d);
-        const ItemSet folders = share.GetItems("user_share_folder");
-        folders.GetItems("user_share_file").Remove();
+        const ItemSet folders = share.GetItems(ShareNames::UserShareFolder);
+        folders.GetItems(ShareNames::UserShareFile).Remove();
         folders.Remove();
         share.Remove();
     }
@@ -477,8 +482,7 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& 
                                                      AttributeTranslationTable& attributes)
 {
     Q_UNUSED(attributes);
-    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems("shared_file_folder"))
-    {
+    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems(ShareNames::SharedFileFolder)) {
         std::string key = folder.AsStdString();
         std::replace(key.begin(), key.end(), '/', '\\');
         std::set<FileInfo>& files = shares[key];
@@ -523,16 +527,16 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)
 {
     QString text;
-    if (ItemPtr bitrate = file["bitrate"])
+    if (ItemPtr bitrate = file[PeerNames::Bitrate])
         text += QString::number(bitrate.AsUInt64());
-    Type* modeType = d.GetType("bitrate_mode");
+    Type* modeType = d.GetType(PeerNames::BitrateMode);
     const ItemPtr vbr = modeType->HasItem(Value("vbr"));
     const ItemPtr cbr = modeType->HasItem(Value("cbr"));
     if (vbr && file.IsConnected(vbr))
         text += " VBR";
     else if (cbr && file.IsConnected(cbr))
         text += " CBR";
-    if (ItemPtr length = file["length_seconds"])
+    if (ItemPtr length = file[PeerNames::LengthSeconds])
         text += ", " + FormatSeconds(long(length.AsInt64()));
     return text;
 }

@@ -13,6 +13,7 @@
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "Settings.h"
+#include "ShareNames.h"
 
 namespace
 {
@@ -396,8 +397,8 @@ void SharedFoldersManager::FinishMerge(MergeJob& job)
 {
     if (job.rescan)
     {
-        const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
-        job.removed += int(unreached.GetItems("shared_file").size());
+        const ItemSet unreached = fileFolderType->GetItems().NotConnected(ShareNames::SharedFolder);
+        job.removed += int(unreached.GetItems(ShareNames::SharedFile).size());
         RemoveFolderItems(unreached);
         d.RemoveDisconnectedItems();
         ReleaseWalkMemory();

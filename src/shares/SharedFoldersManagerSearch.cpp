@@ -14,6 +14,7 @@
 #include "PeerMessenger.h"
 #include "SearchParser.h"
 #include "Settings.h"
+#include "ShareNames.h"
 
 void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
 {
@@ -96,8 +97,7 @@ bool SharedFoldersManager::AnswerNow(const QString& user, quint32 token, const Q
     // Whether a folder lies in a visible share, once per folder.
     std::unordered_map<Item*, bool> folderVisible;
     std::vector<SearchAnswer::Match> matches;
-    for (const ItemPtr& file : d.GetItemSubset(query.tokens, "shared_file"))
-    {
+    for (const ItemPtr& file : d.GetItemSubset(query.tokens, ShareNames::SharedFile)) {
         ItemPtr folder = file[fileFolderType];
         auto known = folderVisible.find(folder.GetItemPointer());
         if (known == folderVisible.end())
@@ -133,7 +133,7 @@ void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString
     }
     size_t candidates = size_t(-1);
     for (const ItemPtr& token : query.tokens)
-        candidates = std::min(candidates, size_t(token.CountItems("shared_file")));
+        candidates = std::min(candidates, size_t(token.CountItems(ShareNames::SharedFile)));
     if (candidates <= AnswerAtOnceLimit)
     {
         const bool sent = AnswerNow(user, req, search, query);

@@ -13,11 +13,15 @@
 #include "DownloadThread.h"
 #include "Log.h"
 #include "PeerMessenger.h"
+#include "PeerNames.h"
 #include "PeriodicDuties.h"
 #include "Schema.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "TimerManager.h"
+#include "TransferNames.h"
 #include "UploadThread.h"
 
 TransferQueueManager* transferQueueManager = nullptr;
@@ -46,7 +50,7 @@ void DeleteHeapValue(ItemPtr item)
 ItemSet RunningEntries(const char* entryType, const char* statusType)
 {
     ItemSet running;
-    for (const ItemPtr& status : g(statusType).Connected("is_active"))
+    for (const ItemPtr& status : g(statusType).Connected(TransferNames::IsActive))
         running.Add(status.GetItems(entryType));
     return running;
 }
@@ -70,7 +74,7 @@ void StopThreads(const char* type)
 int CountRunning(const char* entryType, const char* statusType)
 {
     int count = 0;
-    for (const ItemPtr& status : g(statusType).Connected("is_active"))
+    for (const ItemPtr& status : g(statusType).Connected(TransferNames::IsActive))
         count += status.CountItems(entryType);
     return count;
 }
@@ -82,31 +86,32 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
 
     DeclareDownloadTypes();
 
-    d.GetType("write_position")
-        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnWritePositionRemoved));
-    d.GetType("last_receipt_time")
-        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnLastReceiptTimeRemoved));
+    d.GetType(TransferNames::WritePosition)
+        ->AddItemRemovedHandler(
+            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnWritePositionRemoved));
+    d.GetType(TransferNames::LastReceiptTime)
+        ->AddItemRemovedHandler(
+            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnLastReceiptTimeRemoved));
     d.GetType("last_speed_measurement_time")
         ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
             this, &TransferQueueManager::OnLastSpeedMeasurementTimeRemoved));
-    d.GetType("bytes_per_second")
-        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnBytesPerSecondRemoved));
+    d.GetType(TransferNames::BytesPerSecond)
+        ->AddItemRemovedHandler(
+            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnBytesPerSecondRemoved));
     d.GetType("bytes_since_last_receipt")
         ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
             this, &TransferQueueManager::OnBytesSinceLastReceiptRemoved));
 
-    Schema::Save("download_entry");
-    for (const char* type : {"user", "file_name", "remote_folder", "file_size", "download_folder",
-                             "download_entry_status", "download_order", "subfolder_save_level"})
-        Schema::SaveWith(type, "download_entry");
+    Schema::Save(TransferNames::DownloadEntry);
+    for (const char* type : {ServerNames::User, TransferNames::FileName, TransferNames::RemoteFolder,
+                             PeerNames::FileSize, TransferNames::DownloadFolder, TransferNames::DownloadEntryStatus,
+                             TransferNames::DownloadOrder, "subfolder_save_level"})
+        Schema::SaveWith(type, TransferNames::DownloadEntry);
 
     DeclareUploadTypes();
 
-    PathNode* root = new PathNode(&d, "user");
-    new PathNode(root, "is_online");
+    PathNode* root = new PathNode(&d, ServerNames::User);
+    new PathNode(root, ServerNames::IsOnline);
     d.AddPathEventHandler(root,
                           new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnUserOnline));
 
@@ -119,11 +124,12 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
     SetSettingDefault("transfer_order_counter", "1");
     SetSetting("transfer_req_counter", "1");
 
-    Type* downloadStatus = d.GetType("download_entry_status");
-    downloadStatus->GetItem("downloading").NewItem("is_active");
-    Type* uploadStatus = d.GetType("upload_entry_status");
-    for (const char* status : {"connecting", "uploading", "requesting", "waiting for offset"})
-        uploadStatus->GetItem(status).NewItem("is_active");
+    Type* downloadStatus = d.GetType(TransferNames::DownloadEntryStatus);
+    downloadStatus->GetItem(TransferNames::Downloading).NewItem(TransferNames::IsActive);
+    Type* uploadStatus = d.GetType(TransferNames::UploadEntryStatus);
+    for (const char* status : {TransferNames::Connecting, TransferNames::Uploading, TransferNames::Requesting,
+                               TransferNames::WaitingForOffset})
+        uploadStatus->GetItem(status).NewItem(TransferNames::IsActive);
 
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
@@ -143,9 +149,9 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
 
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::DownloadPlaceInLine, this, &TransferQueueManager::OnDownloadPlaceInLine);
-    Schema::Declare("denial_reason", Schema::Attribute, Schema::Valued);
-    Schema::Relate("denial_reason", "download_entry", many, one);
-    Schema::Relate("denial_reason", "upload_entry", many, one);
+    Schema::Declare(TransferNames::DenialReason, Schema::Attribute, Schema::Valued);
+    Schema::Relate(TransferNames::DenialReason, TransferNames::DownloadEntry, many, one);
+    Schema::Relate(TransferNames::DenialReason, TransferNames::UploadEntry, many, one);
     SetSetting("upload_slots", "1");
 
     DeclareCompletionTypes();
@@ -160,8 +166,8 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
     SetSetting("max_queued_uploads_per_user_enabled", "no");
     SetSetting("max_queued_mb_per_user_enabled", "no");
 
-    Schema::Declare("excluded_download_extension", Schema::Root, Schema::Valued);
-    Schema::Save("excluded_download_extension");
+    Schema::Declare(TransferNames::ExcludedDownloadExtension, Schema::Root, Schema::Valued);
+    Schema::Save(TransferNames::ExcludedDownloadExtension);
 
     OfferUploadQueueToShares(true);
 }
@@ -169,65 +175,65 @@ TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
 void TransferQueueManager::DeclareDownloadTypes()
 {
     using namespace Schema;
-    Declare("download_entry", Root, Valueless);
-    Declare("file_name", Attribute, Valued);
-    Declare("remote_folder", Node, Valued);
-    Declare("download_folder", Node, Valued);
+    Declare(TransferNames::DownloadEntry, Root, Valueless);
+    Declare(TransferNames::FileName, Attribute, Valued);
+    Declare(TransferNames::RemoteFolder, Node, Valued);
+    Declare(TransferNames::DownloadFolder, Node, Valued);
     Declare("transfer_req", Attribute, Valued);
     Declare("remote_transfer_req", Attribute, Valued);
     Declare("download_socket", Root, Valued);
     Declare("download_file", Root, Valued);
-    Declare("write_position", Attribute, Valued);
-    Declare("download_entry_status", Root, Valued);
-    Declare("download_order", Attribute, Valued);
+    Declare(TransferNames::WritePosition, Attribute, Valued);
+    Declare(TransferNames::DownloadEntryStatus, Root, Valued);
+    Declare(TransferNames::DownloadOrder, Attribute, Valued);
     Declare("upload_socket", Root, Valued);
     Declare("upload_file", Root, Valued);
-    Declare("read_position", Attribute, Valued);
-    Declare("upload_entry_status", Root, Valued);
+    Declare(TransferNames::ReadPosition, Attribute, Valued);
+    Declare(TransferNames::UploadEntryStatus, Root, Valued);
     Declare("upload_order", Attribute, Valued);
-    Declare("is_active", Attribute, Valueless);
-    Declare("last_receipt_time", Attribute, Valued);
+    Declare(TransferNames::IsActive, Attribute, Valueless);
+    Declare(TransferNames::LastReceiptTime, Attribute, Valued);
     Declare("last_speed_measurement_time", Attribute, Valued);
-    Declare("bytes_per_second", Attribute, Valued);
+    Declare(TransferNames::BytesPerSecond, Attribute, Valued);
     Declare("bytes_since_last_receipt", Attribute, Valued);
-    Declare("place_in_line", Attribute, Valued);
+    Declare(TransferNames::PlaceInLine, Attribute, Valued);
     Declare("last_queue_request_time", Attribute, Valued);
     Declare("next_place_in_line_request_time", Attribute, Valued);
     Declare("download_thread", Root, Valued);
     Declare("subfolder_save_level", Attribute, Valued);
-    Declare("last_status_change_time", Attribute, Valued);
+    Declare(TransferNames::LastStatusChangeTime, Attribute, Valued);
     Declare("single_download", Attribute, Valueless);
 
-    Relate("download_entry", "user", one, many);
-    Relate("download_entry", "file_name", one, many);
-    Relate("download_entry", "remote_folder", one, many);
-    Relate("download_entry", "file_size", one, many);
-    Relate("download_entry", "download_folder", one, many);
-    Relate("download_entry", "transfer_req", one, one);
-    Relate("download_entry", "remote_transfer_req", one, many);
-    Relate("download_entry", "download_socket", one, one);
-    Relate("download_entry", "download_thread", one, one);
-    Relate("download_entry", "download_file", one, one);
-    Relate("download_entry", "write_position", one, many);
-    Relate("download_entry", "download_entry_status", one, many);
-    Relate("download_entry", "download_order", one, one);
-    Relate("download_entry", "last_receipt_time", one, one);
-    Relate("download_entry", "last_speed_measurement_time", one, one);
-    Relate("download_entry", "bytes_per_second", one, one);
-    Relate("download_entry", "bytes_since_last_receipt", one, one);
-    Relate("download_entry", "place_in_line", one, many);
-    Relate("download_entry", "subfolder_save_level", one, many);
-    Relate("download_entry", "last_status_change_time", one, many);
-    Relate("download_entry_status", "is_active", one, many);
-    Relate("download_entry", "single_download", one, many);
-    Relate("user", "last_queue_request_time", one, many);
-    Relate("user", "next_place_in_line_request_time", one, many);
+    Relate(TransferNames::DownloadEntry, ServerNames::User, one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::FileName, one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::RemoteFolder, one, many);
+    Relate(TransferNames::DownloadEntry, PeerNames::FileSize, one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::DownloadFolder, one, many);
+    Relate(TransferNames::DownloadEntry, "transfer_req", one, one);
+    Relate(TransferNames::DownloadEntry, "remote_transfer_req", one, many);
+    Relate(TransferNames::DownloadEntry, "download_socket", one, one);
+    Relate(TransferNames::DownloadEntry, "download_thread", one, one);
+    Relate(TransferNames::DownloadEntry, "download_file", one, one);
+    Relate(TransferNames::DownloadEntry, TransferNames::WritePosition, one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::DownloadEntryStatus, one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::DownloadOrder, one, one);
+    Relate(TransferNames::DownloadEntry, TransferNames::LastReceiptTime, one, one);
+    Relate(TransferNames::DownloadEntry, "last_speed_measurement_time", one, one);
+    Relate(TransferNames::DownloadEntry, TransferNames::BytesPerSecond, one, one);
+    Relate(TransferNames::DownloadEntry, "bytes_since_last_receipt", one, one);
+    Relate(TransferNames::DownloadEntry, TransferNames::PlaceInLine, one, many);
+    Relate(TransferNames::DownloadEntry, "subfolder_save_level", one, many);
+    Relate(TransferNames::DownloadEntry, TransferNames::LastStatusChangeTime, one, many);
+    Relate(TransferNames::DownloadEntryStatus, TransferNames::IsActive, one, many);
+    Relate(TransferNames::DownloadEntry, "single_download", one, many);
+    Relate(ServerNames::User, "last_queue_request_time", one, many);
+    Relate(ServerNames::User, "next_place_in_line_request_time", one, many);
 }
 
 void TransferQueueManager::DeclareUploadTypes()
 {
     using namespace Schema;
-    Declare("upload_entry", Root, Valueless);
+    Declare(TransferNames::UploadEntry, Root, Valueless);
     Declare("filename_as_requested", Attribute, Valued);
     Declare("upload_start_time", Attribute, Valued);
     Declare("bytes_uploaded", Attribute, Valued);
@@ -237,52 +243,52 @@ void TransferQueueManager::DeclareUploadTypes()
     d.GetType("bytes_uploaded")
         ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
             this, &TransferQueueManager::OnBytesUploadedRemoved));
-    d.GetType("read_position")
-        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnWritePositionRemoved));
+    d.GetType(TransferNames::ReadPosition)
+        ->AddItemRemovedHandler(
+            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnWritePositionRemoved));
 
-    Relate("upload_entry", "user", one, many);
-    Relate("upload_entry", "shared_file", one, many);
-    Relate("upload_entry", "upload_socket", one, one);
-    Relate("upload_entry", "upload_file", one, one);
-    Relate("upload_entry", "read_position", one, many);
-    Relate("upload_entry", "upload_entry_status", one, many);
-    Relate("upload_entry", "upload_order", one, one);
-    Relate("upload_entry", "transfer_req", one, one);
-    Relate("upload_entry_status", "is_active", one, many);
-    Relate("upload_entry", "filename_as_requested", one, many);
-    Relate("upload_entry", "upload_start_time", one, many);
-    Relate("upload_entry", "bytes_uploaded", one, many);
-    Relate("upload_entry", "last_status_change_time", one, many);
-    Relate("upload_entry", "last_receipt_time", one, one);
-    Relate("upload_entry", "last_speed_measurement_time", one, one);
-    Relate("upload_entry", "bytes_per_second", one, one);
-    Relate("upload_entry", "bytes_since_last_receipt", one, one);
-    Relate("upload_entry", "upload_thread", one, one);
-    Relate("upload_entry", "effective_upload_order", one, many);
+    Relate(TransferNames::UploadEntry, ServerNames::User, one, many);
+    Relate(TransferNames::UploadEntry, ShareNames::SharedFile, one, many);
+    Relate(TransferNames::UploadEntry, "upload_socket", one, one);
+    Relate(TransferNames::UploadEntry, "upload_file", one, one);
+    Relate(TransferNames::UploadEntry, TransferNames::ReadPosition, one, many);
+    Relate(TransferNames::UploadEntry, TransferNames::UploadEntryStatus, one, many);
+    Relate(TransferNames::UploadEntry, "upload_order", one, one);
+    Relate(TransferNames::UploadEntry, "transfer_req", one, one);
+    Relate(TransferNames::UploadEntryStatus, TransferNames::IsActive, one, many);
+    Relate(TransferNames::UploadEntry, "filename_as_requested", one, many);
+    Relate(TransferNames::UploadEntry, "upload_start_time", one, many);
+    Relate(TransferNames::UploadEntry, "bytes_uploaded", one, many);
+    Relate(TransferNames::UploadEntry, TransferNames::LastStatusChangeTime, one, many);
+    Relate(TransferNames::UploadEntry, TransferNames::LastReceiptTime, one, one);
+    Relate(TransferNames::UploadEntry, "last_speed_measurement_time", one, one);
+    Relate(TransferNames::UploadEntry, TransferNames::BytesPerSecond, one, one);
+    Relate(TransferNames::UploadEntry, "bytes_since_last_receipt", one, one);
+    Relate(TransferNames::UploadEntry, "upload_thread", one, one);
+    Relate(TransferNames::UploadEntry, "effective_upload_order", one, many);
 }
 
 void TransferQueueManager::DeclareCompletionTypes()
 {
     using namespace Schema;
-    Declare("complete_download", Root, Valueless);
+    Declare(TransferNames::CompleteDownload, Root, Valueless);
     Declare("complete_download_folder", Node, Valued);
-    Declare("complete_download_relative_folder", Node, Valued);
-    Declare("complete_download_filename", Attribute, Valued);
-    Declare("complete_download_file_size", Attribute, Valued);
-    Declare("complete_download_completion_time", Attribute, Valued);
-    Relate("complete_download", "user", one, many);
-    Relate("complete_download", "complete_download_folder", one, many);
-    Relate("complete_download", "complete_download_relative_folder", one, many);
-    Relate("complete_download", "complete_download_filename", one, many);
-    Relate("complete_download", "complete_download_completion_time", one, many);
-    Relate("complete_download", "complete_download_file_size", one, many);
-    Relate("complete_download", "search_request_text", one, many);
+    Declare(TransferNames::CompleteDownloadRelativeFolder, Node, Valued);
+    Declare(TransferNames::CompleteDownloadFilename, Attribute, Valued);
+    Declare(TransferNames::CompleteDownloadFileSize, Attribute, Valued);
+    Declare(TransferNames::CompleteDownloadCompletionTime, Attribute, Valued);
+    Relate(TransferNames::CompleteDownload, ServerNames::User, one, many);
+    Relate(TransferNames::CompleteDownload, "complete_download_folder", one, many);
+    Relate(TransferNames::CompleteDownload, TransferNames::CompleteDownloadRelativeFolder, one, many);
+    Relate(TransferNames::CompleteDownload, TransferNames::CompleteDownloadFilename, one, many);
+    Relate(TransferNames::CompleteDownload, TransferNames::CompleteDownloadCompletionTime, one, many);
+    Relate(TransferNames::CompleteDownload, TransferNames::CompleteDownloadFileSize, one, many);
+    Relate(TransferNames::CompleteDownload, ServerNames::SearchRequestText, one, many);
 
     Declare("empty_share_check_status", Attribute, Valued);
-    Declare("sent_empty_share_warning_message", Attribute, Valued);
-    Relate("user", "empty_share_check_status", one, many);
-    Relate("user", "sent_empty_share_warning_message", one, many);
+    Declare(TransferNames::SentEmptyShareWarningMessage, Attribute, Valued);
+    Relate(ServerNames::User, "empty_share_check_status", one, many);
+    Relate(ServerNames::User, TransferNames::SentEmptyShareWarningMessage, one, many);
 }
 
 void TransferQueueManager::ConnectPeerMessenger()
@@ -317,19 +323,19 @@ TransferQueueManager::~TransferQueueManager()
 
 void TransferQueueManager::DataLoaded()
 {
-    Type* statusType = d.GetType("download_entry_status");
-    const ItemPtr queued = statusType->GetItem("queued");
+    Type* statusType = d.GetType(TransferNames::DownloadEntryStatus);
+    const ItemPtr queued = statusType->GetItem(TransferNames::Queued);
     {
         Data::Batch batch(&d);
-        for (ItemPtr entry : g("download_entry"))
-            if (entry["download_entry_status"].AsString() != "complete")
+        for (ItemPtr entry : g(TransferNames::DownloadEntry))
+            if (entry[TransferNames::DownloadEntryStatus].AsString() != TransferNames::Complete)
                 entry.Connect(queued);
     }
 
     if (gp_server) {
         ItemSet users;
-        for (const ItemPtr& entry : g("download_entry"))
-            users.Add(entry.GetItems("user"));
+        for (const ItemPtr& entry : g(TransferNames::DownloadEntry))
+            users.Add(entry.GetItems(ServerNames::User));
         for (const ItemPtr& user : users)
             gp_server->TrackUser(user.AsString());
     }
@@ -349,17 +355,17 @@ void TransferQueueManager::DataLoaded()
 
 void TransferQueueManager::NoData()
 {
-    d.GetType("excluded_download_extension")->GetItem(".ini");
+    d.GetType(TransferNames::ExcludedDownloadExtension)->GetItem(".ini");
 }
 
 int TransferQueueManager::ActiveDownloadCount() const
 {
-    return CountRunning("download_entry", "download_entry_status");
+    return CountRunning(TransferNames::DownloadEntry, TransferNames::DownloadEntryStatus);
 }
 
 int TransferQueueManager::ActiveUploadCount() const
 {
-    return CountRunning("upload_entry", "upload_entry_status");
+    return CountRunning(TransferNames::UploadEntry, TransferNames::UploadEntryStatus);
 }
 
 // Speed limits.
@@ -390,14 +396,14 @@ void TransferQueueManager::EnableUploadSpeedLimit(bool enable)
 
 void TransferQueueManager::DetermineDownloadSpeedLimit()
 {
-    DetermineSpeedLimit(m_downloadLimit, "download_speed_limit", "download_speed_limit_enabled", "download_entry",
-                        "download_entry_status");
+    DetermineSpeedLimit(m_downloadLimit, "download_speed_limit", "download_speed_limit_enabled",
+                        TransferNames::DownloadEntry, TransferNames::DownloadEntryStatus);
 }
 
 void TransferQueueManager::DetermineUploadSpeedLimit()
 {
-    DetermineSpeedLimit(m_uploadLimit, "upload_speed_limit", "upload_speed_limit_enabled", "upload_entry",
-                        "upload_entry_status");
+    DetermineSpeedLimit(m_uploadLimit, "upload_speed_limit", "upload_speed_limit_enabled", TransferNames::UploadEntry,
+                        TransferNames::UploadEntryStatus);
 }
 
 void TransferQueueManager::DetermineSpeedLimit(SpeedLimit& limit, const char* limitKey, const char* enabledKey,

@@ -8,7 +8,9 @@
 
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "PeerNames.h"
 #include "Settings.h"
+#include "TransferNames.h"
 
 DownloadPaths::Options TransferQueueManager::DownloadPathOptions() const
 {
@@ -21,12 +23,12 @@ DownloadPaths::Options TransferQueueManager::DownloadPathOptions() const
 
 std::string TransferQueueManager::RemoteDownloadPath(ItemPtr entry) const
 {
-    return entry["remote_folder"].AsStdString() + "\\" + entry["file_name"].AsStdString();
+    return entry[TransferNames::RemoteFolder].AsStdString() + "\\" + entry[TransferNames::FileName].AsStdString();
 }
 
 QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool complete) const
 {
-    ItemPtr folder = entry["remote_folder"];
+    ItemPtr folder = entry[TransferNames::RemoteFolder];
     return DownloadPaths::TargetFolder(DownloadPathOptions(), bool(folder), folder.AsStdString(),
                                        entry["subfolder_save_level"].AsInt(), entry.IsConnected("single_download"),
                                        complete);
@@ -34,10 +36,10 @@ QString TransferQueueManager::GetDownloadTargetFolder(ItemPtr entry, bool comple
 
 QString TransferQueueManager::GetDownloadTargetPath(ItemPtr entry, bool complete) const
 {
-    ItemPtr folder = entry["remote_folder"];
+    ItemPtr folder = entry[TransferNames::RemoteFolder];
     return DownloadPaths::TargetPath(DownloadPathOptions(), bool(folder), folder.AsStdString(),
                                      entry["subfolder_save_level"].AsInt(), entry.IsConnected("single_download"),
-                                     entry["file_name"].AsStdString(), complete);
+                                     entry[TransferNames::FileName].AsStdString(), complete);
 }
 
 bool TransferQueueManager::HasSafeDownloadPaths(ItemPtr entry) const
@@ -51,12 +53,12 @@ bool TransferQueueManager::IsDownloadFileComplete(ItemPtr entry) const
     if (path.isEmpty())
         return false;
     const QFileInfo info(DownloadPaths::Local(path));
-    return info.isFile() && info.size() >= entry["file_size"].AsInt64();
+    return info.isFile() && info.size() >= entry[PeerNames::FileSize].AsInt64();
 }
 
 QString TransferQueueManager::GetDownloadRelativeDownloadFolder(ItemPtr entry) const
 {
-    ItemPtr folder = entry["remote_folder"];
+    ItemPtr folder = entry[TransferNames::RemoteFolder];
     return DownloadPaths::RelativeFolder(bool(folder), folder.AsStdString(), entry["subfolder_save_level"].AsInt());
 }
 
@@ -64,8 +66,8 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 {
     if (entry.IsConnected("single_download"))
         return;
-    for (const ItemPtr& other : entry["remote_folder"].GetItems("download_entry"))
-        if (other["download_entry_status"].AsString() != "complete")
+    for (const ItemPtr& other : entry[TransferNames::RemoteFolder].GetItems(TransferNames::DownloadEntry))
+        if (other[TransferNames::DownloadEntryStatus].AsString() != TransferNames::Complete)
             return;
     const QString root = DownloadPaths::Local(GetSetting("download_folder"));
     QString folder = GetDownloadTargetFolder(entry, false);

@@ -15,9 +15,12 @@
 #include "MemStream.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerNames.h"
 #include "PeriodicDuties.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "TransferNames.h"
 
 namespace downloads
 {
@@ -25,12 +28,12 @@ const char* const Area = "Transfer Queue";
 
 ItemPtr UserItem(const QString& name)
 {
-    return d.GetType("user")->HasItem(Value(name));
+    return d.GetType(ServerNames::User)->HasItem(Value(name));
 }
 
 QString StatusText(ItemPtr entry)
 {
-    return entry["download_entry_status"].AsString();
+    return entry[TransferNames::DownloadEntryStatus].AsString();
 }
 
 // The time this many seconds from now, on a user.
@@ -62,7 +65,7 @@ ItemPtr TransferQueueManager::AddDownload(QString user, std::string fileName, st
 {
     if (ItemPtr existing = GetDownloadEntry(user, fileName, folder))
         return existing;
-    ItemPtr userItem = d.GetType("user")->NewItem(Value(user));
+    ItemPtr userItem = d.GetType(ServerNames::User)->NewItem(Value(user));
     const DownloadPaths::Options options = DownloadPathOptions();
     // A name that would be written outside the download folder, or that
     // names no file, is not queued at all.
@@ -80,11 +83,11 @@ ItemPtr TransferQueueManager::AddDownload(QString user, std::string fileName, st
     if (gp_server)
         gp_server->TrackUser(user);
     if (IsDownloadFileComplete(entry)) {
-        SetDownloadEntryStatus(entry, "complete");
+        SetDownloadEntryStatus(entry, TransferNames::Complete);
         return entry;
     }
-    SetDownloadEntryStatus(entry, "queued");
-    if (userItem.IsConnected("is_online")) {
+    SetDownloadEntryStatus(entry, TransferNames::Queued);
+    if (userItem.IsConnected(ServerNames::IsOnline)) {
         if (peerMessenger)
             peerMessenger->QueueDownload(user, RemoteDownloadPath(entry));
     } else {
@@ -96,16 +99,16 @@ ItemPtr TransferQueueManager::AddDownload(QString user, std::string fileName, st
 ItemPtr TransferQueueManager::NewDownloadEntry(ItemPtr user, const std::string& fileName, const std::string& folder,
                                                qint64 size, bool singleDownload, int subfolderSaveLevel)
 {
-    ItemPtr entry = d.GetType("download_entry")->NewItem();
+    ItemPtr entry = d.GetType(TransferNames::DownloadEntry)->NewItem();
     entry.Connect(user);
-    entry.Connect(d.GetType("file_name")->NewItem(Value(fileName)));
-    entry.Connect(d.GetType("remote_folder")->NewItem(Value(folder)));
-    entry.Connect(d.GetType("file_size")->NewItem(Value(static_cast<long long>(size))));
+    entry.Connect(d.GetType(TransferNames::FileName)->NewItem(Value(fileName)));
+    entry.Connect(d.GetType(TransferNames::RemoteFolder)->NewItem(Value(folder)));
+    entry.Connect(d.GetType(PeerNames::FileSize)->NewItem(Value(static_cast<long long>(size))));
     entry.Connect(d.GetType("subfolder_save_level")->NewItem(Value(subfolderSaveLevel)));
     if (singleDownload)
         entry.NewItem("single_download");
     const qint64 order = GetSetting("transfer_order_counter").toLongLong();
-    entry.Connect(d.GetType("download_order")->NewItem(Value(static_cast<long long>(order))));
+    entry.Connect(d.GetType(TransferNames::DownloadOrder)->NewItem(Value(static_cast<long long>(order))));
     SetSetting("transfer_order_counter", QString::number(order + 1));
     return entry;
 }
@@ -113,27 +116,27 @@ ItemPtr TransferQueueManager::NewDownloadEntry(ItemPtr user, const std::string& 
 ItemPtr TransferQueueManager::GetDownloadEntry(QString user, std::string fileName, std::string folder) const
 {
     ItemPtr userItem = downloads::UserItem(user);
-    ItemPtr nameItem = d.GetType("file_name")->HasItem(Value(fileName));
-    ItemPtr folderItem = d.GetType("remote_folder")->HasItem(Value(folder));
+    ItemPtr nameItem = d.GetType(TransferNames::FileName)->HasItem(Value(fileName));
+    ItemPtr folderItem = d.GetType(TransferNames::RemoteFolder)->HasItem(Value(folder));
     if (!userItem || !nameItem || !folderItem)
         return ItemPtr();
-    return d.GetItem(downloads::Keys(userItem, nameItem, folderItem), "download_entry");
+    return d.GetItem(downloads::Keys(userItem, nameItem, folderItem), TransferNames::DownloadEntry);
 }
 
 void TransferQueueManager::SetDownloadEntryStatus(ItemPtr entry, QString status)
 {
     if (!entry)
         return;
-    const bool wasActive = entry["download_entry_status"].IsConnected("is_active");
-    ItemPtr statusItem = d.GetType("download_entry_status")->NewItem(Value(status));
+    const bool wasActive = entry[TransferNames::DownloadEntryStatus].IsConnected(TransferNames::IsActive);
+    ItemPtr statusItem = d.GetType(TransferNames::DownloadEntryStatus)->NewItem(Value(status));
     entry.Connect(statusItem);
-    entry.Connect(d.GetType("last_status_change_time")->NewItem(Value(PeriodicDuties::NowText())));
-    const bool isActive = statusItem.IsConnected("is_active");
+    entry.Connect(d.GetType(TransferNames::LastStatusChangeTime)->NewItem(Value(PeriodicDuties::NowText())));
+    const bool isActive = statusItem.IsConnected(TransferNames::IsActive);
     if (!wasActive && isActive) {
         DetermineDownloadSpeedLimit();
     } else if (wasActive && !isActive) {
         ReleaseDownloadResources(entry, true);
-        downloads::SetUserTime(entry["user"], "last_queue_request_time");
+        downloads::SetUserTime(entry[ServerNames::User], "last_queue_request_time");
         DetermineDownloadSpeedLimit();
     }
 }
@@ -175,8 +178,8 @@ void TransferQueueManager::ReleaseDownloadResources(ItemPtr entry, bool later)
                 delete socket;
         }
     }
-    for (const char* type : {"write_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-                             "bytes_since_last_receipt"})
+    for (const char* type : {TransferNames::WritePosition, TransferNames::LastReceiptTime,
+                             "last_speed_measurement_time", TransferNames::BytesPerSecond, "bytes_since_last_receipt"})
         downloads::RemoveTransient(entry, type);
 }
 
@@ -184,7 +187,7 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
 {
     if (!entry)
         return;
-    const bool wasActive = entry["download_entry_status"].IsConnected("is_active");
+    const bool wasActive = entry[TransferNames::DownloadEntryStatus].IsConnected(TransferNames::IsActive);
     ReleaseDownloadResources(entry, false);
     entry.Remove();
     if (wasActive)
@@ -193,30 +196,30 @@ void TransferQueueManager::RemoveDownload(ItemPtr entry)
 
 void TransferQueueManager::RequeueDownload(ItemPtr entry)
 {
-    ItemPtr status = entry["download_entry_status"];
-    if (!entry || status.AsString() == "complete" || status.IsConnected("is_active"))
+    ItemPtr status = entry[TransferNames::DownloadEntryStatus];
+    if (!entry || status.AsString() == TransferNames::Complete || status.IsConnected(TransferNames::IsActive))
         return;
     if (IsDownloadFileComplete(entry)) {
-        SetDownloadEntryStatus(entry, "complete");
+        SetDownloadEntryStatus(entry, TransferNames::Complete);
         return;
     }
-    ItemPtr user = entry["user"];
+    ItemPtr user = entry[ServerNames::User];
     if (peerMessenger)
         peerMessenger->QueueDownload(user.AsString(), RemoteDownloadPath(entry));
-    SetDownloadEntryStatus(entry, "queued");
-    Log(downloads::Area, 2, QString("Queueing %1").arg(entry["file_name"].AsString()), user);
+    SetDownloadEntryStatus(entry, TransferNames::Queued);
+    Log(downloads::Area, 2, QString("Queueing %1").arg(entry[TransferNames::FileName].AsString()), user);
 }
 
 void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
 {
-    const ItemSet entries = user.GetItems("download_entry");
+    const ItemSet entries = user.GetItems(TransferNames::DownloadEntry);
     if (entries.empty())
         return;
     Log(downloads::Area, 1, QString("Requeueing downloads from user %1").arg(user.AsString()), user);
     Data::Batch batch(&d);
-    for (const ItemPtr& entry : entries.SortNumericBy("download_order", true)) {
+    for (const ItemPtr& entry : entries.SortNumericBy(TransferNames::DownloadOrder, true)) {
         const QString status = downloads::StatusText(entry);
-        if (status == "complete" || status == "denied")
+        if (status == TransferNames::Complete || status == TransferNames::Denied)
             continue;
         RequeueDownload(entry);
     }
@@ -226,14 +229,14 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
 
 void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr entry)
 {
-    ItemPtr user = entry["user"];
+    ItemPtr user = entry[ServerNames::User];
     const QString status = downloads::StatusText(entry);
     const QString path = ToQString(RemoteDownloadPath(entry));
-    if (status == "local error") {
+    if (status == TransferNames::LocalError) {
         Log(downloads::Area, 1, QString("Download status %1, not re-queueing %2").arg(status, path), user);
         return;
     }
-    if (user.IsConnected("is_online")) {
+    if (user.IsConnected(ServerNames::IsOnline)) {
         Log(downloads::Area, 1,
             QString("User %1 appears to still be online, re-queueing %2").arg(user.AsString(), path), user);
         if (peerMessenger)
@@ -246,10 +249,10 @@ void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr entry)
 bool TransferQueueManager::IsActivelyDownloadingFromUser(QString user) const
 {
     ItemPtr userItem = downloads::UserItem(user);
-    ItemPtr downloading = d.GetType("download_entry_status")->HasItem(Value("downloading"));
+    ItemPtr downloading = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(Value(TransferNames::Downloading));
     if (!userItem || !downloading)
         return false;
-    for (const ItemPtr& entry : userItem.GetItems("download_entry"))
+    for (const ItemPtr& entry : userItem.GetItems(TransferNames::DownloadEntry))
         if (entry.IsConnected(downloading))
             return true;
     return false;
@@ -257,11 +260,11 @@ bool TransferQueueManager::IsActivelyDownloadingFromUser(QString user) const
 
 void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr entry)
 {
-    ItemPtr user = entry["user"];
+    ItemPtr user = entry[ServerNames::User];
     MemStream message = PeerMessages::WritePlaceInLineRequest(RemoteDownloadPath(entry));
     Log(downloads::Area, 1,
         QString("Requesting place in line for download of %1 from %2")
-            .arg(entry["file_name"].AsString(), user.AsString()),
+            .arg(entry[TransferNames::FileName].AsString(), user.AsString()),
         user);
     if (peerMessenger)
         peerMessenger->SendMessage(user.AsString(), message);
@@ -269,7 +272,7 @@ void TransferQueueManager::RequestDownloadPlaceInLine(ItemPtr entry)
 
 bool TransferQueueManager::HasExcludedDownloadExtension(QString path) const
 {
-    for (const ItemPtr& extension : g("excluded_download_extension"))
+    for (const ItemPtr& extension : g(TransferNames::ExcludedDownloadExtension))
         if (path.endsWith(extension.AsString(), Qt::CaseInsensitive))
             return true;
     return false;
@@ -286,7 +289,7 @@ void TransferQueueManager::OnDownloadPlaceInLine(QString user, std::string file,
 {
     ItemPtr entry = GetDownloadEntry(user, GetFileName(file), GetFolder(file));
     if (entry)
-        entry.Connect(d.GetType("place_in_line")->NewItem(Value(place)));
+        entry.Connect(d.GetType(TransferNames::PlaceInLine)->NewItem(Value(place)));
 }
 
 void TransferQueueManager::OnUploadFailedNotification(QString user, std::string file)
@@ -317,8 +320,8 @@ void TransferQueueManager::OnUploadDeniedNotification(QString user, std::string 
         return;
     }
     Log(downloads::Area, 2, "Download found, marking as denied.", userItem);
-    entry.Connect(d.GetType("denial_reason")->NewItem(Value(reason)));
-    SetDownloadEntryStatus(entry, "denied");
+    entry.Connect(d.GetType(TransferNames::DenialReason)->NewItem(Value(reason)));
+    SetDownloadEntryStatus(entry, TransferNames::Denied);
 }
 
 ItemPtr TransferQueueManager::DownloadEntryOfSender() const
@@ -326,7 +329,7 @@ ItemPtr TransferQueueManager::DownloadEntryOfSender() const
     DownloadThread* thread = qobject_cast<DownloadThread*>(sender());
     if (!thread)
         return ItemPtr();
-    return d.GetType("download_thread")->HasItem(Value(thread))["download_entry"];
+    return d.GetType("download_thread")->HasItem(Value(thread))[TransferNames::DownloadEntry];
 }
 
 void TransferQueueManager::OnDownloadProgress(qint64 offset, int bytesPerSecond)
@@ -334,11 +337,11 @@ void TransferQueueManager::OnDownloadProgress(qint64 offset, int bytesPerSecond)
     ItemPtr entry = DownloadEntryOfSender();
     if (!entry)
         return;
-    if (TransferCounter64* position = entry["write_position"].AsObject<TransferCounter64>())
+    if (TransferCounter64* position = entry[TransferNames::WritePosition].AsObject<TransferCounter64>())
         position->store(offset);
-    if (TransferCounter32* speed = entry["bytes_per_second"].AsObject<TransferCounter32>())
+    if (TransferCounter32* speed = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>())
         speed->store(bytesPerSecond);
-    if (AtomicDateTime* receipt = entry["last_receipt_time"].AsObject<AtomicDateTime>())
+    if (AtomicDateTime* receipt = entry[TransferNames::LastReceiptTime].AsObject<AtomicDateTime>())
         receipt->SetCurrent();
     emit DownloadProgressed(entry);
 }
@@ -347,11 +350,11 @@ void TransferQueueManager::OnDownloadProgress(qint64 offset, int bytesPerSecond)
 
 bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString user) const
 {
-    ItemPtr inList = downloads::UserItem(user)["in_user_list"];
+    ItemPtr inList = downloads::UserItem(user)[ServerNames::InUserList];
     if (inList && IsSettingOn("accept_userlist_uploads"))
         return true;
-    for (const ItemPtr& group : inList.GetItems("user_list_group"))
-        if (group.IsConnected("accept_uploads"))
+    for (const ItemPtr& group : inList.GetItems(ServerNames::UserListGroup))
+        if (group.IsConnected(ServerNames::AcceptUploads))
             return true;
     return false;
 }
@@ -397,12 +400,12 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
             unsafe();
             return;
         }
-        userItem = d.GetType("user")->NewItem(Value(user));
+        userItem = d.GetType(ServerNames::User)->NewItem(Value(user));
         entry = NewDownloadEntry(userItem, name, folder, fileSize, false, 0);
         if (gp_server)
             gp_server->TrackUser(user);
-        SetDownloadEntryStatus(entry, "queued");
-    } else if (downloads::StatusText(entry) == "complete") {
+        SetDownloadEntryStatus(entry, TransferNames::Queued);
+    } else if (downloads::StatusText(entry) == TransferNames::Complete) {
         deny("Complete");
         return;
     } else if (!HasSafeDownloadPaths(entry)) {
@@ -413,14 +416,14 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
     // The file connection is matched against the latest token of each of
     // this user's entries only.
     ItemPtr token = d.GetType("remote_transfer_req")->NewItem(Value(req));
-    for (ItemPtr other : token.GetItems("download_entry"))
+    for (ItemPtr other : token.GetItems(TransferNames::DownloadEntry))
         if (other.IsConnected(userItem))
             other.Disconnect(token);
     entry.Connect(token);
 
-    if (downloads::StatusText(entry) == "downloading") {
+    if (downloads::StatusText(entry) == TransferNames::Downloading) {
         Log(downloads::Area, 2, "Transfer is already downloading, cancelling...", userItem);
-        SetDownloadEntryStatus(entry, "aborted");
+        SetDownloadEntryStatus(entry, TransferNames::Aborted);
     }
     if (peerMessenger)
         peerMessenger->AcceptTransferRequest(user, req, false, 0);
@@ -447,21 +450,21 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     Log(downloads::Area, 1,
         QString("File connection created by user %1 for req %2").arg(user, QString::number(requestID)), userItem);
     ItemPtr token = d.GetType("remote_transfer_req")->HasItem(Value(requestID));
-    ItemPtr entry = d.GetItem(token, userItem, "download_entry");
+    ItemPtr entry = d.GetItem(token, userItem, TransferNames::DownloadEntry);
     if (!entry) {
         DropFileConnection(socket);
         Log(downloads::Area, 2, "Download not found, aborting", userItem);
         return;
     }
     // Two threads must never append to one partial file.
-    if (downloads::StatusText(entry) == "downloading") {
+    if (downloads::StatusText(entry) == TransferNames::Downloading) {
         Log(downloads::Area, 2, "Transfer is already downloading, cancelling...", userItem);
-        SetDownloadEntryStatus(entry, "aborted");
+        SetDownloadEntryStatus(entry, TransferNames::Aborted);
     }
 
     const QString partialPath = GetDownloadTargetPath(entry, false);
     if (partialPath.isEmpty() || GetDownloadTargetPath(entry, true).isEmpty()) {
-        SetDownloadEntryStatus(entry, "local error");
+        SetDownloadEntryStatus(entry, TransferNames::LocalError);
         DropFileConnection(socket);
         Log(downloads::Area, 1,
             QString("The name %1 cannot be saved inside the download folder, aborting")
@@ -472,17 +475,17 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     QDir().mkpath(DownloadPaths::Local(GetDownloadTargetFolder(entry, false)));
     QFile* file = new QFile(DownloadPaths::Local(partialPath));
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
-        SetDownloadEntryStatus(entry, "local error");
+        SetDownloadEntryStatus(entry, TransferNames::LocalError);
         delete file;
         DropFileConnection(socket);
         Log(downloads::Area, 2, "Could not open file, aborting", userItem);
         return;
     }
     const qint64 offset = file->size();
-    const qint64 expectedSize = entry["file_size"].AsInt64();
+    const qint64 expectedSize = entry[PeerNames::FileSize].AsInt64();
     // Appending cannot turn a partial file longer than the file into it.
     if (offset > expectedSize) {
-        SetDownloadEntryStatus(entry, "local error");
+        SetDownloadEntryStatus(entry, TransferNames::LocalError);
         file->close();
         delete file;
         DropFileConnection(socket);
@@ -500,11 +503,11 @@ void TransferQueueManager::OnFileConnection(QString user, QTcpSocket* socket, ui
     const QDateTime connected = QDateTime::currentDateTime();
     entry.Connect(d.GetType("download_socket")->NewItem(Value(socket)));
     entry.Connect(d.GetType("download_file")->NewItem(Value(file)));
-    entry.Connect(d.GetType("write_position")->NewItem(Value(new TransferCounter64(offset))));
-    SetDownloadEntryStatus(entry, "downloading");
-    entry.Connect(d.GetType("last_receipt_time")->NewItem(Value(new AtomicDateTime(connected))));
+    entry.Connect(d.GetType(TransferNames::WritePosition)->NewItem(Value(new TransferCounter64(offset))));
+    SetDownloadEntryStatus(entry, TransferNames::Downloading);
+    entry.Connect(d.GetType(TransferNames::LastReceiptTime)->NewItem(Value(new AtomicDateTime(connected))));
     entry.Connect(d.GetType("last_speed_measurement_time")->NewItem(Value(new AtomicDateTime(connected))));
-    entry.Connect(d.GetType("bytes_per_second")->NewItem(Value(new TransferCounter32(0))));
+    entry.Connect(d.GetType(TransferNames::BytesPerSecond)->NewItem(Value(new TransferCounter32(0))));
     entry.Connect(d.GetType("bytes_since_last_receipt")->NewItem(Value(new TransferCounter64(0))));
 
     socket->disconnect();
@@ -531,7 +534,7 @@ void TransferQueueManager::OnDownloadComplete()
 void TransferQueueManager::FinishDownload(ItemPtr entry)
 {
     if (IsSettingOn("dont_split_downloads")) {
-        SetDownloadEntryStatus(entry, "complete");
+        SetDownloadEntryStatus(entry, TransferNames::Complete);
         AddCompletionRecord(entry);
         return;
     }
@@ -550,32 +553,33 @@ void TransferQueueManager::FinishDownload(ItemPtr entry)
         // Reported as an error, and the bytes stay where they are.
         Log(downloads::Area, 1,
             QString("Could not move finished file %1 to %2; it stays where it is").arg(source, target),
-            entry["user"]);
-        SetDownloadEntryStatus(entry, "local error");
+            entry[ServerNames::User]);
+        SetDownloadEntryStatus(entry, TransferNames::LocalError);
         return;
     }
-    SetDownloadEntryStatus(entry, "complete");
+    SetDownloadEntryStatus(entry, TransferNames::Complete);
     RemoveDownloadDownloadingFolderIfAppropriate(entry);
     AddCompletionRecord(entry);
 }
 
 void TransferQueueManager::AddCompletionRecord(ItemPtr entry)
 {
-    ItemPtr user = entry["user"];
+    ItemPtr user = entry[ServerNames::User];
     ItemPtr folder = d.GetType("complete_download_folder")->NewItem(Value(GetDownloadTargetFolder(entry, true)));
-    ItemPtr name = d.GetType("complete_download_filename")
-                       ->NewItem(Value(DownloadPaths::SafeComponent(entry["file_name"].AsString())));
-    if (d.GetItem(downloads::Keys(user, folder, name), "complete_download"))
+    ItemPtr name = d.GetType(TransferNames::CompleteDownloadFilename)
+                       ->NewItem(Value(DownloadPaths::SafeComponent(entry[TransferNames::FileName].AsString())));
+    if (d.GetItem(downloads::Keys(user, folder, name), TransferNames::CompleteDownload))
         return;
-    ItemPtr record = d.GetType("complete_download")->NewItem();
+    ItemPtr record = d.GetType(TransferNames::CompleteDownload)->NewItem();
     record.Connect(user);
     record.Connect(folder);
-    record.Connect(
-        d.GetType("complete_download_relative_folder")->NewItem(Value(GetDownloadRelativeDownloadFolder(entry))));
+    record.Connect(d.GetType(TransferNames::CompleteDownloadRelativeFolder)
+                       ->NewItem(Value(GetDownloadRelativeDownloadFolder(entry))));
     record.Connect(name);
-    record.Connect(d.GetType("complete_download_file_size")->NewItem(Value(entry["file_size"].AsStdString())));
-    record.Connect(d.GetType("complete_download_completion_time")->NewItem(Value(PeriodicDuties::NowText())));
-    if (ItemPtr search = entry["search_request_text"])
+    record.Connect(
+        d.GetType(TransferNames::CompleteDownloadFileSize)->NewItem(Value(entry[PeerNames::FileSize].AsStdString())));
+    record.Connect(d.GetType(TransferNames::CompleteDownloadCompletionTime)->NewItem(Value(PeriodicDuties::NowText())));
+    if (ItemPtr search = entry[ServerNames::SearchRequestText])
         record.Connect(search);
     emit CompleteDownloadAdded(record);
 }
@@ -585,22 +589,23 @@ void TransferQueueManager::OnDownloadError(QString reason)
     ItemPtr entry = DownloadEntryOfSender();
     if (!entry)
         return;
-    ItemPtr user = entry["user"];
+    ItemPtr user = entry[ServerNames::User];
     Log(downloads::Area, 1,
-        QString("Error downloading %1 from %2. %3").arg(entry["file_name"].AsString(), user.AsString(), reason),
+        QString("Error downloading %1 from %2. %3")
+            .arg(entry[TransferNames::FileName].AsString(), user.AsString(), reason),
         user);
-    SetDownloadEntryStatus(entry, "aborted");
+    SetDownloadEntryStatus(entry, TransferNames::Aborted);
 }
 
 void TransferQueueManager::RenewDownloadRequests(qint64 now)
 {
-    ItemPtr queued = d.GetType("download_entry_status")->HasItem(Value("queued"));
+    ItemPtr queued = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(Value(TransferNames::Queued));
     if (!queued)
         return;
     ItemSet users;
-    for (const ItemPtr& entry : queued.GetItems("download_entry"))
-        users.insert(entry["user"]);
-    users = users.Connected("is_online");
+    for (const ItemPtr& entry : queued.GetItems(TransferNames::DownloadEntry))
+        users.insert(entry[ServerNames::User]);
+    users = users.Connected(ServerNames::IsOnline);
 
     Data::Batch batch(&d);
     for (const ItemPtr& user : users) {
@@ -613,8 +618,8 @@ void TransferQueueManager::RenewDownloadRequests(qint64 now)
         if (IsActivelyDownloadingFromUser(user.AsString()) ||
             !PeriodicDuties::PlaceInLineRequestDue(user["next_place_in_line_request_time"].AsString(), now))
             continue;
-        const ItemSet waiting = user.GetItems("download_entry").Connected(queued);
-        for (const ItemPtr& entry : waiting.SortNumericBy("download_order", true))
+        const ItemSet waiting = user.GetItems(TransferNames::DownloadEntry).Connected(queued);
+        for (const ItemPtr& entry : waiting.SortNumericBy(TransferNames::DownloadOrder, true))
             RequestDownloadPlaceInLine(entry);
         downloads::SetUserTime(user, "next_place_in_line_request_time", PeriodicDuties::PlaceInLineIntervalSeconds);
     }

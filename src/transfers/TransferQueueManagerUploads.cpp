@@ -14,8 +14,11 @@
 #include "PeerMessenger.h"
 #include "PeriodicDuties.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "SharedFoldersManager.h"
+#include "TransferNames.h"
 #include "UploadOrdering.h"
 #include "UploadQueuePolicy.h"
 #include "UploadThread.h"
@@ -79,9 +82,10 @@ ItemPtr TransferQueueManager::FindUploadEntry(ItemPtr user, ItemPtr sharedFile) 
         return ItemPtr();
     // Through whichever side holds fewer entries: a user may have thousands
     // queued, a popular file thousands of users.
-    const bool byFile = sharedFile.CountItems("upload_entry") <= user.CountItems("upload_entry");
+    const bool byFile =
+        sharedFile.CountItems(TransferNames::UploadEntry) <= user.CountItems(TransferNames::UploadEntry);
     const ItemPtr other = byFile ? user : sharedFile;
-    for (const ItemPtr& entry : (byFile ? sharedFile : user).GetItems("upload_entry"))
+    for (const ItemPtr& entry : (byFile ? sharedFile : user).GetItems(TransferNames::UploadEntry))
         if (entry.IsConnected(other))
             return entry;
     return ItemPtr();
@@ -91,25 +95,25 @@ bool TransferQueueManager::RequeueExistingUpload(ItemPtr entry)
 {
     if (!entry)
         return false;
-    const ItemPtr status = entry["upload_entry_status"];
-    const ItemPtr user = entry["user"];
-    if (status.AsStdString() == "queued" || status.IsConnected("is_active")) {
+    const ItemPtr status = entry[TransferNames::UploadEntryStatus];
+    const ItemPtr user = entry[ServerNames::User];
+    if (status.AsStdString() == TransferNames::Queued || status.IsConnected(TransferNames::IsActive)) {
         Log(UploadArea, 2, "Already queued", user);
         return true;
     }
     Log(UploadArea, 2, QString("%1, re-queueing").arg(status.AsString()), user);
-    SetUploadEntryStatus(entry, "queued");
+    SetUploadEntryStatus(entry, TransferNames::Queued);
     StartNewUploads();
     return true;
 }
 
 ItemPtr TransferQueueManager::NewUploadEntry(ItemPtr user, ItemPtr sharedFile, const QString& requested)
 {
-    ItemPtr entry = d.GetType("upload_entry")->NewItem();
+    ItemPtr entry = d.GetType(TransferNames::UploadEntry)->NewItem();
     entry.Connect(user);
     entry.Connect(sharedFile);
     entry.Connect(d.GetType("filename_as_requested")->GetItem(Value(requested)));
-    SetUploadEntryStatus(entry, "queued");
+    SetUploadEntryStatus(entry, TransferNames::Queued);
     const qint64 order = GetSetting("transfer_order_counter").toLongLong();
     entry.Connect(d.GetType("upload_order")->GetItem(Value(order)));
     SetSetting("transfer_order_counter", QString::number(order + 1));
@@ -122,7 +126,7 @@ ItemPtr TransferQueueManager::NewUploadEntry(ItemPtr user, ItemPtr sharedFile, c
 
 void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
 {
-    const ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
+    const ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(Value(user));
     Log(UploadArea, 1, QString("Queue upload requested by %1 for file %2").arg(user, file), userItem);
 
     const ItemPtr sharedFile = VisibleSharedFile(user, file);
@@ -158,7 +162,7 @@ void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
     NewUploadEntry(userItem, sharedFile, file);
 
     if (IsSettingOn("check_for_empty_shares") && !userItem["empty_share_check_status"] &&
-        !userItem.IsConnected("in_user_list")) {
+        !userItem.IsConnected(ServerNames::InUserList)) {
         if (peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
         SetUserAttribute(userItem, "empty_share_check_status", "requested");
@@ -168,7 +172,7 @@ void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
 
 void TransferQueueManager::AddUpload(QString user, QString file)
 {
-    const ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
+    const ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(Value(user));
     Log(UploadArea, 1, QString("Initiating upload to %1 of file %2").arg(user, file), userItem);
     const ItemPtr sharedFile = VisibleSharedFile(user, file);
     if (!sharedFile) {
@@ -188,7 +192,7 @@ void TransferQueueManager::AddUpload(QString user, QString file)
 void TransferQueueManager::OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable&)
 {
     // Share lists asked for by the user to browse pass through untouched.
-    const ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
     if (userItem["empty_share_check_status"].AsStdString() != "requested")
         return;
     if (!share.empty()) {
@@ -197,20 +201,20 @@ void TransferQueueManager::OnUserShare(QString user, FileInfoMap& share, Attribu
     }
     SetUserAttribute(userItem, "empty_share_check_status", "empty");
     const QString message = GetSetting("empty_share_message");
-    if (!IsSettingOn("check_for_empty_shares") || userItem.IsConnected("in_user_list") || message.isEmpty())
+    if (!IsSettingOn("check_for_empty_shares") || userItem.IsConnected(ServerNames::InUserList) || message.isEmpty())
         return;
     if (gp_server)
         gp_server->SendPrivateChat(user, message);
     Log("Shared", 1, QString("Sent empty share warning message to user %1").arg(user));
-    SetUserAttribute(userItem, "sent_empty_share_warning_message", message);
+    SetUserAttribute(userItem, TransferNames::SentEmptyShareWarningMessage, message);
 }
 
 void TransferQueueManager::OnUploadPlaceInLineRequested(QString user, QString fileName)
 {
     // Both looked up without making anything: the names come from the peer.
     const ItemPtr requested = d.GetType("filename_as_requested")->HasItem(Value(fileName));
-    const ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    const ItemPtr entry = d.GetItem(requested, userItem, "upload_entry");
+    const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    const ItemPtr entry = d.GetItem(requested, userItem, TransferNames::UploadEntry);
     if (!entry || !UploadOrdering::HasPlace(entry))
         return;
     if (peerMessenger)
@@ -224,7 +228,9 @@ bool TransferQueueManager::IsFreeToUpload() const
 
 int TransferQueueManager::QueuedUploadCount() const
 {
-    return d.GetType("upload_entry_status")->HasItem("queued").CountItems("upload_entry");
+    return d.GetType(TransferNames::UploadEntryStatus)
+        ->HasItem(TransferNames::Queued)
+        .CountItems(TransferNames::UploadEntry);
 }
 
 // Ordering and slots.
@@ -241,7 +247,7 @@ bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b) const
 
 int TransferQueueManager::GetUserGroupDownloadPriority(QString user) const
 {
-    return UploadOrdering::GroupPriority(d.GetType("user")->HasItem(Value(user)));
+    return UploadOrdering::GroupPriority(d.GetType(ServerNames::User)->HasItem(Value(user)));
 }
 
 void TransferQueueManager::StartNewUploads()
@@ -256,9 +262,9 @@ void TransferQueueManager::StartNewUploads()
     // Users with a running upload, gathered once rather than per candidate:
     // one user may have thousands of entries queued.
     ItemSet busy;
-    for (const ItemPtr& status : g("upload_entry_status").Connected("is_active"))
-        for (const ItemPtr& entry : status.GetItems("upload_entry"))
-            busy.insert(entry["user"]);
+    for (const ItemPtr& status : g(TransferNames::UploadEntryStatus).Connected(TransferNames::IsActive))
+        for (const ItemPtr& entry : status.GetItems(TransferNames::UploadEntry))
+            busy.insert(entry[ServerNames::User]);
 
     qint64 place = 0;
     for (const UploadOrdering::Candidate& candidate : candidates) {
@@ -271,9 +277,10 @@ void TransferQueueManager::StartNewUploads()
         const ItemPtr user = candidate.user;
         if (busy.contains(user))
             continue;
-        const uint token = peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
-                                                        UploadQueuePolicy::SharedFileSize(entry["shared_file"]));
-        SetUploadEntryStatus(entry, "requesting");
+        const uint token =
+            peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
+                                         UploadQueuePolicy::SharedFileSize(entry[ShareNames::SharedFile]));
+        SetUploadEntryStatus(entry, TransferNames::Requesting);
         entry.Connect(d.GetType("transfer_req")->GetItem(Value(token)));
         busy.insert(user);
         --free;
@@ -293,7 +300,7 @@ void TransferQueueManager::SetUploadSlots(int count)
 
 void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
-    ItemList entries = g("upload_entry").List();
+    ItemList entries = g(TransferNames::UploadEntry).List();
     std::stable_sort(entries.begin(), entries.end(), &UploadOrdering::Precedes);
     qint64 place = 0;
     for (const ItemPtr& entry : entries)
@@ -304,19 +311,19 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
 
 void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, QString status)
 {
-    const bool wasRunning = entry["upload_entry_status"].IsConnected("is_active");
-    const ItemPtr statusItem = d.GetType("upload_entry_status")->GetItem(Value(status));
+    const bool wasRunning = entry[TransferNames::UploadEntryStatus].IsConnected(TransferNames::IsActive);
+    const ItemPtr statusItem = d.GetType(TransferNames::UploadEntryStatus)->GetItem(Value(status));
     entry.Connect(statusItem);
     const QString now = Now();
-    entry.Connect(d.GetType("last_status_change_time")->GetItem(Value(now)));
+    entry.Connect(d.GetType(TransferNames::LastStatusChangeTime)->GetItem(Value(now)));
 
-    if (wasRunning && !statusItem.IsConnected("is_active")) {
+    if (wasRunning && !statusItem.IsConnected(TransferNames::IsActive)) {
         ReleaseUploadResources(entry);
-        if (status == "aborted") {
-            const ItemPtr user = entry["user"];
+        if (status == TransferNames::Aborted) {
+            const ItemPtr user = entry[ServerNames::User];
             Log(UploadArea, 1,
                 QString("Upload of %1 to %2 aborted, sending upload failed notification.")
-                    .arg(UploadQueuePolicy::SharedFileName(entry["shared_file"]), user.AsString()),
+                    .arg(UploadQueuePolicy::SharedFileName(entry[ShareNames::SharedFile]), user.AsString()),
                 user);
             SendUploadFailed(entry);
         }
@@ -345,8 +352,8 @@ void TransferQueueManager::ReleaseUploadResources(ItemPtr entry)
     // Removing these items is what frees their values (the remove
     // handlers); a value freed any other way would be freed again when its
     // item goes.
-    for (const char* type : {"read_position", "last_receipt_time", "last_speed_measurement_time", "bytes_per_second",
-                             "bytes_since_last_receipt"})
+    for (const char* type : {TransferNames::ReadPosition, TransferNames::LastReceiptTime, "last_speed_measurement_time",
+                             TransferNames::BytesPerSecond, "bytes_since_last_receipt"})
         if (ItemPtr item = entry[type])
             item.Remove();
 }
@@ -356,13 +363,13 @@ void TransferQueueManager::SendUploadFailed(ItemPtr entry)
     if (!peerMessenger)
         return;
     MemStream message = PeerMessages::WriteUploadFailed(entry["filename_as_requested"].AsStdString());
-    peerMessenger->SendMessage(entry["user"].AsString(), message);
+    peerMessenger->SendMessage(entry[ServerNames::User].AsString(), message);
 }
 
 void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool accepted, bool, qint64,
                                                   QString denialReason)
 {
-    const ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
     Log(UploadArea, 1,
         QString("Received file transfer response from user %1 for req %2, transfer %3")
             .arg(user)
@@ -374,17 +381,17 @@ void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool a
         Log(UploadArea, 2, "req not found", userItem);
         return;
     }
-    if (token["download_entry"]) {
+    if (token[TransferNames::DownloadEntry]) {
         Log(UploadArea, 2, "Found download, not processing", userItem);
         return;
     }
-    ItemPtr entry = token["upload_entry"];
+    ItemPtr entry = token[TransferNames::UploadEntry];
     if (!entry) {
         Log(UploadArea, 2, "Neither upload or download attached to req, weird", userItem);
         return;
     }
     Log(UploadArea, 2, "Found upload", userItem);
-    const QString owner = entry["user"].AsString();
+    const QString owner = entry[ServerNames::User].AsString();
     if (owner != user) {
         Log(UploadArea, 2,
             QString("Upload user %1 not the same as user who opened the connection, not doing anything").arg(owner),
@@ -394,20 +401,20 @@ void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool a
     if (!accepted) {
         Log(UploadArea, 2, QString("Upload was not accepted, marking denied. Reason: %1").arg(denialReason),
             userItem);
-        entry.Connect(d.GetType("denial_reason")->GetItem(Value(denialReason)));
-        SetUploadEntryStatus(entry, "denied");
+        entry.Connect(d.GetType(TransferNames::DenialReason)->GetItem(Value(denialReason)));
+        SetUploadEntryStatus(entry, TransferNames::Denied);
         StartNewUploads();
         return;
     }
-    const QString status = entry["upload_entry_status"].AsString();
-    if (status != "requesting") {
+    const QString status = entry[TransferNames::UploadEntryStatus].AsString();
+    if (status != TransferNames::Requesting) {
         Log(UploadArea, 2,
             QString("Upload no longer in requesting phase, instead status is %1. Not processing.").arg(status),
             userItem);
         return;
     }
 
-    const QString path = UploadQueuePolicy::SharedFilePath(entry["shared_file"]);
+    const QString path = UploadQueuePolicy::SharedFilePath(entry[ShareNames::SharedFile]);
     QFile* file = path.isEmpty() ? nullptr : new QFile(path);
     if (!file || !file->open(QIODevice::ReadOnly)) {
         delete file;
@@ -418,7 +425,7 @@ void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool a
         // The requested name: that is how the peer knows its download.
         if (peerMessenger)
             peerMessenger->DenyUpload(user, entry["filename_as_requested"].AsString(), "File read error.");
-        SetUploadEntryStatus(entry, "local error");
+        SetUploadEntryStatus(entry, TransferNames::LocalError);
         StartNewUploads();
         return;
     }
@@ -426,15 +433,15 @@ void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool a
     if (peerMessenger)
         peerMessenger->RequestFileConnectionToUser(user);
     entry.Connect(d.GetType("upload_file")->GetItem(Value(file)));
-    SetUploadEntryStatus(entry, "connecting");
+    SetUploadEntryStatus(entry, TransferNames::Connecting);
 }
 
 void TransferQueueManager::OnFileConnectionAccepted(QString user, QTcpSocket* socket)
 {
     ItemPtr entry;
-    const ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    for (const ItemPtr& e : userItem.GetItems("upload_entry")) {
-        if (e["upload_entry_status"].AsStdString() == "connecting" && e["upload_file"]) {
+    const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    for (const ItemPtr& e : userItem.GetItems(TransferNames::UploadEntry)) {
+        if (e[TransferNames::UploadEntryStatus].AsStdString() == TransferNames::Connecting && e["upload_file"]) {
             entry = e;
             break;
         }
@@ -453,12 +460,12 @@ void TransferQueueManager::OnFileConnectionAccepted(QString user, QTcpSocket* so
     auto* speed = new TransferCounter32(0);
     auto* sinceReceipt = new TransferCounter64(0);
     auto* position = new TransferCounter64(0);
-    SetUploadEntryStatus(entry, "uploading");
-    entry.Connect(d.GetType("last_receipt_time")->GetItem(Value(receiptTime)));
+    SetUploadEntryStatus(entry, TransferNames::Uploading);
+    entry.Connect(d.GetType(TransferNames::LastReceiptTime)->GetItem(Value(receiptTime)));
     entry.Connect(d.GetType("last_speed_measurement_time")->GetItem(Value(measurementTime)));
-    entry.Connect(d.GetType("bytes_per_second")->GetItem(Value(speed)));
+    entry.Connect(d.GetType(TransferNames::BytesPerSecond)->GetItem(Value(speed)));
     entry.Connect(d.GetType("bytes_since_last_receipt")->GetItem(Value(sinceReceipt)));
-    entry.Connect(d.GetType("read_position")->GetItem(Value(position)));
+    entry.Connect(d.GetType(TransferNames::ReadPosition)->GetItem(Value(position)));
 
     const quint32 token = entry["transfer_req"].AsUInt();
     socket->disconnect();
@@ -477,7 +484,7 @@ ItemPtr TransferQueueManager::UploadEntryOfSender() const
     UploadThread* thread = qobject_cast<UploadThread*>(sender());
     if (!thread)
         return ItemPtr();
-    return d.GetType("upload_thread")->HasItem(Value(thread))["upload_entry"];
+    return d.GetType("upload_thread")->HasItem(Value(thread))[TransferNames::UploadEntry];
 }
 
 void TransferQueueManager::OnUploadProgress(qint64 offset, int bytesPerSecond)
@@ -485,11 +492,11 @@ void TransferQueueManager::OnUploadProgress(qint64 offset, int bytesPerSecond)
     const ItemPtr entry = UploadEntryOfSender();
     if (!entry)
         return;
-    if (auto* position = entry["read_position"].AsObject<TransferCounter64>())
+    if (auto* position = entry[TransferNames::ReadPosition].AsObject<TransferCounter64>())
         position->store(offset);
-    if (auto* speed = entry["bytes_per_second"].AsObject<TransferCounter32>())
+    if (auto* speed = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>())
         speed->store(bytesPerSecond);
-    if (auto* receipt = entry["last_receipt_time"].AsObject<AtomicDateTime>())
+    if (auto* receipt = entry[TransferNames::LastReceiptTime].AsObject<AtomicDateTime>())
         receipt->SetCurrent();
     emit UploadProgressed(entry);
 }
@@ -499,12 +506,12 @@ void TransferQueueManager::OnUploadComplete()
     const ItemPtr entry = UploadEntryOfSender();
     if (!entry)
         return;
-    const auto* measured = entry["bytes_per_second"].AsObject<TransferCounter32>();
+    const auto* measured = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>();
     const int speed = measured ? measured->load() : 0;
     Log(UploadArea, 1, QString("Recording upload speed of %1").arg(speed));
-    if (UploadQueuePolicy::SharedFileSize(entry["shared_file"]) > 1048576 && speed > 0 && gp_server)
+    if (UploadQueuePolicy::SharedFileSize(entry[ShareNames::SharedFile]) > 1048576 && speed > 0 && gp_server)
         gp_server->SendUploadSpeed(speed);
-    SetUploadEntryStatus(entry, "complete");
+    SetUploadEntryStatus(entry, TransferNames::Complete);
     StartNewUploads();
 }
 
@@ -513,12 +520,12 @@ void TransferQueueManager::OnUploadError(QString reason)
     const ItemPtr entry = UploadEntryOfSender();
     if (!entry)
         return;
-    const ItemPtr user = entry["user"];
+    const ItemPtr user = entry[ServerNames::User];
     Log(UploadArea, 1,
         QString("Error uploading %1 to %2. %3")
-            .arg(UploadQueuePolicy::SharedFilePath(entry["shared_file"]), user.AsString(), reason),
+            .arg(UploadQueuePolicy::SharedFilePath(entry[ShareNames::SharedFile]), user.AsString(), reason),
         user);
-    SetUploadEntryStatus(entry, "aborted");
+    SetUploadEntryStatus(entry, TransferNames::Aborted);
     StartNewUploads();
 }
 
@@ -541,15 +548,15 @@ void TransferQueueManager::DropUploadEntry(ItemPtr entry)
 
 void TransferQueueManager::UnshareUser(QString user)
 {
-    ItemPtr userItem = d.GetType("user")->GetItem(Value(user));
-    if (d.HasType("unshared"))
-        userItem.NewItem("unshared");
+    ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(Value(user));
+    if (d.HasType(ShareNames::Unshared))
+        userItem.NewItem(ShareNames::Unshared);
     // All of the user's entries go before the queue moves on: starting
     // after each removal would send the user transfer requests for files
     // that are refused a moment later.
     {
         Data::Batch batch(&d);
-        for (const ItemPtr& entry : userItem.GetItems("upload_entry")) {
+        for (const ItemPtr& entry : userItem.GetItems(TransferNames::UploadEntry)) {
             if (peerMessenger)
                 peerMessenger->DenyUpload(user, entry["filename_as_requested"].AsString(), "File not shared.");
             DropUploadEntry(entry);
@@ -560,29 +567,29 @@ void TransferQueueManager::UnshareUser(QString user)
 
 void TransferQueueManager::ReshareUser(QString user)
 {
-    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    if (userItem && d.HasType("unshared"))
-        userItem.Disconnect("unshared");
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    if (userItem && d.HasType(ShareNames::Unshared))
+        userItem.Disconnect(ShareNames::Unshared);
 }
 
 void TransferQueueManager::AbortStalledUploadNegotiations(qint64 now)
 {
-    Type* statusType = d.GetType("upload_entry_status");
+    Type* statusType = d.GetType(TransferNames::UploadEntryStatus);
     ItemSet negotiating;
-    for (const char* status : {"requesting", "connecting", "waiting for offset"})
-        negotiating.Add(statusType->HasItem(Value(status)).GetItems("upload_entry"));
-    const bool named = d.HasType("shared_file_name") != nullptr;
+    for (const char* status : {TransferNames::Requesting, TransferNames::Connecting, TransferNames::WaitingForOffset})
+        negotiating.Add(statusType->HasItem(Value(status)).GetItems(TransferNames::UploadEntry));
+    const bool named = d.HasType(ShareNames::SharedFileName) != nullptr;
     int aborted = 0;
     Data::Batch batch(&d);
     for (const ItemPtr& upload : negotiating) {
         if (upload.IsRemoved() ||
-            !PeriodicDuties::NegotiationTimedOut(upload["last_status_change_time"].AsString(), now))
+            !PeriodicDuties::NegotiationTimedOut(upload[TransferNames::LastStatusChangeTime].AsString(), now))
             continue;
-        const QString file = named ? upload["shared_file"]["shared_file_name"].AsString() : QString();
+        const QString file = named ? upload[ShareNames::SharedFile][ShareNames::SharedFileName].AsString() : QString();
         Log(UploadArea, 1,
             QString("Upload of %1 to %2 timed out in %3 phase, aborting")
-                .arg(file, upload["user"].AsString(), upload["upload_entry_status"].AsString()));
-        SetUploadEntryStatus(upload, "aborted");
+                .arg(file, upload[ServerNames::User].AsString(), upload[TransferNames::UploadEntryStatus].AsString()));
+        SetUploadEntryStatus(upload, TransferNames::Aborted);
         ++aborted;
     }
     if (aborted > 0)
