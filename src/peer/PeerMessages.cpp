@@ -5,8 +5,7 @@
 
 #include "MemStream.h"
 
-namespace
-{
+namespace {
 // A u32 count of records of at least minimumSize bytes each: false when the
 // rest of the body cannot hold that many, so nothing is allocated for them.
 bool ReadCount(MemStream& in, unsigned long minimumSize, quint32& count)
@@ -19,8 +18,7 @@ bool ReadFiles(MemStream& in, std::set<FileInfo>& files)
     quint32 count = 0;
     if (!ReadCount(in, FileInfo::MinimumWireSize, count))
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         FileInfo file;
         if (!file.Read(in))
             return false;
@@ -35,8 +33,7 @@ bool ReadTranslationTable(MemStream& in, AttributeTranslationTable& table)
     if (!ReadCount(in, 8, count))
         return false;
     AttributeTranslationTable read;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         quint32 code = 0;
         std::string name;
         if (!in.Read(code) || !in.Read(name))
@@ -58,10 +55,8 @@ PeerMessages::InflateResult PeerMessages::Inflate(const char* data, qint64 size,
     char chunk[65536];
     InflateResult outcome = InflateResult::Corrupt;
     qint64 offered = 0;
-    for (;;)
-    {
-        if (stream.avail_in == 0 && offered < size)
-        {
+    for (;;) {
+        if (stream.avail_in == 0 && offered < size) {
             const qint64 take = qMin<qint64>(size - offered, 1 << 30);
             stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + offered));
             stream.avail_in = uInt(take);
@@ -71,14 +66,12 @@ PeerMessages::InflateResult PeerMessages::Inflate(const char* data, qint64 size,
         stream.avail_out = sizeof(chunk);
         const int status = inflate(&stream, Z_NO_FLUSH);
         const int produced = int(sizeof(chunk) - stream.avail_out);
-        if (produced > limit - result.size())
-        {
+        if (produced > limit - result.size()) {
             outcome = InflateResult::TooLarge;
             break;
         }
         result.append(chunk, produced);
-        if (status == Z_STREAM_END)
-        {
+        if (status == Z_STREAM_END) {
             outcome = InflateResult::Ok;
             break;
         }
@@ -101,8 +94,7 @@ bool PeerMessages::ReadShareList(const QByteArray& body, FileInfoMap& folders, A
     if (!ReadCount(in, 8, count))
         return false;
     FileInfoMap read;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         std::string folder;
         if (!in.Read(folder) || !ReadFiles(in, read[folder]))
             return false;
@@ -123,8 +115,7 @@ bool PeerMessages::ReadSearchReply(const QByteArray& body, SearchReplyBody& repl
     if (!in.Read(read.user) || !in.Read(read.token) || !ReadCount(in, FileInfo::MinimumWireSize, count))
         return false;
     read.files.reserve(count);
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         FileInfo file;
         if (!file.Read(in))
             return false;
@@ -146,8 +137,7 @@ bool PeerMessages::ReadUserInfo(const QByteArray& body, UserInfoBody& info)
     quint8 hasPicture = 0;
     if (!in.Read(read.description) || !in.Read(hasPicture))
         return false;
-    if (hasPicture)
-    {
+    if (hasPicture) {
         quint32 length = 0;
         if (!in.Read(length) || !in.ReadBytes(read.picture, length))
             return false;
@@ -168,8 +158,7 @@ bool PeerMessages::ReadFolderContents(const QByteArray& body, FolderContentsBody
     quint32 count = 0;
     if (!in.Read(read.token) || !in.Read(read.folder) || !ReadCount(in, 12, count))
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         std::string folder;
         quint32 endMark = 0;
         if (!in.Read(folder) || !ReadFiles(in, read.folders[folder]) || !in.Read(endMark))
@@ -258,8 +247,7 @@ bool PeerMessages::ReadPathAndSize(const QByteArray& body, std::string& path, qi
 // ---------------------------------------------------------------------------
 // Writers
 
-namespace
-{
+namespace {
 MemStream Message(quint32 code)
 {
     MemStream message;
@@ -284,8 +272,7 @@ void WriteFiles(OutputStream& out, const std::set<FileInfo>& files)
 void WriteTranslationTable(OutputStream& out, const AttributeTranslationTable& table)
 {
     out.Write(quint32(table.size()));
-    for (const auto& entry : table)
-    {
+    for (const auto& entry : table) {
         out.Write(quint32(entry.first));
         out.Write(entry.second);
     }
@@ -301,8 +288,7 @@ MemStream PeerMessages::WriteShareList(const FileInfoMap& folders, const Attribu
 {
     MemStream body;
     body.Write(quint32(folders.size()));
-    for (const auto& folder : folders)
-    {
+    for (const auto& folder : folders) {
         body.Write(folder.first);
         WriteFiles(body, folder.second);
     }
@@ -335,8 +321,7 @@ MemStream PeerMessages::WriteUserInfo(const UserInfoBody& info)
     MemStream message = Message(UserInfoReply);
     message.Write(info.description);
     message.Write(quint8(info.hasPicture ? 1 : 0));
-    if (info.hasPicture)
-    {
+    if (info.hasPicture) {
         message.Write(quint32(info.picture.size()));
         message.Append(info.picture);
     }
@@ -352,8 +337,7 @@ MemStream PeerMessages::WriteFolderContents(const FolderContentsBody& contents)
     body.Write(contents.token);
     body.Write(contents.folder);
     body.Write(quint32(contents.folders.size()));
-    for (const auto& folder : contents.folders)
-    {
+    for (const auto& folder : contents.folders) {
         body.Write(folder.first);
         WriteFiles(body, folder.second);
         body.Write(quint32(0));
@@ -449,8 +433,7 @@ MemStream PeerMessages::Compressed(quint32 code, const QByteArray& body)
     }());
 
     QByteArray packed;
-    if (stream && deflateReset(stream.get()) == Z_OK)
-    {
+    if (stream && deflateReset(stream.get()) == Z_OK) {
         packed.resize(int(deflateBound(stream.get(), uLong(body.size()))));
         stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
         stream->avail_in = uInt(body.size());
@@ -461,13 +444,12 @@ MemStream PeerMessages::Compressed(quint32 code, const QByteArray& body)
         else
             packed.clear();
     }
-    if (packed.isEmpty())
-    {
+    if (packed.isEmpty()) {
         // Without a state of its own: the same bytes, only slower.
         uLongf length = compressBound(uLong(body.size()));
         packed.resize(int(length));
-        compress2(reinterpret_cast<Bytef*>(packed.data()), &length,
-                  reinterpret_cast<const Bytef*>(body.constData()), uLong(body.size()), 9);
+        compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(body.constData()),
+                  uLong(body.size()), 9);
         packed.resize(int(length));
     }
     MemStream message = Message(code);

@@ -21,8 +21,7 @@
 
 PeerMessenger* peerMessenger = nullptr;
 
-namespace
-{
+namespace {
 const char* const Area = "Peer Messenger";
 
 // A port setting as a number; 0 when it is not a usable port.
@@ -36,8 +35,7 @@ quint16 PortSetting(const char* key)
 
 PeerMessenger::PeerMessenger(QObject* parent)
     : QObject(parent), m_listener(new QTcpServer(this)), m_obfuscatedListener(new QTcpServer(this)),
-      m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }),
-      m_inflateLimit(PeerMessages::InflateLimit)
+      m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }), m_inflateLimit(PeerMessages::InflateLimit)
 {
     peerMessenger = this;
     DeclareTypes();
@@ -47,8 +45,7 @@ PeerMessenger::PeerMessenger(QObject* parent)
     connect(m_listener, &QTcpServer::newConnection, this, [this] { OnNewConnection(m_listener, false); });
     connect(m_obfuscatedListener, &QTcpServer::newConnection, this,
             [this] { OnNewConnection(m_obfuscatedListener, true); });
-    if (gp_server)
-    {
+    if (gp_server) {
         connect(gp_server, &Server::PeerAddress, this, &PeerMessenger::OnPeerAddress);
         connect(gp_server, &Server::PeerConnectionRequested, this, &PeerMessenger::OnPeerConnectionRequested);
         connect(gp_server, &Server::CantConnectToPeer, this, &PeerMessenger::OnCantConnectToPeer);
@@ -129,8 +126,7 @@ void PeerMessenger::DataLoaded()
     quint16 obfuscatedPort = PortSetting("obfuscated_listening_port");
     if (pending || !obfuscatedPort)
         obfuscatedPort = quint16(port + 1);
-    if (port == 65535)
-    {
+    if (port == 65535) {
         // The obfuscated port would be 65536, which does not exist; 0 tells
         // the server (and so other clients) that there is none.
         obfuscatedPort = 0;
@@ -151,10 +147,11 @@ void PeerMessenger::Listen(QTcpServer* listener, quint16 port, const char* what)
     if (listener->listen(m_listenAddress, port))
         Log(Area, 1, QString("Listening for %1 connections on port %2").arg(what).arg(port));
     else
-        Log(Area, 1, QString("Cannot listen for %1 connections on port %2: %3")
-                         .arg(what)
-                         .arg(port)
-                         .arg(listener->errorString()));
+        Log(Area, 1,
+            QString("Cannot listen for %1 connections on port %2: %3")
+                .arg(what)
+                .arg(port)
+                .arg(listener->errorString()));
 }
 
 quint16 PeerMessenger::ListeningPort() const
@@ -169,12 +166,11 @@ quint16 PeerMessenger::ObfuscatedListeningPort() const
 
 void PeerMessenger::OnNewConnection(QTcpServer* listener, bool obfuscated)
 {
-    while (QTcpSocket* socket = listener->nextPendingConnection())
-    {
-        if (m_pending.size() >= MaxPendingConnections)
-        {
-            Log(Area, 2, QString("Too many connections still opening; refusing one from %1")
-                             .arg(socket->peerAddress().toString()));
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
+        if (m_pending.size() >= MaxPendingConnections) {
+            Log(Area, 2,
+                QString("Too many connections still opening; refusing one from %1")
+                    .arg(socket->peerAddress().toString()));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -211,8 +207,7 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
 {
     if (user.isEmpty())
         return;
-    if (PeerConnection* connection = LatestMessageConnection(user))
-    {
+    if (PeerConnection* connection = LatestMessageConnection(user)) {
         connection->SendMessage(message.GetBytes());
         return;
     }

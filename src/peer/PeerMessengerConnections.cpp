@@ -12,8 +12,7 @@
 #include "PeerConnection.h"
 #include "Server.h"
 
-namespace
-{
+namespace {
 const char* const Area = "Peer Messenger";
 
 bool IsConnectionType(const QString& type)
@@ -25,8 +24,7 @@ bool IsConnectionType(const QString& type)
 quint32 PeerMessenger::NewToken() const
 {
     // Unpredictable, so that nobody but the relayed user can present it.
-    for (;;)
-    {
+    for (;;) {
         const quint32 token = QRandomGenerator::system()->generate();
         if (token != 0 && !m_attempts.count(token))
             return token;
@@ -43,13 +41,12 @@ void PeerMessenger::StartAttempt(const QString& user, const QString& type)
     attempt.started = m_clock();
     Log(Area, 2, QString("Connecting to %1 (type %2, token %3)").arg(user, type).arg(token));
 
-    if (!gp_server || !gp_server->IsConnected())
-    {
+    if (!gp_server || !gp_server->IsConnected()) {
         // Neither the address nor the relay can be had; told after the
         // caller has returned, like any other failure.
         attempt.directFailed = attempt.relayFailed = true;
-        QMetaObject::invokeMethod(this, [this, token] { Fail(token, "not connected to the server"); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, token] { Fail(token, "not connected to the server"); }, Qt::QueuedConnection);
         return;
     }
     gp_server->GetPeerAddress(user);
@@ -89,9 +86,10 @@ void PeerMessenger::Win(quint32 token, PeerConnection* connection)
     connection->user = attempt.user;
     connection->type = attempt.type;
     connection->token = token;
-    Log(Area, 2, QString("Connected to %1 (type %2, %3)")
-                     .arg(attempt.user, attempt.type,
-                          connection->GetOrigin() == PeerConnection::Origin::Direct ? "direct" : "relayed"));
+    Log(Area, 2,
+        QString("Connected to %1 (type %2, %3)")
+            .arg(attempt.user, attempt.type,
+                 connection->GetOrigin() == PeerConnection::Origin::Direct ? "direct" : "relayed"));
     if (attempt.type == "P")
         AddMessageConnection(connection);
     else
@@ -109,16 +107,14 @@ void PeerMessenger::OnPeerAddress(QString user, QString address, quint16 port, q
             waiting.push_back(entry.first);
 
     const QHostAddress host(address);
-    for (quint32 token : waiting)
-    {
+    for (quint32 token : waiting) {
         // A listener of an earlier failure may have settled it meanwhile.
         auto it = m_attempts.find(token);
         if (it == m_attempts.end())
             continue;
         Attempt& attempt = it->second;
         attempt.awaitingAddress = false;
-        if (host.isNull() || port == 0)
-        {
+        if (host.isNull() || port == 0) {
             attempt.directFailed = true;
             CheckFailed(token);
             continue;
@@ -139,8 +135,7 @@ void PeerMessenger::OnPeerAddress(QString user, QString address, quint16 port, q
 void PeerMessenger::OnDirectConnected(PeerConnection* connection)
 {
     auto it = m_attempts.find(connection->token);
-    if (it == m_attempts.end() || it->second.direct != connection)
-    {
+    if (it == m_attempts.end() || it->second.direct != connection) {
         Discard(connection);
         return;
     }
@@ -164,19 +159,18 @@ void PeerMessenger::OnPeerConnectionRequested(QString user, QString type, QStrin
     Log(Area, 2, QString("%1 asks us to connect (type %2, token %3)").arg(user, type).arg(token));
     if (!address.isEmpty())
         SetUserAddress(user, address);
-    if (m_greetings.value(user).contains(token))
-    {
+    if (m_greetings.value(user).contains(token)) {
         Log(Area, 2, QString("%1 already reached us directly (token %2); not connecting back").arg(user).arg(token));
         return;
     }
     const QHostAddress host(address);
     // Requests relayed for a peer count against the same bound as the
     // connections it opens to us.
-    if (!IsConnectionType(type) || host.isNull() || port == 0 || m_pending.size() >= MaxPendingConnections)
-    {
-        Log(Area, 2, QString("Cannot answer the connection request of %1 (type %2, address %3, port %4)")
-                         .arg(user, type, address)
-                         .arg(port));
+    if (!IsConnectionType(type) || host.isNull() || port == 0 || m_pending.size() >= MaxPendingConnections) {
+        Log(Area, 2,
+            QString("Cannot answer the connection request of %1 (type %2, address %3, port %4)")
+                .arg(user, type, address)
+                .arg(port));
         if (gp_server)
             gp_server->SendCantConnectToPeer(token, user);
         return;
@@ -195,15 +189,12 @@ void PeerMessenger::OnRelayAnswerConnected(PeerConnection* connection)
 {
     connection->SendRelayAnswer(connection->token);
     Log(Area, 2, QString("Answered the connection request of %1 (type %2)").arg(connection->user, connection->type));
-    if (connection->type == "P")
-    {
+    if (connection->type == "P") {
         m_pending.removeAll(connection);
         AddMessageConnection(connection);
-    }
-    else if (connection->type == "F")
+    } else if (connection->type == "F")
         connection->AwaitFileToken();
-    else
-    {
+    else {
         m_pending.removeAll(connection);
         HandOver(connection, false);
     }
@@ -212,15 +203,14 @@ void PeerMessenger::OnRelayAnswerConnected(PeerConnection* connection)
 void PeerMessenger::OnOpening(PeerConnection* connection, quint8 kind, const QString& name, const QString& type,
                               quint32 token)
 {
-    if (kind == 0)
-    {
+    if (kind == 0) {
         auto it = m_attempts.find(token);
-        if (it == m_attempts.end() || (connection->IsObfuscated() && it->second.type != "P"))
-        {
+        if (it == m_attempts.end() || (connection->IsObfuscated() && it->second.type != "P")) {
             // Settled already (the other way won), timed out, or never ours.
-            Log(Area, 2, QString("Closing a relayed connection from %1 with an unknown or settled token %2")
-                             .arg(connection->PeerAddressText())
-                             .arg(token));
+            Log(Area, 2,
+                QString("Closing a relayed connection from %1 with an unknown or settled token %2")
+                    .arg(connection->PeerAddressText())
+                    .arg(token));
             Discard(connection);
             return;
         }
@@ -228,10 +218,10 @@ void PeerMessenger::OnOpening(PeerConnection* connection, quint8 kind, const QSt
         return;
     }
 
-    if (name.isEmpty() || !IsConnectionType(type) || (connection->IsObfuscated() && type != "P"))
-    {
-        Log(Area, 2, QString("Refusing a connection from %1 named \"%2\" of type \"%3\"")
-                         .arg(connection->PeerAddressText(), name, type));
+    if (name.isEmpty() || !IsConnectionType(type) || (connection->IsObfuscated() && type != "P")) {
+        Log(Area, 2,
+            QString("Refusing a connection from %1 named \"%2\" of type \"%3\"")
+                .arg(connection->PeerAddressText(), name, type));
         Discard(connection);
         return;
     }
@@ -241,23 +231,20 @@ void PeerMessenger::OnOpening(PeerConnection* connection, quint8 kind, const QSt
     m_greetings[name][token] = m_clock();
     // Our answer to the relayed request of the same attempt has lost.
     for (PeerConnection* other : QList<PeerConnection*>(m_pending))
-        if (other != connection && other->GetOrigin() == PeerConnection::Origin::RelayAnswer &&
-            other->user == name && other->token == token)
+        if (other != connection && other->GetOrigin() == PeerConnection::Origin::RelayAnswer && other->user == name &&
+            other->token == token)
             Discard(other);
     for (PeerConnection* other : m_messageConnections.value(name))
         if (other->GetOrigin() == PeerConnection::Origin::RelayAnswer && other->token == token)
             Discard(other);
 
     Log(Area, 2, QString("%1 connected to us (type %2)").arg(name, type));
-    if (type == "P")
-    {
+    if (type == "P") {
         m_pending.removeAll(connection);
         AddMessageConnection(connection);
-    }
-    else if (type == "F")
+    } else if (type == "F")
         connection->AwaitFileToken();
-    else
-    {
+    else {
         m_pending.removeAll(connection);
         HandOver(connection, false);
     }
@@ -285,8 +272,7 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool asked, quint32 fil
     else
         signal = asked ? QMetaMethod::fromSignal(&PeerMessenger::DNetConnectionAccepted)
                        : QMetaMethod::fromSignal(&PeerMessenger::DNetConnectionRequested);
-    if (!isSignalConnected(signal))
-    {
+    if (!isSignalConnected(signal)) {
         // Nobody would own it.
         Log(Area, 2, QString("No taker for a %1 connection of %2; closing it").arg(file ? "file" : "network", user));
         socket->abort();
@@ -310,8 +296,7 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
     QList<PeerConnection*>& connections = m_messageConnections[user];
     connections.append(connection);
     // A peer cannot make us hold more and more sockets for one name.
-    if (connections.size() > MaxMessageConnectionsPerUser)
-    {
+    if (connections.size() > MaxMessageConnectionsPerUser) {
         Log(Area, 2, QString("Closing the oldest connection of %1").arg(user));
         Discard(connections.first());
     }
@@ -321,8 +306,7 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
     for (const auto& entry : m_attempts)
         if (entry.second.user == user && entry.second.type == "P")
             moot.push_back(entry.first);
-    for (quint32 token : moot)
-    {
+    for (quint32 token : moot) {
         auto it = m_attempts.find(token);
         PeerConnection* direct = it->second.direct;
         m_attempts.erase(it);
@@ -331,8 +315,7 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
     }
 
     auto unsent = m_unsent.find(user);
-    if (unsent != m_unsent.end())
-    {
+    if (unsent != m_unsent.end()) {
         std::deque<Unsent> messages;
         messages.swap(unsent->second);
         m_unsent.erase(unsent);
@@ -344,17 +327,17 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
 
 void PeerMessenger::OnConnectionEnded(PeerConnection* connection, const QString& reason)
 {
-    Log(Area, 2, QString("Connection %1%2 ended: %3")
-                     .arg(connection->user.isEmpty() ? QString() : "of " + connection->user + " ",
-                          connection->PeerAddressText(), reason));
+    Log(Area, 2,
+        QString("Connection %1%2 ended: %3")
+            .arg(connection->user.isEmpty() ? QString() : "of " + connection->user + " ", connection->PeerAddressText(),
+                 reason));
     if (connection->GetOrigin() == PeerConnection::Origin::RelayAnswer && !connection->WasConnected() && gp_server)
         gp_server->SendCantConnectToPeer(connection->token, connection->user);
 
     auto it = m_attempts.find(connection->token);
     const bool wasDirect = it != m_attempts.end() && it->second.direct == connection;
     Discard(connection);
-    if (wasDirect)
-    {
+    if (wasDirect) {
         it->second.direct = nullptr;
         it->second.directFailed = true;
         CheckFailed(connection->token);
@@ -365,8 +348,7 @@ void PeerMessenger::Discard(PeerConnection* connection)
 {
     m_pending.removeAll(connection);
     auto list = m_messageConnections.find(connection->user);
-    if (list != m_messageConnections.end())
-    {
+    if (list != m_messageConnections.end()) {
         list->removeAll(connection);
         if (list->isEmpty())
             m_messageConnections.erase(list);
@@ -423,22 +405,21 @@ void PeerMessenger::OnHalfMinuteTick()
     for (quint32 token : expired)
         Fail(token, "timed out");
 
-    for (auto it = m_unsent.begin(); it != m_unsent.end();)
-    {
+    for (auto it = m_unsent.begin(); it != m_unsent.end();) {
         std::deque<Unsent>& messages = it->second;
         const size_t before = messages.size();
         while (!messages.empty() && now - messages.front().queued >= UnsentMessageLifetime)
             messages.pop_front();
         if (messages.size() != before)
-            Log(Area, 1, QString("Dropped %1 message(s) to %2 that could not be sent")
-                             .arg(before - messages.size())
-                             .arg(it->first));
+            Log(Area, 1,
+                QString("Dropped %1 message(s) to %2 that could not be sent")
+                    .arg(before - messages.size())
+                    .arg(it->first));
         it = messages.empty() ? m_unsent.erase(it) : std::next(it);
     }
 
     for (PeerConnection* connection : QList<PeerConnection*>(m_pending))
-        if (now - connection->Created() >= HandshakeTimeout)
-        {
+        if (now - connection->Created() >= HandshakeTimeout) {
             if (connection->GetOrigin() == PeerConnection::Origin::RelayAnswer && !connection->WasConnected() &&
                 gp_server)
                 gp_server->SendCantConnectToPeer(connection->token, connection->user);
@@ -451,17 +432,14 @@ void PeerMessenger::OnHalfMinuteTick()
         for (PeerConnection* connection : list)
             if (now - connection->LastActivity() >= IdleTimeout)
                 idle.append(connection);
-    for (PeerConnection* connection : idle)
-    {
+    for (PeerConnection* connection : idle) {
         Log(Area, 2, QString("Closing the idle connection of %1").arg(connection->user));
         Discard(connection);
     }
 
-    for (auto user = m_greetings.begin(); user != m_greetings.end();)
-    {
+    for (auto user = m_greetings.begin(); user != m_greetings.end();) {
         for (auto token = user->begin(); token != user->end();)
             token = now - token.value() >= 2 * AttemptTimeout ? user->erase(token) : std::next(token);
         user = user->isEmpty() ? m_greetings.erase(user) : std::next(user);
     }
 }
-

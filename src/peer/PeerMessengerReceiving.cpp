@@ -13,8 +13,7 @@
 #include "PeerNames.h"
 #include "ServerNames.h"
 
-namespace
-{
+namespace {
 const char* const Area = "Peer Messenger";
 } // namespace
 
@@ -24,12 +23,13 @@ bool PeerMessenger::Inflated(PeerConnection* connection, const QByteArray& body,
     if (result == PeerMessages::InflateResult::Ok)
         return true;
     if (result == PeerMessages::InflateResult::TooLarge)
-        Log(Area, 1, QString("A compressed message from %1 inflates past %2 bytes; dropping it and the connection")
-                         .arg(connection->user)
-                         .arg(m_inflateLimit));
+        Log(Area, 1,
+            QString("A compressed message from %1 inflates past %2 bytes; dropping it and the connection")
+                .arg(connection->user)
+                .arg(m_inflateLimit));
     else
-        Log(Area, 1, QString("A compressed message from %1 does not inflate; closing the connection")
-                         .arg(connection->user));
+        Log(Area, 1,
+            QString("A compressed message from %1 does not inflate; closing the connection").arg(connection->user));
     Discard(connection);
     return false;
 }
@@ -39,8 +39,7 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     QPointer<PeerConnection> guard(connection);
     const QString user = connection->user;
     bool ok = true;
-    switch (code)
-    {
+    switch (code) {
     case PeerMessages::SharedFileListRequest:
     {
         Log(Area, 2, QString("%1 asks for our share list").arg(user));
@@ -163,11 +162,9 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
         Log(Area, 2, QString("Ignoring message %1 from %2, which we do not know").arg(code).arg(user));
         break;
     }
-    if (!ok && guard)
-    {
-        Log(Area, 1, QString("Message %1 from %2 is cut short or malformed; closing the connection")
-                         .arg(code)
-                         .arg(user));
+    if (!ok && guard) {
+        Log(Area, 1,
+            QString("Message %1 from %2 is cut short or malformed; closing the connection").arg(code).arg(user));
         Discard(connection);
     }
 }
@@ -178,10 +175,10 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     if (!PeerMessages::ReadSearchReply(plain, reply))
         return false;
     const QString user = connection->user;
-    if (ToQString(reply.user) != user)
-    {
-        Log(Area, 1, QString("Search results under the name %1 arrived from %2; closing the connection")
-                         .arg(ToQString(reply.user), user));
+    if (ToQString(reply.user) != user) {
+        Log(Area, 1,
+            QString("Search results under the name %1 arrived from %2; closing the connection")
+                .arg(ToQString(reply.user), user));
         Discard(connection);
         return true;
     }
@@ -189,9 +186,10 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(reply.token));
     if (!request || request.IsConnected(PeerNames::SearchStopped)) {
         if (IsLogging())
-            Log(Area, 3, QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
-                             .arg(user)
-                             .arg(reply.token));
+            Log(Area, 3,
+                QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
+                    .arg(user)
+                    .arg(reply.token));
         return true;
     }
     ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(user);
@@ -214,8 +212,7 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         std::string name;
     };
     std::vector<Split> files;
-    for (const FileInfo& file : reply.files)
-    {
+    for (const FileInfo& file : reply.files) {
         const std::string& path = file.Name();
         const size_t separator = path.find_last_of("\\/");
         Split split{&file, separator == std::string::npos ? std::string() : path.substr(0, separator),
@@ -223,8 +220,7 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         if (!split.name.empty())
             files.push_back(std::move(split));
     }
-    if (files.empty())
-    {
+    if (files.empty()) {
         if (IsLogging())
             Log(Area, 3, QString("Search results of %1 hold no usable file").arg(user));
         return true;
@@ -237,14 +233,12 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     results += d.GetType(PeerNames::SearchResultsUserAvailable)->GetItem(reply.freeSlot ? "yes" : "no");
     results += d.GetType(PeerNames::SearchResultsUserSpeed)->GetItem(Value(reply.speed));
     results += d.GetType(PeerNames::SearchResultsUploadsInQueue)->GetItem(Value(reply.queued));
-    for (const Split& split : files)
-    {
+    for (const Split& split : files) {
         ItemPtr result = results.NewItem(PeerNames::SearchResult);
         result += d.GetType(PeerNames::SearchResultFileName)->GetItem(split.name);
         result += d.GetType(PeerNames::SearchResultFileFolder)->GetItem(split.folder);
         result += d.GetType(PeerNames::FileSize)->GetItem(Value(split.file->Size()));
-        for (const auto& attribute : split.file->Attributes().Values())
-        {
+        for (const auto& attribute : split.file->Attributes().Values()) {
             if (attribute.first == AttributeMap::Bitrate)
                 result += d.GetType(PeerNames::Bitrate)->GetItem(Value(attribute.second));
             else if (attribute.first == AttributeMap::LengthSeconds)
@@ -254,8 +248,7 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         }
     }
     request += results;
-    if (discardRepeats)
-    {
+    if (discardRepeats) {
         ItemPtr received = wish[PeerNames::ReceivedResultsFromUsers];
         if (!received)
             received = wish.NewItem(PeerNames::ReceivedResultsFromUsers);

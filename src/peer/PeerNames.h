@@ -5,8 +5,7 @@
 // search types that hang off the server connection's. The texts are the
 // names in the data file; a misspelt constant does not compile where a
 // misspelt text would only find nothing.
-namespace PeerNames
-{
+namespace PeerNames {
 constexpr const char* FileSize = "file_size";
 constexpr const char* MpegVersion = "mpeg_version";
 constexpr const char* ChannelMode = "channel_mode";

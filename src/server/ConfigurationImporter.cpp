@@ -8,8 +8,7 @@
 #include "Log.h"
 #include "ServerNames.h"
 
-namespace
-{
+namespace {
 bool ReadU32(QFile& file, quint32& value)
 {
     unsigned char bytes[4];
@@ -23,30 +22,25 @@ bool ReadU32(QFile& file, quint32& value)
 bool ConfigurationImporter::ImportUserList(QString path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-    {
+    if (!file.open(QIODevice::ReadOnly)) {
         Log("Configuration Data", 1, QString("User list %1 could not be opened").arg(path));
         return false;
     }
 
     quint32 count = 0;
-    if (!ReadU32(file, count) || count > MaxUserListValue)
-    {
+    if (!ReadU32(file, count) || count > MaxUserListValue) {
         Log("Configuration Data", 1, QString("User list %1 has no valid name count").arg(path));
         return false;
     }
     QStringList names;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         quint32 length = 0;
-        if (!ReadU32(file, length) || length > MaxUserListValue)
-        {
+        if (!ReadU32(file, length) || length > MaxUserListValue) {
             Log("Configuration Data", 1, QString("User list %1 is damaged at name %2").arg(path).arg(i + 1));
             return false;
         }
         const QByteArray bytes = file.read(length);
-        if (quint32(bytes.size()) != length)
-        {
+        if (quint32(bytes.size()) != length) {
             Log("Configuration Data", 1, QString("User list %1 ends early at name %2").arg(path).arg(i + 1));
             return false;
         }
@@ -54,8 +48,7 @@ bool ConfigurationImporter::ImportUserList(QString path)
     }
 
     Type* users = d.GetType(ServerNames::User);
-    for (const QString& name : names)
-    {
+    for (const QString& name : names) {
         // A user without a name cannot be listed, searched or messaged.
         if (name.isEmpty())
             continue;

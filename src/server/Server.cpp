@@ -34,8 +34,7 @@ Server::Server(PortForwarderWorker* upnpWorker) : m_socket(nullptr)
     qRegisterMetaType<UserStats>("UserStats");
     qRegisterMetaType<time_t>("time_t");
     m_portForwarder = new PortForwarder(upnpWorker, this);
-    if (timerManager)
-    {
+    if (timerManager) {
         connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &Server::OnHalfMinuteTick);
         connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &Server::OnFiveMinuteTick);
     }
@@ -47,8 +46,7 @@ Server::~Server()
 {
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
-    if (m_socket)
-    {
+    if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
@@ -140,9 +138,7 @@ void Server::DataLoaded()
     SetSetting("accept_room_list", "no");
 }
 
-void Server::NoData()
-{
-}
+void Server::NoData() {}
 
 // ---------------------------------------------------------------------------
 // Connection
@@ -154,8 +150,7 @@ void Server::Connect()
 
     // A fresh socket per attempt: a slot that runs a nested event loop
     // while handling the old socket's data must not hold back the new one's.
-    if (m_socket)
-    {
+    if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
         m_socket->deleteLater();
@@ -188,8 +183,7 @@ void Server::Disconnect()
     Log(Area, 1, "Disconnecting from the server");
     const int oldState = m_state;
     CloseConnection();
-    if (oldState == StateLoggedIn)
-    {
+    if (oldState == StateLoggedIn) {
         emit Disconnected();
         SetAllUsersOffline();
     }
@@ -210,8 +204,7 @@ void Server::CloseConnection()
     m_state = StateDisconnected;
     ++m_connectionNumber;
     m_buffer.clear();
-    if (m_socket)
-    {
+    if (m_socket) {
         QTcpSocket* socket = m_socket;
         m_socket = nullptr;
         socket->disconnect(this);
@@ -232,14 +225,11 @@ void Server::OnSocketClosed()
         return;
     const int oldState = m_state;
     CloseConnection();
-    if (oldState == StateLoggedIn)
-    {
+    if (oldState == StateLoggedIn) {
         Log(Area, 1, "The connection to the server ended");
         emit Disconnected();
         SetAllUsersOffline();
-    }
-    else
-    {
+    } else {
         Log(Area, 1, "The connection to the server closed while logging in");
         emit ConnectionFailed("socket error");
     }
@@ -273,13 +263,11 @@ void Server::OnSocketReadyToRead()
     const quint64 connection = m_connectionNumber;
     int position = 0;
     ServerMessages::Frame frame;
-    while (connection == m_connectionNumber)
-    {
+    while (connection == m_connectionNumber) {
         const ServerMessages::FrameStatus status = ServerMessages::TakeFrame(m_buffer, position, frame);
         if (status == ServerMessages::FrameStatus::Incomplete)
             break;
-        if (status == ServerMessages::FrameStatus::Invalid)
-        {
+        if (status == ServerMessages::FrameStatus::Invalid) {
             Log(Area, 1, QString("Frame of length %1 from the server; closing the connection").arg(frame.length));
             OnSocketClosed();
             return;
@@ -294,15 +282,12 @@ void Server::OnSocketReadyToRead()
 void Server::HandleMessage(quint32 code, const QByteArray& body)
 {
     using Code = ServerMessages::Code;
-    if (m_state == StateConnecting)
-    {
-        if (code != Code::Login)
-        {
+    if (m_state == StateConnecting) {
+        if (code != Code::Login) {
             Log(Area, 2, QString("Message %1 before the login reply ignored").arg(code));
             return;
         }
-        if (!HandleLoginReply(body))
-        {
+        if (!HandleLoginReply(body)) {
             Log(Area, 1, "Malformed login reply from the server");
             OnSocketClosed();
         }
@@ -310,8 +295,7 @@ void Server::HandleMessage(quint32 code, const QByteArray& body)
     }
 
     bool ok = true;
-    switch (code)
-    {
+    switch (code) {
     case Code::Login:
         Log(Area, 2, "Second login reply ignored");
         break;

@@ -10,8 +10,7 @@
 #include "Settings.h"
 #include "UpdateChecker.h"
 
-namespace
-{
+namespace {
 quint16 SettingPort(const char* key)
 {
     bool ok = false;
@@ -24,8 +23,7 @@ void Server::SendLogin()
 {
     QString username = GetSetting("username");
     QString password = GetSetting("password");
-    if (username.isEmpty() || password.isEmpty())
-    {
+    if (username.isEmpty() || password.isEmpty()) {
         username = DefaultUsername;
         password = DefaultPassword;
         SetSetting("username", username);
@@ -40,8 +38,7 @@ bool Server::HandleLoginReply(const QByteArray& body)
     ServerMessages::LoginReplyBody reply;
     if (!ServerMessages::ReadLoginReply(body, reply))
         return false;
-    if (!reply.accepted)
-    {
+    if (!reply.accepted) {
         Log(Area, 1, QString("Login refused: %1").arg(reply.reason));
         CloseConnection();
         emit ConnectionFailed(reply.reason);
@@ -71,8 +68,7 @@ void Server::OnConnectedToServer()
 
     // Once a run, at its first login; after later logins each open room
     // page enters its own room again.
-    if (!m_autojoined)
-    {
+    if (!m_autojoined) {
         m_autojoined = true;
         for (const ItemPtr& room : d.GetType(ServerNames::Room)->GetItems())
             if (room.IsConnected(ServerNames::RoomAutojoin))
@@ -82,4 +78,3 @@ void Server::OnConnectedToServer()
     if (IsSettingOn("use_upnp"))
         m_portForwarder->AddPortMappings(port, obfuscatedPort);
 }
-

@@ -6,8 +6,7 @@
 // ("Item types" in docs/protocol.md). The texts are the names in the data
 // file; a misspelt constant does not compile where a misspelt text would
 // only find nothing.
-namespace ServerNames
-{
+namespace ServerNames {
 constexpr const char* User = "user";
 constexpr const char* IsOnline = "is_online";
 constexpr const char* IsAway = "is_away";

@@ -9,8 +9,7 @@
 #include "ServerNames.h"
 #include "Settings.h"
 
-namespace
-{
+namespace {
 // Makes the set of users connected to node exactly names, cutting and
 // adding only what changes so that observers see real changes only.
 void SetNodeUsers(ItemPtr node, const QStringList& names)
@@ -112,16 +111,14 @@ bool Server::HandleRoomList(const QByteArray& body)
 
     const bool accept = GetSetting("accept_room_list") == "yes";
     SetSetting("accept_room_list", "no");
-    if (!accept)
-    {
+    if (!accept) {
         Log(Area, 2, "Unrequested room list ignored");
         return true;
     }
     Type* userCount = d.GetType(ServerNames::UserCount);
     for (const ServerMessages::RoomListEntry& entry : list.publicRooms)
         Room(entry.name) += userCount->GetItem(Value(entry.users));
-    for (const ServerMessages::RoomListEntry& entry : list.privateRooms)
-    {
+    for (const ServerMessages::RoomListEntry& entry : list.privateRooms) {
         ItemPtr room = Room(entry.name);
         room += userCount->GetItem(Value(entry.users));
         room.NewItem("is_private");
@@ -145,8 +142,7 @@ bool Server::HandleJoinRoom(const QByteArray& body)
     // Figures first: whoever watches users entering the room reads them
     // as they are now, not as they were when the user was last seen.
     Type* country = d.GetType(ServerNames::CountryCode);
-    for (const ServerMessages::RoomUser& entry : joined.users)
-    {
+    for (const ServerMessages::RoomUser& entry : joined.users) {
         ItemPtr user = User(entry.name);
         SetUserStats(user, entry.stats);
         user += country->GetItem(entry.country);
@@ -264,12 +260,10 @@ bool Server::HandlePrivateRoomChange(quint32 code, const QByteArray& body)
     ItemPtr room = Room(change.room);
     ItemPtr user = User(change.user);
     const bool me = change.user == OwnUsername();
-    switch (code)
-    {
+    switch (code) {
     case ServerMessages::PrivateRoomAddMember:
         room.NewItem(ServerNames::RoomMembers) += user;
-        if (me)
-        {
+        if (me) {
             room.NewItem("is_private");
             room.NewItem(ServerNames::IsMember);
         }
@@ -280,8 +274,7 @@ bool Server::HandlePrivateRoomChange(quint32 code, const QByteArray& body)
             node.Disconnect(user);
         if (ItemPtr node = room[ServerNames::RoomMembers])
             node.Disconnect(user);
-        if (me)
-        {
+        if (me) {
             room.Disconnect(ServerNames::IsOperator);
             room.Disconnect(ServerNames::IsMember);
         }
@@ -324,4 +317,3 @@ bool Server::HandlePrivateRoomAddEnabled(const QByteArray& body)
     emit PrivateRoomAddEnabled(enabled);
     return true;
 }
-

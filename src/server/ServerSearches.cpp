@@ -75,8 +75,7 @@ bool Server::HandleCorrelations(const QByteArray& body)
     ItemPtr textItem = d.GetType(ServerNames::SearchRequestText)->GetItem(correlations.text);
     textItem.GetItems(ServerNames::SearchCorrelation).Remove();
     Type* correlation = d.GetType(ServerNames::SearchCorrelation);
-    for (const auto& entry : correlations.related)
-    {
+    for (const auto& entry : correlations.related) {
         ItemPtr item = correlation->NewItem();
         item += d.GetType(ServerNames::CorrelationText)->GetItem(entry.first);
         item += d.GetType(ServerNames::CorrelationRank)->GetItem(Value(entry.second));

@@ -72,16 +72,13 @@ void Server::SetUserStatus(ItemPtr user, quint32 status)
     if (wasOnline != online)
         user += d.GetType(ServerNames::LastOnlineStatusChange)
                     ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate));
-    if (online)
-    {
+    if (online) {
         if (status == ServerMessages::StatusAway)
             user.NewItem(ServerNames::IsAway);
         else
             user.Disconnect(ServerNames::IsAway);
         user.NewItem(ServerNames::IsOnline);
-    }
-    else
-    {
+    } else {
         user.Disconnect(ServerNames::IsAway);
         user.Disconnect(ServerNames::IsOnline);
     }
@@ -108,8 +105,7 @@ bool Server::HandleAddUserReply(const QByteArray& body)
     ServerMessages::AddUserReplyBody reply;
     if (!ServerMessages::ReadAddUserReply(body, reply))
         return false;
-    if (reply.exists)
-    {
+    if (reply.exists) {
         ItemPtr user = User(reply.user);
         SetUserStats(user, reply.stats);
         user += d.GetType(ServerNames::CountryCode)->GetItem(reply.country);

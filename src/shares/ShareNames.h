@@ -4,8 +4,7 @@
 // use: the own shares and their visibility, and other users' shares as
 // browsed. The texts are the names in the data file; a misspelt constant
 // does not compile where a misspelt text would only find nothing.
-namespace ShareNames
-{
+namespace ShareNames {
 constexpr const char* SharedFolder = "shared_folder";
 constexpr const char* SharedFile = "shared_file";
 constexpr const char* SharedFileName = "shared_file_name";

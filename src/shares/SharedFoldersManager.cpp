@@ -25,8 +25,7 @@
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
-namespace
-{
+namespace {
 // The types of the own shares and of browsed shares, their relations and
 // what the data file keeps of them.
 void DeclareTypes()
@@ -114,13 +113,11 @@ bool IsPathWordSeparator(QChar c)
 void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringView>& tokens)
 {
     int start = -1;
-    for (int i = 0; i <= text.size(); ++i)
-    {
+    for (int i = 0; i <= text.size(); ++i) {
         const bool separator = i == text.size() || isSeparator(text[i]);
         if (!separator && start < 0)
             start = i;
-        else if (separator && start >= 0)
-        {
+        else if (separator && start >= 0) {
             tokens.push_back(QStringView(text).mid(start, i - start));
             start = -1;
         }
@@ -151,8 +148,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     fileFolderType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
 
-    if (peerMessenger)
-    {
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
                 &SharedFoldersManager::OnFilesInFoldersRequested);
         peerMessenger->SetShareListProvider([this](QString user) { return GetSharedFilesMessage(user); });
@@ -167,8 +163,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     connect(this, &SharedFoldersManager::MP3ScanRequired, &fileScanner, &FileScanner::OnMP3ScanRequired);
     connect(&fileScanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
-    if (gp_server)
-    {
+    if (gp_server) {
         connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
     }
@@ -215,8 +210,8 @@ void SharedFoldersManager::Init()
 
     PathNode* root = new PathNode(&d, ServerNames::User);
     new PathNode(root, PeerNames::UserAddress, 2);
-    d.AddPathEventHandler(root, new EventHandler<SharedFoldersManager, ItemPtr>(
-                                    this, &SharedFoldersManager::OnUserAddress));
+    d.AddPathEventHandler(root,
+                          new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnUserAddress));
 }
 
 QString SharedFoldersManager::GetAbsoluteFileName(QString path)
@@ -226,8 +221,7 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
     const QString lower = path.toLower();
     QString key;
     key.reserve(lower.size());
-    for (QChar c : lower)
-    {
+    for (QChar c : lower) {
         if (c == QLatin1Char('\\'))
             c = QLatin1Char('/');
         if (c == QLatin1Char('/') && key.endsWith(QLatin1Char('/')))
@@ -320,16 +314,14 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += searchTokenType->GetItem(Value(token.toUtf8()));
 }
 
-namespace
-{
+namespace {
 // GetAbsoluteFileName of an ASCII value, byte by byte; false for any other.
 // Names are loaded a hundred thousand at a time, and most are ASCII.
 bool AsciiKey(const std::string& bytes, std::string& key)
 {
     key.clear();
     key.reserve(bytes.size());
-    for (char c : bytes)
-    {
+    for (char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
         if (c >= 'A' && c <= 'Z')

@@ -8,8 +8,7 @@
 // relation says how many items of the other type one item of each holds.
 // The data file's rules are set only while a data saver exists, so the same
 // declarations serve the program and tests without one.
-namespace Schema
-{
+namespace Schema {
 // What the clean-up does with a type's items (Primacy in Type.h).
 constexpr Primacy Root = 0;
 constexpr Primacy Node = 1;

@@ -5,8 +5,7 @@
 // and "upload_entry_status"). The texts are stored in the data file and
 // shown to users as they are; a misspelt constant does not compile where a
 // misspelt text would only find nothing.
-namespace TransferNames
-{
+namespace TransferNames {
 constexpr const char* DownloadEntry = "download_entry";
 constexpr const char* DownloadEntryStatus = "download_entry_status";
 constexpr const char* FileName = "file_name";

@@ -26,8 +26,7 @@
 
 TransferQueueManager* transferQueueManager = nullptr;
 
-namespace
-{
+namespace {
 bool HasSettingValue(const char* key)
 {
     Type* global = d.HasType("global");
@@ -241,8 +240,8 @@ void TransferQueueManager::DeclareUploadTypes()
     Declare("effective_upload_order", Attribute, Valued);
 
     d.GetType("bytes_uploaded")
-        ->AddItemRemovedHandler(new EventHandler<TransferQueueManager, ItemPtr>(
-            this, &TransferQueueManager::OnBytesUploadedRemoved));
+        ->AddItemRemovedHandler(
+            new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnBytesUploadedRemoved));
     d.GetType(TransferNames::ReadPosition)
         ->AddItemRemovedHandler(
             new EventHandler<TransferQueueManager, ItemPtr>(this, &TransferQueueManager::OnWritePositionRemoved));
@@ -485,9 +484,7 @@ void TransferQueueManager::EveryHalfMinute()
 }
 
 // The five-minute tick has no duty of the engine's.
-void TransferQueueManager::PeriodicCheck()
-{
-}
+void TransferQueueManager::PeriodicCheck() {}
 
 void TransferQueueManager::StartTimerTest()
 {

@@ -82,4 +82,3 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
         folder = QString::fromStdString(GetParentFolder(folder.toStdString()));
     }
 }
-

@@ -22,8 +22,7 @@
 #include "Settings.h"
 #include "TransferNames.h"
 
-namespace downloads
-{
+namespace downloads {
 const char* const Area = "Transfer Queue";
 
 ItemPtr UserItem(const QString& name)
@@ -373,8 +372,7 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
 
     ItemPtr userItem = downloads::UserItem(user);
     Log(downloads::Area, 1,
-        QString("Received upload request from %1 for file %2, req %3")
-            .arg(user, ToQString(file), QString::number(req)),
+        QString("Received upload request from %1 for file %2, req %3").arg(user, ToQString(file), QString::number(req)),
         userItem);
     auto deny = [&](const QString& reason) {
         Log(downloads::Area, 2, "Denied, " + reason, userItem);
@@ -541,8 +539,7 @@ void TransferQueueManager::FinishDownload(ItemPtr entry)
     // The file that was written, even if the download folder setting
     // changed while it ran.
     QFile* partial = entry["download_file"].AsObject<QFile>();
-    const QString source =
-        partial ? partial->fileName() : DownloadPaths::Local(GetDownloadTargetPath(entry, false));
+    const QString source = partial ? partial->fileName() : DownloadPaths::Local(GetDownloadTargetPath(entry, false));
     const QString target = DownloadPaths::Local(GetDownloadTargetPath(entry, true));
     bool moved = false;
     if (!target.isEmpty() && !source.isEmpty()) {

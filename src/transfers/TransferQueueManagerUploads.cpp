@@ -23,8 +23,7 @@
 #include "UploadQueuePolicy.h"
 #include "UploadThread.h"
 
-namespace
-{
+namespace {
 const char* const UploadArea = "Transfer Queue";
 
 QString Now()
@@ -176,8 +175,8 @@ void TransferQueueManager::AddUpload(QString user, QString file)
     Log(UploadArea, 1, QString("Initiating upload to %1 of file %2").arg(user, file), userItem);
     const ItemPtr sharedFile = VisibleSharedFile(user, file);
     if (!sharedFile) {
-        Log(UploadArea, 2,
-            "Can't upload, file is either not shared or not shared with that particular user.", userItem);
+        Log(UploadArea, 2, "Can't upload, file is either not shared or not shared with that particular user.",
+            userItem);
         return;
     }
     // Told again even when the entry exists, in case the peer forgot it.
@@ -399,8 +398,7 @@ void TransferQueueManager::OnFileTransferResponse(QString user, uint req, bool a
         return;
     }
     if (!accepted) {
-        Log(UploadArea, 2, QString("Upload was not accepted, marking denied. Reason: %1").arg(denialReason),
-            userItem);
+        Log(UploadArea, 2, QString("Upload was not accepted, marking denied. Reason: %1").arg(denialReason), userItem);
         entry.Connect(d.GetType(TransferNames::DenialReason)->GetItem(Value(denialReason)));
         SetUploadEntryStatus(entry, TransferNames::Denied);
         StartNewUploads();
@@ -595,4 +593,3 @@ void TransferQueueManager::AbortStalledUploadNegotiations(qint64 now)
     if (aborted > 0)
         StartNewUploads();
 }
-

@@ -9,16 +9,14 @@
 #include "ServerNames.h"
 #include "TransferNames.h"
 
-namespace
-{
+namespace {
 typedef std::pair<qint64, ItemPtr> Placed;
 
 // Sorting by place alone keeps the store order among equal places because
 // the input is in store order and the sort is stable.
 ItemList SortByPlace(std::vector<Placed>& placed)
 {
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const Placed& a, const Placed& b) { return a.first < b.first; });
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.first < b.first; });
     ItemList list;
     list.reserve(placed.size());
     for (const Placed& p : placed)

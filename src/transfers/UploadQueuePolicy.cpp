@@ -69,8 +69,7 @@ QString UploadQueuePolicy::LocalPath(const QString& requested)
     return path.replace('\\', '/');
 }
 
-namespace
-{
+namespace {
 ItemPtr Attribute(ItemPtr sharedFile, const char* type)
 {
     Type* t = d.HasType(type);

@@ -9,8 +9,7 @@
 #include "MemStream.h"
 #include "PeerMessages.h"
 
-namespace
-{
+namespace {
 using M = PeerMessages;
 
 struct Case
@@ -35,7 +34,8 @@ bool Same(const FileInfo& a, const FileInfo& b)
 template <typename Files>
 bool Same(const Files& a, const Files& b)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const FileInfo& x, const FileInfo& y) { return Same(x, y); });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const FileInfo& x, const FileInfo& y) { return Same(x, y); });
 }
 
 bool Same(const FileInfoMap& a, const FileInfoMap& b)
@@ -87,8 +87,18 @@ std::vector<Case> Cases()
     M::TransferResponseBody refused{9, false, false, 0, "Cancelled"};
 
     return {
-        {"share list request", M::WriteShareListRequest(), 4, false, {}, [](const QByteArray& b) { return b.isEmpty(); }},
-        {"user info request", M::WriteUserInfoRequest(), 15, false, {}, [](const QByteArray& b) { return b.isEmpty(); }},
+        {"share list request",
+         M::WriteShareListRequest(),
+         4,
+         false,
+         {},
+         [](const QByteArray& b) { return b.isEmpty(); }},
+        {"user info request",
+         M::WriteUserInfoRequest(),
+         15,
+         false,
+         {},
+         [](const QByteArray& b) { return b.isEmpty(); }},
         {"share list", M::WriteShareList(folders, table), 5, true,
          FakeWire().U32(2).Str("empty").U32(0).Str("music").U32(1).Raw(mp3).U32(1).U32(0).Str("bitrate").Bytes(),
          [=](const QByteArray& b) {
@@ -97,7 +107,16 @@ std::vector<Case> Cases()
              return M::ReadShareList(b, readFolders, readTable) && Same(readFolders, folders) && readTable == table;
          }},
         {"search reply", M::WriteSearchReply(reply), 9, true,
-         FakeWire().Str(QString::fromUtf8("b\xc3\xa9")).U32(4294967295u).U32(1).Raw(mp3).U8(1).U32(20000).U32(3).U32(0).Bytes(),
+         FakeWire()
+             .Str(QString::fromUtf8("b\xc3\xa9"))
+             .U32(4294967295u)
+             .U32(1)
+             .Raw(mp3)
+             .U8(1)
+             .U32(20000)
+             .U32(3)
+             .U32(0)
+             .Bytes(),
          [=](const QByteArray& b) {
              M::SearchReplyBody read;
              return M::ReadSearchReply(b, read) && read.user == reply.user && read.token == reply.token &&
@@ -190,8 +209,7 @@ class TestPeerMessageCodec : public QObject
 private slots:
     void writersFollowTheLayoutAndReadBack()
     {
-        for (const Case& c : Cases())
-        {
+        for (const Case& c : Cases()) {
             FakeWire message(c.written.GetBytes());
             quint32 code = 0;
             QVERIFY2(message.ReadU32(code) && code == c.code, c.name);
