@@ -45,9 +45,9 @@ public:
     static constexpr int MaxMessageConnectionsPerUser = 8;
 
     typedef std::function<qint64()> Clock;
-    // Builds the complete answer (code and compressed body) to a user's
-    // share-list request.
-    typedef std::function<MemStream(QString user)> ShareListProvider;
+    // Answers a user's share-list request through SendMessage, at once or
+    // later: a large list is not built in one go on the event loop.
+    typedef std::function<void(QString user)> ShareListProvider;
 
     // Needs the server connection's item types (Server::CreateData) and the
     // setting types declared before.

@@ -43,8 +43,10 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     case PeerMessages::SharedFileListRequest:
     {
         Log(Area, 2, QString("%1 asks for our share list").arg(user));
-        MemStream answer = m_shareListProvider ? m_shareListProvider(user) : PeerMessages::EmptyShareList();
-        SendToUser(user, answer);
+        if (m_shareListProvider)
+            m_shareListProvider(user);
+        else
+            SendToUser(user, PeerMessages::EmptyShareList());
         break;
     }
     case PeerMessages::SharedFileList:

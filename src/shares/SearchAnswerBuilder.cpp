@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <utility>
 
+#include "PeerMessages.h"
+
 SearchAnswerBuilder::SearchAnswerBuilder(QObject* receiver, const char* doneSlot)
     : m_receiver(receiver), m_doneSlot(doneSlot)
 {
@@ -36,8 +38,13 @@ void SearchAnswerBuilder::BuildWaiting()
             job = std::move(m_waiting.front());
             m_waiting.pop_front();
         }
-        Done done{job.user, job.text, MemStream(), false};
-        done.answered = SearchAnswer::Build(job.header, std::move(job.matches), done.message);
+        Done done{job.user, job.text, MemStream(), false, bool(job.shareList)};
+        if (job.shareList) {
+            done.message = PeerMessages::WriteShareList(*job.shareList, AttributeTranslationTable());
+            done.answered = true;
+            job.shareList.reset();
+        } else
+            done.answered = SearchAnswer::Build(job.header, std::move(job.matches), done.message);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_done.push_back(std::move(done));

@@ -3,14 +3,16 @@
 #include <QObject>
 #include <QString>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "FileInfo.h"
 #include "MemStream.h"
 #include "SearchAnswer.h"
 
-// Builds and compresses the answers of large searches on a thread of its
-// own. Work comes in and goes out through queues under a standard mutex,
+// Builds and compresses the answers of large searches, and share lists, on
+// a thread of its own. Work comes in and goes out through queues under a standard mutex,
 // never as data carried by Qt's events, whose locks ThreadSanitizer
 // (scripts/tsan) cannot see.
 class SearchAnswerBuilder : public QObject
@@ -24,6 +26,9 @@ public:
         std::vector<SearchAnswer::Match> matches;
         QString user;
         QString text;
+        // When set, the answer is this share list instead of a search reply;
+        // it is freed on the builder's thread too.
+        std::unique_ptr<FileInfoMap> shareList;
     };
     struct Done
     {
@@ -31,6 +36,7 @@ public:
         QString text;
         MemStream message;
         bool answered;
+        bool shareList = false;
     };
 
     // Each finished answer calls the receiver's slot, queued.

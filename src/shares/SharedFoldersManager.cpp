@@ -151,7 +151,7 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
                 &SharedFoldersManager::OnFilesInFoldersRequested);
-        peerMessenger->SetShareListProvider([this](QString user) { return GetSharedFilesMessage(user); });
+        peerMessenger->SetShareListProvider([this](QString user) { AnswerShareList(user); });
     }
 
     if (dnetManager)
@@ -187,6 +187,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     connect(&mergeTimer, &QTimer::timeout, this, &SharedFoldersManager::MergeSlice);
     searchTimer.setInterval(0);
     connect(&searchTimer, &QTimer::timeout, this, &SharedFoldersManager::SearchSlice);
+    shareListTimer.setInterval(0);
+    connect(&shareListTimer, &QTimer::timeout, this, &SharedFoldersManager::ShareListSlice);
     replyThread.setObjectName("Search Replies");
     replyThread.start(QThread::LowPriority);
     replyBuilder.moveToThread(&replyThread);
@@ -471,7 +473,7 @@ void SharedFoldersManager::RemoveUserShare(QString user)
 }
 
 // ---------------------------------------------------------------------------
-// Share list and folder contents
+// Folder contents
 
 void SharedFoldersManager::OnConnectedToServer()
 {
@@ -479,30 +481,6 @@ void SharedFoldersManager::OnConnectedToServer()
         return;
     gp_server->SendFilesFolders(int(fileFolderType->Count()), int(sharedFileType->Count()));
     gp_server->GetUserStats(GetSetting("username"));
-}
-
-void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& shares,
-                                                     AttributeTranslationTable& attributes)
-{
-    Q_UNUSED(attributes);
-    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems(ShareNames::SharedFileFolder)) {
-        std::string key = folder.AsStdString();
-        std::replace(key.begin(), key.end(), '/', '\\');
-        std::set<FileInfo>& files = shares[key];
-        for (const ItemPtr& file : folder.GetItems(sharedFileType))
-            files.insert(MakeFileInfo(file, file[fileNameType].AsStdString()));
-    }
-}
-
-MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
-{
-    if (IsLogging())
-        Log("Shared", 1, QString("Shared file list requested by user %1").arg(user));
-    FileInfoMap shares;
-    AttributeTranslationTable attributes;
-    GetSharedFilesAsUserShare(user, shares, attributes);
-
-    return PeerMessages::WriteShareList(shares, attributes);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)

@@ -196,8 +196,18 @@ public:
     // a slice at a time instead, reporting SearchProcessed when done.
     bool ProcessSearch(QString user, quint32 token, QString text);
     void GetSharedFilesAsUserShare(QString user, FileInfoMap& shares, AttributeTranslationTable& attributes);
-    // The whole answer to a share-list request: code 5 and the zlib stream.
+    // The whole answer to a share-list request, built at once: code 5 and
+    // the zlib stream.
     MemStream GetSharedFilesMessage(QString user);
+    // Answers a user's share-list request through peer messaging with the
+    // same bytes GetSharedFilesMessage gives: at once when the user sees
+    // nothing, else gathered a slice at a time and built and compressed on
+    // the reply thread. A user already waiting gets the one answer; users
+    // beyond MaxWaitingShareLists go unanswered.
+    void AnswerShareList(QString user);
+    // Users whose share list is still to be sent, the one being built first.
+    int ShareListsWaiting() const { return int(shareListUsers.size()); }
+    static constexpr size_t MaxWaitingShareLists = 32;
     static QString GetFileItemDisplayString(ItemPtr file);
 
 private:
@@ -252,6 +262,35 @@ private:
     QThread replyThread;
     SearchAnswerBuilder replyBuilder;
     int repliesBuilding = 0;
+
+    // The share list being gathered, a slice at a time by folder and, in a
+    // large folder, by file; only paths and places in the store's order are
+    // held between slices. The roots are those visible when it started.
+    struct ShareListJob
+    {
+        QString user;
+        QSet<QString> visibleRoots;
+        std::vector<std::string> folders;
+        size_t next = 0;
+        // The store place of the next file of the current folder.
+        quint64 nextFile = 0;
+        std::unique_ptr<FileInfoMap> shares;
+    };
+    static constexpr int ShareListSliceMs = 10;
+    // The folder's share-list key: its path with "\" between components.
+    static std::string RemoteFolder(ItemPtr folder);
+    // Adds the folder's files from the store place on; false when the
+    // slice's time (if any) ran out first, the place then that of the next.
+    bool GatherFolderFiles(ItemPtr folder, std::set<FileInfo>& files, quint64& from, const QElapsedTimer* clock);
+    void StartShareList();
+    void ShareListSlice();
+    void ShareListBuilt(SearchAnswerBuilder::Done& done);
+    std::deque<QString> shareListUsers;
+    std::unique_ptr<ShareListJob> shareListJob;
+    // A list compresses: the next is gathered once it is sent, so that no
+    // more than one is held at a time.
+    bool shareListBuilding = false;
+    QTimer shareListTimer;
 
     Type* bitrateType;
     Type* bitrateModeType;

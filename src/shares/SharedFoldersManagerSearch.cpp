@@ -222,12 +222,16 @@ void SharedFoldersManager::SearchSlice()
     }
     ++repliesBuilding;
     replyBuilder.Add(
-        SearchAnswerBuilder::Job{ReplyHeader(done->token), std::move(done->matches), done->user, done->text});
+        SearchAnswerBuilder::Job{ReplyHeader(done->token), std::move(done->matches), done->user, done->text, nullptr});
 }
 
 void SharedFoldersManager::OnSearchAnswersBuilt()
 {
     for (SearchAnswerBuilder::Done& done : replyBuilder.TakeDone()) {
+        if (done.shareList) {
+            ShareListBuilt(done);
+            continue;
+        }
         --repliesBuilding;
         if (done.answered)
             SendReply(done.user, done.text, done.message);

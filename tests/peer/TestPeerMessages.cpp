@@ -263,7 +263,7 @@ void TestPeerMessages::shareListRequestsAreAnswered()
         MemStream message;
         message.Write(quint32(5));
         message.Append(FakeWire::Compress(FakeWire().U32(1).Str("\\x").U32(0).U32(0).Bytes()));
-        return message;
+        f->peer->SendMessage(user, message);
     });
     link->SendMessage(4, {});
     QVERIFY(link->WaitForMessages(2));
