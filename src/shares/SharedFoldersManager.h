@@ -205,7 +205,8 @@ public:
     // the reply thread. A user already waiting gets the one answer; users
     // beyond MaxWaitingShareLists go unanswered.
     void AnswerShareList(QString user);
-    // Users whose share list is still to be sent, the one being built first.
+    // Users whose share list is still to be sent, the one being built first;
+    // the first in line is gathered from the share as it stood at its request.
     int ShareListsWaiting() const { return int(shareListUsers.size()); }
     static constexpr size_t MaxWaitingShareLists = 32;
     static QString GetFileItemDisplayString(ItemPtr file);

@@ -76,8 +76,13 @@ void SharedFoldersManager::AnswerShareList(QString user)
         return;
     }
     shareListUsers.push_back(user);
-    if (!shareListTimer.isActive() && !shareListBuilding)
-        shareListTimer.start();
+    if (shareListBuilding)
+        return;
+    // The first in line is taken as the share stands now; the next ones as
+    // it stands when their turn comes.
+    if (!shareListJob)
+        StartShareList();
+    shareListTimer.start();
 }
 
 void SharedFoldersManager::StartShareList()

@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include "DNetManager.h"
+#include "Data.h"
 #include "FakePeer.h"
 #include "FakeWire.h"
 #include "PeerMessenger.h"
@@ -31,6 +32,29 @@ QString SharesPeerFixture::WriteFile(const QString& relative, int size) const
 ItemPtr SharesPeerFixture::Share(const QString& relative)
 {
     return manager->AddSharedFolder(MakeFolder(relative));
+}
+
+ItemPtr SharesPeerFixture::ShareMany(const QString& root, int folders, int files)
+{
+    ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
+    shared.NewItem("shared_public");
+    for (int a = 0; a < folders; ++a)
+    {
+        ItemPtr folder = d.GetType("shared_file_folder")->GetItem(Value(QString("%1/Set %2").arg(root).arg(a)));
+        shared += folder;
+        for (int b = 0; b < files; ++b)
+        {
+            ItemPtr file = d.GetType("shared_file")->NewItem();
+            file += folder;
+            file += d.GetType("shared_file_name")->GetItem(
+                Value(QString("many %1 %2.%3").arg(a).arg(b).arg(b % 2 ? "mp3" : "ogg")));
+            file += d.GetType("shared_file_size")->GetItem(Value(1000 + b));
+            if (b % 5 == 0)
+                file += d.GetType("bitrate")->GetItem(Value(128 + b));
+            manager->TokenizeSharedFile(file);
+        }
+    }
+    return shared;
 }
 
 int SharesPeerFixture::Search(FakePeer* from, quint32 token, const QString& text)

@@ -28,6 +28,11 @@ public:
     // Shares a folder below the temporary folder, made when missing.
     ItemPtr Share(const QString& relative);
 
+    // A public share of folders x files made in the store as a scan leaves
+    // them ("<root>/Set <n>", every name holding the word "many", some with
+    // a bitrate); returns the share.
+    ItemPtr ShareMany(const QString& root, int folders, int files);
+
     // A search relayed by the test server from the fake peer (a user search
     // aimed at us); 1 when answered, 0 when not, -1 when the search did not
     // arrive within five seconds.

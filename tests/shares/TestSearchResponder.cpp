@@ -91,31 +91,6 @@ class TestSearchResponder : public QObject
         return reply.files;
     }
 
-    // A public share of files made in the store as a scan leaves them,
-    // every one holding the word "many"; returns the share.
-    ItemPtr ShareMany(const QString& root, int folders, int files)
-    {
-        ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
-        shared.NewItem("shared_public");
-        for (int a = 0; a < folders; ++a)
-        {
-            ItemPtr folder = d.GetType("shared_file_folder")->GetItem(Value(QString("%1/Set %2").arg(root).arg(a)));
-            shared += folder;
-            for (int b = 0; b < files; ++b)
-            {
-                ItemPtr file = d.GetType("shared_file")->NewItem();
-                file += folder;
-                file += d.GetType("shared_file_name")->GetItem(
-                    Value(QString("many %1 %2.%3").arg(a).arg(b).arg(b % 2 ? "mp3" : "ogg")));
-                file += d.GetType("shared_file_size")->GetItem(Value(1000 + b));
-                if (b % 5 == 0)
-                    file += d.GetType("bitrate")->GetItem(Value(128 + b));
-                f->manager->TokenizeSharedFile(file);
-            }
-        }
-        return shared;
-    }
-
     // Neither a reply nor a failure to arrive.
     bool Unanswered(const QString& text)
     {
@@ -294,7 +269,7 @@ private slots:
 
     void aSearchManyFilesMatchIsAnsweredInSlicesAsAtOnce()
     {
-        ShareMany(f->Path("Many"), 30, 100);
+        f->ShareMany(f->Path("Many"), 30, 100);
         // The same folder under a second share, and a name a part word
         // must keep out: visibility and filters apply in slices too.
         d.GetType("shared_folder")->NewItem(Value(f->Path("Also"))) +=
@@ -329,8 +304,8 @@ private slots:
     void aSearchInSlicesSeesTheShareAsItIsThen()
     {
         const QString root = f->Path("Many");
-        ItemPtr shared = ShareMany(root, 30, 100);
-        ShareMany(f->Path("Gone"), 1, 10);
+        ItemPtr shared = f->ShareMany(root, 30, 100);
+        f->ShareMany(f->Path("Gone"), 1, 10);
         const int before = link->messages.size();
         QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
         f->manager->OnDirectFileSearch("peer", 502, "many");
@@ -350,7 +325,7 @@ private slots:
 
     void aBurstOfLargeSearchesIsBounded()
     {
-        ShareMany(f->Path("Many"), 30, 100);
+        f->ShareMany(f->Path("Many"), 30, 100);
         QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
         for (quint32 token = 600; token < 640; ++token)
             f->manager->OnDirectFileSearch("peer", token, "many");

@@ -1,4 +1,5 @@
 #include <QSignalSpy>
+#include <QTimer>
 #include <QtTest>
 
 #include "Data.h"
@@ -141,6 +142,92 @@ private slots:
         link->SendMessage(4, {});
         QVERIFY(link->WaitForMessages(4));
         QCOMPARE(ReadShareList(link->messages[3].second), QStringList());
+    }
+
+    void aLargeShareListIsAnsweredInSlicesAsAtOnce()
+    {
+        f->ShareMany(f->Path("Many"), 20, 1000);
+        // The same folder under a second share goes once.
+        d.GetType("shared_folder")->NewItem(Value(f->Path("Also"))) +=
+            d.GetType("shared_file_folder")->HasItem(Value(f->Path("Many/Set 3")));
+        const QByteArray atOnce = f->manager->GetSharedFilesMessage("peer").GetBytes().mid(4);
+
+        // The loop turns while the list is gathered and compressed.
+        int turnsWhileAnswering = 0;
+        QTimer counter;
+        counter.setInterval(0);
+        connect(&counter, &QTimer::timeout, [&] { turnsWhileAnswering += f->manager->ShareListsWaiting() > 0; });
+        counter.start();
+        // Asked three times before the answer is out: one answer.
+        link->SendMessage(4, {});
+        link->SendMessage(4, {});
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(1, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(f->manager->ShareListsWaiting(), 0, 30000);
+        counter.stop();
+        QVERIFY2(turnsWhileAnswering > 1, qPrintable(QString("%1 turns").arg(turnsWhileAnswering)));
+        QCOMPARE(link->messages.size(), 1);
+        QCOMPARE(link->messages[0].first, 5u);
+        QCOMPARE(link->messages[0].second, atOnce);
+        const QStringList folders = ReadShareList(atOnce);
+        QCOMPARE(folders.size(), 3 + 20);
+        QCOMPARE(folders.filter(f->Remote("Many/Set 3") + ": ").size(), 1);
+        const QString set7 = folders.filter(f->Remote("Many/Set 7") + ": ").value(0);
+        QVERIFY2(set7.startsWith(f->Remote("Many/Set 7") + ": " + Rec("many 7 0.ogg", 1000) + "; " +
+                                 Rec("many 7 1.mp3", 1001, "mp3") + "; " + Rec("many 7 10.ogg", 1010) + "; "),
+                 qPrintable(set7.left(300)));
+        QVERIFY(set7.contains("; " + Rec("many 7 5.mp3", 1005, "mp3", "0=133") + "; "));
+        QCOMPARE(set7.count("; ") + 1, 1000);
+
+        // Asked again once answered: answered again.
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(2, 30000));
+        QCOMPARE(link->messages[1].second, atOnce);
+    }
+
+    void manyAskersAreBoundedAndChangesOrTeardownMidAnswerAreSafe()
+    {
+        // Users beyond the waiting line go unanswered; those in it, in turn.
+        for (int i = 0; i < 40; ++i)
+            f->manager->AnswerShareList(QString("asker%1").arg(i % 36));
+        QCOMPARE(f->manager->ShareListsWaiting(), int(SharedFoldersManager::MaxWaitingShareLists));
+        QTRY_COMPARE_WITH_TIMEOUT(f->manager->ShareListsWaiting(), 0, 30000);
+
+        // Taken as the share stood when asked: a file and a share gone, the
+        // asker withdrawn meanwhile; the answer still reads.
+        f->ShareMany(f->Path("Many"), 20, 1000);
+        f->ShareMany(f->Path("Gone"), 1, 10);
+        f->manager->AnswerShareList("peer");
+        d.GetType("shared_file_folder")->HasItem(Value(f->Path("Many/Set 7"))).GetItems("shared_file").First().Remove();
+        d.GetType("shared_folder")->HasItem(Value(f->Path("Gone"))).Remove();
+        d.GetType("user")->GetItem("peer").NewItem("unshared");
+        QVERIFY(link->WaitForMessages(1, 30000));
+        const QStringList folders = ReadShareList(link->messages[0].second);
+        QCOMPARE(folders.size(), 3 + 20);
+        QVERIFY(folders.filter("Gone").isEmpty());
+        QCOMPARE(folders.filter(f->Remote("Many/Set 7") + ": ")[0].count("; ") + 1, 999);
+
+        // Gone while a list is gathered: nothing calls back into it later,
+        // and peer messaging answers on its own again.
+        d.GetType("user")->GetItem("peer").GetItems("unshared").Remove();
+        f->manager->AnswerShareList("peer");
+        QCOMPARE(f->manager->ShareListsWaiting(), 1);
+        int turns = 0;
+        QTimer teardown;
+        teardown.setInterval(0);
+        connect(&teardown, &QTimer::timeout, [&] {
+            if (++turns < 3)
+                return;
+            QCOMPARE(f->manager->ShareListsWaiting(), 1);
+            delete f->manager;
+            f->manager = nullptr;
+            teardown.stop();
+        });
+        teardown.start();
+        QTRY_VERIFY_WITH_TIMEOUT(!f->manager, 5000);
+        link->SendMessage(4, {});
+        QVERIFY(link->WaitForMessages(2, 30000));
+        QCOMPARE(ReadShareList(link->messages[1].second), QStringList());
     }
 
     void folderContentsOnlyForVisibleFolders()
