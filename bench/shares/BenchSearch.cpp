@@ -36,8 +36,7 @@
 #include "SharedFoldersManager.h"
 #include "StallProbe.h"
 
-namespace
-{
+namespace {
 const int TopFolders = 100;
 const int SubFolders = 10;
 const int FilesPerFolder = 100;
@@ -52,13 +51,11 @@ template <class F>
 double PerCall(F call)
 {
     double best = 1e30;
-    for (int round = 0; round < 3; ++round)
-    {
+    for (int round = 0; round < 3; ++round) {
         QElapsedTimer timer;
         timer.start();
         long calls = 0;
-        do
-        {
+        do {
             call();
             ++calls;
         } while (timer.nsecsElapsed() < 200000000);
@@ -88,8 +85,7 @@ std::vector<std::string> MakeShare(SharedFoldersManager* manager)
     auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
     Data::Batch batch(&d);
     for (int t = 0; t < TopFolders; ++t)
-        for (int s = 0; s < SubFolders; ++s)
-        {
+        for (int s = 0; s < SubFolders; ++s) {
             const QString folder = QString("%1/Artist %2 %3/Album %4 (%5)")
                                        .arg(Root)
                                        .arg(t)
@@ -98,8 +94,7 @@ std::vector<std::string> MakeShare(SharedFoldersManager* manager)
                                        .arg(1990 + s);
             ItemPtr folderItem = folderType->GetItem(Value(folder));
             shared += folderItem;
-            for (int f = 0; f < FilesPerFolder; ++f)
-            {
+            for (int f = 0; f < FilesPerFolder; ++f) {
                 const int number = (t * SubFolders + s) * FilesPerFolder + f;
                 QString name = QString::fromUtf8("%1 - %2 %3 %4 %5.mp3")
                                    .arg(f + 1, 2, 10, QChar('0'))
@@ -135,12 +130,10 @@ public:
     size_t Matches(const std::vector<std::string>& words) const
     {
         size_t found = 0;
-        for (const std::string& path : m_paths)
-        {
+        for (const std::string& path : m_paths) {
             bool all = true;
             for (const std::string& word : words)
-                if (!HasWord(path, word))
-                {
+                if (!HasWord(path, word)) {
                     all = false;
                     break;
                 }
@@ -157,8 +150,7 @@ private:
     }
     static bool HasWord(const std::string& path, const std::string& word)
     {
-        for (size_t at = path.find(word); at != std::string::npos; at = path.find(word, at + 1))
-        {
+        for (size_t at = path.find(word); at != std::string::npos; at = path.find(word, at + 1)) {
             const size_t end = at + word.size();
             if ((at == 0 || !IsWordByte(path[at - 1])) && (end == path.size() || !IsWordByte(path[end])))
                 return true;
@@ -206,13 +198,11 @@ bool KeepsUp(SharedFoldersManager* manager, const QStringList& texts, int perSec
 int SustainedRate(SharedFoldersManager* manager, const QStringList& texts)
 {
     int low = 100, high = 100;
-    while (KeepsUp(manager, texts, high) && high < 100000000)
-    {
+    while (KeepsUp(manager, texts, high) && high < 100000000) {
         low = high;
         high *= 2;
     }
-    while (high - low > low / 10)
-    {
+    while (high - low > low / 10) {
         const int middle = low + (high - low) / 2;
         (KeepsUp(manager, texts, middle) ? low : high) = middle;
     }
@@ -222,8 +212,7 @@ int SustainedRate(SharedFoldersManager* manager, const QStringList& texts)
 double GzipSeconds(const QString& file)
 {
     double best = 1e30;
-    for (int round = 0; round < 3; ++round)
-    {
+    for (int round = 0; round < 3; ++round) {
         QProcess gzip;
         gzip.setStandardInputFile(file);
         gzip.setStandardOutputFile(QProcess::nullDevice());
@@ -247,8 +236,7 @@ QByteArray Inflate(const MemStream& message)
     z.avail_in = uInt(bytes.size());
     char buffer[65536];
     int result = Z_OK;
-    while (result == Z_OK)
-    {
+    while (result == Z_OK) {
         z.next_out = reinterpret_cast<Bytef*>(buffer);
         z.avail_out = sizeof(buffer);
         result = inflate(&z, Z_NO_FLUSH);
@@ -383,8 +371,9 @@ int main(int argc, char** argv)
                 clock.start();
                 link->SendMessage(PeerMessages::SharedFileListRequest, {});
             });
-            if (!RunUntil([&] { return PeerEngineFixture::Received(link, PeerMessages::SharedFileList).size() > before; },
-                          120000))
+            if (!RunUntil(
+                    [&] { return PeerEngineFixture::Received(link, PeerMessages::SharedFileList).size() > before; },
+                    120000))
                 qFatal("the share list did not arrive");
             slowest = std::max(slowest, Seconds(clock));
             worst = std::max(worst, LongestGapNow(probe));

@@ -122,8 +122,8 @@ signals:
 private slots:
     void OnHalfMinuteTick();
     void OnPeerAddress(QString user, QString address, quint16 port, quint16 obfuscatedPort);
-    void OnPeerConnectionRequested(QString user, QString type, QString address, quint16 port,
-                                   quint16 obfuscatedPort, quint32 token);
+    void OnPeerConnectionRequested(QString user, QString type, QString address, quint16 port, quint16 obfuscatedPort,
+                                   quint32 token);
     void OnCantConnectToPeer(quint32 token, QString user);
 
 private:
@@ -157,8 +157,7 @@ private:
     void Fail(quint32 token, const QString& why);
     void Win(quint32 token, PeerConnection* connection);
 
-    void OnOpening(PeerConnection* connection, quint8 kind, const QString& name, const QString& type,
-                   quint32 token);
+    void OnOpening(PeerConnection* connection, quint8 kind, const QString& name, const QString& type, quint32 token);
     void OnFileToken(PeerConnection* connection, quint32 fileToken);
     void OnDirectConnected(PeerConnection* connection);
     void OnRelayAnswerConnected(PeerConnection* connection);

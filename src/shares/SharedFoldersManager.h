@@ -11,9 +11,9 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <unordered_set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "DataHandler.h"

@@ -220,8 +220,9 @@ void TestPeerMessages::receivedMessagesBecomeSignals()
                                                 .U32(0)
                                                 .Str("bitrate")
                                                 .Bytes()));
-    link->SendMessage(37, FakeWire::Compress(
-                              FakeWire().U32(12).Str("\\music").U32(1).Str("\\music").U32(1).File("a.mp3", 1).U32(0).Bytes()));
+    link->SendMessage(
+        37, FakeWire::Compress(
+                FakeWire().U32(12).Str("\\music").U32(1).Str("\\music").U32(1).File("a.mp3", 1).U32(0).Bytes()));
 
     const QStringList expected = {
         "request peer 1 5 a\\b.mp3 123",
@@ -288,8 +289,7 @@ void TestPeerMessages::malformedInputClosesTheConnection()
     };
     const QList<Case> cases = {
         {"place without its number", FakeWire::Message(44, FakeWire().Str("a\\b.mp3").Bytes())},
-        {"user info without its last byte",
-         FakeWire::Message(16, FakeWire().Str("d").U8(0).U32(1).U32(0).Bytes())},
+        {"user info without its last byte", FakeWire::Message(16, FakeWire().Str("d").U8(0).U32(1).U32(0).Bytes())},
         {"picture longer than the message",
          FakeWire::Message(16, FakeWire().Str("d").U8(1).U32(1000).Raw("PNG").U32(1).U32(0).U8(0).Bytes())},
         {"folder count beyond the data",
@@ -297,13 +297,13 @@ void TestPeerMessages::malformedInputClosesTheConnection()
         {"file count beyond the data",
          FakeWire::Message(9, FakeWire::Compress(SearchReply("peer", ticket, {}).replace(12, 4, "\xff\xff\xff\x0f")))},
         {"search results under another user's name",
-         FakeWire::Message(9, FakeWire::Compress(SearchReply("someone else", ticket, {SearchReplyFile("\\a\\b.mp3", 1)})))},
+         FakeWire::Message(
+             9, FakeWire::Compress(SearchReply("someone else", ticket, {SearchReplyFile("\\a\\b.mp3", 1)})))},
         {"compressed body that is not zlib", FakeWire::Message(37, "garbage")},
         {"frame over the limit", FakeWire().U32(10485761).U32(15).Raw(QByteArray(64, 'x')).Bytes()},
         {"frame too short for its code", FakeWire().U32(2).Raw("xx").Bytes()},
     };
-    for (const Case& c : cases)
-    {
+    for (const Case& c : cases) {
         FakePeerLink* target = NewLink();
         QVERIFY2(target, c.name);
         target->SendRaw(c.bytes);
@@ -317,8 +317,7 @@ void TestPeerMessages::malformedInputClosesTheConnection()
     // connection: each of the three kinds.
     f->peer->SetInflateLimit(1 << 20);
     const QByteArray bomb = FakeWire::Compress(QByteArray((1 << 20) + 1, '\0'));
-    for (quint32 code : {5u, 9u, 37u})
-    {
+    for (quint32 code : {5u, 9u, 37u}) {
         FakePeerLink* target = NewLink();
         QVERIFY(target);
         target->SendMessage(code, bomb);
@@ -342,11 +341,12 @@ void TestPeerMessages::searchResultsBecomeItems()
     ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
     QVERIFY(request);
 
-    link->SendMessage(9, FakeWire::Compress(SearchReply(
-                             "peer", ticket,
-                             {SearchReplyFile("\\music\\a.mp3", 10, {{0, 192}, {1, 300}, {2, 1}}), SearchReplyFile("b.txt", 20),
-                              SearchReplyFile("\\music\\", 0), SearchReplyFile("\\music\\c.mp3", 30, {{2, 0}})},
-                             0, 2048, 7)));
+    link->SendMessage(
+        9, FakeWire::Compress(SearchReply("peer", ticket,
+                                          {SearchReplyFile("\\music\\a.mp3", 10, {{0, 192}, {1, 300}, {2, 1}}),
+                                           SearchReplyFile("b.txt", 20), SearchReplyFile("\\music\\", 0),
+                                           SearchReplyFile("\\music\\c.mp3", 30, {{2, 0}})},
+                                          0, 2048, 7)));
     QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 5000);
     ItemPtr results = delivered[0];
     QCOMPARE(results["search_request"], request);

@@ -38,16 +38,14 @@ ItemPtr SharesPeerFixture::ShareMany(const QString& root, int folders, int files
 {
     ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
     shared.NewItem("shared_public");
-    for (int a = 0; a < folders; ++a)
-    {
+    for (int a = 0; a < folders; ++a) {
         ItemPtr folder = d.GetType("shared_file_folder")->GetItem(Value(QString("%1/Set %2").arg(root).arg(a)));
         shared += folder;
-        for (int b = 0; b < files; ++b)
-        {
+        for (int b = 0; b < files; ++b) {
             ItemPtr file = d.GetType("shared_file")->NewItem();
             file += folder;
-            file += d.GetType("shared_file_name")->GetItem(
-                Value(QString("many %1 %2.%3").arg(a).arg(b).arg(b % 2 ? "mp3" : "ogg")));
+            file += d.GetType("shared_file_name")
+                        ->GetItem(Value(QString("many %1 %2.%3").arg(a).arg(b).arg(b % 2 ? "mp3" : "ogg")));
             file += d.GetType("shared_file_size")->GetItem(Value(1000 + b));
             if (b % 5 == 0)
                 file += d.GetType("bitrate")->GetItem(Value(128 + b));
@@ -76,8 +74,7 @@ QString SharesPeerFixture::ReadRecord(FakeWire& in)
         !in.ReadU32(count))
         return QString();
     QStringList pairs;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         quint32 code = 0, value = 0;
         if (!in.ReadU32(code) || !in.ReadU32(value))
             return QString();

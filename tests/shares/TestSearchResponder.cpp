@@ -13,8 +13,7 @@
 #include "SharesPeerFixture.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 // A search reply read with the test's own wire reader.
 struct Reply
 {
@@ -34,8 +33,7 @@ Reply ReadReply(const QByteArray& compressed)
     quint32 count = 0, names = 1;
     if (!in.ReadStr(reply.user) || !in.ReadU32(reply.token) || !in.ReadU32(count))
         return reply;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         const QString record = SharesPeerFixture::ReadRecord(in);
         if (record.isEmpty())
             return reply;
@@ -73,8 +71,7 @@ class TestSearchResponder : public QObject
         const quint32 token = nextToken++;
         const int result = f->Search(peer, token, text);
         *wasAnswered = result == 1;
-        if (result != 1)
-        {
+        if (result != 1) {
             if (result < 0)
                 qWarning("search \"%s\" did not arrive", qPrintable(text));
             return {};
@@ -153,9 +150,8 @@ private slots:
         Reply reply;
         // The upload state before the engine has plugged itself in, and the
         // speed the server reported for us at login.
-        QCOMPARE(Ask("help", &sent, &reply),
-                 (QStringList{Rec("Public/Band A/Help.mp3", 1000, "mp3", "0=192,2=1"),
-                              Rec("Public/Band B/help.mp3", 2000, "mp3", "")}));
+        QCOMPARE(Ask("help", &sent, &reply), (QStringList{Rec("Public/Band A/Help.mp3", 1000, "mp3", "0=192,2=1"),
+                                                          Rec("Public/Band B/help.mp3", 2000, "mp3", "")}));
         QVERIFY(sent);
         QCOMPARE(reply.freeSlot, quint8(0));
         QCOMPARE(reply.queued, 0u);
@@ -168,11 +164,11 @@ private slots:
 
         // Folder words match every file below; exclusions and part words
         // look at the name only, case-sensitively against lower-case words.
-        QCOMPARE(Ask("band -help", &sent),
-                 (QStringList{Rec("Public/Band A/Help.mp3", 1000, "mp3", "0=192,2=1"),
-                              Rec("Public/Band A/so alive.txt", 10), Rec("Public/Band B/Bandstand.txt", 4),
-                              Rec("Public/Band B/Live at Home.ogg", 3000), Rec("Public/Band B/another.txt", 11),
-                              Rec("Public/Band B/my bandstand.txt", 5)}));
+        QCOMPARE(
+            Ask("band -help", &sent),
+            (QStringList{Rec("Public/Band A/Help.mp3", 1000, "mp3", "0=192,2=1"), Rec("Public/Band A/so alive.txt", 10),
+                         Rec("Public/Band B/Bandstand.txt", 4), Rec("Public/Band B/Live at Home.ogg", 3000),
+                         Rec("Public/Band B/another.txt", 11), Rec("Public/Band B/my bandstand.txt", 5)}));
         QCOMPARE(Ask("band *live", &sent), QStringList{Rec("Public/Band A/so alive.txt", 10)});
         QCOMPARE(Ask("BAND *Band", &sent), QStringList{Rec("Public/Band B/my bandstand.txt", 5)});
         QCOMPARE(Ask("live ogg", &sent), QStringList{Rec("Public/Band B/Live at Home.ogg", 3000)});
@@ -187,14 +183,14 @@ private slots:
         // not know, leave the store as it was.
         const size_t items = d.ItemCount();
         const size_t tokens = d.GetType("search_token")->Count();
-        QVERIFY(Unanswered("ab cd"));              // no word of three characters
-        QVERIFY(Unanswered("*band"));              // part words alone
-        QVERIFY(Unanswered("track *lowband"));     // a part word of the folder only
-        QVERIFY(Unanswered("alive -alive"));       // everything excluded
-        QVERIFY(Unanswered("help nothing"));       // one word indexed nowhere
-        QVERIFY(Unanswered("\"band b\""));         // no token holds a space
-        QVERIFY(Unanswered("song"));               // only files the peer may not see
-        QVERIFY(Unanswered("band \"unclosed"));    // rejected by the parser
+        QVERIFY(Unanswered("ab cd"));           // no word of three characters
+        QVERIFY(Unanswered("*band"));           // part words alone
+        QVERIFY(Unanswered("track *lowband"));  // a part word of the folder only
+        QVERIFY(Unanswered("alive -alive"));    // everything excluded
+        QVERIFY(Unanswered("help nothing"));    // one word indexed nowhere
+        QVERIFY(Unanswered("\"band b\""));      // no token holds a space
+        QVERIFY(Unanswered("song"));            // only files the peer may not see
+        QVERIFY(Unanswered("band \"unclosed")); // rejected by the parser
         QVERIFY(!f->manager->ProcessSearch("somebody new", 1, "song"));
         QCOMPARE(d.GetType("search_token")->Count(), tokens);
         QCOMPARE(d.ItemCount(), items);

@@ -12,8 +12,7 @@
 #include "SharesPeerFixture.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 // A share list body as "folder: record; record" lines; "<bad>" when it
 // does not read to its end.
 QStringList ReadShareList(const QByteArray& compressed)
@@ -23,8 +22,7 @@ QStringList ReadShareList(const QByteArray& compressed)
     quint32 count = 0, names = 1;
     if (!in.ReadU32(count))
         return {"<bad>"};
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         QString folder;
         quint32 files = 0;
         if (!in.ReadStr(folder) || !in.ReadU32(files))
