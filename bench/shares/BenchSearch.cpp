@@ -336,11 +336,6 @@ int main(int argc, char** argv)
                Detail("worst of 3; reply of %d files arrived within %.0f ms", records, slowest * 1e3));
     }
 
-    const int misses = SustainedRate(manager, {"nowhere", "gone away", "zzz yyy", "nothing here"});
-    const int rare = SustainedRate(manager, {QString("%1 mp3").arg(RareWord), "12345 mp3", "777 album"});
-    Figure("misses per second, the loop never 100 ms late", misses, "/s", ">=", 10000);
-    Figure("rare hits per second, the loop never 100 ms late", rare, "/s", ">=", 1000);
-
     // The whole share list as one user sees it.
     MemStream message;
     const double listSeconds = PerCall([&] { message = manager->GetSharedFilesMessage("browser"); });
@@ -358,6 +353,8 @@ int main(int argc, char** argv)
     // The same list asked for the way other users ask: a request over the
     // message connection, the answer gathered in slices and compressed on
     // the reply thread. Before, the loop held for the whole build above.
+    // Measured before the rates below, whose replies would still be queued
+    // ahead of it on the connection.
     {
         StallProbe probe;
         probe.Start();
@@ -386,6 +383,11 @@ int main(int argc, char** argv)
                Detail("worst of 3; list of %d files arrived within %.0f ms; built at once it held the loop %.0f ms",
                       Files, slowest * 1e3, listSeconds * 1e3));
     }
+
+    const int misses = SustainedRate(manager, {"nowhere", "gone away", "zzz yyy", "nothing here"});
+    const int rare = SustainedRate(manager, {QString("%1 mp3").arg(RareWord), "12345 mp3", "777 album"});
+    Figure("misses per second, the loop never 100 ms late", misses, "/s", ">=", 10000);
+    Figure("rare hits per second, the loop never 100 ms late", rare, "/s", ">=", 1000);
 
     delete manager;
     delete dnet;
