@@ -34,7 +34,8 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     ui->setupUi(this);
     QTreeWidget* list = ui->downloadList;
     list->setHeaderLabels({tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
-    const int widths[] = {250, 250, 100, 100, 150};
+    // The completion time is written out in full (weekday to year).
+    const int widths[] = {250, 250, 100, 100, 180};
     for (int column = 0; column < 5; ++column)
         list->setColumnWidth(column, widths[column]);
     list->header()->setStretchLastSection(false);

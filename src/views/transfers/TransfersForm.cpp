@@ -30,7 +30,9 @@ const TransferTree::Names kUploadNames = {
     "upload_list_node", "shared_file_folder", "read_position",        "uploading",
     "shared_file_size", "shared_file"};
 
-const int kColumnWidths[] = {100, 125, 125, 100, 140, 80, 40, 90, 40};
+// Progress and speed wide enough for "61,234,567 (100.0%)" and "1374.4" in
+// the default font.
+const int kColumnWidths[] = {100, 125, 125, 100, 170, 80, 60, 90, 40};
 
 void SetColumns(QTreeWidget* tree, const QStringList& titles)
 {
