@@ -16,6 +16,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "SizeManager.h"
+#include "common/ColumnWidths.h"
 #include "ui_SearchForm.h"
 
 namespace {
@@ -66,12 +67,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString tex
     tree->setColumnCount(SearchResultListItem::ColumnCount);
     tree->setHeaderLabels(QStringList() << tr("User") << tr("Free") << tr("K/s") << tr("Folder") << tr("File")
                                         << tr("Size") << tr("Attributes"));
-    // Free, speed, size and attributes wide enough for their titles with the
-    // sort mark and for "1787.1", "88,012,345" and "320 CBR, 6m28s" in the
-    // default font.
-    const int widths[] = {100, 55, 55, 150, 170, 85, 115};
-    for (int column = 0; column < 7; ++column)
-        tree->setColumnWidth(column, widths[column]);
+    ColumnWidths::Set(tree, {100, 40, 40, 150, 170, 70, tree->header()->defaultSectionSize()},
+                      {QString(), "12", "1787.1", QString(), QString(), "88,012,345", "320 CBR, 6m28s"});
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
     tree->expandAll();
