@@ -22,11 +22,14 @@
 #include "Log.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "SharedFoldersManager.h"
 #include "ShellHooks.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "search/SearchForm.h"
 #include "search/WishListSearcher.h"
@@ -255,11 +258,11 @@ void MainWindow::Init()
 
     new PeerMessenger();
 
-    Type* user = d.GetType("user");
+    Type* user = d.GetType(ServerNames::User);
     Type* userNote = d.NewType("user_note", 1, false, true);
     user->RelateToType(userNote, many, one, false);
     dataSaver->AddSavedType("user_note");
-    dataSaver->AddSavedByConnectionType("user", "user_note");
+    dataSaver->AddSavedByConnectionType(ServerNames::User, "user_note");
 
     new DelayedInvoker();
     new DNetManager();
@@ -272,7 +275,7 @@ void MainWindow::Init()
 
     connect(m_server, &Server::PrivateChat, this, &MainWindow::OnPrivateChat);
 
-    Type* sharedFolder = d.GetType("shared_folder");
+    Type* sharedFolder = d.GetType(ShareNames::SharedFolder);
     sharedFolder->AddItemAddedHandler(new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnSharedFolderAdded));
     sharedFolder->AddItemRemovedHandler(
         new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnSharedFolderRemoved));
@@ -283,7 +286,7 @@ void MainWindow::Init()
 
     new SizeManager();
     (new DiagnosticsForm())->Init();
-    diagnosticsForm->RegisterLoggableItemType("user");
+    diagnosticsForm->RegisterLoggableItemType(ServerNames::User);
 
     new TransferQueueManager();
     ui->transfersTab->Init();
@@ -370,7 +373,7 @@ void MainWindow::Init()
     ui->chatsForm->Init();
 
     Type* chatLogForm = d.NewType("chat_log_form", 0, false, true);
-    chatLogForm->RelateToType(d.GetType("room"), one, one, false);
+    chatLogForm->RelateToType(d.GetType(ServerNames::Room), one, one, false);
     chatLogForm->RelateToType(user, one, one, false);
     actionBar->AddSetAction("chat_log", "clear_chat_log", tr("Clear Log"), ":/icons/empty_note_icon", false);
     actionBar->AddSetAction("chat_log", "open_log_folder", tr("Open Log Folder"), ":/icons/browse_icon", false);
@@ -386,7 +389,7 @@ void MainWindow::Init()
     FillUserInfoOptions();
     connect(m_server, &Server::AdminMessage, this, &MainWindow::OnAdminMessage);
 
-    Type* excluded = d.GetType("excluded_download_extension");
+    Type* excluded = d.GetType(TransferNames::ExcludedDownloadExtension);
     excluded->AddItemAddedHandler(
         new EventHandler<MainWindow, ItemPtr>(this, &MainWindow::OnExcludedDownloadExtensionAddedOrRemoved));
     excluded->AddItemRemovedHandler(

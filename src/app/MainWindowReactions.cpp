@@ -10,6 +10,7 @@
 #include "NewVersionDialog.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
 #include "StandardDialogs.h"
@@ -162,7 +163,7 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
     } else if (id == "add_user") {
         const QString user = actionBar->GetKey("user");
         if (!user.isEmpty())
-            d.GetType("user")->GetItem(Value(user)).NewItem("in_user_list");
+            d.GetType(ServerNames::User)->GetItem(Value(user)).NewItem(ServerNames::InUserList);
     } else if (id == "set_user_pass") {
         if (!m_server->IsConnected())
             (new ChangeUsernamePasswordDialog(false, this))->show();

@@ -13,7 +13,9 @@
 #include "Data.h"
 #include "NetworkHosts.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "StandardDialogs.h"
+#include "TransferNames.h"
 #include "Type.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "shares/SharedFilesRescannedDialog.h"
@@ -55,7 +57,7 @@ QTreeWidgetItem* MainWindow::SharedFolderRow(const QString& path) const
 ItemPtr MainWindow::SelectedSharedFolder() const
 {
     const QList<QTreeWidgetItem*> rows = ui->sharedFoldersList->selectedItems();
-    Type* folders = d.HasType("shared_folder");
+    Type* folders = d.HasType(ShareNames::SharedFolder);
     if (rows.isEmpty() || !folders)
         return ItemPtr();
     // Looked up, never made: a folder item made here would be a share that
@@ -164,7 +166,7 @@ void MainWindow::OnCheckPortsClicked()
 void MainWindow::OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr)
 {
     QStringList extensions;
-    if (Type* excluded = d.HasType("excluded_download_extension")) {
+    if (Type* excluded = d.HasType(TransferNames::ExcludedDownloadExtension)) {
         for (const ItemPtr& extension : excluded->GetItems())
             extensions << extension.AsString();
     }

@@ -1,11 +1,11 @@
 #include "PeerMessages.h"
 
+#include <memory>
 #include <zlib.h>
 
 #include "MemStream.h"
 
-namespace
-{
+namespace {
 // A u32 count of records of at least minimumSize bytes each: false when the
 // rest of the body cannot hold that many, so nothing is allocated for them.
 bool ReadCount(MemStream& in, unsigned long minimumSize, quint32& count)
@@ -18,8 +18,7 @@ bool ReadFiles(MemStream& in, std::set<FileInfo>& files)
     quint32 count = 0;
     if (!ReadCount(in, FileInfo::MinimumWireSize, count))
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         FileInfo file;
         if (!file.Read(in))
             return false;
@@ -34,8 +33,7 @@ bool ReadTranslationTable(MemStream& in, AttributeTranslationTable& table)
     if (!ReadCount(in, 8, count))
         return false;
     AttributeTranslationTable read;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         quint32 code = 0;
         std::string name;
         if (!in.Read(code) || !in.Read(name))
@@ -57,10 +55,8 @@ PeerMessages::InflateResult PeerMessages::Inflate(const char* data, qint64 size,
     char chunk[65536];
     InflateResult outcome = InflateResult::Corrupt;
     qint64 offered = 0;
-    for (;;)
-    {
-        if (stream.avail_in == 0 && offered < size)
-        {
+    for (;;) {
+        if (stream.avail_in == 0 && offered < size) {
             const qint64 take = qMin<qint64>(size - offered, 1 << 30);
             stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data + offered));
             stream.avail_in = uInt(take);
@@ -70,14 +66,12 @@ PeerMessages::InflateResult PeerMessages::Inflate(const char* data, qint64 size,
         stream.avail_out = sizeof(chunk);
         const int status = inflate(&stream, Z_NO_FLUSH);
         const int produced = int(sizeof(chunk) - stream.avail_out);
-        if (produced > limit - result.size())
-        {
+        if (produced > limit - result.size()) {
             outcome = InflateResult::TooLarge;
             break;
         }
         result.append(chunk, produced);
-        if (status == Z_STREAM_END)
-        {
+        if (status == Z_STREAM_END) {
             outcome = InflateResult::Ok;
             break;
         }
@@ -100,8 +94,7 @@ bool PeerMessages::ReadShareList(const QByteArray& body, FileInfoMap& folders, A
     if (!ReadCount(in, 8, count))
         return false;
     FileInfoMap read;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         std::string folder;
         if (!in.Read(folder) || !ReadFiles(in, read[folder]))
             return false;
@@ -122,8 +115,7 @@ bool PeerMessages::ReadSearchReply(const QByteArray& body, SearchReplyBody& repl
     if (!in.Read(read.user) || !in.Read(read.token) || !ReadCount(in, FileInfo::MinimumWireSize, count))
         return false;
     read.files.reserve(count);
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         FileInfo file;
         if (!file.Read(in))
             return false;
@@ -145,8 +137,7 @@ bool PeerMessages::ReadUserInfo(const QByteArray& body, UserInfoBody& info)
     quint8 hasPicture = 0;
     if (!in.Read(read.description) || !in.Read(hasPicture))
         return false;
-    if (hasPicture)
-    {
+    if (hasPicture) {
         quint32 length = 0;
         if (!in.Read(length) || !in.ReadBytes(read.picture, length))
             return false;
@@ -167,8 +158,7 @@ bool PeerMessages::ReadFolderContents(const QByteArray& body, FolderContentsBody
     quint32 count = 0;
     if (!in.Read(read.token) || !in.Read(read.folder) || !ReadCount(in, 12, count))
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         std::string folder;
         quint32 endMark = 0;
         if (!in.Read(folder) || !ReadFiles(in, read.folders[folder]) || !in.Read(endMark))
@@ -254,23 +244,215 @@ bool PeerMessages::ReadPathAndSize(const QByteArray& body, std::string& path, qi
     return true;
 }
 
-MemStream PeerMessages::EmptyShareList()
+// ---------------------------------------------------------------------------
+// Writers
+
+namespace {
+MemStream Message(quint32 code)
+{
+    MemStream message;
+    message.Write(code);
+    return message;
+}
+
+MemStream PathMessage(quint32 code, const std::string& path)
+{
+    MemStream message = Message(code);
+    message.Write(path);
+    return message;
+}
+
+void WriteFiles(OutputStream& out, const std::set<FileInfo>& files)
+{
+    out.Write(quint32(files.size()));
+    for (const FileInfo& file : files)
+        file.Write(out);
+}
+
+void WriteTranslationTable(OutputStream& out, const AttributeTranslationTable& table)
+{
+    out.Write(quint32(table.size()));
+    for (const auto& entry : table) {
+        out.Write(quint32(entry.first));
+        out.Write(entry.second);
+    }
+}
+} // namespace
+
+MemStream PeerMessages::WriteShareListRequest()
+{
+    return Message(SharedFileListRequest);
+}
+
+MemStream PeerMessages::WriteShareList(const FileInfoMap& folders, const AttributeTranslationTable& attributes)
 {
     MemStream body;
-    body.Write(quint32(0)); // folders
-    body.Write(quint32(0)); // attribute names
+    body.Write(quint32(folders.size()));
+    for (const auto& folder : folders) {
+        body.Write(folder.first);
+        WriteFiles(body, folder.second);
+    }
+    WriteTranslationTable(body, attributes);
     return Compressed(SharedFileList, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteSearchReply(const SearchReplyBody& reply)
+{
+    MemStream body;
+    body.Write(reply.user);
+    body.Write(reply.token);
+    body.Write(quint32(reply.files.size()));
+    for (const FileInfo& file : reply.files)
+        file.Write(body);
+    body.Write(quint8(reply.freeSlot ? 1 : 0));
+    body.Write(reply.speed);
+    body.Write(reply.queued);
+    WriteTranslationTable(body, reply.attributes);
+    return Compressed(FileSearchResult, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteUserInfoRequest()
+{
+    return Message(UserInfoRequest);
+}
+
+MemStream PeerMessages::WriteUserInfo(const UserInfoBody& info)
+{
+    MemStream message = Message(UserInfoReply);
+    message.Write(info.description);
+    message.Write(quint8(info.hasPicture ? 1 : 0));
+    if (info.hasPicture) {
+        message.Write(quint32(info.picture.size()));
+        message.Append(info.picture);
+    }
+    message.Write(info.uploadSlots);
+    message.Write(info.queuedUploads);
+    message.Write(quint8(info.freeSlot ? 1 : 0));
+    return message;
+}
+
+MemStream PeerMessages::WriteFolderContents(const FolderContentsBody& contents)
+{
+    MemStream body;
+    body.Write(contents.token);
+    body.Write(contents.folder);
+    body.Write(quint32(contents.folders.size()));
+    for (const auto& folder : contents.folders) {
+        body.Write(folder.first);
+        WriteFiles(body, folder.second);
+        body.Write(quint32(0));
+    }
+    return Compressed(FolderContents, body.GetBytes());
+}
+
+MemStream PeerMessages::WriteTransferRequest(const TransferRequestBody& request)
+{
+    MemStream message = Message(TransferRequest);
+    message.Write(request.direction);
+    message.Write(request.token);
+    message.Write(request.path);
+    message.Write(request.size);
+    return message;
+}
+
+MemStream PeerMessages::WriteTransferResponse(const TransferResponseBody& response)
+{
+    MemStream message = Message(TransferResponse);
+    message.Write(response.token);
+    message.Write(quint8(response.allowed ? 1 : 0));
+    if (!response.allowed)
+        message.Write(response.reason);
+    else if (response.sizePresent)
+        message.Write(response.size);
+    return message;
+}
+
+MemStream PeerMessages::WriteQueueUpload(const std::string& path)
+{
+    return PathMessage(QueueUpload, path);
+}
+
+MemStream PeerMessages::WritePlaceInLine(const std::string& path, quint32 place)
+{
+    MemStream message = PathMessage(PlaceInLine, path);
+    message.Write(place);
+    return message;
+}
+
+MemStream PeerMessages::WriteUploadFailed(const std::string& path)
+{
+    return PathMessage(UploadFailed, path);
+}
+
+MemStream PeerMessages::WriteUploadDenied(const std::string& path, const QString& reason)
+{
+    MemStream message = PathMessage(UploadDenied, path);
+    message.Write(reason);
+    return message;
+}
+
+MemStream PeerMessages::WritePlaceInLineRequest(const std::string& path)
+{
+    return PathMessage(PlaceInLineRequest, path);
+}
+
+MemStream PeerMessages::WriteUploadOffer(const std::string& path, qint64 size)
+{
+    MemStream message = PathMessage(UploadOffer, path);
+    message.Write(size);
+    return message;
+}
+
+std::string PeerMessages::Utf8(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+MemStream PeerMessages::EmptyShareList()
+{
+    return WriteShareList(FileInfoMap(), AttributeTranslationTable());
 }
 
 MemStream PeerMessages::Compressed(quint32 code, const QByteArray& body)
 {
-    uLongf length = compressBound(uLong(body.size()));
-    QByteArray packed(int(length), '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(body.constData()),
-              uLong(body.size()), 9);
-    packed.resize(int(length));
-    MemStream message;
-    message.Write(code);
+    struct StreamEnd
+    {
+        void operator()(z_stream* z) const
+        {
+            if (z)
+                deflateEnd(z);
+            delete z;
+        }
+    };
+    thread_local const std::unique_ptr<z_stream, StreamEnd> stream([] {
+        auto* z = new z_stream{};
+        if (deflateInit(z, 9) == Z_OK)
+            return z;
+        delete z;
+        return static_cast<z_stream*>(nullptr);
+    }());
+
+    QByteArray packed;
+    if (stream && deflateReset(stream.get()) == Z_OK) {
+        packed.resize(int(deflateBound(stream.get(), uLong(body.size()))));
+        stream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(body.constData()));
+        stream->avail_in = uInt(body.size());
+        stream->next_out = reinterpret_cast<Bytef*>(packed.data());
+        stream->avail_out = uInt(packed.size());
+        if (deflate(stream.get(), Z_FINISH) == Z_STREAM_END)
+            packed.resize(int(stream->total_out));
+        else
+            packed.clear();
+    }
+    if (packed.isEmpty()) {
+        // Without a state of its own: the same bytes, only slower.
+        uLongf length = compressBound(uLong(body.size()));
+        packed.resize(int(length));
+        compress2(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(body.constData()),
+                  uLong(body.size()), 9);
+        packed.resize(int(length));
+    }
+    MemStream message = Message(code);
     message.Append(packed);
     return message;
 }

@@ -114,9 +114,36 @@ public:
     // Message 60.
     static bool ReadPathAndSize(const QByteArray& body, std::string& path, qint64& size);
 
+    // Writers, one per message we send: the whole message, code first, for
+    // PeerMessenger::SendMessage. Paths are the bytes the peer knows the
+    // file by; a path or name held as text goes as its UTF-8 (Utf8).
+    static MemStream WriteShareListRequest();
+    // Compressed.
+    static MemStream WriteShareList(const FileInfoMap& folders, const AttributeTranslationTable& attributes);
+    // Compressed.
+    static MemStream WriteSearchReply(const SearchReplyBody& reply);
+    static MemStream WriteUserInfoRequest();
+    static MemStream WriteUserInfo(const UserInfoBody& info);
+    // Compressed.
+    static MemStream WriteFolderContents(const FolderContentsBody& contents);
+    // Always with the size.
+    static MemStream WriteTransferRequest(const TransferRequestBody& request);
+    // Allowed: the size when sizePresent; refused: the reason.
+    static MemStream WriteTransferResponse(const TransferResponseBody& response);
+    static MemStream WriteQueueUpload(const std::string& path);
+    static MemStream WritePlaceInLine(const std::string& path, quint32 place);
+    static MemStream WriteUploadFailed(const std::string& path);
+    static MemStream WriteUploadDenied(const std::string& path, const QString& reason);
+    static MemStream WritePlaceInLineRequest(const std::string& path);
+    static MemStream WriteUploadOffer(const std::string& path, qint64 size);
+    static std::string Utf8(const QString& text);
+
     // A share list with no folders, compressed: the answer to a share-list
     // request while nothing else provides one.
     static MemStream EmptyShareList();
-    // The code followed by the zlib stream of the body (level 9).
+    // The code followed by the zlib stream of the body at level 9: the very
+    // bytes of zlib's one-call compression, from one deflate state kept per
+    // thread, since setting up a quarter megabyte of state for each reply
+    // costs more than the rest of answering a typical search.
     static MemStream Compressed(quint32 code, const QByteArray& body);
 };

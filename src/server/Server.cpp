@@ -7,6 +7,8 @@
 #include "Log.h"
 #include "NetworkHosts.h"
 #include "PortForwarder.h"
+#include "Schema.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
 
@@ -18,12 +20,12 @@ const char* const Server::Area = "server";
 
 ItemPtr Server::User(const QString& name)
 {
-    return d.GetType("user")->GetItem(name);
+    return d.GetType(ServerNames::User)->GetItem(name);
 }
 
 ItemPtr Server::Room(const QString& name)
 {
-    return d.GetType("room")->GetItem(name);
+    return d.GetType(ServerNames::Room)->GetItem(name);
 }
 
 Server::Server(PortForwarderWorker* upnpWorker) : m_socket(nullptr)
@@ -32,8 +34,7 @@ Server::Server(PortForwarderWorker* upnpWorker) : m_socket(nullptr)
     qRegisterMetaType<UserStats>("UserStats");
     qRegisterMetaType<time_t>("time_t");
     m_portForwarder = new PortForwarder(upnpWorker, this);
-    if (timerManager)
-    {
+    if (timerManager) {
         connect(timerManager->HalfMinuteTimer(), &QTimer::timeout, this, &Server::OnHalfMinuteTick);
         connect(timerManager->FiveMinuteTimer(), &QTimer::timeout, this, &Server::OnFiveMinuteTick);
     }
@@ -45,8 +46,7 @@ Server::~Server()
 {
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
-    if (m_socket)
-    {
+    if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
@@ -56,69 +56,77 @@ Server::~Server()
 
 void Server::CreateData()
 {
-    auto declare = [](const char* name, Primacy primacy, bool isNull, bool autoCreate) {
-        return d.NewType(name, primacy, isNull, autoCreate);
-    };
+    using namespace Schema;
+    Declare(ServerNames::User, Root, Valued);
+    for (const char* marker : {ServerNames::IsOnline, ServerNames::IsAway, "is_tracked", ServerNames::IsPrivileged,
+                               ServerNames::IsIgnored}) {
+        Declare(marker, Attribute, Valueless, OnNewItem);
+        Relate(ServerNames::User, marker, one, many);
+    }
+    for (const char* attribute : {ServerNames::AverageDownloadSpeed, ServerNames::SharedFileCount,
+                                  ServerNames::CountryCode, ServerNames::LastOnlineStatusChange}) {
+        Declare(attribute, Attribute, Valued);
+        Relate(ServerNames::User, attribute, one, many);
+    }
 
-    Type* user = declare("user", 0, false, true);
-    for (const char* marker : {"is_online", "is_away", "is_tracked", "is_privileged", "is_ignored"})
-        user->RelateToType(declare(marker, 2, true, false), many, one, false);
-    for (const char* attribute : {"average_download_speed", "shared_file_count", "country_code",
-                                  "last_online_status_change"})
-        user->RelateToType(declare(attribute, 2, false, true), many, one, false);
+    Declare(ServerNames::InUserList, Node, Valueless, OnNewItem);
+    Own(ServerNames::User, ServerNames::InUserList, one);
+    Declare(ServerNames::UserListGroup, Root, Valued);
+    Relate(ServerNames::InUserList, ServerNames::UserListGroup, many, many);
+    Declare(ServerNames::GroupDownloadPriority, Attribute, Valued);
+    Relate(ServerNames::UserListGroup, ServerNames::GroupDownloadPriority, one, many);
+    Declare(ServerNames::AcceptUploads, Attribute, Valueless, OnNewItem);
+    Relate(ServerNames::UserListGroup, ServerNames::AcceptUploads, one, many);
 
-    Type* inUserList = declare("in_user_list", 1, true, false);
-    user->RelateToType(inUserList, one, one, true);
-    Type* group = declare("user_list_group", 0, false, true);
-    inUserList->RelateToType(group, many, many, false);
-    group->RelateToType(declare("group_download_priority", 2, false, true), many, one, false);
-    group->RelateToType(declare("accept_uploads", 2, true, false), many, one, false);
+    Declare(ServerNames::Room, Root, Valued);
+    Relate(ServerNames::Room, ServerNames::User, many, many);
+    Declare(ServerNames::UserCount, Attribute, Valued);
+    Relate(ServerNames::Room, ServerNames::UserCount, one, many);
+    for (const char* marker : {ServerNames::InRoom, ServerNames::RoomAutojoin, "is_private", ServerNames::IsMember,
+                               ServerNames::IsOperator, ServerNames::IsOwner}) {
+        Declare(marker, Attribute, Valueless, OnNewItem);
+        Relate(ServerNames::Room, marker, one, many);
+    }
+    for (const char* list : {ServerNames::RoomMembers, ServerNames::RoomOperators, ServerNames::RoomOwner}) {
+        Declare(list, Node, Valueless, OnNewItem);
+        Own(ServerNames::Room, list, one);
+    }
+    Relate(ServerNames::RoomMembers, ServerNames::User, many, many);
+    Relate(ServerNames::RoomOperators, ServerNames::User, many, many);
+    Relate(ServerNames::RoomOwner, ServerNames::User, one, many);
 
-    Type* room = declare("room", 0, false, true);
-    room->RelateToType(user, many, many, false);
-    room->RelateToType(declare("user_count", 2, false, true), many, one, false);
-    for (const char* marker : {"in_room", "room_autojoin", "is_private", "is_member", "is_operator", "is_owner"})
-        room->RelateToType(declare(marker, 2, true, false), many, one, false);
-    Type* members = declare("room_members", 1, true, false);
-    Type* operators = declare("room_operators", 1, true, false);
-    Type* owner = declare("room_owner", 1, true, false);
-    room->RelateToType(members, one, one, true);
-    room->RelateToType(operators, one, one, true);
-    room->RelateToType(owner, one, one, true);
-    members->RelateToType(user, many, many, false);
-    operators->RelateToType(user, many, many, false);
-    owner->RelateToType(user, many, one, false);
-
-    Type* ticker = declare("room_ticker", 1, true, false);
-    room->RelateToType(ticker, one, many, true);
-    ticker->RelateToType(declare("room_ticker_text", 2, false, true), many, one, false);
-    ticker->RelateToType(declare("room_ticker_order", 2, false, true), many, one, false);
-    ticker->RelateToType(user, many, one, false);
+    Declare(ServerNames::RoomTicker, Node, Valueless, OnNewItem);
+    Own(ServerNames::Room, ServerNames::RoomTicker, many);
+    Declare(ServerNames::RoomTickerText, Attribute, Valued);
+    Relate(ServerNames::RoomTicker, ServerNames::RoomTickerText, one, many);
+    Declare(ServerNames::RoomTickerOrder, Attribute, Valued);
+    Relate(ServerNames::RoomTicker, ServerNames::RoomTickerOrder, one, many);
+    Relate(ServerNames::RoomTicker, ServerNames::User, one, many);
 
     // The search types that peer messaging and the search views share; see
     // "Item types" in docs/protocol.md for who declares what.
-    Type* request = declare("search_request", 0, false, false);
-    Type* requestText = declare("search_request_text", 1, false, true);
-    request->RelateToType(requestText, many, one, false);
-    request->RelateToType(declare("wish_list_item", 0, false, true), many, one, false);
-    Type* correlation = declare("search_correlation", 1, true, false);
-    requestText->RelateToType(correlation, one, many, true);
-    correlation->RelateToType(declare("correlation_text", 2, false, true), many, one, false);
-    correlation->RelateToType(declare("correlation_rank", 2, false, true), many, one, false);
+    Declare(ServerNames::SearchRequest, Root, Valued, OnNewItem);
+    Declare(ServerNames::SearchRequestText, Node, Valued);
+    Relate(ServerNames::SearchRequest, ServerNames::SearchRequestText, one, many);
+    Declare(ServerNames::WishListItem, Root, Valued);
+    Relate(ServerNames::SearchRequest, ServerNames::WishListItem, one, many);
+    Declare(ServerNames::SearchCorrelation, Node, Valueless, OnNewItem);
+    Own(ServerNames::SearchRequestText, ServerNames::SearchCorrelation, many);
+    Declare(ServerNames::CorrelationText, Attribute, Valued);
+    Relate(ServerNames::SearchCorrelation, ServerNames::CorrelationText, one, many);
+    Declare(ServerNames::CorrelationRank, Attribute, Valued);
+    Relate(ServerNames::SearchCorrelation, ServerNames::CorrelationRank, one, many);
 
-    if (dataSaver)
-    {
-        dataSaver->AddSavedType("room_autojoin");
-        dataSaver->AddSavedByConnectionType("room", "room_autojoin");
-        dataSaver->AddSavedType("in_user_list");
-        dataSaver->AddSavedByConnectionType("user", "in_user_list");
-        dataSaver->AddSavedType("user_list_group");
-        dataSaver->AddSavedType("group_download_priority");
-        dataSaver->AddSavedType("accept_uploads");
-        dataSaver->AddSavedType("is_ignored");
-        dataSaver->AddSavedByConnectionType("user", "is_ignored");
-        dataSaver->AddSavedType("wish_list_item");
-    }
+    Save(ServerNames::RoomAutojoin);
+    SaveWith(ServerNames::Room, ServerNames::RoomAutojoin);
+    Save(ServerNames::InUserList);
+    SaveWith(ServerNames::User, ServerNames::InUserList);
+    Save(ServerNames::UserListGroup);
+    Save(ServerNames::GroupDownloadPriority);
+    Save(ServerNames::AcceptUploads);
+    Save(ServerNames::IsIgnored);
+    SaveWith(ServerNames::User, ServerNames::IsIgnored);
+    Save(ServerNames::WishListItem);
 
     SetSetting("availability_status", "available");
 }
@@ -130,9 +138,7 @@ void Server::DataLoaded()
     SetSetting("accept_room_list", "no");
 }
 
-void Server::NoData()
-{
-}
+void Server::NoData() {}
 
 // ---------------------------------------------------------------------------
 // Connection
@@ -144,8 +150,7 @@ void Server::Connect()
 
     // A fresh socket per attempt: a slot that runs a nested event loop
     // while handling the old socket's data must not hold back the new one's.
-    if (m_socket)
-    {
+    if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
         m_socket->deleteLater();
@@ -178,8 +183,7 @@ void Server::Disconnect()
     Log(Area, 1, "Disconnecting from the server");
     const int oldState = m_state;
     CloseConnection();
-    if (oldState == StateLoggedIn)
-    {
+    if (oldState == StateLoggedIn) {
         emit Disconnected();
         SetAllUsersOffline();
     }
@@ -200,8 +204,7 @@ void Server::CloseConnection()
     m_state = StateDisconnected;
     ++m_connectionNumber;
     m_buffer.clear();
-    if (m_socket)
-    {
+    if (m_socket) {
         QTcpSocket* socket = m_socket;
         m_socket = nullptr;
         socket->disconnect(this);
@@ -222,14 +225,11 @@ void Server::OnSocketClosed()
         return;
     const int oldState = m_state;
     CloseConnection();
-    if (oldState == StateLoggedIn)
-    {
+    if (oldState == StateLoggedIn) {
         Log(Area, 1, "The connection to the server ended");
         emit Disconnected();
         SetAllUsersOffline();
-    }
-    else
-    {
+    } else {
         Log(Area, 1, "The connection to the server closed while logging in");
         emit ConnectionFailed("socket error");
     }
@@ -263,13 +263,11 @@ void Server::OnSocketReadyToRead()
     const quint64 connection = m_connectionNumber;
     int position = 0;
     ServerMessages::Frame frame;
-    while (connection == m_connectionNumber)
-    {
+    while (connection == m_connectionNumber) {
         const ServerMessages::FrameStatus status = ServerMessages::TakeFrame(m_buffer, position, frame);
         if (status == ServerMessages::FrameStatus::Incomplete)
             break;
-        if (status == ServerMessages::FrameStatus::Invalid)
-        {
+        if (status == ServerMessages::FrameStatus::Invalid) {
             Log(Area, 1, QString("Frame of length %1 from the server; closing the connection").arg(frame.length));
             OnSocketClosed();
             return;
@@ -284,15 +282,12 @@ void Server::OnSocketReadyToRead()
 void Server::HandleMessage(quint32 code, const QByteArray& body)
 {
     using Code = ServerMessages::Code;
-    if (m_state == StateConnecting)
-    {
-        if (code != Code::Login)
-        {
+    if (m_state == StateConnecting) {
+        if (code != Code::Login) {
             Log(Area, 2, QString("Message %1 before the login reply ignored").arg(code));
             return;
         }
-        if (!HandleLoginReply(body))
-        {
+        if (!HandleLoginReply(body)) {
             Log(Area, 1, "Malformed login reply from the server");
             OnSocketClosed();
         }
@@ -300,8 +295,7 @@ void Server::HandleMessage(quint32 code, const QByteArray& body)
     }
 
     bool ok = true;
-    switch (code)
-    {
+    switch (code) {
     case Code::Login:
         Log(Area, 2, "Second login reply ignored");
         break;

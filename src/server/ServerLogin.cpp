@@ -6,11 +6,11 @@
 #include "Data.h"
 #include "Log.h"
 #include "PortForwarder.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "UpdateChecker.h"
 
-namespace
-{
+namespace {
 quint16 SettingPort(const char* key)
 {
     bool ok = false;
@@ -23,8 +23,7 @@ void Server::SendLogin()
 {
     QString username = GetSetting("username");
     QString password = GetSetting("password");
-    if (username.isEmpty() || password.isEmpty())
-    {
+    if (username.isEmpty() || password.isEmpty()) {
         username = DefaultUsername;
         password = DefaultPassword;
         SetSetting("username", username);
@@ -39,8 +38,7 @@ bool Server::HandleLoginReply(const QByteArray& body)
     ServerMessages::LoginReplyBody reply;
     if (!ServerMessages::ReadLoginReply(body, reply))
         return false;
-    if (!reply.accepted)
-    {
+    if (!reply.accepted) {
         Log(Area, 1, QString("Login refused: %1").arg(reply.reason));
         CloseConnection();
         emit ConnectionFailed(reply.reason);
@@ -65,20 +63,18 @@ void Server::OnConnectedToServer()
     if (GetSetting("availability_status") == "away")
         Send(ServerMessages::WriteSetStatus(ServerMessages::StatusAway));
 
-    for (const ItemPtr& user : d.GetType("is_tracked")->GetGlobalNullItem().GetItems("user"))
+    for (const ItemPtr& user : d.GetType("is_tracked")->GetGlobalNullItem().GetItems(ServerNames::User))
         AddUser(user.AsString());
 
     // Once a run, at its first login; after later logins each open room
     // page enters its own room again.
-    if (!m_autojoined)
-    {
+    if (!m_autojoined) {
         m_autojoined = true;
-        for (const ItemPtr& room : d.GetType("room")->GetItems())
-            if (room.IsConnected("room_autojoin"))
+        for (const ItemPtr& room : d.GetType(ServerNames::Room)->GetItems())
+            if (room.IsConnected(ServerNames::RoomAutojoin))
                 EnterRoom(room.AsString(), false);
     }
 
     if (IsSettingOn("use_upnp"))
         m_portForwarder->AddPortMappings(port, obfuscatedPort);
 }
-

@@ -6,27 +6,27 @@
 
 #include "Data.h"
 #include "Log.h"
+#include "ServerNames.h"
 #include "Settings.h"
 
-namespace
-{
+namespace {
 // Makes the set of users connected to node exactly names, cutting and
 // adding only what changes so that observers see real changes only.
 void SetNodeUsers(ItemPtr node, const QStringList& names)
 {
     QSet<QString> wanted(names.begin(), names.end());
-    for (const ItemPtr& user : node.GetItems("user"))
+    for (const ItemPtr& user : node.GetItems(ServerNames::User))
         if (!wanted.contains(user.AsString()))
             node.Disconnect(user);
     for (const QString& name : names)
-        node += d.GetType("user")->GetItem(name);
+        node += d.GetType(ServerNames::User)->GetItem(name);
 }
 
 void AddTicker(ItemPtr room, ItemPtr user, const QString& text, qint64 order)
 {
-    ItemPtr ticker = d.GetType("room_ticker")->NewItem();
-    ticker += d.GetType("room_ticker_text")->GetItem(text);
-    ticker += d.GetType("room_ticker_order")->GetItem(Value(static_cast<long long>(order)));
+    ItemPtr ticker = d.GetType(ServerNames::RoomTicker)->NewItem();
+    ticker += d.GetType(ServerNames::RoomTickerText)->GetItem(text);
+    ticker += d.GetType(ServerNames::RoomTickerOrder)->GetItem(Value(static_cast<long long>(order)));
     ticker += user;
     room += ticker;
 }
@@ -45,7 +45,7 @@ void Server::EnterRoom(QString room, bool isPrivate)
 
 void Server::LeaveRoom(QString room)
 {
-    if (!d.GetType("room")->HasItem(room).IsConnected("in_room"))
+    if (!d.GetType(ServerNames::Room)->HasItem(room).IsConnected(ServerNames::InRoom))
         return;
     Send(ServerMessages::WriteLeaveRoom(room));
 }
@@ -111,22 +111,20 @@ bool Server::HandleRoomList(const QByteArray& body)
 
     const bool accept = GetSetting("accept_room_list") == "yes";
     SetSetting("accept_room_list", "no");
-    if (!accept)
-    {
+    if (!accept) {
         Log(Area, 2, "Unrequested room list ignored");
         return true;
     }
-    Type* userCount = d.GetType("user_count");
+    Type* userCount = d.GetType(ServerNames::UserCount);
     for (const ServerMessages::RoomListEntry& entry : list.publicRooms)
         Room(entry.name) += userCount->GetItem(Value(entry.users));
-    for (const ServerMessages::RoomListEntry& entry : list.privateRooms)
-    {
+    for (const ServerMessages::RoomListEntry& entry : list.privateRooms) {
         ItemPtr room = Room(entry.name);
         room += userCount->GetItem(Value(entry.users));
         room.NewItem("is_private");
-        SetOwnRoomRole(room, "is_member", entry.roles & ServerMessages::RoleMember);
-        SetOwnRoomRole(room, "is_operator", entry.roles & ServerMessages::RoleOperator);
-        SetOwnRoomRole(room, "is_owner", entry.roles & ServerMessages::RoleOwner);
+        SetOwnRoomRole(room, ServerNames::IsMember, entry.roles & ServerMessages::RoleMember);
+        SetOwnRoomRole(room, ServerNames::IsOperator, entry.roles & ServerMessages::RoleOperator);
+        SetOwnRoomRole(room, ServerNames::IsOwner, entry.roles & ServerMessages::RoleOwner);
     }
     return true;
 }
@@ -138,14 +136,13 @@ bool Server::HandleJoinRoom(const QByteArray& body)
         return false;
 
     ItemPtr room = Room(joined.room);
-    room.NewItem("in_room");
-    for (const ItemPtr& user : room.GetItems("user"))
+    room.NewItem(ServerNames::InRoom);
+    for (const ItemPtr& user : room.GetItems(ServerNames::User))
         room.Disconnect(user);
     // Figures first: whoever watches users entering the room reads them
     // as they are now, not as they were when the user was last seen.
-    Type* country = d.GetType("country_code");
-    for (const ServerMessages::RoomUser& entry : joined.users)
-    {
+    Type* country = d.GetType(ServerNames::CountryCode);
+    for (const ServerMessages::RoomUser& entry : joined.users) {
         ItemPtr user = User(entry.name);
         SetUserStats(user, entry.stats);
         user += country->GetItem(entry.country);
@@ -159,7 +156,7 @@ bool Server::HandleLeaveRoom(const QByteArray& body)
     QString name;
     if (!ServerMessages::ReadLeftRoom(body, name))
         return false;
-    d.GetType("room")->HasItem(name).Disconnect("in_room");
+    d.GetType(ServerNames::Room)->HasItem(name).Disconnect(ServerNames::InRoom);
     return true;
 }
 
@@ -170,7 +167,7 @@ bool Server::HandleUserJoinedRoom(const QByteArray& body)
         return false;
     ItemPtr user = User(joined.user.name);
     SetUserStats(user, joined.user.stats);
-    user += d.GetType("country_code")->GetItem(joined.user.country);
+    user += d.GetType(ServerNames::CountryCode)->GetItem(joined.user.country);
     Room(joined.room) += user;
     return true;
 }
@@ -180,8 +177,8 @@ bool Server::HandleUserLeftRoom(const QByteArray& body)
     ServerMessages::RoomAndUserBody left;
     if (!ServerMessages::ReadUserLeftRoom(body, left))
         return false;
-    ItemPtr room = d.GetType("room")->HasItem(left.room);
-    ItemPtr user = d.GetType("user")->HasItem(left.user);
+    ItemPtr room = d.GetType(ServerNames::Room)->HasItem(left.room);
+    ItemPtr user = d.GetType(ServerNames::User)->HasItem(left.user);
     if (room && user)
         room.Disconnect(user);
     return true;
@@ -192,7 +189,7 @@ bool Server::HandleRoomChat(const QByteArray& body)
     ServerMessages::RoomTextBody chat;
     if (!ServerMessages::ReadRoomChat(body, chat))
         return false;
-    if (d.GetType("user")->HasItem(chat.user).IsConnected("is_ignored"))
+    if (d.GetType(ServerNames::User)->HasItem(chat.user).IsConnected(ServerNames::IsIgnored))
         return true;
     emit RoomChat(chat.room, chat.user, chat.text);
     return true;
@@ -205,7 +202,7 @@ bool Server::HandleRoomWall(const QByteArray& body)
         return false;
 
     ItemPtr room = Room(wall.room);
-    room.GetItems("room_ticker").Remove();
+    room.GetItems(ServerNames::RoomTicker).Remove();
     qint64 order = 0;
     for (const auto& message : wall.messages)
         AddTicker(room, User(message.first), message.second, order++);
@@ -219,12 +216,12 @@ bool Server::HandleRoomWallMessage(const QByteArray& body)
         return false;
     ItemPtr room = Room(message.room);
     ItemPtr user = User(message.user);
-    d.GetItems(room, user, "room_ticker").Remove();
+    d.GetItems(room, user, ServerNames::RoomTicker).Remove();
     if (message.text.isEmpty())
         return true;
     qint64 order = 0;
-    for (const ItemPtr& ticker : room.GetItems("room_ticker"))
-        order = std::max(order, ticker["room_ticker_order"].AsInt64() + 1);
+    for (const ItemPtr& ticker : room.GetItems(ServerNames::RoomTicker))
+        order = std::max(order, ticker[ServerNames::RoomTickerOrder].AsInt64() + 1);
     AddTicker(room, user, message.text, order);
     return true;
 }
@@ -240,18 +237,18 @@ bool Server::HandlePrivateRoomState(const QByteArray& body)
 
     ItemPtr room = Room(state.room);
     room.NewItem("is_private");
-    SetNodeUsers(room.NewItem("room_members"), members);
-    SetNodeUsers(room.NewItem("room_operators"), operators);
-    ItemPtr ownerNode = room.NewItem("room_owner");
+    SetNodeUsers(room.NewItem(ServerNames::RoomMembers), members);
+    SetNodeUsers(room.NewItem(ServerNames::RoomOperators), operators);
+    ItemPtr ownerNode = room.NewItem(ServerNames::RoomOwner);
     if (owner.isEmpty())
-        ownerNode.Disconnect("user");
+        ownerNode.Disconnect(ServerNames::User);
     else
         ownerNode += User(owner);
 
     const QString me = OwnUsername();
-    SetOwnRoomRole(room, "is_owner", !me.isEmpty() && owner == me);
-    SetOwnRoomRole(room, "is_member", members.contains(me) || (!me.isEmpty() && owner == me));
-    SetOwnRoomRole(room, "is_operator", operators.contains(me));
+    SetOwnRoomRole(room, ServerNames::IsOwner, !me.isEmpty() && owner == me);
+    SetOwnRoomRole(room, ServerNames::IsMember, members.contains(me) || (!me.isEmpty() && owner == me));
+    SetOwnRoomRole(room, ServerNames::IsOperator, operators.contains(me));
     return true;
 }
 
@@ -263,38 +260,35 @@ bool Server::HandlePrivateRoomChange(quint32 code, const QByteArray& body)
     ItemPtr room = Room(change.room);
     ItemPtr user = User(change.user);
     const bool me = change.user == OwnUsername();
-    switch (code)
-    {
+    switch (code) {
     case ServerMessages::PrivateRoomAddMember:
-        room.NewItem("room_members") += user;
-        if (me)
-        {
+        room.NewItem(ServerNames::RoomMembers) += user;
+        if (me) {
             room.NewItem("is_private");
-            room.NewItem("is_member");
+            room.NewItem(ServerNames::IsMember);
         }
         break;
     case ServerMessages::PrivateRoomRemoveMember:
         // An operator is always a member, so losing membership ends both.
-        if (ItemPtr node = room["room_operators"])
+        if (ItemPtr node = room[ServerNames::RoomOperators])
             node.Disconnect(user);
-        if (ItemPtr node = room["room_members"])
+        if (ItemPtr node = room[ServerNames::RoomMembers])
             node.Disconnect(user);
-        if (me)
-        {
-            room.Disconnect("is_operator");
-            room.Disconnect("is_member");
+        if (me) {
+            room.Disconnect(ServerNames::IsOperator);
+            room.Disconnect(ServerNames::IsMember);
         }
         break;
     case ServerMessages::PrivateRoomAddOperator:
-        room.NewItem("room_operators") += user;
+        room.NewItem(ServerNames::RoomOperators) += user;
         if (me)
-            room.NewItem("is_operator");
+            room.NewItem(ServerNames::IsOperator);
         break;
     case ServerMessages::PrivateRoomRemoveOperator:
-        if (ItemPtr node = room["room_operators"])
+        if (ItemPtr node = room[ServerNames::RoomOperators])
             node.Disconnect(user);
         if (me)
-            room.Disconnect("is_operator");
+            room.Disconnect(ServerNames::IsOperator);
         break;
     }
     return true;
@@ -305,12 +299,12 @@ bool Server::HandlePrivateRoomRemoved(const QByteArray& body)
     QString name;
     if (!ServerMessages::ReadPrivateRoomDissolved(body, name))
         return false;
-    ItemPtr room = d.GetType("room")->HasItem(name);
+    ItemPtr room = d.GetType(ServerNames::Room)->HasItem(name);
     if (!room)
         return true;
-    for (const char* node : {"room_members", "room_operators", "room_owner"})
-        room[node].Disconnect("user");
-    for (const char* marker : {"is_operator", "is_member", "is_owner", "is_private"})
+    for (const char* node : {ServerNames::RoomMembers, ServerNames::RoomOperators, ServerNames::RoomOwner})
+        room[node].Disconnect(ServerNames::User);
+    for (const char* marker : {ServerNames::IsOperator, ServerNames::IsMember, ServerNames::IsOwner, "is_private"})
         room.Disconnect(marker);
     return true;
 }
@@ -323,4 +317,3 @@ bool Server::HandlePrivateRoomAddEnabled(const QByteArray& body)
     emit PrivateRoomAddEnabled(enabled);
     return true;
 }
-

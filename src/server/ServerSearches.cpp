@@ -2,12 +2,13 @@
 #include "Server.h"
 
 #include "Data.h"
+#include "ServerNames.h"
 
 unsigned int Server::NewSearchRequest(QString text)
 {
     const unsigned int ticket = ++m_searchTicket;
-    ItemPtr request = d.GetType("search_request")->NewItem(Value(ticket));
-    request += d.GetType("search_request_text")->GetItem(text);
+    ItemPtr request = d.GetType(ServerNames::SearchRequest)->NewItem(Value(ticket));
+    request += d.GetType(ServerNames::SearchRequestText)->GetItem(text);
     return ticket;
 }
 
@@ -16,7 +17,8 @@ unsigned int Server::FileSearch(QString text, QString wishListItem)
     const unsigned int ticket = NewSearchRequest(text);
     const bool wishList = !wishListItem.isEmpty();
     if (wishList)
-        d.GetType("search_request")->HasItem(Value(ticket)) += d.GetType("wish_list_item")->GetItem(wishListItem);
+        d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket)) +=
+            d.GetType(ServerNames::WishListItem)->GetItem(wishListItem);
     Send(wishList ? ServerMessages::WriteWishListSearch(ticket, text) : ServerMessages::WriteFileSearch(ticket, text));
     emit SearchRequested(ticket, text, wishList);
     return ticket;
@@ -25,10 +27,9 @@ unsigned int Server::FileSearch(QString text, QString wishListItem)
 unsigned int Server::SearchUserList(QString text)
 {
     const unsigned int ticket = NewSearchRequest(text);
-    for (const ItemPtr& listed : d.GetType("in_user_list")->GetItems())
-    {
-        ItemPtr user = listed["user"];
-        if (!user.IsConnected("is_online"))
+    for (const ItemPtr& listed : d.GetType(ServerNames::InUserList)->GetItems()) {
+        ItemPtr user = listed[ServerNames::User];
+        if (!user.IsConnected(ServerNames::IsOnline))
             continue;
         Send(ServerMessages::WriteUserSearch(user.AsString(), ticket, text));
     }
@@ -71,14 +72,13 @@ bool Server::HandleCorrelations(const QByteArray& body)
     if (!ServerMessages::ReadCorrelations(body, correlations))
         return false;
 
-    ItemPtr textItem = d.GetType("search_request_text")->GetItem(correlations.text);
-    textItem.GetItems("search_correlation").Remove();
-    Type* correlation = d.GetType("search_correlation");
-    for (const auto& entry : correlations.related)
-    {
+    ItemPtr textItem = d.GetType(ServerNames::SearchRequestText)->GetItem(correlations.text);
+    textItem.GetItems(ServerNames::SearchCorrelation).Remove();
+    Type* correlation = d.GetType(ServerNames::SearchCorrelation);
+    for (const auto& entry : correlations.related) {
         ItemPtr item = correlation->NewItem();
-        item += d.GetType("correlation_text")->GetItem(entry.first);
-        item += d.GetType("correlation_rank")->GetItem(Value(entry.second));
+        item += d.GetType(ServerNames::CorrelationText)->GetItem(entry.first);
+        item += d.GetType(ServerNames::CorrelationRank)->GetItem(Value(entry.second));
         textItem += item;
     }
     emit SearchCorrelations(correlations.text);

@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include "Data.h"
+#include "ServerNames.h"
 #include "Settings.h"
 
 void Server::AddUser(QString user)
@@ -66,34 +67,32 @@ void Server::SendUploadSpeed(int bytesPerSecond)
 
 void Server::SetUserStatus(ItemPtr user, quint32 status)
 {
-    const bool wasOnline = user.IsConnected("is_online");
+    const bool wasOnline = user.IsConnected(ServerNames::IsOnline);
     const bool online = status == ServerMessages::StatusAway || status == ServerMessages::StatusOnline;
     if (wasOnline != online)
-        user += d.GetType("last_online_status_change")->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate));
-    if (online)
-    {
+        user += d.GetType(ServerNames::LastOnlineStatusChange)
+                    ->GetItem(QDateTime::currentDateTime().toString(Qt::TextDate));
+    if (online) {
         if (status == ServerMessages::StatusAway)
-            user.NewItem("is_away");
+            user.NewItem(ServerNames::IsAway);
         else
-            user.Disconnect("is_away");
-        user.NewItem("is_online");
-    }
-    else
-    {
-        user.Disconnect("is_away");
-        user.Disconnect("is_online");
+            user.Disconnect(ServerNames::IsAway);
+        user.NewItem(ServerNames::IsOnline);
+    } else {
+        user.Disconnect(ServerNames::IsAway);
+        user.Disconnect(ServerNames::IsOnline);
     }
 }
 
 void Server::SetUserStats(ItemPtr user, const UserStats& stats)
 {
-    user += d.GetType("average_download_speed")->GetItem(Value(stats.m_averageSpeed));
-    user += d.GetType("shared_file_count")->GetItem(Value(stats.m_fileCount));
+    user += d.GetType(ServerNames::AverageDownloadSpeed)->GetItem(Value(stats.m_averageSpeed));
+    user += d.GetType(ServerNames::SharedFileCount)->GetItem(Value(stats.m_fileCount));
 }
 
 void Server::SetAllUsersOffline()
 {
-    d.GetType("is_online")->GetGlobalNullItem().Disconnect("user");
+    d.GetType(ServerNames::IsOnline)->GetGlobalNullItem().Disconnect(ServerNames::User);
 }
 
 QString Server::OwnUsername() const
@@ -106,11 +105,10 @@ bool Server::HandleAddUserReply(const QByteArray& body)
     ServerMessages::AddUserReplyBody reply;
     if (!ServerMessages::ReadAddUserReply(body, reply))
         return false;
-    if (reply.exists)
-    {
+    if (reply.exists) {
         ItemPtr user = User(reply.user);
         SetUserStats(user, reply.stats);
-        user += d.GetType("country_code")->GetItem(reply.country);
+        user += d.GetType(ServerNames::CountryCode)->GetItem(reply.country);
         SetUserStatus(user, reply.status);
     }
     emit AddUserResponse(reply.user, reply.exists);
@@ -141,13 +139,13 @@ bool Server::HandlePrivilegedUsers(const QByteArray& body)
     QStringList names;
     if (!ServerMessages::ReadPrivilegedUsers(body, names))
         return false;
-    ItemPtr marker = d.GetType("is_privileged")->GetGlobalNullItem();
+    ItemPtr marker = d.GetType(ServerNames::IsPrivileged)->GetGlobalNullItem();
     const QSet<QString> listed(names.begin(), names.end());
-    for (ItemPtr user : marker.GetItems("user"))
+    for (ItemPtr user : marker.GetItems(ServerNames::User))
         if (!listed.contains(user.AsString()))
-            user.Disconnect("is_privileged");
+            user.Disconnect(ServerNames::IsPrivileged);
     for (const QString& name : names)
-        User(name).NewItem("is_privileged");
+        User(name).NewItem(ServerNames::IsPrivileged);
     return true;
 }
 
@@ -168,8 +166,8 @@ bool Server::HandlePrivateChat(const QByteArray& body)
     ServerMessages::PrivateChatBody chat;
     if (!ServerMessages::ReadPrivateChat(body, chat))
         return false;
-    ItemPtr user = d.GetType("user")->HasItem(chat.user);
-    if (user.IsConnected("is_ignored"))
+    ItemPtr user = d.GetType(ServerNames::User)->HasItem(chat.user);
+    if (user.IsConnected(ServerNames::IsIgnored))
         return true;
     emit PrivateChat(chat.user, chat.text, time_t(chat.time), chat.spontaneous);
     return true;

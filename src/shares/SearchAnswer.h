@@ -34,10 +34,4 @@ public:
     // The reply message (code 9): the records by remote path in byte
     // order, one per path. False when there is nothing to answer.
     static bool Build(const Header& header, std::vector<Match> matches, MemStream& message);
-
-    // The code followed by the zlib stream of the body at level 9, the very
-    // bytes of zlib's one-call compression, from one deflate state kept per
-    // thread: setting up a quarter megabyte of state for each reply costs
-    // more than the rest of answering a typical search.
-    static MemStream Compress(quint32 code, const QByteArray& body);
 };

@@ -7,45 +7,96 @@
 #include <memory>
 #include <unordered_map>
 #include <vector>
-#include <zlib.h>
 
 #include "DNetManager.h"
 #include "Data.h"
-#include "DataSaver.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
+#include "PeerNames.h"
+#include "Schema.h"
 #include "SearchParser.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "SharedFolderInfo.h"
 
 SharedFoldersManager* sharedFoldersManager = nullptr;
 
-namespace
+namespace {
+// The types of the own shares and of browsed shares, their relations and
+// what the data file keeps of them.
+void DeclareTypes()
 {
-Type* Declare(const char* name, Primacy primacy, bool valueless)
-{
-    return d.NewType(name, primacy, valueless, true);
-}
+    using namespace Schema;
+    Declare(ShareNames::SharedFolder, Root, Valued);
+    Save(ShareNames::SharedFolder);
+    Declare(ShareNames::SharedFile, Node, Valueless);
+    Declare(ShareNames::SharedFileName, Node, Valued);
+    Declare("shared_file_lowercase_name", Attribute, Valued);
+    Declare(ShareNames::SharedFileFolder, Node, Valued);
+    Declare("shared_file_folder_lowercase_name", Attribute, Valued);
+    Declare(ShareNames::SharedFileSize, Attribute, Valued);
+    Declare(ShareNames::SharedPublic, Attribute, Valueless);
+    Declare(ShareNames::SharedUserlist, Attribute, Valueless);
+    Declare("is_scanned", Attribute, Valueless);
+    Declare("shared_folder_id", Attribute, Valued);
 
-// a holds aHolds items of b, b holds bHolds items of a (never owning).
-void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds)
-{
-    d.GetType(a)->RelateToType(d.GetType(b), bHolds, aHolds, false);
-}
+    Relate(ShareNames::SharedFolder, ShareNames::SharedFileFolder, many, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileFolder, one, many);
+    Relate(ShareNames::SharedFileFolder, "shared_file_folder_lowercase_name", one, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileName, one, many);
+    Relate(ShareNames::SharedFileName, "shared_file_lowercase_name", one, many);
+    Relate(ShareNames::SharedFile, ShareNames::SharedFileSize, one, many);
+    Relate(ShareNames::SharedFolder, ShareNames::SharedPublic, one, many);
+    Relate(ShareNames::SharedFolder, ShareNames::SharedUserlist, one, many);
+    Relate(ShareNames::SharedFileFolder, "is_scanned", one, many);
+    Relate(ShareNames::SharedFolder, ServerNames::UserListGroup, many, many);
+    Relate(ShareNames::SharedFolder, "shared_folder_id", one, one);
+    SaveWith(ShareNames::SharedPublic, ShareNames::SharedFolder);
+    SaveWith(ShareNames::SharedUserlist, ShareNames::SharedFolder);
+    SaveWith("shared_folder_id", ShareNames::SharedFolder);
 
-void SaveByConnection(const char* type, const char* byType)
-{
-    if (dataSaver)
-        dataSaver->AddSavedByConnectionType(type, byType);
-}
+    Declare(ShareNames::UserShare, Root, Valueless);
+    Declare(ShareNames::UserShareFolder, Node, Valueless);
+    Declare(ShareNames::UserShareFolderParent, Node, Valueless);
+    Declare(ShareNames::UserShareFolderChild, Node, Valueless);
+    Declare(ShareNames::UserShareFolderName, Attribute, Valued);
+    Declare(ShareNames::UserShareFile, Node, Valueless);
+    Declare(ShareNames::UserShareFileName, Attribute, Valued);
+    Relate(ShareNames::UserShare, ServerNames::User, one, one);
+    Relate(ShareNames::UserShare, ShareNames::UserShareFolder, many, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderName, one, many);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFile, many, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderParent, one, one);
+    Relate(ShareNames::UserShareFolder, ShareNames::UserShareFolderChild, many, one);
+    Relate(ShareNames::UserShareFolderParent, ShareNames::UserShareFolderChild, one, one);
+    Relate(ShareNames::UserShareFile, ShareNames::UserShareFileName, one, many);
+    Relate(ShareNames::UserShareFile, PeerNames::FileSize, one, many);
 
-void Save(const char* type)
-{
-    if (dataSaver)
-        dataSaver->AddSavedType(type);
+    Declare("search_token", Attribute, Valued);
+    Relate("search_token", ShareNames::SharedFile, many, many);
+
+    for (const char* attribute : {PeerNames::MpegVersion, PeerNames::ChannelMode, PeerNames::AudioFrequency,
+                                  PeerNames::BitrateMode, PeerNames::Bitrate})
+        Relate(ShareNames::SharedFile, attribute, one, many);
+    Relate(ShareNames::SharedFile, "is_scanned", one, many);
+    Save("is_scanned");
+    SaveWith(ShareNames::SharedFileFolder, ShareNames::SharedFolder);
+    SaveWith(ShareNames::SharedFile, ShareNames::SharedFileFolder);
+    for (const char* attribute :
+         {ShareNames::SharedFileName, ShareNames::SharedFileSize, PeerNames::MpegVersion, PeerNames::ChannelMode,
+          PeerNames::AudioFrequency, PeerNames::BitrateMode, PeerNames::Bitrate})
+        SaveWith(attribute, ShareNames::SharedFile);
+    for (const char* attribute : {PeerNames::BitrateMode, PeerNames::Bitrate, PeerNames::LengthSeconds})
+        Relate(ShareNames::UserShareFile, attribute, one, many);
+
+    Declare(ShareNames::Unshared, Attribute, Valueless);
+    Relate(ServerNames::User, ShareNames::Unshared, one, many);
+    Save(ShareNames::Unshared);
+    SaveWith(ServerNames::User, ShareNames::Unshared);
 }
 
 std::string Utf8(const QString& text)
@@ -62,13 +113,11 @@ bool IsPathWordSeparator(QChar c)
 void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringView>& tokens)
 {
     int start = -1;
-    for (int i = 0; i <= text.size(); ++i)
-    {
+    for (int i = 0; i <= text.size(); ++i) {
         const bool separator = i == text.size() || isSeparator(text[i]);
         if (!separator && start < 0)
             start = i;
-        else if (separator && start >= 0)
-        {
+        else if (separator && start >= 0) {
             tokens.push_back(QStringView(text).mid(start, i - start));
             start = -1;
         }
@@ -81,86 +130,37 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 {
     sharedFoldersManager = this;
 
-    sharedFolderType = Declare("shared_folder", 0, false);
-    Save("shared_folder");
-    sharedFileType = Declare("shared_file", 1, true);
-    fileNameType = Declare("shared_file_name", 1, false);
-    lowerNameType = Declare("shared_file_lowercase_name", 2, false);
-    fileFolderType = Declare("shared_file_folder", 1, false);
-    lowerFolderType = Declare("shared_file_folder_lowercase_name", 2, false);
-    fileSizeType = Declare("shared_file_size", 2, false);
-    Declare("shared_public", 2, true);
-    Declare("shared_userlist", 2, true);
-    isScannedType = Declare("is_scanned", 2, true);
-    Declare("shared_folder_id", 2, false);
-
-    Relate("shared_folder", "shared_file_folder", many, many);
-    Relate("shared_file", "shared_file_folder", one, many);
-    Relate("shared_file_folder", "shared_file_folder_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_name", one, many);
-    Relate("shared_file_name", "shared_file_lowercase_name", one, many);
-    Relate("shared_file", "shared_file_size", one, many);
-    Relate("shared_folder", "shared_public", one, many);
-    Relate("shared_folder", "shared_userlist", one, many);
-    Relate("shared_file_folder", "is_scanned", one, many);
-    Relate("shared_folder", "user_list_group", many, many);
-    Relate("shared_folder", "shared_folder_id", one, one);
-    SaveByConnection("shared_public", "shared_folder");
-    SaveByConnection("shared_userlist", "shared_folder");
-    SaveByConnection("shared_folder_id", "shared_folder");
+    DeclareTypes();
+    sharedFolderType = d.GetType(ShareNames::SharedFolder);
+    sharedFileType = d.GetType(ShareNames::SharedFile);
+    fileNameType = d.GetType(ShareNames::SharedFileName);
+    lowerNameType = d.GetType("shared_file_lowercase_name");
+    fileFolderType = d.GetType(ShareNames::SharedFileFolder);
+    lowerFolderType = d.GetType("shared_file_folder_lowercase_name");
+    fileSizeType = d.GetType(ShareNames::SharedFileSize);
+    isScannedType = d.GetType("is_scanned");
+    searchTokenType = d.GetType("search_token");
+    bitrateType = d.GetType(PeerNames::Bitrate);
+    bitrateModeType = d.GetType(PeerNames::BitrateMode);
 
     fileNameType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
     fileFolderType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
 
-    Declare("user_share", 0, true);
-    Declare("user_share_folder", 1, true);
-    Declare("user_share_folder_parent", 1, true);
-    Declare("user_share_folder_child", 1, true);
-    Declare("user_share_folder_name", 2, false);
-    Declare("user_share_file", 1, true);
-    Declare("user_share_file_name", 2, false);
-    Relate("user_share", "user", one, one);
-    Relate("user_share", "user_share_folder", many, one);
-    Relate("user_share_folder", "user_share_folder_name", one, many);
-    Relate("user_share_folder", "user_share_file", many, one);
-    Relate("user_share_folder", "user_share_folder_parent", one, one);
-    Relate("user_share_folder", "user_share_folder_child", many, one);
-    Relate("user_share_folder_parent", "user_share_folder_child", one, one);
-    Relate("user_share_file", "user_share_file_name", one, many);
-    Relate("user_share_file", "file_size", one, many);
-
-    if (peerMessenger)
-    {
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
                 &SharedFoldersManager::OnFilesInFoldersRequested);
         peerMessenger->SetShareListProvider([this](QString user) { return GetSharedFilesMessage(user); });
     }
 
-    searchTokenType = Declare("search_token", 2, false);
-    Relate("search_token", "shared_file", many, many);
     if (dnetManager)
         connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
-
-    for (const char* attribute : {"mpeg_version", "channel_mode", "audio_frequency", "bitrate_mode", "bitrate"})
-        Relate("shared_file", attribute, one, many);
-    bitrateType = d.GetType("bitrate");
-    bitrateModeType = d.GetType("bitrate_mode");
-    Relate("shared_file", "is_scanned", one, many);
-    Save("is_scanned");
-    SaveByConnection("shared_file_folder", "shared_folder");
-    SaveByConnection("shared_file", "shared_file_folder");
-    for (const char* attribute : {"shared_file_name", "shared_file_size", "mpeg_version", "channel_mode",
-                                  "audio_frequency", "bitrate_mode", "bitrate"})
-        SaveByConnection(attribute, "shared_file");
-    for (const char* attribute : {"bitrate_mode", "bitrate", "length_seconds"})
-        Relate("user_share_file", attribute, one, many);
 
     releaseTimer.setSingleShot(true);
     releaseTimer.setInterval(0);
     connect(&releaseTimer, &QTimer::timeout, this, &SharedFoldersManager::ReleaseShareSlice);
-    d.GetType("user_share")->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr share) {
+    d.GetType(ShareNames::UserShare)->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr share) {
         releasingShares.erase(std::remove(releasingShares.begin(), releasingShares.end(), share),
                               releasingShares.end());
     }));
@@ -171,16 +171,10 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     connect(this, &SharedFoldersManager::MP3ScanRequired, &fileScanner, &FileScanner::OnMP3ScanRequired);
     connect(&fileScanner, &FileScanner::MP3Scanned, this, &SharedFoldersManager::OnMP3Scanned);
-    if (gp_server)
-    {
+    if (gp_server) {
         connect(gp_server, &Server::Connected, this, &SharedFoldersManager::OnConnectedToServer);
         connect(gp_server, &Server::ReceivedUserStats, this, &SharedFoldersManager::OnReceivedUserStats);
     }
-
-    Declare("unshared", 2, true);
-    Relate("user", "unshared", one, many);
-    Save("unshared");
-    SaveByConnection("user", "unshared");
 
     SetSetting("shared_folder_counter", "1");
 
@@ -222,10 +216,10 @@ void SharedFoldersManager::Init()
     ++walksPending;
     fileScanner.RequestScan(folders);
 
-    PathNode* root = new PathNode(&d, "user");
-    new PathNode(root, "user_address", 2);
-    d.AddPathEventHandler(root, new EventHandler<SharedFoldersManager, ItemPtr>(
-                                    this, &SharedFoldersManager::OnUserAddress));
+    PathNode* root = new PathNode(&d, ServerNames::User);
+    new PathNode(root, PeerNames::UserAddress, 2);
+    d.AddPathEventHandler(root,
+                          new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnUserAddress));
 }
 
 QString SharedFoldersManager::GetAbsoluteFileName(QString path)
@@ -235,8 +229,7 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
     const QString lower = path.toLower();
     QString key;
     key.reserve(lower.size());
-    for (QChar c : lower)
-    {
+    for (QChar c : lower) {
         if (c == QLatin1Char('\\'))
             c = QLatin1Char('/');
         if (c == QLatin1Char('/') && key.endsWith(QLatin1Char('/')))
@@ -268,9 +261,9 @@ ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, con
     // of names, and either walk alone would make a scan quadratic.
     size_t byName = 0, byFolder = 0;
     for (const ItemPtr& name : names)
-        byName += size_t(name.CountItems("shared_file"));
+        byName += size_t(name.CountItems(ShareNames::SharedFile));
     for (const ItemPtr& folder : folders)
-        byFolder += size_t(folder.CountItems("shared_file"));
+        byFolder += size_t(folder.CountItems(ShareNames::SharedFile));
     const ItemSet& walk = byName <= byFolder ? names : folders;
     const ItemSet& other = byName <= byFolder ? folders : names;
     Type* otherType = byName <= byFolder ? fileFolderType : fileNameType;
@@ -329,16 +322,14 @@ void SharedFoldersManager::TokenizeSharedFile(ItemPtr file)
         file += searchTokenType->GetItem(Value(token.toUtf8()));
 }
 
-namespace
-{
+namespace {
 // GetAbsoluteFileName of an ASCII value, byte by byte; false for any other.
 // Names are loaded a hundred thousand at a time, and most are ASCII.
 bool AsciiKey(const std::string& bytes, std::string& key)
 {
     key.clear();
     key.reserve(bytes.size());
-    for (char c : bytes)
-    {
+    for (char c : bytes) {
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
         if (c >= 'A' && c <= 'Z')
@@ -389,11 +380,11 @@ void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString c
     ItemPtr item = GetSharedFileItem(file);
     if (!item)
         return;
-    item += d.GetType("mpeg_version")->GetItem(Value(mpegVersion));
-    item += d.GetType("channel_mode")->GetItem(Value(channelMode));
-    item += d.GetType("audio_frequency")->GetItem(Value(frequency));
-    item += d.GetType("bitrate_mode")->GetItem(Value(isVBR ? "vbr" : "cbr"));
-    item += d.GetType("bitrate")->GetItem(Value(bitrate));
+    item += d.GetType(PeerNames::MpegVersion)->GetItem(Value(mpegVersion));
+    item += d.GetType(PeerNames::ChannelMode)->GetItem(Value(channelMode));
+    item += d.GetType(PeerNames::AudioFrequency)->GetItem(Value(frequency));
+    item += d.GetType(PeerNames::BitrateMode)->GetItem(Value(isVBR ? "vbr" : "cbr"));
+    item += d.GetType(PeerNames::Bitrate)->GetItem(Value(bitrate));
     // Saved with the file, so it is not analysed again in a later run.
     item += isScannedType->GetGlobalNullItem();
 }
@@ -408,16 +399,16 @@ void SharedFoldersManager::SetUploadQueue(UploadQueue queue)
 
 ItemSet SharedFoldersManager::GetUserSharedFolders(QString user)
 {
-    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    if (userItem.IsConnected("unshared"))
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    if (userItem.IsConnected(ShareNames::Unshared))
         return ItemSet();
     const ItemSet sharedFolders = sharedFolderType->GetItems();
-    ItemSet visible = sharedFolders.Connected("shared_public");
-    ItemPtr listed = userItem["in_user_list"];
+    ItemSet visible = sharedFolders.Connected(ShareNames::SharedPublic);
+    ItemPtr listed = userItem[ServerNames::InUserList];
     if (!listed)
         return visible;
-    visible.Add(sharedFolders.Connected("shared_userlist"));
-    for (const ItemPtr& group : listed.GetItems("user_list_group"))
+    visible.Add(sharedFolders.Connected(ShareNames::SharedUserlist));
+    for (const ItemPtr& group : listed.GetItems(ServerNames::UserListGroup))
         visible.Add(group.GetItems(sharedFolderType));
     return visible;
 }
@@ -426,31 +417,31 @@ bool SharedFoldersManager::IsFileSharedWithUser(ItemPtr file, QString user)
 {
     // A user who has no item yet carries no mark, so finding none is the
     // same answer as making one would give.
-    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
-    if (userItem.IsConnected("unshared"))
+    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
+    if (userItem.IsConnected(ShareNames::Unshared))
         return false;
     const ItemSet roots = file[fileFolderType].GetItems(sharedFolderType);
-    if (!roots.Connected("shared_public").empty())
+    if (!roots.Connected(ShareNames::SharedPublic).empty())
         return true;
-    ItemPtr listed = userItem["in_user_list"];
+    ItemPtr listed = userItem[ServerNames::InUserList];
     if (!listed)
         return false;
-    if (!roots.Connected("shared_userlist").empty())
+    if (!roots.Connected(ShareNames::SharedUserlist).empty())
         return true;
-    return !roots.Connected(listed.GetItems("user_list_group")).empty();
+    return !roots.Connected(listed.GetItems(ServerNames::UserListGroup)).empty();
 }
 
 bool SharedFoldersManager::IsUserAddressUnshared(QString user)
 {
-    ItemPtr address = d.GetType("user")->HasItem(Value(user))["user_address"];
+    ItemPtr address = d.GetType(ServerNames::User)->HasItem(Value(user))[PeerNames::UserAddress];
     if (!address)
         return false;
-    return !address.GetItems("user").Connected("unshared").empty();
+    return !address.GetItems(ServerNames::User).Connected(ShareNames::Unshared).empty();
 }
 
 void SharedFoldersManager::OnUserAddress(ItemPtr user)
 {
-    if (!user || user.IsConnected("unshared"))
+    if (!user || user.IsConnected(ShareNames::Unshared))
         return;
     const QString name = user.AsString();
     if (!IsUserAddressUnshared(name))
@@ -458,21 +449,21 @@ void SharedFoldersManager::OnUserAddress(ItemPtr user)
     if (uploadQueue.unshareUser)
         uploadQueue.unshareUser(name);
     else
-        user.NewItem("unshared");
+        user.NewItem(ShareNames::Unshared);
 }
 
 void SharedFoldersManager::RemoveUserShare(QString user)
 {
-    ItemPtr share = d.GetType("user")->HasItem(Value(user))["user_share"];
+    ItemPtr share = d.GetType(ServerNames::User)->HasItem(Value(user))[ShareNames::UserShare];
     if (!share)
         return;
     {
         Data::Batch batch(&d);
-        const ItemSet folders = share.GetItems("user_share_folder");
+        const ItemSet folders = share.GetItems(ShareNames::UserShareFolder);
         // Folder by folder: gathering every file into one set first costs
         // a merge per folder, quadratic in a large share.
         for (const ItemPtr& folder : folders)
-            folder.GetItems("user_share_file").Remove();
+            folder.GetItems(ShareNames::UserShareFile).Remove();
         folders.Remove();
         share.Remove();
     }
@@ -494,8 +485,7 @@ void SharedFoldersManager::GetSharedFilesAsUserShare(QString user, FileInfoMap& 
                                                      AttributeTranslationTable& attributes)
 {
     Q_UNUSED(attributes);
-    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems("shared_file_folder"))
-    {
+    for (const ItemPtr& folder : GetUserSharedFolders(user).GetItems(ShareNames::SharedFileFolder)) {
         std::string key = folder.AsStdString();
         std::replace(key.begin(), key.end(), '/', '\\');
         std::set<FileInfo>& files = shares[key];
@@ -512,17 +502,7 @@ MemStream SharedFoldersManager::GetSharedFilesMessage(QString user)
     AttributeTranslationTable attributes;
     GetSharedFilesAsUserShare(user, shares, attributes);
 
-    MemStream body;
-    body.Write(quint32(shares.size()));
-    for (const auto& folder : shares)
-    {
-        body.Write(folder.first);
-        body.Write(quint32(folder.second.size()));
-        for (const FileInfo& file : folder.second)
-            file.Write(body);
-    }
-    body.Write(quint32(0));
-    return SearchAnswer::Compress(PeerMessages::SharedFileList, body.GetBytes());
+    return PeerMessages::WriteShareList(shares, attributes);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)
@@ -534,16 +514,15 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
     if (!folderItem || GetUserSharedFolders(user).Connected(folderItem).empty())
         return;
 
-    SharedFolderInfo contents;
+    SharedFolderInfo record;
     for (const ItemPtr& file : folderItem.GetItems(sharedFileType))
-        contents.Files().insert(FileInfo(file[fileNameType].AsStdString(), file[fileSizeType].AsInt64()));
-    MemStream body;
-    body.Write(quint32(req));
-    body.Write(folder);
-    body.Write(quint32(1));
-    body.Write(folder);
-    contents.Write(body);
-    MemStream message = SearchAnswer::Compress(PeerMessages::FolderContents, body.GetBytes());
+        record.Files().insert(FileInfo(file[fileNameType].AsStdString(), file[fileSizeType].AsInt64()));
+    // The one folder goes back under the name the peer asked by.
+    PeerMessages::FolderContentsBody contents;
+    contents.token = req;
+    contents.folder = folder;
+    contents.folders[PeerMessages::Utf8(folder)] = std::move(record.Files());
+    MemStream message = PeerMessages::WriteFolderContents(contents);
     if (peerMessenger)
         peerMessenger->SendMessage(user, message);
 }
@@ -551,16 +530,16 @@ void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, 
 QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)
 {
     QString text;
-    if (ItemPtr bitrate = file["bitrate"])
+    if (ItemPtr bitrate = file[PeerNames::Bitrate])
         text += QString::number(bitrate.AsUInt64());
-    Type* modeType = d.GetType("bitrate_mode");
+    Type* modeType = d.GetType(PeerNames::BitrateMode);
     const ItemPtr vbr = modeType->HasItem(Value("vbr"));
     const ItemPtr cbr = modeType->HasItem(Value("cbr"));
     if (vbr && file.IsConnected(vbr))
         text += " VBR";
     else if (cbr && file.IsConnected(cbr))
         text += " CBR";
-    if (ItemPtr length = file["length_seconds"])
+    if (ItemPtr length = file[PeerNames::LengthSeconds])
         text += ", " + FormatSeconds(long(length.AsInt64()));
     return text;
 }

@@ -13,9 +13,9 @@
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "Settings.h"
+#include "ShareNames.h"
 
-namespace
-{
+namespace {
 std::string Utf8(const QString& text)
 {
     return text.toUtf8().toStdString();
@@ -40,14 +40,11 @@ bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qi
 {
     bool added = false;
     ItemPtr file = GetSharedFileItem(path);
-    if (file)
-    {
+    if (file) {
         oldFiles.erase(file);
         if (file[fileSizeType].AsInt64() != size)
             file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-    }
-    else
-    {
+    } else {
         file = sharedFileType->NewItem();
         file += folderItem;
         file += fileNameType->GetItem(Value(name));
@@ -69,8 +66,7 @@ void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
     // a file that shares its name item with a file still shared reaches an
     // entity through it, and the clean-up would keep it for ever.
     Data::Batch batch(&d);
-    for (ItemPtr folder : folders)
-    {
+    for (ItemPtr folder : folders) {
         folder.GetItems(sharedFileType).Remove();
         folder.Remove();
     }
@@ -88,14 +84,11 @@ void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
     ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
     sharedFolderType->GetItem(Value(root)) += folderItem;
     ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-    for (const QFileInfo& entry : FileScanner::ListFolder(folder))
-    {
-        if (entry.isFile())
-        {
+    for (const QFileInfo& entry : FileScanner::ListFolder(folder)) {
+        if (entry.isFile()) {
             if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
                 ++filesAdded;
-        }
-        else if (entry.isDir())
+        } else if (entry.isDir())
             ScanSharedFolder(root, entry.absoluteFilePath());
     }
     filesRemoved += int(oldFiles.size());
@@ -184,23 +177,18 @@ void SharedFoldersManager::MergeSlice()
     clock.start();
     // Keeps items that a slot removes while we hold them readable.
     Data::Batch batch(&d);
-    while (!merges.empty())
-    {
+    while (!merges.empty()) {
         MergeJob& job = *merges.front();
-        if (!job.started)
-        {
+        if (!job.started) {
             job.started = true;
             if (!job.rescan)
                 Log("Profiling", 1, "OnFoldersRescanned begin");
         }
-        if (job.rootIndex < job.roots.size())
-        {
-            if (!job.inRoot)
-            {
+        if (job.rootIndex < job.roots.size()) {
+            if (!job.inRoot) {
                 const QString& root = job.roots[job.rootIndex];
                 // Unshared since the walk: skipped.
-                if (!sharedFolderType->HasItem(Value(root)))
-                {
+                if (!sharedFolderType->HasItem(Value(root))) {
                     ++job.rootIndex;
                     continue;
                 }
@@ -210,12 +198,10 @@ void SharedFoldersManager::MergeSlice()
                 job.rootFolders.clear();
                 job.inRoot = true;
             }
-            if (job.folder == job.folders->end())
-            {
+            if (job.folder == job.folders->end()) {
                 // A rescan leaves each root holding the folders its own walk
                 // listed, and no others.
-                if (job.rescan)
-                {
+                if (job.rescan) {
                     ItemPtr sharedFolder = sharedFolderType->HasItem(Value(job.roots[job.rootIndex]));
                     for (ItemPtr folder : sharedFolder.GetItems(fileFolderType))
                         if (!job.rootFolders.contains(folder.AsString()))
@@ -223,12 +209,9 @@ void SharedFoldersManager::MergeSlice()
                 }
                 job.inRoot = false;
                 ++job.rootIndex;
-            }
-            else if (!MergeFolder(job, clock))
+            } else if (!MergeFolder(job, clock))
                 break;
-        }
-        else
-        {
+        } else {
             std::unique_ptr<MergeJob> done = std::move(merges.front());
             merges.pop_front();
             FinishMerge(*done);
@@ -247,8 +230,7 @@ bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock
     FolderContext context;
     const QString& path = job.folder->first;
     context.sharedFolder = sharedFolderType->HasItem(Value(job.roots[job.rootIndex]));
-    if (!context.sharedFolder)
-    {
+    if (!context.sharedFolder) {
         // Unshared while its folders were being merged: the rest is skipped.
         job.inFolder = false;
         job.oldFiles.clear();
@@ -267,8 +249,7 @@ bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock
     if (ItemPtr twin = lowerFolderType->HasItem(Value(Utf8(lowerFolder))))
         for (const ItemPtr& folder : twin.GetItems(fileFolderType))
             for (const ItemPtr& file : folder.GetItems(sharedFileType))
-                if (ItemPtr lowerName = file[fileNameType][lowerNameType])
-                {
+                if (ItemPtr lowerName = file[fileNameType][lowerNameType]) {
                     Item*& earliest = context.byLowerName[lowerName.AsStdString()];
                     if (!earliest || file.Sequence() < ItemPtr(earliest).Sequence())
                         earliest = file.GetItemPointer();
@@ -277,8 +258,7 @@ bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock
 
     const FileScanner::FileMap& files = job.folder->second;
     if (!job.folderGone)
-        for (; job.file != files.end(); ++job.file)
-        {
+        for (; job.file != files.end(); ++job.file) {
             if (clock.elapsed() >= MergeSliceMs)
                 return false;
             MergeFile(job, context, job.file->first, job.file->second.size());
@@ -321,28 +301,22 @@ void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, cons
     const bool plainName = !lowerNameText.contains(QLatin1Char('/'));
     ItemPtr file;
     std::string lowerName;
-    if (plainName)
-    {
+    if (plainName) {
         lowerName = Utf8(lowerNameText);
         const auto it = context.byLowerName.find(lowerName);
         if (it != context.byLowerName.end())
             file = it->second;
-    }
-    else
-    {
+    } else {
         // A "\" in a local name splits its key; the full look-up says what
         // such a name finds.
         file = GetSharedFileItem(path);
     }
 
-    if (file)
-    {
+    if (file) {
         job.oldFiles.erase(file.Sequence());
         if (file[fileSizeType].AsInt64() != size)
             file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-    }
-    else
-    {
+    } else {
         file = sharedFileType->NewItem();
         file += context.folderItem;
         file += fileNameType->GetItem(Value(name));
@@ -355,8 +329,7 @@ void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, cons
         emit MP3ScanRequired(path);
     if (file.IsRemoved() || file[searchTokenType])
         return;
-    if (!plainName)
-    {
+    if (!plainName) {
         TokenizeSharedFile(file);
         return;
     }
@@ -368,14 +341,12 @@ void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, cons
     words.reserve(context.folderWords.size() + nameWords.size());
     std::set_union(context.folderWords.begin(), context.folderWords.end(), nameWords.begin(), nameWords.end(),
                    std::back_inserter(words));
-    for (const QString& word : words)
-    {
+    for (const QString& word : words) {
         const bool folderWord = std::binary_search(context.folderWords.begin(), context.folderWords.end(), word);
         ItemPtr token;
         if (folderWord)
             token = context.folderTokens.value(word);
-        if (!token || token.IsRemoved())
-        {
+        if (!token || token.IsRemoved()) {
             token = searchTokenType->GetItem(Value(word.toUtf8()));
             if (folderWord)
                 context.folderTokens.insert(word, token);
@@ -394,10 +365,9 @@ void SharedFoldersManager::ReleaseWalkMemory()
 
 void SharedFoldersManager::FinishMerge(MergeJob& job)
 {
-    if (job.rescan)
-    {
-        const ItemSet unreached = fileFolderType->GetItems().NotConnected("shared_folder");
-        job.removed += int(unreached.GetItems("shared_file").size());
+    if (job.rescan) {
+        const ItemSet unreached = fileFolderType->GetItems().NotConnected(ShareNames::SharedFolder);
+        job.removed += int(unreached.GetItems(ShareNames::SharedFile).size());
         RemoveFolderItems(unreached);
         d.RemoveDisconnectedItems();
         ReleaseWalkMemory();
@@ -409,14 +379,12 @@ void SharedFoldersManager::FinishMerge(MergeJob& job)
     // after the walk began: the walk never looked at them, and their own
     // scan has already filed them.
     ItemSet unseen;
-    for (const ItemPtr& folderItem : fileFolderType->GetItems())
-    {
+    for (const ItemPtr& folderItem : fileFolderType->GetItems()) {
         if (job.seenFolders.contains(folderItem.AsString()))
             continue;
         bool sharedSinceWalk = false;
         for (const ItemPtr& sharedFolder : folderItem.GetItems(sharedFolderType))
-            if (!job.walkRoots.contains(sharedFolder.AsString()))
-            {
+            if (!job.walkRoots.contains(sharedFolder.AsString())) {
                 sharedSinceWalk = true;
                 break;
             }

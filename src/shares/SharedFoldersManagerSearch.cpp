@@ -14,6 +14,7 @@
 #include "PeerMessenger.h"
 #include "SearchParser.h"
 #include "Settings.h"
+#include "ShareNames.h"
 
 void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
 {
@@ -31,8 +32,7 @@ bool SharedFoldersManager::PrepareSearch(const QString& user, const QString& tex
     if (words.empty())
         return false;
     bool longEnough = false;
-    for (const QString& word : words)
-    {
+    for (const QString& word : words) {
         const std::string bytes = word.toUtf8().toStdString();
         ItemPtr tokenItem = searchTokenType->HasItem(Value(bytes));
         if (!tokenItem)
@@ -56,8 +56,7 @@ void SharedFoldersManager::MatchFile(ItemPtr file, ItemPtr folder, const SearchQ
                                      std::vector<SearchAnswer::Match>& matches)
 {
     ItemPtr name = file[fileNameType];
-    if (!query.parts.empty() || !query.excluded.empty())
-    {
+    if (!query.parts.empty() || !query.excluded.empty()) {
         // The words are lower case and the name is not: "-live" keeps
         // "Live.mp3", "*band" does not admit "Bandstand.mp3".
         const QString nameText = name.AsString();
@@ -90,14 +89,12 @@ void SharedFoldersManager::SendReply(const QString& user, const QString& text, M
         peerMessenger->SendMessageToUser(user, message);
 }
 
-bool SharedFoldersManager::AnswerNow(const QString& user, quint32 token, const QString& text,
-                                     const SearchQuery& query)
+bool SharedFoldersManager::AnswerNow(const QString& user, quint32 token, const QString& text, const SearchQuery& query)
 {
     // Whether a folder lies in a visible share, once per folder.
     std::unordered_map<Item*, bool> folderVisible;
     std::vector<SearchAnswer::Match> matches;
-    for (const ItemPtr& file : d.GetItemSubset(query.tokens, "shared_file"))
-    {
+    for (const ItemPtr& file : d.GetItemSubset(query.tokens, ShareNames::SharedFile)) {
         ItemPtr folder = file[fileFolderType];
         auto known = folderVisible.find(folder.GetItemPointer());
         if (known == folderVisible.end())
@@ -126,22 +123,19 @@ void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString
     if (user == GetSetting("username"))
         return;
     SearchQuery query;
-    if (!PrepareSearch(user, search, query))
-    {
+    if (!PrepareSearch(user, search, query)) {
         emit SearchProcessed(search, false);
         return;
     }
     size_t candidates = size_t(-1);
     for (const ItemPtr& token : query.tokens)
-        candidates = std::min(candidates, size_t(token.CountItems("shared_file")));
-    if (candidates <= AnswerAtOnceLimit)
-    {
+        candidates = std::min(candidates, size_t(token.CountItems(ShareNames::SharedFile)));
+    if (candidates <= AnswerAtOnceLimit) {
         const bool sent = AnswerNow(user, req, search, query);
         emit SearchProcessed(search, sent);
         return;
     }
-    if (searchJobs.size() >= MaxWaitingSearches)
-    {
+    if (searchJobs.size() >= MaxWaitingSearches) {
         emit SearchProcessed(search, false);
         return;
     }
@@ -154,14 +148,11 @@ void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString
     job->parts = query.parts;
     job->excluded = query.excluded;
     QSet<QString> seen;
-    for (const ItemPtr& shared : query.visibleFolders)
-    {
+    for (const ItemPtr& shared : query.visibleFolders) {
         job->visibleRoots.insert(shared.AsString());
-        for (const ItemPtr& folder : shared.GetItems(fileFolderType))
-        {
+        for (const ItemPtr& folder : shared.GetItems(fileFolderType)) {
             const QString path = folder.AsString();
-            if (!seen.contains(path))
-            {
+            if (!seen.contains(path)) {
                 seen.insert(path);
                 job->folders << path;
             }
@@ -176,8 +167,7 @@ void SharedFoldersManager::SearchSlice()
 {
     // One reply at a time is built: the next search waits for it, so its
     // matches are not held while an earlier one still compresses.
-    if (searchJobs.empty() || repliesBuilding > 0)
-    {
+    if (searchJobs.empty() || repliesBuilding > 0) {
         searchTimer.stop();
         return;
     }
@@ -190,8 +180,7 @@ void SharedFoldersManager::SearchSlice()
     query.parts = job.parts;
     query.excluded = job.excluded;
     bool wordsHeld = true;
-    for (const std::string& word : job.words)
-    {
+    for (const std::string& word : job.words) {
         ItemPtr token = searchTokenType->HasItem(Value(word));
         wordsHeld = wordsHeld && token;
         query.tokens.insert(token);
@@ -199,26 +188,22 @@ void SharedFoldersManager::SearchSlice()
     // A word gone since the search came matches nothing any more.
     if (!wordsHeld)
         job.next = job.folders.size();
-    while (job.next < job.folders.size() && clock.elapsed() < SearchSliceMs)
-    {
+    while (job.next < job.folders.size() && clock.elapsed() < SearchSliceMs) {
         ItemPtr folder = fileFolderType->HasItem(Value(job.folders[job.next++]));
         if (!folder)
             continue;
         bool visible = false;
         for (const ItemPtr& shared : folder.GetItems(sharedFolderType))
-            if (job.visibleRoots.contains(shared.AsString()))
-            {
+            if (job.visibleRoots.contains(shared.AsString())) {
                 visible = true;
                 break;
             }
         if (!visible)
             continue;
-        for (const ItemPtr& file : folder.GetItems(sharedFileType))
-        {
+        for (const ItemPtr& file : folder.GetItems(sharedFileType)) {
             bool holdsAll = true;
             for (const ItemPtr& token : query.tokens)
-                if (!file.IsConnected(token))
-                {
+                if (!file.IsConnected(token)) {
                     holdsAll = false;
                     break;
                 }
@@ -231,8 +216,7 @@ void SharedFoldersManager::SearchSlice()
 
     std::unique_ptr<SearchJob> done = std::move(searchJobs.front());
     searchJobs.pop_front();
-    if (done->matches.empty())
-    {
+    if (done->matches.empty()) {
         emit SearchProcessed(done->text, false);
         return;
     }
@@ -243,8 +227,7 @@ void SharedFoldersManager::SearchSlice()
 
 void SharedFoldersManager::OnSearchAnswersBuilt()
 {
-    for (SearchAnswerBuilder::Done& done : replyBuilder.TakeDone())
-    {
+    for (SearchAnswerBuilder::Done& done : replyBuilder.TakeDone()) {
         --repliesBuilding;
         if (done.answered)
             SendReply(done.user, done.text, done.message);
@@ -257,8 +240,7 @@ void SharedFoldersManager::OnSearchAnswersBuilt()
 FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)
 {
     AttributeMap attributes;
-    if (GetFileExtension(name) == "mp3")
-    {
+    if (GetFileExtension(name) == "mp3") {
         attributes.SetExtension("mp3");
         if (ItemPtr bitrate = file[bitrateType])
             attributes.Add(AttributeMap::Bitrate, bitrate.AsUInt());

@@ -6,17 +6,17 @@
 #include <vector>
 
 #include "Data.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 
-namespace
-{
+namespace {
 typedef std::pair<qint64, ItemPtr> Placed;
 
 // Sorting by place alone keeps the store order among equal places because
 // the input is in store order and the sort is stable.
 ItemList SortByPlace(std::vector<Placed>& placed)
 {
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const Placed& a, const Placed& b) { return a.first < b.first; });
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.first < b.first; });
     ItemList list;
     list.reserve(placed.size());
     for (const Placed& p : placed)
@@ -27,26 +27,26 @@ ItemList SortByPlace(std::vector<Placed>& placed)
 
 int UploadOrdering::GroupPriority(ItemPtr user)
 {
-    const ItemPtr listed = user["in_user_list"];
+    const ItemPtr listed = user[ServerNames::InUserList];
     if (!listed)
         return 0;
     int priority = 0;
-    for (const ItemPtr& group : listed.GetItems("user_list_group"))
-        priority = std::max(priority, group["group_download_priority"].AsInt());
+    for (const ItemPtr& group : listed.GetItems(ServerNames::UserListGroup))
+        priority = std::max(priority, group[ServerNames::GroupDownloadPriority].AsInt());
     return priority;
 }
 
 bool UploadOrdering::Precedes(ItemPtr a, ItemPtr b)
 {
-    const ItemPtr userA = a["user"];
-    const ItemPtr userB = b["user"];
+    const ItemPtr userA = a[ServerNames::User];
+    const ItemPtr userB = b[ServerNames::User];
     if (userA != userB) {
         const int priorityA = GroupPriority(userA);
         const int priorityB = GroupPriority(userB);
         if (priorityA != priorityB)
             return priorityA > priorityB;
-        const bool privilegedA = userA.IsConnected("is_privileged");
-        const bool privilegedB = userB.IsConnected("is_privileged");
+        const bool privilegedA = userA.IsConnected(ServerNames::IsPrivileged);
+        const bool privilegedB = userB.IsConnected(ServerNames::IsPrivileged);
         if (privilegedA != privilegedB)
             return privilegedA;
     }
@@ -74,7 +74,7 @@ void UploadOrdering::SetPlace(ItemPtr entry, qint64 place)
 ItemList UploadOrdering::Ordered()
 {
     std::vector<Placed> placed;
-    Type* entries = d.GetType("upload_entry");
+    Type* entries = d.GetType(TransferNames::UploadEntry);
     Type* placeType = d.GetType("effective_upload_order");
     placed.reserve(entries->Count());
     for (const ItemPtr& entry : entries->GetItems())
@@ -118,16 +118,16 @@ void UploadOrdering::Place(ItemPtr entry, ItemPtr& last)
 std::vector<UploadOrdering::Candidate> UploadOrdering::StartCandidates()
 {
     std::vector<Candidate> candidates;
-    const ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
+    const ItemPtr queued = d.GetType(TransferNames::UploadEntryStatus)->HasItem(TransferNames::Queued);
     if (!queued)
         return candidates;
     // Types looked up once and each user's online state once per user: the
     // line may hold thousands of entries of a few users.
-    Type* userType = d.GetType("user");
-    Type* onlineType = d.GetType("is_online");
+    Type* userType = d.GetType(ServerNames::User);
+    Type* onlineType = d.GetType(ServerNames::IsOnline);
     Type* placeType = d.GetType("effective_upload_order");
     std::unordered_map<Item*, bool> online;
-    const ItemSet entries = queued.GetItems(d.GetType("upload_entry"));
+    const ItemSet entries = queued.GetItems(d.GetType(TransferNames::UploadEntry));
     candidates.reserve(entries.size());
     for (const ItemPtr& entry : entries) {
         const ItemPtr user = entry[userType];

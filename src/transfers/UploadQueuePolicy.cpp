@@ -2,6 +2,8 @@
 
 #include "Data.h"
 #include "Settings.h"
+#include "ShareNames.h"
+#include "TransferNames.h"
 
 UploadQueuePolicy::Limits UploadQueuePolicy::CurrentLimits()
 {
@@ -53,11 +55,11 @@ void UploadQueuePolicy::QueuedByUser(ItemPtr user, int& files, qint64& bytes)
 {
     files = 0;
     bytes = 0;
-    for (const ItemPtr& entry : user.GetItems("upload_entry")) {
-        if (entry["upload_entry_status"].AsStdString() != "queued")
+    for (const ItemPtr& entry : user.GetItems(TransferNames::UploadEntry)) {
+        if (entry[TransferNames::UploadEntryStatus].AsStdString() != TransferNames::Queued)
             continue;
         ++files;
-        bytes += SharedFileSize(entry["shared_file"]);
+        bytes += SharedFileSize(entry[ShareNames::SharedFile]);
     }
 }
 
@@ -67,8 +69,7 @@ QString UploadQueuePolicy::LocalPath(const QString& requested)
     return path.replace('\\', '/');
 }
 
-namespace
-{
+namespace {
 ItemPtr Attribute(ItemPtr sharedFile, const char* type)
 {
     Type* t = d.HasType(type);
@@ -78,18 +79,18 @@ ItemPtr Attribute(ItemPtr sharedFile, const char* type)
 
 QString UploadQueuePolicy::SharedFileName(ItemPtr sharedFile)
 {
-    return Attribute(sharedFile, "shared_file_name").AsString();
+    return Attribute(sharedFile, ShareNames::SharedFileName).AsString();
 }
 
 qint64 UploadQueuePolicy::SharedFileSize(ItemPtr sharedFile)
 {
-    return Attribute(sharedFile, "shared_file_size").AsInt64();
+    return Attribute(sharedFile, ShareNames::SharedFileSize).AsInt64();
 }
 
 QString UploadQueuePolicy::SharedFilePath(ItemPtr sharedFile)
 {
-    const ItemPtr folder = Attribute(sharedFile, "shared_file_folder");
-    const ItemPtr name = Attribute(sharedFile, "shared_file_name");
+    const ItemPtr folder = Attribute(sharedFile, ShareNames::SharedFileFolder);
+    const ItemPtr name = Attribute(sharedFile, ShareNames::SharedFileName);
     if (!folder || !name)
         return QString();
     // Taken as stored: turning a backslash inside a local name into a separator

@@ -5,6 +5,7 @@
 
 #include "Data.h"
 #include "DataHandler.h"
+#include "Schema.h"
 #include "Settings.h"
 
 // Records every event it is told about as a line of text.
@@ -426,6 +427,32 @@ private slots:
         QCOMPARE(mark->Count(), size_t(0));
         QVERIFY(mark->GetGlobalNullItem() != ItemPtr());
         Q_UNUSED(marker);
+    }
+
+    void schemaDeclarationsSayWhoHoldsWhat()
+    {
+        Type* x = Schema::Declare("x", Schema::Attribute, Schema::Valued);
+        Type* n = Schema::Declare("n", Schema::Node, Schema::Valueless, Schema::OnNewItem);
+        QVERIFY(!x->IsNull() && x->IsAutoCreate() && x->GetPrimacy() == 2);
+        QVERIFY(n->IsNull() && !n->IsAutoCreate() && n->GetPrimacy() == 1);
+
+        // One a holds one x (a second replaces the first); one x holds many a.
+        Schema::Relate("a", "x", one, many);
+        ItemPtr first = a->GetItem("first");
+        first += x->GetItem("1");
+        first += x->GetItem("2");
+        a->GetItem("second") += x->GetItem("2");
+        QCOMPARE(first.CountItems("x"), 1);
+        QCOMPARE(x->GetItem("2").CountItems("a"), 2);
+
+        // Owned items go with their owner.
+        Schema::Own("a", "n", many);
+        first.NewItem("n");
+        first.NewItem("n");
+        QCOMPARE(first.CountItems("n"), 2);
+        first.Remove();
+        d.RemoveDisconnectedItems();
+        QCOMPARE(n->Count(), size_t(0));
     }
 
     void setOperationsAndSorting()

@@ -11,8 +11,10 @@
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TransferNames.h"
 #include "ui_ChatForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -38,16 +40,16 @@ ChatForm::ChatForm(QString user, QTabWidget* tabControl, QWidget* parent)
 
     // The warning this user was sent for an empty share starts the chat,
     // as a line of one's own.
-    if (const ItemPtr warning = UserItem()["sent_empty_share_warning_message"])
+    if (const ItemPtr warning = UserItem()[TransferNames::SentEmptyShareWarningMessage])
         AddChat(GetSetting("username"), warning.AsString());
 
     PathNode* away = new PathNode(UserItem());
-    new PathNode(away, "is_away", 0);
+    new PathNode(away, ServerNames::IsAway, 0);
     d.AddPathEventHandler(away, new EventHandler<ChatForm, ItemPtr>(this, &ChatForm::OnUserAway));
     PathNode* available = new PathNode(UserItem());
-    new PathNode(available, "is_away", 5);
+    new PathNode(available, ServerNames::IsAway, 5);
     d.AddPathEventHandler(available, new EventHandler<ChatForm, ItemPtr>(this, &ChatForm::OnUserAvailable));
-    if (UserItem().IsConnected("is_away"))
+    if (UserItem().IsConnected(ServerNames::IsAway))
         OnUserAway(UserItem());
 }
 
@@ -62,7 +64,7 @@ ChatForm::~ChatForm()
 
 ItemPtr ChatForm::UserItem() const
 {
-    return d.GetType("user")->GetItem(m_user);
+    return d.GetType(ServerNames::User)->GetItem(m_user);
 }
 
 QString ChatForm::PopupText(const QString& user, const QString& text)

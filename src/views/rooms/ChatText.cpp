@@ -9,6 +9,7 @@
 #include "ChatLogViewer.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "common/ViewClock.h"
 
@@ -163,7 +164,7 @@ void ChatText::LogChat(Log kind, const QString& name, const QString& line)
 
 ChatLogViewer* ChatText::OpenViewer(Log kind, const QString& name)
 {
-    Type* owners = d.HasType(kind == Log::Room ? "room" : "user");
+    Type* owners = d.HasType(kind == Log::Room ? ServerNames::Room : ServerNames::User);
     if (!owners || !d.HasType("chat_log_form"))
         return nullptr;
     const ItemPtr form = owners->HasItem(name)["chat_log_form"];

@@ -4,6 +4,7 @@
 #include "Data.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "ui_ChatsForm.h"
 
 ChatsForm* chatsForm = nullptr;
@@ -40,22 +41,22 @@ ChatsForm::~ChatsForm()
 
 void ChatsForm::Init()
 {
-    PathNode* online = new PathNode(&d, "user");
-    new PathNode(online, "is_online", 0);
+    PathNode* online = new PathNode(&d, ServerNames::User);
+    new PathNode(online, ServerNames::IsOnline, 0);
     d.AddPathEventHandler(online, new EventHandler<ChatsForm, ItemPtr>(this, &ChatsForm::OnUserOnline));
-    PathNode* offline = new PathNode(&d, "user");
-    new PathNode(offline, "is_online", 5);
+    PathNode* offline = new PathNode(&d, ServerNames::User);
+    new PathNode(offline, ServerNames::IsOnline, 5);
     d.AddPathEventHandler(offline, new EventHandler<ChatsForm, ItemPtr>(this, &ChatsForm::OnUserOffline));
 }
 
 ChatForm* ChatsForm::GetChatForm(QString user)
 {
-    const ItemPtr item = d.GetType("user")->GetItem(user);
+    const ItemPtr item = d.GetType(ServerNames::User)->GetItem(user);
     if (ChatForm* page = PageOf(item))
         return page;
     // The page connects its own item as it is made.
     auto* page = new ChatForm(user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(page, QIcon(item.IsConnected("is_online") ? kOnlineIcon : kOfflineIcon), user);
+    ui->chatTabControl->addTab(page, QIcon(item.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon), user);
     if (gp_server)
         gp_server->TrackUser(user);
     return page;

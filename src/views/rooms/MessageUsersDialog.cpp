@@ -4,6 +4,8 @@
 
 #include "Data.h"
 #include "Server.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 #include "ui_MessageUsersDialog.h"
 
 MessageUsersDialog* messageUsersDialog = nullptr;
@@ -17,7 +19,7 @@ ItemSet UsersOf(const ItemSet& listed)
 {
     ItemSet users;
     for (const ItemPtr& item : listed) {
-        if (ItemPtr user = item["user"])
+        if (ItemPtr user = item[ServerNames::User])
             users.insert(user);
     }
     return users;
@@ -38,7 +40,7 @@ MessageUsersDialog::MessageUsersDialog(QWidget* parent) : QDialog(parent), ui(ne
     connect(ui->sendButton, &QPushButton::clicked, this, &MessageUsersDialog::OnSendMessageClicked);
 
     QStringList groups;
-    if (Type* type = d.HasType("user_list_group")) {
+    if (Type* type = d.HasType(ServerNames::UserListGroup)) {
         for (const ItemPtr& group : type->GetItems())
             groups << group.AsString();
     }
@@ -67,15 +69,15 @@ ItemSet MessageUsersDialog::GetUsers() const
 {
     const int index = ui->targetBox->currentIndex();
     if (index == kAllListed)
-        return d.HasType("in_user_list") ? UsersOf(d.GetType("in_user_list")->GetItems()) : ItemSet();
+        return d.HasType(ServerNames::InUserList) ? UsersOf(d.GetType(ServerNames::InUserList)->GetItems()) : ItemSet();
     if (index == kDownloading) {
-        Type* uploads = d.HasType("upload_entry");
-        return uploads ? UsersOf(uploads->GetItems()).Connected("is_online") : ItemSet();
+        Type* uploads = d.HasType(TransferNames::UploadEntry);
+        return uploads ? UsersOf(uploads->GetItems()).Connected(ServerNames::IsOnline) : ItemSet();
     }
     // A group deleted since the dialog opened has no members.
-    Type* groups = d.HasType("user_list_group");
+    Type* groups = d.HasType(ServerNames::UserListGroup);
     ItemPtr group = groups ? groups->HasItem(ui->targetBox->currentData().toString()) : ItemPtr();
-    return group ? UsersOf(group.GetItems("in_user_list")) : ItemSet();
+    return group ? UsersOf(group.GetItems(ServerNames::InUserList)) : ItemSet();
 }
 
 void MessageUsersDialog::PopulateUserList()

@@ -1,6 +1,7 @@
 #include "QRoomListItemWidget.h"
 
 #include "ItemPtr.h"
+#include "ServerNames.h"
 
 namespace {
 
@@ -9,11 +10,11 @@ const int kTierRole = Qt::UserRole;
 // 0 for the rooms the user owns, then 1 operated, 2 member, 3 others.
 int Tier(ItemPtr room)
 {
-    if (room.IsConnected("is_owner"))
+    if (room.IsConnected(ServerNames::IsOwner))
         return 0;
-    if (room.IsConnected("is_operator"))
+    if (room.IsConnected(ServerNames::IsOperator))
         return 1;
-    if (room.IsConnected("is_member"))
+    if (room.IsConnected(ServerNames::IsMember))
         return 2;
     return 3;
 }

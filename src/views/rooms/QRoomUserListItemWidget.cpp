@@ -5,6 +5,7 @@
 
 #include "GeneralFunctions.h"
 #include "ItemPtr.h"
+#include "ServerNames.h"
 
 namespace {
 
@@ -47,14 +48,14 @@ QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* list) : QTreeWidge
 void QRoomUserListItemWidget::Show(ItemPtr user)
 {
     setText(NameColumn, user.AsString());
-    const QString country = user["country_code"].AsString();
+    const QString country = user[ServerNames::CountryCode].AsString();
     setIcon(FlagColumn, Flag(country));
     setData(FlagColumn, kKeyRole, country);
     // None shown for 0; the speed in KiB/s with one decimal.
-    const qint64 files = user["shared_file_count"].AsInt64();
+    const qint64 files = user[ServerNames::SharedFileCount].AsInt64();
     setText(FilesColumn, files > 0 ? CommafyNumber(files) : QString());
     setData(FilesColumn, kKeyRole, files);
-    const qint64 speed = user["average_download_speed"].AsInt64();
+    const qint64 speed = user[ServerNames::AverageDownloadSpeed].AsInt64();
     const double kib = double(speed) / 1024.0;
     setText(SpeedColumn, kib != 0 ? QString("%1").arg(kib, 0, 'f', 1) : QString());
     setData(SpeedColumn, kKeyRole, speed);

@@ -9,6 +9,7 @@
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
 #include "common/ViewClock.h"
@@ -30,7 +31,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
 
     {
         PathNode* root = new PathNode(RoomItem());
-        new PathNode(root, "in_room", 5);
+        new PathNode(root, ServerNames::InRoom, 5);
         d.AddPathEventHandler(root, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnLeftRoom));
     }
 
@@ -41,11 +42,12 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
         OnRoomAutojoinOn(roomItem);
         OnRoomActivityAlertOn(roomItem);
         // Shown only where they can apply; nothing shows them again later.
-        const bool owner = roomItem.IsConnected("is_owner");
-        actionBar->SetWidgetActionHidden(this, "give_up_membership", !roomItem.IsConnected("is_member") || owner);
+        const bool owner = roomItem.IsConnected(ServerNames::IsOwner);
+        actionBar->SetWidgetActionHidden(this, "give_up_membership",
+                                         !roomItem.IsConnected(ServerNames::IsMember) || owner);
         actionBar->SetWidgetActionHidden(this, "give_up_ownership", !owner);
     }
-    RegisterMarkerHandlers("room_autojoin", &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff);
+    RegisterMarkerHandlers(ServerNames::RoomAutojoin, &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff);
     RegisterMarkerHandlers("room_activity_alert", &RoomForm::OnRoomActivityAlertOn,
                            &RoomForm::OnRoomActivityAlertOff);
 
@@ -70,7 +72,7 @@ RoomForm::~RoomForm()
             // No connection holds the room now, and no reply will take the
             // mark away; left on, it would keep the next entry from opening
             // a page.
-            RoomItem().Disconnect("in_room");
+            RoomItem().Disconnect(ServerNames::InRoom);
     }
     delete ui;
 }
@@ -87,7 +89,7 @@ void RoomForm::Init()
 
 ItemPtr RoomForm::RoomItem() const
 {
-    return d.GetType("room")->GetItem(m_room);
+    return d.GetType(ServerNames::Room)->GetItem(m_room);
 }
 
 void RoomForm::RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr),
@@ -111,7 +113,8 @@ void RoomForm::OnRoomAutojoinOn(ItemPtr room)
 {
     if (actionBar)
         actionBar->SetWidgetActionText(this, "toggle_room_autojoin",
-                                       room.IsConnected("room_autojoin") ? tr("Auto-Join [on]") : tr("Auto-Join [off]"));
+                                       room.IsConnected(ServerNames::RoomAutojoin) ? tr("Auto-Join [on]")
+                                                                                   : tr("Auto-Join [off]"));
 }
 
 void RoomForm::OnRoomAutojoinOff(ItemPtr)

@@ -10,6 +10,7 @@
 #include "ChatsForm.h"
 #include "Data.h"
 #include "QRoomUserListItemWidget.h"
+#include "ServerNames.h"
 #include "ui_RoomForm.h"
 #include "users/UserMenuOptions.h"
 #include "users/UserWindows.h"
@@ -47,15 +48,15 @@ void RoomForm::RegisterUserListHandlers()
     const ItemPtr room = RoomItem();
     {
         // Stats and country arrive with the user, after the user joined.
-        PathNode* added = new PathNode(&d, "user");
+        PathNode* added = new PathNode(&d, ServerNames::User);
         new PathNode(added, room, 0);
-        new PathNode(added, "average_download_speed", 0);
-        new PathNode(added, "shared_file_count", 0);
-        new PathNode(added, "country_code", 0);
+        new PathNode(added, ServerNames::AverageDownloadSpeed, 0);
+        new PathNode(added, ServerNames::SharedFileCount, 0);
+        new PathNode(added, ServerNames::CountryCode, 0);
         d.AddPathEventHandler(added, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserAdded));
     }
     {
-        PathNode* removed = new PathNode(&d, "user");
+        PathNode* removed = new PathNode(&d, ServerNames::User);
         new PathNode(removed, room, 5);
         d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
     }
@@ -66,7 +67,7 @@ void RoomForm::RegisterUserListHandlers()
     // a first entry no row would ever show who owns the room.
     auto follow = [this](const char* nodeType, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr)) {
         auto ofThisRoom = [this](ConnectionInfo& c) {
-            return c.item2.GetType() == d.GetType("user") && c.item1["room"] == RoomItem();
+            return c.item2.GetType() == d.GetType(ServerNames::User) && c.item1[ServerNames::Room] == RoomItem();
         };
         Type* type = d.GetType(nodeType);
         type->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, [=](ConnectionInfo& c) {
@@ -78,16 +79,16 @@ void RoomForm::RegisterUserListHandlers()
                 (this->*off)(c.item2);
         }));
     };
-    follow("room_operators", &RoomForm::OnOperatorAdded, &RoomForm::OnOperatorRemoved);
-    follow("room_owner", &RoomForm::OnOwnerSet, &RoomForm::OnOwnerGone);
+    follow(ServerNames::RoomOperators, &RoomForm::OnOperatorAdded, &RoomForm::OnOperatorRemoved);
+    follow(ServerNames::RoomOwner, &RoomForm::OnOwnerSet, &RoomForm::OnOwnerGone);
 }
 
 void RoomForm::RegisterNoteHandlers()
 {
-    PathNode* changed = new PathNode(&d, "user");
+    PathNode* changed = new PathNode(&d, ServerNames::User);
     new PathNode(changed, "user_note", 0);
     d.AddPathEventHandler(changed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteChanged));
-    PathNode* removed = new PathNode(&d, "user");
+    PathNode* removed = new PathNode(&d, ServerNames::User);
     new PathNode(removed, "user_note", 5);
     d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserNoteRemoved));
 }
@@ -100,7 +101,7 @@ bool RoomForm::HasRoomRole(ItemPtr user, const char* node) const
 void RoomForm::SetUserCount()
 {
     ItemPtr room = RoomItem();
-    room += d.GetType("user_count")->GetItem(Value(room.CountItems("user")));
+    room += d.GetType(ServerNames::UserCount)->GetItem(Value(room.CountItems(ServerNames::User)));
 }
 
 void RoomForm::OnUserAdded(ItemPtr user)
@@ -112,8 +113,8 @@ void RoomForm::OnUserAdded(ItemPtr user)
         return;
     auto* row = new Row(ui->userList);
     row->Show(user);
-    const bool owner = HasRoomRole(user, "room_owner");
-    if (owner || HasRoomRole(user, "room_operators")) {
+    const bool owner = HasRoomRole(user, ServerNames::RoomOwner);
+    if (owner || HasRoomRole(user, ServerNames::RoomOperators)) {
         QFont font = row->font(Row::NameColumn);
         font.setWeight(kOperatorWeight);
         font.setUnderline(owner);
@@ -165,7 +166,7 @@ void RoomForm::OnOwnerGone(ItemPtr user)
 {
     if (Row* row = m_userRows.value(user.AsString())) {
         QFont font = row->font(Row::NameColumn);
-        font.setWeight(HasRoomRole(user, "room_operators") ? kOperatorWeight : QFont::Normal);
+        font.setWeight(HasRoomRole(user, ServerNames::RoomOperators) ? kOperatorWeight : QFont::Normal);
         font.setUnderline(false);
         row->setFont(Row::NameColumn, font);
     }
@@ -188,7 +189,7 @@ void RoomForm::OnUserItemClicked(QTreeWidgetItem* ip_item, int i_column)
     if (!ip_item || i_column != Row::NoteColumn)
         return;
     const QString name = ip_item->text(Row::NameColumn);
-    if (d.GetType("user")->HasItem(name).IsConnected("user_note"))
+    if (d.GetType(ServerNames::User)->HasItem(name).IsConnected("user_note"))
         UserWindows::Open(g_userWindows.note, name);
 }
 

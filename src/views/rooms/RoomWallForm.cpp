@@ -8,6 +8,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "ui_RoomWallForm.h"
 
@@ -17,16 +18,16 @@ RoomWallForm::RoomWallForm(QString room, QWidget* parent)
     ui->setupUi(this);
     UpdateText();
 
-    const ItemPtr roomItem = d.GetType("room")->GetItem(m_room);
-    PathNode* added = new PathNode(&d, "room_ticker");
+    const ItemPtr roomItem = d.GetType(ServerNames::Room)->GetItem(m_room);
+    PathNode* added = new PathNode(&d, ServerNames::RoomTicker);
     new PathNode(added, roomItem, 0);
-    new PathNode(added, "user", 0);
-    new PathNode(added, "room_ticker_text", 0);
-    new PathNode(added, "room_ticker_order", 0);
+    new PathNode(added, ServerNames::User, 0);
+    new PathNode(added, ServerNames::RoomTickerText, 0);
+    new PathNode(added, ServerNames::RoomTickerOrder, 0);
     d.AddPathEventHandler(added, new EventHandler<RoomWallForm, ItemPtr>(this, &RoomWallForm::OnNewTicker));
     // A message withdrawn, or a whole wall replaced by an empty one, must
     // not stay on show.
-    PathNode* gone = new PathNode(&d, "room_ticker");
+    PathNode* gone = new PathNode(&d, ServerNames::RoomTicker);
     new PathNode(gone, roomItem, 5);
     d.AddPathEventHandler(gone, new EventHandler<RoomWallForm, ItemPtr>(this, &RoomWallForm::OnTickerGone));
 
@@ -45,8 +46,8 @@ RoomWallForm::~RoomWallForm()
 QString RoomWallForm::WallHtml(const QString& room)
 {
     std::vector<std::pair<qint64, ItemPtr>> tickers;
-    for (const ItemPtr& ticker : d.GetType("room")->GetItem(room).GetItems("room_ticker"))
-        tickers.emplace_back(ticker["room_ticker_order"].AsInt64(), ticker);
+    for (const ItemPtr& ticker : d.GetType(ServerNames::Room)->GetItem(room).GetItems(ServerNames::RoomTicker))
+        tickers.emplace_back(ticker[ServerNames::RoomTickerOrder].AsInt64(), ticker);
     std::stable_sort(tickers.begin(), tickers.end(),
                      [](const auto& a, const auto& b) { return a.first > b.first; });
 
@@ -57,9 +58,9 @@ QString RoomWallForm::WallHtml(const QString& room)
         const ItemPtr ticker = entry.second;
         html += white ? QLatin1String("<tr width=\"%100\"><td bgcolor=#ffffff>")
                       : QLatin1String("<tr width=\"%100\"><td bgcolor=#d3d3d3>");
-        html += QLatin1String("<b><big>") + EscapeHTML(ticker["room_ticker_text"].AsString()) +
+        html += QLatin1String("<b><big>") + EscapeHTML(ticker[ServerNames::RoomTickerText].AsString()) +
                 QLatin1String("</big></b><font color=\"") + colour + QLatin1String("\"> -") +
-                EscapeHTML(ticker["user"].AsString()) + QLatin1String("</font></td></tr>");
+                EscapeHTML(ticker[ServerNames::User].AsString()) + QLatin1String("</font></td></tr>");
         white = !white;
     }
     return html + QLatin1String("</table>");

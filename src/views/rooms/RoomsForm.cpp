@@ -8,6 +8,7 @@
 #include "QRoomListItemWidget.h"
 #include "RoomForm.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TabWidget.h"
@@ -41,7 +42,7 @@ RoomsForm::~RoomsForm()
 
 void RoomsForm::Init()
 {
-    Type* room = d.GetType("room");
+    Type* room = d.GetType(ServerNames::Room);
     room->RelateToType(d.NewType("room_node", 0, false, true), one, one, false);
 
     room->AddItemAddedHandler(new EventHandler<RoomsForm, ItemPtr>(this, &RoomsForm::OnRoomAdded));
@@ -53,22 +54,22 @@ void RoomsForm::Init()
         const char* marker;
         PathNodeRelation relation;
         void (RoomsForm::*handler)(ItemPtr);
-    } paths[] = {{"user_count", 0, &RoomsForm::OnRoomUserCountChanged},
-                 {"is_owner", 0, &RoomsForm::OnBecomingRoomOwner},
-                 {"is_operator", 0, &RoomsForm::OnBecomingRoomOperator},
-                 {"is_member", 0, &RoomsForm::OnBecomingRoomMember},
-                 {"is_member", 5, &RoomsForm::OnLosingRoomRole},
-                 {"is_operator", 5, &RoomsForm::OnLosingRoomRole},
-                 {"is_owner", 5, &RoomsForm::OnLosingRoomRole}};
+    } paths[] = {{ServerNames::UserCount, 0, &RoomsForm::OnRoomUserCountChanged},
+                 {ServerNames::IsOwner, 0, &RoomsForm::OnBecomingRoomOwner},
+                 {ServerNames::IsOperator, 0, &RoomsForm::OnBecomingRoomOperator},
+                 {ServerNames::IsMember, 0, &RoomsForm::OnBecomingRoomMember},
+                 {ServerNames::IsMember, 5, &RoomsForm::OnLosingRoomRole},
+                 {ServerNames::IsOperator, 5, &RoomsForm::OnLosingRoomRole},
+                 {ServerNames::IsOwner, 5, &RoomsForm::OnLosingRoomRole}};
     for (const auto& path : paths) {
-        PathNode* root = new PathNode(&d, "room");
+        PathNode* root = new PathNode(&d, ServerNames::Room);
         new PathNode(root, path.marker, path.relation);
         d.AddPathEventHandler(root, new EventHandler<RoomsForm, ItemPtr>(this, path.handler));
     }
 
     ui->roomList->sortItems(0, Qt::AscendingOrder);
 
-    d.AddConnectionEventHandler(room, d.GetType("in_room"),
+    d.AddConnectionEventHandler(room, d.GetType(ServerNames::InRoom),
                                 new EventHandler<RoomsForm, ConnectionInfo&>(this, &RoomsForm::OnEnteredRoom));
 
     if (actionBar) {
@@ -146,7 +147,7 @@ void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
     QTreeWidgetItem* row = Row(room);
     if (!row)
         return;
-    const QString count = room["user_count"].AsString();
+    const QString count = room[ServerNames::UserCount].AsString();
     row->setText(1, count.toLongLong() != 0 ? count : QString());
 }
 
@@ -187,7 +188,7 @@ void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
 void RoomsForm::OnBecomingRoomMember(ItemPtr room)
 {
     // An owner's or operator's row says more already.
-    if (!room.IsConnected("is_owner") && !room.IsConnected("is_operator"))
+    if (!room.IsConnected(ServerNames::IsOwner) && !room.IsConnected(ServerNames::IsOperator))
         AddRoleToFont(room, false, false);
 }
 
@@ -197,9 +198,9 @@ void RoomsForm::OnLosingRoomRole(ItemPtr room)
     if (!row)
         return;
     QFont font = row->font(0);
-    font.setItalic(room.IsConnected("is_member"));
-    font.setUnderline(room.IsConnected("is_owner"));
-    font.setWeight(room.IsConnected("is_operator") ? kRoleWeight : QFont::Normal);
+    font.setItalic(room.IsConnected(ServerNames::IsMember));
+    font.setUnderline(room.IsConnected(ServerNames::IsOwner));
+    font.setWeight(room.IsConnected(ServerNames::IsOperator) ? kRoleWeight : QFont::Normal);
     SetRowFont(room, row, font);
 }
 

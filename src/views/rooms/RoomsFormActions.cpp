@@ -12,6 +12,7 @@
 #include "FocusHelpers.h"
 #include "RoomWallForm.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "TabWidget.h"
 #include "ui_RoomsForm.h"
@@ -53,13 +54,13 @@ void RoomsForm::OnToolBarActionTriggered(QWidget*, QString i_action)
         if (name.isEmpty())
             return;
         if (i_action == QLatin1String("toggle_room_autojoin"))
-            ToggleMarker(d.GetType("room")->GetItem(name), "room_autojoin");
+            ToggleMarker(d.GetType(ServerNames::Room)->GetItem(name), ServerNames::RoomAutojoin);
         else if (i_action == QLatin1String("toggle_room_activity_alert"))
-            ToggleMarker(d.GetType("room")->GetItem(name), "room_activity_alert");
+            ToggleMarker(d.GetType(ServerNames::Room)->GetItem(name), "room_activity_alert");
         else if (i_action == QLatin1String("room_chat_log"))
-            OpenRoomChatLog(d.GetType("room")->GetItem(name));
+            OpenRoomChatLog(d.GetType(ServerNames::Room)->GetItem(name));
         else if (i_action == QLatin1String("room_wall"))
-            OpenRoomWall(d.GetType("room")->GetItem(name));
+            OpenRoomWall(d.GetType(ServerNames::Room)->GetItem(name));
         else if (i_action == QLatin1String("give_up_membership"))
             GiveUpMembership(name);
         else if (i_action == QLatin1String("give_up_ownership"))
@@ -106,8 +107,8 @@ void RoomsForm::OpenRoomWall(ItemPtr room)
 
 void RoomsForm::GiveUpMembership(const QString& room)
 {
-    const ItemPtr item = d.GetType("room")->GetItem(room);
-    if (!item.IsConnected("is_member") || item.IsConnected("is_owner"))
+    const ItemPtr item = d.GetType(ServerNames::Room)->GetItem(room);
+    if (!item.IsConnected(ServerNames::IsMember) || item.IsConnected(ServerNames::IsOwner))
         return;
     if (!Confirm(tr("Give up membership?"),
                  tr("Are you sure you want to give up your membership to the %1 private room?").arg(room)))
@@ -118,7 +119,7 @@ void RoomsForm::GiveUpMembership(const QString& room)
 
 void RoomsForm::GiveUpOwnership(const QString& room)
 {
-    if (!d.GetType("room")->GetItem(room).IsConnected("is_owner"))
+    if (!d.GetType(ServerNames::Room)->GetItem(room).IsConnected(ServerNames::IsOwner))
         return;
     if (!Confirm(tr("Give up membership?"),
                  tr("Are you SURE you want to give up your ownership of the %1 private room?").arg(room)))

@@ -11,9 +11,12 @@
 #include "DataSaver.h"
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
+#include "PeerNames.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "SizeManager.h"
+#include "TransferNames.h"
 #include "ui_SearchForm.h"
 
 SearchForm* searchForm = nullptr;
@@ -78,12 +81,12 @@ void SearchForm::Init()
 
     d.NewType("wish_list_node", 0, false, true);
     d.NewType("wish_list_node_checkbox", 0, false, true);
-    Relate("wish_list_item", "wish_list_node", one, one);
+    Relate(ServerNames::WishListItem, "wish_list_node", one, one);
     Relate("wish_list_node", "wish_list_node_checkbox", one, one);
     d.NewType("wish_list_item_filter_text", 2, false, true);
     if (dataSaver)
         dataSaver->AddSavedType("wish_list_item_filter_text");
-    Relate("wish_list_item", "wish_list_item_filter_text", one, many);
+    Relate(ServerNames::WishListItem, "wish_list_item_filter_text", one, many);
 
     if (actionBar) {
         actionBar->AddSetAction("wish_list", "enable_all_wish_list_items", tr("Enable All Wish List Searches"),
@@ -95,9 +98,9 @@ void SearchForm::Init()
     ui->wishList->setSortingEnabled(true);
     ui->wishList->sortItems(1, Qt::AscendingOrder);
 
-    Relate("search_request_text", "download_entry", many, one);
+    Relate(ServerNames::SearchRequestText, TransferNames::DownloadEntry, many, one);
     if (dataSaver) {
-        dataSaver->AddSavedByConnectionType("search_request_text", "download_entry");
+        dataSaver->AddSavedByConnectionType(ServerNames::SearchRequestText, TransferNames::DownloadEntry);
         dataSaver->AddDataLoadedEventHandler(this);
     }
 
@@ -112,11 +115,11 @@ void SearchForm::Init()
     ui->searchTargetBox->addItem(tr("User List"));
 
     {
-        PathNode* entered = new PathNode(&d, "room");
-        new PathNode(entered, "in_room", 2);
+        PathNode* entered = new PathNode(&d, ServerNames::Room);
+        new PathNode(entered, ServerNames::InRoom, 2);
         d.AddPathEventHandler(entered, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnEnteredRoom));
-        PathNode* left = new PathNode(&d, "room");
-        new PathNode(left, "in_room", 5);
+        PathNode* left = new PathNode(&d, ServerNames::Room);
+        new PathNode(left, ServerNames::InRoom, 5);
         d.AddPathEventHandler(left, new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnLeftRoom));
     }
 
@@ -140,8 +143,8 @@ void SearchForm::DeclareTypes()
 {
     d.NewType("search_results_widget", 0, false, true);
     d.NewType("search_results_widget_alerted", 2, true, true);
-    Relate("search_results_widget", "search_request", many, one);
-    Relate("search_results_widget", "wish_list_item", one, one);
+    Relate("search_results_widget", ServerNames::SearchRequest, many, one);
+    Relate("search_results_widget", ServerNames::WishListItem, one, one);
     Relate("search_results_widget", "search_results_widget_alerted", one, many);
     d.NewType("expand_folders", 2, false, true);
     d.NewType("expand_users", 2, false, true);
@@ -154,13 +157,13 @@ void SearchForm::DeclareTypes()
     // A tab owns its user rows' items, which own their folder rows' items;
     // file rows' items go with their rows.
     Relate("search_results_widget", "search_results_user_node", many, one, true);
-    Relate("search_results_user_node", "user", one, many);
+    Relate("search_results_user_node", ServerNames::User, one, many);
     Relate("search_results_user_node", "search_results_folder_node", many, one, true);
-    Relate("search_results_folder_node", "search_result_file_folder", one, many);
-    Relate("search_result_node", "search_result", one, one);
+    Relate("search_results_folder_node", PeerNames::SearchResultFileFolder, one, many);
+    Relate("search_result_node", PeerNames::SearchResult, one, one);
     Relate("search_result_node", "search_results_folder_node", one, many);
 
-    d.GetType("wish_list_item")
+    d.GetType(ServerNames::WishListItem)
         ->AddItemRemovedHandler(new EventHandler<SearchForm, ItemPtr>(this, &SearchForm::OnWishListItemRemoved));
 }
 
@@ -286,7 +289,7 @@ void SearchForm::CloseResultTab(QTabWidget* tabs, int tabIndex)
     ItemPtr pageItem = d.GetType("search_results_widget")->HasItem(Value(page));
     if (!pageItem)
         return;
-    const ItemSet requests = pageItem.GetItems("search_request");
+    const ItemSet requests = pageItem.GetItems(ServerNames::SearchRequest);
     m_pages.remove(reinterpret_cast<quintptr>(page));
     pageItem.Remove();
     tabs->removeTab(tabIndex);
@@ -296,7 +299,7 @@ void SearchForm::CloseResultTab(QTabWidget* tabs, int tabIndex)
         // Without its request, a late answer to the ticket is dropped.
         Data::Batch batch(&d);
         for (ItemPtr request : requests) {
-            request.GetItems("search_results").Remove();
+            request.GetItems(PeerNames::SearchResults).Remove();
             request.Remove();
         }
     }
@@ -306,7 +309,7 @@ void SearchForm::CloseResultTab(QTabWidget* tabs, int tabIndex)
 void SearchForm::DropResults(ItemPtr searchResults)
 {
     Data::Batch batch(&d);
-    searchResults.GetItems("search_result").Remove();
+    searchResults.GetItems(PeerNames::SearchResult).Remove();
     searchResults.Remove();
 }
 
@@ -327,7 +330,7 @@ void SearchForm::DeleteNode(QTreeWidgetItem* item)
 void SearchForm::CheckAllWishListItems(bool checked)
 {
     // Checking a row's box is what enables or disables its search.
-    for (const ItemPtr& item : d.GetType("wish_list_item")->GetItems()) {
+    for (const ItemPtr& item : d.GetType(ServerNames::WishListItem)->GetItems()) {
         QTreeWidgetItem* row = m_wishListRows.Row(item["wish_list_node"]);
         if (!row)
             continue;

@@ -11,9 +11,11 @@
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "PeerNames.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "SizeManager.h"
 #include "common/ColumnWidths.h"
@@ -48,10 +50,10 @@ void SetActionText(QWidget* page, const char* id, const QString& text)
 
 SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString text, SearchType type)
 {
-    ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
+    ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
     ItemPtr wish;
     if (type == WishListSearch) {
-        wish = d.GetType("wish_list_item")->HasItem(text);
+        wish = d.GetType(ServerNames::WishListItem)->HasItem(text);
         if (!wish)
             return nullptr;
         // A wish-list search keeps one tab, which gathers every ticket.
@@ -139,12 +141,12 @@ SearchResultsForm* SearchForm::GetCurrentSearchResultsForm()
 
 void SearchForm::OnUserSearchResults(ItemPtr searchResults)
 {
-    ItemPtr request = searchResults["search_request"];
+    ItemPtr request = searchResults[ServerNames::SearchRequest];
     ItemPtr pageItem = request["search_results_widget"];
-    if (!pageItem && request.IsConnected("wish_list_item")) {
-        const ItemPtr text = request["search_request_text"];
-        const ItemPtr wish = d.GetType("wish_list_item")->HasItem(text.AsStdString());
-        if (wish && wish.IsConnected("wish_list_item_enabled"))
+    if (!pageItem && request.IsConnected(ServerNames::WishListItem)) {
+        const ItemPtr text = request[ServerNames::SearchRequestText];
+        const ItemPtr wish = d.GetType(ServerNames::WishListItem)->HasItem(text.AsStdString());
+        if (wish && wish.IsConnected(PeerNames::WishListItemEnabled))
             CreateSearchForm(request.AsUInt(), text.AsString(), WishListSearch);
         pageItem = request["search_results_widget"];
     }
@@ -185,10 +187,10 @@ void SearchForm::OnActionBarTriggered(QWidget* widget, QString action)
         } else if (action == "stop_search") {
             ItemPtr request = current->Request();
             if (request)
-                request += d.GetType("search_stopped")->GetGlobalNullItem();
+                request += d.GetType(PeerNames::SearchStopped)->GetGlobalNullItem();
             SetActionText(current, "stop_search", tr("Search Stopped"));
         } else {
-            ui->searchEdit->lineEdit()->setText(current->Request()["search_request_text"].AsString());
+            ui->searchEdit->lineEdit()->setText(current->Request()[ServerNames::SearchRequestText].AsString());
             ui->searchEdit->setFocus();
         }
     }
@@ -227,16 +229,16 @@ void SearchForm::Order(SearchResultsForm* page, bool fastest)
 void SearchForm::ToggleWishList(SearchResultsForm* page)
 {
     const ItemPtr request = page->Request();
-    const std::string text = request["search_request_text"].AsStdString();
-    Type* wishes = d.GetType("wish_list_item");
-    if (request.IsConnected("wish_list_item")) {
+    const std::string text = request[ServerNames::SearchRequestText].AsStdString();
+    Type* wishes = d.GetType(ServerNames::WishListItem);
+    if (request.IsConnected(ServerNames::WishListItem)) {
         wishes->HasItem(text).Remove();
         return;
     }
     if (wishes->HasItem(text))
         return;
     ItemPtr wish = wishes->GetItem(text);
-    wish += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+    wish += d.GetType(PeerNames::WishListItemEnabled)->GetGlobalNullItem();
     OnWishListItemAdded(wish);
 }
 
@@ -263,6 +265,6 @@ void SearchForm::OnManualSearch()
     if (selected.isEmpty() || !gp_server)
         return;
     const QString text = selected.first()->text(1);
-    d.GetType("wish_list_item")->GetItem(text);
+    d.GetType(ServerNames::WishListItem)->GetItem(text);
     CreateSearchForm(gp_server->FileSearch(text, QString()), text, NetworkSearch);
 }

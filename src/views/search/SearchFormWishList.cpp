@@ -11,15 +11,17 @@
 #include <QTreeWidget>
 
 #include "Data.h"
+#include "PeerNames.h"
 #include "SearchResultsForm.h"
+#include "ServerNames.h"
 #include "ui_SearchForm.h"
 
 namespace {
 
-const char* const kWish = "wish_list_item";
-const char* const kEnabled = "wish_list_item_enabled";
-const char* const kDiscard = "discard_repeated_results";
-const char* const kReceived = "received_results_from_users";
+const char* const kWish = ServerNames::WishListItem;
+const char* const kEnabled = PeerNames::WishListItemEnabled;
+const char* const kDiscard = PeerNames::DiscardRepeatedResults;
+const char* const kReceived = PeerNames::ReceivedResultsFromUsers;
 const char* const kNode = "wish_list_node";
 const char* const kBox = "wish_list_node_checkbox";
 const int kEnabledColumn = 0;

@@ -1,25 +1,27 @@
 #include "SearchResultCells.h"
 
 #include "GeneralFunctions.h"
+#include "PeerNames.h"
+#include "ServerNames.h"
 #include "SharedFoldersManager.h"
 
 QString SearchResultCells::User(ItemPtr results)
 {
-    return results["user"].AsString();
+    return results[ServerNames::User].AsString();
 }
 
 QString SearchResultCells::Free(ItemPtr results)
 {
-    if (results["search_results_user_available"].AsString() == QLatin1String("yes"))
+    if (results[PeerNames::SearchResultsUserAvailable].AsString() == QLatin1String("yes"))
         return QStringLiteral("Y");
-    return results["search_results_uploads_in_queue"].AsString();
+    return results[PeerNames::SearchResultsUploadsInQueue].AsString();
 }
 
 QString SearchResultCells::Speed(ItemPtr results)
 {
     // A peer reports an unsigned 32-bit speed: read as an int, anything from
     // 2 GiB/s up would fail and show as no speed at all.
-    return SpeedText(results["search_results_user_speed"].AsUInt64());
+    return SpeedText(results[PeerNames::SearchResultsUserSpeed].AsUInt64());
 }
 
 QString SearchResultCells::SpeedText(quint64 bytesPerSecond)
@@ -30,17 +32,17 @@ QString SearchResultCells::SpeedText(quint64 bytesPerSecond)
 
 QString SearchResultCells::Folder(ItemPtr result)
 {
-    return ReversePathname(result["search_result_file_folder"].AsString());
+    return ReversePathname(result[PeerNames::SearchResultFileFolder].AsString());
 }
 
 QString SearchResultCells::File(ItemPtr result)
 {
-    return result["search_result_file_name"].AsString();
+    return result[PeerNames::SearchResultFileName].AsString();
 }
 
 QString SearchResultCells::Size(ItemPtr result)
 {
-    return CommafyNumber(result["file_size"].AsInt64());
+    return CommafyNumber(result[PeerNames::FileSize].AsInt64());
 }
 
 QString SearchResultCells::Attributes(ItemPtr result)

@@ -2,6 +2,7 @@
 
 #include <QTreeWidgetItem>
 
+#include "PeerNames.h"
 #include "SearchResultListItem.h"
 
 namespace {
@@ -29,7 +30,7 @@ bool SearchResultFilter::Shows(const QString& remoteFolder, const QString& fileN
 
 void SearchResultFilter::ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const
 {
-    SetHidden(row, !Shows(result["search_result_file_folder"].AsString(),
+    SetHidden(row, !Shows(result[PeerNames::SearchResultFileFolder].AsString(),
                           row->text(SearchResultListItem::FileColumn), result));
 }
 

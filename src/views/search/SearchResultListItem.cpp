@@ -1,6 +1,7 @@
 #include "SearchResultListItem.h"
 
 #include "Data.h"
+#include "PeerNames.h"
 
 namespace {
 
@@ -78,15 +79,15 @@ bool SearchResultListItem::LessThan(int column, const QTreeWidgetItem& a, const 
         const ItemPtr nodeB = ResultNode(nodes, b);
         if (!nodeA || !nodeB)
             return false;
-        ::Type* results = ::d.GetType("search_result");
+        ::Type* results = ::d.GetType(PeerNames::SearchResult);
         const ItemPtr resultA = nodeA[results];
         const ItemPtr resultB = nodeB[results];
         // Largest first when ascending, as the column has always sorted.
         if (column == SizeColumn) {
-            ::Type* sizes = ::d.GetType("file_size");
+            ::Type* sizes = ::d.GetType(PeerNames::FileSize);
             return resultA[sizes].AsInt64() > resultB[sizes].AsInt64();
         }
-        ::Type* bitrates = ::d.GetType("bitrate");
+        ::Type* bitrates = ::d.GetType(PeerNames::Bitrate);
         return resultA[bitrates].AsInt() > resultB[bitrates].AsInt();
     }
     default:

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "Data.h"
+#include "PeerNames.h"
 #include "SearchResultsForm.h"
 #include "TransferQueueManager.h"
 
@@ -42,9 +43,9 @@ SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* i
     if (const ItemPtr result = m_page->ResultOf(item)) {
         menu->addAction(QIcon(":/icons/download_icon"), tr("Download File(s)"), this,
                         &SearchResultMenuOptions::OnDownloadFile);
-        m_folder = result["search_result_file_folder"].AsString();
+        m_folder = result[PeerNames::SearchResultFileFolder].AsString();
     } else if (IsFolderRow(m_page, item)) {
-        m_folder = m_page->Rows().Item(item, "search_result_file_folder").AsString();
+        m_folder = m_page->Rows().Item(item, PeerNames::SearchResultFileFolder).AsString();
     } else {
         return;
     }
@@ -84,13 +85,13 @@ void SearchResultMenuOptions::OnDownloadFolder()
     QSet<QPair<Item*, Item*>> gathered;
     for (QTreeWidgetItem* row : m_page->searchResults()->selectedItems()) {
         if (const ItemPtr result = m_page->ResultOf(row)) {
-            const ItemPtr reply = result["search_results"];
-            const ItemPtr folder = result["search_result_file_folder"];
+            const ItemPtr reply = result[PeerNames::SearchResults];
+            const ItemPtr folder = result[PeerNames::SearchResultFileFolder];
             results.insert(result);
             const QPair<Item*, Item*> key(reply.GetItemPointer(), folder.GetItemPointer());
             if (folder && !gathered.contains(key)) {
                 gathered.insert(key);
-                results.Add(reply.GetItems("search_result").Connected(folder));
+                results.Add(reply.GetItems(PeerNames::SearchResult).Connected(folder));
             }
         } else if (IsFolderRow(m_page, row)) {
             // Files the filter hides belong to the folder too.
@@ -102,11 +103,11 @@ void SearchResultMenuOptions::OnDownloadFolder()
     // By name only, exactly as stored; equal names stay in store order.
     ItemList ordered = results.List();
     std::stable_sort(ordered.begin(), ordered.end(), [](const ItemPtr& a, const ItemPtr& b) {
-        return a["search_result_file_name"].AsStdString() < b["search_result_file_name"].AsStdString();
+        return a[PeerNames::SearchResultFileName].AsStdString() < b[PeerNames::SearchResultFileName].AsStdString();
     });
     for (const ItemPtr& result : ordered) {
         if (transferQueueManager &&
-            transferQueueManager->HasExcludedDownloadExtension(result["search_result_file_name"].AsString()))
+            transferQueueManager->HasExcludedDownloadExtension(result[PeerNames::SearchResultFileName].AsString()))
             continue;
         m_page->QueueDownloads({result}, false);
     }

@@ -13,11 +13,13 @@
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
+#include "PeerNames.h"
 #include "SearchResultCells.h"
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
 #include "SearchResultMenuOptions.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "SizeManager.h"
 #include "users/UserMenuOptions.h"
@@ -55,9 +57,9 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     // a sort per row.
     tree->setSortingEnabled(false);
 
-    const ItemPtr request = d.GetType("search_request")->HasItem(Value(ticket));
-    m_searchText = request["search_request_text"].AsString();
-    m_wishListPage = request.IsConnected("wish_list_item");
+    const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
+    m_searchText = request[ServerNames::SearchRequestText].AsString();
+    m_wishListPage = request.IsConnected(ServerNames::WishListItem);
 
     ui->correlationsWidget->hide();
     ui->correlationsWidget->setHeaderLabels(QStringList() << tr("related searches"));
@@ -68,17 +70,17 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
             connect(gp_server, &Server::SearchCorrelations, this, &SearchResultsForm::OnSearchCorrelations);
         ui->discardRepeatedResultsBox->hide();
     } else {
-        const ItemPtr wish = request["wish_list_item"];
-        if (wish.IsConnected("discard_repeated_results"))
+        const ItemPtr wish = request[ServerNames::WishListItem];
+        if (wish.IsConnected(PeerNames::DiscardRepeatedResults))
             ui->discardRepeatedResultsBox->setChecked(true);
         connect(ui->discardRepeatedResultsBox, &QCheckBox::toggled, this,
                 &SearchResultsForm::OnDiscardRepeatedResultsToggled);
         PathNode* enabled = new PathNode(wish);
-        new PathNode(enabled, "discard_repeated_results", 2);
+        new PathNode(enabled, PeerNames::DiscardRepeatedResults, 2);
         d.AddPathEventHandler(enabled, new EventHandler<SearchResultsForm, ItemPtr>(
                                            this, &SearchResultsForm::OnDiscardRepeatedResultsEnabled));
         PathNode* disabled = new PathNode(wish);
-        new PathNode(disabled, "discard_repeated_results", 5);
+        new PathNode(disabled, PeerNames::DiscardRepeatedResults, 5);
         d.AddPathEventHandler(disabled, new EventHandler<SearchResultsForm, ItemPtr>(
                                             this, &SearchResultsForm::OnDiscardRepeatedResultsDisabled));
     }
@@ -143,13 +145,13 @@ ItemPtr SearchResultsForm::PageItem() const
 
 ItemPtr SearchResultsForm::Request() const
 {
-    return PageItem()["search_request"];
+    return PageItem()[ServerNames::SearchRequest];
 }
 
 ItemPtr SearchResultsForm::ResultOf(const QTreeWidgetItem* row) const
 {
     const ItemPtr node = m_rows.Node(row);
-    return node.GetType() == d.GetType(kResultNode) ? node["search_result"] : ItemPtr();
+    return node.GetType() == d.GetType(kResultNode) ? node[PeerNames::SearchResult] : ItemPtr();
 }
 
 QTreeWidgetItem* SearchResultsForm::RowOf(ItemPtr result) const
@@ -172,10 +174,10 @@ QTreeWidgetItem* SearchResultsForm::GetNodeUserNode(QTreeWidgetItem* item) const
 QString SearchResultsForm::UserOf(QTreeWidgetItem* row) const
 {
     if (const ItemPtr result = ResultOf(row))
-        return result["search_results"]["user"].AsString();
+        return result[PeerNames::SearchResults][ServerNames::User].AsString();
     // A folder row's user is its own user row's, never that of another
     // reply holding the same folder text.
-    return m_rows.Item(GetNodeUserNode(row), "user").AsString();
+    return m_rows.Item(GetNodeUserNode(row), ServerNames::User).AsString();
 }
 
 // ---------------------------------------------------------------------------
@@ -188,7 +190,7 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     QTreeWidgetItem* userRow = nullptr;
     {
         Data::Batch batch(&d);
-        for (const ItemPtr& result : searchResults.GetItems("search_result"))
+        for (const ItemPtr& result : searchResults.GetItems(PeerNames::SearchResult))
             userRow = AddSearchResult(result, filter);
     }
     // Only the arriving user's rows: refiltering the whole page per reply
@@ -207,7 +209,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter)
 {
-    const ItemPtr results = searchResult["search_results"];
+    const ItemPtr results = searchResult[PeerNames::SearchResults];
     if (m_flatRows)
         return AddFlatRow(searchResult, results, filter);
     return AddTreeRow(searchResult, results);
@@ -224,7 +226,7 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
     m_rows.Add(row, kResultNode) += result;
-    if (!filter.Shows(result["search_result_file_folder"].AsString(), SearchResultCells::File(result), result))
+    if (!filter.Shows(result[PeerNames::SearchResultFileFolder].AsString(), SearchResultCells::File(result), result))
         row->setHidden(true);
     return nullptr;
 }
@@ -233,7 +235,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
 {
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     ItemPtr page = PageItem();
-    const ItemPtr user = results["user"];
+    const ItemPtr user = results[ServerNames::User];
     if (!page || !user)
         return nullptr;
 
@@ -252,7 +254,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
     }
 
     // Two users' folders of the same path are two rows.
-    const ItemPtr folder = result["search_result_file_folder"];
+    const ItemPtr folder = result[PeerNames::SearchResultFileFolder];
     ItemPtr folderNode = Both(userNode, folder, kFolderNode);
     QTreeWidgetItem* folderRow = m_rows.Row(folderNode);
     if (!folderRow) {
@@ -285,7 +287,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
 void SearchResultsForm::RaiseWishListAlert()
 {
     ItemPtr page = PageItem();
-    const ItemPtr wish = page["wish_list_item"];
+    const ItemPtr wish = page[ServerNames::WishListItem];
     if (!wish || page.IsConnected("search_results_widget_alerted"))
         return;
     // Results all hidden by the filter are not worth an alert yet.
@@ -330,10 +332,10 @@ void SearchResultsForm::OnResultDoubleClicked(QTreeWidgetItem* ip_result, int)
 
 bool SearchResultsForm::CompareSearchResults(ItemPtr a, ItemPtr b)
 {
-    const std::string folderA = a["search_result_file_folder"].AsStdString();
-    const std::string folderB = b["search_result_file_folder"].AsStdString();
+    const std::string folderA = a[PeerNames::SearchResultFileFolder].AsStdString();
+    const std::string folderB = b[PeerNames::SearchResultFileFolder].AsStdString();
     if (folderA == folderB)
-        return a["search_result_file_name"].AsStdString() < b["search_result_file_name"].AsStdString();
+        return a[PeerNames::SearchResultFileName].AsStdString() < b[PeerNames::SearchResultFileName].AsStdString();
     return folderA < folderB;
 }
 
@@ -343,11 +345,11 @@ void SearchResultsForm::QueueDownloads(QList<ItemPtr> results, bool single)
         return;
     std::stable_sort(results.begin(), results.end(), &SearchResultsForm::CompareSearchResults);
     for (const ItemPtr& result : results) {
-        const ItemPtr reply = result["search_results"];
-        const ItemPtr text = reply["search_request"]["search_request_text"];
+        const ItemPtr reply = result[PeerNames::SearchResults];
+        const ItemPtr text = reply[ServerNames::SearchRequest][ServerNames::SearchRequestText];
         ItemPtr entry = transferQueueManager->AddDownload(
-            reply["user"].AsString(), result["search_result_file_name"].AsStdString(),
-            result["search_result_file_folder"].AsStdString(), result["file_size"].AsInt64(), single, 0);
+            reply[ServerNames::User].AsString(), result[PeerNames::SearchResultFileName].AsStdString(),
+            result[PeerNames::SearchResultFileFolder].AsStdString(), result[PeerNames::FileSize].AsInt64(), single, 0);
         // The download remembers the search that found it.
         if (entry && text)
             entry += text;
@@ -370,13 +372,14 @@ void SearchResultsForm::PopulateCorrelations()
     QTreeWidget* list = ui->correlationsWidget;
     list->clear();
     list->hide();
-    Type* texts = d.HasType("search_request_text");
+    Type* texts = d.HasType(ServerNames::SearchRequestText);
     const ItemPtr text = texts ? texts->HasItem(m_searchText) : ItemPtr();
-    const ItemList related = text.GetItems("search_correlation").SortNumericBy("correlation_rank", false);
+    const ItemList related =
+        text.GetItems(ServerNames::SearchCorrelation).SortNumericBy(ServerNames::CorrelationRank, false);
     if (related.empty())
         return;
     for (const ItemPtr& correlation : related)
-        new QTreeWidgetItem(list, QStringList() << correlation["correlation_text"].AsString());
+        new QTreeWidgetItem(list, QStringList() << correlation[ServerNames::CorrelationText].AsString());
     list->show();
     const QList<int> sizes{width() - 150, 150};
     ui->splitter->setSizes(sizes);
@@ -389,26 +392,26 @@ void SearchResultsForm::PopulateCorrelations()
 
 void SearchResultsForm::OnDiscardRepeatedResultsToggled(bool i_toggled)
 {
-    const ItemPtr request = d.GetType("search_request")->HasItem(Value(m_ticket));
-    ItemPtr wish = request["wish_list_item"];
+    const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(m_ticket));
+    ItemPtr wish = request[ServerNames::WishListItem];
     if (!wish)
         return;
     if (!i_toggled) {
-        wish.Disconnect("discard_repeated_results");
-        wish["received_results_from_users"].Remove();
+        wish.Disconnect(PeerNames::DiscardRepeatedResults);
+        wish[PeerNames::ReceivedResultsFromUsers].Remove();
         return;
     }
-    if (wish.IsConnected("discard_repeated_results"))
+    if (wish.IsConnected(PeerNames::DiscardRepeatedResults))
         return;
-    wish += d.GetType("discard_repeated_results")->GetGlobalNullItem();
-    ItemPtr received = d.GetType("received_results_from_users")->NewItem();
+    wish += d.GetType(PeerNames::DiscardRepeatedResults)->GetGlobalNullItem();
+    ItemPtr received = d.GetType(PeerNames::ReceivedResultsFromUsers)->NewItem();
     wish += received;
     // Every user this page shows, whichever of its tickets they answered.
-    ItemSet requests = PageItem().GetItems("search_request");
+    ItemSet requests = PageItem().GetItems(ServerNames::SearchRequest);
     if (request)
         requests.insert(request);
-    for (const ItemPtr& answer : requests.GetItems("search_results"))
-        if (ItemPtr user = answer["user"])
+    for (const ItemPtr& answer : requests.GetItems(PeerNames::SearchResults))
+        if (ItemPtr user = answer[ServerNames::User])
             received += user;
 }
 

@@ -10,6 +10,7 @@
 #include "Data.h"
 #include "FilterHelpDialog.h"
 #include "SearchResultFilter.h"
+#include "ServerNames.h"
 #include "Settings.h"
 #include "ui_SearchResultsForm.h"
 
@@ -39,7 +40,7 @@ void SearchResultsForm::InitSavedFilters()
 void SearchResultsForm::OnFilterTextChanged(QString i_text)
 {
     // A wish-list search keeps its filter for the pages it opens later.
-    if (ItemPtr wish = PageItem()["wish_list_item"]) {
+    if (ItemPtr wish = PageItem()[ServerNames::WishListItem]) {
         if (i_text.isEmpty())
             wish.Disconnect("wish_list_item_filter_text");
         else

@@ -2,7 +2,9 @@
 
 #include "Data.h"
 #include "Log.h"
+#include "PeerNames.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
 
 WishListSearcher* wishListSearcher = nullptr;
@@ -49,12 +51,11 @@ void WishListSearcher::OnWishListWait(uint seconds)
 
 void WishListSearcher::OnSearchTimerTimeout()
 {
-    Type* wishes = d.HasType("wish_list_item");
+    Type* wishes = d.HasType(ServerNames::WishListItem);
     if (!wishes || !gp_server)
         return;
     // Built anew at every turn: what changed since shows at once.
-    const ItemList candidates =
-        wishes->GetItems().Connected("wish_list_item_enabled").SortAlphabetic(true, true);
+    const ItemList candidates = wishes->GetItems().Connected(PeerNames::WishListItemEnabled).SortAlphabetic(true, true);
     if (candidates.empty())
         return;
     const int count = int(candidates.size());

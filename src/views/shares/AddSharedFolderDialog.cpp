@@ -4,6 +4,8 @@
 
 #include "Data.h"
 #include "ItemSet.h"
+#include "ServerNames.h"
+#include "ShareNames.h"
 #include "SharedFoldersManager.h"
 #include "StandardDialogs.h"
 #include "Type.h"
@@ -24,16 +26,16 @@ AddSharedFolderDialog::AddSharedFolderDialog(ItemPtr folder, QWidget* parent) : 
         ui.selectFolderButton->setEnabled(false);
         ui.selectedFolderEdit->setEnabled(false);
         ui.selectedFolderEdit->setText(m_folderPath);
-        if (folder.IsConnected("shared_public")) {
+        if (folder.IsConnected(ShareNames::SharedPublic)) {
             ui.everyoneCheckBox->setChecked(true);
             ui.userListCheckBox->setChecked(true);
         } else {
             ui.everyoneCheckBox->setChecked(false);
-            ui.userListCheckBox->setChecked(folder.IsConnected("shared_userlist"));
+            ui.userListCheckBox->setChecked(folder.IsConnected(ShareNames::SharedUserlist));
         }
     }
 
-    if (Type* groups = d.HasType("user_list_group")) {
+    if (Type* groups = d.HasType(ServerNames::UserListGroup)) {
         for (const ItemPtr& group : groups->GetItems()) {
             auto* row = new QListWidgetItem(group.AsString(), ui.groupsListWidget);
             row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
@@ -80,7 +82,7 @@ void AddSharedFolderDialog::accept()
     if (m_editing) {
         // Unshared meanwhile: there is nothing left to change, and making
         // the item anew would share a folder the user just gave up.
-        if (Type* folders = d.HasType("shared_folder"))
+        if (Type* folders = d.HasType(ShareNames::SharedFolder))
             folder = folders->HasItem(Value(m_folderPath));
     } else if (sharedFoldersManager) {
         folder = sharedFoldersManager->AddSharedFolder(path);
@@ -91,13 +93,13 @@ void AddSharedFolderDialog::accept()
     }
 
     if (ui.everyoneCheckBox->isChecked()) {
-        folder.NewItem("shared_public");
+        folder.NewItem(ShareNames::SharedPublic);
     } else {
-        folder.Disconnect("shared_public");
+        folder.Disconnect(ShareNames::SharedPublic);
         if (ui.userListCheckBox->isChecked()) {
-            folder.NewItem("shared_userlist");
+            folder.NewItem(ShareNames::SharedUserlist);
         } else {
-            folder.Disconnect("shared_userlist");
+            folder.Disconnect(ShareNames::SharedUserlist);
             ApplyGroups(folder);
         }
     }
@@ -106,7 +108,7 @@ void AddSharedFolderDialog::accept()
 
 void AddSharedFolderDialog::ApplyGroups(ItemPtr folder)
 {
-    Type* groups = d.HasType("user_list_group");
+    Type* groups = d.HasType(ServerNames::UserListGroup);
     if (!groups)
         return;
     for (int i = 0; i < ui.groupsListWidget->count(); ++i) {

@@ -6,6 +6,8 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "PeriodicDuties.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "common/ColumnWidths.h"
 #include "ui_CompleteDownloadsForm.h"
@@ -57,9 +59,9 @@ void CompleteDownloadsForm::Init()
     // A form made again in the same run (as tests do) finds its type.
     if (!d.HasType(kNode)) {
         Type* node = d.NewType(kNode, 0, false, true);
-        node->RelateToType(d.GetType("complete_download"), one, one, false);
+        node->RelateToType(d.GetType(TransferNames::CompleteDownload), one, one, false);
     }
-    m_rows.FollowRemovalOf("complete_download", kNode);
+    m_rows.FollowRemovalOf(TransferNames::CompleteDownload, kNode);
     if (transferQueueManager)
         connect(transferQueueManager, &TransferQueueManager::CompleteDownloadAdded, this,
                 &CompleteDownloadsForm::OnCompleteDownloadAdded);
@@ -78,7 +80,7 @@ void CompleteDownloadsForm::ListExisting()
 {
     // In the store's order, which is the order of completion: among rows
     // of one second each later one goes first.
-    for (const ItemPtr& download : d.GetType("complete_download")->GetItems())
+    for (const ItemPtr& download : d.GetType(TransferNames::CompleteDownload)->GetItems())
         OnCompleteDownloadAdded(download);
 }
 
@@ -103,13 +105,13 @@ void CompleteDownloadsForm::OnCompleteDownloadAdded(ItemPtr ip_completeDownload)
 {
     if (!ip_completeDownload || ip_completeDownload[kNode])
         return;
-    const QString time = ip_completeDownload["complete_download_completion_time"].AsString();
+    const QString time = ip_completeDownload[TransferNames::CompleteDownloadCompletionTime].AsString();
     const qint64 ms = PeriodicDuties::ParseMSecs(time);
     auto* row = new CompleteDownloadItem(ms == PeriodicDuties::Invalid ? CompleteDownloadItem::NoTime : ms);
-    row->setText(FileColumn, ip_completeDownload["complete_download_filename"].AsString());
-    row->setText(FolderColumn, ip_completeDownload["complete_download_relative_folder"].AsString());
-    row->setText(UserColumn, ip_completeDownload["user"].AsString());
-    row->setText(SizeColumn, ip_completeDownload["complete_download_file_size"].AsString());
+    row->setText(FileColumn, ip_completeDownload[TransferNames::CompleteDownloadFilename].AsString());
+    row->setText(FolderColumn, ip_completeDownload[TransferNames::CompleteDownloadRelativeFolder].AsString());
+    row->setText(UserColumn, ip_completeDownload[ServerNames::User].AsString());
+    row->setText(SizeColumn, ip_completeDownload[TransferNames::CompleteDownloadFileSize].AsString());
     row->setText(TimeColumn, time);
     ui->downloadList->insertTopLevelItem(PlaceOf(row->CompletedMs()), row);
     m_rows.Add(row, kNode) += ip_completeDownload;

@@ -5,6 +5,8 @@
 
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 #include "TransferTree.h"
 
 const char* const DownloadAlerts::Icon = ":/icons/alert_icon";
@@ -24,23 +26,23 @@ void MarkRow(QTreeWidgetItem* row, int column, bool on)
 
 bool DownloadAlerts::IsComplete(ItemPtr entry)
 {
-    return entry["download_entry_status"].AsString() == QLatin1String("complete");
+    return entry[TransferNames::DownloadEntryStatus].AsString() == QLatin1String(TransferNames::Complete);
 }
 
 bool DownloadAlerts::AnyUnfinished(ItemPtr user, ItemPtr folder)
 {
     if (!folder) {
-        for (const ItemPtr& entry : user.GetItems("download_entry"))
+        for (const ItemPtr& entry : user.GetItems(TransferNames::DownloadEntry))
             if (!IsComplete(entry))
                 return true;
         return false;
     }
     // The user's downloads in the folder: walk the shorter of the two lists.
-    const ItemSet ofUser = user.GetItems("download_entry");
-    const ItemSet inFolder = folder.GetItems("download_entry");
+    const ItemSet ofUser = user.GetItems(TransferNames::DownloadEntry);
+    const ItemSet inFolder = folder.GetItems(TransferNames::DownloadEntry);
     const bool byFolder = inFolder.size() <= ofUser.size();
     for (const ItemPtr& entry : byFolder ? inFolder : ofUser) {
-        const bool matches = byFolder ? entry["user"] == user : entry["remote_folder"] == folder;
+        const bool matches = byFolder ? entry[ServerNames::User] == user : entry[TransferNames::RemoteFolder] == folder;
         if (matches && !IsComplete(entry))
             return true;
     }
@@ -50,7 +52,7 @@ bool DownloadAlerts::AnyUnfinished(ItemPtr user, ItemPtr folder)
 ItemPtr DownloadAlerts::FolderAlert(ItemPtr user, ItemPtr folder)
 {
     for (const ItemPtr& alert : folder.GetItems(kAlert))
-        if (alert["user"] == user)
+        if (alert[ServerNames::User] == user)
             return alert;
     return ItemPtr();
 }
@@ -77,7 +79,7 @@ bool DownloadAlerts::CanWatchUser(const TransferTree& tree, ItemPtr user)
     const QTreeWidgetItem* row = tree.UserRow(user);
     if (!row || row->childCount() <= 1)
         return false;
-    if (!user.GetItems(kAlert).NotConnected("remote_folder").empty())
+    if (!user.GetItems(kAlert).NotConnected(TransferNames::RemoteFolder).empty())
         return false;
     return AnyUnfinished(user, ItemPtr());
 }
@@ -105,11 +107,11 @@ void DownloadAlerts::WatchUser(const TransferTree& tree, ItemPtr user)
 QList<DownloadAlerts::Event> DownloadAlerts::Complete(const TransferTree& tree, ItemPtr download)
 {
     QList<Event> events;
-    const ItemPtr user = download["user"];
-    const ItemPtr folder = download["remote_folder"];
+    const ItemPtr user = download[ServerNames::User];
+    const ItemPtr folder = download[TransferNames::RemoteFolder];
 
     if (ItemPtr alert = download[kAlert]) {
-        const QString name = download["file_name"].AsString();
+        const QString name = download[TransferNames::FileName].AsString();
         events << Event{name, QObject::tr("Download of file %1 complete").arg(name)};
         MarkRow(tree.FileRow(download), TransferTree::FileColumn, false);
         alert.Remove();
@@ -126,7 +128,7 @@ QList<DownloadAlerts::Event> DownloadAlerts::Complete(const TransferTree& tree, 
         }
     }
 
-    const ItemSet userAlerts = user.GetItems(kAlert).NotConnected("remote_folder");
+    const ItemSet userAlerts = user.GetItems(kAlert).NotConnected(TransferNames::RemoteFolder);
     if (!userAlerts.empty() && !AnyUnfinished(user, ItemPtr())) {
         const QString name = user.AsString();
         events << Event{name, QObject::tr("All download from user %1 complete").arg(name)};

@@ -4,6 +4,8 @@
 
 #include "DownloadAlerts.h"
 #include "Server.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "TransfersForm.h"
 #include "common/LocalFiles.h"
@@ -13,12 +15,12 @@ namespace {
 
 QString StatusOf(ItemPtr entry)
 {
-    return entry["download_entry_status"].AsString();
+    return entry[TransferNames::DownloadEntryStatus].AsString();
 }
 
 bool IsRunning(ItemPtr entry)
 {
-    return entry["download_entry_status"].IsConnected("is_active");
+    return entry[TransferNames::DownloadEntryStatus].IsConnected(TransferNames::IsActive);
 }
 
 // The one item of a type that every entry holds, or null when they hold
@@ -48,26 +50,26 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
 
     const size_t count = i_entries.size();
     const ItemPtr first = i_entries.First();
-    if (count == 1 && StatusOf(first) == QLatin1String("complete"))
+    if (count == 1 && StatusOf(first) == QLatin1String(TransferNames::Complete))
         ip_menu->addAction(QIcon(":/icons/play_icon"), tr("Open File"), this, &DownloadMenuOptions::OnOpenFile);
     ip_menu->addAction(QIcon(":/icons/folder_icon"), tr("Open Folder"), this, &DownloadMenuOptions::OnOpenFolder);
     if (count > 1)
         ip_menu->addAction(QIcon(":/icons/transfer_icon"), tr("Retry downloads"), this,
                            &DownloadMenuOptions::OnRetryDownloads);
-    else if (StatusOf(first) != QLatin1String("complete") && !IsRunning(first))
+    else if (StatusOf(first) != QLatin1String(TransferNames::Complete) && !IsRunning(first))
         ip_menu->addAction(QIcon(":/icons/transfer_icon"), tr("Retry download"), this,
                            &DownloadMenuOptions::OnRetryDownloads);
     ip_menu->addSeparator();
     ip_menu->addAction(QIcon(":/icons/transfer_icon"), count > 1 ? tr("Remove downloads") : tr("Remove download"),
                        this, &DownloadMenuOptions::OnRemoveDownloads);
 
-    m_user = Common(i_entries, "user");
-    m_folder = Common(i_entries, "remote_folder");
+    m_user = Common(i_entries, ServerNames::User);
+    m_folder = Common(i_entries, TransferNames::RemoteFolder);
     m_anchors.Add(m_user);
     m_anchors.Add(m_folder);
     AddAlerts(ip_menu);
 
-    if (const ItemPtr text = first["search_request_text"]) {
+    if (const ItemPtr text = first[ServerNames::SearchRequestText]) {
         m_searchText = text.AsString();
         // Results need a search page to show them.
         if (searchForm)

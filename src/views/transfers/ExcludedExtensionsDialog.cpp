@@ -4,13 +4,14 @@
 #include <QPointer>
 
 #include "Data.h"
+#include "TransferNames.h"
 #include "ui_ExcludedExtensionsDialog.h"
 
 ExcludedExtensionsDialog* excludedExtensionsDialog = nullptr;
 
 namespace {
 
-const char* const kExtension = "excluded_download_extension";
+const char* const kExtension = TransferNames::ExcludedDownloadExtension;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "TransferStatus.h"
 
 #include "Settings.h"
+#include "TransferNames.h"
 
 namespace {
 
@@ -12,13 +13,13 @@ TransferStatus::Kind TransferStatus::KindOf(const QString& status, const QString
 {
     if (status == runningWord)
         return Running;
-    if (status == QLatin1String("queued"))
+    if (status == QLatin1String(TransferNames::Queued))
         return Queued;
-    if (status == QLatin1String("complete"))
+    if (status == QLatin1String(TransferNames::Complete))
         return Complete;
-    if (status == QLatin1String("denied"))
+    if (status == QLatin1String(TransferNames::Denied))
         return Denied;
-    if (status == QLatin1String("aborted"))
+    if (status == QLatin1String(TransferNames::Aborted))
         return Aborted;
     return Other;
 }
@@ -28,32 +29,32 @@ QString TransferStatus::Aggregate(const Counts& counts, const QString& runningWo
     if (counts.of[Running] > 0)
         return runningWord;
     if (counts.of[Queued] > 0)
-        return QStringLiteral("queued");
+        return QLatin1String(TransferNames::Queued);
     if (counts.of[Complete] == counts.total)
-        return QStringLiteral("complete");
+        return QLatin1String(TransferNames::Complete);
     if (counts.of[Denied] > 0)
-        return QStringLiteral("denied");
+        return QLatin1String(TransferNames::Denied);
     if (counts.of[Aborted] > 0)
-        return QStringLiteral("aborted");
+        return QLatin1String(TransferNames::Aborted);
     return QString();
 }
 
 QString TransferStatus::Shown(const QString& status, const QString& denialReason)
 {
-    return (status == QLatin1String("denied") ? denialReason : status).toLower();
+    return (status == QLatin1String(TransferNames::Denied) ? denialReason : status).toLower();
 }
 
 const char* TransferStatus::ColorKey(const QString& status)
 {
-    if (status == QLatin1String("complete"))
+    if (status == QLatin1String(TransferNames::Complete))
         return "color_transfer_complete";
-    if (status == QLatin1String("downloading") || status == QLatin1String("uploading") ||
-        status == QLatin1String("connecting"))
+    if (status == QLatin1String(TransferNames::Downloading) || status == QLatin1String(TransferNames::Uploading) ||
+        status == QLatin1String(TransferNames::Connecting))
         return "color_transfer_in_progress";
-    if (status == QLatin1String("queued"))
+    if (status == QLatin1String(TransferNames::Queued))
         return "color_transfer_queued";
-    if (status == QLatin1String("denied") || status == QLatin1String("aborted") ||
-        status == QLatin1String("local error"))
+    if (status == QLatin1String(TransferNames::Denied) || status == QLatin1String(TransferNames::Aborted) ||
+        status == QLatin1String(TransferNames::LocalError))
         return "color_transfer_failed";
     return kOtherColorKey;
 }

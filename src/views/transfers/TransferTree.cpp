@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "Data.h"
+#include "ServerNames.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 
 namespace {
@@ -33,7 +35,7 @@ void TransferTree::Declare()
     m_userNodeType = d.NewType(m_names.userNode, 0, false, true);
     m_folderNodeType = d.NewType(m_names.folderNode, 0, false, true);
     m_fileNodeType = d.NewType(m_names.fileNode, 0, false, true);
-    m_userType = d.GetType("user");
+    m_userType = d.GetType(ServerNames::User);
     m_entryType = d.GetType(m_names.entry);
     m_folderItemType = d.GetType(m_names.folderItem);
     Relate(m_userNodeType, m_userType, one, one);
@@ -44,7 +46,7 @@ void TransferTree::Declare()
 
     m_statusType = d.GetType(m_names.status);
     m_positionType = d.GetType(m_names.position);
-    m_speedType = d.GetType("bytes_per_second");
+    m_speedType = d.GetType(TransferNames::BytesPerSecond);
     m_sizeType = d.GetType(m_names.size);
     m_sizeHolderType = m_names.sizeHolder ? d.GetType(m_names.sizeHolder) : nullptr;
 }
@@ -108,7 +110,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
         userRow = new QTreeWidgetItem(m_tree);
         m_rows.Add(userRow, m_names.userNode) += user;
         userRow->setText(UserColumn, user.AsString());
-        userRow->setIcon(UserColumn, QIcon(user.IsConnected("is_online") ? kOnlineIcon : kOfflineIcon));
+        userRow->setIcon(UserColumn, QIcon(user.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon));
         userRow->setExpanded(expandUsers);
     }
     QTreeWidgetItem* folderRow =

@@ -8,10 +8,14 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FocusHelpers.h"
+#include "PeerNames.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "ShellHooks.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "common/ColumnWidths.h"
 #include "common/SettingBinding.h"
@@ -21,15 +25,17 @@ TransfersForm* transfersForm = nullptr;
 
 namespace {
 
-const TransferTree::Names kDownloadNames = {
-    "download_entry",   "download_entry_status", "download_list_user_node", "download_list_folder_node",
-    "download_list_node", "remote_folder",       "write_position",          "downloading",
-    "file_size",        nullptr};
+const TransferTree::Names kDownloadNames = {TransferNames::DownloadEntry, TransferNames::DownloadEntryStatus,
+                                            "download_list_user_node",    "download_list_folder_node",
+                                            "download_list_node",         TransferNames::RemoteFolder,
+                                            TransferNames::WritePosition, TransferNames::Downloading,
+                                            PeerNames::FileSize,          nullptr};
 
-const TransferTree::Names kUploadNames = {
-    "upload_entry",   "upload_entry_status", "upload_list_user_node", "upload_list_folder_node",
-    "upload_list_node", "shared_file_folder", "read_position",        "uploading",
-    "shared_file_size", "shared_file"};
+const TransferTree::Names kUploadNames = {TransferNames::UploadEntry,  TransferNames::UploadEntryStatus,
+                                          "upload_list_user_node",     "upload_list_folder_node",
+                                          "upload_list_node",          ShareNames::SharedFileFolder,
+                                          TransferNames::ReadPosition, TransferNames::Uploading,
+                                          ShareNames::SharedFileSize,  ShareNames::SharedFile};
 
 const QVector<int> kColumnWidths = {100, 125, 125, 100, 140, 80, 40, 90, 40};
 // The figures as wide as they come (a local network passes 100 MB/s).
@@ -96,8 +102,9 @@ TransfersForm::~TransfersForm()
 void TransfersForm::Init()
 {
     {
-        PathNode* root = new PathNode(&d, "download_entry");
-        for (const char* type : {"user", "file_name", "file_size", "remote_folder"})
+        PathNode* root = new PathNode(&d, TransferNames::DownloadEntry);
+        for (const char* type :
+             {ServerNames::User, TransferNames::FileName, PeerNames::FileSize, TransferNames::RemoteFolder})
             new PathNode(root, type, 0);
         d.AddPathEventHandler(root,
                               new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnDownloadEntryAdded));
@@ -105,10 +112,10 @@ void TransfersForm::Init()
     m_downloads.Declare();
 
     d.AddConnectionEventHandler(
-        d.GetType("download_entry"), d.GetType("download_entry_status"),
+        d.GetType(TransferNames::DownloadEntry), d.GetType(TransferNames::DownloadEntryStatus),
         new EventHandler<TransfersForm, ConnectionInfo&>(this, &TransfersForm::OnDownloadEntryStatusChange));
     d.AddConnectionEventHandler(
-        d.GetType("upload_entry"), d.GetType("upload_entry_status"),
+        d.GetType(TransferNames::UploadEntry), d.GetType(TransferNames::UploadEntryStatus),
         new EventHandler<TransfersForm, ConnectionInfo&>(this, &TransfersForm::OnUploadEntryStatusChange));
 
     connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
@@ -116,9 +123,9 @@ void TransfersForm::Init()
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
 
     {
-        PathNode* root = new PathNode(&d, "upload_entry");
-        new PathNode(root, "user", 0);
-        new PathNode(root, "shared_file", 0);
+        PathNode* root = new PathNode(&d, TransferNames::UploadEntry);
+        new PathNode(root, ServerNames::User, 0);
+        new PathNode(root, ShareNames::SharedFile, 0);
         d.AddPathEventHandler(root,
                               new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUploadEntryAdded));
     }
@@ -127,9 +134,9 @@ void TransfersForm::Init()
     transfersLoaded = false;
     connect(transferQueueManager, &TransferQueueManager::TransfersLoaded, this, &TransfersForm::OnTransfersLoaded);
 
-    d.GetType("download_entry")
+    d.GetType(TransferNames::DownloadEntry)
         ->AddItemRemovedHandler(new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnDownloadEntryRemoved));
-    d.GetType("upload_entry")
+    d.GetType(TransferNames::UploadEntry)
         ->AddItemRemovedHandler(new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUploadEntryRemoved));
 
     AddActionSets();
@@ -138,16 +145,16 @@ void TransfersForm::Init()
     g_shellHooks.recolorTransfers = [this] { RecolorEntries(); };
 
     {
-        PathNode* online = new PathNode(&d, "user");
-        new PathNode(online, "is_online", 2);
+        PathNode* online = new PathNode(&d, ServerNames::User);
+        new PathNode(online, ServerNames::IsOnline, 2);
         d.AddPathEventHandler(online, new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUserOnline));
-        PathNode* offline = new PathNode(&d, "user");
-        new PathNode(offline, "is_online", 5);
+        PathNode* offline = new PathNode(&d, ServerNames::User);
+        new PathNode(offline, ServerNames::IsOnline, 5);
         d.AddPathEventHandler(offline, new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUserOffline));
     }
     {
-        PathNode* root = new PathNode(&d, "download_entry");
-        new PathNode(root, "place_in_line", 0);
+        PathNode* root = new PathNode(&d, TransferNames::DownloadEntry);
+        new PathNode(root, TransferNames::PlaceInLine, 0);
         d.AddPathEventHandler(root,
                               new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnDownloadPlaceInLine));
     }
@@ -174,9 +181,9 @@ void TransfersForm::DeclareAlertTypes()
     // A request to be told when a file, a folder or all downloads of a
     // user complete; the download menu makes them, completion fires them.
     Type* alert = d.NewType("complete_download_alert", 0, true, true);
-    alert->RelateToType(d.GetType("download_entry"), one, one, false);
-    alert->RelateToType(d.GetType("user"), many, one, false);
-    alert->RelateToType(d.GetType("remote_folder"), many, one, false);
+    alert->RelateToType(d.GetType(TransferNames::DownloadEntry), one, one, false);
+    alert->RelateToType(d.GetType(ServerNames::User), many, one, false);
+    alert->RelateToType(d.GetType(TransferNames::RemoteFolder), many, one, false);
 }
 
 void TransfersForm::AddActionSets()
@@ -351,7 +358,8 @@ void TransfersForm::RecolorEntries()
 void TransfersForm::OnTransfersLoaded()
 {
     transfersLoaded = true;
-    const ItemList ordered = d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true);
+    const ItemList ordered =
+        d.GetType(TransferNames::DownloadEntry)->GetItems().SortNumericBy(TransferNames::DownloadOrder, true);
     for (const ItemPtr& entry : ordered)
         if (!m_downloads.FileRow(entry) && !m_pendingDownloadSet.contains(entry.GetItemPointer())) {
             m_pendingDownloads.push_back(entry);

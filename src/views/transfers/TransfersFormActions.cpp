@@ -7,7 +7,9 @@
 #include "AtomicDateTime.h"
 #include "CompleteDownloadsForm.h"
 #include "Data.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "UploadPruning.h"
 #include "ui_TransfersForm.h"
@@ -26,12 +28,12 @@ qint64 NowMs()
 
 bool IsQueued(ItemPtr upload)
 {
-    return upload["upload_entry_status"].AsString() == QLatin1String("queued");
+    return upload[TransferNames::UploadEntryStatus].AsString() == QLatin1String(TransferNames::Queued);
 }
 
 qint64 LastReceiptMs(ItemPtr upload)
 {
-    const ItemPtr receipt = upload["last_receipt_time"];
+    const ItemPtr receipt = upload[TransferNames::LastReceiptTime];
     const auto* time = receipt ? receipt.AsObject<AtomicDateTime>() : nullptr;
     return time && time->IsValid() ? time->Get().toMSecsSinceEpoch() : UploadPruning::NoTime;
 }
@@ -77,8 +79,8 @@ void TransfersForm::AddSelectedUsersToUserList()
 {
     for (QTreeWidgetItem* row : ui->downloadsList->selectedItems()) {
         ItemPtr user = m_downloads.UserOf(m_downloads.UserRowOf(row));
-        if (user && !user.IsConnected("in_user_list"))
-            user.NewItem("in_user_list");
+        if (user && !user.IsConnected(ServerNames::InUserList))
+            user.NewItem(ServerNames::InUserList);
     }
 }
 
@@ -97,8 +99,8 @@ void TransfersForm::ShowCompleteDownloads()
 
 void TransfersForm::ClearCompleteDownloads()
 {
-    const ItemPtr complete = d.GetType("download_entry_status")->HasItem("complete");
-    RemoveEach(complete.GetItems("download_entry").List(), true);
+    const ItemPtr complete = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(TransferNames::Complete);
+    RemoveEach(complete.GetItems(TransferNames::DownloadEntry).List(), true);
 }
 
 void TransfersForm::ClearCompleteAndAbortedUploads()
@@ -106,21 +108,22 @@ void TransfersForm::ClearCompleteAndAbortedUploads()
     // Finished, aborted, denied and failed uploads go at once; queued ones
     // only when their user has been gone for a while.
     ItemList finished;
-    for (const ItemPtr& status : d.GetType("upload_entry_status")->GetItems().NotConnected("is_active")) {
-        if (status.AsString() == QLatin1String("queued"))
+    for (const ItemPtr& status :
+         d.GetType(TransferNames::UploadEntryStatus)->GetItems().NotConnected(TransferNames::IsActive)) {
+        if (status.AsString() == QLatin1String(TransferNames::Queued))
             continue;
-        for (const ItemPtr& entry : status.GetItems("upload_entry"))
+        for (const ItemPtr& entry : status.GetItems(TransferNames::UploadEntry))
             finished.push_back(entry);
     }
     RemoveEach(finished, false);
 
     const qint64 now = NowMs();
     ItemList gone;
-    const ItemPtr queued = d.GetType("upload_entry_status")->HasItem("queued");
-    for (const ItemPtr& entry : queued.GetItems("upload_entry")) {
-        const ItemPtr user = entry["user"];
-        if (UploadPruning::UserGoneLongEnough(user.IsConnected("is_online"),
-                                              user["last_online_status_change"].AsString(), now))
+    const ItemPtr queued = d.GetType(TransferNames::UploadEntryStatus)->HasItem(TransferNames::Queued);
+    for (const ItemPtr& entry : queued.GetItems(TransferNames::UploadEntry)) {
+        const ItemPtr user = entry[ServerNames::User];
+        if (UploadPruning::UserGoneLongEnough(user.IsConnected(ServerNames::IsOnline),
+                                              user[ServerNames::LastOnlineStatusChange].AsString(), now))
             gone.push_back(entry);
     }
     RemoveEach(gone, false);
@@ -140,11 +143,11 @@ void TransfersForm::EveryHalfMinute()
     if (!IsSettingOn("clear_complete_aborted_uploads"))
         return;
     ItemList stale;
-    for (const ItemPtr& entry : d.GetType("upload_entry")->GetItems()) {
-        const ItemPtr user = entry["user"];
-        if (UploadPruning::Stale(IsQueued(entry), user.IsConnected("is_online"),
-                                 user["last_online_status_change"].AsString(),
-                                 entry["last_status_change_time"].AsString(), LastReceiptMs(entry), now))
+    for (const ItemPtr& entry : d.GetType(TransferNames::UploadEntry)->GetItems()) {
+        const ItemPtr user = entry[ServerNames::User];
+        if (UploadPruning::Stale(IsQueued(entry), user.IsConnected(ServerNames::IsOnline),
+                                 user[ServerNames::LastOnlineStatusChange].AsString(),
+                                 entry[TransferNames::LastStatusChangeTime].AsString(), LastReceiptMs(entry), now))
             stale.push_back(entry);
     }
     RemoveEach(stale, false);

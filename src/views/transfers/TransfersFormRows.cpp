@@ -14,7 +14,11 @@
 #include "DownloadMenuOptions.h"
 #include "EventToolBar.h"
 #include "GeneralFunctions.h"
+#include "PeerNames.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
+#include "TransferNames.h"
 #include "TransferQueueManager.h"
 #include "UploadMenuOptions.h"
 #include "common/LocalFiles.h"
@@ -44,13 +48,14 @@ void TransfersForm::MakeDownloadRow(ItemPtr entry)
     // entry keeps the row it has.
     if (m_downloads.FileRow(entry))
         return;
-    const ItemPtr user = entry["user"];
-    const ItemPtr folder = entry["remote_folder"];
+    const ItemPtr user = entry[ServerNames::User];
+    const ItemPtr folder = entry[TransferNames::RemoteFolder];
     if (!user || !folder)
         return;
-    m_downloads.AddFileRow(entry, user, folder, ReversePathname(folder.AsString()), entry["file_name"].AsString(),
-                           CommafyNumber(entry["file_size"].AsInt64()), expandDownloadUsers, expandDownloadFolders);
-    if (const ItemPtr status = entry["download_entry_status"])
+    m_downloads.AddFileRow(
+        entry, user, folder, ReversePathname(folder.AsString()), entry[TransferNames::FileName].AsString(),
+        CommafyNumber(entry[PeerNames::FileSize].AsInt64()), expandDownloadUsers, expandDownloadFolders);
+    if (const ItemPtr status = entry[TransferNames::DownloadEntryStatus])
         StatusChanged(m_downloads, entry, status, true);
 }
 
@@ -58,15 +63,16 @@ void TransfersForm::OnUploadEntryAdded(ItemPtr ip_upload)
 {
     if (m_uploads.FileRow(ip_upload))
         return;
-    const ItemPtr user = ip_upload["user"];
-    const ItemPtr file = ip_upload["shared_file"];
-    const ItemPtr folder = file["shared_file_folder"];
+    const ItemPtr user = ip_upload[ServerNames::User];
+    const ItemPtr file = ip_upload[ShareNames::SharedFile];
+    const ItemPtr folder = file[ShareNames::SharedFileFolder];
     if (!user || !folder)
         return;
     // An upload shows no status until its status next changes.
     m_uploads.AddFileRow(ip_upload, user, folder, ReversePathname(folder.AsString()),
-                         ToQString(GetFileName(file["shared_file_name"].AsStdString())),
-                         CommafyNumber(file["shared_file_size"].AsInt64()), expandUploadUsers, expandUploadFolders);
+                         ToQString(GetFileName(file[ShareNames::SharedFileName].AsStdString())),
+                         CommafyNumber(file[ShareNames::SharedFileSize].AsInt64()), expandUploadUsers,
+                         expandUploadFolders);
 }
 
 void TransfersForm::OnDownloadEntryStatusChange(ConnectionInfo& i_connection)
@@ -86,7 +92,7 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
         return;
     const QString text = status.AsString();
     SetItemColorByStatus(fileRow, text);
-    if (text == QLatin1String("complete")) {
+    if (text == QLatin1String(TransferNames::Complete)) {
         if (download) {
             ++m_pendingCompletions[entry.GetItemPointer()];
             emit DownloadComplete(entry);
@@ -95,7 +101,8 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     }
     if (download)
         fileRow->setText(TransferTree::PlaceColumn, QString());
-    fileRow->setText(TransferTree::StatusColumn, TransferStatus::Shown(text, entry["denial_reason"].AsString()));
+    fileRow->setText(TransferTree::StatusColumn,
+                     TransferStatus::Shown(text, entry[TransferNames::DenialReason].AsString()));
 
     if (download && m_buildingDownloads)
         return;
@@ -188,7 +195,7 @@ void TransfersForm::OnUserOffline(ItemPtr ip_user)
 void TransfersForm::OnDownloadPlaceInLine(ItemPtr ip_download)
 {
     if (QTreeWidgetItem* row = m_downloads.FileRow(ip_download))
-        row->setText(TransferTree::PlaceColumn, ip_download["place_in_line"].AsString());
+        row->setText(TransferTree::PlaceColumn, ip_download[TransferNames::PlaceInLine].AsString());
 }
 
 TransferTree* TransfersForm::TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind)

@@ -2,6 +2,7 @@
 
 #include <QMenu>
 
+#include "ShareNames.h"
 #include "TransferQueueManager.h"
 #include "common/LocalFiles.h"
 
@@ -24,15 +25,15 @@ UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject*
 
 void UploadMenuOptions::OnOpenFile()
 {
-    const ItemPtr file = m_entries.First()["shared_file"];
-    const QString folder = file["shared_file_folder"].AsString();
+    const ItemPtr file = m_entries.First()[ShareNames::SharedFile];
+    const QString folder = file[ShareNames::SharedFileFolder].AsString();
     if (!folder.isEmpty())
-        OpenLocalPath(folder + '/' + file["shared_file_name"].AsString());
+        OpenLocalPath(folder + '/' + file[ShareNames::SharedFileName].AsString());
 }
 
 void UploadMenuOptions::OnOpenFolder()
 {
-    OpenLocalPath(m_entries.First()["shared_file"]["shared_file_folder"].AsString());
+    OpenLocalPath(m_entries.First()[ShareNames::SharedFile][ShareNames::SharedFileFolder].AsString());
 }
 
 void UploadMenuOptions::OnRemoveUploads()

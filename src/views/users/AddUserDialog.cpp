@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "ui_AddUserDialog.h"
 
 AddUserDialog::AddUserDialog(QWidget* parent) : QDialog(parent), ui(new Ui_AddUserDialog)
@@ -34,7 +35,7 @@ void AddUserDialog::OnAddUserClicked()
         SetStatus(tr("Must be online to add a user to your list."));
         return;
     }
-    if (d.GetType("user")->HasItem(name).IsConnected("in_user_list")) {
+    if (d.GetType(ServerNames::User)->HasItem(name).IsConnected(ServerNames::InUserList)) {
         SetStatus(tr("User already in list."));
         return;
     }
@@ -53,7 +54,7 @@ void AddUserDialog::OnAddUserResponse(QString i_user, bool i_exists)
     ui->addFriendButton->setEnabled(true);
     m_pendingUser.clear();
     if (i_exists) {
-        d.GetType("user")->GetItem(i_user).NewItem("in_user_list");
+        d.GetType(ServerNames::User)->GetItem(i_user).NewItem(ServerNames::InUserList);
         SetStatus(tr("User added to list."));
     } else {
         SetStatus(tr("User name does not exist."));

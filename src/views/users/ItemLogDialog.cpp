@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "Data.h"
+#include "ServerNames.h"
 #include "UserWindows.h"
 
 void ItemLogDialog::Init()
 {
     g_userWindows.itemLog = [](const QString& user) {
-        (new ItemLogDialog(d.GetType("user")->GetItem(user), nullptr))->show();
+        (new ItemLogDialog(d.GetType(ServerNames::User)->GetItem(user), nullptr))->show();
     };
 }
 

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "Data.h"
+#include "ServerNames.h"
 #include "ui_UserGroupConfigDialog.h"
 
 UserGroupConfigDialog* userGroupConfigDialog = nullptr;
@@ -18,7 +19,7 @@ UserGroupConfigDialog::UserGroupConfigDialog(QWidget* parent) : QDialog(parent),
            "downloads by users of this group relative to other downloads. A priority of 1 or more will order "
            "downloads by users of this group ahead of all other downloads, except for ones with a higher priority."));
 
-    Type* groups = d.GetType("user_list_group");
+    Type* groups = d.GetType(ServerNames::UserListGroup);
     groups->AddItemAddedHandler(
         new EventHandler<UserGroupConfigDialog, ItemPtr>(this, &UserGroupConfigDialog::OnUserGroupAdded));
     groups->AddItemRemovedHandler(
@@ -76,7 +77,7 @@ void UserGroupConfigDialog::OnUserGroupRemoved(ItemPtr group)
 ItemPtr UserGroupConfigDialog::CurrentGroup() const
 {
     QListWidgetItem* row = ui->groupList->currentItem();
-    return row ? d.GetType("user_list_group")->GetItem(row->text()) : ItemPtr();
+    return row ? d.GetType(ServerNames::UserListGroup)->GetItem(row->text()) : ItemPtr();
 }
 
 void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* current, QListWidgetItem*)
@@ -88,10 +89,10 @@ void UserGroupConfigDialog::OnCurrentGroupItemChanged(QListWidgetItem* current, 
     }
     EnableControls(true);
     ui->groupBox->setTitle(current->text());
-    ItemPtr group = d.GetType("user_list_group")->GetItem(current->text());
-    ItemPtr priority = group["group_download_priority"];
+    ItemPtr group = d.GetType(ServerNames::UserListGroup)->GetItem(current->text());
+    ItemPtr priority = group[ServerNames::GroupDownloadPriority];
     ui->prioritySpinBox->setValue(priority ? priority.AsInt() : 0);
-    ui->acceptUploadsCheckBox->setChecked(group.IsConnected("accept_uploads"));
+    ui->acceptUploadsCheckBox->setChecked(group.IsConnected(ServerNames::AcceptUploads));
 }
 
 void UserGroupConfigDialog::OnAcceptUploadsCheckboxToggled(bool i_on)
@@ -100,9 +101,9 @@ void UserGroupConfigDialog::OnAcceptUploadsCheckboxToggled(bool i_on)
     if (!group)
         return;
     if (i_on)
-        group.NewItem("accept_uploads");
+        group.NewItem(ServerNames::AcceptUploads);
     else
-        group.Disconnect("accept_uploads");
+        group.Disconnect(ServerNames::AcceptUploads);
 }
 
 void UserGroupConfigDialog::OnPrioritySpinValueChanged(int i_value)
@@ -111,9 +112,9 @@ void UserGroupConfigDialog::OnPrioritySpinValueChanged(int i_value)
     if (!group)
         return;
     if (i_value > 0)
-        group += d.GetType("group_download_priority")->GetItem(Value(i_value));
+        group += d.GetType(ServerNames::GroupDownloadPriority)->GetItem(Value(i_value));
     else
-        group.Disconnect("group_download_priority");
+        group.Disconnect(ServerNames::GroupDownloadPriority);
 }
 
 void UserGroupConfigDialog::OnDeleteClicked()
@@ -126,5 +127,5 @@ void UserGroupConfigDialog::OnDeleteClicked()
     if (QMessageBox::question(nullptr, tr("Delete group?"), tr("Are you sure you want to delete this user group?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    d.GetType("user_list_group")->GetItem(name).Remove();
+    d.GetType(ServerNames::UserListGroup)->GetItem(name).Remove();
 }

@@ -1,6 +1,7 @@
 #include "UserGroupsDialog.h"
 
 #include "Data.h"
+#include "ServerNames.h"
 #include "ui_UserGroupsDialog.h"
 
 UserGroupsDialog::UserGroupsDialog(QString user, QWidget* parent)
@@ -8,11 +9,11 @@ UserGroupsDialog::UserGroupsDialog(QString user, QWidget* parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    Type* groups = d.GetType("user_list_group");
+    Type* groups = d.GetType(ServerNames::UserListGroup);
     groups->AddItemAddedHandler(new EventHandler<UserGroupsDialog, ItemPtr>(this, &UserGroupsDialog::OnUserGroupAdded));
     setWindowTitle(tr("User Groups for [%1]").arg(user));
 
-    ItemPtr listed = d.GetType("user")->GetItem(user)["in_user_list"];
+    ItemPtr listed = d.GetType(ServerNames::User)->GetItem(user)[ServerNames::InUserList];
     for (const ItemPtr& group : groups->GetItems())
         AddRow(group.AsString(), listed && listed.IsConnected(group));
 
@@ -55,10 +56,10 @@ void UserGroupsDialog::OnGroupItemChanged(QListWidgetItem* item)
         return;
     // The user may have left the list while the dialog was open: then a tick
     // stores nothing, and above all makes no group.
-    ItemPtr listed = d.GetType("user")->GetItem(m_user)["in_user_list"];
+    ItemPtr listed = d.GetType(ServerNames::User)->GetItem(m_user)[ServerNames::InUserList];
     if (!listed)
         return;
-    ItemPtr group = d.GetType("user_list_group")->GetItem(item->text());
+    ItemPtr group = d.GetType(ServerNames::UserListGroup)->GetItem(item->text());
     const bool member = listed.IsConnected(group);
     if (item->checkState() == Qt::Checked && !member)
         listed += group;
@@ -72,5 +73,5 @@ void UserGroupsDialog::OnNewGroupButtonClicked()
     ui->newGroupEdit->clear();
     if (name.isEmpty())
         return;
-    d.GetType("user_list_group")->GetItem(name);
+    d.GetType(ServerNames::UserListGroup)->GetItem(name);
 }

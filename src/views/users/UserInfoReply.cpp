@@ -50,30 +50,21 @@ UserInfoReply::Contents UserInfoReply::Current()
 
 MemStream UserInfoReply::Build(const Contents& contents)
 {
-    QString description = contents.description;
-    description.replace("\n", "\r\n");
-    QByteArray text = description.toUtf8();
-    // The description ends at its first zero byte, as readers of C strings
-    // would take it.
-    const int zero = text.indexOf('\0');
+    PeerMessages::UserInfoBody info;
+    info.description = contents.description;
+    info.description.replace("\n", "\r\n");
+    // The description ends at its first zero, as readers of C strings would
+    // take it.
+    const int zero = info.description.indexOf(QChar(0));
     if (zero >= 0)
-        text.truncate(zero);
+        info.description.truncate(zero);
 
-    const qint64 pictureLimit = qint64(PeerMessages::MaxFrameLength) - kFixedBytes - kPictureCountBytes - text.size();
-    QByteArray picture;
-    const bool hasPicture =
-        !contents.picturePath.isEmpty() && pictureLimit >= 0 && ReadPicture(contents.picturePath, pictureLimit, picture);
-
-    MemStream message;
-    message.Write(quint32(PeerMessages::UserInfoReply));
-    message.Write(std::string(text.constData(), size_t(text.size())));
-    message.Write(quint8(hasPicture ? 1 : 0));
-    if (hasPicture) {
-        message.Write(quint32(picture.size()));
-        message.WriteBuffer(picture.constData(), static_cast<unsigned long>(picture.size()));
-    }
-    message.Write(contents.uploadSlots);
-    message.Write(contents.queuedUploads);
-    message.Write(quint8(contents.freeSlot ? 1 : 0));
-    return message;
+    const qint64 pictureLimit =
+        qint64(PeerMessages::MaxFrameLength) - kFixedBytes - kPictureCountBytes - info.description.toUtf8().size();
+    info.hasPicture = !contents.picturePath.isEmpty() && pictureLimit >= 0 &&
+                      ReadPicture(contents.picturePath, pictureLimit, info.picture);
+    info.uploadSlots = contents.uploadSlots;
+    info.queuedUploads = contents.queuedUploads;
+    info.freeSlot = contents.freeSlot;
+    return PeerMessages::WriteUserInfo(info);
 }

@@ -11,6 +11,8 @@
 #include "FocusHelpers.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ServerNames.h"
+#include "ShareNames.h"
 #include "SizeManager.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
@@ -83,10 +85,10 @@ UserListForm::~UserListForm()
 void UserListForm::Init()
 {
     Type* alert = d.NewType("user_online_alert", 2, true, true);
-    d.GetType("user")->RelateToType(alert, many, one, false);
+    d.GetType(ServerNames::User)->RelateToType(alert, many, one, false);
     if (dataSaver) {
         dataSaver->AddSavedType("user_online_alert");
-        dataSaver->AddSavedByConnectionType("user", "user_online_alert");
+        dataSaver->AddSavedByConnectionType(ServerNames::User, "user_online_alert");
         dataSaver->AddDataLoadedEventHandler(this);
     }
     if (gp_server)
@@ -102,13 +104,13 @@ void UserListForm::DataLoaded()
     if (m_loaded)
         return;
     m_loaded = true;
-    Type* user = d.GetType("user");
+    Type* user = d.GetType(ServerNames::User);
     for (const char* node : {"user_list_node", "unshared_list_node", "ignored_list_node", "online_alert_list_node"})
         user->RelateToType(d.NewType(node, 0, false, true), one, one, false);
 
     // Filled before the handlers exist, so filling raises none of them.
-    for (const ItemPtr& listed : d.GetType("in_user_list")->GetItems()) {
-        if (ItemPtr listedUser = listed["user"])
+    for (const ItemPtr& listed : d.GetType(ServerNames::InUserList)->GetItems()) {
+        if (ItemPtr listedUser = listed[ServerNames::User])
             BuildUserListRow(listedUser, false);
     }
     ui->userList->sortItems(0, Qt::AscendingOrder);
@@ -117,12 +119,12 @@ void UserListForm::DataLoaded()
         const char* marker;
         QTreeWidget* list;
         const char* node;
-    } plainLists[] = {{"unshared", ui->unsharedList, "unshared_list_node"},
-                      {"is_ignored", ui->ignoredList, "ignored_list_node"}};
+    } plainLists[] = {{ShareNames::Unshared, ui->unsharedList, "unshared_list_node"},
+                      {ServerNames::IsIgnored, ui->ignoredList, "ignored_list_node"}};
     for (const auto& plain : plainLists) {
         if (Type* marker = d.HasType(plain.marker)) {
             for (const ItemPtr& item : marker->GetItems()) {
-                for (const ItemPtr& marked : item.GetItems("user"))
+                for (const ItemPtr& marked : item.GetItems(ServerNames::User))
                     BuildPlainRow(plain.list, marked, plain.node);
             }
         }
@@ -132,7 +134,7 @@ void UserListForm::DataLoaded()
     }
     const ItemSet alerted = d.GetType("user_online_alert")->GetItems();
     for (const ItemPtr& item : alerted) {
-        for (const ItemPtr& marked : item.GetItems("user"))
+        for (const ItemPtr& marked : item.GetItems(ServerNames::User))
             BuildAlertRow(marked);
     }
     ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
@@ -148,13 +150,13 @@ void UserListForm::DataLoaded()
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UserListForm::OnActionBarTriggered);
     }
     {
-        PathNode* root = new PathNode(&d, "user");
-        PathNode* listed = new PathNode(root, "in_user_list", 1);
-        new PathNode(listed, "user_list_group", 0);
+        PathNode* root = new PathNode(&d, ServerNames::User);
+        PathNode* listed = new PathNode(root, ServerNames::InUserList, 1);
+        new PathNode(listed, ServerNames::UserListGroup, 0);
         d.AddPathEventHandler(root, new EventHandler<UserListForm, ItemPtr>(this, &UserListForm::OnUserGroupAdded));
-        root = new PathNode(&d, "user");
-        listed = new PathNode(root, "in_user_list", 1);
-        new PathNode(listed, "user_list_group", 5);
+        root = new PathNode(&d, ServerNames::User);
+        listed = new PathNode(root, ServerNames::InUserList, 1);
+        new PathNode(listed, ServerNames::UserListGroup, 5);
         d.AddPathEventHandler(root,
                               new EventHandler<UserListForm, ItemPtr>(this, &UserListForm::OnUserGroupRemoved));
     }
@@ -166,7 +168,7 @@ void UserListForm::DataLoaded()
         connect(peerMessenger, &PeerMessenger::UserInfoRequested, this, &UserListForm::OnUserInfoRequested);
     if (gp_server) {
         for (const ItemPtr& item : alerted) {
-            for (const ItemPtr& marked : item.GetItems("user"))
+            for (const ItemPtr& marked : item.GetItems(ServerNames::User))
                 gp_server->TrackUser(marked.AsString());
         }
     }
@@ -174,13 +176,13 @@ void UserListForm::DataLoaded()
     {
         const char* attribute;
         void (UserListForm::*handler)(ItemPtr);
-    } figures[] = {{"shared_file_count", &UserListForm::OnUserSharedFileCount},
-                   {"average_download_speed", &UserListForm::OnUserAverageSpeed}};
+    } figures[] = {{ServerNames::SharedFileCount, &UserListForm::OnUserSharedFileCount},
+                   {ServerNames::AverageDownloadSpeed, &UserListForm::OnUserAverageSpeed}};
     for (const auto& figure : figures) {
         // Either connection may come last: the figure to a listed user, or
         // a user who has the figure to the list.
-        PathNode* root = new PathNode(&d, "user");
-        new PathNode(root, "in_user_list", 0);
+        PathNode* root = new PathNode(&d, ServerNames::User);
+        new PathNode(root, ServerNames::InUserList, 0);
         new PathNode(root, figure.attribute, 0);
         d.AddPathEventHandler(root, new EventHandler<UserListForm, ItemPtr>(this, figure.handler));
     }
@@ -193,14 +195,14 @@ void UserListForm::RegisterHandlers()
         const char* type;
         PathNodeRelation relation;
         void (UserListForm::*handler)(ItemPtr);
-    } paths[] = {{"is_online", 0, &UserListForm::OnUserOnline},
-                 {"is_online", 5, &UserListForm::OnUserOffline},
-                 {"in_user_list", 0, &UserListForm::OnUserAddedToList},
-                 {"in_user_list", 5, &UserListForm::OnUserRemovedFromList},
-                 {"unshared", 0, &UserListForm::OnUserUnshared},
-                 {"unshared", 5, &UserListForm::OnUserReshared},
-                 {"is_ignored", 0, &UserListForm::OnUserIgnored},
-                 {"is_ignored", 5, &UserListForm::OnUserUnignored},
+    } paths[] = {{ServerNames::IsOnline, 0, &UserListForm::OnUserOnline},
+                 {ServerNames::IsOnline, 5, &UserListForm::OnUserOffline},
+                 {ServerNames::InUserList, 0, &UserListForm::OnUserAddedToList},
+                 {ServerNames::InUserList, 5, &UserListForm::OnUserRemovedFromList},
+                 {ShareNames::Unshared, 0, &UserListForm::OnUserUnshared},
+                 {ShareNames::Unshared, 5, &UserListForm::OnUserReshared},
+                 {ServerNames::IsIgnored, 0, &UserListForm::OnUserIgnored},
+                 {ServerNames::IsIgnored, 5, &UserListForm::OnUserUnignored},
                  {"user_note", 0, &UserListForm::OnUserNoteChanged},
                  {"user_note", 5, &UserListForm::OnUserNoteRemoved},
                  {"user_online_alert", 0, &UserListForm::OnUserOnlineAlertAdded},
@@ -208,7 +210,7 @@ void UserListForm::RegisterHandlers()
     for (const auto& path : paths) {
         if (!d.HasType(path.type))
             continue;
-        PathNode* root = new PathNode(&d, "user");
+        PathNode* root = new PathNode(&d, ServerNames::User);
         new PathNode(root, path.type, path.relation);
         d.AddPathEventHandler(root, new EventHandler<UserListForm, ItemPtr>(this, path.handler));
     }
@@ -225,8 +227,8 @@ void UserListForm::OnConnected()
 {
     if (!gp_server)
         return;
-    for (const ItemPtr& listed : d.GetType("in_user_list")->GetItems()) {
-        if (ItemPtr user = listed["user"])
+    for (const ItemPtr& listed : d.GetType(ServerNames::InUserList)->GetItems()) {
+        if (ItemPtr user = listed[ServerNames::User])
             gp_server->GetUserStats(user.AsString());
     }
 }
@@ -296,7 +298,7 @@ UserInfoForm* UserListForm::GetUserInfoForm(QString user)
 {
     if (!m_loaded)
         return nullptr;
-    return OpenUserInfoForm(d.GetType("user")->GetItem(user));
+    return OpenUserInfoForm(d.GetType(ServerNames::User)->GetItem(user));
 }
 
 UserInfoForm* UserListForm::OpenUserInfoForm(ItemPtr user)

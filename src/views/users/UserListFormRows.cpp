@@ -5,6 +5,7 @@
 #include "EventToolBar.h"
 #include "GeneralFunctions.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "UserListForm.h"
 #include "UserListItemWidget.h"
 #include "common/OrderedRows.h"
@@ -46,7 +47,7 @@ void UserListForm::BuildUserListRow(ItemPtr user, bool added)
     else
         ui->userList->addTopLevelItem(row);
     m_rows.Add(row, kUserListNode) += user;
-    if (added && user.IsConnected("is_online"))
+    if (added && user.IsConnected(ServerNames::IsOnline))
         OnUserOnline(user);
     if (gp_server)
         gp_server->TrackUser(name);
@@ -123,7 +124,7 @@ void UserListForm::OnUserOnlineAlertAdded(ItemPtr user)
         return;
     BuildAlertRow(user);
     ui->onlineAlertList->sortItems(0, Qt::AscendingOrder);
-    if (user.IsConnected("is_online"))
+    if (user.IsConnected(ServerNames::IsOnline))
         m_rows.RowOf(user, kAlertNode)->setIcon(0, Icon(":/icons/online_icon"));
 }
 
@@ -134,7 +135,7 @@ void UserListForm::OnUserOnlineAlertRemoved(ItemPtr user)
 
 void UserListForm::OnUserOnline(ItemPtr user)
 {
-    if (user.IsConnected("in_user_list")) {
+    if (user.IsConnected(ServerNames::InUserList)) {
         if (UserListItemWidget* row = UserRow(user)) {
             // Only this row moves: the rest keep their order.
             OrderedRows::Change(row, [row] { row->SetOnline(true); });
@@ -160,7 +161,7 @@ void UserListForm::OnUserOffline(ItemPtr user)
 void UserListForm::OnUserSharedFileCount(ItemPtr user)
 {
     QTreeWidgetItem* row = UserRow(user);
-    ItemPtr count = user["shared_file_count"];
+    ItemPtr count = user[ServerNames::SharedFileCount];
     if (row && count)
         row->setText(1, CommafyNumber(count.AsInt64()));
 }
@@ -168,7 +169,7 @@ void UserListForm::OnUserSharedFileCount(ItemPtr user)
 void UserListForm::OnUserAverageSpeed(ItemPtr user)
 {
     QTreeWidgetItem* row = UserRow(user);
-    ItemPtr speed = user["average_download_speed"];
+    ItemPtr speed = user[ServerNames::AverageDownloadSpeed];
     // A speed of 0 is no measurement: the last one shown stays.
     if (row && speed && speed.AsUInt64() != 0)
         row->setText(2, QString("%1").arg(double(speed.AsUInt64()) / 1024, 0, 'f', 1));
@@ -176,12 +177,12 @@ void UserListForm::OnUserAverageSpeed(ItemPtr user)
 
 void UserListForm::UpdateUserGroupsDisplay(QString user)
 {
-    ItemPtr item = d.GetType("user")->GetItem(user);
+    ItemPtr item = d.GetType(ServerNames::User)->GetItem(user);
     QTreeWidgetItem* row = UserRow(item);
     if (!row)
         return;
     QStringList groups;
-    for (const ItemPtr& group : item["in_user_list"].GetItems("user_list_group"))
+    for (const ItemPtr& group : item[ServerNames::InUserList].GetItems(ServerNames::UserListGroup))
         groups << group.AsString();
     groups.sort(Qt::CaseSensitive);
     row->setText(3, groups.join(", "));

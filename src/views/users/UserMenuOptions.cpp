@@ -6,7 +6,9 @@
 
 #include "Data.h"
 #include "Server.h"
+#include "ServerNames.h"
 #include "Settings.h"
+#include "ShareNames.h"
 #include "TransferQueueManager.h"
 #include "UserWindows.h"
 #include "rooms/ChatsForm.h"
@@ -23,7 +25,7 @@ bool Marked(ItemPtr item, const char* type)
 
 ItemPtr User(const QString& name)
 {
-    return d.GetType("user")->GetItem(name);
+    return d.GetType(ServerNames::User)->GetItem(name);
 }
 
 // The rooms carrying the own role's marker, by name.
@@ -33,7 +35,7 @@ QStringList RoomsMarked(const char* marker)
     Type* type = d.HasType(marker);
     if (!type)
         return names;
-    for (const ItemPtr& room : ItemPtr(type->PeekGlobalNullItem()).GetItems("room"))
+    for (const ItemPtr& room : ItemPtr(type->PeekGlobalNullItem()).GetItems(ServerNames::Room))
         names << room.AsString();
     std::sort(names.begin(), names.end());
     return names;
@@ -48,7 +50,7 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent) : Q
     const ItemPtr item = User(m_user);
 
     menu->addAction(QIcon(":/icons/chat_icon"), tr("Message user"), this, &UserMenuOptions::OnMessageUser);
-    if (item.IsConnected("in_user_list")) {
+    if (item.IsConnected(ServerNames::InUserList)) {
         menu->addAction(QIcon(":/icons/users_icon"), tr("Set user's groups"), this,
                         &UserMenuOptions::OnSetUserGroups);
         menu->addAction(QIcon(":/icons/remove_user_icon"), tr("Remove user from list"), this,
@@ -69,13 +71,13 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent) : Q
         menu->addAction(QIcon(":/icons/gift_icon"), tr("Gift Privileges"), this, &UserMenuOptions::OnGiftPrivileges);
 
     menu->addSeparator();
-    if (Marked(item, "unshared"))
+    if (Marked(item, ShareNames::Unshared))
         menu->addAction(QIcon(":/icons/browse_icon"), tr("Re-share files with user"), this,
                         &UserMenuOptions::OnReshareFilesWithUser);
     else
         menu->addAction(QIcon(":/icons/browse_icon"), tr("Unshare files from user"), this,
                         &UserMenuOptions::OnUnshareFilesFromUser);
-    if (Marked(item, "is_ignored"))
+    if (Marked(item, ServerNames::IsIgnored))
         menu->addAction(QIcon(":/icons/chat_icon"), tr("Unignore user"), this, &UserMenuOptions::OnUnignoreUser);
     else
         menu->addAction(QIcon(":/icons/chat_icon"), tr("Ignore user"), this, &UserMenuOptions::OnIgnoreUser);
@@ -90,14 +92,14 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent) : Q
 
 void UserMenuOptions::AddPrivateRooms(QMenu* menu)
 {
-    const QStringList owned = RoomsMarked("is_owner");
-    const QStringList operated = RoomsMarked("is_operator");
+    const QStringList owned = RoomsMarked(ServerNames::IsOwner);
+    const QStringList operated = RoomsMarked(ServerNames::IsOperator);
     if (owned.isEmpty() && operated.isEmpty())
         return;
     menu->addSeparator();
     QMenu* rooms = menu->addMenu(tr("Private Rooms"));
     const ItemPtr user = User(m_user);
-    Type* roomType = d.GetType("room");
+    Type* roomType = d.GetType(ServerNames::Room);
 
     auto addEntry = [this](QMenu* submenu, const QString& room, const QString& text, void (UserMenuOptions::*slot)()) {
         submenu->addAction(text, this, slot)->setData(room);
@@ -111,8 +113,8 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu)
 
     for (const QString& room : owned) {
         ItemPtr roomItem = roomType->GetItem(room);
-        const bool member = roomItem.NewItem("room_members").IsConnected(user);
-        const bool op = roomItem.NewItem("room_operators").IsConnected(user);
+        const bool member = roomItem.NewItem(ServerNames::RoomMembers).IsConnected(user);
+        const bool op = roomItem.NewItem(ServerNames::RoomOperators).IsConnected(user);
         QMenu* submenu = rooms->addMenu(QIcon(":/icons/chat_icon"), room);
         QFont font = submenu->menuAction()->font();
         font.setWeight(QFont::Bold);
@@ -132,7 +134,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu)
         if (owned.contains(room))
             continue;
         QMenu* submenu = rooms->addMenu(room);
-        addMembership(submenu, room, roomType->GetItem(room).NewItem("room_members").IsConnected(user));
+        addMembership(submenu, room, roomType->GetItem(room).NewItem(ServerNames::RoomMembers).IsConnected(user));
     }
 }
 
@@ -156,14 +158,14 @@ void UserMenuOptions::OnSetUserGroups()
 void UserMenuOptions::OnAddUser()
 {
     // The user list follows the new connection and asks the server itself.
-    User(m_user).NewItem("in_user_list");
+    User(m_user).NewItem(ServerNames::InUserList);
     if (GetSetting("open_groups_on_user_add") == QLatin1String("yes"))
         UserWindows::Open(g_userWindows.groups, m_user);
 }
 
 void UserMenuOptions::OnRemoveUser()
 {
-    User(m_user).Disconnect("in_user_list");
+    User(m_user).Disconnect(ServerNames::InUserList);
 }
 
 void UserMenuOptions::OnBrowseUser()
@@ -195,12 +197,12 @@ void UserMenuOptions::OnReshareFilesWithUser()
 
 void UserMenuOptions::OnIgnoreUser()
 {
-    User(m_user).NewItem("is_ignored");
+    User(m_user).NewItem(ServerNames::IsIgnored);
 }
 
 void UserMenuOptions::OnUnignoreUser()
 {
-    User(m_user).Disconnect("is_ignored");
+    User(m_user).Disconnect(ServerNames::IsIgnored);
 }
 
 // The room's member and operator sets change when the server confirms.

@@ -1,18 +1,19 @@
 #include "UserNoteDialog.h"
 
 #include "Data.h"
+#include "ServerNames.h"
 #include "UserWindows.h"
 
 void UserNoteDialog::Init()
 {
     if (!d.HasType("user_note_dialog"))
-        d.NewType("user_note_dialog", 0, false, true)->RelateToType(d.GetType("user"), one, one, false);
+        d.NewType("user_note_dialog", 0, false, true)->RelateToType(d.GetType(ServerNames::User), one, one, false);
     g_userWindows.note = [](const QString& user) { GetDialog(user)->show(); };
 }
 
 UserNoteDialog* UserNoteDialog::GetDialog(QString user)
 {
-    ItemPtr userItem = d.GetType("user")->GetItem(user);
+    ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(user);
     const ItemPtr open = userItem["user_note_dialog"];
     if (open && open.AsUInt64()) {
         auto* dialog = open.AsObject<UserNoteDialog>();
@@ -31,7 +32,7 @@ UserNoteDialog::UserNoteDialog(QString user, QWidget* parent) : QDialog(parent),
     setAttribute(Qt::WA_DeleteOnClose);
     // The note is the user's own plain text: as markup, a note that looks
     // like a tag would be lost on the next save.
-    if (const ItemPtr note = d.GetType("user")->HasItem(m_user)["user_note"])
+    if (const ItemPtr note = d.GetType(ServerNames::User)->HasItem(m_user)["user_note"])
         ui.noteEdit->setPlainText(note.AsString());
     setWindowIcon(QIcon(":/icons/note_icon"));
     setWindowTitle(m_user);
@@ -48,7 +49,7 @@ UserNoteDialog::~UserNoteDialog()
 void UserNoteDialog::OnSaveNote()
 {
     const QString text = ui.noteEdit->toPlainText().trimmed();
-    ItemPtr user = d.GetType("user")->GetItem(m_user);
+    ItemPtr user = d.GetType(ServerNames::User)->GetItem(m_user);
     // An emptied note is dropped; the store's sweep removes the item once no
     // user holds it. Equal notes share one item.
     if (text.isEmpty())
