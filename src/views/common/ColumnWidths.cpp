@@ -26,7 +26,7 @@ void ColumnWidths::Set(QTreeWidget* tree, const QVector<int>& widths, const QStr
 {
     for (int column = 0; column < widths.size(); ++column) {
         const QString sample = samples.value(column);
-        tree->setColumnWidth(column, sample.isEmpty() ? widths[column]
-                                                      : qMax(widths[column], Needed(tree, column, sample)));
+        tree->setColumnWidth(column,
+                             sample.isEmpty() ? widths[column] : qMax(widths[column], Needed(tree, column, sample)));
     }
 }

@@ -97,8 +97,8 @@ private slots:
         QVERIFY(s.f.Start());
         const unsigned int ticket = s.WishListSearch("giant steps");
         const QList<QPair<quint32, quint32>> mp3 = {{0, 320}, {2, 0}, {1, 388}};
-        QVERIFY(s.Answer("rafael", ticket, {SearchReplyFile("D:\\Mixes\\giant steps.mp3", 88012345, mp3)}, 12,
-                         1830000));
+        QVERIFY(
+            s.Answer("rafael", ticket, {SearchReplyFile("D:\\Mixes\\giant steps.mp3", 88012345, mp3)}, 12, 1830000));
         QTreeWidget* tree = s.WishPage(0)->searchResults();
         tree->expandAll();
         QTreeWidgetItem* user = tree->topLevelItem(0);
