@@ -140,6 +140,20 @@ MainWindow::MainWindow(QWidget* parent)
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels(QStringList() << tr("Shared folder") << tr("Accessible to"));
+    FitImportButton();
+}
+
+void MainWindow::FitImportButton()
+{
+    QPushButton* import = ui->importUserListButton;
+    import->resize(qMax(281, import->sizeHint().width()), import->height());
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        FitImportButton();
 }
 
 MainWindow::~MainWindow()

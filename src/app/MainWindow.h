@@ -149,8 +149,12 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // The Extras page places its button by hand, at a width measured for a
+    // smaller font: it grows to its text rather than cut it.
+    void FitImportButton();
     void DeclareShellTypes();
     void AddToolBarActions();
     void WriteDefaults();

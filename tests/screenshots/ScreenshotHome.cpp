@@ -1,14 +1,17 @@
 // Prepares the home folder of the client that scripts/screenshots shows:
 // the data file of a user who has logged in before, shares a folder of music
 // with everyone and one of demos with two groups, has downloads queued,
-// enters a chat room at login, keeps a wish list, a note on a user and a
-// private chat's log, and logs what happens per user, written by the
-// project's own engines.
+// enters a chat room at login, keeps a wish list, notes on users, users
+// unshared, ignored and watched for, a description and picture of her own
+// and a private chat's log, uploads at a limited speed and logs what happens
+// per user, written by the project's own engines.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
+#include <QColor>
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QTextStream>
 
 #include "ClientDataFile.h"
@@ -35,7 +38,11 @@ int main(int argc, char* argv[])
     const QString studio = home + "/Home Studio";
     const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};
     for (int i = 0; i < files.size(); ++i) {
-        if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(40000 + 7919 * i, '\x5a'))) {
+        // The concert's opening and the harbour are long enough to be seen
+        // uploading.
+        const bool big = files[i].contains("opening") || files[i].contains("harbour");
+        const int size = big ? 9 * 1024 * 1024 + 7919 * i : 40000 + 7919 * i;
+        if (!ClientHome::WriteFile(music + "/" + files[i], QByteArray(size, '\x5a'))) {
             err << "cannot write " << music << "/" << files[i] << "\n";
             return 1;
         }
@@ -52,6 +59,20 @@ int main(int argc, char* argv[])
         return 1;
     }
     data.SetSetting("upload_slots", "3");
+    // Slow enough that uploads are seen running.
+    data.SetSetting("upload_speed_limit", "48");
+    data.SetSetting("upload_speed_limit_enabled", "yes");
+    // What marta tells whoever asks about her.
+    data.SetSetting("user_description", "Live recordings from the Blue Room, field recordings from the harbour.\n"
+                                        "Band members and friends get the studio demos too.");
+    const QString picture = home + "/Pictures/marta.png";
+    QImage portrait(120, 120, QImage::Format_RGB32);
+    portrait.fill(QColor(180, 120, 60));
+    if (!QDir().mkpath(home + "/Pictures") || !portrait.save(picture, "PNG")) {
+        err << "cannot write " << picture << "\n";
+        return 1;
+    }
+    data.SetSetting("user_picture_file", picture);
     // The program log keeps what it says about each user, for the user's
     // item log.
     data.SetSetting("show_diagnostics", "yes");
@@ -92,6 +113,15 @@ int main(int argc, char* argv[])
     data.ListUser("tomas");
     data.NoteUser("tomas", "owes me the Vanguard bootleg");
     data.NoteUser("pablo", "Has the Vanguard tapes; trades for Blue Note first pressings");
+    // Those who took too much, those who would not stop advertising, and
+    // those whose coming online is worth a sound.
+    data.MarkUser("grabber99", "unshared");
+    data.MarkUser("leechmaster", "unshared");
+    data.NoteUser("leechmaster", "queued 4,000 files, shares nothing");
+    data.MarkUser("cheap-cds-4u", "is_ignored");
+    data.MarkUser("sp4mradio", "is_ignored");
+    data.MarkUser("tomas", "user_online_alert");
+    data.MarkUser("Marek", "user_online_alert");
     // An earlier private chat with ilse, as the client logged it.
     const QStringList earlier = {
         "[Nov 28 8:14:02 pm][ilse] are you coming to the listening party?",

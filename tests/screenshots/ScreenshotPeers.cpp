@@ -1,13 +1,17 @@
 // Other users for scripts/screenshots: fake peers that log in to the test
-// server, answer every search of the photographed client with files of
-// their shares over a message connection, send the files of their shares
-// that the client queues at once over a file connection, search the
-// client's shares now and then (its received searches), and answer
-// requests for their user information, one of them with a picture, and
-// for their whole share list, as other clients would. Each file sent whole
-// is reported on stdout as "served PATH", each answer about themselves as
-// "informed NAME", each share list sent as "listed NAME".
-//   quorvane-screenshot-peers SERVER-PORT USER
+// server, answer the photographed client's searches with the files of their
+// shares that hold every word searched for, over a message connection, send
+// the files of their shares that the client queues over a file connection
+// (most at once, one slowly, so that it is seen downloading), search the
+// client's shares now and then (its received searches), take every file
+// the client uploads to them, and answer requests for their user
+// information, one of them with a picture, and for their whole share list,
+// as other clients would. One of them queues the file WANTED, a path of the
+// client's shares, as soon as the client is about. Each file sent whole is
+// reported on stdout as "served PATH", each answer about themselves as
+// "informed NAME", each share list sent as "listed NAME", each upload of the
+// client that starts as "receiving PATH".
+//   quorvane-screenshot-peers SERVER-PORT USER [WANTED]
 // Runs until it is ended.
 #include <QBuffer>
 #include <QColor>
@@ -15,6 +19,7 @@
 #include <QImage>
 #include <QtMath>
 #include <QHash>
+#include <QSet>
 #include <QMap>
 #include <QTextStream>
 #include <QTimer>
@@ -33,11 +38,14 @@ struct Files
     QList<QByteArray> listed;
     QHash<QString, quint64> sizes;
     QHash<QString, QList<QPair<quint32, quint32>>> attributes = {};
+    // The path of each listed file, in the same order.
+    QStringList paths = {};
 
     Files operator+(const Files& other) const
     {
         Files both = *this;
         both.listed += other.listed;
+        both.paths += other.paths;
         for (auto it = other.sizes.constBegin(); it != other.sizes.constEnd(); ++it)
             both.sizes.insert(it.key(), it.value());
         for (auto it = other.attributes.constBegin(); it != other.attributes.constEnd(); ++it)
@@ -61,7 +69,28 @@ struct Share
     bool picture = false;
     // Further folders the whole share list holds beside what searches find.
     Files library = Files();
+    // Files sent slowly when queued, and whether the user queues the
+    // client's WANTED file.
+    Files slow = Files();
+    bool wants = false;
 };
+
+// What a search finds among the files: those whose path holds every word,
+// in any case, as a client matches.
+QList<QByteArray> Matching(const Files& files, const QString& text)
+{
+    const QStringList words = text.toLower().split(' ', Qt::SkipEmptyParts);
+    QList<QByteArray> found;
+    for (int i = 0; i < files.paths.size(); ++i) {
+        const QString path = files.paths[i].toLower();
+        bool all = !words.isEmpty();
+        for (const QString& word : words)
+            all = all && path.contains(word);
+        if (all)
+            found << files.listed[i];
+    }
+    return found;
+}
 
 // A record sleeve of rings and stripes, made pixel by pixel.
 QByteArray Sleeve()
@@ -106,6 +135,7 @@ Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quin
         const QString path = QString(folder) + "\\" + tracks[i];
         const quint64 bytes = size + quint64(i) * 917311;
         files.listed << SearchReplyFile(path.toUtf8(), bytes, attributes);
+        files.paths << path;
         files.sizes.insert(path, bytes);
         files.attributes.insert(path, attributes);
     }
@@ -161,7 +191,8 @@ QList<Share> Shares()
                    0, 71234567) +
              Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)\\Artwork",
                    {"front.jpg", "back.jpg"}, 0, 412345) +
-             Album("C:\\Users\\jonas\\Music", {"listening party.m3u"}, 0, 2345)},
+             Album("C:\\Users\\jonas\\Music", {"listening party.m3u"}, 0, 2345),
+         Album("C:\\Users\\jonas\\Music\\Coltrane - Blue Train", {"01 Blue Train.flac"}, 0, 61234567)},
         {"ilse", 0, 96000, 4,
          Album("\\home\\ilse\\music\\jazz\\Coltrane\\Blue Train", {"blue train.flac", "lazy bird.flac"}, 0, 61234567),
          1388, 97, "Field recordings and lossless jazz. Slow line, be patient."},
@@ -169,7 +200,7 @@ QList<Share> Shares()
          Album("D:\\Shared\\Mixes", {"late night blue train mix.mp3"}, 192, 88012345) +
              Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"},
                    256, 21345678),
-         9816, 455},
+         9816, 455, QString(), false, Files(), Files(), true},
     };
 }
 
@@ -179,12 +210,14 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
-    if (argc != 3) {
-        err << "usage: quorvane-screenshot-peers SERVER-PORT USER\n";
+    if (argc != 3 && argc != 4) {
+        err << "usage: quorvane-screenshot-peers SERVER-PORT USER [WANTED]\n";
         return 2;
     }
     const quint16 serverPort = quint16(QString(argv[1]).toUShort());
     const QString client = QString::fromLocal8Bit(argv[2]);
+    // As the client's share list names it.
+    const QString wanted = argc == 4 ? QString::fromLocal8Bit(argv[3]).replace('/', '\\') : QString();
 
     // A file the client asked for: offered on the message link it came
     // by, sent over a file link once the client accepts.
@@ -196,6 +229,9 @@ int main(int argc, char* argv[])
         quint64 size;
         FakePeerLink* file = nullptr;
         bool sent = false;
+        bool slow = false;
+        bool started = false;
+        quint64 offset = 0;
     };
     struct Peer
     {
@@ -205,14 +241,21 @@ int main(int argc, char* argv[])
         int answered = 0;
         QHash<FakePeerLink*, int> read = {};
         QList<Upload> uploads = {};
+        // File links of the client's uploads that were told where to start.
+        QSet<FakePeerLink*> receiving = {};
+        bool asked = false;
     };
     QTextStream out(stdout);
     quint32 nextToken = 7000;
     // Queue requests (43) for files of the share are offered (40) at once;
     // an accepted offer (41) gets its file link, and once the client has
-    // said where to start, the rest of the file goes.
+    // said where to start, the rest of the file goes, a slow file a piece
+    // at each turn. The client's own offers (40) are accepted (41), and its
+    // file links told to start at the beginning.
     auto Serve = [&](auto& peer) {
-        for (FakePeerLink* link : peer.fake->links) {
+        // A copy: opening a file link below adds to the peer's links.
+        const QList<FakePeerLink*> links = peer.fake->links;
+        for (FakePeerLink* link : links) {
             if (link->GetMode() != FakePeerLink::Mode::Messages)
                 continue;
             for (int& i = peer.read[link]; i < link->messages.size(); ++i) {
@@ -227,10 +270,21 @@ int main(int argc, char* argv[])
                 } else if (code == 4) {
                     link->SendMessage(5, ShareList(peer.share.files + peer.share.library));
                     out << "listed " << peer.share.name << Qt::endl;
-                } else if (code == 43 && in.ReadStr(path) && peer.share.files.sizes.contains(path)) {
-                    const quint64 size = peer.share.files.sizes.value(path);
+                } else if (code == 43 && in.ReadStr(path) &&
+                           (peer.share.files.sizes.contains(path) || peer.share.slow.sizes.contains(path))) {
+                    const bool slow = peer.share.slow.sizes.contains(path);
+                    const quint64 size = (slow ? peer.share.slow : peer.share.files).sizes.value(path);
                     peer.uploads.append({link, ++nextToken, path, size});
+                    peer.uploads.last().slow = slow;
                     link->SendMessage(40, FakeWire().U32(1).U32(nextToken).Str(path).U64(size).Bytes());
+                } else if (code == 40) {
+                    quint32 direction = 0;
+                    quint64 size = 0;
+                    if (in.ReadU32(direction) && in.ReadU32(token) && in.ReadStr(path) && in.ReadU64(size) &&
+                        direction == 1) {
+                        link->SendMessage(41, FakeWire().U32(token).U8(1).Bytes());
+                        out << "receiving " << path << Qt::endl;
+                    }
                 } else if (code == 41 && in.ReadU32(token) && in.ReadU8(allowed) && allowed == 1) {
                     for (auto& upload : peer.uploads) {
                         if (upload.token != token || upload.file)
@@ -246,14 +300,34 @@ int main(int argc, char* argv[])
                 }
             }
         }
+        for (FakePeerLink* link : peer.fake->links) {
+            if (link->IsAccepted() && link->opening.type == "F" && link->raw.size() >= 4 &&
+                !peer.receiving.contains(link)) {
+                peer.receiving.insert(link);
+                link->SendRaw(FakeWire().U64(0).Bytes());
+            }
+        }
         for (auto& upload : peer.uploads) {
-            quint64 offset = 0;
-            if (!upload.file || upload.sent || upload.file->raw.size() < 8 ||
-                !FakeWire(upload.file->raw.left(8)).ReadU64(offset) || offset > upload.size)
+            if (!upload.file || upload.sent)
                 continue;
-            upload.sent = true;
-            upload.file->SendRaw(QByteArray(int(upload.size - offset), '\x5a'));
-            out << "served " << upload.path << Qt::endl;
+            if (!upload.started) {
+                quint64 offset = 0;
+                if (upload.file->raw.size() < 8 || !FakeWire(upload.file->raw.left(8)).ReadU64(offset) ||
+                    offset > upload.size)
+                    continue;
+                upload.started = true;
+                upload.offset = offset;
+            }
+            // A slow file goes a piece at each turn, a tenth of a second
+            // apart; the others go whole.
+            const quint64 rest = upload.size - upload.offset;
+            const quint64 now = upload.slow ? qMin<quint64>(rest, 48 * 1024) : rest;
+            upload.file->SendRaw(QByteArray(int(now), '\x5a'));
+            upload.offset += now;
+            if (upload.offset == upload.size) {
+                upload.sent = true;
+                out << "served " << upload.path << Qt::endl;
+            }
         }
     };
 
@@ -306,9 +380,15 @@ int main(int argc, char* argv[])
                     if (!peer.link)
                         continue;
                 }
-                peer.link->SendMessage(9, CompressedSearchReply(peer.share.name, request.ticket,
-                                                                peer.share.files.listed, peer.share.freeSlot,
-                                                                peer.share.speed, peer.share.queued));
+                const QList<QByteArray> found = Matching(peer.share.files, request.text);
+                if (!found.isEmpty())
+                    peer.link->SendMessage(9, CompressedSearchReply(peer.share.name, request.ticket, found,
+                                                                    peer.share.freeSlot, peer.share.speed,
+                                                                    peer.share.queued));
+                if (peer.share.wants && !peer.asked && !wanted.isEmpty()) {
+                    peer.asked = true;
+                    peer.link->SendMessage(43, FakeWire().Str(wanted).Bytes());
+                }
             }
             Serve(peer);
         }

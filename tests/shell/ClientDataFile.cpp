@@ -53,6 +53,11 @@ void ClientDataFile::NoteUser(const QString& user, const QString& note)
     m_notes.append({user, note});
 }
 
+void ClientDataFile::MarkUser(const QString& user, const QString& marker)
+{
+    m_marks.append({user, marker});
+}
+
 bool ClientDataFile::Write(const QString& prefix, QString* error) const
 {
     QString failure;
@@ -113,6 +118,19 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         }
         for (const auto& note : m_notes)
             d.GetType("user")->GetItem(note.first).Connect(d.GetType("user_note")->GetItem(Value(note.second)));
+        for (const auto& mark : m_marks) {
+            if (mark.second == "user_online_alert" && !d.HasType("user_online_alert")) {
+                // Declared and saved as the users page does.
+                d.GetType("user")->RelateToType(d.NewType("user_online_alert", 2, true, true), many, one, false);
+                saver->AddSavedType("user_online_alert");
+                saver->AddSavedByConnectionType("user", "user_online_alert");
+            }
+            if (!d.HasType(mark.second.toStdString())) {
+                failure = "no marker " + mark.second;
+                break;
+            }
+            d.GetType("user")->GetItem(mark.first).NewItem(mark.second.toUtf8().constData());
+        }
         for (const Download& download : m_downloads) {
             if (!failure.isEmpty())
                 break;

@@ -33,6 +33,9 @@ public:
     void ListUser(const QString& user, const QStringList& groups = QStringList());
     // A note about another user.
     void NoteUser(const QString& user, const QString& note);
+    // Another user marked as the user menu marks them: "unshared",
+    // "is_ignored" or "user_online_alert".
+    void MarkUser(const QString& user, const QString& marker);
 
     // False when an engine refuses a folder or a download, or the file
     // cannot be saved; error then says which.
@@ -65,4 +68,5 @@ private:
     QStringList m_excludedExtensions;
     QList<QPair<QString, QStringList>> m_listed;
     QList<QPair<QString, QString>> m_notes;
+    QList<QPair<QString, QString>> m_marks;
 };

@@ -203,6 +203,17 @@ private slots:
         QCOMPARE(shared->headerItem()->text(0), QString("Shared folder"));
         QCOMPARE(shared->headerItem()->text(1), QString("Accessible to"));
         QCOMPARE(shared->columnWidth(0), 400);
+        // Placed by hand, yet its whole text shows.
+        auto* import = Control<QPushButton>("importUserListButton");
+        QCOMPARE(import->pos(), QPoint(10, 30));
+        QVERIFY(import->width() >= import->sizeHint().width() && import->width() >= 281);
+        const QFont font = QApplication::font();
+        QFont larger = font;
+        larger.setPointSize(font.pointSize() * 2);
+        QApplication::setFont(larger);
+        const bool fits = import->width() >= import->sizeHint().width() && import->width() > 281;
+        QApplication::setFont(font);
+        QVERIFY(fits);
 
         // Without Init there is nothing to save and nothing to take down.
         Stop();

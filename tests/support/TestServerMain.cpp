@@ -6,7 +6,8 @@
 // rooms with people in them and a wall, and the people in "jazz lounge" talk
 // a little whenever someone enters it (the rooms that scripts/screenshots
 // shows); marta has privileges to give and gets private messages at login.
-// With --search-scene the server knows searches related to "blue train".
+// With --search-scene the server knows searches related to "blue train" and
+// asks for a wish-list search every few seconds.
 // With --users-scene it knows a few users who stay offline, with their
 // figures.
 // The first line on standard output is the port; then one line per login
@@ -109,6 +110,8 @@ void SetSearchScene(TestServer& server)
 {
     server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
                                           {"moment's notice", 5}, {"hard bop", 3}});
+    // Wish-list searches go out within seconds, so their results are seen.
+    server.SetWishListInterval(6);
 }
 } // namespace
 

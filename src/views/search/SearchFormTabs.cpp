@@ -18,6 +18,7 @@
 #include "ServerNames.h"
 #include "Settings.h"
 #include "SizeManager.h"
+#include "common/ColumnWidths.h"
 #include "ui_SearchForm.h"
 
 namespace {
@@ -68,9 +69,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString tex
     tree->setColumnCount(SearchResultListItem::ColumnCount);
     tree->setHeaderLabels(QStringList() << tr("User") << tr("Free") << tr("K/s") << tr("Folder") << tr("File")
                                         << tr("Size") << tr("Attributes"));
-    const int widths[] = {100, 40, 40, 150, 170, 70};
-    for (int column = 0; column < 6; ++column)
-        tree->setColumnWidth(column, widths[column]);
+    ColumnWidths::Set(tree, {100, 40, 40, 150, 170, 70, tree->header()->defaultSectionSize()},
+                      {QString(), "12", "1787.1", QString(), QString(), "88,012,345", "320 CBR, 6m28s"});
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
     tree->expandAll();

@@ -9,6 +9,7 @@
 #include "ServerNames.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "common/ColumnWidths.h"
 #include "ui_CompleteDownloadsForm.h"
 
 CompleteDownloadsForm* completeDownloadsForm = nullptr;
@@ -36,9 +37,9 @@ CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
     ui->setupUi(this);
     QTreeWidget* list = ui->downloadList;
     list->setHeaderLabels({tr("File"), tr("Folder"), tr("User"), tr("Size"), tr("Completion time")});
-    const int widths[] = {250, 250, 100, 100, 150};
-    for (int column = 0; column < 5; ++column)
-        list->setColumnWidth(column, widths[column]);
+    // The completion time is written out in full, weekday to year.
+    ColumnWidths::Set(list, {250, 250, 100, 100, 150},
+                      {QString(), QString(), QString(), "161234567", "Wed Dec 17 11:39:12 2026"});
     list->header()->setStretchLastSection(false);
     list->header()->setSectionsMovable(false);
 }

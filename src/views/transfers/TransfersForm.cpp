@@ -17,6 +17,7 @@
 #include "TimerManager.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "common/ColumnWidths.h"
 #include "common/SettingBinding.h"
 #include "ui_TransfersForm.h"
 
@@ -36,13 +37,21 @@ const TransferTree::Names kUploadNames = {TransferNames::UploadEntry,  TransferN
                                           TransferNames::ReadPosition, TransferNames::Uploading,
                                           ShareNames::SharedFileSize,  ShareNames::SharedFile};
 
-const int kColumnWidths[] = {100, 125, 125, 100, 140, 80, 40, 90, 40};
+const QVector<int> kColumnWidths = {100, 125, 125, 100, 140, 80, 40, 90, 40};
+// The figures as wide as they come (a local network passes 100 MB/s).
+const QStringList kColumnSamples = {QString(), QString(), QString(), QString(), QString(),
+                                    "10h:59m:59s", "999999.9", "161,234,567"};
+const int kProgressColumn = 4;
 
 void SetColumns(QTreeWidget* tree, const QStringList& titles)
 {
     tree->setHeaderLabels(titles);
-    for (int column = 0; column < titles.size(); ++column)
-        tree->setColumnWidth(column, kColumnWidths[column]);
+    ColumnWidths::Set(tree, kColumnWidths.mid(0, titles.size()), kColumnSamples);
+    // The progress bar writes its figures in bold.
+    QFont bold = tree->font();
+    bold.setBold(true);
+    tree->setColumnWidth(kProgressColumn, qMax(tree->columnWidth(kProgressColumn),
+                                               QFontMetrics(bold).horizontalAdvance("161,234,567 (100.0%)") + 12));
     tree->header()->setSectionsMovable(false);
 }
 

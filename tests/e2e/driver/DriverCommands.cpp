@@ -56,7 +56,7 @@ QString BlockedBy(QWidget* widget)
 {
     QWidget* modal = QApplication::activeModalWidget();
     QWidget* window = widget->window();
-    if (!modal || window == modal || (window->windowFlags() & Qt::Popup) == Qt::Popup)
+    if (!modal || window == modal || window->windowType() == Qt::Popup)
         return QString();
     return QString("the dialog \"%1\" blocks its window").arg(modal->windowTitle());
 }
@@ -76,11 +76,12 @@ QWidget* Reach(const QJsonValue& locator, QString* error)
 }
 
 // A user clicks into a window before working in it; the offscreen platform
-// has no window manager to do it for us.
+// has no window manager to do it for us. (Qt::Popup shares its Qt::Window
+// bit with every window: only the window type tells a popup.)
 void Activate(QWidget* widget)
 {
     QWidget* window = widget->window();
-    if (!window->isActiveWindow() && !(window->windowFlags() & Qt::Popup)) {
+    if (!window->isActiveWindow() && window->windowType() != Qt::Popup) {
         window->activateWindow();
         QApplication::setActiveWindow(window);
     }

@@ -89,6 +89,35 @@ private slots:
         QCOMPARE(wish->searchResults()->topLevelItem(0)->child(0)->childCount(), 2);
     }
 
+    // Figures as large as they come are read whole, titles with their sort
+    // mark too, whatever the font.
+    void figuresAndTitlesFitTheirColumns()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        const unsigned int ticket = s.WishListSearch("giant steps");
+        const QList<QPair<quint32, quint32>> mp3 = {{0, 320}, {2, 0}, {1, 388}};
+        QVERIFY(
+            s.Answer("rafael", ticket, {SearchReplyFile("D:\\Mixes\\giant steps.mp3", 88012345, mp3)}, 12, 1830000));
+        QTreeWidget* tree = s.WishPage(0)->searchResults();
+        tree->expandAll();
+        QTreeWidgetItem* user = tree->topLevelItem(0);
+        QTreeWidgetItem* file = user->child(0)->child(0);
+        const QFontMetrics metrics(tree->font());
+        // A cell keeps a few pixels of margin on each side; a title shares
+        // its room with the sort mark.
+        auto check = [&](const QString& text, int column, int room) {
+            QVERIFY2(metrics.horizontalAdvance(text) + room <= tree->columnWidth(column),
+                     qPrintable(QString("\"%1\" in %2 pixels").arg(text).arg(tree->columnWidth(column))));
+        };
+        check(user->text(SearchResultListItem::SpeedColumn), SearchResultListItem::SpeedColumn, 8);
+        check(file->text(SearchResultListItem::SizeColumn), SearchResultListItem::SizeColumn, 8);
+        check(file->text(SearchResultListItem::AttributesColumn), SearchResultListItem::AttributesColumn, 8);
+        for (int column : {SearchResultListItem::FreeColumn, SearchResultListItem::SpeedColumn})
+            check(tree->headerItem()->text(column), column, 32);
+        QCOMPARE(file->text(SearchResultListItem::SizeColumn), QString("88,012,345"));
+    }
+
     void stoppedDisabledAndRemovedSearchesShowNothingMore()
     {
         SearchPageFixture s;

@@ -77,6 +77,13 @@ private slots:
         QCOMPARE(h.TabTitle(), QString("Transfers [1/0]"));
         QCOMPARE(row->text(3), QString("downloading"));
         QVERIFY(Bar(tree, row));
+        // The widest figure of a bar is read whole, written bold as the
+        // style draws it; so are the speed and the size beside it.
+        QFont bold = Bar(tree, row)->font();
+        bold.setBold(true);
+        QVERIFY(QFontMetrics(bold).horizontalAdvance("61,234,567 (100.0%)") + 8 <= tree->columnWidth(4));
+        QVERIFY(tree->fontMetrics().horizontalAdvance("1374.4") + 8 <= tree->columnWidth(6));
+        QVERIFY(tree->fontMetrics().horizontalAdvance("61,234,567") + 8 <= tree->columnWidth(7));
         const qint64 position = entry["write_position"].AsObject<TransferCounter64>()->load();
         QVERIFY(position > 0);
         QVERIFY2(Bar(tree, row)->format().startsWith(CommafyNumber(position) + " ("),
