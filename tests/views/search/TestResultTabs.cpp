@@ -168,7 +168,8 @@ private slots:
         SearchResultsForm* other = s.Search("unrelated");
         SearchResultsForm* page = s.Search("coltrane");
         QTreeWidget* related = page->CorrelationsWidget();
-        QTRY_COMPARE(Column(related->invisibleRootItem(), 0), QStringList({"giant steps", "ballads", "a love supreme"}));
+        QTRY_COMPARE(Column(related->invisibleRootItem(), 0),
+                     QStringList({"giant steps", "ballads", "a love supreme"}));
         QVERIFY(!related->isHidden());
         // Another text's answer leaves a page alone; none means no list.
         QVERIFY(other->CorrelationsWidget()->isHidden());
@@ -199,8 +200,8 @@ private slots:
         QVERIFY(s.Answer("bob", page->Ticket(), Files("c", {"3.mp3"}), 0, 50 * 1024, 3));
         QVERIFY(s.Answer("carol", page->Ticket(), Files("d", {"4.mp3"}), 0, 90 * 1024, 12));
         QCOMPARE(s.ToolbarTexts(page),
-                 QStringList({"Order by Available [on]", "Order by Fastest", "Expand Folders [on]",
-                              "Expand Users [on]", "Add to Wishlist", "Re-enter Search", "Stop Search"}));
+                 QStringList({"Order by Available [on]", "Order by Fastest", "Expand Folders [on]", "Expand Users [on]",
+                              "Add to Wishlist", "Re-enter Search", "Stop Search"}));
         auto expanded = [tree](bool folders) {
             QVector<bool> open;
             for (int i = 0; i < tree->topLevelItemCount(); ++i) {
@@ -255,8 +256,8 @@ private slots:
         QVERIFY(s.Answer("alice", s.WishListSearch("bitches brew"), Files("a", {"1.mp3"})));
         s.form->findChild<QTabWidget*>("tabWidget")->setCurrentIndex(1);
         QCOMPARE(s.ToolbarTexts(s.WishPage(0)),
-                 QStringList({"Order by Available [on]", "Order by Fastest", "Expand Folders [on]",
-                              "Expand Users [on]", "Remove from Wish List", "Re-enter Search"}));
+                 QStringList({"Order by Available [on]", "Order by Fastest", "Expand Folders [on]", "Expand Users [on]",
+                              "Remove from Wish List", "Re-enter Search"}));
         QVERIFY(s.Trigger(s.WishPage(0), "Remove from Wish List"));
         QVERIFY(!d.GetType("wish_list_item")->HasItem("bitches brew"));
     }
