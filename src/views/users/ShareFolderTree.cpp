@@ -11,6 +11,7 @@
 #include "GeneralFunctions.h"
 #include "SharedFoldersManager.h"
 #include "TreeWidgetItem.h"
+#include "common/ColumnWidths.h"
 
 namespace {
 
@@ -35,9 +36,7 @@ void SetHidden(QTreeWidgetItem* node, bool hidden)
 } // namespace
 
 ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeWidget* fileList)
-    : m_owner(owner)
-    , m_folderTree(folderTree)
-    , m_fileList(fileList)
+    : m_owner(owner), m_folderTree(folderTree), m_fileList(fileList)
 {
     m_folderTree->setColumnCount(1);
     m_folderTree->setHeaderLabels(QStringList() << QObject::tr("Folder"));
@@ -45,10 +44,9 @@ ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeW
     m_folderTree->setContextMenuPolicy(Qt::CustomContextMenu);
 
     m_fileList->setColumnCount(3);
-    m_fileList->setHeaderLabels(QStringList() << QObject::tr("File") << QObject::tr("Size")
-                                              << QObject::tr("Attributes"));
-    m_fileList->setColumnWidth(FileColumn, 200);
-    m_fileList->setColumnWidth(SizeColumn, 70);
+    m_fileList->setHeaderLabels(QStringList()
+                                << QObject::tr("File") << QObject::tr("Size") << QObject::tr("Attributes"));
+    ColumnWidths::Set(m_fileList, {200, 70}, {QString(), "88,012,345"});
     m_fileList->header()->setStretchLastSection(true);
     m_fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_fileList->setSortingEnabled(true);
@@ -237,8 +235,7 @@ bool ShareFolderTree::HasMatchingFiles(ItemPtr folder, const FilterParser& filte
     Type* const names = d.GetType("user_share_file_name");
     int matching = 0;
     for (const ItemPtr& file : folder.GetItems(files)) {
-        if (filter.IsMatching(file[names].AsString(), nullptr, file) == FilterParser::Matching &&
-            ++matching >= needed)
+        if (filter.IsMatching(file[names].AsString(), nullptr, file) == FilterParser::Matching && ++matching >= needed)
             return true;
     }
     return false;

@@ -4,6 +4,7 @@
 // and what closing the tab leaves behind.
 #include <QAction>
 #include <QFile>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QPointer>
 #include <QSignalSpy>
@@ -33,7 +34,8 @@ ShareList Music()
     return {
         {"music", {{"readme.txt", 1200}}},
         {"music\\jazz",
-         {{"b.mp3", 4000000, {{0, 128}, {2, 1}}}, {"a.mp3", 1234567, {{0, 320}, {1, 245}, {2, 0}}},
+         {{"b.mp3", 4000000, {{0, 128}, {2, 1}}},
+          {"a.mp3", 1234567, {{0, 320}, {1, 245}, {2, 0}}},
           {"liner notes.txt", 0}}},
         {"music\\jazz\\coltrane", {{"blue train.mp3", 9000}, {"lazy bird.mp3", 8000}}},
         {"music\\rock", {{"x.mp3", 5}}},
@@ -118,6 +120,9 @@ private slots:
         form->folderTree()->setCurrentItem(BrowseSetup::Node(form->folderTree(), "jazz"));
         QCOMPARE(BrowseSetup::Rows(form->fileList()),
                  QStringList({"a.mp3|1,234,567|320 CBR, 4m5s", "b.mp3|4,000,000|128 VBR", "liner notes.txt||"}));
+        // Sizes are read whole in the test's font, wider than the usual one.
+        QVERIFY(QFontMetrics(form->fileList()->font()).horizontalAdvance("4,000,000") + 8 <=
+                form->fileList()->columnWidth(1));
         const ItemPtr annItem = d.GetType("user")->GetItem("ann");
         QCOMPARE(annItem["user_share"], form->Share());
         QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 6);
@@ -212,7 +217,6 @@ private slots:
         // The file list shows no actions at all.
         QVERIFY(s.f.Focus(form->fileList()));
         QVERIFY(!s.f.ToolbarAction("Expand All"));
-
     }
 
     void downloadsFilesAndWholeFolders()
@@ -275,8 +279,8 @@ private slots:
         QCOMPARE(BrowseSetup::Rows(form->fileList()).size(), 2);
         // A search result's "Browse Folder": the share on show, at the
         // result's folder.
-        SearchResultsForm* results = search->CreateSearchForm(s.f.net.client->FileSearch("x", QString()), "x",
-                                                              NetworkSearch);
+        SearchResultsForm* results =
+            search->CreateSearchForm(s.f.net.client->FileSearch("x", QString()), "x", NetworkSearch);
         ann->SendMessage(9,
                          CompressedSearchReply("ann", results->Ticket(), {SearchReplyFile("music\\rock\\x.mp3", 5)}));
         QTreeWidget* found = results->searchResults();
@@ -325,8 +329,8 @@ private slots:
         QTextCursor anchor = browser->document()->find("Check here");
         anchor.setPosition(anchor.selectionStart() + 2);
         QTest::mouseClick(browser->viewport(), Qt::LeftButton, {}, browser->cursorRect(anchor).center());
-        QCOMPARE(s.f.OpenedUrls(), QList<QUrl>({NetworkHosts::WebUrl("porttest.php?port=" +
-                                                                       GetSetting("listening_port"))}));
+        QCOMPARE(s.f.OpenedUrls(),
+                 QList<QUrl>({NetworkHosts::WebUrl("porttest.php?port=" + GetSetting("listening_port"))}));
         emit s.f.net.peer->ConnectionToUserFailed("late", "F");
         emit s.f.net.peer->ConnectionToUserFailed("other", "P");
         QCOMPARE(form->messageBrowser()->toPlainText().count("Check here"), 1);
@@ -378,11 +382,10 @@ private slots:
         QCOMPARE(answers.asked[0].caption, QString("Export Share To File"));
         QCOMPARE(answers.asked[0].filter, QString("XML files (*.xml)"));
         const QString bad = QString("bad") + QChar(0xFFFD) + "name";
-        QCOMPARE(ReadExport(path),
-                 QStringList({"user name=a/b", " folder name=music", "  folder name=" + bad,
-                              "   file name=bell" + QString(QChar(0xFFFD)) + ".mp3 size=1,234",
-                              "   file name=tagged.mp3 size=5,000,000 bitrate_mode=vbr bitrate=192",
-                              "  file name=readme <&>.txt size=", " folder name=zeta"}));
+        QCOMPARE(ReadExport(path), QStringList({"user name=a/b", " folder name=music", "  folder name=" + bad,
+                                                "   file name=bell" + QString(QChar(0xFFFD)) + ".mp3 size=1,234",
+                                                "   file name=tagged.mp3 size=5,000,000 bitrate_mode=vbr bitrate=192",
+                                                "  file name=readme <&>.txt size=", " folder name=zeta"}));
         // Cancelled: nothing written.
         QFile::remove(path);
         s.f.ToolbarAction("Save To File")->trigger();
