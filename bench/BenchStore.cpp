@@ -19,8 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-namespace
-{
+namespace {
 const size_t StoreItems = 1000000;
 const size_t Tags = 1000;
 const int SharedFiles = 100000;
@@ -178,8 +177,7 @@ void StoreFigures()
     d.Reset();
 }
 
-const char* const Attributes[] = {"shared_file_name", "shared_file_folder", "file_size", "bitrate",
-                                  "length_seconds"};
+const char* const Attributes[] = {"shared_file_name", "shared_file_folder", "file_size", "bitrate", "length_seconds"};
 
 void DeclareShareTypes()
 {
@@ -200,7 +198,8 @@ void FillShare()
     for (int i = 0; i < SharedFiles; ++i) {
         ItemPtr f = file->NewItem();
         const int folder = i / 100;
-        f += types[0]->NewItem(QString("Artist %1 - Track %2 of the album.mp3").arg(folder).arg(i % 100, 2, 10, QChar('0')));
+        f += types[0]->NewItem(
+            QString("Artist %1 - Track %2 of the album.mp3").arg(folder).arg(i % 100, 2, 10, QChar('0')));
         f += types[1]->NewItem(QString("/home/someone/Music/Artist %1/Album %2").arg(folder / 10).arg(folder));
         f += types[2]->NewItem(qint64(1000000 + random() % 9000000));
         f += types[3]->NewItem(bitrates[random() % 4]);

@@ -3,8 +3,7 @@
 #include <QDir>
 #include <QFile>
 
-namespace
-{
+namespace {
 const char* const Words[] = {"Blue", "Night", "River", "Echo", "Stone", "Café", "Ёлка", "Live", "Remix", "Dawn"};
 }
 
@@ -41,13 +40,11 @@ qint64 ShareTree::FileSize(int top, int sub, int file)
 bool ShareTree::Make(const QString& root, std::vector<std::string>* paths)
 {
     for (int t = 0; t < TopFolders; ++t)
-        for (int s = 0; s < SubFolders; ++s)
-        {
+        for (int s = 0; s < SubFolders; ++s) {
             const QString folder = FolderPath(root, t, s);
             if (!QDir().mkpath(folder))
                 return false;
-            for (int f = 0; f < FilesPerFolder; ++f)
-            {
+            for (int f = 0; f < FilesPerFolder; ++f) {
                 const QString path = folder + "/" + FileName(t, s, f);
                 QFile file(path);
                 if (!file.open(QIODevice::WriteOnly) || !file.resize(FileSize(t, s, f)))

@@ -40,14 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // the accepted end keeps its waits on the listening port.
     auto* ours = new QTcpSocket;
     ours->connectToHost(QHostAddress::LocalHost, listener->serverPort());
-    fuzz::RunUntil([&] { return listener->hasPendingConnections() && ours->state() == QAbstractSocket::ConnectedState; });
+    fuzz::RunUntil(
+        [&] { return listener->hasPendingConnections() && ours->state() == QAbstractSocket::ConnectedState; });
     QTcpSocket* other = listener->nextPendingConnection();
     fuzz::Require(other != nullptr);
     const linger reset = {1, 0};
     ::setsockopt(int(ours->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 
     bool ended = false;
-    auto* connection = new PeerConnection(ours, obfuscated, [] { return qint64(0); }, nullptr);
+    auto* connection = new PeerConnection(
+        ours, obfuscated, [] { return qint64(0); }, nullptr);
     QObject::connect(connection, &PeerConnection::OpeningReceived, [&] {
         if (fileConnection)
             connection->AwaitFileToken();
@@ -55,9 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             connection->BeginMessages();
     });
     QObject::connect(connection, &PeerConnection::FileTokenReceived, [&] { ended = true; });
-    QObject::connect(connection, &PeerConnection::MessageReceived, [](quint32, QByteArray body) {
-        fuzz::Require(body.size() < int(10485760));
-    });
+    QObject::connect(connection, &PeerConnection::MessageReceived,
+                     [](quint32, QByteArray body) { fuzz::Require(body.size() < int(10485760)); });
     QObject::connect(connection, &PeerConnection::Ended, [&] { ended = true; });
 
     other->write(wire);

@@ -16,32 +16,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const unsigned long before = stream.GetReadPosition();
         bool ok = false;
         switch (script[i] % 8) {
-        case 0: {
+        case 0:
+        {
             quint8 v = 0;
             ok = stream.Read(v);
             break;
         }
-        case 1: {
+        case 1:
+        {
             quint32 v = 0;
             ok = stream.Read(v);
             break;
         }
-        case 2: {
+        case 2:
+        {
             quint64 v = 0;
             ok = stream.Read(v);
             break;
         }
-        case 3: {
+        case 3:
+        {
             std::string text;
             ok = stream.Read(text);
             break;
         }
-        case 4: {
+        case 4:
+        {
             QString text;
             ok = stream.Read(text);
             break;
         }
-        case 5: {
+        case 5:
+        {
             QByteArray bytes;
             ok = stream.ReadBytes(bytes, script[i] >> 3);
             break;

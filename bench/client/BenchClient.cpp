@@ -27,8 +27,7 @@
 #include "TestHttpServer.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 const int Files = ShareTree::Files;
 const int Rounds = 3;
 const quint32 FileSearchResult = 9;

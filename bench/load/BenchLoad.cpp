@@ -24,8 +24,8 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
-#include <tuple>
 #include <sys/resource.h>
+#include <tuple>
 
 #include "BenchSupport.h"
 #include "Data.h"
@@ -36,8 +36,7 @@
 #include "TransferQueueManager.h"
 #include "UploadsFixture.h"
 
-namespace
-{
+namespace {
 const int Connections = 1000;
 const int SearchesPerSecond = 500;
 const int SearchSeconds = 30;
@@ -144,7 +143,8 @@ public:
                 }
                 socket->readAll();
             });
-            QObject::connect(socket, &QTcpSocket::disconnected, [this, good] { ++(good ? goodClosed : stalledClosed); });
+            QObject::connect(socket, &QTcpSocket::disconnected,
+                             [this, good] { ++(good ? goodClosed : stalledClosed); });
             socket->connectToHost(QHostAddress::LocalHost, port);
             sockets.push_back(socket);
         }
@@ -229,8 +229,8 @@ void ConnectionCrowd(UploadsFixture& f, qint64& now)
 // The share's files: 100 files a folder, ten albums an artist.
 QString ShareFile(int i)
 {
-    static const char* const Words[] = {"Blue", "Night", "River", "Echo", "Stone", "Live", "Remix", "Dawn",
-                                        "Gold", "Rain",  "Fire",  "Heart", "Storm", "Sea", "Glass", "Light"};
+    static const char* const Words[] = {"Blue", "Night", "River", "Echo",  "Stone", "Live", "Remix", "Dawn",
+                                        "Gold", "Rain",  "Fire",  "Heart", "Storm", "Sea",  "Glass", "Light"};
     return QString("music/Artist %1/Album %2/%3 - %4 %5 %6.mp3")
         .arg(i / 1000)
         .arg(i / 100 % 10)
@@ -251,7 +251,7 @@ void SearchStorm(UploadsFixture& f)
 {
     std::printf("== %d searches a second for %d s against a %d-file share\n", SearchesPerSecond, SearchSeconds,
                 ShareFiles);
-    const QStringList texts = {"nowhere at all", "blue night",    "river 12345", "zzz yyy",
+    const QStringList texts = {"nowhere at all", "blue night",   "river 12345", "zzz yyy",
                                "storm glass",    "nothing here", "gold 777",    "missing words"};
 
     auto run = [&](int perSecond) {

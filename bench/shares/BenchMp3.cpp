@@ -16,8 +16,7 @@
 #include "BenchSupport.h"
 #include "FileScanner.h"
 
-namespace
-{
+namespace {
 const int Seconds = 60;
 const qint64 TargetBytes = 64LL << 20;
 const int Rounds = 3;
@@ -38,12 +37,10 @@ QByteArray Wav(int rate, int channels)
     out.writeRawData("data", 4);
     out << bytes;
     quint32 noise = 12345;
-    for (int i = 0; i < rate * Seconds; ++i)
-    {
+    for (int i = 0; i < rate * Seconds; ++i) {
         const double t = double(i) / rate;
         const double loudness = (i / (rate / 2)) % 2 == 0 ? 0.4 : 0.01;
-        for (int c = 0; c < channels; ++c)
-        {
+        for (int c = 0; c < channels; ++c) {
             noise = noise * 1664525u + 1013904223u;
             const double n = double(noise >> 16) / 32768.0 - 1.0;
             out << qint16((0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) + loudness * n) * 32000);
@@ -83,8 +80,8 @@ QString Encode(const QString& lame, const QString& dir, const QString& name, int
     if (!WriteFile(wav, Wav(rate, channels)))
         return QString();
     QProcess encoder;
-    encoder.start(lame, QStringList(args) << "--quiet" << "--resample" << QString::number(rate / 1000.0) << wav
-                                          << mp3);
+    encoder.start(lame, QStringList(args) << "--quiet"
+                                          << "--resample" << QString::number(rate / 1000.0) << wav << mp3);
     if (!encoder.waitForFinished(300000) || encoder.exitCode() != 0)
         return QString();
     QFile::remove(wav);
@@ -102,8 +99,7 @@ qint64 TotalBytes(const QStringList& files)
 double CatSeconds(const QStringList& files)
 {
     double best = 1e9;
-    for (int round = 0; round < Rounds; ++round)
-    {
+    for (int round = 0; round < Rounds; ++round) {
         QProcess cat;
         cat.setStandardOutputFile(QProcess::nullDevice());
         QElapsedTimer timer;
@@ -121,13 +117,11 @@ double AnalysisSeconds(const QStringList& files, int& succeeded)
 {
     FileScanner scanner;
     double best = 1e9;
-    for (int round = 0; round < Rounds; ++round)
-    {
+    for (int round = 0; round < Rounds; ++round) {
         succeeded = 0;
         QElapsedTimer timer;
         timer.start();
-        for (const QString& file : files)
-        {
+        for (const QString& file : files) {
             int version, frequency, bitrate;
             QString mode;
             bool vbr;
@@ -157,8 +151,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString lame = QStandardPaths::findExecutable("lame");
-    if (lame.isEmpty())
-    {
+    if (lame.isEmpty()) {
         std::printf("mp3: skipped, the lame encoder is not installed (scripts/deps installs it)\n");
         return 0;
     }
@@ -178,11 +171,9 @@ int main(int argc, char** argv)
                           {"cbr320", 44100, 2, {"--cbr", "-b", "320", "-m", "s"}},
                           {"vbr", 44100, 2, {"-V", "2"}},
                           {"mpeg2mono", 22050, 1, {"--cbr", "-b", "32", "-m", "m"}}};
-    for (const Kind& kind : kinds)
-    {
+    for (const Kind& kind : kinds) {
         const QString file = Encode(lame, dir.path(), kind.name, kind.rate, kind.channels, kind.args);
-        if (file.isEmpty())
-        {
+        if (file.isEmpty()) {
             std::printf("mp3: encoding %s failed\n", kind.name);
             return 1;
         }

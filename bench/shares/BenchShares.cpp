@@ -16,9 +16,9 @@
 #include <cstdio>
 #include <functional>
 #include <malloc.h>
-#include <unistd.h>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -35,8 +35,7 @@
 #include "SharedFoldersManager.h"
 #include "StallProbe.h"
 
-namespace
-{
+namespace {
 const int Files = ShareTree::Files;
 const double StallAimMs = 100;
 
@@ -218,7 +217,8 @@ int main(int argc, char** argv)
 
     // The walk against find, both on a warm cache.
     FindSeconds(root);
-    const PairedFigures walk = Paired(5, [&] { return FindSeconds(root); }, [&] { return WalkSeconds(root); });
+    const PairedFigures walk = Paired(
+        5, [&] { return FindSeconds(root); }, [&] { return WalkSeconds(root); });
     if (!walk.ok)
         qFatal("the walk or find failed");
     Figure("start-up walk vs find -printf '%s %p\\n'", walk.ratio, "x", "<=", 2,

@@ -27,8 +27,7 @@
 #include "Settings.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 const int Users = 1000;
 const int PerUser = 10;
 const int Rounds = 5;
@@ -63,10 +62,10 @@ void Prepare(Due due)
 {
     const QDateTime now = QDateTime::currentDateTime();
     const ItemPtr recent = d.GetType("last_queue_request_time")->NewItem(Value(PeriodicDuties::Format(now)));
-    const ItemPtr past = d.GetType("next_place_in_line_request_time")
-                             ->NewItem(Value(PeriodicDuties::Format(now.addSecs(-60))));
-    const ItemPtr future = d.GetType("next_place_in_line_request_time")
-                               ->NewItem(Value(PeriodicDuties::Format(now.addSecs(600))));
+    const ItemPtr past =
+        d.GetType("next_place_in_line_request_time")->NewItem(Value(PeriodicDuties::Format(now.addSecs(-60))));
+    const ItemPtr future =
+        d.GetType("next_place_in_line_request_time")->NewItem(Value(PeriodicDuties::Format(now.addSecs(600))));
     for (int i = 0; i < Users; ++i) {
         ItemPtr user = d.GetType("user")->HasItem(Value(UserName(i)));
         if (due == Due::QueueRequests)
@@ -249,8 +248,8 @@ int main(int argc, char** argv)
     // A tick runs on the event loop: it must not stall it.
     for (int s = 0; s < 3; ++s)
         Figure(qPrintable(QString("half-minute tick, %1").arg(Name(states[s]))), figures[s].withPeer, "ms", "<", 100,
-               Detail("engine alone %.2f ms, plain containers %.2f ms, %d messages", figures[s].alone,
-                      figures[s].plain, figures[s].messages));
+               Detail("engine alone %.2f ms, plain containers %.2f ms, %d messages", figures[s].alone, figures[s].plain,
+                      figures[s].messages));
 
     // Sanity: every entry is still queued and the last tick asked nothing.
     if (engine.ActiveDownloadCount() != 0 ||

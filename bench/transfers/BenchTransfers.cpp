@@ -7,11 +7,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <QEventLoop>
 #include <arpa/inet.h>
 #include <cstdio>
 #include <fcntl.h>
@@ -31,8 +31,7 @@
 #include "TransferPair.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 const qint64 GiB = qint64(1) << 30;
 
 bool WriteFile(const QString& path, qint64 size)
@@ -275,9 +274,9 @@ int main(int argc, char** argv)
         return 1;
     }
     const double mib = double(GiB) / (1 << 20);
-    Figure("one 1 GiB transfer vs one raw copy (throughput)", 1 / single.ratio, "x", ">=", 0.9,
-           Detail("%.0f MiB/s against %.0f MiB/s, medians of 5 paired rounds", mib / single.ours,
-                  mib / single.baseline));
+    Figure(
+        "one 1 GiB transfer vs one raw copy (throughput)", 1 / single.ratio, "x", ">=", 0.9,
+        Detail("%.0f MiB/s against %.0f MiB/s, medians of 5 paired rounds", mib / single.ours, mib / single.baseline));
 
     // The same gibibyte split over 4 and 16 transfers at once, against one
     // raw copy of the whole and against as many raw copies at once.

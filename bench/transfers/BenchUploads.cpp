@@ -25,8 +25,7 @@
 #include "TransferQueueManager.h"
 #include "UploadOrdering.h"
 
-namespace
-{
+namespace {
 const int Users = 100;
 const int MaxQueued = 10000;
 

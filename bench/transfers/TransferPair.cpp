@@ -70,8 +70,9 @@ bool TransferPair::Start()
 
     m_download = new DownloadThread(m_downloader, m_target.get(), m_source->size(), m_target->size());
     m_downloader->moveToThread(m_download);
-    connect(m_download, &DownloadThread::DownloadProgress, this,
-            [this](qint64 offset, int) { m_reports.append({m_clock.elapsed(), offset}); });
+    connect(m_download, &DownloadThread::DownloadProgress, this, [this](qint64 offset, int) {
+        m_reports.append({m_clock.elapsed(), offset});
+    });
     connect(m_download, &DownloadThread::DownloadComplete, this, [this] { m_downloadOk = m_downloadDone = true; });
     connect(m_download, &DownloadThread::DownloadError, this, [this](QString e) {
         m_errors += "download: " + e + "\n";
@@ -104,8 +105,8 @@ double TransferPair::BytesAt(qint64 at) const
         if (report.first >= at) {
             if (report.first == beforeTime)
                 return double(report.second);
-            return double(beforeBytes) + double(report.second - beforeBytes) * double(at - beforeTime) /
-                                             double(report.first - beforeTime);
+            return double(beforeBytes) +
+                   double(report.second - beforeBytes) * double(at - beforeTime) / double(report.first - beforeTime);
         }
         beforeTime = report.first;
         beforeBytes = report.second;

@@ -25,8 +25,8 @@
 #include "BenchSupport.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
-#include "SharedFoldersManager.h"
 #include "Settings.h"
+#include "SharedFoldersManager.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
 #include "users/ShareFolderTree.h"
@@ -154,8 +154,8 @@ public:
             timer.start();
             QList<QTreeWidgetItem*> items;
             for (int i = 0; i < kBigFolder; ++i)
-                items << new QTreeWidgetItem(QStringList() << QString("sample %1.wav").arg(i)
-                                                           << CommafyNumber(1000 + i) << QString());
+                items << new QTreeWidgetItem(QStringList() << QString("sample %1.wav").arg(i) << CommafyNumber(1000 + i)
+                                                           << QString());
             plain->addTopLevelItems(items);
             plain->setSortingEnabled(true);
             plain->sortItems(0, Qt::AscendingOrder);

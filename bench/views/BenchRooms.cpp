@@ -30,10 +30,10 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <algorithm>
-#include <functional>
-#include <memory>
 #include <cstdio>
 #include <ctime>
+#include <functional>
+#include <memory>
 
 #include "BenchSupport.h"
 #include "Data.h"
@@ -48,8 +48,7 @@
 #include "rooms/RoomForm.h"
 #include "rooms/RoomsForm.h"
 
-namespace
-{
+namespace {
 const int Lines = 10000;
 const int Rooms = 10000;
 const double StallAim = 0.050;
@@ -64,17 +63,16 @@ struct Stalls
 
 QString Line(int i)
 {
-    return ChatText::ChatLineHtml(QString("user%1").arg(i % 37),
-                                  QString("message %1 with a link http://example.org/page?id=%1&x=2 and some words")
-                                      .arg(i));
+    return ChatText::ChatLineHtml(
+        QString("user%1").arg(i % 37),
+        QString("message %1 with a link http://example.org/page?id=%1&x=2 and some words").arg(i));
 }
 
 // Appends the lines, each followed by the events it caused.
 Stalls Append(QTextEdit* view, bool capped)
 {
     Stalls stalls;
-    for (int i = 0; i < Lines; ++i)
-    {
+    for (int i = 0; i < Lines; ++i) {
         QElapsedTimer timer;
         timer.start();
         const QString html = Line(i);
@@ -139,8 +137,7 @@ void RoomLog()
         QElapsedTimer timer;
         timer.start();
         file.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        for (const QString& line : lines)
-        {
+        for (const QString& line : lines) {
             file.write(line.toUtf8());
             file.write("\n", 1);
         }
@@ -167,8 +164,7 @@ void RoomList()
     timer.start();
     {
         Data::Batch batch(&d);
-        for (int i = 0; i < Rooms; ++i)
-        {
+        for (int i = 0; i < Rooms; ++i) {
             ItemPtr item = room->GetItem(QString("room %1").arg((i * 7919) % Rooms));
             item += count->GetItem(Value(i % 500));
             if (i % 100 == 0)
@@ -186,8 +182,7 @@ void RoomList()
     plain.show();
     QApplication::processEvents();
     timer.restart();
-    for (int i = 0; i < Rooms; ++i)
-    {
+    for (int i = 0; i < Rooms; ++i) {
         auto* row = new QTreeWidgetItem(&plain);
         row->setText(0, QString("room %1").arg((i * 7919) % Rooms));
         row->setText(1, QString::number(i % 500));
@@ -315,14 +310,15 @@ void RoomUserLists()
         const Join busy = JoinRoom(testServer, sizes[i], true);
         joined[i] = busy.first.total + busy.again.total;
         sorted = busy.sort;
-        worstPerThousand = std::max(worstPerThousand, std::max(busy.first.worst, busy.again.worst) / (sizes[i] / 1000.0));
+        worstPerThousand =
+            std::max(worstPerThousand, std::max(busy.first.worst, busy.again.worst) / (sizes[i] / 1000.0));
         std::printf("  room of %5d users: join %.1f ms, re-join %.1f ms of processor time; without a page %.1f ms "
                     "and %.1f ms (%.1fx)\n",
                     sizes[i], busy.first.total * 1e3, busy.again.total * 1e3, plain.first.total * 1e3,
                     plain.again.total * 1e3, joined[i] / (plain.first.total + plain.again.total));
     }
-    std::printf("  sorting %d users by a column: slowest %.1f ms; aim at most 100 ms: %s\n", sizes[2],
-                sorted * 1e3, Verdict(sorted <= 0.100));
+    std::printf("  sorting %d users by a column: slowest %.1f ms; aim at most 100 ms: %s\n", sizes[2], sorted * 1e3,
+                Verdict(sorted <= 0.100));
     const double ratio = joined[2] / joined[1];
     std::printf("  10,000 users cost %.2fx 5,000; aim about 2 (at most 2.5): %s\n", ratio, Verdict(ratio <= 2.5));
     std::printf("  longest stall %.1f ms per 1,000 users; aim at most 100 ms: %s\n", worstPerThousand * 1e3,

@@ -28,10 +28,10 @@
 //     tree, nothing over 100 ms.
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
@@ -46,9 +46,9 @@
 #include "SearchReply.h"
 #include "Server.h"
 #include "Settings.h"
+#include "SharedFoldersManager.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
-#include "SharedFoldersManager.h"
 #include "search/ReceivedSearchesForm.h"
 #include "search/SearchForm.h"
 #include "search/SearchResultListItem.h"
@@ -243,8 +243,7 @@ public:
         std::printf("  aim: the page's cost per row flat in page size (made p50 at 50,000 rows within 1.5x of\n"
                     "  1,000): %.2fx  %s\n",
                     madeLarge / madeSmall, Verdict(madeLarge / madeSmall <= 1.5));
-        std::printf("  aim: no reply held the loop over 100 ms: longest %.1f ms  %s\n", worst,
-                    Verdict(worst <= 100));
+        std::printf("  aim: no reply held the loop over 100 ms: longest %.1f ms  %s\n", worst, Verdict(worst <= 100));
     }
 
     void Sorts()
@@ -260,22 +259,26 @@ public:
                 SearchResultsForm* page = NewPage(rows / 100, 100, flat);
                 std::printf("  %-22s", qPrintable(QString("%1 %2").arg(rows).arg(flat ? "flat" : "grouped")));
                 for (int column = 0; column < SearchResultListItem::ColumnCount; ++column) {
-                    const double pageMs = BestOf(3, [&] {
-                                              QElapsedTimer timer;
-                                              timer.start();
-                                              page->SetSortingParamters(column, Qt::DescendingOrder);
-                                              page->Sort();
-                                              page->SetSortingParamters(column, Qt::AscendingOrder);
-                                              page->Sort();
-                                              return Seconds(timer);
-                                          }) * 1e3 / 2;
-                    const double plainMs = BestOf(3, [&] {
-                                               QElapsedTimer timer;
-                                               timer.start();
-                                               plain->sortItems(column, Qt::DescendingOrder);
-                                               plain->sortItems(column, Qt::AscendingOrder);
-                                               return Seconds(timer);
-                                           }) * 1e3 / 2;
+                    const double pageMs = BestOf(3,
+                                                 [&] {
+                                                     QElapsedTimer timer;
+                                                     timer.start();
+                                                     page->SetSortingParamters(column, Qt::DescendingOrder);
+                                                     page->Sort();
+                                                     page->SetSortingParamters(column, Qt::AscendingOrder);
+                                                     page->Sort();
+                                                     return Seconds(timer);
+                                                 }) *
+                                          1e3 / 2;
+                    const double plainMs = BestOf(3,
+                                                  [&] {
+                                                      QElapsedTimer timer;
+                                                      timer.start();
+                                                      plain->sortItems(column, Qt::DescendingOrder);
+                                                      plain->sortItems(column, Qt::AscendingOrder);
+                                                      return Seconds(timer);
+                                                  }) *
+                                           1e3 / 2;
                     std::printf(" %7.1f (%4.1fx)", pageMs, pageMs / plainMs);
                     if (rows == 20000)
                         worst20k = std::max(worst20k, pageMs);
@@ -355,8 +358,7 @@ public:
                 rows += page->searchResults()->topLevelItem(i)->child(f)->childCount();
         std::printf("  200 replies/s of 10 files from 20 peers for 10 s: %d sent, %d arrived, %d rows\n", sent,
                     delivered, rows);
-        std::printf("  longest event-loop stall: %.1f ms (idle loop %.1f ms, %.1fx)\n", loaded, idle,
-                    loaded / idle);
+        std::printf("  longest event-loop stall: %.1f ms (idle loop %.1f ms, %.1fx)\n", loaded, idle, loaded / idle);
         std::printf("  aim: no stall above 100 ms  %s\n", Verdict(loaded <= 100));
         Close(page);
     }
@@ -461,8 +463,8 @@ public:
                 }
                 const Spread p = SpreadOf(pageTimes), b = SpreadOf(plainTimes);
                 std::printf("  %-18s %13.1f %7.1f %13.1f %7.1f %7.1fx\n",
-                            qPrintable(QString("%1 %2").arg(rows).arg(flat ? "flat" : "grouped")), p.p50, p.max,
-                            b.p50, b.max, p.p50 / b.p50);
+                            qPrintable(QString("%1 %2").arg(rows).arg(flat ? "flat" : "grouped")), p.p50, p.max, b.p50,
+                            b.max, p.p50 / b.p50);
                 if (rows == 10000) {
                     worst10k = std::max(worst10k, p.max);
                     perRow10k = std::max(perRow10k, p.p50 / rows);

@@ -193,8 +193,7 @@ void AddEntries(TransferQueueManager& engine, const Shape& shape, int entries)
     for (int u = 0; u < shape.users && made < entries; ++u)
         for (int f = 0; f < shape.folders && made < entries; ++f)
             for (int i = 0; i < perFolder && made < entries; ++i, ++made)
-                engine.AddDownload(UserName(u), "track" + std::to_string(i) + ".mp3", FolderName(f), 5000000, false,
-                                   1);
+                engine.AddDownload(UserName(u), "track" + std::to_string(i) + ".mp3", FolderName(f), 5000000, false, 1);
 }
 
 // Live counters as a running download's worker publishes them.
@@ -373,9 +372,10 @@ int main(int argc, char** argv)
 
     printf("views_transfers: the downloads tree at start-up; aim: linear build, no event-loop stall over %.0f ms\n",
            StallAimMs);
-    printf("  %-24s %7s %12s %12s %8s %10s %8s\n", "shape", "entries", "page ms", "plain ms", "ratio",
-           "us/entry", "stall");
-    const Shape shapes[] = {{"one user, one folder", 1, 1}, {"100 users", 100, 1}, {"one user, 1,000 folders", 1, 1000}};
+    printf("  %-24s %7s %12s %12s %8s %10s %8s\n", "shape", "entries", "page ms", "plain ms", "ratio", "us/entry",
+           "stall");
+    const Shape shapes[] = {
+        {"one user, one folder", 1, 1}, {"100 users", 100, 1}, {"one user, 1,000 folders", 1, 1000}};
     const int sizes[] = {1000, 5000, 20000};
     bool linear = true;
     bool noStall = true;
@@ -405,8 +405,7 @@ int main(int argc, char** argv)
     printf("  longest stall at most %.0f ms: %s\n", StallAimMs, Verdict(noStall));
 
     // 10,000 downloads of one user in 100 folders, 20 of them running.
-    printf("views_transfers: 10,000 downloads under one user (100 folders); aim: no stall over %.0f ms\n",
-           StallAimMs);
+    printf("views_transfers: 10,000 downloads under one user (100 folders); aim: no stall over %.0f ms\n", StallAimMs);
     qint64 sink = 0;
     {
         World world(folder);

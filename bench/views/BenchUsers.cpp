@@ -196,9 +196,10 @@ void Record(ItemPtr item, int order)
     record += d.GetType("log_time")->GetItem("Mon Dec 7 10:27:23 2026");
     record += d.GetType("log_area")->GetItem(areas[order % 5]);
     record += d.GetType("log_level")->GetItem(order % 3 + 1);
-    record += d.GetType("log_text")->GetItem(QString("Queue upload requested by user%1 for file C:\\Music\\%2.mp3")
-                                                 .arg(order % 97)
-                                                 .arg(order));
+    record +=
+        d.GetType("log_text")
+            ->GetItem(
+                QString("Queue upload requested by user%1 for file C:\\Music\\%2.mp3").arg(order % 97).arg(order));
     record += d.GetType("log_order")->GetItem(order);
     record += item;
 }
@@ -279,8 +280,8 @@ int main(int argc, char** argv)
         std::printf("  %5d users: list filled %.1f ms; login burst %.1f ms (store alone %.1f ms, %.1fx), worst %.1f ms "
                     "per 1,000 reports; disconnection %.1f ms (store alone %.1f ms, %.1fx), %.1f ms per 1,000\n",
                     n, best.load * 1e3, best.login.total * 1e3, best.plainLogin.total * 1e3,
-                    best.login.total / best.plainLogin.total, best.login.worstPerThousand * 1e3,
-                    best.disconnect * 1e3, best.plainDisconnect * 1e3, best.disconnect / best.plainDisconnect,
+                    best.login.total / best.plainLogin.total, best.login.worstPerThousand * 1e3, best.disconnect * 1e3,
+                    best.plainDisconnect * 1e3, best.disconnect / best.plainDisconnect,
                     best.disconnect * 1e3 * 1000 / n);
     }
     const double loginRatio = runs[1].login.total / runs[0].login.total;

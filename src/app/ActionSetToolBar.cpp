@@ -75,8 +75,7 @@ void ActionSetToolBar::ForEachShownAction(ItemPtr i_idItem, F f)
     }
 }
 
-ActionSetToolBar::ActionSetToolBar(QWidget* parent)
-    : QToolBar(parent)
+ActionSetToolBar::ActionSetToolBar(QWidget* parent) : QToolBar(parent)
 {
     Q_INIT_RESOURCE(resources);
     actionBar = this;
@@ -131,8 +130,8 @@ ActionSetToolBar::ActionSetToolBar(QWidget* parent)
 void ActionSetToolBar::Init()
 {
     if (gp_server)
-        connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this,
-                &ActionSetToolBar::OnReceivedOwnPrivilegesStatus, Qt::UniqueConnection);
+        connect(gp_server, &Server::ReceivedOwnPrivilegesStatus, this, &ActionSetToolBar::OnReceivedOwnPrivilegesStatus,
+                Qt::UniqueConnection);
     m_initialised = true;
 }
 
@@ -238,8 +237,7 @@ void ActionSetToolBar::ChangeSet(QWidget* ip_widget, QString i_set)
         if (order)
             ordered.emplace_back(order.AsUInt64(), action);
     }
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
     ItemPtr widgetItem = FindWidgetItem(ip_widget);
     for (const auto& entry : ordered) {

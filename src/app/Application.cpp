@@ -33,9 +33,7 @@ QString SafeId(const QString& id)
 
 } // namespace
 
-Application::Application(const QString& id, int& argc, char** argv)
-    : QApplication(argc, argv)
-    , m_id(id)
+Application::Application(const QString& id, int& argc, char** argv) : QApplication(argc, argv), m_id(id)
 {
     Q_INIT_RESOURCE(resources);
     // Without this, a save request from the session would also try to close

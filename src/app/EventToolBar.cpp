@@ -31,8 +31,7 @@ Type* T(const char* name)
 } // namespace
 
 EventToolBar::EventToolBar(QWidget* parent)
-    : QToolBar(parent)
-    , m_playSound([](const QString& i_file) { QSound::play(i_file); })
+    : QToolBar(parent), m_playSound([](const QString& i_file) { QSound::play(i_file); })
 {
     Q_INIT_RESOURCE(resources);
     setMovable(false);

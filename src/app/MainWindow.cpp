@@ -37,10 +37,10 @@
 #include "settings/ColorSettings.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "transfers/TransfersForm.h"
+#include "ui_MainWindow.h"
 #include "users/ItemLogDialog.h"
 #include "users/UserListForm.h"
 #include "users/UserNoteDialog.h"
-#include "ui_MainWindow.h"
 
 namespace {
 
@@ -124,9 +124,7 @@ void MainWindow::SizeProxy::SetSize(int width, int height)
 // ---------------------------------------------------------------------------
 // Construction and teardown
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent)
-    , ui(new Ui_MainWindow)
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWindow)
 {
     mainWindow = this;
     ui->setupUi(this);
@@ -403,13 +401,15 @@ void MainWindow::Init()
 void MainWindow::AddToolBarActions()
 {
     ActionSetToolBar* bar = ui->mainToolBar;
-    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/downloads_icon", false);
+    bar->AddSetAction("shared_folders", "set_download_folder", tr("Set Download Folder"), ":/icons/downloads_icon",
+                      false);
     bar->AddSetAction("shared_folders", "share_folder", tr("Share Folder"), ":/icons/browse_icon", false);
     bar->AddSetAction("shared_folders", "rescan_shares", tr("Rescan Shares"), ":/icons/circular_arrow_icon", false);
     bar->RegisterWidget(ui->fileSharingOptionsTab, "shared_folders");
     bar->AddSetAction("login_options", "connect_disconnect", tr("Connect"), ":/icons/connect_icon", false);
     bar->AddSetAction("login_options", "set_user_pass", tr("Change Username/Password"), ":/icons/password_icon", false);
-    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":/icons/listening_port_icon", false);
+    bar->AddSetAction("login_options", "set_listening_port", tr("Change Listening Port"), ":/icons/listening_port_icon",
+                      false);
     bar->RegisterWidget(ui->loginOptionsTab, "login_options");
     bar->AddSetAction("user", "message_user", tr("Message User"), ":/icons/chat_icon", true);
     bar->AddSetAction("user", "browse_user", tr("Browse User's Files"), ":/icons/browse_icon", true);
@@ -727,9 +727,7 @@ void MainWindow::PopupAlert(QString text)
         m_trayIcon.showMessage(QString(), text, QSystemTrayIcon::Information, 10000);
 }
 
-void MainWindow::EveryHalfMinute()
-{
-}
+void MainWindow::EveryHalfMinute() {}
 
 void MainWindow::EveryFiveMinutes()
 {

@@ -193,4 +193,3 @@ private:
     // Has no parent, so the window closes it when it goes.
     QPointer<QMessageBox> m_elsewhereBox;
 };
-

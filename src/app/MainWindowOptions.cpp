@@ -181,22 +181,70 @@ void MainWindow::ClearSoundFile(const char* kind, QLineEdit* edit)
     edit->clear();
 }
 
-void MainWindow::OnSelectDefaultSoundFile() { SelectSoundFile("default", ui->defaultSoundEdit); }
-void MainWindow::OnClearDefaultSoundFile() { ClearSoundFile("default", ui->defaultSoundEdit); }
-void MainWindow::OnSelectPrivateChatSoundFile() { SelectSoundFile("private_chat", ui->privateChatSoundEdit); }
-void MainWindow::OnClearPrivateChatSoundFile() { ClearSoundFile("private_chat", ui->privateChatSoundEdit); }
-void MainWindow::OnSelectRoomChatSoundFile() { SelectSoundFile("room_chat", ui->roomChatSoundEdit); }
-void MainWindow::OnClearRoomChatSoundFile() { ClearSoundFile("room_chat", ui->roomChatSoundEdit); }
-void MainWindow::OnSelectWishlistSoundFile() { SelectSoundFile("wishlist", ui->wishlistResultsSoundEdit); }
-void MainWindow::OnClearWishlistSoundFile() { ClearSoundFile("wishlist", ui->wishlistResultsSoundEdit); }
-void MainWindow::OnSelectShareBrowseSoundFile() { SelectSoundFile("browse", ui->shareBrowseSoundEdit); }
-void MainWindow::OnClearShareBrowseSoundFile() { ClearSoundFile("browse", ui->shareBrowseSoundEdit); }
-void MainWindow::OnSelectDownloadAlertSoundFile() { SelectSoundFile("download", ui->downloadAlertSoundEdit); }
-void MainWindow::OnClearDownloadAlertSoundFile() { ClearSoundFile("download", ui->downloadAlertSoundEdit); }
-void MainWindow::OnSelectUserOnlineAlertSoundFile() { SelectSoundFile("user_online", ui->userOnlineAlertSoundEdit); }
-void MainWindow::OnClearUserOnlineAlertSoundFile() { ClearSoundFile("user_online", ui->userOnlineAlertSoundEdit); }
-void MainWindow::OnSelectUserInfoSoundFile() { SelectSoundFile("user_info", ui->userInfoSoundEdit); }
-void MainWindow::OnClearUserInfoSoundFile() { ClearSoundFile("user_info", ui->userInfoSoundEdit); }
+void MainWindow::OnSelectDefaultSoundFile()
+{
+    SelectSoundFile("default", ui->defaultSoundEdit);
+}
+void MainWindow::OnClearDefaultSoundFile()
+{
+    ClearSoundFile("default", ui->defaultSoundEdit);
+}
+void MainWindow::OnSelectPrivateChatSoundFile()
+{
+    SelectSoundFile("private_chat", ui->privateChatSoundEdit);
+}
+void MainWindow::OnClearPrivateChatSoundFile()
+{
+    ClearSoundFile("private_chat", ui->privateChatSoundEdit);
+}
+void MainWindow::OnSelectRoomChatSoundFile()
+{
+    SelectSoundFile("room_chat", ui->roomChatSoundEdit);
+}
+void MainWindow::OnClearRoomChatSoundFile()
+{
+    ClearSoundFile("room_chat", ui->roomChatSoundEdit);
+}
+void MainWindow::OnSelectWishlistSoundFile()
+{
+    SelectSoundFile("wishlist", ui->wishlistResultsSoundEdit);
+}
+void MainWindow::OnClearWishlistSoundFile()
+{
+    ClearSoundFile("wishlist", ui->wishlistResultsSoundEdit);
+}
+void MainWindow::OnSelectShareBrowseSoundFile()
+{
+    SelectSoundFile("browse", ui->shareBrowseSoundEdit);
+}
+void MainWindow::OnClearShareBrowseSoundFile()
+{
+    ClearSoundFile("browse", ui->shareBrowseSoundEdit);
+}
+void MainWindow::OnSelectDownloadAlertSoundFile()
+{
+    SelectSoundFile("download", ui->downloadAlertSoundEdit);
+}
+void MainWindow::OnClearDownloadAlertSoundFile()
+{
+    ClearSoundFile("download", ui->downloadAlertSoundEdit);
+}
+void MainWindow::OnSelectUserOnlineAlertSoundFile()
+{
+    SelectSoundFile("user_online", ui->userOnlineAlertSoundEdit);
+}
+void MainWindow::OnClearUserOnlineAlertSoundFile()
+{
+    ClearSoundFile("user_online", ui->userOnlineAlertSoundEdit);
+}
+void MainWindow::OnSelectUserInfoSoundFile()
+{
+    SelectSoundFile("user_info", ui->userInfoSoundEdit);
+}
+void MainWindow::OnClearUserInfoSoundFile()
+{
+    ClearSoundFile("user_info", ui->userInfoSoundEdit);
+}
 
 // ---------------------------------------------------------------------------
 // Picture, description, fonts, colours and the search history

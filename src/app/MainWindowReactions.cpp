@@ -143,8 +143,8 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
     if (id == "share_folder") {
         (new AddSharedFolderDialog(ItemPtr(), this))->show();
     } else if (id == "set_download_folder") {
-        const QString folder = QDir::fromNativeSeparators(
-            StandardDialogs::ExistingDirectory(this, tr("Set Download Folder"), QString()));
+        const QString folder =
+            QDir::fromNativeSeparators(StandardDialogs::ExistingDirectory(this, tr("Set Download Folder"), QString()));
         if (folder.isEmpty())
             return;
         SetSetting("download_folder", folder);

@@ -32,8 +32,7 @@ void OnSignal(int signal)
 
 } // namespace
 
-QuitSignals::QuitSignals(QObject* parent)
-    : QObject(parent)
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_pipe) != 0) {
         qWarning("QuitSignals: no socket pair (%s); signals end the program as before", strerror(errno));

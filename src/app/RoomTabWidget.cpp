@@ -1,6 +1,3 @@
 #include "RoomTabWidget.h"
 
-RoomTabWidget::RoomTabWidget(QWidget* parent)
-    : TabWidget(parent)
-{
-}
+RoomTabWidget::RoomTabWidget(QWidget* parent) : TabWidget(parent) {}

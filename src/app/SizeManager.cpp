@@ -36,8 +36,7 @@ std::vector<std::pair<int, ItemPtr>> NumberedEntries(ItemPtr i_record, const cha
         if (number)
             entries.emplace_back(number.AsInt(), entry);
     }
-    std::stable_sort(entries.begin(), entries.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return entries;
 }
 
@@ -62,8 +61,7 @@ void RemoveIfUnused(ItemPtr i_old, ItemPtr i_new)
 
 } // namespace
 
-SizeManager::SizeManager(QObject* parent)
-    : QObject(parent)
+SizeManager::SizeManager(QObject* parent) : QObject(parent)
 {
     sizeManager = this;
 
@@ -101,8 +99,8 @@ SizeManager::SizeManager(QObject* parent)
 
     if (dataSaver) {
         for (const char* saved : {"sizer_window", "sizer_tree", "sizer_tree_column_number", "sizer_tree_column",
-                                  "sizer_splitter", "sizer_splitter_index_number", "sizer_splitter_index",
-                                  "sizer_x", "sizer_y", "sizer_width", "sizer_height", "sizer_size"})
+                                  "sizer_splitter", "sizer_splitter_index_number", "sizer_splitter_index", "sizer_x",
+                                  "sizer_y", "sizer_width", "sizer_height", "sizer_size"})
             dataSaver->AddSavedType(saved);
     }
 }
@@ -170,8 +168,7 @@ void SizeManager::RegisterTreeWidget(QString name, QTreeWidget* tree)
     }
     record += T("sizer_tree_widget")->GetItem(Value(tree));
     m_trees.insert(Address(tree), tree);
-    connect(header, &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved,
-            Qt::UniqueConnection);
+    connect(header, &QHeaderView::sectionResized, this, &SizeManager::OnTreeColumnResizedMoved, Qt::UniqueConnection);
     connect(tree, &QObject::destroyed, this, &SizeManager::OnTreeDestroyed, Qt::UniqueConnection);
 }
 

@@ -29,8 +29,7 @@ public:
     };
 
     // An empty text when the user cancelled.
-    static QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder,
-                                const QString& filter);
+    static QString OpenFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter);
     // A file to write, which may not exist yet; an empty text when the user
     // cancelled.
     static QString SaveFileName(QWidget* parent, const QString& caption, const QString& suggestedPath,

@@ -6,8 +6,7 @@
 #include <QList>
 #include <QTabBar>
 
-TabWidget::TabWidget(QWidget* parent)
-    : QTabWidget(parent)
+TabWidget::TabWidget(QWidget* parent) : QTabWidget(parent)
 {
     connect(this, &QTabWidget::currentChanged, this, &TabWidget::OnTabChanged);
 }

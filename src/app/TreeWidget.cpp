@@ -1,9 +1,6 @@
 #include "TreeWidget.h"
 
-TreeWidget::TreeWidget(QWidget* parent)
-    : QTreeWidget(parent)
-{
-}
+TreeWidget::TreeWidget(QWidget* parent) : QTreeWidget(parent) {}
 
 void TreeWidget::keyPressEvent(QKeyEvent* ip_event)
 {

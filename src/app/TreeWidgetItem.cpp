@@ -4,14 +4,9 @@
 
 #include <QRegularExpression>
 
-TreeWidgetItem::TreeWidgetItem(QTreeWidget* parent)
-    : QTreeWidgetItem(parent, QTreeWidgetItem::Type)
-{
-}
+TreeWidgetItem::TreeWidgetItem(QTreeWidget* parent) : QTreeWidgetItem(parent, QTreeWidgetItem::Type) {}
 
-TreeWidgetItem::~TreeWidgetItem()
-{
-}
+TreeWidgetItem::~TreeWidgetItem() {}
 
 void TreeWidgetItem::SetSortingModel(ColumnSortingModel* model)
 {

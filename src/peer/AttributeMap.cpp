@@ -5,10 +5,8 @@
 
 bool AttributeMap::Get(quint32 code, quint32& value) const
 {
-    for (const auto& pair : m_values)
-    {
-        if (pair.first == code)
-        {
+    for (const auto& pair : m_values) {
+        if (pair.first == code) {
             value = pair.second;
             return true;
         }
@@ -28,8 +26,7 @@ bool AttributeMap::Read(InputStream& stream)
         return false;
     std::vector<std::pair<quint32, quint32>> values;
     values.reserve(count);
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         quint32 code = 0, value = 0;
         if (!stream.Read(code) || !stream.Read(value))
             return false;
@@ -44,8 +41,7 @@ void AttributeMap::Write(OutputStream& stream) const
 {
     stream.Write(m_extension);
     stream.Write(quint32(m_values.size()));
-    for (const auto& pair : m_values)
-    {
+    for (const auto& pair : m_values) {
         stream.Write(pair.first);
         stream.Write(pair.second);
     }

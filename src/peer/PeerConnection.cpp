@@ -8,8 +8,7 @@
 #include "MemStream.h"
 #include "PeerMessages.h"
 
-namespace
-{
+namespace {
 quint32 LittleEndian32(const QByteArray& bytes)
 {
     const auto* b = reinterpret_cast<const uchar*>(bytes.constData());
@@ -38,7 +37,8 @@ PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock,
 
 PeerConnection::PeerConnection(Origin origin, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(new QTcpSocket(this)), m_origin(origin), m_state(State::Connecting),
-      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock()), m_lastActivity(m_created)
+      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock()),
+      m_lastActivity(m_created)
 {
     Setup();
 }
@@ -118,8 +118,7 @@ QTcpSocket* PeerConnection::HandOver()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     m_state = State::Finished;
-    if (socket)
-    {
+    if (socket) {
         socket->disconnect(this);
         socket->setParent(nullptr);
         // The new owner sets its own limit, if any.
@@ -131,8 +130,7 @@ QTcpSocket* PeerConnection::HandOver()
 void PeerConnection::Drop()
 {
     m_state = State::Finished;
-    if (m_socket)
-    {
+    if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
@@ -149,8 +147,7 @@ void PeerConnection::End(const QString& reason)
 void PeerConnection::OnSocketConnected()
 {
     m_connected = true;
-    if (m_obfuscated)
-    {
+    if (m_obfuscated) {
         // The key goes out in the clear; everything after it is transformed.
         const quint32 key = QRandomGenerator::system()->generate();
         MemStream keyBytes;
@@ -166,8 +163,7 @@ void PeerConnection::OnSocketConnected()
 void PeerConnection::OnReadyRead()
 {
     QPointer<PeerConnection> self(this);
-    while (self && m_state != State::Finished && m_socket && Step())
-    {
+    while (self && m_state != State::Finished && m_socket && Step()) {
     }
 }
 
@@ -214,18 +210,14 @@ QByteArray PeerConnection::Peek(qint64 size)
 
 QByteArray PeerConnection::Take(qint64 size)
 {
-    if (ReadsEverything())
-    {
+    if (ReadsEverything()) {
         QByteArray taken = m_buffer.mid(m_taken, int(size));
         m_taken += int(size);
         // Compact now and then rather than move the rest at every frame.
-        if (m_taken == m_buffer.size())
-        {
+        if (m_taken == m_buffer.size()) {
             m_buffer.clear();
             m_taken = 0;
-        }
-        else if (m_taken > 65536 && m_taken > m_buffer.size() / 2)
-        {
+        } else if (m_taken > 65536 && m_taken > m_buffer.size() / 2) {
             m_buffer.remove(0, m_taken);
             m_taken = 0;
         }
@@ -242,8 +234,7 @@ bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray&
     if (Available() < 4)
         return false;
     const quint32 length = LittleEndian32(Peek(4));
-    if (length < minLength || length > maxLength)
-    {
+    if (length < minLength || length > maxLength) {
         End(QString("frame length %1 out of bounds").arg(length));
         return false;
     }
@@ -256,8 +247,7 @@ bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray&
 
 bool PeerConnection::Step()
 {
-    switch (m_state)
-    {
+    switch (m_state) {
     case State::AwaitingKey:
     {
         if (m_socket->bytesAvailable() < 4)
@@ -281,8 +271,7 @@ bool PeerConnection::Step()
         in.Read(kind);
         const bool read = kind == 1 ? in.Read(name) && in.Read(connectionType) && in.Read(connectionToken)
                                     : kind == 0 && in.Read(connectionToken);
-        if (!read)
-        {
+        if (!read) {
             End("unreadable opening frame");
             return false;
         }

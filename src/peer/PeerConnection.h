@@ -107,10 +107,7 @@ private:
     bool Step();
     // Obfuscated bytes must all be decoded in order, and a message
     // connection keeps nothing back for anyone; otherwise read exactly.
-    bool ReadsEverything() const
-    {
-        return (m_obfuscated && m_state != State::AwaitingKey) || m_state == State::Open;
-    }
+    bool ReadsEverything() const { return (m_obfuscated && m_state != State::AwaitingKey) || m_state == State::Open; }
     void PullAll();
     qint64 Available() const;
     QByteArray Peek(qint64 size);

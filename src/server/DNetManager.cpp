@@ -14,8 +14,7 @@
 
 DNetManager* dnetManager = nullptr;
 
-namespace
-{
+namespace {
 const char* const Area = "Distributed Network";
 
 QByteArray Frame(DNetManager::FrameCode code, const MemStream& body)
@@ -31,16 +30,12 @@ QByteArray Frame(DNetManager::FrameCode code, const MemStream& body)
 DNetManager::DNetManager(QObject* parent) : QObject(parent)
 {
     dnetManager = this;
-    if (peerMessenger)
-    {
-        connect(peerMessenger, &PeerMessenger::DNetConnectionRequested, this,
-                &DNetManager::OnDNetConnectionRequested);
+    if (peerMessenger) {
+        connect(peerMessenger, &PeerMessenger::DNetConnectionRequested, this, &DNetManager::OnDNetConnectionRequested);
         connect(peerMessenger, &PeerMessenger::DNetConnectionAccepted, this, &DNetManager::OnDNetConnectionAccepted);
-        connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this,
-                &DNetManager::OnConnectionToUserFailed);
+        connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &DNetManager::OnConnectionToUserFailed);
     }
-    if (gp_server)
-    {
+    if (gp_server) {
         connect(gp_server, &Server::Connected, this, &DNetManager::OnServerConnected);
         connect(gp_server, &Server::DistributedParentCandidates, this, &DNetManager::OnParentCandidates);
         connect(gp_server, &Server::DistributedSearch, this, &DNetManager::OnDistributedSearch);
@@ -54,8 +49,7 @@ DNetManager::~DNetManager()
     QList<Link*> links = m_children;
     if (m_parent)
         links.append(m_parent);
-    for (Link* link : links)
-    {
+    for (Link* link : links) {
         link->socket->disconnect(this);
         delete link->socket;
         delete link;
@@ -160,13 +154,11 @@ void DNetManager::OnReadable(Link* link)
 {
     link->buffer.append(link->socket->readAll());
     int taken = 0;
-    while (link->buffer.size() - taken >= 4)
-    {
+    while (link->buffer.size() - taken >= 4) {
         MemStream header(link->buffer.constData() + taken, 4);
         quint32 length = 0;
         header.Read(length);
-        if (length < 1 || length > MaxFrameLength)
-        {
+        if (length < 1 || length > MaxFrameLength) {
             Close(link, QString("frame length %1 out of bounds").arg(length));
             return;
         }
@@ -187,68 +179,53 @@ void DNetManager::OnReadable(Link* link)
 void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
 {
     MemStream in(body);
-    if (link == m_parent)
-    {
-        if (code == SearchFrame)
-        {
+    if (link == m_parent) {
+        if (code == SearchFrame) {
             QString user, text;
             quint32 token = 0;
-            if (!ReadSearch(body, user, token, text))
-            {
+            if (!ReadSearch(body, user, token, text)) {
                 Close(link, "unreadable search frame");
                 return;
             }
             Log(Area, 3, QString("Search from %1 for \"%2\" came down from %3").arg(user, text, link->user));
             SendToChildren(Search(user, token, text));
             emit DNetSearchRequest(user, token, text);
-        }
-        else if (code == LevelFrame)
-        {
+        } else if (code == LevelFrame) {
             quint32 level = 0;
-            if (!in.Read(level) || level >= 0xffffffffu)
-            {
+            if (!in.Read(level) || level >= 0xffffffffu) {
                 Close(link, "unreadable level frame");
                 return;
             }
-            if (m_level != level + 1)
-            {
+            if (m_level != level + 1) {
                 m_level = level + 1;
                 SendToChildren(Number(LevelFrame, m_level));
                 ReportState();
             }
-        }
-        else if (code == GroupLeaderFrame)
-        {
+        } else if (code == GroupLeaderFrame) {
             QString root;
-            if (!in.Read(root))
-            {
+            if (!in.Read(root)) {
                 Close(link, "unreadable group leader frame");
                 return;
             }
-            if (m_branchRoot != root)
-            {
+            if (m_branchRoot != root) {
                 m_branchRoot = root;
                 SendToChildren(Name(GroupLeaderFrame, root));
                 ReportState();
             }
-        }
-        else
+        } else
             Log(Area, 3, QString("Ignoring frame %1 from our parent %2").arg(code).arg(link->user));
         return;
     }
 
-    if (code == ChildDepthFrame)
-    {
+    if (code == ChildDepthFrame) {
         quint32 depth = 0;
-        if (!in.Read(depth))
-        {
+        if (!in.Read(depth)) {
             Close(link, "unreadable child depth frame");
             return;
         }
         link->depth = depth;
         UpdateChildDepth();
-    }
-    else
+    } else
         Log(Area, 3, QString("Ignoring frame %1 from our child %2").arg(code).arg(link->user));
 }
 
@@ -261,8 +238,7 @@ void DNetManager::Close(Link* link, const QString& why)
     link->socket->disconnect(this);
     link->socket->abort();
     link->socket->deleteLater();
-    if (parent)
-    {
+    if (parent) {
         m_parent = nullptr;
         delete link;
         LoseParent();
@@ -327,8 +303,7 @@ void DNetManager::OnConnectionToUserFailed(QString user, QString type)
 
 void DNetManager::OnDNetConnectionAccepted(QString user, QTcpSocket* socket)
 {
-    if (m_parent || user != m_trying)
-    {
+    if (m_parent || user != m_trying) {
         // A late answer from a candidate we no longer wait for.
         socket->abort();
         socket->deleteLater();
@@ -363,8 +338,7 @@ void DNetManager::OnDNetConnectionRequested(QString user, QTcpSocket* socket)
     for (Link* child : QList<Link*>(m_children))
         if (child->user == user)
             Close(child, "the user linked again");
-    if (user == OwnName() || user == Parent() || m_children.size() >= ChildLimit())
-    {
+    if (user == OwnName() || user == Parent() || m_children.size() >= ChildLimit()) {
         Log(Area, 2, QString("Not taking %1 as a child").arg(user));
         socket->abort();
         socket->deleteLater();

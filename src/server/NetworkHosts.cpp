@@ -7,8 +7,7 @@
 const char* const NetworkHosts::DefaultServerHost = "server.quorvane.net";
 const char* const NetworkHosts::DefaultWebBase = "http://www.quorvane.net/";
 
-namespace
-{
+namespace {
 QString Environment(const char* name)
 {
     return QString::fromLocal8Bit(qgetenv(name)).trimmed();
@@ -20,8 +19,7 @@ bool NetworkHosts::ParseHostPort(const QString& text, QString& host, quint16& po
     const int colon = text.lastIndexOf(':');
     QString name = colon < 0 ? text : text.left(colon);
     quint16 number = Server::DefaultPort;
-    if (colon >= 0)
-    {
+    if (colon >= 0) {
         bool ok = false;
         const uint value = text.mid(colon + 1).toUInt(&ok);
         if (!ok || value == 0 || value > 65535)

@@ -4,8 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace
-{
+namespace {
 // 20130410 -> "2013.4.10", the form the window title uses.
 QString VersionText(qint64 version)
 {
@@ -24,8 +23,7 @@ NewVersionDialog::NewVersionDialog(qint64 version, QString downloadLink, QString
     heading->setObjectName("versionLabel");
     layout->addWidget(heading);
 
-    if (!description.isEmpty())
-    {
+    if (!description.isEmpty()) {
         QLabel* notes = new QLabel(description.join('\n'), this);
         notes->setObjectName("descriptionLabel");
         notes->setTextFormat(Qt::PlainText);

@@ -7,8 +7,7 @@
 
 PortForwarder* portForwarder = nullptr;
 
-namespace
-{
+namespace {
 const char* const Area = "Port Forwarding";
 }
 

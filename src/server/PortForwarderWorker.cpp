@@ -13,14 +13,11 @@ struct PortForwarderWorker::Gateway
     char lanAddress[64];
 };
 
-PortForwarderWorker::PortForwarderWorker(QObject* parent) : QObject(parent)
-{
-}
+PortForwarderWorker::PortForwarderWorker(QObject* parent) : QObject(parent) {}
 
 PortForwarderWorker::~PortForwarderWorker()
 {
-    if (m_gateway)
-    {
+    if (m_gateway) {
         FreeUPNPUrls(&m_gateway->urls);
         delete m_gateway;
     }
@@ -40,12 +37,10 @@ void PortForwarderWorker::AddPortMappings(quint16 port, quint16 obfuscatedPort)
 {
     if (!m_discovered)
         Discover();
-    for (quint16 p : {port, obfuscatedPort})
-    {
+    for (quint16 p : {port, obfuscatedPort}) {
         if (p == 0)
             continue;
-        if (!m_haveGateway)
-        {
+        if (!m_haveGateway) {
             emit Mapped(p, false, "no gateway");
             continue;
         }
@@ -58,10 +53,8 @@ void PortForwarderWorker::AddPortMappings(quint16 port, quint16 obfuscatedPort)
 
 void PortForwarderWorker::RemovePortMappings()
 {
-    if (m_haveGateway)
-    {
-        for (quint16 p : m_mapped)
-        {
+    if (m_haveGateway) {
+        for (quint16 p : m_mapped) {
             const int result = DeletePortMapping(p);
             emit Unmapped(p, result == 0, result == 0 ? QString() : QString("error %1").arg(result));
         }
@@ -81,20 +74,17 @@ bool PortForwarderWorker::DiscoverGateway(QString& description, QString& error)
         return false;
     }
     int status = 0;
-    UPNPDev* devices =
-        upnpDiscover(DiscoveryTimeoutMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &status);
-    if (!devices)
-    {
+    UPNPDev* devices = upnpDiscover(DiscoveryTimeoutMs, nullptr, nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &status);
+    if (!devices) {
         error = QString("no UPnP device answered within %1 ms (code %2)").arg(DiscoveryTimeoutMs).arg(status);
         return false;
     }
     Gateway* gateway = new Gateway;
     std::memset(gateway, 0, sizeof(Gateway));
-    const int found = UPNP_GetValidIGD(devices, &gateway->urls, &gateway->data, gateway->lanAddress,
-                                       sizeof(gateway->lanAddress));
+    const int found =
+        UPNP_GetValidIGD(devices, &gateway->urls, &gateway->data, gateway->lanAddress, sizeof(gateway->lanAddress));
     freeUPNPDevlist(devices);
-    if (found != 1)
-    {
+    if (found != 1) {
         if (found != 0)
             FreeUPNPUrls(&gateway->urls);
         delete gateway;

@@ -102,8 +102,8 @@ public slots:
     // The distributed search network's requests (see DNetManager): a request
     // for parent candidates, and this client's place in the network.
     void GetDistributedParentCandidates();
-    void SendDistributedState(bool hasParent, QString branchRoot, quint32 level, quint32 childCount,
-                              quint32 childLimit, quint32 depth);
+    void SendDistributedState(bool hasParent, QString branchRoot, quint32 level, quint32 childCount, quint32 childLimit,
+                              quint32 depth);
 
 signals:
     void Connecting();

@@ -4,8 +4,7 @@
 
 #include "MemStream.h"
 
-namespace
-{
+namespace {
 using Messages = ServerMessages;
 
 template <typename... Fields>
@@ -60,8 +59,7 @@ bool ReadList(InputStream& in, unsigned long minimumSize, List& list, ReadEntry 
     quint32 count = 0;
     if (!in.Read(count) || count > in.Remaining() / minimumSize)
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         typename List::value_type entry;
         if (!readEntry(in, entry))
             return false;
@@ -134,8 +132,7 @@ ServerMessages::FrameStatus ServerMessages::TakeFrame(const QByteArray& buffer, 
     if (buffer.size() - position < 4)
         return FrameStatus::Incomplete;
     const quint32 length = U32At(buffer.constData() + position);
-    if (length < 4 || length > MaxFrameLength)
-    {
+    if (length < 4 || length > MaxFrameLength) {
         frame.length = length;
         return FrameStatus::Invalid;
     }
@@ -303,8 +300,8 @@ bool ServerMessages::ReadPrivateRoomState(const QByteArray& body, PrivateRoomSta
 {
     MemStream in(body);
     PrivateRoomStateBody read;
-    return in.Read(read.room) && in.Read(read.owner) && ReadNames(in, read.members) &&
-           ReadNames(in, read.operators) && Accept(state, read);
+    return in.Read(read.room) && in.Read(read.owner) && ReadNames(in, read.members) && ReadNames(in, read.operators) &&
+           Accept(state, read);
 }
 
 bool ServerMessages::ReadPrivateRoomChange(const QByteArray& body, RoomAndUserBody& change)
@@ -352,8 +349,7 @@ bool ServerMessages::ReadDistributedSearch(const QByteArray& body, SearchRequest
 
 QByteArray ServerMessages::WriteLogin(const QString& username, const QString& password, quint32 version)
 {
-    const QByteArray digest =
-        QCryptographicHash::hash((username + password).toUtf8(), QCryptographicHash::Md5).toHex();
+    const QByteArray digest = QCryptographicHash::hash((username + password).toUtf8(), QCryptographicHash::Md5).toHex();
     return Message(Login, username, QString::fromLatin1(digest), version);
 }
 
@@ -525,6 +521,6 @@ QByteArray ServerMessages::WriteParentCandidates()
 
 QByteArray ServerMessages::WriteDistributedState(const DistributedStateBody& state)
 {
-    return Message(DistributedState, quint8(state.hasParent ? 1 : 0), state.branchRoot, state.level,
-                   state.childCount, state.childLimit, state.depth);
+    return Message(DistributedState, quint8(state.hasParent ? 1 : 0), state.branchRoot, state.level, state.childCount,
+                   state.childLimit, state.depth);
 }

@@ -12,22 +12,18 @@ const qint64 g_currentVersion = 20130410;
 
 const char* const UpdateChecker::VersionFileName = "qtversion.txt";
 
-namespace
-{
+namespace {
 const char* const Area = "server";
 // The version file is a few lines; anything larger is not one.
 const qint64 MaxVersionFileSize = 65536;
 const int TransferTimeoutMs = 30000;
 } // namespace
 
-UpdateChecker::UpdateChecker(QObject* parent) : QObject(parent)
-{
-}
+UpdateChecker::UpdateChecker(QObject* parent) : QObject(parent) {}
 
 UpdateChecker::~UpdateChecker()
 {
-    if (m_reply)
-    {
+    if (m_reply) {
         m_reply->disconnect(this);
         m_reply->abort();
         m_reply->deleteLater();
@@ -60,8 +56,7 @@ void UpdateChecker::Check()
     m_reply = m_network->get(request);
     connect(m_reply, &QNetworkReply::finished, this, &UpdateChecker::OnReplyFinished);
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
-        if (m_reply && m_reply->bytesAvailable() > MaxVersionFileSize)
-        {
+        if (m_reply && m_reply->bytesAvailable() > MaxVersionFileSize) {
             Log(Area, 1, "Version file too large; check abandoned");
             m_reply->abort();
         }
@@ -76,8 +71,7 @@ void UpdateChecker::OnReplyFinished()
         return;
     reply->deleteLater();
 
-    if (reply->error() != QNetworkReply::NoError)
-    {
+    if (reply->error() != QNetworkReply::NoError) {
         Log(Area, 1, QString("Version check failed: %1").arg(reply->errorString()));
         emit CheckFinished();
         return;
@@ -85,19 +79,15 @@ void UpdateChecker::OnReplyFinished()
     qint64 version = 0;
     QString link;
     QStringList description;
-    if (!ParseVersionFile(reply->read(MaxVersionFileSize), version, link, description))
-    {
+    if (!ParseVersionFile(reply->read(MaxVersionFileSize), version, link, description)) {
         Log(Area, 1, "Version check failed: the version file is malformed");
         emit CheckFinished();
         return;
     }
-    if (version > g_currentVersion)
-    {
+    if (version > g_currentVersion) {
         Log(Area, 1, QString("Version %1 is available").arg(version));
         emit NewVersion(version, link, description);
-    }
-    else
-    {
+    } else {
         Log(Area, 2, "This is the newest version");
     }
     emit CheckFinished();

@@ -29,13 +29,13 @@ void FileScanner::PostWalk(const QStringList& roots, bool startUp)
     }
     // Taken by the next analysis if one comes first: a rescan must not wait
     // for every MP3 file of a large share to be read.
-    QMetaObject::invokeMethod(this, [this] { RunRequestedWalks(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { RunRequestedWalks(); }, Qt::QueuedConnection);
 }
 
 void FileScanner::RunRequestedWalks()
 {
-    for (;;)
-    {
+    for (;;) {
         WalkRequest request;
         {
             std::lock_guard<std::mutex> lock(walkMutex);
@@ -44,15 +44,13 @@ void FileScanner::RunRequestedWalks()
             request = std::move(walkRequests.front());
             walkRequests.pop_front();
         }
-        if (request.startUp)
-        {
+        if (request.startUp) {
             ScanFolders(request.roots);
             continue;
         }
         auto walk = std::make_shared<Walk>();
         walk->roots = request.roots;
-        for (const QString& root : walk->roots)
-        {
+        for (const QString& root : walk->roots) {
             std::set<QString> visited;
             ScanFolder(root, root, visited, walk->results);
         }
@@ -89,8 +87,7 @@ void FileScanner::ScanFolders(QStringList folders)
     emit FoldersScanned();
 }
 
-void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited,
-                             ResultMap& results)
+void FileScanner::ScanFolder(const QString& root, const QString& folder, std::set<QString>& visited, ResultMap& results)
 {
     if (IsQuitRequested())
         return;
@@ -100,8 +97,7 @@ void FileScanner::ScanFolder(const QString& root, const QString& folder, std::se
         return;
     const QFileInfoList entries = ListFolder(folder);
     FileMap& files = results[root][folder];
-    for (const QFileInfo& entry : entries)
-    {
+    for (const QFileInfo& entry : entries) {
         if (entry.isFile())
             files[entry.fileName()] = entry;
         else if (entry.isDir())

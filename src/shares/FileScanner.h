@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QFileInfo>
-#include <mutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 // Walks shared folders and analyses MP3 files on the scanner thread. The

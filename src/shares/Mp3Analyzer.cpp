@@ -4,8 +4,7 @@
 #include <cstring>
 #include <vector>
 
-namespace
-{
+namespace {
 // The header's two version bits to a row of the counters: 11 MPEG-1,
 // 10 MPEG-2, 00 MPEG-2.5; 01 is reserved and means no header.
 const int VersionRow[4] = {2, -1, 1, 0};
@@ -48,8 +47,7 @@ void Mp3Analyzer::AddChunk(const char* data, int size)
     // A candidate needs its four header bytes and one more inside the chunk.
     const int end = size - 4;
     int i = 0;
-    while (i < end)
-    {
+    while (i < end) {
         // Sync bytes are rare in audio data; most of a chunk is skipped here.
         const void* found = std::memchr(bytes + i, 0xFF, size_t(end - i));
         if (!found)
@@ -87,14 +85,11 @@ bool Mp3Analyzer::Decide(Result& result) const
 {
     const qint64 mpeg1 = versionVotes[0], mpeg2 = versionVotes[1], mpeg25 = versionVotes[2];
     int version;
-    if (mpeg1 > mpeg2)
-    {
+    if (mpeg1 > mpeg2) {
         if (mpeg25 >= mpeg1)
             return false;
         version = 1;
-    }
-    else
-    {
+    } else {
         if (mpeg25 >= mpeg2)
             return false;
         version = 2;
@@ -107,8 +102,7 @@ bool Mp3Analyzer::Decide(Result& result) const
 
     const qint64* byIndex = headers[version - 1][protection][sampling][mode];
     qint64 sum = 0, count = 0;
-    for (int index = 1; index < 15; ++index)
-    {
+    for (int index = 1; index < 15; ++index) {
         sum += byIndex[index] * BitrateOf(version, index);
         count += byIndex[index];
     }
@@ -123,8 +117,7 @@ bool Mp3Analyzer::Decide(Result& result) const
     // Rates grow with the index, so this walks them in increasing order;
     // a file is constant-rate when one rate holds 99 % (truncated) of them.
     for (int index = 1; index < 15; ++index)
-        if (byIndex[index] * 100 / count > 98)
-        {
+        if (byIndex[index] * 100 / count > 98) {
             result.isVBR = false;
             result.bitrate = BitrateOf(version, index);
         }
@@ -143,8 +136,7 @@ bool Mp3Analyzer::AnalyzeFile(const QString& path, Result& result, const std::fu
 
     Mp3Analyzer analyzer;
     std::vector<char> buffer(ChunkSize);
-    for (qint64 offset = 0; offset < size;)
-    {
+    for (qint64 offset = 0; offset < size;) {
         if (stop && stop())
             return false;
         const qint64 wanted = qMin<qint64>(ChunkSize, size - offset);
@@ -181,8 +173,7 @@ int Mp3Analyzer::BitrateOf(int mpegVersion, int bitrateIndex)
 
 QString Mp3Analyzer::ChannelModeText(int mode)
 {
-    switch (mode)
-    {
+    switch (mode) {
     case 0:
         return QStringLiteral("stereo");
     case 1:

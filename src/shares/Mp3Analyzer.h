@@ -23,11 +23,11 @@ public:
 
     struct Result
     {
-        int mpegVersion = 0;   // 1 or 2
-        QString channelMode;   // "stereo", "joint stereo", "dual mono" or "mono"
-        int frequency = 0;     // the header's sampling-rate index 0 to 2, not Hz
+        int mpegVersion = 0; // 1 or 2
+        QString channelMode; // "stereo", "joint stereo", "dual mono" or "mono"
+        int frequency = 0;   // the header's sampling-rate index 0 to 2, not Hz
         bool isVBR = false;
-        int bitrate = -1;      // kbit/s
+        int bitrate = -1; // kbit/s
     };
 
     Mp3Analyzer();
@@ -55,9 +55,9 @@ public:
 private:
     enum
     {
-        Versions = 3,     // MPEG-1, MPEG-2, MPEG-2.5
-        Protections = 2,  // bit clear, bit set
-        Samplings = 3,    // index 0 to 2
+        Versions = 3,    // MPEG-1, MPEG-2, MPEG-2.5
+        Protections = 2, // bit clear, bit set
+        Samplings = 3,   // index 0 to 2
         Modes = 4,
         BitrateIndexes = 16
     };

@@ -9,8 +9,7 @@ bool SharedFolderInfo::Read(InputStream& stream)
     quint32 count = 0;
     if (!stream.Read(count) || count > MaxCount)
         return false;
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         FileInfo file;
         if (!file.Read(stream))
             return false;

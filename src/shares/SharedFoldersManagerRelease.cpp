@@ -5,8 +5,7 @@
 
 #include "Data.h"
 
-namespace
-{
+namespace {
 // Files removed in one turn of the event loop: some 10 ms of work.
 const int kFilesPerSlice = 6000;
 
@@ -15,14 +14,12 @@ const int kFilesPerSlice = 6000;
 void RemoveWithLoneValues(ItemPtr item, std::initializer_list<const char*> valueTypes)
 {
     std::vector<ItemPtr> values;
-    for (const char* type : valueTypes)
-    {
+    for (const char* type : valueTypes) {
         if (ItemPtr value = item[type])
             values.push_back(value);
     }
     item.Remove();
-    for (ItemPtr& value : values)
-    {
+    for (ItemPtr& value : values) {
         if (value.IsDisconnectedFromAll())
             value.Remove();
     }
@@ -34,8 +31,7 @@ void RemoveFolderLinks(ItemPtr folder)
 {
     ItemSet markers = folder.GetItems("user_share_folder_child");
     markers.insert(folder["user_share_folder_parent"]);
-    for (ItemPtr marker : markers)
-    {
+    for (ItemPtr marker : markers) {
         marker["user_share_folder_parent"].Remove();
         marker["user_share_folder_child"].Remove();
         marker.Remove();
@@ -56,25 +52,21 @@ void SharedFoldersManager::ReleaseShareSlice()
 {
     Data::Batch batch(&d);
     int budget = kFilesPerSlice;
-    while (budget > 0 && !releasingShares.empty())
-    {
+    while (budget > 0 && !releasingShares.empty()) {
         ItemPtr share = releasingShares.front();
         const ItemPtr folder = share["user_share_folder"];
-        if (!folder)
-        {
+        if (!folder) {
             // Its removal takes it off the list.
             share.Remove();
             continue;
         }
-        for (const ItemPtr& file : folder.GetItems("user_share_file"))
-        {
+        for (const ItemPtr& file : folder.GetItems("user_share_file")) {
             if (budget-- <= 0)
                 break;
             RemoveWithLoneValues(file,
                                  {"user_share_file_name", "file_size", "bitrate", "length_seconds", "bitrate_mode"});
         }
-        if (!folder.IsConnected("user_share_file"))
-        {
+        if (!folder.IsConnected("user_share_file")) {
             RemoveFolderLinks(folder);
             RemoveWithLoneValues(folder, {"user_share_folder_name"});
         }

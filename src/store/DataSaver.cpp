@@ -17,8 +17,7 @@
 
 DataSaver* dataSaver = nullptr;
 
-namespace
-{
+namespace {
 const char Magic[4] = {'Q', 'V', 'D', 'F'};
 const quint32 FormatVersion = 1;
 enum ItemKind : quint8

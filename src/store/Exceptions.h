@@ -2,11 +2,25 @@
 
 // Store errors are thrown as pointers to objects of these empty classes;
 // data-file errors are thrown by value.
-class TypeNotFoundException {};
-class TypeAlreadyExistsException {};
-class NullTypeException {};
-class NotRelatedException {};
-class AlreadyRelatedException {};
+class TypeNotFoundException
+{
+};
+class TypeAlreadyExistsException
+{
+};
+class NullTypeException
+{
+};
+class NotRelatedException
+{
+};
+class AlreadyRelatedException
+{
+};
 
-class DataLoadFailure {};
-class DataSaveFailure {};
+class DataLoadFailure
+{
+};
+class DataSaveFailure
+{
+};

@@ -9,8 +9,7 @@
 
 ExtendedAsciiTranslator* extendedAsciiTranslator = nullptr;
 
-namespace
-{
+namespace {
 QTextCodec* CodecNamed(const QByteArray& name)
 {
     return name.isEmpty() ? nullptr : QTextCodec::codecForName(name);
@@ -47,7 +46,8 @@ QString ExtendedAsciiTranslator::Decode(const std::string& bytes) const
 
 QString ExtendedAsciiTranslator::DecodeWith(const std::string& bytes, QTextCodec* codec)
 {
-    const int size = static_cast<int>(std::min<size_t>(bytes.size(), static_cast<size_t>(std::numeric_limits<int>::max())));
+    const int size =
+        static_cast<int>(std::min<size_t>(bytes.size(), static_cast<size_t>(std::numeric_limits<int>::max())));
     if (codec)
         return codec->toUnicode(bytes.data(), size);
     return QString::fromLatin1(bytes.data(), size);

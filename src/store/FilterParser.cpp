@@ -4,8 +4,7 @@
 
 #include <limits>
 
-namespace
-{
+namespace {
 // The number after a keyword such as "mbr:", when the word starts with one
 // of the keyword's spellings.
 bool NumberAfter(const QString& word, const char* longForm, const char* shortForm, qint64& number)
@@ -25,8 +24,7 @@ bool NumberAfter(const QString& word, const char* longForm, const char* shortFor
 bool IsKeyword(const QString& word)
 {
     static const char* const prefixes[] = {"minbitrate:", "mbr:", "minfilesize:", "mfs:", "minfilesinfolder:", "mfif:"};
-    for (const char* prefix : prefixes)
-    {
+    for (const char* prefix : prefixes) {
         if (word.startsWith(QLatin1String(prefix)))
             return true;
     }
@@ -44,39 +42,30 @@ void FilterParser::Parse(const QString& text)
     *this = FilterParser();
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const QStringList words = text.toLower().split(blanks, Qt::SkipEmptyParts);
-    for (const QString& word : words)
-    {
+    for (const QString& word : words) {
         qint64 number = 0;
         if (word == QLatin1String("isvbr"))
             m_isVbr = true;
         else if (word == QLatin1String("iscbr"))
             m_isCbr = true;
-        else if (NumberAfter(word, "minbitrate:", "mbr:", number))
-        {
+        else if (NumberAfter(word, "minbitrate:", "mbr:", number)) {
             m_minBitrate = ClampToInt(number);
             m_hasMinBitrate = true;
-        }
-        else if (NumberAfter(word, "minfilesize:", "mfs:", number))
-        {
+        } else if (NumberAfter(word, "minfilesize:", "mfs:", number)) {
             const qint64 unit = 1000000;
             const qint64 limit = std::numeric_limits<qint64>::max() / unit;
             m_minFileSize = qBound(-limit, number, limit) * unit;
             m_hasMinFileSize = true;
-        }
-        else if (NumberAfter(word, "minfilesinfolder:", "mfif:", number))
+        } else if (NumberAfter(word, "minfilesinfolder:", "mfif:", number))
             m_minFilesInFolder = ClampToInt(number);
-        else if (IsKeyword(word))
-        {
+        else if (IsKeyword(word)) {
             // A condition without a usable number (often one still being
             // typed) filters nothing rather than hiding every row.
-        }
-        else if (word.startsWith(QLatin1Char('-')))
-        {
+        } else if (word.startsWith(QLatin1Char('-'))) {
             // A lone "-" would exclude every text.
             if (word.size() > 1)
                 m_excluded << word.mid(1);
-        }
-        else
+        } else
             m_included << word;
     }
 }
@@ -115,8 +104,7 @@ int FilterParser::IsMatching(const QString& text, FilterParser* remainder, ItemP
     // Copies, as the remainder may be this very filter.
     const QStringList included = m_included;
     const QStringList excluded = m_excluded;
-    if (remainder)
-    {
+    if (remainder) {
         remainder->CopyConditionsFrom(*this);
         remainder->m_included.clear();
         remainder->m_excluded.clear();
@@ -125,8 +113,7 @@ int FilterParser::IsMatching(const QString& text, FilterParser* remainder, ItemP
     if (!result.IsNull() && !AttributesMatch(result))
         return Rejected;
 
-    for (const QString& word : excluded)
-    {
+    for (const QString& word : excluded) {
         if (text.contains(word, Qt::CaseInsensitive))
             return Rejected;
     }
@@ -134,8 +121,7 @@ int FilterParser::IsMatching(const QString& text, FilterParser* remainder, ItemP
         remainder->m_excluded = excluded;
 
     int outcome = Matching;
-    for (const QString& word : included)
-    {
+    for (const QString& word : included) {
         if (text.contains(word, Qt::CaseInsensitive))
             continue;
         if (!remainder)

@@ -12,8 +12,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace
-{
+namespace {
 bool IsSeparator(char c)
 {
     return c == '/' || c == '\\';
@@ -39,8 +38,7 @@ QString DecodeExtendedAscii(const std::string& bytes)
     thread_local QByteArray cachedName;
     thread_local QTextCodec* cachedCodec = nullptr;
     const QByteArray name = GetSetting("extended_ascii_codepage").toLatin1();
-    if (name != cachedName)
-    {
+    if (name != cachedName) {
         cachedName = name;
         cachedCodec = name.isEmpty() ? nullptr : QTextCodec::codecForName(name);
     }
@@ -83,8 +81,7 @@ QString FormatSeconds(long seconds)
 {
     QString result;
     unsigned long rest = static_cast<unsigned long>(seconds);
-    if (seconds < 0)
-    {
+    if (seconds < 0) {
         // A length read from a peer may be negative; keep the sign in front
         // rather than on every part.
         result = QStringLiteral("-");
@@ -135,8 +132,7 @@ std::string GetFileExtension(const std::string& name)
         return std::string();
     std::string extension = name.substr(dot + 1);
     // Byte by byte, so the bytes of multi-byte UTF-8 characters stay as they are.
-    for (char& c : extension)
-    {
+    for (char& c : extension) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }
@@ -157,8 +153,7 @@ std::string StringReplace(const std::string& text, const std::string& what, cons
         return text;
     std::string result;
     size_t from = 0;
-    for (size_t found = text.find(what); found != std::string::npos; found = text.find(what, from))
-    {
+    for (size_t found = text.find(what); found != std::string::npos; found = text.find(what, from)) {
         result.append(text, from, found - from);
         result += with;
         from = found + what.size();
@@ -185,16 +180,13 @@ void FocusWidget(QWidget* widget)
 
     // Inner tab widgets first, so each outer one turns to the page that now
     // shows the widget's path.
-    for (QWidget* parent = widget->parentWidget(); parent; parent = parent->parentWidget())
-    {
+    for (QWidget* parent = widget->parentWidget(); parent; parent = parent->parentWidget()) {
         QTabWidget* tabs = qobject_cast<QTabWidget*>(parent);
         if (!tabs)
             continue;
-        for (QWidget* page = widget; page && page != parent; page = page->parentWidget())
-        {
+        for (QWidget* page = widget; page && page != parent; page = page->parentWidget()) {
             const int index = tabs->indexOf(page);
-            if (index >= 0)
-            {
+            if (index >= 0) {
                 tabs->setCurrentIndex(index);
                 break;
             }
@@ -204,7 +196,8 @@ void FocusWidget(QWidget* widget)
 
 QString ToQString(const std::string& bytes)
 {
-    const int size = static_cast<int>(std::min<size_t>(bytes.size(), static_cast<size_t>(std::numeric_limits<int>::max())));
+    const int size =
+        static_cast<int>(std::min<size_t>(bytes.size(), static_cast<size_t>(std::numeric_limits<int>::max())));
     const char* data = bytes.data();
     // Most values are plain ASCII, which reads the same in every encoding.
     if (std::all_of(data, data + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))

@@ -13,8 +13,7 @@ static_assert(sizeof(ConnectionGroup) == 2 * sizeof(void*), "a group is a type a
 
 // ---- slabs -------------------------------------------------------------
 
-namespace
-{
+namespace {
 const size_t Step = 8;
 const size_t LargestSlabBlock = 512;
 const size_t SlabBytes = 256 * 1024;
@@ -107,8 +106,7 @@ size_t StoreMemory::IdleBytes()
 
 // ---- connection groups -------------------------------------------------
 
-namespace
-{
+namespace {
 // A small list turns into chunks above this many members, and back below
 // the second number.
 const quint32 LargestSmall = 64;
@@ -195,8 +193,7 @@ struct ConnectionGroupLargeHelpers
     }
 };
 
-namespace
-{
+namespace {
 typedef ConnectionGroupLargeHelpers L;
 }
 
@@ -229,12 +226,14 @@ bool ConnectionGroup::Contains(Item* item) const
     switch (GetKind()) {
     case One:
         return AsOne() == item;
-    case SmallKind: {
+    case SmallKind:
+    {
         const Small* s = AsSmall();
         const quint32 at = LowerBound(s->items, s->size, item->m_sequence);
         return at < s->size && s->items[at] == item;
     }
-    default: {
+    default:
+    {
         const Large* l = AsLarge();
         const Large::Chunk* chunk = l->chunks[L::ChunkOf(l, item->m_sequence)];
         const quint32 at = LowerBound(chunk->items, chunk->size, item->m_sequence);
@@ -282,7 +281,8 @@ void ConnectionGroup::Insert(Item* item)
 {
     const quint64 sequence = item->m_sequence;
     switch (GetKind()) {
-    case One: {
+    case One:
+    {
         Item* one = AsOne();
         if (!one) {
             m_data = reinterpret_cast<quintptr>(item);
@@ -293,7 +293,8 @@ void ConnectionGroup::Insert(Item* item)
         Reserve(1);
         break;
     }
-    case SmallKind: {
+    case SmallKind:
+    {
         Small* s = AsSmall();
         const quint32 at = LowerBound(s->items, s->size, sequence);
         if (at < s->size && s->items[at] == item)
@@ -364,7 +365,8 @@ void ConnectionGroup::Erase(Item* item)
         if (AsOne() == item)
             m_data = 0;
         return;
-    case SmallKind: {
+    case SmallKind:
+    {
         Small* s = AsSmall();
         const quint32 at = LowerBound(s->items, s->size, item->m_sequence);
         if (at >= s->size || s->items[at] != item)

@@ -17,8 +17,7 @@ struct ItemSequenceLess
 // lists) come from slabs cut in steps of 8 bytes, without the per-block
 // header of the general heap: a large share holds millions of them. Used by
 // the event-loop thread only, as the store is.
-namespace StoreMemory
-{
+namespace StoreMemory {
 void* Allocate(size_t bytes);
 void Free(void* block, size_t bytes);
 // Bytes the slabs hold ready for reuse: taken from the heap, in use by
@@ -152,10 +151,7 @@ private:
         quint32 capacity;
         ConnectionGroup groups[];
 
-        static size_t Bytes(quint32 capacity)
-        {
-            return offsetof(Block, groups) + sizeof(ConnectionGroup) * capacity;
-        }
+        static size_t Bytes(quint32 capacity) { return offsetof(Block, groups) + sizeof(ConnectionGroup) * capacity; }
     };
     bool HasBlock() const { return m_one.m_type == nullptr && m_one.m_data != 0; }
     Block* GetBlock() const { return reinterpret_cast<Block*>(m_one.m_data); }
@@ -229,13 +225,15 @@ void ConnectionGroup::ForEach(F f) const
         if (m_data)
             f(AsOne());
         break;
-    case SmallKind: {
+    case SmallKind:
+    {
         const Small* s = AsSmall();
         for (quint32 i = 0; i < s->size; ++i)
             f(s->items[i]);
         break;
     }
-    default: {
+    default:
+    {
         const Large* l = AsLarge();
         for (quint32 c = 0; c < l->chunkCount; ++c)
             for (quint32 i = 0; i < l->chunks[c]->size; ++i)
@@ -251,14 +249,16 @@ bool ConnectionGroup::Any(F f) const
     switch (GetKind()) {
     case One:
         return m_data && f(AsOne());
-    case SmallKind: {
+    case SmallKind:
+    {
         const Small* s = AsSmall();
         for (quint32 i = 0; i < s->size; ++i)
             if (f(s->items[i]))
                 return true;
         return false;
     }
-    default: {
+    default:
+    {
         const Large* l = AsLarge();
         for (quint32 c = 0; c < l->chunkCount; ++c)
             for (quint32 i = 0; i < l->chunks[c]->size; ++i)

@@ -3,8 +3,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 
-namespace
-{
+namespace {
 Type* Lookup(const char* type)
 {
     return d.GetType(type);

@@ -84,8 +84,7 @@ inline uint qHash(const ItemPtr& item, uint seed = 0)
     return qHash(reinterpret_cast<quintptr>(item.GetItemPointer()), seed);
 }
 
-namespace std
-{
+namespace std {
 template <>
 struct hash<ItemPtr>
 {

@@ -5,8 +5,7 @@
 #include "Data.h"
 #include "GeneralFunctions.h"
 
-namespace
-{
+namespace {
 struct StoreOrder
 {
     bool operator()(const ItemPtr& a, const ItemPtr& b) const { return a.Sequence() < b.Sequence(); }
@@ -173,8 +172,7 @@ void ItemSet::Remove() const
         i.Remove();
 }
 
-namespace
-{
+namespace {
 ItemList SortByText(const ItemList& items, const std::vector<QString>& keys, bool ascending)
 {
     std::vector<size_t> order(items.size());

@@ -5,13 +5,9 @@
 #include <limits>
 #include <stdexcept>
 
-MemStream::MemStream() : m_buffer(std::make_shared<QByteArray>())
-{
-}
+MemStream::MemStream() : m_buffer(std::make_shared<QByteArray>()) {}
 
-MemStream::MemStream(const QByteArray& bytes) : m_buffer(std::make_shared<QByteArray>(bytes))
-{
-}
+MemStream::MemStream(const QByteArray& bytes) : m_buffer(std::make_shared<QByteArray>(bytes)) {}
 
 MemStream::MemStream(const void* bytes, unsigned long size) : MemStream()
 {

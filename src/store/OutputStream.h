@@ -23,8 +23,7 @@ public:
         using U = std::make_unsigned_t<T>;
         U v = static_cast<U>(value);
         unsigned char bytes[sizeof(T)];
-        for (size_t i = 0; i < sizeof(T); ++i)
-        {
+        for (size_t i = 0; i < sizeof(T); ++i) {
             bytes[i] = static_cast<unsigned char>(v & 0xff);
             v = static_cast<U>(v >> 8);
         }

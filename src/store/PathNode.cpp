@@ -2,9 +2,7 @@
 
 #include "Data.h"
 
-PathNode::PathNode(Data* data, const char* type) : m_type(data->GetType(type))
-{
-}
+PathNode::PathNode(Data* data, const char* type) : m_type(data->GetType(type)) {}
 
 PathNode::PathNode(ItemPtr item)
 {

@@ -1,7 +1,6 @@
 #include "SearchParser.h"
 
-namespace
-{
+namespace {
 bool IsBlank(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
@@ -15,8 +14,7 @@ bool SearchParser::SetSearchText(const QString& text)
     std::set<QString> included, includedParts, excluded;
 
     int i = 0;
-    while (true)
-    {
+    while (true) {
         while (i < size && IsBlank(lower[i]))
             ++i;
         if (i == size)
@@ -28,8 +26,7 @@ bool SearchParser::SetSearchText(const QString& text)
             ++i;
 
         QString word;
-        if (i < size && lower[i] == QLatin1Char('"'))
-        {
+        if (i < size && lower[i] == QLatin1Char('"')) {
             const int close = lower.indexOf(QLatin1Char('"'), i + 1);
             if (close < 0)
                 return false;
@@ -39,9 +36,7 @@ bool SearchParser::SetSearchText(const QString& text)
             // a quote.
             if (i < size && !IsBlank(lower[i]))
                 return false;
-        }
-        else
-        {
+        } else {
             const int start = i;
             while (i < size && !IsBlank(lower[i]))
                 ++i;

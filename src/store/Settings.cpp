@@ -2,8 +2,7 @@
 
 #include "Data.h"
 
-namespace
-{
+namespace {
 ItemPtr KeyItem(const char* keyType, const char* key, bool create)
 {
     Type* type = d.HasType(keyType);

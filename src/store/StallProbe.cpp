@@ -60,9 +60,8 @@ StallProbe* StallProbe::FromEnvironment(QObject* parent)
     if (!isNumber || threshold <= 0)
         threshold = 20;
     auto* probe = new StallProbe(threshold, parent);
-    connect(probe, &StallProbe::FirstBeat, probe, [](double ms) {
-        std::fprintf(stderr, "stall probe: first event-loop turn %.1f ms after start\n", ms);
-    });
+    connect(probe, &StallProbe::FirstBeat, probe,
+            [](double ms) { std::fprintf(stderr, "stall probe: first event-loop turn %.1f ms after start\n", ms); });
     connect(probe, &StallProbe::Stalled, probe, [](double gapMs, double atMs) {
         std::fprintf(stderr, "stall probe: %.1f ms gap ending %.1f ms after start\n", gapMs, atMs);
     });

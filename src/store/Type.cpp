@@ -5,8 +5,7 @@
 #include "Data.h"
 #include "Item.h"
 
-namespace
-{
+namespace {
 // Numbers are reused once their type is gone: tests make and drop stores by
 // the thousand.
 struct Registry

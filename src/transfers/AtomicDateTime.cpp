@@ -2,9 +2,7 @@
 
 #include <limits>
 
-AtomicDateTime::AtomicDateTime() : m_msecs(Invalid)
-{
-}
+AtomicDateTime::AtomicDateTime() : m_msecs(Invalid) {}
 
 AtomicDateTime::AtomicDateTime(const QDateTime& time) : m_msecs(Invalid)
 {

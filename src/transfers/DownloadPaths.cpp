@@ -6,8 +6,7 @@
 
 #include "GeneralFunctions.h"
 
-namespace
-{
+namespace {
 // No local path holds more components than this; a larger level could only
 // repeat the first remote component.
 const int MaxKeptLevels = 1024;
@@ -71,8 +70,7 @@ QString DownloadPaths::TargetPath(const Options& options, bool hasRemoteFolder, 
     const QString name = SafeComponent(ToQString(fileName));
     if (name.isEmpty())
         return QString();
-    const QString path =
-        TargetFolder(options, hasRemoteFolder, remoteFolder, level, single, complete) + '\\' + name;
+    const QString path = TargetFolder(options, hasRemoteFolder, remoteFolder, level, single, complete) + '\\' + name;
     if (!IsInside(Local(path), Local(Backslashed(options.downloadFolder))))
         return QString();
     return path;

@@ -39,8 +39,8 @@ public:
                                 int level, bool single, bool complete);
     // TargetFolder, "\" and the file name; empty when the file name is
     // refused or the path would leave the download folder.
-    static QString TargetPath(const Options& options, bool hasRemoteFolder, const std::string& remoteFolder,
-                              int level, bool single, const std::string& fileName, bool complete);
+    static QString TargetPath(const Options& options, bool hasRemoteFolder, const std::string& remoteFolder, int level,
+                              bool single, const std::string& fileName, bool complete);
     // The kept subfolders without the leading "\"; empty without a remote
     // folder.
     static QString RelativeFolder(bool hasRemoteFolder, const std::string& remoteFolder, int level);

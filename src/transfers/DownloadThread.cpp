@@ -2,17 +2,16 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <mutex>
 #include <QTcpSocket>
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "TransferPacer.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 const int WaitAttempts = 30;
 const int WaitMs = 1000;
 const qint64 ProgressIntervalMs = 500;

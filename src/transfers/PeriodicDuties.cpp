@@ -3,8 +3,7 @@
 #include <QHash>
 #include <QPair>
 
-namespace
-{
+namespace {
 // Stored texts repeat (one item per distinct time, shared by many users),
 // so their parses are kept, up to a bound.
 const int ParsedTextsKept = 4096;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <mutex>
 #include <QtGlobal>
+#include <mutex>
 
 // The speed-limit state that every transfer thread of one direction shares
 // with the event-loop thread. Each field is read and written under the one

@@ -2,25 +2,23 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <mutex>
 #include <QTcpSocket>
 #include <QtEndian>
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "TransferPacer.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 const int WaitAttempts = 30;
 const int WaitMs = 1000;
 const qint64 ProgressIntervalMs = 500;
 const char* const ExitRequested = "Exit requested.";
 } // namespace
 
-UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int token)
-    : m_socket(socket), m_file(file), m_token(token)
+UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int token) : m_socket(socket), m_file(file), m_token(token)
 {
 }
 

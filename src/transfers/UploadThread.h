@@ -1,8 +1,8 @@
 #pragma once
 
-#include <mutex>
 #include <QString>
 #include <QThread>
+#include <mutex>
 
 class QFile;
 class QTcpSocket;

@@ -111,8 +111,8 @@ private slots:
 
     void namedIconsLoad()
     {
-        for (const char* name : {"online_icon", "away_icon", "offline_icon", "gold_star_icon", "chat_icon",
-                                 "room_icon", "wishlist_icon", "browse_icon", "download_icon", "info_icon"}) {
+        for (const char* name : {"online_icon", "away_icon", "offline_icon", "gold_star_icon", "chat_icon", "room_icon",
+                                 "wishlist_icon", "browse_icon", "download_icon", "info_icon"}) {
             QVERIFY2(!QIcon(QString(":/icons/") + name).pixmap(16, 16).isNull(), name);
         }
         // Some callers write the path without the slash after the colon.

@@ -115,9 +115,10 @@ private slots:
         QVERIFY(mentions.size() >= 10);
         for (const Mention& mention : mentions) {
             QVERIFY2(mention.rooted, qPrintable(mention.where + ": write \":/icons/\""));
-            QVERIFY2(m_aliases.contains(mention.alias),
-                     qPrintable(QString("%1 names \"%2\", which resources/IconTable.txt lacks")
-                                    .arg(mention.where, mention.alias)));
+            QVERIFY2(
+                m_aliases.contains(mention.alias),
+                qPrintable(
+                    QString("%1 names \"%2\", which resources/IconTable.txt lacks").arg(mention.where, mention.alias)));
             QVERIFY(!QIcon(":/icons/" + mention.alias).isNull());
         }
     }
@@ -149,8 +150,7 @@ private slots:
 
     void everyTwoLetterFlagOfThePackageIsThere()
     {
-        const QStringList installed =
-            QDir(QV_FLAGS_DIR).entryList({"??.png"}, QDir::Files, QDir::Name);
+        const QStringList installed = QDir(QV_FLAGS_DIR).entryList({"??.png"}, QDir::Files, QDir::Name);
         QVERIFY(installed.size() >= 200);
         QCOMPARE(QDir(":/resources/flags").entryList(QDir::Files, QDir::Name), installed);
     }

@@ -6,8 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <csignal>
-#include <poll.h>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
 
 #include "QuitSignals.h"

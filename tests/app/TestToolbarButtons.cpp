@@ -303,7 +303,6 @@ private slots:
         // A name is one query value, whatever it holds.
         QCOMPARE(ActionSetToolBar::SupporterPageUrl("a&b c+d=e#f").toString(QUrl::FullyEncoded),
                  QString("http://127.0.0.1:1/qtlogin.php?username=a%26b%20c%2Bd%3De%23f"));
-
     }
 };
 

@@ -33,8 +33,8 @@ private slots:
         STEP(alice.WaitText("usernameEdit", "alice"));
         QStringList pages;
         STEP(alice.Items("optionsTabControl", &pages));
-        QCOMPARE(pages, QStringList({"Login", "File Sharing", "UI", "General", "User Info", "Notification Sounds",
-                                     "Extras"}));
+        QCOMPARE(pages,
+                 QStringList({"Login", "File Sharing", "UI", "General", "User Info", "Notification Sounds", "Extras"}));
         STEP(alice.Tab("optionsTabControl", "File Sharing"));
         STEP(alice.WaitText("optionsTabControl", "File Sharing"));
         STEP(alice.WaitText("downloadFolderEdit", alice.DownloadFolder()));

@@ -31,8 +31,7 @@ int main(int argc, char* argv[])
 
     const QString shared = home + "/Shared by " + user;
     const QStringList files = {"Field Recordings/rain on a tin roof (" + user + ").ogg",
-                               "Field Recordings/harbour at dawn (" + user + ").ogg",
-                               "notes from " + user + ".txt"};
+                               "Field Recordings/harbour at dawn (" + user + ").ogg", "notes from " + user + ".txt"};
     for (int i = 0; i < files.size(); ++i) {
         if (!ClientHome::WriteFile(shared + "/" + files[i], ClientHome::SampleBytes(300000 + 7919 * i, quint32(i)))) {
             err << "cannot write " << shared << "/" << files[i] << "\n";

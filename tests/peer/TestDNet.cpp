@@ -22,8 +22,7 @@ private slots:
     void childrenAreBoundedAndLinksEndCleanly();
 };
 
-namespace
-{
+namespace {
 QString Frame(const QPair<quint8, QByteArray>& frame)
 {
     FakeWire in(frame.second);
@@ -31,8 +30,7 @@ QString Frame(const QPair<quint8, QByteArray>& frame)
     quint32 number = 0;
     if (frame.first == 3 && in.ReadStr(text))
         return "leader " + text;
-    if (frame.first == 1)
-    {
+    if (frame.first == 1) {
         QString user;
         in.ReadStr(user) && in.ReadU32(number) && in.ReadStr(text);
         return QString("search %1 %2 %3").arg(user).arg(number).arg(text);
@@ -74,8 +72,7 @@ bool Sync(PeerFixture& f)
     static int marks = 0;
     const QString mark = QString("mark%1").arg(++marks);
     f.client->GetUserStats(mark);
-    for (int i = 0; i < 100; ++i)
-    {
+    for (int i = 0; i < 100; ++i) {
         const auto stats = f.server->ReceivedMessages(36);
         if (!stats.isEmpty() && stats.last().body == TestMessage().Str(mark).Body())
             return true;
@@ -225,8 +222,7 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     FakePeer* kids = f.AddPeer("kid");
     QVERIFY(kids);
     QList<FakePeerLink*> links;
-    for (int i = 0; i < 3; ++i)
-    {
+    for (int i = 0; i < 3; ++i) {
         // Distinct users: the same user linking again replaces its link.
         FakePeer* kid = i == 0 ? kids : f.AddPeer(QString("kid%1").arg(i));
         QVERIFY(kid);
@@ -253,7 +249,7 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     QVERIFY(stranger);
     f.peer->RequestDNetConnectionToUser("stranger");
     QTRY_VERIFY_WITH_TIMEOUT(!stranger->links.isEmpty() && std::all_of(stranger->links.begin(), stranger->links.end(),
-                                                                        [](FakePeerLink* l) { return l->IsClosed(); }),
+                                                                       [](FakePeerLink* l) { return l->IsClosed(); }),
                              5000);
     QVERIFY(!dnet.HasParent());
     const QList<FakePeerLink*> unasked = stranger->links;

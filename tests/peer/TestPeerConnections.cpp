@@ -15,8 +15,7 @@
 #include "Settings.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 // Counts the messages with a code over all of a fake peer's links.
 int MessagesWithCode(FakePeer* fake, quint32 code)
 {
@@ -454,8 +453,9 @@ void TestPeerConnections::fileConnectionsAreHandedOver()
     direct->SetRelayPolicy(FakePeer::RelayPolicy::Ignore);
 
     QList<QPair<QString, QTcpSocket*>> accepted;
-    connect(f.peer, &PeerMessenger::FileConnectionAccepted, this,
-            [&](QString user, QTcpSocket* socket) { accepted.append({user, socket}); });
+    connect(f.peer, &PeerMessenger::FileConnectionAccepted, this, [&](QString user, QTcpSocket* socket) {
+        accepted.append({user, socket});
+    });
 
     // Direct: our greeting says "F"; then the socket is ours to use.
     f.peer->RequestFileConnectionToUser("direct");
@@ -500,8 +500,9 @@ void TestPeerConnections::incomingFileConnectionsCarryTheirToken()
     FakePeer* uploader = f.AddPeer("uploader");
     QVERIFY(uploader);
     QList<std::tuple<QString, QTcpSocket*, uint>> requested;
-    connect(f.peer, &PeerMessenger::FileConnectionRequested, this,
-            [&](QString user, QTcpSocket* socket, uint token) { requested.append({user, socket, token}); });
+    connect(f.peer, &PeerMessenger::FileConnectionRequested, this, [&](QString user, QTcpSocket* socket, uint token) {
+        requested.append({user, socket, token});
+    });
 
     // The token and the bytes after it arrive together; only the token is
     // taken.
@@ -583,8 +584,7 @@ void TestPeerConnections::connectionsPerUserAreBounded()
     FakePeer* greedy = f.AddPeer("greedy");
     QVERIFY(greedy);
     QList<FakePeerLink*> links;
-    for (int i = 0; i <= PeerMessenger::MaxMessageConnectionsPerUser; ++i)
-    {
+    for (int i = 0; i <= PeerMessenger::MaxMessageConnectionsPerUser; ++i) {
         links << greedy->Greet(f.peer->ListeningPort(), false, "P", quint32(i));
         QVERIFY(links.last());
         QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("greedy"),

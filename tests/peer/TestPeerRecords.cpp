@@ -61,8 +61,7 @@ void TestPeerRecords::fileInfoMatchesTheWireAndOrdersByBytes()
     QVERIFY(order == expectedOrder);
 }
 
-namespace
-{
+namespace {
 QByteArray ShareListBody()
 {
     return FakeWire()
@@ -101,15 +100,7 @@ QByteArray UserInfoBody()
 
 QByteArray FolderContentsBody()
 {
-    return FakeWire()
-        .U32(9)
-        .Str("\\music")
-        .U32(1)
-        .Str("\\music")
-        .U32(1)
-        .File("a.mp3", 10)
-        .U32(0)
-        .Bytes();
+    return FakeWire().U32(9).Str("\\music").U32(1).Str("\\music").U32(1).File("a.mp3", 10).U32(0).Bytes();
 }
 
 // Each well-formed body with a reader that must fail for every shorter cut.
@@ -227,8 +218,7 @@ void TestPeerRecords::countsBeyondTheDataFailWithoutAllocating()
     QVERIFY(!PeerMessages::ReadShareList(FakeWire().U32(0xffffffff).Str("x").U32(0).Bytes(), share, table));
     QVERIFY(!PeerMessages::ReadShareList(FakeWire().U32(1).Str("x").U32(0xfffffff0).U8(1).Bytes(), share, table));
     QVERIFY(!PeerMessages::ReadShareList(
-        FakeWire().U32(1).Str("x").U32(1).U8(1).Str("n").U64(1).Str("").U32(0x7fffffff).U32(0).Bytes(), share,
-        table));
+        FakeWire().U32(1).Str("x").U32(1).U8(1).Str("n").U64(1).Str("").U32(0x7fffffff).U32(0).Bytes(), share, table));
     QVERIFY(!PeerMessages::ReadShareList(FakeWire().U32(0).U32(0xffffffff).U32(0).Bytes(), share, table));
     QVERIFY(share.empty() && table.empty());
 
@@ -277,8 +267,7 @@ void TestPeerRecords::obfuscationFollowsTheDocumentedScheme()
     QCOMPARE(answer.Transformed(QByteArray(8, '\0')).toHex(), QByteArray("451dae6e9613b8dc"));
 
     const QByteArray text = "the opening frame and every message after it";
-    for (quint32 key : {0u, 1u, 0xdeadbeefu})
-    {
+    for (quint32 key : {0u, 1u, 0xdeadbeefu}) {
         Obfuscator fromOpener(key, Obfuscator::FromConnectingSide);
         Obfuscator fromAccepter(key, Obfuscator::FromAcceptingSide);
         FakeObfuscation openerReference(key, FakeObfuscation::OpenerSeed);

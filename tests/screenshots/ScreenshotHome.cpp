@@ -28,12 +28,9 @@ int main(int argc, char* argv[])
     const QString home = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     const QString music = home + "/Music";
     const QStringList files = {
-        "Field Recordings/rain on a tin roof.flac",
-        "Field Recordings/harbour at dawn.flac",
-        "Live at the Blue Room/01 opening.ogg",
-        "Live at the Blue Room/02 slow blues in G.ogg",
-        "Live at the Blue Room/03 encore.ogg",
-        "liner notes.txt",
+        "Field Recordings/rain on a tin roof.flac", "Field Recordings/harbour at dawn.flac",
+        "Live at the Blue Room/01 opening.ogg",     "Live at the Blue Room/02 slow blues in G.ogg",
+        "Live at the Blue Room/03 encore.ogg",      "liner notes.txt",
     };
     const QString studio = home + "/Home Studio";
     const QStringList takes = {"demo take 1.wav", "demo take 2.wav"};

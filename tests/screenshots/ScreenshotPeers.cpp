@@ -16,13 +16,13 @@
 #include <QBuffer>
 #include <QColor>
 #include <QCoreApplication>
-#include <QImage>
-#include <QtMath>
 #include <QHash>
-#include <QSet>
+#include <QImage>
 #include <QMap>
+#include <QSet>
 #include <QTextStream>
 #include <QTimer>
+#include <QtMath>
 
 #include "FakePeer.h"
 #include "FakePeerLink.h"
@@ -101,8 +101,9 @@ QByteArray Sleeve()
             const int dx = x - 100, dy = y - 112;
             const int ring = int(qSqrt(dx * dx + dy * dy)) / 8;
             const QColor base = y < 66 ? QColor(16, 42, 92) : QColor(24, 24, 30);
-            image.setPixelColor(x, y, ring < 9 && y >= 66 ? (ring % 2 ? QColor(40, 110, 190) : QColor(230, 232, 236))
-                                                          : base.lighter(100 + (x / 22) % 2 * 12));
+            image.setPixelColor(x, y,
+                                ring < 9 && y >= 66 ? (ring % 2 ? QColor(40, 110, 190) : QColor(230, 232, 236))
+                                                    : base.lighter(100 + (x / 22) % 2 * 12));
         }
     }
     QByteArray bytes;
@@ -186,11 +187,10 @@ QList<Share> Shares()
              Album("C:\\Users\\jonas\\Music\\Miles Davis - Kind of Blue (1959)\\Bonus",
                    {"06 Flamenco Sketches (alternate take).mp3"}, 256, 19876543) +
              Album("C:\\Users\\jonas\\Music\\Sonny Clark - Cool Struttin' (1958)",
-                   {"01 Cool Struttin'.flac", "02 Blue Minor.flac", "03 Sippin' at Bells.flac",
-                    "04 Deep Night.flac"},
+                   {"01 Cool Struttin'.flac", "02 Blue Minor.flac", "03 Sippin' at Bells.flac", "04 Deep Night.flac"},
                    0, 71234567) +
-             Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)\\Artwork",
-                   {"front.jpg", "back.jpg"}, 0, 412345) +
+             Album("C:\\Users\\jonas\\Music\\John Coltrane - Blue Train (1957)\\Artwork", {"front.jpg", "back.jpg"}, 0,
+                   412345) +
              Album("C:\\Users\\jonas\\Music", {"listening party.m3u"}, 0, 2345),
          Album("C:\\Users\\jonas\\Music\\Coltrane - Blue Train", {"01 Blue Train.flac"}, 0, 61234567)},
         {"ilse", 0, 96000, 4,
@@ -198,8 +198,8 @@ QList<Share> Shares()
          1388, 97, "Field recordings and lossless jazz. Slow line, be patient."},
         {"rafael", 0, 1830000, 12,
          Album("D:\\Shared\\Mixes", {"late night blue train mix.mp3"}, 192, 88012345) +
-             Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"},
-                   256, 21345678),
+             Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"}, 256,
+                   21345678),
          9816, 455, QString(), false, Files(), Files(), true},
     };
 }
@@ -347,10 +347,10 @@ int main(int argc, char* argv[])
 
     // Searches of the client's shares, some of which its files answer;
     // they start once the client is about (its first search arrives).
-    const QStringList searches = {
-        "coltrane giant steps flac", "rain on a tin roof",   "bill evans waltz for debby", "blue room encore",
-        "nina simone",               "harbour dawn",         "art blakey moanin",         "slow blues in g",
-        "miles davis kind of blue",  "ornette coleman 1959", "field recordings",          "thelonious monk"};
+    const QStringList searches = {"coltrane giant steps flac", "rain on a tin roof", "bill evans waltz for debby",
+                                  "blue room encore",          "nina simone",        "harbour dawn",
+                                  "art blakey moanin",         "slow blues in g",    "miles davis kind of blue",
+                                  "ornette coleman 1959",      "field recordings",   "thelonious monk"};
     int searched = 0;
     QTimer asking;
     QObject::connect(&asking, &QTimer::timeout, [&] {

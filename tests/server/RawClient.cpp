@@ -17,8 +17,8 @@ bool RawClient::Login(const QString& user, const QString& password)
     m_socket->connectToHost(QHostAddress::LocalHost, m_port);
     if (!m_socket->waitForConnected(5000))
         return false;
-    const QString digest = QString::fromLatin1(
-        QCryptographicHash::hash((user + password).toUtf8(), QCryptographicHash::Md5).toHex());
+    const QString digest =
+        QString::fromLatin1(QCryptographicHash::hash((user + password).toUtf8(), QCryptographicHash::Md5).toHex());
     Send(1, TestMessage().Str(user).Str(digest).U32(20130410).Body());
     QByteArray reply;
     return WaitFor(1, &reply) && !reply.isEmpty() && reply.at(0) == char(1);
@@ -40,11 +40,9 @@ bool RawClient::Has(quint32 code) const
 
 bool RawClient::WaitFor(quint32 code, QByteArray* body)
 {
-    for (int i = 0; i < 100; ++i)
-    {
+    for (int i = 0; i < 100; ++i) {
         for (int j = 0; j < m_frames.size(); ++j)
-            if (m_frames[j].first == code)
-            {
+            if (m_frames[j].first == code) {
                 if (body)
                     *body = m_frames[j].second;
                 m_frames.removeAt(j);
@@ -58,8 +56,7 @@ bool RawClient::WaitFor(quint32 code, QByteArray* body)
 void RawClient::OnReadyRead()
 {
     m_buffer.append(m_socket->readAll());
-    while (m_buffer.size() >= 8)
-    {
+    while (m_buffer.size() >= 8) {
         TestMessage header(m_buffer.left(8));
         quint32 length = 0, code = 0;
         header.ReadU32(length);

@@ -14,8 +14,7 @@
 #include "ServerFixture.h"
 #include "Settings.h"
 
-namespace
-{
+namespace {
 // What the stand-in gateway saw; outlives the worker, which its thread
 // deletes.
 struct GatewayLog
@@ -49,8 +48,7 @@ protected:
         m_log->started.release();
         if (m_gated)
             m_log->gate.tryAcquire(1, 10000);
-        if (!m_present)
-        {
+        if (!m_present) {
             error = "nobody answered";
             return false;
         }

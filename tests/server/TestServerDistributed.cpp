@@ -12,8 +12,7 @@
 #include "TestMessage.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 QByteArray Report(bool hasParent, const QString& root, quint32 level, quint32 children, quint32 limit,
                   quint32 depth = 0)
 {
@@ -66,8 +65,7 @@ private:
         bool hasParent = false;
         QString root;
         quint32 level = 0, children = 0, limit = 0, depth = 0;
-        for (int i = 0; i < 100; ++i)
-        {
+        for (int i = 0; i < 100; ++i) {
             if (f->server->DistributedState(name, hasParent, root, level, children, limit, depth))
                 return true;
             QTest::qWait(50);
@@ -81,8 +79,7 @@ private:
     {
         f->client->SendDistributedState(hasParent, root, level, children, limit, depth);
         const QByteArray body = Report(hasParent, root, level, children, limit, depth);
-        for (int i = 0; i < 100; ++i)
-        {
+        for (int i = 0; i < 100; ++i) {
             const auto reports = f->server->ReceivedMessages(1101);
             for (const TestServer::Received& report : reports)
                 if (report.user == "alice" && report.body == body)
@@ -179,7 +176,7 @@ private slots:
         QVERIFY(Node("erin", Report(true, "zed", 2, 1, 4)));
         QVERIFY(Node("gina", Report(true, "x", 1, 0, 2)));
         QVERIFY(Node("amy", Report(true, "y", 1, 1, 3)));
-        QVERIFY(Node("carol", Report(true, "alice", 1, 0, 3))); // in the asker's branch
+        QVERIFY(Node("carol", Report(true, "alice", 1, 0, 3)));         // in the asker's branch
         RawClient* dave = Node("dave", Report(false, "dave", 0, 2, 2)); // full
         QVERIFY(dave);
         QVERIFY(User("frank")); // never reported
@@ -217,12 +214,12 @@ private slots:
         // shows that nothing else is coming.
         asker->Send(26, TestMessage().U32(5).Str("abc").Body());
         asker->Send(103, TestMessage().U32(6).Str("def").Body());
-        asker->Send(149, TestMessage().U32(5).Str("alice").Str("bob").Str("carol").Str("dave").Str("erin").Str("end").Body());
+        asker->Send(
+            149, TestMessage().U32(5).Str("alice").Str("bob").Str("carol").Str("dave").Str("erin").Str("end").Body());
         for (RawClient* user : {root, lone, below, silent})
             QVERIFY(user->WaitFor(22));
         QTRY_COMPARE(chat.count(), 1);
-        for (RawClient* user : {root, lone, silent})
-        {
+        for (RawClient* user : {root, lone, silent}) {
             QByteArray body;
             QVERIFY(user->WaitFor(26, &body));
             QCOMPARE(body, Search("frank", 5, "abc"));

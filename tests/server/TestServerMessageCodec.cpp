@@ -7,8 +7,7 @@
 #include "ServerMessages.h"
 #include "TestMessage.h"
 
-namespace
-{
+namespace {
 using M = ServerMessages;
 // Reads a body and renders what it read as text; false when refused.
 using Reader = std::function<bool(const QByteArray&, QString&)>;
@@ -169,9 +168,9 @@ void TestServerMessageCodec::readersTakeWholeBodiesAndRefuseTruncatedOnes_data()
     auto search = [](const M::SearchRequestBody& m) { return Join(m.user, m.token, m.text); };
 
     row("1 accepted", TestMessage().U8(1).Str("welcome").U8(1),
-        Reading(M::ReadLoginReply, [](const M::LoginReplyBody& m) {
-            return Join(quint32(m.accepted), m.greeting, quint32(m.supporter));
-        }), "1|welcome|1");
+        Reading(M::ReadLoginReply,
+                [](const M::LoginReplyBody& m) { return Join(quint32(m.accepted), m.greeting, quint32(m.supporter)); }),
+        "1|welcome|1");
     row("1 refused", TestMessage().U8(0).Str("INVALIDPASS"),
         Reading(M::ReadLoginReply, [](const M::LoginReplyBody& m) { return Join(quint32(m.accepted), m.reason); }),
         "0|INVALIDPASS");
@@ -198,22 +197,26 @@ void TestServerMessageCodec::readersTakeWholeBodiesAndRefuseTruncatedOnes_data()
         "lobby|bob 1/2/3/4 DE");
     row("17", TestMessage().Str("lobby").Str("bob"), Reading(M::ReadUserLeftRoom, roomAndUser), "lobby|bob");
     row("18", TestMessage().Str("bob").Str("P").Str("10.0.0.2").U32(2234).U32(2235).U32(77),
-        Reading(M::ReadPeerConnectionRequest, [](const M::PeerConnectionRequestBody& m) {
-            return Join(m.user, m.type, m.address, m.port, m.obfuscatedPort, m.token);
-        }), "bob|P|10.0.0.2|2234|2235|77");
+        Reading(M::ReadPeerConnectionRequest,
+                [](const M::PeerConnectionRequestBody& m) {
+                    return Join(m.user, m.type, m.address, m.port, m.obfuscatedPort, m.token);
+                }),
+        "bob|P|10.0.0.2|2234|2235|77");
     row("22", TestMessage().U32(1700000000).Str("bob").Str("hi").U8(1),
-        Reading(M::ReadPrivateChat, [](const M::PrivateChatBody& m) {
-            return Join(m.time, m.user, m.text, quint32(m.spontaneous));
-        }), "1700000000|bob|hi|1");
+        Reading(M::ReadPrivateChat,
+                [](const M::PrivateChatBody& m) { return Join(m.time, m.user, m.text, quint32(m.spontaneous)); }),
+        "1700000000|bob|hi|1");
     row("26", TestMessage().Str("bob").U32(9).Str("mp3"), Reading(M::ReadSearchRequest, search), "bob|9|mp3");
     row("36", TestMessage().Str("bob").Stats(3000, 2, 30, 2),
         Reading(M::ReadUserStats, [](const M::UserStatsBody& m) { return Join(m.user, m.stats); }), "bob|3000/2/30/2");
     auto room = [](const M::RoomListEntry& e) { return Join(e.name, e.users, quint32(e.roles)); };
     row("64", TestMessage().U32(1).Str("lobby").U32(12).U32(1).Str("club").U32(3).U8(5),
-        Reading(M::ReadRoomList, [room](const M::RoomListBody& m) {
-            return room(m.publicRooms.at(0)) + " " + room(m.privateRooms.at(0)) + " " +
-                   Join(quint32(m.publicRooms.size()), quint32(m.privateRooms.size()));
-        }), "lobby|12|0 club|3|5 1|1");
+        Reading(M::ReadRoomList,
+                [room](const M::RoomListBody& m) {
+                    return room(m.publicRooms.at(0)) + " " + room(m.privateRooms.at(0)) + " " +
+                           Join(quint32(m.publicRooms.size()), quint32(m.privateRooms.size()));
+                }),
+        "lobby|12|0 club|3|5 1|1");
     row("66", TestMessage().Str("maintenance"), Reading(M::ReadAdminMessage, text), "maintenance");
     row("69", TestMessage().U32(2).Str("bob").Str("carol"), Reading(M::ReadPrivilegedUsers, names), "[bob,carol]");
     row("92", TestMessage().I32(-5),
@@ -225,9 +228,9 @@ void TestServerMessageCodec::readersTakeWholeBodiesAndRefuseTruncatedOnes_data()
         "lobby|[bob:first,eve:second]");
     row("114", TestMessage().Str("lobby").Str("bob").Str(""), Reading(M::ReadRoomWallMessage, roomText), "lobby|bob|");
     row("133", TestMessage().Str("club").Str("carol").U32(2).Str("bob").Str("eve").U32(1).Str("bob"),
-        Reading(M::ReadPrivateRoomState, [](const M::PrivateRoomStateBody& m) {
-            return Join(m.room, m.owner, m.members, m.operators);
-        }), "club|carol|[bob,eve]|[bob]");
+        Reading(M::ReadPrivateRoomState,
+                [](const M::PrivateRoomStateBody& m) { return Join(m.room, m.owner, m.members, m.operators); }),
+        "club|carol|[bob,eve]|[bob]");
     row("134", TestMessage().Str("club").Str("bob"), Reading(M::ReadPrivateRoomChange, roomAndUser), "club|bob");
     row("139", TestMessage().Str("club"), Reading(M::ReadPrivateRoomDissolved, text), "club");
     row("141", TestMessage().U8(2),
@@ -274,8 +277,8 @@ void TestServerMessageCodec::readersRefuseImpossibleValuesAndKeepTheirOutput()
     QVERIFY(!M::ReadPrivilegedUsers(TestMessage().U32(0xffffffff).Str("bob").Body(), names));
     QCOMPARE(names, QStringList{"kept"});
     M::JoinedRoomBody joined;
-    QVERIFY(!M::ReadJoinedRoom(TestMessage().Str("lobby").U32(1000000).Str("x").Stats(1, 1, 1, 1).Str("").Body(),
-                               joined));
+    QVERIFY(
+        !M::ReadJoinedRoom(TestMessage().Str("lobby").U32(1000000).Str("x").Stats(1, 1, 1, 1).Str("").Body(), joined));
     M::RoomWallBody wall;
     QVERIFY(!M::ReadRoomWall(TestMessage().Str("lobby").U32(5).Str("bob").Str("hi").Body(), wall));
     M::RoomListBody list;
@@ -291,8 +294,7 @@ void TestServerMessageCodec::framesAreTakenWholeFromAStream()
     const QByteArray stream = first + empty + first;
 
     // Every cut inside a frame waits for more; whole frames come out in order.
-    for (int cut = 0; cut < stream.size(); ++cut)
-    {
+    for (int cut = 0; cut < stream.size(); ++cut) {
         const QByteArray received = stream.left(cut);
         int position = 0;
         M::Frame frame;
@@ -317,8 +319,7 @@ void TestServerMessageCodec::framesAreTakenWholeFromAStream()
     QCOMPARE(position, stream.size());
 
     // Lengths that cannot be trusted, whatever follows them.
-    for (quint32 length : {0u, 3u, M::MaxFrameLength + 1, 0xffffffffu})
-    {
+    for (quint32 length : {0u, 3u, M::MaxFrameLength + 1, 0xffffffffu}) {
         int at = 0;
         QCOMPARE(M::TakeFrame(TestMessage().U32(length).U32(1).Body(), at, frame), M::FrameStatus::Invalid);
         QCOMPARE(frame.length, length);

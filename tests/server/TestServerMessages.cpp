@@ -14,8 +14,7 @@
 #include "TestMessage.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 ItemPtr UserItem(const char* name)
 {
     return d.GetType("user")->HasItem(name);
@@ -41,10 +40,12 @@ class Recorder : public DataHandler
 public:
     Recorder()
     {
-        d.GetType("room")->AddConnectedHandler(new EventHandler<Recorder, ConnectionInfo&>(this, &Recorder::OnRoomConnected));
+        d.GetType("room")->AddConnectedHandler(
+            new EventHandler<Recorder, ConnectionInfo&>(this, &Recorder::OnRoomConnected));
         d.GetType("room")->AddDisconnectedHandler(
             new EventHandler<Recorder, ConnectionInfo&>(this, &Recorder::OnRoomDisconnected));
-        d.GetType("user")->AddConnectedHandler(new EventHandler<Recorder, ConnectionInfo&>(this, &Recorder::OnUserConnected));
+        d.GetType("user")->AddConnectedHandler(
+            new EventHandler<Recorder, ConnectionInfo&>(this, &Recorder::OnUserConnected));
     }
     void OnRoomConnected(ConnectionInfo& c) { events.append("+" + Describe(c.item2)); }
     void OnRoomDisconnected(ConnectionInfo& c) { events.append("-" + Describe(c.item2)); }
@@ -305,7 +306,8 @@ private slots:
     {
         auto wall = [](const char* room) {
             QStringList lines;
-            for (const ItemPtr& ticker : RoomItem(room).GetItems("room_ticker").SortNumericBy("room_ticker_order", true))
+            for (const ItemPtr& ticker :
+                 RoomItem(room).GetItems("room_ticker").SortNumericBy("room_ticker_order", true))
                 lines.append(QString("%1 %2:%3")
                                  .arg(ticker["room_ticker_order"].AsString(), ticker["user"].AsString(),
                                       ticker["room_ticker_text"].AsString()));
@@ -333,16 +335,8 @@ private slots:
 
     void roomListOnlyWhenAskedFor()
     {
-        const TestMessage list = TestMessage()
-                                     .U32(2)
-                                     .Str("lobby")
-                                     .U32(12)
-                                     .Str("hall")
-                                     .U32(3)
-                                     .U32(1)
-                                     .Str("club")
-                                     .U32(4)
-                                     .U8(1 | 2);
+        const TestMessage list =
+            TestMessage().U32(2).Str("lobby").U32(12).Str("hall").U32(3).U32(1).Str("club").U32(4).U8(1 | 2);
         Inject(64, list);
         Settle();
         QVERIFY(!RoomItem("lobby"));
@@ -471,7 +465,8 @@ private slots:
         f->server->SetCorrelations("abba", related);
         int countDuringSignal = -1;
         connect(f->client, &Server::SearchCorrelations, this, [&] {
-            countDuringSignal = int(d.GetType("search_request_text")->HasItem("abba").GetItems("search_correlation").size());
+            countDuringSignal =
+                int(d.GetType("search_request_text")->HasItem("abba").GetItems("search_correlation").size());
         });
         QSignalSpy signal(f->client, &Server::SearchCorrelations);
         f->client->GetSearchCorrelations("abba");

@@ -24,13 +24,11 @@ private:
     {
         const int before = f->server->Count(code);
         request();
-        if (!f->WaitForCount(code, before + 1))
-        {
+        if (!f->WaitForCount(code, before + 1)) {
             qWarning("message %u did not arrive", code);
             return false;
         }
-        if (f->LastBody(code) != body)
-        {
+        if (f->LastBody(code) != body) {
             qWarning("message %u: got %s, expected %s", code, f->LastBody(code).toHex().constData(),
                      body.toHex().constData());
             return false;
@@ -105,14 +103,20 @@ private slots:
         QTRY_COMPARE(GetSetting("accept_room_list"), QString("no"));
         QVERIFY(Expect(14, TestMessage().Str("lobby").U32(0).Body(), [&] { s->EnterRoom("lobby", false); }));
         QVERIFY(Expect(14, TestMessage().Str("club").U32(1).Body(), [&] { s->EnterRoom("club", true); }));
-        QVERIFY(Expect(13, TestMessage().Str("lobby").Str("hi there").Body(), [&] { s->SendRoomChat("lobby", "hi there"); }));
-        QVERIFY(Expect(116, TestMessage().Str("lobby").Str("my wall").Body(), [&] { s->SetRoomTicker("lobby", "my wall"); }));
+        QVERIFY(Expect(13, TestMessage().Str("lobby").Str("hi there").Body(),
+                       [&] { s->SendRoomChat("lobby", "hi there"); }));
+        QVERIFY(Expect(116, TestMessage().Str("lobby").Str("my wall").Body(),
+                       [&] { s->SetRoomTicker("lobby", "my wall"); }));
         QVERIFY(Expect(141, TestMessage().U8(1).Body(), [&] { s->EnablePrivateRoomAdd(true); }));
         QVERIFY(Expect(141, TestMessage().U8(0).Body(), [&] { s->EnablePrivateRoomAdd(false); }));
-        QVERIFY(Expect(134, TestMessage().Str("club").Str("bob").Body(), [&] { s->AddPrivateRoomMember("club", "bob"); }));
-        QVERIFY(Expect(135, TestMessage().Str("club").Str("bob").Body(), [&] { s->RemovePrivateRoomMember("club", "bob"); }));
-        QVERIFY(Expect(143, TestMessage().Str("club").Str("bob").Body(), [&] { s->AddPrivateRoomOperator("club", "bob"); }));
-        QVERIFY(Expect(144, TestMessage().Str("club").Str("bob").Body(), [&] { s->RemovePrivateRoomOperator("club", "bob"); }));
+        QVERIFY(
+            Expect(134, TestMessage().Str("club").Str("bob").Body(), [&] { s->AddPrivateRoomMember("club", "bob"); }));
+        QVERIFY(Expect(135, TestMessage().Str("club").Str("bob").Body(),
+                       [&] { s->RemovePrivateRoomMember("club", "bob"); }));
+        QVERIFY(Expect(143, TestMessage().Str("club").Str("bob").Body(),
+                       [&] { s->AddPrivateRoomOperator("club", "bob"); }));
+        QVERIFY(Expect(144, TestMessage().Str("club").Str("bob").Body(),
+                       [&] { s->RemovePrivateRoomOperator("club", "bob"); }));
         QVERIFY(Expect(136, TestMessage().Str("club").Body(), [&] { s->GiveUpPrivateRoomMembership("club"); }));
         QVERIFY(Expect(137, TestMessage().Str("club").Body(), [&] { s->GiveUpPrivateRoom("club"); }));
     }

@@ -63,8 +63,12 @@ private slots:
         ItemPtr shared = f->manager->AddSharedFolder(root);
         QCOMPARE(shared, Shared(root));
 
-        QStringList expected = {root + "/a.mp3", root + "/B.MP3", root + "/c.Mp3", root + "/sub/deep/f.txt",
-                                root + QString::fromUtf8("/Привет мир.txt"), root + QString::fromUtf8("/音楽.flac"),
+        QStringList expected = {root + "/a.mp3",
+                                root + "/B.MP3",
+                                root + "/c.Mp3",
+                                root + "/sub/deep/f.txt",
+                                root + QString::fromUtf8("/Привет мир.txt"),
+                                root + QString::fromUtf8("/音楽.flac"),
                                 root + QString::fromUtf8("/Café.ogg")};
         expected.sort();
         QCOMPARE(SharesFixture::SharedPaths(), expected);
@@ -88,8 +92,7 @@ private slots:
         QCOMPARE(f->manager->AddSharedFolder(root), shared);
         QCOMPARE(GetSetting("shared_folder_counter"), QString("2"));
         QCOMPARE(FileCount(), files);
-        QCOMPARE(f->manager->AddSharedFolder(f->Path("outside"))["shared_folder_id"].AsString(),
-                 QString("[2]outside"));
+        QCOMPARE(f->manager->AddSharedFolder(f->Path("outside"))["shared_folder_id"].AsString(), QString("[2]outside"));
         QCOMPARE(GetSetting("shared_folder_counter"), QString("3"));
 
         // A file already analysed is not sent again.
@@ -127,7 +130,7 @@ private slots:
         QCOMPARE(rescanned.at(0).at(0).toInt(), 2);
         QCOMPARE(rescanned.at(0).at(1).toInt(), 3);
         QCOMPARE(SharesFixture::SharedPaths(), QStringList({root + "/cover.jpg", root + "/keep.txt", root + "/new.txt",
-                                                             root + "/sub/grow.txt", root + "/sub/new2.txt"}));
+                                                            root + "/sub/grow.txt", root + "/sub/new2.txt"}));
         // The vanished folder's files are gone from the store, also the one
         // that shares its name with a file still shared.
         QCOMPARE(FileCount(), 5);
@@ -192,9 +195,9 @@ private slots:
         f->manager->Init();
         QTRY_VERIFY_WITH_TIMEOUT(!Folder(root + "/stale"), 20000);
 
-        QCOMPARE(SharesFixture::SharedPaths(), QStringList({root + "/fresh.mp3", root + "/inner/new.txt",
-                                                             root + "/inner/z.txt", root + "/song.mp3",
-                                                             root + "/x.txt"}));
+        QCOMPARE(SharesFixture::SharedPaths(),
+                 QStringList({root + "/fresh.mp3", root + "/inner/new.txt", root + "/inner/z.txt", root + "/song.mp3",
+                              root + "/x.txt"}));
         QCOMPARE(FileCount(), 5);
         QCOMPARE(f->manager->GetSharedFileItem(root + "/x.txt"), x);
         QCOMPARE(x["shared_file_size"].AsInt64(), qint64(4));

@@ -22,8 +22,7 @@ Q_DECLARE_METATYPE(Mp3Analyzer::Result)
 static_assert(std::is_trivially_copyable<Mp3Analyzer>::value, "an analyser must hold no growing container");
 static_assert(sizeof(Mp3Analyzer) < 32 * 1024, "an analyser is a fixed table of counters");
 
-namespace
-{
+namespace {
 // 16-bit PCM: a tone per channel under noise that is loud for half a second,
 // then almost silent, so a variable-rate encoder has to change its rate.
 QByteArray Wav(int rate, int channels, int seconds)
@@ -33,12 +32,10 @@ QByteArray Wav(int rate, int channels, int seconds)
     QDataStream samples(&pcm, QIODevice::WriteOnly);
     samples.setByteOrder(QDataStream::LittleEndian);
     quint32 noise = 12345;
-    for (int i = 0; i < frames; ++i)
-    {
+    for (int i = 0; i < frames; ++i) {
         const double t = double(i) / rate;
         const double loudness = (i / (rate / 2)) % 2 == 0 ? 0.4 : 0.01;
-        for (int c = 0; c < channels; ++c)
-        {
+        for (int c = 0; c < channels; ++c) {
             noise = noise * 1664525u + 1013904223u;
             const double n = double(noise >> 16) / 32768.0 - 1.0;
             const double v = 0.3 * std::sin(2 * M_PI * (440 + 220 * c) * t) + loudness * n;
@@ -124,8 +121,12 @@ bool Same(const Mp3Analyzer::Result& a, const Mp3Analyzer::Result& b)
 
 QString Describe(const Mp3Analyzer::Result& r)
 {
-    return QString("MPEG-%1 %2 index %3 %4 %5").arg(r.mpegVersion).arg(r.channelMode).arg(r.frequency)
-        .arg(r.isVBR ? "vbr" : "cbr").arg(r.bitrate);
+    return QString("MPEG-%1 %2 index %3 %4 %5")
+        .arg(r.mpegVersion)
+        .arg(r.channelMode)
+        .arg(r.frequency)
+        .arg(r.isVBR ? "vbr" : "cbr")
+        .arg(r.bitrate);
 }
 
 // Asks the kernel to measure the peak resident size afresh from here; when
@@ -183,11 +184,12 @@ class TestMp3Analysis : public QObject
         const QString mp3 = (folder.isEmpty() ? dir.path() : folder) + "/" + name;
         // The output rate is forced: left alone, the encoder picks a lower
         // one for low bit rates.
-        args << "--quiet" << "--resample" << QString::number(rate / 1000.0) << wavPath << mp3;
+        args << "--quiet"
+             << "--resample" << QString::number(rate / 1000.0) << wavPath << mp3;
         QProcess encoder;
         encoder.start(lame, args);
-        if (!encoder.waitForFinished(60000) || encoder.exitStatus() != QProcess::NormalExit || encoder.exitCode() != 0)
-        {
+        if (!encoder.waitForFinished(60000) || encoder.exitStatus() != QProcess::NormalExit ||
+            encoder.exitCode() != 0) {
             qWarning() << "encoder failed:" << args << encoder.readAllStandardError();
             return QString();
         }
@@ -228,9 +230,8 @@ private slots:
         QTest::newRow("MPEG-1 44.1 kHz CBR 128 dual mono")
             << 44100 << 2 << QStringList({"--cbr", "-b", "128"}) + du << 1 << "dual mono" << 0 << 128;
         QTest::newRow("MPEG-1 44.1 kHz CBR 64 mono, tagged")
-            << 44100 << 1
-            << QStringList({"--cbr", "-b", "64", "--add-id3v2", "--tt", "Title", "--ta", "Artist"}) + mo << 1
-            << "mono" << 0 << 64;
+            << 44100 << 1 << QStringList({"--cbr", "-b", "64", "--add-id3v2", "--tt", "Title", "--ta", "Artist"}) + mo
+            << 1 << "mono" << 0 << 64;
         QTest::newRow("MPEG-1 48 kHz CBR 320 stereo")
             << 48000 << 2 << QStringList({"--cbr", "-b", "320"}) + st << 1 << "stereo" << 1 << 320;
         QTest::newRow("MPEG-1 32 kHz CBR 96 mono")
@@ -243,9 +244,12 @@ private slots:
             << 16000 << 2 << QStringList({"--cbr", "-b", "24"}) + js << 2 << "joint stereo" << 2 << 24;
         QTest::newRow("MPEG-1 44.1 kHz VBR joint stereo")
             << 44100 << 2 << QStringList({"-V", "2"}) + js << 1 << "joint stereo" << 0 << 0;
-        QTest::newRow("MPEG-1 44.1 kHz VBR mono") << 44100 << 1 << QStringList({"-V", "4"}) + mo << 1 << "mono" << 0 << 0;
-        QTest::newRow("MPEG-2 22.05 kHz VBR mono") << 22050 << 1 << QStringList({"-V", "4"}) + mo << 2 << "mono" << 0 << 0;
-        QTest::newRow("MPEG-2 24 kHz VBR stereo") << 24000 << 2 << QStringList({"-V", "3"}) + st << 2 << "stereo" << 1 << 0;
+        QTest::newRow("MPEG-1 44.1 kHz VBR mono")
+            << 44100 << 1 << QStringList({"-V", "4"}) + mo << 1 << "mono" << 0 << 0;
+        QTest::newRow("MPEG-2 22.05 kHz VBR mono")
+            << 22050 << 1 << QStringList({"-V", "4"}) + mo << 2 << "mono" << 0 << 0;
+        QTest::newRow("MPEG-2 24 kHz VBR stereo")
+            << 24000 << 2 << QStringList({"-V", "3"}) + st << 2 << "stereo" << 1 << 0;
     }
 
     void encodedFiles()
@@ -261,8 +265,8 @@ private slots:
         // Long enough that a few stray header patterns in the audio data
         // cannot take a constant rate below 99 % of the headers.
         const int seconds = 10;
-        const QString mp3 = Encode(QString(QTest::currentDataTag()).replace(' ', '_') + ".mp3", rate, channels,
-                                   seconds, args);
+        const QString mp3 =
+            Encode(QString(QTest::currentDataTag()).replace(' ', '_') + ".mp3", rate, channels, seconds, args);
         QVERIFY(!mp3.isEmpty());
 
         Mp3Analyzer::Result r;
@@ -273,8 +277,7 @@ private slots:
         QCOMPARE(r.isVBR, cbr == 0);
         if (cbr)
             QCOMPARE(r.bitrate, cbr);
-        else
-        {
+        else {
             QVERIFY2(r.bitrate > Mp3Analyzer::BitrateOf(version, 1), qPrintable(Describe(r)));
             QVERIFY2(r.bitrate < Mp3Analyzer::BitrateOf(version, 14), qPrintable(Describe(r)));
         }
@@ -287,9 +290,9 @@ private slots:
         const double estimate = size * 8.0 / (r.bitrate * 1000.0);
         const double frame = (version == 1 ? 1152.0 : 576.0) / rate;
         const double tolerance = estimate / r.bitrate + 4 * frame;
-        QVERIFY2(std::abs(estimate - seconds) <= tolerance,
-                 qPrintable(QString("%1 s from the rate, %2 s encoded, %3").arg(estimate).arg(seconds)
-                                .arg(Describe(r))));
+        QVERIFY2(
+            std::abs(estimate - seconds) <= tolerance,
+            qPrintable(QString("%1 s from the rate, %2 s encoded, %3").arg(estimate).arg(seconds).arg(Describe(r))));
 
         // Read the same in memory, the file gives the same answer.
         QFile file(mp3);
@@ -314,12 +317,11 @@ private slots:
         QTest::newRow("no frame sync") << noSync << false << none;
         QTest::newRow("mostly MPEG-2.5") << Headers(6, With(0, 1, 1, 9, 0, 1)) + Headers(5, With(2, 1, 1, 9, 0, 1))
                                          << false << none;
-        QTest::newRow("as much MPEG-2.5 as MPEG-1")
-            << Headers(5) + Headers(5, With(0, 1, 1, 9, 0, 1)) << false << none;
+        QTest::newRow("as much MPEG-2.5 as MPEG-1") << Headers(5) + Headers(5, With(0, 1, 1, 9, 0, 1)) << false << none;
         QTest::newRow("MPEG-1 and MPEG-2 tie: version 2")
             << Headers(5) + Headers(5, With(2, 1, 1, 9, 0, 1)) << true << Expect(2, "joint stereo", 0, false, 80);
-        QTest::newRow("99 % at 128 is CBR 128") << Headers(99, Rate(9)) + Headers(1, Rate(11)) << true
-                                                << Expect(1, "joint stereo", 0, false, 128);
+        QTest::newRow("99 % at 128 is CBR 128")
+            << Headers(99, Rate(9)) + Headers(1, Rate(11)) << true << Expect(1, "joint stereo", 0, false, 128);
         QTest::newRow("98 % at 128 is VBR with the truncated mean")
             << Headers(98, Rate(9)) + Headers(2, Rate(11)) << true << Expect(1, "joint stereo", 0, true, 129);
         QTest::newRow("headers without a usable rate still vote")
@@ -329,7 +331,8 @@ private slots:
         QTest::newRow("Layer I headers vote for the version only")
             << Headers(6, With(3, 3, 1, 9, 0, 1)) + Headers(5, With(2, 1, 1, 9, 0, 1)) << false << none;
         QTest::newRow("Layer II headers do not vote for the mode")
-            << Headers(8, With(2, 2, 1, 9, 0, 3)) + Headers(6, With(3, 1, 1, 9, 0, 0)) + Headers(6, With(2, 1, 1, 9, 0, 1))
+            << Headers(8, With(2, 2, 1, 9, 0, 3)) + Headers(6, With(3, 1, 1, 9, 0, 0)) +
+                   Headers(6, With(2, 1, 1, 9, 0, 1))
             << true << Expect(2, "joint stereo", 0, false, 80);
         QTest::newRow("ties prefer the higher index and mode")
             << Headers(5, With(3, 1, 1, 9, 0, 0)) + Headers(5, With(3, 1, 1, 10, 1, 3)) << true
@@ -352,9 +355,8 @@ private slots:
         QTest::newRow("header at the start of the next chunk")
             << chunk + Bytes(Header()) + QByteArray(1, '\0') << true << Expect(1, "joint stereo", 0, false, 128);
         QTest::newRow("header at the end of the file") << QByteArray(100, '\0') + Bytes(Header()) << false << none;
-        QTest::newRow("header one byte before the end")
-            << QByteArray(100, '\0') + Bytes(Header()) + QByteArray(1, '\0') << true
-            << Expect(1, "joint stereo", 0, false, 128);
+        QTest::newRow("header one byte before the end") << QByteArray(100, '\0') + Bytes(Header()) + QByteArray(1, '\0')
+                                                        << true << Expect(1, "joint stereo", 0, false, 128);
     }
 
     void craftedDecisions()
@@ -464,8 +466,7 @@ private slots:
         scanner.Quit();
         thread.quit();
         const bool finished = thread.wait(60000);
-        if (!finished)
-        {
+        if (!finished) {
             thread.terminate();
             thread.wait();
         }

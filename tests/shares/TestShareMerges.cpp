@@ -77,7 +77,7 @@ private slots:
         for (const QString& line : Index())
             if (!line.startsWith(gone + " "))
                 expected << (line.startsWith(grown + " ") ? line.section(' ', 0, -3) + " 99 " + line.section(' ', -1)
-                                                           : line);
+                                                          : line);
 
         // As the data file leaves it: files without the tokens nobody saves.
         d.GetType("search_token")->GetItems().Remove();

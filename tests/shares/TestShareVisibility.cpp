@@ -76,8 +76,7 @@ private slots:
             {"withdrawn", {}},
         };
         const size_t users = d.GetType("user")->Count();
-        for (const auto& row : expected)
-        {
+        for (const auto& row : expected) {
             QCOMPARE(Visible(row.first), row.second);
             QStringList files;
             for (const QString& folder : row.second)
@@ -129,8 +128,7 @@ private slots:
         auto makeShare = [](const QString& user, int folders) {
             ItemPtr share = d.GetType("user_share")->NewItem();
             share += User(user);
-            for (int i = 0; i < folders; ++i)
-            {
+            for (int i = 0; i < folders; ++i) {
                 ItemPtr folder = share.NewItem("user_share_folder");
                 folder += d.GetType("user_share_folder_name")->GetItem(Value(QString("%1 folder %2").arg(user).arg(i)));
                 ItemPtr file = folder.NewItem("user_share_file");

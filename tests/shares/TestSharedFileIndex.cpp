@@ -128,20 +128,22 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("tokens");
         QTest::newRow("words and path words")
-            << "/home/user/Music" << "Old Band - Hello!.mp3"
+            << "/home/user/Music"
+            << "Old Band - Hello!.mp3"
             << Utf8List({"home", "user", "music", "old", "band", "-", "hello", "hello!.mp3", "mp3"});
         QTest::newRow("cyrillic") << "/d" << QString::fromUtf8("Привет мир.txt")
                                   << Utf8List({"d", "txt", "привет", "мир.txt"});
         QTest::newRow("cjk") << "/d" << QString::fromUtf8("音楽 Live.mp3")
                              << Utf8List({"d", "live", "mp3", "音楽", "live.mp3"});
-        QTest::newRow("latin-1 stays inside") << "/d" << QString::fromUtf8("Café Noir.ogg")
-                                              << Utf8List({"d", "café", "noir", "ogg", "noir.ogg"});
-        QTest::newRow("above latin-1 splits") << "/d" << QString::fromUtf8("Tōkyō_Ёлка.txt")
-                                              << Utf8List({"d", "t", "ky", "txt", "tōkyō_ёлка.txt"});
-        QTest::newRow("punctuation") << "/d" << "my_song-01.mp3"
+        QTest::newRow("latin-1 stays inside")
+            << "/d" << QString::fromUtf8("Café Noir.ogg") << Utf8List({"d", "café", "noir", "ogg", "noir.ogg"});
+        QTest::newRow("above latin-1 splits")
+            << "/d" << QString::fromUtf8("Tōkyō_Ёлка.txt") << Utf8List({"d", "t", "ky", "txt", "tōkyō_ёлка.txt"});
+        QTest::newRow("punctuation") << "/d"
+                                     << "my_song-01.mp3"
                                      << Utf8List({"d", "my", "song", "01", "mp3", "my_song-01.mp3"});
-        QTest::newRow("backslashes") << "C:\\X\\\\y" << "a b"
-                                     << Utf8List({"c", "c:", "x", "y", "a", "b"});
+        QTest::newRow("backslashes") << "C:\\X\\\\y"
+                                     << "a b" << Utf8List({"c", "c:", "x", "y", "a", "b"});
     }
 
     void tokensOfMixedScripts()

@@ -22,8 +22,7 @@ void ClientDataFile::ShareFolder(const QString& localPath, const QStringList& gr
     m_folders.append(qMakePair(localPath, groups));
 }
 
-void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName,
-                                 qint64 size)
+void ClientDataFile::AddDownload(const QString& user, const QString& remoteFolder, const QString& fileName, qint64 size)
 {
     m_downloads.append({user, remoteFolder, fileName, size});
 }

@@ -28,8 +28,8 @@
 #include "DataFileWriter.h"
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
-#include "ExtendedAsciiTranslator.h"
 #include "DialogAnswerer.h"
+#include "ExtendedAsciiTranslator.h"
 #include "MainWindow.h"
 #include "Server.h"
 #include "Settings.h"
@@ -162,8 +162,8 @@ private slots:
         QCOMPARE(tabs->widget(4)->objectName(), QString("tab_2"));
         auto* options = Control<TabWidget>("optionsTabControl");
         QVERIFY(options);
-        QCOMPARE(TabTexts(options), QStringList({"Login", "File Sharing", "UI", "General", "User Info",
-                                                 "Notification Sounds", "Extras"}));
+        QCOMPARE(TabTexts(options),
+                 QStringList({"Login", "File Sharing", "UI", "General", "User Info", "Notification Sounds", "Extras"}));
         QCOMPARE(options->currentIndex(), 0);
         QCOMPARE(options->tabShape(), QTabWidget::Triangular);
 

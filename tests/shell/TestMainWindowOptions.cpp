@@ -206,8 +206,8 @@ private slots:
 
     void upnpLooksForTheGatewayAtStartAndWhenSwitchedOn()
     {
-        QVERIFY(StartLoggedIn({{"username", "me"}, {"password", "pw"}, {"use_upnp", "yes"},
-                               {"show_diagnostics", "yes"}}));
+        QVERIFY(
+            StartLoggedIn({{"username", "me"}, {"password", "pw"}, {"use_upnp", "yes"}, {"show_diagnostics", "yes"}}));
         const QString line = "Looking for the Internet gateway";
         QCOMPARE(diagnosticsForm->AreaText("Port Forwarding").count(line), 1);
         auto* box = m_app.Control<QCheckBox>("uPnPCheckBox");
@@ -269,7 +269,9 @@ private slots:
     {
         StandardDialogAnswers choosers;
         QVERIFY(StartLoggedIn());
-        choosers.paths << "/sounds/first.wav" << "/sounds/bell.wav" << "/sounds/bell.wav";
+        choosers.paths << "/sounds/first.wav"
+                       << "/sounds/bell.wav"
+                       << "/sounds/bell.wav";
         m_app.window->OnSelectRoomChatSoundFile();
         m_app.window->OnSelectRoomChatSoundFile();
         m_app.window->OnSelectPrivateChatSoundFile();

@@ -114,8 +114,8 @@ private slots:
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
         // A new data file holds what the run set since its start.
-        const QStringList after = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden,
-                                                              QDir::Name | QDir::Reversed);
+        const QStringList after =
+            QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
         QCOMPARE(after.size(), 2);
         QVERIFY(after.contains(before.front()));
         QFile newest(home.filePath(after.front() == before.front() ? after.back() : after.front()));

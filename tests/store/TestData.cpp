@@ -16,20 +16,32 @@ public:
     std::function<void(ItemPtr)> onItem;
     std::function<void(ConnectionInfo&)> onConnection;
 
-    void Added(ItemPtr i) { events << "added " + Name(i); if (onItem) onItem(i); }
+    void Added(ItemPtr i)
+    {
+        events << "added " + Name(i);
+        if (onItem)
+            onItem(i);
+    }
     void Removed(ItemPtr i)
     {
         events << "removed " + Name(i) + " linked " + QString::number(i.GetItems("b").size());
-        if (onItem) onItem(i);
+        if (onItem)
+            onItem(i);
     }
     void Connected(ConnectionInfo& c)
     {
         events << "connected " + Name(c.item1) + "-" + Name(c.item2);
-        if (onConnection) onConnection(c);
+        if (onConnection)
+            onConnection(c);
     }
     void Disconnected(ConnectionInfo& c) { events << "disconnected " + Name(c.item1) + "-" + Name(c.item2); }
     void Pair(ConnectionInfo& c) { events << "pair " + Name(c.item1) + "-" + Name(c.item2); }
-    void Path(ItemPtr i) { events << "path " + Name(i); if (onItem) onItem(i); }
+    void Path(ItemPtr i)
+    {
+        events << "path " + Name(i);
+        if (onItem)
+            onItem(i);
+    }
     void Path2(ItemPtr i) { events << "path2 " + Name(i); }
 
     static QString Name(ItemPtr i)
@@ -69,26 +81,61 @@ private slots:
     void typesValuesAndErrors()
     {
         bool thrown = false;
-        try { d.NewType("a", 0, false, false); } catch (TypeAlreadyExistsException* e) { thrown = true; delete e; }
+        try {
+            d.NewType("a", 0, false, false);
+        } catch (TypeAlreadyExistsException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         thrown = false;
-        try { d.GetType("nope"); } catch (TypeNotFoundException* e) { thrown = true; delete e; }
+        try {
+            d.GetType("nope");
+        } catch (TypeNotFoundException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         QVERIFY(!d.HasType("nope"));
         thrown = false;
-        try { a->RelateToType(b, one, one, false); } catch (AlreadyRelatedException* e) { thrown = true; delete e; }
+        try {
+            a->RelateToType(b, one, one, false);
+        } catch (AlreadyRelatedException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         thrown = false;
-        try { a->GetItem("x") += c->GetItem("y"); } catch (NotRelatedException* e) { thrown = true; delete e; }
+        try {
+            a->GetItem("x") += c->GetItem("y");
+        } catch (NotRelatedException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         thrown = false;
-        try { mark->GetItem("x"); } catch (NullTypeException* e) { thrown = true; delete e; }
+        try {
+            mark->GetItem("x");
+        } catch (NullTypeException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         thrown = false;
-        try { a->NewItem(); } catch (NullTypeException* e) { thrown = true; delete e; }
+        try {
+            a->NewItem();
+        } catch (NullTypeException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
         thrown = false;
-        try { d.AddConnectionEventHandler(a, c, nullptr); } catch (NotRelatedException* e) { thrown = true; delete e; }
+        try {
+            d.AddConnectionEventHandler(a, c, nullptr);
+        } catch (NotRelatedException* e) {
+            thrown = true;
+            delete e;
+        }
         QVERIFY(thrown);
 
         // Unique by value; only auto-create types create on look-up.
@@ -256,7 +303,14 @@ private slots:
         QVERIFY(o1 != e2.NewItem("own"));
         QCOMPARE(e1.NewItem("own"), o1);
         bool thrown = false;
-        try { e1.NewItem("c"); } catch (NullTypeException* e) { thrown = true; delete e; } catch (NotRelatedException* e) { delete e; }
+        try {
+            e1.NewItem("c");
+        } catch (NullTypeException* e) {
+            thrown = true;
+            delete e;
+        } catch (NotRelatedException* e) {
+            delete e;
+        }
         QVERIFY(thrown);
     }
 

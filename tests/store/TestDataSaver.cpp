@@ -13,8 +13,7 @@
 #include <memory>
 #include <sys/resource.h>
 
-namespace
-{
+namespace {
 // Appends what it is told to a log shared by several handlers, so the
 // order across handlers can be checked.
 class LoadWatcher : public DataLoadedEventHandler
@@ -358,7 +357,8 @@ void TestDataSaver::storeOrderSurvivesSaveAndLoad()
             const QString file = QString("f%1").arg(100 - i);
             ItemPtr entry = entries->NewItem();
             entry += d.GetType("file_name")->NewItem(file);
-            expected << "download_entry=" << "file_name=" + file;
+            expected << "download_entry="
+                     << "file_name=" + file;
         }
     }
     m_saver->Save(Prefix());
@@ -441,8 +441,7 @@ void TestDataSaver::loadRaisesStoreEvents()
     d.GetType("contact")->AddItemAddedHandler(
         new EventHandler<EventRecorder, ItemPtr>(&recorder, &EventRecorder::Added));
     d.GetType("download_entry")
-        ->AddConnectedHandler(
-            new EventHandler<EventRecorder, ConnectionInfo&>(&recorder, &EventRecorder::Connected));
+        ->AddConnectedHandler(new EventHandler<EventRecorder, ConnectionInfo&>(&recorder, &EventRecorder::Connected));
     m_saver->Load(Prefix());
 
     QCOMPARE(recorder.added, QStringList({"contact=bob", "contact=amy"}));
@@ -711,8 +710,7 @@ void TestDataSaver::saveKeepsTwoOlderFilesAndDropsFutureOnes()
     for (const QString& path : untouched)
         QCOMPARE(ReadFile(path), path.toUtf8());
     // Nothing else was left behind (no temporary file).
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(),
-             3 + untouched.size());
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 3 + untouched.size());
 }
 
 void TestDataSaver::repeatedSavesKeepAtMostThreeFiles()
@@ -781,8 +779,8 @@ void TestDataSaver::failedWriteLeavesNoDataFile()
     QCOMPARE(Stamps(Prefix()),
              QStringList({QString::number(now - 1000), QString::number(now - 2000), QString::number(now - 3000)}));
     QCOMPARE(ReadFile(StampedPath(now - 1000)), QByteArray("old 1000"));
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(),
-             3);
+    QCOMPARE(
+        QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot).size(), 3);
 
     // Without the limit the same store saves.
     m_saver->Save(Prefix());

@@ -20,14 +20,13 @@ private:
     ItemPtr m_bare;
 };
 
-namespace
-{
+namespace {
 ItemPtr MakeResult(const char* mode, const char* bitrate, const char* size)
 {
     ItemPtr result = d.GetType("search_result")->NewItem();
-    const std::pair<const char*, const char*> attributes[] = {{"bitrate_mode", mode}, {"bitrate", bitrate}, {"file_size", size}};
-    for (const auto& [type, value] : attributes)
-    {
+    const std::pair<const char*, const char*> attributes[] = {
+        {"bitrate_mode", mode}, {"bitrate", bitrate}, {"file_size", size}};
+    for (const auto& [type, value] : attributes) {
         if (value)
             result += d.GetType(type)->NewItem(value);
     }
@@ -103,12 +102,10 @@ void TestFilterParser::matching()
         {"isvbr nothere", "a", {1, 1, 2, 2}},
     };
     const ItemPtr results[] = {ItemPtr(), m_vbr320, m_cbr128, m_bare};
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         FilterParser f;
         f.Parse(QString::fromUtf8(c.filter));
-        for (int i = 0; i < 4; ++i)
-        {
+        for (int i = 0; i < 4; ++i) {
             QVERIFY2(f.IsMatching(QString::fromUtf8(c.text), nullptr, results[i]) == c.expected[i],
                      qPrintable(QStringLiteral("%1 on item %2").arg(c.filter).arg(i)));
         }

@@ -10,8 +10,7 @@
 
 #include <climits>
 
-namespace
-{
+namespace {
 struct Case
 {
     const char* in;
@@ -63,15 +62,26 @@ void TestGeneralFunctions::html()
 void TestGeneralFunctions::numbersAndDurations()
 {
     const std::pair<long long, const char*> numbers[] = {
-        {-1234, ""}, {0, ""}, {1, "1"}, {999, "999"}, {1000, "1,000"}, {1234567, "1,234,567"},
+        {-1234, ""},
+        {0, ""},
+        {1, "1"},
+        {999, "999"},
+        {1000, "1,000"},
+        {1234567, "1,234,567"},
         {LLONG_MAX, "9,223,372,036,854,775,807"},
     };
     for (const auto& [n, text] : numbers)
         QCOMPARE(CommafyNumber(n), QString::fromLatin1(text));
 
     const std::pair<long, const char*> durations[] = {
-        {0, "0m0s"}, {59, "0m59s"}, {605, "10m5s"}, {3600, "1h0m0s"}, {7384, "2h3m4s"},
-        {86400, "1d0h0m0s"}, {2 * 86400 + 3 * 3600 + 4 * 60 + 5, "2d3h4m5s"}, {-61, "-1m1s"},
+        {0, "0m0s"},
+        {59, "0m59s"},
+        {605, "10m5s"},
+        {3600, "1h0m0s"},
+        {7384, "2h3m4s"},
+        {86400, "1d0h0m0s"},
+        {2 * 86400 + 3 * 3600 + 4 * 60 + 5, "2d3h4m5s"},
+        {-61, "-1m1s"},
     };
     for (const auto& [seconds, text] : durations)
         QCOMPARE(FormatSeconds(seconds), QString::fromLatin1(text));
@@ -93,15 +103,18 @@ void TestGeneralFunctions::paths()
         {"\\", "", "", ""},
         {"\\a", "a", "", ""},
     };
-    for (const auto& p : parts)
-    {
+    for (const auto& p : parts) {
         QCOMPARE(GetFileName(p[0]), std::string(p[1]));
         QCOMPARE(GetFolder(p[0]), std::string(p[2]));
         QCOMPARE(GetParentFolder(p[0]), std::string(p[3]));
     }
 
     const Case extensions[] = {
-        {"song.MP3", "mp3"}, {"a.b.TaR", "tar"}, {"noext", ""}, {"end.", ""}, {"", ""},
+        {"song.MP3", "mp3"},
+        {"a.b.TaR", "tar"},
+        {"noext", ""},
+        {"end.", ""},
+        {"", ""},
         // Only ASCII letters change; other bytes stay as they are.
         {"x.\xc3\x84Q", "\xc3\x84q"},
     };
@@ -109,7 +122,10 @@ void TestGeneralFunctions::paths()
         QCOMPARE(GetFileExtension(c.in), std::string(c.out));
 
     const Case reversed[] = {
-        {"", ""}, {"x", "x"}, {"music\\artist\\album", "album/artist/music"}, {"a/b\\c/\\", "c/b/a"},
+        {"", ""},
+        {"x", "x"},
+        {"music\\artist\\album", "album/artist/music"},
+        {"a/b\\c/\\", "c/b/a"},
         {"/home/user/Music", "Music/user/home"},
     };
     for (const Case& c : reversed)
@@ -132,7 +148,9 @@ void TestGeneralFunctions::stringReplaceAndGetBit()
 void TestGeneralFunctions::toQStringKeepsUtf8()
 {
     QCOMPARE(ToQString(""), QString());
-    QCOMPARE(ToQString("Gr\xc3\xbc\xc3\x9f" "e"), QStringLiteral("Gr\u00fc\u00dfe"));
+    QCOMPARE(ToQString("Gr\xc3\xbc\xc3\x9f"
+                       "e"),
+             QStringLiteral("Gr\u00fc\u00dfe"));
     QCOMPARE(ToQString(std::string("a\0b", 3)), QString::fromLatin1("a\0b", 3));
     // A replacement character that was really sent is valid UTF-8.
     QCOMPARE(ToQString("\xef\xbf\xbd"), QString(QChar(0xfffd)));

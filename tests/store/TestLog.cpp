@@ -13,8 +13,7 @@
 #include <QtTest>
 #include <memory>
 
-namespace
-{
+namespace {
 // What a path handler saw of each new log record at the moment it fired.
 class RecordWatcher
 {

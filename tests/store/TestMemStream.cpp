@@ -5,8 +5,7 @@
 
 #include <functional>
 
-namespace
-{
+namespace {
 QByteArray Bytes(std::initializer_list<int> values)
 {
     QByteArray bytes;
@@ -54,9 +53,10 @@ void TestMemStream::valuesAreLittleEndianAndRoundTrip()
     s.Write(QString());
     s.Write(text);
     const QByteArray utf8 = text.toUtf8();
-    QCOMPARE(s.GetBytes(), Bytes({0xab, 4, 3, 2, 1, 0xfe, 0xff, 0xff, 0xff, 8, 7, 6, 5, 4, 3, 2, 1,
-                                  0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,
-                                  3, 0, 0, 0, 'a', 0, 0xe9, 0, 0, 0, 0, utf8.size(), 0, 0, 0}) + utf8);
+    QCOMPARE(s.GetBytes(), Bytes({0xab, 4,   3, 2,    1,    0xfe, 0xff, 0xff, 0xff,        8,    7,    6, 5, 4,
+                                  3,    2,   1, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff,        0xff, 0xff, 3, 0, 0,
+                                  0,    'a', 0, 0xe9, 0,    0,    0,    0,    utf8.size(), 0,    0,    0}) +
+                               utf8);
 
     quint8 u8 = 0;
     quint32 u32 = 0;
@@ -96,18 +96,32 @@ void TestMemStream::shortReadsFailAndConsumeNothing()
     u64.Write(qint64(-5));
     text.Write(QStringLiteral("hello"));
     const std::pair<QByteArray, Reader> cases[] = {
-        {u8.GetBytes(), [](MemStream& s) { quint8 v; return s.Read(v); }},
-        {u32.GetBytes(), [](MemStream& s) { quint32 v; return s.Read(v); }},
-        {u64.GetBytes(), [](MemStream& s) { qint64 v; return s.Read(v); }},
-        {text.GetBytes(), [](MemStream& s) { QString v; return s.Read(v); }},
+        {u8.GetBytes(),
+         [](MemStream& s) {
+             quint8 v;
+             return s.Read(v);
+         }},
+        {u32.GetBytes(),
+         [](MemStream& s) {
+             quint32 v;
+             return s.Read(v);
+         }},
+        {u64.GetBytes(),
+         [](MemStream& s) {
+             qint64 v;
+             return s.Read(v);
+         }},
+        {text.GetBytes(),
+         [](MemStream& s) {
+             QString v;
+             return s.Read(v);
+         }},
     };
 
     // Every cut short of the whole value fails without moving; once the
     // rest arrives the same read succeeds.
-    for (const auto& [complete, read] : cases)
-    {
-        for (int cut = 0; cut < complete.size(); ++cut)
-        {
+    for (const auto& [complete, read] : cases) {
+        for (int cut = 0; cut < complete.size(); ++cut) {
             MemStream s(Bytes({0x55}));
             QVERIFY(s.Skip(1));
             s.Append(complete.left(cut));

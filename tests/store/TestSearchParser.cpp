@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-namespace
-{
+namespace {
 QString Join(const std::set<QString>& words)
 {
     QStringList list(words.begin(), words.end());
@@ -32,8 +31,7 @@ void TestSearchParser::accepted()
         {"a-b --c *-d", "a-b", "-d", "-c"},
         {"\xc3\x89T\xc3\x89", "\xc3\xa9t\xc3\xa9", "", ""},
     };
-    for (const auto& c : cases)
-    {
+    for (const auto& c : cases) {
         SearchParser parser;
         QVERIFY2(parser.SetSearchText(QString::fromUtf8(c[0])), c[0]);
         QCOMPARE(Join(parser.GetIncludedTokenSet()), QString::fromUtf8(c[1]));

@@ -37,8 +37,7 @@ void TestTimers::timerManagerRunsThreeRepeatingTimers()
         QCOMPARE(timers.HalfMinuteTimer(), static_cast<QTimer*>(&timers));
         const std::pair<QTimer*, int> all[] = {
             {&timers, 30000}, {timers.FiveMinuteTimer(), 300000}, {timers.HourTimer(), 3600000}};
-        for (const auto& [timer, interval] : all)
-        {
+        for (const auto& [timer, interval] : all) {
             QVERIFY(timer->isActive() && !timer->isSingleShot());
             QCOMPARE(timer->interval(), interval);
         }

@@ -31,8 +31,7 @@ void TestHttpServer::SetResponse(const QString& path, int status, const QByteArr
 
 void TestHttpServer::OnNewConnection()
 {
-    while (QTcpSocket* socket = m_listener->nextPendingConnection())
-    {
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
         socket->setParent(this);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
@@ -49,9 +48,8 @@ void TestHttpServer::OnNewConnection()
             const Response response = m_responses.value(path, Response{404, "not found"});
             const QByteArray reason = response.status == 200 ? "OK" : "Error";
             socket->write("HTTP/1.0 " + QByteArray::number(response.status) + " " + reason + "\r\n" +
-                          "Content-Type: text/plain\r\nContent-Length: " +
-                          QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                          response.body);
+                          "Content-Type: text/plain\r\nContent-Length: " + QByteArray::number(response.body.size()) +
+                          "\r\nConnection: close\r\n\r\n" + response.body);
             socket->disconnectFromHost();
         });
     }

@@ -76,8 +76,7 @@ bool TestMessage::ReadStr(QString& text)
 {
     const int start = m_position;
     quint32 length = 0;
-    if (!ReadU32(length) || quint32(m_bytes.size() - m_position) < length)
-    {
+    if (!ReadU32(length) || quint32(m_bytes.size() - m_position) < length) {
         m_position = start;
         return false;
     }
@@ -92,8 +91,7 @@ bool TestMessage::ReadNames(QStringList& names)
     if (!ReadU32(count))
         return false;
     names.clear();
-    for (quint32 i = 0; i < count; ++i)
-    {
+    for (quint32 i = 0; i < count; ++i) {
         QString name;
         if (!ReadStr(name))
             return false;

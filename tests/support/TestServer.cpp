@@ -10,8 +10,7 @@
 #include "TestMessage.h"
 #include "TestServerSession.h"
 
-namespace
-{
+namespace {
 QString Digest(const QString& user, const QString& password)
 {
     return QString::fromLatin1(QCryptographicHash::hash((user + password).toUtf8(), QCryptographicHash::Md5).toHex());
@@ -57,8 +56,7 @@ void TestServer::HoldLogins(bool hold)
     const auto held = m_heldLogins;
     m_heldLogins.clear();
     for (const auto& login : held)
-        if (m_sessions.contains(login.first))
-        {
+        if (m_sessions.contains(login.first)) {
             TestMessage in(login.second);
             HandleLogin(login.first, in);
         }
@@ -316,8 +314,7 @@ bool TestServer::DistributedState(const QString& user, bool& hasParent, QString&
 
 void TestServer::OnNewConnection()
 {
-    while (QTcpSocket* socket = m_listener->nextPendingConnection())
-    {
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
         TestServerSession* session = new TestServerSession(socket, MaxFrameLength, this);
         m_sessions.append(session);
         connect(session, &TestServerSession::FrameReceived, this,
@@ -369,15 +366,13 @@ void TestServer::HandleLogin(TestServerSession* session, TestMessage& in)
     const QString expected = m_accounts.value(user).digest;
     if (refusal.isEmpty() && !expected.isEmpty() && expected != digest)
         refusal = "INVALIDPASS";
-    if (!refusal.isEmpty())
-    {
+    if (!refusal.isEmpty()) {
         session->SendFrame(1, TestMessage().U8(0).Str(refusal).Body());
         session->Close();
         return;
     }
 
-    if (TestServerSession* older = Session(user))
-    {
+    if (TestServerSession* older = Session(user)) {
         // The older connection leaves its rooms but the user stays online,
         // so watchers hear nothing.
         older->m_loggedIn = false;
@@ -416,18 +411,15 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     const QString me = session->m_user;
     QString a, b;
     quint32 n = 0, m = 0;
-    switch (code)
-    {
+    switch (code) {
     case 2: // listening ports
-        if (in.ReadU32(n) && in.ReadU32(m))
-        {
+        if (in.ReadU32(n) && in.ReadU32(m)) {
             session->m_port = quint16(n);
             session->m_obfuscatedPort = quint16(m);
         }
         break;
     case 3: // peer address
-        if (in.ReadStr(a))
-        {
+        if (in.ReadStr(a)) {
             TestServerSession* other = Session(a);
             TestMessage reply;
             reply.Str(a);
@@ -439,17 +431,13 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         }
         break;
     case 5: // add user
-        if (in.ReadStr(a))
-        {
+        if (in.ReadStr(a)) {
             TestMessage reply;
             reply.Str(a);
-            if (m_accounts.contains(a))
-            {
+            if (m_accounts.contains(a)) {
                 session->m_watched.insert(a);
                 reply.U8(1).U32(StatusOf(a)).Bytes(StatsOf(a)).Str(m_accounts.value(a).country);
-            }
-            else
-            {
+            } else {
                 reply.U8(0);
             }
             session->SendFrame(5, reply.Body());
@@ -468,8 +456,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
             LeaveRoom(me, a, true);
         break;
     case 18: // connect to peer
-        if (in.ReadU32(n) && in.ReadStr(a) && in.ReadStr(b))
-        {
+        if (in.ReadU32(n) && in.ReadStr(a) && in.ReadStr(b)) {
             if (TestServerSession* other = Session(a))
                 other->SendFrame(18, TestMessage()
                                          .Str(me)
@@ -493,15 +480,13 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
             RelayNetworkSearch(me, n, a);
         break;
     case 28: // status
-        if (in.ReadU32(n) && (n == 1 || n == 2) && n != session->m_status)
-        {
+        if (in.ReadU32(n) && (n == 1 || n == 2) && n != session->m_status) {
             session->m_status = n;
             NotifyStatus(me, n);
         }
         break;
     case 35: // shared folders and files
-        if (in.ReadU32(n) && in.ReadU32(m))
-        {
+        if (in.ReadU32(n) && in.ReadU32(m)) {
             m_accounts[me].folders = n;
             m_accounts[me].files = m;
         }
@@ -518,8 +503,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     {
         TestMessage reply;
         QStringList publicRooms, privateRooms;
-        for (auto it = m_rooms.cbegin(); it != m_rooms.cend(); ++it)
-        {
+        for (auto it = m_rooms.cbegin(); it != m_rooms.cend(); ++it) {
             const Room& room = it.value();
             if (!room.isPrivate)
                 publicRooms.append(it.key());
@@ -530,8 +514,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         for (const QString& name : publicRooms)
             reply.Str(name).U32(quint32(m_rooms[name].users.size()));
         reply.U32(quint32(privateRooms.size()));
-        for (const QString& name : privateRooms)
-        {
+        for (const QString& name : privateRooms) {
             const Room& room = m_rooms[name];
             quint8 roles = 0;
             if (room.members.contains(me))
@@ -568,21 +551,18 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     case 135: // remove member
     case 143: // add operator
     case 144: // remove operator
-        if (in.ReadStr(a) && in.ReadStr(b) && m_rooms.contains(a) && m_rooms[a].isPrivate)
-        {
+        if (in.ReadStr(a) && in.ReadStr(b) && m_rooms.contains(a) && m_rooms[a].isPrivate) {
             Room& room = m_rooms[a];
             const bool isOwner = room.owner == me;
             const bool mayManageMembers = isOwner || room.operators.contains(me);
-            if (code == 134 && mayManageMembers && !room.members.contains(b) && b != room.owner &&
-                Session(b) && Session(b)->m_acceptsPrivateRooms)
+            if (code == 134 && mayManageMembers && !room.members.contains(b) && b != room.owner && Session(b) &&
+                Session(b)->m_acceptsPrivateRooms)
                 room.members.append(b);
             else if (code == 135 && mayManageMembers && room.members.contains(b) &&
-                     (isOwner || !room.operators.contains(b)))
-            {
+                     (isOwner || !room.operators.contains(b))) {
                 room.members.removeAll(b);
                 room.operators.removeAll(b);
-            }
-            else if (code == 143 && isOwner && room.members.contains(b) && !room.operators.contains(b))
+            } else if (code == 143 && isOwner && room.members.contains(b) && !room.operators.contains(b))
                 room.operators.append(b);
             else if (code == 144 && isOwner && room.operators.contains(b))
                 room.operators.removeAll(b);
@@ -592,16 +572,14 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         }
         break;
     case 136: // give up membership
-        if (in.ReadStr(a) && m_rooms.value(a).members.contains(me))
-        {
+        if (in.ReadStr(a) && m_rooms.value(a).members.contains(me)) {
             SendPrivateRoomChange(a, 135, me);
             m_rooms[a].members.removeAll(me);
             m_rooms[a].operators.removeAll(me);
         }
         break;
     case 137: // give up the room
-        if (in.ReadStr(a) && m_rooms.contains(a) && m_rooms[a].isPrivate && m_rooms[a].owner == me)
-        {
+        if (in.ReadStr(a) && m_rooms.contains(a) && m_rooms[a].isPrivate && m_rooms[a].owner == me) {
             Room& room = m_rooms[a];
             QStringList told = room.members;
             told.append(room.owner);
@@ -617,8 +595,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     case 141: // accept private room invitations
     {
         quint8 flag = 0;
-        if (in.ReadU8(flag))
-        {
+        if (in.ReadU8(flag)) {
             session->m_acceptsPrivateRooms = flag != 0;
             session->SendFrame(141, TestMessage().U8(flag ? 1 : 0).Body());
         }
@@ -633,8 +610,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         break;
     }
     case 153: // related searches
-        if (in.ReadStr(a))
-        {
+        if (in.ReadStr(a)) {
             const QList<QPair<QString, quint32>> related = m_correlations.value(a);
             TestMessage reply;
             reply.Str(a).U32(quint32(related.size()));
@@ -663,8 +639,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
         quint8 hasParent = 0;
         TestServerSession::DistributedState state;
         if (in.ReadU8(hasParent) && in.ReadStr(state.branchRoot) && in.ReadU32(state.level) &&
-            in.ReadU32(state.childCount) && in.ReadU32(state.childLimit) && in.ReadU32(state.depth))
-        {
+            in.ReadU32(state.childCount) && in.ReadU32(state.childLimit) && in.ReadU32(state.depth)) {
             state.reported = true;
             state.hasParent = hasParent != 0;
             session->m_distributed = state;
@@ -684,8 +659,7 @@ bool TestServer::MayJoin(const Room& room, const QString& user) const
 void TestServer::JoinRoom(TestServerSession* session, const QString& name, bool makePrivate)
 {
     const QString me = session->m_user;
-    if (!m_rooms.contains(name))
-    {
+    if (!m_rooms.contains(name)) {
         Room room;
         room.isPrivate = makePrivate;
         if (makePrivate)
@@ -695,8 +669,7 @@ void TestServer::JoinRoom(TestServerSession* session, const QString& name, bool 
     Room& room = m_rooms[name];
     if (!MayJoin(room, me))
         return;
-    if (!room.users.contains(me))
-    {
+    if (!room.users.contains(me)) {
         room.users.append(me);
         SendToRoom(name, 16, TestMessage().Str(name).Bytes(UserEntry(me)).Body(), me);
     }
@@ -707,8 +680,7 @@ void TestServer::JoinRoom(TestServerSession* session, const QString& name, bool 
         joined.Bytes(UserEntry(user));
     session->SendFrame(14, joined.Body());
 
-    if (room.isPrivate)
-    {
+    if (room.isPrivate) {
         TestMessage state;
         state.Str(name).Str(room.owner).U32(quint32(room.members.size()));
         for (const QString& user : room.members)
@@ -779,8 +751,7 @@ void TestServer::RelayNetworkSearch(const QString& from, quint32 ticket, const Q
     // Users below a branch root hear the search through their tree, so the
     // server speaks only to the roots (and to those that never reported).
     const QByteArray body = TestMessage().Str(from).U32(ticket).Str(text).Body();
-    for (TestServerSession* session : m_sessions)
-    {
+    for (TestServerSession* session : m_sessions) {
         if (!session->m_loggedIn)
             continue;
         const TestServerSession::DistributedState& state = session->m_distributed;
@@ -798,12 +769,11 @@ void TestServer::RelayNetworkSearch(const QString& from, quint32 ticket, const Q
 QStringList TestServer::ParentCandidates(const QString& asker) const
 {
     QList<const TestServerSession*> open;
-    for (const TestServerSession* session : m_sessions)
-    {
+    for (const TestServerSession* session : m_sessions) {
         const TestServerSession::DistributedState& state = session->m_distributed;
         // A node of the asker's own branch would make a loop.
-        if (session->m_loggedIn && session->m_user != asker && state.reported &&
-            state.childCount < state.childLimit && state.branchRoot != asker)
+        if (session->m_loggedIn && session->m_user != asker && state.reported && state.childCount < state.childLimit &&
+            state.branchRoot != asker)
             open.append(session);
     }
     std::sort(open.begin(), open.end(), [](const TestServerSession* a, const TestServerSession* b) {

@@ -109,8 +109,8 @@ public:
     QList<WallMessage> RoomWall(const QString& room) const;
     // The user's last distributed-network report; false when its current
     // connection sent none.
-    bool DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level,
-                          quint32& children, quint32& limit, quint32& depth) const;
+    bool DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level, quint32& children,
+                          quint32& limit, quint32& depth) const;
 
 signals:
     void MessageReceived(QString user, quint32 code, QByteArray body);

@@ -21,8 +21,7 @@
 #include "TestMessage.h"
 #include "TestServer.h"
 
-namespace
-{
+namespace {
 const char* const Lounge = "jazz lounge";
 
 QStringList People(const QString& stem, int count)
@@ -55,10 +54,12 @@ void SetRoomsScene(TestServer& server)
         const char* country;
         quint32 speed;
         quint32 files;
-    } people[] = {{"jonas", "DE", 251904, 12873}, {"ilse", "SE", 98304, 3412}, {"pablo", "ES", 40960, 845},
-                  {"mei", "JP", 819200, 25610}, {"marta", "PT", 0, 0}};
-    for (const auto& person : people)
-    {
+    } people[] = {{"jonas", "DE", 251904, 12873},
+                  {"ilse", "SE", 98304, 3412},
+                  {"pablo", "ES", 40960, 845},
+                  {"mei", "JP", 819200, 25610},
+                  {"marta", "PT", 0, 0}};
+    for (const auto& person : people) {
         server.SetCountry(person.user, person.country);
         server.SetUserStats(person.user, person.speed, 0, person.files, 1);
     }
@@ -100,7 +101,8 @@ void SetUsersScene(TestServer& server)
         quint32 speed;
         quint32 files;
         quint32 folders;
-    } users[] = {{"Marek", 215000, 2311, 140}, {"sofia", 48000, 874, 32}, {"tomas", 0, 12630, 801}, {"mei", 61000, 530, 41}};
+    } users[] = {
+        {"Marek", 215000, 2311, 140}, {"sofia", 48000, 874, 32}, {"tomas", 0, 12630, 801}, {"mei", 61000, 530, 41}};
     for (const auto& user : users) {
         server.AddKnownUser(user.user);
         server.SetUserStats(user.user, user.speed, 0, user.files, user.folders);
@@ -108,8 +110,9 @@ void SetUsersScene(TestServer& server)
 }
 void SetSearchScene(TestServer& server)
 {
-    server.SetCorrelations("blue train", {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7},
-                                          {"moment's notice", 5}, {"hard bop", 3}});
+    server.SetCorrelations(
+        "blue train",
+        {{"john coltrane", 9}, {"lee morgan", 4}, {"blue train flac", 7}, {"moment's notice", 5}, {"hard bop", 3}});
     // Wish-list searches go out within seconds, so their results are seen.
     server.SetWishListInterval(6);
 }
@@ -123,38 +126,27 @@ int main(int argc, char* argv[])
     bool roomsScene = false;
     bool searchScene = false;
     bool usersScene = false;
-    for (;;)
-    {
-        if (arguments.size() >= 2 && arguments[0] == "--admin-message")
-        {
+    for (;;) {
+        if (arguments.size() >= 2 && arguments[0] == "--admin-message") {
             adminMessage = arguments[1];
             arguments = arguments.mid(2);
-        }
-        else if (!arguments.isEmpty() && arguments[0] == "--rooms-scene")
-        {
+        } else if (!arguments.isEmpty() && arguments[0] == "--rooms-scene") {
             roomsScene = true;
             arguments = arguments.mid(1);
-        }
-        else if (!arguments.isEmpty() && arguments[0] == "--search-scene")
-        {
+        } else if (!arguments.isEmpty() && arguments[0] == "--search-scene") {
             searchScene = true;
             arguments = arguments.mid(1);
-        }
-        else if (!arguments.isEmpty() && arguments[0] == "--users-scene")
-        {
+        } else if (!arguments.isEmpty() && arguments[0] == "--users-scene") {
             usersScene = true;
             arguments = arguments.mid(1);
-        }
-        else
+        } else
             break;
     }
     quint16 port = 0;
-    if (!arguments.isEmpty())
-    {
+    if (!arguments.isEmpty()) {
         bool ok = false;
         const uint value = arguments[0].toUInt(&ok);
-        if (!ok || value > 65535 || arguments.size() > 1)
-        {
+        if (!ok || value > 65535 || arguments.size() > 1) {
             QTextStream(stderr) << "usage: quorvane-testserver [--admin-message TEXT] [--rooms-scene] [--search-scene] "
                                    "[--users-scene] [port]\n";
             return 2;
@@ -172,18 +164,15 @@ int main(int argc, char* argv[])
         SetSearchScene(server);
     if (usersScene)
         SetUsersScene(server);
-    if (!server.Listen(port))
-    {
+    if (!server.Listen(port)) {
         QTextStream(stderr) << "cannot listen on 127.0.0.1:" << port << "\n";
         return 1;
     }
     QTextStream out(stdout);
     out << server.Port() << Qt::endl;
-    QObject::connect(&server, &TestServer::UserLoggedIn, [&out](const QString& user) {
-        out << "logged in " << user << Qt::endl;
-    });
-    QObject::connect(&server, &TestServer::UserLoggedOut, [&out](const QString& user) {
-        out << "logged out " << user << Qt::endl;
-    });
+    QObject::connect(&server, &TestServer::UserLoggedIn,
+                     [&out](const QString& user) { out << "logged in " << user << Qt::endl; });
+    QObject::connect(&server, &TestServer::UserLoggedOut,
+                     [&out](const QString& user) { out << "logged out " << user << Qt::endl; });
     return app.exec();
 }

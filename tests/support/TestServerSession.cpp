@@ -50,13 +50,11 @@ QString TestServerSession::PeerAddress() const
 void TestServerSession::OnReadyRead()
 {
     m_buffer.append(m_socket->readAll());
-    while (!m_closed && m_buffer.size() >= 4)
-    {
+    while (!m_closed && m_buffer.size() >= 4) {
         TestMessage header(m_buffer.left(8));
         quint32 length = 0;
         header.ReadU32(length);
-        if (length < 4 || length > m_maxFrameLength)
-        {
+        if (length < 4 || length > m_maxFrameLength) {
             Cut();
             return;
         }

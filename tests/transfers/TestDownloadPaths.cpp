@@ -27,12 +27,17 @@ void TestDownloadPaths::keptSubfoldersAreTheLastLevels_data()
     QTest::addColumn<QString>("kept");
     QTest::addColumn<QString>("relative");
 
-    QTest::newRow("own folder") << "music\\albums\\x" << 0 << "\\x" << "x";
-    QTest::newRow("one parent") << "music\\albums\\x" << 1 << "\\albums\\x" << "albums\\x";
-    QTest::newRow("all") << "music\\albums\\x" << 2 << "\\music\\albums\\x" << "music\\albums\\x";
+    QTest::newRow("own folder") << "music\\albums\\x" << 0 << "\\x"
+                                << "x";
+    QTest::newRow("one parent") << "music\\albums\\x" << 1 << "\\albums\\x"
+                                << "albums\\x";
+    QTest::newRow("all") << "music\\albums\\x" << 2 << "\\music\\albums\\x"
+                         << "music\\albums\\x";
     // Asking for more levels than there are repeats the first one.
-    QTest::newRow("repeats") << "x" << 1 << "\\x\\x" << "x\\x";
-    QTest::newRow("forward slashes") << "a/b" << 0 << "\\b" << "b";
+    QTest::newRow("repeats") << "x" << 1 << "\\x\\x"
+                             << "x\\x";
+    QTest::newRow("forward slashes") << "a/b" << 0 << "\\b"
+                                     << "b";
 }
 
 void TestDownloadPaths::keptSubfoldersAreTheLastLevels()
@@ -96,20 +101,34 @@ void TestDownloadPaths::peerNamesStayInsideTheDownloadFolder_data()
     // Relative to the partial-file folder; empty when refused.
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << "a\\b" << "f.txt" << 0 << "b/f.txt";
-    QTest::newRow("dot-dot name") << "a" << ".." << 0 << "";
-    QTest::newRow("dot name") << "a" << "." << 0 << "";
-    QTest::newRow("empty name") << "a" << "" << 0 << "";
-    QTest::newRow("control name") << "a" << "\x01" << 0 << "a/_";
-    QTest::newRow("dot-dot folders") << "..\\.." << "f" << 1 << "f";
-    QTest::newRow("climbing folder") << "x\\..\\..\\..\\etc" << "passwd" << 4 << "x/etc/passwd";
-    QTest::newRow("absolute unix") << "/etc" << "passwd" << 1 << "etc/passwd";
-    QTest::newRow("absolute drive") << "C:\\Windows" << "win.ini" << 1 << "C:/Windows/win.ini";
-    QTest::newRow("slashes in folder") << "a/../../b" << "f" << 2 << "b/f";
-    QTest::newRow("separator in name") << "a" << "../../f" << 0 << "a/.._.._f";
-    QTest::newRow("backslash in name") << "a" << "..\\f" << 0 << "a/.._f";
-    QTest::newRow("empty components") << "a\\\\\\b" << "f" << 2 << "a/b/f";
-    QTest::newRow("control in folder") << "a\\\x1b[0m" << "f" << 0 << "_[0m/f";
+    QTest::newRow("plain") << "a\\b"
+                           << "f.txt" << 0 << "b/f.txt";
+    QTest::newRow("dot-dot name") << "a"
+                                  << ".." << 0 << "";
+    QTest::newRow("dot name") << "a"
+                              << "." << 0 << "";
+    QTest::newRow("empty name") << "a"
+                                << "" << 0 << "";
+    QTest::newRow("control name") << "a"
+                                  << "\x01" << 0 << "a/_";
+    QTest::newRow("dot-dot folders") << "..\\.."
+                                     << "f" << 1 << "f";
+    QTest::newRow("climbing folder") << "x\\..\\..\\..\\etc"
+                                     << "passwd" << 4 << "x/etc/passwd";
+    QTest::newRow("absolute unix") << "/etc"
+                                   << "passwd" << 1 << "etc/passwd";
+    QTest::newRow("absolute drive") << "C:\\Windows"
+                                    << "win.ini" << 1 << "C:/Windows/win.ini";
+    QTest::newRow("slashes in folder") << "a/../../b"
+                                       << "f" << 2 << "b/f";
+    QTest::newRow("separator in name") << "a"
+                                       << "../../f" << 0 << "a/.._.._f";
+    QTest::newRow("backslash in name") << "a"
+                                       << "..\\f" << 0 << "a/.._f";
+    QTest::newRow("empty components") << "a\\\\\\b"
+                                      << "f" << 2 << "a/b/f";
+    QTest::newRow("control in folder") << "a\\\x1b[0m"
+                                       << "f" << 0 << "_[0m/f";
 }
 
 void TestDownloadPaths::peerNamesStayInsideTheDownloadFolder()
@@ -123,8 +142,8 @@ void TestDownloadPaths::peerNamesStayInsideTheDownloadFolder()
     DownloadPaths::Options options;
     options.downloadFolder = dir.path() + "/dl";
     for (bool complete : {false, true}) {
-        const QString path = DownloadPaths::TargetPath(options, true, folder.toStdString(), level, false,
-                                                       name.toStdString(), complete);
+        const QString path =
+            DownloadPaths::TargetPath(options, true, folder.toStdString(), level, false, name.toStdString(), complete);
         if (expected.isEmpty()) {
             QVERIFY2(path.isEmpty(), qPrintable(path));
             continue;

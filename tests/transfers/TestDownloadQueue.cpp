@@ -16,8 +16,7 @@
 #include "Settings.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 QString Ago(int seconds)
 {
     return PeriodicDuties::Format(QDateTime::currentDateTime().addSecs(-seconds));
@@ -403,8 +402,7 @@ private slots:
         entry.Connect(d.GetType("subfolder_save_level")->NewItem(Value(6)));
         f->engine->SetDownloadEntryStatus(entry, "complete");
         // The climbing components are left out of the local folder.
-        QCOMPARE(f->engine->GetDownloadTargetFolder(entry, false),
-                 QString(root + "/downloading/b").replace('/', '\\'));
+        QCOMPARE(f->engine->GetDownloadTargetFolder(entry, false), QString(root + "/downloading/b").replace('/', '\\'));
 
         f->engine->RemoveDownloadDownloadingFolderIfAppropriate(entry);
         QVERIFY(!QFileInfo::exists(root + "/downloading"));

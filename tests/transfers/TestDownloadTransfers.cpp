@@ -13,8 +13,7 @@
 #include "Settings.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 QByteArray Pattern(int size, quint32 seed = 11)
 {
     return TempTree::Pattern(size, seed);
@@ -104,8 +103,7 @@ private slots:
 
         const ItemPtr record = completed.first();
         QCOMPARE(record["user"].AsString(), QString("uploader"));
-        QCOMPARE(record["complete_download_folder"].AsString(),
-                 QString(f->Complete("albums/x")).replace('/', '\\'));
+        QCOMPARE(record["complete_download_folder"].AsString(), QString(f->Complete("albums/x")).replace('/', '\\'));
         QCOMPARE(record["complete_download_relative_folder"].AsString(), QString("albums\\x"));
         QCOMPARE(record["complete_download_filename"].AsString(), QString("song.mp3"));
         QCOMPARE(record["complete_download_file_size"].AsInt64(), qint64(content.size()));
@@ -231,8 +229,8 @@ private slots:
         // Names that name no file are refused and leave no entry.
         quint32 token = 8000;
         int responses = 0;
-        for (const QString& path : {QString(".."), QString("..\\.."), QString("a\\.."), QString("x/.."),
-                                    QString("a\\.")}) {
+        for (const QString& path :
+             {QString(".."), QString("..\\.."), QString("a\\.."), QString("x/.."), QString("a\\.")}) {
             DownloadsFixture::Offer(link, ++token, path, 10);
             QVERIFY(DownloadsFixture::WaitFor(link, 41, ++responses));
             quint32 answered = 0;

@@ -15,8 +15,7 @@
 #include "TransfersFixture.h"
 #include "UploadThread.h"
 
-namespace
-{
+namespace {
 ItemPtr Entry(const char* entryType, const char* status)
 {
     ItemPtr entry = d.GetType(entryType)->NewItem();
@@ -307,10 +306,8 @@ private slots:
         const double slowRate = double(slowBytes - slowAtStart) / 3.2;
         const double fastRates[2] = {Rate(fast[0].downloadProgress, 1000, 4200),
                                      Rate(fast[1].downloadProgress, 1000, 4200)};
-        const QString figures = QString("%1 + %2 + %3 KiB/s")
-                                    .arg(fastRates[0] / 1024)
-                                    .arg(fastRates[1] / 1024)
-                                    .arg(slowRate / 1024);
+        const QString figures =
+            QString("%1 + %2 + %3 KiB/s").arg(fastRates[0] / 1024).arg(fastRates[1] / 1024).arg(slowRate / 1024);
         QVERIFY2(slowRate < 40 * 1024, qPrintable(figures));
         // The fast two take the share the slow one leaves (which of them
         // gets it is open), and the total stays within the limit.

@@ -32,8 +32,7 @@
 // Frees of watched addresses are counted and the memory is kept back, so
 // that the address cannot be handed out again and a second free of it shows
 // as a second count.
-namespace
-{
+namespace {
 const int WatchSlots = 8;
 std::atomic<void*> g_watched[WatchSlots];
 std::atomic<int> g_frees[WatchSlots];
@@ -88,8 +87,7 @@ void operator delete(void* p, std::size_t) noexcept
 }
 #endif
 
-namespace
-{
+namespace {
 ItemPtr NewEntry(const char* user, const char* folder, const char* name, const char* status)
 {
     ItemPtr entry = d.GetType("download_entry")->NewItem();
@@ -283,11 +281,36 @@ private slots:
         QTest::addColumn<QString>("slotsAfter");
         QTest::addColumn<QString>("uploadsAfter");
         QTest::addColumn<QString>("mbAfter");
-        QTest::newRow("below") << "0" << "9" << "49" << "1" << "10" << "50";
-        QTest::newRow("at the bounds") << "1" << "10" << "50" << "1" << "10" << "50";
-        QTest::newRow("above") << "4" << "300" << "51" << "4" << "300" << "51";
-        QTest::newRow("negative") << "-3" << "-1" << "-100" << "1" << "10" << "50";
-        QTest::newRow("not numbers") << "many" << "" << "x" << "1" << "10" << "50";
+        QTest::newRow("below") << "0"
+                               << "9"
+                               << "49"
+                               << "1"
+                               << "10"
+                               << "50";
+        QTest::newRow("at the bounds") << "1"
+                                       << "10"
+                                       << "50"
+                                       << "1"
+                                       << "10"
+                                       << "50";
+        QTest::newRow("above") << "4"
+                               << "300"
+                               << "51"
+                               << "4"
+                               << "300"
+                               << "51";
+        QTest::newRow("negative") << "-3"
+                                  << "-1"
+                                  << "-100"
+                                  << "1"
+                                  << "10"
+                                  << "50";
+        QTest::newRow("not numbers") << "many"
+                                     << ""
+                                     << "x"
+                                     << "1"
+                                     << "10"
+                                     << "50";
     }
 
     void settingsClampedAfterLoad()

@@ -9,8 +9,7 @@
 #include "TransfersFixture.h"
 #include "UploadThread.h"
 
-namespace
-{
+namespace {
 const qint64 MultiChunkSize = 3 * 8192 + 100;
 
 // A socket that claims to hold bytes but was never opened, so every read

@@ -18,8 +18,7 @@
 #include "TransferQueueManager.h"
 #include "UploadsFixture.h"
 
-namespace
-{
+namespace {
 QByteArray Pattern(int size, quint32 seed = 7)
 {
     return TempTree::Pattern(size, seed);

@@ -3,9 +3,7 @@
 #include <QImage>
 #include <QVariant>
 
-InertTextDocument::InertTextDocument(QObject* parent) : QTextDocument(parent)
-{
-}
+InertTextDocument::InertTextDocument(QObject* parent) : QTextDocument(parent) {}
 
 QVariant InertTextDocument::loadResource(int type, const QUrl&)
 {

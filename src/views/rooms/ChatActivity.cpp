@@ -13,9 +13,7 @@ bool ActivityStamps()
 
 } // namespace
 
-ChatActivity::ChatActivity() : m_lastLine(ViewClock::Now())
-{
-}
+ChatActivity::ChatActivity() : m_lastLine(ViewClock::Now()) {}
 
 QString ChatActivity::ChatLine()
 {

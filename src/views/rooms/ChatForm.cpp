@@ -83,8 +83,7 @@ void ChatForm::AddChat(QString user, QString text)
     ui->chatView->append(ChatText::ChatLineHtml(user, text));
     LogChat(ChatText::ChatLogLine(user, text));
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, ":/icons/chat_icon", ui->chatEdit, PopupText(user, text), "private_chat",
-                               false);
+        eventToolBar->AddEvent(m_user, ":/icons/chat_icon", ui->chatEdit, PopupText(user, text), "private_chat", false);
 }
 
 void ChatForm::Focus()

@@ -146,7 +146,8 @@ void ChatLogForm::OnActionTriggered(QWidget* i_widget, QString i_action)
     if (i_widget != this)
         return;
     if (i_action == QLatin1String("clear_chat_log")) {
-        if (QMessageBox::question(nullptr, tr("Clear log?"), tr("Are you sure you want to erase the contents of this log?"),
+        if (QMessageBox::question(nullptr, tr("Clear log?"),
+                                  tr("Are you sure you want to erase the contents of this log?"),
                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
             return;
         // Cleared even when the file is gone already.

@@ -113,8 +113,8 @@ QString ChatText::ActionLogLine(const QString& action)
 
 QString ChatText::LogFolder(Log kind)
 {
-    return QDir::homePath() +
-           (kind == Log::Room ? QLatin1String("/Quorvane Chat Logs/Rooms/") : QLatin1String("/Quorvane Chat Logs/Users/"));
+    return QDir::homePath() + (kind == Log::Room ? QLatin1String("/Quorvane Chat Logs/Rooms/")
+                                                 : QLatin1String("/Quorvane Chat Logs/Users/"));
 }
 
 QString ChatText::LogFileName(const QString& name)

@@ -16,7 +16,11 @@ class QTextEdit;
 class ChatText
 {
 public:
-    enum class Log { Room, User };
+    enum class Log
+    {
+        Room,
+        User
+    };
 
     // Stamps of chats and logs; short stamps and connection notices.
     static const char* const LongTimeFormat;

@@ -27,9 +27,7 @@ int RowTier(const QTreeWidgetItem& row)
 
 } // namespace
 
-QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0)
-{
-}
+QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0) {}
 
 void QRoomListItemWidget::SetTier(ItemPtr room)
 {

@@ -41,9 +41,7 @@ qint64 Key(const QTreeWidgetItem& row, int column)
 
 } // namespace
 
-QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0)
-{
-}
+QRoomUserListItemWidget::QRoomUserListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0) {}
 
 void QRoomUserListItemWidget::Show(ItemPtr user)
 {
@@ -73,8 +71,9 @@ bool QRoomUserListItemWidget::operator<(const QTreeWidgetItem& other) const
     const QTreeWidget* list = treeWidget();
     switch (list ? list->sortColumn() : NameColumn) {
     case FlagColumn:
-        return data(FlagColumn, kKeyRole).toString().compare(other.data(FlagColumn, kKeyRole).toString(),
-                                                             Qt::CaseInsensitive) < 0;
+        return data(FlagColumn, kKeyRole)
+                   .toString()
+                   .compare(other.data(FlagColumn, kKeyRole).toString(), Qt::CaseInsensitive) < 0;
     case NoteColumn:
         return Key(*this, NoteColumn) > Key(other, NoteColumn);
     case FilesColumn:

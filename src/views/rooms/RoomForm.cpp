@@ -48,8 +48,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
         actionBar->SetWidgetActionHidden(this, "give_up_ownership", !owner);
     }
     RegisterMarkerHandlers(ServerNames::RoomAutojoin, &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff);
-    RegisterMarkerHandlers("room_activity_alert", &RoomForm::OnRoomActivityAlertOn,
-                           &RoomForm::OnRoomActivityAlertOff);
+    RegisterMarkerHandlers("room_activity_alert", &RoomForm::OnRoomActivityAlertOn, &RoomForm::OnRoomActivityAlertOff);
 
     if (gp_server) {
         connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
@@ -92,8 +91,7 @@ ItemPtr RoomForm::RoomItem() const
     return d.GetType(ServerNames::Room)->GetItem(m_room);
 }
 
-void RoomForm::RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr),
-                                      void (RoomForm::*off)(ItemPtr))
+void RoomForm::RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(ItemPtr), void (RoomForm::*off)(ItemPtr))
 {
     PathNode* connected = new PathNode(RoomItem());
     new PathNode(connected, marker, 0);

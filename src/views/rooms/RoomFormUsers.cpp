@@ -34,7 +34,11 @@ void RoomForm::SetUpUserList()
     // The figures' columns are wide enough for their usual figures at the
     // desktop's font.
     const QFontMetrics metrics(list->font());
-    const int widths[] = {20, 25, 90, 25, std::max(50, metrics.horizontalAdvance("88,888") + 12),
+    const int widths[] = {20,
+                          25,
+                          90,
+                          25,
+                          std::max(50, metrics.horizontalAdvance("88,888") + 12),
                           std::max(40, metrics.horizontalAdvance("888.8") + 12)};
     for (int column = 0; column < 6; ++column)
         list->setColumnWidth(column, widths[column]);

@@ -12,8 +12,7 @@
 #include "Settings.h"
 #include "ui_RoomWallForm.h"
 
-RoomWallForm::RoomWallForm(QString room, QWidget* parent)
-    : QWidget(parent), m_room(room), ui(new Ui_RoomWallForm)
+RoomWallForm::RoomWallForm(QString room, QWidget* parent) : QWidget(parent), m_room(room), ui(new Ui_RoomWallForm)
 {
     ui->setupUi(this);
     UpdateText();
@@ -48,8 +47,7 @@ QString RoomWallForm::WallHtml(const QString& room)
     std::vector<std::pair<qint64, ItemPtr>> tickers;
     for (const ItemPtr& ticker : d.GetType(ServerNames::Room)->GetItem(room).GetItems(ServerNames::RoomTicker))
         tickers.emplace_back(ticker[ServerNames::RoomTickerOrder].AsInt64(), ticker);
-    std::stable_sort(tickers.begin(), tickers.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::stable_sort(tickers.begin(), tickers.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
 
     const QString colour = GetSetting("color_chat_username");
     QString html = QLatin1String("<table>");

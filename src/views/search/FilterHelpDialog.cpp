@@ -4,9 +4,7 @@
 
 FilterHelpDialog* filterHelpDialog = nullptr;
 
-FilterHelpDialog::FilterHelpDialog(QWidget* parent)
-    : QDialog(parent)
-    , ui(new Ui_FilterHelpDialog)
+FilterHelpDialog::FilterHelpDialog(QWidget* parent) : QDialog(parent), ui(new Ui_FilterHelpDialog)
 {
     ui->setupUi(this);
     filterHelpDialog = this;

@@ -16,9 +16,7 @@ const QColor kMatchColour(0, 85, 0);
 
 } // namespace
 
-ReceivedSearchesForm::ReceivedSearchesForm(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_ReceivedSearchesForm)
+ReceivedSearchesForm::ReceivedSearchesForm(QWidget* parent) : QWidget(parent), ui(new Ui_ReceivedSearchesForm)
 {
     ui->setupUi(this);
     receivedSearchesForm = this;

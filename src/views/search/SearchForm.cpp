@@ -35,9 +35,7 @@ void Relate(const char* a, const char* b, OneOrMany aHolds, OneOrMany bHolds, bo
 
 } // namespace
 
-SearchForm::SearchForm(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_SearchForm)
+SearchForm::SearchForm(QWidget* parent) : QWidget(parent), ui(new Ui_SearchForm)
 {
     ui->setupUi(this);
     searchForm = this;

@@ -117,8 +117,7 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString tex
     page->Init();
 
     connect(page->CorrelationsWidget(), &QTreeWidget::itemClicked, this, &SearchForm::OnCorrelationClicked);
-    connect(page->CorrelationsWidget(), &QTreeWidget::itemDoubleClicked, this,
-            &SearchForm::OnCorrelationDoubleClicked);
+    connect(page->CorrelationsWidget(), &QTreeWidget::itemDoubleClicked, this, &SearchForm::OnCorrelationDoubleClicked);
     return page;
 }
 

@@ -24,8 +24,7 @@ SearchResultFilter::SearchResultFilter(const QString& text)
 
 bool SearchResultFilter::Shows(const QString& remoteFolder, const QString& fileName, ItemPtr result) const
 {
-    return m_filter.IsMatching(remoteFolder + QLatin1Char('\\') + fileName, nullptr, result) ==
-           FilterParser::Matching;
+    return m_filter.IsMatching(remoteFolder + QLatin1Char('\\') + fileName, nullptr, result) == FilterParser::Matching;
 }
 
 void SearchResultFilter::ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const
@@ -52,8 +51,8 @@ void SearchResultFilter::Apply(QTreeWidgetItem* userRow, const ResultOf& resultO
         for (int i = 0; i < folderRow->childCount(); ++i) {
             QTreeWidgetItem* fileRow = folderRow->child(i);
             const ItemPtr result = needsResult ? resultOf(fileRow) : ItemPtr();
-            const bool show = remainder.IsMatching(fileRow->text(SearchResultListItem::FileColumn), nullptr,
-                                                   result) == FilterParser::Matching;
+            const bool show = remainder.IsMatching(fileRow->text(SearchResultListItem::FileColumn), nullptr, result) ==
+                              FilterParser::Matching;
             SetHidden(fileRow, !show);
             if (show)
                 ++shown;

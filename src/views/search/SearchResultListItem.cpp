@@ -19,15 +19,9 @@ ItemPtr ResultNode(::Type* nodes, const QTreeWidgetItem& row)
 
 } // namespace
 
-SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent)
-    : QTreeWidgetItem(parent, QTreeWidgetItem::Type)
-{
-}
+SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidgetItem(parent, QTreeWidgetItem::Type) {}
 
-SearchResultListItem::SearchResultListItem(QTreeWidget* tree)
-    : QTreeWidgetItem(tree, QTreeWidgetItem::Type)
-{
-}
+SearchResultListItem::SearchResultListItem(QTreeWidget* tree) : QTreeWidgetItem(tree, QTreeWidgetItem::Type) {}
 
 bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
 {
@@ -42,7 +36,8 @@ bool SearchResultListItem::LessThan(int column, const QTreeWidgetItem& a, const 
     case FolderColumn:
     case FileColumn:
         return a.text(column).toLower() < b.text(column).toLower();
-    case FreeColumn: {
+    case FreeColumn:
+    {
         const QString freeA = a.text(FreeColumn);
         const QString freeB = b.text(FreeColumn);
         if (freeA == freeB) {
@@ -62,13 +57,15 @@ bool SearchResultListItem::LessThan(int column, const QTreeWidgetItem& a, const 
         // fit an int.
         return freeA.toLongLong() > freeB.toLongLong();
     }
-    case SpeedColumn: {
+    case SpeedColumn:
+    {
         const double speedA = SpeedOf(a);
         const double speedB = SpeedOf(b);
         return speedA != speedB && speedA < speedB;
     }
     case SizeColumn:
-    case AttributesColumn: {
+    case AttributesColumn:
+    {
         // Sorting calls this n log n times: the types are looked up once
         // per call, not once per step. (Inside a row, "d" and "Type" are
         // the row's own; the store's are "::d" and "::Type".)

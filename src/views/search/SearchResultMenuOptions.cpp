@@ -35,8 +35,7 @@ bool IsFolderRow(const SearchResultsForm* page, const QTreeWidgetItem* row)
 } // namespace
 
 SearchResultMenuOptions::SearchResultMenuOptions(QMenu* menu, QTreeWidgetItem* item, QObject* parent)
-    : QObject(parent)
-    , m_page(PageOf(item))
+    : QObject(parent), m_page(PageOf(item))
 {
     if (!m_page)
         return;

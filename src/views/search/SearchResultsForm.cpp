@@ -22,9 +22,9 @@
 #include "ServerNames.h"
 #include "Settings.h"
 #include "SizeManager.h"
-#include "users/UserMenuOptions.h"
 #include "TransferQueueManager.h"
 #include "ui_SearchResultsForm.h"
+#include "users/UserMenuOptions.h"
 
 namespace {
 
@@ -47,9 +47,7 @@ ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
 } // namespace
 
 SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_SearchResultsForm)
-    , m_ticket(ticket)
+    : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket)
 {
     ui->setupUi(this);
     QTreeWidget* tree = ui->searchResultsTreeWidget;

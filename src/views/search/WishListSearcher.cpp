@@ -16,8 +16,7 @@ const char* const kIndex = "wish_list_search_index";
 
 } // namespace
 
-WishListSearcher::WishListSearcher(QObject* parent)
-    : QObject(parent)
+WishListSearcher::WishListSearcher(QObject* parent) : QObject(parent)
 {
     wishListSearcher = this;
     if (gp_server)
@@ -37,8 +36,9 @@ void WishListSearcher::OnWishListWait(uint seconds)
     SetRuntimeSetting("wish_list_wait", QString::number(seconds));
     // A timer of no length would send a search at every turn of the loop.
     if (seconds == 0) {
-        Log(kArea, 1, tr("Wish list wait period of 0 seconds ignored; the period stays %1 milliseconds")
-                          .arg(m_timer.isActive() ? m_timer.interval() : 0));
+        Log(kArea, 1,
+            tr("Wish list wait period of 0 seconds ignored; the period stays %1 milliseconds")
+                .arg(m_timer.isActive() ? m_timer.interval() : 0));
         return;
     }
     m_timer.stop();

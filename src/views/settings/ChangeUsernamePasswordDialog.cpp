@@ -3,8 +3,7 @@
 #include "Settings.h"
 
 ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool firstRun, QWidget* parent)
-    : QDialog(parent)
-    , m_firstRun(firstRun)
+    : QDialog(parent), m_firstRun(firstRun)
 {
     ui.setupUi(this);
     ui.usernameEdit->setText(GetSetting("username"));

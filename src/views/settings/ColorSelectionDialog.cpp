@@ -11,11 +11,10 @@ ColorSelectionDialog::ColorSelectionDialog(QWidget* parent) : QDialog(parent)
 {
     ui.setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    m_swatches = {ui.windowBackgroundColor, ui.windowTextColor,         ui.inputBackgroundColor,
-                  ui.inputTextColor,        ui.buttonBackgroundColor,   ui.buttonTextColor,
-                  ui.transferQueuedColor,   ui.transferCompleteColor,   ui.transferInProgressColor,
-                  ui.transferFailedColor,   ui.transferOtherColor,      ui.chatUsernameColor,
-                  ui.chatTimestampColor,    ui.chatStatusColor};
+    m_swatches = {ui.windowBackgroundColor,   ui.windowTextColor,     ui.inputBackgroundColor, ui.inputTextColor,
+                  ui.buttonBackgroundColor,   ui.buttonTextColor,     ui.transferQueuedColor,  ui.transferCompleteColor,
+                  ui.transferInProgressColor, ui.transferFailedColor, ui.transferOtherColor,   ui.chatUsernameColor,
+                  ui.chatTimestampColor,      ui.chatStatusColor};
 
     const struct
     {

@@ -29,9 +29,7 @@ enum Column
 
 } // namespace
 
-CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_CompleteDownloadsForm)
+CompleteDownloadsForm::CompleteDownloadsForm(QWidget* parent) : QWidget(parent), ui(new Ui_CompleteDownloadsForm)
 {
     completeDownloadsForm = this;
     ui->setupUi(this);

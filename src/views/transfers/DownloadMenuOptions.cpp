@@ -39,8 +39,7 @@ ItemPtr Common(const ItemSet& entries, const char* type)
 
 } // namespace
 
-DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent)
-    : QObject(ip_parent)
+DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent) : QObject(ip_parent)
 {
     if (i_entries.empty())
         return;
@@ -60,8 +59,8 @@ DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObj
         ip_menu->addAction(QIcon(":/icons/transfer_icon"), tr("Retry download"), this,
                            &DownloadMenuOptions::OnRetryDownloads);
     ip_menu->addSeparator();
-    ip_menu->addAction(QIcon(":/icons/transfer_icon"), count > 1 ? tr("Remove downloads") : tr("Remove download"),
-                       this, &DownloadMenuOptions::OnRemoveDownloads);
+    ip_menu->addAction(QIcon(":/icons/transfer_icon"), count > 1 ? tr("Remove downloads") : tr("Remove download"), this,
+                       &DownloadMenuOptions::OnRemoveDownloads);
 
     m_user = Common(i_entries, ServerNames::User);
     m_folder = Common(i_entries, TransferNames::RemoteFolder);
@@ -87,8 +86,7 @@ void DownloadMenuOptions::AddAlerts(QMenu* menu)
     if (DownloadAlerts::CanWatchFolder(m_user, m_folder))
         notify->addAction(tr("Folder download completes"), this, &DownloadMenuOptions::OnSetFolderDownloadAlert);
     if (transfersForm && DownloadAlerts::CanWatchUser(transfersForm->DownloadTree(), m_user))
-        notify->addAction(tr("All downloads from user complete"), this,
-                          &DownloadMenuOptions::OnSetUserDownloadAlert);
+        notify->addAction(tr("All downloads from user complete"), this, &DownloadMenuOptions::OnSetUserDownloadAlert);
     if (notify->isEmpty())
         delete notify;
     else

@@ -16,8 +16,7 @@ const char* const kExtension = TransferNames::ExcludedDownloadExtension;
 } // namespace
 
 ExcludedExtensionsDialog::ExcludedExtensionsDialog(QWidget* parent)
-    : QDialog(parent)
-    , ui(new Ui_ExcludedExtensionsDialog)
+    : QDialog(parent), ui(new Ui_ExcludedExtensionsDialog)
 {
     excludedExtensionsDialog = this;
     ui->setupUi(this);

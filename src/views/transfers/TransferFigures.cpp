@@ -14,7 +14,8 @@ void TransferFigures::Sums::Add(TransferStatus::Kind kind, qint64 position, qint
         break;
     case TransferStatus::Running:
     case TransferStatus::Queued:
-    case TransferStatus::Aborted: {
+    case TransferStatus::Aborted:
+    {
         // A position read past the size (a file grown on the uploader's
         // side) must not make the remaining bytes negative.
         const qint64 at = std::clamp<qint64>(position, 0, size);

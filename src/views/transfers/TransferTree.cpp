@@ -25,10 +25,7 @@ void Relate(Type* first, Type* related, OneOrMany firstHolds, OneOrMany relatedH
 
 } // namespace
 
-TransferTree::TransferTree(const Names& names)
-    : m_names(names)
-{
-}
+TransferTree::TransferTree(const Names& names) : m_names(names) {}
 
 void TransferTree::Declare()
 {
@@ -113,8 +110,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
         userRow->setIcon(UserColumn, QIcon(user.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon));
         userRow->setExpanded(expandUsers);
     }
-    QTreeWidgetItem* folderRow =
-        MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
+    QTreeWidgetItem* folderRow = MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
 
     auto* fileRow = new QTreeWidgetItem(folderRow);
     fileRow->setText(FileColumn, fileText);

@@ -89,8 +89,7 @@ public:
     // it when they do not exist yet (a new user row gets the online icon
     // of the moment; new parents are expanded as the switches say).
     QTreeWidgetItem* AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
-                                const QString& fileText, const QString& sizeText, bool expandUsers,
-                                bool expandFolders);
+                                const QString& fileText, const QString& sizeText, bool expandUsers, bool expandFolders);
 
     // Takes an entry's file row away with the folder and user rows it
     // leaves empty; a user row left with one folder loses its bar and

@@ -39,8 +39,8 @@ const TransferTree::Names kUploadNames = {TransferNames::UploadEntry,  TransferN
 
 const QVector<int> kColumnWidths = {100, 125, 125, 100, 140, 80, 40, 90, 40};
 // The figures as wide as they come (a local network passes 100 MB/s).
-const QStringList kColumnSamples = {QString(), QString(), QString(), QString(), QString(),
-                                    "10h:59m:59s", "999999.9", "161,234,567"};
+const QStringList kColumnSamples = {QString(), QString(),     QString(),  QString(),
+                                    QString(), "10h:59m:59s", "999999.9", "161,234,567"};
 const int kProgressColumn = 4;
 
 void SetColumns(QTreeWidget* tree, const QStringList& titles)
@@ -61,10 +61,7 @@ const int kChecked = Qt::Checked;
 } // namespace
 
 TransfersForm::TransfersForm(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_TransfersForm)
-    , m_downloads(kDownloadNames)
-    , m_uploads(kUploadNames)
+    : QWidget(parent), ui(new Ui_TransfersForm), m_downloads(kDownloadNames), m_uploads(kUploadNames)
 {
     transfersForm = this;
     ui->setupUi(this);
@@ -77,8 +74,7 @@ TransfersForm::TransfersForm(QWidget* parent)
                                  tr("Kbs"), tr("Size")});
     ui->uploadsList->header()->setStretchLastSection(false);
 
-    connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this,
-            &TransfersForm::OnDownloadListItemDoubleClicked);
+    connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
     connect(ui->downloadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInDownloadList);
     connect(ui->uploadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInUploadList);
     ui->horizontalLayout->setContentsMargins(0, 0, 0, 0);
@@ -118,16 +114,14 @@ void TransfersForm::Init()
         d.GetType(TransferNames::UploadEntry), d.GetType(TransferNames::UploadEntryStatus),
         new EventHandler<TransfersForm, ConnectionInfo&>(this, &TransfersForm::OnUploadEntryStatusChange));
 
-    connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this,
-            &TransfersForm::OnDownloadProgress);
+    connect(transferQueueManager, &TransferQueueManager::DownloadProgressed, this, &TransfersForm::OnDownloadProgress);
     connect(transferQueueManager, &TransferQueueManager::UploadProgressed, this, &TransfersForm::OnUploadProgress);
 
     {
         PathNode* root = new PathNode(&d, TransferNames::UploadEntry);
         new PathNode(root, ServerNames::User, 0);
         new PathNode(root, ShareNames::SharedFile, 0);
-        d.AddPathEventHandler(root,
-                              new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUploadEntryAdded));
+        d.AddPathEventHandler(root, new EventHandler<TransfersForm, ItemPtr>(this, &TransfersForm::OnUploadEntryAdded));
     }
     m_uploads.Declare();
 
@@ -162,7 +156,8 @@ void TransfersForm::Init()
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
 
-    for (QTreeWidget* tree : {static_cast<QTreeWidget*>(ui->downloadsList), static_cast<QTreeWidget*>(ui->uploadsList)}) {
+    for (QTreeWidget* tree :
+         {static_cast<QTreeWidget*>(ui->downloadsList), static_cast<QTreeWidget*>(ui->uploadsList)}) {
         connect(tree, &QTreeWidget::itemExpanded, this, &TransfersForm::OnItemExpanded);
         connect(tree, &QTreeWidget::itemCollapsed, this, &TransfersForm::OnItemCollapsed);
     }
@@ -314,9 +309,7 @@ void TransfersForm::ClearingSwitched(const char* key, int state)
         RemoveSetting(key);
 }
 
-void TransfersForm::OnCurrentTabChanged(int)
-{
-}
+void TransfersForm::OnCurrentTabChanged(int) {}
 
 void TransfersForm::UpdateActiveTransferCounts()
 {

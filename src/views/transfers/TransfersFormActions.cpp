@@ -70,7 +70,8 @@ void TransfersForm::ToggleExpansion(TransferTree& tree, bool users)
     bool& flag = downloads ? (users ? expandDownloadUsers : expandDownloadFolders)
                            : (users ? expandUploadUsers : expandUploadFolders);
     flag = !flag;
-    const QString id = QStringLiteral("expand_%1_%2").arg(downloads ? "download" : "upload", users ? "users" : "folders");
+    const QString id =
+        QStringLiteral("expand_%1_%2").arg(downloads ? "download" : "upload", users ? "users" : "folders");
     actionBar->SetWidgetActionText(tree.Tree(), id, Switched(users ? tr("Expand Users") : tr("Expand Folders"), flag));
     tree.ExpandAll(users, flag);
 }

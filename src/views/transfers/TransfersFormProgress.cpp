@@ -62,14 +62,12 @@ void Hand(const TransferFigures::Sums& sums, qint64& done, qint64& remaining, qi
 
 } // namespace
 
-void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
-                                              qint64& o_total)
+void TransfersForm::GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total)
 {
     Hand(m_downloads.Sums(i_entries), o_done, o_remaining, o_total);
 }
 
-void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining,
-                                            qint64& o_total)
+void TransfersForm::GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total)
 {
     Hand(m_uploads.Sums(i_entries), o_done, o_remaining, o_total);
 }

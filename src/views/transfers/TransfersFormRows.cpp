@@ -174,8 +174,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr ip_download)
 
     for (const DownloadAlerts::Event& event : DownloadAlerts::Complete(m_downloads, ip_download))
         if (eventToolBar)
-            eventToolBar->AddEvent(event.button, ":/icons/download_icon", ui->downloadsList, event.message,
-                                   "download", false);
+            eventToolBar->AddEvent(event.button, ":/icons/download_icon", ui->downloadsList, event.message, "download",
+                                   false);
     if (IsSettingOn("clear_complete_downloads") && transferQueueManager)
         transferQueueManager->RemoveDownload(ip_download);
 }

@@ -6,8 +6,7 @@
 #include "TransferQueueManager.h"
 #include "common/LocalFiles.h"
 
-UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent)
-    : QObject(ip_parent)
+UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent) : QObject(ip_parent)
 {
     if (i_entries.empty())
         return;

@@ -37,8 +37,7 @@ ItemLogDialog::ItemLogDialog(ItemPtr item, QWidget* parent) : QDialog(parent), m
     std::vector<std::pair<qint64, ItemPtr>> records;
     for (const ItemPtr& record : m_item.GetItems("item_log"))
         records.emplace_back(record["log_order"].AsInt64(), record);
-    std::stable_sort(records.begin(), records.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     // Each page gets its lines at once, as plain text, and lays them out in
     // the background; line by line, a long log would keep the window from
     // opening for a good while.

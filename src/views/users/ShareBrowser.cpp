@@ -12,9 +12,7 @@
 #include "search/FilterHelpDialog.h"
 
 ShareBrowser::ShareBrowser(QString user, const char* tabType, QWidget* parent)
-    : QWidget(parent)
-    , m_user(user)
-    , m_tabType(tabType)
+    : QWidget(parent), m_user(user), m_tabType(tabType)
 {
     d.GetType(tabType)->GetItem(Value(this)) += d.GetType("user")->GetItem(Value(user));
 }
@@ -102,9 +100,7 @@ void ShareBrowser::OnActionBarTriggered(QWidget* widget, QString action)
         OnOwnAction(action);
 }
 
-void ShareBrowser::OnOwnAction(const QString&)
-{
-}
+void ShareBrowser::OnOwnAction(const QString&) {}
 
 void ShareBrowser::ExpandLevel()
 {
@@ -160,8 +156,7 @@ void ShareBrowser::MarkFiles(const ItemList& files, const QString& icon) const
         row->setIcon(0, shown);
 }
 
-void ShareBrowser::ShowMenu(QTreeWidget* tree, QPoint point, const QString& text,
-                            const std::function<void()>& chosen)
+void ShareBrowser::ShowMenu(QTreeWidget* tree, QPoint point, const QString& text, const std::function<void()>& chosen)
 {
     if (tree == m_folderTree && !tree->itemAt(point))
         return;

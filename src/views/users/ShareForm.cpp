@@ -13,9 +13,7 @@
 #include "TransferQueueManager.h"
 #include "ui_ShareForm.h"
 
-ShareForm::ShareForm(QString user, QWidget* parent)
-    : ShareBrowser(user, "user_share_tab", parent)
-    , ui(new Ui_ShareForm)
+ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_share_tab", parent), ui(new Ui_ShareForm)
 {
     ui->setupUi(this);
     SetUpBrowser(ui->folderTree, ui->fileList, ui->filterEdit,

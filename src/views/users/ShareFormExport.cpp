@@ -34,8 +34,8 @@ QString XmlText(const QString& text)
             continue;
         }
         const ushort u = c.unicode();
-        const bool allowed = u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) ||
-                             (u >= 0xE000 && u <= 0xFFFD);
+        const bool allowed =
+            u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD);
         safe += allowed ? c : QChar(QChar::ReplacementCharacter);
     }
     return safe;

@@ -17,9 +17,7 @@
 
 SharesForm* sharesForm = nullptr;
 
-SharesForm::SharesForm(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_SharesForm)
+SharesForm::SharesForm(QWidget* parent) : QWidget(parent), ui(new Ui_SharesForm)
 {
     ui->setupUi(this);
     sharesForm = this;
@@ -53,8 +51,7 @@ void SharesForm::DeclareTypes()
     Type* user = d.GetType("user");
     d.NewType("user_share_tab", 0, false, true)->RelateToType(user, one, one, false);
     d.NewType("upload_share_tab", 0, false, true)->RelateToType(user, one, one, false);
-    d.NewType("user_share_folder_node", 1, false, true)
-        ->RelateToType(d.GetType("user_share_folder"), one, one, false);
+    d.NewType("user_share_folder_node", 1, false, true)->RelateToType(d.GetType("user_share_folder"), one, one, false);
     d.NewType("user_share_file_node", 1, false, true)->RelateToType(d.GetType("user_share_file"), one, one, false);
 }
 

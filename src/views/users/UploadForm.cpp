@@ -8,8 +8,7 @@
 #include "ui_UploadForm.h"
 
 UploadForm::UploadForm(QString user, QWidget* parent)
-    : ShareBrowser(user, "upload_share_tab", parent)
-    , ui(new Ui_UploadForm)
+    : ShareBrowser(user, "upload_share_tab", parent), ui(new Ui_UploadForm)
 {
     ui->setupUi(this);
     SetUpBrowser(ui->folderTree, ui->fileList, ui->filterEdit,

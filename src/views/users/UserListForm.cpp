@@ -143,8 +143,8 @@ void UserListForm::DataLoaded()
 
     if (actionBar) {
         actionBar->AddSetAction("user_list", "manual_add_user", tr("Add User"), ":/icons/add_user_icon", false);
-        actionBar->AddSetAction("user_list", "configure_user_groups", tr("Configure User Groups"),
-                                ":/icons/users_icon", false);
+        actionBar->AddSetAction("user_list", "configure_user_groups", tr("Configure User Groups"), ":/icons/users_icon",
+                                false);
         actionBar->AddSetAction("user_list", "message_users", tr("Message Users"), ":/icons/chat_icon", false);
         actionBar->RegisterWidget(ui->userListTab, "user_list");
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &UserListForm::OnActionBarTriggered);
@@ -157,8 +157,7 @@ void UserListForm::DataLoaded()
         root = new PathNode(&d, ServerNames::User);
         listed = new PathNode(root, ServerNames::InUserList, 1);
         new PathNode(listed, ServerNames::UserListGroup, 5);
-        d.AddPathEventHandler(root,
-                              new EventHandler<UserListForm, ItemPtr>(this, &UserListForm::OnUserGroupRemoved));
+        d.AddPathEventHandler(root, new EventHandler<UserListForm, ItemPtr>(this, &UserListForm::OnUserGroupRemoved));
     }
     if (sizeManager)
         sizeManager->RegisterTreeWidget("user_list", ui->userList);

@@ -2,8 +2,7 @@
 
 #include <QIcon>
 
-UserListItemWidget::UserListItemWidget(const QString& user)
-    : QTreeWidgetItem(RowType), m_key(user.toCaseFolded())
+UserListItemWidget::UserListItemWidget(const QString& user) : QTreeWidgetItem(RowType), m_key(user.toCaseFolded())
 {
     setText(0, user);
     SetOnline(false);

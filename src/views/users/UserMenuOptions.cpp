@@ -51,8 +51,7 @@ UserMenuOptions::UserMenuOptions(QMenu* menu, QString user, QObject* parent) : Q
 
     menu->addAction(QIcon(":/icons/chat_icon"), tr("Message user"), this, &UserMenuOptions::OnMessageUser);
     if (item.IsConnected(ServerNames::InUserList)) {
-        menu->addAction(QIcon(":/icons/users_icon"), tr("Set user's groups"), this,
-                        &UserMenuOptions::OnSetUserGroups);
+        menu->addAction(QIcon(":/icons/users_icon"), tr("Set user's groups"), this, &UserMenuOptions::OnSetUserGroups);
         menu->addAction(QIcon(":/icons/remove_user_icon"), tr("Remove user from list"), this,
                         &UserMenuOptions::OnRemoveUser);
     } else {

@@ -22,10 +22,7 @@ void Driver::StartFromEnvironment()
 }
 
 Driver::Driver(const QString& path)
-    : QObject(qApp)
-    , m_path(path)
-    , m_server(new QLocalServer(this))
-    , m_commands(Commands())
+    : QObject(qApp), m_path(path), m_server(new QLocalServer(this)), m_commands(Commands())
 {
 }
 

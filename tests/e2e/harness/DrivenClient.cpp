@@ -57,10 +57,7 @@ QString Describe(const QJsonArray& request)
 } // namespace
 
 DrivenClient::DrivenClient(E2eRun& run, const QString& user, bool withDataFile)
-    : m_run(run)
-    , m_user(user)
-    , m_home(run.Root() + "/" + user)
-    , m_withDataFile(withDataFile)
+    : m_run(run), m_user(user), m_home(run.Root() + "/" + user), m_withDataFile(withDataFile)
 {
     ClientHome::MakeFolders(m_home);
     if (withDataFile)
@@ -296,8 +293,7 @@ bool DrivenClient::Windows(QJsonArray* windows)
     return true;
 }
 
-bool DrivenClient::WaitShowing(const QString& what, int timeoutMs,
-                               const std::function<bool(QString* seen)>& shows)
+bool DrivenClient::WaitShowing(const QString& what, int timeoutMs, const std::function<bool(QString* seen)>& shows)
 {
     QString seen;
     QString why;

@@ -15,8 +15,8 @@ const int kPollMs = 100;
 } // namespace
 
 E2eRun::E2eRun(const QString& name)
-    : m_output(qEnvironmentVariable("QV_E2E_OUTPUT", QV_E2E_OUTPUT) + "/" + name)
-    , m_root(QDir::tempPath() + "/qve2e-XXXXXX")
+    : m_output(qEnvironmentVariable("QV_E2E_OUTPUT", QV_E2E_OUTPUT) + "/" + name),
+      m_root(QDir::tempPath() + "/qve2e-XXXXXX")
 {
     g_failure.clear();
     QDir(m_output).removeRecursively();

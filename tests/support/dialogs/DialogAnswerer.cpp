@@ -11,9 +11,7 @@ const int kPollMs = 20;
 const int kMaxTicks = 3000;
 } // namespace
 
-DialogAnswerer::DialogAnswerer(QObject* parent)
-    : QObject(parent)
-    , m_ticksLeft(kMaxTicks)
+DialogAnswerer::DialogAnswerer(QObject* parent) : QObject(parent), m_ticksLeft(kMaxTicks)
 {
     m_timer.setInterval(kPollMs);
     connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::Tick);

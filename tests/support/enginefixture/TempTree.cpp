@@ -5,9 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-TempTree::TempTree() : m_dir(new QTemporaryDir)
-{
-}
+TempTree::TempTree() : m_dir(new QTemporaryDir) {}
 
 void TempTree::Renew()
 {

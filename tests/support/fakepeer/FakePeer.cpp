@@ -10,8 +10,7 @@
 
 #include "FakeWire.h"
 
-namespace
-{
+namespace {
 template <typename Done>
 bool WaitUntil(Done done, int timeout)
 {
@@ -24,8 +23,9 @@ bool WaitUntil(Done done, int timeout)
 
 FakePeerLink::Mode ModeOf(const QString& type)
 {
-    return type == "F" ? FakePeerLink::Mode::Raw
-                       : type == "D" ? FakePeerLink::Mode::LinkFrames : FakePeerLink::Mode::Messages;
+    return type == "F"   ? FakePeerLink::Mode::Raw
+           : type == "D" ? FakePeerLink::Mode::LinkFrames
+                         : FakePeerLink::Mode::Messages;
 }
 } // namespace
 
@@ -75,8 +75,7 @@ bool FakePeer::LogIn(quint16 serverPort, int timeout)
     m_server->connectToHost(QHostAddress::LocalHost, serverPort);
     if (!m_server->waitForConnected(timeout))
         return false;
-    const QByteArray digest =
-        QCryptographicHash::hash((m_name + "password").toUtf8(), QCryptographicHash::Md5).toHex();
+    const QByteArray digest = QCryptographicHash::hash((m_name + "password").toUtf8(), QCryptographicHash::Md5).toHex();
     SendToServer(1, FakeWire().Str(m_name).StrBytes(digest).U32(20130410).Bytes());
     if (!WaitUntil([this] { return m_loggedIn; }, timeout))
         return false;
@@ -124,8 +123,7 @@ bool FakePeer::WaitForSearchRequests(int count, int timeout)
 void FakePeer::OnServerReadyRead()
 {
     m_serverBuffer.append(m_server->readAll());
-    for (;;)
-    {
+    for (;;) {
         FakeWire in(m_serverBuffer);
         quint32 length = 0, code = 0;
         QByteArray body;
@@ -139,13 +137,10 @@ void FakePeer::OnServerReadyRead()
 void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
 {
     FakeWire in(body);
-    if (code == 1)
-    {
+    if (code == 1) {
         quint8 accepted = 0;
         m_loggedIn = in.ReadU8(accepted) && accepted;
-    }
-    else if (code == 3)
-    {
+    } else if (code == 3) {
         QString user, address;
         quint32 port = 0;
         if (!in.ReadStr(user))
@@ -154,9 +149,7 @@ void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
             m_loggedIn = true;
         else if (in.ReadStr(address) && in.ReadU32(port) && port != 0)
             listeningPorts.insert(user, quint16(port));
-    }
-    else if (code == 18)
-    {
+    } else if (code == 18) {
         RelayRequest request;
         if (!in.ReadStr(request.user) || !in.ReadStr(request.type) || !in.ReadStr(request.address) ||
             !in.ReadU32(request.port) || !in.ReadU32(request.obfuscatedPort) || !in.ReadU32(request.token))
@@ -166,9 +159,7 @@ void FakePeer::OnServerFrame(quint32 code, const QByteArray& body)
             AnswerRelay(request);
         else if (m_relayPolicy == RelayPolicy::Refuse)
             SendToServer(1001, FakeWire().U32(request.token).Str(request.user).Bytes());
-    }
-    else if (code == 26)
-    {
+    } else if (code == 26) {
         SearchRequest request;
         if (in.ReadStr(request.user) && in.ReadU32(request.ticket) && in.ReadStr(request.text))
             searchRequests.append(request);
@@ -196,8 +187,7 @@ void FakePeer::AnswerRelay(const RelayRequest& request)
 
 void FakePeer::Accept(QTcpServer* listener, bool obfuscated)
 {
-    while (QTcpSocket* socket = listener->nextPendingConnection())
-    {
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
         auto* link = new FakePeerLink(socket, true, obfuscated, this);
         link->typeOfRelayedToken = [this](quint32 token) { return m_requestedTypes.value(token); };
         links.append(link);
@@ -239,15 +229,13 @@ FakePeerLink* FakePeer::WaitForLink(int timeout, const QList<FakePeerLink*>& see
 {
     FakePeerLink* found = nullptr;
     auto ready = [&] {
-        for (FakePeerLink* link : links)
-        {
+        for (FakePeerLink* link : links) {
             if (seen.contains(link))
                 continue;
             const bool answering = std::any_of(m_answers.begin(), m_answers.end(),
                                                [link](const auto& answer) { return answer.first == link; });
             if ((link->IsAccepted() && link->opening.received) ||
-                (answering && link->Socket()->state() == QAbstractSocket::ConnectedState))
-            {
+                (answering && link->Socket()->state() == QAbstractSocket::ConnectedState)) {
                 found = link;
                 return true;
             }

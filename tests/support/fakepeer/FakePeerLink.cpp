@@ -7,8 +7,7 @@
 
 #include "FakeWire.h"
 
-namespace
-{
+namespace {
 // Runs the event loop until done() or the time is up.
 template <typename Done>
 bool WaitUntil(Done done, int timeout)
@@ -80,8 +79,7 @@ void FakePeerLink::Close()
 void FakePeerLink::SetMode(Mode mode)
 {
     m_mode = mode;
-    while (Parse())
-    {
+    while (Parse()) {
     }
 }
 
@@ -118,8 +116,7 @@ bool FakePeerLink::WaitForClosed(int timeout)
 void FakePeerLink::OnReadyRead()
 {
     QByteArray bytes = m_socket->readAll();
-    if (m_obfuscated && !m_keyed)
-    {
+    if (m_obfuscated && !m_keyed) {
         // An accepted obfuscated link starts with the opener's key.
         m_encoded.append(bytes);
         if (m_encoded.size() < 4)
@@ -143,8 +140,7 @@ void FakePeerLink::OnReadyRead()
 
 bool FakePeerLink::Parse()
 {
-    if (m_mode == Mode::Raw)
-    {
+    if (m_mode == Mode::Raw) {
         raw.append(m_buffer);
         m_buffer.clear();
         return false;
@@ -154,8 +150,7 @@ bool FakePeerLink::Parse()
     QByteArray content;
     if (!in.ReadU32(length))
         return false;
-    if (length > 64u * 1024 * 1024)
-    {
+    if (length > 64u * 1024 * 1024) {
         broken = true;
         return false;
     }
@@ -164,23 +159,21 @@ bool FakePeerLink::Parse()
     m_buffer.remove(0, 4 + int(length));
 
     FakeWire frame(content);
-    if (m_mode == Mode::Opening)
-    {
+    if (m_mode == Mode::Opening) {
         frame.ReadU8(opening.kind);
         if (opening.kind == 1)
             frame.ReadStr(opening.name) && frame.ReadStr(opening.type) && frame.ReadU32(opening.token);
         else
             frame.ReadU32(opening.token);
         opening.received = true;
-        const QString type = opening.kind == 1       ? opening.type
+        const QString type = opening.kind == 1    ? opening.type
                              : typeOfRelayedToken ? typeOfRelayedToken(opening.token)
                                                   : QString();
         m_mode = type == "F" ? Mode::Raw : type == "D" ? Mode::LinkFrames : Mode::Messages;
         emit OpeningReceived();
         return true;
     }
-    if (m_mode == Mode::Messages)
-    {
+    if (m_mode == Mode::Messages) {
         quint32 code = 0;
         frame.ReadU32(code);
         QByteArray body;

@@ -92,8 +92,7 @@ bool FakeWire::ReadStrBytes(QByteArray& bytes)
 {
     const int start = m_position;
     quint32 length = 0;
-    if (!ReadU32(length) || length > quint32(Remaining()))
-    {
+    if (!ReadU32(length) || length > quint32(Remaining())) {
         m_position = start;
         return false;
     }
@@ -147,8 +146,7 @@ QByteArray FakeWire::Inflate(const QByteArray& bytes)
     QByteArray out;
     char chunk[16384];
     int status = Z_OK;
-    while (status == Z_OK)
-    {
+    while (status == Z_OK) {
         stream.next_out = reinterpret_cast<Bytef*>(chunk);
         stream.avail_out = sizeof(chunk);
         status = inflate(&stream, Z_NO_FLUSH);

@@ -17,8 +17,8 @@ QByteArray SearchReplyFile(const QByteArray& path, quint64 size, const QList<QPa
     return FakeWire().File(path, size, attributes.isEmpty() ? QByteArray() : "mp3", attributes).Bytes();
 }
 
-QByteArray CompressedSearchReply(const QString& user, quint32 token, const QList<QByteArray>& files,
-                                 quint8 freeSlot, quint32 speed, quint32 queued)
+QByteArray CompressedSearchReply(const QString& user, quint32 token, const QList<QByteArray>& files, quint8 freeSlot,
+                                 quint32 speed, quint32 queued)
 {
     return FakeWire::Compress(SearchReply(user, token, files, freeSlot, speed, queued));
 }

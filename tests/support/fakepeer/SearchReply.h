@@ -13,8 +13,7 @@ QByteArray SearchReply(const QString& user, quint32 token, const QList<QByteArra
 
 // One file record of a reply: the remote path with "\" separators, the
 // size, and attribute codes with values (an "mp3" extension when any).
-QByteArray SearchReplyFile(const QByteArray& path, quint64 size,
-                           const QList<QPair<quint32, quint32>>& attributes = {});
+QByteArray SearchReplyFile(const QByteArray& path, quint64 size, const QList<QPair<quint32, quint32>>& attributes = {});
 
 // The reply as the message body that goes on the wire: compressed.
 QByteArray CompressedSearchReply(const QString& user, quint32 token, const QList<QByteArray>& files,

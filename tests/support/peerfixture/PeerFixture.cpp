@@ -50,8 +50,7 @@ PeerFixture::~PeerFixture()
 
 quint16 PeerFixture::FreePortPair()
 {
-    for (int attempt = 0; attempt < 50; ++attempt)
-    {
+    for (int attempt = 0; attempt < 50; ++attempt) {
         QTcpServer first, second;
         if (!first.listen(QHostAddress::LocalHost, 0) || first.serverPort() == 65535)
             continue;

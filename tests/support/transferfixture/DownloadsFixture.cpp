@@ -49,8 +49,7 @@ FakePeerLink* DownloadsFixture::OpenFileLink(PeerEngineFixture& fixture, const Q
 {
     FakePeer* fake = fixture.Peer(name);
     static quint32 connectionToken = 100;
-    FakePeerLink* link =
-        fake ? fake->Greet(fixture.net.peer->ListeningPort(), false, "F", ++connectionToken) : nullptr;
+    FakePeerLink* link = fake ? fake->Greet(fixture.net.peer->ListeningPort(), false, "F", ++connectionToken) : nullptr;
     if (link)
         link->SendRaw(FakeWire().U32(token).Bytes());
     return link;

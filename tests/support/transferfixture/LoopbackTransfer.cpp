@@ -51,8 +51,9 @@ void LoopbackTransfer::StartUpload(QFile* file, int token)
     upload = new UploadThread(uploaderSocket, file, token);
     uploaderSocket->setParent(nullptr);
     uploaderSocket->moveToThread(upload);
-    connect(upload, &UploadThread::UploadProgress, this,
-            [this](qint64 offset, int) { uploadProgress.append({clock.elapsed(), offset}); });
+    connect(upload, &UploadThread::UploadProgress, this, [this](qint64 offset, int) {
+        uploadProgress.append({clock.elapsed(), offset});
+    });
     connect(upload, &UploadThread::UploadComplete, this, [this] {
         uploadComplete = true;
         m_uploadDone = true;
@@ -91,8 +92,9 @@ void LoopbackTransfer::StartDownload(QFile* file, qint64 fileSize, qint64 offset
     downloaderSocket->disconnect();
     downloaderSocket->setParent(nullptr);
     downloaderSocket->moveToThread(download);
-    connect(download, &DownloadThread::DownloadProgress, this,
-            [this](qint64 offset, int) { downloadProgress.append({clock.elapsed(), offset}); });
+    connect(download, &DownloadThread::DownloadProgress, this, [this](qint64 offset, int) {
+        downloadProgress.append({clock.elapsed(), offset});
+    });
     connect(download, &DownloadThread::DownloadComplete, this, [this] {
         downloadComplete = true;
         m_downloadDone = true;

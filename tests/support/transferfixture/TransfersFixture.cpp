@@ -5,8 +5,7 @@
 #include "Data.h"
 #include "TransferQueueManager.h"
 
-namespace
-{
+namespace {
 // The types that peer messaging and the shared-folders manager declare
 // before the engine exists; only their names matter to the engine.
 void DeclareNeighbourTypes()

@@ -5,7 +5,6 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QTimer>
 #include <QTest>
 #include <QTimer>
 #include <QWidgetAction>

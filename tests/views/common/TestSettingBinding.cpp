@@ -18,10 +18,7 @@ class TestSettingBinding : public QObject
 private:
     QStringList m_written; // "key=value" for every value connected to a key
 
-    void OnConnected(ConnectionInfo& info)
-    {
-        m_written << info.item1.AsString() + "=" + info.item2.AsString();
-    }
+    void OnConnected(ConnectionInfo& info) { m_written << info.item1.AsString() + "=" + info.item2.AsString(); }
 
     struct Recorder : DataHandler
     {

@@ -14,8 +14,8 @@
 
 #include "Data.h"
 #include "Server.h"
-#include "TestMessage.h"
 #include "TabWidget.h"
+#include "TestMessage.h"
 #include "TestServer.h"
 #include "ViewFixture.h"
 #include "rooms/ChatsForm.h"

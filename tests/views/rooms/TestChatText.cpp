@@ -1,10 +1,10 @@
 // The chat text that room pages and private chats share: chat and status
 // lines as HTML, action lines, activity stamps, the room view's cap, the log
 // lines, the log files' names and the writing of the logs.
-#include <QImage>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
@@ -102,8 +102,7 @@ private slots:
 
         for (const char* mode : {"activity_based", "no_timestamps", "something else"}) {
             SetSetting("chat_timestamps", mode);
-            QCOMPARE(ChatText::ChatLineHtml("alice", "hello"),
-                     QString("[<font color=\"#0033ff\">alice</font>] hello"));
+            QCOMPARE(ChatText::ChatLineHtml("alice", "hello"), QString("[<font color=\"#0033ff\">alice</font>] hello"));
         }
     }
 
@@ -152,8 +151,9 @@ private slots:
         const QString folder = ChatText::LogFolder(ChatText::Log::Room);
         QVERIFY(folder.endsWith("/Quorvane Chat Logs/Rooms/"));
         QVERIFY(ChatText::LogFolder(ChatText::Log::User).endsWith("/Quorvane Chat Logs/Users/"));
-        const QStringList names{"a/b",   "a%2Fb", "a%2Fb.txt", "a%/b", "a%25/b", "a%252Fb", QString("a") + QChar(0) + "b",
-                                "a%00b", "/",     "%2F",       "../x", "..%2Fx", "x.log",   "x",       "x.txt"};
+        const QStringList names{
+            "a/b", "a%2Fb", "a%2Fb.txt", "a%/b",  "a%25/b", "a%252Fb", QString("a") + QChar(0) + "b", "a%00b", "/",
+            "%2F", "../x",  "..%2Fx",    "x.log", "x",      "x.txt"};
         QSet<QString> files;
         for (const QString& name : names) {
             const QString path = ChatText::LogPath(ChatText::Log::Room, name);
@@ -216,7 +216,8 @@ private slots:
         int size = 0;
         const QString html0 = view.document()->toHtml();
         for (; appended < 1500; ++appended) {
-            ChatText::AppendCapped(&view, ChatText::ChatLineHtml("u", QString("line %1 %2").arg(appended).arg(padding)));
+            ChatText::AppendCapped(&view,
+                                   ChatText::ChatLineHtml("u", QString("line %1 %2").arg(appended).arg(padding)));
             const int before = size;
             size = view.document()->toHtml().size();
             if (size >= before)
@@ -290,7 +291,8 @@ private slots:
 
     void theChatViewLoadsNothingItsTextNames()
     {
-        const QString picture = m_fixture->WriteFile("pic.xpm", "/* XPM */\nstatic char*p[]={\"1 1 1 1\",\"a c #ff0000\",\"a\"};\n");
+        const QString picture =
+            m_fixture->WriteFile("pic.xpm", "/* XPM */\nstatic char*p[]={\"1 1 1 1\",\"a c #ff0000\",\"a\"};\n");
         const QUrl url = QUrl::fromLocalFile(picture);
         QTextBrowser plain;
         QVERIFY(plain.loadResource(QTextDocument::ImageResource, url).isValid());
@@ -309,7 +311,8 @@ private slots:
         view.setHtml(QString("<img src=\"%1\"><img src=\"data:image/png;base64,iVBORw0KGgo=\">").arg(url.toString()));
         QVERIFY(blank(view.loadResource(QTextDocument::ImageResource, url)));
         QVERIFY(blank(view.document()->resource(QTextDocument::ImageResource, url)));
-        QVERIFY(blank(view.document()->resource(QTextDocument::ImageResource, QUrl("data:image/png;base64,iVBORw0KGgo="))));
+        QVERIFY(
+            blank(view.document()->resource(QTextDocument::ImageResource, QUrl("data:image/png;base64,iVBORw0KGgo="))));
         QVERIFY(!view.document()->resource(QTextDocument::StyleSheetResource, url).isValid());
         // The document it keeps after being cleared is still its own.
         view.clear();

@@ -116,14 +116,15 @@ private slots:
         QTRY_COMPARE(m_popups.size(), 3);
         QCOMPARE(m_popups, (QStringList{"[ann]   two  spaces ", "[ann] " + hundred, "[ann] " + hundred + " ..."}));
         ChatForm* page = s.chats->GetChatForm("ann");
-        QCOMPARE(Lines(page).mid(0, 3), (QStringList{"* Chat started " + started, "[ann]  two  spaces ", "* ann waves"}));
+        QCOMPARE(Lines(page).mid(0, 3),
+                 (QStringList{"* Chat started " + started, "[ann]  two  spaces ", "* ann waves"}));
 
         Status("ann", 1);
         Status("ann", 2);
         Status("ann", 1);
         Status("ann", 0);
-        QTRY_COMPARE(Lines(page).mid(5), (QStringList{"* ann is away.", "* ann is available.", "* ann is away.",
-                                                      "* ann is available."}));
+        QTRY_COMPARE(Lines(page).mid(5),
+                     (QStringList{"* ann is away.", "* ann is available.", "* ann is away.", "* ann is available."}));
         s.fixture->Advance(300001);
         s.fixture->Tick();
         QCOMPARE(Lines(page).last(), "* Chat ended " + started);
@@ -137,11 +138,10 @@ private slots:
         QCOMPARE(m_popups.last(), QString("[me]   "));
 
         const QString later = ViewClock::Now().toString(ChatText::LongTimeFormat);
-        QCOMPARE(LogLines("ann"), (QStringList{QString("[%1][ann]   two  spaces ").arg(started),
-                                               QString("[%1] * ann waves").arg(started),
-                                               QString("[%1][ann] %2").arg(started, hundred),
-                                               QString("[%1][ann] %2y").arg(started, hundred),
-                                               QString("[%1][me]   ").arg(later)}));
+        QCOMPARE(LogLines("ann"),
+                 (QStringList{QString("[%1][ann]   two  spaces ").arg(started),
+                              QString("[%1] * ann waves").arg(started), QString("[%1][ann] %2").arg(started, hundred),
+                              QString("[%1][ann] %2y").arg(started, hundred), QString("[%1][me]   ").arg(later)}));
     }
 
     void aNewChatShowsTheEmptyShareWarningAndAnAwayUser()

@@ -50,7 +50,6 @@ private:
         return m_lobby != nullptr;
     }
 
-
 private slots:
     void init() { QDir(QDir::homePath() + "/Quorvane Chat Logs").removeRecursively(); }
     void cleanup() { s.Stop(); }
@@ -80,7 +79,7 @@ private slots:
 
         const QString stamp = Now("MMM d h:mm:ss ap");
         QCOMPARE(LogLines("lobby"), (QStringList{QString("[%1][me] hello  there").arg(stamp),
-                                                   QString("[%1][x] <b>hi</b> http://a.org/?p=1&q=2").arg(stamp)}));
+                                                 QString("[%1][x] <b>hi</b> http://a.org/?p=1&q=2").arg(stamp)}));
     }
 
     void eachPageShowsOnlyItsOwnRoom()
@@ -117,8 +116,7 @@ private slots:
         const QString start = Now("MMM d h:mm:ss ap");
         s.Server()->SayInRoom("lobby", "x", "/me arrives");
         s.Server()->SayInRoom("lobby", "x", "first");
-        QTRY_COMPARE(RoomsSetup::Lines(m_lobby),
-                     (QStringList{"* x arrives", "* Chat started " + start, "[x] first"}));
+        QTRY_COMPARE(RoomsSetup::Lines(m_lobby), (QStringList{"* x arrives", "* Chat started " + start, "[x] first"}));
 
         s.fixture->Advance(120000);
         s.Server()->SayInRoom("lobby", "x", "second");
@@ -160,7 +158,8 @@ private slots:
         const QString at = Now("h:mm:ss");
         QVERIFY(s.Reconnect());
         QTRY_COMPARE(s.SentNames(14), (QStringList{"lobby", "lobby"}));
-        QCOMPARE(RoomsSetup::Lines(m_lobby), (QStringList{"* Disconnected at " + at + ".", "* Reconnected at " + at + "."}));
+        QCOMPARE(RoomsSetup::Lines(m_lobby),
+                 (QStringList{"* Disconnected at " + at + ".", "* Reconnected at " + at + "."}));
         QCOMPARE(s.Tabs()->count(), 1);
         QTRY_VERIFY(s.Server()->RoomUsers("lobby").contains("me"));
         s.Server()->SayInRoom("lobby", "x", "welcome back");

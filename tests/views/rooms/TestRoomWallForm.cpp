@@ -1,9 +1,9 @@
 // A room's wall, following the server's whole and single updates, with
 // writers' names and texts as plain text, and posting to it; and the dialog
 // that creates or enters a room.
+#include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QCheckBox>
 #include <QTextDocument>
 
 #include "RoomsSetup.h"
@@ -46,12 +46,14 @@ private slots:
         QVERIFY(WallOfLobby({{"a", "one"}, {"b", "two"}, {"c", "three"}}));
         QCOMPARE(Shown(), (QStringList{"three -c", "two -b", "one -a"}));
         const QString html = RoomWallForm::WallHtml("lobby");
-        QCOMPARE(html,
-                 QString("<table>"
-                         "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>three</big></b><font color=\"#0033ff\"> -c</font></td></tr>"
-                         "<tr width=\"%100\"><td bgcolor=#d3d3d3><b><big>two</big></b><font color=\"#0033ff\"> -b</font></td></tr>"
-                         "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>one</big></b><font color=\"#0033ff\"> -a</font></td></tr>"
-                         "</table>"));
+        QCOMPARE(html, QString("<table>"
+                               "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>three</big></b><font color=\"#0033ff\"> "
+                               "-c</font></td></tr>"
+                               "<tr width=\"%100\"><td bgcolor=#d3d3d3><b><big>two</big></b><font color=\"#0033ff\"> "
+                               "-b</font></td></tr>"
+                               "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>one</big></b><font color=\"#0033ff\"> "
+                               "-a</font></td></tr>"
+                               "</table>"));
         QCOMPARE(RoomWallForm::WallHtml("nowhere"), QString("<table></table>"));
     }
 

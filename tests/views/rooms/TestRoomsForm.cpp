@@ -131,8 +131,8 @@ private slots:
 
         // The row's menu enters the selected room; the empty part has none.
         list->setCurrentItem(s.Row("lobby"));
-        const QStringList entries = ViewFixture::ChooseFromMenu(
-            [&] { emit list->customContextMenuRequested(lobby.center()); }, "Enter Room");
+        const QStringList entries =
+            ViewFixture::ChooseFromMenu([&] { emit list->customContextMenuRequested(lobby.center()); }, "Enter Room");
         QCOMPARE(entries, QStringList{"Enter Room"});
         QTRY_VERIFY(s.rooms->FindRoomForm("lobby"));
         QCOMPARE(s.Tabs()->count(), 2);

@@ -10,7 +10,16 @@
 
 namespace {
 
-enum { User, Free, Speed, Folder, File, Size, Attributes };
+enum
+{
+    User,
+    Free,
+    Speed,
+    Folder,
+    File,
+    Size,
+    Attributes
+};
 
 QStringList Column(QTreeWidgetItem* parent, int column)
 {
@@ -49,8 +58,9 @@ private slots:
         QVERIFY(s.f.Start());
         SearchResultsForm* page = s.Search("cells");
         const unsigned int t = page->Ticket();
-        QVERIFY(s.Answer("alice", t, {SearchReplyFile("music\\artist\\song.mp3", 3000000000ull, {{0, 320}, {1, 245}, {2, 1}}),
-                                      SearchReplyFile("music\\artist\\b.mp3", 1), SearchReplyFile("other\\c.mp3", 1)},
+        QVERIFY(s.Answer("alice", t,
+                         {SearchReplyFile("music\\artist\\song.mp3", 3000000000ull, {{0, 320}, {1, 245}, {2, 1}}),
+                          SearchReplyFile("music\\artist\\b.mp3", 1), SearchReplyFile("other\\c.mp3", 1)},
                          1, 1536, 0));
         QVERIFY(s.Answer("bob", t, {SearchReplyFile("music\\artist\\empty.txt", 0)}, 0, 0, 12));
         // A u32 speed above 2^31 still shows.
@@ -86,7 +96,8 @@ private slots:
         QVERIFY(s.Answer("slowfree", t, Files("f", {"x.mp3"}), 1, 1024, 0));
         QVERIFY(s.Answer("fastfree", t,
                          {SearchReplyFile("f\\b.mp3", 2000000000ull, {{0, 320}}),
-                          SearchReplyFile("f\\A.mp3", 3000000000ull, {{0, 128}}), SearchReplyFile("f\\a.mp3", 5, {{0, 192}})},
+                          SearchReplyFile("f\\A.mp3", 3000000000ull, {{0, 128}}),
+                          SearchReplyFile("f\\a.mp3", 5, {{0, 192}})},
                          1, 5 * 1024, 0));
         page->Sort();
         QTreeWidget* tree = page->searchResults();
@@ -148,7 +159,8 @@ private slots:
         QElapsedTimer since;
         since.start();
         for (int i = 0; i < 5; ++i)
-            QVERIFY(s.Answer(QString("user%1").arg(i), page->Ticket(), Files("f", {"x.mp3"}), i % 2, 0, quint32(10 - i)));
+            QVERIFY(
+                s.Answer(QString("user%1").arg(i), page->Ticket(), Files("f", {"x.mp3"}), i % 2, 0, quint32(10 - i)));
         QCOMPARE(sorts.count(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sorts.count(), 1, 5000);
         QVERIFY(since.elapsed() >= 1000);
@@ -166,8 +178,9 @@ private slots:
         SearchPageFixture s;
         QVERIFY(s.f.Start());
         SearchResultsForm* page = s.Search("giant steps");
-        QVERIFY(s.Answer("alice", page->Ticket(),
-                         {SearchReplyFile("jazz\\trane\\giant steps.mp3", 4000), SearchReplyFile("jazz\\trane\\naima.mp3", 5)}));
+        QVERIFY(s.Answer(
+            "alice", page->Ticket(),
+            {SearchReplyFile("jazz\\trane\\giant steps.mp3", 4000), SearchReplyFile("jazz\\trane\\naima.mp3", 5)}));
         QTreeWidget* tree = page->searchResults();
         QTreeWidgetItem* user = tree->topLevelItem(0);
         QTreeWidgetItem* file = user->child(0)->child(0);
@@ -182,7 +195,8 @@ private slots:
         DoubleClick(tree, file);
         QCOMPARE(SearchPageFixture::Count("download_entry"), 1);
         ItemPtr entry = d.GetType("download_entry")->First();
-        QCOMPARE(entry["user"].AsString() + "|" + entry["remote_folder"].AsString() + "|" + entry["file_name"].AsString(),
+        QCOMPARE(entry["user"].AsString() + "|" + entry["remote_folder"].AsString() + "|" +
+                     entry["file_name"].AsString(),
                  QString("alice|jazz\\trane|giant steps.mp3"));
         QCOMPARE(entry["file_size"].AsInt64(), qint64(4000));
         QVERIFY(entry.IsConnected("single_download"));
@@ -223,7 +237,8 @@ private slots:
         // One word in the folder, the other in the name; a folder without a
         // shown file goes, its user stays for the other.
         page->filterEdit()->setText("trane naima");
-        QVERIFY(s.Answer("alice", page->Ticket(), Files("jazz\\trane", {"naima.mp3", "x.mp3"}) + Files("naima", {"y.mp3"})));
+        QVERIFY(s.Answer("alice", page->Ticket(),
+                         Files("jazz\\trane", {"naima.mp3", "x.mp3"}) + Files("naima", {"y.mp3"})));
         QVERIFY(!hidden(0, 0, 0) && hidden(0, 0, 1) && hidden(0, 1) && !hidden(0, -1));
         // No word across the seam: "ab/x" and "yz" hold "xyz" only glued.
         page->filterEdit()->setText("xyz");
@@ -238,8 +253,9 @@ private slots:
         QVERIFY(hidden(3, 0) && !hidden(3, 1));
         // Attribute conditions read the result behind the row.
         page->filterEdit()->setText("mbr:256");
-        QVERIFY(s.Answer("erin", page->Ticket(),
-                         {SearchReplyFile("f\\low.mp3", 1, {{0, 128}}), SearchReplyFile("f\\high.mp3", 1, {{0, 320}})}));
+        QVERIFY(
+            s.Answer("erin", page->Ticket(),
+                     {SearchReplyFile("f\\low.mp3", 1, {{0, 128}}), SearchReplyFile("f\\high.mp3", 1, {{0, 320}})}));
         QVERIFY(hidden(4, 0, 0) && !hidden(4, 0, 1));
     }
 

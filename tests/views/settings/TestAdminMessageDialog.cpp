@@ -55,9 +55,9 @@ private slots:
         // Laid out with the picture it names, the text would be 900 high.
         const QSizeF size = document->documentLayout()->documentSize();
         QVERIFY2(size.height() < 200, qPrintable(QString::number(size.height())));
-        QVERIFY(document->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture))
-                    .value<QImage>()
-                    .width() <= 1);
+        QVERIFY(
+            document->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture)).value<QImage>().width() <=
+            1);
     }
 };
 

@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "settings/ChangeUsernamePasswordDialog.h"
 #include "Data.h"
 #include "Settings.h"
+#include "settings/ChangeUsernamePasswordDialog.h"
 
 class TestChangeUsernamePasswordDialog : public QObject
 {

@@ -17,10 +17,10 @@
 
 namespace {
 
-const char* const kSwatches[] = {"windowBackgroundColor", "windowTextColor",         "inputBackgroundColor",
-                                 "inputTextColor",        "buttonBackgroundColor",   "buttonTextColor",
-                                 "transferQueuedColor",   "transferCompleteColor",   "transferInProgressColor",
-                                 "transferFailedColor",   "transferOtherColor",      "chatUsernameColor",
+const char* const kSwatches[] = {"windowBackgroundColor", "windowTextColor",       "inputBackgroundColor",
+                                 "inputTextColor",        "buttonBackgroundColor", "buttonTextColor",
+                                 "transferQueuedColor",   "transferCompleteColor", "transferInProgressColor",
+                                 "transferFailedColor",   "transferOtherColor",    "chatUsernameColor",
                                  "chatTimestampColor",    "chatStatusColor"};
 
 QString Swatch(QDialog* dialog, const char* name)
@@ -160,8 +160,8 @@ private slots:
             expected << ColorSettings::Default(entry, m_start).name();
         expected[4] = "#204060";
         QCOMPARE(StoredColours(), expected);
-        QCOMPARE(StoredColours().mid(6), QStringList({"#3366ff", "#006400", "#0000ff", "#ff0a47", "#000000",
-                                                      "#0033ff", "#0066ff", "#339933"}));
+        QCOMPARE(StoredColours().mid(6),
+                 QStringList({"#3366ff", "#006400", "#0000ff", "#ff0a47", "#000000", "#0033ff", "#0066ff", "#339933"}));
         QCOMPARE(QApplication::palette().color(QPalette::Button).name(), QString("#204060"));
         QCOMPARE(QApplication::palette().color(QPalette::Inactive, QPalette::Button).name(), QString("#204060"));
         QCOMPARE(m_recolours, 1);
@@ -189,7 +189,6 @@ private slots:
         QCOMPARE(GetSetting("color_transfer_other"), QString("#00bb00"));
         QCOMPARE(m_recolours, 2);
     }
-
 };
 
 QTEST_MAIN(TestColorSelectionDialog)

@@ -22,12 +22,12 @@ namespace {
 struct Form
 {
     explicit Form(QDialog* dialog)
-        : everyone(dialog->findChild<QCheckBox*>("everyoneCheckBox"))
-        , userList(dialog->findChild<QCheckBox*>("userListCheckBox"))
-        , groups(dialog->findChild<QListWidget*>("groupsListWidget"))
-        , path(dialog->findChild<QLineEdit*>("selectedFolderEdit"))
-        , select(dialog->findChild<QPushButton*>("selectFolderButton"))
-        , buttons(dialog->findChild<QDialogButtonBox*>("buttonBox"))
+        : everyone(dialog->findChild<QCheckBox*>("everyoneCheckBox")),
+          userList(dialog->findChild<QCheckBox*>("userListCheckBox")),
+          groups(dialog->findChild<QListWidget*>("groupsListWidget")),
+          path(dialog->findChild<QLineEdit*>("selectedFolderEdit")),
+          select(dialog->findChild<QPushButton*>("selectFolderButton")),
+          buttons(dialog->findChild<QDialogButtonBox*>("buttonBox"))
     {
     }
     void Ok() { buttons->button(QDialogButtonBox::Ok)->click(); }
@@ -80,10 +80,7 @@ private:
     Type* Groups() { return d.GetType("user_list_group"); }
     ItemPtr Folder(const QString& relative) { return d.GetType("shared_folder")->HasItem(m_views->Path(relative)); }
 
-    ItemPtr Shared(const QString& relative)
-    {
-        return m_views->shares->AddSharedFolder(m_views->MakeFolder(relative));
-    }
+    ItemPtr Shared(const QString& relative) { return m_views->shares->AddSharedFolder(m_views->MakeFolder(relative)); }
 
 private slots:
     void init()

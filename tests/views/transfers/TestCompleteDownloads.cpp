@@ -54,8 +54,8 @@ private slots:
         h.Completed("carol", "x", "tomorrow.mp3", 1, now.addDays(1));
         h.Completed("carol", "x", "last week.mp3", 1, now.addDays(-7));
         h.Completed("carol", "x", "also yesterday.mp3", 1, now.addDays(-1));
-        QCOMPARE(Column(list, 0), QStringList({"tomorrow.mp3", "song.mp3", "also yesterday.mp3", "yesterday.mp3",
-                                               "last week.mp3"}));
+        QCOMPARE(Column(list, 0),
+                 QStringList({"tomorrow.mp3", "song.mp3", "also yesterday.mp3", "yesterday.mp3", "last week.mp3"}));
 
         // Asked again, and told of a load again: one tab, one row each.
         tabs->setCurrentIndex(0);

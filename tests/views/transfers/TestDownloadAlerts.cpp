@@ -5,10 +5,10 @@
 // stored complete.
 #include <QTabWidget>
 
-#include "transfers/DownloadAlerts.h"
 #include "EventToolBar.h"
 #include "ShellHooks.h"
 #include "TransfersPageHarness.h"
+#include "transfers/DownloadAlerts.h"
 
 class TestDownloadAlerts : public QObject
 {

@@ -83,8 +83,8 @@ private slots:
     {
         QCOMPARE(h->MenuTexts(tree, {Row(done)}),
                  QStringList({"Open File", "Open Folder", "-", "Remove download", Notify({kFolder, kUser})}));
-        QCOMPARE(h->MenuTexts(tree, {Row(waiting)}),
-                 QStringList({"Open Folder", "Retry download", "-", "Remove download", Notify({kFile, kFolder, kUser})}));
+        QCOMPARE(h->MenuTexts(tree, {Row(waiting)}), QStringList({"Open Folder", "Retry download", "-",
+                                                                  "Remove download", Notify({kFile, kFolder, kUser})}));
         QCOMPARE(h->MenuTexts(tree, {Row(running)}),
                  QStringList({"Open Folder", "-", "Remove download", Notify({kFile, kFolder, kUser})}));
 

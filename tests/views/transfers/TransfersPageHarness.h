@@ -29,8 +29,7 @@
 class TransfersPageHarness
 {
 public:
-    TransfersPageHarness()
-        : f(new ViewFixture)
+    TransfersPageHarness() : f(new ViewFixture)
     {
         // The colours the main window writes at start-up.
         SetSetting("color_transfer_complete", "#006400");
@@ -73,8 +72,7 @@ public:
     {
         return Child(UserRow(tree, user), 1, folder);
     }
-    static QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& user, const QString& folder,
-                                    const QString& file)
+    static QTreeWidgetItem* FileRow(QTreeWidget* tree, const QString& user, const QString& folder, const QString& file)
     {
         return Child(FolderRow(tree, user, folder), 2, file);
     }
@@ -116,11 +114,9 @@ public:
     // Downloads kept in the data file: entries made before the load, in the
     // order given, each with its place in the queue (above the places the
     // engine's counter hands out, which a place may belong to only one).
-    ItemPtr StoredDownload(const QString& user, const QString& folder, const QString& file, qint64 size,
-                           int order)
+    ItemPtr StoredDownload(const QString& user, const QString& folder, const QString& file, qint64 size, int order)
     {
-        ItemPtr entry = f->transfers->AddDownload(user, file.toStdString(), folder.toStdString(), size,
-                                                         false, 0);
+        ItemPtr entry = f->transfers->AddDownload(user, file.toStdString(), folder.toStdString(), size, false, 0);
         if (entry)
             entry.Connect(d.GetType("download_order")->GetItem(Value(1000000 + order)));
         return entry;
@@ -225,8 +221,7 @@ public:
 
     // A finished download as the engine records it, completed at a given
     // time, announced as the engine announces it.
-    ItemPtr Completed(const QString& user, const QString& folder, const QString& file, qint64 size,
-                      const QDateTime& at)
+    ItemPtr Completed(const QString& user, const QString& folder, const QString& file, qint64 size, const QDateTime& at)
     {
         ItemPtr record = d.GetType("complete_download")->NewItem();
         record.Connect(d.GetType("user")->GetItem(Value(user)));

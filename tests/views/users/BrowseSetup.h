@@ -109,8 +109,7 @@ struct BrowseSetup
         QStringList rows;
         for (int i = 0; i < list->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = list->topLevelItem(i);
-            rows << QString(row->icon(0).isNull() ? "" : "*") + row->text(0) + "|" + row->text(1) + "|" +
-                        row->text(2);
+            rows << QString(row->icon(0).isNull() ? "" : "*") + row->text(0) + "|" + row->text(1) + "|" + row->text(2);
         }
         return rows;
     }
@@ -132,8 +131,5 @@ struct BrowseSetup
         return ViewFixture::ChooseFromMenu([&] { emit tree->customContextMenuRequested(at); }, choice);
     }
 
-    static int Count(const char* type)
-    {
-        return int(d.GetType(type)->GetItems().size());
-    }
+    static int Count(const char* type) { return int(d.GetType(type)->GetItems().size()); }
 };

@@ -54,7 +54,8 @@ QStringList LogPages()
             tabs = window->findChild<QTabWidget*>("logTabWidget");
     QStringList pages;
     for (int i = 0; i < tabs->count(); ++i)
-        pages << tabs->tabText(i) + ": " + qobject_cast<QTextBrowser*>(tabs->widget(i))->toPlainText().replace('\n', '|');
+        pages << tabs->tabText(i) + ": " +
+                     qobject_cast<QTextBrowser*>(tabs->widget(i))->toPlainText().replace('\n', '|');
     return pages.replaceInStrings(QRegularExpression("\\[[^\\]]*\\] "), "");
 }
 

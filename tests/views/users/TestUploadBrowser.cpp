@@ -114,9 +114,8 @@ private slots:
         list->selectAll();
         QCOMPARE(BrowseSetup::MenuAt(list, list->topLevelItem(0), "Upload File(s)"), QStringList({"Upload File(s)"}));
         QVERIFY(PeerEngineFixture::WaitFor(link, 60, 6));
-        QCOMPARE(Offers(link, root),
-                 QStringList({"zpub\\a.mp3 4", "zpub\\a.mp3 4", "zpub\\sub\\b.txt 2", "zpub\\sub\\c.txt 3",
-                              "Band\\g.txt 2", "friends\\f.txt 1"}));
+        QCOMPARE(Offers(link, root), QStringList({"zpub\\a.mp3 4", "zpub\\a.mp3 4", "zpub\\sub\\b.txt 2",
+                                                  "zpub\\sub\\c.txt 3", "Band\\g.txt 2", "friends\\f.txt 1"}));
         QCOMPARE(BrowseSetup::Count("upload_entry"), 5);
     }
 };

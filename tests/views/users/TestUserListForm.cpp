@@ -2,19 +2,18 @@
 // the order of the user list under many status changes, and the toolbar's
 // actions.
 #include <QApplication>
-#include <QTabWidget>
 #include <QRandomGenerator>
+#include <QTabWidget>
 
 #include "EventToolBar.h"
 #include "Settings.h"
 #include "UsersSetup.h"
+#include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
 #include "users/AddUserDialog.h"
 #include "users/UserGroupConfigDialog.h"
 #include "users/UserGroupsDialog.h"
 #include "users/UserInfoForm.h"
-#include "rooms/ChatsForm.h"
-#include "Settings.h"
 
 class TestUserListForm : public QObject
 {

@@ -99,10 +99,10 @@ private slots:
 
     void entriesFollowTheUsersStateAndRooms()
     {
-        QCOMPARE(Menu("nobody"), (QStringList{"Message user", "Add user to list", "Browse user's files",
-                                              "Upload to user", "Get User Info", "Add user note",
-                                              "Alert when user goes online", "-", "Unshare files from user",
-                                              "Ignore user"}));
+        QCOMPARE(Menu("nobody"),
+                 (QStringList{"Message user", "Add user to list", "Browse user's files", "Upload to user",
+                              "Get User Info", "Add user note", "Alert when user goes online", "-",
+                              "Unshare files from user", "Ignore user"}));
         for (const char* marker : {"in_user_list", "user_online_alert", "unshared", "is_ignored"})
             ann.NewItem(marker);
         ann += d.GetType("user_note")->GetItem("plays the oud");
