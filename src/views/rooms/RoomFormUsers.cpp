@@ -3,7 +3,6 @@
 // the user menu, the note and a private chat a click away.
 #include "RoomForm.h"
 
-#include <QFontMetrics>
 #include <QHeaderView>
 #include <QMenu>
 
@@ -11,6 +10,7 @@
 #include "Data.h"
 #include "QRoomUserListItemWidget.h"
 #include "ServerNames.h"
+#include "common/ColumnWidths.h"
 #include "ui_RoomForm.h"
 #include "users/UserMenuOptions.h"
 #include "users/UserWindows.h"
@@ -33,15 +33,7 @@ void RoomForm::SetUpUserList()
     list->header()->setMinimumSectionSize(16);
     // The figures' columns are wide enough for their usual figures at the
     // desktop's font.
-    const QFontMetrics metrics(list->font());
-    const int widths[] = {20,
-                          25,
-                          90,
-                          25,
-                          std::max(50, metrics.horizontalAdvance("88,888") + 12),
-                          std::max(40, metrics.horizontalAdvance("888.8") + 12)};
-    for (int column = 0; column < 6; ++column)
-        list->setColumnWidth(column, widths[column]);
+    ColumnWidths::Set(list, {20, 25, 90, 25, 50, 40}, {QString(), QString(), QString(), QString(), "88,888", "888.8"});
     list->header()->setStretchLastSection(true);
     list->setSortingEnabled(true);
     list->sortItems(Row::NameColumn, Qt::AscendingOrder);
