@@ -1,0 +1,76 @@
+#include "PeerText.h"
+
+namespace {
+const QChar kFirstStrongIsolate(0x2068);
+const QChar kPopDirectionalIsolate(0x2069);
+
+bool OpensIsolate(QChar c)
+{
+    const ushort u = c.unicode();
+    return u == 0x2066 || u == 0x2067 || u == 0x2068;
+}
+} // namespace
+
+namespace PeerText {
+QString VisibleControls(const QString& text, bool keepLineBreaks)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '\n' && keepLineBreaks) {
+            out += c;
+        } else if (u < 0x20) {
+            out += QChar(0x2400 + u);
+        } else if (u == 0x7f) {
+            out += QChar(0x2421);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString Isolated(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + 4);
+    out += kFirstStrongIsolate;
+    int open = 0;
+    for (QChar c : text) {
+        if (OpensIsolate(c)) {
+            ++open;
+        } else if (c == kPopDirectionalIsolate) {
+            // A closing isolate with none of the text's own open would end
+            // ours and let the rest of the text loose.
+            if (open == 0) {
+                continue;
+            }
+            --open;
+        }
+        out += c;
+    }
+    out += QString(open, kPopDirectionalIsolate);
+    out += kPopDirectionalIsolate;
+    return out;
+}
+
+QString Line(const QString& text)
+{
+    return Isolated(VisibleControls(text));
+}
+
+QString Title(const QString& text)
+{
+    return Line(text).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QString Html(const QString& text, bool keepLineBreaks)
+{
+    QString html = Isolated(VisibleControls(text, keepLineBreaks)).toHtmlEscaped();
+    if (keepLineBreaks) {
+        html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    }
+    return html;
+}
+} // namespace PeerText
