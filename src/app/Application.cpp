@@ -24,6 +24,12 @@ QString InstanceFolder()
     return folder;
 }
 
+QString LockErrorText(const QLockFile& lock, const QString& path)
+{
+    const QString reason = lock.error() == QLockFile::PermissionError ? "permission denied" : "it cannot be created";
+    return QString("Cannot lock %1: %2.").arg(QDir::toNativeSeparators(path), reason);
+}
+
 QString SafeId(const QString& id)
 {
     QString safe = id;
@@ -33,7 +39,8 @@ QString SafeId(const QString& id)
 
 } // namespace
 
-Application::Application(const QString& id, int& argc, char** argv) : QApplication(argc, argv), m_id(id)
+Application::Application(const QString& id, int& argc, char** argv, const QString& homeLock)
+    : QApplication(argc, argv), m_id(id), m_homeLockPath(homeLock)
 {
     Q_INIT_RESOURCE(resources);
     // Without this, a save request from the session would also try to close
@@ -59,6 +66,16 @@ bool Application::isRunning() const
     return m_running;
 }
 
+QString Application::startError() const
+{
+    return m_startError;
+}
+
+QString Application::runningElsewhere() const
+{
+    return m_runningElsewhere;
+}
+
 QString Application::ServerName(const QString& id)
 {
     return InstanceFolder() + "/" + SafeId(id) + ".instance";
@@ -77,6 +94,10 @@ void Application::FindOrBecomeInstance()
     QLockFile lock(LockFilePath(m_id));
     lock.setStaleLockTime(0);
     if (!lock.tryLock(kLockWaitMs)) {
+        if (lock.error() != QLockFile::LockFailedError) {
+            m_startError = LockErrorText(lock, LockFilePath(m_id));
+            return;
+        }
         // A live start has held it for seconds; taking it anyway could
         // leave two instances sharing one data file.
         m_running = true;
@@ -92,6 +113,9 @@ void Application::FindOrBecomeInstance()
         return;
     }
 
+    if (!LockHome())
+        return;
+
     // Nobody answers: a socket file left by a crash is in the way of
     // listening, and nobody else can be listening while we hold the lock.
     QLocalServer::removeServer(name);
@@ -99,6 +123,28 @@ void Application::FindOrBecomeInstance()
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(m_server, &QLocalServer::newConnection, this, &Application::OnInstanceConnection);
     m_server->listen(name);
+}
+
+bool Application::LockHome()
+{
+    if (m_homeLockPath.isEmpty())
+        return true;
+    // Held until the program ends; a lock of a process that died is stale
+    // whatever its age, so a crash never keeps the data file from its owner.
+    auto lock = std::make_unique<QLockFile>(m_homeLockPath);
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        m_homeLock = std::move(lock);
+        return true;
+    }
+    if (lock->error() == QLockFile::LockFailedError) {
+        m_running = true;
+        m_runningElsewhere = QString("Another client is running with the data file beside %1; this one leaves it alone.")
+                                 .arg(QDir::toNativeSeparators(m_homeLockPath));
+    } else {
+        m_startError = LockErrorText(*lock, m_homeLockPath);
+    }
+    return false;
 }
 
 void Application::OnInstanceConnection()

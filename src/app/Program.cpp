@@ -7,14 +7,25 @@
 #include "QuitSignals.h"
 #include "StallProbe.h"
 
+#include <cstdio>
 #include <memory>
 
 int RunProgram(int& argc, char** argv, const std::function<void()>& started)
 {
-    auto* app = new Application("QuorvaneQt", argc, argv);
+    auto* app = new Application("QuorvaneQt", argc, argv, MainWindow::DataFilePrefix() + ".lock");
+    // A start that cannot even tell whether another runs must not run
+    // beside one unseen: it says why and fails.
+    if (!app->startError().isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(app->startError()));
+        delete app;
+        return 1;
+    }
     // The running instance keeps the data file; a second one would only
-    // overwrite it, so it leaves quietly.
+    // overwrite it, so it leaves quietly (telling where the other is when
+    // the user could not have seen it).
     if (app->isRunning()) {
+        if (!app->runningElsewhere().isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(app->runningElsewhere()));
         delete app;
         return 0;
     }

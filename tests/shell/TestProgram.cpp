@@ -83,6 +83,70 @@ private slots:
         Stop(first);
     }
 
+    void oneHomeIsOneClientWhateverTheRuntimeFolder()
+    {
+        TestServer server;
+        QVERIFY(server.Listen());
+        TestHttpServer web;
+        QVERIFY(web.Listen());
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QVERIFY(DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", "helen"}, {"password", "pw"}}));
+
+        // Two sessions of one user: each its own runtime folder, one home.
+        QTemporaryDir runtimes[2];
+        QProcessEnvironment environments[2];
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(runtimes[i].isValid());
+            QFile(runtimes[i].path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            environments[i] = Environment(home, server, web);
+            environments[i].insert("XDG_RUNTIME_DIR", runtimes[i].path());
+        }
+
+        QProcess first;
+        QVERIFY(Launch(first, environments[0]));
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("helen"), 30000);
+
+        QProcess second;
+        second.setProcessEnvironment(environments[1]);
+        second.start(QUORVANE_BINARY, QStringList());
+        QVERIFY(second.waitForFinished(15000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY2(second.readAllStandardError().contains("Another client is running"), "the second start says why it leaves");
+        QCOMPARE(first.state(), QProcess::Running);
+        QCOMPARE(server.ConnectionCount(), 1);
+        Stop(first);
+
+        // Once the first has ended, the other session may run with that home.
+        QProcess third;
+        QVERIFY(Launch(third, environments[1]));
+        QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("helen"), 30000);
+        Stop(third);
+    }
+
+    void aLockThatCannotBeWrittenFailsTheStartAndSaysWhy()
+    {
+        TestServer server;
+        QVERIFY(server.Listen());
+        TestHttpServer web;
+        QVERIFY(web.Listen());
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QProcessEnvironment environment = Environment(home, server, web);
+        // Not even root can make a file here.
+        environment.insert("HOME", "/proc/quorvane-no-such-home");
+
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QUORVANE_BINARY, QStringList());
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QVERIFY(process.exitCode() != 0);
+        QVERIFY(process.readAllStandardError().contains("Cannot lock /proc/quorvane-no-such-home/.Quorvane.lock"));
+        QCOMPARE(server.ConnectionCount(), 0);
+    }
+
     void quitSignalSavesTheDataAndEndsNormally_data()
     {
         QTest::addColumn<int>("signal");
