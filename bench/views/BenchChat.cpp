@@ -32,6 +32,7 @@
 #include "BenchSupport.h"
 #include "Server.h"
 #include "Settings.h"
+#include "TabWidget.h"
 #include "TestMessage.h"
 #include "TestServer.h"
 #include "ViewFixture.h"
@@ -41,6 +42,7 @@
 #include "rooms/ChatText.h"
 #include "rooms/ChatsForm.h"
 #include "rooms/RoomForm.h"
+#include "rooms/RoomsForm.h"
 
 namespace {
 
@@ -98,12 +100,19 @@ QByteArray RoomLines(const QString& room, int first, int count)
 
 void RoomBurst()
 {
+    // The rooms page as the main window holds it, the lobby joined.
     ViewFixture fixture;
-    auto* page = new RoomForm("lobby");
-    fixture.AddPage(page, "lobby");
-    page->Init();
-    if (!fixture.Start("me")) {
-        std::printf("  room burst: no login\n");
+    auto* rooms = new RoomsForm;
+    fixture.AddPage(rooms, "Rooms");
+    rooms->Init();
+    RoomForm* page = nullptr;
+    if (fixture.Start("me")) {
+        fixture.net.server->AddRoom("lobby", {"x"});
+        fixture.net.client->EnterRoom("lobby", false);
+        RunUntil([&] { return (page = rooms->FindRoomForm("lobby")) != nullptr; }, 5000);
+    }
+    if (!page) {
+        std::printf("  room burst: the lobby was not joined\n");
         return;
     }
     int said = 0;
@@ -149,8 +158,11 @@ void RoomBurst()
 void PrivateFlood()
 {
     ViewFixture fixture;
+    auto* rooms = new RoomsForm;
+    fixture.AddPage(rooms, "Rooms");
     auto* chats = new ChatsForm;
     fixture.AddPage(chats, "Chat");
+    rooms->Init();
     chats->Init();
     if (!fixture.Start("me")) {
         std::printf("  private flood: no login\n");

@@ -209,11 +209,14 @@ void ChatText::LogChat(Log kind, const QString& name, const QString& line)
 {
     if (!IsSettingOn(kind == Log::Room ? "log_room_chat" : "log_private_chat"))
         return;
-    QDir().mkpath(LogFolder(kind));
     QFile file(LogPath(kind, name));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(line.toUtf8());
-        file.write("\n", 1);
+    // The folders are made when the file cannot be opened without them, not
+    // asked after for every line of a busy room.
+    bool open = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (!open && QDir().mkpath(LogFolder(kind)))
+        open = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (open) {
+        file.write(line.toUtf8().append('\n'));
         file.close();
     }
     if (ChatLogViewer* viewer = OpenViewer(kind, name))

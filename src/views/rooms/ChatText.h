@@ -31,12 +31,12 @@ public:
     // drops the oldest whole lines holding at least ViewCut of them. The
     // length is the document's own count, so a full view costs an append
     // no more than an empty one.
-    static constexpr int ViewCap = 100000;
-    static constexpr int ViewCut = 20000;
+    static constexpr int ViewCap = 60000;
+    static constexpr int ViewCut = 12000;
     // A message or a name is shown to at most this many characters, the
     // rest said to be left out; one line can then never be more text than
     // a view lays out at once without the window stalling.
-    static constexpr int LineCap = 4000;
+    static constexpr int LineCap = 2000;
     static constexpr int NameCap = 200;
     // The longest text the chat input lines take: what one message to the
     // server can carry whatever its characters.

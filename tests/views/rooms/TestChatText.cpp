@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QTextBrowser>
 #include <QTextDocument>
 
@@ -300,6 +301,14 @@ private slots:
         const QString shown = ChatText::Shown(pairs);
         QVERIFY(shown.contains(QString(ChatText::LineCap - 1, 'a') + " " + QChar(0x2026)));
         QVERIFY(ChatText::Shown(QString(500, 'n'), ChatText::NameCap).contains("300 more characters not shown"));
+
+        // A word wider than the view breaks at its edge.
+        ChatBrowser narrow;
+        narrow.resize(300, 200);
+        narrow.show();
+        ChatText::AppendCapped(&narrow, ChatText::ChatLineHtml("spammer", QString(2000, 'w')));
+        QTRY_VERIFY(narrow.document()->lastBlock().layout()->lineCount() > 10);
+        QVERIFY(narrow.document()->size().width() <= 300);
     }
 
     void oneHugeLineIsDroppedWholeRatherThanCutInsideItsTags()
