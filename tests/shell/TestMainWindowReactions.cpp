@@ -345,8 +345,8 @@ private slots:
         auto* chats = m_app.Control<QTabWidget>("chatTabControl");
         QTRY_COMPARE(chats->count(), 1);
         QCOMPARE(chats->tabText(0), PeerText::Title("bob"));
-        const QString shown = chats->widget(0)->findChild<QTextEdit*>("chatView")->toPlainText();
-        QVERIFY(shown.contains(PeerText::Isolated("bob") + "] " + PeerText::Isolated("are you there?")));
+        const QString said = chats->widget(0)->findChild<QTextEdit*>("chatView")->toPlainText();
+        QVERIFY(said.contains(PeerText::Isolated("bob") + "] " + PeerText::Isolated("are you there?")));
         QCOMPARE(tabs->currentWidget(), shown);
     }
 };
