@@ -9,9 +9,9 @@
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "Data.h"
 #include "GeneralFunctions.h"
@@ -167,11 +167,35 @@ private slots:
         const QString folder = ChatText::LogFolder(ChatText::Log::Room);
         QVERIFY(folder.endsWith("/Quorvane Chat Logs/Rooms/"));
         QVERIFY(ChatText::LogFolder(ChatText::Log::User).endsWith("/Quorvane Chat Logs/Users/"));
-        const QStringList names{
-            "a/b", "a%2Fb", "a%2Fb.txt", "a%/b",  "a%25/b", "a%252Fb", QString("a") + QChar(0) + "b", "a%00b", "/",
-            "%2F", "../x",  "..%2Fx",    "x.log", "x",      "x.txt", ".",     "..",      "%2E",   "%2E.",  ".x",
-            "%2Ex", QString(300, 'n'), QString(300, 'n') + "o", QString(251, 'n'), QString(252, 'n'),
-            QString(250, 'n') + "%H", "." + QString(300, 'n'), QString(200, QChar(0x4e2d)), QString(84, QChar(0x4e2d))};
+        const QStringList names{"a/b",
+                                "a%2Fb",
+                                "a%2Fb.txt",
+                                "a%/b",
+                                "a%25/b",
+                                "a%252Fb",
+                                QString("a") + QChar(0) + "b",
+                                "a%00b",
+                                "/",
+                                "%2F",
+                                "../x",
+                                "..%2Fx",
+                                "x.log",
+                                "x",
+                                "x.txt",
+                                ".",
+                                "..",
+                                "%2E",
+                                "%2E.",
+                                ".x",
+                                "%2Ex",
+                                QString(300, 'n'),
+                                QString(300, 'n') + "o",
+                                QString(251, 'n'),
+                                QString(252, 'n'),
+                                QString(250, 'n') + "%H",
+                                "." + QString(300, 'n'),
+                                QString(200, QChar(0x4e2d)),
+                                QString(84, QChar(0x4e2d))};
         QSet<QString> files;
         for (const QString& name : names) {
             const QString path = ChatText::LogPath(ChatText::Log::Room, name);
@@ -290,9 +314,8 @@ private slots:
         // No spaces to break at, and tags that would nest if they were read.
         for (const QString& huge : {QString(1 << 20, 'w'), QString("<b>").repeated(262144)}) {
             const QString shown = Unisolated(PlainText(ChatText::ChatLineHtml("spammer", huge)));
-            const QString left = QString(" %1 (%2 more characters not shown)")
-                                     .arg(QChar(0x2026))
-                                     .arg(huge.size() - ChatText::LineCap);
+            const QString left =
+                QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(huge.size() - ChatText::LineCap);
             QCOMPARE(shown, "[spammer] " + huge.left(ChatText::LineCap) + left);
             QVERIFY(ChatText::ChatLogLine("spammer", huge).endsWith("] " + huge));
         }

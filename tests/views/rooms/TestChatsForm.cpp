@@ -2,15 +2,15 @@
 // lines both ways with stamps, status lines and announcements, the
 // empty-share warning, the private log and its viewer.
 #include <QDir>
-#include <QSignalSpy>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTabBar>
 
 #include "RoomsSetup.h"
 #include "Settings.h"
-#include "common/PeerText.h"
 #include "ShellHooks.h"
+#include "common/PeerText.h"
 #include "common/ViewClock.h"
 #include "rooms/ChatForm.h"
 #include "rooms/ChatLogForm.h"
