@@ -8,6 +8,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include "ChatBrowser.h"
 #include "ChatLogViewer.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
@@ -105,6 +106,8 @@ QString ChatText::StatusLineHtml(const QString& text)
 
 void ChatText::AppendCapped(QTextEdit* view, const QString& lineHtml)
 {
+    if (auto* browser = qobject_cast<ChatBrowser*>(view))
+        browser->HoldLayoutThisTurn();
     QTextDocument* document = view->document();
     // The document keeps its length: measuring costs nothing, however full.
     const int length = document->characterCount() - 1;
@@ -118,13 +121,14 @@ void ChatText::AppendCapped(QTextEdit* view, const QString& lineHtml)
     // that one, the view held one huge line, and nothing old is kept.
     const QTextBlock last = document->findBlock(length - (ViewCap - ViewCut));
     const QTextBlock kept = last.next();
-    if (!last.isValid() || !kept.isValid()) {
-        view->clear();
-    } else {
-        QTextCursor cursor(document);
+    // Removed by a cursor, not by clearing the view, which the layout held
+    // for this turn would not survive.
+    QTextCursor cursor(document);
+    if (!last.isValid() || !kept.isValid())
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    else
         cursor.setPosition(kept.position(), QTextCursor::KeepAnchor);
-        cursor.removeSelectedText();
-    }
+    cursor.removeSelectedText();
     view->append(lineHtml);
     view->setUpdatesEnabled(true);
 }

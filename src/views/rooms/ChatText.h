@@ -83,7 +83,8 @@ public:
     // the line bounded all the same.
     static QString StatusLineHtml(const QString& text);
     // Appends a line to a chat view, dropping the oldest whole lines first
-    // when the view holds more than ViewCap characters.
+    // when the view holds more than ViewCap characters. A ChatBrowser lays
+    // out the lines of one turn of the event loop together.
     static void AppendCapped(QTextEdit* view, const QString& lineHtml);
 
     // The log lines of a chat line and of an action line, stamped now. A

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
@@ -332,6 +333,34 @@ private slots:
         ChatText::AppendCapped(&narrow, ChatText::ChatLineHtml("spammer", QString(2000, 'w')));
         QTRY_VERIFY(narrow.document()->lastBlock().layout()->lineCount() > 10);
         QVERIFY(narrow.document()->size().width() <= 300);
+    }
+
+    void aBurstIsInTheViewAtOnceAndTheViewFollowsItOnlyFromTheBottom()
+    {
+        ChatBrowser view;
+        view.resize(300, 200);
+        view.show();
+        auto burst = [&](int first) {
+            for (int i = first; i < first + 100; ++i)
+                ChatText::AppendCapped(&view, ChatText::ChatLineHtml("u", QString("line %1").arg(i)));
+        };
+        burst(0);
+        QCOMPARE(view.document()->blockCount(), 100);
+        QVERIFY(Unisolated(view.toPlainText()).endsWith("[u] line 99"));
+        QScrollBar* bar = view.verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+
+        // Scrolled up to read, the reader is left where they are.
+        bar->setValue(10);
+        burst(100);
+        QTRY_COMPARE(view.document()->lastBlock().layout()->lineCount(), 1);
+        QCOMPARE(bar->value(), 10);
+        bar->setValue(bar->maximum());
+        burst(200);
+        QTRY_COMPARE(view.document()->lastBlock().layout()->lineCount(), 1);
+        QCOMPARE(bar->value(), bar->maximum());
+        const QPoint bottom = view.viewport()->rect().bottomLeft() - QPoint(-4, 8);
+        QVERIFY(view.cursorForPosition(bottom).block().text().contains("line 299"));
     }
 
     void oneHugeLineIsDroppedWholeRatherThanCutInsideItsTags()
