@@ -27,6 +27,7 @@
 #include "TestMessage.h"
 #include "TimerManager.h"
 #include "Type.h"
+#include "common/PeerText.h"
 #include "settings/AdminMessageDialog.h"
 #include "settings/ChangeListeningPortDialog.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
@@ -330,7 +331,7 @@ private slots:
         QTRY_VERIFY(ShownAction("Message User"));
         ShownAction("Message User")->trigger();
         auto* chats = m_app.Control<QTabWidget>("chatTabControl");
-        QCOMPARE(chats->tabText(chats->currentIndex()), QString("alice"));
+        QCOMPARE(chats->tabText(chats->currentIndex()), PeerText::Title("alice"));
         QCOMPARE(tabs->currentWidget(), m_app.Control<QWidget>("chatTab"));
     }
 
@@ -343,8 +344,9 @@ private slots:
         m_app.server.Send("me", 22, TestMessage().U32(0).Str("bob").Str("are you there?").U8(1).Body());
         auto* chats = m_app.Control<QTabWidget>("chatTabControl");
         QTRY_COMPARE(chats->count(), 1);
-        QCOMPARE(chats->tabText(0), QString("bob"));
-        QVERIFY(chats->widget(0)->findChild<QTextEdit*>("chatView")->toPlainText().contains("[bob] are you there?"));
+        QCOMPARE(chats->tabText(0), PeerText::Title("bob"));
+        const QString said = chats->widget(0)->findChild<QTextEdit*>("chatView")->toPlainText();
+        QVERIFY(said.contains(PeerText::Isolated("bob") + "] " + PeerText::Isolated("are you there?")));
         QCOMPARE(tabs->currentWidget(), shown);
     }
 };

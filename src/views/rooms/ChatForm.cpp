@@ -15,6 +15,7 @@
 #include "Settings.h"
 #include "TimerManager.h"
 #include "TransferNames.h"
+#include "common/PeerText.h"
 #include "ui_ChatForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -24,12 +25,16 @@ const int kPopupLength = 100;
 
 } // namespace
 
+const char* const ChatForm::NotSentNotice = "Not sent: not connected to the server.";
+
 ChatForm::ChatForm(QString user, QTabWidget* tabControl, QWidget* parent)
     : QWidget(parent), m_user(user), m_tabControl(tabControl), ui(new Ui_ChatForm)
 {
     ui->setupUi(this);
     UserItem() += d.GetType("user_chat_widget")->GetItem(Value(this));
     RegisterWidgetForTabFocus(ui->chatEdit, 1);
+    // A paste is taken whole, as long as one message can carry it.
+    ui->chatEdit->setMaxLength(ChatText::InputLimit);
 
     if (timerManager)
         connect(timerManager, &QTimer::timeout, this, &ChatForm::CheckChatInactivity);
@@ -80,7 +85,7 @@ void ChatForm::AddChat(QString user, QString text)
     // A private chat keeps its text as sent, spaces and all.
     if (ChatText::ShowActionOrStamp(*this, m_activity, user, text))
         return;
-    ui->chatView->append(ChatText::ChatLineHtml(user, text));
+    ChatText::AppendCapped(ui->chatView, ChatText::ChatLineHtml(user, text));
     LogChat(ChatText::ChatLogLine(user, text));
     if (eventToolBar)
         eventToolBar->AddEvent(m_user, ":/icons/chat_icon", ui->chatEdit, PopupText(user, text), "private_chat", false);
@@ -93,7 +98,7 @@ void ChatForm::Focus()
 
 void ChatForm::AddStatusMessage(QString text)
 {
-    ui->chatView->append(ChatText::StatusLineHtml(text));
+    ChatText::AppendCapped(ui->chatView, ChatText::StatusLineHtml(text));
 }
 
 void ChatForm::LogChat(QString line)
@@ -103,12 +108,12 @@ void ChatForm::LogChat(QString line)
 
 void ChatForm::OnUserAway(ItemPtr)
 {
-    AddStatusMessage(m_user + QLatin1String(" is away."));
+    AddStatusMessage(ChatText::Shown(m_user, ChatText::NameCap) + QLatin1String(" is away."));
 }
 
 void ChatForm::OnUserAvailable(ItemPtr)
 {
-    AddStatusMessage(m_user + QLatin1String(" is available."));
+    AddStatusMessage(ChatText::Shown(m_user, ChatText::NameCap) + QLatin1String(" is available."));
 }
 
 void ChatForm::OnEnter()
@@ -116,10 +121,14 @@ void ChatForm::OnEnter()
     const QString text = ui->chatEdit->text();
     if (text.isEmpty())
         return;
-    // Shown and logged as sent, whether or not the client is logged in.
+    // Out of the server, a line would reach no one: say so, and keep it in
+    // the input to send again once back.
+    if (!gp_server || gp_server->GetState() != Server::StateLoggedIn) {
+        AddStatusMessage(NotSentNotice);
+        return;
+    }
     AddChat(GetSetting("username"), text);
-    if (gp_server)
-        gp_server->SendPrivateChat(m_user, text);
+    gp_server->SendPrivateChat(m_user, text);
     ui->chatEdit->clear();
 }
 
@@ -165,7 +174,7 @@ void ChatForm::OpenChatLog()
     }
     // The tab control takes the viewer over: it stays when this chat goes.
     auto* viewer = new ChatLogForm(ChatText::LogPath(ChatText::Log::User, m_user), this);
-    m_tabControl->addTab(viewer, QIcon(":/icons/note_icon"), m_user);
+    m_tabControl->addTab(viewer, QIcon(":/icons/note_icon"), PeerText::Title(m_user));
     UserItem() += d.GetType("chat_log_form")->GetItem(Value(static_cast<ChatLogViewer*>(viewer)));
     FocusWidgetAndParents(viewer);
 }

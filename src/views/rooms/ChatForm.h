@@ -41,6 +41,10 @@ public:
     void OnUserAway(ItemPtr user);
     void OnUserAvailable(ItemPtr user);
 
+    // The status line of a line typed while out of the server; the line
+    // stays in the input.
+    static const char* const NotSentNotice;
+
     // The pop-up text of a chat line: its first 100 characters, with " ..."
     // when there were more.
     static QString PopupText(const QString& user, const QString& text);

@@ -10,6 +10,7 @@
 #include "Data.h"
 #include "FocusHelpers.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "ui_ChatLogForm.h"
 
 namespace {
@@ -42,6 +43,9 @@ ChatLogForm::ChatLogForm(QString path, QWidget* parent) : ChatLogViewer(parent),
     QStringList lines;
     if (!ReadLines(path, lines))
         return;
+    for (QString& line : lines)
+        line = PeerText::VisibleControls(line);
+    m_search.SetLines(lines);
     {
         UpdatesOff off(ui->logEdit);
         // Plain text: a line is what someone said, never markup to render.
@@ -70,14 +74,19 @@ bool ChatLogForm::ReadLines(const QString& path, QStringList& lines)
         return false;
     // Whole lines: a line cut at a fixed length could split a character
     // written in several bytes.
-    while (!file.atEnd())
-        lines << QString::fromUtf8(file.readLine()).trimmed();
+    // The length given, so a NUL ends nothing.
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        lines << QString::fromUtf8(line.constData(), line.size()).trimmed();
+    }
     return true;
 }
 
 void ChatLogForm::AddLine(QString line)
 {
-    ui->logEdit->appendPlainText(line.trimmed());
+    const QString shown = PeerText::VisibleControls(line.trimmed());
+    ui->logEdit->appendPlainText(shown);
+    m_search.AppendLine(shown);
 }
 
 void ChatLogForm::OnSearchTextChanged(QString i_text)
@@ -88,8 +97,9 @@ void ChatLogForm::OnSearchTextChanged(QString i_text)
     ui->logEdit->setTextCursor(start);
     ui->searchBackButton->setEnabled(false);
     ui->searchForwardButton->setEnabled(false);
-    if (!i_text.isEmpty() && ui->logEdit->find(i_text))
-        MarkFind();
+    const int match = m_search.First(i_text);
+    if (match >= 0)
+        MarkFind(match, true);
     else
         ui->logEdit->setExtraSelections({});
 }
@@ -97,30 +107,35 @@ void ChatLogForm::OnSearchTextChanged(QString i_text)
 void ChatLogForm::OnSearchForward()
 {
     UpdatesOff off(ui->logEdit);
-    QTextCursor cursor = ui->logEdit->textCursor();
-    cursor.movePosition(QTextCursor::NextCharacter);
-    ui->logEdit->setTextCursor(cursor);
-    if (ui->logEdit->find(ui->searchEdit->text()))
-        MarkFind();
+    // From one character past the cursor, which rests at the start of the
+    // match shown.
+    const int match = m_search.Next(ui->searchEdit->text(), ui->logEdit->textCursor().position() + 1);
+    if (match >= 0)
+        MarkFind(match);
 }
 
 void ChatLogForm::OnSearchBack()
 {
     UpdatesOff off(ui->logEdit);
-    if (ui->logEdit->find(ui->searchEdit->text(), QTextDocument::FindBackward))
-        MarkFind();
+    // From before the cursor, at the start of the match shown.
+    const int match = m_search.Previous(ui->searchEdit->text(), ui->logEdit->textCursor().selectionStart() - 1);
+    if (match >= 0)
+        MarkFind(match);
 }
 
-void ChatLogForm::MarkFind()
+void ChatLogForm::MarkFind(int position, bool first)
 {
-    const QTextCursor match = ui->logEdit->textCursor();
+    QTextCursor match = ui->logEdit->textCursor();
+    match.setPosition(position);
+    match.setPosition(position + ui->searchEdit->text().size(), QTextCursor::KeepAnchor);
+    ui->logEdit->setTextCursor(match);
     QTextEdit::ExtraSelection highlight;
     highlight.cursor = match;
     // The input field's colours, swapped.
     highlight.format.setForeground(QColor(GetSetting("color_input_background")));
     highlight.format.setBackground(QColor(GetSetting("color_input_text")));
     ui->logEdit->setExtraSelections({highlight});
-    MarkSearchButtons();
+    MarkSearchButtons(first);
 
     // To the end and back: the view shows the match with as much after it
     // as fits.
@@ -131,14 +146,14 @@ void ChatLogForm::MarkFind()
     ui->logEdit->setTextCursor(cursor);
 }
 
-void ChatLogForm::MarkSearchButtons()
+void ChatLogForm::MarkSearchButtons(bool first)
 {
-    // Probed on the document, so the view's cursor stays on the match.
+    // A next match beginning inside this one or right at its end does not
+    // count; the first match from the top has none before it to look for.
     const QString text = ui->searchEdit->text();
-    const QTextDocument* document = ui->logEdit->document();
     const QTextCursor match = ui->logEdit->textCursor();
-    ui->searchForwardButton->setEnabled(!document->find(text, match.position() + 1).isNull());
-    ui->searchBackButton->setEnabled(!document->find(text, match, QTextDocument::FindBackward).isNull());
+    ui->searchForwardButton->setEnabled(m_search.Next(text, match.selectionEnd() + 1) >= 0);
+    ui->searchBackButton->setEnabled(!first && m_search.Previous(text, match.selectionStart() - 1) >= 0);
 }
 
 void ChatLogForm::OnActionTriggered(QWidget* i_widget, QString i_action)
@@ -153,6 +168,7 @@ void ChatLogForm::OnActionTriggered(QWidget* i_widget, QString i_action)
         // Cleared even when the file is gone already.
         QFile::remove(m_logPath);
         ui->logEdit->clear();
+        m_search.Clear();
         OnSearchTextChanged(ui->searchEdit->text());
     } else if (i_action == QLatin1String("open_log_folder")) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_logPath).absolutePath()));

@@ -1,20 +1,28 @@
 #include "ChatText.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include "ChatBrowser.h"
 #include "ChatLogViewer.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "ServerMessages.h"
 #include "ServerNames.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "common/ViewClock.h"
 
 const char* const ChatText::LongTimeFormat = "MMM d h:mm:ss ap";
 const char* const ChatText::ShortTimeFormat = "h:mm:ss";
+// A character of the input takes at most three bytes of UTF-8; a quarter of
+// the frame leaves room for the name beside it.
+const int ChatText::InputLimit = int(ServerMessages::MaxFrameLength / 4);
 
 namespace {
 
@@ -37,7 +45,33 @@ QString Now(const char* format)
     return ViewClock::Now().toString(QLatin1String(format));
 }
 
+// At most cap characters of text, controls drawn visibly, never ending in
+// half of a character written as a pair.
+QString Bounded(const QString& text, int cap)
+{
+    if (text.size() <= cap)
+        return PeerText::VisibleControls(text);
+    int kept = cap;
+    if (text.at(kept - 1).isHighSurrogate())
+        --kept;
+    return PeerText::VisibleControls(text.left(kept)) +
+           QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(text.size() - kept);
+}
+
+// File names are at most this many bytes on the file systems logs live on.
+const int kMaxFileNameBytes = 255;
+
 } // namespace
+
+QString ChatText::Shown(const QString& text, int cap)
+{
+    return PeerText::Isolated(Bounded(text, cap));
+}
+
+QString ChatText::ActionShown(const QString& user, const QString& text)
+{
+    return Shown(user, NameCap) + QLatin1Char(' ') + Shown(text.trimmed().mid(kActionPrefix.size()).trimmed());
+}
 
 bool ChatText::IsAction(const QString& text)
 {
@@ -57,46 +91,44 @@ QString ChatText::ChatLineHtml(const QString& user, const QString& text)
         html = Coloured("color_chat_timestamp", Now(ShortTimeFormat)) + QLatin1String("</font>]");
     else if (stamps == QLatin1String("per_message_long"))
         html = Coloured("color_chat_timestamp", Now(LongTimeFormat)) + QLatin1String("</font>]");
-    html += Coloured("color_chat_username", EscapeHTML(user)) + QLatin1String("</font>] ") + EscapeHTML(text);
+    html += Coloured("color_chat_username", EscapeHTML(Shown(user, NameCap))) + QLatin1String("</font>] ") +
+            EscapeHTML(Shown(text));
     return ConvertLinks(html);
 }
 
 QString ChatText::StatusLineHtml(const QString& text)
 {
+    // Names and messages in it were bounded as they were put in; the page's
+    // own words around them are short.
     return ConvertLinks(QLatin1String("* <font color=\"") + GetSetting("color_chat_status") + QLatin1String("\">") +
-                        EscapeHTML(text) + QLatin1String("</font>"));
+                        EscapeHTML(Bounded(text, LineCap + 2 * NameCap)) + QLatin1String("</font>"));
 }
 
 void ChatText::AppendCapped(QTextEdit* view, const QString& lineHtml)
 {
-    const QString html = view->document()->toHtml();
-    if (html.size() <= ViewCap) {
+    if (auto* browser = qobject_cast<ChatBrowser*>(view))
+        browser->HoldLayoutThisTurn();
+    QTextDocument* document = view->document();
+    // The document keeps its length: measuring costs nothing, however full.
+    const int length = document->characterCount() - 1;
+    if (length <= ViewCap) {
         view->append(lineHtml);
         return;
     }
     view->setUpdatesEnabled(false);
-    // The document's HTML is its head, ending in the line that opens the
-    // body, then one line per paragraph. The lines that end before the
-    // first break after the cut are dropped: whole paragraphs, taken from
-    // the document itself rather than by parsing again all that is kept.
-    // With no break after the cut it fell inside the last paragraph, tags
-    // and all, and nothing old can be kept.
-    const int lineEnd = html.indexOf(QLatin1Char('\n'), ViewCut);
-    const int body = html.lastIndexOf(QLatin1String("<body"), ViewCut);
-    if (lineEnd < 0 || body < 0) {
-        view->clear();
-    } else {
-        const int headLines = html.leftRef(body).count(QLatin1Char('\n')) + 1;
-        const int paragraphs = html.leftRef(lineEnd + 1).count(QLatin1Char('\n')) - headLines;
-        QTextCursor cursor(view->document());
-        cursor.movePosition(QTextCursor::Start);
-        if (paragraphs > 0) {
-            if (cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, paragraphs))
-                cursor.removeSelectedText();
-            else
-                view->clear();
-        }
-    }
+    // Whole lines from the top, up to and with the one holding the
+    // character that leaves ViewCap - ViewCut after it. With none after
+    // that one, the view held one huge line, and nothing old is kept.
+    const QTextBlock last = document->findBlock(length - (ViewCap - ViewCut));
+    const QTextBlock kept = last.next();
+    // Removed by a cursor, not by clearing the view, which the layout held
+    // for this turn would not survive.
+    QTextCursor cursor(document);
+    if (!last.isValid() || !kept.isValid())
+        cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    else
+        cursor.setPosition(kept.position(), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
     view->append(lineHtml);
     view->setUpdatesEnabled(true);
 }
@@ -120,42 +152,75 @@ QString ChatText::LogFolder(Log kind)
 QString ChatText::LogFileName(const QString& name)
 {
     // With ".log" after it, any name is one harmless file name, "." and
-    // ".." included; only a separator or NUL could reach out of the folder
-    // or cut the name short. Those names are percent-encoded ("%" too, so
-    // two names never meet) and end otherwise than ".log", so no plain
-    // name's log can be theirs.
-    if (!name.contains(QLatin1Char('/')) && !name.contains(QChar(0)))
-        return name + QLatin1String(".log");
+    // ".." included, unless a separator or NUL could reach out of the
+    // folder or cut the name short, a leading "." would hide the log, or it
+    // is too long. Those names are percent-encoded ("%" too, so two names
+    // never meet) and end otherwise than ".log", so no plain name's log
+    // can be theirs.
+    const QString plain = name + QLatin1String(".log");
+    if (!name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
+        plain.toUtf8().size() <= kMaxFileNameBytes)
+        return plain;
     QString encoded;
     encoded.reserve(name.size() + 8);
-    for (const QChar c : name) {
+    for (int i = 0; i < name.size(); ++i) {
+        const QChar c = name.at(i);
         if (c == QLatin1Char('%'))
             encoded += QLatin1String("%25");
         else if (c == QLatin1Char('/'))
             encoded += QLatin1String("%2F");
         else if (c == QChar(0))
             encoded += QLatin1String("%00");
+        else if (c == QLatin1Char('.') && i == 0)
+            encoded += QLatin1String("%2E");
         else
             encoded += c;
     }
-    return encoded + QLatin1String(".txt");
+    const QLatin1String ending(".txt");
+    if ((encoded + ending).toUtf8().size() <= kMaxFileNameBytes)
+        return encoded + ending;
+    // Too long: as much of it as fits, then "%H" and a digest of the whole
+    // name. Encoding never writes "%H", so these meet none of the above.
+    const QString digest =
+        QLatin1String("%H") +
+        QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256).toHex()) + ending;
+    int budget = kMaxFileNameBytes - digest.size();
+    int kept = 0;
+    while (kept < encoded.size()) {
+        const int width = encoded.at(kept).isHighSurrogate() && kept + 1 < encoded.size() ? 2 : 1;
+        const int bytes = encoded.midRef(kept, width).toUtf8().size();
+        if (bytes > budget)
+            break;
+        budget -= bytes;
+        kept += width;
+    }
+    return encoded.left(kept) + digest;
 }
 
 QString ChatText::LogPath(Log kind, const QString& name)
 {
-    return LogFolder(kind) + LogFileName(name);
+    const QString path = LogFolder(kind) + LogFileName(name);
+    // Only a name starting with "." had a hidden log of its own before.
+    if (name.startsWith(QLatin1Char('.')) && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0))) {
+        const QString hidden = LogFolder(kind) + name + QLatin1String(".log");
+        if (hidden != path && QFile::exists(hidden) && !QFile::exists(path))
+            QFile::rename(hidden, path);
+    }
+    return path;
 }
 
 void ChatText::LogChat(Log kind, const QString& name, const QString& line)
 {
     if (!IsSettingOn(kind == Log::Room ? "log_room_chat" : "log_private_chat"))
         return;
-    const QString folder = LogFolder(kind);
-    QDir().mkpath(folder);
-    QFile file(folder + LogFileName(name));
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        file.write(line.toUtf8());
-        file.write("\n", 1);
+    QFile file(LogPath(kind, name));
+    // The folders are made when the file cannot be opened without them, not
+    // asked after for every line of a busy room.
+    bool open = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (!open && QDir().mkpath(LogFolder(kind)))
+        open = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (open) {
+        file.write(line.toUtf8().append('\n'));
         file.close();
     }
     if (ChatLogViewer* viewer = OpenViewer(kind, name))

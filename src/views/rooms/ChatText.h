@@ -8,11 +8,13 @@ class ChatLogViewer;
 class QTextEdit;
 
 // The chat text that the room pages and the private chats share: the HTML of
-// chat and status lines, the cap on a room's view, and the log files with
+// chat and status lines, the cap on a chat view, and the log files with
 // their names and line formats, which the chat-log viewer reads back.
 //
 // Text from other users is never markup here: names and messages are
 // escaped, and only addresses written in plain "http(s)://" become links.
+// What a view shows of them is bounded and isolated; the log keeps them
+// whole.
 class ChatText
 {
 public:
@@ -25,16 +27,34 @@ public:
     // Stamps of chats and logs; short stamps and connection notices.
     static const char* const LongTimeFormat;
     static const char* const ShortTimeFormat;
-    // A room's view holds about this many characters of HTML; each overflow
-    // drops a little more than the oldest ViewCut of them.
-    static constexpr int ViewCap = 250000;
-    static constexpr int ViewCut = 50000;
+    // A chat view holds about this many characters of text; each overflow
+    // drops the oldest whole lines holding at least ViewCut of them. The
+    // length is the document's own count, so a full view costs an append
+    // no more than an empty one.
+    static constexpr int ViewCap = 60000;
+    static constexpr int ViewCut = 12000;
+    // A message or a name is shown to at most this many characters, the
+    // rest said to be left out; one line can then never be more text than
+    // a view lays out at once without the window stalling.
+    static constexpr int LineCap = 2000;
+    static constexpr int NameCap = 200;
+    // The longest text the chat input lines take: what one message to the
+    // server can carry whatever its characters.
+    static const int InputLimit;
 
     // Whether a text, trimmed, asks for an action line ("/me " and more).
     static bool IsAction(const QString& text);
     // An action line's text: the user's name, a space and what follows the
     // "/me ", trimmed.
     static QString ActionText(const QString& user, const QString& text);
+
+    // Text from others as a chat view shows it, plain (not yet escaped):
+    // controls drawn visibly, at most cap characters with the number left
+    // out said after them, its direction isolated from the text around it.
+    static QString Shown(const QString& text, int cap = LineCap);
+    // An action line as shown: the name and what follows the "/me ", each
+    // as Shown.
+    static QString ActionShown(const QString& user, const QString& text);
 
     // The start of showing a line said by user on a chat page (one with
     // AddStatusMessage and LogChat): an action line is shown and logged
@@ -44,9 +64,8 @@ public:
     static bool ShowActionOrStamp(Page& page, ChatActivity& activity, const QString& user, const QString& text)
     {
         if (IsAction(text)) {
-            const QString action = ActionText(user, text);
-            page.AddStatusMessage(action);
-            page.LogChat(ActionLogLine(action));
+            page.AddStatusMessage(ActionShown(user, text));
+            page.LogChat(ActionLogLine(ActionText(user, text)));
             return true;
         }
         const QString started = activity.ChatLine();
@@ -59,10 +78,13 @@ public:
     // user's name coloured and links made.
     static QString ChatLineHtml(const QString& user, const QString& text);
     // A status line (notices, activity stamps, action lines), in the status
-    // colour, with links made.
+    // colour, with links made. The text is the page's own: any name or
+    // words of others in it come as Shown; controls are drawn visibly and
+    // the line bounded all the same.
     static QString StatusLineHtml(const QString& text);
-    // Appends a line to a room's view, dropping the oldest lines first when
-    // the view holds more than ViewCap characters of HTML.
+    // Appends a line to a chat view, dropping the oldest whole lines first
+    // when the view holds more than ViewCap characters. A ChatBrowser lays
+    // out the lines of one turn of the event loop together.
     static void AppendCapped(QTextEdit* view, const QString& lineHtml);
 
     // The log lines of a chat line and of an action line, stamped now. A
@@ -73,10 +95,13 @@ public:
     // The folder of a kind of log, ending in "/".
     static QString LogFolder(Log kind);
     // The file name of a room's or user's log inside its folder: the name
-    // and ".log" for every name that can be one; a name holding "/" or NUL
-    // gets a name of its own that no other name maps to and that ends in
-    // ".txt", so it stays inside the folder and meets no other log.
+    // and ".log" for every name that can be one. A name holding "/" or NUL,
+    // starting with "." (a hidden file) or too long for a file name gets a
+    // visible name of its own, ending in ".txt", that no other name maps
+    // to, so it stays inside the folder and meets no other log.
     static QString LogFileName(const QString& name);
+    // The log's path. A log that an older version kept hidden, under the
+    // name with ".log" after it, is first renamed to its visible name.
     static QString LogPath(Log kind, const QString& name);
 
     // Appends one line to the room's or user's log when that log is on

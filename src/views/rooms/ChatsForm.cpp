@@ -5,6 +5,7 @@
 #include "FocusHelpers.h"
 #include "Server.h"
 #include "ServerNames.h"
+#include "common/PeerText.h"
 #include "ui_ChatsForm.h"
 
 ChatsForm* chatsForm = nullptr;
@@ -56,7 +57,8 @@ ChatForm* ChatsForm::GetChatForm(QString user)
         return page;
     // The page connects its own item as it is made.
     auto* page = new ChatForm(user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(page, QIcon(item.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon), user);
+    ui->chatTabControl->addTab(page, QIcon(item.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon),
+                               PeerText::Title(user));
     if (gp_server)
         gp_server->TrackUser(user);
     return page;

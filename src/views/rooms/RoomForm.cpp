@@ -83,6 +83,8 @@ void RoomForm::Init()
         sizeManager->RegisterTreeWidget("room_user_list", ui->userList);
     }
     RegisterWidgetForTabFocus(ui->chatEdit, 1);
+    // A paste is taken whole, as long as one message can carry it.
+    ui->chatEdit->setMaxLength(ChatText::InputLimit);
     ui->userList->setColumnWidth(0, 20);
 }
 
@@ -187,7 +189,7 @@ void RoomForm::OnURLClicked(QUrl i_url)
 
 void RoomForm::AddStatusMessage(QString text)
 {
-    ui->chatView->append(ChatText::StatusLineHtml(text));
+    ChatText::AppendCapped(ui->chatView, ChatText::StatusLineHtml(text));
 }
 
 void RoomForm::LogChat(QString line)

@@ -152,6 +152,8 @@ bool VisitRows(QAbstractItemView* view, const QModelIndex& parent, int depth,
 QString Plain(const QString& text)
 {
     QString plain = text.section('\t', 0, 0);
+    // Names are shown isolated from the text around them.
+    plain.remove(QChar(0x2068)).remove(QChar(0x2069));
     plain.replace("&&", QString(QChar(0x1)));
     plain.remove('&');
     plain.replace(QChar(0x1), "&");

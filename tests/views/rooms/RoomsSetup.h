@@ -100,7 +100,10 @@ struct RoomsSetup
 
     static QLineEdit* Edit(RoomForm* page) { return page->findChild<QLineEdit*>("chatEdit"); }
     static QTextBrowser* View(RoomForm* page) { return page->findChild<QTextBrowser*>("chatView"); }
-    static QStringList Lines(RoomForm* page) { return View(page)->toPlainText().split('\n'); }
+    // The view's lines as read, without the isolates around each name and
+    // message (tests of their own look at those).
+    static QStringList Lines(RoomForm* page) { return Unisolated(View(page)->toPlainText()).split('\n'); }
+    static QString Unisolated(QString text) { return text.remove(QChar(0x2068)).remove(QChar(0x2069)); }
 
     // The server's join, as if the user had asked for it; the page once it
     // is open, or null.

@@ -9,7 +9,9 @@
 #include "DialogAnswerer.h"
 #include "RoomsSetup.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "rooms/ChatLogForm.h"
+#include "rooms/ChatLogSearch.h"
 #include "rooms/ChatText.h"
 
 namespace {
@@ -68,7 +70,7 @@ private slots:
         RoomForm* lobby = nullptr;
         ChatLogForm* viewer = OpenLobbyLog(&lobby);
         QVERIFY(viewer);
-        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(viewer)), QString("lobby"));
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(viewer)), PeerText::Title("lobby"));
         const QStringList shown = LogEdit(viewer)->toPlainText().split('\n');
         QCOMPARE(shown, (QStringList{"first line", "", "<img src=/dev/zero> <b>bold?</b>", longLine, "last"}));
         QVERIFY(!LogEdit(viewer)->document()->toHtml().contains("<img"));
@@ -157,6 +159,73 @@ private slots:
         QVERIFY(!s.fixture->ToolbarAction("Open Log Folder"));
         s.Server()->SayInRoom("lobby", "x", "first words");
         QTRY_VERIFY(LogEdit(viewer)->toPlainText().endsWith("[x] first words"));
+    }
+
+    void aNulOrOtherControlShowsAndTheRestOfItsLineIsKept()
+    {
+        const QString path = WriteLog("lobby", {});
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("[t][x] before") + '\0' + "after\x07 end\n");
+        file.close();
+        ChatLogForm* viewer = OpenLobbyLog();
+        QVERIFY(viewer);
+        QCOMPARE(LogEdit(viewer)->toPlainText(),
+                 QString("[t][x] before") + QChar(0x2400) + "after" + QChar(0x2407) + " end");
+        auto* search = viewer->findChild<QLineEdit*>("searchEdit");
+        search->setText("after");
+        QCOMPARE(LogEdit(viewer)->extraSelections().first().cursor.selectionStart(), 14);
+
+        ChatText::LogChat(ChatText::Log::Room, "lobby", QString("late") + QChar(0) + "line");
+        QVERIFY(LogEdit(viewer)->toPlainText().endsWith(QString("\nlate") + QChar(0x2400) + "line"));
+    }
+
+    // The viewer finds in its own copy of the text: every match must be
+    // where the document would have found it.
+    void findingInTheCopyAgreesWithTheDocument()
+    {
+        for (const QStringList& start : {QStringList(), QStringList{""}, QStringList{"Alpha beta", "", "alphabet"}}) {
+            QPlainTextEdit edit;
+            ChatLogSearch search;
+            edit.setPlainText(start.join('\n'));
+            search.SetLines(start);
+            for (const QString& line :
+                 {QString("ALPHA") + QChar::Nbsp + "beta", QString("a"), QString(""), QString("betaalpha ALPHAlpha")}) {
+                edit.appendPlainText(line);
+                search.AppendLine(line);
+            }
+            const QTextDocument* document = edit.document();
+            QCOMPARE(search.Text().size(), document->characterCount() - 1);
+            for (const QString& what : {"alpha", "a b", "a beta", "ALPHAL", "a", "beta\nalpha", "zz"}) {
+                for (int at = 0; at <= search.Text().size(); ++at) {
+                    const QTextCursor forward = document->find(what, at);
+                    QCOMPARE(search.Next(what, at), forward.isNull() ? -1 : forward.selectionStart());
+                    const QTextCursor backward = document->find(what, at + 1, QTextDocument::FindBackward);
+                    QVERIFY2(search.Previous(what, at) == (backward.isNull() ? -1 : backward.selectionStart()),
+                             qPrintable(QString("%1 at %2 in %3").arg(what).arg(at).arg(search.Text())));
+                }
+            }
+        }
+    }
+
+    void typingOnFindsWhatASearchFromTheTopWould()
+    {
+        ChatLogSearch search;
+        search.SetLines({"the cab", "the cat", "THE CATS", "catalogue"});
+        QCOMPARE(search.First("c"), 4);
+        QCOMPARE(search.First("ca"), 4);
+        QCOMPARE(search.First("cat"), 12);
+        QCOMPARE(search.First("CATS"), 20);
+        QCOMPARE(search.First("catsx"), -1);
+        // A line that comes in may hold the first match of a word that had none.
+        search.AppendLine("catsx at last");
+        QCOMPARE(search.First("catsx"), 35);
+        QCOMPARE(search.First("catsxy"), -1);
+        QCOMPARE(search.First("cata"), 25);
+        QCOMPARE(search.First("cat"), 12);
+        search.Clear();
+        QCOMPARE(search.First("cat"), -1);
+        QCOMPARE(search.First(""), -1);
     }
 };
 

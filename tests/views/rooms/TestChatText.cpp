@@ -1,19 +1,24 @@
 // The chat text that room pages and private chats share: chat and status
-// lines as HTML, action lines, activity stamps, the room view's cap, the log
-// lines, the log files' names and the writing of the logs.
+// lines as HTML, what of others' words they show, action lines, activity
+// stamps, the views' cap, the log lines, the log files' names and the
+// writing of the logs.
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "Data.h"
+#include "GeneralFunctions.h"
 #include "Settings.h"
 #include "ViewFixture.h"
+#include "common/PeerText.h"
 #include "common/ViewClock.h"
 #include "rooms/ChatActivity.h"
 #include "rooms/ChatBrowser.h"
@@ -49,6 +54,11 @@ QString PlainText(const QString& html)
     QTextDocument document;
     document.setHtml(html);
     return document.toPlainText();
+}
+
+QString Unisolated(QString text)
+{
+    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
 }
 
 QByteArray FileBytes(const QString& path)
@@ -93,25 +103,27 @@ private slots:
     {
         SetSetting("chat_timestamps", "per_message_short");
         QCOMPARE(ChatText::ChatLineHtml("alice", "hello"),
-                 QString("[<font color=\"#0066ff\">%1</font>][<font color=\"#0033ff\">alice</font>] hello")
-                     .arg(Now("h:mm:ss")));
-        QCOMPARE(PlainText(ChatText::ChatLineHtml("alice", "hello")), QString("[%1][alice] hello").arg(Now("h:mm:ss")));
+                 QString("[<font color=\"#0066ff\">%1</font>][<font color=\"#0033ff\">%2</font>] %3")
+                     .arg(Now("h:mm:ss"), PeerText::Isolated("alice"), PeerText::Isolated("hello")));
+        QCOMPARE(Unisolated(PlainText(ChatText::ChatLineHtml("alice", "hello"))),
+                 QString("[%1][alice] hello").arg(Now("h:mm:ss")));
 
         SetSetting("chat_timestamps", "per_message_long");
         QVERIFY(ChatText::ChatLineHtml("alice", "hello").contains(Now("MMM d h:mm:ss ap") + "</font>]"));
 
         for (const char* mode : {"activity_based", "no_timestamps", "something else"}) {
             SetSetting("chat_timestamps", mode);
-            QCOMPARE(ChatText::ChatLineHtml("alice", "hello"), QString("[<font color=\"#0033ff\">alice</font>] hello"));
+            QCOMPARE(Unisolated(ChatText::ChatLineHtml("alice", "hello")),
+                     QString("[<font color=\"#0033ff\">alice</font>] hello"));
         }
     }
 
     void wordsFromOthersAreTextAndOnlyPlainAddressesBecomeLinks()
     {
-        QCOMPARE(ChatText::ChatLineHtml("bob", "two  spaces"),
+        QCOMPARE(Unisolated(ChatText::ChatLineHtml("bob", "two  spaces")),
                  QString("[<font color=\"#0033ff\">bob</font>] two &nbsp;spaces"));
         const QString tag = "<img src=\"file:///etc/passwd\"><a href=\"http://x.org\">y</a>";
-        QCOMPARE(PlainText(ChatText::ChatLineHtml("<b>bob</b>", tag)), "[<b>bob</b>] " + tag);
+        QCOMPARE(Unisolated(PlainText(ChatText::ChatLineHtml("<b>bob</b>", tag))), "[<b>bob</b>] " + tag);
         QCOMPARE(PlainText(ChatText::StatusLineHtml(tag)), "* " + tag);
 
         QCOMPARE(Links(ChatText::ChatLineHtml("bob", "see http://a.org/q?x=1&y=2 now")),
@@ -129,6 +141,8 @@ private slots:
         QVERIFY(!ChatText::IsAction("/me"));
         QCOMPARE(ChatText::ActionText("alice", "  /me   waves hello  "), QString("alice waves hello"));
         QCOMPARE(ChatText::ActionText("a%1", "/me %2 too"), QString("a%1 %2 too"));
+        QCOMPARE(ChatText::ActionShown("a\x1b", " /me  waves "),
+                 PeerText::Isolated(QString("a") + QChar(0x241b)) + " " + PeerText::Isolated("waves"));
     }
 
     void logLinesKeepTheirFieldsLiterallyOnOneLine()
@@ -143,22 +157,53 @@ private slots:
     void logFileNamesStayInTheirFolderAndNeverMeet()
     {
         // Names that are harmless with ".log" after them keep their old file.
-        for (const QString name : {"lobby", "..", ".", "a%2Fb", "a\\b", "x.log", ""})
+        for (const QString& name : QStringList{"lobby", "a.", "a%2Fb", "a\\b", "x.log", "", QString(251, 'n')})
             QCOMPARE(ChatText::LogFileName(name), name + ".log");
         QCOMPARE(ChatText::LogFileName("a/b"), QString("a%2Fb.txt"));
-        QCOMPARE(ChatText::LogFileName("../../.bashrc"), QString("..%2F..%2F.bashrc.txt"));
+        QCOMPARE(ChatText::LogFileName("../../.bashrc"), QString("%2E.%2F..%2F.bashrc.txt"));
+        // Nor is a log ever hidden.
+        QCOMPARE(ChatText::LogFileName(".."), QString("%2E..txt"));
+        QCOMPARE(ChatText::LogFileName(".x"), QString("%2Ex.txt"));
 
         const QString folder = ChatText::LogFolder(ChatText::Log::Room);
         QVERIFY(folder.endsWith("/Quorvane Chat Logs/Rooms/"));
         QVERIFY(ChatText::LogFolder(ChatText::Log::User).endsWith("/Quorvane Chat Logs/Users/"));
-        const QStringList names{
-            "a/b", "a%2Fb", "a%2Fb.txt", "a%/b",  "a%25/b", "a%252Fb", QString("a") + QChar(0) + "b", "a%00b", "/",
-            "%2F", "../x",  "..%2Fx",    "x.log", "x",      "x.txt"};
+        const QStringList names{"a/b",
+                                "a%2Fb",
+                                "a%2Fb.txt",
+                                "a%/b",
+                                "a%25/b",
+                                "a%252Fb",
+                                QString("a") + QChar(0) + "b",
+                                "a%00b",
+                                "/",
+                                "%2F",
+                                "../x",
+                                "..%2Fx",
+                                "x.log",
+                                "x",
+                                "x.txt",
+                                ".",
+                                "..",
+                                "%2E",
+                                "%2E.",
+                                ".x",
+                                "%2Ex",
+                                QString(300, 'n'),
+                                QString(300, 'n') + "o",
+                                QString(251, 'n'),
+                                QString(252, 'n'),
+                                QString(250, 'n') + "%H",
+                                "." + QString(300, 'n'),
+                                QString(200, QChar(0x4e2d)),
+                                QString(84, QChar(0x4e2d))};
         QSet<QString> files;
         for (const QString& name : names) {
             const QString path = ChatText::LogPath(ChatText::Log::Room, name);
             QCOMPARE(QFileInfo(path).absolutePath() + "/", folder);
             QVERIFY(!path.contains(QChar(0)));
+            const QString file = QFileInfo(path).fileName();
+            QVERIFY2(file.toUtf8().size() <= 255 && !file.startsWith('.'), qPrintable(file));
             files.insert(path);
         }
         QCOMPARE(files.size(), names.size());
@@ -189,6 +234,28 @@ private slots:
         QCOMPARE(FileBytes(ChatText::LogPath(ChatText::Log::User, "bob")), QByteArray("private\n"));
     }
 
+    void everyNameGetsAVisibleLogAndAnOldHiddenOneIsKept()
+    {
+        const QString folder = ChatText::LogFolder(ChatText::Log::User);
+        const QString longName = QString(300, QChar(0xe9));
+        ChatText::LogChat(ChatText::Log::User, longName, "said at length");
+        ChatText::LogChat(ChatText::Log::User, longName + "x", "said by another");
+        QCOMPARE(FileBytes(ChatText::LogPath(ChatText::Log::User, longName)), QByteArray("said at length\n"));
+        QCOMPARE(FileBytes(ChatText::LogPath(ChatText::Log::User, longName + "x")), QByteArray("said by another\n"));
+
+        // A log written hidden before is taken over, not left behind.
+        QVERIFY(QDir().mkpath(folder));
+        QFile old(folder + ".dot.log");
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("older\n");
+        old.close();
+        ChatText::LogChat(ChatText::Log::User, ".dot", "newer");
+        QCOMPARE(FileBytes(folder + "%2Edot.txt"), QByteArray("older\nnewer\n"));
+        QVERIFY(!QFile::exists(folder + ".dot.log"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
+    }
+
     void aLogSwitchedOffWritesNothingAndTellsNoViewer()
     {
         RecordingViewer viewer;
@@ -214,50 +281,125 @@ private slots:
         int appended = 0;
         int cuts = 0;
         int size = 0;
-        const QString html0 = view.document()->toHtml();
         for (; appended < 1500; ++appended) {
             ChatText::AppendCapped(&view,
                                    ChatText::ChatLineHtml("u", QString("line %1 %2").arg(appended).arg(padding)));
             const int before = size;
-            size = view.document()->toHtml().size();
+            size = view.document()->characterCount();
             if (size >= before)
                 continue;
-            // A cut drops the head and the paragraphs up to the end of the
-            // one the cut fell in, a little more than ViewCut characters;
-            // the head comes back and the new line is added.
+            // A cut drops whole lines, at least ViewCut characters and less
+            // than a line more, and the new line is added.
             ++cuts;
             const int line = size / view.document()->blockCount() + 1;
-            const int head = html0.size();
-            QVERIFY2(before - size >= ChatText::ViewCut - head - line && before - size <= ChatText::ViewCut + line,
+            QVERIFY2(before - size >= ChatText::ViewCut - line && before - size <= ChatText::ViewCut + line,
                      qPrintable(QString("%1 -> %2").arg(before).arg(size)));
         }
         QVERIFY(cuts >= 2);
-        const QString html = view.document()->toHtml();
-        QVERIFY(html.size() <= ChatText::ViewCap + 1000);
+        // Characters, not the HTML around them: a view of long lines with
+        // little markup holds no more text than the cap.
+        QVERIFY(view.document()->characterCount() <= ChatText::ViewCap + 300);
 
-        const QStringList lines = view.toPlainText().split('\n');
+        const QStringList lines = Unisolated(view.toPlainText()).split('\n');
         QVERIFY(lines.size() < appended);
         QCOMPARE(lines.last(), QString("[u] line %1 %2").arg(appended - 1).arg(padding));
         // What is kept is whole lines, oldest first, in an unbroken run.
         const int first = appended - lines.size();
         for (int i = 0; i < lines.size(); ++i)
             QCOMPARE(lines.at(i), QString("[u] line %1 %2").arg(first + i).arg(padding));
-        QCOMPARE(Links(html), QStringList());
+        QCOMPARE(Links(view.document()->toHtml()), QStringList());
+    }
+
+    void aHugeLineIsShownBoundedAndLoggedWhole()
+    {
+        // No spaces to break at, and tags that would nest if they were read.
+        for (const QString& huge : {QString(1 << 20, 'w'), QString("<b>").repeated(262144)}) {
+            const QString shown = Unisolated(PlainText(ChatText::ChatLineHtml("spammer", huge)));
+            const QString left =
+                QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(huge.size() - ChatText::LineCap);
+            QCOMPARE(shown, "[spammer] " + huge.left(ChatText::LineCap) + left);
+            QVERIFY(ChatText::ChatLogLine("spammer", huge).endsWith("] " + huge));
+        }
+        // A cut never leaves half of a character written as a pair.
+        const QString pairs = QString(ChatText::LineCap - 1, 'a') + QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(3);
+        const QString shown = ChatText::Shown(pairs);
+        QVERIFY(shown.contains(QString(ChatText::LineCap - 1, 'a') + " " + QChar(0x2026)));
+        QVERIFY(ChatText::Shown(QString(500, 'n'), ChatText::NameCap).contains("300 more characters not shown"));
+
+        // A word wider than the view breaks at its edge.
+        ChatBrowser narrow;
+        narrow.resize(300, 200);
+        narrow.show();
+        ChatText::AppendCapped(&narrow, ChatText::ChatLineHtml("spammer", QString(2000, 'w')));
+        QTRY_VERIFY(narrow.document()->lastBlock().layout()->lineCount() > 10);
+        QVERIFY(narrow.document()->size().width() <= 300);
+    }
+
+    void aBurstIsInTheViewAtOnceAndTheViewFollowsItOnlyFromTheBottom()
+    {
+        ChatBrowser view;
+        view.resize(300, 200);
+        view.show();
+        auto burst = [&](int first) {
+            for (int i = first; i < first + 100; ++i)
+                ChatText::AppendCapped(&view, ChatText::ChatLineHtml("u", QString("line %1").arg(i)));
+        };
+        burst(0);
+        QCOMPARE(view.document()->blockCount(), 100);
+        QVERIFY(Unisolated(view.toPlainText()).endsWith("[u] line 99"));
+        QScrollBar* bar = view.verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0 && bar->value() == bar->maximum());
+
+        // Scrolled up to read, the reader is left where they are.
+        bar->setValue(10);
+        burst(100);
+        QTRY_COMPARE(view.document()->lastBlock().layout()->lineCount(), 1);
+        QCOMPARE(bar->value(), 10);
+        bar->setValue(bar->maximum());
+        burst(200);
+        QTRY_COMPARE(view.document()->lastBlock().layout()->lineCount(), 1);
+        QCOMPARE(bar->value(), bar->maximum());
+        const QPoint bottom = view.viewport()->rect().bottomLeft() - QPoint(-4, 8);
+        QVERIFY(view.cursorForPosition(bottom).block().text().contains("line 299"));
     }
 
     void oneHugeLineIsDroppedWholeRatherThanCutInsideItsTags()
     {
+        // Only text that is no chat line can be longer than the cap now.
         ChatBrowser view;
         QString huge;
         for (int i = 0; i < 6000; ++i)
             huge += QString("http://example.org/page%1  ").arg(i);
-        ChatText::AppendCapped(&view, ChatText::ChatLineHtml("spammer", huge));
-        QVERIFY(view.document()->toHtml().size() > ChatText::ViewCap);
+        view.append(ConvertLinks(huge));
+        QVERIFY(view.document()->characterCount() > ChatText::ViewCap);
 
         ChatText::AppendCapped(&view, ChatText::ChatLineHtml("alice", "after"));
-        QCOMPARE(view.toPlainText(), QString("[alice] after"));
+        QCOMPARE(Unisolated(view.toPlainText()), QString("[alice] after"));
         ChatText::AppendCapped(&view, ChatText::ChatLineHtml("bob", "http://b.org/"));
-        QCOMPARE(view.toPlainText(), QString("[alice] after\n[bob] http://b.org/"));
+        QCOMPARE(Unisolated(view.toPlainText()), QString("[alice] after\n[bob] http://b.org/"));
+        QCOMPARE(Links(view.document()->toHtml()), QStringList{"http://b.org/ = http://b.org/"});
+    }
+
+    void controlsShowAndEachNameAndMessageKeepsItsOwnDirection()
+    {
+        const QChar override(0x202e);
+        const QString name = QString("ev") + override + "il\n";
+        const QString message = QString("see gnp") + override + ".exe\a\r\nnow" + QChar(0x2069);
+        const QString shown = PlainText(ChatText::ChatLineHtml(name, message));
+        QCOMPARE(shown, "[" + PeerText::Line(name) + "] " + PeerText::Line(message));
+        // The override stays inside its isolate: the closing bracket and the
+        // message are outside the name's, and a stray closer cannot end it.
+        QVERIFY(shown.contains(QString("il") + QChar(0x240a) + QChar(0x2069) + "] " + QChar(0x2068) + "see"));
+        QVERIFY(shown.contains(QString("exe") + QChar(0x2407) + QChar(0x240d) + QChar(0x240a) + "now"));
+        QCOMPARE(shown.count(QChar(0x2069)), 2);
+        QVERIFY(!shown.contains('\a'));
+
+        QCOMPARE(PlainText(ChatText::StatusLineHtml(QString("bell\a"))), QString("* bell") + QChar(0x2407));
+        QCOMPARE(PlainText(ChatText::StatusLineHtml(ChatText::Shown(name, ChatText::NameCap) + " is away.")),
+                 "* " + PeerText::Line(name) + " is away.");
+        // The log keeps what was said, a line to an entry.
+        QCOMPARE(ChatText::ChatLogLine(name, message).mid(ChatText::ChatLogLine(name, message).indexOf("][")),
+                 QString("][ev") + override + "il ] see gnp" + override + ".exe\a  now" + QChar(0x2069));
     }
 
     void chatActivityStartsWithALineAndEndsAfterFiveQuietMinutes()

@@ -4,11 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QTabBar>
 
 #include "RoomsSetup.h"
 #include "Settings.h"
 #include "ShellHooks.h"
+#include "common/PeerText.h"
 #include "common/ViewClock.h"
 #include "rooms/ChatForm.h"
 #include "rooms/ChatLogForm.h"
@@ -31,7 +33,7 @@ QStringList LogLines(const QString& user)
 
 QStringList Lines(QWidget* page)
 {
-    return page->findChild<QTextEdit*>("chatView")->toPlainText().split('\n');
+    return RoomsSetup::Unisolated(page->findChild<QTextEdit*>("chatView")->toPlainText()).split('\n');
 }
 
 } // namespace
@@ -83,7 +85,7 @@ private slots:
         From("ann", "still there?");
         From("R&D", "hi");
         QTRY_COMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->tabText(1), QString("R&D"));
+        QCOMPARE(tabs->tabText(1), PeerText::Title("R&D"));
         QVERIFY(SameIcon(tabs->tabIcon(1), ":/icons/offline_icon"));
         QCOMPARE(Lines(tabs->widget(0)).mid(1), (QStringList{"[ann] hello", "[ann] still there?"}));
         QTRY_COMPARE(s.SentNames(5).count("ann"), 1);
@@ -116,8 +118,9 @@ private slots:
         QTRY_COMPARE(m_popups.size(), 3);
         QCOMPARE(m_popups, (QStringList{"[ann]   two  spaces ", "[ann] " + hundred, "[ann] " + hundred + " ..."}));
         ChatForm* page = s.chats->GetChatForm("ann");
+        // Every space of the message shows, apart from the one after the name.
         QCOMPARE(Lines(page).mid(0, 3),
-                 (QStringList{"* Chat started " + started, "[ann]  two  spaces ", "* ann waves"}));
+                 (QStringList{"* Chat started " + started, "[ann]   two  spaces ", "* ann waves"}));
 
         Status("ann", 1);
         Status("ann", 2);
@@ -169,7 +172,7 @@ private slots:
         QCOMPARE(s.ChatTabs()->count(), 2);
         auto* viewer = qobject_cast<ChatLogForm*>(s.ChatTabs()->widget(1));
         QVERIFY(viewer);
-        QCOMPARE(s.ChatTabs()->tabText(1), QString("ann"));
+        QCOMPARE(s.ChatTabs()->tabText(1), PeerText::Title("ann"));
         QVERIFY(SameIcon(s.ChatTabs()->tabIcon(1), ":/icons/note_icon"));
         QVERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] remember the tape"));
 
@@ -182,6 +185,61 @@ private slots:
         QCOMPARE(s.ChatTabs()->count(), 1);
         From("ann", "and the cable");
         QTRY_VERIFY(viewer->findChild<QPlainTextEdit*>("logEdit")->toPlainText().endsWith("[ann] and the cable"));
+    }
+
+    void aLineTypedOutOfTheServerIsSaidNotToBeSentAndAPasteGoesWhole()
+    {
+        QVERIFY(Start());
+        s.chats->OpenChatForm("ann");
+        ChatForm* page = s.chats->GetChatForm("ann");
+        QLineEdit* edit = page->findChild<QLineEdit*>("chatEdit");
+        QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
+        s.Server()->Cut("me");
+        QVERIFY(lost.wait(5000));
+        edit->setText("anyone there?");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(Lines(page).last(), QString("* ") + ChatForm::NotSentNotice);
+        QCOMPARE(edit->text(), QString("anyone there?"));
+        QVERIFY(LogLines("ann").isEmpty());
+        QVERIFY(m_popups.isEmpty());
+
+        QSignalSpy back(s.fixture->net.client, &Server::Connected);
+        s.fixture->Tick();
+        QVERIFY(back.wait(5000));
+        // Longer than a line edit takes unless told otherwise.
+        const QString paste = QString(40000, 'z') + "end";
+        edit->setText(paste);
+        QCOMPARE(edit->text(), paste);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_COMPARE(s.Server()->ReceivedMessages(22).size(), 1);
+        TestMessage sent(s.Server()->ReceivedMessages(22).first().body);
+        QString to, text;
+        QVERIFY(sent.ReadStr(to) && sent.ReadStr(text));
+        QCOMPARE(to, QString("ann"));
+        QCOMPARE(text, paste);
+        QCOMPARE(edit->text(), QString());
+        QVERIFY(LogLines("ann").last().endsWith("[me] " + paste));
+    }
+
+    void aFloodOfLongMessagesIsCappedAndTitlesShowNamesAsTheyAre()
+    {
+        QVERIFY(Start());
+        const QString name = "<b>evil</b>&amp; late night & co";
+        const QString hundredK = QString(100 * 1024, 'w');
+        for (int i = 0; i < 60; ++i)
+            From(name, QString::number(i) + hundredK);
+        QTRY_COMPARE_WITH_TIMEOUT(LogLines(name).size(), 60, 30000);
+        ChatForm* page = s.chats->GetChatForm(name);
+        auto* view = page->findChild<QTextEdit*>("chatView");
+        QVERIFY(view->document()->characterCount() <= ChatText::ViewCap + ChatText::LineCap + 200);
+        QVERIFY(Lines(page).last().startsWith("[" + name + "] 59" + hundredK.left(ChatText::LineCap - 2)));
+        QVERIFY(Lines(page).last().endsWith(" more characters not shown)"));
+        QVERIFY(LogLines(name).last().endsWith("] 59" + hundredK));
+
+        QCOMPARE(s.ChatTabs()->tabText(0), PeerText::Title(name));
+        QVERIFY(s.Trigger(page->findChild<QLineEdit*>("chatEdit"), "Chat Log"));
+        QCOMPARE(s.ChatTabs()->tabText(1), PeerText::Title(name));
+        QVERIFY(s.ChatTabs()->tabText(1).contains("&&amp; late night && co"));
     }
 };
 

@@ -240,7 +240,7 @@ private slots:
         QTRY_COMPARE(LogLines("a/b"), QStringList{line});
         QTRY_COMPARE(LogLines("../up"), QStringList{line});
         QCOMPARE(QDir(ChatText::LogFolder(ChatText::Log::Room)).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"..%2Fup.txt", "a%2Fb.txt"}));
+                 (QStringList{"%2E.%2Fup.txt", "a%2Fb.txt"}));
 
         SetSetting("log_room_chat", "no");
         s.Server()->SayInRoom("a/b", "x", "unlogged");

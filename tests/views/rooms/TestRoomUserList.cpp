@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 
 #include "RoomsSetup.h"
+#include "common/PeerText.h"
 #include "rooms/ChatForm.h"
 #include "users/UserWindows.h"
 
@@ -167,7 +168,7 @@ private slots:
 
         emit list->itemDoubleClicked(RoomsSetup::UserRow(page, "bob"), 4);
         QCOMPARE(s.ChatTabs()->count(), 1);
-        QCOMPARE(s.ChatTabs()->tabText(0), QString("bob"));
+        QCOMPARE(s.ChatTabs()->tabText(0), PeerText::Title("bob"));
         QTRY_COMPARE(s.fixture->tabs->currentWidget(), static_cast<QWidget*>(s.chats));
 
         // The user leaves while the menu is open; the entry still acts on

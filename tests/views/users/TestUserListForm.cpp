@@ -8,6 +8,7 @@
 #include "EventToolBar.h"
 #include "Settings.h"
 #include "UsersSetup.h"
+#include "common/PeerText.h"
 #include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
 #include "users/AddUserDialog.h"
@@ -178,7 +179,7 @@ private slots:
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, bob);
         QTabWidget* chatTabs = chats->findChild<QTabWidget*>("chatTabControl");
         QCOMPARE(chatTabs->count(), 1);
-        QCOMPARE(chatTabs->tabText(0), QString("bob"));
+        QCOMPARE(chatTabs->tabText(0), PeerText::Title("bob"));
     }
 
     void theToolbarOpensTheListsDialogs()

@@ -15,6 +15,7 @@
 #include "TestMessage.h"
 #include "TestServer.h"
 #include "ViewFixture.h"
+#include "common/PeerText.h"
 #include "rooms/ChatsForm.h"
 #include "settings/GiftPrivilegesDialog.h"
 #include "users/UserMenuOptions.h"
@@ -160,7 +161,7 @@ private slots:
 
         QVERIFY(Choose("ann", "Message user"));
         QTabWidget* tabs = chats->findChild<QTabWidget*>("chatTabControl");
-        QCOMPARE(tabs->tabText(tabs->currentIndex()), QString("ann"));
+        QCOMPARE(tabs->tabText(tabs->currentIndex()), PeerText::Title("ann"));
 
         // The room's sets change when the server says so, not here.
         d.GetType("room")->GetItem("club").NewItem("is_owner");
