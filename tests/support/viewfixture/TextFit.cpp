@@ -68,17 +68,19 @@ QStringList TextFit::Clipped(const QWidget* window)
                 clipped << Describe(button, button->text(), needed.width(), button->width());
             if (needed.height() > button->height())
                 clipped << Describe(button, button->text() + " (height)", needed.height(), button->height());
-        } else if (auto* edit = qobject_cast<const QLineEdit*>(widget)) {
-            if (edit->text().isEmpty())
-                continue;
-            const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
-            // The toolkit keeps two pixels beside the text on each side.
-            const int needed = edit->fontMetrics().horizontalAdvance(edit->displayText()) + 2 * frame + 2 * 2;
-            if (needed > edit->width())
-                clipped << Describe(edit, edit->text(), needed, edit->width());
         }
     }
     return clipped;
+}
+
+QStringList TextFit::ClippedEdit(const QLineEdit* edit)
+{
+    const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+    // The toolkit keeps two pixels beside the text on each side.
+    const int needed = edit->fontMetrics().horizontalAdvance(edit->displayText()) + 2 * frame + 2 * 2;
+    if (needed > edit->width())
+        return {Describe(edit, edit->text(), needed, edit->width())};
+    return {};
 }
 
 QStringList TextFit::Overlapping(const QWidget* window)

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+class QLineEdit;
 class QWidget;
 
 // Whether what a window or page shows fits in it as laid out: every label, button
@@ -11,9 +12,12 @@ class QWidget;
 class TextFit
 {
 public:
-    // Labels, buttons (check boxes too), line edits with text, and a
-    // window's title against the window's width.
+    // Labels, buttons (check boxes too), and a window's title against the
+    // window's width.
     static QStringList Clipped(const QWidget* window);
+    // A line edit that should show its text whole rather than scroll it
+    // (a time, a port).
+    static QStringList ClippedEdit(const QLineEdit* edit);
     // Shown labels, buttons, line edits and lists that overlap.
     static QStringList Overlapping(const QWidget* window);
 };

@@ -115,6 +115,14 @@ private slots:
         const QStringList overlapping = TextFit::Overlapping(dialog.get());
         QVERIFY2(overlapping.isEmpty(), qPrintable(overlapping.join("; ")));
 
+        // The time and the port show whole.
+        for (const char* name : {"timeEdit", "portEdit"}) {
+            if (auto* edit = dialog->findChild<QLineEdit*>(name)) {
+                const QStringList cut = TextFit::ClippedEdit(edit);
+                QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
+            }
+        }
+
         // A report shows all its lines without scrolling.
         if (auto* report = dialog->findChild<QPlainTextEdit*>("plainTextEdit")) {
             QCOMPARE(report->verticalScrollBar()->maximum(), 0);
