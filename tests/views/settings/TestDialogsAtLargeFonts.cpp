@@ -1,6 +1,7 @@
 // The small dialogs at the fonts the Options page offers: every text shows
 // whole and no control lies on another, at the default font and at 12 and
-// 14 points, including the title and the lines the dialogs fill in.
+// 14 points, including the title and the lines the dialogs fill in, and
+// the colour swatches in even columns.
 #include <QApplication>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -121,6 +122,14 @@ private slots:
                 const QStringList cut = TextFit::ClippedEdit(edit);
                 QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
             }
+        }
+
+        // The colour swatches keep one width, so each column lines up.
+        if (qobject_cast<ColorSelectionDialog*>(dialog.get())) {
+            const QList<QLineEdit*> swatches = dialog->findChildren<QLineEdit*>();
+            QCOMPARE(swatches.size(), 14);
+            for (QLineEdit* swatch : swatches)
+                QVERIFY2(swatch->width() == swatches.first()->width(), qPrintable(swatch->objectName()));
         }
 
         // A report shows all its lines without scrolling.
