@@ -11,10 +11,13 @@
 #include <QDesktopServices>
 #include <QIcon>
 #include <QLabel>
+#include <QLayout>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QSizePolicy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <algorithm>
 #include <vector>
@@ -267,6 +270,7 @@ void ActionSetToolBar::ClearAndDeleteActions()
     // The actions' records go with them, so nothing can look up an action
     // that is about to be deleted.
     RemoveActionObjects();
+    FoldOverflow();
     const QList<QAction*> old = actions();
     for (QAction* action : old) {
         removeAction(action);
@@ -280,6 +284,25 @@ void ActionSetToolBar::ClearAndDeleteActions()
     addWidget(statusButton);
     m_statusButton = statusButton;
     addWidget(new QLabel(" ", this));
+}
+
+void ActionSetToolBar::FoldOverflow()
+{
+    // Opened by its "»", the toolbar stays unfolded through a change of its
+    // actions, and the next set, however short, is drawn in rows with an
+    // empty one beside the "»". Folding it with the window's animation
+    // leaves the "»" behind as well: the toolkit lays the toolbar out again
+    // only while the animation runs, and not once it ends.
+    auto* overflow = findChild<QToolButton*>("qt_toolbar_ext_button", Qt::FindDirectChildrenOnly);
+    if (!overflow || !overflow->isChecked() || !layout())
+        return;
+    auto* window = qobject_cast<QMainWindow*>(parentWidget());
+    const bool animated = window && window->isAnimated();
+    if (animated)
+        window->setAnimated(false);
+    QMetaObject::invokeMethod(layout(), "setExpanded", Q_ARG(bool, false));
+    if (animated)
+        window->setAnimated(true);
 }
 
 void ActionSetToolBar::AddSupportQuorvaneButton()

@@ -42,6 +42,7 @@ public:
     void ChangeSet(QWidget* ip_widget, QString i_set);
     void Clear();
     void ClearAndDeleteActions();
+    void FoldOverflow();
     void AddSupportQuorvaneButton();
 
     QString GetCurrentSet() const { return m_currentSet; }

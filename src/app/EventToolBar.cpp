@@ -93,8 +93,12 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
         return;
 
     const quintptr address = Address(ip_widget);
-    if (T("event_toolbar_widget")->HasItem(Value(address)) && !i_repeat)
-        return;
+    if (ItemPtr shownFor = T("event_toolbar_widget")->HasItem(Value(address))) {
+        // A repeatable event still gets one button per text: the same user
+        // coming online at every reconnection is one event, not many.
+        if (!i_repeat || HasButton(shownFor, i_text))
+            return;
+    }
 
     if (m_placeholderPresent) {
         removeAction(m_placeholder);
@@ -221,6 +225,18 @@ void EventToolBar::RemoveEventsAt(quintptr i_address)
     ShowPlaceholderIfEmpty();
     m_widgets.remove(i_address);
     widgetItem.Remove();
+}
+
+bool EventToolBar::HasButton(ItemPtr i_widgetItem, const QString& i_text) const
+{
+    const QList<QAction*> shown = actions();
+    for (ItemPtr actionItem : i_widgetItem.GetItems("event_toolbar_action")) {
+        for (QAction* button : shown) {
+            if (button->text() == i_text && Value(Address(button)).Bytes() == actionItem.AsStdString())
+                return true;
+        }
+    }
+    return false;
 }
 
 void EventToolBar::ShowPlaceholderIfEmpty()

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "DataLoadedEventHandler.h"
+#include "ItemPtr.h"
 
 class QAction;
 
@@ -48,6 +49,7 @@ public slots:
 private:
     void RemoveEventsAt(quintptr i_address);
     void ShowPlaceholderIfEmpty();
+    bool HasButton(ItemPtr i_widgetItem, const QString& i_text) const;
 
     bool m_placeholderPresent = true;
     // Ordered by plain string comparison, which is the blinking order.

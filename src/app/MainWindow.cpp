@@ -9,6 +9,7 @@
 #include <QMoveEvent>
 #include <QResizeEvent>
 #include <QTextCodec>
+#include <algorithm>
 
 #include "ActionSetToolBar.h"
 #include "DNetManager.h"
@@ -138,20 +139,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui_MainWin
     SetApplicationIcon(":/icons/offline_icon");
     ui->sharedFoldersList->setColumnWidth(0, 400);
     ui->sharedFoldersList->setHeaderLabels(QStringList() << tr("Shared folder") << tr("Accessible to"));
-    FitImportButton();
-}
-
-void MainWindow::FitImportButton()
-{
-    QPushButton* import = ui->importUserListButton;
-    import->resize(qMax(281, import->sizeHint().width()), import->height());
-}
-
-void MainWindow::changeEvent(QEvent* event)
-{
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
-        FitImportButton();
 }
 
 MainWindow::~MainWindow()
@@ -266,8 +253,7 @@ void MainWindow::Init()
     new DNetManager();
     new SharedFoldersManager(this);
 
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_trayIcon.setIcon(QIcon(":/icons/offline_icon"));
+    m_trayIcon.setIcon(QIcon(":/icons/offline_icon"));
 
     user->RelateToType(d.NewType("user_chat_widget", 0, false, true), one, one, false);
 
@@ -332,8 +318,14 @@ void MainWindow::Init()
 
     new ExtendedAsciiTranslator();
     ui->codePageBox->addItem("[None]");
+    // The toolkit names some codecs more than once and in no order.
+    QStringList codePages;
     for (const QByteArray& name : QTextCodec::availableCodecs())
-        ui->codePageBox->addItem(QString::fromLatin1(name));
+        codePages << QString::fromLatin1(name);
+    codePages.removeDuplicates();
+    std::sort(codePages.begin(), codePages.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    ui->codePageBox->addItems(codePages);
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
     ui->userListForm->Init();
@@ -488,13 +480,7 @@ void MainWindow::ApplyAppearance()
 
     // A stored text that names no colour or font leaves that part of the
     // start-up appearance as it was, rather than painting it black.
-    QPalette palette = defaultPalette;
-    for (const ColorSettings::Entry& entry : ColorSettings::Entries()) {
-        const QColor c = ColorSettings::Stored(entry.key);
-        if (entry.role != QPalette::NoRole && c.isValid())
-            palette.setBrush(QPalette::All, entry.role, QBrush(c, Qt::SolidPattern));
-    }
-    QApplication::setPalette(palette);
+    QApplication::setPalette(ColorSettings::MakePalette(defaultPalette, ColorSettings::StoredColors()));
 
     QFont font;
     if (font.fromString(GetSetting("application_font")))
@@ -549,7 +535,7 @@ void MainWindow::FillConnectionOptions()
 
     if (ControlFlag("minimize_to_tray")) {
         ui->minimizeToTrayCheckBox->setChecked(true);
-        m_trayIcon.show();
+        ShowTrayIcon(true);
     }
     ui->listeningPortEdit->setText(ControlText("listening_port"));
 
@@ -704,8 +690,14 @@ void MainWindow::SetApplicationIcon(QString resource)
     const QIcon icon(resource);
     QApplication::setWindowIcon(icon);
     setWindowIcon(icon);
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_trayIcon.setIcon(icon);
+    m_trayIcon.setIcon(icon);
+}
+
+void MainWindow::ShowTrayIcon(bool shown)
+{
+    // Without a tray there is nothing to show it in; the toolkit would only
+    // complain on every start.
+    m_trayIcon.setVisible(shown && QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void MainWindow::ResetApplicationIcon()

@@ -53,6 +53,8 @@ public:
 
     void SetApplicationIcon(QString resource);
     void ResetApplicationIcon();
+    // Shows the tray icon only where a tray exists.
+    void ShowTrayIcon(bool shown);
     void PopupAlert(QString text);
 
     // The data file's name without its save-time suffix.
@@ -149,12 +151,8 @@ protected:
     void moveEvent(QMoveEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
-    // The Extras page places its button by hand, at a width measured for a
-    // smaller font: it grows to its text rather than cut it.
-    void FitImportButton();
     void DeclareShellTypes();
     void AddToolBarActions();
     void WriteDefaults();

@@ -62,7 +62,7 @@ void MainWindow::OnDontSplitDownloads(bool checked)
 void MainWindow::OnMinimizeToTrayCheckboxToggled(bool checked)
 {
     SettingBinding::WriteSwitch("minimize_to_tray", checked);
-    m_trayIcon.setVisible(checked);
+    ShowTrayIcon(checked);
 }
 
 void MainWindow::OnUseOldStyleSearchResultsCheckboxToggled(bool checked)

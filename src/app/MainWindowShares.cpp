@@ -115,8 +115,9 @@ void MainWindow::OnUnshareFolder()
 void MainWindow::OnSharedFilesRescanned(int filesAdded, int filesRemoved)
 {
     auto* report = new SharedFilesRescannedDialog(this);
-    report->Append(tr("%1 files added.").arg(filesAdded));
-    report->Append(tr("%1 files removed.").arg(filesRemoved));
+    // No translation is loaded, so the plural is chosen here.
+    report->Append(filesAdded == 1 ? tr("1 file added.") : tr("%1 files added.").arg(filesAdded));
+    report->Append(filesRemoved == 1 ? tr("1 file removed.") : tr("%1 files removed.").arg(filesRemoved));
     report->setWindowTitle(tr("Shared Files Rescanned"));
     report->show();
 }

@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QWidgetAction>
@@ -112,6 +113,9 @@ private slots:
 
     void cleanup()
     {
+        // As the program does: the toolbar no longer follows widgets that
+        // go with the window, in whatever order they go.
+        g_showIsOver = true;
         delete m_window;
         m_window = nullptr;
         g_showIsOver = false;
@@ -181,6 +185,42 @@ private slots:
         m_bar->RegisterWidget(a.widget, "beta");
         Focus(a.edit);
         QCOMPARE(Texts(), QStringList({"Three"}));
+    }
+
+    void aSetShownAfterTheOverflowWasOpenedStartsFolded()
+    {
+        m_bar->Init();
+        for (int i = 0; i < 12; ++i)
+            m_bar->AddSetAction("long", QString("l%1").arg(i), QString("Long action %1").arg(i), ":/icons/online_icon",
+                                false);
+        m_bar->AddSetAction("short", "s1", "Short", ":/icons/chat_icon", false);
+        Panel many = AddPanel(m_central);
+        Panel few = AddPanel(m_central);
+        m_bar->RegisterWidget(many.widget, "long");
+        m_bar->RegisterWidget(few.widget, "short");
+
+        Focus(few.edit);
+        const int oneRow = m_bar->height();
+        Focus(many.edit);
+        auto* overflow = m_bar->findChild<QToolButton*>("qt_toolbar_ext_button");
+        QVERIFY(overflow);
+        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 2000);
+        overflow->click();
+        QTRY_VERIFY_WITH_TIMEOUT(m_bar->height() > oneRow, 2000);
+
+        // What the user picks there moves the focus: the short set fits
+        // and shows in one row, without the "»".
+        Focus(few.edit);
+        QTRY_VERIFY_WITH_TIMEOUT(!overflow->isVisible(), 2000);
+        QVERIFY(!overflow->isChecked());
+        QCOMPARE(m_bar->height(), oneRow);
+        QVERIFY(m_bar->widgetForAction(Shown("Short"))->isVisible());
+
+        // The long set overflows again, folded until the "»" is pressed.
+        Focus(many.edit);
+        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 2000);
+        QVERIFY(!overflow->isChecked());
+        QCOMPARE(m_bar->height(), oneRow);
     }
 
     void tabWidgetsStandForTheirCurrentPage()

@@ -204,6 +204,10 @@ private slots:
         m_bar->AddEvent("alice online", ":/icons/online_icon", m_another, QString(), QString(), true);
         m_bar->AddEvent("bob online", ":/icons/online_icon", m_another, QString(), QString(), true);
         QCOMPARE(Buttons().size(), 3);
+        // Bob again, after a reconnection: the button he has is enough.
+        m_bar->AddEvent("bob online", ":/icons/online_icon", m_another, "bob", QString(), true);
+        QCOMPARE(Buttons().size(), 3);
+        QCOMPARE(m_balloons.last(), QString("bob"));
 
         // Clicking one of them leaves the other and brings the page forward.
         Buttons()[1]->trigger();

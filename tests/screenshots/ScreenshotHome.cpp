@@ -21,8 +21,8 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QTextStream err(stderr);
-    if (argc != 2) {
-        err << "usage: quorvane-screenshot-home HOME\n";
+    if (argc != 2 && argc != 3) {
+        err << "usage: quorvane-screenshot-home HOME [FONT-POINTS]\n";
         return 2;
     }
     const QString home = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -55,6 +55,10 @@ int main(int argc, char* argv[])
         err << "no free port\n";
         return 1;
     }
+    // The font the UI page would store, at the size asked for.
+    if (argc == 3)
+        data.SetSetting("application_font",
+                        QString("Sans Serif,%1,-1,5,50,0,0,0,0,0").arg(QString::fromLocal8Bit(argv[2]).toInt()));
     data.SetSetting("upload_slots", "3");
     // Slow enough that uploads are seen running.
     data.SetSetting("upload_speed_limit", "48");

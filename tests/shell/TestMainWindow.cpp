@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include <QTest>
 #include <QTextCodec>
 #include <QTreeWidget>
+#include <algorithm>
 #include <memory>
 
 #include "ActionSetToolBar.h"
@@ -63,6 +65,28 @@ QByteArray NewestDataFile()
         return QByteArray();
     return file.readAll();
 }
+
+// The warnings the toolkit prints while it lives.
+class WarningCatcher
+{
+public:
+    WarningCatcher()
+    {
+        s_caught.clear();
+        m_previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type == QtWarningMsg)
+                s_caught << text;
+        });
+    }
+    ~WarningCatcher() { qInstallMessageHandler(m_previous); }
+    QStringList Caught() const { return s_caught; }
+
+private:
+    static QStringList s_caught;
+    QtMessageHandler m_previous;
+};
+
+QStringList WarningCatcher::s_caught;
 
 void FireTimer(QTimer* timer)
 {
@@ -203,15 +227,20 @@ private slots:
         QCOMPARE(shared->headerItem()->text(0), QString("Shared folder"));
         QCOMPARE(shared->headerItem()->text(1), QString("Accessible to"));
         QCOMPARE(shared->columnWidth(0), 400);
-        // Placed by hand, yet its whole text shows.
+        // Laid out in its page, its whole text shows at any font.
         auto* import = Control<QPushButton>("importUserListButton");
+        auto* extras = Control<QWidget>("extrasTab");
+        extras->resize(m_window->width(), 200);
+        extras->layout()->activate();
         QCOMPARE(import->pos(), QPoint(10, 30));
-        QVERIFY(import->width() >= import->sizeHint().width() && import->width() >= 281);
+        QVERIFY(import->width() >= import->sizeHint().width());
+        const int width = import->width();
         const QFont font = QApplication::font();
         QFont larger = font;
         larger.setPointSize(font.pointSize() * 2);
         QApplication::setFont(larger);
-        const bool fits = import->width() >= import->sizeHint().width() && import->width() > 281;
+        extras->layout()->activate();
+        const bool fits = import->width() >= import->sizeHint().width() && import->width() > width;
         QApplication::setFont(font);
         QVERIFY(fits);
 
@@ -226,7 +255,12 @@ private slots:
         answers.Then(DialogAnswerer::EnterAccount("  alice  ", " secret "))
             .Then(DialogAnswerer::Press(QMessageBox::No))
             .Then(DialogAnswerer::Press(QMessageBox::Ok));
-        Start();
+        {
+            // Minimising to the tray is on by default, and there is no tray.
+            WarningCatcher warnings;
+            Start();
+            QVERIFY2(warnings.Caught().filter("QSystemTrayIcon").isEmpty(), qPrintable(warnings.Caught().join("\n")));
+        }
 
         QCOMPARE(answers.Titles(), QStringList({"Set Username/Password", "Share a folder?", "In the future"}));
         QCOMPARE(answers.ShownAccount(), QStringList({"", ""}));
@@ -256,7 +290,31 @@ private slots:
         QCOMPARE(GetSetting("color_transfer_failed"), QString("#ff0a47"));
         QCOMPARE(GetRuntimeSetting("default_application_font"), m_font.toString());
         QCOMPARE(Control<QComboBox>("codePageBox")->itemText(0), QString("[None]"));
-        QCOMPARE(Control<QComboBox>("codePageBox")->count(), QTextCodec::availableCodecs().size() + 1);
+        // Each code page once, in the order of their names.
+        auto* codePages = Control<QComboBox>("codePageBox");
+        QStringList names;
+        for (int i = 1; i < codePages->count(); ++i)
+            names << codePages->itemText(i);
+        QVERIFY(names.contains("UTF-8"));
+        QCOMPARE(names.count("UTF-8"), 1);
+        QCOMPARE(names.removeDuplicates(), 0);
+        QStringList sorted = names;
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(names, sorted);
+        for (const QByteArray& codec : QTextCodec::availableCodecs())
+            QVERIFY2(names.contains(QString::fromLatin1(codec)), codec.constData());
+
+        // The start colours are the user's colours now, yet a disabled
+        // control still looks disabled: the empty-share message's "Save".
+        auto* save = Control<QPushButton>("saveEmptyShareWarningMessageButton");
+        QVERIFY(!save->isEnabled());
+        const QPalette shown = save->palette();
+        QVERIFY(shown.color(QPalette::Disabled, QPalette::ButtonText) !=
+                shown.color(QPalette::Active, QPalette::ButtonText));
+        QCOMPARE(shown.color(QPalette::Disabled, QPalette::ButtonText),
+                 m_palette.color(QPalette::Disabled, QPalette::ButtonText));
+        QCOMPARE(shown.color(QPalette::Disabled, QPalette::Text), m_palette.color(QPalette::Disabled, QPalette::Text));
 
         // Closing saves: the next start finds the account and asks nothing.
         Stop();

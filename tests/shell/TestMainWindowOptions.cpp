@@ -25,6 +25,7 @@
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "TextFit.h"
 #include "TransferQueueManager.h"
 #include "Type.h"
 #include "settings/ColorSelectionDialog.h"
@@ -263,6 +264,42 @@ private slots:
         // A cancelled chooser changes nothing.
         m_app.Control<QPushButton>("roomChatSoundSelectFileButton")->click();
         QVERIFY(m_app.Control<QLineEdit>("roomChatSoundEdit")->text().isEmpty());
+    }
+
+    void everyOptionsPageShowsWholeAtALargeFont()
+    {
+        QFont large = QApplication::font();
+        large.setPointSize(14);
+        QMap<QString, QString> settings = MainWindowFixture::Account();
+        settings["application_font"] = large.toString();
+        QVERIFY(m_app.Start(settings));
+        QCOMPARE(QApplication::font().pointSize(), 14);
+
+        auto* options = m_app.Control<QTabWidget>("optionsTabControl");
+        auto* tabs = m_app.Control<QTabWidget>("tabControl");
+        for (int i = 0; i < tabs->count(); ++i) {
+            if (tabs->widget(i)->isAncestorOf(options))
+                tabs->setCurrentIndex(i);
+        }
+        for (int i = 0; i < options->count(); ++i) {
+            QWidget* page = options->widget(i);
+            options->setCurrentWidget(page);
+            QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), 5000);
+            const QStringList clipped = TextFit::Clipped(page);
+            QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
+            const QStringList overlapping = TextFit::Overlapping(page);
+            QVERIFY2(overlapping.isEmpty(), qPrintable(overlapping.join("; ")));
+        }
+
+        const QStringList port = TextFit::ClippedEdit(m_app.Control<QLineEdit>("listeningPortEdit"));
+        QVERIFY2(port.isEmpty(), qPrintable(port.join("; ")));
+
+        // The sound rows line up: every file box starts where the first does.
+        for (const char* edit :
+             {"privateChatSoundEdit", "roomChatSoundEdit", "wishlistResultsSoundEdit", "shareBrowseSoundEdit",
+              "downloadAlertSoundEdit", "userOnlineAlertSoundEdit", "userInfoSoundEdit"})
+            QCOMPARE(m_app.Control<QLineEdit>(edit)->mapTo(m_app.window, QPoint()).x(),
+                     m_app.Control<QLineEdit>("defaultSoundEdit")->mapTo(m_app.window, QPoint()).x());
     }
 
     void kindsShareOneFileAndEachHoldsOne()

@@ -194,7 +194,7 @@ private slots:
             texts << report->findChild<QPlainTextEdit*>("plainTextEdit")->toPlainText();
         }
         texts.sort();
-        QCOMPARE(texts, QStringList({"0 files added.\n0 files removed.", "1 files added.\n0 files removed."}));
+        QCOMPARE(texts, QStringList({"0 files added.\n0 files removed.", "1 file added.\n0 files removed."}));
 
         QPointer<SharedFilesRescannedDialog> first = reports[0];
         first->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Ok)->click();

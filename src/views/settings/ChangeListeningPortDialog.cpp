@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "Settings.h"
+#include "common/WindowTitleRoom.h"
 
 ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* parent) : QDialog(parent)
 {
@@ -12,6 +13,7 @@ ChangeListeningPortDialog::ChangeListeningPortDialog(QWidget* parent) : QDialog(
     setAttribute(Qt::WA_DeleteOnClose);
     ui.portEdit->setInputMask("D9999");
     ui.portEdit->setText(GetSetting("listening_port"));
+    WindowTitleRoom::Keep(this);
 }
 
 void ChangeListeningPortDialog::accept()

@@ -1,6 +1,7 @@
 #include "ChangeUsernamePasswordDialog.h"
 
 #include "Settings.h"
+#include "common/WindowTitleRoom.h"
 
 ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool firstRun, QWidget* parent)
     : QDialog(parent), m_firstRun(firstRun)
@@ -10,6 +11,7 @@ ChangeUsernamePasswordDialog::ChangeUsernamePasswordDialog(bool firstRun, QWidge
     ui.passwordEdit->setText(GetSetting("password"));
     if (m_firstRun)
         setWindowTitle(tr("Set Username/Password"));
+    WindowTitleRoom::Keep(this);
     activateWindow();
 }
 

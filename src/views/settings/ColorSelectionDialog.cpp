@@ -79,11 +79,10 @@ void ColorSelectionDialog::OnResetToDefaults()
 void ColorSelectionDialog::OnSaveColors()
 {
     const auto& entries = ColorSettings::Entries();
-    QPalette palette = QApplication::palette();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (entries[i].role != QPalette::NoRole)
-            palette.setColor(entries[i].role, SwatchColor(m_swatches[i]));
-    }
+    std::vector<QColor> chosen;
+    for (size_t i = 0; i < entries.size(); ++i)
+        chosen.push_back(SwatchColor(m_swatches[i]));
+    const QPalette palette = ColorSettings::MakePalette(defaultPalette, chosen);
     QApplication::setPalette(palette);
     for (size_t i = 0; i < entries.size(); ++i) {
         const auto& entry = entries[i];

@@ -24,4 +24,12 @@ public:
     static QColor Default(const Entry& entry, const QPalette& startPalette);
     // The stored colour; invalid when the text names none.
     static QColor Stored(const char* key);
+    // The application palette for the chosen colours, one per entry in the
+    // order of Entries(); an invalid colour leaves its role as at start.
+    // Only the active and inactive groups take a chosen colour: disabled
+    // controls keep the start palette's look, or a muted text where the
+    // chosen colours would make that look unreadable.
+    static QPalette MakePalette(const QPalette& startPalette, const std::vector<QColor>& chosen);
+    // The stored colours, for MakePalette.
+    static std::vector<QColor> StoredColors();
 };

@@ -1,6 +1,7 @@
 #include "GiftPrivilegesDialog.h"
 
 #include "Server.h"
+#include "common/WindowTitleRoom.h"
 
 GiftPrivilegesDialog::GiftPrivilegesDialog(QString user, QWidget* parent) : QDialog(parent), m_user(user)
 {
@@ -9,6 +10,7 @@ GiftPrivilegesDialog::GiftPrivilegesDialog(QString user, QWidget* parent) : QDia
     setWindowTitle(tr("Gift Privileges to ") + m_user);
     // Up to four digits, none required: 0 to 9999 days.
     ui.daysEdit->setInputMask("0000");
+    WindowTitleRoom::Keep(this);
 }
 
 void GiftPrivilegesDialog::OnGiftClicked()

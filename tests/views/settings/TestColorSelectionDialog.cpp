@@ -170,6 +170,49 @@ private slots:
         QVERIFY(dialog.isNull());
     }
 
+    void disabledControlsStillLookDisabledInTheSavedColours()
+    {
+        StandardDialogAnswers choosers;
+        // The start colours saved as they are: the style's disabled look.
+        QPointer<ColorSelectionDialog> dialog = new ColorSelectionDialog;
+        Click(dialog, "resetToDefaultsButton");
+        Click(dialog, "saveColorsButton");
+        for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::Base}) {
+            QCOMPARE(QApplication::palette().color(QPalette::Disabled, role), m_start.color(QPalette::Disabled, role));
+            QVERIFY(role == QPalette::Base || QApplication::palette().color(QPalette::Disabled, role) !=
+                                                  QApplication::palette().color(QPalette::Active, role));
+        }
+
+        // A dark scheme of the user's own: each disabled text is greyed,
+        // between its text and its background.
+        dialog = new ColorSelectionDialog;
+        const struct
+        {
+            const char* button;
+            QColor colour;
+        } chosen[] = {{"windowBackgroundButton", QColor("#202020")}, {"windowTextButton", QColor("#e0e0e0")},
+                      {"inputBackgroundButton", QColor("#101010")},  {"inputTextButton", QColor("#f0f0f0")},
+                      {"buttonBackgroundButton", QColor("#303030")}, {"buttonTextButton", QColor("#ffffff")}};
+        for (const auto& c : chosen) {
+            choosers.colors << c.colour;
+            Click(dialog, c.button);
+        }
+        Click(dialog, "saveColorsButton");
+        const QPalette palette = QApplication::palette();
+        const QPair<QPalette::ColorRole, QPalette::ColorRole> pairs[] = {{QPalette::WindowText, QPalette::Window},
+                                                                         {QPalette::Text, QPalette::Base},
+                                                                         {QPalette::ButtonText, QPalette::Button}};
+        for (const auto& pair : pairs) {
+            const int text = palette.color(QPalette::Active, pair.first).lightness();
+            const int behind = palette.color(QPalette::Active, pair.second).lightness();
+            const int disabled = palette.color(QPalette::Disabled, pair.first).lightness();
+            QCOMPARE(palette.color(QPalette::Inactive, pair.first), palette.color(QPalette::Active, pair.first));
+            QVERIFY2(disabled < text - 40 && disabled > behind + 40,
+                     qPrintable(QString("%1 %2 %3").arg(text).arg(disabled).arg(behind)));
+        }
+        QCOMPARE(palette.color(QPalette::Disabled, QPalette::Button).name(), QString("#303030"));
+    }
+
     void twoDialogsKeepTheirOwnSwatchesAndTheLastSaveWins()
     {
         StandardDialogAnswers choosers;
