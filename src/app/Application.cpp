@@ -139,8 +139,9 @@ bool Application::LockHome()
     }
     if (lock->error() == QLockFile::LockFailedError) {
         m_running = true;
-        m_runningElsewhere = QString("Another client is running with the data file beside %1; this one leaves it alone.")
-                                 .arg(QDir::toNativeSeparators(m_homeLockPath));
+        m_runningElsewhere =
+            QString("Another client is running with the data file beside %1; this one leaves it alone.")
+                .arg(QDir::toNativeSeparators(m_homeLockPath));
     } else {
         m_startError = LockErrorText(*lock, m_homeLockPath);
     }

@@ -113,7 +113,8 @@ private slots:
         QVERIFY(second.waitForFinished(15000));
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
-        QVERIFY2(second.readAllStandardError().contains("Another client is running"), "the second start says why it leaves");
+        QVERIFY2(second.readAllStandardError().contains("Another client is running"),
+                 "the second start says why it leaves");
         QCOMPARE(first.state(), QProcess::Running);
         QCOMPARE(server.ConnectionCount(), 1);
         Stop(first);
