@@ -29,8 +29,7 @@ int FindWithin(const QString& text, QChar ch, int at, int span)
 
 bool IsKept(const QString& name)
 {
-    static const QStringList kept = {"b",  "i",  "u",  "s",    "em", "strong", "br",
-                                     "p",  "ul", "ol", "li",   "font"};
+    static const QStringList kept = {"b", "i", "u", "s", "em", "strong", "br", "p", "ul", "ol", "li", "font"};
     return kept.contains(name);
 }
 
@@ -44,8 +43,8 @@ bool DropsContent(const QString& name)
 // what follows by a break, and a cell's by a space.
 bool BreaksLine(const QString& name)
 {
-    static const QStringList blocks = {"div", "table", "tr", "h1", "h2", "h3", "h4", "h5", "h6",
-                                       "blockquote", "pre", "center", "dd", "dt", "address", "hr"};
+    static const QStringList blocks = {"div", "table",      "tr",  "h1",     "h2", "h3", "h4",      "h5",
+                                       "h6",  "blockquote", "pre", "center", "dd", "dt", "address", "hr"};
     return blocks.contains(name);
 }
 
@@ -153,7 +152,7 @@ int ReadEntity(const QString& text, int at, QString& decoded)
     if (end < 0)
         return -1;
     const QString name = text.mid(at + 1, end - at - 1);
-    static const QHash<QString, QString> named = {{"amp", "&"},  {"lt", "<"},   {"gt", ">"},
+    static const QHash<QString, QString> named = {{"amp", "&"},   {"lt", "<"},   {"gt", ">"},
                                                   {"quot", "\""}, {"apos", "'"}, {"nbsp", QString(QChar(0xa0))}};
     if (named.contains(name)) {
         decoded = named.value(name);
@@ -384,7 +383,9 @@ DescriptionMarkup::Result DescriptionMarkup::Sanitize(const QString& description
         notices << QCoreApplication::translate("DescriptionMarkup",
                                                "The description is longer than shown here: the rest is left out.");
     if (result.flattened)
-        notices << QCoreApplication::translate("DescriptionMarkup", "Formatting nested deeper than %1 levels is shown plain.").arg(MaxDepth);
+        notices << QCoreApplication::translate("DescriptionMarkup",
+                                               "Formatting nested deeper than %1 levels is shown plain.")
+                       .arg(MaxDepth);
     for (const QString& notice : notices)
         result.html += "<p>" + notice.toHtmlEscaped() + "</p>";
     return result;

@@ -23,8 +23,8 @@ public:
 
     struct Result
     {
-        QString html;     // ends with a plain notice when cut or flattened
-        bool cut = false; // text or markup beyond the bounds left out
+        QString html;           // ends with a plain notice when cut or flattened
+        bool cut = false;       // text or markup beyond the bounds left out
         bool flattened = false; // elements beyond the depth left out
     };
 

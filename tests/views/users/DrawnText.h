@@ -21,6 +21,5 @@ inline QString DrawnText(const QString& text)
 inline bool DrawsName(const QString& text, const QString& shownName)
 {
     const QString drawn = DrawnText(text);
-    return QKeySequence::mnemonic(text).isEmpty() &&
-           drawn.contains(QChar(0x2068) + shownName + QChar(0x2069));
+    return QKeySequence::mnemonic(text).isEmpty() && drawn.contains(QChar(0x2068) + shownName + QChar(0x2069));
 }

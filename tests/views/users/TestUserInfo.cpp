@@ -4,17 +4,17 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
-#include <QScrollBar>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTextBrowser>
 
+#include "DrawnText.h"
 #include "PeerEngineFixture.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "Settings.h"
-#include "DrawnText.h"
 #include "UsersSetup.h"
 #include "users/DescriptionMarkup.h"
 #include "users/UserInfoForm.h"
@@ -273,8 +273,9 @@ private slots:
             QCOMPARE(UserPicture::Decode(bytes, bounds).size(), QSize(40, 20));
         }
         // The smallest GIF there is: one pixel.
-        const QByteArray gif = QByteArray::fromHex("47494638396101000100800000000000ffffff21f90401000000002c0000000001000"
-                                                   "1000002024401003b");
+        const QByteArray gif =
+            QByteArray::fromHex("47494638396101000100800000000000ffffff21f90401000000002c0000000001000"
+                                "1000002024401003b");
         QCOMPARE(UserPicture::Decode(gif, bounds).size(), QSize(1, 1));
 
         // Drawings and the toolkit's other readers are never reached, nor
@@ -285,8 +286,8 @@ private slots:
             QVERIFY(!QImage::fromData(svg).isNull());
         const QByteArray xpm("/* XPM */\nstatic char *x[] = {\"2 1 1 1\", \". c #ff0000\", \"..\"};\n");
         QVERIFY(!QImage::fromData(xpm).isNull());
-        for (const QByteArray& other : {svg, xpm, Encoded(image, "PPM"), QByteArray("BM") + svg,
-                                        QByteArray("GIF89a") + Encoded(image, "PNG")})
+        for (const QByteArray& other :
+             {svg, xpm, Encoded(image, "PPM"), QByteArray("BM") + svg, QByteArray("GIF89a") + Encoded(image, "PNG")})
             QVERIFY(UserPicture::Decode(other, bounds).isNull());
     }
 };

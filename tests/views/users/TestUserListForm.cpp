@@ -201,8 +201,8 @@ private slots:
         for (const char* list : {"userList", "unsharedList", "ignoredList", "onlineAlertList"}) {
             QTreeWidgetItem* row = s.Row(list, name);
             QVERIFY2(row, list);
-            QCOMPARE(row->text(0), QString(QChar(0x2068)) + "r&b" + QChar(0x202e) + "gnp.exe" + QChar(0x2409) +
-                                       QChar(0x2069));
+            QCOMPARE(row->text(0),
+                     QString(QChar(0x2068)) + "r&b" + QChar(0x202e) + "gnp.exe" + QChar(0x2409) + QChar(0x2069));
         }
         // What the rows open is the user's, by the name itself.
         emit s.List("ignoredList")->itemDoubleClicked(s.Row("ignoredList", name), 0);
@@ -211,8 +211,7 @@ private slots:
         QCOMPARE(opened.first()->User(), name);
         QTreeWidget* alerts = s.List("onlineAlertList");
         const QPoint at = alerts->visualItemRect(s.Row("onlineAlertList", name)).center();
-        ViewFixture::ChooseFromMenu([&] { emit alerts->customContextMenuRequested(at); },
-                                    "Remove online status alert");
+        ViewFixture::ChooseFromMenu([&] { emit alerts->customContextMenuRequested(at); }, "Remove online status alert");
         QVERIFY(!UsersSetup::User(name).IsConnected("user_online_alert"));
         QVERIFY(!s.Row("onlineAlertList", name));
     }
