@@ -40,7 +40,7 @@ bool DropsContent(const QString& name)
 }
 
 // Dropped elements that stood for a block: their text is kept apart from
-// what follows by a break, and a cell's by a space.
+// the text around it by a break.
 bool BreaksLine(const QString& name)
 {
     static const QStringList blocks = {"div", "table",      "tr",  "h1",     "h2", "h3", "h4",      "h5",
@@ -48,6 +48,8 @@ bool BreaksLine(const QString& name)
     return blocks.contains(name);
 }
 
+// A dropped table cell's text is kept apart from the next cell's by a
+// space.
 bool IsCell(const QString& name)
 {
     return name == "td" || name == "th";
