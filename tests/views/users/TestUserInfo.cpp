@@ -246,10 +246,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 5000);
         QVERIFY(Text(view)->verticalScrollBar()->maximum() > 0);
         QVERIFY(Text(view)->toPlainText().contains("left out"));
-
-        // Controls in the description are shown, not acted on.
-        QVERIFY(Reply(bob, QString("a\tb\ac"), nullptr));
-        QCOMPARE(Text(view)->toPlainText(), QString("a") + QChar(0x2409) + "b" + QChar(0x2407) + "c");
     }
 
     void aUsersNameIsItsTabTitleAsItIs()
