@@ -11,6 +11,7 @@
 #include "PeerMessenger.h"
 #include "Settings.h"
 #include "TransferQueueManager.h"
+#include "common/PeerText.h"
 #include "ui_ShareForm.h"
 
 ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_share_tab", parent), ui(new Ui_ShareForm)
@@ -50,7 +51,7 @@ QTextBrowser* ShareForm::messageBrowser() const
 void ShareForm::PostEvent(QWidget* widget)
 {
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, ":/icons/browse_icon", widget, QString(), "browse", false);
+        eventToolBar->AddEvent(PeerText::Title(m_user), ":/icons/browse_icon", widget, QString(), "browse", false);
 }
 
 void ShareForm::showEvent(QShowEvent* event)

@@ -12,6 +12,7 @@
 #include "TabWidget.h"
 #include "UploadForm.h"
 #include "UserWindows.h"
+#include "common/PeerText.h"
 #include "search/SearchResultMenuOptions.h"
 #include "ui_SharesForm.h"
 
@@ -88,7 +89,7 @@ ShareForm* SharesForm::OpenShareBrowse(QString user)
     ShareForm* form = ShareForm::Of(userItem);
     if (!form) {
         form = new ShareForm(user, this);
-        ui->tabControl->addTab(form, user);
+        ui->tabControl->addTab(form, PeerText::Title(user));
         if (peerMessenger)
             peerMessenger->GetUserSharedFiles(user);
     }
@@ -102,7 +103,7 @@ UploadForm* SharesForm::OpenUploadBrowse(QString user)
     UploadForm* form = UploadForm::Of(userItem);
     if (!form) {
         form = new UploadForm(user, this);
-        ui->tabControl->addTab(form, tr("Upload to ") + user);
+        ui->tabControl->addTab(form, tr("Upload to %1").arg(PeerText::Title(user)));
         FileInfoMap share;
         AttributeTranslationTable table;
         if (sharedFoldersManager)

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "ServerNames.h"
+#include "common/PeerText.h"
 #include "ui_UserGroupsDialog.h"
 
 UserGroupsDialog::UserGroupsDialog(QString user, QWidget* parent)
@@ -11,7 +12,7 @@ UserGroupsDialog::UserGroupsDialog(QString user, QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     Type* groups = d.GetType(ServerNames::UserListGroup);
     groups->AddItemAddedHandler(new EventHandler<UserGroupsDialog, ItemPtr>(this, &UserGroupsDialog::OnUserGroupAdded));
-    setWindowTitle(tr("User Groups for [%1]").arg(user));
+    setWindowTitle(tr("User Groups for [%1]").arg(PeerText::Line(user)));
 
     ItemPtr listed = d.GetType(ServerNames::User)->GetItem(user)[ServerNames::InUserList];
     for (const ItemPtr& group : groups->GetItems())

@@ -3,10 +3,12 @@
 #include <QTextCursor>
 
 #include "Data.h"
+#include "DescriptionMarkup.h"
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
 #include "UserPicture.h"
 #include "common/InertTextDocument.h"
+#include "common/PeerText.h"
 #include "ui_UserInfoForm.h"
 
 namespace {
@@ -45,6 +47,7 @@ UserInfoForm::UserInfoForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserInf
     ui->userInfoText->setDocument(new UserInfoDocument(ui->userInfoText));
     ui->userInfoText->setOpenLinks(false);
     ui->userInfoText->setOpenExternalLinks(false);
+    ui->userInfoText->setWordWrapMode(DescriptionMarkup::Wrap);
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::UserInfoReceived, this, &UserInfoForm::OnUserInfoReceived);
 }
@@ -98,14 +101,14 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
         }
     }
     if (!i_description.isEmpty() || i_hasPicture)
-        html += QString(i_description).replace("\n", "<br>");
+        html += DescriptionMarkup::Sanitize(i_description).html;
     else
         html += tr("No user info.");
     ui->userInfoText->setHtml(html);
     ui->userInfoText->moveCursor(QTextCursor::Start);
 
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, ":/icons/info_icon", this, QString(), "user_info", false);
+        eventToolBar->AddEvent(PeerText::Title(m_user), ":/icons/info_icon", this, QString(), "user_info", false);
 }
 
 void UserInfoForm::OnConnectionToUserFailed(QString i_user, QString i_type)
@@ -115,7 +118,7 @@ void UserInfoForm::OnConnectionToUserFailed(QString i_user, QString i_type)
     m_waiting = false;
     ui->userInfoText->setPlainText(tr("A connection could not be successfully formed to the user."));
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, ":/icons/info_icon", this, QString(), QString(), false);
+        eventToolBar->AddEvent(PeerText::Title(m_user), ":/icons/info_icon", this, QString(), QString(), false);
 }
 
 void UserInfoForm::showEvent(QShowEvent* event)

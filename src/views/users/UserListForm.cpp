@@ -18,8 +18,10 @@
 #include "UserGroupsDialog.h"
 #include "UserInfoForm.h"
 #include "UserInfoReply.h"
+#include "UserListItemWidget.h"
 #include "UserMenuOptions.h"
 #include "UserWindows.h"
+#include "common/PeerText.h"
 #include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
 #include "ui_UserListForm.h"
@@ -52,12 +54,15 @@ UserListForm::UserListForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserLis
     for (QTreeWidget* list : {ui->unsharedList, ui->ignoredList, ui->onlineAlertList})
         list->setColumnWidth(0, 200);
     for (QTreeWidget* list : {ui->userList, ui->unsharedList, ui->ignoredList, ui->onlineAlertList}) {
-        // Every row is one line: laying out thousands of rows then needs no
-        // size asked of each, which a login burst would do again and again.
-        list->setUniformRowHeights(true);
         list->header()->setStretchLastSection(true);
         RegisterWidgetForTabFocus(list, 1);
     }
+    // A row of these is one line: laying out thousands of rows then needs
+    // no size asked of each, which a login burst would do again and again.
+    // The unshared and ignored rows show a whole note, of as many lines as
+    // it has.
+    ui->userList->setUniformRowHeights(true);
+    ui->onlineAlertList->setUniformRowHeights(true);
     userListForm = this;
 
     connect(ui->userList, &QWidget::customContextMenuRequested, this, &UserListForm::OnUserListContextMenuRequested);
@@ -241,7 +246,7 @@ void UserListForm::ShowUserMenu(QTreeWidget* list, const QPoint& point)
     if (!row)
         return;
     // Only the name crosses the menu's event loop: the row may go meanwhile.
-    const QString user = row->text(0);
+    const QString user = UserListItemWidget::NameOf(row);
     QMenu menu;
     UserMenuOptions options(&menu, user, nullptr);
     menu.exec(list->viewport()->mapToGlobal(point));
@@ -270,7 +275,7 @@ void UserListForm::OnOnlineAlertListContextMenuRequested(QPoint i_point)
 void UserListForm::OnUserItemDoubleClicked(QTreeWidgetItem* ip_item, int)
 {
     if (ip_item && chatsForm)
-        chatsForm->OpenChatForm(ip_item->text(0));
+        chatsForm->OpenChatForm(UserListItemWidget::NameOf(ip_item));
 }
 
 void UserListForm::OnActionBarTriggered(QWidget*, QString i_action)
@@ -310,7 +315,7 @@ UserInfoForm* UserListForm::OpenUserInfoForm(ItemPtr user)
     const QString name = user.AsString();
     auto* page = new UserInfoForm(this);
     page->Init(name);
-    ui->userInfoTabs->addTab(page, QIcon(":/icons/info_icon"), QString(name).replace("&", "&&"));
+    ui->userInfoTabs->addTab(page, QIcon(":/icons/info_icon"), PeerText::Title(name));
     user += d.GetType("user_info_form")->GetItem(Value(page));
     return page;
 }

@@ -9,6 +9,7 @@
 #include "UserListForm.h"
 #include "UserListItemWidget.h"
 #include "common/OrderedRows.h"
+#include "common/PeerText.h"
 #include "ui_UserListForm.h"
 
 namespace {
@@ -66,7 +67,7 @@ void UserListForm::BuildPlainRow(QTreeWidget* list, ItemPtr user, const char* no
     if (user.IsConnected(nodeType))
         return;
     auto* row = new QTreeWidgetItem;
-    row->setText(0, user.AsString());
+    UserListItemWidget::SetName(row, user.AsString());
     // A list sorting itself places the row as it arrives.
     list->addTopLevelItem(row);
     m_rows.Add(row, nodeType) += user;
@@ -78,7 +79,7 @@ void UserListForm::BuildAlertRow(ItemPtr user)
     if (user.IsConnected(kAlertNode))
         return;
     auto* row = new QTreeWidgetItem(ui->onlineAlertList);
-    row->setText(0, user.AsString());
+    UserListItemWidget::SetName(row, user.AsString());
     row->setIcon(0, Icon(":/icons/offline_icon"));
     m_rows.Add(row, kAlertNode) += user;
 }
@@ -143,8 +144,8 @@ void UserListForm::OnUserOnline(ItemPtr user)
     }
     const QString name = user.AsString();
     if (user.IsConnected("user_online_alert") && eventToolBar)
-        eventToolBar->AddEvent(name + " online", ":/icons/online_icon", ui->onlineAlertList, name + " is online",
-                               "user_online", true);
+        eventToolBar->AddEvent(PeerText::Title(name) + " online", ":/icons/online_icon", ui->onlineAlertList,
+                               PeerText::Line(name) + " is online", "user_online", true);
     if (QTreeWidgetItem* row = m_rows.RowOf(user, kAlertNode))
         row->setIcon(0, Icon(":/icons/online_icon"));
 }

@@ -2,10 +2,23 @@
 
 #include <QIcon>
 
+#include "common/PeerText.h"
+
 UserListItemWidget::UserListItemWidget(const QString& user) : QTreeWidgetItem(RowType), m_key(user.toCaseFolded())
 {
-    setText(0, user);
+    SetName(this, user);
     SetOnline(false);
+}
+
+void UserListItemWidget::SetName(QTreeWidgetItem* row, const QString& user)
+{
+    row->setText(0, PeerText::Line(user));
+    row->setData(0, NameRole, user);
+}
+
+QString UserListItemWidget::NameOf(const QTreeWidgetItem* row)
+{
+    return row->data(0, NameRole).toString();
 }
 
 void UserListItemWidget::SetOnline(bool online)

@@ -22,6 +22,13 @@ public:
 
     bool operator<(const QTreeWidgetItem& other) const override;
 
+    // Rows of every list of the users page show the name as peer text (its
+    // controls visible, its direction isolated) and keep the name itself
+    // for look-ups.
+    static constexpr int NameRole = Qt::UserRole;
+    static void SetName(QTreeWidgetItem* row, const QString& user);
+    static QString NameOf(const QTreeWidgetItem* row);
+
 private:
     bool m_online = false;
     // The name with its case folded, made once: a login burst compares

@@ -11,6 +11,7 @@
 #include "ShareNames.h"
 #include "TransferQueueManager.h"
 #include "UserWindows.h"
+#include "common/PeerText.h"
 #include "rooms/ChatsForm.h"
 #include "settings/GiftPrivilegesDialog.h"
 
@@ -114,7 +115,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu)
         ItemPtr roomItem = roomType->GetItem(room);
         const bool member = roomItem.NewItem(ServerNames::RoomMembers).IsConnected(user);
         const bool op = roomItem.NewItem(ServerNames::RoomOperators).IsConnected(user);
-        QMenu* submenu = rooms->addMenu(QIcon(":/icons/chat_icon"), room);
+        QMenu* submenu = rooms->addMenu(QIcon(":/icons/chat_icon"), PeerText::Title(room));
         QFont font = submenu->menuAction()->font();
         font.setWeight(QFont::Bold);
         font.setUnderline(true);
@@ -132,7 +133,7 @@ void UserMenuOptions::AddPrivateRooms(QMenu* menu)
     for (const QString& room : operated) {
         if (owned.contains(room))
             continue;
-        QMenu* submenu = rooms->addMenu(room);
+        QMenu* submenu = rooms->addMenu(PeerText::Title(room));
         addMembership(submenu, room, roomType->GetItem(room).NewItem(ServerNames::RoomMembers).IsConnected(user));
     }
 }

@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "ServerNames.h"
 #include "UserWindows.h"
+#include "common/PeerText.h"
 
 void UserNoteDialog::Init()
 {
@@ -35,7 +36,7 @@ UserNoteDialog::UserNoteDialog(QString user, QWidget* parent) : QDialog(parent),
     if (const ItemPtr note = d.GetType(ServerNames::User)->HasItem(m_user)["user_note"])
         ui.noteEdit->setPlainText(note.AsString());
     setWindowIcon(QIcon(":/icons/note_icon"));
-    setWindowTitle(m_user);
+    setWindowTitle(PeerText::Line(m_user));
 }
 
 UserNoteDialog::~UserNoteDialog()

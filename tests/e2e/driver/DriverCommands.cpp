@@ -190,7 +190,7 @@ Outcome Windows(const QJsonArray&)
             continue;
         windows << QJsonObject{{"class", window->metaObject()->className()},
                                {"name", window->objectName()},
-                               {"title", window->windowTitle()},
+                               {"title", WidgetQuery::WithoutIsolates(window->windowTitle())},
                                {"modal", window->isModal()},
                                {"active", window->isActiveWindow()}};
     }

@@ -27,6 +27,13 @@
 
 namespace WidgetQuery {
 
+QString WithoutIsolates(QString text)
+{
+    for (ushort mark = 0x2066; mark <= 0x2069; ++mark)
+        text.remove(QChar(mark));
+    return text;
+}
+
 namespace {
 
 QList<QWidget*> VisibleWindows()
@@ -108,7 +115,7 @@ QWidget* FirstStep(const QString& step, QString* error)
     } else if (step.startsWith("@window=")) {
         QList<QWidget*> matches;
         for (QWidget* window : VisibleWindows())
-            if (window->windowTitle() == step.mid(8))
+            if (WithoutIsolates(window->windowTitle()) == step.mid(8))
                 matches << window;
         return Choose(matches, step, error);
     } else {
@@ -139,7 +146,7 @@ bool VisitRows(QAbstractItemView* view, const QModelIndex& parent, int depth,
             continue;
         QStringList cells;
         for (int column = 0; column < model->columnCount(parent); ++column)
-            cells << model->index(row, column, parent).data(Qt::DisplayRole).toString();
+            cells << WithoutIsolates(model->index(row, column, parent).data(Qt::DisplayRole).toString());
         const QModelIndex index = model->index(row, 0, parent);
         if (!visit(index, depth, cells) || !VisitRows(view, index, depth + 1, visit))
             return false;
@@ -151,9 +158,7 @@ bool VisitRows(QAbstractItemView* view, const QModelIndex& parent, int depth,
 
 QString Plain(const QString& text)
 {
-    QString plain = text.section('\t', 0, 0);
-    // Names are shown isolated from the text around them.
-    plain.remove(QChar(0x2068)).remove(QChar(0x2069));
+    QString plain = WithoutIsolates(text.section('\t', 0, 0));
     plain.replace("&&", QString(QChar(0x1)));
     plain.remove('&');
     plain.replace(QChar(0x1), "&");
@@ -205,7 +210,7 @@ QString TextOf(QWidget* widget)
     if (!shown.isNull())
         return shown;
     if (widget->isWindow())
-        return widget->windowTitle();
+        return WithoutIsolates(widget->windowTitle());
     return QString();
 }
 

@@ -46,8 +46,13 @@ QJsonArray RowsOf(QAbstractItemView* view);
 // The first row, depth first, whose cells hold every one of the texts.
 QModelIndex FindRow(QAbstractItemView* view, const QStringList& texts);
 
-// A button's, action's or tab's text as shown, without "&" and without the
-// shortcut a menu writes after a tab character.
+// The marks that keep a name's direction to itself draw nothing: a user
+// reading the window does not see them.
+QString WithoutIsolates(QString text);
+
+// A button's, action's or tab's text as shown: without "&", without the
+// marks that isolate a name's direction, and without the shortcut a menu
+// writes after a tab character.
 QString Plain(const QString& text);
 
 // Whether a tab shown as shown is the tab titled title: the same text, or

@@ -6,6 +6,7 @@
 #include "../rooms/RoomsSetup.h"
 #include "Log.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "users/ItemLogDialog.h"
 #include "users/UserListForm.h"
 #include "users/UserNoteDialog.h"
@@ -99,7 +100,7 @@ private slots:
         // One dialog per user; the ends trimmed, inner breaks and anything
         // that looks like markup kept as typed.
         g_userWindows.note("ann");
-        QVERIFY(NoteDialog("ann")->isVisible() && NoteDialog("ann")->windowTitle() == "ann");
+        QVERIFY(NoteDialog("ann")->isVisible() && NoteDialog("ann")->windowTitle() == PeerText::Line("ann"));
         const QString note = "<b>plays</b> the <img src=/dev/zero>\n\n  on fridays";
         QVERIFY(Note("ann", "saveButton", " \n" + note + " \n"));
         QCOMPARE(User("ann")["user_note"].AsString(), note);

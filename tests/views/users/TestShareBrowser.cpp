@@ -22,6 +22,7 @@
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "common/PeerText.h"
 #include "search/SearchForm.h"
 #include "search/SearchResultListItem.h"
 #include "search/SearchResultsForm.h"
@@ -104,7 +105,7 @@ private slots:
         ShareForm* form = s.page->OpenShareBrowse("ann");
         QCOMPARE(s.page->OpenShareBrowse("ann"), form);
         QVERIFY(PeerEngineFixture::WaitFor(ann, 4, 1));
-        QCOMPARE(s.page->Tabs()->tabText(0), QString("ann"));
+        QCOMPARE(s.page->Tabs()->tabText(0), PeerText::Title("ann"));
         QCOMPARE(form->messageBrowser()->toPlainText(), QString("Requesting file list..."));
         QVERIFY(form->folderTree()->isHidden());
 
@@ -306,8 +307,8 @@ private slots:
         }
         QCOMPARE(s.page->Tabs()->count(), 3);
         QCOMPARE(PeerEngineFixture::Received(ann, 4).size(), 1);
-        QCOMPARE(s.page->Tabs()->tabText(1), QString("dora"));
-        QCOMPARE(s.page->Tabs()->tabText(2), QString("Upload to dora"));
+        QCOMPARE(s.page->Tabs()->tabText(1), PeerText::Title("dora"));
+        QCOMPARE(s.page->Tabs()->tabText(2), "Upload to " + PeerText::Title("dora"));
         QCOMPARE(s.page->Tabs()->currentIndex(), 2);
     }
 

@@ -3,8 +3,10 @@
 #include <QDir>
 
 #include "BrowseSetup.h"
+#include "DrawnText.h"
 #include "SharedFoldersManager.h"
 #include "TabWidget.h"
+#include "common/PeerText.h"
 #include "users/UploadForm.h"
 
 namespace {
@@ -62,7 +64,7 @@ private slots:
         ShareFolders(s);
         UploadForm* ann = s.page->OpenUploadBrowse("ann");
         QCOMPARE(s.page->OpenUploadBrowse("ann"), ann);
-        QCOMPARE(s.page->Tabs()->tabText(0), QString("Upload to ann"));
+        QCOMPARE(s.page->Tabs()->tabText(0), "Upload to " + PeerText::Title("ann"));
         // By their paths' bytes; a shared folder's own parent is not shared.
         QCOMPARE(BrowseSetup::Nodes(ann->folderTree()), QStringList({"Band", "friends", "zpub", " sub"}));
         QCOMPARE(BrowseSetup::Nodes(s.page->OpenUploadBrowse("bob")->folderTree()), QStringList({"zpub", " sub"}));
@@ -117,6 +119,24 @@ private slots:
         QCOMPARE(Offers(link, root), QStringList({"zpub\\a.mp3 4", "zpub\\a.mp3 4", "zpub\\sub\\b.txt 2",
                                                   "zpub\\sub\\c.txt 3", "Band\\g.txt 2", "friends\\f.txt 1"}));
         QCOMPARE(BrowseSetup::Count("upload_entry"), 5);
+    }
+
+    void browserTitlesShowTheNameAsItIs()
+    {
+        // An ampersand once vanished into a shortcut ("r&b" showed "rb"), and
+        // an override turned the title around it.
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        const QString name = QString("r&b") + QChar(0x202e) + "gnp.exe\t";
+        const QString shown = QString("r&b") + QChar(0x202e) + "gnp.exe" + QChar(0x2409);
+        s.page->OpenShareBrowse(name);
+        s.page->OpenUploadBrowse(name);
+        QVERIFY(DrawsName(s.page->Tabs()->tabText(0), shown));
+        QVERIFY(DrawsName(s.page->Tabs()->tabText(1), shown));
+        QVERIFY(DrawnText(s.page->Tabs()->tabText(1)).startsWith("Upload to "));
+        // The browsers are still found by the name itself.
+        QVERIFY(UploadForm::Of(d.GetType("user")->HasItem(name)));
+        QVERIFY(ShareForm::Of(d.GetType("user")->HasItem(name)));
     }
 };
 

@@ -14,6 +14,7 @@
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 #include "UsersSetup.h"
+#include "common/PeerText.h"
 #include "rooms/MessageUsersDialog.h"
 #include "users/AddUserDialog.h"
 #include "users/UserGroupConfigDialog.h"
@@ -144,7 +145,7 @@ private slots:
         QVERIFY(s.Start());
         UserGroupsDialog* bobs = UserGroupsDialog::Open("bob");
         UserGroupsDialog* other = UserGroupsDialog::Open("bob");
-        QCOMPARE(bobs->windowTitle(), QString("User Groups for [bob]"));
+        QCOMPARE(bobs->windowTitle(), "User Groups for [" + PeerText::Line("bob") + "]");
         auto* list = Child<QListWidget>(bobs, "groupListWidget");
         QCOMPARE(Rows(list, true), (QStringList{"+Band", "friends"}));
 

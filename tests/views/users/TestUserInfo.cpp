@@ -3,16 +3,20 @@
 // pictures of any size.
 #include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTextBrowser>
 
+#include "DrawnText.h"
 #include "PeerEngineFixture.h"
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "Settings.h"
 #include "UsersSetup.h"
+#include "users/DescriptionMarkup.h"
 #include "users/UserInfoForm.h"
 #include "users/UserInfoReply.h"
 #include "users/UserPicture.h"
@@ -33,6 +37,15 @@ QImage Filled(int width, int height, QImage::Format format = QImage::Format_RGB3
     QImage image(width, height, format);
     image.fill(Qt::darkCyan);
     return image;
+}
+
+QByteArray Encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
 }
 
 } // namespace
@@ -124,9 +137,10 @@ private slots:
         QCOMPARE(Text(view)->toPlainText(), QString("Requesting..."));
         QVERIFY(PeerEngineFixture::WaitFor(bob, 15, 1));
 
-        // Counts are unsigned on the wire; line ends are one break each.
+        // Counts are unsigned on the wire; line ends are one break each,
+        // with nothing of the carriage return left.
         QVERIFY(Reply(bob, "hello\r\n<b>world</b>", nullptr, 4294967295u, 3, false));
-        QCOMPARE(Text(view)->toPlainText(), QString("hello \nworld"));
+        QCOMPARE(Text(view)->toPlainText(), QString("hello\nworld"));
         QCOMPARE(Field(view, "uploadSlotsEdit"), QString("4294967295"));
         QCOMPARE(Field(view, "queuedUploadsEdit"), QString("3"));
         QCOMPARE(Field(view, "freeToUploadEdit"), QString("No"));
@@ -205,6 +219,72 @@ private slots:
             QCOMPARE(Text(view)->toPlainText(), QString("refused"));
             QCOMPARE(Picture(view), QSize(1, 1));
         }
+    }
+
+    void hostileDescriptionsAreShownBoundedAndWrapped()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(bob);
+        UserListForm::ShowUserInfo("bob");
+        auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
+        QVERIFY(view && view->isVisible());
+
+        // Tables nested thousands deep once overflowed the stack of the
+        // layout, and a megabyte without a space froze the window.
+        QString tables;
+        for (int i = 0; i < 5000; ++i)
+            tables += "<table><tr><td>";
+        QVERIFY(Reply(bob, tables + "deep", nullptr));
+        QCOMPARE(Text(view)->toPlainText(), QString("deep"));
+        QVERIFY(Reply(bob, QString(1000000, 'w'), nullptr));
+        const QString shown = Text(view)->toPlainText();
+        QVERIFY(shown.startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\n"));
+        QVERIFY(shown.size() < DescriptionMarkup::MaxText + 200);
+        // The long word is broken into the view's width, not scrolled along.
+        QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 5000);
+        QVERIFY(Text(view)->verticalScrollBar()->maximum() > 0);
+        QVERIFY(Text(view)->toPlainText().contains("left out"));
+    }
+
+    void aUsersNameIsItsTabTitleAsItIs()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString name = QString("r&b") + QChar(0x202e) + "gnp.exe";
+        UserInfoForm* view = s.page->GetUserInfoForm(name);
+        QVERIFY(view && view->User() == name);
+        QVERIFY(DrawsName(Tabs()->tabText(Tabs()->indexOf(view)), name));
+        QCOMPARE(s.page->GetUserInfoForm(name), view);
+    }
+
+    void picturesAreReadOnlyInRasterFormats()
+    {
+        const QSize bounds(UserInfoForm::PictureWidth, UserInfoForm::PictureHeight);
+        const QImage image = Filled(40, 20);
+        for (const char* format : {"PNG", "JPEG", "BMP"}) {
+            const QByteArray bytes = Encoded(image, format);
+            QVERIFY2(!bytes.isEmpty(), format);
+            QCOMPARE(UserPicture::Decode(bytes, bounds).size(), QSize(40, 20));
+        }
+        // The smallest GIF there is: one pixel.
+        const QByteArray gif =
+            QByteArray::fromHex("47494638396101000100800000000000ffffff21f90401000000002c0000000001000"
+                                "1000002024401003b");
+        QCOMPARE(UserPicture::Decode(gif, bounds).size(), QSize(1, 1));
+
+        // Drawings and the toolkit's other readers are never reached, nor
+        // is any reader but the one the signature names.
+        const QByteArray svg("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"40\" height=\"20\">"
+                             "<rect width=\"40\" height=\"20\" fill=\"red\"/></svg>");
+        if (QImageReader::supportedImageFormats().contains("svg"))
+            QVERIFY(!QImage::fromData(svg).isNull());
+        const QByteArray xpm("/* XPM */\nstatic char *x[] = {\"2 1 1 1\", \". c #ff0000\", \"..\"};\n");
+        QVERIFY(!QImage::fromData(xpm).isNull());
+        for (const QByteArray& other :
+             {svg, xpm, Encoded(image, "PPM"), QByteArray("BM") + svg, QByteArray("GIF89a") + Encoded(image, "PNG")})
+            QVERIFY(UserPicture::Decode(other, bounds).isNull());
     }
 };
 

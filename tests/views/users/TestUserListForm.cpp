@@ -9,6 +9,7 @@
 #include "Settings.h"
 #include "UsersSetup.h"
 #include "common/PeerText.h"
+#include "rooms/ChatForm.h"
 #include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
 #include "users/AddUserDialog.h"
@@ -180,6 +181,62 @@ private slots:
         QTabWidget* chatTabs = chats->findChild<QTabWidget*>("chatTabControl");
         QCOMPARE(chatTabs->count(), 1);
         QCOMPARE(chatTabs->tabText(0), PeerText::Title("bob"));
+    }
+
+    void namesAreShownAsTextAndActedOnAsThemselves()
+    {
+        // A tab in a name once moved the text after it, and an override
+        // reversed the name and everything after it.
+        const QString name = QString("r&b") + QChar(0x202e) + "gnp.exe\t";
+        s.Make([&] {
+            UsersSetup::Listed(name);
+            UsersSetup::User(name).NewItem("unshared");
+            UsersSetup::User(name).NewItem("is_ignored");
+            UsersSetup::User(name).NewItem("user_online_alert");
+        });
+        auto* chats = new ChatsForm;
+        s.fixture->AddPage(chats, "Chat");
+        chats->Init();
+        QVERIFY(s.Start());
+        for (const char* list : {"userList", "unsharedList", "ignoredList", "onlineAlertList"}) {
+            QTreeWidgetItem* row = s.Row(list, name);
+            QVERIFY2(row, list);
+            QCOMPARE(row->text(0),
+                     QString(QChar(0x2068)) + "r&b" + QChar(0x202e) + "gnp.exe" + QChar(0x2409) + QChar(0x2069));
+        }
+        // What the rows open is the user's, by the name itself.
+        emit s.List("ignoredList")->itemDoubleClicked(s.Row("ignoredList", name), 0);
+        const QList<ChatForm*> opened = chats->findChildren<ChatForm*>();
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first()->User(), name);
+        QTreeWidget* alerts = s.List("onlineAlertList");
+        const QPoint at = alerts->visualItemRect(s.Row("onlineAlertList", name)).center();
+        ViewFixture::ChooseFromMenu([&] { emit alerts->customContextMenuRequested(at); }, "Remove online status alert");
+        QVERIFY(!UsersSetup::User(name).IsConnected("user_online_alert"));
+        QVERIFY(!s.Row("onlineAlertList", name));
+    }
+
+    void unsharedAndIgnoredRowsShowTheirWholeNote()
+    {
+        s.Make([] {
+            for (const char* user : {"ann", "bob"}) {
+                UsersSetup::User(user).NewItem("unshared");
+                UsersSetup::User(user).NewItem("is_ignored");
+            }
+            UsersSetup::User("ann") += d.GetType("user_note")->GetItem("two\nlines");
+            UsersSetup::User("bob") += d.GetType("user_note")->GetItem("one\ntwo\nthree\nfour");
+        });
+        QVERIFY(s.Start());
+        s.page->show();
+        for (const char* list : {"unsharedList", "ignoredList"}) {
+            QTreeWidget* tree = s.List(list);
+            const int two = tree->visualItemRect(s.Row(list, "ann")).height();
+            const int four = tree->visualItemRect(s.Row(list, "bob")).height();
+            QVERIFY2(four >= 2 * two - 2, list);
+            QVERIFY2(four >= 4 * tree->fontMetrics().height(), list);
+        }
+        // The user list keeps its one-line rows.
+        QVERIFY(s.List("userList")->uniformRowHeights());
     }
 
     void theToolbarOpensTheListsDialogs()

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "Data.h"
+#include "DrawnText.h"
 #include "Settings.h"
 #include "TestMessage.h"
 #include "TestServer.h"
@@ -22,6 +23,14 @@
 #include "users/UserWindows.h"
 
 namespace {
+
+// A submenu's title as drawn, without the marks that keep a room name's
+// direction to itself; any shortcut it would give is "!".
+QString Drawn(const QString& title)
+{
+    QString plain = DrawnText(title).remove(QChar(0x2068)).remove(QChar(0x2069));
+    return QKeySequence::mnemonic(title).isEmpty() ? plain : plain + "!";
+}
 
 // The entries of a fresh menu for the user: "-" for a separator, a
 // submenu's entries after its title in brackets. With a choice, chooses
@@ -36,7 +45,7 @@ QStringList Menu(const QString& user, const QString& choice = QString())
         QStringList all;
         for (QAction* action : m->actions()) {
             if (action->menu())
-                all << action->text() + "[" + texts(action->menu()).join("|") + "]";
+                all << Drawn(action->text()) + "[" + texts(action->menu()).join("|") + "]";
             else
                 all << (action->isSeparator() ? QString("-") : action->text());
             if (!chosen && !choice.isEmpty() && action->text() == choice)
@@ -133,6 +142,10 @@ private slots:
                                                         "Operator]|beta[Give User Membership|-|Remove User's "
                                                         "Operator Status]|gamma[Give User Membership]|delta[Remove "
                                                         "User's Membership]]"}));
+
+        // A room's name is the submenu's title as it is, never a shortcut.
+        room->GetItem("r&b").NewItem("is_operator");
+        QVERIFY(Menu("ann").last().contains("|r&b[Give User Membership]"));
     }
 
     void entriesActOnTheUser()

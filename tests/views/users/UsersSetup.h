@@ -16,6 +16,7 @@
 #include "TestServer.h"
 #include "ViewFixture.h"
 #include "users/UserListForm.h"
+#include "users/UserListItemWidget.h"
 
 struct UsersSetup
 {
@@ -43,17 +44,22 @@ struct UsersSetup
 
     TestServer* Server() const { return fixture->net.server; }
     QTreeWidget* List(const char* name) const { return page->findChild<QTreeWidget*>(name); }
+    // Rows are found by the user's name itself, not the text shown for it.
     QTreeWidgetItem* Row(const char* list, const QString& user) const
     {
-        const QList<QTreeWidgetItem*> rows = List(list)->findItems(user, Qt::MatchExactly, 0);
-        return rows.isEmpty() ? nullptr : rows.first();
+        for (int i = 0; i < List(list)->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = List(list)->topLevelItem(i);
+            if (UserListItemWidget::NameOf(row) == user)
+                return row;
+        }
+        return nullptr;
     }
     // The names of a list, top to bottom.
     QStringList Column(const char* list) const
     {
         QStringList texts;
         for (int i = 0; i < List(list)->topLevelItemCount(); ++i)
-            texts << List(list)->topLevelItem(i)->text(0);
+            texts << UserListItemWidget::NameOf(List(list)->topLevelItem(i));
         return texts;
     }
 
