@@ -64,6 +64,7 @@ public:
     void OnNewListeningPortChanged(ItemPtr key);
     void OnSharedFolderAdded(ItemPtr folder);
     void OnSharedFolderRemoved(ItemPtr folder);
+    void OnSharedFolderScanned(QString path);
     void OnSharedFolderChange(ConnectionInfo& connection);
     void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr extension);
 
@@ -176,6 +177,7 @@ private:
     void SelectSoundFile(const char* kind, QLineEdit* edit);
     void ClearSoundFile(const char* kind, QLineEdit* edit);
     QTreeWidgetItem* SharedFolderRow(const QString& path) const;
+    void ShowSharedFolderState(QTreeWidgetItem* row, ItemPtr folder);
     ItemPtr SelectedSharedFolder() const;
 
     Ui_MainWindow* ui;
