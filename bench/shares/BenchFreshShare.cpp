@@ -9,7 +9,7 @@
 //     same list at once;
 // and how each whole time grows from the small share to the large one
 // (aim: about 10x per 10x files).
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -133,7 +133,7 @@ Round Measure(SharedFoldersManager* manager, FakePeerLink* link, StallProbe& pro
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     QTemporaryDir dir;
     if (!dir.isValid())
         qFatal("no temporary folder");
