@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -56,7 +57,7 @@ public:
     // scanner thread has been merged, a slice at a time; then
     // SharedFolderScanned. Until then IsScanningNewFolder is true for it.
     ItemPtr AddSharedFolder(QString path);
-    bool IsScanningNewFolder(const QString& path) const { return newFolders.contains(path); }
+    bool IsScanningNewFolder(const QString& path) const { return newFolders.value(path) > 0; }
     // Walks every shared folder on the scanner thread, then merges what it
     // found a slice at a time and reports SharedFilesRescanned.
     void RescanShares();
@@ -169,8 +170,9 @@ private:
     // The roots handed to the start-up walk: the merge may drop unseen
     // folders only of these, not of folders shared while it ran.
     QSet<QString> walkRoots;
-    // Folders shared whose first walk is not yet in the store.
-    QSet<QString> newFolders;
+    // Folders shared whose first walk is not yet in the store, with the
+    // number of such walks (unshared and shared again, a path has two).
+    QHash<QString, int> newFolders;
 
     // Others see our folder and file counts from the server: they are sent
     // again once whatever changed them is over, not per file.

@@ -104,7 +104,7 @@ ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
         return existing;
     // Marked before the item is made, so whoever hears of the new folder
     // hears that its scan is under way.
-    newFolders.insert(path);
+    ++newFolders[path];
     ItemPtr folder = sharedFolderType->NewItem(Value(path));
     const int number = GetSetting("shared_folder_counter").toInt();
     SetSetting("shared_folder_counter", QString::number(number + 1));
@@ -359,7 +359,8 @@ void SharedFoldersManager::FinishMerge(MergeJob& job)
     if (job.sharing) {
         ReleaseWalkMemory();
         for (const QString& root : job.roots) {
-            newFolders.remove(root);
+            if (--newFolders[root] <= 0)
+                newFolders.remove(root);
             emit SharedFolderScanned(root);
         }
         return;
