@@ -16,11 +16,6 @@
 #include "ShareNames.h"
 
 namespace {
-std::string Utf8(const QString& text)
-{
-    return text.toUtf8().toStdString();
-}
-
 bool IsMp3Name(const QString& name)
 {
     return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
