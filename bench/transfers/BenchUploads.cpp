@@ -208,6 +208,10 @@ int main(int argc, char** argv)
         bench.names << QString(path).replace('/', '\\');
     }
     shares.AddSharedFolder(folder).NewItem("shared_public");
+    if (!RunUntil([&] { return !shares.IsScanningNewFolder(folder); }, 60000)) {
+        fprintf(stderr, "the share's scan did not end\n");
+        return 1;
+    }
 
     // One running upload takes the only slot while the line grows.
     engine.OnQueueUploadRequested("holder", bench.Remote(0));

@@ -267,6 +267,11 @@ void MainWindow::Init()
         new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnSharedFolderChange));
     sharedFolder->AddDisconnectedHandler(
         new EventHandler<MainWindow, ConnectionInfo&>(this, &MainWindow::OnSharedFolderChange));
+    // Before the first-run dialogs: a folder shared there may be scanned
+    // while the next one is open.
+    if (sharedFoldersManager)
+        connect(sharedFoldersManager, &SharedFoldersManager::SharedFolderScanned, this,
+                &MainWindow::OnSharedFolderScanned);
 
     new SizeManager();
     (new DiagnosticsForm())->Init();

@@ -66,6 +66,7 @@ public:
     void OnNewListeningPortChanged(ItemPtr key);
     void OnSharedFolderAdded(ItemPtr folder);
     void OnSharedFolderRemoved(ItemPtr folder);
+    void OnSharedFolderScanned(QString path);
     void OnSharedFolderChange(ConnectionInfo& connection);
     void OnExcludedDownloadExtensionAddedOrRemoved(ItemPtr extension);
 
@@ -174,6 +175,7 @@ private:
     void SelectSoundFile(const char* kind, QLineEdit* edit);
     void ClearSoundFile(const char* kind, QLineEdit* edit);
     QTreeWidgetItem* SharedFolderRow(const QString& path) const;
+    void ShowSharedFolderState(QTreeWidgetItem* row, ItemPtr folder);
     ItemPtr SelectedSharedFolder() const;
 
     Ui_MainWindow* ui;

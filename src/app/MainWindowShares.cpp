@@ -14,6 +14,7 @@
 #include "NetworkHosts.h"
 #include "Settings.h"
 #include "ShareNames.h"
+#include "SharedFoldersManager.h"
 #include "StandardDialogs.h"
 #include "TransferNames.h"
 #include "Type.h"
@@ -65,9 +66,28 @@ ItemPtr MainWindow::SelectedSharedFolder() const
     return folders->HasItem(Value(rows.first()->text(0)));
 }
 
+void MainWindow::ShowSharedFolderState(QTreeWidgetItem* row, ItemPtr folder)
+{
+    const QString audience = SharedFolderAudience::Text(folder);
+    // A folder's first scan runs behind the window; its row says so until
+    // its files are shared.
+    if (sharedFoldersManager && sharedFoldersManager->IsScanningNewFolder(folder.AsString()))
+        row->setText(1, audience.isEmpty() ? tr("Scanning...") : tr("%1 (scanning...)").arg(audience));
+    else
+        row->setText(1, audience);
+}
+
 void MainWindow::OnSharedFolderAdded(ItemPtr folder)
 {
-    new QTreeWidgetItem(ui->sharedFoldersList, QStringList(folder.AsString()));
+    ShowSharedFolderState(new QTreeWidgetItem(ui->sharedFoldersList, QStringList(folder.AsString())), folder);
+}
+
+void MainWindow::OnSharedFolderScanned(QString path)
+{
+    Type* folders = d.HasType(ShareNames::SharedFolder);
+    const ItemPtr folder = folders ? folders->HasItem(Value(path)) : ItemPtr();
+    if (QTreeWidgetItem* row = SharedFolderRow(path); row && folder)
+        ShowSharedFolderState(row, folder);
 }
 
 void MainWindow::OnSharedFolderRemoved(ItemPtr folder)
@@ -80,7 +100,7 @@ void MainWindow::OnSharedFolderChange(ConnectionInfo& connection)
     if (!SharedFolderAudience::IsAudienceType(connection.item2.GetType()))
         return;
     if (QTreeWidgetItem* row = SharedFolderRow(connection.item1.AsString()))
-        row->setText(1, SharedFolderAudience::Text(connection.item1));
+        ShowSharedFolderState(row, connection.item1);
 }
 
 void MainWindow::OnSharedFoldersListContextMenuRequested(const QPoint& position)

@@ -11,21 +11,21 @@ FileScanner::FileScanner(QObject* parent) : QObject(parent)
     qRegisterMetaType<FileScanner::WalkResult>("FileScanner::WalkResult");
 }
 
-void FileScanner::RequestWalk(const QStringList& roots)
+void FileScanner::RequestWalk(const QStringList& roots, bool sharing)
 {
-    PostWalk(roots, false);
+    PostWalk(roots, false, sharing);
 }
 
 void FileScanner::RequestScan(const QStringList& folders)
 {
-    PostWalk(folders, true);
+    PostWalk(folders, true, false);
 }
 
-void FileScanner::PostWalk(const QStringList& roots, bool startUp)
+void FileScanner::PostWalk(const QStringList& roots, bool startUp, bool sharing)
 {
     {
         std::lock_guard<std::mutex> lock(walkMutex);
-        walkRequests.push_back(WalkRequest{roots, startUp});
+        walkRequests.push_back(WalkRequest{roots, startUp, sharing});
     }
     // Taken by the next analysis if one comes first: a rescan must not wait
     // for every MP3 file of a large share to be read.
@@ -50,6 +50,7 @@ void FileScanner::RunRequestedWalks()
         }
         auto walk = std::make_shared<Walk>();
         walk->roots = request.roots;
+        walk->sharing = request.sharing;
         for (const QString& root : walk->roots) {
             std::set<QString> visited;
             ScanFolder(root, root, visited, walk->results);

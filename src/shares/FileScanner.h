@@ -43,12 +43,14 @@ public:
     {
         QStringList roots;
         ResultMap results;
+        // The first walk of a folder just shared, rather than a rescan.
+        bool sharing = false;
     };
     typedef std::shared_ptr<Walk> WalkResult;
     // Asks for a rescan's walk from any thread. It is taken before the next
     // analysis, however many wait, and its result travels with
     // SharesWalked, so walks never share scanResults.
-    void RequestWalk(const QStringList& roots);
+    void RequestWalk(const QStringList& roots, bool sharing = false);
     // ScanFolders, asked for from any thread the same way, so that walks
     // keep the order they were asked in.
     void RequestScan(const QStringList& folders);
@@ -75,8 +77,9 @@ private:
     {
         QStringList roots;
         bool startUp;
+        bool sharing;
     };
-    void PostWalk(const QStringList& roots, bool startUp);
+    void PostWalk(const QStringList& roots, bool startUp, bool sharing);
     // The walks asked for so far, in order; on the scanner thread.
     void RunRequestedWalks();
 

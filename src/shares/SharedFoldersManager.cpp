@@ -147,6 +147,13 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
     fileFolderType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
+    countsTimer.setSingleShot(true);
+    countsTimer.setInterval(0);
+    connect(&countsTimer, &QTimer::timeout, this, &SharedFoldersManager::SendCountsIfChanged);
+    for (Type* counted : {fileFolderType, sharedFileType}) {
+        counted->AddItemAddedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr) { CountsMayHaveChanged(); }));
+        counted->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr) { CountsMayHaveChanged(); }));
+    }
 
     if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SharedFilesInFolderRequested, this,
@@ -224,14 +231,12 @@ void SharedFoldersManager::Init()
                           new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnUserAddress));
 }
 
-QString SharedFoldersManager::GetAbsoluteFileName(QString path)
+QString SharedFoldersManager::NormalizedPath(const QString& path)
 {
-    // Lower case, "\" as "/", and runs of "/" as one; nothing else, so the
-    // key of a local path and of the remote form of it are the same.
-    const QString lower = path.toLower();
+    // "\" as "/", and runs of "/" as one; letter case is kept.
     QString key;
-    key.reserve(lower.size());
-    for (QChar c : lower) {
+    key.reserve(path.size());
+    for (QChar c : path) {
         if (c == QLatin1Char('\\'))
             c = QLatin1Char('/');
         if (c == QLatin1Char('/') && key.endsWith(QLatin1Char('/')))
@@ -241,13 +246,42 @@ QString SharedFoldersManager::GetAbsoluteFileName(QString path)
     return key;
 }
 
-ItemPtr SharedFoldersManager::GetSharedFileItem(QString path)
+QString SharedFoldersManager::GetAbsoluteFileName(QString path)
 {
-    const std::string key = Utf8(GetAbsoluteFileName(path));
-    return LookUpSharedFile(GetFileName(key), GetFolder(key));
+    // Lower case too, so the key of a local path and of the remote form of
+    // it in any case are the same.
+    return NormalizedPath(path.toLower());
 }
 
-ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const
+ItemPtr SharedFoldersManager::GetSharedFileItem(QString path)
+{
+    const QString exact = NormalizedPath(path);
+    const std::string key = Utf8(exact.toLower());
+    const std::string exactKey = Utf8(exact);
+    return LookUpSharedFile(GetFileName(key), GetFolder(key), GetFileName(exactKey), GetFolder(exactKey));
+}
+
+ItemPtr SharedFoldersManager::FileInFolder(ItemPtr folder, const QString& name) const
+{
+    ItemPtr nameItem = fileNameType->HasItem(Value(name));
+    if (!nameItem || !folder)
+        return ItemPtr();
+    // Through whichever side holds fewer files: "cover.jpg" may be held by
+    // thousands of folders, a folder may hold thousands of names.
+    if (nameItem.CountItems(ShareNames::SharedFile) <= folder.CountItems(ShareNames::SharedFile)) {
+        for (const ItemPtr& file : nameItem.GetItems(sharedFileType))
+            if (file[fileFolderType] == folder)
+                return file;
+    } else {
+        for (const ItemPtr& file : folder.GetItems(sharedFileType))
+            if (file[fileNameType] == nameItem)
+                return file;
+    }
+    return ItemPtr();
+}
+
+ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder,
+                                               const std::string& exactName, const std::string& exactFolder) const
 {
     ItemPtr nameTwin = lowerNameType->HasItem(lowerName);
     if (!nameTwin)
@@ -270,12 +304,25 @@ ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, con
     const ItemSet& other = byName <= byFolder ? folders : names;
     Type* otherType = byName <= byFolder ? fileFolderType : fileNameType;
 
-    ItemPtr best;
+    // "A.mp3" and "a.mp3" are two files: the one spelt as asked wins, and a
+    // spelling in another case finds a file only when it names just one.
+    ItemPtr found;
+    int matches = 0;
     for (const ItemPtr& holder : walk)
-        for (const ItemPtr& file : holder.GetItems(sharedFileType))
-            if (other.contains(file[otherType]) && (!best || file < best))
-                best = file;
-    return best;
+        for (const ItemPtr& file : holder.GetItems(sharedFileType)) {
+            if (!other.contains(file[otherType]))
+                continue;
+            if (file[fileNameType].AsStdString() == exactName) {
+                std::string folder = Utf8(NormalizedPath(file[fileFolderType].AsString()));
+                if (!folder.empty() && folder.back() == '/')
+                    folder.pop_back();
+                if (folder == exactFolder)
+                    return file;
+            }
+            found = file;
+            ++matches;
+        }
+    return matches == 1 ? found : ItemPtr();
 }
 
 void SharedFoldersManager::OnReceivedUserStats(QString user, UserStats stats)
@@ -479,8 +526,30 @@ void SharedFoldersManager::OnConnectedToServer()
 {
     if (!gp_server)
         return;
-    gp_server->SendFilesFolders(int(fileFolderType->Count()), int(sharedFileType->Count()));
+    sentFolders = int(fileFolderType->Count());
+    sentFiles = int(sharedFileType->Count());
+    gp_server->SendFilesFolders(sentFolders, sentFiles);
     gp_server->GetUserStats(GetSetting("username"));
+}
+
+void SharedFoldersManager::CountsMayHaveChanged()
+{
+    if (!countsTimer.isActive())
+        countsTimer.start();
+}
+
+void SharedFoldersManager::SendCountsIfChanged()
+{
+    // A merge under way sends them when it ends; a login sends them anyway.
+    if (IsMerging() || !gp_server || gp_server->GetState() != Server::StateLoggedIn)
+        return;
+    const int folders = int(fileFolderType->Count());
+    const int files = int(sharedFileType->Count());
+    if (folders == sentFolders && files == sentFiles)
+        return;
+    sentFolders = folders;
+    sentFiles = files;
+    gp_server->SendFilesFolders(folders, files);
 }
 
 void SharedFoldersManager::OnFilesInFoldersRequested(QString user, quint32 req, QString folder)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -46,10 +47,17 @@ public:
     // the store.
     bool IsMerging() const { return walksPending > 0 || !merges.empty(); }
 
+    // The look-up key of a path: lower case, "/" between components.
     static QString GetAbsoluteFileName(QString path);
+    // The file a local or remote path names: the one spelt exactly so, else
+    // the one file it names in another letter case; none when several do.
     ItemPtr GetSharedFileItem(QString path);
 
+    // Shares a folder: the item at once, its files once its walk on the
+    // scanner thread has been merged, a slice at a time; then
+    // SharedFolderScanned. Until then IsScanningNewFolder is true for it.
     ItemPtr AddSharedFolder(QString path);
+    bool IsScanningNewFolder(const QString& path) const { return newFolders.value(path) > 0; }
     // Walks every shared folder on the scanner thread, then merges what it
     // found a slice at a time and reports SharedFilesRescanned.
     void RescanShares();
@@ -69,6 +77,7 @@ public:
 signals:
     void MP3ScanRequired(QString file);
     void SharedFilesRescanned(int filesAdded, int filesRemoved);
+    void SharedFolderScanned(QString folder);
     void SearchProcessed(QString search, bool match);
 
 public slots:
@@ -84,12 +93,19 @@ public slots:
 private slots:
     void OnSearchAnswersBuilt();
     void ReleaseShareSlice();
+    void SendCountsIfChanged();
 
 private:
     // The rule every scan applies to one file found on disk; true when it
     // made a new file item.
     bool ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem, ItemSet& oldFiles);
-    ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder) const;
+    // "\" as "/" and runs of "/" as one, letter case kept.
+    static QString NormalizedPath(const QString& path);
+    ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder, const std::string& exactName,
+                             const std::string& exactFolder) const;
+    // The file of that exact name in the folder item, as a scan finds the
+    // files it lists.
+    ItemPtr FileInFolder(ItemPtr folder, const QString& name) const;
     // Removes folder items together with the files they hold.
     void RemoveFolderItems(const ItemSet& folders);
     // A walk's results merged into the store a slice at a time, so that the
@@ -98,6 +114,8 @@ private:
     struct MergeJob
     {
         bool rescan = false;
+        // The first walk of a folder just shared.
+        bool sharing = false;
         // The walk's results; each folder's are dropped once merged, so
         // that freeing them is spread over the slices too.
         std::shared_ptr<FileScanner::ResultMap> startUpResults;
@@ -152,6 +170,16 @@ private:
     // The roots handed to the start-up walk: the merge may drop unseen
     // folders only of these, not of folders shared while it ran.
     QSet<QString> walkRoots;
+    // Folders shared whose first walk is not yet in the store, with the
+    // number of such walks (unshared and shared again, a path has two).
+    QHash<QString, int> newFolders;
+
+    // Others see our folder and file counts from the server: they are sent
+    // again once whatever changed them is over, not per file.
+    void CountsMayHaveChanged();
+    QTimer countsTimer;
+    int sentFolders = -1;
+    int sentFiles = -1;
 
     // Looked up once: the scans and the index use them for every file.
     Type* sharedFolderType;

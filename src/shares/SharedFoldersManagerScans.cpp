@@ -16,11 +16,6 @@
 #include "ShareNames.h"
 
 namespace {
-std::string Utf8(const QString& text)
-{
-    return text.toUtf8().toStdString();
-}
-
 bool IsMp3Name(const QString& name)
 {
     return name.size() > 4 && (name.endsWith(QLatin1String(".mp3")) || name.endsWith(QLatin1String(".MP3")));
@@ -39,7 +34,9 @@ bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qi
                                     ItemSet& oldFiles)
 {
     bool added = false;
-    ItemPtr file = GetSharedFileItem(path);
+    // The disk spells each name one way: a file listed as "a.mp3" is never
+    // the item of "A.mp3" beside it.
+    ItemPtr file = FileInFolder(folderItem, name);
     if (file) {
         oldFiles.erase(file);
         if (file[fileSizeType].AsInt64() != size)
@@ -100,11 +97,17 @@ ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
 {
     if (ItemPtr existing = sharedFolderType->HasItem(Value(path)))
         return existing;
+    // Marked before the item is made, so whoever hears of the new folder
+    // hears that its scan is under way.
+    ++newFolders[path];
     ItemPtr folder = sharedFolderType->NewItem(Value(path));
     const int number = GetSetting("shared_folder_counter").toInt();
     SetSetting("shared_folder_counter", QString::number(number + 1));
     folder += d.GetType("shared_folder_id")->GetItem(Value(QString("[%1]%2").arg(number).arg(QDir(path).dirName())));
-    ScanSharedFolder(path, path);
+    // Walked on the scanner thread: a large folder would hold the window
+    // for seconds.
+    ++walksPending;
+    fileScanner.RequestWalk(QStringList(path), true);
     return folder;
 }
 
@@ -117,10 +120,8 @@ struct SharedFoldersManager::FolderContext
 {
     ItemPtr sharedFolder;
     ItemPtr folderItem;
-    // The files that a look-up of a path in this folder finds, by the
-    // lower-case twin of their name: the earliest of each, as
-    // GetSharedFileItem returns.
-    std::unordered_map<std::string, Item*> byLowerName;
+    // The folder's files by their exact names, as the disk lists them.
+    std::unordered_map<QString, Item*> byName;
     // The words of the folder's path, sorted, with their token items once
     // looked up.
     std::vector<QString> folderWords;
@@ -156,7 +157,8 @@ void SharedFoldersManager::OnSharesWalked(FileScanner::WalkResult walk)
     if (!walk)
         return;
     auto job = std::make_unique<MergeJob>();
-    job->rescan = true;
+    job->rescan = !walk->sharing;
+    job->sharing = walk->sharing;
     job->walk = walk;
     job->results = &walk->results;
     job->roots = walk->roots;
@@ -242,18 +244,8 @@ bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock
     if (!job.inFolder)
         EnterFolder(job, context);
 
-    // Found as GetSharedFileItem finds them: through the lower-case twins of
-    // the folder (folders that differ in case only share one) and names.
-    QString lowerFolder = GetAbsoluteFileName(path + QLatin1Char('/'));
-    lowerFolder.chop(1);
-    if (ItemPtr twin = lowerFolderType->HasItem(Value(Utf8(lowerFolder))))
-        for (const ItemPtr& folder : twin.GetItems(fileFolderType))
-            for (const ItemPtr& file : folder.GetItems(sharedFileType))
-                if (ItemPtr lowerName = file[fileNameType][lowerNameType]) {
-                    Item*& earliest = context.byLowerName[lowerName.AsStdString()];
-                    if (!earliest || file.Sequence() < ItemPtr(earliest).Sequence())
-                        earliest = file.GetItemPointer();
-                }
+    for (const ItemPtr& file : context.folderItem.GetItems(sharedFileType))
+        context.byName.emplace(file[fileNameType].AsString(), file.GetItemPointer());
     context.folderWords = TokensOf(path.toLower());
 
     const FileScanner::FileMap& files = job.folder->second;
@@ -286,6 +278,8 @@ void SharedFoldersManager::EnterFolder(MergeJob& job, FolderContext& context)
     // The walk may be some seconds old by now: a folder gone since is
     // merged as listed empty, as a scan of it now would list it.
     job.folderGone = !QFileInfo::exists(path);
+    if (job.sharing && IsLogging())
+        Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(path, job.roots[job.rootIndex]));
     context.sharedFolder += context.folderItem;
     job.seenFolders.insert(path);
     job.rootFolders.insert(path);
@@ -297,20 +291,12 @@ void SharedFoldersManager::EnterFolder(MergeJob& job, FolderContext& context)
 void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size)
 {
     const QString path = JoinPath(job.folder->first, name);
-    const QString lowerNameText = GetAbsoluteFileName(name);
-    const bool plainName = !lowerNameText.contains(QLatin1Char('/'));
+    // A "\" in a local name splits its search words where a path would.
+    const bool plainName = !name.contains(QLatin1Char('\\'));
     ItemPtr file;
-    std::string lowerName;
-    if (plainName) {
-        lowerName = Utf8(lowerNameText);
-        const auto it = context.byLowerName.find(lowerName);
-        if (it != context.byLowerName.end())
-            file = it->second;
-    } else {
-        // A "\" in a local name splits its key; the full look-up says what
-        // such a name finds.
-        file = GetSharedFileItem(path);
-    }
+    const auto it = context.byName.find(name);
+    if (it != context.byName.end())
+        file = it->second;
 
     if (file) {
         job.oldFiles.erase(file.Sequence());
@@ -322,8 +308,7 @@ void SharedFoldersManager::MergeFile(MergeJob& job, FolderContext& context, cons
         file += fileNameType->GetItem(Value(name));
         file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
         ++job.added;
-        if (plainName)
-            context.byLowerName[lowerName] = file.GetItemPointer();
+        context.byName[name] = file.GetItemPointer();
     }
     if (IsMp3Name(name) && !file[isScannedType])
         emit MP3ScanRequired(path);
@@ -365,6 +350,16 @@ void SharedFoldersManager::ReleaseWalkMemory()
 
 void SharedFoldersManager::FinishMerge(MergeJob& job)
 {
+    CountsMayHaveChanged();
+    if (job.sharing) {
+        ReleaseWalkMemory();
+        for (const QString& root : job.roots) {
+            if (--newFolders[root] <= 0)
+                newFolders.remove(root);
+            emit SharedFolderScanned(root);
+        }
+        return;
+    }
     if (job.rescan) {
         const ItemSet unreached = fileFolderType->GetItems().NotConnected(ShareNames::SharedFolder);
         job.removed += int(unreached.GetItems(ShareNames::SharedFile).size());

@@ -8,6 +8,7 @@
 #include "FakePeer.h"
 #include "FakeWire.h"
 #include "PeerMessenger.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TestServer.h"
 
@@ -31,7 +32,14 @@ QString SharesPeerFixture::WriteFile(const QString& relative, int size) const
 
 ItemPtr SharesPeerFixture::Share(const QString& relative)
 {
-    return manager->AddSharedFolder(MakeFolder(relative));
+    return ShareScanned(manager, MakeFolder(relative));
+}
+
+bool SharesPeerFixture::Rescan() const
+{
+    QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
+    manager->RescanShares();
+    return rescanned.wait(20000);
 }
 
 ItemPtr SharesPeerFixture::ShareMany(const QString& root, int folders, int files)

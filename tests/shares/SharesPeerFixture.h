@@ -27,6 +27,8 @@ public:
     QString WriteFile(const QString& relative, int size) const;
     // Shares a folder below the temporary folder, made when missing.
     ItemPtr Share(const QString& relative);
+    // RescanShares, then the wait for its report; false when none came.
+    bool Rescan() const;
 
     // A public share of folders x files made in the store as a scan leaves
     // them ("<root>/Set <n>", every name holding the word "many", some with

@@ -5,6 +5,7 @@
 
 #include "Data.h"
 #include "Settings.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -60,7 +61,7 @@ private slots:
         QVERIFY(QFile::link(root + "/nowhere", root + "/dangling.txt"));
 
         QSignalSpy mp3(f->manager, &SharedFoldersManager::MP3ScanRequired);
-        ItemPtr shared = f->manager->AddSharedFolder(root);
+        ItemPtr shared = ShareScanned(f->manager, root);
         QCOMPARE(shared, Shared(root));
 
         QStringList expected = {root + "/a.mp3",
@@ -103,6 +104,39 @@ private slots:
         QCOMPARE(mp3.at(0).at(0).toString(), root + "/B.MP3");
     }
 
+    void sharingAFolderScansItBehindTheEventLoop()
+    {
+        const QString root = f->MakeFolder("big");
+        for (int i = 0; i < 500; ++i)
+            f->WriteFile(QString("big/d%1/f%2.txt").arg(i % 10).arg(i), 1);
+        QSignalSpy scanned(f->manager, &SharedFoldersManager::SharedFolderScanned);
+        ItemPtr shared = f->manager->AddSharedFolder(root);
+        // The call returns with the folder shared and its scan under way,
+        // before any file is in the store.
+        QCOMPARE(shared, Shared(root));
+        QCOMPARE(shared["shared_folder_id"].AsString(), QString("[1]big"));
+        QVERIFY(f->manager->IsScanningNewFolder(root));
+        QCOMPARE(FileCount(), 0);
+        QVERIFY(scanned.wait(20000));
+        QCOMPARE(scanned.size(), 1);
+        QCOMPARE(scanned.at(0).at(0).toString(), root);
+        QVERIFY(!f->manager->IsScanningNewFolder(root));
+        QCOMPARE(FileCount(), 500);
+        QCOMPARE(SharesFixture::Values("shared_file_folder").size(), 11);
+        for (const QString& folder : SharesFixture::Values("shared_file_folder"))
+            QVERIFY(Folder(folder).IsConnected(shared));
+        QVERIFY(!SharesFixture::Tokens(f->manager->GetSharedFileItem(root + "/d3/f3.txt")).isEmpty());
+
+        // Where a rescan would leave it.
+        const QStringList paths = SharesFixture::SharedPaths();
+        QSignalSpy rescanned(f->manager, &SharedFoldersManager::SharedFilesRescanned);
+        f->manager->RescanShares();
+        QTRY_COMPARE_WITH_TIMEOUT(rescanned.size(), 1, 20000);
+        QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
+        QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
+        QCOMPARE(SharesFixture::SharedPaths(), paths);
+    }
+
     void rescanCountsAddedAndRemoved()
     {
         const QString root = f->MakeFolder("share");
@@ -112,7 +146,7 @@ private slots:
         f->WriteFile("share/sub/grow.txt", 5);
         f->WriteFile("share/old/cover.jpg", 1);
         f->WriteFile("share/old/only.txt", 1);
-        f->manager->AddSharedFolder(root);
+        ShareScanned(f->manager, root);
         QCOMPARE(FileCount(), 6);
         ItemPtr grow = f->manager->GetSharedFileItem(root + "/sub/grow.txt");
         ItemPtr keep = f->manager->GetSharedFileItem(root + "/keep.txt");
@@ -151,7 +185,7 @@ private slots:
         f->WriteFile("v/a/x.mp3");
         f->WriteFile("v/b/y.txt");
         f->WriteFile("v/b/z.txt");
-        f->manager->AddSharedFolder(root);
+        ShareScanned(f->manager, root);
         QCOMPARE(FileCount(), 3);
 
         // The listing has seen "b" by the time its files are looked at.
@@ -173,8 +207,8 @@ private slots:
         f->WriteFile("walk/stale/s.txt", 1);
         f->WriteFile("walk/song.mp3", 1);
         f->WriteFile("walk/fresh.mp3", 1);
-        f->manager->AddSharedFolder(root);
-        f->manager->AddSharedFolder(root + "/inner");
+        ShareScanned(f->manager, root);
+        ShareScanned(f->manager, root + "/inner");
         QCOMPARE(FileCount(), 5);
         ItemPtr x = f->manager->GetSharedFileItem(root + "/x.txt");
         f->manager->GetSharedFileItem(root + "/song.mp3").NewItem("is_scanned");
@@ -182,7 +216,7 @@ private slots:
         const QString missing = f->MakeFolder("missing");
         f->WriteFile("missing/m.txt");
         f->WriteFile("missing/sub/n.txt");
-        f->manager->AddSharedFolder(missing);
+        ShareScanned(f->manager, missing);
         QVERIFY(QDir(missing).removeRecursively());
 
         Resize(root + "/x.txt", 4);
@@ -240,7 +274,7 @@ private slots:
         const QString walked = f->MakeFolder("walked");
         f->WriteFile("walked/w.txt");
         f->WriteFile("walked/old/o.txt");
-        f->manager->AddSharedFolder(walked);
+        ShareScanned(f->manager, walked);
         QVERIFY(QDir(walked + "/old").removeRecursively());
         const QString added = f->MakeFolder("added");
         f->WriteFile("added/a.txt");
@@ -253,6 +287,7 @@ private slots:
         f->manager->AddSharedFolder(added);
         f->manager->AddSharedFolder(dropped).Remove();
         QTRY_VERIFY_WITH_TIMEOUT(!Folder(walked + "/old"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->manager->IsScanningNewFolder(added), 20000);
 
         QCOMPARE(SharesFixture::SharedPaths(),
                  QStringList({added + "/a.txt", added + "/sub/b.txt", walked + "/w.txt"}));

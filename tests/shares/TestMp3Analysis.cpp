@@ -12,6 +12,7 @@
 #include "Data.h"
 #include "FileScanner.h"
 #include "Mp3Analyzer.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -504,7 +505,7 @@ private slots:
         QVERIFY(!Encode("joint.mp3", 44100, 2, 10, {"--cbr", "-b", "128", "-m", "j"}, root).isEmpty());
         QVERIFY(!Encode("VOICE.MP3", 22050, 1, 10, {"-V", "5", "-m", "m"}, root).isEmpty());
 
-        f.manager->AddSharedFolder(root);
+        QVERIFY(ShareScanned(f.manager, root));
         ItemPtr joint = f.manager->GetSharedFileItem(root + "/joint.mp3");
         ItemPtr voice = f.manager->GetSharedFileItem(root + "/VOICE.MP3");
         ItemPtr broken = f.manager->GetSharedFileItem(root + "/a broken.mp3");

@@ -212,6 +212,24 @@ private slots:
         QCOMPARE(link->messages.size(), answered.size());
     }
 
+    void namesDifferingOnlyInCaseAnswerAsTwoFiles()
+    {
+        f->WriteFile("Twins/A.mp3", 6264);
+        f->WriteFile("Twins/a.mp3", 3129);
+        f->Share("Twins").NewItem("shared_public");
+        ItemPtr upper = f->manager->GetSharedFileItem(f->Path("Twins/A.mp3"));
+        ItemPtr lower = f->manager->GetSharedFileItem(f->Path("Twins/a.mp3"));
+        QVERIFY(upper && lower && upper != lower);
+        // Each path names its own file; a spelling that fits both names none.
+        QCOMPARE(upper["shared_file_size"].AsInt64(), qint64(6264));
+        QCOMPARE(lower["shared_file_size"].AsInt64(), qint64(3129));
+        QVERIFY(!f->manager->GetSharedFileItem(f->Path("Twins/A.MP3")));
+
+        bool sent = false;
+        QCOMPARE(Ask("twins", &sent), (QStringList{Rec("Twins/A.mp3", 6264, "mp3"), Rec("Twins/a.mp3", 3129, "mp3")}));
+        QVERIFY(sent);
+    }
+
     void visibilityDecidesWhatIsSent()
     {
         bool sent = false;

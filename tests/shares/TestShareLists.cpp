@@ -262,11 +262,67 @@ private slots:
         QCOMPARE(d.ItemCount(), items);
     }
 
+    void namesDifferingOnlyInCaseAreListedAsTwoFiles()
+    {
+        f->WriteFile("Public/Twins/A.mp3", 6264);
+        f->WriteFile("Public/Twins/a.mp3", 3129);
+        QVERIFY(f->Rescan());
+        const QString twins = f->Remote("Public/Twins");
+        const QString both = Rec("A.mp3", 6264, "mp3") + "; " + Rec("a.mp3", 3129, "mp3");
+        link->SendMessage(4, {});
+        link->SendMessage(36, FakeWire().U32(5).Str(twins).Bytes());
+        QVERIFY(SharesPeerFixture::WaitFor(link, 5, 1) && SharesPeerFixture::WaitFor(link, 37, 1));
+        const QStringList list = ReadShareList(SharesPeerFixture::Received(link, 5).at(0));
+        QVERIFY2(list.contains(twins + ": " + both), qPrintable(list.join("\n")));
+        // Folder contents carry no audio attributes.
+        QCOMPARE(ReadFolderContents(SharesPeerFixture::Received(link, 37).at(0)),
+                 QString("5 %1: %2; %3").arg(twins, Rec("A.mp3", 6264), Rec("a.mp3", 3129)));
+        // A rescan keeps each with its own size.
+        QVERIFY(f->Rescan());
+        QCOMPARE(f->manager->GetSharedFileItem(f->Path("Public/Twins/a.mp3"))["shared_file_size"].AsInt64(),
+                 qint64(3129));
+    }
+
+    void countsAreSentAgainWhenTheShareChanges()
+    {
+        // The login came before the shares: what they hold follows once,
+        // not per file.
+        auto counts = [this] { return f->net.server->ReceivedMessages(35); };
+        QTRY_COMPARE_WITH_TIMEOUT(counts().last().body, FakeWire().U32(4).U32(3).Bytes(), 5000);
+        int sent = counts().size();
+        QVERIFY(sent <= 3);
+
+        for (int i = 0; i < 300; ++i)
+            f->WriteFile(QString("Public/Many/%1.txt").arg(i), 1);
+        QVERIFY(f->Rescan());
+        QTRY_COMPARE_WITH_TIMEOUT(counts().size(), sent + 1, 5000);
+        QCOMPARE(counts().last().body, FakeWire().U32(5).U32(303).Bytes());
+        // A rescan that finds nothing new says nothing.
+        QVERIFY(f->Rescan());
+        QVERIFY(f->ServerCaughtUp());
+        QCOMPARE(counts().size(), sent + 1);
+
+        f->WriteFile("Later/l.txt", 1);
+        f->Share("Later");
+        QTRY_COMPARE_WITH_TIMEOUT(counts().size(), sent + 2, 5000);
+        QCOMPARE(counts().last().body, FakeWire().U32(6).U32(304).Bytes());
+
+        // Unsharing, as the Options menu does it.
+        d.GetType("shared_folder")->HasItem(Value(f->Path("Public"))).Remove();
+        d.RemoveDisconnectedItems();
+        QTRY_COMPARE_WITH_TIMEOUT(counts().size(), sent + 3, 5000);
+        QCOMPARE(counts().last().body, FakeWire().U32(2).U32(2).Bytes());
+        QVERIFY(f->ServerCaughtUp());
+        QCOMPARE(counts().size(), sent + 3);
+    }
+
     void countsAndStatisticsAtEachLogin()
     {
-        // The login in init came before the shares.
-        QCOMPARE(f->net.server->ReceivedMessages(35).size(), 1);
+        // The login in init came before the shares; their counts followed.
         QCOMPARE(f->net.server->ReceivedMessages(35)[0].body, FakeWire().U32(0).U32(0).Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->ReceivedMessages(35).last().body, FakeWire().U32(4).U32(3).Bytes(),
+                                  5000);
+        const int sent = f->net.server->ReceivedMessages(35).size();
         QCOMPARE(f->net.server->ReceivedMessages(36).size(), 1);
         QCOMPARE(f->net.server->ReceivedMessages(36)[0].body, FakeWire().Str("me").Bytes());
         QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("777"), 5000);
@@ -277,8 +333,8 @@ private slots:
         f->net.client->Connect();
         QVERIFY(connected.wait(5000));
         // Every folder and file, the hidden share's included.
-        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->ReceivedMessages(35).size(), 2, 5000);
-        QCOMPARE(f->net.server->ReceivedMessages(35)[1].body, FakeWire().U32(4).U32(3).Bytes());
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->ReceivedMessages(35).size(), sent + 1, 5000);
+        QCOMPARE(f->net.server->ReceivedMessages(35).last().body, FakeWire().U32(4).U32(3).Bytes());
         QTRY_COMPARE_WITH_TIMEOUT(GetSetting("upload_speed"), QString("888"), 5000);
         QCOMPARE(f->net.server->ReceivedMessages(36).size(), 2);
     }

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "Data.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -68,7 +69,7 @@ private slots:
     void largeStartUpMergeLetsTheLoopTurnAndEndsAsAScan()
     {
         const QString root = MakeLargeTree("large", 40, 100);
-        f->manager->AddSharedFolder(root);
+        QVERIFY(ShareScanned(f->manager, root));
         QCOMPARE(int(d.GetType("shared_file")->Count()), 4000);
         // What a scan makes of the tree as the merge will find it.
         const QString gone = root + "/Album 3/0 Track 300.ogg";

@@ -2,6 +2,7 @@
 
 #include "Data.h"
 #include "GeneralFunctions.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -55,11 +56,11 @@ private slots:
     {
         for (const char* name : {"public", "list", "close", "far", "none"})
             f->WriteFile(QString("%1/%1.txt").arg(name));
-        f->manager->AddSharedFolder(f->Path("public")).NewItem("shared_public");
-        f->manager->AddSharedFolder(f->Path("list")).NewItem("shared_userlist");
-        f->manager->AddSharedFolder(f->Path("close")) += Group("close");
-        f->manager->AddSharedFolder(f->Path("far")) += Group("far");
-        f->manager->AddSharedFolder(f->Path("none"));
+        ShareScanned(f->manager, f->Path("public")).NewItem("shared_public");
+        ShareScanned(f->manager, f->Path("list")).NewItem("shared_userlist");
+        ShareScanned(f->manager, f->Path("close")) += Group("close");
+        ShareScanned(f->manager, f->Path("far")) += Group("far");
+        ShareScanned(f->manager, f->Path("none"));
 
         User("stranger");
         User("listed").NewItem("in_user_list");
@@ -101,8 +102,8 @@ private slots:
         f->WriteFile("outer/inner/i.txt");
         // The inner share, added later, makes the inner folder a folder of
         // both; the outer one admits nobody.
-        f->manager->AddSharedFolder(f->Path("outer"));
-        f->manager->AddSharedFolder(f->Path("outer/inner")).NewItem("shared_public");
+        ShareScanned(f->manager, f->Path("outer"));
+        ShareScanned(f->manager, f->Path("outer/inner")).NewItem("shared_public");
         QCOMPARE(VisibleFiles("anyone"), QStringList{"i.txt"});
         QCOMPARE(Visible("anyone"), QStringList{"inner"});
     }
@@ -182,7 +183,7 @@ private slots:
         f->WriteFile("share/sub/in.txt");
         f->WriteFile("share/top.txt");
         f->WriteFile("secret.txt");
-        f->manager->AddSharedFolder(root).NewItem("shared_public");
+        ShareScanned(f->manager, root).NewItem("shared_public");
         const QString remoteRoot = QString(root).replace('/', '\\');
         QVERIFY(f->manager->GetSharedFileItem(remoteRoot + "\\sub\\in.txt"));
 

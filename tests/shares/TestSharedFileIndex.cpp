@@ -5,6 +5,7 @@
 #include "DataSaver.h"
 #include "Server.h"
 #include "Settings.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
 
@@ -67,7 +68,7 @@ private slots:
         f->WriteFile("Mixed/C/twin.txt", 2);
         f->WriteFile("Mixed/back\\slash.txt");
         f->WriteFile(QString::fromUtf8("Mixed/Ёлка/Ärger 音楽.txt"));
-        f->manager->AddSharedFolder(root);
+        ShareScanned(f->manager, root);
 
         const QString song = root + "/Case Dir/Song One.MP3";
         ItemPtr file = f->manager->GetSharedFileItem(song);
@@ -95,9 +96,14 @@ private slots:
         ItemPtr b = f->manager->GetSharedFileItem(root + "/B/Dup.txt");
         QVERIFY(a && b && a != b);
         QCOMPARE(a["shared_file_folder"].AsString(), root + "/A");
-        // Two files of one folder that differ only in case are one item.
+        // Two files of one folder that differ only in case are two items,
+        // each found by its own spelling; a spelling that fits both finds
+        // neither.
         QCOMPARE(d.GetType("shared_file_folder")->HasItem(Value(root + "/C")).GetItems("shared_file").size(),
-                 size_t(1));
+                 size_t(2));
+        QCOMPARE(f->manager->GetSharedFileItem(root + "/C/Twin.txt")["shared_file_size"].AsInt64(), qint64(1));
+        QCOMPARE(f->manager->GetSharedFileItem(root + "\\C\\twin.txt")["shared_file_size"].AsInt64(), qint64(2));
+        QVERIFY(!f->manager->GetSharedFileItem(root + "/c/TWIN.TXT"));
         // A "\" inside a local name splits the key: such a file never resolves.
         QCOMPARE(SharesFixture::SharedPaths().filter("slash").size(), 1);
         QVERIFY(!f->manager->GetSharedFileItem(root + "/back\\slash.txt"));
@@ -108,7 +114,7 @@ private slots:
         const QString root = f->MakeFolder("trail");
         f->WriteFile("trail/t.mp3");
         f->WriteFile("trail/sub/u.txt");
-        f->manager->AddSharedFolder(root + "/");
+        ShareScanned(f->manager, root + "/");
         ItemPtr t = f->manager->GetSharedFileItem(root + "/t.mp3");
         QVERIFY(t);
         t.NewItem("is_scanned");
@@ -166,7 +172,7 @@ private slots:
         const QString root = f->MakeFolder("tok");
         f->WriteFile(QString::fromUtf8("tok/Ёлка Band/one.mp3"));
         f->WriteFile("tok/two band.txt");
-        f->manager->AddSharedFolder(root);
+        ShareScanned(f->manager, root);
         ItemPtr band = d.GetType("search_token")->HasItem("band");
         QCOMPARE(band.GetItems("shared_file").size(), size_t(2));
         ItemPtr whole = d.GetType("search_token")->HasItem(Value(QString::fromUtf8("ёлка")));
@@ -201,7 +207,7 @@ private slots:
         f->WriteFile("Keep/a.mp3", 11);
         f->WriteFile("Keep/fresh.mp3", 12);
         f->WriteFile("Keep/sub/b.txt", 13);
-        ItemPtr shared = f->manager->AddSharedFolder(root);
+        ItemPtr shared = ShareScanned(f->manager, root);
         shared.NewItem("shared_public");
         f->manager->GetSharedFileItem(root + "/a.mp3").NewItem("is_scanned");
         d.GetType("user")->GetItem("bob").NewItem("unshared");

@@ -5,6 +5,7 @@
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 
@@ -81,7 +82,7 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
         for (const auto& setting : m_settings)
             ::SetSetting(setting.first.toUtf8().constData(), setting.second);
         for (const auto& folder : m_folders) {
-            ItemPtr item = shares->AddSharedFolder(folder.first);
+            ItemPtr item = ShareScanned(shares.get(), folder.first);
             if (!item) {
                 failure = "cannot share " + folder.first;
                 break;

@@ -22,6 +22,7 @@
 #include "MainWindow.h"
 #include "MainWindowFixture.h"
 #include "Settings.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
@@ -63,7 +64,7 @@ private:
     ItemPtr Share(const QString& relative)
     {
         m_files.WriteFile(relative + "/" + relative + ".mp3", QByteArray(100, 'x'));
-        return sharedFoldersManager->AddSharedFolder(m_files.Path(relative));
+        return ShareScanned(sharedFoldersManager, m_files.Path(relative));
     }
 
     // Asks for the list's menu at a point and, while it runs, chooses the
@@ -174,6 +175,21 @@ private slots:
         List()->clearSelection();
         m_app.window->OnUnshareFolder();
         QCOMPARE(List()->topLevelItemCount(), 1);
+    }
+
+    void aFolderSharedInOptionsIsScannedBehindTheWindow()
+    {
+        m_app.Start();
+        for (int i = 0; i < 1000; ++i)
+            m_files.WriteFile(QString("big/%1/%2.txt").arg(i % 20).arg(i), QByteArray(1, 'x'));
+        auto* dialog = new AddSharedFolderDialog(ItemPtr(), m_app.window);
+        dialog->findChild<QLineEdit*>("selectedFolderEdit")->setText(m_files.Path("big"));
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        // The row is there at once and says the scan is going on.
+        QCOMPARE(Row(List(), 0), QStringList({m_files.Path("big"), "Everyone (scanning...)"}));
+        QCOMPARE(int(d.GetType("shared_file")->Count()), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(Row(List(), 0).value(1), QString("Everyone"), 20000);
+        QCOMPARE(int(d.GetType("shared_file")->Count()), 1000);
     }
 
     void eachRescanIsReportedInAWindowOfItsOwn()
@@ -317,7 +333,7 @@ private slots:
         const ItemPtr folder = d.GetType("shared_folder")->HasItem(music);
         QVERIFY(folder);
         QVERIFY(folder.IsConnected("shared_public"));
-        QCOMPARE(Row(List(), 0), QStringList({music, "Everyone"}));
+        QTRY_COMPARE(Row(List(), 0), QStringList({music, "Everyone"}));
         // The dialog went when it closed.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(m_app.window->findChildren<AddSharedFolderDialog*>().isEmpty());

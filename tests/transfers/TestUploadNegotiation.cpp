@@ -113,6 +113,44 @@ private slots:
         QVERIFY(UploadsFixture::Received(link, 46).isEmpty());
     }
 
+    void namesDifferingOnlyInCaseAreServedEachWithItsOwnBytes()
+    {
+        const QByteArray upper = Pattern(626400, 11);
+        const QByteArray lower = Pattern(312900, 12);
+        f->WriteFile("Twins/A.mp3", upper);
+        f->WriteFile("Twins/a.mp3", lower);
+        f->Share("Twins");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+
+        int asked = 0;
+        QList<FakePeerLink*> seen;
+        for (const auto& twin : {qMakePair(QString("Twins/A.mp3"), upper), qMakePair(QString("Twins/a.mp3"), lower)}) {
+            const QString requested = f->Remote(twin.first);
+            Ask(link, requested);
+            TransferRequest request;
+            QVERIFY(NthRequest(link, ++asked, request));
+            QCOMPARE(request.name, requested);
+            QCOMPARE(request.size, quint64(twin.second.size()));
+            Accept(link, request.token);
+            FakePeerLink* file = f->Peer("alice")->WaitForLink(5000, seen);
+            QVERIFY(file && file->opening.type == "F" && file->WaitForRaw(4));
+            seen << file;
+            file->SendRaw(FakeWire().U64(0).Bytes());
+            QVERIFY(file->WaitForRaw(4 + twin.second.size(), 20000));
+            QVERIFY(file->raw.mid(4) == twin.second);
+            file->Close();
+            QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(UploadsFixture::Entry("alice", requested)),
+                                      QString("complete"), 20000);
+        }
+        // A spelling that fits both is no request for either.
+        Ask(link, f->Remote("Twins/A.MP3"));
+        QVERIFY(UploadsFixture::WaitFor(link, 50, 1));
+        Denial denial;
+        QVERIFY(denial.Read(UploadsFixture::Received(link, 50).at(0)));
+        QCOMPARE(denial.reason, QString("File not shared."));
+    }
+
     void resumedUploadSendsTheRestAndOneMebibyteReportsNoSpeed()
     {
         const QByteArray content = Pattern(1048576, 3);

@@ -1,16 +1,14 @@
 #include "SharesForm.h"
 
-#include <unordered_map>
-
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "FocusHelpers.h"
-#include "GeneralFunctions.h"
 #include "PeerMessenger.h"
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
 #include "TabWidget.h"
 #include "UploadForm.h"
+#include "UserShareBuilder.h"
 #include "UserWindows.h"
 #include "common/PeerText.h"
 #include "search/SearchResultMenuOptions.h"
@@ -23,6 +21,8 @@ SharesForm::SharesForm(QWidget* parent) : QWidget(parent), ui(new Ui_SharesForm)
     ui->setupUi(this);
     sharesForm = this;
     ui->verticalLayout->setContentsMargins(0, 0, 0, 0);
+    m_buildTimer.setInterval(0);
+    connect(&m_buildTimer, &QTimer::timeout, this, &SharesForm::BuildSlice);
 }
 
 SharesForm::~SharesForm()
@@ -129,7 +129,7 @@ void SharesForm::OnTabCloseRequested(int tabIndex)
 // ---------------------------------------------------------------------------
 // Share lists
 
-void SharesForm::OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable& translationTable)
+void SharesForm::OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable&)
 {
     // Lists of users without an open browser are dropped; the name is the
     // peer's, so nothing is made for it.
@@ -137,55 +137,61 @@ void SharesForm::OnUserShare(QString user, FileInfoMap& share, AttributeTranslat
     ShareForm* form = ShareForm::Of(userItem);
     if (!form)
         return;
-    // A repeated list leaves the shown share as it is.
-    ItemPtr shareItem = userItem["user_share"];
-    if (!shareItem) {
-        shareItem = CreateUserShareData(share, translationTable);
-        userItem += shareItem;
+    // A repeated list leaves the shown share, or the one being made, as it is.
+    for (const auto& building : m_building)
+        if (building.first == user)
+            return;
+    if (ItemPtr shown = userItem["user_share"]) {
+        form->SetShare(shown);
+        return;
     }
-    form->SetShare(shareItem);
+    // Its own copy: the list is the signal's, and others read it too.
+    auto builder = std::make_unique<UserShareBuilder>(FileInfoMap(share));
+    if (builder->Build(BuildSliceMs)) {
+        ShareBuilt(user, builder->Share());
+        return;
+    }
+    m_building.emplace_back(user, std::move(builder));
+    m_buildTimer.start();
+}
+
+void SharesForm::BuildSlice()
+{
+    if (m_building.empty()) {
+        m_buildTimer.stop();
+        return;
+    }
+    if (!m_building.front().second->Build(BuildSliceMs))
+        return;
+    const QString user = m_building.front().first;
+    const ItemPtr share = m_building.front().second->Share();
+    m_building.pop_front();
+    if (m_building.empty())
+        m_buildTimer.stop();
+    ShareBuilt(user, share);
+}
+
+void SharesForm::ShareBuilt(const QString& user, ItemPtr share)
+{
+    if (!share)
+        return;
+    ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
+    ShareForm* form = ShareForm::Of(userItem);
+    if (!form || userItem["user_share"]) {
+        // The tab closed while its list was being made.
+        if (sharedFoldersManager)
+            sharedFoldersManager->ReleaseShare(share);
+        else
+            share.Remove();
+        return;
+    }
+    userItem += share;
+    form->SetShare(share);
 }
 
 ItemPtr SharesForm::CreateUserShareData(FileInfoMap& share, AttributeTranslationTable&)
 {
-    Type* folderName = d.GetType("user_share_folder_name");
-    Type* fileName = d.GetType("user_share_file_name");
-    Type* fileSize = d.GetType("file_size");
-    Type* bitrate = d.GetType("bitrate");
-    Type* length = d.GetType("length_seconds");
-    Type* mode = d.GetType("bitrate_mode");
-
-    ItemPtr shareItem = d.GetType("user_share")->NewItem();
-    // This share's folders by path: a parent path sorts before its
-    // subfolders, so a parent in the list is always made first.
-    std::unordered_map<std::string, ItemPtr> folders;
-    folders.reserve(share.size());
-    for (const auto& entry : share) {
-        const std::string& path = entry.first;
-        ItemPtr folder = shareItem.NewItem("user_share_folder");
-        folder += folderName->GetItem(Value(path));
-        const std::string parentPath = GetParentFolder(path);
-        if (parentPath != path) {
-            auto parent = folders.find(parentPath);
-            if (parent != folders.end())
-                folder.NewItem("user_share_folder_parent") += parent->second.NewItem("user_share_folder_child");
-        }
-        folders.emplace(path, folder);
-
-        for (const FileInfo& info : entry.second) {
-            ItemPtr file = folder.NewItem("user_share_file");
-            file += fileName->GetItem(Value(info.Name()));
-            file += fileSize->GetItem(Value(static_cast<long long>(info.Size())));
-            for (const auto& attribute : info.Attributes().Values()) {
-                const int value = static_cast<qint32>(attribute.second);
-                if (attribute.first == AttributeMap::Bitrate)
-                    file += bitrate->GetItem(Value(value));
-                else if (attribute.first == AttributeMap::LengthSeconds)
-                    file += length->GetItem(Value(value));
-                else if (attribute.first == AttributeMap::VariableBitrate)
-                    file += mode->GetItem(Value(value ? "vbr" : "cbr"));
-            }
-        }
-    }
-    return shareItem;
+    UserShareBuilder builder(share);
+    builder.Build(0);
+    return builder.Share();
 }

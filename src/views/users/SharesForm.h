@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <deque>
+#include <memory>
+#include <utility>
 
 #include "DataHandler.h"
 #include "FileInfo.h"
@@ -11,6 +15,7 @@ class ShareForm;
 class TabWidget;
 class Ui_SharesForm;
 class UploadForm;
+class UserShareBuilder;
 
 // The Browse page: one tab per browsed share. A share browser shows another
 // user's share list, asked for when its tab opens; an upload browser shows
@@ -33,8 +38,12 @@ public:
     // brought to the front.
     ShareForm* OpenShareBrowse(QString user);
     UploadForm* OpenUploadBrowse(QString user);
-    // A new "user_share" tree of the list; connected to nobody.
+    // A new "user_share" tree of the list, made at once; connected to
+    // nobody.
     static ItemPtr CreateUserShareData(FileInfoMap& share, AttributeTranslationTable& translationTable);
+    // Share lists still being turned into trees, a slice per turn of the
+    // event loop.
+    int SharesBeingBuilt() const { return int(m_building.size()); }
 
     TabWidget* Tabs() const;
 
@@ -44,8 +53,17 @@ public slots:
 
 private:
     void DeclareTypes();
+    void BuildSlice();
+    // Hands a finished tree to the user's browser, or lets it go when the
+    // browser has gone or already shows one.
+    void ShareBuilt(const QString& user, ItemPtr share);
 
     Ui_SharesForm* ui;
+    // A large list is made into items over several turns, so the window
+    // keeps answering; by user, oldest first, one list per user.
+    std::deque<std::pair<QString, std::unique_ptr<UserShareBuilder>>> m_building;
+    QTimer m_buildTimer;
+    static constexpr int BuildSliceMs = 10;
 };
 
 extern SharesForm* sharesForm;

@@ -7,6 +7,7 @@
 #include "FakePeerLink.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "TestServer.h"
 
 bool PeerEngineFixture::Start()
 {
@@ -66,4 +67,13 @@ bool PeerEngineFixture::WaitFor(FakePeerLink* link, quint32 code, int count, int
     for (int waited = 0; Received(link, code).size() < count && waited < timeout; waited += 10)
         QTest::qWait(10);
     return Received(link, code).size() >= count;
+}
+
+bool PeerEngineFixture::ServerCaughtUp()
+{
+    const int before = net.server->Count(36);
+    net.client->GetUserStats("me");
+    for (int i = 0; i < 500 && net.server->Count(36) == before; ++i)
+        QTest::qWait(10);
+    return net.server->Count(36) > before;
 }

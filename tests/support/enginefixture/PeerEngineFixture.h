@@ -34,6 +34,9 @@ public:
 
     // The messages of one code that a link received, oldest first.
     static QList<QByteArray> Received(FakePeerLink* link, quint32 code);
+    // A server round trip: what the client sent before has arrived.
+    bool ServerCaughtUp();
+
     // Waits until the link has received count messages of the code.
     static bool WaitFor(FakePeerLink* link, quint32 code, int count, int timeout = 5000);
 

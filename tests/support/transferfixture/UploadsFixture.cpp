@@ -8,6 +8,7 @@
 #include "FakeWire.h"
 #include "PeerMessenger.h"
 #include "Server.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TestServer.h"
 #include "TransferQueueManager.h"
@@ -32,7 +33,7 @@ UploadsFixture::~UploadsFixture()
 
 ItemPtr UploadsFixture::Share(const QString& relative, bool isPublic)
 {
-    ItemPtr folder = shares->AddSharedFolder(MakeFolder(relative));
+    ItemPtr folder = ShareScanned(shares, MakeFolder(relative));
     if (isPublic)
         folder.NewItem("shared_public");
     return folder;
@@ -48,15 +49,6 @@ bool UploadsFixture::WaitForRequest(FakePeerLink* link, const QString& name, Tra
             return false;
         QTest::qWait(10);
     }
-}
-
-bool UploadsFixture::ServerCaughtUp()
-{
-    const int before = net.server->Count(36);
-    net.client->GetUserStats("me");
-    for (int i = 0; i < 500 && net.server->Count(36) == before; ++i)
-        QTest::qWait(10);
-    return net.server->Count(36) > before;
 }
 
 FakePeerLink* UploadsFixture::WaitForFileLink(const QString& name, int timeout)

@@ -31,8 +31,6 @@ public:
 
     // Waits for a transfer request for the name and reads it.
     static bool WaitForRequest(FakePeerLink* link, const QString& name, TransferRequest& request, int timeout = 5000);
-    // A server round trip: what the client sent before has arrived.
-    bool ServerCaughtUp();
     // Waits for the file connection we open to the peer; null on time-out.
     FakePeerLink* WaitForFileLink(const QString& name, int timeout = 5000);
 

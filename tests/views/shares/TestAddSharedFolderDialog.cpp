@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "Data.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "StandardDialogAnswers.h"
 #include "Type.h"
@@ -80,7 +81,7 @@ private:
     Type* Groups() { return d.GetType("user_list_group"); }
     ItemPtr Folder(const QString& relative) { return d.GetType("shared_folder")->HasItem(m_views->Path(relative)); }
 
-    ItemPtr Shared(const QString& relative) { return m_views->shares->AddSharedFolder(m_views->MakeFolder(relative)); }
+    ItemPtr Shared(const QString& relative) { return ShareScanned(m_views->shares, m_views->MakeFolder(relative)); }
 
 private slots:
     void init()

@@ -8,6 +8,7 @@
 #include "FakePeerLink.h"
 #include "FakeWire.h"
 #include "GeneralFunctions.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TestServer.h"
 #include "TransfersPageHarness.h"
@@ -52,7 +53,7 @@ private slots:
         QVERIFY(h->f->Start());
         for (const char* name : {"run.bin", "a.bin", "b.bin", "c.bin", "d.bin"})
             h->f->WriteFile(QString("share/") + name, QByteArray(1000, 'x'));
-        h->f->shares->AddSharedFolder(h->f->MakeFolder("share")).NewItem("shared_public");
+        ShareScanned(h->f->shares, h->f->MakeFolder("share")).NewItem("shared_public");
         alice = h->f->OnlinePeer("alice");
         bob = h->f->OnlinePeer("bob");
         QVERIFY(alice && bob);

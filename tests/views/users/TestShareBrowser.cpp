@@ -445,6 +445,45 @@ private slots:
         QCOMPARE(BrowseSetup::Count("user_share_folder_parent") + BrowseSetup::Count("user_share_folder_child"), 0);
     }
 
+    void aLargeListBecomesItsTreeOverSeveralTurns()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // More items than a turn of the event loop may take to make.
+        FileInfoMap list;
+        for (int folder = 0; folder < 60; ++folder) {
+            std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
+            for (int n = 0; n < 1000; ++n)
+                files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
+        }
+        AttributeTranslationTable table;
+        ShareForm* form = s.page->OpenShareBrowse("cy");
+        s.page->OnUserShare("cy", list, table);
+        QCOMPARE(s.page->SharesBeingBuilt(), 1);
+        QVERIFY(!form->Share() && !d.GetType("user")->HasItem("cy")["user_share"]);
+        // A repeated list while the first is made changes nothing.
+        s.page->OnUserShare("cy", list, table);
+        QCOMPARE(s.page->SharesBeingBuilt(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Share(), 30000);
+        QCOMPARE(s.page->SharesBeingBuilt(), 0);
+        QCOMPARE(d.GetType("user")->HasItem("cy")["user_share"], form->Share());
+        QCOMPARE(BrowseSetup::Count("user_share"), 1);
+        QCOMPARE(BrowseSetup::Count("user_share_file"), 60000);
+        QCOMPARE(form->Tree().FolderCount(), 60);
+        form->folderTree()->setCurrentItem(BrowseSetup::Node(form->folderTree(), "f7"));
+        QCOMPARE(form->fileList()->topLevelItemCount(), 1000);
+
+        // Closed while its list is made: what was made goes, nothing is shown.
+        s.page->OpenShareBrowse("dee");
+        s.page->OnUserShare("dee", list, table);
+        QCOMPARE(s.page->SharesBeingBuilt(), 1);
+        s.page->OnTabCloseRequested(s.page->Tabs()->count() - 1);
+        QTRY_COMPARE_WITH_TIMEOUT(s.page->SharesBeingBuilt(), 0, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(BrowseSetup::Count("user_share"), 1, 30000);
+        QCOMPARE(BrowseSetup::Count("user_share_file"), 60000);
+        QVERIFY(!d.GetType("user")->HasItem("dee")["user_share"]);
+    }
+
     void closingReleasesTheDataAndReopeningAsksAgain()
     {
         BrowseSetup s;

@@ -4,6 +4,7 @@
 
 #include "BrowseSetup.h"
 #include "DrawnText.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TabWidget.h"
 #include "common/PeerText.h"
@@ -45,11 +46,11 @@ private:
         s.f.WriteFile("Band/g.txt", "gg");
         s.f.WriteFile("private/p.txt", "p");
         SharedFoldersManager* shares = s.f.shares;
-        shares->AddSharedFolder(s.f.Path("zpub")) += d.GetType("shared_public")->GetGlobalNullItem();
-        shares->AddSharedFolder(s.f.Path("friends")) += d.GetType("shared_userlist")->GetGlobalNullItem();
+        ShareScanned(shares, s.f.Path("zpub")) += d.GetType("shared_public")->GetGlobalNullItem();
+        ShareScanned(shares, s.f.Path("friends")) += d.GetType("shared_userlist")->GetGlobalNullItem();
         ItemPtr band = d.GetType("user_list_group")->GetItem("band");
-        shares->AddSharedFolder(s.f.Path("Band")) += band;
-        shares->AddSharedFolder(s.f.Path("private"));
+        ShareScanned(shares, s.f.Path("Band")) += band;
+        ShareScanned(shares, s.f.Path("private"));
         Type* users = d.GetType("user");
         users->GetItem("ann").NewItem("in_user_list") += band;
         users->GetItem("cy").NewItem("in_user_list");

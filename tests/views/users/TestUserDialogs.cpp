@@ -11,6 +11,7 @@
 
 #include "DialogAnswerer.h"
 #include "FakeWire.h"
+#include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 #include "UsersSetup.h"
@@ -93,7 +94,7 @@ private slots:
         QVERIFY(s.Start());
         // Two users ask for a shared file; one of them leaves again.
         s.fixture->WriteFile("share/song.ogg", QByteArray(1000, 'x'));
-        s.fixture->shares->AddSharedFolder(s.fixture->MakeFolder("share")).NewItem("shared_public");
+        ShareScanned(s.fixture->shares, s.fixture->MakeFolder("share")).NewItem("shared_public");
         for (const char* user : {"dave", "erin"}) {
             FakePeerLink* link = s.fixture->OnlinePeer(user);
             QVERIFY(link);
