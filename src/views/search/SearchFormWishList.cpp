@@ -61,6 +61,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr item)
     node += d.GetType(kBox)->GetItem(Value(box));
     connect(box, &QCheckBox::stateChanged, this, &SearchForm::OnWishListItemCheckStateChanged);
     m_buildingWishListRow = false;
+    ShowWishListAction(item.AsString(), true);
 }
 
 void SearchForm::OnWishListItemRemoved(ItemPtr item)
@@ -68,6 +69,7 @@ void SearchForm::OnWishListItemRemoved(ItemPtr item)
     // Its page stays open, but has no switch left to set.
     if (SearchResultsForm* page = PageOf(item["search_results_widget"]))
         page->WishListItemRemoved();
+    ShowWishListAction(item.AsString(), false);
     if (QTreeWidgetItem* row = m_wishListRows.RowOf(item, kNode))
         DeleteNode(row);
 }

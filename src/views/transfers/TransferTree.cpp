@@ -105,6 +105,8 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
         userRow = new QTreeWidgetItem(m_tree);
+        // A row at the address of one that went some other way starts afresh.
+        m_parentCounts.insert(userRow, TransferStatus::Counts());
         m_rows.Add(userRow, m_names.userNode) += user;
         userRow->setText(UserColumn, user.AsString());
         userRow->setIcon(UserColumn, QIcon(user.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon));
@@ -113,11 +115,13 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     QTreeWidgetItem* folderRow = MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
 
     auto* fileRow = new QTreeWidgetItem(folderRow);
+    m_countedKinds.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
     ItemPtr fileNode = m_rows.Add(fileRow, m_names.fileNode);
     entry += fileNode;
     m_rows.Node(folderRow) += fileNode;
+    Recount(fileRow, entry);
     return fileRow;
 }
 
@@ -141,6 +145,7 @@ QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* user
     if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
     auto* folderRow = new QTreeWidgetItem(userRow);
+    m_parentCounts.insert(folderRow, TransferStatus::Counts());
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
     folderNode += m_rows.Node(userRow);
     folderNode += folderItem;
@@ -156,10 +161,13 @@ QTreeWidgetItem* TransferTree::RemoveFileRow(ItemPtr entry)
         return nullptr;
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow ? folderRow->parent() : nullptr;
+    Uncount(fileRow);
     m_rows.Remove(fileRow);
     if (folderRow && folderRow->childCount() == 0) {
+        m_parentCounts.remove(folderRow);
         m_rows.Remove(folderRow);
         if (userRow && userRow->childCount() == 0) {
+            m_parentCounts.remove(userRow);
             m_rows.Remove(userRow);
             return nullptr;
         }
@@ -245,8 +253,30 @@ QString TransferTree::StatusOf(ItemPtr entry) const
     return entry[m_statusType].AsString();
 }
 
+void TransferTree::Uncount(QTreeWidgetItem* fileRow)
+{
+    auto counted = m_countedKinds.find(fileRow);
+    if (counted == m_countedKinds.end())
+        return;
+    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
+        m_parentCounts[parent].Remove(counted.value());
+    m_countedKinds.erase(counted);
+}
+
+void TransferTree::Recount(QTreeWidgetItem* fileRow, ItemPtr entry)
+{
+    Uncount(fileRow);
+    const TransferStatus::Kind kind = KindOf(entry);
+    m_countedKinds.insert(fileRow, kind);
+    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
+        m_parentCounts[parent].Add(kind);
+}
+
 TransferStatus::Counts TransferTree::Tally(const QTreeWidgetItem* row) const
 {
+    const RowKind kind = Kind(row);
+    if (kind == RowKind::User || kind == RowKind::Folder)
+        return m_parentCounts.value(row);
     TransferStatus::Counts counts;
     ForEachEntry(row, [&](ItemPtr entry) { counts.Add(KindOf(entry)); });
     return counts;
@@ -378,6 +408,10 @@ QList<QTreeWidgetItem*> TransferTree::ParentRows() const
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 {
     const QBrush brush(TransferStatus::Color(status));
+    // Every cell changed is a change the view hears of: a row already in
+    // its colour is left alone.
+    if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))
+        return;
     const int columns = row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount();
     for (int column = 0; column < columns; ++column)
         row->setForeground(column, brush);

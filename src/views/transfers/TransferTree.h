@@ -114,6 +114,11 @@ public:
 
     TransferStatus::Kind KindOf(ItemPtr entry) const;
     QString StatusOf(ItemPtr entry) const;
+    // Counts a file row's entry anew under its folder and user rows, after
+    // its status changed.
+    void Recount(QTreeWidgetItem* fileRow, ItemPtr entry);
+    // What the entries below a row are; for a user or folder row kept up to
+    // date row by row, so a large user costs nothing more per change.
     TransferStatus::Counts Tally(const QTreeWidgetItem* row) const;
     QString Aggregate(const QTreeWidgetItem* row) const;
     QString Aggregate(const ItemSet& entries) const;
@@ -147,6 +152,7 @@ public:
     static void Paint(QTreeWidgetItem* row, const QString& status);
 
 private:
+    void Uncount(QTreeWidgetItem* fileRow);
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);
 
@@ -173,4 +179,8 @@ private:
         TransferStatus::Kind kind;
     };
     mutable QHash<const void*, KnownStatus> m_statusKinds;
+    // The kind each file row was last counted as, and the counts of the
+    // user and folder rows; rows leave both when they go.
+    QHash<const QTreeWidgetItem*, TransferStatus::Kind> m_countedKinds;
+    QHash<const QTreeWidgetItem*, TransferStatus::Counts> m_parentCounts;
 };

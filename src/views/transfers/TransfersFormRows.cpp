@@ -90,8 +90,16 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     QTreeWidgetItem* fileRow = tree.FileRow(entry);
     if (!fileRow)
         return;
+    tree.Recount(fileRow, entry);
     const QString text = status.AsString();
     SetItemColorByStatus(fileRow, text);
+    // Time and speed belong to a running transfer: a denied or finished one
+    // must not go on showing the last of them.
+    const bool running = tree.KindOf(entry) == TransferStatus::Running;
+    if (!running) {
+        fileRow->setText(TransferTree::EtaColumn, QString());
+        fileRow->setText(TransferTree::SpeedColumn, QString());
+    }
     if (text == QLatin1String(TransferNames::Complete)) {
         if (download) {
             ++m_pendingCompletions[entry.GetItemPointer()];
@@ -107,8 +115,13 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     if (download && m_buildingDownloads)
         return;
     QTreeWidgetItem* folderRow = fileRow->parent();
-    tree.ShowAggregate(folderRow);
-    tree.ShowAggregate(folderRow->parent());
+    for (QTreeWidgetItem* parent : {folderRow, folderRow->parent()}) {
+        tree.ShowAggregate(parent);
+        if (!running && tree.Tally(parent).of[TransferStatus::Running] == 0) {
+            parent->setText(TransferTree::EtaColumn, QString());
+            parent->setText(TransferTree::SpeedColumn, QString());
+        }
+    }
     UpdateActiveTransferCounts();
 }
 
@@ -127,22 +140,34 @@ void TransfersForm::OnUploadEntryRemoved(ItemPtr ip_upload)
 void TransfersForm::EntryRemoved(TransferTree& tree, ItemPtr entry)
 {
     // An entry removed before the stored downloads got their rows has none.
-    if (tree.FileRow(entry)) {
+    if (QTreeWidgetItem* fileRow = tree.FileRow(entry)) {
+        const RowMirror::Key folderKey = tree.Rows().KeyOf(fileRow->parent());
         if (QTreeWidgetItem* userRow = tree.RemoveFileRow(entry))
-            MarkStale(tree, userRow);
+            MarkStale(tree, userRow, folderKey);
     }
-    QMetaObject::invokeMethod(this, "UpdateActiveTransferCounts", Qt::QueuedConnection);
+    // The tab title is laid out anew at every change: once for a whole
+    // walk of removals.
+    if (!m_countsQueued) {
+        m_countsQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_countsQueued = false;
+                UpdateActiveTransferCounts();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void TransfersForm::MarkStale(TransferTree& tree, QTreeWidgetItem* userRow)
+void TransfersForm::MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey)
 {
     // The rows left above a removed entry still show a state that counted
-    // it. Clearing many entries at once must not sum a large user's
-    // entries once per entry, so they are summed once the walk is over.
+    // it. Clearing many entries at once shows each row's state once, when
+    // the walk is over.
     QSet<RowMirror::Key>& stale = &tree == &m_downloads ? m_staleDownloadParents : m_staleUploadParents;
     stale.insert(tree.Rows().KeyOf(userRow));
-    for (int i = 0; i < userRow->childCount(); ++i)
-        stale.insert(tree.Rows().KeyOf(userRow->child(i)));
+    if (tree.Rows().Row(folderKey))
+        stale.insert(folderKey);
     if (!m_refreshQueued) {
         m_refreshQueued = true;
         QMetaObject::invokeMethod(this, "RefreshStaleParents", Qt::QueuedConnection);
@@ -260,6 +285,8 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
                 entries.push_back(entry);
             }
         });
+    // A selection of thousands would be cut down row by row as the rows go.
+    tree.Tree()->clearSelection();
     RemoveEach(entries, download);
 }
 
