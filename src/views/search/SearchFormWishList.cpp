@@ -147,6 +147,7 @@ void SearchForm::OnWishListItemChanged(QTreeWidgetItem*, int column)
             continue;
         ItemPtr item = wishes->GetItem(text);
         node += item;
+        ShowWishListAction(text, true);
         if (auto* box = qobject_cast<QCheckBox*>(ui->wishList->itemWidget(row, kEnabledColumn)))
             if (box->isChecked())
                 item += d.GetType(kEnabled)->GetGlobalNullItem();

@@ -100,7 +100,7 @@ ItemPtr TransferTree::UserOf(const QTreeWidgetItem* userRow) const
 
 QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
                                           const QString& fileText, const QString& sizeText, bool expandUsers,
-                                          bool expandFolders)
+                                          bool expandFolders, const QString& status, const QString& statusText)
 {
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
@@ -114,10 +114,17 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     }
     QTreeWidgetItem* folderRow = MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
 
-    auto* fileRow = new QTreeWidgetItem(folderRow);
+    // Filled before it joins the tree, so that the view hears of it once
+    // and not of every cell: a folder download brings thousands in a row.
+    auto* fileRow = new QTreeWidgetItem;
     m_countedKinds.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
+    if (!status.isEmpty()) {
+        fileRow->setText(StatusColumn, statusText);
+        Paint(fileRow, status, m_tree->columnCount());
+    }
+    folderRow->addChild(fileRow);
     ItemPtr fileNode = m_rows.Add(fileRow, m_names.fileNode);
     entry += fileNode;
     m_rows.Node(folderRow) += fileNode;
@@ -336,7 +343,7 @@ void TransferTree::ShowAggregate(QTreeWidgetItem* row) const
 {
     const QString aggregate = Aggregate(row);
     if (!row->isExpanded())
-        row->setText(StatusColumn, aggregate);
+        SetText(row, StatusColumn, aggregate);
     Paint(row, aggregate);
 }
 
@@ -407,12 +414,22 @@ QList<QTreeWidgetItem*> TransferTree::ParentRows() const
 
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 {
+    Paint(row, status, row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount());
+}
+
+void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
+{
     const QBrush brush(TransferStatus::Color(status));
     // Every cell changed is a change the view hears of: a row already in
     // its colour is left alone.
     if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))
         return;
-    const int columns = row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount();
     for (int column = 0; column < columns; ++column)
         row->setForeground(column, brush);
+}
+
+void TransferTree::SetText(QTreeWidgetItem* row, int column, const QString& text)
+{
+    if (row->text(column) != text)
+        row->setText(column, text);
 }

@@ -87,9 +87,11 @@ public:
 
     // Makes the file row of an entry, and the user and folder rows above
     // it when they do not exist yet (a new user row gets the online icon
-    // of the moment; new parents are expanded as the switches say).
+    // of the moment; new parents are expanded as the switches say). A
+    // status, when given, is shown (as statusText) and coloured in.
     QTreeWidgetItem* AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
-                                const QString& fileText, const QString& sizeText, bool expandUsers, bool expandFolders);
+                                const QString& fileText, const QString& sizeText, bool expandUsers, bool expandFolders,
+                                const QString& status = QString(), const QString& statusText = QString());
 
     // Takes an entry's file row away with the folder and user rows it
     // leaves empty; a user row left with one folder loses its bar and
@@ -150,8 +152,12 @@ public:
 
     // Paints every cell's text of a row in the colour of a status.
     static void Paint(QTreeWidgetItem* row, const QString& status);
+    // Sets a cell's text unless it shows that already: every change is
+    // one the view hears of.
+    static void SetText(QTreeWidgetItem* row, int column, const QString& text);
 
 private:
+    static void Paint(QTreeWidgetItem* row, const QString& status, int columns);
     void Uncount(QTreeWidgetItem* fileRow);
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);

@@ -52,10 +52,13 @@ void TransfersForm::MakeDownloadRow(ItemPtr entry)
     const ItemPtr folder = entry[TransferNames::RemoteFolder];
     if (!user || !folder)
         return;
+    const ItemPtr status = entry[TransferNames::DownloadEntryStatus];
+    const QString statusText = status.AsString();
     m_downloads.AddFileRow(
         entry, user, folder, ReversePathname(folder.AsString()), entry[TransferNames::FileName].AsString(),
-        CommafyNumber(entry[PeerNames::FileSize].AsInt64()), expandDownloadUsers, expandDownloadFolders);
-    if (const ItemPtr status = entry[TransferNames::DownloadEntryStatus])
+        CommafyNumber(entry[PeerNames::FileSize].AsInt64()), expandDownloadUsers, expandDownloadFolders, statusText,
+        TransferStatus::Shown(statusText, entry[TransferNames::DenialReason].AsString()));
+    if (status)
         StatusChanged(m_downloads, entry, status, true);
 }
 
@@ -97,20 +100,20 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     // must not go on showing the last of them.
     const bool running = tree.KindOf(entry) == TransferStatus::Running;
     if (!running) {
-        fileRow->setText(TransferTree::EtaColumn, QString());
-        fileRow->setText(TransferTree::SpeedColumn, QString());
+        TransferTree::SetText(fileRow, TransferTree::EtaColumn, QString());
+        TransferTree::SetText(fileRow, TransferTree::SpeedColumn, QString());
     }
     if (text == QLatin1String(TransferNames::Complete)) {
         if (download) {
             ++m_pendingCompletions[entry.GetItemPointer()];
             emit DownloadComplete(entry);
         }
-        fileRow->setText(TransferTree::ProgressColumn, QString());
+        TransferTree::SetText(fileRow, TransferTree::ProgressColumn, QString());
     }
     if (download)
-        fileRow->setText(TransferTree::PlaceColumn, QString());
-    fileRow->setText(TransferTree::StatusColumn,
-                     TransferStatus::Shown(text, entry[TransferNames::DenialReason].AsString()));
+        TransferTree::SetText(fileRow, TransferTree::PlaceColumn, QString());
+    TransferTree::SetText(fileRow, TransferTree::StatusColumn,
+                          TransferStatus::Shown(text, entry[TransferNames::DenialReason].AsString()));
 
     if (download && m_buildingDownloads)
         return;
@@ -118,8 +121,8 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     for (QTreeWidgetItem* parent : {folderRow, folderRow->parent()}) {
         tree.ShowAggregate(parent);
         if (!running && tree.Tally(parent).of[TransferStatus::Running] == 0) {
-            parent->setText(TransferTree::EtaColumn, QString());
-            parent->setText(TransferTree::SpeedColumn, QString());
+            TransferTree::SetText(parent, TransferTree::EtaColumn, QString());
+            TransferTree::SetText(parent, TransferTree::SpeedColumn, QString());
         }
     }
     UpdateActiveTransferCounts();
