@@ -288,9 +288,47 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
                 entries.push_back(entry);
             }
         });
-    // A selection of thousands would be cut down row by row as the rows go.
-    tree.Tree()->clearSelection();
+    // A selection of thousands would be cut down row by row as the rows
+    // go, and a current row among them would move on to its neighbour at
+    // every removal, each time walking the view's rows.
+    QTreeWidget* view = tree.Tree();
+    const bool currentGoes = view->currentItem() && view->currentItem()->isSelected();
+    view->clearSelection();
+    if (currentGoes)
+        view->setCurrentItem(nullptr);
+    if (!transferQueueManager)
+        return;
+
+    // A user all of whose transfers go leaves the view first, in one
+    // notice: the rows below are then taken away out of its sight, instead
+    // of each one making the view update what it shows.
+    QHash<const QTreeWidgetItem*, int> going;
+    for (const ItemPtr& entry : entries)
+        if (QTreeWidgetItem* fileRow = tree.FileRow(entry))
+            ++going[tree.UserRowOf(fileRow)];
+    QList<int> whole;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* userRow = view->topLevelItem(i);
+        if (going.value(userRow) == tree.Tally(userRow).total)
+            whole << i;
+    }
+    QList<QPair<int, RowMirror::Key>> taken;
+    for (int i = whole.size() - 1; i >= 0; --i) {
+        const RowMirror::Key key = tree.Rows().KeyOf(view->topLevelItem(whole[i]));
+        view->takeTopLevelItem(whole[i]);
+        taken.prepend({whole[i], key});
+    }
     RemoveEach(entries, download);
+    // Any that stayed (its removal refused) goes back to its place.
+    const bool expandUsers = download ? expandDownloadUsers : expandUploadUsers;
+    const bool expandFolders = download ? expandDownloadFolders : expandUploadFolders;
+    for (const auto& place : qAsConst(taken))
+        if (QTreeWidgetItem* userRow = tree.Rows().Row(place.second)) {
+            view->insertTopLevelItem(qMin(place.first, view->topLevelItemCount()), userRow);
+            userRow->setExpanded(expandUsers);
+            for (int f = 0; f < userRow->childCount(); ++f)
+                userRow->child(f)->setExpanded(expandFolders);
+        }
 }
 
 void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)

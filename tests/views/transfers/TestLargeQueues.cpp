@@ -119,17 +119,23 @@ private slots:
         QTreeWidget* tree = h.Downloads();
         QCOMPARE(tree->topLevelItemCount(), 4);
 
-        // One user's rows: the others keep theirs, in their order.
+        // One user's rows: the others keep theirs, in their order, and the
+        // current row stays where it was.
+        QTreeWidgetItem* kept = H::UserRow(tree, "user0");
+        tree->setCurrentItem(kept);
+        tree->clearSelection();
         H::UserRow(tree, "user1")->setSelected(true);
         tree->setFocus();
         QTest::keyClick(tree, Qt::Key_Delete);
         QCOMPARE(H::TopTexts(tree), QStringList({"user0", "user2", "user3"}));
+        QCOMPARE(tree->currentItem(), kept);
         QCOMPARE(H::Files(H::FolderRow(tree, "user2", "odd/share")).size(), 250);
         QCOMPARE(d.GetType("download_entry")->Count(), size_t(1500));
 
         tree->selectAll();
         QTest::keyClick(tree, Qt::Key_Delete);
         QCOMPARE(tree->topLevelItemCount(), 0);
+        QVERIFY(!tree->currentItem());
         QCOMPARE(d.GetType("download_entry")->Count(), size_t(0));
         for (const char* type : {"download_list_user_node", "download_list_folder_node", "download_list_node"})
             QCOMPARE(d.GetType(type)->Count(), size_t(0));
