@@ -190,7 +190,7 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
         Data::Batch batch(&d);
         NewRows rows;
         for (const ItemPtr& result : searchResults.GetItems(PeerNames::SearchResult))
-            if (QTreeWidgetItem* row = AddSearchResult(result, filter, rows))
+            if (QTreeWidgetItem* row = AddSearchResult(result, rows))
                 userRow = row;
         ShowNewRows(rows, filter);
     }
@@ -207,17 +207,16 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)
 {
     const SearchResultFilter filter(ui->filterEdit->text());
     NewRows rows;
-    QTreeWidgetItem* userRow = AddSearchResult(searchResult, filter, rows);
+    QTreeWidgetItem* userRow = AddSearchResult(searchResult, rows);
     ShowNewRows(rows, filter);
     return userRow;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter,
-                                                    NewRows& rows)
+QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, NewRows& rows)
 {
     const ItemPtr results = searchResult[PeerNames::SearchResults];
     if (m_flatRows)
-        return AddFlatRow(searchResult, results, filter, rows);
+        return AddFlatRow(searchResult, results, rows);
     return AddTreeRow(searchResult, results, rows);
 }
 
@@ -262,8 +261,7 @@ void SearchResultsForm::ShowNewRows(NewRows& rows, const SearchResultFilter& fil
             row->setExpanded(true);
 }
 
-QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter&,
-                                               NewRows& rows)
+QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows)
 {
     auto* row = new SearchResultListItem;
     row->setText(SearchResultListItem::UserColumn, SearchResultCells::User(results));

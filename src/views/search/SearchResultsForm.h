@@ -125,9 +125,11 @@ private:
         QTreeWidgetItem* Child(QTreeWidgetItem* parent);
     };
 
-    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter, NewRows& rows);
-    QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter, NewRows& rows);
+    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, NewRows& rows);
+    QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows);
     QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results, NewRows& rows);
+    // Puts the rows into the tree, hides the flat ones the filter does not
+    // show and opens the parents as the page's switches say.
     void ShowNewRows(NewRows& rows, const SearchResultFilter& filter);
     void RaiseWishListAlert();
     void InitSavedFilters();
