@@ -586,7 +586,8 @@ QString SharedFoldersManager::GetFileItemDisplayString(ItemPtr file)
         text += " VBR";
     else if (cbr && file.IsConnected(cbr))
         text += " CBR";
+    // A length alone (a file without a bitrate) has nothing to follow.
     if (ItemPtr length = file[PeerNames::LengthSeconds])
-        text += ", " + FormatSeconds(long(length.AsInt64()));
+        text += (text.isEmpty() ? QString() : QStringLiteral(", ")) + FormatSeconds(long(length.AsInt64()));
     return text;
 }

@@ -79,11 +79,13 @@ int CountRunning(const char* entryType, const char* statusType)
 }
 } // namespace
 
-TransferQueueManager::TransferQueueManager(QObject* parent) : QObject(parent)
+TransferQueueManager::TransferQueueManager(QObject* parent)
+    : QObject(parent), m_requeue([this](ItemPtr entry) { RequeueWaitingDownload(entry); }, 250)
 {
     transferQueueManager = this;
 
     DeclareDownloadTypes();
+    m_requeue.Watch(TransferNames::DownloadEntry);
 
     d.GetType(TransferNames::WritePosition)
         ->AddItemRemovedHandler(

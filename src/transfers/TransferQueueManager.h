@@ -15,6 +15,7 @@
 #include "SpeedLimit.h"
 // Download queue
 #include "DownloadPaths.h"
+#include "DownloadRequeue.h"
 
 // Heap objects behind the transient items of a running transfer. Each item's
 // value is the decimal address of its object (Value(pointer)); the object
@@ -108,7 +109,11 @@ public:
     // Ends the download and forgets it; the partial file stays on disk.
     void RemoveDownload(ItemPtr entry);
     void RequeueDownload(ItemPtr entry);
+    // Asks again for every open download of the user, in queue order; a
+    // large queue goes out over several turns of the event loop.
     void RequeueUserDownloads(ItemPtr user);
+    // Downloads still waiting for their turn to be asked for again.
+    int RequeueWaitingCount() const { return m_requeue.Waiting(); }
     void QueueDownloadIfUserOnline(ItemPtr entry);
     bool IsActivelyDownloadingFromUser(QString user) const;
     void RequestDownloadPlaceInLine(ItemPtr entry);
@@ -220,6 +225,9 @@ private:
     void AddCompletionRecord(ItemPtr entry);
     void AbortStalledUploadNegotiations(qint64 nowMs);
     void RenewDownloadRequests(qint64 nowMs);
+    // One download of a user's requeue when its turn comes: a finished or
+    // denied one is left as it is.
+    void RequeueWaitingDownload(ItemPtr entry);
 
     QTimer m_timerTestTimer;
     QElapsedTimer m_timerTestClock;
@@ -227,6 +235,8 @@ private:
     SpeedLimit m_downloadLimit;
     // The upload entry that most recently received an order number.
     ItemPtr m_lastOrderedUpload;
+    // Downloads of users who came online, waiting to be asked for again.
+    DownloadRequeue m_requeue;
 };
 
 extern TransferQueueManager* transferQueueManager;

@@ -216,14 +216,17 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
         return;
     Log(downloads::Area, 1, QString("Requeueing downloads from user %1").arg(user.AsString()), user);
     Data::Batch batch(&d);
-    for (const ItemPtr& entry : entries.SortNumericBy(TransferNames::DownloadOrder, true)) {
-        const QString status = downloads::StatusText(entry);
-        if (status == TransferNames::Complete || status == TransferNames::Denied)
-            continue;
-        RequeueDownload(entry);
-    }
+    m_requeue.Add(entries.SortNumericBy(TransferNames::DownloadOrder, true));
     downloads::SetUserTime(user, "last_queue_request_time");
     downloads::SetUserTime(user, "next_place_in_line_request_time", 30);
+}
+
+void TransferQueueManager::RequeueWaitingDownload(ItemPtr entry)
+{
+    const QString status = downloads::StatusText(entry);
+    if (status == TransferNames::Complete || status == TransferNames::Denied)
+        return;
+    RequeueDownload(entry);
 }
 
 void TransferQueueManager::QueueDownloadIfUserOnline(ItemPtr entry)

@@ -171,7 +171,8 @@ private slots:
         ItemPtr odd = d.GetType("user_share_file")->NewItem();
         odd += d.GetType("bitrate_mode")->GetItem("abr");
         odd += d.GetType("length_seconds")->GetItem("5");
-        QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(odd), ", " + FormatSeconds(5));
+        // A length with nothing before it has no separator to lead it.
+        QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(odd), FormatSeconds(5));
 
         QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(d.GetType("user_share_file")->NewItem()), QString());
         QCOMPARE(SharedFoldersManager::GetFileItemDisplayString(ItemPtr()), QString());

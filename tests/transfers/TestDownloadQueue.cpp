@@ -194,6 +194,46 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Log().count("Download not found.") == 2, 5000);
     }
 
+    void aLargeQueueIsAskedForAgainInOrderOverSeveralTurns()
+    {
+        FakePeerLink* link = f->OnlinePeer("many");
+        QVERIFY(link);
+        QList<ItemPtr> entries;
+        QList<QByteArray> paths;
+        for (int i = 0; i < 700; ++i) {
+            const QString name = QString("f%1.bin").arg(i, 3, 10, QChar('0'));
+            entries << f->engine->AddDownload("many", name.toStdString(), "dir", 50, false, 0);
+            paths << Path("dir\\" + name);
+        }
+        QVERIFY(DownloadsFixture::WaitFor(link, 43, 700));
+        QCOMPARE(DownloadsFixture::Received(link, 43), paths);
+        for (const ItemPtr& entry : entries)
+            f->engine->SetDownloadEntryStatus(entry, "aborted");
+        f->engine->SetDownloadEntryStatus(entries[10], "denied");
+
+        auto queued = [&] {
+            int count = 0;
+            for (const ItemPtr& entry : entries)
+                count += DownloadsFixture::Status(entry) == "queued";
+            return count;
+        };
+        f->engine->RequeueUserDownloads(d.GetType("user")->HasItem(Value("many")));
+        // The first go out at once, the rest in later turns.
+        const int atOnce = queued();
+        QVERIFY(atOnce > 0);
+        QVERIFY2(atOnce < 699, qPrintable(QString::number(atOnce)));
+        // One removed while it waits is never asked for.
+        f->engine->RemoveDownload(entries[650]);
+        entries.removeAt(650);
+        QTRY_COMPARE_WITH_TIMEOUT(queued(), 698, 5000);
+        QCOMPARE(DownloadsFixture::Status(entries[10]), QString("denied"));
+        QList<QByteArray> again = paths;
+        again.removeAt(650);
+        again.removeAt(10);
+        QVERIFY(DownloadsFixture::WaitFor(link, 43, 700 + 698));
+        QCOMPARE(DownloadsFixture::Received(link, 43).mid(700), again);
+    }
+
     void usersMayStartUploadsOnlyWhenAllowed()
     {
         FakePeerLink* stranger = f->OnlinePeer("stranger");

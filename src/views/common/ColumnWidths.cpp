@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 namespace {
@@ -10,6 +11,20 @@ namespace {
 const int kCellRoom = 12;
 // Room beside a title for the sort mark.
 const int kSortMarkRoom = 32;
+
+class RightAligned : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!index.data(Qt::TextAlignmentRole).isValid())
+            option->displayAlignment = Qt::AlignRight | Qt::AlignVCenter;
+    }
+};
 
 } // namespace
 
@@ -29,4 +44,11 @@ void ColumnWidths::Set(QTreeWidget* tree, const QVector<int>& widths, const QStr
         tree->setColumnWidth(column,
                              sample.isEmpty() ? widths[column] : qMax(widths[column], Needed(tree, column, sample)));
     }
+}
+
+void ColumnWidths::AlignRight(QTreeWidget* tree, std::initializer_list<int> columns)
+{
+    auto* delegate = new RightAligned(tree);
+    for (int column : columns)
+        tree->setItemDelegateForColumn(column, delegate);
 }

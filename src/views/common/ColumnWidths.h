@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <QVector>
+#include <initializer_list>
 
 class QTreeWidget;
 
@@ -17,4 +18,8 @@ public:
     static void Set(QTreeWidget* tree, const QVector<int>& widths, const QStringList& samples = QStringList());
     // The least width showing text and title of the column whole.
     static int Needed(const QTreeWidget* tree, int column, const QString& sample);
+    // Figures read best with their last digits one above the other: these
+    // columns show their texts at the right, unless a cell asks otherwise.
+    // Done by the view, so rows carry nothing for it.
+    static void AlignRight(QTreeWidget* tree, std::initializer_list<int> columns);
 };

@@ -1,6 +1,7 @@
 #include "SearchForm.h"
 
 #include <QCheckBox>
+#include <QCompleter>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -41,6 +42,10 @@ SearchForm::SearchForm(QWidget* parent) : QWidget(parent), ui(new Ui_SearchForm)
     searchForm = this;
     ui->wishList->setHeaderLabels(QStringList() << tr("Wish List Item"));
     ui->horizontalLayout_2->setContentsMargins(0, 0, 0, 0);
+    // The history is offered below the box, never written into it: text
+    // completed inline would be sent by Return as if the user had typed it.
+    if (QCompleter* completer = ui->searchEdit->completer())
+        completer->setCompletionMode(QCompleter::PopupCompletion);
     connect(ui->searchButton, &QPushButton::clicked, this, &SearchForm::OnSearchEntered);
     connect(ui->searchEdit->lineEdit(), &QLineEdit::returnPressed, this, &SearchForm::OnSearchEntered);
 }

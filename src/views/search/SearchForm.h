@@ -97,6 +97,9 @@ private:
     void ToggleExpanded(SearchResultsForm* page, bool folders);
     void Order(SearchResultsForm* page, bool fastest);
     void ToggleWishList(SearchResultsForm* page);
+    // The wish-list action of every result tab of a search text says what
+    // it would do: add the search, or remove it when listed.
+    void ShowWishListAction(const QString& text, bool listed);
     void CheckAllWishListItems(bool checked);
     // The stored search a wish-list row shows, or null.
     ItemPtr WishListItemOf(QTreeWidgetItem* row) const;

@@ -71,6 +71,8 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString tex
                                         << tr("Size") << tr("Attributes"));
     ColumnWidths::Set(tree, {100, 40, 40, 150, 170, 70, tree->header()->defaultSectionSize()},
                       {QString(), "12", "1787.1", QString(), QString(), "88,012,345", "320 CBR, 6m28s"});
+    ColumnWidths::AlignRight(tree, {SearchResultListItem::SpeedColumn, SearchResultListItem::SizeColumn});
+    tree->setUniformRowHeights(true);
     tree->header()->setStretchLastSection(false);
     tree->header()->setSectionsMovable(false);
     tree->expandAll();
@@ -96,8 +98,10 @@ SearchResultsForm* SearchForm::CreateSearchForm(unsigned int ticket, QString tex
     if (!defaultFilter.isEmpty() && page->filterEdit()->text().isEmpty())
         page->filterEdit()->setText(defaultFilter);
 
-    if (type == WishListSearch) {
+    if (type == WishListSearch || d.GetType(ServerNames::WishListItem)->HasItem(text)) {
         SetActionText(page, "add_remove_wishlist", tr("Remove from Wish List"));
+    }
+    if (type == WishListSearch) {
         if (actionBar)
             actionBar->SetWidgetActionHidden(page, "stop_search", true);
     }
@@ -227,18 +231,25 @@ void SearchForm::Order(SearchResultsForm* page, bool fastest)
 
 void SearchForm::ToggleWishList(SearchResultsForm* page)
 {
+    // Does what the action's text says: the text follows whether the
+    // search is on the wish list (ShowWishListAction).
     const ItemPtr request = page->Request();
     const std::string text = request[ServerNames::SearchRequestText].AsStdString();
     Type* wishes = d.GetType(ServerNames::WishListItem);
-    if (request.IsConnected(ServerNames::WishListItem)) {
-        wishes->HasItem(text).Remove();
+    if (ItemPtr listed = wishes->HasItem(text)) {
+        listed.Remove();
         return;
     }
-    if (wishes->HasItem(text))
-        return;
     ItemPtr wish = wishes->GetItem(text);
     wish += d.GetType(PeerNames::WishListItemEnabled)->GetGlobalNullItem();
     OnWishListItemAdded(wish);
+}
+
+void SearchForm::ShowWishListAction(const QString& text, bool listed)
+{
+    for (const QPointer<SearchResultsForm>& page : qAsConst(m_pages))
+        if (page && page->SearchText() == text)
+            SetActionText(page, "add_remove_wishlist", listed ? tr("Remove from Wish List") : tr("Add to Wishlist"));
 }
 
 // ---------------------------------------------------------------------------

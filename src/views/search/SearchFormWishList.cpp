@@ -61,6 +61,7 @@ void SearchForm::OnWishListItemAdded(ItemPtr item)
     node += d.GetType(kBox)->GetItem(Value(box));
     connect(box, &QCheckBox::stateChanged, this, &SearchForm::OnWishListItemCheckStateChanged);
     m_buildingWishListRow = false;
+    ShowWishListAction(item.AsString(), true);
 }
 
 void SearchForm::OnWishListItemRemoved(ItemPtr item)
@@ -68,6 +69,7 @@ void SearchForm::OnWishListItemRemoved(ItemPtr item)
     // Its page stays open, but has no switch left to set.
     if (SearchResultsForm* page = PageOf(item["search_results_widget"]))
         page->WishListItemRemoved();
+    ShowWishListAction(item.AsString(), false);
     if (QTreeWidgetItem* row = m_wishListRows.RowOf(item, kNode))
         DeleteNode(row);
 }
@@ -145,6 +147,7 @@ void SearchForm::OnWishListItemChanged(QTreeWidgetItem*, int column)
             continue;
         ItemPtr item = wishes->GetItem(text);
         node += item;
+        ShowWishListAction(text, true);
         if (auto* box = qobject_cast<QCheckBox*>(ui->wishList->itemWidget(row, kEnabledColumn)))
             if (box->isChecked())
                 item += d.GetType(kEnabled)->GetGlobalNullItem();

@@ -19,6 +19,8 @@ ItemPtr ResultNode(::Type* nodes, const QTreeWidgetItem& row)
 
 } // namespace
 
+SearchResultListItem::SearchResultListItem() : QTreeWidgetItem(QTreeWidgetItem::Type) {}
+
 SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidgetItem(parent, QTreeWidgetItem::Type) {}
 
 SearchResultListItem::SearchResultListItem(QTreeWidget* tree) : QTreeWidgetItem(tree, QTreeWidgetItem::Type) {}

@@ -22,6 +22,8 @@ public:
         ColumnCount = 7
     };
 
+    // A row not yet in a tree, to be added with others in one go.
+    SearchResultListItem();
     explicit SearchResultListItem(QTreeWidgetItem* parent);
     explicit SearchResultListItem(QTreeWidget* tree);
 

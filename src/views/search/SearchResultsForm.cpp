@@ -188,8 +188,11 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     QTreeWidgetItem* userRow = nullptr;
     {
         Data::Batch batch(&d);
+        NewRows rows;
         for (const ItemPtr& result : searchResults.GetItems(PeerNames::SearchResult))
-            userRow = AddSearchResult(result, filter);
+            if (QTreeWidgetItem* row = AddSearchResult(result, rows))
+                userRow = row;
+        ShowNewRows(rows, filter);
     }
     // Only the arriving user's rows: refiltering the whole page per reply
     // would cost the page's size each time.
@@ -202,20 +205,65 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)
 {
-    return AddSearchResult(searchResult, SearchResultFilter(ui->filterEdit->text()));
+    const SearchResultFilter filter(ui->filterEdit->text());
+    NewRows rows;
+    QTreeWidgetItem* userRow = AddSearchResult(searchResult, rows);
+    ShowNewRows(rows, filter);
+    return userRow;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter)
+QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, NewRows& rows)
 {
     const ItemPtr results = searchResult[PeerNames::SearchResults];
     if (m_flatRows)
-        return AddFlatRow(searchResult, results, filter);
-    return AddTreeRow(searchResult, results);
+        return AddFlatRow(searchResult, results, rows);
+    return AddTreeRow(searchResult, results, rows);
 }
 
-QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter)
+QTreeWidgetItem* SearchResultsForm::NewRows::Child(QTreeWidgetItem* parent)
 {
-    auto* row = new SearchResultListItem(ui->searchResultsTreeWidget);
+    // Under a row the tree shows, a row would be announced to the view on
+    // its own; it waits to be added with the others instead.
+    if (!parent->treeWidget())
+        return new SearchResultListItem(parent);
+    auto* row = new SearchResultListItem;
+    QList<QTreeWidgetItem*>& waiting = children[parent];
+    if (waiting.isEmpty())
+        parents << parent;
+    waiting << row;
+    return row;
+}
+
+void SearchResultsForm::ShowNewRows(NewRows& rows, const SearchResultFilter& filter)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    for (QTreeWidgetItem* parent : rows.parents)
+        parent->addChildren(rows.children.value(parent));
+    tree->addTopLevelItems(rows.top);
+    if (m_flatRows) {
+        // A row can be hidden only once it is in the tree.
+        for (QTreeWidgetItem* row : rows.top) {
+            const ItemPtr result = ResultOf(row);
+            if (!filter.Shows(result[PeerNames::SearchResultFileFolder].AsString(), SearchResultCells::File(result),
+                              result))
+                row->setHidden(true);
+        }
+        return;
+    }
+    // A row the user closed opens again when more arrives for it while the
+    // switch is on.
+    const ItemPtr page = PageItem();
+    if (page["expand_users"].AsString() == QLatin1String("yes"))
+        for (QTreeWidgetItem* row : rows.users)
+            row->setExpanded(true);
+    if (page["expand_folders"].AsString() == QLatin1String("yes"))
+        for (QTreeWidgetItem* row : rows.folders)
+            row->setExpanded(true);
+}
+
+QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows)
+{
+    auto* row = new SearchResultListItem;
     row->setText(SearchResultListItem::UserColumn, SearchResultCells::User(results));
     row->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
     row->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
@@ -224,14 +272,12 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
     m_rows.Add(row, kResultNode) += result;
-    if (!filter.Shows(result[PeerNames::SearchResultFileFolder].AsString(), SearchResultCells::File(result), result))
-        row->setHidden(true);
+    rows.top << row;
     return nullptr;
 }
 
-QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
+QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, NewRows& rows)
 {
-    QTreeWidget* tree = ui->searchResultsTreeWidget;
     ItemPtr page = PageItem();
     const ItemPtr user = results[ServerNames::User];
     if (!page || !user)
@@ -240,7 +286,8 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
     ItemPtr userNode = Both(page, user, kUserNode);
     QTreeWidgetItem* userRow = m_rows.Row(userNode);
     if (!userRow) {
-        userRow = new SearchResultListItem(tree);
+        userRow = new SearchResultListItem;
+        rows.top << userRow;
         userRow->setText(SearchResultListItem::UserColumn, user.AsString());
         userNode = m_rows.Add(userRow, kUserNode);
         page += userNode;
@@ -250,31 +297,28 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results)
         userRow->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
         userRow->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
     }
+    if (rows.users.isEmpty() || rows.users.last() != userRow)
+        rows.users << userRow;
 
     // Two users' folders of the same path are two rows.
     const ItemPtr folder = result[PeerNames::SearchResultFileFolder];
     ItemPtr folderNode = Both(userNode, folder, kFolderNode);
     QTreeWidgetItem* folderRow = m_rows.Row(folderNode);
     if (!folderRow) {
-        folderRow = new SearchResultListItem(userRow);
+        folderRow = rows.Child(userRow);
         folderRow->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
         folderNode = m_rows.Add(folderRow, kFolderNode);
         userNode += folderNode;
         if (folder)
             folderNode += folder;
     }
+    if (rows.folders.isEmpty() || rows.folders.last() != folderRow)
+        rows.folders << folderRow;
 
-    auto* fileRow = new SearchResultListItem(folderRow);
+    QTreeWidgetItem* fileRow = rows.Child(folderRow);
     fileRow->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
-
-    // A row the user closed opens again when more arrives for it while the
-    // switch is on.
-    if (page["expand_users"].AsString() == QLatin1String("yes"))
-        userRow->setExpanded(true);
-    if (page["expand_folders"].AsString() == QLatin1String("yes"))
-        folderRow->setExpanded(true);
 
     ItemPtr node = m_rows.Add(fileRow, kResultNode);
     node += result;

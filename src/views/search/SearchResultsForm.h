@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -109,9 +110,27 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, const SearchResultFilter& filter);
-    QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, const SearchResultFilter& filter);
-    QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results);
+    // The rows a reply brings, made out of the tree and added to it at once:
+    // the view hears of a reply's rows in one go rather than row by row.
+    struct NewRows
+    {
+        QList<QTreeWidgetItem*> top;
+        // Rows that go under rows already in the tree, by parent in the
+        // order the parents first got one.
+        QList<QTreeWidgetItem*> parents;
+        QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> children;
+        // The user and folder rows the reply added to, to open them.
+        QList<QTreeWidgetItem*> users;
+        QList<QTreeWidgetItem*> folders;
+        QTreeWidgetItem* Child(QTreeWidgetItem* parent);
+    };
+
+    QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, NewRows& rows);
+    QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows);
+    QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results, NewRows& rows);
+    // Puts the rows into the tree, hides the flat ones the filter does not
+    // show and opens the parents as the page's switches say.
+    void ShowNewRows(NewRows& rows, const SearchResultFilter& filter);
     void RaiseWishListAlert();
     void InitSavedFilters();
     // Shows and hides every row by the filter text.

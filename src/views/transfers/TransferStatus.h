@@ -36,6 +36,11 @@ public:
             ++of[kind];
             ++total;
         }
+        void Remove(Kind kind)
+        {
+            --of[kind];
+            --total;
+        }
     };
 
     // The state a user or folder row shows for the entries below it: the

@@ -100,11 +100,13 @@ ItemPtr TransferTree::UserOf(const QTreeWidgetItem* userRow) const
 
 QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
                                           const QString& fileText, const QString& sizeText, bool expandUsers,
-                                          bool expandFolders)
+                                          bool expandFolders, const QString& status, const QString& statusText)
 {
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
         userRow = new QTreeWidgetItem(m_tree);
+        // A row at the address of one that went some other way starts afresh.
+        m_parentCounts.insert(userRow, TransferStatus::Counts());
         m_rows.Add(userRow, m_names.userNode) += user;
         userRow->setText(UserColumn, user.AsString());
         userRow->setIcon(UserColumn, QIcon(user.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon));
@@ -112,12 +114,21 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     }
     QTreeWidgetItem* folderRow = MakeFolderRow(user, userRow, folderItem, folderText, expandFolders);
 
-    auto* fileRow = new QTreeWidgetItem(folderRow);
+    // Filled before it joins the tree, so that the view hears of it once
+    // and not of every cell: a folder download brings thousands in a row.
+    auto* fileRow = new QTreeWidgetItem;
+    m_countedKinds.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
+    if (!status.isEmpty()) {
+        fileRow->setText(StatusColumn, statusText);
+        Paint(fileRow, status, m_tree->columnCount());
+    }
+    folderRow->addChild(fileRow);
     ItemPtr fileNode = m_rows.Add(fileRow, m_names.fileNode);
     entry += fileNode;
     m_rows.Node(folderRow) += fileNode;
+    Recount(fileRow, entry);
     return fileRow;
 }
 
@@ -141,6 +152,7 @@ QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* user
     if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
     auto* folderRow = new QTreeWidgetItem(userRow);
+    m_parentCounts.insert(folderRow, TransferStatus::Counts());
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
     folderNode += m_rows.Node(userRow);
     folderNode += folderItem;
@@ -156,10 +168,13 @@ QTreeWidgetItem* TransferTree::RemoveFileRow(ItemPtr entry)
         return nullptr;
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow ? folderRow->parent() : nullptr;
+    Uncount(fileRow);
     m_rows.Remove(fileRow);
     if (folderRow && folderRow->childCount() == 0) {
+        m_parentCounts.remove(folderRow);
         m_rows.Remove(folderRow);
         if (userRow && userRow->childCount() == 0) {
+            m_parentCounts.remove(userRow);
             m_rows.Remove(userRow);
             return nullptr;
         }
@@ -245,8 +260,30 @@ QString TransferTree::StatusOf(ItemPtr entry) const
     return entry[m_statusType].AsString();
 }
 
+void TransferTree::Uncount(QTreeWidgetItem* fileRow)
+{
+    auto counted = m_countedKinds.find(fileRow);
+    if (counted == m_countedKinds.end())
+        return;
+    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
+        m_parentCounts[parent].Remove(counted.value());
+    m_countedKinds.erase(counted);
+}
+
+void TransferTree::Recount(QTreeWidgetItem* fileRow, ItemPtr entry)
+{
+    Uncount(fileRow);
+    const TransferStatus::Kind kind = KindOf(entry);
+    m_countedKinds.insert(fileRow, kind);
+    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
+        m_parentCounts[parent].Add(kind);
+}
+
 TransferStatus::Counts TransferTree::Tally(const QTreeWidgetItem* row) const
 {
+    const RowKind kind = Kind(row);
+    if (kind == RowKind::User || kind == RowKind::Folder)
+        return m_parentCounts.value(row);
     TransferStatus::Counts counts;
     ForEachEntry(row, [&](ItemPtr entry) { counts.Add(KindOf(entry)); });
     return counts;
@@ -306,7 +343,7 @@ void TransferTree::ShowAggregate(QTreeWidgetItem* row) const
 {
     const QString aggregate = Aggregate(row);
     if (!row->isExpanded())
-        row->setText(StatusColumn, aggregate);
+        SetText(row, StatusColumn, aggregate);
     Paint(row, aggregate);
 }
 
@@ -377,8 +414,22 @@ QList<QTreeWidgetItem*> TransferTree::ParentRows() const
 
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 {
+    Paint(row, status, row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount());
+}
+
+void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
+{
     const QBrush brush(TransferStatus::Color(status));
-    const int columns = row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount();
+    // Every cell changed is a change the view hears of: a row already in
+    // its colour is left alone.
+    if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))
+        return;
     for (int column = 0; column < columns; ++column)
         row->setForeground(column, brush);
+}
+
+void TransferTree::SetText(QTreeWidgetItem* row, int column, const QString& text)
+{
+    if (row->text(column) != text)
+        row->setText(column, text);
 }

@@ -87,9 +87,11 @@ public:
 
     // Makes the file row of an entry, and the user and folder rows above
     // it when they do not exist yet (a new user row gets the online icon
-    // of the moment; new parents are expanded as the switches say).
+    // of the moment; new parents are expanded as the switches say). A
+    // status, when given, is shown (as statusText) and coloured in.
     QTreeWidgetItem* AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr folderItem, const QString& folderText,
-                                const QString& fileText, const QString& sizeText, bool expandUsers, bool expandFolders);
+                                const QString& fileText, const QString& sizeText, bool expandUsers, bool expandFolders,
+                                const QString& status = QString(), const QString& statusText = QString());
 
     // Takes an entry's file row away with the folder and user rows it
     // leaves empty; a user row left with one folder loses its bar and
@@ -114,6 +116,11 @@ public:
 
     TransferStatus::Kind KindOf(ItemPtr entry) const;
     QString StatusOf(ItemPtr entry) const;
+    // Counts a file row's entry anew under its folder and user rows, after
+    // its status changed.
+    void Recount(QTreeWidgetItem* fileRow, ItemPtr entry);
+    // What the entries below a row are; for a user or folder row kept up to
+    // date row by row, so a large user costs nothing more per change.
     TransferStatus::Counts Tally(const QTreeWidgetItem* row) const;
     QString Aggregate(const QTreeWidgetItem* row) const;
     QString Aggregate(const ItemSet& entries) const;
@@ -145,8 +152,13 @@ public:
 
     // Paints every cell's text of a row in the colour of a status.
     static void Paint(QTreeWidgetItem* row, const QString& status);
+    // Sets a cell's text unless it shows that already: every change is
+    // one the view hears of.
+    static void SetText(QTreeWidgetItem* row, int column, const QString& text);
 
 private:
+    static void Paint(QTreeWidgetItem* row, const QString& status, int columns);
+    void Uncount(QTreeWidgetItem* fileRow);
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);
 
@@ -173,4 +185,8 @@ private:
         TransferStatus::Kind kind;
     };
     mutable QHash<const void*, KnownStatus> m_statusKinds;
+    // The kind each file row was last counted as, and the counts of the
+    // user and folder rows; rows leave both when they go.
+    QHash<const QTreeWidgetItem*, TransferStatus::Kind> m_countedKinds;
+    QHash<const QTreeWidgetItem*, TransferStatus::Counts> m_parentCounts;
 };

@@ -73,6 +73,15 @@ TransfersForm::TransfersForm(QWidget* parent)
     SetColumns(ui->uploadsList, {tr("User"), tr("Folder"), tr("File"), tr("Status"), tr("Progress"), tr("   ETA"),
                                  tr("Kbs"), tr("Size")});
     ui->uploadsList->header()->setStretchLastSection(false);
+    for (QTreeWidget* tree :
+         {static_cast<QTreeWidget*>(ui->downloadsList), static_cast<QTreeWidget*>(ui->uploadsList)}) {
+        // Every row is one line high (the bars are made to fit): the view
+        // then need not measure each row when thousands are selected or laid
+        // out.
+        tree->setUniformRowHeights(true);
+        ColumnWidths::AlignRight(tree,
+                                 {TransferTree::SpeedColumn, TransferTree::SizeColumn, TransferTree::PlaceColumn});
+    }
 
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
     connect(ui->downloadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInDownloadList);
@@ -319,9 +328,12 @@ void TransfersForm::UpdateActiveTransferCounts()
     QTabWidget* tabs = GetWidgetTabWidget(this, index);
     if (!tabs)
         return;
-    tabs->setTabText(index, tr("Transfers [%1/%2]")
-                                .arg(transferQueueManager->ActiveDownloadCount())
-                                .arg(transferQueueManager->ActiveUploadCount()));
+    const QString title = tr("Transfers [%1/%2]")
+                              .arg(transferQueueManager->ActiveDownloadCount())
+                              .arg(transferQueueManager->ActiveUploadCount());
+    // Setting a tab's text lays the whole tab bar out again, even unchanged.
+    if (tabs->tabText(index) != title)
+        tabs->setTabText(index, title);
 }
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_item, QString i_status)

@@ -120,7 +120,7 @@ private:
     void Progressed(TransferTree& tree, ItemPtr entry);
     void DeleteSelected(TransferTree& tree, bool download);
     TransferTree* TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind);
-    void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow);
+    void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey);
     // Removes each entry of the list once, passing over any that an
     // earlier removal of the same walk took along.
     static void RemoveEach(const ItemList& entries, bool downloads);
@@ -153,6 +153,7 @@ private:
     QSet<RowMirror::Key> m_staleDownloadParents;
     QSet<RowMirror::Key> m_staleUploadParents;
     bool m_refreshQueued = false;
+    bool m_countsQueued = false;
     // Completions emitted and not yet handled, by entry: a queued
     // completion of an entry removed meanwhile finds none and does nothing.
     QHash<const void*, int> m_pendingCompletions;

@@ -52,10 +52,13 @@ void TransfersForm::MakeDownloadRow(ItemPtr entry)
     const ItemPtr folder = entry[TransferNames::RemoteFolder];
     if (!user || !folder)
         return;
+    const ItemPtr status = entry[TransferNames::DownloadEntryStatus];
+    const QString statusText = status.AsString();
     m_downloads.AddFileRow(
         entry, user, folder, ReversePathname(folder.AsString()), entry[TransferNames::FileName].AsString(),
-        CommafyNumber(entry[PeerNames::FileSize].AsInt64()), expandDownloadUsers, expandDownloadFolders);
-    if (const ItemPtr status = entry[TransferNames::DownloadEntryStatus])
+        CommafyNumber(entry[PeerNames::FileSize].AsInt64()), expandDownloadUsers, expandDownloadFolders, statusText,
+        TransferStatus::Shown(statusText, entry[TransferNames::DenialReason].AsString()));
+    if (status)
         StatusChanged(m_downloads, entry, status, true);
 }
 
@@ -90,25 +93,38 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
     QTreeWidgetItem* fileRow = tree.FileRow(entry);
     if (!fileRow)
         return;
+    tree.Recount(fileRow, entry);
     const QString text = status.AsString();
     SetItemColorByStatus(fileRow, text);
+    // Time and speed belong to a running transfer: a denied or finished one
+    // must not go on showing the last of them.
+    const bool running = tree.KindOf(entry) == TransferStatus::Running;
+    if (!running) {
+        TransferTree::SetText(fileRow, TransferTree::EtaColumn, QString());
+        TransferTree::SetText(fileRow, TransferTree::SpeedColumn, QString());
+    }
     if (text == QLatin1String(TransferNames::Complete)) {
         if (download) {
             ++m_pendingCompletions[entry.GetItemPointer()];
             emit DownloadComplete(entry);
         }
-        fileRow->setText(TransferTree::ProgressColumn, QString());
+        TransferTree::SetText(fileRow, TransferTree::ProgressColumn, QString());
     }
     if (download)
-        fileRow->setText(TransferTree::PlaceColumn, QString());
-    fileRow->setText(TransferTree::StatusColumn,
-                     TransferStatus::Shown(text, entry[TransferNames::DenialReason].AsString()));
+        TransferTree::SetText(fileRow, TransferTree::PlaceColumn, QString());
+    TransferTree::SetText(fileRow, TransferTree::StatusColumn,
+                          TransferStatus::Shown(text, entry[TransferNames::DenialReason].AsString()));
 
     if (download && m_buildingDownloads)
         return;
     QTreeWidgetItem* folderRow = fileRow->parent();
-    tree.ShowAggregate(folderRow);
-    tree.ShowAggregate(folderRow->parent());
+    for (QTreeWidgetItem* parent : {folderRow, folderRow->parent()}) {
+        tree.ShowAggregate(parent);
+        if (!running && tree.Tally(parent).of[TransferStatus::Running] == 0) {
+            TransferTree::SetText(parent, TransferTree::EtaColumn, QString());
+            TransferTree::SetText(parent, TransferTree::SpeedColumn, QString());
+        }
+    }
     UpdateActiveTransferCounts();
 }
 
@@ -127,22 +143,34 @@ void TransfersForm::OnUploadEntryRemoved(ItemPtr ip_upload)
 void TransfersForm::EntryRemoved(TransferTree& tree, ItemPtr entry)
 {
     // An entry removed before the stored downloads got their rows has none.
-    if (tree.FileRow(entry)) {
+    if (QTreeWidgetItem* fileRow = tree.FileRow(entry)) {
+        const RowMirror::Key folderKey = tree.Rows().KeyOf(fileRow->parent());
         if (QTreeWidgetItem* userRow = tree.RemoveFileRow(entry))
-            MarkStale(tree, userRow);
+            MarkStale(tree, userRow, folderKey);
     }
-    QMetaObject::invokeMethod(this, "UpdateActiveTransferCounts", Qt::QueuedConnection);
+    // The tab title is laid out anew at every change: once for a whole
+    // walk of removals.
+    if (!m_countsQueued) {
+        m_countsQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_countsQueued = false;
+                UpdateActiveTransferCounts();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
-void TransfersForm::MarkStale(TransferTree& tree, QTreeWidgetItem* userRow)
+void TransfersForm::MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey)
 {
     // The rows left above a removed entry still show a state that counted
-    // it. Clearing many entries at once must not sum a large user's
-    // entries once per entry, so they are summed once the walk is over.
+    // it. Clearing many entries at once shows each row's state once, when
+    // the walk is over.
     QSet<RowMirror::Key>& stale = &tree == &m_downloads ? m_staleDownloadParents : m_staleUploadParents;
     stale.insert(tree.Rows().KeyOf(userRow));
-    for (int i = 0; i < userRow->childCount(); ++i)
-        stale.insert(tree.Rows().KeyOf(userRow->child(i)));
+    if (tree.Rows().Row(folderKey))
+        stale.insert(folderKey);
     if (!m_refreshQueued) {
         m_refreshQueued = true;
         QMetaObject::invokeMethod(this, "RefreshStaleParents", Qt::QueuedConnection);
@@ -260,7 +288,47 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
                 entries.push_back(entry);
             }
         });
+    // A selection of thousands would be cut down row by row as the rows
+    // go, and a current row among them would move on to its neighbour at
+    // every removal, each time walking the view's rows.
+    QTreeWidget* view = tree.Tree();
+    const bool currentGoes = view->currentItem() && view->currentItem()->isSelected();
+    view->clearSelection();
+    if (currentGoes)
+        view->setCurrentItem(nullptr);
+    if (!transferQueueManager)
+        return;
+
+    // A user all of whose transfers go leaves the view first, in one
+    // notice: the rows below are then taken away out of its sight, instead
+    // of each one making the view update what it shows.
+    QHash<const QTreeWidgetItem*, int> going;
+    for (const ItemPtr& entry : entries)
+        if (QTreeWidgetItem* fileRow = tree.FileRow(entry))
+            ++going[tree.UserRowOf(fileRow)];
+    QList<int> whole;
+    for (int i = 0; i < view->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* userRow = view->topLevelItem(i);
+        if (going.value(userRow) == tree.Tally(userRow).total)
+            whole << i;
+    }
+    QList<QPair<int, RowMirror::Key>> taken;
+    for (int i = whole.size() - 1; i >= 0; --i) {
+        const RowMirror::Key key = tree.Rows().KeyOf(view->topLevelItem(whole[i]));
+        view->takeTopLevelItem(whole[i]);
+        taken.prepend({whole[i], key});
+    }
     RemoveEach(entries, download);
+    // Any that stayed (its removal refused) goes back to its place.
+    const bool expandUsers = download ? expandDownloadUsers : expandUploadUsers;
+    const bool expandFolders = download ? expandDownloadFolders : expandUploadFolders;
+    for (const auto& place : qAsConst(taken))
+        if (QTreeWidgetItem* userRow = tree.Rows().Row(place.second)) {
+            view->insertTopLevelItem(qMin(place.first, view->topLevelItemCount()), userRow);
+            userRow->setExpanded(expandUsers);
+            for (int f = 0; f < userRow->childCount(); ++f)
+                userRow->child(f)->setExpanded(expandFolders);
+        }
 }
 
 void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)

@@ -96,8 +96,18 @@ void UserListForm::Init()
         dataSaver->AddSavedByConnectionType(ServerNames::User, "user_online_alert");
         dataSaver->AddDataLoadedEventHandler(this);
     }
-    if (gp_server)
+    if (gp_server) {
         connect(gp_server, &Server::Connected, this, &UserListForm::OnConnected);
+        // Requests left over from a lost connection are the next login's.
+        connect(gp_server, &Server::Disconnected, this, [this] {
+            m_statsWaiting.clear();
+            m_nextStats = 0;
+            m_statsTurn.stop();
+        });
+    }
+    m_statsTurn.setSingleShot(true);
+    m_statsTurn.setInterval(0);
+    connect(&m_statsTurn, &QTimer::timeout, this, &UserListForm::AskNextStats);
     // The per-user menu's "Set user's groups" (and "Add user to list" when
     // the groups are to follow) and "Get User Info".
     g_userWindows.groups = [](const QString& user) { UserGroupsDialog::Open(user); };
@@ -231,10 +241,33 @@ void UserListForm::OnConnected()
 {
     if (!gp_server)
         return;
+    m_statsWaiting.clear();
+    m_nextStats = 0;
     for (const ItemPtr& listed : d.GetType(ServerNames::InUserList)->GetItems()) {
         if (ItemPtr user = listed[ServerNames::User])
-            gp_server->GetUserStats(user.AsString());
+            m_statsWaiting << user.AsString();
     }
+    AskNextStats();
+}
+
+void UserListForm::AskNextStats()
+{
+    // The replies come as fast as the requests go: a bounded number per
+    // turn leaves the window time for them and for the user.
+    const int perTurn = 200;
+    if (!gp_server) {
+        m_statsWaiting.clear();
+        return;
+    }
+    const int end = qMin(m_statsWaiting.size(), m_nextStats + perTurn);
+    for (; m_nextStats < end; ++m_nextStats)
+        gp_server->GetUserStats(m_statsWaiting.at(m_nextStats));
+    if (m_nextStats < m_statsWaiting.size()) {
+        m_statsTurn.start();
+        return;
+    }
+    m_statsWaiting.clear();
+    m_nextStats = 0;
 }
 
 // ---------------------------------------------------------------------------

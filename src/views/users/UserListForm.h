@@ -2,6 +2,8 @@
 
 #include <QPoint>
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include "DataHandler.h"
@@ -90,9 +92,17 @@ private:
     void ShowUserMenu(QTreeWidget* list, const QPoint& point);
     UserInfoForm* OpenUserInfoForm(ItemPtr user);
 
+    // The next of the listed users' statistics requests after a login.
+    void AskNextStats();
+
     Ui_UserListForm* ui;
     RowMirror m_rows;
     bool m_loaded = false;
+    // Listed users whose statistics are still to be asked for, by name: a
+    // list of thousands is asked for over several turns of the event loop.
+    QStringList m_statsWaiting;
+    int m_nextStats = 0;
+    QTimer m_statsTurn;
 };
 
 extern UserListForm* userListForm;

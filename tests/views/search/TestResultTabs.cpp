@@ -243,10 +243,17 @@ private slots:
         QVERIFY(s.Trigger(page, "Add to Wishlist"));
         ItemPtr wish = d.GetType("wish_list_item")->HasItem("kind of blue");
         QVERIFY(wish.IsConnected("wish_list_item_enabled"));
-        // Already there: nothing changes, not even a disabled search's state.
-        wish.Disconnect("wish_list_item_enabled");
+        // The action says what the next press does, and does that.
+        QVERIFY(!s.ToolbarTexts(page).contains("Add to Wishlist"));
+        QVERIFY(s.Trigger(page, "Remove from Wish List"));
+        QVERIFY(!d.GetType("wish_list_item")->HasItem("kind of blue"));
+        QVERIFY(s.ToolbarTexts(page).contains("Add to Wishlist"));
         QVERIFY(s.Trigger(page, "Add to Wishlist"));
-        QVERIFY(!wish.IsConnected("wish_list_item_enabled"));
+        QVERIFY(d.GetType("wish_list_item")->HasItem("kind of blue"));
+        // A tab opened for a listed search offers to remove it.
+        SearchResultsForm* listed = s.Search("kind of blue");
+        QVERIFY(s.ToolbarTexts(listed).contains("Remove from Wish List"));
+        s.ManualTabs()->setCurrentWidget(page);
 
         QVERIFY(s.Trigger(page, "Re-enter Search"));
         QCOMPARE(s.SearchEdit()->lineEdit()->text(), QString("kind of blue"));
@@ -260,6 +267,12 @@ private slots:
                               "Remove from Wish List", "Re-enter Search"}));
         QVERIFY(s.Trigger(s.WishPage(0), "Remove from Wish List"));
         QVERIFY(!d.GetType("wish_list_item")->HasItem("bitches brew"));
+        // Its tab stays, and now offers to add the search again.
+        QVERIFY(s.ToolbarTexts(s.WishPage(0)).contains("Add to Wishlist"));
+        QVERIFY(!s.ToolbarTexts(s.WishPage(0)).contains("Remove from Wish List"));
+        QVERIFY(s.Trigger(s.WishPage(0), "Add to Wishlist"));
+        QVERIFY(d.GetType("wish_list_item")->HasItem("bitches brew"));
+        QVERIFY(s.ToolbarTexts(s.WishPage(0)).contains("Remove from Wish List"));
     }
 };
 

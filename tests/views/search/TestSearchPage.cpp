@@ -1,5 +1,7 @@
 // The Search page: its targets, the search history, and what closing a
 // result tab takes away, with the real server connection and fake peers.
+#include <QMainWindow>
+
 #include "DataSaver.h"
 #include "FakeWire.h"
 #include "SearchPageFixture.h"
@@ -88,6 +90,25 @@ private slots:
         QCOMPARE(s.SearchEdit()->itemText(0), QString("search 5"));
         QCOMPARE(s.SearchEdit()->itemText(19), QString("search 2"));
         QVERIFY(s.SearchEdit()->lineEdit()->text().isEmpty());
+    }
+
+    void returnSearchesTheTextTypedNotTheHistorysLonger()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start() && s.Link("alice"));
+        s.form->RecordSearch("ordertestrain");
+        QLineEdit* edit = s.SearchEdit()->lineEdit();
+        edit->clear();
+        s.f.Focus(edit);
+        QTest::keyClicks(edit, "ordertest");
+        QCOMPARE(edit->text(), QString("ordertest"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(s.ManualTabs()->count(), 1);
+        QCOMPARE(s.ManualTabs()->tabText(0), QString("ordertest"));
+        QVERIFY(s.f.Peer("alice")->WaitForSearchRequests(1));
+        QCOMPARE(s.f.Peer("alice")->searchRequests.first().text, QString("ordertest"));
+        // The history still offers the longer one, below the box.
+        QCOMPARE(s.Entries(s.SearchEdit()), QStringList({"ordertest", "ordertestrain"}));
     }
 
     void closingATabRemovesEverythingItsSearchMade()

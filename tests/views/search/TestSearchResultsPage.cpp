@@ -2,6 +2,7 @@
 // once a second, downloads on a double click, the arrival filter, the
 // wish-list alert and the "Discard Repeated Results" switch.
 #include <QHeaderView>
+#include <QMainWindow>
 #include <QSignalSpy>
 
 #include "EventToolBar.h"
@@ -45,6 +46,39 @@ void DoubleClick(QTreeWidget* tree, QTreeWidgetItem* row)
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
+QTreeWidgetItem* ChildWith(QTreeWidgetItem* parent, int column, const QString& text)
+{
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(column) == text)
+            return parent->child(i);
+    return nullptr;
+}
+
+// How far from the left and from the right of a cell its text is painted.
+struct Margins
+{
+    int left = -1;
+    int right = -1;
+};
+
+Margins InkMargins(QTreeWidget* tree, QTreeWidgetItem* row, int column)
+{
+    tree->doItemsLayout();
+    const QImage image = tree->viewport()->grab().toImage();
+    const QRect line = tree->visualItemRect(row);
+    const int start = tree->header()->sectionViewportPosition(column);
+    const int width = tree->columnWidth(column);
+    Margins margins;
+    for (int x = start; x < start + width; ++x)
+        for (int y = line.top(); y <= line.bottom(); ++y)
+            if (qGray(image.pixel(x, y)) < 160) {
+                if (margins.left < 0)
+                    margins.left = x - start;
+                margins.right = start + width - 1 - x;
+            }
+    return margins;
+}
+
 } // namespace
 
 class TestSearchResultsPage : public QObject
@@ -83,6 +117,24 @@ private slots:
         QVERIFY(tree->topLevelItem(1)->child(0)->child(0)->text(Size).isEmpty());
         QCOMPARE(page->GetNodeUserNode(alice->child(0)->child(1)), alice);
         QCOMPARE(page->GetNodeUserNode(alice->child(1)), alice);
+
+        // A length without a bitrate stands alone.
+        QVERIFY(s.Answer("dave", t, {SearchReplyFile("talk\speech.mp3", 1, {{1, 240}})}));
+        const QList<QTreeWidgetItem*> dave = tree->findItems("dave", Qt::MatchExactly, User);
+        QCOMPARE(dave.size(), 1);
+        QCOMPARE(dave.first()->child(0)->child(0)->text(Attributes), QString("4m0s"));
+
+        // Figures read at the right of their columns, names at the left.
+        QVERIFY(QTest::qWaitForWindowExposed(s.f.window));
+        QTreeWidgetItem* song = alice->child(0)->child(0);
+        QTreeWidgetItem* small = ChildWith(alice->child(0), File, "b.mp3");
+        QVERIFY(small);
+        const Margins size = InkMargins(tree, small, Size);
+        QVERIFY2(size.left >= 0 && size.right < size.left, qPrintable(QString("%1 %2").arg(size.left).arg(size.right)));
+        const Margins speed = InkMargins(tree, alice, Speed);
+        QVERIFY(speed.left >= 0 && speed.right < speed.left);
+        const Margins file = InkMargins(tree, song, File);
+        QVERIFY(file.left >= 0 && file.left < file.right);
     }
 
     void rowsOrderAsTheTableSaysAndSortingCreatesNothing()

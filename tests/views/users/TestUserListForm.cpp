@@ -102,6 +102,21 @@ private slots:
         QCOMPARE(s.Column("userList"), (QStringList{"bob", "hugo", "alice", "dave"}));
     }
 
+    void aLongListAsksForEveryUsersFiguresOnceAtLogin()
+    {
+        QStringList names;
+        s.Make([&] {
+            for (int i = 0; i < 1100; ++i) {
+                names << QString("listed%1").arg(i, 4, 10, QChar('0'));
+                UsersSetup::Listed(names.last());
+            }
+        });
+        QVERIFY(s.Start());
+        // Asked over several turns, each name once.
+        QTRY_COMPARE(s.SentNames(36).size(), names.size());
+        QCOMPARE(s.SentNames(36), names);
+    }
+
     void manyStatusChangesKeepTheOrderOfAFullSort()
     {
         QStringList names;

@@ -1,0 +1,210 @@
+// The downloads tree with many downloads at once, as users cause them: a
+// folder's worth arriving in one go, every row selected and deleted, states
+// changing under large users; and what a row keeps when its transfer stops.
+// The rows must end as they would one download at a time.
+#include <QHeaderView>
+#include <QImage>
+#include <QProgressBar>
+
+#include "TransfersPageHarness.h"
+
+namespace {
+
+// The texts of a row's status, time and speed columns.
+QStringList Figures(QTreeWidgetItem* row)
+{
+    return {row->text(3), row->text(5), row->text(6)};
+}
+
+// Live counters as a running download's worker publishes them.
+void MakeRunning(TransferQueueManager* engine, ItemPtr entry, qint64 position, qint32 speed)
+{
+    engine->SetDownloadEntryStatus(entry, "downloading");
+    entry.Connect(d.GetType("write_position")->GetItem(Value(new TransferCounter64(position))));
+    entry.Connect(d.GetType("bytes_per_second")->GetItem(Value(new TransferCounter32(speed))));
+}
+
+// How far from the left and from the right of a cell its text is painted.
+struct Margins
+{
+    int left = -1;
+    int right = -1;
+};
+
+Margins InkMargins(QTreeWidget* tree, QTreeWidgetItem* row, int column)
+{
+    tree->doItemsLayout();
+    const QImage image = tree->viewport()->grab().toImage();
+    const QRect line = tree->visualItemRect(row);
+    const int start = tree->header()->sectionViewportPosition(column);
+    const int width = tree->columnWidth(column);
+    Margins margins;
+    for (int x = start; x < start + width; ++x)
+        for (int y = line.top(); y <= line.bottom(); ++y)
+            if (qGray(image.pixel(x, y)) < 160) {
+                if (margins.left < 0)
+                    margins.left = x - start;
+                margins.right = start + width - 1 - x;
+            }
+    return margins;
+}
+
+} // namespace
+
+class TestLargeQueues : public QObject
+{
+    Q_OBJECT
+
+private:
+    using H = TransfersPageHarness;
+
+private slots:
+    void parentStatesFollowEveryChangeBelowThem()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        TransferQueueManager* engine = h.f->transfers;
+        // A folder download of a large share, as the browse menu queues it.
+        QList<ItemPtr> many;
+        for (int i = 0; i < 3000; ++i)
+            many << engine->AddDownload("bob", QString("%1.mp3").arg(i, 4, 10, QChar('0')).toStdString(),
+                                        i < 2000 ? "share\\big" : "share\\small", 1000, false, 0);
+        const ItemPtr lone = engine->AddDownload("eve", "lone.mp3", "music", 1000, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* bob = H::UserRow(tree, "bob");
+        QTreeWidgetItem* big = H::FolderRow(tree, "bob", "big/share");
+        QTreeWidgetItem* small = H::FolderRow(tree, "bob", "small/share");
+        QCOMPARE(H::Files(big).size(), 2000);
+        QCOMPARE(H::Files(big).first(), QString("0000.mp3"));
+        QCOMPARE(H::Files(small).last(), QString("2999.mp3"));
+        for (QTreeWidgetItem* row : {bob, big, small})
+            row->setExpanded(false);
+        QCOMPARE(bob->text(3), QString("queued"));
+
+        for (int i = 0; i < 2000; ++i)
+            engine->SetDownloadEntryStatus(many[i], "complete");
+        QCOMPARE(big->text(3), QString("complete"));
+        QCOMPARE(bob->text(3), QString("queued"));
+        engine->SetDownloadEntryStatus(many[2500], "denied");
+        for (int i = 2000; i < 3000; ++i)
+            if (i != 2500)
+                engine->SetDownloadEntryStatus(many[i], "complete");
+        QCOMPARE(small->text(3), QString("denied"));
+        QCOMPARE(bob->text(3), QString("denied"));
+        QCOMPARE(H::Colour(bob), QColor(GetSetting("color_transfer_failed")));
+        engine->SetDownloadEntryStatus(many[7], "aborted");
+        QCOMPARE(big->text(3), QString("aborted"));
+
+        // Gone entries stop counting; another user's rows are untouched.
+        engine->RemoveDownload(many[2500]);
+        engine->RemoveDownload(many[7]);
+        QTRY_COMPARE(bob->text(3), QString("complete"));
+        QCOMPARE(small->text(3), QString("complete"));
+        QCOMPARE(big->text(3), QString("complete"));
+        QCOMPARE(H::TopTexts(tree), QStringList({"bob", "eve"}));
+        QCOMPARE(H::UserRow(tree, "eve")->text(3), QString());
+        engine->SetDownloadEntryStatus(lone, "complete");
+        H::UserRow(tree, "eve")->setExpanded(false);
+        QCOMPARE(H::UserRow(tree, "eve")->text(3), QString("complete"));
+    }
+
+    void everyRowSelectedAndDeletedGoesAtOnce()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        for (int u = 0; u < 4; ++u)
+            for (int i = 0; i < 500; ++i)
+                h.f->transfers->AddDownload(QString("user%1").arg(u), QString("%1.bin").arg(i).toStdString(),
+                                            i % 2 ? "share\\odd" : "share\\even", 100, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QCOMPARE(tree->topLevelItemCount(), 4);
+
+        // One user's rows: the others keep theirs, in their order, and the
+        // current row stays where it was.
+        QTreeWidgetItem* kept = H::UserRow(tree, "user0");
+        tree->setCurrentItem(kept);
+        tree->clearSelection();
+        H::UserRow(tree, "user1")->setSelected(true);
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_Delete);
+        QCOMPARE(H::TopTexts(tree), QStringList({"user0", "user2", "user3"}));
+        QCOMPARE(tree->currentItem(), kept);
+        QCOMPARE(H::Files(H::FolderRow(tree, "user2", "odd/share")).size(), 250);
+        QCOMPARE(d.GetType("download_entry")->Count(), size_t(1500));
+
+        tree->selectAll();
+        QTest::keyClick(tree, Qt::Key_Delete);
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QVERIFY(!tree->currentItem());
+        QCOMPARE(d.GetType("download_entry")->Count(), size_t(0));
+        for (const char* type : {"download_list_user_node", "download_list_folder_node", "download_list_node"})
+            QCOMPARE(d.GetType(type)->Count(), size_t(0));
+        QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));
+
+        // Rows made afterwards at the addresses of the gone ones count anew.
+        const ItemPtr again = h.f->transfers->AddDownload("user0", "new.bin", "share\\even", 100, false, 0);
+        QTreeWidgetItem* user = H::UserRow(tree, "user0");
+        user->setExpanded(false);
+        QCOMPARE(user->text(3), QString("queued"));
+        h.f->transfers->SetDownloadEntryStatus(again, "complete");
+        QCOMPARE(user->text(3), QString("complete"));
+    }
+
+    void aStoppedTransferKeepsNoTimeOrSpeed()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        TransferQueueManager* engine = h.f->transfers;
+        const ItemPtr denied = engine->AddDownload("bob", "a.bin", "share\\x", 10000000, false, 0);
+        const ItemPtr finished = engine->AddDownload("bob", "b.bin", "share\\x", 10000000, false, 0);
+        const ItemPtr waiting = engine->AddDownload("bob", "c.bin", "share\\y", 10000000, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* bob = H::UserRow(tree, "bob");
+        QTreeWidgetItem* folder = H::FolderRow(tree, "bob", "x/share");
+        QTreeWidgetItem* deniedRow = H::Child(folder, 2, "a.bin");
+        QTreeWidgetItem* finishedRow = H::Child(folder, 2, "b.bin");
+        MakeRunning(engine, denied, 1000000, 100000);
+        MakeRunning(engine, finished, 2000000, 200000);
+        h.page->OnDownloadProgress(denied);
+        h.page->OnDownloadProgress(finished);
+        QVERIFY(!deniedRow->text(5).isEmpty() && !deniedRow->text(6).isEmpty());
+        // The closed folder takes the speed and sums of both.
+        folder->setExpanded(false);
+        h.page->OnDownloadProgress(finished);
+        QVERIFY(!folder->text(5).isEmpty() && !folder->text(6).isEmpty());
+
+        engine->SetDownloadEntryStatus(denied, "denied");
+        QCOMPARE(deniedRow->text(5), QString());
+        QCOMPARE(deniedRow->text(6), QString());
+        // The other still runs: its figures and the folder's stay.
+        QVERIFY(!finishedRow->text(5).isEmpty());
+        QVERIFY(!folder->text(6).isEmpty());
+        engine->SetDownloadEntryStatus(finished, "complete");
+        QCOMPARE(Figures(finishedRow), QStringList({"complete", "", ""}));
+        QCOMPARE(Figures(folder), QStringList({"denied", "", ""}));
+        QCOMPARE(bob->text(5), QString());
+        QCOMPARE(bob->text(6), QString());
+        QCOMPARE(H::FileRow(tree, "bob", "y/share", "c.bin")->text(3), QString("queued"));
+        QCOMPARE(waiting["download_entry_status"].AsString(), QString("queued"));
+    }
+
+    void figuresLineUpAtTheRight()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        h.f->transfers->AddDownload("bob", "a.bin", "share\\x", 7, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* row = H::FileRow(tree, "bob", "x/share", "a.bin");
+        QVERIFY(QTest::qWaitForWindowExposed(h.f->window));
+        // The size's one digit sits at the right of its column; the file
+        // name stays at the left of its own.
+        const Margins size = InkMargins(tree, row, 7);
+        QVERIFY(size.left >= 0);
+        QVERIFY2(size.right < size.left, qPrintable(QString("%1 %2").arg(size.left).arg(size.right)));
+        const Margins name = InkMargins(tree, row, 2);
+        QVERIFY(name.left >= 0 && name.left < name.right);
+    }
+};
+
+QTEST_MAIN(TestLargeQueues)
+#include "TestLargeQueues.moc"
