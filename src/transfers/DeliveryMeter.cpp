@@ -22,7 +22,8 @@ bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
         return false;
     m_delivered = delivered;
     m_lastMoveMs = nowMs;
-    if (m_samples.empty() || nowMs - m_samples.back().first >= SampleMs)
+    // The first sample is where the measurement starts and stays as it is.
+    if (m_samples.size() < 2 || nowMs - m_samples.back().first >= SampleMs)
         m_samples.emplace_back(nowMs, delivered);
     else
         m_samples.back().second = delivered;

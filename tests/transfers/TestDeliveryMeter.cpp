@@ -51,10 +51,13 @@ private slots:
         QCOMPARE(meter.DrainsIn(60500, 100, 8192, 262144), qint64(8192));
         QCOMPARE(meter.DrainsIn(60500, 60000, 8192, 262144), qint64(262144));
         // Before a second has passed nothing is known: the largest chunk.
+        // A transfer that ends within the first sample still has a speed.
         DeliveryMeter fresh;
         fresh.Start(0, 0);
-        fresh.Update(100, 10, 20);
+        fresh.Update(40, 10, 20);
+        fresh.Update(100, 20, 20);
         QCOMPARE(fresh.DrainsIn(900, 500, 8192, 262144), qint64(262144));
+        QCOMPARE(fresh.BytesPerSecond(100), 200);
     }
 };
 
