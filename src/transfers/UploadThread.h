@@ -29,7 +29,7 @@ public:
 
 signals:
     // offset counts the bytes the downloader has taken, not those handed
-    // to the socket; reported at least twice a second while they move.
+    // to the socket; reported every half second or so while they move.
     void UploadProgress(qint64 offset, int bytesPerSecond);
     void UploadComplete();
     void UploadError(QString reason);
