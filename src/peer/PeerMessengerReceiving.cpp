@@ -216,10 +216,12 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     std::vector<Split> files;
     for (const FileInfo& file : reply.files) {
         const std::string& path = file.Name();
-        const size_t separator = path.find_last_of("\\/");
+        // Remote paths are cut at "\" only: a "/" belongs to the name, which
+        // is asked for again exactly as listed.
+        const size_t separator = path.rfind('\\');
         Split split{&file, separator == std::string::npos ? std::string() : path.substr(0, separator),
                     separator == std::string::npos ? path : path.substr(separator + 1)};
-        if (!split.name.empty())
+        if (!split.name.empty() && split.name.back() != '/')
             files.push_back(std::move(split));
     }
     if (files.empty()) {

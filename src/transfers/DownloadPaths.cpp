@@ -83,6 +83,14 @@ QString DownloadPaths::RelativeFolder(bool hasRemoteFolder, const std::string& r
     return SafeSubfolders(remoteFolder, level).mid(1);
 }
 
+std::pair<std::string, std::string> DownloadPaths::SplitRemote(const std::string& path)
+{
+    const size_t separator = path.rfind('\\');
+    if (separator == std::string::npos)
+        return {std::string(), path};
+    return {path.substr(0, separator), path.substr(separator + 1)};
+}
+
 QString DownloadPaths::Local(const QString& path)
 {
     QString local = path;

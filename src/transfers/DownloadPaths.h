@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <string>
+#include <utility>
 
 // Where a download lives on the local disk. Paths are put together in the
 // "\" form that remote paths are written in and become local ("/") only
@@ -44,6 +45,11 @@ public:
     // The kept subfolders without the leading "\"; empty without a remote
     // folder.
     static QString RelativeFolder(bool hasRemoteFolder, const std::string& remoteFolder, int level);
+
+    // A remote path cut at its last "\" into folder and file name; "/" is
+    // part of a name, as the uploader lists it. A path without "\" is a
+    // name alone.
+    static std::pair<std::string, std::string> SplitRemote(const std::string& path);
 
     // "\" form to the file system's form.
     static QString Local(const QString& path);

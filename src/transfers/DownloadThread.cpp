@@ -15,6 +15,9 @@ namespace {
 const int WaitAttempts = 30;
 const int WaitMs = 1000;
 const qint64 ProgressIntervalMs = 500;
+const qint64 ReadAheadChunks = 2;
+const qint64 LowLimitBufferMin = 8 * 1024;
+const qint64 LowLimitBufferMax = 128 * 1024;
 } // namespace
 
 DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 fileSize, qint64 offset)
@@ -63,6 +66,23 @@ bool DownloadThread::WaitForData()
     return true;
 }
 
+void DownloadThread::FitReceiveBuffer(qint32 limit)
+{
+    // The system tells the uploader it has read only once a good part of
+    // its receive buffer is free again; under a low limit a buffer of the
+    // usual size takes half a minute to free, and the uploader would take
+    // the pause for a stall. Under such a limit the buffer holds about two
+    // seconds of it. A higher limit leaves it as it is.
+    const qint64 twoSeconds = qint64(limit) * 1024 * 2;
+    if (limit <= 0 || twoSeconds >= LowLimitBufferMax)
+        return;
+    const qint64 bytes = std::max(LowLimitBufferMin, twoSeconds);
+    if (bytes == m_receiveBuffer)
+        return;
+    m_receiveBuffer = bytes;
+    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, int(bytes));
+}
+
 bool DownloadThread::DownloadLoop()
 {
     // A partial file longer than the file it should become cannot be
@@ -96,6 +116,12 @@ bool DownloadThread::DownloadLoop()
             return false;
         }
         const qint64 wanted = std::min(m_fileSize - m_offset - pending, pacer.ChunkBytes());
+        // The socket takes from the system no more than the next steps
+        // need: unbounded, it would take the whole file at the link's
+        // speed, the limit would pace only the disk, and the uploader
+        // would count as delivered what still waits here.
+        m_socket->setReadBufferSize(ReadAheadChunks * pacer.ChunkBytes());
+        FitReceiveBuffer(pacer.PreviousLimit());
         if (m_socket->bytesAvailable() <= 0 && !WaitForData())
             return false;
         const qint64 got = m_socket->read(buffer.data() + pending, wanted);

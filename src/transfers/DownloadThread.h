@@ -41,11 +41,14 @@ protected:
 private:
     bool DownloadLoop();
     bool WaitForData();
+    // Under a low speed limit (KiB/s), a system receive buffer sized to it.
+    void FitReceiveBuffer(qint32 limit);
 
     QTcpSocket* m_socket;
     QFile* m_file;
     qint64 m_fileSize;
     qint64 m_offset;
+    qint64 m_receiveBuffer = 0;
     // A standard mutex: Qt 5's waits inside the library, out of sight of
     // ThreadSanitizer (scripts/tsan), which then takes its locking for a race.
     std::mutex m_exitMutex;

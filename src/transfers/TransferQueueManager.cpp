@@ -54,7 +54,7 @@ ItemSet RunningEntries(const char* entryType, const char* statusType)
     return running;
 }
 
-// Asks the thread of every item of the type to exit and waits for each,
+// Asks the thread of every item of the type to exit, then waits for each,
 // without a time limit.
 template <class Thread>
 void StopThreads(const char* type)
@@ -62,12 +62,13 @@ void StopThreads(const char* type)
     Type* threadType = d.HasType(type);
     if (!threadType)
         return;
-    for (const ItemPtr& item : threadType->GetItems()) {
-        if (Thread* thread = item.AsObject<Thread>()) {
+    const ItemSet items = threadType->GetItems();
+    for (const ItemPtr& item : items)
+        if (Thread* thread = item.AsObject<Thread>())
             thread->SignalExit();
+    for (const ItemPtr& item : items)
+        if (Thread* thread = item.AsObject<Thread>())
             thread->wait();
-        }
-    }
 }
 
 int CountRunning(const char* entryType, const char* statusType)
@@ -311,8 +312,8 @@ void TransferQueueManager::ConnectPeerMessenger()
 
 TransferQueueManager::~TransferQueueManager()
 {
-    // Threads are only asked to stop and awaited; their objects, items and
-    // sockets stay as they are for the rest of the teardown.
+    // Every thread is asked to stop first, so that they wind down side by
+    // side rather than one after another.
     OfferUploadQueueToShares(false);
     StopThreads<UploadThread>("upload_thread");
     StopThreads<DownloadThread>("download_thread");
@@ -320,6 +321,25 @@ TransferQueueManager::~TransferQueueManager()
         dataSaver->RemoveDataLoadedEventHandler(this);
     if (transferQueueManager == this)
         transferQueueManager = nullptr;
+    ReleaseRunningTransfers();
+}
+
+void TransferQueueManager::ReleaseRunningTransfers()
+{
+    // Nothing runs an event loop after the engine: threads and sockets are
+    // freed at once, and the transient values of the entries go with their
+    // items. The entries themselves stay as saved.
+    Data::Batch batch(&d);
+    for (const char* type : {"download_thread", "download_file", "download_socket"})
+        if (Type* held = d.HasType(type))
+            for (const ItemPtr& item : held->GetItems())
+                if (!item.IsRemoved())
+                    ReleaseDownloadResources(item[TransferNames::DownloadEntry], false);
+    for (const char* type : {"upload_thread", "upload_file", "upload_socket"})
+        if (Type* held = d.HasType(type))
+            for (const ItemPtr& item : held->GetItems())
+                if (!item.IsRemoved())
+                    ReleaseUploadResources(item[TransferNames::UploadEntry], false);
 }
 
 void TransferQueueManager::DataLoaded()

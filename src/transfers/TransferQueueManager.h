@@ -198,8 +198,12 @@ private:
     // existed (whatever became of it).
     bool RequeueExistingUpload(ItemPtr entry);
     ItemPtr NewUploadEntry(ItemPtr user, ItemPtr sharedFile, const QString& requested);
-    // Stops and frees the thread, then the file, socket and transient values.
-    void ReleaseUploadResources(ItemPtr entry);
+    // Stops and frees the thread, then the file, socket and transient values;
+    // the thread and socket go with deleteLater when later is true.
+    void ReleaseUploadResources(ItemPtr entry, bool later = true);
+    // At the engine's end: frees the threads, files, sockets and transient
+    // values of every running transfer.
+    void ReleaseRunningTransfers();
     // RemoveUpload without starting the next upload.
     void DropUploadEntry(ItemPtr entry);
     // The entry of the upload thread that sent the current signal.

@@ -289,7 +289,8 @@ void TransferQueueManager::OnUserOnline(ItemPtr user)
 
 void TransferQueueManager::OnDownloadPlaceInLine(QString user, std::string file, int place)
 {
-    ItemPtr entry = GetDownloadEntry(user, GetFileName(file), GetFolder(file));
+    const auto [folder, name] = DownloadPaths::SplitRemote(file);
+    ItemPtr entry = GetDownloadEntry(user, name, folder);
     if (entry)
         entry.Connect(d.GetType(TransferNames::PlaceInLine)->NewItem(Value(place)));
 }
@@ -299,7 +300,8 @@ void TransferQueueManager::OnUploadFailedNotification(QString user, std::string 
     ItemPtr userItem = downloads::UserItem(user);
     Log(downloads::Area, 1,
         QString("Received peer notification from %1 that upload of %2 failed").arg(user, ToQString(file)), userItem);
-    ItemPtr entry = GetDownloadEntry(user, GetFileName(file), GetFolder(file));
+    const auto [folder, name] = DownloadPaths::SplitRemote(file);
+    ItemPtr entry = GetDownloadEntry(user, name, folder);
     if (!entry) {
         Log(downloads::Area, 2, "Download not found.", userItem);
         return;
@@ -316,7 +318,8 @@ void TransferQueueManager::OnUploadDeniedNotification(QString user, std::string 
         QString("Received peer notification from %1 that upload of %2 was denied, reason: %3")
             .arg(user, ToQString(file), reason),
         userItem);
-    ItemPtr entry = GetDownloadEntry(user, GetFileName(file), GetFolder(file));
+    const auto [folder, name] = DownloadPaths::SplitRemote(file);
+    ItemPtr entry = GetDownloadEntry(user, name, folder);
     if (!entry) {
         Log(downloads::Area, 2, "Download not found.", userItem);
         return;
@@ -364,8 +367,7 @@ bool TransferQueueManager::CanAcceptUserInitiatedUploadsFrom(QString user) const
 void TransferQueueManager::OnFileTransferRequest(QString user, int direction, uint req, std::string file,
                                                  qint64 fileSize)
 {
-    const std::string folder = GetFolder(file);
-    const std::string name = GetFileName(file);
+    const auto [folder, name] = DownloadPaths::SplitRemote(file);
     if (direction != 1) {
         if (peerMessenger)
             peerMessenger->DenyTransferRequest(user, req, "Queued");
@@ -433,8 +435,10 @@ void TransferQueueManager::OnFileTransferRequest(QString user, int direction, ui
 
 void TransferQueueManager::OnQueueDownloadRequested(QString user, std::string fileName, qint64 fileSize)
 {
-    if (CanAcceptUserInitiatedUploadsFrom(user))
-        AddDownload(user, GetFileName(fileName), GetFolder(fileName), fileSize, false, 0);
+    if (CanAcceptUserInitiatedUploadsFrom(user)) {
+        const auto [folder, name] = DownloadPaths::SplitRemote(fileName);
+        AddDownload(user, name, folder, fileSize, false, 0);
+    }
 }
 
 void TransferQueueManager::DropFileConnection(QTcpSocket* socket)

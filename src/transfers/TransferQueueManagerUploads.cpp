@@ -331,13 +331,16 @@ void TransferQueueManager::SetUploadEntryStatus(ItemPtr entry, QString status)
     SetRuntimeSetting("last_upload_state_change", now);
 }
 
-void TransferQueueManager::ReleaseUploadResources(ItemPtr entry)
+void TransferQueueManager::ReleaseUploadResources(ItemPtr entry, bool later)
 {
     Data::Batch batch(&d);
     if (UploadThread* thread = TakeObject<UploadThread>(entry, "upload_thread")) {
         thread->SignalExit();
         thread->wait();
-        thread->deleteLater();
+        if (later)
+            thread->deleteLater();
+        else
+            delete thread;
     }
     if (QFile* file = TakeObject<QFile>(entry, "upload_file")) {
         file->close();
@@ -346,7 +349,10 @@ void TransferQueueManager::ReleaseUploadResources(ItemPtr entry)
     if (QTcpSocket* socket = TakeObject<QTcpSocket>(entry, "upload_socket")) {
         socket->disconnect();
         socket->close();
-        socket->deleteLater();
+        if (later)
+            socket->deleteLater();
+        else
+            delete socket;
     }
     // Removing these items is what frees their values (the remove
     // handlers); a value freed any other way would be freed again when its

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QThread>
 #include <mutex>
+
+#include "DeliveryMeter.h"
 
 class QFile;
 class QTcpSocket;
@@ -25,6 +28,8 @@ public:
     bool AskedToExit();
 
 signals:
+    // offset counts the bytes the downloader has taken, not those handed
+    // to the socket; reported every half second or so while they move.
     void UploadProgress(qint64 offset, int bytesPerSecond);
     void UploadComplete();
     void UploadError(QString reason);
@@ -36,14 +41,35 @@ private:
     bool UploadLoop();
     bool ReadOffset(qint64& offset);
     // Hands a chunk to the socket; returns once at most queued bytes are
-    // still waiting to go, so the next chunk is read from the file while
-    // this one is sent.
+    // still waiting in the socket's own buffer, so the next chunk is read
+    // from the file while this one is sent.
     bool WriteChunk(const char* data, qint64 size, qint64 queued);
+    // After the last chunk: waits until the downloader has taken every
+    // byte, then for its close.
+    bool WaitForDelivery();
     bool WaitForClose();
+    // Bytes handed to the socket that the downloader has not taken yet:
+    // the socket's buffer and, where the system tells, its send queue.
+    qint64 Unsent() const;
+    // Takes in what the downloader has taken since the last look; false
+    // (error text set) when nothing has moved for the time-out.
+    bool FollowDelivery();
+    // The receive window the downloader last offered, which grows as it
+    // reads what its system holds; -1 where the system does not tell.
+    qint64 PeerWindow() const;
+    void ReportProgress(bool force);
 
     QTcpSocket* m_socket;
     QFile* m_file;
     int m_token;
+    // End of the bytes handed to the socket, as a file position, and the
+    // offset the downloader asked for.
+    qint64 m_handed = 0;
+    qint64 m_start = 0;
+    DeliveryMeter m_meter;
+    QElapsedTimer m_clock;
+    qint64 m_lastReportMs = 0;
+    qint64 m_reported = -1;
     // A standard mutex: Qt 5's waits inside the library, out of sight of
     // ThreadSanitizer (scripts/tsan), which then takes its locking for a race.
     std::mutex m_exitMutex;

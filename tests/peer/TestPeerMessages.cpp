@@ -345,7 +345,7 @@ void TestPeerMessages::searchResultsBecomeItems()
         9, FakeWire::Compress(SearchReply("peer", ticket,
                                           {SearchReplyFile("\\music\\a.mp3", 10, {{0, 192}, {1, 300}, {2, 1}}),
                                            SearchReplyFile("b.txt", 20), SearchReplyFile("\\music\\", 0),
-                                           SearchReplyFile("\\music\\c.mp3", 30, {{2, 0}})},
+                                           SearchReplyFile("\\music\\AC/DC live.mp3", 30, {{2, 0}})},
                                           0, 2048, 7)));
     QTRY_COMPARE_WITH_TIMEOUT(delivered.size(), 1, 5000);
     ItemPtr results = delivered[0];
@@ -368,6 +368,9 @@ void TestPeerMessages::searchResultsBecomeItems()
     QCOMPARE(files[1]["search_result_file_folder"].AsString(), QString(""));
     QVERIFY(!files[1]["bitrate"] && !files[1]["length_seconds"] && !files[1]["bitrate_mode"]);
     QCOMPARE(files[2]["bitrate_mode"].AsString(), QString("cbr"));
+    // A "/" is part of the name as listed, never a separator.
+    QCOMPARE(files[2]["search_result_file_name"].AsString(), QString("AC/DC live.mp3"));
+    QCOMPARE(files[2]["search_result_file_folder"].AsString(), QString("\\music"));
 
     // The results belong to the request: the clean-up takes them with it.
     request.Remove();

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
@@ -395,15 +396,21 @@ private slots:
         QVERIFY(down.download->isRunning());
         QVERIFY(up.upload->isRunning());
 
+        // Stopped, then freed with the items that held them (the engine
+        // owns the threads it records); the entries stay as saved.
+        QPointer<DownloadThread> downThread(down.download);
+        QPointer<UploadThread> upThread(up.upload);
         delete f.engine;
         f.engine = nullptr;
-        QVERIFY(down.download->isFinished());
-        QVERIFY(up.upload->isFinished());
+        down.download = nullptr;
+        up.upload = nullptr;
         QVERIFY(!transferQueueManager);
+        QVERIFY(downThread.isNull());
+        QVERIFY(upThread.isNull());
         QTRY_COMPARE_WITH_TIMEOUT(down.downloadError, QString("Exit requested."), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(up.uploadError, QString("Exit requested."), 5000);
-        // The items are left for the rest of the teardown.
-        QVERIFY(download["download_thread"]);
+        QVERIFY(!download["download_thread"] && !upload["upload_thread"]);
+        QVERIFY(!download.IsRemoved() && !upload.IsRemoved());
     }
 };
 

@@ -1,14 +1,17 @@
 #include "SearchResultMenuOptions.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QMenu>
 #include <QSet>
+#include <QStringList>
 #include <QTreeWidget>
 #include <algorithm>
 
 #include "Data.h"
 #include "PeerNames.h"
 #include "SearchResultsForm.h"
+#include "ServerNames.h"
 #include "TransferQueueManager.h"
 
 namespace {
@@ -82,10 +85,14 @@ void SearchResultMenuOptions::OnDownloadFolder()
     // A file row stands for its whole folder in its reply; several rows of
     // one folder gather it once.
     QSet<QPair<Item*, Item*>> gathered;
+    // The chosen folders by user: a file whose folder lies below another
+    // chosen one keeps its path from that one down.
+    QHash<QString, QStringList> chosen;
     for (QTreeWidgetItem* row : m_page->searchResults()->selectedItems()) {
         if (const ItemPtr result = m_page->ResultOf(row)) {
             const ItemPtr reply = result[PeerNames::SearchResults];
             const ItemPtr folder = result[PeerNames::SearchResultFileFolder];
+            chosen[m_page->UserOf(row)] << folder.AsString();
             results.insert(result);
             const QPair<Item*, Item*> key(reply.GetItemPointer(), folder.GetItemPointer());
             if (folder && !gathered.contains(key)) {
@@ -93,6 +100,7 @@ void SearchResultMenuOptions::OnDownloadFolder()
                 results.Add(reply.GetItems(PeerNames::SearchResult).Connected(folder));
             }
         } else if (IsFolderRow(m_page, row)) {
+            chosen[m_page->UserOf(row)] << m_page->Rows().Item(row, PeerNames::SearchResultFileFolder).AsString();
             // Files the filter hides belong to the folder too.
             for (int i = 0; i < row->childCount(); ++i)
                 if (const ItemPtr file = m_page->ResultOf(row->child(i)))
@@ -108,8 +116,19 @@ void SearchResultMenuOptions::OnDownloadFolder()
         if (transferQueueManager &&
             transferQueueManager->HasExcludedDownloadExtension(result[PeerNames::SearchResultFileName].AsString()))
             continue;
-        m_page->QueueDownloads({result}, false);
+        const QString user = result[PeerNames::SearchResults][ServerNames::User].AsString();
+        m_page->QueueDownloads({result}, false,
+                               LevelBelowChosen(result[PeerNames::SearchResultFileFolder].AsString(), chosen[user]));
     }
+}
+
+int SearchResultMenuOptions::LevelBelowChosen(const QString& folder, const QStringList& chosen)
+{
+    int level = 0;
+    for (const QString& top : chosen)
+        if (folder.size() > top.size() && folder.startsWith(top + '\\'))
+            level = std::max(level, int(folder.mid(top.size()).count('\\')));
+    return level;
 }
 
 void SearchResultMenuOptions::OnBrowseFolder()

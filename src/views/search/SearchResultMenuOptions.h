@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QMenu;
@@ -32,6 +33,11 @@ public:
     // The share views hand over their browser here; until then "Browse
     // Folder" does nothing.
     static void SetFolderBrowser(FolderBrowser browser);
+
+    // The save level of a file in folder when the user chose the given
+    // folders of its user: the steps below the highest chosen folder
+    // above it, 0 when none is above it.
+    static int LevelBelowChosen(const QString& folder, const QStringList& chosen);
 
 public slots:
     void OnDownloadFile();

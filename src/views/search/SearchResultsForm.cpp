@@ -381,7 +381,7 @@ bool SearchResultsForm::CompareSearchResults(ItemPtr a, ItemPtr b)
     return folderA < folderB;
 }
 
-void SearchResultsForm::QueueDownloads(QList<ItemPtr> results, bool single)
+void SearchResultsForm::QueueDownloads(QList<ItemPtr> results, bool single, int subfolderSaveLevel)
 {
     if (!transferQueueManager)
         return;
@@ -391,7 +391,8 @@ void SearchResultsForm::QueueDownloads(QList<ItemPtr> results, bool single)
         const ItemPtr text = reply[ServerNames::SearchRequest][ServerNames::SearchRequestText];
         ItemPtr entry = transferQueueManager->AddDownload(
             reply[ServerNames::User].AsString(), result[PeerNames::SearchResultFileName].AsStdString(),
-            result[PeerNames::SearchResultFileFolder].AsStdString(), result[PeerNames::FileSize].AsInt64(), single, 0);
+            result[PeerNames::SearchResultFileFolder].AsStdString(), result[PeerNames::FileSize].AsInt64(), single,
+            subfolderSaveLevel);
         // The download remembers the search that found it.
         if (entry && text)
             entry += text;

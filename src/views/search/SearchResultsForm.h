@@ -76,8 +76,9 @@ public:
 
     // Queues the results' files, in folder and name order: each download
     // remembers the search that found it, and its row shows the download
-    // icon. single is what the transfer engine is told about each one.
-    void QueueDownloads(QList<ItemPtr> results, bool single);
+    // icon. single is what the transfer engine is told about each one, and
+    // subfolderSaveLevel how many folders above the file's own it keeps.
+    void QueueDownloads(QList<ItemPtr> results, bool single, int subfolderSaveLevel = 0);
     static bool CompareSearchResults(ItemPtr a, ItemPtr b);
 
     void PopulateCorrelations();

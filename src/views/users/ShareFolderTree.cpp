@@ -170,16 +170,16 @@ ItemList ShareFolderTree::FilesByName(ItemPtr folder)
     return folder.GetItems("user_share_file").SortAlphabeticBy("user_share_file_name", true, true);
 }
 
-void ShareFolderTree::ForEachFolder(ItemPtr folder, const std::function<void(ItemPtr, bool)>& visit)
+void ShareFolderTree::ForEachFolder(ItemPtr folder, const std::function<void(ItemPtr, int)>& visit)
 {
-    std::vector<std::pair<ItemPtr, bool>> pending{{folder, false}};
+    std::vector<std::pair<ItemPtr, int>> pending{{folder, 0}};
     while (!pending.empty()) {
-        const std::pair<ItemPtr, bool> next = pending.back();
+        const std::pair<ItemPtr, int> next = pending.back();
         pending.pop_back();
         visit(next.first, next.second);
         const ItemList subfolders = Subfolders(next.first);
         for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
-            pending.emplace_back(*it, true);
+            pending.emplace_back(*it, next.second + 1);
     }
 }
 

@@ -82,9 +82,9 @@ public:
     // By name, case-sensitive.
     static ItemList FilesByName(ItemPtr folder);
     // The folder, then every folder below it at any depth, parents before
-    // their subfolders, subfolders in the share's order; below is false
-    // only for the folder itself.
-    static void ForEachFolder(ItemPtr folder, const std::function<void(ItemPtr folder, bool below)>& visit);
+    // their subfolders, subfolders in the share's order; depth counts the
+    // steps below the folder itself (0 for it).
+    static void ForEachFolder(ItemPtr folder, const std::function<void(ItemPtr folder, int depth)>& visit);
     // The remote path of a file: its folder's path, "\", its name.
     static QString RemotePath(ItemPtr file);
 

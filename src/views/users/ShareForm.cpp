@@ -166,9 +166,11 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
 {
     if (!transferQueueManager || !folder)
         return;
-    ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, bool below) {
+    // Each file keeps the chosen folder's name and its whole path below
+    // it: two albums with a "Disc 2" of their own never share a folder.
+    ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, int depth) {
         const std::string path = ShareFolderTree::FolderPath(each);
-        const int level = belowChosenFolder || below ? 1 : 0;
+        const int level = depth + (belowChosenFolder ? 1 : 0);
         ItemList queued;
         for (const ItemPtr& file : ShareFolderTree::FilesByName(each)) {
             const ItemPtr name = file["user_share_file_name"];

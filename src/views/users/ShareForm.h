@@ -36,9 +36,9 @@ public:
     // once the tab is removed.
     void Delete();
 
-    // Queues the folder's files and those of every folder below it, the
-    // folder's own under its name and the others under their parent's name
-    // and their own.
+    // Queues the folder's files and those of every folder below it, each
+    // under the folder's name and the path from it down to the file;
+    // belowChosenFolder keeps one more name above the folder's.
     void DownloadFolder(ItemPtr folder, bool belowChosenFolder);
     // False when the file could not be written.
     bool ExportToFile(QString fileName);

@@ -56,7 +56,7 @@ void UploadForm::UploadFiles(const ItemList& files)
 void UploadForm::UploadFolder(ItemPtr folder)
 {
     if (folder)
-        ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, bool) {
+        ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, int) {
             const ItemSet files = each.GetItems("user_share_file");
             UploadFiles(files.List());
         });

@@ -25,8 +25,10 @@ DownloadsFixture::~DownloadsFixture()
     // Running downloads end as the user's removal ends them, which frees
     // their threads, files and sockets; then removing the items frees the
     // remaining values while the engine is there.
-    for (const ItemPtr& entry : d.GetType("download_entry")->GetItems())
-        engine->RemoveDownload(entry);
+    // A test may have ended the engine itself, as quitting does.
+    if (engine)
+        for (const ItemPtr& entry : d.GetType("download_entry")->GetItems())
+            engine->RemoveDownload(entry);
     d.RemoveAllItems();
     delete engine;
     delete shares;

@@ -1,6 +1,7 @@
 // The context menu of a results page: its entries by row, downloading the
 // selected files or whole folders, and browsing a folder.
 #include "SearchPageFixture.h"
+#include "TransferQueueManager.h"
 #include "search/SearchResultListItem.h"
 #include "search/SearchResultMenuOptions.h"
 
@@ -94,6 +95,30 @@ private slots:
         s.MenuAt(tree, Find(page, "c.mp3"), "Browse Folder");
         SearchResultMenuOptions::SetFolderBrowser({});
         QCOMPARE(browsed, QStringList({"bob:music\\album", "alice:music\\other"}));
+    }
+
+    void aFolderChosenBelowAnotherKeepsItsPathFromIt()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("album");
+        QVERIFY(s.Answer("alice", page->Ticket(),
+                         s.Files("music\\album", {"a.mp3"}) + s.Files("music\\album\\disc 2\\bonus", {"b.mp3"}) +
+                             s.Files("music\\albums", {"c.mp3"})));
+        QTreeWidget* tree = page->searchResults();
+        Select(page, {Find(page, "a.mp3")->parent(), Find(page, "b.mp3")->parent(), Find(page, "c.mp3")->parent()});
+        s.MenuAt(tree, Find(page, "a.mp3")->parent(), "Download Folder(s)");
+        QCOMPARE(s.Downloads().size(), 3);
+        const auto level = [](const char* folder, const char* name) {
+            return transferQueueManager->GetDownloadEntry("alice", name, folder)["subfolder_save_level"].AsInt();
+        };
+        QCOMPARE(level("music\\album", "a.mp3"), 0);
+        QCOMPARE(level("music\\album\\disc 2\\bonus", "b.mp3"), 2);
+        // A folder whose name only begins like a chosen one is not below it.
+        QCOMPARE(level("music\\albums", "c.mp3"), 0);
+        const ItemPtr bonus = transferQueueManager->GetDownloadEntry("alice", "b.mp3", "music\\album\\disc 2\\bonus");
+        QVERIFY2(transferQueueManager->GetDownloadTargetPath(bonus, true).endsWith("\\album\\disc 2\\bonus\\b.mp3"),
+                 qPrintable(transferQueueManager->GetDownloadTargetPath(bonus, true)));
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QXmlStreamReader>
 
 #include "BrowseSetup.h"
+#include "DownloadPaths.h"
 #include "FakePeer.h"
 #include "NetworkHosts.h"
 #include "PeerMessenger.h"
@@ -22,6 +23,7 @@
 #include "Settings.h"
 #include "StandardDialogAnswers.h"
 #include "TabWidget.h"
+#include "TransferQueueManager.h"
 #include "common/PeerText.h"
 #include "search/SearchForm.h"
 #include "search/SearchResultListItem.h"
@@ -230,14 +232,18 @@ private slots:
         QTreeWidget* tree = form->folderTree();
         QTreeWidget* list = form->fileList();
 
-        // The folder's own files under its name, all below under their
-        // parent's too; excluded endings skipped; listed rows marked.
+        // Every file under the chosen folder's name and its whole path
+        // below it; excluded endings skipped; listed rows marked.
         tree->setCurrentItem(BrowseSetup::Node(tree, "music"));
         QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "music"), "Download Folder"),
                  QStringList({"Download Folder"}));
         QCOMPARE(Downloads(), QStringList({"ann:music\\jazz\\a.mp3 1", "ann:music\\jazz\\b.mp3 1",
-                                           "ann:music\\jazz\\coltrane\\blue train.mp3 1",
-                                           "ann:music\\jazz\\coltrane\\lazy bird.mp3 1", "ann:music\\rock\\x.mp3 1"}));
+                                           "ann:music\\jazz\\coltrane\\blue train.mp3 2",
+                                           "ann:music\\jazz\\coltrane\\lazy bird.mp3 2", "ann:music\\rock\\x.mp3 1"}));
+        const ItemPtr deepest = d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true)[2];
+        QVERIFY2(DownloadPaths::Local(transferQueueManager->GetDownloadTargetPath(deepest, true))
+                     .endsWith("/complete/music/jazz/coltrane/blue train.mp3"),
+                 qPrintable(transferQueueManager->GetDownloadTargetPath(deepest, true)));
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"readme.txt|1,200|"}));
         tree->setCurrentItem(BrowseSetup::Node(tree, "x"));
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"z.bin|7|"}));
@@ -427,7 +433,7 @@ private slots:
         QVERIFY(top->isHidden());
 
         form->DownloadFolder(form->Tree().FolderOf(top), false);
-        QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 1"}));
+        QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 19999"}));
 
         // Written without line breaks at such a depth, so the file and the
         // time to write it grow with the depth only.

@@ -1,0 +1,52 @@
+#include "DeliveryMeter.h"
+
+#include <algorithm>
+#include <limits>
+
+void DeliveryMeter::Start(qint64 nowMs, qint64 start)
+{
+    m_samples.clear();
+    m_samples.emplace_back(nowMs, start);
+    m_delivered = start;
+    m_lastMoveMs = nowMs;
+    m_startMs = nowMs;
+}
+
+bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
+{
+    if (delivered >= handed)
+        m_lastMoveMs = nowMs;
+    // The send queue is read apart from the write buffer; a reading taken
+    // between the two may look back a little. Delivery never goes back.
+    if (delivered <= m_delivered)
+        return false;
+    m_delivered = delivered;
+    m_lastMoveMs = nowMs;
+    // The first sample is where the measurement starts and stays as it is.
+    if (m_samples.size() < 2 || nowMs - m_samples.back().first >= SampleMs)
+        m_samples.emplace_back(nowMs, delivered);
+    else
+        m_samples.back().second = delivered;
+    // One sample at or before the window's start stays as its base.
+    while (m_samples.size() > 2 && nowMs - m_samples[1].first >= WindowMs)
+        m_samples.pop_front();
+    return true;
+}
+
+int DeliveryMeter::BytesPerSecond(qint64 nowMs) const
+{
+    if (m_samples.empty())
+        return 0;
+    const std::pair<qint64, qint64>& base = m_samples.front();
+    const qint64 ms = nowMs - base.first;
+    if (ms <= 0)
+        return 0;
+    return int(std::min<qint64>((m_delivered - base.second) * 1000 / ms, std::numeric_limits<int>::max()));
+}
+
+qint64 DeliveryMeter::DrainsIn(qint64 nowMs, qint64 ms, qint64 minimum, qint64 maximum) const
+{
+    if (nowMs - m_startMs < 1000)
+        return maximum;
+    return std::max(minimum, std::min(maximum, qint64(BytesPerSecond(nowMs)) * ms / 1000));
+}
