@@ -1,5 +1,7 @@
 #include "ShareForm.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUrlQuery>
 #include <utility>
@@ -168,6 +170,7 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
         return;
     // Each file keeps the chosen folder's name and its whole path below
     // it: two albums with a "Disc 2" of their own never share a folder.
+    const bool idle = m_pendingDownloads.empty();
     ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, int depth) {
         const std::string path = ShareFolderTree::FolderPath(each);
         const int level = depth + (belowChosenFolder ? 1 : 0);
@@ -176,12 +179,34 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
             const ItemPtr name = file["user_share_file_name"];
             if (transferQueueManager->HasExcludedDownloadExtension(name.AsString()))
                 continue;
-            transferQueueManager->AddDownload(m_user, name.AsStdString(), path, file["file_size"].AsInt64(), false,
-                                              level);
+            m_pendingDownloads.push_back({name.AsStdString(), path, file["file_size"].AsInt64(), level});
             queued.push_back(file);
         }
         MarkFiles(queued, ":/icons/download_icon");
     });
+    // A turn already coming takes these after the earlier ones.
+    if (idle)
+        AddPendingDownloads();
+}
+
+void ShareForm::AddPendingDownloads()
+{
+    // Each download costs a file check, a message and its row: tens of
+    // thousands at once would hold the window for seconds.
+    const int kSliceMs = 10;
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_pendingDownloads.empty() && transferQueueManager) {
+        const PendingDownload& next = m_pendingDownloads.front();
+        transferQueueManager->AddDownload(m_user, next.name, next.folder, next.size, false, next.level);
+        m_pendingDownloads.pop_front();
+        if (slice.elapsed() >= kSliceMs)
+            break;
+    }
+    if (!transferQueueManager)
+        m_pendingDownloads.clear();
+    if (!m_pendingDownloads.empty())
+        QTimer::singleShot(0, this, &ShareForm::AddPendingDownloads);
 }
 
 void ShareForm::OnFolderContextMenuRequested(QPoint point)

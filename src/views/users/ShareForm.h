@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <deque>
+#include <string>
 
 #include "ShareBrowser.h"
 
@@ -38,8 +40,11 @@ public:
 
     // Queues the folder's files and those of every folder below it, each
     // under the folder's name and the path from it down to the file;
-    // belowChosenFolder keeps one more name above the folder's.
+    // belowChosenFolder keeps one more name above the folder's. A large
+    // folder is queued a slice per event-loop turn, in the same order.
     void DownloadFolder(ItemPtr folder, bool belowChosenFolder);
+    // Folder files chosen but not yet queued.
+    int PendingDownloadCount() const { return int(m_pendingDownloads.size()); }
     // False when the file could not be written.
     bool ExportToFile(QString fileName);
     void OnUserShareItemRemoved(ItemPtr item);
@@ -63,6 +68,18 @@ private:
     void ExportShare();
     void WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem* node);
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
+    void AddPendingDownloads();
+
+    // What a queued folder file needs, as values: the share's items may go
+    // before its turn comes.
+    struct PendingDownload
+    {
+        std::string name;
+        std::string folder;
+        qint64 size;
+        int level;
+    };
+    std::deque<PendingDownload> m_pendingDownloads;
 
     Ui_ShareForm* ui;
     // Turns true with the first list, even an empty one.

@@ -490,6 +490,46 @@ private slots:
         QVERIFY(!d.GetType("user")->HasItem("dee")["user_share"]);
     }
 
+    void aLargeFolderIsQueuedOverSeveralTurnsInOrder()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        FileInfoMap list;
+        for (int folder = 0; folder < 4; ++folder) {
+            std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
+            for (int n = 0; n < 1000; ++n)
+                files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
+        }
+        AttributeTranslationTable table;
+        ShareForm* form = s.page->OpenShareBrowse("cy");
+        s.page->OnUserShare("cy", list, table);
+        QTRY_VERIFY_WITH_TIMEOUT(form->Share(), 30000);
+
+        // Three folders chosen one after another: thousands of downloads
+        // are more than one turn may take, and they keep the chosen order.
+        for (const char* name : {"f2", "f0", "f1"})
+            form->DownloadFolder(form->Tree().FolderOf(BrowseSetup::Node(form->folderTree(), name)), false);
+        QVERIFY(form->PendingDownloadCount() > 0);
+        QVERIFY(Downloads().size() < 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 60000);
+        const QStringList queued = Downloads();
+        QCOMPARE(queued.size(), 3000);
+        QCOMPARE(queued.first(), QString("cy:big\\f2\\n0.bin 0"));
+        QCOMPARE(queued[1000], QString("cy:big\\f0\\n0.bin 0"));
+        QCOMPARE(queued.last(), QString("cy:big\\f1\\n999.bin 0"));
+
+        // The page closed with files still to queue: the rest are dropped.
+        form->DownloadFolder(form->Tree().FolderOf(BrowseSetup::Node(form->folderTree(), "f3")), false);
+        QVERIFY(form->PendingDownloadCount() > 0);
+        QPointer<ShareForm> closed(form);
+        s.page->OnTabCloseRequested(0);
+        QTRY_VERIFY(!closed);
+        const int added = Downloads().size() - 3000;
+        QVERIFY(added > 0 && added < 1000);
+        QCoreApplication::processEvents();
+        QCOMPARE(Downloads().size(), 3000 + added);
+    }
+
     void closingReleasesTheDataAndReopeningAsksAgain()
     {
         BrowseSetup s;
