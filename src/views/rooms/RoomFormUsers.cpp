@@ -11,6 +11,7 @@
 #include "QRoomUserListItemWidget.h"
 #include "ServerNames.h"
 #include "common/ColumnWidths.h"
+#include "common/PeerTextDelegate.h"
 #include "ui_RoomForm.h"
 #include "users/UserMenuOptions.h"
 #include "users/UserWindows.h"
@@ -35,6 +36,7 @@ void RoomForm::SetUpUserList()
     // desktop's font.
     ColumnWidths::Set(list, {20, 25, 90, 25, 50, 40}, {QString(), QString(), QString(), QString(), "88,888", "888.8"});
     list->header()->setStretchLastSection(true);
+    list->setItemDelegateForColumn(Row::NameColumn, new PeerTextDelegate(list));
     list->setSortingEnabled(true);
     list->sortItems(Row::NameColumn, Qt::AscendingOrder);
 }
@@ -94,20 +96,27 @@ bool RoomForm::HasRoomRole(ItemPtr user, const char* node) const
     return RoomItem()[node].IsConnected(user);
 }
 
+void RoomForm::SetUserCountLater()
+{
+    // A join lists thousands of users in one turn; the room list's cell
+    // needs writing (and measuring) once, not once per user.
+    if (m_countPending)
+        return;
+    m_countPending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { SetUserCount(); }, Qt::QueuedConnection);
+}
+
 void RoomForm::SetUserCount()
 {
+    m_countPending = false;
     ItemPtr room = RoomItem();
     room += d.GetType(ServerNames::UserCount)->GetItem(Value(room.CountItems(ServerNames::User)));
 }
 
-void RoomForm::OnUserAdded(ItemPtr user)
+QRoomUserListItemWidget* RoomForm::MakeUserRow(ItemPtr user)
 {
-    // A changed figure of a listed user brings the user here again; the
-    // row keeps what it was made with until the user joins anew.
-    const QString name = user.AsString();
-    if (m_userRows.contains(name))
-        return;
-    auto* row = new Row(ui->userList);
+    auto* row = new Row(nullptr);
     row->Show(user);
     const bool owner = HasRoomRole(user, ServerNames::RoomOwner);
     if (owner || HasRoomRole(user, ServerNames::RoomOperators)) {
@@ -116,8 +125,34 @@ void RoomForm::OnUserAdded(ItemPtr user)
         font.setUnderline(owner);
         row->setFont(Row::NameColumn, font);
     }
-    m_userRows.insert(name, row);
-    SetUserCount();
+    m_userRows.insert(user.AsString(), row);
+    return row;
+}
+
+void RoomForm::ListPresentUsers()
+{
+    // The page may be made a turn after the server entered the room and
+    // listed its users: they are taken as they are, in one go.
+    QList<QTreeWidgetItem*> rows;
+    for (const ItemPtr& user : RoomItem().GetItems(ServerNames::User)) {
+        if (!m_userRows.contains(user.AsString()) && user.IsConnected(ServerNames::AverageDownloadSpeed) &&
+            user.IsConnected(ServerNames::SharedFileCount) && user.IsConnected(ServerNames::CountryCode))
+            rows << MakeUserRow(user);
+    }
+    if (rows.isEmpty())
+        return;
+    ui->userList->addTopLevelItems(rows);
+    SetUserCountLater();
+}
+
+void RoomForm::OnUserAdded(ItemPtr user)
+{
+    // A changed figure of a listed user brings the user here again; the
+    // row keeps what it was made with until the user joins anew.
+    if (m_userRows.contains(user.AsString()))
+        return;
+    ui->userList->addTopLevelItem(MakeUserRow(user));
+    SetUserCountLater();
 }
 
 void RoomForm::OnUserRemoved(ItemPtr user)
@@ -126,7 +161,7 @@ void RoomForm::OnUserRemoved(ItemPtr user)
     if (!row)
         return;
     delete row;
-    SetUserCount();
+    SetUserCountLater();
 }
 
 void RoomForm::OnOperatorAdded(ItemPtr user)

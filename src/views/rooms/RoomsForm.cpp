@@ -1,5 +1,6 @@
 #include "RoomsForm.h"
 
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QSplitter>
 
@@ -12,6 +13,8 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TabWidget.h"
+#include "common/PeerText.h"
+#include "common/PeerTextDelegate.h"
 #include "ui_RoomsForm.h"
 
 namespace {
@@ -30,6 +33,7 @@ RoomsForm::RoomsForm(QWidget* parent) : QWidget(parent), ui(new Ui_RoomsForm)
     ui->roomSplitter->setStretchFactor(1, 0);
     ui->roomList->setHeaderLabels({tr("Room Name"), tr("Users")});
     ui->roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->roomList->setItemDelegateForColumn(0, new PeerTextDelegate(ui->roomList));
     connect(ui->roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
     connect(ui->roomList, &QTreeWidget::itemDoubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
     layout()->setContentsMargins(0, 0, 0, 0);
@@ -105,6 +109,7 @@ void RoomsForm::Init()
     if (gp_server) {
         connect(gp_server, &Server::PrivateRoomAddEnabled, this, &RoomsForm::OnPrivateRoomAddEnabled);
         connect(gp_server, &Server::Connected, this, &RoomsForm::OnConnected);
+        connect(gp_server, &Server::RoomChat, this, &RoomsForm::OnRoomChatBeforePage);
     }
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
@@ -151,8 +156,22 @@ void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
     row->setText(1, count.toLongLong() != 0 ? count : QString());
 }
 
-void RoomsForm::SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font)
+void RoomsForm::ShowRoles(ItemPtr room)
 {
+    QTreeWidgetItem* row = Row(room);
+    if (!row)
+        return;
+    // Drawn from all the roles at once: the server reports them one by one
+    // and in no set order (a room list names an owner without membership,
+    // the private room's state names the owner a member), and the row must
+    // not lose what a remaining role shows when another one goes.
+    const bool owner = room.IsConnected(ServerNames::IsOwner);
+    const bool op = room.IsConnected(ServerNames::IsOperator);
+    const bool member = room.IsConnected(ServerNames::IsMember);
+    QFont font = row->font(0);
+    font.setItalic(owner || op || member);
+    font.setUnderline(owner);
+    font.setWeight(owner || op ? kRoleWeight : QFont::Normal);
     row->setFont(0, font);
     // A list sorted by name moves a row whose tier changed to its new place
     // by itself; sorting all of it again for one row would cost a sort of
@@ -160,48 +179,24 @@ void RoomsForm::SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font
     static_cast<QRoomListItemWidget*>(row)->SetTier(room);
 }
 
-void RoomsForm::AddRoleToFont(ItemPtr room, bool underline, bool bold)
-{
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    // Every role is italic; what it adds is kept with what the row shows.
-    QFont font = row->font(0);
-    font.setItalic(true);
-    if (underline)
-        font.setUnderline(true);
-    if (bold)
-        font.setWeight(kRoleWeight);
-    SetRowFont(room, row, font);
-}
-
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
 {
-    AddRoleToFont(room, true, true);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
 {
-    AddRoleToFont(room, false, true);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnBecomingRoomMember(ItemPtr room)
 {
-    // An owner's or operator's row says more already.
-    if (!room.IsConnected(ServerNames::IsOwner) && !room.IsConnected(ServerNames::IsOperator))
-        AddRoleToFont(room, false, false);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnLosingRoomRole(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    QFont font = row->font(0);
-    font.setItalic(room.IsConnected(ServerNames::IsMember));
-    font.setUnderline(room.IsConnected(ServerNames::IsOwner));
-    font.setWeight(room.IsConnected(ServerNames::IsOperator) ? kRoleWeight : QFont::Normal);
-    SetRowFont(room, row, font);
+    ShowRoles(room);
 }
 
 // ---------------------------------------------------------------------------
@@ -244,11 +239,38 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& connection)
         open->Rejoined();
         return;
     }
-    auto* page = new RoomForm(name, nullptr);
-    QString title = name;
-    title.replace(QLatin1Char('&'), QLatin1String("&&"));
-    ui->roomsTabControl->addTab(page, QIcon(":/icons/room_icon"), title);
-    page->Init();
+    if (m_entered.contains(name))
+        return;
+    if (m_entered.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::OpenEnteredRooms, Qt::QueuedConnection);
+    m_entered << name;
+}
+
+void RoomsForm::OpenEnteredRooms()
+{
+    const int kSliceMs = 30;
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_entered.isEmpty() && (slice.elapsed() < kSliceMs)) {
+        const QString name = m_entered.takeFirst();
+        const QList<QStringList> early = m_earlyLines.take(name);
+        // Left again before its page was made: nothing to show.
+        if (!d.GetType(ServerNames::Room)->GetItem(name).IsConnected(ServerNames::InRoom))
+            continue;
+        auto* page = new RoomForm(name, nullptr);
+        ui->roomsTabControl->addTab(page, QIcon(":/icons/room_icon"), PeerText::Title(name));
+        page->Init();
+        for (const QStringList& line : early)
+            page->OnRoomChat(line.at(0), line.at(1), line.at(2));
+    }
+    if (!m_entered.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::OpenEnteredRooms, Qt::QueuedConnection);
+}
+
+void RoomsForm::OnRoomChatBeforePage(QString room, QString user, QString text)
+{
+    if (m_entered.contains(room))
+        m_earlyLines[room].append({room, user, text});
 }
 
 void RoomsForm::OnRoomTabClosed(int i_index)

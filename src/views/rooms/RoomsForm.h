@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QHash>
+#include <QList>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "DataHandler.h"
@@ -53,12 +56,17 @@ public slots:
 
 private:
     QTreeWidgetItem* Row(ItemPtr room) const;
-    // Makes the room's row italic, and underlined or bold when asked.
-    void AddRoleToFont(ItemPtr room, bool underline, bool bold);
-    // Stores the row's font and the room's tier, which keeps a list sorted
-    // by name in order.
-    void SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font);
+    // The row's font and tier from the user's roles in the room: italic for
+    // any, bold for an owner or operator, underlined for the owner.
+    void ShowRoles(ItemPtr room);
     void EnterRoom(const QString& room);
+    // Opens the pages of the rooms entered since the last turn of the event
+    // loop, as many as fit in a short slice of it; the rest follow in the
+    // next turns. At the first login every saved room is entered at once,
+    // and making all their pages in one turn would freeze the window.
+    void OpenEnteredRooms();
+    // A line for a room whose page is still to be made waits for it.
+    void OnRoomChatBeforePage(QString room, QString user, QString text);
 
     // The toolbar's actions on one room (RoomsFormActions.cpp).
     void ToggleMarker(ItemPtr room, const char* marker);
@@ -72,4 +80,8 @@ private:
 
     Ui_RoomsForm* ui;
     RowMirror m_rows;
+    // Rooms entered whose pages are still to be made, in the order entered,
+    // with the chat lines that came for them meanwhile.
+    QStringList m_entered;
+    QHash<QString, QList<QStringList>> m_earlyLines;
 };

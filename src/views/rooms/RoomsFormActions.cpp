@@ -15,6 +15,7 @@
 #include "ServerNames.h"
 #include "Settings.h"
 #include "TabWidget.h"
+#include "common/PeerText.h"
 #include "ui_RoomsForm.h"
 
 namespace {
@@ -90,7 +91,7 @@ void RoomsForm::OpenRoomChatLog(ItemPtr room)
     if (FocusOpenWidget(room, "chat_log_form"))
         return;
     auto* viewer = new ChatLogForm(ChatText::LogPath(ChatText::Log::Room, room.AsString()), this);
-    ui->roomsTabControl->addTab(viewer, QIcon(":/icons/note_icon"), room.AsString());
+    ui->roomsTabControl->addTab(viewer, QIcon(":/icons/note_icon"), PeerText::Title(room.AsString()));
     room += d.GetType("chat_log_form")->GetItem(Value(static_cast<ChatLogViewer*>(viewer)));
     FocusWidgetAndParents(viewer);
 }
@@ -100,7 +101,7 @@ void RoomsForm::OpenRoomWall(ItemPtr room)
     if (FocusOpenWidget(room, "room_wall_form"))
         return;
     auto* wall = new RoomWallForm(room.AsString(), this);
-    ui->roomsTabControl->addTab(wall, QIcon(":/icons/wall_icon"), room.AsString());
+    ui->roomsTabControl->addTab(wall, QIcon(":/icons/wall_icon"), PeerText::Title(room.AsString()));
     room += d.GetType("room_wall_form")->GetItem(Value(wall));
     FocusWidgetAndParents(wall);
 }

@@ -9,6 +9,7 @@
 #include "DialogAnswerer.h"
 #include "RoomsSetup.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "rooms/ChatLogForm.h"
 #include "rooms/ChatText.h"
 
@@ -68,7 +69,7 @@ private slots:
         RoomForm* lobby = nullptr;
         ChatLogForm* viewer = OpenLobbyLog(&lobby);
         QVERIFY(viewer);
-        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(viewer)), QString("lobby"));
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(viewer)), PeerText::Title("lobby"));
         const QStringList shown = LogEdit(viewer)->toPlainText().split('\n');
         QCOMPARE(shown, (QStringList{"first line", "", "<img src=/dev/zero> <b>bold?</b>", longLine, "last"}));
         QVERIFY(!LogEdit(viewer)->document()->toHtml().contains("<img"));

@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTimer>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "DialogAnswerer.h"
 #include "RoomsSetup.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "rooms/CreateRoomDialog.h"
 #include "rooms/RoomWallForm.h"
 
@@ -127,7 +129,7 @@ private slots:
         DoubleClick(list, QPoint(5, rnd.center().y()));
         QTRY_VERIFY(s.rooms->FindRoomForm("R&D"));
         QCOMPARE(s.SentNames(14), QStringList{"R&D"});
-        QCOMPARE(s.Tabs()->tabText(0), QString("R&&D"));
+        QCOMPARE(s.Tabs()->tabText(0), PeerText::Title("R&D"));
 
         // The row's menu enters the selected room; the empty part has none.
         list->setCurrentItem(s.Row("lobby"));
@@ -297,7 +299,7 @@ private slots:
         QCOMPARE(answers.Texts(),
                  QStringList{"Are you sure you want to give up your membership to the " + name + " private room?"});
         QCOMPARE(format, Qt::PlainText);
-        QCOMPARE(s.Tabs()->tabText(0), name);
+        QCOMPARE(s.Tabs()->tabText(0), PeerText::Title(name));
     }
 
     void invitationsFollowTheServersAnswer()
@@ -319,6 +321,88 @@ private slots:
         QCOMPARE(sent.at(1).body, QByteArray(1, '\0'));
     }
 
+    void anOwnedRoomsPageAndRowFollowItsRolesToItsEnd()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("mine", {"ann"});
+        s.Server()->SetPrivateRoom("mine", "me", {}, {});
+        RoomForm* page = s.Enter("mine");
+        QVERIFY(page);
+        QTRY_COMPARE(RoomsSetup::UserNames(page), (QStringList{"ann", "me"}));
+        // The page was made before the server named the owner.
+        QTRY_VERIFY(s.RoomItem("mine").IsConnected("is_owner"));
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(page)));
+        QVERIFY(s.fixture->ToolbarAction("Give Up Room"));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Membership"));
+        QCOMPARE(Style(s.Row("mine")), QString("iub"));
+
+        // The list names the owner without membership; the row stays an
+        // owner's.
+        s.Server()->AddRoom("other");
+        QVERIFY(RefreshList(2));
+        QCOMPARE(Style(s.Row("mine")), QString("iub"));
+        QCOMPARE(s.RowNames().first(), QString("mine"));
+
+        // Given up and left: the page says so, lists nobody and sends
+        // nothing more.
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Press(QMessageBox::Yes)).Then(DialogAnswerer::Press(QMessageBox::Yes));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Give Up Room"));
+        QTRY_VERIFY(page->HasLeft());
+        QVERIFY(RoomsSetup::UserNames(page).isEmpty());
+        QVERIFY(RoomsSetup::Lines(page).last().contains("You left the room"));
+        QLineEdit* edit = RoomsSetup::Edit(page);
+        QVERIFY(!edit->isEnabled());
+        edit->setText("anyone there?");
+        page->OnEnterPressed();
+        QVERIFY(s.Server()->ReceivedMessages(13).isEmpty());
+        // A reconnection does not take the user back into it.
+        const int joins = s.Server()->Count(14);
+        QVERIFY(s.Reconnect());
+        QTRY_VERIFY(RoomsSetup::Lines(page).last().contains("Reconnected at"));
+        QCOMPARE(s.Server()->Count(14), joins);
+
+        // Put out of a room and entered again, a page takes lines again.
+        RoomForm* other = s.Enter("other");
+        QVERIFY(other);
+        s.Server()->RemoveFromRoom("me", "other");
+        QTRY_VERIFY(other->HasLeft());
+        QVERIFY(!RoomsSetup::Edit(other)->isEnabled());
+        s.fixture->net.client->EnterRoom("other", false);
+        QTRY_VERIFY(!other->HasLeft());
+        QVERIFY(RoomsSetup::Edit(other)->isEnabled());
+        QTRY_COMPARE(RoomsSetup::UserNames(other), QStringList{"me"});
+    }
+
+    void namesAreDrawnAsTheyAreAndKeptAsTheyCame()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString night = "late night & co";
+        const QString tricky = QString("bell\a") + QChar(0x202e) + "gnp.exe";
+        s.Server()->AddRoom(night);
+        s.Server()->AddRoom(tricky);
+        QVERIFY(RefreshList(2));
+        // The row keeps the real name, by which it sorts and is acted on;
+        // only what is drawn changes.
+        QTreeWidgetItem* row = s.Row(tricky);
+        QVERIFY(row);
+        const QModelIndex index = s.List()->model()->index(s.List()->indexOfTopLevelItem(row), 0);
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(s.List()->itemDelegate(index));
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(index.data(), QLocale()), PeerText::Line(tricky));
+
+        RoomForm* page = s.Enter(night);
+        QVERIFY(page);
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(page)), PeerText::Title(night));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
+        QWidget* wall = s.Tabs()->currentWidget();
+        QVERIFY(qobject_cast<RoomWallForm*>(wall));
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(wall)), PeerText::Title(night));
+        QCOMPARE(s.SentNames(14), QStringList{night});
+    }
+
     void wallsAndTheCreateDialogOpenOnceEach()
     {
         s.Make();
@@ -331,7 +415,7 @@ private slots:
         auto* wall = qobject_cast<RoomWallForm*>(s.Tabs()->widget(1));
         QVERIFY(wall);
         QCOMPARE(s.Tabs()->currentWidget(), wall);
-        QCOMPARE(s.Tabs()->tabText(1), QString("lobby"));
+        QCOMPARE(s.Tabs()->tabText(1), PeerText::Title("lobby"));
         s.Tabs()->setCurrentIndex(0);
         QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
         QCOMPARE(s.Tabs()->count(), 2);
