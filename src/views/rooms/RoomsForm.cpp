@@ -47,11 +47,12 @@ RoomsForm::~RoomsForm()
 void RoomsForm::Init()
 {
     Type* room = d.GetType(ServerNames::Room);
-    room->RelateToType(d.NewType("room_node", 0, false, true), one, one, false);
-
     room->AddItemAddedHandler(new EventHandler<RoomsForm, ItemPtr>(this, &RoomsForm::OnRoomAdded));
     for (const ItemPtr& existing : room->GetItems())
         OnRoomAdded(existing);
+    // The rooms of the data file are listed at once.
+    while (!m_newRooms.isEmpty())
+        ListNewRooms();
 
     const struct
     {
@@ -132,33 +133,66 @@ RoomForm* RoomsForm::FindRoomForm(const QString& room) const
 // ---------------------------------------------------------------------------
 // Rows
 
-QTreeWidgetItem* RoomsForm::Row(ItemPtr room) const
+QRoomListItemWidget* RoomsForm::Row(ItemPtr room) const
 {
-    return m_rows.RowOf(room, "room_node");
+    return m_roomRows.value(room.AsString());
 }
 
 void RoomsForm::OnRoomAdded(ItemPtr room)
 {
-    if (room.IsConnected("room_node"))
+    const QString name = room.AsString();
+    if (m_roomRows.contains(name))
         return;
-    auto* row = new QRoomListItemWidget(ui->roomList);
-    row->setText(0, room.AsString());
-    row->SetTier(room);
-    m_rows.Add(row, "room_node") += room;
+    // A server's list makes tens of thousands of rooms in one message: their
+    // rows are made after it, in slices, and go into the list together.
+    if (m_newRooms.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::ListNewRooms, Qt::QueuedConnection);
+    m_newRooms << name;
+    m_roomRows.insert(name, nullptr);
+}
+
+void RoomsForm::ListNewRooms()
+{
+    const int kSliceMs = 30;
+    QElapsedTimer slice;
+    slice.start();
+    Type* rooms = d.GetType(ServerNames::Room);
+    while (!m_newRooms.isEmpty() && slice.elapsed() < kSliceMs) {
+        // A few rows between looks at the clock.
+        for (int i = 0; i < 256 && !m_newRooms.isEmpty(); ++i) {
+            const QString name = m_newRooms.takeFirst();
+            auto* row = new QRoomListItemWidget(name);
+            m_roomRows.insert(name, row);
+            m_madeRows << row;
+            if (const ItemPtr room = rooms->HasItem(name)) {
+                ShowCount(room, row);
+                ShowRoles(room);
+            }
+        }
+    }
+    if (!m_newRooms.isEmpty()) {
+        QMetaObject::invokeMethod(this, &RoomsForm::ListNewRooms, Qt::QueuedConnection);
+        return;
+    }
+    // One insertion, and one sort of the list after it.
+    ui->roomList->addTopLevelItems(m_madeRows);
+    m_madeRows.clear();
+}
+
+void RoomsForm::ShowCount(ItemPtr room, QRoomListItemWidget* row)
+{
+    row->SetCount(room[ServerNames::UserCount].AsInt64());
 }
 
 void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    const QString count = room[ServerNames::UserCount].AsString();
-    row->setText(1, count.toLongLong() != 0 ? count : QString());
+    if (QRoomListItemWidget* row = Row(room))
+        ShowCount(room, row);
 }
 
 void RoomsForm::ShowRoles(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
+    QRoomListItemWidget* row = Row(room);
     if (!row)
         return;
     // Drawn from all the roles at once: the server reports them one by one
@@ -172,11 +206,12 @@ void RoomsForm::ShowRoles(ItemPtr room)
     font.setItalic(owner || op || member);
     font.setUnderline(owner);
     font.setWeight(owner || op ? kRoleWeight : QFont::Normal);
-    row->setFont(0, font);
+    if (font != row->font(0))
+        row->setFont(0, font);
     // A list sorted by name moves a row whose tier changed to its new place
     // by itself; sorting all of it again for one row would cost a sort of
     // the whole list per role the server reports.
-    static_cast<QRoomListItemWidget*>(row)->SetTier(room);
+    row->SetTier(room);
 }
 
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)

@@ -10,8 +10,8 @@
 #include "DataHandler.h"
 #include "EventHandler.h"
 #include "ItemPtr.h"
-#include "common/RowMirror.h"
 
+class QRoomListItemWidget;
 class QTreeWidgetItem;
 class RoomForm;
 class Ui_RoomsForm;
@@ -55,7 +55,13 @@ public slots:
     void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
 
 private:
-    QTreeWidgetItem* Row(ItemPtr room) const;
+    // The room's row; null before it is made.
+    QRoomListItemWidget* Row(ItemPtr room) const;
+    // Makes the rows of the rooms added since, as many as fit in a short
+    // slice of a turn of the event loop; once all are made they go into
+    // the list together.
+    void ListNewRooms();
+    void ShowCount(ItemPtr room, QRoomListItemWidget* row);
     // The row's font and tier from the user's roles in the room: italic for
     // any, bold for an owner or operator, underlined for the owner.
     void ShowRoles(ItemPtr room);
@@ -79,7 +85,11 @@ private:
     bool FocusOpenWidget(ItemPtr room, const char* formType);
 
     Ui_RoomsForm* ui;
-    RowMirror m_rows;
+    // Rows by room name, made or to be made (null until then): the list's
+    // rows are data of their own, with no store item per row.
+    QHash<QString, QRoomListItemWidget*> m_roomRows;
+    QStringList m_newRooms;
+    QList<QTreeWidgetItem*> m_madeRows;
     // Rooms entered whose pages are still to be made, in the order entered,
     // with the chat lines that came for them meanwhile.
     QStringList m_entered;
