@@ -8,6 +8,7 @@
 #include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "DialogAnswerer.h"
@@ -143,6 +144,69 @@ private slots:
         QVERIFY(!list->itemAt(below));
         QCOMPARE(ViewFixture::ChooseFromMenu([&] { emit list->customContextMenuRequested(below); }, "Enter Room"),
                  QStringList());
+    }
+
+    void aLargeListIsOrderedAndTakesNoStoreItemPerRow()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const int rooms = 3000;
+        QStringList names;
+        for (int i = 0; i < rooms; ++i) {
+            names << QString("%1 %2").arg(i % 2 ? "room" : "Hall").arg((i * 7919) % rooms);
+            QStringList users;
+            for (int u = 0; u < i % 13; ++u)
+                users << QString("u%1").arg(u);
+            s.Server()->AddRoom(names.last(), users);
+        }
+        s.Server()->AddRoom("club");
+        s.Server()->SetPrivateRoom("club", "z", {"me"}, {});
+        s.Server()->AddRoom("Mine");
+        s.Server()->SetPrivateRoom("Mine", "me", {}, {});
+        const size_t itemsBefore = d.ItemCount();
+        QVERIFY(RefreshList(rooms + 2));
+        // A room item each, and counts and markers shared among them:
+        // nothing per row.
+        QVERIFY(d.ItemCount() - itemsBefore <= size_t(rooms + 2 + 13 + 20));
+
+        // By name: the owned room, the member room, then all others
+        // ignoring case.
+        QStringList expected = names;
+        std::sort(expected.begin(), expected.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(s.RowNames(), QStringList({"Mine", "club"}) + expected);
+        s.List()->sortItems(1, Qt::DescendingOrder);
+        QCOMPARE(s.List()->topLevelItem(0)->text(1), QString("12"));
+        QCOMPARE(s.List()->topLevelItem(rooms + 1)->text(1), QString());
+        // A changed role moves its row alone.
+        s.List()->sortItems(0, Qt::AscendingOrder);
+        s.RoomItem(expected.last()).NewItem("is_operator");
+        QCOMPARE(s.RowNames().mid(0, 3), (QStringList{"Mine", expected.last(), "club"}));
+    }
+
+    void savedRoomsOpenTheirPagesWithTheirUsersAndFirstLines()
+    {
+        s.Make();
+        for (int i = 0; i < 40; ++i) {
+            s.RoomItem(QString("saved %1").arg(i)).NewItem("room_autojoin");
+            s.Server()->AddRoom(QString("saved %1").arg(i), {QString("u%1").arg(i)});
+        }
+        QVERIFY(s.Start());
+        QTRY_COMPARE(s.Tabs()->count(), 40);
+        // Pages made after their rooms were entered list the users the
+        // server named and show the lines that came before them.
+        RoomForm* last = s.rooms->FindRoomForm("saved 39");
+        QVERIFY(last);
+        QTRY_COMPARE(RoomsSetup::UserNames(last), (QStringList{"me", "u39"}));
+        QCOMPARE(s.Tabs()->tabText(39), PeerText::Title("saved 39"));
+
+        // Entered and at once greeted in the same burst: the greeting waits
+        // for the page.
+        QByteArray burst = TestMessage::Frame(14, TestMessage().Str("burst").U32(1).Str("x").Stats(0, 0, 0, 0).Str("").Body());
+        burst += TestMessage::Frame(13, TestMessage().Str("burst").Str("x").Str("first!").Body());
+        QVERIFY(s.Server()->SendRaw("me", burst));
+        QTRY_VERIFY(s.rooms->FindRoomForm("burst"));
+        QCOMPARE(RoomsSetup::Lines(s.rooms->FindRoomForm("burst")).filter("first!").size(), 1);
     }
 
     void aRoomTakenAwayAndEnteredAgainKeepsItsOnePage()
