@@ -8,6 +8,7 @@
 #include "Data.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
+#include "RoomUserEvents.h"
 #include "Server.h"
 #include "ServerNames.h"
 #include "SizeManager.h"
@@ -61,6 +62,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
 
 RoomForm::~RoomForm()
 {
+    RoomUserEvents::Remove(this);
     // The program's end deletes the server connection before the pages:
     // there is nobody left to tell then.
     if (!m_left && gp_server) {

@@ -9,6 +9,7 @@
 #include "ChatsForm.h"
 #include "Data.h"
 #include "QRoomUserListItemWidget.h"
+#include "RoomUserEvents.h"
 #include "ServerNames.h"
 #include "common/ColumnWidths.h"
 #include "common/PeerTextDelegate.h"
@@ -43,21 +44,8 @@ void RoomForm::SetUpUserList()
 
 void RoomForm::RegisterUserListHandlers()
 {
-    const ItemPtr room = RoomItem();
-    {
-        // Stats and country arrive with the user, after the user joined.
-        PathNode* added = new PathNode(&d, ServerNames::User);
-        new PathNode(added, room, 0);
-        new PathNode(added, ServerNames::AverageDownloadSpeed, 0);
-        new PathNode(added, ServerNames::SharedFileCount, 0);
-        new PathNode(added, ServerNames::CountryCode, 0);
-        d.AddPathEventHandler(added, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserAdded));
-    }
-    {
-        PathNode* removed = new PathNode(&d, ServerNames::User);
-        new PathNode(removed, room, 5);
-        d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
-    }
+    // Users coming and going: heard once for all pages.
+    RoomUserEvents::Add(this);
     // The operators and the owner of this room only: a user may hold a
     // role in several rooms, and only this room's sets matter here. The
     // owner is followed too, though a row takes the role when it is made:
@@ -142,14 +130,15 @@ void RoomForm::ListPresentUsers()
     if (rows.isEmpty())
         return;
     ui->userList->addTopLevelItems(rows);
-    SetUserCountLater();
+    SetUserCount();
 }
 
 void RoomForm::OnUserAdded(ItemPtr user)
 {
     // A changed figure of a listed user brings the user here again; the
-    // row keeps what it was made with until the user joins anew.
-    if (m_userRows.contains(user.AsString()))
+    // row keeps what it was made with until the user joins anew. A room
+    // left lists nobody until it is entered again.
+    if (m_left || m_userRows.contains(user.AsString()))
         return;
     ui->userList->addTopLevelItem(MakeUserRow(user));
     SetUserCountLater();
