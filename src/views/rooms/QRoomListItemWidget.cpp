@@ -19,8 +19,7 @@ int Tier(ItemPtr room)
 
 } // namespace
 
-QRoomListItemWidget::QRoomListItemWidget(const QString& room)
-    : QTreeWidgetItem(0), m_foldedName(room.toCaseFolded())
+QRoomListItemWidget::QRoomListItemWidget(const QString& room) : QTreeWidgetItem(0), m_foldedName(room.toCaseFolded())
 {
     setText(0, room);
 }
@@ -38,6 +37,9 @@ void QRoomListItemWidget::SetTier(ItemPtr room)
 
 void QRoomListItemWidget::SetCount(qint64 users)
 {
+    // The cell starts empty, which is 0.
+    if (users == m_count)
+        return;
     m_count = users;
     setText(1, users != 0 ? QString::number(users) : QString());
 }

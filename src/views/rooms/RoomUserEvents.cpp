@@ -16,8 +16,8 @@ RoomUserEvents::RoomUserEvents()
     new PathNode(ready, ServerNames::CountryCode, 0);
     d.AddPathEventHandler(ready, new EventHandler<RoomUserEvents, ItemPtr>(this, &RoomUserEvents::OnUserReady));
     d.GetType(ServerNames::Room)
-        ->AddDisconnectedHandler(new EventHandler<RoomUserEvents, ConnectionInfo&>(
-            this, &RoomUserEvents::OnRoomDisconnected));
+        ->AddDisconnectedHandler(
+            new EventHandler<RoomUserEvents, ConnectionInfo&>(this, &RoomUserEvents::OnRoomDisconnected));
 }
 
 void RoomUserEvents::Add(RoomForm* page)

@@ -1,6 +1,7 @@
 #include "RoomsForm.h"
 
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QMenu>
 #include <QSplitter>
 
@@ -174,14 +175,42 @@ void RoomsForm::ListNewRooms()
         QMetaObject::invokeMethod(this, &RoomsForm::ListNewRooms, Qt::QueuedConnection);
         return;
     }
-    // One insertion, and one sort of the list after it.
-    ui->roomList->addTopLevelItems(m_madeRows);
+    // One insertion, and one sort of the list after it: a sorting list
+    // would place the rows one by one.
+    QTreeWidget* list = ui->roomList;
+    const bool sorting = list->isSortingEnabled();
+    list->setSortingEnabled(false);
+    list->addTopLevelItems(m_madeRows);
     m_madeRows.clear();
+    list->setSortingEnabled(sorting);
 }
 
 void RoomsForm::ShowCount(ItemPtr room, QRoomListItemWidget* row)
 {
-    row->SetCount(room[ServerNames::UserCount].AsInt64());
+    const qint64 users = room[ServerNames::UserCount].AsInt64();
+    if (!row->treeWidget()) {
+        row->SetCount(users);
+        return;
+    }
+    {
+        // A refresh changes the count of every listed room at once. Told of
+        // each, the list would look for every row among all of them.
+        const QSignalBlocker quiet(ui->roomList->model());
+        row->SetCount(users);
+    }
+    if (!m_countsChanged) {
+        m_countsChanged = true;
+        QMetaObject::invokeMethod(this, &RoomsForm::ShowChangedCounts, Qt::QueuedConnection);
+    }
+}
+
+void RoomsForm::ShowChangedCounts()
+{
+    m_countsChanged = false;
+    QTreeWidget* list = ui->roomList;
+    if (list->isSortingEnabled() && list->sortColumn() == 1)
+        list->sortItems(1, list->header()->sortIndicatorOrder());
+    list->viewport()->update();
 }
 
 void RoomsForm::OnRoomUserCountChanged(ItemPtr room)

@@ -62,6 +62,9 @@ private:
     // the list together.
     void ListNewRooms();
     void ShowCount(ItemPtr room, QRoomListItemWidget* row);
+    // Shows the counts changed since the last turn, in their order when the
+    // list is sorted by them.
+    void ShowChangedCounts();
     // The row's font and tier from the user's roles in the room: italic for
     // any, bold for an owner or operator, underlined for the owner.
     void ShowRoles(ItemPtr room);
@@ -90,6 +93,7 @@ private:
     QHash<QString, QRoomListItemWidget*> m_roomRows;
     QStringList m_newRooms;
     QList<QTreeWidgetItem*> m_madeRows;
+    bool m_countsChanged = false;
     // Rooms entered whose pages are still to be made, in the order entered,
     // with the chat lines that came for them meanwhile.
     QStringList m_entered;

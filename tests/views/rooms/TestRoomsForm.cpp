@@ -178,6 +178,10 @@ private slots:
         s.List()->sortItems(1, Qt::DescendingOrder);
         QCOMPARE(s.List()->topLevelItem(0)->text(1), QString("12"));
         QCOMPARE(s.List()->topLevelItem(rooms + 1)->text(1), QString());
+        // Sorted by count, a changed count takes its place.
+        s.RoomItem(expected.first()) += d.GetType("user_count")->GetItem("999");
+        QCOMPARE(s.Row(expected.first())->text(1), QString("999"));
+        QTRY_COMPARE(s.RowNames().first(), expected.first());
         // A changed role moves its row alone.
         s.List()->sortItems(0, Qt::AscendingOrder);
         s.RoomItem(expected.last()).NewItem("is_operator");
@@ -202,7 +206,8 @@ private slots:
 
         // Entered and at once greeted in the same burst: the greeting waits
         // for the page.
-        QByteArray burst = TestMessage::Frame(14, TestMessage().Str("burst").U32(1).Str("x").Stats(0, 0, 0, 0).Str("").Body());
+        QByteArray burst =
+            TestMessage::Frame(14, TestMessage().Str("burst").U32(1).Str("x").Stats(0, 0, 0, 0).Str("").Body());
         burst += TestMessage::Frame(13, TestMessage().Str("burst").Str("x").Str("first!").Body());
         QVERIFY(s.Server()->SendRaw("me", burst));
         QTRY_VERIFY(s.rooms->FindRoomForm("burst"));
