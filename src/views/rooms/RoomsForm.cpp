@@ -42,6 +42,8 @@ RoomsForm::RoomsForm(QWidget* parent) : QWidget(parent), ui(new Ui_RoomsForm)
 
 RoomsForm::~RoomsForm()
 {
+    // Rows made but not yet in the list are the page's own.
+    qDeleteAll(m_madeRows);
     delete ui;
 }
 
