@@ -129,7 +129,11 @@ void RoomForm::ListPresentUsers()
     }
     if (rows.isEmpty())
         return;
+    // Put in unsorted and sorted once: a sorting list would place the rows
+    // one by one.
+    ui->userList->setSortingEnabled(false);
     ui->userList->addTopLevelItems(rows);
+    ui->userList->setSortingEnabled(true);
     SetUserCount();
 }
 
