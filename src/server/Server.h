@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -196,6 +197,10 @@ private:
     bool m_abruptlyDisconnected = false;
     // Whether this run has entered the rooms marked "room_autojoin".
     bool m_autojoined = false;
+    // The position the next single wall message of a room takes, by room:
+    // finding the highest one among a room's messages for every message
+    // makes a flood of them quadratic.
+    QHash<QString, qint64> m_nextWallOrder;
     unsigned int m_searchTicket = 0;
     QByteArray m_buffer;
     // Counts connections, so that parsing stops when a handler's signal

@@ -122,7 +122,9 @@ bool Server::HandleRoomList(const QByteArray& body)
         ItemPtr room = Room(entry.name);
         room += userCount->GetItem(Value(entry.users));
         room.NewItem("is_private");
-        SetOwnRoomRole(room, ServerNames::IsMember, entry.roles & ServerMessages::RoleMember);
+        // An owner is a member of the room, as the private room's own state says.
+        SetOwnRoomRole(room, ServerNames::IsMember,
+                       entry.roles & (ServerMessages::RoleMember | ServerMessages::RoleOwner));
         SetOwnRoomRole(room, ServerNames::IsOperator, entry.roles & ServerMessages::RoleOperator);
         SetOwnRoomRole(room, ServerNames::IsOwner, entry.roles & ServerMessages::RoleOwner);
     }
@@ -206,6 +208,7 @@ bool Server::HandleRoomWall(const QByteArray& body)
     qint64 order = 0;
     for (const auto& message : wall.messages)
         AddTicker(room, User(message.first), message.second, order++);
+    m_nextWallOrder.insert(wall.room, order);
     return true;
 }
 
@@ -216,13 +219,19 @@ bool Server::HandleRoomWallMessage(const QByteArray& body)
         return false;
     ItemPtr room = Room(message.room);
     ItemPtr user = User(message.user);
-    d.GetItems(room, user, ServerNames::RoomTicker).Remove();
+    // The writer's earlier message here, found among the writer's few
+    // rather than the room's many.
+    user.GetItems(ServerNames::RoomTicker).Connected(room).Remove();
     if (message.text.isEmpty())
         return true;
-    qint64 order = 0;
-    for (const ItemPtr& ticker : room.GetItems(ServerNames::RoomTicker))
-        order = std::max(order, ticker[ServerNames::RoomTickerOrder].AsInt64() + 1);
-    AddTicker(room, user, message.text, order);
+    auto next = m_nextWallOrder.find(message.room);
+    if (next == m_nextWallOrder.end()) {
+        qint64 order = 0;
+        for (const ItemPtr& ticker : room.GetItems(ServerNames::RoomTicker))
+            order = std::max(order, ticker[ServerNames::RoomTickerOrder].AsInt64() + 1);
+        next = m_nextWallOrder.insert(message.room, order);
+    }
+    AddTicker(room, user, message.text, (*next)++);
     return true;
 }
 

@@ -5,8 +5,6 @@
 
 namespace {
 
-const int kTierRole = Qt::UserRole;
-
 // 0 for the rooms the user owns, then 1 operated, 2 member, 3 others.
 int Tier(ItemPtr room)
 {
@@ -19,31 +17,40 @@ int Tier(ItemPtr room)
     return 3;
 }
 
-int RowTier(const QTreeWidgetItem& row)
-{
-    const QVariant tier = row.data(0, kTierRole);
-    return tier.isValid() ? tier.toInt() : 3;
-}
-
 } // namespace
 
-QRoomListItemWidget::QRoomListItemWidget(QTreeWidget* list) : QTreeWidgetItem(list, 0) {}
+QRoomListItemWidget::QRoomListItemWidget(const QString& room) : QTreeWidgetItem(0), m_foldedName(room.toCaseFolded())
+{
+    setText(0, room);
+}
 
 void QRoomListItemWidget::SetTier(ItemPtr room)
 {
-    setData(0, kTierRole, Tier(room));
+    const int tier = Tier(room);
+    if (tier == m_tier)
+        return;
+    m_tier = tier;
+    // Any change of the name's cell lets a list sorted by name place the
+    // row anew; the cell shows the tier by its font in any case.
+    emitDataChanged();
+}
+
+void QRoomListItemWidget::SetCount(qint64 users)
+{
+    // The cell starts empty, which is 0.
+    if (users == m_count)
+        return;
+    m_count = users;
+    setText(1, users != 0 ? QString::number(users) : QString());
 }
 
 bool QRoomListItemWidget::operator<(const QTreeWidgetItem& other) const
 {
+    const auto& theirs = static_cast<const QRoomListItemWidget&>(other);
     const QTreeWidget* list = treeWidget();
-    if (list && list->sortColumn() != 0) {
-        // An empty or unreadable count is 0.
-        return text(1).toLongLong() < other.text(1).toLongLong();
-    }
-    const int mine = RowTier(*this);
-    const int theirs = RowTier(other);
-    if (mine != theirs)
-        return mine < theirs;
-    return text(0).compare(other.text(0), Qt::CaseInsensitive) < 0;
+    if (list && list->sortColumn() != 0)
+        return m_count < theirs.m_count;
+    if (m_tier != theirs.m_tier)
+        return m_tier < theirs.m_tier;
+    return m_foldedName < theirs.m_foldedName;
 }

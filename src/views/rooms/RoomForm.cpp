@@ -8,6 +8,7 @@
 #include "Data.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
+#include "RoomUserEvents.h"
 #include "Server.h"
 #include "ServerNames.h"
 #include "SizeManager.h"
@@ -23,8 +24,8 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
     ui->splitter->setStretchFactor(1, 0);
     SetUpUserList();
 
-    RoomItem();
     RegisterUserListHandlers();
+    ListPresentUsers();
 
     if (gp_server)
         connect(gp_server, &Server::RoomChat, this, &RoomForm::OnRoomChat);
@@ -41,14 +42,14 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
         actionBar->AddWidgetKey(this, "room", m_room);
         OnRoomAutojoinOn(roomItem);
         OnRoomActivityAlertOn(roomItem);
-        // Shown only where they can apply; nothing shows them again later.
-        const bool owner = roomItem.IsConnected(ServerNames::IsOwner);
-        actionBar->SetWidgetActionHidden(this, "give_up_membership",
-                                         !roomItem.IsConnected(ServerNames::IsMember) || owner);
-        actionBar->SetWidgetActionHidden(this, "give_up_ownership", !owner);
+        ShowGiveUpActions(roomItem);
     }
     RegisterMarkerHandlers(ServerNames::RoomAutojoin, &RoomForm::OnRoomAutojoinOn, &RoomForm::OnRoomAutojoinOff);
     RegisterMarkerHandlers("room_activity_alert", &RoomForm::OnRoomActivityAlertOn, &RoomForm::OnRoomActivityAlertOff);
+    // A private room's roles arrive after its page is made (the server
+    // enters the room first), and change while it is open.
+    RegisterMarkerHandlers(ServerNames::IsOwner, &RoomForm::OnOwnRoleChanged, &RoomForm::OnOwnRoleChanged);
+    RegisterMarkerHandlers(ServerNames::IsMember, &RoomForm::OnOwnRoleChanged, &RoomForm::OnOwnRoleChanged);
 
     if (gp_server) {
         connect(gp_server, &Server::Connected, this, &RoomForm::OnConnected);
@@ -61,6 +62,7 @@ RoomForm::RoomForm(QString room, QWidget* parent) : QWidget(parent), m_room(room
 
 RoomForm::~RoomForm()
 {
+    RoomUserEvents::Remove(this);
     // The program's end deletes the server connection before the pages:
     // there is nobody left to tell then.
     if (!m_left && gp_server) {
@@ -105,7 +107,40 @@ void RoomForm::RegisterMarkerHandlers(const char* marker, void (RoomForm::*on)(I
 
 void RoomForm::OnLeftRoom(ItemPtr)
 {
+    if (m_left)
+        return;
     m_left = true;
+    // Nobody is listed in a room one is not in, and a line typed now would
+    // reach nobody: the page says so and takes none until the room is
+    // entered again.
+    ui->userList->clear();
+    m_userRows.clear();
+    ui->chatEdit->clear();
+    ui->chatEdit->setEnabled(false);
+    ui->chatEdit->setPlaceholderText(tr("You are no longer in this room."));
+    AddStatusMessage(QString("You left the room at %1.").arg(ViewClock::Now().toString(ChatText::ShortTimeFormat)));
+}
+
+void RoomForm::Rejoined()
+{
+    m_left = false;
+    ui->chatEdit->setEnabled(true);
+    ui->chatEdit->setPlaceholderText(QString());
+}
+
+void RoomForm::OnOwnRoleChanged(ItemPtr room)
+{
+    if (actionBar)
+        ShowGiveUpActions(room);
+}
+
+void RoomForm::ShowGiveUpActions(ItemPtr room)
+{
+    // Each is shown only where it can apply: an owner gives up the room,
+    // a member who does not own it the membership.
+    const bool owner = room.IsConnected(ServerNames::IsOwner);
+    actionBar->SetWidgetActionHidden(this, "give_up_membership", !room.IsConnected(ServerNames::IsMember) || owner);
+    actionBar->SetWidgetActionHidden(this, "give_up_ownership", !owner);
 }
 
 // The "on" handlers also set the texts at construction, for either state.
@@ -154,7 +189,7 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
 void RoomForm::OnEnterPressed()
 {
     const QString text = ui->chatEdit->text();
-    if (text.isEmpty())
+    if (text.isEmpty() || m_left)
         return;
     // Shown when the server says it back, like everyone else's lines.
     if (gp_server)
@@ -165,7 +200,9 @@ void RoomForm::OnEnterPressed()
 void RoomForm::OnConnected()
 {
     AddStatusMessage(QString("Reconnected at %1.").arg(ViewClock::Now().toString(ChatText::ShortTimeFormat)));
-    if (gp_server)
+    // A room the server took away (given up, or the user was put out) is
+    // not entered again behind the user's back.
+    if (gp_server && !m_left)
         gp_server->EnterRoom(m_room, false);
 }
 

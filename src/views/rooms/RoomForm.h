@@ -37,8 +37,9 @@ public:
     // entered it again.
     bool HasLeft() const { return m_left; }
     // The server entered the room again for this page (the user re-entered
-    // it, or a reconnection did): closing the page leaves it once more.
-    void Rejoined() { m_left = false; }
+    // it, or a reconnection did): closing the page leaves it once more, and
+    // the input line takes lines again.
+    void Rejoined();
 
     void AddStatusMessage(QString text);
     void LogChat(QString line);
@@ -49,6 +50,8 @@ public:
     void OnRoomAutojoinOff(ItemPtr room);
     void OnRoomActivityAlertOn(ItemPtr room);
     void OnRoomActivityAlertOff(ItemPtr room);
+    // The room's own roles: which give-up action applies.
+    void OnOwnRoleChanged(ItemPtr room);
 
     // Store handlers of the user list (RoomFormUsers.cpp), each given the
     // user.
@@ -79,17 +82,25 @@ private:
     // The user list (RoomFormUsers.cpp): its columns, and the handlers that
     // keep its rows in step with the room's users and their notes.
     void SetUpUserList();
+    // Rows for the users the room holds already.
+    void ListPresentUsers();
+    QRoomUserListItemWidget* MakeUserRow(ItemPtr user);
     void RegisterUserListHandlers();
     void RegisterNoteHandlers();
     // Whether the room's node of that type ("room_operators", "room_owner")
     // holds the user.
     bool HasRoomRole(ItemPtr user, const char* node) const;
+    // Writes the room's user count once the users that arrived in this
+    // turn of the event loop are all listed.
+    void SetUserCountLater();
     void SetUserCount();
+    void ShowGiveUpActions(ItemPtr room);
 
     QString m_room;
     Ui_RoomForm* ui;
     ChatActivity m_activity;
     bool m_left = false;
+    bool m_countPending = false;
     // The rows by user name: a join of thousands of users finds each row at
     // once rather than searching the list for it.
     QHash<QString, QRoomUserListItemWidget*> m_userRows;

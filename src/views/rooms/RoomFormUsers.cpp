@@ -9,8 +9,10 @@
 #include "ChatsForm.h"
 #include "Data.h"
 #include "QRoomUserListItemWidget.h"
+#include "RoomUserEvents.h"
 #include "ServerNames.h"
 #include "common/ColumnWidths.h"
+#include "common/PeerTextDelegate.h"
 #include "ui_RoomForm.h"
 #include "users/UserMenuOptions.h"
 #include "users/UserWindows.h"
@@ -35,27 +37,15 @@ void RoomForm::SetUpUserList()
     // desktop's font.
     ColumnWidths::Set(list, {20, 25, 90, 25, 50, 40}, {QString(), QString(), QString(), QString(), "88,888", "888.8"});
     list->header()->setStretchLastSection(true);
+    list->setItemDelegateForColumn(Row::NameColumn, new PeerTextDelegate(list));
     list->setSortingEnabled(true);
     list->sortItems(Row::NameColumn, Qt::AscendingOrder);
 }
 
 void RoomForm::RegisterUserListHandlers()
 {
-    const ItemPtr room = RoomItem();
-    {
-        // Stats and country arrive with the user, after the user joined.
-        PathNode* added = new PathNode(&d, ServerNames::User);
-        new PathNode(added, room, 0);
-        new PathNode(added, ServerNames::AverageDownloadSpeed, 0);
-        new PathNode(added, ServerNames::SharedFileCount, 0);
-        new PathNode(added, ServerNames::CountryCode, 0);
-        d.AddPathEventHandler(added, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserAdded));
-    }
-    {
-        PathNode* removed = new PathNode(&d, ServerNames::User);
-        new PathNode(removed, room, 5);
-        d.AddPathEventHandler(removed, new EventHandler<RoomForm, ItemPtr>(this, &RoomForm::OnUserRemoved));
-    }
+    // Users coming and going: heard once for all pages.
+    RoomUserEvents::Add(this);
     // The operators and the owner of this room only: a user may hold a
     // role in several rooms, and only this room's sets matter here. The
     // owner is followed too, though a row takes the role when it is made:
@@ -94,20 +84,27 @@ bool RoomForm::HasRoomRole(ItemPtr user, const char* node) const
     return RoomItem()[node].IsConnected(user);
 }
 
+void RoomForm::SetUserCountLater()
+{
+    // A join lists thousands of users in one turn; the room list's cell
+    // needs writing (and measuring) once, not once per user.
+    if (m_countPending)
+        return;
+    m_countPending = true;
+    QMetaObject::invokeMethod(
+        this, [this] { SetUserCount(); }, Qt::QueuedConnection);
+}
+
 void RoomForm::SetUserCount()
 {
+    m_countPending = false;
     ItemPtr room = RoomItem();
     room += d.GetType(ServerNames::UserCount)->GetItem(Value(room.CountItems(ServerNames::User)));
 }
 
-void RoomForm::OnUserAdded(ItemPtr user)
+QRoomUserListItemWidget* RoomForm::MakeUserRow(ItemPtr user)
 {
-    // A changed figure of a listed user brings the user here again; the
-    // row keeps what it was made with until the user joins anew.
-    const QString name = user.AsString();
-    if (m_userRows.contains(name))
-        return;
-    auto* row = new Row(ui->userList);
+    auto* row = new Row(nullptr);
     row->Show(user);
     const bool owner = HasRoomRole(user, ServerNames::RoomOwner);
     if (owner || HasRoomRole(user, ServerNames::RoomOperators)) {
@@ -116,8 +113,39 @@ void RoomForm::OnUserAdded(ItemPtr user)
         font.setUnderline(owner);
         row->setFont(Row::NameColumn, font);
     }
-    m_userRows.insert(name, row);
+    m_userRows.insert(user.AsString(), row);
+    return row;
+}
+
+void RoomForm::ListPresentUsers()
+{
+    // The page may be made a turn after the server entered the room and
+    // listed its users: they are taken as they are, in one go.
+    QList<QTreeWidgetItem*> rows;
+    for (const ItemPtr& user : RoomItem().GetItems(ServerNames::User)) {
+        if (!m_userRows.contains(user.AsString()) && user.IsConnected(ServerNames::AverageDownloadSpeed) &&
+            user.IsConnected(ServerNames::SharedFileCount) && user.IsConnected(ServerNames::CountryCode))
+            rows << MakeUserRow(user);
+    }
+    if (rows.isEmpty())
+        return;
+    // Put in unsorted and sorted once: a sorting list would place the rows
+    // one by one.
+    ui->userList->setSortingEnabled(false);
+    ui->userList->addTopLevelItems(rows);
+    ui->userList->setSortingEnabled(true);
     SetUserCount();
+}
+
+void RoomForm::OnUserAdded(ItemPtr user)
+{
+    // A changed figure of a listed user brings the user here again; the
+    // row keeps what it was made with until the user joins anew. A room
+    // left lists nobody until it is entered again.
+    if (m_left || m_userRows.contains(user.AsString()))
+        return;
+    ui->userList->addTopLevelItem(MakeUserRow(user));
+    SetUserCountLater();
 }
 
 void RoomForm::OnUserRemoved(ItemPtr user)
@@ -126,7 +154,7 @@ void RoomForm::OnUserRemoved(ItemPtr user)
     if (!row)
         return;
     delete row;
-    SetUserCount();
+    SetUserCountLater();
 }
 
 void RoomForm::OnOperatorAdded(ItemPtr user)

@@ -1,23 +1,63 @@
 #include "RoomWallForm.h"
 
-#include <QTextCursor>
+#include <QHeaderView>
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 #include "Data.h"
-#include "GeneralFunctions.h"
 #include "Server.h"
 #include "ServerNames.h"
 #include "Settings.h"
+#include "common/PeerTextDelegate.h"
 #include "ui_RoomWallForm.h"
+
+namespace {
+
+// Where a row sits: by the ticker's position, highest first; of equal
+// positions the later ticker first.
+const int kOrderRole = Qt::UserRole;
+const int kSequenceRole = Qt::UserRole + 1;
+
+bool Before(qint64 order, quint64 sequence, const QTreeWidgetItem* row)
+{
+    const qint64 rowOrder = row->data(0, kOrderRole).toLongLong();
+    if (order != rowOrder)
+        return order > rowOrder;
+    return sequence > row->data(0, kSequenceRole).toULongLong();
+}
+
+} // namespace
 
 RoomWallForm::RoomWallForm(QString room, QWidget* parent) : QWidget(parent), m_room(room), ui(new Ui_RoomWallForm)
 {
     ui->setupUi(this);
-    UpdateText();
+    QTreeWidget* list = ui->wallList;
+    // Odd rows white, even rows grey, as the wall has always looked.
+    QPalette palette = list->palette();
+    palette.setColor(QPalette::Base, QColor(0xff, 0xff, 0xff));
+    palette.setColor(QPalette::AlternateBase, QColor(0xd3, 0xd3, 0xd3));
+    palette.setColor(QPalette::Text, Qt::black);
+    list->setPalette(palette);
+    list->header()->setStretchLastSection(true);
+    list->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+    list->setColumnWidth(0, 360);
+    list->setItemDelegate(new PeerTextDelegate(list));
 
     const ItemPtr roomItem = d.GetType(ServerNames::Room)->GetItem(m_room);
+    std::vector<QTreeWidgetItem*> rows;
+    for (const ItemPtr& ticker : roomItem.GetItems(ServerNames::RoomTicker))
+        rows.push_back(MakeRow(ticker));
+    std::stable_sort(rows.begin(), rows.end(), [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+        return Before(a->data(0, kOrderRole).toLongLong(), a->data(0, kSequenceRole).toULongLong(), b);
+    });
+    QList<QTreeWidgetItem*> ordered;
+    ordered.reserve(int(rows.size()));
+    for (QTreeWidgetItem* row : rows) {
+        m_rows.insert(row->data(0, kSequenceRole).toULongLong(), row);
+        ordered << row;
+    }
+    list->addTopLevelItems(ordered);
+
     PathNode* added = new PathNode(&d, ServerNames::RoomTicker);
     new PathNode(added, roomItem, 0);
     new PathNode(added, ServerNames::User, 0);
@@ -42,47 +82,60 @@ RoomWallForm::~RoomWallForm()
     delete ui;
 }
 
-QString RoomWallForm::WallHtml(const QString& room)
+QTreeWidgetItem* RoomWallForm::MakeRow(ItemPtr ticker) const
 {
-    std::vector<std::pair<qint64, ItemPtr>> tickers;
-    for (const ItemPtr& ticker : d.GetType(ServerNames::Room)->GetItem(room).GetItems(ServerNames::RoomTicker))
-        tickers.emplace_back(ticker[ServerNames::RoomTickerOrder].AsInt64(), ticker);
-    std::stable_sort(tickers.begin(), tickers.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    auto* row = new QTreeWidgetItem;
+    // Plain texts, never markup; the list's delegate shows them on one line
+    // with their controls visible.
+    row->setText(0, ticker[ServerNames::RoomTickerText].AsString());
+    row->setText(1, QLatin1Char('-') + ticker[ServerNames::User].AsString());
+    QFont text = row->font(0);
+    text.setBold(true);
+    // As HTML's <big>.
+    if (text.pointSizeF() > 0)
+        text.setPointSizeF(text.pointSizeF() * 1.2);
+    row->setFont(0, text);
+    row->setForeground(1, QColor(GetSetting("color_chat_username")));
+    row->setData(0, kOrderRole, ticker[ServerNames::RoomTickerOrder].AsInt64());
+    row->setData(0, kSequenceRole, ticker.Sequence());
+    return row;
+}
 
-    const QString colour = GetSetting("color_chat_username");
-    QString html = QLatin1String("<table>");
-    bool white = true;
-    for (const auto& entry : tickers) {
-        const ItemPtr ticker = entry.second;
-        html += white ? QLatin1String("<tr width=\"%100\"><td bgcolor=#ffffff>")
-                      : QLatin1String("<tr width=\"%100\"><td bgcolor=#d3d3d3>");
-        html += QLatin1String("<b><big>") + EscapeHTML(ticker[ServerNames::RoomTickerText].AsString()) +
-                QLatin1String("</big></b><font color=\"") + colour + QLatin1String("\"> -") +
-                EscapeHTML(ticker[ServerNames::User].AsString()) + QLatin1String("</font></td></tr>");
-        white = !white;
+QStringList RoomWallForm::Shown() const
+{
+    QStringList shown;
+    for (int i = 0; i < ui->wallList->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ui->wallList->topLevelItem(i);
+        shown << row->text(0) + QLatin1Char(' ') + row->text(1);
     }
-    return html + QLatin1String("</table>");
+    return shown;
 }
 
-void RoomWallForm::UpdateText()
+void RoomWallForm::OnNewTicker(ItemPtr ticker)
 {
-    ui->textBrowser->setUpdatesEnabled(false);
-    ui->textBrowser->clear();
-    ui->textBrowser->append(WallHtml(m_room));
-    QTextCursor cursor = ui->textBrowser->textCursor();
-    cursor.setPosition(0);
-    ui->textBrowser->setTextCursor(cursor);
-    ui->textBrowser->setUpdatesEnabled(true);
+    if (m_rows.contains(ticker.Sequence()))
+        return;
+    QTreeWidgetItem* row = MakeRow(ticker);
+    const qint64 order = row->data(0, kOrderRole).toLongLong();
+    const quint64 sequence = ticker.Sequence();
+    // The rows are in order: the new one's place is found by halves.
+    QTreeWidget* list = ui->wallList;
+    int low = 0;
+    int high = list->topLevelItemCount();
+    while (low < high) {
+        const int middle = (low + high) / 2;
+        if (Before(order, sequence, list->topLevelItem(middle)))
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    list->insertTopLevelItem(low, row);
+    m_rows.insert(sequence, row);
 }
 
-void RoomWallForm::OnNewTicker(ItemPtr)
+void RoomWallForm::OnTickerGone(ItemPtr ticker)
 {
-    UpdateText();
-}
-
-void RoomWallForm::OnTickerGone(ItemPtr)
-{
-    UpdateText();
+    delete m_rows.take(ticker.Sequence());
 }
 
 void RoomWallForm::OnEnterPressed()

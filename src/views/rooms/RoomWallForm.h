@@ -1,16 +1,21 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QWidget>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
 
+class QTreeWidgetItem;
 class Ui_RoomWallForm;
 
 // A room's wall: the messages its users posted to the room's ticker,
-// highest position first, with a line to post one's own. It follows the
-// room's ticker items, so a message shows once the server confirms it.
+// highest position first, one row each in alternating colours with its
+// writer, and a line to post one's own. It follows the room's ticker items,
+// so a message shows once the server confirms it. A message that comes or
+// goes moves only its own row: a wall of thousands is never built again
+// for one message.
 class RoomWallForm : public QWidget, public DataHandler
 {
     Q_OBJECT
@@ -21,12 +26,9 @@ public:
     // opens a new wall.
     ~RoomWallForm() override;
 
-    // The wall as HTML: a table of the room's messages in rows of
-    // alternating colour, each with its writer. Writers' names and texts
-    // are plain text, escaped.
-    static QString WallHtml(const QString& room);
+    // The rows as shown, top first: "text -writer".
+    QStringList Shown() const;
 
-    void UpdateText();
     void OnNewTicker(ItemPtr ticker);
     void OnTickerGone(ItemPtr ticker);
 
@@ -34,6 +36,10 @@ public slots:
     void OnEnterPressed();
 
 private:
+    QTreeWidgetItem* MakeRow(ItemPtr ticker) const;
+
     QString m_room;
     Ui_RoomWallForm* ui;
+    // Rows by their ticker's sequence, which no other item ever takes.
+    QHash<quint64, QTreeWidgetItem*> m_rows;
 };

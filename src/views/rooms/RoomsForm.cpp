@@ -1,5 +1,7 @@
 #include "RoomsForm.h"
 
+#include <QElapsedTimer>
+#include <QHeaderView>
 #include <QMenu>
 #include <QSplitter>
 
@@ -12,6 +14,8 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TabWidget.h"
+#include "common/PeerText.h"
+#include "common/PeerTextDelegate.h"
 #include "ui_RoomsForm.h"
 
 namespace {
@@ -30,6 +34,7 @@ RoomsForm::RoomsForm(QWidget* parent) : QWidget(parent), ui(new Ui_RoomsForm)
     ui->roomSplitter->setStretchFactor(1, 0);
     ui->roomList->setHeaderLabels({tr("Room Name"), tr("Users")});
     ui->roomList->setContextMenuPolicy(Qt::CustomContextMenu);
+    ui->roomList->setItemDelegateForColumn(0, new PeerTextDelegate(ui->roomList));
     connect(ui->roomList, &QWidget::customContextMenuRequested, this, &RoomsForm::OnRoomListContextMenuRequested);
     connect(ui->roomList, &QTreeWidget::itemDoubleClicked, this, &RoomsForm::OnRoomListItemDoubleClicked);
     layout()->setContentsMargins(0, 0, 0, 0);
@@ -37,17 +42,20 @@ RoomsForm::RoomsForm(QWidget* parent) : QWidget(parent), ui(new Ui_RoomsForm)
 
 RoomsForm::~RoomsForm()
 {
+    // Rows made but not yet in the list are the page's own.
+    qDeleteAll(m_madeRows);
     delete ui;
 }
 
 void RoomsForm::Init()
 {
     Type* room = d.GetType(ServerNames::Room);
-    room->RelateToType(d.NewType("room_node", 0, false, true), one, one, false);
-
     room->AddItemAddedHandler(new EventHandler<RoomsForm, ItemPtr>(this, &RoomsForm::OnRoomAdded));
     for (const ItemPtr& existing : room->GetItems())
         OnRoomAdded(existing);
+    // The rooms of the data file are listed at once.
+    while (!m_newRooms.isEmpty())
+        ListNewRooms();
 
     const struct
     {
@@ -105,6 +113,7 @@ void RoomsForm::Init()
     if (gp_server) {
         connect(gp_server, &Server::PrivateRoomAddEnabled, this, &RoomsForm::OnPrivateRoomAddEnabled);
         connect(gp_server, &Server::Connected, this, &RoomsForm::OnConnected);
+        connect(gp_server, &Server::RoomChat, this, &RoomsForm::OnRoomChatBeforePage);
     }
     if (actionBar)
         connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &RoomsForm::OnToolBarActionTriggered);
@@ -127,81 +136,133 @@ RoomForm* RoomsForm::FindRoomForm(const QString& room) const
 // ---------------------------------------------------------------------------
 // Rows
 
-QTreeWidgetItem* RoomsForm::Row(ItemPtr room) const
+QRoomListItemWidget* RoomsForm::Row(ItemPtr room) const
 {
-    return m_rows.RowOf(room, "room_node");
+    return m_roomRows.value(room.AsString());
 }
 
 void RoomsForm::OnRoomAdded(ItemPtr room)
 {
-    if (room.IsConnected("room_node"))
+    const QString name = room.AsString();
+    if (m_roomRows.contains(name))
         return;
-    auto* row = new QRoomListItemWidget(ui->roomList);
-    row->setText(0, room.AsString());
-    row->SetTier(room);
-    m_rows.Add(row, "room_node") += room;
+    // A server's list makes tens of thousands of rooms in one message: their
+    // rows are made after it, in slices, and go into the list together.
+    if (m_newRooms.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::ListNewRooms, Qt::QueuedConnection);
+    m_newRooms << name;
+    m_roomRows.insert(name, nullptr);
+}
+
+void RoomsForm::ListNewRooms()
+{
+    const int kSliceMs = 30;
+    QElapsedTimer slice;
+    slice.start();
+    Type* rooms = d.GetType(ServerNames::Room);
+    while (!m_newRooms.isEmpty() && slice.elapsed() < kSliceMs) {
+        // A few rows between looks at the clock.
+        for (int i = 0; i < 256 && !m_newRooms.isEmpty(); ++i) {
+            const QString name = m_newRooms.takeFirst();
+            auto* row = new QRoomListItemWidget(name);
+            m_roomRows.insert(name, row);
+            m_madeRows << row;
+            if (const ItemPtr room = rooms->HasItem(name)) {
+                ShowCount(room, row);
+                ShowRoles(room);
+            }
+        }
+    }
+    if (!m_newRooms.isEmpty()) {
+        QMetaObject::invokeMethod(this, &RoomsForm::ListNewRooms, Qt::QueuedConnection);
+        return;
+    }
+    // One insertion, and one sort of the list after it: a sorting list
+    // would place the rows one by one.
+    QTreeWidget* list = ui->roomList;
+    const bool sorting = list->isSortingEnabled();
+    list->setSortingEnabled(false);
+    list->addTopLevelItems(m_madeRows);
+    m_madeRows.clear();
+    list->setSortingEnabled(sorting);
+}
+
+void RoomsForm::ShowCount(ItemPtr room, QRoomListItemWidget* row)
+{
+    const qint64 users = room[ServerNames::UserCount].AsInt64();
+    if (!row->treeWidget()) {
+        row->SetCount(users);
+        return;
+    }
+    {
+        // A refresh changes the count of every listed room at once. Told of
+        // each, the list would look for every row among all of them.
+        const QSignalBlocker quiet(ui->roomList->model());
+        row->SetCount(users);
+    }
+    if (!m_countsChanged) {
+        m_countsChanged = true;
+        QMetaObject::invokeMethod(this, &RoomsForm::ShowChangedCounts, Qt::QueuedConnection);
+    }
+}
+
+void RoomsForm::ShowChangedCounts()
+{
+    m_countsChanged = false;
+    QTreeWidget* list = ui->roomList;
+    if (list->isSortingEnabled() && list->sortColumn() == 1)
+        list->sortItems(1, list->header()->sortIndicatorOrder());
+    list->viewport()->update();
 }
 
 void RoomsForm::OnRoomUserCountChanged(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    const QString count = room[ServerNames::UserCount].AsString();
-    row->setText(1, count.toLongLong() != 0 ? count : QString());
+    if (QRoomListItemWidget* row = Row(room))
+        ShowCount(room, row);
 }
 
-void RoomsForm::SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font)
+void RoomsForm::ShowRoles(ItemPtr room)
 {
-    row->setFont(0, font);
+    QRoomListItemWidget* row = Row(room);
+    if (!row)
+        return;
+    // Drawn from all the roles at once: the server reports them one by one
+    // and in no set order (a room list names an owner without membership,
+    // the private room's state names the owner a member), and the row must
+    // not lose what a remaining role shows when another one goes.
+    const bool owner = room.IsConnected(ServerNames::IsOwner);
+    const bool op = room.IsConnected(ServerNames::IsOperator);
+    const bool member = room.IsConnected(ServerNames::IsMember);
+    QFont font = row->font(0);
+    font.setItalic(owner || op || member);
+    font.setUnderline(owner);
+    font.setWeight(owner || op ? kRoleWeight : QFont::Normal);
+    if (font != row->font(0))
+        row->setFont(0, font);
     // A list sorted by name moves a row whose tier changed to its new place
     // by itself; sorting all of it again for one row would cost a sort of
     // the whole list per role the server reports.
-    static_cast<QRoomListItemWidget*>(row)->SetTier(room);
-}
-
-void RoomsForm::AddRoleToFont(ItemPtr room, bool underline, bool bold)
-{
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    // Every role is italic; what it adds is kept with what the row shows.
-    QFont font = row->font(0);
-    font.setItalic(true);
-    if (underline)
-        font.setUnderline(true);
-    if (bold)
-        font.setWeight(kRoleWeight);
-    SetRowFont(room, row, font);
+    row->SetTier(room);
 }
 
 void RoomsForm::OnBecomingRoomOwner(ItemPtr room)
 {
-    AddRoleToFont(room, true, true);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnBecomingRoomOperator(ItemPtr room)
 {
-    AddRoleToFont(room, false, true);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnBecomingRoomMember(ItemPtr room)
 {
-    // An owner's or operator's row says more already.
-    if (!room.IsConnected(ServerNames::IsOwner) && !room.IsConnected(ServerNames::IsOperator))
-        AddRoleToFont(room, false, false);
+    ShowRoles(room);
 }
 
 void RoomsForm::OnLosingRoomRole(ItemPtr room)
 {
-    QTreeWidgetItem* row = Row(room);
-    if (!row)
-        return;
-    QFont font = row->font(0);
-    font.setItalic(room.IsConnected(ServerNames::IsMember));
-    font.setUnderline(room.IsConnected(ServerNames::IsOwner));
-    font.setWeight(room.IsConnected(ServerNames::IsOperator) ? kRoleWeight : QFont::Normal);
-    SetRowFont(room, row, font);
+    ShowRoles(room);
 }
 
 // ---------------------------------------------------------------------------
@@ -244,11 +305,38 @@ void RoomsForm::OnEnteredRoom(ConnectionInfo& connection)
         open->Rejoined();
         return;
     }
-    auto* page = new RoomForm(name, nullptr);
-    QString title = name;
-    title.replace(QLatin1Char('&'), QLatin1String("&&"));
-    ui->roomsTabControl->addTab(page, QIcon(":/icons/room_icon"), title);
-    page->Init();
+    if (m_entered.contains(name))
+        return;
+    if (m_entered.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::OpenEnteredRooms, Qt::QueuedConnection);
+    m_entered << name;
+}
+
+void RoomsForm::OpenEnteredRooms()
+{
+    const int kSliceMs = 30;
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_entered.isEmpty() && (slice.elapsed() < kSliceMs)) {
+        const QString name = m_entered.takeFirst();
+        const QList<QStringList> early = m_earlyLines.take(name);
+        // Left again before its page was made: nothing to show.
+        if (!d.GetType(ServerNames::Room)->GetItem(name).IsConnected(ServerNames::InRoom))
+            continue;
+        auto* page = new RoomForm(name, nullptr);
+        ui->roomsTabControl->addTab(page, QIcon(":/icons/room_icon"), PeerText::Title(name));
+        page->Init();
+        for (const QStringList& line : early)
+            page->OnRoomChat(line.at(0), line.at(1), line.at(2));
+    }
+    if (!m_entered.isEmpty())
+        QMetaObject::invokeMethod(this, &RoomsForm::OpenEnteredRooms, Qt::QueuedConnection);
+}
+
+void RoomsForm::OnRoomChatBeforePage(QString room, QString user, QString text)
+{
+    if (m_entered.contains(room))
+        m_earlyLines[room].append({room, user, text});
 }
 
 void RoomsForm::OnRoomTabClosed(int i_index)

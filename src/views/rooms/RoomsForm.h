@@ -1,14 +1,17 @@
 #pragma once
 
+#include <QHash>
+#include <QList>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "DataHandler.h"
 #include "EventHandler.h"
 #include "ItemPtr.h"
-#include "common/RowMirror.h"
 
+class QRoomListItemWidget;
 class QTreeWidgetItem;
 class RoomForm;
 class Ui_RoomsForm;
@@ -52,13 +55,27 @@ public slots:
     void OnRoomListItemDoubleClicked(QTreeWidgetItem* ip_item, int i_column);
 
 private:
-    QTreeWidgetItem* Row(ItemPtr room) const;
-    // Makes the room's row italic, and underlined or bold when asked.
-    void AddRoleToFont(ItemPtr room, bool underline, bool bold);
-    // Stores the row's font and the room's tier, which keeps a list sorted
-    // by name in order.
-    void SetRowFont(ItemPtr room, QTreeWidgetItem* row, const QFont& font);
+    // The room's row; null before it is made.
+    QRoomListItemWidget* Row(ItemPtr room) const;
+    // Makes the rows of the rooms added since, as many as fit in a short
+    // slice of a turn of the event loop; once all are made they go into
+    // the list together.
+    void ListNewRooms();
+    void ShowCount(ItemPtr room, QRoomListItemWidget* row);
+    // Shows the counts changed since the last turn, in their order when the
+    // list is sorted by them.
+    void ShowChangedCounts();
+    // The row's font and tier from the user's roles in the room: italic for
+    // any, bold for an owner or operator, underlined for the owner.
+    void ShowRoles(ItemPtr room);
     void EnterRoom(const QString& room);
+    // Opens the pages of the rooms entered since the last turn of the event
+    // loop, as many as fit in a short slice of it; the rest follow in the
+    // next turns. At the first login every saved room is entered at once,
+    // and making all their pages in one turn would freeze the window.
+    void OpenEnteredRooms();
+    // A line for a room whose page is still to be made waits for it.
+    void OnRoomChatBeforePage(QString room, QString user, QString text);
 
     // The toolbar's actions on one room (RoomsFormActions.cpp).
     void ToggleMarker(ItemPtr room, const char* marker);
@@ -71,5 +88,14 @@ private:
     bool FocusOpenWidget(ItemPtr room, const char* formType);
 
     Ui_RoomsForm* ui;
-    RowMirror m_rows;
+    // Rows by room name, made or to be made (null until then): the list's
+    // rows are data of their own, with no store item per row.
+    QHash<QString, QRoomListItemWidget*> m_roomRows;
+    QStringList m_newRooms;
+    QList<QTreeWidgetItem*> m_madeRows;
+    bool m_countsChanged = false;
+    // Rooms entered whose pages are still to be made, in the order entered,
+    // with the chat lines that came for them meanwhile.
+    QStringList m_entered;
+    QHash<QString, QList<QStringList>> m_earlyLines;
 };

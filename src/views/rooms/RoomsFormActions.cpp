@@ -101,7 +101,7 @@ void RoomsForm::OpenRoomWall(ItemPtr room)
     if (FocusOpenWidget(room, "room_wall_form"))
         return;
     auto* wall = new RoomWallForm(room.AsString(), this);
-    ui->roomsTabControl->addTab(wall, QIcon(":/icons/wall_icon"), room.AsString());
+    ui->roomsTabControl->addTab(wall, QIcon(":/icons/wall_icon"), PeerText::Title(room.AsString()));
     room += d.GetType("room_wall_form")->GetItem(Value(wall));
     FocusWidgetAndParents(wall);
 }

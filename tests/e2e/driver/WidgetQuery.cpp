@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -162,6 +163,9 @@ QString Plain(const QString& text)
     plain.replace("&&", QString(QChar(0x1)));
     plain.remove('&');
     plain.replace(QChar(0x1), "&");
+    // Direction isolates around peers' names draw nothing: a user reads the
+    // name alone.
+    plain.remove(QRegularExpression(QStringLiteral("[\u2066-\u2069]")));
     return plain;
 }
 

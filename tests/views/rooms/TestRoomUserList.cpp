@@ -2,6 +2,7 @@
 // room's count through joins, leaves and a re-join, the operators' and the
 // owner's fonts, each column's order, and the clicks and the user menu.
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 
 #include "RoomsSetup.h"
 #include "common/PeerText.h"
@@ -146,6 +147,40 @@ private slots:
         }
         RoomsSetup::Users(page)->sortItems(4, Qt::DescendingOrder);
         QCOMPARE(RoomsSetup::UserNames(page), (QStringList{"me", "Bea", "cid", "al"}));
+    }
+
+    void aJoinWritesTheCountOnceAndNamesAreDrawnAsTheyAre()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString tricky = QString("tab\tby") + QChar(0x202e) + "txt.exe";
+        QStringList users{tricky};
+        for (int i = 0; i < 300; ++i)
+            users << QString("u%1").arg(i);
+        s.Server()->AddRoom("crowd", users);
+        const ItemPtr crowd = s.RoomItem("crowd");
+        DataHandler watcher;
+        int writes = 0;
+        d.GetType("user_count")
+            ->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(
+                &watcher, [&](ConnectionInfo& c) { writes += c.item1 == crowd || c.item2 == crowd; }));
+
+        RoomForm* page = s.Enter("crowd");
+        QVERIFY(page);
+        QTRY_COMPARE(Count("crowd"), 302);
+        QCOMPARE(RoomsSetup::Users(page)->topLevelItemCount(), 302);
+        // The room list's cell is written for the join, not for each user.
+        QCOMPARE(writes, 1);
+
+        // The row keeps the name as it came: found, sorted and acted on by
+        // it; only the drawing shows its controls and isolates it.
+        QTreeWidgetItem* row = RoomsSetup::UserRow(page, tricky);
+        QVERIFY(row);
+        QTreeWidget* list = RoomsSetup::Users(page);
+        const QModelIndex index = list->model()->index(list->indexOfTopLevelItem(row), 2);
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(list->itemDelegate(index));
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(index.data(), QLocale()), PeerText::Line(tricky));
     }
 
     void clicksAndTheMenuActOnTheUserByName()

@@ -4,9 +4,10 @@
 #include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QTextDocument>
+#include <QStyledItemDelegate>
 
 #include "RoomsSetup.h"
+#include "common/PeerText.h"
 #include "rooms/CreateRoomDialog.h"
 #include "rooms/RoomWallForm.h"
 
@@ -32,10 +33,14 @@ private:
         return m_wall != nullptr;
     }
 
-    QStringList Shown() const
+    QStringList Shown() const { return m_wall->Shown(); }
+    QTreeWidget* WallList() const { return m_wall->findChild<QTreeWidget*>("wallList"); }
+    // What the list draws in a cell, through its delegate.
+    QString Drawn(int row, int column) const
     {
-        // A table's cells are blocks of their own, between empty ones.
-        return m_wall->findChild<QTextBrowser*>("textBrowser")->toPlainText().split('\n', Qt::SkipEmptyParts);
+        const QModelIndex index = WallList()->model()->index(row, column);
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(WallList()->itemDelegate(index));
+        return delegate ? delegate->displayText(index.data(), QLocale()) : QString();
     }
 
 private slots:
@@ -45,16 +50,12 @@ private slots:
     {
         QVERIFY(WallOfLobby({{"a", "one"}, {"b", "two"}, {"c", "three"}}));
         QCOMPARE(Shown(), (QStringList{"three -c", "two -b", "one -a"}));
-        const QString html = RoomWallForm::WallHtml("lobby");
-        QCOMPARE(html, QString("<table>"
-                               "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>three</big></b><font color=\"#0033ff\"> "
-                               "-c</font></td></tr>"
-                               "<tr width=\"%100\"><td bgcolor=#d3d3d3><b><big>two</big></b><font color=\"#0033ff\"> "
-                               "-b</font></td></tr>"
-                               "<tr width=\"%100\"><td bgcolor=#ffffff><b><big>one</big></b><font color=\"#0033ff\"> "
-                               "-a</font></td></tr>"
-                               "</table>"));
-        QCOMPARE(RoomWallForm::WallHtml("nowhere"), QString("<table></table>"));
+        // White, grey, white: the list's own alternation, from white.
+        QVERIFY(WallList()->alternatingRowColors());
+        QCOMPARE(WallList()->palette().color(QPalette::Base), QColor("#ffffff"));
+        QCOMPARE(WallList()->palette().color(QPalette::AlternateBase), QColor("#d3d3d3"));
+        QVERIFY(WallList()->topLevelItem(0)->font(0).bold());
+        QCOMPARE(WallList()->topLevelItem(0)->foreground(1).color(), QColor("#0033ff"));
     }
 
     void theWallFollowsSingleAndWholeUpdates()
@@ -79,13 +80,36 @@ private slots:
     void writersAndTextsArePlainText()
     {
         const QString name = "<a href=\"file:///etc/passwd\">admin</a>";
-        const QString text = "<img src=\"file:///etc/hostname\"> 1 < 2  & more";
+        const QString text = "<img src=\"file:///etc/hostname\"> 1 < 2  & more\nand a second line";
         QVERIFY(WallOfLobby({{name, text}}));
         QCOMPARE(Shown(), QStringList{text + " -" + name});
-        QTextDocument document;
-        document.setHtml(RoomWallForm::WallHtml("lobby"));
-        QVERIFY(!document.toHtml().contains("<a "));
-        QVERIFY(!document.toHtml().contains("<img"));
+        // Drawn on one line with the break visible, in its own direction.
+        QCOMPARE(Drawn(0, 0), PeerText::Line(text));
+        QVERIFY(!Drawn(0, 0).contains('\n'));
+        QCOMPARE(Drawn(0, 1), PeerText::Line("-" + name));
+    }
+
+    void aFloodOfMessagesMovesOnlyTheirOwnRows()
+    {
+        QVERIFY(WallOfLobby({{"a", "one"}, {"b", "two"}}));
+        // Rows stay the same objects as others come and go: nothing is
+        // rebuilt for one message.
+        QTreeWidgetItem* two = WallList()->topLevelItem(0);
+        QTreeWidgetItem* one = WallList()->topLevelItem(1);
+        const int flood = 300;
+        QByteArray burst;
+        for (int i = 0; i < flood; ++i)
+            burst += TestMessage::Frame(
+                114, TestMessage().Str("lobby").Str(QString("w%1").arg(i)).Str(QString("news %1").arg(i)).Body());
+        // One writer's message replaces its earlier one in the same burst.
+        burst += TestMessage::Frame(114, TestMessage().Str("lobby").Str("w0").Str("news again").Body());
+        QVERIFY(s.Server()->SendRaw("me", burst));
+        QTRY_COMPARE(WallList()->topLevelItemCount(), flood + 2);
+        QCOMPARE(Shown().first(), QString("news again -w0"));
+        QCOMPARE(Shown().at(1), QString("news %1 -w%1").arg(flood - 1));
+        QCOMPARE(WallList()->topLevelItem(flood), two);
+        QCOMPARE(WallList()->topLevelItem(flood + 1), one);
+        QVERIFY(!Shown().contains("news 0 -w0"));
     }
 
     void postingSendsTheTrimmedTextAndNothingForBlanks()

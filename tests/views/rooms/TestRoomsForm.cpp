@@ -5,13 +5,16 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "DialogAnswerer.h"
 #include "RoomsSetup.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "rooms/CreateRoomDialog.h"
 #include "rooms/RoomWallForm.h"
 
@@ -127,7 +130,7 @@ private slots:
         DoubleClick(list, QPoint(5, rnd.center().y()));
         QTRY_VERIFY(s.rooms->FindRoomForm("R&D"));
         QCOMPARE(s.SentNames(14), QStringList{"R&D"});
-        QCOMPARE(s.Tabs()->tabText(0), QString("R&&D"));
+        QCOMPARE(s.Tabs()->tabText(0), PeerText::Title("R&D"));
 
         // The row's menu enters the selected room; the empty part has none.
         list->setCurrentItem(s.Row("lobby"));
@@ -141,6 +144,74 @@ private slots:
         QVERIFY(!list->itemAt(below));
         QCOMPARE(ViewFixture::ChooseFromMenu([&] { emit list->customContextMenuRequested(below); }, "Enter Room"),
                  QStringList());
+    }
+
+    void aLargeListIsOrderedAndTakesNoStoreItemPerRow()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const int rooms = 3000;
+        QStringList names;
+        for (int i = 0; i < rooms; ++i) {
+            names << QString("%1 %2").arg(i % 2 ? "room" : "Hall").arg((i * 7919) % rooms);
+            QStringList users;
+            for (int u = 0; u < i % 13; ++u)
+                users << QString("u%1").arg(u);
+            s.Server()->AddRoom(names.last(), users);
+        }
+        s.Server()->AddRoom("club");
+        s.Server()->SetPrivateRoom("club", "z", {"me"}, {});
+        s.Server()->AddRoom("Mine");
+        s.Server()->SetPrivateRoom("Mine", "me", {}, {});
+        const size_t itemsBefore = d.ItemCount();
+        QVERIFY(RefreshList(rooms + 2));
+        // A room item each, and counts and markers shared among them:
+        // nothing per row.
+        QVERIFY(d.ItemCount() - itemsBefore <= size_t(rooms + 2 + 13 + 20));
+
+        // By name: the owned room, the member room, then all others
+        // ignoring case.
+        QStringList expected = names;
+        std::sort(expected.begin(), expected.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(s.RowNames(), QStringList({"Mine", "club"}) + expected);
+        s.List()->sortItems(1, Qt::DescendingOrder);
+        QCOMPARE(s.List()->topLevelItem(0)->text(1), QString("12"));
+        QCOMPARE(s.List()->topLevelItem(rooms + 1)->text(1), QString());
+        // Sorted by count, a changed count takes its place.
+        s.RoomItem(expected.first()) += d.GetType("user_count")->GetItem("999");
+        QCOMPARE(s.Row(expected.first())->text(1), QString("999"));
+        QTRY_COMPARE(s.RowNames().first(), expected.first());
+        // A changed role moves its row alone.
+        s.List()->sortItems(0, Qt::AscendingOrder);
+        s.RoomItem(expected.last()).NewItem("is_operator");
+        QCOMPARE(s.RowNames().mid(0, 3), (QStringList{"Mine", expected.last(), "club"}));
+    }
+
+    void savedRoomsOpenTheirPagesWithTheirUsersAndFirstLines()
+    {
+        s.Make();
+        for (int i = 0; i < 40; ++i) {
+            s.RoomItem(QString("saved %1").arg(i)).NewItem("room_autojoin");
+            s.Server()->AddRoom(QString("saved %1").arg(i), {QString("u%1").arg(i)});
+        }
+        QVERIFY(s.Start());
+        QTRY_COMPARE(s.Tabs()->count(), 40);
+        // Pages made after their rooms were entered list the users the
+        // server named and show the lines that came before them.
+        RoomForm* last = s.rooms->FindRoomForm("saved 39");
+        QVERIFY(last);
+        QTRY_COMPARE(RoomsSetup::UserNames(last), (QStringList{"me", "u39"}));
+        QCOMPARE(s.Tabs()->tabText(39), PeerText::Title("saved 39"));
+
+        // Entered and at once greeted in the same burst: the greeting waits
+        // for the page.
+        QByteArray burst =
+            TestMessage::Frame(14, TestMessage().Str("burst").U32(1).Str("x").Stats(0, 0, 0, 0).Str("").Body());
+        burst += TestMessage::Frame(13, TestMessage().Str("burst").Str("x").Str("first!").Body());
+        QVERIFY(s.Server()->SendRaw("me", burst));
+        QTRY_VERIFY(s.rooms->FindRoomForm("burst"));
+        QCOMPARE(RoomsSetup::Lines(s.rooms->FindRoomForm("burst")).filter("first!").size(), 1);
     }
 
     void aRoomTakenAwayAndEnteredAgainKeepsItsOnePage()
@@ -297,7 +368,7 @@ private slots:
         QCOMPARE(answers.Texts(),
                  QStringList{"Are you sure you want to give up your membership to the " + name + " private room?"});
         QCOMPARE(format, Qt::PlainText);
-        QCOMPARE(s.Tabs()->tabText(0), name);
+        QCOMPARE(s.Tabs()->tabText(0), PeerText::Title(name));
     }
 
     void invitationsFollowTheServersAnswer()
@@ -319,6 +390,88 @@ private slots:
         QCOMPARE(sent.at(1).body, QByteArray(1, '\0'));
     }
 
+    void anOwnedRoomsPageAndRowFollowItsRolesToItsEnd()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        s.Server()->AddRoom("mine", {"ann"});
+        s.Server()->SetPrivateRoom("mine", "me", {}, {});
+        RoomForm* page = s.Enter("mine");
+        QVERIFY(page);
+        QTRY_COMPARE(RoomsSetup::UserNames(page), (QStringList{"ann", "me"}));
+        // The page was made before the server named the owner.
+        QTRY_VERIFY(s.RoomItem("mine").IsConnected("is_owner"));
+        QVERIFY(s.fixture->Focus(RoomsSetup::Edit(page)));
+        QVERIFY(s.fixture->ToolbarAction("Give Up Room"));
+        QVERIFY(!s.fixture->ToolbarAction("Give Up Membership"));
+        QCOMPARE(Style(s.Row("mine")), QString("iub"));
+
+        // The list names the owner without membership; the row stays an
+        // owner's.
+        s.Server()->AddRoom("other");
+        QVERIFY(RefreshList(2));
+        QCOMPARE(Style(s.Row("mine")), QString("iub"));
+        QCOMPARE(s.RowNames().first(), QString("mine"));
+
+        // Given up and left: the page says so, lists nobody and sends
+        // nothing more.
+        DialogAnswerer answers;
+        answers.Then(DialogAnswerer::Press(QMessageBox::Yes)).Then(DialogAnswerer::Press(QMessageBox::Yes));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Give Up Room"));
+        QTRY_VERIFY(page->HasLeft());
+        QVERIFY(RoomsSetup::UserNames(page).isEmpty());
+        QVERIFY(RoomsSetup::Lines(page).last().contains("You left the room"));
+        QLineEdit* edit = RoomsSetup::Edit(page);
+        QVERIFY(!edit->isEnabled());
+        edit->setText("anyone there?");
+        page->OnEnterPressed();
+        QVERIFY(s.Server()->ReceivedMessages(13).isEmpty());
+        // A reconnection does not take the user back into it.
+        const int joins = s.Server()->Count(14);
+        QVERIFY(s.Reconnect());
+        QTRY_VERIFY(RoomsSetup::Lines(page).last().contains("Reconnected at"));
+        QCOMPARE(s.Server()->Count(14), joins);
+
+        // Put out of a room and entered again, a page takes lines again.
+        RoomForm* other = s.Enter("other");
+        QVERIFY(other);
+        s.Server()->RemoveFromRoom("me", "other");
+        QTRY_VERIFY(other->HasLeft());
+        QVERIFY(!RoomsSetup::Edit(other)->isEnabled());
+        s.fixture->net.client->EnterRoom("other", false);
+        QTRY_VERIFY(!other->HasLeft());
+        QVERIFY(RoomsSetup::Edit(other)->isEnabled());
+        QTRY_COMPARE(RoomsSetup::UserNames(other), QStringList{"me"});
+    }
+
+    void namesAreDrawnAsTheyAreAndKeptAsTheyCame()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        const QString night = "late night & co";
+        const QString tricky = QString("bell\a") + QChar(0x202e) + "gnp.exe";
+        s.Server()->AddRoom(night);
+        s.Server()->AddRoom(tricky);
+        QVERIFY(RefreshList(2));
+        // The row keeps the real name, by which it sorts and is acted on;
+        // only what is drawn changes.
+        QTreeWidgetItem* row = s.Row(tricky);
+        QVERIFY(row);
+        const QModelIndex index = s.List()->model()->index(s.List()->indexOfTopLevelItem(row), 0);
+        auto* delegate = qobject_cast<QStyledItemDelegate*>(s.List()->itemDelegate(index));
+        QVERIFY(delegate);
+        QCOMPARE(delegate->displayText(index.data(), QLocale()), PeerText::Line(tricky));
+
+        RoomForm* page = s.Enter(night);
+        QVERIFY(page);
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(page)), PeerText::Title(night));
+        QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
+        QWidget* wall = s.Tabs()->currentWidget();
+        QVERIFY(qobject_cast<RoomWallForm*>(wall));
+        QCOMPARE(s.Tabs()->tabText(s.Tabs()->indexOf(wall)), PeerText::Title(night));
+        QCOMPARE(s.SentNames(14), QStringList{night});
+    }
+
     void wallsAndTheCreateDialogOpenOnceEach()
     {
         s.Make();
@@ -331,7 +484,7 @@ private slots:
         auto* wall = qobject_cast<RoomWallForm*>(s.Tabs()->widget(1));
         QVERIFY(wall);
         QCOMPARE(s.Tabs()->currentWidget(), wall);
-        QCOMPARE(s.Tabs()->tabText(1), QString("lobby"));
+        QCOMPARE(s.Tabs()->tabText(1), PeerText::Title("lobby"));
         s.Tabs()->setCurrentIndex(0);
         QVERIFY(s.Trigger(RoomsSetup::Edit(page), "Room Wall"));
         QCOMPARE(s.Tabs()->count(), 2);
