@@ -1,5 +1,6 @@
 #include "ColumnWidths.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
@@ -26,6 +27,36 @@ protected:
     }
 };
 
+// Pages are made before the user's application font is applied, and that
+// font may change later: the figures' columns grow with it (never shrink,
+// so a width the user chose stands).
+class FontFollower : public QObject
+{
+public:
+    FontFollower(QTreeWidget* tree, const QStringList& samples) : QObject(tree), m_tree(tree), m_samples(samples) {}
+
+    void SetSamples(const QStringList& samples) { m_samples = samples; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == m_tree && event->type() == QEvent::FontChange) {
+            for (int column = 0; column < m_samples.size(); ++column) {
+                if (m_samples[column].isEmpty())
+                    continue;
+                const int needed = ColumnWidths::Needed(m_tree, column, m_samples[column]);
+                if (m_tree->columnWidth(column) < needed)
+                    m_tree->setColumnWidth(column, needed);
+            }
+        }
+        return false;
+    }
+
+private:
+    QTreeWidget* m_tree;
+    QStringList m_samples;
+};
+
 } // namespace
 
 int ColumnWidths::Needed(const QTreeWidget* tree, int column, const QString& sample)
@@ -44,6 +75,13 @@ void ColumnWidths::Set(QTreeWidget* tree, const QVector<int>& widths, const QStr
         tree->setColumnWidth(column,
                              sample.isEmpty() ? widths[column] : qMax(widths[column], Needed(tree, column, sample)));
     }
+    for (QObject* child : tree->children()) {
+        if (auto* follower = dynamic_cast<FontFollower*>(child)) {
+            follower->SetSamples(samples);
+            return;
+        }
+    }
+    tree->installEventFilter(new FontFollower(tree, samples));
 }
 
 void ColumnWidths::AlignRight(QTreeWidget* tree, std::initializer_list<int> columns)

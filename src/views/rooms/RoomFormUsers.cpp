@@ -36,6 +36,7 @@ void RoomForm::SetUpUserList()
     // The figures' columns are wide enough for their usual figures at the
     // desktop's font.
     ColumnWidths::Set(list, {20, 25, 90, 25, 50, 40}, {QString(), QString(), QString(), QString(), "88,888", "888.8"});
+    ColumnWidths::AlignRight(list, {4, 5});
     list->header()->setStretchLastSection(true);
     list->setItemDelegateForColumn(Row::NameColumn, new PeerTextDelegate(list));
     list->setSortingEnabled(true);

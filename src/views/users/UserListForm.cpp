@@ -21,6 +21,7 @@
 #include "UserListItemWidget.h"
 #include "UserMenuOptions.h"
 #include "UserWindows.h"
+#include "common/ColumnWidths.h"
 #include "common/PeerText.h"
 #include "rooms/ChatsForm.h"
 #include "rooms/MessageUsersDialog.h"
@@ -48,9 +49,8 @@ UserListForm::UserListForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserLis
 {
     ui->setupUi(this);
     ui->horizontalLayout_3->setContentsMargins(0, 0, 0, 0);
-    const int userListWidths[] = {200, 80, 60, 300};
-    for (int column = 0; column < 4; ++column)
-        ui->userList->setColumnWidth(column, userListWidths[column]);
+    ColumnWidths::Set(ui->userList, {200, 80, 60, 300}, {QString(), "88,888", "8888.8"});
+    ColumnWidths::AlignRight(ui->userList, {1, 2});
     for (QTreeWidget* list : {ui->unsharedList, ui->ignoredList, ui->onlineAlertList})
         list->setColumnWidth(0, 200);
     for (QTreeWidget* list : {ui->userList, ui->unsharedList, ui->ignoredList, ui->onlineAlertList}) {

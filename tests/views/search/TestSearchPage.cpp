@@ -6,6 +6,8 @@
 #include "FakeWire.h"
 #include "SearchPageFixture.h"
 #include "TestServer.h"
+#include "TextFit.h"
+#include "search/SearchForm.h"
 
 namespace {
 QImage Image(const QIcon& icon)
@@ -59,6 +61,21 @@ private slots:
             QCOMPARE(Image(s.ManualTabs()->tabIcon(i)), Image(QIcon(icons[i])));
         QCOMPARE(s.Entries(s.SearchEdit()), QStringList({"naima", "giant steps", "blue train"}));
         QVERIFY(s.SearchEdit()->lineEdit()->text().isEmpty());
+    }
+
+    void theSearchRowShowsItsTextsWholeAtALargeFont()
+    {
+        // The page as the main window holds it, at the largest application
+        // font the user may choose.
+        SearchForm page;
+        QFont large = page.font();
+        large.setPointSize(14);
+        page.setFont(large);
+        page.resize(1000, 500);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const QStringList clipped = TextFit::Clipped(&page);
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
     }
 
     void theHistoryKeepsTheTwentyNewestAcrossARestart()
