@@ -192,8 +192,12 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
             emit DNetSearchRequest(user, token, text);
         } else if (code == LevelFrame) {
             quint32 level = 0;
-            if (!in.Read(level) || level >= 0xffffffffu) {
+            if (!in.Read(level)) {
                 Close(link, "unreadable level frame");
+                return;
+            }
+            if (level >= MaxLevel) {
+                Close(link, QString("level %1 is beyond any tree: a loop").arg(level));
                 return;
             }
             if (m_level != level + 1) {
@@ -205,6 +209,11 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
             QString root;
             if (!in.Read(root)) {
                 Close(link, "unreadable group leader frame");
+                return;
+            }
+            // A parent below us in our own branch closes a loop.
+            if (IsOfOurBranch(root)) {
+                Close(link, QString("its branch root %1 is of our own branch: a loop").arg(root));
                 return;
             }
             if (m_branchRoot != root) {
@@ -221,6 +230,10 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
         quint32 depth = 0;
         if (!in.Read(depth)) {
             Close(link, "unreadable child depth frame");
+            return;
+        }
+        if (depth >= MaxLevel) {
+            Close(link, QString("depth %1 is beyond any tree: a loop").arg(depth));
             return;
         }
         link->depth = depth;
@@ -277,9 +290,8 @@ void DNetManager::OnParentCandidates(QStringList users)
     if (m_parent || !m_trying.isEmpty())
         return;
     m_candidates.clear();
-    const QStringList children = Children();
     for (const QString& user : users)
-        if (!user.isEmpty() && user != OwnName() && !children.contains(user) && !m_candidates.contains(user))
+        if (!user.isEmpty() && !IsOfOurBranch(user) && !m_candidates.contains(user))
             m_candidates << user;
     Log(Area, 2, QString("%1 parent candidate(s)").arg(m_candidates.size()));
     TryNextCandidate();
@@ -303,10 +315,13 @@ void DNetManager::OnConnectionToUserFailed(QString user, QString type)
 
 void DNetManager::OnDNetConnectionAccepted(QString user, QTcpSocket* socket)
 {
-    if (m_parent || user != m_trying) {
-        // A late answer from a candidate we no longer wait for.
+    if (m_parent || user != m_trying || IsOfOurBranch(user)) {
+        // A late answer from a candidate we no longer wait for, or one
+        // that became our child meanwhile.
         socket->abort();
         socket->deleteLater();
+        if (!m_parent && user == m_trying)
+            TryNextCandidate();
         return;
     }
     m_trying.clear();
@@ -319,6 +334,16 @@ void DNetManager::OnDNetConnectionAccepted(QString user, QTcpSocket* socket)
     SendToChildren(Number(LevelFrame, m_level));
     SendToChildren(Name(GroupLeaderFrame, BranchRoot()));
     ReportState();
+}
+
+bool DNetManager::IsOfOurBranch(const QString& user) const
+{
+    if (user == OwnName())
+        return true;
+    for (const Link* child : m_children)
+        if (child->user == user)
+            return true;
+    return false;
 }
 
 void DNetManager::LoseParent()
@@ -338,7 +363,8 @@ void DNetManager::OnDNetConnectionRequested(QString user, QTcpSocket* socket)
     for (Link* child : QList<Link*>(m_children))
         if (child->user == user)
             Close(child, "the user linked again");
-    if (user == OwnName() || user == Parent() || m_children.size() >= ChildLimit()) {
+    if (user == OwnName() || user == Parent() || (m_parent && user == m_branchRoot) ||
+        m_children.size() >= ChildLimit()) {
         Log(Area, 2, QString("Not taking %1 as a child").arg(user));
         socket->abort();
         socket->deleteLater();

@@ -33,6 +33,10 @@ public:
     static constexpr int BytesPerSecondPerChild = 20480;
     static constexpr int MinChildren = 2;
     static constexpr int MaxChildren = 10;
+    // No real tree is this deep; a level or depth beyond it can only come
+    // from a loop counting itself up, so the link that brings it is closed
+    // and nothing above it is ever sent.
+    static constexpr quint32 MaxLevel = 64;
 
     // Needs peer messaging; connects to it and to the server connection.
     explicit DNetManager(QObject* parent = nullptr);
@@ -83,6 +87,7 @@ private:
     void SendToChildren(const QByteArray& frame);
     void TryNextCandidate();
     void LoseParent();
+    bool IsOfOurBranch(const QString& user) const;
     void UpdateChildDepth();
     void ReportState();
     QString OwnName() const;

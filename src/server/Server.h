@@ -137,6 +137,7 @@ signals:
 private slots:
     void OnSocketConnected();
     void OnSocketReadyToRead();
+    void HandleBuffered();
     void OnSocketClosed();
     void OnHalfMinuteTick();
     void OnFiveMinuteTick();
@@ -201,6 +202,10 @@ private:
     // Counts connections, so that parsing stops when a handler's signal
     // ended the connection the remaining bytes came from.
     quint64 m_connectionNumber = 0;
+    // Buffered messages are handled a turn's budget at a time.
+    bool m_handling = false;
+    bool m_handlingAgain = false;
+    bool m_continuationQueued = false;
 };
 
 extern Server* gp_server;

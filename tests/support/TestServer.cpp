@@ -339,6 +339,8 @@ void TestServer::OnClosed(TestServerSession* session)
 void TestServer::OnFrame(TestServerSession* session, quint32 code, const QByteArray& body)
 {
     const QString user = session->m_loggedIn ? session->m_user : QString();
+    if (m_received.size() >= MaxKeptMessages)
+        m_received.removeFirst();
     m_received.append({user, code, body});
     emit MessageReceived(user, code, body);
     // The signal's receivers may have cut the connection.
@@ -773,7 +775,7 @@ QStringList TestServer::ParentCandidates(const QString& asker) const
         const TestServerSession::DistributedState& state = session->m_distributed;
         // A node of the asker's own branch would make a loop.
         if (session->m_loggedIn && session->m_user != asker && state.reported && state.childCount < state.childLimit &&
-            state.branchRoot != asker)
+            state.branchRoot != asker && state.level < MaxDistributedLevel)
             open.append(session);
     }
     std::sort(open.begin(), open.end(), [](const TestServerSession* a, const TestServerSession* b) {
