@@ -155,3 +155,55 @@ for i, (flags, folder, name) in enumerate([(0, 'music\\album', 'song.mp3'), (0x0
                                            (0x81, '', 'single.mp3'), (0x23, '..\\..\\etc', '..'),
                                            (0x42, 'C:\\music\\..\\x', 'f.txt')]):
     write('DownloadPaths', 'case-%d' % i, u8(flags) + folder.encode() + b'\0' + name.encode())
+
+# Distributed-network links: u8 0 (we are the child, the input is our
+# parent's frames) or 1 (we are the parent, the input is a child's), then
+# frames: u32 length of code and body, u8 code, body.
+def link(code, body=b''):
+    return u32(1 + len(body)) + u8(code) + body
+
+write('DNetLinks', 'parent', u8(0) + link(2, u32(3)) + link(3, s('root')) + link(1, s('asker') + u32(9) + s('song one')))
+write('DNetLinks', 'parent-loop', u8(0) + link(2, u32(63)) + link(3, s('me')))
+write('DNetLinks', 'child', u8(1) + link(4, u32(2)) + link(4, u32(0)))
+
+# File connections: u8 0, u16 file size, u16 partial size, the uploader's
+# bytes; or u8 1 and the downloader's bytes (its u64 start offset first).
+write('FileConnection', 'download', u8(0) + struct.pack('<HH', 20000, 8192) + bytes(range(256)) * 48)
+write('FileConnection', 'download-short', u8(0) + struct.pack('<HH', 100, 0) + b'abc')
+write('FileConnection', 'upload', u8(1) + u64(1234))
+write('FileConnection', 'upload-whole', u8(1) + u64(5000))
+
+# The web host's version file.
+write('VersionFile', 'newer', b'1234567\nhttps://example.invalid/downloads/\nclient-1234567.exe\nFaster searches\r\nFixes\n')
+write('VersionFile', 'bare', b'7\nbase\nstem')
+
+# Messages from a peer on a message connection, as sent: search results for
+# the open search 77 (compressed), a share list, and requests.
+reply = s('peer') + u32(77) + files(SONGS) + u8(1) + u32(51200) + u32(3) + table([(0, 'bitrate')])
+dispatch = {
+    'search-reply': frame(9, zlib.compress(reply)),
+    'share-list': frame(5, zlib.compress(SHARE)),
+    'folder-contents': frame(37, zlib.compress(u32(9) + s('music\\album') + u32(1) + s('music\\album') + files(SONGS) + u32(0))),
+    'requests': frame(4) + frame(15) + frame(36, u32(9) + s('music')) + frame(43, s('music\\album\\song one.mp3'))
+                + frame(40, u32(0) + u32(12) + s('music\\a.mp3') + u64(400)) + frame(41, u32(12) + u8(1) + u64(400))
+                + frame(44, s('a\\b.mp3') + u32(3)) + frame(46, s('a\\b.mp3')) + frame(50, s('a\\b.mp3') + s('Queued'))
+                + frame(51, s('a\\b.mp3')) + frame(60, s('a\\b.mp3') + u64(10)),
+    'user-info': frame(16, s('I share music') + u8(1) + u32(4) + b'\x89PNG' + u32(2) + u32(5) + u8(0)),
+}
+for name, data in dispatch.items():
+    write('PeerDispatch', name, data)
+
+# Inflated replies: bit 0 the reader (0 search reply, 1 folder contents),
+# bit 1 whether the rest is compressed as sent.
+contents = u32(9) + s('music\\album') + u32(1) + s('music\\album') + files(SONGS) + u32(0)
+write('InflatedReplies', 'search-plain', u8(0) + reply)
+write('InflatedReplies', 'folder-plain', u8(1) + contents)
+write('InflatedReplies', 'search-sent', u8(2) + zlib.compress(reply))
+write('InflatedReplies', 'folder-sent', u8(3) + zlib.compress(contents))
+
+# Records: the first byte picks file info, attributes, shared folder, user
+# statistics.
+write('Records', 'file-info', u8(0) + file_info(*SONGS[0]))
+write('Records', 'attributes', u8(1) + s('mp3') + u32(3) + u32(0) + u32(320) + u32(1) + u32(61) + u32(2) + u32(1))
+write('Records', 'shared-folder', u8(2) + files(SONGS) + u32(0))
+write('Records', 'user-stats', u8(3) + u32(51200) + u64(12) + u32(300) + u32(20))
