@@ -11,6 +11,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TurnBudget.h"
 
 DNetManager* dnetManager = nullptr;
 
@@ -136,8 +137,8 @@ DNetManager::Link* DNetManager::Adopt(const QString& user, QTcpSocket* socket)
     link->socket = socket;
     socket->setParent(this);
     connect(socket, &QTcpSocket::readyRead, this, [this, link] { OnReadable(link); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, link] { Close(link, "closed by the other side"); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, link] { Close(link, link->socket->errorString()); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, link] { Closing(link, "closed by the other side"); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, link] { Closing(link, link->socket->errorString()); });
     // Frames may have come in with the opening, before the hand-over.
     QPointer<QTcpSocket> guard(socket);
     QMetaObject::invokeMethod(
@@ -155,6 +156,13 @@ void DNetManager::OnReadable(Link* link)
     link->buffer.append(link->socket->readAll());
     int taken = 0;
     while (link->buffer.size() - taken >= 4) {
+        // A burst of searches from the parent is a search of our shares
+        // each: they are handled a turn's budget at a time, in order.
+        if (TurnBudget::Exhausted()) {
+            link->buffer.remove(0, taken);
+            ContinueReading(link);
+            return;
+        }
         MemStream header(link->buffer.constData() + taken, 4);
         quint32 length = 0;
         header.Read(length);
@@ -170,10 +178,44 @@ void DNetManager::OnReadable(Link* link)
         // A frame may end the link (a malformed one does).
         const bool parent = link == m_parent;
         OnFrame(link, code, body);
+        TurnBudget::Spend();
         if (parent ? link != m_parent : !m_children.contains(link))
             return;
     }
     link->buffer.remove(0, taken);
+    if (link->closing)
+        Close(link, link->closeReason);
+}
+
+void DNetManager::Closing(Link* link, const QString& why)
+{
+    if (link != m_parent && !m_children.contains(link))
+        return;
+    // What came before the end still counts; the link ends once it is
+    // handled.
+    if (!link->closing) {
+        link->closing = true;
+        link->closeReason = why;
+    }
+    OnReadable(link);
+}
+
+void DNetManager::ContinueReading(Link* link)
+{
+    if (link->continuationQueued)
+        return;
+    link->continuationQueued = true;
+    QPointer<QTcpSocket> guard(link->socket);
+    QMetaObject::invokeMethod(
+        this,
+        [this, link, guard] {
+            // The link may have ended meanwhile.
+            if (guard && (link == m_parent || m_children.contains(link)) && link->socket == guard) {
+                link->continuationQueued = false;
+                OnReadable(link);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)

@@ -77,10 +77,16 @@ private:
         QTcpSocket* socket = nullptr;
         QByteArray buffer;
         quint32 depth = 0;
+        bool continuationQueued = false;
+        // The socket ended; the link closes once what it read is handled.
+        bool closing = false;
+        QString closeReason;
     };
 
     Link* Adopt(const QString& user, QTcpSocket* socket);
     void OnReadable(Link* link);
+    void ContinueReading(Link* link);
+    void Closing(Link* link, const QString& why);
     void OnFrame(Link* link, quint8 code, const QByteArray& body);
     void Close(Link* link, const QString& why);
     void Send(Link* link, const QByteArray& frame);

@@ -10,6 +10,8 @@
 #include "Settings.h"
 #include "TestMessage.h"
 #include "TestServer.h"
+#include "TurnBudget.h"
+#include "TurnCounter.h"
 
 // A node of the distributed network between real "D" connections: a fake
 // parent above, fake children below.
@@ -21,6 +23,7 @@ private slots:
     void searchesComeDownFromTheParentAndGoOnToChildren();
     void childrenAreBoundedAndLinksEndCleanly();
     void aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded();
+    void aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds();
 };
 
 namespace {
@@ -344,6 +347,54 @@ void TestDNet::aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded()
     QVERIFY(down->WaitForClosed());
     QTRY_VERIFY_WITH_TIMEOUT(dnet.Children().isEmpty(), 5000);
     QCOMPARE(dnet.ChildDepth(), 0u);
+}
+
+// Each search from the parent is a search of our shares: a burst of them
+// must not hold the window for its whole length.
+void TestDNet::aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    DNetManager dnet;
+    FakePeer* parent = f.AddPeer("parent");
+    FakePeer* child = f.AddPeer("child");
+    QVERIFY(parent && child);
+    FakePeerLink* down = child->Greet(f.peer->ListeningPort(), false, "D", 1);
+    QVERIFY(down && down->WaitForLinkFrames(2));
+    f.Tick();
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Count(1100), 1, 5000);
+    QVERIFY(f.server->Send("me", 1100, Names({"parent"})));
+    FakePeerLink* up = parent->WaitForLink();
+    QVERIFY(up);
+    QTRY_VERIFY_WITH_TIMEOUT(dnet.HasParent(), 5000);
+    QVERIFY(down->WaitForLinkFrames(4));
+
+    const int burst = 2000;
+    TurnCounter turns;
+    QStringList texts;
+    bool parentWhenLast = false;
+    connect(&dnet, &DNetManager::DNetSearchRequest, this, [&](QString, quint32, QString text) {
+        texts << text;
+        turns.Count();
+        parentWhenLast = dnet.HasParent();
+    });
+    QByteArray bytes;
+    for (int i = 0; i < burst; ++i)
+        bytes += FakeWire::LinkFrame(1, FakeWire().Str("asker").U32(quint32(i)).Str(QString("text %1").arg(i)).Bytes());
+    up->SendRaw(bytes);
+    up->Close();
+    QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 30000);
+    QCOMPARE(texts.size(), burst);
+    for (int i = 0; i < burst; ++i)
+        QCOMPARE(texts[i], QString("text %1").arg(i));
+    QVERIFY(parentWhenLast);
+    QVERIFY2(turns.MostInOneTurn() <= 2 * TurnBudget::MaxMessages, qPrintable(QString::number(turns.MostInOneTurn())));
+    // Passed down whole and in order, then the news that we are a root.
+    QVERIFY(down->WaitForLinkFrames(4 + burst + 2, 30000));
+    const QStringList frames = Frames(down);
+    QCOMPARE(frames.at(4), QString("search asker 0 text 0"));
+    QCOMPARE(frames.at(3 + burst), QString("search asker %1 text %1").arg(burst - 1));
+    QCOMPARE(frames.mid(4 + burst), (QStringList{"level 0", "leader me"}));
 }
 
 QTEST_MAIN(TestDNet)

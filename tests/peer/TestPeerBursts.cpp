@@ -13,6 +13,7 @@
 #include "PeerConnection.h"
 #include "TestMessage.h"
 #include "TurnBudget.h"
+#include "TurnCounter.h"
 
 namespace {
 constexpr int Burst = 5000;
@@ -34,19 +35,6 @@ QByteArray MessageBurst(int count)
         bytes += Framed(TestMessage().U32(quint32(1000 + i)).Str("x").Body());
     return bytes;
 }
-
-// Counts turns of the event loop: a zero timer fires once per turn.
-struct TurnCounter
-{
-    QTimer timer;
-    int turn = 0;
-    TurnCounter()
-    {
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++turn; });
-        timer.start();
-    }
-};
 
 // An accepted message connection and the socket at the other end.
 struct Pair
@@ -83,11 +71,10 @@ private slots:
         QVERIFY(p.Open());
         TurnCounter turns;
         QList<quint32> codes;
-        QMap<int, int> perTurn;
         int endedAfter = -1;
         connect(p.near, &PeerConnection::MessageReceived, this, [&](quint32 code) {
             codes << code;
-            ++perTurn[turns.turn];
+            turns.Count();
         });
         connect(p.near, &PeerConnection::Ended, this, [&] { endedAfter = codes.size(); });
         p.far->write(MessageBurst(Burst));
@@ -96,9 +83,7 @@ private slots:
         QCOMPARE(endedAfter, Burst);
         for (int i = 0; i < Burst; ++i)
             QCOMPARE(codes[i], quint32(1000 + i));
-        int most = 0;
-        for (int count : perTurn)
-            most = std::max(most, count);
+        const int most = turns.MostInOneTurn();
         // A turn's budget may be spent across the edge of a timer's turn.
         QVERIFY2(most <= 2 * TurnBudget::MaxMessages, qPrintable(QString("%1 in one turn").arg(most)));
     }

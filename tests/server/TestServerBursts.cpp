@@ -12,6 +12,7 @@
 #include "TestMessage.h"
 #include "TestServer.h"
 #include "TurnBudget.h"
+#include "TurnCounter.h"
 
 namespace {
 constexpr int Burst = 5000;
@@ -24,18 +25,6 @@ QByteArray AdminBurst(int count)
     return bytes;
 }
 
-// Counts turns of the event loop: a zero timer fires once per turn.
-struct TurnCounter
-{
-    QTimer timer;
-    int turn = 0;
-    TurnCounter()
-    {
-        timer.setInterval(0);
-        QObject::connect(&timer, &QTimer::timeout, [this] { ++turn; });
-        timer.start();
-    }
-};
 } // namespace
 
 class TestServerBursts : public QObject
@@ -54,21 +43,18 @@ private slots:
         QVERIFY(f->Login());
         TurnCounter turns;
         QStringList texts;
-        QMap<int, int> perTurn;
         connect(f->client, &Server::AdminMessage, this, [&](const QString& text) {
             texts << text;
-            ++perTurn[turns.turn];
+            turns.Count();
         });
         QVERIFY(f->server->SendRaw("alice", AdminBurst(Burst)));
         QTRY_COMPARE_WITH_TIMEOUT(texts.size(), Burst, 60000);
         for (int i = 0; i < Burst; ++i)
             QCOMPARE(texts[i], QString("line %1").arg(i));
-        int most = 0;
-        for (int count : perTurn)
-            most = std::max(most, count);
+        const int most = turns.MostInOneTurn();
         // A turn's budget may be spent across the edge of a timer's turn.
         QVERIFY2(most <= 2 * TurnBudget::MaxMessages, qPrintable(QString("%1 in one turn").arg(most)));
-        QVERIFY(perTurn.size() >= Burst / (2 * TurnBudget::MaxMessages));
+        QVERIFY(turns.TurnsWithAny() >= Burst / (2 * TurnBudget::MaxMessages));
         QVERIFY(f->client->IsConnected());
     }
 
