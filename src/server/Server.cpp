@@ -160,12 +160,13 @@ void Server::Connect()
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyToRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketClosed);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &Server::OnSocketClosed);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketEnded);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &Server::OnSocketEnded);
 
     m_state = StateConnecting;
     ++m_connectionNumber;
     m_buffer.clear();
+    m_socketEnded = false;
 
     const QString host = NetworkHosts::ServerHost();
     const quint16 port = NetworkHosts::ServerPort();
@@ -206,6 +207,7 @@ void Server::CloseConnection()
     m_state = StateDisconnected;
     ++m_connectionNumber;
     m_buffer.clear();
+    m_socketEnded = false;
     if (m_socket) {
         QTcpSocket* socket = m_socket;
         m_socket = nullptr;
@@ -219,6 +221,17 @@ void Server::OnSocketConnected()
 {
     Log(Area, 2, "Connected to the server, logging in");
     SendLogin();
+}
+
+void Server::OnSocketEnded()
+{
+    if (m_state == StateDisconnected || !m_socket)
+        return;
+    // What the server sent before it closed (a "logged in elsewhere" after a
+    // burst, say) is still handled, in order; the connection ends after it.
+    m_socketEnded = true;
+    m_buffer.append(m_socket->readAll());
+    HandleBuffered();
 }
 
 void Server::OnSocketClosed()
@@ -301,6 +314,10 @@ void Server::HandleBuffered()
     // A handler may have ended this connection (and cleared the buffer).
     if (connection == m_connectionNumber)
         m_buffer.remove(0, position);
+    if (!more && !m_handlingAgain && m_socketEnded && connection == m_connectionNumber) {
+        OnSocketClosed();
+        return;
+    }
     if ((more || m_handlingAgain) && !m_continuationQueued) {
         // The rest waits for a later turn of the event loop; a connection
         // ended meanwhile has left nothing to handle.

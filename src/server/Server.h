@@ -138,6 +138,7 @@ private slots:
     void OnSocketConnected();
     void OnSocketReadyToRead();
     void HandleBuffered();
+    void OnSocketEnded();
     void OnSocketClosed();
     void OnHalfMinuteTick();
     void OnFiveMinuteTick();
@@ -206,6 +207,8 @@ private:
     bool m_handling = false;
     bool m_handlingAgain = false;
     bool m_continuationQueued = false;
+    // The socket closed; the connection ends once its messages are handled.
+    bool m_socketEnded = false;
 };
 
 extern Server* gp_server;

@@ -77,6 +77,25 @@ private slots:
         QCOMPARE(texts.at(stopAt - 1), QString("line %1").arg(stopAt - 1));
     }
 
+    // Being logged in elsewhere behind a burst, then closed: the burst and
+    // the news are handled before the end, so there is no reconnection.
+    void whatCameBeforeTheServerClosedIsHandledFirst()
+    {
+        QVERIFY(f->Login());
+        QStringList texts;
+        connect(f->client, &Server::AdminMessage, this, [&](const QString& text) { texts << text; });
+        QSignalSpy elsewhere(f->client, &Server::LoggedInElsewhere);
+        // Small enough to arrive in one read, large enough for several turns.
+        const int burst = 4 * TurnBudget::MaxMessages;
+        QVERIFY(f->server->SendRaw("alice", AdminBurst(burst) + TestMessage::Frame(41, QByteArray())));
+        QVERIFY(f->server->Hangup("alice"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->client->IsConnected(), 30000);
+        QCOMPARE(texts.size(), burst);
+        QCOMPARE(texts.last(), QString("line %1").arg(burst - 1));
+        QCOMPARE(elsewhere.count(), 1);
+        QVERIFY(!f->client->IsAbruptlyDisconnected());
+    }
+
     void theEngineGoingMidBurstLeavesNothingToRun()
     {
         QVERIFY(f->Login());

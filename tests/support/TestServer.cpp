@@ -193,6 +193,14 @@ bool TestServer::Cut(const QString& user)
     return session != nullptr;
 }
 
+bool TestServer::Hangup(const QString& user)
+{
+    TestServerSession* session = Session(user);
+    if (session)
+        session->Close();
+    return session != nullptr;
+}
+
 void TestServer::CutAll()
 {
     const QList<TestServerSession*> sessions = m_sessions;

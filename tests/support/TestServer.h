@@ -86,6 +86,8 @@ public:
     // Raw bytes to every connection, logged in or not.
     void SendRawToAll(const QByteArray& bytes);
     bool Cut(const QString& user);
+    // Closes the user's connection once what was sent to it has gone out.
+    bool Hangup(const QString& user);
     void CutAll();
     void SendAdminMessage(const QString& text);
 
