@@ -7,6 +7,7 @@
 
 #include "MemStream.h"
 #include "PeerMessages.h"
+#include "TurnBudget.h"
 
 namespace {
 quint32 LittleEndian32(const QByteArray& bytes)
@@ -163,8 +164,46 @@ void PeerConnection::OnSocketConnected()
 void PeerConnection::OnReadyRead()
 {
     QPointer<PeerConnection> self(this);
-    while (self && m_state != State::Finished && m_socket && Step()) {
+    while (self && m_state != State::Finished && m_socket) {
+        // Messages are handled a turn's budget at a time; the rest waits
+        // in order for a later turn.
+        if (m_state == State::Open && TurnBudget::Exhausted()) {
+            QueueContinuation();
+            return;
+        }
+        const bool message = m_state == State::Open;
+        if (!Step())
+            break;
+        if (message)
+            TurnBudget::Spend();
     }
+    // What arrived before the other side closed has been handled: the end
+    // it announced follows it.
+    if (self && m_closing && m_state != State::Finished)
+        End(m_closeReason);
+}
+
+void PeerConnection::QueueContinuation()
+{
+    if (m_continuationQueued)
+        return;
+    m_continuationQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_continuationQueued = false;
+            OnReadyRead();
+        },
+        Qt::QueuedConnection);
+}
+
+void PeerConnection::Close(const QString& reason)
+{
+    if (!m_closing) {
+        m_closing = true;
+        m_closeReason = reason;
+    }
+    OnReadyRead();
 }
 
 void PeerConnection::OnSocketError()
@@ -172,19 +211,15 @@ void PeerConnection::OnSocketError()
     if (m_state == State::Finished || !m_socket)
         return;
     // What arrived before the other side closed still counts.
-    QPointer<PeerConnection> self(this);
     if (m_state != State::Connecting)
-        OnReadyRead();
-    if (self && m_socket)
+        Close(m_socket->errorString());
+    else
         End(m_socket->errorString());
 }
 
 void PeerConnection::OnSocketDisconnected()
 {
-    QPointer<PeerConnection> self(this);
-    OnReadyRead();
-    if (self)
-        End("closed by the other side");
+    Close("closed by the other side");
 }
 
 void PeerConnection::PullAll()

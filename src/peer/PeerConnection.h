@@ -116,6 +116,9 @@ private:
     // outside [minLength, maxLength] ends the connection.
     bool TakeFrame(quint32 minLength, quint32 maxLength, QByteArray& frame);
     void End(const QString& reason);
+    void QueueContinuation();
+    // The socket closed: what was read before is handled, then it ends.
+    void Close(const QString& reason);
 
     QTcpSocket* m_socket;
     Origin m_origin;
@@ -128,6 +131,9 @@ private:
     QByteArray m_buffer;
     int m_taken = 0;
     Clock m_clock;
+    bool m_continuationQueued = false;
+    bool m_closing = false;
+    QString m_closeReason;
     qint64 m_created;
     qint64 m_lastActivity;
 };

@@ -11,6 +11,7 @@
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TurnBudget.h"
 
 DNetManager* dnetManager = nullptr;
 
@@ -136,8 +137,8 @@ DNetManager::Link* DNetManager::Adopt(const QString& user, QTcpSocket* socket)
     link->socket = socket;
     socket->setParent(this);
     connect(socket, &QTcpSocket::readyRead, this, [this, link] { OnReadable(link); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, link] { Close(link, "closed by the other side"); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, link] { Close(link, link->socket->errorString()); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, link] { Closing(link, "closed by the other side"); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, link] { Closing(link, link->socket->errorString()); });
     // Frames may have come in with the opening, before the hand-over.
     QPointer<QTcpSocket> guard(socket);
     QMetaObject::invokeMethod(
@@ -155,6 +156,13 @@ void DNetManager::OnReadable(Link* link)
     link->buffer.append(link->socket->readAll());
     int taken = 0;
     while (link->buffer.size() - taken >= 4) {
+        // A burst of searches from the parent is a search of our shares
+        // each: they are handled a turn's budget at a time, in order.
+        if (TurnBudget::Exhausted()) {
+            link->buffer.remove(0, taken);
+            ContinueReading(link);
+            return;
+        }
         MemStream header(link->buffer.constData() + taken, 4);
         quint32 length = 0;
         header.Read(length);
@@ -170,10 +178,44 @@ void DNetManager::OnReadable(Link* link)
         // A frame may end the link (a malformed one does).
         const bool parent = link == m_parent;
         OnFrame(link, code, body);
+        TurnBudget::Spend();
         if (parent ? link != m_parent : !m_children.contains(link))
             return;
     }
     link->buffer.remove(0, taken);
+    if (link->closing)
+        Close(link, link->closeReason);
+}
+
+void DNetManager::Closing(Link* link, const QString& why)
+{
+    if (link != m_parent && !m_children.contains(link))
+        return;
+    // What came before the end still counts; the link ends once it is
+    // handled.
+    if (!link->closing) {
+        link->closing = true;
+        link->closeReason = why;
+    }
+    OnReadable(link);
+}
+
+void DNetManager::ContinueReading(Link* link)
+{
+    if (link->continuationQueued)
+        return;
+    link->continuationQueued = true;
+    QPointer<QTcpSocket> guard(link->socket);
+    QMetaObject::invokeMethod(
+        this,
+        [this, link, guard] {
+            // The link may have ended meanwhile.
+            if (guard && (link == m_parent || m_children.contains(link)) && link->socket == guard) {
+                link->continuationQueued = false;
+                OnReadable(link);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
@@ -192,8 +234,12 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
             emit DNetSearchRequest(user, token, text);
         } else if (code == LevelFrame) {
             quint32 level = 0;
-            if (!in.Read(level) || level >= 0xffffffffu) {
+            if (!in.Read(level)) {
                 Close(link, "unreadable level frame");
+                return;
+            }
+            if (level >= MaxLevel) {
+                Close(link, QString("level %1 is beyond any tree: a loop").arg(level));
                 return;
             }
             if (m_level != level + 1) {
@@ -205,6 +251,11 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
             QString root;
             if (!in.Read(root)) {
                 Close(link, "unreadable group leader frame");
+                return;
+            }
+            // A parent below us in our own branch closes a loop.
+            if (IsOfOurBranch(root)) {
+                Close(link, QString("its branch root %1 is of our own branch: a loop").arg(root));
                 return;
             }
             if (m_branchRoot != root) {
@@ -221,6 +272,10 @@ void DNetManager::OnFrame(Link* link, quint8 code, const QByteArray& body)
         quint32 depth = 0;
         if (!in.Read(depth)) {
             Close(link, "unreadable child depth frame");
+            return;
+        }
+        if (depth >= MaxLevel) {
+            Close(link, QString("depth %1 is beyond any tree: a loop").arg(depth));
             return;
         }
         link->depth = depth;
@@ -277,9 +332,8 @@ void DNetManager::OnParentCandidates(QStringList users)
     if (m_parent || !m_trying.isEmpty())
         return;
     m_candidates.clear();
-    const QStringList children = Children();
     for (const QString& user : users)
-        if (!user.isEmpty() && user != OwnName() && !children.contains(user) && !m_candidates.contains(user))
+        if (!user.isEmpty() && !IsOfOurBranch(user) && !m_candidates.contains(user))
             m_candidates << user;
     Log(Area, 2, QString("%1 parent candidate(s)").arg(m_candidates.size()));
     TryNextCandidate();
@@ -303,10 +357,13 @@ void DNetManager::OnConnectionToUserFailed(QString user, QString type)
 
 void DNetManager::OnDNetConnectionAccepted(QString user, QTcpSocket* socket)
 {
-    if (m_parent || user != m_trying) {
-        // A late answer from a candidate we no longer wait for.
+    if (m_parent || user != m_trying || IsOfOurBranch(user)) {
+        // A late answer from a candidate we no longer wait for, or one
+        // that became our child meanwhile.
         socket->abort();
         socket->deleteLater();
+        if (!m_parent && user == m_trying)
+            TryNextCandidate();
         return;
     }
     m_trying.clear();
@@ -319,6 +376,16 @@ void DNetManager::OnDNetConnectionAccepted(QString user, QTcpSocket* socket)
     SendToChildren(Number(LevelFrame, m_level));
     SendToChildren(Name(GroupLeaderFrame, BranchRoot()));
     ReportState();
+}
+
+bool DNetManager::IsOfOurBranch(const QString& user) const
+{
+    if (user == OwnName())
+        return true;
+    for (const Link* child : m_children)
+        if (child->user == user)
+            return true;
+    return false;
 }
 
 void DNetManager::LoseParent()
@@ -338,7 +405,8 @@ void DNetManager::OnDNetConnectionRequested(QString user, QTcpSocket* socket)
     for (Link* child : QList<Link*>(m_children))
         if (child->user == user)
             Close(child, "the user linked again");
-    if (user == OwnName() || user == Parent() || m_children.size() >= ChildLimit()) {
+    if (user == OwnName() || user == Parent() || (m_parent && user == m_branchRoot) ||
+        m_children.size() >= ChildLimit()) {
         Log(Area, 2, QString("Not taking %1 as a child").arg(user));
         socket->abort();
         socket->deleteLater();

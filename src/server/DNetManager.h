@@ -33,6 +33,10 @@ public:
     static constexpr int BytesPerSecondPerChild = 20480;
     static constexpr int MinChildren = 2;
     static constexpr int MaxChildren = 10;
+    // No real tree is this deep; a level or depth beyond it can only come
+    // from a loop counting itself up, so the link that brings it is closed
+    // and nothing above it is ever sent.
+    static constexpr quint32 MaxLevel = 64;
 
     // Needs peer messaging; connects to it and to the server connection.
     explicit DNetManager(QObject* parent = nullptr);
@@ -73,16 +77,23 @@ private:
         QTcpSocket* socket = nullptr;
         QByteArray buffer;
         quint32 depth = 0;
+        bool continuationQueued = false;
+        // The socket ended; the link closes once what it read is handled.
+        bool closing = false;
+        QString closeReason;
     };
 
     Link* Adopt(const QString& user, QTcpSocket* socket);
     void OnReadable(Link* link);
+    void ContinueReading(Link* link);
+    void Closing(Link* link, const QString& why);
     void OnFrame(Link* link, quint8 code, const QByteArray& body);
     void Close(Link* link, const QString& why);
     void Send(Link* link, const QByteArray& frame);
     void SendToChildren(const QByteArray& frame);
     void TryNextCandidate();
     void LoseParent();
+    bool IsOfOurBranch(const QString& user) const;
     void UpdateChildDepth();
     void ReportState();
     QString OwnName() const;

@@ -1,5 +1,6 @@
 #include "Server.h"
 
+#include <QMetaObject>
 #include <QTcpSocket>
 
 #include "Data.h"
@@ -11,6 +12,7 @@
 #include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "TurnBudget.h"
 
 Server* gp_server = nullptr;
 
@@ -158,12 +160,13 @@ void Server::Connect()
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyToRead);
-    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketClosed);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, &Server::OnSocketClosed);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketEnded);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &Server::OnSocketEnded);
 
     m_state = StateConnecting;
     ++m_connectionNumber;
     m_buffer.clear();
+    m_socketEnded = false;
 
     const QString host = NetworkHosts::ServerHost();
     const quint16 port = NetworkHosts::ServerPort();
@@ -204,6 +207,7 @@ void Server::CloseConnection()
     m_state = StateDisconnected;
     ++m_connectionNumber;
     m_buffer.clear();
+    m_socketEnded = false;
     if (m_socket) {
         QTcpSocket* socket = m_socket;
         m_socket = nullptr;
@@ -217,6 +221,17 @@ void Server::OnSocketConnected()
 {
     Log(Area, 2, "Connected to the server, logging in");
     SendLogin();
+}
+
+void Server::OnSocketEnded()
+{
+    if (m_state == StateDisconnected || !m_socket)
+        return;
+    // What the server sent before it closed (a "logged in elsewhere" after a
+    // burst, say) is still handled, in order; the connection ends after it.
+    m_socketEnded = true;
+    m_buffer.append(m_socket->readAll());
+    HandleBuffered();
 }
 
 void Server::OnSocketClosed()
@@ -260,23 +275,61 @@ void Server::OnSocketReadyToRead()
     if (!m_socket)
         return;
     m_buffer.append(m_socket->readAll());
+    HandleBuffered();
+}
+
+void Server::HandleBuffered()
+{
+    // A handler's nested event loop may read more; it waits for the outer
+    // call to finish, so the order stays that of arrival.
+    if (m_handling) {
+        m_handlingAgain = true;
+        return;
+    }
+    m_handling = true;
+    m_handlingAgain = false;
     const quint64 connection = m_connectionNumber;
     int position = 0;
+    bool more = false;
     ServerMessages::Frame frame;
     while (connection == m_connectionNumber) {
+        if (TurnBudget::Exhausted()) {
+            int next = position;
+            more = ServerMessages::TakeFrame(m_buffer, next, frame) != ServerMessages::FrameStatus::Incomplete;
+            break;
+        }
         const ServerMessages::FrameStatus status = ServerMessages::TakeFrame(m_buffer, position, frame);
         if (status == ServerMessages::FrameStatus::Incomplete)
             break;
         if (status == ServerMessages::FrameStatus::Invalid) {
+            m_handling = false;
             Log(Area, 1, QString("Frame of length %1 from the server; closing the connection").arg(frame.length));
             OnSocketClosed();
             return;
         }
         HandleMessage(frame.code, frame.body);
+        TurnBudget::Spend();
     }
+    m_handling = false;
     // A handler may have ended this connection (and cleared the buffer).
     if (connection == m_connectionNumber)
         m_buffer.remove(0, position);
+    if (!more && !m_handlingAgain && m_socketEnded && connection == m_connectionNumber) {
+        OnSocketClosed();
+        return;
+    }
+    if ((more || m_handlingAgain) && !m_continuationQueued) {
+        // The rest waits for a later turn of the event loop; a connection
+        // ended meanwhile has left nothing to handle.
+        m_continuationQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_continuationQueued = false;
+                HandleBuffered();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void Server::HandleMessage(quint32 code, const QByteArray& body)

@@ -138,6 +138,8 @@ signals:
 private slots:
     void OnSocketConnected();
     void OnSocketReadyToRead();
+    void HandleBuffered();
+    void OnSocketEnded();
     void OnSocketClosed();
     void OnHalfMinuteTick();
     void OnFiveMinuteTick();
@@ -206,6 +208,12 @@ private:
     // Counts connections, so that parsing stops when a handler's signal
     // ended the connection the remaining bytes came from.
     quint64 m_connectionNumber = 0;
+    // Buffered messages are handled a turn's budget at a time.
+    bool m_handling = false;
+    bool m_handlingAgain = false;
+    bool m_continuationQueued = false;
+    // The socket closed; the connection ends once its messages are handled.
+    bool m_socketEnded = false;
 };
 
 extern Server* gp_server;

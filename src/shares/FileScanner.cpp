@@ -11,6 +11,15 @@ FileScanner::FileScanner(QObject* parent) : QObject(parent)
     qRegisterMetaType<FileScanner::WalkResult>("FileScanner::WalkResult");
 }
 
+FileScanner::~FileScanner()
+{
+    // The thread's last use of the requests happened before it ended, but
+    // that end is seen only inside the toolkit: taking the lock shows the
+    // order to the thread checker too.
+    std::lock_guard<std::mutex> lock(walkMutex);
+    walkRequests.clear();
+}
+
 void FileScanner::RequestWalk(const QStringList& roots, bool sharing)
 {
     PostWalk(roots, false, sharing);

@@ -28,6 +28,8 @@ public:
     typedef std::map<QString, FolderMap> ResultMap;
 
     explicit FileScanner(QObject* parent = nullptr);
+    // Runs after the scanner thread has ended.
+    ~FileScanner() override;
 
     // Asks a walk under way to unwind at its next folder and an analysis
     // under way to give up at its next chunk. Any thread.

@@ -10,6 +10,8 @@
 #include "Settings.h"
 #include "TestMessage.h"
 #include "TestServer.h"
+#include "TurnBudget.h"
+#include "TurnCounter.h"
 
 // A node of the distributed network between real "D" connections: a fake
 // parent above, fake children below.
@@ -20,6 +22,8 @@ class TestDNet : public QObject
 private slots:
     void searchesComeDownFromTheParentAndGoOnToChildren();
     void childrenAreBoundedAndLinksEndCleanly();
+    void aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded();
+    void aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds();
 };
 
 namespace {
@@ -265,6 +269,132 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     up->SendLinkFrame(1, FakeWire().Str("asker").U32(1).Bytes());
     QVERIFY(up->WaitForClosed());
     QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 5000);
+}
+
+// Two clients that each took the other as parent counted their levels up
+// without end; every sign of such a loop ends the link that brings it.
+void TestDNet::aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    DNetManager dnet;
+    FakePeer* kid = f.AddPeer("kid");
+    FakePeer* up = f.AddPeer("up");
+    QVERIFY(kid && up);
+    FakePeerLink* down = kid->Greet(f.peer->ListeningPort(), false, "D", 1);
+    QVERIFY(down && down->WaitForLinkFrames(2));
+
+    QList<FakePeerLink*> seen;
+    // Offers "up" as parent until it links, then waits for its depth frame.
+    auto takeUp = [&]() -> FakePeerLink* {
+        const int asked = f.server->Count(1100);
+        f.Tick();
+        if (!QTest::qWaitFor([&] { return f.server->Count(1100) > asked; }, 5000))
+            return nullptr;
+        // Our own child is never tried, even when the server names it.
+        if (!f.server->Send("me", 1100, Names({"kid", "up"})))
+            return nullptr;
+        FakePeerLink* link = up->WaitForLink(5000, seen);
+        if (!link || !QTest::qWaitFor([&] { return dnet.HasParent(); }, 5000) || !link->WaitForLinkFrames(1))
+            return nullptr;
+        seen << link;
+        return link;
+    };
+    auto droppedAsRoot = [&](FakePeerLink* link) {
+        return link->WaitForClosed() && QTest::qWaitFor([&] { return !dnet.HasParent(); }, 5000) && dnet.Level() == 0 &&
+               dnet.BranchRoot() == "me";
+    };
+
+    // The parent names us, or our own child, as its branch root.
+    FakePeerLink* link = takeUp();
+    QVERIFY(link);
+    QCOMPARE(kid->links.size(), 1);
+    link->SendLinkFrame(3, FakeWire().Str("me").Bytes());
+    QVERIFY(droppedAsRoot(link));
+    QTRY_VERIFY_WITH_TIMEOUT(Reported(f.server).received && !Reported(f.server).hasParent, 5000);
+
+    link = takeUp();
+    QVERIFY(link);
+    link->SendLinkFrame(3, FakeWire().Str("kid").Bytes());
+    QVERIFY(droppedAsRoot(link));
+
+    // A level within bounds is taken and passed down; one past it is a
+    // loop, and nothing past the bound ever reaches a child or the server.
+    link = takeUp();
+    QVERIFY(link);
+    link->SendLinkFrame(2, FakeWire().U32(DNetManager::MaxLevel - 1).Bytes());
+    link->SendLinkFrame(3, FakeWire().Str("root").Bytes());
+    QTRY_COMPARE_WITH_TIMEOUT(dnet.Level(), DNetManager::MaxLevel, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, DNetManager::MaxLevel, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(Frames(down).contains(QString("level %1").arg(DNetManager::MaxLevel)), 5000);
+
+    // Our branch root asking to become our child would close a loop too.
+    FakePeer* root = f.AddPeer("root");
+    QVERIFY(root);
+    FakePeerLink* rootDown = root->Greet(f.peer->ListeningPort(), false, "D", 2);
+    QVERIFY(rootDown && rootDown->WaitForClosed());
+    QCOMPARE(dnet.Children(), QStringList{"kid"});
+
+    link->SendLinkFrame(2, FakeWire().U32(DNetManager::MaxLevel).Bytes());
+    QVERIFY(droppedAsRoot(link));
+    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, 0u, 5000);
+    for (const QString& frame : Frames(down))
+        if (frame.startsWith("level "))
+            QVERIFY2(frame.mid(6).toUInt() <= DNetManager::MaxLevel, qPrintable(frame));
+
+    // A child claiming a depth no tree has ends its own link only.
+    down->SendLinkFrame(4, FakeWire().U32(DNetManager::MaxLevel).Bytes());
+    QVERIFY(down->WaitForClosed());
+    QTRY_VERIFY_WITH_TIMEOUT(dnet.Children().isEmpty(), 5000);
+    QCOMPARE(dnet.ChildDepth(), 0u);
+}
+
+// Each search from the parent is a search of our shares: a burst of them
+// must not hold the window for its whole length.
+void TestDNet::aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    DNetManager dnet;
+    FakePeer* parent = f.AddPeer("parent");
+    FakePeer* child = f.AddPeer("child");
+    QVERIFY(parent && child);
+    FakePeerLink* down = child->Greet(f.peer->ListeningPort(), false, "D", 1);
+    QVERIFY(down && down->WaitForLinkFrames(2));
+    f.Tick();
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Count(1100), 1, 5000);
+    QVERIFY(f.server->Send("me", 1100, Names({"parent"})));
+    FakePeerLink* up = parent->WaitForLink();
+    QVERIFY(up);
+    QTRY_VERIFY_WITH_TIMEOUT(dnet.HasParent(), 5000);
+    QVERIFY(down->WaitForLinkFrames(4));
+
+    const int burst = 2000;
+    TurnCounter turns;
+    QStringList texts;
+    bool parentWhenLast = false;
+    connect(&dnet, &DNetManager::DNetSearchRequest, this, [&](QString, quint32, QString text) {
+        texts << text;
+        turns.Count();
+        parentWhenLast = dnet.HasParent();
+    });
+    QByteArray bytes;
+    for (int i = 0; i < burst; ++i)
+        bytes += FakeWire::LinkFrame(1, FakeWire().Str("asker").U32(quint32(i)).Str(QString("text %1").arg(i)).Bytes());
+    up->SendRaw(bytes);
+    up->Close();
+    QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 30000);
+    QCOMPARE(texts.size(), burst);
+    for (int i = 0; i < burst; ++i)
+        QCOMPARE(texts[i], QString("text %1").arg(i));
+    QVERIFY(parentWhenLast);
+    QVERIFY2(turns.MostInOneTurn() <= 2 * TurnBudget::MaxMessages, qPrintable(QString::number(turns.MostInOneTurn())));
+    // Passed down whole and in order, then the news that we are a root.
+    QVERIFY(down->WaitForLinkFrames(4 + burst + 2, 30000));
+    const QStringList frames = Frames(down);
+    QCOMPARE(frames.at(4), QString("search asker 0 text 0"));
+    QCOMPARE(frames.at(3 + burst), QString("search asker %1 text %1").arg(burst - 1));
+    QCOMPARE(frames.mid(4 + burst), (QStringList{"level 0", "leader me"}));
 }
 
 QTEST_MAIN(TestDNet)

@@ -179,7 +179,8 @@ private slots:
         QVERIFY(Node("carol", Report(true, "alice", 1, 0, 3)));         // in the asker's branch
         RawClient* dave = Node("dave", Report(false, "dave", 0, 2, 2)); // full
         QVERIFY(dave);
-        QVERIFY(User("frank")); // never reported
+        QVERIFY(User("frank"));                                                              // never reported
+        QVERIFY(Node("hugo", Report(true, "hugo2", TestServer::MaxDistributedLevel, 0, 4))); // counted up in a loop
         QVERIFY(AliceReports(false, "alice", 0, 0, 2, 0));
 
         // Lowest level first, then by name; never the asker.
@@ -195,6 +196,23 @@ private slots:
         for (int i = 0; i < 8; ++i)
             QVERIFY(Node(QString("n%1").arg(i), Report(true, "root", 3, 0, 2)));
         QCOMPARE(Candidates(), (QStringList{"dave", "amy", "gina", "erin", "n0", "n1", "n2", "n3", "n4", "n5"}));
+    }
+
+    // Two clients stuck in a loop report without end; the server keeps
+    // the latest reports only.
+    void aFloodOfReportsKeepsTheServerBounded()
+    {
+        RawClient* bob = User("bob");
+        QVERIFY(bob);
+        f->server->ClearReceived();
+        const int sent = TestServer::MaxKeptMessages + 500;
+        for (int i = 1; i <= sent; ++i)
+            bob->Send(1101, Report(true, "alice", quint32(i), 0, 2));
+        const QByteArray last = Report(true, "alice", quint32(sent), 0, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->server->AllReceived().isEmpty() && f->server->AllReceived().last().body == last,
+                                 60000);
+        QCOMPARE(f->server->AllReceived().size(), TestServer::MaxKeptMessages);
+        QCOMPARE(f->server->AllReceived().first().body, Report(true, "alice", 501, 0, 2));
     }
 
     void networkSearchesReachOnlyTheRoots()

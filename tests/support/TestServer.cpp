@@ -193,6 +193,14 @@ bool TestServer::Cut(const QString& user)
     return session != nullptr;
 }
 
+bool TestServer::Hangup(const QString& user)
+{
+    TestServerSession* session = Session(user);
+    if (session)
+        session->Close();
+    return session != nullptr;
+}
+
 void TestServer::CutAll()
 {
     const QList<TestServerSession*> sessions = m_sessions;
@@ -339,6 +347,8 @@ void TestServer::OnClosed(TestServerSession* session)
 void TestServer::OnFrame(TestServerSession* session, quint32 code, const QByteArray& body)
 {
     const QString user = session->m_loggedIn ? session->m_user : QString();
+    if (m_received.size() >= MaxKeptMessages)
+        m_received.removeFirst();
     m_received.append({user, code, body});
     emit MessageReceived(user, code, body);
     // The signal's receivers may have cut the connection.
@@ -773,7 +783,7 @@ QStringList TestServer::ParentCandidates(const QString& asker) const
         const TestServerSession::DistributedState& state = session->m_distributed;
         // A node of the asker's own branch would make a loop.
         if (session->m_loggedIn && session->m_user != asker && state.reported && state.childCount < state.childLimit &&
-            state.branchRoot != asker)
+            state.branchRoot != asker && state.level < MaxDistributedLevel)
             open.append(session);
     }
     std::sort(open.begin(), open.end(), [](const TestServerSession* a, const TestServerSession* b) {

@@ -38,6 +38,12 @@ public:
 
     static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
     static constexpr int MaxParentCandidates = 10;
+    // A server left running keeps only the latest messages, so a client
+    // that floods it (a loop of reports) cannot grow it without end.
+    static constexpr int MaxKeptMessages = 100000;
+    // A node reporting a level this high is in a loop, not a tree: it is
+    // never offered as a parent.
+    static constexpr quint32 MaxDistributedLevel = 64;
 
     explicit TestServer(QObject* parent = nullptr);
     ~TestServer() override;
@@ -61,7 +67,7 @@ public:
     void SetCorrelations(const QString& text, const QList<QPair<QString, quint32>>& related);
     void SetWishListInterval(quint32 seconds);
 
-    // What clients sent, in arrival order.
+    // What clients sent, in arrival order (the latest MaxKeptMessages).
     const QList<Received>& AllReceived() const { return m_received; }
     QList<Received> ReceivedMessages(quint32 code) const;
     int Count(quint32 code) const;
@@ -80,6 +86,8 @@ public:
     // Raw bytes to every connection, logged in or not.
     void SendRawToAll(const QByteArray& bytes);
     bool Cut(const QString& user);
+    // Closes the user's connection once what was sent to it has gone out.
+    bool Hangup(const QString& user);
     void CutAll();
     void SendAdminMessage(const QString& text);
 

@@ -1,0 +1,121 @@
+// A peer's messages that arrive together (a share list's worth of replies,
+// hundreds of search results at once) are handled in slices across turns
+// of the event loop, in their order; a close right behind them still lets
+// them all through first, and dropping or deleting the connection mid-burst
+// leaves nothing behind to run.
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "PeerConnection.h"
+#include "TestMessage.h"
+#include "TurnBudget.h"
+#include "TurnCounter.h"
+
+namespace {
+constexpr int Burst = 5000;
+
+QByteArray Framed(const QByteArray& content)
+{
+    return TestMessage().U32(quint32(content.size())).Body() + content;
+}
+
+QByteArray Opening()
+{
+    return Framed(TestMessage().U8(1).Str("peer").Str("P").U32(7).Body());
+}
+
+QByteArray MessageBurst(int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += Framed(TestMessage().U32(quint32(1000 + i)).Str("x").Body());
+    return bytes;
+}
+
+// An accepted message connection and the socket at the other end.
+struct Pair
+{
+    QTcpServer listener;
+    std::unique_ptr<QTcpSocket> far{new QTcpSocket};
+    QPointer<PeerConnection> near;
+    QObject owner;
+
+    bool Open()
+    {
+        if (!listener.listen(QHostAddress::LocalHost))
+            return false;
+        far->connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        if (!listener.waitForNewConnection(5000) || !far->waitForConnected(5000))
+            return false;
+        near = new PeerConnection(
+            listener.nextPendingConnection(), false, [] { return qint64(0); }, &owner);
+        QObject::connect(near, &PeerConnection::OpeningReceived, near, [this] { near->BeginMessages(); });
+        far->write(Opening());
+        return QTest::qWaitFor([this] { return near && near->GetState() == PeerConnection::State::Open; }, 5000);
+    }
+};
+} // namespace
+
+class TestPeerBursts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void aBurstIsHandledWholeInOrderAcrossTurnsAndTheCloseComesLast()
+    {
+        Pair p;
+        QVERIFY(p.Open());
+        TurnCounter turns;
+        QList<quint32> codes;
+        int endedAfter = -1;
+        connect(p.near, &PeerConnection::MessageReceived, this, [&](quint32 code) {
+            codes << code;
+            turns.Count();
+        });
+        connect(p.near, &PeerConnection::Ended, this, [&] { endedAfter = codes.size(); });
+        p.far->write(MessageBurst(Burst));
+        p.far->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(endedAfter >= 0, 60000);
+        QCOMPARE(endedAfter, Burst);
+        for (int i = 0; i < Burst; ++i)
+            QCOMPARE(codes[i], quint32(1000 + i));
+        const int most = turns.MostInOneTurn();
+        // A turn's budget may be spent across the edge of a timer's turn.
+        QVERIFY2(most <= 2 * TurnBudget::MaxMessages, qPrintable(QString("%1 in one turn").arg(most)));
+    }
+
+    void droppingOrDeletingMidBurstStopsIt()
+    {
+        for (const bool drop : {true, false}) {
+            Pair p;
+            QVERIFY(p.Open());
+            int handled = 0;
+            bool ended = false;
+            connect(p.near, &PeerConnection::MessageReceived, this, [&] {
+                if (++handled != 1)
+                    return;
+                // After the first slice, from outside the handler.
+                QTimer::singleShot(0, this, [&] {
+                    if (drop)
+                        p.near->Drop();
+                    else
+                        delete p.near;
+                });
+            });
+            connect(p.near, &PeerConnection::Ended, this, [&] { ended = true; });
+            p.far->write(MessageBurst(Burst));
+            QTRY_VERIFY_WITH_TIMEOUT(p.far->state() == QAbstractSocket::UnconnectedState || !p.near, 10000);
+            if (drop)
+                QTRY_COMPARE_WITH_TIMEOUT(p.far->state(), QAbstractSocket::UnconnectedState, 10000);
+            QVERIFY(handled < Burst);
+            QVERIFY(!ended);
+        }
+    }
+};
+
+QTEST_MAIN(TestPeerBursts)
+#include "TestPeerBursts.moc"

@@ -1,0 +1,118 @@
+// Messages that arrive together (a busy room, a server catching up) are
+// handled in slices across turns of the event loop, in their order, and a
+// connection that ends or an engine that goes mid-burst leaves nothing
+// behind to run.
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "Server.h"
+#include "ServerFixture.h"
+#include "TestMessage.h"
+#include "TestServer.h"
+#include "TurnBudget.h"
+#include "TurnCounter.h"
+
+namespace {
+constexpr int Burst = 5000;
+
+QByteArray AdminBurst(int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += TestMessage::Frame(66, TestMessage().Str(QString("line %1").arg(i)).Body());
+    return bytes;
+}
+
+} // namespace
+
+class TestServerBursts : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ServerFixture> f;
+
+private slots:
+    void init() { f.reset(new ServerFixture); }
+    void cleanup() { f.reset(); }
+
+    void aBurstInOneWriteIsHandledWholeInOrderAcrossTurns()
+    {
+        QVERIFY(f->Login());
+        TurnCounter turns;
+        QStringList texts;
+        connect(f->client, &Server::AdminMessage, this, [&](const QString& text) {
+            texts << text;
+            turns.Count();
+        });
+        QVERIFY(f->server->SendRaw("alice", AdminBurst(Burst)));
+        QTRY_COMPARE_WITH_TIMEOUT(texts.size(), Burst, 60000);
+        for (int i = 0; i < Burst; ++i)
+            QCOMPARE(texts[i], QString("line %1").arg(i));
+        const int most = turns.MostInOneTurn();
+        // A turn's budget may be spent across the edge of a timer's turn.
+        QVERIFY2(most <= 2 * TurnBudget::MaxMessages, qPrintable(QString("%1 in one turn").arg(most)));
+        QVERIFY(turns.TurnsWithAny() >= Burst / (2 * TurnBudget::MaxMessages));
+        QVERIFY(f->client->IsConnected());
+    }
+
+    void aDisconnectMidBurstDropsTheRestAndTheNextLoginStartsClean()
+    {
+        QVERIFY(f->Login());
+        QStringList texts;
+        const int stopAt = TurnBudget::MaxMessages + 10;
+        connect(f->client, &Server::AdminMessage, this, [&](const QString& text) {
+            texts << text;
+            if (texts.size() == stopAt)
+                f->client->Disconnect();
+        });
+        QVERIFY(f->server->SendRaw("alice", AdminBurst(Burst)));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->client->IsConnected(), 10000);
+        QVERIFY(f->Login());
+        QVERIFY(f->server->Send("alice", 66, TestMessage().Str("after").Body()));
+        QTRY_COMPARE_WITH_TIMEOUT(texts.size(), stopAt + 1, 10000);
+        QCOMPARE(texts.last(), QString("after"));
+        QCOMPARE(texts.at(stopAt - 1), QString("line %1").arg(stopAt - 1));
+    }
+
+    // Being logged in elsewhere behind a burst, then closed: the burst and
+    // the news are handled before the end, so there is no reconnection.
+    void whatCameBeforeTheServerClosedIsHandledFirst()
+    {
+        QVERIFY(f->Login());
+        QStringList texts;
+        connect(f->client, &Server::AdminMessage, this, [&](const QString& text) { texts << text; });
+        QSignalSpy elsewhere(f->client, &Server::LoggedInElsewhere);
+        // Small enough to arrive in one read, large enough for several turns.
+        const int burst = 4 * TurnBudget::MaxMessages;
+        QVERIFY(f->server->SendRaw("alice", AdminBurst(burst) + TestMessage::Frame(41, QByteArray())));
+        QVERIFY(f->server->Hangup("alice"));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->client->IsConnected(), 30000);
+        QCOMPARE(texts.size(), burst);
+        QCOMPARE(texts.last(), QString("line %1").arg(burst - 1));
+        QCOMPARE(elsewhere.count(), 1);
+        QVERIFY(!f->client->IsAbruptlyDisconnected());
+    }
+
+    void theEngineGoingMidBurstLeavesNothingToRun()
+    {
+        QVERIFY(f->Login());
+        int handled = 0;
+        connect(f->client, &Server::AdminMessage, this, [&] {
+            if (++handled == 1)
+                QTimer::singleShot(0, this, [&] {
+                    delete f->client;
+                    f->client = nullptr;
+                });
+        });
+        QVERIFY(f->server->SendRaw("alice", AdminBurst(Burst)));
+        QTRY_VERIFY_WITH_TIMEOUT(!f->client, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!f->server->IsLoggedIn("alice"), 10000);
+        QVERIFY(handled < Burst);
+    }
+};
+
+QTEST_MAIN(TestServerBursts)
+#include "TestServerBursts.moc"
