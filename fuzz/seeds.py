@@ -245,3 +245,14 @@ write('Records', 'file-info', u8(0) + file_info(*SONGS[0]))
 write('Records', 'attributes', u8(1) + s('mp3') + u32(3) + u32(0) + u32(320) + u32(1) + u32(61) + u32(2) + u32(1))
 write('Records', 'shared-folder', u8(2) + files(SONGS) + u32(0))
 write('Records', 'user-stats', u8(3) + u32(51200) + u64(12) + u32(300) + u32(20))
+
+# Chat lines: the writer's name, NUL, the message.
+chat = {
+    'plain': ('alice', 'hello all, see http://example.org/a?b=1&c=2'),
+    'action': ('bob', '/me waves <b>boldly</b>'),
+    'markup': ('<img src=x>', '<table><tr><td>' * 200 + '<script>x</script>'),
+    'controls': ('r\u202egnp.exe', 'line one\nline two\x07\x00tail'),
+    'long-word': ('carol', 'w' * 100000),
+}
+for name, (user, text) in chat.items():
+    write('ChatLines', name, user.encode() + b'\0' + text.encode())
