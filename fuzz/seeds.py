@@ -256,3 +256,45 @@ chat = {
 }
 for name, (user, text) in chat.items():
     write('ChatLines', name, user.encode() + b'\0' + text.encode())
+
+# Room walls: frames after an accepted login, for the open wall of "lobby"
+# and for a room whose wall is not open.
+def wall(room, messages):
+    return frame(113, s(room) + u32(len(messages)) + b''.join(s(u) + s(t) for u, t in messages))
+
+
+def wall_message(room, user, text):
+    return frame(114, s(room) + s(user) + s(text))
+
+walls = {
+    'set': wall('lobby', [('alice', 'one'), ('bob', 'two'), ('carol', 'three')]),
+    'add-replace-withdraw': wall('lobby', [('alice', 'one'), ('bob', 'two')]) + wall_message('lobby', 'carol', 'new')
+                            + wall_message('lobby', 'alice', 'again') + wall_message('lobby', 'bob', ''),
+    'messages-first': wall_message('lobby', 'alice', 'before any wall') + wall_message('lobby', 'bob', 'second')
+                      + wall('lobby', []) + wall_message('lobby', 'carol', 'after the empty wall'),
+    'other-room': wall('jazz', [('alice', 'elsewhere')]) + wall('lobby', [('alice', 'here')])
+                  + wall_message('jazz', 'alice', '') + wall_message('lobby', 'dave', 'x'),
+    'same-writer-twice': wall('lobby', [('alice', 'one'), ('alice', 'two'), ('', '')]) + wall_message('lobby', 'alice', ''),
+    'plain-text': wall('lobby', [('<b>bob</b>', '<img src="file:///x"> a\nb\u202e')]),
+    'cut-short': wall('lobby', [('alice', 'one')])[:-3],
+}
+for name, data in walls.items():
+    write('RoomWall', name, data)
+
+# Share lists as the share browser receives them, inflated: folders with
+# their files, then the attribute names.
+def share_list(folders):
+    return u32(len(folders)) + b''.join(s(path) + files(entries) for path, entries in folders) + u32(0)
+
+shares = {
+    'music': share_list([('music', [('readme.txt', 1200)]), ('music\\jazz', SONGS),
+                         ('music\\jazz\\coltrane', [('blue train.mp3', 9000, [(0, 320), (1, 245), (2, 1)])]),
+                         ('Podcasts', [('ep1.mp3', 70)]), ('orphan\\deep\\x', [('z.bin', 7)])]),
+    'empty': share_list([]),
+    'empty-folders': share_list([('a', []), ('a\\b', []), ('A\\b', []), ('a\\', []), ('\\', []), ('', [])]),
+    'deep': share_list([('\\'.join(['d'] * depth), [('f', depth)]) for depth in range(1, 200)]),
+    'repeated': share_list([('x', [('one', 1)]), ('x', [('two', 2)]), ('x\\y', [('one', 1), ('one', 1)])]),
+    'with-table': SHARE,
+}
+for name, data in shares.items():
+    write('ShareListBrowser', name, data)
