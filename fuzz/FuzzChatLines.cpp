@@ -3,6 +3,7 @@
 // appended to a capped chat view and laid out. Whatever a peer sends, no
 // element of its own reaches the view and the view stays within its cap.
 #include "FuzzSupport.h"
+#include "FuzzWidgets.h"
 #include "Settings.h"
 #include "rooms/ChatBrowser.h"
 #include "rooms/ChatText.h"
@@ -10,25 +11,12 @@
 #include <QApplication>
 #include <QTextDocument>
 
-// The font library allocates its configuration once, when the first text
-// is laid out, and keeps it beyond any pointer LeakSanitizer can see; every
-// other leak still ends the run.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 ChatBrowser* View()
 {
     static ChatBrowser* view = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        qputenv("QUORVANE_TEST", "1");
-        static int argc = 1;
-        static char name[] = "fuzz";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
+        fuzz::EnsureWidgetsApplication();
         DeclareSettingTypes();
         SetSetting("chat_timestamps", "per_message_short");
         SetSetting("color_chat_username", "#0033ff");

@@ -7,6 +7,7 @@
 // it go.
 #include "Data.h"
 #include "FuzzSupport.h"
+#include "FuzzWidgets.h"
 #include "PeerMessages.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
@@ -18,14 +19,6 @@
 #include <QPointer>
 #include <QTreeWidget>
 #include <vector>
-
-// The font library allocates its configuration once, when the first node
-// is measured, and keeps it beyond any pointer LeakSanitizer can see; every
-// other leak still ends the run.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\n";
-}
 
 namespace {
 
@@ -47,12 +40,7 @@ struct Harness
 Harness* TheHarness()
 {
     static Harness* harness = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        qputenv("QUORVANE_TEST", "1");
-        static int argc = 1;
-        static char name[] = "fuzz";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);
+        fuzz::EnsureWidgetsApplication();
         return new Harness;
     }();
     return harness;

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 
 #include "EventToolBar.h"
+#include "InkMargins.h"
 #include "SearchPageFixture.h"
 #include "search/SearchResultListItem.h"
 
@@ -52,31 +53,6 @@ QTreeWidgetItem* ChildWith(QTreeWidgetItem* parent, int column, const QString& t
         if (parent->child(i)->text(column) == text)
             return parent->child(i);
     return nullptr;
-}
-
-// How far from the left and from the right of a cell its text is painted.
-struct Margins
-{
-    int left = -1;
-    int right = -1;
-};
-
-Margins InkMargins(QTreeWidget* tree, QTreeWidgetItem* row, int column)
-{
-    tree->doItemsLayout();
-    const QImage image = tree->viewport()->grab().toImage();
-    const QRect line = tree->visualItemRect(row);
-    const int start = tree->header()->sectionViewportPosition(column);
-    const int width = tree->columnWidth(column);
-    Margins margins;
-    for (int x = start; x < start + width; ++x)
-        for (int y = line.top(); y <= line.bottom(); ++y)
-            if (qGray(image.pixel(x, y)) < 160) {
-                if (margins.left < 0)
-                    margins.left = x - start;
-                margins.right = start + width - 1 - x;
-            }
-    return margins;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QProgressBar>
 
+#include "InkMargins.h"
 #include "TransfersPageHarness.h"
 
 namespace {
@@ -22,31 +23,6 @@ void MakeRunning(TransferQueueManager* engine, ItemPtr entry, qint64 position, q
     engine->SetDownloadEntryStatus(entry, "downloading");
     entry.Connect(d.GetType("write_position")->GetItem(Value(new TransferCounter64(position))));
     entry.Connect(d.GetType("bytes_per_second")->GetItem(Value(new TransferCounter32(speed))));
-}
-
-// How far from the left and from the right of a cell its text is painted.
-struct Margins
-{
-    int left = -1;
-    int right = -1;
-};
-
-Margins InkMargins(QTreeWidget* tree, QTreeWidgetItem* row, int column)
-{
-    tree->doItemsLayout();
-    const QImage image = tree->viewport()->grab().toImage();
-    const QRect line = tree->visualItemRect(row);
-    const int start = tree->header()->sectionViewportPosition(column);
-    const int width = tree->columnWidth(column);
-    Margins margins;
-    for (int x = start; x < start + width; ++x)
-        for (int y = line.top(); y <= line.bottom(); ++y)
-            if (qGray(image.pixel(x, y)) < 160) {
-                if (margins.left < 0)
-                    margins.left = x - start;
-                margins.right = start + width - 1 - x;
-            }
-    return margins;
 }
 
 } // namespace
