@@ -11,7 +11,9 @@
 // input as bytes, and a bounded wait on the event loop.
 namespace fuzz {
 
-inline void EnsureApplication()
+// App: QApplication for targets that lay out text or show widgets.
+template <class App = QCoreApplication>
+void EnsureApplication()
 {
     if (QCoreApplication::instance())
         return;
@@ -20,7 +22,7 @@ inline void EnsureApplication()
     static int argc = 1;
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv);
+    new App(argc, argv);
 }
 
 inline QByteArray Bytes(const uint8_t* data, size_t size)

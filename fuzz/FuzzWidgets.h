@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "FuzzSupport.h"
+
 // What the targets that lay out text or show widgets share: one widgets
 // application on the offscreen platform for the process.
 //
@@ -18,14 +20,7 @@ namespace fuzz {
 
 inline void EnsureWidgetsApplication()
 {
-    if (QCoreApplication::instance())
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QUORVANE_TEST", "1");
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
+    EnsureApplication<QApplication>();
 }
 
 } // namespace fuzz

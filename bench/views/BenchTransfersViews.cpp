@@ -67,25 +67,32 @@ double Settle()
     return Ms(clock);
 }
 
-// Runs a step and the event loop until the downloads tree has rows for
-// all entries and nothing is left to do: the whole time, and the longest
-// single turn of the event loop (the step itself counts as one).
-void Turns(double& total, double& longest, int rows, const std::function<void()>& step)
+// Runs a step and the event loop until done() holds and nothing is left to
+// do: the whole time, and the longest single turn of the event loop (the
+// step itself counts as one).
+void Turns(double& total, double& longest, const std::function<bool()>& done, const std::function<void()>& step)
 {
     QElapsedTimer clock;
     clock.start();
     step();
     longest = Ms(clock);
-    Type* nodes = d.GetType("download_list_node");
     for (int idle = 0; idle < 5 && clock.elapsed() < 60000;) {
         QElapsedTimer turn;
         turn.start();
         QCoreApplication::processEvents();
         longest = std::max(longest, Ms(turn));
-        if (int(nodes->Count()) >= rows)
+        if (done())
             ++idle;
     }
     total = Ms(clock);
+}
+
+// The same until the downloads tree has rows for all entries.
+void Turns(double& total, double& longest, int rows, const std::function<void()>& step)
+{
+    Type* nodes = d.GetType("download_list_node");
+    Turns(
+        total, longest, [&] { return int(nodes->Count()) >= rows; }, step);
 }
 
 const char* Verdict(bool met)
@@ -400,6 +407,22 @@ void PlainRows(QTreeWidget* tree, int users, int folders, int entries)
     }
 }
 
+// Plain rows of the same texts added to a shown tree: the baseline of a
+// folder download.
+double PlainRowsMs(int files)
+{
+    QTreeWidget plain;
+    plain.setColumnCount(9);
+    plain.setUniformRowHeights(true);
+    plain.resize(1000, 600);
+    plain.show();
+    Settle();
+    QElapsedTimer clock;
+    clock.start();
+    PlainRows(&plain, 1, 1, files);
+    return Ms(clock) + Settle();
+}
+
 // "Download Folder" on a browsed share: every file of one folder queued in
 // one go, as the browse menu does. The page's share is the step with the
 // page less the same step without it; the baseline, plain rows of the same
@@ -432,16 +455,7 @@ void BenchFolderDownload(const QString& folder)
                 World world(folder, false);
                 alone = std::min(alone, queue(world));
             }
-            QTreeWidget plain;
-            plain.setColumnCount(9);
-            plain.setUniformRowHeights(true);
-            plain.resize(1000, 600);
-            plain.show();
-            Settle();
-            QElapsedTimer clock;
-            clock.start();
-            PlainRows(&plain, 1, 1, files);
-            plainMs = std::min(plainMs, Ms(clock) + Settle());
+            plainMs = std::min(plainMs, PlainRowsMs(files));
         }
         const double share = std::max(0.001, withPage - alone);
         pageShare[round++] = share;
@@ -485,31 +499,12 @@ void BenchBrowsedFolderDownload(const QString& folder)
         QTreeWidgetItem* node = form->folderTree()->findItems("album", Qt::MatchExactly | Qt::MatchRecursive).value(0);
         const ItemPtr chosen = node ? form->Tree().FolderOf(node) : ItemPtr();
 
-        QElapsedTimer clock;
-        clock.start();
-        form->DownloadFolder(chosen, false);
-        double longest = Ms(clock);
-        for (int idle = 0; idle < 5 && clock.elapsed() < 120000;) {
-            QElapsedTimer turn;
-            turn.start();
-            QCoreApplication::processEvents();
-            longest = std::max(longest, Ms(turn));
-            if (form->PendingDownloadCount() == 0)
-                ++idle;
-        }
-        const double total = Ms(clock);
+        double total = 0, longest = 0;
+        Turns(
+            total, longest, [&] { return form->PendingDownloadCount() == 0; },
+            [&] { form->DownloadFolder(chosen, false); });
         const int queued = int(d.GetType("download_entry")->Count());
-
-        QTreeWidget plain;
-        plain.setColumnCount(9);
-        plain.setUniformRowHeights(true);
-        plain.resize(1000, 600);
-        plain.show();
-        Settle();
-        QElapsedTimer plainClock;
-        plainClock.start();
-        PlainRows(&plain, 1, 1, files);
-        const double plainMs = Ms(plainClock) + Settle();
+        const double plainMs = PlainRowsMs(files);
         whole[round++] = total;
         printf("  %6d files: %8.1f ms in all, longest turn %6.1f ms (plain rows %7.1f ms in one turn; %d queued)  %s\n",
                files, total, longest, plainMs, queued, Verdict(longest <= StallAimMs && queued == files));

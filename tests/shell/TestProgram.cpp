@@ -50,19 +50,32 @@ private:
         return process.waitForStarted(10000);
     }
 
+    // A loopback server and web host, and a home of the client's own with
+    // an account for user when one is named.
+    struct Session
+    {
+        TestServer server;
+        TestHttpServer web;
+        QTemporaryDir home;
+
+        bool Start(const QString& user = QString())
+        {
+            if (!server.Listen() || !web.Listen() || !home.isValid())
+                return false;
+            return user.isEmpty() ||
+                   DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", user}, {"password", "pw"}});
+        }
+
+        QProcessEnvironment Environment() const { return TestProgram::Environment(home, server, web); }
+    };
+
 private slots:
     void secondStartLeavesTheFirstAlone()
     {
-        TestServer server;
-        QVERIFY(server.Listen());
-        TestHttpServer web;
-        QVERIFY(web.Listen());
-
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QVERIFY(DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", "helen"}, {"password", "pw"}}));
-
-        const QProcessEnvironment environment = Environment(home, server, web);
+        Session session;
+        QVERIFY(session.Start("helen"));
+        TestServer& server = session.server;
+        const QProcessEnvironment environment = session.Environment();
 
         QProcess first;
         QVERIFY(Launch(first, environment));
@@ -85,13 +98,9 @@ private slots:
 
     void oneHomeIsOneClientWhateverTheRuntimeFolder()
     {
-        TestServer server;
-        QVERIFY(server.Listen());
-        TestHttpServer web;
-        QVERIFY(web.Listen());
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QVERIFY(DataFileWriter::Write(home.path() + "/.Quorvane", {{"username", "helen"}, {"password", "pw"}}));
+        Session session;
+        QVERIFY(session.Start("helen"));
+        TestServer& server = session.server;
 
         // Two sessions of one user: each its own runtime folder, one home.
         QTemporaryDir runtimes[2];
@@ -99,7 +108,7 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             QVERIFY(runtimes[i].isValid());
             QFile(runtimes[i].path()).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            environments[i] = Environment(home, server, web);
+            environments[i] = session.Environment();
             environments[i].insert("XDG_RUNTIME_DIR", runtimes[i].path());
         }
 
@@ -128,13 +137,10 @@ private slots:
 
     void aLockThatCannotBeWrittenFailsTheStartAndSaysWhy()
     {
-        TestServer server;
-        QVERIFY(server.Listen());
-        TestHttpServer web;
-        QVERIFY(web.Listen());
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QProcessEnvironment environment = Environment(home, server, web);
+        Session session;
+        QVERIFY(session.Start());
+        TestServer& server = session.server;
+        QProcessEnvironment environment = session.Environment();
         // Not even root can make a file here.
         environment.insert("HOME", "/proc/quorvane-no-such-home");
 
@@ -159,19 +165,15 @@ private slots:
     void quitSignalSavesTheDataAndEndsNormally()
     {
         QFETCH(int, signal);
-        TestServer server;
-        QVERIFY(server.Listen());
-        TestHttpServer web;
-        QVERIFY(web.Listen());
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        const QString prefix = home.path() + "/.Quorvane";
-        QVERIFY(DataFileWriter::Write(prefix, {{"username", "ivan"}, {"password", "pw"}}));
+        Session session;
+        QVERIFY(session.Start("ivan"));
+        TestServer& server = session.server;
+        const QTemporaryDir& home = session.home;
         const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
         QCOMPARE(before.size(), 1);
 
         QProcess client;
-        QVERIFY(Launch(client, Environment(home, server, web)));
+        QVERIFY(Launch(client, session.Environment()));
         QTRY_VERIFY_WITH_TIMEOUT(server.IsLoggedIn("ivan"), 30000);
 
         ::kill(client.processId(), signal);

@@ -61,6 +61,18 @@ QStringList Downloads()
     return texts;
 }
 
+// A received list of folders "big\\f0" on, each of 1,000 files "n0.bin" on.
+FileInfoMap BigFolders(int folders)
+{
+    FileInfoMap list;
+    for (int folder = 0; folder < folders; ++folder) {
+        std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
+        for (int n = 0; n < 1000; ++n)
+            files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
+    }
+    return list;
+}
+
 // The exported file read back: one line per element, indented by depth.
 QStringList ReadExport(const QString& path, int* depth = nullptr)
 {
@@ -456,12 +468,7 @@ private slots:
         BrowseSetup s;
         QVERIFY(s.f.Start());
         // More items than a turn of the event loop may take to make.
-        FileInfoMap list;
-        for (int folder = 0; folder < 60; ++folder) {
-            std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
-            for (int n = 0; n < 1000; ++n)
-                files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
-        }
+        FileInfoMap list = BigFolders(60);
         AttributeTranslationTable table;
         ShareForm* form = s.page->OpenShareBrowse("cy");
         s.page->OnUserShare("cy", list, table);
@@ -494,12 +501,7 @@ private slots:
     {
         BrowseSetup s;
         QVERIFY(s.f.Start());
-        FileInfoMap list;
-        for (int folder = 0; folder < 4; ++folder) {
-            std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
-            for (int n = 0; n < 1000; ++n)
-                files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
-        }
+        FileInfoMap list = BigFolders(4);
         AttributeTranslationTable table;
         ShareForm* form = s.page->OpenShareBrowse("cy");
         s.page->OnUserShare("cy", list, table);
