@@ -65,6 +65,18 @@ private:
     }
     QTabWidget* Tabs() const { return s.page->findChild<QTabWidget*>("userInfoTabs"); }
 
+    // Bob linked and his information open and shown, as a user opens it;
+    // null when a step fails.
+    UserInfoForm* BobsInfo(FakePeerLink*& bob)
+    {
+        s.Make();
+        if (!s.Start() || !(bob = s.fixture->LinkedPeer("bob")))
+            return nullptr;
+        UserListForm::ShowUserInfo("bob");
+        auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
+        return view && view->isVisible() ? view : nullptr;
+    }
+
     // Sends the reply and waits until the views have had it.
     bool Reply(FakePeerLink* link, const QString& description, const QByteArray* picture, quint32 uploadSlots = 2,
                quint32 queued = 0, bool free = true)
@@ -186,13 +198,9 @@ private slots:
 
     void hostileMarkupAndPicturesAreInert()
     {
-        s.Make();
-        QVERIFY(s.Start());
-        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
-        QVERIFY(bob);
-        UserListForm::ShowUserInfo("bob");
-        auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
-        QVERIFY(view && view->isVisible());
+        FakePeerLink* bob = nullptr;
+        UserInfoForm* view = BobsInfo(bob);
+        QVERIFY(view);
 
         // Neither a device, nor a local picture, nor a link is followed.
         const QString local = s.fixture->Path("local.png");
@@ -223,13 +231,9 @@ private slots:
 
     void hostileDescriptionsAreShownBoundedAndWrapped()
     {
-        s.Make();
-        QVERIFY(s.Start());
-        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
-        QVERIFY(bob);
-        UserListForm::ShowUserInfo("bob");
-        auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
-        QVERIFY(view && view->isVisible());
+        FakePeerLink* bob = nullptr;
+        UserInfoForm* view = BobsInfo(bob);
+        QVERIFY(view);
 
         // Tables nested thousands deep once overflowed the stack of the
         // layout, and a megabyte without a space froze the window.
