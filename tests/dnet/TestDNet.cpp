@@ -14,7 +14,8 @@
 #include "TurnCounter.h"
 
 // A node of the distributed network between real "D" connections: a fake
-// parent above, fake children below.
+// parent above, fake children below; and the link frames it writes and
+// reads, without sockets.
 class TestDNet : public QObject
 {
     Q_OBJECT
@@ -24,6 +25,7 @@ private slots:
     void childrenAreBoundedAndLinksEndCleanly();
     void aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded();
     void aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds();
+    void linkFramesAndTheirReader();
 };
 
 namespace {
@@ -395,6 +397,26 @@ void TestDNet::aBurstOfSearchesIsHandledInOrderAcrossTurnsBeforeTheLinkEnds()
     QCOMPARE(frames.at(4), QString("search asker 0 text 0"));
     QCOMPARE(frames.at(3 + burst), QString("search asker %1 text %1").arg(burst - 1));
     QCOMPARE(frames.mid(4 + burst), (QStringList{"level 0", "leader me"}));
+}
+
+void TestDNet::linkFramesAndTheirReader()
+{
+    QCOMPARE(DNetManager::Search("asker", 12, "some text"),
+             FakeWire::LinkFrame(1, FakeWire().Str("asker").U32(12).Str("some text").Bytes()));
+    QCOMPARE(DNetManager::Number(DNetManager::LevelFrame, 3), FakeWire::LinkFrame(2, FakeWire().U32(3).Bytes()));
+    QCOMPARE(DNetManager::Name(DNetManager::GroupLeaderFrame, "root"),
+             FakeWire::LinkFrame(3, FakeWire().Str("root").Bytes()));
+    QCOMPARE(DNetManager::Number(DNetManager::ChildDepthFrame, 2), FakeWire::LinkFrame(4, FakeWire().U32(2).Bytes()));
+
+    const QByteArray body = FakeWire().Str("asker").U32(12).Str("some text").Bytes();
+    QString user, text;
+    quint32 token = 0;
+    QVERIFY(DNetManager::ReadSearch(body, user, token, text));
+    QCOMPARE(user, QString("asker"));
+    QCOMPARE(token, 12u);
+    QCOMPARE(text, QString("some text"));
+    for (int length = 0; length < body.size(); ++length)
+        QVERIFY(!DNetManager::ReadSearch(body.left(length), user, token, text));
 }
 
 QTEST_MAIN(TestDNet)

@@ -1,7 +1,6 @@
 #include <QtTest>
 #include <functional>
 
-#include "DNetManager.h"
 #include "FakeObfuscation.h"
 #include "FakeWire.h"
 #include "FileInfo.h"
@@ -22,7 +21,6 @@ private slots:
     void countsBeyondTheDataFailWithoutAllocating();
     void inflationIsBounded();
     void obfuscationFollowsTheDocumentedScheme();
-    void linkFramesAndTheirReader();
 };
 
 void TestPeerRecords::fileInfoMatchesTheWireAndOrdersByBytes()
@@ -286,26 +284,6 @@ void TestPeerRecords::obfuscationFollowsTheDocumentedScheme()
         Obfuscator decoder(key, Obfuscator::FromConnectingSide);
         QCOMPARE(decoder.Transformed(sent), text);
     }
-}
-
-void TestPeerRecords::linkFramesAndTheirReader()
-{
-    QCOMPARE(DNetManager::Search("asker", 12, "some text"),
-             FakeWire::LinkFrame(1, FakeWire().Str("asker").U32(12).Str("some text").Bytes()));
-    QCOMPARE(DNetManager::Number(DNetManager::LevelFrame, 3), FakeWire::LinkFrame(2, FakeWire().U32(3).Bytes()));
-    QCOMPARE(DNetManager::Name(DNetManager::GroupLeaderFrame, "root"),
-             FakeWire::LinkFrame(3, FakeWire().Str("root").Bytes()));
-    QCOMPARE(DNetManager::Number(DNetManager::ChildDepthFrame, 2), FakeWire::LinkFrame(4, FakeWire().U32(2).Bytes()));
-
-    const QByteArray body = FakeWire().Str("asker").U32(12).Str("some text").Bytes();
-    QString user, text;
-    quint32 token = 0;
-    QVERIFY(DNetManager::ReadSearch(body, user, token, text));
-    QCOMPARE(user, QString("asker"));
-    QCOMPARE(token, 12u);
-    QCOMPARE(text, QString("some text"));
-    for (int length = 0; length < body.size(); ++length)
-        QVERIFY(!DNetManager::ReadSearch(body.left(length), user, token, text));
 }
 
 QTEST_MAIN(TestPeerRecords)
