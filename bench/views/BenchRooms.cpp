@@ -257,7 +257,7 @@ void WallFlood(Client& client, int messages)
         ItemPtr item = d.GetType("room")->GetItem(room);
         const std::clock_t start = std::clock();
         client.server.SendRaw("me", burst);
-        if (!RunUntil([&] { return item.CountItems("room_ticker") == size_t(messages); }, stalls))
+        if (!RunUntil([&] { return item.CountItems("room_ticker") == messages; }, stalls))
             std::printf("  (the wall of %s did not fill in time)\n", qPrintable(room));
         return double(std::clock() - start) / CLOCKS_PER_SEC;
     };

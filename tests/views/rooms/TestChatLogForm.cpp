@@ -196,7 +196,7 @@ private slots:
             }
             const QTextDocument* document = edit.document();
             QCOMPARE(search.Text().size(), document->characterCount() - 1);
-            for (const QString& what : {"alpha", "a b", "a beta", "ALPHAL", "a", "beta\nalpha", "zz"}) {
+            for (const char* what : {"alpha", "a b", "a beta", "ALPHAL", "a", "beta\nalpha", "zz"}) {
                 for (int at = 0; at <= search.Text().size(); ++at) {
                     const QTextCursor forward = document->find(what, at);
                     QCOMPARE(search.Next(what, at), forward.isNull() ? -1 : forward.selectionStart());

@@ -95,7 +95,7 @@ private slots:
         QCOMPARE(page->GetNodeUserNode(alice->child(1)), alice);
 
         // A length without a bitrate stands alone.
-        QVERIFY(s.Answer("dave", t, {SearchReplyFile("talk\speech.mp3", 1, {{1, 240}})}));
+        QVERIFY(s.Answer("dave", t, {SearchReplyFile("talk\\speech.mp3", 1, {{1, 240}})}));
         const QList<QTreeWidgetItem*> dave = tree->findItems("dave", Qt::MatchExactly, User);
         QCOMPARE(dave.size(), 1);
         QCOMPARE(dave.first()->child(0)->child(0)->text(Attributes), QString("4m0s"));
