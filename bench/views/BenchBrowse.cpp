@@ -156,19 +156,7 @@ public:
     void Build()
     {
         size_t bareBytes = 0;
-        const double bare = BestOf(3, [&] {
-            const size_t before = HeapInUse();
-            QElapsedTimer timer;
-            timer.start();
-            QTreeWidget* tree = BareTree(list);
-            f.AddPage(tree, "Bare");
-            f.tabs->setCurrentWidget(tree);
-            Settle();
-            const double seconds = Seconds(timer);
-            bareBytes = HeapInUse() - before;
-            delete tree;
-            return seconds;
-        });
+        const double bare = BestOf(3, [&] { return ShowBare(list, &bareBytes); });
         size_t shownBytes = 0;
         double stallMs = 0;
         double shown = BestOf(3, [&] { return Show(list, stallMs, shownBytes); });
@@ -316,17 +304,7 @@ public:
         FileInfoMap own;
         AttributeTranslationTable table;
         f.shares->GetSharedFilesAsUserShare("friend", own, table);
-        const double bare = BestOf(3, [&] {
-            QElapsedTimer timer;
-            timer.start();
-            QTreeWidget* tree = BareTree(own);
-            f.AddPage(tree, "Bare");
-            f.tabs->setCurrentWidget(tree);
-            Settle();
-            const double seconds = Seconds(timer);
-            delete tree;
-            return seconds;
-        });
+        const double bare = BestOf(3, [&] { return ShowBare(own); });
         f.tabs->setCurrentWidget(page);
         Settle();
         QElapsedTimer timer;
@@ -342,6 +320,24 @@ public:
 
 private:
     SharedFoldersManager* sharesManager() const { return f.shares; }
+
+    // Bare Qt's tree of a share made and shown as a page: its seconds, and
+    // the heap it took when asked for.
+    double ShowBare(const FileInfoMap& share, size_t* heapBytes = nullptr)
+    {
+        const size_t before = heapBytes ? HeapInUse() : 0;
+        QElapsedTimer timer;
+        timer.start();
+        QTreeWidget* tree = BareTree(share);
+        f.AddPage(tree, "Bare");
+        f.tabs->setCurrentWidget(tree);
+        Settle();
+        const double seconds = Seconds(timer);
+        if (heapBytes)
+            *heapBytes = HeapInUse() - before;
+        delete tree;
+        return seconds;
+    }
 
     // A share list arriving for a newly opened browser until its tree is
     // shown: seconds; the longest stall and the heap taken go to stallMs

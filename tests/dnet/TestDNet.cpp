@@ -53,25 +53,6 @@ QStringList Frames(FakePeerLink* link)
     return frames;
 }
 
-// What the test server last heard from a user about its node.
-struct Report
-{
-    bool received = false;
-    bool hasParent = false;
-    QString branchRoot;
-    quint32 level = 0;
-    quint32 children = 0;
-    quint32 limit = 0;
-    quint32 depth = 0;
-};
-
-Report Reported(const TestServer* server, const QString& user = "me")
-{
-    Report r;
-    r.received = server->DistributedState(user, r.hasParent, r.branchRoot, r.level, r.children, r.limit, r.depth);
-    return r;
-}
-
 // Waits until the server has read everything the client sent before.
 bool Sync(PeerFixture& f)
 {
@@ -126,9 +107,9 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     up->SendLinkFrame(3, FakeWire().Str("root").Bytes());
     QTRY_COMPARE_WITH_TIMEOUT(dnet.BranchRoot(), QString("root"), 5000);
     QCOMPARE(dnet.Level(), 4u);
-    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, 4u, 5000);
-    QVERIFY(Reported(f.server).hasParent);
-    QCOMPARE(Reported(f.server).branchRoot, QString("root"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Distributed("me").level, 4u, 5000);
+    QVERIFY(f.server->Distributed("me").hasParent);
+    QCOMPARE(f.server->Distributed("me").branchRoot, QString("root"));
 
     // While there is a parent the tick asks for nothing.
     f.Tick();
@@ -174,8 +155,8 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     QVERIFY(up->WaitForLinkFrames(2));
     QCOMPARE(Frames(up).last(), QString("depth 3"));
     QCOMPARE(dnet.ChildDepth(), 3u);
-    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).depth, 3u, 5000);
-    QCOMPARE(Reported(f.server).children, 2u);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Distributed("me").depth, 3u, 5000);
+    QCOMPARE(f.server->Distributed("me").childCount, 2u);
 
     // Searches the server hands a branch root are not ours while we have a
     // parent.
@@ -192,9 +173,9 @@ void TestDNet::searchesComeDownFromTheParentAndGoOnToChildren()
     QTRY_VERIFY_WITH_TIMEOUT(!dnet.HasParent(), 5000);
     QVERIFY(down->WaitForLinkFrames(5));
     QCOMPARE(Frames(down).mid(3), (QStringList{"level 0", "leader me"}));
-    QTRY_VERIFY_WITH_TIMEOUT(!Reported(f.server).hasParent, 5000);
-    QCOMPARE(Reported(f.server).branchRoot, QString("me"));
-    QCOMPARE(Reported(f.server).level, 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.server->Distributed("me").hasParent, 5000);
+    QCOMPARE(f.server->Distributed("me").branchRoot, QString("me"));
+    QCOMPARE(f.server->Distributed("me").level, 0u);
     f.Tick();
     QTRY_COMPARE_WITH_TIMEOUT(f.server->Count(1100), 2, 5000);
 
@@ -240,14 +221,14 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
     QVERIFY(links[2]->WaitForClosed());
     QCOMPARE(dnet.Children().size(), 2);
     QVERIFY(Sync(f));
-    QCOMPARE(Reported(f.server).children, 2u);
-    QCOMPARE(Reported(f.server).limit, 2u);
+    QCOMPARE(f.server->Distributed("me").childCount, 2u);
+    QCOMPARE(f.server->Distributed("me").childLimit, 2u);
 
     // A frame that cannot be a frame ends that child's link only.
     links[0]->SendRaw(FakeWire().U32(DNetManager::MaxFrameLength + 1).Raw("x").Bytes());
     QVERIFY(links[0]->WaitForClosed());
     QTRY_COMPARE_WITH_TIMEOUT(dnet.Children(), QStringList{"kid1"}, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).children, 1u, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Distributed("me").childCount, 1u, 5000);
 
     // A parent we did not ask for is not taken; one we asked for that sends
     // a broken search loses its link.
@@ -262,7 +243,7 @@ void TestDNet::childrenAreBoundedAndLinksEndCleanly()
 
     // The stranger reports a free place, so the server names it.
     stranger->SendToServer(1101, FakeWire().U8(0).Str("stranger").U32(0).U32(0).U32(4).U32(0).Bytes());
-    QTRY_VERIFY_WITH_TIMEOUT(Reported(f.server, "stranger").received, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.server->Distributed("stranger").reported, 5000);
     f.Tick();
     FakePeerLink* up = stranger->WaitForLink(5000, unasked);
     QVERIFY(up);
@@ -313,7 +294,7 @@ void TestDNet::aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded()
     QCOMPARE(kid->links.size(), 1);
     link->SendLinkFrame(3, FakeWire().Str("me").Bytes());
     QVERIFY(droppedAsRoot(link));
-    QTRY_VERIFY_WITH_TIMEOUT(Reported(f.server).received && !Reported(f.server).hasParent, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.server->Distributed("me").reported && !f.server->Distributed("me").hasParent, 5000);
 
     link = takeUp();
     QVERIFY(link);
@@ -327,7 +308,7 @@ void TestDNet::aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded()
     link->SendLinkFrame(2, FakeWire().U32(DNetManager::MaxLevel - 1).Bytes());
     link->SendLinkFrame(3, FakeWire().Str("root").Bytes());
     QTRY_COMPARE_WITH_TIMEOUT(dnet.Level(), DNetManager::MaxLevel, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, DNetManager::MaxLevel, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Distributed("me").level, DNetManager::MaxLevel, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(Frames(down).contains(QString("level %1").arg(DNetManager::MaxLevel)), 5000);
 
     // Our branch root asking to become our child would close a loop too.
@@ -339,7 +320,7 @@ void TestDNet::aParentFromOurOwnBranchIsDroppedAndLevelsStayBounded()
 
     link->SendLinkFrame(2, FakeWire().U32(DNetManager::MaxLevel).Bytes());
     QVERIFY(droppedAsRoot(link));
-    QTRY_COMPARE_WITH_TIMEOUT(Reported(f.server).level, 0u, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.server->Distributed("me").level, 0u, 5000);
     for (const QString& frame : Frames(down))
         if (frame.startsWith("level "))
             QVERIFY2(frame.mid(6).toUInt() <= DNetManager::MaxLevel, qPrintable(frame));

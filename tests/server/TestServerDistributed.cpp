@@ -62,11 +62,8 @@ private:
 
     bool Reported(const QString& name)
     {
-        bool hasParent = false;
-        QString root;
-        quint32 level = 0, children = 0, limit = 0, depth = 0;
         for (int i = 0; i < 100; ++i) {
-            if (f->server->DistributedState(name, hasParent, root, level, children, limit, depth))
+            if (f->server->Distributed(name).reported)
                 return true;
             QTest::qWait(50);
         }
@@ -120,13 +117,12 @@ private slots:
         f->client->SendDistributedState(true, QString::fromUtf8("gr\xc3\xbcn root"), 3, 2, 5, 7);
         QVERIFY(f->WaitForCount(1101, 1));
         QCOMPARE(f->LastBody(1101), Report(true, QString::fromUtf8("gr\xc3\xbcn root"), 3, 2, 5, 7));
-        bool hasParent = false;
-        QString root;
-        quint32 level = 0, children = 0, limit = 0, depth = 0;
-        QVERIFY(f->server->DistributedState("alice", hasParent, root, level, children, limit, depth));
-        QVERIFY(hasParent);
-        QCOMPARE(root, QString::fromUtf8("gr\xc3\xbcn root"));
-        QCOMPARE((QList<quint32>{level, children, limit, depth}), (QList<quint32>{3, 2, 5, 7}));
+        const TestServer::DistributedReport kept = f->server->Distributed("alice");
+        QVERIFY(kept.reported);
+        QVERIFY(kept.hasParent);
+        QCOMPARE(kept.branchRoot, QString::fromUtf8("gr\xc3\xbcn root"));
+        QCOMPARE((QList<quint32>{kept.level, kept.childCount, kept.childLimit, kept.depth}),
+                 (QList<quint32>{3, 2, 5, 7}));
 
         f->client->SendDistributedState(false, "alice", 0, 0, 2, 0);
         QVERIFY(f->WaitForCount(1101, 2));
@@ -138,7 +134,7 @@ private slots:
         f->client->GetDistributedParentCandidates();
         f->client->SendDistributedState(false, "alice", 0, 0, 2, 0);
         QVERIFY(f->Login());
-        QVERIFY(!f->server->DistributedState("alice", hasParent, root, level, children, limit, depth));
+        QVERIFY(!f->server->Distributed("alice").reported);
         f->client->GetUserStats("marker");
         QVERIFY(f->WaitForCount(36, 1));
         QCOMPARE(f->server->Count(1100), 1);

@@ -10,12 +10,6 @@
 #include "UploadThread.h"
 
 namespace {
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The downloader's offset at a time, from its progress reports.
 qint64 DownloadedAt(const LoopbackTransfer& t, qint64 ms)
 {
@@ -55,7 +49,7 @@ private slots:
         QVERIFY(t.WaitDone(180000));
         QVERIFY2(t.uploadComplete, qPrintable(t.uploadError));
         QVERIFY2(t.downloadComplete, qPrintable(t.downloadError));
-        QCOMPARE(ReadAll(target.fileName()), bytes);
+        QCOMPARE(TempTree::ReadAll(target.fileName()), bytes);
         QVERIFY(t.downloadProgress.last().first > 60000);
         QCOMPARE(t.uploadProgress.last().second, qint64(bytes.size()));
         for (int i = 1; i < t.uploadProgress.size(); ++i)

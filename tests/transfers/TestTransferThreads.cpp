@@ -19,13 +19,6 @@ class UnreadableSocket : public QTcpSocket
 public:
     qint64 bytesAvailable() const override { return 1; }
 };
-
-QByteArray ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TestTransferThreads : public QObject
@@ -63,7 +56,7 @@ private slots:
         QVERIFY(t.WaitDone(60000));
         QVERIFY2(t.downloadComplete, qPrintable(t.downloadError));
         QVERIFY2(t.uploadComplete, qPrintable(t.uploadError));
-        QCOMPARE(ReadAll(target.fileName()), bytes);
+        QCOMPARE(TempTree::ReadAll(target.fileName()), bytes);
         QVERIFY(!target.isOpen());
         QVERIFY(source.isOpen());
         for (const auto* reports : {&t.downloadProgress, &t.uploadProgress}) {
@@ -95,7 +88,7 @@ private slots:
         QVERIFY(t.downloadProgress.isEmpty());
         QVERIFY(t.uploadProgress.isEmpty());
         QCOMPARE(t.downloaderSocket->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(ReadAll(target.fileName()), bytes);
+        QCOMPARE(TempTree::ReadAll(target.fileName()), bytes);
 
         QFile empty(f.WriteFile("empty", QByteArray()));
         QFile emptyTarget(f.Path("empty target"));
@@ -153,7 +146,7 @@ private slots:
         QVERIFY(!t.downloadComplete);
         QCOMPARE(t.downloadError,
                  QString("Partial file of 9000 bytes is larger than the expected size of 8000 bytes."));
-        QCOMPARE(ReadAll(target.fileName()), bytes);
+        QCOMPARE(TempTree::ReadAll(target.fileName()), bytes);
         QVERIFY(t.downloadProgress.isEmpty());
     }
 

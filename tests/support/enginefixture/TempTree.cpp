@@ -39,6 +39,12 @@ QString TempTree::WriteFile(const QString& relative, const QByteArray& bytes) co
     return path;
 }
 
+QByteArray TempTree::ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString TempTree::SparseFile(const QString& relative, qint64 size) const
 {
     const QString path = Path(relative);

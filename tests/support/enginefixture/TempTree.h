@@ -23,6 +23,8 @@ public:
     // A file of the given bytes, its folders made; a file that cannot be
     // written stops the test, since nothing after it would mean anything.
     QString WriteFile(const QString& relative, const QByteArray& bytes) const;
+    // A file's bytes; none when it cannot be read.
+    static QByteArray ReadAll(const QString& path);
     // A file of zeros that takes no room on disk, for streams that are
     // stopped or measured long before their end.
     QString SparseFile(const QString& relative, qint64 size) const;

@@ -304,20 +304,10 @@ QList<TestServer::WallMessage> TestServer::RoomWall(const QString& room) const
     return m_rooms.value(room).wall;
 }
 
-bool TestServer::DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level,
-                                  quint32& children, quint32& limit, quint32& depth) const
+TestServer::DistributedReport TestServer::Distributed(const QString& user) const
 {
     const TestServerSession* session = Session(user);
-    if (!session || !session->m_distributed.reported)
-        return false;
-    const TestServerSession::DistributedState& state = session->m_distributed;
-    hasParent = state.hasParent;
-    branchRoot = state.branchRoot;
-    level = state.level;
-    children = state.childCount;
-    limit = state.childLimit;
-    depth = state.depth;
-    return true;
+    return session ? session->m_distributed : DistributedReport();
 }
 
 void TestServer::OnNewConnection()
@@ -647,7 +637,7 @@ void TestServer::Handle(TestServerSession* session, quint32 code, TestMessage& i
     case 1101: // distributed state
     {
         quint8 hasParent = 0;
-        TestServerSession::DistributedState state;
+        DistributedReport state;
         if (in.ReadU8(hasParent) && in.ReadStr(state.branchRoot) && in.ReadU32(state.level) &&
             in.ReadU32(state.childCount) && in.ReadU32(state.childLimit) && in.ReadU32(state.depth)) {
             state.reported = true;
@@ -764,7 +754,7 @@ void TestServer::RelayNetworkSearch(const QString& from, quint32 ticket, const Q
     for (TestServerSession* session : m_sessions) {
         if (!session->m_loggedIn)
             continue;
-        const TestServerSession::DistributedState& state = session->m_distributed;
+        const DistributedReport& state = session->m_distributed;
         if (state.reported && state.hasParent)
             continue;
         // The searcher does not hear its own search, but its children must
@@ -780,7 +770,7 @@ QStringList TestServer::ParentCandidates(const QString& asker) const
 {
     QList<const TestServerSession*> open;
     for (const TestServerSession* session : m_sessions) {
-        const TestServerSession::DistributedState& state = session->m_distributed;
+        const DistributedReport& state = session->m_distributed;
         // A node of the asker's own branch would make a loop.
         if (session->m_loggedIn && session->m_user != asker && state.reported && state.childCount < state.childLimit &&
             state.branchRoot != asker && state.level < MaxDistributedLevel)

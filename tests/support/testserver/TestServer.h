@@ -35,6 +35,17 @@ public:
         QString user;
         QString text;
     };
+    // A client's last report of its place in the distributed network.
+    struct DistributedReport
+    {
+        bool reported = false;
+        bool hasParent = false;
+        QString branchRoot;
+        quint32 level = 0;
+        quint32 childCount = 0;
+        quint32 childLimit = 0;
+        quint32 depth = 0;
+    };
 
     static constexpr quint32 MaxFrameLength = 16 * 1024 * 1024;
     static constexpr int MaxParentCandidates = 10;
@@ -115,10 +126,9 @@ public:
     QStringList RoomMembers(const QString& room) const;
     QStringList RoomOperators(const QString& room) const;
     QList<WallMessage> RoomWall(const QString& room) const;
-    // The user's last distributed-network report; false when its current
-    // connection sent none.
-    bool DistributedState(const QString& user, bool& hasParent, QString& branchRoot, quint32& level, quint32& children,
-                          quint32& limit, quint32& depth) const;
+    // The user's last distributed-network report; not reported when its
+    // current connection sent none.
+    DistributedReport Distributed(const QString& user) const;
 
 signals:
     void MessageReceived(QString user, quint32 code, QByteArray body);

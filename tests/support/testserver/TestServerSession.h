@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QString>
 
+#include "TestServer.h"
+
 class QTcpSocket;
 
 // One client's connection to the test server: frames in, frames out, and
@@ -32,18 +34,7 @@ public:
     quint16 m_obfuscatedPort = 0;
     QSet<QString> m_watched;
     bool m_acceptsPrivateRooms = false;
-    // The client's last report of its place in the distributed network.
-    struct DistributedState
-    {
-        bool reported = false;
-        bool hasParent = false;
-        QString branchRoot;
-        quint32 level = 0;
-        quint32 childCount = 0;
-        quint32 childLimit = 0;
-        quint32 depth = 0;
-    };
-    DistributedState m_distributed;
+    TestServer::DistributedReport m_distributed;
 
 signals:
     void FrameReceived(quint32 code, QByteArray body);

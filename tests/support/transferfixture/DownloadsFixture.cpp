@@ -1,6 +1,5 @@
 #include "DownloadsFixture.h"
 
-#include <QFile>
 #include <QTest>
 
 #include "Data.h"
@@ -88,10 +87,4 @@ ItemPtr DownloadsFixture::Entry(const QString& user, const QString& folder, cons
 QString DownloadsFixture::Status(ItemPtr entry)
 {
     return entry["download_entry_status"].AsString();
-}
-
-QByteArray DownloadsFixture::ReadAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

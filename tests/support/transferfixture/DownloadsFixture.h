@@ -49,7 +49,6 @@ public:
     QString DownloadFolder() const { return Path("dl"); }
     QString Downloading(const QString& relative) const { return DownloadFolder() + "/downloading/" + relative; }
     QString Complete(const QString& relative) const { return DownloadFolder() + "/complete/" + relative; }
-    static QByteArray ReadAll(const QString& path);
 
     SharedFoldersManager* shares = nullptr;
     TransferQueueManager* engine = nullptr;
