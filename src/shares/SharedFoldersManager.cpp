@@ -261,25 +261,6 @@ ItemPtr SharedFoldersManager::GetSharedFileItem(QString path)
     return LookUpSharedFile(GetFileName(key), GetFolder(key), GetFileName(exactKey), GetFolder(exactKey));
 }
 
-ItemPtr SharedFoldersManager::FileInFolder(ItemPtr folder, const QString& name) const
-{
-    ItemPtr nameItem = fileNameType->HasItem(Value(name));
-    if (!nameItem || !folder)
-        return ItemPtr();
-    // Through whichever side holds fewer files: "cover.jpg" may be held by
-    // thousands of folders, a folder may hold thousands of names.
-    if (nameItem.CountItems(ShareNames::SharedFile) <= folder.CountItems(ShareNames::SharedFile)) {
-        for (const ItemPtr& file : nameItem.GetItems(sharedFileType))
-            if (file[fileFolderType] == folder)
-                return file;
-    } else {
-        for (const ItemPtr& file : folder.GetItems(sharedFileType))
-            if (file[fileNameType] == nameItem)
-                return file;
-    }
-    return ItemPtr();
-}
-
 ItemPtr SharedFoldersManager::LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder,
                                                const std::string& exactName, const std::string& exactFolder) const
 {

@@ -61,7 +61,6 @@ public:
     // Walks every shared folder on the scanner thread, then merges what it
     // found a slice at a time and reports SharedFilesRescanned.
     void RescanShares();
-    void ScanSharedFolder(QString root, QString folder);
 
     static bool IsSearchTokenSeparator(QChar c);
     // The search tokens of a lower-case path, sorted, each once. A backslash
@@ -96,16 +95,10 @@ private slots:
     void SendCountsIfChanged();
 
 private:
-    // The rule every scan applies to one file found on disk; true when it
-    // made a new file item.
-    bool ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem, ItemSet& oldFiles);
     // "\" as "/" and runs of "/" as one, letter case kept.
     static QString NormalizedPath(const QString& path);
     ItemPtr LookUpSharedFile(const std::string& lowerName, const std::string& lowerFolder, const std::string& exactName,
                              const std::string& exactFolder) const;
-    // The file of that exact name in the folder item, as a scan finds the
-    // files it lists.
-    ItemPtr FileInFolder(ItemPtr folder, const QString& name) const;
     // Removes folder items together with the files they hold.
     void RemoveFolderItems(const ItemSet& folders);
     // A walk's results merged into the store a slice at a time, so that the
@@ -163,9 +156,6 @@ private:
 
     QThread scannerThread;
     FileScanner fileScanner;
-    int filesAdded = 0;
-    int filesRemoved = 0;
-    std::set<QString> foldersBeingScanned;
 
     // The roots handed to the start-up walk: the merge may drop unseen
     // folders only of these, not of folders shared while it ran.

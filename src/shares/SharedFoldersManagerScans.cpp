@@ -28,34 +28,7 @@ QString JoinPath(const QString& folder, const QString& name)
 } // namespace
 
 // ---------------------------------------------------------------------------
-// The rule every scan applies to one file, and the synchronous scan
-
-bool SharedFoldersManager::ScanFile(const QString& name, const QString& path, qint64 size, ItemPtr folderItem,
-                                    ItemSet& oldFiles)
-{
-    bool added = false;
-    // The disk spells each name one way: a file listed as "a.mp3" is never
-    // the item of "A.mp3" beside it.
-    ItemPtr file = FileInFolder(folderItem, name);
-    if (file) {
-        oldFiles.erase(file);
-        if (file[fileSizeType].AsInt64() != size)
-            file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-    } else {
-        file = sharedFileType->NewItem();
-        file += folderItem;
-        file += fileNameType->GetItem(Value(name));
-        file += fileSizeType->GetItem(Value(static_cast<long long>(size)));
-        added = true;
-    }
-    if (IsMp3Name(name) && !file[isScannedType])
-        emit MP3ScanRequired(path);
-    // A file that holds tokens holds those of its path: its name and folder
-    // never change once it is made.
-    if (!file.IsRemoved() && !file[searchTokenType])
-        TokenizeSharedFile(file);
-    return added;
-}
+// Shared folders added and removed
 
 void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
 {
@@ -67,30 +40,6 @@ void SharedFoldersManager::RemoveFolderItems(const ItemSet& folders)
         folder.GetItems(sharedFileType).Remove();
         folder.Remove();
     }
-}
-
-void SharedFoldersManager::ScanSharedFolder(QString root, QString folder)
-{
-    if (!folder.startsWith(root))
-        return;
-    if (!foldersBeingScanned.insert(folder).second)
-        return;
-    if (IsLogging())
-        Log("Shared", 1, QString("Adding folder %1 as part of sharing %2").arg(folder, root));
-
-    ItemPtr folderItem = fileFolderType->GetItem(Value(folder));
-    sharedFolderType->GetItem(Value(root)) += folderItem;
-    ItemSet oldFiles = folderItem.GetItems(sharedFileType);
-    for (const QFileInfo& entry : FileScanner::ListFolder(folder)) {
-        if (entry.isFile()) {
-            if (ScanFile(entry.fileName(), entry.absoluteFilePath(), entry.size(), folderItem, oldFiles))
-                ++filesAdded;
-        } else if (entry.isDir())
-            ScanSharedFolder(root, entry.absoluteFilePath());
-    }
-    filesRemoved += int(oldFiles.size());
-    oldFiles.Remove();
-    foldersBeingScanned.erase(folder);
 }
 
 ItemPtr SharedFoldersManager::AddSharedFolder(QString path)
