@@ -192,10 +192,15 @@ void MainWindow::SaveData()
     } catch (const DataSaveFailure&) {
         // Saving runs from slots and from the destructor, where an exception
         // would end the program; the run goes on with the data in memory.
-        Log(kConfigurationArea, 1, QString("Failure to save configuration data to %1.").arg(DataFilePrefix()));
-        if (!m_tearingDown)
-            ReportSaveFailure();
+        OnSaveFailed();
     }
+}
+
+void MainWindow::OnSaveFailed()
+{
+    Log(kConfigurationArea, 1, QString("Failure to save configuration data to %1.").arg(DataFilePrefix()));
+    if (!m_tearingDown)
+        ReportSaveFailure();
 }
 
 void MainWindow::ReportSaveFailure()
@@ -225,6 +230,7 @@ void MainWindow::Init()
 
     new TimerManager();
     new DataSaver();
+    dataSaver->SetSaveFailedHandler([this] { OnSaveFailed(); });
     m_server = new Server();
 
     DeclareSettingTypes();
@@ -724,7 +730,13 @@ void MainWindow::PopupAlert(QString text)
         m_trayIcon.showMessage(QString(), text, QSystemTrayIcon::Information, 10000);
 }
 
-void MainWindow::EveryHalfMinute() {}
+void MainWindow::EveryHalfMinute()
+{
+    // A crash loses at most the last half minute. The file is written off
+    // the event loop; a failure comes back through OnSaveFailed.
+    if (!g_showIsOver && dataSaver)
+        dataSaver->SaveChanges(DataFilePrefix());
+}
 
 void MainWindow::EveryFiveMinutes()
 {

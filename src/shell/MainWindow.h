@@ -50,6 +50,8 @@ public:
 
     void Init();
     void SaveData();
+    // A save that failed: logged, and told the user once per run.
+    void OnSaveFailed();
 
     void SetApplicationIcon(QString resource);
     void ResetApplicationIcon();

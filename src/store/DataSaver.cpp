@@ -4,11 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
+#include <unistd.h>
 #include <unordered_map>
 #include <zlib.h>
 
@@ -227,6 +230,18 @@ private:
     std::vector<quint64> m_sorted;
 };
 
+// Makes a rename in the folder durable, so the new name is on disk before
+// any older file is deleted. Some file systems cannot; then the rename is
+// as durable as they make it.
+void SyncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 QString UnreadableName(const QString& path)
 {
     QString target = path + ".unreadable";
@@ -242,13 +257,16 @@ DataLoadedEventHandler::~DataLoadedEventHandler()
         dataSaver->RemoveDataLoadedEventHandler(this);
 }
 
-DataSaver::DataSaver()
+DataSaver::DataSaver() : m_watch(m_savedTypes, m_savedByConnection), m_loop(new QObject)
 {
     dataSaver = this;
 }
 
 DataSaver::~DataSaver()
 {
+    // Its report, still queued, goes with m_loop.
+    if (m_writer.joinable())
+        m_writer.join();
     if (dataSaver == this)
         dataSaver = nullptr;
 }
@@ -553,33 +571,103 @@ void DataSaver::Load(const QString& prefix)
 
 void DataSaver::Save(const QString& prefix)
 {
+    WaitForSave();
     const QByteArray bytes = Serialize();
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    m_watch.Saved();
+    if (!Write(prefix, bytes, m_unopened, m_beforeCommit)) {
+        m_watch.Unsaved();
+        throw DataSaveFailure();
+    }
+}
+
+bool DataSaver::SaveChanges(const QString& prefix)
+{
+    EndWrite(false);
+    if (m_writer.joinable()) {
+        // Saved once the running write ends, rather than a tick later.
+        m_queuedPrefix = prefix;
+        return true;
+    }
+    if (!HasUnsavedChanges())
+        return false;
+    // The store belongs to this thread: it is encoded here, and only the
+    // bytes cross to the worker.
+    const QByteArray bytes = Serialize();
+    m_watch.Saved();
+    m_writeDone = false;
+    m_writer = std::thread([this, prefix, bytes, unopened = m_unopened, beforeCommit = m_beforeCommit] {
+        m_writeOk = Write(prefix, bytes, unopened, beforeCommit);
+        m_writeDone = true;
+        QMetaObject::invokeMethod(
+            m_loop.get(), [this] { EndWrite(false); }, Qt::QueuedConnection);
+    });
+    return true;
+}
+
+bool DataSaver::HasUnsavedChanges()
+{
+    m_watch.Update();
+    return m_watch.Changed();
+}
+
+void DataSaver::WaitForSave()
+{
+    EndWrite(true);
+}
+
+void DataSaver::EndWrite(bool wait)
+{
+    // A report can arrive after WaitForSave took the write in, or while a
+    // later write runs; it then has nothing to do.
+    if (!m_writer.joinable() || (!wait && !m_writeDone))
+        return;
+    m_writer.join();
+    QString queued;
+    queued.swap(m_queuedPrefix);
+    if (!m_writeOk) {
+        m_watch.Unsaved();
+        if (m_saveFailed)
+            m_saveFailed();
+    }
+    // Save, the one caller that waits, writes the whole store itself next.
+    if (!wait && !queued.isEmpty())
+        SaveChanges(queued);
+}
+
+bool DataSaver::Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
+                      const std::function<void()>& beforeCommit)
+{
     const QFileInfo info(prefix);
     if (!QDir().mkpath(info.absolutePath()))
-        throw DataSaveFailure();
+        return false;
 
-    qint64 stamp = now;
+    qint64 stamp = QDateTime::currentMSecsSinceEpoch();
     while (QFile::exists(prefix + "." + QString::number(stamp)))
         ++stamp;
     const QString path = prefix + "." + QString::number(stamp);
-    // QSaveFile writes beside the target and renames only after a complete,
-    // flushed write, so no half file ever carries a data-file name. Nothing
-    // is removed before the new file holds its name: until then the older
-    // files are the only copies of the data.
-    {
+    // QSaveFile writes beside the target and renames only after a complete
+    // write, synced here so that a power cut after the rename cannot leave
+    // the name over missing bytes; no half file ever carries a data-file
+    // name. Nothing is removed before the new file holds its name: until
+    // then the older files are the only copies of the data.
+    try {
         QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush())
-            throw DataSaveFailure();
-        if (m_beforeCommit)
-            m_beforeCommit();
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush() ||
+            ::fsync(out.handle()) != 0)
+            return false;
+        if (beforeCommit)
+            beforeCommit();
         if (!out.commit())
-            throw DataSaveFailure();
+            return false;
+    } catch (const DataSaveFailure&) {
+        return false;
     }
-    Rotate(prefix, stamp);
+    SyncFolder(info.absolutePath());
+    Rotate(prefix, stamp, unopened);
+    return true;
 }
 
-void DataSaver::Rotate(const QString& prefix, qint64 stamp)
+void DataSaver::Rotate(const QString& prefix, qint64 stamp, const QStringList& unopened)
 {
     // Files dated after the new one (the clock was set back) would be taken
     // for newer data at the next load. A file this run could not open, or
@@ -588,7 +676,7 @@ void DataSaver::Rotate(const QString& prefix, qint64 stamp)
     for (const auto& file : DataFiles(prefix)) {
         if (file.first == stamp)
             continue;
-        if (std::find(m_unopened.begin(), m_unopened.end(), file.second) != m_unopened.end())
+        if (unopened.contains(file.second))
             continue;
         if (file.first <= stamp && kept < 2) {
             ++kept;
@@ -616,9 +704,11 @@ void DataSaver::NotifyLoaded(bool noData)
     for (DataLoadedEventHandler* h : handlers)
         if (std::find(m_handlers.begin(), m_handlers.end(), h) != m_handlers.end())
             h->DataLoaded();
-    if (!noData)
-        return;
-    for (DataLoadedEventHandler* h : handlers)
-        if (std::find(m_handlers.begin(), m_handlers.end(), h) != m_handlers.end())
-            h->NoData();
+    if (noData)
+        for (DataLoadedEventHandler* h : handlers)
+            if (std::find(m_handlers.begin(), m_handlers.end(), h) != m_handlers.end())
+                h->NoData();
+    // What the handlers derive from the data they derive again at every
+    // start, so only changes from here on count.
+    m_watch.Restart();
 }

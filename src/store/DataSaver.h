@@ -1,14 +1,21 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "DataLoadedEventHandler.h"
 #include "Exceptions.h"
+#include "SavedChangeWatch.h"
+
+class QObject;
 
 // Registry of the saved item types and the reader and writer of the data
 // file (layout in docs/data-file.md). Files are named prefix + "." + the
@@ -38,12 +45,28 @@ public:
     // newest of the others and any dated after it. Files that cannot be
     // opened, and those the last load could not open, are never deleted.
     // Throws DataSaveFailure when the file cannot be written or named, having
-    // deleted nothing; the store is unchanged either way.
+    // deleted nothing; the store is unchanged either way. A write that
+    // SaveChanges started is waited for first.
     void Save(const QString& prefix);
+    // The half-minute save: when what the file keeps changed since the last
+    // save or load, the file is encoded now and written, synced and rotated
+    // as by Save on a worker thread, so that the event loop does not wait
+    // for the disk. While such a write runs, the call is remembered and made
+    // again when it ends. False when nothing changed.
+    bool SaveChanges(const QString& prefix);
+    // Whether a saved item or connection changed since the last save or
+    // load; true before the first load, when nothing is known to be saved.
+    bool HasUnsavedChanges();
+    // Blocks until a write SaveChanges started has ended and been reported.
+    void WaitForSave();
+    // Told on the event loop when a write SaveChanges started failed; its
+    // changes count as unsaved again, so the next call tries again.
+    void SetSaveFailedHandler(std::function<void()> handler) { m_saveFailed = std::move(handler); }
     // Data files the last load could not open, newest first.
     const QStringList& UnopenedFiles() const { return m_unopened; }
     // Runs once the new file is written in full and before it takes its
-    // name, so tests can interrupt a save there.
+    // name, so tests can interrupt a save there; on the worker thread for a
+    // write SaveChanges started.
     void SetBeforeCommitHook(std::function<void()> hook) { m_beforeCommit = std::move(hook); }
     // DataLoaded() and NoData() on every handler, as for a first run.
     void NotifyNoData();
@@ -60,13 +83,29 @@ public:
     bool Apply(const QByteArray& bytes);
 
 private:
-    void Rotate(const QString& prefix, qint64 stamp);
+    // The file's bytes written under a new name and rotation after it; runs
+    // on either thread and touches nothing of the store.
+    static bool Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
+                      const std::function<void()>& beforeCommit);
+    static void Rotate(const QString& prefix, qint64 stamp, const QStringList& unopened);
+    // Joins the worker and reports its outcome; without wait only once it
+    // has finished.
+    void EndWrite(bool wait);
 
     std::vector<std::string> m_savedTypes;
     std::vector<std::pair<std::string, std::string>> m_savedByConnection;
     std::vector<DataLoadedEventHandler*> m_handlers;
     QStringList m_unopened;
     std::function<void()> m_beforeCommit;
+    SavedChangeWatch m_watch;
+    std::thread m_writer;
+    std::atomic<bool> m_writeOk{false};
+    std::atomic<bool> m_writeDone{false};
+    std::function<void()> m_saveFailed;
+    QString m_queuedPrefix;
+    // Lives on the event loop: the worker's report is queued to it, and
+    // dropped with it.
+    std::unique_ptr<QObject> m_loop;
 };
 
 extern DataSaver* dataSaver;

@@ -167,6 +167,7 @@ private slots:
         QApplication::setPalette(m_palette);
         QApplication::setFont(m_font);
         m_server->RefuseLogins(QString());
+        m_server->HoldLogins(false);
         m_server->CutAll();
         m_server->ClearReceived();
     }
@@ -568,6 +569,43 @@ private slots:
         // Nothing saves once the window is gone.
         g_shellHooks.SaveData();
         QCOMPARE(DataSaver::DataFiles(MainWindow::DataFilePrefix()).front(), files.front());
+    }
+
+    void aChangeToSavedDataIsOnDiskAfterTheNextHalfMinuteTick()
+    {
+        // Held at the login, so no news from the server changes the store.
+        m_server->HoldLogins(true);
+        QVERIFY(WriteDataFile({{"username", "hana"}, {"password", "pw"}}));
+        Start();
+        QCoreApplication::processEvents();
+        const auto tickAndWaitFor = [](const QByteArray& text) {
+            FireTimer(timerManager);
+            return QTest::qWaitFor([&] { return NewestDataFile().contains(text); }, 10000);
+        };
+        SetSetting("save_marker", "settled");
+        QVERIFY(tickAndWaitFor("settled"));
+        const QString settled = DataSaver::DataFiles(MainWindow::DataFilePrefix()).front().second;
+
+        // An online state, a setting of this run and a tick with nothing
+        // new write nothing: the files written are exactly the settled one,
+        // the one with the listed user and the last.
+        ItemPtr ivy = d.GetType("user")->GetItem("ivy");
+        ivy.NewItem("is_online");
+        SetRuntimeSetting("save_probe", "never saved");
+        FireTimer(timerManager);
+        ivy.NewItem("in_user_list");
+        QVERIFY(tickAndWaitFor("ivy"));
+        FireTimer(timerManager);
+        SetSetting("save_marker", "last");
+        QVERIFY(tickAndWaitFor("last"));
+        // Older files go once the new one holds its name.
+        QTRY_COMPARE_WITH_TIMEOUT(int(DataSaver::DataFiles(MainWindow::DataFilePrefix()).size()), 3, 10000);
+        const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(files[2].second, settled);
+        QFile listed(files[1].second);
+        QVERIFY(listed.open(QIODevice::ReadOnly));
+        const QByteArray bytes = listed.readAll();
+        QVERIFY(bytes.contains("ivy") && !bytes.contains("last") && !bytes.contains("never saved"));
     }
 
     void failedSaveIsReportedOnceAndTheRunGoesOn()
