@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "ClientHome.h"
+#include "DataSaver.h"
 #include "E2eTestCase.h"
 
 // Drop a scenario's line once the pages it names are in the program.
@@ -318,6 +319,31 @@ private slots:
         QVERIFY2(smallest >= cut, qPrintable(QString("the partial file shrank from %1 to %2").arg(cut).arg(smallest)));
         const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
         QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
+    }
+
+    // bob lists alice; the next half-minute tick saves it, so a crash just
+    // after loses nothing: his next start shows her on his list.
+    void aUserListedBeforeAKillIsListedAfterTheRestart()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+        STEP(AddToUserList(bob, "alice"));
+        STEP(bob.Request({"tick"}));
+        STEP(E2eRun::WaitUntil("bob's data file to hold alice", DrivenClient::kShowMs, [&] {
+            const auto files = DataSaver::DataFiles(bob.Home() + "/.Quorvane");
+            return !files.empty() && ClientHome::ReadFile(files.front().second).contains("alice");
+        }));
+        STEP(bob.Kill());
+
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("bob", 2));
+        STEP(bob.Tab("tabControl", "Users"));
+        STEP(bob.Tab("userListForm/tabWidget", "User List"));
+        STEP(bob.WaitRow("userList", {"alice"}));
     }
 
     // bob limits his uploads to 200 KiB/s on the transfers page; alice's

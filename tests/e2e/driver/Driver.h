@@ -20,6 +20,7 @@ class QLocalSocket;
 // Acting:    click LOC | double-click LOC | type LOC TEXT | key LOC KEYS | choose LOC ITEM
 //            tab LOC TITLE | action TEXT | menu LOC [CELL...] | pick ENTRY[>ENTRY]
 //            row-click LOC CELL... | row-double-click LOC CELL... | screenshot PATH [LOC] | quit
+//            tick (the half-minute timer fires)
 // (LOC: see WidgetQuery.h; KEYS as a key sequence such as "Return" or
 // "Ctrl+A"; CELL: texts that the row's cells hold, all of them.)
 //
