@@ -59,6 +59,8 @@ public:
     bool HasUnsavedChanges();
     // Blocks until a write SaveChanges started has ended and been reported.
     void WaitForSave();
+    // Whether such a write runs or its end is yet to be reported.
+    bool IsWriting() const { return m_writer.joinable(); }
     // Told on the event loop when a write SaveChanges started failed; its
     // changes count as unsaved again, so the next call tries again.
     void SetSaveFailedHandler(std::function<void()> handler) { m_saveFailed = std::move(handler); }

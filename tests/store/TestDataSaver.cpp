@@ -181,6 +181,7 @@ private slots:
     void failedWriteLeavesNoDataFile();
     void clockSetBackThenSaveInterruptedBeforeCommitLosesNothing();
     void fileThatCannotBeOpenedIsLeftAsItIs();
+    void changesWrittenOffTheLoopAreTriedAgainAfterAFailure();
 
 private:
     // A clean store with the test's types; registrations stay with m_saver.
@@ -862,6 +863,35 @@ void TestDataSaver::fileThatCannotBeOpenedIsLeftAsItIs()
     QVERIFY_EXCEPTION_THROWN(m_saver->Load(Prefix()), DataLoadFailure);
     QCOMPARE(m_saver->UnopenedFiles(), QStringList({unopened, StampedPath(50)}));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2);
+}
+
+void TestDataSaver::changesWrittenOffTheLoopAreTriedAgainAfterAFailure()
+{
+    m_saver->Load(Prefix());
+    QVERIFY(!m_saver->SaveChanges(Prefix()));
+    // A tag is saved only with what holds it; a search is not saved.
+    d.GetType("search")->NewItem("old songs") += d.GetType("tag")->GetItem("old");
+    QVERIFY(!m_saver->SaveChanges(Prefix()));
+
+    // A folder that cannot be made: the write fails on the worker.
+    WriteFile(m_dir->path() + "/blocker", "a plain file");
+    int failures = 0;
+    m_saver->SetSaveFailedHandler([&] { ++failures; });
+    d.GetType("download_entry")->NewItem() += d.GetType("tag")->GetItem("old");
+    QVERIFY(m_saver->SaveChanges(m_dir->path() + "/blocker/.Quorvane"));
+    QTRY_VERIFY(!m_saver->IsWriting());
+    QCOMPARE(failures, 1);
+    QVERIFY(m_saver->HasUnsavedChanges());
+
+    // The next tick writes what the failed one held.
+    QVERIFY(m_saver->SaveChanges(Prefix()));
+    m_saver->WaitForSave();
+    QCOMPARE(failures, 1);
+    QVERIFY(!m_saver->SaveChanges(Prefix()));
+    Fresh();
+    m_saver->Load(Prefix());
+    QCOMPARE(Values(d.GetType("download_entry")->First().GetItems("tag")), QStringList({"old"}));
+    QCOMPARE(d.GetType("search")->Count(), size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestDataSaver)
