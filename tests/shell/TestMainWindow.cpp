@@ -1,9 +1,10 @@
 // The program's start, as the main window runs it: the form, a first run
 // with the account dialog, a run from a data file with every Options
 // control set from it, a damaged data file, one that cannot be opened, the
-// saves on the hour, at the desktop's request and at exit, a save that
-// fails, and the remembered window geometry. Each case has a home of its own and a fresh store; the
-// server and the web host are loopback stand-ins.
+// saves on the hour, at the desktop's request, at exit and at the
+// half-minute tick after a change to saved data, a save that fails, and
+// the remembered window geometry. Each case has a home of its own and a
+// fresh store; the server and the web host are loopback stand-ins.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
