@@ -133,7 +133,8 @@ private slots:
     }
 
     // A server sending faster than the client handles is slowed by TCP
-    // rather than buffered for; what it sent before it closed still counts.
+    // rather than buffered for; a turn whose budget another reader took
+    // leaves nothing waiting unannounced; what came before the close counts.
     void aFloodIsReadNoFasterThanItIsHandledAndAllOfItInOrder()
     {
         QVERIFY(f->Login());
