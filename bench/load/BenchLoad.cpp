@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -43,25 +42,6 @@ const int SearchSeconds = 30;
 const int ShareFiles = 100000;
 const int QueuedFiles = 10000;
 const double StallAim = 0.100;
-
-// A memory figure of this process from /proc, in MB: "VmHWM" is the peak
-// resident size so far, "VmRSS" the current one.
-double StatusMegabytes(const char* field)
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray key = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
-double ResidentMegabytes()
-{
-    return StatusMegabytes("VmRSS");
-}
 
 // Runs the event loop until done() or the deadline, measuring the longest
 // time between two beats of a 5 ms heartbeat beyond its interval.

@@ -158,6 +158,7 @@ void Server::Connect()
         m_socket->deleteLater();
     }
     m_socket = new QTcpSocket(this);
+    m_socket->setReadBufferSize(SocketBufferLimit);
     connect(m_socket, &QTcpSocket::connected, this, &Server::OnSocketConnected);
     connect(m_socket, &QTcpSocket::readyRead, this, &Server::OnSocketReadyToRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &Server::OnSocketEnded);
@@ -200,6 +201,11 @@ bool Server::IsConnected() const
 bool Server::IsAbruptlyDisconnected() const
 {
     return m_abruptlyDisconnected;
+}
+
+qint64 Server::UnreadBytes() const
+{
+    return m_buffer.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
 void Server::CloseConnection()
@@ -272,16 +278,26 @@ void Server::Send(const QByteArray& message)
 
 void Server::OnSocketReadyToRead()
 {
+    if (m_socket)
+        HandleBuffered();
+}
+
+qint64 Server::ReadWhatFits()
+{
     if (!m_socket)
-        return;
-    m_buffer.append(m_socket->readAll());
-    HandleBuffered();
+        return 0;
+    // Only what is there: a read of the whole allowance would allocate it.
+    const qint64 size = qMin(ServerMessages::ReadAllowance(m_buffer, MaxBacklog), m_socket->bytesAvailable());
+    if (size <= 0)
+        return 0;
+    m_buffer.append(m_socket->read(size));
+    return size;
 }
 
 void Server::HandleBuffered()
 {
-    // A handler's nested event loop may read more; it waits for the outer
-    // call to finish, so the order stays that of arrival.
+    // A handler's nested event loop may announce more; it waits for the
+    // outer call to finish, so the order stays that of arrival.
     if (m_handling) {
         m_handlingAgain = true;
         return;
@@ -294,13 +310,21 @@ void Server::HandleBuffered()
     ServerMessages::Frame frame;
     while (connection == m_connectionNumber) {
         if (TurnBudget::Exhausted()) {
+            // A full socket buffer announces nothing more, so bytes waiting
+            // there need the continuation as much as a whole frame does.
             int next = position;
-            more = ServerMessages::TakeFrame(m_buffer, next, frame) != ServerMessages::FrameStatus::Incomplete;
+            more = ServerMessages::TakeFrame(m_buffer, next, frame) != ServerMessages::FrameStatus::Incomplete ||
+                   (m_socket && m_socket->bytesAvailable() > 0);
             break;
         }
         const ServerMessages::FrameStatus status = ServerMessages::TakeFrame(m_buffer, position, frame);
-        if (status == ServerMessages::FrameStatus::Incomplete)
+        if (status == ServerMessages::FrameStatus::Incomplete) {
+            m_buffer.remove(0, position);
+            position = 0;
+            if (ReadWhatFits() > 0)
+                continue;
             break;
+        }
         if (status == ServerMessages::FrameStatus::Invalid) {
             m_handling = false;
             Log(Area, 1, QString("Frame of length %1 from the server; closing the connection").arg(frame.length));

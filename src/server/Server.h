@@ -38,6 +38,14 @@ public:
     // A frame whose length field exceeds this closes the connection.
     static constexpr quint32 MaxFrameLength = ServerMessages::MaxFrameLength;
 
+    // The connection reads no faster than it handles, so that TCP slows a
+    // server that sends faster: it holds at most MaxBacklog bytes read and
+    // not yet handled, and its socket at most SocketBufferLimit more. Only
+    // a message at the head larger than MaxBacklog is read whole beyond it.
+    static constexpr qint64 MaxBacklog = 1024 * 1024;
+    static constexpr qint64 SocketBufferLimit = 256 * 1024;
+    static constexpr qint64 MaxUnreadBytes = MaxBacklog + SocketBufferLimit;
+
     static constexpr quint16 DefaultPort = 2242;
     static const char* const DefaultUsername;
     static const char* const DefaultPassword;
@@ -57,6 +65,9 @@ public:
     bool IsConnected() const;
     bool IsAbruptlyDisconnected() const;
     int GetState() const { return m_state; }
+    // What the connection holds of what the server sent: the bytes read and
+    // not yet let go, and those waiting in its socket.
+    qint64 UnreadBytes() const;
 
     // Users.
     void AddUser(QString user);
@@ -150,6 +161,9 @@ private:
     // Frames and sends a message made by a ServerMessages writer.
     void Send(const QByteArray& message);
     void CloseConnection();
+    // Moves what fits under the backlog bound from the socket to the buffer,
+    // which must hold no handled bytes; returns how many bytes it moved.
+    qint64 ReadWhatFits();
     void HandleMessage(quint32 code, const QByteArray& body);
     bool HandleLoginReply(const QByteArray& body);
     bool HandleAddUserReply(const QByteArray& body);

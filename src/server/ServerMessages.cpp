@@ -145,6 +145,17 @@ ServerMessages::FrameStatus ServerMessages::TakeFrame(const QByteArray& buffer, 
     return FrameStatus::Complete;
 }
 
+qint64 ServerMessages::ReadAllowance(const QByteArray& unhandled, qint64 backlogLimit)
+{
+    qint64 target = backlogLimit;
+    if (unhandled.size() >= 4) {
+        const quint32 length = U32At(unhandled.constData());
+        if (length <= MaxFrameLength)
+            target = qMax(target, 4 + qint64(length));
+    }
+    return qMax<qint64>(0, target - unhandled.size());
+}
+
 QByteArray ServerMessages::Framed(const QByteArray& message)
 {
     MemStream frame;

@@ -104,6 +104,10 @@ public:
     // The frame starting at position in buffer. Complete moves position past
     // it; Invalid sets frame.length only.
     static FrameStatus TakeFrame(const QByteArray& buffer, int& position, Frame& frame);
+    // How many more bytes a reader holding unhandled (none of it handled
+    // yet) may take from its socket so as to hold at most backlogLimit; more
+    // only to complete the frame at its head when that frame alone is larger.
+    static qint64 ReadAllowance(const QByteArray& unhandled, qint64 backlogLimit);
     // A message (code and body) behind its length field.
     static QByteArray Framed(const QByteArray& message);
 

@@ -86,6 +86,7 @@ private slots:
     void readersTakeWholeBodiesAndRefuseTruncatedOnes();
     void readersRefuseImpossibleValuesAndKeepTheirOutput();
     void framesAreTakenWholeFromAStream();
+    void aReaderHoldsNoMoreThanTheLimitSaveTheWholeFrameAtItsHead();
 };
 
 void TestServerMessageCodec::writersFollowTheDocumentedLayout_data()
@@ -325,6 +326,20 @@ void TestServerMessageCodec::framesAreTakenWholeFromAStream()
         QCOMPARE(frame.length, length);
         QCOMPARE(at, 0);
     }
+}
+
+void TestServerMessageCodec::aReaderHoldsNoMoreThanTheLimitSaveTheWholeFrameAtItsHead()
+{
+    const qint64 limit = 1000;
+    const QByteArray small = TestMessage::Frame(66, TestMessage().Str("hi").Body());
+    QCOMPARE(M::ReadAllowance(small.left(2), limit), limit - 2);
+    QCOMPARE(M::ReadAllowance(small.repeated(200), limit), 0);
+
+    const QByteArray large = TestMessage::Frame(66, TestMessage().Str(QString(3 * limit, 'y')).Body());
+    QCOMPARE(M::ReadAllowance(large.left(100), limit), large.size() - 100);
+    QCOMPARE(M::ReadAllowance(large + small, limit), 0);
+    // An untrusted length never lets the reader hold more.
+    QCOMPARE(M::ReadAllowance(TestMessage().U32(M::MaxFrameLength + 1).U32(1).Body(), limit), limit - 8);
 }
 
 QTEST_GUILESS_MAIN(TestServerMessageCodec)
