@@ -74,7 +74,7 @@ private slots:
         // Everything open, one folder: the file row takes the speed, the
         // folder its sums, the user row nothing.
         QVERIFY(FeedUntilReport(file, content, sent, reports));
-        QCOMPARE(h.TabTitle(), QString("Transfers [1/0]"));
+        QTRY_COMPARE(h.TabTitle(), QString("Transfers [1/0]"));
         QCOMPARE(row->text(3), QString("downloading"));
         // A file row's bar is drawn from its figures, not a widget.
         const TransferTree::ShownBar shown = h.page->DownloadTree().BarOf(row);
@@ -137,7 +137,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 10000);
         QCOMPARE(h.page->DownloadTree().BarOf(row).value, 100);
         QCOMPARE(h.page->DownloadTree().BarOf(row).text, CommafyNumber(content.size()) + " (100.0%)");
-        QCOMPARE(h.TabTitle(), QString("Transfers [0/0]"));
+        QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));
     }
 };
 
