@@ -10,6 +10,7 @@
 #include "TransferBarDelegate.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "TransferRow.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 {
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
-        userRow = new QTreeWidgetItem(m_tree);
+        userRow = new TransferRow(m_tree);
         // A row at the address of one that went some other way starts afresh.
         m_parentCounts.insert(userRow, ParentTally());
         m_rows.Add(userRow, m_names.userNode) += user;
@@ -123,7 +124,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 
     // Filled before it joins the tree, so that the view hears of it once
     // and not of every cell: a folder download brings thousands in a row.
-    auto* fileRow = new QTreeWidgetItem;
+    auto* fileRow = new TransferRow;
     m_counted.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
@@ -158,7 +159,7 @@ QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* user
 {
     if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
-    auto* folderRow = new QTreeWidgetItem(userRow);
+    auto* folderRow = new TransferRow(userRow);
     m_parentCounts.insert(folderRow, ParentTally());
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
     folderNode += m_rows.Node(userRow);
@@ -473,6 +474,10 @@ void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
 {
     const QBrush brush(TransferStatus::Color(status));
+    if (auto* own = dynamic_cast<TransferRow*>(row)) {
+        own->SetForeground(brush);
+        return;
+    }
     // Every cell changed is a change the view hears of: a row already in
     // its colour is left alone.
     if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))

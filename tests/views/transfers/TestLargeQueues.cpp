@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QProgressBar>
+#include <QSignalSpy>
 
 #include "DownloadsFixture.h"
 #include "FakePeerLink.h"
@@ -195,6 +196,24 @@ private slots:
         engine->SetDownloadEntryStatus(many[10], "complete");
         h.page->OnDownloadProgress(many[10]);
         QVERIFY(h.page->DownloadTree().BarOf(big).text.startsWith(CommafyNumber(11 * 1000) + " ("));
+    }
+
+    void aStatusChangeRecoloursEachRowInOneChange()
+    {
+        // The colour of a parent row flips with every small file; a change
+        // per cell makes the view measure the top row again at each.
+        H h;
+        QVERIFY(h.f->Start());
+        const ItemPtr entry = h.f->transfers->AddDownload("bob", "a.bin", "share\\x", 1000, false, 0);
+        h.f->transfers->AddDownload("bob", "b.bin", "share\\x", 1000, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QSignalSpy changes(tree->model(), &QAbstractItemModel::dataChanged);
+        h.f->transfers->SetDownloadEntryStatus(entry, "downloading");
+        // The file row's colour, status and place; each parent's colour.
+        QVERIFY2(changes.count() <= 5, qPrintable(QString::number(changes.count())));
+        QCOMPARE(H::Colour(H::UserRow(tree, "bob"), 4), QColor(GetSetting("color_transfer_in_progress")));
+        QCOMPARE(H::Colour(H::FileRow(tree, "bob", "x/share", "a.bin"), 8),
+                 QColor(GetSetting("color_transfer_in_progress")));
     }
 
     void finishedFilesLeaveNoWidgetsInTheView()
