@@ -200,7 +200,7 @@ private slots:
 
     void aStatusChangeRecoloursEachRowInOneChange()
     {
-        // The colour of a parent row flips with every small file; a change
+        // The colour of a parent row flips with every small file: a change
         // per cell makes the view measure the top row again at each.
         H h;
         QVERIFY(h.f->Start());
@@ -211,6 +211,9 @@ private slots:
         h.f->transfers->SetDownloadEntryStatus(entry, "downloading");
         // The file row's colour, status and place; each parent's colour.
         QVERIFY2(changes.count() <= 5, qPrintable(QString::number(changes.count())));
+        // A change of more than one cell repaints the whole view.
+        for (const QList<QVariant>& change : changes)
+            QCOMPARE(change[0].toModelIndex(), change[1].toModelIndex());
         QCOMPARE(H::Colour(H::UserRow(tree, "bob"), 4), QColor(GetSetting("color_transfer_in_progress")));
         QCOMPARE(H::Colour(H::FileRow(tree, "bob", "x/share", "a.bin"), 8),
                  QColor(GetSetting("color_transfer_in_progress")));
