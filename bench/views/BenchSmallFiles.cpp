@@ -10,8 +10,10 @@
 // latter. QV_SMALLFILES=N runs one case of N files alone.
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMainWindow>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -207,7 +209,20 @@ double DownloadSeconds(const SourceTree& tree, bool withPage, double& processor)
         return -1;
     }
     processor = ProcessorSeconds() - processorAtStart;
-    return Seconds(clock);
+    const double seconds = Seconds(clock);
+    // Every byte where it belongs, or the figure counts for nothing.
+    qint64 expected = 0, arrived = 0;
+    for (qint64 size : tree.sizes)
+        expected += size;
+    QDirIterator complete(f.DownloadFolder() + "/complete", QDir::Files, QDirIterator::Subdirectories);
+    while (complete.hasNext())
+        arrived += QFileInfo(complete.next()).size();
+    if (arrived != expected) {
+        std::printf("  %lld of %lld bytes arrived\n", static_cast<long long>(arrived),
+                    static_cast<long long>(expected));
+        return -1;
+    }
+    return seconds;
 }
 
 } // namespace

@@ -279,7 +279,7 @@ TransferTree::Counted TransferTree::Share(ItemPtr entry) const
     return counted;
 }
 
-void TransferTree::Add(QTreeWidgetItem* fileRow, const Counted& counted, int sign)
+void TransferTree::CountAbove(QTreeWidgetItem* fileRow, const Counted& counted, int sign)
 {
     for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent()) {
         ParentTally& tally = m_parentCounts[parent];
@@ -298,7 +298,7 @@ void TransferTree::Uncount(QTreeWidgetItem* fileRow)
     auto counted = m_counted.find(fileRow);
     if (counted == m_counted.end())
         return;
-    Add(fileRow, counted.value(), -1);
+    CountAbove(fileRow, counted.value(), -1);
     m_counted.erase(counted);
 }
 
@@ -307,7 +307,7 @@ void TransferTree::Recount(QTreeWidgetItem* fileRow, ItemPtr entry)
     Uncount(fileRow);
     const Counted counted = Share(entry);
     m_counted.insert(fileRow, counted);
-    Add(fileRow, counted, 1);
+    CountAbove(fileRow, counted, 1);
 }
 
 TransferStatus::Counts TransferTree::Tally(const QTreeWidgetItem* row) const

@@ -188,7 +188,7 @@ private:
         TransferFigures::Sums sums;
     };
     Counted Share(ItemPtr entry) const;
-    void Add(QTreeWidgetItem* fileRow, const Counted& counted, int sign);
+    void CountAbove(QTreeWidgetItem* fileRow, const Counted& counted, int sign);
 
     QTreeWidget* m_tree = nullptr;
     Names m_names;
