@@ -8,9 +8,9 @@ bool TransferRow::SetForeground(const QBrush& brush)
         return false;
     m_foreground = brush;
     m_painted = true;
-    // The view hears of the first cell only, and the row is repainted
-    // whole: a change of the whole row would repaint the whole view.
-    QTreeWidgetItem::setData(0, Qt::ForegroundRole, brush);
+    // The row is repainted, and the model does not announce the change:
+    // a change of the whole row would repaint the whole view, and a change
+    // of a cell of the top row makes the view measure that row again.
     if (QTreeWidget* tree = treeWidget())
         tree->viewport()->update(tree->visualItemRect(this));
     return true;

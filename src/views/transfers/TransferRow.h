@@ -4,8 +4,8 @@
 #include <QTreeWidgetItem>
 
 // A row of the transfer trees. Its status colour is one brush for all its
-// cells, set as one change: a change per cell makes the view measure the
-// top row again at each one, and parent rows change colour with every file.
+// cells, set as one repaint of the row: parent rows change colour with
+// every file of a folder download.
 class TransferRow : public QTreeWidgetItem
 {
 public:
