@@ -66,8 +66,14 @@ void TransferQueueManager::RemoveDownloadDownloadingFolderIfAppropriate(ItemPtr 
 {
     if (entry.IsConnected("single_download"))
         return;
-    for (const ItemPtr& other : entry[TransferNames::RemoteFolder].GetItems(TransferNames::DownloadEntry))
-        if (other[TransferNames::DownloadEntryStatus].AsString() != TransferNames::Complete)
+    // Newest first: a folder's files finish about in the order they were
+    // queued, so the walk at each finished file stops at once instead of
+    // passing every file finished before it.
+    Type* statusType = d.GetType(TransferNames::DownloadEntryStatus);
+    const ItemPtr complete = statusType->HasItem(Value(TransferNames::Complete));
+    const ItemSet inFolder = entry[TransferNames::RemoteFolder].GetItems(TransferNames::DownloadEntry);
+    for (auto other = inFolder.List().rbegin(); other != inFolder.List().rend(); ++other)
+        if ((*other)[statusType] != complete)
             return;
     const QString root = DownloadPaths::Local(GetSetting("download_folder"));
     QString folder = GetDownloadTargetFolder(entry, false);

@@ -7,8 +7,10 @@
 
 #include "Data.h"
 #include "ServerNames.h"
+#include "TransferBarDelegate.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "TransferRow.h"
 
 namespace {
 
@@ -26,6 +28,12 @@ void Relate(Type* first, Type* related, OneOrMany firstHolds, OneOrMany relatedH
 } // namespace
 
 TransferTree::TransferTree(const Names& names) : m_names(names) {}
+
+void TransferTree::Attach(QTreeWidget* tree)
+{
+    m_tree = tree;
+    m_tree->setItemDelegateForColumn(ProgressColumn, new TransferBarDelegate(kBarHeight, m_tree));
+}
 
 void TransferTree::Declare()
 {
@@ -104,9 +112,9 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 {
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
-        userRow = new QTreeWidgetItem(m_tree);
+        userRow = new TransferRow(m_tree);
         // A row at the address of one that went some other way starts afresh.
-        m_parentCounts.insert(userRow, TransferStatus::Counts());
+        m_parentCounts.insert(userRow, ParentTally());
         m_rows.Add(userRow, m_names.userNode) += user;
         userRow->setText(UserColumn, user.AsString());
         userRow->setIcon(UserColumn, QIcon(user.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon));
@@ -116,8 +124,8 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 
     // Filled before it joins the tree, so that the view hears of it once
     // and not of every cell: a folder download brings thousands in a row.
-    auto* fileRow = new QTreeWidgetItem;
-    m_countedKinds.remove(fileRow);
+    auto* fileRow = new TransferRow;
+    m_counted.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
     if (!status.isEmpty()) {
@@ -151,8 +159,8 @@ QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* user
 {
     if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
-    auto* folderRow = new QTreeWidgetItem(userRow);
-    m_parentCounts.insert(folderRow, TransferStatus::Counts());
+    auto* folderRow = new TransferRow(userRow);
+    m_parentCounts.insert(folderRow, ParentTally());
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
     folderNode += m_rows.Node(userRow);
     folderNode += folderItem;
@@ -194,8 +202,10 @@ void TransferTree::ForEachEntry(const QTreeWidgetItem* row, const std::function<
     Type* type = node.GetType();
     auto fileNodes = [&](ItemPtr folderNode) {
         for (const ItemPtr& fileNode : folderNode.GetItems(m_fileNodeType))
-            if (const ItemPtr entry = fileNode[m_entryType])
+            if (const ItemPtr entry = fileNode[m_entryType]) {
+                ++m_entriesVisited;
                 f(entry);
+            }
     };
     if (type == m_userNodeType) {
         for (const ItemPtr& folderNode : node.GetItems(m_folderNodeType))
@@ -260,30 +270,51 @@ QString TransferTree::StatusOf(ItemPtr entry) const
     return entry[m_statusType].AsString();
 }
 
+TransferTree::Counted TransferTree::Share(ItemPtr entry) const
+{
+    // Only a running transfer has a position: the engine takes it away
+    // as the transfer stops, right after the status changes.
+    Counted counted{KindOf(entry), {}};
+    counted.sums.Add(counted.kind, counted.kind == TransferStatus::Running ? Position(entry) : 0, Size(entry));
+    return counted;
+}
+
+void TransferTree::CountAbove(QTreeWidgetItem* fileRow, const Counted& counted, int sign)
+{
+    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent()) {
+        ParentTally& tally = m_parentCounts[parent];
+        if (sign > 0)
+            tally.counts.Add(counted.kind);
+        else
+            tally.counts.Remove(counted.kind);
+        tally.sums.done += sign * counted.sums.done;
+        tally.sums.remaining += sign * counted.sums.remaining;
+        tally.sums.total += sign * counted.sums.total;
+    }
+}
+
 void TransferTree::Uncount(QTreeWidgetItem* fileRow)
 {
-    auto counted = m_countedKinds.find(fileRow);
-    if (counted == m_countedKinds.end())
+    auto counted = m_counted.find(fileRow);
+    if (counted == m_counted.end())
         return;
-    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
-        m_parentCounts[parent].Remove(counted.value());
-    m_countedKinds.erase(counted);
+    CountAbove(fileRow, counted.value(), -1);
+    m_counted.erase(counted);
 }
 
 void TransferTree::Recount(QTreeWidgetItem* fileRow, ItemPtr entry)
 {
     Uncount(fileRow);
-    const TransferStatus::Kind kind = KindOf(entry);
-    m_countedKinds.insert(fileRow, kind);
-    for (QTreeWidgetItem* parent = fileRow->parent(); parent; parent = parent->parent())
-        m_parentCounts[parent].Add(kind);
+    const Counted counted = Share(entry);
+    m_counted.insert(fileRow, counted);
+    CountAbove(fileRow, counted, 1);
 }
 
 TransferStatus::Counts TransferTree::Tally(const QTreeWidgetItem* row) const
 {
     const RowKind kind = Kind(row);
     if (kind == RowKind::User || kind == RowKind::Folder)
-        return m_parentCounts.value(row);
+        return m_parentCounts.value(row).counts;
     TransferStatus::Counts counts;
     ForEachEntry(row, [&](ItemPtr entry) { counts.Add(KindOf(entry)); });
     return counts;
@@ -304,6 +335,9 @@ QString TransferTree::Aggregate(const ItemSet& entries) const
 
 TransferFigures::Sums TransferTree::Sums(const QTreeWidgetItem* row) const
 {
+    const RowKind kind = Kind(row);
+    if (kind == RowKind::User || kind == RowKind::Folder)
+        return m_parentCounts.value(row).sums;
     TransferFigures::Sums sums;
     ForEachEntry(row, [&](ItemPtr entry) { sums.Add(KindOf(entry), Position(entry), Size(entry)); });
     return sums;
@@ -354,6 +388,12 @@ QProgressBar* TransferTree::Bar(QTreeWidgetItem* row) const
 
 void TransferTree::ShowProgress(QTreeWidgetItem* row, qint64 done, double percent, qint64 secondsLeft)
 {
+    if (row->parent() && row->parent()->parent()) {
+        row->setData(ProgressColumn, TransferBarDelegate::ValueRole, int(percent));
+        row->setData(ProgressColumn, TransferBarDelegate::TextRole, TransferFigures::ProgressText(done, percent));
+        SetText(row, EtaColumn, TransferFigures::EtaText(secondsLeft));
+        return;
+    }
     QProgressBar* bar = Bar(row);
     if (!bar) {
         bar = new QProgressBar;
@@ -365,8 +405,22 @@ void TransferTree::ShowProgress(QTreeWidgetItem* row, qint64 done, double percen
     row->setText(EtaColumn, TransferFigures::EtaText(secondsLeft));
 }
 
+TransferTree::ShownBar TransferTree::BarOf(QTreeWidgetItem* row) const
+{
+    if (const QProgressBar* bar = Bar(row))
+        return ShownBar{true, bar->value(), bar->format()};
+    const QVariant value = row->data(ProgressColumn, TransferBarDelegate::ValueRole);
+    if (!value.isValid())
+        return ShownBar();
+    return ShownBar{true, value.toInt(), row->data(ProgressColumn, TransferBarDelegate::TextRole).toString()};
+}
+
 void TransferTree::RemoveBar(QTreeWidgetItem* row)
 {
+    if (row->data(ProgressColumn, TransferBarDelegate::ValueRole).isValid()) {
+        row->setData(ProgressColumn, TransferBarDelegate::ValueRole, QVariant());
+        row->setData(ProgressColumn, TransferBarDelegate::TextRole, QVariant());
+    }
     if (QProgressBar* bar = Bar(row)) {
         bar->deleteLater();
         m_tree->setItemWidget(row, ProgressColumn, nullptr);
@@ -420,6 +474,10 @@ void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
 {
     const QBrush brush(TransferStatus::Color(status));
+    if (auto* own = dynamic_cast<TransferRow*>(row)) {
+        own->SetForeground(brush);
+        return;
+    }
     // Every cell changed is a change the view hears of: a row already in
     // its colour is left alone.
     if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))

@@ -63,7 +63,7 @@ public:
 
     explicit TransferTree(const Names& names);
     // The tree widget, once the page's form has made it.
-    void Attach(QTreeWidget* tree) { m_tree = tree; }
+    void Attach(QTreeWidget* tree);
 
     // Declares the three node types and their relations (the engine's
     // types exist already) and looks up the types used at every report.
@@ -117,15 +117,19 @@ public:
     TransferStatus::Kind KindOf(ItemPtr entry) const;
     QString StatusOf(ItemPtr entry) const;
     // Counts a file row's entry anew under its folder and user rows, after
-    // its status changed.
+    // its status changed or it reported progress.
     void Recount(QTreeWidgetItem* fileRow, ItemPtr entry);
     // What the entries below a row are; for a user or folder row kept up to
     // date row by row, so a large user costs nothing more per change.
     TransferStatus::Counts Tally(const QTreeWidgetItem* row) const;
     QString Aggregate(const QTreeWidgetItem* row) const;
     QString Aggregate(const ItemSet& entries) const;
+    // For a user or folder row kept up to date row by row as Tally is: a
+    // report costs the same under a user with ten thousand downloads.
     TransferFigures::Sums Sums(const QTreeWidgetItem* row) const;
     TransferFigures::Sums Sums(const ItemSet& entries) const;
+    // Entries visited by the walks below rows so far.
+    quint64 EntriesVisited() const { return m_entriesVisited; }
 
     // The live counters of a running entry; 0 without them.
     qint64 Position(ItemPtr entry) const;
@@ -136,8 +140,18 @@ public:
     // A user or folder row: its aggregate in the status column while it is
     // collapsed, and its colour in any case.
     void ShowAggregate(QTreeWidgetItem* row) const;
-    // Progress bar and time of a row; the bar is made on first need.
+    // Progress bar and time of a row; the bar is made on first need: a
+    // widget on a user or folder row, figures the column's delegate draws
+    // on a file row.
     void ShowProgress(QTreeWidgetItem* row, qint64 done, double percent, qint64 secondsLeft);
+    // The bar a row shows: whether it has one, its percent and its text.
+    struct ShownBar
+    {
+        bool shown = false;
+        int value = 0;
+        QString text;
+    };
+    ShownBar BarOf(QTreeWidgetItem* row) const;
     // An expanded parent row shows no status, bar, time or speed.
     void ClearParentFigures(QTreeWidgetItem* row);
     void RemoveBar(QTreeWidgetItem* row);
@@ -162,6 +176,20 @@ private:
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);
 
+    // A row's share of the figures above it: its kind and its bytes.
+    struct Counted
+    {
+        TransferStatus::Kind kind;
+        TransferFigures::Sums sums;
+    };
+    struct ParentTally
+    {
+        TransferStatus::Counts counts;
+        TransferFigures::Sums sums;
+    };
+    Counted Share(ItemPtr entry) const;
+    void CountAbove(QTreeWidgetItem* fileRow, const Counted& counted, int sign);
+
     QTreeWidget* m_tree = nullptr;
     Names m_names;
     RowMirror m_rows;
@@ -185,8 +213,9 @@ private:
         TransferStatus::Kind kind;
     };
     mutable QHash<const void*, KnownStatus> m_statusKinds;
-    // The kind each file row was last counted as, and the counts of the
-    // user and folder rows; rows leave both when they go.
-    QHash<const QTreeWidgetItem*, TransferStatus::Kind> m_countedKinds;
-    QHash<const QTreeWidgetItem*, TransferStatus::Counts> m_parentCounts;
+    // What each file row was last counted as, and the counts and sums of
+    // the user and folder rows; rows leave both when they go.
+    QHash<const QTreeWidgetItem*, Counted> m_counted;
+    QHash<const QTreeWidgetItem*, ParentTally> m_parentCounts;
+    mutable quint64 m_entriesVisited = 0;
 };

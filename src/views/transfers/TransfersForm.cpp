@@ -19,6 +19,7 @@
 #include "TransferQueueManager.h"
 #include "common/ColumnWidths.h"
 #include "common/SettingBinding.h"
+#include "common/ViewClock.h"
 #include "ui_TransfersForm.h"
 
 TransfersForm* transfersForm = nullptr;
@@ -42,6 +43,9 @@ const QVector<int> kColumnWidths = {100, 125, 125, 100, 140, 80, 40, 90, 40};
 const QStringList kColumnSamples = {QString(), QString(),     QString(),  QString(),
                                     QString(), "10h:59m:59s", "999999.9", "161,234,567"};
 const int kProgressColumn = 4;
+// A new tab title repaints the whole page; counts that flip with every
+// small file show at most this often.
+const int kTitleIntervalMs = 250;
 
 void SetColumns(QTreeWidget* tree, const QStringList& titles)
 {
@@ -83,6 +87,8 @@ TransfersForm::TransfersForm(QWidget* parent)
                                  {TransferTree::SpeedColumn, TransferTree::SizeColumn, TransferTree::PlaceColumn});
     }
 
+    m_titleTimer.setSingleShot(true);
+    connect(&m_titleTimer, &QTimer::timeout, this, &TransfersForm::ShowActiveTransferCounts);
     connect(ui->downloadsList, &QTreeWidget::itemDoubleClicked, this, &TransfersForm::OnDownloadListItemDoubleClicked);
     connect(ui->downloadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInDownloadList);
     connect(ui->uploadsList, &TreeWidget::KeyPressed, this, &TransfersForm::OnKeyPressedInUploadList);
@@ -322,6 +328,18 @@ void TransfersForm::OnCurrentTabChanged(int) {}
 
 void TransfersForm::UpdateActiveTransferCounts()
 {
+    if (m_titleTimer.isActive())
+        return;
+    const qint64 since = ViewClock::Now().toMSecsSinceEpoch() - m_titleChangedAt;
+    if (since >= 0 && since < kTitleIntervalMs) {
+        m_titleTimer.start(int(kTitleIntervalMs - since));
+        return;
+    }
+    ShowActiveTransferCounts();
+}
+
+void TransfersForm::ShowActiveTransferCounts()
+{
     if (!transferQueueManager)
         return;
     int index = -1;
@@ -332,8 +350,10 @@ void TransfersForm::UpdateActiveTransferCounts()
                               .arg(transferQueueManager->ActiveDownloadCount())
                               .arg(transferQueueManager->ActiveUploadCount());
     // Setting a tab's text lays the whole tab bar out again, even unchanged.
-    if (tabs->tabText(index) != title)
+    if (tabs->tabText(index) != title) {
         tabs->setTabText(index, title);
+        m_titleChangedAt = ViewClock::Now().toMSecsSinceEpoch();
+    }
 }
 
 void TransfersForm::SetItemColorByStatus(QTreeWidgetItem* ip_item, QString i_status)

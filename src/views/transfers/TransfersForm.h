@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QSet>
+#include <QTimer>
 #include <QWidget>
 
 #include "DataHandler.h"
@@ -95,6 +96,7 @@ private slots:
     // The next rows of the stored downloads, a bounded number per turn of
     // the event loop, then each parent's state once.
     void BuildPendingDownloads();
+    void ShowActiveTransferCounts();
 
 private:
     // Store handlers.
@@ -157,6 +159,10 @@ private:
     // Completions emitted and not yet handled, by entry: a queued
     // completion of an entry removed meanwhile finds none and does nothing.
     QHash<const void*, int> m_pendingCompletions;
+    // When the tab title last changed (view clock), and the timer that
+    // shows the counts of changes that came sooner after it.
+    qint64 m_titleChangedAt = 0;
+    QTimer m_titleTimer;
 };
 
 extern TransfersForm* transfersForm;

@@ -25,6 +25,9 @@ void TransfersForm::Progressed(TransferTree& tree, ItemPtr entry)
         return;
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow->parent();
+    // The rows above keep sums of their entries: the reporting one's new
+    // position goes into them, the others' stand as last reported.
+    tree.Recount(fileRow, entry);
     const qint64 position = tree.Position(entry);
     const qint64 size = tree.Size(entry);
     const qint64 speed = tree.Speed(entry);

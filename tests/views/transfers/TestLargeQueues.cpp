@@ -5,7 +5,11 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QProgressBar>
+#include <QSignalSpy>
 
+#include "DownloadsFixture.h"
+#include "FakePeerLink.h"
+#include "GeneralFunctions.h"
 #include "InkMargins.h"
 #include "TransfersPageHarness.h"
 
@@ -162,6 +166,92 @@ private slots:
         QCOMPARE(bob->text(6), QString());
         QCOMPARE(H::FileRow(tree, "bob", "y/share", "c.bin")->text(3), QString("queued"));
         QCOMPARE(waiting["download_entry_status"].AsString(), QString("queued"));
+    }
+
+    void aReportWalksNoEntriesHoweverManyAreQueued()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        TransferQueueManager* engine = h.f->transfers;
+        QList<ItemPtr> many;
+        for (int i = 0; i < 1000; ++i)
+            many << engine->AddDownload("bob", QString("%1.bin").arg(i).toStdString(), "share\\big", 1000, false, 0);
+        engine->AddDownload("bob", "other.bin", "share\\other", 1000, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* bob = H::UserRow(tree, "bob");
+        QTreeWidgetItem* big = H::FolderRow(tree, "bob", "big/share");
+        for (int i = 0; i < 10; ++i)
+            engine->SetDownloadEntryStatus(many[i], "complete");
+        MakeRunning(engine, many[10], 500, 100);
+
+        const quint64 before = h.page->DownloadTree().EntriesVisited();
+        for (int report = 0; report < 20; ++report)
+            h.page->OnDownloadProgress(many[10]);
+        QCOMPARE(h.page->DownloadTree().EntriesVisited(), before);
+        // The sums are those of every entry below the rows all the same.
+        const QString folderBar = h.page->DownloadTree().BarOf(big).text;
+        QVERIFY2(folderBar.startsWith(CommafyNumber(10 * 1000 + 500) + " ("), qPrintable(folderBar));
+        const QString userBar = h.page->DownloadTree().BarOf(bob).text;
+        QVERIFY2(userBar.startsWith(CommafyNumber(10 * 1000 + 500) + " (1.0%)"), qPrintable(userBar));
+        engine->SetDownloadEntryStatus(many[10], "complete");
+        h.page->OnDownloadProgress(many[10]);
+        QVERIFY(h.page->DownloadTree().BarOf(big).text.startsWith(CommafyNumber(11 * 1000) + " ("));
+    }
+
+    void aStatusChangeRecoloursEachRowInOneChange()
+    {
+        // The colour of a parent row flips with every small file: a change
+        // per cell makes the view measure the top row again at each.
+        H h;
+        QVERIFY(h.f->Start());
+        const ItemPtr entry = h.f->transfers->AddDownload("bob", "a.bin", "share\\x", 1000, false, 0);
+        h.f->transfers->AddDownload("bob", "b.bin", "share\\x", 1000, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QSignalSpy changes(tree->model(), &QAbstractItemModel::dataChanged);
+        h.f->transfers->SetDownloadEntryStatus(entry, "downloading");
+        // The file row's colour, status and place; each parent's colour.
+        QVERIFY2(changes.count() <= 5, qPrintable(QString::number(changes.count())));
+        // A change of more than one cell repaints the whole view.
+        for (const QList<QVariant>& change : changes)
+            QCOMPARE(change[0].toModelIndex(), change[1].toModelIndex());
+        QCOMPARE(H::Colour(H::UserRow(tree, "bob"), 4), QColor(GetSetting("color_transfer_in_progress")));
+        QCOMPARE(H::Colour(H::FileRow(tree, "bob", "x/share", "a.bin"), 8),
+                 QColor(GetSetting("color_transfer_in_progress")));
+    }
+
+    void finishedFilesLeaveNoWidgetsInTheView()
+    {
+        // Every widget in the view is moved at every layout, and a new one
+        // lays out every row: a folder of small files must not leave one
+        // per file.
+        H h;
+        QVERIFY(h.f->Start());
+        FakePeerLink* link = h.f->OnlinePeer("alice");
+        QVERIFY(link);
+        const int files = 6;
+        for (int i = 0; i < files; ++i) {
+            const QString name = QString("%1.bin").arg(i);
+            const QByteArray content = TempTree::Pattern(1000 + i, quint32(i));
+            const ItemPtr entry =
+                h.f->transfers->AddDownload("alice", name.toStdString(), "share\\small", content.size(), false, 0);
+            DownloadsFixture::Offer(link, 500 + quint32(i), "share\\small\\" + name, content.size());
+            QVERIFY(PeerEngineFixture::WaitFor(link, 41, i + 1));
+            FakePeerLink* file = DownloadsFixture::OpenFileLink(*h.f, "alice", 500 + quint32(i));
+            QVERIFY(file);
+            QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
+            file->SendRaw(content);
+            QTRY_COMPARE(entry["download_entry_status"].AsString(), QString("complete"));
+        }
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* folder = H::FolderRow(tree, "alice", "small/share");
+        QCOMPARE(folder->childCount(), files);
+        for (int i = 0; i < files; ++i) {
+            const TransferTree::ShownBar bar = h.page->DownloadTree().BarOf(folder->child(i));
+            QCOMPARE(bar.value, 100);
+            QCOMPARE(bar.text, CommafyNumber(1000 + i) + " (100.0%)");
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(tree->viewport()->findChildren<QProgressBar*>().size() <= 2);
     }
 
     void figuresLineUpAtTheRight()

@@ -74,21 +74,23 @@ private slots:
         // Everything open, one folder: the file row takes the speed, the
         // folder its sums, the user row nothing.
         QVERIFY(FeedUntilReport(file, content, sent, reports));
-        QCOMPARE(h.TabTitle(), QString("Transfers [1/0]"));
+        QTRY_COMPARE(h.TabTitle(), QString("Transfers [1/0]"));
         QCOMPARE(row->text(3), QString("downloading"));
-        QVERIFY(Bar(tree, row));
+        // A file row's bar is drawn from its figures, not a widget.
+        const TransferTree::ShownBar shown = h.page->DownloadTree().BarOf(row);
+        QVERIFY(shown.shown);
+        QVERIFY(!Bar(tree, row));
         // The widest figure of a bar is read whole, written bold as the
         // style draws it; so are the speed and the size beside it.
-        QFont bold = Bar(tree, row)->font();
+        QFont bold = tree->font();
         bold.setBold(true);
         QVERIFY(QFontMetrics(bold).horizontalAdvance("61,234,567 (100.0%)") + 8 <= tree->columnWidth(4));
         QVERIFY(tree->fontMetrics().horizontalAdvance("1374.4") + 8 <= tree->columnWidth(6));
         QVERIFY(tree->fontMetrics().horizontalAdvance("61,234,567") + 8 <= tree->columnWidth(7));
         const qint64 position = entry["write_position"].AsObject<TransferCounter64>()->load();
         QVERIFY(position > 0);
-        QVERIFY2(Bar(tree, row)->format().startsWith(CommafyNumber(position) + " ("),
-                 qPrintable(Bar(tree, row)->format()));
-        QCOMPARE(Bar(tree, row)->value(), int(position * 100 / content.size()));
+        QVERIFY2(shown.text.startsWith(CommafyNumber(position) + " ("), qPrintable(shown.text));
+        QCOMPARE(shown.value, int(position * 100 / content.size()));
         QVERIFY(row->text(5).startsWith("   "));
         QVERIFY(!row->text(6).isEmpty());
         QVERIFY(Bar(tree, folder));
@@ -133,9 +135,9 @@ private slots:
         // The rest: the bar ends full.
         file->SendRaw(content.mid(sent));
         QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 10000);
-        QCOMPARE(Bar(tree, row)->value(), 100);
-        QCOMPARE(Bar(tree, row)->format(), CommafyNumber(content.size()) + " (100.0%)");
-        QCOMPARE(h.TabTitle(), QString("Transfers [0/0]"));
+        QCOMPARE(h.page->DownloadTree().BarOf(row).value, 100);
+        QCOMPARE(h.page->DownloadTree().BarOf(row).text, CommafyNumber(content.size()) + " (100.0%)");
+        QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));
     }
 };
 

@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(aRow->text(7), QString("1,000"));
         QCOMPARE(aRow->text(3), QString("queued"));
         QCOMPARE(H::FileRow(tree, "alice", folder, "run.bin")->text(3), QString("requesting"));
-        QCOMPARE(h->TabTitle(), QString("Transfers [0/1]"));
+        QTRY_COMPARE(h->TabTitle(), QString("Transfers [0/1]"));
 
         Set("alice", "a.bin", "complete");
         QCOMPARE(aRow->text(3), QString("complete"));
