@@ -32,6 +32,7 @@
 #include "TimerManager.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "UploadQueuePolicy.h"
 #include "search/SearchForm.h"
 #include "search/WishListSearcher.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
@@ -314,6 +315,9 @@ void MainWindow::Init()
     // keystroke, they would raise the first digit of "25" and make it "150".
     ui->maxUploadsPerUserSpinBox->setKeyboardTracking(false);
     ui->maxMBPerUserSpinBox->setKeyboardTracking(false);
+    // No lower than the settings keep, or a value typed would silently become another.
+    ui->maxUploadsPerUserSpinBox->setMinimum(UploadQueuePolicy::LeastFiles);
+    ui->maxMBPerUserSpinBox->setMinimum(UploadQueuePolicy::LeastMegabytes);
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
     connect(ui->maxMBPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
