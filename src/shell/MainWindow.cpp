@@ -8,8 +8,6 @@
 #include <QMessageBox>
 #include <QMoveEvent>
 #include <QResizeEvent>
-#include <QTextCodec>
-#include <algorithm>
 
 #include "ActionSetToolBar.h"
 #include "DNetManager.h"
@@ -32,6 +30,7 @@
 #include "TimerManager.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "UploadQueuePolicy.h"
 #include "search/SearchForm.h"
 #include "search/WishListSearcher.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
@@ -320,6 +319,9 @@ void MainWindow::Init()
     // keystroke, they would raise the first digit of "25" and make it "150".
     ui->maxUploadsPerUserSpinBox->setKeyboardTracking(false);
     ui->maxMBPerUserSpinBox->setKeyboardTracking(false);
+    // No lower than the settings keep, or a value typed would silently become another.
+    ui->maxUploadsPerUserSpinBox->setMinimum(UploadQueuePolicy::LeastFiles);
+    ui->maxMBPerUserSpinBox->setMinimum(UploadQueuePolicy::LeastMegabytes);
     connect(ui->maxUploadsPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
             &MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged);
     connect(ui->maxMBPerUserSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
@@ -329,14 +331,7 @@ void MainWindow::Init()
 
     new ExtendedAsciiTranslator();
     ui->codePageBox->addItem("[None]");
-    // The toolkit names some codecs more than once and in no order.
-    QStringList codePages;
-    for (const QByteArray& name : QTextCodec::availableCodecs())
-        codePages << QString::fromLatin1(name);
-    codePages.removeDuplicates();
-    std::sort(codePages.begin(), codePages.end(),
-              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
-    ui->codePageBox->addItems(codePages);
+    ui->codePageBox->addItems(ExtendedAsciiTranslator::CodePageNames());
     connect(ui->codePageBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &MainWindow::OnCodePageSelected);
     ui->userListForm->Init();
@@ -479,14 +474,13 @@ void MainWindow::ReportUnopenedDataFiles()
 
 void MainWindow::ApplyAppearance()
 {
-    const QString codePage = GetSetting("extended_ascii_codepage");
+    // The box lists each code page under its own name; a stored alias
+    // selects that entry.
+    const QString codePage = ExtendedAsciiTranslator::OwnName(GetSetting("extended_ascii_codepage"));
     if (!codePage.isEmpty()) {
-        for (int i = 0; i < ui->codePageBox->count(); ++i) {
-            if (ui->codePageBox->itemText(i) == codePage) {
-                ui->codePageBox->setCurrentIndex(i);
-                break;
-            }
-        }
+        const int entry = ui->codePageBox->findText(codePage);
+        if (entry > 0)
+            ui->codePageBox->setCurrentIndex(entry);
     }
 
     // A stored text that names no colour or font leaves that part of the

@@ -15,6 +15,7 @@
 #include "Settings.h"
 #include "StandardDialogs.h"
 #include "Type.h"
+#include "UploadQueuePolicy.h"
 #include "common/SettingBinding.h"
 #include "settings/ColorSelectionDialog.h"
 #include "ui_MainWindow.h"
@@ -149,12 +150,14 @@ void MainWindow::OnCodePageSelected(int index)
 
 void MainWindow::OnMaxUploadsPerUserSpinBoxValueChanged(int value)
 {
-    SettingBinding::WriteNumber(ui->maxUploadsPerUserSpinBox, "max_queued_uploads_per_user", value, 10);
+    SettingBinding::WriteNumber(ui->maxUploadsPerUserSpinBox, "max_queued_uploads_per_user", value,
+                                UploadQueuePolicy::LeastFiles);
 }
 
 void MainWindow::OnMaxMBPerUserSpinBoxValueChanged(int value)
 {
-    SettingBinding::WriteNumber(ui->maxMBPerUserSpinBox, "max_queued_mb_per_user", value, 50);
+    SettingBinding::WriteNumber(ui->maxMBPerUserSpinBox, "max_queued_mb_per_user", value,
+                                UploadQueuePolicy::LeastMegabytes);
 }
 
 // ---------------------------------------------------------------------------

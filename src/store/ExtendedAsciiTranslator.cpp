@@ -34,6 +34,24 @@ void ExtendedAsciiTranslator::SetCodePage(const QByteArray& name)
     m_codec = CodecNamed(name);
 }
 
+QStringList ExtendedAsciiTranslator::CodePageNames()
+{
+    QStringList names;
+    for (const QByteArray& alias : QTextCodec::availableCodecs())
+        names << OwnName(QString::fromLatin1(alias));
+    names.removeAll(QString());
+    names.removeDuplicates();
+    std::sort(names.begin(), names.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    return names;
+}
+
+QString ExtendedAsciiTranslator::OwnName(const QString& name)
+{
+    QTextCodec* codec = CodecNamed(name.toLatin1());
+    return codec ? QString::fromLatin1(codec->name()) : QString();
+}
+
 QTextCodec* ExtendedAsciiTranslator::GetCodec() const
 {
     return m_codec;

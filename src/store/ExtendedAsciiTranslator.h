@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <string>
 
 class QTextCodec;
@@ -23,6 +24,13 @@ public:
     void SetCodePage(const QByteArray& name);
     // Null when none is chosen.
     QTextCodec* GetCodec() const;
+
+    // Each code page the toolkit offers once, under its own name, sorted
+    // without regard to case: the toolkit lists every alias of each.
+    static QStringList CodePageNames();
+    // The own name of the code page that a name or alias stands for; empty
+    // when it stands for none.
+    static QString OwnName(const QString& name);
 
     QString Decode(const std::string& bytes) const;
     static QString DecodeWith(const std::string& bytes, QTextCodec* codec);

@@ -22,6 +22,7 @@
 #include "ShareNames.h"
 #include "TimerManager.h"
 #include "TransferNames.h"
+#include "UploadQueuePolicy.h"
 #include "UploadThread.h"
 
 TransferQueueManager* transferQueueManager = nullptr;
@@ -368,10 +369,10 @@ void TransferQueueManager::DataLoaded()
 
     if (GetSetting("upload_slots").toInt() < 1)
         SetSetting("upload_slots", "1");
-    if (GetSetting("max_queued_uploads_per_user").toInt() <= 9)
-        SetSetting("max_queued_uploads_per_user", "10");
-    if (GetSetting("max_queued_mb_per_user").toInt() < 50)
-        SetSetting("max_queued_mb_per_user", "50");
+    if (GetSetting("max_queued_uploads_per_user").toInt() < UploadQueuePolicy::LeastFiles)
+        SetSetting("max_queued_uploads_per_user", QString::number(UploadQueuePolicy::LeastFiles));
+    if (GetSetting("max_queued_mb_per_user").toInt() < UploadQueuePolicy::LeastMegabytes)
+        SetSetting("max_queued_mb_per_user", QString::number(UploadQueuePolicy::LeastMegabytes));
 }
 
 void TransferQueueManager::NoData()

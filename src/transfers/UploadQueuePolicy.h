@@ -25,6 +25,11 @@ public:
         int maxMegabytes = 0;
     };
 
+    // The least each limit keeps: loaded settings are raised to them, and
+    // the Options fields go no lower.
+    static constexpr int LeastFiles = 10;
+    static constexpr int LeastMegabytes = 50;
+
     // The per-user limits as the settings hold them now.
     static Limits CurrentLimits();
     // queuedFiles and queuedBytes are what the user already has queued; the

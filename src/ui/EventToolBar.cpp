@@ -60,7 +60,7 @@ EventToolBar::EventToolBar(QWidget* parent)
     }
 }
 
-void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, QString i_balloonText,
+void EventToolBar::AddEvent(QString i_title, QString i_icon, QWidget* ip_widget, QString i_balloonText,
                             QString i_soundKind, bool i_repeat)
 {
     if (!ip_widget)
@@ -92,14 +92,11 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
     if (ip_widget->isVisible())
         return;
 
-    // Button texts are names (users, rooms, searches): an ampersand is part
-    // of the name, never a shortcut.
-    const QString shown = QString(i_text).replace(QLatin1Char('&'), QLatin1String("&&"));
     const quintptr address = Address(ip_widget);
     if (ItemPtr shownFor = T("event_toolbar_widget")->HasItem(Value(address))) {
         // A repeatable event still gets one button per text: the same user
         // coming online at every reconnection is one event, not many.
-        if (!i_repeat || HasButton(shownFor, shown))
+        if (!i_repeat || HasButton(shownFor, i_title))
             return;
     }
 
@@ -113,7 +110,7 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
     if (!IsSettingOn("show_event_buttons"))
         return;
 
-    QAction* button = addAction(QIcon(i_icon), shown);
+    QAction* button = addAction(QIcon(i_icon), i_title);
     connect(button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(Value(address));
     ItemPtr actionItem = T("event_toolbar_action")->GetItem(Value(Address(button)));

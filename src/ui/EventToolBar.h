@@ -24,8 +24,10 @@ class EventToolBar : public QToolBar, public DataLoadedEventHandler
 public:
     explicit EventToolBar(QWidget* parent = nullptr);
 
-    // i_repeat lets a widget that already has a button get another one.
-    void AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, QString i_balloonText, QString i_soundKind,
+    // i_title is shown as it is: the names in it are made titles by the page
+    // (PeerText::Title), once. i_repeat lets a widget that already has a
+    // button get another one.
+    void AddEvent(QString i_title, QString i_icon, QWidget* ip_widget, QString i_balloonText, QString i_soundKind,
                   bool i_repeat);
     void RemoveEvents(QWidget* ip_widget);
 

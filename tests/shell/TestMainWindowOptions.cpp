@@ -1,7 +1,7 @@
 // The Options controls at work: every switch, choice and number writes its
-// setting when the user changes it and only then; the two upload limits
-// never store less than their minimum; the diagnostics page, UPnP and the
-// code page act at once; sounds, picture, description, fonts, colours and
+// setting when the user changes it and only then; the two upload limit
+// fields take no less than their settings keep; the diagnostics page, UPnP
+// and the code page act at once; sounds, picture, description, fonts, colours and
 // the search history do what their buttons say.
 #include <QApplication>
 #include <QCheckBox>
@@ -132,26 +132,29 @@ private slots:
             QVERIFY2(ValueCount(key) == 0, key);
     }
 
-    void theUploadLimitsNeverStoreLessThanTheirMinimum()
+    void theUploadLimitFieldsTakeWhatTheSettingsKeep()
     {
-        QVERIFY(StartLoggedIn());
-        auto* uploads = m_app.Control<QSpinBox>("maxUploadsPerUserSpinBox");
-        auto* megabytes = m_app.Control<QSpinBox>("maxMBPerUserSpinBox");
-        SettingWrites uploadWrites("max_queued_uploads_per_user");
-        SettingWrites megabyteWrites("max_queued_mb_per_user");
-
-        uploads->setValue(5);
-        QCOMPARE(uploads->value(), 10);
-        uploads->setValue(37);
-        QCOMPARE(uploadWrites.values, QStringList({"10", "37"}));
-
-        megabytes->setValue(49);
-        QCOMPARE(megabytes->value(), 50);
-        megabytes->setValue(0);
-        QCOMPARE(megabytes->value(), 50);
-        megabytes->setValue(51);
-        QCOMPARE(megabyteWrites.values, QStringList({"50", "51"}));
-        QCOMPARE(GetSetting("max_queued_mb_per_user"), QString("51"));
+        // Stored below their least, the limits are raised by the load.
+        QMap<QString, QString> settings = MainWindowFixture::Account();
+        settings.insert("max_queued_uploads_per_user", "0");
+        settings.insert("max_queued_mb_per_user", "1");
+        QVERIFY(StartLoggedIn(settings));
+        const QList<QPair<const char*, const char*>> fields = {
+            {"maxUploadsPerUserSpinBox", "max_queued_uploads_per_user"},
+            {"maxMBPerUserSpinBox", "max_queued_mb_per_user"}};
+        for (const auto& [name, key] : fields) {
+            auto* box = m_app.Control<QSpinBox>(name);
+            const int least = box->minimum();
+            QCOMPARE(GetSetting(key), QString::number(least));
+            QCOMPARE(box->value(), least);
+            // Every value the field takes is stored as it is.
+            SettingWrites writes(key);
+            box->setValue(least + 1);
+            box->setValue(least);
+            box->setValue(least - 1);
+            QCOMPARE(box->value(), least);
+            QCOMPARE(writes.values, QStringList({QString::number(least + 1), QString::number(least)}));
+        }
     }
 
     void theChoicesWriteTheirWords()

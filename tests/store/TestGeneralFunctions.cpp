@@ -5,9 +5,11 @@
 
 #include <QLineEdit>
 #include <QTabWidget>
+#include <QTextCodec>
 #include <QVBoxLayout>
 #include <QtTest>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -29,6 +31,7 @@ private slots:
     void stringReplaceAndGetBit();
     void toQStringKeepsUtf8();
     void toQStringFallsBackToTheCodePage();
+    void codePagesAreListedOnceUnderTheirOwnNames();
     void focusWidgetShowsEveryEnclosingPage();
 };
 
@@ -188,6 +191,31 @@ void TestGeneralFunctions::toQStringFallsBackToTheCodePage()
     QCOMPARE(ToQString(bytes), cyrillic);
     SetSetting("extended_ascii_codepage", QString());
     QCOMPARE(ToQString(bytes), latin1);
+}
+
+void TestGeneralFunctions::codePagesAreListedOnceUnderTheirOwnNames()
+{
+    const QStringList names = ExtendedAsciiTranslator::CodePageNames();
+    QSet<QTextCodec*> listed;
+    for (const QString& name : names) {
+        QTextCodec* codec = QTextCodec::codecForName(name.toLatin1());
+        QVERIFY2(codec && codec->name() == name.toLatin1(), qPrintable(name));
+        QVERIFY2(!listed.contains(codec), qPrintable(name));
+        listed.insert(codec);
+    }
+    for (const QByteArray& alias : QTextCodec::availableCodecs())
+        QVERIFY2(listed.contains(QTextCodec::codecForName(alias)), alias.constData());
+    QStringList sorted = names;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+    QCOMPARE(names, sorted);
+
+    // A stored alias stands for its code page's entry.
+    QCOMPARE(ExtendedAsciiTranslator::OwnName("latin1"), QString("ISO-8859-1"));
+    QCOMPARE(ExtendedAsciiTranslator::OwnName("cp1251"), QString("windows-1251"));
+    QCOMPARE(ExtendedAsciiTranslator::OwnName("ISO-8859-1"), QString("ISO-8859-1"));
+    QCOMPARE(ExtendedAsciiTranslator::OwnName("no-such-code-page"), QString());
+    QCOMPARE(ExtendedAsciiTranslator::OwnName(QString()), QString());
 }
 
 void TestGeneralFunctions::focusWidgetShowsEveryEnclosingPage()

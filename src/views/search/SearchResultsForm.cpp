@@ -23,6 +23,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TransferQueueManager.h"
+#include "common/PeerText.h"
 #include "ui_SearchResultsForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -340,7 +341,8 @@ void SearchResultsForm::RaiseWishListAlert()
     if (!shown)
         return;
     if (eventToolBar)
-        eventToolBar->AddEvent(wish.AsString(), ":/icons/wishlist_icon", this, QString(), "wishlist", false);
+        eventToolBar->AddEvent(PeerText::Title(wish.AsString()), ":/icons/wishlist_icon", this, QString(), "wishlist",
+                               false);
     page += d.GetType("search_results_widget_alerted")->GetGlobalNullItem();
 }
 

@@ -22,6 +22,7 @@
 #include "TransferQueueManager.h"
 #include "UploadMenuOptions.h"
 #include "common/LocalFiles.h"
+#include "common/PeerText.h"
 #include "ui_TransfersForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -202,8 +203,8 @@ void TransfersForm::OnDownloadComplete(ItemPtr ip_download)
 
     for (const DownloadAlerts::Event& event : DownloadAlerts::Complete(m_downloads, ip_download))
         if (eventToolBar)
-            eventToolBar->AddEvent(event.button, ":/icons/download_icon", ui->downloadsList, event.message, "download",
-                                   false);
+            eventToolBar->AddEvent(PeerText::Title(event.button), ":/icons/download_icon", ui->downloadsList,
+                                   event.message, "download", false);
     if (IsSettingOn("clear_complete_downloads") && transferQueueManager)
         transferQueueManager->RemoveDownload(ip_download);
 }

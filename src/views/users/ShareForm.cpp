@@ -191,16 +191,13 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
 
 void ShareForm::AddPendingDownloads()
 {
-    // Each download costs a file check, a message and its row: tens of
-    // thousands at once would hold the window for seconds.
-    const int kSliceMs = 10;
     QElapsedTimer slice;
     slice.start();
     while (!m_pendingDownloads.empty() && transferQueueManager) {
         const PendingDownload& next = m_pendingDownloads.front();
         transferQueueManager->AddDownload(m_user, next.name, next.folder, next.size, false, next.level);
         m_pendingDownloads.pop_front();
-        if (slice.elapsed() >= kSliceMs)
+        if (slice.elapsed() >= m_queueSliceMs)
             break;
     }
     if (!transferQueueManager)

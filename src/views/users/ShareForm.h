@@ -45,6 +45,8 @@ public:
     void DownloadFolder(ItemPtr folder, bool belowChosenFolder);
     // Folder files chosen but not yet queued.
     int PendingDownloadCount() const { return int(m_pendingDownloads.size()); }
+    // How long one turn may queue folder files; 0 queues one file a turn.
+    void SetQueueSliceMs(int ms) { m_queueSliceMs = ms; }
     // False when the file could not be written.
     bool ExportToFile(QString fileName);
     void OnUserShareItemRemoved(ItemPtr item);
@@ -80,6 +82,9 @@ private:
         int level;
     };
     std::deque<PendingDownload> m_pendingDownloads;
+    // Each download costs a file check, a message and its row: tens of
+    // thousands at once would hold the window for seconds.
+    int m_queueSliceMs = 10;
 
     Ui_ShareForm* ui;
     // Turns true with the first list, even an empty one.

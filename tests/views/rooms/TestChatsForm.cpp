@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 
+#include "EventToolBar.h"
 #include "RoomsSetup.h"
 #include "Settings.h"
 #include "ShellHooks.h"
@@ -224,6 +225,7 @@ private slots:
     void aFloodOfLongMessagesIsCappedAndTitlesShowNamesAsTheyAre()
     {
         QVERIFY(Start());
+        SetSetting("show_event_buttons", "yes");
         const QString name = "<b>evil</b>&amp; late night & co";
         const QString hundredK = QString(100 * 1024, 'w');
         for (int i = 0; i < 60; ++i)
@@ -240,6 +242,8 @@ private slots:
         QVERIFY(s.Trigger(page->findChild<QLineEdit*>("chatEdit"), "Chat Log"));
         QCOMPARE(s.ChatTabs()->tabText(1), PeerText::Title(name));
         QVERIFY(s.ChatTabs()->tabText(1).contains("&&amp; late night && co"));
+        // The chat's event button reads the same as its tab.
+        QCOMPARE(s.fixture->events->actions().first()->text(), PeerText::Title(name));
     }
 };
 

@@ -8,6 +8,7 @@
 #include "EventToolBar.h"
 #include "InkMargins.h"
 #include "SearchPageFixture.h"
+#include "common/PeerText.h"
 #include "search/SearchResultListItem.h"
 
 namespace {
@@ -297,7 +298,7 @@ private slots:
         auto buttons = [&s] {
             int count = 0;
             for (QAction* action : s.f.events->actions())
-                count += action->text() == "blue note";
+                count += action->text() == PeerText::Title("blue note");
             return count;
         };
         QVERIFY(s.Answer("alice", ticket, Files("a", {"x.mp3"})));

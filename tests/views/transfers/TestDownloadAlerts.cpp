@@ -8,6 +8,7 @@
 #include "EventToolBar.h"
 #include "ShellHooks.h"
 #include "TransfersPageHarness.h"
+#include "common/PeerText.h"
 #include "transfers/DownloadAlerts.h"
 
 class TestDownloadAlerts : public QObject
@@ -91,7 +92,7 @@ private slots:
                                         "Download of folder a complete", "All download from user bob complete"}));
         QCOMPARE(h->f->sounds.size(), 4);
         // One button for the downloads, named by the first event.
-        QCOMPARE(ButtonTexts(), QStringList({"a"}));
+        QCOMPARE(ButtonTexts(), QStringList({PeerText::Title("a")}));
         QVERIFY(a2Row->icon(2).isNull() && bobA->icon(1).isNull() && bob->icon(0).isNull());
         // Each alert fires once: Eve's user alert is the one left.
         QCOMPARE(d.GetType("complete_download_alert")->Count(), size_t(1));

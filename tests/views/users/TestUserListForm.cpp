@@ -7,6 +7,7 @@
 
 #include "EventToolBar.h"
 #include "Settings.h"
+#include "TabWidget.h"
 #include "UsersSetup.h"
 #include "common/PeerText.h"
 #include "rooms/ChatForm.h"
@@ -212,6 +213,8 @@ private slots:
         auto* chats = new ChatsForm;
         s.fixture->AddPage(chats, "Chat");
         chats->Init();
+        s.Server()->AddKnownUser(name);
+        SetSetting("show_event_buttons", "yes");
         QVERIFY(s.Start());
         for (const char* list : {"userList", "unsharedList", "ignoredList", "onlineAlertList"}) {
             QTreeWidgetItem* row = s.Row(list, name);
@@ -219,6 +222,13 @@ private slots:
             QCOMPARE(row->text(0),
                      QString(QChar(0x2068)) + "r&b" + QChar(0x202e) + "gnp.exe" + QChar(0x2409) + QChar(0x2069));
         }
+        // Out of sight, the user coming online gets a button that reads as
+        // the name itself.
+        s.fixture->tabs->setCurrentWidget(chats);
+        QVERIFY(s.fixture->net.AddPeer(name));
+        QTRY_VERIFY(!s.fixture->events->isHidden());
+        QCOMPARE(s.fixture->events->actions().first()->text(), PeerText::Title(name) + " online");
+        s.fixture->tabs->setCurrentWidget(s.page);
         // What the rows open is the user's, by the name itself.
         emit s.List("ignoredList")->itemDoubleClicked(s.Row("ignoredList", name), 0);
         const QList<ChatForm*> opened = chats->findChildren<ChatForm*>();
