@@ -88,8 +88,12 @@ void AdminMessageDialog::Append(const Message& message, bool stamped)
     QTextDocument* document = ui.textEdit->document();
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
-    if (!document->isEmpty())
-        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    if (!document->isEmpty()) {
+        // A little room between one message and the next.
+        QTextBlockFormat spaced;
+        spaced.setTopMargin(ui.textEdit->fontMetrics().height() / 3);
+        cursor.insertBlock(spaced, QTextCharFormat());
+    }
     const int start = cursor.position();
     if (stamped) {
         QTextCharFormat stamp;
