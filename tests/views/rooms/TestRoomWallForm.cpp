@@ -98,11 +98,11 @@ private slots:
         s.Server()->PostToWall("lobby", name, huge);
         QTRY_COMPARE(Shown().size(), 2);
         const QString text = WallList()->topLevelItem(0)->text(0);
-        QCOMPARE(text, PeerText::Bounded(huge, PeerText::LineCap));
-        QVERIFY(text.startsWith(QString(PeerText::LineCap, 'w')));
-        QVERIFY(text.endsWith(QString("(%1 more characters not shown)").arg(huge.size() - PeerText::LineCap)));
+        QCOMPARE(
+            text,
+            QString(PeerText::LineCap, 'w') +
+                QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(huge.size() - PeerText::LineCap));
         QCOMPARE(WallList()->topLevelItem(0)->text(1), "-" + PeerText::Bounded(name, PeerText::NameCap));
-        QVERIFY(Drawn(0, 1).size() < PeerText::NameCap + 50);
         QCOMPARE(Shown().last(), QString("one -a"));
     }
 
