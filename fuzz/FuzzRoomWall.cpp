@@ -3,11 +3,13 @@
 // so whole walls, single messages and withdrawals reach the store through
 // the real framing and handlers, while the wall of "lobby" stays open. After
 // each input the view holds exactly the room's messages, in the store's
-// order: highest position first, of equal positions the later one first.
+// order: highest position first, of equal positions the later one first,
+// each bounded as a chat line is.
 #include "Data.h"
 #include "FuzzServerSide.h"
 #include "FuzzWidgets.h"
 #include "ServerNames.h"
+#include "common/PeerText.h"
 #include "rooms/RoomWallForm.h"
 
 #include <algorithm>
@@ -57,7 +59,8 @@ QStringList Expected()
     });
     QStringList rows;
     for (const ItemPtr& ticker : tickers)
-        rows << ticker[ServerNames::RoomTickerText].AsString() + " -" + ticker[ServerNames::User].AsString();
+        rows << PeerText::Bounded(ticker[ServerNames::RoomTickerText].AsString(), PeerText::LineCap) + " -" +
+                    PeerText::Bounded(ticker[ServerNames::User].AsString(), PeerText::NameCap);
     return rows;
 }
 

@@ -9,7 +9,8 @@
 //   stall a user would feel, and 10,000 users should cost ten times 1,000;
 //   against the same users as plain sorted rows;
 // - a room's wall: 10,000 single wall messages as one burst with the wall
-//   open, against the same burst with no wall open;
+//   open, and 20 of a megabyte each, against the same bursts with no wall
+//   open;
 // - "Refresh Room List" answered with 50,000 rooms: the longest stall and
 //   the memory it takes, against a plain sorted tree of as many rows;
 // - a chat log of 10 MB: opening it in the log viewer and finding a word
@@ -251,16 +252,19 @@ void Joins(Client& client)
                 Verdict(worst <= 0.100));
 }
 
-// A flood of single wall messages, each from another writer, arriving as
-// one burst with the room's wall open, against the same burst with no wall
-// open.
-void WallFlood(Client& client, int messages)
+// A flood of single wall messages, each from another writer and at least
+// length characters long, arriving as one burst with the room's wall open,
+// against the same burst with no wall open.
+void WallFlood(Client& client, int messages, int length)
 {
     auto flood = [&](const QString& room, Stalls& stalls) {
         QByteArray burst;
         for (int i = 0; i < messages; ++i)
-            burst += TestMessage::Frame(
-                114, TestMessage().Str(room).Str(QString("writer %1").arg(i)).Str(QString("news %1").arg(i)).Body());
+            burst += TestMessage::Frame(114, TestMessage()
+                                                 .Str(room)
+                                                 .Str(QString("writer %1").arg(i))
+                                                 .Str(QString("news %1").arg(i).leftJustified(length, 'x'))
+                                                 .Body());
         ItemPtr item = d.GetType("room")->GetItem(room);
         const std::clock_t start = std::clock();
         client.server.SendRaw("me", burst);
@@ -268,22 +272,26 @@ void WallFlood(Client& client, int messages)
             std::printf("  (the wall of %s did not fill in time)\n", qPrintable(room));
         return double(std::clock() - start) / CLOCKS_PER_SEC;
     };
+    const QString bareRoom = QString("no wall %1").arg(length);
+    const QString walledRoom = QString("walled %1").arg(length);
     Stalls bare;
-    const double baseline = flood("no wall", bare);
+    const double baseline = flood(bareRoom, bare);
 
-    d.GetType("room")->GetItem("walled");
-    auto* wall = new RoomWallForm("walled");
-    client.tabs->addTab(wall, "walled");
+    d.GetType("room")->GetItem(walledRoom);
+    auto* wall = new RoomWallForm(walledRoom);
+    client.tabs->addTab(wall, walledRoom);
     client.tabs->setCurrentWidget(wall);
     QApplication::processEvents();
     Stalls stalls;
-    const double work = flood("walled", stalls);
+    const double work = flood(walledRoom, stalls);
     auto* rows = wall->findChild<QTreeWidget*>("wallList");
     if (!rows || rows->topLevelItemCount() != messages)
         std::printf("  (the wall shows %d messages, not %d)\n", rows ? rows->topLevelItemCount() : -1, messages);
-    std::printf("  a burst of %d wall messages, wall open: longest stall %.1f ms, %.0f ms of processor time; "
+    const QString of = length > 0 ? QString(" of %1 characters").arg(length) : QString();
+    std::printf("  a burst of %d wall messages%s, wall open: longest stall %.1f ms, %.0f ms of processor time; "
                 "no wall open: %.1f ms, %.0f ms (%.1fx)\n",
-                messages, stalls.worst * 1e3, work * 1e3, bare.worst * 1e3, baseline * 1e3, work / baseline);
+                messages, qPrintable(of), stalls.worst * 1e3, work * 1e3, bare.worst * 1e3, baseline * 1e3,
+                work / baseline);
     std::printf("  aim no stall over 100 ms: %s\n", Verdict(stalls.worst <= 0.100));
     delete wall;
 }
@@ -365,7 +373,8 @@ void RoomsAtScale()
 
     StartUp(client, 200, 20);
     Joins(client);
-    WallFlood(client, 10000);
+    WallFlood(client, 10000, 0);
+    WallFlood(client, 20, 1024 * 1024);
     RoomList(client, 50000);
     gp_server->Disconnect();
     client.rooms.reset();

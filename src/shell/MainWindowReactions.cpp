@@ -116,6 +116,14 @@ void MainWindow::OnLoggedInElsewhere()
 
 void MainWindow::OnAdminMessage(QString text)
 {
+    // One window lists them all: a burst of messages opens no window each.
+    // A closed one is hidden until it goes.
+    for (AdminMessageDialog* open : findChildren<AdminMessageDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!open->isHidden()) {
+            open->AddMessage(text);
+            return;
+        }
+    }
     ShowOnTop(new AdminMessageDialog(text, this));
 }
 

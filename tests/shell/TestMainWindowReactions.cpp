@@ -2,12 +2,13 @@
 // connect action's text and the application icon follow the connection,
 // refusals are told in one box that never blocks the server's slot, a
 // login elsewhere is told on top of everything, administrators' messages
-// and new versions open windows of their own, and the actions of the
-// Options pages and of a focused user do what they say.
+// gather in one window and new versions open one of their own, and the
+// actions of the Options pages and of a focused user do what they say.
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -227,24 +228,45 @@ private slots:
         QVERIFY(guard.isNull());
     }
 
-    void adminMessagesAndNewVersionsOpenWindowsOfTheirOwn()
+    void adminMessagesGatherInOneWindowAndNewVersionsOpenTheirOwn()
     {
         m_app.web.SetResponse("/qtversion.txt", 200, "20990101\nhttp://downloads.example/\nQuorvaneQt-2099\nFaster\n");
         m_app.Start();
         QVERIFY(m_app.WaitForLogin());
         m_app.server.SendAdminMessage("Maintenance at noon");
-        m_app.server.SendAdminMessage("Back <b>soon</b>");
-        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<AdminMessageDialog*>().size(), 2, 5000);
-        QStringList texts;
-        for (AdminMessageDialog* dialog : m_app.window->findChildren<AdminMessageDialog*>()) {
-            QVERIFY(dialog->isVisible());
-            QVERIFY(!dialog->isModal());
-            QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
-            texts << dialog->findChild<QTextEdit*>("textEdit")->toPlainText();
-        }
-        texts.sort();
-        QCOMPARE(texts, QStringList({"Back soon", "Maintenance at noon"}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<AdminMessageDialog*>().size(), 1, 5000);
+        AdminMessageDialog* dialog = m_app.window->findChildren<AdminMessageDialog*>().first();
+        QVERIFY(dialog->isVisible());
+        QVERIFY(!dialog->isModal());
+        QVERIFY(dialog->windowFlags() & Qt::WindowStaysOnTopHint);
         QVERIFY(!QApplication::activeModalWidget());
+        QTextEdit* text = dialog->findChild<QTextEdit*>("textEdit");
+        QCOMPARE(text->toPlainText(), QString("Maintenance at noon"));
+
+        // The next is listed below it, each with its own time.
+        m_app.server.SendAdminMessage("Back <b>soon</b>");
+        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().endsWith("Back soon"), 5000);
+        QStringList lines = text->toPlainText().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].startsWith("Sent ") && lines[2].startsWith("Sent "));
+        QCOMPARE(lines[1], QString("Maintenance at noon"));
+
+        // A burst of long ones in one read: still that window, holding the
+        // newest few, each cut short, and saying how many it left out.
+        const int burst = 1000;
+        QByteArray frames;
+        for (int i = 0; i < burst; ++i)
+            frames += TestMessage::Frame(66, TestMessage().Str(QString("news %1 ").arg(i) + QString(3000, 'x')).Body());
+        QVERIFY(m_app.server.SendRaw("me", frames));
+        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().contains(QString("news %1 ").arg(burst - 1)), 10000);
+        QCOMPARE(m_app.window->findChildren<AdminMessageDialog*>(), QList<AdminMessageDialog*>{dialog});
+        const int kept = AdminMessageDialog::KeptMessages;
+        lines = text->toPlainText().split('\n');
+        QCOMPARE(lines.first(), QString("%1 older messages not shown.").arg(2 + burst - kept));
+        QCOMPARE(lines.filter(QRegularExpression("^Sent ")).size(), kept);
+        QVERIFY(lines[2].startsWith(QString("news %1 x").arg(burst - kept)));
+        QVERIFY(lines.last().endsWith(QString("(%1 more characters not shown)").arg(3000 + 9 - PeerText::LineCap)));
+        QVERIFY(text->document()->characterCount() < kept * (PeerText::LineCap + 100));
 
         QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<NewVersionDialog*>().size(), 1, 10000);
         NewVersionDialog* offer = m_app.window->findChildren<NewVersionDialog*>().first();

@@ -12,6 +12,25 @@ bool OpensIsolate(QChar c)
 } // namespace
 
 namespace PeerText {
+int ShownLength(const QString& text, int cap)
+{
+    if (text.size() <= cap) {
+        return text.size();
+    }
+    return text.at(cap - 1).isHighSurrogate() ? cap - 1 : cap;
+}
+
+QString LeftOutNotice(int leftOut)
+{
+    return QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(leftOut);
+}
+
+QString Bounded(const QString& text, int cap)
+{
+    const int kept = ShownLength(text, cap);
+    return kept == text.size() ? text : text.left(kept) + LeftOutNotice(text.size() - kept);
+}
+
 QString VisibleControls(const QString& text, bool keepLineBreaks)
 {
     QString out;

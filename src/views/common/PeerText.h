@@ -6,6 +6,20 @@
 // descriptions, file names) is put in front of the user. It is data: never
 // markup, never a shortcut, and never allowed to reorder the text around it.
 namespace PeerText {
+// A message or a name is shown to at most this many characters, the rest
+// said to be left out; one line can then never be more text than a view
+// lays out at once without the window stalling.
+constexpr int LineCap = 2000;
+constexpr int NameCap = 200;
+
+// How much of the text is shown: at most cap characters, never ending in
+// half of a character written as a pair.
+int ShownLength(const QString& text, int cap);
+// What follows a text cut short: how many characters were left out.
+QString LeftOutNotice(int leftOut);
+// The shown part of the text, followed by the notice when any was left out.
+QString Bounded(const QString& text, int cap);
+
 // Control characters (C0 and DEL) drawn as their visible pictures
 // (U+2400...), so a name cannot hide a tab, a bell or a line break.
 // With keepLineBreaks a "\n" stays a line break (multi-line chat).

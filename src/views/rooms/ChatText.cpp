@@ -45,17 +45,11 @@ QString Now(const char* format)
     return ViewClock::Now().toString(QLatin1String(format));
 }
 
-// At most cap characters of text, controls drawn visibly, never ending in
-// half of a character written as a pair.
+// At most cap characters of text and the number left out, controls drawn
+// visibly.
 QString Bounded(const QString& text, int cap)
 {
-    if (text.size() <= cap)
-        return PeerText::VisibleControls(text);
-    int kept = cap;
-    if (text.at(kept - 1).isHighSurrogate())
-        --kept;
-    return PeerText::VisibleControls(text.left(kept)) +
-           QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(text.size() - kept);
+    return PeerText::VisibleControls(PeerText::Bounded(text, cap));
 }
 
 // File names are at most this many bytes on the file systems logs live on.

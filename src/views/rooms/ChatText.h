@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "ChatActivity.h"
+#include "common/PeerText.h"
 
 class ChatLogViewer;
 class QTextEdit;
@@ -33,11 +34,9 @@ public:
     // no more than an empty one.
     static constexpr int ViewCap = 60000;
     static constexpr int ViewCut = 12000;
-    // A message or a name is shown to at most this many characters, the
-    // rest said to be left out; one line can then never be more text than
-    // a view lays out at once without the window stalling.
-    static constexpr int LineCap = 2000;
-    static constexpr int NameCap = 200;
+    // How much of a message or a name is shown (PeerText::Bounded).
+    static constexpr int LineCap = PeerText::LineCap;
+    static constexpr int NameCap = PeerText::NameCap;
     // The longest text the chat input lines take: what one message to the
     // server can carry whatever its characters.
     static const int InputLimit;

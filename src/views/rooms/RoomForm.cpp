@@ -4,6 +4,7 @@
 #include <QSplitter>
 
 #include "ActionSetToolBar.h"
+#include "ChatForm.h"
 #include "ChatText.h"
 #include "Data.h"
 #include "EventToolBar.h"
@@ -193,9 +194,14 @@ void RoomForm::OnEnterPressed()
     const QString text = ui->chatEdit->text();
     if (text.isEmpty() || m_left)
         return;
+    // Out of the server, a line would reach no one: say so, and keep it in
+    // the input to send again once back, as a private chat does.
+    if (!gp_server || gp_server->GetState() != Server::StateLoggedIn) {
+        AddStatusMessage(ChatForm::NotSentNotice);
+        return;
+    }
     // Shown when the server says it back, like everyone else's lines.
-    if (gp_server)
-        gp_server->SendRoomChat(m_room, text);
+    gp_server->SendRoomChat(m_room, text);
     ui->chatEdit->clear();
 }
 

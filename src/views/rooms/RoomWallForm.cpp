@@ -8,6 +8,7 @@
 #include "Server.h"
 #include "ServerNames.h"
 #include "Settings.h"
+#include "common/PeerText.h"
 #include "common/PeerTextDelegate.h"
 #include "ui_RoomWallForm.h"
 
@@ -86,9 +87,10 @@ QTreeWidgetItem* RoomWallForm::MakeRow(ItemPtr ticker) const
 {
     auto* row = new QTreeWidgetItem;
     // Plain texts, never markup; the list's delegate shows them on one line
-    // with their controls visible.
-    row->setText(0, ticker[ServerNames::RoomTickerText].AsString());
-    row->setText(1, QLatin1Char('-') + ticker[ServerNames::User].AsString());
+    // with their controls visible. A row lays out all it holds, so it holds
+    // no more than a chat line shows.
+    row->setText(0, PeerText::Bounded(ticker[ServerNames::RoomTickerText].AsString(), PeerText::LineCap));
+    row->setText(1, QLatin1Char('-') + PeerText::Bounded(ticker[ServerNames::User].AsString(), PeerText::NameCap));
     QFont text = row->font(0);
     text.setBold(true);
     // As HTML's <big>.

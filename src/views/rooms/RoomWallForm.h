@@ -26,7 +26,8 @@ public:
     // opens a new wall.
     ~RoomWallForm() override;
 
-    // The rows as shown, top first: "text -writer".
+    // The rows as shown, top first: "text -writer", each bounded as a chat
+    // line is.
     QStringList Shown() const;
 
     void OnNewTicker(ItemPtr ticker);

@@ -2,8 +2,13 @@
 
 #include <QDateTime>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
 #include "common/InertTextDocument.h"
+#include "common/PeerText.h"
 #include "common/WindowTitleRoom.h"
 
 namespace {
@@ -12,19 +17,144 @@ namespace {
 // each side and the cursor's width, with a pixel to spare.
 const int kLineEditTextPadding = 2 * 2 + 2;
 
+QString Now()
+{
+    return QDateTime::currentDateTime().toString("MMM d h:mm:ss ap");
+}
+
 } // namespace
 
 AdminMessageDialog::AdminMessageDialog(QString text, QWidget* parent) : QDialog(parent)
 {
     ui.setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    ui.textEdit->setDocument(new InertTextDocument(ui.textEdit));
-    ui.textEdit->setText(text);
-    ui.timeEdit->setText(QDateTime::currentDateTime().toString("MMM d h:mm:ss ap"));
+    auto* document = new InertTextDocument(ui.textEdit);
+    // Messages dropped from the top would otherwise live on in the undo stack.
+    document->setUndoRedoEnabled(false);
+    ui.textEdit->setDocument(document);
+    m_first = Arrived(text);
+    Append(m_first, false);
+    SetTime(m_first.time);
+    WindowTitleRoom::Keep(this);
+}
+
+void AdminMessageDialog::AddMessage(const QString& text)
+{
+    m_pending.push_back(Arrived(text));
+    if (int(m_pending.size()) > KeptMessages) {
+        m_pending.pop_front();
+        ++m_leftOut;
+    }
+    if (!m_showPending) {
+        m_showPending = true;
+        QTimer::singleShot(0, this, &AdminMessageDialog::ShowPending);
+    }
+}
+
+void AdminMessageDialog::ShowPending()
+{
+    m_showPending = false;
+    if (m_pending.empty())
+        return;
+    QTextDocument* document = ui.textEdit->document();
+    // All of it is laid out once, when the edit ends.
+    QTextCursor edit(document);
+    edit.beginEditBlock();
+    if (!m_first.time.isEmpty()) {
+        // Alone, the first needed no stamp beside the window's own; among
+        // others it gets one.
+        edit.select(QTextCursor::Document);
+        edit.removeSelectedText();
+        edit.setBlockFormat(QTextBlockFormat());
+        edit.setBlockCharFormat(QTextCharFormat());
+        m_shown.clear();
+        Append(m_first, true);
+        m_first = Message();
+    }
+    for (const Message& message : m_pending)
+        Append(message, true);
+    SetTime(m_pending.back().time);
+    m_pending.clear();
+    while (int(m_shown.size()) > KeptMessages)
+        DropOldest();
+    if (m_leftOut > 0)
+        SayLeftOut();
+    edit.endEditBlock();
+    ui.textEdit->moveCursor(QTextCursor::End);
+}
+
+void AdminMessageDialog::Append(const Message& message, bool stamped)
+{
+    QTextDocument* document = ui.textEdit->document();
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    if (!document->isEmpty()) {
+        // A little room between one message and the next.
+        QTextBlockFormat spaced;
+        spaced.setTopMargin(ui.textEdit->fontMetrics().height() / 3);
+        cursor.insertBlock(spaced, QTextCharFormat());
+    }
+    const int start = cursor.position();
+    if (stamped) {
+        QTextCharFormat stamp;
+        stamp.setFontWeight(QFont::Bold);
+        cursor.insertText(tr("Sent %1").arg(message.time), stamp);
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+    }
+    // Rich text is shown as formatting, anything else as the plain text it
+    // is, as a text edit takes either.
+    if (Qt::mightBeRichText(message.text))
+        cursor.insertHtml(message.text);
+    else
+        cursor.insertText(message.text, QTextCharFormat());
+    if (message.leftOut > 0)
+        cursor.insertText(PeerText::LeftOutNotice(message.leftOut), QTextCharFormat());
+    m_shown.push_back(cursor.position() - start);
+}
+
+AdminMessageDialog::Message AdminMessageDialog::Arrived(const QString& text)
+{
+    // Of a long one only the start, markup or not, as a chat line.
+    const int kept = PeerText::ShownLength(text, PeerText::LineCap);
+    return {Now(), text.left(kept), int(text.size() - kept)};
+}
+
+void AdminMessageDialog::DropOldest()
+{
+    // The oldest is the first message, below the notice of those left out
+    // when there is one; with it goes the line break after it.
+    QTextDocument* document = ui.textEdit->document();
+    const int top = m_noticeShown ? document->firstBlock().next().position() : 0;
+    QTextCursor cursor(document);
+    cursor.setPosition(top);
+    cursor.setPosition(top + m_shown.front() + 1, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    m_shown.pop_front();
+    ++m_leftOut;
+}
+
+void AdminMessageDialog::SayLeftOut()
+{
+    QTextCursor cursor(ui.textEdit->document());
+    if (!m_noticeShown) {
+        cursor.insertBlock(QTextBlockFormat(), QTextCharFormat());
+        cursor.setPosition(0);
+        m_noticeShown = true;
+    } else {
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    }
+    QTextCharFormat notice;
+    notice.setFontItalic(true);
+    cursor.insertText(
+        m_leftOut == 1 ? tr("1 older message not shown.") : tr("%1 older messages not shown.").arg(m_leftOut), notice);
+}
+
+void AdminMessageDialog::SetTime(const QString& time)
+{
+    ui.timeEdit->setText(time);
     // The time is as wide as the month and the font make it, never cut.
     const int frame = ui.timeEdit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, ui.timeEdit);
     const QMargins margins = ui.timeEdit->textMargins();
     ui.timeEdit->setFixedWidth(ui.timeEdit->fontMetrics().horizontalAdvance(ui.timeEdit->text()) + 2 * frame +
                                kLineEditTextPadding + margins.left() + margins.right());
-    WindowTitleRoom::Keep(this);
 }

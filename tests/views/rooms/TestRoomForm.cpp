@@ -181,6 +181,29 @@ private slots:
         QTRY_VERIFY(!s.RoomItem("lobby").IsConnected("in_room"));
     }
 
+    void aLineTypedOutOfTheServerIsKeptAndSaidNotToBeSent()
+    {
+        QVERIFY(InLobby());
+        QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
+        s.Server()->Cut("me");
+        QVERIFY(lost.wait(5000));
+        QLineEdit* edit = RoomsSetup::Edit(m_lobby);
+        edit->setText("anyone there?");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(RoomsSetup::Lines(m_lobby).last(), QString("* Not sent: not connected to the server."));
+        QCOMPARE(edit->text(), QString("anyone there?"));
+        QVERIFY(LogLines("lobby").isEmpty());
+
+        // Back on the server, the kept line goes out as typed.
+        QSignalSpy back(s.fixture->net.client, &Server::Connected);
+        s.fixture->Tick();
+        QVERIFY(back.wait(5000));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(edit->text(), QString());
+        QTRY_COMPARE(s.Server()->ReceivedMessages(13).size(), 1);
+        QCOMPARE(s.Server()->ReceivedMessages(13).first().body, TestMessage().Str("lobby").Str("anyone there?").Body());
+    }
+
     void aPageClosedOfflineLetsItsRoomOpenAgain()
     {
         QVERIFY(InLobby());

@@ -1,6 +1,6 @@
 // A room's wall, following the server's whole and single updates, with
-// writers' names and texts as plain text, and posting to it; and the dialog
-// that creates or enters a room.
+// writers' names and texts as plain text and bounded, and posting to it;
+// and the dialog that creates or enters a room.
 #include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
@@ -88,6 +88,22 @@ private slots:
         QCOMPARE(Drawn(0, 0), PeerText::Line(text));
         QVERIFY(!Drawn(0, 0).contains('\n'));
         QCOMPARE(Drawn(0, 1), PeerText::Line("-" + name));
+    }
+
+    void aHugeMessageOrNameShowsAsMuchAsAChatLine()
+    {
+        QVERIFY(WallOfLobby({{"a", "one"}}));
+        const QString huge = QString(1024 * 1024 - 1, 'w') + "!";
+        const QString name = QString(300, 'n');
+        s.Server()->PostToWall("lobby", name, huge);
+        QTRY_COMPARE(Shown().size(), 2);
+        const QString text = WallList()->topLevelItem(0)->text(0);
+        QCOMPARE(
+            text,
+            QString(PeerText::LineCap, 'w') +
+                QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(huge.size() - PeerText::LineCap));
+        QCOMPARE(WallList()->topLevelItem(0)->text(1), "-" + PeerText::Bounded(name, PeerText::NameCap));
+        QCOMPARE(Shown().last(), QString("one -a"));
     }
 
     void aFloodOfMessagesMovesOnlyTheirOwnRows()

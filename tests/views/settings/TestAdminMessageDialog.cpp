@@ -1,6 +1,6 @@
 // The administrator message window: the text as sent with its arrival
-// time, markup shown as formatting but nothing it names loaded, and the
-// window gone when closed.
+// time, markup shown as formatting but nothing it names loaded, the window
+// gone when closed, and of many messages the newest, each bounded.
 #include <QAbstractTextDocumentLayout>
 #include <QDateTime>
 #include <QImage>
@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTextEdit>
 
+#include "common/PeerText.h"
 #include "settings/AdminMessageDialog.h"
 
 class TestAdminMessageDialog : public QObject
@@ -58,6 +59,28 @@ private slots:
         QVERIFY(
             document->resource(QTextDocument::ImageResource, QUrl::fromLocalFile(picture)).value<QImage>().width() <=
             1);
+    }
+
+    void manyMessagesKeepTheNewestWhateverTheirMarkup()
+    {
+        AdminMessageDialog dialog("<h1>first</h1>");
+        const int count = AdminMessageDialog::KeptMessages + 5;
+        for (int i = 1; i <= count; ++i) {
+            dialog.AddMessage(i % 2 ? QString("<table><tr><td>cell %1</td></tr></table><ul><li>item</li></ul>").arg(i)
+                                    : QString("plain %1\nsecond line").arg(i));
+        }
+        auto* text = dialog.findChild<QTextEdit*>("textEdit");
+        QTRY_VERIFY(text->toPlainText().contains(QString("cell %1").arg(count)));
+        const QString shown = text->toPlainText();
+        QVERIFY2(shown.startsWith("6 older messages not shown.\nSent "), qPrintable(shown.left(80)));
+        QCOMPARE(shown.count("Sent "), AdminMessageDialog::KeptMessages);
+        QVERIFY(!shown.contains("cell 5\n") && !shown.contains("first"));
+        QVERIFY(shown.contains("plain 6\nsecond line\nSent "));
+        // Cut short inside a tag, a long one still says what was left out.
+        const QString longOne = "<b>" + QString(5000, 'y') + "<img src=\"x.png\"></b>";
+        dialog.AddMessage(longOne);
+        QTRY_VERIFY(text->toPlainText().endsWith(PeerText::LeftOutNotice(longOne.size() - PeerText::LineCap)));
+        QVERIFY(text->toPlainText().startsWith("7 older messages not shown.\nSent "));
     }
 };
 
