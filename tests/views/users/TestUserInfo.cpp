@@ -242,7 +242,7 @@ private slots:
             tables += "<table><tr><td>";
         QVERIFY(Reply(bob, tables + "deep", nullptr));
         QCOMPARE(Text(view)->toPlainText(), QString("deep"));
-        QVERIFY(Reply(bob, QString(1000000, 'w'), nullptr));
+        QVERIFY(Reply(bob, QString(DescriptionMarkup::MaxSource + 1, 'w'), nullptr));
         const QString shown = Text(view)->toPlainText();
         QVERIFY(shown.startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\n"));
         QVERIFY(shown.size() < DescriptionMarkup::MaxText + 200);
