@@ -1,7 +1,68 @@
 #include "UserPicture.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QImageReader>
+
+namespace {
+
+int LittleEndian16(const QByteArray& bytes, int at)
+{
+    return quint8(bytes[at]) | quint8(bytes[at + 1]) << 8;
+}
+
+// The canvas the GIF reader decodes the first frame into: the logical
+// screen, grown to hold the frame where it lies (the reader grows it so when
+// the screen is missing or implausible). Its reported size is the frame's
+// alone, so a 1 x 1 frame on a 10,000 x 4,000 screen would pass for small.
+// Invalid when the bytes end before the first frame.
+QSize GifCanvas(const QByteArray& bytes)
+{
+    const int size = bytes.size();
+    if (size < 13)
+        return QSize();
+    const int screenWidth = LittleEndian16(bytes, 6);
+    const int screenHeight = LittleEndian16(bytes, 8);
+    const quint8 flags = quint8(bytes[10]);
+    int at = 13;
+    if (flags & 0x80)
+        at += 3 << ((flags & 7) + 1);
+    while (at < size) {
+        const quint8 block = quint8(bytes[at]);
+        if (block == 0x2c) {
+            if (at + 9 > size)
+                return QSize();
+            const int left = LittleEndian16(bytes, at + 1);
+            const int top = LittleEndian16(bytes, at + 3);
+            return QSize(qMax(screenWidth, left + LittleEndian16(bytes, at + 5)),
+                         qMax(screenHeight, top + LittleEndian16(bytes, at + 7)));
+        }
+        if (block != 0x21)
+            return QSize();
+        // An extension: its label, then sub-blocks up to an empty one.
+        at += 2;
+        while (at < size && bytes[at] != 0)
+            at += quint8(bytes[at]) + 1;
+        ++at;
+    }
+    return QSize();
+}
+
+// Each scan starts with this marker; counted anywhere in the bytes, which
+// can only overcount (a thumbnail's scans too), never miss one.
+int JpegScans(const QByteArray& bytes)
+{
+    return bytes.count(QByteArray("\xff\xda", 2));
+}
+
+// The signature chose the reader; no other is tried when it fails.
+void KeepToFormat(QImageReader& reader)
+{
+    reader.setAutoDetectImageFormat(false);
+    reader.setDecideFormatFromContent(false);
+}
+
+} // namespace
 
 QByteArray UserPicture::FormatOf(const QByteArray& bytes)
 {
@@ -19,30 +80,83 @@ QByteArray UserPicture::FormatOf(const QByteArray& bytes)
     return QByteArray();
 }
 
-QImage UserPicture::Decode(const QByteArray& bytes, const QSize& bounds)
+UserPicture::Cost UserPicture::Check(const QByteArray& bytes)
 {
-    const QByteArray format = FormatOf(bytes);
-    if (format.isEmpty())
+    Cost cost;
+    cost.format = FormatOf(bytes);
+    if (cost.format.isEmpty())
+        return cost;
+    if (bytes.size() > MaxBytes) {
+        cost.refusal = Refusal::TooManyBytes;
+        return cost;
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return cost;
+    QImageReader reader(&buffer, cost.format);
+    KeepToFormat(reader);
+    cost.frame = reader.size();
+    if (cost.format == "gif" && cost.frame.isValid())
+        cost.frame = GifCanvas(bytes).expandedTo(cost.frame);
+    if (!cost.frame.isValid() || cost.frame.isEmpty())
+        return cost;
+    if (cost.frame.width() > MaxSide || cost.frame.height() > MaxSide ||
+        qint64(cost.frame.width()) * cost.frame.height() > MaxPixels)
+        cost.refusal = Refusal::TooManyPixels;
+    else if (cost.format == "jpeg" && JpegScans(bytes) > MaxScans)
+        cost.refusal = Refusal::TooManyScans;
+    else
+        cost.refusal = Refusal::None;
+    return cost;
+}
+
+QImage UserPicture::Decode(const QByteArray& bytes, const QSize& bounds, Refusal* refusal)
+{
+    const Cost cost = Check(bytes);
+    if (refusal)
+        *refusal = cost.refusal;
+    if (cost.refusal != Refusal::None)
         return QImage();
-    QByteArray data = bytes;
-    QBuffer buffer(&data);
+    QBuffer buffer;
+    buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))
         return QImage();
-    QImageReader reader(&buffer, format);
-    // The signature chose the reader; no other is tried when it fails.
-    reader.setAutoDetectImageFormat(false);
-    reader.setDecideFormatFromContent(false);
+    QImageReader reader(&buffer, cost.format);
+    KeepToFormat(reader);
     const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty() || size.width() > MaxSide || size.height() > MaxSide ||
-        qint64(size.width()) * size.height() > MaxPixels)
-        return QImage();
     if (size.width() > bounds.width() || size.height() > bounds.height())
         reader.setScaledSize(size.scaled(bounds, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage image;
-    if (!reader.read(&image))
+    if (!reader.read(&image)) {
+        if (refusal)
+            *refusal = Refusal::NotAPicture;
         return QImage();
+    }
     // A header may tell one size and the frames another.
     if (image.width() > bounds.width() || image.height() > bounds.height())
         image = image.scaled(bounds, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return image;
+}
+
+QString UserPicture::Notice(Refusal refusal)
+{
+    switch (refusal) {
+    case Refusal::TooManyBytes:
+        return QCoreApplication::translate("UserPicture", "The picture is left out: it is larger than %1 MB.")
+            .arg(MaxBytes / (1024 * 1024));
+    case Refusal::TooManyPixels:
+        return QCoreApplication::translate(
+                   "UserPicture", "The picture is left out: it has more than %1 million pixels or %2 on a side.")
+            .arg(MaxPixels / (1024 * 1024))
+            .arg(MaxSide);
+    case Refusal::TooManyScans:
+        return QCoreApplication::translate("UserPicture",
+                                           "The picture is left out: it is drawn in more than %1 passes.")
+            .arg(MaxScans);
+    case Refusal::None:
+    case Refusal::NotAPicture:
+        break;
+    }
+    return QString();
 }
