@@ -428,6 +428,30 @@ private slots:
             QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the pushed bytes: " + arrived));
         }
     }
+
+    // bob's picture is a one-pixel GIF on a screen of 10,000 x 4,000 pixels,
+    // which would be decoded whole: alice sees his description and, in place
+    // of the picture, why it is left out.
+    void anOversizedPictureOfAnotherUserIsLeftOutWithANotice()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString picture = bob.Home() + "/me.gif";
+        QVERIFY(ClientHome::WriteFile(
+            picture, QByteArray::fromHex("4749463839611027a00f800000000000ffffff2c00000000010001000002024401003b")));
+        bob.Data().SetSetting("user_picture_file", picture);
+        bob.Data().SetSetting("user_description", "Hello from bob");
+        STEP(alice.Start());
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("alice"));
+        STEP(Run().WaitForLogin("bob"));
+
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Get User Info"));
+        STEP(alice.WaitTextContaining("userInfoText", "Hello from bob"));
+        STEP(alice.WaitTextContaining("userInfoText", "The picture is left out"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestScenarios)
