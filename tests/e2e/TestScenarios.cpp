@@ -89,6 +89,18 @@ private:
         return false;
     }
 
+    // Starts the clients in this order, then waits until each has logged in.
+    bool StartAndLogIn(std::initializer_list<DrivenClient*> clients)
+    {
+        for (DrivenClient* client : clients)
+            if (!client->Start())
+                return false;
+        for (DrivenClient* client : clients)
+            if (!Run().WaitForLogin(client->User()))
+                return false;
+        return true;
+    }
+
     static bool ShowTransfers(DrivenClient& client, const QString& tab)
     {
         return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
@@ -382,10 +394,7 @@ private slots:
             QVERIFY(ClientHome::WriteFile(gifts + "/" + files[i], contents.last()));
         }
         bob.Data().ShareFolder(gifts);
-        STEP(alice.Start());
-        STEP(bob.Start());
-        STEP(Run().WaitForLogin("alice"));
-        STEP(Run().WaitForLogin("bob"));
+        STEP(StartAndLogIn({&alice, &bob}));
 
         // alice: bob into a new group "friends" that accepts uploads.
         STEP(AddToUserList(alice, "bob"));
@@ -441,10 +450,7 @@ private slots:
             picture, QByteArray::fromHex("4749463839611027a00f800000000000ffffff2c00000000010001000002024401003b")));
         bob.Data().SetSetting("user_picture_file", picture);
         bob.Data().SetSetting("user_description", "Hello from bob");
-        STEP(alice.Start());
-        STEP(bob.Start());
-        STEP(Run().WaitForLogin("alice"));
-        STEP(Run().WaitForLogin("bob"));
+        STEP(StartAndLogIn({&alice, &bob}));
 
         STEP(AddToUserList(alice, "bob"));
         STEP(alice.Menu("userList", {"bob"}));
