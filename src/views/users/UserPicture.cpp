@@ -15,14 +15,13 @@ int LittleEndian16(const QByteArray& bytes, int at)
 // screen, grown to hold the frame where it lies (the reader grows it so when
 // the screen is missing or implausible). Its reported size is the frame's
 // alone, so a 1 x 1 frame on a 10,000 x 4,000 screen would pass for small.
-// Invalid when the bytes end before the first frame.
+// The screen alone when no frame is found here; invalid for no screen.
 QSize GifCanvas(const QByteArray& bytes)
 {
     const int size = bytes.size();
     if (size < 13)
         return QSize();
-    const int screenWidth = LittleEndian16(bytes, 6);
-    const int screenHeight = LittleEndian16(bytes, 8);
+    const QSize screen(LittleEndian16(bytes, 6), LittleEndian16(bytes, 8));
     const quint8 flags = quint8(bytes[10]);
     int at = 13;
     if (flags & 0x80)
@@ -31,21 +30,20 @@ QSize GifCanvas(const QByteArray& bytes)
         const quint8 block = quint8(bytes[at]);
         if (block == 0x2c) {
             if (at + 9 > size)
-                return QSize();
+                break;
             const int left = LittleEndian16(bytes, at + 1);
             const int top = LittleEndian16(bytes, at + 3);
-            return QSize(qMax(screenWidth, left + LittleEndian16(bytes, at + 5)),
-                         qMax(screenHeight, top + LittleEndian16(bytes, at + 7)));
+            return screen.expandedTo(QSize(left + LittleEndian16(bytes, at + 5), top + LittleEndian16(bytes, at + 7)));
         }
         if (block != 0x21)
-            return QSize();
+            break;
         // An extension: its label, then sub-blocks up to an empty one.
         at += 2;
         while (at < size && bytes[at] != 0)
             at += quint8(bytes[at]) + 1;
         ++at;
     }
-    return QSize();
+    return screen;
 }
 
 // Each scan starts with this marker; counted anywhere in the bytes, which
