@@ -21,7 +21,8 @@
 //   lines out, and one more record arriving; aim no stall over 100 ms;
 // - other users' pictures: decoding the costliest one the bounds let
 //   through (a progressive JPEG at the pixel bound with the most scans
-//   allowed, a 16-bit PNG at the pixel bound) against an honest 800 x 400
+//   allowed, a 16-bit PNG at the pixel bound, a sequential JPEG of 40
+//   million pixels) against an honest 800 x 400
 //   JPEG; and the window's turn for a burst of answers carrying the
 //   costliest picture, against decoding their pictures in place.
 #include <QApplication>
@@ -51,8 +52,9 @@ namespace {
 const int kRead = 1000;
 const double kStallAim = 0.100;
 const double kRatioAim = 8;
-// The costliest picture let through against an honest one.
-const double kPictureAim = 100;
+// The costliest picture let through against an honest one: a quarter of a
+// second or so on the worker, where a hostile one took seconds to minutes.
+const double kPictureAim = 150;
 // The window's turn for a burst of answers with pictures, in percent of
 // decoding them there, as it once did.
 const double kTurnAim = 10;
@@ -299,14 +301,16 @@ QByteArray Encoded(const QImage& image, const char* format, bool progressive = f
     return bytes;
 }
 
-// The JPEG with its last scan repeated until it has that many: each is one
-// more pass over the whole picture.
-QByteArray WithScans(const QByteArray& jpeg, int scans)
+// The JPEG with its last scan repeated as often as the bounds of scans and
+// bytes let through: each is one more pass over the whole picture.
+QByteArray WithMostScans(const QByteArray& jpeg)
 {
     const QByteArray marker("\xff\xda", 2);
     const int last = jpeg.lastIndexOf(marker);
     const QByteArray scan = jpeg.mid(last, jpeg.size() - 2 - last);
-    return jpeg.left(jpeg.size() - 2) + scan.repeated(scans - jpeg.count(marker)) + "\xff\xd9";
+    const int room = (UserPicture::MaxHeldJpegBytes - jpeg.size()) / scan.size();
+    return jpeg.left(jpeg.size() - 2) + scan.repeated(qMin(room, UserPicture::MaxScans - jpeg.count(marker))) +
+           "\xff\xd9";
 }
 
 double DecodeSeconds(const QByteArray& bytes)
@@ -325,25 +329,32 @@ void Pictures()
 {
     const QByteArray honest = Encoded(Photo(800, 400, 24), "jpeg");
     const int side = 2048;
-    const QByteArray jpeg = WithScans(Encoded(Photo(side, side, 0), "jpeg", true), UserPicture::MaxScans);
+    // The grain that made it dearest of those tried: finer fills the bytes
+    // with fewer scans, smoother leaves them unfilled.
+    const QByteArray jpeg = WithMostScans(Encoded(Photo(side, side, 6), "jpeg", true));
     const QByteArray png = Encoded(Photo(side, side, 0, QImage::Format_RGBA64), "png");
+    // A camera's photograph at the bound of a JPEG decoded as it streams.
+    const QByteArray photo = Encoded(Photo(8000, 5000, 12), "jpeg");
     const double honestDecode = DecodeSeconds(honest);
     const double jpegDecode = DecodeSeconds(jpeg);
     const double pngDecode = DecodeSeconds(png);
-    if (honestDecode <= 0 || jpegDecode <= 0 || pngDecode <= 0) {
-        std::printf("  pictures: a picture within the bounds did not decode (%zd-byte JPEG, %zd-byte PNG)\n",
-                    size_t(jpeg.size()), size_t(png.size()));
+    const double photoDecode = DecodeSeconds(photo);
+    if (honestDecode <= 0 || jpegDecode <= 0 || pngDecode <= 0 || photoDecode <= 0) {
+        std::printf("  pictures: a picture within the bounds did not decode (%zd-byte JPEG, %zd-byte PNG, %zd-byte "
+                    "photograph)\n",
+                    size_t(jpeg.size()), size_t(png.size()), size_t(photo.size()));
         ++Verdicts().missed;
         return;
     }
-    const double worst = std::max(jpegDecode, pngDecode);
+    const double worst = std::max({jpegDecode, pngDecode, photoDecode});
     Figure("costliest picture let through / honest picture", worst / honestDecode, "x", "<=", kPictureAim,
-           Detail("JPEG %d x %d, %d scans, %.0f KB: %.1f ms; 16-bit PNG %.0f KB: %.1f ms; honest 800 x 400: %.2f ms",
-                  side, side, UserPicture::MaxScans, jpeg.size() / 1024.0, jpegDecode * 1e3, png.size() / 1024.0,
-                  pngDecode * 1e3, honestDecode * 1e3));
+           Detail("progressive JPEG %d x %d, %d scans, %.0f KB: %.1f ms; 16-bit PNG %.0f KB: %.1f ms; JPEG 8000 x "
+                  "5000, %.0f KB: %.1f ms; honest 800 x 400: %.2f ms",
+                  side, side, jpeg.count(QByteArray("\xff\xda", 2)), jpeg.size() / 1024.0, jpegDecode * 1e3,
+                  png.size() / 1024.0, pngDecode * 1e3, photo.size() / 1024.0, photoDecode * 1e3, honestDecode * 1e3));
 
     // A burst: every open view's answer in one read, each with the picture.
-    const QByteArray& costliest = jpegDecode >= pngDecode ? jpeg : png;
+    const QByteArray& costliest = worst == jpegDecode ? jpeg : worst == pngDecode ? png : photo;
     std::vector<UserInfoForm*> views;
     for (int i = 0; i < kPictureBurst; ++i) {
         views.push_back(new UserInfoForm);

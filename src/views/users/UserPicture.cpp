@@ -48,9 +48,72 @@ QSize GifCanvas(const QByteArray& bytes)
 
 // Each scan starts with this marker; counted anywhere in the bytes, which
 // can only overcount (a thumbnail's scans too), never miss one.
-int JpegScans(const QByteArray& bytes)
+int JpegMarkedScans(const QByteArray& bytes)
 {
     return bytes.count(QByteArray("\xff\xda", 2));
+}
+
+// A JPEG as the decoder walks it: segment by segment by their lengths (a
+// thumbnail inside one is no scan of this picture), a scan's data up to the
+// next marker that is no restart, stray bytes between segments skipped.
+struct JpegLayout
+{
+    quint8 frame = 0; // the first frame marker, 0 for none
+    int components = 0;
+    int scans = 0;
+    int firstScanComponents = 0;
+};
+
+JpegLayout JpegLayoutOf(const QByteArray& bytes)
+{
+    JpegLayout layout;
+    const int size = bytes.size();
+    const auto at = [&](int i) { return quint8(bytes[i]); };
+    const auto isRestart = [](quint8 marker) { return marker >= 0xd0 && marker <= 0xd7; };
+    int i = 2;
+    while (i + 1 < size) {
+        const quint8 marker = at(i + 1);
+        if (at(i) != 0xff || marker == 0xff || marker == 0x00) {
+            i += at(i) == 0xff && marker == 0x00 ? 2 : 1;
+            continue;
+        }
+        if (marker == 0xd9)
+            break;
+        if (isRestart(marker) || marker == 0x01) {
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= size)
+            break;
+        const int body = i + 4;
+        const int length = at(i + 2) << 8 | at(i + 3);
+        const bool isFrame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 && marker != 0xcc;
+        if (isFrame && layout.frame == 0 && body + 5 < size) {
+            layout.frame = marker;
+            layout.components = at(body + 5);
+        }
+        if (marker == 0xda && body < size && ++layout.scans == 1)
+            layout.firstScanComponents = at(body);
+        i += 2 + length;
+        if (marker == 0xda) {
+            while (i + 1 < size && !(at(i) == 0xff && at(i + 1) != 0x00 && !isRestart(at(i + 1))))
+                ++i;
+        }
+    }
+    return layout;
+}
+
+// A sequential JPEG of one scan that holds every colour is decoded a row of
+// blocks at a time, straight to the size it is shown at: its source may be
+// far larger than any frame decoded whole. Anything else (progressive, or
+// more scans) is held in whole by the decoder, coefficients of every block.
+bool IsStreamedJpeg(const QByteArray& bytes)
+{
+    const JpegLayout layout = JpegLayoutOf(bytes);
+    // More marked scans than one and a thumbnail's would mean this walk and
+    // the decoder's disagree.
+    return (layout.frame == 0xc0 || layout.frame == 0xc1) && layout.scans == 1 &&
+           layout.firstScanComponents == layout.components && JpegMarkedScans(bytes) <= 2;
 }
 
 // The signature chose the reader; no other is tried when it fails.
@@ -99,11 +162,15 @@ UserPicture::Cost UserPicture::Check(const QByteArray& bytes)
         cost.frame = GifCanvas(bytes).expandedTo(cost.frame);
     if (!cost.frame.isValid() || cost.frame.isEmpty())
         return cost;
+    const bool isJpeg = cost.format == "jpeg";
+    const bool streamed = isJpeg && IsStreamedJpeg(bytes);
     if (cost.frame.width() > MaxSide || cost.frame.height() > MaxSide ||
-        qint64(cost.frame.width()) * cost.frame.height() > MaxPixels)
+        qint64(cost.frame.width()) * cost.frame.height() > (streamed ? MaxStreamedPixels : MaxPixels))
         cost.refusal = Refusal::TooManyPixels;
-    else if (cost.format == "jpeg" && JpegScans(bytes) > MaxScans)
+    else if (isJpeg && JpegMarkedScans(bytes) > MaxScans)
         cost.refusal = Refusal::TooManyScans;
+    else if (isJpeg && !streamed && bytes.size() > MaxHeldJpegBytes)
+        cost.refusal = Refusal::TooManyBytes;
     else
         cost.refusal = Refusal::None;
     return cost;
@@ -141,13 +208,9 @@ QString UserPicture::Notice(Refusal refusal)
 {
     switch (refusal) {
     case Refusal::TooManyBytes:
-        return QCoreApplication::translate("UserPicture", "The picture is left out: it is larger than %1 MB.")
-            .arg(MaxBytes / (1024 * 1024));
+        return QCoreApplication::translate("UserPicture", "The picture is left out: its file is too large.");
     case Refusal::TooManyPixels:
-        return QCoreApplication::translate(
-                   "UserPicture", "The picture is left out: it has more than %1 million pixels or %2 on a side.")
-            .arg(MaxPixels / (1024 * 1024))
-            .arg(MaxSide);
+        return QCoreApplication::translate("UserPicture", "The picture is left out: it has too many pixels.");
     case Refusal::TooManyScans:
         return QCoreApplication::translate("UserPicture",
                                            "The picture is left out: it is drawn in more than %1 passes.")

@@ -16,10 +16,16 @@ public:
     // Pixels of the frame a reader decodes into: 16 MB at 32 bits each, a
     // few times a large screen, for a view that shows 800 x 400.
     static constexpr qint64 MaxPixels = 4 * 1024 * 1024;
-    static constexpr int MaxBytes = 4 * 1024 * 1024;
-    // A progressive JPEG is decoded once over per scan; an honest one has
-    // about ten.
-    static constexpr int MaxScans = 100;
+    // A JPEG of one sequential scan is decoded straight to the size shown,
+    // an eighth of its own or more (a camera's photograph passes).
+    static constexpr qint64 MaxStreamedPixels = 40000000;
+    // A photograph from a phone camera fits.
+    static constexpr int MaxBytes = 8 * 1024 * 1024;
+    // A JPEG the decoder holds whole is gone over once per scan, its bytes
+    // at a fraction of the speed of one that streams; an honest one has
+    // about ten scans.
+    static constexpr int MaxHeldJpegBytes = 2 * 1024 * 1024;
+    static constexpr int MaxScans = 32;
 
     enum class Refusal
     {
@@ -34,7 +40,7 @@ public:
     {
         Refusal refusal = Refusal::NotAPicture;
         QByteArray format;
-        QSize frame; // what the reader decodes into before any scaling
+        QSize frame; // as the headers tell it; for a GIF, its whole canvas
     };
 
     // What decoding the bytes would cost, from their headers alone; refusal

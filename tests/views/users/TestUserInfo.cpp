@@ -63,13 +63,13 @@ QByteArray Gif(int screenWidth, int screenHeight, int left, int top, int width, 
     return bytes.append(QByteArray::fromHex("0002024401003b"));
 }
 
-QByteArray ProgressiveJpeg(const QImage& image)
+QByteArray Jpeg(const QImage& image, bool progressive = true)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
-    writer.setProgressiveScanWrite(true);
+    writer.setProgressiveScanWrite(progressive);
     writer.write(image);
     return bytes;
 }
@@ -325,7 +325,7 @@ private slots:
         QVERIFY(Text(view)->toPlainText().endsWith("\nhonest"));
 
         // A picture that would take thousands of passes is never decoded.
-        const QByteArray hostile = ManyScans(ProgressiveJpeg(Filled(64, 64)), 2000);
+        const QByteArray hostile = ManyScans(Jpeg(Filled(64, 64)), 2000);
         QVERIFY(Answer(view, bob, "hostile", &hostile));
         QCOMPARE(shownAtOnce, QString("hostile"));
         QTRY_COMPARE(Text(view)->toPlainText(), UserPicture::Notice(UserPicture::Refusal::TooManyScans) + "\nhostile");
@@ -349,13 +349,29 @@ private slots:
         QCOMPARE(refusal(Gif(0, 0, 3000, 3000, 1, 1)), R::TooManyPixels);
         QCOMPARE(refusal(Png(Filled(2049, 2048, QImage::Format_Grayscale8))), R::TooManyPixels);
 
-        const QByteArray progressive = ProgressiveJpeg(Filled(64, 64));
+        // A JPEG of one sequential scan is decoded straight to the size
+        // shown, a camera's thumbnail beside it or not; a progressive one is
+        // held whole.
+        const QImage large = Filled(2100, 2100);
+        const QByteArray sequential = Jpeg(large, false);
+        const QByteArray thumbnail = Jpeg(Filled(16, 16), false);
+        const QByteArray app1 = QByteArray("\xff\xe1", 2) + char((thumbnail.size() + 2) >> 8) +
+                                char((thumbnail.size() + 2) & 0xff) + thumbnail;
+        QCOMPARE(refusal(sequential), R::None);
+        QCOMPARE(refusal(sequential.left(2) + app1 + sequential.mid(2)), R::None);
+        QCOMPARE(refusal(Jpeg(large)), R::TooManyPixels);
+
+        const QByteArray progressive = Jpeg(Filled(64, 64));
         QCOMPARE(UserPicture::Decode(progressive, bounds).size(), QSize(64, 64));
         QCOMPARE(refusal(ManyScans(progressive, UserPicture::MaxScans)), R::TooManyScans);
 
+        // Any picture's bytes are bounded, those of a JPEG held whole more.
         const QByteArray padded = Png(Filled(4, 4)).leftJustified(UserPicture::MaxBytes + 1, '\0');
         QCOMPARE(refusal(padded), R::TooManyBytes);
         QCOMPARE(refusal(padded.left(UserPicture::MaxBytes)), R::None);
+        const int held = UserPicture::MaxHeldJpegBytes + 1;
+        QCOMPARE(refusal(progressive.leftJustified(held, '\0')), R::TooManyBytes);
+        QCOMPARE(refusal(Jpeg(Filled(64, 64), false).leftJustified(held, '\0')), R::None);
     }
 
     void aUsersNameIsItsTabTitleAsItIs()
