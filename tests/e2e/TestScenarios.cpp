@@ -90,6 +90,18 @@ private:
         return false;
     }
 
+    // Starts the clients in this order, then waits until each has logged in.
+    bool StartAndLogIn(std::initializer_list<DrivenClient*> clients)
+    {
+        for (DrivenClient* client : clients)
+            if (!client->Start())
+                return false;
+        for (DrivenClient* client : clients)
+            if (!Run().WaitForLogin(client->User()))
+                return false;
+        return true;
+    }
+
     static bool ShowTransfers(DrivenClient& client, const QString& tab)
     {
         return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
@@ -408,10 +420,7 @@ private slots:
             QVERIFY(ClientHome::WriteFile(gifts + "/" + files[i], contents.last()));
         }
         bob.Data().ShareFolder(gifts);
-        STEP(alice.Start());
-        STEP(bob.Start());
-        STEP(Run().WaitForLogin("alice"));
-        STEP(Run().WaitForLogin("bob"));
+        STEP(StartAndLogIn({&alice, &bob}));
 
         // alice: bob into a new group "friends" that accepts uploads.
         STEP(AddToUserList(alice, "bob"));
@@ -453,6 +462,27 @@ private slots:
             const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", files[i]);
             QVERIFY2(ClientHome::ReadFile(arrived) == contents[i], qPrintable("not the pushed bytes: " + arrived));
         }
+    }
+
+    // bob's picture is a one-pixel GIF on a screen of 10,000 x 4,000 pixels,
+    // which would be decoded whole: alice sees his description and, in place
+    // of the picture, why it is left out.
+    void anOversizedPictureOfAnotherUserIsLeftOutWithANotice()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString picture = bob.Home() + "/me.gif";
+        QVERIFY(ClientHome::WriteFile(
+            picture, QByteArray::fromHex("4749463839611027a00f800000000000ffffff2c00000000010001000002024401003b")));
+        bob.Data().SetSetting("user_picture_file", picture);
+        bob.Data().SetSetting("user_description", "Hello from bob");
+        STEP(StartAndLogIn({&alice, &bob}));
+
+        STEP(AddToUserList(alice, "bob"));
+        STEP(alice.Menu("userList", {"bob"}));
+        STEP(alice.Pick("Get User Info"));
+        STEP(alice.WaitTextContaining("userInfoText", "Hello from bob"));
+        STEP(alice.WaitTextContaining("userInfoText", "The picture is left out"));
     }
 };
 

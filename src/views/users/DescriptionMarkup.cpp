@@ -305,8 +305,10 @@ DescriptionMarkup::Result DescriptionMarkup::Sanitize(const QString& description
 {
     Builder out;
     QString source = description.left(MaxSource);
-    if (source.size() < description.size())
-        out.Cut();
+    // Marked once the reading is done: marking it stops the reading.
+    const bool sourceCut = source.size() < description.size();
+    if (sourceCut && source.at(source.size() - 1).isHighSurrogate())
+        source.chop(1);
     source.replace("\r\n", "\n");
 
     QString text;
@@ -378,6 +380,8 @@ DescriptionMarkup::Result DescriptionMarkup::Sanitize(const QString& description
     }
     out.Text(text);
     out.CloseAll();
+    if (sourceCut)
+        out.Cut();
 
     Result result = out.result;
     QStringList notices;

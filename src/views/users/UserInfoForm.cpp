@@ -6,7 +6,7 @@
 #include "DescriptionMarkup.h"
 #include "EventToolBar.h"
 #include "PeerMessenger.h"
-#include "UserPicture.h"
+#include "UserPictureLoader.h"
 #include "common/InertTextDocument.h"
 #include "common/PeerText.h"
 #include "ui_UserInfoForm.h"
@@ -69,6 +69,8 @@ void UserInfoForm::Init(QString user)
     if (peerMessenger)
         peerMessenger->GetUserInfo(user);
     m_waiting = true;
+    m_answerDue = true;
+    ++m_request;
     ui->userInfoText->setHtml(tr("Requesting..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &UserInfoForm::OnConnectionToUserFailed,
@@ -78,8 +80,10 @@ void UserInfoForm::Init(QString user)
 void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, bool i_hasPicture, char* ip_picture,
                                       int i_pictureLength, int i_uploadSlots, int i_queuedUploads, bool i_freeSlot)
 {
-    if (i_user != m_user)
+    // An answer nobody asked for may come any number of times.
+    if (i_user != m_user || !m_answerDue)
         return;
+    m_answerDue = false;
     m_waiting = false;
     // The counts are unsigned on the wire; peer messaging hands them on as
     // int.
@@ -87,28 +91,51 @@ void UserInfoForm::OnUserInfoReceived(QString i_user, QString i_description, boo
     ui->queuedUploadsEdit->setText(QString::number(quint32(i_queuedUploads)));
     ui->freeToUploadEdit->setText(i_freeSlot ? tr("Yes") : tr("No"));
 
-    auto* document = static_cast<UserInfoDocument*>(ui->userInfoText->document());
-    document->SetPicture(QImage());
-    QString html;
+    if (!i_description.isEmpty() || i_hasPicture)
+        m_descriptionHtml = DescriptionMarkup::Sanitize(i_description).html;
+    else
+        m_descriptionHtml = tr("No user info.");
+    m_hasPicture = false;
+    m_pictureNotice.clear();
+    static_cast<UserInfoDocument*>(ui->userInfoText->document())->SetPicture(QImage());
     if (i_hasPicture && ip_picture && i_pictureLength > 0) {
-        // The bytes are valid only during this call: the image is all that
-        // is kept of them.
-        const QImage picture = UserPicture::Decode(QByteArray::fromRawData(ip_picture, i_pictureLength),
-                                                   QSize(PictureWidth, PictureHeight));
-        if (!picture.isNull()) {
-            document->SetPicture(picture);
-            html = QString("<img source=\"%1\" /><p>").arg(kPictureName);
+        if (i_pictureLength > UserPicture::MaxBytes) {
+            m_pictureNotice = UserPicture::Notice(UserPicture::Refusal::TooManyBytes);
+        } else {
+            // The bytes are valid only during this call.
+            UserPictureLoader::Instance()->Load(
+                QByteArray(ip_picture, i_pictureLength), QSize(PictureWidth, PictureHeight), this,
+                [this, request = m_request](const QImage& picture, UserPicture::Refusal refusal) {
+                    OnPictureDecoded(request, picture, refusal);
+                });
         }
     }
-    if (!i_description.isEmpty() || i_hasPicture)
-        html += DescriptionMarkup::Sanitize(i_description).html;
-    else
-        html += tr("No user info.");
-    ui->userInfoText->setHtml(html);
-    ui->userInfoText->moveCursor(QTextCursor::Start);
+    ShowAnswer();
 
     if (eventToolBar)
         eventToolBar->AddEvent(PeerText::Title(m_user), ":/icons/info_icon", this, QString(), "user_info", false);
+}
+
+void UserInfoForm::OnPictureDecoded(quint64 request, const QImage& picture, UserPicture::Refusal refusal)
+{
+    if (request != m_request)
+        return;
+    m_pictureNotice = UserPicture::Notice(refusal);
+    m_hasPicture = !picture.isNull();
+    static_cast<UserInfoDocument*>(ui->userInfoText->document())->SetPicture(picture);
+    if (m_hasPicture || !m_pictureNotice.isEmpty())
+        ShowAnswer();
+}
+
+void UserInfoForm::ShowAnswer()
+{
+    QString html;
+    if (m_hasPicture)
+        html = QString("<img source=\"%1\" /><p>").arg(kPictureName);
+    else if (!m_pictureNotice.isEmpty())
+        html = "<p>" + m_pictureNotice.toHtmlEscaped() + "</p>";
+    ui->userInfoText->setHtml(html + m_descriptionHtml);
+    ui->userInfoText->moveCursor(QTextCursor::Start);
 }
 
 void UserInfoForm::OnConnectionToUserFailed(QString i_user, QString i_type)

@@ -109,6 +109,11 @@ private slots:
         QVERIFY(tags.cut && tags.html.size() <= DescriptionMarkup::MaxMarkup + 1000);
         const QString emoji = QString(DescriptionMarkup::MaxText - 1, 'a') + QString::fromUtf8("\xf0\x9f\x98\x80");
         QVERIFY(!Shown(emoji).at(DescriptionMarkup::MaxText - 1).isHighSurrogate());
+
+        // Past the bound of what is read, the start is shown all the same.
+        const QString overlong = QString(DescriptionMarkup::MaxSource + 1, 'w');
+        QVERIFY(DescriptionMarkup::Sanitize(overlong).cut);
+        QVERIFY(Shown(overlong).startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\nThe description is longer"));
     }
 };
 

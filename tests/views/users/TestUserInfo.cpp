@@ -4,6 +4,7 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -48,6 +49,40 @@ QByteArray Encoded(const QImage& image, const char* format)
     return bytes;
 }
 
+// A GIF whose one frame of width x height lies at left, top on a logical
+// screen of screenWidth x screenHeight.
+QByteArray Gif(int screenWidth, int screenHeight, int left, int top, int width, int height)
+{
+    QByteArray bytes("GIF89a");
+    auto u16 = [&](int value) { bytes.append(char(value & 0xff)).append(char(value >> 8)); };
+    u16(screenWidth);
+    u16(screenHeight);
+    bytes.append(QByteArray::fromHex("800000000000ffffff2c"));
+    for (int value : {left, top, width, height})
+        u16(value);
+    return bytes.append(QByteArray::fromHex("0002024401003b"));
+}
+
+QByteArray Jpeg(const QImage& image, bool progressive = true)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+// The JPEG with its last scan sent over and over, as a hostile one is: each
+// scan is one more pass over the whole picture.
+QByteArray ManyScans(const QByteArray& jpeg, int scans)
+{
+    const int last = jpeg.lastIndexOf("\xff\xda");
+    const QByteArray scan = jpeg.mid(last, jpeg.size() - 2 - last);
+    return jpeg.left(jpeg.size() - 2) + scan.repeated(scans) + "\xff\xd9";
+}
+
 } // namespace
 
 class TestUserInfo : public QObject
@@ -75,6 +110,14 @@ private:
         UserListForm::ShowUserInfo("bob");
         auto* view = qobject_cast<UserInfoForm*>(Tabs()->currentWidget());
         return view && view->isVisible() ? view : nullptr;
+    }
+
+    // Asks again as a fresh view would (one answer is taken per request),
+    // then replies.
+    bool Answer(UserInfoForm* view, FakePeerLink* link, const QString& description, const QByteArray* picture)
+    {
+        view->Init(view->User());
+        return Reply(link, description, picture);
     }
 
     // Sends the reply and waits until the views have had it.
@@ -159,17 +202,23 @@ private slots:
         QCOMPARE(s.fixture->sounds, QStringList{"/s/info.wav"});
         QCOMPARE(PeerEngineFixture::Received(bob, 15).size(), 1);
 
-        QVERIFY(Reply(bob, "", nullptr));
-        QCOMPARE(Text(view)->toPlainText(), QString("No user info."));
+        // Sent again unasked, the answer changes nothing.
         const QByteArray wide = Png(Filled(1600, 400));
-        QVERIFY(Reply(bob, "wide", &wide));
-        QCOMPARE(Picture(view), QSize(800, 200));
+        QVERIFY(Reply(bob, "unasked", &wide, 1, 1, true));
+        QCOMPARE(Text(view)->toPlainText(), QString("hello\nworld"));
+        QCOMPARE(Field(view, "uploadSlotsEdit") + Field(view, "freeToUploadEdit"), QString("4294967295No"));
+        QCOMPARE(s.fixture->sounds.size(), 1);
+
+        QVERIFY(Answer(view, bob, "", nullptr));
+        QCOMPARE(Text(view)->toPlainText(), QString("No user info."));
+        QVERIFY(Answer(view, bob, "wide", &wide));
+        QTRY_COMPARE(Picture(view), QSize(800, 200));
         const QByteArray fitting = Png(Filled(800, 400));
-        QVERIFY(Reply(bob, "", &fitting));
-        QCOMPARE(Picture(view), QSize(800, 400));
+        QVERIFY(Answer(view, bob, "", &fitting));
+        QTRY_COMPARE(Picture(view), QSize(800, 400));
         QVERIFY(Text(view)->document()->size().height() > 400);
         const QByteArray junk("no picture at all");
-        QVERIFY(Reply(bob, "", &junk));
+        QVERIFY(Answer(view, bob, "", &junk));
         QCOMPARE(Text(view)->toPlainText(), QString());
 
         // Closed, the tab forgets the user; opened again it asks again.
@@ -177,7 +226,7 @@ private slots:
         QCOMPARE(Tabs()->count(), 0);
         QVERIFY(!UsersSetup::User("bob")["user_info_form"]);
         QVERIFY(s.page->GetUserInfoForm("bob") != nullptr);
-        QVERIFY(PeerEngineFixture::WaitFor(bob, 15, 2));
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 15, 6));
     }
 
     void onlyAFailedMessageConnectionEndsTheWait()
@@ -219,12 +268,14 @@ private slots:
         QVERIFY(Text(view)->source().isEmpty());
         QVERIFY(Text(view)->toPlainText().endsWith("link"));
 
-        // Pictures larger than a screen are refused before decoding.
+        // Pictures larger than a screen are refused before decoding, with
+        // a word in their place.
         const QByteArray tooWide = Png(Filled(UserPicture::MaxSide + 1, 1));
-        const QByteArray tooMany = Png(Filled(6400, 6400, QImage::Format_Grayscale8));
+        const QByteArray tooMany = Png(Filled(2049, 2048, QImage::Format_Grayscale8));
         for (const QByteArray* picture : {&tooWide, &tooMany}) {
-            QVERIFY(Reply(bob, "refused", picture));
-            QCOMPARE(Text(view)->toPlainText(), QString("refused"));
+            QVERIFY(Answer(view, bob, "refused", picture));
+            QTRY_COMPARE(Text(view)->toPlainText(),
+                         UserPicture::Notice(UserPicture::Refusal::TooManyPixels) + "\nrefused");
             QCOMPARE(Picture(view), QSize(1, 1));
         }
     }
@@ -242,7 +293,7 @@ private slots:
             tables += "<table><tr><td>";
         QVERIFY(Reply(bob, tables + "deep", nullptr));
         QCOMPARE(Text(view)->toPlainText(), QString("deep"));
-        QVERIFY(Reply(bob, QString(1000000, 'w'), nullptr));
+        QVERIFY(Answer(view, bob, QString(DescriptionMarkup::MaxSource + 1, 'w'), nullptr));
         const QString shown = Text(view)->toPlainText();
         QVERIFY(shown.startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\n"));
         QVERIFY(shown.size() < DescriptionMarkup::MaxText + 200);
@@ -250,6 +301,73 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 5000);
         QVERIFY(Text(view)->verticalScrollBar()->maximum() > 0);
         QVERIFY(Text(view)->toPlainText().contains("left out"));
+    }
+
+    void aPictureIsDecodedAwayFromTheWindowsThread()
+    {
+        FakePeerLink* bob = nullptr;
+        UserInfoForm* view = BobsInfo(bob);
+        QVERIFY(view);
+        // Seen as the view has taken the answer: the description is shown,
+        // the picture not yet.
+        QString shownAtOnce;
+        QSize pictureAtOnce;
+        connect(s.fixture->net.peer, &PeerMessenger::UserInfoReceived, view, [&] {
+            shownAtOnce = Text(view)->toPlainText();
+            pictureAtOnce = Picture(view);
+        });
+
+        const QByteArray honest = Png(Filled(1600, 400));
+        QVERIFY(Reply(bob, "honest", &honest));
+        QCOMPARE(shownAtOnce, QString("honest"));
+        QCOMPARE(pictureAtOnce, QSize(1, 1));
+        QTRY_COMPARE(Picture(view), QSize(800, 200));
+
+        // A picture that would take thousands of passes is never decoded.
+        const QByteArray hostile = ManyScans(Jpeg(Filled(64, 64)), 2000);
+        QVERIFY(Answer(view, bob, "hostile", &hostile));
+        QCOMPARE(shownAtOnce, QString("hostile"));
+        QTRY_COMPARE(Text(view)->toPlainText(), UserPicture::Notice(UserPicture::Refusal::TooManyScans) + "\nhostile");
+    }
+
+    void picturesAreRefusedForWhatTheyWouldCostToDecode()
+    {
+        const QSize bounds(UserInfoForm::PictureWidth, UserInfoForm::PictureHeight);
+        auto refusal = [&](const QByteArray& bytes) {
+            UserPicture::Refusal why = UserPicture::Refusal::None;
+            const QImage picture = UserPicture::Decode(bytes, bounds, &why);
+            return picture.isNull() ? why : UserPicture::Refusal::None;
+        };
+        using R = UserPicture::Refusal;
+
+        // A GIF decodes onto its whole screen, grown to where its frame
+        // lies, however small the frame.
+        QCOMPARE(refusal(Gif(10000, 4000, 0, 0, 1, 1)), R::TooManyPixels);
+        QCOMPARE(refusal(Gif(0, 0, 3000, 3000, 1, 1)), R::TooManyPixels);
+        QCOMPARE(refusal(Png(Filled(2049, 2048, QImage::Format_Grayscale8))), R::TooManyPixels);
+
+        // A JPEG of one sequential scan is decoded straight to the size
+        // shown, a camera's thumbnail beside it or not; a progressive one is
+        // held whole.
+        const QImage large = Filled(2100, 2100);
+        const QByteArray sequential = Jpeg(large, false);
+        const QByteArray thumbnail = Jpeg(Filled(16, 16), false);
+        const QByteArray app1 = QByteArray("\xff\xe1", 2) + char((thumbnail.size() + 2) >> 8) +
+                                char((thumbnail.size() + 2) & 0xff) + thumbnail;
+        QCOMPARE(refusal(sequential), R::None);
+        QCOMPARE(refusal(sequential.left(2) + app1 + sequential.mid(2)), R::None);
+        QCOMPARE(refusal(Jpeg(large)), R::TooManyPixels);
+
+        const QByteArray progressive = Jpeg(Filled(64, 64));
+        QCOMPARE(UserPicture::Decode(progressive, bounds).size(), QSize(64, 64));
+        QCOMPARE(refusal(ManyScans(progressive, UserPicture::MaxScans)), R::TooManyScans);
+
+        // Any picture's bytes are bounded, those of a JPEG held whole more.
+        const QByteArray padded = Png(Filled(4, 4)).leftJustified(UserPicture::MaxBytes + 1, '\0');
+        QCOMPARE(refusal(padded), R::TooManyBytes);
+        const int held = UserPicture::MaxHeldJpegBytes + 1;
+        QCOMPARE(refusal(progressive.leftJustified(held, '\0')), R::TooManyBytes);
+        QCOMPARE(refusal(Jpeg(Filled(64, 64), false).leftJustified(held, '\0')), R::None);
     }
 
     void aUsersNameIsItsTabTitleAsItIs()
