@@ -1,9 +1,11 @@
 #include "RoomWallForm.h"
 
 #include <QHeaderView>
+#include <QToolTip>
 #include <algorithm>
 #include <vector>
 
+#include "ChatForm.h"
 #include "Data.h"
 #include "Server.h"
 #include "ServerNames.h"
@@ -145,7 +147,12 @@ void RoomWallForm::OnEnterPressed()
     const QString text = ui->lineEdit->text().trimmed();
     if (text.isEmpty())
         return;
-    if (gp_server)
-        gp_server->SetRoomTicker(m_room, text);
+    if (!gp_server || gp_server->GetState() != Server::StateLoggedIn) {
+        // Kept in the line, as a room's or a private chat's, to be sent once back.
+        QToolTip::showText(ui->lineEdit->mapToGlobal(QPoint(0, ui->lineEdit->height())), tr(ChatForm::NotSentNotice),
+                           ui->lineEdit);
+        return;
+    }
+    gp_server->SetRoomTicker(m_room, text);
     ui->lineEdit->clear();
 }

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include "RoomsSetup.h"
 #include "common/PeerText.h"
@@ -146,6 +147,26 @@ private slots:
         QString room, posted;
         QVERIFY(sent.ReadStr(room) && sent.ReadStr(posted));
         QCOMPARE(posted, QString("my news"));
+    }
+
+    void aPostTypedOutOfTheServerIsKeptAndSaidNotToBeSent()
+    {
+        QVERIFY(WallOfLobby({}));
+        QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
+        s.Server()->Cut("me");
+        QVERIFY(lost.wait(5000));
+        auto* line = m_wall->findChild<QLineEdit*>("lineEdit");
+        line->setText("my news");
+        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(line->text(), QString("my news"));
+        QTRY_COMPARE(QToolTip::text(), QString("Not sent: not connected to the server."));
+
+        QSignalSpy back(s.fixture->net.client, &Server::Connected);
+        s.fixture->Tick();
+        QVERIFY(back.wait(5000));
+        QTest::keyClick(line, Qt::Key_Return);
+        QCOMPARE(line->text(), QString());
+        QTRY_COMPARE(s.SentNames(116), QStringList{"lobby"});
     }
 
     void theCreateDialogEntersTheTrimmedNameOnce()
