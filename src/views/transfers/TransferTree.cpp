@@ -9,6 +9,7 @@
 #include "ServerNames.h"
 #include "TransferNames.h"
 #include "TransferQueueManager.h"
+#include "TransferRow.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 {
     QTreeWidgetItem* userRow = UserRow(user);
     if (!userRow) {
-        userRow = new QTreeWidgetItem(m_tree);
+        userRow = new TransferRow(m_tree);
         // A row at the address of one that went some other way starts afresh.
         m_parentCounts.insert(userRow, TransferStatus::Counts());
         m_rows.Add(userRow, m_names.userNode) += user;
@@ -116,7 +117,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
 
     // Filled before it joins the tree, so that the view hears of it once
     // and not of every cell: a folder download brings thousands in a row.
-    auto* fileRow = new QTreeWidgetItem;
+    auto* fileRow = new TransferRow;
     m_countedKinds.remove(fileRow);
     fileRow->setText(FileColumn, fileText);
     fileRow->setText(SizeColumn, sizeText);
@@ -151,7 +152,7 @@ QTreeWidgetItem* TransferTree::MakeFolderRow(ItemPtr user, QTreeWidgetItem* user
 {
     if (QTreeWidgetItem* found = FolderRow(user, folderItem))
         return found;
-    auto* folderRow = new QTreeWidgetItem(userRow);
+    auto* folderRow = new TransferRow(userRow);
     m_parentCounts.insert(folderRow, TransferStatus::Counts());
     ItemPtr folderNode = m_rows.Add(folderRow, m_names.folderNode);
     folderNode += m_rows.Node(userRow);
@@ -419,7 +420,7 @@ void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
 {
-    const QBrush brush(TransferStatus::Color(status));
+    const QBrush brush = TransferRow::BrushOf(TransferStatus::Color(status));
     // Every cell changed is a change the view hears of: a row already in
     // its colour is left alone.
     if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))
