@@ -8,8 +8,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
 #include <string>
 #include <vector>
+
+#include "Item.h"
 
 // Timing helpers and the verdict line the benchmarks share. Every figure is
 // printed with its aim and MET or MISSED, and each program ends with a
@@ -115,6 +118,16 @@ PairedFigures Paired(int rounds, B baseline, O ours)
         r.push_back(y / x);
     }
     return PairedFigures{Median(b), Median(o), Median(r), true};
+}
+
+// Bytes handed out by the heap, the large blocks it maps on their own
+// (the store's slabs among them) included, less what the slabs keep idle
+// for reuse.
+inline size_t HeapInUse()
+{
+    malloc_trim(0);
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd - StoreMemory::IdleBytes();
 }
 
 struct VerdictCount

@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <malloc.h>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -28,7 +27,6 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileScanner.h"
-#include "Item.h"
 #include "NoGateway.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -40,16 +38,6 @@
 namespace {
 const int Files = ShareTree::Files;
 const double StallAimMs = 100;
-
-// Bytes handed out by the heap, the large blocks it maps on their own
-// (the store's slabs among them) included, less what the slabs keep idle
-// for reuse.
-size_t HeapInUse()
-{
-    malloc_trim(0);
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd - StoreMemory::IdleBytes();
-}
 
 double FindSeconds(const QString& root)
 {

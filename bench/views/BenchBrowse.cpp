@@ -29,13 +29,11 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
-#include <malloc.h>
 #include <unordered_map>
 
 #include "BenchSupport.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
-#include "Item.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
 #include "StallProbe.h"
@@ -92,15 +90,6 @@ FileInfoMap Share()
     for (int i = 0; i < kBigFolder; ++i)
         big.insert(FileInfo("sample " + std::to_string(i) + ".wav", 1000 + i));
     return share;
-}
-
-// Bytes handed out by the heap, the large blocks it maps on their own
-// included, less what the store's slabs keep idle for reuse.
-size_t HeapInUse()
-{
-    malloc_trim(0);
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd - StoreMemory::IdleBytes();
 }
 
 // Bare Qt given the rows a browser shows: one node per folder under its

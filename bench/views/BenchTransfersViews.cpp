@@ -5,7 +5,8 @@
 // and 20 running downloads reporting every 500 ms; the list of completed
 // downloads receiving its 10,000th completion; the download menu opened on
 // the row of a user with 10,000 downloads; "Download Folder" queuing 2,500
-// and 25,000 files in one go; 20,000 downloads selected with one key and
+// and 25,000 files in one go, and the heap a queued download takes when
+// 20,000 and 100,000 are queued; 20,000 downloads selected with one key and
 // deleted; a user with 2,000 and 20,000 queued downloads coming online at
 // login, every one of them asked for again. Each figure stands
 // beside a baseline doing the same visible work in the same run: plain tree
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "ActionSetToolBar.h"
+#include "BenchSupport.h"
 #include "Data.h"
 #include "DataSaver.h"
 #include "FileInfo.h"
@@ -467,6 +469,36 @@ void BenchFolderDownload(const QString& folder)
     printf("  page's share at 25,000 / at 2,500: %.1fx (aim at most 12x)  %s\n", growth, Verdict(growth <= 12));
 }
 
+// A received share of one folder of this many files, open in a share
+// browser beside the transfers page, and that folder's node.
+struct BrowsedFolder
+{
+    ShareForm* form = nullptr;
+    ItemPtr chosen;
+
+    BrowsedFolder(World& world, int files)
+    {
+        emit world.engine->TransfersLoaded();
+        auto* browse = new SharesForm;
+        static_cast<QTabWidget*>(world.window->centralWidget())->addTab(browse, "Browse");
+        browse->Init();
+        FileInfoMap list;
+        std::set<FileInfo>& album = list["music\\album"];
+        for (int i = 0; i < files; ++i)
+            album.insert(FileInfo("track" + std::to_string(i) + ".mp3", 5000000));
+        AttributeTranslationTable table;
+        form = browse->OpenShareBrowse(UserName(1));
+        browse->OnUserShare(UserName(1), list, table);
+        QElapsedTimer waited;
+        waited.start();
+        while (!form->Share() && waited.elapsed() < 60000)
+            QCoreApplication::processEvents();
+        Settle();
+        QTreeWidgetItem* node = form->folderTree()->findItems("album", Qt::MatchExactly | Qt::MatchRecursive).value(0);
+        chosen = node ? form->Tree().FolderOf(node) : ItemPtr();
+    }
+};
+
 // "Download Folder" as the user does it: the folder chosen in the share
 // browser of a received list, beside the transfers page. The files are
 // queued a slice per turn; the figure is the longest turn of the event
@@ -480,29 +512,12 @@ void BenchBrowsedFolderDownload(const QString& folder)
     int round = 0;
     for (int files : {2500, 25000}) {
         World world(folder);
-        emit world.engine->TransfersLoaded();
-        auto* browse = new SharesForm;
-        static_cast<QTabWidget*>(world.window->centralWidget())->addTab(browse, "Browse");
-        browse->Init();
-        FileInfoMap list;
-        std::set<FileInfo>& album = list["music\\album"];
-        for (int i = 0; i < files; ++i)
-            album.insert(FileInfo("track" + std::to_string(i) + ".mp3", 5000000));
-        AttributeTranslationTable table;
-        ShareForm* form = browse->OpenShareBrowse(UserName(1));
-        browse->OnUserShare(UserName(1), list, table);
-        QElapsedTimer waited;
-        waited.start();
-        while (!form->Share() && waited.elapsed() < 60000)
-            QCoreApplication::processEvents();
-        Settle();
-        QTreeWidgetItem* node = form->folderTree()->findItems("album", Qt::MatchExactly | Qt::MatchRecursive).value(0);
-        const ItemPtr chosen = node ? form->Tree().FolderOf(node) : ItemPtr();
-
+        BrowsedFolder browsed(world, files);
+        ShareForm* form = browsed.form;
         double total = 0, longest = 0;
         Turns(
             total, longest, [&] { return form->PendingDownloadCount() == 0; },
-            [&] { form->DownloadFolder(chosen, false); });
+            [&] { form->DownloadFolder(browsed.chosen, false); });
         const int queued = int(d.GetType("download_entry")->Count());
         const double plainMs = PlainRowsMs(files);
         whole[round++] = total;
@@ -511,6 +526,69 @@ void BenchBrowsedFolderDownload(const QString& folder)
     }
     const double growth = whole[1] / whole[0];
     printf("  25,000 / 2,500 files: %.1fx (aim at most 12x)  %s\n", growth, Verdict(growth <= 12));
+}
+
+// What a queued download is at the least: its user, remote folder, file
+// name and size, each its own copy.
+struct PlainDownload
+{
+    std::string user;
+    std::string folder;
+    std::string name;
+    qint64 size;
+};
+
+// "Download Folder" of a huge folder: the heap each queued download takes
+// (its entry and store items, the pending queue while it lasts, its row and
+// the row's node), measured once all are queued. Against the least a
+// download list can hold: the same rows in a bare tree and each entry's own
+// bytes in a plain vector, measured the same way in the same run.
+void BenchFolderDownloadHeap(const QString& folder)
+{
+    printf("views_transfers: \"Download Folder\" queuing 20,000 and 100,000 files; aims: under 2,048 heap\n"
+           "  bytes a queued download, no more than bare rows of the same texts with the entries' own data\n");
+    for (int files : {20000, 100000}) {
+        size_t ours = 0, store = 0;
+        int queued = 0;
+        {
+            World world(folder);
+            BrowsedFolder browsed(world, files);
+            Type* entries = d.GetType("download_entry");
+            const size_t before = HeapInUse();
+            const size_t storeBefore = StoreMemory::SlabBytesInUse();
+            browsed.form->DownloadFolder(browsed.chosen, false);
+            RunUntil([&] { return browsed.form->PendingDownloadCount() == 0; }, 120000);
+            Settle();
+            ours = HeapInUse() - before;
+            store = StoreMemory::SlabBytesInUse() - storeBefore;
+            queued = int(entries->Count());
+        }
+        size_t bare = 0;
+        {
+            QTreeWidget plain;
+            plain.setColumnCount(9);
+            plain.setUniformRowHeights(true);
+            plain.resize(1000, 600);
+            plain.show();
+            Settle();
+            const size_t before = HeapInUse();
+            PlainRows(&plain, 1, 1, files);
+            std::vector<PlainDownload> data;
+            data.reserve(size_t(files));
+            for (int i = 0; i < files; ++i)
+                data.push_back(
+                    {UserName(1).toStdString(), FolderName(1), "track" + std::to_string(i) + ".mp3", 5000000});
+            Settle();
+            bare = HeapInUse() - before;
+        }
+        const double perDownload = double(ours) / std::max(1, queued);
+        const double perBare = double(bare) / files;
+        Figure(Detail("%d files: heap bytes a queued download", files).c_str(), perDownload, "B", "<", 2048,
+               Detail("%d queued, %.0f B of it the store's items; bare rows and data %.0f B", queued,
+                      double(store) / std::max(1, queued), perBare));
+        Figure(Detail("%d files: a queued download vs bare rows and data", files).c_str(), perDownload / perBare, "x",
+               "<=", 1, Detail("%.1f MB against %.1f MB", ours / 1e6, bare / 1e6));
+    }
 }
 
 // 20,000 downloads of 100 users in 10 folders each, all selected with one
@@ -763,6 +841,7 @@ int main(int argc, char** argv)
     BenchDownloadMenu(folder);
     BenchFolderDownload(folder);
     BenchBrowsedFolderDownload(folder);
+    BenchFolderDownloadHeap(folder);
     BenchSelectAndRemove(folder);
     BenchLoginRequeue(folder);
     return sink == 42 ? 2 : 0;

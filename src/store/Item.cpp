@@ -104,6 +104,11 @@ size_t StoreMemory::IdleBytes()
     return s.freeBytes + s.left;
 }
 
+size_t StoreMemory::SlabBytesInUse()
+{
+    return TheSlabs().slabs.size() * SlabBytes - IdleBytes();
+}
+
 // ---- connection groups -------------------------------------------------
 
 namespace {
@@ -467,7 +472,12 @@ ConnectionGroup& GroupList::Add(Type* type)
     Block* block = HasBlock() ? GetBlock() : nullptr;
     const quint32 size = block ? block->size : 1;
     if (!block || block->size == block->capacity) {
-        const quint32 capacity = size * 2;
+        // An item has a dozen kinds of connection at most, all of them
+        // long-lived: the block grows two groups at a time, so a queue
+        // entry of nine kinds carries room for ten, not sixteen, and a
+        // small item is grown no more often than by doubling. Rare larger
+        // lists grow by half.
+        const quint32 capacity = size < 16 ? size + 2 : size + size / 2;
         Block* grown = static_cast<Block*>(StoreMemory::Allocate(Block::Bytes(capacity)));
         grown->capacity = capacity;
         grown->size = size;

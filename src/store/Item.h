@@ -23,6 +23,9 @@ void Free(void* block, size_t bytes);
 // Bytes the slabs hold ready for reuse: taken from the heap, in use by
 // nothing. Kept when items go, for the next items.
 size_t IdleBytes();
+// Bytes of the slabs that blocks in use take (a block over 512 bytes comes
+// from the general heap and is not counted).
+size_t SlabBytesInUse();
 // Gives every slab back when no block is in use (the store was emptied),
 // so that the next store is laid out afresh rather than in the freed
 // blocks' scattered order.

@@ -652,6 +652,30 @@ private slots:
                 QVERIFY(i.IsDisconnectedFromAll());
     }
 
+    void anItemsGroupsTakeAboutTheirOwnRoom()
+    {
+        // A queue entry has nine kinds of connection and a large queue holds
+        // hundreds of thousands of them: its groups take about their own
+        // room, not that of the next power of two.
+        std::vector<Type*> types;
+        for (int i = 0; i < 12; ++i) {
+            types.push_back(d.NewType("k" + std::to_string(i), 2, false, true));
+            a->RelateToType(types.back(), many, many, false);
+        }
+        for (size_t kinds = 2; kinds <= types.size(); ++kinds) {
+            ItemPtr x = a->GetItem(Value(int(kinds)));
+            ItemList ends;
+            for (size_t i = 0; i < kinds; ++i)
+                ends.push_back(types[i]->GetItem(Value(int(kinds))));
+            const size_t before = StoreMemory::SlabBytesInUse();
+            for (const ItemPtr& end : ends)
+                x += end;
+            const size_t taken = StoreMemory::SlabBytesInUse() - before;
+            QVERIFY2(taken <= (kinds + 2) * sizeof(ConnectionGroup),
+                     qPrintable(QString("%1 kinds take %2 bytes").arg(kinds).arg(taken)));
+        }
+    }
+
     void valuesFoundAfterManyRemovals()
     {
         // Removals shift later entries of the index back; none may be lost.

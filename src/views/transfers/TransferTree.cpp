@@ -473,7 +473,7 @@ void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
 {
-    const QBrush brush(TransferStatus::Color(status));
+    const QBrush brush = TransferRow::BrushOf(TransferStatus::Color(status));
     if (auto* own = dynamic_cast<TransferRow*>(row)) {
         own->SetForeground(brush);
         return;

@@ -122,6 +122,37 @@ private slots:
         QTRY_VERIFY(SameIcon(H::UserRow(tree, "alice")->icon(0), ":/icons/offline_icon"));
     }
 
+    void rowsOfAStatusShareOneBrushAndTheViewHearsOfEveryChange()
+    {
+        // A folder download queues hundreds of thousands of rows: their
+        // colour must not cost a block a row, nor a block a cell.
+        H h;
+        QVERIFY(h.f->Start());
+        const ItemPtr one = h.f->transfers->AddDownload("bob", "1.bin", "music\\x", 100, false, 0);
+        for (const char* name : {"2.bin", "3.bin"})
+            h.f->transfers->AddDownload("bob", name, "music\\x", 100, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        QTreeWidgetItem* folder = H::FolderRow(tree, "bob", "x/music");
+        auto brushData = [](const QBrush& brush) { return static_cast<const void*>(&brush.color()); };
+        const void* queued = brushData(folder->child(0)->foreground(0));
+        for (int row = 0; row < folder->childCount(); ++row)
+            for (int column = 0; column < tree->columnCount(); ++column)
+                QCOMPARE(brushData(folder->child(row)->foreground(column)), queued);
+
+        QSet<int> changed;
+        connect(tree->model(), &QAbstractItemModel::dataChanged, this,
+                [&](const QModelIndex& from, const QModelIndex& to) {
+                    if (from.sibling(from.row(), 2).data() == QVariant("1.bin"))
+                        for (int column = from.column(); column <= to.column(); ++column)
+                            changed << column;
+                });
+        h.f->transfers->SetDownloadEntryStatus(one, "complete");
+        QCOMPARE(tree->model()->index(0, 3, tree->model()->index(0, 0, tree->model()->index(0, 0))).data(),
+                 QVariant("complete"));
+        QVERIFY(changed.contains(0) && changed.contains(3) && changed.contains(8));
+        QCOMPARE(H::Colour(H::Child(folder, 2, "1.bin"), 8), QColor(GetSetting("color_transfer_complete")));
+    }
+
     void rowsGoWithTheirEntriesAndParentsWithTheirLastChild()
     {
         H h;
