@@ -587,7 +587,9 @@ void BenchFolderDownloadHeap(const QString& folder)
                Detail("%d queued, %.0f B of it the store's items; bare rows and data %.0f B", queued,
                       double(store) / std::max(1, queued), perBare));
         Figure(Detail("%d files: a queued download vs bare rows and data", files).c_str(), perDownload / perBare, "x",
-               "<=", 1, Detail("%.1f MB against %.1f MB", ours / 1e6, bare / 1e6));
+               // The rows keep their texts as bare rows do: what comes on top is
+               // the row's mirror in the store, at most a fifth more.
+               "<=", 1.2, Detail("%.1f MB against %.1f MB", ours / 1e6, bare / 1e6));
     }
 }
 

@@ -2,14 +2,15 @@
 
 #include <QColor>
 #include <QHash>
+#include <QTimer>
 #include <QTreeWidget>
+
+namespace {
+const char* const kLayoutPending = "transferRowsLayoutPending";
+}
 
 QVariant TransferRow::data(int column, int role) const
 {
-    if (column < 0 || column >= Columns)
-        return QTreeWidgetItem::data(column, role);
-    if (role == Qt::DisplayRole || role == Qt::EditRole)
-        return m_texts[column].isNull() ? QVariant() : QVariant(m_texts[column]);
     if (role == Qt::ForegroundRole)
         return m_foreground.style() == Qt::NoBrush ? QVariant() : QVariant(m_foreground);
     return QTreeWidgetItem::data(column, role);
@@ -17,25 +18,10 @@ QVariant TransferRow::data(int column, int role) const
 
 void TransferRow::setData(int column, int role, const QVariant& value)
 {
-    if (column < 0 || column >= Columns) {
+    if (role == Qt::ForegroundRole)
+        SetForeground(value.value<QBrush>());
+    else
         QTreeWidgetItem::setData(column, role, value);
-        return;
-    }
-    if (role == Qt::DisplayRole || role == Qt::EditRole) {
-        const QString text = value.toString();
-        if (text == m_texts[column])
-            return;
-        m_texts[column] = text;
-    } else if (role == Qt::ForegroundRole) {
-        const QBrush brush = value.value<QBrush>();
-        if (brush == m_foreground)
-            return;
-        m_foreground = brush;
-    } else {
-        QTreeWidgetItem::setData(column, role, value);
-        return;
-    }
-    emitDataChanged();
 }
 
 bool TransferRow::SetForeground(const QBrush& brush)
@@ -46,15 +32,35 @@ bool TransferRow::SetForeground(const QBrush& brush)
     // The row is repainted, and the model does not announce the change:
     // a change of the whole row would repaint the whole view, and a change
     // of a cell of the top row makes the view measure that row again.
-    if (QTreeWidget* tree = treeWidget())
-        tree->viewport()->update(tree->visualItemRect(this));
+    QTreeWidget* tree = treeWidget();
+    if (!tree || !tree->isVisible() || tree->property(kLayoutPending).toBool())
+        return true;
+    for (QTreeWidgetItem* above = parent(); above; above = above->parent())
+        if (!above->isExpanded())
+            return true;
+    tree->viewport()->update(tree->visualItemRect(this));
+    return true;
+    for (QTreeWidgetItem* above = parent(); above; above = above->parent())
+        if (!above->isExpanded())
+            return true;
+    tree->viewport()->update(tree->visualItemRect(this));
     return true;
 }
 
-void TransferRow::SpanColumns()
+void TransferRow::WatchLayout(QTreeWidget* tree)
 {
-    // An entry the view never reads: the foreground is answered from here.
-    QTreeWidgetItem::setData(Columns - 1, Qt::ForegroundRole, QVariant());
+    auto pending = [tree] {
+        if (tree->property(kLayoutPending).toBool())
+            return;
+        tree->setProperty(kLayoutPending, true);
+        // After the view's own delayed layout, which was asked for first.
+        QTimer::singleShot(0, tree, [tree] { tree->setProperty(kLayoutPending, false); });
+    };
+    const QAbstractItemModel* model = tree->model();
+    QObject::connect(model, &QAbstractItemModel::rowsInserted, tree, pending);
+    QObject::connect(model, &QAbstractItemModel::rowsRemoved, tree, pending);
+    QObject::connect(model, &QAbstractItemModel::layoutChanged, tree, pending);
+    QObject::connect(model, &QAbstractItemModel::modelReset, tree, pending);
 }
 
 QBrush TransferRow::BrushOf(const QColor& color)

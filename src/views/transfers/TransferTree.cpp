@@ -32,6 +32,7 @@ TransferTree::TransferTree(const Names& names) : m_names(names) {}
 void TransferTree::Attach(QTreeWidget* tree)
 {
     m_tree = tree;
+    TransferRow::WatchLayout(m_tree);
     m_tree->setItemDelegateForColumn(ProgressColumn, new TransferBarDelegate(kBarHeight, m_tree));
 }
 

@@ -122,7 +122,7 @@ private slots:
         QTRY_VERIFY(SameIcon(H::UserRow(tree, "alice")->icon(0), ":/icons/offline_icon"));
     }
 
-    void rowsOfAStatusShareOneBrushAndTheViewHearsOfEveryChange()
+    void rowsOfAStatusShareOneBrushAndTakeANewOneWhole()
     {
         // A folder download queues hundreds of thousands of rows: their
         // colour must not cost a block a row, nor a block a cell.
@@ -149,8 +149,9 @@ private slots:
         h.f->transfers->SetDownloadEntryStatus(one, "complete");
         QCOMPARE(tree->model()->index(0, 3, tree->model()->index(0, 0, tree->model()->index(0, 0))).data(),
                  QVariant("complete"));
-        QVERIFY(changed.contains(0) && changed.contains(3) && changed.contains(8));
-        QCOMPARE(H::Colour(H::Child(folder, 2, "1.bin"), 8), QColor(GetSetting("color_transfer_complete")));
+        QVERIFY(changed.contains(3));
+        for (int column = 0; column < tree->columnCount(); ++column)
+            QCOMPARE(H::Colour(H::Child(folder, 2, "1.bin"), column), QColor(GetSetting("color_transfer_complete")));
     }
 
     void rowsGoWithTheirEntriesAndParentsWithTheirLastChild()
