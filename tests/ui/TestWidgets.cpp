@@ -121,6 +121,28 @@ private slots:
         QCOMPARE(rooms->tabBar()->tabTextColor(1), QColor(Qt::blue));
     }
 
+    void aHiddenRoomTabWidgetColoursItsMarksOnceShown()
+    {
+        auto* chats = AddTo<RoomTabWidget>(m_innerPage1);
+        AddPage(chats, "a");
+        QWidget* spoken = AddPage(chats, "b");
+        AddPage(chats, "c");
+        TabWidget::MarkTabActivity(AddTo<QLineEdit>(spoken));
+        QVERIFY(chats->IsTabMarked(1));
+        QVERIFY(!chats->tabBar()->tabTextColor(1).isValid());
+        QCOMPARE(m_outer->tabBar()->tabTextColor(1), QColor(Qt::blue));
+
+        // The mark goes with its page when the tab moves.
+        chats->tabBar()->moveTab(1, 2);
+        m_outer->setCurrentIndex(1);
+        m_inner->setCurrentIndex(1);
+        QCOMPARE(chats->tabBar()->tabTextColor(2), QColor(Qt::blue));
+        QVERIFY(!chats->tabBar()->tabTextColor(1).isValid());
+        chats->setCurrentIndex(2);
+        QVERIFY(!chats->IsTabMarked(2));
+        QVERIFY(!chats->tabBar()->tabTextColor(2).isValid());
+    }
+
     void showingPageFocusesHighestPriority()
     {
         QLineEdit* low = AddTo<QLineEdit>(m_innerPage1);
