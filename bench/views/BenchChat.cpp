@@ -329,12 +329,25 @@ void ManySenders()
 {
     const int sizes[2] = {200, 2000};
     SenderBurst alone[2], bare[2], hidden[2], shown[2];
-    for (int i = 0; i < 2; ++i) {
-        alone[i] = Burst(QString("alone%1-").arg(i), sizes[i], false, false);
-        bare[i] = BareSenders(QString("bare%1-").arg(i), sizes[i]);
-        bare[i].turns.total += alone[i].turns.total;
-        hidden[i] = Burst(QString("hidden%1-").arg(i), sizes[i], true, false);
-        shown[i] = Burst(QString("shown%1-").arg(i), sizes[i], true, true);
+    // Of three rounds, the quickest, with the longest stall of any: a
+    // shared machine's other work falls on a round or two.
+    auto keep = [](SenderBurst& kept, const SenderBurst& round) {
+        const double worst = std::max(kept.turns.worst, round.turns.worst);
+        if (kept.turns.total == 0 || round.turns.total < kept.turns.total)
+            kept = round;
+        kept.turns.worst = worst;
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 2; ++i) {
+            const QString name = QString("%1-%2-").arg(round).arg(i);
+            SenderBurst plain = BareSenders("bare" + name, sizes[i]);
+            const SenderBurst read = Burst("alone" + name, sizes[i], false, false);
+            plain.turns.total += read.turns.total;
+            keep(alone[i], read);
+            keep(bare[i], plain);
+            keep(hidden[i], Burst("hidden" + name, sizes[i], true, false));
+            keep(shown[i], Burst("shown" + name, sizes[i], true, true));
+        }
     }
     const double bareGrowth = bare[1].turns.total / bare[0].turns.total;
 
