@@ -23,15 +23,10 @@ RoomTabWidget::RoomTabWidget(QWidget* parent) : TabWidget(parent), m_close(new Q
 
 namespace {
 
+// Set on a page while its tab is marked, coloured yet or not.
 const char* const kMarked = "tab_marked";
 
 } // namespace
-
-bool RoomTabWidget::IsTabMarked(int index) const
-{
-    const QWidget* page = widget(index);
-    return page && page->property(kMarked).toBool();
-}
 
 void RoomTabWidget::SetPageMarked(QWidget* page, bool marked)
 {
@@ -49,7 +44,7 @@ bool RoomTabWidget::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::Show) {
         // The first colour lays the bar out once; the rest find it so.
         for (int i = 0; i < count(); ++i) {
-            if (IsTabMarked(i))
+            if (widget(i)->property(kMarked).toBool())
                 ColourTab(i, true);
         }
     } else if (event->type() == QEvent::MouseButtonRelease) {

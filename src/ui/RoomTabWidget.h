@@ -19,9 +19,6 @@ class RoomTabWidget : public TabWidget
 public:
     explicit RoomTabWidget(QWidget* parent = nullptr);
 
-    // Whether the tab is marked, coloured yet or not.
-    bool IsTabMarked(int index) const;
-
 protected:
     void SetPageMarked(QWidget* page, bool marked) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
