@@ -5,11 +5,18 @@
 #include <QString>
 #include <QTabBar>
 
-// A tab bar that measures a tab's title once: the bar asks for every tab's
-// size each time it lays out, which it does on every insert while shown,
-// and measuring (style options, palette, fonts) is most of that cost. The
-// sizes hold for the bar's font, style and icon size as they are when
-// measured.
+class QToolButton;
+
+// A tab bar whose work grows with the tabs in view, not with all it holds:
+// it is laid out on every insert while shown, and repainted after, and a
+// burst of strangers' messages can give it thousands of tabs. So it
+// measures a tab's title once (style options, palette, fonts are most of a
+// layout's cost); the sizes hold for the bar's font, style and icon size as
+// they are when measured. And a paint styles only the tabs it draws, where
+// QTabBar's own styles every tab (laying out its title text each time)
+// before it finds which are in view. While a mouse button is held (a tab
+// may be dragging) and in the shapes, directions and base this bar does
+// not paint itself, QTabBar paints as ever.
 class CachedSizeTabBar : public QTabBar
 {
     Q_OBJECT
@@ -17,11 +24,28 @@ class CachedSizeTabBar : public QTabBar
 public:
     explicit CachedSizeTabBar(QWidget* parent = nullptr);
 
+    // All the tabs laid in a row: a shown bar is asked for it on each
+    // insert, and it changes only when the tabs are laid out.
+    QSize sizeHint() const override;
+
 protected:
     QSize tabSizeHint(int index) const override;
+    QSize minimumTabSizeHint(int index) const override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void tabLayoutChange() override;
 
 private:
+    using Key = QPair<QString, bool>;
+    QSize CachedSize(QHash<Key, QSize>& sizes, int index, bool minimum) const;
+    // QTabBar's own scroll buttons, by the names it gives them, when shown.
+    const QToolButton* ScrollButton(const char* name) const;
+    QRect ScrollArea(const QToolButton* left, const QToolButton* right) const;
+    // The last shown tab whose left edge is short of x, or -1.
+    int LastTabStartingBefore(int x) const;
+
     // By title and whether the tab has an icon.
-    mutable QHash<QPair<QString, bool>, QSize> m_sizes;
+    mutable QHash<Key, QSize> m_sizes;
+    mutable QHash<Key, QSize> m_minimumSizes;
+    mutable QSize m_sizeHint;
 };

@@ -1,11 +1,14 @@
 // Tab activity marks, focus priorities, the focus helpers, key reporting of
 // TreeWidget and the sorting of TreeWidgetItem rows.
+#include <QImage>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "CachedSizeTabBar.h"
 #include "ColumnSortingModel.h"
 #include "FocusHelpers.h"
 #include "RoomTabWidget.h"
@@ -40,6 +43,22 @@ QStringList Column(QTreeWidget* tree, int column)
         texts << tree->topLevelItem(i)->text(column);
     return texts;
 }
+
+// Counts the tabs a tab bar styles: each tab's style option asks where its
+// title goes.
+class TabCountingStyle : public QProxyStyle
+{
+public:
+    TabCountingStyle() : QProxyStyle("Fusion") {}
+
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override
+    {
+        styled += element == SE_TabBarTabText;
+        return QProxyStyle::subElementRect(element, option, widget);
+    }
+
+    mutable int styled = 0;
+};
 
 } // namespace
 
@@ -144,6 +163,50 @@ private slots:
         m_outer->setCurrentIndex(0);
         m_outer->setCurrentIndex(1);
         QVERIFY(!chats->tabBar()->tabTextColor(2).isValid());
+    }
+
+    // Thousands of tabs, a handful in view: a repaint styles those, and
+    // draws what QTabBar's own paint draws, wherever the bar is scrolled.
+    void aCachedSizeTabBarPaintsAsQTabBarStylingOnlyTheTabsInView()
+    {
+        TabCountingStyle style;
+        QTabBar plain;
+        CachedSizeTabBar cached;
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->setStyle(&style);
+            for (int i = 0; i < 400; ++i)
+                bar->addTab(QString("user %1").arg(i));
+            bar->setTabTextColor(7, Qt::blue);
+            bar->setTabEnabled(9, false);
+            bar->setTabVisible(3, false);
+            bar->setTabVisible(150, false);
+            bar->resize(500, bar->sizeHint().height());
+            bar->show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(&cached));
+        for (int current : {0, 8, 200, 399}) {
+            plain.setCurrentIndex(current);
+            cached.setCurrentIndex(current);
+            QCOMPARE(cached.grab().toImage(), plain.grab().toImage());
+        }
+        style.styled = 0;
+        cached.repaint();
+        QVERIFY2(style.styled > 0 && style.styled < 40, qPrintable(QString::number(style.styled)));
+
+        // Its size is kept between layouts, and follows each change, shown
+        // or hidden.
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->hide();
+            bar->setTabText(5, "a much longer title than it had");
+            bar->addTab("one more");
+        }
+        QCOMPARE(cached.sizeHint(), plain.sizeHint());
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->show();
+            bar->removeTab(7);
+        }
+        QCOMPARE(cached.sizeHint(), plain.sizeHint());
+        QCOMPARE(cached.grab().toImage(), plain.grab().toImage());
     }
 
     void showingPageFocusesHighestPriority()
