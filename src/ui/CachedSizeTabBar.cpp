@@ -14,24 +14,38 @@ CachedSizeTabBar::CachedSizeTabBar(QWidget* parent) : QTabBar(parent) {}
 
 QSize CachedSizeTabBar::tabSizeHint(int index) const
 {
-    return CachedSize(m_sizes, index, false);
+    return CachedSize(index, false);
 }
 
 QSize CachedSizeTabBar::minimumTabSizeHint(int index) const
 {
-    return CachedSize(m_minimumSizes, index, true);
+    return CachedSize(index, true);
 }
 
-QSize CachedSizeTabBar::CachedSize(QHash<Key, QSize>& sizes, int index, bool minimum) const
+QSize CachedSizeTabBar::CachedSize(int index, bool minimum) const
 {
-    const Key key(tabText(index), !tabIcon(index).isNull());
+    // A layout asks for every tab in turn: the tab's slot answers while it
+    // holds the very title (the same shared text, which the slot keeps from
+    // being freed and so from being reused) and icon.
+    const QString text = tabText(index);
+    const qint64 icon = tabIcon(index).cacheKey();
+    if (m_slots.size() != count())
+        m_slots.resize(count());
+    Slot& slot = m_slots[index];
+    if (!slot.text.isSharedWith(text) || slot.icon != icon)
+        slot = Slot{text, icon, QSize(), QSize()};
+    QSize& size = minimum ? slot.minimum : slot.size;
+    if (size.isValid())
+        return size;
+    QHash<Key, QSize>& sizes = minimum ? m_minimumSizes : m_sizes;
+    const Key key(text, !tabIcon(index).isNull());
     const auto found = sizes.constFind(key);
     if (found != sizes.constEnd())
-        return *found;
+        return size = *found;
     // Titles of tabs long closed go now and then.
     if (sizes.size() > 2 * count() + 64)
         sizes.clear();
-    const QSize size = minimum ? QTabBar::minimumTabSizeHint(index) : QTabBar::tabSizeHint(index);
+    size = minimum ? QTabBar::minimumTabSizeHint(index) : QTabBar::tabSizeHint(index);
     sizes.insert(key, size);
     return size;
 }
@@ -41,6 +55,7 @@ void CachedSizeTabBar::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         m_sizes.clear();
         m_minimumSizes.clear();
+        m_slots.clear();
     }
     QTabBar::changeEvent(event);
 }

@@ -4,6 +4,7 @@
 #include <QSize>
 #include <QString>
 #include <QTabBar>
+#include <QVector>
 
 class QToolButton;
 
@@ -37,7 +38,7 @@ protected:
 
 private:
     using Key = QPair<QString, bool>;
-    QSize CachedSize(QHash<Key, QSize>& sizes, int index, bool minimum) const;
+    QSize CachedSize(int index, bool minimum) const;
     // QTabBar's own scroll buttons, by the names it gives them, when shown.
     const QToolButton* ScrollButton(const char* name) const;
     QRect ScrollArea(const QToolButton* left, const QToolButton* right) const;
@@ -47,5 +48,14 @@ private:
     // By title and whether the tab has an icon.
     mutable QHash<Key, QSize> m_sizes;
     mutable QHash<Key, QSize> m_minimumSizes;
+    // By tab index, as last asked.
+    struct Slot
+    {
+        QString text;
+        qint64 icon = 0;
+        QSize size;
+        QSize minimum;
+    };
+    mutable QVector<Slot> m_slots;
     mutable QSize m_sizeHint;
 };

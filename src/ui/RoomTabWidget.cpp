@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QMouseEvent>
+#include <QSize>
 #include <QStyle>
 #include <QTabBar>
 #include <QToolButton>
@@ -58,16 +59,76 @@ bool RoomTabWidget::eventFilter(QObject* watched, QEvent* event)
     return TabWidget::eventFilter(watched, event);
 }
 
+namespace {
+
+bool Fits(QSize size, QSize room)
+{
+    return size.width() <= room.width() && size.height() <= room.height();
+}
+
+} // namespace
+
 void RoomTabWidget::tabInserted(int index)
 {
     TabWidget::tabInserted(index);
     m_close->setEnabled(true);
+    const QWidget* page = widget(index);
+    if (!Fits(page->sizeHint(), m_hint.pages))
+        m_hint = Hint();
+    if (!Fits(page->minimumSizeHint().expandedTo(page->minimumSize()), m_minimumHint.pages))
+        m_minimumHint = Hint();
 }
 
 void RoomTabWidget::tabRemoved(int index)
 {
     TabWidget::tabRemoved(index);
     m_close->setEnabled(count() > 0);
+    m_hint = Hint();
+    m_minimumHint = Hint();
+}
+
+void RoomTabWidget::changeEvent(QEvent* event)
+{
+    m_hint = Hint();
+    m_minimumHint = Hint();
+    TabWidget::changeEvent(event);
+}
+
+QSize RoomTabWidget::sizeHint() const
+{
+    return CachedHint(m_hint, false);
+}
+
+QSize RoomTabWidget::minimumSizeHint() const
+{
+    return CachedHint(m_minimumHint, true);
+}
+
+QSize RoomTabWidget::CachedHint(Hint& hint, bool minimum) const
+{
+    // Besides the pages: the tab bar as QTabWidget takes it (bounded when
+    // it scrolls) and the corner button.
+    QSize bar = minimum ? tabBar()->minimumSizeHint() : tabBar()->sizeHint();
+    if (!minimum && usesScrollButtons())
+        bar = bar.boundedTo(QSize(200, 200));
+    const QSize corner = minimum ? m_close->minimumSizeHint() : m_close->sizeHint();
+    const int position = tabPosition();
+    const bool barShown = !tabBar()->isHidden();
+    if (hint.value.isValid() && hint.bar == bar && hint.corner == corner && hint.position == position &&
+        hint.barShown == barShown)
+        return hint.value;
+    hint.value = minimum ? TabWidget::minimumSizeHint() : TabWidget::sizeHint();
+    hint.bar = bar;
+    hint.corner = corner;
+    hint.position = position;
+    hint.barShown = barShown;
+    hint.pages = QSize(0, 0);
+    for (int i = 0; i < count(); ++i) {
+        const QWidget* page = widget(i);
+        hint.pages =
+            hint.pages.expandedTo(minimum ? page->minimumSizeHint().expandedTo(page->minimumSize()) : page->sizeHint());
+    }
+    return hint.value;
 }
 
 void RoomTabWidget::CloseCurrentTab()

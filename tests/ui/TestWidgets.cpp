@@ -60,6 +60,20 @@ public:
     mutable int styled = 0;
 };
 
+// A page of a fixed size that counts the times it is asked for it.
+class SizedPage : public QWidget
+{
+public:
+    SizedPage(int& asked, QSize size) : m_asked(asked), m_size(size) {}
+
+    QSize sizeHint() const override { return ++m_asked, m_size; }
+    QSize minimumSizeHint() const override { return ++m_asked, m_size / 2; }
+
+private:
+    int& m_asked;
+    QSize m_size;
+};
+
 } // namespace
 
 class TestWidgets : public QObject
@@ -207,6 +221,31 @@ private slots:
         }
         QCOMPARE(cached.sizeHint(), plain.sizeHint());
         QCOMPARE(cached.grab().toImage(), plain.grab().toImage());
+    }
+
+    // QTabWidget asks every page for its size whenever its own is asked,
+    // as a layout does after each insert.
+    void aRoomTabWidgetAsksEachNewPageItsSizeOnce()
+    {
+        auto* chats = AddTo<RoomTabWidget>(m_innerPage1);
+        int asked = 0;
+        const int pages = 200;
+        for (int i = 0; i < pages; ++i) {
+            chats->addTab(new SizedPage(asked, QSize(100, 80)), QString("user %1").arg(i));
+            chats->sizeHint();
+            chats->minimumSizeHint();
+        }
+        QVERIFY2(asked < 10 * pages, qPrintable(QString::number(asked)));
+
+        // A page asking more room grows the hints; gone, they shrink back.
+        const QSize hint = chats->sizeHint();
+        const QSize minimum = chats->minimumSizeHint();
+        chats->addTab(new SizedPage(asked, QSize(900, 700)), "big");
+        QVERIFY(chats->sizeHint().width() > 900 && chats->sizeHint().height() > 700);
+        QVERIFY(chats->minimumSizeHint().width() > 450 && chats->minimumSizeHint().height() > 350);
+        delete chats->widget(pages);
+        QCOMPARE(chats->sizeHint(), hint);
+        QCOMPARE(chats->minimumSizeHint(), minimum);
     }
 
     void showingPageFocusesHighestPriority()
