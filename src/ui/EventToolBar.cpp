@@ -113,7 +113,11 @@ void EventToolBar::AddEvent(QString i_text, QString i_icon, QWidget* ip_widget, 
     if (!IsSettingOn("show_event_buttons"))
         return;
 
-    QAction* button = addAction(QIcon(i_icon), shown);
+    // Read once per path: a burst of senders brings an event each.
+    auto icon = m_icons.find(i_icon);
+    if (icon == m_icons.end())
+        icon = m_icons.insert(i_icon, QIcon(i_icon));
+    QAction* button = addAction(*icon, shown);
     connect(button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(Value(address));
     ItemPtr actionItem = T("event_toolbar_action")->GetItem(Value(Address(button)));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QIcon>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
@@ -61,6 +62,8 @@ private:
     // The widgets behind the widget items, so a button never has to turn an
     // address back into a pointer.
     QHash<quintptr, QPointer<QWidget>> m_widgets;
+    // Button icons by resource path.
+    QHash<QString, QIcon> m_icons;
 };
 
 extern EventToolBar* eventToolBar;
