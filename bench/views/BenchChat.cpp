@@ -11,7 +11,9 @@
 //   against the same messages read with no page listening;
 // - private messages from many users at once: 200 and then 2,000 senders,
 //   one message each, in one write to the private chats page, hidden as a
-//   page of the main window is, and shown; each sender a tab of its own.
+//   page of the main window is, and shown; each sender a tab of its own,
+//   with event buttons on (a button for each sender's page, in a shown
+//   toolbar).
 //   The longest turn is the stall; 2,000 senders should cost ten times 200,
 //   growing no faster than the same work done bare (the file system alone
 //   may make ten times the log files cost more than ten times): the
@@ -188,6 +190,9 @@ struct ChatsPage
         chats->Init();
         if (!fixture.Start("me"))
             return false;
+        // A button in the event toolbar for each page with news, as users
+        // who turn them on see.
+        SetSetting("show_event_buttons", "yes");
         QObject::connect(fixture.net.client, &Server::PrivateChat, &context, [this](QString user, QString text) {
             ++heard;
             if (listening)
