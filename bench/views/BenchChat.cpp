@@ -9,6 +9,18 @@
 // - a flood of private messages: 60 messages of 100 KB in one write to the
 //   private chats page, and bringing the chat's tab to the front after it,
 //   against the same messages read with no page listening;
+// - private messages from many users at once: 200 and then 2,000 senders,
+//   one message each, in one write to the private chats page, hidden as a
+//   page of the main window is, and shown; each sender a tab of its own,
+//   with event buttons on (a button for each sender's page, in a shown
+//   toolbar).
+//   The longest turn is the stall; 2,000 senders should cost ten times 200,
+//   growing no faster than the same work done bare (the file system alone
+//   may make ten times the log files cost more than ten times): the
+//   messages read with no page, and a hidden tab widget given a plain page
+//   (a text browser and an input line) per sender, the line appended and
+//   logged; against which the whole time and the memory per sender are put
+//   too;
 // - the room log: lines written as the room page writes them, against the
 //   same lines written by a file opened, appended and closed per line with
 //   nothing else around it (the log's own way), and one file kept open;
@@ -25,9 +37,11 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <malloc.h>
 
 #include "BenchSupport.h"
 #include "Server.h"
@@ -155,28 +169,50 @@ void RoomBurst()
            Detail("(%.1f ms against %.1f ms)", burst[1].total * 1e3, baseline * 1e3));
 }
 
-void PrivateFlood()
+// The private chats page beside the rooms page as the main window holds
+// them, logged in; every private message read is counted, and handed to the
+// page as the main window does while listening holds.
+struct ChatsPage
 {
     ViewFixture fixture;
-    auto* rooms = new RoomsForm;
-    fixture.AddPage(rooms, "Rooms");
-    auto* chats = new ChatsForm;
-    fixture.AddPage(chats, "Chat");
-    rooms->Init();
-    chats->Init();
-    if (!fixture.Start("me")) {
-        std::printf("  private flood: no login\n");
-        return;
-    }
-    // As the main window hands messages over, while a page listens.
+    ChatsForm* chats = nullptr;
     bool listening = false;
     int heard = 0;
     QObject context;
-    QObject::connect(fixture.net.client, &Server::PrivateChat, &context, [&](QString user, QString text) {
-        ++heard;
-        if (listening)
-            chats->GetChatForm(user)->AddChat(user, text);
-    });
+
+    bool Start()
+    {
+        auto* rooms = new RoomsForm;
+        fixture.AddPage(rooms, "Rooms");
+        chats = new ChatsForm;
+        fixture.AddPage(chats, "Chat");
+        rooms->Init();
+        chats->Init();
+        if (!fixture.Start("me"))
+            return false;
+        // A button in the event toolbar for each page with news, as users
+        // who turn them on see.
+        SetSetting("show_event_buttons", "yes");
+        QObject::connect(fixture.net.client, &Server::PrivateChat, &context, [this](QString user, QString text) {
+            ++heard;
+            if (listening)
+                chats->GetChatForm(user)->AddChat(user, text);
+        });
+        return true;
+    }
+};
+
+void PrivateFlood()
+{
+    ChatsPage page;
+    if (!page.Start()) {
+        std::printf("  private flood: no login\n");
+        return;
+    }
+    ViewFixture& fixture = page.fixture;
+    ChatsForm* chats = page.chats;
+    bool& listening = page.listening;
+    int& heard = page.heard;
     const int messages = 60;
     const QString big(100 * 1024, 'w');
     auto flood = [&](const QString& from) {
@@ -210,6 +246,130 @@ void PrivateFlood()
     Figure("the chat's tab brought to the front", switched * 1e3, "ms", "<=", StallAim * 1e3);
     Figure("characters the view holds, against its cap", double(held) / ChatText::ViewCap, "x", "<=", 1.1,
            Detail("(%d characters; 6 million were said)", held));
+}
+
+// The bytes allocated and not freed.
+double HeapInUse()
+{
+    malloc_trim(0);
+    const struct mallinfo2 info = mallinfo2();
+    return double(info.uordblks + info.hblkhd);
+}
+
+// One private message from each of count users, as the server sends them,
+// in one write.
+QByteArray Senders(const QString& prefix, int count)
+{
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += TestMessage::Frame(
+            22, TestMessage().U32(quint32(i)).Str(prefix + QString::number(i)).Str(Said(i)).U8(1).Body());
+    return bytes;
+}
+
+struct SenderBurst
+{
+    Turns turns;
+    double bytes = 0;
+};
+
+// count users' messages into a private chats page of its own, the page
+// hidden as a page of the main window is, or shown; with listening false,
+// the messages are read with no page.
+SenderBurst Burst(const QString& prefix, int count, bool listening, bool shown)
+{
+    SenderBurst result;
+    ChatsPage page;
+    if (!page.Start()) {
+        std::printf("  many senders: no login\n");
+        return result;
+    }
+    page.listening = listening;
+    if (shown)
+        page.fixture.tabs->setCurrentWidget(page.chats);
+    QApplication::processEvents();
+    const double memory = HeapInUse();
+    page.fixture.net.server->SendRaw("me", Senders(prefix, count));
+    if (!TimedTurns([&] { return page.heard >= count; }, result.turns))
+        std::printf("  (%d senders did not arrive in time)\n", count);
+    result.bytes = HeapInUse() - memory;
+    const int tabs = page.chats->findChild<QTabWidget*>("chatTabControl")->count();
+    if (listening && tabs != count)
+        std::printf("  (%d senders made %d tabs)\n", count, tabs);
+    return result;
+}
+
+// The same work with bare widgets: count pages of a text browser and an
+// input line in a hidden tab widget, each message's line appended to its
+// page and logged to its sender's file.
+SenderBurst BareSenders(const QString& prefix, int count)
+{
+    SenderBurst result;
+    QWidget holder;
+    auto* plain = new QTabWidget(&holder);
+    plain->setMovable(true);
+    holder.resize(800, 600);
+    QApplication::processEvents();
+    const double memory = HeapInUse();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i) {
+        auto* page = new QWidget;
+        auto* layout = new QVBoxLayout(page);
+        auto* view = new QTextBrowser;
+        layout->addWidget(view);
+        layout->addWidget(new QLineEdit);
+        const QString sender = prefix + QString::number(i);
+        view->append(ChatText::ChatLineHtml(sender, Said(i)));
+        ChatText::LogChat(ChatText::Log::User, sender, ChatText::ChatLogLine(sender, Said(i)));
+        plain->addTab(page, sender);
+    }
+    QApplication::processEvents();
+    result.turns.total = Seconds(timer);
+    result.bytes = HeapInUse() - memory;
+    return result;
+}
+
+void ManySenders()
+{
+    const int sizes[2] = {200, 2000};
+    SenderBurst alone[2], bare[2], hidden[2], shown[2];
+    // Of three rounds, the quickest, with the longest stall of any: a
+    // shared machine's other work falls on a round or two.
+    auto keep = [](SenderBurst& kept, const SenderBurst& round) {
+        const double worst = std::max(kept.turns.worst, round.turns.worst);
+        if (kept.turns.total == 0 || round.turns.total < kept.turns.total)
+            kept = round;
+        kept.turns.worst = worst;
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 2; ++i) {
+            const QString name = QString("%1-%2-").arg(round).arg(i);
+            SenderBurst plain = BareSenders("bare" + name, sizes[i]);
+            const SenderBurst read = Burst("alone" + name, sizes[i], false, false);
+            plain.turns.total += read.turns.total;
+            keep(alone[i], read);
+            keep(bare[i], plain);
+            keep(hidden[i], Burst("hidden" + name, sizes[i], true, false));
+            keep(shown[i], Burst("shown" + name, sizes[i], true, true));
+        }
+    }
+    const double bareGrowth = bare[1].turns.total / bare[0].turns.total;
+
+    std::printf("  a private message from each of many users, in one read (a tab each):\n");
+    for (const auto& [name, runs] : {std::make_pair("page hidden", hidden), std::make_pair("page shown", shown)}) {
+        Figure(Detail("2,000 senders, %s: longest stall", name).c_str(), runs[1].turns.worst * 1e3, "ms", "<",
+               StallAim * 1e3, Detail("(200 senders: %.1f ms)", runs[0].turns.worst * 1e3));
+        const double growth = runs[1].turns.total / runs[0].turns.total;
+        Figure(Detail("2,000 against 200 senders, %s: growth", name).c_str(), growth / bareGrowth, "x", "<=", 1.3,
+               Detail("(bare pages' growth 1; %.1fx: %.0f ms against %.0f ms, bare pages %.1fx)", growth,
+                      runs[1].turns.total * 1e3, runs[0].turns.total * 1e3, bareGrowth));
+    }
+    Figure("2,000 senders, page hidden, against bare pages", hidden[1].turns.total / bare[1].turns.total, "x", "<=", 8,
+           Detail("(%.0f ms against %.0f ms, of which %.0f ms read with no page)", hidden[1].turns.total * 1e3,
+                  bare[1].turns.total * 1e3, alone[1].turns.total * 1e3));
+    Figure("memory per sender against a bare page's", hidden[1].bytes / std::max(bare[1].bytes, 1.0), "x", "<=", 2,
+           Detail("(%.1f KB against %.1f KB)", hidden[1].bytes / sizes[1] / 1024, bare[1].bytes / sizes[1] / 1024));
 }
 
 void RoomLog()
@@ -326,6 +486,7 @@ int main(int argc, char** argv)
     std::printf("Chat views\n");
     RoomBurst();
     PrivateFlood();
+    ManySenders();
     {
         ViewFixture fixture;
         SetSetting("log_room_chat", "yes");

@@ -17,6 +17,11 @@ EventToolBar* eventToolBar = nullptr;
 namespace {
 
 const int kBlinkIntervalMs = 1000;
+// A toolbar lays out every button it holds, and refills its overflow menu
+// with all that do not fit, at each new one: a burst of a thousand senders
+// would make that a million. A row shows a dozen; past this many, buttons
+// wait, in order, and show as others go.
+const int kMostButtonsShown = 100;
 
 quintptr Address(const QObject* ip_object)
 {
@@ -110,7 +115,18 @@ void EventToolBar::AddEvent(QString i_title, QString i_icon, QWidget* ip_widget,
     if (!IsSettingOn("show_event_buttons"))
         return;
 
-    QAction* button = addAction(QIcon(i_icon), i_title);
+    // Read once per path: a burst of senders brings an event each.
+    auto icon = m_icons.find(i_icon);
+    if (icon == m_icons.end())
+        icon = m_icons.insert(i_icon, QIcon(i_icon));
+    auto* button = new QAction(*icon, i_title, this);
+    m_buttons.insert(Address(button), button);
+    if (actions().size() < kMostButtonsShown) {
+        addAction(button);
+    } else {
+        m_waiting.append(button);
+        m_waitingSet.insert(button);
+    }
     connect(button, &QAction::triggered, this, &EventToolBar::OnActionTriggered);
     ItemPtr widgetItem = T("event_toolbar_widget")->GetItem(Value(address));
     ItemPtr actionItem = T("event_toolbar_action")->GetItem(Value(Address(button)));
@@ -158,9 +174,9 @@ void EventToolBar::OnActionTriggered()
     ItemPtr widgetItem = actionItem["event_toolbar_widget"];
     QPointer<QWidget> widget = m_widgets.value(widgetItem.AsUInt64());
 
-    removeAction(button);
-    // We are inside the button's own signal.
-    button->deleteLater();
+    // We are inside the button's own signal: it goes later.
+    DropButton(button);
+    ShowWaitingButtons();
     ShowPlaceholderIfEmpty();
 
     actionItem.Remove();
@@ -212,16 +228,12 @@ void EventToolBar::RemoveEventsAt(quintptr i_address)
     ItemPtr widgetItem = T("event_toolbar_widget")->HasItem(Value(i_address));
     if (!widgetItem)
         return;
-    const QList<QAction*> shown = actions();
     for (ItemPtr actionItem : widgetItem.GetItems("event_toolbar_action")) {
-        for (QAction* button : shown) {
-            if (Value(Address(button)).Bytes() == actionItem.AsStdString()) {
-                removeAction(button);
-                button->deleteLater();
-            }
-        }
+        if (QAction* button = m_buttons.value(actionItem.AsUInt64()))
+            DropButton(button);
         actionItem.Remove();
     }
+    ShowWaitingButtons();
     ShowPlaceholderIfEmpty();
     m_widgets.remove(i_address);
     widgetItem.Remove();
@@ -229,14 +241,32 @@ void EventToolBar::RemoveEventsAt(quintptr i_address)
 
 bool EventToolBar::HasButton(ItemPtr i_widgetItem, const QString& i_text) const
 {
-    const QList<QAction*> shown = actions();
     for (ItemPtr actionItem : i_widgetItem.GetItems("event_toolbar_action")) {
-        for (QAction* button : shown) {
-            if (button->text() == i_text && Value(Address(button)).Bytes() == actionItem.AsStdString())
-                return true;
-        }
+        const QAction* button = m_buttons.value(actionItem.AsUInt64());
+        if (button && button->text() == i_text)
+            return true;
     }
     return false;
+}
+
+void EventToolBar::DropButton(QAction* ip_button)
+{
+    m_buttons.remove(Address(ip_button));
+    if (!m_waitingSet.remove(ip_button))
+        removeAction(ip_button);
+    ip_button->deleteLater();
+}
+
+void EventToolBar::ShowWaitingButtons()
+{
+    // Buttons dropped while waiting are passed over here.
+    while (!m_waiting.isEmpty() && actions().size() < kMostButtonsShown) {
+        QAction* button = m_waiting.takeFirst();
+        if (m_waitingSet.remove(button))
+            addAction(button);
+    }
+    if (m_waitingSet.isEmpty())
+        m_waiting.clear();
 }
 
 void EventToolBar::ShowPlaceholderIfEmpty()

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QHash>
+#include <QIcon>
+#include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QToolBar>
@@ -52,6 +55,10 @@ private:
     void RemoveEventsAt(quintptr i_address);
     void ShowPlaceholderIfEmpty();
     bool HasButton(ItemPtr i_widgetItem, const QString& i_text) const;
+    // Takes a button off the toolbar or out of the wait, and deletes it
+    // later.
+    void DropButton(QAction* ip_button);
+    void ShowWaitingButtons();
 
     bool m_placeholderPresent = true;
     // Ordered by plain string comparison, which is the blinking order.
@@ -63,6 +70,14 @@ private:
     // The widgets behind the widget items, so a button never has to turn an
     // address back into a pointer.
     QHash<quintptr, QPointer<QWidget>> m_widgets;
+    // Every event button, shown or waiting, by its address.
+    QHash<quintptr, QAction*> m_buttons;
+    // Buttons past the most shown, oldest first, with those dropped meanwhile
+    // left in the list and out of the set.
+    QList<QAction*> m_waiting;
+    QSet<QAction*> m_waitingSet;
+    // Button icons by resource path.
+    QHash<QString, QIcon> m_icons;
 };
 
 extern EventToolBar* eventToolBar;

@@ -18,4 +18,12 @@ public:
 
 public slots:
     void OnTabChanged(int i_tab);
+
+protected:
+    // Marks the page's tab for activity or takes the mark away.
+    virtual void SetPageMarked(QWidget* page, bool marked);
+    // Gives the tab its activity colour or takes it away; one already so is
+    // left alone, since setting a tab's colour lays out every tab the bar
+    // holds when any has changed since last laid out.
+    void ColourTab(int index, bool marked);
 };

@@ -226,6 +226,38 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_another->hasFocus(), 2000);
     }
 
+    // A burst of senders: the toolbar holds a hundred buttons at most, the
+    // rest waiting in order and showing as others go.
+    void pastAHundredButtonsTheRestWaitTheirTurn()
+    {
+        QList<QLineEdit*> pages;
+        for (int i = 0; i < 150; ++i) {
+            pages << new QLineEdit(m_hidden->parentWidget());
+            m_bar->AddEvent(QString("user %1").arg(i), ":/icons/chat_icon", pages.last(), QString(), QString(), false);
+        }
+        QCOMPARE(Buttons().size(), 100);
+        QCOMPARE(d.GetType("event_toolbar_widget")->Count(), size_t(150));
+        // A waiting page's second event adds no button either.
+        m_bar->AddEvent("again", ":/icons/chat_icon", pages[120], QString(), QString(), false);
+        QCOMPARE(d.GetType("event_toolbar_action")->Count(), size_t(150));
+
+        // A waiting page that goes takes its button; a shown one that goes
+        // lets in the next still waiting.
+        delete pages.takeAt(100);
+        m_bar->RemoveEvents(pages[0]);
+        QCOMPARE(Buttons().size(), 100);
+        QCOMPARE(Buttons().last()->text(), QString("user 101"));
+        Buttons().first()->trigger();
+        QCOMPARE(Buttons().first()->text(), QString("user 2"));
+        QCOMPARE(Buttons().last()->text(), QString("user 102"));
+
+        for (QLineEdit* page : pages)
+            m_bar->RemoveEvents(page);
+        QVERIFY(Buttons().isEmpty());
+        QVERIFY(m_bar->isHidden());
+        QCOMPARE(d.GetType("event_toolbar_widget")->Count(), size_t(0));
+    }
+
     void lastButtonGoneHidesTheToolbar()
     {
         m_bar->AddEvent("one", ":/icons/room_icon", m_hidden, QString(), QString(), false);

@@ -1,11 +1,14 @@
 // Tab activity marks, focus priorities, the focus helpers, key reporting of
 // TreeWidget and the sorting of TreeWidgetItem rows.
+#include <QImage>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
 #include <QVBoxLayout>
 
+#include "CachedSizeTabBar.h"
 #include "ColumnSortingModel.h"
 #include "FocusHelpers.h"
 #include "RoomTabWidget.h"
@@ -40,6 +43,36 @@ QStringList Column(QTreeWidget* tree, int column)
         texts << tree->topLevelItem(i)->text(column);
     return texts;
 }
+
+// Counts the tabs a tab bar styles: each tab's style option asks where its
+// title goes.
+class TabCountingStyle : public QProxyStyle
+{
+public:
+    TabCountingStyle() : QProxyStyle("Fusion") {}
+
+    QRect subElementRect(SubElement element, const QStyleOption* option, const QWidget* widget) const override
+    {
+        styled += element == SE_TabBarTabText;
+        return QProxyStyle::subElementRect(element, option, widget);
+    }
+
+    mutable int styled = 0;
+};
+
+// A page of a fixed size that counts the times it is asked for it.
+class SizedPage : public QWidget
+{
+public:
+    SizedPage(int& asked, QSize size) : m_asked(asked), m_size(size) {}
+
+    QSize sizeHint() const override { return ++m_asked, m_size; }
+    QSize minimumSizeHint() const override { return ++m_asked, m_size / 2; }
+
+private:
+    int& m_asked;
+    QSize m_size;
+};
 
 } // namespace
 
@@ -119,6 +152,100 @@ private slots:
         QWidget* chat = AddPage(rooms, "b");
         TabWidget::MarkTabActivity(chat);
         QCOMPARE(rooms->tabBar()->tabTextColor(1), QColor(Qt::blue));
+    }
+
+    void aHiddenRoomTabWidgetColoursItsMarksOnceShown()
+    {
+        auto* chats = AddTo<RoomTabWidget>(m_innerPage1);
+        AddPage(chats, "a");
+        QWidget* spoken = AddPage(chats, "b");
+        AddPage(chats, "c");
+        TabWidget::MarkTabActivity(AddTo<QLineEdit>(spoken));
+        QVERIFY(!chats->tabBar()->tabTextColor(1).isValid());
+        QCOMPARE(m_outer->tabBar()->tabTextColor(1), QColor(Qt::blue));
+
+        // The mark goes with its page when the tab moves.
+        chats->tabBar()->moveTab(1, 2);
+        m_outer->setCurrentIndex(1);
+        m_inner->setCurrentIndex(1);
+        QCOMPARE(chats->tabBar()->tabTextColor(2), QColor(Qt::blue));
+        QVERIFY(!chats->tabBar()->tabTextColor(1).isValid());
+
+        // Seen, the mark is gone for good.
+        chats->setCurrentIndex(2);
+        chats->setCurrentIndex(0);
+        m_outer->setCurrentIndex(0);
+        m_outer->setCurrentIndex(1);
+        QVERIFY(!chats->tabBar()->tabTextColor(2).isValid());
+    }
+
+    // Thousands of tabs, a handful in view: a repaint styles those, and
+    // draws what QTabBar's own paint draws, wherever the bar is scrolled.
+    void aCachedSizeTabBarPaintsAsQTabBarStylingOnlyTheTabsInView()
+    {
+        TabCountingStyle style;
+        QTabBar plain;
+        CachedSizeTabBar cached;
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->setStyle(&style);
+            for (int i = 0; i < 400; ++i)
+                bar->addTab(QString("user %1").arg(i));
+            bar->setTabTextColor(7, Qt::blue);
+            bar->setTabEnabled(9, false);
+            bar->setTabVisible(3, false);
+            bar->setTabVisible(150, false);
+            bar->resize(500, bar->sizeHint().height());
+            bar->show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(&cached));
+        for (int current : {0, 8, 200, 399}) {
+            plain.setCurrentIndex(current);
+            cached.setCurrentIndex(current);
+            QCOMPARE(cached.grab().toImage(), plain.grab().toImage());
+        }
+        style.styled = 0;
+        cached.repaint();
+        QVERIFY2(style.styled > 0 && style.styled < 40, qPrintable(QString::number(style.styled)));
+
+        // Its size is kept between layouts, and follows each change, shown
+        // or hidden.
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->hide();
+            bar->setTabText(5, "a much longer title than it had");
+            bar->addTab("one more");
+        }
+        QCOMPARE(cached.sizeHint(), plain.sizeHint());
+        for (QTabBar* bar : std::initializer_list<QTabBar*>{&plain, &cached}) {
+            bar->show();
+            bar->removeTab(7);
+        }
+        QCOMPARE(cached.sizeHint(), plain.sizeHint());
+        QCOMPARE(cached.grab().toImage(), plain.grab().toImage());
+    }
+
+    // QTabWidget asks every page for its size whenever its own is asked,
+    // as a layout does after each insert.
+    void aRoomTabWidgetAsksEachNewPageItsSizeOnce()
+    {
+        auto* chats = AddTo<RoomTabWidget>(m_innerPage1);
+        int asked = 0;
+        const int pages = 200;
+        for (int i = 0; i < pages; ++i) {
+            chats->addTab(new SizedPage(asked, QSize(100, 80)), QString("user %1").arg(i));
+            chats->sizeHint();
+            chats->minimumSizeHint();
+        }
+        QVERIFY2(asked < 10 * pages, qPrintable(QString::number(asked)));
+
+        // A page asking more room grows the hints; gone, they shrink back.
+        const QSize hint = chats->sizeHint();
+        const QSize minimum = chats->minimumSizeHint();
+        chats->addTab(new SizedPage(asked, QSize(900, 700)), "big");
+        QVERIFY(chats->sizeHint().width() > 900 && chats->sizeHint().height() > 700);
+        QVERIFY(chats->minimumSizeHint().width() > 450 && chats->minimumSizeHint().height() > 350);
+        delete chats->widget(pages);
+        QCOMPARE(chats->sizeHint(), hint);
+        QCOMPARE(chats->minimumSizeHint(), minimum);
     }
 
     void showingPageFocusesHighestPriority()

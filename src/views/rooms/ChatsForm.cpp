@@ -12,9 +12,6 @@ ChatsForm* chatsForm = nullptr;
 
 namespace {
 
-const char* const kOnlineIcon = ":/icons/online_icon";
-const char* const kOfflineIcon = ":/icons/offline_icon";
-
 // The chat page named by the user's item, or null.
 ChatForm* PageOf(ItemPtr user)
 {
@@ -24,7 +21,8 @@ ChatForm* PageOf(ItemPtr user)
 
 } // namespace
 
-ChatsForm::ChatsForm(QWidget* parent) : QWidget(parent), ui(new Ui_ChatsForm)
+ChatsForm::ChatsForm(QWidget* parent)
+    : QWidget(parent), ui(new Ui_ChatsForm), m_onlineIcon(":/icons/online_icon"), m_offlineIcon(":/icons/offline_icon")
 {
     ui->setupUi(this);
     chatsForm = this;
@@ -57,7 +55,7 @@ ChatForm* ChatsForm::GetChatForm(QString user)
         return page;
     // The page connects its own item as it is made.
     auto* page = new ChatForm(user, ui->chatTabControl, this);
-    ui->chatTabControl->addTab(page, QIcon(item.IsConnected(ServerNames::IsOnline) ? kOnlineIcon : kOfflineIcon),
+    ui->chatTabControl->addTab(page, item.IsConnected(ServerNames::IsOnline) ? m_onlineIcon : m_offlineIcon,
                                PeerText::Title(user));
     if (gp_server)
         gp_server->TrackUser(user);
@@ -69,24 +67,24 @@ void ChatsForm::OpenChatForm(QString user)
     FocusWidgetAndParents(GetChatForm(user));
 }
 
-void ChatsForm::SetTabIcon(ItemPtr user, const char* icon)
+void ChatsForm::SetTabIcon(ItemPtr user, const QIcon& icon)
 {
     // Looked up by page each time: tabs move.
     if (ChatForm* page = PageOf(user)) {
         const int index = ui->chatTabControl->indexOf(page);
         if (index >= 0)
-            ui->chatTabControl->setTabIcon(index, QIcon(icon));
+            ui->chatTabControl->setTabIcon(index, icon);
     }
 }
 
 void ChatsForm::OnUserOnline(ItemPtr user)
 {
-    SetTabIcon(user, kOnlineIcon);
+    SetTabIcon(user, m_onlineIcon);
 }
 
 void ChatsForm::OnUserOffline(ItemPtr user)
 {
-    SetTabIcon(user, kOfflineIcon);
+    SetTabIcon(user, m_offlineIcon);
 }
 
 void ChatsForm::OnChatTabClosed(int i_index)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <QWidget>
 
@@ -39,9 +40,13 @@ public slots:
     void OnChatTabClosed(int i_index);
 
 private:
-    void SetTabIcon(ItemPtr user, const char* icon);
+    void SetTabIcon(ItemPtr user, const QIcon& icon);
 
     Ui_ChatsForm* ui;
+    // Read once and shared by every tab: a burst of strangers makes a tab
+    // each.
+    QIcon m_onlineIcon;
+    QIcon m_offlineIcon;
 };
 
 // The one private chats page, set by its constructor.

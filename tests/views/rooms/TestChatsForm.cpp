@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTabBar>
+#include <QToolButton>
 
 #include "EventToolBar.h"
 #include "RoomsSetup.h"
@@ -220,6 +221,52 @@ private slots:
         QCOMPARE(text, paste);
         QCOMPARE(edit->text(), QString());
         QVERIFY(LogLines("ann").last().endsWith("[me] " + paste));
+    }
+
+    // Spam from many users at once: a tab each, none of them costing a
+    // layout of every tab before it.
+    void aBurstOfSendersMakesATabEachAndEveryLineArrives()
+    {
+        QVERIFY(Start());
+        const int senders = 300;
+        QByteArray burst;
+        for (int i = 0; i < senders; ++i)
+            burst += TestMessage::Frame(
+                22,
+                TestMessage().U32(quint32(i)).Str(QString("spam%1").arg(i)).Str(QString("buy %1").arg(i)).U8(1).Body());
+        QVERIFY(s.Server()->SendRaw("me", burst));
+        QTabWidget* tabs = s.ChatTabs();
+        QTRY_COMPARE_WITH_TIMEOUT(tabs->count(), senders, 60000);
+        for (int i = 0; i < senders; ++i) {
+            const QString user = QString("spam%1").arg(i);
+            QCOMPARE(tabs->tabText(i), PeerText::Title(user));
+            QCOMPARE(Lines(tabs->widget(i)).mid(1), QStringList{QString("[%1] buy %2").arg(user).arg(i)});
+            QVERIFY(LogLines(user).value(0).endsWith(QString("[%1] buy %2").arg(user).arg(i)));
+            // A tab's own close button, or a colour set while the bar is
+            // hidden, makes the bar lay out every tab at each new one.
+            QVERIFY(!tabs->tabBar()->tabButton(i, QTabBar::LeftSide) &&
+                    !tabs->tabBar()->tabButton(i, QTabBar::RightSide));
+            QVERIFY(!tabs->tabBar()->tabTextColor(i).isValid());
+        }
+        QCOMPARE(m_popups.size(), senders);
+
+        // Shown, every tab but the current one has its mark.
+        s.fixture->tabs->setCurrentWidget(s.chats);
+        QVERIFY(!tabs->tabBar()->tabTextColor(0).isValid());
+        for (int i = 1; i < senders; ++i)
+            QCOMPARE(tabs->tabBar()->tabTextColor(i), QColor(Qt::blue));
+
+        // A chat still closes: by a middle click on its tab, and the current
+        // one by the corner button.
+        QTest::mouseClick(tabs->tabBar(), Qt::MiddleButton, {}, tabs->tabBar()->tabRect(0).center());
+        QCOMPARE(tabs->count(), senders - 1);
+        QCOMPARE(tabs->tabText(0), PeerText::Title("spam1"));
+        auto* close = tabs->findChild<QToolButton*>("closeTabButton");
+        QVERIFY(close && close->isVisible());
+        tabs->setCurrentIndex(5);
+        close->click();
+        QCOMPARE(tabs->count(), senders - 2);
+        QCOMPARE(tabs->tabText(5), PeerText::Title("spam7"));
     }
 
     void aFloodOfLongMessagesIsCappedAndTitlesShowNamesAsTheyAre()
