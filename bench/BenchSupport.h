@@ -181,6 +181,51 @@ inline std::string Detail(const char* format, ...)
     return buffer;
 }
 
+// A sender on a thread of its own flooding the receiver on this one: start
+// and stop are queued to the sender, the flood lasts the given seconds and
+// the receiver then runs until drained(). The resident growth is the peak
+// above what it was before the flood, in MB.
+struct Flood
+{
+    bool drained = false;
+    double seconds = 0;
+    double residentGrowth = 0;
+};
+
+inline Flood RunFlood(QObject* sender, int seconds, const std::function<void()>& start,
+                      const std::function<void()>& stop, const std::function<bool()>& drained)
+{
+    double mostResident = 0;
+    QTimer residentProbe;
+    QObject::connect(&residentProbe, &QTimer::timeout,
+                     [&] { mostResident = std::max(mostResident, ResidentMegabytes()); });
+    const double residentBefore = ResidentMegabytes();
+    residentProbe.start(20);
+    QMetaObject::invokeMethod(sender, start);
+    QElapsedTimer clock;
+    clock.start();
+    RunUntil([&] { return clock.elapsed() >= seconds * 1000; }, seconds * 1000 + 1000);
+    QMetaObject::invokeMethod(sender, stop);
+    Flood flood;
+    flood.drained = RunUntil(drained, 600000);
+    flood.seconds = Seconds(clock);
+    residentProbe.stop();
+    mostResident = std::max(mostResident, ResidentMegabytes());
+    flood.residentGrowth = std::max(0.0, mostResident - residentBefore);
+    return flood;
+}
+
+// A flood's figures: the most the receiver held unread against its bound,
+// and its resident growth against the bytes sent.
+inline void FloodFigures(qint64 mostUnread, qint64 bound, const Flood& flood, qint64 sent)
+{
+    const double sentMegabytes = sent / 1048576.0;
+    Figure("most held unread / bound", double(mostUnread) / double(bound), "x", "<=", 1.0,
+           Detail("%lld of %lld bytes", mostUnread, bound));
+    Figure("resident growth / bytes sent", flood.residentGrowth / sentMegabytes, "x", "<=", 0.05,
+           Detail("%.1f MB grown for %.1f MB sent", flood.residentGrowth, sentMegabytes));
+}
+
 // The last line of a benchmark; its exit status stays 0 either way, so
 // that one missed aim does not hide the figures of the next benchmark.
 inline int Summary(const char* name)

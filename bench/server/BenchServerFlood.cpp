@@ -6,11 +6,9 @@
 // and lets TCP slow the server. Every socket is on 127.0.0.1 and every wait
 // has a deadline.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <atomic>
 
@@ -120,43 +118,25 @@ int main(int argc, char** argv)
     int handled = 0;
     int outOfOrder = 0;
     qint64 mostUnread = 0;
-    double mostResident = 0;
     QObject::connect(client, &Server::RoomChat, [&](const QString&, const QString&, const QString& text) {
         if (!text.startsWith(QString::number(handled++) + 'x'))
             ++outOfOrder;
         mostUnread = std::max(mostUnread, client->UnreadBytes());
     });
-    QTimer residentProbe;
-    QObject::connect(&residentProbe, &QTimer::timeout,
-                     [&] { mostResident = std::max(mostResident, ResidentMegabytes()); });
-
-    const double residentBefore = ResidentMegabytes();
-    residentProbe.start(20);
-    QMetaObject::invokeMethod(server, [server] { server->Start(); });
-    QElapsedTimer clock;
-    clock.start();
-    RunUntil([&] { return clock.elapsed() >= FloodSeconds * 1000; }, FloodSeconds * 1000 + 1000);
-    QMetaObject::invokeMethod(server, [server] { server->Stop(); });
-    const bool drained = RunUntil([&] { return ended; }, 600000);
+    const Flood flood = RunFlood(
+        server, FloodSeconds, [server] { server->Start(); }, [server] { server->Stop(); }, [&] { return ended; });
     const int lines = server->Lines();
     const qint64 sent = server->Sent();
     server->deleteLater();
     serverThread.quit();
     serverThread.wait();
-    residentProbe.stop();
-    mostResident = std::max(mostResident, ResidentMegabytes());
 
-    const double sentMegabytes = sent / 1048576.0;
-    std::printf("  %d lines (%.1f MB) sent, %d handled, %d out of order, in %.1f s\n", lines, sentMegabytes, handled,
-                outOfOrder, Seconds(clock));
-    if (!drained || handled != lines || outOfOrder) {
+    std::printf("  %d lines (%.1f MB) sent, %d handled, %d out of order, in %.1f s\n", lines, sent / 1048576.0, handled,
+                outOfOrder, flood.seconds);
+    if (!flood.drained || handled != lines || outOfOrder) {
         std::printf("  the flood was not handled whole and in order\n");
         return 1;
     }
-    Figure("most held unread / bound", double(mostUnread) / double(Server::MaxUnreadBytes), "x", "<=", 1.0,
-           Detail("%lld of %lld bytes", mostUnread, qint64(Server::MaxUnreadBytes)));
-    const double growth = std::max(0.0, mostResident - residentBefore);
-    Figure("resident growth / bytes sent", growth / sentMegabytes, "x", "<=", 0.05,
-           Detail("%.1f MB grown for %.1f MB sent", growth, sentMegabytes));
+    FloodFigures(mostUnread, Server::MaxUnreadBytes, flood, sent);
     return Summary("serverflood");
 }

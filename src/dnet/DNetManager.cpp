@@ -8,6 +8,7 @@
 #include "Log.h"
 #include "MemStream.h"
 #include "PeerMessenger.h"
+#include "ReadBacklog.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TimerManager.h"
@@ -136,6 +137,7 @@ DNetManager::Link* DNetManager::Adopt(const QString& user, QTcpSocket* socket)
     link->user = user;
     link->socket = socket;
     socket->setParent(this);
+    socket->setReadBufferSize(ReadBacklog::SocketBufferLimit);
     connect(socket, &QTcpSocket::readyRead, this, [this, link] { OnReadable(link); });
     connect(socket, &QTcpSocket::disconnected, this, [this, link] { Closing(link, "closed by the other side"); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, link] { Closing(link, link->socket->errorString()); });
@@ -153,9 +155,25 @@ DNetManager::Link* DNetManager::Adopt(const QString& user, QTcpSocket* socket)
 
 void DNetManager::OnReadable(Link* link)
 {
-    link->buffer.append(link->socket->readAll());
     int taken = 0;
-    while (link->buffer.size() - taken >= 4) {
+    for (;;) {
+        const int held = link->buffer.size() - taken;
+        quint32 length = 0;
+        if (held >= 4) {
+            MemStream header(link->buffer.constData() + taken, 4);
+            header.Read(length);
+            if (length < 1 || length > MaxFrameLength) {
+                Close(link, QString("frame length %1 out of bounds").arg(length));
+                return;
+            }
+        }
+        if (held < 4 || held < 4 + int(length)) {
+            link->buffer.remove(0, taken);
+            taken = 0;
+            if (ReadWhatFits(link) > 0)
+                continue;
+            break;
+        }
         // A burst of searches from the parent is a search of our shares
         // each: they are handled a turn's budget at a time, in order.
         if (TurnBudget::Exhausted()) {
@@ -163,15 +181,6 @@ void DNetManager::OnReadable(Link* link)
             ContinueReading(link);
             return;
         }
-        MemStream header(link->buffer.constData() + taken, 4);
-        quint32 length = 0;
-        header.Read(length);
-        if (length < 1 || length > MaxFrameLength) {
-            Close(link, QString("frame length %1 out of bounds").arg(length));
-            return;
-        }
-        if (link->buffer.size() - taken < 4 + int(length))
-            break;
         const quint8 code = quint8(link->buffer.at(taken + 4));
         const QByteArray body = link->buffer.mid(taken + 5, int(length) - 1);
         taken += 4 + int(length);
@@ -182,9 +191,30 @@ void DNetManager::OnReadable(Link* link)
         if (parent ? link != m_parent : !m_children.contains(link))
             return;
     }
-    link->buffer.remove(0, taken);
     if (link->closing)
         Close(link, link->closeReason);
+}
+
+qint64 DNetManager::ReadWhatFits(Link* link)
+{
+    // Only what is there: a read of the whole allowance would allocate it.
+    const qint64 size = qMin(
+        ReadBacklog::Allowance(link->buffer.constData(), link->buffer.size(), ReadBacklog::MaxBacklog, MaxFrameLength),
+        link->socket->bytesAvailable());
+    if (size <= 0)
+        return 0;
+    link->buffer.append(link->socket->read(size));
+    return size;
+}
+
+qint64 DNetManager::UnreadBytes() const
+{
+    qint64 unread = 0;
+    for (const Link* link : m_children)
+        unread += link->buffer.size() + link->socket->bytesAvailable();
+    if (m_parent)
+        unread += m_parent->buffer.size() + m_parent->socket->bytesAvailable();
+    return unread;
 }
 
 void DNetManager::Closing(Link* link, const QString& why)

@@ -50,6 +50,10 @@ public:
     QString BranchRoot() const;
     quint32 ChildDepth() const { return m_childDepth; }
     int ChildLimit() const;
+    // What the links hold of what their peers sent: the bytes read and not
+    // yet handled, and those waiting in their sockets. Each link reads no
+    // faster than it handles (see ReadBacklog), so TCP slows a flooding peer.
+    qint64 UnreadBytes() const;
 
     // Frame builders and the reader of a search frame's body (after the
     // code), which never reads past the end.
@@ -85,6 +89,9 @@ private:
 
     Link* Adopt(const QString& user, QTcpSocket* socket);
     void OnReadable(Link* link);
+    // Moves what fits under the backlog bound from the socket to the
+    // buffer, which must hold no handled bytes; returns how many it moved.
+    qint64 ReadWhatFits(Link* link);
     void ContinueReading(Link* link);
     void Closing(Link* link, const QString& why);
     void OnFrame(Link* link, quint8 code, const QByteArray& body);

@@ -69,6 +69,11 @@ QString PeerConnection::PeerAddressText() const
     return m_socket ? m_socket->peerAddress().toString() : QString();
 }
 
+qint64 PeerConnection::UnreadBytes() const
+{
+    return m_buffer.size() + (m_socket ? m_socket->bytesAvailable() : 0);
+}
+
 void PeerConnection::SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken)
 {
     MemStream opening;
@@ -222,11 +227,24 @@ void PeerConnection::OnSocketDisconnected()
     Close("closed by the other side");
 }
 
-void PeerConnection::PullAll()
+bool PeerConnection::FrameBuffered() const
 {
-    QByteArray bytes = m_socket->readAll();
-    if (bytes.isEmpty())
+    const qint64 available = m_buffer.size() - m_taken;
+    return available >= 4 && available >= 4 + qint64(LittleEndian32(m_buffer.mid(m_taken, 4)));
+}
+
+void PeerConnection::PullWhatFits(quint32 maxFrameLength)
+{
+    if (m_taken > 0) {
+        m_buffer.remove(0, m_taken);
+        m_taken = 0;
+    }
+    // Only what is there: a read of the whole allowance would allocate it.
+    const qint64 size = qMin(ReadBacklog::Allowance(m_buffer.constData(), m_buffer.size(), MaxBacklog, maxFrameLength),
+                             m_socket->bytesAvailable());
+    if (size <= 0)
         return;
+    QByteArray bytes = m_socket->read(size);
     if (m_obfuscated)
         m_in.Transform(bytes);
     m_buffer.append(bytes);
@@ -264,8 +282,8 @@ QByteArray PeerConnection::Take(qint64 size)
 
 bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray& frame)
 {
-    if (ReadsEverything())
-        PullAll();
+    if (ReadsEverything() && !FrameBuffered())
+        PullWhatFits(maxLength);
     if (Available() < 4)
         return false;
     const quint32 length = LittleEndian32(Peek(4));

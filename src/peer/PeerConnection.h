@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "Obfuscator.h"
+#include "ReadBacklog.h"
 
 class QTcpSocket;
 
@@ -43,8 +44,14 @@ public:
     };
     // Opening frames are short; a longer one is not a client of ours.
     static constexpr quint32 MaxOpeningLength = 4096;
-    // How much the socket may buffer beyond what has been taken from it.
-    static constexpr qint64 SocketBufferLimit = 1024 * 1024;
+    // A message connection reads no faster than it handles, so that TCP
+    // slows a peer that sends faster: it holds at most MaxBacklog bytes read
+    // and not yet handled, and its socket at most SocketBufferLimit more.
+    // Only a message at the head larger than MaxBacklog is read whole
+    // beyond it.
+    static constexpr qint64 MaxBacklog = ReadBacklog::MaxBacklog;
+    static constexpr qint64 SocketBufferLimit = ReadBacklog::SocketBufferLimit;
+    static constexpr qint64 MaxUnreadBytes = ReadBacklog::MaxUnreadBytes;
 
     typedef std::function<qint64()> Clock;
 
@@ -63,6 +70,9 @@ public:
     qint64 Created() const { return m_created; }
     qint64 LastActivity() const { return m_lastActivity; }
     QString PeerAddressText() const;
+    // What the connection holds of what the peer sent: the bytes read and
+    // not yet let go, and those waiting in its socket.
+    qint64 UnreadBytes() const;
 
     // What peer messaging has learnt about it.
     QString user;
@@ -106,9 +116,14 @@ private:
     void Write(QByteArray bytes);
     bool Step();
     // Obfuscated bytes must all be decoded in order, and a message
-    // connection keeps nothing back for anyone; otherwise read exactly.
+    // connection keeps nothing back for anyone: both read ahead into the
+    // buffer, within the backlog bound; otherwise read exactly.
     bool ReadsEverything() const { return (m_obfuscated && m_state != State::AwaitingKey) || m_state == State::Open; }
-    void PullAll();
+    // Whether the frame at the head of the read bytes is there whole.
+    bool FrameBuffered() const;
+    // Moves what fits under the backlog bound from the socket to the
+    // buffer, a frame of up to maxFrameLength at its head read whole.
+    void PullWhatFits(quint32 maxFrameLength);
     qint64 Available() const;
     QByteArray Peek(qint64 size);
     QByteArray Take(qint64 size);

@@ -10,6 +10,7 @@
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
+#include "ReadBacklog.h"
 #include "ServerMessages.h"
 #include "UserStats.h"
 
@@ -42,9 +43,9 @@ public:
     // server that sends faster: it holds at most MaxBacklog bytes read and
     // not yet handled, and its socket at most SocketBufferLimit more. Only
     // a message at the head larger than MaxBacklog is read whole beyond it.
-    static constexpr qint64 MaxBacklog = 1024 * 1024;
-    static constexpr qint64 SocketBufferLimit = 256 * 1024;
-    static constexpr qint64 MaxUnreadBytes = MaxBacklog + SocketBufferLimit;
+    static constexpr qint64 MaxBacklog = ReadBacklog::MaxBacklog;
+    static constexpr qint64 SocketBufferLimit = ReadBacklog::SocketBufferLimit;
+    static constexpr qint64 MaxUnreadBytes = ReadBacklog::MaxUnreadBytes;
 
     static constexpr quint16 DefaultPort = 2242;
     static const char* const DefaultUsername;

@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 
 #include "MemStream.h"
+#include "ReadBacklog.h"
 
 namespace {
 using Messages = ServerMessages;
@@ -147,13 +148,7 @@ ServerMessages::FrameStatus ServerMessages::TakeFrame(const QByteArray& buffer, 
 
 qint64 ServerMessages::ReadAllowance(const QByteArray& unhandled, qint64 backlogLimit)
 {
-    qint64 target = backlogLimit;
-    if (unhandled.size() >= 4) {
-        const quint32 length = U32At(unhandled.constData());
-        if (length <= MaxFrameLength)
-            target = qMax(target, 4 + qint64(length));
-    }
-    return qMax<qint64>(0, target - unhandled.size());
+    return ReadBacklog::Allowance(unhandled.constData(), unhandled.size(), backlogLimit, MaxFrameLength);
 }
 
 QByteArray ServerMessages::Framed(const QByteArray& message)

@@ -28,6 +28,16 @@ QByteArray Opening()
     return Framed(TestMessage().U8(1).Str("peer").Str("P").U32(7).Body());
 }
 
+// Messages whose code counts up from 0, each with a text of textLength.
+QByteArray MessageFlood(int count, int textLength)
+{
+    QByteArray bytes;
+    const QString padding(textLength, 'x');
+    for (int i = 0; i < count; ++i)
+        bytes += Framed(TestMessage().U32(quint32(i)).Str(padding).Body());
+    return bytes;
+}
+
 QByteArray MessageBurst(int count)
 {
     QByteArray bytes;
@@ -86,6 +96,56 @@ private slots:
         const int most = turns.MostInOneTurn();
         // A turn's budget may be spent across the edge of a timer's turn.
         QVERIFY2(most <= 2 * TurnBudget::MaxMessages, qPrintable(QString("%1 in one turn").arg(most)));
+    }
+
+    // A peer sending faster than the client handles is slowed by TCP rather
+    // than buffered for; what it sent before it closed is still handled.
+    void aFloodIsReadNoFasterThanItIsHandledAndAllOfItInOrder()
+    {
+        Pair p;
+        QVERIFY(p.Open());
+        const int textLength = 1000;
+        const int count = int(12 * PeerConnection::MaxUnreadBytes / textLength);
+        int handled = 0;
+        int outOfOrder = 0;
+        int endedAfter = -1;
+        qint64 most = 0;
+        connect(p.near, &PeerConnection::MessageReceived, this, [&](quint32 code) {
+            if (code != quint32(handled++))
+                ++outOfOrder;
+            most = qMax(most, p.near->UnreadBytes());
+        });
+        connect(p.near, &PeerConnection::Ended, this, [&] { endedAfter = handled; });
+        p.far->write(MessageFlood(count, textLength));
+        p.far->disconnectFromHost();
+        QTRY_VERIFY_WITH_TIMEOUT(endedAfter >= 0, 60000);
+        QCOMPARE(endedAfter, count);
+        QCOMPARE(outOfOrder, 0);
+        QVERIFY2(most <= PeerConnection::MaxUnreadBytes, qPrintable(QString("%1 bytes unread").arg(most)));
+    }
+
+    // A message longer than the bound (a share list) is read whole, and what
+    // follows it is not held back.
+    void aMessageLargerThanTheBoundGetsThroughInItsPlace()
+    {
+        Pair p;
+        QVERIFY(p.Open());
+        QList<quint32> codes;
+        QByteArray largeBody;
+        qint64 most = 0;
+        connect(p.near, &PeerConnection::MessageReceived, this, [&](quint32 code, const QByteArray& body) {
+            codes << code;
+            if (code == 5)
+                largeBody = body;
+            most = qMax(most, p.near->UnreadBytes());
+        });
+        const QByteArray large = TestMessage().Str(QString(int(3 * PeerConnection::MaxBacklog), 'y')).Body();
+        const QByteArray largeFrame = Framed(TestMessage().U32(5).Body() + large);
+        p.far->write(MessageBurst(3) + largeFrame + MessageBurst(3));
+        QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 7, 30000);
+        QCOMPARE(codes, (QList<quint32>{1000, 1001, 1002, 5, 1000, 1001, 1002}));
+        QCOMPARE(largeBody, large);
+        QVERIFY(most <= largeFrame.size() + PeerConnection::SocketBufferLimit);
     }
 
     void droppingOrDeletingMidBurstStopsIt()
