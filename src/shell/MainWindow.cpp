@@ -739,7 +739,13 @@ void MainWindow::EveryFiveMinutes()
 
 void MainWindow::EveryHour()
 {
-    SaveData();
+    // What changed is saved every half minute already: the hour's save is
+    // the same, after the clean-up, and never holds the event loop while the
+    // disk writes a large share's file.
+    if (g_showIsOver || !dataSaver)
+        return;
+    d.RemoveDisconnectedItems();
+    dataSaver->SaveChanges(DataFilePrefix());
 }
 
 void MainWindow::OnUsernameChanged(ItemPtr key)

@@ -538,6 +538,7 @@ private slots:
 
         SetSetting("save_marker", "on the hour");
         FireTimer(timerManager->HourTimer());
+        dataSaver->WaitForSave();
         QVERIFY(NewestDataFile().contains("on the hour"));
 
         // What the desktop's save request calls.
@@ -625,9 +626,11 @@ private slots:
             return count;
         };
         FireTimer(timerManager->HourTimer());
+        dataSaver->WaitForSave();
         QCOMPARE(reports(), 1);
         QVERIFY(!QApplication::activeModalWidget());
         FireTimer(timerManager->HourTimer());
+        dataSaver->WaitForSave();
         QCOMPARE(reports(), 1);
 
         // The client is still working: it logs in and the teardown runs
