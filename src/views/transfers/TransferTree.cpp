@@ -131,7 +131,7 @@ QTreeWidgetItem* TransferTree::AddFileRow(ItemPtr entry, ItemPtr user, ItemPtr f
     fileRow->setText(SizeColumn, sizeText);
     if (!status.isEmpty()) {
         fileRow->setText(StatusColumn, statusText);
-        Paint(fileRow, status, m_tree->columnCount());
+        Paint(fileRow, status);
     }
     folderRow->addChild(fileRow);
     ItemPtr fileNode = m_rows.Add(fileRow, m_names.fileNode);
@@ -469,22 +469,10 @@ QList<QTreeWidgetItem*> TransferTree::ParentRows() const
 
 void TransferTree::Paint(QTreeWidgetItem* row, const QString& status)
 {
-    Paint(row, status, row->treeWidget() ? row->treeWidget()->columnCount() : row->columnCount());
-}
-
-void TransferTree::Paint(QTreeWidgetItem* row, const QString& status, int columns)
-{
-    const QBrush brush = TransferRow::BrushOf(TransferStatus::Color(status));
-    if (auto* own = dynamic_cast<TransferRow*>(row)) {
-        own->SetForeground(brush);
-        return;
-    }
-    // Every cell changed is a change the view hears of: a row already in
-    // its colour is left alone.
-    if (row->data(UserColumn, Qt::ForegroundRole) == QVariant(brush))
-        return;
-    for (int column = 0; column < columns; ++column)
-        row->setForeground(column, brush);
+    // Every row of the trees is a TransferRow, which keeps one colour for
+    // all its cells.
+    if (auto* own = dynamic_cast<TransferRow*>(row))
+        own->SetForeground(TransferRow::BrushOf(TransferStatus::Color(status)));
 }
 
 void TransferTree::SetText(QTreeWidgetItem* row, int column, const QString& text)

@@ -164,14 +164,14 @@ public:
     // Every parent row of this tree, users and folders.
     QList<QTreeWidgetItem*> ParentRows() const;
 
-    // Paints every cell's text of a row in the colour of a status.
+    // Paints a row of these trees, all of its cells, in the colour of a
+    // status (TransferRow::SetForeground).
     static void Paint(QTreeWidgetItem* row, const QString& status);
     // Sets a cell's text unless it shows that already: every change is
     // one the view hears of.
     static void SetText(QTreeWidgetItem* row, int column, const QString& text);
 
 private:
-    static void Paint(QTreeWidgetItem* row, const QString& status, int columns);
     void Uncount(QTreeWidgetItem* fileRow);
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);
