@@ -197,14 +197,10 @@ void DNetManager::OnReadable(Link* link)
 
 qint64 DNetManager::ReadWhatFits(Link* link)
 {
-    // Only what is there: a read of the whole allowance would allocate it.
-    const qint64 size = qMin(
-        ReadBacklog::Allowance(link->buffer.constData(), link->buffer.size(), ReadBacklog::MaxBacklog, MaxFrameLength),
-        link->socket->bytesAvailable());
-    if (size <= 0)
-        return 0;
-    link->buffer.append(link->socket->read(size));
-    return size;
+    const QByteArray bytes =
+        ReadBacklog::ReadWhatFits(link->socket, link->buffer, ReadBacklog::MaxBacklog, MaxFrameLength);
+    link->buffer.append(bytes);
+    return bytes.size();
 }
 
 qint64 DNetManager::UnreadBytes() const

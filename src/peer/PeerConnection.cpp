@@ -239,12 +239,9 @@ void PeerConnection::PullWhatFits(quint32 maxFrameLength)
         m_buffer.remove(0, m_taken);
         m_taken = 0;
     }
-    // Only what is there: a read of the whole allowance would allocate it.
-    const qint64 size = qMin(ReadBacklog::Allowance(m_buffer.constData(), m_buffer.size(), MaxBacklog, maxFrameLength),
-                             m_socket->bytesAvailable());
-    if (size <= 0)
+    QByteArray bytes = ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, maxFrameLength);
+    if (bytes.isEmpty())
         return;
-    QByteArray bytes = m_socket->read(size);
     if (m_obfuscated)
         m_in.Transform(bytes);
     m_buffer.append(bytes);

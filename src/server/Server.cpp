@@ -286,12 +286,9 @@ qint64 Server::ReadWhatFits()
 {
     if (!m_socket)
         return 0;
-    // Only what is there: a read of the whole allowance would allocate it.
-    const qint64 size = qMin(ServerMessages::ReadAllowance(m_buffer, MaxBacklog), m_socket->bytesAvailable());
-    if (size <= 0)
-        return 0;
-    m_buffer.append(m_socket->read(size));
-    return size;
+    const QByteArray bytes = ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, MaxFrameLength);
+    m_buffer.append(bytes);
+    return bytes.size();
 }
 
 void Server::HandleBuffered()

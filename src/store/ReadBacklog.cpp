@@ -1,5 +1,7 @@
 #include "ReadBacklog.h"
 
+#include <QIODevice>
+
 qint64 ReadBacklog::Allowance(const char* unhandled, qint64 size, qint64 backlogLimit, quint32 maxFrameLength)
 {
     qint64 target = backlogLimit;
@@ -10,4 +12,13 @@ qint64 ReadBacklog::Allowance(const char* unhandled, qint64 size, qint64 backlog
             target = qMax(target, 4 + qint64(length));
     }
     return qMax<qint64>(0, target - size);
+}
+
+QByteArray ReadBacklog::ReadWhatFits(QIODevice* device, const QByteArray& unhandled, qint64 backlogLimit,
+                                     quint32 maxFrameLength)
+{
+    // Only what is there: a read of the whole allowance would allocate it.
+    const qint64 size = qMin(Allowance(unhandled.constData(), unhandled.size(), backlogLimit, maxFrameLength),
+                             device->bytesAvailable());
+    return size > 0 ? device->read(size) : QByteArray();
 }

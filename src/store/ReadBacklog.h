@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
+
+class QIODevice;
 
 // How far a connection reading length-prefixed frames (a 32-bit
 // little-endian length, then that many bytes) may read ahead of what it
@@ -22,4 +25,8 @@ public:
     // the frame at its head when that frame alone is larger. A length above
     // maxFrameLength is not trusted to extend anything.
     static qint64 Allowance(const char* unhandled, qint64 size, qint64 backlogLimit, quint32 maxFrameLength);
+    // The bytes of the device's that fit that allowance for a reader
+    // holding unhandled, to be appended to it.
+    static QByteArray ReadWhatFits(QIODevice* device, const QByteArray& unhandled, qint64 backlogLimit,
+                                   quint32 maxFrameLength);
 };
