@@ -1,5 +1,6 @@
 #include "TransferPacer.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
 #include <limits>
@@ -7,8 +8,27 @@
 
 #include "SpeedLimit.h"
 
-TransferPacer::TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit)
-    : m_limit(limit), m_askedToExit(std::move(askedToExit))
+namespace {
+constexpr qint64 UsPerSecond = 1000000;
+
+// Bytes a rate allows in a span: in 64 bits and split at whole seconds, so
+// that neither a high limit nor a long wait for the peer overflows.
+qint64 BytesIn(qint64 bytesPerSecond, qint64 us)
+{
+    return bytesPerSecond * (us / UsPerSecond) + bytesPerSecond * (us % UsPerSecond) / UsPerSecond;
+}
+} // namespace
+
+TransferPacer::Clock TransferPacer::SystemClock()
+{
+    QElapsedTimer timer;
+    timer.start();
+    return Clock{[timer] { return timer.nsecsElapsed() / 1000; },
+                 [](qint64 us) { QThread::usleep(static_cast<unsigned long>(us)); }};
+}
+
+TransferPacer::TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit, Clock clock)
+    : m_limit(limit), m_askedToExit(std::move(askedToExit)), m_clock(std::move(clock))
 {
 }
 
@@ -16,51 +36,84 @@ void TransferPacer::Start(qint32 totalLimit)
 {
     m_previousLimit = totalLimit;
     m_owed = 0;
-    m_clock.start();
+    m_stepStartUs = m_clock.nowUs();
     RestartMeasurement();
 }
 
 void TransferPacer::RestartMeasurement()
 {
-    m_measurementStart.start();
+    m_measurementStartUs = m_clock.nowUs();
     m_measuredBytes = 0;
+}
+
+qint32 TransferPacer::CurrentLimit() const
+{
+    return m_limit ? m_limit->PerTransfer() : 0;
 }
 
 bool TransferPacer::Pace()
 {
-    const qint32 limit = m_limit ? m_limit->PerTransfer() : 0;
+    qint32 limit = CurrentLimit();
     if (limit != m_previousLimit) {
-        // Bytes moved while nothing was limited are not slept off later.
-        if (m_previousLimit == 0)
+        // Neither the bytes moved nor the time spent while nothing was
+        // limited are paced later: the time would fill the pool with a burst.
+        if (m_previousLimit == 0) {
             m_owed = 0;
+            m_stepStartUs = m_clock.nowUs();
+        }
         RestartMeasurement();
     }
-    if (limit != 0) {
-        m_owed = m_limit->PayFromPool(m_owed);
+    if (limit == 0) {
+        m_previousLimit = 0;
+        return true;
+    }
+    m_owed = m_limit->PayFromPool(m_owed);
+    // The owed bytes are slept off in slices with the limit read again
+    // after each: a user who types a new limit a key at a time passes
+    // through 1 KiB/s, and what is still owed is owed at the new limit.
+    qint64 unpaid = m_owed;
+    qint64 sleepFromUs = m_clock.nowUs();
+    // The allowance of the time since the last step is set against the
+    // bytes owed over it; a new limit empties the pool, so what the old one
+    // allowed is not saved.
+    qint64 allowanceFromUs = m_stepStartUs;
+    qint64 due = unpaid;
+    for (;;) {
+        const qint64 bytesPerSecond = qint64(limit) * 1024;
         // Microseconds rather than whole milliseconds: a chunk takes less
         // than a millisecond at a few MiB/s, and rounding it away would
         // leave high limits unenforced.
-        const qint64 bytesPerSecond = qint64(limit) * 1024;
-        const qint64 needUs = (m_owed * 1000000 + bytesPerSecond - 1) / bytesPerSecond;
-        const qint64 targetUs = m_clock.nsecsElapsed() / 1000 + needUs;
-        for (qint64 now = m_clock.nsecsElapsed() / 1000; now < targetUs; now = m_clock.nsecsElapsed() / 1000) {
-            QThread::usleep(static_cast<unsigned long>(std::min<qint64>(targetUs - now, SleepSliceMs * 1000)));
-            if (m_askedToExit && m_askedToExit()) {
-                m_previousLimit = limit;
-                return false;
-            }
+        const qint64 needUs = (unpaid * UsPerSecond + bytesPerSecond - 1) / bytesPerSecond;
+        const qint64 sleptUs = m_clock.nowUs() - sleepFromUs;
+        if (sleptUs >= needUs)
+            break;
+        m_clock.sleepUs(std::min<qint64>(needUs - sleptUs, qint64(SleepSliceMs) * 1000));
+        if (m_askedToExit && m_askedToExit()) {
+            m_previousLimit = limit;
+            return false;
         }
-        const qint64 elapsedUs = m_clock.nsecsElapsed() / 1000;
-        m_clock.restart();
-        // In 64 bits and split at whole seconds, so that neither a high
-        // limit nor a long wait for the peer overflows the product.
-        const qint64 allowance =
-            bytesPerSecond * (elapsedUs / 1000000) + bytesPerSecond * (elapsedUs % 1000000) / 1000000;
-        const qint64 leftover = allowance - m_owed;
-        m_owed = 0;
-        if (leftover > 0)
-            m_limit->AddToPool(leftover);
+        const qint32 current = CurrentLimit();
+        if (current == limit)
+            continue;
+        const qint64 nowUs = m_clock.nowUs();
+        unpaid = std::max<qint64>(0, unpaid - BytesIn(bytesPerSecond, nowUs - sleepFromUs));
+        sleepFromUs = nowUs;
+        allowanceFromUs = nowUs;
+        due = unpaid;
+        limit = current;
+        RestartMeasurement();
+        if (limit == 0) {
+            m_owed = 0;
+            m_previousLimit = 0;
+            return true;
+        }
     }
+    const qint64 endUs = m_clock.nowUs();
+    const qint64 leftover = BytesIn(qint64(limit) * 1024, endUs - allowanceFromUs) - due;
+    m_stepStartUs = endUs;
+    m_owed = 0;
+    if (leftover > 0)
+        m_limit->AddToPool(leftover);
     m_previousLimit = limit;
     return true;
 }
@@ -80,7 +133,7 @@ void TransferPacer::Moved(qint64 bytes)
 
 int TransferPacer::BytesPerSecond() const
 {
-    const qint64 ms = m_measurementStart.elapsed();
+    const qint64 ms = (m_clock.nowUs() - m_measurementStartUs) / 1000;
     if (ms <= 0)
         return 0;
     return int(std::min<qint64>(m_measuredBytes * 1000 / ms, std::numeric_limits<int>::max()));

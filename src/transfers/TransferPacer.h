@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QtGlobal>
 #include <functional>
 
@@ -14,9 +13,19 @@ class SpeedLimit;
 class TransferPacer
 {
 public:
-    // Longest single sleep: a stop request is looked at between slices, so
-    // even a transfer paced at 1 KiB/s stops within about a second.
-    static constexpr int SleepSliceMs = 500;
+    // The pacer's time in microseconds and its way of waiting: the steady
+    // clock and a real sleep, or a test's own.
+    struct Clock
+    {
+        std::function<qint64()> nowUs;
+        std::function<void(qint64 us)> sleepUs;
+    };
+    static Clock SystemClock();
+
+    // Longest single sleep: the limit and a stop request are looked at
+    // between slices, so a new limit takes effect, and a stop ends even a
+    // transfer paced at 1 KiB/s, within a quarter of a second.
+    static constexpr int SleepSliceMs = 250;
     // Bytes moved between two steps: large blocks keep the system calls and
     // waits few; under a limit a step is about a tenth of a second of it,
     // so the pace stays even.
@@ -25,7 +34,7 @@ public:
 
     // limit may be null (nothing is paced); askedToExit is asked between
     // sleep slices.
-    TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit);
+    TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit, Clock clock = SystemClock());
 
     // Starts the pacing clock and the speed measurement; the limit of the
     // "previous chunk" is the direction's total limit.
@@ -43,13 +52,16 @@ public:
     qint32 PreviousLimit() const { return m_previousLimit; }
 
 private:
+    qint32 CurrentLimit() const;
     void RestartMeasurement();
 
     SpeedLimit* m_limit;
     std::function<bool()> m_askedToExit;
+    Clock m_clock;
     qint32 m_previousLimit = 0;
     qint64 m_owed = 0;
-    QElapsedTimer m_clock;
-    QElapsedTimer m_measurementStart;
+    // When the pacing clock was last restarted: the end of the last step.
+    qint64 m_stepStartUs = 0;
+    qint64 m_measurementStartUs = 0;
     qint64 m_measuredBytes = 0;
 };

@@ -51,6 +51,36 @@ bool Within(double value, double target, double tolerance)
 {
     return value >= target * (1 - tolerance) && value <= target * (1 + tolerance);
 }
+
+// Changes during a pacer's sleep: (milliseconds into it, new limit in KiB/s;
+// 0 switches the limit off, -1 asks the thread to stop).
+using LimitSteps = QList<QPair<int, int>>;
+
+// A pacer's clock that moves only while the pacer sleeps, and makes each
+// change once the pacer's time reaches it.
+struct ScriptedClock
+{
+    SpeedLimit& limit;
+    LimitSteps steps;
+    bool stop = false;
+    qint64 nowUs = 0;
+
+    TransferPacer::Clock Clock()
+    {
+        return {[this] { return nowUs; },
+                [this](qint64 us) {
+                    for (nowUs += us; !steps.isEmpty() && steps.first().first * qint64(1000) <= nowUs;) {
+                        const int kib = steps.takeFirst().second;
+                        if (kib < 0)
+                            stop = true;
+                        else if (kib == 0)
+                            limit.Clear();
+                        else
+                            limit.Set(kib, kib);
+                    }
+                }};
+    }
+};
 } // namespace
 
 class TestSpeedLimits : public QObject
@@ -195,6 +225,74 @@ private slots:
         QCOMPARE(pacer.PreviousLimit(), 1);
     }
 
+    // A limit changed while a pacer sleeps off its last chunk holds from
+    // the next slice on, counted on what is still owed; a stop ends the
+    // sleep as soon.
+    void aPacerSleepFollowsTheLimitAsItChanges_data()
+    {
+        QTest::addColumn<int>("startLimit");
+        QTest::addColumn<qint64>("moved");
+        QTest::addColumn<LimitSteps>("steps");
+        QTest::addColumn<int>("endsAfterMs");
+        QTest::addColumn<int>("endsByMs");
+
+        const int slice = TransferPacer::SleepSliceMs;
+        // 1000 typed over 20000 a key at a time: 256 KiB owed at 1 KiB/s
+        // would be slept off for over four minutes.
+        QTest::newRow("typed lower") << 1 << TransferPacer::MaxChunk << LimitSteps{{300, 10}, {600, 100}, {900, 1000}}
+                                     << 900 << 900 + slice + 300;
+        QTest::newRow("raised") << 1 << TransferPacer::MinChunk << LimitSteps{{1000, 20000}} << 1000
+                                << 1000 + slice + 10;
+        // 256 KiB at 100 KiB/s is 2.6 s; at most 75 KiB of it is paid when
+        // 10 KiB/s is seen, so the rest takes 18 s or more.
+        QTest::newRow("lowered") << 100 << TransferPacer::MaxChunk << LimitSteps{{500, 10}} << 18000 << 21500;
+        QTest::newRow("switched off") << 1 << TransferPacer::MinChunk << LimitSteps{{1000, 0}} << 1000 << 1000 + slice;
+        QTest::newRow("stopped") << 1 << TransferPacer::MinChunk << LimitSteps{{1000, -1}} << 1000 << 1000 + slice;
+    }
+
+    void aPacerSleepFollowsTheLimitAsItChanges()
+    {
+        QFETCH(int, startLimit);
+        QFETCH(qint64, moved);
+        QFETCH(LimitSteps, steps);
+        QFETCH(int, endsAfterMs);
+        QFETCH(int, endsByMs);
+
+        SpeedLimit limit;
+        limit.Set(20000, 20000);
+        ScriptedClock clock{limit, steps};
+        TransferPacer pacer(
+            &limit, [&clock] { return clock.stop; }, clock.Clock());
+        pacer.Start(20000);
+        QVERIFY(pacer.Pace());
+        pacer.Moved(moved);
+        limit.Set(startLimit, startLimit);
+        const bool stopped = steps.last().second < 0;
+        QCOMPARE(pacer.Pace(), !stopped);
+        QVERIFY2(clock.nowUs >= qint64(endsAfterMs) * 1000 && clock.nowUs <= qint64(endsByMs) * 1000,
+                 qPrintable(QString("slept %1 ms").arg(clock.nowUs / 1000)));
+        QVERIFY(clock.steps.isEmpty());
+        QCOMPARE(pacer.PreviousLimit(), stopped ? startLimit : steps.last().second);
+    }
+
+    void timeWithoutALimitIsNotSavedForLater()
+    {
+        // A minute without a limit, then one of 100 KiB/s: the minute's
+        // allowance in the pool would let 6,000 KiB through unpaced.
+        SpeedLimit limit;
+        ScriptedClock clock{limit, {}};
+        TransferPacer pacer(
+            &limit, [] { return false; }, clock.Clock());
+        pacer.Start(0);
+        QVERIFY(pacer.Pace());
+        clock.nowUs += qint64(60) * 1000 * 1000;
+        pacer.Moved(qint64(50) << 20);
+        limit.Set(100, 100);
+        QVERIFY(pacer.Pace());
+        QCOMPARE(limit.Pool(), qint64(0));
+        QCOMPARE(clock.nowUs, qint64(60) * 1000 * 1000);
+    }
+
     void unusedAllowanceGoesToThePool()
     {
         // 10,000 KiB/s for 300 ms is 3,072,000 bytes of allowance, a product
@@ -207,6 +305,24 @@ private slots:
         QVERIFY(pacer.Pace());
         QVERIFY2(limit.Pool() >= 3072000, qPrintable(QString::number(limit.Pool())));
         QVERIFY(limit.Pool() < qint64(10000) * 1024 * 60);
+    }
+
+    void raisingALimitResumesAnUploadThatSleptAtTheOldOne()
+    {
+        // At 1 KiB/s the first chunk of 8 KiB is followed by an eight-second
+        // sleep; the user goes on typing "1000" and the bytes flow again.
+        f.engine->SetUploadSpeedLimit(1);
+        f.engine->EnableUploadSpeedLimit(true);
+        QFile source(f.SparseFile("source", qint64(64) << 20));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        LoopbackTransfer t;
+        QVERIFY(t.StartUploadAt(&source, 3, 0));
+        qint64 received = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= TransferPacer::MinChunk, 5000);
+        QCOMPARE(received, TransferPacer::MinChunk);
+        for (int limit : {10, 100, 1000})
+            f.engine->SetUploadSpeedLimit(limit);
+        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= 64 * 1024, 4000);
     }
 
     void oneTransferHoldsTheLimit_data()

@@ -40,11 +40,6 @@ bool TransferRow::SetForeground(const QBrush& brush)
             return true;
     tree->viewport()->update(tree->visualItemRect(this));
     return true;
-    for (QTreeWidgetItem* above = parent(); above; above = above->parent())
-        if (!above->isExpanded())
-            return true;
-    tree->viewport()->update(tree->visualItemRect(this));
-    return true;
 }
 
 void TransferRow::WatchLayout(QTreeWidget* tree)
