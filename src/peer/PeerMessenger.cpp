@@ -239,7 +239,7 @@ bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, 
     if (connection) {
         if (connection->droppedAnswers++ == 0)
             Log(Area, 1,
-                QString("%1 leaves %2 bytes of our answers unread; dropping further answers to it until it reads")
+                QString("%1 leaves %2 bytes we sent it unread; dropping further answers to it until it reads")
                     .arg(user)
                     .arg(connection->UnwrittenBytes()));
         return false;

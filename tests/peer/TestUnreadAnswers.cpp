@@ -78,7 +78,7 @@ private slots:
             f.peer->SendMessage(user, answer);
         });
         QSignalSpy handled(f.peer, &PeerMessenger::UploadPlaceInLineRequested);
-        const int questions = 80;
+        const int questions = 120;
         for (int i = 0; i < questions; ++i)
             link->SendMessage(36, FakeWire().U32(quint32(i)).Str(QString("folder %1").arg(i)).Bytes());
         link->SendMessage(51, FakeWire().Str("last").Bytes());
