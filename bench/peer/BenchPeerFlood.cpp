@@ -11,80 +11,15 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <algorithm>
-#include <atomic>
 
 #include "BenchSupport.h"
+#include "FloodPeer.h"
 #include "MemStream.h"
 #include "PeerConnection.h"
 
 namespace {
 const int FloodSeconds = 5;
 const int TextLength = 200;
-// The peer tops up what waits in its socket to this, so it sends as fast as
-// the connection takes it and holds little itself.
-const qint64 PeerQueue = 1024 * 1024;
-
-QByteArray Framed(const QByteArray& content)
-{
-    MemStream frame;
-    frame.Write(quint32(content.size()));
-    frame.Append(content);
-    return frame.GetBytes();
-}
-
-// The peer's side, on a thread of its own as a peer is a program of its
-// own: connects, greets, then floods until told to stop and closes.
-class FloodPeer : public QObject
-{
-public:
-    void Connect(quint16 port)
-    {
-        m_socket = new QTcpSocket(this);
-        connect(m_socket, &QTcpSocket::bytesWritten, this, &FloodPeer::TopUp);
-        m_socket->connectToHost(QHostAddress::LocalHost, port);
-        MemStream opening;
-        opening.Write(quint8(1));
-        opening.Write(QString("peer"));
-        opening.Write(QString("P"));
-        opening.Write(quint32(7));
-        m_socket->write(Framed(opening.GetBytes()));
-    }
-    void Start()
-    {
-        m_flooding = true;
-        TopUp();
-    }
-    void Stop()
-    {
-        m_flooding = false;
-        m_socket->disconnectFromHost();
-    }
-    // Read from the client's thread.
-    int Messages() const { return m_messages; }
-    qint64 Sent() const { return m_sent; }
-
-private:
-    void TopUp()
-    {
-        const QString text(TextLength, 'x');
-        while (m_flooding && m_socket->bytesToWrite() < PeerQueue) {
-            QByteArray chunk;
-            for (int i = 0; i < 256; ++i) {
-                MemStream message;
-                message.Write(quint32(m_messages++));
-                message.Write(text);
-                chunk += Framed(message.GetBytes());
-            }
-            m_sent += chunk.size();
-            m_socket->write(chunk);
-        }
-    }
-
-    QTcpSocket* m_socket = nullptr;
-    bool m_flooding = false;
-    std::atomic<int> m_messages{0};
-    std::atomic<qint64> m_sent{0};
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -95,7 +30,13 @@ int main(int argc, char** argv)
 
     QTcpServer listener;
     listener.listen(QHostAddress::LocalHost);
-    auto* peer = new FloodPeer;
+    const QString text(TextLength, 'x');
+    auto* peer = new FloodPeer("peer", [text](int n) {
+        MemStream message;
+        message.Write(quint32(n));
+        message.Write(text);
+        return message.GetBytes();
+    });
     QThread peerThread;
     peer->moveToThread(&peerThread);
     peerThread.start();

@@ -74,6 +74,21 @@ qint64 PeerConnection::UnreadBytes() const
     return m_buffer.size() + (m_socket ? m_socket->bytesAvailable() : 0);
 }
 
+qint64 PeerConnection::UnwrittenBytes() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+bool PeerConnection::HasRoomFor(qint64 size)
+{
+    return m_unwritten.Fits(4 + size, UnwrittenBytes());
+}
+
+bool PeerConnection::Waits(quint32 code)
+{
+    return m_unwritten.Waits(code, UnwrittenBytes());
+}
+
 void PeerConnection::SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken)
 {
     MemStream opening;
@@ -81,7 +96,7 @@ void PeerConnection::SendGreeting(const QString& ownName, const QString& connect
     opening.Write(ownName);
     opening.Write(connectionType);
     opening.Write(connectionToken);
-    Write(Framed(opening.GetBytes()));
+    Write(Framed(opening.GetBytes()), WriteBacklog::NotAMessage);
 }
 
 void PeerConnection::SendRelayAnswer(quint32 connectionToken)
@@ -89,21 +104,21 @@ void PeerConnection::SendRelayAnswer(quint32 connectionToken)
     MemStream opening;
     opening.Write(quint8(0));
     opening.Write(connectionToken);
-    Write(Framed(opening.GetBytes()));
+    Write(Framed(opening.GetBytes()), WriteBacklog::NotAMessage);
 }
 
 void PeerConnection::SendMessage(const QByteArray& message)
 {
-    Write(Framed(message));
+    Write(Framed(message), message.size() >= 4 ? LittleEndian32(message) : WriteBacklog::NotAMessage);
 }
 
-void PeerConnection::Write(QByteArray bytes)
+void PeerConnection::Write(QByteArray bytes, quint32 code)
 {
     if (!m_socket || m_state == State::Finished)
         return;
     if (m_obfuscated)
         m_out.Transform(bytes);
-    m_socket->write(bytes);
+    m_unwritten.Queued(code, m_socket->write(bytes));
     m_lastActivity = m_clock();
 }
 
@@ -158,7 +173,7 @@ void PeerConnection::OnSocketConnected()
         const quint32 key = QRandomGenerator::system()->generate();
         MemStream keyBytes;
         keyBytes.Write(key);
-        m_socket->write(keyBytes.GetBytes());
+        m_unwritten.Queued(WriteBacklog::NotAMessage, m_socket->write(keyBytes.GetBytes()));
         m_out = Obfuscator(key, Obfuscator::FromConnectingSide);
         m_in = Obfuscator(key, Obfuscator::FromAcceptingSide);
     }

@@ -9,6 +9,7 @@
 
 #include "Obfuscator.h"
 #include "ReadBacklog.h"
+#include "WriteBacklog.h"
 
 class QTcpSocket;
 
@@ -73,11 +74,19 @@ public:
     // What the connection holds of what the peer sent: the bytes read and
     // not yet let go, and those waiting in its socket.
     qint64 UnreadBytes() const;
+    // What waits in the socket to be written to the peer; whether a message
+    // of size bytes still fits behind it, and whether one of that code
+    // still waits in it (WriteBacklog).
+    qint64 UnwrittenBytes() const;
+    bool HasRoomFor(qint64 size);
+    bool Waits(quint32 code);
 
     // What peer messaging has learnt about it.
     QString user;
     QString type;
     quint32 token = 0;
+    // Our answers dropped since the peer last had room for one.
+    int droppedAnswers = 0;
 
     void SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken);
     void SendRelayAnswer(quint32 connectionToken);
@@ -113,7 +122,7 @@ private slots:
 
 private:
     void Setup();
-    void Write(QByteArray bytes);
+    void Write(QByteArray bytes, quint32 code);
     bool Step();
     // Obfuscated bytes must all be decoded in order, and a message
     // connection keeps nothing back for anyone: both read ahead into the
@@ -142,6 +151,7 @@ private:
     bool m_connected;
     Obfuscator m_in;
     Obfuscator m_out;
+    WriteBacklog m_unwritten;
     // Decoded or pulled bytes; the first m_taken of them are used up.
     QByteArray m_buffer;
     int m_taken = 0;

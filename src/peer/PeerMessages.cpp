@@ -403,6 +403,38 @@ MemStream PeerMessages::WriteUploadOffer(const std::string& path, qint64 size)
     return message;
 }
 
+quint32 PeerMessages::AnswerTo(quint32 request)
+{
+    switch (request) {
+    case SharedFileListRequest:
+        return SharedFileList;
+    case UserInfoRequest:
+        return UserInfoReply;
+    case FolderContentsRequest:
+        return FolderContents;
+    case PlaceInLineRequest:
+        return PlaceInLine;
+    default:
+        return 0;
+    }
+}
+
+bool PeerMessages::IsAnswer(quint32 code)
+{
+    switch (code) {
+    case SharedFileList:
+    case FileSearchResult:
+    case UserInfoReply:
+    case FolderContents:
+    case TransferResponse:
+    case PlaceInLine:
+    case UploadDenied:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string PeerMessages::Utf8(const QString& text)
 {
     return text.toUtf8().toStdString();

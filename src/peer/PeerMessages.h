@@ -91,6 +91,14 @@ public:
         Corrupt,
         TooLarge
     };
+    // Our answer to a peer's question (a request that asks for nothing but
+    // that answer); 0 for any other code.
+    static quint32 AnswerTo(quint32 request);
+    // Whether we send messages of that code only because a peer asked (a
+    // question, a transfer or queue request, a search): what waits unread
+    // of these is bounded, while our own requests always go.
+    static bool IsAnswer(quint32 code);
+
     // Inflates a zlib stream, stopping as soon as the output would pass
     // limit bytes. A stream that does not end within the input is Corrupt.
     static InflateResult Inflate(const char* data, qint64 size, int limit, QByteArray& out);

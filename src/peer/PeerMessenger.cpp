@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtEndian>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -18,6 +19,7 @@
 #include "ServerNames.h"
 #include "Settings.h"
 #include "TimerManager.h"
+#include "WriteBacklog.h"
 
 PeerMessenger* peerMessenger = nullptr;
 
@@ -207,15 +209,77 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
 {
     if (user.isEmpty())
         return;
-    if (PeerConnection* connection = LatestMessageConnection(user)) {
-        connection->SendMessage(message.GetBytes());
+    const QByteArray bytes = message.GetBytes();
+    PeerConnection* connection = LatestMessageConnection(user);
+    if (bytes.size() >= 4 && PeerMessages::IsAnswer(qFromLittleEndian<quint32>(bytes.constData())) &&
+        !AnswerFits(connection, user, bytes.size()))
+        return;
+    if (connection) {
+        connection->SendMessage(bytes);
         return;
     }
-    m_unsent[user].push_back(Unsent{message.GetBytes(), m_clock()});
+    m_unsent[user].push_back(Unsent{bytes, m_clock()});
     for (const auto& entry : m_attempts)
         if (entry.second.user == user && entry.second.type == "P")
             return;
     StartAttempt(user, "P");
+}
+
+bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, qint64 size)
+{
+    if (connection && connection->HasRoomFor(size)) {
+        if (connection->droppedAnswers > 0)
+            Log(Area, 1,
+                QString("%1 reads again; %2 answer(s) to it were dropped meanwhile")
+                    .arg(user)
+                    .arg(connection->droppedAnswers));
+        connection->droppedAnswers = 0;
+        return true;
+    }
+    if (connection) {
+        if (connection->droppedAnswers++ == 0)
+            Log(Area, 1,
+                QString("%1 leaves %2 bytes we sent it unread; dropping further answers to it until it reads")
+                    .arg(user)
+                    .arg(connection->UnwrittenBytes()));
+        return false;
+    }
+    auto unsent = m_unsent.find(user);
+    qint64 waiting = 0;
+    if (unsent != m_unsent.end())
+        for (const Unsent& message : unsent->second)
+            waiting += message.message.size();
+    if (WriteBacklog::Within(waiting, size))
+        return true;
+    Log(Area, 2,
+        QString("Dropping an answer to %1: %2 bytes already wait for a connection to it").arg(user).arg(waiting));
+    return false;
+}
+
+bool PeerMessenger::WillAnswer(const QString& user, quint32 code)
+{
+    const quint32 answer = PeerMessages::AnswerTo(code);
+    PeerConnection* connection = answer ? LatestMessageConnection(user) : nullptr;
+    if (!connection)
+        return true;
+    // A question that names nothing has one answer: the one waiting serves,
+    // unlogged, as a flood of them would flood the log.
+    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) &&
+        connection->Waits(answer))
+        return false;
+    return AnswerFits(connection, user, 0);
+}
+
+qint64 PeerMessenger::UnwrittenBytes(const QString& user) const
+{
+    qint64 waiting = 0;
+    for (const PeerConnection* connection : m_messageConnections.value(user))
+        waiting += connection->UnwrittenBytes();
+    auto unsent = m_unsent.find(user);
+    if (unsent != m_unsent.end())
+        for (const Unsent& message : unsent->second)
+            waiting += message.message.size();
+    return waiting;
 }
 
 void PeerMessenger::SendMessage(QString user, MemStream& message)

@@ -92,6 +92,9 @@ public:
     quint16 ObfuscatedListeningPort() const;
     int MessageConnectionCount(const QString& user) const;
     int UnsentMessageCount(const QString& user) const;
+    // What waits to be written to the user: in its message connections and
+    // for one.
+    qint64 UnwrittenBytes(const QString& user) const;
     int AttemptCount() const { return int(m_attempts.size()); }
 
 signals:
@@ -173,6 +176,14 @@ private:
     bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
     void SendToUser(const QString& user, const MemStream& message);
+    // Whether an answer of size bytes to the user keeps what waits for it,
+    // on the connection (null: none yet) or for one, within the write
+    // backlog bound (WriteBacklog); each stretch of drops is logged once.
+    bool AnswerFits(PeerConnection* connection, const QString& user, qint64 size);
+    // Whether a peer's question is handled: not while our answer to the
+    // same question still waits for it, nor while its answers fill the
+    // bound.
+    bool WillAnswer(const QString& user, quint32 code);
     void SetUserAddress(const QString& user, const QString& address);
     QString OwnName() const;
 

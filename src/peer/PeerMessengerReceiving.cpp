@@ -38,6 +38,8 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 {
     QPointer<PeerConnection> guard(connection);
     const QString user = connection->user;
+    if (!WillAnswer(user, code))
+        return;
     bool ok = true;
     switch (code) {
     case PeerMessages::SharedFileListRequest:

@@ -76,6 +76,20 @@ void FakePeerLink::Close()
     m_socket->disconnectFromHost();
 }
 
+void FakePeerLink::StopReading()
+{
+    m_reading = false;
+    // The socket itself then stops taking bytes from the system.
+    m_socket->setReadBufferSize(1);
+}
+
+void FakePeerLink::ResumeReading()
+{
+    m_reading = true;
+    m_socket->setReadBufferSize(0);
+    QMetaObject::invokeMethod(this, &FakePeerLink::OnReadyRead, Qt::QueuedConnection);
+}
+
 void FakePeerLink::SetMode(Mode mode)
 {
     m_mode = mode;
@@ -115,6 +129,8 @@ bool FakePeerLink::WaitForClosed(int timeout)
 
 void FakePeerLink::OnReadyRead()
 {
+    if (!m_reading)
+        return;
     QByteArray bytes = m_socket->readAll();
     if (m_obfuscated && !m_keyed) {
         // An accepted obfuscated link starts with the opener's key.

@@ -47,6 +47,11 @@ public:
     void SendMessage(quint32 code, const QByteArray& body);
     void SendLinkFrame(quint8 code, const QByteArray& body);
     void Close();
+    // Reads nothing from now on, as a peer that never reads: its system
+    // takes what it has room for and the rest waits at the other end.
+    void StopReading();
+    // Takes in what waited, and all that follows.
+    void ResumeReading();
 
     // How incoming bytes are read from now on (a link the fake peer opened
     // has no opening to read).
@@ -94,6 +99,7 @@ private:
     bool m_obfuscated;
     bool m_keyed = false;
     bool m_closed = false;
+    bool m_reading = true;
     Mode m_mode;
     FakeObfuscation m_in;
     FakeObfuscation m_out;

@@ -179,6 +179,45 @@ private slots:
         QCOMPARE(build("x"), code + TestMessage().Str("x").U8(0).Body() + tail);
     }
 
+    // A peer that keeps asking and reads nothing holds one answer of ours,
+    // and another peer asking meanwhile has its answer whole.
+    void aPeerThatNeverReadsIsAnsweredOnceAndOthersStillAre()
+    {
+        s.Make();
+        QVERIFY(s.Start());
+        // Larger than the system's buffers on the way take, so the first
+        // answer still waits in the client while the rest are asked.
+        const QByteArray picture = TempTree::Pattern(6 * 1024 * 1024, 7);
+        QVERIFY(s.fixture->WriteFile("me.png", picture).size() > 0);
+        SetSetting("user_picture_file", s.fixture->Path("me.png"));
+        FakePeerLink* mallory = s.fixture->LinkedPeer("mallory");
+        FakePeerLink* bob = s.fixture->LinkedPeer("bob");
+        QVERIFY(mallory && bob);
+        mallory->StopReading();
+        QSignalSpy handled(s.fixture->net.peer, &PeerMessenger::UploadPlaceInLineRequested);
+        for (int i = 0; i < 30; ++i)
+            mallory->SendMessage(15, QByteArray());
+        mallory->SendMessage(51, TestMessage().Str("last").Body());
+        bob->SendMessage(15, QByteArray());
+        QVERIFY(handled.wait(20000));
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 16, 1, 20000));
+        const QByteArray answer = PeerEngineFixture::Received(bob, 16).first();
+        QCOMPARE(answer.mid(9, picture.size()), picture);
+        const qint64 waiting = s.fixture->net.peer->UnwrittenBytes("mallory");
+        QVERIFY2(waiting <= 8 + answer.size(), qPrintable(QString("%1 bytes wait").arg(waiting)));
+
+        // Reading, it has had the one answer; asked again, it has another.
+        mallory->ResumeReading();
+        QVERIFY(PeerEngineFixture::WaitFor(mallory, 16, 1, 20000));
+        SetSetting("user_description", "again");
+        mallory->SendMessage(15, QByteArray());
+        const QByteArray again = TestMessage().Str("again").Body();
+        QTRY_VERIFY_WITH_TIMEOUT(PeerEngineFixture::Received(mallory, 16).value(1).startsWith(again) ||
+                                     PeerEngineFixture::Received(mallory, 16).size() > 2,
+                                 20000);
+        QCOMPARE(PeerEngineFixture::Received(mallory, 16).size(), 2);
+    }
+
     void aUserInfoTabShowsTheReply()
     {
         s.Make();

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QHash>
+#include <QtGlobal>
+#include <deque>
+
+// What a connection has handed its socket and the socket has not yet passed
+// to the system, message by message. A peer that asks and never reads would
+// otherwise have us hold every answer it asked for: answers may fill at most
+// MaxBacklog bytes beyond the message being written.
+//
+// The socket's own count of bytes to write is passed in at every question,
+// so nothing here needs to hear of the writes that drain it.
+class WriteBacklog
+{
+public:
+    static constexpr qint64 MaxBacklog = 4 * 1024 * 1024;
+    // The code recorded for bytes that are no message (a key, an opening).
+    static constexpr quint32 NotAMessage = 0xffffffff;
+
+    // Whether size more bytes keep beyond bytes waiting behind the message
+    // being written within MaxBacklog; anything may follow that message
+    // while nothing else waits behind it.
+    static bool Within(qint64 beyond, qint64 size) { return beyond == 0 || beyond + size <= MaxBacklog; }
+
+    // Bytes handed to the socket: a message of that code, or NotAMessage.
+    void Queued(quint32 code, qint64 size);
+    // Whether a message of size bytes may be handed over while the socket
+    // still holds waiting bytes.
+    bool Fits(qint64 size, qint64 waiting);
+    // Whether a message of that code is still held, whole or in part.
+    bool Waits(quint32 code, qint64 waiting);
+
+private:
+    // Forgets the messages the socket has passed on whole.
+    void Drain(qint64 waiting);
+
+    struct Entry
+    {
+        qint64 end; // in bytes handed over since the start
+        quint32 code;
+    };
+    std::deque<Entry> m_entries;
+    QHash<quint32, int> m_waitingByCode;
+    qint64 m_queued = 0;
+};
