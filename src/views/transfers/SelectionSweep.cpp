@@ -7,17 +7,17 @@
 #include "Data.h"
 #include "TransferTree.h"
 
-SelectionSweep::SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows,
+SelectionSweep::SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perStep,
                                std::function<void(ItemPtr)> act, std::function<void()> finished)
-    : m_tree(tree), m_pending(std::move(rows)), m_act(std::move(act)), m_finished(std::move(finished)),
-      m_began(d.NextSequence())
+    : m_tree(tree), m_pending(std::move(rows)), m_perStep(perStep), m_act(std::move(act)),
+      m_finished(std::move(finished)), m_began(d.NextSequence())
 {
     std::reverse(m_pending.begin(), m_pending.end());
 }
 
-bool SelectionSweep::Step(int entries)
+bool SelectionSweep::Step()
 {
-    Walk(entries);
+    Walk(m_perStep);
     if (!m_pending.empty())
         return false;
     GiveUp();

@@ -17,14 +17,14 @@ class TransferTree;
 class SelectionSweep
 {
 public:
-    // finished runs once, when nothing is left to do or the sweep is
-    // given up.
-    SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, std::function<void(ItemPtr)> act,
-                   std::function<void()> finished = {});
+    // Each step acts on at most perStep entries; finished runs once, when
+    // nothing is left to do or the sweep is given up.
+    SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perStep,
+                   std::function<void(ItemPtr)> act, std::function<void()> finished = {});
 
-    // Acts on at most `entries` entries, in the tree's order; true when
-    // nothing is left to do.
-    bool Step(int entries);
+    // Acts on the next entries, in the tree's order; true when nothing is
+    // left to do.
+    bool Step();
     // Leaves the rest undone (the page is closing).
     void GiveUp();
 
@@ -34,6 +34,7 @@ private:
     const TransferTree& m_tree;
     // Rows still to do, the next one last.
     std::vector<RowMirror::Key> m_pending;
+    int m_perStep;
     std::function<void(ItemPtr)> m_act;
     std::function<void()> m_finished;
     // Items made after the sweep began have higher sequence numbers.

@@ -131,8 +131,8 @@ private:
     void EntryRemoved(TransferTree& tree, ItemPtr entry);
     void Progressed(TransferTree& tree, ItemPtr entry);
     void DeleteSelected(TransferTree& tree, bool download);
-    void Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, std::function<void(ItemPtr)> act,
-               std::function<void()> finished = {});
+    void Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+               std::function<void(ItemPtr)> act, std::function<void()> finished = {});
     TransferTree* TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind);
     void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey);
     // Removes each entry of the list once, passing over any that an

@@ -31,8 +31,9 @@
 namespace {
 
 // Entries removed or retried per turn of the event loop when a selection
-// stands for many.
-const int kSweepEntriesPerTurn = 2000;
+// stands for many; a retry looks at the disk and writes to the peer.
+const int kRemovalsPerTurn = 2000;
+const int kRetriesPerTurn = 500;
 
 } // namespace
 
@@ -287,7 +288,7 @@ void TransfersForm::DeleteSelectedUploads()
 
 void TransfersForm::RetrySelectedDownloads()
 {
-    Sweep(m_downloads, m_downloads.SelectedTops(), [](ItemPtr entry) {
+    Sweep(m_downloads, m_downloads.SelectedTops(), kRetriesPerTurn, [](ItemPtr entry) {
         if (transferQueueManager)
             transferQueueManager->RequeueDownload(entry);
     });
@@ -344,7 +345,7 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
             }
     };
     Sweep(
-        tree, std::move(rows),
+        tree, std::move(rows), kRemovalsPerTurn,
         [download](ItemPtr entry) {
             if (!transferQueueManager)
                 return;
@@ -356,10 +357,11 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
         putBack);
 }
 
-void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, std::function<void(ItemPtr)> act,
-                          std::function<void()> finished)
+void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+                          std::function<void(ItemPtr)> act, std::function<void()> finished)
 {
-    m_sweeps.push_back(std::make_unique<SelectionSweep>(tree, std::move(rows), std::move(act), std::move(finished)));
+    m_sweeps.push_back(
+        std::make_unique<SelectionSweep>(tree, std::move(rows), perTurn, std::move(act), std::move(finished)));
     // With none before it, its first slice is done at once: a few rows go
     // as the key is pressed.
     if (m_sweeps.size() == 1 && !m_sweepQueued)
@@ -369,7 +371,7 @@ void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> 
 void TransfersForm::StepSweeps()
 {
     m_sweepQueued = false;
-    if (!m_sweeps.empty() && m_sweeps.front()->Step(kSweepEntriesPerTurn))
+    if (!m_sweeps.empty() && m_sweeps.front()->Step())
         m_sweeps.pop_front();
     if (!m_sweeps.empty() && !m_sweepQueued) {
         m_sweepQueued = true;
