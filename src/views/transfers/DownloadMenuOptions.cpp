@@ -23,47 +23,35 @@ bool IsRunning(ItemPtr entry)
     return entry[TransferNames::DownloadEntryStatus].IsConnected(TransferNames::IsActive);
 }
 
-// The one item of a type that every entry holds, or null when they hold
-// different ones (or none).
-ItemPtr Common(const ItemSet& entries, const char* type)
-{
-    ItemPtr common;
-    for (const ItemPtr& entry : entries) {
-        const ItemPtr item = entry[type];
-        if (!item || (common && item != common))
-            return ItemPtr();
-        common = item;
-    }
-    return common;
-}
-
 } // namespace
 
-DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent) : QObject(ip_parent)
+DownloadMenuOptions::DownloadMenuOptions(QMenu* ip_menu, const TransferTree::MenuSelection& i_selection,
+                                         QObject* ip_parent)
+    : QObject(ip_parent)
 {
-    if (i_entries.empty())
+    const ItemPtr first = i_selection.first;
+    if (!first)
         return;
-    m_entries.Add(i_entries);
+    m_first.Add(first);
+    m_several = i_selection.several;
     if (!ip_menu->isEmpty())
         ip_menu->addSeparator();
 
-    const size_t count = i_entries.size();
-    const ItemPtr first = i_entries.First();
-    if (count == 1 && StatusOf(first) == QLatin1String(TransferNames::Complete))
+    if (!m_several && StatusOf(first) == QLatin1String(TransferNames::Complete))
         ip_menu->addAction(QIcon(":/icons/play_icon"), tr("Open File"), this, &DownloadMenuOptions::OnOpenFile);
     ip_menu->addAction(QIcon(":/icons/folder_icon"), tr("Open Folder"), this, &DownloadMenuOptions::OnOpenFolder);
-    if (count > 1)
+    if (m_several)
         ip_menu->addAction(QIcon(":/icons/transfer_icon"), tr("Retry downloads"), this,
                            &DownloadMenuOptions::OnRetryDownloads);
     else if (StatusOf(first) != QLatin1String(TransferNames::Complete) && !IsRunning(first))
         ip_menu->addAction(QIcon(":/icons/transfer_icon"), tr("Retry download"), this,
                            &DownloadMenuOptions::OnRetryDownloads);
     ip_menu->addSeparator();
-    ip_menu->addAction(QIcon(":/icons/transfer_icon"), count > 1 ? tr("Remove downloads") : tr("Remove download"), this,
+    ip_menu->addAction(QIcon(":/icons/transfer_icon"), m_several ? tr("Remove downloads") : tr("Remove download"), this,
                        &DownloadMenuOptions::OnRemoveDownloads);
 
-    m_user = Common(i_entries, ServerNames::User);
-    m_folder = Common(i_entries, TransferNames::RemoteFolder);
+    m_user = i_selection.user;
+    m_folder = i_selection.folder;
     m_anchors.Add(m_user);
     m_anchors.Add(m_folder);
     AddAlerts(ip_menu);
@@ -81,7 +69,7 @@ void DownloadMenuOptions::AddAlerts(QMenu* menu)
 {
     auto* notify = new QMenu(tr("Notify me when..."), menu);
     notify->setIcon(QIcon(DownloadAlerts::Icon));
-    if (m_entries.Size() == 1 && DownloadAlerts::CanWatchFile(m_entries.First()))
+    if (!m_several && DownloadAlerts::CanWatchFile(First()))
         notify->addAction(tr("File download completes"), this, &DownloadMenuOptions::OnSetFileDownloadAlert);
     if (DownloadAlerts::CanWatchFolder(m_user, m_folder))
         notify->addAction(tr("Folder download completes"), this, &DownloadMenuOptions::OnSetFolderDownloadAlert);
@@ -95,26 +83,24 @@ void DownloadMenuOptions::AddAlerts(QMenu* menu)
 
 void DownloadMenuOptions::OnOpenFile()
 {
-    if (transferQueueManager && m_entries.First())
-        OpenLocalPath(transferQueueManager->GetDownloadTargetPath(m_entries.First(), true));
+    if (transferQueueManager && First())
+        OpenLocalPath(transferQueueManager->GetDownloadTargetPath(First(), true));
 }
 
 void DownloadMenuOptions::OnOpenFolder()
 {
-    if (transferQueueManager && m_entries.First())
-        OpenLocalPath(transferQueueManager->GetDownloadTargetFolder(m_entries.First(), true));
+    if (transferQueueManager && First())
+        OpenLocalPath(transferQueueManager->GetDownloadTargetFolder(First(), true));
 }
 
 void DownloadMenuOptions::OnRetryDownloads()
 {
-    if (transferQueueManager)
-        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RequeueDownload(entry); });
+    emit RetryChosen();
 }
 
 void DownloadMenuOptions::OnRemoveDownloads()
 {
-    if (transferQueueManager)
-        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RemoveDownload(entry); });
+    emit RemoveChosen();
 }
 
 // The conditions are asked again: the menu may have stood open while the
@@ -122,8 +108,8 @@ void DownloadMenuOptions::OnRemoveDownloads()
 
 void DownloadMenuOptions::OnSetFileDownloadAlert()
 {
-    const ItemPtr entry = m_entries.First();
-    if (transfersForm && m_entries.Size() == 1 && DownloadAlerts::CanWatchFile(entry))
+    const ItemPtr entry = First();
+    if (transfersForm && !m_several && DownloadAlerts::CanWatchFile(entry))
         DownloadAlerts::WatchFile(transfersForm->DownloadTree(), entry);
 }
 

@@ -1,8 +1,11 @@
 #include "TransferTree.h"
 
+#include <QItemSelectionModel>
 #include <QProgressBar>
 #include <QTreeWidget>
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <vector>
 
 #include "Data.h"
@@ -232,25 +235,164 @@ ItemSet TransferTree::Entries(const QTreeWidgetItem* row) const
     return set;
 }
 
-TransferTree::MenuSelection TransferTree::Selection(const QList<QTreeWidgetItem*>& rows) const
+namespace {
+
+// Where a row stands: its row number at each level from the top, -1 below
+// its own level, so that places compare in the tree's order.
+using Place = std::array<int, 3>;
+
+Place PlaceOf(QModelIndex index)
+{
+    std::array<int, 3> up{};
+    int depth = 0;
+    for (; index.isValid() && depth < 3; index = index.parent())
+        up[size_t(depth++)] = index.row();
+    Place place{-1, -1, -1};
+    for (int i = 0; i < depth; ++i)
+        place[size_t(i)] = up[size_t(depth - 1 - i)];
+    return place;
+}
+
+} // namespace
+
+QTreeWidgetItem* TransferTree::RowAt(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return nullptr;
+    if (!index.parent().isValid())
+        return m_tree->topLevelItem(index.row());
+    QTreeWidgetItem* parent = RowAt(index.parent());
+    return parent ? parent->child(index.row()) : nullptr;
+}
+
+ItemPtr TransferTree::FolderItemOf(const QTreeWidgetItem* folderRow) const
+{
+    return m_rows.Node(folderRow)[m_folderItemType];
+}
+
+const QTreeWidgetItem* TransferTree::FirstFileRow(const QTreeWidgetItem* row) const
+{
+    while (row && Kind(row) != RowKind::File)
+        row = row->childCount() > 0 ? row->child(0) : nullptr;
+    return row;
+}
+
+TransferTree::MenuSelection TransferTree::Selection() const
 {
     MenuSelection selection;
-    std::vector<ItemPtr> entries;
-    for (QTreeWidgetItem* row : rows) {
-        if (Kind(row) == RowKind::None)
+    bool severalUsers = false;
+    bool severalFolders = false;
+    // Two distinct entries at most: a parent selected with its only file
+    // is still one entry.
+    std::vector<ItemPtr> seen;
+    auto noteEntry = [&](ItemPtr entry) {
+        if (selection.several || !entry || std::find(seen.begin(), seen.end(), entry) != seen.end())
+            return;
+        seen.push_back(entry);
+        selection.several = seen.size() > 1;
+    };
+    auto noteParent = [&](const QTreeWidgetItem* row) {
+        const int total = Tally(row).total;
+        if (total > 1)
+            selection.several = true;
+        else if (total == 1)
+            noteEntry(EntryOf(FirstFileRow(row)));
+    };
+    auto noteUser = [&](const QTreeWidgetItem* userRow) {
+        const ItemPtr user = UserOf(userRow);
+        if (!user || severalUsers || user == selection.user)
+            return;
+        selection.users.insert(user.AsString());
+        severalUsers = bool(selection.user);
+        if (!severalUsers)
+            selection.user = user;
+    };
+    auto noteFolder = [&](ItemPtr item) {
+        if (!item || severalFolders || item == selection.folder)
+            return;
+        severalFolders = bool(selection.folder);
+        selection.folder = item;
+    };
+
+    Place firstPlace{INT_MAX, INT_MAX, INT_MAX};
+    QTreeWidgetItem* firstRow = nullptr;
+    const QItemSelection ranges = m_tree->selectionModel()->selection();
+    for (const QItemSelectionRange& range : ranges) {
+        const Place place = PlaceOf(range.topLeft());
+        if (place < firstPlace) {
+            firstPlace = place;
+            firstRow = RowAt(range.topLeft());
+        }
+        QTreeWidgetItem* parent = RowAt(range.parent());
+        if (parent && parent->parent()) {
+            // File rows: one folder and one user, whatever their number.
+            noteUser(parent->parent());
+            noteFolder(FolderItemOf(parent));
+            if (range.height() > 1)
+                selection.several = true;
+            else
+                noteEntry(EntryOf(RowAt(range.topLeft())));
             continue;
-        selection.users.insert(UserOf(UserRowOf(row)).AsString());
-        std::vector<ItemPtr> below;
-        ForEachEntry(row, [&](ItemPtr entry) { below.push_back(entry); });
-        if (rows.size() == 1 || below.size() <= 1)
-            entries.insert(entries.end(), below.begin(), below.end());
+        }
+        if (parent)
+            noteUser(parent);
+        // User or folder rows: each is one more user or folder, so a few
+        // of them decide.
+        for (int r = range.top(); r <= range.bottom(); ++r) {
+            if (selection.several && (parent ? severalFolders : severalUsers))
+                break;
+            QTreeWidgetItem* row = parent ? parent->child(r) : m_tree->topLevelItem(r);
+            if (!row)
+                continue;
+            noteParent(row);
+            if (parent) {
+                noteFolder(FolderItemOf(row));
+                continue;
+            }
+            noteUser(row);
+            if (row->childCount() == 1)
+                noteFolder(FolderItemOf(row->child(0)));
+            else
+                severalFolders = true;
+        }
     }
-    // A row and a row below it may both be selected: each entry once.
-    std::sort(entries.begin(), entries.end());
-    entries.erase(std::unique(entries.begin(), entries.end()), entries.end());
-    for (const ItemPtr& entry : entries)
-        selection.entries.AppendInOrder(entry);
+    selection.first = EntryOf(FirstFileRow(firstRow));
+    if (severalUsers)
+        selection.user = ItemPtr();
+    if (severalFolders || severalUsers)
+        selection.folder = ItemPtr();
     return selection;
+}
+
+std::vector<RowMirror::Key> TransferTree::SelectedTops() const
+{
+    const QItemSelection ranges = m_tree->selectionModel()->selection();
+    // The selected user and folder rows: the rows below them are theirs.
+    QSet<const QTreeWidgetItem*> parents;
+    for (const QItemSelectionRange& range : ranges) {
+        QTreeWidgetItem* parent = RowAt(range.parent());
+        if (parent && parent->parent())
+            continue;
+        for (int r = range.top(); r <= range.bottom(); ++r)
+            if (QTreeWidgetItem* row = parent ? parent->child(r) : m_tree->topLevelItem(r))
+                parents.insert(row);
+    }
+    std::vector<std::pair<Place, const QItemSelectionRange*>> order;
+    for (const QItemSelectionRange& range : ranges) {
+        QTreeWidgetItem* parent = RowAt(range.parent());
+        if (parent && (parents.contains(parent) || (parent->parent() && parents.contains(parent->parent()))))
+            continue;
+        order.push_back({PlaceOf(range.topLeft()), &range});
+    }
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<RowMirror::Key> keys;
+    for (const auto& placed : order) {
+        QTreeWidgetItem* parent = RowAt(placed.second->parent());
+        for (int r = placed.second->top(); r <= placed.second->bottom(); ++r)
+            if (const RowMirror::Key key = m_rows.KeyOf(parent ? parent->child(r) : m_tree->topLevelItem(r)))
+                keys.push_back(key);
+    }
+    return keys;
 }
 
 TransferStatus::Kind TransferTree::KindOf(ItemPtr entry) const
@@ -384,6 +526,10 @@ void TransferTree::ShowAggregate(QTreeWidgetItem* row) const
 
 QProgressBar* TransferTree::Bar(QTreeWidgetItem* row) const
 {
+    // A user row taken out of the view while its transfers are removed
+    // has no cells that could hold a widget.
+    if (!row->treeWidget())
+        return nullptr;
     return qobject_cast<QProgressBar*>(m_tree->itemWidget(row, ProgressColumn));
 }
 
@@ -396,6 +542,8 @@ void TransferTree::ShowProgress(QTreeWidgetItem* row, qint64 done, double percen
         return;
     }
     QProgressBar* bar = Bar(row);
+    if (!bar && !row->treeWidget())
+        return;
     if (!bar) {
         bar = new QProgressBar;
         bar->setMaximumHeight(kBarHeight);

@@ -4,6 +4,7 @@
 #include <QSet>
 #include <QString>
 #include <functional>
+#include <vector>
 
 #include "ItemPtr.h"
 #include "ItemSet.h"
@@ -11,6 +12,7 @@
 #include "TransferStatus.h"
 #include "common/RowMirror.h"
 
+class QModelIndex;
 class QProgressBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -71,6 +73,7 @@ public:
 
     QTreeWidget* Tree() const { return m_tree; }
     RowMirror& Rows() { return m_rows; }
+    const RowMirror& Rows() const { return m_rows; }
     const Names& GetNames() const { return m_names; }
 
     // The row of a node of this tree's kinds, by its node's type.
@@ -103,16 +106,28 @@ public:
     void ForEachEntry(const QTreeWidgetItem* row, const std::function<void(ItemPtr)>& f) const;
     ItemSet Entries(const QTreeWidgetItem* row) const;
 
-    // What a context menu acts on for the selected rows: with one row,
-    // every entry below it; with several, the entries of those rows that
-    // stand for one entry each (a folder or user row of many files adds
-    // none). The names are those of the users of all the rows.
+    // What a context menu shows for the selected rows, read from the view's
+    // selection in a few steps however many rows are selected: the rows
+    // stand for every entry below them, and only as much of them is looked
+    // at as the menu's texts need.
     struct MenuSelection
     {
-        ItemSet entries;
+        // The first entry below the selected rows, in the tree's order.
+        ItemPtr first;
+        // The rows stand for two entries or more.
+        bool several = false;
+        // Names of the rows' users: two at most, enough to tell one user
+        // from many.
         QSet<QString> users;
+        // The one user, and the one folder item, of all those entries;
+        // null when there are more.
+        ItemPtr user;
+        ItemPtr folder;
     };
-    MenuSelection Selection(const QList<QTreeWidgetItem*>& rows) const;
+    MenuSelection Selection() const;
+    // Keys of the selected rows that lie below no other selected row, in
+    // the tree's order: together they stand for every selected entry once.
+    std::vector<RowMirror::Key> SelectedTops() const;
 
     TransferStatus::Kind KindOf(ItemPtr entry) const;
     QString StatusOf(ItemPtr entry) const;
@@ -172,6 +187,11 @@ public:
     static void SetText(QTreeWidgetItem* row, int column, const QString& text);
 
 private:
+    // The row at a model index of the view, or null.
+    QTreeWidgetItem* RowAt(const QModelIndex& index) const;
+    ItemPtr FolderItemOf(const QTreeWidgetItem* folderRow) const;
+    // The first file row at or below a row, or null.
+    const QTreeWidgetItem* FirstFileRow(const QTreeWidgetItem* row) const;
     void Uncount(QTreeWidgetItem* fileRow);
     QTreeWidgetItem* MakeFolderRow(ItemPtr user, QTreeWidgetItem* userRow, ItemPtr folderItem,
                                    const QString& folderText, bool expand);

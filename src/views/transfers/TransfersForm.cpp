@@ -9,6 +9,7 @@
 #include "DataSaver.h"
 #include "FocusHelpers.h"
 #include "PeerNames.h"
+#include "SelectionSweep.h"
 #include "ServerNames.h"
 #include "Settings.h"
 #include "ShareNames.h"
@@ -100,6 +101,10 @@ TransfersForm::~TransfersForm()
     // The engines may be gone already (the main window deletes them
     // first); nothing here calls them.
     RemoveDataHandlers();
+    // Users taken out of the view for a removal still under way go back,
+    // so that the trees delete their rows.
+    for (const auto& sweep : m_sweeps)
+        sweep->GiveUp();
     if (dataSaver)
         dataSaver->RemoveDataLoadedEventHandler(this);
     if (transfersForm == this)

@@ -4,6 +4,9 @@
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
+#include <deque>
+#include <functional>
+#include <memory>
 
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
@@ -13,6 +16,7 @@
 #include "TransferTree.h"
 
 class QCheckBox;
+class SelectionSweep;
 class QKeyEvent;
 class TransferQueueManager;
 class QPoint;
@@ -54,8 +58,12 @@ public:
     QString GetUploadEntriesAggregateStatus(ItemSet& i_entries);
     void GetDownloadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total);
     void GetUploadsProgressStats(ItemSet& i_entries, qint64& o_done, qint64& o_remaining, qint64& o_total);
+    // Remove (Delete key, menu) or retry (menu) every entry below the
+    // selected rows: at once for a few, a slice per turn of the event loop
+    // for many.
     void DeleteSelectedDownloads();
     void DeleteSelectedUploads();
+    void RetrySelectedDownloads();
     // The downloads tree, for the download menu and its alerts.
     const TransferTree& DownloadTree() const { return m_downloads; }
 
@@ -97,6 +105,8 @@ private slots:
     // the event loop, then each parent's state once.
     void BuildPendingDownloads();
     void ShowActiveTransferCounts();
+    // The next slice of the first sweep waiting.
+    void StepSweeps();
 
 private:
     // Store handlers.
@@ -121,6 +131,8 @@ private:
     void EntryRemoved(TransferTree& tree, ItemPtr entry);
     void Progressed(TransferTree& tree, ItemPtr entry);
     void DeleteSelected(TransferTree& tree, bool download);
+    void Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+               std::function<void(ItemPtr)> act, std::function<void()> finished = {});
     TransferTree* TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind);
     void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey);
     // Removes each entry of the list once, passing over any that an
@@ -155,6 +167,9 @@ private:
     QSet<RowMirror::Key> m_staleDownloadParents;
     QSet<RowMirror::Key> m_staleUploadParents;
     bool m_refreshQueued = false;
+    // Removals and retries of selections, done in the order chosen.
+    std::deque<std::unique_ptr<SelectionSweep>> m_sweeps;
+    bool m_sweepQueued = false;
     bool m_countsQueued = false;
     // Completions emitted and not yet handled, by entry: a queued
     // completion of an entry removed meanwhile finds none and does nothing.

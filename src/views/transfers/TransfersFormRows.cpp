@@ -4,6 +4,7 @@
 // double click).
 #include "TransfersForm.h"
 
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMetaObject>
@@ -15,6 +16,7 @@
 #include "EventToolBar.h"
 #include "GeneralFunctions.h"
 #include "PeerNames.h"
+#include "SelectionSweep.h"
 #include "ServerNames.h"
 #include "Settings.h"
 #include "ShareNames.h"
@@ -25,6 +27,15 @@
 #include "common/PeerText.h"
 #include "ui_TransfersForm.h"
 #include "users/UserMenuOptions.h"
+
+namespace {
+
+// Entries removed or retried per turn of the event loop when a selection
+// stands for many; a retry looks at the disk and writes to the peer.
+const int kRemovalsPerTurn = 2000;
+const int kRetriesPerTurn = 500;
+
+} // namespace
 
 void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
 {
@@ -275,61 +286,97 @@ void TransfersForm::DeleteSelectedUploads()
     DeleteSelected(m_uploads, false);
 }
 
+void TransfersForm::RetrySelectedDownloads()
+{
+    Sweep(m_downloads, m_downloads.SelectedTops(), kRetriesPerTurn, [](ItemPtr entry) {
+        if (transferQueueManager)
+            transferQueueManager->RequeueDownload(entry);
+    });
+}
+
 void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
 {
-    // A user row and a file row below it may both be selected: the entries
-    // are collected first, each once, before the first removal deletes
-    // rows that the selection still lists.
-    ItemList entries;
-    QSet<const void*> seen;
-    for (QTreeWidgetItem* row : tree.Tree()->selectedItems())
-        tree.ForEachEntry(row, [&](ItemPtr entry) {
-            if (!seen.contains(entry.GetItemPointer())) {
-                seen.insert(entry.GetItemPointer());
-                entries.push_back(entry);
-            }
-        });
+    // A user row and a file row below it may both be selected: only the
+    // rows below no other selected row are taken, each standing for all of
+    // its entries.
+    std::vector<RowMirror::Key> rows = tree.SelectedTops();
     // A selection of thousands would be cut down row by row as the rows
     // go, and a current row among them would move on to its neighbour at
-    // every removal, each time walking the view's rows.
+    // every removal, each time walking the view's rows. Letting go of it
+    // the usual way costs the tree widget as much as selecting did (it
+    // visits every cell of every row once more): it is dropped without that
+    // news, the current row kept unless it goes, and the view repainted.
+    // (A row's own selected flag may stay set; the page reads the view's.)
     QTreeWidget* view = tree.Tree();
-    const bool currentGoes = view->currentItem() && view->currentItem()->isSelected();
-    view->clearSelection();
-    if (currentGoes)
-        view->setCurrentItem(nullptr);
-    if (!transferQueueManager)
-        return;
+    QItemSelectionModel* selection = view->selectionModel();
+    const QPersistentModelIndex current =
+        selection->isSelected(selection->currentIndex()) ? QModelIndex() : selection->currentIndex();
+    {
+        const QSignalBlocker quiet(selection);
+        selection->reset();
+        selection->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    }
+    view->viewport()->update();
 
-    // A user all of whose transfers go leaves the view first, in one
-    // notice: the rows below are then taken away out of its sight, instead
-    // of each one making the view update what it shows.
-    QHash<const QTreeWidgetItem*, int> going;
-    for (const ItemPtr& entry : entries)
-        if (QTreeWidgetItem* fileRow = tree.FileRow(entry))
-            ++going[tree.UserRowOf(fileRow)];
-    QList<int> whole;
-    for (int i = 0; i < view->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* userRow = view->topLevelItem(i);
-        if (going.value(userRow) == tree.Tally(userRow).total)
-            whole << i;
-    }
+    // A selected user goes whole: it leaves the view first, in one notice,
+    // and the rows below are then taken away out of its sight, instead of
+    // each one making the view update what it shows. Any that stays (a
+    // removal refused, a transfer added since) comes back at the end.
+    QSet<const QTreeWidgetItem*> whole;
+    for (const RowMirror::Key key : rows)
+        if (QTreeWidgetItem* row = tree.Rows().Row(key); tree.Kind(row) == TransferTree::RowKind::User)
+            whole.insert(row);
     QList<QPair<int, RowMirror::Key>> taken;
-    for (int i = whole.size() - 1; i >= 0; --i) {
-        const RowMirror::Key key = tree.Rows().KeyOf(view->topLevelItem(whole[i]));
-        view->takeTopLevelItem(whole[i]);
-        taken.prepend({whole[i], key});
-    }
-    RemoveEach(entries, download);
-    // Any that stayed (its removal refused) goes back to its place.
+    for (int i = view->topLevelItemCount() - 1; i >= 0 && !whole.isEmpty(); --i)
+        if (whole.remove(view->topLevelItem(i))) {
+            taken.prepend({i, tree.Rows().KeyOf(view->topLevelItem(i))});
+            view->takeTopLevelItem(i);
+        }
     const bool expandUsers = download ? expandDownloadUsers : expandUploadUsers;
     const bool expandFolders = download ? expandDownloadFolders : expandUploadFolders;
-    for (const auto& place : qAsConst(taken))
-        if (QTreeWidgetItem* userRow = tree.Rows().Row(place.second)) {
-            view->insertTopLevelItem(qMin(place.first, view->topLevelItemCount()), userRow);
-            userRow->setExpanded(expandUsers);
-            for (int f = 0; f < userRow->childCount(); ++f)
-                userRow->child(f)->setExpanded(expandFolders);
-        }
+    auto putBack = [&tree, taken, expandUsers, expandFolders] {
+        QTreeWidget* view = tree.Tree();
+        for (const auto& place : taken)
+            if (QTreeWidgetItem* userRow = tree.Rows().Row(place.second)) {
+                view->insertTopLevelItem(qMin(place.first, view->topLevelItemCount()), userRow);
+                userRow->setExpanded(expandUsers);
+                for (int f = 0; f < userRow->childCount(); ++f)
+                    userRow->child(f)->setExpanded(expandFolders);
+            }
+    };
+    Sweep(
+        tree, std::move(rows), kRemovalsPerTurn,
+        [download](ItemPtr entry) {
+            if (!transferQueueManager)
+                return;
+            if (download)
+                transferQueueManager->RemoveDownload(entry);
+            else
+                transferQueueManager->RemoveUpload(entry);
+        },
+        putBack);
+}
+
+void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+                          std::function<void(ItemPtr)> act, std::function<void()> finished)
+{
+    m_sweeps.push_back(
+        std::make_unique<SelectionSweep>(tree, std::move(rows), perTurn, std::move(act), std::move(finished)));
+    // With none before it, its first slice is done at once: a few rows go
+    // as the key is pressed.
+    if (m_sweeps.size() == 1 && !m_sweepQueued)
+        StepSweeps();
+}
+
+void TransfersForm::StepSweeps()
+{
+    m_sweepQueued = false;
+    if (!m_sweeps.empty() && m_sweeps.front()->Step())
+        m_sweeps.pop_front();
+    if (!m_sweeps.empty() && !m_sweepQueued) {
+        m_sweepQueued = true;
+        QMetaObject::invokeMethod(this, "StepSweeps", Qt::QueuedConnection);
+    }
 }
 
 void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)
@@ -361,8 +408,9 @@ void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, in
 
 // The menus: the view's own entries first; the per-user entries of the
 // user menu follow them when the selection belongs to exactly one user
-// (selection.users). The options objects keep the entries (and the user's
-// name) across the menu's event loop, never the rows.
+// (selection.users). The options objects keep the first entry (and the
+// user's name) across the menu's event loop, never the rows; what retry
+// and remove act on is read from the selection when they are chosen.
 
 namespace {
 
@@ -375,12 +423,13 @@ UserMenuOptions* SoleUserOptions(QMenu* menu, const QSet<QString>& users)
 
 void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
 {
-    const QList<QTreeWidgetItem*> rows = ui->downloadsList->selectedItems();
-    if (rows.isEmpty())
+    if (!ui->downloadsList->selectionModel()->hasSelection())
         return;
-    const TransferTree::MenuSelection selection = m_downloads.Selection(rows);
+    const TransferTree::MenuSelection selection = m_downloads.Selection();
     QMenu menu;
-    DownloadMenuOptions options(&menu, selection.entries);
+    DownloadMenuOptions options(&menu, selection);
+    connect(&options, &DownloadMenuOptions::RetryChosen, this, &TransfersForm::RetrySelectedDownloads);
+    connect(&options, &DownloadMenuOptions::RemoveChosen, this, &TransfersForm::DeleteSelectedDownloads);
     std::unique_ptr<UserMenuOptions> userOptions(SoleUserOptions(&menu, selection.users));
     if (!menu.isEmpty())
         menu.exec(ui->downloadsList->viewport()->mapToGlobal(i_point));
@@ -388,12 +437,12 @@ void TransfersForm::OnDownloadsContextMenuRequested(QPoint i_point)
 
 void TransfersForm::OnUploadsContextMenuRequested(QPoint i_point)
 {
-    const QList<QTreeWidgetItem*> rows = ui->uploadsList->selectedItems();
-    if (rows.isEmpty())
+    if (!ui->uploadsList->selectionModel()->hasSelection())
         return;
-    const TransferTree::MenuSelection selection = m_uploads.Selection(rows);
+    const TransferTree::MenuSelection selection = m_uploads.Selection();
     QMenu menu;
-    UploadMenuOptions options(&menu, selection.entries);
+    UploadMenuOptions options(&menu, selection);
+    connect(&options, &UploadMenuOptions::RemoveChosen, this, &TransfersForm::DeleteSelectedUploads);
     std::unique_ptr<UserMenuOptions> userOptions(SoleUserOptions(&menu, selection.users));
     if (!menu.isEmpty())
         menu.exec(ui->uploadsList->viewport()->mapToGlobal(i_point));

@@ -3,17 +3,17 @@
 #include <QMenu>
 
 #include "ShareNames.h"
-#include "TransferQueueManager.h"
 #include "common/LocalFiles.h"
 
-UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject* ip_parent) : QObject(ip_parent)
+UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, const TransferTree::MenuSelection& i_selection, QObject* ip_parent)
+    : QObject(ip_parent)
 {
-    if (i_entries.empty())
+    if (!i_selection.first)
         return;
-    m_entries.Add(i_entries);
+    m_first.Add(i_selection.first);
     if (!ip_menu->isEmpty())
         ip_menu->addSeparator();
-    const bool several = i_entries.size() > 1;
+    const bool several = i_selection.several;
     if (!several)
         ip_menu->addAction(QIcon(":/icons/play_icon"), tr("Open File"), this, &UploadMenuOptions::OnOpenFile);
     ip_menu->addAction(QIcon(":/icons/folder_icon"), tr("Open Folder"), this, &UploadMenuOptions::OnOpenFolder);
@@ -24,7 +24,7 @@ UploadMenuOptions::UploadMenuOptions(QMenu* ip_menu, ItemSet i_entries, QObject*
 
 void UploadMenuOptions::OnOpenFile()
 {
-    const ItemPtr file = m_entries.First()[ShareNames::SharedFile];
+    const ItemPtr file = m_first.First()[ShareNames::SharedFile];
     const QString folder = file[ShareNames::SharedFileFolder].AsString();
     if (!folder.isEmpty())
         OpenLocalPath(folder + '/' + file[ShareNames::SharedFileName].AsString());
@@ -32,11 +32,10 @@ void UploadMenuOptions::OnOpenFile()
 
 void UploadMenuOptions::OnOpenFolder()
 {
-    OpenLocalPath(m_entries.First()[ShareNames::SharedFile][ShareNames::SharedFileFolder].AsString());
+    OpenLocalPath(m_first.First()[ShareNames::SharedFile][ShareNames::SharedFileFolder].AsString());
 }
 
 void UploadMenuOptions::OnRemoveUploads()
 {
-    if (transferQueueManager)
-        m_entries.ForEach([](ItemPtr entry) { transferQueueManager->RemoveUpload(entry); });
+    emit RemoveChosen();
 }

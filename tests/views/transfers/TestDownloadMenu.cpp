@@ -88,16 +88,16 @@ private slots:
         QCOMPARE(h->MenuTexts(tree, {Row(running)}),
                  QStringList({"Open Folder", "-", "Remove download", Notify({kFile, kFolder, kUser})}));
 
-        // A folder row alone stands for its files; among several rows it
-        // stands for nothing, being more than one download.
+        // A folder row stands for its files, alone or among other rows.
         QTreeWidgetItem* bobA = H::FolderRow(tree, "bob", "a/music");
         QCOMPARE(h->MenuTexts(tree, {bobA}),
                  QStringList({"Open Folder", "Retry downloads", "-", "Remove downloads", Notify({kFolder, kUser})}));
         QCOMPARE(h->MenuTexts(tree, {bobA, Row(running)}),
-                 QStringList({"Open Folder", "-", "Remove download", Notify({kFile, kFolder, kUser})}));
+                 QStringList({"Open Folder", "Retry downloads", "-", "Remove downloads", Notify({kUser})}));
         // Rows of one user end in that user's menu, those of two do not.
-        QCOMPARE(h->AllMenuTexts(tree, {bobA, H::UserRow(tree, "bob")}).mid(0, 2),
-                 QStringList({"Message user", "Add user to list"}));
+        const QStringList bobs = h->AllMenuTexts(tree, {bobA, H::UserRow(tree, "bob")});
+        QCOMPARE(bobs.mid(3, 5),
+                 QStringList({"Remove downloads", Notify({kUser}), "-", "Message user", "Add user to list"}));
         QVERIFY(!h->AllMenuTexts(tree, {Row(waiting), Row(other)}).contains("Message user"));
         QVERIFY(h->AllMenuTexts(tree, {Row(done)}).contains("Message user"));
 
