@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QColor>
+#include <QDateTime>
 #include <QDir>
 #include <QFont>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include "DelayedInvoker.h"
 #include "DiagnosticsForm.h"
 #include "EventToolBar.h"
+#include "ExitSave.h"
 #include "ExtendedAsciiTranslator.h"
 #include "FocusHelpers.h"
 #include "Log.h"
@@ -41,6 +43,8 @@
 #include "users/ItemLogDialog.h"
 #include "users/UserListForm.h"
 #include "users/UserNoteDialog.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -144,7 +148,8 @@ MainWindow::~MainWindow()
 {
     delete m_elsewhereBox;
     m_tearingDown = true;
-    SaveData();
+    if (!m_savedAtExit)
+        SaveData();
     g_showIsOver = true;
     if (gp_server)
         gp_server->Disconnect();
@@ -183,23 +188,68 @@ QString MainWindow::DataFilePrefix()
 
 void MainWindow::SaveData()
 {
+    const QString reason = TrySave();
+    if (!reason.isEmpty())
+        OnSaveFailed(reason);
+}
+
+QString MainWindow::TrySave()
+{
     if (g_showIsOver || !dataSaver)
-        return;
+        return QString();
     d.RemoveDisconnectedItems();
     try {
         dataSaver->Save(DataFilePrefix());
-    } catch (const DataSaveFailure&) {
+    } catch (const DataSaveFailure& failure) {
         // Saving runs from slots and from the destructor, where an exception
         // would end the program; the run goes on with the data in memory.
-        OnSaveFailed();
+        return failure.reason.isEmpty() ? QString("the system gave no reason") : failure.reason;
     }
+    return QString();
 }
 
-void MainWindow::OnSaveFailed()
+void MainWindow::OnSaveFailed(const QString& reason)
 {
-    Log(kConfigurationArea, 1, QString("Failure to save configuration data to %1.").arg(DataFilePrefix()));
-    if (!m_tearingDown)
+    const QString text = reason.isEmpty()
+                             ? QString("Failure to save configuration data to %1.").arg(DataFilePrefix())
+                             : QString("Failure to save configuration data to %1: %2.").arg(DataFilePrefix(), reason);
+    Log(kConfigurationArea, 1, text);
+    if (m_tearingDown)
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    else
         ReportSaveFailure();
+}
+
+bool MainWindow::SaveAtExit(const std::function<bool()>& someoneThere)
+{
+    // What fails from here on is this save's to tell, not the once-a-run box's.
+    m_tearingDown = true;
+    ExitSave save;
+    save.save = [this] { return TrySave(); };
+    save.someoneThere = someoneThere;
+    save.tryAgain = [this](const QString& reason) { return AskToTryAgainSaving(reason); };
+    save.report = [this](const QString& reason) { OnSaveFailed(reason); };
+    const bool saved = save.Run();
+    m_savedAtExit = true;
+    return saved;
+}
+
+bool MainWindow::AskToTryAgainSaving(const QString& reason)
+{
+    // A box of this scope, answered by its standard buttons: nothing of it
+    // is looked at through a pointer once its loop has run.
+    QMessageBox box(QMessageBox::Warning, tr("Error saving configuration data"),
+                    tr("Your client configuration data could not be saved to %1: %2.\n\n"
+                       "Free some space or mend the folder's permissions and try again, or quit without saving "
+                       "and lose the changes made in this session.")
+                        .arg(QDir::toNativeSeparators(DataFilePrefix()), reason),
+                    QMessageBox::Retry | QMessageBox::Discard, this);
+    box.button(QMessageBox::Retry)->setText(tr("Try Again"));
+    box.button(QMessageBox::Discard)->setText(tr("Quit Without Saving"));
+    box.setDefaultButton(QMessageBox::Retry);
+    // Escape or closing the box gives nothing up; only the button does.
+    box.setEscapeButton(QMessageBox::Retry);
+    return box.exec() == QMessageBox::Retry;
 }
 
 void MainWindow::ReportSaveFailure()
@@ -210,11 +260,14 @@ void MainWindow::ReportSaveFailure()
     if (m_saveFailureReported)
         return;
     m_saveFailureReported = true;
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("Error saving configuration data"),
-                                tr("Your client configuration data could not be saved to %1. "
-                                   "Changes made in this session may be lost.")
-                                    .arg(QDir::toNativeSeparators(DataFilePrefix())),
-                                QMessageBox::Ok, this);
+    ShowNotice(tr("Error saving configuration data"), tr("Your client configuration data could not be saved to %1. "
+                                                         "Changes made in this session may be lost.")
+                                                          .arg(QDir::toNativeSeparators(DataFilePrefix())));
+}
+
+void MainWindow::ShowNotice(const QString& title, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
@@ -439,6 +492,7 @@ void MainWindow::LoadData()
     try {
         dataSaver->Load(prefix);
         ReportUnopenedDataFiles();
+        ReportSetAsideFiles();
         Log(kConfigurationArea, 1, "Data loaded successfully.");
     } catch (const DataLoadFailure&) {
         ReportUnopenedDataFiles();
@@ -470,6 +524,23 @@ void MainWindow::ReportUnopenedDataFiles()
                             "start the client again.")
                              .arg(shown.join("\n")),
                          QMessageBox::Ok);
+}
+
+void MainWindow::ReportSetAsideFiles()
+{
+    // After a crash the newest file may be the one damaged: the user learns
+    // what the run starts from, and the run goes on without waiting.
+    const auto& setAside = dataSaver->SetAsideFiles();
+    if (setAside.empty())
+        return;
+    QStringList kept;
+    for (const auto& file : setAside)
+        kept << QDir::toNativeSeparators(file.second);
+    const QString saved = QDateTime::fromMSecsSinceEpoch(dataSaver->LoadedSaveTime()).toString("yyyy-MM-dd hh:mm:ss");
+    ShowNotice(tr("Damaged configuration data"),
+               tr("The newest configuration data could not be read and was set aside as:\n%1\n"
+                  "The client started with the data saved on %2; changes made after that are lost.")
+                   .arg(kept.join("\n"), saved));
 }
 
 void MainWindow::ApplyAppearance()

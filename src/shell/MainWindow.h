@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <ctime>
+#include <functional>
 
 #include "DataHandler.h"
 #include "EventHandler.h"
@@ -50,8 +51,15 @@ public:
 
     void Init();
     void SaveData();
-    // A save that failed: logged, and told the user once per run.
-    void OnSaveFailed();
+    // A save that failed, with its reason when known: logged, and told the
+    // user once per run; from the end of the run on, written to standard
+    // error instead.
+    void OnSaveFailed(const QString& reason = QString());
+    // The last save of the run, made when the event loop has ended and the
+    // window still stands (see ExitSave); someoneThere says whether the user
+    // can still be asked. True when the data was saved. The teardown then
+    // saves no more.
+    bool SaveAtExit(const std::function<bool()>& someoneThere);
 
     void SetApplicationIcon(QString resource);
     void ResetApplicationIcon();
@@ -171,7 +179,13 @@ private:
     void FillSoundEdits();
     void ConnectSoundButtons();
     void ReportUnopenedDataFiles();
+    void ReportSetAsideFiles();
     void ReportSaveFailure();
+    // A message beside the window that waits for nothing.
+    void ShowNotice(const QString& title, const QString& text);
+    // Empty when the data file was written, else why not.
+    QString TrySave();
+    bool AskToTryAgainSaving(const QString& reason);
     void SetConnectActionText(const QString& text);
     void ShowRefusal(const QString& title, const QString& text);
     void SelectSoundFile(const char* kind, QLineEdit* edit);
@@ -186,9 +200,11 @@ private:
     QSystemTrayIcon m_trayIcon;
     UpdateChecker m_updateChecker;
 
-    // From the first line of the destructor on; a failed save is then only
-    // logged, since nobody is left to tell.
+    // From the save at exit or the first line of the destructor on; a failed
+    // save is then told by that save or, with nobody left to tell, written
+    // to the log and standard error.
     bool m_tearingDown = false;
+    bool m_savedAtExit = false;
     bool m_saveFailureReported = false;
     // The one login-refusal box, brought forward again at each retry.
     QPointer<QMessageBox> m_refusalBox;

@@ -6,6 +6,7 @@
 #include "MainWindow.h"
 #include "QuitSignals.h"
 #include "StallProbe.h"
+#include "StartFailure.h"
 
 #include <cstdio>
 #include <memory>
@@ -16,7 +17,7 @@ int RunProgram(int& argc, char** argv, const std::function<void()>& started)
     // A start that cannot even tell whether another runs must not run
     // beside one unseen: it says why and fails.
     if (!app->startError().isEmpty()) {
-        std::fprintf(stderr, "%s\n", qPrintable(app->startError()));
+        StartFailure::Tell(app->startError());
         delete app;
         return 1;
     }
@@ -47,6 +48,10 @@ int RunProgram(int& argc, char** argv, const std::function<void()>& started)
         window.Init();
         if (!quitSignals.Received())
             code = app->exec();
+        // A quit by signal has no one to ask what to do when it fails, and
+        // a run whose data could not be saved did not end well.
+        if (!window.SaveAtExit([&quitSignals] { return !quitSignals.Received(); }) && code == 0)
+            code = 1;
     }
     delete app;
     return code;

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -240,6 +241,13 @@ void SyncFolder(const QString& folder)
         return;
     ::fsync(fd);
     ::close(fd);
+}
+
+const char* const kUnknownSaveError = "the system gave no reason";
+
+QString SaveError(const QSaveFile& file)
+{
+    return file.errorString().isEmpty() ? QString(kUnknownSaveError) : file.errorString();
 }
 
 QString UnreadableName(const QString& path)
@@ -538,6 +546,8 @@ bool DataSaver::Apply(const QByteArray& bytes)
 void DataSaver::Load(const QString& prefix)
 {
     m_unopened.clear();
+    m_setAside.clear();
+    m_loadedSaveTime = 0;
     const auto files = DataFiles(prefix);
     if (files.empty()) {
         NotifyLoaded(true);
@@ -558,12 +568,14 @@ void DataSaver::Load(const QString& prefix)
         f.close();
         if (Apply(bytes)) {
             Log("Configuration Data", 1, QString("Loaded %1").arg(file.second), ItemPtr());
+            m_loadedSaveTime = file.first;
             NotifyLoaded(false);
             return;
         }
         // Set aside so that rotation never lets it crowd out good files.
         const QString target = UnreadableName(file.second);
         QFile::rename(file.second, target);
+        m_setAside.emplace_back(file.second, target);
         Log("Configuration Data", 1, QString("Could not read %1; kept as %2").arg(file.second, target), ItemPtr());
     }
     throw DataLoadFailure();
@@ -574,9 +586,10 @@ void DataSaver::Save(const QString& prefix)
     WaitForSave();
     const QByteArray bytes = Serialize();
     m_watch.Saved();
-    if (!Write(prefix, bytes, m_unopened, m_beforeCommit)) {
+    const QString failure = Write(prefix, bytes, m_unopened, m_beforeCommit);
+    if (!failure.isEmpty()) {
         m_watch.Unsaved();
-        throw DataSaveFailure();
+        throw DataSaveFailure(failure);
     }
 }
 
@@ -596,7 +609,7 @@ bool DataSaver::SaveChanges(const QString& prefix)
     m_watch.Saved();
     m_writeDone = false;
     m_writer = std::thread([this, prefix, bytes, unopened = m_unopened, beforeCommit = m_beforeCommit] {
-        m_writeOk = Write(prefix, bytes, unopened, beforeCommit);
+        m_writeOk = Write(prefix, bytes, unopened, beforeCommit).isEmpty();
         m_writeDone = true;
         QMetaObject::invokeMethod(
             m_loop.get(), [this] { EndWrite(false); }, Qt::QueuedConnection);
@@ -634,12 +647,12 @@ void DataSaver::EndWrite(bool wait)
         SaveChanges(queued);
 }
 
-bool DataSaver::Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
-                      const std::function<void()>& beforeCommit)
+QString DataSaver::Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
+                         const std::function<void()>& beforeCommit)
 {
     const QFileInfo info(prefix);
     if (!QDir().mkpath(info.absolutePath()))
-        return false;
+        return QString("the folder %1 cannot be made").arg(QDir::toNativeSeparators(info.absolutePath()));
 
     qint64 stamp = QDateTime::currentMSecsSinceEpoch();
     while (QFile::exists(prefix + "." + QString::number(stamp)))
@@ -652,19 +665,32 @@ bool DataSaver::Write(const QString& prefix, const QByteArray& bytes, const QStr
     // then the older files are the only copies of the data.
     try {
         QSaveFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush() ||
-            ::fsync(out.handle()) != 0)
-            return false;
+        if (!out.open(QIODevice::WriteOnly))
+            return SaveError(out);
+        // A disk that fills up takes part of a write and fails only the
+        // next, which then says why.
+        for (qint64 written = 0; written < bytes.size();) {
+            const qint64 taken = out.write(bytes.constData() + written, bytes.size() - written);
+            if (taken <= 0)
+                return SaveError(out);
+            written += taken;
+        }
+        if (!out.flush())
+            return SaveError(out);
+        if (::fsync(out.handle()) != 0) {
+            char buffer[256];
+            return QString::fromLocal8Bit(strerror_r(errno, buffer, sizeof buffer));
+        }
         if (beforeCommit)
             beforeCommit();
         if (!out.commit())
-            return false;
-    } catch (const DataSaveFailure&) {
-        return false;
+            return SaveError(out);
+    } catch (const DataSaveFailure& failure) {
+        return failure.reason.isEmpty() ? QString(kUnknownSaveError) : failure.reason;
     }
     SyncFolder(info.absolutePath());
     Rotate(prefix, stamp, unopened);
-    return true;
+    return QString();
 }
 
 void DataSaver::Rotate(const QString& prefix, qint64 stamp, const QStringList& unopened)

@@ -36,17 +36,18 @@ public:
     void RemoveDataLoadedEventHandler(DataLoadedEventHandler* handler);
 
     // Loads the newest data file that reads completely, then notifies. A file
-    // that reads but fails is renamed to ".unreadable" beside it; one that
-    // cannot be opened is left as it is (see UnopenedFiles). When every file
-    // fails, the store is left as it was and DataLoadFailure is thrown
-    // without notifications; NotifyNoData() then starts the run afresh.
+    // that reads but fails is renamed to ".unreadable" beside it (see
+    // SetAsideFiles); one that cannot be opened is left as it is (see
+    // UnopenedFiles). When every file fails, the store is left as it was and
+    // DataLoadFailure is thrown without notifications; NotifyNoData() then
+    // starts the run afresh.
     void Load(const QString& prefix);
     // Writes a new file and, once it holds its name, deletes all but the two
     // newest of the others and any dated after it. Files that cannot be
     // opened, and those the last load could not open, are never deleted.
-    // Throws DataSaveFailure when the file cannot be written or named, having
-    // deleted nothing; the store is unchanged either way. A write that
-    // SaveChanges started is waited for first.
+    // Throws DataSaveFailure, saying why, when the file cannot be written or
+    // named, having deleted nothing; the store is unchanged either way. A
+    // write that SaveChanges started is waited for first.
     void Save(const QString& prefix);
     // The half-minute save: when what the file keeps changed since the last
     // save or load, the file is encoded now and written, synced and rotated
@@ -66,6 +67,12 @@ public:
     void SetSaveFailedHandler(std::function<void()> handler) { m_saveFailed = std::move(handler); }
     // Data files the last load could not open, newest first.
     const QStringList& UnopenedFiles() const { return m_unopened; }
+    // Data files the last load could not read, newest first, each as
+    // (its name, the name it was set aside under).
+    const std::vector<std::pair<QString, QString>>& SetAsideFiles() const { return m_setAside; }
+    // The save time of the file the last load read (ms since the epoch), 0
+    // when it read none.
+    qint64 LoadedSaveTime() const { return m_loadedSaveTime; }
     // Runs once the new file is written in full and before it takes its
     // name, so tests can interrupt a save there; on the worker thread for a
     // write SaveChanges started.
@@ -86,9 +93,10 @@ public:
 
 private:
     // The file's bytes written under a new name and rotation after it; runs
-    // on either thread and touches nothing of the store.
-    static bool Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
-                      const std::function<void()>& beforeCommit);
+    // on either thread and touches nothing of the store. Empty when it
+    // worked, else why it did not.
+    static QString Write(const QString& prefix, const QByteArray& bytes, const QStringList& unopened,
+                         const std::function<void()>& beforeCommit);
     static void Rotate(const QString& prefix, qint64 stamp, const QStringList& unopened);
     // Joins the worker and reports its outcome; without wait only once it
     // has finished.
@@ -98,6 +106,8 @@ private:
     std::vector<std::pair<std::string, std::string>> m_savedByConnection;
     std::vector<DataLoadedEventHandler*> m_handlers;
     QStringList m_unopened;
+    std::vector<std::pair<QString, QString>> m_setAside;
+    qint64 m_loadedSaveTime = 0;
     std::function<void()> m_beforeCommit;
     SavedChangeWatch m_watch;
     std::thread m_writer;

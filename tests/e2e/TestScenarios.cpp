@@ -1,9 +1,12 @@
 // The whole program as its users meet it: two and three real clients against
 // the standalone test server, each worked only through its window. A scenario
 // whose pages are not built yet is skipped, saying which it waits for.
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTest>
+#include <csignal>
 
 #include "ClientHome.h"
 #include "DataSaver.h"
@@ -105,6 +108,34 @@ private:
     static bool ShowTransfers(DrivenClient& client, const QString& tab)
     {
         return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
+    }
+
+    // A change to saved data, typed on the Options page.
+    static bool Describe(DrivenClient& client, const QString& text)
+    {
+        return client.Tab("tabControl", "Options") && client.Tab("optionsTabControl", "User Info") &&
+               client.Key("userDescriptionEdit", "Ctrl+A") && client.Type("userDescriptionEdit", text) &&
+               client.WaitText("userDescriptionEdit", text);
+    }
+
+    // The reasons of the failed saves the client wrote to its standard
+    // error (its log here), oldest first.
+    static QStringList SaveFailures(DrivenClient& client)
+    {
+        const QString line = "Failure to save configuration data to " + client.Home() + "/.Quorvane: ";
+        QStringList reasons;
+        for (const QString& logged : QString::fromUtf8(ClientHome::ReadFile(client.LogFile())).split('\n'))
+            if (logged.startsWith(line) && logged.endsWith('.'))
+                reasons << logged.mid(line.size()).chopped(1);
+        return reasons;
+    }
+
+    static QStringList DataFiles(DrivenClient& client)
+    {
+        QStringList files;
+        for (const auto& file : DataSaver::DataFiles(client.Home() + "/.Quorvane"))
+            files << file.second;
+        return files;
     }
 
 private slots:
@@ -356,6 +387,93 @@ private slots:
         STEP(bob.Tab("tabControl", "Users"));
         STEP(bob.Tab("userListForm/tabWidget", "User List"));
         STEP(bob.WaitRow("userList", {"alice"}));
+    }
+
+    // bob quits while his home cannot be written: a dialog says why and
+    // offers to try again or to quit without saving. Tried again once the
+    // folder can be written, the run's change is saved; given up, the run
+    // ends with a failing status; ended by a signal, with no one to ask, it
+    // says why in its log and asks nothing.
+    void aSaveThatFailsAtQuitIsToldAndTheUserChooses()
+    {
+        DrivenClient& bob = Run().AddClient("bob");
+        // His home is a link, so that it can name a folder not even root
+        // may write to.
+        const QString home = bob.Home();
+        QVERIFY(QDir().rename(home, home + "-real") && QFile::link(home + "-real", home));
+        const auto homeIn = [&](const QString& folder) { return QFile::remove(home) && QFile::link(folder, home); };
+        const QString box = "@modal/qt_msgbox_label";
+        int status = -1;
+
+        STEP(bob.Start());
+        STEP(Describe(bob, "kept by the second try"));
+        QVERIFY(homeIn("/proc"));
+        STEP(bob.Request({"quit"}));
+        STEP(bob.WaitTextContaining(box, "could not be saved to " + home + "/.Quorvane: "));
+        const QStringList reasons = SaveFailures(bob);
+        QCOMPARE(reasons.size(), 1);
+        QVERIFY(!reasons[0].isEmpty());
+        STEP(bob.WaitTextContaining(box, reasons[0]));
+        // Still unwritable: asked again.
+        STEP(bob.Click("@modal/text=Try Again"));
+        STEP(E2eRun::WaitUntil("a second failure in bob's log", DrivenClient::kShowMs,
+                               [&] { return SaveFailures(bob).size() == 2; }));
+        STEP(bob.WaitTextContaining(box, "could not be saved"));
+        const QStringList before = DataFiles(bob);
+        QVERIFY(homeIn(home + "-real"));
+        STEP(bob.Click("@modal/text=Try Again"));
+        STEP(bob.WaitForExit(&status));
+        QCOMPARE(status, 0);
+        const QStringList after = DataFiles(bob);
+        QVERIFY(!after.isEmpty() && !before.contains(after.front()));
+        QVERIFY(ClientHome::ReadFile(after.front()).contains("kept by the second try"));
+
+        // Given up: nothing is written, and the status says the run ended
+        // unsaved.
+        STEP(bob.Start());
+        STEP(Describe(bob, "lost with the run"));
+        QVERIFY(homeIn("/proc"));
+        STEP(bob.Request({"quit"}));
+        STEP(bob.WaitTextContaining(box, "could not be saved"));
+        STEP(bob.Click("@modal/text=Quit Without Saving"));
+        STEP(bob.WaitForExit(&status));
+        QCOMPARE(status, 1);
+        QVERIFY(homeIn(home + "-real"));
+        QCOMPARE(DataFiles(bob), after);
+
+        // A quit by signal: no one to ask, so the reason goes to the log.
+        STEP(bob.Start());
+        QVERIFY(homeIn("/proc"));
+        STEP(bob.Signal(SIGTERM));
+        STEP(bob.WaitForExit(&status));
+        QCOMPARE(status, 1);
+        QVERIFY(homeIn(home + "-real"));
+        QCOMPARE(SaveFailures(bob).size(), 4);
+    }
+
+    // bob's newest data file is damaged: his client starts from the one
+    // before and tells him, without waiting for him, which file it set
+    // aside and when the one it started from was saved.
+    void aDamagedNewestDataFileIsSetAsideAndTold()
+    {
+        DrivenClient& bob = Run().AddClient("bob");
+        STEP(bob.Start());
+        STEP(Run().WaitForLogin("bob"));
+        STEP(bob.Quit());
+        const auto files = DataSaver::DataFiles(bob.Home() + "/.Quorvane");
+        QVERIFY(!files.empty());
+        const QString damaged = bob.Home() + "/.Quorvane." + QString::number(files.front().first + 1000);
+        QVERIFY(ClientHome::WriteFile(damaged, "QVDF cut short by a crash"));
+
+        STEP(bob.Start());
+        const QString notice = "@window=Damaged configuration data/qt_msgbox_label";
+        STEP(bob.WaitTextContaining(notice, damaged + ".unreadable"));
+        STEP(bob.WaitTextContaining(
+            notice, QDateTime::fromMSecsSinceEpoch(files.front().first).toString("yyyy-MM-dd hh:mm:ss")));
+        QVERIFY(QFile::exists(damaged + ".unreadable"));
+        // The window goes on working beside it.
+        STEP(Run().WaitForLogin("bob", 2));
+        STEP(bob.Tab("tabControl", "Options"));
     }
 
     // bob limits his uploads to 200 KiB/s on the transfers page; alice's

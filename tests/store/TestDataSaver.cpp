@@ -9,7 +9,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <sys/resource.h>
 
@@ -640,11 +642,17 @@ void TestDataSaver::damagedNewestFileIsSetAside()
     QVERIFY(!QFile::exists(StampedPath(200)));
     QCOMPARE(ReadFile(StampedPath(200) + ".unreadable"), bad);
     QCOMPARE(Stamps(Prefix()), QStringList({"100"}));
+    // What the user is told: the file set aside, and when the one loaded
+    // was saved.
+    const std::vector<std::pair<QString, QString>> setAside = {{StampedPath(200), StampedPath(200) + ".unreadable"}};
+    QCOMPARE(m_saver->SetAsideFiles(), setAside);
+    QCOMPARE(m_saver->LoadedSaveTime(), qint64(100));
 
     // Set aside for good: the next load does not try it again.
     Fresh();
     m_saver->Load(Prefix());
     QCOMPARE(GetSetting("nick"), QString("older"));
+    QVERIFY(m_saver->SetAsideFiles().empty());
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
@@ -677,6 +685,8 @@ void TestDataSaver::everyFileFailingLeavesStoreAlone()
     QCOMPARE(aside.size(), 2);
     QVERIFY(aside.contains(".Quorvane.200.unreadable.2"));
     QCOMPARE(ReadFile(m_dir->path() + "/.Quorvane.200.unreadable.2"), second);
+    QCOMPARE(int(m_saver->SetAsideFiles().size()), 2);
+    QCOMPARE(m_saver->LoadedSaveTime(), qint64(0));
 
     m_saver->NotifyNoData();
     QCOMPARE(log, QStringList({"A:loaded nick=default", "A:nodata"}));
@@ -745,7 +755,12 @@ void TestDataSaver::saveFailsWhenFolderCannotBeMade()
     const QStringList before = Dump();
     const QString prefix = m_dir->path() + "/" + relative;
 
-    QVERIFY_EXCEPTION_THROWN(m_saver->Save(prefix), DataSaveFailure);
+    try {
+        m_saver->Save(prefix);
+        QFAIL("the save did not fail");
+    } catch (const DataSaveFailure& failure) {
+        QVERIFY2(failure.reason.contains(m_dir->path() + "/blocker"), qPrintable(failure.reason));
+    }
     QCOMPARE(Dump(), before);
     QCOMPARE(ReadFile(m_dir->path() + "/blocker"), QByteArray("a plain file"));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
@@ -764,17 +779,18 @@ void TestDataSaver::failedWriteLeavesNoDataFile()
     QVERIFY(bytes.size() > 256 * 1024);
     const QStringList before = Dump();
 
-    bool thrown = false;
+    QString reason;
     {
         FileSizeLimit limit(64 * 1024);
         QVERIFY(limit.Ok());
         try {
             m_saver->Save(Prefix());
-        } catch (const DataSaveFailure&) {
-            thrown = true;
+        } catch (const DataSaveFailure& failure) {
+            reason = failure.reason;
         }
     }
-    QVERIFY(thrown);
+    // The system's own words, for the user to act on.
+    QCOMPARE(reason, QString::fromLocal8Bit(strerror(EFBIG)));
     QCOMPARE(Dump(), before);
     // The old files are all still there, and nothing else is.
     QCOMPARE(Stamps(Prefix()),

@@ -25,6 +25,38 @@ QString LeftOutNotice(int leftOut)
     return QString(" %1 (%2 more characters not shown)").arg(QChar(0x2026)).arg(leftOut);
 }
 
+QString Breakable(const QString& text, int longest, bool markup)
+{
+    const QChar kBreak(0x200b);
+    QString out;
+    out.reserve(text.size() + text.size() / longest + 1);
+    int run = 0;
+    bool inTag = false;
+    bool inReference = false;
+    for (QChar c : text) {
+        if (markup && (inTag || c == '<')) {
+            inTag = c != '>';
+            run = 0;
+            out += c;
+            continue;
+        }
+        // A break inside a character reference ("&amp;") would show it as text.
+        const bool withinReference = inReference;
+        if (markup && c == '&')
+            inReference = true;
+        else if (inReference && !c.isLetterOrNumber() && c != '#')
+            inReference = false;
+        if (c.isSpace() || c == kBreak) {
+            run = 0;
+        } else if (++run > longest && !withinReference && !c.isLowSurrogate() && !c.isMark()) {
+            out += kBreak;
+            run = 1;
+        }
+        out += c;
+    }
+    return out;
+}
+
 QString Bounded(const QString& text, int cap)
 {
     const int kept = ShownLength(text, cap);

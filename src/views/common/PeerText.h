@@ -17,6 +17,12 @@ constexpr int NameCap = 200;
 int ShownLength(const QString& text, int cap);
 // What follows a text cut short: how many characters were left out.
 QString LeftOutNotice(int leftOut);
+// The text with a place to break a line (an invisible zero-width space)
+// after every longest characters of a run that has none: the toolkit
+// looks for a word's end afresh on every line of it, so a word of a
+// hundred thousand characters takes seconds to lay out. With markup, tags
+// and character references are left whole.
+QString Breakable(const QString& text, int longest, bool markup);
 // The shown part of the text, followed by the notice when any was left out.
 QString Bounded(const QString& text, int cap);
 

@@ -17,6 +17,10 @@ namespace {
 // each side and the cursor's width, with a pixel to spare.
 const int kLineEditTextPadding = 2 * 2 + 2;
 
+// Far longer than any word, far shorter than what makes a line slow to lay
+// out.
+const int kLongestRun = 200;
+
 QString Now()
 {
     return QDateTime::currentDateTime().toString("MMM d h:mm:ss ap");
@@ -41,7 +45,9 @@ AdminMessageDialog::AdminMessageDialog(QString text, QWidget* parent) : QDialog(
 void AdminMessageDialog::AddMessage(const QString& text)
 {
     m_pending.push_back(Arrived(text));
-    if (int(m_pending.size()) > KeptMessages) {
+    m_pendingCharacters += m_pending.back().text.size();
+    while (m_pending.size() > 1 && (int(m_pending.size()) > KeptMessages || m_pendingCharacters > KeptCharacters)) {
+        m_pendingCharacters -= m_pending.front().text.size();
         m_pending.pop_front();
         ++m_leftOut;
     }
@@ -68,6 +74,7 @@ void AdminMessageDialog::ShowPending()
         edit.setBlockFormat(QTextBlockFormat());
         edit.setBlockCharFormat(QTextCharFormat());
         m_shown.clear();
+        m_shownCharacters = 0;
         Append(m_first, true);
         m_first = Message();
     }
@@ -75,7 +82,8 @@ void AdminMessageDialog::ShowPending()
         Append(message, true);
     SetTime(m_pending.back().time);
     m_pending.clear();
-    while (int(m_shown.size()) > KeptMessages)
+    m_pendingCharacters = 0;
+    while (m_shown.size() > 1 && (int(m_shown.size()) > KeptMessages || m_shownCharacters > KeptCharacters))
         DropOldest();
     if (m_leftOut > 0)
         SayLeftOut();
@@ -104,18 +112,19 @@ void AdminMessageDialog::Append(const Message& message, bool stamped)
     // Rich text is shown as formatting, anything else as the plain text it
     // is, as a text edit takes either.
     if (Qt::mightBeRichText(message.text))
-        cursor.insertHtml(message.text);
+        cursor.insertHtml(PeerText::Breakable(message.text, kLongestRun, true));
     else
-        cursor.insertText(message.text, QTextCharFormat());
+        cursor.insertText(PeerText::Breakable(message.text, kLongestRun, false), QTextCharFormat());
     if (message.leftOut > 0)
         cursor.insertText(PeerText::LeftOutNotice(message.leftOut), QTextCharFormat());
-    m_shown.push_back(cursor.position() - start);
+    m_shown.push_back({cursor.position() - start, int(message.text.size())});
+    m_shownCharacters += m_shown.back().size;
 }
 
 AdminMessageDialog::Message AdminMessageDialog::Arrived(const QString& text)
 {
-    // Of a long one only the start, markup or not, as a chat line.
-    const int kept = PeerText::ShownLength(text, PeerText::LineCap);
+    // Of one past the bound only the start, markup or not.
+    const int kept = PeerText::ShownLength(text, MessageCap);
     return {Now(), text.left(kept), int(text.size() - kept)};
 }
 
@@ -127,8 +136,9 @@ void AdminMessageDialog::DropOldest()
     const int top = m_noticeShown ? document->firstBlock().next().position() : 0;
     QTextCursor cursor(document);
     cursor.setPosition(top);
-    cursor.setPosition(top + m_shown.front() + 1, QTextCursor::KeepAnchor);
+    cursor.setPosition(top + m_shown.front().length + 1, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
+    m_shownCharacters -= m_shown.front().size;
     m_shown.pop_front();
     ++m_leftOut;
 }

@@ -10,15 +10,21 @@
 // Markup in one is shown as formatting, but nothing it names is loaded.
 // Deletes itself when closed.
 //
-// However many come, the window keeps the newest KeptMessages, each bounded
-// as a chat line is, and says how many older ones it left out; a burst is
-// laid out once.
+// However many come, the window keeps the newest KeptMessages, each whole up
+// to MessageCap characters, and no more than KeptCharacters in all, and says
+// how many older ones it left out; a burst is laid out once.
 class AdminMessageDialog : public QDialog
 {
     Q_OBJECT
 
 public:
     static constexpr int KeptMessages = 30;
+    // The server's operators write long notices, far beyond a chat line.
+    static constexpr int MessageCap = 100000;
+    // Every change lays the whole text out again (dropping the oldest moves
+    // all the rest), so what is kept, markup included, stays short enough to
+    // do so at once.
+    static constexpr int KeptCharacters = 2 * MessageCap;
 
     AdminMessageDialog(QString text, QWidget* parent = nullptr);
 
@@ -47,10 +53,19 @@ private:
     Ui_AdminMessageDialog ui;
     // The one message shown without a stamp, until another comes.
     Message m_first;
-    // The characters each shown message takes in the text, oldest first.
-    std::deque<int> m_shown;
-    // Messages come but not yet shown, at most KeptMessages.
+    // Each shown message, oldest first: the characters it takes in the
+    // text, and its size as it came (markup included), which counts
+    // towards KeptCharacters, summed.
+    struct Shown
+    {
+        int length;
+        int size;
+    };
+    std::deque<Shown> m_shown;
+    int m_shownCharacters = 0;
+    // Messages come but not yet shown, no more than the window keeps.
     std::deque<Message> m_pending;
+    int m_pendingCharacters = 0;
     bool m_showPending = false;
     // Messages left out, and whether the first line says so.
     int m_leftOut = 0;

@@ -7,6 +7,8 @@
 #include "ClientHome.h"
 #include "E2eRun.h"
 
+#include <csignal>
+
 namespace {
 
 // The driver answers at once unless the program is busy; a start-up loads
@@ -120,14 +122,26 @@ bool DrivenClient::Connect()
 
 bool DrivenClient::Quit()
 {
-    if (!Request({"quit"}))
+    int status = -1;
+    if (!Request({"quit"}) || !WaitForExit(&status))
         return false;
-    if (!m_process.waitForFinished(kStopMs))
-        return Fail("quit", QString("it is still running after %1 s").arg(kStopMs / 1000));
+    return status == 0 || Fail("quit", QString("it ended with status %1").arg(status));
+}
+
+bool DrivenClient::WaitForExit(int* status)
+{
+    if (IsRunning() && !m_process.waitForFinished(kStopMs))
+        return Fail("end", QString("it is still running after %1 s").arg(kStopMs / 1000));
     m_socket.abort();
-    if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0)
-        return Fail("quit", QString("it ended with status %1").arg(m_process.exitCode()));
+    if (m_process.exitStatus() != QProcess::NormalExit)
+        return Fail("end", "it crashed");
+    *status = m_process.exitCode();
     return true;
+}
+
+bool DrivenClient::Signal(int signal)
+{
+    return (IsRunning() && ::kill(pid_t(m_process.processId()), signal) == 0) || Fail("signal", "it is not running");
 }
 
 bool DrivenClient::Kill()

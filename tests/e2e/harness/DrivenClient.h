@@ -49,6 +49,10 @@ public:
     bool Start();
     // As a user ending the program: it saves its data file and exits with 0.
     bool Quit();
+    // Waits for the process to end by itself; *status is its exit status.
+    bool WaitForExit(int* status);
+    // A signal to the process, as a logout or a Ctrl-C in its terminal.
+    bool Signal(int signal);
     // SIGKILL: nothing is saved.
     bool Kill();
     bool IsRunning() const;

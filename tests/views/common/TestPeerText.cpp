@@ -1,5 +1,6 @@
 // Text from other users shown as data: controls visible, "&" never a
-// shortcut, markup never markup, and no override reaching past the name.
+// shortcut, markup never markup, no override reaching past the name, and no
+// word too long to lay out at once.
 #include <QTest>
 #include <QTextLayout>
 
@@ -68,6 +69,21 @@ private slots:
         const QString title = PeerText::Title("late night & co");
         QVERIFY(title.contains("late night && co"));
         QCOMPARE(PeerText::Title("r&b").count('&'), 2);
+    }
+
+    void aLongRunGetsInvisiblePlacesToBreakButMarkupStaysWhole()
+    {
+        const QChar zwsp(0x200b);
+        const QString run(450, 'x');
+        QCOMPARE(PeerText::Breakable(run + " short", 200, false),
+                 QString(200, 'x') + zwsp + QString(200, 'x') + zwsp + QString(50, 'x') + " short");
+        // A tag and a character reference are never cut, nor a character
+        // written as a pair.
+        const QString note = QString::fromUtf8("\xF0\x9F\x8E\xB5");
+        const QString markup = "<a href=\"" + run + "\">" + QString(199, 'y') + "&amp;" + note + note + "</a>";
+        const QString broken = PeerText::Breakable(markup, 200, true);
+        QVERIFY(broken.startsWith("<a href=\"" + run + "\">" + QString(199, 'y') + "&amp;" + zwsp + note + note));
+        QCOMPARE(QString(broken).remove(zwsp), markup);
     }
 };
 

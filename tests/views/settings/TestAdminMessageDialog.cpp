@@ -1,11 +1,13 @@
 // The administrator message window: the text as sent with its arrival
 // time, markup shown as formatting but nothing it names loaded, the window
-// gone when closed, and of many messages the newest, each bounded.
+// gone when closed, and of many messages the newest, each whole up to a
+// bound far beyond a chat line's, in a text that lays out at once.
 #include <QAbstractTextDocumentLayout>
 #include <QDateTime>
 #include <QImage>
 #include <QLineEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextEdit>
@@ -76,11 +78,28 @@ private slots:
         QCOMPARE(shown.count("Sent "), AdminMessageDialog::KeptMessages);
         QVERIFY(!shown.contains("cell 5\n") && !shown.contains("first"));
         QVERIFY(shown.contains("plain 6\nsecond line\nSent "));
-        // Cut short inside a tag, a long one still says what was left out.
-        const QString longOne = "<b>" + QString(5000, 'y') + "<img src=\"x.png\"></b>";
+        // What a user reads: the places to break a long word are invisible.
+        const auto read = [text] { return text->toPlainText().remove(QChar(0x200b)); };
+        // An operator's notice far longer than a chat line shows whole.
+        const QString notice = "<b>Terms</b> " + QString(2700, 'z');
+        dialog.AddMessage(notice);
+        QTRY_VERIFY(read().endsWith("Terms " + QString(2700, 'z')));
+        // Cut short inside a tag, one past the window's bound still says
+        // what was left out.
+        const int cap = AdminMessageDialog::MessageCap;
+        const QString longOne = "<b>" + QString(cap, 'y') + "<img src=\"x.png\"></b>";
         dialog.AddMessage(longOne);
-        QTRY_VERIFY(text->toPlainText().endsWith(PeerText::LeftOutNotice(longOne.size() - PeerText::LineCap)));
-        QVERIFY(text->toPlainText().startsWith("7 older messages not shown.\nSent "));
+        QTRY_VERIFY(read().endsWith(PeerText::LeftOutNotice(longOne.size() - cap)));
+        QVERIFY(read().startsWith("8 older messages not shown.\nSent "));
+        // Another as long leaves room for no other: the window keeps no more
+        // than it can lay out again at once, and no word in it is longer
+        // than a few hundred characters.
+        dialog.AddMessage(QString(cap, 'w'));
+        QTRY_VERIFY(read().endsWith(QString(cap, 'w')));
+        QVERIFY(read().startsWith("37 older messages not shown.\nSent "));
+        QCOMPARE(read().count("Sent "), 2);
+        QCOMPARE(text->toPlainText().split(QRegularExpression("[\\s\\x{200b}]")).filter(QRegularExpression(".{201}")),
+                 QStringList());
     }
 };
 
