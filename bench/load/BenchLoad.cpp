@@ -189,10 +189,10 @@ void ConnectionCrowd(UploadsFixture& f, qint64& now)
     now += PeerMessenger::HandshakeTimeout + 1000;
     f.net.Tick();
     const bool closed = meter.Run([&] { return crowd.stalledClosed == Connections / 2; }, 20000);
-    std::printf("  connected %d; well-behaved: %d answered, %d closed while pending (cap %d pending); stalled "
-                "ones closed %d of %d\n",
-                crowd.connected.load(), answered, crowd.goodClosed.load(), PeerMessenger::MaxPendingConnections,
-                crowd.stalledClosed.load(), Connections / 2);
+    std::printf("  connected %d; well-behaved: %d answered, %d closed while pending (at most %d pending, %d from one "
+                "address); stalled ones closed %d of %d\n",
+                crowd.connected.load(), answered, crowd.goodClosed.load(), f.net.peer->ConnectionLimits().opening,
+                f.net.peer->ConnectionLimits().openingPerAddress, crowd.stalledClosed.load(), Connections / 2);
     Figure("all connected and settled (s)", seconds, "s", baseSeconds, allIn, "within 60 s");
     Figure("longest event-loop stall", meter.Worst() * 1e3, "ms", baseStall * 1e3, meter.Worst() <= StallAim,
            "at most 100 ms");
