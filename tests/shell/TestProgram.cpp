@@ -283,7 +283,7 @@ private slots:
         QVERIFY(session.Start("ivan"));
         TestServer& server = session.server;
         const QTemporaryDir& home = session.home;
-        const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
+        const QStringList before = DataFiles(home);
         QCOMPARE(before.size(), 1);
 
         QProcess client;
@@ -295,8 +295,7 @@ private slots:
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
         // A new data file holds what the run set since its start.
-        const QStringList after =
-            QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
+        const QStringList after = DataFiles(home);
         QCOMPARE(after.size(), 2);
         QVERIFY(after.contains(before.front()));
         QFile newest(home.filePath(after.front() == before.front() ? after.back() : after.front()));
@@ -352,9 +351,9 @@ private slots:
         // its share.
         HoldingCrowd crowd(kCrowd, port);
         QVERIFY2(
-            QTest::qWaitFor([&] { return crowd.Step(); }, 60000),
+            QTest::qWaitFor([&] { return crowd.Step() || crowd.Failed(); }, 60000),
             qPrintable(QString("%1 connections still coming up, %2 held").arg(crowd.Coming()).arg(crowd.Holding())));
-        QVERIFY(!crowd.Failed());
+        QVERIFY2(!crowd.Failed(), "a peer could not use its address on 127.1.x.y");
         QVERIFY2(QTest::qWaitFor([&] { return crowd.Holding() <= kDesktopFiles / 2; }, 10000),
                  qPrintable(QString("%1 held").arg(crowd.Holding())));
         QVERIFY2(crowd.Holding() >= kDesktopFiles / 4, qPrintable(QString("%1 held").arg(crowd.Holding())));
