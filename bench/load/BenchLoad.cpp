@@ -10,7 +10,12 @@
 //     The stall while the scanner's MP3 results come back is printed too
 //     (baseline: the loop idle for two seconds);
 //  3. one peer queueing 10,000 files over one connection (baseline: another
-//     peer queueing a hundredth as many).
+//     peer queueing a hundredth as many);
+//  4. 1,100 peers of distinct names and addresses opening message
+//     connections at once and holding them, with the client's share of
+//     connections as under a desktop's 1,024 open files; another peer's
+//     share-list request is timed (baseline: the same request with no
+//     crowd).
 // Every socket is on 127.0.0.1 and every wait has a deadline.
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -28,8 +33,10 @@
 
 #include "BenchSupport.h"
 #include "Data.h"
+#include "FakePeer.h"
 #include "FakePeerLink.h"
 #include "FakeWire.h"
+#include "PeerConnectionPolicy.h"
 #include "PeerMessenger.h"
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
@@ -42,6 +49,9 @@ const int SearchSeconds = 30;
 const int ShareFiles = 100000;
 const int QueuedFiles = 10000;
 const double StallAim = 0.100;
+const int HeldPeers = 1100;
+const int DesktopFiles = 1024;
+const double AnswerAim = 5.0;
 
 // Runs the event loop until done() or the deadline, measuring the longest
 // time between two beats of a 5 ms heartbeat beyond its interval.
@@ -189,10 +199,10 @@ void ConnectionCrowd(UploadsFixture& f, qint64& now)
     now += PeerMessenger::HandshakeTimeout + 1000;
     f.net.Tick();
     const bool closed = meter.Run([&] { return crowd.stalledClosed == Connections / 2; }, 20000);
-    std::printf("  connected %d; well-behaved: %d answered, %d closed while pending (cap %d pending); stalled "
-                "ones closed %d of %d\n",
-                crowd.connected.load(), answered, crowd.goodClosed.load(), PeerMessenger::MaxPendingConnections,
-                crowd.stalledClosed.load(), Connections / 2);
+    std::printf("  connected %d; well-behaved: %d answered, %d closed while pending (at most %d pending, %d from one "
+                "address); stalled ones closed %d of %d\n",
+                crowd.connected.load(), answered, crowd.goodClosed.load(), f.net.peer->ConnectionLimits().opening,
+                f.net.peer->ConnectionLimits().openingPerAddress, crowd.stalledClosed.load(), Connections / 2);
     Figure("all connected and settled (s)", seconds, "s", baseSeconds, allIn, "within 60 s");
     Figure("longest event-loop stall", meter.Worst() * 1e3, "ms", baseStall * 1e3, meter.Worst() <= StallAim,
            "at most 100 ms");
@@ -204,6 +214,115 @@ void ConnectionCrowd(UploadsFixture& f, qint64& now)
     crowd.stop = true;
     thread->wait();
     delete thread;
+}
+
+// The crowd of case 4 on a thread of its own: each peer at an address of its
+// own (127.1.x.y) greets, starts a message it never finishes and holds on.
+class HoldingCrowd
+{
+public:
+    std::atomic<int> connected{0};
+    std::atomic<int> closed{0};
+    std::atomic<bool> stop{false};
+
+    // Every peer has come up, and been closed or not.
+    bool Settled() const { return connected + failed == HeldPeers; }
+    int Holding() const { return connected - closed; }
+
+    void Run(quint16 port)
+    {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (stop)
+                loop.quit();
+        });
+        poll.start(10);
+        std::vector<QTcpSocket*> sockets;
+        for (int i = 0; i < HeldPeers; ++i) {
+            auto* socket = new QTcpSocket;
+            QObject::connect(socket, &QTcpSocket::connected, [this, socket, i] {
+                ++connected;
+                socket->setProperty("up", true);
+                const QByteArray opening =
+                    FakeWire().U8(1).Str(QString("holder%1").arg(i)).Str("P").U32(quint32(i)).Bytes();
+                socket->write(FakeWire().U32(quint32(opening.size())).Bytes() + opening + QByteArray("\x64\x00", 2));
+            });
+            QObject::connect(socket, &QTcpSocket::disconnected, [this] { ++closed; });
+            QObject::connect(socket, &QTcpSocket::errorOccurred, [this, socket] {
+                if (!socket->property("up").toBool())
+                    ++failed;
+            });
+            if (!socket->bind(QHostAddress(quint32(0x7F010001 + i))))
+                ++failed;
+            else
+                socket->connectToHost(QHostAddress::LocalHost, port);
+            sockets.push_back(socket);
+        }
+        loop.exec();
+        for (QTcpSocket* socket : sockets) {
+            socket->abort();
+            delete socket;
+        }
+    }
+
+private:
+    std::atomic<int> failed{0};
+};
+
+// Another peer opens a message connection and asks for the share list: the
+// seconds until the answer, or a negative number when none came in time.
+double ShareListAnswer(UploadsFixture& f, const QString& user, StallMeter& meter)
+{
+    FakePeer* fake = f.net.AddPeer(user);
+    if (!fake)
+        return -1;
+    QElapsedTimer timer;
+    timer.start();
+    FakePeerLink* link = fake->StartConnecting(f.net.peer->ListeningPort(), false);
+    if (!link)
+        return -1;
+    link->SendGreeting(user, "P", 1);
+    link->SendMessage(4, QByteArray());
+    if (!meter.Run([&] { return !link->messages.isEmpty(); }, 30000))
+        return -1;
+    return Seconds(timer);
+}
+
+void HeldConnections(UploadsFixture& f)
+{
+    std::printf("== %d peers holding message connections, connections as for %d open files\n", HeldPeers, DesktopFiles);
+    const PeerConnectionPolicy::Limits before = f.net.peer->ConnectionLimits();
+    f.net.peer->SetConnectionLimits(PeerConnectionPolicy::ForOpenFiles(DesktopFiles));
+    const int cap = f.net.peer->ConnectionLimits().connections;
+
+    StallMeter quiet;
+    const double baseline = ShareListAnswer(f, "asker0", quiet);
+
+    const double memory = ResidentMegabytes();
+    HoldingCrowd crowd;
+    const quint16 port = f.net.peer->ListeningPort();
+    QThread* thread = QThread::create([&] { crowd.Run(port); });
+    thread->start();
+    StallMeter meter;
+    const bool settled = meter.Run([&] { return crowd.Settled(); }, 60000);
+    // The client's closes reach the crowd a moment after it makes them.
+    meter.Run([&] { return crowd.Holding() <= cap; }, 10000);
+    const int holding = crowd.Holding();
+    const double answer = ShareListAnswer(f, "asker1", meter);
+    const double grown = ResidentMegabytes() - memory;
+    std::printf("  crowd: %d connected, %d closed, %d held (cap %d); all came up: %s\n", crowd.connected.load(),
+                crowd.closed.load(), holding, cap, settled ? "yes" : "no");
+    Figure("another peer answered", answer * 1e3, "ms", baseline * 1e3, answer >= 0 && answer <= AnswerAim,
+           "within 5 s");
+    Figure("connections held by the crowd", holding, "", cap, settled && holding <= cap, "at most the cap");
+    Figure("longest event-loop stall", meter.Worst() * 1e3, "ms", quiet.Worst() * 1e3, meter.Worst() <= StallAim,
+           "at most 100 ms");
+    Figure("memory while holding them", grown, "MB", 1, grown < 200, "under 200 MB");
+    crowd.stop = true;
+    thread->wait();
+    delete thread;
+    f.net.peer->SetConnectionLimits(before);
 }
 
 // The share's files: 100 files a folder, ten albums an artist.
@@ -306,6 +425,7 @@ int main(int argc, char** argv)
         return 1;
     }
     ConnectionCrowd(f, f.net.now);
+    HeldConnections(f);
 
     StallMeter idle;
     QElapsedTimer idleFor;

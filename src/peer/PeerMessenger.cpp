@@ -169,10 +169,9 @@ quint16 PeerMessenger::ObfuscatedListeningPort() const
 void PeerMessenger::OnNewConnection(QTcpServer* listener, bool obfuscated)
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
-        if (m_pending.size() >= MaxPendingConnections) {
-            Log(Area, 2,
-                QString("Too many connections still opening; refusing one from %1")
-                    .arg(socket->peerAddress().toString()));
+        const QString address = PeerConnectionPolicy::AddressOf(socket->peerAddress());
+        if (!m_connectionPolicy.MayOpenFrom(address) || !MakeRoom(true)) {
+            Log(Area, 2, QString("Too many connections still opening; refusing one from %1").arg(address));
             socket->abort();
             socket->deleteLater();
             continue;
@@ -180,6 +179,7 @@ void PeerMessenger::OnNewConnection(QTcpServer* listener, bool obfuscated)
         auto* connection = new PeerConnection(socket, obfuscated, ConnectionClock(), this);
         Watch(connection);
         m_pending.append(connection);
+        m_connectionPolicy.AddOpening(connection, address, m_clock());
     }
 }
 
@@ -191,8 +191,10 @@ void PeerMessenger::Watch(PeerConnection* connection)
             });
     connect(connection, &PeerConnection::FileTokenReceived, this,
             [this, connection](quint32 fileToken) { OnFileToken(connection, fileToken); });
-    connect(connection, &PeerConnection::MessageReceived, this,
-            [this, connection](quint32 code, QByteArray body) { OnMessage(connection, code, body); });
+    connect(connection, &PeerConnection::MessageReceived, this, [this, connection](quint32 code, QByteArray body) {
+        m_connectionPolicy.MessagePassed(connection, m_clock());
+        OnMessage(connection, code, body);
+    });
     connect(connection, &PeerConnection::Ended, this,
             [this, connection](QString reason) { OnConnectionEnded(connection, reason); });
     if (connection->GetOrigin() == PeerConnection::Origin::Direct)
@@ -216,6 +218,7 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
         return;
     if (connection) {
         connection->SendMessage(bytes);
+        m_connectionPolicy.MessagePassed(connection, m_clock());
         return;
     }
     m_unsent[user].push_back(Unsent{bytes, m_clock()});

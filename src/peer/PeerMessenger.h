@@ -17,6 +17,7 @@
 #include "ItemPtr.h"
 #include "MemStream.h"
 #include "PeerConnection.h"
+#include "PeerConnectionPolicy.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -37,10 +38,8 @@ public:
     static constexpr qint64 UnsentMessageLifetime = 300000;
     static constexpr qint64 AttemptTimeout = 30000;
     static constexpr qint64 HandshakeTimeout = 30000;
-    static constexpr qint64 IdleTimeout = 300000;
-    // Accepted connections that have not finished their opening, and our
-    // answers to relayed requests not yet settled, at once.
-    static constexpr int MaxPendingConnections = 256;
+    // No whole message either way for this long closes a message connection.
+    static constexpr qint64 IdleTimeout = PeerConnectionPolicy::IdleTime;
     // Message connections kept per user; opening another closes the oldest.
     static constexpr int MaxMessageConnectionsPerUser = 8;
 
@@ -86,6 +85,10 @@ public:
     // The address listened on (any address unless set before DataLoaded).
     void SetListenAddress(const QHostAddress& address) { m_listenAddress = address; }
     void SetInflateLimit(int bytes) { m_inflateLimit = bytes; }
+    // How many connections it holds (by default from the open-files limit
+    // at construction).
+    void SetConnectionLimits(const PeerConnectionPolicy::Limits& limits) { m_connectionPolicy.SetLimits(limits); }
+    const PeerConnectionPolicy::Limits& ConnectionLimits() const { return m_connectionPolicy.GetLimits(); }
 
     // 0 when not listening.
     quint16 ListeningPort() const;
@@ -152,6 +155,9 @@ private:
     void DeclareTypes();
     void Listen(QTcpServer* listener, quint16 port, const char* what);
     void OnNewConnection(QTcpServer* listener, bool obfuscated);
+    // Closes what the connection policy names so that one more connection
+    // (one being opened, when opening) fits; false when nothing can go.
+    bool MakeRoom(bool opening);
     void Watch(PeerConnection* connection);
 
     quint32 NewToken() const;
@@ -169,6 +175,9 @@ private:
     void HandOver(PeerConnection* connection, bool asked, quint32 fileToken = 0);
     // Forgets the connection everywhere and closes it.
     void Discard(PeerConnection* connection);
+    // Discards a connection that did not open; an answer to a relayed
+    // request tells the server it could not connect.
+    void GiveUpOpening(PeerConnection* connection);
     PeerConnection* LatestMessageConnection(const QString& user) const;
     PeerConnection::Clock ConnectionClock();
 
@@ -202,6 +211,7 @@ private:
     // Direct greetings received, by user and token, so a relayed request for
     // a connection that already arrived directly is not answered as well.
     QHash<QString, QHash<quint32, qint64>> m_greetings;
+    PeerConnectionPolicy m_connectionPolicy;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -119,6 +119,11 @@ void PeerMessenger::OnPeerAddress(QString user, QString address, quint16 port, q
             CheckFailed(token);
             continue;
         }
+        if (!MakeRoom(false)) {
+            attempt.directFailed = true;
+            CheckFailed(token);
+            continue;
+        }
         // Only message connections use the obfuscated port: file and
         // network links are handed over as plain sockets.
         const bool obfuscated = attempt.type == "P" && obfuscatedPort != 0;
@@ -128,6 +133,7 @@ void PeerMessenger::OnPeerAddress(QString user, QString address, quint16 port, q
         connection->token = token;
         attempt.direct = connection;
         Watch(connection);
+        m_connectionPolicy.AddOutgoing(connection, m_clock());
         connection->Open(host, obfuscated ? obfuscatedPort : port);
     }
 }
@@ -164,9 +170,10 @@ void PeerMessenger::OnPeerConnectionRequested(QString user, QString type, QStrin
         return;
     }
     const QHostAddress host(address);
-    // Requests relayed for a peer count against the same bound as the
+    // Requests relayed for a peer count against the same bounds as the
     // connections it opens to us.
-    if (!IsConnectionType(type) || host.isNull() || port == 0 || m_pending.size() >= MaxPendingConnections) {
+    if (!IsConnectionType(type) || host.isNull() || port == 0 ||
+        !m_connectionPolicy.MayOpenFrom(PeerConnectionPolicy::AddressOf(host)) || !MakeRoom(true)) {
         Log(Area, 2,
             QString("Cannot answer the connection request of %1 (type %2, address %3, port %4)")
                 .arg(user, type, address)
@@ -182,6 +189,7 @@ void PeerMessenger::OnPeerConnectionRequested(QString user, QString type, QStrin
     connection->token = token;
     Watch(connection);
     m_pending.append(connection);
+    m_connectionPolicy.AddOpening(connection, PeerConnectionPolicy::AddressOf(host), m_clock());
     connection->Open(host, obfuscated ? obfuscatedPort : port);
 }
 
@@ -260,6 +268,7 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool asked, quint32 fil
 {
     const QString user = connection->user;
     const bool file = connection->type == "F";
+    m_connectionPolicy.Remove(connection);
     QTcpSocket* socket = connection->HandOver();
     connection->deleteLater();
     if (!socket)
@@ -293,6 +302,7 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
 {
     const QString user = connection->user;
     connection->BeginMessages();
+    m_connectionPolicy.Named(connection, m_clock());
     QList<PeerConnection*>& connections = m_messageConnections[user];
     connections.append(connection);
     // A peer cannot make us hold more and more sockets for one name.
@@ -347,6 +357,7 @@ void PeerMessenger::OnConnectionEnded(PeerConnection* connection, const QString&
 void PeerMessenger::Discard(PeerConnection* connection)
 {
     m_pending.removeAll(connection);
+    m_connectionPolicy.Remove(connection);
     auto list = m_messageConnections.find(connection->user);
     if (list != m_messageConnections.end()) {
         list->removeAll(connection);
@@ -359,6 +370,36 @@ void PeerMessenger::Discard(PeerConnection* connection)
     connection->disconnect(this);
     connection->Drop();
     connection->deleteLater();
+}
+
+void PeerMessenger::GiveUpOpening(PeerConnection* connection)
+{
+    if (connection->GetOrigin() == PeerConnection::Origin::RelayAnswer && !connection->WasConnected() && gp_server)
+        gp_server->SendCantConnectToPeer(connection->token, connection->user);
+    Discard(connection);
+}
+
+bool PeerMessenger::MakeRoom(bool opening)
+{
+    if (opening && m_connectionPolicy.OpeningIsFull()) {
+        auto* oldest = static_cast<PeerConnection*>(m_connectionPolicy.OldestOpening());
+        if (!oldest)
+            return false;
+        Log(Area, 2,
+            QString("Too many connections still opening; closing the oldest, with %1").arg(oldest->PeerAddressText()));
+        GiveUpOpening(oldest);
+    }
+    if (m_connectionPolicy.IsFull()) {
+        auto* idle = static_cast<PeerConnection*>(m_connectionPolicy.LongestIdle());
+        if (!idle)
+            return false;
+        Log(Area, 2,
+            QString("Holding %1 peer connections; closing the one of %2 idle longest")
+                .arg(m_connectionPolicy.Count())
+                .arg(idle->user));
+        Discard(idle);
+    }
+    return true;
 }
 
 PeerConnection* PeerMessenger::LatestMessageConnection(const QString& user) const
@@ -420,19 +461,12 @@ void PeerMessenger::OnHalfMinuteTick()
 
     for (PeerConnection* connection : QList<PeerConnection*>(m_pending))
         if (now - connection->Created() >= HandshakeTimeout) {
-            if (connection->GetOrigin() == PeerConnection::Origin::RelayAnswer && !connection->WasConnected() &&
-                gp_server)
-                gp_server->SendCantConnectToPeer(connection->token, connection->user);
             Log(Area, 2, QString("Connection from %1 did not open in time").arg(connection->PeerAddressText()));
-            Discard(connection);
+            GiveUpOpening(connection);
         }
 
-    QList<PeerConnection*> idle;
-    for (const QList<PeerConnection*>& list : m_messageConnections)
-        for (PeerConnection* connection : list)
-            if (now - connection->LastActivity() >= IdleTimeout)
-                idle.append(connection);
-    for (PeerConnection* connection : idle) {
+    for (QObject* key : m_connectionPolicy.IdleAt(now)) {
+        auto* connection = static_cast<PeerConnection*>(key);
         Log(Area, 2, QString("Closing the idle connection of %1").arg(connection->user));
         Discard(connection);
     }

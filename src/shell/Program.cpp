@@ -9,10 +9,29 @@
 #include "StartFailure.h"
 
 #include <cstdio>
+#include <limits>
 #include <memory>
+#include <sys/resource.h>
+
+long long RaiseOpenFilesLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+        return -1;
+    if (files.rlim_cur != files.rlim_max) {
+        const rlim_t soft = files.rlim_cur;
+        files.rlim_cur = files.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &files) != 0)
+            files.rlim_cur = soft;
+    }
+    return files.rlim_cur == RLIM_INFINITY ? std::numeric_limits<long long>::max() : (long long)files.rlim_cur;
+}
 
 int RunProgram(int& argc, char** argv, const std::function<void()>& started)
 {
+    // Before anything opens a file: peer messaging sizes its share of
+    // connections by this limit when it is made.
+    RaiseOpenFilesLimit();
     auto* app = new Application("QuorvaneQt", argc, argv, MainWindow::DataFilePrefix() + ".lock");
     // A start that cannot even tell whether another runs must not run
     // beside one unseen: it says why and fails.

@@ -8,3 +8,8 @@
 // and before the main window is built; a test build hooks its driver in there.
 // Returns the process's exit status.
 int RunProgram(int& argc, char** argv, const std::function<void()>& started = nullptr);
+
+// Raises the soft limit on open files to the hard one, so that peer
+// connections, files and the server share all the system allows the
+// process; returns the soft limit now in force (-1 when it cannot be read).
+long long RaiseOpenFilesLimit();

@@ -9,6 +9,7 @@
 #include "EventHandler.h"
 #include "FakePeer.h"
 #include "FakeWire.h"
+#include "PeerConnection.h"
 #include "PeerFixture.h"
 #include "PeerMessenger.h"
 #include "Server.h"
@@ -58,6 +59,22 @@ private:
     QTcpSocket m_filler;
 };
 
+// The bytes that the client's side of the user's message connection holds
+// and has not handled; -1 without one.
+qint64 UnreadOnClientSide(PeerMessenger* peer, const QString& user)
+{
+    for (PeerConnection* connection : peer->findChildren<PeerConnection*>(QString(), Qt::FindDirectChildrenOnly))
+        if (connection->user == user && connection->GetState() == PeerConnection::State::Open)
+            return connection->UnreadBytes();
+    return -1;
+}
+
+// The start of a user-information request whose body never comes.
+QByteArray UnfinishedMessage()
+{
+    return FakeWire().U32(100).U32(15).Bytes();
+}
+
 // Records path events as the item's value.
 class PathRecorder : public DataHandler
 {
@@ -87,6 +104,8 @@ private slots:
     void incomingFileConnectionsCarryTheirToken();
     void stalledAndIdleConnectionsAreClosed();
     void connectionsPerUserAreBounded();
+    void theConnectionIdleLongestMakesRoomAtTheCap();
+    void silentConnectionsFromOneAddressLeaveRoomForOthers();
 };
 
 void TestPeerConnections::listeningPortsSettleAtLoad()
@@ -571,6 +590,9 @@ void TestPeerConnections::stalledAndIdleConnectionsAreClosed()
     f.Tick();
     QTest::qWait(50);
     QVERIFY(!idle->IsClosed());
+    // Bytes of a message that never ends do not keep it.
+    idle->SendRaw(UnfinishedMessage());
+    QTRY_COMPARE_WITH_TIMEOUT(UnreadOnClientSide(f.peer, "slow"), qint64(UnfinishedMessage().size()), 5000);
     f.Advance(1);
     f.Tick();
     QVERIFY(idle->WaitForClosed());
@@ -596,6 +618,111 @@ void TestPeerConnections::connectionsPerUserAreBounded()
     QVERIFY(links.last()->WaitForMessages(1));
     for (int i = 1; i < links.size(); ++i)
         QVERIFY(!links[i]->IsClosed());
+}
+
+void TestPeerConnections::theConnectionIdleLongestMakesRoomAtTheCap()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    f.peer->SetConnectionLimits({4, 2, 8});
+    QSignalSpy requested(f.peer, &PeerMessenger::UserInfoRequested);
+    QHash<QString, FakePeerLink*> links;
+    // One user after another, a second apart, each connecting directly.
+    auto arrive = [&](const QString& name) {
+        auto* fake = new FakePeer(name);
+        f.peers.append(fake);
+        f.Advance(1000);
+        links[name] = fake->Greet(f.peer->ListeningPort(), false, "P", 1);
+        return links[name] && QTest::qWaitFor([&] { return f.peer->MessageConnectionCount(name) == 1; }, 5000);
+    };
+    for (const char* name : {"a", "b", "c", "d"})
+        QVERIFY(arrive(name));
+    // A message from b, one of ours to a, and c starting one it never ends.
+    f.Advance(1000);
+    links["b"]->SendMessage(15, {});
+    QVERIFY(requested.wait(5000));
+    f.Advance(1000);
+    f.peer->GetUserInfo("a");
+    QVERIFY(links["a"]->WaitForMessages(1));
+    f.Advance(1000);
+    links["c"]->SendRaw(UnfinishedMessage());
+    QTRY_COMPARE_WITH_TIMEOUT(UnreadOnClientSide(f.peer, "c"), qint64(UnfinishedMessage().size()), 5000);
+
+    // Each newcomer takes the place of the one whose last whole message is
+    // oldest.
+    QVERIFY(arrive("e"));
+    QVERIFY(links["c"]->WaitForClosed());
+    QVERIFY(arrive("f"));
+    QVERIFY(links["d"]->WaitForClosed());
+    QVERIFY(arrive("g"));
+    QVERIFY(links["b"]->WaitForClosed());
+    for (const char* name : {"a", "e", "f", "g"}) {
+        QVERIFY2(!links[name]->IsClosed(), name);
+        QCOMPARE(f.peer->MessageConnectionCount(name), 1);
+    }
+    links["g"]->SendMessage(15, {});
+    QTRY_COMPARE_WITH_TIMEOUT(requested.count(), 2, 5000);
+    QCOMPARE(requested.last().at(0).toString(), QString("g"));
+}
+
+void TestPeerConnections::silentConnectionsFromOneAddressLeaveRoomForOthers()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    const quint16 port = f.peer->ListeningPort();
+    const int perAddress = f.peer->ConnectionLimits().openingPerAddress;
+    const int crowdSize = f.peer->ConnectionLimits().opening + 44;
+    QSignalSpy requested(f.peer, &PeerMessenger::UserInfoRequested);
+
+    // More connections that never speak than may be opening in all, from
+    // 127.0.0.1: past the first few, each is closed at once.
+    auto* silent = new FakePeer("silent");
+    f.peers.append(silent);
+    QList<FakePeerLink*> crowd;
+    for (int i = 0; i < crowdSize; ++i) {
+        FakePeerLink* link = silent->StartConnecting(port, false);
+        QVERIFY(link);
+        crowd << link;
+        QVERIFY(QTest::qWaitFor(
+            [&] { return link->IsClosed() || link->Socket()->state() == QAbstractSocket::ConnectedState; }, 5000));
+    }
+    auto closed = [&] { return int(std::count_if(crowd.begin(), crowd.end(), [](auto* l) { return l->IsClosed(); })); };
+    QVERIFY2(QTest::qWaitFor([&] { return closed() == crowdSize - perAddress; }, 10000),
+             qPrintable(QString("%1 closed").arg(closed())));
+    for (int i = 0; i < perAddress; ++i)
+        QVERIFY(!crowd[i]->IsClosed());
+
+    // A peer at another address is let in meanwhile; one more from there is not.
+    auto* elsewhere = new FakePeer("elsewhere");
+    f.peers.append(elsewhere);
+    elsewhere->SetSourceAddress(QHostAddress("127.0.0.2"));
+    FakePeerLink* link = elsewhere->Greet(port, false, "P", 1);
+    QVERIFY(link);
+    link->SendMessage(15, {});
+    QVERIFY(requested.wait(5000));
+    QCOMPARE(requested.last().at(0).toString(), QString("elsewhere"));
+    auto* neighbour = new FakePeer("neighbour");
+    f.peers.append(neighbour);
+    FakePeerLink* refused = neighbour->StartConnecting(port, false);
+    QVERIFY(refused && refused->WaitForClosed());
+
+    // Once the silent ones have had their time, connections from the one
+    // address that name themselves are all kept: only opening ones count.
+    f.Advance(PeerMessenger::HandshakeTimeout);
+    f.Tick();
+    for (int i = 0; i < perAddress; ++i)
+        QVERIFY(crowd[i]->WaitForClosed());
+    QList<FakePeerLink*> named;
+    for (int i = 0; i < 2 * perAddress; ++i) {
+        const QString name = QString("local%1").arg(i);
+        auto* local = new FakePeer(name);
+        f.peers.append(local);
+        named << local->Greet(port, false, "P", quint32(i));
+        QVERIFY(named.last());
+        QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount(name), 1, 5000);
+    }
+    for (FakePeerLink* local : named)
+        QVERIFY(!local->IsClosed());
 }
 
 QTEST_MAIN(TestPeerConnections)

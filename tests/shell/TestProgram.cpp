@@ -1,18 +1,122 @@
 // The program itself, as a process: started offscreen with a data file that
 // holds an account, it logs in to the loopback server; a second start while
 // it runs leaves at once with status 0 and never reaches the server; a quit
-// signal ends it as a close would, saving the data file first.
+// signal ends it as a close would, saving the data file first. Under a
+// desktop's limit of open files it takes all the system allows, and a crowd
+// holding more peer connections than that leaves room for another peer and
+// for saving.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVector>
+#include <algorithm>
 #include <csignal>
+#include <sys/resource.h>
 
 #include "DataFileWriter.h"
+#include "FakePeer.h"
+#include "FakeWire.h"
 #include "TestHttpServer.h"
 #include "TestServer.h"
+
+namespace {
+// The program with open-files limits of its own, set before it starts.
+class LimitedProcess : public QProcess
+{
+public:
+    LimitedProcess(rlim_t soft, rlim_t hard) : m_files{soft, hard} {}
+
+protected:
+    void setupChildProcess() override { setrlimit(RLIMIT_NOFILE, &m_files); }
+
+private:
+    rlimit m_files;
+};
+
+// Peers of distinct names, each at an address of its own, that open a
+// message connection, start a message they never finish and hold it: at
+// most kWave of them coming up at once, and one that is closed opens again,
+// up to kTries times.
+class HoldingCrowd
+{
+public:
+    static const int kWave = 50;
+    static const int kTries = 3;
+
+    HoldingCrowd(int size, quint16 port) : m_fake("crowd"), m_port(port), m_links(size, nullptr), m_tries(size, 0) {}
+
+    // Opens what is due; true once each holds its connection or has been
+    // closed kTries times.
+    bool Step()
+    {
+        bool settled = true;
+        m_coming = 0;
+        for (int i = 0; i < m_links.size(); ++i)
+            if (m_links[i] && !m_links[i]->IsClosed() && !IsUp(m_links[i]))
+                ++m_coming;
+        for (int i = 0; i < m_links.size(); ++i) {
+            FakePeerLink* link = m_links[i];
+            if (link && !link->IsClosed()) {
+                settled = settled && IsUp(link);
+                continue;
+            }
+            if (m_tries[i] == kTries)
+                continue;
+            settled = false;
+            if (m_coming < kWave && Open(i))
+                ++m_coming;
+        }
+        return settled && !m_failed;
+    }
+    int Coming() const { return m_coming; }
+    int Holding() const
+    {
+        return int(std::count_if(m_links.begin(), m_links.end(),
+                                 [](FakePeerLink* link) { return link && !link->IsClosed() && IsUp(link); }));
+    }
+    bool Failed() const { return m_failed; }
+
+private:
+    static bool IsUp(FakePeerLink* link) { return link->Socket()->state() == QAbstractSocket::ConnectedState; }
+    bool Open(int i)
+    {
+        m_fake.SetSourceAddress(QHostAddress(quint32(0x7F010001 + i)));
+        FakePeerLink* link = m_fake.StartConnecting(m_port, false);
+        ++m_tries[i];
+        if (!link) {
+            m_failed = true;
+            return false;
+        }
+        link->SendGreeting(QString("crowd%1").arg(i), "P", quint32(i));
+        link->SendRaw(FakeWire().U32(100).Bytes().left(2));
+        m_links[i] = link;
+        return true;
+    }
+
+    FakePeer m_fake;
+    quint16 m_port;
+    QVector<FakePeerLink*> m_links;
+    QVector<int> m_tries;
+    int m_coming = 0;
+    bool m_failed = false;
+};
+
+// The soft open-files limit of a process; 0 when it cannot be read.
+qint64 OpenFilesLimit(qint64 pid)
+{
+    QFile limits(QString("/proc/%1/limits").arg(pid));
+    if (!limits.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : limits.readAll().split('\n'))
+        if (line.startsWith("Max open files"))
+            return line.mid(int(qstrlen("Max open files"))).simplified().split(' ').value(0).toLongLong();
+    return 0;
+}
+} // namespace
 
 class TestProgram : public QObject
 {
@@ -42,6 +146,12 @@ private:
         return environment;
     }
 
+    // The data files of the home, newest first.
+    static QStringList DataFiles(const QTemporaryDir& home)
+    {
+        return QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
+    }
+
     static bool Launch(QProcess& process, const QProcessEnvironment& environment)
     {
         process.setProcessEnvironment(environment);
@@ -68,6 +178,10 @@ private:
 
         QProcessEnvironment Environment() const { return TestProgram::Environment(home, server, web); }
     };
+
+    // A desktop's usual limit of open files, and more connections than fit.
+    static const int kDesktopFiles = 1024;
+    static const int kCrowd = 1100;
 
 private slots:
     void secondStartLeavesTheFirstAlone()
@@ -169,7 +283,7 @@ private slots:
         QVERIFY(session.Start("ivan"));
         TestServer& server = session.server;
         const QTemporaryDir& home = session.home;
-        const QStringList before = QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden);
+        const QStringList before = DataFiles(home);
         QCOMPARE(before.size(), 1);
 
         QProcess client;
@@ -181,8 +295,7 @@ private slots:
         QCOMPARE(client.exitStatus(), QProcess::NormalExit);
         QCOMPARE(client.exitCode(), 0);
         // A new data file holds what the run set since its start.
-        const QStringList after =
-            QDir(home.path()).entryList({".Quorvane.*"}, QDir::Files | QDir::Hidden, QDir::Name | QDir::Reversed);
+        const QStringList after = DataFiles(home);
         QCOMPARE(after.size(), 2);
         QVERIFY(after.contains(before.front()));
         QFile newest(home.filePath(after.front() == before.front() ? after.back() : after.front()));
@@ -190,6 +303,79 @@ private slots:
         QVERIFY(newest.readAll().contains("data_version"));
         // The client said goodbye to the server rather than vanishing.
         QTRY_VERIFY_WITH_TIMEOUT(!server.IsLoggedIn("ivan"), 10000);
+    }
+
+    void startTakesAllTheOpenFilesTheSystemAllows()
+    {
+        Session session;
+        QVERIFY(session.Start("judy"));
+        LimitedProcess client(256, kDesktopFiles);
+        QVERIFY(Launch(client, session.Environment()));
+        QTRY_VERIFY_WITH_TIMEOUT(session.server.IsLoggedIn("judy"), 30000);
+        QCOMPARE(OpenFilesLimit(client.processId()), qint64(kDesktopFiles));
+        Stop(client);
+    }
+
+    void aCrowdHoldingConnectionsLeavesRoomForAnotherPeerAndTheSave()
+    {
+        // The crowd's ends of the connections are this process's files.
+        rlimit own{};
+        getrlimit(RLIMIT_NOFILE, &own);
+        if (own.rlim_max < rlim_t(2 * kDesktopFiles))
+            QSKIP("this process may not open enough files for the crowd");
+        own.rlim_cur = own.rlim_max;
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &own) == 0);
+
+        Session session;
+        QVERIFY(session.Start());
+        QTcpServer plain, obfuscated;
+        QVERIFY(plain.listen(QHostAddress::Any) && obfuscated.listen(QHostAddress::Any));
+        const quint16 port = plain.serverPort();
+        const quint16 obfuscatedPort = obfuscated.serverPort();
+        plain.close();
+        obfuscated.close();
+        QVERIFY(DataFileWriter::Write(session.home.path() + "/.Quorvane",
+                                      {{"username", "kate"},
+                                       {"password", "pw"},
+                                       {"listening_port", QString::number(port)},
+                                       {"obfuscated_listening_port", QString::number(obfuscatedPort)}}));
+        const QStringList before = DataFiles(session.home);
+        QCOMPARE(before.size(), 1);
+
+        LimitedProcess client(kDesktopFiles, kDesktopFiles);
+        QVERIFY(Launch(client, session.Environment()));
+        QTRY_VERIFY_WITH_TIMEOUT(session.server.IsLoggedIn("kate"), 30000);
+
+        // More peers than the client has files for take connections and
+        // hold them; it takes every one in the end, and keeps no more than
+        // its share.
+        HoldingCrowd crowd(kCrowd, port);
+        QVERIFY2(
+            QTest::qWaitFor([&] { return crowd.Step() || crowd.Failed(); }, 60000),
+            qPrintable(QString("%1 connections still coming up, %2 held").arg(crowd.Coming()).arg(crowd.Holding())));
+        QVERIFY2(!crowd.Failed(), "a peer could not use its address on 127.1.x.y");
+        QVERIFY2(QTest::qWaitFor([&] { return crowd.Holding() <= kDesktopFiles / 2; }, 10000),
+                 qPrintable(QString("%1 held").arg(crowd.Holding())));
+        QVERIFY2(crowd.Holding() >= kDesktopFiles / 4, qPrintable(QString("%1 held").arg(crowd.Holding())));
+
+        // Another peer is answered at once.
+        FakePeer other("other");
+        FakePeerLink* link = other.Greet(port, false, "P", 1);
+        QVERIFY(link);
+        link->SendMessage(4, QByteArray());
+        QVERIFY2(link->WaitForMessages(1, 5000), "another peer was not answered within 5 s");
+        QCOMPARE(link->messages[0].first, 5u);
+
+        // And the data file is still saved, while the crowd holds on.
+        ::kill(client.processId(), SIGTERM);
+        QVERIFY(client.waitForFinished(30000));
+        QCOMPARE(client.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(client.exitCode(), 0);
+        const QStringList after = DataFiles(session.home);
+        QCOMPARE(after.size(), 2);
+        QFile newest(session.home.filePath(after.front() == before.front() ? after.back() : after.front()));
+        QVERIFY(newest.open(QIODevice::ReadOnly));
+        QVERIFY(newest.readAll().contains("data_version"));
     }
 };
 

@@ -195,15 +195,21 @@ void FakePeer::Accept(QTcpServer* listener, bool obfuscated)
     }
 }
 
-FakePeerLink* FakePeer::Connect(quint16 port, bool obfuscated, int timeout)
+FakePeerLink* FakePeer::StartConnecting(quint16 port, bool obfuscated)
 {
     auto* socket = new QTcpSocket;
     auto* link = new FakePeerLink(socket, false, obfuscated, this);
     links.append(link);
-    socket->connectToHost(QHostAddress::LocalHost, port);
-    if (!link->WaitForConnected(timeout))
+    if (!m_sourceAddress.isNull() && !socket->bind(m_sourceAddress))
         return nullptr;
+    socket->connectToHost(QHostAddress::LocalHost, port);
     return link;
+}
+
+FakePeerLink* FakePeer::Connect(quint16 port, bool obfuscated, int timeout)
+{
+    FakePeerLink* link = StartConnecting(port, obfuscated);
+    return link && link->WaitForConnected(timeout) ? link : nullptr;
 }
 
 FakePeerLink* FakePeer::Greet(quint16 port, bool obfuscated, const QString& type, quint32 token, int timeout)

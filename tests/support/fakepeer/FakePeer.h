@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -85,6 +86,12 @@ public:
     QList<SearchRequest> searchRequests;
     bool WaitForSearchRequests(int count, int timeout = 5000);
 
+    // Where the connections it opens come from (by default 127.0.0.1); any
+    // other 127.x.y.z address is a peer at another address.
+    void SetSourceAddress(const QHostAddress& address) { m_sourceAddress = address; }
+    // Starts a connection to the client's port without waiting for it; null
+    // when the source address cannot be used.
+    FakePeerLink* StartConnecting(quint16 port, bool obfuscated);
     // Opens a connection to the client's port; null when it does not come
     // up in time.
     FakePeerLink* Connect(quint16 port, bool obfuscated, int timeout = 5000);
@@ -124,6 +131,7 @@ private:
     quint16 m_announcedObfuscatedPort = 0;
     RelayPolicy m_relayPolicy = RelayPolicy::Answer;
     bool m_answerObfuscated = true;
+    QHostAddress m_sourceAddress;
     // The types of the connections we asked the server to relay, by token.
     QHash<quint32, QString> m_requestedTypes;
     // Links that answer a relayed request, by the type requested.

@@ -1,0 +1,123 @@
+#include "PeerConnectionPolicy.h"
+
+#include <algorithm>
+#include <sys/resource.h>
+
+PeerConnectionPolicy::Limits PeerConnectionPolicy::ForOpenFiles(qint64 openFilesLimit)
+{
+    const qint64 room = std::min(openFilesLimit / 2, openFilesLimit - ReservedFiles);
+    Limits limits;
+    limits.connections = int(std::clamp<qint64>(room, MinConnections, MaxConnections));
+    limits.opening = std::min(MaxOpening, limits.connections / 2);
+    return limits;
+}
+
+PeerConnectionPolicy::Limits PeerConnectionPolicy::ForThisProcess()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY || files.rlim_cur > rlim_t(1) << 40)
+        return ForOpenFiles(qint64(1) << 40);
+    return ForOpenFiles(qint64(files.rlim_cur));
+}
+
+PeerConnectionPolicy::PeerConnectionPolicy(Limits limits) : m_limits(limits) {}
+
+QString PeerConnectionPolicy::AddressOf(const QHostAddress& address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+void PeerConnectionPolicy::AddOpening(QObject* connection, const QString& address, qint64 now)
+{
+    Remove(connection);
+    m_records[connection] = Record{Stage::Opening, address, now, m_sequence++};
+    ++m_opening;
+    ++m_openingByAddress[address];
+}
+
+void PeerConnectionPolicy::AddOutgoing(QObject* connection, qint64 now)
+{
+    Remove(connection);
+    m_records[connection] = Record{Stage::Outgoing, QString(), now, m_sequence++};
+}
+
+void PeerConnectionPolicy::Named(QObject* connection, qint64 now)
+{
+    auto it = m_records.find(connection);
+    if (it == m_records.end())
+        it = m_records.emplace(connection, Record{Stage::Messages, QString(), now, m_sequence++}).first;
+    LeaveOpening(it->second);
+    it->second.stage = Stage::Messages;
+    it->second.lastMessage = now;
+}
+
+void PeerConnectionPolicy::MessagePassed(QObject* connection, qint64 now)
+{
+    auto it = m_records.find(connection);
+    if (it != m_records.end() && it->second.stage == Stage::Messages)
+        it->second.lastMessage = std::max(it->second.lastMessage, now);
+}
+
+void PeerConnectionPolicy::Remove(QObject* connection)
+{
+    auto it = m_records.find(connection);
+    if (it == m_records.end())
+        return;
+    LeaveOpening(it->second);
+    m_records.erase(it);
+}
+
+void PeerConnectionPolicy::LeaveOpening(const Record& record)
+{
+    if (record.stage != Stage::Opening)
+        return;
+    --m_opening;
+    auto count = m_openingByAddress.find(record.address);
+    if (count != m_openingByAddress.end() && --count.value() <= 0)
+        m_openingByAddress.erase(count);
+}
+
+bool PeerConnectionPolicy::MayOpenFrom(const QString& address) const
+{
+    return m_openingByAddress.value(address) < m_limits.openingPerAddress;
+}
+
+QObject* PeerConnectionPolicy::LongestIdle() const
+{
+    QObject* found = nullptr;
+    const Record* best = nullptr;
+    for (const auto& entry : m_records) {
+        const Record& record = entry.second;
+        if (record.stage != Stage::Messages)
+            continue;
+        if (!best || record.lastMessage < best->lastMessage ||
+            (record.lastMessage == best->lastMessage && record.sequence < best->sequence)) {
+            best = &record;
+            found = entry.first;
+        }
+    }
+    return found;
+}
+
+QObject* PeerConnectionPolicy::OldestOpening() const
+{
+    QObject* found = nullptr;
+    const Record* best = nullptr;
+    for (const auto& entry : m_records)
+        if (entry.second.stage == Stage::Opening && (!best || entry.second.sequence < best->sequence)) {
+            best = &entry.second;
+            found = entry.first;
+        }
+    return found;
+}
+
+std::vector<QObject*> PeerConnectionPolicy::IdleAt(qint64 now) const
+{
+    std::vector<QObject*> idle;
+    for (const auto& entry : m_records)
+        if (entry.second.stage == Stage::Messages && now - entry.second.lastMessage >= IdleTime)
+            idle.push_back(entry.first);
+    return idle;
+}

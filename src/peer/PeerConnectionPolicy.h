@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QHash>
+#include <QHostAddress>
+#include <QString>
+#include <QtGlobal>
+#include <unordered_map>
+#include <vector>
+
+class QObject;
+
+// Which peer connections to keep when peers open more than the process can
+// hold. It keeps the books of every connection peer messaging holds and
+// names the ones to close; PeerMessenger closes them. The rules:
+// - all of them together stay under a cap well below the open-files limit,
+//   and at the cap the message connection that has passed no whole message
+//   for the longest is closed to make room;
+// - connections being opened (before their opening frame names them, or a
+//   file connection before its token) are bounded in all, the oldest going
+//   first, and per address, beyond which one is refused;
+// - a message connection that passes no whole message within IdleTime is
+//   idle, however many bytes of an unfinished one it trickles.
+class PeerConnectionPolicy
+{
+public:
+    // Descriptors kept beyond the peer connections at the least: the server,
+    // the data file, shared and transferred files, network links, the
+    // toolkit's own.
+    static constexpr qint64 ReservedFiles = 256;
+    static constexpr int MinConnections = 32;
+    static constexpr int MaxConnections = 2048;
+    static constexpr int MaxOpening = 256;
+    // A client opens a message and a file connection or two at once; a NAT
+    // in front of several clients a few more.
+    static constexpr int MaxOpeningPerAddress = 8;
+    // Milliseconds.
+    static constexpr qint64 IdleTime = 300000;
+
+    struct Limits
+    {
+        int connections = MaxConnections;
+        int opening = MaxOpening;
+        int openingPerAddress = MaxOpeningPerAddress;
+    };
+    // Half the open-files limit, never more than all but ReservedFiles,
+    // within [MinConnections, MaxConnections]; opening connections at most
+    // half of that.
+    static Limits ForOpenFiles(qint64 openFilesLimit);
+    // For this process's current (soft) open-files limit.
+    static Limits ForThisProcess();
+
+    explicit PeerConnectionPolicy(Limits limits = ForThisProcess());
+
+    // The text by which connections count as coming from one address: an
+    // IPv4 peer reached through a dual-stack port counts as its IPv4 address.
+    static QString AddressOf(const QHostAddress& address);
+
+    const Limits& GetLimits() const { return m_limits; }
+    void SetLimits(const Limits& limits) { m_limits = limits; }
+
+    // A connection being opened: accepted from address, or our answer to a
+    // relayed request to it.
+    void AddOpening(QObject* connection, const QString& address, qint64 now);
+    // Our own direct attempt: it counts against the cap, but it is never
+    // the one closed to make room.
+    void AddOutgoing(QObject* connection, qint64 now);
+    // Now a message connection: its idle time starts.
+    void Named(QObject* connection, qint64 now);
+    // A whole message went either way.
+    void MessagePassed(QObject* connection, qint64 now);
+    void Remove(QObject* connection);
+
+    bool MayOpenFrom(const QString& address) const;
+    bool IsFull() const { return int(m_records.size()) >= m_limits.connections; }
+    bool OpeningIsFull() const { return m_opening >= m_limits.opening; }
+    // What to close when full: the message connection whose last whole
+    // message is oldest (the first named on a tie); null when none is.
+    QObject* LongestIdle() const;
+    // What to close when the opening ones are at their bound; null when none
+    // is being opened.
+    QObject* OldestOpening() const;
+    // The message connections idle at now.
+    std::vector<QObject*> IdleAt(qint64 now) const;
+
+    int Count() const { return int(m_records.size()); }
+    int OpeningCount() const { return m_opening; }
+
+private:
+    enum class Stage
+    {
+        Opening,
+        Outgoing,
+        Messages
+    };
+    struct Record
+    {
+        Stage stage;
+        QString address;
+        qint64 lastMessage;
+        // Breaks ties in arrival order.
+        quint64 sequence;
+    };
+    // Takes it off the opening counts; the caller sets its new stage.
+    void LeaveOpening(const Record& record);
+
+    Limits m_limits;
+    std::unordered_map<QObject*, Record> m_records;
+    QHash<QString, int> m_openingByAddress;
+    int m_opening = 0;
+    quint64 m_sequence = 0;
+};
