@@ -28,7 +28,7 @@ QByteArray Framed(const QByteArray& content)
 PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(socket), m_origin(Origin::Incoming),
       m_state(obfuscated ? State::AwaitingKey : State::AwaitingOpening), m_obfuscated(obfuscated), m_connected(true),
-      m_clock(std::move(clock)), m_created(m_clock()), m_lastActivity(m_created)
+      m_clock(std::move(clock)), m_created(m_clock())
 {
     m_socket->setParent(this);
     Setup();
@@ -38,8 +38,7 @@ PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock,
 
 PeerConnection::PeerConnection(Origin origin, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(new QTcpSocket(this)), m_origin(origin), m_state(State::Connecting),
-      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock()),
-      m_lastActivity(m_created)
+      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock())
 {
     Setup();
 }
@@ -119,7 +118,6 @@ void PeerConnection::Write(QByteArray bytes, quint32 code)
     if (m_obfuscated)
         m_out.Transform(bytes);
     m_unwritten.Queued(code, m_socket->write(bytes));
-    m_lastActivity = m_clock();
 }
 
 void PeerConnection::BeginMessages()
@@ -177,7 +175,6 @@ void PeerConnection::OnSocketConnected()
         m_out = Obfuscator(key, Obfuscator::FromConnectingSide);
         m_in = Obfuscator(key, Obfuscator::FromAcceptingSide);
     }
-    m_lastActivity = m_clock();
     emit Connected();
 }
 
@@ -260,7 +257,6 @@ void PeerConnection::PullWhatFits(quint32 maxFrameLength)
     if (m_obfuscated)
         m_in.Transform(bytes);
     m_buffer.append(bytes);
-    m_lastActivity = m_clock();
 }
 
 qint64 PeerConnection::Available() const
@@ -288,7 +284,6 @@ QByteArray PeerConnection::Take(qint64 size)
         }
         return taken;
     }
-    m_lastActivity = m_clock();
     return m_socket->read(size);
 }
 
@@ -321,7 +316,6 @@ bool PeerConnection::Step()
         m_in = Obfuscator(key, Obfuscator::FromConnectingSide);
         m_out = Obfuscator(key, Obfuscator::FromAcceptingSide);
         m_state = State::AwaitingOpening;
-        m_lastActivity = m_clock();
         return true;
     }
     case State::AwaitingOpening:

@@ -69,7 +69,6 @@ public:
     bool IsObfuscated() const { return m_obfuscated; }
     bool WasConnected() const { return m_connected; }
     qint64 Created() const { return m_created; }
-    qint64 LastActivity() const { return m_lastActivity; }
     QString PeerAddressText() const;
     // What the connection holds of what the peer sent: the bytes read and
     // not yet let go, and those waiting in its socket.
@@ -160,5 +159,4 @@ private:
     bool m_closing = false;
     QString m_closeReason;
     qint64 m_created;
-    qint64 m_lastActivity;
 };

@@ -28,7 +28,10 @@ public:
     // toolkit's own.
     static constexpr qint64 ReservedFiles = 256;
     static constexpr int MinConnections = 32;
-    static constexpr int MaxConnections = 2048;
+    // The gateway library waits with select(), which cannot watch a
+    // descriptor past 1,023: with the reserve beside them, peers leave the
+    // numbers below that to the rest however high the limit is raised.
+    static constexpr int MaxConnections = 1024 - ReservedFiles;
     static constexpr int MaxOpening = 256;
     // A client opens a message and a file connection or two at once; a NAT
     // in front of several clients a few more.
