@@ -94,6 +94,9 @@ public:
     // uploads; ReshareUser only lifts the withdrawal.
     void UnshareUser(QString user);
     void ReshareUser(QString user);
+    // Refuses and removes every queued or running upload whose file its
+    // user may no longer have, then fills the slots they held.
+    void WithdrawHiddenUploads();
 
     // Download queue: the client's downloads, where their files go, and the
     // downloader's side of each transfer.
@@ -206,6 +209,10 @@ private:
     void ReleaseRunningTransfers();
     // RemoveUpload without starting the next upload.
     void DropUploadEntry(ItemPtr entry);
+    // Whether the entry's user may still have its file.
+    bool IsUploadStillShared(ItemPtr entry) const;
+    // Tells the peer "File not shared." and drops the entry.
+    void WithdrawUpload(ItemPtr entry);
     // The entry of the upload thread that sent the current signal.
     ItemPtr UploadEntryOfSender() const;
     void SendUploadFailed(ItemPtr entry);

@@ -59,6 +59,11 @@ void TransferQueueManager::OfferUploadQueueToShares(bool offer)
         queue.isFreeToUpload = [this] { return IsFreeToUpload(); };
         queue.queuedUploadCount = [this] { return QueuedUploadCount(); };
         queue.unshareUser = [this](QString user) { UnshareUser(user); };
+        connect(sharedFoldersManager, &SharedFoldersManager::VisibilityNarrowed, this,
+                &TransferQueueManager::WithdrawHiddenUploads, Qt::UniqueConnection);
+    } else {
+        disconnect(sharedFoldersManager, &SharedFoldersManager::VisibilityNarrowed, this,
+                   &TransferQueueManager::WithdrawHiddenUploads);
     }
     sharedFoldersManager->SetUploadQueue(queue);
 }
@@ -276,6 +281,11 @@ void TransferQueueManager::StartNewUploads()
         const ItemPtr user = candidate.user;
         if (busy.contains(user))
             continue;
+        // The shares may have changed since the request was taken.
+        if (!IsUploadStillShared(entry)) {
+            WithdrawUpload(entry);
+            continue;
+        }
         const uint token =
             peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
                                          UploadQueuePolicy::SharedFileSize(entry[ShareNames::SharedFile]));
@@ -550,6 +560,22 @@ void TransferQueueManager::DropUploadEntry(ItemPtr entry)
     entry.Remove();
 }
 
+bool TransferQueueManager::IsUploadStillShared(ItemPtr entry) const
+{
+    return sharedFoldersManager && sharedFoldersManager->IsFileSharedWithUser(entry[ShareNames::SharedFile],
+                                                                              entry[ServerNames::User].AsString());
+}
+
+void TransferQueueManager::WithdrawUpload(ItemPtr entry)
+{
+    const ItemPtr user = entry[ServerNames::User];
+    const QString requested = entry["filename_as_requested"].AsString();
+    Log(UploadArea, 1, QString("Upload of %1 to %2 withdrawn: file not shared").arg(requested, user.AsString()), user);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user.AsString(), requested, "File not shared.");
+    DropUploadEntry(entry);
+}
+
 void TransferQueueManager::UnshareUser(QString user)
 {
     ItemPtr userItem = d.GetType(ServerNames::User)->GetItem(Value(user));
@@ -560,13 +586,29 @@ void TransferQueueManager::UnshareUser(QString user)
     // that are refused a moment later.
     {
         Data::Batch batch(&d);
-        for (const ItemPtr& entry : userItem.GetItems(TransferNames::UploadEntry)) {
-            if (peerMessenger)
-                peerMessenger->DenyUpload(user, entry["filename_as_requested"].AsString(), "File not shared.");
-            DropUploadEntry(entry);
-        }
+        for (const ItemPtr& entry : userItem.GetItems(TransferNames::UploadEntry))
+            WithdrawUpload(entry);
     }
     StartNewUploads();
+}
+
+void TransferQueueManager::WithdrawHiddenUploads()
+{
+    ItemSet open;
+    for (const ItemPtr& status : g(TransferNames::UploadEntryStatus))
+        if (status.AsStdString() == TransferNames::Queued || status.IsConnected(TransferNames::IsActive))
+            open.Add(status.GetItems(TransferNames::UploadEntry));
+    int withdrawn = 0;
+    {
+        Data::Batch batch(&d);
+        for (const ItemPtr& entry : open)
+            if (!IsUploadStillShared(entry)) {
+                WithdrawUpload(entry);
+                ++withdrawn;
+            }
+    }
+    if (withdrawn > 0)
+        StartNewUploads();
 }
 
 void TransferQueueManager::ReshareUser(QString user)
