@@ -164,6 +164,8 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
     if (dnetManager)
         connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
 
+    WatchVisibility();
+
     releaseTimer.setSingleShot(true);
     releaseTimer.setInterval(0);
     connect(&releaseTimer, &QTimer::timeout, this, &SharedFoldersManager::ReleaseShareSlice);
@@ -425,6 +427,40 @@ void SharedFoldersManager::OnMP3Scanned(QString file, int mpegVersion, QString c
 void SharedFoldersManager::SetUploadQueue(UploadQueue queue)
 {
     uploadQueue = std::move(queue);
+}
+
+void SharedFoldersManager::WatchVisibility()
+{
+    narrowedTimer.setSingleShot(true);
+    narrowedTimer.setInterval(0);
+    connect(&narrowedTimer, &QTimer::timeout, this, &SharedFoldersManager::VisibilityNarrowed);
+    // Told a turn later: the store may be in the middle of taking a folder
+    // apart, and a rescan cuts thousands of files in one go.
+    const auto narrowed = [this] {
+        if (!narrowedTimer.isActive())
+            narrowedTimer.start();
+    };
+    const auto cutFrom = [narrowed](std::initializer_list<const char*> names) {
+        std::vector<const Type*> types;
+        for (const char* name : names)
+            if (const Type* type = d.HasType(name))
+                types.push_back(type);
+        return [narrowed, types](ConnectionInfo& cut) {
+            if (std::find(types.begin(), types.end(), cut.item2.GetType()) != types.end())
+                narrowed();
+        };
+    };
+    // Removing an item cuts its connections, so these hear of removals too.
+    sharedFolderType->AddDisconnectedHandler(new FunctionHandler<ConnectionInfo&>(
+        this, cutFrom({ShareNames::SharedPublic, ShareNames::SharedUserlist, ServerNames::UserListGroup,
+                       ShareNames::SharedFileFolder})));
+    sharedFileType->AddDisconnectedHandler(
+        new FunctionHandler<ConnectionInfo&>(this, cutFrom({ShareNames::SharedFileFolder})));
+    if (Type* listed = d.HasType(ServerNames::InUserList))
+        listed->AddDisconnectedHandler(
+            new FunctionHandler<ConnectionInfo&>(this, cutFrom({ServerNames::User, ServerNames::UserListGroup})));
+    d.GetType(ShareNames::Unshared)
+        ->AddConnectedHandler(new FunctionHandler<ConnectionInfo&>(this, cutFrom({ServerNames::User})));
 }
 
 ItemSet SharedFoldersManager::GetUserSharedFolders(QString user)

@@ -78,6 +78,11 @@ signals:
     void SharedFilesRescanned(int filesAdded, int filesRemoved);
     void SharedFolderScanned(QString folder);
     void SearchProcessed(QString search, bool match);
+    // Something may hide files from users who could have them before: a
+    // folder unshared or its audience cut, files gone from the shares, a
+    // user off the list, out of a group or withdrawn. Once per turn of the
+    // event loop, after the change.
+    void VisibilityNarrowed();
 
 public slots:
     void OnDNetSearchRequest(QString user, quint32 req, QString searchText);
@@ -314,6 +319,9 @@ private:
     Type* bitrateType;
     Type* bitrateModeType;
     UploadQueue uploadQueue;
+    // Hears of the store changes that may narrow what users see.
+    void WatchVisibility();
+    QTimer narrowedTimer;
 
     // Shares being taken apart, oldest first.
     std::vector<ItemPtr> releasingShares;

@@ -22,7 +22,9 @@
 #include "ShareNames.h"
 #include "TimerManager.h"
 #include "TransferNames.h"
+#include "UploadOrdering.h"
 #include "UploadQueuePolicy.h"
+#include "UploadTally.h"
 #include "UploadThread.h"
 
 TransferQueueManager* transferQueueManager = nullptr;
@@ -112,6 +114,8 @@ TransferQueueManager::TransferQueueManager(QObject* parent)
         Schema::SaveWith(type, TransferNames::DownloadEntry);
 
     DeclareUploadTypes();
+    m_uploadOrder = std::make_unique<UploadOrdering>();
+    m_uploadTally = std::make_unique<UploadTally>();
 
     PathNode* root = new PathNode(&d, ServerNames::User);
     new PathNode(root, ServerNames::IsOnline);

@@ -6,6 +6,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "DataHandler.h"
@@ -16,6 +17,9 @@
 // Download queue
 #include "DownloadPaths.h"
 #include "DownloadRequeue.h"
+
+class UploadOrdering;
+class UploadTally;
 
 // Heap objects behind the transient items of a running transfer. Each item's
 // value is the decimal address of its object (Value(pointer)); the object
@@ -78,6 +82,8 @@ public:
     int QueuedUploadCount() const;
     // Gives a new entry its place ("effective_upload_order") in the queue.
     void OrderNewUpload(ItemPtr entry);
+    // The places of the upload queue, as peers are told them.
+    const UploadOrdering& UploadOrder() const { return *m_uploadOrder; }
     // True when a goes before b: group priority, then privileges, then
     // arrival.
     bool UploadEntrySortCompare(ItemPtr a, ItemPtr b) const;
@@ -94,6 +100,9 @@ public:
     // uploads; ReshareUser only lifts the withdrawal.
     void UnshareUser(QString user);
     void ReshareUser(QString user);
+    // Refuses and removes every queued or running upload whose file its
+    // user may no longer have, then fills the slots they held.
+    void WithdrawHiddenUploads();
 
     // Download queue: the client's downloads, where their files go, and the
     // downloader's side of each transfer.
@@ -206,6 +215,10 @@ private:
     void ReleaseRunningTransfers();
     // RemoveUpload without starting the next upload.
     void DropUploadEntry(ItemPtr entry);
+    // Whether the entry's user may still have its file.
+    bool IsUploadStillShared(ItemPtr entry) const;
+    // Tells the peer "File not shared." and drops the entry.
+    void WithdrawUpload(ItemPtr entry);
     // The entry of the upload thread that sent the current signal.
     ItemPtr UploadEntryOfSender() const;
     void SendUploadFailed(ItemPtr entry);
@@ -237,8 +250,8 @@ private:
     QElapsedTimer m_timerTestClock;
     SpeedLimit m_uploadLimit;
     SpeedLimit m_downloadLimit;
-    // The upload entry that most recently received an order number.
-    ItemPtr m_lastOrderedUpload;
+    std::unique_ptr<UploadOrdering> m_uploadOrder;
+    std::unique_ptr<UploadTally> m_uploadTally;
     // Downloads of users who came online, waiting to be asked for again.
     DownloadRequeue m_requeue;
 };

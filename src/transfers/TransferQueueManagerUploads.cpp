@@ -21,6 +21,7 @@
 #include "TransferNames.h"
 #include "UploadOrdering.h"
 #include "UploadQueuePolicy.h"
+#include "UploadTally.h"
 #include "UploadThread.h"
 
 namespace {
@@ -59,6 +60,11 @@ void TransferQueueManager::OfferUploadQueueToShares(bool offer)
         queue.isFreeToUpload = [this] { return IsFreeToUpload(); };
         queue.queuedUploadCount = [this] { return QueuedUploadCount(); };
         queue.unshareUser = [this](QString user) { UnshareUser(user); };
+        connect(sharedFoldersManager, &SharedFoldersManager::VisibilityNarrowed, this,
+                &TransferQueueManager::WithdrawHiddenUploads, Qt::UniqueConnection);
+    } else {
+        disconnect(sharedFoldersManager, &SharedFoldersManager::VisibilityNarrowed, this,
+                   &TransferQueueManager::WithdrawHiddenUploads);
     }
     sharedFoldersManager->SetUploadQueue(queue);
 }
@@ -144,13 +150,9 @@ void TransferQueueManager::OnQueueUploadRequested(QString user, QString file)
     if (RequeueExistingUpload(FindUploadEntry(userItem, sharedFile)))
         return;
 
-    const UploadQueuePolicy::Limits limits = UploadQueuePolicy::CurrentLimits();
-    int queuedFiles = 0;
-    qint64 queuedBytes = 0;
-    // The user's queue is only counted when a limit asks for it.
-    if (limits.filesEnabled || limits.megabytesEnabled)
-        UploadQueuePolicy::QueuedByUser(userItem, queuedFiles, queuedBytes);
-    const UploadQueuePolicy::Refusal refusal = UploadQueuePolicy::Check(limits, queuedFiles, queuedBytes);
+    const UploadTally::Queued queued = m_uploadTally->Of(userItem);
+    const UploadQueuePolicy::Refusal refusal =
+        UploadQueuePolicy::Check(UploadQueuePolicy::CurrentLimits(), queued.files, queued.bytes);
     if (refusal != UploadQueuePolicy::Accepted) {
         Log(UploadArea, 2, UploadQueuePolicy::LogText(refusal), userItem);
         if (peerMessenger)
@@ -214,10 +216,10 @@ void TransferQueueManager::OnUploadPlaceInLineRequested(QString user, QString fi
     const ItemPtr requested = d.GetType("filename_as_requested")->HasItem(Value(fileName));
     const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
     const ItemPtr entry = d.GetItem(requested, userItem, TransferNames::UploadEntry);
-    if (!entry || !UploadOrdering::HasPlace(entry))
+    if (!entry || !m_uploadOrder->HasPlace(entry))
         return;
     if (peerMessenger)
-        peerMessenger->SendUploadPlaceInLine(user, fileName, int(UploadOrdering::PlaceOf(entry)));
+        peerMessenger->SendUploadPlaceInLine(user, fileName, int(m_uploadOrder->PlaceOf(entry)));
 }
 
 bool TransferQueueManager::IsFreeToUpload() const
@@ -236,7 +238,7 @@ int TransferQueueManager::QueuedUploadCount() const
 
 void TransferQueueManager::OrderNewUpload(ItemPtr entry)
 {
-    UploadOrdering::Place(entry, m_lastOrderedUpload);
+    m_uploadOrder->Place(entry);
 }
 
 bool TransferQueueManager::UploadEntrySortCompare(ItemPtr a, ItemPtr b) const
@@ -252,10 +254,7 @@ int TransferQueueManager::GetUserGroupDownloadPriority(QString user) const
 void TransferQueueManager::StartNewUploads()
 {
     int free = GetSetting("upload_slots").toInt() - ActiveUploadCount();
-    if (free <= 0)
-        return;
-    const std::vector<UploadOrdering::Candidate> candidates = UploadOrdering::StartCandidates();
-    if (candidates.empty())
+    if (free <= 0 || !m_uploadOrder->RenumberStartable())
         return;
 
     // Users with a running upload, gathered once rather than per candidate:
@@ -265,17 +264,18 @@ void TransferQueueManager::StartNewUploads()
         for (const ItemPtr& entry : status.GetItems(TransferNames::UploadEntry))
             busy.insert(entry[ServerNames::User]);
 
-    qint64 place = 0;
-    for (const UploadOrdering::Candidate& candidate : candidates) {
-        ItemPtr entry = candidate.entry;
-        if (candidate.place != place)
-            UploadOrdering::SetPlace(entry, place);
-        ++place;
-        if (free <= 0 || !peerMessenger)
-            continue;
-        const ItemPtr user = candidate.user;
+    // A user's first queued entry is the only one that may start.
+    m_uploadOrder->ForEachUsersFirst([&](ItemPtr entry) {
+        if (!peerMessenger)
+            return false;
+        const ItemPtr user = entry[ServerNames::User];
         if (busy.contains(user))
-            continue;
+            return true;
+        // The shares may have changed since the request was taken.
+        if (!IsUploadStillShared(entry)) {
+            WithdrawUpload(entry);
+            return true;
+        }
         const uint token =
             peerMessenger->RequestUpload(user.AsString(), entry["filename_as_requested"].AsString(),
                                          UploadQueuePolicy::SharedFileSize(entry[ShareNames::SharedFile]));
@@ -284,7 +284,8 @@ void TransferQueueManager::StartNewUploads()
         busy.insert(user);
         --free;
         DetermineUploadSpeedLimit();
-    }
+        return free > 0;
+    });
 }
 
 void TransferQueueManager::SetUploadSlots(int count)
@@ -301,9 +302,7 @@ void TransferQueueManager::DetermineUploadsEffectiveOrder()
 {
     ItemList entries = g(TransferNames::UploadEntry).List();
     std::stable_sort(entries.begin(), entries.end(), &UploadOrdering::Precedes);
-    qint64 place = 0;
-    for (const ItemPtr& entry : entries)
-        UploadOrdering::SetPlace(entry, place++);
+    m_uploadOrder->Renumber(entries, 0);
 }
 
 // Status and negotiation.
@@ -444,8 +443,10 @@ void TransferQueueManager::OnFileConnectionAccepted(QString user, QTcpSocket* so
 {
     ItemPtr entry;
     const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
-    for (const ItemPtr& e : userItem.GetItems(TransferNames::UploadEntry)) {
-        if (e[TransferNames::UploadEntryStatus].AsStdString() == TransferNames::Connecting && e["upload_file"]) {
+    // Through the few connecting uploads, not the user's whole queue.
+    const ItemPtr connecting = d.GetType(TransferNames::UploadEntryStatus)->HasItem(Value(TransferNames::Connecting));
+    for (const ItemPtr& e : connecting.GetItems(TransferNames::UploadEntry)) {
+        if (userItem && e[ServerNames::User] == userItem && e["upload_file"]) {
             entry = e;
             break;
         }
@@ -545,9 +546,23 @@ void TransferQueueManager::DropUploadEntry(ItemPtr entry)
 {
     Data::Batch batch(&d);
     ReleaseUploadResources(entry);
-    if (m_lastOrderedUpload == entry)
-        m_lastOrderedUpload = ItemPtr();
     entry.Remove();
+}
+
+bool TransferQueueManager::IsUploadStillShared(ItemPtr entry) const
+{
+    return sharedFoldersManager && sharedFoldersManager->IsFileSharedWithUser(entry[ShareNames::SharedFile],
+                                                                              entry[ServerNames::User].AsString());
+}
+
+void TransferQueueManager::WithdrawUpload(ItemPtr entry)
+{
+    const ItemPtr user = entry[ServerNames::User];
+    const QString requested = entry["filename_as_requested"].AsString();
+    Log(UploadArea, 1, QString("Upload of %1 to %2 withdrawn: file not shared").arg(requested, user.AsString()), user);
+    if (peerMessenger)
+        peerMessenger->DenyUpload(user.AsString(), requested, "File not shared.");
+    DropUploadEntry(entry);
 }
 
 void TransferQueueManager::UnshareUser(QString user)
@@ -560,13 +575,29 @@ void TransferQueueManager::UnshareUser(QString user)
     // that are refused a moment later.
     {
         Data::Batch batch(&d);
-        for (const ItemPtr& entry : userItem.GetItems(TransferNames::UploadEntry)) {
-            if (peerMessenger)
-                peerMessenger->DenyUpload(user, entry["filename_as_requested"].AsString(), "File not shared.");
-            DropUploadEntry(entry);
-        }
+        for (const ItemPtr& entry : userItem.GetItems(TransferNames::UploadEntry))
+            WithdrawUpload(entry);
     }
     StartNewUploads();
+}
+
+void TransferQueueManager::WithdrawHiddenUploads()
+{
+    ItemSet open;
+    for (const ItemPtr& status : g(TransferNames::UploadEntryStatus))
+        if (status.AsStdString() == TransferNames::Queued || status.IsConnected(TransferNames::IsActive))
+            open.Add(status.GetItems(TransferNames::UploadEntry));
+    int withdrawn = 0;
+    {
+        Data::Batch batch(&d);
+        for (const ItemPtr& entry : open)
+            if (!IsUploadStillShared(entry)) {
+                WithdrawUpload(entry);
+                ++withdrawn;
+            }
+    }
+    if (withdrawn > 0)
+        StartNewUploads();
 }
 
 void TransferQueueManager::ReshareUser(QString user)

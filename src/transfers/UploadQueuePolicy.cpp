@@ -3,7 +3,6 @@
 #include "Data.h"
 #include "Settings.h"
 #include "ShareNames.h"
-#include "TransferNames.h"
 
 UploadQueuePolicy::Limits UploadQueuePolicy::CurrentLimits()
 {
@@ -49,18 +48,6 @@ QString UploadQueuePolicy::LogText(Refusal refusal)
         break;
     }
     return QString();
-}
-
-void UploadQueuePolicy::QueuedByUser(ItemPtr user, int& files, qint64& bytes)
-{
-    files = 0;
-    bytes = 0;
-    for (const ItemPtr& entry : user.GetItems(TransferNames::UploadEntry)) {
-        if (entry[TransferNames::UploadEntryStatus].AsStdString() != TransferNames::Queued)
-            continue;
-        ++files;
-        bytes += SharedFileSize(entry[ShareNames::SharedFile]);
-    }
 }
 
 QString UploadQueuePolicy::LocalPath(const QString& requested)

@@ -39,10 +39,6 @@ public:
     static QString ReasonText(Refusal refusal);
     static QString LogText(Refusal refusal);
 
-    // The user's entries in status "queued": how many, and the sum of their
-    // files' sizes.
-    static void QueuedByUser(ItemPtr user, int& files, qint64& bytes);
-
     // A requested remote name in the local form that the share look-up
     // takes. It only ever serves as a key: nothing opens it.
     static QString LocalPath(const QString& requested);

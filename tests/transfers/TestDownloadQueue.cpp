@@ -363,10 +363,16 @@ private slots:
     void theHalfMinuteEndsStalledUploadNegotiations()
     {
         QVERIFY(f->OnlinePeer("leech") && f->OnlinePeer("next"));
-        auto upload = [](const QString& name, const QString& status, const QString& changed,
-                         const QString& user = "leech") {
+        // Files of a public share: an upload starts only while its file is shared.
+        ItemPtr shared = d.GetType("shared_folder")->GetItem("/music");
+        shared.NewItem("shared_public");
+        ItemPtr folder = d.GetType("shared_file_folder")->GetItem("/music");
+        folder.Connect(shared);
+        auto upload = [folder](const QString& name, const QString& status, const QString& changed,
+                               const QString& user = "leech") {
             ItemPtr file = d.GetType("shared_file")->NewItem();
             file.Connect(d.GetType("shared_file_name")->NewItem(Value(name)));
+            file.Connect(folder);
             ItemPtr entry = d.GetType("upload_entry")->NewItem();
             entry.Connect(d.GetType("user")->GetItem(Value(user)));
             entry.Connect(file);

@@ -62,6 +62,19 @@ private:
         return file && file->WaitForRaw(4) ? file : nullptr;
     }
 
+    // The names refused "File not shared.", sorted; a name refused for
+    // another reason is marked.
+    QStringList NotShared(FakePeerLink* link)
+    {
+        QStringList refused;
+        for (const QByteArray& body : UploadsFixture::Received(link, 50)) {
+            Denial denial;
+            refused << (denial.Read(body) && denial.reason == "File not shared." ? denial.name : "?" + denial.reason);
+        }
+        refused.sort();
+        return refused;
+    }
+
 private slots:
     void init()
     {
@@ -337,15 +350,7 @@ private slots:
         // the running one too, and the queue moves on to bob.
         f->engine->UnshareUser("alice");
         QVERIFY(UploadsFixture::WaitFor(alice, 50, 3));
-        QStringList refused;
-        for (const QByteArray& body : UploadsFixture::Received(alice, 50)) {
-            Denial denial;
-            QVERIFY(denial.Read(body));
-            QCOMPARE(denial.reason, QString("File not shared."));
-            refused << denial.name;
-        }
-        refused.sort();
-        QCOMPARE(refused, QStringList({a, b, c}));
+        QCOMPARE(NotShared(alice), QStringList({a, b, c}));
         QCOMPARE(UploadsFixture::Received(alice, 40).size(), 1);
         QVERIFY(file->WaitForClosed());
         QCOMPARE(d.GetType("user")->HasItem("alice").CountItems("upload_entry"), 0);
@@ -372,6 +377,86 @@ private slots:
         f->shares->OnUserAddress(bobItem);
         QVERIFY(bobItem.IsConnected("unshared"));
         QVERIFY(!UploadsFixture::Entry("bob", a));
+    }
+
+    // The Options page's "Unshare Folder": the folder item goes, then the
+    // store's clean-up.
+    void unsharingAFolderEndsItsRunningAndQueuedUploads()
+    {
+        for (const char* name : {"a.bin", "b.bin", "c.bin"})
+            f->WriteFile(QString("gone/") + name, Pattern(64 * 1024));
+        f->WriteFile("kept/k.bin", Pattern(100));
+        ItemPtr gone = f->Share("gone");
+        f->Share("kept");
+        FakePeerLink* alice = f->OnlinePeer("alice");
+        FakePeerLink* bob = f->OnlinePeer("bob");
+        QVERIFY(alice && bob);
+        const QString a = f->Remote("gone/a.bin"), b = f->Remote("gone/b.bin"), c = f->Remote("gone/c.bin");
+        TransferRequest request;
+        FakePeerLink* file = AcceptedFileLink(alice, a, request);
+        QVERIFY(file);
+        Ask(alice, b);
+        Ask(alice, c);
+        Ask(bob, f->Remote("kept/k.bin"));
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 3, 5000);
+
+        gone.Remove();
+        d.RemoveDisconnectedItems();
+        QVERIFY(UploadsFixture::WaitFor(alice, 50, 3));
+        QCOMPARE(NotShared(alice), QStringList({a, b, c}));
+        QVERIFY(file->WaitForClosed());
+        QCOMPARE(d.GetType("user")->HasItem("alice").CountItems("upload_entry"), 0);
+        QCOMPARE(TransientItems(), 0);
+        // The slot goes to what is still shared, and only to that.
+        QVERIFY(NthRequest(bob, 1, request));
+        QCOMPARE(UploadsFixture::Received(alice, 40).size(), 1);
+    }
+
+    void uploadsEndWhenTheirUserMayNoLongerHaveTheFile()
+    {
+        for (const char* name : {"a.bin", "b.bin", "c.bin"})
+            f->WriteFile(QString("club/") + name, Pattern(64 * 1024));
+        ItemPtr folder = f->Share("club", false);
+        const ItemPtr group = d.GetType("user_list_group")->GetItem("club");
+        folder.Connect(group);
+        ItemPtr listed = d.GetType("user")->GetItem("alice").NewItem("in_user_list");
+        listed.Connect(group);
+        FakePeerLink* alice = f->OnlinePeer("alice");
+        QVERIFY(alice);
+        const QString a = f->Remote("club/a.bin"), b = f->Remote("club/b.bin"), c = f->Remote("club/c.bin");
+        Ask(alice, a);
+        Ask(alice, b);
+        TransferRequest request;
+        QVERIFY(NthRequest(alice, 1, request));
+        QCOMPARE(request.name, a);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 1, 5000);
+
+        // Out of the group, and in the same turn the running upload ends:
+        // the next one is looked at again before it starts.
+        listed.Disconnect(group);
+        f->engine->SetUploadEntryStatus(UploadsFixture::Entry("alice", a), "complete");
+        f->engine->StartNewUploads();
+        QVERIFY(!UploadsFixture::Entry("alice", b));
+        QVERIFY(UploadsFixture::WaitFor(alice, 50, 1));
+        QCOMPARE(UploadsFixture::Received(alice, 40).size(), 1);
+        QCOMPARE(NotShared(alice), QStringList({b}));
+
+        // Back in the group, a running upload ends once the folder's
+        // audience no longer takes the group in.
+        listed.Connect(group);
+        Ask(alice, c);
+        QVERIFY(NthRequest(alice, 2, request));
+        QCOMPARE(request.name, c);
+        Accept(alice, request.token);
+        FakePeerLink* file = f->WaitForFileLink("alice");
+        QVERIFY(file && file->WaitForRaw(4));
+        folder.Disconnect(group);
+        QVERIFY(UploadsFixture::WaitFor(alice, 50, 2));
+        QCOMPARE(NotShared(alice), QStringList({b, c}));
+        QVERIFY(file->WaitForClosed());
+        QVERIFY(!UploadsFixture::Entry("alice", c));
+        QCOMPARE(TransientItems(), 0);
+        QCOMPARE(UploadsFixture::Status(UploadsFixture::Entry("alice", a)), QString("complete"));
     }
 };
 
