@@ -1,8 +1,8 @@
 // The upload queue's ordering and slot filling with 1,000 and 10,000 queued
 // uploads: peers' queue requests while every slot is taken, placing a new
 // entry at the end and at the front of the line, a pass of StartNewUploads
-// that renumbers the whole line, and a request that starts at once. The
-// passes are set against the same work on a plain vector in the same run.
+// over the whole line, and a request that starts at once. The passes are set
+// against renumbering a plain vector of the same line in the same run.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -249,7 +249,7 @@ int main(int argc, char** argv)
         Figure(what, front, "us", "<=", 100000, "renumbers the whole line");
         snprintf(what, sizeof what, "%d queued: StartNewUploads pass over the line", size);
         Figure(what, pass, "us", "<", 100000,
-               Detail("plain vector %.1f us, %.0fx", plainPass, pass / std::max(plainPass, 0.001)));
+               Detail("plain vector %.1f us, %.2fx", plainPass, pass / std::max(plainPass, 0.001)));
         snprintf(what, sizeof what, "%d queued: queue request that starts at once", size);
         Figure(what, starting, "us", "<=", 1000);
         if (engine.QueuedUploadCount() < size - Users) {
