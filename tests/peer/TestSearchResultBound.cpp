@@ -8,6 +8,7 @@
 #include "FakePeerLink.h"
 #include "FakeWire.h"
 #include "PeerFixture.h"
+#include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "SearchReply.h"
 #include "SearchResultIntake.h"
