@@ -51,7 +51,7 @@ struct Cost
     double heldMb = 0;
     double stallMs = 0;
     int rows = 0;
-    int leftOut = 0;
+    qint64 leftOut = 0;
     bool done = false;
 };
 
@@ -155,9 +155,9 @@ public:
         const Cost unasked = Flood(1, build, 3000, false);
         const Cost asked = Flood(1, build, 3000, true);
         Figure("honest: rows shown / results sent", double(asked.rows) / 3000, "x", ">=", 1,
-               Detail("%d rows, %d left out, +%.1f MB (dropped unasked +%.1f MB)", asked.rows, asked.leftOut,
+               Detail("%d rows, %lld left out, +%.1f MB (dropped unasked +%.1f MB)", asked.rows, asked.leftOut,
                       asked.peakMb, unasked.peakMb));
-        Figure("honest: results left out", asked.leftOut, "", "<=", 0);
+        Figure("honest: results left out", double(asked.leftOut), "", "<=", 0);
         Figure("honest: longest stall", asked.stallMs, "ms", "<", 100,
                Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
     }
@@ -269,7 +269,7 @@ private:
                Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
         Figure((std::string(what) + ": shown + left out / sent").c_str(),
                asked.done && asked.rows == kept ? double(asked.rows + asked.leftOut) / sent : 0, "x", ">=", 1,
-               Detail("%d rows (bound %d), %d left out", asked.rows, kept, asked.leftOut));
+               Detail("%d rows (bound %d), %lld left out", asked.rows, kept, asked.leftOut));
     }
 
     // Every peer's replies (made by build for a ticket) sent at once, each
@@ -339,7 +339,7 @@ private:
         cost.heldMb = (double(HeapInUse()) - double(heapBefore)) / 1048576.0;
         cost.rows = FileRows(page->searchResults());
         cost.leftOut = f.net.peer->LeftOutSearchResults(request);
-        std::printf("    %s: %d sent, %d rows, %d left out; +%.1f MB peak, %.1f MB held, longest stall %.1f ms\n",
+        std::printf("    %s: %d sent, %d rows, %lld left out; +%.1f MB peak, %.1f MB held, longest stall %.1f ms\n",
                     asked ? "asked" : "unasked", sent, cost.rows, cost.leftOut, cost.peakMb, cost.heldMb, cost.stallMs);
         std::fflush(stdout);
         Close(marker);

@@ -93,7 +93,7 @@ public:
     void SetSearchResultLimit(int results);
     int SearchResultLimit() const;
     // The request's results left out for that bound so far.
-    int LeftOutSearchResults(ItemPtr request) const;
+    qint64 LeftOutSearchResults(ItemPtr request) const;
 
     // 0 when not listening.
     quint16 ListeningPort() const;

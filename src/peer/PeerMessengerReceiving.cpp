@@ -198,7 +198,7 @@ int PeerMessenger::SearchResultLimit() const
     return m_searchResults->Limit();
 }
 
-int PeerMessenger::LeftOutSearchResults(ItemPtr request) const
+qint64 PeerMessenger::LeftOutSearchResults(ItemPtr request) const
 {
     return m_searchResults->LeftOut(request);
 }

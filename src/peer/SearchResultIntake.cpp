@@ -96,7 +96,7 @@ quint32 SearchResultIntake::Room(quint32 ticket)
     return quint32(std::max<qint64>(0, m_limit - kept));
 }
 
-int SearchResultIntake::LeftOut(ItemPtr request) const
+qint64 SearchResultIntake::LeftOut(ItemPtr request) const
 {
     return m_tallies.value(request.GetItemPointer()).leftOut;
 }
@@ -174,7 +174,7 @@ void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody
         }
     }
     if (leftOut > 0) {
-        m_tallies[request.GetItemPointer()].leftOut += int(leftOut);
+        m_tallies[request.GetItemPointer()].leftOut += leftOut;
         if (IsLogging())
             Log("Search", 2,
                 QString("%1 result(s) from %2 for ticket %3 left out: a search keeps at most %4")

@@ -46,7 +46,7 @@ public:
     // it came on.
     void Take(const QString& user, PeerMessages::SearchReplyBody& reply);
     // The results of a request left out for the bound so far.
-    int LeftOut(ItemPtr request) const;
+    qint64 LeftOut(ItemPtr request) const;
 
 signals:
     // An accepted reply, its first part stored under the item.
@@ -63,7 +63,7 @@ private:
         // means views removed some since.
         int replies = 0;
         qint64 stored = 0;
-        int leftOut = 0;
+        qint64 leftOut = 0;
     };
     // A reply whose files are stored a part at a time.
     struct Pending

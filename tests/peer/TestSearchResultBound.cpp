@@ -88,10 +88,10 @@ private slots:
 
         // The first ten that came are kept; another search has its own.
         QCOMPARE(Names(Request(a)), Numbered(0, 10));
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(a)), 5);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(a)), qint64(5));
         QCOMPARE(leftOutTickets, (QList<uint>{a, a}));
         QCOMPARE(Names(Request(b)), Numbered(0, 6));
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(b)), 0);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(b)), qint64(0));
         QCOMPARE(int(d.GetType("search_result")->Count()), 16);
 
         // Results the views let go of make room again.
@@ -100,7 +100,7 @@ private slots:
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(20, 8)));
         QTRY_COMPARE_WITH_TIMEOUT(replies, 4, 5000);
         QCOMPARE(Names(Request(a)), Numbered(6, 4) + Numbered(20, 6));
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(a)), 7);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(a)), qint64(7));
 
         // A wish-list search's tickets share one bound, as they share a page.
         const quint32 first = f->client->FileSearch("wish", "wish");
@@ -109,14 +109,14 @@ private slots:
         link->SendMessage(9, CompressedSearchReply("peer", second, Files(8, 8)));
         QTRY_COMPARE_WITH_TIMEOUT(replies, 6, 5000);
         QCOMPARE(Names(Request(second)), Numbered(8, 2));
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(second)), 6);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(second)), qint64(6));
 
         // A stopped search drops what comes, with nothing left out to tell.
         Request(b) += d.GetType("search_stopped")->GetGlobalNullItem();
         link->SendMessage(9, CompressedSearchReply("peer", b, Files(6, 20)));
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(40, 1)));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(a)), 8, 5000);
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(b)), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(a)), qint64(8), 5000);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(b)), qint64(0));
         QCOMPARE(Names(Request(b)), Numbered(0, 6));
     }
 
@@ -170,7 +170,7 @@ private slots:
         for (int i = 0; i < 200000; ++i)
             many << SearchReplyFile("a", 1);
         link->SendMessage(9, CompressedSearchReply("peer", ticket, many));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), 199990, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(199990), 10000);
         QCOMPARE(Request(ticket).GetItems("search_results").First().CountItems("search_result"), 10);
 
         // One record of a name long enough to pass the limit.
