@@ -80,6 +80,12 @@ public:
     void RequestFileConnectionToUser(QString user);
     void RequestDNetConnectionToUser(QString user);
 
+    // How many results one search keeps (a wish-list search's tickets
+    // together); what arrives past it is counted, not stored.
+    void SetSearchResultLimit(int results);
+    int SearchResultLimit() const;
+    // The request's results left out for that bound so far.
+    qint64 LeftOutSearchResults(ItemPtr request) const;
     // The answer to a share-list request; until the shared folders provide
     // one, the answer is an empty share list.
     void SetShareListProvider(ShareListProvider provider);
@@ -88,12 +94,6 @@ public:
     // The address listened on (any address unless set before DataLoaded).
     void SetListenAddress(const QHostAddress& address) { m_listenAddress = address; }
     void SetInflateLimit(int bytes) { m_inflateLimit = bytes; }
-    // How many results one search keeps (a wish-list search's tickets
-    // together); what arrives past it is counted, not stored.
-    void SetSearchResultLimit(int results);
-    int SearchResultLimit() const;
-    // The request's results left out for that bound so far.
-    qint64 LeftOutSearchResults(ItemPtr request) const;
 
     // 0 when not listening.
     quint16 ListeningPort() const;
