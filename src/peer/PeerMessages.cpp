@@ -27,6 +27,21 @@ bool ReadFiles(MemStream& in, std::set<FileInfo>& files)
     return true;
 }
 
+// Moves past a u32 length and that many bytes.
+bool SkipString(MemStream& in)
+{
+    quint32 length = 0;
+    return in.Read(length) && in.Skip(length);
+}
+
+// Moves past one file record without making anything of it.
+bool SkipFile(MemStream& in)
+{
+    quint32 attributes = 0;
+    return in.Skip(1) && SkipString(in) && in.Skip(8) && SkipString(in) && in.Read(attributes) &&
+           attributes <= in.Remaining() / 8 && in.Skip(8ul * attributes);
+}
+
 bool ReadTranslationTable(MemStream& in, AttributeTranslationTable& table)
 {
     quint32 count = 0;
@@ -107,20 +122,26 @@ bool PeerMessages::ReadShareList(const QByteArray& body, FileInfoMap& folders, A
     return true;
 }
 
-bool PeerMessages::ReadSearchReply(const QByteArray& body, SearchReplyBody& reply)
+bool PeerMessages::ReadSearchReply(const QByteArray& body, SearchReplyBody& reply,
+                                   const std::function<quint32(quint32 ticket)>& keep)
 {
     MemStream in(body);
     SearchReplyBody read;
     quint32 count = 0;
     if (!in.Read(read.user) || !in.Read(read.token) || !ReadCount(in, FileInfo::MinimumWireSize, count))
         return false;
-    read.files.reserve(count);
-    for (quint32 i = 0; i < count; ++i) {
+    const quint32 kept = keep ? qMin(count, keep(read.token)) : count;
+    read.files.reserve(kept);
+    for (quint32 i = 0; i < kept; ++i) {
         FileInfo file;
         if (!file.Read(in))
             return false;
         read.files.push_back(std::move(file));
     }
+    for (quint32 i = kept; i < count; ++i)
+        if (!SkipFile(in))
+            return false;
+    read.filesNotRead = count - kept;
     quint8 freeSlot = 0;
     if (!in.Read(freeSlot) || !in.Read(read.speed) || !in.Read(read.queued) ||
         !ReadTranslationTable(in, read.attributes))

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ public:
     // million files takes about 80 MB; the cap leaves room three times over
     // and stops a few kilobytes from a peer from claiming gigabytes.
     static constexpr int InflateLimit = 256 * 1024 * 1024;
+    // The most that a search reply may inflate to: room for far more
+    // results than one search keeps, while the inflating itself stays short
+    // enough not to hold the event loop.
+    static constexpr int SearchReplyInflateLimit = 8 * 1024 * 1024;
 
     struct TransferRequestBody
     {
@@ -64,6 +69,8 @@ public:
         std::string user;
         quint32 token = 0;
         std::vector<FileInfo> files;
+        // Records stepped over unread, beyond those the reader was to keep.
+        quint32 filesNotRead = 0;
         bool freeSlot = false;
         quint32 speed = 0;
         quint32 queued = 0;
@@ -105,7 +112,10 @@ public:
 
     // Readers, one per body layout.
     static bool ReadShareList(const QByteArray& body, FileInfoMap& folders, AttributeTranslationTable& attributes);
-    static bool ReadSearchReply(const QByteArray& body, SearchReplyBody& reply);
+    // Keeps the first keep(ticket) file records and steps over the rest,
+    // checking only that each is whole; without keep, every record is kept.
+    static bool ReadSearchReply(const QByteArray& body, SearchReplyBody& reply,
+                                const std::function<quint32(quint32 ticket)>& keep = nullptr);
     static bool ReadUserInfo(const QByteArray& body, UserInfoBody& info);
     static bool ReadFolderContents(const QByteArray& body, FolderContentsBody& contents);
     static bool ReadFolderContentsRequest(const QByteArray& body, quint32& token, QString& folder);

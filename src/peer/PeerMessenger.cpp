@@ -15,6 +15,7 @@
 #include "PeerMessages.h"
 #include "PeerNames.h"
 #include "Schema.h"
+#include "SearchResultIntake.h"
 #include "Server.h"
 #include "ServerNames.h"
 #include "Settings.h"
@@ -41,6 +42,10 @@ PeerMessenger::PeerMessenger(QObject* parent)
 {
     peerMessenger = this;
     DeclareTypes();
+    m_searchResults = new SearchResultIntake(this);
+    connect(m_searchResults, &SearchResultIntake::Results, this, &PeerMessenger::SearchResults);
+    connect(m_searchResults, &SearchResultIntake::MoreResults, this, &PeerMessenger::MoreSearchResults);
+    connect(m_searchResults, &SearchResultIntake::LeftOutCounted, this, &PeerMessenger::SearchResultsLeftOut);
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);
 

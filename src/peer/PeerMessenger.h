@@ -15,12 +15,14 @@
 #include "DataLoadedEventHandler.h"
 #include "FileInfo.h"
 #include "ItemPtr.h"
+#include "ItemSet.h"
 #include "MemStream.h"
 #include "PeerConnection.h"
 #include "PeerConnectionPolicy.h"
 
 class QTcpServer;
 class QTcpSocket;
+class SearchResultIntake;
 
 // Peer messaging: listens for other clients on a plain and an obfuscated
 // port, forms connections to them (directly and through the server's relay
@@ -77,6 +79,12 @@ public:
     void RequestFileConnectionToUser(QString user);
     void RequestDNetConnectionToUser(QString user);
 
+    // How many results one search keeps (a wish-list search's tickets
+    // together); what arrives past it is counted, not stored.
+    void SetSearchResultLimit(int results);
+    int SearchResultLimit() const;
+    // The request's results left out for that bound so far.
+    qint64 LeftOutSearchResults(ItemPtr request) const;
     // The answer to a share-list request; until the shared folders provide
     // one, the answer is an empty share list.
     void SetShareListProvider(ShareListProvider provider);
@@ -117,6 +125,11 @@ signals:
     void UserInfoReceived(QString user, QString description, bool hasPicture, char* picture, int pictureLength,
                           int uploadSlots, int queuedUploads, bool freeSlot);
     void SearchResults(ItemPtr searchResults);
+    // A large reply is stored a part a turn: SearchResults comes with the
+    // first part, this with each later one, under the same item.
+    void MoreSearchResults(ItemPtr searchResults, const ItemList& part);
+    // More of the request's results were left out for the bound.
+    void SearchResultsLeftOut(ItemPtr request);
     void ConnectionToUserFailed(QString user, QString type);
     // From these on the receiver owns the socket. Bytes that followed the
     // opening may already wait in it: check bytesAvailable() at once.
@@ -182,7 +195,8 @@ private:
     PeerConnection::Clock ConnectionClock();
 
     void OnMessage(PeerConnection* connection, quint32 code, const QByteArray& body);
-    bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain);
+    // A limit of 0 is that of every compressed message.
+    bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit = 0);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
     void SendToUser(const QString& user, const MemStream& message);
     // Whether an answer of size bytes to the user keeps what waits for it,
@@ -202,6 +216,7 @@ private:
     Clock m_clock;
     ShareListProvider m_shareListProvider;
     int m_inflateLimit;
+    SearchResultIntake* m_searchResults;
     std::map<quint32, Attempt> m_attempts;
     std::map<QString, std::deque<Unsent>> m_unsent;
     QHash<QString, QList<PeerConnection*>> m_messageConnections;

@@ -3,30 +3,29 @@
 #include "PeerMessenger.h"
 
 #include <QPointer>
-#include <vector>
 
-#include "Data.h"
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerConnection.h"
 #include "PeerMessages.h"
-#include "PeerNames.h"
-#include "ServerNames.h"
+#include "SearchResultIntake.h"
 
 namespace {
 const char* const Area = "Peer Messenger";
 } // namespace
 
-bool PeerMessenger::Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain)
+bool PeerMessenger::Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit)
 {
-    const auto result = PeerMessages::Inflate(body.constData(), body.size(), m_inflateLimit, plain);
+    if (limit == 0)
+        limit = m_inflateLimit;
+    const auto result = PeerMessages::Inflate(body.constData(), body.size(), limit, plain);
     if (result == PeerMessages::InflateResult::Ok)
         return true;
     if (result == PeerMessages::InflateResult::TooLarge)
         Log(Area, 1,
             QString("A compressed message from %1 inflates past %2 bytes; dropping it and the connection")
                 .arg(connection->user)
-                .arg(m_inflateLimit));
+                .arg(limit));
     else
         Log(Area, 1,
             QString("A compressed message from %1 does not inflate; closing the connection").arg(connection->user));
@@ -66,7 +65,7 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     case PeerMessages::FileSearchResult:
     {
         QByteArray plain;
-        if (!Inflated(connection, body, plain))
+        if (!Inflated(connection, body, plain, qMin(m_inflateLimit, PeerMessages::SearchReplyInflateLimit)))
             return;
         ok = HandleSearchReply(connection, plain);
         break;
@@ -176,7 +175,8 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArray& plain)
 {
     PeerMessages::SearchReplyBody reply;
-    if (!PeerMessages::ReadSearchReply(plain, reply))
+    // Records past what the search may still keep are stepped over unread.
+    if (!PeerMessages::ReadSearchReply(plain, reply, [this](quint32 ticket) { return m_searchResults->Room(ticket); }))
         return false;
     const QString user = connection->user;
     if (ToQString(reply.user) != user) {
@@ -186,83 +186,21 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         Discard(connection);
         return true;
     }
-
-    ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(reply.token));
-    if (!request || request.IsConnected(PeerNames::SearchStopped)) {
-        if (IsLogging())
-            Log(Area, 3,
-                QString("Dropping search results of %1 for ticket %2, which is unknown or stopped")
-                    .arg(user)
-                    .arg(reply.token));
-        return true;
-    }
-    ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(user);
-    if (userItem.IsConnected(ServerNames::IsIgnored))
-        return true;
-
-    ItemPtr wish = request[ServerNames::WishListItem];
-    const bool discardRepeats = wish.IsConnected(PeerNames::DiscardRepeatedResults);
-    if (discardRepeats && userItem && wish[PeerNames::ReceivedResultsFromUsers].IsConnected(userItem)) {
-        Log("Wish List", 1, QString("Throwing away repeated search results from user %1").arg(user));
-        return true;
-    }
-
-    // A record without a file name (an empty path, or one that ends in a
-    // separator) names no file anyone could download.
-    struct Split
-    {
-        const FileInfo* file;
-        std::string folder;
-        std::string name;
-    };
-    std::vector<Split> files;
-    for (const FileInfo& file : reply.files) {
-        const std::string& path = file.Name();
-        // Remote paths are cut at "\" only: a "/" belongs to the name, which
-        // is asked for again exactly as listed.
-        const size_t separator = path.rfind('\\');
-        Split split{&file, separator == std::string::npos ? std::string() : path.substr(0, separator),
-                    separator == std::string::npos ? path : path.substr(separator + 1)};
-        if (!split.name.empty() && split.name.back() != '/')
-            files.push_back(std::move(split));
-    }
-    if (files.empty()) {
-        if (IsLogging())
-            Log(Area, 3, QString("Search results of %1 hold no usable file").arg(user));
-        return true;
-    }
-
-    Data::Batch batch(&d);
-    userItem = d.GetType(ServerNames::User)->GetItem(user);
-    ItemPtr results = d.GetType(PeerNames::SearchResults)->NewItem();
-    results += userItem;
-    results += d.GetType(PeerNames::SearchResultsUserAvailable)->GetItem(reply.freeSlot ? "yes" : "no");
-    results += d.GetType(PeerNames::SearchResultsUserSpeed)->GetItem(Value(reply.speed));
-    results += d.GetType(PeerNames::SearchResultsUploadsInQueue)->GetItem(Value(reply.queued));
-    for (const Split& split : files) {
-        ItemPtr result = results.NewItem(PeerNames::SearchResult);
-        result += d.GetType(PeerNames::SearchResultFileName)->GetItem(split.name);
-        result += d.GetType(PeerNames::SearchResultFileFolder)->GetItem(split.folder);
-        result += d.GetType(PeerNames::FileSize)->GetItem(Value(split.file->Size()));
-        for (const auto& attribute : split.file->Attributes().Values()) {
-            if (attribute.first == AttributeMap::Bitrate)
-                result += d.GetType(PeerNames::Bitrate)->GetItem(Value(attribute.second));
-            else if (attribute.first == AttributeMap::LengthSeconds)
-                result += d.GetType(PeerNames::LengthSeconds)->GetItem(Value(attribute.second));
-            else if (attribute.first == AttributeMap::VariableBitrate)
-                result += d.GetType(PeerNames::BitrateMode)->GetItem(attribute.second ? "vbr" : "cbr");
-        }
-    }
-    request += results;
-    if (discardRepeats) {
-        ItemPtr received = wish[PeerNames::ReceivedResultsFromUsers];
-        if (!received)
-            received = wish.NewItem(PeerNames::ReceivedResultsFromUsers);
-        received += userItem;
-    }
-    // Results come by the hundred a second: no text is made unless logged.
-    if (IsLogging())
-        Log("Search", 2, QString("%1 result(s) from %2 for ticket %3").arg(files.size()).arg(user).arg(reply.token));
-    emit SearchResults(results);
+    m_searchResults->Take(user, reply);
     return true;
+}
+
+void PeerMessenger::SetSearchResultLimit(int results)
+{
+    m_searchResults->SetLimit(results);
+}
+
+int PeerMessenger::SearchResultLimit() const
+{
+    return m_searchResults->Limit();
+}
+
+qint64 PeerMessenger::LeftOutSearchResults(ItemPtr request) const
+{
+    return m_searchResults->LeftOut(request);
 }

@@ -123,6 +123,18 @@ QList<Case> Cases()
              PeerMessages::SearchReplyBody r;
              return PeerMessages::ReadSearchReply(b, r);
          }},
+        // Records past those kept are stepped over, yet must be whole.
+        {"search reply, one record kept", SearchReplyBody(),
+         [](const QByteArray& b) {
+             PeerMessages::SearchReplyBody r;
+             quint32 asked = 0;
+             const bool read = PeerMessages::ReadSearchReply(b, r, [&](quint32 ticket) {
+                 asked = ticket;
+                 return 1u;
+             });
+             return read && asked == 77 && r.files.size() == 1 && r.files[0].Name() == "\\music\\a.mp3" &&
+                    r.filesNotRead == 1 && r.speed == 5000 && r.queued == 3;
+         }},
         {"user info", UserInfoBody(),
          [](const QByteArray& b) {
              PeerMessages::UserInfoBody r;

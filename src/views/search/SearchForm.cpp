@@ -65,8 +65,11 @@ SearchForm::~SearchForm()
 
 void SearchForm::Init()
 {
-    if (peerMessenger)
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::SearchResults, this, &SearchForm::OnUserSearchResults);
+        connect(peerMessenger, &PeerMessenger::MoreSearchResults, this, &SearchForm::OnMoreSearchResults);
+        connect(peerMessenger, &PeerMessenger::SearchResultsLeftOut, this, &SearchForm::OnSearchResultsLeftOut);
+    }
 
     DeclareTypes();
 

@@ -8,6 +8,7 @@
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
+#include "ItemSet.h"
 #include "common/RowMirror.h"
 
 class QPoint;
@@ -73,6 +74,8 @@ public slots:
     void OnWishTabCloseRequested(int tabIndex);
     void OnActionBarTriggered(QWidget* widget, QString action);
     void OnUserSearchResults(ItemPtr searchResults);
+    void OnMoreSearchResults(ItemPtr searchResults, const ItemList& part);
+    void OnSearchResultsLeftOut(ItemPtr request);
     void OnWishListItemCheckStateChanged(int state);
     void OnCorrelationClicked(QTreeWidgetItem* item, int);
     void OnCorrelationDoubleClicked(QTreeWidgetItem* item, int column);

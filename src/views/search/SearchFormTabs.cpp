@@ -161,6 +161,22 @@ void SearchForm::OnUserSearchResults(ItemPtr searchResults)
     page->AddUserSearchResults(searchResults);
 }
 
+void SearchForm::OnMoreSearchResults(ItemPtr searchResults, const ItemList& part)
+{
+    SearchResultsForm* page = PageOf(searchResults[ServerNames::SearchRequest]["search_results_widget"]);
+    if (!page) {
+        DropResults(searchResults);
+        return;
+    }
+    page->AddMoreSearchResults(part);
+}
+
+void SearchForm::OnSearchResultsLeftOut(ItemPtr request)
+{
+    if (SearchResultsForm* page = PageOf(request["search_results_widget"]))
+        page->ShowLeftOut();
+}
+
 // ---------------------------------------------------------------------------
 // Toolbar actions
 

@@ -13,6 +13,8 @@
 #include "DelayedInvoker.h"
 #include "EventToolBar.h"
 #include "FocusHelpers.h"
+#include "GeneralFunctions.h"
+#include "PeerMessenger.h"
 #include "PeerNames.h"
 #include "SearchResultCells.h"
 #include "SearchResultFilter.h"
@@ -184,13 +186,23 @@ QString SearchResultsForm::UserOf(QTreeWidgetItem* row) const
 
 void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
 {
+    AddRows(searchResults.GetItems(PeerNames::SearchResult).List());
+}
+
+void SearchResultsForm::AddMoreSearchResults(const ItemList& part)
+{
+    AddRows(part);
+}
+
+void SearchResultsForm::AddRows(const ItemList& results)
+{
     // Parsed once for the reply rather than once per file.
     const SearchResultFilter filter(ui->filterEdit->text());
     QTreeWidgetItem* userRow = nullptr;
     {
         Data::Batch batch(&d);
         NewRows rows;
-        for (const ItemPtr& result : searchResults.GetItems(PeerNames::SearchResult))
+        for (const ItemPtr& result : results)
             if (QTreeWidgetItem* row = AddSearchResult(result, rows))
                 userRow = row;
         ShowNewRows(rows, filter);
@@ -202,6 +214,23 @@ void SearchResultsForm::AddUserSearchResults(ItemPtr searchResults)
     RaiseWishListAlert();
     if (delayedInvoker)
         delayedInvoker->Invoke(this, "Sort", kSortDelay);
+}
+
+void SearchResultsForm::ShowLeftOut()
+{
+    if (!peerMessenger)
+        return;
+    qint64 leftOut = 0;
+    for (const ItemPtr& request : PageItem().GetItems(ServerNames::SearchRequest))
+        leftOut += peerMessenger->LeftOutSearchResults(request);
+    if (leftOut == 0)
+        return;
+    const QString limit = CommafyNumber(peerMessenger->SearchResultLimit());
+    ui->leftOutLabel->setText(
+        leftOut == 1
+            ? tr("1 result was left out: a search keeps at most %1 results.").arg(limit)
+            : tr("%1 results were left out: a search keeps at most %2 results.").arg(CommafyNumber(leftOut), limit));
+    ui->leftOutLabel->show();
 }
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)

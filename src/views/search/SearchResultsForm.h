@@ -7,6 +7,7 @@
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
+#include "ItemSet.h"
 #include "common/RowMirror.h"
 
 class QLineEdit;
@@ -43,6 +44,11 @@ public:
     // One user's reply: its rows, the arrival filter, the wish-list alert
     // and the delayed sort.
     void AddUserSearchResults(ItemPtr searchResults);
+    // A later part of a large reply, likewise.
+    void AddMoreSearchResults(const ItemList& part);
+    // Says below the rows how many results of the page's search were left
+    // out for the bound on what one search keeps; nothing while none was.
+    void ShowLeftOut();
     // One file; returns the user row of the grouped tree, null for a flat
     // row.
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult);
@@ -126,6 +132,7 @@ private:
         QTreeWidgetItem* Child(QTreeWidgetItem* parent);
     };
 
+    void AddRows(const ItemList& results);
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, NewRows& rows);
     QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows);
     QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results, NewRows& rows);

@@ -1,0 +1,379 @@
+// Search replies past what one search keeps, sent over loopback by peers on
+// a thread of their own, as fast as the sockets take them, to a results page
+// shown on the Search page. Each flood's figures are the client's growth
+// above its memory at rest (the peak resident size while the replies
+// arrive and the page sorts them) and the longest stall of its event loop,
+// beside the same bytes sent by the same peers to a ticket nobody asked for
+// (read and dropped) and the idle loop:
+//   - one peer answering with 100,000 results in 100 replies and with
+//     1,000,000 in 1,000, and 1,000 peers answering with 1,000 each; aims:
+//     under 150 MB, no more at 1,000,000 than at 100,000 (within 1.5x), no
+//     stall over 100 ms, the bound's worth of rows shown and the rest
+//     counted as left out;
+//   - one reply of 25,000 results, and one that inflates to just under
+//     the 8 MiB a reply may inflate to, of minimal records (over 380,000 of
+//     them); aims the same;
+//   - an honest search, 100 peers with 30 results each: every result shown
+//     and none left out, as before there was a bound; no stall over 100 ms.
+#include <QApplication>
+#include <QSet>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "Data.h"
+#include "FakeWire.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+#include "SearchReply.h"
+#include "Server.h"
+#include "StallProbe.h"
+#include "TabWidget.h"
+#include "ViewFixture.h"
+#include "search/SearchForm.h"
+#include "search/SearchResultsForm.h"
+
+namespace {
+
+// Connections opened at once: a client takes only a few being opened from
+// one address.
+const int kOpeningAtOnce = 8;
+
+// What a flood cost: the peak resident growth above the memory at rest, the
+// heap still held once it is over, the longest stall, and what the page
+// holds.
+struct Cost
+{
+    double peakMb = 0;
+    double heldMb = 0;
+    double stallMs = 0;
+    int rows = 0;
+    qint64 leftOut = 0;
+    bool done = false;
+};
+
+// A reply of count files in a folder of the user's.
+QByteArray Reply(const QString& user, quint32 ticket, int reply, int count)
+{
+    QList<QByteArray> files;
+    for (int i = 0; i < count; ++i)
+        files << SearchReplyFile(QString("music\\%1 album %2\\track %3.mp3").arg(user).arg(reply).arg(i).toUtf8(),
+                                 quint64(3000000 + i), {{0, 320}});
+    return CompressedSearchReply(user, ticket, files, 1, 100000, 0);
+}
+
+int FileRows(QTreeWidget* tree)
+{
+    int rows = 0;
+    for (int u = 0; u < tree->topLevelItemCount(); ++u)
+        for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f)
+            rows += tree->topLevelItem(u)->child(f)->childCount();
+    return rows;
+}
+
+// The peers' side, on a thread of its own as peers are programs of their
+// own: each answers over a message connection of its own, greeting and
+// then writing all it has at once, as fast as the socket takes it, and
+// closes once it is all sent, as the client handles what came before a
+// close.
+class Senders : public QObject
+{
+public:
+    void Answer(quint16 port, const QStringList& names, const std::vector<QByteArray>& streams)
+    {
+        for (int i = 0; i < names.size(); ++i) {
+            auto* socket = new QTcpSocket(this);
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            socket->write(FakeWire::Frame(FakeWire().U8(1).Str(names[i]).Str("P").U32(1).Bytes()) + streams[size_t(i)]);
+            socket->disconnectFromHost();
+        }
+    }
+    void Close() { qDeleteAll(findChildren<QTcpSocket*>()); }
+};
+
+// A reply's bytes from a peer (by index), its number among that peer's
+// replies and the ticket it answers.
+typedef std::function<QByteArray(int peer, int reply, quint32 ticket)> Build;
+
+class Bench
+{
+public:
+    Bench()
+    {
+        form = new SearchForm;
+        f.AddPage(form, "Search");
+        form->Init();
+        m_senders->moveToThread(&m_thread);
+        m_thread.start();
+    }
+    ~Bench()
+    {
+        QMetaObject::invokeMethod(
+            m_senders, [this] { m_senders->Close(); }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+        delete m_senders;
+    }
+
+    bool Start()
+    {
+        if (!f.Start())
+            return false;
+        f.tabs->setCurrentWidget(form);
+        return true;
+    }
+
+    void Idle()
+    {
+        StallProbe probe;
+        probe.Start();
+        RunUntil([] { return false; }, 1000);
+        m_idleMs = LongestGapNow(probe);
+        std::printf("  idle loop: longest stall %.1f ms; resident at rest %.1f MB\n", m_idleMs, ResidentMegabytes());
+    }
+
+    void Honest()
+    {
+        std::printf("  an honest search: 100 peers with 30 results each:\n");
+        Scenario(100);
+        auto build = [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 30); };
+        const Cost unasked = Flood(1, build, 3000, false);
+        const Cost asked = Flood(1, build, 3000, true);
+        Figure("honest: rows shown / results sent", double(asked.rows) / 3000, "x", ">=", 1,
+               Detail("%d rows, %lld left out, +%.1f MB (dropped unasked +%.1f MB)", asked.rows, asked.leftOut,
+                      asked.peakMb, unasked.peakMb));
+        Figure("honest: results left out", double(asked.leftOut), "", "<=", 0);
+        Figure("honest: longest stall", asked.stallMs, "ms", "<", 100,
+               Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+    }
+
+    void OnePeer()
+    {
+        std::printf("  one peer, 100,000 results in 100 replies of 1,000, then 1,000,000 in 1,000 (%.1f MB on the "
+                    "wire):\n",
+                    Reply("peer", 1, 0, 1000).size() * 1000 / 1048576.0);
+        Scenario(1);
+        auto build = [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 1000); };
+        const Cost tenth = Figures("1 peer x 100,000", 100, build, 100000);
+        const Cost whole = Figures("1 peer x 1,000,000", 1000, build, 1000000);
+        Figure("1 peer: growth at 1,000,000 / at 100,000", whole.peakMb / std::max(tenth.peakMb, 0.1), "x", "<=", 1.5,
+               Detail("+%.1f MB against +%.1f MB", whole.peakMb, tenth.peakMb));
+    }
+
+    void ManyPeers()
+    {
+        std::printf("  1,000 peers, 1,000 results each in one reply:\n");
+        Scenario(1000);
+        Figures(
+            "1,000 peers x 1,000", 1, [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 1000); },
+            1000000);
+    }
+
+    void HugeReplies()
+    {
+        std::printf("  one reply of 25,000 results:\n");
+        Scenario(1);
+        Figures(
+            "one reply of 25,000", 1, [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 25000); },
+            25000);
+
+        // u8, a one-letter name, u64, no extension, no attributes.
+        const QByteArray record = FakeWire().File("x", 1).Bytes();
+        const int records = (PeerMessages::SearchReplyInflateLimit - 64) / record.size();
+        auto build = [&](int p, int, quint32 ticket) {
+            FakeWire body;
+            body.Str(Name(p)).U32(ticket).U32(quint32(records));
+            for (int i = 0; i < records; ++i)
+                body.Raw(record);
+            return FakeWire::Compress(body.U8(1).U32(1000).U32(0).U32(0).Bytes());
+        };
+        std::printf("  one reply of %d minimal records, just within what a reply may inflate to (%.2f MB on the "
+                    "wire):\n",
+                    records, build(0, 0, 1).size() / 1048576.0);
+        Figures("one reply of minimal records", 1, build, records);
+    }
+
+private:
+    // The peers of each scenario have names of their own.
+    QString Name(int peer) const { return QString("peer%1-%2").arg(m_scenario).arg(peer); }
+
+    // Peers of their own for a scenario.
+    void Scenario(int peers)
+    {
+        ++m_scenario;
+        m_peers = peers;
+    }
+
+    SearchResultsForm* Search(const QString& text)
+    {
+        SearchResultsForm* page = form->CreateSearchForm(gp_server->FileSearch(text, QString()), text, NetworkSearch);
+        form->findChild<QTabWidget*>("searchTabControl")->setCurrentWidget(page);
+        QApplication::processEvents();
+        return page;
+    }
+
+    void Close(SearchResultsForm* page)
+    {
+        auto* tabs = form->findChild<QTabWidget*>("searchTabControl");
+        form->OnTabCloseRequested(tabs->indexOf(page));
+        QApplication::processEvents();
+    }
+
+    // The replies to a ticket nobody asked for, then to the page, and the
+    // figures.
+    Cost Figures(const char* what, int perPeer, const Build& build, int sent)
+    {
+        const Cost unasked = Flood(perPeer, build, sent, false);
+        const Cost asked = Flood(perPeer, build, sent, true);
+        const int kept = std::min(f.net.peer->SearchResultLimit(), sent);
+        Figure((std::string(what) + ": growth above rest").c_str(), asked.peakMb, "MB", "<", 150,
+               Detail("dropped unasked: +%.1f MB", unasked.peakMb));
+        Figure((std::string(what) + ": longest stall").c_str(), asked.stallMs, "ms", "<", 100,
+               Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+        Figure((std::string(what) + ": shown + left out / sent").c_str(),
+               asked.done && asked.rows == kept ? double(asked.rows + asked.leftOut) / sent : 0, "x", ">=", 1,
+               Detail("%d rows (bound %d), %lld left out", asked.rows, kept, asked.leftOut));
+        return asked;
+    }
+
+    // Every peer's replies (made by build for a ticket) sent at once, each
+    // peer's in order and last a marker reply to a search of its own; over
+    // when every marker has arrived, the results kept are all on the page
+    // and the page has sorted them. Unasked, the replies go to a ticket
+    // nobody asked for.
+    Cost Flood(int perPeer, const Build& build, int sent, bool asked)
+    {
+        SearchResultsForm* page = Search(QString("flood %1").arg(++m_floods));
+        SearchResultsForm* marker = Search(QString("marker %1").arg(m_floods));
+        const quint32 ticket = asked ? page->Ticket() : 0xfffffff0u - quint32(m_floods);
+        std::vector<QByteArray> streams(static_cast<size_t>(m_peers));
+        for (int p = 0; p < m_peers; ++p) {
+            for (int r = 0; r < perPeer; ++r)
+                streams[size_t(p)] += FakeWire::Message(9, build(p, r, ticket));
+            streams[size_t(p)] += FakeWire::Message(
+                9, CompressedSearchReply(Name(p), marker->Ticket(), {SearchReplyFile("m\\marker.mp3", 1)}));
+        }
+        form->findChild<QTabWidget*>("searchTabControl")->setCurrentWidget(page);
+        const ItemPtr request = d.GetType("search_request")->HasItem(Value(page->Ticket()));
+        // The page sorts a second after results come: the flood is over with
+        // the sort after the last of them.
+        int sorts = 0, sortsAtLastResults = 0;
+        QObject context;
+        QObject::connect(page->searchResults()->model(), &QAbstractItemModel::layoutChanged, &context,
+                         [&] { ++sorts; });
+        QObject::connect(f.net.peer, &PeerMessenger::SearchResults, &context, [&](ItemPtr results) {
+            if (results["search_request"] == request)
+                sortsAtLastResults = sorts;
+        });
+        QObject::connect(f.net.peer, &PeerMessenger::MoreSearchResults, &context,
+                         [&](ItemPtr, const ItemList&) { sortsAtLastResults = sorts; });
+        // The peers whose every reply has come.
+        QSet<QString> finished;
+        const ItemPtr markerRequest = d.GetType("search_request")->HasItem(Value(marker->Ticket()));
+        QObject::connect(f.net.peer, &PeerMessenger::SearchResults, &context, [&](ItemPtr results) {
+            if (results["search_request"] == markerRequest)
+                finished << results["user"].AsString();
+        });
+        Settle();
+
+        Cost cost;
+        const double rest = ResidentMegabytes();
+        const size_t heapBefore = HeapInUse();
+        double peak = rest;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] { peak = std::max(peak, ResidentMegabytes()); });
+        sampler.start(20);
+        StallProbe probe;
+        probe.Start();
+        QApplication::processEvents();
+        probe.Reset();
+        // A few connections open at once, as the client takes only so many
+        // being opened from one address; the next as soon as they are in
+        // (or done).
+        const quint16 port = f.net.peer->ListeningPort();
+        for (int first = 0; first < m_peers; first += kOpeningAtOnce) {
+            QStringList names;
+            for (int p = first; p < std::min(m_peers, first + kOpeningAtOnce); ++p)
+                names << Name(p);
+            const std::vector<QByteArray> wave(streams.begin() + first, streams.begin() + first + names.size());
+            QMetaObject::invokeMethod(m_senders, [this, port, names, wave] { m_senders->Answer(port, names, wave); });
+            RunUntil(
+                [&] {
+                    return std::all_of(names.begin(), names.end(), [&](const QString& name) {
+                        return finished.contains(name) || f.net.peer->MessageConnectionCount(name) > 0;
+                    });
+                },
+                10000);
+        }
+        const int bound = f.net.peer->SearchResultLimit();
+        auto kept = [&] {
+            int count = 0;
+            for (const ItemPtr& reply : request.GetItems("search_results"))
+                count += reply.CountItems("search_result");
+            return count;
+        };
+        cost.done = RunUntil(
+            [&] {
+                return finished.size() == m_peers &&
+                       (!asked || (kept() == std::min(bound, sent) && sorts > sortsAtLastResults));
+            },
+            120000);
+        if (!cost.done)
+            std::printf("    never over: %d of %d peers done, %d kept, %d sorts (%d at the last results)\n",
+                        int(finished.size()), m_peers, kept(), sorts, sortsAtLastResults);
+        peak = std::max(peak, ResidentMegabytes());
+        cost.stallMs = LongestGapNow(probe);
+        cost.peakMb = peak - rest;
+        cost.heldMb = (double(HeapInUse()) - double(heapBefore)) / 1048576.0;
+        cost.rows = FileRows(page->searchResults());
+        cost.leftOut = f.net.peer->LeftOutSearchResults(request);
+        std::printf("    %s: %d sent, %d rows, %lld left out; +%.1f MB peak, %.1f MB held, longest stall %.1f ms\n",
+                    asked ? "asked" : "unasked", sent, cost.rows, cost.leftOut, cost.peakMb, cost.heldMb, cost.stallMs);
+        std::fflush(stdout);
+        Close(marker);
+        Close(page);
+        return cost;
+    }
+
+    void Settle()
+    {
+        for (int i = 0; i < 3; ++i)
+            QApplication::processEvents();
+        d.RemoveDisconnectedItems();
+        HeapInUse();
+    }
+
+    ViewFixture f;
+    SearchForm* form = nullptr;
+    QThread m_thread;
+    Senders* m_senders = new Senders;
+    int m_peers = 0;
+    int m_floods = 0;
+    int m_scenario = 0;
+    double m_idleMs = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    std::printf("== Search replies past what one search keeps\n");
+    Bench bench;
+    if (!bench.Start()) {
+        std::printf("  could not log in to the loopback server\n");
+        return 1;
+    }
+    bench.Idle();
+    bench.Honest();
+    bench.OnePeer();
+    bench.ManyPeers();
+    bench.HugeReplies();
+    return Summary("search flood");
+}
