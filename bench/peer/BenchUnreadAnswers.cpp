@@ -11,12 +11,23 @@
 //   rest: within a few times, as it may wait for the flood's one answer
 //   to be built first;
 // - the longest event-loop stall throughout.
+// Then many names at once, each at an address of its own with the same
+// window, asking a few times and reading nothing, as a crowd of peers can:
+// - resident growth above rest with 500 names: under the total our answers
+//   may hold together plus a margin, where each name once held a picture;
+// - growth at 500 names against growth at 50, which the total holds
+//   already: within half as much again (the connections themselves cost);
+// - what the answers hold once the names have gone: nothing.
 // Every socket is on 127.0.0.1 and every wait has a deadline.
 #include <QApplication>
+#include <QEventLoop>
 #include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <sys/resource.h>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -39,12 +50,84 @@ const double OverlapAim = 1.25;
 const double AnswerAim = 4;
 // Past this the answers are not bounded; no more floods are run.
 const double RunawayMegabytes = 1000;
+const int CrowdNames = 500;
+const int FewNames = 50;
+const int CrowdQuestions = 5;
+const double CrowdGrowthAim = 150;
+const double CrowdRatioAim = 1.5;
+// Well below the connections the client lets be opening at once.
+const int CrowdInFlight = 100;
 
 int Answers(FakePeerLink* link)
 {
     return int(std::count_if(link->messages.begin(), link->messages.end(),
                              [](const QPair<quint32, QByteArray>& message) { return message.first == 16; }));
 }
+
+// Names at addresses of their own (127.2.x.y) on a thread of their own:
+// each greets, asks for our user information CrowdQuestions times at once,
+// then for a place in line (which shows it was read), and reads nothing.
+// They come up to `allowed` at a time, as the client bounds the connections
+// still opening and closes the oldest of them past that.
+class NameCrowd
+{
+public:
+    std::atomic<int> connected{0};
+    std::atomic<int> failed{0};
+    std::atomic<int> allowed{0};
+    std::atomic<bool> stop{false};
+
+    static QString Name(int i) { return QString("crowd%1").arg(i); }
+
+    void Run(quint16 port, int names)
+    {
+        QByteArray questions;
+        for (int i = 0; i < CrowdQuestions; ++i)
+            questions += FakeWire::Message(15, QByteArray());
+        questions += FakeWire::Message(51, FakeWire().Str("last").Bytes());
+        std::vector<QTcpSocket*> sockets;
+        auto open = [&](int i) {
+            auto* socket = new QTcpSocket;
+            sockets.push_back(socket);
+            // Nothing is taken from the system, whose window is settled
+            // on the bound socket before connecting.
+            socket->setReadBufferSize(1);
+            if (!socket->bind(QHostAddress(quint32(0x7F020001 + i)), 0, QAbstractSocket::DontShareAddress)) {
+                ++failed;
+                return;
+            }
+            socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, ReceiveBuffer);
+            QObject::connect(socket, &QTcpSocket::connected, [this, socket, i, &questions] {
+                ++connected;
+                socket->write(FakeWire::Frame(FakeWire().U8(1).Str(Name(i)).Str("P").U32(1).Bytes()) + questions);
+            });
+            QObject::connect(socket, &QTcpSocket::errorOccurred, [this] { ++failed; });
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        };
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (stop)
+                loop.quit();
+            while (int(sockets.size()) < std::min(names, allowed.load()))
+                open(int(sockets.size()));
+        });
+        poll.start(5);
+        loop.exec();
+        for (QTcpSocket* socket : sockets) {
+            socket->abort();
+            delete socket;
+        }
+    }
+};
+
+struct CrowdRun
+{
+    bool ok = false;
+    double growth = 0;
+    qint64 mostHeld = 0;
+    qint64 heldAfter = -1;
+};
 
 struct Run
 {
@@ -136,6 +219,52 @@ public:
         return run;
     }
 
+    CrowdRun Crowd(int names)
+    {
+        CrowdRun run;
+        PeerMessenger* messenger = m_fixture.net.peer;
+        int handled = 0;
+        const QMetaObject::Connection last =
+            QObject::connect(messenger, &PeerMessenger::UploadPlaceInLineRequested,
+                             [&](const QString& user) { handled += user.startsWith("crowd"); });
+        malloc_trim(0);
+        const double before = ResidentMegabytes();
+        double most = before;
+        QTimer probe;
+        QObject::connect(&probe, &QTimer::timeout, [&] {
+            most = std::max(most, ResidentMegabytes());
+            run.mostHeld = std::max(run.mostHeld, messenger->Answers().Used());
+        });
+        probe.start(20);
+        NameCrowd crowd;
+        const quint16 port = messenger->ListeningPort();
+        QThread* thread = QThread::create([&] { crowd.Run(port, names); });
+        thread->start();
+        run.ok = RunUntil(
+                     [&] {
+                         crowd.allowed = handled + CrowdInFlight;
+                         return handled == names || crowd.failed > 0;
+                     },
+                     120000) &&
+                 crowd.failed == 0;
+        most = std::max(most, ResidentMegabytes());
+        run.growth = most - before;
+        crowd.stop = true;
+        thread->wait();
+        delete thread;
+        probe.stop();
+        QObject::disconnect(last);
+        auto gone = [&] {
+            for (int i = 0; i < names; ++i)
+                if (messenger->MessageConnectionCount(NameCrowd::Name(i)) > 0)
+                    return false;
+            return true;
+        };
+        if (RunUntil(gone, 30000))
+            run.heldAfter = messenger->Answers().Used();
+        return run;
+    }
+
 private:
     ViewFixture m_fixture;
     UserListForm* m_page = nullptr;
@@ -145,6 +274,11 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Both ends of the crowd's connections live in this process.
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
+    setrlimit(RLIMIT_NOFILE, &files);
     QApplication app(argc, argv);
     // Logs go to a home of the run's own.
     QTemporaryDir home;
@@ -195,5 +329,27 @@ int main(int argc, char** argv)
     Figure("other peer's answer during the flood / at rest", during / atRest, "x", "<=", AnswerAim,
            Detail("%.0f ms against %.0f ms", during * 1000, atRest * 1000));
     Figure("longest event-loop stall", stall, "ms", "<=", 100);
+
+    const int names = int(std::min<rlim_t>(CrowdNames, (files.rlim_cur - 256) / 2));
+    std::printf("Unread answers from many names: %d names (and %d) asking %d times each, windows of %d KiB; "
+                "answers may hold %.0f MB together\n",
+                names, FewNames, CrowdQuestions, ReceiveBuffer / 1024, PeerMessenger::AnswerAllowance / 1e6);
+    probe.Reset();
+    // The few first, so that what the many add is not what the few left.
+    const CrowdRun few = bench.Crowd(FewNames);
+    const CrowdRun many = few.ok ? bench.Crowd(names) : CrowdRun();
+    const double crowdStall = LongestGapNow(probe);
+    if (!few.ok || !many.ok) {
+        std::printf("  a crowd did not connect, or was not handled\n");
+        return 1;
+    }
+    Figure("growth, 500 names", many.growth, "MB", "<", CrowdGrowthAim,
+           Detail("%d names; at rest %.0f MB; answers held at most %.1f MB", names, rest, many.mostHeld / 1e6));
+    Figure("growth at 500 names / growth at 50", many.growth / std::max(few.growth, 1.0), "x", "<=", CrowdRatioAim,
+           Detail("%.0f MB against %.0f MB", many.growth, few.growth));
+    const bool gone = few.heldAfter >= 0 && many.heldAfter >= 0;
+    Figure("answers held once the names left", gone ? double(std::max(few.heldAfter, many.heldAfter)) : 1e12, "bytes",
+           "<=", 0, gone ? std::string() : std::string("the names did not all go"));
+    Figure("longest event-loop stall, names", crowdStall, "ms", "<=", 100);
     return Summary("unreadanswers");
 }

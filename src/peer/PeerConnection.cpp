@@ -56,11 +56,20 @@ void PeerConnection::Setup()
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerConnection::OnSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnSocketDisconnected);
+    // Answers written give their part of the shared total back at once.
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] { m_unwritten.Drain(UnwrittenBytes()); });
 }
 
 void PeerConnection::Open(const QHostAddress& address, quint16 port)
 {
     m_socket->connectToHost(address, port);
+}
+
+void PeerConnection::SetSharedAllowances(std::shared_ptr<SharedAllowance> largeMessages,
+                                         std::shared_ptr<SharedAllowance> answers)
+{
+    m_largeMessage = SharedAllowance::Share(std::move(largeMessages));
+    m_unwritten.CountAnswersIn(SharedAllowance::Share(std::move(answers)));
 }
 
 QString PeerConnection::PeerAddressText() const
@@ -137,6 +146,8 @@ QTcpSocket* PeerConnection::HandOver()
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
     m_state = State::Finished;
+    m_largeMessage.Release();
+    m_unwritten.Clear();
     if (socket) {
         socket->disconnect(this);
         socket->setParent(nullptr);
@@ -149,6 +160,8 @@ QTcpSocket* PeerConnection::HandOver()
 void PeerConnection::Drop()
 {
     m_state = State::Finished;
+    m_largeMessage.Release();
+    m_unwritten.Clear();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -251,7 +264,19 @@ void PeerConnection::PullWhatFits(quint32 maxFrameLength)
         m_buffer.remove(0, m_taken);
         m_taken = 0;
     }
-    QByteArray bytes = ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, maxFrameLength);
+    // A frame at the head longer than the backlog is read on beyond it only
+    // once the room all connections share for that has granted the rest;
+    // until then TCP holds the peer back.
+    Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, 0));
+    const qint64 beyond = m_buffer.size() < MaxBacklog ? 0
+                                                       : ReadBacklog::HeadBeyond(m_buffer.constData(), m_buffer.size(),
+                                                                                 MaxBacklog, maxFrameLength);
+    if (beyond > 0 && m_largeMessage.Claim(beyond, [this] { QueueContinuation(); }))
+        Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, maxFrameLength));
+}
+
+void PeerConnection::Append(QByteArray bytes)
+{
     if (bytes.isEmpty())
         return;
     if (m_obfuscated)
@@ -302,6 +327,8 @@ bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray&
         return false;
     Take(4);
     frame = Take(length);
+    if (m_largeMessage.Held() > 0)
+        m_largeMessage.Release();
     return true;
 }
 

@@ -6,9 +6,11 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 
 #include "Obfuscator.h"
 #include "ReadBacklog.h"
+#include "SharedAllowance.h"
 #include "WriteBacklog.h"
 
 class QTcpSocket;
@@ -49,7 +51,8 @@ public:
     // slows a peer that sends faster: it holds at most MaxBacklog bytes read
     // and not yet handled, and its socket at most SocketBufferLimit more.
     // Only a message at the head larger than MaxBacklog is read whole
-    // beyond it.
+    // beyond it, on room claimed from what all connections share for that
+    // (see SetSharedAllowances).
     static constexpr qint64 MaxBacklog = ReadBacklog::MaxBacklog;
     static constexpr qint64 SocketBufferLimit = ReadBacklog::SocketBufferLimit;
     static constexpr qint64 MaxUnreadBytes = ReadBacklog::MaxUnreadBytes;
@@ -63,6 +66,10 @@ public:
     ~PeerConnection() override;
 
     void Open(const QHostAddress& address, quint16 port);
+    // What all connections together may hold: the part of messages larger
+    // than the backlog read beyond it, and our answers waiting to be
+    // written. Without them this connection counts against nothing.
+    void SetSharedAllowances(std::shared_ptr<SharedAllowance> largeMessages, std::shared_ptr<SharedAllowance> answers);
 
     Origin GetOrigin() const { return m_origin; }
     State GetState() const { return m_state; }
@@ -132,6 +139,7 @@ private:
     // Moves what fits under the backlog bound from the socket to the
     // buffer, a frame of up to maxFrameLength at its head read whole.
     void PullWhatFits(quint32 maxFrameLength);
+    void Append(QByteArray bytes);
     qint64 Available() const;
     QByteArray Peek(qint64 size);
     QByteArray Take(qint64 size);
@@ -151,6 +159,8 @@ private:
     Obfuscator m_in;
     Obfuscator m_out;
     WriteBacklog m_unwritten;
+    // Held for the message at the head while it is read beyond the backlog.
+    SharedAllowance::Share m_largeMessage;
     // Decoded or pulled bytes; the first m_taken of them are used up.
     QByteArray m_buffer;
     int m_taken = 0;

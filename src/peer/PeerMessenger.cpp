@@ -24,6 +24,10 @@
 
 PeerMessenger* peerMessenger = nullptr;
 
+static_assert(PeerMessenger::LargeMessageAllowance >=
+                  4 + qint64(PeerMessages::MaxFrameLength) - PeerConnection::MaxBacklog,
+              "the largest message must be readable");
+
 namespace {
 const char* const Area = "Peer Messenger";
 
@@ -38,7 +42,9 @@ quint16 PortSetting(const char* key)
 
 PeerMessenger::PeerMessenger(QObject* parent)
     : QObject(parent), m_listener(new QTcpServer(this)), m_obfuscatedListener(new QTcpServer(this)),
-      m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }), m_inflateLimit(PeerMessages::InflateLimit)
+      m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }), m_inflateLimit(PeerMessages::InflateLimit),
+      m_largeMessages(std::make_shared<SharedAllowance>(LargeMessageAllowance)),
+      m_answers(std::make_shared<SharedAllowance>(AnswerAllowance))
 {
     peerMessenger = this;
     DeclareTypes();
@@ -190,6 +196,7 @@ void PeerMessenger::OnNewConnection(QTcpServer* listener, bool obfuscated)
 
 void PeerMessenger::Watch(PeerConnection* connection)
 {
+    connection->SetSharedAllowances(m_largeMessages, m_answers);
     connect(connection, &PeerConnection::OpeningReceived, this,
             [this, connection](quint8 kind, QString name, QString type, quint32 token) {
                 OnOpening(connection, kind, name, type, token);
@@ -218,22 +225,26 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
         return;
     const QByteArray bytes = message.GetBytes();
     PeerConnection* connection = LatestMessageConnection(user);
-    if (bytes.size() >= 4 && PeerMessages::IsAnswer(qFromLittleEndian<quint32>(bytes.constData())) &&
-        !AnswerFits(connection, user, bytes.size()))
+    const quint32 code = bytes.size() >= 4 ? qFromLittleEndian<quint32>(bytes.constData()) : 0;
+    const bool answer = PeerMessages::IsAnswer(code);
+    if (answer && !AnswerFits(connection, user, code, bytes.size()))
         return;
     if (connection) {
         connection->SendMessage(bytes);
         m_connectionPolicy.MessagePassed(connection, m_clock());
         return;
     }
-    m_unsent[user].push_back(Unsent{bytes, m_clock()});
+    Unsent unsent{bytes, m_clock(), SharedAllowance::Share(m_answers)};
+    if (answer)
+        unsent.answer.Add(4 + bytes.size());
+    m_unsent[user].push_back(std::move(unsent));
     for (const auto& entry : m_attempts)
         if (entry.second.user == user && entry.second.type == "P")
             return;
     StartAttempt(user, "P");
 }
 
-bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, qint64 size)
+bool PeerMessenger::UserHasRoomFor(PeerConnection* connection, const QString& user, qint64 size)
 {
     if (connection && connection->HasRoomFor(size)) {
         if (connection->droppedAnswers > 0)
@@ -252,15 +263,33 @@ bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, 
                     .arg(connection->UnwrittenBytes()));
         return false;
     }
-    auto unsent = m_unsent.find(user);
-    qint64 waiting = 0;
-    if (unsent != m_unsent.end())
-        for (const Unsent& message : unsent->second)
-            waiting += message.message.size();
+    const qint64 waiting = UnsentBytes(user);
     if (WriteBacklog::Within(waiting, size))
         return true;
     Log(Area, 2,
         QString("Dropping an answer to %1: %2 bytes already wait for a connection to it").arg(user).arg(waiting));
+    return false;
+}
+
+bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, quint32 code, qint64 size)
+{
+    if (!UserHasRoomFor(connection, user, size))
+        return false;
+    if (m_answers->Fits(4 + size)) {
+        m_refusedAnswers.remove(code);
+        if (m_droppedAnswers > 0)
+            Log(Area, 1, QString("Answers to peers fit again; %1 were dropped meanwhile").arg(m_droppedAnswers));
+        m_droppedAnswers = 0;
+        return true;
+    }
+    m_refusedAnswers[code] = 4 + size;
+    if (m_droppedAnswers++ == 0)
+        Log(Area, 1,
+            QString("Answers to peers already hold %1 bytes that wait to be written; dropping one of %2 bytes to %3 "
+                    "and further answers until they are read")
+                .arg(m_answers->Used())
+                .arg(size)
+                .arg(user));
     return false;
 }
 
@@ -275,7 +304,19 @@ bool PeerMessenger::WillAnswer(const QString& user, quint32 code)
     if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) &&
         connection->Waits(answer))
         return false;
-    return AnswerFits(connection, user, 0);
+    // Building an answer that would be dropped again is work a flood of
+    // questions could keep us at.
+    return UserHasRoomFor(connection, user, 0) && m_answers->Fits(m_refusedAnswers.value(answer));
+}
+
+qint64 PeerMessenger::UnsentBytes(const QString& user) const
+{
+    qint64 waiting = 0;
+    auto unsent = m_unsent.find(user);
+    if (unsent != m_unsent.end())
+        for (const Unsent& message : unsent->second)
+            waiting += message.message.size();
+    return waiting;
 }
 
 qint64 PeerMessenger::UnwrittenBytes(const QString& user) const
@@ -283,11 +324,7 @@ qint64 PeerMessenger::UnwrittenBytes(const QString& user) const
     qint64 waiting = 0;
     for (const PeerConnection* connection : m_messageConnections.value(user))
         waiting += connection->UnwrittenBytes();
-    auto unsent = m_unsent.find(user);
-    if (unsent != m_unsent.end())
-        for (const Unsent& message : unsent->second)
-            waiting += message.message.size();
-    return waiting;
+    return waiting + UnsentBytes(user);
 }
 
 void PeerMessenger::SendMessage(QString user, MemStream& message)

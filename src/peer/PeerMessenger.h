@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "DataHandler.h"
@@ -19,6 +20,7 @@
 #include "MemStream.h"
 #include "PeerConnection.h"
 #include "PeerConnectionPolicy.h"
+#include "SharedAllowance.h"
 
 class QTcpServer;
 class QTcpSocket;
@@ -44,6 +46,13 @@ public:
     static constexpr qint64 IdleTimeout = PeerConnectionPolicy::IdleTime;
     // Message connections kept per user; opening another closes the oldest.
     static constexpr int MaxMessageConnectionsPerUser = 8;
+    // What all peers together may make us hold, beyond what each connection
+    // may: the part of messages larger than a connection's read backlog
+    // read beyond it (room for several of the largest share lists at
+    // once), and our answers waiting to be written or for a connection
+    // (room for a dozen pictures at once).
+    static constexpr qint64 LargeMessageAllowance = 64 * 1024 * 1024;
+    static constexpr qint64 AnswerAllowance = 64 * 1024 * 1024;
 
     typedef std::function<qint64()> Clock;
     // Answers a user's share-list request through SendMessage, at once or
@@ -106,6 +115,8 @@ public:
     // What waits to be written to the user: in its message connections and
     // for one.
     qint64 UnwrittenBytes(const QString& user) const;
+    const SharedAllowance& LargeMessages() const { return *m_largeMessages; }
+    const SharedAllowance& Answers() const { return *m_answers; }
     int AttemptCount() const { return int(m_attempts.size()); }
 
 signals:
@@ -163,6 +174,8 @@ private:
     {
         QByteArray message;
         qint64 queued;
+        // An answer's part of the total of answers.
+        SharedAllowance::Share answer;
     };
 
     void DeclareTypes();
@@ -202,11 +215,16 @@ private:
     // Whether an answer of size bytes to the user keeps what waits for it,
     // on the connection (null: none yet) or for one, within the write
     // backlog bound (WriteBacklog); each stretch of drops is logged once.
-    bool AnswerFits(PeerConnection* connection, const QString& user, qint64 size);
+    bool UserHasRoomFor(PeerConnection* connection, const QString& user, qint64 size);
+    // The same, and within what all answers together may hold: the rule
+    // every answer of a code passes.
+    bool AnswerFits(PeerConnection* connection, const QString& user, quint32 code, qint64 size);
     // Whether a peer's question is handled: not while our answer to the
     // same question still waits for it, nor while its answers fill the
-    // bound.
+    // bound, nor while all answers together could not take the last answer
+    // of its kind they refused.
     bool WillAnswer(const QString& user, quint32 code);
+    qint64 UnsentBytes(const QString& user) const;
     void SetUserAddress(const QString& user, const QString& address);
     QString OwnName() const;
 
@@ -227,6 +245,13 @@ private:
     // a connection that already arrived directly is not answered as well.
     QHash<QString, QHash<quint32, qint64>> m_greetings;
     PeerConnectionPolicy m_connectionPolicy;
+    std::shared_ptr<SharedAllowance> m_largeMessages;
+    std::shared_ptr<SharedAllowance> m_answers;
+    // By answer code, the size of the last answer the total refused; none
+    // of that kind is built again until that much fits.
+    QHash<quint32, qint64> m_refusedAnswers;
+    // Answers dropped since the total last had room.
+    int m_droppedAnswers = 0;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -330,8 +330,11 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
         messages.swap(unsent->second);
         m_unsent.erase(unsent);
         Log(Area, 2, QString("Sending %1 waiting message(s) to %2").arg(messages.size()).arg(user));
-        for (const Unsent& message : messages)
+        for (Unsent& message : messages) {
+            // Counted from now on by the connection.
+            message.answer.Release();
             connection->SendMessage(message.message);
+        }
     }
 }
 

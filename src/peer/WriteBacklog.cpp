@@ -1,12 +1,23 @@
 #include "WriteBacklog.h"
 
+#include "PeerMessages.h"
+
 void WriteBacklog::Queued(quint32 code, qint64 size)
 {
     if (size <= 0)
         return;
     m_queued += size;
-    m_entries.push_back(Entry{m_queued, code});
+    const qint64 answerBytes = PeerMessages::IsAnswer(code) ? size : 0;
+    m_answers.Add(answerBytes);
+    m_entries.push_back(Entry{m_queued, code, answerBytes});
     ++m_waitingByCode[code];
+}
+
+void WriteBacklog::Clear()
+{
+    m_entries.clear();
+    m_waitingByCode.clear();
+    m_answers.Release();
 }
 
 void WriteBacklog::Drain(qint64 waiting)
@@ -16,6 +27,7 @@ void WriteBacklog::Drain(qint64 waiting)
         auto count = m_waitingByCode.find(m_entries.front().code);
         if (--count.value() == 0)
             m_waitingByCode.erase(count);
+        m_answers.Remove(m_entries.front().answerBytes);
         m_entries.pop_front();
     }
 }

@@ -4,13 +4,17 @@
 #include <QtGlobal>
 #include <deque>
 
+#include "SharedAllowance.h"
+
 // What a connection has handed its socket and the socket has not yet passed
 // to the system, message by message. A peer that asks and never reads would
 // otherwise have us hold every answer it asked for: answers may fill at most
 // MaxBacklog bytes beyond the message being written.
 //
 // The socket's own count of bytes to write is passed in at every question,
-// so nothing here needs to hear of the writes that drain it.
+// so nothing here needs to hear of the writes that drain it; only the
+// answers it holds for the total of all connections are given back as soon
+// as they are written, when told so.
 class WriteBacklog
 {
 public:
@@ -23,8 +27,17 @@ public:
     // while nothing else waits behind it.
     static bool Within(qint64 beyond, qint64 size) { return beyond == 0 || beyond + size <= MaxBacklog; }
 
+    // Where the answers held count, from now on, beside those of other
+    // connections: each whole until the socket has passed it on.
+    void CountAnswersIn(SharedAllowance::Share share) { m_answers = std::move(share); }
+
     // Bytes handed to the socket: a message of that code, or NotAMessage.
     void Queued(quint32 code, qint64 size);
+    // The socket now holds waiting bytes: forgets the messages it has
+    // passed on whole.
+    void Drain(qint64 waiting);
+    // The socket was dropped with all it held.
+    void Clear();
     // Whether a message of size bytes may be handed over while the socket
     // still holds waiting bytes.
     bool Fits(qint64 size, qint64 waiting);
@@ -32,15 +45,14 @@ public:
     bool Waits(quint32 code, qint64 waiting);
 
 private:
-    // Forgets the messages the socket has passed on whole.
-    void Drain(qint64 waiting);
-
     struct Entry
     {
         qint64 end; // in bytes handed over since the start
         quint32 code;
+        qint64 answerBytes; // what it counts in the total of answers
     };
     std::deque<Entry> m_entries;
     QHash<quint32, int> m_waitingByCode;
     qint64 m_queued = 0;
+    SharedAllowance::Share m_answers;
 };

@@ -25,8 +25,12 @@ public:
     // the frame at its head when that frame alone is larger. A length above
     // maxFrameLength is not trusted to extend anything.
     static qint64 Allowance(const char* unhandled, qint64 size, qint64 backlogLimit, quint32 maxFrameLength);
+    // How far the frame at the head of unhandled reaches beyond
+    // backlogLimit: what reading it whole takes beyond the backlog.
+    static qint64 HeadBeyond(const char* unhandled, qint64 size, qint64 backlogLimit, quint32 maxFrameLength);
     // The bytes of the device's that fit that allowance for a reader
-    // holding unhandled, to be appended to it.
+    // holding unhandled, to be appended to it (maxFrameLength 0: no frame
+    // is read beyond the backlog).
     static QByteArray ReadWhatFits(QIODevice* device, const QByteArray& unhandled, qint64 backlogLimit,
                                    quint32 maxFrameLength);
 };
