@@ -265,9 +265,10 @@ void MainWindow::ReportSaveFailure()
                                                           .arg(QDir::toNativeSeparators(DataFilePrefix())));
 }
 
-void MainWindow::ShowNotice(const QString& title, const QString& text)
+void MainWindow::ShowNotice(const QString& title, const QString& text, Qt::TextFormat format)
 {
     auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setTextFormat(format);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
@@ -533,14 +534,22 @@ void MainWindow::ReportSetAsideFiles()
     const auto& setAside = dataSaver->SetAsideFiles();
     if (setAside.empty())
         return;
-    QStringList kept;
-    for (const auto& file : setAside)
-        kept << QDir::toNativeSeparators(file.second);
+    // Each name on a line of its own, never broken at its dots as the box
+    // breaks plain text: the user looks for the file by that name.
+    QString kept;
+    for (const auto& file : setAside) {
+        // Said again now that the loaded settings say whether to show it.
+        Log(kConfigurationArea, 1,
+            QString("Could not read %1; kept as %2")
+                .arg(QDir::toNativeSeparators(file.first), QDir::toNativeSeparators(file.second)));
+        kept += "<div style=\"white-space:pre\">" + QDir::toNativeSeparators(file.second).toHtmlEscaped() + "</div>";
+    }
     const QString saved = QDateTime::fromMSecsSinceEpoch(dataSaver->LoadedSaveTime()).toString("yyyy-MM-dd hh:mm:ss");
     ShowNotice(tr("Damaged configuration data"),
-               tr("The newest configuration data could not be read and was set aside as:\n%1\n"
-                  "The client started with the data saved on %2; changes made after that are lost.")
-                   .arg(kept.join("\n"), saved));
+               tr("<div>The newest configuration data could not be read and was set aside as:</div>%1"
+                  "<div>The client started with the data saved on %2; changes made after that are lost.</div>")
+                   .arg(kept, saved),
+               Qt::RichText);
 }
 
 void MainWindow::ApplyAppearance()

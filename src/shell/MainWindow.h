@@ -182,7 +182,7 @@ private:
     void ReportSetAsideFiles();
     void ReportSaveFailure();
     // A message beside the window that waits for nothing.
-    void ShowNotice(const QString& title, const QString& text);
+    void ShowNotice(const QString& title, const QString& text, Qt::TextFormat format = Qt::PlainText);
     // Empty when the data file was written, else why not.
     QString TrySave();
     bool AskToTryAgainSaving(const QString& reason);

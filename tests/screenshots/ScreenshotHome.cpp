@@ -4,7 +4,8 @@
 // enters a chat room at login, keeps a wish list, notes on users, users
 // unshared, ignored and watched for, a description and picture of her own
 // and a private chat's log, uploads at a limited speed and logs what happens
-// per user, written by the project's own engines.
+// per user, written by the project's own engines. A crash cut her newest
+// data file short, so the client starts from the one before.
 //   quorvane-screenshot-home HOME
 // Listening ports are chosen free at the time of asking, so several runs can
 // share a machine.
@@ -16,6 +17,7 @@
 
 #include "ClientDataFile.h"
 #include "ClientHome.h"
+#include "DataSaver.h"
 
 int main(int argc, char* argv[])
 {
@@ -138,6 +140,14 @@ int main(int argc, char* argv[])
     QString error;
     if (!data.Write(home + "/.Quorvane", &error)) {
         err << error << "\n";
+        return 1;
+    }
+    // The half-minute save after it, half written when the crash came.
+    const auto saved = DataSaver::DataFiles(home + "/.Quorvane");
+    const QByteArray whole = saved.empty() ? QByteArray() : ClientHome::ReadFile(saved.front().second);
+    if (whole.isEmpty() || !ClientHome::WriteFile(home + "/.Quorvane." + QString::number(saved.front().first + 30000),
+                                                  whole.left(whole.size() / 2))) {
+        err << "cannot write the damaged data file\n";
         return 1;
     }
     return 0;

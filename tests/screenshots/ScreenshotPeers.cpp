@@ -7,15 +7,19 @@
 // the client uploads to them, and answer requests for their user
 // information, one of them with a picture, and for their whole share list,
 // as other clients would. One of them queues the file WANTED, a path of the
-// client's shares, as soon as the client is about. Each file sent whole is
-// reported on stdout as "served PATH", each answer about themselves as
-// "informed NAME", each share list sent as "listed NAME", each upload of the
-// client that starts as "receiving PATH".
+// client's shares, as soon as the client is about. One of them keeps an
+// archive of concert tapes so large that a search of "live" brings the client
+// more results than a search keeps; he answers in several replies, as large
+// shares do. Each file sent whole is reported on stdout as "served PATH",
+// each search of the client answered as "answered NAME FILES", each answer
+// about themselves as "informed NAME", each share list sent as "listed
+// NAME", each upload of the client that starts as "receiving PATH".
 //   quorvane-screenshot-peers SERVER-PORT USER [WANTED]
 // Runs until it is ended.
 #include <QBuffer>
 #include <QColor>
 #include <QCoreApplication>
+#include <QDate>
 #include <QHash>
 #include <QImage>
 #include <QMap>
@@ -41,16 +45,20 @@ struct Files
     // The path of each listed file, in the same order.
     QStringList paths = {};
 
+    Files& operator+=(const Files& other)
+    {
+        listed += other.listed;
+        paths += other.paths;
+        for (auto it = other.sizes.constBegin(); it != other.sizes.constEnd(); ++it)
+            sizes.insert(it.key(), it.value());
+        for (auto it = other.attributes.constBegin(); it != other.attributes.constEnd(); ++it)
+            attributes.insert(it.key(), it.value());
+        return *this;
+    }
     Files operator+(const Files& other) const
     {
         Files both = *this;
-        both.listed += other.listed;
-        both.paths += other.paths;
-        for (auto it = other.sizes.constBegin(); it != other.sizes.constEnd(); ++it)
-            both.sizes.insert(it.key(), it.value());
-        for (auto it = other.attributes.constBegin(); it != other.attributes.constEnd(); ++it)
-            both.attributes.insert(it.key(), it.value());
-        return both;
+        return both += other;
     }
 };
 
@@ -73,6 +81,10 @@ struct Share
     // client's WANTED file.
     Files slow = Files();
     bool wants = false;
+    // Whether the user searches the client's shares now and then, and how
+    // many files one search reply holds at most (0: all in one).
+    bool searches = true;
+    int perReply = 0;
 };
 
 // What a search finds among the files: those whose path holds every word,
@@ -143,6 +155,103 @@ Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quin
     return files;
 }
 
+// Concert tapes, 40 artists of 28 nights of 10 tunes each: 11,200 files, all
+// under a folder named "Live Tapes".
+Files Tapes()
+{
+    const QStringList artists = {"Art Blakey & the Jazz Messengers",
+                                 "Bill Evans Trio",
+                                 "Thelonious Monk Quartet",
+                                 "Sonny Rollins",
+                                 "Dexter Gordon",
+                                 "Cannonball Adderley Quintet",
+                                 "Horace Silver Quintet",
+                                 "Charles Mingus",
+                                 "Dizzy Gillespie",
+                                 "Stan Getz",
+                                 "Wes Montgomery",
+                                 "Oscar Peterson Trio",
+                                 "Ahmad Jamal Trio",
+                                 "Max Roach",
+                                 "Clifford Brown",
+                                 "Lee Morgan",
+                                 "Hank Mobley",
+                                 "Kenny Dorham",
+                                 "Freddie Hubbard",
+                                 "Jackie McLean",
+                                 "Bud Powell",
+                                 "Erroll Garner",
+                                 "Dave Brubeck Quartet",
+                                 "Gerry Mulligan",
+                                 "Chet Baker",
+                                 "Modern Jazz Quartet",
+                                 "Ornette Coleman",
+                                 "Eric Dolphy",
+                                 "Roland Kirk",
+                                 "Yusef Lateef",
+                                 "Benny Golson",
+                                 "Art Farmer",
+                                 "Wynton Kelly Trio",
+                                 "Red Garland Trio",
+                                 "Sonny Stitt",
+                                 "Zoot Sims",
+                                 "Johnny Griffin",
+                                 "Donald Byrd",
+                                 "McCoy Tyner",
+                                 "Elvin Jones"};
+    const QStringList venues = {"Village Vanguard", "Birdland",           "Five Spot",      "Half Note",
+                                "Newport",          "Montreux",           "Ronnie Scott's", "Keystone Korner",
+                                "Slugs' Saloon",    "Jazz Workshop",      "Blackhawk",      "Lighthouse",
+                                "Showboat",         "Minton's Playhouse", "Town Hall",      "Carnegie Hall"};
+    const QStringList tunes = {"'Round Midnight",
+                               "Autumn Leaves",
+                               "All the Things You Are",
+                               "A Night in Tunisia",
+                               "Softly, as in a Morning Sunrise",
+                               "Bye Bye Blackbird",
+                               "Stella by Starlight",
+                               "On Green Dolphin Street",
+                               "Body and Soul",
+                               "Straight, No Chaser",
+                               "Now's the Time",
+                               "Blues for Alice",
+                               "Confirmation",
+                               "Oleo",
+                               "Airegin",
+                               "Doxy",
+                               "St. Thomas",
+                               "Moanin'",
+                               "Whisper Not",
+                               "I Remember Clifford",
+                               "Jordu",
+                               "Cherokee",
+                               "Star Eyes",
+                               "My Funny Valentine",
+                               "Just Friends",
+                               "There Will Never Be Another You",
+                               "Yardbird Suite",
+                               "Bags' Groove",
+                               "Solar",
+                               "Milestones"};
+    Files files;
+    for (int artist = 0; artist < artists.size(); ++artist) {
+        for (int night = 0; night < 28; ++night) {
+            // A night every half year or so, a different one for each artist.
+            const QDate date = QDate(1957, 1, 4).addDays(artist * 3 + night * 173);
+            const QString folder =
+                QString("E:\\Live Tapes\\%1\\%2 %3")
+                    .arg(artists[artist], date.toString("yyyy-MM-dd"), venues[(artist + night) % venues.size()]);
+            QStringList set;
+            for (int tune = 0; tune < 10; ++tune)
+                set << QString("%1 %2.mp3")
+                           .arg(tune + 1, 2, 10, QChar('0'))
+                           .arg(tunes[(artist * 7 + night * 3 + tune) % tunes.size()]);
+            files += Album(folder.toUtf8().constData(), set, 192, 5123456 + 104729 * quint64(night));
+        }
+    }
+    return files;
+}
+
 // The whole share list (peer message 5, compressed): every file by its
 // folder.
 QByteArray ShareList(const Files& files)
@@ -201,6 +310,7 @@ QList<Share> Shares()
              Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"}, 256,
                    21345678),
          9816, 455, QString(), false, Files(), Files(), true},
+        {"harlan", 0, 264000, 31, Tapes(), 11712, 1173, QString(), false, Files(), Files(), false, false, 2800},
     };
 }
 
@@ -351,6 +461,10 @@ int main(int argc, char* argv[])
                                   "blue room encore",          "nina simone",        "harbour dawn",
                                   "art blakey moanin",         "slow blues in g",    "miles davis kind of blue",
                                   "ornette coleman 1959",      "field recordings",   "thelonious monk"};
+    QList<FakePeer*> searchers;
+    for (const Peer& peer : peers)
+        if (peer.share.searches)
+            searchers << peer.fake;
     int searched = 0;
     QTimer asking;
     QObject::connect(&asking, &QTimer::timeout, [&] {
@@ -358,7 +472,7 @@ int main(int argc, char* argv[])
             asking.stop();
             return;
         }
-        FakePeer* from = peers[searched % peers.size()].fake;
+        FakePeer* from = searchers[searched % searchers.size()];
         from->SendToServer(42, FakeWire().Str(client).U32(quint32(1000 + searched)).Str(searches[searched]).Bytes());
         ++searched;
     });
@@ -381,10 +495,13 @@ int main(int argc, char* argv[])
                         continue;
                 }
                 const QList<QByteArray> found = Matching(peer.share.files, request.text);
+                const int perReply = peer.share.perReply > 0 ? peer.share.perReply : qMax(1, found.size());
+                for (int first = 0; first < found.size(); first += perReply)
+                    peer.link->SendMessage(9, CompressedSearchReply(peer.share.name, request.ticket,
+                                                                    found.mid(first, perReply), peer.share.freeSlot,
+                                                                    peer.share.speed, peer.share.queued));
                 if (!found.isEmpty())
-                    peer.link->SendMessage(9, CompressedSearchReply(peer.share.name, request.ticket, found,
-                                                                    peer.share.freeSlot, peer.share.speed,
-                                                                    peer.share.queued));
+                    out << "answered " << peer.share.name << " " << found.size() << Qt::endl;
                 if (peer.share.wants && !peer.asked && !wanted.isEmpty()) {
                     peer.asked = true;
                     peer.link->SendMessage(43, FakeWire().Str(wanted).Bytes());

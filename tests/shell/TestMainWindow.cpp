@@ -13,8 +13,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -527,6 +529,52 @@ private slots:
         QVERIFY(QFileInfo(unopened).isSymLink());
         QCOMPARE(QFileInfo(unopened).symLinkTarget(), m_home->filePath("unmounted/data"));
         QVERIFY(!QFile::exists(unopened + ".unreadable"));
+    }
+
+    void aSetAsideFileIsNamedWholeInTheNoticeAndInTheLog()
+    {
+        // A short home, so that the name fits the widest box the test
+        // screen allows.
+        QTemporaryDir home(QDir::tempPath() + "/qv-XXXXXX");
+        QVERIFY(home.isValid());
+        qputenv("HOME", home.path().toUtf8());
+        QVERIFY(WriteDataFile({{"username", "gina"}, {"password", "pw"}, {"show_diagnostics", "yes"}}));
+        const auto written = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(int(written.size()), 1);
+        const QString damaged = MainWindow::DataFilePrefix() + "." + QString::number(written.front().first + 30000);
+        {
+            QFile file(damaged);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("QVDF cut short by a crash");
+        }
+        // The largest application font the user may choose: a message box
+        // breaks a long text at the dots of a file name too.
+        QFont large = QApplication::font();
+        large.setPointSize(14);
+        QApplication::setFont(large);
+        Start();
+
+        QMessageBox* notice = nullptr;
+        for (QMessageBox* box : m_window->findChildren<QMessageBox*>())
+            if (box->windowTitle() == "Damaged configuration data" && box->isVisible())
+                notice = box;
+        QVERIFY(notice && !notice->isModal());
+        const QString name = damaged + ".unreadable";
+        auto* label = notice->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label->text().contains(name));
+        QVERIFY2(label->width() >= label->fontMetrics().horizontalAdvance(name),
+                 qPrintable(QString("%1 wide for a name of %2")
+                                .arg(label->width())
+                                .arg(label->fontMetrics().horizontalAdvance(name))));
+        // The sentences around it still wrap.
+        QVERIFY(label->minimumSizeHint().width() <
+                label->fontMetrics().horizontalAdvance(
+                    "The newest configuration data could not be read and was set aside as:"));
+        QCOMPARE(GetSetting("username"), QString("gina"));
+        QVERIFY(diagnosticsForm->AreaText("Configuration Data")
+                    .contains("Could not read " + damaged + "; kept as " + name));
+        // Saved at the end while the home is there.
+        Stop();
     }
 
     void savesOnTheHourOnRequestAndAtExit()

@@ -53,6 +53,8 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket)
 {
     ui->setupUi(this);
+    m_savedFiltersWidth = ui->savedFiltersBox->maximumWidth();
+    FitSavedFiltersBox();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // Rows are sorted only by Sort(): sorting at every insertion would cost
     // a sort per row.
@@ -509,6 +511,14 @@ void SearchResultsForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (eventToolBar)
         eventToolBar->RemoveEvents(this);
+}
+
+void SearchResultsForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The user's font comes after the page is made.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        FitSavedFiltersBox();
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "ItemSet.h"
 #include "common/RowMirror.h"
 
+class QEvent;
 class QLineEdit;
 class QPoint;
 class QShowEvent;
@@ -115,6 +116,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // The rows a reply brings, made out of the tree and added to it at once:
@@ -145,6 +147,9 @@ private:
     void ApplyFilter(const QString& text);
     // The save button's label and the default box for the filter text.
     void UpdateFilterControls(const QString& text);
+    // The saved filters box as wide as the form makes it, or as its first
+    // entry needs at a larger font.
+    void FitSavedFiltersBox();
 
     Ui_SearchResultsForm* ui;
     int m_sortColumn = 1;
@@ -153,5 +158,6 @@ private:
     QString m_searchText;
     bool m_wishListPage = false;
     bool m_flatRows = false;
+    int m_savedFiltersWidth = 0;
     RowMirror m_rows;
 };

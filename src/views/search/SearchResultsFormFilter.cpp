@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QStyleOptionComboBox>
 #include <QTreeWidget>
 
 #include "Data.h"
@@ -71,6 +72,18 @@ void SearchResultsForm::UpdateFilterControls(const QString& text)
     // Only the very text is the default: no case or blanks are forgiven.
     // Set without a click, so the default itself is left alone.
     ui->defaultFilterBox->setChecked(!text.isEmpty() && GetSetting(kDefaultFilter) == text);
+}
+
+void SearchResultsForm::FitSavedFiltersBox()
+{
+    // Fixed, so that a long saved filter never widens the row.
+    QComboBox* box = ui->savedFiltersBox;
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    const QFontMetrics metrics = box->fontMetrics();
+    const QSize text(metrics.horizontalAdvance(box->itemText(0)), metrics.height());
+    const int needed = box->style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, box).width();
+    box->setFixedWidth(qMax(m_savedFiltersWidth, needed));
 }
 
 void SearchResultsForm::OnClearFilterClicked()

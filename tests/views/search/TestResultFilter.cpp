@@ -3,8 +3,12 @@
 // the one filter help dialog.
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
 
 #include "SearchPageFixture.h"
+#include "TextFit.h"
 #include "search/FilterHelpDialog.h"
 #include "search/SearchResultListItem.h"
 
@@ -44,6 +48,29 @@ QPushButton* Button(SearchResultsForm* page, const char* name)
 QStringList Saved(SearchResultsForm* page)
 {
     return SearchPageFixture::Entries(page->findChild<QComboBox*>("savedFiltersBox"));
+}
+
+// What the page shows cut: its labels and buttons, and the saved filters
+// box's first entry. "Clear" is narrower than the style's least button
+// width, as the form makes it, yet its one short word fits.
+QStringList Clipped(SearchResultsForm* page)
+{
+    QStringList clipped = TextFit::Clipped(page).filter(QRegularExpression("^(?!pushButton_2 )"));
+    QPushButton* clear = Button(page, "pushButton_2");
+    QStyleOptionButton face;
+    face.initFrom(clear);
+    const int inside = clear->style()->subElementRect(QStyle::SE_PushButtonContents, &face, clear).width();
+    if (clear->fontMetrics().horizontalAdvance(clear->text()) > inside)
+        clipped << "pushButton_2 \"Clear\"";
+    auto* box = page->findChild<QComboBox*>("savedFiltersBox");
+    QStyleOptionComboBox option;
+    option.initFrom(box);
+    const int room =
+        box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+    const int needed = box->fontMetrics().horizontalAdvance(box->itemText(0));
+    if (needed > room)
+        clipped << QString("savedFiltersBox \"%1\": needs %2, has %3").arg(box->itemText(0)).arg(needed).arg(room);
+    return clipped;
 }
 
 } // namespace
@@ -143,6 +170,24 @@ private slots:
         s.WishPage(0)->filterEdit()->setText("-live");
         QCOMPARE(d.GetType("wish_list_item")->HasItem("kept")["wish_list_item_filter_text"].AsString(),
                  QString("-live"));
+    }
+
+    void theFilterRowReadsWholeAtALargeFont()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("large");
+        // The largest application font the user may choose, set after the
+        // page was made, in a window as wide as the main window's first.
+        QFont large = s.form->font();
+        large.setPointSize(14);
+        s.form->setFont(large);
+        page->window()->resize(1000, 600);
+        QTRY_VERIFY2(Clipped(page).isEmpty(), qPrintable(Clipped(page).join("; ")));
+        page->filterEdit()->setText("flac");
+        Button(page, "saveFilterButton")->click();
+        QCOMPARE(Button(page, "saveFilterButton")->text(), QString("Remove Filter"));
+        QTRY_VERIFY2(Clipped(page).isEmpty(), qPrintable(Clipped(page).join("; ")));
     }
 
     void oneFilterHelpGoesWithItsPage()
