@@ -28,7 +28,7 @@ QByteArray Framed(const QByteArray& content)
 PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(socket), m_origin(Origin::Incoming),
       m_state(obfuscated ? State::AwaitingKey : State::AwaitingOpening), m_obfuscated(obfuscated), m_connected(true),
-      m_clock(std::move(clock)), m_created(m_clock())
+      m_created(clock())
 {
     m_socket->setParent(this);
     Setup();
@@ -38,7 +38,7 @@ PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock,
 
 PeerConnection::PeerConnection(Origin origin, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(new QTcpSocket(this)), m_origin(origin), m_state(State::Connecting),
-      m_obfuscated(obfuscated), m_connected(false), m_clock(std::move(clock)), m_created(m_clock())
+      m_obfuscated(obfuscated), m_connected(false), m_created(clock())
 {
     Setup();
 }

@@ -164,7 +164,6 @@ private:
     // Decoded or pulled bytes; the first m_taken of them are used up.
     QByteArray m_buffer;
     int m_taken = 0;
-    Clock m_clock;
     bool m_continuationQueued = false;
     bool m_closing = false;
     QString m_closeReason;
