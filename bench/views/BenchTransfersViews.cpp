@@ -856,6 +856,11 @@ int main(int argc, char** argv)
         BenchMenuOnSelection(folder);
         return 0;
     }
+    // "browse": only "Download Folder" in the share browser.
+    if (argc > 1 && QByteArray(argv[1]) == "browse") {
+        BenchBrowsedFolderDownload(folder);
+        return 0;
+    }
 
     printf("views_transfers: the downloads tree at start-up; aim: linear build, no event-loop stall over %.0f ms\n",
            StallAimMs);
