@@ -135,6 +135,8 @@ private:
                std::function<void(ItemPtr)> act, std::function<void()> finished = {});
     TransferTree* TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind);
     void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey);
+    // Hands one entry to the engine for removal.
+    static void RemoveOne(ItemPtr entry, bool download);
     // Removes each entry of the list once, passing over any that an
     // earlier removal of the same walk took along.
     static void RemoveEach(const ItemList& entries, bool downloads);

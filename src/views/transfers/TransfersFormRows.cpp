@@ -345,16 +345,7 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
             }
     };
     Sweep(
-        tree, std::move(rows), kRemovalsPerTurn,
-        [download](ItemPtr entry) {
-            if (!transferQueueManager)
-                return;
-            if (download)
-                transferQueueManager->RemoveDownload(entry);
-            else
-                transferQueueManager->RemoveUpload(entry);
-        },
-        putBack);
+        tree, std::move(rows), kRemovalsPerTurn, [download](ItemPtr entry) { RemoveOne(entry, download); }, putBack);
 }
 
 void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
@@ -379,6 +370,16 @@ void TransfersForm::StepSweeps()
     }
 }
 
+void TransfersForm::RemoveOne(ItemPtr entry, bool download)
+{
+    if (!transferQueueManager)
+        return;
+    if (download)
+        transferQueueManager->RemoveDownload(entry);
+    else
+        transferQueueManager->RemoveUpload(entry);
+}
+
 void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)
 {
     if (!transferQueueManager)
@@ -386,14 +387,9 @@ void TransfersForm::RemoveEach(const ItemList& entries, bool downloads)
     // Removed items stay readable until the batch ends, so an entry that
     // an earlier removal took along is seen as removed and passed over.
     Data::Batch batch(&d);
-    for (const ItemPtr& entry : entries) {
-        if (entry.IsRemoved())
-            continue;
-        if (downloads)
-            transferQueueManager->RemoveDownload(entry);
-        else
-            transferQueueManager->RemoveUpload(entry);
-    }
+    for (const ItemPtr& entry : entries)
+        if (!entry.IsRemoved())
+            RemoveOne(entry, downloads);
 }
 
 void TransfersForm::OnDownloadListItemDoubleClicked(QTreeWidgetItem* ip_item, int)
