@@ -28,7 +28,6 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
-#include <sys/resource.h>
 #include <tuple>
 
 #include "BenchSupport.h"
@@ -89,6 +88,27 @@ void Figure(const char* what, double value, const char* unit, double baseline, b
                 baseline > 0 ? value / baseline : 0.0, aim, met ? "MET" : "MISSED");
 }
 
+// On a crowd's own thread: opens count sockets, each made by open(i),
+// holds them until stop is set, then closes them all.
+void HoldSockets(int count, const std::atomic<bool>& stop, const std::function<QTcpSocket*(int)>& open)
+{
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (stop)
+            loop.quit();
+    });
+    poll.start(10);
+    std::vector<QTcpSocket*> sockets;
+    for (int i = 0; i < count; ++i)
+        sockets.push_back(open(i));
+    loop.exec();
+    for (QTcpSocket* socket : sockets) {
+        socket->abort();
+        delete socket;
+    }
+}
+
 // The crowd of case 1 on a thread of its own, so that the client's loop
 // measures only the client's work.
 class Crowd
@@ -102,15 +122,7 @@ public:
 
     void Run(quint16 port, bool wellBehavedHalf)
     {
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (stop)
-                loop.quit();
-        });
-        poll.start(10);
-        std::vector<QTcpSocket*> sockets;
-        for (int i = 0; i < Connections; ++i) {
+        HoldSockets(Connections, stop, [&](int i) {
             auto* socket = new QTcpSocket;
             const bool good = wellBehavedHalf && i % 2 == 0;
             QObject::connect(socket, &QTcpSocket::connected, [this, socket, good, i] {
@@ -136,13 +148,8 @@ public:
             QObject::connect(socket, &QTcpSocket::disconnected,
                              [this, good] { ++(good ? goodClosed : stalledClosed); });
             socket->connectToHost(QHostAddress::LocalHost, port);
-            sockets.push_back(socket);
-        }
-        loop.exec();
-        for (QTcpSocket* socket : sockets) {
-            socket->abort();
-            delete socket;
-        }
+            return socket;
+        });
     }
 };
 
@@ -231,15 +238,7 @@ public:
 
     void Run(quint16 port)
     {
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            if (stop)
-                loop.quit();
-        });
-        poll.start(10);
-        std::vector<QTcpSocket*> sockets;
-        for (int i = 0; i < HeldPeers; ++i) {
+        HoldSockets(HeldPeers, stop, [&](int i) {
             auto* socket = new QTcpSocket;
             QObject::connect(socket, &QTcpSocket::connected, [this, socket, i] {
                 ++connected;
@@ -257,13 +256,8 @@ public:
                 ++failed;
             else
                 socket->connectToHost(QHostAddress::LocalHost, port);
-            sockets.push_back(socket);
-        }
-        loop.exec();
-        for (QTcpSocket* socket : sockets) {
-            socket->abort();
-            delete socket;
-        }
+            return socket;
+        });
     }
 
 private:
@@ -412,10 +406,7 @@ void QueueHog(UploadsFixture& f)
 int main(int argc, char** argv)
 {
     // Both ends of a thousand connections live in this process.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
-    setrlimit(RLIMIT_NOFILE, &files);
+    AllowOpenFiles(8192);
     qputenv("QUORVANE_TEST", "1");
     QApplication app(argc, argv);
 

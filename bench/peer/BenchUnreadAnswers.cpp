@@ -27,7 +27,6 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
-#include <sys/resource.h>
 #include <vector>
 
 #include "BenchSupport.h"
@@ -275,10 +274,7 @@ private:
 int main(int argc, char** argv)
 {
     // Both ends of the crowd's connections live in this process.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 8192);
-    setrlimit(RLIMIT_NOFILE, &files);
+    const rlim_t openFiles = AllowOpenFiles(8192);
     QApplication app(argc, argv);
     // Logs go to a home of the run's own.
     QTemporaryDir home;
@@ -330,7 +326,7 @@ int main(int argc, char** argv)
            Detail("%.0f ms against %.0f ms", during * 1000, atRest * 1000));
     Figure("longest event-loop stall", stall, "ms", "<=", 100);
 
-    const int names = int(std::min<rlim_t>(CrowdNames, (files.rlim_cur - 256) / 2));
+    const int names = int(std::min<rlim_t>(CrowdNames, (openFiles - 256) / 2));
     std::printf("Unread answers from many names: %d names (and %d) asking %d times each, windows of %d KiB; "
                 "answers may hold %.0f MB together\n",
                 names, FewNames, CrowdQuestions, ReceiveBuffer / 1024, PeerMessenger::AnswerAllowance / 1e6);
