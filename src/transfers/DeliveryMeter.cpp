@@ -37,11 +37,17 @@ int DeliveryMeter::BytesPerSecond(qint64 nowMs) const
 {
     if (m_samples.empty())
         return 0;
-    const std::pair<qint64, qint64>& base = m_samples.front();
-    const qint64 ms = nowMs - base.first;
+    // The base is the last sample at or before the window's start as it
+    // stands now, not as it stood at the last move: a pause since then is
+    // time in which nothing moved. Measured from a sample, a transfer whose
+    // bytes come in gulps is taken over whole gulps.
+    auto base = m_samples.begin();
+    for (auto next = base + 1; next != m_samples.end() && nowMs - next->first >= WindowMs; ++next)
+        base = next;
+    const qint64 ms = nowMs - base->first;
     if (ms <= 0)
         return 0;
-    return int(std::min<qint64>((m_delivered - base.second) * 1000 / ms, std::numeric_limits<int>::max()));
+    return int(std::min<qint64>((m_delivered - base->second) * 1000 / ms, std::numeric_limits<int>::max()));
 }
 
 qint64 DeliveryMeter::DrainsIn(qint64 nowMs, qint64 ms, qint64 minimum, qint64 maximum) const

@@ -4,11 +4,13 @@
 #include <deque>
 #include <utility>
 
-// What the peer of an upload has really taken, as the sender can see it:
-// the bytes handed to the socket less those still waiting in it or in the
+// What has really moved on a transfer and how fast it moves now. For an
+// upload that is what the peer has taken, as the sender can see it: the
+// bytes handed to the socket less those still waiting in it or in the
 // system's send queue. Progress, speed and the stall time-out all follow
 // this figure, never the bytes handed over, which on a slow link run
-// megabytes ahead of the peer.
+// megabytes ahead of the peer. For a download it is what has been taken off
+// the connection, and nothing is ever waiting.
 class DeliveryMeter
 {
 public:
@@ -29,7 +31,9 @@ public:
     // Milliseconds since a byte was last delivered, or since nothing was
     // waiting (or since the start).
     qint64 IdleMs(qint64 nowMs) const { return nowMs - m_lastMoveMs; }
-    // Bytes per second over the last window; 0 until a byte has moved.
+    // Bytes per second over about the window that ends at nowMs (or since
+    // the start, when that is nearer): a transfer that stops shows 0 once
+    // its last bytes are a window old. 0 until a byte has moved.
     int BytesPerSecond(qint64 nowMs) const;
     // Bytes that drain in about the given time at the current speed,
     // between minimum and maximum; maximum until a second has been seen.

@@ -1,6 +1,5 @@
 #include "DownloadThread.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpSocket>
 #include <algorithm>
@@ -58,12 +57,19 @@ bool DownloadThread::WaitForData()
         }
         if (m_socket->waitForReadyRead(WaitMs) || m_socket->state() != QAbstractSocket::ConnectedState)
             break;
+        ReportProgress();
     }
     if (m_socket->bytesAvailable() <= 0) {
         m_error = "Waiting for data to read failed. Error string: " + m_socket->errorString();
         return false;
     }
     return true;
+}
+
+void DownloadThread::ReportProgress()
+{
+    m_lastReportMs = m_clock.elapsed();
+    emit DownloadProgress(m_offset, m_meter.BytesPerSecond(m_lastReportMs));
 }
 
 void DownloadThread::FitReceiveBuffer(qint32 limit)
@@ -97,8 +103,8 @@ bool DownloadThread::DownloadLoop()
     SpeedLimit* limit = transferQueueManager ? &transferQueueManager->DownloadSpeedLimit() : nullptr;
     TransferPacer pacer(limit, [this] { return AskedToExit(); });
     pacer.Start(transferQueueManager ? transferQueueManager->GetDownloadSpeed() : 0);
-    QElapsedTimer progressClock;
-    progressClock.start();
+    m_clock.start();
+    m_meter.Start(0, m_offset);
 
     std::vector<char> buffer(size_t(TransferPacer::MaxChunk + ChunkSize));
     // Received bytes not yet written: less than a piece, unless the file
@@ -131,6 +137,7 @@ bool DownloadThread::DownloadLoop()
         }
         pending += got;
         pacer.Moved(got);
+        m_meter.Update(m_clock.elapsed(), m_offset + pending, m_offset + pending);
         const qint64 whole = m_offset + pending == m_fileSize ? pending : pending / ChunkSize * ChunkSize;
         if (whole > 0) {
             if (m_file->write(buffer.data(), whole) < whole) {
@@ -141,10 +148,8 @@ bool DownloadThread::DownloadLoop()
             pending -= whole;
             std::memmove(buffer.data(), buffer.data() + whole, size_t(pending));
         }
-        if (whole > 0 && (progressClock.elapsed() >= ProgressIntervalMs || m_offset == m_fileSize)) {
-            emit DownloadProgress(m_offset, pacer.BytesPerSecond());
-            progressClock.restart();
-        }
+        if (whole > 0 && (m_clock.elapsed() - m_lastReportMs >= ProgressIntervalMs || m_offset == m_fileSize))
+            ReportProgress();
     }
     // The file buffers what it is given: a disk that fills up shows only
     // when the bytes are flushed, and must not pass for a finished download.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QThread>
 #include <mutex>
+
+#include "DeliveryMeter.h"
 
 class QFile;
 class QTcpSocket;
@@ -31,6 +34,8 @@ public:
     bool AskedToExit();
 
 signals:
+    // bytesPerSecond is the speed over the last few seconds; while no data
+    // comes the report is repeated, so the figure falls as the pause goes on.
     void DownloadProgress(qint64 offset, int bytesPerSecond);
     void DownloadComplete();
     void DownloadError(QString reason);
@@ -41,6 +46,7 @@ protected:
 private:
     bool DownloadLoop();
     bool WaitForData();
+    void ReportProgress();
     // Under a low speed limit (KiB/s), a system receive buffer sized to it.
     void FitReceiveBuffer(qint32 limit);
 
@@ -49,6 +55,10 @@ private:
     qint64 m_fileSize;
     qint64 m_offset;
     qint64 m_receiveBuffer = 0;
+    // What has been taken off the connection, the figure of the reports.
+    DeliveryMeter m_meter;
+    QElapsedTimer m_clock;
+    qint64 m_lastReportMs = 0;
     // A standard mutex: Qt 5's waits inside the library, out of sight of
     // ThreadSanitizer (scripts/tsan), which then takes its locking for a race.
     std::mutex m_exitMutex;

@@ -35,6 +35,10 @@ private slots:
         QVERIFY2(qAbs(meter.BytesPerSecond(140000) - 20000) <= 400,
                  qPrintable(QString::number(meter.BytesPerSecond(140000))));
         QCOMPARE(meter.DrainsIn(140000, 500, 8192, 262144), qint64(10000));
+        // Then nothing: the window slides on over the pause, half empty
+        // after 5 s, empty once the last bytes are a window old.
+        QCOMPARE(meter.BytesPerSecond(145000), 10000);
+        QCOMPARE(meter.BytesPerSecond(150250), 0);
     }
 };
 

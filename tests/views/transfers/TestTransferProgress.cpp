@@ -1,7 +1,7 @@
 // Progress of a download that a fake peer sends over a loopback file
 // connection, as the rows show it: the file row's bar, time and speed, the
 // sums on the folder and user rows, and which row takes the speed as the
-// user opens and closes rows.
+// user opens and closes rows; the speed is the one of the last seconds.
 #include <QProgressBar>
 #include <QSignalSpy>
 
@@ -44,6 +44,17 @@ private:
         return reports.count() > before;
     }
 
+    // Offers the queued file, opens its file link and reads our start
+    // offset; null unless every step comes and the offset is 0.
+    static FakePeerLink* Accepted(H& h, FakePeerLink* link, quint32 token, const QString& path, qint64 size)
+    {
+        DownloadsFixture::Offer(link, token, path, size);
+        if (!PeerEngineFixture::WaitFor(link, 41, 1))
+            return nullptr;
+        FakePeerLink* file = DownloadsFixture::OpenFileLink(*h.f, "alice", token);
+        return file && DownloadsFixture::ReadOffset(file) == 0 ? file : nullptr;
+    }
+
 private slots:
     void rowsShowProgressWhereTheUserLooks()
     {
@@ -58,11 +69,8 @@ private slots:
         h.f->transfers->SetDownloadEntryStatus(done, "complete");
 
         QVERIFY(PeerEngineFixture::WaitFor(link, 43, 2));
-        DownloadsFixture::Offer(link, 9001, "share\\a\\big.bin", content.size());
-        QVERIFY(PeerEngineFixture::WaitFor(link, 41, 1));
-        FakePeerLink* file = DownloadsFixture::OpenFileLink(*h.f, "alice", 9001);
+        FakePeerLink* file = Accepted(h, link, 9001, "share\\a\\big.bin", content.size());
         QVERIFY(file);
-        QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
 
         QSignalSpy reports(h.f->transfers, &TransferQueueManager::DownloadProgressed);
         int sent = 0;
@@ -138,6 +146,51 @@ private slots:
         QCOMPARE(h.page->DownloadTree().BarOf(row).value, 100);
         QCOMPARE(h.page->DownloadTree().BarOf(row).text, CommafyNumber(content.size()) + " (100.0%)");
         QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));
+    }
+
+    void theSpeedShownIsTheRecentOne()
+    {
+        // 16 MiB at once, then a piece a quarter second at most (32 KiB/s),
+        // then nothing: the row's speed and time left follow the last
+        // seconds, not the average since the start, and fall to nothing in
+        // the pause.
+        H h;
+        QVERIFY(h.f->Start());
+        FakePeerLink* link = h.f->OnlinePeer("alice");
+        QVERIFY(link);
+        const int burst = 2048 * Chunk;
+        const QByteArray content = TempTree::Pattern(burst + 768 * Chunk, 3);
+        h.f->transfers->AddDownload("alice", "big.bin", "share\\a", content.size(), false, 0);
+        QVERIFY(PeerEngineFixture::WaitFor(link, 43, 1));
+        FakePeerLink* file = Accepted(h, link, 9002, "share\\a\\big.bin", content.size());
+        QVERIFY(file);
+        QTreeWidgetItem* row = H::FileRow(h.Downloads(), "alice", "a/share", "big.bin");
+        QVERIFY(row);
+        file->SendRaw(content.left(burst));
+        QTRY_VERIFY_WITH_TIMEOUT(file->Socket()->bytesToWrite() == 0, 60000);
+
+        int sent = burst;
+        QElapsedTimer since;
+        since.start();
+        QTimer pace;
+        connect(&pace, &QTimer::timeout, this, [&] {
+            if (since.elapsed() < 250 || sent + Chunk > content.size())
+                return;
+            file->SendRaw(content.mid(sent, Chunk));
+            sent += Chunk;
+            since.restart();
+        });
+        pace.start(50);
+        // The average since the start stays above 250 KiB/s for a minute.
+        QTRY_VERIFY2_WITH_TIMEOUT(row->text(6).toDouble() > 0 && row->text(6).toDouble() < 64, qPrintable(row->text(6)),
+                                  40000);
+        // At least 4 MiB left at under 64 KiB/s: more than a minute.
+        QVERIFY2(row->text(5).contains("m:"), qPrintable(row->text(5)));
+
+        pace.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(row->text(6), QString("0.0"), 25000);
+        file->SendRaw(content.mid(sent));
+        QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 60000);
     }
 };
 
