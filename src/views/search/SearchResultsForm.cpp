@@ -384,8 +384,7 @@ void SearchResultsForm::RaiseWishListAlert()
 
 void SearchResultsForm::Sort()
 {
-    // Sets the header's indicator to the column and order as well.
-    ui->searchResultsTreeWidget->sortItems(m_sortColumn, m_sortOrder);
+    SearchResultListItem::SortTree(ui->searchResultsTreeWidget, m_sortColumn, m_sortOrder);
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)
