@@ -101,16 +101,57 @@ QObject* PeerConnectionPolicy::LongestIdle() const
     return found;
 }
 
-QObject* PeerConnectionPolicy::OldestOpening() const
+QObject* PeerConnectionPolicy::OpeningToClose() const
 {
     QObject* found = nullptr;
     const Record* best = nullptr;
-    for (const auto& entry : m_records)
-        if (entry.second.stage == Stage::Opening && (!best || entry.second.sequence < best->sequence)) {
-            best = &entry.second;
+    int bestCount = 0;
+    for (const auto& entry : m_records) {
+        const Record& record = entry.second;
+        if (record.stage != Stage::Opening)
+            continue;
+        const int count = m_openingByAddress.value(record.address);
+        if (!best || count > bestCount || (count == bestCount && record.sequence < best->sequence)) {
+            best = &record;
+            bestCount = count;
             found = entry.first;
         }
+    }
     return found;
+}
+
+std::vector<QObject*> PeerConnectionPolicy::SilentBeyondBound(qint64 now, const QString& address) const
+{
+    typedef std::pair<quint64, QObject*> Silent;
+    QHash<QString, std::vector<Silent>> byAddress;
+    for (const auto& entry : m_records) {
+        const Record& record = entry.second;
+        if (record.stage == Stage::Opening && now - record.lastMessage >= OpeningGrace &&
+            (address.isEmpty() || record.address == address))
+            byAddress[record.address].emplace_back(record.sequence, entry.first);
+    }
+    std::vector<Silent> beyond;
+    for (std::vector<Silent>& silent : byAddress) {
+        if (int(silent.size()) <= m_limits.openingPerAddress)
+            continue;
+        std::sort(silent.begin(), silent.end());
+        beyond.insert(beyond.end(), silent.begin(), silent.end() - m_limits.openingPerAddress);
+    }
+    std::sort(beyond.begin(), beyond.end());
+    std::vector<QObject*> connections;
+    for (const Silent& silent : beyond)
+        connections.push_back(silent.second);
+    return connections;
+}
+
+bool PeerConnectionPolicy::AddedBefore(QObject* a, QObject* b) const
+{
+    const auto first = m_records.find(a);
+    const auto second = m_records.find(b);
+    // One no longer held counts as added last.
+    if (first == m_records.end())
+        return false;
+    return second == m_records.end() || first->second.sequence < second->second.sequence;
 }
 
 std::vector<QObject*> PeerConnectionPolicy::IdleAt(qint64 now) const

@@ -16,8 +16,11 @@ class QObject;
 //   and at the cap the message connection that has passed no whole message
 //   for the longest is closed to make room;
 // - connections being opened (before their opening frame names them, or a
-//   file connection before its token) are bounded in all, the oldest going
-//   first, and per address, beyond which one is refused;
+//   file connection before its token) are bounded in all, the address
+//   holding the most giving up its oldest first; and those of an address
+//   that stay silent past OpeningGrace are bounded per address, the one
+//   silent longest going first, so that a crowd behind one address that
+//   sends its openings at once is never turned away for it;
 // - a message connection that passes no whole message within IdleTime is
 //   idle, however many bytes of an unfinished one it trickles.
 class PeerConnectionPolicy
@@ -38,6 +41,10 @@ public:
     static constexpr int MaxOpeningPerAddress = 8;
     // Milliseconds.
     static constexpr qint64 IdleTime = 300000;
+    // How long a connection being opened may go without its opening before
+    // it counts as silent: a peer sends it as soon as it is connected, and
+    // a slow link or a busy loop here takes well under this to bring it.
+    static constexpr qint64 OpeningGrace = 10000;
 
     struct Limits
     {
@@ -73,15 +80,25 @@ public:
     void MessagePassed(QObject* connection, qint64 now);
     void Remove(QObject* connection);
 
+    // Whether fewer than openingPerAddress are being opened with address,
+    // silent or not: how many of our own answers to relayed requests may
+    // be on their way to one address.
     bool MayOpenFrom(const QString& address) const;
     bool IsFull() const { return int(m_records.size()) >= m_limits.connections; }
     bool OpeningIsFull() const { return m_opening >= m_limits.opening; }
     // What to close when full: the message connection whose last whole
     // message is oldest (the first named on a tie); null when none is.
     QObject* LongestIdle() const;
-    // What to close when the opening ones are at their bound; null when none
-    // is being opened.
-    QObject* OldestOpening() const;
+    // What to close when the opening ones are at their bound: the oldest of
+    // the address with the most being opened (of those, the one whose
+    // oldest is oldest); null when none is being opened.
+    QObject* OpeningToClose() const;
+    // The connections silent at now beyond openingPerAddress of one address
+    // (of every address when empty), those silent longest first.
+    std::vector<QObject*> SilentBeyondBound(qint64 now, const QString& address = QString()) const;
+    // Whether a was added before b: the order in which peers opened them,
+    // whatever order their openings are read in.
+    bool AddedBefore(QObject* a, QObject* b) const;
     // The message connections idle at now.
     std::vector<QObject*> IdleAt(qint64 now) const;
 

@@ -181,7 +181,9 @@ void PeerMessenger::OnNewConnection(QTcpServer* listener, bool obfuscated)
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
         const QString address = PeerConnectionPolicy::AddressOf(socket->peerAddress());
-        if (!m_connectionPolicy.MayOpenFrom(address) || !MakeRoom(true)) {
+        // Never refused for its address: that is for those that stay silent.
+        CloseSilent(address);
+        if (!MakeRoom(true)) {
             Log(Area, 2, QString("Too many connections still opening; refusing one from %1").arg(address));
             socket->abort();
             socket->deleteLater();

@@ -89,9 +89,12 @@ public:
     void RequestDNetConnectionToUser(QString user);
 
     // How many results one search keeps (a wish-list search's tickets
-    // together); what arrives past it is counted, not stored.
+    // together), and how many of them one user's; what arrives past either
+    // is counted, not stored.
     void SetSearchResultLimit(int results);
     int SearchResultLimit() const;
+    void SetSearchResultUserLimit(int results);
+    int SearchResultUserLimit() const;
     // The request's results left out for that bound so far.
     qint64 LeftOutSearchResults(ItemPtr request) const;
     // The answer to a share-list request; until the shared folders provide
@@ -184,6 +187,9 @@ private:
     // Closes what the connection policy names so that one more connection
     // (one being opened, when opening) fits; false when nothing can go.
     bool MakeRoom(bool opening);
+    // Closes the connections of the address (of every address when empty)
+    // that stay silent beyond its bound.
+    void CloseSilent(const QString& address = QString());
     void Watch(PeerConnection* connection);
 
     quint32 NewToken() const;

@@ -6,6 +6,7 @@
 #include <QMetaMethod>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <algorithm>
 #include <vector>
 
 #include "Log.h"
@@ -171,7 +172,10 @@ void PeerMessenger::OnPeerConnectionRequested(QString user, QString type, QStrin
     }
     const QHostAddress host(address);
     // Requests relayed for a peer count against the same bounds as the
-    // connections it opens to us.
+    // connections it opens to us; and however many it asks for, we open
+    // only a few to one address at once.
+    if (!host.isNull())
+        CloseSilent(PeerConnectionPolicy::AddressOf(host));
     if (!IsConnectionType(type) || host.isNull() || port == 0 ||
         !m_connectionPolicy.MayOpenFrom(PeerConnectionPolicy::AddressOf(host)) || !MakeRoom(true)) {
         Log(Area, 2,
@@ -304,7 +308,12 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
     connection->BeginMessages();
     m_connectionPolicy.Named(connection, m_clock());
     QList<PeerConnection*>& connections = m_messageConnections[user];
-    connections.append(connection);
+    // In the order they were opened, however their openings raced: the last
+    // carries what we send, the first is the oldest.
+    const auto place =
+        std::upper_bound(connections.begin(), connections.end(), connection,
+                         [this](PeerConnection* a, PeerConnection* b) { return m_connectionPolicy.AddedBefore(a, b); });
+    connections.insert(place, connection);
     // A peer cannot make us hold more and more sockets for one name.
     if (connections.size() > MaxMessageConnectionsPerUser) {
         Log(Area, 2, QString("Closing the oldest connection of %1").arg(user));
@@ -330,10 +339,12 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
         messages.swap(unsent->second);
         m_unsent.erase(unsent);
         Log(Area, 2, QString("Sending %1 waiting message(s) to %2").arg(messages.size()).arg(user));
+        // Not this one when it was the oldest of too many.
+        PeerConnection* latest = LatestMessageConnection(user);
         for (Unsent& message : messages) {
             // Counted from now on by the connection.
             message.answer.Release();
-            connection->SendMessage(message.message);
+            latest->SendMessage(message.message);
         }
     }
 }
@@ -385,11 +396,12 @@ void PeerMessenger::GiveUpOpening(PeerConnection* connection)
 bool PeerMessenger::MakeRoom(bool opening)
 {
     if (opening && m_connectionPolicy.OpeningIsFull()) {
-        auto* oldest = static_cast<PeerConnection*>(m_connectionPolicy.OldestOpening());
+        auto* oldest = static_cast<PeerConnection*>(m_connectionPolicy.OpeningToClose());
         if (!oldest)
             return false;
         Log(Area, 2,
-            QString("Too many connections still opening; closing the oldest, with %1").arg(oldest->PeerAddressText()));
+            QString("Too many connections still opening; closing the oldest of %1, which opens the most")
+                .arg(oldest->PeerAddressText()));
         GiveUpOpening(oldest);
     }
     if (m_connectionPolicy.IsFull()) {
@@ -403,6 +415,17 @@ bool PeerMessenger::MakeRoom(bool opening)
         Discard(idle);
     }
     return true;
+}
+
+void PeerMessenger::CloseSilent(const QString& address)
+{
+    for (QObject* key : m_connectionPolicy.SilentBeyondBound(m_clock(), address)) {
+        auto* silent = static_cast<PeerConnection*>(key);
+        Log(Area, 2,
+            QString("Too many connections from %1 stay silent; closing the one silent longest")
+                .arg(silent->PeerAddressText()));
+        GiveUpOpening(silent);
+    }
 }
 
 PeerConnection* PeerMessenger::LatestMessageConnection(const QString& user) const
@@ -467,6 +490,7 @@ void PeerMessenger::OnHalfMinuteTick()
             Log(Area, 2, QString("Connection from %1 did not open in time").arg(connection->PeerAddressText()));
             GiveUpOpening(connection);
         }
+    CloseSilent();
 
     for (QObject* key : m_connectionPolicy.IdleAt(now)) {
         auto* connection = static_cast<PeerConnection*>(key);

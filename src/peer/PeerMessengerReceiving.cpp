@@ -175,10 +175,12 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArray& plain)
 {
     PeerMessages::SearchReplyBody reply;
-    // Records past what the search may still keep are stepped over unread.
-    if (!PeerMessages::ReadSearchReply(plain, reply, [this](quint32 ticket) { return m_searchResults->Room(ticket); }))
-        return false;
     const QString user = connection->user;
+    // Records past what the search may still keep of the user are stepped
+    // over unread.
+    if (!PeerMessages::ReadSearchReply(plain, reply,
+                                       [this, &user](quint32 ticket) { return m_searchResults->Room(ticket, user); }))
+        return false;
     if (ToQString(reply.user) != user) {
         Log(Area, 1,
             QString("Search results under the name %1 arrived from %2; closing the connection")
@@ -198,6 +200,16 @@ void PeerMessenger::SetSearchResultLimit(int results)
 int PeerMessenger::SearchResultLimit() const
 {
     return m_searchResults->Limit();
+}
+
+void PeerMessenger::SetSearchResultUserLimit(int results)
+{
+    m_searchResults->SetUserLimit(results);
+}
+
+int PeerMessenger::SearchResultUserLimit() const
+{
+    return m_searchResults->UserLimit();
 }
 
 qint64 PeerMessenger::LeftOutSearchResults(ItemPtr request) const

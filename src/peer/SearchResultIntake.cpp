@@ -66,23 +66,32 @@ SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
     const int replies = request.CountItems(PeerNames::SearchResults);
     if (replies != tally.replies) {
         tally.stored = 0;
-        for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults))
-            tally.stored += results.CountItems(PeerNames::SearchResult);
+        tally.storedByUser.clear();
+        for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults)) {
+            const qint64 stored = results.CountItems(PeerNames::SearchResult);
+            tally.stored += stored;
+            tally.storedByUser[results[ServerNames::User].AsString()] += stored;
+        }
         tally.replies = replies;
     }
     return tally;
 }
 
-qint64 SearchResultIntake::Kept(ItemPtr request)
+void SearchResultIntake::AddKept(ItemPtr request, const QString& user, qint64& all, qint64& fromUser)
 {
-    qint64 kept = Counted(request).stored;
+    const Tally& tally = Counted(request);
+    all += tally.stored;
+    fromUser += tally.storedByUser.value(user);
     for (const Pending& reply : m_pending)
-        if (reply.request == request && reply.results)
-            kept += qint64(reply.files.size() - reply.next);
-    return kept;
+        if (reply.request == request && reply.results) {
+            const qint64 waiting = qint64(reply.files.size() - reply.next);
+            all += waiting;
+            if (reply.user == user)
+                fromUser += waiting;
+        }
 }
 
-quint32 SearchResultIntake::Room(quint32 ticket)
+quint32 SearchResultIntake::Room(quint32 ticket, const QString& user)
 {
     const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
     if (!request || request.IsConnected(PeerNames::SearchStopped))
@@ -90,10 +99,10 @@ quint32 SearchResultIntake::Room(quint32 ticket)
     // A wish-list search's page gathers every ticket of it.
     const ItemPtr wish = request[ServerNames::WishListItem];
     const ItemSet requests = wish ? wish.GetItems(ServerNames::SearchRequest) : ItemSet(request);
-    qint64 kept = 0;
+    qint64 kept = 0, keptFromUser = 0;
     for (const ItemPtr& each : requests)
-        kept += Kept(each);
-    return quint32(std::max<qint64>(0, m_limit - kept));
+        AddKept(each, user, kept, keptFromUser);
+    return quint32(std::max<qint64>(0, std::min(m_limit - kept, m_userLimit - keptFromUser)));
 }
 
 qint64 SearchResultIntake::LeftOut(ItemPtr request) const
@@ -149,13 +158,14 @@ void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody
         results += d.GetType(PeerNames::SearchResultsUserAvailable)->GetItem(reply.freeSlot ? "yes" : "no");
         results += d.GetType(PeerNames::SearchResultsUserSpeed)->GetItem(Value(reply.speed));
         results += d.GetType(PeerNames::SearchResultsUploadsInQueue)->GetItem(Value(reply.queued));
-        Pending whole{request, results, std::move(files), 0};
+        Pending whole{request, user, results, std::move(files), 0};
         const ItemList part = StorePart(whole);
         // Counted before the reply joins its request, so that the count is
         // that of the replies already there.
         Tally& tally = Counted(request);
         ++tally.replies;
         tally.stored += qint64(part.size());
+        tally.storedByUser[user] += qint64(part.size());
         request += results;
         if (discardRepeats) {
             ItemPtr received = wish[PeerNames::ReceivedResultsFromUsers];
@@ -177,10 +187,12 @@ void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody
         m_tallies[request.GetItemPointer()].leftOut += leftOut;
         if (IsLogging())
             Log("Search", 2,
-                QString("%1 result(s) from %2 for ticket %3 left out: a search keeps at most %4")
+                QString("%1 result(s) from %2 for ticket %3 left out: a search keeps at most %4 from one user and "
+                        "%5 in all")
                     .arg(leftOut)
                     .arg(user)
                     .arg(reply.token)
+                    .arg(m_userLimit)
                     .arg(m_limit));
     }
     if (results)
@@ -241,8 +253,11 @@ void SearchResultIntake::Continue()
     TurnBudget::Spend();
     // Null when the reply went while its part was made.
     const ItemPtr results = head.results;
-    if (results)
-        m_tallies[head.request.GetItemPointer()].stored += qint64(part.size());
+    if (results) {
+        Tally& tally = m_tallies[head.request.GetItemPointer()];
+        tally.stored += qint64(part.size());
+        tally.storedByUser[head.user] += qint64(part.size());
+    }
     if (!results || head.next >= head.files.size())
         m_pending.pop_front();
     if (!m_pending.empty())

@@ -12,6 +12,7 @@ private slots:
     void theCapLeavesAReserveUnderTheOpenFilesLimit();
     void onlyMessageConnectionsAreIdleOrMakeRoom();
     void connectionsBeingOpenedAreBoundedInAllAndPerAddress();
+    void onlyConnectionsThatStaySilentCountPerAddress();
 };
 
 void TestPeerConnectionPolicy::theCapLeavesAReserveUnderTheOpenFilesLimit()
@@ -59,10 +60,11 @@ void TestPeerConnectionPolicy::onlyMessageConnectionsAreIdleOrMakeRoom()
 
 void TestPeerConnectionPolicy::connectionsBeingOpenedAreBoundedInAllAndPerAddress()
 {
-    PeerConnectionPolicy policy({10, 3, 2});
-    QObject first, second, third, fourth;
+    PeerConnectionPolicy policy({20, 4, 2});
+    QObject first, second, third, fourth, fifth;
     policy.AddOpening(&first, "10.0.0.1", 0);
     policy.AddOpening(&second, "10.0.0.1", 10);
+    // Our answers to relayed requests count every one being opened.
     QVERIFY(!policy.MayOpenFrom("10.0.0.1"));
     QVERIFY(policy.MayOpenFrom("10.0.0.2"));
     // Once its opening names it, a connection no longer counts as opening.
@@ -71,19 +73,51 @@ void TestPeerConnectionPolicy::connectionsBeingOpenedAreBoundedInAllAndPerAddres
     QVERIFY(policy.MayOpenFrom("10.0.0.1"));
     QCOMPARE(policy.OpeningCount(), 1);
 
-    // In all: the oldest still opening is the one to close.
+    // In all: the address opening the most gives up its oldest, even when
+    // another's is older.
     policy.AddOpening(&third, "10.0.0.2", 40);
+    policy.AddOpening(&fourth, "10.0.0.2", 50);
     QVERIFY(!policy.OpeningIsFull());
-    policy.AddOpening(&fourth, "10.0.0.3", 50);
+    policy.AddOpening(&fifth, "10.0.0.3", 60);
     QVERIFY(policy.OpeningIsFull());
-    QCOMPARE(policy.OldestOpening(), &second);
-    policy.Remove(&second);
-    QCOMPARE(policy.OldestOpening(), &third);
+    QCOMPARE(policy.OpeningToClose(), &third);
+    policy.Remove(&third);
+    // As many each: the oldest of them all.
+    QCOMPARE(policy.OpeningToClose(), &second);
     QVERIFY(!policy.OpeningIsFull());
 
     // An IPv4 peer on a dual-stack port is the same address.
     QCOMPARE(PeerConnectionPolicy::AddressOf(QHostAddress("::ffff:10.0.0.2")), QString("10.0.0.2"));
     QCOMPARE(PeerConnectionPolicy::AddressOf(QHostAddress("2001:db8::1")), QString("2001:db8::1"));
+}
+
+void TestPeerConnectionPolicy::onlyConnectionsThatStaySilentCountPerAddress()
+{
+    const qint64 grace = PeerConnectionPolicy::OpeningGrace;
+    PeerConnectionPolicy policy({100, 50, 2});
+    std::vector<QObject> crowd(6), other(3);
+    // A crowd behind one address opening at once is not silent, however
+    // many: none of it is beyond the bound.
+    for (size_t i = 0; i < crowd.size(); ++i)
+        policy.AddOpening(&crowd[i], "10.0.0.1", qint64(i));
+    for (size_t i = 0; i < other.size(); ++i)
+        policy.AddOpening(&other[i], "10.0.0.2", grace);
+    QVERIFY(policy.SilentBeyondBound(grace - 1).empty());
+
+    // Those that stay silent are: all but the two silent shortest, those
+    // silent longest first; another address's are not yet silent.
+    policy.Named(&crowd[1], grace);
+    const std::vector<QObject*> beyond = policy.SilentBeyondBound(grace + 4, "10.0.0.1");
+    QCOMPARE(beyond, (std::vector<QObject*>{&crowd[0], &crowd[2]}));
+    QCOMPARE(policy.SilentBeyondBound(grace + 4), beyond);
+    QVERIFY(policy.SilentBeyondBound(grace + 4, "10.0.0.2").empty());
+    QCOMPARE(policy.SilentBeyondBound(2 * grace), (std::vector<QObject*>{&crowd[0], &crowd[2], &crowd[3], &other[0]}));
+
+    // The order they were added in, whichever was named first.
+    QVERIFY(policy.AddedBefore(&crowd[0], &crowd[1]));
+    QVERIFY(!policy.AddedBefore(&crowd[1], &crowd[0]));
+    policy.Remove(&crowd[0]);
+    QVERIFY(policy.AddedBefore(&crowd[1], &crowd[0]));
 }
 
 QTEST_GUILESS_MAIN(TestPeerConnectionPolicy)

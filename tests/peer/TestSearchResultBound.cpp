@@ -1,7 +1,10 @@
-// What one search keeps of the replies peers send it: up to a bound, the
-// rest counted as left out and never stored; a large reply stored a part a
-// turn; a reply that would inflate past its own limit dropped whole.
+// What one search keeps of the replies peers send it: up to a bound, of
+// which one user fills a share, the rest counted as left out and never
+// stored; a busy search kept whole however its peers crowd in; a large
+// reply stored a part a turn; a reply that would inflate past its own limit
+// dropped whole.
 #include <QtTest>
+#include <algorithm>
 
 #include "Data.h"
 #include "FakePeer.h"
@@ -47,6 +50,41 @@ QStringList Numbered(int first, int count)
         names << QString("%1.mp3").arg(i);
     return names;
 }
+
+// The results a request holds, by user.
+QHash<QString, int> ByUser(ItemPtr request)
+{
+    QHash<QString, int> kept;
+    for (const ItemPtr& reply : request.GetItems("search_results"))
+        kept[reply["user"].AsString()] += reply.CountItems("search_result");
+    return kept;
+}
+
+// Peers that answer a search as soon as they are connected: each opens a
+// connection of its own from 127.0.0.1, greets, sends its reply and closes,
+// all written at once.
+class Answering
+{
+public:
+    Answering(PeerFixture* f) : m_fake(new FakePeer("crowd")), m_port(f->peer->ListeningPort())
+    {
+        f->peers.append(m_fake);
+    }
+    FakePeerLink* Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files)
+    {
+        FakePeerLink* link = m_fake->StartConnecting(m_port, false);
+        if (link) {
+            link->SendGreeting(user, "P", 1);
+            link->SendMessage(9, CompressedSearchReply(user, ticket, files));
+            link->Close();
+        }
+        return link;
+    }
+
+private:
+    FakePeer* m_fake;
+    quint16 m_port;
+};
 } // namespace
 
 class TestSearchResultBound : public QObject
@@ -120,9 +158,70 @@ private slots:
         QCOMPARE(Names(Request(b)), Numbered(0, 6));
     }
 
+    void oneUserFillsAtMostItsShareOfASearch()
+    {
+        const int share = f->peer->SearchResultUserLimit();
+        QCOMPARE(share, SearchResultIntake::DefaultUserLimit);
+        Answering peers(f);
+        // A big sharer answers first, in replies of its usual size; what
+        // waits to be stored of one counts against the next.
+        const quint32 ticket = f->client->FileSearch("live", QString());
+        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(0, share - 500)));
+        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(share - 500, 11200 - share + 500)));
+        QTRY_COMPARE_WITH_TIMEOUT(leftOutTickets.size(), 1, 10000);
+        // A hundred users after it, thirty results each, are all kept.
+        QList<FakePeerLink*> links;
+        for (int i = 0; i < 100; ++i)
+            links << peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30));
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).size(), 101, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 10000);
+        const QHash<QString, int> kept = ByUser(Request(ticket));
+        QCOMPARE(kept.value("peer"), share);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(11200 - share));
+        QCOMPARE(Names(Request(ticket)).mid(0, share), Numbered(0, share));
+
+        // A wish-list search's tickets share one share per user too.
+        f->peer->SetSearchResultUserLimit(10);
+        const quint32 first = f->client->FileSearch("wish", "wish");
+        const quint32 second = f->client->FileSearch("wish", "wish");
+        link->SendMessage(9, CompressedSearchReply("peer", first, Files(0, 8)));
+        link->SendMessage(9, CompressedSearchReply("peer", second, Files(8, 8)));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(second)), qint64(6), 5000);
+        QCOMPARE(Names(Request(second)), Numbered(8, 2));
+    }
+
+    void aBusySearchFromPeersCrowdingInAtOnceIsKeptWhole()
+    {
+        const int users = 500, each = 100, wave = 40;
+        QCOMPARE(users * each, f->peer->SearchResultLimit());
+        Answering peers(f);
+        const quint32 ticket = f->client->FileSearch("popular", QString());
+        // Forty connect from one address at once, then the next forty, as
+        // peers on one machine answer a search.
+        QList<FakePeerLink*> links;
+        for (int first = 0; first < users; first += wave) {
+            for (int i = first; i < qMin(users, first + wave); ++i)
+                links << peers.Answer(QString("user%1").arg(i), ticket, Files(i * each, each));
+            QVERIFY(QTest::qWaitFor(
+                [&] { return std::all_of(links.begin(), links.end(), [](auto* l) { return l->IsClosed(); }); }, 10000));
+            f->Advance(50);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), users * each, 60000);
+        QCOMPARE(ByUser(Request(ticket)).size(), users);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(0));
+
+        // Full: the next user's reply is left out whole.
+        peers.Answer("late", ticket, Files(0, 5));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(5), 10000);
+        QCOMPARE(replies, users);
+    }
+
     void aLargeReplyIsStoredAPartATurn()
     {
         const int size = 2 * SearchResultIntake::PartSize + 500;
+        f->peer->SetSearchResultUserLimit(2 * size);
         const quint32 ticket = f->client->FileSearch("large", QString());
         TurnCounter turns;
         QList<int> partSizes;

@@ -9,11 +9,12 @@
 // as other clients would. One of them queues the file WANTED, a path of the
 // client's shares, as soon as the client is about. One of them keeps an
 // archive of concert tapes so large that a search of "live" brings the client
-// more results than a search keeps; he answers in several replies, as large
-// shares do. Each file sent whole is reported on stdout as "served PATH",
-// each search of the client answered as "answered NAME FILES", each answer
-// about themselves as "informed NAME", each share list sent as "listed
-// NAME", each upload of the client that starts as "receiving PATH".
+// more results than a search keeps of one user; he answers in several
+// replies, as large shares do. Each file sent whole is reported on stdout as
+// "served PATH", each search of the client answered as "answered NAME
+// FILES", each answer about themselves as "informed NAME", each share list
+// sent as "listed NAME", each upload of the client that starts as
+// "receiving PATH".
 //   quorvane-screenshot-peers SERVER-PORT USER [WANTED]
 // Runs until it is ended.
 #include <QBuffer>

@@ -227,11 +227,13 @@ void SearchResultsForm::ShowLeftOut()
         leftOut += peerMessenger->LeftOutSearchResults(request);
     if (leftOut == 0)
         return;
-    const QString limit = CommafyNumber(peerMessenger->SearchResultLimit());
+    const QString perUser = CommafyNumber(peerMessenger->SearchResultUserLimit());
+    const QString perSearch = CommafyNumber(peerMessenger->SearchResultLimit());
     ui->leftOutLabel->setText(
-        leftOut == 1
-            ? tr("1 result was left out: a search keeps at most %1 results.").arg(limit)
-            : tr("%1 results were left out: a search keeps at most %2 results.").arg(CommafyNumber(leftOut), limit));
+        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 results from one user and %2 in all.")
+                           .arg(perUser, perSearch)
+                     : tr("%1 results were left out: a search keeps at most %2 results from one user and %3 in all.")
+                           .arg(CommafyNumber(leftOut), perUser, perSearch));
     ui->leftOutLabel->show();
 }
 
@@ -382,8 +384,7 @@ void SearchResultsForm::RaiseWishListAlert()
 
 void SearchResultsForm::Sort()
 {
-    // Sets the header's indicator to the column and order as well.
-    ui->searchResultsTreeWidget->sortItems(m_sortColumn, m_sortOrder);
+    SearchResultListItem::SortTree(ui->searchResultsTreeWidget, m_sortColumn, m_sortOrder);
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)

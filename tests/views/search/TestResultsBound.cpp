@@ -1,5 +1,6 @@
 // A results page under more replies than one search keeps: the rows of
-// the results kept and a plain line saying how many were left out; and a
+// the results kept and a plain line saying how many were left out and why;
+// a big sharer answering first leaves the page to everyone after; and a
 // large reply shown whole, in its one folder, once its parts are in.
 #include <QLabel>
 #include <QSet>
@@ -49,11 +50,15 @@ private slots:
 
         QVERIFY(s.Answer("bob", page->Ticket(), Numbered("b", 0, 8)));
         QVERIFY(LeftOut(page)->isVisibleTo(page));
-        QCOMPARE(LeftOut(page)->text(), QString("2 results were left out: a search keeps at most 10 results."));
+        QCOMPARE(LeftOut(page)->text(),
+                 QString("2 results were left out: a search keeps at most 2,000 results from one user and 10 in all."));
         // A reply with nothing left to keep makes no row, and is counted.
         QVERIFY(s.Send("carol", page->Ticket(), Numbered("c", 0, 1234)));
-        QTRY_COMPARE_WITH_TIMEOUT(LeftOut(page)->text(),
-                                  QString("1,236 results were left out: a search keeps at most 10 results."), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            LeftOut(page)->text(),
+            QString("1,236 results were left out: a search keeps at most 2,000 results from one user and 10 "
+                    "in all."),
+            5000);
         QTreeWidget* tree = page->searchResults();
         QCOMPARE(tree->topLevelItemCount(), 2);
         QCOMPARE(FileRows(tree->topLevelItem(0)), 4);
@@ -68,9 +73,37 @@ private slots:
         const unsigned int second = s.WishListSearch("wish");
         QVERIFY(s.Answer("bob", second, Numbered("w", 0, 2)));
         QCOMPARE(s.WishTabs()->count(), 1);
-        QCOMPARE(LeftOut(wish)->text(), QString("1 result was left out: a search keeps at most 10 results."));
+        QCOMPARE(LeftOut(wish)->text(),
+                 QString("1 result was left out: a search keeps at most 2,000 results from one user and 10 in all."));
         QCOMPARE(wish->searchResults()->topLevelItemCount(), 2);
         QCOMPARE(FileRows(wish->searchResults()->topLevelItem(1)), 1);
+    }
+
+    void aBigSharerAnsweringFirstLeavesThePageToTheOthers()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("live");
+        QVERIFY(page && LeftOut(page));
+        // 11,200 tapes in replies of 2,800, then a hundred users with 30.
+        for (int first = 0; first < 11200; first += 2800)
+            QVERIFY(s.Send("harlan", page->Ticket(), Numbered("tapes", first, 2800)));
+        QTRY_VERIFY_WITH_TIMEOUT(LeftOut(page)->isVisibleTo(page), 10000);
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(s.Answer(QString("user%1").arg(i), page->Ticket(), Numbered("u", 0, 30)));
+        QTreeWidget* tree = page->searchResults();
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 101, 10000);
+        int rows = 0;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            const int files = FileRows(tree->topLevelItem(i));
+            QCOMPARE(files, tree->topLevelItem(i)->text(0) == "harlan" ? 2000 : 30);
+            rows += files;
+        }
+        QCOMPARE(rows, 5000);
+        QVERIFY(LeftOut(page)->isVisibleTo(page));
+        QCOMPARE(LeftOut(page)->text(),
+                 QString("9,200 results were left out: a search keeps at most 2,000 results from one user and 50,000 "
+                         "in all."));
     }
 
     void aLargeReplyShowsWholeUnderOneUserAndFolder()
@@ -80,6 +113,7 @@ private slots:
         SearchResultsForm* page = s.Search("large");
         QVERIFY(page);
         const int size = 2 * SearchResultIntake::PartSize + 300;
+        s.f.net.peer->SetSearchResultUserLimit(size);
         QVERIFY(s.Answer("alice", page->Ticket(), Numbered("music", 0, size)));
         QTreeWidget* tree = page->searchResults();
         QTRY_COMPARE_WITH_TIMEOUT(FileRows(tree->topLevelItem(0)), size, 10000);
