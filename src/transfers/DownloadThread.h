@@ -6,6 +6,7 @@
 
 class QFile;
 class QTcpSocket;
+class TransferPacer;
 
 // Receives one file over a handed-over file connection into an open local
 // file. The token and the start offset have been exchanged before the
@@ -40,14 +41,17 @@ protected:
 
 private:
     bool DownloadLoop();
-    bool WaitForData();
-    // Under a low speed limit (KiB/s), a system receive buffer sized to it.
+    // While it waits, the pacer passes this transfer's share on.
+    bool WaitForData(TransferPacer& pacer);
+    // Under a low speed limit (KiB/s), a system receive buffer sized to it;
+    // once no low limit applies, one for full speed again.
     void FitReceiveBuffer(qint32 limit);
 
     QTcpSocket* m_socket;
     QFile* m_file;
     qint64 m_fileSize;
     qint64 m_offset;
+    // The receive buffer this thread set; 0 while the system's own.
     qint64 m_receiveBuffer = 0;
     // A standard mutex: Qt 5's waits inside the library, out of sight of
     // ThreadSanitizer (scripts/tsan), which then takes its locking for a race.
