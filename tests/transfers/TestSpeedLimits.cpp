@@ -346,6 +346,8 @@ private slots:
         QVERIFY(source.open(QIODevice::ReadOnly));
         LoopbackTransfer stuckUpload;
         QVERIFY(stuckUpload.Connect());
+        // Read here while the socket is still this thread's.
+        const int uploader = int(stuckUpload.uploaderSocket->socketDescriptor());
         stuckUpload.downloaderSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
         stuckUpload.StartUpload(&source, 5);
         quint32 token = 0;
@@ -364,7 +366,7 @@ private slots:
         for (SpeedLimit* limit : {&f.engine->UploadSpeedLimit(), &f.engine->DownloadSpeedLimit()})
             QTRY_COMPARE_WITH_TIMEOUT(limit->Pool(), qint64(100 * 1024), 5000);
         int queued = -1;
-        QCOMPARE(::ioctl(int(stuckUpload.uploaderSocket->socketDescriptor()), SIOCOUTQ, &queued), 0);
+        QCOMPARE(::ioctl(uploader, SIOCOUTQ, &queued), 0);
         const int chunk = 10 * 1024;
         QVERIFY2(queued <= 100 * 1024 * UploadThread::QueueMs / 1000 + chunk, qPrintable(QString::number(queued)));
     }
