@@ -22,12 +22,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "BenchEngine.h"
 #include "BenchSupport.h"
 #include "Data.h"
-#include "DataSaver.h"
-#include "NoGateway.h"
-#include "Server.h"
-#include "Settings.h"
 #include "TransferPair.h"
 #include "TransferQueueManager.h"
 
@@ -238,17 +235,8 @@ int main(int argc, char** argv)
     if (!dir.isValid())
         return 1;
 
-    DataSaver saver;
-    DeclareSettingTypes();
-    Server server(new NoGateway);
-    server.CreateData();
-    // Declared by peer messaging and the shared folders in the program.
-    for (const char* type : {"file_size", "search_request_text"})
-        if (!d.HasType(type))
-            d.NewType(type, 2, false, true);
-    if (!d.HasType("shared_file"))
-        d.NewType("shared_file", 0, false, true);
-    TransferQueueManager engine;
+    BenchEngine bench;
+    TransferQueueManager& engine = bench.Engine();
 
     printf("== Transfers over 127.0.0.1, files in %s\n", qPrintable(dir.path()));
 

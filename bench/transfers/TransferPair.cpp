@@ -97,11 +97,11 @@ double TransferPair::Rate(qint64 from, qint64 to) const
            double(m_reports[last].first - m_reports[first].first);
 }
 
-double TransferPair::BytesAt(qint64 at) const
+double TransferPair::BytesAt(const QList<QPair<qint64, qint64>>& reports, qint64 at)
 {
     // The start is a report of nothing received.
     qint64 beforeTime = 0, beforeBytes = 0;
-    for (const auto& report : m_reports) {
+    for (const auto& report : reports) {
         if (report.first >= at) {
             if (report.first == beforeTime)
                 return double(report.second);

@@ -30,7 +30,10 @@ public:
     double Rate(qint64 from, qint64 to) const;
     // Bytes received by the given time (milliseconds since the start),
     // read between the reports around it; -1 before a report after it.
-    double BytesAt(qint64 at) const;
+    double BytesAt(qint64 at) const { return BytesAt(m_reports, at); }
+    // The same from any (milliseconds, bytes) reports, oldest first, of a
+    // transfer that had moved nothing at 0.
+    static double BytesAt(const QList<QPair<qint64, qint64>>& reports, qint64 at);
 
 private:
     std::unique_ptr<QFile> m_source;

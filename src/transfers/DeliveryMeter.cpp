@@ -3,13 +3,20 @@
 #include <algorithm>
 #include <limits>
 
-void DeliveryMeter::Start(qint64 nowMs, qint64 start)
+void DeliveryMeter::Start(qint64 nowMs, qint64 start, qint64 stallMs)
 {
     m_samples.clear();
     m_samples.emplace_back(nowMs, start);
     m_delivered = start;
     m_lastMoveMs = nowMs;
+    m_lastDeliveryMs = nowMs;
+    m_takeStartMs = nowMs;
+    m_takeBase = start;
+    m_take = 0;
+    m_previousTake = 0;
     m_startMs = nowMs;
+    m_start = start;
+    m_stallMs = stallMs;
 }
 
 bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
@@ -20,8 +27,17 @@ bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
     // between the two may look back a little. Delivery never goes back.
     if (delivered <= m_delivered)
         return false;
+    if (nowMs - m_lastDeliveryMs >= TakeGapMs) {
+        m_previousTake = m_take;
+        m_take = 0;
+        m_takeStartMs = nowMs;
+        m_takeBase = m_delivered;
+    }
+    if (nowMs - m_takeStartMs < m_stallMs)
+        m_take = delivered - m_takeBase;
     m_delivered = delivered;
     m_lastMoveMs = nowMs;
+    m_lastDeliveryMs = nowMs;
     // The first sample is where the measurement starts and stays as it is.
     if (m_samples.size() < 2 || nowMs - m_samples.back().first >= SampleMs)
         m_samples.emplace_back(nowMs, delivered);
@@ -31,6 +47,17 @@ bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
     while (m_samples.size() > 2 && nowMs - m_samples[1].first >= WindowMs)
         m_samples.pop_front();
     return true;
+}
+
+qint64 DeliveryMeter::QuietAllowedMs(qint64 nowMs) const
+{
+    const qint64 held = m_take + m_previousTake;
+    const qint64 read = m_delivered - m_start - held;
+    if (read <= 0)
+        return m_stallMs;
+    // In floating point: a large take times a long transfer leaves 64 bits.
+    const double needMs = double(held) * double(nowMs - m_startMs) / double(read);
+    return m_stallMs + qint64(std::min(needMs, double(MaxGraceMs)));
 }
 
 int DeliveryMeter::BytesPerSecond(qint64 nowMs) const

@@ -19,9 +19,14 @@ public:
     static constexpr qint64 WindowMs = 10000;
     // A sample is kept at most this often; the window then holds few.
     static constexpr qint64 SampleMs = 250;
+    // However slowly a peer has read so far, it counts as stalled after
+    // this much more than the stall time without a byte taken.
+    static constexpr qint64 MaxGraceMs = 10 * 60 * 1000;
+    static constexpr qint64 TakeGapMs = 1000;
 
     // The delivered position is start at nowMs; no byte has moved yet.
-    void Start(qint64 nowMs, qint64 start);
+    // stallMs is the least time without a byte taken that counts as a stall.
+    void Start(qint64 nowMs, qint64 start, qint64 stallMs);
     // Records the delivered position at nowMs, with handed the end of what
     // the sender has handed over; true when the position moved on. While
     // nothing handed over waits, the peer is owed nothing and not idle.
@@ -31,9 +36,25 @@ public:
     // Milliseconds since a byte was last delivered, or since nothing was
     // waiting (or since the start).
     qint64 IdleMs(qint64 nowMs) const { return nowMs - m_lastMoveMs; }
+<<<<<<< HEAD
     // Bytes per second over about the window that ends at nowMs (or since
     // the start, when that is nearer): a transfer that stops shows 0 once
     // its last bytes are a window old. 0 until a byte has moved.
+=======
+    // How long the peer may take nothing: the stall time, plus what it
+    // needs, at the average pace it has kept from the start until now, to
+    // read what its system may still hold (at most MaxGraceMs more). A
+    // reader that takes what its socket holds in large gulps leaves long
+    // pauses that its pace explains: while it reads one gulp its system
+    // holds the next. So the peer may hold its last two takes, a take being
+    // a run of deliveries with no pause of TakeGapMs, counted over its first
+    // stall time only (what came later came at the reader's pace). A peer
+    // that has taken nothing before those has shown no pace and gets the
+    // stall time alone.
+    qint64 QuietAllowedMs(qint64 nowMs) const;
+    bool Stalled(qint64 nowMs) const { return IdleMs(nowMs) >= QuietAllowedMs(nowMs); }
+    // Bytes per second over the last window; 0 until a byte has moved.
+>>>>>>> limits
     int BytesPerSecond(qint64 nowMs) const;
     // Bytes that drain in about the given time at the current speed,
     // between minimum and maximum; maximum until a second has been seen.
@@ -44,5 +65,14 @@ private:
     std::deque<std::pair<qint64, qint64>> m_samples;
     qint64 m_delivered = 0;
     qint64 m_lastMoveMs = 0;
+    qint64 m_lastDeliveryMs = 0;
+    // The latest take: when it began, the position then, and what came in
+    // its first stall time; and the same count of the take before.
+    qint64 m_takeStartMs = 0;
+    qint64 m_takeBase = 0;
+    qint64 m_take = 0;
+    qint64 m_previousTake = 0;
     qint64 m_startMs = 0;
+    qint64 m_start = 0;
+    qint64 m_stallMs = 0;
 };

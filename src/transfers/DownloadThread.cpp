@@ -11,12 +11,19 @@
 #include "TransferQueueManager.h"
 
 namespace {
-const int WaitAttempts = 30;
-const int WaitMs = 1000;
+// A download gives up when no byte has come for this long.
+const qint64 NoDataTimeoutMs = 30000;
+// Waits for data are this long, so that a stop is noticed and the
+// transfer's share passed on as the wait goes.
+const int WaitSliceMs = 250;
 const qint64 ProgressIntervalMs = 500;
 const qint64 ReadAheadChunks = 2;
 const qint64 LowLimitBufferMin = 8 * 1024;
 const qint64 LowLimitBufferMax = 128 * 1024;
+// Asked for once a low limit is gone; the system gives at most its own
+// maximum. It no longer tunes a buffer that was set, so this is what a
+// fast link has again.
+const qint64 FullSpeedBuffer = 8 * 1024 * 1024;
 } // namespace
 
 DownloadThread::DownloadThread(QTcpSocket* socket, QFile* file, qint64 fileSize, qint64 offset)
@@ -48,16 +55,20 @@ void DownloadThread::run()
 }
 
 // Waits until bytes are available; false (error text set) when none came.
-bool DownloadThread::WaitForData()
+bool DownloadThread::WaitForData(TransferPacer& pacer)
 {
-    for (int attempt = 0; attempt < WaitAttempts && m_socket->bytesAvailable() <= 0; ++attempt) {
+    QElapsedTimer waited;
+    waited.start();
+    while (m_socket->bytesAvailable() <= 0 && waited.elapsed() < NoDataTimeoutMs) {
         if (AskedToExit()) {
             m_error = "Exit requested.";
             return false;
         }
-        if (m_socket->waitForReadyRead(WaitMs) || m_socket->state() != QAbstractSocket::ConnectedState)
+        pacer.PassOn();
+        if (m_socket->waitForReadyRead(WaitSliceMs) || m_socket->state() != QAbstractSocket::ConnectedState)
             break;
-        ReportProgress();
+        if (m_clock.elapsed() - m_lastReportMs >= ProgressIntervalMs)
+            ReportProgress();
     }
     if (m_socket->bytesAvailable() <= 0) {
         m_error = "Waiting for data to read failed. Error string: " + m_socket->errorString();
@@ -76,13 +87,16 @@ void DownloadThread::FitReceiveBuffer(qint32 limit)
 {
     // The system tells the uploader it has read only once a good part of
     // its receive buffer is free again; under a low limit a buffer of the
-    // usual size takes half a minute to free, and the uploader would take
-    // the pause for a stall. Under such a limit the buffer holds about two
-    // seconds of it. A higher limit leaves it as it is.
+    // usual size takes half a minute to free, and an uploader may take the
+    // pause for a stall. Under such a limit the buffer holds about two
+    // seconds of it. A buffer that small would cripple the transfer once
+    // the limit is raised or gone: it then gets a large one back.
     const qint64 twoSeconds = qint64(limit) * 1024 * 2;
-    if (limit <= 0 || twoSeconds >= LowLimitBufferMax)
+    qint64 bytes = FullSpeedBuffer;
+    if (limit > 0 && twoSeconds < LowLimitBufferMax)
+        bytes = std::max(LowLimitBufferMin, twoSeconds);
+    else if (m_receiveBuffer == 0)
         return;
-    const qint64 bytes = std::max(LowLimitBufferMin, twoSeconds);
     if (bytes == m_receiveBuffer)
         return;
     m_receiveBuffer = bytes;
@@ -128,7 +142,7 @@ bool DownloadThread::DownloadLoop()
         // would count as delivered what still waits here.
         m_socket->setReadBufferSize(ReadAheadChunks * pacer.ChunkBytes());
         FitReceiveBuffer(pacer.PreviousLimit());
-        if (m_socket->bytesAvailable() <= 0 && !WaitForData())
+        if (m_socket->bytesAvailable() <= 0 && !WaitForData(pacer))
             return false;
         const qint64 got = m_socket->read(buffer.data() + pending, wanted);
         if (got < 0) {

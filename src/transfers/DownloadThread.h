@@ -9,6 +9,7 @@
 
 class QFile;
 class QTcpSocket;
+class TransferPacer;
 
 // Receives one file over a handed-over file connection into an open local
 // file. The token and the start offset have been exchanged before the
@@ -45,15 +46,18 @@ protected:
 
 private:
     bool DownloadLoop();
-    bool WaitForData();
+    // While it waits, the pacer passes this transfer's share on.
+    bool WaitForData(TransferPacer& pacer);
     void ReportProgress();
-    // Under a low speed limit (KiB/s), a system receive buffer sized to it.
+    // Under a low speed limit (KiB/s), a system receive buffer sized to it;
+    // once no low limit applies, one for full speed again.
     void FitReceiveBuffer(qint32 limit);
 
     QTcpSocket* m_socket;
     QFile* m_file;
     qint64 m_fileSize;
     qint64 m_offset;
+    // The receive buffer this thread set; 0 while the system's own.
     qint64 m_receiveBuffer = 0;
     // What has been taken off the connection, the figure of the reports.
     DeliveryMeter m_meter;

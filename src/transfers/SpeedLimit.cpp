@@ -1,5 +1,6 @@
 #include "SpeedLimit.h"
 
+#include <algorithm>
 #include <mutex>
 
 qint32 SpeedLimit::Total() const
@@ -51,5 +52,8 @@ qint64 SpeedLimit::PayFromPool(qint64 owed)
 void SpeedLimit::AddToPool(qint64 bytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_pool += bytes;
+    if (m_total <= 0 || bytes <= 0)
+        return;
+    const qint64 cap = qint64(m_total) * 1024 * PoolMs / 1000;
+    m_pool = std::min(cap, m_pool + bytes);
 }

@@ -20,6 +20,9 @@ public:
     qint32 PerTransfer() const;
     // Bytes some thread was allowed to move and did not.
     qint64 Pool() const;
+    // The most the pool holds: a second of the direction's limit. What a
+    // slow transfer leaves is for the others now, not a burst for later.
+    static constexpr qint64 PoolMs = 1000;
 
     // Takes a new cap and share and empties the pool, so that allowance
     // saved under the old division does not carry over.
@@ -29,6 +32,7 @@ public:
 
     // Pays owed bytes out of the pool and returns what is still owed.
     qint64 PayFromPool(qint64 owed);
+    // Adds up to the pool's cap; without a limit in force, nothing.
     void AddToPool(qint64 bytes);
 
 private:

@@ -125,6 +125,22 @@ qint64 TransferPacer::ChunkBytes() const
     return std::max(MinChunk, std::min(MaxChunk, qint64(m_previousLimit) * 1024 / 10));
 }
 
+void TransferPacer::PassOn()
+{
+    const qint32 limit = CurrentLimit();
+    // A new limit is taken in at the next step, which also settles what
+    // the time under the old one allowed.
+    if (limit == 0 || limit != m_previousLimit)
+        return;
+    const qint64 nowUs = m_clock.nowUs();
+    const qint64 leftover = BytesIn(qint64(limit) * 1024, nowUs - m_stepStartUs) - m_owed;
+    if (leftover <= 0)
+        return;
+    m_limit->AddToPool(leftover);
+    m_owed = 0;
+    m_stepStartUs = nowUs;
+}
+
 void TransferPacer::Moved(qint64 bytes)
 {
     m_owed += bytes;

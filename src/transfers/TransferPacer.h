@@ -9,7 +9,9 @@ class SpeedLimit;
 // thread. Before each chunk Pace() sleeps off the bytes moved since the last
 // step at the thread's share of its direction's limit, taking spare bytes
 // from the direction's pool first and giving back what it was allowed but
-// did not use.
+// did not use. While the thread waits on its peer, PassOn() gives the
+// others that time's allowance as it passes, so a slow peer's share is
+// theirs at once and no transfer saves more than the pool's cap for later.
 class TransferPacer
 {
 public:
@@ -43,6 +45,9 @@ public:
     bool Pace();
     // Records a chunk that has moved.
     void Moved(qint64 bytes);
+    // Called while the thread waits on its peer: the allowance of the time
+    // since the last step, less what has moved, goes to the pool now.
+    void PassOn();
     // The most to move before the next Pace, for the limit it applied.
     qint64 ChunkBytes() const;
 
@@ -50,6 +55,8 @@ public:
     int BytesPerSecond() const;
     qint64 Owed() const { return m_owed; }
     qint32 PreviousLimit() const { return m_previousLimit; }
+    // The share in force now, in KiB/s; 0 without a limit.
+    qint32 Limit() const { return CurrentLimit(); }
 
 private:
     qint32 CurrentLimit() const;

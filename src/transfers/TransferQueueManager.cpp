@@ -84,7 +84,8 @@ int CountRunning(const char* entryType, const char* statusType)
 } // namespace
 
 TransferQueueManager::TransferQueueManager(QObject* parent)
-    : QObject(parent), m_requeue([this](ItemPtr entry) { RequeueWaitingDownload(entry); }, 250)
+    : QObject(parent), m_uploadStallMs(UploadThread::DefaultStallMs),
+      m_requeue([this](ItemPtr entry) { RequeueWaitingDownload(entry); }, 250)
 {
     transferQueueManager = this;
 

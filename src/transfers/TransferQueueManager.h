@@ -71,6 +71,9 @@ public:
     // The state the threads of each direction pace themselves with.
     SpeedLimit& DownloadSpeedLimit() { return m_downloadLimit; }
     SpeedLimit& UploadSpeedLimit() { return m_uploadLimit; }
+    // The least time without a byte taken that ends an upload started from
+    // now on (UploadThread::DefaultStallMs unless a test shortens it).
+    void SetUploadStallMs(qint64 ms) { m_uploadStallMs = ms; }
 
     // Upload queue: which requests of other users enter it, in which order
     // they start, and each upload from its transfer request to its end.
@@ -250,6 +253,7 @@ private:
     QElapsedTimer m_timerTestClock;
     SpeedLimit m_uploadLimit;
     SpeedLimit m_downloadLimit;
+    qint64 m_uploadStallMs;
     std::unique_ptr<UploadOrdering> m_uploadOrder;
     std::unique_ptr<UploadTally> m_uploadTally;
     // Downloads of users who came online, waiting to be asked for again.

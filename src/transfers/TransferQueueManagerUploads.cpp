@@ -474,7 +474,7 @@ void TransferQueueManager::OnFileConnectionAccepted(QString user, QTcpSocket* so
 
     const quint32 token = entry["transfer_req"].AsUInt();
     socket->disconnect();
-    auto* thread = new UploadThread(socket, entry["upload_file"].AsObject<QFile>(), int(token));
+    auto* thread = new UploadThread(socket, entry["upload_file"].AsObject<QFile>(), int(token), m_uploadStallMs);
     socket->setParent(nullptr);
     socket->moveToThread(thread);
     entry.Connect(d.GetType("upload_thread")->GetItem(Value(thread)));

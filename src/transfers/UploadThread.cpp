@@ -23,21 +23,20 @@
 namespace {
 const int WaitAttempts = 30;
 const int WaitMs = 1000;
-// An upload gives up only when the downloader has taken no byte for this
-// long; a slow reader that keeps taking bytes is served to the end.
-const qint64 NoDeliveryTimeoutMs = qint64(WaitAttempts) * WaitMs;
 const qint64 ProgressIntervalMs = 500;
+// Looks at the send queue while it drains: about as far apart as the
+// excess takes at the limit, within these bounds.
+const qint64 QueueLookMinMs = 10;
+const qint64 QueueLookMaxMs = 100;
 // A chunk is what the connection drains in about this time, so a slow
 // link is not handed a quarter megabyte it needs minutes for, while a fast
 // one keeps the large chunks.
 const qint64 ChunkDrainMs = 500;
-// However slowly a downloader reads what its system holds, it closes
-// within this much more than the usual wait.
-const qint64 MaxCloseGraceMs = 10 * 60 * 1000;
 const char* const ExitRequested = "Exit requested.";
 } // namespace
 
-UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int token) : m_socket(socket), m_file(file), m_token(token)
+UploadThread::UploadThread(QTcpSocket* socket, QFile* file, int token, qint64 stallMs)
+    : m_socket(socket), m_file(file), m_token(token), m_stallMs(stallMs)
 {
 }
 
@@ -126,7 +125,9 @@ bool UploadThread::FollowDelivery()
     const qint64 now = m_clock.elapsed();
     m_meter.Update(now, m_handed - Unsent(), m_handed);
     ReportProgress(false);
-    if (m_meter.IdleMs(now) >= NoDeliveryTimeoutMs) {
+    if (m_pacer)
+        m_pacer->PassOn();
+    if (m_meter.Stalled(now)) {
         m_error = "Waiting for bytes to be written to socket failed. Error string: " + m_socket->errorString();
         return false;
     }
@@ -140,6 +141,10 @@ bool UploadThread::WriteChunk(const char* data, qint64 size, qint64 queued)
         return false;
     }
     m_handed += size;
+    // Owed from now on, so that the waits below pass on only the time
+    // beyond what the chunk was allowed.
+    if (m_pacer)
+        m_pacer->Moved(size);
     // Hand the bytes to the system at once, without a poll; the waits
     // below are for a peer that reads more slowly than we send.
     m_socket->flush();
@@ -159,9 +164,15 @@ bool UploadThread::WriteChunk(const char* data, qint64 size, qint64 queued)
     return FollowDelivery();
 }
 
-bool UploadThread::WaitForDelivery()
+bool UploadThread::WaitForQueue(bool all)
 {
-    while (Unsent() > 0) {
+    for (;;) {
+        const qint64 bytesPerSecond = qint64(m_pacer->Limit()) * 1024;
+        if (!all && bytesPerSecond == 0)
+            return true;
+        const qint64 excess = Unsent() - (all ? 0 : bytesPerSecond * QueueMs / 1000);
+        if (excess <= 0)
+            return true;
         if (AskedToExit()) {
             m_error = ExitRequested;
             return false;
@@ -170,13 +181,23 @@ bool UploadThread::WaitForDelivery()
             m_error = "Writing to socket failed. Error string: " + m_socket->errorString();
             return false;
         }
-        // Nothing more comes from the downloader but its close; the wait
-        // only paces the looks at the send queue and notices that close.
-        if (m_socket->waitForReadyRead(int(ProgressIntervalMs) / 5))
+        // Looks at the queue about as often as the excess drains at the
+        // limit. Nothing comes from the downloader but its close; the wait
+        // notices that too.
+        const qint64 waitMs = bytesPerSecond
+                                  ? std::clamp(excess * 1000 / bytesPerSecond, QueueLookMinMs, QueueLookMaxMs)
+                                  : QueueLookMaxMs;
+        if (m_socket->waitForReadyRead(int(waitMs)))
             m_socket->readAll();
         if (!FollowDelivery())
             return false;
     }
+}
+
+bool UploadThread::WaitForDelivery()
+{
+    if (!WaitForQueue(true))
+        return false;
     FollowDelivery();
     ReportProgress(true);
     return true;
@@ -200,17 +221,12 @@ bool UploadThread::WaitForClose()
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         return true;
     // The downloader's system has every byte, but a slow reader may still
-    // be reading what its system took at the start, which is more than it
-    // read in the same time: that much more time is granted. Its window,
-    // opening as it reads, shows that it still does.
-    const qint64 elapsed = m_clock.elapsed();
-    const qint64 rate = m_meter.BytesPerSecond(elapsed);
-    const qint64 held = m_meter.Delivered() - m_start - rate * elapsed / 1000;
-    const qint64 graceMs = rate > 0 && held > 0 ? std::min(held * 1000 / rate, MaxCloseGraceMs) : 0;
+    // be reading what it took last: it is granted what its pace explains,
+    // and again whenever its window opens (it still reads).
     qint64 window = PeerWindow();
     QElapsedTimer quiet;
     quiet.start();
-    while (quiet.elapsed() < NoDeliveryTimeoutMs + graceMs) {
+    while (quiet.elapsed() < m_meter.QuietAllowedMs(m_clock.elapsed())) {
         if (m_socket->waitForDisconnected(WaitMs) || m_socket->state() == QAbstractSocket::UnconnectedState)
             return true;
         if (AskedToExit()) {
@@ -249,12 +265,18 @@ bool UploadThread::UploadLoop()
     SpeedLimit* limit = transferQueueManager ? &transferQueueManager->UploadSpeedLimit() : nullptr;
     TransferPacer pacer(limit, [this] { return AskedToExit(); });
     pacer.Start(transferQueueManager ? transferQueueManager->GetUploadSpeed() : 0);
+    m_pacer = &pacer;
     m_clock.start();
     m_handed = offset;
-    m_start = offset;
-    m_meter.Start(0, offset);
+    m_meter.Start(0, offset, m_stallMs);
     m_reported = offset;
+    const bool ok = SendFrom(size, pacer);
+    m_pacer = nullptr;
+    return ok;
+}
 
+bool UploadThread::SendFrom(qint64 size, TransferPacer& pacer)
+{
     std::vector<char> buffer(static_cast<size_t>(TransferPacer::MaxChunk));
     for (;;) {
         if (AskedToExit()) {
@@ -265,6 +287,8 @@ bool UploadThread::UploadLoop()
             m_error = ExitRequested;
             return false;
         }
+        if (!WaitForQueue(false))
+            return false;
         const qint64 drains =
             m_meter.DrainsIn(m_clock.elapsed(), ChunkDrainMs, TransferPacer::MinChunk, TransferPacer::MaxChunk);
         const qint64 chunk = std::min({size - m_handed, pacer.ChunkBytes(), drains});
@@ -275,7 +299,6 @@ bool UploadThread::UploadLoop()
         const bool last = m_handed + chunk == size;
         if (!WriteChunk(buffer.data(), chunk, last ? 0 : chunk))
             return false;
-        pacer.Moved(chunk);
         if (last)
             return WaitForDelivery() && WaitForClose();
     }

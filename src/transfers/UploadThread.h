@@ -9,6 +9,7 @@
 
 class QFile;
 class QTcpSocket;
+class TransferPacer;
 
 // Sends one shared file over a handed-over file connection: writes the
 // transfer token, reads the downloader's start offset, then streams the file
@@ -20,8 +21,18 @@ class UploadThread : public QThread
     Q_OBJECT
 
 public:
+    // The least time without a byte taken that ends an upload as stalled;
+    // a downloader whose pace explains a longer pause gets more (see
+    // DeliveryMeter::QuietAllowedMs).
+    static constexpr qint64 DefaultStallMs = 30000;
+    // Under a speed limit, what waits in the system for the downloader is
+    // kept to this much of the limit before a chunk is handed over: the
+    // pacer counts bytes handed over, and a queue of megabytes would leave
+    // at once when a slow downloader speeds up.
+    static constexpr qint64 QueueMs = 250;
+
     // socket and file are not owned; file is open for reading.
-    UploadThread(QTcpSocket* socket, QFile* file, int token);
+    UploadThread(QTcpSocket* socket, QFile* file, int token, qint64 stallMs = DefaultStallMs);
 
     // Asks the thread to stop; it notices within about a second.
     void SignalExit();
@@ -39,11 +50,17 @@ protected:
 
 private:
     bool UploadLoop();
+    // Streams the file from m_handed to size, paced.
+    bool SendFrom(qint64 size, TransferPacer& pacer);
     bool ReadOffset(qint64& offset);
     // Hands a chunk to the socket; returns once at most queued bytes are
     // still waiting in the socket's own buffer, so the next chunk is read
     // from the file while this one is sent.
     bool WriteChunk(const char* data, qint64 size, qint64 queued);
+    // Waits until what the system holds for the downloader is within
+    // QueueMs of the limit (nothing without one), or, with all, until it
+    // has taken every byte.
+    bool WaitForQueue(bool all);
     // After the last chunk: waits until the downloader has taken every
     // byte, then for its close.
     bool WaitForDelivery();
@@ -51,8 +68,9 @@ private:
     // Bytes handed to the socket that the downloader has not taken yet:
     // the socket's buffer and, where the system tells, its send queue.
     qint64 Unsent() const;
-    // Takes in what the downloader has taken since the last look; false
-    // (error text set) when nothing has moved for the time-out.
+    // Takes in what the downloader has taken since the last look and lets
+    // the pacer pass on the time waited; false (error text set) when the
+    // downloader has stalled.
     bool FollowDelivery();
     // The receive window the downloader last offered, which grows as it
     // reads what its system holds; -1 where the system does not tell.
@@ -62,10 +80,10 @@ private:
     QTcpSocket* m_socket;
     QFile* m_file;
     int m_token;
-    // End of the bytes handed to the socket, as a file position, and the
-    // offset the downloader asked for.
+    qint64 m_stallMs;
+    TransferPacer* m_pacer = nullptr;
+    // End of the bytes handed to the socket, as a file position.
     qint64 m_handed = 0;
-    qint64 m_start = 0;
     DeliveryMeter m_meter;
     QElapsedTimer m_clock;
     qint64 m_lastReportMs = 0;

@@ -110,6 +110,25 @@ private:
         return client.Tab("tabControl", "Transfers") && client.Tab("transfersTabControl", tab);
     }
 
+    // bob shares the file in his folder "Jazz", and alice has it queued for
+    // her first start.
+    static bool ShareAndQueue(DrivenClient& bob, DrivenClient& alice, const QString& name, const QByteArray& bytes)
+    {
+        const QString folder = bob.Home() + "/Jazz";
+        if (!ClientHome::WriteFile(folder + "/" + name, bytes))
+            return false;
+        bob.Data().ShareFolder(folder);
+        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        return true;
+    }
+
+    // bob first, then alice, until her download of the file runs.
+    bool StartDownloading(DrivenClient& alice, DrivenClient& bob, const QString& name)
+    {
+        return bob.Start() && Run().WaitForLogin("bob") && alice.Start() && ShowTransfers(alice, "Downloads") &&
+               WaitStatus(alice, "downloadsList", name, {"downloading"});
+    }
+
     // A change to saved data, typed on the Options page.
     static bool Describe(DrivenClient& client, const QString& text)
     {
@@ -326,18 +345,11 @@ private slots:
         DrivenClient& bob = Run().AddClient("bob");
         const QString name = "a love supreme.ogg";
         const QByteArray bytes = ClientHome::SampleBytes(3 * 1024 * 1024 + 5, 7u);
-        const QString folder = bob.Home() + "/Jazz";
-        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
-        bob.Data().ShareFolder(folder);
+        QVERIFY(ShareAndQueue(bob, alice, name, bytes));
         // Slow enough to be caught half way.
         bob.Data().SetSetting("upload_speed_limit", "400");
         bob.Data().SetSetting("upload_speed_limit_enabled", "yes");
-        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
-        STEP(bob.Start());
-        STEP(Run().WaitForLogin("bob"));
-        STEP(alice.Start());
-        STEP(ShowTransfers(alice, "Downloads"));
-        STEP(WaitStatus(alice, "downloadsList", name, {"downloading"}));
+        STEP(StartDownloading(alice, bob, name));
         const QString partial = alice.DownloadFolder() + "/downloading";
         qint64 cut = 0;
         STEP(E2eRun::WaitUntil("a third of the file to arrive", kTransferMs, [&] {
@@ -484,10 +496,7 @@ private slots:
         DrivenClient& bob = Run().AddClient("bob");
         const QString name = "giant steps.ogg";
         const QByteArray bytes = ClientHome::SampleBytes(5 * 1024 * 1024, 11u);
-        const QString folder = bob.Home() + "/Jazz";
-        QVERIFY(ClientHome::WriteFile(folder + "/" + name, bytes));
-        bob.Data().ShareFolder(folder);
-        alice.Data().AddDownload("bob", RemoteFolder(folder), name, bytes.size());
+        QVERIFY(ShareAndQueue(bob, alice, name, bytes));
         STEP(bob.Start());
         STEP(Run().WaitForLogin("bob"));
 
@@ -522,6 +531,49 @@ private slots:
         const double kibPerSecond = (end - start) / 1024.0 / (elapsed / 1000.0);
         QVERIFY2(kibPerSecond >= 190 && kibPerSecond <= 210,
                  qPrintable(QString("%1 KiB/s against a limit of 200").arg(kibPerSecond, 0, 'f', 1)));
+    }
+
+    // alice types a download limit of 1000 over 2000 a key at a time, so
+    // that her download runs a while at 1 KiB/s, then switches the limit
+    // off: the rest of the file comes at full speed, not at what the
+    // passing low limit left of her connection.
+    void aDownloadLimitTypedThroughOneAndThenSwitchedOffLeavesFullSpeed()
+    {
+        DrivenClient& alice = Run().AddClient("alice");
+        DrivenClient& bob = Run().AddClient("bob");
+        const QString name = "blue in green.ogg";
+        // At what a crippled connection moves over loopback, below 100 KiB/s,
+        // this takes minutes; at full speed, moments.
+        const QByteArray bytes = ClientHome::SampleBytes(24 * 1024 * 1024, 13u);
+        QVERIFY(ShareAndQueue(bob, alice, name, bytes));
+        alice.Data().SetSetting("download_speed_limit", "2000");
+        alice.Data().SetSetting("download_speed_limit_enabled", "yes");
+        STEP(StartDownloading(alice, bob, name));
+
+        const QString partial = alice.DownloadFolder() + "/downloading";
+        STEP(alice.Key("downloadLimitSpinBox", "Ctrl+A"));
+        STEP(alice.Type("downloadLimitSpinBox", "1"));
+        // At 1 KiB/s the partial file stands still for seconds at a time.
+        qint64 seen = -1;
+        QElapsedTimer still;
+        STEP(E2eRun::WaitUntil("the download to slow to 1 KiB/s", kTransferMs, [&] {
+            const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
+            if (size != seen) {
+                seen = size;
+                still.start();
+            }
+            return still.elapsed() >= 2000;
+        }));
+        QVERIFY2(seen < bytes.size(), "the file was whole before the limit took effect");
+        STEP(alice.Type("downloadLimitSpinBox", "000"));
+        STEP(alice.Key("downloadLimitSpinBox", "Tab"));
+        STEP(alice.WaitText("downloadLimitSpinBox", "1000"));
+        STEP(alice.Click("downloadLimitCheckBox"));
+        STEP(alice.WaitChecked("downloadLimitCheckBox", false));
+
+        STEP(WaitStatus(alice, "downloadsList", name, {"complete"}));
+        const QString arrived = ClientHome::FindFile(alice.DownloadFolder() + "/complete", name);
+        QVERIFY2(ClientHome::ReadFile(arrived) == bytes, qPrintable("not the shared bytes: " + arrived));
     }
 
     // alice accepts uploads from a group she puts bob in; bob pushes a folder

@@ -12,7 +12,7 @@ private slots:
     void idleTimeAndSpeedFollowWhatIsTaken()
     {
         DeliveryMeter meter;
-        meter.Start(0, 0);
+        meter.Start(0, 0, 30000);
         // A burst fills the buffers, then nothing is taken for 29 s: one
         // more byte starts the idle time over; a reading that looks back
         // is no delivery.
@@ -39,6 +39,44 @@ private slots:
         // after 5 s, empty once the last bytes are a window old.
         QCOMPARE(meter.BytesPerSecond(145000), 10000);
         QCOMPARE(meter.BytesPerSecond(150250), 0);
+    }
+
+    void aPauseCountsAsAStallOnlyWhenTheReadersPaceCannotExplainIt()
+    {
+        const qint64 stall = 5000;
+        // A reader whose system takes a fill, and then one more when the
+        // reader empties it once, has shown no pace: the stall time alone.
+        DeliveryMeter once;
+        once.Start(0, 0, stall);
+        once.Update(10, 128 * 1024, 4 << 20);
+        once.Update(3000, 256 * 1024, 4 << 20);
+        QCOMPARE(once.QuietAllowedMs(8000), stall);
+        QVERIFY(!once.Stalled(7999));
+        QVERIFY(once.Stalled(8000));
+
+        // A reader taking 10 KiB/s in gulps of 256 KiB: while it reads one
+        // its system holds the next, so 25.6 s pass without a byte taken.
+        DeliveryMeter gulps;
+        gulps.Start(0, 1000, stall);
+        qint64 at = 10;
+        for (qint64 taken = 256 * 1024; taken <= 1024 * 1024; taken += 256 * 1024, at += 25600)
+            gulps.Update(at, 1000 + taken, 64 << 20);
+        at -= 25600;
+        QVERIFY(!gulps.Stalled(at + 26000));
+        QVERIFY(!gulps.Stalled(at + 40000));
+        // A reader that stops is still given up, however much it took.
+        QVERIFY(gulps.Stalled(at + stall + DeliveryMeter::MaxGraceMs));
+
+        // A steady reader (4 KiB every 2 s for two minutes) that stops is
+        // given up within twice the stall time: its last takes are small
+        // against all it read.
+        DeliveryMeter steady;
+        steady.Start(0, 0, stall);
+        for (at = 2000; at <= 120000; at += 2000)
+            steady.Update(at, at / 2000 * 4096, 1 << 20);
+        at -= 2000;
+        QVERIFY(!steady.Stalled(at + stall));
+        QVERIFY(steady.Stalled(at + 2 * stall));
     }
 };
 

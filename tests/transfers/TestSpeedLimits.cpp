@@ -2,7 +2,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
+#include <linux/sockios.h>
 #include <memory>
+#include <sys/ioctl.h>
 
 #include "AtomicDateTime.h"
 #include "Data.h"
@@ -191,9 +193,10 @@ private slots:
     void pacerSleepsOffWhatItMoved()
     {
         // The exit flag is raised from the start, so Pace() returns false
-        // exactly when it had to sleep.
+        // exactly when it had to sleep. A share of 1 KiB/s of a limit whose
+        // pool holds a second of 1,000 KiB/s.
         SpeedLimit limit;
-        limit.Set(1, 1);
+        limit.Set(1000, 1);
         TransferPacer pacer(&limit, [] { return true; });
         pacer.Start(1);
         QVERIFY(pacer.Pace());
@@ -291,6 +294,81 @@ private slots:
         QVERIFY(pacer.Pace());
         QCOMPARE(limit.Pool(), qint64(0));
         QCOMPARE(clock.nowUs, qint64(60) * 1000 * 1000);
+    }
+
+    void aWaitOnThePeerIsPassedOnAndSavesAtMostASecond()
+    {
+        // 8 KiB moved at 100 KiB/s, then half a second waiting on the peer:
+        // the share of that time goes to the others at once, less the
+        // chunk.
+        SpeedLimit limit;
+        limit.Set(100, 100);
+        ScriptedClock clock{limit, {}};
+        TransferPacer pacer(
+            &limit, [] { return false; }, clock.Clock());
+        pacer.Start(100);
+        QVERIFY(pacer.Pace());
+        pacer.Moved(8192);
+        clock.nowUs += 500 * 1000;
+        pacer.PassOn();
+        QCOMPARE(limit.Pool(), qint64(51200 - 8192));
+        QCOMPARE(pacer.Owed(), qint64(0));
+
+        // A minute blocked on the peer before the next step would be
+        // 6,000 KiB let through at once afterwards; a second of the limit
+        // is all the pool keeps.
+        pacer.Moved(8192);
+        clock.nowUs += qint64(60) * 1000 * 1000;
+        QVERIFY(pacer.Pace());
+        QCOMPARE(limit.Pool(), qint64(100 * 1024));
+        QCOMPARE(clock.nowUs, qint64(60500) * 1000);
+
+        // Switched off, the pool stays as it was and takes no more.
+        limit.Clear();
+        limit.AddToPool(1000);
+        QCOMPARE(limit.Pool(), qint64(100 * 1024));
+    }
+
+    void transfersWaitingOnTheirPeersPassTheirShareOnAndQueueLittle()
+    {
+        // Each direction under a limit of 100 KiB/s, with a peer that stops:
+        // a downloader that reads nothing (its system holds 8 KiB) and an
+        // uploader that sends 8 KiB and no more. Neither transfer can use
+        // its share, which goes to the pool as they wait. And the stuck
+        // upload has handed its system no more than a fraction of a second
+        // of the limit: bytes handed over count as moved, and megabytes of
+        // them would leave at once when the reader came back.
+        f.engine->SetUploadSpeedLimit(100);
+        f.engine->EnableUploadSpeedLimit(true);
+        f.engine->SetDownloadSpeedLimit(100);
+        f.engine->EnableDownloadSpeedLimit(true);
+        QFile source(f.SparseFile("source", qint64(64) << 20));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        LoopbackTransfer stuckUpload;
+        QVERIFY(stuckUpload.Connect());
+        // Read here while the socket is still this thread's.
+        const int uploader = int(stuckUpload.uploaderSocket->socketDescriptor());
+        stuckUpload.downloaderSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        stuckUpload.StartUpload(&source, 5);
+        quint32 token = 0;
+        QVERIFY(stuckUpload.ReadToken(token));
+        stuckUpload.downloaderSocket->setReadBufferSize(1);
+        stuckUpload.WriteOffset(0);
+
+        QFile sink(f.Path("sink"));
+        QVERIFY(sink.open(QIODevice::WriteOnly | QIODevice::Append));
+        LoopbackTransfer stuckDownload;
+        QVERIFY(stuckDownload.Connect());
+        stuckDownload.StartDownload(&sink, qint64(1) << 20, 0);
+        stuckDownload.uploaderSocket->write(QByteArray(8192, 'x'));
+        stuckDownload.uploaderSocket->flush();
+
+        for (SpeedLimit* limit : {&f.engine->UploadSpeedLimit(), &f.engine->DownloadSpeedLimit()})
+            QTRY_COMPARE_WITH_TIMEOUT(limit->Pool(), qint64(100 * 1024), 5000);
+        int queued = -1;
+        QCOMPARE(::ioctl(uploader, SIOCOUTQ, &queued), 0);
+        const int chunk = 10 * 1024;
+        QVERIFY2(queued <= 100 * 1024 * UploadThread::QueueMs / 1000 + chunk, qPrintable(QString::number(queued)));
     }
 
     void unusedAllowanceGoesToThePool()

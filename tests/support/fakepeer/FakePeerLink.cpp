@@ -90,6 +90,18 @@ void FakePeerLink::ResumeReading()
     QMetaObject::invokeMethod(this, &FakePeerLink::OnReadyRead, Qt::QueuedConnection);
 }
 
+void FakePeerLink::Gulp()
+{
+    // One read of all the system holds (the socket asks it how much), then
+    // the socket holds back again.
+    m_socket->setReadBufferSize(0);
+    m_socket->waitForReadyRead(0);
+    m_socket->setReadBufferSize(1);
+    m_reading = true;
+    OnReadyRead();
+    m_reading = false;
+}
+
 void FakePeerLink::SetMode(Mode mode)
 {
     m_mode = mode;

@@ -52,6 +52,9 @@ public:
     void StopReading();
     // Takes in what waited, and all that follows.
     void ResumeReading();
+    // While not reading: takes in at once what the system holds now, as a
+    // program reading its socket with a large buffer every so often.
+    void Gulp();
 
     // How incoming bytes are read from now on (a link the fake peer opened
     // has no opening to read).
