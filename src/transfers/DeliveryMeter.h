@@ -36,11 +36,6 @@ public:
     // Milliseconds since a byte was last delivered, or since nothing was
     // waiting (or since the start).
     qint64 IdleMs(qint64 nowMs) const { return nowMs - m_lastMoveMs; }
-<<<<<<< HEAD
-    // Bytes per second over about the window that ends at nowMs (or since
-    // the start, when that is nearer): a transfer that stops shows 0 once
-    // its last bytes are a window old. 0 until a byte has moved.
-=======
     // How long the peer may take nothing: the stall time, plus what it
     // needs, at the average pace it has kept from the start until now, to
     // read what its system may still hold (at most MaxGraceMs more). A
@@ -53,8 +48,9 @@ public:
     // stall time alone.
     qint64 QuietAllowedMs(qint64 nowMs) const;
     bool Stalled(qint64 nowMs) const { return IdleMs(nowMs) >= QuietAllowedMs(nowMs); }
-    // Bytes per second over the last window; 0 until a byte has moved.
->>>>>>> limits
+    // Bytes per second over about the window that ends at nowMs (or since
+    // the start, when that is nearer): a transfer that stops shows 0 once
+    // its last bytes are a window old. 0 until a byte has moved.
     int BytesPerSecond(qint64 nowMs) const;
     // Bytes that drain in about the given time at the current speed,
     // between minimum and maximum; maximum until a second has been seen.

@@ -118,7 +118,7 @@ bool DownloadThread::DownloadLoop()
     TransferPacer pacer(limit, [this] { return AskedToExit(); });
     pacer.Start(transferQueueManager ? transferQueueManager->GetDownloadSpeed() : 0);
     m_clock.start();
-    m_meter.Start(0, m_offset);
+    m_meter.Start(0, m_offset, NoDataTimeoutMs);
 
     std::vector<char> buffer(size_t(TransferPacer::MaxChunk + ChunkSize));
     // Received bytes not yet written: less than a piece, unless the file
