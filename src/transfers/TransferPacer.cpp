@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
-#include <limits>
 #include <utility>
 
 #include "SpeedLimit.h"
@@ -37,13 +36,6 @@ void TransferPacer::Start(qint32 totalLimit)
     m_previousLimit = totalLimit;
     m_owed = 0;
     m_stepStartUs = m_clock.nowUs();
-    RestartMeasurement();
-}
-
-void TransferPacer::RestartMeasurement()
-{
-    m_measurementStartUs = m_clock.nowUs();
-    m_measuredBytes = 0;
 }
 
 qint32 TransferPacer::CurrentLimit() const
@@ -61,7 +53,6 @@ bool TransferPacer::Pace()
             m_owed = 0;
             m_stepStartUs = m_clock.nowUs();
         }
-        RestartMeasurement();
     }
     if (limit == 0) {
         m_previousLimit = 0;
@@ -101,7 +92,6 @@ bool TransferPacer::Pace()
         allowanceFromUs = nowUs;
         due = unpaid;
         limit = current;
-        RestartMeasurement();
         if (limit == 0) {
             m_owed = 0;
             m_previousLimit = 0;
@@ -144,13 +134,4 @@ void TransferPacer::PassOn()
 void TransferPacer::Moved(qint64 bytes)
 {
     m_owed += bytes;
-    m_measuredBytes += bytes;
-}
-
-int TransferPacer::BytesPerSecond() const
-{
-    const qint64 ms = (m_clock.nowUs() - m_measurementStartUs) / 1000;
-    if (ms <= 0)
-        return 0;
-    return int(std::min<qint64>(m_measuredBytes * 1000 / ms, std::numeric_limits<int>::max()));
 }

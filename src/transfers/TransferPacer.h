@@ -5,13 +5,11 @@
 
 class SpeedLimit;
 
-// The pacing and the speed measurement of one transfer thread, kept on that
-// thread. Before each chunk Pace() sleeps off the bytes moved since the last
-// step at the thread's share of its direction's limit, taking spare bytes
-// from the direction's pool first and giving back what it was allowed but
-// did not use. While the thread waits on its peer, PassOn() gives the
-// others that time's allowance as it passes, so a slow peer's share is
-// theirs at once and no transfer saves more than the pool's cap for later.
+// The pacing of one transfer thread, kept on that thread. Before each chunk Pace() sleeps off the bytes moved since the
+// last step at the thread's share of its direction's limit, taking spare bytes from the direction's pool first and
+// giving back what it was allowed but did not use. While the thread waits on its peer, PassOn() gives the others that
+// time's allowance as it passes, so a slow peer's share is theirs at once and no transfer saves more than the pool's
+// cap for later.
 class TransferPacer
 {
 public:
@@ -38,7 +36,7 @@ public:
     // sleep slices.
     TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit, Clock clock = SystemClock());
 
-    // Starts the pacing clock and the speed measurement; the limit of the
+    // Starts the pacing clock; the limit of the
     // "previous chunk" is the direction's total limit.
     void Start(qint32 totalLimit);
     // False when the thread was asked to exit while it slept.
@@ -51,8 +49,6 @@ public:
     // The most to move before the next Pace, for the limit it applied.
     qint64 ChunkBytes() const;
 
-    // Bytes per second since the measurement started.
-    int BytesPerSecond() const;
     qint64 Owed() const { return m_owed; }
     qint32 PreviousLimit() const { return m_previousLimit; }
     // The share in force now, in KiB/s; 0 without a limit.
@@ -60,7 +56,6 @@ public:
 
 private:
     qint32 CurrentLimit() const;
-    void RestartMeasurement();
 
     SpeedLimit* m_limit;
     std::function<bool()> m_askedToExit;
@@ -69,6 +64,4 @@ private:
     qint64 m_owed = 0;
     // When the pacing clock was last restarted: the end of the last step.
     qint64 m_stepStartUs = 0;
-    qint64 m_measurementStartUs = 0;
-    qint64 m_measuredBytes = 0;
 };
