@@ -12,6 +12,7 @@ private slots:
     void theCapLeavesAReserveUnderTheOpenFilesLimit();
     void onlyMessageConnectionsAreIdleOrMakeRoom();
     void connectionsBeingOpenedAreBoundedInAllAndPerAddress();
+    void whatMovesIsActivityWhatWeQueueIsNot();
 };
 
 void TestPeerConnectionPolicy::theCapLeavesAReserveUnderTheOpenFilesLimit()
@@ -84,6 +85,35 @@ void TestPeerConnectionPolicy::connectionsBeingOpenedAreBoundedInAllAndPerAddres
     // An IPv4 peer on a dual-stack port is the same address.
     QCOMPARE(PeerConnectionPolicy::AddressOf(QHostAddress("::ffff:10.0.0.2")), QString("10.0.0.2"));
     QCOMPARE(PeerConnectionPolicy::AddressOf(QHostAddress("2001:db8::1")), QString("2001:db8::1"));
+}
+
+void TestPeerConnectionPolicy::whatMovesIsActivityWhatWeQueueIsNot()
+{
+    const qint64 stall = PeerConnectionPolicy::StallTime;
+    PeerConnectionPolicy policy({8, 4, 4});
+    QObject a, b;
+    policy.Named(&a, 0);
+    policy.Named(&b, 0);
+    // Our answers queued for a: not activity, and a stall from then on that
+    // a's talking does not end; its taking them does.
+    policy.Queued(&a, 10);
+    policy.MessagePassed(&b, 5);
+    QCOMPARE(policy.LongestIdle(), &a);
+    policy.MessagePassed(&a, 20);
+    QCOMPARE(policy.NotTakingFor(&a, 10 + stall), stall);
+    QCOMPARE(policy.StalledAt(10 + stall), std::vector<QObject*>{&a});
+    policy.Taken(&a, 30, true);
+    QVERIFY(policy.StalledAt(29 + stall).empty());
+    QCOMPARE(policy.StalledAt(30 + stall), std::vector<QObject*>{&a});
+    policy.Taken(&a, 40, false);
+    QVERIFY(policy.StalledAt(40 + 2 * stall).empty());
+    QCOMPARE(policy.NotTakingFor(&a, 40 + 2 * stall), 0);
+    QCOMPARE(policy.LongestIdle(), &b);
+    // Reading resumed after a wait counts for silence, not for idleness.
+    QCOMPARE(policy.SilentFor(&b, 100), 95);
+    policy.ReadingResumed(&b, 100);
+    QCOMPARE(policy.SilentFor(&b, 100), 0);
+    QCOMPARE(policy.LongestIdle(), &b);
 }
 
 QTEST_GUILESS_MAIN(TestPeerConnectionPolicy)
