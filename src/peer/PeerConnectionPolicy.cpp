@@ -50,7 +50,7 @@ void PeerConnectionPolicy::Named(QObject* connection, qint64 now)
         it = m_records.emplace(connection, Record{Stage::Messages, QString(), now, m_sequence++}).first;
     LeaveOpening(it->second);
     it->second.stage = Stage::Messages;
-    it->second.lastActive = it->second.lastArrived = it->second.lastTaken = now;
+    it->second.lastMessage = it->second.lastArrived = it->second.lastTaken = now;
 }
 
 PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* connection)
@@ -62,7 +62,7 @@ PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* conne
 void PeerConnectionPolicy::MessagePassed(QObject* connection, qint64 now)
 {
     if (Record* record = MessageRecord(connection)) {
-        record->lastActive = std::max(record->lastActive, now);
+        record->lastMessage = std::max(record->lastMessage, now);
         record->lastArrived = std::max(record->lastArrived, now);
     }
 }
@@ -76,7 +76,7 @@ void PeerConnectionPolicy::ReadingResumed(QObject* connection, qint64 now)
 void PeerConnectionPolicy::Taken(QObject* connection, qint64 now, bool moreWait)
 {
     if (Record* record = MessageRecord(connection)) {
-        record->lastActive = std::max(record->lastActive, now);
+        record->lastMessage = std::max(record->lastMessage, now);
         record->lastTaken = std::max(record->lastTaken, now);
         record->writesWait = moreWait;
     }
@@ -123,8 +123,8 @@ QObject* PeerConnectionPolicy::LongestIdle() const
         const Record& record = entry.second;
         if (record.stage != Stage::Messages)
             continue;
-        if (!best || record.lastActive < best->lastActive ||
-            (record.lastActive == best->lastActive && record.sequence < best->sequence)) {
+        if (!best || record.lastMessage < best->lastMessage ||
+            (record.lastMessage == best->lastMessage && record.sequence < best->sequence)) {
             best = &record;
             found = entry.first;
         }
@@ -148,7 +148,7 @@ std::vector<QObject*> PeerConnectionPolicy::IdleAt(qint64 now) const
 {
     std::vector<QObject*> idle;
     for (const auto& entry : m_records)
-        if (entry.second.stage == Stage::Messages && now - entry.second.lastActive >= IdleTime)
+        if (entry.second.stage == Stage::Messages && now - entry.second.lastMessage >= IdleTime)
             idle.push_back(entry.first);
     return idle;
 }

@@ -120,7 +120,8 @@ private:
     {
         Stage stage;
         QString address;
-        qint64 lastActive;
+        // Its last activity, a whole message or progress (see above).
+        qint64 lastMessage;
         // Breaks ties in arrival order.
         quint64 sequence;
         // Since when the peer has sent nothing, and has taken none of ours.
