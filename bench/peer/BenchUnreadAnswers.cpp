@@ -21,7 +21,6 @@
 // Every socket is on 127.0.0.1 and every wait has a deadline.
 #include <QApplication>
 #include <QEventLoop>
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -34,10 +33,8 @@
 #include "FakeWire.h"
 #include "FloodPeer.h"
 #include "PeerMessenger.h"
-#include "Settings.h"
 #include "StallProbe.h"
-#include "ViewFixture.h"
-#include "users/UserListForm.h"
+#include "UsersPageClient.h"
 
 namespace {
 const int PictureBytes = 5 * 1000 * 1000;
@@ -140,15 +137,9 @@ class Bench
 public:
     bool Start()
     {
-        m_page = new UserListForm;
-        m_fixture.AddPage(m_page, "Users");
-        m_page->Init();
-        if (!m_fixture.Start("me"))
+        if (!m_client.Start(PictureBytes))
             return false;
-        QByteArray picture(PictureBytes, Qt::Uninitialized);
-        QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(picture.data()), PictureBytes / 4);
-        SetSetting("user_picture_file", m_fixture.WriteFile("me.jpg", picture));
-        m_other = m_fixture.LinkedPeer("bob");
+        m_other = m_client.fixture.LinkedPeer("bob");
         return m_other != nullptr;
     }
 
@@ -183,7 +174,7 @@ public:
         QThread thread;
         peer->moveToThread(&thread);
         thread.start();
-        PeerMessenger* messenger = m_fixture.net.peer;
+        PeerMessenger* messenger = m_client.fixture.net.peer;
         const quint16 port = messenger->ListeningPort();
         QMetaObject::invokeMethod(peer, [peer, port] { peer->Connect(port, ReceiveBuffer); });
         if (RunUntil([&] { return messenger->MessageConnectionCount(name) == 1; }, 10000)) {
@@ -221,7 +212,7 @@ public:
     CrowdRun Crowd(int names)
     {
         CrowdRun run;
-        PeerMessenger* messenger = m_fixture.net.peer;
+        PeerMessenger* messenger = m_client.fixture.net.peer;
         int handled = 0;
         const QMetaObject::Connection last =
             QObject::connect(messenger, &PeerMessenger::UploadPlaceInLineRequested,
@@ -265,8 +256,7 @@ public:
     }
 
 private:
-    ViewFixture m_fixture;
-    UserListForm* m_page = nullptr;
+    UsersPageClient m_client;
     FakePeerLink* m_other = nullptr;
 };
 } // namespace

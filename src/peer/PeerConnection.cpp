@@ -56,8 +56,19 @@ void PeerConnection::Setup()
     connect(m_socket, &QTcpSocket::readyRead, this, &PeerConnection::OnReadyRead);
     connect(m_socket, &QTcpSocket::errorOccurred, this, &PeerConnection::OnSocketError);
     connect(m_socket, &QTcpSocket::disconnected, this, &PeerConnection::OnSocketDisconnected);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &PeerConnection::OnBytesWritten);
+}
+
+void PeerConnection::OnBytesWritten()
+{
     // Answers written give their part of the shared total back at once.
-    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] { m_unwritten.Drain(UnwrittenBytes()); });
+    m_unwritten.Drain(UnwrittenBytes());
+    const qint64 passed = m_unwritten.Passed(UnwrittenBytes());
+    if (m_unwritten.MessagesPassed() != m_messagesMark || passed - m_takenMark >= ProgressBytes) {
+        m_messagesMark = m_unwritten.MessagesPassed();
+        m_takenMark = passed;
+        emit Taken();
+    }
 }
 
 void PeerConnection::Open(const QHostAddress& address, quint16 port)
@@ -68,8 +79,34 @@ void PeerConnection::Open(const QHostAddress& address, quint16 port)
 void PeerConnection::SetSharedAllowances(std::shared_ptr<SharedAllowance> largeMessages,
                                          std::shared_ptr<SharedAllowance> answers)
 {
-    m_largeMessage = SharedAllowance::Share(std::move(largeMessages));
-    m_unwritten.CountAnswersIn(SharedAllowance::Share(std::move(answers)));
+    m_largeMessage = SharedAllowance::Share(std::move(largeMessages), m_owner);
+    m_answersRoom = answers;
+    m_unwritten.CountAnswersIn(SharedAllowance::Share(std::move(answers), m_owner));
+}
+
+void PeerConnection::SetRoomOwner(const SharedAllowance::Owner& owner)
+{
+    m_owner = owner;
+    m_largeMessage.SetOwner(owner);
+    m_unwritten.SetOwner(owner);
+    for (auto& claim : m_questionClaims)
+        claim.second.SetOwner(owner);
+}
+
+SharedAllowance::Share& PeerConnection::QuestionClaim(quint32 questionCode)
+{
+    auto claim = m_questionClaims.find(questionCode);
+    if (claim == m_questionClaims.end())
+        claim = m_questionClaims.emplace(questionCode, SharedAllowance::Share(m_answersRoom, m_owner)).first;
+    return claim->second;
+}
+
+void PeerConnection::Reconsider()
+{
+    if (m_held.empty())
+        return;
+    m_reconsider = true;
+    QueueContinuation();
 }
 
 QString PeerConnection::PeerAddressText() const
@@ -118,11 +155,19 @@ void PeerConnection::SendRelayAnswer(quint32 connectionToken)
 void PeerConnection::SendMessage(const QByteArray& message)
 {
     Write(Framed(message), message.size() >= 4 ? LittleEndian32(message) : WriteBacklog::NotAMessage);
+    // What the system takes at once is gone: what waits behind the message
+    // actually being written is then what the socket still holds.
+    if (m_socket && m_state != State::Finished && m_socket->isOpen()) {
+        m_flushing = true;
+        m_socket->flush();
+        m_flushing = false;
+    }
 }
 
 void PeerConnection::Write(QByteArray bytes, quint32 code)
 {
-    if (!m_socket || m_state == State::Finished)
+    // A write that failed closed the socket; its end is told soon.
+    if (!m_socket || m_state == State::Finished || !m_socket->isOpen())
         return;
     if (m_obfuscated)
         m_out.Transform(bytes);
@@ -148,6 +193,7 @@ QTcpSocket* PeerConnection::HandOver()
     m_state = State::Finished;
     m_largeMessage.Release();
     m_unwritten.Clear();
+    m_questionClaims.clear();
     if (socket) {
         socket->disconnect(this);
         socket->setParent(nullptr);
@@ -162,6 +208,7 @@ void PeerConnection::Drop()
     m_state = State::Finished;
     m_largeMessage.Release();
     m_unwritten.Clear();
+    m_questionClaims.clear();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
@@ -200,6 +247,11 @@ void PeerConnection::OnReadyRead()
         if (m_state == State::Open && TurnBudget::Exhausted()) {
             QueueContinuation();
             return;
+        }
+        if (m_reconsider) {
+            m_reconsider = false;
+            if (DeliverHeld())
+                continue;
         }
         const bool message = m_state == State::Open;
         if (!Step())
@@ -240,6 +292,12 @@ void PeerConnection::OnSocketError()
 {
     if (m_state == State::Finished || !m_socket)
         return;
+    // A write that fails inside SendMessage is told after the sender has
+    // returned, as any other end is.
+    if (m_flushing) {
+        QMetaObject::invokeMethod(this, &PeerConnection::OnSocketError, Qt::QueuedConnection);
+        return;
+    }
     // What arrived before the other side closed still counts.
     if (m_state != State::Connecting)
         Close(m_socket->errorString());
@@ -249,6 +307,10 @@ void PeerConnection::OnSocketError()
 
 void PeerConnection::OnSocketDisconnected()
 {
+    if (m_flushing) {
+        QMetaObject::invokeMethod(this, &PeerConnection::OnSocketDisconnected, Qt::QueuedConnection);
+        return;
+    }
     Close("closed by the other side");
 }
 
@@ -267,12 +329,19 @@ void PeerConnection::PullWhatFits(quint32 maxFrameLength)
     // A frame at the head longer than the backlog is read on beyond it only
     // once the room all connections share for that has granted the rest;
     // until then TCP holds the peer back.
-    Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, 0));
-    const qint64 beyond = m_buffer.size() < MaxBacklog ? 0
-                                                       : ReadBacklog::HeadBeyond(m_buffer.constData(), m_buffer.size(),
-                                                                                 MaxBacklog, maxFrameLength);
-    if (beyond > 0 && m_largeMessage.Claim(beyond, [this] { QueueContinuation(); }))
-        Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, MaxBacklog, maxFrameLength));
+    // Questions waiting for the gate count as read and not yet handled.
+    const qint64 limit = MaxBacklog - m_heldBytes;
+    if (limit <= 0)
+        return;
+    Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, limit, 0));
+    const qint64 beyond = m_buffer.size() < limit
+                              ? 0
+                              : ReadBacklog::HeadBeyond(m_buffer.constData(), m_buffer.size(), limit, maxFrameLength);
+    if (beyond > 0 && m_largeMessage.Claim(beyond, [this] {
+            emit RoomGranted();
+            QueueContinuation();
+        }))
+        Append(ReadBacklog::ReadWhatFits(m_socket, m_buffer, limit, maxFrameLength));
 }
 
 void PeerConnection::Append(QByteArray bytes)
@@ -282,6 +351,13 @@ void PeerConnection::Append(QByteArray bytes)
     if (m_obfuscated)
         m_in.Transform(bytes);
     m_buffer.append(bytes);
+    if (m_state == State::Open) {
+        m_arrivedSinceMark += bytes.size();
+        if (m_arrivedSinceMark >= ProgressBytes) {
+            m_arrivedSinceMark = 0;
+            emit Arrived();
+        }
+    }
 }
 
 qint64 PeerConnection::Available() const
@@ -327,9 +403,33 @@ bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray&
         return false;
     Take(4);
     frame = Take(length);
-    if (m_largeMessage.Held() > 0)
-        m_largeMessage.Release();
     return true;
+}
+
+void PeerConnection::ReleaseLargeMessageRoom()
+{
+    if (m_largeMessage.Held() > 0 && m_heldBytes <= MaxBacklog)
+        m_largeMessage.Release();
+}
+
+bool PeerConnection::DeliverHeld()
+{
+    QPointer<PeerConnection> self(this);
+    bool delivered = false;
+    for (size_t i = 0; i < m_held.size() && m_state == State::Open;) {
+        if (!m_gate || m_gate(m_held[i].first, m_held[i].second.size())) {
+            const std::pair<quint32, QByteArray> message = std::move(m_held[i]);
+            m_held.erase(m_held.begin() + i);
+            m_heldBytes -= 4 + message.second.size();
+            delivered = true;
+            emit MessageReceived(message.first, message.second.mid(4));
+            if (!self)
+                return true;
+        } else
+            ++i;
+    }
+    ReleaseLargeMessageRoom();
+    return delivered;
 }
 
 bool PeerConnection::Step()
@@ -379,7 +479,15 @@ bool PeerConnection::Step()
         QByteArray frame;
         if (!TakeFrame(4, PeerMessages::MaxFrameLength, frame))
             return false;
-        emit MessageReceived(LittleEndian32(frame.left(4)), frame.mid(4));
+        const quint32 code = LittleEndian32(frame.left(4));
+        if (m_gate && PeerMessages::IsQuestion(code) && !m_gate(code, frame.size())) {
+            m_heldBytes += 4 + frame.size();
+            m_held.emplace_back(code, std::move(frame));
+            ReleaseLargeMessageRoom();
+            return true;
+        }
+        ReleaseLargeMessageRoom();
+        emit MessageReceived(code, frame.mid(4));
         return true;
     }
     default:

@@ -5,8 +5,11 @@
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
+#include <utility>
 
 #include "Obfuscator.h"
 #include "ReadBacklog.h"
@@ -56,8 +59,15 @@ public:
     static constexpr qint64 MaxBacklog = ReadBacklog::MaxBacklog;
     static constexpr qint64 SocketBufferLimit = ReadBacklog::SocketBufferLimit;
     static constexpr qint64 MaxUnreadBytes = ReadBacklog::MaxUnreadBytes;
+    // Moving this much of a message either way tells that the other side
+    // keeps up, as a whole message does.
+    static constexpr qint64 ProgressBytes = 16 * 1024;
 
     typedef std::function<qint64()> Clock;
+    // Whether a question (PeerMessages::IsQuestion) of size bytes (code and
+    // body) may be handled now; one that may not waits among the bytes read
+    // and not yet handled until Reconsider, while other messages go on.
+    typedef std::function<bool(quint32 code, qint64 size)> Gate;
 
     // An accepted connection, already up.
     PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent);
@@ -70,6 +80,17 @@ public:
     // than the backlog read beyond it, and our answers waiting to be
     // written. Without them this connection counts against nothing.
     void SetSharedAllowances(std::shared_ptr<SharedAllowance> largeMessages, std::shared_ptr<SharedAllowance> answers);
+    // Whom what it holds of those counts for, once the peer is named.
+    void SetRoomOwner(const SharedAllowance::Owner& owner);
+    const SharedAllowance::Owner& RoomOwner() const { return m_owner; }
+    // Room claimed in what all answers share for the answer to a question
+    // of that code, still to be built; it goes with the connection.
+    SharedAllowance::Share& QuestionClaim(quint32 questionCode);
+    qint64 LargeMessageHeld() const { return m_largeMessage.Held(); }
+
+    void SetGate(Gate gate) { m_gate = std::move(gate); }
+    // Asks the gate again about the questions waiting, in order, soon.
+    void Reconsider();
 
     Origin GetOrigin() const { return m_origin; }
     State GetState() const { return m_state; }
@@ -91,8 +112,9 @@ public:
     QString user;
     QString type;
     quint32 token = 0;
-    // Our answers dropped since the peer last had room for one.
-    int droppedAnswers = 0;
+    // Whether questions wait because the peer leaves our answers unread;
+    // told once a stretch.
+    bool backedUp = false;
 
     void SendGreeting(const QString& ownName, const QString& connectionType, quint32 connectionToken);
     void SendRelayAnswer(quint32 connectionToken);
@@ -116,6 +138,12 @@ signals:
     void OpeningReceived(quint8 kind, QString name, QString connectionType, quint32 connectionToken);
     void FileTokenReceived(quint32 fileToken);
     void MessageReceived(quint32 code, QByteArray body);
+    // Another ProgressBytes of what the peer sends arrived.
+    void Arrived();
+    // The system took a whole message of ours, or ProgressBytes of one.
+    void Taken();
+    // Room for the large message at the head was granted after a wait.
+    void RoomGranted();
     // The connection ended by itself: refused, closed by the other side,
     // broken, or a frame that cannot be read. Sent once.
     void Ended(QString reason);
@@ -129,6 +157,12 @@ private slots:
 private:
     void Setup();
     void Write(QByteArray bytes, quint32 code);
+    void OnBytesWritten();
+    // Hands the questions the gate now lets through on; true if any went.
+    bool DeliverHeld();
+    // The room for a large message goes once the frames it held are
+    // handled (a held question keeps it).
+    void ReleaseLargeMessageRoom();
     bool Step();
     // Obfuscated bytes must all be decoded in order, and a message
     // connection keeps nothing back for anyone: both read ahead into the
@@ -161,6 +195,20 @@ private:
     WriteBacklog m_unwritten;
     // Held for the message at the head while it is read beyond the backlog.
     SharedAllowance::Share m_largeMessage;
+    std::shared_ptr<SharedAllowance> m_answersRoom;
+    SharedAllowance::Owner m_owner;
+    std::map<quint32, SharedAllowance::Share> m_questionClaims;
+    Gate m_gate;
+    // Questions read and waiting for the gate, with their codes; counted in
+    // the read backlog.
+    std::deque<std::pair<quint32, QByteArray>> m_held;
+    qint64 m_heldBytes = 0;
+    bool m_reconsider = false;
+    bool m_flushing = false;
+    // Where the last progress was told, in bytes and messages.
+    qint64 m_arrivedSinceMark = 0;
+    qint64 m_takenMark = 0;
+    quint64 m_messagesMark = 0;
     // Decoded or pulled bytes; the first m_taken of them are used up.
     QByteArray m_buffer;
     int m_taken = 0;

@@ -50,14 +50,45 @@ void PeerConnectionPolicy::Named(QObject* connection, qint64 now)
         it = m_records.emplace(connection, Record{Stage::Messages, QString(), now, m_sequence++}).first;
     LeaveOpening(it->second);
     it->second.stage = Stage::Messages;
-    it->second.lastMessage = now;
+    it->second.lastMessage = it->second.lastArrived = it->second.lastTaken = now;
+}
+
+PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* connection)
+{
+    auto it = m_records.find(connection);
+    return it != m_records.end() && it->second.stage == Stage::Messages ? &it->second : nullptr;
 }
 
 void PeerConnectionPolicy::MessagePassed(QObject* connection, qint64 now)
 {
-    auto it = m_records.find(connection);
-    if (it != m_records.end() && it->second.stage == Stage::Messages)
-        it->second.lastMessage = std::max(it->second.lastMessage, now);
+    if (Record* record = MessageRecord(connection)) {
+        record->lastMessage = std::max(record->lastMessage, now);
+        record->lastArrived = std::max(record->lastArrived, now);
+    }
+}
+
+void PeerConnectionPolicy::ReadingResumed(QObject* connection, qint64 now)
+{
+    if (Record* record = MessageRecord(connection))
+        record->lastArrived = std::max(record->lastArrived, now);
+}
+
+void PeerConnectionPolicy::Taken(QObject* connection, qint64 now, bool moreWait)
+{
+    if (Record* record = MessageRecord(connection)) {
+        record->lastMessage = std::max(record->lastMessage, now);
+        record->lastTaken = std::max(record->lastTaken, now);
+        record->writesWait = moreWait;
+    }
+}
+
+void PeerConnectionPolicy::Queued(QObject* connection, qint64 now)
+{
+    Record* record = MessageRecord(connection);
+    if (record && !record->writesWait) {
+        record->writesWait = true;
+        record->lastTaken = std::max(record->lastTaken, now);
+    }
 }
 
 void PeerConnectionPolicy::Remove(QObject* connection)
@@ -161,4 +192,28 @@ std::vector<QObject*> PeerConnectionPolicy::IdleAt(qint64 now) const
         if (entry.second.stage == Stage::Messages && now - entry.second.lastMessage >= IdleTime)
             idle.push_back(entry.first);
     return idle;
+}
+
+std::vector<QObject*> PeerConnectionPolicy::StalledAt(qint64 now) const
+{
+    std::vector<QObject*> stalled;
+    for (const auto& entry : m_records)
+        if (entry.second.stage == Stage::Messages && entry.second.writesWait &&
+            now - entry.second.lastTaken >= StallTime)
+            stalled.push_back(entry.first);
+    return stalled;
+}
+
+qint64 PeerConnectionPolicy::SilentFor(QObject* connection, qint64 now) const
+{
+    auto it = m_records.find(connection);
+    return it != m_records.end() && it->second.stage == Stage::Messages ? now - it->second.lastArrived : 0;
+}
+
+qint64 PeerConnectionPolicy::NotTakingFor(QObject* connection, qint64 now) const
+{
+    auto it = m_records.find(connection);
+    return it != m_records.end() && it->second.stage == Stage::Messages && it->second.writesWait
+               ? now - it->second.lastTaken
+               : 0;
 }

@@ -13,16 +13,21 @@ class QObject;
 // hold. It keeps the books of every connection peer messaging holds and
 // names the ones to close; PeerMessenger closes them. The rules:
 // - all of them together stay under a cap well below the open-files limit,
-//   and at the cap the message connection that has passed no whole message
-//   for the longest is closed to make room;
+//   and at the cap the message connection idle longest is closed to make
+//   room;
 // - connections being opened (before their opening frame names them, or a
 //   file connection before its token) are bounded in all, the address
 //   holding the most giving up its oldest first; and those of an address
 //   that stay silent past OpeningGrace are bounded per address, the one
 //   silent longest going first, so that a crowd behind one address that
 //   sends its openings at once is never turned away for it;
-// - a message connection that passes no whole message within IdleTime is
-//   idle, however many bytes of an unfinished one it trickles.
+// - a message connection is active when a whole message arrives, when
+//   ProgressBytes more of an unfinished one arrive, or when the system
+//   takes a whole message of ours or ProgressBytes of one; one not active
+//   within IdleTime is idle. A message at an honest pace keeps it; a
+//   trickle does not, nor does what we merely queue for the peer;
+// - a message connection whose peer takes none of what waits for it for
+//   StallTime is stalled.
 class PeerConnectionPolicy
 {
 public:
@@ -45,6 +50,7 @@ public:
     // it counts as silent: a peer sends it as soon as it is connected, and
     // a slow link or a busy loop here takes well under this to bring it.
     static constexpr qint64 OpeningGrace = 10000;
+    static constexpr qint64 StallTime = 60000;
 
     struct Limits
     {
@@ -76,8 +82,17 @@ public:
     void AddOutgoing(QObject* connection, qint64 now);
     // Now a message connection: its idle time starts.
     void Named(QObject* connection, qint64 now);
-    // A whole message went either way.
+    // A whole message arrived, or ProgressBytes more of one.
     void MessagePassed(QObject* connection, qint64 now);
+    // Reading resumes after a wait for room: the peer's silence counts from
+    // now.
+    void ReadingResumed(QObject* connection, qint64 now);
+    // The system took our bytes (a whole message or ProgressBytes); whether
+    // more still wait.
+    void Taken(QObject* connection, qint64 now, bool moreWait);
+    // We handed the connection bytes and some wait: the peer's not taking
+    // them counts from now, unless it already did.
+    void Queued(QObject* connection, qint64 now);
     void Remove(QObject* connection);
 
     // Whether fewer than openingPerAddress are being opened with address,
@@ -101,6 +116,12 @@ public:
     bool AddedBefore(QObject* a, QObject* b) const;
     // The message connections idle at now.
     std::vector<QObject*> IdleAt(qint64 now) const;
+    // The message connections stalled at now (StallTime).
+    std::vector<QObject*> StalledAt(qint64 now) const;
+    // How long a message connection has passed nothing of the peer's, and
+    // has taken none of ours while some wait (0 when none wait).
+    qint64 SilentFor(QObject* connection, qint64 now) const;
+    qint64 NotTakingFor(QObject* connection, qint64 now) const;
 
     int Count() const { return int(m_records.size()); }
     int OpeningCount() const { return m_opening; }
@@ -116,10 +137,16 @@ private:
     {
         Stage stage;
         QString address;
+        // Its last activity, a whole message or progress (see above).
         qint64 lastMessage;
         // Breaks ties in arrival order.
         quint64 sequence;
+        // Since when the peer has sent nothing, and has taken none of ours.
+        qint64 lastArrived = 0;
+        qint64 lastTaken = 0;
+        bool writesWait = false;
     };
+    Record* MessageRecord(QObject* connection);
     // Takes it off the opening counts; the caller sets its new stage.
     void LeaveOpening(const Record& record);
 

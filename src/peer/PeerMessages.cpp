@@ -456,6 +456,21 @@ bool PeerMessages::IsAnswer(quint32 code)
     }
 }
 
+bool PeerMessages::IsQuestion(quint32 code)
+{
+    switch (code) {
+    case SharedFileListRequest:
+    case UserInfoRequest:
+    case FolderContentsRequest:
+    case TransferRequest:
+    case QueueUpload:
+    case PlaceInLineRequest:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::string PeerMessages::Utf8(const QString& text)
 {
     return text.toUtf8().toStdString();

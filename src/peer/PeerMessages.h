@@ -105,6 +105,10 @@ public:
     // question, a transfer or queue request, a search): what waits unread
     // of these is bounded, while our own requests always go.
     static bool IsAnswer(quint32 code);
+    // Whether a peer's message of that code may make us answer (a question,
+    // a transfer or queue request): handled only while our answers to that
+    // peer have room.
+    static bool IsQuestion(quint32 code);
 
     // Inflates a zlib stream, stopping as soon as the output would pass
     // limit bytes. A stream that does not end within the input is Corrupt.

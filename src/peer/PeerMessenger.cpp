@@ -6,7 +6,9 @@
 #include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
+#include <algorithm>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -44,9 +46,16 @@ PeerMessenger::PeerMessenger(QObject* parent)
     : QObject(parent), m_listener(new QTcpServer(this)), m_obfuscatedListener(new QTcpServer(this)),
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }), m_inflateLimit(PeerMessages::InflateLimit),
       m_largeMessages(std::make_shared<SharedAllowance>(LargeMessageAllowance)),
-      m_answers(std::make_shared<SharedAllowance>(AnswerAllowance))
+      m_answers(std::make_shared<SharedAllowance>(AnswerAllowance)), m_roomCheck(new QTimer(this))
 {
     peerMessenger = this;
+    m_roomCheck->setInterval(1000);
+    connect(m_roomCheck, &QTimer::timeout, this, &PeerMessenger::CheckRooms);
+    for (SharedAllowance* room : {m_largeMessages.get(), m_answers.get()})
+        room->OnWaiting([this] {
+            if (!m_roomCheck->isActive())
+                m_roomCheck->start();
+        });
     DeclareTypes();
     m_searchResults = new SearchResultIntake(this);
     connect(m_searchResults, &SearchResultIntake::Results, this, &PeerMessenger::SearchResults);
@@ -205,10 +214,21 @@ void PeerMessenger::Watch(PeerConnection* connection)
             });
     connect(connection, &PeerConnection::FileTokenReceived, this,
             [this, connection](quint32 fileToken) { OnFileToken(connection, fileToken); });
+    connection->SetGate([this, connection](quint32 code, qint64 size) { return MayHandle(connection, code, size); });
     connect(connection, &PeerConnection::MessageReceived, this, [this, connection](quint32 code, QByteArray body) {
         m_connectionPolicy.MessagePassed(connection, m_clock());
         OnMessage(connection, code, body);
+        // What was claimed for an answer built at once is the answer's now,
+        // or was not needed; a share list's stays until the list is sent.
+        if (connection->GetState() == PeerConnection::State::Open && PeerMessages::IsQuestion(code) &&
+            code != PeerMessages::SharedFileListRequest)
+            connection->QuestionClaim(code).Release();
     });
+    connect(connection, &PeerConnection::Arrived, this,
+            [this, connection] { m_connectionPolicy.MessagePassed(connection, m_clock()); });
+    connect(connection, &PeerConnection::RoomGranted, this,
+            [this, connection] { m_connectionPolicy.ReadingResumed(connection, m_clock()); });
+    connect(connection, &PeerConnection::Taken, this, [this, connection] { OnTaken(connection); });
     connect(connection, &PeerConnection::Ended, this,
             [this, connection](QString reason) { OnConnectionEnded(connection, reason); });
     if (connection->GetOrigin() == PeerConnection::Origin::Direct)
@@ -228,87 +248,31 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
     const QByteArray bytes = message.GetBytes();
     PeerConnection* connection = LatestMessageConnection(user);
     const quint32 code = bytes.size() >= 4 ? qFromLittleEndian<quint32>(bytes.constData()) : 0;
-    const bool answer = PeerMessages::IsAnswer(code);
-    if (answer && !AnswerFits(connection, user, code, bytes.size()))
+    if (code == PeerMessages::FileSearchResult && !SearchReplyFits(connection, user, bytes.size()))
         return;
+    if (code == PeerMessages::SharedFileList || code == PeerMessages::UserInfoReply ||
+        code == PeerMessages::FolderContents)
+        m_answerSizes[code] = 4 + bytes.size();
     if (connection) {
         connection->SendMessage(bytes);
-        m_connectionPolicy.MessagePassed(connection, m_clock());
-        return;
+        if (connection->UnwrittenBytes() > 0)
+            m_connectionPolicy.Queued(connection, m_clock());
+    } else {
+        Unsent unsent{bytes, m_clock(), SharedAllowance::Share(m_answers, SharedAllowance::Owner{user, {}, 0})};
+        if (PeerMessages::IsAnswer(code))
+            unsent.answer.Add(4 + bytes.size());
+        m_unsent[user].push_back(std::move(unsent));
+        const bool forming = std::any_of(m_attempts.begin(), m_attempts.end(), [&](const auto& entry) {
+            return entry.second.user == user && entry.second.type == "P";
+        });
+        if (!forming)
+            StartAttempt(user, "P");
     }
-    Unsent unsent{bytes, m_clock(), SharedAllowance::Share(m_answers)};
-    if (answer)
-        unsent.answer.Add(4 + bytes.size());
-    m_unsent[user].push_back(std::move(unsent));
-    for (const auto& entry : m_attempts)
-        if (entry.second.user == user && entry.second.type == "P")
-            return;
-    StartAttempt(user, "P");
-}
-
-bool PeerMessenger::UserHasRoomFor(PeerConnection* connection, const QString& user, qint64 size)
-{
-    if (connection && connection->HasRoomFor(size)) {
-        if (connection->droppedAnswers > 0)
-            Log(Area, 1,
-                QString("%1 reads again; %2 answer(s) to it were dropped meanwhile")
-                    .arg(user)
-                    .arg(connection->droppedAnswers));
-        connection->droppedAnswers = 0;
-        return true;
-    }
-    if (connection) {
-        if (connection->droppedAnswers++ == 0)
-            Log(Area, 1,
-                QString("%1 leaves %2 bytes we sent it unread; dropping further answers to it until it reads")
-                    .arg(user)
-                    .arg(connection->UnwrittenBytes()));
-        return false;
-    }
-    const qint64 waiting = UnsentBytes(user);
-    if (WriteBacklog::Within(waiting, size))
-        return true;
-    Log(Area, 2,
-        QString("Dropping an answer to %1: %2 bytes already wait for a connection to it").arg(user).arg(waiting));
-    return false;
-}
-
-bool PeerMessenger::AnswerFits(PeerConnection* connection, const QString& user, quint32 code, qint64 size)
-{
-    if (!UserHasRoomFor(connection, user, size))
-        return false;
-    if (m_answers->Fits(4 + size)) {
-        m_refusedAnswers.remove(code);
-        if (m_droppedAnswers > 0)
-            Log(Area, 1, QString("Answers to peers fit again; %1 were dropped meanwhile").arg(m_droppedAnswers));
-        m_droppedAnswers = 0;
-        return true;
-    }
-    m_refusedAnswers[code] = 4 + size;
-    if (m_droppedAnswers++ == 0)
-        Log(Area, 1,
-            QString("Answers to peers already hold %1 bytes that wait to be written; dropping one of %2 bytes to %3 "
-                    "and further answers until they are read")
-                .arg(m_answers->Used())
-                .arg(size)
-                .arg(user));
-    return false;
-}
-
-bool PeerMessenger::WillAnswer(const QString& user, quint32 code)
-{
-    const quint32 answer = PeerMessages::AnswerTo(code);
-    PeerConnection* connection = answer ? LatestMessageConnection(user) : nullptr;
-    if (!connection)
-        return true;
-    // A question that names nothing has one answer: the one waiting serves,
-    // unlogged, as a flood of them would flood the log.
-    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) &&
-        connection->Waits(answer))
-        return false;
-    // Building an answer that would be dropped again is work a flood of
-    // questions could keep us at.
-    return UserHasRoomFor(connection, user, 0) && m_answers->Fits(m_refusedAnswers.value(answer));
+    // The room claimed for the share list while it was built is now the
+    // list's own.
+    if (code == PeerMessages::SharedFileList)
+        for (PeerConnection* asked : m_messageConnections.value(user))
+            asked->QuestionClaim(PeerMessages::SharedFileListRequest).Release();
 }
 
 qint64 PeerMessenger::UnsentBytes(const QString& user) const

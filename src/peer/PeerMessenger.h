@@ -24,6 +24,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 class SearchResultIntake;
 
 // Peer messaging: listens for other clients on a plain and an obfuscated
@@ -42,15 +43,29 @@ public:
     static constexpr qint64 UnsentMessageLifetime = 300000;
     static constexpr qint64 AttemptTimeout = 30000;
     static constexpr qint64 HandshakeTimeout = 30000;
-    // No whole message either way for this long closes a message connection.
+    // Nothing passing either way for this long closes a message connection
+    // (PeerConnectionPolicy says what counts), as does the peer taking
+    // none of what waits for it for StallTimeout.
     static constexpr qint64 IdleTimeout = PeerConnectionPolicy::IdleTime;
+    static constexpr qint64 StallTimeout = PeerConnectionPolicy::StallTime;
+    // A connection holding part of a shared room that moves nothing of it
+    // for this long (taking none of our answers, or sending no more of its
+    // large message) gives it back, closed, when others wait for the room.
+    static constexpr qint64 RoomStallTimeout = 10000;
+    // A question at most this long (a path, a folder name) is answered with
+    // as little; longer ones claim room for their answer like large ones.
+    // One longer than MaxQuestion names no path any system has, and is not
+    // handled.
+    static constexpr qint64 SmallQuestion = 4096;
+    static constexpr qint64 MaxQuestion = 128 * 1024;
     // Message connections kept per user; opening another closes the oldest.
     static constexpr int MaxMessageConnectionsPerUser = 8;
     // What all peers together may make us hold, beyond what each connection
     // may: the part of messages larger than a connection's read backlog
     // read beyond it (room for several of the largest share lists at
     // once), and our answers waiting to be written or for a connection
-    // (room for a dozen pictures at once).
+    // (room for a dozen pictures at once). Both are shared by name and
+    // address (SharedAllowance).
     static constexpr qint64 LargeMessageAllowance = 64 * 1024 * 1024;
     static constexpr qint64 AnswerAllowance = 64 * 1024 * 1024;
 
@@ -69,7 +84,8 @@ public:
 
     // A prepared message (code first) over the user's most recently opened
     // message connection; without one it waits while a connection forms
-    // and is dropped after UnsentMessageLifetime.
+    // and is dropped after UnsentMessageLifetime, or, when it is an answer,
+    // as soon as the connection cannot be formed.
     void SendMessage(QString user, MemStream& message);
     void SendMessageToUser(QString user, MemStream& message);
 
@@ -218,18 +234,35 @@ private:
     bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit = 0);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
     void SendToUser(const QString& user, const MemStream& message);
-    // Whether an answer of size bytes to the user keeps what waits for it,
-    // on the connection (null: none yet) or for one, within the write
-    // backlog bound (WriteBacklog); each stretch of drops is logged once.
-    bool UserHasRoomFor(PeerConnection* connection, const QString& user, qint64 size);
-    // The same, and within what all answers together may hold: the rule
-    // every answer of a code passes.
-    bool AnswerFits(PeerConnection* connection, const QString& user, quint32 code, qint64 size);
-    // Whether a peer's question is handled: not while our answer to the
-    // same question still waits for it, nor while its answers fill the
-    // bound, nor while all answers together could not take the last answer
-    // of its kind they refused.
-    bool WillAnswer(const QString& user, quint32 code);
+    // Whether search results of size bytes, which nobody waits on, are sent
+    // to the user now: within the write backlog bound of its connection
+    // (null: of what waits for one) and in turn for the room all answers
+    // share; each stretch of drops is logged once.
+    bool SearchReplyFits(PeerConnection* connection, const QString& user, qint64 size);
+    // Whether a question of size bytes that arrived on the connection is
+    // handled now: when what waits behind the message being written to its
+    // user is within the write backlog bound, and an answer that may be
+    // large has its room claimed in turn. Otherwise it waits, and the
+    // connection is asked to reconsider when either changes. A question
+    // that names nothing while its answer still waits goes on, to be
+    // answered by that one.
+    bool MayHandle(PeerConnection* connection, quint32 code, qint64 size);
+    // The room claimed for the answer to a question of that code and size
+    // before it is built: the size of the last answer of its kind (the
+    // largest message until one was sent); for a question answered with
+    // what it names, its own size and a little; 0 when that is small.
+    qint64 ExpectedAnswer(quint32 questionCode, qint64 size) const;
+    void OnTaken(PeerConnection* connection);
+    // Room taken back in either shared room for whoever waits: from
+    // connections that stalled, and in the room for large messages from
+    // names and addresses over their part (a reader of our answers that
+    // keeps up deserves them however many it asked for).
+    void CheckRooms();
+    void TakeBack(SharedAllowance& room, const QString& what, bool overPart,
+                  const std::function<bool(PeerConnection* connection)>& stalled);
+    // The answers waiting for a connection to the user go (our own requests
+    // stay); logged with why.
+    void DropUnsentAnswers(const QString& user, const QString& why);
     qint64 UnsentBytes(const QString& user) const;
     void SetUserAddress(const QString& user, const QString& address);
     QString OwnName() const;
@@ -253,11 +286,12 @@ private:
     PeerConnectionPolicy m_connectionPolicy;
     std::shared_ptr<SharedAllowance> m_largeMessages;
     std::shared_ptr<SharedAllowance> m_answers;
-    // By answer code, the size of the last answer the total refused; none
-    // of that kind is built again until that much fits.
-    QHash<quint32, qint64> m_refusedAnswers;
-    // Answers dropped since the total last had room.
-    int m_droppedAnswers = 0;
+    // By answer code, the size of the last one sent.
+    QHash<quint32, qint64> m_answerSizes;
+    // Search results dropped since they last fitted.
+    int m_droppedSearchReplies = 0;
+    // Asks CheckRooms while anyone waits for a room.
+    QTimer* m_roomCheck;
 };
 
 extern PeerMessenger* peerMessenger;

@@ -71,6 +71,9 @@ void PeerMessenger::Fail(quint32 token, const QString& why)
     if (attempt.direct)
         Discard(attempt.direct);
     Log(Area, 1, QString("Connection of type %1 to %2 failed: %3").arg(attempt.type, attempt.user, why));
+    // Nobody could take them; our own requests may still find the user.
+    if (attempt.type == "P")
+        DropUnsentAnswers(attempt.user, "no connection could be made");
     emit ConnectionToUserFailed(attempt.user, attempt.type);
 }
 
@@ -305,6 +308,9 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool asked, quint32 fil
 void PeerMessenger::AddMessageConnection(PeerConnection* connection)
 {
     const QString user = connection->user;
+    connection->SetRoomOwner(
+        SharedAllowance::Owner{user, PeerConnectionPolicy::AddressOf(QHostAddress(connection->PeerAddressText())),
+                               quint64(quintptr(connection))});
     connection->BeginMessages();
     m_connectionPolicy.Named(connection, m_clock());
     QList<PeerConnection*>& connections = m_messageConnections[user];
@@ -346,7 +352,13 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
             message.answer.Release();
             latest->SendMessage(message.message);
         }
+        if (connection->UnwrittenBytes() > 0)
+            m_connectionPolicy.Queued(connection, m_clock());
     }
+    // Questions that waited for the answers on an older connection to move
+    // may go by this one.
+    for (PeerConnection* other : m_messageConnections.value(user))
+        other->Reconsider();
 }
 
 void PeerMessenger::OnConnectionEnded(PeerConnection* connection, const QString& reason)
@@ -497,6 +509,16 @@ void PeerMessenger::OnHalfMinuteTick()
         Log(Area, 2, QString("Closing the idle connection of %1").arg(connection->user));
         Discard(connection);
     }
+    for (QObject* key : m_connectionPolicy.StalledAt(now)) {
+        auto* connection = static_cast<PeerConnection*>(key);
+        Log(Area, 1,
+            QString("Closing the connection of %1: it has taken none of the %2 bytes waiting for it for %3 s")
+                .arg(connection->user)
+                .arg(connection->UnwrittenBytes())
+                .arg(StallTimeout / 1000));
+        Discard(connection);
+    }
+    CheckRooms();
 
     for (auto user = m_greetings.begin(); user != m_greetings.end();) {
         for (auto token = user->begin(); token != user->end();)

@@ -37,8 +37,23 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 {
     QPointer<PeerConnection> guard(connection);
     const QString user = connection->user;
-    if (!WillAnswer(user, code))
+    const quint32 answer = PeerMessages::AnswerTo(code);
+    // A question that names nothing has one answer: the one waiting serves,
+    // unlogged, as a flood of them would flood the log.
+    PeerConnection* answering = LatestMessageConnection(user);
+    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) && answering &&
+        answering->Waits(answer)) {
+        connection->QuestionClaim(code).Release();
         return;
+    }
+    if (PeerMessages::IsQuestion(code) && 4 + body.size() > MaxQuestion) {
+        Log(Area, 1,
+            QString("%1 asks with a message %2 of %3 bytes, longer than any path or folder name; not answering it")
+                .arg(user)
+                .arg(code)
+                .arg(4 + body.size()));
+        return;
+    }
     bool ok = true;
     switch (code) {
     case PeerMessages::SharedFileListRequest:

@@ -1,12 +1,16 @@
 #include "SharedAllowance.h"
 
+#include <QSet>
 #include <algorithm>
 #include <utility>
-#include <vector>
 
-SharedAllowance::Share::Share(std::shared_ptr<SharedAllowance> allowance)
+SharedAllowance::Share::Share(std::shared_ptr<SharedAllowance> allowance) : Share(std::move(allowance), Owner()) {}
+
+SharedAllowance::Share::Share(std::shared_ptr<SharedAllowance> allowance, const Owner& owner)
     : m_allowance(std::move(allowance)), m_id(m_allowance ? ++m_allowance->m_lastId : 0)
 {
+    if (m_allowance)
+        m_allowance->SetOwner(m_id, owner);
 }
 
 SharedAllowance::Share::Share(Share&& other) noexcept
@@ -18,6 +22,8 @@ SharedAllowance::Share& SharedAllowance::Share::operator=(Share&& other) noexcep
 {
     if (this != &other) {
         Release();
+        if (m_allowance)
+            m_allowance->Forget(m_id);
         m_allowance = std::move(other.m_allowance);
         m_id = std::exchange(other.m_id, 0);
     }
@@ -27,11 +33,19 @@ SharedAllowance::Share& SharedAllowance::Share::operator=(Share&& other) noexcep
 SharedAllowance::Share::~Share()
 {
     Release();
+    if (m_allowance)
+        m_allowance->Forget(m_id);
 }
 
 qint64 SharedAllowance::Share::Held() const
 {
     return m_allowance ? m_allowance->Held(m_id) : 0;
+}
+
+void SharedAllowance::Share::SetOwner(const Owner& owner)
+{
+    if (m_allowance)
+        m_allowance->SetOwner(m_id, owner);
 }
 
 void SharedAllowance::Share::Add(qint64 size)
@@ -63,14 +77,16 @@ bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted)
             waiter.granted = std::move(granted);
             return false;
         }
-    if (allowance.Fits(size - held)) {
-        Add(size - held);
-        return true;
-    }
     // Holding part while waiting for the rest could leave every claimant
     // holding part and none served.
     Remove(held);
+    if (allowance.FirstInTurn(allowance.m_owners.at(m_id)) && allowance.m_used + size <= allowance.m_total) {
+        Add(size);
+        return true;
+    }
     allowance.m_waiting.push_back(Waiter{m_id, size, std::move(granted)});
+    if (allowance.m_onWaiting)
+        allowance.m_onWaiting();
     return false;
 }
 
@@ -97,8 +113,33 @@ void SharedAllowance::Change(quint64 id, qint64 delta)
     m_used += delta;
     if (held == 0)
         m_held.erase(id);
+    const Owner& owner = m_owners[id];
+    for (auto* book : {&m_byName, &m_byAddress}) {
+        const QString& key = book == &m_byName ? owner.name : owner.address;
+        if (book == &m_byAddress && key.isEmpty())
+            continue;
+        qint64& count = (*book)[key];
+        count += delta;
+        if (count == 0)
+            book->remove(key);
+    }
     if (delta < 0)
         Serve();
+}
+
+void SharedAllowance::SetOwner(quint64 id, const Owner& owner)
+{
+    const qint64 held = Held(id);
+    if (held > 0)
+        Change(id, -held);
+    m_owners[id] = owner;
+    if (held > 0)
+        Change(id, held);
+}
+
+void SharedAllowance::Forget(quint64 id)
+{
+    m_owners.erase(id);
 }
 
 void SharedAllowance::StopWaiting(quint64 id)
@@ -106,21 +147,138 @@ void SharedAllowance::StopWaiting(quint64 id)
     auto waiter = std::find_if(m_waiting.begin(), m_waiting.end(), [id](const Waiter& w) { return w.id == id; });
     if (waiter == m_waiting.end())
         return;
-    const bool first = waiter == m_waiting.begin();
     m_waiting.erase(waiter);
     // The next in turn may fit where the one that left did not.
-    if (first)
-        Serve();
+    Serve();
+}
+
+qint64 SharedAllowance::Standing(const Owner& owner) const
+{
+    return std::max(m_byName.value(owner.name), owner.address.isEmpty() ? 0 : m_byAddress.value(owner.address));
+}
+
+int SharedAllowance::FirstIndex() const
+{
+    int first = -1;
+    qint64 least = 0;
+    for (int i = 0; i < int(m_waiting.size()); ++i) {
+        const qint64 standing = Standing(m_owners.at(m_waiting[i].id));
+        if (first < 0 || standing < least) {
+            first = i;
+            least = standing;
+        }
+    }
+    return first;
+}
+
+const SharedAllowance::Waiter* SharedAllowance::First() const
+{
+    const int first = FirstIndex();
+    return first < 0 ? nullptr : &m_waiting[first];
+}
+
+bool SharedAllowance::FirstInTurn(const Owner& owner) const
+{
+    const qint64 standing = Standing(owner);
+    for (const Waiter& waiter : m_waiting)
+        if (Standing(m_owners.at(waiter.id)) <= standing)
+            return false;
+    return true;
+}
+
+qint64 SharedAllowance::Shortfall() const
+{
+    const Waiter* first = First();
+    return first ? std::max<qint64>(0, m_used + first->size - m_total) : 0;
+}
+
+qint64 SharedAllowance::FairPart() const
+{
+    QSet<QString> names;
+    for (auto it = m_byName.begin(); it != m_byName.end(); ++it)
+        names.insert(it.key());
+    for (const Waiter& waiter : m_waiting)
+        names.insert(m_owners.at(waiter.id).name);
+    return m_total / std::max(1, names.size());
+}
+
+quint64 SharedAllowance::HolderToTakeBackFrom(const std::function<bool(quint64 holder)>& stalled, bool overPart) const
+{
+    const Waiter* first = First();
+    if (!first || m_used + first->size <= m_total)
+        return 0;
+    const Owner& waiting = m_owners.at(first->id);
+
+    struct Holder
+    {
+        const Owner* owner;
+        quint64 newest;
+    };
+    std::unordered_map<quint64, Holder> holders;
+    QSet<QString> addresses;
+    for (const auto& entry : m_held) {
+        const Owner& owner = m_owners.at(entry.first);
+        if (!owner.address.isEmpty())
+            addresses.insert(owner.address);
+        if (owner.holder == 0)
+            continue;
+        Holder& holder = holders.emplace(owner.holder, Holder{&owner, 0}).first->second;
+        holder.newest = std::max(holder.newest, entry.first);
+    }
+    for (const Waiter& waiter : m_waiting)
+        if (!m_owners.at(waiter.id).address.isEmpty())
+            addresses.insert(m_owners.at(waiter.id).address);
+    QHash<QString, int> holdersByName, holdersByAddress;
+    for (const auto& entry : holders) {
+        ++holdersByName[entry.second.owner->name];
+        if (!entry.second.owner->address.isEmpty())
+            ++holdersByAddress[entry.second.owner->address];
+    }
+
+    // A name or address holding more than its part through several holders
+    // gives back to one that holds less; a holder that moves nothing gives
+    // back to anyone.
+    const qint64 fairByName = FairPart();
+    const qint64 fairByAddress = m_total / std::max(1, addresses.size());
+    const bool deserving = overPart && m_byName.value(waiting.name) < fairByName &&
+                           (waiting.address.isEmpty() || m_byAddress.value(waiting.address) < fairByAddress);
+    quint64 chosen = 0;
+    qint64 most = -1;
+    quint64 newest = 0;
+    for (const auto& entry : holders) {
+        const Owner& owner = *entry.second.owner;
+        const bool overByName = owner.name != waiting.name && holdersByName.value(owner.name) > 1 &&
+                                m_byName.value(owner.name) > fairByName;
+        const bool overByAddress = !owner.address.isEmpty() && owner.address != waiting.address &&
+                                   holdersByAddress.value(owner.address) > 1 &&
+                                   m_byAddress.value(owner.address) > fairByAddress;
+        if (!(deserving && (overByName || overByAddress)) && !stalled(entry.first))
+            continue;
+        const qint64 standing = Standing(owner);
+        if (standing > most || (standing == most && entry.second.newest > newest)) {
+            chosen = entry.first;
+            most = standing;
+            newest = entry.second.newest;
+        }
+    }
+    return chosen;
 }
 
 void SharedAllowance::Serve()
 {
     std::vector<std::function<void()>> granted;
-    while (!m_waiting.empty() && m_used + m_waiting.front().size <= m_total) {
-        Waiter waiter = std::move(m_waiting.front());
-        m_waiting.pop_front();
-        m_held[waiter.id] += waiter.size;
-        m_used += waiter.size;
+    for (int first = FirstIndex(); first >= 0 && m_used + m_waiting[first].size <= m_total; first = FirstIndex()) {
+        Waiter waiter = std::move(m_waiting[first]);
+        m_waiting.erase(m_waiting.begin() + first);
+        const qint64 delta = waiter.size;
+        // Booked without serving again: this loop does.
+        qint64& held = m_held[waiter.id];
+        held += delta;
+        m_used += delta;
+        const Owner& owner = m_owners[waiter.id];
+        m_byName[owner.name] += delta;
+        if (!owner.address.isEmpty())
+            m_byAddress[owner.address] += delta;
         granted.push_back(std::move(waiter.granted));
     }
     // Told once the books are settled: a callback may claim or release.

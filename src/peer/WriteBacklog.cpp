@@ -29,6 +29,7 @@ void WriteBacklog::Drain(qint64 waiting)
             m_waitingByCode.erase(count);
         m_answers.Remove(m_entries.front().answerBytes);
         m_entries.pop_front();
+        ++m_messagesPassed;
     }
 }
 

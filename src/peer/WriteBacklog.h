@@ -8,8 +8,8 @@
 
 // What a connection has handed its socket and the socket has not yet passed
 // to the system, message by message. A peer that asks and never reads would
-// otherwise have us hold every answer it asked for: answers may fill at most
-// MaxBacklog bytes beyond the message being written.
+// otherwise have us hold every answer it asked for: its questions wait while
+// more than MaxBacklog bytes wait behind the message being written.
 //
 // The socket's own count of bytes to write is passed in at every question,
 // so nothing here needs to hear of the writes that drain it; only the
@@ -31,11 +31,18 @@ public:
     // connections: each whole until the socket has passed it on.
     void CountAnswersIn(SharedAllowance::Share share) { m_answers = std::move(share); }
 
+    // Counts the answers held for that owner from now on.
+    void SetOwner(const SharedAllowance::Owner& owner) { m_answers.SetOwner(owner); }
+
     // Bytes handed to the socket: a message of that code, or NotAMessage.
     void Queued(quint32 code, qint64 size);
     // The socket now holds waiting bytes: forgets the messages it has
     // passed on whole.
     void Drain(qint64 waiting);
+    // All the bytes, and whole messages, the socket has passed on since the
+    // start (messages as far as Drain has seen).
+    qint64 Passed(qint64 waiting) const { return m_queued - waiting; }
+    quint64 MessagesPassed() const { return m_messagesPassed; }
     // The socket was dropped with all it held.
     void Clear();
     // Whether a message of size bytes may be handed over while the socket
@@ -54,5 +61,6 @@ private:
     std::deque<Entry> m_entries;
     QHash<quint32, int> m_waitingByCode;
     qint64 m_queued = 0;
+    quint64 m_messagesPassed = 0;
     SharedAllowance::Share m_answers;
 };

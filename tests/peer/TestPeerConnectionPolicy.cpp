@@ -13,6 +13,7 @@ private slots:
     void onlyMessageConnectionsAreIdleOrMakeRoom();
     void connectionsBeingOpenedAreBoundedInAllAndPerAddress();
     void onlyConnectionsThatStaySilentCountPerAddress();
+    void whatMovesIsActivityWhatWeQueueIsNot();
 };
 
 void TestPeerConnectionPolicy::theCapLeavesAReserveUnderTheOpenFilesLimit()
@@ -118,6 +119,35 @@ void TestPeerConnectionPolicy::onlyConnectionsThatStaySilentCountPerAddress()
     QVERIFY(!policy.AddedBefore(&crowd[1], &crowd[0]));
     policy.Remove(&crowd[0]);
     QVERIFY(policy.AddedBefore(&crowd[1], &crowd[0]));
+}
+
+void TestPeerConnectionPolicy::whatMovesIsActivityWhatWeQueueIsNot()
+{
+    const qint64 stall = PeerConnectionPolicy::StallTime;
+    PeerConnectionPolicy policy({8, 4, 4});
+    QObject a, b;
+    policy.Named(&a, 0);
+    policy.Named(&b, 0);
+    // Our answers queued for a: not activity, and a stall from then on that
+    // a's talking does not end; its taking them does.
+    policy.Queued(&a, 10);
+    policy.MessagePassed(&b, 5);
+    QCOMPARE(policy.LongestIdle(), &a);
+    policy.MessagePassed(&a, 20);
+    QCOMPARE(policy.NotTakingFor(&a, 10 + stall), stall);
+    QCOMPARE(policy.StalledAt(10 + stall), std::vector<QObject*>{&a});
+    policy.Taken(&a, 30, true);
+    QVERIFY(policy.StalledAt(29 + stall).empty());
+    QCOMPARE(policy.StalledAt(30 + stall), std::vector<QObject*>{&a});
+    policy.Taken(&a, 40, false);
+    QVERIFY(policy.StalledAt(40 + 2 * stall).empty());
+    QCOMPARE(policy.NotTakingFor(&a, 40 + 2 * stall), 0);
+    QCOMPARE(policy.LongestIdle(), &b);
+    // Reading resumed after a wait counts for silence, not for idleness.
+    QCOMPARE(policy.SilentFor(&b, 100), 95);
+    policy.ReadingResumed(&b, 100);
+    QCOMPARE(policy.SilentFor(&b, 100), 0);
+    QCOMPARE(policy.LongestIdle(), &b);
 }
 
 QTEST_GUILESS_MAIN(TestPeerConnectionPolicy)

@@ -104,6 +104,7 @@ private slots:
     void fileConnectionsAreHandedOver();
     void incomingFileConnectionsCarryTheirToken();
     void stalledAndIdleConnectionsAreClosed();
+    void aMessageArrivingAtAPaceKeepsItsConnection();
     void connectionsPerUserAreBounded();
     void theConnectionIdleLongestMakesRoomAtTheCap();
     void silentConnectionsFromOneAddressLeaveRoomForOthers();
@@ -390,19 +391,23 @@ void TestPeerConnections::unsentMessagesWaitThenExpire()
 
     f.peer->GetUserInfo("late");
     f.peer->GetUserSharedFiles("late");
-    QCOMPARE(f.peer->UnsentMessageCount("late"), 2);
+    f.peer->DenyTransferRequest("late", 7, "Queued");
+    QCOMPARE(f.peer->UnsentMessageCount("late"), 3);
     QCOMPARE(f.peer->AttemptCount(), 1);
     QVERIFY(late->WaitForRelayRequests(1));
 
-    // The relay is never answered: the attempt runs out at a tick.
+    // The relay is never answered: the attempt runs out at a tick, and our
+    // answer with it; our own requests wait on.
     f.Advance(PeerMessenger::AttemptTimeout - 1);
     f.Tick();
     QCOMPARE(failed.count(), 0);
+    QVERIFY(f.peer->Answers().Used() > 0);
     f.Advance(1);
     f.Tick();
     QCOMPARE(failed.count(), 1);
     QCOMPARE(failed[0], QVariantList({"late", "P"}));
     QCOMPARE(f.peer->UnsentMessageCount("late"), 2);
+    QCOMPARE(f.peer->Answers().Used(), 0);
 
     // When the user reaches us, the waiting messages go out once, in order.
     FakePeerLink* link = late->Greet(f.peer->ListeningPort(), false, "P", 1);
@@ -598,6 +603,50 @@ void TestPeerConnections::stalledAndIdleConnectionsAreClosed()
     f.Tick();
     QVERIFY(idle->WaitForClosed());
     QCOMPARE(f.peer->MessageConnectionCount("slow"), 0);
+}
+
+void TestPeerConnections::aMessageArrivingAtAPaceKeepsItsConnection()
+{
+    PeerFixture f;
+    QVERIFY(f.Start());
+    f.peer->SetConnectionLimits({2, 1, 8});
+    FakePeer* slow = f.AddPeer("slow");
+    FakePeer* quiet = f.AddPeer("quiet");
+    FakePeer* late = f.AddPeer("late");
+    QVERIFY(slow && quiet && late);
+    FakePeerLink* link = slow->Greet(f.peer->ListeningPort(), false, "P", 1);
+    QVERIFY(link);
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("slow"), 1, 5000);
+    f.Advance(1000);
+    FakePeerLink* other = quiet->Greet(f.peer->ListeningPort(), false, "P", 1);
+    QVERIFY(other);
+    QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("quiet"), 1, 5000);
+    f.Advance(1000);
+
+    // A share list several times ProgressBytes, sent a piece at a time with
+    // most of the idle time between pieces.
+    const QByteArray frame = FakeWire::Message(5, FakeWire::RandomShareList("\\music", 4000, 64, 3));
+    const int piece = int(PeerConnection::ProgressBytes) + 1000;
+    QVERIFY(frame.size() > 3 * piece);
+    QSignalSpy listed(f.peer, &PeerMessenger::UserShare);
+    int sent = 0;
+    for (; sent + piece < frame.size(); sent += piece) {
+        link->SendRaw(frame.mid(sent, piece));
+        QTRY_COMPARE_WITH_TIMEOUT(UnreadOnClientSide(f.peer, "slow"), qint64(sent + piece), 5000);
+        if (sent == 0) {
+            // At the cap it is not the one idle longest: quiet is.
+            FakePeerLink* newcomer = late->Greet(f.peer->ListeningPort(), false, "P", 1);
+            QVERIFY(newcomer);
+            QVERIFY(other->WaitForClosed());
+            QCOMPARE(f.peer->MessageConnectionCount("slow"), 1);
+        }
+        f.Advance(PeerMessenger::IdleTimeout - 1000);
+        f.Tick();
+        QCOMPARE(f.peer->MessageConnectionCount("slow"), 1);
+    }
+    link->SendRaw(frame.mid(sent));
+    QVERIFY(listed.wait(5000));
+    QCOMPARE(listed.first().at(0).toString(), QString("slow"));
 }
 
 void TestPeerConnections::connectionsPerUserAreBounded()

@@ -1,6 +1,5 @@
 // What all peers together may make us hold, and that every way of letting
 // go gives it back: no counter may leak.
-#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QtTest>
 #include <memory>
@@ -65,8 +64,50 @@ private slots:
         QCOMPARE(allowance->Waiting(), 0);
     }
 
+    // Waiting claims go by what their name and address hold, then in the
+    // order they came; room is taken back from a holder that stalled, or
+    // from a name holding more than its part through several holders.
+    void theRoomIsSharedByNameAndAddress()
+    {
+        auto allowance = std::make_shared<SharedAllowance>(100);
+        using Owner = SharedAllowance::Owner;
+        SharedAllowance::Share a1(allowance, Owner{"a", "10.0.0.1", 1}), a2(allowance, Owner{"a", "10.0.0.1", 2});
+        SharedAllowance::Share b(allowance, Owner{"b", "10.0.0.2", 3}), c(allowance, Owner{"c", "10.0.0.1", 4});
+        SharedAllowance::Share d(allowance, Owner{"d", "10.0.0.4", 5});
+        QString served;
+        QVERIFY(a1.Claim(50, {}));
+        QVERIFY(b.Claim(40, {}));
+        QVERIFY(!a2.Claim(20, [&] { served += "a"; }));
+        // Later, but its address holds what a's does.
+        QVERIFY(!c.Claim(20, [&] { served += "c"; }));
+        QVERIFY(!d.Claim(20, [&] { served += "d"; }));
+        QCOMPARE(allowance->Shortfall(), 10);
+        QCOMPARE(allowance->FairPart(), 25);
+        // Nobody stalled, and a holds more than its part through one holder
+        // only: nothing to take back.
+        auto none = [](quint64) { return false; };
+        QCOMPARE(allowance->HolderToTakeBackFrom(none, true), quint64(0));
+        QCOMPARE(allowance->HolderToTakeBackFrom([](quint64 holder) { return holder == 3; }, true), quint64(3));
+        b.Release();
+        QCOMPARE(served, QString("da"));
+        // a now holds 70 through two holders while c, at a's address, waits:
+        // only a stalled holder gives back to it.
+        QCOMPARE(allowance->HolderToTakeBackFrom(none, true), quint64(0));
+        a1.Release();
+        QCOMPARE(served, QString("dac"));
+        // A name over its part through several holders gives back to one
+        // that holds nothing.
+        SharedAllowance::Share e(allowance, Owner{"e", "10.0.0.5", 6}), a3(allowance, Owner{"a", "10.0.0.9", 7});
+        QVERIFY(a3.Claim(40, {}));
+        QVERIFY(!e.Claim(30, {}));
+        QCOMPARE(allowance->HolderToTakeBackFrom(none, true), quint64(7));
+        QCOMPARE(allowance->HolderToTakeBackFrom(none, false), quint64(0));
+        // Nor is anything sent unasked for ahead of e.
+        QVERIFY(!allowance->Admits(Owner{"f", "10.0.0.6", 8}, 0));
+    }
+
     // Peers holding the longest messages unfinished fill the room; a later
-    // large share list waits until they go, here by idling.
+    // large share list waits until those that send no more go.
     void largeMessagesPastTheTotalWaitForThoseHoldingItToGo()
     {
         PeerFixture f;
@@ -75,40 +116,70 @@ private slots:
         const qint64 beyond = 4 + qint64(PeerMessages::MaxFrameLength) - PeerConnection::MaxBacklog;
         const int holding = int(PeerMessenger::LargeMessageAllowance / beyond);
         QObject peers;
+        QList<FakePeerLink*> holders;
         for (int i = 0; i <= holding; ++i) {
-            FakePeerLink* link = Link(f, &peers, QString("holder%1").arg(i), true);
-            QVERIFY(link);
-            link->SendRaw(FakeWire().U32(PeerMessages::MaxFrameLength).U32(PeerMessages::SharedFileList).Bytes() +
-                          QByteArray(int(PeerConnection::MaxBacklog), 'x'));
+            holders << Link(f, &peers, QString("holder%1").arg(i), true);
+            QVERIFY(holders.last());
+            holders.last()->SendRaw(
+                FakeWire().U32(PeerMessages::MaxFrameLength).U32(PeerMessages::SharedFileList).Bytes() +
+                QByteArray(int(PeerConnection::MaxBacklog), 'x'));
         }
         QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 1, 10000);
-        f.Advance(PeerMessenger::IdleTimeout);
         int listed = -1;
         connect(f.peer, &PeerMessenger::UserShare, this,
                 [&](QString, FileInfoMap& share) { listed = int(share["\\music"].size()); });
         FakePeerLink* honest = Link(f, &peers, "honest", true);
         QVERIFY(honest);
-        // Random names: large compressed too.
-        QByteArray names(40000 * 64, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(names.data()), names.size() / 4);
-        FakeWire list;
-        list.U32(1).Str("\\music").U32(40000);
-        for (int i = 0; i < 40000; ++i)
-            list.File(names.mid(i * 64, 64).toHex(), quint64(i));
-        const QByteArray compressed = FakeWire::Compress(list.U32(0).Bytes());
+        const QByteArray compressed = FakeWire::RandomShareList("\\music", 40000, 64, 7);
         QVERIFY(compressed.size() > 2 * PeerConnection::MaxBacklog);
         honest->SendMessage(PeerMessages::SharedFileList, compressed);
         QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 2, 10000);
         QCOMPARE(room.Used(), holding * beyond);
         QCOMPARE(listed, -1);
 
+        // Long before they would be idle, those sending nothing more give
+        // the room back that those waiting need, in turn.
+        f.Advance(PeerMessenger::RoomStallTimeout);
         f.Tick();
         QTRY_COMPARE_WITH_TIMEOUT(listed, 40000, 30000);
-        QCOMPARE(room.Used(), 0);
-        QCOMPARE(room.Waiting(), 0);
         QCOMPARE(f.peer->MessageConnectionCount("honest"), 1);
+        auto closed = [&] {
+            return int(std::count_if(holders.begin(), holders.end(), [](FakePeerLink* l) { return l->IsClosed(); }));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(closed(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(room.Used(), (holding - 1) * beyond, 10000);
+        QCOMPARE(room.Waiting(), 0);
     }
 
+    // More long messages at once than the room holds, each sent whole at
+    // once: every one is read, none closed for the room.
+    void longMessagesPastTheRoomSentWholeAllArrive()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        int read = 0;
+        connect(f.peer, &PeerMessenger::UploadFailed, this, [&] { ++read; });
+        const int names = 10;
+        const QByteArray message = FakeWire::Message(99, QByteArray(9000000, 'm')) +
+                                   FakeWire::Message(PeerMessages::UploadFailed, FakeWire().Str("x").Bytes());
+        QVERIFY(names * (message.size() - PeerConnection::MaxBacklog) > PeerMessenger::LargeMessageAllowance);
+        QObject peers;
+        QList<FakePeerLink*> links;
+        for (int i = 0; i < names; ++i) {
+            links << Link(f, &peers, QString("sender%1").arg(i), true);
+            QVERIFY(links.last());
+        }
+        for (FakePeerLink* link : links)
+            link->SendRaw(message);
+        QTRY_COMPARE_WITH_TIMEOUT(read, names, 30000);
+        for (int i = 0; i < names; ++i)
+            QCOMPARE(f.peer->MessageConnectionCount(QString("sender%1").arg(i)), 1);
+        QCOMPARE(f.peer->LargeMessages().Used(), 0);
+    }
+
+    // Names asking and never reading fill the room for answers; the
+    // questions of the rest wait for their turn, and a name that reads has
+    // its answer once the stalled ones have gone.
     void namesNotReadingOurAnswersHoldAtMostTheTotal()
     {
         PeerFixture f;
@@ -126,41 +197,62 @@ private slots:
             f.peer->SendMessage(user, reply);
         });
         int handled = 0;
-        connect(f.peer, &PeerMessenger::UploadPlaceInLineRequested, this, [&] { ++handled; });
+        connect(f.peer, &PeerMessenger::UploadFailed, this, [&] { ++handled; });
         QObject peers;
         QList<FakePeerLink*> links;
-        for (int i = 0; i < 20; ++i) {
+        const int names = 20;
+        for (int i = 0; i < names; ++i) {
             links << Link(f, &peers, QString("name%1").arg(i), false);
             QVERIFY(links.last());
             links.last()->SendRaw(FakeWire::Message(PeerMessages::UserInfoRequest, {}).repeated(2) +
-                                  FakeWire::Message(PeerMessages::PlaceInLineRequest, FakeWire().Str("x").Bytes()));
+                                  FakeWire::Message(PeerMessages::UploadFailed, FakeWire().Str("x").Bytes()));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(handled, 20, 20000);
-        qint64 unwritten = 0;
-        for (int i = 0; i < 20; ++i)
-            unwritten += f.peer->UnwrittenBytes(QString("name%1").arg(i));
-        QVERIFY(unwritten <= PeerMessenger::AnswerAllowance);
-        // None built past the one refused, nor queued for a user not there.
-        QCOMPARE(built, int(PeerMessenger::AnswerAllowance / size) + 1);
-        QVERIFY(f.LogText("Peer Messenger").contains("dropping one of"));
-        f.peer->SendMessage("away", reply);
-        QCOMPARE(f.peer->UnsentMessageCount("away"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(handled, names, 20000);
+        const int fit = int(PeerMessenger::AnswerAllowance / size);
+        QTRY_COMPARE_WITH_TIMEOUT(built, fit, 20000);
+        QCOMPARE(answers.Waiting(), names - fit);
+        QVERIFY(answers.Used() <= PeerMessenger::AnswerAllowance);
 
-        // Written, an answer gives its room back; the next is built again.
-        const qint64 before = answers.Used();
-        links[0]->ResumeReading();
-        QTRY_VERIFY_WITH_TIMEOUT(answers.Used() == before - size, 20000);
-        links[0]->SendMessage(PeerMessages::UserInfoRequest, {});
-        QTRY_COMPARE_WITH_TIMEOUT(links[0]->messages.size(), 2, 20000);
+        // A name that reads waits its turn, behind those that asked first.
+        FakePeerLink* reader = Link(f, &peers, "reader", true);
+        QVERIFY(reader);
+        reader->SendMessage(PeerMessages::UserInfoRequest, {});
+        QTRY_COMPARE_WITH_TIMEOUT(answers.Waiting(), names - fit + 1, 10000);
+        for (int round = 0; round < 3 && reader->messages.isEmpty(); ++round) {
+            f.Advance(PeerMessenger::RoomStallTimeout);
+            f.Tick();
+            reader->WaitForMessages(1, 2000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(reader->messages.size(), 1, 20000);
+        QCOMPARE(reader->messages.first().second.size(), int(size - 8));
+        QVERIFY(f.LogText("Peer Messenger").contains("which others wait for"));
 
         qDeleteAll(links);
         QTRY_COMPARE_WITH_TIMEOUT(answers.Used(), 0, 10000);
-        // Waiting for a connection counts too, until it expires.
-        f.peer->SendMessage("away", reply);
-        QCOMPARE(answers.Used(), size);
-        f.Advance(PeerMessenger::UnsentMessageLifetime);
-        f.Tick();
-        QCOMPARE(answers.Used(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.Waiting(), 0, 10000);
+    }
+
+    // As many that read asking at once: every one is answered in turn.
+    void namesReadingOurAnswersAreAllAnswered()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        MemStream reply;
+        reply.Write(quint32(PeerMessages::UserInfoReply));
+        reply.Append(QByteArray(8000000, 'p'));
+        connect(f.peer, &PeerMessenger::UserInfoRequested, this,
+                [&](QString user) { f.peer->SendMessage(user, reply); });
+        QObject peers;
+        QList<FakePeerLink*> links;
+        for (int i = 0; i < 20; ++i) {
+            links << Link(f, &peers, QString("name%1").arg(i), true);
+            QVERIFY(links.last());
+        }
+        for (FakePeerLink* link : links)
+            link->SendMessage(PeerMessages::UserInfoRequest, {});
+        for (FakePeerLink* link : links)
+            QVERIFY(link->WaitForMessages(1, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(f.peer->Answers().Used(), 0, 10000);
     }
 };
 

@@ -200,8 +200,11 @@ FakePeerLink* FakePeer::StartConnecting(quint16 port, bool obfuscated)
     auto* socket = new QTcpSocket;
     auto* link = new FakePeerLink(socket, false, obfuscated, this);
     links.append(link);
-    if (!m_sourceAddress.isNull() && !socket->bind(m_sourceAddress))
+    if ((!m_sourceAddress.isNull() || m_receiveBuffer > 0) &&
+        !socket->bind(m_sourceAddress.isNull() ? QHostAddress(QHostAddress::LocalHost) : m_sourceAddress))
         return nullptr;
+    if (m_receiveBuffer > 0)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, m_receiveBuffer);
     socket->connectToHost(QHostAddress::LocalHost, port);
     return link;
 }

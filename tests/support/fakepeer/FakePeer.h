@@ -89,6 +89,11 @@ public:
     // Where the connections it opens come from (by default 127.0.0.1); any
     // other 127.x.y.z address is a peer at another address.
     void SetSourceAddress(const QHostAddress& address) { m_sourceAddress = address; }
+    // The system's receive buffer of the connections it opens, settled
+    // before connecting so that the window stays that small (0: the
+    // system's default): with it, a link that stops reading takes in
+    // almost nothing more.
+    void SetReceiveBuffer(int bytes) { m_receiveBuffer = bytes; }
     // Starts a connection to the client's port without waiting for it; null
     // when the source address cannot be used.
     FakePeerLink* StartConnecting(quint16 port, bool obfuscated);
@@ -132,6 +137,7 @@ private:
     RelayPolicy m_relayPolicy = RelayPolicy::Answer;
     bool m_answerObfuscated = true;
     QHostAddress m_sourceAddress;
+    int m_receiveBuffer = 0;
     // The types of the connections we asked the server to relay, by token.
     QHash<quint32, QString> m_requestedTypes;
     // Links that answer a relayed request, by the type requested.

@@ -1,5 +1,6 @@
 #include "FakeWire.h"
 
+#include <QRandomGenerator>
 #include <zlib.h>
 
 FakeWire& FakeWire::U8(quint8 value)
@@ -134,6 +135,17 @@ QByteArray FakeWire::Compress(const QByteArray& bytes)
         return QByteArray();
     packed.resize(int(length));
     return packed;
+}
+
+QByteArray FakeWire::RandomShareList(const QString& folder, int files, int nameBytes, quint32 seed)
+{
+    QByteArray names(files * nameBytes, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(names.data()), names.size() / 4);
+    FakeWire list;
+    list.U32(1).Str(folder).U32(quint32(files));
+    for (int i = 0; i < files; ++i)
+        list.File(names.mid(i * nameBytes, nameBytes).toHex(), quint64(i));
+    return Compress(list.U32(0).Bytes());
 }
 
 QByteArray FakeWire::Inflate(const QByteArray& bytes)

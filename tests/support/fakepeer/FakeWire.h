@@ -45,6 +45,10 @@ public:
     static QByteArray LinkFrame(quint8 code, const QByteArray& body);
     // zlib at level 9.
     static QByteArray Compress(const QByteArray& bytes);
+    // The compressed body of a share list of one folder whose files have
+    // names of random hexadecimal digits (nameBytes random bytes each), as
+    // large compressed as plain; sizes are the files' numbers.
+    static QByteArray RandomShareList(const QString& folder, int files, int nameBytes, quint32 seed);
     static QByteArray Inflate(const QByteArray& bytes);
 
 private:

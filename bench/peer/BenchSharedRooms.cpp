@@ -1,0 +1,511 @@
+// The rooms all peers share, our answers waiting to be written and long
+// messages being read, against names that hog them, and what an honest
+// peer still gets meanwhile. Hogs of three kinds at work together, each
+// name at an address of its own, on a thread of their own as programs of
+// their own, opening again whenever the client closes them:
+// - names that never read (4 KiB windows): each asks for our user
+//   information (a 5 MB picture) and for a queue place with a path that
+//   fills what one peer may leave unread, and sends a 4-byte question
+//   every 2 s;
+// - names that declare a 10 MB share list and send 1.06 MB of it;
+// - a distributed-search parent passing searches down under 80 made-up
+//   names that nobody can reach (the call the network manager makes for
+//   each search it is passed, 40 a second, each matching 4,000 files).
+// Figures, each with its aim and the same at rest beside it:
+// - an honest peer asking for our user information, our share list and a
+//   transfer (back to back): each answer within 30 s;
+// - our browse of the honest peer's 5 MB share list: within 60 s;
+// - what the rooms held at most, and the resident growth;
+// - the longest event-loop stall.
+// Then 20 honest peers reading at 1 MB/s each asking for our user
+// information at once: all answered, within a few times one alone.
+// Every socket is on 127.0.0.0/8 and every wait has a deadline.
+#include <QApplication>
+#include <QDateTime>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "Data.h"
+#include "FakePeerLink.h"
+#include "FakeWire.h"
+#include "PeerConnection.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+#include "Settings.h"
+#include "SharedFoldersManager.h"
+#include "StallProbe.h"
+#include "UsersPageClient.h"
+
+namespace {
+const int PictureBytes = 5 * 1000 * 1000;
+const int Hogs = 16;
+const int MadeUpNames = 80;
+const int SearchesPerSecond = 40;
+const int ReceiveBuffer = 4096;
+const quint32 DeclaredList = 10 * 1000 * 1000;
+const int SentOfList = 1060 * 1000;
+const int FillingPath = 4 * 1000 * 1000;
+const int RefreshMs = 2000;
+const int Folders = 200;
+const int FilesPerFolder = 500;
+const int HonestListFiles = 120000;
+const double AnswerAim = 30;
+const double BrowseAim = 60;
+const double GrowthMargin = 50;
+const int Readers = 20;
+const int ReaderBytesPerSecond = 1000 * 1000;
+const double ReadersAim = 3;
+// The longest the peers' threads run.
+const int RunLimitMs = 600000;
+const char* const Words[] = {"amber",   "brook",   "cedar", "delta",  "ember",  "fable",  "grove",  "harbor", "iris",
+                             "juniper", "kestrel", "lumen", "meadow", "nectar", "orchid", "pebble", "quartz", "raven",
+                             "sable",   "thistle", "umber", "violet", "willow", "zephyr", "glass"};
+
+QHostAddress Address(int group, int i)
+{
+    return QHostAddress(quint32(0x7F000000 | (group << 16) | (i + 1)));
+}
+
+QByteArray Greeting(const QString& name)
+{
+    return FakeWire::Frame(FakeWire().U8(1).Str(name).Str("P").U32(1).Bytes());
+}
+
+// A socket bound to an address of its own, its window settled before it
+// connects when asked.
+QTcpSocket* Socket(const QHostAddress& address, int receiveBuffer)
+{
+    auto* socket = new QTcpSocket;
+    if (!socket->bind(address, 0, QAbstractSocket::DontShareAddress)) {
+        delete socket;
+        return nullptr;
+    }
+    if (receiveBuffer > 0)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBuffer);
+    return socket;
+}
+
+// The two kinds of hogging names that connect, on a thread of their own.
+class HogCrowd
+{
+public:
+    std::atomic<int> opened{0};
+    std::atomic<int> failed{0};
+    std::atomic<bool> stop{false};
+
+    void Run(quint16 port)
+    {
+        m_port = port;
+        for (int i = 0; i < Hogs; ++i) {
+            Open(true, i);
+            Open(false, i);
+        }
+        QTimer refresh;
+        QObject::connect(&refresh, &QTimer::timeout, [this] {
+            for (QTcpSocket* socket : m_silent)
+                if (socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write(FakeWire::Message(PeerMessages::UserInfoRequest, {}));
+        });
+        refresh.start(RefreshMs);
+        RunUntil([this] { return stop.load(); }, RunLimitMs);
+        for (QTcpSocket* socket : m_silent + m_hoarding) {
+            socket->disconnect();
+            socket->abort();
+            delete socket;
+        }
+    }
+
+private:
+    void Open(bool silent, int i)
+    {
+        QTcpSocket* socket = Socket(Address(silent ? 3 : 4, i), silent ? ReceiveBuffer : 0);
+        if (!socket) {
+            ++failed;
+            return;
+        }
+        (silent ? m_silent : m_hoarding).append(socket);
+        // A name that never reads takes nothing from its system; one that
+        // hoards reads, which is how it learns it was closed.
+        if (silent)
+            socket->setReadBufferSize(1);
+        const QString name = QString(silent ? "silent%1" : "hoard%1").arg(i);
+        QObject::connect(socket, &QTcpSocket::connected, [this, socket, silent, name] {
+            ++opened;
+            QByteArray bytes = Greeting(name);
+            if (silent)
+                bytes += FakeWire::Message(PeerMessages::UserInfoRequest, {}) +
+                         FakeWire::Message(PeerMessages::QueueUpload,
+                                           FakeWire().StrBytes(QByteArray(FillingPath, 'q')).Bytes());
+            else
+                bytes += FakeWire().U32(DeclaredList).U32(PeerMessages::SharedFileList).Bytes() +
+                         QByteArray(SentOfList - 8, 'h');
+            socket->write(bytes);
+        });
+        QObject::connect(socket, &QTcpSocket::readyRead, [socket] { socket->readAll(); });
+        // Closed (a write of the 4-byte question tells one that never
+        // reads): it comes back a moment later.
+        QObject::connect(socket, &QTcpSocket::disconnected, [this, socket, silent, i] { Again(socket, silent, i); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, [this, socket, silent, i] { Again(socket, silent, i); });
+        socket->connectToHost(QHostAddress::LocalHost, m_port);
+    }
+
+    void Again(QTcpSocket* socket, bool silent, int i)
+    {
+        QList<QTcpSocket*>& list = silent ? m_silent : m_hoarding;
+        if (!list.removeOne(socket))
+            return;
+        socket->disconnect();
+        socket->deleteLater();
+        QTimer::singleShot(500, [this, silent, i] {
+            if (!stop)
+                Open(silent, i);
+        });
+    }
+
+    quint16 m_port = 0;
+    QList<QTcpSocket*> m_silent;
+    QList<QTcpSocket*> m_hoarding;
+};
+
+// Peers reading at a set pace, each asking once for our user information,
+// on a thread of their own; a reader counts when its answer is whole.
+class PacedReaders
+{
+public:
+    std::atomic<int> answered{0};
+    std::atomic<int> failed{0};
+    std::atomic<bool> stop{false};
+
+    void Run(quint16 port, int count, int first)
+    {
+        struct Reader
+        {
+            QTcpSocket* socket;
+            qint64 received = 0;
+            qint64 expected = -1;
+            QByteArray head;
+        };
+        std::vector<Reader> readers;
+        for (int i = 0; i < count; ++i) {
+            // A window of its own, so that its pace is what the client sees.
+            QTcpSocket* socket = Socket(Address(5, first + i), 256 * 1024);
+            if (!socket) {
+                ++failed;
+                continue;
+            }
+            socket->setReadBufferSize(64 * 1024);
+            const QString name = QString("reader%1").arg(first + i);
+            QObject::connect(socket, &QTcpSocket::connected, [socket, name] {
+                socket->write(Greeting(name) + FakeWire::Message(PeerMessages::UserInfoRequest, {}));
+            });
+            QObject::connect(socket, &QTcpSocket::errorOccurred, [this] { ++failed; });
+            socket->connectToHost(QHostAddress::LocalHost, port);
+            readers.push_back(Reader{socket, 0, -1, QByteArray()});
+        }
+        const int tickMs = 10;
+        QTimer pace;
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            for (Reader& reader : readers) {
+                if (reader.expected >= 0 && reader.received >= reader.expected)
+                    continue;
+                const QByteArray bytes = reader.socket->read(ReaderBytesPerSecond / (1000 / tickMs));
+                if (reader.head.size() < 4)
+                    reader.head += bytes.left(4 - reader.head.size());
+                reader.received += bytes.size();
+                quint32 length = 0;
+                if (reader.expected < 0 && reader.head.size() == 4 && FakeWire(reader.head).ReadU32(length))
+                    reader.expected = 4 + qint64(length);
+                if (reader.expected >= 0 && reader.received >= reader.expected)
+                    ++answered;
+            }
+        });
+        pace.start(tickMs);
+        RunUntil([this] { return stop.load(); }, RunLimitMs);
+        for (Reader& reader : readers) {
+            reader.socket->abort();
+            delete reader.socket;
+        }
+    }
+};
+
+struct Asked
+{
+    double info = -1;
+    double list = -1;
+    double transfer = -1;
+    bool Done() const { return info >= 0 && list >= 0 && transfer >= 0; }
+};
+
+class Bench
+{
+public:
+    bool Start()
+    {
+        if (!m_client.Start(PictureBytes))
+            return false;
+        // Time passes as it does for the program, and so does its tick.
+        m_fixture.net.peer->SetClock([] { return QDateTime::currentMSecsSinceEpoch(); });
+        m_tick.start(30000);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { m_fixture.Tick(); });
+        // The program logs nothing unless asked to.
+        SetSetting("show_diagnostics", "no");
+        MakeShare();
+        m_honest = m_fixture.LinkedPeer("honest");
+        if (!m_honest)
+            return false;
+        // Random names: about 5 MB compressed.
+        m_honestList = FakeWire::Message(PeerMessages::SharedFileList,
+                                         FakeWire::RandomShareList("Shared\\Everything", HonestListFiles, 32, 9));
+        // The honest peer answers our share-list request as a client does.
+        QObject::connect(m_honest, &FakePeerLink::Received, [this] {
+            for (; m_seen < m_honest->messages.size(); ++m_seen)
+                if (m_honest->messages[m_seen].first == PeerMessages::SharedFileListRequest)
+                    m_honest->SendRaw(m_honestList);
+        });
+        QObject::connect(m_fixture.net.peer, &PeerMessenger::UserShare, [this](QString user) {
+            if (user == "honest" && m_browse < 0)
+                m_browse = Seconds(m_clock);
+        });
+        return true;
+    }
+
+    qint64 HonestListBytes() const { return m_honestList.size(); }
+    qint64 OurListBytes() const
+    {
+        const QList<QByteArray> lists = PeerEngineFixture::Received(m_honest, PeerMessages::SharedFileList);
+        return lists.isEmpty() ? 0 : lists.last().size();
+    }
+
+    // The honest peer asks three questions back to back.
+    Asked Ask()
+    {
+        Asked asked;
+        const int info = Count(PeerMessages::UserInfoReply);
+        const int list = Count(PeerMessages::SharedFileList);
+        const int transfer = Count(PeerMessages::TransferResponse);
+        const QMetaObject::Connection answers = QObject::connect(m_honest, &FakePeerLink::Received, [&] {
+            if (asked.info < 0 && Count(PeerMessages::UserInfoReply) > info)
+                asked.info = Seconds(m_clock);
+            if (asked.list < 0 && Count(PeerMessages::SharedFileList) > list)
+                asked.list = Seconds(m_clock);
+            if (asked.transfer < 0 && Count(PeerMessages::TransferResponse) > transfer)
+                asked.transfer = Seconds(m_clock);
+        });
+        m_clock.start();
+        m_honest->SendRaw(
+            FakeWire::Message(PeerMessages::UserInfoRequest, {}) +
+            FakeWire::Message(PeerMessages::SharedFileListRequest, {}) +
+            FakeWire::Message(PeerMessages::TransferRequest,
+                              FakeWire().U32(1).U32(m_token++).Str("Music\\offered.mp3").U64(4000000).Bytes()));
+        RunUntil([&] { return asked.Done(); }, 120000);
+        QObject::disconnect(answers);
+        return asked;
+    }
+
+    // Seconds until the honest peer's share list, asked for, is ours; -1
+    // if not within the deadline.
+    double Browse()
+    {
+        m_browse = -1;
+        m_clock.start();
+        m_fixture.net.peer->GetUserSharedFiles("honest");
+        RunUntil([&] { return m_browse >= 0; }, 120000);
+        return m_browse;
+    }
+
+    // A search passed down under one of the made-up names.
+    void PassSearchDown()
+    {
+        m_fixture.shares->OnDNetSearchRequest(QString("nobody%1").arg(m_searches % MadeUpNames), m_searches + 1,
+                                              "glass");
+        ++m_searches;
+    }
+
+    PeerMessenger* Messenger() const { return m_fixture.net.peer; }
+    int Searches() const { return m_searches; }
+
+private:
+    int Count(quint32 code) const { return PeerEngineFixture::Received(m_honest, code).size(); }
+
+    void MakeShare()
+    {
+        SharedFoldersManager* manager = m_fixture.shares;
+        Type* fileType = d.GetType("shared_file");
+        Type* folderType = d.GetType("shared_file_folder");
+        Type* nameType = d.GetType("shared_file_name");
+        Type* sizeType = d.GetType("shared_file_size");
+        const QString root = "/home/someone/Music";
+        ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
+        shared.NewItem("shared_public");
+        const int words = int(sizeof(Words) / sizeof(Words[0]));
+        Data::Batch batch(&d);
+        for (int f = 0; f < Folders; ++f) {
+            ItemPtr folder = folderType->GetItem(Value(QString("%1/Band %2/Album %3").arg(root).arg(f / 10).arg(f)));
+            shared += folder;
+            for (int i = 0; i < FilesPerFolder; ++i) {
+                const int number = f * FilesPerFolder + i;
+                ItemPtr file = fileType->NewItem();
+                file += folder;
+                file += nameType->GetItem(Value(
+                    QString("%1 %2 take %3.mp3").arg(i + 1, 3, 10, QChar('0')).arg(Words[number % words]).arg(number)));
+                file += sizeType->GetItem(Value(static_cast<long long>(3000000 + number)));
+                manager->TokenizeSharedFile(file);
+            }
+        }
+    }
+
+    UsersPageClient m_client;
+    ViewFixture& m_fixture = m_client.fixture;
+    QTimer m_tick;
+    FakePeerLink* m_honest = nullptr;
+    QByteArray m_honestList;
+    int m_seen = 0;
+    double m_browse = -1;
+    QElapsedTimer m_clock;
+    quint32 m_token = 100;
+    int m_searches = 0;
+};
+
+// Seconds until count paced readers all have their answer; -1 if not all
+// did within the deadline. answered tells how many did.
+double ReadersAnswered(quint16 port, int count, int first, int& answered)
+{
+    PacedReaders readers;
+    QElapsedTimer clock;
+    clock.start();
+    QThread* thread = QThread::create([&] { readers.Run(port, count, first); });
+    thread->start();
+    const bool all =
+        RunUntil([&] { return readers.answered == count || readers.failed > 0; }, 120000) && readers.answered == count;
+    const double seconds = Seconds(clock);
+    answered = readers.answered;
+    readers.stop = true;
+    thread->wait();
+    delete thread;
+    return all ? seconds : -1;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Both ends of every connection live in this process.
+    AllowOpenFiles(4096);
+    QApplication app(argc, argv);
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    Bench bench;
+    if (!bench.Start()) {
+        std::printf("  no client\n");
+        return 1;
+    }
+    PeerMessenger* messenger = bench.Messenger();
+    std::printf("Shared rooms: %d names of each kind hogging them (never reading, %d KiB windows; declaring %.0f MB "
+                "and sending %.2f MB; searches passed down under %d unreachable names), our picture %.0f MB, "
+                "%d shared files\n",
+                Hogs, ReceiveBuffer / 1024, DeclaredList / 1e6, SentOfList / 1e6, MadeUpNames, PictureBytes / 1e6,
+                Folders * FilesPerFolder);
+    // At rest, the same work: the questions, then the browse.
+    malloc_trim(0);
+    const double restBefore = ResidentMegabytes();
+    StallProbe stalls;
+    stalls.Start();
+    const Asked rest = bench.Ask();
+    const double restStall = LongestGapNow(stalls);
+    stalls.Reset();
+    const double restBrowse = bench.Browse();
+    const double restBrowseStall = LongestGapNow(stalls);
+    const double restGrowth = StatusMegabytes("VmHWM") - restBefore;
+    if (!rest.Done() || restBrowse < 0) {
+        std::printf("  the honest peer was not answered at rest\n");
+        return 1;
+    }
+    std::printf("  our share list %.1f MB, the honest peer's %.1f MB\n", bench.OurListBytes() / 1e6,
+                bench.HonestListBytes() / 1e6);
+
+    malloc_trim(0);
+    const double before = ResidentMegabytes();
+    double most = before;
+    qint64 mostAnswers = 0, mostLarge = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        most = std::max(most, ResidentMegabytes());
+        mostAnswers = std::max(mostAnswers, messenger->Answers().Used());
+        mostLarge = std::max(mostLarge, messenger->LargeMessages().Used());
+    });
+    probe.start(20);
+    stalls.Reset();
+    HogCrowd hogs;
+    const quint16 port = messenger->ListeningPort();
+    QThread* thread = QThread::create([&] { hogs.Run(port); });
+    thread->start();
+    QTimer parent;
+    QObject::connect(&parent, &QTimer::timeout, [&] { bench.PassSearchDown(); });
+    parent.start(1000 / SearchesPerSecond);
+    // The hogs first fill both rooms.
+    const bool full = RunUntil(
+        [&] {
+            return messenger->Answers().Used() > messenger->Answers().Total() * 3 / 4 &&
+                   messenger->LargeMessages().Waiting() > 0;
+        },
+        60000);
+    const Asked hogged = full ? bench.Ask() : Asked();
+    const double stall = LongestGapNow(stalls);
+    stalls.Reset();
+    const double browse = full ? bench.Browse() : -1;
+    const double browseStall = LongestGapNow(stalls);
+    parent.stop();
+    hogs.stop = true;
+    thread->wait();
+    delete thread;
+    probe.stop();
+    if (!full || hogs.failed > 0) {
+        std::printf("  the hogs did not fill the rooms (%d connections, %d failed)\n", int(hogs.opened),
+                    int(hogs.failed));
+        return 1;
+    }
+    auto seconds = [](double value) { return value < 0 ? 1e9 : value; };
+    Figure("honest user information, hogs at work", seconds(hogged.info), "s", "<=", AnswerAim,
+           Detail("at rest %.2f s", rest.info));
+    Figure("honest share list (ours), hogs at work", seconds(hogged.list), "s", "<=", AnswerAim,
+           Detail("at rest %.2f s", rest.list));
+    Figure("honest transfer response, hogs at work", seconds(hogged.transfer), "s", "<=", AnswerAim,
+           Detail("at rest %.3f s", rest.transfer));
+    Figure("browse of the honest 5 MB share list, hogs at work", seconds(browse), "s", "<=", BrowseAim,
+           Detail("at rest %.2f s", restBrowse));
+    const double answerRoom = messenger->Answers().Total() / 1e6;
+    Figure("most our answers held / their room", mostAnswers / 1e6 / answerRoom, "x",
+           "<=", 1 + (4 + PeerMessages::MaxFrameLength) / 1e6 / answerRoom,
+           Detail("%.1f MB of %.1f MB", mostAnswers / 1e6, answerRoom));
+    Figure("most long messages held / their room", mostLarge / double(messenger->LargeMessages().Total()), "x", "<=", 1,
+           Detail("%.1f MB", mostLarge / 1e6));
+    // What the hogs may make us hold: both rooms, and what each of their
+    // connections may hold unread, with a margin for answers being built
+    // and buffers that grow in steps; the honest work's own part is the
+    // same at rest.
+    const double bounds = (PeerMessenger::AnswerAllowance + PeerMessenger::LargeMessageAllowance +
+                           2 * Hogs * PeerConnection::MaxUnreadBytes) /
+                              1e6 +
+                          GrowthMargin;
+    Figure("resident growth, hogs at work, beyond the work at rest", most - before - restGrowth, "MB", "<", bounds,
+           Detail("%.0f MB against %.0f MB at rest; %d connections opened by hogs, %d searches passed down",
+                  most - before, restGrowth, int(hogs.opened), bench.Searches()));
+    Figure("longest event-loop stall, hogs at work", stall, "ms", "<=", 100,
+           Detail("at rest %.0f ms; browsing: %.0f ms, at rest %.0f ms (reading the list)", restStall, browseStall,
+                  restBrowseStall));
+
+    std::printf("Honest readers: %d peers reading at %.0f MB/s each asking for our user information at once\n", Readers,
+                ReaderBytesPerSecond / 1e6);
+    int one = 0, all = 0;
+    const double alone = ReadersAnswered(port, 1, 0, one);
+    const double together = alone > 0 ? ReadersAnswered(port, Readers, 1, all) : -1;
+    Figure("readers answered", all, "", ">=", Readers);
+    Figure("all answered / one alone", together > 0 ? together / alone : 1e9, "x", "<=", ReadersAim,
+           Detail("%.1f s against %.1f s", together, alone));
+    return Summary("sharedrooms");
+}

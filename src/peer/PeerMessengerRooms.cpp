@@ -1,0 +1,154 @@
+// What peers may make us hold, connection by connection and in the rooms all
+// connections share: when a question is handled, when search results are
+// sent, and the room taken back from connections that stall while others
+// wait for it.
+#include "PeerMessenger.h"
+
+#include <QHash>
+#include <QTimer>
+#include <QtEndian>
+
+#include "Log.h"
+#include "PeerConnection.h"
+#include "PeerMessages.h"
+#include "WriteBacklog.h"
+
+namespace {
+const char* const Area = "Peer Messenger";
+
+quint64 HolderOf(const PeerConnection* connection)
+{
+    return quint64(quintptr(connection));
+}
+} // namespace
+
+bool PeerMessenger::MayHandle(PeerConnection* connection, quint32 code, qint64 size)
+{
+    PeerConnection* latest = LatestMessageConnection(connection->user);
+    PeerConnection* answering = latest ? latest : connection;
+    const quint32 answer = PeerMessages::AnswerTo(code);
+    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) &&
+        answering->Waits(answer))
+        return true;
+    if (!answering->HasRoomFor(0)) {
+        if (!answering->backedUp)
+            Log(Area, 1,
+                QString("%1 leaves %2 bytes we sent it unread; its questions wait until it reads")
+                    .arg(connection->user)
+                    .arg(answering->UnwrittenBytes()));
+        answering->backedUp = true;
+        return false;
+    }
+    if (answering->backedUp)
+        Log(Area, 1, QString("%1 reads again; its questions are answered").arg(connection->user));
+    answering->backedUp = false;
+    // An answer that may be large is built only once there is room for it,
+    // in turn.
+    const qint64 expected = ExpectedAnswer(code, size);
+    return expected == 0 || connection->QuestionClaim(code).Claim(expected, [connection] { connection->Reconsider(); });
+}
+
+qint64 PeerMessenger::ExpectedAnswer(quint32 questionCode, qint64 size) const
+{
+    // Not answered at all.
+    if (size > MaxQuestion)
+        return 0;
+    const quint32 answer = PeerMessages::AnswerTo(questionCode);
+    if (answer == PeerMessages::SharedFileList || answer == PeerMessages::UserInfoReply ||
+        answer == PeerMessages::FolderContents)
+        return m_answerSizes.value(answer, 4 + qint64(PeerMessages::MaxFrameLength));
+    // A transfer response, place in line or refusal repeats the path asked
+    // about, with a reason of our own.
+    return size <= SmallQuestion ? 0 : size + SmallQuestion;
+}
+
+void PeerMessenger::OnTaken(PeerConnection* connection)
+{
+    m_connectionPolicy.Taken(connection, m_clock(), connection->UnwrittenBytes() > 0);
+    if (connection->backedUp && connection->HasRoomFor(0))
+        for (PeerConnection* asked : m_messageConnections.value(connection->user))
+            asked->Reconsider();
+}
+
+bool PeerMessenger::SearchReplyFits(PeerConnection* connection, const QString& user, qint64 size)
+{
+    const SharedAllowance::Owner owner = connection ? connection->RoomOwner() : SharedAllowance::Owner{user, {}, 0};
+    const bool fits = (connection ? connection->HasRoomFor(size) : WriteBacklog::Within(UnsentBytes(user), size)) &&
+                      m_answers->Admits(owner, 4 + size);
+    if (fits) {
+        if (m_droppedSearchReplies > 0)
+            Log(Area, 1, QString("Search results fit again; %1 were dropped meanwhile").arg(m_droppedSearchReplies));
+        m_droppedSearchReplies = 0;
+    } else if (m_droppedSearchReplies++ == 0)
+        Log(Area, 1,
+            QString("Dropping search results of %1 bytes to %2, and more until they fit: %3 bytes wait for it, "
+                    "%4 for all peers")
+                .arg(size)
+                .arg(user)
+                .arg(UnwrittenBytes(user))
+                .arg(m_answers->Used()));
+    return fits;
+}
+
+void PeerMessenger::CheckRooms()
+{
+    const qint64 now = m_clock();
+    TakeBack(*m_answers, "our answers", false, [&](PeerConnection* connection) {
+        return m_connectionPolicy.NotTakingFor(connection, now) >= RoomStallTimeout;
+    });
+    TakeBack(*m_largeMessages, "large messages", true, [&](PeerConnection* connection) {
+        return connection->LargeMessageHeld() > 0 && m_connectionPolicy.SilentFor(connection, now) >= RoomStallTimeout;
+    });
+    if (m_answers->Waiting() == 0 && m_largeMessages->Waiting() == 0)
+        m_roomCheck->stop();
+}
+
+void PeerMessenger::TakeBack(SharedAllowance& room, const QString& what, bool overPart,
+                             const std::function<bool(PeerConnection* connection)>& stalled)
+{
+    if (room.Shortfall() == 0)
+        return;
+    QHash<quint64, PeerConnection*> holders;
+    for (const QList<PeerConnection*>& connections : m_messageConnections)
+        for (PeerConnection* connection : connections)
+            holders.insert(HolderOf(connection), connection);
+    // Each turn closes one holder, so this ends.
+    while (!holders.isEmpty()) {
+        PeerConnection* connection = holders.value(room.HolderToTakeBackFrom(
+            [&](quint64 holder) {
+                PeerConnection* held = holders.value(holder);
+                return held && stalled(held);
+            },
+            overPart));
+        if (!connection)
+            return;
+        holders.remove(HolderOf(connection));
+        Log(Area, 1,
+            QString("Closing a connection of %1 (%2): its name holds %3 bytes of the room for %4, which others wait "
+                    "for, and it moved none of them or holds more than its part")
+                .arg(connection->user, connection->RoomOwner().address)
+                .arg(room.HeldByName(connection->user))
+                .arg(what));
+        Discard(connection);
+    }
+}
+
+void PeerMessenger::DropUnsentAnswers(const QString& user, const QString& why)
+{
+    auto unsent = m_unsent.find(user);
+    if (unsent == m_unsent.end())
+        return;
+    std::deque<Unsent>& messages = unsent->second;
+    const size_t before = messages.size();
+    messages.erase(std::remove_if(messages.begin(), messages.end(),
+                                  [](const Unsent& message) {
+                                      return message.message.size() >= 4 &&
+                                             PeerMessages::IsAnswer(
+                                                 qFromLittleEndian<quint32>(message.message.constData()));
+                                  }),
+                   messages.end());
+    if (messages.size() != before)
+        Log(Area, 1, QString("Dropped %1 answer(s) to %2: %3").arg(before - messages.size()).arg(user, why));
+    if (messages.empty())
+        m_unsent.erase(unsent);
+}
