@@ -228,12 +228,13 @@ void SearchResultsForm::ShowLeftOut()
     if (leftOut == 0)
         return;
     const QString perUser = CommafyNumber(peerMessenger->SearchResultUserLimit());
+    const QString perAddress = CommafyNumber(peerMessenger->SearchResultAddressLimit());
     const QString perSearch = CommafyNumber(peerMessenger->SearchResultLimit());
     ui->leftOutLabel->setText(
-        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 results from one user and %2 in all.")
-                           .arg(perUser, perSearch)
-                     : tr("%1 results were left out: a search keeps at most %2 results from one user and %3 in all.")
-                           .arg(CommafyNumber(leftOut), perUser, perSearch));
+        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 per user, %2 per address and %3 in all.")
+                           .arg(perUser, perAddress, perSearch)
+                     : tr("%1 results were left out: a search keeps at most %2 per user, %3 per address and %4 in all.")
+                           .arg(CommafyNumber(leftOut), perUser, perAddress, perSearch));
     ui->leftOutLabel->show();
 }
 
