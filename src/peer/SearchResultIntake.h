@@ -30,8 +30,8 @@ class SearchResultIntake : public QObject, public DataHandler
 
 public:
     // A busy search whole (five hundred users with a hundred files each)
-    // in some 75 MB; its page, grouped by user, sorts in half a tenth of a
-    // second, as flat rows in nearly a tenth.
+    // in some 75 MB; its page, grouped by user or flat, sorts in a few
+    // hundredths of a second.
     static constexpr int DefaultLimit = 50000;
     // A fair part of that: twenty-five users fill a search only together,
     // and a big share shows its first folders.
