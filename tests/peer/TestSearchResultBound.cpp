@@ -219,10 +219,10 @@ private slots:
         QList<FakePeerLink*> links;
         for (int i = 0; i < names; ++i)
             links << peers.Answer(QString("made-up%1").arg(i), ticket, Files(i * userShare, userShare), host);
-        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
         QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(names * userShare - share),
-                                  10000);
-        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share, 10000);
+                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share, 30000);
         // Whole shares of the names that came first: the address's share
         // counts what waits to be stored as the user's does.
         QHash<QString, int> kept = ByUser(Request(ticket));
@@ -234,8 +234,8 @@ private slots:
         links.clear();
         for (int i = 0; i < 100; ++i)
             links << peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30), OwnAddress(i));
-        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 10000));
-        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 10000);
+        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 30000);
         kept = ByUser(Request(ticket));
         for (int i = 0; i < 100; ++i)
             QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
@@ -249,10 +249,10 @@ private slots:
                 reply.Remove();
         d.RemoveDisconnectedItems();
         peers.Answer("neighbour", ticket, Files(0, userShare), host);
-        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("neighbour"), userShare, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("neighbour"), userShare, 30000);
         peers.Answer("neighbour2", ticket, Files(0, 10), host);
         QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)),
-                                  qint64(names * userShare - share + 10), 10000);
+                                  qint64(names * userShare - share + 10), 30000);
         QCOMPARE(Names(Request(ticket)).size(), share + 3000);
     }
 
