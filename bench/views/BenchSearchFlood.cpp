@@ -1,7 +1,8 @@
 // Search replies past what one search keeps, sent over loopback by peers on
 // a thread of their own, as fast as the sockets take them, to a results page
-// shown on the Search page; the peers connect from one address forty at
-// once, as peers on one machine answer a search. Each flood's figures are
+// shown on the Search page; the peers connect forty at once, each from a
+// loopback address of its own unless they model one host. Each flood's
+// figures are
 // the client's growth above its memory at rest (the peak resident size
 // while the replies arrive and the page sorts them) and the longest stall
 // of its event loop, beside the same bytes sent by the same peers to a
@@ -15,12 +16,21 @@
 //     the 8 MiB a reply may inflate to, of minimal records (over 380,000 of
 //     them); aims the same;
 //   - honest searches, 100 peers with 30 results each and a busy one of
-//     500 peers with 100 each: every result shown and none left out, as
-//     before there was a bound; under 150 MB, no stall over 100 ms;
+//     500 peers with 100 each, the busy one also on a page of flat rows:
+//     every result shown and none left out, as before there was a bound;
+//     under 150 MB, no stall over 100 ms; the flat page of 50,000 rows
+//     then sorted by each column both ways as its header is clicked, no
+//     stall over 100 ms;
 //   - a big sharer answering first with 11,200 results in four replies,
 //     then 100 peers with 30 each: the hundred's every result shown, the
-//     big one's share of the search shown and the rest of it left out.
+//     big one's share of the search shown and the rest of it left out;
+//   - one host answering first under 25 names with 2,000 results each,
+//     then 100 peers at addresses of their own with 30 each: the hundred's
+//     every result shown, the host's names no more than one address's
+//     share.
 #include <QApplication>
+#include <QHash>
+#include <QHeaderView>
 #include <QSet>
 #include <QTcpSocket>
 #include <QThread>
@@ -38,10 +48,12 @@
 #include "PeerMessenger.h"
 #include "SearchReply.h"
 #include "Server.h"
+#include "Settings.h"
 #include "StallProbe.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
 #include "search/SearchForm.h"
+#include "search/SearchResultListItem.h"
 #include "search/SearchResultsForm.h"
 
 namespace {
@@ -58,8 +70,8 @@ struct Cost
     double heldMb = 0;
     double stallMs = 0;
     int rows = 0;
-    // The first peer's results kept.
-    int firstPeerRows = 0;
+    // The results kept, by user.
+    QHash<QString, int> kept;
     qint64 leftOut = 0;
     bool done = false;
 };
@@ -74,8 +86,10 @@ QByteArray Reply(const QString& user, quint32 ticket, int reply, int count)
     return CompressedSearchReply(user, ticket, files, 1, 100000, 0);
 }
 
-int FileRows(QTreeWidget* tree)
+int FileRows(QTreeWidget* tree, bool flat)
 {
+    if (flat)
+        return tree->topLevelItemCount();
     int rows = 0;
     for (int u = 0; u < tree->topLevelItemCount(); ++u)
         for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f)
@@ -84,19 +98,23 @@ int FileRows(QTreeWidget* tree)
 }
 
 // The peers' side, on a thread of its own as peers are programs of their
-// own: each answers over a message connection of its own, greeting and
-// then writing all it has, as fast as the socket takes it, and closes once
-// it is all sent, as the client handles what came before a close. The
+// own: each answers over a message connection of its own from its address,
+// greeting and then writing all it has, as fast as the socket takes it, and
+// closes once it is all sent, as the client handles what came before a
+// close. The
 // bytes go from the stream made beforehand a socket buffer's worth at a
 // time, so that the peers' own copies do not count as the client's growth.
 class Senders : public QObject
 {
 public:
-    void Answer(quint16 port, const QStringList& names, const std::vector<QByteArray>& streams)
+    void Answer(quint16 port, const QStringList& names, const QList<QHostAddress>& addresses,
+                const std::vector<QByteArray>& streams)
     {
         for (int i = 0; i < names.size(); ++i) {
             auto* socket = new QTcpSocket(this);
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            if (!socket->bind(addresses[i]))
+                std::printf("    cannot answer from %s\n", qPrintable(addresses[i].toString()));
             socket->connectToHost(QHostAddress::LocalHost, port);
             socket->write(FakeWire::Frame(FakeWire().U8(1).Str(names[i]).Str("P").U32(1).Bytes()));
             const QByteArray stream = streams[size_t(i)];
@@ -165,12 +183,14 @@ public:
         HonestFigures("honest", 100, 30);
         std::printf("  a busy honest search: 500 peers with 100 results each:\n");
         HonestFigures("busy honest", 500, 100);
+        std::printf("  the busy honest search on a page of flat rows, then sorted as its headers are clicked:\n");
+        HonestFigures("busy honest, flat", 500, 100, true);
     }
 
     void BigThenMany()
     {
         std::printf("  a big sharer first, 11,200 results in 4 replies, then 100 peers with 30 each:\n");
-        Scenario(101);
+        Scenario(101, OwnAddress);
         auto build = [this](int p, int r, quint32 ticket) {
             if (p == 0)
                 return Reply(Name(p), ticket, r, 2800);
@@ -179,15 +199,45 @@ public:
         const int share = f.net.peer->SearchResultUserLimit();
         const Cost unasked = Flood(4, build, 14200, 0, false);
         const Cost asked = Flood(4, build, 14200, share + 3000, true);
-        Figure("big then many: the many's rows / their results", double(asked.rows - asked.firstPeerRows) / 3000, "x",
-               ">=", 1, Detail("%d rows of theirs", asked.rows - asked.firstPeerRows));
-        Figure("big then many: the big one's rows / one user's share", double(asked.firstPeerRows) / share, "x",
-               ">=", 1, Detail("%d rows, %lld left out", asked.firstPeerRows, asked.leftOut));
+        const int big = asked.kept.value(Name(0));
+        Figure("big then many: the many's rows / their results", double(asked.rows - big) / 3000, "x", ">=", 1,
+               Detail("%d rows of theirs", asked.rows - big));
+        Figure("big then many: the big one's rows / one user's share", double(big) / share, "x", ">=", 1,
+               Detail("%d rows, %lld left out", big, asked.leftOut));
         Figure("big then many: shown + left out / sent", asked.done ? double(asked.rows + asked.leftOut) / 14200 : 0,
                "x", ">=", 1);
         Figure("big then many: growth above rest", asked.peakMb, "MB", "<", 150,
                Detail("dropped unasked: +%.1f MB", unasked.peakMb));
         Figure("big then many: longest stall", asked.stallMs, "ms", "<", 100,
+               Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+    }
+
+    void ManyNamesThenMany()
+    {
+        std::printf("  one host first, 25 names with 2,000 results each, then 100 peers at addresses of their own\n"
+                    "  with 30 each:\n");
+        const int names = 25, fromEach = 2000;
+        const QHostAddress host("127.0.0.9");
+        Scenario(names + 100, [=](int p) { return p < names ? host : OwnAddress(p); });
+        auto build = [=](int p, int r, quint32 ticket) {
+            return r > 0 ? QByteArray() : Reply(Name(p), ticket, r, p < names ? fromEach : 30);
+        };
+        const int sent = names * fromEach + 3000;
+        const int share = f.net.peer->SearchResultAddressLimit();
+        const Cost unasked = Flood(1, build, sent, 0, false, names);
+        const Cost asked = Flood(1, build, sent, share + 3000, true, names);
+        int hostRows = 0;
+        for (int p = 0; p < names; ++p)
+            hostRows += asked.kept.value(Name(p));
+        Figure("one host's names, then many: the many's rows / their results", double(asked.rows - hostRows) / 3000,
+               "x", ">=", 1, Detail("%d rows of theirs", asked.rows - hostRows));
+        Figure("one host's names, then many: the host's rows / its share", double(hostRows) / share, "x", "<=", 1,
+               Detail("%d rows, %lld left out", hostRows, asked.leftOut));
+        Figure("one host's names, then many: shown + left out / sent",
+               asked.done ? double(asked.rows + asked.leftOut) / sent : 0, "x", ">=", 1);
+        Figure("one host's names, then many: growth above rest", asked.peakMb, "MB", "<", 150,
+               Detail("dropped unasked: +%.1f MB", unasked.peakMb));
+        Figure("one host's names, then many: longest stall", asked.stallMs, "ms", "<", 100,
                Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
     }
 
@@ -211,7 +261,7 @@ public:
     void ManyPeers()
     {
         std::printf("  1,000 peers, 1,000 results each in one reply:\n");
-        Scenario(1000);
+        Scenario(1000, OwnAddress);
         Figures(
             "1,000 peers x 1,000", 1, [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 1000); },
             1000000, Kept(1000, 1000));
@@ -244,22 +294,36 @@ public:
 private:
     // The peers of each scenario have names of their own.
     QString Name(int peer) const { return QString("peer%1-%2").arg(m_scenario).arg(peer); }
+    // A loopback address for each of many peers, 127.1.0.1 on.
+    static QHostAddress OwnAddress(int peer)
+    {
+        return QHostAddress(QString("127.1.%1.%2").arg(peer / 200).arg(peer % 200 + 1));
+    }
 
-    // What the bounds keep of peers sending each results apiece.
+    // What the bounds keep of peers, each at an address of its own, sending
+    // each results apiece.
     int Kept(int peers, int each) const
     {
         const qint64 fromEach = std::min(each, f.net.peer->SearchResultUserLimit());
         return int(std::min<qint64>(f.net.peer->SearchResultLimit(), peers * fromEach));
     }
 
-    // Peers that each send a reply of results: all shown, none left out.
-    void HonestFigures(const std::string& what, int peers, int results)
+    // Peers at addresses of their own that each send a reply of results: all
+    // shown, none left out. A flat page is then sorted as its headers are
+    // clicked.
+    void HonestFigures(const std::string& what, int peers, int results, bool flat = false)
     {
-        Scenario(peers);
+        Scenario(peers, OwnAddress);
         auto build = [this, results](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, results); };
         const int sent = peers * results;
+        SetSetting("use_old_style_search_results", flat ? "yes" : "no");
         const Cost unasked = Flood(1, build, sent, 0, false);
-        const Cost asked = Flood(1, build, sent, sent, true);
+        double sortMs = 0;
+        const Cost asked = Flood(1, build, sent, sent, true, 0, [&](SearchResultsForm* page) {
+            if (flat)
+                sortMs = ClickEveryHeader(page);
+        });
+        SetSetting("use_old_style_search_results", "no");
         Figure((what + ": rows shown / results sent").c_str(), double(asked.rows) / sent, "x", ">=", 1,
                Detail("%d rows, %lld left out", asked.rows, asked.leftOut));
         Figure((what + ": results left out").c_str(), double(asked.leftOut), "", "<=", 0);
@@ -267,13 +331,45 @@ private:
                Detail("dropped unasked: +%.1f MB", unasked.peakMb));
         Figure((what + ": longest stall").c_str(), asked.stallMs, "ms", "<", 100,
                Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+        if (flat)
+            Figure((what + ": longest stall of a header click").c_str(), sortMs, "ms", "<", 100,
+                   Detail("%d rows, every column both ways", asked.rows));
     }
 
-    // Peers of their own for a scenario.
-    void Scenario(int peers)
+    // Each column's header clicked twice, a click a turn, as a user sorts
+    // the page; the longest stall of the event loop meanwhile.
+    double ClickEveryHeader(SearchResultsForm* page)
+    {
+        QHeaderView* header = page->searchResults()->header();
+        StallProbe probe;
+        probe.Start();
+        QApplication::processEvents();
+        probe.Reset();
+        for (int click = 0; click < 2 * SearchResultListItem::ColumnCount; ++click) {
+            const int column = click / 2;
+            const int beats = probe.BeatCount();
+            QTimer::singleShot(0, header, [header, column] {
+                // As the header does on a click: turns its indicator, then
+                // says so.
+                const bool again =
+                    header->sortIndicatorSection() == column && header->sortIndicatorOrder() == Qt::DescendingOrder;
+                header->setSortIndicator(column, again ? Qt::AscendingOrder : Qt::DescendingOrder);
+                emit header->sectionClicked(column);
+            });
+            // The click, the view's layout after it, and a beat.
+            RunUntil([&] { return probe.BeatCount() > beats + 3; }, 10000);
+        }
+        return LongestGapNow(probe);
+    }
+
+    // Peers of their own for a scenario, each at the address given (by
+    // default one for all).
+    void Scenario(
+        int peers, std::function<QHostAddress(int)> address = [](int) { return QHostAddress::LocalHost; })
     {
         ++m_scenario;
         m_peers = peers;
+        m_address = std::move(address);
     }
 
     SearchResultsForm* Search(const QString& text)
@@ -310,9 +406,11 @@ private:
     // Every peer's replies (made by build for a ticket) sent at once, each
     // peer's in order and last a marker reply to a search of its own; over
     // when every marker has arrived, the results kept (expected of them)
-    // are all on the page and the page has sorted them. Unasked, the
-    // replies go to a ticket nobody asked for.
-    Cost Flood(int perPeer, const Build& build, int sent, int expected, bool asked)
+    // are all on the page and the page has sorted them, then after(page)
+    // is done. Unasked, the replies go to a ticket nobody asked for. The
+    // first answerFirst peers are done before the others begin.
+    Cost Flood(int perPeer, const Build& build, int sent, int expected, bool asked, int answerFirst = 0,
+               const std::function<void(SearchResultsForm*)>& after = {})
     {
         SearchResultsForm* page = Search(QString("flood %1").arg(++m_floods));
         SearchResultsForm* marker = Search(QString("marker %1").arg(m_floods));
@@ -362,21 +460,28 @@ private:
         QApplication::processEvents();
         probe.Reset();
         // A wave of connections opened at once; the next as soon as they are
-        // in (or done).
+        // in (or done), or once done for those answering first.
         const quint16 port = f.net.peer->ListeningPort();
-        for (int first = 0; first < m_peers; first += kOpeningAtOnce) {
+        for (int first = 0; first < m_peers;) {
+            const int end = std::min(first < answerFirst ? answerFirst : m_peers, first + kOpeningAtOnce);
             QStringList names;
-            for (int p = first; p < std::min(m_peers, first + kOpeningAtOnce); ++p)
+            QList<QHostAddress> addresses;
+            for (int p = first; p < end; ++p) {
                 names << Name(p);
-            const std::vector<QByteArray> wave(streams.begin() + first, streams.begin() + first + names.size());
-            QMetaObject::invokeMethod(m_senders, [this, port, names, wave] { m_senders->Answer(port, names, wave); });
+                addresses << m_address(p);
+            }
+            const std::vector<QByteArray> wave(streams.begin() + first, streams.begin() + end);
+            QMetaObject::invokeMethod(
+                m_senders, [this, port, names, addresses, wave] { m_senders->Answer(port, names, addresses, wave); });
             RunUntil(
                 [&] {
                     return std::all_of(names.begin(), names.end(), [&](const QString& name) {
-                        return finished.contains(name) || f.net.peer->MessageConnectionCount(name) > 0;
+                        return finished.contains(name) ||
+                               (end > answerFirst && f.net.peer->MessageConnectionCount(name) > 0);
                     });
                 },
-                10000);
+                30000);
+            first = end;
         }
         auto kept = [&] {
             int count = 0;
@@ -396,14 +501,15 @@ private:
         cost.stallMs = LongestGapNow(probe);
         cost.peakMb = peak - rest;
         cost.heldMb = (double(HeapInUse()) - double(heapBefore)) / 1048576.0;
-        cost.rows = FileRows(page->searchResults());
+        cost.rows = FileRows(page->searchResults(), page->HasFlatRows());
         for (const ItemPtr& reply : request.GetItems("search_results"))
-            if (reply["user"].AsString() == Name(0))
-                cost.firstPeerRows += reply.CountItems("search_result");
+            cost.kept[reply["user"].AsString()] += reply.CountItems("search_result");
         cost.leftOut = f.net.peer->LeftOutSearchResults(request);
         std::printf("    %s: %d sent, %d rows, %lld left out; +%.1f MB peak, %.1f MB held, longest stall %.1f ms\n",
                     asked ? "asked" : "unasked", sent, cost.rows, cost.leftOut, cost.peakMb, cost.heldMb, cost.stallMs);
         std::fflush(stdout);
+        if (asked && cost.done && after)
+            after(page);
         Close(marker);
         Close(page);
         return cost;
@@ -422,6 +528,7 @@ private:
     QThread m_thread;
     Senders* m_senders = new Senders;
     int m_peers = 0;
+    std::function<QHostAddress(int)> m_address;
     int m_floods = 0;
     int m_scenario = 0;
     double m_idleMs = 0;
@@ -441,6 +548,7 @@ int main(int argc, char** argv)
     bench.Idle();
     bench.Honest();
     bench.BigThenMany();
+    bench.ManyNamesThenMany();
     bench.OnePeer();
     bench.ManyPeers();
     bench.HugeReplies();

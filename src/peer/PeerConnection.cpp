@@ -28,7 +28,7 @@ QByteArray Framed(const QByteArray& content)
 PeerConnection::PeerConnection(QTcpSocket* socket, bool obfuscated, Clock clock, QObject* parent)
     : QObject(parent), m_socket(socket), m_origin(Origin::Incoming),
       m_state(obfuscated ? State::AwaitingKey : State::AwaitingOpening), m_obfuscated(obfuscated), m_connected(true),
-      m_created(clock())
+      m_created(clock()), m_peerAddress(socket->peerAddress())
 {
     m_socket->setParent(this);
     Setup();
@@ -73,6 +73,7 @@ void PeerConnection::OnBytesWritten()
 
 void PeerConnection::Open(const QHostAddress& address, quint16 port)
 {
+    m_peerAddress = address;
     m_socket->connectToHost(address, port);
 }
 
@@ -111,7 +112,7 @@ void PeerConnection::Reconsider()
 
 QString PeerConnection::PeerAddressText() const
 {
-    return m_socket ? m_socket->peerAddress().toString() : QString();
+    return m_peerAddress.toString();
 }
 
 qint64 PeerConnection::UnreadBytes() const

@@ -97,6 +97,7 @@ public:
     bool IsObfuscated() const { return m_obfuscated; }
     bool WasConnected() const { return m_connected; }
     qint64 Created() const { return m_created; }
+    // Kept once the socket has closed or gone, for what was read before.
     QString PeerAddressText() const;
     // What the connection holds of what the peer sent: the bytes read and
     // not yet let go, and those waiting in its socket.
@@ -216,4 +217,5 @@ private:
     bool m_closing = false;
     QString m_closeReason;
     qint64 m_created;
+    QHostAddress m_peerAddress;
 };

@@ -105,12 +105,14 @@ public:
     void RequestDNetConnectionToUser(QString user);
 
     // How many results one search keeps (a wish-list search's tickets
-    // together), and how many of them one user's; what arrives past either
-    // is counted, not stored.
+    // together), and how many of them one user's and one address's; what
+    // arrives past any is counted, not stored.
     void SetSearchResultLimit(int results);
     int SearchResultLimit() const;
     void SetSearchResultUserLimit(int results);
     int SearchResultUserLimit() const;
+    void SetSearchResultAddressLimit(int results);
+    int SearchResultAddressLimit() const;
     // The request's results left out for that bound so far.
     qint64 LeftOutSearchResults(ItemPtr request) const;
     // The answer to a share-list request; until the shared folders provide

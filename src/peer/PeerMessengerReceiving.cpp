@@ -190,11 +190,13 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArray& plain)
 {
     PeerMessages::SearchReplyBody reply;
-    const QString user = connection->user;
-    // Records past what the search may still keep of the user are stepped
-    // over unread.
-    if (!PeerMessages::ReadSearchReply(plain, reply,
-                                       [this, &user](quint32 ticket) { return m_searchResults->Room(ticket, user); }))
+    const QString& user = connection->user;
+    const SearchResultIntake::Sender sender{
+        user, PeerConnectionPolicy::AddressOf(QHostAddress(connection->PeerAddressText()))};
+    // Records past what the search may still keep of the user and the
+    // address are stepped over unread.
+    if (!PeerMessages::ReadSearchReply(
+            plain, reply, [this, &sender](quint32 ticket) { return m_searchResults->Room(ticket, sender); }))
         return false;
     if (ToQString(reply.user) != user) {
         Log(Area, 1,
@@ -203,7 +205,7 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
         Discard(connection);
         return true;
     }
-    m_searchResults->Take(user, reply);
+    m_searchResults->Take(sender, reply);
     return true;
 }
 
@@ -225,6 +227,16 @@ void PeerMessenger::SetSearchResultUserLimit(int results)
 int PeerMessenger::SearchResultUserLimit() const
 {
     return m_searchResults->UserLimit();
+}
+
+void PeerMessenger::SetSearchResultAddressLimit(int results)
+{
+    m_searchResults->SetAddressLimit(results);
+}
+
+int PeerMessenger::SearchResultAddressLimit() const
+{
+    return m_searchResults->AddressLimit();
 }
 
 qint64 PeerMessenger::LeftOutSearchResults(ItemPtr request) const

@@ -60,6 +60,13 @@ SearchResultIntake::SearchResultIntake(QObject* parent) : QObject(parent)
 // ---------------------------------------------------------------------------
 // The bound
 
+void SearchResultIntake::Tally::Add(const Sender& sender, qint64 results)
+{
+    stored += results;
+    storedByUser[sender.user] += results;
+    storedByAddress[sender.address] += results;
+}
+
 SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
 {
     Tally& tally = m_tallies[request.GetItemPointer()];
@@ -67,31 +74,33 @@ SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
     if (replies != tally.replies) {
         tally.stored = 0;
         tally.storedByUser.clear();
-        for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults)) {
-            const qint64 stored = results.CountItems(PeerNames::SearchResult);
-            tally.stored += stored;
-            tally.storedByUser[results[ServerNames::User].AsString()] += stored;
-        }
+        tally.storedByAddress.clear();
+        for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults))
+            tally.Add({results[ServerNames::User].AsString(), m_addresses.value(results.GetItemPointer())},
+                      results.CountItems(PeerNames::SearchResult));
         tally.replies = replies;
     }
     return tally;
 }
 
-void SearchResultIntake::AddKept(ItemPtr request, const QString& user, qint64& all, qint64& fromUser)
+void SearchResultIntake::AddKept(ItemPtr request, const Sender& sender, Kept& kept)
 {
     const Tally& tally = Counted(request);
-    all += tally.stored;
-    fromUser += tally.storedByUser.value(user);
+    kept.all += tally.stored;
+    kept.user += tally.storedByUser.value(sender.user);
+    kept.address += tally.storedByAddress.value(sender.address);
     for (const Pending& reply : m_pending)
         if (reply.request == request && reply.results) {
             const qint64 waiting = qint64(reply.files.size() - reply.next);
-            all += waiting;
-            if (reply.user == user)
-                fromUser += waiting;
+            kept.all += waiting;
+            if (reply.sender.user == sender.user)
+                kept.user += waiting;
+            if (reply.sender.address == sender.address)
+                kept.address += waiting;
         }
 }
 
-quint32 SearchResultIntake::Room(quint32 ticket, const QString& user)
+quint32 SearchResultIntake::Room(quint32 ticket, const Sender& sender)
 {
     const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
     if (!request || request.IsConnected(PeerNames::SearchStopped))
@@ -99,10 +108,11 @@ quint32 SearchResultIntake::Room(quint32 ticket, const QString& user)
     // A wish-list search's page gathers every ticket of it.
     const ItemPtr wish = request[ServerNames::WishListItem];
     const ItemSet requests = wish ? wish.GetItems(ServerNames::SearchRequest) : ItemSet(request);
-    qint64 kept = 0, keptFromUser = 0;
+    Kept kept;
     for (const ItemPtr& each : requests)
-        AddKept(each, user, kept, keptFromUser);
-    return quint32(std::max<qint64>(0, std::min(m_limit - kept, m_userLimit - keptFromUser)));
+        AddKept(each, sender, kept);
+    const qint64 room = std::min({m_limit - kept.all, m_userLimit - kept.user, m_addressLimit - kept.address});
+    return quint32(std::max<qint64>(0, room));
 }
 
 qint64 SearchResultIntake::LeftOut(ItemPtr request) const
@@ -113,8 +123,9 @@ qint64 SearchResultIntake::LeftOut(ItemPtr request) const
 // ---------------------------------------------------------------------------
 // Taking a reply
 
-void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody& reply)
+void SearchResultIntake::Take(const Sender& sender, PeerMessages::SearchReplyBody& reply)
 {
+    const QString& user = sender.user;
     ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(reply.token));
     if (!request || request.IsConnected(PeerNames::SearchStopped)) {
         if (IsLogging())
@@ -158,14 +169,14 @@ void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody
         results += d.GetType(PeerNames::SearchResultsUserAvailable)->GetItem(reply.freeSlot ? "yes" : "no");
         results += d.GetType(PeerNames::SearchResultsUserSpeed)->GetItem(Value(reply.speed));
         results += d.GetType(PeerNames::SearchResultsUploadsInQueue)->GetItem(Value(reply.queued));
-        Pending whole{request, user, results, std::move(files), 0};
+        Pending whole{request, sender, results, std::move(files), 0};
         const ItemList part = StorePart(whole);
         // Counted before the reply joins its request, so that the count is
         // that of the replies already there.
         Tally& tally = Counted(request);
         ++tally.replies;
-        tally.stored += qint64(part.size());
-        tally.storedByUser[user] += qint64(part.size());
+        tally.Add(sender, qint64(part.size()));
+        m_addresses.insert(results.GetItemPointer(), sender.address);
         request += results;
         if (discardRepeats) {
             ItemPtr received = wish[PeerNames::ReceivedResultsFromUsers];
@@ -187,12 +198,13 @@ void SearchResultIntake::Take(const QString& user, PeerMessages::SearchReplyBody
         m_tallies[request.GetItemPointer()].leftOut += leftOut;
         if (IsLogging())
             Log("Search", 2,
-                QString("%1 result(s) from %2 for ticket %3 left out: a search keeps at most %4 from one user and "
-                        "%5 in all")
+                QString("%1 result(s) from %2 at %3 for ticket %4 left out: a search keeps at most %5 from one "
+                        "user, %6 from one address and %7 in all")
                     .arg(leftOut)
-                    .arg(user)
+                    .arg(user, sender.address)
                     .arg(reply.token)
                     .arg(m_userLimit)
+                    .arg(m_addressLimit)
                     .arg(m_limit));
     }
     if (results)
@@ -253,11 +265,8 @@ void SearchResultIntake::Continue()
     TurnBudget::Spend();
     // Null when the reply went while its part was made.
     const ItemPtr results = head.results;
-    if (results) {
-        Tally& tally = m_tallies[head.request.GetItemPointer()];
-        tally.stored += qint64(part.size());
-        tally.storedByUser[head.user] += qint64(part.size());
-    }
+    if (results)
+        m_tallies[head.request.GetItemPointer()].Add(head.sender, qint64(part.size()));
     if (!results || head.next >= head.files.size())
         m_pending.pop_front();
     if (!m_pending.empty())
@@ -276,6 +285,7 @@ void SearchResultIntake::OnRequestRemoved(ItemPtr request)
 
 void SearchResultIntake::OnResultsRemoved(ItemPtr results)
 {
+    m_addresses.remove(results.GetItemPointer());
     for (Pending& reply : m_pending)
         if (reply.results == results) {
             reply.results = ItemPtr();

@@ -14,10 +14,11 @@
 
 class Item;
 
-// Search replies made into items under their search's request, within two
+// Search replies made into items under their search's request, within three
 // bounds: one search keeps at most Limit() results, of which one user fills
-// at most UserLimit(), so that a big sharer answering first leaves room for
-// everyone after; what arrives past either is counted as left out, never
+// at most UserLimit() and one address AddressLimit(), so that a big sharer
+// answering first, or one host answering under many names, leaves room for
+// everyone after; what arrives past any is counted as left out, never
 // stored. A wish-list search's tickets count as one search, as its results
 // page gathers them all. A reply of more than PartSize results is stored a
 // part a turn, so neither the store nor a page takes a large reply in one go.
@@ -29,12 +30,15 @@ class SearchResultIntake : public QObject, public DataHandler
 
 public:
     // A busy search whole (five hundred users with a hundred files each)
-    // in some 75 MB; its page, grouped by user, sorts in half a tenth of a
-    // second, as flat rows in nearly a tenth.
+    // in some 75 MB; its page, grouped by user or flat, sorts in a few
+    // hundredths of a second.
     static constexpr int DefaultLimit = 50000;
     // A fair part of that: twenty-five users fill a search only together,
     // and a big share shows its first folders.
     static constexpr int DefaultUserLimit = 2000;
+    // A fifth: five users behind one NAT keep their whole shares, and a host
+    // answering under made-up names needs five addresses to fill a search.
+    static constexpr int DefaultAddressLimit = 10000;
     static constexpr int PartSize = 1000;
 
     // Needs the search types declared.
@@ -44,12 +48,21 @@ public:
     int Limit() const { return m_limit; }
     void SetUserLimit(int results) { m_userLimit = results; }
     int UserLimit() const { return m_userLimit; }
+    void SetAddressLimit(int results) { m_addressLimit = results; }
+    int AddressLimit() const { return m_addressLimit; }
 
-    // How many records of the user's reply to the ticket may still be kept.
-    quint32 Room(quint32 ticket, const QString& user);
-    // A reply read with Room as its bound, from the user of the connection
-    // it came on.
-    void Take(const QString& user, PeerMessages::SearchReplyBody& reply);
+    // Who sent a reply: the user of the connection it came on, and that
+    // connection's address (PeerConnectionPolicy::AddressOf).
+    struct Sender
+    {
+        QString user;
+        QString address;
+    };
+    // How many records of the sender's reply to the ticket may still be
+    // kept.
+    quint32 Room(quint32 ticket, const Sender& sender);
+    // A reply read with Room as its bound.
+    void Take(const Sender& sender, PeerMessages::SearchReplyBody& reply);
     // The results of a request left out for the bound so far.
     qint64 LeftOut(ItemPtr request) const;
 
@@ -69,13 +82,24 @@ private:
         int replies = 0;
         qint64 stored = 0;
         QHash<QString, qint64> storedByUser;
+        QHash<QString, qint64> storedByAddress;
         qint64 leftOut = 0;
+
+        void Add(const Sender& sender, qint64 results);
+    };
+    // What a search holds, stored and waiting to be stored: in all, of one
+    // sender's user and of its address.
+    struct Kept
+    {
+        qint64 all = 0;
+        qint64 user = 0;
+        qint64 address = 0;
     };
     // A reply whose files are stored a part at a time.
     struct Pending
     {
         ItemPtr request;
-        QString user;
+        Sender sender;
         // Null once the reply is gone from the store.
         ItemPtr results;
         std::vector<FileInfo> files;
@@ -84,9 +108,8 @@ private:
 
     // The request's tally, counted again when replies went meanwhile.
     Tally& Counted(ItemPtr request);
-    // Results stored and waiting to be stored for the request, in all and
-    // of the user's, added to all and fromUser.
-    void AddKept(ItemPtr request, const QString& user, qint64& all, qint64& fromUser);
+    // What the request holds, added to kept.
+    void AddKept(ItemPtr request, const Sender& sender, Kept& kept);
     ItemList StorePart(Pending& reply);
     void ContinueLater();
     void Continue();
@@ -95,7 +118,11 @@ private:
 
     int m_limit = DefaultLimit;
     int m_userLimit = DefaultUserLimit;
+    int m_addressLimit = DefaultAddressLimit;
     QHash<Item*, Tally> m_tallies;
+    // The address each stored reply came from, as the store knows only its
+    // user.
+    QHash<Item*, QString> m_addresses;
     std::deque<Pending> m_pending;
     bool m_continuationQueued = false;
 };

@@ -1,6 +1,7 @@
 // What one search keeps of the replies peers send it: up to a bound, of
-// which one user fills a share, the rest counted as left out and never
-// stored; a busy search kept whole however its peers crowd in; a large
+// which one user fills a share and one address another, the rest counted as
+// left out and never stored; a busy search kept whole however its peers
+// crowd in; a large
 // reply stored a part a turn; a reply that would inflate past its own limit
 // dropped whole.
 #include <QtTest>
@@ -60,9 +61,20 @@ QHash<QString, int> ByUser(ItemPtr request)
     return kept;
 }
 
+// A loopback address of its own for each of many peers.
+QString OwnAddress(int peer)
+{
+    return QString("127.1.%1.%2").arg(peer / 200).arg(peer % 200 + 1);
+}
+
+bool AllClosed(const QList<FakePeerLink*>& links)
+{
+    return std::all_of(links.begin(), links.end(), [](FakePeerLink* l) { return l && l->IsClosed(); });
+}
+
 // Peers that answer a search as soon as they are connected: each opens a
-// connection of its own from 127.0.0.1, greets, sends its reply and closes,
-// all written at once.
+// connection of its own from its address, greets, sends its reply and
+// closes, all written at once.
 class Answering
 {
 public:
@@ -70,8 +82,10 @@ public:
     {
         f->peers.append(m_fake);
     }
-    FakePeerLink* Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files)
+    FakePeerLink* Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files,
+                         const QString& address = "127.0.0.1")
     {
+        m_fake->SetSourceAddress(QHostAddress(address));
         FakePeerLink* link = m_fake->StartConnecting(m_port, false);
         if (link) {
             link->SendGreeting(user, "P", 1);
@@ -170,9 +184,8 @@ private slots:
         link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(share - 500, 11200 - share + 500)));
         QTRY_COMPARE_WITH_TIMEOUT(leftOutTickets.size(), 1, 10000);
         // A hundred users after it, thirty results each, are all kept.
-        QList<FakePeerLink*> links;
         for (int i = 0; i < 100; ++i)
-            links << peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30));
+            peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30), OwnAddress(i));
         QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).size(), 101, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 10000);
         const QHash<QString, int> kept = ByUser(Request(ticket));
@@ -192,20 +205,70 @@ private slots:
         QCOMPARE(Names(Request(second)), Numbered(8, 2));
     }
 
+    void manyNamesAtOneAddressFillAtMostItsShareOfASearch()
+    {
+        const int userShare = f->peer->SearchResultUserLimit();
+        const int share = f->peer->SearchResultAddressLimit();
+        QCOMPARE(share, SearchResultIntake::DefaultAddressLimit);
+        const int names = f->peer->SearchResultLimit() / userShare;
+        Answering peers(f);
+        // One host answers first under enough made-up names, each with a
+        // user's whole share, to fill the search together.
+        const quint32 ticket = f->client->FileSearch("live", QString());
+        const QString host = "127.0.0.9";
+        QList<FakePeerLink*> links;
+        for (int i = 0; i < names; ++i)
+            links << peers.Answer(QString("made-up%1").arg(i), ticket, Files(i * userShare, userShare), host);
+        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(names * userShare - share),
+                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share, 30000);
+        // Whole shares of the names that came first: the address's share
+        // counts what waits to be stored as the user's does.
+        QHash<QString, int> kept = ByUser(Request(ticket));
+        QCOMPARE(kept.size(), share / userShare);
+        for (const int each : kept)
+            QCOMPARE(each, userShare);
+
+        // A hundred peers at addresses of their own, after it: all kept.
+        links.clear();
+        for (int i = 0; i < 100; ++i)
+            links << peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30), OwnAddress(i));
+        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 30000);
+        kept = ByUser(Request(ticket));
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(names * userShare - share));
+
+        // What the views let go of one name is free for another at that
+        // address, and no more.
+        const QString gone = kept.keys().filter("made-up").first();
+        for (ItemPtr reply : Request(ticket).GetItems("search_results"))
+            if (reply["user"].AsString() == gone)
+                reply.Remove();
+        d.RemoveDisconnectedItems();
+        peers.Answer("neighbour", ticket, Files(0, userShare), host);
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("neighbour"), userShare, 30000);
+        peers.Answer("neighbour2", ticket, Files(0, 10), host);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)),
+                                  qint64(names * userShare - share + 10), 30000);
+        QCOMPARE(Names(Request(ticket)).size(), share + 3000);
+    }
+
     void aBusySearchFromPeersCrowdingInAtOnceIsKeptWhole()
     {
         const int users = 500, each = 100, wave = 40;
         QCOMPARE(users * each, f->peer->SearchResultLimit());
         Answering peers(f);
         const quint32 ticket = f->client->FileSearch("popular", QString());
-        // Forty connect from one address at once, then the next forty, as
-        // peers on one machine answer a search.
+        // Forty connect at once, each from an address of its own, then the
+        // next forty.
         QList<FakePeerLink*> links;
         for (int first = 0; first < users; first += wave) {
             for (int i = first; i < qMin(users, first + wave); ++i)
-                links << peers.Answer(QString("user%1").arg(i), ticket, Files(i * each, each));
-            QVERIFY(QTest::qWaitFor(
-                [&] { return std::all_of(links.begin(), links.end(), [](auto* l) { return l->IsClosed(); }); }, 10000));
+                links << peers.Answer(QString("user%1").arg(i), ticket, Files(i * each, each), OwnAddress(i));
+            QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 10000));
             f->Advance(50);
         }
         QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), users * each, 60000);

@@ -1,8 +1,8 @@
 #include "SearchResultListItem.h"
 
 #include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
-#include <vector>
+#include <algorithm>
+#include <cstring>
 
 #include "Data.h"
 #include "PeerNames.h"
@@ -17,125 +17,236 @@ double SpeedOf(const QTreeWidgetItem& row)
 }
 
 // The file a row shows, through its node; null for user and folder rows.
-ItemPtr ResultNode(::Type* nodes, const QTreeWidgetItem& row)
+ItemPtr ResultOf(const QTreeWidgetItem& row)
 {
-    return nodes->HasItem(Value(&row));
+    // Inside a row, "d" and "Type" are the row's own; the store's are "::d"
+    // and "::Type".
+    ::Type* nodes = ::d.HasType("search_result_node");
+    const ItemPtr node = nodes ? nodes->HasItem(Value(&row)) : ItemPtr();
+    return node ? node[PeerNames::SearchResult] : ItemPtr();
+}
+
+// A signed number as an unsigned one of the same order.
+quint64 Ordered(qint64 value)
+{
+    return quint64(value) ^ (quint64(1) << 63);
+}
+
+// A speed that is no negative number as an unsigned number of the same
+// order: the bits of a positive double are in its order.
+bool OrderedSpeed(double speed, quint64& ordered)
+{
+    ordered = 0;
+    if (!(speed >= 0))
+        return false;
+    if (speed > 0)
+        std::memcpy(&ordered, &speed, sizeof ordered);
+    return true;
+}
+
+// The text's first four UTF-16 units in the order QString compares them, a
+// shorter text's missing units read as 0; texts whose leading units differ
+// compare as these do.
+quint64 Leading(const ushort* units, int length)
+{
+    quint64 leading = 0;
+    for (int i = 0; i < 4; ++i)
+        leading = leading << 16 | (i < length ? units[i] : 0);
+    return leading;
 }
 
 } // namespace
 
-SearchResultListItem::SearchResultListItem() : QTreeWidgetItem(QTreeWidgetItem::Type) {}
+SearchResultListItem::SearchResultListItem() : QTreeWidgetItem(RowType) {}
 
-SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidgetItem(parent, QTreeWidgetItem::Type) {}
+SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidgetItem(parent, RowType) {}
 
-SearchResultListItem::SearchResultListItem(QTreeWidget* tree) : QTreeWidgetItem(tree, QTreeWidgetItem::Type) {}
+SearchResultListItem::SearchResultListItem(QTreeWidget* tree) : QTreeWidgetItem(tree, RowType) {}
+
+void SearchResultListItem::KeepSortKeys(ItemPtr result)
+{
+    m_keys = KeysOf(*this, result);
+    m_keysKept = true;
+}
 
 bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
 {
-    // During SortTree every row of the tree is one of these and has its key.
-    if (m_sortKey)
-        return LessThan(m_sortKey->column, *m_sortKey, *static_cast<const SearchResultListItem&>(other).m_sortKey);
+    // During SortTree every row of the tree is one of these and has its rank.
+    if (m_rank >= 0)
+        return m_rank < static_cast<const SearchResultListItem&>(other).m_rank;
     const QTreeWidget* tree = treeWidget();
     return LessThan(tree ? tree->sortColumn() : -1, *this, other);
 }
 
 bool SearchResultListItem::LessThan(int column, const QTreeWidgetItem& a, const QTreeWidgetItem& b)
 {
-    return LessThan(column, KeyOf(column, a), KeyOf(column, b));
+    std::deque<SortKeys> read;
+    return LessThan(column, KeysOf(a, read), KeysOf(b, read));
 }
 
-SearchResultListItem::SortKey SearchResultListItem::KeyOf(int column, const QTreeWidgetItem& row)
+SearchResultListItem::SortKeys SearchResultListItem::KeysOf(const QTreeWidgetItem& row, ItemPtr result)
 {
-    SortKey key;
-    key.column = column;
-    switch (column) {
-    case UserColumn:
-    case FolderColumn:
-    case FileColumn:
-        key.text = row.text(column).toLower();
-        break;
-    case FreeColumn:
-        key.text = row.text(FreeColumn);
-        key.speed = SpeedOf(row);
-        key.file = row.text(FileColumn);
-        // A peer's u32 may not fit an int.
-        key.number = key.text.isEmpty() ? 0 : key.text.toLongLong();
-        break;
-    case SpeedColumn:
-        key.speed = SpeedOf(row);
-        break;
-    case SizeColumn:
-    case AttributesColumn:
-    {
-        // Inside a row, "d" and "Type" are the row's own; the store's are
-        // "::d" and "::Type".
-        ::Type* nodes = ::d.HasType("search_result_node");
-        const ItemPtr node = nodes ? ResultNode(nodes, row) : ItemPtr();
-        if (!node)
-            break;
-        const ItemPtr result = node[PeerNames::SearchResult];
-        key.hasFile = true;
-        key.number = column == SizeColumn ? result[PeerNames::FileSize].AsInt64() : result[PeerNames::Bitrate].AsInt();
-        break;
+    SortKeys keys;
+    keys.user = row.text(UserColumn).toLower();
+    keys.folder = row.text(FolderColumn).toLower();
+    keys.fileText = row.text(FileColumn);
+    keys.file = keys.fileText.toLower();
+    keys.free = row.text(FreeColumn);
+    // A peer's u32 may not fit an int.
+    keys.queue = keys.free.isEmpty() ? 0 : keys.free.toLongLong();
+    keys.freeIsExact =
+        keys.free == QLatin1String("Y") || (!keys.free.isEmpty() && QString::number(keys.queue) == keys.free);
+    keys.speed = SpeedOf(row);
+    if (result) {
+        keys.hasFile = true;
+        keys.size = result[PeerNames::FileSize].AsInt64();
+        keys.bitrate = result[PeerNames::Bitrate].AsInt();
     }
-    default:
-        break;
-    }
-    return key;
+    return keys;
 }
 
-bool SearchResultListItem::LessThan(int column, const SortKey& a, const SortKey& b)
+const SearchResultListItem::SortKeys& SearchResultListItem::KeysOf(const QTreeWidgetItem& row,
+                                                                   std::deque<SortKeys>& read)
+{
+    if (row.type() == RowType && static_cast<const SearchResultListItem&>(row).m_keysKept)
+        return static_cast<const SearchResultListItem&>(row).m_keys;
+    read.push_back(KeysOf(row, ResultOf(row)));
+    return read.back();
+}
+
+bool SearchResultListItem::LessThan(int column, const SortKeys& a, const SortKeys& b)
 {
     switch (column) {
     case UserColumn:
+        return a.user < b.user;
     case FolderColumn:
+        return a.folder < b.folder;
     case FileColumn:
-        return a.text < b.text;
+        return a.file < b.file;
     case FreeColumn:
-        if (a.text == b.text) {
+        if (a.free == b.free) {
             if (a.speed != b.speed)
                 return a.speed < b.speed;
             // Reversed on purpose: the descending default then lists a
             // folder's files from A to Z.
-            return b.file < a.file;
+            return b.fileText < a.fileText;
         }
-        if (a.text == QLatin1String("Y"))
+        if (a.free == QLatin1String("Y"))
             return false;
-        if (b.text == QLatin1String("Y"))
+        if (b.free == QLatin1String("Y"))
             return true;
         // A longer queue is worse, so it sorts lower.
-        return a.number > b.number;
+        return a.queue > b.queue;
     case SpeedColumn:
         return a.speed != b.speed && a.speed < b.speed;
     case SizeColumn:
-    case AttributesColumn:
         // Largest first when ascending, as the column has always sorted;
         // rows without a file are equal to every other.
-        return a.hasFile && b.hasFile && a.number > b.number;
+        return a.hasFile && b.hasFile && a.size > b.size;
+    case AttributesColumn:
+        return a.hasFile && b.hasFile && a.bitrate > b.bitrate;
     default:
         return false;
     }
 }
 
+SearchResultListItem::Placed SearchResultListItem::PlaceOf(int column, const SortKeys& keys, std::vector<ushort>& units)
+{
+    Placed placed;
+    auto addText = [&](const QString& text) {
+        placed.text = int(units.size());
+        placed.length = text.size();
+        units.insert(units.end(), text.utf16(), text.utf16() + text.size());
+    };
+    switch (column) {
+    case UserColumn:
+    case FolderColumn:
+    case FileColumn:
+        addText(column == UserColumn ? keys.user : column == FolderColumn ? keys.folder : keys.file);
+        placed.first = Leading(units.data() + placed.text, placed.length);
+        placed.exact = true;
+        break;
+    case FreeColumn:
+        // A free slot above every queue, a shorter queue above a longer;
+        // then, of one text, the slower first and the file names backwards.
+        placed.first = keys.free == QLatin1String("Y") ? ~quint64(0) : Ordered(~keys.queue);
+        placed.exact = keys.freeIsExact && OrderedSpeed(keys.speed, placed.second);
+        addText(keys.fileText);
+        break;
+    case SpeedColumn:
+        placed.exact = OrderedSpeed(keys.speed, placed.first);
+        break;
+    case SizeColumn:
+    case AttributesColumn:
+        // Largest first when ascending.
+        placed.first = Ordered(~(column == SizeColumn ? keys.size : keys.bitrate));
+        placed.exact = keys.hasFile;
+        break;
+    default:
+        break;
+    }
+    return placed;
+}
+
 void SearchResultListItem::SortTree(QTreeWidget* tree, int column, Qt::SortOrder order)
 {
-    std::vector<SearchResultListItem*> rows;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        auto* row = dynamic_cast<SearchResultListItem*>(*it);
-        if (!row) {
-            tree->sortItems(column, order);
-            return;
+    // Each parent's rows, as the tree sorts each level among siblings.
+    std::vector<QTreeWidgetItem*> parents{tree->invisibleRootItem()};
+    std::vector<SearchResultListItem*> ranked;
+    std::deque<SortKeys> read;
+    std::vector<const SortKeys*> keys;
+    std::vector<Placed> places;
+    std::vector<ushort> units;
+    const bool backwards = column == FreeColumn;
+    for (size_t p = 0; p < parents.size(); ++p) {
+        QTreeWidgetItem* parent = parents[p];
+        const int count = parent->childCount();
+        keys.resize(size_t(count));
+        places.resize(size_t(count));
+        units.clear();
+        for (int i = 0; i < count; ++i) {
+            QTreeWidgetItem* child = parent->child(i);
+            if (child->type() != RowType) {
+                for (SearchResultListItem* each : ranked)
+                    each->m_rank = -1;
+                tree->sortItems(column, order);
+                return;
+            }
+            keys[size_t(i)] = &KeysOf(*child, read);
+            places[size_t(i)] = PlaceOf(column, *keys[size_t(i)], units);
+            places[size_t(i)].index = i;
+            if (child->childCount() > 0)
+                parents.push_back(child);
         }
-        rows.push_back(row);
+        const ushort* text = units.data();
+        auto less = [&](const Placed& a, const Placed& b) {
+            if (!a.exact || !b.exact)
+                return LessThan(column, *keys[size_t(a.index)], *keys[size_t(b.index)]);
+            if (a.first != b.first)
+                return a.first < b.first;
+            if (a.second != b.second)
+                return a.second < b.second;
+            const ushort* x = text + a.text;
+            const ushort* y = text + b.text;
+            return backwards ? std::lexicographical_compare(y, y + b.length, x, x + a.length)
+                             : std::lexicographical_compare(x, x + a.length, y, y + b.length);
+        };
+        // The tree's own sort is stable both ways: rows of equal keys keep
+        // their order whichever way it goes.
+        if (order == Qt::AscendingOrder)
+            std::stable_sort(places.begin(), places.end(), less);
+        else
+            std::stable_sort(places.begin(), places.end(),
+                             [&](const Placed& a, const Placed& b) { return less(b, a); });
+        for (int place = 0; place < count; ++place) {
+            auto* row = static_cast<SearchResultListItem*>(parent->child(places[size_t(place)].index));
+            // Descending, the tree puts the highest rank first.
+            row->m_rank = order == Qt::AscendingOrder ? place : count - 1 - place;
+            ranked.push_back(row);
+        }
     }
-    std::vector<SortKey> keys;
-    keys.reserve(rows.size());
-    for (SearchResultListItem* row : rows)
-        keys.push_back(KeyOf(column, *row));
-    for (size_t i = 0; i < rows.size(); ++i)
-        rows[i]->m_sortKey = &keys[i];
     // Sets the header's indicator to the column and order as well.
     tree->sortItems(column, order);
-    for (SearchResultListItem* row : rows)
-        row->m_sortKey = nullptr;
+    for (SearchResultListItem* row : ranked)
+        row->m_rank = -1;
 }

@@ -228,12 +228,13 @@ void SearchResultsForm::ShowLeftOut()
     if (leftOut == 0)
         return;
     const QString perUser = CommafyNumber(peerMessenger->SearchResultUserLimit());
+    const QString perAddress = CommafyNumber(peerMessenger->SearchResultAddressLimit());
     const QString perSearch = CommafyNumber(peerMessenger->SearchResultLimit());
     ui->leftOutLabel->setText(
-        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 results from one user and %2 in all.")
-                           .arg(perUser, perSearch)
-                     : tr("%1 results were left out: a search keeps at most %2 results from one user and %3 in all.")
-                           .arg(CommafyNumber(leftOut), perUser, perSearch));
+        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 per user, %2 per address and %3 in all.")
+                           .arg(perUser, perAddress, perSearch)
+                     : tr("%1 results were left out: a search keeps at most %2 per user, %3 per address and %4 in all.")
+                           .arg(CommafyNumber(leftOut), perUser, perAddress, perSearch));
     ui->leftOutLabel->show();
 }
 
@@ -254,7 +255,7 @@ QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult, NewRow
     return AddTreeRow(searchResult, results, rows);
 }
 
-QTreeWidgetItem* SearchResultsForm::NewRows::Child(QTreeWidgetItem* parent)
+SearchResultListItem* SearchResultsForm::NewRows::Child(QTreeWidgetItem* parent)
 {
     // Under a row the tree shows, a row would be announced to the view on
     // its own; it waits to be added with the others instead.
@@ -305,6 +306,7 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     row->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
+    row->KeepSortKeys(result);
     m_rows.Add(row, kResultNode) += result;
     rows.top << row;
     return nullptr;
@@ -320,16 +322,18 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     ItemPtr userNode = Both(page, user, kUserNode);
     QTreeWidgetItem* userRow = m_rows.Row(userNode);
     if (!userRow) {
-        userRow = new SearchResultListItem;
-        rows.top << userRow;
-        userRow->setText(SearchResultListItem::UserColumn, user.AsString());
-        userNode = m_rows.Add(userRow, kUserNode);
+        auto* row = new SearchResultListItem;
+        rows.top << row;
+        row->setText(SearchResultListItem::UserColumn, user.AsString());
+        userNode = m_rows.Add(row, kUserNode);
         page += userNode;
         userNode += user;
         // A user answering again keeps the figures of the first answer.
-        userRow->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
-        userRow->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
-        userRow->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
+        row->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
+        row->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
+        row->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
+        row->KeepSortKeys(ItemPtr());
+        userRow = row;
     }
     if (rows.users.isEmpty() || rows.users.last() != userRow)
         rows.users << userRow;
@@ -339,8 +343,10 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     ItemPtr folderNode = Both(userNode, folder, kFolderNode);
     QTreeWidgetItem* folderRow = m_rows.Row(folderNode);
     if (!folderRow) {
-        folderRow = rows.Child(userRow);
-        folderRow->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
+        SearchResultListItem* row = rows.Child(userRow);
+        row->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
+        row->KeepSortKeys(ItemPtr());
+        folderRow = row;
         folderNode = m_rows.Add(folderRow, kFolderNode);
         userNode += folderNode;
         if (folder)
@@ -349,10 +355,11 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     if (rows.folders.isEmpty() || rows.folders.last() != folderRow)
         rows.folders << folderRow;
 
-    QTreeWidgetItem* fileRow = rows.Child(folderRow);
+    SearchResultListItem* fileRow = rows.Child(folderRow);
     fileRow->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
+    fileRow->KeepSortKeys(result);
 
     ItemPtr node = m_rows.Add(fileRow, kResultNode);
     node += result;

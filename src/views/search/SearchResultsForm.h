@@ -17,6 +17,7 @@ class QShowEvent;
 class QTreeWidget;
 class QTreeWidgetItem;
 class SearchResultFilter;
+class SearchResultListItem;
 class Ui_SearchResultsForm;
 
 // One search's results: the files other users reported for its ticket,
@@ -131,7 +132,7 @@ private:
         // The user and folder rows the reply added to, to open them.
         QList<QTreeWidgetItem*> users;
         QList<QTreeWidgetItem*> folders;
-        QTreeWidgetItem* Child(QTreeWidgetItem* parent);
+        SearchResultListItem* Child(QTreeWidgetItem* parent);
     };
 
     void AddRows(const ItemList& results);

@@ -50,14 +50,16 @@ private slots:
 
         QVERIFY(s.Answer("bob", page->Ticket(), Numbered("b", 0, 8)));
         QVERIFY(LeftOut(page)->isVisibleTo(page));
-        QCOMPARE(LeftOut(page)->text(),
-                 QString("2 results were left out: a search keeps at most 2,000 results from one user and 10 in all."));
+        QCOMPARE(
+            LeftOut(page)->text(),
+            QString(
+                "2 results were left out: a search keeps at most 2,000 per user, 10,000 per address and 10 in all."));
         // A reply with nothing left to keep makes no row, and is counted.
         QVERIFY(s.Send("carol", page->Ticket(), Numbered("c", 0, 1234)));
         QTRY_COMPARE_WITH_TIMEOUT(
             LeftOut(page)->text(),
-            QString("1,236 results were left out: a search keeps at most 2,000 results from one user and 10 "
-                    "in all."),
+            QString("1,236 results were left out: a search keeps at most 2,000 per user, 10,000 per address "
+                    "and 10 in all."),
             5000);
         QTreeWidget* tree = page->searchResults();
         QCOMPARE(tree->topLevelItemCount(), 2);
@@ -73,8 +75,9 @@ private slots:
         const unsigned int second = s.WishListSearch("wish");
         QVERIFY(s.Answer("bob", second, Numbered("w", 0, 2)));
         QCOMPARE(s.WishTabs()->count(), 1);
-        QCOMPARE(LeftOut(wish)->text(),
-                 QString("1 result was left out: a search keeps at most 2,000 results from one user and 10 in all."));
+        QCOMPARE(
+            LeftOut(wish)->text(),
+            QString("1 result was left out: a search keeps at most 2,000 per user, 10,000 per address and 10 in all."));
         QCOMPARE(wish->searchResults()->topLevelItemCount(), 2);
         QCOMPARE(FileRows(wish->searchResults()->topLevelItem(1)), 1);
     }
@@ -102,8 +105,8 @@ private slots:
         QCOMPARE(rows, 5000);
         QVERIFY(LeftOut(page)->isVisibleTo(page));
         QCOMPARE(LeftOut(page)->text(),
-                 QString("9,200 results were left out: a search keeps at most 2,000 results from one user and 50,000 "
-                         "in all."));
+                 QString("9,200 results were left out: a search keeps at most 2,000 per user, 10,000 per address "
+                         "and 50,000 in all."));
     }
 
     void aLargeReplyShowsWholeUnderOneUserAndFolder()

@@ -48,6 +48,20 @@ void DoubleClick(QTreeWidget* tree, QTreeWidgetItem* row)
     QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
+// Each parent's rows in order.
+QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> Levels(QTreeWidget* tree)
+{
+    QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> levels;
+    QList<QTreeWidgetItem*> parents{tree->invisibleRootItem()};
+    for (int p = 0; p < parents.size(); ++p) {
+        QList<QTreeWidgetItem*>& rows = levels[parents[p]];
+        for (int i = 0; i < parents[p]->childCount(); ++i)
+            rows << parents[p]->child(i);
+        parents += rows;
+    }
+    return levels;
+}
+
 QTreeWidgetItem* ChildWith(QTreeWidgetItem* parent, int column, const QString& text)
 {
     for (int i = 0; i < parent->childCount(); ++i)
@@ -177,6 +191,54 @@ private slots:
         QCOMPARE(once, twice);
         QVERIFY(once == QStringList({"a.mp3", "b.mp3", "c.mp3", "d.mp3"}) ||
                 twice == QStringList({"a.mp3", "b.mp3", "c.mp3", "d.mp3"}));
+    }
+
+    void aPageSortsAsItsRowsCompareOneByOneGroupedAndFlat()
+    {
+        for (const bool flat : {false, true}) {
+            SearchPageFixture s;
+            SetSetting("use_old_style_search_results", flat ? "yes" : "no");
+            QVERIFY(s.f.Start());
+            SearchResultsForm* page = s.Search("ties");
+            // Names equal but for case, alike in their first letters, or
+            // beyond the basic plane; equal and unequal sizes, bitrates,
+            // speeds and queues, free slots and none.
+            const QStringList names = {"Track 10.mp3", "track 1.mp3",   "track 2.mp3",         "A.mp3", "a.mp3",
+                                       "b.mp3",        "\u00dcber.mp3", "\U0001d11e clef.mp3", "x",     "track 10.MP3"};
+            for (int u = 0; u < 12; ++u) {
+                QList<QByteArray> files;
+                for (int i = 0; i < names.size(); ++i) {
+                    const QString folder = u % 3 ? "Music\\Live" : "music\\live 2";
+                    QList<QPair<quint32, quint32>> attributes;
+                    if (i % 4)
+                        attributes << qMakePair(0u, quint32(128 * (i % 3)));
+                    // A peer's u64 past what a signed size holds, too.
+                    const quint64 size = i == 8 ? ~0ull : quint64(1000 * (i % 3)) + (u % 2 ? 3000000000ull : 0);
+                    files << SearchReplyFile((folder + "\\" + names[i]).toUtf8(), size, attributes);
+                }
+                const QString user = QString(u % 4 ? "User%1" : "user%1").arg(u % 5);
+                QVERIFY(
+                    s.Answer(user, page->Ticket(), files, quint8(u % 3 == 0), quint32((u % 2) * 1024), quint32(u % 4)));
+            }
+            QTreeWidget* tree = page->searchResults();
+            for (int column = 0; column < SearchResultListItem::ColumnCount; ++column)
+                for (const Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+                    // What the tree's own sort makes of the rows compared one
+                    // pair at a time.
+                    QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> expected = Levels(tree);
+                    for (QList<QTreeWidgetItem*>& rows : expected)
+                        std::stable_sort(rows.begin(), rows.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+                            return order == Qt::AscendingOrder ? SearchResultListItem::LessThan(column, *a, *b)
+                                                               : SearchResultListItem::LessThan(column, *b, *a);
+                        });
+                    page->SetSortingParamters(column, order);
+                    page->Sort();
+                    QVERIFY2(
+                        Levels(tree) == expected,
+                        qPrintable(
+                            QString("column %1, %2, order %3").arg(column).arg(flat ? "flat" : "grouped").arg(order)));
+                }
+        }
     }
 
     void aBurstOfRepliesIsSortedOnceASecondLater()
