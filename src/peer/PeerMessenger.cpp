@@ -3,9 +3,12 @@
 // PeerMessengerReceiving.cpp.
 #include "PeerMessenger.h"
 
+#include <QTimer>
+
 #include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtEndian>
 
 #include "Data.h"
@@ -48,6 +51,10 @@ PeerMessenger::PeerMessenger(QObject* parent)
 {
     peerMessenger = this;
     DeclareTypes();
+    m_shareListTimer = new QTimer(this);
+    m_shareListTimer->setInterval(0);
+    m_shareListTimer->setSingleShot(true);
+    connect(m_shareListTimer, &QTimer::timeout, this, &PeerMessenger::ReadShareLists);
     m_searchResults = new SearchResultIntake(this);
     connect(m_searchResults, &SearchResultIntake::Results, this, &PeerMessenger::SearchResults);
     connect(m_searchResults, &SearchResultIntake::MoreResults, this, &PeerMessenger::MoreSearchResults);
@@ -207,6 +214,8 @@ void PeerMessenger::Watch(PeerConnection* connection)
         m_connectionPolicy.MessagePassed(connection, m_clock());
         OnMessage(connection, code, body);
     });
+    connect(connection, &PeerConnection::MessageTooLong, this,
+            [this, connection](quint32 code, quint32 length) { OnMessageTooLong(connection, code, length); });
     connect(connection, &PeerConnection::Ended, this,
             [this, connection](QString reason) { OnConnectionEnded(connection, reason); });
     if (connection->GetOrigin() == PeerConnection::Origin::Direct)

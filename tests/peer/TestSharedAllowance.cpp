@@ -85,7 +85,7 @@ private slots:
         f.Advance(PeerMessenger::IdleTimeout);
         int listed = -1;
         connect(f.peer, &PeerMessenger::UserShare, this,
-                [&](QString, FileInfoMap& share) { listed = int(share["\\music"].size()); });
+                [&](QString, std::shared_ptr<FileInfoMap> share) { listed = int((*share)["\\music"].size()); });
         FakePeerLink* honest = Link(f, &peers, "honest", true);
         QVERIFY(honest);
         // Random names: large compressed too.
