@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrlQuery>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -33,6 +34,7 @@ ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_s
         // A set without actions: the file list shows none.
         actionBar->RegisterWidget(ui->fileList, "share_files");
     }
+    FitMessageBox();
     ui->messageBrowser->append(tr("Requesting file list..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &ShareForm::OnConnectionToUserFailed);
@@ -67,6 +69,27 @@ void ShareForm::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     if (eventToolBar)
         eventToolBar->RemoveEvents(ui->folderTree);
+}
+
+void ShareForm::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The user's font comes after the page is made.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        FitMessageBox();
+}
+
+void ShareForm::FitMessageBox()
+{
+    // The form's 60 pixels hold three lines at the usual font; a longer
+    // notice wraps, and a larger font would leave it half shown.
+    QTextBrowser* box = ui->messageBrowser;
+    QTextDocument threeLines;
+    threeLines.setDefaultFont(box->font());
+    threeLines.setDocumentMargin(box->document()->documentMargin());
+    threeLines.setPlainText("\n\n");
+    const int needed = int(std::ceil(threeLines.size().height())) + 2 * box->frameWidth();
+    box->setMaximumHeight(std::max(60, needed));
 }
 
 void ShareForm::OnConnectionToUserFailed(QString user, QString connectionType)

@@ -7,6 +7,7 @@
 #include "PeerMessenger.h"
 #include "ShareBrowser.h"
 
+class QEvent;
 class QPoint;
 class QShowEvent;
 class QTextBrowser;
@@ -77,6 +78,7 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void OnOwnAction(const QString& action) override;
     void Filling() override;
     void ShareShown() override;
@@ -85,6 +87,8 @@ private:
     void PostEvent(QWidget* widget);
     // The one line of the notice that follows the filling, made or changed.
     void UpdateFillingNotice();
+    // The notices' box holds three lines at any font.
+    void FitMessageBox();
     void ExportShare();
     void WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem* node);
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -626,6 +627,12 @@ private slots:
                                           "from another user may be at most 10.0 MB."),
                                   10000);
         QVERIFY(!hoarded->Share() && hoarded->folderTree()->isHidden() && !hoarded->messageBrowser()->isHidden());
+        // Read whole at a large font too, with the line before it.
+        QFont large = hoarded->font();
+        large.setPointSize(18);
+        hoarded->setFont(large);
+        QTRY_COMPARE(hoarded->messageBrowser()->verticalScrollBar()->maximum(), 0);
+        QVERIFY(hoarded->messageBrowser()->toPlainText().startsWith("Requesting file list..."));
 
         // One that would inflate past the bound, and one cut short.
         s.f.net.peer->SetInflateLimit(2 * 1048576);
