@@ -144,7 +144,7 @@ bool ShareListReader::InflateMore()
     }
     m_inflated += produced;
     if (m_field != Field::StreamEnd)
-        m_in.Append(QByteArray::fromRawData(chunk, produced));
+        m_in.Append(QByteArray(chunk, produced));
     if (status == Z_STREAM_END) {
         m_streamEnded = true;
         // The last field read, the list is done; otherwise the fields not yet

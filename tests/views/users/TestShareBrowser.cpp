@@ -611,6 +611,39 @@ private slots:
         QCOMPARE(BrowseSetup::Count("user_share_file"), 60000);
     }
 
+    void closingWhileTheTreeIsMadeLeavesNothingBehind()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // More folders than a turn may place, each in the one before.
+        FileInfoMap list;
+        std::string path = "deep";
+        for (int i = 0; i < 20000; ++i, path += "\\d")
+            list[path].insert(FileInfo("f.bin", i));
+        AttributeTranslationTable table;
+        ShareForm* form = s.page->OpenShareBrowse("deep");
+        const ItemPtr share = SharesForm::CreateUserShareData(list, table);
+        d.GetType("user")->GetItem("deep") += share;
+        form->SetShare(share);
+        QVERIFY(form->IsFilling() && form->folderTree()->isHidden());
+        // Closed, in the turn that sees it, once nodes are made but not yet
+        // in the tree.
+        int nodesMade = -1, nodesLeft = -1;
+        QTimer turn;
+        connect(&turn, &QTimer::timeout, this, [&] {
+            if (nodesMade >= 0 || !form->IsFilling() || form->Tree().BuiltShare() <= 0.3)
+                return;
+            nodesMade = BrowseSetup::Count("user_share_folder_node");
+            s.page->OnTabCloseRequested(0);
+            nodesLeft = BrowseSetup::Count("user_share_folder_node");
+        });
+        turn.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(nodesMade >= 0 || !form->IsFilling(), 30000);
+        QVERIFY(nodesMade > 0);
+        QCOMPARE(nodesLeft, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(BrowseSetup::Count("user_share_folder"), 0, 30000);
+    }
+
     void refusedListsAreToldInTheTab()
     {
         BrowseSetup s;
