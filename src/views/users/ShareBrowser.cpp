@@ -56,7 +56,7 @@ void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, 
 
 void ShareBrowser::ShowSlice()
 {
-    if (!m_tree->BuildSome(m_sliceMs)) {
+    if (!m_tree->BuildSome(m_sliceMs, m_sliceMs > 0 ? m_sliceSteps : 0)) {
         m_showTimer.start();
         Filling();
         return;

@@ -41,6 +41,9 @@ public:
 
     // Between ShowShare and the tree showing whole.
     bool IsFilling() const { return m_tree && m_tree->IsBuilding(); }
+    // At most this many folders a slice besides the slice's time (0: no
+    // more than the time allows), as on the slowest machine.
+    void SetShowSliceSteps(int steps) { m_sliceSteps = steps; }
     // The tree shows whole.
     bool IsShown() const { return m_shown; }
 
@@ -97,6 +100,7 @@ private:
     const char* m_tabType;
     QTimer m_showTimer;
     int m_sliceMs = 0;
+    int m_sliceSteps = 0;
     bool m_shown = false;
     std::unique_ptr<ShareFolderTree> m_tree;
     QTreeWidget* m_folderTree = nullptr;

@@ -79,17 +79,21 @@ void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
     m_building = Building::Ordering;
 }
 
-bool ShareFolderTree::BuildSome(int budgetMs)
+bool ShareFolderTree::BuildSome(int budgetMs, int maxSteps)
 {
     QElapsedTimer clock;
     clock.start();
     // The clock is read every few steps: reading it costs about as much as
     // one.
-    for (int steps = 1; IsBuilding(); ++steps) {
+    for (int steps = 1, done = 0; IsBuilding(); ++steps) {
         if (budgetMs > 0 && steps % 32 == 0 && clock.elapsed() >= budgetMs)
             return false;
-        if (BuildStep())
+        if (maxSteps > 0 && done >= maxSteps)
+            return false;
+        if (BuildStep()) {
             ++m_steps;
+            ++done;
+        }
     }
     return true;
 }

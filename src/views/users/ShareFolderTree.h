@@ -48,9 +48,10 @@ public:
     void Build(ItemPtr share, FolderOrder order);
     // The same over several calls, for a share of many folders: BuildSome
     // orders the folders, then makes their nodes, until all are made (true)
-    // or budgetMs have passed (false; 0 or less: until done).
+    // or budgetMs have passed (false; 0 or less: until done), or maxSteps
+    // folders of a pass were done when above 0.
     void BeginBuild(ItemPtr share, FolderOrder order);
-    bool BuildSome(int budgetMs);
+    bool BuildSome(int budgetMs, int maxSteps = 0);
     bool IsBuilding() const { return m_building != Building::No; }
     // How far the building is, from 0 to 1.
     double BuiltShare() const;

@@ -615,7 +615,8 @@ private slots:
     {
         BrowseSetup s;
         QVERIFY(s.f.Start());
-        // More folders than a turn may place, each in the one before.
+        // More folders than a turn may place (here a thousand a turn, as on
+        // the slowest machine), each in the one before.
         FileInfoMap list;
         std::string path = "deep";
         for (int i = 0; i < 20000; ++i, path += "\\d")
@@ -624,6 +625,7 @@ private slots:
         ShareForm* form = s.page->OpenShareBrowse("deep");
         const ItemPtr share = SharesForm::CreateUserShareData(list, table);
         d.GetType("user")->GetItem("deep") += share;
+        form->SetShowSliceSteps(1000);
         form->SetShare(share);
         QVERIFY(form->IsFilling() && form->folderTree()->isHidden());
         // Closed, in the turn that sees it, once nodes are made but not yet
