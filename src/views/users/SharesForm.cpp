@@ -174,16 +174,19 @@ void SharesForm::BuildSlice()
     }
     const QString user = m_building.front().first;
     UserShareBuilder& builder = *m_building.front().second;
-    ShareForm* form = ShareForm::Of(d.GetType("user")->HasItem(Value(user)));
-    // The tab was closed: what was made goes, and the rest of the list is
-    // let go a slice at a time like the rest.
-    if (!form && builder.Share() && sharedFoldersManager)
-        sharedFoldersManager->ReleaseShare(builder.Abandon());
-    const bool built = builder.Build(BuildSliceMs);
-    if (form)
-        form->ShowFilling(builder.FilesMade(), builder.FileCount(), builder.FolderCount());
-    if (!built)
+    if (!builder.Done()) {
+        ShareForm* form = ShareForm::Of(d.GetType("user")->HasItem(Value(user)));
+        // The tab was closed: what was made goes, and the rest of the list
+        // is let go a slice at a time like the rest.
+        if (!form && builder.Share() && sharedFoldersManager)
+            sharedFoldersManager->ReleaseShare(builder.Abandon());
+        builder.Build(BuildSliceMs);
+        if (form)
+            form->ShowFilling(builder.FilesMade(), builder.FileCount(), builder.FolderCount());
+        // A tree made goes to its browser in a turn of its own, where the
+        // folder tree begins.
         return;
+    }
     const ItemPtr share = builder.Share();
     m_building.pop_front();
     if (m_building.empty())

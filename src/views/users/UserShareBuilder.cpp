@@ -81,7 +81,8 @@ bool UserShareBuilder::Build(int budgetMs)
         Start();
     if (!m_share || m_share.IsRemoved() || (m_inFolder && m_folderItem.IsRemoved())) {
         m_share = ItemPtr();
-        return LetGo(budgetMs);
+        m_done = LetGo(budgetMs);
+        return m_done;
     }
     QElapsedTimer clock;
     clock.start();
@@ -106,6 +107,7 @@ bool UserShareBuilder::Build(int budgetMs)
         m_folder = Owned() ? m_list->erase(m_folder) : std::next(m_folder);
     }
     m_folders.clear();
+    m_done = true;
     return true;
 }
 

@@ -34,6 +34,8 @@ public:
     // the share was removed or abandoned meanwhile and the rest of the list
     // is let go.
     bool Build(int budgetMs);
+    // Build has returned true.
+    bool Done() const { return m_done; }
     // The tree; null when it was removed before it was done.
     ItemPtr Share() const { return m_share; }
     // Makes nothing more; the tree made so far is the caller's to release.
@@ -53,6 +55,7 @@ private:
 
     std::shared_ptr<FileInfoMap> m_list;
     bool m_started = false;
+    bool m_done = false;
     FileInfoMap::iterator m_folder;
     bool m_inFolder = false;
     std::set<FileInfo>::iterator m_file;
