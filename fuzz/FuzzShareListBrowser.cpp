@@ -63,11 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     QPointer<ShareForm> form = harness->page->OpenShareBrowse(kUser);
     fuzz::Require(form != nullptr);
-    harness->page->OnUserShare(kUser, list, attributes);
-    // A large list is made over several turns; one the browser never gets
-    // is a hang.
-    fuzz::RunUntil([&] { return harness->page->SharesBeingBuilt() == 0; }, 10000);
-    fuzz::Require(harness->page->SharesBeingBuilt() == 0);
+    harness->page->OnUserShare(kUser, std::make_shared<FileInfoMap>(list), attributes);
+    // A large list is made over several turns, and its tree too; one the
+    // browser never shows is a hang.
+    auto made = [&] { return harness->page->SharesBeingBuilt() == 0 && form && !form->IsFilling(); };
+    fuzz::RunUntil(made, 10000);
+    fuzz::Require(made());
     const ItemPtr share = form->Share();
     fuzz::Require(bool(share));
     const size_t folders = share.GetItems("user_share_folder").size();

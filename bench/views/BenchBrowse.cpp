@@ -29,9 +29,9 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
-#include <unordered_map>
 
 #include "BenchSupport.h"
+#include "BrowseBench.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "Settings.h"
@@ -92,50 +92,12 @@ FileInfoMap Share()
     return share;
 }
 
-// Bare Qt given the rows a browser shows: one node per folder under its
-// parent's (as the browser nests them), the folder's files as rows below
-// it, names and figures as the browser's columns read.
-QTreeWidget* BareTree(const FileInfoMap& share)
-{
-    auto* tree = new QTreeWidget;
-    tree->setColumnCount(3);
-    tree->setUpdatesEnabled(false);
-    std::unordered_map<std::string, QTreeWidgetItem*> nodes;
-    for (const auto& entry : share) {
-        const std::string& path = entry.first;
-        const size_t cut = path.rfind('\\');
-        const auto parent = cut == std::string::npos ? nodes.end() : nodes.find(path.substr(0, cut));
-        const QString name = QString::fromStdString(cut == std::string::npos ? path : path.substr(cut + 1));
-        QTreeWidgetItem* node = parent == nodes.end() ? new QTreeWidgetItem(tree, QStringList(name))
-                                                      : new QTreeWidgetItem(parent->second, QStringList(name));
-        nodes.emplace(path, node);
-        QList<QTreeWidgetItem*> rows;
-        for (const FileInfo& file : entry.second)
-            rows << new QTreeWidgetItem(QStringList() << QString::fromStdString(file.Name())
-                                                      << CommafyNumber(file.Size()) << QString());
-        node->addChildren(rows);
-    }
-    tree->expandAll();
-    tree->setUpdatesEnabled(true);
-    return tree;
-}
-
-// Lets the widgets lay out and paint what changed.
-void Settle()
-{
-    QApplication::processEvents();
-    QApplication::processEvents();
-}
-
 class Bench
 {
 public:
     Bench()
     {
-        SetSetting("expand_new_shares", "yes");
-        page = new SharesForm;
-        f.AddPage(page, "Browse");
-        page->Init();
+        page = BrowsePage(f);
         plain = new QTreeWidget;
         plain->setColumnCount(3);
         f.AddPage(plain, "Plain");
@@ -315,17 +277,10 @@ private:
     double ShowBare(const FileInfoMap& share, size_t* heapBytes = nullptr)
     {
         const size_t before = heapBytes ? HeapInUse() : 0;
-        QElapsedTimer timer;
-        timer.start();
-        QTreeWidget* tree = BareTree(share);
-        f.AddPage(tree, "Bare");
-        f.tabs->setCurrentWidget(tree);
-        Settle();
-        const double seconds = Seconds(timer);
-        if (heapBytes)
-            *heapBytes = HeapInUse() - before;
-        delete tree;
-        return seconds;
+        return ShowBareShareTree(f, share, [&] {
+            if (heapBytes)
+                *heapBytes = HeapInUse() - before;
+        });
     }
 
     // A share list arriving for a newly opened browser until its tree is
@@ -341,17 +296,19 @@ private:
         // The last share all gone, so that its release is not counted
         // against this one.
         RunUntil([&] { return !f.shares->IsReleasingShares(); }, 120000);
-        FileInfoMap copy = shareList;
+        // The list the peer's message brings is the page's to keep and let
+        // go: counted from before it exists.
         const size_t before = HeapInUse();
+        FileInfoMap copy = shareList;
         StallProbe probe;
         probe.Start();
         QElapsedTimer timer;
         QTimer::singleShot(0, [&] {
             probe.Reset();
             timer.start();
-            page->OnUserShare("browsed", copy, table);
+            page->OnUserShare("browsed", std::make_shared<FileInfoMap>(std::move(copy)), table);
         });
-        if (!RunUntil([&] { return timer.isValid() && form->Share(); }, 120000))
+        if (!RunUntil([&] { return timer.isValid() && form->ShowsShare(); }, 120000))
             qFatal("the share was not shown");
         Settle();
         const double seconds = Seconds(timer);

@@ -500,10 +500,10 @@ struct BrowsedFolder
             album.insert(FileInfo("track" + std::to_string(i) + ".mp3", 5000000));
         AttributeTranslationTable table;
         form = browse->OpenShareBrowse(UserName(1));
-        browse->OnUserShare(UserName(1), list, table);
+        browse->OnUserShare(UserName(1), std::make_shared<FileInfoMap>(std::move(list)), table);
         QElapsedTimer waited;
         waited.start();
-        while (!form->Share() && waited.elapsed() < 60000)
+        while (!form->ShowsShare() && waited.elapsed() < 60000)
             QCoreApplication::processEvents();
         Settle();
         QTreeWidgetItem* node = form->folderTree()->findItems("album", Qt::MatchExactly | Qt::MatchRecursive).value(0);

@@ -216,6 +216,20 @@ void PeerConnection::Drop()
     }
 }
 
+void PeerConnection::Pause()
+{
+    m_paused = true;
+}
+
+void PeerConnection::Resume()
+{
+    if (!m_paused)
+        return;
+    m_paused = false;
+    ReleaseLargeMessageRoom();
+    QueueContinuation();
+}
+
 void PeerConnection::End(const QString& reason)
 {
     if (m_state == State::Finished)
@@ -243,6 +257,9 @@ void PeerConnection::OnReadyRead()
 {
     QPointer<PeerConnection> self(this);
     while (self && m_state != State::Finished && m_socket) {
+        // A message still being handled keeps the rest, and the end, waiting.
+        if (m_paused)
+            return;
         // Messages are handled a turn's budget at a time; the rest waits
         // in order for a later turn.
         if (m_state == State::Open && TurnBudget::Exhausted()) {
@@ -257,8 +274,15 @@ void PeerConnection::OnReadyRead()
         const bool message = m_state == State::Open;
         if (!Step())
             break;
-        if (message)
+        if (!self)
+            return;
+        if (message) {
             TurnBudget::Spend();
+            // The message has been handled: what it held of the shared room
+            // goes back, unless its handling goes on.
+            if (!m_paused)
+                ReleaseLargeMessageRoom();
+        }
     }
     // What arrived before the other side closed has been handled: the end
     // it announced follows it.
@@ -396,6 +420,13 @@ bool PeerConnection::TakeFrame(quint32 minLength, quint32 maxLength, QByteArray&
     if (Available() < 4)
         return false;
     const quint32 length = LittleEndian32(Peek(4));
+    if (length > maxLength && m_state == State::Open) {
+        // The code says what was refused, so that whoever waits for it can
+        // be told; it is the next four bytes, right behind.
+        if (Available() < 8)
+            return false;
+        emit MessageTooLong(LittleEndian32(Peek(8).mid(4)), length);
+    }
     if (length < minLength || length > maxLength) {
         End(QString("frame length %1 out of bounds").arg(length));
         return false;
@@ -487,7 +518,8 @@ bool PeerConnection::Step()
             ReleaseLargeMessageRoom();
             return true;
         }
-        ReleaseLargeMessageRoom();
+        // The room a large message holds goes once it is handled (in
+        // OnReadyRead), or once a handling that pauses the connection ends.
         emit MessageReceived(code, frame.mid(4));
         return true;
     }

@@ -130,6 +130,13 @@ public:
     QTcpSocket* HandOver();
     // Ends the connection at once; no signal follows.
     void Drop();
+    // While the message just received is still being handled (over later
+    // turns), nothing more is taken from the connection, and a message
+    // larger than the backlog keeps its room in what all connections share.
+    // Resume takes the next message, in order, at a later turn.
+    void Pause();
+    void Resume();
+    bool IsPaused() const { return m_paused; }
 
 signals:
     // An outgoing connection is up (after its key when obfuscated).
@@ -145,6 +152,9 @@ signals:
     void Taken();
     // Room for the large message at the head was granted after a wait.
     void RoomGranted();
+    // A message frame longer than the frame bound, read no further: its
+    // code and length field. Ended follows at once.
+    void MessageTooLong(quint32 code, quint32 length);
     // The connection ended by itself: refused, closed by the other side,
     // broken, or a frame that cannot be read. Sent once.
     void Ended(QString reason);
@@ -214,6 +224,7 @@ private:
     QByteArray m_buffer;
     int m_taken = 0;
     bool m_continuationQueued = false;
+    bool m_paused = false;
     bool m_closing = false;
     QString m_closeReason;
     qint64 m_created;

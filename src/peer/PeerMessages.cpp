@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "MemStream.h"
+#include "ShareListReader.h"
 
 namespace {
 // A u32 count of records of at least minimumSize bytes each: false when the
@@ -103,22 +104,11 @@ PeerMessages::InflateResult PeerMessages::Inflate(const char* data, qint64 size,
 
 bool PeerMessages::ReadShareList(const QByteArray& body, FileInfoMap& folders, AttributeTranslationTable& attributes)
 {
-    MemStream in(body);
-    quint32 count = 0;
-    // A folder is at least its path length and its file count.
-    if (!ReadCount(in, 8, count))
+    ShareListReader reader(body);
+    if (reader.Read() != ShareListReader::Status::Done)
         return false;
-    FileInfoMap read;
-    for (quint32 i = 0; i < count; ++i) {
-        std::string folder;
-        if (!in.Read(folder) || !ReadFiles(in, read[folder]))
-            return false;
-    }
-    AttributeTranslationTable table;
-    if (!ReadTranslationTable(in, table))
-        return false;
-    folders.swap(read);
-    attributes.swap(table);
+    folders.swap(*reader.TakeList());
+    attributes = reader.TakeAttributes();
     return true;
 }
 

@@ -3,6 +3,8 @@
 // PeerMessengerReceiving.cpp.
 #include "PeerMessenger.h"
 
+#include <QTimer>
+
 #include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -57,6 +59,10 @@ PeerMessenger::PeerMessenger(QObject* parent)
                 m_roomCheck->start();
         });
     DeclareTypes();
+    m_shareListTimer = new QTimer(this);
+    m_shareListTimer->setInterval(0);
+    m_shareListTimer->setSingleShot(true);
+    connect(m_shareListTimer, &QTimer::timeout, this, &PeerMessenger::ReadShareLists);
     m_searchResults = new SearchResultIntake(this);
     connect(m_searchResults, &SearchResultIntake::Results, this, &PeerMessenger::SearchResults);
     connect(m_searchResults, &SearchResultIntake::MoreResults, this, &PeerMessenger::MoreSearchResults);
@@ -229,6 +235,8 @@ void PeerMessenger::Watch(PeerConnection* connection)
     connect(connection, &PeerConnection::RoomGranted, this,
             [this, connection] { m_connectionPolicy.ReadingResumed(connection, m_clock()); });
     connect(connection, &PeerConnection::Taken, this, [this, connection] { OnTaken(connection); });
+    connect(connection, &PeerConnection::MessageTooLong, this,
+            [this, connection](quint32 code, quint32 length) { OnMessageTooLong(connection, code, length); });
     connect(connection, &PeerConnection::Ended, this,
             [this, connection](QString reason) { OnConnectionEnded(connection, reason); });
     if (connection->GetOrigin() == PeerConnection::Origin::Direct)

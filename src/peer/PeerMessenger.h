@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "MemStream.h"
 #include "PeerConnection.h"
 #include "PeerConnectionPolicy.h"
+#include "ShareListReader.h"
 #include "SharedAllowance.h"
 
 class QTcpServer;
@@ -68,6 +70,17 @@ public:
     // address (SharedAllowance).
     static constexpr qint64 LargeMessageAllowance = 64 * 1024 * 1024;
     static constexpr qint64 AnswerAllowance = 64 * 1024 * 1024;
+
+    // Why a share list was not taken.
+    enum class ShareListRefusal
+    {
+        // Its message is longer than the frame bound.
+        TooLong,
+        // It would inflate past the bound of compressed messages.
+        InflatesTooFar,
+        // It is cut short, malformed or not a whole zlib stream.
+        Unreadable
+    };
 
     typedef std::function<qint64()> Clock;
     // Answers a user's share-list request through SendMessage, at once or
@@ -149,7 +162,14 @@ signals:
     void UploadDenied(QString user, std::string path, QString reason);
     void UploadPlaceInLineRequested(QString user, QString file);
     void QueueDownloadRequested(QString user, std::string path, qint64 size);
-    void UserShare(QString user, FileInfoMap& share, AttributeTranslationTable& attributes);
+    // A share list read whole (over several turns when large), handed
+    // over: peer messaging keeps none of it. A receiver may keep the list;
+    // only its last holder may change it.
+    void UserShare(QString user, std::shared_ptr<FileInfoMap> share, const AttributeTranslationTable& attributes);
+    // A share list from the user was dropped with its connection; size and
+    // bound in bytes: the message's length and the frame bound, or the
+    // inflate bound twice, or both 0 for an unreadable list.
+    void ShareListRefused(QString user, PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound);
     void SharedFilesInFolderRequested(QString user, quint32 token, QString folder);
     void SharedFilesInFolder(QString user, quint32 token, QString folder, FileInfoMap& folders);
     void UserInfoRequested(QString user);
@@ -235,6 +255,13 @@ private:
     // A limit of 0 is that of every compressed message.
     bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit = 0);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
+    // Share lists are read a slice per turn, oldest first; the connection
+    // a list came on takes nothing more until it is read.
+    void TakeShareList(PeerConnection* connection, const QByteArray& body);
+    void ReadShareLists();
+    struct PendingShareList;
+    void ShareListRead(PendingShareList& list);
+    void OnMessageTooLong(PeerConnection* connection, quint32 code, quint32 length);
     void SendToUser(const QString& user, const MemStream& message);
     // Whether search results of size bytes, which nobody waits on, are sent
     // to the user now: within the write backlog bound of its connection
@@ -294,6 +321,14 @@ private:
     int m_droppedSearchReplies = 0;
     // Asks CheckRooms while anyone waits for a room.
     QTimer* m_roomCheck;
+    struct PendingShareList
+    {
+        QString user;
+        QPointer<PeerConnection> connection;
+        std::unique_ptr<ShareListReader> reader;
+    };
+    std::deque<PendingShareList> m_shareLists;
+    QTimer* m_shareListTimer;
 };
 
 extern PeerMessenger* peerMessenger;

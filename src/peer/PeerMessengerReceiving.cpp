@@ -3,15 +3,19 @@
 #include "PeerMessenger.h"
 
 #include <QPointer>
+#include <QTimer>
 
 #include "GeneralFunctions.h"
 #include "Log.h"
 #include "PeerConnection.h"
 #include "PeerMessages.h"
 #include "SearchResultIntake.h"
+#include "TurnBudget.h"
 
 namespace {
 const char* const Area = "Peer Messenger";
+// The records of a share list that cost a turn as much as one message.
+const qint64 RecordsPerMessage = 256;
 } // namespace
 
 bool PeerMessenger::Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit)
@@ -66,17 +70,8 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
         break;
     }
     case PeerMessages::SharedFileList:
-    {
-        QByteArray plain;
-        if (!Inflated(connection, body, plain))
-            return;
-        FileInfoMap share;
-        AttributeTranslationTable attributes;
-        ok = PeerMessages::ReadShareList(plain, share, attributes);
-        if (ok)
-            emit UserShare(user, share, attributes);
+        TakeShareList(connection, body);
         break;
-    }
     case PeerMessages::FileSearchResult:
     {
         QByteArray plain;
@@ -185,6 +180,92 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
             QString("Message %1 from %2 is cut short or malformed; closing the connection").arg(code).arg(user));
         Discard(connection);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Share lists, a slice per turn
+
+void PeerMessenger::TakeShareList(PeerConnection* connection, const QByteArray& body)
+{
+    // What follows on the connection waits, so its messages keep their
+    // order and each connection has one list read at a time; the room a
+    // large list took in what connections share is held until it is read.
+    connection->Pause();
+    m_shareLists.push_back({connection->user, connection, std::make_unique<ShareListReader>(body, m_inflateLimit)});
+    ReadShareLists();
+}
+
+void PeerMessenger::ReadShareLists()
+{
+    while (!m_shareLists.empty()) {
+        // On by a timer, not a posted call: the rest of the loop's work, and
+        // its painting, has its turn between two slices.
+        if (TurnBudget::Exhausted()) {
+            m_shareListTimer->start();
+            return;
+        }
+        // Every 256 records read spend a message's share of the turn, so a
+        // list gives way to other connections' messages however fast it is
+        // read.
+        ShareListReader& reader = *m_shareLists.front().reader;
+        qint64 spent = reader.RecordCount();
+        const auto goOn = [&reader, &spent] {
+            for (; reader.RecordCount() - spent >= RecordsPerMessage; spent += RecordsPerMessage)
+                TurnBudget::Spend();
+            return !TurnBudget::Exhausted();
+        };
+        if (reader.Read(goOn) == ShareListReader::Status::Reading)
+            continue;
+        PendingShareList read = std::move(m_shareLists.front());
+        m_shareLists.pop_front();
+        ShareListRead(read);
+    }
+}
+
+void PeerMessenger::ShareListRead(PendingShareList& list)
+{
+    const ShareListReader::Status status = list.reader->GetStatus();
+    if (status == ShareListReader::Status::Done) {
+        const std::shared_ptr<FileInfoMap> share = list.reader->TakeList();
+        const AttributeTranslationTable attributes = list.reader->TakeAttributes();
+        list.reader.reset();
+        if (list.connection)
+            list.connection->Resume();
+        emit UserShare(list.user, share, attributes);
+        return;
+    }
+    ShareListRefusal why = ShareListRefusal::Unreadable;
+    qint64 size = 0;
+    if (status == ShareListReader::Status::TooLarge) {
+        why = ShareListRefusal::InflatesTooFar;
+        size = m_inflateLimit;
+        Log(Area, 1,
+            QString("A compressed message from %1 inflates past %2 bytes; dropping it and the connection")
+                .arg(list.user)
+                .arg(m_inflateLimit));
+    } else if (status == ShareListReader::Status::Corrupt) {
+        Log(Area, 1, QString("A compressed message from %1 does not inflate; closing the connection").arg(list.user));
+    } else {
+        Log(Area, 1,
+            QString("Message %1 from %2 is cut short or malformed; closing the connection")
+                .arg(PeerMessages::SharedFileList)
+                .arg(list.user));
+    }
+    if (list.connection)
+        Discard(list.connection);
+    emit ShareListRefused(list.user, why, size, size);
+}
+
+void PeerMessenger::OnMessageTooLong(PeerConnection* connection, quint32 code, quint32 length)
+{
+    if (code != PeerMessages::SharedFileList || connection->user.isEmpty())
+        return;
+    Log(Area, 1,
+        QString("The share list of %1 is %2 bytes long, past the bound of %3; closing the connection")
+            .arg(connection->user)
+            .arg(length)
+            .arg(PeerMessages::MaxFrameLength));
+    emit ShareListRefused(connection->user, ShareListRefusal::TooLong, length, PeerMessages::MaxFrameLength);
 }
 
 bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArray& plain)

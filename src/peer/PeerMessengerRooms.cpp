@@ -97,7 +97,9 @@ void PeerMessenger::CheckRooms()
         return m_connectionPolicy.NotTakingFor(connection, now) >= RoomStallTimeout;
     });
     TakeBack(*m_largeMessages, "large messages", true, [&](PeerConnection* connection) {
-        return connection->LargeMessageHeld() > 0 && m_connectionPolicy.SilentFor(connection, now) >= RoomStallTimeout;
+        // A connection whose message we are still reading waits on us, not on its peer.
+        return connection->LargeMessageHeld() > 0 && !connection->IsPaused() &&
+               m_connectionPolicy.SilentFor(connection, now) >= RoomStallTimeout;
     });
     if (m_answers->Waiting() == 0 && m_largeMessages->Waiting() == 0)
         m_roomCheck->stop();

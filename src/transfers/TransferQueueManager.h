@@ -162,7 +162,8 @@ public slots:
     void OnUploadDeniedNotification(QString user, std::string file, QString reason);
     void OnDownloadPlaceInLine(QString user, std::string file, int place);
     void OnUploadPlaceInLineRequested(QString user, QString fileName);
-    void OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable& translationTable);
+    void OnUserShare(QString user, std::shared_ptr<FileInfoMap> share,
+                     const AttributeTranslationTable& translationTable);
 
     // Transfer threads.
     void OnDownloadProgress(qint64 offset, int bytesPerSecond);

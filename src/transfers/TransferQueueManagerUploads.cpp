@@ -190,13 +190,14 @@ void TransferQueueManager::AddUpload(QString user, QString file)
     StartNewUploads();
 }
 
-void TransferQueueManager::OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable&)
+void TransferQueueManager::OnUserShare(QString user, std::shared_ptr<FileInfoMap> share,
+                                       const AttributeTranslationTable&)
 {
     // Share lists asked for by the user to browse pass through untouched.
     const ItemPtr userItem = d.GetType(ServerNames::User)->HasItem(Value(user));
     if (userItem["empty_share_check_status"].AsStdString() != "requested")
         return;
-    if (!share.empty()) {
+    if (!share->empty()) {
         SetUserAttribute(userItem, "empty_share_check_status", "not_empty");
         return;
     }

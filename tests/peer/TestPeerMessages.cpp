@@ -177,9 +177,9 @@ void TestPeerMessages::receivedMessagesBecomeSignals()
                               .arg(freeSlot);
             });
     connect(p, &PeerMessenger::UserShare, this,
-            [&](QString user, FileInfoMap& share, AttributeTranslationTable& table) {
+            [&](QString user, std::shared_ptr<FileInfoMap> share, const AttributeTranslationTable& table) {
                 QStringList files;
-                for (const auto& folder : share)
+                for (const auto& folder : *share)
                     for (const FileInfo& file : folder.second)
                         files << QString::fromStdString(folder.first + "|" + file.Name()) + "|" +
                                      QString::number(file.Size());

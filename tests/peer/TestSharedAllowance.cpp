@@ -127,7 +127,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 1, 10000);
         int listed = -1;
         connect(f.peer, &PeerMessenger::UserShare, this,
-                [&](QString, FileInfoMap& share) { listed = int(share["\\music"].size()); });
+                [&](QString, std::shared_ptr<FileInfoMap> share) { listed = int((*share)["\\music"].size()); });
         FakePeerLink* honest = Link(f, &peers, "honest", true);
         QVERIFY(honest);
         const QByteArray compressed = FakeWire::RandomShareList("\\music", 40000, 64, 7);

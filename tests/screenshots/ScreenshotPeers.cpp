@@ -10,10 +10,13 @@
 // client's shares, as soon as the client is about. One of them keeps an
 // archive of concert tapes so large that a search of "live" brings the client
 // more results than a search keeps of one user; he answers in several
-// replies, as large shares do. Each file sent whole is reported on stdout as
-// "served PATH", each search of the client answered as "answered NAME
-// FILES", each answer about themselves as "informed NAME", each share list
-// sent as "listed NAME", each upload of the client that starts as
+// replies, as large shares do. Two more keep shares far larger than the rest:
+// a radio archive of 600,000 recordings, and a collection of a million files
+// whose list is too large for any client to take. Each file sent whole is
+// reported on stdout as "served PATH", each search of the client answered as
+// "answered NAME FILES", each answer about themselves as "informed NAME",
+// each share list sent as "listed NAME" (and "refused NAME" when the client
+// closed the connection it went on), each upload of the client that starts as
 // "receiving PATH".
 //   quorvane-screenshot-peers SERVER-PORT USER [WANTED]
 // Runs until it is ended.
@@ -28,6 +31,8 @@
 #include <QTextStream>
 #include <QTimer>
 #include <QtMath>
+#include <chrono>
+#include <future>
 
 #include "FakePeer.h"
 #include "FakePeerLink.h"
@@ -86,6 +91,9 @@ struct Share
     // many files one search reply holds at most (0: all in one).
     bool searches = true;
     int perReply = 0;
+    // A whole share list far larger than what searches find, made the
+    // first time it is asked for: the message with its frame.
+    QByteArray (*largeList)(const Files& found) = nullptr;
 };
 
 // What a search finds among the files: those whose path holds every word,
@@ -273,6 +281,136 @@ QByteArray ShareList(const Files& files)
     return FakeWire::Compress(body.U32(0).Bytes());
 }
 
+// A number that looks random, the same for the same n, i and k.
+quint32 Scramble(quint32 n, quint32 i, quint32 k)
+{
+    quint32 x = n * 2654435761u ^ (i + 1) * 40503u ^ (k + 1) * 2246822519u;
+    x ^= x >> 15;
+    x *= 2246822519u;
+    x ^= x >> 13;
+    return x;
+}
+
+// A large share list, its folders made by folder(n) with a dozen files each
+// named by file(n, i) and carrying attributes(n, i), after the folders that
+// searches find; every folder above them is listed too, without files of
+// its own, as a client lists its shares. The whole message frame,
+// compressed.
+template <class Folder, class Name, class Attributes>
+QByteArray LargeList(const Files& found, int files, Folder folder, Name file, Attributes attributes)
+{
+    QMap<QString, QStringList> foundFolders;
+    for (const QString& path : found.paths)
+        foundFolders[path.section('\\', 0, -2)] << path;
+    FakeWire folders;
+    quint32 count = 0;
+    QSet<QString> listed;
+    auto list = [&](const QString& path, quint32 files) {
+        for (QString above = path.section('\\', 0, -2); above.contains('\\') && !listed.contains(above);
+             above = above.section('\\', 0, -2)) {
+            listed.insert(above);
+            folders.Str(above).U32(0);
+            ++count;
+        }
+        listed.insert(path);
+        folders.Str(path).U32(files);
+        ++count;
+    };
+    for (auto it = foundFolders.constBegin(); it != foundFolders.constEnd(); ++it) {
+        list(it.key(), quint32(it.value().size()));
+        for (const QString& path : it.value())
+            folders.File(path.section('\\', -1).toUtf8(), found.sizes.value(path), "mp3", found.attributes.value(path));
+    }
+    for (int n = 0; n * 12 < files; ++n) {
+        const int here = qMin(12, files - n * 12);
+        list(folder(n), quint32(here));
+        for (int i = 0; i < here; ++i)
+            folders.File(file(n, i).toUtf8(), 2000000 + Scramble(quint32(n), quint32(i), 3) % 60000000, "mp3",
+                         attributes(n, i));
+    }
+    return FakeWire::Message(5, FakeWire::Compress(FakeWire().U32(count).Raw(folders.Bytes()).U32(0).Bytes()));
+}
+
+const QStringList kComposers = {"Bach",     "Haydn",   "Mozart",    "Beethoven", "Schubert", "Schumann",   "Chopin",
+                                "Brahms",   "Liszt",   "Dvorak",    "Debussy",   "Ravel",    "Janacek",    "Bartok",
+                                "Sibelius", "Britten", "Prokofiev", "Poulenc",   "Faure",    "Mendelssohn"};
+const QStringList kWorks = {"Sonata in A",  "Impromptu in G flat", "Nocturne in E flat",
+                            "Partita No 2", "String Quartet in D", "Piano Trio in B flat",
+                            "Ballade No 1", "Fantasia in F minor", "Variations on a theme",
+                            "Suite in G",   "Etude in C minor",    "Intermezzo in A",
+                            "Sonatina",     "Prelude and Fugue",   "Rhapsody",
+                            "Serenade"};
+const QStringList kVenues = {"Wigmore Hall", "Konzerthaus",        "Musikverein",   "Royal Albert Hall",
+                             "Salle Pleyel", "Rudolfinum",         "Carnegie Hall", "Concertgebouw",
+                             "Tonhalle",     "Palau de la Musica", "Philharmonie",  "Usher Hall"};
+
+// Greta's radio archive: 600,000 concert recordings of the years 1962 to
+// 2004, a dozen pieces a night, lossless with their lengths.
+QByteArray RadioArchive(const Files& found)
+{
+    return LargeList(
+        found, 600000,
+        [](int n) {
+            const QDate date = QDate(1962, 1, 6).addDays(n / 4);
+            return QString("D:\\Radio Archive\\%1\\%2 %3")
+                .arg(date.year())
+                .arg(date.toString("yyyy-MM-dd"), kVenues[n % kVenues.size()]);
+        },
+        [](int n, int i) {
+            return QString("%1 %2 - %3.flac")
+                .arg(i + 1, 2, 10, QChar('0'))
+                .arg(kComposers[(n * 7 + i) % kComposers.size()], kWorks[(n * 5 + i * 3) % kWorks.size()]);
+        },
+        [](int n, int i) {
+            return QList<QPair<quint32, quint32>>{{1, quint32(180 + (n * 31 + i * 17) % 900)}};
+        });
+}
+
+const QStringList kGenres = {"Jazz",   "Blues", "Soul",       "Funk",      "Rock",    "Folk",
+                             "Reggae", "Latin", "Electronic", "Classical", "Country", "Gospel"};
+const QStringList kWords = {
+    "Midnight", "River",   "Golden", "Shadow",  "Velvet",  "Harbor",  "Silver", "Morning", "Desert",  "Thunder",
+    "Crimson",  "Lantern", "Willow", "Station", "Highway", "Garden",  "Mirror", "Feather", "Comet",   "Kingdom",
+    "Valley",   "Ocean",   "Paper",  "Summer",  "Winter",  "Island",  "Forest", "Falcon",  "Copper",  "Orchid",
+    "Marble",   "Prairie", "Ember",  "Frost",   "Raven",   "Tiger",   "Cobalt", "Amber",   "Circus",  "Sparrow",
+    "Hollow",   "Evening", "Street", "Window",  "Letter",  "Diamond", "Spirit", "Shelter", "Horizon", "Candle",
+    "Thief",    "Prayer",  "Signal", "Border",  "Season",  "Echo",    "Dream",  "Heart",   "Road",    "City",
+    "Angel",    "Storm",   "Glass",  "Smoke",   "Dance",   "Wild",    "Sun",    "Ghost",   "Moon",    "Rain",
+    "Stone",    "Fire",    "Light",  "Blue",    "Train",   "Night",   "Gold",   "Love",    "Home",    "Time"};
+
+QString Words(quint32 n, quint32 i, int count)
+{
+    QStringList words;
+    for (int k = 0; k < count; ++k)
+        words << kWords[int(Scramble(n, i, quint32(k)) % quint32(kWords.size()))];
+    return words.join(' ');
+}
+
+// Tomasz's collection: a million songs by genre and artist, an album of a
+// dozen a folder, at 128 to 320 kbit/s.
+QByteArray Collection(const Files& found)
+{
+    return LargeList(
+        found, 1000000,
+        [](int n) {
+            const int artist = n / 9;
+            return QString("E:\\Everything\\%1\\%2\\%3 - %4")
+                .arg(kGenres[artist % kGenres.size()], Words(quint32(artist), 99, 2))
+                .arg(1955 + Scramble(quint32(n), 0, 9) % 65)
+                .arg(Words(quint32(n), 98, 1 + int(Scramble(quint32(n), 0, 7) % 3)));
+        },
+        [](int n, int i) {
+            return QString("%1 %2.mp3")
+                .arg(i + 1, 2, 10, QChar('0'))
+                .arg(Words(quint32(n), quint32(i), 2 + int(Scramble(quint32(n), quint32(i), 8) % 4)));
+        },
+        [](int n, int i) {
+            const quint32 shape = Scramble(quint32(n), quint32(i), 5);
+            return QList<QPair<quint32, quint32>>{
+                {0, 128 + 32 * (shape % 7)}, {1, 90 + (shape >> 8) % 500}, {2, (shape >> 20) % 2}};
+        });
+}
+
 QList<Share> Shares()
 {
     return {
@@ -312,6 +450,17 @@ QList<Share> Shares()
                    21345678),
          9816, 455, QString(), false, Files(), Files(), true},
         {"harlan", 0, 264000, 31, Tapes(), 11712, 1173, QString(), false, Files(), Files(), false, false, 2800},
+        {"greta", 1, 920000, 0,
+         Album("D:\\Radio Archive\\1987\\1987-03-14 Wigmore Hall recital",
+               {"01 Schubert - Impromptu in G flat.flac", "02 Schubert - Sonata in A.flac",
+                "03 Schumann - Fantasia in C.flac", "04 Chopin - Nocturne in E flat.flac"},
+               0, 48123457),
+         600004, 50037, "Concerts from the radio, 1962 to 2004, one night a folder.", false, Files(), Files(), false,
+         false, 0, RadioArchive},
+        {"tomasz", 0, 2410000, 2,
+         Album("E:\\Everything\\Jazz\\Art Pepper\\Art Pepper - Complete Discography",
+               {"Art Pepper Meets the Rhythm Section.mp3", "Smack Up.mp3", "Gettin' Together.mp3"}, 320, 92345678),
+         1000003, 84532, QString(), false, Files(), Files(), false, false, 0, Collection},
     };
 }
 
@@ -355,6 +504,11 @@ int main(int argc, char* argv[])
         // File links of the client's uploads that were told where to start.
         QSet<FakePeerLink*> receiving = {};
         bool asked = false;
+        // A large share list, made on a thread of its own from the start,
+        // the links waiting for it and those it went on.
+        std::shared_future<QByteArray> largeList = {};
+        QList<FakePeerLink*> largeListAsked = {};
+        QSet<FakePeerLink*> listedOn = {};
     };
     QTextStream out(stdout);
     quint32 nextToken = 7000;
@@ -378,6 +532,8 @@ int main(int argc, char* argv[])
                 if (code == 15) {
                     link->SendMessage(16, UserInfo(peer.share));
                     out << "informed " << peer.share.name << Qt::endl;
+                } else if (code == 4 && peer.share.largeList) {
+                    peer.largeListAsked << link;
                 } else if (code == 4) {
                     link->SendMessage(5, ShareList(peer.share.files + peer.share.library));
                     out << "listed " << peer.share.name << Qt::endl;
@@ -409,6 +565,22 @@ int main(int argc, char* argv[])
                             upload.file->SendRaw(FakeWire().U32(token).Bytes());
                     }
                 }
+            }
+        }
+        // A large list goes once made, to every link that asked for it.
+        if (!peer.largeListAsked.isEmpty() &&
+            peer.largeList.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+            for (FakePeerLink* link : peer.largeListAsked) {
+                link->SendRaw(peer.largeList.get());
+                peer.listedOn << link;
+                out << "listed " << peer.share.name << Qt::endl;
+            }
+            peer.largeListAsked.clear();
+        }
+        for (FakePeerLink* link : QSet<FakePeerLink*>(peer.listedOn)) {
+            if (link->IsClosed()) {
+                peer.listedOn.remove(link);
+                out << "refused " << peer.share.name << Qt::endl;
             }
         }
         for (FakePeerLink* link : peer.fake->links) {
@@ -452,6 +624,8 @@ int main(int argc, char* argv[])
         fake->SendToServer(35, FakeWire().U32(share.folderCount).U32(share.fileCount).Bytes());
         fake->SendToServer(121, FakeWire().U32(share.speed).Bytes());
         peers.append({share, fake});
+        if (share.largeList)
+            peers.last().largeList = std::async(std::launch::async, share.largeList, share.files).share();
     }
 
     out << "ready" << Qt::endl;

@@ -15,6 +15,8 @@ ShareBrowser::ShareBrowser(QString user, const char* tabType, QWidget* parent)
     : QWidget(parent), m_user(user), m_tabType(tabType)
 {
     d.GetType(tabType)->GetItem(Value(this)) += d.GetType("user")->GetItem(Value(user));
+    m_showTimer.setInterval(0);
+    connect(&m_showTimer, &QTimer::timeout, this, &ShareBrowser::ShowSlice);
 }
 
 ShareBrowser::~ShareBrowser()
@@ -45,20 +47,44 @@ void ShareBrowser::SetUpBrowser(QTreeWidget* folderTree, QTreeWidget* fileList, 
         widget->hide();
 }
 
-void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order)
+void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, int sliceMs)
 {
-    m_tree->Build(share, order);
+    m_sliceMs = sliceMs;
+    m_tree->BeginBuild(share, order);
+    ShowSlice();
+}
+
+void ShareBrowser::ShowSlice()
+{
+    if (!m_tree->BuildSome(m_sliceMs, m_sliceMs > 0 ? m_sliceSteps : 0)) {
+        m_showTimer.start();
+        Filling();
+        return;
+    }
+    m_showTimer.stop();
     if (GetSetting("expand_new_shares") == QLatin1String("yes"))
         m_folderTree->expandAll();
     if (actionBar)
-        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ShareBrowser::OnActionBarTriggered);
+        connect(actionBar, &ActionSetToolBar::ActionTriggered, this, &ShareBrowser::OnActionBarTriggered,
+                Qt::UniqueConnection);
     m_tree->ResetExpandLevel();
     for (QWidget* widget : m_hiddenUntilShown)
         widget->show();
+    m_shown = true;
+    ShareShown();
+}
+
+void ShareBrowser::StopShowing()
+{
+    if (!IsFilling())
+        return;
+    m_showTimer.stop();
+    m_tree->Clear();
 }
 
 void ShareBrowser::Close(ItemPtr share)
 {
+    m_showTimer.stop();
     // Rows and their nodes in one go, before the data they show.
     m_tree->Clear();
     if (sharedFoldersManager)

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -38,6 +39,14 @@ public:
     void ExpandAll();
     void CollapseAll();
 
+    // Between ShowShare and the tree showing whole.
+    bool IsFilling() const { return m_tree && m_tree->IsBuilding(); }
+    // At most this many folders a slice besides the slice's time (0: no
+    // more than the time allows), as on the slowest machine.
+    void SetShowSliceSteps(int steps) { m_sliceSteps = steps; }
+    // The tree shows whole.
+    bool IsShown() const { return m_shown; }
+
 public slots:
     void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     void OnFilterTextChanged(QString text);
@@ -56,8 +65,15 @@ protected:
     void SetUpBrowser(QTreeWidget* folderTree, QTreeWidget* fileList, QLineEdit* filterEdit,
                       const QList<QWidget*>& hiddenUntilShown);
     // Builds the tree, opens it all when the setting asks, takes the
-    // toolbar's actions and shows the hidden widgets.
-    void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order);
+    // toolbar's actions and shows the hidden widgets, then calls
+    // ShareShown. With sliceMs above 0 a share of many folders is built a
+    // slice per turn of that long, the first at once, with Filling after
+    // each slice; otherwise all of it at once.
+    void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, int sliceMs = 0);
+    virtual void Filling() {}
+    virtual void ShareShown() {}
+    // Ends a showing under way, leaving the tree empty.
+    void StopShowing();
     // Empties the trees, lets the share go a slice at a time (a share of any
     // size without a pause), forgets the tab item and goes; the tab is
     // removed by then.
@@ -79,7 +95,13 @@ protected:
     ItemPtr m_share;
 
 private:
+    void ShowSlice();
+
     const char* m_tabType;
+    QTimer m_showTimer;
+    int m_sliceMs = 0;
+    int m_sliceSteps = 0;
+    bool m_shown = false;
     std::unique_ptr<ShareFolderTree> m_tree;
     QTreeWidget* m_folderTree = nullptr;
     QTreeWidget* m_fileList = nullptr;

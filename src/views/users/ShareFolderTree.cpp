@@ -1,5 +1,6 @@
 #include "ShareFolderTree.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <algorithm>
@@ -63,58 +64,151 @@ ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeW
 
 void ShareFolderTree::Build(ItemPtr share, FolderOrder order)
 {
-    struct Entry
-    {
-        std::string path;
-        QString key;
-        ItemPtr folder;
-    };
-    std::vector<Entry> folders;
-    for (const ItemPtr& folder : share.GetItems("user_share_folder")) {
-        std::string path = FolderPath(folder);
-        QString key = order == FolderOrder::IgnoringCase ? ToQString(path).toLower() : QString();
-        folders.push_back({std::move(path), std::move(key), folder});
-    }
-    std::stable_sort(folders.begin(), folders.end(), [order](const Entry& a, const Entry& b) {
-        return order == FolderOrder::IgnoringCase ? a.key < b.key : a.path < b.path;
-    });
+    BeginBuild(share, order);
+    BuildSome(0);
+}
 
-    m_folderTree->setUpdatesEnabled(false);
-    // Names are the peer's bytes, decoded as every received name is.
-    for (const Entry& entry : folders) {
-        auto* node = new QTreeWidgetItem;
-        node->setText(0, ToQString(GetFileName(entry.path)));
-        m_folderRows.Add(node, kFolderNode) += entry.folder;
+void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
+{
+    if (IsBuilding())
+        EndBuilding();
+    m_order = order;
+    m_unordered = share.GetItems("user_share_folder").List();
+    m_steps = 0;
+    m_deepest = 0;
+    m_building = Building::Ordering;
+}
+
+bool ShareFolderTree::BuildSome(int budgetMs, int maxSteps)
+{
+    QElapsedTimer clock;
+    clock.start();
+    // The clock is read every few steps: reading it costs about as much as
+    // one.
+    for (int steps = 1, done = 0; IsBuilding(); ++steps) {
+        if (budgetMs > 0 && steps % 32 == 0 && clock.elapsed() >= budgetMs)
+            return false;
+        if (maxSteps > 0 && done >= maxSteps)
+            return false;
+        if (BuildStep()) {
+            ++m_steps;
+            ++done;
+        }
     }
-    // A folder whose parent folder is in the share was linked to it when the
-    // share was built; any other is a top-level node. Children follow in the
-    // order of their paths.
-    QList<QTreeWidgetItem*> topLevel;
-    for (const Entry& entry : folders) {
-        QTreeWidgetItem* node = NodeOf(entry.folder);
-        const ItemPtr parent = entry.folder["user_share_folder_parent"]["user_share_folder_child"]["user_share_folder"];
+    return true;
+}
+
+// One folder of one pass, or the move to the next pass; true for a folder.
+bool ShareFolderTree::BuildStep()
+{
+    switch (m_building) {
+    case Building::No:
+        return false;
+    case Building::Ordering:
+    {
+        // Folders by their paths, ignoring case or byte by byte (a QString
+        // of the bytes as Latin-1 sorts as they do); those of one key in the
+        // share's order.
+        if (m_steps == m_unordered.size()) {
+            ItemList().swap(m_unordered);
+            m_next = m_ordered.cbegin();
+            m_building = Building::Making;
+            return false;
+        }
+        const ItemPtr folder = m_unordered[m_steps];
+        const std::string path = FolderPath(folder);
+        m_ordered.emplace_hint(m_ordered.end(),
+                               m_order == FolderOrder::IgnoringCase
+                                   ? ToQString(path).toLower()
+                                   : QString::fromLatin1(path.data(), int(path.size())),
+                               folder);
+        return true;
+    }
+    case Building::Making:
+    {
+        if (m_next == m_ordered.cend()) {
+            m_next = m_ordered.cbegin();
+            m_building = Building::Linking;
+            return false;
+        }
+        // Names are the peer's bytes, decoded as every received name is.
+        auto* node = new QTreeWidgetItem;
+        node->setText(0, ToQString(GetFileName(FolderPath(m_next->second))));
+        m_folderRows.Add(node, kFolderNode) += m_next->second;
+        ++m_next;
+        return true;
+    }
+    case Building::Linking:
+    {
+        if (m_next == m_ordered.cend()) {
+            for (auto it = m_topLevel.crbegin(); it != m_topLevel.crend(); ++it)
+                m_unmeasured.emplace_back(*it, 0);
+            m_building = Building::Measuring;
+            return false;
+        }
+        // A folder whose parent folder is in the share was linked to it when
+        // the share was built; any other is a top-level node. Children
+        // follow in the order of their paths.
+        const ItemPtr folder = m_next->second;
+        QTreeWidgetItem* node = NodeOf(folder);
+        const ItemPtr parent = folder["user_share_folder_parent"]["user_share_folder_child"]["user_share_folder"];
         if (QTreeWidgetItem* parentNode = NodeOf(parent))
             parentNode->addChild(node);
         else
-            topLevel.append(node);
+            m_topLevel.append(node);
+        ++m_next;
+        return true;
     }
-    m_deepest = 0;
-    std::vector<std::pair<QTreeWidgetItem*, int>> pending;
-    for (QTreeWidgetItem* node : topLevel)
-        pending.emplace_back(node, 0);
-    while (!pending.empty()) {
-        const std::pair<QTreeWidgetItem*, int> next = pending.back();
-        pending.pop_back();
+    case Building::Measuring:
+    {
+        if (m_unmeasured.empty()) {
+            m_folderTree->setUpdatesEnabled(false);
+            m_folderTree->addTopLevelItems(m_topLevel);
+            m_folderTree->setUpdatesEnabled(true);
+            m_building = Building::No;
+            EndBuilding();
+            return false;
+        }
+        const std::pair<QTreeWidgetItem*, int> next = m_unmeasured.back();
+        m_unmeasured.pop_back();
         m_deepest = std::max(m_deepest, next.second);
-        for (int i = 0; i < next.first->childCount(); ++i)
-            pending.emplace_back(next.first->child(i), next.second + 1);
+        for (int i = next.first->childCount() - 1; i >= 0; --i)
+            m_unmeasured.emplace_back(next.first->child(i), next.second + 1);
+        return true;
     }
-    m_folderTree->addTopLevelItems(topLevel);
-    m_folderTree->setUpdatesEnabled(true);
+    }
+    return false;
+}
+
+void ShareFolderTree::EndBuilding()
+{
+    // Nodes made but not in the tree yet go with their subtrees.
+    if (m_building != Building::No && m_building != Building::Ordering) {
+        for (auto it = m_ordered.cbegin(); it != m_ordered.cend(); ++it) {
+            QTreeWidgetItem* node = NodeOf(it->second);
+            if (node && !node->parent() && !node->treeWidget())
+                m_folderRows.Remove(node);
+        }
+    }
+    m_building = Building::No;
+    ItemList().swap(m_unordered);
+    m_ordered.clear();
+    m_topLevel.clear();
+    std::vector<std::pair<QTreeWidgetItem*, int>>().swap(m_unmeasured);
+}
+
+double ShareFolderTree::BuiltShare() const
+{
+    if (!IsBuilding())
+        return 1;
+    const size_t folders = std::max(m_unordered.size(), m_ordered.size());
+    return folders ? std::min(1.0, double(m_steps) / double(4 * folders)) : 0;
 }
 
 void ShareFolderTree::Clear()
 {
+    if (IsBuilding())
+        EndBuilding();
     m_fileRows.Clear(m_fileList);
     m_folderRows.Clear(m_folderTree);
     m_deepest = 0;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <functional>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "ColumnSortingModel.h"
 #include "ItemPtr.h"
@@ -42,7 +46,17 @@ public:
     // share, else at the top, named by its last path component. Updates of
     // the tree are off meanwhile.
     void Build(ItemPtr share, FolderOrder order);
-    // Empties both trees and removes the node items of their rows.
+    // The same over several calls, for a share of many folders: BuildSome
+    // orders the folders, then makes their nodes, until all are made (true)
+    // or budgetMs have passed (false; 0 or less: until done), or maxSteps
+    // folders of a pass were done when above 0.
+    void BeginBuild(ItemPtr share, FolderOrder order);
+    bool BuildSome(int budgetMs, int maxSteps = 0);
+    bool IsBuilding() const { return m_building != Building::No; }
+    // How far the building is, from 0 to 1.
+    double BuiltShare() const;
+    // Empties both trees and removes the node items of their rows; a
+    // building under way ends.
     void Clear();
 
     ItemPtr FolderOf(const QTreeWidgetItem* node) const;
@@ -89,8 +103,19 @@ public:
     static QString RemotePath(ItemPtr file);
 
 private:
+    enum class Building
+    {
+        No,
+        Ordering,
+        Making,
+        Linking,
+        Measuring
+    };
+
     void SetExpandText(const QString& text);
     bool HasMatchingFiles(ItemPtr folder, const FilterParser& filter, int needed) const;
+    bool BuildStep();
+    void EndBuilding();
 
     QWidget* m_owner;
     QTreeWidget* m_folderTree;
@@ -101,4 +126,18 @@ private:
     ColumnSortingModel m_sorting;
     int m_deepest = 0;
     int m_expandLevel = 0;
+
+    // What a building holds between its slices: the share's folders, those
+    // ordered so far by their sort key, where each pass over them stands,
+    // the top-level nodes, and the nodes whose depth is still to be seen.
+    // Nodes join the tree only when all are linked, so a building ended
+    // early deletes those not in it yet.
+    Building m_building = Building::No;
+    FolderOrder m_order = FolderOrder::IgnoringCase;
+    ItemList m_unordered;
+    std::multimap<QString, ItemPtr> m_ordered;
+    std::multimap<QString, ItemPtr>::const_iterator m_next;
+    size_t m_steps = 0;
+    QList<QTreeWidgetItem*> m_topLevel;
+    std::vector<std::pair<QTreeWidgetItem*, int>> m_unmeasured;
 };

@@ -4,8 +4,10 @@
 #include <deque>
 #include <string>
 
+#include "PeerMessenger.h"
 #include "ShareBrowser.h"
 
+class QEvent;
 class QPoint;
 class QShowEvent;
 class QTextBrowser;
@@ -14,10 +16,17 @@ class Ui_ShareForm;
 
 // One tab of the Browse page: another user's share list as a folder tree
 // beside the files of the chosen folder. It waits for the list (telling of
-// a connection that cannot be formed meanwhile), then filters, downloads
-// files and whole folders, opens the tree level by level, selects a folder
-// on request and exports the share as XML. The first list to arrive is the
-// one shown; the data goes when the tab is closed.
+// a connection that cannot be formed meanwhile, or of a list refused), then
+// filters, downloads files and whole folders, opens the tree level by
+// level, selects a folder on request and exports the share as XML. The
+// first list to arrive is the one shown; the data goes when the tab is
+// closed.
+//
+// A large list takes a while to become its tree. Meanwhile the notice says
+// how far it is, and the tree, the files and the filter stay hidden: they
+// show when the tree is whole, so every folder a user can choose is whole
+// and its actions act on all of it. A folder asked for meanwhile is chosen
+// then.
 class ShareForm : public ShareBrowser
 {
     Q_OBJECT
@@ -31,6 +40,12 @@ public:
 
     // Takes the user's received share; a form that already has one keeps it.
     void SetShare(ItemPtr share);
+    // How far the received list is made into its share, for the notice.
+    void ShowFilling(qint64 filesMade, qint64 files, qint64 folders);
+    // The user's list was dropped unread; told while no list was taken.
+    void ShareListRefused(PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound);
+    // The share shows whole.
+    bool ShowsShare() const { return m_share && IsShown(); }
     // Selects the folder of that full path ("\" separators), now or once
     // the share has arrived.
     void BrowseToFolder(QString folder);
@@ -63,10 +78,17 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void OnOwnAction(const QString& action) override;
+    void Filling() override;
+    void ShareShown() override;
 
 private:
     void PostEvent(QWidget* widget);
+    // The one line of the notice that follows the filling, made or changed.
+    void UpdateFillingNotice();
+    // The notices' box holds three lines at any font.
+    void FitMessageBox();
     void ExportShare();
     void WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem* node);
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
@@ -85,9 +107,18 @@ private:
     // Each download costs a file check, a message and its row: tens of
     // thousands at once would hold the window for seconds.
     int m_queueSliceMs = 10;
+    // How long one turn may spend on the folder tree of a large share.
+    static constexpr int ShowSliceMs = 10;
 
     Ui_ShareForm* ui;
     // Turns true with the first list, even an empty one.
     bool m_received = false;
     QString m_pendingFolder;
+    // The list being filled in: files made into items so far, its files and
+    // folders; and the notice line that tells of it.
+    qint64 m_filesMade = 0;
+    qint64 m_files = 0;
+    qint64 m_folders = 0;
+    int m_fillingBlock = -1;
+    QString m_fillingText;
 };

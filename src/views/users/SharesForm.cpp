@@ -69,8 +69,10 @@ void SharesForm::Init()
                 actionBar->AddSetAction(set, "save_to_file", tr("Save To File"), ":/icons/save_icon", false);
         }
     }
-    if (peerMessenger)
+    if (peerMessenger) {
         connect(peerMessenger, &PeerMessenger::UserShare, this, &SharesForm::OnUserShare);
+        connect(peerMessenger, &PeerMessenger::ShareListRefused, this, &SharesForm::OnShareListRefused);
+    }
 
     g_userWindows.shareBrowse = [this](const QString& user) { OpenShareBrowse(user); };
     g_userWindows.uploadBrowse = [this](const QString& user) { OpenUploadBrowse(user); };
@@ -129,30 +131,39 @@ void SharesForm::OnTabCloseRequested(int tabIndex)
 // ---------------------------------------------------------------------------
 // Share lists
 
-void SharesForm::OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable&)
+void SharesForm::OnUserShare(QString user, std::shared_ptr<FileInfoMap> share, const AttributeTranslationTable&)
 {
     // Lists of users without an open browser are dropped; the name is the
     // peer's, so nothing is made for it.
     ItemPtr userItem = d.GetType("user")->HasItem(Value(user));
     ShareForm* form = ShareForm::Of(userItem);
-    if (!form)
+    if (!form || !share)
         return;
     // A repeated list leaves the shown share, or the one being made, as it is.
-    for (const auto& building : m_building)
-        if (building.first == user)
-            return;
+    if (IsBuilding(user))
+        return;
     if (ItemPtr shown = userItem["user_share"]) {
         form->SetShare(shown);
         return;
     }
-    // Its own copy: the list is the signal's, and others read it too.
-    auto builder = std::make_unique<UserShareBuilder>(FileInfoMap(share));
-    if (builder->Build(BuildSliceMs)) {
+    // The list is shared with whoever else keeps it, never copied.
+    auto builder = std::make_unique<UserShareBuilder>(std::move(share));
+    const bool built = builder->Build(BuildSliceMs);
+    form->ShowFilling(builder->FilesMade(), builder->FileCount(), builder->FolderCount());
+    if (built) {
         ShareBuilt(user, builder->Share());
         return;
     }
     m_building.emplace_back(user, std::move(builder));
     m_buildTimer.start();
+}
+
+bool SharesForm::IsBuilding(const QString& user) const
+{
+    for (const auto& building : m_building)
+        if (building.first == user)
+            return true;
+    return false;
 }
 
 void SharesForm::BuildSlice()
@@ -161,14 +172,35 @@ void SharesForm::BuildSlice()
         m_buildTimer.stop();
         return;
     }
-    if (!m_building.front().second->Build(BuildSliceMs))
-        return;
     const QString user = m_building.front().first;
-    const ItemPtr share = m_building.front().second->Share();
+    UserShareBuilder& builder = *m_building.front().second;
+    if (!builder.Done()) {
+        ShareForm* form = ShareForm::Of(d.GetType("user")->HasItem(Value(user)));
+        // The tab was closed: what was made goes, and the rest of the list
+        // is let go a slice at a time like the rest.
+        if (!form && builder.Share() && sharedFoldersManager)
+            sharedFoldersManager->ReleaseShare(builder.Abandon());
+        builder.Build(BuildSliceMs);
+        if (form)
+            form->ShowFilling(builder.FilesMade(), builder.FileCount(), builder.FolderCount());
+        // A tree made goes to its browser in a turn of its own, where the
+        // folder tree begins.
+        return;
+    }
+    const ItemPtr share = builder.Share();
     m_building.pop_front();
     if (m_building.empty())
         m_buildTimer.stop();
     ShareBuilt(user, share);
+}
+
+void SharesForm::OnShareListRefused(QString user, PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound)
+{
+    // A list already taken, or being made, stands.
+    if (IsBuilding(user))
+        return;
+    if (ShareForm* form = ShareForm::Of(d.GetType("user")->HasItem(Value(user))))
+        form->ShareListRefused(why, size, bound);
 }
 
 void SharesForm::ShareBuilt(const QString& user, ItemPtr share)
@@ -191,7 +223,8 @@ void SharesForm::ShareBuilt(const QString& user, ItemPtr share)
 
 ItemPtr SharesForm::CreateUserShareData(FileInfoMap& share, AttributeTranslationTable&)
 {
-    UserShareBuilder builder(share);
+    UserShareBuilder builder(std::make_shared<FileInfoMap>(std::move(share)));
+    share.clear();
     builder.Build(0);
     return builder.Share();
 }

@@ -10,6 +10,7 @@
 #include "DataHandler.h"
 #include "FileInfo.h"
 #include "ItemPtr.h"
+#include "PeerMessenger.h"
 
 class ShareForm;
 class TabWidget;
@@ -39,7 +40,7 @@ public:
     ShareForm* OpenShareBrowse(QString user);
     UploadForm* OpenUploadBrowse(QString user);
     // A new "user_share" tree of the list, made at once; connected to
-    // nobody.
+    // nobody. The list is taken apart as it is made: it is left empty.
     static ItemPtr CreateUserShareData(FileInfoMap& share, AttributeTranslationTable& translationTable);
     // Share lists still being turned into trees, a slice per turn of the
     // event loop.
@@ -49,11 +50,14 @@ public:
 
 public slots:
     void OnTabCloseRequested(int tabIndex);
-    void OnUserShare(QString user, FileInfoMap& share, AttributeTranslationTable& translationTable);
+    void OnUserShare(QString user, std::shared_ptr<FileInfoMap> share,
+                     const AttributeTranslationTable& translationTable);
+    void OnShareListRefused(QString user, PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound);
 
 private:
     void DeclareTypes();
     void BuildSlice();
+    bool IsBuilding(const QString& user) const;
     // Hands a finished tree to the user's browser, or lets it go when the
     // browser has gone or already shows one.
     void ShareBuilt(const QString& user, ItemPtr share);

@@ -1,11 +1,17 @@
 #include "UserShareBuilder.h"
 
+#include <utility>
+
 #include "Data.h"
 #include "GeneralFunctions.h"
 
-UserShareBuilder::UserShareBuilder(const FileInfoMap& list) : m_list(&list) {}
+namespace {
+// Files made or let go between two readings of the clock: reading it costs
+// about as much as a file.
+const int kFilesPerClockReading = 64;
+} // namespace
 
-UserShareBuilder::UserShareBuilder(FileInfoMap&& list) : m_owned(std::move(list)), m_list(&m_owned) {}
+UserShareBuilder::UserShareBuilder(std::shared_ptr<FileInfoMap> list) : m_list(std::move(list)) {}
 
 void UserShareBuilder::Start()
 {
@@ -19,6 +25,15 @@ void UserShareBuilder::Start()
     m_share = d.GetType("user_share")->NewItem();
     m_folders.reserve(m_list->size());
     m_folder = m_list->begin();
+    m_folderCount = qint64(m_list->size());
+    for (const auto& folder : *m_list)
+        m_fileCount += qint64(folder.second.size());
+    // Room for the paths and sizes at once, each mostly of its own in a
+    // share: the store growing its index of them on the way would hold a
+    // turn for as long as several slices. Names repeat too often ("cover.jpg"
+    // in every album) for room by the file count.
+    m_folderName->Reserve(m_folderName->Count() + size_t(m_folderCount));
+    m_fileSize->Reserve(m_fileSize->Count() + size_t(m_fileCount));
 }
 
 void UserShareBuilder::EnterFolder()
@@ -54,30 +69,71 @@ void UserShareBuilder::AddFile(const FileInfo& info)
     }
 }
 
+ItemPtr UserShareBuilder::Abandon()
+{
+    m_started = true;
+    return std::exchange(m_share, ItemPtr());
+}
+
 bool UserShareBuilder::Build(int budgetMs)
 {
     if (!m_started)
         Start();
     if (!m_share || m_share.IsRemoved() || (m_inFolder && m_folderItem.IsRemoved())) {
         m_share = ItemPtr();
-        return true;
+        m_done = LetGo(budgetMs);
+        return m_done;
     }
     QElapsedTimer clock;
     clock.start();
     int made = 0;
+    // A folder counts as much as a file: a list may hold folders only.
+    auto spent = [&] { return budgetMs > 0 && ++made % kFilesPerClockReading == 0 && clock.elapsed() >= budgetMs; };
     while (m_folder != m_list->end()) {
-        if (!m_inFolder)
+        if (!m_inFolder) {
+            if (spent())
+                return false;
             EnterFolder();
-        for (; m_file != m_folder->second.end(); ++m_file) {
-            // The clock is read every few files: reading it costs about as
-            // much as a file.
-            if (budgetMs > 0 && ++made % 64 == 0 && clock.elapsed() >= budgetMs)
+        }
+        std::set<FileInfo>& files = m_folder->second;
+        while (m_file != files.end()) {
+            if (spent())
                 return false;
             AddFile(*m_file);
+            ++m_filesMade;
+            m_file = Owned() ? files.erase(m_file) : std::next(m_file);
         }
         m_inFolder = false;
-        ++m_folder;
+        m_folder = Owned() ? m_list->erase(m_folder) : std::next(m_folder);
     }
     m_folders.clear();
+    m_done = true;
+    return true;
+}
+
+bool UserShareBuilder::LetGo(int budgetMs)
+{
+    m_inFolder = false;
+    m_folders.clear();
+    // Another holder lets the list go when it is done with it.
+    if (!Owned()) {
+        m_list = std::make_shared<FileInfoMap>();
+        return true;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    int taken = 0;
+    auto spent = [&] { return budgetMs > 0 && ++taken % kFilesPerClockReading == 0 && clock.elapsed() >= budgetMs; };
+    while (!m_list->empty()) {
+        std::set<FileInfo>& files = m_list->begin()->second;
+        while (!files.empty()) {
+            if (spent())
+                return false;
+            files.erase(files.begin());
+        }
+        if (spent())
+            return false;
+        m_list->erase(m_list->begin());
+    }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -17,39 +18,55 @@ class Type;
 // tree can be made a slice at a time; between slices only the share item
 // and the places in the list are held, and a share removed meanwhile ends
 // the work.
+//
+// While the builder is the list's only holder it takes each file out of
+// the list once made, so the list shrinks as the tree grows and is never
+// let go in one piece.
 class UserShareBuilder
 {
 public:
-    // Reads the caller's list, which must outlive the builder.
-    explicit UserShareBuilder(const FileInfoMap& list);
-    // Keeps its own copy of the list.
-    explicit UserShareBuilder(FileInfoMap&& list);
+    explicit UserShareBuilder(std::shared_ptr<FileInfoMap> list);
     UserShareBuilder(const UserShareBuilder&) = delete;
     UserShareBuilder& operator=(const UserShareBuilder&) = delete;
 
     // Makes items until the list is done or budgetMs have passed (a budget
-    // of 0 or less: until done). True once the whole tree is made, or the
-    // share was removed meanwhile.
+    // of 0 or less: until done). True once the whole tree is made, or once
+    // the share was removed or abandoned meanwhile and the rest of the list
+    // is let go.
     bool Build(int budgetMs);
+    // Build has returned true.
+    bool Done() const { return m_done; }
     // The tree; null when it was removed before it was done.
     ItemPtr Share() const { return m_share; }
+    // Makes nothing more; the tree made so far is the caller's to release.
+    ItemPtr Abandon();
+    // The list's files and folders, and the files made into items so far.
+    qint64 FileCount() const { return m_fileCount; }
+    qint64 FolderCount() const { return m_folderCount; }
+    qint64 FilesMade() const { return m_filesMade; }
 
 private:
     void Start();
     void EnterFolder();
     void AddFile(const FileInfo& info);
+    bool Owned() const { return m_list.use_count() == 1; }
+    // Lets the rest of the list go within the budget; true once it is gone.
+    bool LetGo(int budgetMs);
 
-    FileInfoMap m_owned;
-    const FileInfoMap* m_list;
+    std::shared_ptr<FileInfoMap> m_list;
     bool m_started = false;
-    FileInfoMap::const_iterator m_folder;
+    bool m_done = false;
+    FileInfoMap::iterator m_folder;
     bool m_inFolder = false;
-    std::set<FileInfo>::const_iterator m_file;
+    std::set<FileInfo>::iterator m_file;
     ItemPtr m_share;
     ItemPtr m_folderItem;
     // Folders made so far by path: a parent path sorts before its
     // subfolders, so a parent in the list is always made first.
     std::unordered_map<std::string, ItemPtr> m_folders;
+    qint64 m_fileCount = 0;
+    qint64 m_folderCount = 0;
+    qint64 m_filesMade = 0;
 
     Type* m_folderName = nullptr;
     Type* m_fileName = nullptr;

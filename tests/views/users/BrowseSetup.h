@@ -61,21 +61,30 @@ struct BrowseSetup
         return links.value(user);
     }
 
-    // Opens the user's browser, waits for its request and answers it; the
-    // browser once it holds the share, else null.
-    ShareForm* Browse(const QString& user, const ShareList& list)
+    // Opens the user's browser and waits for its request: the user's link
+    // once the request is there, else null.
+    FakePeerLink* Asking(const QString& user, ShareForm*& form)
     {
         FakePeerLink* link = Link(user);
         if (!link)
             return nullptr;
         const int asked = PeerEngineFixture::Received(link, 4).size();
-        ShareForm* form = page->OpenShareBrowse(user);
-        if (!PeerEngineFixture::WaitFor(link, 4, asked + 1))
+        form = page->OpenShareBrowse(user);
+        return PeerEngineFixture::WaitFor(link, 4, asked + 1) ? link : nullptr;
+    }
+
+    // Opens the user's browser, waits for its request and answers it; the
+    // browser once it shows the share whole, else null.
+    ShareForm* Browse(const QString& user, const ShareList& list)
+    {
+        ShareForm* form = nullptr;
+        FakePeerLink* link = Asking(user, form);
+        if (!link)
             return nullptr;
         link->SendMessage(5, ShareListBody(list));
-        for (int waited = 0; !form->Share() && waited < 5000; waited += 10)
+        for (int waited = 0; !form->ShowsShare() && waited < 5000; waited += 10)
             QTest::qWait(10);
-        return form->Share() ? form : nullptr;
+        return form->ShowsShare() ? form : nullptr;
     }
 
     // The tree's nodes depth first, indented by depth, hidden ones in

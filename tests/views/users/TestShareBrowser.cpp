@@ -7,15 +7,20 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <QXmlStreamReader>
+#include <algorithm>
 
 #include "BrowseSetup.h"
 #include "DownloadPaths.h"
 #include "FakePeer.h"
+#include "FakeWire.h"
 #include "NetworkHosts.h"
 #include "PeerMessenger.h"
 #include "SearchReply.h"
@@ -73,6 +78,25 @@ FileInfoMap BigFolders(int folders)
     return list;
 }
 
+// The same folders as a peer sends them, under a folder of their own.
+ShareList BigFoldersListed(int folders)
+{
+    ShareList list = {{"big", {}}};
+    for (int folder = 0; folder < folders; ++folder) {
+        QList<ListedFile> files;
+        for (int n = 0; n < 1000; ++n)
+            files.append({"n" + QByteArray::number(n) + ".bin", quint64(n)});
+        list.append({"big\\f" + QByteArray::number(folder), files});
+    }
+    return list;
+}
+
+// The last line the tab's notice shows.
+QString LastNotice(ShareForm* form)
+{
+    return form->messageBrowser()->toPlainText().split('\n').last();
+}
+
 // The exported file read back: one line per element, indented by depth.
 QStringList ReadExport(const QString& path, int* depth = nullptr)
 {
@@ -124,7 +148,7 @@ private slots:
         QVERIFY(form->folderTree()->isHidden());
 
         ann->SendMessage(5, ShareListBody(Music()));
-        QTRY_VERIFY(form->Share());
+        QTRY_VERIFY(form->ShowsShare());
         QCOMPARE(PeerEngineFixture::Received(ann, 4).size(), 1);
         // Folders by their paths ignoring case, a folder without its parent
         // at the top; all open, as the setting asks.
@@ -245,10 +269,14 @@ private slots:
         QTreeWidget* list = form->fileList();
 
         // Every file under the chosen folder's name and its whole path
-        // below it; excluded endings skipped; listed rows marked.
+        // below it; excluded endings skipped; listed rows marked. A folder
+        // is queued over several turns, here one file a turn as on the
+        // busiest machine.
+        form->SetQueueSliceMs(0);
         tree->setCurrentItem(BrowseSetup::Node(tree, "music"));
         QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "music"), "Download Folder"),
                  QStringList({"Download Folder"}));
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
         QCOMPARE(Downloads(), QStringList({"ann:music\\jazz\\a.mp3 1", "ann:music\\jazz\\b.mp3 1",
                                            "ann:music\\jazz\\coltrane\\blue train.mp3 2",
                                            "ann:music\\jazz\\coltrane\\lazy bird.mp3 2", "ann:music\\rock\\x.mp3 1"}));
@@ -261,6 +289,7 @@ private slots:
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"z.bin|7|"}));
         QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "x"), "Download Folder").size(), 1);
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"*z.bin|7|"}));
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
         QCOMPARE(Downloads().last(), QString("ann:orphan\\deep\\x\\z.bin 0"));
 
         // Single files: an excluded ending too, and the row marked.
@@ -291,7 +320,7 @@ private slots:
         form->BrowseToFolder("music\\jazz\\coltrane");
         QVERIFY(PeerEngineFixture::WaitFor(ann, 4, 1));
         ann->SendMessage(5, ShareListBody(Music()));
-        QTRY_VERIFY(form->Share());
+        QTRY_VERIFY(form->ShowsShare());
         QTreeWidget* tree = form->folderTree();
         QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "coltrane"));
         QVERIFY(BrowseSetup::Node(tree, "jazz")->isExpanded());
@@ -436,6 +465,7 @@ private slots:
             }
         }
         form->SetShare(share);
+        QTRY_VERIFY_WITH_TIMEOUT(form->ShowsShare(), 60000);
         QCOMPARE(form->Tree().DeepestLevel(), depth - 1);
 
         form->filterEdit()->setText("bottom");
@@ -445,6 +475,7 @@ private slots:
         QVERIFY(top->isHidden());
 
         form->DownloadFolder(form->Tree().FolderOf(top), false);
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
         QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 19999"}));
 
         // Written without line breaks at such a depth, so the file and the
@@ -471,13 +502,13 @@ private slots:
         FileInfoMap list = BigFolders(60);
         AttributeTranslationTable table;
         ShareForm* form = s.page->OpenShareBrowse("cy");
-        s.page->OnUserShare("cy", list, table);
+        s.page->OnUserShare("cy", std::make_shared<FileInfoMap>(list), table);
         QCOMPARE(s.page->SharesBeingBuilt(), 1);
         QVERIFY(!form->Share() && !d.GetType("user")->HasItem("cy")["user_share"]);
         // A repeated list while the first is made changes nothing.
-        s.page->OnUserShare("cy", list, table);
+        s.page->OnUserShare("cy", std::make_shared<FileInfoMap>(list), table);
         QCOMPARE(s.page->SharesBeingBuilt(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(form->Share(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(form->ShowsShare(), 30000);
         QCOMPARE(s.page->SharesBeingBuilt(), 0);
         QCOMPARE(d.GetType("user")->HasItem("cy")["user_share"], form->Share());
         QCOMPARE(BrowseSetup::Count("user_share"), 1);
@@ -488,7 +519,7 @@ private slots:
 
         // Closed while its list is made: what was made goes, nothing is shown.
         s.page->OpenShareBrowse("dee");
-        s.page->OnUserShare("dee", list, table);
+        s.page->OnUserShare("dee", std::make_shared<FileInfoMap>(list), table);
         QCOMPARE(s.page->SharesBeingBuilt(), 1);
         s.page->OnTabCloseRequested(s.page->Tabs()->count() - 1);
         QTRY_COMPARE_WITH_TIMEOUT(s.page->SharesBeingBuilt(), 0, 30000);
@@ -504,8 +535,8 @@ private slots:
         FileInfoMap list = BigFolders(4);
         AttributeTranslationTable table;
         ShareForm* form = s.page->OpenShareBrowse("cy");
-        s.page->OnUserShare("cy", list, table);
-        QTRY_VERIFY_WITH_TIMEOUT(form->Share(), 30000);
+        s.page->OnUserShare("cy", std::make_shared<FileInfoMap>(list), table);
+        QTRY_VERIFY_WITH_TIMEOUT(form->ShowsShare(), 30000);
 
         // Three folders chosen one after another, one file a turn whatever
         // the machine's speed: the rest wait and keep the chosen order.
@@ -530,6 +561,136 @@ private slots:
         QVERIFY(!closed);
         QCoreApplication::processEvents();
         QCOMPARE(Downloads().size(), 3001);
+    }
+
+    void aLargeListIsToldWhileItFillsAndShowsWhole()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        SetSetting("expand_new_shares", "yes");
+        ShareForm* form = nullptr;
+        FakePeerLink* cy = s.Asking("cy", form);
+        QVERIFY(cy);
+        // More than a turn may make: the window turns while the notice
+        // says how far it is, and no folder shows before all are whole.
+        QList<int> percents;
+        bool folderShownEarly = false;
+        QTimer turn;
+        connect(&turn, &QTimer::timeout, this, [&] {
+            if (form->ShowsShare())
+                return;
+            folderShownEarly |= !form->folderTree()->isHidden() || form->folderTree()->topLevelItemCount() > 0;
+            const QRegularExpressionMatch told =
+                QRegularExpression("^The file list has arrived: 60,000 files in 61 folders. Getting them ready to "
+                                   "browse: (\\d+)%$")
+                    .match(LastNotice(form));
+            if (told.hasMatch() && (percents.isEmpty() || percents.last() != told.captured(1).toInt()))
+                percents << told.captured(1).toInt();
+            // A folder asked for meanwhile, as from a search result.
+            if (percents.size() == 1)
+                form->BrowseToFolder("big\\f7");
+        });
+        turn.start(0);
+        cy->SendMessage(5, ShareListBody(BigFoldersListed(60)));
+        QTRY_VERIFY_WITH_TIMEOUT(form->ShowsShare(), 60000);
+        turn.stop();
+        QVERIFY(!folderShownEarly);
+        QVERIFY2(percents.size() >= 2, qPrintable(QString::number(percents.size())));
+        QVERIFY(std::is_sorted(percents.begin(), percents.end()) && percents.last() < 100);
+
+        // Whole once shown, at the folder asked for.
+        QVERIFY(form->messageBrowser()->isHidden() && !form->folderTree()->isHidden());
+        QTreeWidget* tree = form->folderTree();
+        QCOMPARE(form->Tree().FolderCount(), 61);
+        QCOMPARE(BrowseSetup::Node(tree, "big")->childCount(), 60);
+        QCOMPARE(tree->currentItem(), BrowseSetup::Node(tree, "f7"));
+        QCOMPARE(form->fileList()->topLevelItemCount(), 1000);
+        QCOMPARE(BrowseSetup::MenuAt(tree, tree->currentItem(), "Download Folder"), QStringList({"Download Folder"}));
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 30000);
+        QCOMPARE(Downloads().size(), 1000);
+        QCOMPARE(BrowseSetup::Count("user_share_file"), 60000);
+    }
+
+    void closingWhileTheTreeIsMadeLeavesNothingBehind()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // More folders than a turn may place (here a thousand a turn, as on
+        // the slowest machine), each in the one before.
+        FileInfoMap list;
+        std::string path = "deep";
+        for (int i = 0; i < 20000; ++i, path += "\\d")
+            list[path].insert(FileInfo("f.bin", i));
+        AttributeTranslationTable table;
+        ShareForm* form = s.page->OpenShareBrowse("deep");
+        const ItemPtr share = SharesForm::CreateUserShareData(list, table);
+        d.GetType("user")->GetItem("deep") += share;
+        form->SetShowSliceSteps(1000);
+        form->SetShare(share);
+        QVERIFY(form->IsFilling() && form->folderTree()->isHidden());
+        // Closed, in the turn that sees it, once nodes are made but not yet
+        // in the tree.
+        int nodesMade = -1, nodesLeft = -1;
+        QTimer turn;
+        connect(&turn, &QTimer::timeout, this, [&] {
+            if (nodesMade >= 0 || !form->IsFilling() || form->Tree().BuiltShare() <= 0.3)
+                return;
+            nodesMade = BrowseSetup::Count("user_share_folder_node");
+            s.page->OnTabCloseRequested(0);
+            nodesLeft = BrowseSetup::Count("user_share_folder_node");
+        });
+        turn.start(0);
+        QTRY_VERIFY_WITH_TIMEOUT(nodesMade >= 0 || !form->IsFilling(), 30000);
+        QVERIFY(nodesMade > 0);
+        QCOMPARE(nodesLeft, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(BrowseSetup::Count("user_share_folder"), 0, 30000);
+    }
+
+    void refusedListsAreToldInTheTab()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        // A list sent whole past the frame bound: read no further than its
+        // length and code.
+        ShareForm* hoarded = nullptr;
+        FakePeerLink* hoarder = s.Asking("hoarder", hoarded);
+        QVERIFY(hoarder);
+        const quint32 length = 15300000;
+        hoarder->SendRaw(FakeWire().U32(length).U32(5).Bytes() + QByteArray(int(length) - 4, 'x'));
+        QTRY_COMPARE_WITH_TIMEOUT(LastNotice(hoarded),
+                                  QString("The user's file list is too large to take: it is 14.6 MB, and a message "
+                                          "from another user may be at most 10.0 MB."),
+                                  10000);
+        QVERIFY(!hoarded->Share() && hoarded->folderTree()->isHidden() && !hoarded->messageBrowser()->isHidden());
+        // Read whole at a large font too, with the line before it.
+        QFont large = hoarded->font();
+        large.setPointSize(18);
+        hoarded->setFont(large);
+        QTRY_COMPARE(hoarded->messageBrowser()->verticalScrollBar()->maximum(), 0);
+        QVERIFY(hoarded->messageBrowser()->toPlainText().startsWith("Requesting file list..."));
+
+        // One that would inflate past the bound, and one cut short.
+        s.f.net.peer->SetInflateLimit(2 * 1048576);
+        ShareList many = {{"big", {}}};
+        for (int n = 0; n < 100000; ++n)
+            many[0].second.append({"n" + QByteArray::number(n) + ".bin", quint64(n)});
+        ShareForm* packed = nullptr;
+        FakePeerLink* packer = s.Asking("packer", packed);
+        QVERIFY(packer);
+        packer->SendMessage(5, ShareListBody(many));
+        QTRY_COMPARE_WITH_TIMEOUT(LastNotice(packed),
+                                  QString("The user's file list is too large to take: unpacked it would pass 2.0 MB, "
+                                          "the most a message from another user may hold."),
+                                  10000);
+        ShareForm* cutShort = nullptr;
+        FakePeerLink* cut = s.Asking("cut", cutShort);
+        QVERIFY(cut);
+        cut->SendMessage(5, FakeWire::Compress(FakeWire().U32(2).Str("a").U32(0).Bytes()));
+        QTRY_COMPARE_WITH_TIMEOUT(LastNotice(cutShort),
+                                  QString("The user's file list could not be read: it is cut short or damaged."),
+                                  10000);
+        QVERIFY(!packed->Share() && !cutShort->Share());
+        QCOMPARE(BrowseSetup::Count("user_share"), 0);
     }
 
     void closingReleasesTheDataAndReopeningAsksAgain()
