@@ -1,6 +1,7 @@
 // The program itself, as a process: started offscreen with a data file that
 // holds an account, it logs in to the loopback server; a second start while
-// it runs leaves at once with status 0 and never reaches the server; a quit
+// it runs leaves at once with status 0 and never reaches the server, while
+// a start that finds no client but cannot take the lock fails; a quit
 // signal ends it as a close would, saving the data file first. Under a
 // desktop's limit of open files it takes all the system allows, and a crowd
 // holding more peer connections than that leaves room for another peer and
@@ -261,11 +262,56 @@ private slots:
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(QUORVANE_BINARY, QStringList());
-        QVERIFY(process.waitForFinished(15000));
+        QVERIFY(process.waitForFinished(30000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QVERIFY(process.exitCode() != 0);
-        QVERIFY(process.readAllStandardError().contains("Cannot lock /proc/quorvane-no-such-home/.Quorvane.lock"));
+        const QByteArray said = process.readAllStandardError();
+        QVERIFY(said.contains("Cannot lock /proc/quorvane-no-such-home/.Quorvane.lock"));
+        QVERIFY(!said.contains("Another client"));
         QCOMPARE(server.ConnectionCount(), 0);
+    }
+
+    // Something else where a lock file belongs, which no client holds: the
+    // start fails and says so rather than leaving as if a client ran.
+    void aLockPathThatNoClientHoldsFailsTheStartAndSaysWhy_data()
+    {
+        QTest::addColumn<bool>("inHome"); // else in the runtime folder
+        QTest::addColumn<bool>("folder"); // else a file naming no holder
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("a folder beside the data file") << true << true << "it is a folder, not a lock file";
+        QTest::newRow("an empty file beside the data file") << true << false << "it names no program that holds it";
+        QTest::newRow("a folder in the runtime folder") << false << true << "it is a folder, not a lock file";
+    }
+
+    void aLockPathThatNoClientHoldsFailsTheStartAndSaysWhy()
+    {
+        QFETCH(bool, inHome);
+        QFETCH(bool, folder);
+        QFETCH(QString, reason);
+        Session session;
+        QVERIFY(session.Start("helen"));
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        QProcessEnvironment environment = session.Environment();
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        const QString lock = inHome ? session.home.filePath(".Quorvane.lock") : runtime.filePath("QuorvaneQt.lock");
+        if (folder) {
+            QVERIFY(QDir().mkdir(lock));
+        } else {
+            QFile empty(lock);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        }
+
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QUORVANE_BINARY, QStringList());
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        const QByteArray said = process.readAllStandardError();
+        QVERIFY2(said.contains(QString("Cannot lock %1: %2.").arg(lock, reason).toUtf8()), said.constData());
+        QVERIFY(!said.contains("Another client"));
+        QCOMPARE(session.server.ConnectionCount(), 0);
     }
 
     void quitSignalSavesTheDataAndEndsNormally_data()
