@@ -2,8 +2,9 @@
 // with the account dialog, a run from a data file with every Options
 // control set from it, a damaged data file, one that cannot be opened, the
 // saves on the hour, at the desktop's request, at exit and at the
-// half-minute tick after a change to saved data, a save that fails, and
-// the remembered window geometry. Each case has a home of its own and a
+// half-minute tick after a change to saved data, a save that fails (and
+// the tick that writes nothing while the user is asked about it at quit),
+// and the remembered window geometry. Each case has a home of its own and a
 // fresh store; the server and the web host are loopback stand-ins.
 #include <QApplication>
 #include <QCheckBox>
@@ -687,6 +688,39 @@ private slots:
         Stop();
         QVERIFY(g_showIsOver);
         QCOMPARE(answers.Titles().size(), 3);
+    }
+
+    void theHalfMinuteSaveWritesNothingWhileTheUserIsAskedAtQuit()
+    {
+        QVERIFY(WriteDataFile({{"username", "hana"}, {"password", "pw"}}));
+        Start();
+        SetSetting("save_marker", "given up at quit");
+        const QByteArray home = qgetenv("HOME");
+        const auto before = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        // The save at quit fails: its home lies below a plain file.
+        QFile blocker(m_home->filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("HOME", m_home->filePath("blocker/home").toUtf8());
+
+        // While asked, the home can be written again and the tick comes;
+        // the user then gives up.
+        bool writing = true;
+        DialogAnswerer answers;
+        answers.Then([&](QWidget* box) {
+            qputenv("HOME", home);
+            FireTimer(timerManager);
+            writing = dataSaver->IsWriting();
+            DialogAnswerer::Press(QMessageBox::Discard)(box);
+        });
+        QVERIFY(!m_window->SaveAtExit([] { return true; }));
+        QCOMPARE(answers.Titles(), QStringList{"Error saving configuration data"});
+        QVERIFY(!writing);
+        Stop();
+        // Nothing was written behind the question.
+        const auto after = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(int(after.size()), int(before.size()));
+        QCOMPARE(after.front().second, before.front().second);
     }
 
     void closingTheWindowEndsTheProgramWhateverDialogsAreOpen()
