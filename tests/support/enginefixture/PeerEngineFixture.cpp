@@ -71,9 +71,5 @@ bool PeerEngineFixture::WaitFor(FakePeerLink* link, quint32 code, int count, int
 
 bool PeerEngineFixture::ServerCaughtUp()
 {
-    const int before = net.server->Count(36);
-    net.client->GetUserStats("me");
-    for (int i = 0; i < 500 && net.server->Count(36) == before; ++i)
-        QTest::qWait(10);
-    return net.server->Count(36) > before;
+    return net.ServerCaughtUp();
 }

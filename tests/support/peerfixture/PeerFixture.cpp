@@ -2,6 +2,8 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTest>
+#include <algorithm>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -10,6 +12,7 @@
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
+#include "TestMessage.h"
 #include "TestServer.h"
 #include "TimerManager.h"
 
@@ -103,4 +106,21 @@ void PeerFixture::Tick()
 QString PeerFixture::LogText(const QString& area) const
 {
     return diagnostics->AreaText(area);
+}
+
+bool PeerFixture::ServerCaughtUp(int timeout)
+{
+    // The user-statistics request for a name of its own comes back to us
+    // from the server's record of what it read.
+    static int marks = 0;
+    const QString name = QString("caught-up-%1").arg(++marks);
+    const QByteArray body = TestMessage().Str(name).Body();
+    client->GetUserStats(name);
+    return QTest::qWaitFor(
+        [&] {
+            const auto stats = server->ReceivedMessages(36);
+            return std::any_of(stats.begin(), stats.end(),
+                               [&](const TestServer::Received& received) { return received.body == body; });
+        },
+        timeout);
 }

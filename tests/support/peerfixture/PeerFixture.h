@@ -38,6 +38,9 @@ public:
     void Tick();
     // The log text of an area.
     QString LogText(const QString& area) const;
+    // A server round trip: true once the server has read everything the
+    // client sent before, so what did not arrive by then was never sent.
+    bool ServerCaughtUp(int timeout = 30000);
 
     // Two free consecutive ports on 127.0.0.1; 0 when none was found.
     static quint16 FreePortPair();
