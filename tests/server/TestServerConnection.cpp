@@ -367,12 +367,13 @@ private slots:
         QVERIFY(f->Login());
         QSignalSpy admin(f->client, &Server::AdminMessage);
         const QByteArray frame = TestMessage::Frame(66, TestMessage().Str("in pieces").Body());
+        // Each piece is read before the next is sent.
         f->server->SendRaw("alice", frame.left(3));
-        QTest::qWait(50);
+        QTRY_COMPARE_WITH_TIMEOUT(f->client->UnreadBytes(), qint64(3), 30000);
         f->server->SendRaw("alice", frame.mid(3, 6));
-        QTest::qWait(50);
+        QTRY_COMPARE_WITH_TIMEOUT(f->client->UnreadBytes(), qint64(9), 30000);
         f->server->SendRaw("alice", frame.mid(9) + frame);
-        QTRY_COMPARE(admin.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(admin.count(), 2, 30000);
         QCOMPARE(admin.at(0).at(0).toString(), QString("in pieces"));
     }
 

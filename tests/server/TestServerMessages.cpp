@@ -200,8 +200,10 @@ private slots:
 
         // Sent while alice was away: held by the server, not spontaneous.
         f->client->Disconnect();
+        QTRY_VERIFY_WITH_TIMEOUT(!f->server->IsLoggedIn("alice"), 30000);
+        const int sent = f->server->Count(22);
         bob.Send(22, TestMessage().Str("alice").Str("while you were out").Body());
-        QTest::qWait(100);
+        QTRY_COMPARE_WITH_TIMEOUT(f->server->Count(22), sent + 1, 30000);
         QVERIFY(f->Login());
         QTRY_COMPARE(chat.count(), 2);
         QCOMPARE(chat.at(1).at(1).toString(), QString("while you were out"));
@@ -528,11 +530,14 @@ private slots:
         QCOMPARE(requested.at(0).at(4).toUInt(), 5001u);
         QCOMPARE(requested.at(0).at(5).toUInt(), 88u);
 
+        // Each answer comes through a connection of its own, so the second
+        // is sent once the first is in.
         f->client->RequestPeerConnection("nobody", 79, "P");
-        bob.Send(1001, TestMessage().U32(90).Str("alice").Body());
-        QTRY_COMPARE(failed.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 30000);
         QCOMPARE(failed.at(0).at(0).toUInt(), 79u);
         QCOMPARE(failed.at(0).at(1).toString(), QString("nobody"));
+        bob.Send(1001, TestMessage().U32(90).Str("alice").Body());
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 2, 30000);
         QCOMPARE(failed.at(1).at(0).toUInt(), 90u);
         QCOMPARE(failed.at(1).at(1).toString(), QString("bob"));
         Q_UNUSED(token);
