@@ -246,11 +246,12 @@ private slots:
         };
         for (const auto& request : requests)
             link->SendMessage(36, FakeWire().U32(request.first).Str(request.second).Bytes());
-        QVERIFY(link->WaitForMessages(2));
-        // Each answer went out as its request was read, so when the last one
-        // is here every earlier one would be too.
-        QTest::qWait(100);
-        QCOMPARE(link->messages.size(), 2);
+        // Answers go out in the order of the requests: a last request that
+        // is answered comes after anything the others brought.
+        link->SendMessage(36, FakeWire().U32(10).Str(f->Remote("Public/Empty")).Bytes());
+        QVERIFY(link->WaitForMessages(3));
+        QCOMPARE(link->messages.size(), 3);
+        QCOMPARE(ReadFolderContents(link->messages[2].second), QString("10 %1: ").arg(f->Remote("Public/Empty")));
         QCOMPARE(link->messages[0].first, 37u);
         // No audio attributes here, not even on MP3 files.
         QCOMPARE(ReadFolderContents(link->messages[0].second),
