@@ -84,7 +84,7 @@ private:
         m_app.window->activateWindow();
         QLineEdit* edit = m_app.Control<QLineEdit>("usernameEdit");
         edit->setFocus();
-        if (!QTest::qWaitFor([&] { return edit->hasFocus(); }, 2000))
+        if (!QTest::qWaitFor([&] { return edit->hasFocus(); }, 30000))
             return nullptr;
         return SetActions().value(0);
     }

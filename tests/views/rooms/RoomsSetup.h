@@ -110,10 +110,7 @@ struct RoomsSetup
     RoomForm* Enter(const QString& room)
     {
         fixture->net.client->EnterRoom(room, false);
-        QElapsedTimer waited;
-        waited.start();
-        while (!rooms->FindRoomForm(room) && waited.elapsed() < 5000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&] { return rooms->FindRoomForm(room) != nullptr; }, FakePeerLink::DefaultWaitMs);
         return rooms->FindRoomForm(room);
     }
 

@@ -40,10 +40,7 @@ private:
     {
         if (!s.Trigger(s.List(), "Refresh Room List"))
             return false;
-        QElapsedTimer waited;
-        waited.start();
-        while (s.List()->topLevelItemCount() < rows && waited.elapsed() < 5000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&] { return s.List()->topLevelItemCount() >= rows; }, FakePeerLink::DefaultWaitMs);
         return s.List()->topLevelItemCount() == rows;
     }
 
