@@ -208,8 +208,8 @@ private:
     PeerConnection::Clock ConnectionClock();
 
     void OnMessage(PeerConnection* connection, quint32 code, const QByteArray& body);
-    // A limit of 0 is that of every compressed message.
-    bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit = 0);
+    // Inflates a compressed message of that code within its own limit.
+    bool Inflated(PeerConnection* connection, quint32 code, const QByteArray& body, QByteArray& plain);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
     void SendToUser(const QString& user, const MemStream& message);
     // Whether an answer of size bytes to the user keeps what waits for it,
