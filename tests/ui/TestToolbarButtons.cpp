@@ -91,14 +91,12 @@ private:
         SetSetting("password", "secret");
         QSignalSpy connected(m_client, &Server::Connected);
         m_client->Connect();
-        return connected.wait(5000);
+        return connected.wait(30000);
     }
 
     bool WaitForCount(quint32 code, int n)
     {
-        for (int i = 0; i < 100 && m_server->Count(code) < n; ++i)
-            QTest::qWait(50);
-        return m_server->Count(code) >= n;
+        return QTest::qWaitFor([&] { return m_server->Count(code) >= n; }, 30000);
     }
 
     QPushButton* StatusButton()
@@ -280,7 +278,7 @@ private slots:
         QApplication::setActiveWindow(m_window);
         QVERIFY(QTest::qWaitForWindowActive(m_window));
         edit->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 30000);
         QCOMPARE(m_bar->GetCurrentSet(), QString("alpha"));
 
         SetSetting("username", "tom & jerry");
