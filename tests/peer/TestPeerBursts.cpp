@@ -65,7 +65,7 @@ struct Pair
             listener.nextPendingConnection(), false, [] { return qint64(0); }, &owner);
         QObject::connect(near, &PeerConnection::OpeningReceived, near, [this] { near->BeginMessages(); });
         far->write(Opening());
-        return QTest::qWaitFor([this] { return near && near->GetState() == PeerConnection::State::Open; }, 5000);
+        return QTest::qWaitFor([this] { return near && near->GetState() == PeerConnection::State::Open; }, 30000);
     }
 };
 } // namespace

@@ -83,8 +83,8 @@ private slots:
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(6, 7)));
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(13, 2)));
         link->SendMessage(9, CompressedSearchReply("peer", b, Files(0, 6)));
-        QTRY_COMPARE_WITH_TIMEOUT(replies, 3, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(leftOutTickets.size(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(replies, 3, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(leftOutTickets.size(), 2, 30000);
 
         // The first ten that came are kept; another search has its own.
         QCOMPARE(Names(Request(a)), Numbered(0, 10));
@@ -98,7 +98,7 @@ private slots:
         Request(a).GetItems("search_results").First().Remove();
         d.RemoveDisconnectedItems();
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(20, 8)));
-        QTRY_COMPARE_WITH_TIMEOUT(replies, 4, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(replies, 4, 30000);
         QCOMPARE(Names(Request(a)), Numbered(6, 4) + Numbered(20, 6));
         QCOMPARE(f->peer->LeftOutSearchResults(Request(a)), qint64(7));
 
@@ -107,7 +107,7 @@ private slots:
         const quint32 second = f->client->FileSearch("wish", "wish");
         link->SendMessage(9, CompressedSearchReply("peer", first, Files(0, 8)));
         link->SendMessage(9, CompressedSearchReply("peer", second, Files(8, 8)));
-        QTRY_COMPARE_WITH_TIMEOUT(replies, 6, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(replies, 6, 30000);
         QCOMPARE(Names(Request(second)), Numbered(8, 2));
         QCOMPARE(f->peer->LeftOutSearchResults(Request(second)), qint64(6));
 
@@ -115,7 +115,7 @@ private slots:
         Request(b) += d.GetType("search_stopped")->GetGlobalNullItem();
         link->SendMessage(9, CompressedSearchReply("peer", b, Files(6, 20)));
         link->SendMessage(9, CompressedSearchReply("peer", a, Files(40, 1)));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(a)), qint64(8), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(a)), qint64(8), 30000);
         QCOMPARE(f->peer->LeftOutSearchResults(Request(b)), qint64(0));
         QCOMPARE(Names(Request(b)), Numbered(0, 6));
     }

@@ -28,7 +28,7 @@ FakePeerLink* Link(PeerFixture& f, QObject* owner, const QString& name, bool rea
     }
     socket->connectToHost(QHostAddress::LocalHost, f.peer->ListeningPort());
     link->SendGreeting(name, "P", 1);
-    return QTest::qWaitFor([&] { return f.peer->MessageConnectionCount(name) == 1; }, 5000) ? link : nullptr;
+    return QTest::qWaitFor([&] { return f.peer->MessageConnectionCount(name) == 1; }, 30000) ? link : nullptr;
 }
 } // namespace
 

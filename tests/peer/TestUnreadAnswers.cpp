@@ -69,7 +69,7 @@ private slots:
         QVERIFY(fake);
         FakePeerLink* link = fake->Greet(f.peer->ListeningPort(), false, "P", 1);
         QVERIFY(link);
-        QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("mallory"), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("mallory"), 1, 30000);
         link->StopReading();
         // Each folder is answered as the shared folders would a large one.
         const int answerSize = 256 * 1024;

@@ -41,7 +41,7 @@ private:
     {
         QSignalSpy admin(f->client, &Server::AdminMessage);
         Inject(66, TestMessage().Str("settle").Body());
-        QVERIFY(admin.wait(5000));
+        QVERIFY(admin.wait(30000));
     }
 
     RawClient* User(const QString& name)
@@ -86,7 +86,7 @@ private:
     {
         QSignalSpy candidates(f->client, &Server::DistributedParentCandidates);
         f->client->GetDistributedParentCandidates();
-        if (!candidates.wait(5000))
+        if (!candidates.wait(30000))
             return {"no answer"};
         return candidates.at(0).at(0).toStringList();
     }

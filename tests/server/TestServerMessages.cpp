@@ -77,7 +77,7 @@ private:
     {
         QSignalSpy admin(f->client, &Server::AdminMessage);
         Inject(66, TestMessage().Str("settle"));
-        QVERIFY(admin.wait(5000));
+        QVERIFY(admin.wait(30000));
     }
 
 private slots:
@@ -169,7 +169,7 @@ private slots:
                 [&] { storedDuringSignal = GetSetting("privileges_time_left"); });
         QSignalSpy privileges(f->client, &Server::ReceivedOwnPrivilegesStatus);
         f->client->GetOwnPrivilegesStatus();
-        QVERIFY(privileges.wait(5000));
+        QVERIFY(privileges.wait(30000));
         QCOMPARE(privileges.at(0).at(0).toInt(), 90000);
         QCOMPARE(storedDuringSignal, QString("90000"));
         QCOMPARE(GetSetting("is_supporter"), QString("yes"));
@@ -177,7 +177,7 @@ private slots:
         SetSetting("is_supporter", "no");
         f->server->SetPrivileges("alice", 0);
         f->client->GetOwnPrivilegesStatus();
-        QVERIFY(privileges.wait(5000));
+        QVERIFY(privileges.wait(30000));
         QCOMPARE(GetSetting("privileges_time_left"), QString("0"));
         QCOMPARE(GetSetting("is_supporter"), QString("no"));
     }
@@ -229,7 +229,7 @@ private slots:
     {
         QSignalSpy admin(f->client, &Server::AdminMessage);
         f->server->SendAdminMessage("maintenance at noon");
-        QVERIFY(admin.wait(5000));
+        QVERIFY(admin.wait(30000));
         QCOMPARE(admin.at(0).at(0).toString(), QString("maintenance at noon"));
     }
 
@@ -362,7 +362,7 @@ private slots:
     {
         QSignalSpy invitations(f->client, &Server::PrivateRoomAddEnabled);
         f->client->EnablePrivateRoomAdd(true);
-        QVERIFY(invitations.wait(5000));
+        QVERIFY(invitations.wait(30000));
         QCOMPARE(invitations.at(0).at(0).toBool(), true);
 
         f->client->EnterRoom("club", true);
@@ -472,7 +472,7 @@ private slots:
         });
         QSignalSpy signal(f->client, &Server::SearchCorrelations);
         f->client->GetSearchCorrelations("abba");
-        QVERIFY(signal.wait(5000));
+        QVERIFY(signal.wait(30000));
         QCOMPARE(signal.at(0).at(0).toString(), QString("abba"));
         QCOMPARE(countDuringSignal, 2);
         QStringList found;
@@ -483,7 +483,7 @@ private slots:
 
         f->server->SetCorrelations("abba", {{"abba hits", 9}});
         f->client->GetSearchCorrelations("abba");
-        QVERIFY(signal.wait(5000));
+        QVERIFY(signal.wait(30000));
         ItemSet now = d.GetType("search_request_text")->HasItem("abba").GetItems("search_correlation");
         QCOMPARE(now.size(), size_t(1));
         QCOMPARE(now.First()["correlation_text"].AsString(), QString("abba hits"));
@@ -549,7 +549,7 @@ private slots:
         f->client->FileSearch("abba", "");
         QSignalSpy correlations(f->client, &Server::SearchCorrelations);
         f->client->GetSearchCorrelations("abba");
-        QVERIFY(correlations.wait(5000));
+        QVERIFY(correlations.wait(30000));
         Inject(113, TestMessage().Str("lobby").U32(1).Str("bob").Str("wall text"));
         Inject(133, TestMessage().Str("den").Str("carol").U32(1).Str("bob").U32(1).Str("bob"));
         Inject(7, TestMessage().Str("dave").U32(1));

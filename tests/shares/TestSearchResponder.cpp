@@ -368,7 +368,7 @@ private slots:
 
         ItemPtr user = d.GetType("user")->GetItem("peer");
         f->net.client->GetPeerAddress("peer");
-        QTRY_VERIFY_WITH_TIMEOUT(user["user_address"], 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(user["user_address"], 30000);
         QVERIFY(unshared.isEmpty());
         user.NewItem("unshared");
 
@@ -382,7 +382,7 @@ private slots:
         QCOMPARE(Ask("help", &sent).size(), 2);
 
         f->net.client->GetPeerAddress("other");
-        QTRY_COMPARE_WITH_TIMEOUT(unshared, QStringList{"other"}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(unshared, QStringList{"other"}, 30000);
         QVERIFY(Unanswered("help"));
         // Withdrawing the second touched nothing of the first, and
         // re-sharing the first leaves the second withdrawn.
@@ -397,7 +397,7 @@ private slots:
         FakePeer* third = f->net.AddPeer("third");
         QVERIFY(third);
         f->net.client->GetPeerAddress("third");
-        QTRY_VERIFY_WITH_TIMEOUT(d.GetType("user")->HasItem("third").IsConnected("unshared"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.GetType("user")->HasItem("third").IsConnected("unshared"), 30000);
         QCOMPARE(unshared, QStringList{"other"});
     }
 };

@@ -316,7 +316,7 @@ void TestLog::logFromAnotherThreadArrivesOnMainThread()
     QCOMPARE(m_form->AreaText("Worker"), QString());
     QCOMPARE(d.GetType("item_log")->Count(), size_t(0));
 
-    QTRY_COMPARE_WITH_TIMEOUT(Lines(m_form->AreaText("Worker")).size(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(Lines(m_form->AreaText("Worker")).size(), 2, 30000);
     QVERIFY(m_form->AreaText("Worker").contains("] from a thread"));
     QVERIFY(m_form->AreaText("Worker").contains("]    and again"));
     QCOMPARE(watcher.records.size(), 2);

@@ -135,10 +135,10 @@ private slots:
         // Place in line: the latest report stands; unknown files are
         // ignored.
         link->SendMessage(44, FakeWire().Str("dir\\f.bin").U32(5).Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsInt(), 5, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsInt(), 5, 30000);
         link->SendMessage(44, FakeWire().Str("dir\\other.bin").U32(9).Bytes());
         link->SendMessage(44, FakeWire().Str("dir\\f.bin").U32(3).Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsInt(), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsInt(), 3, 30000);
 
         // A failed upload is asked for again while the user is online, and
         // the status stays.
@@ -148,7 +148,7 @@ private slots:
         QVERIFY(Log().contains("User uploader appears to still be online, re-queueing dir\\f.bin"));
 
         link->SendMessage(50, FakeWire().Str("dir\\f.bin").Str("Too many files").Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("denied"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("denied"), 30000);
         QCOMPARE(entry["denial_reason"].AsString(), QString("Too many files"));
 
         // The user coming online again skips a denied download...
@@ -163,7 +163,7 @@ private slots:
         // An offer overrides an earlier refusal and keeps the status until
         // the file connection comes.
         link->SendMessage(50, FakeWire().Str("dir\\f.bin").Str("Banned").Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("denied"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("denied"), 30000);
         QCOMPARE(Answer(link, 501, "dir\\f.bin", 50), QString());
         QCOMPARE(DownloadsFixture::Status(entry), QString("denied"));
         QCOMPARE(entry["remote_transfer_req"].AsUInt(), 501u);
@@ -193,7 +193,7 @@ private slots:
         // Notices about files we never queued change nothing.
         link->SendMessage(50, FakeWire().Str("nowhere\\x").Str("No").Bytes());
         link->SendMessage(46, Path("nowhere\\y"));
-        QTRY_VERIFY_WITH_TIMEOUT(Log().count("Download not found.") == 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Log().count("Download not found.") == 2, 30000);
     }
 
     void aLargeQueueIsAskedForAgainInOrderOverSeveralTurns()
@@ -227,7 +227,7 @@ private slots:
         // One removed while it waits is never asked for.
         f->engine->RemoveDownload(entries[650]);
         entries.removeAt(650);
-        QTRY_COMPARE_WITH_TIMEOUT(queued(), 698, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(queued(), 698, 30000);
         QCOMPARE(DownloadsFixture::Status(entries[10]), QString("denied"));
         QList<QByteArray> again = paths;
         again.removeAt(650);
@@ -478,7 +478,7 @@ private slots:
     void timerTestLogsTheDelay()
     {
         f->engine->StartTimerTest();
-        QTRY_VERIFY_WITH_TIMEOUT(f->net.LogText("Timer Test").contains(" milliseconds behind schedule"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f->net.LogText("Timer Test").contains(" milliseconds behind schedule"), 30000);
         QVERIFY(f->net.LogText("Timer Test").contains(QRegularExpression("Timeout: -?\\d+ milliseconds")));
     }
 };

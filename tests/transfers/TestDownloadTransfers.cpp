@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(DownloadsFixture::Received(link, 43).first(), FakeWire().Str("music\\rock\\AC/DC live.mp3").Bytes());
         // The uploader's notices about the name find the same download.
         link->SendMessage(44, FakeWire().Str("music\\rock\\AC/DC live.mp3").U32(3).Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsString(), QString("3"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsString(), QString("3"), 30000);
 
         FakePeerLink* file = f->OpenFileLink("uploader", 7301);
         QVERIFY(file);
@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(DownloadsFixture::ReadOffset(first), qint64(0));
         // Part of the file, then the link stays open and silent.
         first->SendRaw(content.left(3 * Chunk));
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 30000);
 
         // The same token again: the running thread is stopped and awaited
         // before the partial file is opened a second time.

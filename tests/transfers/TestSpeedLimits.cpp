@@ -318,7 +318,7 @@ private slots:
         LoopbackTransfer t;
         QVERIFY(t.StartUploadAt(&source, 3, 0));
         qint64 received = 0;
-        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= TransferPacer::MinChunk, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= TransferPacer::MinChunk, 30000);
         QCOMPARE(received, TransferPacer::MinChunk);
         for (int limit : {10, 100, 1000})
             f.engine->SetUploadSpeedLimit(limit);

@@ -213,7 +213,7 @@ private slots:
 
         QSignalSpy reply(m_client, &Server::ReceivedOwnPrivilegesStatus);
         m_client->GetOwnPrivilegesStatus();
-        QVERIFY(reply.wait(5000));
+        QVERIFY(reply.wait(30000));
         QCOMPARE(SupporterButton(), supporter);
         QCOMPARE(supporter->text(), QString("3 Days Left"));
         QVERIFY(Shows(supporter, ":/icons/gold_star_icon"));
@@ -221,7 +221,7 @@ private slots:
         // Running out keeps what the button showed.
         m_server->SetPrivileges("alice", 0);
         m_client->GetOwnPrivilegesStatus();
-        QVERIFY(reply.wait(5000));
+        QVERIFY(reply.wait(30000));
         QCOMPARE(supporter->text(), QString("3 Days Left"));
         QVERIFY(Shows(supporter, ":/icons/gold_star_icon"));
     }

@@ -76,7 +76,7 @@ bool PeerFixture::Start(const QString& user)
     SetSetting("password", "secret");
     QSignalSpy connected(client, &Server::Connected);
     client->Connect();
-    return connected.wait(5000);
+    return connected.wait(30000);
 }
 
 quint16 PeerFixture::DeadPort()

@@ -115,7 +115,7 @@ bool ViewFixture::Start(const QString& user, bool firstRun)
         return false;
     QSignalSpy connected(net.client, &Server::Connected);
     net.client->Connect();
-    return connected.wait(5000);
+    return connected.wait(30000);
 }
 
 void ViewFixture::AddPage(QWidget* page, const QString& title)

@@ -49,11 +49,11 @@ struct RoomsSetup
     {
         QSignalSpy lost(fixture->net.client, &Server::Disconnected);
         Server()->Cut("me");
-        if (!lost.wait(5000))
+        if (!lost.wait(30000))
             return false;
         QSignalSpy back(fixture->net.client, &Server::Connected);
         fixture->Tick();
-        return back.wait(5000);
+        return back.wait(30000);
     }
     void Stop()
     {

@@ -154,7 +154,7 @@ private slots:
         QVERIFY(WallOfLobby({}));
         QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
         s.Server()->Cut("me");
-        QVERIFY(lost.wait(5000));
+        QVERIFY(lost.wait(30000));
         auto* line = m_wall->findChild<QLineEdit*>("lineEdit");
         line->setText("my news");
         QTest::keyClick(line, Qt::Key_Return);
@@ -163,7 +163,7 @@ private slots:
 
         QSignalSpy back(s.fixture->net.client, &Server::Connected);
         s.fixture->Tick();
-        QVERIFY(back.wait(5000));
+        QVERIFY(back.wait(30000));
         QTest::keyClick(line, Qt::Key_Return);
         QCOMPARE(line->text(), QString());
         QTRY_COMPARE(s.SentNames(116), QStringList{"lobby"});

@@ -53,7 +53,7 @@ private slots:
         // A reply with nothing left to keep makes no row, and is counted.
         QVERIFY(s.Send("carol", page->Ticket(), Numbered("c", 0, 1234)));
         QTRY_COMPARE_WITH_TIMEOUT(LeftOut(page)->text(),
-                                  QString("1,236 results were left out: a search keeps at most 10 results."), 5000);
+                                  QString("1,236 results were left out: a search keeps at most 10 results."), 30000);
         QTreeWidget* tree = page->searchResults();
         QCOMPARE(tree->topLevelItemCount(), 2);
         QCOMPARE(FileRows(tree->topLevelItem(0)), 4);

@@ -131,7 +131,7 @@ private:
         body.U32(uploadSlots).U32(queued).U8(free ? 1 : 0);
         QSignalSpy received(s.fixture->net.peer, &PeerMessenger::UserInfoReceived);
         link->SendMessage(16, body.Body());
-        return received.wait(5000);
+        return received.wait(30000);
     }
 
 private slots:
@@ -337,7 +337,7 @@ private slots:
         QVERIFY(shown.startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\n"));
         QVERIFY(shown.size() < DescriptionMarkup::MaxText + 200);
         // The long word is broken into the view's width, not scrolled along.
-        QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 30000);
         QVERIFY(Text(view)->verticalScrollBar()->maximum() > 0);
         QVERIFY(Text(view)->toPlainText().contains("left out"));
     }
