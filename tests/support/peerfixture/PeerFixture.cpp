@@ -63,14 +63,25 @@ quint16 PeerFixture::FreePortPair()
     return 0;
 }
 
+bool PeerFixture::ListenOnFreePair()
+{
+    // Many tests run at once: a pair found free can be taken by another
+    // process before peer messaging listens on it, and another is tried.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const quint16 port = FreePortPair();
+        if (!port)
+            continue;
+        SetSetting("new_listening_port", QString::number(port));
+        peer->DataLoaded();
+        if (peer->ListeningPort() == port && peer->ObfuscatedListeningPort() == port + 1)
+            return true;
+    }
+    return false;
+}
+
 bool PeerFixture::Start(const QString& user)
 {
-    const quint16 port = FreePortPair();
-    if (!port)
-        return false;
-    SetSetting("new_listening_port", QString::number(port));
-    peer->DataLoaded();
-    if (peer->ListeningPort() != port || peer->ObfuscatedListeningPort() != port + 1)
+    if (!ListenOnFreePair())
         return false;
     SetSetting("username", user);
     SetSetting("password", "secret");

@@ -28,6 +28,10 @@ public:
     // Listening ports from a free pair, DataLoaded, then the login; true once
     // logged in and listening on both ports.
     bool Start(const QString& user = "me");
+    // Peer messaging's DataLoaded on a free pair of ports, tried again on
+    // another pair while one is lost to another process; true once it
+    // listens on both.
+    bool ListenOnFreePair();
     // A fake peer that listens (plainly, and obfuscated when asked) and
     // logs in; null when any of it fails. An unreachable one announces a
     // port where nothing listens, so only the relay can reach it.
