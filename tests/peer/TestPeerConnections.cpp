@@ -693,7 +693,7 @@ void TestPeerConnections::silentConnectionsFromOneAddressLeaveRoomForOthers()
             [&] { return link->IsClosed() || link->Socket()->state() == QAbstractSocket::ConnectedState; }, 5000));
     }
     auto closed = [&] { return int(std::count_if(crowd.begin(), crowd.end(), [](auto* l) { return l->IsClosed(); })); };
-    QVERIFY2(QTest::qWaitFor([&] { return closed() == crowdSize - perAddress; }, 10000),
+    QVERIFY2(QTest::qWaitFor([&] { return closed() == crowdSize - perAddress; }, 30000),
              qPrintable(QString("%1 closed").arg(closed())));
     for (int i = 0; i < perAddress; ++i)
         QVERIFY(!crowd[i]->IsClosed());

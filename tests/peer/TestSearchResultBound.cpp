@@ -138,7 +138,7 @@ private slots:
             turns.Count();
         });
         link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(0, size)));
-        QTRY_COMPARE_WITH_TIMEOUT(parts, 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(parts, 2, 30000);
         QCOMPARE(partSizes, (QList<int>{SearchResultIntake::PartSize, SearchResultIntake::PartSize, 500}));
         QCOMPARE(turns.MostInOneTurn(), 1);
         // One reply, whole and in order.
@@ -155,7 +155,7 @@ private slots:
         // Parts are stored oldest reply first: once this one's are in, the
         // closed one's turn has passed.
         link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(0, size)));
-        QTRY_COMPARE_WITH_TIMEOUT(parts, 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(parts, 4, 30000);
         d.RemoveDisconnectedItems();
         QCOMPARE(replies, 3);
         QCOMPARE(int(d.GetType("search_result")->Count()), 2 * size);
@@ -170,13 +170,13 @@ private slots:
         for (int i = 0; i < 200000; ++i)
             many << SearchReplyFile("a", 1);
         link->SendMessage(9, CompressedSearchReply("peer", ticket, many));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(199990), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(199990), 30000);
         QCOMPARE(Request(ticket).GetItems("search_results").First().CountItems("search_result"), 10);
 
         // One record of a name long enough to pass the limit.
         const QByteArray name(PeerMessages::SearchReplyInflateLimit, 'x');
         link->SendMessage(9, CompressedSearchReply("peer", ticket, {SearchReplyFile(name, 1)}));
-        QVERIFY(link->WaitForClosed(10000));
+        QVERIFY(link->WaitForClosed());
         QCOMPARE(replies, 1);
         QVERIFY(f->LogText("Peer Messenger")
                     .contains(QString("inflates past %1 bytes").arg(PeerMessages::SearchReplyInflateLimit)));

@@ -81,7 +81,7 @@ private slots:
             link->SendRaw(FakeWire().U32(PeerMessages::MaxFrameLength).U32(PeerMessages::SharedFileList).Bytes() +
                           QByteArray(int(PeerConnection::MaxBacklog), 'x'));
         }
-        QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 1, 30000);
         f.Advance(PeerMessenger::IdleTimeout);
         int listed = -1;
         connect(f.peer, &PeerMessenger::UserShare, this,
@@ -98,7 +98,7 @@ private slots:
         const QByteArray compressed = FakeWire::Compress(list.U32(0).Bytes());
         QVERIFY(compressed.size() > 2 * PeerConnection::MaxBacklog);
         honest->SendMessage(PeerMessages::SharedFileList, compressed);
-        QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(room.Waiting(), 2, 30000);
         QCOMPARE(room.Used(), holding * beyond);
         QCOMPARE(listed, -1);
 
@@ -154,7 +154,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(links[0]->messages.size(), 2, 20000);
 
         qDeleteAll(links);
-        QTRY_COMPARE_WITH_TIMEOUT(answers.Used(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.Used(), 0, 30000);
         // Waiting for a connection counts too, until it expires.
         f.peer->SendMessage("away", reply);
         QCOMPARE(answers.Used(), size);

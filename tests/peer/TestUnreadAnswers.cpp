@@ -82,7 +82,7 @@ private slots:
         for (int i = 0; i < questions; ++i)
             link->SendMessage(36, FakeWire().U32(quint32(i)).Str(QString("folder %1").arg(i)).Bytes());
         link->SendMessage(51, FakeWire().Str("last").Bytes());
-        QVERIFY(handled.wait(10000));
+        QVERIFY(handled.wait(30000));
         QVERIFY2(f.peer->UnwrittenBytes("mallory") <= answerSize + 4 + WriteBacklog::MaxBacklog,
                  qPrintable(QString::number(f.peer->UnwrittenBytes("mallory"))));
         QVERIFY(f.LogText("Peer Messenger").contains("dropping further answers to it"));
@@ -98,7 +98,7 @@ private slots:
 
         // Reading again, the peer is answered again.
         link->SendMessage(36, FakeWire().U32(999).Str("again").Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 37), answered + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 37), answered + 1, 30000);
         QCOMPARE(link->messages.last().second.left(4), FakeWire().U32(999).Bytes());
         QVERIFY(f.LogText("Peer Messenger").contains("mallory reads again"));
     }

@@ -26,7 +26,7 @@ private:
     {
         QSignalSpy finished(&checker, &UpdateChecker::CheckFinished);
         checker.Check();
-        return finished.wait(10000);
+        return finished.wait(30000);
     }
 
 private slots:

@@ -258,7 +258,7 @@ private slots:
         for (int i = 0; i < burst; ++i)
             frames += TestMessage::Frame(66, TestMessage().Str(QString("news %1 ").arg(i) + QString(3000, 'x')).Body());
         QVERIFY(m_app.server.SendRaw("me", frames));
-        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().contains(QString("news %1 ").arg(burst - 1)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(text->toPlainText().contains(QString("news %1 ").arg(burst - 1)), 30000);
         QCOMPARE(m_app.window->findChildren<AdminMessageDialog*>(), QList<AdminMessageDialog*>{dialog});
         const int kept = AdminMessageDialog::KeptMessages;
         lines = text->toPlainText().split('\n');
@@ -268,7 +268,7 @@ private slots:
         QCOMPARE(lines.last().remove(QChar(0x200b)), QString("news %1 ").arg(burst - 1) + QString(3000, 'x'));
         QVERIFY(text->document()->characterCount() < kept * (3009 + 100));
 
-        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<NewVersionDialog*>().size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<NewVersionDialog*>().size(), 1, 30000);
         NewVersionDialog* offer = m_app.window->findChildren<NewVersionDialog*>().first();
         QVERIFY(offer->isVisible());
         QVERIFY(offer->windowFlags() & Qt::WindowStaysOnTopHint);

@@ -311,7 +311,7 @@ void TestLog::logFromAnotherThreadArrivesOnMainThread()
         Log("Worker", 2, "and again", alice);
     }));
     worker->start();
-    QVERIFY(worker->wait(10000));
+    QVERIFY(worker->wait(30000));
     // Queued for the window's thread: nothing has happened yet.
     QCOMPARE(m_form->AreaText("Worker"), QString());
     QCOMPARE(d.GetType("item_log")->Count(), size_t(0));
@@ -326,7 +326,7 @@ void TestLog::logFromAnotherThreadArrivesOnMainThread()
     // A window gone before the call arrives is simply not reached.
     std::unique_ptr<QThread> late(QThread::create([alice]() { Log("Worker", 1, "too late", alice); }));
     late->start();
-    QVERIFY(late->wait(10000));
+    QVERIFY(late->wait(30000));
     m_form.reset();
     // The thread has ended, so its call is among the events handled here.
     QCoreApplication::processEvents();

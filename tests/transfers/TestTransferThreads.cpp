@@ -209,7 +209,7 @@ private slots:
         QVERIFY(readOnly.open(QIODevice::ReadOnly));
         LoopbackTransfer t;
         QVERIFY(t.Run(&source, &readOnly, bytes.size()));
-        QTRY_VERIFY_WITH_TIMEOUT(t.DownloadDone(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.DownloadDone(), 30000);
         QVERIFY2(t.downloadError.startsWith("Writing to file failed. Error string: "), qPrintable(t.downloadError));
 
         // A full disk shows only when the buffered bytes are flushed; it
@@ -223,7 +223,7 @@ private slots:
         LoopbackTransfer u;
         QVERIFY(u.StartUploadAt(&source2, 5, 0));
         u.StartDownload(&full, bytes.size(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(u.DownloadDone(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(u.DownloadDone(), 30000);
         QVERIFY(!u.downloadComplete);
         QVERIFY2(u.downloadError.startsWith("Writing to file failed. Error string: "), qPrintable(u.downloadError));
     }
@@ -299,7 +299,7 @@ private slots:
         QByteArray received;
         QElapsedTimer waited;
         waited.start();
-        while (received.size() < bytes.size() && waited.elapsed() < 10000) {
+        while (received.size() < bytes.size() && waited.elapsed() < 30000) {
             lingering.downloaderSocket->waitForReadyRead(100);
             received += lingering.downloaderSocket->readAll();
         }

@@ -300,7 +300,7 @@ private slots:
 
         // The downloader goes away before it names an offset.
         file->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("aborted"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("aborted"), 30000);
         QVERIFY(UploadsFixture::WaitFor(link, 46, 1));
         FakeWire failed(UploadsFixture::Received(link, 46).at(0));
         QString name;

@@ -82,7 +82,7 @@ private slots:
         const int size = 2 * SearchResultIntake::PartSize + 300;
         QVERIFY(s.Answer("alice", page->Ticket(), Numbered("music", 0, size)));
         QTreeWidget* tree = page->searchResults();
-        QTRY_COMPARE_WITH_TIMEOUT(FileRows(tree->topLevelItem(0)), size, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(FileRows(tree->topLevelItem(0)), size, 30000);
         QCOMPARE(tree->topLevelItemCount(), 1);
         QCOMPARE(tree->topLevelItem(0)->childCount(), 1);
         // Every file once, whether the page has sorted them yet or not.
