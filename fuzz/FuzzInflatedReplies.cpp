@@ -1,5 +1,7 @@
 // Search replies and folder contents as they arrive: compressed, inflated
-// with the limit peer messaging uses, then read. The first byte says
+// with the limit peer messaging applies to their code (a search reply's is
+// far below the others', and exact: a stream that stops there inflates to
+// more), then read. The first byte says
 // which reader (bit 0) and whether the rest is the compressed stream as a
 // peer sent it (bit 1) or the plain body, compressed here so that the
 // fuzzer works on the structure behind the compression. What reads must
@@ -10,19 +12,25 @@
 
 namespace {
 
-bool Inflate(const QByteArray& compressed, QByteArray& plain)
+bool Inflate(quint32 code, const QByteArray& compressed, QByteArray& plain)
 {
-    const auto result =
-        PeerMessages::Inflate(compressed.constData(), compressed.size(), PeerMessages::InflateLimit, plain);
-    fuzz::Require(plain.size() <= PeerMessages::InflateLimit);
-    return result == PeerMessages::InflateResult::Ok;
+    using Result = PeerMessages::InflateResult;
+    const int limit = PeerMessages::InflateLimitFor(code);
+    const Result result = PeerMessages::Inflate(compressed.constData(), compressed.size(), limit, plain);
+    fuzz::Require(result != Result::Ok || plain.size() <= limit);
+    if (result == Result::TooLarge) {
+        QByteArray past;
+        const Result beyond = PeerMessages::Inflate(compressed.constData(), compressed.size(), limit + 1, past);
+        fuzz::Require(beyond != Result::Ok || past.size() == limit + 1);
+    }
+    return result == Result::Ok;
 }
 
 // A written message's body after its code, inflated.
-QByteArray Written(const MemStream& message)
+QByteArray Written(quint32 code, const MemStream& message)
 {
     QByteArray plain;
-    fuzz::Require(Inflate(message.GetBytes().mid(4), plain));
+    fuzz::Require(Inflate(code, message.GetBytes().mid(4), plain));
     return plain;
 }
 
@@ -32,7 +40,8 @@ void SearchReply(const QByteArray& plain)
     if (!PeerMessages::ReadSearchReply(plain, reply))
         return;
     PeerMessages::SearchReplyBody again;
-    fuzz::Require(PeerMessages::ReadSearchReply(Written(PeerMessages::WriteSearchReply(reply)), again));
+    fuzz::Require(PeerMessages::ReadSearchReply(
+        Written(PeerMessages::FileSearchResult, PeerMessages::WriteSearchReply(reply)), again));
     fuzz::Require(again.user == reply.user && again.token == reply.token && again.files.size() == reply.files.size() &&
                   again.speed == reply.speed && again.queued == reply.queued && again.attributes == reply.attributes);
 }
@@ -58,7 +67,8 @@ void FolderContents(const QByteArray& plain)
     if (!PeerMessages::ReadFolderContents(plain, contents))
         return;
     PeerMessages::FolderContentsBody again;
-    fuzz::Require(PeerMessages::ReadFolderContents(Written(PeerMessages::WriteFolderContents(contents)), again));
+    fuzz::Require(PeerMessages::ReadFolderContents(
+        Written(PeerMessages::FolderContents, PeerMessages::WriteFolderContents(contents)), again));
     fuzz::Require(again.token == contents.token && again.folder == contents.folder &&
                   SameFolders(again.folders, contents.folders));
 }
@@ -72,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool searchReply = (data[0] & 1) == 0;
     const bool asSent = data[0] & 2;
     const QByteArray rest = fuzz::Bytes(data + 1, size - 1);
+    const quint32 code = searchReply ? PeerMessages::FileSearchResult : PeerMessages::FolderContents;
     QByteArray plain;
     if (asSent) {
-        if (!Inflate(rest, plain))
+        if (!Inflate(code, rest, plain))
             return 0;
     } else {
-        const quint32 code = searchReply ? PeerMessages::FileSearchResult : PeerMessages::FolderContents;
-        plain = Written(PeerMessages::Compressed(code, rest));
+        plain = Written(code, PeerMessages::Compressed(code, rest));
         fuzz::Require(plain == rest);
     }
     if (searchReply)

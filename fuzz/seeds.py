@@ -3,6 +3,7 @@
 small valid inputs of each format, so that fuzzing starts from messages,
 files and texts the code accepts. Run again after a format changes."""
 import os
+import re
 import struct
 import zlib
 
@@ -240,6 +241,37 @@ write('InflatedReplies', 'search-plain', u8(0) + reply)
 write('InflatedReplies', 'folder-plain', u8(1) + contents)
 write('InflatedReplies', 'search-sent', u8(2) + zlib.compress(reply))
 write('InflatedReplies', 'folder-sent', u8(3) + zlib.compress(contents))
+
+
+def header_constant(header, name):
+    """A constant of a C++ header written as a product of whole numbers."""
+    with open(os.path.join(HERE, '..', 'src', header)) as f:
+        match = re.search(r'\b%s = ([0-9 *]+);' % name, f.read())
+    product = 1
+    for factor in match.group(1).split('*'):
+        product *= int(factor)
+    return product
+
+
+def search_reply_of_size(size):
+    """A search reply whose body is exactly size bytes: a few results, the
+    last with a name long enough to fill it, so it compresses to little."""
+    head = s('peer') + u32(77)
+    tail = u8(1) + u32(51200) + u32(3) + table([(0, 'bitrate')])
+    results = [file_info(*song) for song in SONGS]
+    short = file_info('music\\long .mp3', 1000)
+    pad = size - len(head) - 4 - sum(map(len, results)) - len(short) - len(tail)
+    results.append(file_info('music\\long ' + 'x' * pad + '.mp3', 1000))
+    body = head + u32(len(results)) + b''.join(results) + tail
+    assert len(body) == size
+    return body
+
+
+# Search replies as sent, inflating to just under, exactly and just over
+# the bound the receiver holds them to (read from where it is defined).
+bound = header_constant('peer/PeerMessages.h', 'SearchReplyInflateLimit')
+for name, size in (('under', bound - 1), ('at', bound), ('over', bound + 1)):
+    write('InflatedReplies', 'search-sent-%s-bound' % name, u8(2) + zlib.compress(search_reply_of_size(size), 9))
 
 # Records: the first byte picks file info, attributes, shared folder, user
 # statistics.

@@ -48,6 +48,11 @@ public:
     // results than one search keeps, while the inflating itself stays short
     // enough not to hold the event loop.
     static constexpr int SearchReplyInflateLimit = 8 * 1024 * 1024;
+    // The most that a received compressed message of that code may inflate to.
+    static constexpr int InflateLimitFor(quint32 code)
+    {
+        return code == FileSearchResult ? SearchReplyInflateLimit : InflateLimit;
+    }
 
     struct TransferRequestBody
     {

@@ -252,8 +252,8 @@ private:
     PeerConnection::Clock ConnectionClock();
 
     void OnMessage(PeerConnection* connection, quint32 code, const QByteArray& body);
-    // A limit of 0 is that of every compressed message.
-    bool Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit = 0);
+    // Inflates a compressed message of that code within its own limit.
+    bool Inflated(PeerConnection* connection, quint32 code, const QByteArray& body, QByteArray& plain);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
     // Share lists are read a slice per turn, oldest first; the connection
     // a list came on takes nothing more until it is read.

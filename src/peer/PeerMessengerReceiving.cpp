@@ -18,10 +18,9 @@ const char* const Area = "Peer Messenger";
 const qint64 RecordsPerMessage = 256;
 } // namespace
 
-bool PeerMessenger::Inflated(PeerConnection* connection, const QByteArray& body, QByteArray& plain, int limit)
+bool PeerMessenger::Inflated(PeerConnection* connection, quint32 code, const QByteArray& body, QByteArray& plain)
 {
-    if (limit == 0)
-        limit = m_inflateLimit;
+    const int limit = qMin(m_inflateLimit, PeerMessages::InflateLimitFor(code));
     const auto result = PeerMessages::Inflate(body.constData(), body.size(), limit, plain);
     if (result == PeerMessages::InflateResult::Ok)
         return true;
@@ -75,7 +74,7 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     case PeerMessages::FileSearchResult:
     {
         QByteArray plain;
-        if (!Inflated(connection, body, plain, qMin(m_inflateLimit, PeerMessages::SearchReplyInflateLimit)))
+        if (!Inflated(connection, code, body, plain))
             return;
         ok = HandleSearchReply(connection, plain);
         break;
@@ -105,7 +104,7 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     case PeerMessages::FolderContents:
     {
         QByteArray plain;
-        if (!Inflated(connection, body, plain))
+        if (!Inflated(connection, code, body, plain))
             return;
         PeerMessages::FolderContentsBody contents;
         ok = PeerMessages::ReadFolderContents(plain, contents);

@@ -3,11 +3,14 @@
 #include "ShellHooks.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,10 +27,69 @@ QString InstanceFolder()
     return folder;
 }
 
-QString LockErrorText(const QLockFile& lock, const QString& path)
+// What became of an attempt to take a lock file.
+struct LockTaking
 {
-    const QString reason = lock.error() == QLockFile::PermissionError ? "permission denied" : "it cannot be created";
+    bool taken = false;
+    // Another live process holds it.
+    bool heldElsewhere = false;
+    // Why it can neither be taken nor be held by another.
+    QString error;
+};
+
+QString LockErrorText(const QString& path, const QString& reason)
+{
     return QString("Cannot lock %1: %2.").arg(QDir::toNativeSeparators(path), reason);
+}
+
+// Whether the lock file names the process that holds it, as QLockFile
+// writes it.
+bool NamesHolder(const QLockFile& lock)
+{
+    qint64 pid = 0;
+    QString host, application;
+    return lock.getLockInfo(&pid, &host, &application);
+}
+
+// Takes the lock at path, waiting up to waitMs for a live holder to let it
+// go. A lock whose process has died is stale whatever its age, so a crash
+// never blocks the next start. Only a file naming its holder, as another
+// start writes it, counts as held: a folder or a file naming no one in its
+// place would pass for a running client for ever.
+LockTaking TakeLock(QLockFile& lock, const QString& path, int waitMs)
+{
+    LockTaking result;
+    lock.setStaleLockTime(0);
+    result.taken = lock.tryLock(0);
+    if (result.taken)
+        return result;
+    if (lock.error() == QLockFile::LockFailedError) {
+        // Neither of these turns into a lock by waiting.
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            result.error = LockErrorText(path, "it is a folder, not a lock file");
+            return result;
+        }
+        if (!info.isFile()) {
+            result.error = LockErrorText(path, "it is not a lock file");
+            return result;
+        }
+        // A start that has just made the file names itself in it at once.
+        if (waitMs > 0 || !NamesHolder(lock)) {
+            result.taken = lock.tryLock(std::max(waitMs, kLockWaitMs));
+            if (result.taken)
+                return result;
+        }
+    }
+    if (lock.error() == QLockFile::LockFailedError && NamesHolder(lock))
+        result.heldElsewhere = true;
+    else if (lock.error() == QLockFile::LockFailedError)
+        result.error = LockErrorText(path, "it names no program that holds it");
+    else if (lock.error() == QLockFile::PermissionError)
+        result.error = LockErrorText(path, "permission denied");
+    else
+        result.error = LockErrorText(path, "it cannot be created");
+    return result;
 }
 
 QString SafeId(const QString& id)
@@ -88,19 +150,14 @@ QString Application::LockFilePath(const QString& id)
 
 void Application::FindOrBecomeInstance()
 {
-    // A lock whose process has died is stale whatever its age, so a crash
-    // during start-up never blocks the next start; a live holder only holds
-    // it for the few calls below.
+    // A live start holds it only for the few calls below.
     QLockFile lock(LockFilePath(m_id));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(kLockWaitMs)) {
-        if (lock.error() != QLockFile::LockFailedError) {
-            m_startError = LockErrorText(lock, LockFilePath(m_id));
-            return;
-        }
-        // A live start has held it for seconds; taking it anyway could
-        // leave two instances sharing one data file.
-        m_running = true;
+    const LockTaking taking = TakeLock(lock, LockFilePath(m_id), kLockWaitMs);
+    if (!taking.taken) {
+        // A live start that has held it for seconds runs: taking it anyway
+        // could leave two instances sharing one data file.
+        m_running = taking.heldElsewhere;
+        m_startError = taking.error;
         return;
     }
 
@@ -129,22 +186,20 @@ bool Application::LockHome()
 {
     if (m_homeLockPath.isEmpty())
         return true;
-    // Held until the program ends; a lock of a process that died is stale
-    // whatever its age, so a crash never keeps the data file from its owner.
+    // Held until the program ends; another client holds it as long.
     auto lock = std::make_unique<QLockFile>(m_homeLockPath);
-    lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
+    const LockTaking taking = TakeLock(*lock, m_homeLockPath, 0);
+    if (taking.taken) {
         m_homeLock = std::move(lock);
         return true;
     }
-    if (lock->error() == QLockFile::LockFailedError) {
+    if (taking.heldElsewhere) {
         m_running = true;
         m_runningElsewhere =
             QString("Another client is running with the data file beside %1; this one leaves it alone.")
                 .arg(QDir::toNativeSeparators(m_homeLockPath));
-    } else {
-        m_startError = LockErrorText(*lock, m_homeLockPath);
     }
+    m_startError = taking.error;
     return false;
 }
 

@@ -32,7 +32,8 @@ public:
     bool isRunning() const;
 
     // Why this start can neither run nor tell that another one runs (a lock
-    // that cannot be written); empty when it can.
+    // that cannot be written, or something else in a lock file's place);
+    // empty when it can.
     QString startError() const;
     // Set when the instance found running uses the same data file from
     // another runtime folder, so the user learns where it is.

@@ -229,7 +229,13 @@ bool MainWindow::SaveAtExit(const std::function<bool()>& someoneThere)
     save.someoneThere = someoneThere;
     save.tryAgain = [this](const QString& reason) { return AskToTryAgainSaving(reason); };
     save.report = [this](const QString& reason) { OnSaveFailed(reason); };
+    // The half-minute tick still comes while the user is asked: a write it
+    // started could fail after "Quit Without Saving", told to no one.
+    if (dataSaver)
+        dataSaver->HoldChanges(true);
     const bool saved = save.Run();
+    if (dataSaver)
+        dataSaver->HoldChanges(false);
     m_savedAtExit = true;
     return saved;
 }

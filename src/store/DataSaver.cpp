@@ -596,6 +596,8 @@ void DataSaver::Save(const QString& prefix)
 bool DataSaver::SaveChanges(const QString& prefix)
 {
     EndWrite(false);
+    if (m_held)
+        return false;
     if (m_writer.joinable()) {
         // Saved once the running write ends, rather than a tick later.
         m_queuedPrefix = prefix;

@@ -62,6 +62,10 @@ public:
     void WaitForSave();
     // Whether such a write runs or its end is yet to be reported.
     bool IsWriting() const { return m_writer.joinable(); }
+    // While held, SaveChanges starts no write: a save that waits for the
+    // user's answer owns the file until it is done, so nothing is written,
+    // or fails, behind the question.
+    void HoldChanges(bool held) { m_held = held; }
     // Told on the event loop when a write SaveChanges started failed; its
     // changes count as unsaved again, so the next call tries again.
     void SetSaveFailedHandler(std::function<void()> handler) { m_saveFailed = std::move(handler); }
@@ -115,6 +119,7 @@ private:
     std::atomic<bool> m_writeDone{false};
     std::function<void()> m_saveFailed;
     QString m_queuedPrefix;
+    bool m_held = false;
     // Lives on the event loop: the worker's report is queued to it, and
     // dropped with it.
     std::unique_ptr<QObject> m_loop;

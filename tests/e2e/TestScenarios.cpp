@@ -519,7 +519,7 @@ private slots:
         clock.start();
         qint64 end = start;
         qint64 elapsed = 0;
-        STEP(E2eRun::WaitUntil("ten seconds of the transfer", 15000, [&] {
+        STEP(E2eRun::WaitUntil("ten seconds of the transfer", 30000, [&] {
             const qint64 size = SizeOf(ClientHome::FindFile(partial, name));
             if (size < 0)
                 return true; // finished: far too fast

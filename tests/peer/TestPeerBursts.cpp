@@ -65,7 +65,7 @@ struct Pair
             listener.nextPendingConnection(), false, [] { return qint64(0); }, &owner);
         QObject::connect(near, &PeerConnection::OpeningReceived, near, [this] { near->BeginMessages(); });
         far->write(Opening());
-        return QTest::qWaitFor([this] { return near && near->GetState() == PeerConnection::State::Open; }, 5000);
+        return QTest::qWaitFor([this] { return near && near->GetState() == PeerConnection::State::Open; }, 30000);
     }
 };
 } // namespace
@@ -168,9 +168,9 @@ private slots:
             });
             connect(p.near, &PeerConnection::Ended, this, [&] { ended = true; });
             p.far->write(MessageBurst(Burst));
-            QTRY_VERIFY_WITH_TIMEOUT(p.far->state() == QAbstractSocket::UnconnectedState || !p.near, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(p.far->state() == QAbstractSocket::UnconnectedState || !p.near, 30000);
             if (drop)
-                QTRY_COMPARE_WITH_TIMEOUT(p.far->state(), QAbstractSocket::UnconnectedState, 10000);
+                QTRY_COMPARE_WITH_TIMEOUT(p.far->state(), QAbstractSocket::UnconnectedState, 30000);
             QVERIFY(handled < Burst);
             QVERIFY(!ended);
         }

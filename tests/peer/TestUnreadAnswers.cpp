@@ -106,10 +106,10 @@ private slots:
         const QByteArray folder = FakeWire::Message(36, FakeWire().U32(7).Str("music").Bytes());
         const QByteArray info = FakeWire::Message(15, {});
         link->SendRaw(folder + info + FakeWire::Message(40, FakeWire().U32(0).U32(41).Str("a.mp3").Bytes()));
-        QVERIFY(link->WaitForMessages(3, 20000));
+        QVERIFY(link->WaitForMessages(3, 30000));
         QCOMPARE(Codes(link), (QList<quint32>{37, 16, 41}));
         link->SendRaw(folder + info + FakeWire::Message(4, {}));
-        QVERIFY(link->WaitForMessages(6, 20000));
+        QVERIFY(link->WaitForMessages(6, 30000));
         QCOMPARE(Codes(link).mid(3), (QList<quint32>{37, 16, 5}));
         QCOMPARE(link->messages.last().second.size(), 5900000 - 4);
     }
@@ -133,7 +133,7 @@ private slots:
         for (int i = 0; i < questions; ++i)
             link->SendMessage(36, FakeWire().U32(quint32(i)).Str(QString("folder %1").arg(i)).Bytes());
         link->SendMessage(46, FakeWire().Str("last").Bytes());
-        QVERIFY(read.wait(10000));
+        QVERIFY(read.wait(30000));
         // The message being written, the bound, and the answer to the last
         // question let through.
         QVERIFY2(f.peer->UnwrittenBytes("mallory") <= 2 * (answerSize + 4) + WriteBacklog::MaxBacklog,
@@ -145,9 +145,9 @@ private slots:
         for (int i = 0; i < requests; ++i)
             f.peer->QueueDownload("mallory", QString("file %1").arg(i).toStdString());
         link->ResumeReading();
-        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 43), requests, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 43), requests, 30000);
         // Reading, the peer has every answer, in the order it asked.
-        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 37), questions, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Received(link, 37), questions, 30000);
         quint32 token = 0;
         for (const auto& message : link->messages)
             if (message.first == 37)
@@ -171,7 +171,7 @@ private slots:
         });
         QSignalSpy talked(f.peer, &PeerMessenger::UploadFailed);
         link->SendMessage(15, {});
-        QTRY_VERIFY_WITH_TIMEOUT(f.peer->UnwrittenBytes("mallory") > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer->UnwrittenBytes("mallory") > 0, 30000);
         auto talk = [&] {
             const int before = talked.count();
             link->SendMessage(46, FakeWire().Str("still here").Bytes());
@@ -207,7 +207,7 @@ private slots:
         QSignalSpy queued(f.peer, &PeerMessenger::QueueUploadRequested);
         for (int length : {int(PeerMessenger::MaxQuestion), 100000, 100})
             link->SendMessage(43, FakeWire().StrBytes(QByteArray(length, 'p')).Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(queued.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(queued.count(), 2, 30000);
         QCOMPARE(queued[0].at(1).toString().size(), 100000);
         QCOMPARE(queued[1].at(1).toString().size(), 100);
         QVERIFY(f.LogText("Peer Messenger").contains("longer than any path or folder name"));

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
+#include <algorithm>
 
 #include "TestMessage.h"
 
@@ -40,17 +41,19 @@ bool RawClient::Has(quint32 code) const
 
 bool RawClient::WaitFor(quint32 code, QByteArray* body)
 {
-    for (int i = 0; i < 100; ++i) {
-        for (int j = 0; j < m_frames.size(); ++j)
-            if (m_frames[j].first == code) {
-                if (body)
-                    *body = m_frames[j].second;
-                m_frames.removeAt(j);
-                return true;
-            }
-        QTest::qWait(50);
-    }
-    return false;
+    const auto has = [&] {
+        return std::any_of(m_frames.begin(), m_frames.end(), [code](const auto& frame) { return frame.first == code; });
+    };
+    if (!QTest::qWaitFor(has, 30000))
+        return false;
+    for (int j = 0; j < m_frames.size(); ++j)
+        if (m_frames[j].first == code) {
+            if (body)
+                *body = m_frames[j].second;
+            m_frames.removeAt(j);
+            break;
+        }
+    return true;
 }
 
 void RawClient::OnReadyRead()

@@ -44,14 +44,12 @@ bool ServerFixture::Login(const QString& user, const QString& password)
     SetSetting("password", password);
     QSignalSpy connected(client, &Server::Connected);
     client->Connect();
-    return connected.wait(5000);
+    return connected.wait(30000);
 }
 
 bool ServerFixture::WaitForCount(quint32 code, int n)
 {
-    for (int i = 0; i < 100 && server->Count(code) < n; ++i)
-        QTest::qWait(50);
-    return server->Count(code) >= n;
+    return QTest::qWaitFor([&] { return server->Count(code) >= n; }, 30000);
 }
 
 QByteArray ServerFixture::LastBody(quint32 code) const

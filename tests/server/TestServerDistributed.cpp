@@ -4,6 +4,7 @@
 // tests rely on. Other users speak through RawClient.
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 #include "RawClient.h"
@@ -40,7 +41,7 @@ private:
     {
         QSignalSpy admin(f->client, &Server::AdminMessage);
         Inject(66, TestMessage().Str("settle").Body());
-        QVERIFY(admin.wait(5000));
+        QVERIFY(admin.wait(30000));
     }
 
     RawClient* User(const QString& name)
@@ -62,12 +63,7 @@ private:
 
     bool Reported(const QString& name)
     {
-        for (int i = 0; i < 100; ++i) {
-            if (f->server->Distributed(name).reported)
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return QTest::qWaitFor([&] { return f->server->Distributed(name).reported; }, 30000);
     }
 
     // Alice's state as the client sent it and the server has read it.
@@ -76,21 +72,21 @@ private:
     {
         f->client->SendDistributedState(hasParent, root, level, children, limit, depth);
         const QByteArray body = Report(hasParent, root, level, children, limit, depth);
-        for (int i = 0; i < 100; ++i) {
-            const auto reports = f->server->ReceivedMessages(1101);
-            for (const TestServer::Received& report : reports)
-                if (report.user == "alice" && report.body == body)
-                    return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return QTest::qWaitFor(
+            [&] {
+                const auto reports = f->server->ReceivedMessages(1101);
+                return std::any_of(reports.begin(), reports.end(), [&](const TestServer::Received& report) {
+                    return report.user == "alice" && report.body == body;
+                });
+            },
+            30000);
     }
 
     QStringList Candidates()
     {
         QSignalSpy candidates(f->client, &Server::DistributedParentCandidates);
         f->client->GetDistributedParentCandidates();
-        if (!candidates.wait(5000))
+        if (!candidates.wait(30000))
             return {"no answer"};
         return candidates.at(0).at(0).toStringList();
     }

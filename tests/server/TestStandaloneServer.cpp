@@ -42,11 +42,11 @@ private slots:
                 lines << QString::fromUtf8(process.readLine()).trimmed();
             return lines.contains(line);
         };
-        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged in bob"); }, 5000), qPrintable(lines.join('|')));
+        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged in bob"); }, 30000), qPrintable(lines.join('|')));
         auto* carol = new RawClient{quint16(port)};
         QVERIFY(carol->Login("carol"));
         delete carol;
-        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged out carol"); }, 5000), qPrintable(lines.join('|')));
+        QVERIFY2(QTest::qWaitFor([&] { return sawLine("logged out carol"); }, 30000), qPrintable(lines.join('|')));
         QCOMPARE(lines, QStringList({"logged in alice", "logged in bob", "logged in carol", "logged out carol"}));
 
         process.kill();

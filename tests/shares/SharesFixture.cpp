@@ -50,7 +50,7 @@ bool SharesFixture::Rescan() const
 {
     QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
     manager->RescanShares();
-    return rescanned.wait(20000);
+    return rescanned.wait(30000);
 }
 
 QString SharesFixture::WriteFile(const QString& relative, int size) const

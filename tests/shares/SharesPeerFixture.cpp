@@ -39,7 +39,7 @@ bool SharesPeerFixture::Rescan() const
 {
     QSignalSpy rescanned(manager, &SharedFoldersManager::SharedFilesRescanned);
     manager->RescanShares();
-    return rescanned.wait(20000);
+    return rescanned.wait(30000);
 }
 
 ItemPtr SharesPeerFixture::ShareMany(const QString& root, int folders, int files)
@@ -67,7 +67,7 @@ int SharesPeerFixture::Search(FakePeer* from, quint32 token, const QString& text
 {
     QSignalSpy processed(manager, &SharedFoldersManager::SearchProcessed);
     from->SendToServer(42, FakeWire().Str("me").U32(token).Str(text).Bytes());
-    if (!processed.wait(5000) || processed.at(0).at(0).toString() != text)
+    if (!processed.wait(30000) || processed.at(0).at(0).toString() != text)
         return -1;
     return processed.at(0).at(1).toBool() ? 1 : 0;
 }

@@ -77,7 +77,7 @@ bool MainWindowFixture::WaitForLogin()
     if (gp_server->IsConnected())
         return true;
     QSignalSpy connected(gp_server, &Server::Connected);
-    return connected.wait(10000) || gp_server->IsConnected();
+    return connected.wait(30000) || gp_server->IsConnected();
 }
 
 QList<QMessageBox*> MainWindowFixture::Boxes(const QString& title) const

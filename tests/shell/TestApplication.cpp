@@ -3,6 +3,7 @@
 // Instances run as child processes of this test (one application object per
 // process), started from this same executable.
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QLockFile>
 #include <QProcess>
@@ -66,9 +67,10 @@ private:
         process.setArguments({mode, id});
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process.start();
-        if (!process.waitForStarted(10000))
+        if (!process.waitForStarted(30000))
             return "not started";
-        for (int attempt = 0; attempt < 100 && !process.canReadLine(); ++attempt) {
+        QDeadlineTimer deadline(30000);
+        while (!process.canReadLine() && !deadline.hasExpired()) {
             if (!process.waitForReadyRead(200) && process.state() == QProcess::NotRunning)
                 break;
         }
@@ -78,9 +80,9 @@ private:
     void Finish(QProcess& process)
     {
         process.closeWriteChannel();
-        if (!process.waitForFinished(10000))
+        if (!process.waitForFinished(30000))
             process.kill();
-        process.waitForFinished(10000);
+        process.waitForFinished(30000);
     }
 
 private slots:
@@ -93,7 +95,7 @@ private slots:
 
         QProcess second;
         QCOMPARE(Start(second, "--instance", m_id), QString("running"));
-        QVERIFY(second.waitForFinished(10000));
+        QVERIFY(second.waitForFinished(30000));
         QCOMPARE(second.exitCode(), 0);
 
         // Another id is another program.
@@ -115,7 +117,7 @@ private slots:
         QProcess crashed;
         QCOMPARE(Start(crashed, "--instance", m_id), QString("first"));
         crashed.kill();
-        QVERIFY(crashed.waitForFinished(10000));
+        QVERIFY(crashed.waitForFinished(30000));
         // What the crash left behind is still there.
         QVERIFY(QFile::exists(Application::ServerName(m_id)));
 
@@ -123,7 +125,7 @@ private slots:
         QCOMPARE(Start(next, "--instance", m_id), QString("first"));
         QProcess second;
         QCOMPARE(Start(second, "--instance", m_id), QString("running"));
-        second.waitForFinished(10000);
+        second.waitForFinished(30000);
         Finish(next);
     }
 
@@ -131,7 +133,7 @@ private slots:
     {
         QProcess dying;
         QCOMPARE(Start(dying, "--crash-holding-lock", m_id), QString("locked"));
-        QVERIFY(dying.waitForFinished(10000));
+        QVERIFY(dying.waitForFinished(30000));
         QCOMPARE(dying.exitStatus(), QProcess::CrashExit);
         QVERIFY(QFile::exists(Application::LockFilePath(m_id)));
 

@@ -2,8 +2,9 @@
 // with the account dialog, a run from a data file with every Options
 // control set from it, a damaged data file, one that cannot be opened, the
 // saves on the hour, at the desktop's request, at exit and at the
-// half-minute tick after a change to saved data, a save that fails, and
-// the remembered window geometry. Each case has a home of its own and a
+// half-minute tick after a change to saved data, a save that fails (and
+// the tick that writes nothing while the user is asked about it at quit),
+// and the remembered window geometry. Each case has a home of its own and a
 // fresh store; the server and the web host are loopback stand-ins.
 #include <QApplication>
 #include <QCheckBox>
@@ -272,7 +273,7 @@ private slots:
         QCOMPARE(GetSetting("password"), QString("secret"));
         QCOMPARE(m_window->windowTitle(), kTitle + " [alice]");
         QCOMPARE(Control<QLineEdit>("usernameEdit")->text(), QString("alice"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 30000);
 
         // The defaults written before the load hold, and the engines were
         // told that there was no data: the transfer engine's first-run
@@ -317,7 +318,7 @@ private slots:
         const QByteArray saved = NewestDataFile();
         QVERIFY(saved.contains("alice"));
         QVERIFY(!saved.contains("default_application_font"));
-        QTRY_VERIFY_WITH_TIMEOUT(!m_server->IsLoggedIn("alice"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_server->IsLoggedIn("alice"), 30000);
         d.Reset();
         g_showIsOver = false;
 
@@ -325,7 +326,7 @@ private slots:
         Start();
         QVERIFY(none.Titles().isEmpty());
         QCOMPARE(m_window->windowTitle(), kTitle + " [alice]");
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("alice"), 30000);
     }
 
     void cancelledFirstRunStoresNothingAndDoesNotConnect()
@@ -400,7 +401,7 @@ private slots:
                     return true;
             return false;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(triedBob(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(triedBob(), 30000);
 
         // A stored value replaces the default written before the load.
         auto* tabs = Control<TabWidget>("tabControl");
@@ -501,7 +502,7 @@ private slots:
         QCOMPARE(GetSetting("listening_port"), QString("2235"));
         QCOMPARE(GetSetting("accept_room_list"), QString("no"));
         QCOMPARE(Control<QLineEdit>("listeningPortEdit")->text(), QString("2235"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("carol"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("carol"), 30000);
     }
 
     void dataFileThatCannotBeOpenedIsLeftAndReported()
@@ -521,7 +522,7 @@ private slots:
         QVERIFY(diagnosticsForm->AreaText("Configuration Data").contains("Could not open " + unopened));
         // The older file was loaded, and the run goes on with it.
         QCOMPARE(GetSetting("username"), QString("erin"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("erin"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("erin"), 30000);
 
         for (int i = 0; i < 3; ++i)
             FireTimer(timerManager->HourTimer());
@@ -624,7 +625,7 @@ private slots:
         QCoreApplication::processEvents();
         const auto tickAndWaitFor = [](const QByteArray& text) {
             FireTimer(timerManager);
-            return QTest::qWaitFor([&] { return NewestDataFile().contains(text); }, 10000);
+            return QTest::qWaitFor([&] { return NewestDataFile().contains(text); }, 30000);
         };
         SetSetting("save_marker", "settled");
         QVERIFY(tickAndWaitFor("settled"));
@@ -643,7 +644,7 @@ private slots:
         SetSetting("save_marker", "last");
         QVERIFY(tickAndWaitFor("last"));
         // Older files go once the new one holds its name.
-        QTRY_COMPARE_WITH_TIMEOUT(int(DataSaver::DataFiles(MainWindow::DataFilePrefix()).size()), 3, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(DataSaver::DataFiles(MainWindow::DataFilePrefix()).size()), 3, 30000);
         const auto files = DataSaver::DataFiles(MainWindow::DataFilePrefix());
         QCOMPARE(files[2].second, settled);
         QFile listed(files[1].second);
@@ -683,10 +684,43 @@ private slots:
 
         // The client is still working: it logs in and the teardown runs
         // through its own failed save.
-        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("frank"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->IsLoggedIn("frank"), 30000);
         Stop();
         QVERIFY(g_showIsOver);
         QCOMPARE(answers.Titles().size(), 3);
+    }
+
+    void theHalfMinuteSaveWritesNothingWhileTheUserIsAskedAtQuit()
+    {
+        QVERIFY(WriteDataFile({{"username", "hana"}, {"password", "pw"}}));
+        Start();
+        SetSetting("save_marker", "given up at quit");
+        const QByteArray home = qgetenv("HOME");
+        const auto before = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        // The save at quit fails: its home lies below a plain file.
+        QFile blocker(m_home->filePath("blocker"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("HOME", m_home->filePath("blocker/home").toUtf8());
+
+        // While asked, the home can be written again and the tick comes;
+        // the user then gives up.
+        bool writing = true;
+        DialogAnswerer answers;
+        answers.Then([&](QWidget* box) {
+            qputenv("HOME", home);
+            FireTimer(timerManager);
+            writing = dataSaver->IsWriting();
+            DialogAnswerer::Press(QMessageBox::Discard)(box);
+        });
+        QVERIFY(!m_window->SaveAtExit([] { return true; }));
+        QCOMPARE(answers.Titles(), QStringList{"Error saving configuration data"});
+        QVERIFY(!writing);
+        Stop();
+        // Nothing was written behind the question.
+        const auto after = DataSaver::DataFiles(MainWindow::DataFilePrefix());
+        QCOMPARE(int(after.size()), int(before.size()));
+        QCOMPARE(after.front().second, before.front().second);
     }
 
     void closingTheWindowEndsTheProgramWhateverDialogsAreOpen()

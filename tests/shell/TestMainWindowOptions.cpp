@@ -287,7 +287,7 @@ private slots:
         for (int i = 0; i < options->count(); ++i) {
             QWidget* page = options->widget(i);
             options->setCurrentWidget(page);
-            QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(page->isVisible(), 30000);
             const QStringList clipped = TextFit::Clipped(page);
             QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join("; ")));
             const QStringList overlapping = TextFit::Overlapping(page);

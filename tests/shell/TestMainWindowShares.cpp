@@ -188,7 +188,7 @@ private slots:
         // The row is there at once and says the scan is going on.
         QCOMPARE(Row(List(), 0), QStringList({m_files.Path("big"), "Everyone (scanning...)"}));
         QCOMPARE(int(d.GetType("shared_file")->Count()), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(Row(List(), 0).value(1), QString("Everyone"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(Row(List(), 0).value(1), QString("Everyone"), 30000);
         QCOMPARE(int(d.GetType("shared_file")->Count()), 1000);
     }
 
@@ -200,7 +200,7 @@ private slots:
         m_app.window->OnToolBarActionTriggered(nullptr, "rescan_shares");
         m_app.window->OnToolBarActionTriggered(nullptr, "rescan_shares");
         // A rescan walks on the scanner thread and reports when merged.
-        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<SharedFilesRescannedDialog*>().size(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_app.window->findChildren<SharedFilesRescannedDialog*>().size(), 2, 30000);
         const QList<SharedFilesRescannedDialog*> reports = m_app.window->findChildren<SharedFilesRescannedDialog*>();
         QCOMPARE(reports.size(), 2);
         QStringList texts;

@@ -38,7 +38,7 @@ int RunChild(int argc, char** argv)
     return app.exec();
 }
 
-bool WaitForLine(QProcess& process, const QByteArray& line, int timeoutMs = 10000)
+bool WaitForLine(QProcess& process, const QByteArray& line, int timeoutMs = 30000)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
@@ -74,7 +74,7 @@ private slots:
         ::raise(signal);
         // Nothing happens inside the handler: the quit comes from the loop.
         QCOMPARE(spy.count(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 30000);
         QCOMPARE(spy.at(0).at(0).toInt(), signal);
         QVERIFY(quitSignals.Received());
     }
@@ -86,7 +86,7 @@ private slots:
         environment.insert(kChildVariable, "1");
         child.setProcessEnvironment(environment);
         child.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(child.waitForStarted(10000));
+        QVERIFY(child.waitForStarted(30000));
         QVERIFY(WaitForLine(child, "ready"));
 
         ::kill(child.processId(), SIGTERM);
@@ -94,7 +94,7 @@ private slots:
         // The quit hangs; only the second signal gets the process out.
         QCOMPARE(child.state(), QProcess::Running);
         ::kill(child.processId(), SIGINT);
-        QVERIFY(child.waitForFinished(10000));
+        QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 128 + SIGINT);
         QVERIFY(!child.readAll().contains("quit finished"));

@@ -17,8 +17,8 @@
 
 namespace {
 
-const int kStartWaitMs = 10000;
-const int kStopWaitMs = 10000;
+const int kStartWaitMs = 30000;
+const int kStopWaitMs = 30000;
 // From the uploader's start to its share list holding the file: its login
 // (the file itself comes back with its data file).
 const int kShareWaitMs = 30000;

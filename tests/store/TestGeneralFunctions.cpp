@@ -238,7 +238,7 @@ void TestGeneralFunctions::focusWidgetShowsEveryEnclosingPage()
     FocusWidget(edit);
     QCOMPARE(outer->currentIndex(), 1);
     QCOMPARE(inner->currentIndex(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 30000);
 
     // A page itself is found as well.
     FocusWidget(other);

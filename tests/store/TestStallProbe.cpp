@@ -2,6 +2,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 #include "StallProbe.h"
@@ -36,13 +37,15 @@ private slots:
         probe.Reset();
         QTimer::singleShot(0, [] { Block(250); });
         // The gap is known at the beat that ends it.
-        QTRY_VERIFY_WITH_TIMEOUT(!stalled.isEmpty(), 5000);
-        QVERIFY(stalled.last().at(0).toDouble() >= 250);
+        QTRY_VERIFY_WITH_TIMEOUT(!stalled.isEmpty(), 30000);
+        QVERIFY(std::any_of(stalled.begin(), stalled.end(),
+                            [](const QList<QVariant>& gap) { return gap.at(0).toDouble() >= 250; }));
         QVERIFY(probe.LongestGapMs() >= 250);
         QVERIFY(probe.StallCount() >= 1);
 
-        // Gaps under the threshold are measured, but are no stall.
-        StallProbe patient(1000);
+        // Gaps under the threshold are measured, but are no stall; one that
+        // long a busy machine does not make.
+        StallProbe patient(10000);
         QSignalSpy none(&patient, &StallProbe::Stalled);
         patient.Start();
         QTRY_VERIFY(patient.BeatCount() > 1);
@@ -62,7 +65,7 @@ private slots:
         std::unique_ptr<StallProbe> probe(StallProbe::FromEnvironment());
         QVERIFY(probe);
         QSignalSpy first(probe.get(), &StallProbe::FirstBeat);
-        QVERIFY(first.wait(5000));
+        QVERIFY(first.wait(30000));
         qunsetenv("QUORVANE_STALL_PROBE");
     }
 };

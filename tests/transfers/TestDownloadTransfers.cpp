@@ -90,7 +90,7 @@ private slots:
         QVERIFY(file);
         QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
         file->SendRaw(content);
-        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(completed.size(), 1, 30000);
         QVERIFY(file->WaitForClosed());
 
         QCOMPARE(DownloadsFixture::Status(entry), QString("complete"));
@@ -122,7 +122,7 @@ private slots:
         QVERIFY(file);
         QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
         file->SendRaw(content);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 30000);
         QCOMPARE(completed.size(), 1);
         QCOMPARE(d.GetType("complete_download")->Count(), size_t(1));
     }
@@ -138,13 +138,13 @@ private slots:
         QCOMPARE(DownloadsFixture::Received(link, 43).first(), FakeWire().Str("music\\rock\\AC/DC live.mp3").Bytes());
         // The uploader's notices about the name find the same download.
         link->SendMessage(44, FakeWire().Str("music\\rock\\AC/DC live.mp3").U32(3).Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsString(), QString("3"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(entry["place_in_line"].AsString(), QString("3"), 30000);
 
         FakePeerLink* file = f->OpenFileLink("uploader", 7301);
         QVERIFY(file);
         QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
         file->SendRaw(content);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 30000);
         QCOMPARE(DownloadsFixture::ReadAll(f->Complete("rock/AC_DC live.mp3")), content);
         QCOMPARE(f->FilesBelow(), QStringList({"dl/complete/rock/AC_DC live.mp3"}));
     }
@@ -165,7 +165,7 @@ private slots:
         QVERIFY(file);
         QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
         file->SendRaw(content);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 30000);
         QPointer<DownloadThread> thread(entry["download_thread"].AsObject<DownloadThread>());
         QPointer<QFile> partial(entry["download_file"].AsObject<QFile>());
         QPointer<QTcpSocket> socket(entry["download_socket"].AsObject<QTcpSocket>());
@@ -195,7 +195,7 @@ private slots:
         QCOMPARE(DownloadsFixture::ReadOffset(first), qint64(0));
         first->SendRaw(content.left(5 * Chunk));
         first->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("aborted"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("aborted"), 30000);
         QVERIFY(Log().contains("Error downloading big.bin from uploader. Waiting for data to read failed"));
         QCOMPARE(QFileInfo(f->Downloading("shared/big.bin")).size(), qint64(5 * Chunk));
 
@@ -212,7 +212,7 @@ private slots:
         QVERIFY(second);
         QCOMPARE(DownloadsFixture::ReadOffset(second), qint64(5 * Chunk));
         second->SendRaw(content.mid(5 * Chunk));
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 30000);
         QCOMPARE(DownloadsFixture::ReadAll(f->Complete("shared/big.bin")), content);
         QVERIFY(!QFileInfo::exists(f->Downloading("shared/big.bin")));
         // A single download leaves the folders alone.
@@ -232,7 +232,7 @@ private slots:
         QCOMPARE(DownloadsFixture::ReadOffset(first), qint64(0));
         // Part of the file, then the link stays open and silent.
         first->SendRaw(content.left(3 * Chunk));
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("downloading"), 30000);
 
         // The same token again: the running thread is stopped and awaited
         // before the partial file is opened a second time.
@@ -246,7 +246,7 @@ private slots:
         QCOMPARE(f->engine->ActiveDownloadCount(), 1);
 
         second->SendRaw(content.mid(int(offset)));
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 30000);
         QCOMPARE(DownloadsFixture::ReadAll(f->Complete("x/twice.bin")), content);
     }
 
@@ -265,7 +265,7 @@ private slots:
         QVERIFY(file);
         QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
         file->SendRaw(content);
-        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("local error"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("local error"), 30000);
 
         QCOMPARE(DownloadsFixture::ReadAll(f->Downloading("x/clash.bin")), content);
         QVERIFY(QFileInfo(f->Complete("x/clash.bin")).isDir());
@@ -330,7 +330,7 @@ private slots:
             QVERIFY(file);
             QCOMPARE(DownloadsFixture::ReadOffset(file), qint64(0));
             file->SendRaw(content);
-            QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(DownloadsFixture::Status(entry), QString("complete"), 30000);
             QCOMPARE(DownloadsFixture::ReadAll(f->Complete(offer.second)), content);
             expected << "dl/complete/" + offer.second;
         }

@@ -84,7 +84,7 @@ private slots:
         // stall time, so the uploader saw nothing leave for that long.
         QVERIFY2(longestPause > StallMs, qPrintable(QString::number(longestPause)));
         file->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 30000);
         QVERIFY(UploadsFixture::Received(link, 46).isEmpty());
     }
 };

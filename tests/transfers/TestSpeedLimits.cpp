@@ -364,7 +364,7 @@ private slots:
         stuckDownload.uploaderSocket->flush();
 
         for (SpeedLimit* limit : {&f.engine->UploadSpeedLimit(), &f.engine->DownloadSpeedLimit()})
-            QTRY_COMPARE_WITH_TIMEOUT(limit->Pool(), qint64(100 * 1024), 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(limit->Pool(), qint64(100 * 1024), 30000);
         int queued = -1;
         QCOMPARE(::ioctl(uploader, SIOCOUTQ, &queued), 0);
         const int chunk = 10 * 1024;
@@ -396,7 +396,7 @@ private slots:
         LoopbackTransfer t;
         QVERIFY(t.StartUploadAt(&source, 3, 0));
         qint64 received = 0;
-        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= TransferPacer::MinChunk, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((received += t.downloaderSocket->readAll().size()) >= TransferPacer::MinChunk, 30000);
         QCOMPARE(received, TransferPacer::MinChunk);
         for (int limit : {10, 100, 1000})
             f.engine->SetUploadSpeedLimit(limit);

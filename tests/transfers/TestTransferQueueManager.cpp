@@ -407,8 +407,8 @@ private slots:
         QVERIFY(!transferQueueManager);
         QVERIFY(downThread.isNull());
         QVERIFY(upThread.isNull());
-        QTRY_COMPARE_WITH_TIMEOUT(down.downloadError, QString("Exit requested."), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(up.uploadError, QString("Exit requested."), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(down.downloadError, QString("Exit requested."), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(up.uploadError, QString("Exit requested."), 30000);
         QVERIFY(!download["download_thread"] && !upload["upload_thread"]);
         QVERIFY(!download.IsRemoved() && !upload.IsRemoved());
     }

@@ -82,7 +82,7 @@ private slots:
         QVERIFY(target.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer t;
         QVERIFY(t.Run(&source, &target, bytes.size()));
-        QVERIFY(t.WaitDone(20000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY(t.downloadComplete);
         QVERIFY(t.uploadComplete);
         QVERIFY(t.downloadProgress.isEmpty());
@@ -96,7 +96,7 @@ private slots:
         QVERIFY(emptyTarget.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer e;
         QVERIFY(e.Run(&empty, &emptyTarget, 0));
-        QVERIFY(e.WaitDone(20000));
+        QVERIFY(e.WaitDone(60000));
         QVERIFY(e.downloadComplete && e.uploadComplete);
         QVERIFY(QFileInfo::exists(emptyTarget.fileName()));
         QCOMPARE(QFileInfo(emptyTarget.fileName()).size(), qint64(0));
@@ -123,7 +123,7 @@ private slots:
         QVERIFY(t.ReadToken(token));
         QCOMPARE(token, quint32(77));
         t.WriteOffset(offset);
-        QVERIFY(t.WaitDone(20000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY(t.uploadComplete);
         QVERIFY(t.uploadProgress.isEmpty());
         t.downloaderSocket->waitForReadyRead(200);
@@ -142,7 +142,7 @@ private slots:
         t.uploaderSocket->write(TransfersFixture::Pattern(4000));
         t.uploaderSocket->flush();
         t.StartDownload(&target, 8000, 9000);
-        QVERIFY(t.WaitDone(10000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY(!t.downloadComplete);
         QCOMPARE(t.downloadError,
                  QString("Partial file of 9000 bytes is larger than the expected size of 8000 bytes."));
@@ -161,7 +161,7 @@ private slots:
         t.uploaderSocket->write(TransfersFixture::Pattern(10000));
         t.uploaderSocket->flush();
         t.uploaderSocket->disconnectFromHost();
-        QVERIFY(t.WaitDone(20000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY(t.downloadError.startsWith("Waiting for data to read failed. Error string: "));
         QVERIFY(t.downloadError.size() > int(strlen("Waiting for data to read failed. Error string: ")));
         // Whole chunks only: the incomplete second chunk was never written.
@@ -179,8 +179,8 @@ private slots:
         connect(&download, &DownloadThread::DownloadError, this, [&](QString e) { downloadError = e; });
         broken->moveToThread(&download);
         download.start();
-        QVERIFY(download.wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!downloadError.isEmpty(), 5000);
+        QVERIFY(download.wait(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(!downloadError.isEmpty(), 30000);
         QVERIFY2(downloadError.startsWith("Socket read failed. Error string: "), qPrintable(downloadError));
         QCOMPARE(broken->thread(), thread());
         delete broken;
@@ -193,8 +193,8 @@ private slots:
         connect(&upload, &UploadThread::UploadError, this, [&](QString e) { uploadError = e; });
         broken->moveToThread(&upload);
         upload.start();
-        QVERIFY(upload.wait(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(!uploadError.isEmpty(), 5000);
+        QVERIFY(upload.wait(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(!uploadError.isEmpty(), 30000);
         QVERIFY2(uploadError.startsWith("Socket read failed. Error string: "), qPrintable(uploadError));
         delete broken;
     }
@@ -209,7 +209,7 @@ private slots:
         QVERIFY(readOnly.open(QIODevice::ReadOnly));
         LoopbackTransfer t;
         QVERIFY(t.Run(&source, &readOnly, bytes.size()));
-        QTRY_VERIFY_WITH_TIMEOUT(t.DownloadDone(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.DownloadDone(), 30000);
         QVERIFY2(t.downloadError.startsWith("Writing to file failed. Error string: "), qPrintable(t.downloadError));
 
         // A full disk shows only when the buffered bytes are flushed; it
@@ -223,7 +223,7 @@ private slots:
         LoopbackTransfer u;
         QVERIFY(u.StartUploadAt(&source2, 5, 0));
         u.StartDownload(&full, bytes.size(), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(u.DownloadDone(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(u.DownloadDone(), 30000);
         QVERIFY(!u.downloadComplete);
         QVERIFY2(u.downloadError.startsWith("Writing to file failed. Error string: "), qPrintable(u.downloadError));
     }
@@ -235,7 +235,7 @@ private slots:
         QFile closed(path);
         LoopbackTransfer t;
         QVERIFY(t.StartUploadAt(&closed, 9, 100));
-        QVERIFY(t.WaitDone(10000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY2(t.uploadError.startsWith("Seeking to starting offset 100 failed. Error string: "),
                  qPrintable(t.uploadError));
 
@@ -244,7 +244,7 @@ private slots:
         QVERIFY(writeOnly.open(QIODevice::WriteOnly | QIODevice::Append));
         LoopbackTransfer u;
         QVERIFY(u.StartUploadAt(&writeOnly, 9, 0));
-        QVERIFY(u.WaitDone(10000));
+        QVERIFY(u.WaitDone(60000));
         QVERIFY2(u.uploadError.startsWith("Reading from file failed. Error string: "), qPrintable(u.uploadError));
         QCOMPARE(QFileInfo(path).size(), qint64(1000));
     }
@@ -262,7 +262,7 @@ private slots:
         t.downloaderSocket->write("\0\0\0\0\0", 5);
         t.downloaderSocket->flush();
         t.downloaderSocket->disconnectFromHost();
-        QVERIFY(t.WaitDone(20000));
+        QVERIFY(t.WaitDone(60000));
         QVERIFY2(t.uploadError.startsWith("Waiting for initialization data to read failed. Error string: "),
                  qPrintable(t.uploadError));
 
@@ -272,7 +272,7 @@ private slots:
         LoopbackTransfer u;
         QVERIFY(u.StartUploadAt(&big, 3, 0));
         u.downloaderSocket->abort();
-        QVERIFY(u.WaitDone(20000));
+        QVERIFY(u.WaitDone(60000));
         QVERIFY2(u.uploadError.startsWith("Writing to socket failed. Error string: "), qPrintable(u.uploadError));
     }
 
@@ -299,7 +299,7 @@ private slots:
         QByteArray received;
         QElapsedTimer waited;
         waited.start();
-        while (received.size() < bytes.size() && waited.elapsed() < 10000) {
+        while (received.size() < bytes.size() && waited.elapsed() < 30000) {
             lingering.downloaderSocket->waitForReadyRead(100);
             received += lingering.downloaderSocket->readAll();
         }
@@ -334,14 +334,14 @@ private slots:
 
         t.StartDownload(&sink, source.size(), 0);
         t.download->SignalExit();
-        QVERIFY(t.download->wait(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(t.downloadError, QString("Exit requested."), 5000);
+        QVERIFY(t.download->wait(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(t.downloadError, QString("Exit requested."), 30000);
         QVERIFY(t.downloaderSocket->bytesAvailable() > buffered / 2);
 
         // The uploader, its connection full, stops as well.
         t.upload->SignalExit();
-        QVERIFY(t.upload->wait(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(t.uploadError, QString("Exit requested."), 5000);
+        QVERIFY(t.upload->wait(30000));
+        QTRY_COMPARE_WITH_TIMEOUT(t.uploadError, QString("Exit requested."), 30000);
     }
 
     void stopWhilePaced()
@@ -363,7 +363,7 @@ private slots:
         quint32 token = 0;
         QVERIFY(up.ReadToken(token));
         up.WriteOffset(0);
-        QTRY_VERIFY_WITH_TIMEOUT(up.downloaderSocket->bytesAvailable() > 0, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(up.downloaderSocket->bytesAvailable() > 0, 30000);
 
         // The download side is paced; a raw uploader keeps it fed.
         QFile target(f.Path("target"));
@@ -375,12 +375,13 @@ private slots:
         down.StartDownload(&target, bytes.size(), 0);
         QTest::qWait(500);
 
+        // Well before the eight seconds a chunk's sleep would take.
         up.upload->SignalExit();
         down.download->SignalExit();
-        QVERIFY(up.upload->wait(3000));
-        QVERIFY(down.download->wait(3000));
-        QTRY_COMPARE_WITH_TIMEOUT(up.uploadError, QString("Exit requested."), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(down.downloadError, QString("Exit requested."), 5000);
+        QVERIFY(up.upload->wait(6000));
+        QVERIFY(down.download->wait(6000));
+        QTRY_COMPARE_WITH_TIMEOUT(up.uploadError, QString("Exit requested."), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(down.downloadError, QString("Exit requested."), 30000);
     }
 };
 

@@ -112,13 +112,13 @@ private slots:
         QCOMPARE(UploadsFixture::Status(entry), QString("uploading"));
 
         file->SendRaw(FakeWire().U64(0).Bytes());
-        QVERIFY(file->WaitForRaw(4 + content.size(), 20000));
+        QVERIFY(file->WaitForRaw(4 + content.size(), 30000));
         QVERIFY(file->raw.mid(4) == content);
         file->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 30000);
         QCOMPARE(TransientItems(), 0);
 
-        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->Count(121), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->Count(121), 1, 30000);
         FakeWire speed(f->net.server->ReceivedMessages(121).at(0).body);
         quint32 bytesPerSecond = 0;
         QVERIFY(speed.ReadU32(bytesPerSecond));
@@ -150,11 +150,11 @@ private slots:
             QVERIFY(file && file->opening.type == "F" && file->WaitForRaw(4));
             seen << file;
             file->SendRaw(FakeWire().U64(0).Bytes());
-            QVERIFY(file->WaitForRaw(4 + twin.second.size(), 20000));
+            QVERIFY(file->WaitForRaw(4 + twin.second.size(), 30000));
             QVERIFY(file->raw.mid(4) == twin.second);
             file->Close();
             QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(UploadsFixture::Entry("alice", requested)),
-                                      QString("complete"), 20000);
+                                      QString("complete"), 30000);
         }
         // A spelling that fits both is no request for either.
         Ask(link, f->Remote("Twins/A.MP3"));
@@ -176,11 +176,11 @@ private slots:
         FakePeerLink* file = AcceptedFileLink(link, requested, request);
         QVERIFY(file);
         file->SendRaw(FakeWire().U64(1000).Bytes());
-        QVERIFY(file->WaitForRaw(4 + content.size() - 1000, 20000));
+        QVERIFY(file->WaitForRaw(4 + content.size() - 1000, 30000));
         QVERIFY(file->raw.mid(4) == content.mid(1000));
         file->Close();
         const ItemPtr entry = UploadsFixture::Entry("alice", requested);
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 30000);
         QVERIFY(f->ServerCaughtUp());
         QCOMPARE(f->net.server->Count(121), 0);
     }
@@ -206,7 +206,7 @@ private slots:
         alice->SendMessage(41, FakeWire().U32(first.token + 1000).U8(0).Str("unknown").Bytes());
         alice->SendMessage(41, FakeWire().U32(first.token).U8(0).Str("Too busy").Bytes());
         const ItemPtr entry = UploadsFixture::Entry("alice", one);
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("denied"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("denied"), 30000);
         QCOMPARE(entry["denial_reason"].AsString(), QString("Too busy"));
         TransferRequest second;
         QVERIFY(NthRequest(bob, 1, second));
@@ -221,7 +221,7 @@ private slots:
         const ItemPtr running = UploadsFixture::Entry("bob", two);
         QCOMPARE(UploadsFixture::Status(running), QString("uploading"));
         bob->SendMessage(41, FakeWire().U32(second.token).U8(0).Str("Cancelled").Bytes());
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(running), QString("denied"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(running), QString("denied"), 30000);
         QCOMPARE(TransientItems(), 0);
         QVERIFY(file->WaitForClosed());
         d.RemoveDisconnectedItems();
@@ -264,7 +264,7 @@ private slots:
         f->Peer("alice")->StopListening();
         Accept(link, request.token);
         const ItemPtr entry = UploadsFixture::Entry("alice", here);
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("connecting"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("connecting"), 30000);
         QCOMPARE(f->net.peer->AttemptCount(), 1);
         Accept(link, request.token);
         link->SendMessage(51, FakeWire().Str(here).Bytes());
@@ -281,7 +281,7 @@ private slots:
         QVERIFY(stray->waitForConnected(5000));
         QPointer<QTcpSocket> watched(stray);
         f->engine->OnFileConnectionAccepted("bob", stray);
-        QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 30000);
         QCOMPARE(UploadsFixture::Status(entry), QString("connecting"));
     }
 
@@ -300,7 +300,7 @@ private slots:
 
         // The downloader goes away before it names an offset.
         file->Close();
-        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("aborted"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("aborted"), 30000);
         QVERIFY(UploadsFixture::WaitFor(link, 46, 1));
         FakeWire failed(UploadsFixture::Received(link, 46).at(0));
         QString name;
@@ -337,10 +337,10 @@ private slots:
         Ask(alice, b);
         Ask(alice, c);
         // alice's entries are ahead of bob's in the line.
-        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 2, 30000);
         Ask(bob, a);
         Ask(bob, b);
-        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 4, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 4, 30000);
 
         // A queued entry goes silently.
         f->engine->RemoveUpload(UploadsFixture::Entry("bob", b));
@@ -365,7 +365,7 @@ private slots:
         QVERIFY(!d.GetType("user")->HasItem("alice").IsConnected("unshared"));
         QCOMPARE(d.GetType("user")->HasItem("alice").CountItems("upload_entry"), 0);
         Ask(alice, c);
-        QTRY_VERIFY_WITH_TIMEOUT(UploadsFixture::Entry("alice", c), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(UploadsFixture::Entry("alice", c), 30000);
 
         // A user who shows up at the address of a withdrawn user loses the
         // shares too, through the shared-folders manager.
@@ -398,7 +398,7 @@ private slots:
         Ask(alice, b);
         Ask(alice, c);
         Ask(bob, f->Remote("kept/k.bin"));
-        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 3, 30000);
 
         gone.Remove();
         d.RemoveDisconnectedItems();
@@ -429,7 +429,7 @@ private slots:
         TransferRequest request;
         QVERIFY(NthRequest(alice, 1, request));
         QCOMPARE(request.name, a);
-        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 1, 30000);
 
         // Out of the group, and in the same turn the running upload ends:
         // the next one is looked at again before it starts.

@@ -197,7 +197,7 @@ private slots:
         Ask(link, a);
         Ask(link, b);
         Ask(link, c);
-        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->engine->QueuedUploadCount(), 2, 30000);
 
         // a got place 1, was renumbered 0 when it started; the slot was then
         // taken, so b and c followed on from it.
@@ -265,8 +265,8 @@ private slots:
         QCOMPARE(d.GetType("user")->HasItem("alice")["empty_share_check_status"].AsString(), QString("requested"));
         alice->SendMessage(5, FakeWire::Compress(FakeWire().U32(0).U32(0).Bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("user")->HasItem("alice")["empty_share_check_status"].AsString(),
-                                  QString("empty"), 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->Count(22), 1, 5000);
+                                  QString("empty"), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->net.server->Count(22), 1, 30000);
         FakeWire chat(f->net.server->ReceivedMessages(22).at(0).body);
         QString to, text;
         QVERIFY(chat.ReadStr(to) && chat.ReadStr(text));
@@ -276,7 +276,7 @@ private slots:
 
         // Asked once per user; a user on the list is never asked.
         Ask(alice, f->Remote("pub/b.bin"));
-        QTRY_VERIFY_WITH_TIMEOUT(UploadsFixture::Entry("alice", f->Remote("pub/b.bin")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(UploadsFixture::Entry("alice", f->Remote("pub/b.bin")), 30000);
         Ask(bob, f->Remote("pub/a.bin"));
         QCOMPARE(PlaceInLine(alice, f->Remote("pub/b.bin"), f->Remote("pub/b.bin")), 1);
         QCOMPARE(PlaceInLine(bob, f->Remote("pub/a.bin"), f->Remote("pub/a.bin")), 2);
@@ -289,11 +289,11 @@ private slots:
         QVERIFY(UploadsFixture::WaitFor(carol, 4, 1));
         carol->SendMessage(5, FakeWire::Compress(FakeWire().U32(0).U32(0).Bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("user")->HasItem("carol")["empty_share_check_status"].AsString(),
-                                  QString("empty"), 5000);
+                                  QString("empty"), 30000);
         d.GetType("user")->HasItem("alice").Connect(d.GetType("empty_share_check_status")->GetItem("requested"));
         alice->SendMessage(5, FakeWire::Compress(FakeWire().U32(1).Str("music").U32(0).U32(0).Bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("user")->HasItem("alice")["empty_share_check_status"].AsString(),
-                                  QString("not_empty"), 5000);
+                                  QString("not_empty"), 30000);
         QVERIFY(f->ServerCaughtUp());
         QCOMPARE(f->net.server->Count(22), 1);
         // The queued uploads stay queued throughout.

@@ -83,7 +83,7 @@ private:
     void Focus(QWidget* widget)
     {
         widget->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(widget->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(widget->hasFocus(), 30000);
     }
 
     void DeclareSets()
@@ -204,21 +204,21 @@ private slots:
         Focus(many.edit);
         auto* overflow = m_bar->findChild<QToolButton*>("qt_toolbar_ext_button");
         QVERIFY(overflow);
-        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 30000);
         overflow->click();
-        QTRY_VERIFY_WITH_TIMEOUT(m_bar->height() > oneRow, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_bar->height() > oneRow, 30000);
 
         // What the user picks there moves the focus: the short set fits
         // and shows in one row, without the "»".
         Focus(few.edit);
-        QTRY_VERIFY_WITH_TIMEOUT(!overflow->isVisible(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!overflow->isVisible(), 30000);
         QVERIFY(!overflow->isChecked());
         QCOMPARE(m_bar->height(), oneRow);
         QVERIFY(m_bar->widgetForAction(Shown("Short"))->isVisible());
 
         // The long set overflows again, folded until the "»" is pressed.
         Focus(many.edit);
-        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(overflow->isVisible(), 30000);
         QVERIFY(!overflow->isChecked());
         QCOMPARE(m_bar->height(), oneRow);
     }

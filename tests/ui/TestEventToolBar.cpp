@@ -167,7 +167,7 @@ private slots:
         m_icons.clear();
         m_shown->setFocus();
         m_hidden->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_bar->IsBlinking(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_bar->IsBlinking(), 30000);
         QVERIFY(m_bar->PendingAlertIcons().isEmpty());
         QVERIFY(m_icons.contains("reset"));
         m_icons.clear();
@@ -223,7 +223,7 @@ private slots:
         QCOMPARE(Buttons().size(), 2);
         QCOMPARE(Buttons()[1]->text(), QString("bob online"));
         QCOMPARE(m_tabs->currentIndex(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(m_another->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_another->hasFocus(), 30000);
     }
 
     // A burst of senders: the toolbar holds a hundred buttons at most, the

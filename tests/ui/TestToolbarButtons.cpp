@@ -91,14 +91,12 @@ private:
         SetSetting("password", "secret");
         QSignalSpy connected(m_client, &Server::Connected);
         m_client->Connect();
-        return connected.wait(5000);
+        return connected.wait(30000);
     }
 
     bool WaitForCount(quint32 code, int n)
     {
-        for (int i = 0; i < 100 && m_server->Count(code) < n; ++i)
-            QTest::qWait(50);
-        return m_server->Count(code) >= n;
+        return QTest::qWaitFor([&] { return m_server->Count(code) >= n; }, 30000);
     }
 
     QPushButton* StatusButton()
@@ -215,7 +213,7 @@ private slots:
 
         QSignalSpy reply(m_client, &Server::ReceivedOwnPrivilegesStatus);
         m_client->GetOwnPrivilegesStatus();
-        QVERIFY(reply.wait(5000));
+        QVERIFY(reply.wait(30000));
         QCOMPARE(SupporterButton(), supporter);
         QCOMPARE(supporter->text(), QString("3 Days Left"));
         QVERIFY(Shows(supporter, ":/icons/gold_star_icon"));
@@ -223,7 +221,7 @@ private slots:
         // Running out keeps what the button showed.
         m_server->SetPrivileges("alice", 0);
         m_client->GetOwnPrivilegesStatus();
-        QVERIFY(reply.wait(5000));
+        QVERIFY(reply.wait(30000));
         QCOMPARE(supporter->text(), QString("3 Days Left"));
         QVERIFY(Shows(supporter, ":/icons/gold_star_icon"));
     }
@@ -280,7 +278,7 @@ private slots:
         QApplication::setActiveWindow(m_window);
         QVERIFY(QTest::qWaitForWindowActive(m_window));
         edit->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->hasFocus(), 30000);
         QCOMPARE(m_bar->GetCurrentSet(), QString("alpha"));
 
         SetSetting("username", "tom & jerry");

@@ -261,13 +261,13 @@ private slots:
 
         m_outer->setCurrentIndex(1);
         m_inner->setCurrentIndex(1);
-        QTRY_VERIFY_WITH_TIMEOUT(high->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(high->hasFocus(), 30000);
 
         // A page without priorities leaves the focus where it was.
         m_inner->setCurrentIndex(0);
         QLineEdit* elsewhere = AddTo<QLineEdit>(m_outerPage1);
         elsewhere->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(elsewhere->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(elsewhere->hasFocus(), 30000);
         m_inner->setCurrentIndex(1);
         m_inner->setCurrentIndex(0);
         QVERIFY(!high->hasFocus());
@@ -278,7 +278,7 @@ private slots:
         QLineEdit* first = AddTo<QLineEdit>(m_outerPage0);
         QLineEdit* second = AddTo<QLineEdit>(m_outerPage0);
         first->setFocus();
-        QTRY_VERIFY_WITH_TIMEOUT(first->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(first->hasFocus(), 30000);
         RegisterWidgetForTabFocus(second, 1);
         QVERIFY(second->hasFocus());
         QCOMPARE(second->property("get_focus").toInt(), 1);
@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(m_outer->currentIndex(), 1);
         QCOMPARE(m_inner->currentIndex(), 1);
         QCOMPARE(order, QStringList({"inner", "outer"}));
-        QTRY_VERIFY_WITH_TIMEOUT(target->hasFocus(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(target->hasFocus(), 30000);
     }
 
     void getWidgetTabWidgetFindsNearest()

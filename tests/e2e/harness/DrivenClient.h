@@ -30,7 +30,7 @@ public:
     };
 
     // How long the window may take to show the outcome of an action.
-    static const int kShowMs = 10000;
+    static const int kShowMs = 30000;
 
     DrivenClient(E2eRun& run, const QString& user, bool withDataFile);
     ~DrivenClient();

@@ -24,8 +24,8 @@
 class E2eRun
 {
 public:
-    static const int kLoginMs = 30000;
-    static const int kStartMs = 20000;
+    static const int kLoginMs = 60000;
+    static const int kStartMs = 60000;
 
     explicit E2eRun(const QString& name);
     ~E2eRun();

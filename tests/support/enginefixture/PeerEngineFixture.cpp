@@ -40,9 +40,7 @@ FakePeerLink* PeerEngineFixture::Link(const QString& name, bool online)
     auto ready = [&] {
         return net.peer->MessageConnectionCount(name) > 0 && (!online || user.IsConnected("is_online"));
     };
-    for (int i = 0; i < 500 && !ready(); ++i)
-        QTest::qWait(10);
-    return ready() ? link : nullptr;
+    return QTest::qWaitFor(ready, FakePeerLink::DefaultWaitMs) ? link : nullptr;
 }
 
 FakePeer* PeerEngineFixture::Peer(const QString& name) const
@@ -64,16 +62,10 @@ QList<QByteArray> PeerEngineFixture::Received(FakePeerLink* link, quint32 code)
 
 bool PeerEngineFixture::WaitFor(FakePeerLink* link, quint32 code, int count, int timeout)
 {
-    for (int waited = 0; Received(link, code).size() < count && waited < timeout; waited += 10)
-        QTest::qWait(10);
-    return Received(link, code).size() >= count;
+    return QTest::qWaitFor([&] { return Received(link, code).size() >= count; }, timeout);
 }
 
 bool PeerEngineFixture::ServerCaughtUp()
 {
-    const int before = net.server->Count(36);
-    net.client->GetUserStats("me");
-    for (int i = 0; i < 500 && net.server->Count(36) == before; ++i)
-        QTest::qWait(10);
-    return net.server->Count(36) > before;
+    return net.ServerCaughtUp();
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include "FakePeerLink.h"
 #include "PeerFixture.h"
 #include "TempTree.h"
 
@@ -38,7 +39,7 @@ public:
     bool ServerCaughtUp();
 
     // Waits until the link has received count messages of the code.
-    static bool WaitFor(FakePeerLink* link, quint32 code, int count, int timeout = 5000);
+    static bool WaitFor(FakePeerLink* link, quint32 code, int count, int timeout = FakePeerLink::DefaultWaitMs);
 
     PeerFixture net;
 

@@ -62,7 +62,7 @@ public:
     // The ports sent to the server at login; by default the listening ones.
     void SetAnnouncedPorts(quint16 port, quint16 obfuscatedPort);
     // Logs in (any password) and announces the ports; true once accepted.
-    bool LogIn(quint16 serverPort, int timeout = 5000);
+    bool LogIn(quint16 serverPort, int timeout = FakePeerLink::DefaultWaitMs);
     // Asks the server to have user connect to us (server message 18).
     void RequestRelay(const QString& user, quint32 token, const QString& type);
     // Sends any server frame.
@@ -73,18 +73,18 @@ public:
     // obfuscated port when it has one (as a client does; the default).
     void SetAnswerObfuscated(bool obfuscated) { m_answerObfuscated = obfuscated; }
     QList<RelayRequest> relayRequests;
-    bool WaitForRelayRequests(int count, int timeout = 5000);
+    bool WaitForRelayRequests(int count, int timeout = FakePeerLink::DefaultWaitMs);
 
     // Asks the server where a user listens (server message 3); the answer,
     // when the user is online, lands in listeningPorts.
     void AskAddress(const QString& user);
-    bool WaitForAddress(const QString& user, int timeout = 5000);
+    bool WaitForAddress(const QString& user, int timeout = FakePeerLink::DefaultWaitMs);
     QHash<QString, quint16> listeningPorts;
 
     // Searches of others that reached us, oldest first; answering them is
     // the test's (see SearchReply.h).
     QList<SearchRequest> searchRequests;
-    bool WaitForSearchRequests(int count, int timeout = 5000);
+    bool WaitForSearchRequests(int count, int timeout = FakePeerLink::DefaultWaitMs);
 
     // Where the connections it opens come from (by default 127.0.0.1); any
     // other 127.x.y.z address is a peer at another address.
@@ -99,10 +99,11 @@ public:
     FakePeerLink* StartConnecting(quint16 port, bool obfuscated);
     // Opens a connection to the client's port; null when it does not come
     // up in time.
-    FakePeerLink* Connect(quint16 port, bool obfuscated, int timeout = 5000);
+    FakePeerLink* Connect(quint16 port, bool obfuscated, int timeout = FakePeerLink::DefaultWaitMs);
     // Connect, then the direct greeting with our name; the link then reads
     // what the type says follows.
-    FakePeerLink* Greet(quint16 port, bool obfuscated, const QString& type, quint32 token, int timeout = 5000);
+    FakePeerLink* Greet(quint16 port, bool obfuscated, const QString& type, quint32 token,
+                        int timeout = FakePeerLink::DefaultWaitMs);
 
     // Every link, in the order it appeared: accepted, answering a relayed
     // request, or opened by Connect.
@@ -110,7 +111,7 @@ public:
     QList<FakePeerLink*> AcceptedLinks() const;
     // The first accepted or answering link whose opening (for accepted ones)
     // has arrived and that is not in seen; null after the timeout.
-    FakePeerLink* WaitForLink(int timeout = 5000, const QList<FakePeerLink*>& seen = {});
+    FakePeerLink* WaitForLink(int timeout = FakePeerLink::DefaultWaitMs, const QList<FakePeerLink*>& seen = {});
     // Accepted links, counted when their opening arrived.
     int OpenedCount() const;
 

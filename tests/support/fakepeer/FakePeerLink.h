@@ -61,12 +61,17 @@ public:
     void SetMode(Mode mode);
     Mode GetMode() const { return m_mode; }
 
-    bool WaitForConnected(int timeout = 5000);
-    bool WaitForOpening(int timeout = 5000);
-    bool WaitForMessages(int count, int timeout = 5000);
-    bool WaitForRaw(int size, int timeout = 5000);
-    bool WaitForLinkFrames(int count, int timeout = 5000);
-    bool WaitForClosed(int timeout = 5000);
+    // How long the waits of fake peers last unless told: long enough for a
+    // sanitized build on a machine busy with other work. A wait whose state
+    // comes returns at once.
+    static constexpr int DefaultWaitMs = 30000;
+
+    bool WaitForConnected(int timeout = DefaultWaitMs);
+    bool WaitForOpening(int timeout = DefaultWaitMs);
+    bool WaitForMessages(int count, int timeout = DefaultWaitMs);
+    bool WaitForRaw(int size, int timeout = DefaultWaitMs);
+    bool WaitForLinkFrames(int count, int timeout = DefaultWaitMs);
+    bool WaitForClosed(int timeout = DefaultWaitMs);
 
     bool IsAccepted() const { return m_accepted; }
     bool IsObfuscated() const { return m_obfuscated; }

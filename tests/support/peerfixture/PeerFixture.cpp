@@ -2,6 +2,8 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTest>
+#include <algorithm>
 
 #include "Data.h"
 #include "DataSaver.h"
@@ -10,6 +12,7 @@
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
+#include "TestMessage.h"
 #include "TestServer.h"
 #include "TimerManager.h"
 
@@ -60,20 +63,31 @@ quint16 PeerFixture::FreePortPair()
     return 0;
 }
 
+bool PeerFixture::ListenOnFreePair()
+{
+    // Many tests run at once: a pair found free can be taken by another
+    // process before peer messaging listens on it, and another is tried.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const quint16 port = FreePortPair();
+        if (!port)
+            continue;
+        SetSetting("new_listening_port", QString::number(port));
+        peer->DataLoaded();
+        if (peer->ListeningPort() == port && peer->ObfuscatedListeningPort() == port + 1)
+            return true;
+    }
+    return false;
+}
+
 bool PeerFixture::Start(const QString& user)
 {
-    const quint16 port = FreePortPair();
-    if (!port)
-        return false;
-    SetSetting("new_listening_port", QString::number(port));
-    peer->DataLoaded();
-    if (peer->ListeningPort() != port || peer->ObfuscatedListeningPort() != port + 1)
+    if (!ListenOnFreePair())
         return false;
     SetSetting("username", user);
     SetSetting("password", "secret");
     QSignalSpy connected(client, &Server::Connected);
     client->Connect();
-    return connected.wait(5000);
+    return connected.wait(30000);
 }
 
 quint16 PeerFixture::DeadPort()
@@ -103,4 +117,21 @@ void PeerFixture::Tick()
 QString PeerFixture::LogText(const QString& area) const
 {
     return diagnostics->AreaText(area);
+}
+
+bool PeerFixture::ServerCaughtUp(int timeout)
+{
+    // The user-statistics request for a name of its own comes back to us
+    // from the server's record of what it read.
+    static int marks = 0;
+    const QString name = QString("caught-up-%1").arg(++marks);
+    const QByteArray body = TestMessage().Str(name).Body();
+    client->GetUserStats(name);
+    return QTest::qWaitFor(
+        [&] {
+            const auto stats = server->ReceivedMessages(36);
+            return std::any_of(stats.begin(), stats.end(),
+                               [&](const TestServer::Received& received) { return received.body == body; });
+        },
+        timeout);
 }

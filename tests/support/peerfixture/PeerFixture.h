@@ -28,6 +28,10 @@ public:
     // Listening ports from a free pair, DataLoaded, then the login; true once
     // logged in and listening on both ports.
     bool Start(const QString& user = "me");
+    // Peer messaging's DataLoaded on a free pair of ports, tried again on
+    // another pair while one is lost to another process; true once it
+    // listens on both.
+    bool ListenOnFreePair();
     // A fake peer that listens (plainly, and obfuscated when asked) and
     // logs in; null when any of it fails. An unreachable one announces a
     // port where nothing listens, so only the relay can reach it.
@@ -38,6 +42,9 @@ public:
     void Tick();
     // The log text of an area.
     QString LogText(const QString& area) const;
+    // A server round trip: true once the server has read everything the
+    // client sent before, so what did not arrive by then was never sent.
+    bool ServerCaughtUp(int timeout = 30000);
 
     // Two free consecutive ports on 127.0.0.1; 0 when none was found.
     static quint16 FreePortPair();

@@ -138,7 +138,7 @@ bool LoopbackTransfer::WaitDone(int timeoutMs)
         return false;
     // The end signals are the threads' last acts; let them return.
     for (QThread* thread : {static_cast<QThread*>(upload), static_cast<QThread*>(download)})
-        if (thread && !thread->wait(5000))
+        if (thread && !thread->wait(30000))
             return false;
     return true;
 }

@@ -30,7 +30,7 @@ public:
     // Hands the uploader's socket to a new upload thread and starts it.
     void StartUpload(QFile* file, int token);
     // The downloading engine's part of the exchange: the 4-byte token.
-    bool ReadToken(quint32& token, int timeoutMs = 5000);
+    bool ReadToken(quint32& token, int timeoutMs = 30000);
     void WriteOffset(qint64 offset);
     // Connects, starts the upload, checks its token and asks for the file
     // from offset on, as a downloading engine would.

@@ -30,9 +30,10 @@ public:
     ItemPtr Share(const QString& relative, bool isPublic = true);
 
     // Waits for a transfer request for the name and reads it.
-    static bool WaitForRequest(FakePeerLink* link, const QString& name, TransferRequest& request, int timeout = 5000);
+    static bool WaitForRequest(FakePeerLink* link, const QString& name, TransferRequest& request,
+                               int timeout = FakePeerLink::DefaultWaitMs);
     // Waits for the file connection we open to the peer; null on time-out.
-    FakePeerLink* WaitForFileLink(const QString& name, int timeout = 5000);
+    FakePeerLink* WaitForFileLink(const QString& name, int timeout = FakePeerLink::DefaultWaitMs);
 
     // The user's entry for the requested name, or null.
     static ItemPtr Entry(const QString& user, const QString& requested);

@@ -1,7 +1,6 @@
 #include "ViewFixture.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSignalSpy>
@@ -112,11 +111,11 @@ bool ViewFixture::Start(const QString& user, bool firstRun)
     SetSetting("username", user);
     SetSetting("password", "secret");
     net.saver->NotifyLoaded(firstRun);
-    if (net.peer->ListeningPort() != port)
+    if (net.peer->ListeningPort() != port && !net.ListenOnFreePair())
         return false;
     QSignalSpy connected(net.client, &Server::Connected);
     net.client->Connect();
-    return connected.wait(5000);
+    return connected.wait(30000);
 }
 
 void ViewFixture::AddPage(QWidget* page, const QString& title)
@@ -138,14 +137,10 @@ void ViewFixture::Advance(qint64 milliseconds)
 bool ViewFixture::Focus(QWidget* widget)
 {
     QApplication::setActiveWindow(window);
-    if (!QTest::qWaitForWindowActive(window))
+    if (!QTest::qWaitForWindowActive(window, FakePeerLink::DefaultWaitMs))
         return false;
     widget->setFocus(Qt::OtherFocusReason);
-    QElapsedTimer waited;
-    waited.start();
-    while (!widget->hasFocus() && waited.elapsed() < 2000)
-        QTest::qWait(10);
-    return widget->hasFocus();
+    return QTest::qWaitFor([widget] { return widget->hasFocus(); }, FakePeerLink::DefaultWaitMs);
 }
 
 QAction* ViewFixture::ToolbarAction(const QString& text) const

@@ -49,11 +49,11 @@ struct RoomsSetup
     {
         QSignalSpy lost(fixture->net.client, &Server::Disconnected);
         Server()->Cut("me");
-        if (!lost.wait(5000))
+        if (!lost.wait(30000))
             return false;
         QSignalSpy back(fixture->net.client, &Server::Connected);
         fixture->Tick();
-        return back.wait(5000);
+        return back.wait(30000);
     }
     void Stop()
     {
@@ -110,10 +110,7 @@ struct RoomsSetup
     RoomForm* Enter(const QString& room)
     {
         fixture->net.client->EnterRoom(room, false);
-        QElapsedTimer waited;
-        waited.start();
-        while (!rooms->FindRoomForm(room) && waited.elapsed() < 5000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&] { return rooms->FindRoomForm(room) != nullptr; }, FakePeerLink::DefaultWaitMs);
         return rooms->FindRoomForm(room);
     }
 

@@ -197,7 +197,7 @@ private slots:
         QLineEdit* edit = page->findChild<QLineEdit*>("chatEdit");
         QSignalSpy lost(s.fixture->net.client, &Server::Disconnected);
         s.Server()->Cut("me");
-        QVERIFY(lost.wait(5000));
+        QVERIFY(lost.wait(30000));
         edit->setText("anyone there?");
         QTest::keyClick(edit, Qt::Key_Return);
         QCOMPARE(Lines(page).last(), QString("* ") + ChatForm::NotSentNotice);
@@ -207,7 +207,7 @@ private slots:
 
         QSignalSpy back(s.fixture->net.client, &Server::Connected);
         s.fixture->Tick();
-        QVERIFY(back.wait(5000));
+        QVERIFY(back.wait(30000));
         // Longer than a line edit takes unless told otherwise.
         const QString paste = QString(40000, 'z') + "end";
         edit->setText(paste);

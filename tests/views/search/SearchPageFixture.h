@@ -112,9 +112,7 @@ public:
         if (!link)
             return false;
         link->SendMessage(9, CompressedSearchReply(user, ticket, files, freeSlot, speed, queued));
-        for (int waited = 0; wait && delivered == before && waited < 5000; waited += 5)
-            QTest::qWait(5);
-        return !wait || delivered > before;
+        return !wait || QTest::qWaitFor([&] { return delivered > before; }, FakePeerLink::DefaultWaitMs);
     }
     // A reply that peer messaging is expected to drop.
     bool Send(const QString& user, quint32 ticket, const QList<QByteArray>& files)
@@ -163,8 +161,7 @@ private:
     QList<QAction*> Actions(SearchResultsForm* page)
     {
         page->searchResults()->setFocus();
-        for (int waited = 0; f.toolbar->GetCurrentWidget() != page && waited < 2000; waited += 5)
-            QTest::qWait(5);
+        (void)QTest::qWaitFor([&] { return f.toolbar->GetCurrentWidget() == page; }, FakePeerLink::DefaultWaitMs);
         QList<QAction*> actions;
         for (QAction* action : f.toolbar->actions())
             if (f.toolbar->GetCurrentWidget() == page && !qobject_cast<QWidgetAction*>(action) &&

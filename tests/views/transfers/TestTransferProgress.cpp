@@ -142,7 +142,7 @@ private slots:
 
         // The rest: the bar ends full.
         file->SendRaw(content.mid(sent));
-        QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 30000);
         QCOMPARE(h.page->DownloadTree().BarOf(row).value, 100);
         QCOMPARE(h.page->DownloadTree().BarOf(row).text, CommafyNumber(content.size()) + " (100.0%)");
         QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));

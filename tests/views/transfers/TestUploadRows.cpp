@@ -168,7 +168,7 @@ private slots:
 
         h->Control<QCheckBox>("clearUploadsCheckBox")->click();
         Set("alice", "b.bin", "complete");
-        StatusChangedAgo("alice", "b.bin", 298);
+        StatusChangedAgo("alice", "b.bin", 240);
         // Queued for an online user: kept however old.
         StatusChangedAgo("bob", "c.bin", 600);
         h->f->Tick();

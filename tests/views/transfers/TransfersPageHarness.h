@@ -103,8 +103,7 @@ public:
             page->findChild<QTabWidget*>("transfersTabControl")->setCurrentIndex(0);
         f->window->activateWindow();
         tree->setFocus();
-        for (int i = 0; i < 200 && !tree->hasFocus(); ++i)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([tree] { return tree->hasFocus(); }, FakePeerLink::DefaultWaitMs);
         for (QAction* action : f->toolbar->actions())
             if (!qobject_cast<QWidgetAction*>(action) && action->text() == text)
                 return action;

@@ -170,7 +170,7 @@ private slots:
         // A repeated list leaves the shown share and its rows alone.
         QSignalSpy lists(s.f.net.peer, &PeerMessenger::UserShare);
         ann->SendMessage(5, ShareListBody({{"other", {{"o.mp3", 1}}}}));
-        QVERIFY(lists.wait(5000));
+        QVERIFY(lists.wait(30000));
         QCOMPARE(annItem["user_share"], form->Share());
         QCOMPARE(BrowseSetup::Count("user_share"), 1);
         QCOMPARE(BrowseSetup::Nodes(form->folderTree()), kMusicNodes);
@@ -189,7 +189,7 @@ private slots:
         FakePeerLink* cy = s.Link("cy");
         QVERIFY(cy);
         cy->SendMessage(5, ShareListBody(Music()));
-        QVERIFY(lists.wait(5000));
+        QVERIFY(lists.wait(30000));
         QVERIFY(!d.GetType("user")->HasItem("cy")["user_share"]);
     }
 
@@ -276,7 +276,7 @@ private slots:
         tree->setCurrentItem(BrowseSetup::Node(tree, "music"));
         QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "music"), "Download Folder"),
                  QStringList({"Download Folder"}));
-        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 30000);
         QCOMPARE(Downloads(), QStringList({"ann:music\\jazz\\a.mp3 1", "ann:music\\jazz\\b.mp3 1",
                                            "ann:music\\jazz\\coltrane\\blue train.mp3 2",
                                            "ann:music\\jazz\\coltrane\\lazy bird.mp3 2", "ann:music\\rock\\x.mp3 1"}));
@@ -289,7 +289,7 @@ private slots:
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"z.bin|7|"}));
         QCOMPARE(BrowseSetup::MenuAt(tree, BrowseSetup::Node(tree, "x"), "Download Folder").size(), 1);
         QCOMPARE(BrowseSetup::Rows(list), QStringList({"*z.bin|7|"}));
-        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 30000);
         QCOMPARE(Downloads().last(), QString("ann:orphan\\deep\\x\\z.bin 0"));
 
         // Single files: an excluded ending too, and the row marked.
@@ -475,7 +475,7 @@ private slots:
         QVERIFY(top->isHidden());
 
         form->DownloadFolder(form->Tree().FolderOf(top), false);
-        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(form->PendingDownloadCount(), 0, 30000);
         QCOMPARE(Downloads(), QStringList({"deep:d0\\top.mp3 0", "deep:d19999\\bottom.mp3 19999"}));
 
         // Written without line breaks at such a depth, so the file and the

@@ -131,7 +131,7 @@ private:
         body.U32(uploadSlots).U32(queued).U8(free ? 1 : 0);
         QSignalSpy received(s.fixture->net.peer, &PeerMessenger::UserInfoReceived);
         link->SendMessage(16, body.Body());
-        return received.wait(5000);
+        return received.wait(30000);
     }
 
 private slots:
@@ -199,8 +199,8 @@ private slots:
             mallory->SendMessage(15, QByteArray());
         mallory->SendMessage(51, TestMessage().Str("last").Body());
         bob->SendMessage(15, QByteArray());
-        QVERIFY(handled.wait(20000));
-        QVERIFY(PeerEngineFixture::WaitFor(bob, 16, 1, 20000));
+        QVERIFY(handled.wait(30000));
+        QVERIFY(PeerEngineFixture::WaitFor(bob, 16, 1, 30000));
         const QByteArray answer = PeerEngineFixture::Received(bob, 16).first();
         QCOMPARE(answer.mid(9, picture.size()), picture);
         const qint64 waiting = s.fixture->net.peer->UnwrittenBytes("mallory");
@@ -208,7 +208,7 @@ private slots:
 
         // Reading, it has had the one answer; asked again, it has another.
         mallory->ResumeReading();
-        QVERIFY(PeerEngineFixture::WaitFor(mallory, 16, 1, 20000));
+        QVERIFY(PeerEngineFixture::WaitFor(mallory, 16, 1, 30000));
         SetSetting("user_description", "again");
         mallory->SendMessage(15, QByteArray());
         const QByteArray again = TestMessage().Str("again").Body();
@@ -337,7 +337,7 @@ private slots:
         QVERIFY(shown.startsWith(QString(DescriptionMarkup::MaxText, 'w') + "\n"));
         QVERIFY(shown.size() < DescriptionMarkup::MaxText + 200);
         // The long word is broken into the view's width, not scrolled along.
-        QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(view)->horizontalScrollBar()->maximum(), 0, 30000);
         QVERIFY(Text(view)->verticalScrollBar()->maximum() > 0);
         QVERIFY(Text(view)->toPlainText().contains("left out"));
     }
