@@ -55,6 +55,23 @@ int ReadInSlices(ShareListReader& reader)
     return calls;
 }
 
+// A list as compressible as honest lists come: comic pages "001.jpg" on,
+// two dozen an issue, of sizes spread as scans are, with no attributes.
+QByteArray ComicPages(int files)
+{
+    const int issues = (files + 23) / 24;
+    QRandomGenerator dice(7);
+    FakeWire body;
+    body.U32(quint32(issues));
+    for (int issue = 0; issue < issues; ++issue) {
+        const int pages = std::min(24, files - issue * 24);
+        body.Str(QString("Comics\\Series %1\\Issue %2").arg(issue / 300).arg(issue % 300)).U32(quint32(pages));
+        for (int page = 1; page <= pages; ++page)
+            body.File(QByteArray::number(page).rightJustified(3, '0') + ".jpg", 200000 + dice.bounded(700000));
+    }
+    return FakeWire::Compress(body.U32(0).Bytes());
+}
+
 // A list of many files in folders of a thousand, compressed.
 QByteArray ManyFiles(int files)
 {
@@ -157,6 +174,53 @@ private slots:
         QVERIFY(!plain.TakeList());
     }
 
+    void aListHoldsNoMoreEntriesThanItsBound()
+    {
+        // 2 folders and 600 files; a path listed three times, an entry each
+        // time, and two attribute names.
+        Written list, repeated;
+        list.body.U32(2);
+        list.Folder("a", 300).Folder("a\\b", 300).body.U32(0);
+        repeated.body.U32(3);
+        repeated.Folder("x", 0).Folder("x", 0).Folder("x", 0).body.U32(2).U32(0).Str("b").U32(1).Str("l");
+        using S = ShareListReader::Status;
+        const QList<std::tuple<QByteArray, qint64, S, qint64, qint64>> cases = {
+            {list.body.Bytes(), 602, S::Done, 602, 600},
+            {list.body.Bytes(), 601, S::TooManyEntries, 601, 599},
+            {repeated.body.Bytes(), 5, S::Done, 5, 0},
+            {repeated.body.Bytes(), 4, S::TooManyEntries, 4, 0},
+        };
+        for (const auto& [plain, limit, status, entries, files] : cases) {
+            // Read in slices from the stream, and in one go.
+            ShareListReader sliced(FakeWire::Compress(plain), PeerMessages::InflateLimit, limit);
+            ReadInSlices(sliced);
+            ShareListReader whole(plain, limit);
+            whole.Read();
+            for (ShareListReader* reader : {&sliced, &whole}) {
+                QCOMPARE(reader->GetStatus(), status);
+                QCOMPARE(reader->EntryCount(), entries);
+                QCOMPARE(reader->FileCount(), files);
+                QCOMPARE(bool(reader->TakeList()), status == S::Done);
+            }
+        }
+    }
+
+    void anHonestListThatFitsAFrameIsWithinTheEntryBound()
+    {
+        // A tenth of the bound in entries of the most compressible honest
+        // shape takes more than a tenth of a frame: a list holding the
+        // bound does not fit one. Read whole under the bound lists are
+        // read with.
+        const int files = int(PeerMessages::ShareListEntryLimit / 10 * 24 / 25);
+        const QByteArray compressed = ComicPages(files);
+        ShareListReader reader(compressed, PeerMessages::InflateLimit);
+        QCOMPARE(reader.Read(), ShareListReader::Status::Done);
+        QCOMPARE(reader.FileCount(), qint64(files));
+        const double bytesPerEntry = double(compressed.size()) / double(reader.EntryCount());
+        QVERIFY2(bytesPerEntry * double(PeerMessages::ShareListEntryLimit) > PeerMessages::MaxFrameLength,
+                 qPrintable(QString::number(bytesPerEntry)));
+    }
+
     void aConnectionWaitsWhileItsListIsRead()
     {
         FakePeerLink* link = fake->Greet(f->peer->ListeningPort(), false, "P", 1);
@@ -173,6 +237,7 @@ private slots:
                 [&](QString user) { events << "info asked by " + user; });
         // More records than a turn takes however fast they are read, then
         // a request behind them on the same connection.
+        f->peer->GetUserSharedFiles("peer");
         link->SendMessage(PeerMessages::SharedFileList, ManyFiles(70000));
         link->SendMessage(15, {});
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 2, 30000);
@@ -181,21 +246,51 @@ private slots:
         QVERIFY(!link->IsClosed());
     }
 
-    void onlyAListPastTheFrameBoundIsToldAsRefused()
+    void onlyAListAskedForPastTheFrameBoundIsToldAsRefused()
     {
         QList<qint64> refused;
         connect(f->peer, &PeerMessenger::ShareListRefused, this,
                 [&](QString, PeerMessenger::ShareListRefusal, qint64 size) { refused << size; });
         // The length field and the code are read, nothing more; a search
-        // reply as long goes without a word of lists.
+        // reply as long goes without a word of lists, and so does a list
+        // after the one asked for.
         const quint32 tooLong = PeerMessages::MaxFrameLength + 4000000;
-        for (quint32 code : {quint32(PeerMessages::FileSearchResult), quint32(PeerMessages::SharedFileList)}) {
+        f->peer->GetUserSharedFiles("peer");
+        for (quint32 code : {quint32(PeerMessages::FileSearchResult), quint32(PeerMessages::SharedFileList),
+                             quint32(PeerMessages::SharedFileList)}) {
             FakePeerLink* link = fake->Greet(f->peer->ListeningPort(), false, "P", code);
             QVERIFY(link);
             link->SendRaw(FakeWire().U32(tooLong).U32(code).Bytes() + QByteArray(1 << 20, 'x'));
             QVERIFY(link->WaitForClosed(10000));
         }
         QCOMPARE(refused, QList<qint64>({tooLong}));
+    }
+
+    void aListIsTakenOnlyAsTheAnswerToOurRequest()
+    {
+        FakePeerLink* link = fake->Greet(f->peer->ListeningPort(), false, "P", 1);
+        QVERIFY(link);
+        QTRY_COMPARE(f->peer->MessageConnectionCount("peer"), 1);
+        QStringList events;
+        connect(f->peer, &PeerMessenger::UserShare, this, [&](QString, std::shared_ptr<FileInfoMap> share) {
+            events << QString("list of %1 folders").arg(share->size());
+        });
+        connect(f->peer, &PeerMessenger::UserInfoRequested, this, [&] { events << "info asked"; });
+        // Unasked, a list is not read, and what follows it is handled
+        // at once; asked, one list answers, and the next is unasked again.
+        link->SendMessage(PeerMessages::SharedFileList, ManyFiles(2000));
+        link->SendMessage(15, {});
+        QTRY_COMPARE_WITH_TIMEOUT(events, QStringList({"info asked"}), 10000);
+        f->peer->GetUserSharedFiles("peer");
+        f->peer->GetUserSharedFiles("peer");
+        QVERIFY(link->WaitForMessages(2));
+        link->SendMessage(PeerMessages::SharedFileList, ManyFiles(2000));
+        link->SendMessage(PeerMessages::SharedFileList, ManyFiles(3000));
+        link->SendMessage(15, {});
+        QTRY_COMPARE_WITH_TIMEOUT(events.size(), 3, 10000);
+        QCOMPARE(events, QStringList({"info asked", "list of 2 folders", "info asked"}));
+        QCOMPARE(f->LogText("Peer Messenger").count("peer sends a share list we did not ask for"), 2);
+        QVERIFY(!link->IsClosed());
     }
 
 private:
