@@ -2,8 +2,9 @@
 // message connection to us over loopback and sends the input as its
 // messages (frames, lengths and bodies alike), then closes. Every message
 // goes through the real handlers with a store: search results become items
-// under an open search, share lists and folder contents are inflated with
-// the real limit, requests reach their signals. After each input what the
+// under an open search, share lists (each input's first one answering our
+// request) and folder contents are inflated with the real limits, requests
+// reach their signals. After each input what the
 // results made is removed again, so the store stays as it began.
 #include "Data.h"
 #include "FuzzSupport.h"
@@ -96,6 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::RunUntil([&] { return socket->state() == QAbstractSocket::ConnectedState; });
     socket->write(Greeting());
     fuzz::RunUntil([&] { return messenger->MessageConnectionCount("peer") == 1; });
+    messenger->GetUserSharedFiles("peer");
     // Messenger's end of the connection closes with a reset, so that tens
     // of thousands of runs leave no waits on ephemeral ports; ours closes
     // first and in order, so everything sent is read before that.

@@ -40,6 +40,12 @@ public:
 
     // The largest length field of a frame (code and body) that is read.
     static constexpr quint32 MaxFrameLength = 10485760;
+    // The most entries (folders, files, attribute names) one share list
+    // may hold. The most compressible honest lists measured (short numbered
+    // names, no attributes) take 4.6 to 5 bytes an entry, so a frame holds
+    // about 2.3 million of theirs. At the bound minimal records take 440 MB
+    // once read, where the inflate limit alone let a frame make 2 GB of them.
+    static constexpr qint64 ShareListEntryLimit = 2500000;
     // The most that one compressed message may inflate to. A share list of a
     // million files takes about 80 MB; the cap leaves room three times over
     // and stops a few kilobytes from a peer from claiming gigabytes.

@@ -313,6 +313,7 @@ void PeerMessenger::SendMessageToUser(QString user, MemStream& message)
 
 void PeerMessenger::GetUserSharedFiles(QString user)
 {
+    m_shareListsAsked.insert(user);
     SendToUser(user, PeerMessages::WriteShareListRequest());
 }
 

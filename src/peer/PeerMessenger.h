@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <deque>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "MemStream.h"
 #include "PeerConnection.h"
 #include "PeerConnectionPolicy.h"
+#include "PeerMessages.h"
 #include "ShareListReader.h"
 #include "SharedAllowance.h"
 
@@ -78,6 +80,9 @@ public:
         TooLong,
         // It would inflate past the bound of compressed messages.
         InflatesTooFar,
+        // It holds more entries (folders, files, attribute names) than a
+        // list within the frame bound honestly can.
+        HoldsTooMany,
         // It is cut short, malformed or not a whole zlib stream.
         Unreadable
     };
@@ -102,6 +107,8 @@ public:
     void SendMessage(QString user, MemStream& message);
     void SendMessageToUser(QString user, MemStream& message);
 
+    // A share list is taken only as the answer to this: one that arrives
+    // when none is asked for is dropped unread.
     void GetUserSharedFiles(QString user);
     void GetUserInfo(QString user);
     void QueueDownload(QString user, std::string path);
@@ -136,6 +143,8 @@ public:
     // The address listened on (any address unless set before DataLoaded).
     void SetListenAddress(const QHostAddress& address) { m_listenAddress = address; }
     void SetInflateLimit(int bytes) { m_inflateLimit = bytes; }
+    // PeerMessages::ShareListEntryLimit unless set (tests make it small).
+    void SetShareListEntryLimit(qint64 entries) { m_shareListEntryLimit = entries; }
     // How many connections it holds (by default from the open-files limit
     // at construction).
     void SetConnectionLimits(const PeerConnectionPolicy::Limits& limits) { m_connectionPolicy.SetLimits(limits); }
@@ -162,13 +171,14 @@ signals:
     void UploadDenied(QString user, std::string path, QString reason);
     void UploadPlaceInLineRequested(QString user, QString file);
     void QueueDownloadRequested(QString user, std::string path, qint64 size);
-    // A share list read whole (over several turns when large), handed
-    // over: peer messaging keeps none of it. A receiver may keep the list;
+    // A share list asked for, read whole (over several turns when large),
+    // handed over: peer messaging keeps none of it. A receiver may keep the list;
     // only its last holder may change it.
     void UserShare(QString user, std::shared_ptr<FileInfoMap> share, const AttributeTranslationTable& attributes);
-    // A share list from the user was dropped with its connection; size and
-    // bound in bytes: the message's length and the frame bound, or the
-    // inflate bound twice, or both 0 for an unreadable list.
+    // A share list asked for was dropped with its connection; size and
+    // bound: the message's length and the frame bound in bytes, or the
+    // inflate bound twice, or the entries read and the entry bound, or
+    // both 0 for an unreadable list.
     void ShareListRefused(QString user, PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound);
     void SharedFilesInFolderRequested(QString user, quint32 token, QString folder);
     void SharedFilesInFolder(QString user, quint32 token, QString folder, FileInfoMap& folders);
@@ -255,8 +265,8 @@ private:
     // Inflates a compressed message of that code within its own limit.
     bool Inflated(PeerConnection* connection, quint32 code, const QByteArray& body, QByteArray& plain);
     bool HandleSearchReply(PeerConnection* connection, const QByteArray& plain);
-    // Share lists are read a slice per turn, oldest first; the connection
-    // a list came on takes nothing more until it is read.
+    // Share lists asked for are read a slice per turn, oldest first; the
+    // connection a list came on takes nothing more until it is read.
     void TakeShareList(PeerConnection* connection, const QByteArray& body);
     void ReadShareLists();
     struct PendingShareList;
@@ -302,6 +312,9 @@ private:
     Clock m_clock;
     ShareListProvider m_shareListProvider;
     int m_inflateLimit;
+    qint64 m_shareListEntryLimit = PeerMessages::ShareListEntryLimit;
+    // The users asked for their share list whose list has not come.
+    QSet<QString> m_shareListsAsked;
     SearchResultIntake* m_searchResults;
     std::map<quint32, Attempt> m_attempts;
     std::map<QString, std::deque<Unsent>> m_unsent;

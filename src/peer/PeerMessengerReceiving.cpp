@@ -186,11 +186,18 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 
 void PeerMessenger::TakeShareList(PeerConnection* connection, const QByteArray& body)
 {
+    // A list is an answer: one that nobody waits for is never inflated, so
+    // no peer makes us read and hold a list unasked.
+    if (!m_shareListsAsked.remove(connection->user)) {
+        Log(Area, 2, QString("%1 sends a share list we did not ask for; dropping it unread").arg(connection->user));
+        return;
+    }
     // What follows on the connection waits, so its messages keep their
     // order and each connection has one list read at a time; the room a
     // large list took in what connections share is held until it is read.
     connection->Pause();
-    m_shareLists.push_back({connection->user, connection, std::make_unique<ShareListReader>(body, m_inflateLimit)});
+    m_shareLists.push_back(
+        {connection->user, connection, std::make_unique<ShareListReader>(body, m_inflateLimit, m_shareListEntryLimit)});
     ReadShareLists();
 }
 
@@ -234,14 +241,23 @@ void PeerMessenger::ShareListRead(PendingShareList& list)
         return;
     }
     ShareListRefusal why = ShareListRefusal::Unreadable;
-    qint64 size = 0;
+    qint64 size = 0, bound = 0;
     if (status == ShareListReader::Status::TooLarge) {
         why = ShareListRefusal::InflatesTooFar;
-        size = m_inflateLimit;
+        size = bound = m_inflateLimit;
         Log(Area, 1,
             QString("A compressed message from %1 inflates past %2 bytes; dropping it and the connection")
                 .arg(list.user)
                 .arg(m_inflateLimit));
+    } else if (status == ShareListReader::Status::TooManyEntries) {
+        why = ShareListRefusal::HoldsTooMany;
+        size = list.reader->EntryCount();
+        bound = list.reader->EntryLimit();
+        Log(Area, 1,
+            QString("The share list of %1 holds more than %2 folders, files and attribute names; dropping it and "
+                    "the connection")
+                .arg(list.user)
+                .arg(bound));
     } else if (status == ShareListReader::Status::Corrupt) {
         Log(Area, 1, QString("A compressed message from %1 does not inflate; closing the connection").arg(list.user));
     } else {
@@ -252,7 +268,7 @@ void PeerMessenger::ShareListRead(PendingShareList& list)
     }
     if (list.connection)
         Discard(list.connection);
-    emit ShareListRefused(list.user, why, size, size);
+    emit ShareListRefused(list.user, why, size, bound);
 }
 
 void PeerMessenger::OnMessageTooLong(PeerConnection* connection, quint32 code, quint32 length)
@@ -264,7 +280,8 @@ void PeerMessenger::OnMessageTooLong(PeerConnection* connection, quint32 code, q
             .arg(connection->user)
             .arg(length)
             .arg(PeerMessages::MaxFrameLength));
-    emit ShareListRefused(connection->user, ShareListRefusal::TooLong, length, PeerMessages::MaxFrameLength);
+    if (m_shareListsAsked.remove(connection->user))
+        emit ShareListRefused(connection->user, ShareListRefusal::TooLong, length, PeerMessages::MaxFrameLength);
 }
 
 bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArray& plain)

@@ -9,9 +9,9 @@ const int kChunk = 65536;
 const int kRecordsPerAsk = 64;
 } // namespace
 
-ShareListReader::ShareListReader(const QByteArray& compressed, int inflateLimit)
+ShareListReader::ShareListReader(const QByteArray& compressed, int inflateLimit, qint64 entryLimit)
     : m_compressed(compressed), m_stream(new z_stream_s()), m_limit(inflateLimit), m_streamEnded(false),
-      m_list(std::make_shared<FileInfoMap>())
+      m_list(std::make_shared<FileInfoMap>()), m_entryLimit(entryLimit)
 {
     if (inflateInit(m_stream.get()) != Z_OK) {
         m_stream.reset();
@@ -22,8 +22,8 @@ ShareListReader::ShareListReader(const QByteArray& compressed, int inflateLimit)
     m_stream->avail_in = uInt(m_compressed.size());
 }
 
-ShareListReader::ShareListReader(const QByteArray& plain)
-    : m_in(plain), m_inflated(plain.size()), m_list(std::make_shared<FileInfoMap>())
+ShareListReader::ShareListReader(const QByteArray& plain, qint64 entryLimit)
+    : m_in(plain), m_inflated(plain.size()), m_list(std::make_shared<FileInfoMap>()), m_entryLimit(entryLimit)
 {
 }
 
@@ -81,8 +81,9 @@ bool ShareListReader::ReadField()
     {
         std::string path;
         quint32 files = 0;
-        if (!m_in.Read(path) || !m_in.Read(files))
+        if (!RoomForEntry() || !m_in.Read(path) || !m_in.Read(files))
             return false;
+        ++m_entries;
         // A path listed twice gathers the files of both.
         m_folder = &(*m_list)[path];
         m_filesLeft = files;
@@ -93,9 +94,10 @@ bool ShareListReader::ReadField()
     case Field::File:
     {
         FileInfo file;
-        if (!file.Read(m_in))
+        if (!RoomForEntry() || !file.Read(m_in))
             return false;
         m_folder->insert(std::move(file));
+        ++m_entries;
         ++m_files;
         if (--m_filesLeft == 0)
             m_field = m_foldersLeft ? Field::Folder : Field::TableCount;
@@ -110,8 +112,9 @@ bool ShareListReader::ReadField()
     {
         quint32 code = 0;
         std::string name;
-        if (!m_in.Read(code) || !m_in.Read(name))
+        if (!RoomForEntry() || !m_in.Read(code) || !m_in.Read(name))
             return false;
+        ++m_entries;
         m_attributes[int(code)] = name;
         if (--m_entriesLeft == 0)
             m_field = Field::StreamEnd;
@@ -123,6 +126,14 @@ bool ShareListReader::ReadField()
             m_status = Status::Done;
         return false;
     }
+    return false;
+}
+
+bool ShareListReader::RoomForEntry()
+{
+    if (m_entries < m_entryLimit)
+        return true;
+    m_status = Status::TooManyEntries;
     return false;
 }
 

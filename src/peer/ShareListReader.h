@@ -7,6 +7,7 @@
 
 #include "FileInfo.h"
 #include "MemStream.h"
+#include "PeerMessages.h"
 
 struct z_stream_s;
 
@@ -16,7 +17,10 @@ struct z_stream_s;
 // read as soon as it is whole, so its inflated bytes are never held whole
 // either. The rules are those of a list read in one go: the zlib stream
 // must end within the body and inflate to at most the limit, and the body
-// must hold every field; bytes after the last field are ignored.
+// must hold every field; bytes after the last field are ignored. A list
+// holds at most so many entries (folders, files, attribute names): the
+// reader stops at the first one past them, so that a frame inflating to
+// minimal records cannot become gigabytes of files in memory.
 class ShareListReader
 {
 public:
@@ -26,6 +30,8 @@ public:
         Done,
         // The stream would inflate past the limit.
         TooLarge,
+        // The list holds more entries than the entry limit.
+        TooManyEntries,
         // The stream is broken, or the body ends before it does.
         Corrupt,
         // The body ends before its last field.
@@ -33,9 +39,10 @@ public:
     };
 
     // A compressed body, inflated to at most inflateLimit bytes.
-    ShareListReader(const QByteArray& compressed, int inflateLimit);
+    ShareListReader(const QByteArray& compressed, int inflateLimit,
+                    qint64 entryLimit = PeerMessages::ShareListEntryLimit);
     // A body already inflated.
-    explicit ShareListReader(const QByteArray& plain);
+    explicit ShareListReader(const QByteArray& plain, qint64 entryLimit = PeerMessages::ShareListEntryLimit);
     ~ShareListReader();
     ShareListReader(const ShareListReader&) = delete;
     ShareListReader& operator=(const ShareListReader&) = delete;
@@ -48,9 +55,12 @@ public:
     // Once Done: the list, handed over; the reader keeps none of it.
     std::shared_ptr<FileInfoMap> TakeList();
     AttributeTranslationTable TakeAttributes();
-    // The files, and all records (folders, files, table entries), read so far.
+    // The files, the entries (folders, files, table entries) and all
+    // records (the entries and the two counts) read so far.
     qint64 FileCount() const { return m_files; }
+    qint64 EntryCount() const { return m_entries; }
     qint64 RecordCount() const { return m_records; }
+    qint64 EntryLimit() const { return m_entryLimit; }
     qint64 InflatedBytes() const { return m_inflated; }
 
 private:
@@ -69,6 +79,8 @@ private:
     // Reads the next field or record whole, or nothing (false) when its
     // bytes are not all there.
     bool ReadField();
+    // Whether one more entry may be read; if not, the list is refused.
+    bool RoomForEntry();
     // Inflates one more chunk behind what is unread; false when there is
     // nothing more, the status then saying why.
     bool InflateMore();
@@ -88,6 +100,8 @@ private:
     std::set<FileInfo>* m_folder = nullptr;
     std::shared_ptr<FileInfoMap> m_list;
     AttributeTranslationTable m_attributes;
+    qint64 m_entryLimit = 0;
     qint64 m_files = 0;
+    qint64 m_entries = 0;
     qint64 m_records = 0;
 };

@@ -623,6 +623,8 @@ void TestPeerConnections::aMessageArrivingAtAPaceKeepsItsConnection()
     FakePeerLink* link = slow->Greet(f.peer->ListeningPort(), false, "P", 1);
     QVERIFY(link);
     QTRY_COMPARE_WITH_TIMEOUT(f.peer->MessageConnectionCount("slow"), 1, 30000);
+    f.peer->GetUserSharedFiles("slow");
+    QVERIFY(link->WaitForMessages(1));
     f.Advance(1000);
     FakePeerLink* other = quiet->Greet(f.peer->ListeningPort(), false, "P", 1);
     QVERIFY(other);

@@ -126,6 +126,8 @@ void TestPeerMessages::receivedMessagesBecomeSignals()
 {
     QStringList events;
     PeerMessenger* p = f->peer;
+    // The share list below answers this; the one after it answers nothing.
+    p->GetUserSharedFiles("peer");
     connect(p, &PeerMessenger::FileTransferRequested, this,
             [&](QString user, int direction, uint token, std::string path, qint64 size) {
                 events << QString("request %1 %2 %3 %4 %5")
@@ -220,6 +222,7 @@ void TestPeerMessages::receivedMessagesBecomeSignals()
                                                 .U32(0)
                                                 .Str("bitrate")
                                                 .Bytes()));
+    link->SendMessage(5, FakeWire::Compress(FakeWire().U32(1).Str("\\unasked").U32(1).File("c.mp3", 3).U32(0).Bytes()));
     link->SendMessage(
         37, FakeWire::Compress(
                 FakeWire().U32(12).Str("\\music").U32(1).Str("\\music").U32(1).File("a.mp3", 1).U32(0).Bytes()));
@@ -306,6 +309,7 @@ void TestPeerMessages::malformedInputClosesTheConnection()
     for (const Case& c : cases) {
         FakePeerLink* target = NewLink();
         QVERIFY2(target, c.name);
+        f->peer->GetUserSharedFiles("peer");
         target->SendRaw(c.bytes);
         QVERIFY2(target->WaitForClosed(), c.name);
     }
@@ -320,6 +324,7 @@ void TestPeerMessages::malformedInputClosesTheConnection()
     for (quint32 code : {5u, 9u, 37u}) {
         FakePeerLink* target = NewLink();
         QVERIFY(target);
+        f->peer->GetUserSharedFiles("peer");
         target->SendMessage(code, bomb);
         QVERIFY(target->WaitForClosed());
     }

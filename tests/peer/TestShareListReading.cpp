@@ -55,6 +55,21 @@ int ReadInSlices(ShareListReader& reader)
     return calls;
 }
 
+// A list as compressible as honest lists come: comic pages "001.jpg" on,
+// two dozen an issue, of sizes spread as scans are, with no attributes.
+QByteArray ComicPages(int issues)
+{
+    QRandomGenerator dice(7);
+    FakeWire body;
+    body.U32(quint32(issues));
+    for (int issue = 0; issue < issues; ++issue) {
+        body.Str(QString("Comics\\Series %1\\Issue %2").arg(issue / 300).arg(issue % 300)).U32(24);
+        for (int page = 1; page <= 24; ++page)
+            body.File(QByteArray::number(page).rightJustified(3, '0') + ".jpg", 200000 + dice.bounded(700000));
+    }
+    return FakeWire::Compress(body.U32(0).Bytes());
+}
+
 // A list of many files in folders of a thousand, compressed.
 QByteArray ManyFiles(int files)
 {
@@ -157,6 +172,44 @@ private slots:
         QVERIFY(!plain.TakeList());
     }
 
+    void aListHoldsNoMoreEntriesThanItsBound()
+    {
+        // 2 folders and 600 files; a path listed three times, an entry each
+        // time, and two attribute names.
+        Written list, repeated;
+        list.body.U32(2);
+        list.Folder("a", 300).Folder("a\\b", 300).body.U32(0);
+        repeated.body.U32(3);
+        repeated.Folder("x", 0).Folder("x", 0).Folder("x", 0).body.U32(2).U32(0).Str("b").U32(1).Str("l");
+        using S = ShareListReader::Status;
+        const QList<std::tuple<QByteArray, qint64, S, qint64, qint64>> cases = {
+            {list.body.Bytes(), 602, S::Done, 602, 600},
+            {list.body.Bytes(), 601, S::TooManyEntries, 601, 599},
+            {repeated.body.Bytes(), 5, S::Done, 5, 0},
+            {repeated.body.Bytes(), 4, S::TooManyEntries, 4, 0},
+        };
+        for (const auto& [plain, limit, status, entries, files] : cases) {
+            ShareListReader reader(FakeWire::Compress(plain), PeerMessages::InflateLimit, limit);
+            ReadInSlices(reader);
+            QCOMPARE(reader.GetStatus(), status);
+            QCOMPARE(reader.EntryCount(), entries);
+            QCOMPARE(reader.FileCount(), files);
+            QCOMPARE(bool(reader.TakeList()), status == S::Done);
+        }
+    }
+
+    void anHonestListThatFitsAFrameIsWithinTheEntryBound()
+    {
+        // A tenth of the bound in entries of the most compressible honest
+        // shape takes more than a tenth of a frame, and is read whole.
+        const QByteArray compressed = ComicPages(int(PeerMessages::ShareListEntryLimit / 10 / 25));
+        ShareListReader reader(compressed, PeerMessages::InflateLimit);
+        QCOMPARE(reader.Read(), ShareListReader::Status::Done);
+        QCOMPARE(reader.EntryCount(), PeerMessages::ShareListEntryLimit / 10);
+        QVERIFY2(qint64(compressed.size()) * 10 > PeerMessages::MaxFrameLength,
+                 qPrintable(QString::number(compressed.size())));
+    }
+
     void aConnectionWaitsWhileItsListIsRead()
     {
         FakePeerLink* link = fake->Greet(f->peer->ListeningPort(), false, "P", 1);
@@ -173,6 +226,7 @@ private slots:
                 [&](QString user) { events << "info asked by " + user; });
         // More records than a turn takes however fast they are read, then
         // a request behind them on the same connection.
+        f->peer->GetUserSharedFiles("peer");
         link->SendMessage(PeerMessages::SharedFileList, ManyFiles(70000));
         link->SendMessage(15, {});
         QTRY_COMPARE_WITH_TIMEOUT(events.size(), 2, 30000);
@@ -181,15 +235,18 @@ private slots:
         QVERIFY(!link->IsClosed());
     }
 
-    void onlyAListPastTheFrameBoundIsToldAsRefused()
+    void onlyAListAskedForPastTheFrameBoundIsToldAsRefused()
     {
         QList<qint64> refused;
         connect(f->peer, &PeerMessenger::ShareListRefused, this,
                 [&](QString, PeerMessenger::ShareListRefusal, qint64 size) { refused << size; });
         // The length field and the code are read, nothing more; a search
-        // reply as long goes without a word of lists.
+        // reply as long goes without a word of lists, and so does a list
+        // after the one asked for.
         const quint32 tooLong = PeerMessages::MaxFrameLength + 4000000;
-        for (quint32 code : {quint32(PeerMessages::FileSearchResult), quint32(PeerMessages::SharedFileList)}) {
+        f->peer->GetUserSharedFiles("peer");
+        for (quint32 code : {quint32(PeerMessages::FileSearchResult), quint32(PeerMessages::SharedFileList),
+                             quint32(PeerMessages::SharedFileList)}) {
             FakePeerLink* link = fake->Greet(f->peer->ListeningPort(), false, "P", code);
             QVERIFY(link);
             link->SendRaw(FakeWire().U32(tooLong).U32(code).Bytes() + QByteArray(1 << 20, 'x'));

@@ -131,6 +131,7 @@ private slots:
                 [&](QString, std::shared_ptr<FileInfoMap> share) { listed = int((*share)["\\music"].size()); });
         FakePeerLink* honest = Link(f, &peers, "honest", true);
         QVERIFY(honest);
+        f.peer->GetUserSharedFiles("honest");
         const QByteArray compressed = FakeWire::RandomShareList("\\music", 40000, 64, 7);
         QVERIFY(compressed.size() > 2 * PeerConnection::MaxBacklog);
         honest->SendMessage(PeerMessages::SharedFileList, compressed);

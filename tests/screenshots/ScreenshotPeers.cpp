@@ -10,9 +10,10 @@
 // client's shares, as soon as the client is about. One of them keeps an
 // archive of concert tapes so large that a search of "live" brings the client
 // more results than a search keeps of one user; he answers in several
-// replies, as large shares do. Two more keep shares far larger than the rest:
-// a radio archive of 600,000 recordings, and a collection of a million files
-// whose list is too large for any client to take. Each file sent whole is
+// replies, as large shares do. Three more keep shares far larger than the
+// rest: a radio archive of 600,000 recordings, a collection of a million
+// files whose list is too long for any client to take, and a map tile
+// cache whose list is short but holds more files than a client takes. Each file sent whole is
 // reported on stdout as "served PATH", each search of the client answered as
 // "answered NAME FILES", each answer about themselves as "informed NAME",
 // each share list sent as "listed NAME" (and "refused NAME" when the client
@@ -291,13 +292,20 @@ quint32 Scramble(quint32 n, quint32 i, quint32 k)
     return x;
 }
 
-// A large share list, its folders made by folder(n) with a dozen files each
-// named by file(n, i) and carrying attributes(n, i), after the folders that
-// searches find; every folder above them is listed too, without files of
-// its own, as a client lists its shares. The whole message frame,
-// compressed.
+// The sizes of large shares' files: of a few megabytes to 60 MB.
+quint64 SongSize(int n, int i)
+{
+    return 2000000 + Scramble(quint32(n), quint32(i), 3) % 60000000;
+}
+
+// A large share list, its folders made by folder(n) with perFolder files
+// each named by file(n, i), of size(n, i) bytes and carrying the extension
+// and attributes(n, i), after the folders that searches find; every folder
+// above them is listed too, without files of its own, as a client lists its
+// shares. The whole message frame, compressed.
 template <class Folder, class Name, class Attributes>
-QByteArray LargeList(const Files& found, int files, Folder folder, Name file, Attributes attributes)
+QByteArray LargeList(const Files& found, int files, int perFolder, const char* extension, Folder folder, Name file,
+                     quint64 (*size)(int n, int i), Attributes attributes)
 {
     QMap<QString, QStringList> foundFolders;
     for (const QString& path : found.paths)
@@ -321,12 +329,11 @@ QByteArray LargeList(const Files& found, int files, Folder folder, Name file, At
         for (const QString& path : it.value())
             folders.File(path.section('\\', -1).toUtf8(), found.sizes.value(path), "mp3", found.attributes.value(path));
     }
-    for (int n = 0; n * 12 < files; ++n) {
-        const int here = qMin(12, files - n * 12);
+    for (int n = 0; n * perFolder < files; ++n) {
+        const int here = qMin(perFolder, files - n * perFolder);
         list(folder(n), quint32(here));
         for (int i = 0; i < here; ++i)
-            folders.File(file(n, i).toUtf8(), 2000000 + Scramble(quint32(n), quint32(i), 3) % 60000000, "mp3",
-                         attributes(n, i));
+            folders.File(file(n, i).toUtf8(), size(n, i), extension, attributes(n, i));
     }
     return FakeWire::Message(5, FakeWire::Compress(FakeWire().U32(count).Raw(folders.Bytes()).U32(0).Bytes()));
 }
@@ -349,7 +356,7 @@ const QStringList kVenues = {"Wigmore Hall", "Konzerthaus",        "Musikverein"
 QByteArray RadioArchive(const Files& found)
 {
     return LargeList(
-        found, 600000,
+        found, 600000, 12, "mp3",
         [](int n) {
             const QDate date = QDate(1962, 1, 6).addDays(n / 4);
             return QString("D:\\Radio Archive\\%1\\%2 %3")
@@ -361,6 +368,7 @@ QByteArray RadioArchive(const Files& found)
                 .arg(i + 1, 2, 10, QChar('0'))
                 .arg(kComposers[(n * 7 + i) % kComposers.size()], kWorks[(n * 5 + i * 3) % kWorks.size()]);
         },
+        SongSize,
         [](int n, int i) {
             return QList<QPair<quint32, quint32>>{{1, quint32(180 + (n * 31 + i * 17) % 900)}};
         });
@@ -391,7 +399,7 @@ QString Words(quint32 n, quint32 i, int count)
 QByteArray Collection(const Files& found)
 {
     return LargeList(
-        found, 1000000,
+        found, 1000000, 12, "mp3",
         [](int n) {
             const int artist = n / 9;
             return QString("E:\\Everything\\%1\\%2\\%3 - %4")
@@ -404,11 +412,29 @@ QByteArray Collection(const Files& found)
                 .arg(i + 1, 2, 10, QChar('0'))
                 .arg(Words(quint32(n), quint32(i), 2 + int(Scramble(quint32(n), quint32(i), 8) % 4)));
         },
+        SongSize,
         [](int n, int i) {
             const quint32 shape = Scramble(quint32(n), quint32(i), 5);
             return QList<QPair<quint32, quint32>>{
                 {0, 128 + 32 * (shape % 7)}, {1, 90 + (shape >> 8) % 500}, {2, (shape >> 20) % 2}};
         });
+}
+
+// Wen's map tile cache: 2,600,000 tiles of one zoom level, a column of 256
+// a folder, nearly all of them open sea, one small picture over and over:
+// a list that fits a message and holds more files than a client takes.
+quint64 TileSize(int n, int i)
+{
+    const quint32 land = Scramble(quint32(n), quint32(i), 4);
+    return land % 50 ? 103 : 2000 + land % 30000;
+}
+
+QByteArray TileCache(const Files& found)
+{
+    return LargeList(
+        found, 2600000, 256, "png", [](int n) { return QString("F:\\Maps\\Tiles\\15\\%1").arg(9000 + n); },
+        [](int, int i) { return QString("%1.png").arg(11000 + i); }, TileSize,
+        [](int, int) { return QList<QPair<quint32, quint32>>(); });
 }
 
 QList<Share> Shares()
@@ -461,6 +487,9 @@ QList<Share> Shares()
          Album("E:\\Everything\\Jazz\\Art Pepper\\Art Pepper - Complete Discography",
                {"Art Pepper Meets the Rhythm Section.mp3", "Smack Up.mp3", "Gettin' Together.mp3"}, 320, 92345678),
          1000003, 84532, QString(), false, Files(), Files(), false, false, 0, Collection},
+        {"wen", 0, 5120000, 0, Album("F:\\Maps", {"North Sea coast flyover.mp4"}, 0, 48123457), 2600001, 10160,
+         "Map tiles for offline use, zoom 15 of the North Sea coast.", false, Files(), Files(), false, false, 0,
+         TileCache},
     };
 }
 

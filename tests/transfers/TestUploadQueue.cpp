@@ -5,6 +5,7 @@
 #include "FakePeer.h"
 #include "FakePeerLink.h"
 #include "FakeWire.h"
+#include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
 #include "TestServer.h"
@@ -290,7 +291,10 @@ private slots:
         carol->SendMessage(5, FakeWire::Compress(FakeWire().U32(0).U32(0).Bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("user")->HasItem("carol")["empty_share_check_status"].AsString(),
                                   QString("empty"), 30000);
+        // Asked again as the engine asks.
         d.GetType("user")->HasItem("alice").Connect(d.GetType("empty_share_check_status")->GetItem("requested"));
+        f->net.peer->GetUserSharedFiles("alice");
+        QVERIFY(UploadsFixture::WaitFor(alice, 4, 2));
         alice->SendMessage(5, FakeWire::Compress(FakeWire().U32(1).Str("music").U32(0).U32(0).Bytes()));
         QTRY_COMPARE_WITH_TIMEOUT(d.GetType("user")->HasItem("alice")["empty_share_check_status"].AsString(),
                                   QString("not_empty"), 30000);

@@ -196,6 +196,10 @@ void ShareForm::ShareListRefused(PeerMessenger::ShareListRefusal why, qint64 siz
                   "from another user may hold.")
                    .arg(megabytes(bound, false));
         break;
+    case PeerMessenger::ShareListRefusal::HoldsTooMany:
+        text = tr("The user's file list is too large to take: it holds more than %1 files and folders.")
+                   .arg(CommafyNumber(bound));
+        break;
     case PeerMessenger::ShareListRefusal::Unreadable:
         text = tr("The user's file list could not be read: it is cut short or damaged.");
         break;

@@ -167,8 +167,11 @@ private slots:
         QCOMPARE(BrowseSetup::Count("user_share_folder_node"), 6);
         QCOMPARE(BrowseSetup::Count("user_share_file_node"), 3);
 
-        // A repeated list leaves the shown share and its rows alone.
+        // A list asked for again, as the transfer engine does, leaves the
+        // shown share and its rows alone.
         QSignalSpy lists(s.f.net.peer, &PeerMessenger::UserShare);
+        s.f.net.peer->GetUserSharedFiles("ann");
+        QVERIFY(PeerEngineFixture::WaitFor(ann, 4, 2));
         ann->SendMessage(5, ShareListBody({{"other", {{"o.mp3", 1}}}}));
         QVERIFY(lists.wait(30000));
         QCOMPARE(annItem["user_share"], form->Share());
@@ -185,11 +188,15 @@ private slots:
         QCOMPARE(bob->Tree().DeepestLevel(), 0);
         QCOMPARE(d.GetType("user_share_folder_name")->HasItem("music\\jazz").GetItems("user_share_folder").size(),
                  size_t(2));
-        // A lone list of a user without a browser is dropped.
+        // A list nobody asked for is dropped unread: the request behind it
+        // is answered, and nothing came of the list.
         FakePeerLink* cy = s.Link("cy");
         QVERIFY(cy);
+        const int listed = lists.size();
         cy->SendMessage(5, ShareListBody(Music()));
-        QVERIFY(lists.wait(30000));
+        cy->SendMessage(4, {});
+        QVERIFY(PeerEngineFixture::WaitFor(cy, 5, 1));
+        QCOMPARE(lists.size(), listed);
         QVERIFY(!d.GetType("user")->HasItem("cy")["user_share"]);
     }
 
@@ -691,6 +698,23 @@ private slots:
                                   10000);
         QVERIFY(!packed->Share() && !cutShort->Share());
         QCOMPARE(BrowseSetup::Count("user_share"), 0);
+
+        // One holding more files and folders than the bound, here made
+        // small: one more than a list that is browsed whole.
+        s.f.net.peer->SetShareListEntryLimit(4 + 3000);
+        ShareList crowd = BigFoldersListed(3);
+        crowd.last().second.append({"one more.bin", 1});
+        ShareForm* crowded = nullptr;
+        FakePeerLink* crowder = s.Asking("crowder", crowded);
+        QVERIFY(crowder);
+        crowder->SendMessage(5, ShareListBody(crowd));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            LastNotice(crowded),
+            QString("The user's file list is too large to take: it holds more than 3,004 files and folders."), 10000);
+        QVERIFY(crowder->WaitForClosed(10000));
+        ShareForm* whole = s.Browse("honest", BigFoldersListed(3));
+        QVERIFY(whole && whole->Tree().FolderCount() == 4);
+        QCOMPARE(BrowseSetup::Count("user_share_file"), 3000);
     }
 
     void closingReleasesTheDataAndReopeningAsksAgain()
