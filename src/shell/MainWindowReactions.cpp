@@ -22,6 +22,7 @@
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "shares/AddSharedFolderDialog.h"
 #include "ui_MainWindow.h"
+#include "users/UserWindows.h"
 
 namespace {
 
@@ -161,9 +162,11 @@ void MainWindow::OnToolBarActionTriggered(QWidget*, QString id)
         if (sharedFoldersManager)
             sharedFoldersManager->RescanShares();
     } else if (id == "browse_user") {
+        // Through the share browser, which asks for the list: a list that
+        // no browser waits for is dropped unread.
         const QString user = actionBar->GetKey("user");
-        if (!user.isEmpty() && peerMessenger)
-            peerMessenger->GetUserSharedFiles(user);
+        if (!user.isEmpty())
+            UserWindows::Open(g_userWindows.shareBrowse, user);
     } else if (id == "message_user") {
         const QString user = actionBar->GetKey("user");
         if (!user.isEmpty())

@@ -33,6 +33,7 @@
 #include "settings/ChangeListeningPortDialog.h"
 #include "settings/ChangeUsernamePasswordDialog.h"
 #include "shares/AddSharedFolderDialog.h"
+#include "users/ShareForm.h"
 
 namespace {
 
@@ -337,9 +338,14 @@ private slots:
         ShownAction("Add User")->trigger();
         QVERIFY(d.GetType("user")->HasItem("alice").IsConnected("in_user_list"));
 
-        // Browsing starts by asking the server where the user is.
+        // Browsing opens the user's share browser, which starts by asking
+        // the server where the user is.
         m_app.server.ClearReceived();
         ShownAction("Browse User's Files")->trigger();
+        ShareForm* browser = ShareForm::Of(d.GetType("user")->HasItem("alice"));
+        QVERIFY(browser);
+        QTRY_VERIFY(browser->isVisible());
+        tabs->setCurrentWidget(view->parentWidget());
         auto askedForAlice = [this] {
             for (const TestServer::Received& message : m_app.server.ReceivedMessages(3))
                 if (message.body.contains("alice"))
