@@ -212,7 +212,7 @@ void SearchResultsForm::AddRows(const ItemList& results)
     // Only the arriving user's rows: refiltering the whole page per reply
     // would cost the page's size each time.
     if (userRow)
-        filter.Apply(userRow, [this](const QTreeWidgetItem* row) { return ResultOf(row); });
+        filter.ApplyToUserRow(ui->searchResultsTreeWidget, ui->searchResultsTreeWidget->indexOfTopLevelItem(userRow));
     RaiseWishListAlert();
     if (delayedInvoker)
         delayedInvoker->Invoke(this, "Sort", kSortDelay);
@@ -276,13 +276,11 @@ void SearchResultsForm::ShowNewRows(NewRows& rows, const SearchResultFilter& fil
         parent->addChildren(rows.children.value(parent));
     tree->addTopLevelItems(rows.top);
     if (m_flatRows) {
-        // A row can be hidden only once it is in the tree.
-        for (QTreeWidgetItem* row : rows.top) {
-            const ItemPtr result = ResultOf(row);
-            if (!filter.Shows(result[PeerNames::SearchResultFileFolder].AsString(), SearchResultCells::File(result),
-                              result))
-                row->setHidden(true);
-        }
+        // A row can be hidden only once it is in the tree, where the new
+        // ones are last.
+        const int count = tree->topLevelItemCount();
+        for (int i = count - int(rows.top.size()); i < count; ++i)
+            filter.ApplyToFlatRow(tree, i);
         return;
     }
     // A row the user closed opens again when more arrives for it while the
@@ -306,7 +304,9 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     row->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
-    row->KeepSortKeys(result);
+    // A flat row is filtered by its remote path, not the reversed one shown.
+    row->KeepKeys(result, SearchResultFilter::Subject(result[PeerNames::SearchResultFileFolder].AsString() +
+                                                      QLatin1Char('\\') + row->text(SearchResultListItem::FileColumn)));
     m_rows.Add(row, kResultNode) += result;
     rows.top << row;
     return nullptr;
@@ -332,7 +332,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
         row->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
         row->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
         row->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
-        row->KeepSortKeys(ItemPtr());
+        row->KeepKeys(ItemPtr(), QString());
         userRow = row;
     }
     if (rows.users.isEmpty() || rows.users.last() != userRow)
@@ -345,7 +345,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     if (!folderRow) {
         SearchResultListItem* row = rows.Child(userRow);
         row->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
-        row->KeepSortKeys(ItemPtr());
+        row->KeepKeys(ItemPtr(), SearchResultFilter::Subject(row->text(SearchResultListItem::FolderColumn)));
         folderRow = row;
         folderNode = m_rows.Add(folderRow, kFolderNode);
         userNode += folderNode;
@@ -359,7 +359,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     fileRow->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
-    fileRow->KeepSortKeys(result);
+    fileRow->KeepKeys(result, SearchResultFilter::Subject(fileRow->text(SearchResultListItem::FileColumn)));
 
     ItemPtr node = m_rows.Add(fileRow, kResultNode);
     node += result;
@@ -377,7 +377,7 @@ void SearchResultsForm::RaiseWishListAlert()
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     bool shown = false;
     for (int i = 0; i < tree->topLevelItemCount() && !shown; ++i)
-        shown = !tree->topLevelItem(i)->isHidden();
+        shown = !tree->isRowHidden(i, QModelIndex());
     if (!shown)
         return;
     if (eventToolBar)

@@ -53,16 +53,7 @@ void SearchResultsForm::OnFilterTextChanged(QString i_text)
 
 void SearchResultsForm::ApplyFilter(const QString& text)
 {
-    const SearchResultFilter filter(text);
-    const auto resultOf = [this](const QTreeWidgetItem* row) { return ResultOf(row); };
-    QTreeWidget* tree = ui->searchResultsTreeWidget;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = tree->topLevelItem(i);
-        if (m_flatRows)
-            filter.ApplyToFlatRow(row, ResultOf(row));
-        else
-            filter.Apply(row, resultOf);
-    }
+    SearchResultFilter(text).ApplyToTree(ui->searchResultsTreeWidget, m_flatRows);
 }
 
 void SearchResultsForm::UpdateFilterControls(const QString& text)
