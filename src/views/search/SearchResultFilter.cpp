@@ -71,26 +71,18 @@ bool SearchResultFilter::FileShows(const SearchResultListItem& row, const Words&
     return !HoldsAny(row.FilterText(), m_excluded) && HoldsAll(row.FilterText(), missing);
 }
 
-void SearchResultFilter::ApplyToTree(QTreeWidget* tree, bool flatRows) const
-{
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        if (flatRows)
-            ApplyToFlatRow(tree, i);
-        else
-            ApplyToUserRow(tree, i);
-    }
-}
-
-void SearchResultFilter::ApplyToFlatRow(QTreeWidget* tree, int row) const
+int SearchResultFilter::ApplyToFlatRow(QTreeWidget* tree, int row) const
 {
     SetRowHidden(tree, row, QModelIndex(), !Shows(RowOf(tree->topLevelItem(row))));
+    return 1;
 }
 
-void SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
+int SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
 {
     const QTreeWidgetItem* user = tree->topLevelItem(row);
     if (!user)
-        return;
+        return 0;
+    int rows = 1 + user->childCount();
     const QAbstractItemModel* model = tree->model();
     const QModelIndex userIndex = model->index(row, 0);
     bool anyFolderShown = false;
@@ -108,6 +100,7 @@ void SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
             if (word.indexIn(folder.FilterText()) < 0)
                 missing << word;
         const QModelIndex folderIndex = model->index(f, 0, userIndex);
+        rows += folder.childCount();
         int shown = 0;
         for (int i = 0; i < folder.childCount(); ++i)
             shown += SetRowHidden(tree, i, folderIndex, !FileShows(RowOf(folder.child(i)), missing));
@@ -115,4 +108,5 @@ void SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
         anyFolderShown = SetRowHidden(tree, f, userIndex, !showFolder) || anyFolderShown;
     }
     SetRowHidden(tree, row, QModelIndex(), !anyFolderShown);
+    return rows;
 }

@@ -22,9 +22,9 @@ class SearchResultListItem;
 // page.
 //
 // Rows are tested by the texts they keep in the filter's form and by their
-// files' kept attributes, and shown or hidden by their place in the tree:
-// a page of 50,000 rows is filtered in a few hundredths of a second, however
-// its rows were last sorted.
+// files' kept attributes, and shown or hidden by their place in the tree,
+// however its rows were last sorted. A whole page is filtered in slices by
+// SearchResultFilterPass.
 class SearchResultFilter
 {
 public:
@@ -38,12 +38,10 @@ public:
     // Whether a flat row shows.
     bool Shows(const SearchResultListItem& flatRow) const;
 
-    // Shows or hides every row of the tree.
-    void ApplyToTree(QTreeWidget* tree, bool flatRows) const;
     // Shows or hides the tree's top-level row at that place: a flat row, or
-    // a user row with its folder and file rows.
-    void ApplyToFlatRow(QTreeWidget* tree, int row) const;
-    void ApplyToUserRow(QTreeWidget* tree, int row) const;
+    // a user row with its folder and file rows. Returns the rows looked at.
+    int ApplyToFlatRow(QTreeWidget* tree, int row) const;
+    int ApplyToUserRow(QTreeWidget* tree, int row) const;
 
 private:
     // A word in the subjects' form, with the table that finds it in one

@@ -50,6 +50,9 @@ public:
     // read of it.
     bool HasFile() const { return m_keys.hasFile; }
     const FilterParser::FileAttributes& Attributes() const { return m_keys.attributes; }
+    // The filter pass that last filtered the row and all below it.
+    int FilterPass() const { return m_filterPass; }
+    void SetFilterPass(int pass) { m_filterPass = pass; }
 
     // Ascending order by the tree's sort column; the tree reverses it for a
     // descending sort. Reads the rows' kept keys, or their texts and, for
@@ -115,6 +118,7 @@ private:
     SortKeys m_keys;
     bool m_keysKept = false;
     QString m_filterText;
+    int m_filterPass = 0;
     // The row's place among its siblings while SortTree reorders the tree;
     // -1 otherwise.
     int m_rank = -1;

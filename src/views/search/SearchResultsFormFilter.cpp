@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QStyleOptionComboBox>
 #include <QTreeWidget>
+#include <climits>
+#include <memory>
 
 #include "Data.h"
 #include "FilterHelpDialog.h"
@@ -53,7 +55,23 @@ void SearchResultsForm::OnFilterTextChanged(QString i_text)
 
 void SearchResultsForm::ApplyFilter(const QString& text)
 {
-    SearchResultFilter(text).ApplyToTree(ui->searchResultsTreeWidget, m_flatRows);
+    // A text typed while the last was still being applied replaces it.
+    m_filterPass.Start(std::make_shared<const SearchResultFilter>(text));
+    FilterSlice(false);
+}
+
+void SearchResultsForm::FilterSlice(bool whole)
+{
+    m_filterSlices.stop();
+    const int milliseconds = whole ? -1 : SearchResultFilterPass::SliceMilliseconds;
+    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, milliseconds, whole ? INT_MAX : m_filterSliceRows)) {
+        m_filterSlices.start();
+        return;
+    }
+    if (m_alertWhenFiltered) {
+        m_alertWhenFiltered = false;
+        RaiseWishListAlert();
+    }
 }
 
 void SearchResultsForm::UpdateFilterControls(const QString& text)
