@@ -6,7 +6,6 @@
 
 #include "FilterParser.h"
 
-class QModelIndex;
 class QTreeWidget;
 class SearchResultListItem;
 

@@ -145,7 +145,8 @@ private:
     };
 
     void AddRows(const ItemList& results);
-    // The filter rows are shown by as they come.
+    // What new rows are filtered by: the text being applied, if any, else
+    // the filter edit's.
     std::shared_ptr<const SearchResultFilter> ArrivalFilter() const;
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, NewRows& rows);
     QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows);
