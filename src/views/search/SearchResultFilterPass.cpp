@@ -1,10 +1,10 @@
 #include "SearchResultFilterPass.h"
 
-#include <QElapsedTimer>
 #include <QTreeWidget>
 
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
+#include "TurnBudget.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ SearchResultListItem* RowOf(QTreeWidgetItem* row)
     return row && row->type() == SearchResultListItem::RowType ? static_cast<SearchResultListItem*>(row) : nullptr;
 }
 
-// Rows between two looks at the clock.
+// Rows between two looks at the budget.
 const int kRowsPerLook = 64;
 
 } // namespace
@@ -25,12 +25,10 @@ void SearchResultFilterPass::Start(std::shared_ptr<const SearchResultFilter> fil
     m_next = 0;
 }
 
-bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, int milliseconds, int mostRows)
+bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows)
 {
     if (!m_filter)
         return true;
-    QElapsedTimer clock;
-    clock.start();
     int rows = 0;
     int looked = 0;
     while (m_next < tree->topLevelItemCount()) {
@@ -45,9 +43,9 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, int milliseco
         ++m_next;
         if (rows >= mostRows)
             break;
-        if (milliseconds >= 0 && rows >= SliceFloor && rows - looked >= kRowsPerLook) {
+        if (!whole && rows >= SliceFloor && rows - looked >= kRowsPerLook) {
             looked = rows;
-            if (clock.elapsed() >= milliseconds)
+            if (TurnBudget::Exhausted())
                 break;
         }
     }

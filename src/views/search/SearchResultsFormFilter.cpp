@@ -63,8 +63,7 @@ void SearchResultsForm::ApplyFilter(const QString& text)
 void SearchResultsForm::FilterSlice(bool whole)
 {
     m_filterSlices.stop();
-    const int milliseconds = whole ? -1 : SearchResultFilterPass::SliceMilliseconds;
-    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, milliseconds, whole ? INT_MAX : m_filterSliceRows)) {
+    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, whole, whole ? INT_MAX : m_filterSliceRows)) {
         m_filterSlices.start();
         return;
     }
