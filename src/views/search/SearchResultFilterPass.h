@@ -11,10 +11,10 @@ class SearchResultFilter;
 // slice filters top-level rows in their order, each with everything below
 // it (a flat row, or a user row with its folders and files), within the
 // turn's budget that message handling draws on too (TurnBudget), and the
-// next slice goes on from there. Rows done carry the pass's number: after a sort
-// or a removal has moved rows between slices, the pass looks over the page
-// again from its first row and passes over those done. A new pass replaces
-// one not finished.
+// next slice goes on from there. Rows done carry the pass's number: after
+// a sort or a removal has moved rows between slices, the pass looks over
+// the page again from its first row and passes over those done. A new pass
+// replaces one not finished.
 //
 // Used on the event-loop thread; the page runs the slices.
 class SearchResultFilterPass
