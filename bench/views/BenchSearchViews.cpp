@@ -616,6 +616,7 @@ public:
                 RunUntil([&] { return key > typed.size(); }, 20000);
                 replies.stop();
                 keys.stop();
+                RunUntil([page] { return !page->IsFiltering(); }, 10000);
                 stalls[typing] = LongestGapNow(probe);
                 rows[typing] = 40000 + sent * 100;
                 Close(page);
