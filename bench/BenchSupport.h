@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Item.h"
+#include "StallProbe.h"
 
 // Timing helpers and the verdict line the benchmarks share. Every figure is
 // printed with its aim and MET or MISSED, and each program ends with a
@@ -90,6 +91,28 @@ double LongestGapNow(const Probe& probe)
     const int beats = probe.BeatCount();
     RunUntil([&] { return probe.BeatCount() > beats; }, 5000);
     return probe.LongestGapMs();
+}
+
+// Types a text a key at a time, as a line edit hands each on, then clears
+// it: a key once the loop has turned a few times after the one before,
+// whether or not the last is done with, as a quick typist's keys come. The
+// longest stall of the event loop until settled() after the last.
+inline double LongestStallTyping(
+    const QString& typed, const std::function<void(const QString&)>& setText,
+    const std::function<bool()>& settled = [] { return true; })
+{
+    StallProbe probe;
+    probe.Start();
+    QCoreApplication::processEvents();
+    probe.Reset();
+    for (int i = 1; i <= typed.size() + 1; ++i) {
+        const QString text = typed.left(i <= typed.size() ? i : 0);
+        const int beats = probe.BeatCount();
+        QTimer::singleShot(0, [&setText, text] { setText(text); });
+        RunUntil([&] { return probe.BeatCount() > beats + 3; }, 10000);
+    }
+    RunUntil(settled, 10000);
+    return LongestGapNow(probe);
 }
 
 inline double Median(std::vector<double> values)

@@ -86,17 +86,34 @@ void FilterParser::CopyConditionsFrom(const FilterParser& other)
     m_minFilesInFolder = other.m_minFilesInFolder;
 }
 
-bool FilterParser::AttributesMatch(ItemPtr result) const
+FilterParser::FileAttributes FilterParser::AttributesOf(ItemPtr result)
 {
-    if (m_isVbr && result["bitrate_mode"].AsString() != QLatin1String("vbr"))
+    FileAttributes file;
+    file.size = result["file_size"].AsInt64();
+    file.bitrate = result["bitrate"].AsInt();
+    const QString mode = result["bitrate_mode"].AsString();
+    file.vbr = mode == QLatin1String("vbr");
+    file.cbr = mode == QLatin1String("cbr");
+    return file;
+}
+
+bool FilterParser::AttributesMatch(const FileAttributes& file) const
+{
+    if (m_isVbr && !file.vbr)
         return false;
-    if (m_isCbr && result["bitrate_mode"].AsString() != QLatin1String("cbr"))
+    if (m_isCbr && !file.cbr)
         return false;
-    if (m_hasMinBitrate && result["bitrate"].AsInt() < m_minBitrate)
+    if (m_hasMinBitrate && file.bitrate < m_minBitrate)
         return false;
-    if (m_hasMinFileSize && result["file_size"].AsInt64() < m_minFileSize)
+    if (m_hasMinFileSize && file.size < m_minFileSize)
         return false;
     return true;
+}
+
+bool FilterParser::AttributesMatch(ItemPtr result) const
+{
+    // A filter without conditions reads nothing of the file.
+    return !HasAttributes() || AttributesMatch(AttributesOf(result));
 }
 
 int FilterParser::IsMatching(const QString& text, FilterParser* remainder, ItemPtr result) const

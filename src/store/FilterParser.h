@@ -19,7 +19,19 @@ public:
         Rejected = 2
     };
 
+    // What the attribute conditions read of a file, taken from its result
+    // once so that a view testing many files reads no item per test.
+    struct FileAttributes
+    {
+        qint64 size = 0;
+        int bitrate = 0;
+        bool vbr = false;
+        bool cbr = false;
+    };
+
     FilterParser() = default;
+
+    static FileAttributes AttributesOf(ItemPtr result);
 
     // Replaces the whole filter by the one the text describes.
     void Parse(const QString& text);
@@ -35,6 +47,9 @@ public:
     // the required words still missing, so a folder name can satisfy words
     // for the files below it. The remainder may be this filter itself.
     int IsMatching(const QString& text, FilterParser* remainder, ItemPtr result) const;
+
+    // Whether a file meets the attribute conditions (always, with none).
+    bool AttributesMatch(const FileAttributes& file) const;
 
     const QStringList& GetIncludedWords() const { return m_included; }
     const QStringList& GetExcludedWords() const { return m_excluded; }

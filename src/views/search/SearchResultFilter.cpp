@@ -1,18 +1,27 @@
 #include "SearchResultFilter.h"
 
-#include <QTreeWidgetItem>
+#include <QTreeWidget>
 
-#include "PeerNames.h"
 #include "SearchResultListItem.h"
 
 namespace {
 
-// Every change of a row's visibility makes the tree lay out all its rows
-// again; a row that keeps its state need not cost that.
-void SetHidden(QTreeWidgetItem* row, bool hidden)
+// Every row of a page is one of these; another reads as a row with no text.
+const SearchResultListItem& RowOf(const QTreeWidgetItem* row)
 {
-    if (row->isHidden() != hidden)
-        row->setHidden(hidden);
+    static const SearchResultListItem blank;
+    return row && row->type() == SearchResultListItem::RowType ? static_cast<const SearchResultListItem&>(*row) : blank;
+}
+
+// By place rather than by row: the tree finds a row it is handed by
+// searching its siblings when they were sorted since it last looked, which
+// over a whole page of 50,000 rows took half a second. Only a change costs
+// the view a layout. Returns whether the row shows.
+bool SetRowHidden(QTreeWidget* tree, int row, const QModelIndex& parent, bool hidden)
+{
+    if (tree->isRowHidden(row, parent) != hidden)
+        tree->setRowHidden(row, parent, hidden);
+    return !hidden;
 }
 
 } // namespace
@@ -20,46 +29,84 @@ void SetHidden(QTreeWidgetItem* row, bool hidden)
 SearchResultFilter::SearchResultFilter(const QString& text)
 {
     m_filter.Parse(text);
+    for (const QString& word : m_filter.GetIncludedWords())
+        m_included << QStringMatcher(Subject(word));
+    for (const QString& word : m_filter.GetExcludedWords())
+        m_excluded << QStringMatcher(Subject(word));
 }
 
-bool SearchResultFilter::Shows(const QString& remoteFolder, const QString& fileName, ItemPtr result) const
+QString SearchResultFilter::Subject(const QString& text)
 {
-    return m_filter.IsMatching(remoteFolder + QLatin1Char('\\') + fileName, nullptr, result) == FilterParser::Matching;
+    // Folding both sides finds exactly what a search ignoring case finds.
+    return text.toCaseFolded();
 }
 
-void SearchResultFilter::ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const
+bool SearchResultFilter::HoldsAll(const QString& subject, const Words& words)
 {
-    SetHidden(row, !Shows(result[PeerNames::SearchResultFileFolder].AsString(),
-                          row->text(SearchResultListItem::FileColumn), result));
+    for (const QStringMatcher& word : words)
+        if (word.indexIn(subject) < 0)
+            return false;
+    return true;
 }
 
-void SearchResultFilter::Apply(QTreeWidgetItem* userRow, const ResultOf& resultOf) const
+bool SearchResultFilter::HoldsAny(const QString& subject, const Words& words)
 {
+    for (const QStringMatcher& word : words)
+        if (word.indexIn(subject) >= 0)
+            return true;
+    return false;
+}
+
+bool SearchResultFilter::Shows(const SearchResultListItem& flatRow) const
+{
+    if (flatRow.HasFile() && !m_filter.AttributesMatch(flatRow.Attributes()))
+        return false;
+    return !HoldsAny(flatRow.FilterText(), m_excluded) && HoldsAll(flatRow.FilterText(), m_included);
+}
+
+bool SearchResultFilter::FileShows(const SearchResultListItem& row, const Words& missing) const
+{
+    if (row.HasFile() && !m_filter.AttributesMatch(row.Attributes()))
+        return false;
+    return !HoldsAny(row.FilterText(), m_excluded) && HoldsAll(row.FilterText(), missing);
+}
+
+int SearchResultFilter::ApplyToFlatRow(QTreeWidget* tree, int row) const
+{
+    SetRowHidden(tree, row, QModelIndex(), !Shows(RowOf(tree->topLevelItem(row))));
+    return 1;
+}
+
+int SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
+{
+    const QTreeWidgetItem* user = tree->topLevelItem(row);
+    if (!user)
+        return 0;
+    int rows = 1 + user->childCount();
+    const QAbstractItemModel* model = tree->model();
+    const QModelIndex userIndex = model->index(row, 0);
     bool anyFolderShown = false;
-    for (int f = 0; f < userRow->childCount(); ++f) {
-        QTreeWidgetItem* folderRow = userRow->child(f);
+    Words missing;
+    for (int f = 0; f < user->childCount(); ++f) {
+        const SearchResultListItem& folder = RowOf(user->child(f));
         // The folder's path takes the words it holds; the files must hold
         // the rest.
-        FilterParser remainder;
-        if (m_filter.IsMatching(folderRow->text(SearchResultListItem::FolderColumn), &remainder, ItemPtr()) ==
-            FilterParser::Rejected) {
-            SetHidden(folderRow, true);
+        if (HoldsAny(folder.FilterText(), m_excluded)) {
+            SetRowHidden(tree, f, userIndex, true);
             continue;
         }
-        const bool needsResult = remainder.HasAttributes();
+        missing.clear();
+        for (const QStringMatcher& word : m_included)
+            if (word.indexIn(folder.FilterText()) < 0)
+                missing << word;
+        const QModelIndex folderIndex = model->index(f, 0, userIndex);
+        rows += folder.childCount();
         int shown = 0;
-        for (int i = 0; i < folderRow->childCount(); ++i) {
-            QTreeWidgetItem* fileRow = folderRow->child(i);
-            const ItemPtr result = needsResult ? resultOf(fileRow) : ItemPtr();
-            const bool show = remainder.IsMatching(fileRow->text(SearchResultListItem::FileColumn), nullptr, result) ==
-                              FilterParser::Matching;
-            SetHidden(fileRow, !show);
-            if (show)
-                ++shown;
-        }
-        const bool showFolder = shown > 0 && shown >= remainder.MinFilesInFolder();
-        SetHidden(folderRow, !showFolder);
-        anyFolderShown = anyFolderShown || showFolder;
+        for (int i = 0; i < folder.childCount(); ++i)
+            shown += SetRowHidden(tree, i, folderIndex, !FileShows(RowOf(folder.child(i)), missing));
+        const bool showFolder = shown > 0 && shown >= m_filter.MinFilesInFolder();
+        anyFolderShown = SetRowHidden(tree, f, userIndex, !showFolder) || anyFolderShown;
     }
-    SetHidden(userRow, !anyFolderShown);
+    SetRowHidden(tree, row, QModelIndex(), !anyFolderShown);
+    return rows;
 }

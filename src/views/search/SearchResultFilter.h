@@ -1,39 +1,58 @@
 #pragma once
 
 #include <QString>
-#include <functional>
+#include <QStringMatcher>
+#include <QVector>
 
 #include "FilterParser.h"
-#include "ItemPtr.h"
 
-class QTreeWidgetItem;
+class QTreeWidget;
+class SearchResultListItem;
 
 // Which rows of a results page a filter text shows. A file shows when no
 // excluded word is in its shown folder path or its name, every required
 // word is in one of the two (a word never straddles them), and its result
 // meets the attribute conditions; a folder shows when at least one of its
 // files does, and at least the minimum number; a user shows when one of
-// its folders does. The arrival of a reply and a change of the text filter
-// by these same rules, so a row shown on arrival stays shown when the
-// same text is applied to the whole page.
+// its folders does. A flat row shows when its remote folder and name,
+// joined by "\", hold the words and its result the conditions. The arrival
+// of a reply and a change of the text filter by these same rules, so a row
+// shown on arrival stays shown when the same text is applied to the whole
+// page.
+//
+// Rows are tested by the texts they keep in the filter's form and by their
+// files' kept attributes, and shown or hidden by their place in the tree,
+// however its rows were last sorted. A whole page is filtered in slices by
+// SearchResultFilterPass.
 class SearchResultFilter
 {
 public:
-    // A file row's "search_result", asked for only when the filter has
-    // attribute conditions.
-    typedef std::function<ItemPtr(const QTreeWidgetItem*)> ResultOf;
-
     explicit SearchResultFilter(const QString& text);
 
-    // A flat row: the remote folder and the file name, joined by "\".
-    bool Shows(const QString& remoteFolder, const QString& fileName, ItemPtr result) const;
+    // A text in the form rows keep for the filter: case-folded, so that
+    // a word is found in it as the language finds it, ignoring case,
+    // without folding it again at every key.
+    static QString Subject(const QString& text);
 
-    // Shows or hides a user row of the grouped tree with its folder and file
-    // rows.
-    void Apply(QTreeWidgetItem* userRow, const ResultOf& resultOf) const;
-    // Shows or hides a flat row showing this result.
-    void ApplyToFlatRow(QTreeWidgetItem* row, ItemPtr result) const;
+    // Whether a flat row shows.
+    bool Shows(const SearchResultListItem& flatRow) const;
+
+    // Shows or hides the tree's top-level row at that place: a flat row, or
+    // a user row with its folder and file rows. Returns the rows looked at.
+    int ApplyToFlatRow(QTreeWidget* tree, int row) const;
+    int ApplyToUserRow(QTreeWidget* tree, int row) const;
 
 private:
+    // A word in the subjects' form, with the table that finds it in one
+    // pass over a text.
+    typedef QVector<QStringMatcher> Words;
+
+    // Whether every word is in the subject; whether any is.
+    static bool HoldsAll(const QString& subject, const Words& words);
+    static bool HoldsAny(const QString& subject, const Words& words);
+    bool FileShows(const SearchResultListItem& row, const Words& missing) const;
+
     FilterParser m_filter;
+    Words m_included;
+    Words m_excluded;
 };

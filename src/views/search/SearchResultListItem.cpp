@@ -63,10 +63,12 @@ SearchResultListItem::SearchResultListItem(QTreeWidgetItem* parent) : QTreeWidge
 
 SearchResultListItem::SearchResultListItem(QTreeWidget* tree) : QTreeWidgetItem(tree, RowType) {}
 
-void SearchResultListItem::KeepSortKeys(ItemPtr result)
+void SearchResultListItem::KeepKeys(ItemPtr result, const QString& filterText)
 {
     m_keys = KeysOf(*this, result);
     m_keysKept = true;
+    // Most names fold as they lower: one copy then serves both.
+    m_filterText = filterText == m_keys.file ? m_keys.file : filterText == m_keys.folder ? m_keys.folder : filterText;
 }
 
 bool SearchResultListItem::operator<(const QTreeWidgetItem& other) const
@@ -99,8 +101,7 @@ SearchResultListItem::SortKeys SearchResultListItem::KeysOf(const QTreeWidgetIte
     keys.speed = SpeedOf(row);
     if (result) {
         keys.hasFile = true;
-        keys.size = result[PeerNames::FileSize].AsInt64();
-        keys.bitrate = result[PeerNames::Bitrate].AsInt();
+        keys.attributes = FilterParser::AttributesOf(result);
     }
     return keys;
 }
@@ -142,9 +143,9 @@ bool SearchResultListItem::LessThan(int column, const SortKeys& a, const SortKey
     case SizeColumn:
         // Largest first when ascending, as the column has always sorted;
         // rows without a file are equal to every other.
-        return a.hasFile && b.hasFile && a.size > b.size;
+        return a.hasFile && b.hasFile && a.attributes.size > b.attributes.size;
     case AttributesColumn:
-        return a.hasFile && b.hasFile && a.bitrate > b.bitrate;
+        return a.hasFile && b.hasFile && a.attributes.bitrate > b.attributes.bitrate;
     default:
         return false;
     }
@@ -179,7 +180,7 @@ SearchResultListItem::Placed SearchResultListItem::PlaceOf(int column, const Sor
     case SizeColumn:
     case AttributesColumn:
         // Largest first when ascending.
-        placed.first = Ordered(~(column == SizeColumn ? keys.size : keys.bitrate));
+        placed.first = Ordered(~(column == SizeColumn ? keys.attributes.size : qint64(keys.attributes.bitrate)));
         placed.exact = keys.hasFile;
         break;
     default:

@@ -5,6 +5,7 @@
 #include <deque>
 #include <vector>
 
+#include "FilterParser.h"
 #include "ItemPtr.h"
 
 class QTreeWidget;
@@ -38,9 +39,20 @@ public:
     explicit SearchResultListItem(QTreeWidget* tree);
 
     // Once its cells are set, which never change after: the row keeps what
-    // it sorts by, so that a sort of tens of thousands of rows reads none of
-    // their cells. result is the file a file row or flat row shows.
-    void KeepSortKeys(ItemPtr result);
+    // it sorts by and what the result filter tests, so that a sort or a
+    // filter of tens of thousands of rows reads none of their cells or
+    // items. result is the file a file row or flat row shows; filterText
+    // the text the filter tests, in the filter's form.
+    void KeepKeys(ItemPtr result, const QString& filterText);
+
+    const QString& FilterText() const { return m_filterText; }
+    // Whether a file is behind the row, and what the filter's conditions
+    // read of it.
+    bool HasFile() const { return m_keys.hasFile; }
+    const FilterParser::FileAttributes& Attributes() const { return m_keys.attributes; }
+    // The filter pass that last filtered the row and all below it.
+    int FilterPass() const { return m_filterPass; }
+    void SetFilterPass(int pass) { m_filterPass = pass; }
 
     // Ascending order by the tree's sort column; the tree reverses it for a
     // descending sort. Reads the rows' kept keys, or their texts and, for
@@ -74,8 +86,8 @@ private:
         double speed = 0;
         // The free column's queue.
         qint64 queue = 0;
-        qint64 size = 0;
-        qint64 bitrate = 0;
+        // Size and bitrate, which the size and attributes columns sort by.
+        FilterParser::FileAttributes attributes;
         // Whether the free column's text is "Y" or names the queue exactly,
         // so that equal queues mean equal texts.
         bool freeIsExact = false;
@@ -105,6 +117,8 @@ private:
 
     SortKeys m_keys;
     bool m_keysKept = false;
+    QString m_filterText;
+    int m_filterPass = 0;
     // The row's place among its siblings while SortTree reorders the tree;
     // -1 otherwise.
     int m_rank = -1;

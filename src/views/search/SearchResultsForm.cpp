@@ -7,6 +7,8 @@
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <algorithm>
+#include <climits>
+#include <memory>
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
@@ -47,10 +49,21 @@ ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
     return d.GetItemSubset(pair, type).First();
 }
 
+// Whether the tree shows the row: neither it nor a row above it is hidden.
+bool IsShown(const QTreeWidgetItem* row)
+{
+    if (!row)
+        return false;
+    for (; row; row = row->parent())
+        if (row->isHidden())
+            return false;
+    return true;
+}
+
 } // namespace
 
 SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
-    : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket)
+    : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket), m_filterSliceRows(INT_MAX)
 {
     ui->setupUi(this);
     m_savedFiltersWidth = ui->savedFiltersBox->maximumWidth();
@@ -106,10 +119,22 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     connect(tree, &QWidget::customContextMenuRequested, this, &SearchResultsForm::OnContextMenuRequested);
     connect(tree, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
     tree->setExpandsOnDoubleClick(true);
+
+    m_filterSlices.setSingleShot(true);
+    m_filterSlices.setInterval(0);
+    connect(&m_filterSlices, &QTimer::timeout, this, [this] { FilterSlice(false); });
+    // A sort or a removal between two slices moves rows the filter has not
+    // reached yet to before where it goes on.
+    const auto rewind = [this] { m_filterPass.Rewind(); };
+    connect(tree->model(), &QAbstractItemModel::layoutChanged, this, rewind);
+    connect(tree->model(), &QAbstractItemModel::rowsRemoved, this, rewind);
+    connect(tree->model(), &QAbstractItemModel::modelReset, this, rewind);
 }
 
 SearchResultsForm::~SearchResultsForm()
 {
+    // The tree empties its model after the page's members are gone.
+    disconnect(ui->searchResultsTreeWidget->model(), nullptr, this, nullptr);
     delete ui;
 }
 
@@ -196,10 +221,19 @@ void SearchResultsForm::AddMoreSearchResults(const ItemList& part)
     AddRows(part);
 }
 
+std::shared_ptr<const SearchResultFilter> SearchResultsForm::ArrivalFilter() const
+{
+    // While a change of the text is being applied, new rows come filtered
+    // by it already and the pass goes by them.
+    if (std::shared_ptr<const SearchResultFilter> running = m_filterPass.Filter())
+        return running;
+    return std::make_shared<const SearchResultFilter>(ui->filterEdit->text());
+}
+
 void SearchResultsForm::AddRows(const ItemList& results)
 {
     // Parsed once for the reply rather than once per file.
-    const SearchResultFilter filter(ui->filterEdit->text());
+    const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
     QTreeWidgetItem* userRow = nullptr;
     {
         Data::Batch batch(&d);
@@ -207,12 +241,15 @@ void SearchResultsForm::AddRows(const ItemList& results)
         for (const ItemPtr& result : results)
             if (QTreeWidgetItem* row = AddSearchResult(result, rows))
                 userRow = row;
-        ShowNewRows(rows, filter);
+        ShowNewRows(rows, *filter);
     }
     // Only the arriving user's rows: refiltering the whole page per reply
     // would cost the page's size each time.
-    if (userRow)
-        filter.Apply(userRow, [this](const QTreeWidgetItem* row) { return ResultOf(row); });
+    if (userRow) {
+        QTreeWidget* tree = ui->searchResultsTreeWidget;
+        filter->ApplyToUserRow(tree, tree->indexOfTopLevelItem(userRow));
+        m_filterPass.Done(userRow);
+    }
     RaiseWishListAlert();
     if (delayedInvoker)
         delayedInvoker->Invoke(this, "Sort", kSortDelay);
@@ -240,10 +277,9 @@ void SearchResultsForm::ShowLeftOut()
 
 QTreeWidgetItem* SearchResultsForm::AddSearchResult(ItemPtr searchResult)
 {
-    const SearchResultFilter filter(ui->filterEdit->text());
     NewRows rows;
     QTreeWidgetItem* userRow = AddSearchResult(searchResult, rows);
-    ShowNewRows(rows, filter);
+    ShowNewRows(rows, *ArrivalFilter());
     return userRow;
 }
 
@@ -276,12 +312,12 @@ void SearchResultsForm::ShowNewRows(NewRows& rows, const SearchResultFilter& fil
         parent->addChildren(rows.children.value(parent));
     tree->addTopLevelItems(rows.top);
     if (m_flatRows) {
-        // A row can be hidden only once it is in the tree.
-        for (QTreeWidgetItem* row : rows.top) {
-            const ItemPtr result = ResultOf(row);
-            if (!filter.Shows(result[PeerNames::SearchResultFileFolder].AsString(), SearchResultCells::File(result),
-                              result))
-                row->setHidden(true);
+        // A row can be hidden only once it is in the tree, where the new
+        // ones are last.
+        const int count = tree->topLevelItemCount();
+        for (int i = count - int(rows.top.size()); i < count; ++i) {
+            filter.ApplyToFlatRow(tree, i);
+            m_filterPass.Done(tree->topLevelItem(i));
         }
         return;
     }
@@ -306,7 +342,9 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     row->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     row->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     row->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
-    row->KeepSortKeys(result);
+    // A flat row is filtered by its remote path, not the reversed one shown.
+    row->KeepKeys(result, SearchResultFilter::Subject(result[PeerNames::SearchResultFileFolder].AsString() +
+                                                      QLatin1Char('\\') + row->text(SearchResultListItem::FileColumn)));
     m_rows.Add(row, kResultNode) += result;
     rows.top << row;
     return nullptr;
@@ -332,7 +370,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
         row->setText(SearchResultListItem::FreeColumn, SearchResultCells::Free(results));
         row->setTextAlignment(SearchResultListItem::FreeColumn, Qt::AlignHCenter | Qt::AlignVCenter);
         row->setText(SearchResultListItem::SpeedColumn, SearchResultCells::Speed(results));
-        row->KeepSortKeys(ItemPtr());
+        row->KeepKeys(ItemPtr(), QString());
         userRow = row;
     }
     if (rows.users.isEmpty() || rows.users.last() != userRow)
@@ -345,7 +383,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     if (!folderRow) {
         SearchResultListItem* row = rows.Child(userRow);
         row->setText(SearchResultListItem::FolderColumn, SearchResultCells::Folder(result));
-        row->KeepSortKeys(ItemPtr());
+        row->KeepKeys(ItemPtr(), SearchResultFilter::Subject(row->text(SearchResultListItem::FolderColumn)));
         folderRow = row;
         folderNode = m_rows.Add(folderRow, kFolderNode);
         userNode += folderNode;
@@ -359,7 +397,7 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     fileRow->setText(SearchResultListItem::FileColumn, SearchResultCells::File(result));
     fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
-    fileRow->KeepSortKeys(result);
+    fileRow->KeepKeys(result, SearchResultFilter::Subject(fileRow->text(SearchResultListItem::FileColumn)));
 
     ItemPtr node = m_rows.Add(fileRow, kResultNode);
     node += result;
@@ -373,11 +411,15 @@ void SearchResultsForm::RaiseWishListAlert()
     const ItemPtr wish = page[ServerNames::WishListItem];
     if (!wish || page.IsConnected("search_results_widget_alerted"))
         return;
+    if (m_filterPass.IsRunning()) {
+        m_alertWhenFiltered = true;
+        return;
+    }
     // Results all hidden by the filter are not worth an alert yet.
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     bool shown = false;
     for (int i = 0; i < tree->topLevelItemCount() && !shown; ++i)
-        shown = !tree->topLevelItem(i)->isHidden();
+        shown = !tree->isRowHidden(i, QModelIndex());
     if (!shown)
         return;
     if (eventToolBar)
@@ -537,6 +579,13 @@ void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     QTreeWidgetItem* row = tree->itemAt(i_point);
     if (!row)
+        return;
+    // The menu acts on what the filter shows: the rest of a half-applied
+    // filter first, and no menu for a row it hides.
+    const RowMirror::Key key = m_rows.KeyOf(row);
+    FilterSlice(true);
+    row = m_rows.Row(key);
+    if (!IsShown(row))
         return;
     QMenu menu;
     // Keeps the page and the texts it needs, never the row: the menu runs

@@ -3,11 +3,14 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <memory>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
+#include "SearchResultFilterPass.h"
 #include "common/RowMirror.h"
 
 class QEvent;
@@ -100,6 +103,12 @@ public:
     void OnSavedFilterRemoved(ItemPtr filter);
     // How a filter text is saved: blanks made single, trimmed, lower case.
     static QString NormalisedFilter(const QString& text);
+    // Whether a change of the filter text is still being applied to the
+    // page, a slice a turn.
+    bool IsFiltering() const { return m_filterPass.IsRunning(); }
+    // The most rows a slice of the filter looks at; tests make a pass span
+    // turns on a small page.
+    void SetFilterSliceRows(int rows) { m_filterSliceRows = rows; }
 
 public slots:
     void Sort();
@@ -136,6 +145,9 @@ private:
     };
 
     void AddRows(const ItemList& results);
+    // What new rows are filtered by: the text being applied, if any, else
+    // the filter edit's.
+    std::shared_ptr<const SearchResultFilter> ArrivalFilter() const;
     QTreeWidgetItem* AddSearchResult(ItemPtr searchResult, NewRows& rows);
     QTreeWidgetItem* AddFlatRow(ItemPtr result, ItemPtr results, NewRows& rows);
     QTreeWidgetItem* AddTreeRow(ItemPtr result, ItemPtr results, NewRows& rows);
@@ -144,8 +156,11 @@ private:
     void ShowNewRows(NewRows& rows, const SearchResultFilter& filter);
     void RaiseWishListAlert();
     void InitSavedFilters();
-    // Shows and hides every row by the filter text.
+    // Starts showing and hiding every row by the filter text, done a slice
+    // a turn on a large page.
     void ApplyFilter(const QString& text);
+    // The next slice of the filter, or all that is left of it.
+    void FilterSlice(bool whole);
     // The save button's label and the default box for the filter text.
     void UpdateFilterControls(const QString& text);
     // The saved filters box as wide as the form makes it, or as its first
@@ -161,4 +176,10 @@ private:
     bool m_flatRows = false;
     int m_savedFiltersWidth = 0;
     RowMirror m_rows;
+    SearchResultFilterPass m_filterPass;
+    QTimer m_filterSlices;
+    int m_filterSliceRows;
+    // A reply came while the filter was half applied: whether it shows a
+    // row is known once it is done.
+    bool m_alertWhenFiltered = false;
 };

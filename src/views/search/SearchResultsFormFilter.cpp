@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QStyleOptionComboBox>
 #include <QTreeWidget>
+#include <climits>
+#include <memory>
 
 #include "Data.h"
 #include "FilterHelpDialog.h"
@@ -53,15 +55,21 @@ void SearchResultsForm::OnFilterTextChanged(QString i_text)
 
 void SearchResultsForm::ApplyFilter(const QString& text)
 {
-    const SearchResultFilter filter(text);
-    const auto resultOf = [this](const QTreeWidgetItem* row) { return ResultOf(row); };
-    QTreeWidget* tree = ui->searchResultsTreeWidget;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = tree->topLevelItem(i);
-        if (m_flatRows)
-            filter.ApplyToFlatRow(row, ResultOf(row));
-        else
-            filter.Apply(row, resultOf);
+    // A text typed while the last was still being applied replaces it.
+    m_filterPass.Start(std::make_shared<const SearchResultFilter>(text));
+    FilterSlice(false);
+}
+
+void SearchResultsForm::FilterSlice(bool whole)
+{
+    m_filterSlices.stop();
+    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, whole, whole ? INT_MAX : m_filterSliceRows)) {
+        m_filterSlices.start();
+        return;
+    }
+    if (m_alertWhenFiltered) {
+        m_alertWhenFiltered = false;
+        RaiseWishListAlert();
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
+#include "EventToolBar.h"
 #include "FakePeer.h"
 #include "FakePeerLink.h"
 #include "PeerMessenger.h"
@@ -23,6 +24,7 @@
 #include "Settings.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
+#include "common/PeerText.h"
 #include "search/SearchForm.h"
 #include "search/SearchResultsForm.h"
 
@@ -88,11 +90,23 @@ public:
                                                : qobject_cast<SearchResultsForm*>(ManualTabs()->widget(before));
     }
 
-    // A wish-list search as the searcher sends it: enabled, and its ticket.
-    unsigned int WishListSearch(const QString& text)
+    // A wish-list search as the searcher sends it: enabled, with its own
+    // filter when given, and its ticket.
+    unsigned int WishListSearch(const QString& text, const QString& filter = QString())
     {
-        d.GetType("wish_list_item")->GetItem(text) += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+        ItemPtr wish = d.GetType("wish_list_item")->GetItem(text);
+        wish += d.GetType("wish_list_item_enabled")->GetGlobalNullItem();
+        if (!filter.isEmpty())
+            wish += d.GetType("wish_list_item_filter_text")->GetItem(filter);
         return f.net.client->FileSearch(text, text);
+    }
+    // The event toolbar's buttons for a wish-list search's alert.
+    int AlertButtons(const QString& text) const
+    {
+        int count = 0;
+        for (QAction* action : f.events->actions())
+            count += action->text() == PeerText::Title(text);
+        return count;
     }
 
     // A fake peer with a message connection to us, made once per name.

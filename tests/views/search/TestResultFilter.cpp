@@ -7,9 +7,11 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 
+#include "FilterParser.h"
 #include "SearchPageFixture.h"
 #include "TextFit.h"
 #include "search/FilterHelpDialog.h"
+#include "search/SearchResultFilter.h"
 #include "search/SearchResultListItem.h"
 
 namespace {
@@ -38,6 +40,37 @@ QStringList Shown(SearchResultsForm* page)
     }
     shown.sort();
     return shown;
+}
+
+// A reply made as peer messaging makes it and handed to the page at once,
+// so that it comes between two slices of a filter.
+void Arrive(SearchResultsForm* page, const QString& user, const QString& folder, const QStringList& names)
+{
+    ItemPtr results = d.GetType("search_results")->NewItem();
+    results += d.GetType("user")->GetItem(user);
+    for (const QString& name : names) {
+        ItemPtr result = results.NewItem("search_result");
+        result += d.GetType("search_result_file_name")->GetItem(name);
+        result += d.GetType("search_result_file_folder")->GetItem(folder);
+        result += d.GetType("file_size")->GetItem(Value(1000));
+    }
+    d.GetType("search_request")->HasItem(Value(page->Ticket())) += results;
+    page->AddUserSearchResults(results);
+}
+
+// Both layouts of a page's rows.
+void Layouts()
+{
+    QTest::addColumn<bool>("flat");
+    QTest::newRow("grouped") << false;
+    QTest::newRow("flat") << true;
+}
+
+// A search for "music" on a page of either layout.
+SearchResultsForm* SearchIn(SearchPageFixture& s, bool flat)
+{
+    SetSetting("use_old_style_search_results", flat ? "yes" : "no");
+    return s.Search("music");
 }
 
 QPushButton* Button(SearchResultsForm* page, const char* name)
@@ -80,19 +113,13 @@ class TestResultFilter : public QObject
     Q_OBJECT
 
 private slots:
-    void theWholePageFiltersByWordsAndAttributes_data()
-    {
-        QTest::addColumn<bool>("flat");
-        QTest::newRow("grouped") << false;
-        QTest::newRow("flat") << true;
-    }
+    void theWholePageFiltersByWordsAndAttributes_data() { Layouts(); }
     void theWholePageFiltersByWordsAndAttributes()
     {
         QFETCH(bool, flat);
         SearchPageFixture s;
         QVERIFY(s.f.Start());
-        SetSetting("use_old_style_search_results", flat ? "yes" : "no");
-        SearchResultsForm* page = s.Search("music");
+        SearchResultsForm* page = SearchIn(s, flat);
         QVERIFY(s.Answer("alice", page->Ticket(),
                          {SearchReplyFile("music\\live\\a.mp3", 20000000, {{0, 320}, {2, 1}}),
                           SearchReplyFile("music\\live\\b.mp3", 1000, {{0, 128}, {2, 0}}),
@@ -118,6 +145,133 @@ private slots:
         }
         Button(page, "pushButton_2")->click();
         QCOMPARE(Shown(page), all);
+    }
+
+    void rowsAreTestedAsTheLanguageFindsWordsIgnoringCase()
+    {
+        // Letters whose lower case is not their folded case, and letters
+        // outside the first plane.
+        const QStringList texts = {
+            QStringLiteral("Stra\u00dfe\\\u03a3\u038a\u03a3\u03a5\u03a6\u039f\u03a3.mp3"),
+            QStringLiteral("\u017ftar\\\u212aELVIN.flac"), QStringLiteral("\u0130stanbul\\\u0131i.ogg"),
+            QString::fromUtf8("\xf0\x90\x90\x80 \xe1\x8f\xa3\xe1\x8e\xb3"), QStringLiteral("plain\\Name.MP3")};
+        const QStringList words = {QStringLiteral("strasse"),
+                                   QStringLiteral("STRA\u00dfE"),
+                                   QStringLiteral("\u03c3\u03af\u03c3\u03c5\u03c6\u03bf\u03c2"),
+                                   QStringLiteral("STAR"),
+                                   QStringLiteral("kelvin"),
+                                   QStringLiteral("i"),
+                                   QStringLiteral("\u0130"),
+                                   QString::fromUtf8("\xf0\x90\x90\xa8"),
+                                   QString::fromUtf8("\xea\xae\xb3"),
+                                   QStringLiteral("name.mp3 -plain"),
+                                   QStringLiteral("-\u03c3")};
+        int matched = 0;
+        for (const QString& text : texts) {
+            SearchResultListItem row;
+            row.KeepKeys(ItemPtr(), SearchResultFilter::Subject(text));
+            for (const QString& word : words) {
+                FilterParser language;
+                language.Parse(word);
+                const bool expected = language.IsMatching(text, nullptr, ItemPtr()) == FilterParser::Matching;
+                QVERIFY2(SearchResultFilter(word).Shows(row) == expected, qPrintable(text + " / " + word));
+                matched += expected;
+            }
+        }
+        // Neither everything nor nothing: the cases tell matches apart.
+        QVERIFY(matched > texts.size() && matched < texts.size() * words.size() - texts.size());
+    }
+
+    void aKeyTypedBeforeTheLastIsAppliedWins_data() { Layouts(); }
+    void aKeyTypedBeforeTheLastIsAppliedWins()
+    {
+        QFETCH(bool, flat);
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = SearchIn(s, flat);
+        QVERIFY(s.Answer("alice", page->Ticket(),
+                         s.Files("music\\live", {"a1 demo.mp3", "a2.mp3"}) + s.Files("music\\studio", {"a3.flac"})));
+        QVERIFY(s.Answer("bob", page->Ticket(), s.Files("rock", {"b1.mp3", "b2 demo.mp3"})));
+        QVERIFY(s.Answer("carol", page->Ticket(), s.Files("jazz", {"c1.ogg", "c2.mp3"})));
+        QVERIFY(s.Answer("dave", page->Ticket(), s.Files("pop", {"d0 demo.mp3", "d1.mp3"})));
+        QTreeWidget* tree = page->searchResults();
+        // A slice a top-level row: every key leaves the filter half applied.
+        page->SetFilterSliceRows(1);
+        page->filterEdit()->setText("m");
+        QVERIFY(page->IsFiltering());
+        page->filterEdit()->setText("mp3 -demo");
+        QVERIFY(page->IsFiltering());
+        // A sort moves rows not reached yet before where the filter goes on,
+        // and a reply comes in between.
+        page->SetSortingParamters(SearchResultListItem::UserColumn, Qt::DescendingOrder);
+        page->Sort();
+        Arrive(page, "erin", "x", {"e1.mp3", "e2 demo.mp3"});
+        QVERIFY(page->IsFiltering());
+
+        // A row the filter has not reached: the menu waits for the whole
+        // filter, which hides it, and opens for nothing.
+        auto row = [tree](const QString& file) {
+            QTreeWidgetItem* found =
+                tree->findItems(file, Qt::MatchExactly | Qt::MatchRecursive, SearchResultListItem::FileColumn).value(0);
+            tree->scrollToItem(found);
+            return found;
+        };
+        QVERIFY(!row("c1.ogg")->isHidden());
+        QCOMPARE(s.MenuAt(tree, row("c1.ogg")), QStringList());
+        QVERIFY(!page->IsFiltering());
+        const QStringList admitted{"alice:a2.mp3", "bob:b1.mp3", "carol:c2.mp3", "dave:d1.mp3", "erin:e1.mp3"};
+        QCOMPARE(Shown(page), admitted);
+
+        // Every file chosen, then the menu of one the filter keeps: it acts
+        // on the rows the filter shows.
+        page->filterEdit()->setText("m");
+        page->filterEdit()->setText("mp3 -demo");
+        QVERIFY(page->IsFiltering());
+        tree->clearSelection();
+        for (QTreeWidgetItem* row :
+             tree->findItems("*", Qt::MatchWildcard | Qt::MatchRecursive, SearchResultListItem::FileColumn))
+            if (!row->text(SearchResultListItem::FileColumn).isEmpty())
+                row->setSelected(true);
+        QVERIFY(s.MenuAt(tree, row("d1.mp3"), "Download File(s)").contains("Download File(s)"));
+        QCOMPARE(Shown(page), admitted);
+        QStringList downloads = s.Downloads();
+        downloads.sort();
+        QCOMPARE(downloads, QStringList({"alice:music\\live\\a2.mp3", "bob:rock\\b1.mp3", "carol:jazz\\c2.mp3",
+                                         "dave:pop\\d1.mp3", "erin:x\\e1.mp3"}));
+
+        // Cleared half-way, then a word typed: the word wins.
+        page->filterEdit()->clear();
+        QVERIFY(page->IsFiltering());
+        page->filterEdit()->setText("flac");
+        QTRY_VERIFY(!page->IsFiltering());
+        QCOMPARE(Shown(page), QStringList({"alice:a3.flac"}));
+        Button(page, "pushButton_2")->click();
+        QTRY_VERIFY(!page->IsFiltering());
+        QCOMPARE(Shown(page).size(), 11);
+    }
+
+    void aReplyWhileTheFilterIsHalfAppliedAlertsByTheWholeFilter()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SetSetting("show_event_buttons", "yes");
+        const unsigned int ticket = s.WishListSearch("blue note", "xyz");
+        auto buttons = [&s] { return s.AlertButtons("blue note"); };
+        QVERIFY(s.Answer("alice", ticket, s.Files("a", {"x.ogg"})));
+        QVERIFY(s.Answer("bob", ticket, s.Files("b", {"y.mp3"})));
+        QVERIFY(s.Answer("carol", ticket, s.Files("c", {"z.mp3"})));
+        SearchResultsForm* page = s.WishPage(0);
+        QCOMPARE(buttons(), 0);
+        page->SetFilterSliceRows(1);
+        page->filterEdit()->setText("mp3");
+        QVERIFY(page->IsFiltering());
+        // The rows the filter has not reached are still hidden by the last
+        // text, the new reply by this one; once it is applied whole, the
+        // reply came to a page that shows rows.
+        Arrive(page, "dave", "d", {"w.ogg"});
+        QCOMPARE(buttons(), 0);
+        QTRY_VERIFY(!page->IsFiltering());
+        QCOMPARE(buttons(), 1);
     }
 
     void savedFiltersAndTheDefaultReachEveryPage()

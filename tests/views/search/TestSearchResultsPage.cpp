@@ -8,7 +8,6 @@
 #include "EventToolBar.h"
 #include "InkMargins.h"
 #include "SearchPageFixture.h"
-#include "common/PeerText.h"
 #include "search/SearchResultListItem.h"
 
 namespace {
@@ -360,14 +359,8 @@ private slots:
         SearchPageFixture s;
         QVERIFY(s.f.Start());
         SetSetting("show_event_buttons", "yes");
-        d.GetType("wish_list_item")->GetItem("blue note") += d.GetType("wish_list_item_filter_text")->GetItem("flac");
-        const unsigned int ticket = s.WishListSearch("blue note");
-        auto buttons = [&s] {
-            int count = 0;
-            for (QAction* action : s.f.events->actions())
-                count += action->text() == PeerText::Title("blue note");
-            return count;
-        };
+        const unsigned int ticket = s.WishListSearch("blue note", "flac");
+        auto buttons = [&s] { return s.AlertButtons("blue note"); };
         QVERIFY(s.Answer("alice", ticket, Files("a", {"x.mp3"})));
         QCOMPARE(s.WishTabs()->count(), 1);
         QCOMPARE(buttons(), 0);

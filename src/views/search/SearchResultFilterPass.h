@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+class SearchResultFilter;
+
+// A filter applied to a whole results page a slice at a time, so that a
+// keystroke on a page of 50,000 rows never holds the window for long. A
+// slice filters top-level rows in their order, each with everything below
+// it (a flat row, or a user row with its folders and files), within the
+// turn's budget that message handling draws on too (TurnBudget), and the
+// next slice goes on from there. Rows done carry the pass's number: after
+// a sort or a removal has moved rows between slices, the pass looks over
+// the page again from its first row and passes over those done. A new pass
+// replaces one not finished.
+//
+// Used on the event-loop thread; the page runs the slices.
+class SearchResultFilterPass
+{
+public:
+    // The rows a slice filters before it looks at the turn's budget, so
+    // that a page of fewer is filtered in one go.
+    static constexpr int SliceFloor = 2000;
+
+    // Starts a pass of the filter over the page, in place of one running.
+    void Start(std::shared_ptr<const SearchResultFilter> filter);
+    // Filters on from where the last slice stopped, until the turn's budget
+    // is spent once the floor is passed or mostRows rows were looked at;
+    // whole, to the end. True once every row is done, which ends the pass;
+    // true at once when none runs.
+    bool Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows);
+    // Rows moved or went: the rows not done may now lie before the next.
+    void Rewind() { m_next = 0; }
+    // A top-level row filtered by the running pass's filter outside the
+    // pass, on arrival.
+    void Done(QTreeWidgetItem* row) const;
+
+    bool IsRunning() const { return bool(m_filter); }
+    // The running pass's filter; null when none runs.
+    std::shared_ptr<const SearchResultFilter> Filter() const { return m_filter; }
+
+private:
+    std::shared_ptr<const SearchResultFilter> m_filter;
+    int m_number = 0;
+    int m_next = 0;
+};
