@@ -398,8 +398,10 @@ public:
     void Stream()
     {
         std::vector<FakePeerLink*> links;
+        // Each from an address of its own, as peers on the network are, so
+        // that none of their results meet the bound one address shares.
         for (int i = 0; i < 20; ++i)
-            if (FakePeerLink* link = f.LinkedPeer(QString("peer%1").arg(i)))
+            if (FakePeerLink* link = f.LinkedPeer(QString("peer%1").arg(i), QHostAddress(quint32(0x7F020001 + i))))
                 links.push_back(link);
         if (links.size() != 20) {
             std::printf("  stream: the fake peers did not connect\n");

@@ -14,9 +14,9 @@ bool PeerEngineFixture::Start()
     return IsValid() && net.Start("me");
 }
 
-FakePeerLink* PeerEngineFixture::LinkedPeer(const QString& name)
+FakePeerLink* PeerEngineFixture::LinkedPeer(const QString& name, const QHostAddress& from)
 {
-    return Link(name, false);
+    return Link(name, false, from);
 }
 
 FakePeerLink* PeerEngineFixture::OnlinePeer(const QString& name)
@@ -24,11 +24,13 @@ FakePeerLink* PeerEngineFixture::OnlinePeer(const QString& name)
     return Link(name, true);
 }
 
-FakePeerLink* PeerEngineFixture::Link(const QString& name, bool online)
+FakePeerLink* PeerEngineFixture::Link(const QString& name, bool online, const QHostAddress& from)
 {
     FakePeer* fake = net.AddPeer(name);
     if (!fake)
         return nullptr;
+    if (!from.isNull())
+        fake->SetSourceAddress(from);
     if (online)
         fake->SetRelayPolicy(FakePeer::RelayPolicy::Ignore);
     FakePeerLink* link = fake->Greet(net.peer->ListeningPort(), false, "P", 1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 
@@ -26,8 +27,9 @@ public:
     bool Start();
 
     // A fake peer, logged in, with a message connection that it opened to
-    // us and that we have registered; null when any of it fails.
-    FakePeerLink* LinkedPeer(const QString& name);
+    // us and that we have registered; null when any of it fails. From
+    // another 127.x.y.z address when given one: a peer elsewhere.
+    FakePeerLink* LinkedPeer(const QString& name, const QHostAddress& from = QHostAddress());
     // The same, also reported online to us. Its relayed connection requests
     // are ignored, so a file connection arrives directly, once.
     FakePeerLink* OnlinePeer(const QString& name);
@@ -44,5 +46,5 @@ public:
     PeerFixture net;
 
 private:
-    FakePeerLink* Link(const QString& name, bool online);
+    FakePeerLink* Link(const QString& name, bool online, const QHostAddress& from = QHostAddress());
 };
