@@ -4,6 +4,16 @@
 #include <algorithm>
 #include <utility>
 
+namespace {
+void AddTo(QHash<QString, qint64>& book, const QString& key, qint64 delta)
+{
+    qint64& count = book[key];
+    count += delta;
+    if (count == 0)
+        book.remove(key);
+}
+} // namespace
+
 SharedAllowance::Share::Share(std::shared_ptr<SharedAllowance> allowance) : Share(std::move(allowance), Owner()) {}
 
 SharedAllowance::Share::Share(std::shared_ptr<SharedAllowance> allowance, const Owner& owner)
@@ -108,33 +118,36 @@ void SharedAllowance::Change(quint64 id, qint64 delta)
 {
     if (delta == 0)
         return;
+    Book(id, delta);
+    if (delta < 0)
+        Serve();
+}
+
+void SharedAllowance::Book(quint64 id, qint64 delta)
+{
     qint64& held = m_held[id];
     held += delta;
     m_used += delta;
     if (held == 0)
         m_held.erase(id);
     const Owner& owner = m_owners[id];
-    for (auto* book : {&m_byName, &m_byAddress}) {
-        const QString& key = book == &m_byName ? owner.name : owner.address;
-        if (book == &m_byAddress && key.isEmpty())
-            continue;
-        qint64& count = (*book)[key];
-        count += delta;
-        if (count == 0)
-            book->remove(key);
-    }
-    if (delta < 0)
-        Serve();
+    AddTo(m_byName, owner.name, delta);
+    if (!owner.address.isEmpty())
+        AddTo(m_byAddress, owner.address, delta);
 }
 
 void SharedAllowance::SetOwner(quint64 id, const Owner& owner)
 {
+    // Moved without serving in between: the bytes stay held throughout.
     const qint64 held = Held(id);
     if (held > 0)
-        Change(id, -held);
+        Book(id, -held);
     m_owners[id] = owner;
-    if (held > 0)
-        Change(id, held);
+    if (held > 0) {
+        Book(id, held);
+        // The turns follow the owners' standing, which just changed.
+        Serve();
+    }
 }
 
 void SharedAllowance::Forget(quint64 id)
@@ -270,15 +283,7 @@ void SharedAllowance::Serve()
     for (int first = FirstIndex(); first >= 0 && m_used + m_waiting[first].size <= m_total; first = FirstIndex()) {
         Waiter waiter = std::move(m_waiting[first]);
         m_waiting.erase(m_waiting.begin() + first);
-        const qint64 delta = waiter.size;
-        // Booked without serving again: this loop does.
-        qint64& held = m_held[waiter.id];
-        held += delta;
-        m_used += delta;
-        const Owner& owner = m_owners[waiter.id];
-        m_byName[owner.name] += delta;
-        if (!owner.address.isEmpty())
-            m_byAddress[owner.address] += delta;
+        Book(waiter.id, waiter.size);
         granted.push_back(std::move(waiter.granted));
     }
     // Told once the books are settled: a callback may claim or release.

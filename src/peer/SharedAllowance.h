@@ -97,7 +97,10 @@ private:
     };
 
     qint64 Held(quint64 id) const;
+    // Changes what id holds and serves those waiting when it gave back.
     void Change(quint64 id, qint64 delta);
+    // Changes what id, its name and its address hold, serving no one.
+    void Book(quint64 id, qint64 delta);
     void SetOwner(quint64 id, const Owner& owner);
     void Forget(quint64 id);
     void StopWaiting(quint64 id);

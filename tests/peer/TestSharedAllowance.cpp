@@ -105,6 +105,18 @@ private slots:
         QCOMPARE(allowance->HolderToTakeBackFrom(none, false), quint64(0));
         // Nor is anything sent unasked for ahead of e.
         QVERIFY(!allowance->Admits(Owner{"f", "10.0.0.6", 8}, 0));
+
+        // A holder that learns its peer's name keeps what it holds: no one
+        // waiting is served from room that is still held.
+        auto moving = std::make_shared<SharedAllowance>(100);
+        SharedAllowance::Share unnamed(moving), waiting(moving, Owner{"g", "10.0.0.7", 9});
+        QVERIFY(unnamed.Claim(60, {}));
+        bool granted = false;
+        QVERIFY(!waiting.Claim(50, [&] { granted = true; }));
+        unnamed.SetOwner(Owner{"h", "10.0.0.8", 10});
+        QVERIFY(!granted);
+        QCOMPARE(moving->Used(), 60);
+        QCOMPARE(moving->HeldByName("h"), 60);
     }
 
     // Peers holding the longest messages unfinished fill the room; a later
