@@ -191,10 +191,7 @@ QTcpSocket* PeerConnection::HandOver()
 {
     QTcpSocket* socket = m_socket;
     m_socket = nullptr;
-    m_state = State::Finished;
-    m_largeMessage.Release();
-    m_unwritten.Clear();
-    m_questionClaims.clear();
+    LetGoOfRooms();
     if (socket) {
         socket->disconnect(this);
         socket->setParent(nullptr);
@@ -206,14 +203,19 @@ QTcpSocket* PeerConnection::HandOver()
 
 void PeerConnection::Drop()
 {
-    m_state = State::Finished;
-    m_largeMessage.Release();
-    m_unwritten.Clear();
-    m_questionClaims.clear();
+    LetGoOfRooms();
     if (m_socket) {
         m_socket->disconnect(this);
         m_socket->abort();
     }
+}
+
+void PeerConnection::LetGoOfRooms()
+{
+    m_state = State::Finished;
+    m_largeMessage.Release();
+    m_unwritten.Clear();
+    m_questionClaims.clear();
 }
 
 void PeerConnection::Pause()

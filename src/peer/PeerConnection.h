@@ -99,6 +99,7 @@ public:
     qint64 Created() const { return m_created; }
     // Kept once the socket has closed or gone, for what was read before.
     QString PeerAddressText() const;
+    const QHostAddress& PeerAddress() const { return m_peerAddress; }
     // What the connection holds of what the peer sent: the bytes read and
     // not yet let go, and those waiting in its socket.
     qint64 UnreadBytes() const;
@@ -169,6 +170,8 @@ private:
     void Setup();
     void Write(QByteArray bytes, quint32 code);
     void OnBytesWritten();
+    // Finished: gives back all it held of the shared rooms.
+    void LetGoOfRooms();
     // Hands the questions the gate now lets through on; true if any went.
     bool DeliverHeld();
     // The room for a large message goes once the frames it held are

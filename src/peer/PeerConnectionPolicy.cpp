@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <sys/resource.h>
+#include <utility>
 
 PeerConnectionPolicy::Limits PeerConnectionPolicy::ForOpenFiles(qint64 openFilesLimit)
 {
@@ -53,10 +54,15 @@ void PeerConnectionPolicy::Named(QObject* connection, qint64 now)
     it->second.lastMessage = it->second.lastArrived = it->second.lastTaken = now;
 }
 
-PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* connection)
+const PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* connection) const
 {
     auto it = m_records.find(connection);
     return it != m_records.end() && it->second.stage == Stage::Messages ? &it->second : nullptr;
+}
+
+PeerConnectionPolicy::Record* PeerConnectionPolicy::MessageRecord(QObject* connection)
+{
+    return const_cast<Record*>(std::as_const(*this).MessageRecord(connection));
 }
 
 void PeerConnectionPolicy::MessagePassed(QObject* connection, qint64 now)
@@ -206,14 +212,12 @@ std::vector<QObject*> PeerConnectionPolicy::StalledAt(qint64 now) const
 
 qint64 PeerConnectionPolicy::SilentFor(QObject* connection, qint64 now) const
 {
-    auto it = m_records.find(connection);
-    return it != m_records.end() && it->second.stage == Stage::Messages ? now - it->second.lastArrived : 0;
+    const Record* record = MessageRecord(connection);
+    return record ? now - record->lastArrived : 0;
 }
 
 qint64 PeerConnectionPolicy::NotTakingFor(QObject* connection, qint64 now) const
 {
-    auto it = m_records.find(connection);
-    return it != m_records.end() && it->second.stage == Stage::Messages && it->second.writesWait
-               ? now - it->second.lastTaken
-               : 0;
+    const Record* record = MessageRecord(connection);
+    return record && record->writesWait ? now - record->lastTaken : 0;
 }

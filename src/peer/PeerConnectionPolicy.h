@@ -146,6 +146,8 @@ private:
         qint64 lastTaken = 0;
         bool writesWait = false;
     };
+    // The record of a message connection; null for any other.
+    const Record* MessageRecord(QObject* connection) const;
     Record* MessageRecord(QObject* connection);
     // Takes it off the opening counts; the caller sets its new stage.
     void LeaveOpening(const Record& record);

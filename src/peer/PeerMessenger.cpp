@@ -3,8 +3,6 @@
 // PeerMessengerReceiving.cpp.
 #include "PeerMessenger.h"
 
-#include <QTimer>
-
 #include <QDateTime>
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -286,6 +286,10 @@ private:
     // that names nothing while its answer still waits goes on, to be
     // answered by that one.
     bool MayHandle(PeerConnection* connection, quint32 code, qint64 size);
+    // A question that names nothing has one answer: while ours to the same
+    // question still waits on the answering connection (null: none), that
+    // one serves and the question goes unanswered.
+    static bool AnswerAlreadyWaits(PeerConnection* answering, quint32 code);
     // The room claimed for the answer to a question of that code and size
     // before it is built: the size of the last answer of its kind (the
     // largest message until one was sent); for a question answered with

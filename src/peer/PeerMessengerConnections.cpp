@@ -308,9 +308,8 @@ void PeerMessenger::HandOver(PeerConnection* connection, bool asked, quint32 fil
 void PeerMessenger::AddMessageConnection(PeerConnection* connection)
 {
     const QString user = connection->user;
-    connection->SetRoomOwner(
-        SharedAllowance::Owner{user, PeerConnectionPolicy::AddressOf(QHostAddress(connection->PeerAddressText())),
-                               quint64(quintptr(connection))});
+    connection->SetRoomOwner(SharedAllowance::Owner{user, PeerConnectionPolicy::AddressOf(connection->PeerAddress()),
+                                                    quint64(quintptr(connection))});
     connection->BeginMessages();
     m_connectionPolicy.Named(connection, m_clock());
     QList<PeerConnection*>& connections = m_messageConnections[user];
@@ -352,8 +351,8 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
             message.answer.Release();
             latest->SendMessage(message.message);
         }
-        if (connection->UnwrittenBytes() > 0)
-            m_connectionPolicy.Queued(connection, m_clock());
+        if (latest->UnwrittenBytes() > 0)
+            m_connectionPolicy.Queued(latest, m_clock());
     }
     // Questions that waited for the answers on an older connection to move
     // may go by this one.

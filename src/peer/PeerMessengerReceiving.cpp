@@ -40,12 +40,8 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
 {
     QPointer<PeerConnection> guard(connection);
     const QString user = connection->user;
-    const quint32 answer = PeerMessages::AnswerTo(code);
-    // A question that names nothing has one answer: the one waiting serves,
-    // unlogged, as a flood of them would flood the log.
-    PeerConnection* answering = LatestMessageConnection(user);
-    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) && answering &&
-        answering->Waits(answer)) {
+    // Unlogged, as a flood of them would flood the log.
+    if (AnswerAlreadyWaits(LatestMessageConnection(user), code)) {
         connection->QuestionClaim(code).Release();
         return;
     }
@@ -288,8 +284,7 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
 {
     PeerMessages::SearchReplyBody reply;
     const QString& user = connection->user;
-    const SearchResultIntake::Sender sender{
-        user, PeerConnectionPolicy::AddressOf(QHostAddress(connection->PeerAddressText()))};
+    const SearchResultIntake::Sender sender{user, connection->RoomOwner().address};
     // Records past what the search may still keep of the user and the
     // address are stepped over unread.
     if (!PeerMessages::ReadSearchReply(

@@ -15,20 +15,14 @@
 
 namespace {
 const char* const Area = "Peer Messenger";
-
-quint64 HolderOf(const PeerConnection* connection)
-{
-    return quint64(quintptr(connection));
-}
 } // namespace
 
 bool PeerMessenger::MayHandle(PeerConnection* connection, quint32 code, qint64 size)
 {
     PeerConnection* latest = LatestMessageConnection(connection->user);
     PeerConnection* answering = latest ? latest : connection;
-    const quint32 answer = PeerMessages::AnswerTo(code);
-    if ((code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) &&
-        answering->Waits(answer))
+    // Handled at once: dropped there.
+    if (AnswerAlreadyWaits(answering, code))
         return true;
     if (!answering->HasRoomFor(0)) {
         if (!answering->backedUp)
@@ -46,6 +40,12 @@ bool PeerMessenger::MayHandle(PeerConnection* connection, quint32 code, qint64 s
     // in turn.
     const qint64 expected = ExpectedAnswer(code, size);
     return expected == 0 || connection->QuestionClaim(code).Claim(expected, [connection] { connection->Reconsider(); });
+}
+
+bool PeerMessenger::AnswerAlreadyWaits(PeerConnection* answering, quint32 code)
+{
+    return (code == PeerMessages::SharedFileListRequest || code == PeerMessages::UserInfoRequest) && answering &&
+           answering->Waits(PeerMessages::AnswerTo(code));
 }
 
 qint64 PeerMessenger::ExpectedAnswer(quint32 questionCode, qint64 size) const
@@ -113,7 +113,7 @@ void PeerMessenger::TakeBack(SharedAllowance& room, const QString& what, bool ov
     QHash<quint64, PeerConnection*> holders;
     for (const QList<PeerConnection*>& connections : m_messageConnections)
         for (PeerConnection* connection : connections)
-            holders.insert(HolderOf(connection), connection);
+            holders.insert(connection->RoomOwner().holder, connection);
     // Each turn closes one holder, so this ends.
     while (!holders.isEmpty()) {
         PeerConnection* connection = holders.value(room.HolderToTakeBackFrom(
@@ -124,7 +124,7 @@ void PeerMessenger::TakeBack(SharedAllowance& room, const QString& what, bool ov
             overPart));
         if (!connection)
             return;
-        holders.remove(HolderOf(connection));
+        holders.remove(connection->RoomOwner().holder);
         Log(Area, 1,
             QString("Closing a connection of %1 (%2): its name holds %3 bytes of the room for %4, which others wait "
                     "for, and it moved none of them or holds more than its part")
