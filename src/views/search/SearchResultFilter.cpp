@@ -10,7 +10,8 @@ namespace {
 const SearchResultListItem& RowOf(const QTreeWidgetItem* row)
 {
     static const SearchResultListItem blank;
-    return row && row->type() == SearchResultListItem::RowType ? static_cast<const SearchResultListItem&>(*row) : blank;
+    const SearchResultListItem* page = SearchResultListItem::Of(row);
+    return page ? *page : blank;
 }
 
 // By place rather than by row: the tree finds a row it is handed by
@@ -59,9 +60,7 @@ bool SearchResultFilter::HoldsAny(const QString& subject, const Words& words)
 
 bool SearchResultFilter::Shows(const SearchResultListItem& flatRow) const
 {
-    if (flatRow.HasFile() && !m_filter.AttributesMatch(flatRow.Attributes()))
-        return false;
-    return !HoldsAny(flatRow.FilterText(), m_excluded) && HoldsAll(flatRow.FilterText(), m_included);
+    return FileShows(flatRow, m_included);
 }
 
 bool SearchResultFilter::FileShows(const SearchResultListItem& row, const Words& missing) const

@@ -50,6 +50,8 @@ private:
     // Whether every word is in the subject; whether any is.
     static bool HoldsAll(const QString& subject, const Words& words);
     static bool HoldsAny(const QString& subject, const Words& words);
+    // Whether a file row, or a flat row, shows, holding the words its
+    // folder row does not (a flat row holds them all in its own text).
     bool FileShows(const SearchResultListItem& row, const Words& missing) const;
 
     FilterParser m_filter;

@@ -8,11 +8,6 @@
 
 namespace {
 
-SearchResultListItem* RowOf(QTreeWidgetItem* row)
-{
-    return row && row->type() == SearchResultListItem::RowType ? static_cast<SearchResultListItem*>(row) : nullptr;
-}
-
 // Rows between two looks at the budget.
 const int kRowsPerLook = 64;
 
@@ -32,7 +27,7 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, i
     int rows = 0;
     int looked = 0;
     while (m_next < tree->topLevelItemCount()) {
-        SearchResultListItem* row = RowOf(tree->topLevelItem(m_next));
+        SearchResultListItem* row = SearchResultListItem::Of(tree->topLevelItem(m_next));
         if (row && row->FilterPass() == m_number) {
             ++rows;
         } else {
@@ -57,6 +52,6 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, i
 
 void SearchResultFilterPass::Done(QTreeWidgetItem* row) const
 {
-    if (SearchResultListItem* done = m_filter ? RowOf(row) : nullptr)
+    if (SearchResultListItem* done = m_filter ? SearchResultListItem::Of(row) : nullptr)
         done->SetFilterPass(m_number);
 }

@@ -109,8 +109,9 @@ SearchResultListItem::SortKeys SearchResultListItem::KeysOf(const QTreeWidgetIte
 const SearchResultListItem::SortKeys& SearchResultListItem::KeysOf(const QTreeWidgetItem& row,
                                                                    std::deque<SortKeys>& read)
 {
-    if (row.type() == RowType && static_cast<const SearchResultListItem&>(row).m_keysKept)
-        return static_cast<const SearchResultListItem&>(row).m_keys;
+    const SearchResultListItem* kept = Of(&row);
+    if (kept && kept->m_keysKept)
+        return kept->m_keys;
     read.push_back(KeysOf(row, ResultOf(row)));
     return read.back();
 }

@@ -38,6 +38,16 @@ public:
     explicit SearchResultListItem(QTreeWidgetItem* parent);
     explicit SearchResultListItem(QTreeWidget* tree);
 
+    // The row as one of these; null for any other row.
+    static const SearchResultListItem* Of(const QTreeWidgetItem* row)
+    {
+        return row && row->type() == RowType ? static_cast<const SearchResultListItem*>(row) : nullptr;
+    }
+    static SearchResultListItem* Of(QTreeWidgetItem* row)
+    {
+        return const_cast<SearchResultListItem*>(Of(static_cast<const QTreeWidgetItem*>(row)));
+    }
+
     // Once its cells are set, which never change after: the row keeps what
     // it sorts by and what the result filter tests, so that a sort or a
     // filter of tens of thousands of rows reads none of their cells or
