@@ -71,7 +71,14 @@ int DeliveryMeter::BytesPerSecond(qint64 nowMs) const
     auto base = m_samples.begin();
     for (auto next = base + 1; next != m_samples.end() && nowMs - next->first >= WindowMs; ++next)
         base = next;
-    const qint64 ms = nowMs - base->first;
+    // Bytes that come in gulps arrive at the end of the time they stand
+    // for: until the pause since the last gulp is longer than the usual one
+    // between them, the span ends at the last, so the figure keeps level
+    // between gulps and falls only as a pause goes beyond that.
+    qint64 end = nowMs;
+    if (const qint64 steps = m_samples.end() - base - 1; steps > 0)
+        end = std::max(m_lastDeliveryMs, nowMs - (m_lastDeliveryMs - base->first) / steps);
+    const qint64 ms = end - base->first;
     if (ms <= 0)
         return 0;
     return int(std::min<qint64>((m_delivered - base->second) * 1000 / ms, std::numeric_limits<int>::max()));

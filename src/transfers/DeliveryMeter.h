@@ -49,8 +49,9 @@ public:
     qint64 QuietAllowedMs(qint64 nowMs) const;
     bool Stalled(qint64 nowMs) const { return IdleMs(nowMs) >= QuietAllowedMs(nowMs); }
     // Bytes per second over about the window that ends at nowMs (or since
-    // the start, when that is nearer): a transfer that stops shows 0 once
-    // its last bytes are a window old. 0 until a byte has moved.
+    // the start, when that is nearer), level across the usual pause between
+    // deliveries: a transfer that stops shows 0 once its last bytes are a
+    // window old. 0 until a byte has moved.
     int BytesPerSecond(qint64 nowMs) const;
     // Bytes that drain in about the given time at the current speed,
     // between minimum and maximum; maximum until a second has been seen.

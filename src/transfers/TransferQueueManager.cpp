@@ -497,6 +497,20 @@ void TransferQueueManager::OnBytesUploadedRemoved(ItemPtr item)
     DeleteHeapValue<TransferCounter64>(item);
 }
 
+void TransferQueueManager::RecordProgress(ItemPtr entry, const char* positionType, qint64 offset, int bytesPerSecond)
+{
+    // A report while nothing moves only brings the falling speed: nothing
+    // was received that keeps the transfer from counting as quiet.
+    bool moved = true;
+    if (auto* position = entry[positionType].AsObject<TransferCounter64>())
+        moved = position->exchange(offset) != offset;
+    if (auto* speed = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>())
+        speed->store(bytesPerSecond);
+    auto* receipt = entry[TransferNames::LastReceiptTime].AsObject<AtomicDateTime>();
+    if (receipt && moved)
+        receipt->SetCurrent();
+}
+
 // Timed duties.
 
 void TransferQueueManager::EveryHalfMinute()

@@ -197,6 +197,9 @@ private:
 
     void DetermineSpeedLimit(SpeedLimit& limit, const char* limitKey, const char* enabledKey, const char* entryType,
                              const char* statusType);
+    // A transfer thread's report into the entry's live counters; the
+    // receipt time moves only with the position.
+    static void RecordProgress(ItemPtr entry, const char* positionType, qint64 offset, int bytesPerSecond);
 
     // Upload queue helpers.
     // Lets the shared-folders manager read the counters and withdraw users

@@ -342,15 +342,7 @@ void TransferQueueManager::OnDownloadProgress(qint64 offset, int bytesPerSecond)
     ItemPtr entry = DownloadEntryOfSender();
     if (!entry)
         return;
-    // A report while no data comes only brings the falling speed.
-    bool moved = true;
-    if (TransferCounter64* position = entry[TransferNames::WritePosition].AsObject<TransferCounter64>())
-        moved = position->exchange(offset) != offset;
-    if (TransferCounter32* speed = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>())
-        speed->store(bytesPerSecond);
-    AtomicDateTime* receipt = entry[TransferNames::LastReceiptTime].AsObject<AtomicDateTime>();
-    if (receipt && moved)
-        receipt->SetCurrent();
+    RecordProgress(entry, TransferNames::WritePosition, offset, bytesPerSecond);
     emit DownloadProgressed(entry);
 }
 

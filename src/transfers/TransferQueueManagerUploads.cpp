@@ -498,12 +498,7 @@ void TransferQueueManager::OnUploadProgress(qint64 offset, int bytesPerSecond)
     const ItemPtr entry = UploadEntryOfSender();
     if (!entry)
         return;
-    if (auto* position = entry[TransferNames::ReadPosition].AsObject<TransferCounter64>())
-        position->store(offset);
-    if (auto* speed = entry[TransferNames::BytesPerSecond].AsObject<TransferCounter32>())
-        speed->store(bytesPerSecond);
-    if (auto* receipt = entry[TransferNames::LastReceiptTime].AsObject<AtomicDateTime>())
-        receipt->SetCurrent();
+    RecordProgress(entry, TransferNames::ReadPosition, offset, bytesPerSecond);
     emit UploadProgressed(entry);
 }
 

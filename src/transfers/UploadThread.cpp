@@ -113,7 +113,9 @@ void UploadThread::ReportProgress(bool force)
 {
     const qint64 now = m_clock.elapsed();
     const qint64 delivered = m_meter.Delivered();
-    if (delivered == m_reported || (!force && now - m_lastReportMs < ProgressIntervalMs))
+    // Reported while nothing moves as well: the speed is the one of the
+    // last seconds, and a row that heard nothing would keep its last.
+    if (force ? delivered == m_reported : now - m_lastReportMs < ProgressIntervalMs)
         return;
     emit UploadProgress(delivered, m_meter.BytesPerSecond(now));
     m_reported = delivered;

@@ -40,7 +40,8 @@ public:
 
 signals:
     // offset counts the bytes the downloader has taken, not those handed
-    // to the socket; reported every half second or so while they move.
+    // to the socket; reported every half second or so, also while nothing
+    // moves, so that bytesPerSecond (the last few seconds) falls in a pause.
     void UploadProgress(qint64 offset, int bytesPerSecond);
     void UploadComplete();
     void UploadError(QString reason);

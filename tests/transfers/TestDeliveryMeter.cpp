@@ -35,10 +35,21 @@ private slots:
         QVERIFY2(qAbs(meter.BytesPerSecond(140000) - 20000) <= 400,
                  qPrintable(QString::number(meter.BytesPerSecond(140000))));
         QCOMPARE(meter.DrainsIn(140000, 500, 8192, 262144), qint64(10000));
-        // Then nothing: the window slides on over the pause, half empty
+        // Then nothing: the window slides on over the pause (counted from
+        // a read's usual quarter second after the last), about half empty
         // after 5 s, empty once the last bytes are a window old.
-        QCOMPARE(meter.BytesPerSecond(145000), 10000);
+        QCOMPARE(meter.BytesPerSecond(145000), 100000 * 1000 / 9750);
         QCOMPARE(meter.BytesPerSecond(150250), 0);
+
+        // 20,000 bytes a second in gulps of 80,000 every 4 s: level up to
+        // the next gulp, falling once a pause is longer than theirs.
+        DeliveryMeter gulps;
+        gulps.Start(0, 0, 30000);
+        for (qint64 ms = 4000; ms <= 40000; ms += 4000)
+            gulps.Update(ms, ms * 20, ms * 20 + 500000);
+        QCOMPARE(gulps.BytesPerSecond(43900), 20000);
+        QVERIFY(gulps.BytesPerSecond(46000) < 15000);
+        QCOMPARE(gulps.BytesPerSecond(50000), 0);
     }
 
     void aPauseCountsAsAStallOnlyWhenTheReadersPaceCannotExplainIt()

@@ -35,8 +35,9 @@ private slots:
     {
         // The downloader takes 3 KiB/s for well over a minute, most of it
         // reading what its system took at the start. The upload neither
-        // gives up nor sends anything twice, and its last report is the
-        // whole file.
+        // gives up nor sends anything twice, its reports never go back
+        // (they repeat while the reader pauses), and its last report is
+        // the whole file.
         f.engine->SetDownloadSpeedLimit(3);
         f.engine->EnableDownloadSpeedLimit(true);
         const QByteArray bytes = TransfersFixture::Pattern(220 * 1024, 5);
@@ -53,7 +54,7 @@ private slots:
         QVERIFY(t.downloadProgress.last().first > 60000);
         QCOMPARE(t.uploadProgress.last().second, qint64(bytes.size()));
         for (int i = 1; i < t.uploadProgress.size(); ++i)
-            QVERIFY(t.uploadProgress[i].second > t.uploadProgress[i - 1].second);
+            QVERIFY(t.uploadProgress[i].second >= t.uploadProgress[i - 1].second);
     }
 
     void uploadFiguresFollowTheReader()

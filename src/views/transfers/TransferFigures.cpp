@@ -43,14 +43,17 @@ QString TransferFigures::ProgressText(qint64 done, double percent)
 
 qint64 TransferFigures::SecondsLeft(qint64 remaining, qint64 bytesPerSecond)
 {
-    if (bytesPerSecond <= 0 || remaining <= 0)
+    if (remaining <= 0)
         return 0;
+    if (bytesPerSecond <= 0)
+        return NoTime;
     return remaining / bytesPerSecond;
 }
 
 QString TransferFigures::EtaText(qint64 seconds)
 {
-    seconds = std::max<qint64>(seconds, 0);
+    if (seconds < 0)
+        return QString();
     QString text = QStringLiteral("   ");
     if (seconds >= 3600)
         text += QStringLiteral("%1h:").arg(seconds / 3600);

@@ -30,10 +30,12 @@ public:
     // integer.
     static QString ProgressText(qint64 done, double percent);
     // Whole seconds for the remaining bytes at the speed; 0 when nothing
-    // remains or nothing moves.
+    // remains, and NoTime while bytes remain and nothing moves: no figure
+    // can be given then, and 0 would read as finishing now.
+    static constexpr qint64 NoTime = -1;
     static qint64 SecondsLeft(qint64 remaining, qint64 bytesPerSecond);
     // Three blanks, then hours, minutes and seconds: "   1h:2m:5s",
-    // "   1m:0s", "   59s".
+    // "   1m:0s", "   59s"; nothing for NoTime.
     static QString EtaText(qint64 seconds);
     // Kibibytes per second with one decimal.
     static QString SpeedText(qint64 bytesPerSecond);

@@ -77,7 +77,10 @@ private slots:
         // A file of size 0 is all there.
         QCOMPARE(TransferFigures::Percent(0, 0), 100.0);
         QCOMPARE(TransferFigures::SecondsLeft(-2000, 3000), qint64(0));
-        QCOMPARE(TransferFigures::SecondsLeft(10000, 0), qint64(0));
+        // Bytes left and nothing moving: no time at all, not "0s" as if
+        // finishing now; nothing left reads 0s at any speed.
+        QCOMPARE(TransferFigures::EtaText(TransferFigures::SecondsLeft(10000, 0)), QString());
+        QCOMPARE(TransferFigures::EtaText(TransferFigures::SecondsLeft(0, 0)), QString("   0s"));
         QCOMPARE(TransferFigures::EtaText(3725), QString("   1h:2m:5s"));
         QCOMPARE(TransferFigures::EtaText(60), QString("   1m:0s"));
         QCOMPARE(TransferFigures::EtaText(90061), QString("   25h:1m:1s"));

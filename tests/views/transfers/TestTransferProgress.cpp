@@ -1,15 +1,19 @@
 // Progress of a download that a fake peer sends over a loopback file
 // connection, as the rows show it: the file row's bar, time and speed, the
 // sums on the folder and user rows, and which row takes the speed as the
-// user opens and closes rows; the speed is the one of the last seconds.
+// user opens and closes rows; the speed is the one of the last seconds, on
+// downloads and uploads alike, and a transfer that stalls tells no time left.
 #include <QProgressBar>
 #include <QSignalSpy>
 
 #include "DownloadsFixture.h"
+#include "FakePeer.h"
 #include "FakePeerLink.h"
 #include "FakeWire.h"
 #include "GeneralFunctions.h"
+#include "ShareScan.h"
 #include "TransfersPageHarness.h"
+#include "UploadsFixture.h"
 
 namespace {
 
@@ -189,8 +193,60 @@ private slots:
 
         pace.stop();
         QTRY_COMPARE_WITH_TIMEOUT(row->text(6), QString("0.0"), 25000);
+        // Megabytes left and nothing moving: no time is told, on the file
+        // row nor on its folder's sums.
+        QCOMPARE(row->text(5), QString());
+        QCOMPARE(row->parent()->text(5), QString());
         file->SendRaw(content.mid(sent));
         QTRY_COMPARE_WITH_TIMEOUT(row->text(3), QString("complete"), 60000);
+    }
+
+    void aStalledUploadShowsItsSpeedFallingAndNoTimeLeft()
+    {
+        // A downloader reading through its socket at 50 KiB/s, then reading
+        // nothing with most of the file to come. Its stall time is longer
+        // than the test: the row is seen while the upload still runs.
+        H h;
+        QVERIFY(h.f->Start());
+        h.f->transfers->SetUploadStallMs(120000);
+        const QByteArray content = TempTree::Pattern(600 * Chunk, 5);
+        h.f->WriteFile("share/big.bin", content);
+        ItemPtr shared = ShareScanned(h.f->shares, h.f->MakeFolder("share"));
+        QVERIFY(shared);
+        shared.NewItem("shared_public");
+        FakePeerLink* link = h.f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QString requested = h.f->Remote("share/big.bin");
+        link->SendMessage(43, FakeWire().Str(requested).Bytes());
+        QVERIFY(PeerEngineFixture::WaitFor(link, 40, 1));
+        TransferRequest request;
+        QVERIFY(request.Read(PeerEngineFixture::Received(link, 40).at(0)));
+        link->SendMessage(41, FakeWire().U32(request.token).U8(1).Bytes());
+        FakePeerLink* file = h.f->Peer("alice")->WaitForLink();
+        QVERIFY(file && file->opening.type == "F" && file->WaitForRaw(4));
+        file->StopReading();
+        file->Socket()->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 16 * 1024);
+        file->SendRaw(FakeWire().U64(0).Bytes());
+
+        const ItemPtr entry = UploadsFixture::Entry("alice", requested);
+        const QString folder = ReversePathname(entry["shared_file"]["shared_file_folder"].AsString());
+        QTreeWidgetItem* row = H::FileRow(h.Uploads(), "alice", folder, "big.bin");
+        QVERIFY(row);
+        QElapsedTimer clock;
+        clock.start();
+        QTimer reader;
+        connect(&reader, &QTimer::timeout, this, [&] {
+            if (file->raw.size() - 4 <= clock.elapsed() * 50 * 1024 / 1000)
+                file->Gulp();
+        });
+        reader.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(row->text(6).toDouble() > 0 && row->text(5).contains("m:"), 30000);
+
+        reader.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(row->text(6), QString("0.0"), 30000);
+        QCOMPARE(row->text(3), QString("uploading"));
+        QCOMPARE(row->text(5), QString());
+        QCOMPARE(row->parent()->text(5), QString());
     }
 };
 
