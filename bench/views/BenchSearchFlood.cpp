@@ -10,8 +10,8 @@
 //   - one peer answering with 100,000 results in 100 replies and with
 //     1,000,000 in 1,000, and 1,000 peers answering with 1,000 each; aims:
 //     under 150 MB, no more held at 1,000,000 than at 100,000 (within 1.5x), no
-//     stall over 100 ms, what the bounds keep shown (one user's share, or
-//     the search's whole room) and the rest counted as left out;
+//     stall over 100 ms, what the bounds keep shown (the search's whole
+//     room, which one peer alone fills) and the rest counted as left out;
 //   - one reply of 25,000 results, and one that inflates to just under
 //     the 8 MiB a reply may inflate to, of minimal records (over 380,000 of
 //     them); aims the same;
@@ -22,13 +22,18 @@
 //     then sorted by each column both ways as its header is clicked, and
 //     the busy pages of 50,000 rows, grouped and flat, filtered as a filter
 //     is typed a key at a time and cleared; no stall over 100 ms;
-//   - a big sharer answering first with 11,200 results in four replies,
+//   - a big sharer answering first with 56,000 results in four replies,
 //     then 100 peers with 30 each: the hundred's every result shown, the
-//     big one's share of the search shown and the rest of it left out;
+//     big one filling the rest of the search, what it gave up and what
+//     found no place counted as left out;
+//   - the same big sharer first, then 24 peers with a user's share each,
+//     on a page grouped and flat: each takes its share back from the big
+//     one's rows on the page; the 24's every result shown, the big one
+//     keeping a user's share, no stall over 100 ms;
 //   - one host answering first under 25 names with 2,000 results each,
-//     then 100 peers at addresses of their own with 30 each: the hundred's
-//     every result shown, the host's names no more than one address's
-//     share.
+//     filling the search, then 100 peers at addresses of their own with 30
+//     each: the hundred's every result shown, the host's names giving the
+//     places up alike, none over a user's share.
 #include <QApplication>
 #include <QHash>
 #include <QHeaderView>
@@ -195,27 +200,62 @@ public:
 
     void BigThenMany()
     {
-        std::printf("  a big sharer first, 11,200 results in 4 replies, then 100 peers with 30 each:\n");
+        std::printf("  a big sharer first, 56,000 results in 4 replies, then 100 peers with 30 each:\n");
         Scenario(101, OwnAddress);
         auto build = [this](int p, int r, quint32 ticket) {
             if (p == 0)
-                return Reply(Name(p), ticket, r, 2800);
+                return Reply(Name(p), ticket, r, 14000);
             return r == 0 ? Reply(Name(p), ticket, r, 30) : QByteArray();
         };
-        const int share = f.net.peer->SearchResultUserLimit();
-        const Cost unasked = Flood(4, build, 14200, 0, false);
-        const Cost asked = Flood(4, build, 14200, share + 3000, true);
+        const int limit = f.net.peer->SearchResultLimit();
+        const int sent = 4 * 14000 + 3000;
+        const Cost unasked = Flood(4, build, sent, 0, false, 1);
+        const Cost asked = Flood(4, build, sent, limit, true, 1);
         const int big = asked.kept.value(Name(0));
         Figure("big then many: the many's rows / their results", double(asked.rows - big) / 3000, "x", ">=", 1,
                Detail("%d rows of theirs", asked.rows - big));
-        Figure("big then many: the big one's rows / one user's share", double(big) / share, "x", ">=", 1,
+        Figure("big then many: the big one's rows / the places left", double(big) / (limit - 3000), "x", ">=", 1,
                Detail("%d rows, %lld left out", big, asked.leftOut));
-        Figure("big then many: shown + left out / sent", asked.done ? double(asked.rows + asked.leftOut) / 14200 : 0,
+        Figure("big then many: shown + left out / sent", asked.done ? double(asked.rows + asked.leftOut) / sent : 0,
                "x", ">=", 1);
         Figure("big then many: growth above rest", asked.peakMb, "MB", "<", 150,
                Detail("dropped unasked: +%.1f MB", unasked.peakMb));
         Figure("big then many: longest stall", asked.stallMs, "ms", "<", 100,
                Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+    }
+
+    void BigThenShares()
+    {
+        const int share = f.net.peer->SearchResultUserLimit();
+        const int limit = f.net.peer->SearchResultLimit();
+        const int others = limit / share - 1;
+        const int sent = 4 * 14000 + others * share;
+        auto build = [this, share](int p, int r, quint32 ticket) {
+            if (p == 0)
+                return Reply(Name(p), ticket, r, 14000);
+            return r == 0 ? Reply(Name(p), ticket, r, share) : QByteArray();
+        };
+        for (const bool flat : {false, true}) {
+            const std::string what = flat ? "big then shares, flat" : "big then shares";
+            std::printf("  a big sharer first, 56,000 results in 4 replies, then %d peers with %d each%s:\n", others,
+                        share, flat ? ", on a page of flat rows" : "");
+            Scenario(others + 1, OwnAddress);
+            SetSetting("use_old_style_search_results", flat ? "yes" : "no");
+            const Cost unasked = Flood(4, build, sent, 0, false, 1);
+            const Cost asked = Flood(4, build, sent, limit, true, 1);
+            SetSetting("use_old_style_search_results", "no");
+            const int big = asked.kept.value(Name(0));
+            Figure((what + ": the others' rows / their results").c_str(), double(asked.rows - big) / (others * share),
+                   "x", ">=", 1, Detail("%d rows of theirs", asked.rows - big));
+            Figure((what + ": the big one's rows / one user's share").c_str(), double(big) / share, "x", ">=", 1,
+                   Detail("%d rows, %lld left out", big, asked.leftOut));
+            Figure((what + ": shown + left out / sent").c_str(),
+                   asked.done ? double(asked.rows + asked.leftOut) / sent : 0, "x", ">=", 1);
+            Figure((what + ": growth above rest").c_str(), asked.peakMb, "MB", "<", 150,
+                   Detail("dropped unasked: +%.1f MB", unasked.peakMb));
+            Figure((what + ": longest stall").c_str(), asked.stallMs, "ms", "<", 100,
+                   Detail("dropped unasked %.1f ms, idle loop %.1f ms", unasked.stallMs, m_idleMs));
+        }
     }
 
     void ManyNamesThenMany()
@@ -229,16 +269,21 @@ public:
             return r > 0 ? QByteArray() : Reply(Name(p), ticket, r, p < names ? fromEach : 30);
         };
         const int sent = names * fromEach + 3000;
-        const int share = f.net.peer->SearchResultAddressLimit();
+        const int limit = f.net.peer->SearchResultLimit();
         const Cost unasked = Flood(1, build, sent, 0, false, names);
-        const Cost asked = Flood(1, build, sent, share + 3000, true, names);
-        int hostRows = 0;
-        for (int p = 0; p < names; ++p)
+        const Cost asked = Flood(1, build, sent, limit, true, names);
+        int hostRows = 0, most = 0, fewest = fromEach;
+        for (int p = 0; p < names; ++p) {
             hostRows += asked.kept.value(Name(p));
+            most = std::max(most, asked.kept.value(Name(p)));
+            fewest = std::min(fewest, asked.kept.value(Name(p)));
+        }
         Figure("one host's names, then many: the many's rows / their results", double(asked.rows - hostRows) / 3000,
                "x", ">=", 1, Detail("%d rows of theirs", asked.rows - hostRows));
-        Figure("one host's names, then many: the host's rows / its share", double(hostRows) / share, "x", "<=", 1,
-               Detail("%d rows, %lld left out", hostRows, asked.leftOut));
+        Figure("one host's names, then many: the host's rows / the places left", double(hostRows) / (limit - 3000), "x",
+               ">=", 1, Detail("%d rows, %lld left out", hostRows, asked.leftOut));
+        Figure("one host's names, then many: fewest rows of a name / most", double(fewest) / std::max(most, 1), "x",
+               ">=", 0.95, Detail("%d against %d rows", fewest, most));
         Figure("one host's names, then many: shown + left out / sent",
                asked.done ? double(asked.rows + asked.leftOut) / sent : 0, "x", ">=", 1);
         Figure("one host's names, then many: growth above rest", asked.peakMb, "MB", "<", 150,
@@ -256,9 +301,8 @@ public:
         auto build = [this](int p, int r, quint32 ticket) { return Reply(Name(p), ticket, r, 1000); };
         const Cost tenth = Figures("1 peer x 100,000", 100, build, 100000, Kept(1, 100000));
         const Cost whole = Figures("1 peer x 1,000,000", 1000, build, 1000000, Kept(1, 1000000));
-        // What is held once the flood is over: both keep one user's share,
-        // and a peak of a few MB above rest varies with what the allocator
-        // kept of the scenario before.
+        // What is held once the flood is over: both keep the search's whole
+        // room.
         Figure("1 peer: held at 1,000,000 / at 100,000", whole.heldMb / std::max(tenth.heldMb, 0.1), "x", "<=", 1.5,
                Detail("%.1f MB against %.1f MB (peaks +%.1f MB, +%.1f MB)", whole.heldMb, tenth.heldMb, whole.peakMb,
                       tenth.peakMb));
@@ -307,11 +351,12 @@ private:
     }
 
     // What the bounds keep of peers, each at an address of its own, sending
-    // each results apiece.
+    // each results apiece: while places are free a peer fills them, and
+    // none of those that fill the search first is over a share when one
+    // peer answers alone or each sends less than a share.
     int Kept(int peers, int each) const
     {
-        const qint64 fromEach = std::min(each, f.net.peer->SearchResultUserLimit());
-        return int(std::min<qint64>(f.net.peer->SearchResultLimit(), peers * fromEach));
+        return int(std::min<qint64>(f.net.peer->SearchResultLimit(), qint64(peers) * each));
     }
 
     // Peers at addresses of their own that each send a reply of results: all
@@ -563,6 +608,7 @@ int main(int argc, char** argv)
     bench.Idle();
     bench.Honest();
     bench.BigThenMany();
+    bench.BigThenShares();
     bench.ManyNamesThenMany();
     bench.OnePeer();
     bench.ManyPeers();

@@ -64,6 +64,7 @@ PeerMessenger::PeerMessenger(QObject* parent)
     m_searchResults = new SearchResultIntake(this);
     connect(m_searchResults, &SearchResultIntake::Results, this, &PeerMessenger::SearchResults);
     connect(m_searchResults, &SearchResultIntake::MoreResults, this, &PeerMessenger::MoreSearchResults);
+    connect(m_searchResults, &SearchResultIntake::GivingUp, this, &PeerMessenger::GivingUpSearchResults);
     connect(m_searchResults, &SearchResultIntake::LeftOutCounted, this, &PeerMessenger::SearchResultsLeftOut);
     if (dataSaver)
         dataSaver->AddDataLoadedEventHandler(this);

@@ -125,15 +125,17 @@ public:
     void RequestDNetConnectionToUser(QString user);
 
     // How many results one search keeps (a wish-list search's tickets
-    // together), and how many of them one user's and one address's; what
-    // arrives past any is counted, not stored.
+    // together), and how many of them one user and one address keep once
+    // the search is full; what no place is found for is counted, not
+    // stored.
     void SetSearchResultLimit(int results);
     int SearchResultLimit() const;
     void SetSearchResultUserLimit(int results);
     int SearchResultUserLimit() const;
     void SetSearchResultAddressLimit(int results);
     int SearchResultAddressLimit() const;
-    // The request's results left out for that bound so far.
+    // The request's results left out for the bounds so far, those given
+    // up to later answerers included.
     qint64 LeftOutSearchResults(ItemPtr request) const;
     // The answer to a share-list request; until the shared folders provide
     // one, the answer is an empty share list.
@@ -190,7 +192,11 @@ signals:
     // A large reply is stored a part a turn: SearchResults comes with the
     // first part, this with each later one, under the same item.
     void MoreSearchResults(ItemPtr searchResults, const ItemList& part);
-    // More of the request's results were left out for the bound.
+    // Results of the reply that a full search gives up to a later
+    // answerer, removed from the store (with the reply, when none of it is
+    // left) right after this is heard.
+    void GivingUpSearchResults(ItemPtr searchResults, const ItemList& results);
+    // More of the request's results were left out for the bounds.
     void SearchResultsLeftOut(ItemPtr request);
     void ConnectionToUserFailed(QString user, QString type);
     // From these on the receiver owns the socket. Bytes that followed the

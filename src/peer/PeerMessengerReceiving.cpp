@@ -285,8 +285,8 @@ bool PeerMessenger::HandleSearchReply(PeerConnection* connection, const QByteArr
     PeerMessages::SearchReplyBody reply;
     const QString& user = connection->user;
     const SearchResultIntake::Sender sender{user, connection->RoomOwner().address};
-    // Records past what the search may still keep of the user and the
-    // address are stepped over unread.
+    // Records past the places the search has for the sender are stepped
+    // over unread.
     if (!PeerMessages::ReadSearchReply(
             plain, reply, [this, &sender](quint32 ticket) { return m_searchResults->Room(ticket, sender); }))
         return false;

@@ -58,13 +58,32 @@ SearchResultIntake::SearchResultIntake(QObject* parent) : QObject(parent)
 }
 
 // ---------------------------------------------------------------------------
-// The bound
+// The bounds
 
-void SearchResultIntake::Tally::Add(const Sender& sender, qint64 results)
+void SearchResultIntake::Tally::Add(const Key& sender, qint64 results)
 {
     stored += results;
-    storedByUser[sender.user] += results;
-    storedByAddress[sender.address] += results;
+    storedByUser[sender.first] += results;
+    storedByAddress[sender.second] += results;
+    storedBySender[sender] += results;
+}
+
+void SearchResultIntake::Held::Add(const Key& sender, qint64 results)
+{
+    all += results;
+    byUser[sender.first] += results;
+    byAddress[sender.second] += results;
+    bySender[sender] += results;
+}
+
+ItemSet SearchResultIntake::Search(quint32 ticket)
+{
+    const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
+    if (!request || request.IsConnected(PeerNames::SearchStopped))
+        return ItemSet();
+    // A wish-list search's page gathers every ticket of it.
+    const ItemPtr wish = request[ServerNames::WishListItem];
+    return wish ? wish.GetItems(ServerNames::SearchRequest) : ItemSet(request);
 }
 
 SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
@@ -75,6 +94,7 @@ SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
         tally.stored = 0;
         tally.storedByUser.clear();
         tally.storedByAddress.clear();
+        tally.storedBySender.clear();
         for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults))
             tally.Add({results[ServerNames::User].AsString(), m_addresses.value(results.GetItemPointer())},
                       results.CountItems(PeerNames::SearchResult));
@@ -83,14 +103,17 @@ SearchResultIntake::Tally& SearchResultIntake::Counted(ItemPtr request)
     return tally;
 }
 
-void SearchResultIntake::AddKept(ItemPtr request, const Sender& sender, Kept& kept)
+SearchResultIntake::Kept SearchResultIntake::KeptFor(const ItemSet& search, const Sender& sender)
 {
-    const Tally& tally = Counted(request);
-    kept.all += tally.stored;
-    kept.user += tally.storedByUser.value(sender.user);
-    kept.address += tally.storedByAddress.value(sender.address);
+    Kept kept;
+    for (const ItemPtr& request : search) {
+        const Tally& tally = Counted(request);
+        kept.all += tally.stored;
+        kept.user += tally.storedByUser.value(sender.user);
+        kept.address += tally.storedByAddress.value(sender.address);
+    }
     for (const Pending& reply : m_pending)
-        if (reply.request == request && reply.results) {
+        if (reply.results && search.contains(reply.request)) {
             const qint64 waiting = qint64(reply.files.size() - reply.next);
             kept.all += waiting;
             if (reply.sender.user == sender.user)
@@ -98,26 +121,159 @@ void SearchResultIntake::AddKept(ItemPtr request, const Sender& sender, Kept& ke
             if (reply.sender.address == sender.address)
                 kept.address += waiting;
         }
+    return kept;
+}
+
+SearchResultIntake::Held SearchResultIntake::HeldBy(const ItemSet& search)
+{
+    Held held;
+    for (const ItemPtr& request : search) {
+        const Tally& tally = Counted(request);
+        for (auto it = tally.storedBySender.constBegin(); it != tally.storedBySender.constEnd(); ++it)
+            if (it.value() > 0)
+                held.Add(it.key(), it.value());
+    }
+    for (const Pending& reply : m_pending)
+        if (reply.results && reply.next < reply.files.size() && search.contains(reply.request))
+            held.Add(KeyOf(reply.sender), qint64(reply.files.size() - reply.next));
+    return held;
+}
+
+qint64 SearchResultIntake::Excess(const Held& held, const Key& sender) const
+{
+    return std::max(held.byUser.value(sender.first) - m_userLimit,
+                    held.byAddress.value(sender.second) - m_addressLimit);
+}
+
+qint64 SearchResultIntake::Places(const ItemSet& search, const Sender& claimant, qint64 wanted,
+                                  std::vector<Claim>* claims)
+{
+    const Kept kept = KeptFor(search, claimant);
+    const qint64 free = std::max<qint64>(0, m_limit - kept.all);
+    // Past the free places only what the claimant's shares still allow,
+    // taken back from others.
+    const qint64 share = std::min(m_userLimit - kept.user, m_addressLimit - kept.address);
+    const qint64 reclaimed = std::min(wanted, share) - free;
+    if (reclaimed <= 0)
+        return std::min(wanted, free);
+    return free + Reclaim(HeldBy(search), claimant, reclaimed, claims);
+}
+
+qint64 SearchResultIntake::Reclaim(Held held, const Sender& claimant, qint64 wanted, std::vector<Claim>* claims) const
+{
+    // A user's own places are never taken back for it under another name
+    // or from another address.
+    std::vector<Key> over;
+    for (auto it = held.bySender.constBegin(); it != held.bySender.constEnd(); ++it)
+        if (it.value() > 0 && it.key().first != claimant.user && Excess(held, it.key()) > 0)
+            over.push_back(it.key());
+    qint64 found = 0;
+    while (found < wanted) {
+        // The sender most over its share (of those as far over, the one
+        // holding most) gives places up until it is no more over than the
+        // next, so that those over their shares end up alike.
+        const Key* most = nullptr;
+        qint64 mostOver = 0;
+        qint64 nextOver = 0;
+        for (const Key& sender : over) {
+            const qint64 excess = std::min(Excess(held, sender), held.bySender.value(sender));
+            if (excess > mostOver ||
+                (most && excess == mostOver && held.bySender.value(sender) > held.bySender.value(*most))) {
+                nextOver = std::max(nextOver, mostOver);
+                mostOver = excess;
+                most = &sender;
+            } else {
+                nextOver = std::max(nextOver, excess);
+            }
+        }
+        if (!most)
+            break;
+        const Key sender = *most;
+        const qint64 places = std::min({wanted - found, mostOver, std::max<qint64>(1, mostOver - nextOver)});
+        held.Add(sender, -places);
+        found += places;
+        if (!claims)
+            continue;
+        // One claim a sender, however the places were taken in turn.
+        auto claim = std::find_if(claims->begin(), claims->end(), [&](const Claim& c) { return c.sender == sender; });
+        if (claim == claims->end())
+            claims->push_back({sender, places});
+        else
+            claim->places += places;
+    }
+    return found;
 }
 
 quint32 SearchResultIntake::Room(quint32 ticket, const Sender& sender)
 {
-    const ItemPtr request = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket));
-    if (!request || request.IsConnected(PeerNames::SearchStopped))
+    const ItemSet search = Search(ticket);
+    if (search.empty())
         return 0;
-    // A wish-list search's page gathers every ticket of it.
-    const ItemPtr wish = request[ServerNames::WishListItem];
-    const ItemSet requests = wish ? wish.GetItems(ServerNames::SearchRequest) : ItemSet(request);
-    Kept kept;
-    for (const ItemPtr& each : requests)
-        AddKept(each, sender, kept);
-    const qint64 room = std::min({m_limit - kept.all, m_userLimit - kept.user, m_addressLimit - kept.address});
-    return quint32(std::max<qint64>(0, room));
+    return quint32(Places(search, sender, m_limit, nullptr));
 }
 
 qint64 SearchResultIntake::LeftOut(ItemPtr request) const
 {
     return m_tallies.value(request.GetItemPointer()).leftOut;
+}
+
+void SearchResultIntake::CountLeftOut(ItemPtr request, qint64 results, QList<quint32>& touched)
+{
+    if (results <= 0)
+        return;
+    m_tallies[request.GetItemPointer()].leftOut += results;
+    if (!touched.contains(request.AsUInt()))
+        touched << request.AsUInt();
+}
+
+void SearchResultIntake::GiveUp(const ItemSet& search, const std::vector<Claim>& claims, QList<quint32>& touched)
+{
+    for (const Claim& claim : claims) {
+        qint64 places = claim.places;
+        if (IsLogging())
+            Log("Search", 2,
+                QString("%1 result(s) of %2 at %3 given up to a later answerer")
+                    .arg(places)
+                    .arg(claim.sender.first, claim.sender.second));
+        // What waits to be stored was never shown: it goes first, the
+        // newest reply's first.
+        for (auto it = m_pending.rbegin(); it != m_pending.rend() && places > 0; ++it) {
+            Pending& reply = *it;
+            if (!reply.results || KeyOf(reply.sender) != claim.sender || !search.contains(reply.request))
+                continue;
+            const qint64 cut = std::min(places, qint64(reply.files.size() - reply.next));
+            reply.files.resize(reply.files.size() - size_t(cut));
+            places -= cut;
+            CountLeftOut(reply.request, cut, touched);
+        }
+        // Then the newest shown, the newest reply's last files first.
+        ItemList replies;
+        for (const ItemPtr& request : search)
+            for (const ItemPtr& results : request.GetItems(PeerNames::SearchResults))
+                if (results[ServerNames::User].AsString() == claim.sender.first &&
+                    m_addresses.value(results.GetItemPointer()) == claim.sender.second)
+                    replies.push_back(results);
+        std::sort(replies.begin(), replies.end());
+        for (auto it = replies.rbegin(); it != replies.rend() && places > 0; ++it) {
+            ItemPtr results = *it;
+            const ItemPtr request = results[ServerNames::SearchRequest];
+            const ItemSet stored = results.GetItems(PeerNames::SearchResult);
+            const qint64 cut = std::min(places, qint64(stored.size()));
+            const ItemList gone(stored.List().end() - cut, stored.List().end());
+            Counted(request).Add(claim.sender, -cut);
+            emit GivingUp(results, gone);
+            {
+                Data::Batch batch(&d);
+                for (ItemPtr result : gone)
+                    result.Remove();
+                // Its waiting files went before any shown one.
+                if (cut == qint64(stored.size()))
+                    results.Remove();
+            }
+            places -= cut;
+            CountLeftOut(request, cut, touched);
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -153,11 +309,22 @@ void SearchResultIntake::Take(const Sender& sender, PeerMessages::SearchReplyBod
     for (FileInfo& file : reply.files)
         if (NamesFile(file.Name()))
             files.push_back(std::move(file));
-    const quint32 leftOut = reply.filesNotRead;
+    qint64 leftOut = reply.filesNotRead;
     if (files.empty() && leftOut == 0) {
         if (IsLogging())
             Log(Area, 3, QString("Search results of %1 hold no usable file").arg(user));
         return;
+    }
+
+    // Places for the files: the free ones, then those others give up.
+    const ItemSet search = Search(reply.token);
+    QList<quint32> touched;
+    if (!files.empty()) {
+        std::vector<Claim> claims;
+        const qint64 places = Places(search, sender, qint64(files.size()), &claims);
+        leftOut += qint64(files.size()) - places;
+        files.resize(size_t(places));
+        GiveUp(search, claims, touched);
     }
 
     ItemPtr results;
@@ -175,7 +342,7 @@ void SearchResultIntake::Take(const Sender& sender, PeerMessages::SearchReplyBod
         // that of the replies already there.
         Tally& tally = Counted(request);
         ++tally.replies;
-        tally.Add(sender, qint64(part.size()));
+        tally.Add(KeyOf(sender), qint64(part.size()));
         m_addresses.insert(results.GetItemPointer(), sender.address);
         request += results;
         if (discardRepeats) {
@@ -195,24 +362,24 @@ void SearchResultIntake::Take(const Sender& sender, PeerMessages::SearchReplyBod
         }
     }
     if (leftOut > 0) {
-        m_tallies[request.GetItemPointer()].leftOut += leftOut;
+        CountLeftOut(request, leftOut, touched);
         if (IsLogging())
             Log("Search", 2,
-                QString("%1 result(s) from %2 at %3 for ticket %4 left out: a search keeps at most %5 from one "
-                        "user, %6 from one address and %7 in all")
+                QString("%1 result(s) from %2 at %3 for ticket %4 left out: a search keeps at most %5, and once it "
+                        "is full %6 per user and %7 per address")
                     .arg(leftOut)
                     .arg(user, sender.address)
                     .arg(reply.token)
+                    .arg(m_limit)
                     .arg(m_userLimit)
-                    .arg(m_addressLimit)
-                    .arg(m_limit));
+                    .arg(m_addressLimit));
     }
     if (results)
         emit Results(results);
     // After the reply's own results, so that a page made for them hears
     // this; looked up again, as whoever heard of them may have closed it.
-    if (leftOut > 0)
-        if (ItemPtr again = d.GetType(ServerNames::SearchRequest)->HasItem(Value(reply.token)))
+    for (const quint32 ticket : touched)
+        if (ItemPtr again = d.GetType(ServerNames::SearchRequest)->HasItem(Value(ticket)))
             emit LeftOutCounted(again);
 }
 
@@ -247,8 +414,10 @@ void SearchResultIntake::ContinueLater()
 
 void SearchResultIntake::Continue()
 {
-    // Replies gone meanwhile are passed over.
-    while (!m_pending.empty() && !m_pending.front().results)
+    // Replies gone meanwhile, or given up to their last waiting file, are
+    // passed over.
+    while (!m_pending.empty() &&
+           (!m_pending.front().results || m_pending.front().next >= m_pending.front().files.size()))
         m_pending.pop_front();
     if (m_pending.empty())
         return;
@@ -266,7 +435,7 @@ void SearchResultIntake::Continue()
     // Null when the reply went while its part was made.
     const ItemPtr results = head.results;
     if (results)
-        m_tallies[head.request.GetItemPointer()].Add(head.sender, qint64(part.size()));
+        m_tallies[head.request.GetItemPointer()].Add(KeyOf(head.sender), qint64(part.size()));
     if (!results || head.next >= head.files.size())
         m_pending.pop_front();
     if (!m_pending.empty())

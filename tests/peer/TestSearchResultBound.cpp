@@ -1,9 +1,9 @@
-// What one search keeps of the replies peers send it: up to a bound, of
-// which one user fills a share and one address another, the rest counted as
-// left out and never stored; a busy search kept whole however its peers
-// crowd in; a large
-// reply stored a part a turn; a reply that would inflate past its own limit
-// dropped whole.
+// What one search keeps of the replies peers send it: up to a bound, the
+// rest counted as left out and never stored; free places filled by
+// whoever answers, and given back by those over a user's or an address's
+// share once later answerers need them; a busy search kept whole however
+// its peers crowd in; a large reply stored a part a turn; a reply that
+// would inflate past its own limit dropped whole.
 #include <QtTest>
 #include <algorithm>
 
@@ -172,45 +172,61 @@ private slots:
         QCOMPARE(Names(Request(b)), Numbered(0, 6));
     }
 
-    void oneUserFillsAtMostItsShareOfASearch()
+    void aBigSharerFillsFreePlacesAndGivesThemBackToLaterAnswerers()
     {
+        const int limit = f->peer->SearchResultLimit();
         const int share = f->peer->SearchResultUserLimit();
         QCOMPARE(share, SearchResultIntake::DefaultUserLimit);
         Answering peers(f);
-        // A big sharer answers first, in replies of its usual size; what
-        // waits to be stored of one counts against the next.
+        // A big sharer answers first, alone: it fills the search.
         const quint32 ticket = f->client->FileSearch("live", QString());
-        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(0, share - 500)));
-        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(share - 500, 11200 - share + 500)));
-        QTRY_COMPARE_WITH_TIMEOUT(leftOutTickets.size(), 1, 30000);
-        // A hundred users after it, thirty results each, are all kept.
+        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(0, 1500)));
+        link->SendMessage(9, CompressedSearchReply("peer", ticket, Files(1500, limit + 6000 - 1500)));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(6000), 30000);
+        // A hundred users after it, thirty results each, are all kept: the
+        // big sharer's newest results make room, those still waiting to be
+        // stored first.
         for (int i = 0; i < 100; ++i)
             peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30), OwnAddress(i));
         QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).size(), 101, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 30000);
-        const QHash<QString, int> kept = ByUser(Request(ticket));
-        QCOMPARE(kept.value("peer"), share);
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("peer"), limit - 3000, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), limit, 30000);
+        QHash<QString, int> kept = ByUser(Request(ticket));
         for (int i = 0; i < 100; ++i)
             QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(11200 - share));
-        QCOMPARE(Names(Request(ticket)).mid(0, share), Numbered(0, share));
+        QCOMPARE(Names(Request(ticket)).mid(0, limit - 3000), Numbered(0, limit - 3000));
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(9000));
+        QCOMPARE(int(d.GetType("search_result")->Count()), limit);
 
-        // A wish-list search's tickets share one share per user too.
-        f->peer->SetSearchResultUserLimit(10);
+        // A later big sharer takes back no more than its share.
+        peers.Answer("late", ticket, Files(0, 5000), OwnAddress(100));
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("late"), share, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(9000 + 5000), 30000);
+        QCOMPARE(ByUser(Request(ticket)).value("peer"), limit - 3000 - share);
+        QCOMPARE(Names(Request(ticket)).size(), limit);
+
+        // A wish-list search's tickets share one search: places taken back
+        // on one are counted left out on the other.
+        f->peer->SetSearchResultLimit(10);
+        f->peer->SetSearchResultUserLimit(4);
         const quint32 first = f->client->FileSearch("wish", "wish");
         const quint32 second = f->client->FileSearch("wish", "wish");
         link->SendMessage(9, CompressedSearchReply("peer", first, Files(0, 8)));
-        link->SendMessage(9, CompressedSearchReply("peer", second, Files(8, 8)));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(second)), qint64(6), 30000);
-        QCOMPARE(Names(Request(second)), Numbered(8, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(first)), Numbered(0, 8), 30000);
+        peers.Answer("other", second, Files(8, 8), OwnAddress(101));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(second)), qint64(4), 30000);
+        QCOMPARE(Names(Request(second)), Numbered(8, 4));
+        QCOMPARE(Names(Request(first)), Numbered(0, 6));
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(first)), qint64(2));
     }
 
-    void manyNamesAtOneAddressFillAtMostItsShareOfASearch()
+    void manyNamesAtOneAddressGiveBackWhatTheAddressHoldsPastItsShare()
     {
         const int userShare = f->peer->SearchResultUserLimit();
         const int share = f->peer->SearchResultAddressLimit();
         QCOMPARE(share, SearchResultIntake::DefaultAddressLimit);
-        const int names = f->peer->SearchResultLimit() / userShare;
+        const int limit = f->peer->SearchResultLimit();
+        const int names = limit / userShare;
         Answering peers(f);
         // One host answers first under enough made-up names, each with a
         // user's whole share, to fill the search together.
@@ -220,40 +236,36 @@ private slots:
         for (int i = 0; i < names; ++i)
             links << peers.Answer(QString("made-up%1").arg(i), ticket, Files(i * userShare, userShare), host);
         QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(names * userShare - share),
-                                  30000);
-        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share, 30000);
-        // Whole shares of the names that came first: the address's share
-        // counts what waits to be stored as the user's does.
-        QHash<QString, int> kept = ByUser(Request(ticket));
-        QCOMPARE(kept.size(), share / userShare);
-        for (const int each : kept)
-            QCOMPARE(each, userShare);
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), limit, 30000);
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(0));
 
-        // A hundred peers at addresses of their own, after it: all kept.
+        // A hundred peers at addresses of their own, after it: all kept,
+        // the host's names giving up alike.
         links.clear();
         for (int i = 0; i < 100; ++i)
             links << peers.Answer(QString("user%1").arg(i), ticket, Files(0, 30), OwnAddress(i));
         QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
-        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), share + 3000, 30000);
-        kept = ByUser(Request(ticket));
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(3000), 30000);
+        QHash<QString, int> kept = ByUser(Request(ticket));
         for (int i = 0; i < 100; ++i)
             QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
-        QCOMPARE(f->peer->LeftOutSearchResults(Request(ticket)), qint64(names * userShare - share));
+        for (int i = 0; i < names; ++i)
+            QCOMPARE(kept.value(QString("made-up%1").arg(i)), userShare - 3000 / names);
+        QCOMPARE(Names(Request(ticket)).size(), limit);
 
         // What the views let go of one name is free for another at that
-        // address, and no more.
-        const QString gone = kept.keys().filter("made-up").first();
+        // address; once the search is full again, the address, far over its
+        // share, has no place for more.
         for (ItemPtr reply : Request(ticket).GetItems("search_results"))
-            if (reply["user"].AsString() == gone)
+            if (reply["user"].AsString() == "made-up0")
                 reply.Remove();
         d.RemoveDisconnectedItems();
-        peers.Answer("neighbour", ticket, Files(0, userShare), host);
-        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("neighbour"), userShare, 30000);
+        const int freed = userShare - 3000 / names;
+        peers.Answer("neighbour", ticket, Files(0, freed), host);
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("neighbour"), freed, 30000);
         peers.Answer("neighbour2", ticket, Files(0, 10), host);
-        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)),
-                                  qint64(names * userShare - share + 10), 30000);
-        QCOMPARE(Names(Request(ticket)).size(), share + 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(3000 + 10), 30000);
+        QCOMPARE(Names(Request(ticket)).size(), limit);
     }
 
     void aBusySearchFromPeersCrowdingInAtOnceIsKeptWhole()

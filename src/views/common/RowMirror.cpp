@@ -103,11 +103,16 @@ void RowMirror::Forget(QTreeWidgetItem* row, QList<::Item*>& nodes)
 
 void RowMirror::Remove(QTreeWidgetItem* row)
 {
-    if (!row)
-        return;
+    if (row)
+        Remove(QList<QTreeWidgetItem*>{row});
+}
+
+void RowMirror::Remove(const QList<QTreeWidgetItem*>& rows)
+{
     QList<::Item*> nodes;
-    Forget(row, nodes);
-    delete row;
+    for (QTreeWidgetItem* row : rows)
+        Forget(row, nodes);
+    qDeleteAll(rows);
     Data::Batch batch(&d);
     for (::Item* node : nodes)
         ItemPtr(node).Remove();

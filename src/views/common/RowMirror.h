@@ -53,6 +53,8 @@ public:
 
     // Deletes a row with every row below it and removes their nodes.
     void Remove(QTreeWidgetItem* row);
+    // The same of many rows, none below another, in one go.
+    void Remove(const QList<QTreeWidgetItem*>& rows);
     // Empties a tree, removing the nodes of its registered rows.
     void Clear(QTreeWidget* tree);
     // From now on, removing an item of itemType from the store deletes the

@@ -78,34 +78,48 @@ int SearchResultFilter::ApplyToFlatRow(QTreeWidget* tree, int row) const
 
 int SearchResultFilter::ApplyToUserRow(QTreeWidget* tree, int row) const
 {
+    return ApplyToUser(tree, row, nullptr);
+}
+
+int SearchResultFilter::ApplyToFolders(QTreeWidget* tree, int row, const QSet<const QTreeWidgetItem*>& folders) const
+{
+    return ApplyToUser(tree, row, &folders);
+}
+
+int SearchResultFilter::ApplyToUser(QTreeWidget* tree, int row, const QSet<const QTreeWidgetItem*>* folders) const
+{
     const QTreeWidgetItem* user = tree->topLevelItem(row);
     if (!user)
         return 0;
     int rows = 1 + user->childCount();
-    const QAbstractItemModel* model = tree->model();
-    const QModelIndex userIndex = model->index(row, 0);
+    const QModelIndex userIndex = tree->model()->index(row, 0);
     bool anyFolderShown = false;
-    Words missing;
     for (int f = 0; f < user->childCount(); ++f) {
-        const SearchResultListItem& folder = RowOf(user->child(f));
-        // The folder's path takes the words it holds; the files must hold
-        // the rest.
-        if (HoldsAny(folder.FilterText(), m_excluded)) {
-            SetRowHidden(tree, f, userIndex, true);
-            continue;
-        }
-        missing.clear();
-        for (const QStringMatcher& word : m_included)
-            if (word.indexIn(folder.FilterText()) < 0)
-                missing << word;
-        const QModelIndex folderIndex = model->index(f, 0, userIndex);
-        rows += folder.childCount();
-        int shown = 0;
-        for (int i = 0; i < folder.childCount(); ++i)
-            shown += SetRowHidden(tree, i, folderIndex, !FileShows(RowOf(folder.child(i)), missing));
-        const bool showFolder = shown > 0 && shown >= m_filter.MinFilesInFolder();
-        anyFolderShown = SetRowHidden(tree, f, userIndex, !showFolder) || anyFolderShown;
+        const bool shown = !folders || folders->contains(user->child(f))
+                               ? ApplyToFolder(tree, *user->child(f), f, userIndex, rows)
+                               : !tree->isRowHidden(f, userIndex);
+        anyFolderShown = shown || anyFolderShown;
     }
     SetRowHidden(tree, row, QModelIndex(), !anyFolderShown);
     return rows;
+}
+
+bool SearchResultFilter::ApplyToFolder(QTreeWidget* tree, const QTreeWidgetItem& row, int f,
+                                       const QModelIndex& userIndex, int& rows) const
+{
+    const SearchResultListItem& folder = RowOf(&row);
+    // The folder's path takes the words it holds; the files must hold the
+    // rest.
+    if (HoldsAny(folder.FilterText(), m_excluded))
+        return SetRowHidden(tree, f, userIndex, true);
+    Words missing;
+    for (const QStringMatcher& word : m_included)
+        if (word.indexIn(folder.FilterText()) < 0)
+            missing << word;
+    const QModelIndex folderIndex = tree->model()->index(f, 0, userIndex);
+    rows += folder.childCount();
+    int shown = 0;
+    for (int i = 0; i < folder.childCount(); ++i)
+        shown += SetRowHidden(tree, i, folderIndex, !FileShows(RowOf(folder.child(i)), missing));
+    return SetRowHidden(tree, f, userIndex, !(shown > 0 && shown >= m_filter.MinFilesInFolder()));
 }

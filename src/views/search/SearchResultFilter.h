@@ -1,12 +1,15 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QStringMatcher>
 #include <QVector>
 
 #include "FilterParser.h"
 
+class QModelIndex;
 class QTreeWidget;
+class QTreeWidgetItem;
 class SearchResultListItem;
 
 // Which rows of a results page a filter text shows. A file shows when no
@@ -41,6 +44,10 @@ public:
     // a user row with its folder and file rows. Returns the rows looked at.
     int ApplyToFlatRow(QTreeWidget* tree, int row) const;
     int ApplyToUserRow(QTreeWidget* tree, int row) const;
+    // Of a user row filtered by this text before, only the folder rows
+    // given with their files, and the user row by all its folders: what a
+    // reply added to or took from a big sharer's row costs what it touched.
+    int ApplyToFolders(QTreeWidget* tree, int row, const QSet<const QTreeWidgetItem*>& folders) const;
 
 private:
     // A word in the subjects' form, with the table that finds it in one
@@ -53,6 +60,12 @@ private:
     // Whether a file row, or a flat row, shows, holding the words its
     // folder row does not (a flat row holds them all in its own text).
     bool FileShows(const SearchResultListItem& row, const Words& missing) const;
+    // Shows or hides the folder row, at that place under the user row, with
+    // its files; whether it shows. Adds the rows looked at to rows.
+    bool ApplyToFolder(QTreeWidget* tree, const QTreeWidgetItem& folder, int place, const QModelIndex& user,
+                       int& rows) const;
+    // Folders null: all of them.
+    int ApplyToUser(QTreeWidget* tree, int row, const QSet<const QTreeWidgetItem*>* folders) const;
 
     FilterParser m_filter;
     Words m_included;

@@ -55,3 +55,9 @@ void SearchResultFilterPass::Done(QTreeWidgetItem* row) const
     if (SearchResultListItem* done = m_filter ? SearchResultListItem::Of(row) : nullptr)
         done->SetFilterPass(m_number);
 }
+
+bool SearchResultFilterPass::IsDone(const QTreeWidgetItem* row) const
+{
+    const SearchResultListItem* done = SearchResultListItem::Of(row);
+    return !m_filter || (done && done->FilterPass() == m_number);
+}

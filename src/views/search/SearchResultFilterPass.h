@@ -36,6 +36,9 @@ public:
     // A top-level row filtered by the running pass's filter outside the
     // pass, on arrival.
     void Done(QTreeWidgetItem* row) const;
+    // Whether the row is filtered as the page's text now says: no pass
+    // runs, or this one has done it.
+    bool IsDone(const QTreeWidgetItem* row) const;
 
     bool IsRunning() const { return bool(m_filter); }
     // The running pass's filter; null when none runs.

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelection>
 #include <QLineEdit>
 #include <QMenu>
 #include <QShowEvent>
@@ -37,6 +38,9 @@ const char* const kUserNode = "search_results_user_node";
 const char* const kFolderNode = "search_results_folder_node";
 const char* const kResultNode = "search_result_node";
 const int kSortDelay = 1000;
+// Rows that go from under one parent one by one, the tree keeping what it
+// shows of the others itself; more are taken out and put back at once.
+const int kRowsRemovedOneByOne = 32;
 
 ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
 {
@@ -47,6 +51,17 @@ ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
     pair.insert(b);
     // Starts from the smaller side: a page may hold thousands of users.
     return d.GetItemSubset(pair, type).First();
+}
+
+// The model's index of a row, found by its place among its siblings; the
+// root's is the invalid index.
+QModelIndex IndexOf(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    if (!row || row == tree->invisibleRootItem())
+        return QModelIndex();
+    QTreeWidgetItem* parent = row->parent();
+    const int place = parent ? parent->indexOfChild(row) : tree->indexOfTopLevelItem(row);
+    return tree->model()->index(place, 0, IndexOf(tree, parent));
 }
 
 // Whether the tree shows the row: neither it nor a row above it is hidden.
@@ -119,6 +134,13 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     connect(tree, &QWidget::customContextMenuRequested, this, &SearchResultsForm::OnContextMenuRequested);
     connect(tree, &QTreeWidget::itemDoubleClicked, this, &SearchResultsForm::OnResultDoubleClicked);
     tree->setExpandsOnDoubleClick(true);
+    if (peerMessenger)
+        connect(peerMessenger, &PeerMessenger::GivingUpSearchResults, this,
+                [this](ItemPtr reply, const ItemList& results) {
+                    const ItemPtr page = PageItem();
+                    if (page && reply[ServerNames::SearchRequest]["search_results_widget"] == page)
+                        RemoveSearchResults(results);
+                });
 
     m_filterSlices.setSingleShot(true);
     m_filterSlices.setInterval(0);
@@ -235,6 +257,7 @@ void SearchResultsForm::AddRows(const ItemList& results)
     // Parsed once for the reply rather than once per file.
     const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
     QTreeWidgetItem* userRow = nullptr;
+    QSet<const QTreeWidgetItem*> folders;
     {
         Data::Batch batch(&d);
         NewRows rows;
@@ -242,17 +265,125 @@ void SearchResultsForm::AddRows(const ItemList& results)
             if (QTreeWidgetItem* row = AddSearchResult(result, rows))
                 userRow = row;
         ShowNewRows(rows, *filter);
+        for (const QTreeWidgetItem* folder : rows.folders)
+            folders.insert(folder);
     }
     // Only the arriving user's rows: refiltering the whole page per reply
     // would cost the page's size each time.
-    if (userRow) {
-        QTreeWidget* tree = ui->searchResultsTreeWidget;
-        filter->ApplyToUserRow(tree, tree->indexOfTopLevelItem(userRow));
-        m_filterPass.Done(userRow);
-    }
+    if (userRow)
+        FilterUserRow(userRow, folders, *filter);
     RaiseWishListAlert();
     if (delayedInvoker)
         delayedInvoker->Invoke(this, "Sort", kSortDelay);
+}
+
+void SearchResultsForm::FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
+                                      const SearchResultFilter& filter)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    const int place = tree->indexOfTopLevelItem(user);
+    // Only the folders a reply touched, so that a big sharer's row costs
+    // what changed; a row that a running pass has not reached, whole.
+    if (m_filterPass.IsDone(user))
+        filter.ApplyToFolders(tree, place, folders);
+    else
+        filter.ApplyToUserRow(tree, place);
+    m_filterPass.Done(user);
+}
+
+void SearchResultsForm::RemoveSearchResults(const ItemList& results)
+{
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    // The rows by the row they hang under: a folder row, or the tree's
+    // root for flat rows.
+    QList<QTreeWidgetItem*> parents;
+    QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>> gone;
+    for (const ItemPtr& result : results) {
+        QTreeWidgetItem* row = RowOf(result);
+        if (!row)
+            continue;
+        QTreeWidgetItem* parent = row->parent() ? row->parent() : tree->invisibleRootItem();
+        QSet<QTreeWidgetItem*>& rows = gone[parent];
+        if (rows.isEmpty())
+            parents << parent;
+        rows.insert(row);
+    }
+    // The user rows left with fewer files, and their folders that are left.
+    QList<QTreeWidgetItem*> users;
+    QHash<QTreeWidgetItem*, QSet<const QTreeWidgetItem*>> folders;
+    for (QTreeWidgetItem* parent : parents) {
+        TakeRows(parent, gone.value(parent));
+        if (m_flatRows)
+            continue;
+        QTreeWidgetItem* user = parent->parent();
+        auto left = folders.find(user);
+        if (left == folders.end()) {
+            users << user;
+            left = folders.insert(user, {});
+        }
+        if (parent->childCount() == 0)
+            m_rows.Remove(parent);
+        else
+            left->insert(parent);
+        if (user->childCount() == 0) {
+            users.removeAll(user);
+            folders.erase(left);
+            m_rows.Remove(user);
+        }
+    }
+    // Whether a folder shows depends on how many of its files do, and a
+    // user on its folders.
+    if (users.isEmpty())
+        return;
+    const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
+    for (QTreeWidgetItem* user : users)
+        FilterUserRow(user, folders.value(user), *filter);
+}
+
+void SearchResultsForm::TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone)
+{
+    if (gone.size() <= kRowsRemovedOneByOne) {
+        m_rows.Remove(gone.values());
+        return;
+    }
+    QTreeWidget* tree = ui->searchResultsTreeWidget;
+    QAbstractItemModel* model = tree->model();
+    const QModelIndex under = IndexOf(tree, parent);
+    QTreeWidgetItem* current = tree->currentItem();
+    QList<QTreeWidgetItem*> kept;
+    QVector<int> hidden;
+    QVector<int> selected;
+    int currentPlace = -1;
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* row = parent->child(i);
+        if (gone.contains(row))
+            continue;
+        if (row == current)
+            currentPlace = kept.size();
+        if (tree->isRowHidden(i, under))
+            hidden << kept.size();
+        if (row->isSelected())
+            selected << kept.size();
+        kept << row;
+    }
+    parent->takeChildren();
+    m_rows.Remove(gone.values());
+    parent->addChildren(kept);
+    for (const int place : hidden)
+        tree->setRowHidden(place, under, true);
+    // Runs of selected rows as ranges, chosen in one go.
+    QItemSelection reselected;
+    for (int i = 0; i < selected.size();) {
+        int last = i;
+        while (last + 1 < selected.size() && selected[last + 1] == selected[last] + 1)
+            ++last;
+        reselected.select(model->index(selected[i], 0, under), model->index(selected[last], 0, under));
+        i = last + 1;
+    }
+    if (!reselected.isEmpty())
+        tree->selectionModel()->select(reselected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (currentPlace >= 0)
+        tree->selectionModel()->setCurrentIndex(model->index(currentPlace, 0, under), QItemSelectionModel::NoUpdate);
 }
 
 void SearchResultsForm::ShowLeftOut()
@@ -264,14 +395,14 @@ void SearchResultsForm::ShowLeftOut()
         leftOut += peerMessenger->LeftOutSearchResults(request);
     if (leftOut == 0)
         return;
+    const QString perSearch = CommafyNumber(peerMessenger->SearchResultLimit());
     const QString perUser = CommafyNumber(peerMessenger->SearchResultUserLimit());
     const QString perAddress = CommafyNumber(peerMessenger->SearchResultAddressLimit());
-    const QString perSearch = CommafyNumber(peerMessenger->SearchResultLimit());
-    ui->leftOutLabel->setText(
-        leftOut == 1 ? tr("1 result was left out: a search keeps at most %1 per user, %2 per address and %3 in all.")
-                           .arg(perUser, perAddress, perSearch)
-                     : tr("%1 results were left out: a search keeps at most %2 per user, %3 per address and %4 in all.")
-                           .arg(CommafyNumber(leftOut), perUser, perAddress, perSearch));
+    const QString why = tr("a search keeps at most %1, and once it is full, results past %2 per user or %3 per "
+                           "address make room for others.")
+                            .arg(perSearch, perUser, perAddress);
+    ui->leftOutLabel->setText(leftOut == 1 ? tr("1 result was left out: %1").arg(why)
+                                           : tr("%1 results were left out: %2").arg(CommafyNumber(leftOut), why));
     ui->leftOutLabel->show();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -51,8 +52,12 @@ public:
     void AddUserSearchResults(ItemPtr searchResults);
     // A later part of a large reply, likewise.
     void AddMoreSearchResults(const ItemList& part);
+    // Results the full search gave up to later answerers: their rows go,
+    // and folder and user rows left without files with them; the rows that
+    // stay keep their order, selection and filter.
+    void RemoveSearchResults(const ItemList& results);
     // Says below the rows how many results of the page's search were left
-    // out for the bound on what one search keeps; nothing while none was.
+    // out for the bounds on what one search keeps; nothing while none was.
     void ShowLeftOut();
     // One file; returns the user row of the grouped tree, null for a flat
     // row.
@@ -154,6 +159,15 @@ private:
     // Puts the rows into the tree, hides the flat ones the filter does not
     // show and opens the parents as the page's switches say.
     void ShowNewRows(NewRows& rows, const SearchResultFilter& filter);
+    // Deletes the rows gone of the parent's rows, which have none below
+    // them: a few one by one, more in one removal and one insertion rather
+    // than a removal per row (each of which looks the row up among all its
+    // siblings); those kept stay hidden, selected or current as they were.
+    void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone);
+    // Filters what changed of a user row: the folders given and whether
+    // the user row shows.
+    void FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
+                       const SearchResultFilter& filter);
     void RaiseWishListAlert();
     void InitSavedFilters();
     // Starts showing and hiding every row by the filter text, done a slice

@@ -109,13 +109,19 @@ public:
         return count;
     }
 
-    // A fake peer with a message connection to us, made once per name.
+    // A fake peer with a message connection to us, made once per name:
+    // from the address it was placed at, else from 127.0.0.1, or with
+    // ownAddresses from a loopback address of its own.
     FakePeerLink* Link(const QString& name)
     {
-        if (!m_links.contains(name))
-            m_links.insert(name, f.LinkedPeer(name));
+        if (!m_links.contains(name)) {
+            const int n = m_links.size();
+            const QHostAddress own(QString("127.2.%1.%2").arg(n / 200).arg(n % 200 + 1));
+            m_links.insert(name, f.LinkedPeer(name, m_places.value(name, ownAddresses ? own : QHostAddress())));
+        }
         return m_links.value(name);
     }
+    void Place(const QString& name, const QHostAddress& address) { m_places.insert(name, address); }
 
     // Sends a reply; when wait, until peer messaging has handed it on.
     bool Answer(const QString& user, quint32 ticket, const QList<QByteArray>& files, quint8 freeSlot = 1,
@@ -170,6 +176,7 @@ public:
     ViewFixture f;
     SearchForm* form = nullptr;
     int delivered = 0;
+    bool ownAddresses = false;
 
 private:
     QList<QAction*> Actions(SearchResultsForm* page)
@@ -185,5 +192,6 @@ private:
     }
 
     QHash<QString, FakePeerLink*> m_links;
+    QHash<QString, QHostAddress> m_places;
     QHash<QString, int> m_answered;
 };

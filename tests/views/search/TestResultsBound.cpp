@@ -1,12 +1,15 @@
 // A results page under more replies than one search keeps: the rows of
 // the results kept and a plain line saying how many were left out and why;
-// a big sharer answering first leaves the page to everyone after; and a
-// large reply shown whole, in its one folder, once its parts are in.
+// a big sharer shown whole while the search has room, giving its newest
+// rows up to everyone after once it is full, the page staying as if they
+// had never come; and a large reply shown whole, in its one folder, once
+// its parts are in.
 #include <QLabel>
 #include <QSet>
 
 #include "SearchPageFixture.h"
 #include "SearchResultIntake.h"
+#include "Settings.h"
 #include "search/SearchResultListItem.h"
 
 namespace {
@@ -31,6 +34,39 @@ int FileRows(QTreeWidgetItem* user)
         files += user->child(i)->childCount();
     return files;
 }
+
+// A user's file rows as the page shows them, grouped or flat, in order.
+QList<QTreeWidgetItem*> FilesOf(SearchResultsForm* page, const QString& user)
+{
+    QList<QTreeWidgetItem*> rows;
+    QTreeWidget* tree = page->searchResults();
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* top = tree->topLevelItem(i);
+        if (top->text(SearchResultListItem::UserColumn) != user)
+            continue;
+        if (page->HasFlatRows())
+            rows << top;
+        for (int f = 0; f < top->childCount(); ++f)
+            for (int r = 0; r < top->child(f)->childCount(); ++r)
+                rows << top->child(f)->child(r);
+    }
+    return rows;
+}
+
+QStringList Names(const QList<QTreeWidgetItem*>& rows)
+{
+    QStringList names;
+    for (const QTreeWidgetItem* row : rows)
+        names << row->text(SearchResultListItem::FileColumn);
+    return names;
+}
+
+QString Why(const QString& limit, const QString& perUser)
+{
+    return QString("a search keeps at most %1, and once it is full, results past %2 per user or 10,000 per address "
+                   "make room for others.")
+        .arg(limit, perUser);
+}
 } // namespace
 
 class TestResultsBound : public QObject
@@ -50,17 +86,10 @@ private slots:
 
         QVERIFY(s.Answer("bob", page->Ticket(), Numbered("b", 0, 8)));
         QVERIFY(LeftOut(page)->isVisibleTo(page));
-        QCOMPARE(
-            LeftOut(page)->text(),
-            QString(
-                "2 results were left out: a search keeps at most 2,000 per user, 10,000 per address and 10 in all."));
+        QCOMPARE(LeftOut(page)->text(), "2 results were left out: " + Why("10", "2,000"));
         // A reply with nothing left to keep makes no row, and is counted.
         QVERIFY(s.Send("carol", page->Ticket(), Numbered("c", 0, 1234)));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            LeftOut(page)->text(),
-            QString("1,236 results were left out: a search keeps at most 2,000 per user, 10,000 per address "
-                    "and 10 in all."),
-            30000);
+        QTRY_COMPARE_WITH_TIMEOUT(LeftOut(page)->text(), "1,236 results were left out: " + Why("10", "2,000"), 30000);
         QTreeWidget* tree = page->searchResults();
         QCOMPARE(tree->topLevelItemCount(), 2);
         QCOMPARE(FileRows(tree->topLevelItem(0)), 4);
@@ -75,38 +104,125 @@ private slots:
         const unsigned int second = s.WishListSearch("wish");
         QVERIFY(s.Answer("bob", second, Numbered("w", 0, 2)));
         QCOMPARE(s.WishTabs()->count(), 1);
-        QCOMPARE(
-            LeftOut(wish)->text(),
-            QString("1 result was left out: a search keeps at most 2,000 per user, 10,000 per address and 10 in all."));
+        QCOMPARE(LeftOut(wish)->text(), "1 result was left out: " + Why("10", "2,000"));
         QCOMPARE(wish->searchResults()->topLevelItemCount(), 2);
         QCOMPARE(FileRows(wish->searchResults()->topLevelItem(1)), 1);
     }
 
-    void aBigSharerAnsweringFirstLeavesThePageToTheOthers()
+    void aBigSharerIsShownWholeWhileTheSearchHasRoom()
     {
         SearchPageFixture s;
+        s.ownAddresses = true;
         QVERIFY(s.f.Start());
+        // Alone in a search, all 5,000 of one peer's matches.
+        SearchResultsForm* alone = s.Search("tapes");
+        QVERIFY(alone && LeftOut(alone));
+        QVERIFY(s.Answer("harlan", alone->Ticket(), Numbered("tapes", 0, 5000)));
+        QTRY_COMPARE_WITH_TIMEOUT(FilesOf(alone, "harlan").size(), 5000, 30000);
+        QVERIFY(!LeftOut(alone)->isVisibleTo(alone));
+
+        // 20,000 first, then a hundred users with 30 each: all of them.
         SearchResultsForm* page = s.Search("live");
-        QVERIFY(page && LeftOut(page));
-        // 11,200 tapes in replies of 2,800, then a hundred users with 30.
-        for (int first = 0; first < 11200; first += 2800)
-            QVERIFY(s.Send("harlan", page->Ticket(), Numbered("tapes", first, 2800)));
-        QTRY_VERIFY_WITH_TIMEOUT(LeftOut(page)->isVisibleTo(page), 30000);
+        QVERIFY(s.Answer("greta", page->Ticket(), Numbered("radio", 0, 20000)));
         for (int i = 0; i < 100; ++i)
             QVERIFY(s.Answer(QString("user%1").arg(i), page->Ticket(), Numbered("u", 0, 30)));
         QTreeWidget* tree = page->searchResults();
-        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 101, 30000);
-        int rows = 0;
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-            const int files = FileRows(tree->topLevelItem(i));
-            QCOMPARE(files, tree->topLevelItem(i)->text(0) == "harlan" ? 2000 : 30);
-            rows += files;
+        QTRY_COMPARE_WITH_TIMEOUT(FilesOf(page, "greta").size(), 20000, 30000);
+        QCOMPARE(tree->topLevelItemCount(), 101);
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            if (tree->topLevelItem(i)->text(0) != "greta")
+                QCOMPARE(FileRows(tree->topLevelItem(i)), 30);
+        QCOMPARE(SearchPageFixture::Count("search_result"), 5000 + 23000);
+        QVERIFY(!LeftOut(page)->isVisibleTo(page));
+    }
+
+    void rowsGivenUpLeaveThePageAsIfTheyHadNeverCome_data()
+    {
+        QTest::addColumn<bool>("flat");
+        QTest::newRow("grouped") << false;
+        QTest::newRow("flat") << true;
+    }
+    void rowsGivenUpLeaveThePageAsIfTheyHadNeverCome()
+    {
+        QFETCH(bool, flat);
+        SearchPageFixture s;
+        s.ownAddresses = true;
+        QVERIFY(s.f.Start());
+        SetSetting("use_old_style_search_results", flat ? "yes" : "no");
+        s.f.net.peer->SetSearchResultLimit(200);
+        s.f.net.peer->SetSearchResultUserLimit(60);
+        SearchResultsForm* page = s.Search("live");
+        QVERIFY(page);
+        QTreeWidget* tree = page->searchResults();
+        // 250 tapes in two folders fill the search.
+        QVERIFY(s.Answer("harlan", page->Ticket(), Numbered("tapes a", 0, 150) + Numbered("tapes b", 150, 100)));
+        QTRY_COMPARE_WITH_TIMEOUT(FilesOf(page, "harlan").size(), 200, 30000);
+        // Files with a 9 filtered out, the rows sorted; a row chosen that
+        // stays and one that goes.
+        page->filterEdit()->setText("-9");
+        QTRY_VERIFY_WITH_TIMEOUT(!page->IsFiltering(), 30000);
+        page->SetSortingParamters(SearchResultListItem::FileColumn, Qt::DescendingOrder);
+        page->Sort();
+        QStringList staying;
+        for (QTreeWidgetItem* row : FilesOf(page, "harlan")) {
+            const QString name = row->text(SearchResultListItem::FileColumn);
+            row->setSelected(name == "0.mp3" || name == "190.mp3");
+            if (name == "5.mp3")
+                tree->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+            if (name.section('.', 0, 0).toInt() < 80)
+                staying << name;
         }
-        QCOMPARE(rows, 5000);
-        QVERIFY(LeftOut(page)->isVisibleTo(page));
-        QCOMPARE(LeftOut(page)->text(),
-                 QString("9,200 results were left out: a search keeps at most 2,000 per user, 10,000 per address "
-                         "and 50,000 in all."));
+
+        // Two users with 60 each take back 120 of harlan's newest.
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(s.Answer(QString("user%1").arg(i), page->Ticket(), Numbered("u", 0, 60)));
+        QTRY_COMPARE_WITH_TIMEOUT(SearchPageFixture::Count("search_result_node"), 200, 30000);
+        const QList<QTreeWidgetItem*> after = FilesOf(page, "harlan");
+        QCOMPARE(Names(after), staying);
+        for (QTreeWidgetItem* row : after)
+            QCOMPARE(row->isHidden(), row->text(SearchResultListItem::FileColumn).contains('9'));
+        QCOMPARE(Names(tree->selectedItems()), QStringList{"0.mp3"});
+        QVERIFY(tree->currentItem());
+        QCOMPARE(tree->currentItem()->text(SearchResultListItem::FileColumn), QString("5.mp3"));
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(FilesOf(page, QString("user%1").arg(i)).size(), 60);
+        QCOMPARE(SearchPageFixture::Count("search_result"), 200);
+        QCOMPARE(LeftOut(page)->text(), "170 results were left out: " + Why("200", "60"));
+        if (!flat) {
+            // The folder left without files went with them.
+            QCOMPARE(tree->topLevelItemCount(), 3);
+            QCOMPARE(SearchPageFixture::Count("search_results_folder_node"), 3);
+            QCOMPARE(FilesOf(page, "harlan").first()->parent()->text(SearchResultListItem::FolderColumn),
+                     QString("tapes a"));
+        }
+    }
+
+    void namesAtOneHostGiveUpAlikeAndAUserLeftWithNothingLeavesThePage()
+    {
+        SearchPageFixture s;
+        s.ownAddresses = true;
+        QVERIFY(s.f.Start());
+        s.f.net.peer->SetSearchResultLimit(12);
+        s.f.net.peer->SetSearchResultUserLimit(6);
+        s.f.net.peer->SetSearchResultAddressLimit(3);
+        SearchResultsForm* page = s.Search("live");
+        QVERIFY(page);
+        // Six names at one host fill the search, three times what the
+        // address keeps once it is full.
+        for (int i = 0; i < 6; ++i) {
+            s.Place(QString("name%1").arg(i), QHostAddress("127.0.0.9"));
+            QVERIFY(s.Answer(QString("name%1").arg(i), page->Ticket(), Numbered("n", 0, 2)));
+        }
+        for (const QString& user : {"b", "c", "d"})
+            QVERIFY(s.Answer(user, page->Ticket(), Numbered(user, 0, 3)));
+        QTreeWidget* tree = page->searchResults();
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 6, 30000);
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            QCOMPARE(FileRows(tree->topLevelItem(i)), tree->topLevelItem(i)->text(0).startsWith("name") ? 1 : 3);
+        QCOMPARE(SearchPageFixture::Count("search_results_user_node"), 6);
+        QCOMPARE(SearchPageFixture::Count("search_results"), 6);
+        QCOMPARE(LeftOut(page)->text(), "9 results were left out: a search keeps at most 12, and once it is full, "
+                                        "results past 6 per user or 3 per address make room for others.");
     }
 
     void aLargeReplyShowsWholeUnderOneUserAndFolder()
