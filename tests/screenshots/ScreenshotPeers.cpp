@@ -165,7 +165,7 @@ Files Album(const char* folder, const QStringList& tracks, quint32 bitrate, quin
     return files;
 }
 
-// Concert tapes, 40 artists of 28 nights of 10 tunes each: 11,200 files, all
+// Concert tapes, 40 artists of 132 nights of 10 tunes each: 52,800 files, all
 // under a folder named "Live Tapes".
 Files Tapes()
 {
@@ -245,7 +245,7 @@ Files Tapes()
                                "Milestones"};
     Files files;
     for (int artist = 0; artist < artists.size(); ++artist) {
-        for (int night = 0; night < 28; ++night) {
+        for (int night = 0; night < 132; ++night) {
             // A night every half year or so, a different one for each artist.
             const QDate date = QDate(1957, 1, 4).addDays(artist * 3 + night * 173);
             const QString folder =
@@ -475,7 +475,7 @@ QList<Share> Shares()
              Album("D:\\Shared\\Live\\Blue Train live 1961", {"blue train (live).mp3", "my favorite things.mp3"}, 256,
                    21345678),
          9816, 455, QString(), false, Files(), Files(), true},
-        {"harlan", 0, 264000, 31, Tapes(), 11712, 1173, QString(), false, Files(), Files(), false, false, 2800},
+        {"harlan", 0, 264000, 31, Tapes(), 53312, 5333, QString(), false, Files(), Files(), false, false, 2800},
         {"greta", 1, 920000, 0,
          Album("D:\\Radio Archive\\1987\\1987-03-14 Wigmore Hall recital",
                {"01 Schubert - Impromptu in G flat.flac", "02 Schubert - Sonata in A.flac",
