@@ -444,7 +444,8 @@ private:
     {
         auto* tabs = form->findChild<QTabWidget*>("searchTabControl");
         form->OnTabCloseRequested(tabs->indexOf(page));
-        QApplication::processEvents();
+        // The next figure measures its own work alone.
+        RunUntil([this] { return !form->IsClosingTabs(); }, 60000);
     }
 
     // The replies to a ticket nobody asked for, then to the page, and the

@@ -9,22 +9,6 @@ namespace {
 // Files removed in one turn of the event loop: some 10 ms of work.
 const int kFilesPerSlice = 6000;
 
-// Removes the item, then those of its values that nothing else holds any
-// more (the sweep of disconnected items would, walking the whole store).
-void RemoveWithLoneValues(ItemPtr item, std::initializer_list<const char*> valueTypes)
-{
-    std::vector<ItemPtr> values;
-    for (const char* type : valueTypes) {
-        if (ItemPtr value = item[type])
-            values.push_back(value);
-    }
-    item.Remove();
-    for (ItemPtr& value : values) {
-        if (value.IsDisconnectedFromAll())
-            value.Remove();
-    }
-}
-
 // A folder's links to its parent and its subfolders: marker pairs that
 // would otherwise stay linked to the folders on the other side.
 void RemoveFolderLinks(ItemPtr folder)
@@ -63,12 +47,12 @@ void SharedFoldersManager::ReleaseShareSlice()
         for (const ItemPtr& file : folder.GetItems("user_share_file")) {
             if (budget-- <= 0)
                 break;
-            RemoveWithLoneValues(file,
-                                 {"user_share_file_name", "file_size", "bitrate", "length_seconds", "bitrate_mode"});
+            file.RemoveWithLoneValues(
+                {"user_share_file_name", "file_size", "bitrate", "length_seconds", "bitrate_mode"});
         }
         if (!folder.IsConnected("user_share_file")) {
             RemoveFolderLinks(folder);
-            RemoveWithLoneValues(folder, {"user_share_folder_name"});
+            folder.RemoveWithLoneValues({"user_share_folder_name"});
         }
     }
     if (!releasingShares.empty())

@@ -212,3 +212,20 @@ void ItemPtr::Remove()
     if (m_item)
         m_item->GetType()->GetData()->RemoveItem(m_item);
 }
+
+void ItemPtr::RemoveWithLoneValues(std::initializer_list<const char*> valueTypes) const
+{
+    if (!m_item)
+        return;
+    Data* data = m_item->GetType()->GetData();
+    // The values stay whole while the item's removal handlers run.
+    Data::Batch batch(data);
+    std::vector<ItemPtr> values;
+    for (const char* type : valueTypes)
+        if (ItemPtr value = (*this)[type])
+            values.push_back(value);
+    ItemPtr(m_item).Remove();
+    for (ItemPtr& value : values)
+        if (!value.IsRemoved() && value.IsDisconnectedFromAll())
+            value.Remove();
+}

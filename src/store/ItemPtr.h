@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 class Item;
@@ -72,6 +73,10 @@ public:
     ItemPtr NewItem(const char* type);
 
     void Remove();
+    // Removes the item, then those of its items of these types that nothing
+    // else holds any more: the values only it had go at once, without the
+    // sweep of disconnected items, which walks the whole store.
+    void RemoveWithLoneValues(std::initializer_list<const char*> valueTypes) const;
 
 private:
     Item* m_item;

@@ -131,6 +131,47 @@ void RowMirror::Clear(QTreeWidget* tree)
         ItemPtr(node).Remove();
 }
 
+RowMirror::Taken RowMirror::TakeAll(QTreeWidget* tree)
+{
+    // The records go along to be freed a row at a time, as the rows are.
+    Taken taken;
+    taken.m_entries.swap(m_rows);
+    taken.m_keys.swap(m_keys);
+    taken.m_nodes.swap(m_nodes);
+    taken.m_nodeTypes = m_watchedNodeTypes.values();
+    // One removal the view hears of, not one per row.
+    taken.m_rows = tree->invisibleRootItem()->takeChildren();
+    return taken;
+}
+
+RowMirror::Taken::~Taken()
+{
+    Data::Batch batch(&d);
+    while (!IsEmpty())
+        DeleteOne();
+}
+
+void RowMirror::Taken::DeleteOne()
+{
+    QTreeWidgetItem* row = m_rows.last();
+    while (row->childCount() > 0) {
+        m_rows += row->takeChildren();
+        row = m_rows.last();
+    }
+    m_rows.removeLast();
+    const auto entry = m_entries.constFind(row);
+    if (entry != m_entries.constEnd()) {
+        m_keys.remove(entry->key);
+        m_nodes.remove(entry->node);
+        m_entries.erase(entry);
+    }
+    // Found by the row's address rather than the record: the store's sweep
+    // may have removed the node meanwhile.
+    for (Type* type : qAsConst(m_nodeTypes))
+        type->HasItem(Value(row)).Remove();
+    delete row;
+}
+
 void RowMirror::FollowRemovalOf(const char* itemType, const char* nodeType)
 {
     const std::string node(nodeType);

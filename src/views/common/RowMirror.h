@@ -57,6 +57,11 @@ public:
     void Remove(const QList<QTreeWidgetItem*>& rows);
     // Empties a tree, removing the nodes of its registered rows.
     void Clear(QTreeWidget* tree);
+    class Taken;
+    // Takes every row out of the tree in one go, with the mirror's records
+    // of them: for a tree too large to empty in one turn, whose rows are
+    // then deleted a few a turn.
+    Taken TakeAll(QTreeWidget* tree);
     // From now on, removing an item of itemType from the store deletes the
     // row whose node of nodeType is connected to it. (A node removed by
     // anyone deletes its row in any case.)
@@ -79,4 +84,31 @@ private:
     QHash<::Item*, QTreeWidgetItem*> m_nodes;
     QSet<Type*> m_watchedNodeTypes;
     Key m_nextKey = 1;
+};
+
+// Rows taken out of a tree by RowMirror::TakeAll, still with their nodes
+// and the mirror's records, which go row by row: each row is deleted only
+// after its node is removed, so no row made meanwhile at a node's address
+// is ever taken for the dead one. Deletes whatever is left when it goes.
+class RowMirror::Taken
+{
+public:
+    Taken() = default;
+    Taken(Taken&&) = default;
+    Taken& operator=(Taken&&) = default;
+    ~Taken();
+
+    bool IsEmpty() const { return m_rows.isEmpty(); }
+    // Deletes one row with no rows left below it, after its node.
+    void DeleteOne();
+
+private:
+    friend class RowMirror;
+
+    // The rows left; the last goes first once the rows below it are out.
+    QList<QTreeWidgetItem*> m_rows;
+    QHash<const QTreeWidgetItem*, Entry> m_entries;
+    QHash<Key, QTreeWidgetItem*> m_keys;
+    QHash<::Item*, QTreeWidgetItem*> m_nodes;
+    QList<Type*> m_nodeTypes;
 };

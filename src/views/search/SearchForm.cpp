@@ -248,15 +248,16 @@ void SearchForm::RecordSearch(QString text)
     if (text.isEmpty())
         return;
     Type* records = d.GetType("search_record");
-    // Its removal handler takes the old entry out of the box.
-    records->HasItem(text).Remove();
+    // Its removal handler takes the old entry out of the box; its time goes
+    // with it.
+    records->HasItem(text).RemoveWithLoneValues({"search_time"});
     ItemPtr record = records->GetItem(text);
     ui->searchEdit->insertItem(0, text);
     record += d.GetType("search_time")->GetItem(Value(QDateTime::currentMSecsSinceEpoch()));
 
     const ItemList oldestFirst = records->GetItems().SortNumericBy("search_time", true);
     for (size_t i = 0; i + kHistoryLength < oldestFirst.size(); ++i)
-        ItemPtr(oldestFirst[i]).Remove();
+        ItemPtr(oldestFirst[i]).RemoveWithLoneValues({"search_time"});
 }
 
 void SearchForm::OnSearchRecordItemRemoved(ItemPtr record)
@@ -289,27 +290,28 @@ void SearchForm::OnTabCloseRequested(int tabIndex)
 
 void SearchForm::CloseResultTab(QTabWidget* tabs, int tabIndex)
 {
-    QWidget* page = tabs->widget(tabIndex);
+    auto* page = qobject_cast<SearchResultsForm*>(tabs->widget(tabIndex));
     if (!page)
         return;
     ItemPtr pageItem = d.GetType("search_results_widget")->HasItem(Value(page));
     if (!pageItem)
         return;
     const ItemSet requests = pageItem.GetItems(ServerNames::SearchRequest);
+    const ItemSet replies = requests.GetItems(PeerNames::SearchResults);
     m_pages.remove(reinterpret_cast<quintptr>(page));
-    pageItem.Remove();
-    tabs->removeTab(tabIndex);
-    // The page takes its rows' items along.
-    delete page;
+    // The tab goes at once; its rows and its search's answers go a slice a
+    // turn, which for 50,000 of them at once would hold the window.
+    RowMirror::Taken rows = page->TakeRows();
     {
-        // Without its request, a late answer to the ticket is dropped.
         Data::Batch batch(&d);
-        for (ItemPtr request : requests) {
-            request.GetItems(PeerNames::SearchResults).Remove();
-            request.Remove();
-        }
+        pageItem.RemoveWithLoneValues({"expand_folders", "expand_users", "search_results_widget_alerted"});
+        // Without its request, a late answer to the ticket is dropped.
+        for (const ItemPtr& request : requests)
+            request.RemoveWithLoneValues({ServerNames::SearchRequestText});
     }
-    d.RemoveDisconnectedItems();
+    tabs->removeTab(tabIndex);
+    delete page;
+    m_release.Add(std::move(rows), replies);
 }
 
 void SearchForm::DropResults(ItemPtr searchResults)

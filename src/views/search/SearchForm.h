@@ -4,16 +4,19 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <climits>
 
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
+#include "SearchTabRelease.h"
 #include "common/RowMirror.h"
 
 class QPoint;
 class QTabWidget;
 class QTreeWidgetItem;
+class SearchResultExpandPass;
 class SearchResultsForm;
 class Ui_SearchForm;
 
@@ -55,6 +58,15 @@ public:
     SearchResultsForm* GetCurrentSearchResultsForm();
     // The result tab of a "search_results_widget" item, or null.
     SearchResultsForm* PageOf(ItemPtr pageItem) const;
+
+    // Whether closed tabs' rows and items are still being let go, and
+    // whether a page's rows are still being opened or closed by its expand
+    // switches: both a slice a turn on large pages.
+    bool IsClosingTabs() const { return m_release.IsRunning(); }
+    bool IsExpanding(SearchResultsForm* page) const;
+    // The most rows or results a slice of either handles; tests make the
+    // work of a small page span turns.
+    void SetSliceSize(int size);
 
     void RecordSearch(QString text);
     void OnEnteredRoom(ItemPtr room);
@@ -98,6 +110,10 @@ private:
     // store for the rest of the run.
     static void DropResults(ItemPtr searchResults);
     void ToggleExpanded(SearchResultsForm* page, bool folders);
+    // The page's pass of one expand switch, made when first needed; and
+    // those it has.
+    SearchResultExpandPass* ExpandPass(SearchResultsForm* page, bool folders);
+    static QList<SearchResultExpandPass*> ExpandPasses(SearchResultsForm* page);
     void Order(SearchResultsForm* page, bool fastest);
     void ToggleWishList(SearchResultsForm* page);
     // The wish-list action of every result tab of a search text says what
@@ -120,6 +136,8 @@ private:
     // The open result tabs by address, so that a page item leads to its page
     // without turning an address back into a pointer.
     QHash<quintptr, QPointer<SearchResultsForm>> m_pages;
+    SearchTabRelease m_release;
+    int m_expandSliceRows = INT_MAX;
 };
 
 extern SearchForm* searchForm;

@@ -7,11 +7,13 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
 #include "GeneralFunctions.h"
 #include "PeerNames.h"
+#include "SearchResultExpandPass.h"
 #include "SearchResultListItem.h"
 #include "SearchResultsForm.h"
 #include "Server.h"
@@ -224,16 +226,42 @@ void SearchForm::ToggleExpanded(SearchResultsForm* page, bool folders)
     const bool expand = pageItem[type].AsString() == QLatin1String("no");
     pageItem += d.GetType(type)->GetItem(expand ? "yes" : "no");
     SetActionText(page, type, (folders ? tr("Expand Folders") : tr("Expand Users")) + (expand ? kOn : kOff));
-    QTreeWidget* tree = page->searchResults();
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* user = tree->topLevelItem(i);
-        if (!folders) {
-            user->setExpanded(expand);
-            continue;
-        }
-        for (int f = 0; f < user->childCount(); ++f)
-            user->child(f)->setExpanded(expand);
+    // A slice a turn on a large page; rows arriving meanwhile come opened
+    // or closed by the switch as just set.
+    ExpandPass(page, folders)->Start(expand);
+}
+
+SearchResultExpandPass* SearchForm::ExpandPass(SearchResultsForm* page, bool folders)
+{
+    const QString name = folders ? QStringLiteral("expand_folders") : QStringLiteral("expand_users");
+    auto* pass = page->findChild<SearchResultExpandPass*>(name, Qt::FindDirectChildrenOnly);
+    if (!pass) {
+        pass = new SearchResultExpandPass(page->searchResults(), folders, page);
+        pass->setObjectName(name);
     }
+    pass->SetSliceRows(m_expandSliceRows);
+    return pass;
+}
+
+QList<SearchResultExpandPass*> SearchForm::ExpandPasses(SearchResultsForm* page)
+{
+    return page->findChildren<SearchResultExpandPass*>(QString(), Qt::FindDirectChildrenOnly);
+}
+
+bool SearchForm::IsExpanding(SearchResultsForm* page) const
+{
+    const QList<SearchResultExpandPass*> passes = ExpandPasses(page);
+    return std::any_of(passes.begin(), passes.end(), [](SearchResultExpandPass* pass) { return pass->IsRunning(); });
+}
+
+void SearchForm::SetSliceSize(int size)
+{
+    m_release.SetSliceSize(size);
+    m_expandSliceRows = size;
+    for (const QPointer<SearchResultsForm>& page : qAsConst(m_pages))
+        if (page)
+            for (SearchResultExpandPass* pass : ExpandPasses(page))
+                pass->SetSliceRows(size);
 }
 
 void SearchForm::Order(SearchResultsForm* page, bool fastest)

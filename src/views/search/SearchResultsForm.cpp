@@ -204,6 +204,11 @@ ItemPtr SearchResultsForm::ResultOf(const QTreeWidgetItem* row) const
     return node.GetType() == d.GetType(kResultNode) ? node[PeerNames::SearchResult] : ItemPtr();
 }
 
+RowMirror::Taken SearchResultsForm::TakeRows()
+{
+    return m_rows.TakeAll(ui->searchResultsTreeWidget);
+}
+
 QTreeWidgetItem* SearchResultsForm::RowOf(ItemPtr result) const
 {
     return m_rows.RowOf(result, kResultNode);

@@ -83,6 +83,9 @@ public:
 
     // The rows and their node items; a file row's result, and a result's row.
     const RowMirror& Rows() const { return m_rows; }
+    // Takes every row out of the tree, for a closed tab's rows to be let go
+    // a slice a turn.
+    RowMirror::Taken TakeRows();
     ItemPtr ResultOf(const QTreeWidgetItem* row) const;
     QTreeWidgetItem* RowOf(ItemPtr result) const;
     QTreeWidgetItem* GetNodeUserNode(QTreeWidgetItem* item) const;

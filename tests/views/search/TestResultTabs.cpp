@@ -234,6 +234,66 @@ private slots:
         QCOMPARE(s.ToolbarTexts(page).mid(0, 2), QStringList({"Order by Available [on]", "Order by Fastest"}));
     }
 
+    // The expand switches go over a page a slice a turn (here a user row a
+    // turn, or held back). Switched again before a pass ends, with replies
+    // and sorts between its slices, every row ends as switched last.
+    void expandSwitchesEndAsSwitchedLast()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("slices");
+        QTreeWidget* tree = page->searchResults();
+        // alice has a free slot and is slowest; the others queue, dave fastest.
+        const QStringList users{"alice", "bob", "carol", "dave"};
+        for (int i = 0; i < users.size(); ++i)
+            QVERIFY(s.Answer(users[i], page->Ticket(), Files("a", {"1.mp3"}) + Files("b", {"2.mp3"}), i == 0,
+                             (i + 1) * 1024));
+        // Open and closed folder rows, or user rows.
+        auto open = [tree](bool folders) {
+            QPair<int, int> counts;
+            for (int u = 0; u < tree->topLevelItemCount(); ++u) {
+                QTreeWidgetItem* user = tree->topLevelItem(u);
+                for (int f = 0; f < (folders ? user->childCount() : 1); ++f)
+                    ++((folders ? user->child(f) : user)->isExpanded() ? counts.first : counts.second);
+            }
+            return counts;
+        };
+        QVERIFY(s.Trigger(page, "Order by Available [on]"));
+        QCOMPARE(Users(page), QStringList({"alice", "dave", "carol", "bob"}));
+        s.form->SetSliceSize(1);
+        QVERIFY(s.Trigger(page, "Expand Folders [on]"));
+        QVERIFY(s.form->IsExpanding(page));
+        QCOMPARE(open(true), qMakePair(6, 2));
+        // Sorted with alice's row done: the pass looks again from the top.
+        QVERIFY(s.Trigger(page, "Order by Fastest"));
+        QTRY_VERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(open(true), qMakePair(0, 8));
+        QVERIFY(s.Trigger(page, "Expand Folders [off]"));
+        QVERIFY(s.Trigger(page, "Expand Folders [on]"));
+        QVERIFY(s.Trigger(page, "Expand Folders [off]"));
+        QTRY_VERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(open(true), qMakePair(8, 0));
+
+        s.form->SetSliceSize(0);
+        QVERIFY(s.Trigger(page, "Expand Folders [on]"));
+        QVERIFY(s.Trigger(page, "Expand Users [on]"));
+        // A new user and a new folder of an old one, while both passes wait.
+        QVERIFY(s.Answer("erin", page->Ticket(), Files("e", {"5.mp3"})));
+        QVERIFY(s.Answer("alice", page->Ticket(), Files("c", {"3.mp3"})));
+        QCOMPARE(open(true), qMakePair(8, 2));
+        QVERIFY(s.form->IsExpanding(page));
+        s.form->SetSliceSize(1);
+        QTRY_VERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(open(true), qMakePair(0, 10));
+        QCOMPARE(open(false), qMakePair(0, 5));
+
+        QVERIFY(s.Trigger(page, "Expand Folders [off]"));
+        QVERIFY(s.Trigger(page, "Expand Users [off]"));
+        QTRY_VERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(open(true), qMakePair(10, 0));
+        QCOMPARE(open(false), qMakePair(5, 0));
+    }
+
     void wishListAndReenterActions()
     {
         SearchPageFixture s;

@@ -1,6 +1,7 @@
 // The Search page: its targets, the search history, and what closing a
 // result tab takes away, with the real server connection and fake peers.
 #include <QMainWindow>
+#include <QSignalSpy>
 
 #include "DataSaver.h"
 #include "FakeWire.h"
@@ -8,6 +9,7 @@
 #include "TestServer.h"
 #include "TextFit.h"
 #include "search/SearchForm.h"
+#include "search/SearchResultListItem.h"
 
 namespace {
 QImage Image(const QIcon& icon)
@@ -97,6 +99,8 @@ private slots:
             QCOMPARE(s.SearchEdit()->itemText(1), QString("search 21"));
             QCOMPARE(s.SearchEdit()->itemText(19), QString("search 2"));
             QCOMPARE(SearchPageFixture::Count("search_record"), 20);
+            // An entry dropped or moved up leaves no time of its own behind.
+            QCOMPARE(SearchPageFixture::Count("search_time"), 20);
             QCOMPARE(SearchPageFixture::Count("search_request"), 0);
             saved = s.f.net.saver->Serialize();
         }
@@ -160,6 +164,69 @@ private slots:
             QVERIFY(s.Send("alice", ticket, files) && s.Answer("alice", open->Ticket(), files));
             QCOMPARE(SearchPageFixture::Count("search_results"), 1);
         }
+    }
+
+    // A closed tab's rows and answers go a slice a turn (here held back,
+    // then three a turn). Meanwhile its search takes no more, another tab
+    // may close, and an open tab keeps what it shares with them; in the
+    // end all that the closed searches made is gone, and so it is when the
+    // program ends first.
+    void aClosedTabGoesASliceATurnAndWhole()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        // The server's related searches of a text, which make its item.
+        QSignalSpy related(s.f.net.client, &Server::SearchCorrelations);
+        auto files = [](const QString& folder, int count) {
+            QStringList names;
+            for (int i = 0; i < count; ++i)
+                names << QString("track %1.mp3").arg(i);
+            return SearchPageFixture::Files(folder, names);
+        };
+        // The history stays; a round first, so the rest that stays exists.
+        auto count = [] {
+            return d.ItemCount() - SearchPageFixture::Count("search_record") - SearchPageFixture::Count("search_time");
+        };
+        QVERIFY(s.Answer("alice", s.Search("warm up")->Ticket(), files("a\\b", 2)));
+        SearchResultsForm* open = s.Search("open");
+        QVERIFY(s.Answer("alice", open->Ticket(), files("a\\b", 3)));
+        QTRY_COMPARE(related.count(), 2);
+        s.form->OnTabCloseRequested(0);
+        d.RemoveDisconnectedItems();
+        const size_t withOpen = count();
+
+        s.form->SetSliceSize(0);
+        const unsigned int filling = s.Search("filling")->Ticket();
+        SearchResultsForm* other = s.Search("other");
+        QTRY_COMPARE(related.count(), 4);
+        // Closed as the first part of a reply larger than a part shows.
+        QObject closer;
+        QObject::connect(s.f.net.peer, &PeerMessenger::SearchResults, &closer, [&](ItemPtr results) {
+            if (results["search_request"].AsUInt() == filling)
+                emit s.ManualTabs()->tabCloseRequested(1);
+        });
+        QVERIFY(s.Answer("alice", filling, files("a\\b", 1500)));
+        QCOMPARE(s.ManualTabs()->count(), 2);
+        QVERIFY(s.form->IsClosingTabs());
+        QVERIFY(!d.GetType("search_request")->HasItem(Value(filling)));
+        // The rest of that reply and a late one are dropped.
+        QVERIFY(s.Send("alice", filling, files("c", 2)) && s.Answer("alice", other->Ticket(), files("d", 2)));
+        QCOMPARE(SearchPageFixture::Count("search_result"), 3 + 1000 + 2);
+        s.form->OnTabCloseRequested(s.ManualTabs()->indexOf(other));
+
+        s.form->SetSliceSize(3);
+        QVERIFY(s.form->IsClosingTabs());
+        QTRY_VERIFY_WITH_TIMEOUT(!s.form->IsClosingTabs(), 30000);
+        QCOMPARE(SearchPageFixture::Count("search_result"), 3);
+        QCOMPARE(SearchPageFixture::Count("search_result_node"), 3);
+        QCOMPARE(open->searchResults()->topLevelItem(0)->child(0)->text(SearchResultListItem::FolderColumn),
+                 QString("b/a"));
+        QCOMPARE(count(), withOpen);
+
+        s.form->SetSliceSize(0);
+        QVERIFY(s.Answer("alice", s.Search("last")->Ticket(), files("e", 5)));
+        s.form->OnTabCloseRequested(1);
+        QVERIFY(s.form->IsClosingTabs());
     }
 };
 
