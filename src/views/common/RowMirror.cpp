@@ -113,6 +113,14 @@ void RowMirror::Remove(QTreeWidgetItem* row)
         ItemPtr(node).Remove();
 }
 
+QList<::Item*> RowMirror::Release(QTreeWidgetItem* row)
+{
+    QList<::Item*> nodes;
+    if (row)
+        Forget(row, nodes);
+    return nodes;
+}
+
 void RowMirror::Clear(QTreeWidget* tree)
 {
     QList<::Item*> nodes;

@@ -53,6 +53,10 @@ public:
 
     // Deletes a row with every row below it and removes their nodes.
     void Remove(QTreeWidgetItem* row);
+    // Forgets a row and every row below it, deleting none and removing no
+    // node: the rows are the caller's to delete and the nodes, handed back,
+    // to remove, later if it likes. Nothing finds the rows any more.
+    QList<::Item*> Release(QTreeWidgetItem* row);
     // Empties a tree, removing the nodes of its registered rows.
     void Clear(QTreeWidget* tree);
     // From now on, removing an item of itemType from the store deletes the
