@@ -118,6 +118,14 @@ void RowMirror::Remove(const QList<QTreeWidgetItem*>& rows)
         ItemPtr(node).Remove();
 }
 
+QList<::Item*> RowMirror::Release(QTreeWidgetItem* row)
+{
+    QList<::Item*> nodes;
+    if (row)
+        Forget(row, nodes);
+    return nodes;
+}
+
 void RowMirror::Clear(QTreeWidget* tree)
 {
     QList<::Item*> nodes;

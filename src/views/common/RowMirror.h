@@ -55,6 +55,10 @@ public:
     void Remove(QTreeWidgetItem* row);
     // The same of many rows, none below another, in one go.
     void Remove(const QList<QTreeWidgetItem*>& rows);
+    // Forgets a row and every row below it, deleting none and removing no
+    // node: the rows are the caller's to delete and the nodes, handed back,
+    // to remove, later if it likes. Nothing finds the rows any more.
+    QList<::Item*> Release(QTreeWidgetItem* row);
     // Empties a tree, removing the nodes of its registered rows.
     void Clear(QTreeWidget* tree);
     class Taken;

@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include "ActionSetToolBar.h"
@@ -47,6 +48,12 @@ void ShareBrowser::SetUpBrowser(QTreeWidget* folderTree, QTreeWidget* fileList, 
         widget->hide();
 }
 
+void ShareBrowser::SetSliceSteps(int steps)
+{
+    m_sliceSteps = steps;
+    m_tree->SetSliceSteps(steps);
+}
+
 void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, int sliceMs)
 {
     m_sliceMs = sliceMs;
@@ -85,13 +92,15 @@ void ShareBrowser::StopShowing()
 void ShareBrowser::Close(ItemPtr share)
 {
     m_showTimer.stop();
-    // Rows and their nodes in one go, before the data they show.
+    // The rows go before the data they show: at once but for a long file
+    // list, whose rows are deleted over the next turns before the browser
+    // goes.
     m_tree->Clear();
     if (sharedFoldersManager)
         sharedFoldersManager->ReleaseShare(share);
     if (ItemPtr tab = d.GetType(m_tabType)->HasItem(Value(this)))
         tab.Remove();
-    deleteLater();
+    m_tree->WhenIdle([this] { deleteLater(); });
 }
 
 // ---------------------------------------------------------------------------
@@ -178,8 +187,16 @@ void ShareBrowser::MarkFiles(const ItemList& files, const QString& icon) const
     if (rows.isEmpty())
         return;
     const QIcon shown(icon);
-    for (QTreeWidgetItem* row : rows)
-        row->setIcon(0, shown);
+    // The list hears of each row's change by searching for the row among
+    // all of them: a folder of 100,000 rows marked row by row would take
+    // minutes. An icon moves no row, so the list is only painted again.
+    QAbstractItemModel* model = m_fileList->model();
+    {
+        const QSignalBlocker quiet(model);
+        for (QTreeWidgetItem* row : rows)
+            row->setIcon(0, shown);
+    }
+    m_fileList->viewport()->update();
 }
 
 void ShareBrowser::ShowMenu(QTreeWidget* tree, QPoint point, const QString& text, const std::function<void()>& chosen)

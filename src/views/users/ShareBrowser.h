@@ -41,9 +41,10 @@ public:
 
     // Between ShowShare and the tree showing whole.
     bool IsFilling() const { return m_tree && m_tree->IsBuilding(); }
-    // At most this many folders a slice besides the slice's time (0: no
-    // more than the time allows), as on the slowest machine.
-    void SetShowSliceSteps(int steps) { m_sliceSteps = steps; }
+    // At most this many steps (a folder, a file, a row) a slice of any
+    // work done a slice per turn besides the slice's time (0: no more than
+    // the time allows), as on the slowest machine.
+    void SetSliceSteps(int steps);
     // The tree shows whole.
     bool IsShown() const { return m_shown; }
 
@@ -75,8 +76,8 @@ protected:
     // Ends a showing under way, leaving the tree empty.
     void StopShowing();
     // Empties the trees, lets the share go a slice at a time (a share of any
-    // size without a pause), forgets the tab item and goes; the tab is
-    // removed by then.
+    // size without a pause), forgets the tab item and goes once the last
+    // row is deleted; the tab is removed by then.
     void Close(ItemPtr share);
     // A toolbar action for this browser other than the expand actions.
     virtual void OnOwnAction(const QString& action);
@@ -86,6 +87,7 @@ protected:
     ItemList FilesOf(const QList<QTreeWidgetItem*>& rows) const;
     // Gives the rows still listed of these files the icon.
     void MarkFiles(const ItemList& files, const QString& icon) const;
+    int SliceSteps() const { return m_sliceSteps; }
     // A menu of one entry at the point; over the folder tree only when a
     // node is there. The entry reads the selection when chosen, as the
     // menu's own loop may change it meanwhile.

@@ -1,6 +1,5 @@
 #include "ShareFolderTree.h"
 
-#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <algorithm>
@@ -10,35 +9,22 @@
 #include "Data.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
-#include "SharedFoldersManager.h"
-#include "TreeWidgetItem.h"
 #include "common/ColumnWidths.h"
+#include "common/WorkSlice.h"
 
 namespace {
 
 const char* const kFolderNode = "user_share_folder_node";
-const char* const kFileNode = "user_share_file_node";
-
-enum FileColumns
-{
-    FileColumn = 0,
-    SizeColumn = 1,
-    AttributesColumn = 2
-};
-
-// A change of a node's visibility lays the whole tree out again; a node
-// that keeps its state need not cost that.
-void SetHidden(QTreeWidgetItem* node, bool hidden)
-{
-    if (node->isHidden() != hidden)
-        node->setHidden(hidden);
-}
 
 } // namespace
 
 ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeWidget* fileList)
-    : m_owner(owner), m_folderTree(folderTree), m_fileList(fileList)
+    : m_owner(owner), m_folderTree(folderTree), m_fileList(fileList),
+      m_filter([this](const QTreeWidgetItem* node) { return FolderOf(node); })
 {
+    m_work.setInterval(0);
+    QObject::connect(&m_work, &QTimer::timeout, [this] { Work(); });
+
     m_folderTree->setColumnCount(1);
     m_folderTree->setHeaderLabels(QStringList() << QObject::tr("Folder"));
     m_folderTree->setSortingEnabled(false);
@@ -51,12 +37,21 @@ ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeW
     m_fileList->header()->setStretchLastSection(true);
     m_fileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_fileList->setSortingEnabled(true);
-    m_fileList->sortItems(FileColumn, Qt::AscendingOrder);
+    m_fileList->sortItems(0, Qt::AscendingOrder);
     m_fileList->setContextMenuPolicy(Qt::CustomContextMenu);
     m_fileList->setUniformRowHeights(true);
+}
 
-    m_sorting.SetColumnSortingNumeric(SizeColumn);
-    m_sorting.SetColumnSortingNumeric(AttributesColumn);
+ShareFolderTree::~ShareFolderTree()
+{
+    // Rows out of the list are deleted here; the mirror and the removals
+    // waiting remove their nodes.
+    for (const RowMirror::Key key : m_discarded)
+        delete m_fileRows.Row(key);
+    for (QTreeWidgetItem* row : m_made)
+        delete row;
+    for (QTreeWidgetItem* row : m_ordering.Items())
+        delete row;
 }
 
 // ---------------------------------------------------------------------------
@@ -72,6 +67,7 @@ void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
 {
     if (IsBuilding())
         EndBuilding();
+    m_filter.Stop();
     m_order = order;
     m_unordered = share.GetItems("user_share_folder").List();
     m_steps = 0;
@@ -81,19 +77,12 @@ void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
 
 bool ShareFolderTree::BuildSome(int budgetMs, int maxSteps)
 {
-    QElapsedTimer clock;
-    clock.start();
-    // The clock is read every few steps: reading it costs about as much as
-    // one.
-    for (int steps = 1, done = 0; IsBuilding(); ++steps) {
-        if (budgetMs > 0 && steps % 32 == 0 && clock.elapsed() >= budgetMs)
+    WorkSlice slice(budgetMs, maxSteps);
+    while (IsBuilding()) {
+        if (slice.Spent())
             return false;
-        if (maxSteps > 0 && done >= maxSteps)
-            return false;
-        if (BuildStep()) {
+        if (BuildStep())
             ++m_steps;
-            ++done;
-        }
     }
     return true;
 }
@@ -209,10 +198,26 @@ void ShareFolderTree::Clear()
 {
     if (IsBuilding())
         EndBuilding();
-    m_fileRows.Clear(m_fileList);
-    m_folderRows.Clear(m_folderTree);
+    m_filter.Stop();
+    // The rows out of sight at once, deleted with their nodes a slice per
+    // turn: a folder may list 100,000 files. The folder nodes are deleted
+    // at once, the tree being emptied as a whole (taken out, each would
+    // have the view look over every node above every node it keeps track
+    // of, for seconds in a deep share), and only their node items a slice
+    // per turn: a share may have 15,000 folders.
+    LetRowsGo();
+    for (int i = 0; i < m_folderTree->topLevelItemCount(); ++i)
+        m_nodeRemovals.Add(m_folderRows.Release(m_folderTree->topLevelItem(i)));
+    m_folderTree->clear();
     m_deepest = 0;
     m_expandLevel = 0;
+    Work();
+}
+
+void ShareFolderTree::WhenIdle(std::function<void()> done)
+{
+    m_whenIdle = std::move(done);
+    Work();
 }
 
 // ---------------------------------------------------------------------------
@@ -226,16 +231,6 @@ ItemPtr ShareFolderTree::FolderOf(const QTreeWidgetItem* node) const
 QTreeWidgetItem* ShareFolderTree::NodeOf(ItemPtr folder) const
 {
     return m_folderRows.RowOf(folder, kFolderNode);
-}
-
-ItemPtr ShareFolderTree::FileOf(const QTreeWidgetItem* row) const
-{
-    return m_fileRows.Item(row, "user_share_file");
-}
-
-QTreeWidgetItem* ShareFolderTree::RowOf(ItemPtr file) const
-{
-    return m_fileRows.RowOf(file, kFileNode);
 }
 
 std::string ShareFolderTree::FolderPath(ItemPtr folder)
@@ -259,9 +254,21 @@ ItemList ShareFolderTree::Subfolders(ItemPtr folder)
     return subfolders;
 }
 
-ItemList ShareFolderTree::FilesByName(ItemPtr folder)
+SteppedSort<std::pair<QString, ItemPtr>> ShareFolderTree::FilesByName(ItemPtr folder)
 {
-    return folder.GetItems("user_share_file").SortAlphabeticBy("user_share_file_name", true, true);
+    std::vector<std::pair<QString, ItemPtr>> files;
+    for (const ItemPtr& file : folder.GetItems("user_share_file"))
+        files.emplace_back(QString(), file);
+    Type* const names = d.GetType("user_share_file_name");
+    return SteppedSort<std::pair<QString, ItemPtr>>(
+        std::move(files),
+        [](const std::pair<QString, ItemPtr>& a, const std::pair<QString, ItemPtr>& b) { return a.first < b.first; },
+        [names](std::pair<QString, ItemPtr>& file) {
+            if (const ItemPtr name = file.second[names])
+                file.first = name.AsString();
+            else
+                file.second = ItemPtr();
+        });
 }
 
 void ShareFolderTree::ForEachFolder(ItemPtr folder, const std::function<void(ItemPtr, int)>& visit)
@@ -278,128 +285,7 @@ void ShareFolderTree::ForEachFolder(ItemPtr folder, const std::function<void(Ite
 }
 
 // ---------------------------------------------------------------------------
-// The file list
-
-void ShareFolderTree::ClearFiles()
-{
-    m_fileRows.Clear(m_fileList);
-}
-
-void ShareFolderTree::ShowFiles(QTreeWidgetItem* current, const QString& filterText)
-{
-    ClearFiles();
-    const ItemPtr folder = current ? FolderOf(current) : ItemPtr();
-    if (!folder)
-        return;
-    // Words in the names of the folder and the folders above it hold for
-    // every file below them; what is left must be met by each file.
-    FilterParser filter;
-    filter.Parse(filterText);
-    for (const QTreeWidgetItem* node = current; node; node = node->parent())
-        filter.IsMatching(node->text(0), &filter, ItemPtr());
-
-    QList<QTreeWidgetItem*> rows;
-    for (const ItemPtr& file : folder.GetItems("user_share_file")) {
-        const QString name = file["user_share_file_name"].AsString();
-        if (filter.IsMatching(name, nullptr, file) != FilterParser::Matching)
-            continue;
-        auto* row = new TreeWidgetItem(nullptr);
-        row->setText(FileColumn, name);
-        row->setText(SizeColumn, CommafyNumber(file["file_size"].AsInt64()));
-        row->setText(AttributesColumn, SharedFoldersManager::GetFileItemDisplayString(file));
-        row->SetSortingModel(&m_sorting);
-        m_fileRows.Add(row, kFileNode) += file;
-        rows.append(row);
-    }
-    // One insertion and one sort, not one of each per row.
-    const bool sorting = m_fileList->isSortingEnabled();
-    m_fileList->setSortingEnabled(false);
-    m_fileList->addTopLevelItems(rows);
-    m_fileList->setSortingEnabled(sorting);
-}
-
-// ---------------------------------------------------------------------------
-// Filtering
-
-bool ShareFolderTree::HasMatchingFiles(ItemPtr folder, const FilterParser& filter, int needed) const
-{
-    // Every file of a large share may be read at each keystroke: the types
-    // are looked up once per folder, not per file.
-    Type* const files = d.GetType("user_share_file");
-    Type* const names = d.GetType("user_share_file_name");
-    int matching = 0;
-    for (const ItemPtr& file : folder.GetItems(files)) {
-        if (filter.IsMatching(file[names].AsString(), nullptr, file) == FilterParser::Matching && ++matching >= needed)
-            return true;
-    }
-    return false;
-}
-
-bool ShareFolderTree::FilterFolderNode(QTreeWidgetItem* node, const FilterParser& filter)
-{
-    struct Frame
-    {
-        QTreeWidgetItem* node;
-        FilterParser remainder;
-        int nextChild;
-        bool visible;
-    };
-    std::vector<Frame> pending;
-    // Matches a node's own name and files; false when an excluded word in
-    // its name hides it with everything below, unexamined.
-    auto enter = [&](QTreeWidgetItem* n, const FilterParser& f) {
-        FilterParser remainder;
-        const int match = f.IsMatching(n->text(0), &remainder, ItemPtr());
-        if (match == FilterParser::Rejected) {
-            SetHidden(n, true);
-            return false;
-        }
-        const bool needsFiles =
-            remainder.HasAttributes() || match != FilterParser::Matching || remainder.MinFilesInFolder() > 0;
-        const bool visible =
-            !needsFiles || HasMatchingFiles(FolderOf(n), remainder, std::max(remainder.MinFilesInFolder(), 1));
-        pending.push_back({n, remainder, 0, visible});
-        return true;
-    };
-
-    if (!enter(node, filter))
-        return false;
-    for (;;) {
-        Frame& top = pending.back();
-        if (top.nextChild < top.node->childCount()) {
-            QTreeWidgetItem* child = top.node->child(top.nextChild++);
-            const FilterParser remainder = top.remainder;
-            enter(child, remainder);
-            continue;
-        }
-        const bool visible = top.visible;
-        SetHidden(top.node, !visible);
-        pending.pop_back();
-        if (pending.empty())
-            return visible;
-        if (visible)
-            pending.back().visible = true;
-    }
-}
-
-void ShareFolderTree::Filter(const QString& filterText)
-{
-    FilterParser filter;
-    filter.Parse(filterText);
-    for (int i = 0; i < m_folderTree->topLevelItemCount(); ++i)
-        FilterFolderNode(m_folderTree->topLevelItem(i), filter);
-
-    QTreeWidgetItem* current = m_folderTree->currentItem();
-    if (!current)
-        return;
-    for (const QTreeWidgetItem* node = current; node; node = node->parent()) {
-        if (node->isHidden()) {
-            ClearFiles();
-            return;
-        }
-    }
-    ShowFiles(current, filterText);
-}
+// Choosing
 
 void ShareFolderTree::Select(QTreeWidgetItem* node)
 {

@@ -2,20 +2,25 @@
 
 #include <QList>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
-#include "ColumnSortingModel.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
+#include "ShareFolderFilter.h"
+#include "common/PendingRemovals.h"
 #include "common/RowMirror.h"
+#include "common/SteppedSort.h"
 
 class FilterParser;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
+class WorkSlice;
 
 // The folder tree and the file list of a share tree ("user_share" with its
 // folders and files), as both browsers show it: the share browser over
@@ -26,9 +31,17 @@ class QWidget;
 //
 // A peer's share may nest folders many thousands deep, so nothing here
 // recurses per level: every walk of folders or nodes keeps its own stack.
+// It may hold 300,000 files, and one folder 100,000: filtering the tree and
+// listing a folder are done a slice per turn of the event loop, and rows
+// let go are deleted so too.
 class ShareFolderTree
 {
 public:
+    // How long one turn may spend on each long piece of a browser's work:
+    // building, filtering, listing and deleting rows here, reading folders
+    // to download and writing an export in the share browser.
+    static constexpr int SliceMs = 10;
+
     // The order in which folders become nodes; a parent path, being a
     // prefix, comes before its subfolders in both.
     enum class FolderOrder
@@ -40,6 +53,7 @@ public:
     // owner is the browser registered with the context toolbar, whose
     // "expand_level" text follows the expand level.
     ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeWidget* fileList);
+    ~ShareFolderTree();
 
     // One node per folder of the share (as SharesForm::CreateUserShareData
     // links them): under the node of its parent folder when that is in the
@@ -55,9 +69,16 @@ public:
     bool IsBuilding() const { return m_building != Building::No; }
     // How far the building is, from 0 to 1.
     double BuiltShare() const;
-    // Empties both trees and removes the node items of their rows; a
-    // building under way ends.
+    // Empties both trees and removes the node items of their rows, those
+    // of a long file list over the next turns; a building, filtering or
+    // listing under way ends.
     void Clear();
+    // Calls done once no work is left, at once when none is.
+    void WhenIdle(std::function<void()> done);
+    // At most this many steps (a folder or a file looked at, a row made or
+    // deleted) a slice of filtering and listing besides the slice's time (0:
+    // no more than the time allows), as on the slowest machine.
+    void SetSliceSteps(int steps) { m_sliceSteps = steps; }
 
     ItemPtr FolderOf(const QTreeWidgetItem* node) const;
     QTreeWidgetItem* NodeOf(ItemPtr folder) const;
@@ -69,14 +90,20 @@ public:
 
     // Lists the files of the node's folder that pass the filter text, once
     // the words found in the names of the node and its ancestors are taken
-    // off it. An empty list for no node or a node without a folder.
+    // off it. An empty list for no node or a node without a folder. The
+    // rows listed before leave the list at once; the new ones are made and
+    // put in order first, then put in the list together.
     void ShowFiles(QTreeWidgetItem* current, const QString& filterText);
     void ClearFiles();
+    // The rows of the folder last chosen are still being made.
+    bool IsListing() const { return m_listing != Listing::No; }
     // Filters the whole tree, then lists the current folder again, or
-    // nothing when the filter hides it or one of its ancestors.
+    // nothing when the filter hides it or one of its ancestors. A text
+    // given before the last one was applied takes its place.
     void Filter(const QString& filterText);
-    // Shows or hides the node and its subtree; true when it stays visible.
-    bool FilterFolderNode(QTreeWidgetItem* node, const FilterParser& filter);
+    bool IsFiltering() const { return m_filter.IsRunning(); }
+    // Filtering, listing or deleting rows let go is still under way.
+    bool IsWorking() const { return IsFiltering() || IsListing() || !m_discarded.empty() || !m_nodeRemovals.IsEmpty(); }
     // Expands the node's ancestors, scrolls it to the top and makes it the
     // current node (which lists its files).
     void Select(QTreeWidgetItem* node);
@@ -93,8 +120,9 @@ public:
     // The folder's full path as received, "\" between components.
     static std::string FolderPath(ItemPtr folder);
     static ItemList Subfolders(ItemPtr folder);
-    // By name, case-sensitive.
-    static ItemList FilesByName(ItemPtr folder);
+    // The folder's files to be put in order by name, case-sensitive, each
+    // with its name; a file without a name has none and a null item.
+    static SteppedSort<std::pair<QString, ItemPtr>> FilesByName(ItemPtr folder);
     // The folder, then every folder below it at any depth, parents before
     // their subfolders, subfolders in the share's order; depth counts the
     // steps below the folder itself (0 for it).
@@ -112,20 +140,60 @@ private:
         Measuring
     };
 
+    enum class Listing
+    {
+        No,
+        Making,
+        Ordering
+    };
+
     void SetExpandText(const QString& text);
-    bool HasMatchingFiles(ItemPtr folder, const FilterParser& filter, int needed) const;
     bool BuildStep();
     void EndBuilding();
+
+    // One slice of the work under way, the next one queued while any is
+    // left; the first slice of new work comes at once, so that a small
+    // folder or tree is done before the call returns.
+    void Work();
+    void FilterDone();
+    bool ListSome(WorkSlice& slice);
+    // Begins putting the rows in the list's order.
+    void OrderRows(std::vector<QTreeWidgetItem*> rows);
+    // The rows made, in order, into the list in one go.
+    void PutRows();
+    // Takes the listed rows and those being made out of sight, to be
+    // deleted with their nodes a slice at a time.
+    void LetRowsGo();
+    bool DiscardSome(WorkSlice& slice);
 
     QWidget* m_owner;
     QTreeWidget* m_folderTree;
     QTreeWidget* m_fileList;
     RowMirror m_folderRows;
     RowMirror m_fileRows;
-    // Sizes and attributes sort by their digits.
-    ColumnSortingModel m_sorting;
     int m_deepest = 0;
     int m_expandLevel = 0;
+
+    QTimer m_work;
+    bool m_working = false;
+    std::function<void()> m_whenIdle;
+    int m_sliceSteps = 0;
+    ShareFolderFilter m_filter;
+    // What a listing holds between its slices: the folder's files, the
+    // filter they must pass, the rows made of them so far, then their
+    // sorting by the column the list was sorted by when it began.
+    Listing m_listing = Listing::No;
+    ItemList m_listFiles;
+    size_t m_nextListFile = 0;
+    std::unique_ptr<FilterParser> m_listFilter;
+    std::vector<QTreeWidgetItem*> m_made;
+    SteppedSort<QTreeWidgetItem*> m_ordering;
+    int m_orderColumn = 0;
+    Qt::SortOrder m_rowOrder = Qt::AscendingOrder;
+    // Rows let go, by their keys: a row whose node someone else removes
+    // goes with it meanwhile. And the node items of folder nodes let go.
+    std::vector<RowMirror::Key> m_discarded;
+    PendingRemovals m_nodeRemovals;
 
     // What a building holds between its slices: the share's folders, those
     // ordered so far by their sort key, where each pass over them stands,

@@ -1,6 +1,5 @@
 #include "ShareForm.h"
 
-#include <QElapsedTimer>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -19,7 +18,7 @@
 #include "NetworkHosts.h"
 #include "PeerMessenger.h"
 #include "Settings.h"
-#include "TransferQueueManager.h"
+#include "ShareExport.h"
 #include "common/PeerText.h"
 #include "ui_ShareForm.h"
 
@@ -38,10 +37,16 @@ ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_s
     ui->messageBrowser->append(tr("Requesting file list..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &ShareForm::OnConnectionToUserFailed);
+    m_downloadTimer.setInterval(0);
+    connect(&m_downloadTimer, &QTimer::timeout, this, &ShareForm::DownloadSlice);
+    m_exportTimer.setInterval(0);
+    connect(&m_exportTimer, &QTimer::timeout, this, &ShareForm::ExportSlice);
 }
 
 ShareForm::~ShareForm()
 {
+    // An export not yet whole leaves no file behind.
+    m_exports.clear();
     delete ui;
 }
 
@@ -121,7 +126,7 @@ void ShareForm::SetShare(ItemPtr share)
         PostEvent(ui->messageBrowser);
         return;
     }
-    ShowShare(share, ShareFolderTree::FolderOrder::IgnoringCase, ShowSliceMs);
+    ShowShare(share, ShareFolderTree::FolderOrder::IgnoringCase, ShareFolderTree::SliceMs);
 }
 
 void ShareForm::ShowFilling(qint64 filesMade, qint64 files, qint64 folders)
@@ -213,6 +218,7 @@ void ShareForm::OnUserShareItemRemoved(ItemPtr item)
     if (item != m_share)
         return;
     m_share = ItemPtr();
+    StopWork();
     // Its folders go with it: no more nodes are made of them.
     StopShowing();
 }
@@ -234,95 +240,22 @@ void ShareForm::BrowseToFolder(QString folder)
 
 void ShareForm::Delete()
 {
+    StopWork();
     m_share = ItemPtr();
     Close(d.GetType("user")->GetItem(Value(m_user))["user_share"]);
+}
+
+void ShareForm::StopWork()
+{
+    m_downloadTimer.stop();
+    m_folderReads.clear();
+    m_pendingDownloads.clear();
+    m_exportTimer.stop();
+    m_exports.clear();
 }
 
 void ShareForm::OnOwnAction(const QString& action)
 {
     if (action == QLatin1String("save_to_file"))
         ExportShare();
-}
-
-// ---------------------------------------------------------------------------
-// Downloads
-
-void ShareForm::DownloadFiles(const QList<QTreeWidgetItem*>& rows)
-{
-    if (!transferQueueManager)
-        return;
-    const ItemList files = FilesOf(rows);
-    for (const ItemPtr& file : files)
-        transferQueueManager->AddDownload(m_user, file["user_share_file_name"].AsStdString(),
-                                          ShareFolderTree::FolderPath(file["user_share_folder"]),
-                                          file["file_size"].AsInt64(), true, 0);
-    MarkFiles(files, ":/icons/download_icon");
-}
-
-void ShareForm::OnFileDoubleClicked(QTreeWidgetItem* item, int)
-{
-    DownloadFiles({item});
-}
-
-void ShareForm::OnDownloadFile()
-{
-    DownloadFiles(ui->fileList->selectedItems());
-}
-
-void ShareForm::OnDownloadFolder()
-{
-    for (const ItemPtr& folder : SelectedFolders())
-        DownloadFolder(folder, false);
-}
-
-void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
-{
-    if (!transferQueueManager || !folder)
-        return;
-    // Each file keeps the chosen folder's name and its whole path below
-    // it: two albums with a "Disc 2" of their own never share a folder.
-    const bool idle = m_pendingDownloads.empty();
-    ShareFolderTree::ForEachFolder(folder, [&](ItemPtr each, int depth) {
-        const std::string path = ShareFolderTree::FolderPath(each);
-        const int level = depth + (belowChosenFolder ? 1 : 0);
-        ItemList queued;
-        for (const ItemPtr& file : ShareFolderTree::FilesByName(each)) {
-            const ItemPtr name = file["user_share_file_name"];
-            if (transferQueueManager->HasExcludedDownloadExtension(name.AsString()))
-                continue;
-            m_pendingDownloads.push_back({name.AsStdString(), path, file["file_size"].AsInt64(), level});
-            queued.push_back(file);
-        }
-        MarkFiles(queued, ":/icons/download_icon");
-    });
-    // A turn already coming takes these after the earlier ones.
-    if (idle)
-        AddPendingDownloads();
-}
-
-void ShareForm::AddPendingDownloads()
-{
-    QElapsedTimer slice;
-    slice.start();
-    while (!m_pendingDownloads.empty() && transferQueueManager) {
-        const PendingDownload& next = m_pendingDownloads.front();
-        transferQueueManager->AddDownload(m_user, next.name, next.folder, next.size, false, next.level);
-        m_pendingDownloads.pop_front();
-        if (slice.elapsed() >= m_queueSliceMs)
-            break;
-    }
-    if (!transferQueueManager)
-        m_pendingDownloads.clear();
-    if (!m_pendingDownloads.empty())
-        QTimer::singleShot(0, this, &ShareForm::AddPendingDownloads);
-}
-
-void ShareForm::OnFolderContextMenuRequested(QPoint point)
-{
-    ShowMenu(ui->folderTree, point, tr("Download Folder"), [this] { OnDownloadFolder(); });
-}
-
-void ShareForm::OnFileContextMenuRequested(QPoint point)
-{
-    ShowMenu(ui->fileList, point, tr("Download File(s)"), [this] { OnDownloadFile(); });
 }

@@ -1,18 +1,24 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <deque>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "PeerMessenger.h"
 #include "ShareBrowser.h"
+#include "common/SteppedSort.h"
 
 class QEvent;
 class QPoint;
 class QShowEvent;
 class QTextBrowser;
-class QXmlStreamWriter;
+class ShareExport;
 class Ui_ShareForm;
+class WorkSlice;
 
 // One tab of the Browse page: another user's share list as a folder tree
 // beside the files of the chosen folder. It waits for the list (telling of
@@ -55,15 +61,20 @@ public:
 
     // Queues the folder's files and those of every folder below it, each
     // under the folder's name and the path from it down to the file;
-    // belowChosenFolder keeps one more name above the folder's. A large
-    // folder is queued a slice per event-loop turn, in the same order.
+    // belowChosenFolder keeps one more name above the folder's. The files
+    // are read and queued a slice per event-loop turn, folders chosen one
+    // after another in the order chosen.
     void DownloadFolder(ItemPtr folder, bool belowChosenFolder);
-    // Folder files chosen but not yet queued.
-    int PendingDownloadCount() const { return int(m_pendingDownloads.size()); }
+    // Files of folders chosen are still being read or queued.
+    bool IsQueueingFolders() const { return !m_folderReads.empty() || !m_pendingDownloads.empty(); }
     // How long one turn may queue folder files; 0 queues one file a turn.
     void SetQueueSliceMs(int ms) { m_queueSliceMs = ms; }
-    // False when the file could not be written.
+    // Writes the share to the file a slice per turn, after the exports
+    // asked for before; false when the file cannot be written at all. An
+    // export that fails, now or later, says so in a message box.
     bool ExportToFile(QString fileName);
+    // Exports are still being written.
+    bool IsExporting() const { return !m_exports.empty(); }
     void OnUserShareItemRemoved(ItemPtr item);
 
     QTextBrowser* messageBrowser() const;
@@ -90,10 +101,31 @@ private:
     // The notices' box holds three lines at any font.
     void FitMessageBox();
     void ExportShare();
-    void WriteSharedFolderToXML(QXmlStreamWriter& writer, QTreeWidgetItem* node);
+    void ExportSlice();
+    void ReportExportFailure(const QString& fileName, const QString& error);
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
+    // One slice of reading chosen folders, then one of queueing their
+    // files; the next slice is queued while any is left.
+    void DownloadSlice();
+    void ReadFolders(WorkSlice& slice);
     void AddPendingDownloads();
+    // Drops the folder files not yet queued and the exports not yet whole.
+    void StopWork();
 
+    // A folder chosen for Download Folder, read a file at a time: the
+    // folders still to read with their depth below the chosen one, and the
+    // files of the one at hand, put in order by name.
+    struct FolderRead
+    {
+        bool belowChosenFolder;
+        std::vector<std::pair<ItemPtr, int>> folders;
+        std::string path;
+        int level = 0;
+        bool reading = false;
+        SteppedSort<std::pair<QString, ItemPtr>> files;
+        size_t nextFile = 0;
+    };
+    std::deque<FolderRead> m_folderReads;
     // What a queued folder file needs, as values: the share's items may go
     // before its turn comes.
     struct PendingDownload
@@ -104,11 +136,13 @@ private:
         int level;
     };
     std::deque<PendingDownload> m_pendingDownloads;
+    QTimer m_downloadTimer;
     // Each download costs a file check, a message and its row: tens of
     // thousands at once would hold the window for seconds.
     int m_queueSliceMs = 10;
-    // How long one turn may spend on the folder tree of a large share.
-    static constexpr int ShowSliceMs = 10;
+
+    std::deque<std::unique_ptr<ShareExport>> m_exports;
+    QTimer m_exportTimer;
 
     Ui_ShareForm* ui;
     // Turns true with the first list, even an empty one.

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <QApplication>
+#include <QFile>
 #include <QHash>
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
+#include <QXmlStreamReader>
+#include <algorithm>
 
 #include "Data.h"
 #include "FakePeerLink.h"
@@ -39,6 +42,78 @@ inline QByteArray ShareListBody(const ShareList& folders)
     }
     wire.U32(0);
     return FakeWire::Compress(wire.Bytes());
+}
+
+// Nested folders with a folder that has no parent in the list, files with
+// and without attributes.
+inline ShareList Music()
+{
+    return {
+        {"music", {{"readme.txt", 1200}}},
+        {"music\\jazz",
+         {{"b.mp3", 4000000, {{0, 128}, {2, 1}}},
+          {"a.mp3", 1234567, {{0, 320}, {1, 245}, {2, 0}}},
+          {"liner notes.txt", 0}}},
+        {"music\\jazz\\coltrane", {{"blue train.mp3", 9000}, {"lazy bird.mp3", 8000}}},
+        {"music\\rock", {{"x.mp3", 5}}},
+        {"Podcasts", {{"ep1.mp3", 70}}},
+        {"orphan\\deep\\x", {{"z.bin", 7}}},
+    };
+}
+
+const QStringList kMusicNodes = {"music", " jazz", "  coltrane", " rock", "x", "Podcasts"};
+
+// Downloads in their order: user, remote folder and name, save level, and
+// whether single.
+inline QStringList Downloads()
+{
+    QStringList texts;
+    for (const ItemPtr& entry : d.GetType("download_entry")->GetItems().SortNumericBy("download_order", true))
+        texts << entry["user"].AsString() + ":" + entry["remote_folder"].AsString() + "\\" +
+                     entry["file_name"].AsString() + " " + entry["subfolder_save_level"].AsString() +
+                     (entry.IsConnected("single_download") ? " single" : "");
+    return texts;
+}
+
+// A received list of folders "big\\f0" on, each of 1,000 files "n0.bin" on.
+inline FileInfoMap BigFolders(int folders)
+{
+    FileInfoMap list;
+    for (int folder = 0; folder < folders; ++folder) {
+        std::set<FileInfo>& files = list["big\\f" + std::to_string(folder)];
+        for (int n = 0; n < 1000; ++n)
+            files.insert(FileInfo("n" + std::to_string(n) + ".bin", n));
+    }
+    return list;
+}
+
+// The exported file read back: one line per element, indented by depth.
+inline QStringList ReadExport(const QString& path, int* depth = nullptr)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {"unreadable"};
+    QXmlStreamReader xml(&file);
+    QStringList lines;
+    int level = 0;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement()) {
+            QStringList values;
+            for (const QXmlStreamAttribute& attribute : xml.attributes())
+                values << attribute.name().toString() + "=" + attribute.value().toString();
+            if (!depth || xml.name() != QLatin1String("folder"))
+                lines << QString(level, ' ') + xml.name().toString() + " " + values.join(" ");
+            ++level;
+            if (depth)
+                *depth = std::max(*depth, level);
+        } else if (xml.isEndElement()) {
+            --level;
+        }
+    }
+    if (xml.hasError())
+        lines << "error: " + xml.errorString();
+    return lines;
 }
 
 struct BrowseSetup
@@ -83,6 +158,17 @@ struct BrowseSetup
             return nullptr;
         link->SendMessage(5, ShareListBody(list));
         for (int waited = 0; !form->ShowsShare() && waited < 5000; waited += 10)
+            QTest::qWait(10);
+        return form->ShowsShare() ? form : nullptr;
+    }
+
+    // Opens the user's browser on a list as the page makes it from a
+    // peer's; the browser once it shows the share whole, else null.
+    ShareForm* Show(const QString& user, const FileInfoMap& list)
+    {
+        ShareForm* form = page->OpenShareBrowse(user);
+        page->OnUserShare(user, std::make_shared<FileInfoMap>(list), AttributeTranslationTable());
+        for (int waited = 0; !form->ShowsShare() && waited < 30000; waited += 10)
             QTest::qWait(10);
         return form->ShowsShare() ? form : nullptr;
     }
