@@ -14,6 +14,7 @@ void DeliveryMeter::Start(qint64 nowMs, qint64 start, qint64 stallMs)
     m_takeBase = start;
     m_take = 0;
     m_previousTake = 0;
+    m_largestTake = 0;
     m_startMs = nowMs;
     m_start = start;
     m_stallMs = stallMs;
@@ -33,8 +34,10 @@ bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
         m_takeStartMs = nowMs;
         m_takeBase = m_delivered;
     }
-    if (nowMs - m_takeStartMs < m_stallMs)
+    if (nowMs - m_takeStartMs < m_stallMs) {
         m_take = delivered - m_takeBase;
+        m_largestTake = std::max(m_largestTake, m_take);
+    }
     m_delivered = delivered;
     m_lastMoveMs = nowMs;
     m_lastDeliveryMs = nowMs;
@@ -49,14 +52,13 @@ bool DeliveryMeter::Update(qint64 nowMs, qint64 delivered, qint64 handed)
     return true;
 }
 
-qint64 DeliveryMeter::QuietAllowedMs(qint64 nowMs) const
+qint64 DeliveryMeter::QuietAllowedMs() const
 {
-    const qint64 held = m_take + m_previousTake;
+    const qint64 held = std::min(std::max(m_largestTake, m_take + m_previousTake), MostHeld);
     const qint64 read = m_delivered - m_start - held;
-    if (read <= 0)
-        return m_stallMs;
     // In floating point: a large take times a long transfer leaves 64 bits.
-    const double needMs = double(held) * double(nowMs - m_startMs) / double(read);
+    const double needMs = read > 0 ? double(held) * double(m_lastDeliveryMs - m_startMs) / double(read)
+                                   : double(held) * 1000.0 / double(LeastPaceBytesPerSecond);
     return m_stallMs + qint64(std::min(needMs, double(MaxGraceMs)));
 }
 

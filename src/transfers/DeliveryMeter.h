@@ -23,6 +23,13 @@ public:
     // this much more than the stall time without a byte taken.
     static constexpr qint64 MaxGraceMs = 10 * 60 * 1000;
     static constexpr qint64 TakeGapMs = 1000;
+    // Until a peer has shown its pace it is taken to read at least this
+    // fast, the least share a limit gives: its first fill may be a stream
+    // library's buffer of several hundred KiB that it reads for minutes.
+    static constexpr qint64 LeastPaceBytesPerSecond = 1024;
+    // What a peer's system and library are taken to hold at most: more
+    // taken in one go than this it has read.
+    static constexpr qint64 MostHeld = 8 * 1024 * 1024;
 
     // The delivered position is start at nowMs; no byte has moved yet.
     // stallMs is the least time without a byte taken that counts as a stall.
@@ -37,17 +44,20 @@ public:
     // waiting (or since the start).
     qint64 IdleMs(qint64 nowMs) const { return nowMs - m_lastMoveMs; }
     // How long the peer may take nothing: the stall time, plus what it
-    // needs, at the average pace it has kept from the start until now, to
-    // read what its system may still hold (at most MaxGraceMs more). A
-    // reader that takes what its socket holds in large gulps leaves long
-    // pauses that its pace explains: while it reads one gulp its system
-    // holds the next. So the peer may hold its last two takes, a take being
-    // a run of deliveries with no pause of TakeGapMs, counted over its first
-    // stall time only (what came later came at the reader's pace). A peer
-    // that has taken nothing before those has shown no pace and gets the
-    // stall time alone.
-    qint64 QuietAllowedMs(qint64 nowMs) const;
-    bool Stalled(qint64 nowMs) const { return IdleMs(nowMs) >= QuietAllowedMs(nowMs); }
+    // needs, at the average pace it kept from the start until it last took
+    // a byte (the pause itself is no part of its pace), to read what its
+    // system and its stream library may still hold (at most MaxGraceMs
+    // more). A reader that takes what its socket holds in large gulps
+    // leaves long pauses that its pace explains: while it reads one gulp
+    // its system holds the next, and its system refills after each gulp,
+    // so it holds all it took at once at the start again. So the peer may
+    // hold the largest of its takes, or its last two, a take being a run of
+    // deliveries with no pause of TakeGapMs, counted over its first stall
+    // time only (what came later came at the reader's pace), and at most
+    // MostHeld. A peer that has taken no more than it may hold has shown no
+    // pace yet and is taken to read LeastPaceBytesPerSecond.
+    qint64 QuietAllowedMs() const;
+    bool Stalled(qint64 nowMs) const { return IdleMs(nowMs) >= QuietAllowedMs(); }
     // Bytes per second over about the window that ends at nowMs (or since
     // the start, when that is nearer), level across the usual pause between
     // deliveries: a transfer that stops shows 0 once its last bytes are a
@@ -69,6 +79,7 @@ private:
     qint64 m_takeBase = 0;
     qint64 m_take = 0;
     qint64 m_previousTake = 0;
+    qint64 m_largestTake = 0;
     qint64 m_startMs = 0;
     qint64 m_start = 0;
     qint64 m_stallMs = 0;

@@ -31,21 +31,55 @@ TransferPacer::TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExi
 {
 }
 
+TransferPacer::~TransferPacer()
+{
+    Finish();
+}
+
 void TransferPacer::Start(qint32 totalLimit)
 {
     m_previousLimit = totalLimit;
     m_owed = 0;
     m_stepStartUs = m_clock.nowUs();
+    if (m_limit && !m_joined) {
+        m_limit->Join();
+        m_joined = true;
+    }
+}
+
+void TransferPacer::Finish()
+{
+    if (!m_joined)
+        return;
+    m_limit->Leave(m_waiting);
+    m_joined = false;
+    m_waiting = false;
 }
 
 qint32 TransferPacer::CurrentLimit() const
 {
-    return m_limit ? m_limit->PerTransfer() : 0;
+    return m_limit ? m_limit->Read(m_waiting).kib : 0;
+}
+
+qint32 TransferPacer::ReadLimit()
+{
+    if (!m_limit)
+        return 0;
+    const SpeedLimit::Share share = m_limit->Read(m_waiting);
+    m_generation = share.generation;
+    return share.kib;
 }
 
 bool TransferPacer::Pace()
 {
-    qint32 limit = CurrentLimit();
+    if (m_waiting) {
+        // Back from a wait on the peer, which earned nothing: the others
+        // had this transfer's share meanwhile.
+        m_limit->SetWaiting(false);
+        m_waiting = false;
+        m_stepStartUs = m_clock.nowUs();
+    }
+    qint32 limit = ReadLimit();
     if (limit != m_previousLimit) {
         // Neither the bytes moved nor the time spent while nothing was
         // limited are paced later: the time would fill the pool with a burst.
@@ -83,7 +117,7 @@ bool TransferPacer::Pace()
             m_previousLimit = limit;
             return false;
         }
-        const qint32 current = CurrentLimit();
+        const qint32 current = ReadLimit();
         if (current == limit)
             continue;
         const qint64 nowUs = m_clock.nowUs();
@@ -103,7 +137,7 @@ bool TransferPacer::Pace()
     m_stepStartUs = endUs;
     m_owed = 0;
     if (leftover > 0)
-        m_limit->AddToPool(leftover);
+        m_limit->AddToPool(leftover, m_generation);
     m_previousLimit = limit;
     return true;
 }
@@ -117,18 +151,21 @@ qint64 TransferPacer::ChunkBytes() const
 
 void TransferPacer::PassOn()
 {
-    const qint32 limit = CurrentLimit();
-    // A new limit is taken in at the next step, which also settles what
-    // the time under the old one allowed.
-    if (limit == 0 || limit != m_previousLimit)
+    if (!m_joined || m_waiting)
         return;
+    const qint32 limit = ReadLimit();
     const qint64 nowUs = m_clock.nowUs();
-    const qint64 leftover = BytesIn(qint64(limit) * 1024, nowUs - m_stepStartUs) - m_owed;
-    if (leftover <= 0)
-        return;
-    m_limit->AddToPool(leftover);
-    m_owed = 0;
+    // What the time since the last step allowed pays what has moved, and
+    // the rest is the others'. A new limit is taken in at the next step.
+    if (limit != 0 && limit == m_previousLimit) {
+        const qint64 allowed = BytesIn(qint64(limit) * 1024, nowUs - m_stepStartUs);
+        if (allowed > m_owed)
+            m_limit->AddToPool(allowed - m_owed, m_generation);
+        m_owed = std::max<qint64>(0, m_owed - allowed);
+    }
     m_stepStartUs = nowUs;
+    m_limit->SetWaiting(true);
+    m_waiting = true;
 }
 
 void TransferPacer::Moved(qint64 bytes)

@@ -7,9 +7,9 @@ class SpeedLimit;
 
 // The pacing of one transfer thread, kept on that thread. Before each chunk Pace() sleeps off the bytes moved since the
 // last step at the thread's share of its direction's limit, taking spare bytes from the direction's pool first and
-// giving back what it was allowed but did not use. While the thread waits on its peer, PassOn() gives the others that
-// time's allowance as it passes, so a slow peer's share is theirs at once and no transfer saves more than the pool's
-// cap for later.
+// giving back what it was allowed but did not use. From Start() until Finish() (or its end) the pacer counts in the
+// division of the limit; while the thread waits on its peer, PassOn() steps it aside, so a slow peer's share is the
+// others' at once and evenly, and the wait earns it nothing to spend later.
 class TransferPacer
 {
 public:
@@ -35,27 +35,37 @@ public:
     // limit may be null (nothing is paced); askedToExit is asked between
     // sleep slices.
     TransferPacer(SpeedLimit* limit, std::function<bool()> askedToExit, Clock clock = SystemClock());
+    ~TransferPacer();
+    TransferPacer(const TransferPacer&) = delete;
+    TransferPacer& operator=(const TransferPacer&) = delete;
 
-    // Starts the pacing clock; the limit of the
-    // "previous chunk" is the direction's total limit.
+    // Starts the pacing clock and joins the division of the limit; the
+    // limit of the "previous chunk" is the direction's total limit.
     void Start(qint32 totalLimit);
+    // The transfer moves no more bytes (its last one has gone): it leaves
+    // the division, and PassOn does nothing from then on.
+    void Finish();
     // False when the thread was asked to exit while it slept.
     bool Pace();
     // Records a chunk that has moved.
     void Moved(qint64 bytes);
-    // Called while the thread waits on its peer: the allowance of the time
-    // since the last step, less what has moved, goes to the pool now.
+    // Called while the thread waits on its peer: what the time since the
+    // last step allowed beyond what has moved goes to the pool, and the
+    // transfer steps aside until its next Pace.
     void PassOn();
     // The most to move before the next Pace, for the limit it applied.
     qint64 ChunkBytes() const;
 
     qint64 Owed() const { return m_owed; }
     qint32 PreviousLimit() const { return m_previousLimit; }
-    // The share in force now, in KiB/s; 0 without a limit.
+    // The transfer's share in force now, in KiB/s, waiting or not; 0
+    // without a limit.
     qint32 Limit() const { return CurrentLimit(); }
 
 private:
     qint32 CurrentLimit() const;
+    // The share, and with it the limit's generation for the pool.
+    qint32 ReadLimit();
 
     SpeedLimit* m_limit;
     std::function<bool()> m_askedToExit;
@@ -64,4 +74,7 @@ private:
     qint64 m_owed = 0;
     // When the pacing clock was last restarted: the end of the last step.
     qint64 m_stepStartUs = 0;
+    quint64 m_generation = 0;
+    bool m_joined = false;
+    bool m_waiting = false;
 };

@@ -441,13 +441,11 @@ void TransferQueueManager::DetermineSpeedLimit(SpeedLimit& limit, const char* li
         limit.Clear();
         return;
     }
-    const ItemSet running = RunningEntries(entryType, statusType);
-    int perTransfer = running.empty() ? total : total / int(running.size());
-    if (perTransfer == 0)
-        perTransfer = 1;
-    limit.Set(total, perTransfer);
+    // The division among the transfers is the limit's own: it counts only
+    // those moving bytes, which the entries' statuses cannot tell.
+    limit.Set(total);
 
-    for (const ItemPtr& entry : running) {
+    for (const ItemPtr& entry : RunningEntries(entryType, statusType)) {
         if (AtomicDateTime* start = entry["last_speed_measurement_time"].AsObject<AtomicDateTime>())
             start->SetCurrent();
         if (TransferCounter64* bytes = entry["bytes_since_last_receipt"].AsObject<TransferCounter64>())

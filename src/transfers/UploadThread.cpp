@@ -11,10 +11,8 @@
 #include "TransferQueueManager.h"
 
 #ifdef Q_OS_LINUX
-#include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cstddef>
@@ -24,10 +22,6 @@ namespace {
 const int WaitAttempts = 30;
 const int WaitMs = 1000;
 const qint64 ProgressIntervalMs = 500;
-// Looks at the send queue while it drains: about as far apart as the
-// excess takes at the limit, within these bounds.
-const qint64 QueueLookMinMs = 10;
-const qint64 QueueLookMaxMs = 100;
 // A chunk is what the connection drains in about this time, so a slow
 // link is not handed a quarter megabyte it needs minutes for, while a fast
 // one keeps the large chunks.
@@ -97,16 +91,14 @@ bool UploadThread::ReadOffset(qint64& offset)
 
 qint64 UploadThread::Unsent() const
 {
-    qint64 unsent = m_socket->bytesToWrite();
-#ifdef Q_OS_LINUX
-    // Bytes the system holds that the peer has not acknowledged yet; on a
-    // fast local link its send queue alone holds megabytes.
-    int queued = 0;
-    const qintptr descriptor = m_socket->socketDescriptor();
-    if (descriptor >= 0 && ::ioctl(int(descriptor), SIOCOUTQ, &queued) == 0 && queued > 0)
-        unsent += queued;
-#endif
-    return unsent;
+    // On a fast local link the system's send queue alone holds megabytes.
+    return m_queue.Untaken(m_socket->bytesToWrite());
+}
+
+void UploadThread::WaitingOnPeer()
+{
+    if (m_pacer)
+        m_pacer->PassOn();
 }
 
 void UploadThread::ReportProgress(bool force)
@@ -127,8 +119,6 @@ bool UploadThread::FollowDelivery()
     const qint64 now = m_clock.elapsed();
     m_meter.Update(now, m_handed - Unsent(), m_handed);
     ReportProgress(false);
-    if (m_pacer)
-        m_pacer->PassOn();
     if (m_meter.Stalled(now)) {
         m_error = "Waiting for bytes to be written to socket failed. Error string: " + m_socket->errorString();
         return false;
@@ -156,6 +146,7 @@ bool UploadThread::WriteChunk(const char* data, qint64 size, qint64 queued)
             return false;
         }
         m_socket->waitForBytesWritten(int(ProgressIntervalMs));
+        WaitingOnPeer();
         if (!FollowDelivery())
             return false;
     }
@@ -169,10 +160,10 @@ bool UploadThread::WriteChunk(const char* data, qint64 size, qint64 queued)
 bool UploadThread::WaitForQueue(bool all)
 {
     for (;;) {
-        const qint64 bytesPerSecond = qint64(m_pacer->Limit()) * 1024;
+        const qint64 bytesPerSecond = all ? 0 : qint64(m_pacer->Limit()) * 1024;
         if (!all && bytesPerSecond == 0)
             return true;
-        const qint64 excess = Unsent() - (all ? 0 : bytesPerSecond * QueueMs / 1000);
+        const qint64 excess = all ? Unsent() : m_queue.Excess(m_socket->bytesToWrite(), bytesPerSecond);
         if (excess <= 0)
             return true;
         if (AskedToExit()) {
@@ -183,14 +174,11 @@ bool UploadThread::WaitForQueue(bool all)
             m_error = "Writing to socket failed. Error string: " + m_socket->errorString();
             return false;
         }
-        // Looks at the queue about as often as the excess drains at the
-        // limit. Nothing comes from the downloader but its close; the wait
-        // notices that too.
-        const qint64 waitMs = bytesPerSecond
-                                  ? std::clamp(excess * 1000 / bytesPerSecond, QueueLookMinMs, QueueLookMaxMs)
-                                  : QueueLookMaxMs;
-        if (m_socket->waitForReadyRead(int(waitMs)))
+        // Nothing comes from the downloader but its close; the wait notices
+        // that too.
+        if (m_socket->waitForReadyRead(int(SendQueue::LookMs(excess, bytesPerSecond))))
             m_socket->readAll();
+        WaitingOnPeer();
         if (!FollowDelivery())
             return false;
     }
@@ -228,7 +216,7 @@ bool UploadThread::WaitForClose()
     qint64 window = PeerWindow();
     QElapsedTimer quiet;
     quiet.start();
-    while (quiet.elapsed() < m_meter.QuietAllowedMs(m_clock.elapsed())) {
+    while (quiet.elapsed() < m_meter.QuietAllowedMs()) {
         if (m_socket->waitForDisconnected(WaitMs) || m_socket->state() == QAbstractSocket::UnconnectedState)
             return true;
         if (AskedToExit()) {
@@ -268,6 +256,7 @@ bool UploadThread::UploadLoop()
     TransferPacer pacer(limit, [this] { return AskedToExit(); });
     pacer.Start(transferQueueManager ? transferQueueManager->GetUploadSpeed() : 0);
     m_pacer = &pacer;
+    m_queue = SendQueue(SendQueue::OfSocket(m_socket->socketDescriptor()));
     m_clock.start();
     m_handed = offset;
     m_meter.Start(0, offset, m_stallMs);
@@ -301,7 +290,11 @@ bool UploadThread::SendFrom(qint64 size, TransferPacer& pacer)
         const bool last = m_handed + chunk == size;
         if (!WriteChunk(buffer.data(), chunk, last ? 0 : chunk))
             return false;
-        if (last)
+        if (last) {
+            // Waiting for the downloader to take and close, the transfer
+            // moves nothing more and leaves the limit to the others.
+            pacer.Finish();
             return WaitForDelivery() && WaitForClose();
+        }
     }
 }

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "DeliveryMeter.h"
+#include "SendQueue.h"
 
 class QFile;
 class QTcpSocket;
@@ -25,11 +26,6 @@ public:
     // a downloader whose pace explains a longer pause gets more (see
     // DeliveryMeter::QuietAllowedMs).
     static constexpr qint64 DefaultStallMs = 30000;
-    // Under a speed limit, what waits in the system for the downloader is
-    // kept to this much of the limit before a chunk is handed over: the
-    // pacer counts bytes handed over, and a queue of megabytes would leave
-    // at once when a slow downloader speeds up.
-    static constexpr qint64 QueueMs = 250;
 
     // socket and file are not owned; file is open for reading.
     UploadThread(QTcpSocket* socket, QFile* file, int token, qint64 stallMs = DefaultStallMs);
@@ -58,9 +54,9 @@ private:
     // still waiting in the socket's own buffer, so the next chunk is read
     // from the file while this one is sent.
     bool WriteChunk(const char* data, qint64 size, qint64 queued);
-    // Waits until what the system holds for the downloader is within
-    // QueueMs of the limit (nothing without one), or, with all, until it
-    // has taken every byte.
+    // Waits until what has yet to leave for the downloader is within
+    // SendQueue::QueueMs of the share (nothing without a limit), or, with
+    // all, until it has taken every byte.
     bool WaitForQueue(bool all);
     // After the last chunk: waits until the downloader has taken every
     // byte, then for its close.
@@ -69,6 +65,8 @@ private:
     // Bytes handed to the socket that the downloader has not taken yet:
     // the socket's buffer and, where the system tells, its send queue.
     qint64 Unsent() const;
+    // Lets the pacer pass the share on while the thread waits on the peer.
+    void WaitingOnPeer();
     // Takes in what the downloader has taken since the last look and lets
     // the pacer pass on the time waited; false (error text set) when the
     // downloader has stalled.
@@ -86,6 +84,7 @@ private:
     // End of the bytes handed to the socket, as a file position.
     qint64 m_handed = 0;
     DeliveryMeter m_meter;
+    SendQueue m_queue;
     QElapsedTimer m_clock;
     qint64 m_lastReportMs = 0;
     qint64 m_reported = -1;

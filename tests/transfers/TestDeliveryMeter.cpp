@@ -4,6 +4,8 @@
 
 #include "DeliveryMeter.h"
 
+using Takes = QList<QPair<qint64, qint64>>;
+
 class TestDeliveryMeter : public QObject
 {
     Q_OBJECT
@@ -56,14 +58,15 @@ private slots:
     {
         const qint64 stall = 5000;
         // A reader whose system takes a fill, and then one more when the
-        // reader empties it once, has shown no pace: the stall time alone.
+        // reader empties it once, has shown no pace: it is taken to read
+        // 1 KiB/s, so it may hold the two for a second a KiB.
         DeliveryMeter once;
         once.Start(0, 0, stall);
         once.Update(10, 128 * 1024, 4 << 20);
         once.Update(3000, 256 * 1024, 4 << 20);
-        QCOMPARE(once.QuietAllowedMs(8000), stall);
-        QVERIFY(!once.Stalled(7999));
-        QVERIFY(once.Stalled(8000));
+        QCOMPARE(once.QuietAllowedMs(), stall + 256000);
+        QVERIFY(!once.Stalled(3000 + stall + 255999));
+        QVERIFY(once.Stalled(3000 + stall + 256000));
 
         // A reader taking 10 KiB/s in gulps of 256 KiB: while it reads one
         // its system holds the next, so 25.6 s pass without a byte taken.
@@ -88,6 +91,69 @@ private slots:
         at -= 2000;
         QVERIFY(!steady.Stalled(at + stall));
         QVERIFY(steady.Stalled(at + 2 * stall));
+    }
+
+    // What an uploader saw of a real stream library's reader (asyncio's
+    // StreamReader with its default limit, read 1 KiB at a time at a steady
+    // pace, over 127.0.0.1): at the start its system and library take all
+    // they hold, then each time the library has read its buffer down it
+    // takes one gulp of up to 256 KiB, and the system as much again at
+    // once. Between the gulps nothing is taken for far longer than the
+    // stall time, as long as two minutes at 2 KiB/s.
+    void aStreamLibrarysReaderIsServedAndGivenUpOnceItsPaceIsPast_data()
+    {
+        QTest::addColumn<Takes>("takes");
+        QTest::addColumn<qint64>("givenUpWithinMs");
+        // (ms, KiB taken in all).
+        QTest::newRow("10 KiB/s") << Takes{{0, 639},       {50, 1663},     {300, 1687},    {39560, 2046},
+                                           {39770, 2085},  {65190, 2430},  {65390, 2469},  {90790, 2686},
+                                           {90990, 2729},  {116360, 2942}, {116610, 2988}, {141960, 3197},
+                                           {142160, 3205}, {193180, 3581}, {193380, 3602}, {218780, 3901},
+                                           {218980, 3947}, {244360, 4221}, {244610, 4247}, {269950, 4476},
+                                           {270200, 4506}, {295570, 4724}}
+                                  << qint64(200000);
+        QTest::newRow("2 KiB/s") << Takes{{0, 511},       {40, 831},      {300, 878},     {95570, 1006}, {95820, 1009},
+                                          {223580, 1343}, {223790, 1375}, {351540, 1599}, {351800, 1633}}
+                                 << DeliveryMeter::MaxGraceMs;
+        // The system took far more at the start, and takes as much again
+        // after each gulp: that much may wait there all along.
+        QTest::newRow("2 KiB/s, a large first fill")
+            << Takes{{0, 767},       {50, 1791},     {300, 1794},    {127580, 1922}, {127780, 1924},
+                     {255550, 2302}, {255800, 2305}, {383550, 2558}, {383800, 2565}, {511550, 2814},
+                     {511750, 2824}, {639580, 3070}, {639780, 3083}}
+            << DeliveryMeter::MaxGraceMs;
+    }
+
+    void aStreamLibrarysReaderIsServedAndGivenUpOnceItsPaceIsPast()
+    {
+        QFETCH(Takes, takes);
+        QFETCH(qint64, givenUpWithinMs);
+        const qint64 stall = 5000;
+        DeliveryMeter meter;
+        meter.Start(0, 0, stall);
+        for (const auto& take : takes) {
+            QVERIFY2(!meter.Stalled(take.first), qPrintable(QString("given up before %1 ms").arg(take.first)));
+            meter.Update(take.first, take.second * 1024, qint64(64) << 20);
+        }
+        // Then it reads nothing more: it has the time its pace needs for
+        // what it may hold, and no more.
+        const qint64 last = takes.last().first;
+        QVERIFY(!meter.Stalled(last + 130000));
+        QVERIFY(meter.Stalled(last + stall + givenUpWithinMs));
+    }
+
+    void aFastReaderThatStopsIsGivenUpSoon()
+    {
+        // 10 MB a second for ten seconds is reading, not a fill its system
+        // holds: at most a few MiB of it may still wait there.
+        const qint64 stall = 5000;
+        DeliveryMeter meter;
+        meter.Start(0, 0, stall);
+        qint64 at = 0;
+        for (qint64 taken = 1000000; taken <= 100000000; taken += 1000000)
+            meter.Update(at += 100, taken, qint64(1) << 40);
+        QVERIFY(!meter.Stalled(at + stall));
+        QVERIFY(meter.Stalled(at + 2 * stall));
     }
 };
 

@@ -1,9 +1,12 @@
-// Uploads to a downloader that reads slowly through ordinary buffered
-// reads: every so often it takes at once all its socket holds, and reads
-// nothing until it has used that up. Through the real engines and a fake
-// downloader; they run for half a minute, so they have an executable of
-// their own.
+// Uploads to downloaders that read slowly through ordinary buffered reads:
+// every so often they take at once all their socket holds, or what a
+// stream library's buffer has room for, and read nothing until they have
+// used that up. Through the real engines and fake downloaders, or readers
+// that are programs of their own (stream_reader.py); they run for a minute
+// or two, so they have an executable of their own.
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTcpSocket>
 #include <QtTest>
 #include <memory>
@@ -86,6 +89,63 @@ private slots:
         file->Close();
         QTRY_COMPARE_WITH_TIMEOUT(UploadsFixture::Status(entry), QString("complete"), 30000);
         QVERIFY(UploadsFixture::Received(link, 46).isEmpty());
+    }
+
+    void readersThatReadThroughAStreamLibraryAtTenAndTwoKibPerSecondAreServedToTheEnd()
+    {
+        // The library takes a few hundred KiB whenever its buffer runs low
+        // and then nothing for half a minute at 10 KiB/s, two minutes at 2.
+        // A stall time far shorter than the real one makes each pause the
+        // longer against it, and the run shorter.
+        f->engine->SetUploadStallMs(StallMs);
+        f->engine->SetUploadSlots(2);
+        const QList<QPair<QString, int>> readers = {{"ten", 10}, {"two", 2}};
+        QByteArray contents[2] = {TempTree::Pattern(1024 * 1024, 7), TempTree::Pattern(200 * 1024, 8)};
+        for (int i = 0; i < 2; ++i)
+            f->WriteFile("Readers/" + readers[i].first, contents[i]);
+        f->Share("Readers");
+        FakePeer* asker = f->net.AddPeer("asker");
+        QVERIFY(asker);
+        QProcess programs[2];
+        QByteArray outputs[2];
+        FakePeerLink* links[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            const QString& name = readers[i].first;
+            const int rate = readers[i].second * 1024;
+            programs[i].setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            programs[i].start(QV_PYTHON, {QV_STREAM_READER, QString::number(rate), QString::number(contents[i].size()),
+                                          QString::number(contents[i].size() / rate * 2 + 60)});
+            QVERIFY(QTest::qWaitFor([&] { return (outputs[i] += programs[i].readAll()).contains('\n'); }, 30000));
+            QVERIFY(outputs[i].startsWith("port "));
+            const quint16 port = quint16(outputs[i].mid(5, outputs[i].indexOf('\n') - 5).toUInt());
+            // The peer announces the reader's port, and another peer sees
+            // that the server has it.
+            QVERIFY(links[i] = f->OnlinePeer(name));
+            f->Peer(name)->SendToServer(2, FakeWire().U32(port).U32(0).Bytes());
+            asker->AskAddress(name);
+            QVERIFY(QTest::qWaitFor([&] { return asker->listeningPorts.value(name) == port; }, 30000));
+            links[i]->SendMessage(43, FakeWire().Str(f->Remote("Readers/" + name)).Bytes());
+            TransferRequest request;
+            QVERIFY(UploadsFixture::WaitForRequest(links[i], f->Remote("Readers/" + name), request));
+            links[i]->SendMessage(41, FakeWire().U32(request.token).U8(1).Bytes());
+        }
+
+        // Each reader closes once it has the file; the upload ends then.
+        const auto status = [&](int i) {
+            return UploadsFixture::Status(
+                UploadsFixture::Entry(readers[i].first, f->Remote("Readers/" + readers[i].first)));
+        };
+        const auto ended = [&](int i) {
+            outputs[i] += programs[i].readAll();
+            return programs[i].state() == QProcess::NotRunning && status(i) != "uploading";
+        };
+        QVERIFY(QTest::qWaitFor([&] { return ended(0) && ended(1); }, 300000));
+        for (int i = 0; i < 2; ++i) {
+            const QByteArray sha1 = QCryptographicHash::hash(contents[i], QCryptographicHash::Sha1).toHex();
+            QCOMPARE(outputs[i].split('\n').value(1), "got " + QByteArray::number(contents[i].size()) + " " + sha1);
+            QCOMPARE(status(i), QString("complete"));
+            QVERIFY(UploadsFixture::Received(links[i], 46).isEmpty());
+        }
     }
 };
 

@@ -278,15 +278,19 @@ private slots:
 
     void stalledDownloadersTimeOut()
     {
-        // Both cases take the thirty one-second waits, so they run side by
-        // side. One downloader never reads; the other reads everything but
-        // never closes the connection.
+        // One downloader never reads; the other reads everything but never
+        // closes the connection. Neither has shown a pace, so each may hold
+        // what it took for a second a KiB beyond the stall time (shortened
+        // here): the never-reading one's buffers are kept small, and both
+        // run side by side.
+        const qint64 stallMs = 5000;
         QFile big(f.SparseFile("big", qint64(256) << 20));
         QVERIFY(big.open(QIODevice::ReadOnly));
         LoopbackTransfer stalled;
         QVERIFY(stalled.Connect());
         stalled.downloaderSocket->setReadBufferSize(8192);
-        stalled.StartUpload(&big, 1);
+        stalled.downloaderSocket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        stalled.StartUpload(&big, 1, stallMs);
         quint32 token = 0;
         QVERIFY(stalled.ReadToken(token));
         stalled.WriteOffset(0);
@@ -295,7 +299,7 @@ private slots:
         QFile source(f.WriteFile("source", bytes));
         QVERIFY(source.open(QIODevice::ReadOnly));
         LoopbackTransfer lingering;
-        QVERIFY(lingering.StartUploadAt(&source, 2, 0));
+        QVERIFY(lingering.StartUploadAt(&source, 2, 0, stallMs));
         QByteArray received;
         QElapsedTimer waited;
         waited.start();

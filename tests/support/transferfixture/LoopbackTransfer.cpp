@@ -9,6 +9,8 @@
 #include "DownloadThread.h"
 #include "UploadThread.h"
 
+const qint64 LoopbackTransfer::DefaultStallMs = UploadThread::DefaultStallMs;
+
 LoopbackTransfer::LoopbackTransfer()
 {
     clock.start();
@@ -46,9 +48,9 @@ bool LoopbackTransfer::Connect()
     return true;
 }
 
-void LoopbackTransfer::StartUpload(QFile* file, int token)
+void LoopbackTransfer::StartUpload(QFile* file, int token, qint64 stallMs)
 {
-    upload = new UploadThread(uploaderSocket, file, token);
+    upload = new UploadThread(uploaderSocket, file, token, stallMs);
     uploaderSocket->setParent(nullptr);
     uploaderSocket->moveToThread(upload);
     connect(upload, &UploadThread::UploadProgress, this, [this](qint64 offset, int) {
@@ -106,11 +108,11 @@ void LoopbackTransfer::StartDownload(QFile* file, qint64 fileSize, qint64 offset
     download->start(QThread::InheritPriority);
 }
 
-bool LoopbackTransfer::StartUploadAt(QFile* file, int token, qint64 offset)
+bool LoopbackTransfer::StartUploadAt(QFile* file, int token, qint64 offset, qint64 stallMs)
 {
     if (!Connect())
         return false;
-    StartUpload(file, token);
+    StartUpload(file, token, stallMs);
     quint32 received = 0;
     if (!ReadToken(received) || received != quint32(token))
         return false;

@@ -20,6 +20,8 @@ class LoopbackTransfer : public QObject
     Q_OBJECT
 
 public:
+    static const qint64 DefaultStallMs;
+
     LoopbackTransfer();
     // Asks running threads to stop and waits a bounded time for them.
     ~LoopbackTransfer() override;
@@ -27,14 +29,15 @@ public:
     // Connects the pair of sockets; false when the connection failed.
     bool Connect();
 
-    // Hands the uploader's socket to a new upload thread and starts it.
-    void StartUpload(QFile* file, int token);
+    // Hands the uploader's socket to a new upload thread and starts it,
+    // with the stall time given (the engine's own by default).
+    void StartUpload(QFile* file, int token, qint64 stallMs = DefaultStallMs);
     // The downloading engine's part of the exchange: the 4-byte token.
     bool ReadToken(quint32& token, int timeoutMs = 30000);
     void WriteOffset(qint64 offset);
     // Connects, starts the upload, checks its token and asks for the file
     // from offset on, as a downloading engine would.
-    bool StartUploadAt(QFile* file, int token, qint64 offset);
+    bool StartUploadAt(QFile* file, int token, qint64 offset, qint64 stallMs = DefaultStallMs);
     // Hands the downloader's socket to a new download thread and starts it.
     void StartDownload(QFile* file, qint64 fileSize, qint64 offset);
     // The whole exchange of a resumed download of a file: starts the
