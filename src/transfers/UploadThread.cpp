@@ -227,6 +227,8 @@ bool UploadThread::WaitForClose()
         if (now > window)
             quiet.restart();
         window = now;
+        // Its row's speed falls to nothing while the downloader holds on.
+        ReportProgress(false);
     }
     // The downloader kept the connection open after the last byte.
     m_error = QString();
