@@ -92,12 +92,11 @@ FileInfoMap Share()
     return share;
 }
 
-class Bench
+class Bench : BrowseBenchPage
 {
 public:
     Bench()
     {
-        page = BrowsePage(f);
         plain = new QTreeWidget;
         plain->setColumnCount(3);
         f.AddPage(plain, "Plain");
@@ -335,16 +334,10 @@ private:
 
     void Close()
     {
-        if (page->Tabs()->count()) {
-            page->OnTabCloseRequested(0);
-            form = nullptr;
-            QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        }
+        if (page->Tabs()->count())
+            CloseFirstBrowser();
     }
 
-    ViewFixture f;
-    SharesForm* page = nullptr;
-    ShareForm* form = nullptr;
     QTreeWidget* plain = nullptr;
     FileInfoMap list;
 };

@@ -107,12 +107,11 @@ int FileCount(const FileInfoMap& share)
     return files;
 }
 
-class Bench
+class Bench : BrowseBenchPage
 {
 public:
     Bench()
     {
-        page = BrowsePage(f);
         if (!f.Start())
             qFatal("the fixture did not start");
     }
@@ -278,9 +277,6 @@ private:
     // The tree filtered, the folder's files listed, the rows let go deleted.
     bool Settled() const { return !form->Tree().IsWorking(); }
 
-    ViewFixture f;
-    SharesForm* page = nullptr;
-    ShareForm* form = nullptr;
     int files = 0;
 };
 

@@ -111,12 +111,11 @@ void ResetPeak()
         refs.write("5");
 }
 
-class Bench
+class Bench : BrowseBenchPage
 {
 public:
     Bench()
     {
-        page = BrowsePage(f);
         if (!f.Start())
             qFatal("the fixture did not start");
         link = f.LinkedPeer("collector");
@@ -208,16 +207,11 @@ private:
 
     void Close()
     {
-        page->OnTabCloseRequested(0);
-        form = nullptr;
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        CloseFirstBrowser();
         if (!RunUntil([&] { return !f.shares->IsReleasingShares(); }, 600000))
             qFatal("the share was not released");
     }
 
-    ViewFixture f;
-    SharesForm* page = nullptr;
-    ShareForm* form = nullptr;
     FakePeerLink* link = nullptr;
     int requests = 0;
 };

@@ -17,18 +17,35 @@
 #include "Settings.h"
 #include "TabWidget.h"
 #include "ViewFixture.h"
+#include "users/ShareForm.h"
 #include "users/SharesForm.h"
 
-// The Browse page in the fixture's window, new shares opened all the way
-// down as the program's default has it.
-inline SharesForm* BrowsePage(ViewFixture& f)
+// What a benchmark of the Browse page drives: the page in the fixture's
+// window, new shares opened all the way down as the program's default has
+// it, and the browser opened last.
+struct BrowseBenchPage
 {
-    SetSetting("expand_new_shares", "yes");
-    auto* page = new SharesForm;
-    f.AddPage(page, "Browse");
-    page->Init();
-    return page;
-}
+    BrowseBenchPage()
+    {
+        SetSetting("expand_new_shares", "yes");
+        page = new SharesForm;
+        f.AddPage(page, "Browse");
+        page->Init();
+    }
+
+    // Closes the first browser's tab and deletes the browser; its share
+    // goes over the turns that follow.
+    void CloseFirstBrowser()
+    {
+        page->OnTabCloseRequested(0);
+        form = nullptr;
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    ViewFixture f;
+    SharesForm* page = nullptr;
+    ShareForm* form = nullptr;
+};
 
 // Bare Qt given the rows a browser shows: one node per folder under its
 // parent's (as the browser nests them), the folder's files as rows below

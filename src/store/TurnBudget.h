@@ -27,26 +27,3 @@ private:
     static int s_messages;
     static QElapsedTimer s_clock;
 };
-
-// One slice of a long pass of small steps (rows, items) that shares the
-// turn's budget: at least floor steps, so that a short pass ends at once,
-// then on until the budget is spent (looked at every StepsPerLook steps),
-// and never more than most. Ask More() before each step, call Step() after.
-class TurnSlice
-{
-public:
-    static constexpr int StepsPerLook = 64;
-
-    TurnSlice(int floor, int most) : m_floor(floor), m_most(most) {}
-
-    // Once false, false for the rest of the slice.
-    bool More();
-    void Step(int steps = 1) { m_steps += steps; }
-
-private:
-    int m_floor;
-    int m_most;
-    int m_steps = 0;
-    int m_looked = 0;
-    bool m_over = false;
-};

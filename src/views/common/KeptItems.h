@@ -27,6 +27,7 @@ public:
     // The items not removed since, in the store's order.
     const ItemSet& Items() const { return m_items; }
     ItemPtr First() const { return m_items.First(); }
+    ItemPtr Last() const { return m_items.empty() ? ItemPtr() : m_items.List().back(); }
     size_t Size() const { return m_items.size(); }
 
     // The item when it is kept and not removed since, else null. Only the

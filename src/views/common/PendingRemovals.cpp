@@ -1,52 +1,35 @@
 #include "PendingRemovals.h"
 
+#include <algorithm>
+
 #include "Data.h"
-#include "WorkSlice.h"
+#include "TurnSlice.h"
+
+PendingRemovals::PendingRemovals(RemoveStep step) : m_step(std::move(step)) {}
 
 PendingRemovals::~PendingRemovals()
 {
-    const QSet<Item*> alive = std::move(m_alive);
-    m_alive.clear();
-    Data::Batch batch(&d);
-    for (Item* item : alive)
-        ItemPtr(item).Remove();
+    TurnSlice whole = TurnSlice::Whole();
+    RemoveSome(whole);
 }
 
-void PendingRemovals::Add(const QList<Item*>& items)
+void PendingRemovals::Add(QList<Item*> items)
 {
-    for (Item* item : items) {
-        Watch(ItemPtr(item).GetType());
-        if (!m_alive.contains(item)) {
-            m_alive.insert(item);
-            m_items.push_back(item);
-        }
-    }
+    // In the store's order, each then joins the set at its end rather than
+    // moving every item after it.
+    std::sort(items.begin(), items.end(),
+              [](Item* a, Item* b) { return ItemPtr(a).Sequence() < ItemPtr(b).Sequence(); });
+    for (Item* item : items)
+        m_items.Add(ItemPtr(item));
 }
 
-bool PendingRemovals::RemoveSome(WorkSlice& slice)
+bool PendingRemovals::RemoveSome(TurnSlice& slice)
 {
-    if (m_alive.isEmpty()) {
-        std::vector<Item*>().swap(m_items);
+    if (IsEmpty())
         return true;
-    }
     Data::Batch batch(&d);
-    while (!m_alive.isEmpty()) {
-        if (slice.Spent())
-            return false;
-        Item* item = m_items.back();
-        m_items.pop_back();
-        if (m_alive.remove(item))
-            ItemPtr(item).Remove();
-    }
-    std::vector<Item*>().swap(m_items);
-    return true;
-}
-
-void PendingRemovals::Watch(Type* type)
-{
-    if (m_watched.contains(type))
-        return;
-    m_watched.insert(type);
-    type->AddItemRemovedHandler(
-        new FunctionHandler<ItemPtr>(this, [this](ItemPtr item) { m_alive.remove(item.GetItemPointer()); }));
+    // The newest first: it leaves the set without moving the rest.
+    while (!IsEmpty() && slice.Take())
+        m_step(m_items.Last());
+    return IsEmpty();
 }

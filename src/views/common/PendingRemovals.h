@@ -1,36 +1,36 @@
 #pragma once
 
 #include <QList>
-#include <QSet>
-#include <vector>
+#include <functional>
 
-#include "DataHandler.h"
+#include "KeptItems.h"
 
 class Item;
-class Type;
-class WorkSlice;
+class TurnSlice;
 
-// Items to be removed a few at a time, for more than one turn of the event
-// loop removes (the node items of a share's 15,000 folder nodes). One
+// Items let go a few at a time, for removing them in one turn of the event
+// loop would hold the window (the node items of a share's 15,000 folder
+// nodes, the replies of a closed search with their 50,000 results). One
 // removed meanwhile by anyone else (the store's sweep of disconnected
 // items) is passed over; those still waiting when this goes are removed
 // then.
-class PendingRemovals : public DataHandler
+class PendingRemovals
 {
 public:
-    PendingRemovals() = default;
-    ~PendingRemovals() override;
+    // One step of letting an item go: removes it, or a part of it (a
+    // reply's result) and is called on it again while it is left.
+    typedef std::function<void(ItemPtr)> RemoveStep;
 
-    void Add(const QList<Item*>& items);
+    explicit PendingRemovals(RemoveStep step = [](ItemPtr item) { item.Remove(); });
+    ~PendingRemovals();
+
+    void Add(const ItemSet& items) { m_items.Add(items); }
+    void Add(QList<Item*> items);
     // Removes on until none is left (true) or the slice is spent.
-    bool RemoveSome(WorkSlice& slice);
-    bool IsEmpty() const { return m_alive.isEmpty(); }
+    bool RemoveSome(TurnSlice& slice);
+    bool IsEmpty() const { return m_items.Size() == 0; }
 
 private:
-    void Watch(Type* type);
-
-    // In the order they came, and those not removed since.
-    std::vector<Item*> m_items;
-    QSet<Item*> m_alive;
-    QSet<Type*> m_watched;
+    RemoveStep m_step;
+    KeptItems m_items;
 };

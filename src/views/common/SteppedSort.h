@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "WorkSlice.h"
+#include "TurnSlice.h"
 
 // A stable sort done a step at a time, for a list too long to sort in one
 // turn of the event loop (a peer's folder of 100,000 files): what each item
@@ -31,10 +31,10 @@ public:
 
     bool Done() const { return m_done; }
     // Sorts on until done (true) or the slice is spent.
-    bool Run(WorkSlice& slice)
+    bool Run(TurnSlice& slice)
     {
         while (!m_done) {
-            if (slice.Spent())
+            if (!slice.Take())
                 return false;
             Step();
         }

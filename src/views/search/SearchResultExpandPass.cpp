@@ -2,7 +2,7 @@
 
 #include <QTreeWidget>
 
-#include "TurnBudget.h"
+#include "TurnSlice.h"
 
 SearchResultExpandPass::SearchResultExpandPass(QTreeWidget* tree, bool folders, QObject* parent)
     : QObject(parent), m_tree(tree), m_folders(folders)

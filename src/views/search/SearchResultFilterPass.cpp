@@ -4,14 +4,7 @@
 
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
-#include "TurnBudget.h"
-
-namespace {
-
-// Rows between two looks at the budget.
-const int kRowsPerLook = 64;
-
-} // namespace
+#include "TurnSlice.h"
 
 void SearchResultFilterPass::Start(std::shared_ptr<const SearchResultFilter> filter)
 {
@@ -24,25 +17,17 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, i
 {
     if (!m_filter)
         return true;
-    int rows = 0;
-    int looked = 0;
-    while (m_next < tree->topLevelItemCount()) {
+    TurnSlice slice(whole ? INT_MAX : SliceFloor, mostRows);
+    while (m_next < tree->topLevelItemCount() && slice.More()) {
         SearchResultListItem* row = SearchResultListItem::Of(tree->topLevelItem(m_next));
         if (row && row->FilterPass() == m_number) {
-            ++rows;
+            slice.Step();
         } else {
-            rows += flatRows ? m_filter->ApplyToFlatRow(tree, m_next) : m_filter->ApplyToUserRow(tree, m_next);
+            slice.Step(flatRows ? m_filter->ApplyToFlatRow(tree, m_next) : m_filter->ApplyToUserRow(tree, m_next));
             if (row)
                 row->SetFilterPass(m_number);
         }
         ++m_next;
-        if (rows >= mostRows)
-            break;
-        if (!whole && rows >= SliceFloor && rows - looked >= kRowsPerLook) {
-            looked = rows;
-            if (TurnBudget::Exhausted())
-                break;
-        }
     }
     if (m_next < tree->topLevelItemCount())
         return false;

@@ -4,9 +4,26 @@
 
 #include "Data.h"
 #include "PeerNames.h"
-#include "TurnBudget.h"
+#include "TurnSlice.h"
 
-SearchTabRelease::SearchTabRelease(QObject* parent) : QObject(parent)
+namespace {
+
+// A reply's results go one a step, each with the values only it held, then
+// the reply with its own.
+void RemoveReplyStep(ItemPtr reply)
+{
+    if (const ItemPtr result = reply[PeerNames::SearchResult])
+        result.RemoveWithLoneValues({PeerNames::SearchResultFileName, PeerNames::SearchResultFileFolder,
+                                     PeerNames::FileSize, PeerNames::Bitrate, PeerNames::LengthSeconds,
+                                     PeerNames::BitrateMode});
+    else
+        reply.RemoveWithLoneValues({PeerNames::SearchResultsUserAvailable, PeerNames::SearchResultsUserSpeed,
+                                    PeerNames::SearchResultsUploadsInQueue});
+}
+
+} // namespace
+
+SearchTabRelease::SearchTabRelease(QObject* parent) : QObject(parent), m_replies(RemoveReplyStep)
 {
     m_slices.setSingleShot(true);
     m_slices.setInterval(0);
@@ -47,18 +64,5 @@ void SearchTabRelease::Release(int most, bool whole)
         m_rows.front().DeleteOne();
         slice.Step();
     }
-    while (m_replies.Size() > 0 && slice.More()) {
-        const ItemPtr reply = m_replies.First();
-        for (const ItemPtr& result : reply.GetItems(PeerNames::SearchResult)) {
-            if (!slice.More())
-                break;
-            result.RemoveWithLoneValues({PeerNames::SearchResultFileName, PeerNames::SearchResultFileFolder,
-                                         PeerNames::FileSize, PeerNames::Bitrate, PeerNames::LengthSeconds,
-                                         PeerNames::BitrateMode});
-            slice.Step();
-        }
-        if (!reply.IsConnected(PeerNames::SearchResult))
-            reply.RemoveWithLoneValues({PeerNames::SearchResultsUserAvailable, PeerNames::SearchResultsUserSpeed,
-                                        PeerNames::SearchResultsUploadsInQueue});
-    }
+    m_replies.RemoveSome(slice);
 }

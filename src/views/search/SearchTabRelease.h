@@ -6,7 +6,7 @@
 #include <deque>
 
 #include "ItemSet.h"
-#include "common/KeptItems.h"
+#include "common/PendingRemovals.h"
 #include "common/RowMirror.h"
 
 // What closed result tabs leave behind, let go a slice a turn: their rows,
@@ -36,7 +36,7 @@ public:
     // Takes over a closed tab's rows and its search's replies and lets go of
     // a first slice at once.
     void Add(RowMirror::Taken rows, const ItemSet& replies);
-    bool IsRunning() const { return !m_rows.empty() || m_replies.Size() > 0; }
+    bool IsRunning() const { return !m_rows.empty() || !m_replies.IsEmpty(); }
     // The most rows and results a slice lets go; tests make a small tab's
     // release span turns.
     void SetSliceSize(int size) { m_sliceSize = size; }
@@ -49,7 +49,7 @@ private:
     void Release(int most, bool whole);
 
     std::deque<RowMirror::Taken> m_rows;
-    KeptItems m_replies;
+    PendingRemovals m_replies;
     QTimer m_slices;
     int m_sliceSize = INT_MAX;
 };

@@ -10,6 +10,7 @@
 #include "Data.h"
 #include "Settings.h"
 #include "SharedFoldersManager.h"
+#include "TurnSlice.h"
 #include "search/FilterHelpDialog.h"
 
 ShareBrowser::ShareBrowser(QString user, const char* tabType, QWidget* parent)
@@ -54,16 +55,17 @@ void ShareBrowser::SetSliceSteps(int steps)
     m_tree->SetSliceSteps(steps);
 }
 
-void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, int sliceMs)
+void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, bool sliced)
 {
-    m_sliceMs = sliceMs;
+    m_sliced = sliced;
     m_tree->BeginBuild(share, order);
     ShowSlice();
 }
 
 void ShareBrowser::ShowSlice()
 {
-    if (!m_tree->BuildSome(m_sliceMs, m_sliceMs > 0 ? m_sliceSteps : 0)) {
+    TurnSlice slice = m_sliced ? TurnSlice(ShareFolderTree::SliceFloor, m_sliceSteps) : TurnSlice::Whole();
+    if (!m_tree->BuildSome(slice)) {
         m_showTimer.start();
         Filling();
         return;

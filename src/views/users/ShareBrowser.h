@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <climits>
 #include <functional>
 #include <memory>
 
@@ -42,8 +43,7 @@ public:
     // Between ShowShare and the tree showing whole.
     bool IsFilling() const { return m_tree && m_tree->IsBuilding(); }
     // At most this many steps (a folder, a file, a row) a slice of any
-    // work done a slice per turn besides the slice's time (0: no more than
-    // the time allows), as on the slowest machine.
+    // work done a slice per turn, as on the slowest machine.
     void SetSliceSteps(int steps);
     // The tree shows whole.
     bool IsShown() const { return m_shown; }
@@ -67,10 +67,10 @@ protected:
                       const QList<QWidget*>& hiddenUntilShown);
     // Builds the tree, opens it all when the setting asks, takes the
     // toolbar's actions and shows the hidden widgets, then calls
-    // ShareShown. With sliceMs above 0 a share of many folders is built a
-    // slice per turn of that long, the first at once, with Filling after
-    // each slice; otherwise all of it at once.
-    void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, int sliceMs = 0);
+    // ShareShown. Sliced, a share of many folders is built a slice per
+    // turn, the first at once, with Filling after each slice; otherwise all
+    // of it at once.
+    void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, bool sliced = false);
     virtual void Filling() {}
     virtual void ShareShown() {}
     // Ends a showing under way, leaving the tree empty.
@@ -101,8 +101,8 @@ private:
 
     const char* m_tabType;
     QTimer m_showTimer;
-    int m_sliceMs = 0;
-    int m_sliceSteps = 0;
+    bool m_sliced = false;
+    int m_sliceSteps = INT_MAX;
     bool m_shown = false;
     std::unique_ptr<ShareFolderTree> m_tree;
     QTreeWidget* m_folderTree = nullptr;

@@ -8,7 +8,7 @@
 
 #include "GeneralFunctions.h"
 #include "ShareFolderTree.h"
-#include "common/WorkSlice.h"
+#include "TurnSlice.h"
 
 namespace {
 
@@ -75,12 +75,12 @@ bool ShareExport::Open()
     return true;
 }
 
-bool ShareExport::WriteSome(WorkSlice& slice)
+bool ShareExport::WriteSome(TurnSlice& slice)
 {
     for (;;) {
         if (m_pending.empty() && m_nextTopLevel >= m_folderTree->topLevelItemCount())
             return Finish();
-        if (slice.Spent())
+        if (!slice.Take())
             return false;
         if (m_pending.empty()) {
             OpenFolder(m_folderTree->topLevelItem(m_nextTopLevel++));

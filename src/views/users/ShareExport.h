@@ -12,7 +12,7 @@
 class QTreeWidget;
 class QTreeWidgetItem;
 class ShareFolderTree;
-class WorkSlice;
+class TurnSlice;
 
 // A browsed share written to an XML file a slice at a time: the root
 // element "user" names the user; a "folder" element per node of the folder
@@ -35,7 +35,7 @@ public:
     bool Open();
     // Writes on until done (true, the file whole or failed) or the slice is
     // spent.
-    bool WriteSome(WorkSlice& slice);
+    bool WriteSome(TurnSlice& slice);
     // Why the file could not be written; empty when it was.
     const QString& Error() const { return m_error; }
     const QString& FileName() const { return m_fileName; }

@@ -5,7 +5,7 @@
 
 #include "Data.h"
 #include "FilterParser.h"
-#include "common/WorkSlice.h"
+#include "TurnSlice.h"
 
 namespace {
 
@@ -58,14 +58,14 @@ void ShareFolderFilter::Stop()
     std::vector<Frame>().swap(m_pending);
 }
 
-bool ShareFolderFilter::Run(WorkSlice& slice)
+bool ShareFolderFilter::Run(TurnSlice& slice)
 {
     while (m_tree) {
         if (m_pending.empty() && m_nextTopLevel >= m_tree->topLevelItemCount()) {
             Stop();
             return true;
         }
-        if (slice.Spent())
+        if (!slice.Take())
             return false;
         Step();
     }

@@ -11,7 +11,7 @@ class FilterParser;
 class QTreeWidget;
 class QTreeWidgetItem;
 class Type;
-class WorkSlice;
+class TurnSlice;
 
 // The filter of a share's folder tree, applied a step at a time: a node
 // whose name holds an excluded word is hidden, its subtree left as it was;
@@ -32,7 +32,7 @@ public:
     // place of one under way.
     void Start(QTreeWidget* tree, const QString& text);
     // Walks on until done (true) or the slice is spent.
-    bool Run(WorkSlice& slice);
+    bool Run(TurnSlice& slice);
     void Stop();
     bool IsRunning() const { return m_tree != nullptr; }
     // The text of the walk under way or last done.

@@ -9,8 +9,8 @@
 #include "Data.h"
 #include "FilterParser.h"
 #include "GeneralFunctions.h"
+#include "TurnSlice.h"
 #include "common/ColumnWidths.h"
-#include "common/WorkSlice.h"
 
 namespace {
 
@@ -60,7 +60,8 @@ ShareFolderTree::~ShareFolderTree()
 void ShareFolderTree::Build(ItemPtr share, FolderOrder order)
 {
     BeginBuild(share, order);
-    BuildSome(0);
+    TurnSlice whole = TurnSlice::Whole();
+    BuildSome(whole);
 }
 
 void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
@@ -75,11 +76,10 @@ void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
     m_building = Building::Ordering;
 }
 
-bool ShareFolderTree::BuildSome(int budgetMs, int maxSteps)
+bool ShareFolderTree::BuildSome(TurnSlice& slice)
 {
-    WorkSlice slice(budgetMs, maxSteps);
     while (IsBuilding()) {
-        if (slice.Spent())
+        if (!slice.Take())
             return false;
         if (BuildStep())
             ++m_steps;
@@ -206,8 +206,10 @@ void ShareFolderTree::Clear()
     // of, for seconds in a deep share), and only their node items a slice
     // per turn: a share may have 15,000 folders.
     LetRowsGo();
+    QList<Item*> nodes;
     for (int i = 0; i < m_folderTree->topLevelItemCount(); ++i)
-        m_nodeRemovals.Add(m_folderRows.Release(m_folderTree->topLevelItem(i)));
+        nodes += m_folderRows.Release(m_folderTree->topLevelItem(i));
+    m_nodeRemovals.Add(std::move(nodes));
     m_folderTree->clear();
     m_deepest = 0;
     m_expandLevel = 0;

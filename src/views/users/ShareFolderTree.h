@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QTimer>
+#include <climits>
 #include <functional>
 #include <map>
 #include <memory>
@@ -20,7 +21,7 @@ class FilterParser;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
-class WorkSlice;
+class TurnSlice;
 
 // The folder tree and the file list of a share tree ("user_share" with its
 // folders and files), as both browsers show it: the share browser over
@@ -37,10 +38,11 @@ class WorkSlice;
 class ShareFolderTree
 {
 public:
-    // How long one turn may spend on each long piece of a browser's work:
-    // building, filtering, listing and deleting rows here, reading folders
-    // to download and writing an export in the share browser.
-    static constexpr int SliceMs = 10;
+    // Steps a slice of each long piece of a browser's work takes before it
+    // looks at the turn's budget: building, filtering, listing and deleting
+    // rows here, reading folders to download and writing an export in the
+    // share browser.
+    static constexpr int SliceFloor = 256;
 
     // The order in which folders become nodes; a parent path, being a
     // prefix, comes before its subfolders in both.
@@ -62,10 +64,9 @@ public:
     void Build(ItemPtr share, FolderOrder order);
     // The same over several calls, for a share of many folders: BuildSome
     // orders the folders, then makes their nodes, until all are made (true)
-    // or budgetMs have passed (false; 0 or less: until done), or maxSteps
-    // folders of a pass were done when above 0.
+    // or the slice is spent (false).
     void BeginBuild(ItemPtr share, FolderOrder order);
-    bool BuildSome(int budgetMs, int maxSteps = 0);
+    bool BuildSome(TurnSlice& slice);
     bool IsBuilding() const { return m_building != Building::No; }
     // How far the building is, from 0 to 1.
     double BuiltShare() const;
@@ -76,8 +77,7 @@ public:
     // Calls done once no work is left, at once when none is.
     void WhenIdle(std::function<void()> done);
     // At most this many steps (a folder or a file looked at, a row made or
-    // deleted) a slice of filtering and listing besides the slice's time (0:
-    // no more than the time allows), as on the slowest machine.
+    // deleted) a slice of filtering and listing, as on the slowest machine.
     void SetSliceSteps(int steps) { m_sliceSteps = steps; }
 
     ItemPtr FolderOf(const QTreeWidgetItem* node) const;
@@ -156,7 +156,7 @@ private:
     // folder or tree is done before the call returns.
     void Work();
     void FilterDone();
-    bool ListSome(WorkSlice& slice);
+    bool ListSome(TurnSlice& slice);
     // Begins putting the rows in the list's order.
     void OrderRows(std::vector<QTreeWidgetItem*> rows);
     // The rows made, in order, into the list in one go.
@@ -164,7 +164,7 @@ private:
     // Takes the listed rows and those being made out of sight, to be
     // deleted with their nodes a slice at a time.
     void LetRowsGo();
-    bool DiscardSome(WorkSlice& slice);
+    bool DiscardSome(TurnSlice& slice);
 
     QWidget* m_owner;
     QTreeWidget* m_folderTree;
@@ -177,7 +177,7 @@ private:
     QTimer m_work;
     bool m_working = false;
     std::function<void()> m_whenIdle;
-    int m_sliceSteps = 0;
+    int m_sliceSteps = INT_MAX;
     ShareFolderFilter m_filter;
     // What a listing holds between its slices: the folder's files, the
     // filter they must pass, the rows made of them so far, then their

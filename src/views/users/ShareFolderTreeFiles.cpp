@@ -11,7 +11,7 @@
 #include "GeneralFunctions.h"
 #include "SharedFoldersManager.h"
 #include "TreeWidgetItem.h"
-#include "common/WorkSlice.h"
+#include "TurnSlice.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ void ShareFolderTree::Work()
     if (m_working)
         return;
     m_working = true;
-    WorkSlice slice(SliceMs, m_sliceSteps);
+    TurnSlice slice(SliceFloor, m_sliceSteps);
     // The chosen folder's rows first: the user waits for them.
     ListSome(slice);
     if (IsFiltering() && m_filter.Run(slice)) {
@@ -145,12 +145,12 @@ void ShareFolderTree::LetRowsGo()
     m_listing = Listing::No;
 }
 
-bool ShareFolderTree::DiscardSome(WorkSlice& slice)
+bool ShareFolderTree::DiscardSome(TurnSlice& slice)
 {
     if (!m_discarded.empty()) {
         Data::Batch batch(&d);
         while (!m_discarded.empty()) {
-            if (slice.Spent())
+            if (!slice.Take())
                 return false;
             m_fileRows.Remove(m_fileRows.Row(m_discarded.back()));
             m_discarded.pop_back();
@@ -159,13 +159,13 @@ bool ShareFolderTree::DiscardSome(WorkSlice& slice)
     return m_nodeRemovals.RemoveSome(slice);
 }
 
-bool ShareFolderTree::ListSome(WorkSlice& slice)
+bool ShareFolderTree::ListSome(TurnSlice& slice)
 {
     if (m_listing == Listing::Making) {
         Type* const names = d.GetType("user_share_file_name");
         Type* const sizes = d.GetType("file_size");
         while (m_nextListFile < m_listFiles.size()) {
-            if (slice.Spent())
+            if (!slice.Take())
                 return false;
             const ItemPtr file = m_listFiles[m_nextListFile++];
             const QString name = file[names].AsString();

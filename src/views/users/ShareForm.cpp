@@ -126,7 +126,7 @@ void ShareForm::SetShare(ItemPtr share)
         PostEvent(ui->messageBrowser);
         return;
     }
-    ShowShare(share, ShareFolderTree::FolderOrder::IgnoringCase, ShareFolderTree::SliceMs);
+    ShowShare(share, ShareFolderTree::FolderOrder::IgnoringCase, true);
 }
 
 void ShareForm::ShowFilling(qint64 filesMade, qint64 files, qint64 folders)

@@ -18,7 +18,7 @@ class QShowEvent;
 class QTextBrowser;
 class ShareExport;
 class Ui_ShareForm;
-class WorkSlice;
+class TurnSlice;
 
 // One tab of the Browse page: another user's share list as a folder tree
 // beside the files of the chosen folder. It waits for the list (telling of
@@ -107,7 +107,7 @@ private:
     // One slice of reading chosen folders, then one of queueing their
     // files; the next slice is queued while any is left.
     void DownloadSlice();
-    void ReadFolders(WorkSlice& slice);
+    void ReadFolders(TurnSlice& slice);
     void AddPendingDownloads();
     // Drops the folder files not yet queued and the exports not yet whole.
     void StopWork();

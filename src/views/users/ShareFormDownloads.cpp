@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "TransferQueueManager.h"
-#include "common/WorkSlice.h"
+#include "TurnSlice.h"
 #include "ui_ShareForm.h"
 
 void ShareForm::DownloadFiles(const QList<QTreeWidgetItem*>& rows)
@@ -53,7 +53,7 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
 
 void ShareForm::DownloadSlice()
 {
-    WorkSlice slice(ShareFolderTree::SliceMs, SliceSteps());
+    TurnSlice slice(ShareFolderTree::SliceFloor, SliceSteps());
     ReadFolders(slice);
     AddPendingDownloads();
     if (IsQueueingFolders())
@@ -62,7 +62,7 @@ void ShareForm::DownloadSlice()
         m_downloadTimer.stop();
 }
 
-void ShareForm::ReadFolders(WorkSlice& slice)
+void ShareForm::ReadFolders(TurnSlice& slice)
 {
     // Each file keeps the chosen folder's name and its whole path below
     // it: two albums with a "Disc 2" of their own never share a folder.
@@ -74,7 +74,7 @@ void ShareForm::ReadFolders(WorkSlice& slice)
                 m_folderReads.pop_front();
                 continue;
             }
-            if (slice.Spent())
+            if (!slice.Take())
                 break;
             // The folder, then its subfolders in the share's order, each
             // with everything below it before the next.
@@ -96,7 +96,7 @@ void ShareForm::ReadFolders(WorkSlice& slice)
             chosen.reading = false;
             continue;
         }
-        if (slice.Spent())
+        if (!slice.Take())
             break;
         const std::pair<QString, ItemPtr>& file = files[chosen.nextFile++];
         if (!file.second || transferQueueManager->HasExcludedDownloadExtension(file.first))

@@ -7,7 +7,7 @@
 
 #include "ShareExport.h"
 #include "StandardDialogs.h"
-#include "common/WorkSlice.h"
+#include "TurnSlice.h"
 #include "ui_ShareForm.h"
 
 void ShareForm::ExportShare()
@@ -42,7 +42,7 @@ bool ShareForm::ExportToFile(QString fileName)
 
 void ShareForm::ExportSlice()
 {
-    WorkSlice slice(ShareFolderTree::SliceMs, SliceSteps());
+    TurnSlice slice(ShareFolderTree::SliceFloor, SliceSteps());
     while (!m_exports.empty() && m_exports.front()->WriteSome(slice)) {
         const std::unique_ptr<ShareExport> done = std::move(m_exports.front());
         m_exports.pop_front();

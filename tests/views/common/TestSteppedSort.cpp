@@ -1,16 +1,14 @@
 // A sort done a few steps a slice ends as std::stable_sort ends, whatever
 // the slices, equal items in the order they came; each item is prepared
-// once; a slice stops at its count of steps, after at least one, or once
-// its time is gone, after its floor of steps.
-#include <QElapsedTimer>
+// once.
 #include <QTest>
 #include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
 
+#include "TurnSlice.h"
 #include "common/SteppedSort.h"
-#include "common/WorkSlice.h"
 
 class TestSteppedSort : public QObject
 {
@@ -43,7 +41,7 @@ private slots:
             });
             int slices = 0;
             while (!sort.Done() && slices < 100000) {
-                WorkSlice slice(0, 1 + slices % 5);
+                TurnSlice slice = TurnSlice::Whole(1 + slices % 5);
                 sort.Run(slice);
                 ++slices;
             }
@@ -51,26 +49,6 @@ private slots:
             QVERIFY(std::all_of(prepared.begin(), prepared.end(), [](int times) { return times == 1; }));
             QVERIFY2(size < 100 || slices > size / 32, qPrintable(QString::number(slices)));
         }
-    }
-
-    void aSliceStopsAtItsStepsOrOnceItsTimeIsGone()
-    {
-        WorkSlice three(0, 3);
-        QVERIFY(!three.Spent() && !three.Spent() && !three.Spent());
-        QVERIFY(three.Spent() && three.Spent());
-        WorkSlice unbounded(0, 0);
-        for (int step = 0; step < 100000; ++step)
-            QVERIFY(!unbounded.Spent());
-        // A slice whose time is gone still takes its floor of steps, then
-        // stops at its next look at the clock.
-        WorkSlice late(1, 0);
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 2) {
-        }
-        for (int step = 0; step < WorkSlice::FloorSteps; ++step)
-            QVERIFY(!late.Spent());
-        QVERIFY(late.Spent());
     }
 };
 
