@@ -7,6 +7,7 @@
 
 #include "MemStream.h"
 #include "PeerMessages.h"
+#include "SendQueue.h"
 #include "TurnBudget.h"
 
 namespace {
@@ -61,12 +62,20 @@ void PeerConnection::Setup()
 
 void PeerConnection::OnBytesWritten()
 {
-    // Answers written give their part of the shared total back at once.
+    // What the system took of our answers gives its part of the shared
+    // total back at once.
     m_unwritten.Drain(UnwrittenBytes());
-    const qint64 passed = m_unwritten.Passed(UnwrittenBytes());
-    if (m_unwritten.MessagesPassed() != m_messagesMark || passed - m_takenMark >= ProgressBytes) {
-        m_messagesMark = m_unwritten.MessagesPassed();
-        m_takenMark = passed;
+    FollowDelivery();
+}
+
+void PeerConnection::FollowDelivery()
+{
+    if (!m_socket || m_state == State::Finished)
+        return;
+    const qint64 undelivered = UndeliveredBytes();
+    const qint64 delivered = m_unwritten.Handed() - undelivered;
+    if (delivered - m_takenMark >= ProgressBytes || (undelivered == 0 && delivered > m_takenMark)) {
+        m_takenMark = delivered;
         emit Taken();
     }
 }
@@ -123,6 +132,11 @@ qint64 PeerConnection::UnreadBytes() const
 qint64 PeerConnection::UnwrittenBytes() const
 {
     return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+qint64 PeerConnection::UndeliveredBytes() const
+{
+    return m_socket ? m_socket->bytesToWrite() + SendQueue::Unacknowledged(m_socket->socketDescriptor()) : 0;
 }
 
 bool PeerConnection::HasRoomFor(qint64 size)
