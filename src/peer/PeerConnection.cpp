@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <algorithm>
 
 #include "MemStream.h"
 #include "PeerMessages.h"
@@ -186,7 +187,18 @@ void PeerConnection::Write(QByteArray bytes, quint32 code)
         return;
     if (m_obfuscated)
         m_out.Transform(bytes);
-    m_unwritten.Queued(code, m_socket->write(bytes));
+    // The socket frees each piece it was handed only once all of it has
+    // gone to the system: handed in pieces, an answer larger than the
+    // system takes at once holds no more than what is left of it.
+    qint64 written = 0;
+    for (qint64 at = 0; at < bytes.size();) {
+        const qint64 piece = m_socket->write(bytes.constData() + at, std::min<qint64>(WritePiece, bytes.size() - at));
+        if (piece <= 0)
+            break;
+        written += piece;
+        at += piece;
+    }
+    m_unwritten.Queued(code, written);
 }
 
 void PeerConnection::BeginMessages()

@@ -62,6 +62,8 @@ public:
     // Moving this much of a message either way tells that the other side
     // keeps up, as a whole message does.
     static constexpr qint64 ProgressBytes = 16 * 1024;
+    // What the socket is handed at a time.
+    static constexpr qint64 WritePiece = 64 * 1024;
 
     typedef std::function<qint64()> Clock;
     // Whether a question (PeerMessages::IsQuestion) of size bytes (code and
