@@ -4,9 +4,10 @@
 // name at an address of its own, on a thread of their own as programs of
 // their own, opening again whenever the client closes them:
 // - names that never read (4 KiB windows): each asks for our user
-//   information (a 5 MB picture) and for a queue place with a path that
-//   fills what one peer may leave unread, and sends a 4-byte question
-//   every 2 s;
+//   information (a 9 MB picture, of which the system takes a part at
+//   once, the rest counting in the room) and for a queue place with a
+//   path that fills what one peer may leave unread, and sends a 4-byte
+//   question every 2 s;
 // - names that declare a 10 MB share list and send 1.06 MB of it;
 // - a distributed-search parent passing searches down under 80 made-up
 //   names that nobody can reach (the call the network manager makes for
@@ -19,14 +20,27 @@
 // - the longest event-loop stall.
 // Then 20 honest peers reading at 1 MB/s each asking for our user
 // information at once: all answered, within a few times one alone.
+// Then honest browsers of our share grown to 400,000 files (a list larger
+// than the system takes in at once for a connection), each at an address of
+// its own and reading through a socket with the system's default buffers:
+// - three alone at 12, 15 and 18 KiB/s: all have the list whole;
+// - 12 at 100 KiB/s and two at 20 and 40 KiB/s asking at once: all have it
+//   whole;
+// - a storm of 24 at 100 KiB/s and one at 30 asking at once while another
+//   peer searches us every 2 s and asks for our user information and a
+//   folder's contents at 5, 20 and 40 s: no search reply dropped, each
+//   answer within 2 s, every list whole, no event-loop stall over 100 ms.
+// The slow readers read slowly for two stall times, then at 100 KiB/s.
 // Every socket is on 127.0.0.0/8 and every wait has a deadline.
 #include <QApplication>
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -43,7 +57,7 @@
 #include "UsersPageClient.h"
 
 namespace {
-const int PictureBytes = 5 * 1000 * 1000;
+const int PictureBytes = 9 * 1000 * 1000;
 const int Hogs = 16;
 const int MadeUpNames = 80;
 const int SearchesPerSecond = 40;
@@ -55,17 +69,36 @@ const int RefreshMs = 2000;
 const int Folders = 200;
 const int FilesPerFolder = 500;
 const int HonestListFiles = 120000;
+const char* const Root = "/home/someone/Music";
 const double AnswerAim = 30;
 const double BrowseAim = 60;
 const double GrowthMargin = 50;
 const int Readers = 20;
 const int ReaderBytesPerSecond = 1000 * 1000;
 const double ReadersAim = 3;
+const int KiB = 1024;
+// Our share for the browsers: 400,000 files in all.
+const int BrowsedFolders = 800;
+const int BrowserPace = 100 * KiB;
+const int SlowPhaseMs = 120000;
+const int StormBrowsers = 24;
+const double ProbeAim = 2;
 // The longest the peers' threads run.
 const int RunLimitMs = 600000;
 const char* const Words[] = {"amber",   "brook",   "cedar", "delta",  "ember",  "fable",  "grove",  "harbor", "iris",
                              "juniper", "kestrel", "lumen", "meadow", "nectar", "orchid", "pebble", "quartz", "raven",
                              "sable",   "thistle", "umber", "violet", "willow", "zephyr", "glass"};
+
+// Our folder f, and as peers name it.
+QString LocalFolder(int f)
+{
+    return QString("%1/Band %2/Album %3").arg(Root).arg(f / 10).arg(f);
+}
+
+QString RemoteFolder(int f)
+{
+    return LocalFolder(f).replace('/', '\\');
+}
 
 QHostAddress Address(int group, int i)
 {
@@ -90,6 +123,27 @@ QTcpSocket* Socket(const QHostAddress& address, int receiveBuffer)
         socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBuffer);
     return socket;
 }
+
+// How much of the one frame a reader waits for has come.
+struct FrameProgress
+{
+    QByteArray head;
+    qint64 received = 0;
+    qint64 expected = -1;
+
+    // Counts bytes read; true once the frame is whole.
+    bool Add(const QByteArray& bytes)
+    {
+        if (head.size() < 4)
+            head += bytes.left(4 - head.size());
+        received += bytes.size();
+        quint32 length = 0;
+        if (expected < 0 && head.size() == 4 && FakeWire(head).ReadU32(length))
+            expected = 4 + qint64(length);
+        return Whole();
+    }
+    bool Whole() const { return expected >= 0 && received >= expected; }
+};
 
 // The two kinds of hogging names that connect, on a thread of their own.
 class HogCrowd
@@ -147,7 +201,10 @@ private:
                          QByteArray(SentOfList - 8, 'h');
             socket->write(bytes);
         });
-        QObject::connect(socket, &QTcpSocket::readyRead, [socket] { socket->readAll(); });
+        // A name that reads nothing leaves what it was sent in its socket,
+        // which holds a byte: reading even that would take a byte at a time.
+        if (!silent)
+            QObject::connect(socket, &QTcpSocket::readyRead, [socket] { socket->readAll(); });
         // Closed (a write of the 4-byte question tells one that never
         // reads): it comes back a moment later.
         QObject::connect(socket, &QTcpSocket::disconnected, [this, socket, silent, i] { Again(socket, silent, i); });
@@ -187,9 +244,7 @@ public:
         struct Reader
         {
             QTcpSocket* socket;
-            qint64 received = 0;
-            qint64 expected = -1;
-            QByteArray head;
+            FrameProgress answer;
         };
         std::vector<Reader> readers;
         for (int i = 0; i < count; ++i) {
@@ -206,28 +261,98 @@ public:
             });
             QObject::connect(socket, &QTcpSocket::errorOccurred, [this] { ++failed; });
             socket->connectToHost(QHostAddress::LocalHost, port);
-            readers.push_back(Reader{socket, 0, -1, QByteArray()});
+            readers.push_back(Reader{socket, FrameProgress()});
         }
         const int tickMs = 10;
         QTimer pace;
         QObject::connect(&pace, &QTimer::timeout, [&] {
-            for (Reader& reader : readers) {
-                if (reader.expected >= 0 && reader.received >= reader.expected)
-                    continue;
-                const QByteArray bytes = reader.socket->read(ReaderBytesPerSecond / (1000 / tickMs));
-                if (reader.head.size() < 4)
-                    reader.head += bytes.left(4 - reader.head.size());
-                reader.received += bytes.size();
-                quint32 length = 0;
-                if (reader.expected < 0 && reader.head.size() == 4 && FakeWire(reader.head).ReadU32(length))
-                    reader.expected = 4 + qint64(length);
-                if (reader.expected >= 0 && reader.received >= reader.expected)
+            for (Reader& reader : readers)
+                if (!reader.answer.Whole() &&
+                    reader.answer.Add(reader.socket->read(ReaderBytesPerSecond / (1000 / tickMs))))
                     ++answered;
-            }
         });
         pace.start(tickMs);
         RunUntil([this] { return stop.load(); }, RunLimitMs);
         for (Reader& reader : readers) {
+            reader.socket->abort();
+            delete reader.socket;
+        }
+    }
+};
+
+// Browsers each asking once for our share list and reading it at a pace of
+// their own, on a thread of their own; after slowMs every one reads at
+// BrowserPace. A browser is whole once its list's last byte came, cut when
+// the client closed it before.
+class Browsers
+{
+public:
+    std::atomic<int> whole{0};
+    std::atomic<int> cut{0};
+    std::atomic<int> failed{0};
+    std::atomic<bool> stop{false};
+
+    void Run(quint16 port, int group, const std::vector<int>& paces, int slowMs)
+    {
+        struct Reader
+        {
+            QTcpSocket* socket;
+            int pace;
+            FrameProgress list;
+            double owed = 0;
+            bool over = false;
+        };
+        std::deque<Reader> readers;
+        for (int i = 0; i < int(paces.size()); ++i) {
+            QTcpSocket* socket = Socket(Address(group, i), 0);
+            if (!socket) {
+                ++failed;
+                continue;
+            }
+            // A program reading at its pace holds what it has not read in
+            // a buffer of its own size; the system holds the rest.
+            socket->setReadBufferSize(64 * KiB);
+            readers.push_back(Reader{socket, paces[i], FrameProgress(), 0, false});
+            Reader* reader = &readers.back();
+            const QString name = QString("browser%1-%2").arg(group).arg(i);
+            QObject::connect(socket, &QTcpSocket::connected, [socket, name] {
+                socket->write(Greeting(name) + FakeWire::Message(PeerMessages::SharedFileListRequest, {}));
+            });
+            auto closed = [this, reader] {
+                if (!reader->over)
+                    ++cut;
+                reader->over = true;
+            };
+            QObject::connect(socket, &QTcpSocket::disconnected, closed);
+            QObject::connect(socket, &QTcpSocket::errorOccurred, closed);
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        }
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        QTimer pace;
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            const qint64 elapsed = now - last;
+            last = now;
+            for (Reader& reader : readers) {
+                if (reader.over)
+                    continue;
+                // Its pace kept over time, at most a second's worth behind.
+                const double rate = now < slowMs ? reader.pace : BrowserPace;
+                reader.owed = std::min(reader.owed + rate * elapsed / 1000, rate);
+                const QByteArray bytes = reader.socket->read(qint64(reader.owed));
+                reader.owed -= bytes.size();
+                if (reader.list.Add(bytes)) {
+                    reader.over = true;
+                    ++whole;
+                }
+            }
+        });
+        pace.start(10);
+        RunUntil([this] { return stop.load(); }, RunLimitMs * 2);
+        for (Reader& reader : readers) {
+            reader.socket->disconnect();
             reader.socket->abort();
             delete reader.socket;
         }
@@ -329,31 +454,47 @@ public:
 
     PeerMessenger* Messenger() const { return m_fixture.net.peer; }
     int Searches() const { return m_searches; }
+    SharedFoldersManager* Shares() const { return m_fixture.shares; }
+    // Another honest peer, from an address of its own; null if it failed.
+    FakePeerLink* NewPeer(const QString& name, const QHostAddress& from) { return m_fixture.LinkedPeer(name, from); }
+
+    // Our share grows to folders of FilesPerFolder files.
+    void GrowShare(int folders) { MakeShare(Folders, folders); }
 
 private:
     int Count(quint32 code) const { return PeerEngineFixture::Received(m_honest, code).size(); }
 
-    void MakeShare()
+    void MakeShare(int from = 0, int to = Folders)
     {
         SharedFoldersManager* manager = m_fixture.shares;
         Type* fileType = d.GetType("shared_file");
         Type* folderType = d.GetType("shared_file_folder");
         Type* nameType = d.GetType("shared_file_name");
         Type* sizeType = d.GetType("shared_file_size");
-        const QString root = "/home/someone/Music";
-        ItemPtr shared = d.GetType("shared_folder")->NewItem(Value(root));
-        shared.NewItem("shared_public");
+        ItemPtr shared = d.GetType("shared_folder")->GetItem(Value(QString(Root)));
+        if (from == 0)
+            shared.NewItem("shared_public");
         const int words = int(sizeof(Words) / sizeof(Words[0]));
         Data::Batch batch(&d);
-        for (int f = 0; f < Folders; ++f) {
-            ItemPtr folder = folderType->GetItem(Value(QString("%1/Band %2/Album %3").arg(root).arg(f / 10).arg(f)));
+        for (int f = from; f < to; ++f) {
+            ItemPtr folder = folderType->GetItem(Value(LocalFolder(f)));
             shared += folder;
             for (int i = 0; i < FilesPerFolder; ++i) {
                 const int number = f * FilesPerFolder + i;
                 ItemPtr file = fileType->NewItem();
                 file += folder;
-                file += nameType->GetItem(Value(
-                    QString("%1 %2 take %3.mp3").arg(i + 1, 3, 10, QChar('0')).arg(Words[number % words]).arg(number)));
+                // Past the first folders each name carries a code of its
+                // own, as names of shares of that size do: the list is then
+                // larger than the system takes in at once.
+                QRandomGenerator random{quint32(number)};
+                const QString code =
+                    f < Folders ? QString()
+                                : QString(" %1%2").arg(random.generate64(), 0, 36).arg(random.generate(), 0, 36);
+                file += nameType->GetItem(Value(QString("%1 %2 take %3%4.mp3")
+                                                    .arg(i + 1, 3, 10, QChar('0'))
+                                                    .arg(Words[number % words])
+                                                    .arg(number)
+                                                    .arg(code)));
                 file += sizeType->GetItem(Value(static_cast<long long>(3000000 + number)));
                 manager->TokenizeSharedFile(file);
             }
@@ -374,6 +515,23 @@ private:
 
 // Seconds until count paced readers all have their answer; -1 if not all
 // did within the deadline. answered tells how many did.
+// How many of the browsers at those paces, at addresses of group, had the
+// whole list and how many were cut (deadline: 15 minutes).
+std::pair<int, int> BrowsersServed(quint16 port, int group, const std::vector<int>& paces,
+                                   const std::function<void()>& meanwhile = {})
+{
+    Browsers browsers;
+    QThread* thread = QThread::create([&] { browsers.Run(port, group, paces, SlowPhaseMs); });
+    thread->start();
+    if (meanwhile)
+        meanwhile();
+    RunUntil([&] { return browsers.whole + browsers.cut + browsers.failed == int(paces.size()); }, 900000);
+    browsers.stop = true;
+    thread->wait();
+    delete thread;
+    return {browsers.failed > 0 ? 0 : int(browsers.whole), int(browsers.cut)};
+}
+
 double ReadersAnswered(quint16 port, int count, int first, int& answered)
 {
     PacedReaders readers;
@@ -507,5 +665,78 @@ int main(int argc, char** argv)
     Figure("readers answered", all, "", ">=", Readers);
     Figure("all answered / one alone", together > 0 ? together / alone : 1e9, "x", "<=", ReadersAim,
            Detail("%.1f s against %.1f s", together, alone));
+
+    bench.GrowShare(BrowsedFolders);
+    // An ordinary user's information.
+    SetSetting("user_picture_file", "");
+    const qint64 listBytes = bench.Shares()->GetSharedFilesMessage("anyone").GetBytes().size();
+    std::printf("Honest browsers: our share of %d files, its list %.1f MB; slow readers slow for %d s\n",
+                BrowsedFolders * FilesPerFolder, listBytes / 1e6, SlowPhaseMs / 1000);
+    // The lone ones first: room is then claimed for each list at its size.
+    const auto lone = BrowsersServed(port, 7, {12 * KiB, 15 * KiB, 18 * KiB});
+    Figure("lone browsers with the whole list (12, 15, 18 KiB/s)", lone.first, "", ">=", 3,
+           Detail("%d cut", lone.second));
+    std::vector<int> steady(12, BrowserPace);
+    steady.push_back(20 * KiB);
+    steady.push_back(40 * KiB);
+    const auto together14 = BrowsersServed(port, 6, steady);
+    Figure("browsers with the whole list (12 at 100, 20, 40 KiB/s)", together14.first, "", ">=", 14,
+           Detail("%d cut", together14.second));
+
+    // The storm, and another peer asking meanwhile.
+    FakePeerLink* asker = bench.NewPeer("probe", Address(9, 0));
+    if (!asker) {
+        std::printf("  no peer to ask during the storm\n");
+        return 1;
+    }
+    int searched = 0, replied = 0;
+    const int replies = PeerEngineFixture::Received(asker, PeerMessages::FileSearchResult).size();
+    QObject::connect(bench.Shares(), &SharedFoldersManager::SearchProcessed,
+                     [&](QString, bool sent) { replied += sent; });
+    std::vector<double> infoWaits, folderWaits;
+    const QByteArray folder = FakeWire().U32(7).Str(RemoteFolder(0)).Bytes();
+    auto askAndWait = [&](quint32 question, const QByteArray& body, quint32 answer) {
+        const int before = PeerEngineFixture::Received(asker, answer).size();
+        QElapsedTimer clock;
+        clock.start();
+        asker->SendMessage(question, body);
+        const bool came = RunUntil([&] { return PeerEngineFixture::Received(asker, answer).size() > before; }, 60000);
+        return came ? Seconds(clock) : 1e9;
+    };
+    stalls.Reset();
+    std::vector<int> storm(StormBrowsers, BrowserPace);
+    storm.push_back(30 * KiB);
+    const auto stormed = BrowsersServed(port, 8, storm, [&] {
+        QElapsedTimer clock;
+        clock.start();
+        for (const int at : {5000, 20000, 40000}) {
+            while (clock.elapsed() < at) {
+                if (clock.elapsed() >= 2000 * searched) {
+                    bench.Shares()->OnDirectFileSearch("probe", quint32(9000 + searched), "glass");
+                    ++searched;
+                }
+                RunUntil([&] { return clock.elapsed() >= std::min<qint64>(at, 2000 * searched); }, 5000);
+            }
+            infoWaits.push_back(askAndWait(PeerMessages::UserInfoRequest, {}, PeerMessages::UserInfoReply));
+            folderWaits.push_back(
+                askAndWait(PeerMessages::FolderContentsRequest, folder, PeerMessages::FolderContents));
+        }
+    });
+    const double stormStall = LongestGapNow(stalls);
+    RunUntil(
+        [&] { return PeerEngineFixture::Received(asker, PeerMessages::FileSearchResult).size() - replies >= replied; },
+        30000);
+    const int arrived = PeerEngineFixture::Received(asker, PeerMessages::FileSearchResult).size() - replies;
+    Figure("browse storm: search replies dropped", replied - arrived, "", "<=", 0,
+           Detail("%d of %d searches answered, every 2 s", arrived, searched));
+    Figure("browse storm: user information, slowest of 3", *std::max_element(infoWaits.begin(), infoWaits.end()), "s",
+           "<=", ProbeAim,
+           Detail("asked at 5, 20, 40 s: %.2f, %.2f, %.2f s", infoWaits[0], infoWaits[1], infoWaits[2]));
+    Figure("browse storm: folder contents, slowest of 3", *std::max_element(folderWaits.begin(), folderWaits.end()),
+           "s", "<=", ProbeAim,
+           Detail("asked at 5, 20, 40 s: %.2f, %.2f, %.2f s", folderWaits[0], folderWaits[1], folderWaits[2]));
+    Figure("browse storm: browsers with the whole list (24 at 100, 30 KiB/s)", stormed.first, "",
+           ">=", StormBrowsers + 1, Detail("%d cut", stormed.second));
+    Figure("longest event-loop stall, browse storm", stormStall, "ms", "<=", 100);
     return Summary("sharedrooms");
 }

@@ -4,9 +4,11 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTcpSocket>
+#include <algorithm>
 
 #include "MemStream.h"
 #include "PeerMessages.h"
+#include "SendQueue.h"
 #include "TurnBudget.h"
 
 namespace {
@@ -61,12 +63,20 @@ void PeerConnection::Setup()
 
 void PeerConnection::OnBytesWritten()
 {
-    // Answers written give their part of the shared total back at once.
+    // What the system took of our answers gives its part of the shared
+    // total back at once.
     m_unwritten.Drain(UnwrittenBytes());
-    const qint64 passed = m_unwritten.Passed(UnwrittenBytes());
-    if (m_unwritten.MessagesPassed() != m_messagesMark || passed - m_takenMark >= ProgressBytes) {
-        m_messagesMark = m_unwritten.MessagesPassed();
-        m_takenMark = passed;
+    FollowDelivery();
+}
+
+void PeerConnection::FollowDelivery()
+{
+    if (!m_socket || m_state == State::Finished)
+        return;
+    const qint64 undelivered = UndeliveredBytes();
+    const qint64 delivered = m_unwritten.Handed() - undelivered;
+    if (delivered - m_takenMark >= ProgressBytes || (undelivered == 0 && delivered > m_takenMark)) {
+        m_takenMark = delivered;
         emit Taken();
     }
 }
@@ -125,6 +135,11 @@ qint64 PeerConnection::UnwrittenBytes() const
     return m_socket ? m_socket->bytesToWrite() : 0;
 }
 
+qint64 PeerConnection::UndeliveredBytes() const
+{
+    return m_socket ? m_socket->bytesToWrite() + SendQueue::Unacknowledged(m_socket->socketDescriptor()) : 0;
+}
+
 bool PeerConnection::HasRoomFor(qint64 size)
 {
     return m_unwritten.Fits(4 + size, UnwrittenBytes());
@@ -172,7 +187,18 @@ void PeerConnection::Write(QByteArray bytes, quint32 code)
         return;
     if (m_obfuscated)
         m_out.Transform(bytes);
-    m_unwritten.Queued(code, m_socket->write(bytes));
+    // The socket frees each piece it was handed only once all of it has
+    // gone to the system: handed in pieces, an answer larger than the
+    // system takes at once holds no more than what is left of it.
+    qint64 written = 0;
+    for (qint64 at = 0; at < bytes.size();) {
+        const qint64 piece = m_socket->write(bytes.constData() + at, std::min<qint64>(WritePiece, bytes.size() - at));
+        if (piece <= 0)
+            break;
+        written += piece;
+        at += piece;
+    }
+    m_unwritten.Queued(code, written);
 }
 
 void PeerConnection::BeginMessages()

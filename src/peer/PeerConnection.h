@@ -62,6 +62,8 @@ public:
     // Moving this much of a message either way tells that the other side
     // keeps up, as a whole message does.
     static constexpr qint64 ProgressBytes = 16 * 1024;
+    // What the socket is handed at a time.
+    static constexpr qint64 WritePiece = 64 * 1024;
 
     typedef std::function<qint64()> Clock;
     // Whether a question (PeerMessages::IsQuestion) of size bytes (code and
@@ -107,6 +109,13 @@ public:
     // of size bytes still fits behind it, and whether one of that code
     // still waits in it (WriteBacklog).
     qint64 UnwrittenBytes() const;
+    // What the peer has not taken yet: that, and what the system holds of
+    // what the socket handed it.
+    qint64 UndeliveredBytes() const;
+    // Looks at what the peer has taken since it last looked: Taken when
+    // that is ProgressBytes more, or all there was. Nothing tells of it
+    // otherwise while the system's own buffer drains.
+    void FollowDelivery();
     bool HasRoomFor(qint64 size);
     bool Waits(quint32 code);
 
@@ -149,7 +158,7 @@ signals:
     void MessageReceived(quint32 code, QByteArray body);
     // Another ProgressBytes of what the peer sends arrived.
     void Arrived();
-    // The system took a whole message of ours, or ProgressBytes of one.
+    // The peer took all we wrote for it, or ProgressBytes more of it.
     void Taken();
     // Room for the large message at the head was granted after a wait.
     void RoomGranted();
@@ -219,10 +228,9 @@ private:
     qint64 m_heldBytes = 0;
     bool m_reconsider = false;
     bool m_flushing = false;
-    // Where the last progress was told, in bytes and messages.
+    // Where the last progress was told, either way.
     qint64 m_arrivedSinceMark = 0;
     qint64 m_takenMark = 0;
-    quint64 m_messagesMark = 0;
     // Decoded or pulled bytes; the first m_taken of them are used up.
     QByteArray m_buffer;
     int m_taken = 0;

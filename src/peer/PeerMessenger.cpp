@@ -46,16 +46,13 @@ PeerMessenger::PeerMessenger(QObject* parent)
     : QObject(parent), m_listener(new QTcpServer(this)), m_obfuscatedListener(new QTcpServer(this)),
       m_clock([] { return QDateTime::currentMSecsSinceEpoch(); }), m_inflateLimit(PeerMessages::InflateLimit),
       m_largeMessages(std::make_shared<SharedAllowance>(LargeMessageAllowance)),
-      m_answers(std::make_shared<SharedAllowance>(AnswerAllowance)), m_roomCheck(new QTimer(this))
+      m_answers(std::make_shared<SharedAllowance>(AnswerAllowance, SmallAnswer)), m_roomCheck(new QTimer(this))
 {
     peerMessenger = this;
     m_roomCheck->setInterval(1000);
     connect(m_roomCheck, &QTimer::timeout, this, &PeerMessenger::CheckRooms);
     for (SharedAllowance* room : {m_largeMessages.get(), m_answers.get()})
-        room->OnWaiting([this] {
-            if (!m_roomCheck->isActive())
-                m_roomCheck->start();
-        });
+        CheckWhileWaiting(*room);
     DeclareTypes();
     m_shareListTimer = new QTimer(this);
     m_shareListTimer->setInterval(0);
@@ -91,6 +88,20 @@ PeerMessenger::~PeerMessenger()
         connection->disconnect(this);
     if (peerMessenger == this)
         peerMessenger = nullptr;
+}
+
+void PeerMessenger::CheckWhileWaiting(SharedAllowance& room)
+{
+    room.OnWaiting([this] {
+        if (!m_roomCheck->isActive())
+            m_roomCheck->start();
+    });
+}
+
+void PeerMessenger::SetAnswerAllowance(qint64 bytes)
+{
+    m_answers = std::make_shared<SharedAllowance>(bytes, SmallAnswer);
+    CheckWhileWaiting(*m_answers);
 }
 
 void PeerMessenger::DeclareTypes()
@@ -224,9 +235,8 @@ void PeerMessenger::Watch(PeerConnection* connection)
         m_connectionPolicy.MessagePassed(connection, m_clock());
         OnMessage(connection, code, body);
         // What was claimed for an answer built at once is the answer's now,
-        // or was not needed; a share list's stays until the list is sent.
-        if (connection->GetState() == PeerConnection::State::Open && PeerMessages::IsQuestion(code) &&
-            code != PeerMessages::SharedFileListRequest)
+        // or was not needed.
+        if (connection->GetState() == PeerConnection::State::Open && PeerMessages::IsQuestion(code))
             connection->QuestionClaim(code).Release();
     });
     connect(connection, &PeerConnection::Arrived, this,
@@ -262,7 +272,7 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
         m_answerSizes[code] = 4 + bytes.size();
     if (connection) {
         connection->SendMessage(bytes);
-        if (connection->UnwrittenBytes() > 0)
+        if (connection->UndeliveredBytes() > 0)
             m_connectionPolicy.Queued(connection, m_clock());
     } else {
         Unsent unsent{bytes, m_clock(), SharedAllowance::Share(m_answers, SharedAllowance::Owner{user, {}, 0})};
@@ -277,9 +287,8 @@ void PeerMessenger::SendToUser(const QString& user, const MemStream& message)
     }
     // The room claimed for the share list while it was built is now the
     // list's own.
-    if (code == PeerMessages::SharedFileList)
-        for (PeerConnection* asked : m_messageConnections.value(user))
-            asked->QuestionClaim(PeerMessages::SharedFileListRequest).Release();
+    if (code == PeerMessages::SharedFileList && user == m_listBuilding)
+        ShareListSent();
 }
 
 qint64 PeerMessenger::UnsentBytes(const QString& user) const

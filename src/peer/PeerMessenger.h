@@ -72,6 +72,10 @@ public:
     // address (SharedAllowance).
     static constexpr qint64 LargeMessageAllowance = 64 * 1024 * 1024;
     static constexpr qint64 AnswerAllowance = 64 * 1024 * 1024;
+    // An answer to a connection of at most this goes ahead of those waiting
+    // for room when it fits: a search reply or a user's information is not
+    // held behind share lists.
+    static constexpr qint64 SmallAnswer = 1024 * 1024;
 
     // Why a share list was not taken.
     enum class ShareListRefusal
@@ -145,6 +149,9 @@ public:
     // The address listened on (any address unless set before DataLoaded).
     void SetListenAddress(const QHostAddress& address) { m_listenAddress = address; }
     void SetInflateLimit(int bytes) { m_inflateLimit = bytes; }
+    // AnswerAllowance unless set before any connection (tests make it
+    // small).
+    void SetAnswerAllowance(qint64 bytes);
     // PeerMessages::ShareListEntryLimit unless set (tests make it small).
     void SetShareListEntryLimit(qint64 entries) { m_shareListEntryLimit = entries; }
     // How many connections it holds (by default from the open-files limit
@@ -236,6 +243,8 @@ private:
     };
 
     void DeclareTypes();
+    // Has CheckRooms asked every second once anyone waits for the room.
+    void CheckWhileWaiting(SharedAllowance& room);
     void Listen(QTcpServer* listener, quint16 port, const char* what);
     void OnNewConnection(QTcpServer* listener, bool obfuscated);
     // Closes what the connection policy names so that one more connection
@@ -302,6 +311,21 @@ private:
     // what it names, its own size and a little; 0 when that is small.
     qint64 ExpectedAnswer(quint32 questionCode, qint64 size) const;
     void OnTaken(PeerConnection* connection);
+    // Reads what every peer took from the system's counts.
+    void FollowDeliveries();
+    // Share-list requests wait in a line of their own, one user once, and
+    // are handed to the provider one at a time, each once room for its
+    // list is claimed: room is held for the list being built and the lists
+    // sent, never for one waiting its turn. The line is served by what the
+    // users' names and addresses hold of our answers, least first, then in
+    // the order they asked.
+    void AskForShareList(const QString& user);
+    void ServeShareLists();
+    void ServeShareListsSoon();
+    void HandShareListOver();
+    void ShareListSent();
+    // The user has no message connection left: its request goes.
+    void ForgetShareListRequest(const QString& user);
     // Room taken back in either shared room for whoever waits: from
     // connections that stalled, and in the room for large messages from
     // names and addresses over their part (a reader of our answers that
@@ -344,6 +368,12 @@ private:
     int m_droppedSearchReplies = 0;
     // Asks CheckRooms while anyone waits for a room.
     QTimer* m_roomCheck;
+    std::deque<QString> m_listWaiting;
+    // The user whose list the provider builds, or whose room is claimed.
+    QString m_listBuilding;
+    bool m_listHanded = false;
+    bool m_listServeQueued = false;
+    SharedAllowance::Share m_listRoom;
     struct PendingShareList
     {
         QString user;

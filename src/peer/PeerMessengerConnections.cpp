@@ -351,7 +351,7 @@ void PeerMessenger::AddMessageConnection(PeerConnection* connection)
             message.answer.Release();
             latest->SendMessage(message.message);
         }
-        if (latest->UnwrittenBytes() > 0)
+        if (latest->UndeliveredBytes() > 0)
             m_connectionPolicy.Queued(latest, m_clock());
     }
     // Questions that waited for the answers on an older connection to move
@@ -386,8 +386,10 @@ void PeerMessenger::Discard(PeerConnection* connection)
     auto list = m_messageConnections.find(connection->user);
     if (list != m_messageConnections.end()) {
         list->removeAll(connection);
-        if (list->isEmpty())
+        if (list->isEmpty()) {
             m_messageConnections.erase(list);
+            ForgetShareListRequest(connection->user);
+        }
     }
     for (auto& entry : m_attempts)
         if (entry.second.direct == connection)
@@ -470,6 +472,14 @@ PeerConnection::Clock PeerMessenger::ConnectionClock()
 void PeerMessenger::SetShareListProvider(ShareListProvider provider)
 {
     m_shareListProvider = std::move(provider);
+    // A list the last provider was building will not come: it is asked
+    // again of the new one, or answered empty.
+    if (!m_listBuilding.isEmpty()) {
+        m_listWaiting.push_front(m_listBuilding);
+        m_listBuilding.clear();
+        m_listRoom.Release();
+        ServeShareListsSoon();
+    }
 }
 
 void PeerMessenger::OnHalfMinuteTick()
@@ -503,6 +513,8 @@ void PeerMessenger::OnHalfMinuteTick()
         }
     CloseSilent();
 
+    // What peers took while the system's buffers drained told us nothing.
+    FollowDeliveries();
     for (QObject* key : m_connectionPolicy.IdleAt(now)) {
         auto* connection = static_cast<PeerConnection*>(key);
         Log(Area, 2, QString("Closing the idle connection of %1").arg(connection->user));
@@ -513,7 +525,7 @@ void PeerMessenger::OnHalfMinuteTick()
         Log(Area, 1,
             QString("Closing the connection of %1: it has taken none of the %2 bytes waiting for it for %3 s")
                 .arg(connection->user)
-                .arg(connection->UnwrittenBytes())
+                .arg(connection->UndeliveredBytes())
                 .arg(StallTimeout / 1000));
         Discard(connection);
     }

@@ -56,14 +56,12 @@ void PeerMessenger::OnMessage(PeerConnection* connection, quint32 code, const QB
     bool ok = true;
     switch (code) {
     case PeerMessages::SharedFileListRequest:
-    {
         Log(Area, 2, QString("%1 asks for our share list").arg(user));
         if (m_shareListProvider)
-            m_shareListProvider(user);
+            AskForShareList(user);
         else
             SendToUser(user, PeerMessages::EmptyShareList());
         break;
-    }
     case PeerMessages::SharedFileList:
         TakeShareList(connection, body);
         break;

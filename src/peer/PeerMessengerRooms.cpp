@@ -1,12 +1,13 @@
 // What peers may make us hold, connection by connection and in the rooms all
 // connections share: when a question is handled, when search results are
-// sent, and the room taken back from connections that stall while others
-// wait for it.
+// sent, when a share list is built, and the room taken back from
+// connections that stall while others wait for it.
 #include "PeerMessenger.h"
 
 #include <QHash>
 #include <QTimer>
 #include <QtEndian>
+#include <algorithm>
 
 #include "Log.h"
 #include "PeerConnection.h"
@@ -37,8 +38,8 @@ bool PeerMessenger::MayHandle(PeerConnection* connection, quint32 code, qint64 s
         Log(Area, 1, QString("%1 reads again; its questions are answered").arg(connection->user));
     answering->backedUp = false;
     // An answer that may be large is built only once there is room for it,
-    // in turn.
-    const qint64 expected = ExpectedAnswer(code, size);
+    // in turn; a share list claims its room when its turn to be built comes.
+    const qint64 expected = code == PeerMessages::SharedFileListRequest ? 0 : ExpectedAnswer(code, size);
     return expected == 0 || connection->QuestionClaim(code).Claim(expected, [connection] { connection->Reconsider(); });
 }
 
@@ -64,7 +65,7 @@ qint64 PeerMessenger::ExpectedAnswer(quint32 questionCode, qint64 size) const
 
 void PeerMessenger::OnTaken(PeerConnection* connection)
 {
-    m_connectionPolicy.Taken(connection, m_clock(), connection->UnwrittenBytes() > 0);
+    m_connectionPolicy.Taken(connection, m_clock(), connection->UndeliveredBytes() > 0);
     if (connection->backedUp && connection->HasRoomFor(0))
         for (PeerConnection* asked : m_messageConnections.value(connection->user))
             asked->Reconsider();
@@ -90,8 +91,16 @@ bool PeerMessenger::SearchReplyFits(PeerConnection* connection, const QString& u
     return fits;
 }
 
+void PeerMessenger::FollowDeliveries()
+{
+    for (const QList<PeerConnection*>& connections : QList<QList<PeerConnection*>>(m_messageConnections.values()))
+        for (PeerConnection* connection : connections)
+            connection->FollowDelivery();
+}
+
 void PeerMessenger::CheckRooms()
 {
+    FollowDeliveries();
     const qint64 now = m_clock();
     TakeBack(*m_answers, "our answers", false, [&](PeerConnection* connection) {
         return m_connectionPolicy.NotTakingFor(connection, now) >= RoomStallTimeout;
@@ -153,4 +162,88 @@ void PeerMessenger::DropUnsentAnswers(const QString& user, const QString& why)
         Log(Area, 1, QString("Dropped %1 answer(s) to %2: %3").arg(before - messages.size()).arg(user, why));
     if (messages.empty())
         m_unsent.erase(unsent);
+}
+
+void PeerMessenger::AskForShareList(const QString& user)
+{
+    // One list answers every request made before it is sent.
+    if (user == m_listBuilding || std::find(m_listWaiting.begin(), m_listWaiting.end(), user) != m_listWaiting.end())
+        return;
+    m_listWaiting.push_back(user);
+    ServeShareLists();
+}
+
+void PeerMessenger::ServeShareLists()
+{
+    m_listServeQueued = false;
+    if (!m_listBuilding.isEmpty() || m_listWaiting.empty())
+        return;
+    if (!m_shareListProvider) {
+        std::deque<QString> waiting;
+        waiting.swap(m_listWaiting);
+        for (const QString& user : waiting)
+            SendToUser(user, PeerMessages::EmptyShareList());
+        return;
+    }
+    auto ownerOf = [this](const QString& user) {
+        PeerConnection* latest = LatestMessageConnection(user);
+        return SharedAllowance::Owner{user, latest ? latest->RoomOwner().address : QString(), 0};
+    };
+    auto next = m_listWaiting.begin();
+    qint64 least = m_answers->Standing(ownerOf(*next));
+    for (auto it = std::next(next); it != m_listWaiting.end(); ++it) {
+        const qint64 standing = m_answers->Standing(ownerOf(*it));
+        if (standing < least) {
+            next = it;
+            least = standing;
+        }
+    }
+    m_listBuilding = *next;
+    m_listWaiting.erase(next);
+    m_listHanded = false;
+    // Never taken back: it moves nothing until the list is built.
+    m_listRoom = SharedAllowance::Share(m_answers, ownerOf(m_listBuilding));
+    if (m_listRoom.Claim(ExpectedAnswer(PeerMessages::SharedFileListRequest, 0), [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { HandShareListOver(); }, Qt::QueuedConnection);
+        }))
+        HandShareListOver();
+}
+
+void PeerMessenger::ServeShareListsSoon()
+{
+    if (m_listServeQueued)
+        return;
+    m_listServeQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { ServeShareLists(); }, Qt::QueuedConnection);
+}
+
+void PeerMessenger::HandShareListOver()
+{
+    if (m_listBuilding.isEmpty() || m_listHanded || !m_listRoom.Held())
+        return;
+    m_listHanded = true;
+    // The provider may answer before it returns.
+    const QString user = m_listBuilding;
+    if (m_shareListProvider)
+        m_shareListProvider(user);
+    else
+        SendToUser(user, PeerMessages::EmptyShareList());
+}
+
+void PeerMessenger::ShareListSent()
+{
+    m_listRoom.Release();
+    m_listBuilding.clear();
+    m_listHanded = false;
+    ServeShareListsSoon();
+}
+
+void PeerMessenger::ForgetShareListRequest(const QString& user)
+{
+    m_listWaiting.erase(std::remove(m_listWaiting.begin(), m_listWaiting.end(), user), m_listWaiting.end());
+    // A list already handed over is sent all the same, as any answer.
+    if (user == m_listBuilding && !m_listHanded)
+        ShareListSent();
 }

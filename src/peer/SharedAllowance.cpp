@@ -90,7 +90,7 @@ bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted)
     // Holding part while waiting for the rest could leave every claimant
     // holding part and none served.
     Remove(held);
-    if (allowance.FirstInTurn(allowance.m_owners.at(m_id)) && allowance.m_used + size <= allowance.m_total) {
+    if (allowance.Admits(allowance.m_owners.at(m_id), size)) {
         Add(size);
         return true;
     }
@@ -170,6 +170,11 @@ qint64 SharedAllowance::Standing(const Owner& owner) const
     return std::max(m_byName.value(owner.name), owner.address.isEmpty() ? 0 : m_byAddress.value(owner.address));
 }
 
+bool SharedAllowance::Admits(const Owner& owner, qint64 size) const
+{
+    return m_used + size <= m_total && (GoesAhead(owner, size) || FirstInTurn(owner));
+}
+
 int SharedAllowance::FirstIndex() const
 {
     int first = -1;
@@ -182,6 +187,27 @@ int SharedAllowance::FirstIndex() const
         }
     }
     return first;
+}
+
+int SharedAllowance::NextToServe() const
+{
+    const int first = FirstIndex();
+    if (first < 0 || m_used + m_waiting[first].size <= m_total)
+        return first;
+    int next = -1;
+    qint64 least = 0;
+    for (int i = 0; i < int(m_waiting.size()); ++i) {
+        const Waiter& waiter = m_waiting[i];
+        const Owner& owner = m_owners.at(waiter.id);
+        if (!GoesAhead(owner, waiter.size) || m_used + waiter.size > m_total)
+            continue;
+        const qint64 standing = Standing(owner);
+        if (next < 0 || standing < least) {
+            next = i;
+            least = standing;
+        }
+    }
+    return next;
 }
 
 const SharedAllowance::Waiter* SharedAllowance::First() const
@@ -280,9 +306,9 @@ quint64 SharedAllowance::HolderToTakeBackFrom(const std::function<bool(quint64 h
 void SharedAllowance::Serve()
 {
     std::vector<std::function<void()>> granted;
-    for (int first = FirstIndex(); first >= 0 && m_used + m_waiting[first].size <= m_total; first = FirstIndex()) {
-        Waiter waiter = std::move(m_waiting[first]);
-        m_waiting.erase(m_waiting.begin() + first);
+    for (int next = NextToServe(); next >= 0; next = NextToServe()) {
+        Waiter waiter = std::move(m_waiting[next]);
+        m_waiting.erase(m_waiting.begin() + next);
         Book(waiter.id, waiter.size);
         granted.push_back(std::move(waiter.granted));
     }

@@ -20,7 +20,10 @@
 // those waiting are served in the order of what their name and their
 // address already hold, least first, then in the order they came; and room
 // may be taken back from a holder so that the first in turn is served (see
-// HolderToTakeBackFrom).
+// HolderToTakeBackFrom). A small claim that fits, of a holder that room can
+// be taken back from, is granted whoever waits: should it stay, it is taken
+// back as any other, so those waiting for more than is free lose nothing
+// by it for long. A claim of a holder that cannot give back waits its turn.
 class SharedAllowance
 {
 public:
@@ -66,7 +69,8 @@ public:
         quint64 m_id = 0;
     };
 
-    explicit SharedAllowance(qint64 total) : m_total(total) {}
+    // Claims of at most small bytes go ahead (none when 0).
+    explicit SharedAllowance(qint64 total, qint64 small = 0) : m_total(total), m_small(small) {}
 
     qint64 Total() const { return m_total; }
     qint64 Used() const { return m_used; }
@@ -74,7 +78,10 @@ public:
     // Told each time a claim begins to wait.
     void OnWaiting(std::function<void()> told) { m_onWaiting = std::move(told); }
     // Whether a claim of size bytes by that owner would be granted now.
-    bool Admits(const Owner& owner, qint64 size) const { return FirstInTurn(owner) && m_used + size <= m_total; }
+    bool Admits(const Owner& owner, qint64 size) const;
+    // What the owner's name or address holds, whichever is more: the
+    // earlier in turn, the less.
+    qint64 Standing(const Owner& owner) const;
     // What the first in turn lacks; 0 when none waits.
     qint64 Shortfall() const;
     // The room divided among the names holding or waiting for it.
@@ -104,18 +111,25 @@ private:
     void SetOwner(quint64 id, const Owner& owner);
     void Forget(quint64 id);
     void StopWaiting(quint64 id);
-    // What the owner's name or address holds, whichever is more.
-    qint64 Standing(const Owner& owner) const;
+    // Whether a claim of the owner's goes ahead of those waiting when it fits.
+    bool GoesAhead(const Owner& owner, qint64 size) const
+    {
+        return m_small > 0 && size <= m_small && owner.holder != 0;
+    }
     // The waiter whose turn it is, by standing then arrival; null or -1 if
     // none waits.
     int FirstIndex() const;
     const Waiter* First() const;
     // Whether a claim of that owner made now would go before every waiter.
     bool FirstInTurn(const Owner& owner) const;
+    // The waiter to grant now: the first in turn when it fits, else the
+    // first in turn of those that fit and go ahead; -1 if none.
+    int NextToServe() const;
     // Grants what now fits to those waiting, in turn.
     void Serve();
 
     qint64 m_total;
+    qint64 m_small;
     qint64 m_used = 0;
     quint64 m_lastId = 0;
     std::unordered_map<quint64, qint64> m_held;

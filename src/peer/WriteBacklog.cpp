@@ -1,15 +1,20 @@
 #include "WriteBacklog.h"
 
+#include <algorithm>
+
 #include "PeerMessages.h"
 
 void WriteBacklog::Queued(quint32 code, qint64 size)
 {
     if (size <= 0)
         return;
+    const bool answer = PeerMessages::IsAnswer(code);
+    m_entries.push_back(Entry{m_queued, m_queued + size, code, answer});
     m_queued += size;
-    const qint64 answerBytes = PeerMessages::IsAnswer(code) ? size : 0;
-    m_answers.Add(answerBytes);
-    m_entries.push_back(Entry{m_queued, code, answerBytes});
+    if (answer) {
+        m_answerBytes += size;
+        m_answers.Add(size);
+    }
     ++m_waitingByCode[code];
 }
 
@@ -17,6 +22,7 @@ void WriteBacklog::Clear()
 {
     m_entries.clear();
     m_waitingByCode.clear();
+    m_answerBytes = 0;
     m_answers.Release();
 }
 
@@ -24,13 +30,19 @@ void WriteBacklog::Drain(qint64 waiting)
 {
     const qint64 passed = m_queued - waiting;
     while (!m_entries.empty() && m_entries.front().end <= passed) {
-        auto count = m_waitingByCode.find(m_entries.front().code);
+        const Entry& entry = m_entries.front();
+        auto count = m_waitingByCode.find(entry.code);
         if (--count.value() == 0)
             m_waitingByCode.erase(count);
-        m_answers.Remove(m_entries.front().answerBytes);
+        if (entry.answer)
+            m_answerBytes -= entry.end - entry.start;
         m_entries.pop_front();
-        ++m_messagesPassed;
     }
+    // The message being written holds only what is left of it.
+    const qint64 held =
+        m_answerBytes -
+        (!m_entries.empty() && m_entries.front().answer ? std::max<qint64>(0, passed - m_entries.front().start) : 0);
+    m_answers.Remove(m_answers.Held() - held);
 }
 
 bool WriteBacklog::Fits(qint64 size, qint64 waiting)

@@ -12,9 +12,10 @@
 // more than MaxBacklog bytes wait behind the message being written.
 //
 // The socket's own count of bytes to write is passed in at every question,
-// so nothing here needs to hear of the writes that drain it; only the
-// answers it holds for the total of all connections are given back as soon
-// as they are written, when told so.
+// so nothing here needs to hear of the writes that drain it. What it holds
+// of answers counts in the total of all connections byte by byte: only
+// what the socket has not yet handed to the system, so an answer larger
+// than the system takes at once gives its part back as the peer reads.
 class WriteBacklog
 {
 public:
@@ -28,7 +29,7 @@ public:
     static bool Within(qint64 beyond, qint64 size) { return beyond == 0 || beyond + size <= MaxBacklog; }
 
     // Where the answers held count, from now on, beside those of other
-    // connections: each whole until the socket has passed it on.
+    // connections: what the socket still holds of each.
     void CountAnswersIn(SharedAllowance::Share share) { m_answers = std::move(share); }
 
     // Counts the answers held for that owner from now on.
@@ -37,12 +38,10 @@ public:
     // Bytes handed to the socket: a message of that code, or NotAMessage.
     void Queued(quint32 code, qint64 size);
     // The socket now holds waiting bytes: forgets the messages it has
-    // passed on whole.
+    // passed on whole, and gives back what it passed on of answers.
     void Drain(qint64 waiting);
-    // All the bytes, and whole messages, the socket has passed on since the
-    // start (messages as far as Drain has seen).
-    qint64 Passed(qint64 waiting) const { return m_queued - waiting; }
-    quint64 MessagesPassed() const { return m_messagesPassed; }
+    // All the bytes handed to the socket since the start.
+    qint64 Handed() const { return m_queued; }
     // The socket was dropped with all it held.
     void Clear();
     // Whether a message of size bytes may be handed over while the socket
@@ -54,13 +53,16 @@ public:
 private:
     struct Entry
     {
-        qint64 end; // in bytes handed over since the start
+        // In bytes handed over since the start.
+        qint64 start;
+        qint64 end;
         quint32 code;
-        qint64 answerBytes; // what it counts in the total of answers
+        bool answer;
     };
     std::deque<Entry> m_entries;
     QHash<quint32, int> m_waitingByCode;
     qint64 m_queued = 0;
-    quint64 m_messagesPassed = 0;
+    // The answers' bytes of the entries held, whole.
+    qint64 m_answerBytes = 0;
     SharedAllowance::Share m_answers;
 };

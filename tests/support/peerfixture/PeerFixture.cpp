@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <algorithm>
 
@@ -9,6 +10,7 @@
 #include "DataSaver.h"
 #include "DiagnosticsForm.h"
 #include "FakePeer.h"
+#include "FakePeerLink.h"
 #include "PeerMessenger.h"
 #include "Server.h"
 #include "Settings.h"
@@ -107,6 +109,24 @@ FakePeer* PeerFixture::AddPeer(const QString& name, bool obfuscated, bool reacha
     if (!reachable)
         fake->SetAnnouncedPorts(DeadPort(), 0);
     return fake->LogIn(server->Port()) ? fake : nullptr;
+}
+
+FakePeerLink* PeerFixture::Link(QObject* owner, const QString& name, Reading reading, int host)
+{
+    auto* socket = new QTcpSocket;
+    auto* link = new FakePeerLink(socket, false, false, owner);
+    if (!socket->bind(QHostAddress(quint32(0x7F000000 | host)), 0, QAbstractSocket::DontShareAddress))
+        return nullptr;
+    if (reading != Reading::All)
+        link->StopReading();
+    if (reading == Reading::Paced)
+        socket->setReadBufferSize(64 * 1024);
+    // Settled before connecting, so that the window stays that small.
+    if (reading == Reading::Nothing)
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    socket->connectToHost(QHostAddress::LocalHost, peer->ListeningPort());
+    link->SendGreeting(name, "P", 1);
+    return QTest::qWaitFor([&] { return peer->MessageConnectionCount(name) == 1; }, 30000) ? link : nullptr;
 }
 
 void PeerFixture::Tick()

@@ -7,7 +7,9 @@
 class DataSaver;
 class DiagnosticsForm;
 class FakePeer;
+class FakePeerLink;
 class PeerMessenger;
+class QObject;
 class Server;
 class TestServer;
 class TimerManager;
@@ -36,6 +38,17 @@ public:
     // logs in; null when any of it fails. An unreachable one announces a
     // port where nothing listens, so only the relay can reach it.
     FakePeer* AddPeer(const QString& name, bool obfuscated = false, bool reachable = true);
+    // How a message connection a test opens takes in what we send it.
+    enum class Reading
+    {
+        All,    // everything, into its messages
+        Paced,  // what the test reads of its socket, which holds at most
+                // 64 KiB of what the system gave it
+        Nothing // a window of 4 KiB, and nobody reads
+    };
+    // A message connection that name opened to us from 127.0.0.host,
+    // registered, owned by owner; null when any of it fails.
+    FakePeerLink* Link(QObject* owner, const QString& name, Reading reading, int host = 1);
 
     void Advance(qint64 milliseconds) { now += milliseconds; }
     // The half-minute tick, without waiting for it.

@@ -1,0 +1,183 @@
+// Peers reading our answers at a steady pace, however slowly, alone, among
+// others or in a browse storm: each keeps its connection and has its list
+// whole, a search reply or a user's information is not held behind share
+// lists, and one that takes nothing is still cut within the bound. Each
+// reader reads its own socket, from an address of its own, at a pace
+// counted on the fixture's clock, so that minutes of the messenger's time
+// pass in seconds; the lists are larger than the system takes at once.
+#include <QTcpSocket>
+#include <QtTest>
+#include <functional>
+
+#include "FakePeerLink.h"
+#include "MemStream.h"
+#include "PeerFixture.h"
+#include "PeerMessages.h"
+#include "PeerMessenger.h"
+
+namespace {
+const qint64 KiB = 1024;
+const int ListBytes = 7500000;
+const qint64 StepMs = 500;
+
+MemStream Answer(quint32 code, int size)
+{
+    MemStream message;
+    message.Write(code);
+    message.Append(QByteArray(size - 4, char(code)));
+    return message;
+}
+
+struct Reader
+{
+    QTcpSocket* socket;
+    // Bytes a second of the fixture's clock.
+    qint64 pace;
+    qint64 taken = 0;
+    qint64 owed = 0;
+    bool Whole() const { return taken == 4 + ListBytes; }
+};
+
+// Moves the fixture's clock on a step at a time, for ms or until done():
+// each reader takes its pace's share, waiting for it once its list has
+// begun, and the half-minute tick runs on the half minute. False when a
+// reader waited in vain.
+bool Run(PeerFixture& f, QList<Reader>& readers, qint64 ms, const std::function<bool()>& done = {})
+{
+    for (const qint64 end = f.now + ms; f.now < end && !(done && done());) {
+        for (Reader& r : readers) {
+            auto open = [&] { return r.socket->state() == QAbstractSocket::ConnectedState; };
+            r.owed = std::min(r.owed + r.pace * StepMs / 1000, 4 + ListBytes - r.taken);
+            if ((r.taken == 0 && r.socket->bytesAvailable() == 0) || !open())
+                r.owed = 0;
+            while (r.owed > 0) {
+                // Asked for more than it holds, the socket takes more from
+                // the system.
+                const qint64 got = r.socket->read(r.owed).size();
+                r.taken += got;
+                r.owed -= got;
+                if (r.owed > 0 && !open())
+                    r.owed = 0;
+                else if (r.owed > 0 &&
+                         !QTest::qWaitFor([&] { return r.socket->bytesAvailable() > 0 || !open(); }, 30000))
+                    return false;
+            }
+        }
+        f.Advance(StepMs);
+        if (f.now % PeerMessenger::AttemptTimeout == 0)
+            f.Tick();
+        QCoreApplication::processEvents();
+    }
+    return true;
+}
+} // namespace
+
+class TestSteadyReaders : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The system takes megabytes at once and drains them at the reader's
+    // pace with nothing to tell it: a reader at 10 KiB/s alone still counts
+    // as taking, however many stall times pass.
+    void aLoneSlowReaderHasTheWholeList()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        MemStream list = Answer(PeerMessages::SharedFileList, ListBytes);
+        f.peer->SetShareListProvider([&](QString user) { f.peer->SendMessage(user, list); });
+        QObject peers;
+        FakePeerLink* slow = f.Link(&peers, "slow", PeerFixture::Reading::Paced, 21);
+        QVERIFY(slow);
+        slow->SendMessage(PeerMessages::SharedFileListRequest, {});
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer->UnwrittenBytes("slow") > 0, 30000);
+        QList<Reader> readers{{slow->Socket(), 10 * KiB}};
+        QVERIFY(Run(f, readers, 5 * PeerMessenger::StallTimeout));
+        QCOMPARE(f.peer->MessageConnectionCount("slow"), 1);
+        // The point made, the rest at a faster pace.
+        readers[0].pace = 100 * KiB;
+        QVERIFY(Run(f, readers, 600000, [&] { return readers[0].Whole(); }));
+        QVERIFY(readers[0].Whole());
+    }
+
+    // Readers from 10 to 100 KiB/s hold room while a list waits for it:
+    // only what our side still holds of each list counts, and every
+    // reader keeps its connection and has its list whole.
+    void steadyReadersAtAnyPaceKeepTheirListsWhileOthersWaitForRoom()
+    {
+        PeerFixture f;
+        f.peer->SetAnswerAllowance(16 * 1024 * KiB);
+        QVERIFY(f.Start());
+        MemStream list = Answer(PeerMessages::SharedFileList, ListBytes);
+        f.peer->SetShareListProvider([&](QString user) { f.peer->SendMessage(user, list); });
+        QObject peers;
+        QList<Reader> readers;
+        // However much of a list the system takes at once, the fifth waits.
+        for (const qint64 pace : {100, 40, 20, 10, 100}) {
+            FakePeerLink* link = f.Link(&peers, QString("reader%1").arg(readers.size()), PeerFixture::Reading::Paced,
+                                        31 + readers.size());
+            QVERIFY(link);
+            link->SendMessage(PeerMessages::SharedFileListRequest, {});
+            readers.append({link->Socket(), pace * KiB});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer->Answers().Waiting() > 0, 30000);
+        qint64 held = 0;
+        for (int i = 0; i < readers.size(); ++i)
+            held += f.peer->UnwrittenBytes(QString("reader%1").arg(i));
+        QCOMPARE(f.peer->Answers().Used(), held);
+
+        QVERIFY(Run(f, readers, 3 * PeerMessenger::StallTimeout));
+        for (Reader& reader : readers)
+            reader.pace = 100 * KiB;
+        auto whole = [&] {
+            return std::all_of(readers.begin(), readers.end(), [](const Reader& r) { return r.Whole(); });
+        };
+        QVERIFY(Run(f, readers, 600000, whole));
+        QVERIFY(whole());
+    }
+
+    // Lists asked for by many at once are built one at a time, each a
+    // while: room is claimed for one only when its turn comes, so a search
+    // reply and a user's information go out meanwhile.
+    void aBrowseStormHoldsNoSearchReplyOrUserInformationBack()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        QStringList building;
+        f.peer->SetShareListProvider([&](QString user) { building << user; });
+        connect(f.peer, &PeerMessenger::UserInfoRequested, this, [&](QString user) {
+            MemStream info = Answer(PeerMessages::UserInfoReply, 2000);
+            f.peer->SendMessage(user, info);
+        });
+        QObject peers;
+        QList<FakePeerLink*> browsers;
+        for (int i = 0; i < 8; ++i) {
+            browsers << f.Link(&peers, QString("browser%1").arg(i), PeerFixture::Reading::All, 41 + i);
+            QVERIFY(browsers.last());
+            browsers.last()->SendMessage(PeerMessages::SharedFileListRequest, {});
+        }
+        FakePeerLink* probe = f.Link(&peers, "probe", PeerFixture::Reading::All, 60);
+        QVERIFY(probe);
+        QTRY_VERIFY_WITH_TIMEOUT(!building.isEmpty(), 30000);
+        MemStream reply = Answer(PeerMessages::FileSearchResult, 3000);
+        for (int i = 1; i <= 12; ++i) {
+            if (i % 6)
+                f.peer->SendMessageToUser("probe", reply);
+            else
+                probe->SendMessage(PeerMessages::UserInfoRequest, {});
+            QTRY_COMPARE_WITH_TIMEOUT(probe->messages.size(), i, 30000);
+            QCOMPARE(probe->messages.last().first, quint32(i % 6 ? 9 : 16));
+        }
+        // Then every list, one at a time.
+        MemStream list = Answer(PeerMessages::SharedFileList, ListBytes);
+        for (int sent = 0; sent < browsers.size(); ++sent) {
+            QTRY_COMPARE_WITH_TIMEOUT(building.size(), 1, 30000);
+            f.peer->SendMessage(building.takeFirst(), list);
+        }
+        for (FakePeerLink* browser : browsers)
+            QVERIFY(browser->WaitForMessages(1, 30000));
+    }
+};
+
+QTEST_MAIN(TestSteadyReaders)
+#include "TestSteadyReaders.moc"
