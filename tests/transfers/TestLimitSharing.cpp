@@ -79,7 +79,7 @@ private slots:
         const QString figures = QString("alice %1, bob %2 KiB/s of %3").arg(rates[0]).arg(rates[1]).arg(LimitKib);
         QVERIFY2(rates[0] + rates[1] >= LimitKib * 0.85 && rates[0] + rates[1] <= LimitKib * 1.15, qPrintable(figures));
         QVERIFY2(qMin(rates[0], rates[1]) >= qMax(rates[0], rates[1]) * 0.7, qPrintable(figures));
-        for (const QString& name : {"carol", "erin"})
+        for (const QString name : {"carol", "erin"})
             QCOMPARE(UploadsFixture::Status(UploadsFixture::Entry(name, f->Remote("Limited/" + name + ".bin"))),
                      QString("uploading"));
     }

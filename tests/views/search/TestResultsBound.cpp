@@ -213,7 +213,7 @@ private slots:
             s.Place(QString("name%1").arg(i), QHostAddress("127.0.0.9"));
             QVERIFY(s.Answer(QString("name%1").arg(i), page->Ticket(), Numbered("n", 0, 2)));
         }
-        for (const QString& user : {"b", "c", "d"})
+        for (const QString user : {"b", "c", "d"})
             QVERIFY(s.Answer(user, page->Ticket(), Numbered(user, 0, 3)));
         QTreeWidget* tree = page->searchResults();
         QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 6, 30000);
