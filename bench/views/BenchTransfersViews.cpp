@@ -528,7 +528,7 @@ void BenchBrowsedFolderDownload(const QString& folder)
         ShareForm* form = browsed.form;
         double total = 0, longest = 0;
         Turns(
-            total, longest, [&] { return form->PendingDownloadCount() == 0; },
+            total, longest, [&] { return !form->IsQueueingFolders(); },
             [&] { form->DownloadFolder(browsed.chosen, false); });
         const int queued = int(d.GetType("download_entry")->Count());
         const double plainMs = PlainRowsMs(files);
@@ -569,7 +569,7 @@ void BenchFolderDownloadHeap(const QString& folder)
             const size_t before = HeapInUse();
             const size_t storeBefore = StoreMemory::SlabBytesInUse();
             browsed.form->DownloadFolder(browsed.chosen, false);
-            RunUntil([&] { return browsed.form->PendingDownloadCount() == 0; }, 120000);
+            RunUntil([&] { return !browsed.form->IsQueueingFolders(); }, 120000);
             Settle();
             ours = HeapInUse() - before;
             store = StoreMemory::SlabBytesInUse() - storeBefore;
