@@ -18,8 +18,17 @@
 //     the time, no turn over 100 ms;
 //   - a tab of 31,350 and of 50,000 rows, grouped and flat, closed by its
 //     close button while replies arrive, until all its rows and items are
-//     let go; and "Expand Folders" switched off and on over 50,000 grouped
-//     rows in 5,000 and in 50,000 folders; aims: no stall over 100 ms;
+//     let go; aim: no stall over 100 ms;
+//   - "Expand Folders" switched off and on over 50,000 grouped rows in
+//     5,000 and in 50,000 folders, filled over loopback by peers each at an
+//     address of its own, while replies arrive ten peers' at a time and the
+//     page sorts once a second: 500 users with 100 results each, the
+//     replies finding the search full; and four big sharers with 10,000
+//     each beside 100 users, the replies taking places back from the big
+//     ones; aims: no stall over 100 ms until the turn after the pass ends,
+//     and the pass ending within 3 s with every folder row as switched;
+//     beside the same page left as it is under the same replies, against
+//     the same aim;
 //   - the whole page filtered at every keystroke of a filter text at 10,000
 //     and 50,000 rows, grouped and flat, with layout and painting, to the
 //     end of the filter's last slice, against
@@ -44,6 +53,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -58,6 +68,7 @@
 #include "DelayedInvoker.h"
 #include "FakePeerLink.h"
 #include "PeerMessenger.h"
+#include "SearchBenchRows.h"
 #include "SearchReply.h"
 #include "Server.h"
 #include "Settings.h"
@@ -70,97 +81,6 @@
 #include "search/SearchResultsForm.h"
 
 namespace {
-
-const int kFoldersPerReply = 10;
-
-struct Spread
-{
-    double p50 = 0, p95 = 0, max = 0;
-};
-
-Spread SpreadOf(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    Spread s;
-    s.p50 = samples[samples.size() / 2];
-    s.p95 = samples[std::min(samples.size() - 1, samples.size() * 95 / 100)];
-    s.max = samples.back();
-    return s;
-}
-
-const char* Verdict(bool met)
-{
-    return met ? "MET" : "MISSED";
-}
-
-QString FileName(int user, int folder, int file)
-{
-    static const char* const words[] = {"blue", "train", "night", "river", "gold", "moon", "rain", "stone"};
-    return QString("%1 %2 %3-%4.mp3").arg(words[(user + file) % 8], words[(folder * 3 + file) % 8]).arg(file).arg(user);
-}
-
-QString FolderName(int user, int folder)
-{
-    return QString("music\\artist %1\\album %2").arg(user % 97).arg(folder);
-}
-
-// The items peer messaging makes of a reply, made directly so the page's
-// own cost is what is timed.
-ItemPtr MakeReply(unsigned int ticket, int user, int files, int folders = kFoldersPerReply)
-{
-    Data::Batch batch(&d);
-    ItemPtr results = d.GetType("search_results")->NewItem();
-    results += d.GetType("user")->GetItem(QString("user%1").arg(user));
-    results += d.GetType("search_results_user_available")->GetItem(user % 3 == 0 ? "yes" : "no");
-    results += d.GetType("search_results_user_speed")->GetItem(Value((user * 7919) % 500000));
-    results += d.GetType("search_results_uploads_in_queue")->GetItem(Value(user % 17));
-    const int perFolder = std::max(1, files / folders);
-    for (int i = 0; i < files; ++i) {
-        ItemPtr result = results.NewItem("search_result");
-        result += d.GetType("search_result_file_name")->GetItem(FileName(user, i / perFolder, i));
-        result += d.GetType("search_result_file_folder")->GetItem(FolderName(user, i / perFolder));
-        result += d.GetType("file_size")->GetItem(Value(qint64(1000003) * (i + 1) * (user % 13 + 1)));
-        result += d.GetType("bitrate")->GetItem(Value(128 + (i * 32) % 192));
-    }
-    d.GetType("search_request")->HasItem(Value(ticket)) += results;
-    return results;
-}
-
-// The same rows in a plain tree: user, folder and file rows with the same
-// texts.
-void AddPlainReply(QTreeWidget* tree, int user, int files, bool flat, int folders = kFoldersPerReply)
-{
-    const int perFolder = std::max(1, files / folders);
-    QTreeWidgetItem* userRow = nullptr;
-    QTreeWidgetItem* folderRow = nullptr;
-    if (!flat) {
-        userRow = new QTreeWidgetItem(tree);
-        userRow->setText(0, QString("user%1").arg(user));
-        userRow->setText(1, QString::number(user % 17));
-        userRow->setText(2, QString::number(((user * 7919) % 500000) / 1024.0, 'f', 1));
-        userRow->setExpanded(true);
-    }
-    for (int i = 0; i < files; ++i) {
-        QTreeWidgetItem* row;
-        if (flat) {
-            row = new QTreeWidgetItem(tree);
-            row->setText(0, QString("user%1").arg(user));
-            row->setText(1, QString::number(user % 17));
-            row->setText(2, QString::number(((user * 7919) % 500000) / 1024.0, 'f', 1));
-            row->setText(3, FolderName(user, i / perFolder));
-        } else {
-            if (i % perFolder == 0) {
-                folderRow = new QTreeWidgetItem(userRow);
-                folderRow->setText(3, FolderName(user, i / perFolder));
-                folderRow->setExpanded(true);
-            }
-            row = new QTreeWidgetItem(folderRow);
-        }
-        row->setText(4, FileName(user, i / perFolder, i));
-        row->setText(5, QString::number(qint64(1000003) * (i + 1) * (user % 13 + 1)));
-        row->setText(6, QString::number(128 + (i * 32) % 192));
-    }
-}
 
 class Bench
 {
@@ -458,16 +378,20 @@ public:
         Close(page);
     }
 
-    // The longest stall of the loop from act() until done(), replies of 100
-    // files from the peers arriving every 20 ms for the ticket from 200 ms
-    // before it to 200 ms after it; and how long until done.
+    // The longest stall of the loop from act() until done() and the turn
+    // after it, replies of 100 files from the peers arriving one every
+    // 20 ms, or burst at a time as often, for the ticket from 200 ms before
+    // it to repliesAfter replies after it; and how long until done.
     double StallWhileReplying(unsigned int ticket, const std::function<void()>& act, const std::function<bool()>& done,
-                              double& tookMs)
+                              double& tookMs, int burst = 1, int repliesAfter = 10)
     {
         int sent = 0;
         QTimer replies;
-        replies.setInterval(20);
-        QObject::connect(&replies, &QTimer::timeout, [&] { SendReply(ticket, sent++, 100); });
+        replies.setInterval(20 * burst);
+        QObject::connect(&replies, &QTimer::timeout, [&] {
+            for (int i = 0; i < burst; ++i)
+                SendReply(ticket, sent++, 100);
+        });
         StallProbe probe;
         probe.Start();
         QApplication::processEvents();
@@ -484,7 +408,7 @@ public:
         RunUntil([&] { return acted && done(); }, 120000);
         tookMs = Seconds(took) * 1e3;
         const int after = sent;
-        RunUntil([&] { return sent >= after + 10; }, 10000);
+        RunUntil([&] { return sent >= after + repliesAfter; }, 10000);
         replies.stop();
         return LongestGapNow(probe);
     }
@@ -530,40 +454,124 @@ public:
         }
     }
 
+    // A peer answering on the pages below, linked once: each from a
+    // loopback address of its own, as peers on the network are.
+    FakePeerLink* PagePeer(const QString& name)
+    {
+        if (!m_pagePeers.contains(name))
+            m_pagePeers.insert(name, f.LinkedPeer(name, QHostAddress(quint32(0x7F030001 + m_pagePeers.size()))));
+        return m_pagePeers.value(name);
+    }
+
+    // A grouped page filled over loopback as a search is: each sender's
+    // results in replies of at most 1,000, perFolder files a folder, taken
+    // within the client's own bounds; once they all show. Null when a peer
+    // could not connect or the rows did not come.
+    SearchResultsForm* PageFromPeers(const QList<QPair<QString, int>>& senders, int perFolder)
+    {
+        SetSetting("use_old_style_search_results", "no");
+        const QString text = QString("bench %1").arg(++m_searches);
+        SearchResultsForm* page = form->CreateSearchForm(gp_server->FileSearch(text, QString()), text, NetworkSearch);
+        Show(page);
+        int sent = 0;
+        for (int s = 0; s < senders.size(); ++s) {
+            const QString& name = senders[s].first;
+            FakePeerLink* link = PagePeer(name);
+            if (!link)
+                return nullptr;
+            for (int first = 0; first < senders[s].second; first += 1000) {
+                QList<QByteArray> files;
+                for (int i = first; i < std::min(senders[s].second, first + 1000); ++i)
+                    files << SearchReplyFile(
+                        (FolderName(s, i / perFolder) + "\\" + FileName(s, i / perFolder, i)).toUtf8(),
+                        quint64(1000003) * quint64(i + 1), {{0, 192}});
+                link->SendMessage(9, CompressedSearchReply(name, page->Ticket(), files));
+            }
+            sent += senders[s].second;
+        }
+        if (!RunUntil([&] { return FileRows(page) == sent; }, 120000))
+            return nullptr;
+        QApplication::processEvents();
+        return page;
+    }
+
+    static int FileRows(SearchResultsForm* page)
+    {
+        QTreeWidget* tree = page->searchResults();
+        int rows = 0;
+        for (int u = 0; u < tree->topLevelItemCount(); ++u)
+            for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f)
+                rows += tree->topLevelItem(u)->child(f)->childCount();
+        return rows;
+    }
+
     // "Expand Folders" switched off and on again on 50,000 grouped rows of
-    // 10 and of 1 file a folder, replies arriving, until every folder row is
-    // as the switch says; against the plain tree's own collapse and expand
-    // of everything.
+    // 10 and of 1 file a folder while the twenty peers' replies arrive and
+    // the page sorts once a second, until every folder row is as the
+    // switch says. Two searches as they fill on the network, every peer at
+    // an address of its own: 500 users with 100 results each, where the
+    // replies find the search full and are left out; and four big sharers
+    // with 10,000 each beside 100 users with 100, where each reply takes
+    // its places back from the big ones, whose rows leave the page while
+    // the switch goes over it. Beside it the same page first left as it
+    // is, its folders open, under the same replies: what the page costs
+    // without the switch.
     void ExpandFolders()
     {
+        // Replies come as the network sends them: ten peers' at once.
+        const int kBurst = 10;
         if (Peers().size() != 20) {
             std::printf("  expand folders: the fake peers did not connect\n");
             return;
         }
+        QList<QPair<QString, int>> busy, givingBack;
+        for (int u = 0; u < 500; ++u)
+            busy << qMakePair(QString("user%1").arg(u), 100);
+        for (int u = 0; u < 4; ++u)
+            givingBack << qMakePair(QString("big%1").arg(u), 10000);
+        givingBack += busy.mid(0, 100);
+        int givenBack = 0;
+        QObject counting;
+        QObject::connect(f.net.peer, &PeerMessenger::GivingUpSearchResults, &counting,
+                         [&](ItemPtr, const ItemList& results) { givenBack += results.size(); });
         for (int perFolder : {10, 1}) {
-            SearchResultsForm* page = NewPage(500, 100, false, 100 / perFolder);
-            QTreeWidget* tree = page->searchResults();
-            for (bool expand : {false, true}) {
-                Show(plain);
-                QElapsedTimer timer;
-                timer.start();
-                expand ? plain->expandAll() : plain->collapseAll();
-                QApplication::processEvents();
-                const double plainMs = Seconds(timer) * 1e3;
+            for (const bool giving : {false, true}) {
+                SearchResultsForm* page = PageFromPeers(giving ? givingBack : busy, perFolder);
+                if (!page) {
+                    std::printf("  expand folders: the page's peers did not connect or answer\n");
+                    return;
+                }
+                QTreeWidget* tree = page->searchResults();
+                const char* const what = giving ? "given back" : "500 users";
+                // The page as it is, folders open, under the same replies.
                 Show(page);
-                double tookMs = 0;
-                const double stall = StallWhileReplying(
-                    page->Ticket(), [&] { form->OnActionBarTriggered(page, "expand_folders"); },
-                    [&] { return !form->IsExpanding(page); }, tookMs);
-                int wrong = 0, folders = 0;
-                for (int u = 0; u < tree->topLevelItemCount(); ++u)
-                    for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f, ++folders)
-                        wrong += tree->topLevelItem(u)->child(f)->isExpanded() != expand;
-                Figure(Detail("Expand Folders %s, %d folders: stall", expand ? "on" : "off", folders).c_str(), stall,
-                       "ms", "<=", 100,
-                       Detail("done in %.0f ms, %d rows not as switched; plain tree %.0f ms", tookMs, wrong, plainMs));
+                givenBack = 0;
+                double leftMs = 0;
+                const double left = StallWhileReplying(
+                    page->Ticket(), [] {}, [] { return true; }, leftMs, kBurst, 3 * kBurst);
+                Figure(Detail("Folders left open, %d a folder, %s: stall", perFolder, what).c_str(), left, "ms",
+                       "<=", 100, Detail("no switch; %d rows given back meanwhile", givenBack));
+                for (bool expand : {false, true}) {
+                    Show(page);
+                    givenBack = 0;
+                    double tookMs = 0;
+                    const double stall = StallWhileReplying(
+                        page->Ticket(), [&] { form->OnActionBarTriggered(page, "expand_folders"); },
+                        [&] { return !form->IsExpanding(page); }, tookMs, kBurst, 0);
+                    const bool done = !form->IsExpanding(page);
+                    int wrong = 0, folders = 0;
+                    for (int u = 0; u < tree->topLevelItemCount(); ++u)
+                        for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f, ++folders)
+                            wrong += tree->topLevelItem(u)->child(f)->isExpanded() != expand;
+                    const std::string switched =
+                        Detail("Expand Folders %s, %d folders, %s", expand ? "on" : "off", folders, what);
+                    Figure((switched + ": stall").c_str(), stall, "ms", "<=", 100,
+                           Detail("%d rows given back meanwhile", givenBack));
+                    Figure((switched + ": pass ended").c_str(), tookMs, "ms", "<=", 3000, done ? "" : "NOT DONE");
+                    Figure((switched + ": rows not as switched").c_str(), wrong, "", "<=", 0, "");
+                }
+                Close(page);
             }
-            Close(page);
         }
     }
 
@@ -917,6 +925,7 @@ public:
 private:
     int m_searches = 0;
     std::vector<FakePeerLink*> m_links;
+    QHash<QString, FakePeerLink*> m_pagePeers;
 };
 
 } // namespace
@@ -931,11 +940,15 @@ int main(int argc, char** argv)
         return 1;
     }
     // "filter": only the filter's figures; "tabs": closing tabs and the
-    // expand switch.
+    // expand switch; "expand": the expand switch alone.
     if (argc > 1 && QByteArray(argv[1]) == "filter") {
         bench.FilterKeystrokes();
         bench.FilterStalls();
         return 0;
+    }
+    if (argc > 1 && QByteArray(argv[1]) == "expand") {
+        bench.ExpandFolders();
+        return Summary("search expand");
     }
     if (argc > 1 && QByteArray(argv[1]) == "tabs") {
         bench.CloseTabs();

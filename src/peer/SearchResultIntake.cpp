@@ -171,7 +171,10 @@ qint64 SearchResultIntake::Reclaim(Held held, const Sender& claimant, qint64 wan
     while (found < wanted) {
         // The sender most over its share (of those as far over, the one
         // holding most) gives places up until it is no more over than the
-        // next, so that those over their shares end up alike.
+        // next, and GiveUpStep of them at least, so that those over their
+        // shares end up alike to within that many while a reply's claim is
+        // met by as few of them as that allows: each sender giving up
+        // costs a results page a removal of its rows.
         const Key* most = nullptr;
         qint64 mostOver = 0;
         qint64 nextOver = 0;
@@ -189,7 +192,7 @@ qint64 SearchResultIntake::Reclaim(Held held, const Sender& claimant, qint64 wan
         if (!most)
             break;
         const Key sender = *most;
-        const qint64 places = std::min({wanted - found, mostOver, std::max<qint64>(1, mostOver - nextOver)});
+        const qint64 places = std::min({wanted - found, mostOver, std::max<qint64>(GiveUpStep, mostOver - nextOver)});
         held.Add(sender, -places);
         found += places;
         if (!claims)

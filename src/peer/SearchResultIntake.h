@@ -47,6 +47,9 @@ public:
     // answering under made-up names keeps a fifth of a full search.
     static constexpr int DefaultAddressLimit = 10000;
     static constexpr int PartSize = 1000;
+    // The fewest places a sender over its shares gives up before another as
+    // far over gives any.
+    static constexpr int GiveUpStep = 100;
 
     // Needs the search types declared.
     explicit SearchResultIntake(QObject* parent = nullptr);

@@ -268,6 +268,42 @@ private slots:
         QCOMPARE(Names(Request(ticket)).size(), limit);
     }
 
+    // Names as far over their host's share give places up a step at a
+    // time: a reply claiming fewer takes them from one name, whose rows a
+    // page then takes out at once, rather than a place from each; over
+    // more replies the names still end alike to within a step.
+    void aClaimIsMetByOneOfThoseAsFarOver()
+    {
+        const int step = SearchResultIntake::GiveUpStep;
+        f->peer->SetSearchResultLimit(5 * 2 * step);
+        f->peer->SetSearchResultUserLimit(5 * 2 * step);
+        f->peer->SetSearchResultAddressLimit(step);
+        Answering peers(f);
+        const quint32 ticket = f->client->FileSearch("alike", QString());
+        QList<FakePeerLink*> links;
+        for (int i = 0; i < 5; ++i)
+            links << peers.Answer(QString("name%1").arg(i), ticket, Files(0, 2 * step), "127.0.0.9");
+        QVERIFY(QTest::qWaitFor([&] { return AllClosed(links); }, 30000));
+        QTRY_COMPARE_WITH_TIMEOUT(Names(Request(ticket)).size(), 5 * 2 * step, 30000);
+        auto held = [ticket] {
+            QList<int> names;
+            const QHash<QString, int> kept = ByUser(Request(ticket));
+            for (int i = 0; i < 5; ++i)
+                names << kept.value(QString("name%1").arg(i));
+            std::sort(names.begin(), names.end());
+            return names;
+        };
+        peers.Answer("user0", ticket, Files(0, step / 2), OwnAddress(0));
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("user0"), step / 2, 30000);
+        QCOMPARE(held(), QList<int>({2 * step - step / 2, 2 * step, 2 * step, 2 * step, 2 * step}));
+        for (int i = 1; i < 8; ++i)
+            peers.Answer(QString("user%1").arg(i), ticket, Files(0, step / 2), OwnAddress(i));
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).size(), 5 + 8, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(ByUser(Request(ticket)).value("user7"), step / 2, 30000);
+        QVERIFY(held().last() - held().first() <= step);
+        QCOMPARE(Names(Request(ticket)).size(), 5 * 2 * step);
+    }
+
     void aBusySearchFromPeersCrowdingInAtOnceIsKeptWhole()
     {
         const int users = 500, each = 100, wave = 40;

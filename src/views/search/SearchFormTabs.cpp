@@ -250,8 +250,7 @@ QList<SearchResultExpandPass*> SearchForm::ExpandPasses(SearchResultsForm* page)
 
 bool SearchForm::IsExpanding(SearchResultsForm* page) const
 {
-    const QList<SearchResultExpandPass*> passes = ExpandPasses(page);
-    return std::any_of(passes.begin(), passes.end(), [](SearchResultExpandPass* pass) { return pass->IsRunning(); });
+    return page->IsExpanding();
 }
 
 void SearchForm::SetSliceSize(int size)

@@ -2,7 +2,9 @@
 
 #include <QTreeWidget>
 
+#include "SearchResultListItem.h"
 #include "TurnSlice.h"
+#include "common/TreeRowStates.h"
 
 SearchResultExpandPass::SearchResultExpandPass(QTreeWidget* tree, bool folders, QObject* parent)
     : QObject(parent), m_tree(tree), m_folders(folders)
@@ -10,19 +12,14 @@ SearchResultExpandPass::SearchResultExpandPass(QTreeWidget* tree, bool folders, 
     m_slices.setSingleShot(true);
     m_slices.setInterval(0);
     connect(&m_slices, &QTimer::timeout, this, &SearchResultExpandPass::Slice);
-    // A sort or a removal between two slices moves rows not reached yet to
-    // before where the pass goes on.
-    const auto rewind = [this] { m_next = 0; };
-    QAbstractItemModel* model = tree->model();
-    connect(model, &QAbstractItemModel::layoutChanged, this, rewind);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, rewind);
-    connect(model, &QAbstractItemModel::modelReset, this, rewind);
+    m_place.Follow(tree->model(), this);
 }
 
 void SearchResultExpandPass::Start(bool expand)
 {
     m_expand = expand;
-    m_next = 0;
+    ++m_number;
+    m_place.Restart();
     m_running = true;
     Slice();
 }
@@ -30,29 +27,40 @@ void SearchResultExpandPass::Start(bool expand)
 void SearchResultExpandPass::Slice()
 {
     m_slices.stop();
-    // A row's hidden state set, even as it was, has the view lay out its
-    // rows once at the next turn; until then it only notes each row opened
-    // or closed, where it would otherwise move every row below that one in
-    // its list, which over a page is quadratic.
-    if (m_tree->topLevelItemCount() > 0)
-        m_tree->setRowHidden(0, QModelIndex(), m_tree->isRowHidden(0, QModelIndex()));
+    // Thousands of rows opened or closed cost little while the view only
+    // notes them.
+    TreeRowStates::DeferLayout(m_tree);
+    const SearchResultListItem::Pass pass =
+        m_folders ? SearchResultListItem::Pass::ExpandFolders : SearchResultListItem::Pass::ExpandUsers;
     TurnSlice slice(SliceFloor, m_sliceRows);
-    while (m_next < m_tree->topLevelItemCount() && slice.More()) {
-        QTreeWidgetItem* user = m_tree->topLevelItem(m_next++);
-        if (!m_folders) {
-            if (user->isExpanded() != m_expand)
-                user->setExpanded(m_expand);
-            slice.Step();
+    while (m_place.Next() < m_tree->topLevelItemCount() && slice.More()) {
+        QTreeWidgetItem* user = m_tree->topLevelItem(m_place.Next());
+        SearchResultListItem* row = SearchResultListItem::Of(user);
+        // Looked at again after a sort: done already, for nothing.
+        if (row && row->PassDone(pass) == m_number) {
+            m_place.Advance();
             continue;
         }
-        for (int f = 0; f < user->childCount(); ++f) {
-            QTreeWidgetItem* folder = user->child(f);
-            if (folder->isExpanded() != m_expand)
+        // A row already as wanted costs a look, never a step: a slice after
+        // a sort goes again over the folders of the user row it was at.
+        if (m_folders && m_place.Below() < user->childCount()) {
+            QTreeWidgetItem* folder = user->child(m_place.Below());
+            m_place.AdvanceBelow();
+            if (folder->isExpanded() != m_expand) {
                 folder->setExpanded(m_expand);
+                slice.Step();
+            }
+            continue;
         }
-        slice.Step(qMax(1, user->childCount()));
+        if (!m_folders && user->isExpanded() != m_expand) {
+            user->setExpanded(m_expand);
+            slice.Step();
+        }
+        if (row)
+            row->SetPassDone(pass, m_number);
+        m_place.Advance();
     }
-    m_running = m_next < m_tree->topLevelItemCount();
+    m_running = m_place.Next() < m_tree->topLevelItemCount();
     if (m_running)
         m_slices.start();
 }

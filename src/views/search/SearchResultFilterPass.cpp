@@ -6,11 +6,15 @@
 #include "SearchResultListItem.h"
 #include "TurnSlice.h"
 
+namespace {
+const SearchResultListItem::Pass kFilterPass = SearchResultListItem::Pass::Filter;
+}
+
 void SearchResultFilterPass::Start(std::shared_ptr<const SearchResultFilter> filter)
 {
     m_filter = std::move(filter);
     ++m_number;
-    m_next = 0;
+    m_place.Restart();
 }
 
 bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows)
@@ -18,18 +22,19 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, i
     if (!m_filter)
         return true;
     TurnSlice slice(whole ? INT_MAX : SliceFloor, mostRows);
-    while (m_next < tree->topLevelItemCount() && slice.More()) {
-        SearchResultListItem* row = SearchResultListItem::Of(tree->topLevelItem(m_next));
-        if (row && row->FilterPass() == m_number) {
-            slice.Step();
-        } else {
-            slice.Step(flatRows ? m_filter->ApplyToFlatRow(tree, m_next) : m_filter->ApplyToUserRow(tree, m_next));
-            if (row)
-                row->SetFilterPass(m_number);
-        }
-        ++m_next;
+    while (m_place.Next() < tree->topLevelItemCount() && slice.More()) {
+        const int place = m_place.Next();
+        m_place.Advance();
+        SearchResultListItem* row = SearchResultListItem::Of(tree->topLevelItem(place));
+        // A row done is looked at for nothing, so that going over the page
+        // again after a sort never takes the slice that work would.
+        if (row && row->PassDone(kFilterPass) == m_number)
+            continue;
+        slice.Step(flatRows ? m_filter->ApplyToFlatRow(tree, place) : m_filter->ApplyToUserRow(tree, place));
+        if (row)
+            row->SetPassDone(kFilterPass, m_number);
     }
-    if (m_next < tree->topLevelItemCount())
+    if (m_place.Next() < tree->topLevelItemCount())
         return false;
     m_filter.reset();
     return true;
@@ -38,11 +43,11 @@ bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, i
 void SearchResultFilterPass::Done(QTreeWidgetItem* row) const
 {
     if (SearchResultListItem* done = m_filter ? SearchResultListItem::Of(row) : nullptr)
-        done->SetFilterPass(m_number);
+        done->SetPassDone(kFilterPass, m_number);
 }
 
 bool SearchResultFilterPass::IsDone(const QTreeWidgetItem* row) const
 {
     const SearchResultListItem* done = SearchResultListItem::Of(row);
-    return !m_filter || (done && done->FilterPass() == m_number);
+    return !m_filter || (done && done->PassDone(kFilterPass) == m_number);
 }

@@ -2,6 +2,10 @@
 
 #include <memory>
 
+#include "SearchResultPassPlace.h"
+
+class QAbstractItemModel;
+class QObject;
 class QTreeWidget;
 class QTreeWidgetItem;
 class SearchResultFilter;
@@ -11,10 +15,10 @@ class SearchResultFilter;
 // slice filters top-level rows in their order, each with everything below
 // it (a flat row, or a user row with its folders and files), within the
 // turn's budget that message handling draws on too (TurnBudget), and the
-// next slice goes on from there. Rows done carry the pass's number: after
-// a sort or a removal has moved rows between slices, the pass looks over
-// the page again from its first row and passes over those done. A new pass
-// replaces one not finished.
+// next slice goes on from there (SearchResultPassPlace): rows done carry
+// the pass's number, so that after a sort it looks over the page again from
+// its first row and passes over those done. A new pass replaces one not
+// finished.
 //
 // Used on the event-loop thread; the page runs the slices.
 class SearchResultFilterPass
@@ -31,8 +35,9 @@ public:
     // whole, to the end. True once every row is done, which ends the pass;
     // true at once when none runs.
     bool Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows);
-    // Rows moved or went: the rows not done may now lie before the next.
-    void Rewind() { m_next = 0; }
+    // Keeps the pass's place as the tree's rows go, come and move, for as
+    // long as context lives.
+    void Follow(QAbstractItemModel* model, QObject* context) { m_place.Follow(model, context); }
     // A top-level row filtered by the running pass's filter outside the
     // pass, on arrival.
     void Done(QTreeWidgetItem* row) const;
@@ -47,5 +52,5 @@ public:
 private:
     std::shared_ptr<const SearchResultFilter> m_filter;
     int m_number = 0;
-    int m_next = 0;
+    SearchResultPassPlace m_place;
 };

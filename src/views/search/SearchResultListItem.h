@@ -60,9 +60,19 @@ public:
     // read of it.
     bool HasFile() const { return m_keys.hasFile; }
     const FilterParser::FileAttributes& Attributes() const { return m_keys.attributes; }
-    // The filter pass that last filtered the row and all below it.
-    int FilterPass() const { return m_filterPass; }
-    void SetFilterPass(int pass) { m_filterPass = pass; }
+    // The passes that go over a page's top-level rows a slice at a time.
+    enum class Pass
+    {
+        Filter,
+        ExpandUsers,
+        ExpandFolders,
+        Count
+    };
+    // The number of the pass of that kind that last did the row and all
+    // below it, so that a pass looking over the page again after a sort
+    // passes over the rows it did.
+    int PassDone(Pass pass) const { return m_passDone[int(pass)]; }
+    void SetPassDone(Pass pass, int number) { m_passDone[int(pass)] = number; }
 
     // Ascending order by the tree's sort column; the tree reverses it for a
     // descending sort. Reads the rows' kept keys, or their texts and, for
@@ -128,7 +138,7 @@ private:
     SortKeys m_keys;
     bool m_keysKept = false;
     QString m_filterText;
-    int m_filterPass = 0;
+    int m_passDone[int(Pass::Count)] = {};
     // The row's place among its siblings while SortTree reorders the tree;
     // -1 otherwise.
     int m_rank = -1;

@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QIcon>
-#include <QItemSelection>
 #include <QLineEdit>
 #include <QMenu>
 #include <QShowEvent>
@@ -20,6 +19,7 @@
 #include "PeerMessenger.h"
 #include "PeerNames.h"
 #include "SearchResultCells.h"
+#include "SearchResultExpandPass.h"
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
 #include "SearchResultMenuOptions.h"
@@ -29,6 +29,7 @@
 #include "SizeManager.h"
 #include "TransferQueueManager.h"
 #include "common/PeerText.h"
+#include "common/TreeRowStates.h"
 #include "ui_SearchResultsForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -38,9 +39,13 @@ const char* const kUserNode = "search_results_user_node";
 const char* const kFolderNode = "search_results_folder_node";
 const char* const kResultNode = "search_result_node";
 const int kSortDelay = 1000;
-// Rows that go from under one parent one by one, the tree keeping what it
-// shows of the others itself; more are taken out and put back at once.
+// Rows that go from under one parent one by one; more are taken out and
+// those kept put back at once (TreeRowStates). Each removal the model hears
+// of costs it a look at every row the view keeps a place for (each open,
+// hidden or selected row), and a take-out is two of them: with the folders
+// open or rows hidden, tens of thousands of looks each.
 const int kRowsRemovedOneByOne = 32;
+const int kTakeOutRemovals = 2;
 
 ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
 {
@@ -51,17 +56,6 @@ ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
     pair.insert(b);
     // Starts from the smaller side: a page may hold thousands of users.
     return d.GetItemSubset(pair, type).First();
-}
-
-// The model's index of a row, found by its place among its siblings; the
-// root's is the invalid index.
-QModelIndex IndexOf(QTreeWidget* tree, QTreeWidgetItem* row)
-{
-    if (!row || row == tree->invisibleRootItem())
-        return QModelIndex();
-    QTreeWidgetItem* parent = row->parent();
-    const int place = parent ? parent->indexOfChild(row) : tree->indexOfTopLevelItem(row);
-    return tree->model()->index(place, 0, IndexOf(tree, parent));
 }
 
 // Whether the tree shows the row: neither it nor a row above it is hidden.
@@ -145,12 +139,7 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     m_filterSlices.setSingleShot(true);
     m_filterSlices.setInterval(0);
     connect(&m_filterSlices, &QTimer::timeout, this, [this] { FilterSlice(false); });
-    // A sort or a removal between two slices moves rows the filter has not
-    // reached yet to before where it goes on.
-    const auto rewind = [this] { m_filterPass.Rewind(); };
-    connect(tree->model(), &QAbstractItemModel::layoutChanged, this, rewind);
-    connect(tree->model(), &QAbstractItemModel::rowsRemoved, this, rewind);
-    connect(tree->model(), &QAbstractItemModel::modelReset, this, rewind);
+    m_filterPass.Follow(tree->model(), this);
 }
 
 SearchResultsForm::~SearchResultsForm()
@@ -313,82 +302,92 @@ void SearchResultsForm::RemoveSearchResults(const ItemList& results)
             parents << parent;
         rows.insert(row);
     }
-    // The user rows left with fewer files, and their folders that are left.
-    QList<QTreeWidgetItem*> users;
-    QHash<QTreeWidgetItem*, QSet<const QTreeWidgetItem*>> folders;
-    for (QTreeWidgetItem* parent : parents) {
-        TakeRows(parent, gone.value(parent));
-        if (m_flatRows)
-            continue;
-        QTreeWidgetItem* user = parent->parent();
-        auto left = folders.find(user);
-        if (left == folders.end()) {
-            users << user;
-            left = folders.insert(user, {});
-        }
-        if (parent->childCount() == 0)
-            m_rows.Remove(parent);
-        else
-            left->insert(parent);
-        if (user->childCount() == 0) {
-            users.removeAll(user);
-            folders.erase(left);
-            m_rows.Remove(user);
-        }
-    }
-    // Whether a folder shows depends on how many of its files do, and a
-    // user on its folders.
-    if (users.isEmpty())
+    if (m_flatRows) {
+        for (QTreeWidgetItem* parent : parents)
+            TakeRows(parent, gone.value(parent), RowsRemovedOneByOne());
         return;
-    const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
-    for (QTreeWidgetItem* user : users)
-        FilterUserRow(user, folders.value(user), *filter);
+    }
+    // The folders by user row: a reply given up is one user's.
+    QList<QTreeWidgetItem*> users;
+    QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> foldersOf;
+    for (QTreeWidgetItem* folder : parents) {
+        QList<QTreeWidgetItem*>& folders = foldersOf[folder->parent()];
+        if (folders.isEmpty())
+            users << folder->parent();
+        folders << folder;
+    }
+    const int oneByOne = RowsRemovedOneByOne();
+    std::shared_ptr<const SearchResultFilter> filter;
+    for (QTreeWidgetItem* user : users) {
+        // What goes from under the user row: the folders left empty, else
+        // their files; and how many removals that is row by row.
+        QSet<QTreeWidgetItem*> rows;
+        QSet<const QTreeWidgetItem*> left;
+        int emptied = 0;
+        int removals = 0;
+        for (QTreeWidgetItem* folder : foldersOf.value(user)) {
+            const QSet<QTreeWidgetItem*>& files = gone[folder];
+            if (files.size() == folder->childCount()) {
+                rows.insert(folder);
+                ++emptied;
+                ++removals;
+            } else {
+                rows += files;
+                left.insert(folder);
+                removals += int(files.size()) <= oneByOne ? int(files.size()) : kTakeOutRemovals;
+            }
+        }
+        if (emptied == user->childCount()) {
+            m_rows.Remove(user);
+            continue;
+        }
+        // Folder by folder while that costs no more than taking the user's
+        // folders out and putting them back.
+        if (removals <= oneByOne) {
+            for (QTreeWidgetItem* folder : foldersOf.value(user)) {
+                if (left.contains(folder))
+                    TakeRows(folder, gone.value(folder), oneByOne);
+                else
+                    m_rows.Remove(folder);
+            }
+        } else {
+            TakeRows(user, rows, oneByOne);
+        }
+        // Whether a folder shows depends on how many of its files do, and
+        // a user on its folders.
+        if (!filter)
+            filter = ArrivalFilter();
+        FilterUserRow(user, left, *filter);
+    }
 }
 
-void SearchResultsForm::TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone)
+int SearchResultsForm::RowsRemovedOneByOne() const
 {
-    if (gone.size() <= kRowsRemovedOneByOne) {
+    // The folders stay open while a switch closing them goes over the page.
+    const bool foldersOpen =
+        !m_flatRows && (PageItem()["expand_folders"].AsString() == QLatin1String("yes") || IsExpanding());
+    const bool rowsHidden = !ui->filterEdit->text().isEmpty() || m_filterPass.IsRunning();
+    return foldersOpen || rowsHidden ? kTakeOutRemovals : kRowsRemovedOneByOne;
+}
+
+bool SearchResultsForm::IsExpanding() const
+{
+    const QList<SearchResultExpandPass*> passes =
+        findChildren<SearchResultExpandPass*>(QString(), Qt::FindDirectChildrenOnly);
+    return std::any_of(passes.begin(), passes.end(), [](SearchResultExpandPass* pass) { return pass->IsRunning(); });
+}
+
+void SearchResultsForm::TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne)
+{
+    if (gone.size() <= oneByOne) {
         m_rows.Remove(gone.values());
         return;
     }
-    QTreeWidget* tree = ui->searchResultsTreeWidget;
-    QAbstractItemModel* model = tree->model();
-    const QModelIndex under = IndexOf(tree, parent);
-    QTreeWidgetItem* current = tree->currentItem();
-    QList<QTreeWidgetItem*> kept;
-    QVector<int> hidden;
-    QVector<int> selected;
-    int currentPlace = -1;
-    for (int i = 0; i < parent->childCount(); ++i) {
-        QTreeWidgetItem* row = parent->child(i);
-        if (gone.contains(row))
-            continue;
-        if (row == current)
-            currentPlace = kept.size();
-        if (tree->isRowHidden(i, under))
-            hidden << kept.size();
-        if (row->isSelected())
-            selected << kept.size();
-        kept << row;
-    }
+    TreeRowStates states(ui->searchResultsTreeWidget, parent, gone);
     parent->takeChildren();
     m_rows.Remove(gone.values());
-    parent->addChildren(kept);
-    for (const int place : hidden)
-        tree->setRowHidden(place, under, true);
-    // Runs of selected rows as ranges, chosen in one go.
-    QItemSelection reselected;
-    for (int i = 0; i < selected.size();) {
-        int last = i;
-        while (last + 1 < selected.size() && selected[last + 1] == selected[last] + 1)
-            ++last;
-        reselected.select(model->index(selected[i], 0, under), model->index(selected[last], 0, under));
-        i = last + 1;
-    }
-    if (!reselected.isEmpty())
-        tree->selectionModel()->select(reselected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    if (currentPlace >= 0)
-        tree->selectionModel()->setCurrentIndex(model->index(currentPlace, 0, under), QItemSelectionModel::NoUpdate);
+    parent->addChildren(states.Kept());
+    states.Restore();
 }
 
 void SearchResultsForm::ShowLeftOut()

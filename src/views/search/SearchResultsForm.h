@@ -117,6 +117,9 @@ public:
     // The most rows a slice of the filter looks at; tests make a pass span
     // turns on a small page.
     void SetFilterSliceRows(int rows) { m_filterSliceRows = rows; }
+    // Whether the page's rows are still being opened or closed by one of
+    // its expand switches (SearchResultExpandPass, the page's children).
+    bool IsExpanding() const;
 
 public slots:
     void Sort();
@@ -162,11 +165,15 @@ private:
     // Puts the rows into the tree, hides the flat ones the filter does not
     // show and opens the parents as the page's switches say.
     void ShowNewRows(NewRows& rows, const SearchResultFilter& filter);
-    // Deletes the rows gone of the parent's rows, which have none below
-    // them: a few one by one, more in one removal and one insertion rather
-    // than a removal per row (each of which looks the row up among all its
-    // siblings); those kept stay hidden, selected or current as they were.
-    void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone);
+    // How many rows may go from under one parent one by one before taking
+    // all out and putting back those kept costs less: few while the view
+    // keeps places for many rows.
+    int RowsRemovedOneByOne() const;
+    // Deletes the rows gone from below the parent (files, or folders with
+    // theirs): up to oneByOne one by one, more in one removal and one
+    // insertion of the rows kept, which stay hidden, open, selected or
+    // current as they were.
+    void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne);
     // Filters what changed of a user row: the folders given and whether
     // the user row shows.
     void FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,

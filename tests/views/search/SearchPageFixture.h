@@ -10,8 +10,10 @@
 #include <QHash>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidgetAction>
+#include <functional>
 
 #include "ActionSetToolBar.h"
 #include "Data.h"
@@ -172,6 +174,34 @@ public:
     }
 
     static int Count(const char* type) { return int(d.GetType(type)->Count()); }
+
+    // The bounds of what one search keeps: in all, of a user and of an
+    // address once it is full.
+    void Bounds(int limit, int perUser, int perAddress)
+    {
+        f.net.peer->SetSearchResultLimit(limit);
+        f.net.peer->SetSearchResultUserLimit(perUser);
+        f.net.peer->SetSearchResultAddressLimit(perAddress);
+    }
+
+    // Lets work held back in slices go on for two turns of the event loop,
+    // in each of which a zero timer fires once: one or two slices. allow
+    // lets the slices run (true) or holds them again (false).
+    static bool TwoTurns(const std::function<void(bool)>& allow)
+    {
+        int turns = 0;
+        QTimer timer;
+        timer.setInterval(0);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (++turns < 2)
+                return;
+            allow(false);
+            timer.stop();
+        });
+        allow(true);
+        timer.start();
+        return QTest::qWaitFor([&] { return turns >= 2; }, FakePeerLink::DefaultWaitMs);
+    }
 
     ViewFixture f;
     SearchForm* form = nullptr;

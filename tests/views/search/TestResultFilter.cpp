@@ -250,6 +250,54 @@ private slots:
         QCOMPARE(Shown(page).size(), 11);
     }
 
+    // A full search takes places back, a reply between every turn or two
+    // of the filter going over the page two rows a slice: the rows given
+    // back neither send the filter back to its start nor make it pass
+    // over a row, so it ends as the replies do, every file shown as the
+    // filter says.
+    void theFilterEndsWhileRowsAreGivenBack_data() { Layouts(); }
+    void theFilterEndsWhileRowsAreGivenBack()
+    {
+        QFETCH(bool, flat);
+        SearchPageFixture s;
+        s.ownAddresses = true;
+        QVERIFY(s.f.Start());
+        s.f.net.peer->SetSearchResultLimit(18);
+        SearchResultsForm* page = SearchIn(s, flat);
+        QStringList big;
+        for (int i = 0; i < 12; ++i)
+            big << QString("big%1%2.mp3").arg(i).arg(i % 3 == 0 ? " demo" : "");
+        // The big sharer first: its newest rows go from behind where the
+        // filter goes on.
+        QVERIFY(s.Answer("big", page->Ticket(), s.Files("music\\big", big)));
+        QVERIFY(s.Answer("alice", page->Ticket(), s.Files("music\\a", {"a0.mp3", "a1 demo.mp3", "a2.mp3"})));
+        QVERIFY(s.Answer("bob", page->Ticket(), s.Files("music\\b", {"b0.mp3", "b1.mp3", "b2 demo.mp3"})));
+        page->SetFilterSliceRows(0);
+        // Most rows hidden, so that a row passed over shows.
+        page->filterEdit()->setText("demo");
+        // Six users with room for two each take back twelve places, most
+        // of them the big sharer's.
+        s.f.net.peer->SetSearchResultUserLimit(2);
+        for (int i = 0; i < 12; ++i) {
+            QVERIFY(s.Answer(QString("user%1").arg(i / 2), page->Ticket(), s.Files("u", {QString("u%1.mp3").arg(i)})));
+            QVERIFY(s.TwoTurns([page](bool allow) { page->SetFilterSliceRows(allow ? 2 : 0); }));
+        }
+        QVERIFY(!page->IsFiltering());
+        QStringList files;
+        QTreeWidget* tree = page->searchResults();
+        for (QTreeWidgetItem* row :
+             tree->findItems("*", Qt::MatchWildcard | Qt::MatchRecursive, SearchResultListItem::FileColumn)) {
+            const QString file = row->text(SearchResultListItem::FileColumn);
+            if (!file.contains("demo"))
+                continue;
+            const QTreeWidgetItem* user = flat ? row : row->parent()->parent();
+            files << user->text(SearchResultListItem::UserColumn) + ":" + file;
+        }
+        QCOMPARE(SearchPageFixture::Count("search_result"), 18);
+        files.sort();
+        QCOMPARE(Shown(page), files);
+    }
+
     void aReplyWhileTheFilterIsHalfAppliedAlertsByTheWholeFilter()
     {
         SearchPageFixture s;

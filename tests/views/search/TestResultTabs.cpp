@@ -4,6 +4,7 @@
 
 #include "SearchPageFixture.h"
 #include "TestServer.h"
+#include "TurnCounter.h"
 #include "search/SearchResultListItem.h"
 
 namespace {
@@ -234,7 +235,7 @@ private slots:
         QCOMPARE(s.ToolbarTexts(page).mid(0, 2), QStringList({"Order by Available [on]", "Order by Fastest"}));
     }
 
-    // The expand switches go over a page a slice a turn (here a user row a
+    // The expand switches go over a page a slice a turn (here a row a
     // turn, or held back). Switched again before a pass ends, with replies
     // and sorts between its slices, every row ends as switched last.
     void expandSwitchesEndAsSwitchedLast()
@@ -263,7 +264,7 @@ private slots:
         s.form->SetSliceSize(1);
         QVERIFY(s.Trigger(page, "Expand Folders [on]"));
         QVERIFY(s.form->IsExpanding(page));
-        QCOMPARE(open(true), qMakePair(6, 2));
+        QCOMPARE(open(true), qMakePair(7, 1));
         // Sorted with alice's row done: the pass looks again from the top.
         QVERIFY(s.Trigger(page, "Order by Fastest"));
         QTRY_VERIFY(!s.form->IsExpanding(page));
@@ -292,6 +293,95 @@ private slots:
         QTRY_VERIFY(!s.form->IsExpanding(page));
         QCOMPARE(open(true), qMakePair(10, 0));
         QCOMPARE(open(false), qMakePair(5, 0));
+    }
+
+    // A full search takes places back while the switch goes over the page
+    // a folder row a slice, a reply between every turn or two: a big sharer
+    // gives up folders, three at once first, then names of one host behind
+    // where the pass is leave the page. The pass follows the rows, neither
+    // starting again nor passing over one, so it ends within as many turns
+    // as the page has folders, one opened a turn, the big sharer's folders
+    // left open too. Switched back with the page sorted before every turn,
+    // it passes over the rows it did and ends as soon.
+    void expandSwitchFollowsRowsGivenBackAndSorts()
+    {
+        SearchPageFixture s;
+        s.ownAddresses = true;
+        QVERIFY(s.f.Start());
+        s.Bounds(30, 10, 6);
+        SearchResultsForm* page = s.Search("full");
+        QTreeWidget* tree = page->searchResults();
+        // A file a folder.
+        auto numbered = [](const QString& folder, int first, int count) {
+            QList<QByteArray> files;
+            for (int i = first; i < first + count; ++i)
+                files += Files(QString("%1 %2").arg(folder).arg(i), {QString("%1.mp3").arg(i)});
+            return files;
+        };
+        // Eight names at one host, two past what it keeps once the search is
+        // full, and a big sharer eight past what its address keeps.
+        for (int i = 0; i < 8; ++i) {
+            s.Place(QString("name%1").arg(i), QHostAddress("127.0.0.9"));
+            QVERIFY(s.Answer(QString("name%1").arg(i), page->Ticket(), numbered("n", i, 1)));
+        }
+        QVERIFY(s.Answer("big", page->Ticket(), numbered("big", 0, 14)));
+        QVERIFY(s.Answer("bob", page->Ticket(), numbered("b", 0, 2)));
+        QVERIFY(s.Answer("carol", page->Ticket(), numbered("c", 0, 2)));
+        QVERIFY(s.Answer("dave", page->Ticket(), numbered("d", 0, 4)));
+        QTRY_COMPARE(tree->topLevelItemCount(), 12);
+        auto folders = [tree](bool open) {
+            int count = 0;
+            for (int u = 0; u < tree->topLevelItemCount(); ++u)
+                for (int f = 0; f < tree->topLevelItem(u)->childCount(); ++f)
+                    count += tree->topLevelItem(u)->child(f)->isExpanded() == open;
+            return count;
+        };
+        QVERIFY(s.Trigger(page, "Expand Folders [on]"));
+        QCOMPARE(folders(false), 30);
+
+        // The folders the slices open, by the turn they open in.
+        TurnCounter opened;
+        bool slicing = false;
+        connect(tree, &QTreeWidget::itemExpanded, this, [&](QTreeWidgetItem* row) {
+            if (slicing && row->parent())
+                opened.Count();
+        });
+        // One or two slices of a folder row.
+        auto slices = [&] {
+            return s.TwoTurns([&](bool allow) {
+                s.form->SetSliceSize(allow ? 1 : 0);
+                slicing = allow;
+            });
+        };
+        s.form->SetSliceSize(0);
+        QVERIFY(s.Trigger(page, "Expand Folders [off]"));
+        int turns = 0;
+        for (int reply = 0; (s.form->IsExpanding(page) || reply < 8) && turns <= 30; ++turns) {
+            // The names done first, as the page lists them: ten places
+            // taken back, the big sharer's as the most over first.
+            if (turns >= 8 && reply < 8) {
+                const int files = reply == 0 ? 3 : 1;
+                QVERIFY(s.Answer(QString("user%1").arg(reply++), page->Ticket(), numbered("u", turns, files)));
+            }
+            QVERIFY(slices());
+        }
+        QVERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(tree->topLevelItemCount(), 12 - 2 + 8);
+        QCOMPARE(folders(false), 0);
+        QTreeWidgetItem* big = tree->findItems("big", Qt::MatchExactly, SearchResultListItem::UserColumn).value(0);
+        QVERIFY(big);
+        QCOMPARE(big->childCount(), 6);
+        QCOMPARE(opened.MostInOneTurn(), 1);
+
+        s.form->SetSliceSize(0);
+        QVERIFY(s.Trigger(page, "Expand Folders [on]"));
+        const int open = folders(true);
+        for (turns = 0; s.form->IsExpanding(page) && turns <= open; ++turns) {
+            page->Sort();
+            QVERIFY(slices());
+        }
+        QVERIFY(!s.form->IsExpanding(page));
+        QCOMPARE(folders(true), 0);
     }
 
     void wishListAndReenterActions()

@@ -202,9 +202,7 @@ private slots:
         SearchPageFixture s;
         s.ownAddresses = true;
         QVERIFY(s.f.Start());
-        s.f.net.peer->SetSearchResultLimit(12);
-        s.f.net.peer->SetSearchResultUserLimit(6);
-        s.f.net.peer->SetSearchResultAddressLimit(3);
+        s.Bounds(12, 6, 3);
         SearchResultsForm* page = s.Search("live");
         QVERIFY(page);
         // Six names at one host fill the search, three times what the

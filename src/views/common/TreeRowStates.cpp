@@ -1,0 +1,94 @@
+#include "TreeRowStates.h"
+
+#include <QItemSelection>
+#include <QTreeWidget>
+
+namespace {
+
+// The model's index of a row, found by its place among its siblings; the
+// root's is the invalid index.
+QModelIndex IndexOf(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    if (!row || row == tree->invisibleRootItem())
+        return QModelIndex();
+    QTreeWidgetItem* parent = row->parent();
+    const int place = parent ? parent->indexOfChild(row) : tree->indexOfTopLevelItem(row);
+    return tree->model()->index(place, 0, IndexOf(tree, parent));
+}
+
+} // namespace
+
+TreeRowStates::TreeRowStates(QTreeWidget* tree, QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone)
+    : m_tree(tree), m_parent(parent), m_current(tree->currentItem())
+{
+    Read(parent, IndexOf(tree, parent), gone);
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (!gone.contains(parent->child(i)))
+            m_kept << parent->child(i);
+}
+
+void TreeRowStates::Read(QTreeWidgetItem* parent, const QModelIndex& under, const QSet<QTreeWidgetItem*>& gone)
+{
+    // By place, never by row: a row looks itself up among its siblings.
+    QAbstractItemModel* model = m_tree->model();
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* row = parent->child(i);
+        if (gone.contains(row))
+            continue;
+        const QModelIndex index = model->index(i, 0, under);
+        State state;
+        state.hidden = m_tree->isRowHidden(i, under);
+        state.expanded = row->childCount() > 0 && m_tree->isExpanded(index);
+        state.selected = row->isSelected();
+        m_states.push_back(state);
+        if (row->childCount() > 0)
+            Read(row, index, gone);
+    }
+}
+
+void TreeRowStates::Restore()
+{
+    DeferLayout(m_tree);
+    size_t next = 0;
+    Set(m_parent, IndexOf(m_tree, m_parent), next);
+}
+
+void TreeRowStates::Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next)
+{
+    QAbstractItemModel* model = m_tree->model();
+    // Runs of selected rows as ranges, chosen in one go.
+    QItemSelection reselected;
+    int run = -1;
+    const int count = parent->childCount();
+    for (int i = 0; i < count && next < m_states.size(); ++i) {
+        QTreeWidgetItem* row = parent->child(i);
+        const State state = m_states[next++];
+        const QModelIndex index = model->index(i, 0, under);
+        if (state.selected && run < 0) {
+            run = i;
+        } else if (!state.selected && run >= 0) {
+            reselected.select(model->index(run, 0, under), model->index(i - 1, 0, under));
+            run = -1;
+        }
+        if (state.hidden)
+            m_tree->setRowHidden(i, under, true);
+        if (state.expanded)
+            m_tree->expand(index);
+        if (row == m_current)
+            m_tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+        if (row->childCount() > 0)
+            Set(row, index, next);
+    }
+    if (run >= 0)
+        reselected.select(model->index(run, 0, under), model->index(count - 1, 0, under));
+    if (!reselected.isEmpty())
+        m_tree->selectionModel()->select(reselected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+void TreeRowStates::DeferLayout(QTreeView* view)
+{
+    // A row's hidden state set, even as it was, asks for a layout at the
+    // next turn.
+    if (view->model() && view->model()->rowCount(view->rootIndex()) > 0)
+        view->setRowHidden(0, view->rootIndex(), view->isRowHidden(0, view->rootIndex()));
+}
