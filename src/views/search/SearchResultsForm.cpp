@@ -28,6 +28,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TransferQueueManager.h"
+#include "TurnSlice.h"
 #include "common/PeerText.h"
 #include "common/TreeRowStates.h"
 #include "ui_SearchResultsForm.h"
@@ -140,6 +141,9 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     m_filterSlices.setInterval(0);
     connect(&m_filterSlices, &QTimer::timeout, this, [this] { FilterSlice(false); });
     m_filterPass.Follow(tree->model(), this);
+    m_givenBackTakeOut.setSingleShot(true);
+    m_givenBackTakeOut.setInterval(0);
+    connect(&m_givenBackTakeOut, &QTimer::timeout, this, [this] { TakeOutGivenBack(); });
 }
 
 SearchResultsForm::~SearchResultsForm()
@@ -195,6 +199,8 @@ ItemPtr SearchResultsForm::ResultOf(const QTreeWidgetItem* row) const
 
 RowMirror::Taken SearchResultsForm::TakeRows()
 {
+    m_givenBack.clear();
+    m_givenBackTakeOut.stop();
     return m_rows.TakeAll(ui->searchResultsTreeWidget);
 }
 
@@ -287,13 +293,24 @@ void SearchResultsForm::FilterUserRow(QTreeWidgetItem* user, const QSet<const QT
 
 void SearchResultsForm::RemoveSearchResults(const ItemList& results)
 {
+    // Read now: the store removes the results right after.
+    for (const ItemPtr& result : results)
+        if (QTreeWidgetItem* row = RowOf(result))
+            m_givenBack << m_rows.KeyOf(row);
+    if (!m_givenBack.isEmpty() && !m_givenBackTakeOut.isActive())
+        m_givenBackTakeOut.start();
+}
+
+void SearchResultsForm::TakeOutGivenBack()
+{
+    m_givenBackTakeOut.stop();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // The rows by the row they hang under: a folder row, or the tree's
     // root for flat rows.
     QList<QTreeWidgetItem*> parents;
     QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>> gone;
-    for (const ItemPtr& result : results) {
-        QTreeWidgetItem* row = RowOf(result);
+    for (const RowMirror::Key key : qAsConst(m_givenBack)) {
+        QTreeWidgetItem* row = m_rows.Row(key);
         if (!row)
             continue;
         QTreeWidgetItem* parent = row->parent() ? row->parent() : tree->invisibleRootItem();
@@ -302,12 +319,13 @@ void SearchResultsForm::RemoveSearchResults(const ItemList& results)
             parents << parent;
         rows.insert(row);
     }
+    m_givenBack.clear();
     if (m_flatRows) {
         for (QTreeWidgetItem* parent : parents)
             TakeRows(parent, gone.value(parent), RowsRemovedOneByOne());
         return;
     }
-    // The folders by user row: a reply given up is one user's.
+    // The folders by user row.
     QList<QTreeWidgetItem*> users;
     QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> foldersOf;
     for (QTreeWidgetItem* folder : parents) {
@@ -318,47 +336,65 @@ void SearchResultsForm::RemoveSearchResults(const ItemList& results)
     }
     const int oneByOne = RowsRemovedOneByOne();
     std::shared_ptr<const SearchResultFilter> filter;
+    // A user row's removal may cost tens of milliseconds on a page with its
+    // folders open: one at least a turn, more while the budget lasts.
+    TurnSlice slice(1);
     for (QTreeWidgetItem* user : users) {
-        // What goes from under the user row: the folders left empty, else
-        // their files; and how many removals that is row by row.
-        QSet<QTreeWidgetItem*> rows;
-        QSet<const QTreeWidgetItem*> left;
-        int emptied = 0;
-        int removals = 0;
-        for (QTreeWidgetItem* folder : foldersOf.value(user)) {
-            const QSet<QTreeWidgetItem*>& files = gone[folder];
-            if (files.size() == folder->childCount()) {
-                rows.insert(folder);
-                ++emptied;
-                ++removals;
-            } else {
-                rows += files;
-                left.insert(folder);
-                removals += int(files.size()) <= oneByOne ? int(files.size()) : kTakeOutRemovals;
-            }
-        }
-        if (emptied == user->childCount()) {
-            m_rows.Remove(user);
+        if (slice.More()) {
+            TakeOutGivenBack(user, foldersOf.value(user), gone, oneByOne, filter);
+            slice.Step(TurnSlice::StepsPerLook);
             continue;
         }
-        // Folder by folder while that costs no more than taking the user's
-        // folders out and putting them back.
-        if (removals <= oneByOne) {
-            for (QTreeWidgetItem* folder : foldersOf.value(user)) {
-                if (left.contains(folder))
-                    TakeRows(folder, gone.value(folder), oneByOne);
-                else
-                    m_rows.Remove(folder);
-            }
-        } else {
-            TakeRows(user, rows, oneByOne);
-        }
-        // Whether a folder shows depends on how many of its files do, and
-        // a user on its folders.
-        if (!filter)
-            filter = ArrivalFilter();
-        FilterUserRow(user, left, *filter);
+        for (QTreeWidgetItem* folder : foldersOf.value(user))
+            m_givenBack += m_rows.Keys(gone.value(folder).values());
     }
+    if (!m_givenBack.isEmpty())
+        m_givenBackTakeOut.start();
+}
+
+void SearchResultsForm::TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
+                                         const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
+                                         std::shared_ptr<const SearchResultFilter>& filter)
+{
+    // What goes from under the user row: the folders left empty, else
+    // their files; and how many removals that is row by row.
+    QSet<QTreeWidgetItem*> rows;
+    QSet<const QTreeWidgetItem*> left;
+    int emptied = 0;
+    int removals = 0;
+    for (QTreeWidgetItem* folder : folders) {
+        const QSet<QTreeWidgetItem*> files = gone.value(folder);
+        if (files.size() == folder->childCount()) {
+            rows.insert(folder);
+            ++emptied;
+            ++removals;
+        } else {
+            rows += files;
+            left.insert(folder);
+            removals += int(files.size()) <= oneByOne ? int(files.size()) : kTakeOutRemovals;
+        }
+    }
+    if (emptied == user->childCount()) {
+        m_rows.Remove(user);
+        return;
+    }
+    // Folder by folder while that costs no more than taking the user's
+    // folders out and putting them back.
+    if (removals <= oneByOne) {
+        for (QTreeWidgetItem* folder : folders) {
+            if (left.contains(folder))
+                TakeRows(folder, gone.value(folder), oneByOne);
+            else
+                m_rows.Remove(folder);
+        }
+    } else {
+        TakeRows(user, rows, oneByOne);
+    }
+    // Whether a folder shows depends on how many of its files do, and a
+    // user on its folders.
+    if (!filter)
+        filter = ArrivalFilter();
+    FilterUserRow(user, left, *filter);
 }
 
 int SearchResultsForm::RowsRemovedOneByOne() const

@@ -54,7 +54,10 @@ public:
     void AddMoreSearchResults(const ItemList& part);
     // Results the full search gave up to later answerers: their rows go,
     // and folder and user rows left without files with them; the rows that
-    // stay keep their order, selection and filter.
+    // stay keep their order, selection and filter. The rows go on a later
+    // turn with every other reply's given back by then, so that a burst of
+    // replies costs a user row one removal, not one per reply; meanwhile a
+    // row whose result is gone shows but offers no file.
     void RemoveSearchResults(const ItemList& results);
     // Says below the rows how many results of the page's search were left
     // out for the bounds on what one search keeps; nothing while none was.
@@ -174,6 +177,13 @@ private:
     // insertion of the rows kept, which stay hidden, open, selected or
     // current as they were.
     void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne);
+    // Takes the rows given back so far out of the page, user row by user
+    // row while the turn's budget lasts; the rest on the next turn.
+    void TakeOutGivenBack();
+    // One user row's given back rows out, by the folder rows they are in.
+    void TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
+                          const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
+                          std::shared_ptr<const SearchResultFilter>& filter);
     // Filters what changed of a user row: the folders given and whether
     // the user row shows.
     void FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
@@ -206,4 +216,8 @@ private:
     // A reply came while the filter was half applied: whether it shows a
     // row is known once it is done.
     bool m_alertWhenFiltered = false;
+    // The rows given back and not yet taken out, by key: their results are
+    // gone from the store, and a row may go with its tab meanwhile.
+    QList<RowMirror::Key> m_givenBack;
+    QTimer m_givenBackTakeOut;
 };

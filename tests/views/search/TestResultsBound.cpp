@@ -2,8 +2,9 @@
 // the results kept and a plain line saying how many were left out and why;
 // a big sharer shown whole while the search has room, giving its newest
 // rows up to everyone after once it is full, the page staying as if they
-// had never come; and a large reply shown whole, in its one folder, once
-// its parts are in.
+// had never come, in one removal from a user row however many replies
+// took its places in a turn; and a large reply shown whole, in its one
+// folder, once its parts are in.
 #include <QLabel>
 #include <QSet>
 
@@ -195,6 +196,60 @@ private slots:
             QCOMPARE(FilesOf(page, "harlan").first()->parent()->text(SearchResultListItem::FolderColumn),
                      QString("tapes a"));
         }
+    }
+
+    void repliesHandledInOneTurnTakeAUsersRowsOutOnce()
+    {
+        SearchPageFixture s;
+        s.ownAddresses = true;
+        QVERIFY(s.f.Start());
+        s.f.net.peer->SetSearchResultLimit(200);
+        s.f.net.peer->SetSearchResultUserLimit(20);
+        auto* intake = s.f.net.peer->findChild<SearchResultIntake*>();
+        SearchResultsForm* page = s.Search("live");
+        QVERIFY(intake && page);
+        QTreeWidget* tree = page->searchResults();
+        QVERIFY(s.Answer("harlan", page->Ticket(), Numbered("tapes a", 0, 100) + Numbered("tapes b", 100, 100)));
+        QTRY_COMPARE_WITH_TIMEOUT(FilesOf(page, "harlan").size(), 200, 30000);
+        QTreeWidgetItem* harlan = tree->topLevelItem(0);
+        for (QTreeWidgetItem* row : FilesOf(page, "harlan")) {
+            const QString name = row->text(SearchResultListItem::FileColumn);
+            row->setSelected(name == "110.mp3");
+            if (name == "105.mp3")
+                tree->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        }
+        int removals = 0;
+        QObject counting;
+        connect(tree->model(), &QAbstractItemModel::rowsRemoved, &counting, [&](const QModelIndex& parent) {
+            const QModelIndex user = tree->model()->index(tree->indexOfTopLevelItem(harlan), 0);
+            removals += parent == user || parent.parent() == user;
+        });
+
+        // Eight replies read at once, each taking ten of harlan's places.
+        auto take = [&](const QString& user, int address) {
+            PeerMessages::SearchReplyBody body;
+            body.token = page->Ticket();
+            for (int f = 0; f < 10; ++f)
+                body.files.emplace_back(QString("u\\%1.mp3").arg(f).toStdString(), 1000);
+            intake->Take({user, QString("127.3.0.%1").arg(address)}, body);
+        };
+        for (int i = 0; i < 8; ++i)
+            take(QString("user%1").arg(i), i + 1);
+        // A row whose result went offers no file while it waits to go.
+        for (QTreeWidgetItem* row : FilesOf(page, "harlan"))
+            emit tree->itemDoubleClicked(row, SearchResultListItem::FileColumn);
+        QCOMPARE(SearchPageFixture::Downloads().size(), 120);
+        QTRY_COMPARE_WITH_TIMEOUT(FilesOf(page, "harlan").size(), 120, 30000);
+        QCOMPARE(removals, 1);
+        QCOMPARE(Names(tree->selectedItems()), QStringList{"110.mp3"});
+        QVERIFY(tree->currentItem());
+        QCOMPARE(tree->currentItem()->text(SearchResultListItem::FileColumn), QString("105.mp3"));
+
+        // Closing the tab with rows still to go.
+        take("late", 9);
+        emit s.ManualTabs()->tabCloseRequested(s.ManualTabs()->indexOf(page));
+        QTRY_VERIFY_WITH_TIMEOUT(!s.form->IsClosingTabs(), 30000);
+        QCOMPARE(SearchPageFixture::Count("search_result_node"), 0);
     }
 
     void namesAtOneHostGiveUpAlikeAndAUserLeftWithNothingLeavesThePage()
