@@ -144,6 +144,9 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
     m_givenBackTakeOut.setSingleShot(true);
     m_givenBackTakeOut.setInterval(0);
     connect(&m_givenBackTakeOut, &QTimer::timeout, this, [this] { TakeOutGivenBack(); });
+    m_sortNextTurn.setSingleShot(true);
+    m_sortNextTurn.setInterval(0);
+    connect(&m_sortNextTurn, &QTimer::timeout, this, &SearchResultsForm::SortArrivals);
 }
 
 SearchResultsForm::~SearchResultsForm()
@@ -274,7 +277,7 @@ void SearchResultsForm::AddRows(const ItemList& results)
         FilterUserRow(userRow, folders, *filter);
     RaiseWishListAlert();
     if (delayedInvoker)
-        delayedInvoker->Invoke(this, "Sort", kSortDelay);
+        delayedInvoker->Invoke(this, "SortArrivals", kSortDelay);
 }
 
 void SearchResultsForm::FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
@@ -304,6 +307,13 @@ void SearchResultsForm::RemoveSearchResults(const ItemList& results)
 void SearchResultsForm::TakeOutGivenBack()
 {
     m_givenBackTakeOut.stop();
+    // One change of the rows a turn; a sort put off for a take-out goes
+    // first, lest take-outs on every turn keep the rows unsorted.
+    if (m_rowsChangedThisTurn || m_sortNextTurn.isActive()) {
+        m_givenBackTakeOut.start();
+        return;
+    }
+    MarkRowsChangedThisTurn();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // The rows by the row they hang under: a folder row, or the tree's
     // root for flat rows.
@@ -605,6 +615,31 @@ void SearchResultsForm::RaiseWishListAlert()
 void SearchResultsForm::Sort()
 {
     SearchResultListItem::SortTree(ui->searchResultsTreeWidget, m_sortColumn, m_sortOrder);
+}
+
+void SearchResultsForm::SortArrivals()
+{
+    if (m_rowsChangedThisTurn) {
+        m_sortNextTurn.start();
+        return;
+    }
+    m_sortNextTurn.stop();
+    MarkRowsChangedThisTurn();
+    Sort();
+    // A take-out put off for this sort timed from now, so that the next
+    // turn's other timers (the view's layout among them) come first.
+    if (m_givenBackTakeOut.isActive())
+        m_givenBackTakeOut.start();
+}
+
+void SearchResultsForm::MarkRowsChangedThisTurn()
+{
+    if (m_rowsChangedThisTurn)
+        return;
+    m_rowsChangedThisTurn = true;
+    // Posted events are handled before the next turn's timers.
+    QMetaObject::invokeMethod(
+        this, [this] { m_rowsChangedThisTurn = false; }, Qt::QueuedConnection);
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)

@@ -138,6 +138,11 @@ public slots:
     void OnResultDoubleClicked(QTreeWidgetItem* ip_result, int i_column);
     void OnDiscardRepeatedResultsToggled(bool i_toggled);
 
+private slots:
+    // The sort that follows arriving rows: on this turn unless a take-out
+    // had it, else the next.
+    void SortArrivals();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -180,6 +185,8 @@ private:
     // Takes the rows given back so far out of the page, user row by user
     // row while the turn's budget lasts; the rest on the next turn.
     void TakeOutGivenBack();
+    // Notes that this turn has changed the rows, until the next.
+    void MarkRowsChangedThisTurn();
     // One user row's given back rows out, by the folder rows they are in.
     void TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
                           const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
@@ -220,4 +227,12 @@ private:
     // gone from the store, and a row may go with its tab meanwhile.
     QList<RowMirror::Key> m_givenBack;
     QTimer m_givenBackTakeOut;
+    // A sort of the arrivals that found this turn taken by a take-out, for
+    // the next.
+    QTimer m_sortNextTurn;
+    // Whether a sort or a take-out has changed the rows this turn: each
+    // costs tens of milliseconds on a big page with its folders open, and
+    // so does the view's layout after them, so the two go on turns of their
+    // own.
+    bool m_rowsChangedThisTurn = false;
 };

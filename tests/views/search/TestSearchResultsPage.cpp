@@ -268,6 +268,51 @@ private slots:
         QCOMPARE(page->searchResults()->topLevelItem(0)->text(User), QString("late"));
     }
 
+    // The sort after arrivals and the take-out of rows given back, both due
+    // on one turn, change the rows on turns of their own, so that the view
+    // lays out between them rather than after both: the take-out on the
+    // turn, the sort on the next, and still sorted.
+    void theSortAndATakeOutDueTogetherGoOnTurnsOfTheirOwn()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        SearchResultsForm* page = s.Search("turns");
+        const unsigned int t = page->Ticket();
+        QTreeWidget* tree = page->searchResults();
+        QSignalSpy arrivalsSorted(tree->model(), &QAbstractItemModel::layoutChanged);
+        QVERIFY(s.Answer("busy", t, Files("f", {"x.mp3"}), 0, 1024, 9));
+        QVERIFY(s.Answer("gone", t, Files("g", {"y.mp3", "z.mp3"})));
+        QVERIFY(s.Answer("free", t, Files("f", {"x.mp3"}), 1, 2048, 0));
+        // The replies' own sort over first, so that only the one below is due.
+        QTRY_COMPARE_WITH_TIMEOUT(arrivalsSorted.count(), 1, 30000);
+        tree->sortItems(User, Qt::AscendingOrder);
+        QTreeWidgetItem* gone = tree->findItems("gone", Qt::MatchExactly, User).value(0);
+        QVERIFY(gone);
+        ItemList given;
+        for (int i = 0; i < gone->child(0)->childCount(); ++i)
+            given.push_back(page->ResultOf(gone->child(0)->child(i)));
+
+        int turn = 0;
+        QTimer turns;
+        turns.setInterval(0);
+        connect(&turns, &QTimer::timeout, this, [&] { ++turn; });
+        int sortedOn = -1;
+        int takenOutOn = -1;
+        connect(tree->model(), &QAbstractItemModel::layoutChanged, this, [&] { sortedOn = turn; });
+        connect(tree->model(), &QAbstractItemModel::rowsRemoved, this, [&] { takenOutOn = turn; });
+        turns.start();
+        page->RemoveSearchResults(given);
+        // The sort's delay ends on the take-out's turn.
+        QTimer sortDue;
+        sortDue.setSingleShot(true);
+        sortDue.setInterval(0);
+        connect(&sortDue, &QTimer::timeout, page, [page] { QMetaObject::invokeMethod(page, "SortArrivals"); });
+        sortDue.start();
+        QTRY_VERIFY(sortedOn >= 0 && takenOutOn >= 0);
+        QVERIFY(sortedOn != takenOutOn);
+        QCOMPARE(Column(tree->invisibleRootItem(), User), QStringList({"free", "busy"}));
+    }
+
     void aDoubleClickQueuesTheFileAndOnlyAFile()
     {
         SearchPageFixture s;
