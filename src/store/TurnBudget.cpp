@@ -4,6 +4,7 @@
 #include <QMetaObject>
 
 bool TurnBudget::s_inTurn = false;
+quint64 TurnBudget::s_turn = 0;
 int TurnBudget::s_messages = 0;
 QElapsedTimer TurnBudget::s_clock;
 
@@ -11,6 +12,7 @@ void TurnBudget::BeginTurn()
 {
     if (s_inTurn)
         return;
+    ++s_turn;
     s_messages = 0;
     s_clock.start();
     // Without an event loop there are no turns to share: nothing is held
@@ -29,6 +31,12 @@ bool TurnBudget::Exhausted()
 {
     BeginTurn();
     return s_messages >= MaxMessages || s_clock.elapsed() >= MaxMilliseconds;
+}
+
+quint64 TurnBudget::Turn()
+{
+    BeginTurn();
+    return s_turn;
 }
 
 void TurnBudget::Spend()

@@ -19,11 +19,16 @@ public:
 
     static bool Exhausted();
     static void Spend();
+    // The number of the turn the loop is in, another at each turn: work
+    // that must not share a turn with other work notes the number it ran
+    // on.
+    static quint64 Turn();
 
 private:
     static void BeginTurn();
 
     static bool s_inTurn;
+    static quint64 s_turn;
     static int s_messages;
     static QElapsedTimer s_clock;
 };

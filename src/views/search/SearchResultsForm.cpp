@@ -28,6 +28,7 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TransferQueueManager.h"
+#include "TurnBudget.h"
 #include "TurnSlice.h"
 #include "common/PeerText.h"
 #include "common/TreeRowStates.h"
@@ -309,11 +310,11 @@ void SearchResultsForm::TakeOutGivenBack()
     m_givenBackTakeOut.stop();
     // One change of the rows a turn; a sort put off for a take-out goes
     // first, lest take-outs on every turn keep the rows unsorted.
-    if (m_rowsChangedThisTurn || m_sortNextTurn.isActive()) {
+    if (m_rowsChangedTurn == TurnBudget::Turn() || m_sortNextTurn.isActive()) {
         m_givenBackTakeOut.start();
         return;
     }
-    MarkRowsChangedThisTurn();
+    m_rowsChangedTurn = TurnBudget::Turn();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // The rows by the row they hang under: a folder row, or the tree's
     // root for flat rows.
@@ -619,27 +620,17 @@ void SearchResultsForm::Sort()
 
 void SearchResultsForm::SortArrivals()
 {
-    if (m_rowsChangedThisTurn) {
+    if (m_rowsChangedTurn == TurnBudget::Turn()) {
         m_sortNextTurn.start();
         return;
     }
     m_sortNextTurn.stop();
-    MarkRowsChangedThisTurn();
+    m_rowsChangedTurn = TurnBudget::Turn();
     Sort();
     // A take-out put off for this sort timed from now, so that the next
     // turn's other timers (the view's layout among them) come first.
     if (m_givenBackTakeOut.isActive())
         m_givenBackTakeOut.start();
-}
-
-void SearchResultsForm::MarkRowsChangedThisTurn()
-{
-    if (m_rowsChangedThisTurn)
-        return;
-    m_rowsChangedThisTurn = true;
-    // Posted events are handled before the next turn's timers.
-    QMetaObject::invokeMethod(
-        this, [this] { m_rowsChangedThisTurn = false; }, Qt::QueuedConnection);
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)

@@ -185,8 +185,6 @@ private:
     // Takes the rows given back so far out of the page, user row by user
     // row while the turn's budget lasts; the rest on the next turn.
     void TakeOutGivenBack();
-    // Notes that this turn has changed the rows, until the next.
-    void MarkRowsChangedThisTurn();
     // One user row's given back rows out, by the folder rows they are in.
     void TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
                           const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
@@ -230,9 +228,9 @@ private:
     // A sort of the arrivals that found this turn taken by a take-out, for
     // the next.
     QTimer m_sortNextTurn;
-    // Whether a sort or a take-out has changed the rows this turn: each
-    // costs tens of milliseconds on a big page with its folders open, and
-    // so does the view's layout after them, so the two go on turns of their
-    // own.
-    bool m_rowsChangedThisTurn = false;
+    // The turn (TurnBudget::Turn) a sort or a take-out last changed the
+    // rows on: each costs tens of milliseconds on a big page with its
+    // folders open, and so does the view's layout after them, so the two go
+    // on turns of their own.
+    quint64 m_rowsChangedTurn = 0;
 };
