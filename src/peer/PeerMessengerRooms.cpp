@@ -93,7 +93,9 @@ bool PeerMessenger::SearchReplyFits(PeerConnection* connection, const QString& u
 
 void PeerMessenger::FollowDeliveries()
 {
-    for (const QList<PeerConnection*>& connections : QList<QList<PeerConnection*>>(m_messageConnections.values()))
+    // A copy: what a peer took may have its connections reconsidered.
+    const QList<QList<PeerConnection*>> all = m_messageConnections.values();
+    for (const QList<PeerConnection*>& connections : all)
         for (PeerConnection* connection : connections)
             connection->FollowDelivery();
 }
