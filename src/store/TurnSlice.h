@@ -28,6 +28,8 @@ public:
     void Step(int weight = 1) { m_steps += weight; }
     // More(), counting the step the caller takes when true.
     bool Take();
+    // The steps taken, by their weight.
+    int Steps() const { return m_steps; }
 
 private:
     int m_floor;
