@@ -93,6 +93,9 @@ public:
     void RemoveItem(Item* item);
     void ItemCreated(Item* item);
     quint64 NextSequence() { return ++m_sequence; }
+    // The sequence the latest item took: every item made from now on has a
+    // greater one.
+    quint64 LastSequence() const { return m_sequence; }
     size_t ItemCount() const;
 
 private:

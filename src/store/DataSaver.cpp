@@ -18,47 +18,13 @@
 
 #include "Data.h"
 #include "Log.h"
+#include "SaveSweep.h"
+#include "SavedRecords.h"
+#include "TurnSlice.h"
 
 DataSaver* dataSaver = nullptr;
 
 namespace {
-const char Magic[4] = {'Q', 'V', 'D', 'F'};
-const quint32 FormatVersion = 1;
-enum ItemKind : quint8
-{
-    Valued = 0,
-    Valueless = 1,
-    GlobalNull = 2
-};
-
-// Writes little-endian fields through a raw cursor into a buffer sized
-// beforehand; saving a large share writes millions of them.
-class Writer
-{
-public:
-    explicit Writer(char* at) : m_at(at) {}
-    void U8(quint8 v) { *m_at++ = char(v); }
-    void U32(quint32 v)
-    {
-        m_at[0] = char(v);
-        m_at[1] = char(v >> 8);
-        m_at[2] = char(v >> 16);
-        m_at[3] = char(v >> 24);
-        m_at += 4;
-    }
-    void Bytes(const char* data, size_t size)
-    {
-        U32(quint32(size));
-        if (size)
-            memcpy(m_at, data, size);
-        m_at += size;
-    }
-    char* At() const { return m_at; }
-
-private:
-    char* m_at;
-};
-
 // Reads the same fields back, never past the end.
 class Reader
 {
@@ -113,7 +79,7 @@ struct ParsedFile
 
 bool Parse(const QByteArray& bytes, ParsedFile& file)
 {
-    if (bytes.size() < 12 || memcmp(bytes.constData(), Magic, 4) != 0)
+    if (bytes.size() < 12 || memcmp(bytes.constData(), SavedRecords::Magic, 4) != 0)
         return false;
     const int bodySize = bytes.size() - 4;
     Reader tail(bytes.constData() + bodySize, bytes.constData() + bytes.size());
@@ -125,7 +91,7 @@ bool Parse(const QByteArray& bytes, ParsedFile& file)
 
     Reader in(bytes.constData() + 4, bytes.constData() + bodySize);
     quint32 version = 0, typeCount = 0;
-    if (!in.U32(version) || version != FormatVersion || !in.U32(typeCount))
+    if (!in.U32(version) || version != SavedRecords::FormatVersion || !in.U32(typeCount))
         return false;
     // Every count is checked against what remains, so a damaged count can
     // never make us reserve more than the file could describe.
@@ -151,10 +117,10 @@ bool Parse(const QByteArray& bytes, ParsedFile& file)
         const bool isNull = file.types[item.type].second;
         item.size = 0;
         item.value = nullptr;
-        if (item.kind == Valued) {
+        if (item.kind == SavedRecords::Valued) {
             if (isNull || !in.Bytes(item.value, item.size))
                 return false;
-        } else if (item.kind > GlobalNull || !isNull) {
+        } else if (item.kind > SavedRecords::GlobalNull || !isNull) {
             return false;
         }
     }
@@ -169,68 +135,6 @@ bool Parse(const QByteArray& bytes, ParsedFile& file)
     return in.Remaining() == 0;
 }
 
-// The file position of each saved item, found from its sequence number. A
-// flat table over the sequences when they lie close together (the usual
-// case: most items of a long-lived store are saved ones), else a binary
-// search, so a store with a wide spread of sequences costs no more memory
-// than its saved items.
-class SavedIndex
-{
-public:
-    static constexpr quint32 None = 0xffffffffu;
-
-    // lists: per type, (sequence, item) in store order; their merge is the
-    // file's item order.
-    template <class Lists>
-    SavedIndex(const Lists& lists, size_t total)
-    {
-        if (total == 0)
-            return;
-        quint64 first = ~quint64(0), last = 0;
-        for (const auto& l : lists) {
-            if (!l.items.empty()) {
-                first = std::min(first, l.items.front().sequence);
-                last = std::max(last, l.items.back().sequence);
-            }
-        }
-        m_first = first;
-        const quint64 span = last - first + 1;
-        if (span <= 4 * quint64(total) + 4096) {
-            // Mark the saved sequences, then number them in order.
-            m_table.assign(size_t(span), None);
-            for (const auto& l : lists)
-                for (const auto& s : l.items)
-                    m_table[size_t(s.sequence - first)] = 0;
-            quint32 n = 0;
-            for (quint32& slot : m_table)
-                if (slot == 0)
-                    slot = n++;
-        } else {
-            m_sorted.reserve(total);
-            for (const auto& l : lists)
-                for (const auto& s : l.items)
-                    m_sorted.push_back(s.sequence);
-            std::sort(m_sorted.begin(), m_sorted.end());
-        }
-    }
-
-    quint32 Find(const Item* item) const
-    {
-        const quint64 sequence = item->m_sequence;
-        if (!m_table.empty()) {
-            const quint64 at = sequence - m_first;
-            return sequence >= m_first && at < m_table.size() ? m_table[size_t(at)] : None;
-        }
-        auto it = std::lower_bound(m_sorted.begin(), m_sorted.end(), sequence);
-        return it != m_sorted.end() && *it == sequence ? quint32(it - m_sorted.begin()) : None;
-    }
-
-private:
-    quint64 m_first = 0;
-    std::vector<quint32> m_table;
-    std::vector<quint64> m_sorted;
-};
-
 // Makes a rename in the folder durable, so the new name is on disk before
 // any older file is deleted. Some file systems cannot; then the rename is
 // as durable as they make it.
@@ -242,6 +146,10 @@ void SyncFolder(const QString& folder)
     ::fsync(fd);
     ::close(fd);
 }
+
+// Items a save takes of the store before it looks at the turn's budget, so
+// that a small store is saved in the turn that asks.
+const int TakenAtOnce = 4096;
 
 const char* const kUnknownSaveError = "the system gave no reason";
 
@@ -265,7 +173,9 @@ DataLoadedEventHandler::~DataLoadedEventHandler()
         dataSaver->RemoveDataLoadedEventHandler(this);
 }
 
-DataSaver::DataSaver() : m_watch(m_savedTypes, m_savedByConnection), m_loop(new QObject)
+DataSaver::DataSaver()
+    : m_watch(m_savedTypes, m_savedByConnection),
+      m_taking(TakenAtOnce, [this](TurnSlice& slice) { return TakeSlice(slice); }), m_loop(new QObject)
 {
     dataSaver = this;
 }
@@ -317,168 +227,10 @@ std::vector<std::pair<qint64, QString>> DataSaver::DataFiles(const QString& pref
 
 QByteArray DataSaver::Serialize() const
 {
-    // A large store does not fit the caches, so every pass over its items
-    // costs a memory fetch per item: the items are read in two passes only,
-    // and everything else works on compact arrays.
-
-    // Which items are saved: per type, all of them or those connected to
-    // any of its by-types. A type's items are kept in store order.
-    struct Saved
-    {
-        quint64 sequence;
-        Item* item;
-    };
-    struct SavedType
-    {
-        Type* type;
-        bool whole;
-        std::vector<Type*> by;
-        std::vector<Saved> items;
-    };
-    std::vector<SavedType> saved;
-    auto entry = [&saved](Type* type) -> SavedType& {
-        for (SavedType& s : saved)
-            if (s.type == type)
-                return s;
-        saved.push_back(SavedType{type, false, {}, {}});
-        return saved.back();
-    };
-    for (const std::string& name : m_savedTypes)
-        if (Type* type = d.HasType(name))
-            entry(type).whole = true;
-    for (const auto& rule : m_savedByConnection) {
-        Type* type = d.HasType(rule.first);
-        Type* by = d.HasType(rule.second);
-        if (type && by)
-            entry(type).by.push_back(by);
-    }
-    size_t total = 0;
-    size_t valueBytes = 0;
-    for (SavedType& s : saved) {
-        if (s.whole)
-            s.items.reserve(s.type->Count());
-        for (Item* item = s.type->First().GetItemPointer(); item; item = item->m_next) {
-            bool take = s.whole;
-            for (size_t b = 0; !take && b < s.by.size(); ++b) {
-                const ConnectionGroup* group = item->FindGroup(s.by[b]);
-                take = group && !group->Empty();
-            }
-            if (take) {
-                s.items.push_back(Saved{item->m_sequence, item});
-                valueBytes += item->m_value.size();
-            }
-        }
-        total += s.items.size();
-    }
-
-    // Store order across the types, so that the order of items survives a
-    // save and a load: a merge of the per-type lists.
-    std::vector<Item*> items;
-    std::vector<quint32> itemTypes; // index into saved
-    items.reserve(total);
-    itemTypes.reserve(total);
-    {
-        typedef std::pair<quint64, size_t> Head; // sequence, list
-        std::vector<Head> heap;
-        std::vector<size_t> next(saved.size(), 0);
-        for (size_t l = 0; l < saved.size(); ++l)
-            if (!saved[l].items.empty())
-                heap.emplace_back(saved[l].items[0].sequence, l);
-        std::make_heap(heap.begin(), heap.end(), std::greater<Head>());
-        while (!heap.empty()) {
-            std::pop_heap(heap.begin(), heap.end(), std::greater<Head>());
-            const size_t l = heap.back().second;
-            const std::vector<Saved>& list = saved[l].items;
-            // Runs of one type are common: take them without the heap.
-            const quint64 limit = heap.size() > 1 ? heap.front().first : ~quint64(0);
-            size_t& at = next[l];
-            do {
-                items.push_back(list[at].item);
-                itemTypes.push_back(quint32(l));
-                ++at;
-            } while (at < list.size() && list[at].sequence < limit);
-            if (at < list.size()) {
-                heap.back().first = list[at].sequence;
-                std::push_heap(heap.begin(), heap.end(), std::greater<Head>());
-            } else {
-                heap.pop_back();
-            }
-        }
-    }
-    const SavedIndex index(saved, total);
-
-    // Types in the order of their first item.
-    std::vector<quint32> fileTypeOf(saved.size(), SavedIndex::None);
-    std::vector<Type*> types;
-    for (quint32 l : itemTypes) {
-        if (fileTypeOf[l] == SavedIndex::None) {
-            fileTypeOf[l] = quint32(types.size());
-            types.push_back(saved[l].type);
-        }
-    }
-    std::vector<Type*> savedTypes;
-    for (const SavedType& s : saved)
-        if (!s.items.empty())
-            savedTypes.push_back(s.type);
-    std::sort(savedTypes.begin(), savedTypes.end());
-
-    size_t size = 4 + 4 + 4 + 4; // magic, version, type count, item count
-    for (Type* t : types)
-        size += 4 + t->GetName().size() + 1;
-    size += total * (4 + 1) + valueBytes;
-    for (const SavedType& s : saved)
-        if (!s.type->IsNull())
-            size += s.items.size() * 4;
-    QByteArray out(int(size), Qt::Uninitialized);
-    Writer w(out.data());
-    for (char c : Magic)
-        w.U8(quint8(c));
-    w.U32(FormatVersion);
-    w.U32(quint32(types.size()));
-    for (Type* t : types) {
-        w.Bytes(t->GetName().data(), t->GetName().size());
-        w.U8(t->IsNull() ? 1 : 0);
-    }
-    w.U32(quint32(items.size()));
-
-    // Items, and each connection once, from its earlier end, and only
-    // between saved items.
-    std::vector<quint32> connections;
-    connections.reserve(items.size() * 2);
-    for (quint32 i = 0; i < items.size(); ++i) {
-        if (i + 8 < items.size())
-            __builtin_prefetch(items[i + 8]);
-        Item* item = items[i];
-        const Type* type = saved[itemTypes[i]].type;
-        w.U32(fileTypeOf[itemTypes[i]]);
-        if (!type->IsNull()) {
-            w.U8(Valued);
-            w.Bytes(item->m_value.data(), item->m_value.size());
-        } else {
-            w.U8(type->IsGlobalNullItem(item) ? GlobalNull : Valueless);
-        }
-        for (const ConnectionGroup& group : item->m_groups) {
-            if (!std::binary_search(savedTypes.begin(), savedTypes.end(), group.GetType()))
-                continue;
-            group.ForEach([&](Item* other) {
-                const quint32 j = index.Find(other);
-                if (j != SavedIndex::None && j > i) {
-                    connections.push_back(i);
-                    connections.push_back(j);
-                }
-            });
-        }
-    }
-    Q_ASSERT(w.At() == out.constData() + size);
-
-    out.resize(int(size + 4 + connections.size() * 4 + 4));
-    w = Writer(out.data() + size);
-    w.U32(quint32(connections.size() / 2));
-    for (quint32 end : connections)
-        w.U32(end);
-    const int body = out.size() - 4;
-    w.U32(quint32(crc32(0L, reinterpret_cast<const Bytef*>(out.constData()), uInt(body))));
-    return out;
+    SaveSweep sweep(m_savedTypes, m_savedByConnection, false);
+    TurnSlice whole = TurnSlice::Whole();
+    sweep.Run(whole);
+    return sweep.Take().Assemble();
 }
 
 bool DataSaver::Apply(const QByteArray& bytes)
@@ -508,9 +260,9 @@ bool DataSaver::Apply(const QByteArray& bytes)
         Type* type = types[p.type];
         if (!type)
             continue;
-        if (p.kind == Valued)
+        if (p.kind == SavedRecords::Valued)
             items[i] = type->LoadItem(std::string_view(p.value, p.size)).GetItemPointer();
-        else if (p.kind == GlobalNull)
+        else if (p.kind == SavedRecords::GlobalNull)
             items[i] = type->GetGlobalNullItem().GetItemPointer();
         else
             items[i] = type->LoadItem().GetItemPointer();
@@ -545,6 +297,7 @@ bool DataSaver::Apply(const QByteArray& bytes)
 
 void DataSaver::Load(const QString& prefix)
 {
+    StopTaking();
     m_unopened.clear();
     m_setAside.clear();
     m_loadedSaveTime = 0;
@@ -583,6 +336,9 @@ void DataSaver::Load(const QString& prefix)
 
 void DataSaver::Save(const QString& prefix)
 {
+    // This save takes the whole store as it stands: a half-minute save
+    // being taken has nothing more to write.
+    StopTaking();
     WaitForSave();
     const QByteArray bytes = Serialize();
     m_watch.Saved();
@@ -598,6 +354,9 @@ bool DataSaver::SaveChanges(const QString& prefix)
     EndWrite(false);
     if (m_held)
         return false;
+    // What changes while the store is taken goes into that save.
+    if (m_taking.IsRunning())
+        return true;
     if (m_writer.joinable()) {
         // Saved once the running write ends, rather than a tick later.
         m_queuedPrefix = prefix;
@@ -605,18 +364,52 @@ bool DataSaver::SaveChanges(const QString& prefix)
     }
     if (!HasUnsavedChanges())
         return false;
-    // The store belongs to this thread: it is encoded here, and only the
-    // bytes cross to the worker.
-    const QByteArray bytes = Serialize();
-    m_watch.Saved();
-    m_writeDone = false;
-    m_writer = std::thread([this, prefix, bytes, unopened = m_unopened, beforeCommit = m_beforeCommit] {
-        m_writeOk = Write(prefix, bytes, unopened, beforeCommit).isEmpty();
-        m_writeDone = true;
-        QMetaObject::invokeMethod(
-            m_loop.get(), [this] { EndWrite(false); }, Qt::QueuedConnection);
-    });
+    // The store belongs to this thread: it is taken here, and only the
+    // records cross to the worker.
+    m_sweep = std::make_unique<SaveSweep>(m_savedTypes, m_savedByConnection, true);
+    m_takingPrefix = prefix;
+    m_taking.Start();
     return true;
+}
+
+bool DataSaver::TakeSlice(TurnSlice& slice)
+{
+    if (!m_sweep->Run(slice))
+        return false;
+    SavedRecords records = m_sweep->Take();
+    m_sweep.reset();
+    // The records are the store as it stands: what changes from here on is
+    // the next save's.
+    m_watch.Saved();
+    StartWrite(m_takingPrefix, std::move(records));
+    return true;
+}
+
+void DataSaver::StartWrite(const QString& prefix, SavedRecords records)
+{
+    EndWrite(true);
+    m_writeDone = false;
+    m_writer =
+        std::thread([this, prefix, records = std::move(records), unopened = m_unopened, beforeCommit = m_beforeCommit] {
+            m_writeOk = Write(prefix, records.Assemble(), unopened, beforeCommit).isEmpty();
+            m_writeDone = true;
+            QMetaObject::invokeMethod(
+                m_loop.get(), [this] { EndWrite(false); }, Qt::QueuedConnection);
+        });
+}
+
+void DataSaver::StopTaking()
+{
+    m_taking.Stop();
+    m_sweep.reset();
+}
+
+void DataSaver::HoldChanges(bool held)
+{
+    m_held = held;
+    // What it took stays unsaved: the watch still counts it as changed.
+    if (held)
+        StopTaking();
 }
 
 bool DataSaver::HasUnsavedChanges()
@@ -627,6 +420,11 @@ bool DataSaver::HasUnsavedChanges()
 
 void DataSaver::WaitForSave()
 {
+    if (m_taking.IsRunning()) {
+        m_taking.Stop();
+        TurnSlice whole = TurnSlice::Whole();
+        TakeSlice(whole);
+    }
     EndWrite(true);
 }
 

@@ -14,8 +14,12 @@
 #include "DataLoadedEventHandler.h"
 #include "Exceptions.h"
 #include "SavedChangeWatch.h"
+#include "SlicedJob.h"
 
 class QObject;
+class SaveSweep;
+class SavedRecords;
+class TurnSlice;
 
 // Registry of the saved item types and the reader and writer of the data
 // file (layout in docs/data-file.md). Files are named prefix + "." + the
@@ -50,22 +54,28 @@ public:
     // write that SaveChanges started is waited for first.
     void Save(const QString& prefix);
     // The half-minute save: when what the file keeps changed since the last
-    // save or load, the file is encoded now and written, synced and rotated
-    // as by Save on a worker thread, so that the event loop does not wait
-    // for the disk. While such a write runs, the call is remembered and made
-    // again when it ends. False when nothing changed.
+    // save or load, the store is taken a slice per turn of the event loop,
+    // what changes meanwhile with it, so that the file is the store as it
+    // stands when the last slice ends; then the file is laid out, written,
+    // synced and rotated as by Save on a worker thread, so that the event
+    // loop waits neither for a large store nor for the disk. While such a
+    // write runs, the call is remembered and made again when it ends; while
+    // the store is being taken, the call is answered by that save. False
+    // when nothing changed.
     bool SaveChanges(const QString& prefix);
     // Whether a saved item or connection changed since the last save or
     // load; true before the first load, when nothing is known to be saved.
     bool HasUnsavedChanges();
-    // Blocks until a write SaveChanges started has ended and been reported.
+    // Blocks until a save SaveChanges started has been written and its end
+    // reported, taking what is left of the store at once.
     void WaitForSave();
-    // Whether such a write runs or its end is yet to be reported.
-    bool IsWriting() const { return m_writer.joinable(); }
-    // While held, SaveChanges starts no write: a save that waits for the
-    // user's answer owns the file until it is done, so nothing is written,
-    // or fails, behind the question.
-    void HoldChanges(bool held) { m_held = held; }
+    // Whether such a save is being taken or written, or its end is yet to
+    // be reported.
+    bool IsWriting() const { return m_taking.IsRunning() || m_writer.joinable(); }
+    // While held, SaveChanges starts no write, and one being taken is given
+    // up: a save that waits for the user's answer owns the file until it is
+    // done, so nothing is written, or fails, behind the question.
+    void HoldChanges(bool held);
     // Told on the event loop when a write SaveChanges started failed; its
     // changes count as unsaved again, so the next call tries again.
     void SetSaveFailedHandler(std::function<void()> handler) { m_saveFailed = std::move(handler); }
@@ -77,6 +87,9 @@ public:
     // The save time of the file the last load read (ms since the epoch), 0
     // when it read none.
     qint64 LoadedSaveTime() const { return m_loadedSaveTime; }
+    // The taking of the store, so that tests count its slices and cut it
+    // small.
+    SlicedJob& TakingJob() { return m_taking; }
     // Runs once the new file is written in full and before it takes its
     // name, so tests can interrupt a save there; on the worker thread for a
     // write SaveChanges started.
@@ -105,6 +118,12 @@ private:
     // Joins the worker and reports its outcome; without wait only once it
     // has finished.
     void EndWrite(bool wait);
+    // A slice of the half-minute save's taking of the store; once it is
+    // whole, the write starts.
+    bool TakeSlice(TurnSlice& slice);
+    void StartWrite(const QString& prefix, SavedRecords records);
+    // Gives up a save being taken: a whole save or a load follows.
+    void StopTaking();
 
     std::vector<std::string> m_savedTypes;
     std::vector<std::pair<std::string, std::string>> m_savedByConnection;
@@ -120,6 +139,10 @@ private:
     std::function<void()> m_saveFailed;
     QString m_queuedPrefix;
     bool m_held = false;
+    // The half-minute save while the store is being taken, and its prefix.
+    std::unique_ptr<SaveSweep> m_sweep;
+    QString m_takingPrefix;
+    SlicedJob m_taking;
     // Lives on the event loop: the worker's report is queued to it, and
     // dropped with it.
     std::unique_ptr<QObject> m_loop;

@@ -23,18 +23,10 @@ void SavedChangeWatch::Update()
 {
     if (!m_listening)
         return;
-    // The rules as the writer applies them: a by-type that is not declared
-    // saves nothing.
-    std::unordered_map<const Type*, Rule> rules;
-    for (const std::string& name : m_whole)
-        if (Type* type = d.HasType(name))
-            rules[type].whole = true;
-    for (const auto& rule : m_byConnection) {
-        Type* type = d.HasType(rule.first);
-        Type* by = d.HasType(rule.second);
-        if (type && by)
-            rules[type].by.push_back(by);
-    }
+    // The rules as the writer applies them.
+    std::unordered_map<const Type*, SavedRule> rules;
+    for (const SavedRule& rule : SavedRule::Of(m_whole, m_byConnection))
+        rules[rule.type] = rule;
     for (auto& entry : rules) {
         const auto old = m_rules.find(entry.first);
         if (old == m_rules.end()) {
@@ -66,28 +58,16 @@ void SavedChangeWatch::Listen(Type* type, bool whole)
     }
 }
 
-const SavedChangeWatch::Rule* SavedChangeWatch::RuleOf(const Type* type) const
+const SavedRule* SavedChangeWatch::RuleOf(const Type* type) const
 {
     const auto found = m_rules.find(type);
     return found == m_rules.end() ? nullptr : &found->second;
 }
 
-bool SavedChangeWatch::IsSaved(Item* item, const Rule& rule) const
-{
-    if (rule.whole)
-        return true;
-    for (Type* by : rule.by) {
-        const ConnectionGroup* group = item->FindGroup(by);
-        if (group && !group->Empty())
-            return true;
-    }
-    return false;
-}
-
 void SavedChangeWatch::OnItem(ItemPtr item)
 {
     // Only types saved whole hear of their items: every one is in the file.
-    const Rule* rule = RuleOf(item.GetType());
+    const SavedRule* rule = RuleOf(item.GetType());
     if (rule && rule->whole)
         m_changed = true;
 }
@@ -100,12 +80,12 @@ void SavedChangeWatch::OnConnection(ConnectionInfo& connection)
         return;
     Item* a = connection.item1.GetItemPointer();
     Item* b = connection.item2.GetItemPointer();
-    const Rule* ruleA = RuleOf(a->GetType());
-    const Rule* ruleB = RuleOf(b->GetType());
-    const auto decides = [](const Rule* rule, Type* by) {
+    const SavedRule* ruleA = RuleOf(a->GetType());
+    const SavedRule* ruleB = RuleOf(b->GetType());
+    const auto decides = [](const SavedRule* rule, Type* by) {
         return rule && std::find(rule->by.begin(), rule->by.end(), by) != rule->by.end();
     };
     if (decides(ruleA, b->GetType()) || decides(ruleB, a->GetType()) ||
-        (ruleA && ruleB && IsSaved(a, *ruleA) && IsSaved(b, *ruleB)))
+        (ruleA && ruleB && ruleA->Keeps(a) && ruleB->Keeps(b)))
         m_changed = true;
 }

@@ -7,6 +7,7 @@
 
 #include "DataHandler.h"
 #include "EventHandler.h"
+#include "SavedRule.h"
 
 class Item;
 class Type;
@@ -41,21 +42,14 @@ public:
     void Unsaved() { m_changed = true; }
 
 private:
-    struct Rule
-    {
-        bool whole = false;
-        std::vector<Type*> by;
-    };
-
     void Listen(Type* type, bool whole);
-    const Rule* RuleOf(const Type* type) const;
-    bool IsSaved(Item* item, const Rule& rule) const;
+    const SavedRule* RuleOf(const Type* type) const;
     void OnItem(ItemPtr item);
     void OnConnection(ConnectionInfo& connection);
 
     const std::vector<std::string>& m_whole;
     const std::vector<std::pair<std::string, std::string>>& m_byConnection;
-    std::unordered_map<const Type*, Rule> m_rules;
+    std::unordered_map<const Type*, SavedRule> m_rules;
     bool m_changed = true;
     bool m_listening = false;
 };

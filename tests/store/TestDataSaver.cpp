@@ -1,6 +1,7 @@
 #include "Data.h"
 #include "DataSaver.h"
 #include "Settings.h"
+#include "StoreDump.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -64,34 +65,6 @@ QStringList Dump()
                        .arg(QString::fromStdString(type->GetName()))
                        .arg(item.Sequence())
                        .arg(item.AsString(), links.join(','));
-        }
-    }
-    return out;
-}
-
-// The same with each item named by its place in store order and its links
-// sorted, so that a store and its load into a fresh store compare equal
-// (a load makes an item's groups in the order the file lists them).
-QStringList RelativeDump()
-{
-    std::vector<quint64> order;
-    for (Type* type : d.GetTypes())
-        for (const ItemPtr& item : type->GetItems())
-            order.push_back(item.Sequence());
-    std::sort(order.begin(), order.end());
-    auto place = [&](quint64 sequence) {
-        return QString::number(std::lower_bound(order.begin(), order.end(), sequence) - order.begin());
-    };
-    QStringList out;
-    for (Type* type : d.GetTypes()) {
-        for (const ItemPtr& item : type->GetItems()) {
-            QStringList links;
-            for (const ConnectionGroup& group : item.GetItemPointer()->m_groups)
-                group.ForEach([&](Item* other) { links << place(other->m_sequence); });
-            links.sort();
-            out << QString("%1 #%2 [%3] -> %4")
-                       .arg(QString::fromStdString(type->GetName()), place(item.Sequence()), item.AsString(),
-                            links.join(','));
         }
     }
     return out;
@@ -466,12 +439,12 @@ void TestDataSaver::loadWithoutObserversBuildsTheSameStore()
             entry.NewItem("paused");
         entry.NewItem("download_source") += d.GetType("source_address")->GetItem("1.2.3.4");
     }
-    const QStringList saved = RelativeDump();
+    const QStringList saved = StoreDump::Relative();
     m_saver->Save(Prefix());
 
     Fresh();
     m_saver->Load(Prefix());
-    const QStringList quiet = RelativeDump();
+    const QStringList quiet = StoreDump::Relative();
 
     Fresh();
     EventRecorder recorder;
@@ -481,7 +454,7 @@ void TestDataSaver::loadWithoutObserversBuildsTheSameStore()
             new EventHandler<EventRecorder, ConnectionInfo&>(&recorder, &EventRecorder::Connected));
     }
     m_saver->Load(Prefix());
-    QCOMPARE(RelativeDump(), quiet);
+    QCOMPARE(StoreDump::Relative(), quiet);
     QCOMPARE(quiet, saved);
     QVERIFY(recorder.added.size() > 600);
 }
