@@ -3,13 +3,16 @@
 // (every user due for a queue request, every user due for place-in-line
 // requests, nothing due), with peer messaging taking the messages and
 // without it, against the same decisions and the same messages made over
-// plain containers in the same run.
+// plain containers in one go in the same run. The duty's figure is the
+// longest stall of the event loop from the tick until its requests are
+// all out.
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
@@ -25,6 +28,8 @@
 #include "PeriodicDuties.h"
 #include "Server.h"
 #include "Settings.h"
+#include "SlicedJob.h"
+#include "StallProbe.h"
 #include "TransferQueueManager.h"
 
 namespace {
@@ -74,6 +79,27 @@ void Prepare(Due due)
             user.Connect(recent);
         user.Connect(due == Due::PlaceInLine ? past : future);
     }
+}
+
+// The least of the rounds' longest stalls from the tick until the engine
+// has sent all it decided, in milliseconds.
+double LeastStall(TransferQueueManager& engine, Due due)
+{
+    StallProbe probe;
+    probe.Start();
+    double least = 1e300;
+    for (int round = 0; round < Rounds; ++round) {
+        Prepare(due);
+        QCoreApplication::processEvents();
+        probe.Reset();
+        QTimer::singleShot(0, &engine, [&engine] { engine.EveryHalfMinute(); });
+        if (!RunUntil([&] { return probe.BeatCount() > 2 && !engine.DownloadRequestJob().IsRunning(); }, 600000)) {
+            fprintf(stderr, "the duty's requests did not end\n");
+            exit(1);
+        }
+        least = std::min(least, LongestGapNow(probe));
+    }
+    return least;
 }
 
 // Milliseconds of the fastest of the rounds.
@@ -237,19 +263,20 @@ int main(int argc, char** argv)
     const Due states[] = {Due::QueueRequests, Due::PlaceInLine, Due::Nothing};
     Figures figures[3];
     for (int s = 0; s < 3; ++s) {
-        figures[s].withPeer = Fastest([&] { Prepare(states[s]); }, [&] { engine.EveryHalfMinute(); });
+        figures[s].withPeer = LeastStall(engine, states[s]);
         figures[s].plain = Fastest([&] { plain.Prepare(states[s]); }, [&] { plain.Tick(); });
         figures[s].messages = Count(plain.sent);
     }
     // The engine's own share: the same ticks with nobody to send through.
     delete peer;
     for (int s = 0; s < 3; ++s)
-        figures[s].alone = Fastest([&] { Prepare(states[s]); }, [&] { engine.EveryHalfMinute(); });
+        figures[s].alone = LeastStall(engine, states[s]);
     // A tick runs on the event loop: it must not stall it.
     for (int s = 0; s < 3; ++s)
-        Figure(qPrintable(QString("half-minute tick, %1").arg(Name(states[s]))), figures[s].withPeer, "ms", "<", 100,
-               Detail("engine alone %.2f ms, plain containers %.2f ms, %d messages", figures[s].alone, figures[s].plain,
-                      figures[s].messages));
+        Figure(qPrintable(QString("half-minute tick, %1: longest stall").arg(Name(states[s]))), figures[s].withPeer,
+               "ms", "<", 100,
+               Detail("engine alone %.2f ms, plain containers in one go %.2f ms, %d messages", figures[s].alone,
+                      figures[s].plain, figures[s].messages));
 
     // Sanity: every entry is still queued and the last tick asked nothing.
     if (engine.ActiveDownloadCount() != 0 ||

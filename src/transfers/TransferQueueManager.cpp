@@ -85,12 +85,19 @@ int CountRunning(const char* entryType, const char* statusType)
 
 TransferQueueManager::TransferQueueManager(QObject* parent)
     : QObject(parent), m_uploadStallMs(UploadThread::DefaultStallMs),
-      m_requeue([this](ItemPtr entry) { RequeueWaitingDownload(entry); }, 250)
+      m_requests(
+          [this](DownloadRequests::Kind kind, ItemPtr entry) {
+              if (kind == DownloadRequests::QueueRequest)
+                  RequeueWaitingDownload(entry);
+              else
+                  RequestDownloadPlaceInLine(entry);
+          },
+          [this](const std::vector<QString>& users, qint64 nowMs) { DecideRenewals(users, nowMs); })
 {
     transferQueueManager = this;
 
     DeclareDownloadTypes();
-    m_requeue.Watch(TransferNames::DownloadEntry);
+    m_requests.Watch(TransferNames::DownloadEntry);
 
     d.GetType(TransferNames::WritePosition)
         ->AddItemRemovedHandler(

@@ -16,7 +16,7 @@
 #include "SpeedLimit.h"
 // Download queue
 #include "DownloadPaths.h"
-#include "DownloadRequeue.h"
+#include "DownloadRequests.h"
 
 class UploadOrdering;
 class UploadTally;
@@ -124,8 +124,11 @@ public:
     // Asks again for every open download of the user, in queue order; a
     // large queue goes out over several turns of the event loop.
     void RequeueUserDownloads(ItemPtr user);
-    // Downloads still waiting for their turn to be asked for again.
-    int RequeueWaitingCount() const { return m_requeue.Waiting(); }
+    // Requests about downloads (and users of the half-minute round) still
+    // waiting for their turn.
+    int RequeueWaitingCount() const { return m_requests.Waiting(); }
+    // The requests' work over turns, for tests to count and cut small.
+    SlicedJob& DownloadRequestJob() { return m_requests.Job(); }
     void QueueDownloadIfUserOnline(ItemPtr entry);
     bool IsActivelyDownloadingFromUser(QString user) const;
     void RequestDownloadPlaceInLine(ItemPtr entry);
@@ -252,6 +255,10 @@ private:
     // One download of a user's requeue when its turn comes: a finished or
     // denied one is left as it is.
     void RequeueWaitingDownload(ItemPtr entry);
+    // The half-minute round's decisions for the online users of queued
+    // downloads: whose queue requests are renewed, who is asked for places
+    // in line.
+    void DecideRenewals(const std::vector<QString>& users, qint64 nowMs);
 
     QTimer m_timerTestTimer;
     QElapsedTimer m_timerTestClock;
@@ -260,8 +267,8 @@ private:
     qint64 m_uploadStallMs;
     std::unique_ptr<UploadOrdering> m_uploadOrder;
     std::unique_ptr<UploadTally> m_uploadTally;
-    // Downloads of users who came online, waiting to be asked for again.
-    DownloadRequeue m_requeue;
+    // Queue and place-in-line requests waiting for their turn.
+    DownloadRequests m_requests;
 };
 
 extern TransferQueueManager* transferQueueManager;

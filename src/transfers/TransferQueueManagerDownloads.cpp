@@ -216,7 +216,7 @@ void TransferQueueManager::RequeueUserDownloads(ItemPtr user)
         return;
     Log(downloads::Area, 1, QString("Requeueing downloads from user %1").arg(user.AsString()), user);
     Data::Batch batch(&d);
-    m_requeue.Add(entries.SortNumericBy(TransferNames::DownloadOrder, true));
+    m_requests.Add(DownloadRequests::QueueRequest, entries);
     downloads::SetUserTime(user, "last_queue_request_time");
     downloads::SetUserTime(user, "next_place_in_line_request_time", 30);
 }
@@ -254,8 +254,9 @@ bool TransferQueueManager::IsActivelyDownloadingFromUser(QString user) const
     ItemPtr downloading = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(Value(TransferNames::Downloading));
     if (!userItem || !downloading)
         return false;
-    for (const ItemPtr& entry : userItem.GetItems(TransferNames::DownloadEntry))
-        if (entry.IsConnected(downloading))
+    // The running downloads are few; a user's queue may be huge.
+    for (const ItemPtr& entry : downloading.GetItems(TransferNames::DownloadEntry))
+        if (entry.IsConnected(userItem))
             return true;
     return false;
 }
@@ -599,12 +600,17 @@ void TransferQueueManager::OnDownloadError(QString reason)
 void TransferQueueManager::RenewDownloadRequests(qint64 now)
 {
     ItemPtr queued = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(Value(TransferNames::Queued));
-    if (!queued)
-        return;
-    ItemSet users;
-    for (const ItemPtr& entry : queued.GetItems(TransferNames::DownloadEntry))
-        users.insert(entry[ServerNames::User]);
-    users = users.Connected(ServerNames::IsOnline);
+    // A round still under way goes on; the next tick starts another.
+    if (queued)
+        m_requests.StartRound(queued.GetItems(TransferNames::DownloadEntry), now);
+}
+
+void TransferQueueManager::DecideRenewals(const std::vector<QString>& names, qint64 now)
+{
+    ItemList users;
+    for (const QString& name : names)
+        if (ItemPtr user = downloads::UserItem(name); user.IsConnected(ServerNames::IsOnline))
+            users.push_back(user);
 
     Data::Batch batch(&d);
     for (const ItemPtr& user : users) {
@@ -617,9 +623,7 @@ void TransferQueueManager::RenewDownloadRequests(qint64 now)
         if (IsActivelyDownloadingFromUser(user.AsString()) ||
             !PeriodicDuties::PlaceInLineRequestDue(user["next_place_in_line_request_time"].AsString(), now))
             continue;
-        const ItemSet waiting = user.GetItems(TransferNames::DownloadEntry).Connected(queued);
-        for (const ItemPtr& entry : waiting.SortNumericBy(TransferNames::DownloadOrder, true))
-            RequestDownloadPlaceInLine(entry);
+        m_requests.Add(DownloadRequests::PlaceInLineRequest, user.GetItems(TransferNames::DownloadEntry));
         downloads::SetUserTime(user, "next_place_in_line_request_time", PeriodicDuties::PlaceInLineIntervalSeconds);
     }
 }

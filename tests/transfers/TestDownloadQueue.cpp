@@ -14,6 +14,8 @@
 #include "FakeWire.h"
 #include "PeriodicDuties.h"
 #include "Settings.h"
+#include "SliceRunner.h"
+#include "SlicedJob.h"
 #include "TransferQueueManager.h"
 
 namespace {
@@ -219,21 +221,82 @@ private slots:
                 count += DownloadsFixture::Status(entry) == "queued";
             return count;
         };
+        // A slice of at most 300 steps a turn: the downloads are put in
+        // order in the first, asked for in the later ones.
+        SlicedJob& requests = f->engine->DownloadRequestJob();
+        requests.SetMostSteps(300);
         f->engine->RequeueUserDownloads(d.GetType("user")->HasItem(Value("many")));
-        // The first go out at once, the rest in later turns.
-        const int atOnce = queued();
-        QVERIFY(atOnce > 0);
-        QVERIFY2(atOnce < 699, qPrintable(QString::number(atOnce)));
+        QCOMPARE(requests.Slices(), 1);
+        QVERIFY(requests.IsRunning());
+        QCOMPARE(queued(), 0);
         // One removed while it waits is never asked for.
         f->engine->RemoveDownload(entries[650]);
         entries.removeAt(650);
         QTRY_COMPARE_WITH_TIMEOUT(queued(), 698, 30000);
+        QVERIFY(!requests.IsRunning());
+        QVERIFY2(requests.Slices() >= 5, qPrintable(QString::number(requests.Slices())));
         QCOMPARE(DownloadsFixture::Status(entries[10]), QString("denied"));
         QList<QByteArray> again = paths;
         again.removeAt(650);
         again.removeAt(10);
         QVERIFY(DownloadsFixture::WaitFor(link, 43, 700 + 698));
         QCOMPARE(DownloadsFixture::Received(link, 43).mid(700), again);
+    }
+
+    void theHalfMinuteRoundOverALargeQueueGoesASliceATurnEachRequestOnceInOrder()
+    {
+        FakePeerLink* link = f->OnlinePeer("sharer");
+        QVERIFY(link);
+        const int files = 2000;
+        QList<QByteArray> paths;
+        for (int i = 0; i < files; ++i) {
+            const QString name = QString("f%1.bin").arg(i, 4, 10, QChar('0'));
+            f->engine->AddDownload("sharer", name.toStdString(), "dir", 50, false, 0);
+            paths << Path("dir\\" + name);
+        }
+        QVERIFY(DownloadsFixture::WaitFor(link, 43, files));
+        SlicedJob& requests = f->engine->DownloadRequestJob();
+        requests.SetMostSteps(100);
+        // What the peer got after what it got before, once the engine has
+        // nothing more to send: a last request of our own closes the list.
+        ItemPtr last = f->Entry("sharer", "dir", "f0000.bin");
+        const auto after = [&](quint32 code, int before, int count) {
+            if (!QTest::qWaitFor([&] { return !requests.IsRunning(); }, 60000))
+                return QList<QByteArray>({"still running"});
+            if (code == 43)
+                f->engine->QueueDownloadIfUserOnline(last);
+            else
+                f->engine->RequestDownloadPlaceInLine(last);
+            if (!DownloadsFixture::WaitFor(link, code, before + count + 1, 60000))
+                return QList<QByteArray>({"too few came"});
+            const QList<QByteArray> received = DownloadsFixture::Received(link, code).mid(before);
+            return received.last() == paths.first() ? received.mid(0, received.size() - 1)
+                                                    : QList<QByteArray>({"more came"});
+        };
+
+        // The first tick renews every queue request. A tick meanwhile starts
+        // no second round; a download removed meanwhile is never asked for.
+        const quint64 turns = SliceRunner::Get().Turns();
+        f->net.Tick();
+        QCOMPARE(requests.Slices(), 1);
+        QVERIFY(requests.IsRunning());
+        f->net.Tick();
+        f->engine->RemoveDownload(f->Entry("sharer", "dir", "f1500.bin"));
+        QList<QByteArray> expected = paths;
+        expected.removeAt(1500);
+        QCOMPARE(after(43, files, expected.size()), expected);
+        // The round's users, the user's downloads put in order and asked
+        // for: 6,000 steps.
+        QVERIFY2(requests.Slices() >= 3 * files / 100, qPrintable(QString::number(requests.Slices())));
+        QVERIFY(SliceRunner::Get().Turns() - turns >= quint64(requests.Slices() - 1));
+
+        // Half a minute on, their places in line.
+        SetUserTime("sharer", "next_place_in_line_request_time", Ago(1));
+        f->net.Tick();
+        QVERIFY(requests.IsRunning());
+        f->net.Tick();
+        QCOMPARE(after(51, 0, expected.size()), expected);
+        QVERIFY2(requests.Slices() >= 3 * files / 100, qPrintable(QString::number(requests.Slices())));
     }
 
     void usersMayStartUploadsOnlyWhenAllowed()
