@@ -80,6 +80,23 @@ int DeliveryMeter::BytesPerSecond(qint64 nowMs) const
     qint64 end = nowMs;
     if (const qint64 steps = m_samples.end() - base - 1; steps > 0)
         end = std::max(m_lastDeliveryMs, nowMs - (m_lastDeliveryMs - base->first) / steps);
+    // A slow reader's system takes what it read in steps further apart than
+    // the window (a window's worth of a large buffer at a time): its last
+    // step stands for the whole pause before it, so it is measured from the
+    // sample before that pause, level while the pause since is no longer
+    // and falling as it goes beyond, as gulps do. A step is a take shorter
+    // than the window; a reader that keeps taking is measured as above.
+    auto take = m_samples.end() - 1;
+    while (take != m_samples.begin() && take->first - (take - 1)->first < TakeGapMs)
+        --take;
+    if (take != m_samples.begin() && base >= take - 1 && m_samples.back().first - take->first < WindowMs) {
+        const auto before = take - 1;
+        const qint64 pause = take->first - before->first;
+        if (pause >= WindowMs && nowMs - m_lastDeliveryMs < pause + WindowMs) {
+            base = before;
+            end = std::max(m_lastDeliveryMs, nowMs - pause);
+        }
+    }
     const qint64 ms = end - base->first;
     if (ms <= 0)
         return 0;

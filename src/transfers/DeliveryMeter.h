@@ -61,7 +61,10 @@ public:
     // Bytes per second over about the window that ends at nowMs (or since
     // the start, when that is nearer), level across the usual pause between
     // deliveries: a transfer that stops shows 0 once its last bytes are a
-    // window old. 0 until a byte has moved.
+    // window old. A reader whose system takes our bytes in steps further
+    // apart than the window shows the pace of its last step until the pause
+    // since is longer than the one before it, and 0 a window later. 0 until
+    // a byte has moved.
     int BytesPerSecond(qint64 nowMs) const;
     // Bytes that drain in about the given time at the current speed,
     // between minimum and maximum; maximum until a second has been seen.

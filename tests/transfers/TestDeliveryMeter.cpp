@@ -54,6 +54,47 @@ private slots:
         QCOMPARE(gulps.BytesPerSecond(50000), 0);
     }
 
+    void aReaderWhoseSystemTakesLargeStepsFarApartShowsItsPaceBetweenThem()
+    {
+        // 1.6 KiB/s read from what its system took at the start (2.5 MB);
+        // the system takes 128 KiB more each time the reader has made that
+        // much room, 80 s apart. The uploader looks every half second and
+        // the row shows what it reports each second.
+        const qint64 step = 128 * 1024;
+        const qint64 every = 80000;
+        const qint64 pace = step * 1000 / every;
+        DeliveryMeter meter;
+        meter.Start(0, 0, 30000);
+        const qint64 handed = 8 << 20;
+        int looks = 0, off = 0;
+        qint64 delivered = 0;
+        qint64 lastStep = 0;
+        for (qint64 ms = 500; ms <= 800000; ms += 500) {
+            if (ms == 500)
+                delivered = 2500000;
+            else if (ms % every == 0)
+                delivered += step, lastStep = ms;
+            meter.Update(ms, delivered, handed);
+            // Once the first fill is out of the window and a step came.
+            if (ms % 1000 == 0 && ms > every + 20000) {
+                ++looks;
+                const int shown = meter.BytesPerSecond(ms);
+                off += qAbs(shown - pace) > pace / 10;
+            }
+        }
+        QVERIFY(looks > 600);
+        QVERIFY2(off == 0, qPrintable(QString("%1 of %2 looks off %3 B/s").arg(off).arg(looks).arg(pace)));
+        QVERIFY(!meter.Stalled(800000));
+
+        // Then it takes nothing more: level until its usual pause is past,
+        // falling after it, nothing a window later, as any reader that
+        // stops.
+        QCOMPARE(meter.BytesPerSecond(lastStep + every), int(pace));
+        const int falling = meter.BytesPerSecond(lastStep + every + 5000);
+        QVERIFY(falling > 0 && falling < pace);
+        QCOMPARE(meter.BytesPerSecond(lastStep + every + DeliveryMeter::WindowMs), 0);
+    }
+
     void aPauseCountsAsAStallOnlyWhenTheReadersPaceCannotExplainIt()
     {
         const qint64 stall = 5000;
