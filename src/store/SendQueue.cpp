@@ -6,6 +6,7 @@
 #ifdef Q_OS_LINUX
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #endif
 
 SendQueue::SendQueue(Reader reader) : m_reader(std::move(reader)) {}
@@ -37,6 +38,19 @@ SendQueue::Reader SendQueue::OfSocket(qintptr descriptor)
 qint64 SendQueue::Unacknowledged(qintptr descriptor)
 {
     return SendQueue(OfSocket(descriptor)).Untaken(0);
+}
+
+void SendQueue::DropAtClose(qintptr descriptor)
+{
+#ifdef Q_OS_LINUX
+    if (descriptor < 0)
+        return;
+    // Lingering for no time is what makes a close a reset.
+    const linger none{1, 0};
+    ::setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &none, sizeof none);
+#else
+    Q_UNUSED(descriptor)
+#endif
 }
 
 SendQueue::Reading SendQueue::Read() const

@@ -42,6 +42,10 @@ public:
     // program has not handed over, and a peer's reading shows only as this
     // going down.
     static qint64 Unacknowledged(qintptr descriptor);
+    // Has the system drop what it holds for a socket when the socket is
+    // closed, and reset the connection, rather than keep it open behind
+    // those bytes for a peer that may never read them.
+    static void DropAtClose(qintptr descriptor);
 
     // Bytes the peer has not taken: the socket's own buffered bytes and
     // what the system holds unacknowledged.

@@ -13,6 +13,7 @@
 #include "PeerMessages.h"
 #include "PeerMessenger.h"
 #include "PeriodicDuties.h"
+#include "SendQueue.h"
 #include "Server.h"
 #include "ServerNames.h"
 #include "Settings.h"
@@ -348,7 +349,15 @@ void TransferQueueManager::ReleaseUploadResources(ItemPtr entry, bool later)
     }
     if (QTcpSocket* socket = TakeObject<QTcpSocket>(entry, "upload_socket")) {
         socket->disconnect();
-        socket->close();
+        // An upload given up drops what waits for its downloader, here and
+        // in the system: closed, the connection would hold it until the
+        // downloader read it all, which one that stopped reading never does.
+        if (entry[TransferNames::UploadEntryStatus].AsString() == TransferNames::Complete) {
+            socket->close();
+        } else {
+            SendQueue::DropAtClose(socket->socketDescriptor());
+            socket->abort();
+        }
         if (later)
             socket->deleteLater();
         else

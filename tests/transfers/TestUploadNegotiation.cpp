@@ -32,6 +32,33 @@ int TransientItems()
         count += int(d.GetType(type)->Count());
     return count;
 }
+// One end of a loopback connection as the system counts it
+// (/proc/net/tcp): its state and the bytes it holds to send and to read.
+struct TcpEnd
+{
+    int state = 0;
+    qint64 unsent = 0;
+    qint64 unread = 0;
+};
+
+bool FindTcpEnd(quint16 local, quint16 remote, TcpEnd& end)
+{
+    QFile table("/proc/net/tcp");
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 5 || fields[1].split(':').value(1).toUInt(nullptr, 16) != local ||
+            fields[2].split(':').value(1).toUInt(nullptr, 16) != remote)
+            continue;
+        end.state = fields[3].toInt(nullptr, 16);
+        end.unsent = fields[4].split(':').value(0).toLongLong(nullptr, 16);
+        end.unread = fields[4].split(':').value(1).toLongLong(nullptr, 16);
+        return true;
+    }
+    return false;
+}
 } // namespace
 
 // An upload from the peer's request to its end, through the real peer
@@ -317,6 +344,39 @@ private slots:
         Ask(link, requested);
         QVERIFY(NthRequest(link, 2, request));
         QCOMPARE(UploadsFixture::Entry("alice", requested), entry);
+    }
+
+    void anUploadGivenUpLetsGoOfItsConnectionAndWhatWaitsInIt()
+    {
+        // Everything handed to the system, most of it still waiting there
+        // for a downloader that never reads; then the user removes the
+        // upload.
+        const int size = 1536 * 1024;
+        f->WriteFile("share/held.bin", Pattern(size));
+        f->Share("share");
+        FakePeerLink* link = f->OnlinePeer("alice");
+        QVERIFY(link);
+        const QString requested = f->Remote("share/held.bin");
+        TransferRequest request;
+        FakePeerLink* file = AcceptedFileLink(link, requested, request);
+        QVERIFY(file);
+        file->StopReading();
+        file->SendRaw(FakeWire().U64(0).Bytes());
+        const quint16 ours = file->Socket()->peerPort();
+        const quint16 theirs = file->Socket()->localPort();
+        TcpEnd sender, reader;
+        const auto handedAll = [&] {
+            return FindTcpEnd(ours, theirs, sender) && FindTcpEnd(theirs, ours, reader) &&
+                   sender.unsent + reader.unread + file->raw.size() >= 4 + size;
+        };
+        QVERIFY(QTest::qWaitFor(handedAll, 30000));
+        QVERIFY2(sender.unsent > 256 * 1024, qPrintable(QString::number(sender.unsent)));
+
+        f->engine->RemoveUpload(UploadsFixture::Entry("alice", requested));
+        // Given up, the connection goes at once with what it held, rather
+        // than waiting behind those bytes for a reader that never comes.
+        QVERIFY(QTest::qWaitFor([&] { return !FindTcpEnd(ours, theirs, sender); }, 10000));
+        QCOMPARE(TransientItems(), 0);
     }
 
     void removingAndWithdrawingUploads()
