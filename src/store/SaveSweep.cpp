@@ -10,6 +10,10 @@ SaveSweep::SaveSweep(const std::vector<std::string>& whole,
     : m_last(d.LastSequence())
 {
     m_rules = SavedRule::Of(whole, byConnection);
+    size_t items = 0;
+    for (const SavedRule& rule : m_rules)
+        items += rule.type->Count();
+    m_records.Reserve(items);
     for (size_t r = 0; r < m_rules.size(); ++r) {
         const size_t index = m_rules[r].type->RegistryIndex();
         if (m_ruleOf.size() <= index)

@@ -80,6 +80,17 @@ void SavedRecords::AddType(const std::string& name, bool valueless)
     m_types.emplace_back(name, valueless);
 }
 
+void SavedRecords::Reserve(size_t items)
+{
+    m_sequences.reserve(items);
+    m_slots.reserve(items);
+    m_kinds.reserve(items);
+    m_valueEnds.reserve(items);
+    m_partnerBegins.reserve(items);
+    m_partners.reserve(items);
+    m_values.reserve(items * 16);
+}
+
 void SavedRecords::BeginRun()
 {
     m_runBegin = m_sequences.size();

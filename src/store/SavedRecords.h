@@ -33,6 +33,9 @@ public:
 
     // The saved types, by slot.
     void AddType(const std::string& name, bool valueless);
+    // Room for about this many items, and as many connections and value
+    // bytes a few times over.
+    void Reserve(size_t items);
 
     void BeginRun();
     void EndRun();
