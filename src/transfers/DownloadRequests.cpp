@@ -87,8 +87,12 @@ bool DownloadRequests::KeyGiven(Batch& batch, TurnSlice& slice)
         if (batch.gone.contains(entry.GetItemPointer()))
             continue;
         if (batch.round) {
-            if (ItemPtr user = entry[ServerNames::User])
-                batch.users.emplace(user.Sequence(), user.AsString());
+            // A user's name is taken once, however many downloads it has.
+            if (ItemPtr user = entry[ServerNames::User]) {
+                const auto at = batch.users.lower_bound(user.Sequence());
+                if (at == batch.users.end() || at->first != user.Sequence())
+                    batch.users.emplace_hint(at, user.Sequence(), user.AsString());
+            }
             continue;
         }
         if (batch.kind == PlaceInLineRequest && !entry.IsConnected(queued))

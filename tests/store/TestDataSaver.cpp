@@ -1,7 +1,7 @@
 #include "Data.h"
 #include "DataSaver.h"
+#include "SavedStore.h"
 #include "Settings.h"
-#include "StoreDump.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -439,12 +439,12 @@ void TestDataSaver::loadWithoutObserversBuildsTheSameStore()
             entry.NewItem("paused");
         entry.NewItem("download_source") += d.GetType("source_address")->GetItem("1.2.3.4");
     }
-    const QStringList saved = StoreDump::Relative();
+    const QStringList saved = SavedStore::Dump();
     m_saver->Save(Prefix());
 
     Fresh();
     m_saver->Load(Prefix());
-    const QStringList quiet = StoreDump::Relative();
+    const QStringList quiet = SavedStore::Dump();
 
     Fresh();
     EventRecorder recorder;
@@ -454,7 +454,7 @@ void TestDataSaver::loadWithoutObserversBuildsTheSameStore()
             new EventHandler<EventRecorder, ConnectionInfo&>(&recorder, &EventRecorder::Connected));
     }
     m_saver->Load(Prefix());
-    QCOMPARE(StoreDump::Relative(), quiet);
+    QCOMPARE(SavedStore::Dump(), quiet);
     QCOMPARE(quiet, saved);
     QVERIFY(recorder.added.size() > 600);
 }

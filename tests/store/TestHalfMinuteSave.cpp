@@ -13,42 +13,20 @@
 
 #include "Data.h"
 #include "DataSaver.h"
+#include "SavedStore.h"
 #include "Settings.h"
 #include "SliceRunner.h"
 #include "SlicedJob.h"
-#include "StoreDump.h"
 
 namespace {
 const int Entries = 3000;
 const int StepsPerSlice = 50;
 const char* const ChildFolder = "QV_HALF_MINUTE_SAVE_CHILD";
 
-void Declare()
-{
-    d.Reset();
-    DeclareSettingTypes();
-    Type* entry = d.NewType("download_entry", 0, true, false);
-    Type* name = d.NewType("file_name", 2, false, true);
-    entry->RelateToType(name, many, one, false);
-}
-
-void Register(DataSaver& saver)
-{
-    saver.AddSavedType("global");
-    saver.AddSavedByConnectionType("global_value", "global");
-    saver.AddSavedType("download_entry");
-    saver.AddSavedByConnectionType("file_name", "download_entry");
-}
-
-void AddEntry(const QString& name)
-{
-    d.GetType("download_entry")->NewItem() += d.GetType("file_name")->GetItem(Value(name));
-}
-
 void Fill(const QString& marker)
 {
     for (int i = 0; i < Entries; ++i)
-        AddEntry(QString("%1 %2").arg(marker).arg(i));
+        SavedStore::Entry(QString("%1 %2").arg(marker).arg(i));
     SetSetting("marker", marker);
 }
 
@@ -61,13 +39,6 @@ bool OneTurn()
     return SliceRunner::Get().Turns() == turn + 1;
 }
 
-// What the file loads into a fresh store; the store is gone after it.
-QStringList Loaded(DataSaver& saver, const QByteArray& bytes)
-{
-    Declare();
-    return saver.Apply(bytes) ? StoreDump::Relative() : QStringList{"unreadable"};
-}
-
 // The child: a whole save of the first store, then the second taken a slice
 // a turn; it says "saved" and the slices once that save is done, or
 // "taking" while it is held half way, and waits to be killed.
@@ -75,8 +46,8 @@ int RunChild(const QString& folder, const QString& mode)
 {
     const QString prefix = folder + "/.Quorvane";
     DataSaver saver;
-    Register(saver);
-    Declare();
+    SavedStore::Register(saver);
+    SavedStore::Declare();
     saver.Load(prefix);
     Fill("first");
     saver.Save(prefix);
@@ -133,7 +104,7 @@ class TestHalfMinuteSave : public QObject
             return "no line";
         child.kill();
         child.waitForFinished(30000);
-        Declare();
+        SavedStore::Declare();
         m_saver->Load(Prefix());
         return GetSetting("marker");
     }
@@ -144,8 +115,8 @@ private slots:
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
         m_saver.reset(new DataSaver);
-        Register(*m_saver);
-        Declare();
+        SavedStore::Register(*m_saver);
+        SavedStore::Declare();
         m_saver->Load(Prefix());
     }
     void cleanup()
@@ -172,7 +143,7 @@ private slots:
             ++turns;
             if (taking.IsRunning()) {
                 QVERIFY(taking.LastSliceSteps() >= StepsPerSlice && taking.LastSliceSteps() < 2 * StepsPerSlice);
-                AddEntry(QString("late %1").arg(late++));
+                SavedStore::Entry(QString("late %1").arg(late++));
                 d.GetType("download_entry")->First().Remove();
                 QVERIFY(m_saver->SaveChanges(Prefix()));
             } else {
@@ -183,8 +154,8 @@ private slots:
         QVERIFY2(taking.Slices() > Entries / StepsPerSlice, qPrintable(QString::number(taking.Slices())));
         QTRY_VERIFY(!m_saver->IsWriting());
         QVERIFY(!m_saver->SaveChanges(Prefix()));
-        const QStringList loaded = Loaded(*m_saver, Newest());
-        QCOMPARE(loaded, Loaded(*m_saver, expected));
+        const QStringList loaded = SavedStore::Loaded(Newest());
+        QCOMPARE(loaded, SavedStore::Loaded(expected));
         QCOMPARE(loaded.filter("download_entry").size(), Entries);
         QVERIFY(loaded.join('\n').contains(QString("[late %1]").arg(late - 1)));
     }

@@ -7,62 +7,19 @@
 #include <random>
 
 #include "Data.h"
-#include "DataSaver.h"
 #include "SaveSweep.h"
+#include "SavedStore.h"
 #include "Settings.h"
-#include "StoreDump.h"
 #include "TurnSlice.h"
 
 namespace {
-const std::vector<std::string> Whole = {"download_entry", "contact", "global"};
-const std::vector<std::pair<std::string, std::string>> ByConnection = {
-    {"global_value", "global"}, {"file_name", "download_entry"}, {"paused", "download_entry"},
-    {"tag", "contact"},         {"tag", "download_entry"},       {"tag_colour", "tag"}};
-
-void Declare()
-{
-    d.Reset();
-    DeclareSettingTypes();
-    Type* entry = d.NewType("download_entry", 0, true, false);
-    Type* name = d.NewType("file_name", 2, false, true);
-    entry->RelateToType(name, many, one, false);
-    Type* paused = d.NewType("paused", 2, true, false);
-    entry->RelateToType(paused, many, one, false);
-    Type* contact = d.NewType("contact", 0, false, true);
-    Type* tag = d.NewType("tag", 2, false, true);
-    contact->RelateToType(tag, many, many, false);
-    entry->RelateToType(tag, many, many, false);
-    Type* colour = d.NewType("tag_colour", 2, false, true);
-    tag->RelateToType(colour, many, one, false);
-    // Not saved: what holds a tag here does not keep it in the file.
-    Type* search = d.NewType("search", 0, false, true);
-    search->RelateToType(tag, many, many, false);
-}
-
-ItemPtr Entry(const QString& name)
-{
-    ItemPtr entry = d.GetType("download_entry")->NewItem();
-    entry += d.GetType("file_name")->GetItem(Value(name));
-    return entry;
-}
-
 // The file of the store as it stands, taken in one go.
 QByteArray AtOnce()
 {
-    SaveSweep sweep(Whole, ByConnection, false);
+    SaveSweep sweep(SavedStore::Whole, SavedStore::ByConnection, false);
     TurnSlice whole = TurnSlice::Whole();
     sweep.Run(whole);
     return sweep.Take().Assemble();
-}
-
-// What a file loads into a fresh store; the store is gone after it.
-QStringList Loaded(const QByteArray& bytes)
-{
-    Declare();
-    DataSaver saver;
-    if (!saver.Apply(bytes))
-        return {"unreadable"};
-    return StoreDump::Relative();
 }
 
 // Slices of at most steps items until the sweep is done, changing the
@@ -85,15 +42,15 @@ class TestSaveSweep : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { Declare(); }
+    void init() { SavedStore::Declare(); }
     void cleanup() { d.Reset(); }
 
     void theSweepsPlaceOutlivesTheItemsBesideItLeaving()
     {
         QList<ItemPtr> entries;
         for (int i = 0; i < 30; ++i)
-            entries << Entry(QString("e%1").arg(i));
-        SaveSweep sweep(Whole, ByConnection, true);
+            entries << SavedStore::Entry(QString("e%1").arg(i));
+        SaveSweep sweep(SavedStore::Whole, SavedStore::ByConnection, true);
         // Entries come first, an item a step: after a slice of five the
         // sweep took e0..e4 and takes e5 next.
         TurnSlice first(0, 5);
@@ -112,15 +69,15 @@ private slots:
         // e10 taken; everything after it goes, and new ones come behind.
         for (int i = 11; i < 30; ++i)
             entries[i].Remove();
-        Entry("late one");
-        Entry("late two");
+        SavedStore::Entry("late one");
+        SavedStore::Entry("late two");
         TurnSlice rest = TurnSlice::Whole();
         QVERIFY(sweep.Run(rest));
 
         const QByteArray expected = AtOnce();
         const QByteArray sliced = sweep.Take().Assemble();
-        const QStringList loaded = Loaded(sliced);
-        QCOMPARE(loaded, Loaded(expected));
+        const QStringList loaded = SavedStore::Loaded(sliced);
+        QCOMPARE(loaded, SavedStore::Loaded(expected));
         QVERIFY(loaded.join('\n').contains("[late two]"));
         QVERIFY(!loaded.join('\n').contains("[e5]"));
         QCOMPARE(loaded.filter("download_entry").size(), 8);
@@ -137,7 +94,7 @@ private slots:
         Type* contacts = d.GetType("contact");
         Type* tags = d.GetType("tag");
         for (int i = 0; i < 400; ++i) {
-            ItemPtr entry = Entry(QString("f%1").arg(i));
+            ItemPtr entry = SavedStore::Entry(QString("f%1").arg(i));
             entry += tags->GetItem(Value(QString("t%1").arg(i % 13)));
             if (i % 5 == 0)
                 entry.NewItem("paused");
@@ -154,12 +111,13 @@ private slots:
         }
         SetSetting("nick", "before");
 
-        SaveSweep sweep(Whole, ByConnection, true);
+        SaveSweep sweep(SavedStore::Whole, SavedStore::ByConnection, true);
         int made = 0;
         const int slices = Sweep(sweep, 7, [&](int) {
             switch (random() % 9) {
             case 0:
-                Entry(QString("new%1").arg(made++)) += tags->GetItem(Value(QString("t%1").arg(random() % 20)));
+                SavedStore::Entry(QString("new%1").arg(made++)) +=
+                    tags->GetItem(Value(QString("t%1").arg(random() % 20)));
                 break;
             case 1:
                 pick(entries).Remove();
@@ -196,8 +154,8 @@ private slots:
 
         const QByteArray expected = AtOnce();
         const QByteArray sliced = sweep.Take().Assemble();
-        const QStringList loaded = Loaded(sliced);
-        QCOMPARE(loaded, Loaded(expected));
+        const QStringList loaded = SavedStore::Loaded(sliced);
+        QCOMPARE(loaded, SavedStore::Loaded(expected));
         QVERIFY(loaded.join('\n').contains("[colour"));
         QVERIFY(loaded.join('\n').contains("[after "));
     }
