@@ -44,17 +44,18 @@ void DownloadRequests::Add(Kind kind, const ItemSet& entries)
     Append(std::move(batch));
 }
 
-bool DownloadRequests::StartRound(const ItemSet& queued, qint64 nowMs)
+void DownloadRequests::StartRound(const ItemSet& queued, qint64 nowMs)
 {
-    for (const Batch& batch : m_batches)
-        if (batch.round)
-            return false;
     Batch batch;
     batch.round = true;
     batch.nowMs = nowMs;
     batch.given = queued.List();
     Append(std::move(batch));
-    return true;
+}
+
+bool DownloadRequests::RoundUnderWay() const
+{
+    return std::any_of(m_batches.begin(), m_batches.end(), [](const Batch& batch) { return batch.round; });
 }
 
 void DownloadRequests::Append(Batch batch)

@@ -46,9 +46,10 @@ public:
     // The entries of kind, asked behind those waiting. A request of each
     // goes out at once when nothing was waiting.
     void Add(Kind kind, const ItemSet& entries);
-    // A round over the users of these queued downloads, unless one has not
-    // ended yet; false then.
-    bool StartRound(const ItemSet& queued, qint64 nowMs);
+    // A round over the users of these queued downloads.
+    void StartRound(const ItemSet& queued, qint64 nowMs);
+    // Whether a round has yet to decide.
+    bool RoundUnderWay() const;
     // Requests and users yet to be seen to.
     int Waiting() const;
     // The slices of the work, for tests to count and to cut small.

@@ -601,7 +601,7 @@ void TransferQueueManager::RenewDownloadRequests(qint64 now)
 {
     ItemPtr queued = d.GetType(TransferNames::DownloadEntryStatus)->HasItem(Value(TransferNames::Queued));
     // A round still under way goes on; the next tick starts another.
-    if (queued)
+    if (queued && !m_requests.RoundUnderWay())
         m_requests.StartRound(queued.GetItems(TransferNames::DownloadEntry), now);
 }
 
