@@ -88,6 +88,7 @@ bool ShareBrowser::ShowSome(TurnSlice& slice)
 
 void ShareBrowser::StopShowing()
 {
+    StopOwnWork();
     m_showJob.Stop();
     m_tree->Clear();
 }

@@ -74,9 +74,11 @@ protected:
     void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, bool sliced = false);
     virtual void Filling() {}
     virtual void ShareShown() {}
-    // Ends a showing under way and every pass over the tree, leaving both
-    // trees empty: the share is gone.
+    // Ends a showing under way and every pass over the tree or the share,
+    // the browser's own (StopOwnWork) among them, leaving both trees empty:
+    // the share is gone.
     void StopShowing();
+    virtual void StopOwnWork() {}
     // Empties the trees, lets the share go a slice at a time (a share of any
     // size without a pause), forgets the tab item and goes once the last
     // row is deleted; the tab is removed by then.

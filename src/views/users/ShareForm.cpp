@@ -216,7 +216,6 @@ void ShareForm::OnUserShareItemRemoved(ItemPtr item)
     if (item != m_share)
         return;
     m_share = ItemPtr();
-    StopWork();
     // Its folders and files go with it: every pass over them ends, and
     // their rows go.
     StopShowing();

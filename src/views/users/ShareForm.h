@@ -97,6 +97,7 @@ protected:
     void OnOwnAction(const QString& action) override;
     void Filling() override;
     void ShareShown() override;
+    void StopOwnWork() override { StopWork(); }
 
 private:
     void PostEvent(QWidget* widget);

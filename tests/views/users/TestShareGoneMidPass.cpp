@@ -9,6 +9,8 @@
 
 #include "BrowseSetup.h"
 #include "SharedFoldersManager.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TransferQueueManager.h"
 #include "users/UploadForm.h"
 
@@ -132,13 +134,23 @@ private slots:
             }
         }
         queued = Downloads().size();
+        const SlicedJob& job = pass == "build"             ? form->ShowJob()
+                               : pass == "filter"          ? form->Tree().FilterJob()
+                               : pass == "download folder" ? form->DownloadJob()
+                               : pass == "save to file"    ? form->ExportJob()
+                                                           : form->Tree().ListJob();
+        QVERIFY(job.IsRunning());
 
+        // Stopped before its next slice, and no slice after.
         QPointer<ShareForm> kept(form);
         s.f.shares->RemoveUserShare("cy");
+        QVERIFY(!job.IsRunning());
+        const int slices = job.Slices();
         CheckLetGo(s, form);
         if (QTest::currentTestFailed())
             return;
         QVERIFY(kept);
+        QCOMPARE(job.Slices(), slices);
         QVERIFY(!form->Share());
         // Nothing more queued, and no export left, whole or not.
         QCOMPARE(Downloads().size(), queued);
@@ -161,15 +173,18 @@ private slots:
                 form->filterEdit()->setText("n5");
             else
                 tree->setCurrentItem(BrowseSetup::Node(tree, "f1"));
-            QVERIFY(form->Tree().IsWorking());
-            QCoreApplication::processEvents();
-            QVERIFY(form->Tree().IsWorking());
+            const SlicedJob& job = pass == "filter" ? form->Tree().FilterJob() : form->Tree().ListJob();
+            QVERIFY(SliceTrace::NextTurn());
+            QVERIFY(job.IsRunning() && job.Slices() > 1);
 
             // What the engine does to a share it drops: the share goes, and
             // with it whatever nothing else holds.
             share.Remove();
+            QVERIFY(!job.IsRunning());
+            const int slices = job.Slices();
             d.RemoveDisconnectedItems();
             QVERIFY(TurnUntil([&] { return Idle(form); }));
+            QCOMPARE(job.Slices(), slices);
             QCOMPARE(tree->topLevelItemCount(), 0);
             QCOMPARE(form->fileList()->topLevelItemCount(), 0);
             QCOMPARE(BrowseSetup::Count("user_share_folder_node") + BrowseSetup::Count("user_share_file_node"), 0);
