@@ -99,7 +99,8 @@ class RowMirror::Taken
 public:
     Taken() = default;
     Taken(Taken&&) = default;
-    Taken& operator=(Taken&&) = default;
+    // Assigned over, the rows held would be lost undeleted.
+    Taken& operator=(Taken&&) = delete;
     ~Taken();
 
     bool IsEmpty() const { return m_rows.isEmpty(); }

@@ -14,11 +14,10 @@
 #include "search/FilterHelpDialog.h"
 
 ShareBrowser::ShareBrowser(QString user, const char* tabType, QWidget* parent)
-    : QWidget(parent), m_user(user), m_tabType(tabType)
+    : QWidget(parent), m_user(user), m_tabType(tabType),
+      m_showJob(ShareFolderTree::SliceFloor, [this](TurnSlice& slice) { return ShowSome(slice); })
 {
     d.GetType(tabType)->GetItem(Value(this)) += d.GetType("user")->GetItem(Value(user));
-    m_showTimer.setInterval(0);
-    connect(&m_showTimer, &QTimer::timeout, this, &ShareBrowser::ShowSlice);
 }
 
 ShareBrowser::~ShareBrowser()
@@ -51,26 +50,29 @@ void ShareBrowser::SetUpBrowser(QTreeWidget* folderTree, QTreeWidget* fileList, 
 
 void ShareBrowser::SetSliceSteps(int steps)
 {
-    m_sliceSteps = steps;
+    m_showJob.SetMostSteps(steps);
     m_tree->SetSliceSteps(steps);
 }
 
 void ShareBrowser::ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, bool sliced)
 {
-    m_sliced = sliced;
     m_tree->BeginBuild(share, order);
-    ShowSlice();
-}
-
-void ShareBrowser::ShowSlice()
-{
-    TurnSlice slice = m_sliced ? TurnSlice(ShareFolderTree::SliceFloor, m_sliceSteps) : TurnSlice::Whole();
-    if (!m_tree->BuildSome(slice)) {
-        m_showTimer.start();
-        Filling();
+    if (!sliced) {
+        TurnSlice whole = TurnSlice::Whole();
+        ShowSome(whole);
         return;
     }
-    m_showTimer.stop();
+    // Nodes made of the share's folders, not yet in the tree, go with it.
+    m_showJob.Over(share, [this] { StopShowing(); });
+    m_showJob.Start();
+}
+
+bool ShareBrowser::ShowSome(TurnSlice& slice)
+{
+    if (!m_tree->BuildSome(slice)) {
+        Filling();
+        return false;
+    }
     if (GetSetting("expand_new_shares") == QLatin1String("yes"))
         m_folderTree->expandAll();
     if (actionBar)
@@ -81,19 +83,19 @@ void ShareBrowser::ShowSlice()
         widget->show();
     m_shown = true;
     ShareShown();
+    return true;
 }
 
 void ShareBrowser::StopShowing()
 {
-    if (!IsFilling())
-        return;
-    m_showTimer.stop();
+    StopOwnWork();
+    m_showJob.Stop();
     m_tree->Clear();
 }
 
 void ShareBrowser::Close(ItemPtr share)
 {
-    m_showTimer.stop();
+    m_showJob.Stop();
     // The rows go before the data they show: at once but for a long file
     // list, whose rows are deleted over the next turns before the browser
     // goes.

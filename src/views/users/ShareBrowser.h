@@ -2,9 +2,7 @@
 
 #include <QList>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
-#include <climits>
 #include <functional>
 #include <memory>
 
@@ -12,6 +10,7 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "ShareFolderTree.h"
+#include "SlicedJob.h"
 
 class QLineEdit;
 class QPoint;
@@ -44,7 +43,9 @@ public:
     bool IsFilling() const { return m_tree && m_tree->IsBuilding(); }
     // At most this many steps (a folder, a file, a row) a slice of any
     // work done a slice per turn, as on the slowest machine.
-    void SetSliceSteps(int steps);
+    virtual void SetSliceSteps(int steps);
+    // The tree's building over turns, for tests to count its slices.
+    const SlicedJob& ShowJob() const { return m_showJob; }
     // The tree shows whole.
     bool IsShown() const { return m_shown; }
 
@@ -73,8 +74,11 @@ protected:
     void ShowShare(ItemPtr share, ShareFolderTree::FolderOrder order, bool sliced = false);
     virtual void Filling() {}
     virtual void ShareShown() {}
-    // Ends a showing under way, leaving the tree empty.
+    // Ends a showing under way and every pass over the tree or the share,
+    // the browser's own (StopOwnWork) among them, leaving both trees empty:
+    // the share is gone.
     void StopShowing();
+    virtual void StopOwnWork() {}
     // Empties the trees, lets the share go a slice at a time (a share of any
     // size without a pause), forgets the tab item and goes once the last
     // row is deleted; the tab is removed by then.
@@ -87,7 +91,6 @@ protected:
     ItemList FilesOf(const QList<QTreeWidgetItem*>& rows) const;
     // Gives the rows still listed of these files the icon.
     void MarkFiles(const ItemList& files, const QString& icon) const;
-    int SliceSteps() const { return m_sliceSteps; }
     // A menu of one entry at the point; over the folder tree only when a
     // node is there. The entry reads the selection when chosen, as the
     // menu's own loop may change it meanwhile.
@@ -97,16 +100,15 @@ protected:
     ItemPtr m_share;
 
 private:
-    void ShowSlice();
+    // True once the tree is whole and shown.
+    bool ShowSome(TurnSlice& slice);
 
     const char* m_tabType;
-    QTimer m_showTimer;
-    bool m_sliced = false;
-    int m_sliceSteps = INT_MAX;
     bool m_shown = false;
     std::unique_ptr<ShareFolderTree> m_tree;
     QTreeWidget* m_folderTree = nullptr;
     QTreeWidget* m_fileList = nullptr;
     QLineEdit* m_filterEdit = nullptr;
     QList<QWidget*> m_hiddenUntilShown;
+    SlicedJob m_showJob;
 };

@@ -20,10 +20,11 @@ const char* const kFolderNode = "user_share_folder_node";
 
 ShareFolderTree::ShareFolderTree(QWidget* owner, QTreeWidget* folderTree, QTreeWidget* fileList)
     : m_owner(owner), m_folderTree(folderTree), m_fileList(fileList),
-      m_filter([this](const QTreeWidgetItem* node) { return FolderOf(node); })
+      m_filter([this](const QTreeWidgetItem* node) { return FolderOf(node); }),
+      m_listJob(SliceFloor, [this](TurnSlice& slice) { return ListSome(slice) && Ended(); }),
+      m_filterJob(SliceFloor, [this](TurnSlice& slice) { return FilterSome(slice); }),
+      m_discardJob(SliceFloor, [this](TurnSlice& slice) { return DiscardSome(slice) && Ended(); })
 {
-    m_work.setInterval(0);
-    QObject::connect(&m_work, &QTimer::timeout, [this] { Work(); });
 
     m_folderTree->setColumnCount(1);
     m_folderTree->setHeaderLabels(QStringList() << QObject::tr("Folder"));
@@ -69,6 +70,9 @@ void ShareFolderTree::BeginBuild(ItemPtr share, FolderOrder order)
     if (IsBuilding())
         EndBuilding();
     m_filter.Stop();
+    m_filterJob.Stop();
+    m_share.reset(new KeptItems);
+    m_share->Add(share);
     m_order = order;
     m_unordered = share.GetItems("user_share_folder").List();
     m_steps = 0;
@@ -199,6 +203,7 @@ void ShareFolderTree::Clear()
     if (IsBuilding())
         EndBuilding();
     m_filter.Stop();
+    m_filterJob.Stop();
     // The rows out of sight at once, deleted with their nodes a slice per
     // turn: a folder may list 100,000 files. The folder nodes are deleted
     // at once, the tree being emptied as a whole (taken out, each would
@@ -213,13 +218,20 @@ void ShareFolderTree::Clear()
     m_folderTree->clear();
     m_deepest = 0;
     m_expandLevel = 0;
-    Work();
+    StartDiscarding();
+    Ended();
 }
 
 void ShareFolderTree::WhenIdle(std::function<void()> done)
 {
     m_whenIdle = std::move(done);
-    Work();
+    Ended();
+}
+
+void ShareFolderTree::SetSliceSteps(int steps)
+{
+    for (SlicedJob* job : {&m_listJob, &m_filterJob, &m_discardJob})
+        job->SetMostSteps(steps);
 }
 
 // ---------------------------------------------------------------------------

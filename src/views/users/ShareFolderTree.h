@@ -2,8 +2,6 @@
 
 #include <QList>
 #include <QString>
-#include <QTimer>
-#include <climits>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +11,8 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "ShareFolderFilter.h"
+#include "SlicedJob.h"
+#include "common/KeptItems.h"
 #include "common/PendingRemovals.h"
 #include "common/RowMirror.h"
 #include "common/SteppedSort.h"
@@ -34,7 +34,9 @@ class TurnSlice;
 // recurses per level: every walk of folders or nodes keeps its own stack.
 // It may hold 300,000 files, and one folder 100,000: filtering the tree and
 // listing a folder are done a slice per turn of the event loop, and rows
-// let go are deleted so too.
+// let go are deleted so too. The share may go from the store meanwhile:
+// filtering and listing then stop before their next slice, and the tree
+// lets every row go as Clear does.
 class ShareFolderTree
 {
 public:
@@ -78,7 +80,11 @@ public:
     void WhenIdle(std::function<void()> done);
     // At most this many steps (a folder or a file looked at, a row made or
     // deleted) a slice of filtering and listing, as on the slowest machine.
-    void SetSliceSteps(int steps) { m_sliceSteps = steps; }
+    void SetSliceSteps(int steps);
+    // The passes over turns, for tests to count their slices and steps.
+    const SlicedJob& FilterJob() const { return m_filterJob; }
+    const SlicedJob& ListJob() const { return m_listJob; }
+    const SlicedJob& DiscardJob() const { return m_discardJob; }
 
     ItemPtr FolderOf(const QTreeWidgetItem* node) const;
     QTreeWidgetItem* NodeOf(ItemPtr folder) const;
@@ -147,14 +153,19 @@ private:
         Ordering
     };
 
+    // The share being shown: null before a building and once it is gone.
+    ItemPtr Share() const { return m_share ? m_share->First() : ItemPtr(); }
     void SetExpandText(const QString& text);
     bool BuildStep();
     void EndBuilding();
 
-    // One slice of the work under way, the next one queued while any is
-    // left; the first slice of new work comes at once, so that a small
-    // folder or tree is done before the call returns.
-    void Work();
+    // Starts a pass over the share, or runs its next slice now: the first
+    // slice of new work comes at once, so that a small folder or tree is
+    // done before the call returns.
+    void Run(SlicedJob& job);
+    // Once a pass is done: calls the idle function when none is left.
+    bool Ended();
+    bool FilterSome(TurnSlice& slice);
     void FilterDone();
     bool ListSome(TurnSlice& slice);
     // Begins putting the rows in the list's order.
@@ -165,6 +176,7 @@ private:
     // deleted with their nodes a slice at a time.
     void LetRowsGo();
     bool DiscardSome(TurnSlice& slice);
+    void StartDiscarding();
 
     QWidget* m_owner;
     QTreeWidget* m_folderTree;
@@ -174,10 +186,9 @@ private:
     int m_deepest = 0;
     int m_expandLevel = 0;
 
-    QTimer m_work;
-    bool m_working = false;
+    // Kept so, it reads null once the share is gone.
+    std::unique_ptr<KeptItems> m_share;
     std::function<void()> m_whenIdle;
-    int m_sliceSteps = INT_MAX;
     ShareFolderFilter m_filter;
     // What a listing holds between its slices: the folder's files, the
     // filter they must pass, the rows made of them so far, then their
@@ -208,4 +219,10 @@ private:
     size_t m_steps = 0;
     QList<QTreeWidgetItem*> m_topLevel;
     std::vector<std::pair<QTreeWidgetItem*, int>> m_unmeasured;
+
+    // Last, so that they are gone before what their work reads. Letting
+    // rows go walks nothing of the share and goes on when it is gone.
+    SlicedJob m_listJob;
+    SlicedJob m_filterJob;
+    SlicedJob m_discardJob;
 };

@@ -67,29 +67,26 @@ private:
 } // namespace
 
 // ---------------------------------------------------------------------------
-// The work of the slices
+// The passes over turns
 
-void ShareFolderTree::Work()
+void ShareFolderTree::Run(SlicedJob& job)
 {
-    if (m_working)
-        return;
-    m_working = true;
-    TurnSlice slice(SliceFloor, m_sliceSteps);
-    // The chosen folder's rows first: the user waits for them.
-    ListSome(slice);
-    if (IsFiltering() && m_filter.Run(slice)) {
-        FilterDone();
-        ListSome(slice);
-    }
-    DiscardSome(slice);
-    m_working = false;
-    if (IsWorking()) {
-        m_work.start();
-        return;
-    }
-    m_work.stop();
-    if (m_whenIdle)
+    // Whatever the pass holds of the share, rows or items, goes with it.
+    job.Over(Share(), [this] { Clear(); });
+    job.Start();
+}
+
+bool ShareFolderTree::Ended()
+{
+    if (!IsWorking() && m_whenIdle)
         std::exchange(m_whenIdle, nullptr)();
+    return true;
+}
+
+void ShareFolderTree::StartDiscarding()
+{
+    if (!m_discarded.empty() || !m_nodeRemovals.IsEmpty())
+        m_discardJob.Start();
 }
 
 // ---------------------------------------------------------------------------
@@ -119,14 +116,18 @@ void ShareFolderTree::ShowFiles(QTreeWidgetItem* current, const QString& filterT
         m_listFiles = folder.GetItems("user_share_file").List();
         m_nextListFile = 0;
         m_listing = Listing::Making;
+        // The chosen folder's rows first: the user waits for them.
+        Run(m_listJob);
     }
-    Work();
+    StartDiscarding();
+    Ended();
 }
 
 void ShareFolderTree::ClearFiles()
 {
     LetRowsGo();
-    Work();
+    StartDiscarding();
+    Ended();
 }
 
 void ShareFolderTree::LetRowsGo()
@@ -143,6 +144,7 @@ void ShareFolderTree::LetRowsGo()
     ItemList().swap(m_listFiles);
     m_listFilter.reset();
     m_listing = Listing::No;
+    m_listJob.Stop();
 }
 
 bool ShareFolderTree::DiscardSome(TurnSlice& slice)
@@ -247,7 +249,15 @@ void ShareFolderTree::PutRows()
 void ShareFolderTree::Filter(const QString& filterText)
 {
     m_filter.Start(m_folderTree, filterText);
-    Work();
+    Run(m_filterJob);
+}
+
+bool ShareFolderTree::FilterSome(TurnSlice& slice)
+{
+    if (!m_filter.Run(slice))
+        return false;
+    FilterDone();
+    return Ended();
 }
 
 void ShareFolderTree::FilterDone()
@@ -258,6 +268,7 @@ void ShareFolderTree::FilterDone()
     for (const QTreeWidgetItem* node = current; node; node = node->parent()) {
         if (node->isHidden()) {
             LetRowsGo();
+            StartDiscarding();
             return;
         }
     }

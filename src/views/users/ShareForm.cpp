@@ -4,7 +4,6 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QUrlQuery>
 #include <algorithm>
@@ -22,7 +21,10 @@
 #include "common/PeerText.h"
 #include "ui_ShareForm.h"
 
-ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_share_tab", parent), ui(new Ui_ShareForm)
+ShareForm::ShareForm(QString user, QWidget* parent)
+    : ShareBrowser(user, "user_share_tab", parent), ui(new Ui_ShareForm),
+      m_downloadJob(ShareFolderTree::SliceFloor, [this](TurnSlice& slice) { return DownloadSome(slice); }),
+      m_exportJob(ShareFolderTree::SliceFloor, [this](TurnSlice& slice) { return ExportSome(slice); })
 {
     ui->setupUi(this);
     SetUpBrowser(ui->folderTree, ui->fileList, ui->filterEdit,
@@ -37,10 +39,6 @@ ShareForm::ShareForm(QString user, QWidget* parent) : ShareBrowser(user, "user_s
     ui->messageBrowser->append(tr("Requesting file list..."));
     if (peerMessenger)
         connect(peerMessenger, &PeerMessenger::ConnectionToUserFailed, this, &ShareForm::OnConnectionToUserFailed);
-    m_downloadTimer.setInterval(0);
-    connect(&m_downloadTimer, &QTimer::timeout, this, &ShareForm::DownloadSlice);
-    m_exportTimer.setInterval(0);
-    connect(&m_exportTimer, &QTimer::timeout, this, &ShareForm::ExportSlice);
 }
 
 ShareForm::~ShareForm()
@@ -218,8 +216,8 @@ void ShareForm::OnUserShareItemRemoved(ItemPtr item)
     if (item != m_share)
         return;
     m_share = ItemPtr();
-    StopWork();
-    // Its folders go with it: no more nodes are made of them.
+    // Its folders and files go with it: every pass over them ends, and
+    // their rows go.
     StopShowing();
 }
 
@@ -247,11 +245,18 @@ void ShareForm::Delete()
 
 void ShareForm::StopWork()
 {
-    m_downloadTimer.stop();
+    m_downloadJob.Stop();
     m_folderReads.clear();
     m_pendingDownloads.clear();
-    m_exportTimer.stop();
+    m_exportJob.Stop();
     m_exports.clear();
+}
+
+void ShareForm::SetSliceSteps(int steps)
+{
+    ShareBrowser::SetSliceSteps(steps);
+    m_downloadJob.SetMostSteps(steps);
+    m_exportJob.SetMostSteps(steps);
 }
 
 void ShareForm::OnOwnAction(const QString& action)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QTimer>
 #include <deque>
 #include <memory>
 #include <string>
@@ -76,6 +75,11 @@ public:
     // Exports are still being written.
     bool IsExporting() const { return !m_exports.empty(); }
     void OnUserShareItemRemoved(ItemPtr item);
+    void SetSliceSteps(int steps) override;
+    // Download Folder and Save To File over turns, for tests to count their
+    // slices and steps.
+    const SlicedJob& DownloadJob() const { return m_downloadJob; }
+    const SlicedJob& ExportJob() const { return m_exportJob; }
 
     QTextBrowser* messageBrowser() const;
 
@@ -93,6 +97,7 @@ protected:
     void OnOwnAction(const QString& action) override;
     void Filling() override;
     void ShareShown() override;
+    void StopOwnWork() override { StopWork(); }
 
 private:
     void PostEvent(QWidget* widget);
@@ -101,12 +106,12 @@ private:
     // The notices' box holds three lines at any font.
     void FitMessageBox();
     void ExportShare();
-    void ExportSlice();
+    bool ExportSome(TurnSlice& slice);
     void ReportExportFailure(const QString& fileName, const QString& error);
     void DownloadFiles(const QList<QTreeWidgetItem*>& rows);
     // One slice of reading chosen folders, then one of queueing their
-    // files; the next slice is queued while any is left.
-    void DownloadSlice();
+    // files; true once none is left.
+    bool DownloadSome(TurnSlice& slice);
     void ReadFolders(TurnSlice& slice);
     void AddPendingDownloads();
     // Drops the folder files not yet queued and the exports not yet whole.
@@ -136,13 +141,11 @@ private:
         int level;
     };
     std::deque<PendingDownload> m_pendingDownloads;
-    QTimer m_downloadTimer;
     // Each download costs a file check, a message and its row: tens of
     // thousands at once would hold the window for seconds.
     int m_queueSliceMs = 10;
 
     std::deque<std::unique_ptr<ShareExport>> m_exports;
-    QTimer m_exportTimer;
 
     Ui_ShareForm* ui;
     // Turns true with the first list, even an empty one.
@@ -155,4 +158,8 @@ private:
     qint64 m_folders = 0;
     int m_fillingBlock = -1;
     QString m_fillingText;
+
+    // Last, so that they are gone before what their work reads.
+    SlicedJob m_downloadJob;
+    SlicedJob m_exportJob;
 };

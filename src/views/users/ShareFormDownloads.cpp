@@ -47,19 +47,19 @@ void ShareForm::DownloadFolder(ItemPtr folder, bool belowChosenFolder)
     read.folders.emplace_back(folder, 0);
     m_folderReads.push_back(std::move(read));
     // A turn already coming takes this after the folders chosen before.
-    if (!m_downloadTimer.isActive())
-        DownloadSlice();
+    if (m_downloadJob.IsRunning())
+        return;
+    // The folders being read go with the share, and the files read from
+    // them but not yet queued with them.
+    m_downloadJob.Over(m_share, [this] { StopWork(); });
+    m_downloadJob.Start();
 }
 
-void ShareForm::DownloadSlice()
+bool ShareForm::DownloadSome(TurnSlice& slice)
 {
-    TurnSlice slice(ShareFolderTree::SliceFloor, SliceSteps());
     ReadFolders(slice);
     AddPendingDownloads();
-    if (IsQueueingFolders())
-        m_downloadTimer.start();
-    else
-        m_downloadTimer.stop();
+    return !IsQueueingFolders();
 }
 
 void ShareForm::ReadFolders(TurnSlice& slice)

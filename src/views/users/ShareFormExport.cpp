@@ -35,24 +35,23 @@ bool ShareForm::ExportToFile(QString fileName)
     }
     m_exports.push_back(std::move(export_));
     // A turn already coming writes this after the exports asked for before.
-    if (!m_exportTimer.isActive())
-        ExportSlice();
+    if (m_exportJob.IsRunning())
+        return true;
+    // An export cut short by the share's going leaves no file.
+    m_exportJob.Over(m_share, [this] { StopWork(); });
+    m_exportJob.Start();
     return true;
 }
 
-void ShareForm::ExportSlice()
+bool ShareForm::ExportSome(TurnSlice& slice)
 {
-    TurnSlice slice(ShareFolderTree::SliceFloor, SliceSteps());
     while (!m_exports.empty() && m_exports.front()->WriteSome(slice)) {
         const std::unique_ptr<ShareExport> done = std::move(m_exports.front());
         m_exports.pop_front();
         if (!done->Error().isEmpty())
             ReportExportFailure(done->FileName(), done->Error());
     }
-    if (m_exports.empty())
-        m_exportTimer.stop();
-    else
-        m_exportTimer.start();
+    return m_exports.empty();
 }
 
 void ShareForm::ReportExportFailure(const QString& fileName, const QString& error)

@@ -7,6 +7,7 @@
 #include "ShareForm.h"
 #include "SharedFoldersManager.h"
 #include "TabWidget.h"
+#include "TurnSlice.h"
 #include "UploadForm.h"
 #include "UserShareBuilder.h"
 #include "UserWindows.h"
@@ -16,13 +17,13 @@
 
 SharesForm* sharesForm = nullptr;
 
-SharesForm::SharesForm(QWidget* parent) : QWidget(parent), ui(new Ui_SharesForm)
+SharesForm::SharesForm(QWidget* parent)
+    : QWidget(parent), ui(new Ui_SharesForm),
+      m_buildJob(BuildSliceFloor, [this](TurnSlice& slice) { return BuildSome(slice); })
 {
     ui->setupUi(this);
     sharesForm = this;
     ui->verticalLayout->setContentsMargins(0, 0, 0, 0);
-    m_buildTimer.setInterval(0);
-    connect(&m_buildTimer, &QTimer::timeout, this, &SharesForm::BuildSlice);
 }
 
 SharesForm::~SharesForm()
@@ -147,15 +148,10 @@ void SharesForm::OnUserShare(QString user, std::shared_ptr<FileInfoMap> share, c
         return;
     }
     // The list is shared with whoever else keeps it, never copied.
-    auto builder = std::make_unique<UserShareBuilder>(std::move(share));
-    const bool built = builder->Build(BuildSliceMs);
-    form->ShowFilling(builder->FilesMade(), builder->FileCount(), builder->FolderCount());
-    if (built) {
-        ShareBuilt(user, builder->Share());
-        return;
-    }
-    m_building.emplace_back(user, std::move(builder));
-    m_buildTimer.start();
+    m_building.emplace_back(user, std::make_unique<UserShareBuilder>(std::move(share)));
+    // A list made before, still going, goes on first.
+    if (!m_buildJob.IsRunning())
+        m_buildJob.Start();
 }
 
 bool SharesForm::IsBuilding(const QString& user) const
@@ -166,12 +162,10 @@ bool SharesForm::IsBuilding(const QString& user) const
     return false;
 }
 
-void SharesForm::BuildSlice()
+bool SharesForm::BuildSome(TurnSlice& slice)
 {
-    if (m_building.empty()) {
-        m_buildTimer.stop();
-        return;
-    }
+    if (m_building.empty())
+        return true;
     const QString user = m_building.front().first;
     UserShareBuilder& builder = *m_building.front().second;
     if (!builder.Done()) {
@@ -180,18 +174,33 @@ void SharesForm::BuildSlice()
         // is let go a slice at a time like the rest.
         if (!form && builder.Share() && sharedFoldersManager)
             sharedFoldersManager->ReleaseShare(builder.Abandon());
-        builder.Build(BuildSliceMs);
+        const bool first = !builder.Started();
+        const bool built = builder.Build(slice);
+        m_buildJob.Over(builder.Share(), [this] { BuildingShareGone(); });
         if (form)
             form->ShowFilling(builder.FilesMade(), builder.FileCount(), builder.FolderCount());
-        // A tree made goes to its browser in a turn of its own, where the
-        // folder tree begins.
-        return;
+        // A tree made over several turns goes to its browser in a turn of
+        // its own, where the folder tree begins; one made at once, at once.
+        if (!built || !first)
+            return false;
     }
     const ItemPtr share = builder.Share();
     m_building.pop_front();
-    if (m_building.empty())
-        m_buildTimer.stop();
     ShareBuilt(user, share);
+    return m_building.empty();
+}
+
+void SharesForm::BuildingShareGone()
+{
+    // Only the oldest list is being made; the others have no share yet.
+    for (auto& building : m_building) {
+        UserShareBuilder& builder = *building.second;
+        if (builder.Share() && builder.Share().IsRemoved())
+            builder.Abandon();
+    }
+    // Not in the store's removal: the rest of the list goes from the next
+    // turn on, and the lists after it are made.
+    m_buildJob.StartNextTurn();
 }
 
 void SharesForm::OnShareListRefused(QString user, PeerMessenger::ShareListRefusal why, qint64 size, qint64 bound)
@@ -225,6 +234,7 @@ ItemPtr SharesForm::CreateUserShareData(FileInfoMap& share, AttributeTranslation
 {
     UserShareBuilder builder(std::make_shared<FileInfoMap>(std::move(share)));
     share.clear();
-    builder.Build(0);
+    TurnSlice whole = TurnSlice::Whole();
+    builder.Build(whole);
     return builder.Share();
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <deque>
 #include <memory>
@@ -11,6 +10,7 @@
 #include "FileInfo.h"
 #include "ItemPtr.h"
 #include "PeerMessenger.h"
+#include "SlicedJob.h"
 
 class ShareForm;
 class TabWidget;
@@ -45,6 +45,8 @@ public:
     // Share lists still being turned into trees, a slice per turn of the
     // event loop.
     int SharesBeingBuilt() const { return int(m_building.size()); }
+    // That work, for tests to count its slices and steps.
+    SlicedJob& BuildJob() { return m_buildJob; }
 
     TabWidget* Tabs() const;
 
@@ -56,7 +58,11 @@ public slots:
 
 private:
     void DeclareTypes();
-    void BuildSlice();
+    // Some of the oldest list's tree, or the tree made handed on; true once
+    // no list is left.
+    bool BuildSome(TurnSlice& slice);
+    // The share being made went from the store: the rest of its list goes.
+    void BuildingShareGone();
     bool IsBuilding(const QString& user) const;
     // Hands a finished tree to the user's browser, or lets it go when the
     // browser has gone or already shows one.
@@ -66,8 +72,9 @@ private:
     // A large list is made into items over several turns, so the window
     // keeps answering; by user, oldest first, one list per user.
     std::deque<std::pair<QString, std::unique_ptr<UserShareBuilder>>> m_building;
-    QTimer m_buildTimer;
-    static constexpr int BuildSliceMs = 10;
+    // Files and folders a slice makes before it looks at the turn's budget.
+    static constexpr int BuildSliceFloor = 256;
+    SlicedJob m_buildJob;
 };
 
 extern SharesForm* sharesForm;

@@ -14,6 +14,7 @@
 #include "ServerNames.h"
 #include "ShareNames.h"
 #include "SizeManager.h"
+#include "TurnSlice.h"
 #include "UserGroupConfigDialog.h"
 #include "UserGroupsDialog.h"
 #include "UserInfoForm.h"
@@ -45,7 +46,9 @@ UserInfoForm* TabOf(QTabWidget* tabs, ItemPtr form)
 
 } // namespace
 
-UserListForm::UserListForm(QWidget* parent) : QWidget(parent), ui(new Ui_UserListForm)
+UserListForm::UserListForm(QWidget* parent)
+    : QWidget(parent), ui(new Ui_UserListForm),
+      m_statsJob(StatsPerTurn, [this](TurnSlice& slice) { return AskNextStats(slice); })
 {
     ui->setupUi(this);
     ui->horizontalLayout_3->setContentsMargins(0, 0, 0, 0);
@@ -102,12 +105,9 @@ void UserListForm::Init()
         connect(gp_server, &Server::Disconnected, this, [this] {
             m_statsWaiting.clear();
             m_nextStats = 0;
-            m_statsTurn.stop();
+            m_statsJob.Stop();
         });
     }
-    m_statsTurn.setSingleShot(true);
-    m_statsTurn.setInterval(0);
-    connect(&m_statsTurn, &QTimer::timeout, this, &UserListForm::AskNextStats);
     // The per-user menu's "Set user's groups" (and "Add user to list" when
     // the groups are to follow) and "Get User Info".
     g_userWindows.groups = [](const QString& user) { UserGroupsDialog::Open(user); };
@@ -247,27 +247,23 @@ void UserListForm::OnConnected()
         if (ItemPtr user = listed[ServerNames::User])
             m_statsWaiting << user.AsString();
     }
-    AskNextStats();
+    m_statsJob.Start();
 }
 
-void UserListForm::AskNextStats()
+bool UserListForm::AskNextStats(TurnSlice& slice)
 {
-    // The replies come as fast as the requests go: a bounded number per
-    // turn leaves the window time for them and for the user.
-    const int perTurn = 200;
     if (!gp_server) {
         m_statsWaiting.clear();
-        return;
+        m_nextStats = 0;
+        return true;
     }
-    const int end = qMin(m_statsWaiting.size(), m_nextStats + perTurn);
-    for (; m_nextStats < end; ++m_nextStats)
-        gp_server->GetUserStats(m_statsWaiting.at(m_nextStats));
-    if (m_nextStats < m_statsWaiting.size()) {
-        m_statsTurn.start();
-        return;
-    }
+    for (int asked = 0; asked < StatsPerTurn && m_nextStats < m_statsWaiting.size() && slice.Take(); ++asked)
+        gp_server->GetUserStats(m_statsWaiting.at(m_nextStats++));
+    if (m_nextStats < m_statsWaiting.size())
+        return false;
     m_statsWaiting.clear();
     m_nextStats = 0;
+    return true;
 }
 
 // ---------------------------------------------------------------------------

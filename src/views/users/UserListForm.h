@@ -3,13 +3,13 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 
 #include "DataHandler.h"
 #include "DataLoadedEventHandler.h"
 #include "EventHandler.h"
 #include "ItemPtr.h"
+#include "SlicedJob.h"
 #include "common/RowMirror.h"
 
 class QTreeWidget;
@@ -49,6 +49,9 @@ public:
     // Opens the user's information and brings it to the front (the per-user
     // menu's "Get User Info"); nothing before the page exists.
     static void ShowUserInfo(const QString& user);
+    // The listed users' statistics requests after a login, a slice per turn:
+    // tests count its slices and steps.
+    SlicedJob& StatsJob() { return m_statsJob; }
 
     // Store handlers, each called with the user item.
     void OnUserOnline(ItemPtr user);
@@ -92,8 +95,9 @@ private:
     void ShowUserMenu(QTreeWidget* list, const QPoint& point);
     UserInfoForm* OpenUserInfoForm(ItemPtr user);
 
-    // The next of the listed users' statistics requests after a login.
-    void AskNextStats();
+    // The next of the listed users' statistics requests after a login;
+    // true once all are asked for.
+    bool AskNextStats(TurnSlice& slice);
 
     Ui_UserListForm* ui;
     RowMirror m_rows;
@@ -102,7 +106,10 @@ private:
     // list of thousands is asked for over several turns of the event loop.
     QStringList m_statsWaiting;
     int m_nextStats = 0;
-    QTimer m_statsTurn;
+    // The replies come as fast as the requests go: a bounded number a turn
+    // leaves the window time for them and for the user.
+    static constexpr int StatsPerTurn = 200;
+    SlicedJob m_statsJob;
 };
 
 extern UserListForm* userListForm;

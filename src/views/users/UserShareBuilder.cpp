@@ -4,12 +4,7 @@
 
 #include "Data.h"
 #include "GeneralFunctions.h"
-
-namespace {
-// Files made or let go between two readings of the clock: reading it costs
-// about as much as a file.
-const int kFilesPerClockReading = 64;
-} // namespace
+#include "TurnSlice.h"
 
 UserShareBuilder::UserShareBuilder(std::shared_ptr<FileInfoMap> list) : m_list(std::move(list)) {}
 
@@ -75,29 +70,25 @@ ItemPtr UserShareBuilder::Abandon()
     return std::exchange(m_share, ItemPtr());
 }
 
-bool UserShareBuilder::Build(int budgetMs)
+bool UserShareBuilder::Build(TurnSlice& slice)
 {
     if (!m_started)
         Start();
     if (!m_share || m_share.IsRemoved() || (m_inFolder && m_folderItem.IsRemoved())) {
         m_share = ItemPtr();
-        m_done = LetGo(budgetMs);
+        m_done = LetGo(slice);
         return m_done;
     }
-    QElapsedTimer clock;
-    clock.start();
-    int made = 0;
     // A folder counts as much as a file: a list may hold folders only.
-    auto spent = [&] { return budgetMs > 0 && ++made % kFilesPerClockReading == 0 && clock.elapsed() >= budgetMs; };
     while (m_folder != m_list->end()) {
         if (!m_inFolder) {
-            if (spent())
+            if (!slice.Take())
                 return false;
             EnterFolder();
         }
         std::set<FileInfo>& files = m_folder->second;
         while (m_file != files.end()) {
-            if (spent())
+            if (!slice.Take())
                 return false;
             AddFile(*m_file);
             ++m_filesMade;
@@ -111,7 +102,7 @@ bool UserShareBuilder::Build(int budgetMs)
     return true;
 }
 
-bool UserShareBuilder::LetGo(int budgetMs)
+bool UserShareBuilder::LetGo(TurnSlice& slice)
 {
     m_inFolder = false;
     m_folders.clear();
@@ -120,18 +111,14 @@ bool UserShareBuilder::LetGo(int budgetMs)
         m_list = std::make_shared<FileInfoMap>();
         return true;
     }
-    QElapsedTimer clock;
-    clock.start();
-    int taken = 0;
-    auto spent = [&] { return budgetMs > 0 && ++taken % kFilesPerClockReading == 0 && clock.elapsed() >= budgetMs; };
     while (!m_list->empty()) {
         std::set<FileInfo>& files = m_list->begin()->second;
         while (!files.empty()) {
-            if (spent())
+            if (!slice.Take())
                 return false;
             files.erase(files.begin());
         }
-        if (spent())
+        if (!slice.Take())
             return false;
         m_list->erase(m_list->begin());
     }

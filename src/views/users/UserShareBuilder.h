@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <memory>
 #include <set>
 #include <string>
@@ -9,6 +8,7 @@
 #include "FileInfo.h"
 #include "ItemPtr.h"
 
+class TurnSlice;
 class Type;
 
 // Turns a share list into a "user_share" tree: per folder a
@@ -29,11 +29,13 @@ public:
     UserShareBuilder(const UserShareBuilder&) = delete;
     UserShareBuilder& operator=(const UserShareBuilder&) = delete;
 
-    // Makes items until the list is done or budgetMs have passed (a budget
-    // of 0 or less: until done). True once the whole tree is made, or once
-    // the share was removed or abandoned meanwhile and the rest of the list
-    // is let go.
-    bool Build(int budgetMs);
+    // Makes items, a file or a folder a step, until the list is done or
+    // the slice is spent. True once the whole tree is made, or once the
+    // share was removed or abandoned meanwhile and the rest of the list is
+    // let go.
+    bool Build(TurnSlice& slice);
+    // Build has been called, or Abandon.
+    bool Started() const { return m_started; }
     // Build has returned true.
     bool Done() const { return m_done; }
     // The tree; null when it was removed before it was done.
@@ -50,8 +52,8 @@ private:
     void EnterFolder();
     void AddFile(const FileInfo& info);
     bool Owned() const { return m_list.use_count() == 1; }
-    // Lets the rest of the list go within the budget; true once it is gone.
-    bool LetGo(int budgetMs);
+    // Lets the rest of the list go within the slice; true once it is gone.
+    bool LetGo(TurnSlice& slice);
 
     std::shared_ptr<FileInfoMap> m_list;
     bool m_started = false;

@@ -10,6 +10,8 @@
 #include <QSet>
 
 #include "BrowseSetup.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TransferQueueManager.h"
 
 namespace {
@@ -17,6 +19,27 @@ namespace {
 int MarkedRows(QTreeWidget* list)
 {
     return int(BrowseSetup::Rows(list).filter(QRegularExpression("^\\*")).size());
+}
+
+// Each slice within the steps, none missed or doubled, the work over at
+// least that many turns and in all at least that many steps.
+bool Sliced(const QList<int>& steps, int most, int turns, int total)
+{
+    int sum = 0;
+    for (int step : steps) {
+        if (step < 0 || step > most)
+            return false;
+        sum += step;
+    }
+    return steps.size() >= turns && sum >= total;
+}
+
+QString Text(const QList<int>& steps)
+{
+    QStringList texts;
+    for (int step : steps)
+        texts << QString::number(step);
+    return texts.join(' ');
 }
 
 // The texts of the message boxes the form shows.
@@ -75,6 +98,67 @@ private slots:
                  QStringList({"music", " jazz", "  [coltrane]", " [rock]", "[x]", "[Podcasts]"}));
         QCOMPARE(BrowseSetup::Rows(form->fileList()), QStringList({"b.mp3|4,000,000|128 VBR"}));
         QCOMPARE(BrowseSetup::Count("user_share_file_node"), 1);
+    }
+
+    void eachPassTakesItsStepsATurnAndNoMore()
+    {
+        BrowseSetup s;
+        QVERIFY(s.f.Start());
+        const int most = 25;
+        // 1,200 folders of a file each made into items, then into nodes
+        // (four passes over the folders), a slice a turn.
+        FileInfoMap flat;
+        for (int n = 0; n < 1200; ++n)
+            flat["flat\\" + std::to_string(n)].insert(FileInfo("f.bin", n));
+        ShareForm* form = s.page->OpenShareBrowse("ann");
+        form->SetSliceSteps(most);
+        s.page->BuildJob().SetMostSteps(most);
+        s.page->OnUserShare("ann", std::make_shared<FileInfoMap>(flat), AttributeTranslationTable());
+        QList<int> steps = SliceTrace::StepsUntilDone(s.page->BuildJob());
+        QVERIFY2(Sliced(steps, most, 2400 / most, 2400), qPrintable(Text(steps)));
+        QVERIFY(form->IsFilling());
+        QCOMPARE(form->folderTree()->topLevelItemCount(), 0);
+        steps = SliceTrace::StepsUntilDone(form->ShowJob());
+        QVERIFY2(Sliced(steps, most, 4800 / most, 4800), qPrintable(Text(steps)));
+        QVERIFY(form->ShowsShare());
+        QCOMPARE(form->Tree().FolderCount(), 1200);
+
+        form = s.Show("cy", BigFolders(3));
+        QVERIFY(form);
+        form->SetSliceSteps(most);
+        form->SetQueueSliceMs(1000000);
+        QTreeWidget* tree = form->folderTree();
+        const ShareFolderTree& shown = form->Tree();
+        // A folder's 1,000 rows made, then put in order, then into the list
+        // in one go.
+        tree->setCurrentItem(BrowseSetup::Node(tree, "f0"));
+        steps = SliceTrace::StepsUntilDone(shown.ListJob());
+        QVERIFY2(Sliced(steps, most, 1000 / most, 1000), qPrintable(Text(steps)));
+        QCOMPARE(form->fileList()->topLevelItemCount(), 1000);
+        // The next folder's, while the rows before go.
+        tree->setCurrentItem(BrowseSetup::Node(tree, "f1"));
+        steps = SliceTrace::StepsUntilDone(shown.DiscardJob());
+        QVERIFY2(Sliced(steps, most, 1000 / most, 1000), qPrintable(Text(steps)));
+        QTRY_VERIFY(!shown.IsWorking());
+        QCOMPARE(form->fileList()->topLevelItemCount(), 1000);
+        // Every file of every folder read by a filter none passes.
+        form->filterEdit()->setText("nothing");
+        steps = SliceTrace::StepsUntilDone(shown.FilterJob());
+        QVERIFY2(Sliced(steps, most, 3000 / most, 3000), qPrintable(Text(steps)));
+        QCOMPARE(BrowseSetup::Nodes(tree), QStringList({"[f0]", "[f1]", "[f2]"}));
+        form->filterEdit()->clear();
+        QTRY_VERIFY(!shown.IsWorking());
+        // A folder's files read in name order, then queued as they are read.
+        form->DownloadFolder(shown.FolderOf(BrowseSetup::Node(tree, "f2")), false);
+        steps = SliceTrace::StepsUntilDone(form->DownloadJob());
+        QVERIFY2(Sliced(steps, most, 1000 / most, 1000), qPrintable(Text(steps)));
+        QCOMPARE(Downloads().size(), 1000);
+        // Every folder and file written.
+        const QString file = s.f.Path("all.xml");
+        QVERIFY(form->ExportToFile(file));
+        steps = SliceTrace::StepsUntilDone(form->ExportJob());
+        QVERIFY2(Sliced(steps, most, 3000 / most, 3000), qPrintable(Text(steps)));
+        QCOMPARE(ReadExport(file).filter(QRegularExpression("^  file name=")).size(), 3000);
     }
 
     void aLargeFolderIsListedInTheListsOrderWhateverHappensMeanwhile()

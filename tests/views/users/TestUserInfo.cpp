@@ -21,6 +21,7 @@
 #include "users/UserInfoForm.h"
 #include "users/UserInfoReply.h"
 #include "users/UserPicture.h"
+#include "users/UserPictureLoader.h"
 
 namespace {
 
@@ -367,6 +368,30 @@ private slots:
         QVERIFY(Answer(view, bob, "hostile", &hostile));
         QCOMPARE(shownAtOnce, QString("hostile"));
         QTRY_COMPARE(Text(view)->toPlainText(), UserPicture::Notice(UserPicture::Refusal::TooManyScans) + "\nhostile");
+    }
+
+    void picturesDecodedTogetherComeBackEachToItsReceiverOnce()
+    {
+        // Many at once, each its own width, handed back while the window's
+        // thread is busy or asleep between turns.
+        const QSize bounds(UserInfoForm::PictureWidth, UserInfoForm::PictureHeight);
+        const int count = 40;
+        std::vector<std::unique_ptr<QObject>> receivers;
+        QMap<int, QList<int>> widths;
+        for (int i = 0; i < count; ++i) {
+            receivers.emplace_back(new QObject);
+            UserPictureLoader::Instance()->Load(
+                Png(Filled(i + 1, 1)), bounds, receivers.back().get(),
+                [&widths, i](const QImage& picture, UserPicture::Refusal refusal) {
+                    widths[i] << (refusal == UserPicture::Refusal::None ? picture.width() : -1);
+                });
+        }
+        // A receiver gone before its picture is back hears nothing of it.
+        for (int i = 0; i < count; i += 3)
+            receivers[i].reset();
+        QTRY_COMPARE_WITH_TIMEOUT(widths.size(), count - (count + 2) / 3, 30000);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(widths.value(i), i % 3 ? QList<int>{i + 1} : QList<int>());
     }
 
     void picturesAreRefusedForWhatTheyWouldCostToDecode()

@@ -7,6 +7,8 @@
 
 #include "EventToolBar.h"
 #include "Settings.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TabWidget.h"
 #include "UsersSetup.h"
 #include "common/PeerText.h"
@@ -27,6 +29,27 @@ private:
 
 private slots:
     void cleanup() { s.Stop(); }
+
+    void aLoginAsksForTheListedUsersFiguresAFewHundredATurn()
+    {
+        QStringList listed;
+        for (int n = 0; n < 1000; ++n)
+            listed << QString("user %1").arg(n, 4, 10, QChar('0'));
+        s.Make([&] {
+            for (const QString& user : listed)
+                UsersSetup::Listed(user);
+        });
+        QVERIFY(s.Start());
+        QTRY_COMPARE(s.SentNames(36), listed);
+
+        // The next login's: 200 a turn whatever the turn's budget, every
+        // one once.
+        s.Server()->ClearReceived();
+        s.page->OnConnected();
+        const QList<int> steps = SliceTrace::StepsUntilDone(s.page->StatsJob());
+        QCOMPARE(steps, QList<int>({200, 200, 200, 200, 200}));
+        QTRY_COMPARE(s.SentNames(36), listed);
+    }
 
     void theListsShowWhatTheStoreAndTheServerSay()
     {
