@@ -16,6 +16,7 @@
 #include "SavedStore.h"
 #include "Settings.h"
 #include "SliceRunner.h"
+#include "SliceTrace.h"
 #include "SlicedJob.h"
 
 namespace {
@@ -28,15 +29,6 @@ void Fill(const QString& marker)
     for (int i = 0; i < Entries; ++i)
         SavedStore::Entry(QString("%1 %2").arg(marker).arg(i));
     SetSetting("marker", marker);
-}
-
-// Lets the event loop turn until the runner has run one more turn.
-bool OneTurn()
-{
-    const quint64 turn = SliceRunner::Get().Turns();
-    for (int i = 0; i < 100000 && SliceRunner::Get().Turns() == turn; ++i)
-        QCoreApplication::processEvents();
-    return SliceRunner::Get().Turns() == turn + 1;
 }
 
 // The child: a whole save of the first store, then the second taken a slice
@@ -139,7 +131,7 @@ private slots:
         int turns = 0, late = 0;
         QByteArray expected;
         while (taking.IsRunning()) {
-            QVERIFY(OneTurn());
+            QVERIFY(SliceTrace::NextTurn());
             ++turns;
             if (taking.IsRunning()) {
                 QVERIFY(taking.LastSliceSteps() >= StepsPerSlice && taking.LastSliceSteps() < 2 * StepsPerSlice);
@@ -166,7 +158,7 @@ private slots:
         SlicedJob& taking = m_saver->TakingJob();
         taking.SetMostSteps(StepsPerSlice);
         QVERIFY(m_saver->SaveChanges(Prefix()));
-        QVERIFY(OneTurn());
+        QVERIFY(SliceTrace::NextTurn());
         SetSetting("marker", "at exit");
         // The exit's save writes the whole store at once, and nothing else
         // is written after it.
