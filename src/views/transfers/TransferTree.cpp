@@ -554,6 +554,13 @@ void TransferTree::ShowProgress(QTreeWidgetItem* row, qint64 done, double percen
     row->setText(EtaColumn, TransferFigures::EtaText(secondsLeft));
 }
 
+void TransferTree::ShowFinished(QTreeWidgetItem* fileRow, ItemPtr entry)
+{
+    const qint64 size = Size(entry);
+    fileRow->setData(ProgressColumn, TransferBarDelegate::ValueRole, 100);
+    fileRow->setData(ProgressColumn, TransferBarDelegate::TextRole, TransferFigures::ProgressText(size, 100.0));
+}
+
 TransferTree::ShownBar TransferTree::BarOf(QTreeWidgetItem* row) const
 {
     if (const QProgressBar* bar = Bar(row))

@@ -159,6 +159,8 @@ public:
     // widget on a user or folder row, figures the column's delegate draws
     // on a file row.
     void ShowProgress(QTreeWidgetItem* row, qint64 done, double percent, qint64 secondsLeft);
+    // A finished file row's full bar: its whole size, 100%.
+    void ShowFinished(QTreeWidgetItem* fileRow, ItemPtr entry);
     // The bar a row shows: whether it has one, its percent and its text.
     struct ShownBar
     {

@@ -121,6 +121,8 @@ void TransfersForm::StatusChanged(TransferTree& tree, ItemPtr entry, ItemPtr sta
             emit DownloadComplete(entry);
         }
         TransferTree::SetText(fileRow, TransferTree::ProgressColumn, QString());
+        // Also for one restored from the data file, which never reported.
+        tree.ShowFinished(fileRow, entry);
     }
     if (download)
         TransferTree::SetText(fileRow, TransferTree::PlaceColumn, QString());

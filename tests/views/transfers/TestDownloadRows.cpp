@@ -56,6 +56,25 @@ private slots:
         QCOMPARE(rock->childCount(), 4);
     }
 
+    void aStoredFinishedDownloadShowsAFullBar()
+    {
+        H h;
+        // As the data file brings them back: one finished, one still to come.
+        ItemPtr done = h.StoredDownload("bob", "music\\rock", "done.mp3", 3000, 1);
+        done.Connect(d.GetType("download_entry_status")->GetItem(Value("complete")));
+        h.StoredDownload("bob", "music\\rock", "next.mp3", 5000, 2);
+        QVERIFY(h.f->Start());
+        QTreeWidget* tree = h.Downloads();
+        QTRY_VERIFY(H::FileRow(tree, "bob", "rock/music", "next.mp3"));
+        QTreeWidgetItem* doneRow = H::FileRow(tree, "bob", "rock/music", "done.mp3");
+        QCOMPARE(doneRow->text(3), QString("complete"));
+        const TransferTree::ShownBar bar = h.page->DownloadTree().BarOf(doneRow);
+        QVERIFY(bar.shown);
+        QCOMPARE(bar.value, 100);
+        QCOMPARE(bar.text, QString("3,000 (100.0%)"));
+        QVERIFY(!h.page->DownloadTree().BarOf(H::FileRow(tree, "bob", "rock/music", "next.mp3")).shown);
+    }
+
     void aLongStoredQueueIsBuiltInTurnsAndKeepsItsOrder()
     {
         H h;
