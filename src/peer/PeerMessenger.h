@@ -56,6 +56,10 @@ public:
     // for this long (taking none of our answers, or sending no more of its
     // large message) gives it back, closed, when others wait for the room.
     static constexpr qint64 RoomStallTimeout = 10000;
+    // A share list handed to the provider that is neither sent nor refused
+    // for this long gives its place in line to the next, so that a provider
+    // that says nothing stops no other user's list.
+    static constexpr qint64 HandedShareListTimeout = 120000;
     // A question at most this long (a path, a folder name) is answered with
     // as little; longer ones claim room for their answer like large ones.
     // One longer than MaxQuestion names no path any system has, and is not
@@ -93,7 +97,10 @@ public:
 
     typedef std::function<qint64()> Clock;
     // Answers a user's share-list request through SendMessage, at once or
-    // later: a large list is not built in one go on the event loop.
+    // later: a large list is not built in one go on the event loop. It is
+    // handed one request at a time; one it says nothing about gives way to
+    // the next after HandedShareListTimeout, and what it sends later still
+    // goes, as any answer.
     typedef std::function<void(QString user)> ShareListProvider;
 
     // Needs the server connection's item types (Server::CreateData) and the
@@ -324,8 +331,12 @@ private:
     void ServeShareListsSoon();
     void HandShareListOver();
     void ShareListSent();
-    // The user has no message connection left: its request goes.
+    // The user has no message connection left: its request goes, and one
+    // already handed over gives way to the next.
     void ForgetShareListRequest(const QString& user);
+    // The request handed over that has produced nothing for too long gives
+    // way to the next (at the half-minute tick).
+    void ExpireHandedShareList(qint64 now);
     // Room taken back in either shared room for whoever waits: from
     // connections that stalled, and in the room for large messages from
     // names and addresses over their part (a reader of our answers that
@@ -372,6 +383,8 @@ private:
     // The user whose list the provider builds, or whose room is claimed.
     QString m_listBuilding;
     bool m_listHanded = false;
+    // When the request being served was handed to the provider.
+    qint64 m_listHandedAt = 0;
     bool m_listServeQueued = false;
     SharedAllowance::Share m_listRoom;
     struct PendingShareList

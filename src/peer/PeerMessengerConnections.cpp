@@ -530,6 +530,7 @@ void PeerMessenger::OnHalfMinuteTick()
         Discard(connection);
     }
     CheckRooms();
+    ExpireHandedShareList(now);
 
     for (auto user = m_greetings.begin(); user != m_greetings.end();) {
         for (auto token = user->begin(); token != user->end();)

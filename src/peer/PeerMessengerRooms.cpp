@@ -226,6 +226,7 @@ void PeerMessenger::HandShareListOver()
     if (m_listBuilding.isEmpty() || m_listHanded || !m_listRoom.Held())
         return;
     m_listHanded = true;
+    m_listHandedAt = m_clock();
     // The provider may answer before it returns.
     const QString user = m_listBuilding;
     if (m_shareListProvider)
@@ -245,7 +246,19 @@ void PeerMessenger::ShareListSent()
 void PeerMessenger::ForgetShareListRequest(const QString& user)
 {
     m_listWaiting.erase(std::remove(m_listWaiting.begin(), m_listWaiting.end(), user), m_listWaiting.end());
-    // A list already handed over is sent all the same, as any answer.
-    if (user == m_listBuilding && !m_listHanded)
+    // A list already handed over is sent all the same, as any answer, but
+    // nobody waits for it in line.
+    if (user == m_listBuilding)
         ShareListSent();
+}
+
+void PeerMessenger::ExpireHandedShareList(qint64 now)
+{
+    if (m_listBuilding.isEmpty() || !m_listHanded || now - m_listHandedAt < HandedShareListTimeout)
+        return;
+    Log(Area, 1,
+        QString("The share list for %1 was neither sent nor refused within %2 s; the next in line goes on")
+            .arg(m_listBuilding)
+            .arg(HandedShareListTimeout / 1000));
+    ShareListSent();
 }
