@@ -126,7 +126,19 @@ void Split(const QString& text, bool (*isSeparator)(QChar), std::vector<QStringV
 } // namespace
 
 SharedFoldersManager::SharedFoldersManager(QObject* parent)
-    : QObject(parent), replyBuilder(this, "OnSearchAnswersBuilt")
+    : QObject(parent), mergePass(MergeFloor, [this](TurnSlice& slice) { return MergeSome(slice); }),
+      countsPass(1,
+                 [this](TurnSlice&) {
+                     SendCountsIfChanged();
+                     return true;
+                 }),
+      searchPass(SearchFloor, [this](TurnSlice& slice) { return SearchSome(slice); }),
+      replyBuilder(this, "OnSearchAnswersBuilt"), narrowedPass(1,
+                                                               [this](TurnSlice&) {
+                                                                   emit VisibilityNarrowed();
+                                                                   return true;
+                                                               }),
+      releasePass(ReleaseFloor, [this](TurnSlice& slice) { return ReleaseSome(slice); })
 {
     sharedFoldersManager = this;
 
@@ -147,9 +159,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileNameAdded));
     fileFolderType->AddItemAddedHandler(
         new EventHandler<SharedFoldersManager, ItemPtr>(this, &SharedFoldersManager::OnSharedFileFolderAdded));
-    countsTimer.setSingleShot(true);
-    countsTimer.setInterval(0);
-    connect(&countsTimer, &QTimer::timeout, this, &SharedFoldersManager::SendCountsIfChanged);
     for (Type* counted : {fileFolderType, sharedFileType}) {
         counted->AddItemAddedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr) { CountsMayHaveChanged(); }));
         counted->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr) { CountsMayHaveChanged(); }));
@@ -166,9 +175,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
 
     WatchVisibility();
 
-    releaseTimer.setSingleShot(true);
-    releaseTimer.setInterval(0);
-    connect(&releaseTimer, &QTimer::timeout, this, &SharedFoldersManager::ReleaseShareSlice);
     d.GetType(ShareNames::UserShare)->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr share) {
         releasingShares.erase(std::remove(releasingShares.begin(), releasingShares.end(), share),
                               releasingShares.end());
@@ -191,11 +197,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
     connect(&fileScanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
     connect(&fileScanner, &FileScanner::SharesWalked, this, &SharedFoldersManager::OnSharesWalked);
-    // One slice of a merge per turn of the event loop while merges wait.
-    mergeTimer.setInterval(0);
-    connect(&mergeTimer, &QTimer::timeout, this, &SharedFoldersManager::MergeSlice);
-    searchTimer.setInterval(0);
-    connect(&searchTimer, &QTimer::timeout, this, &SharedFoldersManager::SearchSlice);
     shareListTimer.setInterval(0);
     connect(&shareListTimer, &QTimer::timeout, this, &SharedFoldersManager::ShareListSlice);
     replyThread.setObjectName("Search Replies");
@@ -431,15 +432,10 @@ void SharedFoldersManager::SetUploadQueue(UploadQueue queue)
 
 void SharedFoldersManager::WatchVisibility()
 {
-    narrowedTimer.setSingleShot(true);
-    narrowedTimer.setInterval(0);
-    connect(&narrowedTimer, &QTimer::timeout, this, &SharedFoldersManager::VisibilityNarrowed);
     // Told a turn later: the store may be in the middle of taking a folder
     // apart, and a rescan cuts thousands of files in one go.
-    const auto narrowed = [this] {
-        if (!narrowedTimer.isActive())
-            narrowedTimer.start();
-    };
+    // Narrowed again while it is told, it is told once more.
+    const auto narrowed = [this] { narrowedPass.StartNextTurn(); };
     const auto cutFrom = [narrowed](std::initializer_list<const char*> names) {
         std::vector<const Type*> types;
         for (const char* name : names)
@@ -551,8 +547,8 @@ void SharedFoldersManager::OnConnectedToServer()
 
 void SharedFoldersManager::CountsMayHaveChanged()
 {
-    if (!countsTimer.isActive())
-        countsTimer.start();
+    // Sent a turn later, once for a whole burst of files.
+    countsPass.StartNextTurn();
 }
 
 void SharedFoldersManager::SendCountsIfChanged()

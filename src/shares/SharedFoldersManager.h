@@ -25,6 +25,7 @@
 #include "MemStream.h"
 #include "SearchAnswer.h"
 #include "SearchAnswerBuilder.h"
+#include "SlicedJob.h"
 #include "UserStats.h"
 
 class Type;
@@ -46,6 +47,8 @@ public:
     // True from Init, or a rescan's start, until its walk's results are in
     // the store.
     bool IsMerging() const { return walksPending > 0 || !merges.empty(); }
+    // The merges' pass over turns: tests count its slices.
+    SlicedJob& MergePass() { return mergePass; }
 
     // The look-up key of a path: lower case, "/" between components.
     static QString GetAbsoluteFileName(QString path);
@@ -96,7 +99,6 @@ public slots:
 
 private slots:
     void OnSearchAnswersBuilt();
-    void ReleaseShareSlice();
     void SendCountsIfChanged();
 
 private:
@@ -146,17 +148,19 @@ private:
         int removed = 0;
     };
     struct FolderContext;
-    static constexpr int MergeSliceMs = 10;
+    // Files merged before a slice looks at the turn's budget.
+    static constexpr int MergeFloor = 64;
     void StartMerge(std::unique_ptr<MergeJob> job);
-    void MergeSlice();
-    // False when the slice's time ran out inside the folder.
-    bool MergeFolder(MergeJob& job, const QElapsedTimer& clock);
+    // True once every merge waiting is done.
+    bool MergeSome(TurnSlice& slice);
+    // False when the slice ran out inside the folder.
+    bool MergeFolder(MergeJob& job, TurnSlice& slice);
     void EnterFolder(MergeJob& job, FolderContext& context);
     void MergeFile(MergeJob& job, FolderContext& context, const QString& name, qint64 size);
     void FinishMerge(MergeJob& job);
     void ReleaseWalkMemory();
     std::deque<std::unique_ptr<MergeJob>> merges;
-    QTimer mergeTimer;
+    SlicedJob mergePass;
     int walksPending = 0;
 
     QThread scannerThread;
@@ -172,7 +176,7 @@ private:
     // Others see our folder and file counts from the server: they are sent
     // again once whatever changed them is over, not per file.
     void CountsMayHaveChanged();
-    QTimer countsTimer;
+    SlicedJob countsPass;
     int sentFolders = -1;
     int sentFiles = -1;
 
@@ -213,11 +217,14 @@ public:
     // values go with it unless something else holds them.
     void ReleaseShare(ItemPtr share);
     bool IsReleasingShares() const { return !releasingShares.empty(); }
+    SlicedJob& ReleasePass() { return releasePass; }
 
     // True when a reply was sent. Answers at once, however many files
     // match; OnDirectFileSearch answers a search that many files may match
     // a slice at a time instead, reporting SearchProcessed when done.
     bool ProcessSearch(QString user, quint32 token, QString text);
+    // The pass of the searches answered over turns.
+    SlicedJob& SearchPass() { return searchPass; }
     void GetSharedFilesAsUserShare(QString user, FileInfoMap& shares, AttributeTranslationTable& attributes);
     // The whole answer to a share-list request, built at once: code 5 and
     // the zlib stream.
@@ -279,10 +286,13 @@ private:
     // Searches waiting beyond this many go unanswered, so a burst of them
     // cannot take memory without bound.
     static constexpr size_t MaxWaitingSearches = 32;
-    static constexpr int SearchSliceMs = 10;
-    void SearchSlice();
+    // Files looked at before a slice looks at the turn's budget; a folder
+    // is gone through whole.
+    static constexpr int SearchFloor = 256;
+    // True once no search may go on: none waits, or a reply is building.
+    bool SearchSome(TurnSlice& slice);
     std::deque<std::unique_ptr<SearchJob>> searchJobs;
-    QTimer searchTimer;
+    SlicedJob searchPass;
     QThread replyThread;
     SearchAnswerBuilder replyBuilder;
     int repliesBuilding = 0;
@@ -321,11 +331,15 @@ private:
     UploadQueue uploadQueue;
     // Hears of the store changes that may narrow what users see.
     void WatchVisibility();
-    QTimer narrowedTimer;
+    SlicedJob narrowedPass;
 
+    // Files let go before a slice looks at the turn's budget.
+    static constexpr int ReleaseFloor = 512;
+    // True once every share is let go.
+    bool ReleaseSome(TurnSlice& slice);
     // Shares being taken apart, oldest first.
     std::vector<ItemPtr> releasingShares;
-    QTimer releaseTimer;
+    SlicedJob releasePass;
 };
 
 extern SharedFoldersManager* sharedFoldersManager;

@@ -4,11 +4,9 @@
 #include <algorithm>
 
 #include "Data.h"
+#include "TurnSlice.h"
 
 namespace {
-// Files removed in one turn of the event loop: some 10 ms of work.
-const int kFilesPerSlice = 6000;
-
 // A folder's links to its parent and its subfolders: marker pairs that
 // would otherwise stay linked to the folders on the other side.
 void RemoveFolderLinks(ItemPtr folder)
@@ -29,14 +27,14 @@ void SharedFoldersManager::ReleaseShare(ItemPtr share)
         return;
     share.Disconnect("user");
     releasingShares.push_back(share);
-    releaseTimer.start();
+    // The caller may be in the middle of the share's own page.
+    releasePass.StartNextTurn();
 }
 
-void SharedFoldersManager::ReleaseShareSlice()
+bool SharedFoldersManager::ReleaseSome(TurnSlice& slice)
 {
     Data::Batch batch(&d);
-    int budget = kFilesPerSlice;
-    while (budget > 0 && !releasingShares.empty()) {
+    while (!releasingShares.empty() && slice.More()) {
         ItemPtr share = releasingShares.front();
         const ItemPtr folder = share["user_share_folder"];
         if (!folder) {
@@ -45,16 +43,17 @@ void SharedFoldersManager::ReleaseShareSlice()
             continue;
         }
         for (const ItemPtr& file : folder.GetItems("user_share_file")) {
-            if (budget-- <= 0)
+            if (!slice.Take())
                 break;
             file.RemoveWithLoneValues(
                 {"user_share_file_name", "file_size", "bitrate", "length_seconds", "bitrate_mode"});
         }
-        if (!folder.IsConnected("user_share_file")) {
+        // A folder is a step of its own: a share of empty folders is let
+        // go a slice at a time too.
+        if (!folder.IsConnected("user_share_file") && slice.Take()) {
             RemoveFolderLinks(folder);
             folder.RemoveWithLoneValues({"user_share_folder_name"});
         }
     }
-    if (!releasingShares.empty())
-        releaseTimer.start();
+    return releasingShares.empty();
 }

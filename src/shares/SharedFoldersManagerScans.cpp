@@ -14,6 +14,7 @@
 #include "Log.h"
 #include "Settings.h"
 #include "ShareNames.h"
+#include "TurnSlice.h"
 
 namespace {
 bool IsMp3Name(const QString& name)
@@ -118,14 +119,12 @@ void SharedFoldersManager::StartMerge(std::unique_ptr<MergeJob> job)
 {
     merges.push_back(std::move(job));
     // A small merge is done at once; a large one goes on in the loop's turns.
-    if (merges.size() == 1)
-        MergeSlice();
+    if (!mergePass.IsRunning())
+        mergePass.Start();
 }
 
-void SharedFoldersManager::MergeSlice()
+bool SharedFoldersManager::MergeSome(TurnSlice& slice)
 {
-    QElapsedTimer clock;
-    clock.start();
     // Keeps items that a slot removes while we hold them readable.
     Data::Batch batch(&d);
     while (!merges.empty()) {
@@ -160,23 +159,20 @@ void SharedFoldersManager::MergeSlice()
                 }
                 job.inRoot = false;
                 ++job.rootIndex;
-            } else if (!MergeFolder(job, clock))
+            } else if (!MergeFolder(job, slice))
                 break;
         } else {
             std::unique_ptr<MergeJob> done = std::move(merges.front());
             merges.pop_front();
             FinishMerge(*done);
         }
-        if (clock.elapsed() >= MergeSliceMs)
+        if (!slice.More())
             break;
     }
-    if (merges.empty())
-        mergeTimer.stop();
-    else if (!mergeTimer.isActive())
-        mergeTimer.start();
+    return merges.empty();
 }
 
-bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock)
+bool SharedFoldersManager::MergeFolder(MergeJob& job, TurnSlice& slice)
 {
     FolderContext context;
     const QString& path = job.folder->first;
@@ -200,10 +196,14 @@ bool SharedFoldersManager::MergeFolder(MergeJob& job, const QElapsedTimer& clock
     const FileScanner::FileMap& files = job.folder->second;
     if (!job.folderGone)
         for (; job.file != files.end(); ++job.file) {
-            if (clock.elapsed() >= MergeSliceMs)
+            if (!slice.Take())
                 return false;
             MergeFile(job, context, job.file->first, job.file->second.size());
         }
+    // Its end is a step of its own: a tree of empty folders is merged a
+    // slice at a time too.
+    if (!slice.Take())
+        return false;
 
     // The files the folder held that are gone from it on disk.
     ItemSet leftovers;

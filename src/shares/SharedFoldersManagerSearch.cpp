@@ -15,6 +15,7 @@
 #include "SearchParser.h"
 #include "Settings.h"
 #include "ShareNames.h"
+#include "TurnSlice.h"
 
 void SharedFoldersManager::OnDNetSearchRequest(QString user, quint32 req, QString searchText)
 {
@@ -159,20 +160,17 @@ void SharedFoldersManager::OnDirectFileSearch(QString user, quint32 req, QString
         }
     }
     searchJobs.push_back(std::move(job));
-    if (!searchTimer.isActive())
-        searchTimer.start();
+    // Gone through from the next turn: the search came with a burst of
+    // messages that has the rest of this one.
+    searchPass.StartNextTurn();
 }
 
-void SharedFoldersManager::SearchSlice()
+bool SharedFoldersManager::SearchSome(TurnSlice& slice)
 {
     // One reply at a time is built: the next search waits for it, so its
     // matches are not held while an earlier one still compresses.
-    if (searchJobs.empty() || repliesBuilding > 0) {
-        searchTimer.stop();
-        return;
-    }
-    QElapsedTimer clock;
-    clock.start();
+    if (searchJobs.empty() || repliesBuilding > 0)
+        return true;
     Data::Batch batch(&d);
     SearchJob& job = *searchJobs.front();
 
@@ -188,8 +186,9 @@ void SharedFoldersManager::SearchSlice()
     // A word gone since the search came matches nothing any more.
     if (!wordsHeld)
         job.next = job.folders.size();
-    while (job.next < job.folders.size() && clock.elapsed() < SearchSliceMs) {
+    while (job.next < job.folders.size() && slice.More()) {
         ItemPtr folder = fileFolderType->HasItem(Value(job.folders[job.next++]));
+        slice.Step();
         if (!folder)
             continue;
         bool visible = false;
@@ -209,20 +208,23 @@ void SharedFoldersManager::SearchSlice()
                 }
             if (holdsAll)
                 MatchFile(file, folder, query, job.matches);
+            slice.Step();
         }
     }
     if (job.next < job.folders.size())
-        return;
+        return false;
 
+    // The next search starts on the next turn.
     std::unique_ptr<SearchJob> done = std::move(searchJobs.front());
     searchJobs.pop_front();
     if (done->matches.empty()) {
         emit SearchProcessed(done->text, false);
-        return;
+        return searchJobs.empty();
     }
     ++repliesBuilding;
     replyBuilder.Add(
         SearchAnswerBuilder::Job{ReplyHeader(done->token), std::move(done->matches), done->user, done->text, nullptr});
+    return true;
 }
 
 void SharedFoldersManager::OnSearchAnswersBuilt()
@@ -238,7 +240,7 @@ void SharedFoldersManager::OnSearchAnswersBuilt()
         emit SearchProcessed(done.text, done.answered);
     }
     if (!searchJobs.empty() && repliesBuilding == 0)
-        searchTimer.start();
+        searchPass.StartNextTurn();
 }
 
 FileInfo SharedFoldersManager::MakeFileInfo(ItemPtr file, std::string name)

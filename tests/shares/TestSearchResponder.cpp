@@ -11,6 +11,8 @@
 #include "Settings.h"
 #include "SharedFoldersManager.h"
 #include "SharesPeerFixture.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TestServer.h"
 
 namespace {
@@ -336,6 +338,44 @@ private slots:
         QCOMPARE(processed.size(), 1);
         answered << 502;
         Q_UNUSED(shared);
+    }
+
+    void aSearchGoesAFewFoldersATurnAndSeesWhatGoesMidway()
+    {
+        const QString root = f->Path("Many");
+        f->ShareMany(root, 30, 100);
+        f->ShareMany(f->Path("Gone"), 1, 10);
+        SlicedJob& pass = f->manager->SearchPass();
+        // Each folder of 100 files weighs 101 steps: two a turn.
+        pass.SetMostSteps(200);
+        const int before = link->messages.size();
+        QSignalSpy processed(f->manager, &SharedFoldersManager::SearchProcessed);
+        f->manager->OnDirectFileSearch("peer", 503, "many");
+        QVERIFY(SliceTrace::NextTurn());
+        QVERIFY(SliceTrace::NextTurn());
+        QCOMPARE(pass.LastSliceSteps(), 202);
+        // Between two slices: a folder not yet gone through loses its
+        // files, one gone through loses them too, and a share goes.
+        d.GetType("shared_file_folder")->HasItem(Value(root + "/Set 20")).GetItems("shared_file").Remove();
+        d.GetType("shared_file_folder")->HasItem(Value(root + "/Set 1")).GetItems("shared_file").Remove();
+        d.GetType("shared_folder")->HasItem(Value(f->Path("Gone"))).Remove();
+        const QList<int> steps = SliceTrace::StepsUntilDone(pass);
+        // The 27 folders left take 13 turns, the emptied and the hidden one
+        // a step each; the last turn hands the reply to its builder.
+        QCOMPARE(steps.size(), 14);
+        // A folder is gone through whole once begun: at most 100 steps over.
+        for (int step : steps)
+            QVERIFY2(step > 0 && step < 200 + 101, qPrintable(QString::number(step)));
+        QVERIFY(link->WaitForMessages(before + 1, 30000));
+        const Reply reply = ReadReply(link->messages.last().second);
+        QVERIFY(reply.wellFormed);
+        // What was gathered stays; what went before it was reached does not.
+        QCOMPARE(reply.files.size(), 2900);
+        QCOMPARE(reply.files.filter("many 1 ").size(), 100);
+        QVERIFY(reply.files.filter("many 20 ").isEmpty());
+        QVERIFY(reply.files.filter("Gone").isEmpty());
+        QCOMPARE(processed.size(), 1);
+        answered << 503;
     }
 
     void aBurstOfLargeSearchesIsBounded()

@@ -8,6 +8,8 @@
 #include "ShareScan.h"
 #include "SharedFoldersManager.h"
 #include "SharesFixture.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 
 // The walks' merges go on a slice at a time while the event loop turns:
 // what they leave must be what a scan leaves, whatever happens between the
@@ -107,6 +109,45 @@ private slots:
         QCOMPARE(rescanned.at(0).at(0).toInt(), 0);
         QCOMPARE(rescanned.at(0).at(1).toInt(), 0);
         QCOMPARE(int(d.GetType("shared_file")->Count()), 2000);
+    }
+
+    void aMergeTakesItsStepsATurnAndLeavesAFolderUnsharedMidwayAlone()
+    {
+        const QString first = MakeLargeTree("first", 6, 50);
+        const QString second = MakeLargeTree("second", 2, 20);
+        d.GetType("shared_folder")->NewItem(Value(first));
+        d.GetType("shared_folder")->NewItem(Value(second));
+        SlicedJob& pass = f->manager->MergePass();
+        // Held until the walk is in, so that every slice is seen.
+        pass.SetMostSteps(0);
+        f->manager->Init();
+        QVERIFY(QTest::qWaitFor([&] { return pass.IsRunning(); }, 30000));
+        QCOMPARE(d.GetType("shared_file")->Count(), size_t(0));
+
+        pass.SetMostSteps(40);
+        QVERIFY(SliceTrace::NextTurn());
+        QVERIFY(SliceTrace::NextTurn());
+        QCOMPARE(pass.LastSliceSteps(), 40);
+        const size_t merged = d.GetType("shared_file")->Count();
+        QVERIFY2(merged > 40 && merged <= 80, qPrintable(QString::number(merged)));
+        // The first root goes between two slices, its folders half merged.
+        d.GetType("shared_folder")->HasItem(Value(first)).Remove();
+        const QList<int> steps = SliceTrace::StepsUntilDone(pass);
+        QVERIFY(!f->manager->IsMerging());
+        // The second root's 40 files and its folders' ends take at least two
+        // more turns, each one slice of no more than its steps.
+        QVERIFY2(steps.size() >= 3, qPrintable(QString::number(steps.size())));
+        for (int step : steps)
+            QVERIFY2(step >= 0 && step <= 40, qPrintable(QString::number(step)));
+
+        for (int a = 0; a < 2; ++a)
+            for (int b = 0; b < 20; ++b)
+                QVERIFY(f->manager->GetSharedFileItem(
+                    QString("%1/Album %2/%3 Track %4.ogg").arg(second).arg(a).arg(b).arg(a * 20 + b)));
+        QVERIFY(!d.GetType("shared_folder")->HasItem(Value(first)));
+        for (const ItemPtr& folder : d.GetType("shared_file_folder")->GetItems())
+            QVERIFY2(!folder.AsString().startsWith(first) || folder.GetItems("shared_folder").empty(),
+                     qPrintable(folder.AsString()));
     }
 
     void folderUnsharedDuringItsMergeStaysUnshared()
