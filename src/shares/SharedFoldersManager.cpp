@@ -133,11 +133,13 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
                      return true;
                  }),
       searchPass(SearchFloor, [this](TurnSlice& slice) { return SearchSome(slice); }),
-      replyBuilder(this, "OnSearchAnswersBuilt"), narrowedPass(1,
-                                                               [this](TurnSlice&) {
-                                                                   emit VisibilityNarrowed();
-                                                                   return true;
-                                                               }),
+      replyBuilder(this, "OnSearchAnswersBuilt"),
+      shareListPass(ShareListFloor, [this](TurnSlice& slice) { return ShareListSome(slice); }),
+      narrowedPass(1,
+                   [this](TurnSlice&) {
+                       emit VisibilityNarrowed();
+                       return true;
+                   }),
       releasePass(ReleaseFloor, [this](TurnSlice& slice) { return ReleaseSome(slice); })
 {
     sharedFoldersManager = this;
@@ -174,6 +176,15 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         connect(dnetManager, &DNetManager::DNetSearchRequest, this, &SharedFoldersManager::OnDNetSearchRequest);
 
     WatchVisibility();
+    // A kept share list stands for the shares as they were: any connection
+    // of a root, folder or file (a file added, renamed or gone, a folder
+    // moved between roots, a root's audience) drops it.
+    for (Type* changed : {sharedFolderType, fileFolderType, sharedFileType}) {
+        changed->AddConnectedHandler(
+            new FunctionHandler<ConnectionInfo&>(this, [this](ConnectionInfo&) { SharesChanged(); }));
+        changed->AddDisconnectedHandler(
+            new FunctionHandler<ConnectionInfo&>(this, [this](ConnectionInfo&) { SharesChanged(); }));
+    }
 
     d.GetType(ShareNames::UserShare)->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(this, [this](ItemPtr share) {
         releasingShares.erase(std::remove(releasingShares.begin(), releasingShares.end(), share),
@@ -197,8 +208,6 @@ SharedFoldersManager::SharedFoldersManager(QObject* parent)
         connect(gp_server, &Server::DirectFileSearch, this, &SharedFoldersManager::OnDirectFileSearch);
     connect(&fileScanner, &FileScanner::FoldersScanned, this, &SharedFoldersManager::OnFoldersRescanned);
     connect(&fileScanner, &FileScanner::SharesWalked, this, &SharedFoldersManager::OnSharesWalked);
-    shareListTimer.setInterval(0);
-    connect(&shareListTimer, &QTimer::timeout, this, &SharedFoldersManager::ShareListSlice);
     replyThread.setObjectName("Search Replies");
     replyThread.start(QThread::LowPriority);
     replyBuilder.moveToThread(&replyThread);

@@ -231,14 +231,23 @@ public:
     MemStream GetSharedFilesMessage(QString user);
     // Answers a user's share-list request through peer messaging with the
     // same bytes GetSharedFilesMessage gives: at once when the user sees
-    // nothing, else gathered a slice at a time and built and compressed on
-    // the reply thread. A user already waiting gets the one answer; users
-    // beyond MaxWaitingShareLists go unanswered.
+    // nothing or a list of the same folders is kept, else gathered a slice
+    // at a time and built and compressed on the reply thread. A user already
+    // waiting gets the one answer; users beyond MaxWaitingShareLists go
+    // unanswered.
     void AnswerShareList(QString user);
     // Users whose share list is still to be sent, the one being built first;
     // the first in line is gathered from the share as it stood at its request.
     int ShareListsWaiting() const { return int(shareListUsers.size()); }
     static constexpr size_t MaxWaitingShareLists = 32;
+    // A list built is kept for everyone who may see the same shared folders
+    // until the shares change, so a crowd of askers costs one build; a few
+    // are kept, each for a set of folders, the most recently used first.
+    static constexpr size_t KeptShareLists = 4;
+    // Share lists gathered and built since the start; tests count them.
+    int ShareListsBuilt() const { return shareListsBuilt; }
+    // The gathering of share lists over turns: tests count its slices.
+    SlicedJob& ShareListPass() { return shareListPass; }
     static QString GetFileItemDisplayString(ItemPtr file);
 
 private:
@@ -303,6 +312,8 @@ private:
     struct ShareListJob
     {
         QString user;
+        // The key of the list: the visible roots, sorted.
+        QStringList roots;
         QSet<QString> visibleRoots;
         std::vector<std::string> folders;
         size_t next = 0;
@@ -310,21 +321,44 @@ private:
         quint64 nextFile = 0;
         std::unique_ptr<FileInfoMap> shares;
     };
-    static constexpr int ShareListSliceMs = 10;
+    // Files gathered before a slice looks at the turn's budget.
+    static constexpr int ShareListFloor = 512;
     // The folder's share-list key: its path with "\" between components.
     static std::string RemoteFolder(ItemPtr folder);
     // Adds the folder's files from the store place on; false when the
-    // slice's time (if any) ran out first, the place then that of the next.
-    bool GatherFolderFiles(ItemPtr folder, std::set<FileInfo>& files, quint64& from, const QElapsedTimer* clock);
+    // slice (if any) ran out first, the place then that of the next.
+    bool GatherFolderFiles(ItemPtr folder, std::set<FileInfo>& files, quint64& from, TurnSlice* slice);
+    // The shared roots the user may see, sorted: users with the same get
+    // the same list.
+    static QStringList ListKey(const ItemSet& visible);
+    // Sends the user's list at once when it sees nothing or its list is
+    // kept; false when it must be built.
+    bool AnswerAtOnce(const QString& user);
     void StartShareList();
-    void ShareListSlice();
+    // True once no list may be gathered: none waits, or one is building.
+    bool ShareListSome(TurnSlice& slice);
     void ShareListBuilt(SearchAnswerBuilder::Done& done);
+    void KeepShareList(const QStringList& roots, const MemStream& message);
+    // Any change to the shared folders, their files or who may see them.
+    void SharesChanged();
     std::deque<QString> shareListUsers;
     std::unique_ptr<ShareListJob> shareListJob;
-    // A list compresses: the next is gathered once it is sent, so that no
+    SlicedJob shareListPass;
+    // A list compresses: the next is gathered once it is built, so that no
     // more than one is held at a time.
     bool shareListBuilding = false;
-    QTimer shareListTimer;
+    // What is building, and whether the shares changed since it started.
+    QStringList buildingRoots;
+    quint64 buildingGeneration = 0;
+    quint64 sharesGeneration = 0;
+    int shareListsBuilt = 0;
+    struct KeptShareList
+    {
+        QStringList roots;
+        // Shared by every copy sent.
+        MemStream message;
+    };
+    std::deque<KeptShareList> keptShareLists;
 
     Type* bitrateType;
     Type* bitrateModeType;
