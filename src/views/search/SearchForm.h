@@ -63,6 +63,8 @@ public:
     // whether a page's rows are still being opened or closed by its expand
     // switches: both a slice a turn on large pages.
     bool IsClosingTabs() const { return m_release.IsRunning(); }
+    // The slices that let closed tabs go: tests count their turns and steps.
+    const SlicedJob& ReleaseJob() const { return m_release.Job(); }
     bool IsExpanding(SearchResultsForm* page) const;
     // The most rows or results a slice of either handles; tests make the
     // work of a small page span turns.

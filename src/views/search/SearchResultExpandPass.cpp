@@ -7,11 +7,9 @@
 #include "common/TreeRowStates.h"
 
 SearchResultExpandPass::SearchResultExpandPass(QTreeWidget* tree, bool folders, QObject* parent)
-    : QObject(parent), m_tree(tree), m_folders(folders)
+    : QObject(parent), m_tree(tree), m_folders(folders),
+      m_job(SliceFloor, [this](TurnSlice& slice) { return Slice(slice); })
 {
-    m_slices.setSingleShot(true);
-    m_slices.setInterval(0);
-    connect(&m_slices, &QTimer::timeout, this, &SearchResultExpandPass::Slice);
     m_place.Follow(tree->model(), this);
 }
 
@@ -20,19 +18,16 @@ void SearchResultExpandPass::Start(bool expand)
     m_expand = expand;
     ++m_number;
     m_place.Restart();
-    m_running = true;
-    Slice();
+    m_job.Start();
 }
 
-void SearchResultExpandPass::Slice()
+bool SearchResultExpandPass::Slice(TurnSlice& slice)
 {
-    m_slices.stop();
     // Thousands of rows opened or closed cost little while the view only
     // notes them.
     TreeRowStates::DeferLayout(m_tree);
     const SearchResultListItem::Pass pass =
         m_folders ? SearchResultListItem::Pass::ExpandFolders : SearchResultListItem::Pass::ExpandUsers;
-    TurnSlice slice(SliceFloor, m_sliceRows);
     while (m_place.Next() < m_tree->topLevelItemCount() && slice.More()) {
         QTreeWidgetItem* user = m_tree->topLevelItem(m_place.Next());
         SearchResultListItem* row = SearchResultListItem::Of(user);
@@ -60,7 +55,5 @@ void SearchResultExpandPass::Slice()
             row->SetPassDone(pass, m_number);
         m_place.Advance();
     }
-    m_running = m_place.Next() < m_tree->topLevelItemCount();
-    if (m_running)
-        m_slices.start();
+    return m_place.Next() >= m_tree->topLevelItemCount();
 }

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
-#include <climits>
 
 #include "SearchResultPassPlace.h"
+#include "SlicedJob.h"
 
 class QTreeWidget;
 
@@ -17,8 +16,8 @@ class QTreeWidget;
 // big sharer's folders: a page taking places back between two slices moves
 // the place with the rows, and after a sort the pass looks over the page
 // again, passing over the user rows it did. Switching again replaces a pass
-// not finished. Rows arriving meanwhile come as the switch now says: the
-// page reads it as it adds them.
+// not finished. The slices are a job of the one runner (SliceRunner). Rows arriving meanwhile come as the switch now
+// says: the page reads it as it adds them.
 //
 // Used on the event-loop thread; a child of the page, which it dies with.
 class SearchResultExpandPass : public QObject
@@ -36,20 +35,22 @@ public:
     // Opens or closes every row of the pass's kind, in place of a pass not
     // finished; the first slice at once.
     void Start(bool expand);
-    bool IsRunning() const { return m_running; }
-    // The most rows a slice opens or closes; tests make a pass span turns on
-    // a small page.
-    void SetSliceRows(int rows) { m_sliceRows = rows; }
+    bool IsRunning() const { return m_job.IsRunning(); }
+    // The most rows a slice opens or closes, 0 none; tests make a pass span
+    // turns on a small page.
+    void SetSliceRows(int rows) { m_job.SetMostSteps(rows); }
+    // The slices: tests count the turns a pass spans and its steps.
+    const SlicedJob& Job() const { return m_job; }
 
 private:
-    void Slice();
+    // Opens or closes rows while the slice lasts; true once the pass is
+    // over the page.
+    bool Slice(TurnSlice& slice);
 
     QTreeWidget* m_tree;
     bool m_folders;
     bool m_expand = true;
-    bool m_running = false;
     int m_number = 0;
-    int m_sliceRows = INT_MAX;
     SearchResultPassPlace m_place;
-    QTimer m_slices;
+    SlicedJob m_job;
 };

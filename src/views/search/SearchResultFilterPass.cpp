@@ -17,11 +17,10 @@ void SearchResultFilterPass::Start(std::shared_ptr<const SearchResultFilter> fil
     m_place.Restart();
 }
 
-bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows)
+bool SearchResultFilterPass::Run(QTreeWidget* tree, bool flatRows, TurnSlice& slice)
 {
     if (!m_filter)
         return true;
-    TurnSlice slice(whole ? INT_MAX : SliceFloor, mostRows);
     while (m_place.Next() < tree->topLevelItemCount() && slice.More()) {
         const int place = m_place.Next();
         m_place.Advance();

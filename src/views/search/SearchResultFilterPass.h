@@ -9,6 +9,7 @@ class QObject;
 class QTreeWidget;
 class QTreeWidgetItem;
 class SearchResultFilter;
+class TurnSlice;
 
 // A filter applied to a whole results page a slice at a time, so that a
 // keystroke on a page of 50,000 rows never holds the window for long. A
@@ -30,11 +31,10 @@ public:
 
     // Starts a pass of the filter over the page, in place of one running.
     void Start(std::shared_ptr<const SearchResultFilter> filter);
-    // Filters on from where the last slice stopped, until the turn's budget
-    // is spent once the floor is passed or mostRows rows were looked at;
-    // whole, to the end. True once every row is done, which ends the pass;
-    // true at once when none runs.
-    bool Run(QTreeWidget* tree, bool flatRows, bool whole, int mostRows);
+    // Filters on from where the last slice stopped while the slice lasts.
+    // True once every row is done, which ends the pass; true at once when
+    // none runs.
+    bool Run(QTreeWidget* tree, bool flatRows, TurnSlice& slice);
     // Keeps the pass's place as the tree's rows go, come and move, for as
     // long as context lives.
     void Follow(QAbstractItemModel* model, QObject* context) { m_place.Follow(model, context); }

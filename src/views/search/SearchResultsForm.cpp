@@ -7,7 +7,6 @@
 #include <QShowEvent>
 #include <QTreeWidget>
 #include <algorithm>
-#include <climits>
 #include <memory>
 
 #include "ActionSetToolBar.h"
@@ -74,7 +73,16 @@ bool IsShown(const QTreeWidgetItem* row)
 } // namespace
 
 SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
-    : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket), m_filterSliceRows(INT_MAX)
+    : QWidget(parent), ui(new Ui_SearchResultsForm), m_ticket(ticket),
+      m_filterJob(SearchResultFilterPass::SliceFloor, [this](TurnSlice& slice) { return FilterSome(slice); }),
+      // A user row's removal may cost tens of milliseconds on a page with
+      // its folders open: one at least a turn, more while the budget lasts.
+      m_takeOutJob(1, [this](TurnSlice& slice) { return TakeOutGivenBack(slice); }),
+      m_sortJob(1, [this](TurnSlice& slice) {
+          const bool sorted = SortIfTurnFree();
+          slice.Step(sorted ? 1 : 0);
+          return sorted;
+      })
 {
     ui->setupUi(this);
     m_savedFiltersWidth = ui->savedFiltersBox->maximumWidth();
@@ -138,16 +146,7 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
                         RemoveSearchResults(results);
                 });
 
-    m_filterSlices.setSingleShot(true);
-    m_filterSlices.setInterval(0);
-    connect(&m_filterSlices, &QTimer::timeout, this, [this] { FilterSlice(false); });
     m_filterPass.Follow(tree->model(), this);
-    m_givenBackTakeOut.setSingleShot(true);
-    m_givenBackTakeOut.setInterval(0);
-    connect(&m_givenBackTakeOut, &QTimer::timeout, this, [this] { TakeOutGivenBack(); });
-    m_sortNextTurn.setSingleShot(true);
-    m_sortNextTurn.setInterval(0);
-    connect(&m_sortNextTurn, &QTimer::timeout, this, &SearchResultsForm::SortArrivals);
 }
 
 SearchResultsForm::~SearchResultsForm()
@@ -204,7 +203,7 @@ ItemPtr SearchResultsForm::ResultOf(const QTreeWidgetItem* row) const
 RowMirror::Taken SearchResultsForm::TakeRows()
 {
     m_givenBack.clear();
-    m_givenBackTakeOut.stop();
+    m_takeOutJob.Stop();
     return m_rows.TakeAll(ui->searchResultsTreeWidget);
 }
 
@@ -301,19 +300,16 @@ void SearchResultsForm::RemoveSearchResults(const ItemList& results)
     for (const ItemPtr& result : results)
         if (QTreeWidgetItem* row = RowOf(result))
             m_givenBack << m_rows.KeyOf(row);
-    if (!m_givenBack.isEmpty() && !m_givenBackTakeOut.isActive())
-        m_givenBackTakeOut.start();
+    if (!m_givenBack.isEmpty() && !m_takeOutJob.IsRunning())
+        m_takeOutJob.StartNextTurn();
 }
 
-void SearchResultsForm::TakeOutGivenBack()
+bool SearchResultsForm::TakeOutGivenBack(TurnSlice& slice)
 {
-    m_givenBackTakeOut.stop();
     // One change of the rows a turn; a sort put off for a take-out goes
     // first, lest take-outs on every turn keep the rows unsorted.
-    if (m_rowsChangedTurn == TurnBudget::Turn() || m_sortNextTurn.isActive()) {
-        m_givenBackTakeOut.start();
-        return;
-    }
+    if (m_rowsChangedTurn == TurnBudget::Turn() || m_sortJob.IsRunning())
+        return false;
     m_rowsChangedTurn = TurnBudget::Turn();
     QTreeWidget* tree = ui->searchResultsTreeWidget;
     // The rows by the row they hang under: a folder row, or the tree's
@@ -334,7 +330,8 @@ void SearchResultsForm::TakeOutGivenBack()
     if (m_flatRows) {
         for (QTreeWidgetItem* parent : parents)
             TakeRows(parent, gone.value(parent), RowsRemovedOneByOne());
-        return;
+        slice.Step();
+        return true;
     }
     // The folders by user row.
     QList<QTreeWidgetItem*> users;
@@ -347,9 +344,6 @@ void SearchResultsForm::TakeOutGivenBack()
     }
     const int oneByOne = RowsRemovedOneByOne();
     std::shared_ptr<const SearchResultFilter> filter;
-    // A user row's removal may cost tens of milliseconds on a page with its
-    // folders open: one at least a turn, more while the budget lasts.
-    TurnSlice slice(1);
     for (QTreeWidgetItem* user : users) {
         if (slice.More()) {
             TakeOutGivenBack(user, foldersOf.value(user), gone, oneByOne, filter);
@@ -359,8 +353,7 @@ void SearchResultsForm::TakeOutGivenBack()
         for (QTreeWidgetItem* folder : foldersOf.value(user))
             m_givenBack += m_rows.Keys(gone.value(folder).values());
     }
-    if (!m_givenBack.isEmpty())
-        m_givenBackTakeOut.start();
+    return m_givenBack.isEmpty();
 }
 
 void SearchResultsForm::TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
@@ -620,17 +613,19 @@ void SearchResultsForm::Sort()
 
 void SearchResultsForm::SortArrivals()
 {
-    if (m_rowsChangedTurn == TurnBudget::Turn()) {
-        m_sortNextTurn.start();
-        return;
-    }
-    m_sortNextTurn.stop();
+    if (SortIfTurnFree())
+        m_sortJob.Stop();
+    else
+        m_sortJob.StartNextTurn();
+}
+
+bool SearchResultsForm::SortIfTurnFree()
+{
+    if (m_rowsChangedTurn == TurnBudget::Turn())
+        return false;
     m_rowsChangedTurn = TurnBudget::Turn();
     Sort();
-    // A take-out put off for this sort timed from now, so that the next
-    // turn's other timers (the view's layout among them) come first.
-    if (m_givenBackTakeOut.isActive())
-        m_givenBackTakeOut.start();
+    return true;
 }
 
 void SearchResultsForm::OnSectionClicked(int i_column)
@@ -780,7 +775,7 @@ void SearchResultsForm::OnContextMenuRequested(QPoint i_point)
     // The menu acts on what the filter shows: the rest of a half-applied
     // filter first, and no menu for a row it hides.
     const RowMirror::Key key = m_rows.KeyOf(row);
-    FilterSlice(true);
+    FilterWhole();
     row = m_rows.Row(key);
     if (!IsShown(row))
         return;

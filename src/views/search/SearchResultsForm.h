@@ -4,7 +4,6 @@
 #include <QList>
 #include <QSet>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -12,6 +11,7 @@
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "SearchResultFilterPass.h"
+#include "SlicedJob.h"
 #include "common/RowMirror.h"
 
 class QEvent;
@@ -22,6 +22,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class SearchResultFilter;
 class SearchResultListItem;
+class TurnSlice;
 class Ui_SearchResultsForm;
 
 // One search's results: the files other users reported for its ticket,
@@ -117,9 +118,14 @@ public:
     // Whether a change of the filter text is still being applied to the
     // page, a slice a turn.
     bool IsFiltering() const { return m_filterPass.IsRunning(); }
-    // The most rows a slice of the filter looks at; tests make a pass span
-    // turns on a small page.
-    void SetFilterSliceRows(int rows) { m_filterSliceRows = rows; }
+    // The most rows a slice of the filter looks at, 0 none; tests make a
+    // pass span turns on a small page.
+    void SetFilterSliceRows(int rows) { m_filterJob.SetMostSteps(rows); }
+    // The page's work over turns, each a job of the one runner: tests count
+    // the turns it spans and its steps.
+    const SlicedJob& FilterJob() const { return m_filterJob; }
+    SlicedJob& TakeOutJob() { return m_takeOutJob; }
+    const SlicedJob& SortJob() const { return m_sortJob; }
     // Whether the page's rows are still being opened or closed by one of
     // its expand switches (SearchResultExpandPass, the page's children).
     bool IsExpanding() const;
@@ -140,7 +146,7 @@ public slots:
 
 private slots:
     // The sort that follows arriving rows: on this turn unless a take-out
-    // had it, else the next.
+    // had it, else on a later one.
     void SortArrivals();
 
 protected:
@@ -183,8 +189,9 @@ private:
     // current as they were.
     void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne);
     // Takes the rows given back so far out of the page, user row by user
-    // row while the turn's budget lasts; the rest on the next turn.
-    void TakeOutGivenBack();
+    // row while the slice lasts; true once none is left. The rest waits
+    // for a turn of its own.
+    bool TakeOutGivenBack(TurnSlice& slice);
     // One user row's given back rows out, by the folder rows they are in.
     void TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
                           const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
@@ -198,8 +205,12 @@ private:
     // Starts showing and hiding every row by the filter text, done a slice
     // a turn on a large page.
     void ApplyFilter(const QString& text);
-    // The next slice of the filter, or all that is left of it.
-    void FilterSlice(bool whole);
+    // Filters on while the slice lasts; true once the page is done.
+    bool FilterSome(TurnSlice& slice);
+    // All that is left of the filter, at once.
+    void FilterWhole();
+    // Sorts unless the rows changed on this turn already; whether it did.
+    bool SortIfTurnFree();
     // The save button's label and the default box for the filter text.
     void UpdateFilterControls(const QString& text);
     // The saved filters box as wide as the form makes it, or as its first
@@ -216,18 +227,17 @@ private:
     int m_savedFiltersWidth = 0;
     RowMirror m_rows;
     SearchResultFilterPass m_filterPass;
-    QTimer m_filterSlices;
-    int m_filterSliceRows;
+    SlicedJob m_filterJob;
     // A reply came while the filter was half applied: whether it shows a
     // row is known once it is done.
     bool m_alertWhenFiltered = false;
     // The rows given back and not yet taken out, by key: their results are
     // gone from the store, and a row may go with its tab meanwhile.
     QList<RowMirror::Key> m_givenBack;
-    QTimer m_givenBackTakeOut;
-    // A sort of the arrivals that found this turn taken by a take-out, for
-    // the next.
-    QTimer m_sortNextTurn;
+    SlicedJob m_takeOutJob;
+    // A sort of the arrivals that found its turn taken by a take-out, for a
+    // later one; the take-out waits for it.
+    SlicedJob m_sortJob;
     // The turn (TurnBudget::Turn) a sort or a take-out last changed the
     // rows on: each costs tens of milliseconds on a big page with its
     // folders open, and so does the view's layout after them, so the two go

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QStyleOptionComboBox>
 #include <QTreeWidget>
-#include <climits>
 #include <memory>
 
 #include "Data.h"
@@ -15,6 +14,7 @@
 #include "SearchResultFilter.h"
 #include "ServerNames.h"
 #include "Settings.h"
+#include "TurnSlice.h"
 #include "ui_SearchResultsForm.h"
 
 namespace {
@@ -57,20 +57,25 @@ void SearchResultsForm::ApplyFilter(const QString& text)
 {
     // A text typed while the last was still being applied replaces it.
     m_filterPass.Start(std::make_shared<const SearchResultFilter>(text));
-    FilterSlice(false);
+    m_filterJob.Start();
 }
 
-void SearchResultsForm::FilterSlice(bool whole)
+bool SearchResultsForm::FilterSome(TurnSlice& slice)
 {
-    m_filterSlices.stop();
-    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, whole, whole ? INT_MAX : m_filterSliceRows)) {
-        m_filterSlices.start();
-        return;
-    }
+    if (!m_filterPass.Run(ui->searchResultsTreeWidget, m_flatRows, slice))
+        return false;
     if (m_alertWhenFiltered) {
         m_alertWhenFiltered = false;
         RaiseWishListAlert();
     }
+    return true;
+}
+
+void SearchResultsForm::FilterWhole()
+{
+    m_filterJob.Stop();
+    TurnSlice whole = TurnSlice::Whole();
+    FilterSome(whole);
 }
 
 void SearchResultsForm::UpdateFilterControls(const QString& text)

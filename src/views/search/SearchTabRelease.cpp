@@ -23,36 +23,40 @@ void RemoveReplyStep(ItemPtr reply)
 
 } // namespace
 
-SearchTabRelease::SearchTabRelease(QObject* parent) : QObject(parent), m_replies(RemoveReplyStep)
+SearchTabRelease::SearchTabRelease(QObject* parent)
+    : QObject(parent), m_replies(RemoveReplyStep),
+      m_job(SliceFloor, [this](TurnSlice& slice) { return Release(slice); })
 {
-    m_slices.setSingleShot(true);
-    m_slices.setInterval(0);
-    connect(&m_slices, &QTimer::timeout, this, [this] { Next(m_sliceSize); });
 }
 
 SearchTabRelease::~SearchTabRelease()
 {
-    Release(INT_MAX, true);
+    m_job.Stop();
+    TurnSlice whole = TurnSlice::Whole();
+    ReleaseSome(whole);
 }
 
 void SearchTabRelease::Add(RowMirror::Taken rows, const ItemSet& replies)
 {
     m_rows.push_back(std::move(rows));
     m_replies.Add(replies);
-    // The turn of the close has taken the rows out of the tree already.
-    Next(std::min(m_sliceSize, int(SliceFloor)));
+    m_closeTurn = true;
+    m_job.Start();
+    m_closeTurn = false;
 }
 
-void SearchTabRelease::Next(int most)
+bool SearchTabRelease::Release(TurnSlice& slice)
 {
-    Release(most, false);
-    if (IsRunning())
-        m_slices.start();
+    if (!m_closeTurn)
+        return ReleaseSome(slice);
+    TurnSlice floor(SliceFloor, std::min(m_job.MostSteps(), int(SliceFloor)));
+    const bool done = ReleaseSome(floor);
+    slice.Step(floor.Steps());
+    return done;
 }
 
-void SearchTabRelease::Release(int most, bool whole)
+bool SearchTabRelease::ReleaseSome(TurnSlice& slice)
 {
-    TurnSlice slice(whole ? INT_MAX : SliceFloor, most);
     Data::Batch batch(&d);
     // Rows first: the store's sweep, were it to run meanwhile, may take
     // their nodes, never a row.
@@ -64,5 +68,5 @@ void SearchTabRelease::Release(int most, bool whole)
         m_rows.front().DeleteOne();
         slice.Step();
     }
-    m_replies.RemoveSome(slice);
+    return m_replies.RemoveSome(slice) && m_rows.empty();
 }

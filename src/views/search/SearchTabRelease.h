@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 #include <climits>
 #include <deque>
 
 #include "ItemSet.h"
+#include "SlicedJob.h"
 #include "common/PendingRemovals.h"
 #include "common/RowMirror.h"
 
@@ -16,7 +16,8 @@
 // would hold the window for half a second. A slice deletes rows, each
 // after its node, then removes replies' results with the values only they
 // held, within the turn's budget that message handling draws on too
-// (TurnBudget); the store's sweep of disconnected items is not needed.
+// (TurnBudget); the store's sweep of disconnected items is not needed. The
+// slices are a job of the one runner (SliceRunner).
 //
 // Used on the event-loop thread.
 class SearchTabRelease : public QObject
@@ -37,19 +38,23 @@ public:
     // a first slice at once.
     void Add(RowMirror::Taken rows, const ItemSet& replies);
     bool IsRunning() const { return !m_rows.empty() || !m_replies.IsEmpty(); }
-    // The most rows and results a slice lets go; tests make a small tab's
-    // release span turns.
-    void SetSliceSize(int size) { m_sliceSize = size; }
+    // The most rows and results a slice lets go, 0 none; tests make a small
+    // tab's release span turns.
+    void SetSliceSize(int size) { m_job.SetMostSteps(size); }
+    // The slices: tests count the turns a release spans and its steps.
+    const SlicedJob& Job() const { return m_job; }
 
 private:
-    // A slice of at most that many, and the next queued while any is left.
-    void Next(int most);
-    // Lets go of up to most rows and results, within the turn's budget
-    // unless whole.
-    void Release(int most, bool whole);
+    // The job's slice: no more than the floor in the turn of a close.
+    bool Release(TurnSlice& slice);
+    // Lets go of rows and results while the slice lasts; true once none
+    // is left.
+    bool ReleaseSome(TurnSlice& slice);
 
     std::deque<RowMirror::Taken> m_rows;
     PendingRemovals m_replies;
-    QTimer m_slices;
-    int m_sliceSize = INT_MAX;
+    // The slice in the turn of a close stops at the floor, whatever is left
+    // of the turn's budget: that turn took the rows out of the tree.
+    bool m_closeTurn = false;
+    SlicedJob m_job;
 };
