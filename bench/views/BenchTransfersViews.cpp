@@ -8,7 +8,8 @@
 // and 25,000 files in one go, and the heap a queued download takes when
 // 20,000 and 100,000 are queued; 20,000 downloads selected with one key and
 // deleted; Ctrl+A over 100,100 rows, then the download menu's "Retry
-// downloads" and "Remove downloads"; a user with 2,000 and 20,000 queued downloads coming
+// downloads" and "Remove downloads"; Ctrl+A and Delete on one folder of
+// 100,000 and 200,000 downloads; a user with 2,000 and 20,000 queued downloads coming
 // online at login, every one of them asked for again. Each figure stands
 // beside a baseline doing the same visible work in the same run: plain tree
 // rows with the same texts, and the same sums over a plain vector. The page
@@ -19,6 +20,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -789,6 +791,75 @@ void BenchMenuOnSelection(const QString& folder)
                   gone ? "yes" : "NO"));
 }
 
+// One flat folder of 100,000 and 200,000 downloads, as "Download Folder"
+// leaves it: Ctrl+A, then Delete, as the user presses them. Each the
+// longest turn of the event loop until the work is done, against bare Qt
+// doing the same to a plain tree of the same rows: its select-all, then
+// each row taken out.
+void BenchSelectAllAndRemoveFlat(const QString& folder)
+{
+    printf("views_transfers: Ctrl+A, then Delete, on one folder of 100,000 and 200,000 downloads; aim: no turn\n"
+           "  over %.0f ms, the same rows selected as bare Qt's select-all, every download gone\n",
+           StallAimMs);
+    for (int entries : {100000, 200000}) {
+        World world(folder);
+        AddEntries(*world.engine, Shape{"", 1, 1}, entries);
+        double built = 0, stall = 0;
+        Turns(built, stall, entries, [&] { emit world.engine->TransfersLoaded(); });
+        QTreeWidget* tree = world.page->findChild<QTreeWidget*>("downloadsList");
+        tree->setCurrentItem(tree->topLevelItem(0));
+        Settle();
+        auto press = [tree](int key, Qt::KeyboardModifiers modifiers) {
+            QKeyEvent event(QEvent::KeyPress, key, modifiers);
+            QApplication::sendEvent(tree, &event);
+        };
+
+        double select = 0, selectTurn = 0;
+        Turns(
+            select, selectTurn, [] { return true; }, [&] { press(Qt::Key_A, Qt::ControlModifier); });
+        const int selected = tree->selectionModel()->selectedRows().size();
+
+        QTreeWidget plain;
+        ShapeLikeThePage(plain);
+        PlainRows(&plain, 1, 1, entries);
+        plain.setCurrentItem(plain.topLevelItem(0));
+        Settle();
+        QElapsedTimer clock;
+        clock.start();
+        plain.selectAll();
+        const double plainSelect = std::max(0.001, Ms(clock) + Settle());
+        const bool same = selected == plain.selectionModel()->selectedRows().size() && selected == entries + 2;
+
+        Type* downloads = d.GetType("download_entry");
+        double remove = 0, removeTurn = 0;
+        Turns(
+            remove, removeTurn, [&] { return downloads->Count() == 0; },
+            [&] { press(Qt::Key_Delete, Qt::NoModifier); });
+        const bool gone = downloads->Count() == 0 && tree->topLevelItemCount() == 0;
+
+        // Bare Qt: the selection let go of, then every file row taken out
+        // of its folder from the back and deleted, then the folder and user.
+        {
+            const QSignalBlocker quiet(plain.selectionModel());
+            plain.selectionModel()->reset();
+        }
+        clock.restart();
+        QTreeWidgetItem* plainFolder = plain.topLevelItem(0)->child(0);
+        for (int i = plainFolder->childCount() - 1; i >= 0; --i)
+            delete plainFolder->takeChild(i);
+        delete plain.takeTopLevelItem(0);
+        const double plainRemove = std::max(0.001, Ms(clock) + Settle());
+
+        Figure(Detail("%d rows: Ctrl+A, longest turn", entries).c_str(), selectTurn, "ms", "<=", StallAimMs,
+               Detail("%d rows selected; bare Qt's select-all %.1f ms, ratio %.2f; the same rows: %s", selected,
+                      plainSelect, selectTurn / plainSelect, same ? "yes" : "NO"));
+        Figure(Detail("%d rows: Delete, longest turn", entries).c_str(), gone ? removeTurn : 1e9, "ms",
+               "<=", StallAimMs,
+               Detail("%.0f ms in all; bare Qt taking the rows out %.1f ms in one turn, ratio %.2f; all gone: %s",
+                      remove, plainRemove, removeTurn / plainRemove, gone ? "yes" : "NO"));
+    }
+}
+
 // Login with a large queue: a user with many queued downloads comes online
 // and every one of them is asked for again (a look at the disk and a
 // message each). Against plain code doing the same look and writing the
@@ -854,6 +925,11 @@ int main(int argc, char** argv)
     // "menu": only the menu on a large selection.
     if (argc > 1 && QByteArray(argv[1]) == "menu") {
         BenchMenuOnSelection(folder);
+        return 0;
+    }
+    // "flat": only Ctrl+A and Delete on one large folder.
+    if (argc > 1 && QByteArray(argv[1]) == "flat") {
+        BenchSelectAllAndRemoveFlat(folder);
         return 0;
     }
     // "browse": only "Download Folder" in the share browser.
@@ -970,6 +1046,7 @@ int main(int argc, char** argv)
     BenchFolderDownloadHeap(folder);
     BenchSelectAndRemove(folder);
     BenchMenuOnSelection(folder);
+    BenchSelectAllAndRemoveFlat(folder);
     BenchLoginRequeue(folder);
     return sink == 42 ? 2 : 0;
 }

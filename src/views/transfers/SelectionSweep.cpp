@@ -6,53 +6,55 @@
 
 #include "Data.h"
 #include "TransferTree.h"
+#include "TurnSlice.h"
 
-SelectionSweep::SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perStep,
+SelectionSweep::SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, Order order,
                                std::function<void(ItemPtr)> act, std::function<void()> finished)
-    : m_tree(tree), m_pending(std::move(rows)), m_perStep(perStep), m_act(std::move(act)),
-      m_finished(std::move(finished)), m_began(d.NextSequence())
+    : m_tree(tree), m_pending(std::move(rows)), m_order(order), m_act(std::move(act)), m_finished(std::move(finished)),
+      m_began(d.NextSequence())
 {
-    std::reverse(m_pending.begin(), m_pending.end());
+    if (m_order == Order::Tree)
+        std::reverse(m_pending.begin(), m_pending.end());
 }
 
-bool SelectionSweep::Step()
+bool SelectionSweep::Step(TurnSlice& slice)
 {
-    Walk(m_perStep);
+    Walk(slice);
     if (!m_pending.empty())
         return false;
     GiveUp();
     return true;
 }
 
-void SelectionSweep::Walk(int entries)
+void SelectionSweep::Walk(TurnSlice& slice)
 {
     // Removed items stay readable until the batch ends, so an entry that an
     // earlier action took along is seen as removed.
     Data::Batch batch(&d);
-    // Rows that went, and user and folder rows opened, cost little each;
-    // they are bounded all the same.
-    int looks = entries * 16;
-    while (!m_pending.empty() && entries > 0 && looks > 0) {
+    while (!m_pending.empty() && slice.Take()) {
         const QTreeWidgetItem* row = m_tree.Rows().Row(m_pending.back());
         m_pending.pop_back();
-        --looks;
         if (!row)
             continue;
         switch (m_tree.Kind(row)) {
         case TransferTree::RowKind::User:
         case TransferTree::RowKind::Folder:
-            // Its rows come next, the first of them last on the stack.
-            for (int i = row->childCount() - 1; i >= 0; --i)
+        {
+            // Its rows come next, the one to go first last on the stack.
+            const int count = row->childCount();
+            for (int n = 0; n < count; ++n) {
+                const int i = m_order == Order::Tree ? count - 1 - n : n;
                 if (const RowMirror::Key key = m_tree.Rows().KeyOf(row->child(i)))
                     m_pending.push_back(key);
-            looks -= row->childCount() / 16;
+            }
+            // Opening a row of thousands costs little a row, but not nothing.
+            slice.Step(count / 16);
             break;
+        }
         case TransferTree::RowKind::File:
             if (const ItemPtr entry = m_tree.EntryOf(row)) {
-                if (!entry.IsRemoved() && entry.Sequence() < m_began) {
+                if (!entry.IsRemoved() && entry.Sequence() < m_began)
                     m_act(entry);
-                    --entries;
-                }
             }
             break;
         case TransferTree::RowKind::None:

@@ -7,6 +7,7 @@
 #include "common/RowMirror.h"
 
 class TransferTree;
+class TurnSlice;
 
 // Carries out one action (remove, retry) on every entry below a set of rows
 // of a transfers tree, a slice at a time, so that a selection of a hundred
@@ -17,24 +18,33 @@ class TransferTree;
 class SelectionSweep
 {
 public:
-    // Each step acts on at most perStep entries; finished runs once, when
-    // nothing is left to do or the sweep is given up.
-    SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perStep,
+    // A retry goes in the tree's order, which is the order of the queue.
+    // A removal goes from the back: a row taken from the end of its folder
+    // is found at once, one from the front is looked for among them all.
+    enum class Order
+    {
+        Tree,
+        FromTheBack
+    };
+
+    // finished runs once, when nothing is left to do or the sweep is given
+    // up.
+    SelectionSweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, Order order,
                    std::function<void(ItemPtr)> act, std::function<void()> finished = {});
 
-    // Acts on the next entries, in the tree's order; true when nothing is
-    // left to do.
-    bool Step();
+    // Acts on the next entries within the slice, a step each, and a step
+    // for each row looked at; true when nothing is left to do.
+    bool Step(TurnSlice& slice);
     // Leaves the rest undone (the page is closing).
     void GiveUp();
 
 private:
-    void Walk(int entries);
+    void Walk(TurnSlice& slice);
 
     const TransferTree& m_tree;
     // Rows still to do, the next one last.
     std::vector<RowMirror::Key> m_pending;
-    int m_perStep;
+    Order m_order;
     std::function<void(ItemPtr)> m_act;
     std::function<void()> m_finished;
     // Items made after the sweep began have higher sequence numbers.

@@ -28,6 +28,22 @@ void Relate(Type* first, Type* related, OneOrMany firstHolds, OneOrMany relatedH
     first->RelateToType(related, relatedHolds, firstHolds, false);
 }
 
+// Takes a row out of its parent when it is the last there, so that
+// deleting it does not look for it among its siblings from the front: a
+// folder of a hundred thousand emptied from the back would be quadratic.
+void TakeIfLast(QTreeWidgetItem* row)
+{
+    if (QTreeWidgetItem* parent = row->parent()) {
+        const int last = parent->childCount() - 1;
+        if (parent->child(last) == row)
+            parent->takeChild(last);
+    } else if (QTreeWidget* tree = row->treeWidget()) {
+        const int last = tree->topLevelItemCount() - 1;
+        if (tree->topLevelItem(last) == row)
+            tree->takeTopLevelItem(last);
+    }
+}
+
 } // namespace
 
 TransferTree::TransferTree(const Names& names) : m_names(names) {}
@@ -181,12 +197,15 @@ QTreeWidgetItem* TransferTree::RemoveFileRow(ItemPtr entry)
     QTreeWidgetItem* folderRow = fileRow->parent();
     QTreeWidgetItem* userRow = folderRow ? folderRow->parent() : nullptr;
     Uncount(fileRow);
+    TakeIfLast(fileRow);
     m_rows.Remove(fileRow);
     if (folderRow && folderRow->childCount() == 0) {
         m_parentCounts.remove(folderRow);
+        TakeIfLast(folderRow);
         m_rows.Remove(folderRow);
         if (userRow && userRow->childCount() == 0) {
             m_parentCounts.remove(userRow);
+            TakeIfLast(userRow);
             m_rows.Remove(userRow);
             return nullptr;
         }

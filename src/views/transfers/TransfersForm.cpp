@@ -47,6 +47,9 @@ const int kProgressColumn = 4;
 // A new tab title repaints the whole page; counts that flip with every
 // small file show at most this often.
 const int kTitleIntervalMs = 250;
+// Rows a removal or retry of a selection takes before it looks at the
+// turn's budget: a few go as the key is pressed, however busy the turn.
+const int kSweepFloor = 64;
 
 void SetColumns(QTreeWidget* tree, const QStringList& titles)
 {
@@ -66,7 +69,8 @@ const int kChecked = Qt::Checked;
 } // namespace
 
 TransfersForm::TransfersForm(QWidget* parent)
-    : QWidget(parent), ui(new Ui_TransfersForm), m_downloads(kDownloadNames), m_uploads(kUploadNames)
+    : QWidget(parent), ui(new Ui_TransfersForm), m_downloads(kDownloadNames), m_uploads(kUploadNames),
+      m_sweepJob(kSweepFloor, [this](TurnSlice& slice) { return StepSweeps(slice); })
 {
     transfersForm = this;
     ui->setupUi(this);
@@ -103,6 +107,7 @@ TransfersForm::~TransfersForm()
     RemoveDataHandlers();
     // Users taken out of the view for a removal still under way go back,
     // so that the trees delete their rows.
+    m_sweepJob.Stop();
     for (const auto& sweep : m_sweeps)
         sweep->GiveUp();
     if (dataSaver)

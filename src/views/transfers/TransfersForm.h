@@ -13,10 +13,12 @@
 #include "EventHandler.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
+#include "SelectionSweep.h"
+#include "SlicedJob.h"
 #include "TransferTree.h"
 
 class QCheckBox;
-class SelectionSweep;
+class TurnSlice;
 class QKeyEvent;
 class TransferQueueManager;
 class QPoint;
@@ -66,6 +68,8 @@ public:
     void RetrySelectedDownloads();
     // The downloads tree, for the download menu and its alerts.
     const TransferTree& DownloadTree() const { return m_downloads; }
+    // The removals and retries of selections under way, a slice a turn.
+    SlicedJob& SweepJob() { return m_sweepJob; }
 
 signals:
     void DownloadComplete(ItemPtr i_download);
@@ -105,8 +109,6 @@ private slots:
     // the event loop, then each parent's state once.
     void BuildPendingDownloads();
     void ShowActiveTransferCounts();
-    // The next slice of the first sweep waiting.
-    void StepSweeps();
 
 private:
     // Store handlers.
@@ -131,8 +133,11 @@ private:
     void EntryRemoved(TransferTree& tree, ItemPtr entry);
     void Progressed(TransferTree& tree, ItemPtr entry);
     void DeleteSelected(TransferTree& tree, bool download);
-    void Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+    void Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, SelectionSweep::Order order,
                std::function<void(ItemPtr)> act, std::function<void()> finished = {});
+    // The next slice of the sweeps waiting, the first first; true when none
+    // is left.
+    bool StepSweeps(TurnSlice& slice);
     TransferTree* TreeOfRow(QTreeWidgetItem* row, TransferTree::RowKind& kind);
     void MarkStale(TransferTree& tree, QTreeWidgetItem* userRow, RowMirror::Key folderKey);
     // Hands one entry to the engine for removal.
@@ -171,7 +176,7 @@ private:
     bool m_refreshQueued = false;
     // Removals and retries of selections, done in the order chosen.
     std::deque<std::unique_ptr<SelectionSweep>> m_sweeps;
-    bool m_sweepQueued = false;
+    SlicedJob m_sweepJob;
     bool m_countsQueued = false;
     // Completions emitted and not yet handled, by entry: a queued
     // completion of an entry removed meanwhile finds none and does nothing.

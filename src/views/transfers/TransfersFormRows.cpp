@@ -28,15 +28,6 @@
 #include "ui_TransfersForm.h"
 #include "users/UserMenuOptions.h"
 
-namespace {
-
-// Entries removed or retried per turn of the event loop when a selection
-// stands for many; a retry looks at the disk and writes to the peer.
-const int kRemovalsPerTurn = 2000;
-const int kRetriesPerTurn = 500;
-
-} // namespace
-
 void TransfersForm::OnDownloadEntryAdded(ItemPtr ip_download)
 {
     // Stored downloads get their rows in queue order once the engine has
@@ -290,7 +281,7 @@ void TransfersForm::DeleteSelectedUploads()
 
 void TransfersForm::RetrySelectedDownloads()
 {
-    Sweep(m_downloads, m_downloads.SelectedTops(), kRetriesPerTurn, [](ItemPtr entry) {
+    Sweep(m_downloads, m_downloads.SelectedTops(), SelectionSweep::Order::Tree, [](ItemPtr entry) {
         if (transferQueueManager)
             transferQueueManager->RequeueDownload(entry);
     });
@@ -347,29 +338,26 @@ void TransfersForm::DeleteSelected(TransferTree& tree, bool download)
             }
     };
     Sweep(
-        tree, std::move(rows), kRemovalsPerTurn, [download](ItemPtr entry) { RemoveOne(entry, download); }, putBack);
+        tree, std::move(rows), SelectionSweep::Order::FromTheBack,
+        [download](ItemPtr entry) { RemoveOne(entry, download); }, putBack);
 }
 
-void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, int perTurn,
+void TransfersForm::Sweep(const TransferTree& tree, std::vector<RowMirror::Key> rows, SelectionSweep::Order order,
                           std::function<void(ItemPtr)> act, std::function<void()> finished)
 {
     m_sweeps.push_back(
-        std::make_unique<SelectionSweep>(tree, std::move(rows), perTurn, std::move(act), std::move(finished)));
+        std::make_unique<SelectionSweep>(tree, std::move(rows), order, std::move(act), std::move(finished)));
     // With none before it, its first slice is done at once: a few rows go
     // as the key is pressed.
-    if (m_sweeps.size() == 1 && !m_sweepQueued)
-        StepSweeps();
+    if (!m_sweepJob.IsRunning())
+        m_sweepJob.Start();
 }
 
-void TransfersForm::StepSweeps()
+bool TransfersForm::StepSweeps(TurnSlice& slice)
 {
-    m_sweepQueued = false;
-    if (!m_sweeps.empty() && m_sweeps.front()->Step())
+    while (!m_sweeps.empty() && m_sweeps.front()->Step(slice))
         m_sweeps.pop_front();
-    if (!m_sweeps.empty() && !m_sweepQueued) {
-        m_sweepQueued = true;
-        QMetaObject::invokeMethod(this, "StepSweeps", Qt::QueuedConnection);
-    }
+    return m_sweeps.empty();
 }
 
 void TransfersForm::RemoveOne(ItemPtr entry, bool download)

@@ -11,7 +11,11 @@
 #include "FakePeerLink.h"
 #include "GeneralFunctions.h"
 #include "InkMargins.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TransfersPageHarness.h"
+#include "TurnCounter.h"
+#include "transfers/TransferTreeWidget.h"
 
 namespace {
 
@@ -19,6 +23,13 @@ namespace {
 QStringList Figures(QTreeWidgetItem* row)
 {
     return {row->text(3), row->text(5), row->text(6)};
+}
+
+// Every selected cell of a view, by its model index.
+QSet<QModelIndex> SelectedCells(QTreeWidget* tree)
+{
+    const QModelIndexList cells = tree->selectionModel()->selectedIndexes();
+    return QSet<QModelIndex>(cells.begin(), cells.end());
 }
 
 // Live counters as a running download's worker publishes them.
@@ -107,16 +118,17 @@ private slots:
         H::UserRow(tree, "user1")->setSelected(true);
         tree->setFocus();
         QTest::keyClick(tree, Qt::Key_Delete);
+        // A slice a turn, as the turn's budget allows.
+        QTRY_COMPARE(d.GetType("download_entry")->Count(), size_t(1500));
         QCOMPARE(H::TopTexts(tree), QStringList({"user0", "user2", "user3"}));
         QCOMPARE(tree->currentItem(), kept);
         QCOMPARE(H::Files(H::FolderRow(tree, "user2", "odd/share")).size(), 250);
-        QCOMPARE(d.GetType("download_entry")->Count(), size_t(1500));
 
         tree->selectAll();
         QTest::keyClick(tree, Qt::Key_Delete);
+        QTRY_COMPARE(d.GetType("download_entry")->Count(), size_t(0));
         QCOMPARE(tree->topLevelItemCount(), 0);
         QVERIFY(!tree->currentItem());
-        QCOMPARE(d.GetType("download_entry")->Count(), size_t(0));
         for (const char* type : {"download_list_user_node", "download_list_folder_node", "download_list_node"})
             QCOMPARE(d.GetType(type)->Count(), size_t(0));
         QTRY_COMPARE(h.TabTitle(), QString("Transfers [0/0]"));
@@ -128,6 +140,110 @@ private slots:
         QCOMPARE(user->text(3), QString("queued"));
         h.f->transfers->SetDownloadEntryStatus(again, "complete");
         QCOMPARE(user->text(3), QString("complete"));
+    }
+
+    void selectAllSelectsTheShownRowsAsThePlainTreeDoesInOneChange()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        for (const char* user : {"alice", "bob", "carol"})
+            for (const char* folder : {"share\\a", "share\\b", "share\\c"})
+                for (int i = 0; i < 30; ++i)
+                    h.f->transfers->AddDownload(user, QString("%1.bin").arg(i).toStdString(), folder, 100, false, 0);
+        QTreeWidget* tree = h.Downloads();
+        // Rows the view does not show are not selected: those below a
+        // closed folder and a closed user, and a hidden row, which splits
+        // its folder's rows in two runs.
+        H::FolderRow(tree, "bob", "b/share")->setExpanded(false);
+        H::UserRow(tree, "carol")->setExpanded(false);
+        H::FileRow(tree, "alice", "a/share", "7.bin")->setHidden(true);
+        QTreeWidgetItem* current = H::FileRow(tree, "bob", "c/share", "3.bin");
+        tree->setCurrentItem(current);
+        tree->QTreeView::selectAll();
+        const QSet<QModelIndex> plain = SelectedCells(tree);
+        QCOMPARE(plain.size(), 9 * (3 + 6 + 6 * 30 - 30 - 1));
+        tree->clearSelection();
+
+        // The key as the user presses it.
+        int cellsHanded = 0;
+        QObject scope;
+        QObject::connect(tree->selectionModel(), &QItemSelectionModel::selectionChanged, &scope,
+                         [&](const QItemSelection& selected, const QItemSelection&) {
+                             for (const QItemSelectionRange& range : selected)
+                                 cellsHanded += range.width() * range.height();
+                         });
+        QSignalSpy changed(tree, &QTreeWidget::itemSelectionChanged);
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(SelectedCells(tree), plain);
+        QCOMPARE(tree->currentItem(), current);
+        QCOMPARE(changed.count(), 1);
+        // Not a cell of it handed one by one to the tree's own sync.
+        QCOMPARE(cellsHanded, 0);
+        QCOMPARE(tree->selectionModel()->selectedRows().size(), plain.size() / 9);
+
+        // Delete reads it: each selected user stands for all of its
+        // downloads, shown or not.
+        QTest::keyClick(tree, Qt::Key_Delete);
+        QTRY_COMPARE(d.GetType("download_entry")->Count(), size_t(0));
+        QCOMPARE(tree->topLevelItemCount(), 0);
+
+        // The uploads tree is one of them too.
+        QVERIFY(qobject_cast<TransferTreeWidget*>(h.Uploads()));
+    }
+
+    void aRemovalTakesRowsFromTheBackASliceATurn()
+    {
+        H h;
+        QVERIFY(h.f->Start());
+        TransferQueueManager* engine = h.f->transfers;
+        QList<ItemPtr> kept;
+        for (int i = 0; i < 600; ++i)
+            engine->AddDownload("bob", QString("%1.bin").arg(i).toStdString(), "share\\big", 100, false, 0);
+        for (int i = 0; i < 20; ++i)
+            kept << engine->AddDownload("bob", QString("%1.bin").arg(i).toStdString(), "share\\small", 100, false, 0);
+        QList<ItemPtr> chosen;
+        for (int i = 0; i < 20; ++i) {
+            const ItemPtr entry =
+                engine->AddDownload("eve", QString("%1.bin").arg(i).toStdString(), "music", 100, false, 0);
+            (i % 3 ? kept : chosen) << entry;
+        }
+        QTreeWidget* tree = h.Downloads();
+        tree->clearSelection();
+        H::FolderRow(tree, "bob", "big/share")->setSelected(true);
+        for (const ItemPtr& entry : chosen)
+            H::FileRow(tree, "eve", "music", entry["file_name"].AsString())->setSelected(true);
+
+        // Each row of the large folder leaves the view from its end.
+        int fromTheBack = 0, fromElsewhere = 0;
+        QObject scope;
+        QObject::connect(tree->model(), &QAbstractItemModel::rowsAboutToBeRemoved, &scope,
+                         [&](const QModelIndex& parent, int first, int last) {
+                             if (parent.data().isNull() && parent.sibling(parent.row(), 1).data() == "big/share")
+                                 (first == last && last == tree->model()->rowCount(parent) - 1 ? fromTheBack
+                                                                                               : fromElsewhere)++;
+                         });
+        TurnCounter perTurn;
+        Type* entries = d.GetType("download_entry");
+        DataHandler watch;
+        entries->AddItemRemovedHandler(new FunctionHandler<ItemPtr>(&watch, [&](ItemPtr) { perTurn.Count(); }));
+        h.page->SweepJob().SetMostSteps(50);
+        tree->setFocus();
+        QTest::keyClick(tree, Qt::Key_Delete);
+        const QList<int> steps = SliceTrace::StepsUntilDone(h.page->SweepJob());
+        QVERIFY2(!steps.contains(-1), qPrintable(QString::number(steps.size())));
+        QVERIFY2(steps.size() >= 12, qPrintable(QString::number(steps.size())));
+        QVERIFY2(perTurn.MostInOneTurn() <= 50, qPrintable(QString::number(perTurn.MostInOneTurn())));
+        QVERIFY(perTurn.TurnsWithAny() >= 12);
+
+        // Exactly the chosen went.
+        QCOMPARE(int(entries->Count()), kept.size());
+        for (const ItemPtr& entry : kept)
+            QVERIFY(!entry.IsRemoved());
+        QVERIFY(!H::FolderRow(tree, "bob", "big/share"));
+        QCOMPARE(H::Files(H::FolderRow(tree, "eve", "music")).size(), 13);
+        QCOMPARE(fromTheBack, 600);
+        QCOMPARE(fromElsewhere, 0);
     }
 
     void aStoppedTransferKeepsNoTimeOrSpeed()
