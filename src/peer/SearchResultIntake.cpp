@@ -150,22 +150,31 @@ qint64 SearchResultIntake::Places(const ItemSet& search, const Sender& claimant,
 {
     const Kept kept = KeptFor(search, claimant);
     const qint64 free = std::max<qint64>(0, m_limit - kept.all);
-    // Past the free places only what the claimant's shares still allow,
-    // taken back from others.
-    const qint64 share = std::min(m_userLimit - kept.user, m_addressLimit - kept.address);
-    const qint64 reclaimed = std::min(wanted, share) - free;
-    if (reclaimed <= 0)
+    // Past the free places only what the claimant's user share still
+    // allows, taken back from others: from anyone while its address is
+    // under its share, and past that only from other users at its own
+    // address, which moves places within the address and adds none to it.
+    const qint64 allowed = std::min(wanted, m_userLimit - kept.user) - free;
+    if (allowed <= 0)
         return std::min(wanted, free);
-    return free + Reclaim(HeldBy(search), claimant, reclaimed, claims);
+    Held held = HeldBy(search);
+    const qint64 anywhere = std::min(allowed, m_addressLimit - kept.address - free);
+    qint64 found = anywhere > 0 ? Reclaim(held, claimant, anywhere, false, claims) : 0;
+    found += Reclaim(held, claimant, allowed - found, true, claims);
+    return free + found;
 }
 
-qint64 SearchResultIntake::Reclaim(Held held, const Sender& claimant, qint64 wanted, std::vector<Claim>* claims) const
+qint64 SearchResultIntake::Reclaim(Held& held, const Sender& claimant, qint64 wanted, bool ownAddress,
+                                   std::vector<Claim>* claims) const
 {
+    if (wanted <= 0)
+        return 0;
     // A user's own places are never taken back for it under another name
     // or from another address.
     std::vector<Key> over;
     for (auto it = held.bySender.constBegin(); it != held.bySender.constEnd(); ++it)
-        if (it.value() > 0 && it.key().first != claimant.user && Excess(held, it.key()) > 0)
+        if (it.value() > 0 && it.key().first != claimant.user && (!ownAddress || it.key().second == claimant.address) &&
+            Excess(held, it.key()) > 0)
             over.push_back(it.key());
     qint64 found = 0;
     while (found < wanted) {
@@ -194,6 +203,10 @@ qint64 SearchResultIntake::Reclaim(Held held, const Sender& claimant, qint64 wan
         const Key sender = *most;
         const qint64 places = std::min({wanted - found, mostOver, std::max<qint64>(GiveUpStep, mostOver - nextOver)});
         held.Add(sender, -places);
+        // Within one address the claimant holds what the sender gave up:
+        // the address is no less full for it.
+        if (ownAddress)
+            held.Add(KeyOf(claimant), places);
         found += places;
         if (!claims)
             continue;

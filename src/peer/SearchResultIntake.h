@@ -157,9 +157,11 @@ private:
     // added to claims when given.
     qint64 Places(const ItemSet& search, const Sender& claimant, qint64 wanted, std::vector<Claim>* claims);
     // Up to wanted places taken back for the claimant from the senders
-    // most over their shares, never from its own user nor below a share;
-    // the places found.
-    qint64 Reclaim(Held held, const Sender& claimant, qint64 wanted, std::vector<Claim>* claims) const;
+    // most over their shares (of its own address alone when ownAddress),
+    // never from its own user nor below a share; the places found, given
+    // up in held.
+    qint64 Reclaim(Held& held, const Sender& claimant, qint64 wanted, bool ownAddress,
+                   std::vector<Claim>* claims) const;
     // Gives the claimed places up: the claimed senders' newest results,
     // those waiting first.
     void GiveUp(const ItemSet& search, const std::vector<Claim>& claims, QList<quint32>& touched);

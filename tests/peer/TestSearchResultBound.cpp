@@ -6,6 +6,7 @@
 // would inflate past its own limit dropped whole.
 #include <QtTest>
 #include <algorithm>
+#include <numeric>
 
 #include "Data.h"
 #include "FakePeer.h"
@@ -255,7 +256,8 @@ private slots:
 
         // What the views let go of one name is free for another at that
         // address; once the search is full again, the address, far over its
-        // share, has no place for more.
+        // share, has no place for more: another name there takes its places
+        // from the host's names.
         for (ItemPtr reply : Request(ticket).GetItems("search_results"))
             if (reply["user"].AsString() == "made-up0")
                 reply.Remove();
@@ -266,6 +268,63 @@ private slots:
         peers.Answer("neighbour2", ticket, Files(0, 10), host);
         QTRY_COMPARE_WITH_TIMEOUT(f->peer->LeftOutSearchResults(Request(ticket)), qint64(3000 + 10), 30000);
         QCOMPARE(Names(Request(ticket)).size(), limit);
+        // The places it has are the host's own names'.
+        QCOMPARE(ByUser(Request(ticket)).value("neighbour2"), 10);
+        kept = ByUser(Request(ticket));
+        QCOMPARE(std::accumulate(kept.begin(), kept.end(), 0), limit);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(kept.value(QString("user%1").arg(i)), 30);
+    }
+
+    // A second user behind a big sharer's address, under its own share,
+    // takes places back from the big one as a user anywhere else does; with
+    // the address at its share it takes them there alone, so the address
+    // holds no more, even while a sender elsewhere is further over.
+    void aUserBehindABigSharersAddressTakesPlacesBackWithinTheAddress()
+    {
+        f->peer->SetSearchResultLimit(100);
+        f->peer->SetSearchResultUserLimit(20);
+        f->peer->SetSearchResultAddressLimit(40);
+        auto* intake = f->peer->findChild<SearchResultIntake*>();
+        QVERIFY(intake);
+        auto take = [&](quint32 ticket, const QString& user, const QString& address, int count) {
+            PeerMessages::SearchReplyBody body;
+            body.token = ticket;
+            for (int i = 0; i < count; ++i)
+                body.files.emplace_back(QString("\\%1\\%2.mp3").arg(user).arg(i).toStdString(), 1000);
+            intake->Take({user, address}, body);
+        };
+        auto atAddress = [](ItemPtr request, const QStringList& users) {
+            int held = 0;
+            const QHash<QString, int> kept = ByUser(request);
+            for (const QString& user : users)
+                held += kept.value(user);
+            return held;
+        };
+
+        // The big sharer alone fills the search; a user at its address and
+        // one elsewhere each take their share back from it.
+        const quint32 alone = f->client->FileSearch("alone", QString());
+        take(alone, "big", "127.0.0.5", 130);
+        QCOMPARE(ByUser(Request(alone)).value("big"), 100);
+        QCOMPARE(intake->Room(alone, {"neighbour", "127.0.0.5"}), 20u);
+        take(alone, "neighbour", "127.0.0.5", 30);
+        QCOMPARE(ByUser(Request(alone)).value("neighbour"), 20);
+        QCOMPARE(atAddress(Request(alone), {"big", "neighbour"}), 100);
+        take(alone, "stranger", "127.0.0.6", 30);
+        QCOMPARE(ByUser(Request(alone)), (QHash<QString, int>{{"big", 60}, {"neighbour", 20}, {"stranger", 20}}));
+        // Under its share no more: nothing more for the neighbour.
+        QCOMPARE(intake->Room(alone, {"neighbour", "127.0.0.5"}), 0u);
+
+        // The address at its share: the neighbour's places come from the big
+        // sharer, not from one further over elsewhere.
+        const quint32 shared = f->client->FileSearch("shared", QString());
+        take(shared, "big", "127.0.0.7", 40);
+        take(shared, "far", "127.0.0.8", 60);
+        take(shared, "neighbour", "127.0.0.7", 30);
+        QCOMPARE(ByUser(Request(shared)), (QHash<QString, int>{{"big", 20}, {"far", 60}, {"neighbour", 20}}));
+        QCOMPARE(f->peer->LeftOutSearchResults(Request(shared)), qint64(10 + 20));
+        QCOMPARE(Names(Request(shared)).size(), 100);
     }
 
     // Names as far over their host's share give places up a step at a
