@@ -68,6 +68,7 @@
 #include "DelayedInvoker.h"
 #include "FakePeerLink.h"
 #include "PeerMessenger.h"
+#include "SearchBenchPages.h"
 #include "SearchBenchRows.h"
 #include "SearchReply.h"
 #include "Server.h"
@@ -82,21 +83,9 @@
 
 namespace {
 
-class Bench
+class Bench : public SearchBenchPages
 {
 public:
-    Bench()
-    {
-        form = new SearchForm;
-        f.AddPage(form, "Search");
-        form->Init();
-        plain = new QTreeWidget;
-        plain->setColumnCount(SearchResultListItem::ColumnCount);
-        f.AddPage(plain, "Plain");
-    }
-
-    bool Start() { return f.Start(); }
-
     // A new page, and a plain tree emptied, both with rows users x files.
     SearchResultsForm* NewPage(int users, int files, bool flat, int folders = kFoldersPerReply)
     {
@@ -123,18 +112,6 @@ public:
         form->OnTabCloseRequested(tabs->indexOf(page));
         // What the next figure measures is its own work alone.
         RunUntil([this] { return !form->IsClosingTabs(); }, 60000);
-    }
-
-    // Makes the widget the one on screen and lets it lay out and paint.
-    void Show(QWidget* widget)
-    {
-        if (widget == plain) {
-            f.tabs->setCurrentWidget(plain);
-        } else {
-            f.tabs->setCurrentWidget(form);
-            form->findChild<QTabWidget*>("searchTabControl")->setCurrentWidget(widget);
-        }
-        QApplication::processEvents();
     }
 
     void AddReplies()
@@ -917,10 +894,6 @@ public:
     }
 
     static QString WishText(int i) { return QString("wish %1 %2").arg(i * 7919 % 1000).arg(i); }
-
-    ViewFixture f;
-    SearchForm* form = nullptr;
-    QTreeWidget* plain = nullptr;
 
 private:
     int m_searches = 0;

@@ -50,14 +50,21 @@ void TreeRowStates::Restore()
 {
     DeferLayout(m_tree);
     size_t next = 0;
-    Set(m_parent, IndexOf(m_tree, m_parent), next);
+    Placed placed;
+    Set(m_parent, IndexOf(m_tree, m_parent), next, placed);
+    // Last: a selection or a current row the view hears of has it lay out
+    // at once, and every row opened after that would move all rows below
+    // it, which over a page is quadratic.
+    if (!placed.selected.isEmpty())
+        m_tree->selectionModel()->select(placed.selected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (placed.current.isValid())
+        m_tree->selectionModel()->setCurrentIndex(placed.current, QItemSelectionModel::NoUpdate);
 }
 
-void TreeRowStates::Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next)
+void TreeRowStates::Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next, Placed& placed)
 {
     QAbstractItemModel* model = m_tree->model();
     // Runs of selected rows as ranges, chosen in one go.
-    QItemSelection reselected;
     int run = -1;
     const int count = parent->childCount();
     for (int i = 0; i < count && next < m_states.size(); ++i) {
@@ -67,7 +74,7 @@ void TreeRowStates::Set(QTreeWidgetItem* parent, const QModelIndex& under, size_
         if (state.selected && run < 0) {
             run = i;
         } else if (!state.selected && run >= 0) {
-            reselected.select(model->index(run, 0, under), model->index(i - 1, 0, under));
+            placed.selected.select(model->index(run, 0, under), model->index(i - 1, 0, under));
             run = -1;
         }
         if (state.hidden)
@@ -75,14 +82,12 @@ void TreeRowStates::Set(QTreeWidgetItem* parent, const QModelIndex& under, size_
         if (state.expanded)
             m_tree->expand(index);
         if (row == m_current)
-            m_tree->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            placed.current = index;
         if (row->childCount() > 0)
-            Set(row, index, next);
+            Set(row, index, next, placed);
     }
     if (run >= 0)
-        reselected.select(model->index(run, 0, under), model->index(count - 1, 0, under));
-    if (!reselected.isEmpty())
-        m_tree->selectionModel()->select(reselected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        placed.selected.select(model->index(run, 0, under), model->index(count - 1, 0, under));
 }
 
 void TreeRowStates::DeferLayout(QTreeView* view)

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QItemSelection>
 #include <QList>
+#include <QModelIndex>
 #include <QSet>
 #include <vector>
 
-class QModelIndex;
 class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -47,7 +48,13 @@ private:
     void Read(QTreeWidgetItem* parent, const QModelIndex& under, const QSet<QTreeWidgetItem*>& gone);
     // The states from next on, for the rows below parent; next moves past
     // them.
-    void Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next);
+    // The selection and the current row, set once every row is open.
+    struct Placed
+    {
+        QItemSelection selected;
+        QModelIndex current;
+    };
+    void Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next, Placed& placed);
 
     QTreeWidget* m_tree;
     QTreeWidgetItem* m_parent;
