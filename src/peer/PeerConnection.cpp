@@ -140,6 +140,11 @@ qint64 PeerConnection::UndeliveredBytes() const
     return m_socket ? m_socket->bytesToWrite() + SendQueue::Unacknowledged(m_socket->socketDescriptor()) : 0;
 }
 
+qint64 PeerConnection::DeliveredBytes() const
+{
+    return m_unwritten.Handed() - UndeliveredBytes();
+}
+
 bool PeerConnection::HasRoomFor(qint64 size)
 {
     return m_unwritten.Fits(4 + size, UnwrittenBytes());

@@ -112,6 +112,8 @@ public:
     // What the peer has not taken yet: that, and what the system holds of
     // what the socket handed it.
     qint64 UndeliveredBytes() const;
+    // What the peer has taken of all it was handed: the system's count.
+    qint64 DeliveredBytes() const;
     // Looks at what the peer has taken since it last looked: Taken when
     // that is ProgressBytes more, or all there was. Nothing tells of it
     // otherwise while the system's own buffer drains.

@@ -79,22 +79,37 @@ void PeerConnectionPolicy::ReadingResumed(QObject* connection, qint64 now)
         record->lastArrived = std::max(record->lastArrived, now);
 }
 
-void PeerConnectionPolicy::Taken(QObject* connection, qint64 now, bool moreWait)
+void PeerConnectionPolicy::Taken(QObject* connection, qint64 now, qint64 delivered, bool moreWait)
 {
-    if (Record* record = MessageRecord(connection)) {
-        record->lastMessage = std::max(record->lastMessage, now);
-        record->lastTaken = std::max(record->lastTaken, now);
-        record->writesWait = moreWait;
-    }
+    Record* record = MessageRecord(connection);
+    if (!record)
+        return;
+    if (now - record->lastTaken >= StepGap)
+        record->stepBase = record->delivered;
+    record->delivered = std::max(record->delivered, delivered);
+    record->largestStep = std::max(record->largestStep, record->delivered - record->stepBase);
+    record->lastMessage = std::max(record->lastMessage, now);
+    record->lastTaken = std::max(record->lastTaken, now);
+    // The system may tell of what it took before we tell of what we queued.
+    if (moreWait && !record->writesWait)
+        BeginWait(*record, now);
+    record->writesWait = moreWait;
 }
 
 void PeerConnectionPolicy::Queued(QObject* connection, qint64 now)
 {
     Record* record = MessageRecord(connection);
-    if (record && !record->writesWait) {
-        record->writesWait = true;
-        record->lastTaken = std::max(record->lastTaken, now);
-    }
+    if (record && !record->writesWait)
+        BeginWait(*record, now);
+}
+
+void PeerConnectionPolicy::BeginWait(Record& record, qint64 now)
+{
+    record.writesWait = true;
+    record.lastTaken = std::max(record.lastTaken, now);
+    record.waitFrom = record.lastTaken;
+    record.waitBase = record.stepBase = record.delivered;
+    record.largestStep = 0;
 }
 
 void PeerConnectionPolicy::Remove(QObject* connection)
@@ -220,4 +235,18 @@ qint64 PeerConnectionPolicy::NotTakingFor(QObject* connection, qint64 now) const
 {
     const Record* record = MessageRecord(connection);
     return record && record->writesWait ? now - record->lastTaken : 0;
+}
+
+bool PeerConnectionPolicy::RoomStalled(QObject* connection, qint64 now, qint64 stall) const
+{
+    const Record* record = MessageRecord(connection);
+    if (!record || !record->writesWait)
+        return false;
+    const qint64 taken = record->delivered - record->waitBase;
+    const qint64 kept = record->lastTaken - record->waitFrom;
+    // In floating point: a large step times a long wait leaves 64 bits.
+    const double paced = taken > 0 && kept > 0
+                             ? std::min(double(record->largestStep) * double(kept) / double(taken), double(StallTime))
+                             : 0.0;
+    return now - record->lastTaken >= stall + qint64(paced);
 }

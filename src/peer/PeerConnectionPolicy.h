@@ -27,7 +27,9 @@ class QObject;
 //   within IdleTime is idle. A message at an honest pace keeps it; a
 //   trickle does not, nor does what we merely queue for the peer;
 // - a message connection whose peer takes none of what waits for it for
-//   StallTime is stalled.
+//   StallTime is stalled. When others wait for the room it holds,
+//   PeerMessenger takes it back sooner: once it has taken none for
+//   longer than RoomStalled allows.
 class PeerConnectionPolicy
 {
 public:
@@ -51,6 +53,9 @@ public:
     // a slow link or a busy loop here takes well under this to bring it.
     static constexpr qint64 OpeningGrace = 10000;
     static constexpr qint64 StallTime = 60000;
+    // Acknowledgements this close together are one step of the peer's
+    // system.
+    static constexpr qint64 StepGap = 1000;
 
     struct Limits
     {
@@ -87,9 +92,10 @@ public:
     // Reading resumes after a wait for room: the peer's silence counts from
     // now.
     void ReadingResumed(QObject* connection, qint64 now);
-    // The system took our bytes (a whole message or ProgressBytes); whether
-    // more still wait.
-    void Taken(QObject* connection, qint64 now, bool moreWait);
+    // The system took our bytes (a whole message or ProgressBytes), the
+    // peer delivered bytes in all as the system counts them; whether more
+    // still wait.
+    void Taken(QObject* connection, qint64 now, qint64 delivered, bool moreWait);
     // We handed the connection bytes and some wait: the peer's not taking
     // them counts from now, unless it already did.
     void Queued(QObject* connection, qint64 now);
@@ -122,6 +128,13 @@ public:
     // has taken none of ours while some wait (0 when none wait).
     qint64 SilentFor(QObject* connection, qint64 now) const;
     qint64 NotTakingFor(QObject* connection, qint64 now) const;
+    // Whether it has taken none of what waits for longer than stall and
+    // the time its pace explains. A peer's system takes what its reader
+    // freed in steps (a window's worth at a time, often some hundred KiB),
+    // so a slow reader that keeps up shows nothing between them: it may
+    // take none for as long as its largest step since the bytes began to
+    // wait lasted at the pace it has kept since (at most StallTime more).
+    bool RoomStalled(QObject* connection, qint64 now, qint64 stall) const;
 
     int Count() const { return int(m_records.size()); }
     int OpeningCount() const { return m_opening; }
@@ -145,10 +158,20 @@ private:
         qint64 lastArrived = 0;
         qint64 lastTaken = 0;
         bool writesWait = false;
+        // What the peer has taken in all, as last seen; when and from
+        // where the bytes waiting now began to wait; where the step of
+        // its system now seen began, and the largest such step since.
+        qint64 delivered = 0;
+        qint64 waitFrom = 0;
+        qint64 waitBase = 0;
+        qint64 stepBase = 0;
+        qint64 largestStep = 0;
     };
     // The record of a message connection; null for any other.
     const Record* MessageRecord(QObject* connection) const;
     Record* MessageRecord(QObject* connection);
+    // Bytes wait for the peer from now: its pace is counted from here.
+    static void BeginWait(Record& record, qint64 now);
     // Takes it off the opening counts; the caller sets its new stage.
     void LeaveOpening(const Record& record);
 

@@ -53,8 +53,9 @@ public:
     static constexpr qint64 IdleTimeout = PeerConnectionPolicy::IdleTime;
     static constexpr qint64 StallTimeout = PeerConnectionPolicy::StallTime;
     // A connection holding part of a shared room that moves nothing of it
-    // for this long (taking none of our answers, or sending no more of its
-    // large message) gives it back, closed, when others wait for the room.
+    // for this long (taking none of our answers beyond the pause its pace
+    // explains, or sending no more of its large message) gives it back,
+    // closed, when others wait for the room.
     static constexpr qint64 RoomStallTimeout = 10000;
     // A share list handed to the provider that is neither sent nor refused
     // for this long gives its place in line to the next, so that a provider

@@ -65,7 +65,7 @@ qint64 PeerMessenger::ExpectedAnswer(quint32 questionCode, qint64 size) const
 
 void PeerMessenger::OnTaken(PeerConnection* connection)
 {
-    m_connectionPolicy.Taken(connection, m_clock(), connection->UndeliveredBytes() > 0);
+    m_connectionPolicy.Taken(connection, m_clock(), connection->DeliveredBytes(), connection->UndeliveredBytes() > 0);
     if (connection->backedUp && connection->HasRoomFor(0))
         for (PeerConnection* asked : m_messageConnections.value(connection->user))
             asked->Reconsider();
@@ -105,7 +105,7 @@ void PeerMessenger::CheckRooms()
     FollowDeliveries();
     const qint64 now = m_clock();
     TakeBack(*m_answers, "our answers", false, [&](PeerConnection* connection) {
-        return m_connectionPolicy.NotTakingFor(connection, now) >= RoomStallTimeout;
+        return m_connectionPolicy.RoomStalled(connection, now, RoomStallTimeout);
     });
     TakeBack(*m_largeMessages, "large messages", true, [&](PeerConnection* connection) {
         // A connection whose message we are still reading waits on us, not on its peer.

@@ -14,6 +14,7 @@ private slots:
     void connectionsBeingOpenedAreBoundedInAllAndPerAddress();
     void onlyConnectionsThatStaySilentCountPerAddress();
     void whatMovesIsActivityWhatWeQueueIsNot();
+    void aSlowReadersSystemTakesInStepsItsPaceExplains();
 };
 
 void TestPeerConnectionPolicy::theCapLeavesAReserveUnderTheOpenFilesLimit()
@@ -136,10 +137,10 @@ void TestPeerConnectionPolicy::whatMovesIsActivityWhatWeQueueIsNot()
     policy.MessagePassed(&a, 20);
     QCOMPARE(policy.NotTakingFor(&a, 10 + stall), stall);
     QCOMPARE(policy.StalledAt(10 + stall), std::vector<QObject*>{&a});
-    policy.Taken(&a, 30, true);
+    policy.Taken(&a, 30, 100, true);
     QVERIFY(policy.StalledAt(29 + stall).empty());
     QCOMPARE(policy.StalledAt(30 + stall), std::vector<QObject*>{&a});
-    policy.Taken(&a, 40, false);
+    policy.Taken(&a, 40, 200, false);
     QVERIFY(policy.StalledAt(40 + 2 * stall).empty());
     QCOMPARE(policy.NotTakingFor(&a, 40 + 2 * stall), 0);
     QCOMPARE(policy.LongestIdle(), &b);
@@ -148,6 +149,39 @@ void TestPeerConnectionPolicy::whatMovesIsActivityWhatWeQueueIsNot()
     policy.ReadingResumed(&b, 100);
     QCOMPARE(policy.SilentFor(&b, 100), 0);
     QCOMPARE(policy.LongestIdle(), &b);
+}
+
+void TestPeerConnectionPolicy::aSlowReadersSystemTakesInStepsItsPaceExplains()
+{
+    const qint64 stall = 10000;
+    PeerConnectionPolicy policy({8, 4, 4});
+    QObject slow, silent;
+    policy.Named(&slow, 0);
+    policy.Named(&silent, 0);
+    policy.Queued(&slow, 0);
+    policy.Queued(&silent, 0);
+    // Nothing taken yet: the plain stall time.
+    QVERIFY(!policy.RoomStalled(&silent, stall - 1, stall));
+    QVERIFY(policy.RoomStalled(&silent, stall, stall));
+    // About 6 KiB a second, taken 256,000 bytes at a time, one step seen
+    // as two acknowledgements close together.
+    policy.Taken(&slow, 2000, 16000, true);
+    policy.Taken(&slow, 40000, 200000, true);
+    policy.Taken(&slow, 40500, 256000 + 16000, true);
+    // The step lasted 256,000 / 272,000 of the 40.5 s the wait has lasted.
+    const qint64 paced = qint64(256000) * 40500 / 272000;
+    QVERIFY(!policy.RoomStalled(&slow, 40500 + stall + paced - 1, stall));
+    QVERIFY(policy.RoomStalled(&slow, 40500 + stall + paced + 1, stall));
+    // All taken: nothing waits, nothing stalls; the next wait is its own.
+    policy.Taken(&slow, 50000, 300000, false);
+    QVERIFY(!policy.RoomStalled(&slow, 500000, stall));
+    policy.Queued(&slow, 500000);
+    QVERIFY(policy.RoomStalled(&slow, 500000 + stall, stall));
+    // However slow, it may pause no longer than the stall time.
+    const qint64 later = 500000 + 600000;
+    policy.Taken(&slow, later, 300000 + 1000000, true);
+    QVERIFY(!policy.RoomStalled(&slow, later + stall + PeerConnectionPolicy::StallTime - 1, stall));
+    QVERIFY(policy.RoomStalled(&slow, later + stall + PeerConnectionPolicy::StallTime, stall));
 }
 
 QTEST_GUILESS_MAIN(TestPeerConnectionPolicy)

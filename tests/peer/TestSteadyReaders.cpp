@@ -38,6 +38,34 @@ struct Reader
     bool Whole() const { return taken == 4 + ListBytes; }
 };
 
+// What each reader took, and why the messenger closed what it closed: the
+// message of a failed check, so that a run that fails tells which.
+QByteArray Account(PeerFixture& f, const QList<Reader>& readers)
+{
+    QStringList lines;
+    for (int i = 0; i < readers.size(); ++i)
+        lines << QString("reader %1 at %2 B/s took %3 of %4, %5")
+                     .arg(i)
+                     .arg(readers[i].pace)
+                     .arg(readers[i].taken)
+                     .arg(4 + ListBytes)
+                     .arg(readers[i].socket->state() == QAbstractSocket::ConnectedState ? "open" : "closed");
+    for (const QString& line : f.LogText("Peer Messenger").split('\n'))
+        if (line.contains("losing") || line.contains("ended"))
+            lines << line;
+    return lines.join('\n').toUtf8();
+}
+
+// A paced reader from 127.0.0.host that asked for our list, once more of
+// it waits than the systems on the way took; null when any of it fails.
+FakePeerLink* Asking(PeerFixture& f, QObject* owner, const QString& name, int host)
+{
+    FakePeerLink* link = f.Link(owner, name, PeerFixture::Reading::Paced, host);
+    if (link)
+        link->SendMessage(PeerMessages::SharedFileListRequest, {});
+    return link && QTest::qWaitFor([&] { return f.peer->UnwrittenBytes(name) > 0; }, 30000) ? link : nullptr;
+}
+
 // Moves the fixture's clock on a step at a time, for ms or until done():
 // each reader takes its pace's share, waiting for it once its list has
 // begun, and the half-minute tick runs on the half minute. False when a
@@ -87,17 +115,15 @@ private slots:
         MemStream list = Answer(PeerMessages::SharedFileList, ListBytes);
         f.peer->SetShareListProvider([&](QString user) { f.peer->SendMessage(user, list); });
         QObject peers;
-        FakePeerLink* slow = f.Link(&peers, "slow", PeerFixture::Reading::Paced, 21);
+        FakePeerLink* slow = Asking(f, &peers, "slow", 21);
         QVERIFY(slow);
-        slow->SendMessage(PeerMessages::SharedFileListRequest, {});
-        QTRY_VERIFY_WITH_TIMEOUT(f.peer->UnwrittenBytes("slow") > 0, 30000);
         QList<Reader> readers{{slow->Socket(), 10 * KiB}};
-        QVERIFY(Run(f, readers, 5 * PeerMessenger::StallTimeout));
-        QCOMPARE(f.peer->MessageConnectionCount("slow"), 1);
+        QVERIFY2(Run(f, readers, 5 * PeerMessenger::StallTimeout), Account(f, readers).constData());
+        QVERIFY2(f.peer->MessageConnectionCount("slow") == 1, Account(f, readers).constData());
         // The point made, the rest at a faster pace.
         readers[0].pace = 100 * KiB;
-        QVERIFY(Run(f, readers, 600000, [&] { return readers[0].Whole(); }));
-        QVERIFY(readers[0].Whole());
+        QVERIFY2(Run(f, readers, 600000, [&] { return readers[0].Whole(); }), Account(f, readers).constData());
+        QVERIFY2(readers[0].Whole(), Account(f, readers).constData());
     }
 
     // Readers from 10 to 100 KiB/s hold room while a list waits for it:
@@ -126,14 +152,14 @@ private slots:
             held += f.peer->UnwrittenBytes(QString("reader%1").arg(i));
         QCOMPARE(f.peer->Answers().Used(), held);
 
-        QVERIFY(Run(f, readers, 3 * PeerMessenger::StallTimeout));
+        QVERIFY2(Run(f, readers, 3 * PeerMessenger::StallTimeout), Account(f, readers).constData());
         for (Reader& reader : readers)
             reader.pace = 100 * KiB;
         auto whole = [&] {
             return std::all_of(readers.begin(), readers.end(), [](const Reader& r) { return r.Whole(); });
         };
-        QVERIFY(Run(f, readers, 600000, whole));
-        QVERIFY(whole());
+        QVERIFY2(Run(f, readers, 600000, whole), Account(f, readers).constData());
+        QVERIFY2(whole(), Account(f, readers).constData());
     }
 
     // Lists asked for by many at once are built one at a time, each a
