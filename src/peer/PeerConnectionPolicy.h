@@ -27,9 +27,12 @@ class QObject;
 //   within IdleTime is idle. A message at an honest pace keeps it; a
 //   trickle does not, nor does what we merely queue for the peer;
 // - a message connection whose peer takes none of what waits for it for
-//   StallTime is stalled. When others wait for the room it holds,
-//   PeerMessenger takes it back sooner: once it has taken none for
-//   longer than RoomStalled allows.
+//   StallTime is stalled. A reader may pause (a user looking away, a
+//   program that reads in bursts) and go on: while nobody waits for the
+//   room it holds that costs only the memory the room already allows, so
+//   it is kept as long as an idle connection. When others wait for that
+//   room, PeerMessenger takes it back far sooner: once it has taken none
+//   for longer than RoomStalled allows.
 class PeerConnectionPolicy
 {
 public:
@@ -52,7 +55,7 @@ public:
     // it counts as silent: a peer sends it as soon as it is connected, and
     // a slow link or a busy loop here takes well under this to bring it.
     static constexpr qint64 OpeningGrace = 10000;
-    static constexpr qint64 StallTime = 60000;
+    static constexpr qint64 StallTime = IdleTime;
     // Acknowledgements this close together are one step of the peer's
     // system.
     static constexpr qint64 StepGap = 1000;

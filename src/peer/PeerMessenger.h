@@ -49,7 +49,9 @@ public:
     static constexpr qint64 HandshakeTimeout = 30000;
     // Nothing passing either way for this long closes a message connection
     // (PeerConnectionPolicy says what counts), as does the peer taking
-    // none of what waits for it for StallTimeout.
+    // none of what waits for it for StallTimeout; a shorter pause costs
+    // nobody anything unless others wait for the room it holds
+    // (RoomStallTimeout).
     static constexpr qint64 IdleTimeout = PeerConnectionPolicy::IdleTime;
     static constexpr qint64 StallTimeout = PeerConnectionPolicy::StallTime;
     // A connection holding part of a shared room that moves nothing of it

@@ -14,6 +14,7 @@ private slots:
     void connectionsBeingOpenedAreBoundedInAllAndPerAddress();
     void onlyConnectionsThatStaySilentCountPerAddress();
     void whatMovesIsActivityWhatWeQueueIsNot();
+    void aReaderMayPauseForMinutesBeforeItStalls();
     void aSlowReadersSystemTakesInStepsItsPaceExplains();
 };
 
@@ -149,6 +150,27 @@ void TestPeerConnectionPolicy::whatMovesIsActivityWhatWeQueueIsNot()
     policy.ReadingResumed(&b, 100);
     QCOMPARE(policy.SilentFor(&b, 100), 0);
     QCOMPARE(policy.LongestIdle(), &b);
+}
+
+void TestPeerConnectionPolicy::aReaderMayPauseForMinutesBeforeItStalls()
+{
+    // A reader takes part of a list, pauses a minute and a half, and goes
+    // on: it never stalls. One that pauses past five minutes does.
+    PeerConnectionPolicy policy({8, 4, 4});
+    QObject pauser, gone;
+    policy.Named(&pauser, 0);
+    policy.Named(&gone, 0);
+    policy.Queued(&pauser, 0);
+    policy.Queued(&gone, 0);
+    policy.Taken(&pauser, 10000, 100000, true);
+    policy.Taken(&gone, 10000, 100000, true);
+    for (qint64 at = 10000; at <= 10000 + 95000; at += 30000)
+        QVERIFY(policy.StalledAt(at).empty());
+    policy.Taken(&pauser, 10000 + 95000, 200000, true);
+    QCOMPARE(policy.StalledAt(10000 + 5 * 60000 - 1), std::vector<QObject*>());
+    QCOMPARE(policy.StalledAt(10000 + 5 * 60000), std::vector<QObject*>{&gone});
+    QCOMPARE(policy.StalledAt(10000 + 95000 + 5 * 60000 - 1), std::vector<QObject*>{&gone});
+    QCOMPARE(policy.NotTakingFor(&pauser, 10000 + 95000 + 5 * 60000), qint64(5 * 60000));
 }
 
 void TestPeerConnectionPolicy::aSlowReadersSystemTakesInStepsItsPaceExplains()

@@ -5,7 +5,9 @@
 // reader reads its own socket, from an address of its own, at a pace
 // counted on the fixture's clock, so that minutes of the messenger's time
 // pass in seconds; the lists are larger than the system takes at once.
+#include <QRandomGenerator>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <QtTest>
 #include <functional>
 
@@ -28,6 +30,27 @@ MemStream Answer(quint32 code, int size)
     return message;
 }
 
+// What a reader reads of a message: its length field, then the message.
+QByteArray Framed(const MemStream& message)
+{
+    QByteArray framed(4, 0);
+    qToLittleEndian<quint32>(quint32(message.GetBytes().size()), framed.data());
+    return framed + message.GetBytes();
+}
+
+// A message of bytes unlike their neighbours, so that a reader's copy
+// shows any byte lost, repeated or out of order.
+MemStream Varied(quint32 code, int size)
+{
+    MemStream message;
+    message.Write(code);
+    QByteArray body(size - 4, 0);
+    QRandomGenerator(size).generate(reinterpret_cast<quint32*>(body.data()),
+                                    reinterpret_cast<quint32*>(body.data()) + body.size() / 4);
+    message.Append(body);
+    return message;
+}
+
 struct Reader
 {
     QTcpSocket* socket;
@@ -35,6 +58,8 @@ struct Reader
     qint64 pace;
     qint64 taken = 0;
     qint64 owed = 0;
+    // What it read, when kept.
+    QByteArray* received = nullptr;
     bool Whole() const { return taken == 4 + ListBytes; }
 };
 
@@ -81,7 +106,10 @@ bool Run(PeerFixture& f, QList<Reader>& readers, qint64 ms, const std::function<
             while (r.owed > 0) {
                 // Asked for more than it holds, the socket takes more from
                 // the system.
-                const qint64 got = r.socket->read(r.owed).size();
+                const QByteArray read = r.socket->read(r.owed);
+                if (r.received)
+                    r.received->append(read);
+                const qint64 got = read.size();
                 r.taken += got;
                 r.owed -= got;
                 if (r.owed > 0 && !open())
@@ -118,7 +146,7 @@ private slots:
         FakePeerLink* slow = Asking(f, &peers, "slow", 21);
         QVERIFY(slow);
         QList<Reader> readers{{slow->Socket(), 10 * KiB}};
-        QVERIFY2(Run(f, readers, 5 * PeerMessenger::StallTimeout), Account(f, readers).constData());
+        QVERIFY2(Run(f, readers, 2 * PeerMessenger::StallTimeout), Account(f, readers).constData());
         QVERIFY2(f.peer->MessageConnectionCount("slow") == 1, Account(f, readers).constData());
         // The point made, the rest at a faster pace.
         readers[0].pace = 100 * KiB;
@@ -152,7 +180,7 @@ private slots:
             held += f.peer->UnwrittenBytes(QString("reader%1").arg(i));
         QCOMPARE(f.peer->Answers().Used(), held);
 
-        QVERIFY2(Run(f, readers, 3 * PeerMessenger::StallTimeout), Account(f, readers).constData());
+        QVERIFY2(Run(f, readers, 18 * PeerMessenger::RoomStallTimeout), Account(f, readers).constData());
         for (Reader& reader : readers)
             reader.pace = 100 * KiB;
         auto whole = [&] {
@@ -160,6 +188,68 @@ private slots:
         };
         QVERIFY2(Run(f, readers, 600000, whole), Account(f, readers).constData());
         QVERIFY2(whole(), Account(f, readers).constData());
+    }
+
+    // A reader that stops reading mid-list for a minute and a half, with
+    // nobody waiting for the room its list holds, keeps its connection and
+    // then has the rest byte for byte.
+    void aReaderThatPausesWhileNobodyWaitsKeepsItsList()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        MemStream list = Varied(PeerMessages::SharedFileList, ListBytes);
+        f.peer->SetShareListProvider([&](QString user) { f.peer->SendMessage(user, list); });
+        QObject peers;
+        FakePeerLink* pauser = Asking(f, &peers, "pauser", 70);
+        QVERIFY(pauser);
+        QByteArray received;
+        QList<Reader> readers{{pauser->Socket(), 200 * KiB}};
+        readers[0].received = &received;
+        QVERIFY2(Run(f, readers, 10000), Account(f, readers).constData());
+        // What waits is more than the systems on the way hold: the pause
+        // is one of taking none of it.
+        QVERIFY(f.peer->UnwrittenBytes("pauser") > 0);
+        readers[0].pace = 0;
+        QVERIFY2(Run(f, readers, 95000), Account(f, readers).constData());
+        QVERIFY2(f.peer->MessageConnectionCount("pauser") == 1, Account(f, readers).constData());
+        readers[0].pace = 200 * KiB;
+        QVERIFY2(Run(f, readers, 600000, [&] { return readers[0].Whole(); }), Account(f, readers).constData());
+        QVERIFY(received == Framed(list));
+    }
+
+    // The same pause while another waits for the room the paused list
+    // holds: once the pause is past what its pace explains, the room is
+    // taken back from it, long before a pause alone would end it, and the
+    // other has its list.
+    void aReaderThatPausesWhileOthersWaitGivesItsRoomBack()
+    {
+        PeerFixture f;
+        // Room for the first list as asked, not for two.
+        f.peer->SetAnswerAllowance(4 + PeerMessages::MaxFrameLength);
+        QVERIFY(f.Start());
+        MemStream list = Varied(PeerMessages::SharedFileList, ListBytes);
+        f.peer->SetShareListProvider([&](QString user) { f.peer->SendMessage(user, list); });
+        QObject peers;
+        FakePeerLink* pauser = Asking(f, &peers, "pauser", 71);
+        QVERIFY(pauser);
+        QList<Reader> readers{{pauser->Socket(), 200 * KiB}};
+        QVERIFY2(Run(f, readers, 1000), Account(f, readers).constData());
+        FakePeerLink* waiter = f.Link(&peers, "waiter", PeerFixture::Reading::Paced, 72);
+        QVERIFY(waiter);
+        waiter->SendMessage(PeerMessages::SharedFileListRequest, {});
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer->Answers().Waiting() > 0, 30000);
+        QByteArray received;
+        readers[0].pace = 0;
+        readers.append({waiter->Socket(), 200 * KiB});
+        readers[1].received = &received;
+        const qint64 paused = f.now;
+        QVERIFY2(Run(f, readers, 95000, [&] { return f.peer->MessageConnectionCount("pauser") == 0; }),
+                 Account(f, readers).constData());
+        QVERIFY2(f.peer->MessageConnectionCount("pauser") == 0, Account(f, readers).constData());
+        QVERIFY(f.now - paused < PeerMessenger::StallTimeout);
+        QVERIFY(f.LogText("Peer Messenger").contains("Closing a connection of pauser"));
+        QVERIFY2(Run(f, readers, 600000, [&] { return readers[1].Whole(); }), Account(f, readers).constData());
+        QVERIFY(received == Framed(list));
     }
 
     // Lists asked for by many at once are built one at a time, each a
