@@ -30,7 +30,7 @@
 //   peer searches us every 2 s and asks for our user information and a
 //   folder's contents at 5, 20 and 40 s: no search reply dropped, each
 //   answer within 2 s, every list whole, no event-loop stall over 100 ms.
-// The slow readers read slowly for two stall times, then at 100 KiB/s.
+// The slow readers read slowly for two minutes, then at 100 KiB/s.
 // Every socket is on 127.0.0.0/8 and every wait has a deadline.
 #include <QApplication>
 #include <QDateTime>
