@@ -31,9 +31,14 @@
 //   folder's contents at 5, 20 and 40 s: no search reply dropped, each
 //   answer within 2 s, every list whole, no event-loop stall over 100 ms.
 // The slow readers read slowly for two minutes, then at 100 KiB/s.
+// Last, the shares changed so that the list is built anew: 16 names that
+// ask for our share list and 16 that ask for our user information, none
+// reading and each asking again when closed, then ten honest browsers at
+// 100 KiB/s: each has its first byte within 30 s of asking.
 // Every socket is on 127.0.0.0/8 and every wait has a deadline.
 #include <QApplication>
 #include <QDateTime>
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -83,6 +88,8 @@ const int BrowserPace = 100 * KiB;
 const int SlowPhaseMs = 120000;
 const int StormBrowsers = 24;
 const double ProbeAim = 2;
+const int CrowdBrowsers = 10;
+const double FirstByteAim = 30;
 // The longest the peers' threads run.
 const int RunLimitMs = 600000;
 const char* const Words[] = {"amber",   "brook",   "cedar", "delta",  "ember",  "fable",  "grove",  "harbor", "iris",
@@ -145,10 +152,28 @@ struct FrameProgress
     bool Whole() const { return expected >= 0 && received >= expected; }
 };
 
-// The two kinds of hogging names that connect, on a thread of their own.
+// The kinds of hogging names.
+enum class Hog
+{
+    // Asks for our user information and a queue place with a filling path,
+    // and again for the information every RefreshMs; never reads.
+    Silent,
+    // Declares a long share list and sends part of it; reads.
+    Hoarding,
+    // Asks once for our share list; never reads.
+    MuteBrowser,
+    // Asks once for our user information; never reads.
+    MuteAsker,
+};
+
+// Hogging names of the given kinds, Hogs of each, each at an address of its
+// own and opening again a moment after the client closes it; on a thread of
+// their own.
 class HogCrowd
 {
 public:
+    explicit HogCrowd(std::vector<Hog> kinds) : m_kinds(std::move(kinds)) {}
+
     std::atomic<int> opened{0};
     std::atomic<int> failed{0};
     std::atomic<bool> stop{false};
@@ -156,19 +181,18 @@ public:
     void Run(quint16 port)
     {
         m_port = port;
-        for (int i = 0; i < Hogs; ++i) {
-            Open(true, i);
-            Open(false, i);
-        }
+        for (int i = 0; i < Hogs; ++i)
+            for (Hog kind : m_kinds)
+                Open(kind, i);
         QTimer refresh;
         QObject::connect(&refresh, &QTimer::timeout, [this] {
-            for (QTcpSocket* socket : m_silent)
-                if (socket->state() == QAbstractSocket::ConnectedState)
-                    socket->write(FakeWire::Message(PeerMessages::UserInfoRequest, {}));
+            for (auto open = m_open.begin(); open != m_open.end(); ++open)
+                if (open.value() == Hog::Silent && open.key()->state() == QAbstractSocket::ConnectedState)
+                    open.key()->write(FakeWire::Message(PeerMessages::UserInfoRequest, {}));
         });
         refresh.start(RefreshMs);
         RunUntil([this] { return stop.load(); }, RunLimitMs);
-        for (QTcpSocket* socket : m_silent + m_hoarding) {
+        for (QTcpSocket* socket : m_open.keys()) {
             socket->disconnect();
             socket->abort();
             delete socket;
@@ -176,58 +200,71 @@ public:
     }
 
 private:
-    void Open(bool silent, int i)
+    static QByteArray Opening(Hog kind, const QString& name)
     {
-        QTcpSocket* socket = Socket(Address(silent ? 3 : 4, i), silent ? ReceiveBuffer : 0);
+        switch (kind) {
+        case Hog::Silent:
+            return Greeting(name) + FakeWire::Message(PeerMessages::UserInfoRequest, {}) +
+                   FakeWire::Message(PeerMessages::QueueUpload,
+                                     FakeWire().StrBytes(QByteArray(FillingPath, 'q')).Bytes());
+        case Hog::Hoarding:
+            return Greeting(name) + FakeWire().U32(DeclaredList).U32(PeerMessages::SharedFileList).Bytes() +
+                   QByteArray(SentOfList - 8, 'h');
+        case Hog::MuteBrowser:
+            return Greeting(name) + FakeWire::Message(PeerMessages::SharedFileListRequest, {});
+        case Hog::MuteAsker:
+            return Greeting(name) + FakeWire::Message(PeerMessages::UserInfoRequest, {});
+        }
+        return {};
+    }
+
+    void Open(Hog kind, int i)
+    {
+        const bool reads = kind == Hog::Hoarding;
+        // Address groups no other peers of the run use.
+        const int groups[] = {3, 4, 10, 11};
+        QTcpSocket* socket = Socket(Address(groups[int(kind)], i), reads ? 0 : ReceiveBuffer);
         if (!socket) {
             ++failed;
             return;
         }
-        (silent ? m_silent : m_hoarding).append(socket);
+        m_open.insert(socket, kind);
         // A name that never reads takes nothing from its system; one that
         // hoards reads, which is how it learns it was closed.
-        if (silent)
+        if (!reads)
             socket->setReadBufferSize(1);
-        const QString name = QString(silent ? "silent%1" : "hoard%1").arg(i);
-        QObject::connect(socket, &QTcpSocket::connected, [this, socket, silent, name] {
+        const char* const names[] = {"silent%1", "hoard%1", "mute-browser%1", "mute-asker%1"};
+        const QString name = QString(names[int(kind)]).arg(i);
+        QObject::connect(socket, &QTcpSocket::connected, [this, socket, kind, name] {
             ++opened;
-            QByteArray bytes = Greeting(name);
-            if (silent)
-                bytes += FakeWire::Message(PeerMessages::UserInfoRequest, {}) +
-                         FakeWire::Message(PeerMessages::QueueUpload,
-                                           FakeWire().StrBytes(QByteArray(FillingPath, 'q')).Bytes());
-            else
-                bytes += FakeWire().U32(DeclaredList).U32(PeerMessages::SharedFileList).Bytes() +
-                         QByteArray(SentOfList - 8, 'h');
-            socket->write(bytes);
+            socket->write(Opening(kind, name));
         });
         // A name that reads nothing leaves what it was sent in its socket,
         // which holds a byte: reading even that would take a byte at a time.
-        if (!silent)
+        if (reads)
             QObject::connect(socket, &QTcpSocket::readyRead, [socket] { socket->readAll(); });
         // Closed (a write of the 4-byte question tells one that never
         // reads): it comes back a moment later.
-        QObject::connect(socket, &QTcpSocket::disconnected, [this, socket, silent, i] { Again(socket, silent, i); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, [this, socket, silent, i] { Again(socket, silent, i); });
+        QObject::connect(socket, &QTcpSocket::disconnected, [this, socket, kind, i] { Again(socket, kind, i); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, [this, socket, kind, i] { Again(socket, kind, i); });
         socket->connectToHost(QHostAddress::LocalHost, m_port);
     }
 
-    void Again(QTcpSocket* socket, bool silent, int i)
+    void Again(QTcpSocket* socket, Hog kind, int i)
     {
-        QList<QTcpSocket*>& list = silent ? m_silent : m_hoarding;
-        if (!list.removeOne(socket))
+        if (!m_open.remove(socket))
             return;
         socket->disconnect();
         socket->deleteLater();
-        QTimer::singleShot(500, [this, silent, i] {
+        QTimer::singleShot(500, [this, kind, i] {
             if (!stop)
-                Open(silent, i);
+                Open(kind, i);
         });
     }
 
+    std::vector<Hog> m_kinds;
     quint16 m_port = 0;
-    QList<QTcpSocket*> m_silent;
-    QList<QTcpSocket*> m_hoarding;
+    QHash<QTcpSocket*, Hog> m_open;
 };
 
 // Peers reading at a set pace, each asking once for our user information,
@@ -290,6 +327,10 @@ public:
     std::atomic<int> whole{0};
     std::atomic<int> cut{0};
     std::atomic<int> failed{0};
+    // Browsers that had a first byte of their list, and the longest any
+    // waited for it after asking.
+    std::atomic<int> started{0};
+    std::atomic<qint64> slowestFirstMs{0};
     std::atomic<bool> stop{false};
 
     void Run(quint16 port, int group, const std::vector<int>& paces, int slowMs)
@@ -301,7 +342,10 @@ public:
             FrameProgress list;
             double owed = 0;
             bool over = false;
+            qint64 askedAt = -1;
         };
+        QElapsedTimer clock;
+        clock.start();
         std::deque<Reader> readers;
         for (int i = 0; i < int(paces.size()); ++i) {
             QTcpSocket* socket = Socket(Address(group, i), 0);
@@ -315,7 +359,8 @@ public:
             readers.push_back(Reader{socket, paces[i], FrameProgress(), 0, false});
             Reader* reader = &readers.back();
             const QString name = QString("browser%1-%2").arg(group).arg(i);
-            QObject::connect(socket, &QTcpSocket::connected, [socket, name] {
+            QObject::connect(socket, &QTcpSocket::connected, [socket, name, reader, &clock] {
+                reader->askedAt = clock.elapsed();
                 socket->write(Greeting(name) + FakeWire::Message(PeerMessages::SharedFileListRequest, {}));
             });
             auto closed = [this, reader] {
@@ -327,8 +372,6 @@ public:
             QObject::connect(socket, &QTcpSocket::errorOccurred, closed);
             socket->connectToHost(QHostAddress::LocalHost, port);
         }
-        QElapsedTimer clock;
-        clock.start();
         qint64 last = 0;
         QTimer pace;
         QObject::connect(&pace, &QTimer::timeout, [&] {
@@ -343,6 +386,10 @@ public:
                 reader.owed = std::min(reader.owed + rate * elapsed / 1000, rate);
                 const QByteArray bytes = reader.socket->read(qint64(reader.owed));
                 reader.owed -= bytes.size();
+                if (reader.list.received == 0 && !bytes.isEmpty()) {
+                    ++started;
+                    slowestFirstMs = std::max<qint64>(slowestFirstMs, now - reader.askedAt);
+                }
                 if (reader.list.Add(bytes)) {
                     reader.over = true;
                     ++whole;
@@ -548,6 +595,23 @@ double ReadersAnswered(quint16 port, int count, int first, int& answered)
     delete thread;
     return all ? seconds : -1;
 }
+// The longest any of count browsers at BrowserPace, at addresses of group,
+// waited for a first byte of our list after asking; -1 if not all had one
+// (deadline: 5 minutes). cut tells how many were closed before.
+double SlowestFirstByte(quint16 port, int group, int count, int& cut)
+{
+    Browsers browsers;
+    QThread* thread =
+        QThread::create([&] { browsers.Run(port, group, std::vector<int>(size_t(count), BrowserPace), 0); });
+    thread->start();
+    const bool all = RunUntil([&] { return browsers.started + browsers.cut + browsers.failed >= count; }, 300000) &&
+                     browsers.started == count;
+    browsers.stop = true;
+    thread->wait();
+    delete thread;
+    cut = browsers.cut;
+    return all ? browsers.slowestFirstMs / 1000.0 : -1;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -598,7 +662,7 @@ int main(int argc, char** argv)
     });
     probe.start(20);
     stalls.Reset();
-    HogCrowd hogs;
+    HogCrowd hogs({Hog::Silent, Hog::Hoarding});
     const quint16 port = messenger->ListeningPort();
     QThread* thread = QThread::create([&] { hogs.Run(port); });
     thread->start();
@@ -738,5 +802,27 @@ int main(int argc, char** argv)
     Figure("browse storm: browsers with the whole list (24 at 100, 30 KiB/s)", stormed.first, "",
            ">=", StormBrowsers + 1, Detail("%d cut", stormed.second));
     Figure("longest event-loop stall, browse storm", stormStall, "ms", "<=", 100);
+
+    // A crowd that asks and never reads, then honest browsers; the list
+    // kept so far no longer stands, so the crowd's first asker has it built.
+    d.GetType("shared_file")->GetItems().First().Remove();
+    int restCut = 0;
+    const double restFirst = SlowestFirstByte(port, 12, CrowdBrowsers, restCut);
+    d.GetType("shared_file")->GetItems().First().Remove();
+    HogCrowd crowd({Hog::MuteBrowser, Hog::MuteAsker});
+    QThread* crowdThread = QThread::create([&] { crowd.Run(port); });
+    crowdThread->start();
+    const bool crowded = RunUntil(
+        [&] { return crowd.opened >= 2 * Hogs && messenger->Answers().Used() > messenger->Answers().Total() / 2; },
+        120000);
+    int crowdCut = 0;
+    const double crowdFirst = crowded ? SlowestFirstByte(port, 13, CrowdBrowsers, crowdCut) : -1;
+    crowd.stop = true;
+    crowdThread->wait();
+    delete crowdThread;
+    Figure("10 honest browsers among 32 names that never read: slowest first byte", seconds(crowdFirst), "s",
+           "<=", FirstByteAim,
+           Detail("%s; %d cut; without the crowd %.1f s", crowded ? "crowd at work" : "the crowd did not fill the room",
+                  crowdCut, restFirst));
     return Summary("sharedrooms");
 }

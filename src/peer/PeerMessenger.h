@@ -63,6 +63,10 @@ public:
     // for this long gives its place in line to the next, so that a provider
     // that says nothing stops no other user's list.
     static constexpr qint64 HandedShareListTimeout = 120000;
+    // Share lists are sent only while this part of our answers' room stays
+    // free besides, so that a crowd of browsers served at once never keeps
+    // a user's information or a folder's contents waiting for room.
+    static constexpr int ShareListHeadroomDivisor = 4;
     // A question at most this long (a path, a folder name) is answered with
     // as little; longer ones claim room for their answer like large ones.
     // One longer than MaxQuestion names no path any system has, and is not
@@ -390,6 +394,8 @@ private:
     qint64 m_listHandedAt = 0;
     bool m_listServeQueued = false;
     SharedAllowance::Share m_listRoom;
+    // What the claim for the list holds beyond the list until it is granted.
+    qint64 m_listHeadroom = 0;
     struct PendingShareList
     {
         QString user;

@@ -203,12 +203,20 @@ void PeerMessenger::ServeShareLists()
     m_listBuilding = *next;
     m_listWaiting.erase(next);
     m_listHanded = false;
-    // Never taken back: it moves nothing until the list is built.
+    // Never taken back: it moves nothing until the list is built. It
+    // claims the headroom too, which it gives back once granted, and lets
+    // answers that fit go first while it waits.
     m_listRoom = SharedAllowance::Share(m_answers, ownerOf(m_listBuilding));
-    if (m_listRoom.Claim(ExpectedAnswer(PeerMessages::SharedFileListRequest, 0), [this] {
-            QMetaObject::invokeMethod(
-                this, [this] { HandShareListOver(); }, Qt::QueuedConnection);
-        }))
+    const qint64 expected = ExpectedAnswer(PeerMessages::SharedFileListRequest, 0);
+    m_listHeadroom =
+        std::max<qint64>(0, std::min(m_answers->Total() / ShareListHeadroomDivisor, m_answers->Total() - expected));
+    if (m_listRoom.Claim(
+            expected + m_listHeadroom,
+            [this] {
+                QMetaObject::invokeMethod(
+                    this, [this] { HandShareListOver(); }, Qt::QueuedConnection);
+            },
+            true))
         HandShareListOver();
 }
 
@@ -227,6 +235,7 @@ void PeerMessenger::HandShareListOver()
         return;
     m_listHanded = true;
     m_listHandedAt = m_clock();
+    m_listRoom.Remove(m_listHeadroom);
     // The provider may answer before it returns.
     const QString user = m_listBuilding;
     if (m_shareListProvider)

@@ -70,7 +70,7 @@ void SharedAllowance::Share::Remove(qint64 size)
         m_allowance->Change(m_id, -std::min(size, Held()));
 }
 
-bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted)
+bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted, bool yields)
 {
     if (!m_allowance)
         return true;
@@ -85,6 +85,7 @@ bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted)
         if (waiter.id == m_id) {
             waiter.size = size;
             waiter.granted = std::move(granted);
+            waiter.yields = yields;
             return false;
         }
     // Holding part while waiting for the rest could leave every claimant
@@ -94,7 +95,7 @@ bool SharedAllowance::Share::Claim(qint64 size, std::function<void()> granted)
         Add(size);
         return true;
     }
-    allowance.m_waiting.push_back(Waiter{m_id, size, std::move(granted)});
+    allowance.m_waiting.push_back(Waiter{m_id, size, std::move(granted), yields});
     if (allowance.m_onWaiting)
         allowance.m_onWaiting();
     return false;
@@ -172,7 +173,7 @@ qint64 SharedAllowance::Standing(const Owner& owner) const
 
 bool SharedAllowance::Admits(const Owner& owner, qint64 size) const
 {
-    return m_used + size <= m_total && (GoesAhead(owner, size) || FirstInTurn(owner));
+    return m_used + size <= m_total && (GoesAhead(owner, size) || FirstInTurn(owner) || FirstYields());
 }
 
 int SharedAllowance::FirstIndex() const
@@ -194,12 +195,13 @@ int SharedAllowance::NextToServe() const
     const int first = FirstIndex();
     if (first < 0 || m_used + m_waiting[first].size <= m_total)
         return first;
+    const bool yields = m_waiting[first].yields;
     int next = -1;
     qint64 least = 0;
     for (int i = 0; i < int(m_waiting.size()); ++i) {
         const Waiter& waiter = m_waiting[i];
         const Owner& owner = m_owners.at(waiter.id);
-        if (!GoesAhead(owner, waiter.size) || m_used + waiter.size > m_total)
+        if ((!yields && !GoesAhead(owner, waiter.size)) || m_used + waiter.size > m_total)
             continue;
         const qint64 standing = Standing(owner);
         if (next < 0 || standing < least) {
@@ -223,6 +225,12 @@ bool SharedAllowance::FirstInTurn(const Owner& owner) const
         if (Standing(m_owners.at(waiter.id)) <= standing)
             return false;
     return true;
+}
+
+bool SharedAllowance::FirstYields() const
+{
+    const Waiter* first = First();
+    return first && first->yields && m_used + first->size > m_total;
 }
 
 qint64 SharedAllowance::Shortfall() const

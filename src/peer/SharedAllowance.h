@@ -59,8 +59,10 @@ public:
         void Remove(qint64 size);
         // Holds exactly size bytes: true when that is so now. Otherwise it
         // holds nothing and waits for its turn; granted() is called once it
-        // holds size. Claiming again while waiting keeps its place.
-        bool Claim(qint64 size, std::function<void()> granted);
+        // holds size. Claiming again while waiting keeps its place. A claim
+        // that yields keeps its turn, and room is taken back for it as for
+        // any, but while it does not fit any claim that fits goes first.
+        bool Claim(qint64 size, std::function<void()> granted, bool yields = false);
         // Holds nothing and waits no more.
         void Release();
 
@@ -101,6 +103,7 @@ private:
         quint64 id;
         qint64 size;
         std::function<void()> granted;
+        bool yields = false;
     };
 
     qint64 Held(quint64 id) const;
@@ -122,6 +125,9 @@ private:
     const Waiter* First() const;
     // Whether a claim of that owner made now would go before every waiter.
     bool FirstInTurn(const Owner& owner) const;
+    // Whether the first in turn yields and does not fit: then any claim
+    // that fits goes first.
+    bool FirstYields() const;
     // The waiter to grant now: the first in turn when it fits, else the
     // first in turn of those that fit and go ahead; -1 if none.
     int NextToServe() const;

@@ -52,6 +52,46 @@ private slots:
         QVERIFY(askers[0]->WaitForMessages(1, 30000));
         QCOMPARE(askers[0]->messages[0].first, quint32(PeerMessages::SharedFileList));
     }
+
+    // Lists sent at once to browsers that never read: they never take the
+    // last part of our answers' room, and the next list waiting for room
+    // lets other answers that fit go first, so a folder's contents larger
+    // than a small answer, asked for meanwhile, is answered at once rather
+    // than after a stall time.
+    void listsSentAtOnceLeaveRoomForOtherAnswers()
+    {
+        PeerFixture f;
+        QVERIFY(f.Start());
+        const qint64 room = 32 * 1024 * 1024;
+        f.peer->SetAnswerAllowance(room);
+        f.peer->SetShareListProvider([&](QString user) {
+            MemStream list = Answer(PeerMessages::SharedFileList, 6000 * 1000);
+            f.peer->SendMessage(user, list);
+        });
+        connect(f.peer, &PeerMessenger::SharedFilesInFolderRequested, [&](QString user, quint32, QString) {
+            MemStream contents = Answer(PeerMessages::FolderContents, 2000 * 1000);
+            f.peer->SendMessage(user, contents);
+        });
+        QObject peers;
+        FakePeerLink* reader = f.Link(&peers, "reader", PeerFixture::Reading::All, 40);
+        QVERIFY(reader);
+        reader->SendMessage(PeerMessages::FolderContentsRequest, QByteArray(8, '\0'));
+        QVERIFY(reader->WaitForMessages(1, 30000));
+        for (int i = 0; i < 20; ++i) {
+            FakePeerLink* mute = f.Link(&peers, QString("mute%1").arg(i), PeerFixture::Reading::Nothing, 41 + i);
+            QVERIFY(mute);
+            mute->SendMessage(PeerMessages::SharedFileListRequest, {});
+        }
+        // More than the system takes of each is held: the line comes to wait
+        // for room, and what the lists left free is the headroom.
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer->Answers().Waiting() > 0, 30000);
+        const qint64 free = room - f.peer->Answers().Used();
+        QVERIFY2(free >= room / PeerMessenger::ShareListHeadroomDivisor,
+                 qPrintable(QString("%1 bytes free").arg(free)));
+        reader->SendMessage(PeerMessages::FolderContentsRequest, QByteArray(8, '\0'));
+        QVERIFY(reader->WaitForMessages(2, 30000));
+        QCOMPARE(reader->messages[1].first, quint32(PeerMessages::FolderContents));
+    }
 };
 
 QTEST_MAIN(TestShareListLine)

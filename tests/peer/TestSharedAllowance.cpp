@@ -45,6 +45,43 @@ private slots:
         QCOMPARE(allowance->Waiting(), 0);
     }
 
+    // A claim that yields keeps its turn and is what room is taken back
+    // for, but while it does not fit, claims that fit go first, when made
+    // and when room comes back; a claim that does not fit still waits
+    // behind it.
+    void aClaimThatYieldsLetsWhatFitsGoFirst()
+    {
+        auto allowance = std::make_shared<SharedAllowance>(100);
+        using Owner = SharedAllowance::Owner;
+        SharedAllowance::Share held(allowance, Owner{"h", "10.0.0.1", 1});
+        SharedAllowance::Share list(allowance, Owner{"l", "10.0.0.2", 2});
+        SharedAllowance::Share fits(allowance, Owner{"f", "10.0.0.3", 3});
+        SharedAllowance::Share large(allowance, Owner{"g", "10.0.0.4", 4});
+        SharedAllowance::Share later(allowance, Owner{"k", "10.0.0.5", 5});
+        QString served;
+        QVERIFY(held.Claim(50, {}));
+        QVERIFY(!list.Claim(
+            60, [&] { served += 'l'; }, true));
+        QCOMPARE(allowance->Shortfall(), 10);
+        QVERIFY(fits.Claim(30, {}));
+        QVERIFY(!large.Claim(30, [&] { served += 'g'; }));
+        QCOMPARE(allowance->Shortfall(), 40);
+        // Room back: what fits of those waiting goes while the list lacks.
+        fits.Release();
+        QCOMPARE(served, QString("g"));
+        QVERIFY(!later.Claim(30, [&] { served += 'k'; }));
+        held.Release();
+        QCOMPARE(served, QString("gl"));
+        large.Release();
+        QCOMPARE(served, QString("glk"));
+        // Not yielding, the same claim keeps what fits waiting behind it.
+        list.Release();
+        later.Release();
+        QVERIFY(held.Claim(50, {}));
+        QVERIFY(!list.Claim(60, [&] { served += 'L'; }));
+        QVERIFY(!fits.Claim(30, {}));
+    }
+
     // Waiting claims go by what their name and address hold, then in the
     // order they came; room is taken back from a holder that stalled, or
     // from a name holding more than its part through several holders.
