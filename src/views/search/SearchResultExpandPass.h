@@ -16,8 +16,9 @@ class QTreeWidget;
 // big sharer's folders: a page taking places back between two slices moves
 // the place with the rows, and after a sort the pass looks over the page
 // again, passing over the user rows it did. Switching again replaces a pass
-// not finished. The slices are a job of the one runner (SliceRunner). Rows arriving meanwhile come as the switch now
-// says: the page reads it as it adds them.
+// not finished. The slices are a job of the one runner (SliceRunner).
+// Rows arriving meanwhile come as the switch now says: the page reads it
+// as it adds them.
 //
 // Used on the event-loop thread; a child of the page, which it dies with.
 class SearchResultExpandPass : public QObject

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <climits>
 #include <deque>
 
 #include "ItemSet.h"
