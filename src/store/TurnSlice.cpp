@@ -2,6 +2,8 @@
 
 #include "TurnBudget.h"
 
+int TurnSlice::s_fixedSteps = 0;
+
 bool TurnSlice::More()
 {
     if (m_over)
@@ -10,7 +12,7 @@ bool TurnSlice::More()
         m_over = true;
     } else if (m_steps >= m_floor && m_steps - m_looked >= StepsPerLook) {
         m_looked = m_steps;
-        m_over = TurnBudget::Exhausted();
+        m_over = s_fixedSteps > 0 ? m_steps >= s_fixedSteps : TurnBudget::Exhausted();
     }
     return !m_over;
 }

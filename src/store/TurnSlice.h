@@ -12,6 +12,11 @@
 // sets a small most to cut work into slices whatever the machine's speed,
 // 0 to hold it. A step may weigh more than one: a row with thousands of
 // rows below it.
+//
+// Where slices must be the same in every build and on every machine (the
+// tests: a fast build would do in one slice what a slow one spreads over
+// turns), SetFixedSteps ends each slice after a count of steps instead of
+// the budget.
 class TurnSlice
 {
 public:
@@ -31,10 +36,17 @@ public:
     // The steps taken, by their weight.
     int Steps() const { return m_steps; }
 
+    // From now on a slice past its floor ends once it has taken this many
+    // steps, however much of the turn's budget is left or spent; 0 goes
+    // back to the budget.
+    static void SetFixedSteps(int steps) { s_fixedSteps = steps; }
+    static int FixedSteps() { return s_fixedSteps; }
+
 private:
     int m_floor;
     int m_most;
     int m_steps = 0;
     int m_looked = 0;
     bool m_over = false;
+    static int s_fixedSteps;
 };
