@@ -39,15 +39,14 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QSet>
-#include <QTcpSocket>
 #include <QThread>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <vector>
 
+#include "AnsweringPeers.h"
 #include "BenchSupport.h"
 #include "Data.h"
 #include "FakeWire.h"
@@ -108,43 +107,16 @@ int FileRows(QTreeWidget* tree, bool flat)
     return rows;
 }
 
-// The peers' side, on a thread of its own as peers are programs of their
-// own: each answers over a message connection of its own from its address,
-// greeting and then writing all it has, as fast as the socket takes it, and
-// closes once it is all sent, as the client handles what came before a
-// close. The
-// bytes go from the stream made beforehand a socket buffer's worth at a
-// time, so that the peers' own copies do not count as the client's growth.
-class Senders : public QObject
+// The peers' side: each wave of peers answers at once.
+class Senders : public AnsweringPeers
 {
 public:
     void Answer(quint16 port, const QStringList& names, const QList<QHostAddress>& addresses,
                 const std::vector<QByteArray>& streams)
     {
-        for (int i = 0; i < names.size(); ++i) {
-            auto* socket = new QTcpSocket(this);
-            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            if (!socket->bind(addresses[i]))
-                std::printf("    cannot answer from %s\n", qPrintable(addresses[i].toString()));
-            socket->connectToHost(QHostAddress::LocalHost, port);
-            socket->write(FakeWire::Frame(FakeWire().U8(1).Str(names[i]).Str("P").U32(1).Bytes()));
-            const QByteArray stream = streams[size_t(i)];
-            auto sent = std::make_shared<qint64>(0);
-            auto more = [socket, stream, sent] {
-                const qint64 chunk = 256 * 1024;
-                while (*sent < stream.size() && socket->bytesToWrite() < chunk) {
-                    const qint64 size = std::min(chunk, stream.size() - *sent);
-                    socket->write(stream.constData() + *sent, size);
-                    *sent += size;
-                }
-                if (*sent == stream.size())
-                    socket->disconnectFromHost();
-            };
-            connect(socket, &QTcpSocket::bytesWritten, socket, more);
-            more();
-        }
+        for (int i = 0; i < names.size(); ++i)
+            AnsweringPeers::Answer(port, names[i], addresses[i], streams[size_t(i)]);
     }
-    void Close() { qDeleteAll(findChildren<QTcpSocket*>()); }
 };
 
 // A reply's bytes from a peer (by index), its number among that peer's

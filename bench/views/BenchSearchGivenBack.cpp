@@ -133,7 +133,7 @@ public:
             const int beats = probe.BeatCount();
             RunUntil([&] { return probe.BeatCount() > beats + 3; }, 10000);
         }
-        RunUntil([&] { return !page->TakeOutJob().IsRunning(); }, 120000);
+        RunUntil([&] { return !page->ChangesWait(); }, 120000);
         const double longest = LongestGapNow(probe);
         kept = Kept(tree);
         return longest;

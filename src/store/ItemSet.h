@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -60,6 +61,11 @@ public:
     void insert(ItemPtr item);
     void erase(ItemPtr item);
     void erase(const_iterator it);
+    // The first count items out, in one go.
+    void EraseFirst(size_t count)
+    {
+        m_items.erase(m_items.begin(), m_items.begin() + std::ptrdiff_t(std::min(count, m_items.size())));
+    }
     void clear() { m_items.clear(); }
     void Add(const ItemSet& other);
     ItemPtr First() const { return m_items.empty() ? ItemPtr() : m_items.front(); }

@@ -31,6 +31,22 @@ void KeptItems::ForEach(const std::function<void(ItemPtr)>& f) const
             f(item);
 }
 
+void KeptItems::Clear()
+{
+    m_items.clear();
+    m_alive.clear();
+}
+
+ItemList KeptItems::TakeFirst(size_t count)
+{
+    count = std::min(count, m_items.size());
+    ItemList taken(m_items.List().begin(), m_items.List().begin() + std::ptrdiff_t(count));
+    for (const ItemPtr& item : taken)
+        m_alive.remove(item.GetItemPointer());
+    m_items.EraseFirst(count);
+    return taken;
+}
+
 void KeptItems::Watch(Type* type)
 {
     if (m_watched.contains(type))

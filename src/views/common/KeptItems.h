@@ -38,6 +38,10 @@ public:
     // items (its own and others, through the engines' handlers), and those
     // are passed over.
     void ForEach(const std::function<void(ItemPtr)>& f) const;
+    // Lets every item go; the types stay watched.
+    void Clear();
+    // Lets the first count items go, and hands them back.
+    ItemList TakeFirst(size_t count);
 
 private:
     void Watch(Type* type);

@@ -18,6 +18,39 @@ QModelIndex IndexOf(QTreeWidget* tree, QTreeWidgetItem* row)
 
 } // namespace
 
+class TreeRowStates::Quiet
+{
+public:
+    explicit Quiet(QTreeView* view) : m_view(view), m_selection(view->selectionModel())
+    {
+        if (!m_selection)
+            return;
+        // The view's own slots only: the tree's record of which rows are
+        // selected still hears of the selection.
+        m_selectionHeard = QObject::disconnect(m_selection, SIGNAL(selectionChanged(QItemSelection, QItemSelection)),
+                                               m_view, SLOT(selectionChanged(QItemSelection, QItemSelection)));
+        m_currentHeard = QObject::disconnect(m_selection, SIGNAL(currentChanged(QModelIndex, QModelIndex)), m_view,
+                                             SLOT(currentChanged(QModelIndex, QModelIndex)));
+    }
+    ~Quiet()
+    {
+        if (m_selectionHeard)
+            QObject::connect(m_selection, SIGNAL(selectionChanged(QItemSelection, QItemSelection)), m_view,
+                             SLOT(selectionChanged(QItemSelection, QItemSelection)));
+        if (m_currentHeard)
+            QObject::connect(m_selection, SIGNAL(currentChanged(QModelIndex, QModelIndex)), m_view,
+                             SLOT(currentChanged(QModelIndex, QModelIndex)));
+    }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
+private:
+    QTreeView* m_view;
+    QItemSelectionModel* m_selection;
+    bool m_selectionHeard = false;
+    bool m_currentHeard = false;
+};
+
 TreeRowStates::TreeRowStates(QTreeWidget* tree, QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone)
     : m_tree(tree), m_parent(parent), m_current(tree->currentItem())
 {
@@ -46,15 +79,20 @@ void TreeRowStates::Read(QTreeWidgetItem* parent, const QModelIndex& under, cons
     }
 }
 
+void TreeRowStates::TakeOut()
+{
+    Quiet quiet(m_tree);
+    m_parent->takeChildren();
+}
+
 void TreeRowStates::Restore()
 {
     DeferLayout(m_tree);
     size_t next = 0;
     Placed placed;
     Set(m_parent, IndexOf(m_tree, m_parent), next, placed);
-    // Last: a selection or a current row the view hears of has it lay out
-    // at once, and every row opened after that would move all rows below
-    // it, which over a page is quadratic.
+    // Last, lest the view hear of them before every row is open again.
+    Quiet quiet(m_tree);
     if (!placed.selected.isEmpty())
         m_tree->selectionModel()->select(placed.selected, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (placed.current.isValid())

@@ -29,8 +29,16 @@ public:
 
     // The parent's own rows that stay, in their order.
     const QList<QTreeWidgetItem*>& Kept() const { return m_kept; }
+    // Takes every row out from under the parent, the view not told of the
+    // selection and current row it loses with them: Restore gives them
+    // back.
+    void TakeOut();
     // Sets the states again, the kept rows being back under the parent in
-    // their order.
+    // their order. The selection and the current row go to the tree's
+    // record and the selection model, not to the view: told, it would lay
+    // the whole page out at once to find where they lie (and scroll to
+    // the current row), when the next turn lays out and paints it whole
+    // anyway.
     void Restore();
 
     // Until the next turn lays the view out, rows opened, closed, hidden or
@@ -55,6 +63,8 @@ private:
         QModelIndex current;
     };
     void Set(QTreeWidgetItem* parent, const QModelIndex& under, size_t& next, Placed& placed);
+    // The view deaf to its selection model meanwhile.
+    class Quiet;
 
     QTreeWidget* m_tree;
     QTreeWidgetItem* m_parent;

@@ -190,65 +190,100 @@ SearchResultListItem::Placed SearchResultListItem::PlaceOf(int column, const Sor
     return placed;
 }
 
-void SearchResultListItem::SortTree(QTreeWidget* tree, int column, Qt::SortOrder order)
+struct SearchResultListItem::Ranking
 {
-    // Each parent's rows, as the tree sorts each level among siblings.
-    std::vector<QTreeWidgetItem*> parents{tree->invisibleRootItem()};
     std::vector<SearchResultListItem*> ranked;
     std::deque<SortKeys> read;
     std::vector<const SortKeys*> keys;
     std::vector<Placed> places;
     std::vector<ushort> units;
+
+    // The rows compare as the tree would compare them again.
+    ~Ranking()
+    {
+        for (SearchResultListItem* row : ranked)
+            row->m_rank = -1;
+    }
+};
+
+bool SearchResultListItem::Rank(QTreeWidgetItem* parent, int column, Qt::SortOrder order, Ranking& ranking,
+                                std::vector<QTreeWidgetItem*>* below)
+{
+    std::vector<const SortKeys*>& keys = ranking.keys;
+    std::vector<Placed>& places = ranking.places;
+    std::vector<ushort>& units = ranking.units;
     const bool backwards = column == FreeColumn;
+    const int count = parent->childCount();
+    keys.resize(size_t(count));
+    places.resize(size_t(count));
+    units.clear();
+    for (int i = 0; i < count; ++i) {
+        QTreeWidgetItem* child = parent->child(i);
+        if (child->type() != RowType)
+            return false;
+        keys[size_t(i)] = &KeysOf(*child, ranking.read);
+        places[size_t(i)] = PlaceOf(column, *keys[size_t(i)], units);
+        places[size_t(i)].index = i;
+        if (below && child->childCount() > 0)
+            below->push_back(child);
+    }
+    const ushort* text = units.data();
+    auto less = [&](const Placed& a, const Placed& b) {
+        if (!a.exact || !b.exact)
+            return LessThan(column, *keys[size_t(a.index)], *keys[size_t(b.index)]);
+        if (a.first != b.first)
+            return a.first < b.first;
+        if (a.second != b.second)
+            return a.second < b.second;
+        const ushort* x = text + a.text;
+        const ushort* y = text + b.text;
+        return backwards ? std::lexicographical_compare(y, y + b.length, x, x + a.length)
+                         : std::lexicographical_compare(x, x + a.length, y, y + b.length);
+    };
+    // The tree's own sort is stable both ways: rows of equal keys keep
+    // their order whichever way it goes.
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(places.begin(), places.end(), less);
+    else
+        std::stable_sort(places.begin(), places.end(), [&](const Placed& a, const Placed& b) { return less(b, a); });
+    for (int place = 0; place < count; ++place) {
+        auto* row = static_cast<SearchResultListItem*>(parent->child(places[size_t(place)].index));
+        // Descending, the tree puts the highest rank first.
+        row->m_rank = order == Qt::AscendingOrder ? place : count - 1 - place;
+        ranking.ranked.push_back(row);
+    }
+    return true;
+}
+
+void SearchResultListItem::SortTree(QTreeWidget* tree, int column, Qt::SortOrder order)
+{
+    // Each parent's rows, as the tree sorts each level among siblings.
+    std::vector<QTreeWidgetItem*> parents{tree->invisibleRootItem()};
+    Ranking ranking;
     for (size_t p = 0; p < parents.size(); ++p) {
-        QTreeWidgetItem* parent = parents[p];
-        const int count = parent->childCount();
-        keys.resize(size_t(count));
-        places.resize(size_t(count));
-        units.clear();
-        for (int i = 0; i < count; ++i) {
-            QTreeWidgetItem* child = parent->child(i);
-            if (child->type() != RowType) {
-                for (SearchResultListItem* each : ranked)
-                    each->m_rank = -1;
-                tree->sortItems(column, order);
-                return;
-            }
-            keys[size_t(i)] = &KeysOf(*child, read);
-            places[size_t(i)] = PlaceOf(column, *keys[size_t(i)], units);
-            places[size_t(i)].index = i;
-            if (child->childCount() > 0)
-                parents.push_back(child);
-        }
-        const ushort* text = units.data();
-        auto less = [&](const Placed& a, const Placed& b) {
-            if (!a.exact || !b.exact)
-                return LessThan(column, *keys[size_t(a.index)], *keys[size_t(b.index)]);
-            if (a.first != b.first)
-                return a.first < b.first;
-            if (a.second != b.second)
-                return a.second < b.second;
-            const ushort* x = text + a.text;
-            const ushort* y = text + b.text;
-            return backwards ? std::lexicographical_compare(y, y + b.length, x, x + a.length)
-                             : std::lexicographical_compare(x, x + a.length, y, y + b.length);
-        };
-        // The tree's own sort is stable both ways: rows of equal keys keep
-        // their order whichever way it goes.
-        if (order == Qt::AscendingOrder)
-            std::stable_sort(places.begin(), places.end(), less);
-        else
-            std::stable_sort(places.begin(), places.end(),
-                             [&](const Placed& a, const Placed& b) { return less(b, a); });
-        for (int place = 0; place < count; ++place) {
-            auto* row = static_cast<SearchResultListItem*>(parent->child(places[size_t(place)].index));
-            // Descending, the tree puts the highest rank first.
-            row->m_rank = order == Qt::AscendingOrder ? place : count - 1 - place;
-            ranked.push_back(row);
+        if (!Rank(parents[p], column, order, ranking, &parents)) {
+            for (SearchResultListItem* each : ranking.ranked)
+                each->m_rank = -1;
+            ranking.ranked.clear();
+            break;
         }
     }
     // Sets the header's indicator to the column and order as well.
     tree->sortItems(column, order);
-    for (SearchResultListItem* row : ranked)
-        row->m_rank = -1;
+}
+
+void SearchResultListItem::SortChildren(QTreeWidget* tree, const QList<QTreeWidgetItem*>& parents, int column,
+                                        Qt::SortOrder order)
+{
+    for (QTreeWidgetItem* parent : parents) {
+        if (parent->treeWidget() != tree && parent != tree->invisibleRootItem())
+            continue;
+        Ranking ranking;
+        if (!Rank(parent, column, order, ranking, nullptr)) {
+            for (SearchResultListItem* each : ranking.ranked)
+                each->m_rank = -1;
+            ranking.ranked.clear();
+        }
+        parent->sortChildren(column, order);
+    }
 }

@@ -90,6 +90,11 @@ public:
     // pass that compares two numbers a step. A page of 50,000 rows sorts in
     // a few hundredths of a second.
     static void SortTree(QTreeWidget* tree, int column, Qt::SortOrder order);
+    // Sorts the rows below each of the parents alone, as SortTree would:
+    // the rows below all others are in that order already. Each parent's
+    // is a change of the order of its own that the view hears of.
+    static void SortChildren(QTreeWidget* tree, const QList<QTreeWidgetItem*>& parents, int column,
+                             Qt::SortOrder order);
 
 private:
     // What a row sorts by, in every column.
@@ -134,6 +139,13 @@ private:
     // The row's numbers and text in the column, its text's units added to
     // units.
     static Placed PlaceOf(int column, const SortKeys& keys, std::vector<ushort>& units);
+    // What ranking rows keeps from parent to parent, and the rows ranked.
+    struct Ranking;
+    // Gives the parent's rows their ranks in the column's order, and adds
+    // those with rows below them to below, when given; false, ranking
+    // none, when a row is not one of these.
+    static bool Rank(QTreeWidgetItem* parent, int column, Qt::SortOrder order, Ranking& ranking,
+                     std::vector<QTreeWidgetItem*>* below);
 
     SortKeys m_keys;
     bool m_keysKept = false;

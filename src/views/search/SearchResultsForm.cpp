@@ -18,7 +18,6 @@
 #include "PeerMessenger.h"
 #include "PeerNames.h"
 #include "SearchResultCells.h"
-#include "SearchResultExpandPass.h"
 #include "SearchResultFilter.h"
 #include "SearchResultListItem.h"
 #include "SearchResultMenuOptions.h"
@@ -27,10 +26,8 @@
 #include "Settings.h"
 #include "SizeManager.h"
 #include "TransferQueueManager.h"
-#include "TurnBudget.h"
 #include "TurnSlice.h"
 #include "common/PeerText.h"
-#include "common/TreeRowStates.h"
 #include "ui_SearchResultsForm.h"
 #include "users/UserMenuOptions.h"
 
@@ -40,13 +37,6 @@ const char* const kUserNode = "search_results_user_node";
 const char* const kFolderNode = "search_results_folder_node";
 const char* const kResultNode = "search_result_node";
 const int kSortDelay = 1000;
-// Rows that go from under one parent one by one; more are taken out and
-// those kept put back at once (TreeRowStates). Each removal the model hears
-// of costs it a look at every row the view keeps a place for (each open,
-// hidden or selected row), and a take-out is two of them: with the folders
-// open or rows hidden, tens of thousands of looks each.
-const int kRowsRemovedOneByOne = 32;
-const int kTakeOutRemovals = 2;
 
 ItemPtr Both(ItemPtr a, ItemPtr b, const char* type)
 {
@@ -147,6 +137,14 @@ SearchResultsForm::SearchResultsForm(unsigned int ticket, QWidget* parent)
                 });
 
     m_filterPass.Follow(tree->model(), this);
+    // Anyone else's sort of the rows leaves the next sort after arrivals
+    // nothing to go on but the whole page.
+    connect(tree->model(), &QAbstractItemModel::layoutChanged, this, [this] {
+        if (!m_sorting)
+            m_sortedWhole = false;
+    });
+    m_changeTimer.setSingleShot(true);
+    connect(&m_changeTimer, &QTimer::timeout, this, &SearchResultsForm::ChangeRowsDue);
 }
 
 SearchResultsForm::~SearchResultsForm()
@@ -204,6 +202,9 @@ RowMirror::Taken SearchResultsForm::TakeRows()
 {
     m_givenBack.clear();
     m_takeOutJob.Stop();
+    m_arrivals.Clear();
+    m_pacer.Clear();
+    m_changeTimer.stop();
     return m_rows.TakeAll(ui->searchResultsTreeWidget);
 }
 
@@ -257,27 +258,57 @@ std::shared_ptr<const SearchResultFilter> SearchResultsForm::ArrivalFilter() con
 
 void SearchResultsForm::AddRows(const ItemList& results)
 {
-    // Parsed once for the reply rather than once per file.
+    // On a page of many rows, rows that come soon after others wait to go
+    // in with those after them (SearchResultPacer); so do rows behind any
+    // still waiting, to keep their order.
+    const qint64 now = Now();
+    if (m_arrivals.Size() > 0 || (IsPaced() && !m_pacer.AtOnce(now))) {
+        for (const ItemPtr& result : results)
+            m_arrivals.Add(result);
+        m_pacer.ArrivalsWait();
+        Pace();
+        return;
+    }
+    AddRowsNow(results);
+    if (IsPaced()) {
+        // In at once, and sorted in with the next ones.
+        SearchResultPacer::Change arrivals;
+        arrivals.arrivals = true;
+        m_pacer.Made(arrivals, now, !m_givenBack.isEmpty());
+        m_pacer.ArrivalsWait();
+        Pace();
+    } else if (delayedInvoker) {
+        delayedInvoker->Invoke(this, "SortArrivals", kSortDelay);
+    }
+}
+
+void SearchResultsForm::AddRowsNow(const ItemList& results)
+{
+    // Parsed once for the rows rather than once per file.
     const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
-    QTreeWidgetItem* userRow = nullptr;
-    QSet<const QTreeWidgetItem*> folders;
+    // The folders the rows went into, by user row: rows that waited go in
+    // for many users at once.
+    QList<QTreeWidgetItem*> users;
+    QHash<QTreeWidgetItem*, QSet<const QTreeWidgetItem*>> folders;
     {
         Data::Batch batch(&d);
         NewRows rows;
         for (const ItemPtr& result : results)
-            if (QTreeWidgetItem* row = AddSearchResult(result, rows))
-                userRow = row;
+            AddSearchResult(result, rows);
         ShowNewRows(rows, *filter);
-        for (const QTreeWidgetItem* folder : rows.folders)
-            folders.insert(folder);
+        for (QTreeWidgetItem* user : qAsConst(rows.users))
+            if (!folders.contains(user)) {
+                users << user;
+                folders[user];
+            }
+        for (const QTreeWidgetItem* folder : qAsConst(rows.folders))
+            folders[folder->parent()].insert(folder);
     }
-    // Only the arriving user's rows: refiltering the whole page per reply
+    // Only the arriving users' rows: refiltering the whole page per reply
     // would cost the page's size each time.
-    if (userRow)
-        FilterUserRow(userRow, folders, *filter);
+    for (QTreeWidgetItem* user : qAsConst(users))
+        FilterUserRow(user, folders.value(user), *filter);
     RaiseWishListAlert();
-    if (delayedInvoker)
-        delayedInvoker->Invoke(this, "SortArrivals", kSortDelay);
 }
 
 void SearchResultsForm::FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
@@ -292,142 +323,6 @@ void SearchResultsForm::FilterUserRow(QTreeWidgetItem* user, const QSet<const QT
     else
         filter.ApplyToUserRow(tree, place);
     m_filterPass.Done(user);
-}
-
-void SearchResultsForm::RemoveSearchResults(const ItemList& results)
-{
-    // Read now: the store removes the results right after.
-    for (const ItemPtr& result : results)
-        if (QTreeWidgetItem* row = RowOf(result))
-            m_givenBack << m_rows.KeyOf(row);
-    if (!m_givenBack.isEmpty() && !m_takeOutJob.IsRunning())
-        m_takeOutJob.StartNextTurn();
-}
-
-bool SearchResultsForm::TakeOutGivenBack(TurnSlice& slice)
-{
-    // One change of the rows a turn; a sort put off for a take-out goes
-    // first, lest take-outs on every turn keep the rows unsorted.
-    if (m_rowsChangedTurn == TurnBudget::Turn() || m_sortJob.IsRunning())
-        return false;
-    m_rowsChangedTurn = TurnBudget::Turn();
-    QTreeWidget* tree = ui->searchResultsTreeWidget;
-    // The rows by the row they hang under: a folder row, or the tree's
-    // root for flat rows.
-    QList<QTreeWidgetItem*> parents;
-    QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>> gone;
-    for (const RowMirror::Key key : qAsConst(m_givenBack)) {
-        QTreeWidgetItem* row = m_rows.Row(key);
-        if (!row)
-            continue;
-        QTreeWidgetItem* parent = row->parent() ? row->parent() : tree->invisibleRootItem();
-        QSet<QTreeWidgetItem*>& rows = gone[parent];
-        if (rows.isEmpty())
-            parents << parent;
-        rows.insert(row);
-    }
-    m_givenBack.clear();
-    if (m_flatRows) {
-        for (QTreeWidgetItem* parent : parents)
-            TakeRows(parent, gone.value(parent), RowsRemovedOneByOne());
-        slice.Step();
-        return true;
-    }
-    // The folders by user row.
-    QList<QTreeWidgetItem*> users;
-    QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> foldersOf;
-    for (QTreeWidgetItem* folder : parents) {
-        QList<QTreeWidgetItem*>& folders = foldersOf[folder->parent()];
-        if (folders.isEmpty())
-            users << folder->parent();
-        folders << folder;
-    }
-    const int oneByOne = RowsRemovedOneByOne();
-    std::shared_ptr<const SearchResultFilter> filter;
-    for (QTreeWidgetItem* user : users) {
-        if (slice.More()) {
-            TakeOutGivenBack(user, foldersOf.value(user), gone, oneByOne, filter);
-            slice.Step(TurnSlice::StepsPerLook);
-            continue;
-        }
-        for (QTreeWidgetItem* folder : foldersOf.value(user))
-            m_givenBack += m_rows.Keys(gone.value(folder).values());
-    }
-    return m_givenBack.isEmpty();
-}
-
-void SearchResultsForm::TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
-                                         const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
-                                         std::shared_ptr<const SearchResultFilter>& filter)
-{
-    // What goes from under the user row: the folders left empty, else
-    // their files; and how many removals that is row by row.
-    QSet<QTreeWidgetItem*> rows;
-    QSet<const QTreeWidgetItem*> left;
-    int emptied = 0;
-    int removals = 0;
-    for (QTreeWidgetItem* folder : folders) {
-        const QSet<QTreeWidgetItem*> files = gone.value(folder);
-        if (files.size() == folder->childCount()) {
-            rows.insert(folder);
-            ++emptied;
-            ++removals;
-        } else {
-            rows += files;
-            left.insert(folder);
-            removals += int(files.size()) <= oneByOne ? int(files.size()) : kTakeOutRemovals;
-        }
-    }
-    if (emptied == user->childCount()) {
-        m_rows.Remove(user);
-        return;
-    }
-    // Folder by folder while that costs no more than taking the user's
-    // folders out and putting them back.
-    if (removals <= oneByOne) {
-        for (QTreeWidgetItem* folder : folders) {
-            if (left.contains(folder))
-                TakeRows(folder, gone.value(folder), oneByOne);
-            else
-                m_rows.Remove(folder);
-        }
-    } else {
-        TakeRows(user, rows, oneByOne);
-    }
-    // Whether a folder shows depends on how many of its files do, and a
-    // user on its folders.
-    if (!filter)
-        filter = ArrivalFilter();
-    FilterUserRow(user, left, *filter);
-}
-
-int SearchResultsForm::RowsRemovedOneByOne() const
-{
-    // The folders stay open while a switch closing them goes over the page.
-    const bool foldersOpen =
-        !m_flatRows && (PageItem()["expand_folders"].AsString() == QLatin1String("yes") || IsExpanding());
-    const bool rowsHidden = !ui->filterEdit->text().isEmpty() || m_filterPass.IsRunning();
-    return foldersOpen || rowsHidden ? kTakeOutRemovals : kRowsRemovedOneByOne;
-}
-
-bool SearchResultsForm::IsExpanding() const
-{
-    const QList<SearchResultExpandPass*> passes =
-        findChildren<SearchResultExpandPass*>(QString(), Qt::FindDirectChildrenOnly);
-    return std::any_of(passes.begin(), passes.end(), [](SearchResultExpandPass* pass) { return pass->IsRunning(); });
-}
-
-void SearchResultsForm::TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne)
-{
-    if (gone.size() <= oneByOne) {
-        m_rows.Remove(gone.values());
-        return;
-    }
-    TreeRowStates states(ui->searchResultsTreeWidget, parent, gone);
-    parent->takeChildren();
-    m_rows.Remove(gone.values());
-    parent->addChildren(states.Kept());
-    states.Restore();
 }
 
 void SearchResultsForm::ShowLeftOut()
@@ -486,6 +381,13 @@ void SearchResultsForm::ShowNewRows(NewRows& rows, const SearchResultFilter& fil
     for (QTreeWidgetItem* parent : rows.parents)
         parent->addChildren(rows.children.value(parent));
     tree->addTopLevelItems(rows.top);
+    // What the next sort after arrivals sorts: the rows with new rows below
+    // them; a single row below another needs none.
+    m_rootUnsorted = m_rootUnsorted || !rows.top.isEmpty();
+    for (const QList<QTreeWidgetItem*>* above : {&rows.users, &rows.folders})
+        for (QTreeWidgetItem* row : *above)
+            if (row->childCount() > 1)
+                m_unsorted.insert(m_rows.KeyOf(row));
     if (m_flatRows) {
         // A row can be hidden only once it is in the tree, where the new
         // ones are last.
@@ -520,6 +422,7 @@ QTreeWidgetItem* SearchResultsForm::AddFlatRow(ItemPtr result, ItemPtr results, 
     // A flat row is filtered by its remote path, not the reversed one shown.
     row->KeepKeys(result, SearchResultFilter::Subject(result[PeerNames::SearchResultFileFolder].AsString() +
                                                       QLatin1Char('\\') + row->text(SearchResultListItem::FileColumn)));
+    row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
     m_rows.Add(row, kResultNode) += result;
     rows.top << row;
     return nullptr;
@@ -573,6 +476,10 @@ QTreeWidgetItem* SearchResultsForm::AddTreeRow(ItemPtr result, ItemPtr results, 
     fileRow->setText(SearchResultListItem::SizeColumn, SearchResultCells::Size(result));
     fileRow->setText(SearchResultListItem::AttributesColumn, SearchResultCells::Attributes(result));
     fileRow->KeepKeys(result, SearchResultFilter::Subject(fileRow->text(SearchResultListItem::FileColumn)));
+    // The view's layout of the page then passes over file rows without
+    // looking up whether each is open: a third of its cost on a page of
+    // open folders.
+    fileRow->setFlags(fileRow->flags() | Qt::ItemNeverHasChildren);
 
     ItemPtr node = m_rows.Add(fileRow, kResultNode);
     node += result;
@@ -601,39 +508,6 @@ void SearchResultsForm::RaiseWishListAlert()
         eventToolBar->AddEvent(PeerText::Title(wish.AsString()), ":/icons/wishlist_icon", this, QString(), "wishlist",
                                false);
     page += d.GetType("search_results_widget_alerted")->GetGlobalNullItem();
-}
-
-// ---------------------------------------------------------------------------
-// Sorting
-
-void SearchResultsForm::Sort()
-{
-    SearchResultListItem::SortTree(ui->searchResultsTreeWidget, m_sortColumn, m_sortOrder);
-}
-
-void SearchResultsForm::SortArrivals()
-{
-    if (SortIfTurnFree())
-        m_sortJob.Stop();
-    else
-        m_sortJob.StartNextTurn();
-}
-
-bool SearchResultsForm::SortIfTurnFree()
-{
-    if (m_rowsChangedTurn == TurnBudget::Turn())
-        return false;
-    m_rowsChangedTurn = TurnBudget::Turn();
-    Sort();
-    return true;
-}
-
-void SearchResultsForm::OnSectionClicked(int i_column)
-{
-    // The header has already turned its indicator.
-    m_sortColumn = i_column;
-    m_sortOrder = ui->searchResultsTreeWidget->header()->sortIndicatorOrder();
-    Sort();
 }
 
 // ---------------------------------------------------------------------------

@@ -4,14 +4,18 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 #include "DataHandler.h"
 #include "ItemPtr.h"
 #include "ItemSet.h"
 #include "SearchResultFilterPass.h"
+#include "SearchResultPacer.h"
 #include "SlicedJob.h"
+#include "common/KeptItems.h"
 #include "common/RowMirror.h"
 
 class QEvent;
@@ -28,7 +32,8 @@ class Ui_SearchResultsForm;
 // One search's results: the files other users reported for its ticket,
 // grouped by user and folder or as flat rows (fixed when the page is
 // built), sorted at most once a second while replies arrive, a file queued
-// for download on a double click; related searches beside a manual
+// for download on a double click; from PacedRows rows on, the rows change
+// spaced out (SearchResultPacer) while answers keep coming; related searches beside a manual
 // search's results, the "Discard Repeated Results" switch on a wish-list
 // search's page, and the filter row below.
 //
@@ -57,8 +62,10 @@ public:
     // and folder and user rows left without files with them; the rows that
     // stay keep their order, selection and filter. The rows go on a later
     // turn with every other reply's given back by then, so that a burst of
-    // replies costs a user row one removal, not one per reply; meanwhile a
-    // row whose result is gone shows but offers no file.
+    // replies costs a user row one removal, not one per reply; on a page of
+    // many rows, with the pacer's next take-out. Meanwhile a row whose
+    // result is gone shows but offers no file, and results still waiting
+    // to go in never do.
     void RemoveSearchResults(const ItemList& results);
     // Says below the rows how many results of the page's search were left
     // out for the bounds on what one search keeps; nothing while none was.
@@ -126,6 +133,25 @@ public:
     const SlicedJob& FilterJob() const { return m_filterJob; }
     SlicedJob& TakeOutJob() { return m_takeOutJob; }
     const SlicedJob& SortJob() const { return m_sortJob; }
+
+    // From this many rows on, the page adds, sorts and takes out rows
+    // spaced out as the pacer says; tests pace a small page.
+    static constexpr int PacedRows = 10000;
+    void SetPacedRows(int rows) { m_pacedRows = rows; }
+    // The clock the pacer goes by, in milliseconds: a steady one, or a
+    // test's that moves only when the test moves it.
+    void SetPaceClock(std::function<qint64()> clock) { m_paceClock = std::move(clock); }
+    bool IsPaced() const;
+    // What waits for the pacer: results to go in (their rows not made
+    // yet), and rows given back to leave.
+    int WaitingArrivals() const { return int(m_arrivals.Size()); }
+    int WaitingGivenBack() const { return int(m_givenBack.size()); }
+    // Whether any change of the rows still waits or runs: arrivals, a
+    // sort after them, rows given back.
+    bool ChangesWait() const
+    {
+        return m_pacer.Waits() || m_takeOutJob.IsRunning() || m_sortJob.IsRunning() || !m_givenBack.isEmpty();
+    }
     // Whether the page's rows are still being opened or closed by one of
     // its expand switches (SearchResultExpandPass, the page's children).
     bool IsExpanding() const;
@@ -146,8 +172,12 @@ public slots:
 
 private slots:
     // The sort that follows arriving rows: on this turn unless a take-out
-    // had it, else on a later one.
+    // had it, else on a later one; on a paced page, the pacer's next
+    // arrivals.
     void SortArrivals();
+    // The paced page's next change, if it is due: the rows that waited go
+    // in and are sorted in, or one slice of the rows given back goes.
+    void ChangeRowsDue();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -169,7 +199,10 @@ private:
         SearchResultListItem* Child(QTreeWidgetItem* parent);
     };
 
+    // Adds the rows at once, or has them wait for the pacer.
     void AddRows(const ItemList& results);
+    void AddRowsNow(const ItemList& results);
+    void AddWaitingArrivals();
     // What new rows are filtered by: the text being applied, if any, else
     // the filter edit's.
     std::shared_ptr<const SearchResultFilter> ArrivalFilter() const;
@@ -188,14 +221,16 @@ private:
     // insertion of the rows kept, which stay hidden, open, selected or
     // current as they were.
     void TakeRows(QTreeWidgetItem* parent, const QSet<QTreeWidgetItem*>& gone, int oneByOne);
-    // Takes the rows given back so far out of the page, user row by user
-    // row while the slice lasts; true once none is left. The rest waits
-    // for a turn of its own.
+    // The take-out job's slice: one change of the rows a turn, and on a
+    // page grown to many rows meanwhile, the pacer's from then on.
     bool TakeOutGivenBack(TurnSlice& slice);
+    // Takes the rows given back so far out of the page, user row by user
+    // row while the slice lasts; true once none is left. The rest waits.
+    bool TakeOutSome(TurnSlice& slice);
     // One user row's given back rows out, by the folder rows they are in.
-    void TakeOutGivenBack(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
-                          const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
-                          std::shared_ptr<const SearchResultFilter>& filter);
+    void TakeOutOfUser(QTreeWidgetItem* user, const QList<QTreeWidgetItem*>& folders,
+                       const QHash<QTreeWidgetItem*, QSet<QTreeWidgetItem*>>& gone, int oneByOne,
+                       std::shared_ptr<const SearchResultFilter>& filter);
     // Filters what changed of a user row: the folders given and whether
     // the user row shows.
     void FilterUserRow(QTreeWidgetItem* user, const QSet<const QTreeWidgetItem*>& folders,
@@ -211,6 +246,12 @@ private:
     void FilterWhole();
     // Sorts unless the rows changed on this turn already; whether it did.
     bool SortIfTurnFree();
+    // The sort after arrivals: only the rows with new rows below them,
+    // unless the page's order is not the last whole sort's.
+    void SortArrived();
+    // Starts the timer for the pacer's next change, if any waits.
+    void Pace();
+    qint64 Now() const;
     // The save button's label and the default box for the filter text.
     void UpdateFilterControls(const QString& text);
     // The saved filters box as wide as the form makes it, or as its first
@@ -243,4 +284,22 @@ private:
     // folders open, and so does the view's layout after them, so the two go
     // on turns of their own.
     quint64 m_rowsChangedTurn = 0;
+
+    int m_pacedRows = PacedRows;
+    std::function<qint64()> m_paceClock;
+    SearchResultPacer m_pacer;
+    QTimer m_changeTimer;
+    // Results waiting to go in on a paced page, in the order they came;
+    // one removed meanwhile leaves.
+    KeptItems m_arrivals;
+    // The rows with new rows below them since the last sort, by key, and
+    // whether the tree's top level has new rows.
+    QSet<RowMirror::Key> m_unsorted;
+    bool m_rootUnsorted = false;
+    // The rows are in the order of a whole sort by this column and order
+    // but for rows added since; another sort of the rows clears it.
+    bool m_sortedWhole = false;
+    int m_sortedColumn = -1;
+    Qt::SortOrder m_sortedOrder = Qt::DescendingOrder;
+    bool m_sorting = false;
 };

@@ -6,12 +6,14 @@
 // took its places in a turn; and a large reply shown whole, in its one
 // folder, once its parts are in.
 #include <QLabel>
+#include <QMap>
 #include <QSet>
 
 #include "SearchPageFixture.h"
 #include "SearchResultIntake.h"
 #include "Settings.h"
 #include "search/SearchResultListItem.h"
+#include "search/SearchResultPacer.h"
 
 namespace {
 QList<QByteArray> Numbered(const QString& folder, int first, int count)
@@ -60,6 +62,18 @@ QStringList Names(const QList<QTreeWidgetItem*>& rows)
     for (const QTreeWidgetItem* row : rows)
         names << row->text(SearchResultListItem::FileColumn);
     return names;
+}
+
+// A reply of count files in the folder read as peer messaging reads one,
+// from the user at 127.3.0.address, all at once.
+void TakeReply(SearchResultIntake* intake, quint32 ticket, const QString& user, int address, const QString& folder,
+               int count)
+{
+    PeerMessages::SearchReplyBody body;
+    body.token = ticket;
+    for (int f = 0; f < count; ++f)
+        body.files.emplace_back(QString("%1\\%2.mp3").arg(folder).arg(f).toStdString(), 1000);
+    intake->Take({user, QString("127.3.0.%1").arg(address)}, body);
 }
 
 QString Why(const QString& limit, const QString& perUser)
@@ -129,7 +143,8 @@ private slots:
             QVERIFY(s.Answer(QString("user%1").arg(i), page->Ticket(), Numbered("u", 0, 30)));
         QTreeWidget* tree = page->searchResults();
         QTRY_COMPARE_WITH_TIMEOUT(FilesOf(page, "greta").size(), 20000, 30000);
-        QCOMPARE(tree->topLevelItemCount(), 101);
+        // A page that big adds rows spaced out: the last within a second.
+        QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 101, 30000);
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
             if (tree->topLevelItem(i)->text(0) != "greta")
                 QCOMPARE(FileRows(tree->topLevelItem(i)), 30);
@@ -227,11 +242,7 @@ private slots:
 
         // Eight replies read at once, each taking ten of harlan's places.
         auto take = [&](const QString& user, int address) {
-            PeerMessages::SearchReplyBody body;
-            body.token = page->Ticket();
-            for (int f = 0; f < 10; ++f)
-                body.files.emplace_back(QString("u\\%1.mp3").arg(f).toStdString(), 1000);
-            intake->Take({user, QString("127.3.0.%1").arg(address)}, body);
+            TakeReply(intake, page->Ticket(), user, address, "u", 10);
         };
         for (int i = 0; i < 8; ++i)
             take(QString("user%1").arg(i), i + 1);
@@ -276,6 +287,92 @@ private slots:
         QCOMPARE(SearchPageFixture::Count("search_results"), 6);
         QCOMPARE(LeftOut(page)->text(), "9 results were left out: a search keeps at most 12, and once it is full, "
                                         "results past 6 per user or 3 per address make room for others.");
+    }
+
+    // On a page of many rows, answers that keep coming change the rows at
+    // the page's pace, not an answer at a time: while the clock stands
+    // still, only the first answer's rows go in; then each step of the
+    // clock makes one change, a user row's rows given back or all the
+    // rows that came meanwhile, sorted in; and what stays stays as it was.
+    void aPacedPageChangesItsRowsAtItsPaceWhileAnswersKeepComing()
+    {
+        SearchPageFixture s;
+        QVERIFY(s.f.Start());
+        s.Bounds(200, 20, 10000);
+        auto* intake = s.f.net.peer->findChild<SearchResultIntake*>();
+        SearchResultsForm* page = s.Search("live");
+        QVERIFY(intake && page);
+        page->SetPacedRows(1);
+        qint64 now = 0;
+        page->SetPaceClock([&now] { return now; });
+        page->TakeOutJob().SetMostSteps(1);
+        QTreeWidget* tree = page->searchResults();
+        auto change = [&](qint64 by) {
+            now += by;
+            QMetaObject::invokeMethod(page, "ChangeRowsDue");
+        };
+        auto answer = [&](const QString& user, int address, const QString& folder) {
+            TakeReply(intake, page->Ticket(), user, address, folder, address <= 2 ? 100 : 20);
+        };
+        // Two big sharers fill the search: the first at once, the other a
+        // second later.
+        answer("harlan", 1, "tapes");
+        answer("greta", 2, "radio");
+        QCOMPARE(FilesOf(page, "harlan").size(), 100);
+        QCOMPARE(page->WaitingArrivals(), 100);
+        change(SearchResultPacer::ArrivalSpacingMs);
+        QCOMPARE(FilesOf(page, "greta").size(), 100);
+        for (QTreeWidgetItem* row : FilesOf(page, "harlan"))
+            row->setSelected(row->text(SearchResultListItem::FileColumn) == "3.mp3");
+        for (QTreeWidgetItem* row : FilesOf(page, "greta"))
+            if (row->text(SearchResultListItem::FileColumn) == "5.mp3")
+                tree->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+
+        // Each change of the rows, by the step of the clock it came at.
+        int step = 0;
+        QMap<int, QStringList> changes;
+        QObject counting;
+        connect(tree->model(), &QAbstractItemModel::rowsInserted, &counting,
+                [&](const QModelIndex& parent) { changes[step] << (parent.isValid() ? "in below" : "in"); });
+        connect(tree->model(), &QAbstractItemModel::rowsRemoved, &counting, [&] { changes[step] << "out"; });
+        connect(tree->model(), &QAbstractItemModel::layoutChanged, &counting, [&] { changes[step] << "sorted"; });
+
+        // Eight answers a second later, a turn or two apart, each taking
+        // 20 places back from the big sharers.
+        now += SearchResultPacer::ArrivalSpacingMs;
+        for (int i = 0; i < 8; ++i) {
+            answer(QString("user%1").arg(i), 3 + i, QString("u%1").arg(i));
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(changes.value(0), QStringList{"in"});
+        QCOMPARE(page->WaitingArrivals(), 7 * 20);
+        QCOMPARE(FilesOf(page, "harlan").size() + FilesOf(page, "greta").size(), 200);
+
+        // A step a change: the two big sharers' rows out, a user row each;
+        // then nothing until a second from the last rows that went in;
+        // then those rows, in one go, sorted in.
+        for (step = 1; step <= 4 && (page->WaitingArrivals() > 0 || page->WaitingGivenBack() > 0); ++step)
+            change(SearchResultPacer::ChangeSpacingMs);
+        // A user row's rows out: all of them, and those kept put back.
+        const QStringList takeOut{"out", "in below"};
+        QCOMPARE(changes.value(1), takeOut);
+        QCOMPARE(changes.value(2), takeOut);
+        QCOMPARE(changes.value(3), QStringList());
+        QVERIFY2(changes.value(4).startsWith("in") && changes.value(4).contains("sorted") &&
+                     !changes.value(4).contains("out"),
+                 qPrintable(changes.value(4).join(' ')));
+        QVERIFY(!page->ChangesWait());
+
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(FilesOf(page, QString("user%1").arg(i)).size(), 20);
+        QCOMPARE(FilesOf(page, "harlan").size(), 20);
+        QCOMPARE(FilesOf(page, "greta").size(), 20);
+        QCOMPARE(tree->topLevelItemCount(), 10);
+        QCOMPARE(Names(tree->selectedItems()), QStringList{"3.mp3"});
+        QVERIFY(tree->currentItem());
+        QCOMPARE(tree->currentItem()->text(SearchResultListItem::FileColumn), QString("5.mp3"));
+        QCOMPARE(SearchPageFixture::Count("search_result_node"), 200);
     }
 
     void aLargeReplyShowsWholeUnderOneUserAndFolder()

@@ -240,6 +240,55 @@ private slots:
         }
     }
 
+    // The sort after arrivals sorts only the rows with new rows below them
+    // and leaves the page as a whole sort would; after a sort by anyone
+    // else, it sorts the whole page.
+    void theSortAfterArrivalsLeavesThePageAsAWholeSortWould()
+    {
+        for (const bool flat : {false, true}) {
+            SearchPageFixture s;
+            SetSetting("use_old_style_search_results", flat ? "yes" : "no");
+            QVERIFY(s.f.Start());
+            SearchResultsForm* page = s.Search("order");
+            QTreeWidget* tree = page->searchResults();
+            auto answer = [&](int u, const QString& folder, const QStringList& names) {
+                return s.Answer(QString("user%1").arg(u), page->Ticket(), Files(folder, names), quint8(u % 2),
+                                quint32((u * 700) % 3000), quint32(u % 3));
+            };
+            // The page's whole sort, pair by pair, of the rows as they lie.
+            auto whole = [&] {
+                QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> levels = Levels(tree);
+                for (QList<QTreeWidgetItem*>& rows : levels)
+                    std::stable_sort(rows.begin(), rows.end(), [&](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+                        return page->SortOrder() == Qt::AscendingOrder
+                                   ? SearchResultListItem::LessThan(page->SortColumn(), *a, *b)
+                                   : SearchResultListItem::LessThan(page->SortColumn(), *b, *a);
+                    });
+                return levels;
+            };
+            auto sortsAsAWhole = [&](const char* when) {
+                const QHash<QTreeWidgetItem*, QList<QTreeWidgetItem*>> expected = whole();
+                QMetaObject::invokeMethod(page, "SortArrivals");
+                return QTest::qWaitFor([&] { return !page->SortJob().IsRunning(); }) && Levels(tree) == expected
+                           ? QString()
+                           : QString("%1, %2").arg(when, flat ? "flat" : "grouped");
+            };
+            for (int u = 0; u < 6; ++u)
+                QVERIFY(answer(u, u % 2 ? "b\\live" : "a\\studio", {"t 3.mp3", "T 1.mp3", "x.mp3", "t 20.mp3"}));
+            QCOMPARE(sortsAsAWhole("first"), QString());
+            // Again for two users, into a folder they had and one new; and
+            // a new user.
+            QVERIFY(answer(2, "a\\studio", {"a.mp3", "z.mp3"}));
+            QVERIFY(answer(2, "c\\demo", {"q.mp3", "b.mp3"}));
+            QVERIFY(answer(3, "b\\live", {"t 2.mp3"}));
+            QVERIFY(answer(7, "a\\studio", {"m.mp3", "c.mp3"}));
+            QCOMPARE(sortsAsAWhole("after more"), QString());
+            tree->sortItems(File, Qt::AscendingOrder);
+            QVERIFY(answer(8, "d", {"e.mp3"}));
+            QCOMPARE(sortsAsAWhole("after another sort"), QString());
+        }
+    }
+
     void aBurstOfRepliesIsSortedOnceASecondLater()
     {
         SearchPageFixture s;

@@ -1,0 +1,73 @@
+#include "SearchResultPacer.h"
+
+#include <algorithm>
+
+bool SearchResultPacer::Spaced(qint64 then, qint64 now, qint64 spacing)
+{
+    return now < then || now - then >= spacing;
+}
+
+bool SearchResultPacer::AtOnce(qint64 now) const
+{
+    return !m_arrivals && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs)) &&
+           (!m_changed || Spaced(m_lastChange, now, ChangeSpacingMs));
+}
+
+void SearchResultPacer::Made(Change change, qint64 now, bool givenBackLeft, bool arrivalsLeft)
+{
+    if (!change.Any())
+        return;
+    m_changed = true;
+    m_lastChange = now;
+    if (change.arrivals) {
+        m_arrivals = arrivalsLeft;
+        m_arrivalsLeft = arrivalsLeft;
+        m_arrived = true;
+        m_lastArrivals = now;
+    }
+    m_givenBack = givenBackLeft;
+}
+
+bool SearchResultPacer::ArrivalsDue(qint64 now) const
+{
+    return m_arrivals && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs));
+}
+
+SearchResultPacer::Change SearchResultPacer::Due(qint64 now) const
+{
+    Change change;
+    if (m_arrivals && m_arrivalsLeft) {
+        change.arrivals = !m_changed || Spaced(m_lastChange, now, LeftoverSpacingMs);
+        return change;
+    }
+    if (m_changed && !Spaced(m_lastChange, now, ChangeSpacingMs))
+        return change;
+    // Never both: a take-out alone may cost most of what the window can
+    // spend on one turn. Arrivals first, lest take-outs every spacing keep
+    // new rows out.
+    change.arrivals = ArrivalsDue(now);
+    change.takeOut = !change.arrivals && m_givenBack;
+    return change;
+}
+
+qint64 SearchResultPacer::NextAt() const
+{
+    if (!Waits())
+        return -1;
+    if (m_arrivals && m_arrivalsLeft)
+        return m_changed ? m_lastChange + LeftoverSpacingMs : 0;
+    const qint64 anyChange = m_changed ? m_lastChange + ChangeSpacingMs : 0;
+    qint64 next = m_givenBack ? anyChange : -1;
+    if (m_arrivals) {
+        const qint64 arrivals = std::max(anyChange, m_arrived ? m_lastArrivals + ArrivalSpacingMs : 0);
+        next = next < 0 ? arrivals : std::min(next, arrivals);
+    }
+    return next;
+}
+
+void SearchResultPacer::Clear()
+{
+    m_arrivals = false;
+    m_arrivalsLeft = false;
+    m_givenBack = false;
+}
