@@ -522,9 +522,12 @@ private:
                 count += reply.CountItems("search_result");
             return count;
         };
+        // A page of many rows takes them in a change at a time: over once
+        // none waits.
         cost.done = RunUntil(
             [&] {
-                return finished.size() == m_peers && (!asked || (kept() == expected && sorts > sortsAtLastResults));
+                return finished.size() == m_peers &&
+                       (!asked || (kept() == expected && sorts > sortsAtLastResults && !page->ChangesWait()));
             },
             120000);
         if (!cost.done)

@@ -61,6 +61,8 @@ public:
             AddPlainReply(plain, u, files, false, files);
         }
         delayedInvoker = invoker;
+        // A page this big takes the rows in a change at a time.
+        RunUntil([page] { return !page->ChangesWait(); }, 60000);
         page->Sort();
         Show(page);
         if (!open) {
