@@ -373,6 +373,17 @@ private slots:
         QVERIFY(tree->currentItem());
         QCOMPARE(tree->currentItem()->text(SearchResultListItem::FileColumn), QString("5.mp3"));
         QCOMPARE(SearchPageFixture::Count("search_result_node"), 200);
+
+        // Closed with rows waiting to go in: nothing of the page runs on,
+        // however the clock moves, and all of it is let go.
+        s.Bounds(220, 20, 10000);
+        answer("late", 30, "l");
+        QCOMPARE(page->WaitingArrivals(), 20);
+        emit s.ManualTabs()->tabCloseRequested(s.ManualTabs()->indexOf(page));
+        now += 10 * SearchResultPacer::ArrivalSpacingMs;
+        QTRY_VERIFY_WITH_TIMEOUT(!s.form->IsClosingTabs(), 30000);
+        QCOMPARE(SearchPageFixture::Count("search_result_node"), 0);
+        QCOMPARE(SearchPageFixture::Count("search_result"), 0);
     }
 
     void aLargeReplyShowsWholeUnderOneUserAndFolder()
