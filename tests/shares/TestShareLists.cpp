@@ -10,6 +10,8 @@
 #include "Settings.h"
 #include "SharedFoldersManager.h"
 #include "SharesPeerFixture.h"
+#include "SliceTrace.h"
+#include "SlicedJob.h"
 #include "TestServer.h"
 
 namespace {
@@ -150,7 +152,9 @@ private slots:
             d.GetType("shared_file_folder")->HasItem(Value(f->Path("Many/Set 3")));
         const QByteArray atOnce = f->manager->GetSharedFilesMessage("peer").GetBytes().mid(4);
 
-        // The loop turns while the list is gathered and compressed.
+        // The loop turns while the list is gathered (here a thousand files a
+        // turn, as on the slowest machine) and compressed.
+        f->manager->ShareListPass().SetMostSteps(1000);
         int turnsWhileAnswering = 0;
         QTimer counter;
         counter.setInterval(0);
@@ -192,10 +196,16 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(f->manager->ShareListsWaiting(), 0, 30000);
 
         // Taken as the share stood when asked: a file and a share gone, the
-        // asker withdrawn meanwhile; the answer still reads.
+        // asker withdrawn meanwhile, after the first slice of the gathering
+        // (a hundred steps, as on the slowest machine) and before it reached
+        // them; the answer still reads.
         f->ShareMany(f->Path("Many"), 20, 1000);
         f->ShareMany(f->Path("Gone"), 1, 10);
+        SlicedJob& pass = f->manager->ShareListPass();
+        pass.SetMostSteps(100);
         f->manager->AnswerShareList("peer");
+        QVERIFY(pass.IsRunning());
+        QCOMPARE(pass.Slices(), 1);
         d.GetType("shared_file_folder")->HasItem(Value(f->Path("Many/Set 7"))).GetItems("shared_file").First().Remove();
         d.GetType("shared_folder")->HasItem(Value(f->Path("Gone"))).Remove();
         d.GetType("user")->GetItem("peer").NewItem("unshared");
@@ -210,19 +220,12 @@ private slots:
         d.GetType("user")->GetItem("peer").GetItems("unshared").Remove();
         f->manager->AnswerShareList("peer");
         QCOMPARE(f->manager->ShareListsWaiting(), 1);
-        int turns = 0;
-        QTimer teardown;
-        teardown.setInterval(0);
-        connect(&teardown, &QTimer::timeout, [&] {
-            if (++turns < 3)
-                return;
-            QCOMPARE(f->manager->ShareListsWaiting(), 1);
-            delete f->manager;
-            f->manager = nullptr;
-            teardown.stop();
-        });
-        teardown.start();
-        QTRY_VERIFY_WITH_TIMEOUT(!f->manager, 30000);
+        QVERIFY(SliceTrace::NextTurn());
+        QVERIFY(SliceTrace::NextTurn());
+        QVERIFY(pass.IsRunning());
+        QCOMPARE(pass.Slices(), 3);
+        delete f->manager;
+        f->manager = nullptr;
         link->SendMessage(4, {});
         QVERIFY(link->WaitForMessages(2, 30000));
         QCOMPARE(ReadShareList(link->messages[1].second), QStringList());

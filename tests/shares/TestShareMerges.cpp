@@ -157,9 +157,15 @@ private slots:
         f->WriteFile("other/kept.txt", 3);
         d.GetType("shared_folder")->NewItem(Value(root));
         d.GetType("shared_folder")->NewItem(Value(other));
+        SlicedJob& pass = f->manager->MergePass();
+        pass.SetMostSteps(0);
         f->manager->Init();
-        // After the first slice, as a user's unshare between two turns.
-        QVERIFY(QTest::qWaitFor([] { return d.GetType("shared_file")->Count() > 0; }, 20000));
+        QVERIFY(QTest::qWaitFor([&] { return pass.IsRunning(); }, 30000));
+        // After one slice of the 4,000 files, as a user's unshare between
+        // two turns.
+        pass.SetMostSteps(100);
+        QVERIFY(SliceTrace::NextTurn());
+        QVERIFY(d.GetType("shared_file")->Count() > 0);
         QVERIFY(f->manager->IsMerging());
         d.GetType("shared_folder")->HasItem(Value(root)).Remove();
         QVERIFY(TurnsUntilMerged(f->manager) >= 0);
