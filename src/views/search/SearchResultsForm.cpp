@@ -205,6 +205,7 @@ RowMirror::Taken SearchResultsForm::TakeRows()
     m_arrivals.Clear();
     m_pacer.Clear();
     m_changeTimer.stop();
+    m_arrivalsSortWaits = false;
     return m_rows.TakeAll(ui->searchResultsTreeWidget);
 }
 
@@ -284,6 +285,17 @@ void SearchResultsForm::AddRows(const ItemList& results)
 
 void SearchResultsForm::AddRowsNow(const ItemList& results)
 {
+    NewRows rows;
+    {
+        Data::Batch batch(&d);
+        for (const ItemPtr& result : results)
+            AddSearchResult(result, rows);
+    }
+    ShowArrived(rows);
+}
+
+void SearchResultsForm::ShowArrived(NewRows& rows)
+{
     // Parsed once for the rows rather than once per file.
     const std::shared_ptr<const SearchResultFilter> filter = ArrivalFilter();
     // The folders the rows went into, by user row: rows that waited go in
@@ -292,9 +304,6 @@ void SearchResultsForm::AddRowsNow(const ItemList& results)
     QHash<QTreeWidgetItem*, QSet<const QTreeWidgetItem*>> folders;
     {
         Data::Batch batch(&d);
-        NewRows rows;
-        for (const ItemPtr& result : results)
-            AddSearchResult(result, rows);
         ShowNewRows(rows, *filter);
         for (QTreeWidgetItem* user : qAsConst(rows.users))
             if (!folders.contains(user)) {
@@ -304,8 +313,9 @@ void SearchResultsForm::AddRowsNow(const ItemList& results)
         for (const QTreeWidgetItem* folder : qAsConst(rows.folders))
             folders[folder->parent()].insert(folder);
     }
-    // Only the arriving users' rows: refiltering the whole page per reply
-    // would cost the page's size each time.
+    // Only the arriving users' rows, and each once however many parts the
+    // rows came in: a folder is filtered whole, and refiltering the whole
+    // page per reply would cost the page's size each time.
     for (QTreeWidgetItem* user : qAsConst(users))
         FilterUserRow(user, folders.value(user), *filter);
     RaiseWishListAlert();

@@ -150,7 +150,8 @@ public:
     // sort after them, rows given back.
     bool ChangesWait() const
     {
-        return m_pacer.Waits() || m_takeOutJob.IsRunning() || m_sortJob.IsRunning() || !m_givenBack.isEmpty();
+        return m_pacer.Waits() || m_arrivalsSortWaits || m_takeOutJob.IsRunning() || m_sortJob.IsRunning() ||
+               !m_givenBack.isEmpty();
     }
     // Whether the page's rows are still being opened or closed by one of
     // its expand switches (SearchResultExpandPass, the page's children).
@@ -202,7 +203,13 @@ private:
     // Adds the rows at once, or has them wait for the pacer.
     void AddRows(const ItemList& results);
     void AddRowsNow(const ItemList& results);
-    void AddWaitingArrivals();
+    // Whether any waiting results were taken to go in.
+    bool AddWaitingArrivals();
+    // Puts rows made into the tree, filtered and opened as the page's
+    // switches say, and filters the folders they went into.
+    void ShowArrived(NewRows& rows);
+    // Whether a change of the arrivals sorts the rows in too.
+    bool ArrivalsSortDue(qint64 now) const;
     // What new rows are filtered by: the text being applied, if any, else
     // the filter edit's.
     std::shared_ptr<const SearchResultFilter> ArrivalFilter() const;
@@ -302,4 +309,10 @@ private:
     int m_sortedColumn = -1;
     Qt::SortOrder m_sortedOrder = Qt::DescendingOrder;
     bool m_sorting = false;
+    // When the rows were last sorted after arrivals (Now()).
+    qint64 m_arrivalsSortedAt = -1;
+    // Rows went in at the last change, and their sort comes at
+    // m_arrivalsSortAt (Now()).
+    bool m_arrivalsSortWaits = false;
+    qint64 m_arrivalsSortAt = 0;
 };

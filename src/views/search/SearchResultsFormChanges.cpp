@@ -61,7 +61,8 @@ qint64 SearchResultsForm::Now() const
 
 void SearchResultsForm::Pace()
 {
-    const qint64 next = m_pacer.NextAt();
+    // A sort after arrivals comes before anything else.
+    const qint64 next = m_arrivalsSortWaits ? m_arrivalsSortAt : m_pacer.NextAt();
     if (next < 0) {
         m_changeTimer.stop();
         return;
@@ -74,13 +75,36 @@ void SearchResultsForm::Pace()
 
 void SearchResultsForm::ChangeRowsDue()
 {
-    const qint64 now = Now();
-    const SearchResultPacer::Change change = m_pacer.Due(now);
     // The turn's budget counts from here, whatever came before in it.
     TurnBudget::Turn();
+    const qint64 now = Now();
+    if (m_arrivalsSortWaits) {
+        // A clock gone back counts as time gone by.
+        if (now >= m_arrivalsSortAt || now < m_arrivalsSortAt - SearchResultPacer::LeftoverSpacingMs) {
+            m_arrivalsSortWaits = false;
+            SortArrived();
+            m_arrivalsSortedAt = now;
+            m_rowsChangedTurn = TurnBudget::Turn();
+        }
+        Pace();
+        return;
+    }
+    const SearchResultPacer::Change change = m_pacer.Due(now);
     if (change.arrivals) {
-        AddWaitingArrivals();
-        SortArrived();
+        const bool added = AddWaitingArrivals();
+        // The sort of a big folder, or of a page of flat rows, costs as
+        // much as the rows' going in, and so does the view's layout after
+        // each: the sort comes a little later, once the window has laid the
+        // new rows out and answered.
+        if (ArrivalsSortDue(now)) {
+            if (added) {
+                m_arrivalsSortWaits = true;
+                m_arrivalsSortAt = Now() + SearchResultPacer::LeftoverSpacingMs;
+            } else {
+                SortArrived();
+                m_arrivalsSortedAt = now;
+            }
+        }
         m_sortJob.Stop();
     }
     // One slice's user rows, one at least: each may cost tens of
@@ -98,16 +122,36 @@ void SearchResultsForm::ChangeRowsDue()
     Pace();
 }
 
-void SearchResultsForm::AddWaitingArrivals()
+bool SearchResultsForm::AddWaitingArrivals()
 {
-    // A part at a time while the turn's budget lasts: a big sharer's
-    // replies waiting behind others may be tens of thousands of rows.
+    // Made a part at a time while the turn's budget lasts, as a big
+    // sharer's replies waiting behind others may be tens of thousands of
+    // rows; and put in the tree and filtered once, as each time costs the
+    // size of the folders they go into.
     TurnSlice slice(kArrivalsFloor);
-    while (m_arrivals.Size() > 0 && slice.More()) {
-        const ItemList part = m_arrivals.TakeFirst(kArrivalsPart);
-        AddRowsNow(part);
-        slice.Step(int(part.size()));
+    NewRows rows;
+    bool taken = false;
+    {
+        Data::Batch batch(&d);
+        while (m_arrivals.Size() > 0 && slice.More()) {
+            const ItemList part = m_arrivals.TakeFirst(kArrivalsPart);
+            for (const ItemPtr& result : part)
+                AddSearchResult(result, rows);
+            slice.Step(int(part.size()));
+            taken = true;
+        }
     }
+    ShowArrived(rows);
+    return taken;
+}
+
+bool SearchResultsForm::ArrivalsSortDue(qint64 now) const
+{
+    // Each sort costs the size of the folders it sorts: while a big
+    // sharer's rows still wait, the rows are sorted once they are all in,
+    // and at least once a spacing all the same.
+    return m_arrivals.Size() == 0 || m_arrivalsSortedAt < 0 || now < m_arrivalsSortedAt ||
+           now - m_arrivalsSortedAt >= SearchResultPacer::ArrivalSpacingMs;
 }
 
 // ---------------------------------------------------------------------------
