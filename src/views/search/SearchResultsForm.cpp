@@ -205,7 +205,6 @@ RowMirror::Taken SearchResultsForm::TakeRows()
     m_arrivals.Clear();
     m_pacer.Clear();
     m_changeTimer.stop();
-    m_arrivalsSortWaits = false;
     return m_rows.TakeAll(ui->searchResultsTreeWidget);
 }
 

@@ -150,8 +150,7 @@ public:
     // sort after them, rows given back.
     bool ChangesWait() const
     {
-        return m_pacer.Waits() || m_arrivalsSortWaits || m_takeOutJob.IsRunning() || m_sortJob.IsRunning() ||
-               !m_givenBack.isEmpty();
+        return m_pacer.Waits() || m_takeOutJob.IsRunning() || m_sortJob.IsRunning() || !m_givenBack.isEmpty();
     }
     // Whether the page's rows are still being opened or closed by one of
     // its expand switches (SearchResultExpandPass, the page's children).
@@ -203,8 +202,7 @@ private:
     // Adds the rows at once, or has them wait for the pacer.
     void AddRows(const ItemList& results);
     void AddRowsNow(const ItemList& results);
-    // Whether any waiting results were taken to go in.
-    bool AddWaitingArrivals();
+    void AddWaitingArrivals();
     // Puts rows made into the tree, filtered and opened as the page's
     // switches say, and filters the folders they went into.
     void ShowArrived(NewRows& rows);
@@ -311,8 +309,4 @@ private:
     bool m_sorting = false;
     // When the rows were last sorted after arrivals (Now()).
     qint64 m_arrivalsSortedAt = -1;
-    // Rows went in at the last change, and their sort comes at
-    // m_arrivalsSortAt (Now()).
-    bool m_arrivalsSortWaits = false;
-    qint64 m_arrivalsSortAt = 0;
 };

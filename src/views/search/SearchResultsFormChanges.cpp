@@ -61,8 +61,7 @@ qint64 SearchResultsForm::Now() const
 
 void SearchResultsForm::Pace()
 {
-    // A sort after arrivals comes before anything else.
-    const qint64 next = m_arrivalsSortWaits ? m_arrivalsSortAt : m_pacer.NextAt();
+    const qint64 next = m_pacer.NextAt();
     if (next < 0) {
         m_changeTimer.stop();
         return;
@@ -78,32 +77,12 @@ void SearchResultsForm::ChangeRowsDue()
     // The turn's budget counts from here, whatever came before in it.
     TurnBudget::Turn();
     const qint64 now = Now();
-    if (m_arrivalsSortWaits) {
-        // A clock gone back counts as time gone by.
-        if (now >= m_arrivalsSortAt || now < m_arrivalsSortAt - SearchResultPacer::LeftoverSpacingMs) {
-            m_arrivalsSortWaits = false;
-            SortArrived();
-            m_arrivalsSortedAt = now;
-            m_rowsChangedTurn = TurnBudget::Turn();
-        }
-        Pace();
-        return;
-    }
     const SearchResultPacer::Change change = m_pacer.Due(now);
     if (change.arrivals) {
-        const bool added = AddWaitingArrivals();
-        // The sort of a big folder, or of a page of flat rows, costs as
-        // much as the rows' going in, and so does the view's layout after
-        // each: the sort comes a little later, once the window has laid the
-        // new rows out and answered.
+        AddWaitingArrivals();
         if (ArrivalsSortDue(now)) {
-            if (added) {
-                m_arrivalsSortWaits = true;
-                m_arrivalsSortAt = Now() + SearchResultPacer::LeftoverSpacingMs;
-            } else {
-                SortArrived();
-                m_arrivalsSortedAt = now;
-            }
+            SortArrived();
+            m_arrivalsSortedAt = now;
         }
         m_sortJob.Stop();
     }
@@ -122,7 +101,7 @@ void SearchResultsForm::ChangeRowsDue()
     Pace();
 }
 
-bool SearchResultsForm::AddWaitingArrivals()
+void SearchResultsForm::AddWaitingArrivals()
 {
     // Made a part at a time while the turn's budget lasts, as a big
     // sharer's replies waiting behind others may be tens of thousands of
@@ -130,7 +109,6 @@ bool SearchResultsForm::AddWaitingArrivals()
     // size of the folders they go into.
     TurnSlice slice(kArrivalsFloor);
     NewRows rows;
-    bool taken = false;
     {
         Data::Batch batch(&d);
         while (m_arrivals.Size() > 0 && slice.More()) {
@@ -138,11 +116,9 @@ bool SearchResultsForm::AddWaitingArrivals()
             for (const ItemPtr& result : part)
                 AddSearchResult(result, rows);
             slice.Step(int(part.size()));
-            taken = true;
         }
     }
     ShowArrived(rows);
-    return taken;
 }
 
 bool SearchResultsForm::ArrivalsSortDue(qint64 now) const
