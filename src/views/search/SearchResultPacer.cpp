@@ -50,6 +50,11 @@ SearchResultPacer::Change SearchResultPacer::Due(qint64 now) const
     return change;
 }
 
+bool SearchResultPacer::SortDue(qint64 now, bool arrivalsLeft) const
+{
+    return !arrivalsLeft || !m_sorted || Spaced(m_lastSort, now, ArrivalSpacingMs);
+}
+
 qint64 SearchResultPacer::NextAt() const
 {
     if (!Waits())

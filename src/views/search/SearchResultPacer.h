@@ -47,6 +47,16 @@ public:
     // When the next change falls due; -1 while nothing waits.
     qint64 NextAt() const;
     bool Waits() const { return m_arrivals || m_givenBack; }
+    // Whether an arrivals change sorts the rows in too: each sort costs
+    // the size of the folders it sorts, so while rows are left over for
+    // the next change (a big sharer's), once they are all in, and at least
+    // once an arrival spacing all the same.
+    bool SortDue(qint64 now, bool arrivalsLeft) const;
+    void Sorted(qint64 now)
+    {
+        m_sorted = true;
+        m_lastSort = now;
+    }
     // Nothing waits any more: the rows went.
     void Clear();
 
@@ -63,4 +73,6 @@ private:
     bool m_arrived = false;
     qint64 m_lastChange = 0;
     qint64 m_lastArrivals = 0;
+    bool m_sorted = false;
+    qint64 m_lastSort = 0;
 };

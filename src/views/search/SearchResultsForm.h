@@ -206,8 +206,6 @@ private:
     // Puts rows made into the tree, filtered and opened as the page's
     // switches say, and filters the folders they went into.
     void ShowArrived(NewRows& rows);
-    // Whether a change of the arrivals sorts the rows in too.
-    bool ArrivalsSortDue(qint64 now) const;
     // What new rows are filtered by: the text being applied, if any, else
     // the filter edit's.
     std::shared_ptr<const SearchResultFilter> ArrivalFilter() const;
@@ -307,6 +305,4 @@ private:
     int m_sortedColumn = -1;
     Qt::SortOrder m_sortedOrder = Qt::DescendingOrder;
     bool m_sorting = false;
-    // When the rows were last sorted after arrivals (Now()).
-    qint64 m_arrivalsSortedAt = -1;
 };

@@ -80,9 +80,9 @@ void SearchResultsForm::ChangeRowsDue()
     const SearchResultPacer::Change change = m_pacer.Due(now);
     if (change.arrivals) {
         AddWaitingArrivals();
-        if (ArrivalsSortDue(now)) {
+        if (m_pacer.SortDue(now, m_arrivals.Size() > 0)) {
             SortArrived();
-            m_arrivalsSortedAt = now;
+            m_pacer.Sorted(now);
         }
         m_sortJob.Stop();
     }
@@ -119,15 +119,6 @@ void SearchResultsForm::AddWaitingArrivals()
         }
     }
     ShowArrived(rows);
-}
-
-bool SearchResultsForm::ArrivalsSortDue(qint64 now) const
-{
-    // Each sort costs the size of the folders it sorts: while a big
-    // sharer's rows still wait, the rows are sorted once they are all in,
-    // and at least once a spacing all the same.
-    return m_arrivals.Size() == 0 || m_arrivalsSortedAt < 0 || now < m_arrivalsSortedAt ||
-           now - m_arrivalsSortedAt >= SearchResultPacer::ArrivalSpacingMs;
 }
 
 // ---------------------------------------------------------------------------

@@ -76,6 +76,18 @@ void TakeReply(SearchResultIntake* intake, quint32 ticket, const QString& user, 
     intake->Take({user, QString("127.3.0.%1").arg(address)}, body);
 }
 
+// A search whose page goes at its pacer's pace from its first row, by a
+// clock that moves only when the test moves now.
+SearchResultsForm* PacedSearch(SearchPageFixture& s, const QString& text, const qint64& now)
+{
+    SearchResultsForm* page = s.Search(text);
+    if (page) {
+        page->SetPacedRows(1);
+        page->SetPaceClock([&now] { return now; });
+    }
+    return page;
+}
+
 QString Why(const QString& limit, const QString& perUser)
 {
     return QString("a search keeps at most %1, and once it is full, results past %2 per user or 10,000 per address "
@@ -293,19 +305,16 @@ private slots:
     // the page's pace, not an answer at a time: while the clock stands
     // still, only the first answer's rows go in; then each step of the
     // clock makes one change, a user row's rows given back or all the
-    // rows that came meanwhile, sorted in; and what stays stays as it
-    // was.
+    // rows that came meanwhile, sorted in; and what stays stays as it was.
     void aPacedPageChangesItsRowsAtItsPaceWhileAnswersKeepComing()
     {
         SearchPageFixture s;
         QVERIFY(s.f.Start());
         s.Bounds(200, 20, 10000);
         auto* intake = s.f.net.peer->findChild<SearchResultIntake*>();
-        SearchResultsForm* page = s.Search("live");
-        QVERIFY(intake && page);
-        page->SetPacedRows(1);
         qint64 now = 0;
-        page->SetPaceClock([&now] { return now; });
+        SearchResultsForm* page = PacedSearch(s, "live", now);
+        QVERIFY(intake && page);
         page->TakeOutJob().SetMostSteps(1);
         QTreeWidget* tree = page->searchResults();
         auto change = [&](qint64 by) {
@@ -397,11 +406,9 @@ private slots:
         QVERIFY(s.f.Start());
         s.Bounds(10000, 10000, 10000);
         auto* intake = s.f.net.peer->findChild<SearchResultIntake*>();
-        SearchResultsForm* page = s.Search("together");
-        QVERIFY(intake && page);
-        page->SetPacedRows(1);
         qint64 now = 0;
-        page->SetPaceClock([&now] { return now; });
+        SearchResultsForm* page = PacedSearch(s, "together", now);
+        QVERIFY(intake && page);
         TakeReply(intake, page->Ticket(), "harlan", 1, "tapes", 100);
         QCOMPARE(FilesOf(page, "harlan").size(), 100);
         TakeReply(intake, page->Ticket(), "harlan", 1, "more", 900);
