@@ -9,7 +9,7 @@ bool SearchResultPacer::Spaced(qint64 then, qint64 now, qint64 spacing)
 
 bool SearchResultPacer::AtOnce(qint64 now) const
 {
-    return !m_arrivals && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs)) &&
+    return !ArrivalsWork() && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs)) &&
            (!m_changed || Spaced(m_lastChange, now, ChangeSpacingMs));
 }
 
@@ -20,8 +20,8 @@ void SearchResultPacer::Made(Change change, qint64 now, bool givenBackLeft, bool
     m_changed = true;
     m_lastChange = now;
     if (change.arrivals) {
-        m_arrivals = arrivalsLeft;
-        m_arrivalsLeft = arrivalsLeft;
+        m_rowsWait = arrivalsLeft;
+        m_leftOver = arrivalsLeft;
         m_arrived = true;
         m_lastArrivals = now;
     }
@@ -30,13 +30,13 @@ void SearchResultPacer::Made(Change change, qint64 now, bool givenBackLeft, bool
 
 bool SearchResultPacer::ArrivalsDue(qint64 now) const
 {
-    return m_arrivals && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs));
+    return ArrivalsWork() && (!m_arrived || Spaced(m_lastArrivals, now, ArrivalSpacingMs));
 }
 
 SearchResultPacer::Change SearchResultPacer::Due(qint64 now) const
 {
     Change change;
-    if (m_arrivals && m_arrivalsLeft) {
+    if (m_leftOver) {
         change.arrivals = !m_changed || Spaced(m_lastChange, now, LeftoverSpacingMs);
         return change;
     }
@@ -59,11 +59,11 @@ qint64 SearchResultPacer::NextAt() const
 {
     if (!Waits())
         return -1;
-    if (m_arrivals && m_arrivalsLeft)
+    if (m_leftOver)
         return m_changed ? m_lastChange + LeftoverSpacingMs : 0;
     const qint64 anyChange = m_changed ? m_lastChange + ChangeSpacingMs : 0;
     qint64 next = m_givenBack ? anyChange : -1;
-    if (m_arrivals) {
+    if (ArrivalsWork()) {
         const qint64 arrivals = std::max(anyChange, m_arrived ? m_lastArrivals + ArrivalSpacingMs : 0);
         next = next < 0 ? arrivals : std::min(next, arrivals);
     }
@@ -72,7 +72,8 @@ qint64 SearchResultPacer::NextAt() const
 
 void SearchResultPacer::Clear()
 {
-    m_arrivals = false;
-    m_arrivalsLeft = false;
+    m_rowsWait = false;
+    m_sortOwed = false;
+    m_leftOver = false;
     m_givenBack = false;
 }

@@ -265,7 +265,7 @@ void SearchResultsForm::AddRows(const ItemList& results)
     if (m_arrivals.Size() > 0 || (IsPaced() && !m_pacer.AtOnce(now))) {
         for (const ItemPtr& result : results)
             m_arrivals.Add(result);
-        m_pacer.ArrivalsWait();
+        m_pacer.RowsWait();
         Pace();
         return;
     }
@@ -275,7 +275,7 @@ void SearchResultsForm::AddRows(const ItemList& results)
         SearchResultPacer::Change arrivals;
         arrivals.arrivals = true;
         m_pacer.Made(arrivals, now, !m_givenBack.isEmpty());
-        m_pacer.ArrivalsWait();
+        m_pacer.SortOwed();
         Pace();
     } else if (delayedInvoker) {
         delayedInvoker->Invoke(this, "SortArrivals", kSortDelay);

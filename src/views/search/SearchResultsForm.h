@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <climits>
 #include <functional>
 #include <memory>
 
@@ -138,8 +139,12 @@ public:
     // spaced out as the pacer says; tests pace a small page.
     static constexpr int PacedRows = 10000;
     void SetPacedRows(int rows) { m_pacedRows = rows; }
+    // The most waiting rows one change puts in, whatever the turn's slice
+    // would take: tests spread rows over changes of a known count.
+    void SetMostArrivalsPerChange(int rows) { m_mostArrivalsPerChange = rows; }
     // The clock the pacer goes by, in milliseconds: a steady one, or a
-    // test's that moves only when the test moves it.
+    // test's that moves only when the test moves it. With a test's, the
+    // page sets no timer: the test calls ChangeRowsDue once it moved it.
     void SetPaceClock(std::function<qint64()> clock) { m_paceClock = std::move(clock); }
     bool IsPaced() const;
     // What waits for the pacer: results to go in (their rows not made
@@ -289,6 +294,7 @@ private:
     quint64 m_rowsChangedTurn = 0;
 
     int m_pacedRows = PacedRows;
+    int m_mostArrivalsPerChange = INT_MAX;
     std::function<qint64()> m_paceClock;
     SearchResultPacer m_pacer;
     QTimer m_changeTimer;

@@ -62,14 +62,13 @@ qint64 SearchResultsForm::Now() const
 void SearchResultsForm::Pace()
 {
     const qint64 next = m_pacer.NextAt();
-    if (next < 0) {
+    // A test's clock moves only when the test moves it, and the test then
+    // calls for the change itself.
+    if (next < 0 || m_paceClock) {
         m_changeTimer.stop();
         return;
     }
-    // The clock may be a test's, which moves only by hand: looked at again
-    // a spacing later at the most.
-    const qint64 wait = std::min(std::max<qint64>(next - Now(), 0), SearchResultPacer::ChangeSpacingMs);
-    m_changeTimer.start(int(wait));
+    m_changeTimer.start(int(std::max<qint64>(next - Now(), 0)));
 }
 
 void SearchResultsForm::ChangeRowsDue()
@@ -83,6 +82,8 @@ void SearchResultsForm::ChangeRowsDue()
         if (m_pacer.SortDue(now, m_arrivals.Size() > 0)) {
             SortArrived();
             m_pacer.Sorted(now);
+        } else {
+            m_pacer.SortOwed();
         }
         m_sortJob.Stop();
     }
@@ -107,7 +108,7 @@ void SearchResultsForm::AddWaitingArrivals()
     // sharer's replies waiting behind others may be tens of thousands of
     // rows; and put in the tree and filtered once, as each time costs the
     // size of the folders they go into.
-    TurnSlice slice(kArrivalsFloor);
+    TurnSlice slice(kArrivalsFloor, m_mostArrivalsPerChange);
     NewRows rows;
     {
         Data::Batch batch(&d);
@@ -320,7 +321,7 @@ void SearchResultsForm::SortArrivals()
     // On a page of many rows the pacer sorts with the next arrivals.
     if (IsPaced()) {
         m_sortJob.Stop();
-        m_pacer.ArrivalsWait();
+        m_pacer.SortOwed();
         Pace();
         return;
     }
@@ -333,7 +334,7 @@ void SearchResultsForm::SortArrivals()
 bool SearchResultsForm::SortIfTurnFree()
 {
     if (IsPaced()) {
-        m_pacer.ArrivalsWait();
+        m_pacer.SortOwed();
         Pace();
         return true;
     }

@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QSet>
 
+#include "PacedPageHelpers.h"
 #include "SearchPageFixture.h"
 #include "SearchResultIntake.h"
 #include "Settings.h"
@@ -36,56 +37,6 @@ int FileRows(QTreeWidgetItem* user)
     for (int i = 0; i < user->childCount(); ++i)
         files += user->child(i)->childCount();
     return files;
-}
-
-// A user's file rows as the page shows them, grouped or flat, in order.
-QList<QTreeWidgetItem*> FilesOf(SearchResultsForm* page, const QString& user)
-{
-    QList<QTreeWidgetItem*> rows;
-    QTreeWidget* tree = page->searchResults();
-    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* top = tree->topLevelItem(i);
-        if (top->text(SearchResultListItem::UserColumn) != user)
-            continue;
-        if (page->HasFlatRows())
-            rows << top;
-        for (int f = 0; f < top->childCount(); ++f)
-            for (int r = 0; r < top->child(f)->childCount(); ++r)
-                rows << top->child(f)->child(r);
-    }
-    return rows;
-}
-
-QStringList Names(const QList<QTreeWidgetItem*>& rows)
-{
-    QStringList names;
-    for (const QTreeWidgetItem* row : rows)
-        names << row->text(SearchResultListItem::FileColumn);
-    return names;
-}
-
-// A reply of count files in the folder read as peer messaging reads one,
-// from the user at 127.3.0.address, all at once.
-void TakeReply(SearchResultIntake* intake, quint32 ticket, const QString& user, int address, const QString& folder,
-               int count)
-{
-    PeerMessages::SearchReplyBody body;
-    body.token = ticket;
-    for (int f = 0; f < count; ++f)
-        body.files.emplace_back(QString("%1\\%2.mp3").arg(folder).arg(f).toStdString(), 1000);
-    intake->Take({user, QString("127.3.0.%1").arg(address)}, body);
-}
-
-// A search whose page goes at its pacer's pace from its first row, by a
-// clock that moves only when the test moves now.
-SearchResultsForm* PacedSearch(SearchPageFixture& s, const QString& text, const qint64& now)
-{
-    SearchResultsForm* page = s.Search(text);
-    if (page) {
-        page->SetPacedRows(1);
-        page->SetPaceClock([&now] { return now; });
-    }
-    return page;
 }
 
 QString Why(const QString& limit, const QString& perUser)
@@ -431,8 +382,10 @@ private slots:
         QVERIFY(sorts > 0);
         QCOMPARE(FilesOf(page, "harlan").size(), 1000);
 
-        // More than one change takes: in over three, sorted at the first
-        // (a second on from the last sort) and the last.
+        // More than one change takes: at 1,500 a change, in over three
+        // whatever a turn's slice would hold, sorted at the first (a
+        // second on from the last sort) and the last.
+        page->SetMostArrivalsPerChange(1500);
         TakeReply(intake, page->Ticket(), "harlan", 1, "later", 4500);
         // The reply reaches the page in parts, over turns.
         QTRY_COMPARE_WITH_TIMEOUT(page->WaitingArrivals(), 4500, 30000);
@@ -444,6 +397,7 @@ private slots:
             sorted << sorts;
         }
         QCOMPARE(sorted.size(), 3);
+        QCOMPARE(insertions, 1);
         QVERIFY(sorted[0] > 0 && sorted[2] > 0);
         QCOMPARE(sorted[1], 0);
         QCOMPARE(FilesOf(page, "harlan").size(), 5500);

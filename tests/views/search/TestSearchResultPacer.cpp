@@ -47,11 +47,12 @@ private slots:
         QCOMPARE(pacer.NextAt(), qint64(-1));
         // In at once, owed a sort: the next rows wait a second from it.
         pacer.Made(Arrivals(), 0, false);
-        pacer.ArrivalsWait();
+        pacer.SortOwed();
         QVERIFY(!pacer.AtOnce(kArrivals + 1));
         QCOMPARE(Text(pacer.Due(kArrivals - 1)), QString("none"));
         QCOMPARE(pacer.NextAt(), kArrivals);
         QCOMPARE(Text(pacer.Due(kArrivals)), QString("arrivals"));
+        pacer.Sorted(kArrivals);
         pacer.Made(Arrivals(), kArrivals + 20, false);
         QVERIFY(!pacer.Waits());
         QCOMPARE(pacer.NextAt(), qint64(-1));
@@ -64,7 +65,7 @@ private slots:
     {
         Pacer pacer;
         pacer.Made(Arrivals(), 0, false);
-        pacer.ArrivalsWait();
+        pacer.SortOwed();
         pacer.GivenBackWaits();
         // A change's spacing counts from its end.
         QCOMPARE(Text(pacer.Due(kChange - 1)), QString("none"));
@@ -75,6 +76,7 @@ private slots:
         QCOMPARE(Text(pacer.Due(2 * kChange + 49)), QString("none"));
         // Due together: the arrivals, and the take-out a spacing after.
         QCOMPARE(Text(pacer.Due(kArrivals)), QString("arrivals"));
+        pacer.Sorted(kArrivals);
         pacer.Made(Arrivals(), kArrivals, true);
         QCOMPARE(Text(pacer.Due(kArrivals + kChange)), QString("take-out"));
         pacer.Made(TakeOut(), kArrivals + kChange, false);
@@ -85,7 +87,7 @@ private slots:
     void arrivalsLeftOverGoOnSoonerAndFirst()
     {
         Pacer pacer;
-        pacer.ArrivalsWait();
+        pacer.RowsWait();
         pacer.GivenBackWaits();
         QCOMPARE(Text(pacer.Due(0)), QString("arrivals"));
         pacer.Made(Arrivals(), 10, true, true);
@@ -102,11 +104,11 @@ private slots:
     {
         Pacer pacer;
         pacer.Made(Arrivals(), 100000, false);
-        pacer.ArrivalsWait();
+        pacer.SortOwed();
         pacer.GivenBackWaits();
         QCOMPARE(Text(pacer.Due(500)), QString("arrivals"));
         pacer.Made(Arrivals(), 500, true);
-        pacer.ArrivalsWait();
+        pacer.RowsWait();
         QVERIFY(!pacer.AtOnce(600));
         QCOMPARE(Text(pacer.Due(400)), QString("arrivals"));
         // The rows went: nothing is left to do.
