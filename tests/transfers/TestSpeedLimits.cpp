@@ -209,10 +209,15 @@ private slots:
     {
         // The exit flag is raised from the start, so Pace() returns false
         // exactly when it had to sleep. A limit of 16 KiB/s, whose pool
-        // holds a second of it.
+        // holds a second of it. The clock moves only by the pacers' sleeps,
+        // lest the time a loaded machine takes between two lines add its
+        // allowance to the pool.
         SpeedLimit limit;
         limit.Set(16);
-        TransferPacer pacer(&limit, [] { return true; });
+        qint64 nowUs = 0;
+        const TransferPacer::Clock clock{[&nowUs] { return nowUs; }, [&nowUs](qint64 us) { nowUs += us; }};
+        TransferPacer pacer(
+            &limit, [] { return true; }, clock);
         pacer.Start(16);
         QVERIFY(pacer.Pace());
         pacer.Moved(8192);
@@ -220,7 +225,8 @@ private slots:
 
         // Spare bytes in the pool are taken before sleeping, an even part
         // of them by each of the two transfers.
-        TransferPacer other(&limit, [] { return true; });
+        TransferPacer other(
+            &limit, [] { return true; }, clock);
         other.Start(16);
         limit.AddToPool(1000000, limit.Generation());
         QCOMPARE(limit.Pool(), qint64(16 * 1024));
