@@ -9,6 +9,8 @@
 // QV_SLICE_STEPS sets another count for a run of the suite (1 000 000 000
 // for slices as large as a very fast machine's, 0 for the budget): a test
 // whose result changes with it depends on how much a slice holds.
+#include "FixedSlices.h"
+
 #include <QtGlobal>
 
 #include "TurnSlice.h"
@@ -25,3 +27,13 @@ const int kStepsPerSlice = 256;
 }();
 
 } // namespace
+
+FixedSlices::FixedSlices(int steps) : m_before(TurnSlice::FixedSteps())
+{
+    TurnSlice::SetFixedSteps(steps);
+}
+
+FixedSlices::~FixedSlices()
+{
+    TurnSlice::SetFixedSteps(m_before);
+}
