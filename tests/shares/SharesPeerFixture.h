@@ -37,7 +37,7 @@ public:
 
     // A search relayed by the test server from the fake peer (a user search
     // aimed at us); 1 when answered, 0 when not, -1 when the search did not
-    // arrive within five seconds.
+    // arrive within half a minute.
     int Search(FakePeer* from, quint32 token, const QString& text);
 
     // One file record of a reply as "name|size|extension|code=value,...";
