@@ -1,6 +1,7 @@
 #include "DrivenClient.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 
@@ -16,6 +17,9 @@ namespace {
 // on a machine busy with other work: a wait that is met ends at once.
 const int kAnswerMs = 30000;
 const int kStopMs = 60000;
+// How often a stop looks at the time and calls its meanwhile: often enough
+// for a test that reads a transfer's progress in the time.
+const int kStoppedPollMs = 10;
 
 QJsonArray WithCells(const QString& command, const QString& locator, const QStringList& cells)
 {
@@ -47,6 +51,20 @@ bool HoldsAll(const DrivenClient::Row& row, const QStringList& cells)
         if (!row.cells.contains(cell))
             return false;
     return true;
+}
+
+// The state of the process as the system shows it ('T' while a signal
+// keeps it stopped); 0 when it cannot be read.
+char ProcessState(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = stat.readAll();
+    // The state follows the command name, which is in parentheses and may
+    // hold any character, parentheses too.
+    const int name = line.lastIndexOf(')');
+    return name >= 0 && name + 2 < line.size() ? line[name + 2] : 0;
 }
 
 QString Describe(const QJsonArray& request)
@@ -152,6 +170,32 @@ bool DrivenClient::Kill()
         return true;
     m_process.kill();
     return m_process.waitForFinished(kStopMs) ? true : Fail("kill", "it does not end");
+}
+
+bool DrivenClient::StopFor(int ms, const std::function<void()>& meanwhile)
+{
+    const qint64 pid = m_process.processId();
+    if (!Signal(SIGSTOP))
+        return false;
+    QElapsedTimer stopped;
+    stopped.start();
+    const auto passing = [&](const std::function<bool()>& done) {
+        return [&meanwhile, done] {
+            if (meanwhile)
+                meanwhile();
+            return done();
+        };
+    };
+    const bool held = E2eRun::WaitUntil(m_user + " to show as stopped", kAnswerMs,
+                                        passing([&] { return ProcessState(pid) == 'T'; }), kStoppedPollMs) &&
+                      E2eRun::WaitUntil(QString("%1 ms of %2 stopped").arg(ms).arg(m_user), ms + kAnswerMs,
+                                        passing([&] { return stopped.elapsed() >= ms; }), kStoppedPollMs);
+    // Let go of it whatever happened: a process left stopped would hold up
+    // every wait after this one.
+    if (::kill(pid_t(pid), SIGCONT) != 0)
+        return Fail("go on", "it is not running");
+    return held && E2eRun::WaitUntil(m_user + " to run again", kAnswerMs,
+                                     passing([&] { return ProcessState(pid) != 'T'; }), kStoppedPollMs);
 }
 
 bool DrivenClient::IsRunning() const

@@ -55,6 +55,12 @@ public:
     bool Signal(int signal);
     // SIGKILL: nothing is saved.
     bool Kill();
+    // Stops the process for ms, as a machine too busy to run it may, then
+    // lets it go on where it stood (SIGSTOP, SIGCONT); each waits until the
+    // system shows the process stopped, or running again. meanwhile is
+    // called every few milliseconds all the while, for a test that watches
+    // what the others do in the time.
+    bool StopFor(int ms, const std::function<void()>& meanwhile = {});
     bool IsRunning() const;
 
     // Acting.

@@ -10,7 +10,6 @@
 namespace {
 
 QString g_failure;
-const int kPollMs = 100;
 
 } // namespace
 
@@ -95,13 +94,13 @@ void E2eRun::Finish(bool failed)
         QDir(m_output).removeRecursively();
 }
 
-bool E2eRun::WaitUntil(const QString& what, int timeoutMs, const std::function<bool()>& done)
+bool E2eRun::WaitUntil(const QString& what, int timeoutMs, const std::function<bool()>& done, int pollMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
         if (deadline.hasExpired())
             return Fail(QString("gave up waiting %1 s for %2").arg(timeoutMs / 1000.0).arg(what));
-        QTest::qWait(kPollMs);
+        QTest::qWait(pollMs);
     }
     return true;
 }

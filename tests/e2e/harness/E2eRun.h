@@ -51,9 +51,13 @@ public:
     // Stops everything; leaves the evidence of a failed test.
     void Finish(bool failed);
 
-    // Polls done() until it holds, processing events in between; on the
-    // deadline records "gave up waiting for <what>" and returns false.
-    static bool WaitUntil(const QString& what, int timeoutMs, const std::function<bool()>& done);
+    // How often a wait looks, unless it says otherwise.
+    static const int kPollMs = 100;
+
+    // Polls done() every pollMs until it holds, processing events in
+    // between; on the deadline records "gave up waiting for <what>" and
+    // returns false.
+    static bool WaitUntil(const QString& what, int timeoutMs, const std::function<bool()>& done, int pollMs = kPollMs);
     static bool Fail(const QString& why);
     static QString Failure();
 
