@@ -9,9 +9,11 @@
 #include "SharedFoldersManager.h"
 #include "TransferQueueManager.h"
 
+#include <QSet>
 #include <QTcpServer>
 
 #include <memory>
+#include <vector>
 
 void ClientDataFile::SetSetting(const QString& key, const QString& value)
 {
@@ -161,14 +163,23 @@ bool ClientDataFile::Write(const QString& prefix, QString* error) const
 
 QList<quint16> ClientDataFile::FreePorts(int count)
 {
-    QList<QTcpServer*> listeners;
+    // The system may offer again a port it offered before, once that one is
+    // closed: two clients of one run given the same would find it taken by
+    // whichever started first, and the other's peers would reach the wrong
+    // one. Every listener stays open until the end, so that no port is
+    // offered twice within one call.
+    static QSet<quint16> given;
+    std::vector<std::unique_ptr<QTcpServer>> listeners;
     QList<quint16> ports;
-    for (int i = 0; i < count; ++i) {
-        auto* listener = new QTcpServer;
-        if (listener->listen(QHostAddress::Any, 0))
-            ports << listener->serverPort();
-        listeners << listener;
+    for (int tries = 0; ports.size() < count && tries < count + 1000; ++tries) {
+        listeners.push_back(std::make_unique<QTcpServer>());
+        if (!listeners.back()->listen(QHostAddress::Any, 0))
+            break;
+        const quint16 port = listeners.back()->serverPort();
+        if (!given.contains(port)) {
+            given.insert(port);
+            ports << port;
+        }
     }
-    qDeleteAll(listeners);
     return ports;
 }

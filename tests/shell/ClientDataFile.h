@@ -41,8 +41,10 @@ public:
     // cannot be saved; error then says which.
     bool Write(const QString& prefix, QString* error = nullptr) const;
 
-    // Ports free on every interface at the time of asking, all different,
-    // for the listening ports of clients that listen on every interface.
+    // Ports free on every interface at the time of asking, for the
+    // listening ports of clients that listen on every interface: all
+    // different, and none that this process was given before. Fewer than
+    // count when the system offers no more.
     static QList<quint16> FreePorts(int count);
 
 private:
