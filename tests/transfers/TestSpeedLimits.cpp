@@ -13,9 +13,11 @@
 #include "SendQueue.h"
 #include "Settings.h"
 #include "SpeedLimit.h"
+#include "TransferPace.h"
 #include "TransferPacer.h"
 #include "TransferQueueManager.h"
 #include "TransfersFixture.h"
+#include "TriggerFile.h"
 #include "UploadThread.h"
 
 namespace {
@@ -27,32 +29,40 @@ ItemPtr Entry(const char* entryType, const char* status)
     return entry;
 }
 
-// Bytes per second between the first report at or after from and the last
-// report at or before to (milliseconds since the transfer began).
-double Rate(const QList<QPair<qint64, qint64>>& reports, qint64 from, qint64 to)
+// A rate is measured over about three seconds of moving from the second
+// second on, however long a stall of either side makes that take.
+const qint64 FromMs = 1000;
+const qint64 MovingMs = 3200;
+// Progress reports come every half second while bytes move: a step between
+// two positions much longer than that held a stall.
+const qint64 LongestStepMs = 1000;
+// A disk that stalls once stands its transfer's thread still this long.
+const qint64 StallMs = 2500;
+
+// The bytes a transfer at limitKib has moved halfway through the measured
+// span: where a stall lands.
+qint64 Halfway(int limitKib)
 {
-    int first = -1, last = -1;
-    for (int i = 0; i < reports.size(); ++i) {
-        if (first < 0 && reports[i].first >= from)
-            first = i;
-        if (reports[i].first <= to)
-            last = i;
-    }
-    if (first < 0 || last <= first || reports[last].first == reports[first].first)
-        return 0;
-    return double(reports[last].second - reports[first].second) * 1000.0 /
-           double(reports[last].first - reports[first].first);
+    return qint64(limitKib) * 1024 * (FromMs + MovingMs / 2) / 1000;
 }
 
-void WaitUntil(const QElapsedTimer& clock, qint64 ms)
+// Waits until every download has moved for MovingMs after FromMs by its own
+// reports, or one has ended; true in the first case.
+bool WaitForMoving(const QList<const LoopbackTransfer*>& transfers)
 {
-    while (clock.elapsed() < ms)
-        QTest::qWait(int(std::min<qint64>(50, ms - clock.elapsed() + 1)));
-}
-
-bool Within(double value, double target, double tolerance)
-{
-    return value >= target * (1 - tolerance) && value <= target * (1 + tolerance);
+    const auto measured = [&] {
+        for (const LoopbackTransfer* t : transfers)
+            if (TransferPace(t->downloadProgress, FromMs, LongestStepMs).MovingMs() < MovingMs)
+                return false;
+        return true;
+    };
+    const auto ended = [&] {
+        for (const LoopbackTransfer* t : transfers)
+            if (t->DownloadDone())
+                return true;
+        return false;
+    };
+    return QTest::qWaitFor([&] { return measured() || ended(); }, 60000) && measured();
 }
 
 // Changes during a pacer's sleep: (milliseconds into it, new limit in KiB/s;
@@ -479,13 +489,22 @@ private slots:
         f.engine->DetermineUploadSpeedLimit();
         QCOMPARE(f.engine->UploadSpeedLimit().PerTransfer(), limit);
 
-        QFile source(f.SparseFile("source", qint64(256) << 20));
+        // The upload's disk stalls once, halfway through the measured span:
+        // the transfer stands still meanwhile and moves at the limit again
+        // after it.
+        TriggerFile source(f.SparseFile("source", qint64(256) << 20), Halfway(limit), TriggerFile::Stall(StallMs));
         QFile sink("/dev/null");
         LoopbackTransfer t;
         QVERIFY(StartStream(t, source, sink));
-        WaitUntil(t.clock, 4200);
-        const double rate = Rate(t.downloadProgress, 1000, 4200);
-        QVERIFY2(Within(rate, limit * 1024, 0.10), qPrintable(QString::number(rate / 1024) + " KiB/s"));
+        const bool measured = WaitForMoving({&t});
+        // Never ahead of the limit by more than its first chunk, from the
+        // start on: a ceiling that no stall lifts.
+        const qint64 ahead = TransferPace::MostAhead({t.downloadProgress}, limit);
+        QVERIFY2(ahead <= TransferPace::FirstChunks(1, limit), qPrintable(QString::number(ahead) + " bytes ahead"));
+        QVERIFY(measured);
+        const double rate = TransferPace(t.downloadProgress, FromMs, LongestStepMs).KibPerSecond();
+        QVERIFY2(rate >= limit * 0.9, qPrintable(QString::number(rate) + " KiB/s"));
+        QVERIFY(source.Triggered());
     }
 
     void severalTransfersShareTheLimit()
@@ -500,14 +519,19 @@ private slots:
             sinks[i].reset(new QFile("/dev/null"));
             QVERIFY(StartStream(t[i], *sources[i], *sinks[i]));
         }
-        WaitUntil(t[2].clock, 4200);
+        const bool measured = WaitForMoving({&t[0], &t[1], &t[2]});
+        // Together never ahead of the limit by more than their first chunks.
+        const qint64 ahead =
+            TransferPace::MostAhead({t[0].downloadProgress, t[1].downloadProgress, t[2].downloadProgress}, 300);
+        QVERIFY2(ahead <= TransferPace::FirstChunks(3, 300), qPrintable(QString::number(ahead) + " bytes ahead"));
+        QVERIFY(measured);
         double total = 0;
         for (int i = 0; i < 3; ++i) {
-            const double rate = Rate(t[i].downloadProgress, 1000, 4200);
-            QVERIFY2(rate > 50 * 1024, qPrintable(QString::number(rate / 1024) + " KiB/s"));
+            const double rate = TransferPace(t[i].downloadProgress, FromMs, LongestStepMs).KibPerSecond();
+            QVERIFY2(rate > 50, qPrintable(QString::number(rate) + " KiB/s"));
             total += rate;
         }
-        QVERIFY2(Within(total, 300 * 1024, 0.10), qPrintable(QString::number(total / 1024) + " KiB/s"));
+        QVERIFY2(total >= 300 * 0.9, qPrintable(QString::number(total) + " KiB/s"));
     }
 
     void slowReaderLeavesItsShareToTheOthers()
@@ -518,7 +542,11 @@ private slots:
         std::unique_ptr<QFile> sources[2], sinks[2];
         LoopbackTransfer fast[2];
         for (int i = 0; i < 2; ++i) {
-            sources[i].reset(new QFile(f.SparseFile(QString::number(i), qint64(64) << 20)));
+            // The first fast upload's disk stalls once, halfway through the
+            // measured span; it keeps its share meanwhile.
+            const QString path = f.SparseFile(QString::number(i), qint64(64) << 20);
+            sources[i].reset(i == 0 ? new TriggerFile(path, Halfway(150), TriggerFile::Stall(StallMs))
+                                    : new QFile(path));
             sinks[i].reset(new QFile("/dev/null"));
             QVERIFY(StartStream(fast[i], *sources[i], *sinks[i]));
         }
@@ -536,28 +564,34 @@ private slots:
         quint32 token = 0;
         QVERIFY(slow.ReadToken(token));
         slow.WriteOffset(0);
+        // What the slow reader has taken, timed on the fast transfers' clock.
+        TransferPace::Samples slowTaken;
         qint64 slowBytes = 0;
-        qint64 slowAtStart = -1;
         QTimer reader;
         connect(&reader, &QTimer::timeout, this, [&] {
             slowBytes += slow.downloaderSocket->read(2400).size();
-            if (slowAtStart < 0 && slow.clock.elapsed() >= 1000)
-                slowAtStart = slowBytes;
+            slowTaken.append({fast[0].clock.elapsed(), slowBytes});
         });
         reader.start(100);
 
-        WaitUntil(fast[1].clock, 4200);
+        const bool measured = WaitForMoving({&fast[0], &fast[1]});
         reader.stop();
-        const double slowRate = double(slowBytes - slowAtStart) / 3.2;
-        const double fastRates[2] = {Rate(fast[0].downloadProgress, 1000, 4200),
-                                     Rate(fast[1].downloadProgress, 1000, 4200)};
-        const QString figures =
-            QString("%1 + %2 + %3 KiB/s").arg(fastRates[0] / 1024).arg(fastRates[1] / 1024).arg(slowRate / 1024);
-        QVERIFY2(slowRate < 40 * 1024, qPrintable(figures));
+        // Together never ahead of the limit by more than their first chunks.
+        const qint64 ahead =
+            TransferPace::MostAhead({fast[0].downloadProgress, fast[1].downloadProgress, slowTaken}, 300);
+        QVERIFY2(ahead <= TransferPace::FirstChunks(3, 300), qPrintable(QString::number(ahead) + " bytes ahead"));
+        QVERIFY(measured);
+        const qint64 endMs = slowTaken.last().first;
+        const double slowRate =
+            double(slowBytes - TransferPace::At(slowTaken, FromMs)) * 1000 / 1024 / double(endMs - FromMs);
+        const double fastRates[2] = {TransferPace(fast[0].downloadProgress, FromMs, LongestStepMs).KibPerSecond(),
+                                     TransferPace(fast[1].downloadProgress, FromMs, LongestStepMs).KibPerSecond()};
+        const QString figures = QString("%1 + %2 + %3 KiB/s").arg(fastRates[0]).arg(fastRates[1]).arg(slowRate);
+        QVERIFY2(slowRate < 40, qPrintable(figures));
         // The fast two take the share the slow one leaves (which of them
-        // gets it is open), and the total stays within the limit.
-        QVERIFY2(fastRates[0] + fastRates[1] > 220 * 1024, qPrintable(figures));
-        QVERIFY2(fastRates[0] + fastRates[1] + slowRate <= 300 * 1024 * 1.10, qPrintable(figures));
+        // gets it is open).
+        QVERIFY2(fastRates[0] + fastRates[1] > 220, qPrintable(figures));
+        QVERIFY(static_cast<TriggerFile*>(sources[0].get())->Triggered());
     }
 };
 

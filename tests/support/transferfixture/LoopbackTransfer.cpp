@@ -53,9 +53,12 @@ void LoopbackTransfer::StartUpload(QFile* file, int token, qint64 stallMs)
     upload = new UploadThread(uploaderSocket, file, token, stallMs);
     uploaderSocket->setParent(nullptr);
     uploaderSocket->moveToThread(upload);
-    connect(upload, &UploadThread::UploadProgress, this, [this](qint64 offset, int) {
-        uploadProgress.append({clock.elapsed(), offset});
-    });
+    // Timed on the thread as it reports, so a stall of the test's loop
+    // does not bunch the reports.
+    connect(
+        upload, &UploadThread::UploadProgress, upload,
+        [this](qint64 offset, int bytesPerSecond) { Note(&uploadProgress, offset, bytesPerSecond); },
+        Qt::DirectConnection);
     connect(upload, &UploadThread::UploadComplete, this, [this] {
         uploadComplete = true;
         m_uploadDone = true;
@@ -94,9 +97,10 @@ void LoopbackTransfer::StartDownload(QFile* file, qint64 fileSize, qint64 offset
     downloaderSocket->disconnect();
     downloaderSocket->setParent(nullptr);
     downloaderSocket->moveToThread(download);
-    connect(download, &DownloadThread::DownloadProgress, this, [this](qint64 offset, int) {
-        downloadProgress.append({clock.elapsed(), offset});
-    });
+    connect(
+        download, &DownloadThread::DownloadProgress, download,
+        [this](qint64 offset, int bytesPerSecond) { Note(&downloadProgress, offset, bytesPerSecond); },
+        Qt::DirectConnection);
     connect(download, &DownloadThread::DownloadComplete, this, [this] {
         downloadComplete = true;
         m_downloadDone = true;
@@ -106,6 +110,19 @@ void LoopbackTransfer::StartDownload(QFile* file, qint64 fileSize, qint64 offset
         m_downloadDone = true;
     });
     download->start(QThread::InheritPriority);
+}
+
+void LoopbackTransfer::Note(QList<QPair<qint64, qint64>>* reports, qint64 offset, int bytesPerSecond)
+{
+    const qint64 ms = clock.elapsed();
+    QMetaObject::invokeMethod(
+        this,
+        [this, reports, ms, offset, bytesPerSecond] {
+            reports->append({ms, offset});
+            if (reports == &uploadProgress)
+                uploadSpeeds.append(bytesPerSecond);
+        },
+        Qt::QueuedConnection);
 }
 
 bool LoopbackTransfer::StartUploadAt(QFile* file, int token, qint64 offset, qint64 stallMs)

@@ -58,12 +58,19 @@ public:
     bool downloadComplete = false;
     QString uploadError;
     QString downloadError;
-    // (milliseconds since the start, offset) of each progress report.
+    // (milliseconds since the start, offset) of each progress report, timed
+    // as the thread made it: a stall of the test's loop does not bunch them.
     QList<QPair<qint64, qint64>> uploadProgress;
     QList<QPair<qint64, qint64>> downloadProgress;
+    // The speed each upload report gave, one for each of uploadProgress.
+    QList<int> uploadSpeeds;
     QElapsedTimer clock;
 
 private:
+    // Called on the thread that reports: takes the time now and hands the
+    // report to this object's thread.
+    void Note(QList<QPair<qint64, qint64>>* reports, qint64 offset, int bytesPerSecond);
+
     bool m_uploadDone = false;
     bool m_downloadDone = false;
 };
